@@ -1,0 +1,37 @@
+// System V semaphore primitives: each semaphore is a set of one, mode 0644,
+// used as a lock with initial value 1; every operation carries SEM_UNDO so
+// that the kernel gives back the lock of a process that dies holding it.
+#pragma once
+
+// The library's semaphore keys.
+constexpr int VX_SEM_KEY_LOAD = 1054;    // library load and unload
+constexpr int VX_SEM_KEY_SHARED = 829;   // the shared data file, its queues and locks
+constexpr int VX_SEM_KEY_FLASH = 980;    // flash transfers of sysfs-mode ports
+constexpr int VX_SEM_KEY_DEBUG = 819;    // trace output
+
+// Attaches to the set of the key, or creates it with value 1. Id or -1.
+int vxapi_sem_get(int key);
+// Removes the set; semctl's result.
+int vxapi_sem_del(int semid);
+// Takes the lock (waits while another holds it); 0, or -1 when the lock
+// could not be taken. An interrupted wait is resumed.
+int vxapi_sem_wait(int semid);
+// Gives back a lock this thread took; 0, or -1 (a lock that was not taken
+// is never given back).
+int vxapi_sem_signal(int semid);
+
+// Holds a semaphore for a scope: waits in the constructor, signals in the
+// destructor when the wait succeeded. A negative id holds nothing.
+class VxSemLock {
+public:
+    explicit VxSemLock(int semid);
+    ~VxSemLock();
+    VxSemLock(const VxSemLock&) = delete;
+    VxSemLock& operator=(const VxSemLock&) = delete;
+    bool held() const { return held_; }
+    void release();
+
+private:
+    int semid_;
+    bool held_;
+};

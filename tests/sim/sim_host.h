@@ -1,0 +1,249 @@
+// The simulated host: a platform for tests.
+//
+// - A sandbox directory per host: every absolute path the library uses maps
+//   into it, so real files, real mmap of the shared data file and real log
+//   files work inside it.
+// - Device nodes kept in a table (path -> type and device number); opening one
+//   whose major number has a registered SimDevice gives a simulated descriptor
+//   (1000 and up) whose ioctl, read and write go to that device.
+// - A fake sysfs tree under <sandbox>/sys with programmable attributes.
+// - A virtual clock: sleeps take no real time; they advance the clock and are
+//   recorded.
+// - Real System V semaphores, with every key moved into a range reserved for
+//   this host, so that hosts of parallel test processes never meet and forked
+//   children share the parent's semaphores.
+// - Recorded shell commands with scripted output; cp, mv and rm are carried
+//   out inside the sandbox.
+// - Captured standard error, configurable identity, environment and uname.
+//
+// Constructing a SimHost installs it as the library's platform; destroying it
+// restores the platform that was there before, removes its semaphores and the
+// sandbox (only in the process that made it, so forked children leave them).
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/vx_platform.h"
+#include "sim_device.h"
+
+namespace sim {
+
+class SimHost final : public vx::Platform {
+public:
+    SimHost();
+    ~SimHost() override;
+    SimHost(const SimHost&) = delete;
+    SimHost& operator=(const SimHost&) = delete;
+
+    // ---- sandbox ----
+    const std::string& root() const { return root_; }
+    // The real path behind a path of the library.
+    std::string map(const std::string& path) const;
+    void make_dir(const std::string& path);  // with parents
+    void write_file(const std::string& path, const std::string& contents, mode_t mode = 0644);
+    std::string read_file(const std::string& path) const;  // "" when missing
+    bool exists(const std::string& path) const;
+    // A symbolic link at link_path; target is stored as given (relative
+    // targets are resolved against the link's directory, as on a real host).
+    void make_symlink(const std::string& target, const std::string& link_path);
+
+    // ---- device nodes and devices ----
+    struct Node {
+        mode_t mode;  // type and permission bits
+        dev_t rdev;
+    };
+    // A node as the host's own set-up made it (not recorded as a mknod).
+    void add_node(const std::string& path, mode_t mode, dev_t rdev);
+    std::optional<Node> node(const std::string& path) const;
+    void register_device(unsigned major, SimDevice* device);
+    // Every mknod the library made, as "path mode rdev-major:minor".
+    std::vector<std::string> mknod_log() const;
+    // Number of simulated descriptors open now.
+    size_t open_device_count() const;
+
+    // ---- identity, environment, uname ----
+    void set_euid(uid_t uid) { euid_ = uid; }
+    void set_env(const std::string& name, const std::string& value);
+    void unset_env(const std::string& name);
+    void set_uname(const std::string& sysname, const std::string& release,
+                   const std::string& version = "#1 SMP", const std::string& machine = "x86_64");
+
+    // ---- clock ----
+    time_t now() const;
+    void advance(time_t seconds);
+    // Every sleep requested, in microseconds, in order.
+    std::vector<unsigned long long> sleeps() const;
+    // Sleeps requested in whole seconds (sleep()), in order.
+    std::vector<unsigned> sleep_seconds() const;
+    void clear_sleeps();
+
+    // ---- standard error ----
+    std::string stderr_text() const;
+    void clear_stderr();
+
+    // ---- shell ----
+    struct CommandResult {
+        std::string output;
+        int exit_status = 0;
+    };
+    // The answer to a command with exactly this text. Commands nobody
+    // scripted answer with no output and exit status 127.
+    void script_command(const std::string& command, CommandResult result);
+    std::vector<std::string> commands() const;
+
+    // ---- sysfs ----
+    void set_sysfs_mounted(bool mounted) { sysfs_mounted_ = mounted; }
+    // An attribute served by the test: a read returns the text (nullopt:
+    // the read fails with EIO); a write returns 0 or an errno value.
+    using AttrReader = std::function<std::optional<std::string>()>;
+    using AttrWriter = std::function<int(const std::string& value)>;
+    void on_attr_read(const std::string& path, AttrReader reader);
+    void on_attr_write(const std::string& path, AttrWriter writer);
+    // Every attribute write, as "path=value", in order.
+    std::vector<std::string> attr_writes() const;
+
+    // ---- fault injection ----
+    // The next `count` opens of the path fail with err (count < 0: all).
+    void fail_open(const std::string& path, int err, int count = -1);
+    // Reads of the file at path return at most `max_bytes` per call.
+    void short_reads(const std::string& path, size_t max_bytes);
+
+    // ---- semaphores ----
+    key_t sem_key(key_t library_key) const { return sem_base_ + library_key; }
+
+    // ---- vx::Platform ----
+    int open(const char* path, int flags, mode_t mode) override;
+    int close(int fd) override;
+    ssize_t read(int fd, void* buf, size_t len) override;
+    ssize_t write(int fd, const void* buf, size_t len) override;
+    off_t lseek(int fd, off_t offset, int whence) override;
+    int fstat(int fd, struct stat* st) override;
+    int stat(const char* path, struct stat* st) override;
+    int lstat(const char* path, struct stat* st) override;
+    int access(const char* path, int mode) override;
+    int unlink(const char* path) override;
+    int rename(const char* from, const char* to) override;
+    int mkdir(const char* path, mode_t mode) override;
+    int mknod(const char* path, mode_t mode, dev_t dev) override;
+    int fsync(int fd) override;
+    int ftruncate(int fd, off_t length) override;
+    ssize_t readlink(const char* path, char* buf, size_t len) override;
+    int list_dir(const char* path, std::vector<std::string>& names) override;
+    FILE* fopen(const char* path, const char* mode) override;
+    int ioctl(int fd, unsigned long request, void* arg) override;
+    void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t offset) override;
+    int msync(void* addr, size_t len, int flags) override;
+    int munmap(void* addr, size_t len) override;
+    int semget(key_t key, int nsems, int flags) override;
+    int semctl(int semid, int semnum, int cmd, int arg) override;
+    int semop(int semid, struct sembuf* ops, size_t nops) override;
+    int socket(int domain, int type, int protocol) override;
+    int bind(int fd, const struct sockaddr* addr, socklen_t len) override;
+    int setsockopt(int fd, int level, int name, const void* value, socklen_t len) override;
+    ssize_t sendmsg(int fd, const struct msghdr* msg, int flags) override;
+    ssize_t recvmsg(int fd, struct msghdr* msg, int flags) override;
+    ssize_t sendto(int fd, const void* buf, size_t len, int flags, const struct sockaddr* to,
+                   socklen_t tolen) override;
+    ssize_t recvfrom(int fd, void* buf, size_t len, int flags, struct sockaddr* from,
+                     socklen_t* fromlen) override;
+    int uname(struct utsname* name) override;
+    uid_t geteuid() override { return euid_; }
+    pid_t getpid() override;
+    const char* getenv(const char* name) override;
+    long page_size() override { return 4096; }
+    time_t time() override;
+    struct tm* localtime_r(const time_t* t, struct tm* out) override;
+    unsigned sleep(unsigned seconds) override;
+    int usleep(unsigned microseconds) override;
+    int thread_create(pthread_t* thread, void* (*start)(void*), void* arg) override;
+    int thread_join(pthread_t thread, void** result) override;
+    void write_stderr(const char* text, size_t len) override;
+    int system(const char* command) override;
+    FILE* popen(const char* command, const char* mode) override;
+    int pclose(FILE* stream) override;
+    int sysfs_get_mnt_path(char* mnt_path, size_t len) override;
+    struct sysfs_attribute* sysfs_open_attribute(const char* path) override;
+    int sysfs_read_attribute(struct sysfs_attribute* attr) override;
+    int sysfs_write_attribute(struct sysfs_attribute* attr, const char* value, size_t len) override;
+    void sysfs_close_attribute(struct sysfs_attribute* attr) override;
+    struct dlist* sysfs_open_directory_list(const char* path) override;
+    struct dlist* sysfs_open_link_list(const char* path) override;
+    void sysfs_close_list(struct dlist* list) override;
+    int sysfs_path_is_dir(const char* path) override;
+    int sysfs_path_is_link(const char* path) override;
+    int sysfs_path_is_file(const char* path) override;
+    int sysfs_get_link(const char* path, char* target, size_t len) override;
+    struct sysfs_bus* sysfs_open_bus(const char* name) override;
+    struct dlist* sysfs_get_bus_devices(struct sysfs_bus* bus) override;
+    struct sysfs_driver* sysfs_get_bus_driver(struct sysfs_bus* bus, const char* name) override;
+    void sysfs_close_bus(struct sysfs_bus* bus) override;
+    struct dlist* sysfs_get_driver_devices(struct sysfs_driver* driver) override;
+    struct sysfs_attribute* sysfs_get_device_attr(struct sysfs_device* dev, const char* name) override;
+
+private:
+    struct DeviceFd {
+        std::string path;
+        dev_t rdev;
+        SimDevice* device;
+    };
+    struct BusObject;
+
+    bool node_stat(const std::string& path, struct stat* st) const;
+    BusObject* find_bus(struct sysfs_bus* sbus) const;
+    bool consume_open_fault(const std::string& path, int* err);
+    int run_builtin(const std::string& command, bool* handled);
+    CommandResult answer(const std::string& command);
+    std::string resolve_link(const std::string& path) const;  // library path of a link's target
+    struct sysfs_device* make_device(BusObject* bus, const std::string& name, const std::string& path,
+                                     const std::string& bus_name);
+    dlist* make_list(const std::string& path, bool links);
+
+    std::string root_;
+    pid_t owner_pid_;
+    vx::Platform* previous_;
+    key_t sem_base_ = 0;
+    uid_t euid_ = 0;
+    bool sysfs_mounted_ = true;
+    struct utsname uname_ {};
+
+    mutable std::mutex mu_;
+    std::map<std::string, Node> nodes_;
+    std::map<unsigned, SimDevice*> devices_;
+    std::map<int, DeviceFd> device_fds_;
+    int next_device_fd_ = 1000;
+    std::vector<std::string> mknods_;
+    std::map<std::string, std::string> env_;
+    time_t clock_;
+    std::vector<unsigned long long> sleeps_;
+    std::vector<unsigned> sleep_seconds_;
+    std::thread::id main_thread_;
+    std::string stderr_;
+    std::map<std::string, CommandResult> scripted_;
+    std::vector<std::string> commands_;
+    std::map<FILE*, int> popen_status_;
+    std::map<std::string, AttrReader> attr_readers_;
+    std::map<std::string, AttrWriter> attr_writers_;
+    std::vector<std::string> attr_writes_;
+    struct OpenFault {
+        int err;
+        int count;
+    };
+    std::map<std::string, OpenFault> open_faults_;
+    std::map<std::string, size_t> short_reads_;
+    std::map<int, size_t> short_read_fds_;
+    std::set<BusObject*> buses_;
+};
+
+// The test's simulated host, or null when none is installed.
+SimHost* current_host();
+
+}  // namespace sim
