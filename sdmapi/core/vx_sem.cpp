@@ -1,11 +1,126 @@
-// Placeholder of the semaphore primitives: keeps the interface linkable
-// until the primitives themselves land.
+// System V semaphore primitives of the library.
+//
+// Each lock is a set of one semaphore with value 1 when free. A set is made
+// with IPC_CREAT | IPC_EXCL so that only its creator sets the value: a process
+// that finds the set already there attaches to it and never resets it, since
+// that would give away a lock another process holds. Every operation carries
+// SEM_UNDO, so the kernel gives back the lock of a process that dies holding
+// it.
+//
+// A thread remembers which locks it holds. A wait that failed leaves nothing
+// held, so the caller's matching signal is refused instead of raising the
+// value to 2 and letting two holders in.
 #include "core/vx_sem.h"
 
-int vxapi_sem_get(int) { return -1; }
-int vxapi_sem_del(int) { return -1; }
-int vxapi_sem_wait(int) { return -1; }
-int vxapi_sem_signal(int) { return -1; }
-VxSemLock::VxSemLock(int semid) : semid_(semid), held_(false) {}
+#include <sys/ipc.h>
+#include <sys/sem.h>
+
+#include <cerrno>
+#include <map>
+
+#include "core/vx_sddbg.h"
+#include "platform/vx_platform.h"
+
+namespace {
+
+constexpr int kSemMode = 0644;
+// Attempts to find or make the set when it vanishes between the two steps.
+constexpr int kGetAttempts = 8;
+
+// Locks this thread holds: semaphore id -> number of successful waits not yet
+// given back.
+thread_local std::map<int, int> t_held;
+
+int held_count(int semid) {
+    auto it = t_held.find(semid);
+    return it == t_held.end() ? 0 : it->second;
+}
+
+void drop_hold(int semid) {
+    auto it = t_held.find(semid);
+    if (it == t_held.end()) return;
+    if (--it->second <= 0) t_held.erase(it);
+}
+
+// A failed operation goes to the trace, except on the trace's own lock: the
+// trace waits on that one, and reporting through it would come straight back.
+void trace_failure(int semid, const char* text, int err) {
+    if (semid >= 0 && semid == api_dbg_sem_id) return;
+    if (vxdbg_on(VXDBG_ERROR)) vxdbg_print(text, static_cast<uint64_t>(err), VXDBG_DEC, 1);
+    errno = err;
+}
+
+// One operation on semaphore 0 of the set, resumed when a signal interrupts it.
+int sem_op(int semid, short delta) {
+    struct sembuf op {};
+    op.sem_num = 0;
+    op.sem_op = delta;
+    op.sem_flg = SEM_UNDO;
+    for (;;) {
+        if (vx::sys().semop(semid, &op, 1) == 0) return 0;
+        if (errno != EINTR) return -1;
+    }
+}
+
+}  // namespace
+
+int vxapi_sem_get(int key) {
+    for (int attempt = 0; attempt < kGetAttempts; ++attempt) {
+        int id = vx::sys().semget(key, 1, IPC_CREAT | IPC_EXCL | kSemMode);
+        if (id >= 0) {
+            if (vx::sys().semctl(id, 0, SETVAL, 1) != 0) {
+                int err = errno;
+                vx::sys().semctl(id, 0, IPC_RMID);
+                errno = err;
+                return -1;
+            }
+            return id;
+        }
+        if (errno != EEXIST) return -1;
+        id = vx::sys().semget(key, 1, kSemMode);
+        if (id >= 0) return id;
+        // Removed between the two calls: try to make it again.
+        if (errno != ENOENT) return -1;
+    }
+    return -1;
+}
+
+int vxapi_sem_del(int semid) {
+    t_held.erase(semid);
+    return vx::sys().semctl(semid, 0, IPC_RMID);
+}
+
+int vxapi_sem_wait(int semid) {
+    if (sem_op(semid, -1) != 0) {
+        trace_failure(semid, "libvxsdm: WARNING - semaphore wait operation failed. errno=", errno);
+        return -1;
+    }
+    ++t_held[semid];
+    return 0;
+}
+
+int vxapi_sem_signal(int semid) {
+    if (held_count(semid) <= 0) {
+        errno = EPERM;
+        return -1;
+    }
+    if (sem_op(semid, +1) != 0) {
+        int err = errno;
+        // A set that is gone holds nothing any more.
+        if (err == EINVAL || err == EIDRM) t_held.erase(semid);
+        trace_failure(semid, "libvxsdm: WARNING - semaphore signal operation failed. errno=", err);
+        return -1;
+    }
+    drop_hold(semid);
+    return 0;
+}
+
+VxSemLock::VxSemLock(int semid) : semid_(semid), held_(semid >= 0 && vxapi_sem_wait(semid) == 0) {}
+
 VxSemLock::~VxSemLock() { release(); }
-void VxSemLock::release() { held_ = false; }
+
+void VxSemLock::release() {
+    if (!held_) return;
+    held_ = false;
+    vxapi_sem_signal(semid_);
+}
