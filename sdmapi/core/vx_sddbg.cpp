@@ -167,6 +167,8 @@ void vxapi_set_debug_level() {
 }
 
 void vxdbg_print(const char* text, uint64_t number, uint8_t base, uint8_t eol) {
+    // A print from inside the trace (a failure report of the debug
+    // semaphore's own wait) would wait on that semaphore again: dropped.
     if (vx_debug == 0 || t_in_trace) return;
     TraceScope scope;
 
