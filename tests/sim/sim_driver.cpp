@@ -300,6 +300,9 @@ int SimDriver::ioctl(dev_t rdev, unsigned long code, void* arg) {
 }
 
 SimReply SimDriver::dispatch(const SimRequest& req) {
+    // Only the count and set instance speak to the driver rather than a port.
+    const bool to_driver = req.command == kCmdHbaCount || req.command == kCmdSetInstance;
+    if (!to_driver && req.port == nullptr) return SimReply::with_status(kStatusNotFound);
     auto it = handlers_.find({req.command, static_cast<int>(req.sub_code)});
     if (it == handlers_.end()) it = handlers_.find({req.command, -1});
     if (it != handlers_.end()) return it->second(req);
@@ -322,7 +325,6 @@ SimReply SimDriver::builtin(const SimRequest& req) {
     default:
         break;
     }
-    if (req.port == nullptr) return SimReply::with_status(kStatusNotFound);
     if (req.command == kCmdDriverSpecific) return SimReply::with_record(req.port->driver_data);
     auto rec = req.port->records.find({req.command, req.sub_code});
     if (rec != req.port->records.end()) {
