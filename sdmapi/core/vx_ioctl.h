@@ -151,6 +151,13 @@ constexpr int VX_RESULT_OK = 0;          // the request was carried (ioctl resul
 constexpr int VX_RESULT_NOT_BUILT = 1;   // the request could not be built or was refused in the library
 constexpr int VX_RESULT_NO_TRANSPORT = 2;  // the port has no transport for the operation (status 12)
 
+// The answer of a worker whose port has no transport for the operation:
+// out status 12 (invalid sub-command), result 2.
+inline int vxapi_no_transport(uint32_t* status) {
+    if (status != nullptr) *status = EXT_STATUS_UNSUPPORTED_SUBCODE;
+    return VX_RESULT_NO_TRANSPORT;
+}
+
 // Header builders: zero the header and fill it; 1 when the header pointer
 // is null, else 0. HbaSelect is filled only when a record is given.
 int vxapi_init_ext_ioctl_n(uint16_t sub_code, uint16_t instance, void* request, uint32_t request_len,

@@ -10,3 +10,6 @@
 
 // Driver specifics of a sysfs port into a 64-byte EXT_LN_DRIVER_DATA.
 int vxsysfs_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status);
+
+// Queries of a sysfs port.
+int vxsysfs_query_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status);

@@ -9,6 +9,5 @@ int vxsysfs_get_driver_specifics(int fd, vxapi_priv_database* rec, void* respons
     (void)fd;
     (void)rec;
     (void)response;
-    if (status != nullptr) *status = EXT_STATUS_UNSUPPORTED_SUBCODE;
-    return VX_RESULT_NO_TRANSPORT;
+    return vxapi_no_transport(status);
 }
