@@ -198,6 +198,23 @@ void SimHost::make_symlink(const std::string& target, const std::string& link_pa
     if (::symlink(real_target.c_str(), map(link_path).c_str()) != 0) std::abort();
 }
 
+void SimHost::set_owner(const std::string& path, uid_t uid) {
+    struct stat st {};
+    if (::lstat(map(path).c_str(), &st) != 0) std::abort();
+    std::lock_guard<std::mutex> lock(mu_);
+    owners_[{st.st_dev, st.st_ino}] = uid;
+}
+
+void SimHost::report_owner(struct stat* st) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = owners_.find({st->st_dev, st->st_ino});
+    if (it != owners_.end()) {
+        st->st_uid = it->second;
+    } else if (st->st_uid == ::getuid()) {
+        st->st_uid = 0;
+    }
+}
+
 // ---------------------------------------------------------------- nodes
 
 void SimHost::add_node(const std::string& path, mode_t mode, dev_t rdev) {
@@ -322,6 +339,11 @@ void SimHost::fail_open(const std::string& path, int err, int count) {
 void SimHost::short_reads(const std::string& path, size_t max_bytes) {
     std::lock_guard<std::mutex> lock(mu_);
     short_reads_[normalise(path)] = max_bytes;
+}
+
+void SimHost::on_unlink(std::function<void(const std::string& path)> hook) {
+    std::lock_guard<std::mutex> lock(mu_);
+    unlink_hook_ = std::move(hook);
 }
 
 bool SimHost::consume_open_fault(const std::string& path, int* err) {
@@ -455,7 +477,9 @@ int SimHost::fstat(int fd, struct stat* st) {
             return 0;
         }
     }
-    return ::fstat(fd, st);
+    int rc = ::fstat(fd, st);
+    if (rc == 0) report_owner(st);
+    return rc;
 }
 
 bool SimHost::node_stat(const std::string& path, struct stat* st) const {
@@ -471,12 +495,16 @@ bool SimHost::node_stat(const std::string& path, struct stat* st) const {
 
 int SimHost::stat(const char* path, struct stat* st) {
     if (node_stat(path, st)) return 0;
-    return ::stat(map(path).c_str(), st);
+    int rc = ::stat(map(path).c_str(), st);
+    if (rc == 0) report_owner(st);
+    return rc;
 }
 
 int SimHost::lstat(const char* path, struct stat* st) {
     if (node_stat(path, st)) return 0;
-    return ::lstat(map(path).c_str(), st);
+    int rc = ::lstat(map(path).c_str(), st);
+    if (rc == 0) report_owner(st);
+    return rc;
 }
 
 int SimHost::access(const char* path, int mode) {
@@ -488,6 +516,12 @@ int SimHost::access(const char* path, int mode) {
 }
 
 int SimHost::unlink(const char* path) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        hook = unlink_hook_;
+    }
+    if (hook) hook(path);
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (nodes_.erase(normalise(path)) != 0) return 0;

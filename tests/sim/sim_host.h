@@ -55,6 +55,11 @@ public:
     // A symbolic link at link_path; target is stored as given (relative
     // targets are resolved against the link's directory, as on a real host).
     void make_symlink(const std::string& target, const std::string& link_path);
+    // The owner that stat, lstat and fstat report for a sandbox file (kept by
+    // inode, so it follows the file through links and renames). A file
+    // without one reports root when the test's own user owns it, as the
+    // files of a library running as root would.
+    void set_owner(const std::string& path, uid_t uid);
 
     // ---- device nodes and devices ----
     struct Node {
@@ -116,6 +121,9 @@ public:
     void fail_open(const std::string& path, int err, int count = -1);
     // Reads of the file at path return at most `max_bytes` per call.
     void short_reads(const std::string& path, size_t max_bytes);
+    // Runs before every unlink the library asks for, with the library's path
+    // (for instance to widen a race window with a real delay).
+    void on_unlink(std::function<void(const std::string& path)> hook);
 
     // ---- semaphores ----
     key_t sem_key(key_t library_key) const { return sem_base_ + library_key; }
@@ -198,6 +206,7 @@ private:
     struct BusObject;
 
     bool node_stat(const std::string& path, struct stat* st) const;
+    void report_owner(struct stat* st) const;
     BusObject* find_bus(struct sysfs_bus* sbus) const;
     bool consume_open_fault(const std::string& path, int* err);
     int run_builtin(const std::string& command, bool* handled);
@@ -217,6 +226,7 @@ private:
 
     mutable std::mutex mu_;
     std::map<std::string, Node> nodes_;
+    std::map<std::pair<dev_t, ino_t>, uid_t> owners_;
     std::map<unsigned, SimDevice*> devices_;
     std::map<int, DeviceFd> device_fds_;
     int next_device_fd_ = 1000;
@@ -239,6 +249,7 @@ private:
     };
     std::map<std::string, OpenFault> open_faults_;
     std::map<std::string, size_t> short_reads_;
+    std::function<void(const std::string&)> unlink_hook_;
     std::map<int, size_t> short_read_fds_;
     std::set<BusObject*> buses_;
 };

@@ -1,0 +1,167 @@
+// Helpers of the tests of the shared data file, its event queues and tokens:
+// forked processes driven over pipes, the library's shared-file state, and
+// raw access to the sandbox's file and semaphores.
+#pragma once
+
+#include <poll.h>
+#include <sys/ipc.h>
+#include <sys/sem.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "core/vx_event.h"
+#include "core/vx_records.h"
+#include "core/vx_sem.h"
+#include "core/vx_shared.h"
+#include "sim_host.h"
+
+namespace shtest {
+
+// A forked process that runs `body` and ends with _exit(body's result). The
+// parent and the child exchange ints over two pipes.
+class Child {
+public:
+    explicit Child(const std::function<int(Child&)>& body) {
+        if (::pipe(to_child_) != 0 || ::pipe(to_parent_) != 0) std::abort();
+        pid_ = ::fork();
+        if (pid_ < 0) std::abort();
+        if (pid_ == 0) {
+            ::close(to_child_[1]);
+            ::close(to_parent_[0]);
+            in_child_ = true;
+            int rc = body(*this);
+            ::_exit(rc);
+        }
+        ::close(to_child_[0]);
+        ::close(to_parent_[1]);
+    }
+    ~Child() {
+        if (!in_child_) {
+            ::close(to_child_[1]);
+            ::close(to_parent_[0]);
+            if (!waited_) {
+                ::kill(pid_, SIGKILL);
+                int status = 0;
+                ::waitpid(pid_, &status, 0);
+            }
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // Parent side.
+    void send(int value) { put(to_child_[1], value); }
+    // The child's next int; -9999 when none came within the timeout.
+    int receive(int timeout_ms = 20000) { return get(to_parent_[0], timeout_ms); }
+    // Waits for the child's end; its exit status, or -1 when it did not exit normally.
+    int wait() {
+        int status = 0;
+        if (::waitpid(pid_, &status, 0) != pid_) return -1;
+        waited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Child side.
+    void reply(int value) { put(to_parent_[1], value); }
+    int command() { return get(to_child_[0], 60000); }
+
+private:
+    static void put(int fd, int value) {
+        if (::write(fd, &value, sizeof value) != static_cast<ssize_t>(sizeof value)) {
+            // The other side is gone: nothing to tell.
+        }
+    }
+    static int get(int fd, int timeout_ms) {
+        struct pollfd p {};
+        p.fd = fd;
+        p.events = POLLIN;
+        if (::poll(&p, 1, timeout_ms) <= 0) return -9999;
+        int value = 0;
+        if (::read(fd, &value, sizeof value) != static_cast<ssize_t>(sizeof value)) return -9999;
+        return value;
+    }
+
+    int to_child_[2] = {-1, -1};
+    int to_parent_[2] = {-1, -1};
+    pid_t pid_ = -1;
+    bool in_child_ = false;
+    bool waited_ = false;
+};
+
+// Back to the state of a process that never opened the shared file.
+inline void reset_shared_state() {
+    if (vxapi_ev_thread_id != 0) {
+        vxapi_ev_terminate.store(1);
+        ::pthread_join(vxapi_ev_thread_id, nullptr);
+        vxapi_ev_thread_id = 0;
+    }
+    vxapi_ev_terminate.store(0);
+    vxapi_free_api_priv_data_mem();
+    vxapi_free_api_phy_info_mem();
+    if (api_shared_data != nullptr) ::munmap(api_shared_data, VX_SHARED_SIZE);
+    if (api_shm_fildes >= 0) ::close(api_shm_fildes);
+    api_shared_data = nullptr;
+    api_shm_fildes = -1;
+    api_library_instance = VX_LIBINST_NONE;
+    api_dbupdate_sem_id = -1;
+    api_flash_sem_id = -1;
+    api_thread_sem_id = -1;
+    api_use_database = 1;
+    OS_Type = 0;
+}
+
+// Stops the event thread that an open started (tests drive the passes).
+inline void stop_event_thread() {
+    if (vxapi_ev_thread_id == 0) return;
+    vxapi_ev_terminate.store(1);
+    ::pthread_join(vxapi_ev_thread_id, nullptr);
+    vxapi_ev_thread_id = 0;
+    vxapi_ev_terminate.store(0);
+}
+
+// The semaphore of a library key on the host, or -1 when it does not exist.
+inline int host_sem(const sim::SimHost& host, int key) { return ::semget(host.sem_key(key), 1, 0); }
+
+inline bool host_sem_exists(const sim::SimHost& host, int key) { return host_sem(host, key) >= 0; }
+
+// Waits (real time) until `n` processes wait on the semaphore.
+inline bool wait_for_waiters(int semid, int n) {
+    for (int i = 0; i < 2000; ++i) {
+        if (::semctl(semid, 0, GETNCNT) >= n) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+// Raw lock operations on a host semaphore, outside the library.
+inline bool raw_sem_op(int semid, short delta) {
+    struct sembuf op {};
+    op.sem_num = 0;
+    op.sem_op = delta;
+    op.sem_flg = SEM_UNDO;
+    return ::semop(semid, &op, 1) == 0;
+}
+
+// The real path of the shared file in the sandbox.
+inline std::string shared_path(const sim::SimHost& host) { return host.map(VX_SHARED_FILE); }
+
+inline ino_t inode_of_path(const std::string& real_path) {
+    struct stat st {};
+    return ::stat(real_path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+inline ino_t inode_of_fd(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+}  // namespace shtest
