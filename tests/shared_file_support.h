@@ -5,6 +5,7 @@
 
 #include <poll.h>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
