@@ -78,6 +78,20 @@ struct SimPort {
         std::memcpy(bytes.data(), &record, sizeof(T));
         records[{command, sub_code}] = std::move(bytes);
     }
+
+    // ---- the query side (served by the handlers of sim_queries.h) ----
+    // A port the simulated port has discovered, with the answers about it.
+    struct RemotePort {
+        EXT_DISC_PORT port{};           // discovered port query (by index among remote ports)
+        bool is_target = true;          // also a target: target query, port summary, SCSI address
+        EXT_DISC_TARGET target{};       // discovered target query (by index among targets)
+        EXT_SCSI_ADDR scsi_addr{};      // WWPN to SCSI address
+        EXT_HBA_PORT_STAT stats{};      // port statistics (0x70) asked by its WWPN
+    };
+    std::vector<RemotePort> remote_ports;  // in the driver's order
+    std::deque<EXT_ASYNC_EVENT> events;    // pending asynchronous events, oldest first
+    uint32_t aen_enabled = 0;              // Enable of the last event registration
+    uint16_t aen_buf_len = 64;             // BufLength that a registration reports
 };
 
 // A request as the driver decoded it.
@@ -123,6 +137,9 @@ struct SimReply {
         std::memcpy(r.response.data(), &record, sizeof(T));
         return r;
     }
+    // Bytes written back over the caller's request buffer (at most RequestLen),
+    // for requests whose answer the driver leaves in the request record.
+    std::vector<uint8_t> request_update;
 };
 
 // One ioctl as the driver saw it.
