@@ -128,7 +128,8 @@ TEST_F(EnvTest, ModuleAlreadyListedIsNotLoadedAgain) {
     vxapi_load_vioctlmod();
     EXPECT_EQ(host.commands(), std::vector<std::string>{kLsmodModule});
     EXPECT_EQ(is_vioctlmod_loaded, 1);
-    EXPECT_NE(host.stderr_text().find("vxapi_load_vioctlmod: vioctlmod is already loaded\n"), std::string::npos);
+    EXPECT_NE(host.stderr_text().find("vxapi_load_vioctlmod: vioctlmod is already loaded\n"),
+              std::string::npos);
 }
 
 TEST_F(EnvTest, ModuleLoadedAfterEveryCheckInOrder) {

@@ -34,7 +34,7 @@ constexpr const char* kDriverVersion =
 constexpr const char* kModprobe = "modprobe vioctlmod";
 constexpr const char* kUdevadm = "/sbin/udevadm";
 
-constexpr size_t kPieceSize = 128;  // output is read in pieces of this size
+constexpr size_t kChunkSize = 128;  // output is read in chunks of this size
 
 // A uname field as text, bounded by its array (the kernel terminates it;
 // the bound keeps a stray record from being read past its end).
@@ -43,7 +43,9 @@ std::string_view field(const char (&text)[N]) {
     return std::string_view(text, strnlen(text, N));
 }
 
-bool contains(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
+bool contains(std::string_view text, std::string_view what) {
+    return text.find(what) != std::string_view::npos;
+}
 
 // A shell command whose output is read; closed when it goes out of scope.
 class Command {
@@ -62,9 +64,9 @@ public:
     std::string last_line() {
         std::string last;
         std::string current;
-        char piece[kPieceSize];
-        while (fgets(piece, sizeof piece, stream_) != nullptr) {
-            current += piece;
+        char chunk[kChunkSize];
+        while (fgets(chunk, sizeof chunk, stream_) != nullptr) {
+            current += chunk;
             if (!current.empty() && current.back() == '\n') {
                 current.pop_back();
                 last.swap(current);

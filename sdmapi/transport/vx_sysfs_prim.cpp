@@ -20,8 +20,8 @@
 char sysfs_mnt_path[VXSYSFS_PATH_SIZE] = "";
 
 const char* const dev_prefix[10] = {
-    "block", "tape", "onstream_tape", "scsi_tape", "scsi_changer", "device/block", "device/tape", "generic",
-    "device/generic", nullptr,
+    "block",        "tape",        "onstream_tape", "scsi_tape",      "scsi_changer",
+    "device/block", "device/tape", "generic",       "device/generic", nullptr,
 };
 
 namespace {
@@ -78,7 +78,7 @@ ssize_t transfer(int fd, void* buffer, size_t len, bool writing) {
     return writing ? vx::sys().write(fd, buffer, len) : vx::sys().read(fd, buffer, len);
 }
 
-// The looping primitives: page-size pieces until all is moved or a call
+// The looping primitives: page-size chunks until all is moved or a call
 // moves nothing. The residual.
 int32_t transfer_file(const char* name, const char* path, void* buffer, int32_t size, bool writing) {
     trace_start(name, path, size);
@@ -91,8 +91,8 @@ int32_t transfer_file(const char* name, const char* path, void* buffer, int32_t 
     auto* at = static_cast<uint8_t*>(buffer);
     int32_t residual = size;
     while (residual > 0 && at != nullptr) {
-        const size_t piece = static_cast<size_t>(residual < page ? residual : page);
-        const ssize_t n = transfer(file.fd(), at, piece, writing);
+        const size_t chunk = static_cast<size_t>(residual < page ? residual : page);
+        const ssize_t n = transfer(file.fd(), at, chunk, writing);
         if (n < 1) {
             if (n < 0) {
                 trace(writing ? "> Failed write" : "> Failed read");
@@ -117,8 +117,8 @@ uint32_t transfer_once(const char* name, const char* path, void* buffer, int32_t
     }
     if (size <= 0 || buffer == nullptr) return 0;
     const long page = page_size();
-    const size_t piece = static_cast<size_t>(size < page ? size : page);
-    const ssize_t n = transfer(file.fd(), buffer, piece, writing);
+    const size_t chunk = static_cast<size_t>(size < page ? size : page);
+    const ssize_t n = transfer(file.fd(), buffer, chunk, writing);
     if (n < 0) {
         trace(writing ? "> Failed write" : "> Failed read");
         trace_number("> n==", n);
@@ -141,7 +141,8 @@ __attribute__((format(printf, 2, 3))) char* build_path(char* path, const char* f
         return path;
     }
     // A cut path ends at the last byte of the buffer.
-    return path + (static_cast<size_t>(n) < VXSYSFS_PATH_SIZE ? static_cast<size_t>(n) : VXSYSFS_PATH_SIZE - 1);
+    return path +
+           (static_cast<size_t>(n) < VXSYSFS_PATH_SIZE ? static_cast<size_t>(n) : VXSYSFS_PATH_SIZE - 1);
 }
 
 int mnt_len() { return static_cast<int>(strnlen(sysfs_mnt_path, VXSYSFS_PATH_SIZE)); }
@@ -155,7 +156,8 @@ char* class_path(char* path, const char* class_name) {
 // An attribute object, closed when it goes out of scope.
 class Attribute {
 public:
-    explicit Attribute(const char* path) : attr_(path != nullptr ? vx::sys().sysfs_open_attribute(path) : nullptr) {}
+    explicit Attribute(const char* path)
+        : attr_(path != nullptr ? vx::sys().sysfs_open_attribute(path) : nullptr) {}
     ~Attribute() {
         if (attr_ != nullptr) vx::sys().sysfs_close_attribute(attr_);
     }
@@ -164,7 +166,9 @@ public:
 
     // The value read, as far as the object's length and the first NUL go.
     bool read(std::string* value) {
-        if (attr_ == nullptr || vx::sys().sysfs_read_attribute(attr_) != 0 || attr_->value == nullptr) return false;
+        if (attr_ == nullptr || vx::sys().sysfs_read_attribute(attr_) != 0 || attr_->value == nullptr) {
+            return false;
+        }
         value->assign(attr_->value, strnlen(attr_->value, attr_->len));
         return true;
     }
@@ -387,7 +391,8 @@ char* vxsysfs_get_fc_host_path(char* path, uint16_t host_no) {
 
 char* vxsysfs_get_fc_rport_path(char* path, const char* rport_name) {
     if (rport_name == nullptr) return class_path(path, "fc_remote_ports");
-    return build_path(path, "%.*s/%s/%s/%s/", mnt_len(), sysfs_mnt_path, "class", "fc_remote_ports", rport_name);
+    return build_path(path, "%.*s/%s/%s/%s/", mnt_len(), sysfs_mnt_path, "class", "fc_remote_ports",
+                      rport_name);
 }
 
 char* vxsysfs_get_fc_vports_path(char* path) { return class_path(path, "fc_vports"); }
@@ -449,9 +454,13 @@ uint64_t vxsysfs_get_long_attr(const char* path) {
 
 // ---------------------------------------------------------------- remote ports
 
-bool vxsysfs_is_rport_a_target(const char* rport_path) { return dir_attr_is(rport_path, "roles", "FCP Target"); }
+bool vxsysfs_is_rport_a_target(const char* rport_path) {
+    return dir_attr_is(rport_path, "roles", "FCP Target");
+}
 
-bool vxsysfs_is_rport_online(const char* rport_path) { return dir_attr_is(rport_path, "port_state", "Online"); }
+bool vxsysfs_is_rport_online(const char* rport_path) {
+    return dir_attr_is(rport_path, "port_state", "Online");
+}
 
 int vxsysfs_find_rport_by_wwpn(char* result, uint32_t host_no, const uint8_t* wwpn) {
     if (wwpn == nullptr) {

@@ -1,4 +1,4 @@
-// Sysfs access primitives: attribute files in page-size pieces, the paths of
+// Sysfs access primitives: attribute files in page-size chunks, the paths of
 // a port's SCSI host, FC host, remote ports, virtual ports, SCSI devices and
 // PCI function, typed attribute readers, remote-port lookups, byte-order
 // helpers and two debug dumps.
@@ -28,7 +28,7 @@ extern const char* const dev_prefix[10];
 
 // ---- files ----
 
-// Whole transfers in page-size pieces: the bytes not transferred (0: all),
+// Whole transfers in page-size chunks: the bytes not transferred (0: all),
 // or size when the file cannot be opened.
 int32_t vxsysfs_read_file(const char* path, void* buffer, int32_t size);
 int32_t vxsysfs_write_file(const char* path, const void* buffer, int32_t size);
