@@ -1,6 +1,13 @@
 #include "sim_flash.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cstdlib>
+
+#include "core/vx_driver_records.h"
+#include "core/vx_layout.h"
+#include "platform/vx_platform.h"
 
 namespace sim {
 
@@ -193,6 +200,48 @@ ChipFlash build_chip_flash(SimAdapter& adapter, const ChipFlashOptions& options)
         out.locator_address = static_cast<uint32_t>(out.chain_base + out.chain.end);
         const uint32_t named = out.table_address.value_or(places->table);
         place(adapter.flash, *out.locator_address, build_flt_locator(named, options.corrupt_locator));
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- the rig
+
+FlashRig::FlashRig(uint16_t device_id, const ChipFlashOptions& options, bool new_header) {
+    pGlobalOptRomLayout = nullptr;
+    driver.attach(host);
+    install_flash(driver);
+    adapter = &driver.add_adapter();
+    adapter->device_id = device_id;
+    port = &driver.add_port(*adapter);
+    flash = build_chip_flash(*adapter, options);
+    phy.device_id = device_id;
+    rec.features = new_header ? VX_FEAT_NEW_IOCTL : 0;
+    rec.drvr_inst = port->instance;
+    rec.phy_info = &phy;
+    fd = vx::sys().open("/dev/vxa2xxx", O_RDWR);
+    rec.oshandle = fd;
+}
+
+FlashRig::~FlashRig() {
+    if (fd >= 0) vx::sys().close(fd);
+    std::free(phy.pflt_layout);
+    phy.pflt_layout = nullptr;
+    pGlobalOptRomLayout = nullptr;
+}
+
+void FlashRig::set_flash_block_size(uint32_t size) {
+    EXT_CHIP chip{};
+    chip.DeviceId = phy.device_id;
+    chip.FlashBlockSize = size;
+    port->set_record(0x00, 8, chip);
+}
+
+void FlashRig::rebuild(const ChipFlashOptions& options) { flash = build_chip_flash(*adapter, options); }
+
+std::vector<SimLogEntry> FlashRig::requests(uint8_t command) const {
+    std::vector<SimLogEntry> out;
+    for (const SimLogEntry& e : driver.log()) {
+        if (e.command == command) out.push_back(e);
     }
     return out;
 }

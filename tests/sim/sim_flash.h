@@ -24,8 +24,10 @@
 #include <optional>
 #include <vector>
 
+#include "core/vx_records.h"
 #include "flash_builder.h"
 #include "sim_driver.h"
+#include "sim_host.h"
 
 namespace sim {
 
@@ -69,5 +71,33 @@ ChipFlash build_chip_flash(SimAdapter& adapter, const ChipFlashOptions& options 
 
 // A flash descriptor table: 128 bytes, "VXID", block_size at byte 40.
 Bytes build_fdt(uint32_t block_size, bool corrupt_checksum = false);
+
+// A simulated host with the driver and its flash handlers, one adapter of
+// the chip with its flash, one port, the library's port and function records
+// of that port, and the driver's node open. The library's global layout is
+// cleared on construction and on destruction, and the function's layout is
+// released.
+struct FlashRig {
+    explicit FlashRig(uint16_t device_id, const ChipFlashOptions& options = {}, bool new_header = true);
+    ~FlashRig();
+    FlashRig(const FlashRig&) = delete;
+    FlashRig& operator=(const FlashRig&) = delete;
+
+    // The chip query's answer carries this flash block size.
+    void set_flash_block_size(uint32_t size);
+    // Rebuilds the adapter's flash with other options.
+    void rebuild(const ChipFlashOptions& options);
+    // The driver's requests of one command since the last clear_log().
+    std::vector<SimLogEntry> requests(uint8_t command) const;
+
+    SimHost host;
+    SimDriver driver;
+    SimAdapter* adapter = nullptr;
+    SimPort* port = nullptr;
+    ChipFlash flash;
+    vxapi_phy_info phy{};
+    vxapi_priv_database rec{};
+    int fd = -1;
+};
 
 }  // namespace sim
