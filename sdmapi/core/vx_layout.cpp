@@ -86,35 +86,25 @@ bool is_kt_board(uint16_t ssvendor_id, uint16_t ssdevice_id) {
     return ssvendor_id == VX_PCI_VENDOR_MAKER && ssdevice_id == 0x0131;
 }
 
-// Default flash byte offset of the flash layout table.
-bool flt_default_address(uint16_t device_id, uint32_t* address) {
-    switch (device_id) {
-    case 0x8001:
-        *address = 0x361000;
-        return true;
-    case 0x2532:
-    case 0x2533:
-        *address = 0x141000;
-        return true;
-    case 0x0101:
-    case 0x8021:
-    case 0x2031:
-    case 0x2831:
-    case 0x8031:
-    case 0x8831:
-    case 0x8044:
-    case 0x2071:
-    case 0x2271:
-    case 0x2261:
-        *address = 0x3F1000;
-        return true;
-    default:
-        return false;
-    }
-}
+// The flash-layout chips and where their flash keeps its tables.
+struct FltChip {
+    uint16_t device_id;
+    uint32_t fdt_address;  // flash descriptor table
+    uint32_t flt_address;  // flash layout table, by default
+};
+constexpr FltChip kFltChips[] = {
+    {0x8001, 0x360000, 0x361000}, {0x2532, 0x140000, 0x141000}, {0x2533, 0x140000, 0x141000},
+    {0x0101, 0x3F0000, 0x3F1000}, {0x8021, 0x3F0000, 0x3F1000}, {0x2031, 0x3F0000, 0x3F1000},
+    {0x2831, 0x3F0000, 0x3F1000}, {0x8031, 0x3F0000, 0x3F1000}, {0x8831, 0x3F0000, 0x3F1000},
+    {0x8044, 0x3F0000, 0x3F1000}, {0x2071, 0x3F0000, 0x3F1000}, {0x2271, 0x3F0000, 0x3F1000},
+    {0x2261, 0x3F0000, 0x3F1000},
+};
 
-uint16_t device_of(const vxapi_priv_database* rec) {
-    return rec != nullptr && rec->phy_info != nullptr ? rec->phy_info->device_id : 0;
+const FltChip* flt_chip(uint16_t device_id) {
+    for (const FltChip& chip : kFltChips) {
+        if (chip.device_id == device_id) return &chip;
+    }
+    return nullptr;
 }
 
 struct FreeDeleter {
@@ -164,25 +154,18 @@ const INT_OPT_ROM_REGION* vxapi_fixed_layout(uint16_t device_id, uint16_t ssvend
 
 // ---------------------------------------------------------------- chip groups
 
-bool vxapi_is_flt_chip(uint16_t device_id) {
-    switch (device_id) {
-    case 0x2532:
-    case 0x2533:
-    case 0x2031:
-    case 0x2831:
-    case 0x2071:
-    case 0x2271:
-    case 0x2261:
-    case 0x8001:
-    case 0x0101:
-    case 0x8021:
-    case 0x8031:
-    case 0x8831:
-    case 0x8044:
-        return true;
-    default:
-        return false;
-    }
+uint16_t vxapi_device_id(const vxapi_priv_database* rec) {
+    return rec != nullptr && rec->phy_info != nullptr ? rec->phy_info->device_id : 0;
+}
+
+bool vxapi_is_flt_chip(uint16_t device_id) { return flt_chip(device_id) != nullptr; }
+
+bool vxapi_flash_table_addresses(uint16_t device_id, uint32_t* fdt_address, uint32_t* flt_address) {
+    const FltChip* chip = flt_chip(device_id);
+    if (chip == nullptr) return false;
+    if (fdt_address != nullptr) *fdt_address = chip->fdt_address;
+    if (flt_address != nullptr) *flt_address = chip->flt_address;
+    return true;
 }
 
 bool vxapi_is_24xx_chip(uint16_t device_id) {
@@ -254,7 +237,7 @@ int32_t vxapi_set_option_rom_layout(int handle, vxapi_priv_database* api_priv_da
         vxdbg_line(VXDBG_STEP, "vxapi_set_option_rom_layout: exiting.");
         return 1;
     }
-    if (!flt_default_address(phy->device_id, &address)) {
+    if (!vxapi_flash_table_addresses(phy->device_id, nullptr, &address)) {
         vxdbg_line(kErr, "vxapi_set_option_rom_layout: device id not supported.");
     } else if (vxapi_get_flt_data(handle, api_priv_data_inst, address) == 0) {
         result = 0;
@@ -333,7 +316,7 @@ int32_t vxapi_get_flt_address(int handle, vxapi_priv_database* api_priv_data_ins
         vxdbg_line(kStep, "vxapi_get_flt_address exiting. ret=", static_cast<uint32_t>(ret), VXDBG_HEX);
         return ret;
     };
-    const uint16_t device = device_of(api_priv_data_inst);
+    const uint16_t device = vxapi_device_id(api_priv_data_inst);
     const bool default_only = device == 0x0101 || device == 0x8021 || device == 0x8044;
     if (!vxapi_is_25xx_chip(device) && device != 0x8001 && !default_only) {
         vxdbg_line(kErr, "vxapi_get_flt_address: not flt supported ISP.");
@@ -410,7 +393,7 @@ int32_t vxapi_get_optrom_layout(int handle, vxapi_priv_database* api_priv_data_i
                                 uint32_t layout_size, uint32_t* pext_stat) {
     vxdbg_line(VXDBG_STEP, "vxapi_get_optrom_layout: entered.");
     int32_t result;
-    const uint16_t device = device_of(api_priv_data_inst);
+    const uint16_t device = vxapi_device_id(api_priv_data_inst);
     const bool sysfs = api_priv_data_inst != nullptr && (api_priv_data_inst->features & VX_FEAT_SYSFS) != 0;
     if (sysfs || vxapi_is_24xx_chip(device) || vxapi_is_25xx_chip(device)) {
         result = vxsysfs_get_optrom_layout(handle, api_priv_data_inst, playout_buf, layout_size, pext_stat);

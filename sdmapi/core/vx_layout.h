@@ -75,9 +75,15 @@ extern const INT_OPT_ROM_REGION Layout25XX[19];
 const INT_OPT_ROM_REGION* vxapi_fixed_layout(uint16_t device_id, uint16_t ssvendor_id, uint16_t ssdevice_id,
                                              uint32_t* regions);
 
+// The PCI device ID of the port's function; 0 without one.
+uint16_t vxapi_device_id(const vxapi_priv_database* rec);
+
 // Chip groups by PCI device ID.
 // Chips whose flash carries a flash layout table (region places come from it).
 bool vxapi_is_flt_chip(uint16_t device_id);
+// Where such a chip keeps its flash descriptor table and, by default, its
+// flash layout table (flash byte offsets); false for any other chip.
+bool vxapi_flash_table_addresses(uint16_t device_id, uint32_t* fdt_address, uint32_t* flt_address);
 // The 24xx chips (the fixed layout Layout2422; writes in 64 KiB sectors).
 bool vxapi_is_24xx_chip(uint16_t device_id);
 // The 25xx chips (the fixed layout Layout25XX when the flash holds no table).

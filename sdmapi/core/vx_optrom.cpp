@@ -26,10 +26,6 @@ using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
 bool is_sysfs_port(const vxapi_priv_database* rec) { return rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0; }
 
-uint16_t device_of(const vxapi_priv_database* rec) {
-    return rec != nullptr && rec->phy_info != nullptr ? rec->phy_info->device_id : 0;
-}
-
 bool is_power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 // The sector size in the flash descriptor table, or 0 when the table is
@@ -37,7 +33,7 @@ bool is_power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 bool sector_size_from_fdt(int handle, vxapi_priv_database* rec, uint32_t* sector) {
     *sector = 0;
     uint32_t address = 0;
-    if (!vxapi_fdt_address(device_of(rec), &address)) return true;
+    if (!vxapi_flash_table_addresses(vxapi_device_id(rec), &address, nullptr)) return true;
     Buffer fdt(static_cast<uint8_t*>(std::calloc(1, sizeof(FDT_LAYOUT))));
     if (!fdt) {
         vxdbg_line(kErr, "vxapi_sector_align: Unable to allocate memory for fdt_buffer");
@@ -80,32 +76,6 @@ int32_t send_flash(const char* name, const char* busy_trace, uint8_t command, in
 
 }  // namespace
 
-bool vxapi_fdt_address(uint16_t device_id, uint32_t* address) {
-    switch (device_id) {
-    case 0x8001:
-        *address = 0x360000;
-        return true;
-    case 0x2532:
-    case 0x2533:
-        *address = 0x140000;
-        return true;
-    case 0x0101:
-    case 0x8021:
-    case 0x2031:
-    case 0x2831:
-    case 0x8031:
-    case 0x8831:
-    case 0x8044:
-    case 0x2071:
-    case 0x2271:
-    case 0x2261:
-        *address = 0x3F0000;
-        return true;
-    default:
-        return false;
-    }
-}
-
 int32_t vxapi_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
                           uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat) {
     vxdbg_line(VXDBG_STEP, "vxapi_read_optrom: entered.");
@@ -116,7 +86,7 @@ int32_t vxapi_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, u
 
     int32_t result = 1;
     uint32_t size = optrom_size;
-    if (vxapi_is_flt_chip(device_of(api_priv_data_inst))) {
+    if (vxapi_is_flt_chip(vxapi_device_id(api_priv_data_inst))) {
         // A region is read from its start, whole, but never into more than
         // the caller's buffer holds: callers read the head of a region on
         // purpose. The caller's offset does not count for a region.
@@ -149,7 +119,7 @@ int32_t vxapi_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst,
     };
     uint8_t* db = poptrom;
     Buffer widened;  // the aligned span, when alignment had to read one
-    const uint16_t device = device_of(api_priv_data_inst);
+    const uint16_t device = vxapi_device_id(api_priv_data_inst);
     if (vxapi_is_flt_chip(device) || vxapi_is_24xx_chip(device)) {
         // The region gives the start; the caller's size stays the length written.
         uint32_t region_size = optrom_size;
@@ -181,7 +151,7 @@ uint32_t vxapi_sector_align(int handle, vxapi_priv_database* api_priv_data_inst,
     };
     if (db == nullptr || offset == nullptr || size == nullptr) return done(1);
 
-    const uint16_t device = device_of(api_priv_data_inst);
+    const uint16_t device = vxapi_device_id(api_priv_data_inst);
     uint32_t sector = 0;
     if (vxapi_is_24xx_chip(device)) {
         sector = VX_DEFAULT_SECTOR_SIZE;

@@ -59,10 +59,6 @@ static_assert(offsetof(FDT_LAYOUT, unused2) == 63);
 
 constexpr char VX_FDT_SIGNATURE[4] = {'V', 'X', 'I', 'D'};
 
-// Flash byte offset of the descriptor table on a flash-layout chip; false
-// for a chip without one.
-bool vxapi_fdt_address(uint16_t device_id, uint32_t* address);
-
 // The sector size taken when neither the driver nor the flash gives a usable one.
 constexpr uint32_t VX_DEFAULT_SECTOR_SIZE = 0x10000;
 // A sector size above this is not believed.

@@ -4,6 +4,7 @@
 // transport" answer: invalid sub-command, result 2.
 #include "transport/vx_sysfs_flash.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "core/vx_ioctl.h"
