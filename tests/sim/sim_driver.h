@@ -53,6 +53,13 @@ struct SimAdapter {
     uint16_t ssdevice_id = 0;
     std::vector<uint8_t> flash;  // the whole flash part
     std::vector<uint8_t> vpd;
+    // The flash side of the driver (sim_flash.h): regions the driver places
+    // itself, by code (start, size); the driver's own layout (the answer to
+    // the layout request, empty: none); every flash write carried out
+    // (flash offset, bytes).
+    std::map<uint16_t, std::pair<uint32_t, uint32_t>> driver_regions;
+    std::vector<uint8_t> driver_layout;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> flash_writes;
 };
 
 // One driver instance: a physical port (PCI function) or a virtual port.
