@@ -27,6 +27,7 @@
 #include "image/flash_formats.h"
 #include "platform/vx_platform.h"
 #include "sim_driver.h"
+#include "sim_flash.h"
 #include "sim_host.h"
 
 using sim::Bytes;
@@ -640,16 +641,7 @@ protected:
         adapter->device_id = 0x8021;
         driver.add_port(*adapter);
         adapter->flash = sim::blank_flash(0x200000);
-        // Raw flash reads: the bytes at Reserved1, as many as asked for.
-        driver.on(EXT_CC_READ_OPTROM, 0xFFFF, [](const sim::SimRequest& r) {
-            sim::SimReply reply;
-            const std::vector<uint8_t>& flash = r.adapter->flash;
-            if (r.reserved1 < flash.size()) {
-                const size_t n = std::min<size_t>(r.response_capacity, flash.size() - r.reserved1);
-                reply.response.assign(flash.begin() + r.reserved1, flash.begin() + r.reserved1 + n);
-            }
-            return reply;
-        });
+        sim::install_flash(driver);
         fd = vx::sys().open("/dev/vxa2xxx", O_RDWR);
         ASSERT_GE(fd, 0);
     }

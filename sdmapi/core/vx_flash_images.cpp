@@ -10,13 +10,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/vx_layout.h"
 #include "core/vx_sddbg.h"
 #include "image/flash_formats.h"
 
 namespace {
-
-// The maker's PCI vendor ID, carried by its own images (VPD, firmware).
-constexpr uint16_t kMakerVendorId = 0x7A5A;
 
 // The firmware header behind the firmware image's data structure.
 constexpr uint16_t kFwCompressedSig = 0x5A4C;  // "LZ": compressed code
@@ -80,7 +78,7 @@ ChainMatch search_chain(const uint8_t* buf, size_t len, bool by_type, uint8_t ct
                 m.found = true;
                 m.image = img;
             }
-        } else if (by_device && img.vendor_id == kMakerVendorId && img.device_id == did) {
+        } else if (by_device && img.vendor_id == VX_PCI_VENDOR_MAKER && img.device_id == did) {
             m.found = true;
             m.image = img;
         }
