@@ -90,7 +90,7 @@ void trace_errno(const char* text, int err) {
 void vxapi_check_esx() {
     struct utsname name;
     std::memset(&name, 0, sizeof name);
-    if (vx::sys().uname(&name) != 0) vxdbg_line(VXDBG_ERROR, "vxapi_check_esx: uname() failed");
+    if (vx::sys().uname(&name) != 0) vxdbg_line(VXDBG_ERROR, "vxapi_check_esx: uname" "() failed");
     // A failed uname leaves the zeroed record: an ordinary host.
     OS_Type = contains(field(name.sysname), "VMkernel") ? VX_OS_ESX : VX_OS_OTHER;
 }
@@ -99,7 +99,7 @@ int vxapi_check_linux_version() {
     struct utsname name;
     std::memset(&name, 0, sizeof name);
     if (vx::sys().uname(&name) != 0) {
-        vxdbg_line(VXDBG_ERROR, "vxapi_check_linux_verion: uname() failed");
+        vxdbg_line(VXDBG_ERROR, "vxapi_check_linux_verion: uname" "() failed");
         return 1;
     }
     // Any release with this text in it, so 2.6.90 counts as well.
@@ -156,7 +156,7 @@ int vxapi_check_vioctlmod() {
     struct utsname name;
     std::memset(&name, 0, sizeof name);
     if (vx::sys().uname(&name) != 0) {
-        vxdbg_line(VXDBG_ERROR, "vxapi_check_vioctlmod: uname() failed");
+        vxdbg_line(VXDBG_ERROR, "vxapi_check_vioctlmod: uname" "() failed");
         return 1;
     }
     if (!contains(vermagic, field(name.release))) {
@@ -203,7 +203,7 @@ int vxapi_check_correct_os() {
     struct utsname name;
     std::memset(&name, 0, sizeof name);
     if (vx::sys().uname(&name) != 0) {
-        vxdbg_line(VXDBG_ERROR, "vxapi_check_correct_os: uname() failed");
+        vxdbg_line(VXDBG_ERROR, "vxapi_check_correct_os: uname" "() failed");
         return 1;
     }
     const std::string_view release = field(name.release);
