@@ -185,6 +185,7 @@ struct VxRequest {
     uint32_t response_len = 0;
     uint32_t reserved1 = 0;     // flash offset of flash and option ROM requests
     bool retry_busy = false;    // send again, 20 s apart, at most twice, while the driver is busy
+    const char* busy_trace = nullptr;  // traced before each busy resend, when given
 };
 
 struct VxReply {

@@ -282,6 +282,10 @@ int SimDriver::ioctl(dev_t rdev, unsigned long code, void* arg) {
         }
         std::memcpy(response_adr, reply.response.data(), written);
     }
+    if (!busy && request_adr != nullptr && !reply.request_update.empty()) {
+        const size_t n = std::min<size_t>(reply.request_update.size(), req.request_len);
+        std::memcpy(const_cast<void*>(request_adr), reply.request_update.data(), n);
+    }
     uint32_t reported = reply.reported_len.value_or(written);
     if (busy) {
         reported = busy_zero_len_ ? 0 : response_len;

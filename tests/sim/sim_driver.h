@@ -53,6 +53,13 @@ struct SimAdapter {
     uint16_t ssdevice_id = 0;
     std::vector<uint8_t> flash;  // the whole flash part
     std::vector<uint8_t> vpd;
+    // The flash side of the driver (sim_flash.h): regions the driver places
+    // itself, by code (start, size); the driver's own layout (the answer to
+    // the layout request, empty: none); every flash write carried out
+    // (flash offset, bytes).
+    std::map<uint16_t, std::pair<uint32_t, uint32_t>> driver_regions;
+    std::vector<uint8_t> driver_layout;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> flash_writes;
 };
 
 // One driver instance: a physical port (PCI function) or a virtual port.
@@ -78,6 +85,20 @@ struct SimPort {
         std::memcpy(bytes.data(), &record, sizeof(T));
         records[{command, sub_code}] = std::move(bytes);
     }
+
+    // ---- the query side (served by the handlers of sim_queries.h) ----
+    // A port the simulated port has discovered, with the answers about it.
+    struct RemotePort {
+        EXT_DISC_PORT port{};           // discovered port query (by index among remote ports)
+        bool is_target = true;          // also a target: target query, port summary, SCSI address
+        EXT_DISC_TARGET target{};       // discovered target query (by index among targets)
+        EXT_SCSI_ADDR scsi_addr{};      // WWPN to SCSI address
+        EXT_HBA_PORT_STAT stats{};      // port statistics (0x70) asked by its WWPN
+    };
+    std::vector<RemotePort> remote_ports;  // in the driver's order
+    std::deque<EXT_ASYNC_EVENT> events;    // pending asynchronous events, oldest first
+    uint32_t aen_enabled = 0;              // Enable of the last event registration
+    uint16_t aen_buf_len = 64;             // BufLength that a registration reports
 };
 
 // A request as the driver decoded it.
@@ -123,6 +144,9 @@ struct SimReply {
         std::memcpy(r.response.data(), &record, sizeof(T));
         return r;
     }
+    // Bytes written back over the caller's request buffer (at most RequestLen),
+    // for requests whose answer the driver leaves in the request record.
+    std::vector<uint8_t> request_update;
 };
 
 // One ioctl as the driver saw it.

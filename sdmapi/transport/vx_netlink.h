@@ -1,0 +1,17 @@
+// The netlink transport of sysfs ports: the driver's vendor service
+// (protocol 20) and the FC transport's events (protocol 18).
+#pragma once
+
+#include <cstdint>
+
+#include "core/vx_driver_records.h"
+
+// Reads the driver's event log for the port with this SCSI host number into
+// event records (room for 64). Result: 0 read, 1 the exchange failed, 2 the
+// driver refused the request. *buf_size: the bytes filled (not read on entry).
+int vxapi_nl_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_size);
+
+// Drains the FC transport's events into event records (room for 64), each
+// stamped with its own port's host number (host_no is not used). Result: 0
+// read (none queued included), 1 failure. *buf_size: the bytes filled.
+int vxapi_nl_scsi_fc_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_size);

@@ -1,0 +1,13 @@
+// Statistics of sysfs ports. Until the sysfs road reads the FC host's
+// statistics files and sends the link status request, a sysfs port answers
+// with the "no transport" answer: invalid sub-command, result 2.
+#include "core/vx_ioctl.h"
+#include "transport/vx_sysfs.h"
+
+int vxsysfs_get_statistics(int, vxapi_priv_database*, EXT_HBA_PORT_STAT*, uint32_t* status) {
+    return vxapi_no_transport(status);
+}
+
+int vxsysfs_get_port_statistics(int, vxapi_priv_database*, const void*, EXT_HBA_PORT_STAT*, uint32_t* status) {
+    return vxapi_no_transport(status);
+}

@@ -1,0 +1,115 @@
+// Sysfs access primitives: attribute files in page-size chunks, the paths of
+// a port's SCSI host, FC host, remote ports, virtual ports, SCSI devices and
+// PCI function, typed attribute readers, remote-port lookups, byte-order
+// helpers and two debug dumps.
+//
+// Paths are built into caller buffers of VXSYSFS_PATH_SIZE bytes. A builder
+// never writes more than that, terminator included: a path that does not fit
+// is cut. It returns a pointer to the terminating NUL of what it wrote, so
+// that the caller can put an attribute name behind it with
+// vxsysfs_path_append.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/vx_driver_records.h"
+#include "core/vx_records.h"
+
+constexpr size_t VXSYSFS_PATH_SIZE = 256;
+
+// The sysfs mount point ("/sys" on most hosts); empty until discovery's
+// initialisation fills it.
+extern char sysfs_mnt_path[VXSYSFS_PATH_SIZE];
+
+// Prefixes of the links under a SCSI device's directory that lead to its OS
+// device node, in the order they are tried; closed by a null entry.
+extern const char* const dev_prefix[10];
+
+// ---- files ----
+
+// Whole transfers in page-size chunks: the bytes not transferred (0: all),
+// or size when the file cannot be opened.
+int32_t vxsysfs_read_file(const char* path, void* buffer, int32_t size);
+int32_t vxsysfs_write_file(const char* path, const void* buffer, int32_t size);
+// One read (write) of at most a page: the bytes transferred, 0 when the file
+// cannot be opened or nothing moved, 0xFFFFFFFF when the call failed.
+uint32_t vxsysfs_read_data(const char* path, void* buffer, int32_t size);
+uint32_t vxsysfs_write_data(const char* path, const void* buffer, int32_t size);
+
+// ---- bytes ----
+
+uint8_t vxsysfs_memsum(const void* buffer, uint32_t length);
+// The first place within the first length bytes where the text (without its
+// terminator) lies whole, or null.
+const char* vxsysfs_memstr(const void* buffer, const char* text, uint32_t length);
+// destination[i] = source[n-1-i]; the two must not overlap.
+void vxsysfs_revcpy(void* destination, const void* source, uint32_t n);
+// The value of n bytes, least (most) significant first; of more than 8
+// bytes only the low 8 count.
+uint64_t vxsysfs_lendian(const void* buffer, uint32_t n);
+uint64_t vxsysfs_bendian(const void* buffer, uint32_t n);
+// The low n bytes of the value, least (most) significant first; bytes
+// beyond the 8 of the value are 0.
+void vxsysfs_lendian_buf(void* buffer, uint64_t value, uint32_t n);
+void vxsysfs_bendian_buf(void* buffer, uint64_t value, uint32_t n);
+// Removes every trailing newline in place; null is ignored.
+void vxsysfs_remove_end_newline(char* text);
+// Zeroes n bytes, then fills them in text order from hexadecimal text, two
+// digits a byte, after an optional "0x"; an odd last digit is ignored.
+void vxsysfs_to_array_hex(uint8_t* destination, const char* text, uint32_t n);
+
+// ---- SCSI device names host:channel:target:lun ----
+
+uint16_t vxsysfs_get_target_id(const char* name);  // 0xFFFF when it does not parse
+uint16_t vxsysfs_get_lun_no(const char* name);     // 0xFFFF when it does not parse
+
+// ---- paths (buffers of VXSYSFS_PATH_SIZE bytes) ----
+
+// <mnt>/class/scsi_host/host<N>/
+char* vxsysfs_get_scsi_host_path(char* path, uint16_t host_no);
+// <mnt>/class/fc_host/
+char* vxsysfs_get_fc_host(char* path);
+// <mnt>/class/fc_host/host<N>/
+char* vxsysfs_get_fc_host_path(char* path, uint16_t host_no);
+// <mnt>/class/fc_remote_ports/, then "<name>/" when a name is given
+char* vxsysfs_get_fc_rport_path(char* path, const char* rport_name);
+// <mnt>/class/fc_vports/
+char* vxsysfs_get_fc_vports_path(char* path);
+// <mnt>/class/scsi_device/, then the name when given (no slash behind it)
+char* vxsysfs_get_scsi_dev_path(char* path, const char* dev_name);
+// <phys_path>/host<N>/ of the port record
+char* vxsysfs_get_device_path(char* path, const vxapi_priv_database* rec);
+
+// Puts the text behind the path whose terminating NUL is at end. The new end,
+// or null (the path unchanged) when the whole text does not fit the buffer.
+char* vxsysfs_path_append(char* path, char* end, const char* text);
+
+// ---- attributes (path = the attribute's full path) ----
+
+// The value without trailing newlines, at most length-1 characters, always
+// terminated; empty when the attribute cannot be opened or read.
+void vxsysfs_get_str_attr(const char* path, char* destination, uint32_t length);
+// n bytes (zeroed first) from the hexadecimal value; zero on failure.
+void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n);
+// The value as unsigned decimal; 0 when it cannot be opened or read.
+uint32_t vxsysfs_get_int_attr(const char* path);
+// The value as unsigned hexadecimal; all ones when it cannot be opened or read.
+uint64_t vxsysfs_get_long_attr(const char* path);
+
+// ---- remote ports ----
+
+// Of a remote port's directory path ending in "/": its "roles" are exactly
+// "FCP Target"; its "port_state" is exactly "Online".
+bool vxsysfs_is_rport_a_target(const char* rport_path);
+bool vxsysfs_is_rport_online(const char* rport_path);
+// The directory path (with "/" behind it) of the host's remote port with
+// this WWPN (8 bytes) or SCSI target id into result (VXSYSFS_PATH_SIZE
+// bytes): 1 when found, else 0 and an empty result.
+int vxsysfs_find_rport_by_wwpn(char* result, uint32_t host_no, const uint8_t* wwpn);
+int vxsysfs_find_rport_by_tid(char* result, uint32_t host_no, uint32_t target_id);
+
+// ---- debug dumps (trace bit 0x200) ----
+
+void vxsysfs_print_priv_data(const vxapi_priv_database* rec);
+void vxsysfs_print_disc_data(const EXT_DISC_PORT* port);
