@@ -154,6 +154,17 @@ TEST_F(SharedFileTest, ShortFileIsZeroExtendedWithItsContentsKept) {
     EXPECT_EQ(bytes.substr(kReservedOffset), std::string(VX_SHARED_SIZE - kReservedOffset, '\0'));
 }
 
+TEST_F(SharedFileTest, UpgradeReadsTheOldContentsWhateverTheReadSizes) {
+    std::string old(kReservedOffset, '\0');
+    for (size_t i = queue_offset(1); i < kReservedOffset; ++i) old[i] = static_cast<char>(i * 3 + 1);
+    write_shared(old);
+    host.short_reads(VX_SHARED_FILE, 1000);
+    ASSERT_EQ(open_here(), 0);
+    const std::string bytes = file_bytes();
+    ASSERT_EQ(bytes.size(), VX_SHARED_SIZE);
+    EXPECT_EQ(bytes.substr(4, kReservedOffset - 4), old.substr(4));
+}
+
 TEST_F(SharedFileTest, FileOfFullSizeOrMoreIsUsedUnchanged) {
     std::string big(VX_SHARED_SIZE + 100, 'R');
     std::string flags = file_with_flags({0, 5, 5}).substr(0, 32);
@@ -259,9 +270,12 @@ TEST_F(SharedFileTest, ClaimTakesTheFirstFreeSlotAndReleaseClearsIt) {
 }
 
 TEST_F(SharedFileTest, AllSlotsOwnedFallsBackToSlotZero) {
+    host.set_env("VX_FCAPI_DEBUG", "6");
+    vxapi_set_debug_level();
     write_shared(file_with_flags({5, 5, 5, 0xD, 5, 4, 5, 5}));
     ASSERT_EQ(open_here(), 0);
     EXPECT_EQ(api_library_instance, 0);
+    EXPECT_NE(host.stderr_text().find("libvxsdm: INFO - Assigning lib instance number to 0.\n"), std::string::npos);
     const std::string bytes = file_bytes();
     const std::vector<uint32_t> expected = {5, 1, 1, 9, 1, 0, 1, 1};
     for (unsigned i = 0; i < VX_LIBINST_SLOTS; ++i) EXPECT_EQ(flags_in(bytes, i), expected[i]) << "slot " << i;
@@ -408,7 +422,7 @@ TEST_F(SharedFileTest, WaiterDuringTheLastCloseSharesAFileWithTheNextProcess) {
 TEST_F(SharedFileTest, EsxMapsTheFilePrivately) {
     // On ESX the mapping is private: what this process writes stays out of
     // the file.
-    OS_Type = VX_OS_TYPE_ESX;
+    OS_Type = VX_OS_ESX;
     ASSERT_EQ(open_here(), 0);
     api_shared_data->reserved[0] = 0x77;
     EXPECT_EQ(file_bytes()[kReservedOffset], '\0');

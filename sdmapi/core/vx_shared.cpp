@@ -253,7 +253,7 @@ int vxapi_open_database(int* ret_handle) {
         Fd file(open_file());
         if (file.get() < 0) return 1;
 
-        const int map_flags = OS_Type == VX_OS_TYPE_ESX ? MAP_PRIVATE : MAP_SHARED;
+        const int map_flags = OS_Type == VX_OS_ESX ? MAP_PRIVATE : MAP_SHARED;
         void* map = vx::sys().mmap(nullptr, VX_SHARED_SIZE, PROT_READ | PROT_WRITE, map_flags, file.get(), 0);
         if (map == MAP_FAILED) {
             trace_errno("vxapi_open_database: mmap on existing vxsdm.dat failed=", errno);

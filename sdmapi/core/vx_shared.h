@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "core/vx_driver_records.h"
+#include "core/vx_env.h"  // OS_Type: the mapping is private on VMware ESX
 
 // The file and its size.
 constexpr const char* VX_SHARED_FILE = "/tmp/vx_shared.dat";
@@ -73,10 +74,6 @@ static_assert(offsetof(vxapi_shared_t, hbaptevq) == 32);
 static_assert(offsetof(vxapi_shared_t, fut) == 131264);
 static_assert(offsetof(vxapi_shared_t, reserved) == 139456);
 
-// Host kinds of OS_Type.
-constexpr int VX_OS_TYPE_ESX = 1;
-constexpr int VX_OS_TYPE_OTHER = 2;
-
 // Process-wide state of the shared file and the semaphores.
 extern vxapi_shared_t* api_shared_data;  // the mapping, null while not mapped
 extern int api_shm_fildes;               // descriptor of the open file, -1 when closed
@@ -85,7 +82,6 @@ extern int api_dbupdate_sem_id;          // key 829, -1 when absent
 extern int api_flash_sem_id;             // key 980, -1 when absent
 extern int api_thread_sem_id;            // key 1054, -1 when absent
 extern uint8_t api_use_database;         // 0 when the host has no System V semaphores
-extern int OS_Type;                      // 1 on VMware ESX, 2 elsewhere, 0 before the check
 
 // Opens (creating or upgrading it when needed) and maps the shared file,
 // claims a slot and starts the event thread. 0 with *ret_handle = the
