@@ -3,6 +3,7 @@
 // sub-command, result 2.
 #include "core/vx_ioctl.h"
 #include "transport/vx_sysfs.h"
+#include "transport/vx_sysfs_mgmt.h"
 
 int vxsysfs_query_chip(int, vxapi_priv_database*, EXT_CHIP*, uint32_t* status) { return vxapi_no_transport(status); }
 
@@ -40,4 +41,9 @@ int vxsysfs_get_port_summary(int, vxapi_priv_database*, const uint32_t*, EXT_DEV
 int vxsysfs_wwpn_to_scsiaddr(int, vxapi_priv_database*, const uint8_t*, uint32_t, EXT_SCSI_ADDR*,
                              uint32_t* status) {
     return vxapi_no_transport(status);
+}
+
+int32_t vxsysfs_query_adapter_versions(int, vxapi_priv_database*, EXT_ADAPTERREGIONVERSION*, uint32_t*,
+                                       uint32_t* pext_stat) {
+    return vxapi_no_transport(pext_stat);
 }
