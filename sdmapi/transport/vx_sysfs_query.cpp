@@ -41,3 +41,12 @@ int vxsysfs_wwpn_to_scsiaddr(int, vxapi_priv_database*, const uint8_t*, uint32_t
                              uint32_t* status) {
     return vxapi_no_transport(status);
 }
+
+// OS device names of a LUN: until the sysfs road walks the SCSI device
+// directories, no name is found (empty list, result 1).
+#include "transport/vx_sysfs_attrs.h"
+
+int32_t vxsysfs_get_devname(vxapi_priv_database*, uint16_t, uint16_t, uint8_t* devname) {
+    if (devname != nullptr) devname[0] = 0;
+    return 1;
+}
