@@ -12,7 +12,9 @@ namespace {
 
 constexpr uint32_t kErr = VXDBG_ERROR | VXDBG_STEP;
 
-bool is_sysfs_port(const vxapi_priv_database* rec) { return rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0; }
+bool is_sysfs_port(const vxapi_priv_database* rec) {
+    return rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0;
+}
 
 // One NVRAM or VPD request, waited out while the driver is busy. The
 // driver's status of the last try goes to *pext_stat.
@@ -120,7 +122,8 @@ int32_t vxapi_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, con
         return vxsysfs_set_nvram(handle, api_priv_data_inst, pnvr_buf, nvr_buf_size, pext_stat);
     }
     if (vxdbg_on(VXDBG_API)) {
-        vxdbg_dump("vxapi_set_nvram: NVRAM data dump before ioctl:", pnvr_buf, 8, pnvr_buf != nullptr ? nvr_buf_size : 0);
+        vxdbg_dump("vxapi_set_nvram: NVRAM data dump before ioctl:", pnvr_buf, 8,
+                   pnvr_buf != nullptr ? nvr_buf_size : 0);
     }
     VxReply reply;
     return send("vxapi_set_nvram", "vxapi_set_nvram: driver busy, retrying", EXT_CC_UPDATE_NVRAM, handle,

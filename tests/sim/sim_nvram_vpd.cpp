@@ -34,10 +34,12 @@ void install_nvram_vpd(SimDriver& driver) {
     driver.on(kCmdReadNvram, [](const SimRequest& req) { return read_store(req.port->nvram, req); });
     driver.on(kCmdWriteNvram, [](const SimRequest& req) { return write_store(req.port->nvram, req); });
     driver.on(kCmdGetVpd, [](const SimRequest& req) {
-        return req.adapter != nullptr ? read_store(req.adapter->vpd, req) : SimReply::with_status(kStatusNotFound);
+        if (req.adapter == nullptr) return SimReply::with_status(kStatusNotFound);
+        return read_store(req.adapter->vpd, req);
     });
     driver.on(kCmdSetVpd, [](const SimRequest& req) {
-        return req.adapter != nullptr ? write_store(req.adapter->vpd, req) : SimReply::with_status(kStatusNotFound);
+        if (req.adapter == nullptr) return SimReply::with_status(kStatusNotFound);
+        return write_store(req.adapter->vpd, req);
     });
 }
 
