@@ -215,6 +215,13 @@ Bytes flash_image(bool efi, uint8_t bios_major) {
     return b;
 }
 
+Bytes huge_fw() {
+    sim::Fw24xx fw;
+    fw.major = 4000000000u;
+    fw.minor = 4000000000u;
+    return sim::build_24xx_fw(fw);
+}
+
 TEST_F(VpdFieldsTest, NvramRoutineWritesItsTextsAndTheChecksum) {
     struct Case {
         const char* name;
@@ -228,6 +235,9 @@ TEST_F(VpdFieldsTest, NvramRoutineWritesItsTextsAndTheChecksum) {
         {"major above 99, no EFI", flash_image(false, 120), 0x07, {}, padded(" 8.02.05", 16),
          padded("120.05", 10), padded(" 4.02", 10)},
         {"firmware region alone", sim::build_24xx_fw({}), 0x01, {}, padded(" 1.00.00", 16), {}, {}},
+        // A version whose text cannot fit the 20-byte text leaves V3 alone.
+        {"firmware version too long", huge_fw(), 0x01,
+         {}, {}, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
