@@ -11,3 +11,23 @@ int vxsysfs_get_statistics(int, vxapi_priv_database*, EXT_HBA_PORT_STAT*, uint32
 int vxsysfs_get_port_statistics(int, vxapi_priv_database*, const void*, EXT_HBA_PORT_STAT*, uint32_t* status) {
     return vxapi_no_transport(status);
 }
+
+// NVRAM and VPD attribute files: until the sysfs road reads and writes the
+// "nvram" and "vpd" attributes, the "no transport" answer.
+#include "transport/vx_sysfs_attrs.h"
+
+int32_t vxsysfs_get_nvram(int, vxapi_priv_database*, uint8_t*, uint32_t, uint32_t* pext_stat) {
+    return vxapi_no_transport(pext_stat);
+}
+
+int32_t vxsysfs_set_nvram(int, vxapi_priv_database*, const uint8_t*, uint32_t, uint32_t* pext_stat) {
+    return vxapi_no_transport(pext_stat);
+}
+
+int32_t vxsysfs_get_vpd(int, vxapi_priv_database*, uint8_t*, uint32_t*, uint32_t* pext_stat) {
+    return vxapi_no_transport(pext_stat);
+}
+
+int32_t vxsysfs_set_vpd(int, vxapi_priv_database*, const uint8_t*, uint32_t*, uint32_t* pext_stat) {
+    return vxapi_no_transport(pext_stat);
+}

@@ -3,6 +3,7 @@
 // sub-command, result 2.
 #include "core/vx_ioctl.h"
 #include "transport/vx_sysfs.h"
+#include "transport/vx_sysfs_attrs.h"
 #include "transport/vx_sysfs_mgmt.h"
 
 int vxsysfs_query_chip(int, vxapi_priv_database*, EXT_CHIP*, uint32_t* status) { return vxapi_no_transport(status); }
@@ -46,4 +47,11 @@ int vxsysfs_wwpn_to_scsiaddr(int, vxapi_priv_database*, const uint8_t*, uint32_t
 int32_t vxsysfs_query_adapter_versions(int, vxapi_priv_database*, EXT_ADAPTERREGIONVERSION*, uint32_t*,
                                        uint32_t* pext_stat) {
     return vxapi_no_transport(pext_stat);
+}
+
+// OS device names of a LUN: until the sysfs road walks the SCSI device
+// directories, no name is found (empty list, result 1).
+int32_t vxsysfs_get_devname(vxapi_priv_database*, uint16_t, uint16_t, uint8_t* devname) {
+    if (devname != nullptr) devname[0] = 0;
+    return 1;
 }

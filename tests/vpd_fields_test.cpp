@@ -1,0 +1,499 @@
+// VPD version keywords rewritten from option ROM images, the "RV" checksums,
+// field reads and the port's serial number.
+//
+// VPDs are handed over in heap buffers of exactly their size, so that
+// AddressSanitizer reports any byte read or written past their end.
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/vx_ioctl.h"
+#include "core/vx_layout.h"
+#include "core/vx_sddbg.h"
+#include "core/vx_vpd_fields.h"
+#include "flash_builder.h"
+#include "fw24xx_builder.h"
+#include "sim_flash.h"
+#include "sim_nvram_vpd.h"
+
+namespace {
+
+using sim::Bytes;
+using sim::keyword;
+
+constexpr uint16_t kMaker = VX_PCI_VENDOR_MAKER;
+
+// A heap copy of exactly the given bytes.
+struct Exact {
+    explicit Exact(const Bytes& b) : data(new uint8_t[b.empty() ? 1 : b.size()]), size(b.size()) {
+        if (!b.empty()) std::memcpy(data.get(), b.data(), b.size());
+    }
+    uint8_t* get() const { return data.get(); }
+    uint32_t sz() const { return static_cast<uint32_t>(size); }
+    Bytes bytes() const { return Bytes(data.get(), data.get() + size); }
+    std::unique_ptr<uint8_t[]> data;
+    size_t size;
+};
+
+Bytes field(const Bytes& b, const sim::BuiltVpd& v, const std::string& name, uint8_t area) {
+    for (const sim::VpdPlaced& k : v.keywords) {
+        if (k.name == name && k.area == area) {
+            return Bytes(b.begin() + static_cast<std::ptrdiff_t>(k.data_offset),
+                         b.begin() + static_cast<std::ptrdiff_t>(k.data_offset + k.length));
+        }
+    }
+    ADD_FAILURE() << "no keyword " << name;
+    return {};
+}
+
+// A text padded with zeros (or cut) to n bytes.
+Bytes padded(const std::string& text, size_t n) {
+    Bytes b(n, 0);
+    std::memcpy(b.data(), text.data(), std::min(n, text.size()));
+    return b;
+}
+
+uint8_t sum(const Bytes& b, size_t through) {
+    uint8_t s = 0;
+    for (size_t i = 0; i <= through; ++i) s = static_cast<uint8_t>(s + b[i]);
+    return s;
+}
+
+sim::RomImage fcode_with_version(const std::string& version) {
+    sim::RomImage img = sim::fcode_image(4, 2);
+    img.payload = sim::text_bytes("FCode driver " + version + " 05/07/09 build");
+    return img;
+}
+
+// An option ROM: BIOS 1.5, FCode "2.10" (revision 4.2), EFI 2.7 unless left
+// out, firmware 3.4.5.
+Bytes option_rom(bool efi = true, uint8_t bios_major = 1) {
+    std::vector<sim::RomImage> images = {sim::bios_image(bios_major, 5), fcode_with_version("2.10")};
+    if (efi) images.push_back(sim::efi_image(2, 7));
+    sim::RomImage fw = sim::firmware_image(kMaker, 3, 4, 5);
+    fw.code_type = 0x7F;  // none of the boot code types
+    images.push_back(fw);
+    return sim::build_rom_chain(images).bytes;
+}
+
+// The adapter's VPD as the option ROM routines see it: version keywords in
+// both areas, only those of the writable area change.
+sim::BuiltVpd rom_vpd(uint8_t v3_length = 16) {
+    sim::VpdContents c;
+    c.read_only = {keyword("PN", "SIM-2600"), keyword("V1", "ro-v1"), keyword("SN", "SER12345"),
+                   keyword("V4", "ro-v4")};
+    c.has_writable = true;
+    c.writable = {keyword("V1", std::string(10, ' ')), keyword("V3", std::string(v3_length, ' ')),
+                  keyword("V4", std::string(10, ' ')), keyword("V5", std::string(10, ' ')),
+                  keyword("V9", "other"), keyword("YA", "asset")};
+    return sim::build_vpd(c);
+}
+
+class VpdFieldsTest : public ::testing::Test {
+protected:
+    void SetUp() override { vx_debug = 0xFFFFFFFF; }
+    sim::SimHost host;
+};
+
+// ---------------------------------------------------------------- option ROM routines
+
+TEST_F(VpdFieldsTest, OptionRomRoutinesRewriteOnlyTheWritableVersionKeywords) {
+    const sim::BuiltVpd vpd = rom_vpd();
+    const Bytes old_area = sim::typical_vpd("OLD").bytes;  // 512 bytes, starts with 0x82
+    struct Case {
+        const char* name;
+        Bytes image;
+        size_t area;  // where the image keeps its VPD (SIZE_MAX: update in place)
+        const char* v1;
+        const char* v3;
+        const char* v5;
+    };
+    sim::RomImage vpd_img = sim::vpd_image(kMaker, old_area, 2);
+    vpd_img.code_type = 0x7F;
+    const sim::RomChain with_vpd_image = sim::build_rom_chain(
+        {sim::bios_image(1, 5), fcode_with_version("2.10"), sim::efi_image(2, 7), vpd_img});
+    const Case cases[] = {
+        {"in place", option_rom(), SIZE_MAX, "\"002.07\"", "\"003.004.005\"", "\"2.10\""},
+        {"into the VPD image", with_vpd_image.bytes, with_vpd_image.pcir(3) + 0x18, "\"002.07\"",
+         "\"000.000.000\"", "\"2.10\""},
+        {"into a BIOS-only ROM", sim::build_bios_only_rom(1, 5, Bytes(512, 0xAB)), 0x1FE00, "\"000.00\"",
+         "\"000.000.000\"", "\"00.00.00\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Exact image(c.image);
+        Exact src(vpd.bytes);
+        Bytes out;
+        if (c.area == SIZE_MAX) {
+            ASSERT_EQ(vxapi_update_vpd_version_field(image.get(), image.sz(), src.get(), src.sz(), nullptr), 0);
+            out = src.bytes();
+            EXPECT_EQ(image.bytes(), c.image);
+        } else {
+            ASSERT_EQ(vxapi_add_vpd_image(image.get(), image.sz(), src.get(), src.sz(), nullptr), 0);
+            EXPECT_EQ(src.bytes(), vpd.bytes);
+            const Bytes now = image.bytes();
+            out.assign(now.begin() + static_cast<std::ptrdiff_t>(c.area),
+                       now.begin() + static_cast<std::ptrdiff_t>(c.area + vpd.bytes.size()));
+            // Nothing outside the copied VPD changed.
+            Bytes expected = c.image;
+            std::copy(out.begin(), out.end(), expected.begin() + static_cast<std::ptrdiff_t>(c.area));
+            EXPECT_EQ(now, expected);
+        }
+        ASSERT_EQ(out.size(), vpd.bytes.size());
+        EXPECT_EQ(field(out, vpd, "V1", 0x91), padded(c.v1, 10));
+        EXPECT_EQ(field(out, vpd, "V3", 0x91), padded(c.v3, 16));
+        EXPECT_EQ(field(out, vpd, "V4", 0x91), padded("\"001.05\"", 10));
+        EXPECT_EQ(field(out, vpd, "V5", 0x91), padded(c.v5, 10));
+        // Everything but the four writable version fields is as it was,
+        // the read-only area (and its checksum) byte for byte.
+        Bytes masked = out;
+        for (const char* name : {"V1", "V3", "V4", "V5"}) {
+            for (const sim::VpdPlaced& k : vpd.keywords) {
+                if (k.name == name && k.area == 0x91) {
+                    std::copy_n(vpd.bytes.begin() + static_cast<std::ptrdiff_t>(k.data_offset), k.length,
+                                masked.begin() + static_cast<std::ptrdiff_t>(k.data_offset));
+                }
+            }
+        }
+        EXPECT_EQ(masked, vpd.bytes);
+        EXPECT_EQ(vxapi_verify_vpd_checksum(out.data(), static_cast<uint32_t>(out.size())), 0);
+    }
+}
+
+TEST_F(VpdFieldsTest, AddVpdImageWithoutAPlaceChangesNothing) {
+    // Two images, neither a VPD image: there is no place for the VPD.
+    const Bytes rom = sim::build_rom_chain({sim::bios_image(1, 5), sim::efi_image(2, 7)}).bytes;
+    Exact image(rom);
+    Exact src(rom_vpd().bytes);
+    EXPECT_EQ(vxapi_add_vpd_image(image.get(), image.sz(), src.get(), src.sz(), nullptr), 1);
+    EXPECT_EQ(image.bytes(), rom);
+    // A single BIOS image in less than 128 KiB has no VPD area either.
+    const Bytes small = sim::build_rom_chain({sim::bios_image(1, 5)}).bytes;
+    Exact small_image(small);
+    EXPECT_EQ(vxapi_add_vpd_image(small_image.get(), small_image.sz(), src.get(), src.sz(), nullptr), 1);
+    EXPECT_EQ(small_image.bytes(), small);
+}
+
+TEST_F(VpdFieldsTest, VersionTextFillsItsFieldExactly) {
+    // The 13-character firmware text cut to 10, padded to 16, and beyond the
+    // 20-byte text only zeros.
+    for (uint8_t length : {10, 16, 25}) {
+        SCOPED_TRACE(int(length));
+        const sim::BuiltVpd vpd = rom_vpd(length);
+        Exact rom(option_rom());
+        Exact src(vpd.bytes);
+        ASSERT_EQ(vxapi_update_vpd_version_field(rom.get(), rom.sz(), src.get(), src.sz(), nullptr), 0);
+        EXPECT_EQ(field(src.bytes(), vpd, "V3", 0x91), padded("\"003.004.005\"", length));
+        EXPECT_EQ(field(src.bytes(), vpd, "V9", 0x91), sim::text_bytes("other"));
+    }
+}
+
+// ---------------------------------------------------------------- the NVRAM routine
+
+// The NVRAM-area VPD: version keywords in the read-only area, under the
+// checksum.
+sim::BuiltVpd nv_vpd() {
+    sim::VpdContents c;
+    c.read_only = {keyword("PN", "SIM-2600"), keyword("SN", "SER12345"), keyword("V1", "old-v1...."),
+                   keyword("V3", "old-v3.........."), keyword("V4", "old-v4...."), keyword("V5", "old-v5...."),
+                   keyword("V2", "keep")};
+    c.size = 512;
+    return sim::build_vpd(c);
+}
+
+// A boot code chain at 0 and the 24xx firmware at 0x80000.
+Bytes flash_image(bool efi, uint8_t bios_major) {
+    Bytes b = option_rom(efi, bios_major);
+    sim::Fw24xx fw;
+    fw.major = 8;
+    fw.minor = 2;
+    fw.subminor = 5;
+    sim::place(b, 0x80000, sim::build_24xx_fw(fw), 0);
+    return b;
+}
+
+Bytes huge_fw() {
+    sim::Fw24xx fw;
+    fw.major = 4000000000u;
+    fw.minor = 4000000000u;
+    return sim::build_24xx_fw(fw);
+}
+
+TEST_F(VpdFieldsTest, NvramRoutineWritesItsTextsAndTheChecksum) {
+    struct Case {
+        const char* name;
+        Bytes image;
+        uint32_t region;
+        Bytes v1, v3, v4, v5;  // empty: unchanged
+    };
+    const Case cases[] = {
+        {"whole flash", flash_image(true, 1), 0x07, padded(" 2.07", 10), padded(" 8.02.05", 16),
+         padded(" 1.05", 10), padded(" 4.02", 10)},
+        {"major above 99, no EFI", flash_image(false, 120), 0x07, {}, padded(" 8.02.05", 16),
+         padded("120.05", 10), padded(" 4.02", 10)},
+        {"firmware region alone", sim::build_24xx_fw({}), 0x01, {}, padded(" 1.00.00", 16), {}, {}},
+        // A version whose text cannot fit the 20-byte text leaves V3 alone.
+        {"firmware version too long", huge_fw(), 0x01,
+         {}, {}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const sim::BuiltVpd vpd = nv_vpd();
+        Exact image(c.image);
+        Exact buf(vpd.bytes);
+        ASSERT_EQ(vxapi_update_nv_vpd_version(image.get(), image.sz(), buf.get(), buf.sz(), c.region), 0);
+        const Bytes out = buf.bytes();
+        EXPECT_EQ(field(out, vpd, "V1", 0x90), c.v1.empty() ? field(vpd.bytes, vpd, "V1", 0x90) : c.v1);
+        EXPECT_EQ(field(out, vpd, "V3", 0x90), c.v3.empty() ? field(vpd.bytes, vpd, "V3", 0x90) : c.v3);
+        EXPECT_EQ(field(out, vpd, "V4", 0x90), c.v4.empty() ? field(vpd.bytes, vpd, "V4", 0x90) : c.v4);
+        EXPECT_EQ(field(out, vpd, "V5", 0x90), c.v5.empty() ? field(vpd.bytes, vpd, "V5", 0x90) : c.v5);
+        EXPECT_EQ(field(out, vpd, "V2", 0x90), sim::text_bytes("keep"));
+        EXPECT_EQ(sum(out, *vpd.rv_byte), 0);
+        EXPECT_EQ(vxapi_verify_vpd_checksum(buf.get(), buf.sz()), 0);
+        EXPECT_EQ(vxapi_verify_kt_vpd_checksum(buf.get(), buf.sz()), 0);
+    }
+}
+
+TEST_F(VpdFieldsTest, EndTagBeforeRvLeavesTheChecksumByteAlone) {
+    sim::VpdContents c;
+    c.read_only = {keyword("V4", "old-v4....")};
+    c.add_rv = false;
+    sim::BuiltVpd vpd = sim::build_vpd(c);
+    // An "RV" keyword behind the end tag is never reached.
+    vpd.bytes.insert(vpd.bytes.end(), {'R', 'V', 1, 0x5C});
+    Exact image(flash_image(true, 1));
+    Exact buf(vpd.bytes);
+    ASSERT_EQ(vxapi_update_nv_vpd_version(image.get(), image.sz(), buf.get(), buf.sz(), 0x07), 0);
+    EXPECT_EQ(field(buf.bytes(), vpd, "V4", 0x90), padded(" 1.05", 10));
+    EXPECT_EQ(buf.bytes().back(), 0x5C);
+    EXPECT_EQ(vxapi_verify_vpd_checksum(buf.get(), buf.sz()), 1);
+}
+
+// ---------------------------------------------------------------- malformed VPDs
+
+TEST_F(VpdFieldsTest, MalformedVpdIsRefusedWithoutTouchingIt) {
+    const sim::BuiltVpd good = nv_vpd();
+    const size_t sn_data = [&] {
+        for (const auto& k : good.keywords) {
+            if (k.name == "SN") return k.data_offset;
+        }
+        return size_t{0};
+    }();
+    struct Case {
+        const char* name;
+        Bytes vpd;
+        int nv_result;   // of vxapi_update_nv_vpd_version
+        int rom_result;  // of vxapi_update_vpd_version_field and vxapi_add_vpd_image
+    };
+    Bytes ident_long = good.bytes;
+    ident_long[1] = 0xFF;  // the identifier claims more than there is
+    ident_long[2] = 0x01;
+    Bytes ro_long = good.bytes;
+    const size_t ro_tag = 3 + sim::get_le16(good.bytes, 1);
+    sim::put_le16(ro_long, ro_tag + 1, 600);  // VPD-R longer than the VPD: only the routines that skip it care
+    sim::VpdContents no_tag;
+    no_tag.read_only = {keyword("V1", "abc")};
+    no_tag.add_rv = false;
+    no_tag.end_tag = false;
+    sim::VpdContents rv_empty;
+    rv_empty.read_only = {keyword("V1", "abc")};
+    rv_empty.rv_length = 0;
+    const Case cases[] = {
+        {"keyword data cut by the end", Bytes(good.bytes.begin(), good.bytes.begin() + sn_data + 3), 1, 1},
+        {"keyword header cut by the end", Bytes(good.bytes.begin(), good.bytes.begin() + sn_data - 2), 1, 1},
+        {"identifier longer than the VPD", ident_long, 1, 1},
+        {"read-only area longer than the VPD", ro_long, 0, 1},
+        {"neither end tag nor checksum", sim::build_vpd(no_tag).bytes, 1, 0},
+        {"checksum keyword without a byte", sim::build_vpd(rv_empty).bytes, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Exact original(c.vpd);
+        EXPECT_EQ(vxapi_verify_vpd_checksum(original.get(), original.sz()), 1);
+        EXPECT_EQ(vxapi_verify_kt_vpd_checksum(original.get(), original.sz()), 1);
+        uint8_t out[32];
+        const uint8_t absent[2] = {'Z', 'Z'};
+        EXPECT_EQ(vxapi_get_field_from_vpd(original.get(), original.sz(), absent, 2, out, sizeof out), 1);
+
+        Exact image(flash_image(true, 1));
+        Exact buf(c.vpd);
+        EXPECT_EQ(vxapi_update_nv_vpd_version(image.get(), image.sz(), buf.get(), buf.sz(), 0x07), c.nv_result);
+        if (c.nv_result != 0) {
+            EXPECT_EQ(buf.bytes(), c.vpd);
+        }
+
+        Exact rom_buf(c.vpd);
+        EXPECT_EQ(vxapi_update_vpd_version_field(image.get(), image.sz(), rom_buf.get(), rom_buf.sz(), nullptr),
+                  c.rom_result);
+        if (c.rom_result != 0) {
+            EXPECT_EQ(rom_buf.bytes(), c.vpd);
+        }
+        const Bytes rom = sim::build_bios_only_rom(1, 5, Bytes(512, 0xAB));
+        Exact target(rom);
+        EXPECT_EQ(vxapi_add_vpd_image(target.get(), target.sz(), original.get(), original.sz(), nullptr),
+                  c.rom_result);
+        if (c.rom_result != 0) {
+            EXPECT_EQ(target.bytes(), rom);
+        }
+    }
+}
+
+TEST_F(VpdFieldsTest, OemChecksumCountsEveryByteBeforeTheFirstRvPair) {
+    sim::VpdContents c;
+    c.ident = "OEM Adapter";
+    c.read_only = {keyword("SN", "ABC")};
+    const Bytes good = sim::build_vpd(c).bytes;
+    sim::VpdContents with_x = c;
+    with_x.ident = "OEM Adapter x2";
+    sim::VpdContents bad = c;
+    bad.corrupt_rv = true;
+    const struct {
+        const char* name;
+        Bytes vpd;
+        int result;
+    } cases[] = {
+        {"good", good, 0},
+        {"lowercase x in the identifier", sim::build_vpd(with_x).bytes, 1},
+        {"checksum off by one", sim::build_vpd(bad).bytes, 1},
+        {"pair without its checksum byte", Bytes(good.begin(), good.begin() + *sim::build_vpd(c).rv_byte), 1},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        Exact buf(k.vpd);
+        EXPECT_EQ(vxapi_verify_kt_vpd_checksum(buf.get(), buf.sz()), k.result);
+    }
+    Exact buf(good);
+    EXPECT_EQ(vxapi_verify_vpd_checksum(buf.get(), buf.sz()), 0);
+}
+
+// ---------------------------------------------------------------- field reads
+
+TEST_F(VpdFieldsTest, FieldReads) {
+    const uint8_t sn[2] = {'S', 'N'};
+    const uint8_t ident[1] = {0x82};
+    auto vpd_with_sn = [](const std::string& serial) {
+        sim::VpdContents c;
+        c.ident = "Simulated Adapter";
+        c.read_only = {keyword("PN", "P1"), {"SN", sim::text_bytes(serial)}};
+        return sim::build_vpd(c).bytes;
+    };
+    // A 1024-byte VPD whose serial number stands past byte 511.
+    sim::VpdContents far;
+    far.read_only = {keyword("PN", std::string(250, 'p')), keyword("EC", std::string(250, 'e')),
+                     keyword("SN", "FAR")};
+    far.size = 1024;
+    sim::VpdContents near = far;
+    near.read_only = {keyword("PN", std::string(250, 'p')), keyword("SN", "NEAR")};
+    Bytes zero_inside = sim::text_bytes("AB");
+    zero_inside.insert(zero_inside.end(), {0, 'C', 'D'});
+    sim::VpdContents zero_fields;
+    zero_fields.read_only = {{"SN", zero_inside}};
+    const sim::BuiltVpd with_zero = sim::build_vpd(zero_fields);
+    const struct {
+        const char* name;
+        Bytes vpd;
+        const uint8_t* tag;
+        uint16_t tag_sz;
+        uint16_t bufsz;
+        int result;
+        Bytes out;  // the whole buffer afterwards
+    } cases[] = {
+        {"serial number", vpd_with_sn("SER12345"), sn, 2, 12, 0, padded("SER12345", 12)},
+        {"fills the buffer, no terminator", vpd_with_sn("ABCDEFGHIJKL"), sn, 2, 8, 0, sim::text_bytes("ABCDEFGH")},
+        {"all blanks", vpd_with_sn("      "), sn, 2, 12, 1, Bytes(12, 0)},
+        {"empty", vpd_with_sn(""), sn, 2, 12, 1, Bytes(12, 0)},
+        {"stops at a zero byte", with_zero.bytes, sn, 2, 8, 0,
+         padded("AB", 8)},
+        {"identifier string", vpd_with_sn("X"), ident, 1, 20, 0, padded("Simulated Adapter", 20)},
+        {"no tag", vpd_with_sn("X"), sn, 0, 4, 1, Bytes(4, 0)},
+        {"past byte 511 of a 1024-byte VPD", sim::build_vpd(far).bytes, sn, 2, 8, 1, Bytes(8, 0)},
+        {"before byte 511 of a 1024-byte VPD", sim::build_vpd(near).bytes, sn, 2, 8, 0, padded("NEAR", 8)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Exact vpd(c.vpd);
+        Exact out(Bytes(c.bufsz, 0xEE));
+        EXPECT_EQ(vxapi_get_field_from_vpd(vpd.get(), vpd.sz(), c.tag, c.tag_sz, out.get(), c.bufsz), c.result);
+        EXPECT_EQ(out.bytes(), c.out);
+    }
+}
+
+// ---------------------------------------------------------------- serial number
+
+TEST_F(VpdFieldsTest, SerialNumberFromTheDriverOrTheFlashRegion) {
+    const std::string serial32(32, 'S');
+    const struct {
+        const char* name;
+        uint16_t device;
+        uint16_t func;
+        uint8_t region;  // 0: the driver keeps the VPD
+        size_t vpd_size;
+        std::string serial;
+    } cases[] = {
+        {"24xx, from the driver", 0x2432, 0, 0, 512, "DRV0001"},
+        {"0x2071 function 1, from flash", 0x2071, 1, 0x16, 512, "FL2071"},
+        {"0x8044, 1024-byte VPD from flash", 0x8044, 0, 0x81, 1024, "FL8044"},
+        {"32 characters", 0x2432, 0, 0, 512, serial32},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::FlashRig rig(c.device, c.region != 0 ? sim::vpd_flash_options(c.device) : sim::ChipFlashOptions{});
+        sim::install_nvram_vpd(rig.driver);
+        sim::VpdContents fields;
+        fields.read_only = {keyword("PN", "P1"), keyword("SN", c.serial)};
+        fields.size = c.vpd_size;
+        const Bytes vpd = sim::build_vpd(fields).bytes;
+        if (c.region != 0) {
+            rig.phy.pci_dev_func = c.func;
+            sim::place_in_region(*rig.adapter, rig.flash, c.region, vpd);
+            ASSERT_EQ(vxapi_set_option_rom_layout(rig.fd, &rig.rec), 0);
+        } else {
+            rig.adapter->vpd = vpd;
+        }
+        std::memset(rig.phy.serial_num, 'Z', sizeof rig.phy.serial_num);  // stale bytes
+        ASSERT_EQ(vxapi_get_vpd_serialnum(rig.fd, &rig.rec), 0);
+        EXPECT_EQ(Bytes(rig.phy.serial_num, rig.phy.serial_num + sizeof rig.phy.serial_num),
+                  padded(c.serial, sizeof rig.phy.serial_num));
+    }
+}
+
+TEST_F(VpdFieldsTest, SerialNumberFailures) {
+    sim::VpdContents blank;
+    blank.read_only = {keyword("SN", "        ")};
+    const struct {
+        const char* name;
+        uint16_t device;
+        Bytes vpd;
+        uint32_t status;  // injected driver status
+        size_t requests;
+    } cases[] = {
+        {"old adapter", 0x2312, sim::typical_vpd().bytes, 0, 0},
+        {"driver status", 0x2432, sim::typical_vpd().bytes, EXT_STATUS_ERR, 1},
+        {"blank serial number", 0x2432, sim::build_vpd(blank).bytes, 0, 1},
+        {"no serial number", 0x2432, sim::build_vpd({}).bytes, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::FlashRig rig(c.device);
+        sim::install_nvram_vpd(rig.driver);
+        rig.adapter->vpd = c.vpd;
+        if (c.status != 0) rig.driver.inject_status(c.status);
+        std::memset(rig.phy.serial_num, 'Z', sizeof rig.phy.serial_num);
+        EXPECT_EQ(vxapi_get_vpd_serialnum(rig.fd, &rig.rec), 1);
+        EXPECT_EQ(rig.requests(EXT_CC_GET_VPD).size(), c.requests);
+        EXPECT_EQ(rig.phy.serial_num[0], 'Z');  // the record keeps what it had
+    }
+}
+
+TEST_F(VpdFieldsTest, TargetDeviceNameComesFromTheSysfsRoad) {
+    vxapi_priv_database rec{};
+    char name[256];
+    std::memset(name, 'x', sizeof name);
+    EXPECT_EQ(vxapi_get_tgt_osdevname(&rec, name, 1, 2), 1);
+    EXPECT_EQ(name[0], '\0');
+}
+
+}  // namespace
