@@ -1,0 +1,148 @@
+/*
+ * libvxsdm: the adapter management API.
+ *
+ * A caller opens the ports of the host's adapters by instance number (0, 1,
+ * 2, ... until SDOpenDevice answers SDERR_DEVICE_NOT_FOUND), works with the
+ * handles it gets, and closes each open once. The first open starts the
+ * library, the last close stops it. Every function returns a status
+ * (vxsdm_status.h) unless it says otherwise, runs on the caller's thread and
+ * never allocates memory for the caller.
+ *
+ * Plain C99; usable from C++.
+ */
+#ifndef VXSDM_H
+#define VXSDM_H
+
+#include "vxsdm_status.h"
+#include "vxsdm_types.h"
+
+#if defined(__GNUC__)
+#define VXSDM_API __attribute__((visibility("default")))
+#else
+#define VXSDM_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- library, ports and handles ---- */
+
+/* The library's version number 0x06040200 (not a status). With pVersion,
+ * the text "v6.04 build2" and its NUL (13 bytes) are copied, cut to
+ * VersionSize bytes (always terminated; nothing for a size of 0). */
+VXSDM_API SD_UINT32 SDGetVersion(SD_PINT8 pVersion, SD_UINT32 VersionSize);
+
+/* The number of adapter ports (not a status; 0 on failure). Starts the
+ * library when it is not running and leaves it running. */
+VXSDM_API SD_UINT32 SDGetNumberOfAdapters(void);
+
+/* Opens port number Instance (from 0) and writes its handle through Device. */
+VXSDM_API SD_UINT32 SDOpenDevice(SD_UINT32 Instance, int* Device);
+
+VXSDM_API SD_UINT32 SDCloseDevice(int Device);
+
+/* The operating-system block device name(s) of a LUN into devname, which must
+ * hold 256 bytes; an empty text on failure. */
+VXSDM_API SD_UINT32 vxa_get_os_device_name_by_handle(int Device, SD_UINT16 tgtid, SD_UINT16 lunid,
+                                                     SD_INT8* devname);
+
+/* SDERR_FIRMWARE_STATE when the firmware cannot be queried, else 0. */
+VXSDM_API SD_UINT32 SDVerifyHbaState(int Device, SD_UINT16 HbaDevPortNum);
+
+/* ---- status texts ---- */
+
+/* The text of a status. Not to be freed or changed. The texts of unknown
+ * codes are formatted into one buffer of the library, which the next such
+ * call overwrites. */
+VXSDM_API SD_PINT8 SDGetErrorString(SD_UINT32 ErrorCode);
+
+/* The status for a driver status (ext_stat) and, for driver status 15, the
+ * SCSI status byte (ext_dstat). */
+VXSDM_API SD_UINT32 SDXlateSDMErr(SD_UINT32 ext_stat, SD_UINT32 ext_dstat);
+
+/* ---- adapter properties ---- */
+
+VXSDM_API SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_user);
+VXSDM_API SD_UINT32 SDGetHbaDevicePortProperty(int Device, SD_UINT16 hba_port_num,
+                                               PDEVICEPORTPROPERTY phba_port_user);
+VXSDM_API SD_UINT32 SDGetDiscPortProperty(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 DiscPortNum,
+                                          SD_UINT32 GetType, PDISCPORTPROPERTY pDiscPortProperty);
+VXSDM_API SD_UINT32 SDGetDiscTargetProperty(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 DiscTargetNum,
+                                            SD_UINT32 GetType, PDISCTARGETPROPERTY pDiscTargetProperty);
+VXSDM_API SD_UINT32 SDGetHbaDeviceChipProperty(int Device, PCHIPPROPERTY pChipProperty);
+VXSDM_API SD_UINT32 SDGetHbaDeviceDriverProperty(int Device, PDRIVERPROPERTY pDriverProperty);
+VXSDM_API SD_UINT32 SDGetHbaDeviceFirmwareProperty(int Device, PFIRMWAREPROPERTY pFWProperty);
+
+/* The port database into a DEVICEINFO of DeviceInfoSize bytes (at least
+ * sizeof(DEVICEINFO)); SDERR_BUFFER_TOO_SMALL when not every device fitted. */
+VXSDM_API SD_UINT32 SDGetPortDatabase(int Device, SD_UINT16 TypeMode, PDEVICEINFO pDeviceInfo,
+                                      SD_UINT32 DeviceInfoSize);
+
+/* Converged ports: Operation SD_CNA_*; *pCnaPortDataSize is the buffer's size
+ * in, and the size used or needed out. */
+VXSDM_API SD_UINT32 SDGetCnaPortData(int Device, SD_UINT16 CnaDevPortNum, SD_UINT32 Operation,
+                                     SD_PUINT8 pCnaPortData, SD_PUINT32 pCnaPortDataSize);
+
+/* ---- option ROM (flash) layout and reads ---- */
+
+/* Loads the adapter's flash layout for the region functions; with pLayout
+ * also returns it (SDERR_BUFFER_TOO_SMALL with the count needed in
+ * NoOfRegions when the caller's table is smaller). */
+VXSDM_API SD_UINT32 SDGetOptionRomLayout(int Device, SD_UINT16 HbaDevPortNum, PSDM_OPT_ROM_LAYOUT pLayout);
+
+/* The whole option ROM image; BufferSize at least 131072. */
+VXSDM_API SD_UINT32 SDGetOptionRom(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer, SD_UINT32 BufferSize);
+
+/* BufferSize raw bytes from flash byte Offset. */
+VXSDM_API SD_UINT32 SDGetOptionRomOffset(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
+                                         SD_UINT32 BufferSize, SD_UINT32 Offset);
+
+/* One whole region by its code; the buffer must hold the region's size as
+ * SDGetOptionRomLayout reports it. */
+VXSDM_API SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
+                                     SD_UINT32 BufferSize, SD_UINT32 Region);
+
+/* ---- entry points that are not supported: each returns SDERR_NOT_SUPPORTED ---- */
+
+VXSDM_API SD_UINT32 SDSwapTargetDevice(int Device, PDEVICEINFOENTRY pExistDeviceEntryInfo,
+                                       PDEVICEINFOENTRY pNewDeviceEntryInfo);
+VXSDM_API SD_UINT32 SDGetHbaDevicePortLunMask(int Device, SD_UINT16 HbaDevPortNum,
+                                              PTARGETINFORMATION pTargetInfo, SD_UINT32 Size,
+                                              SD_UINT8* pBuffer, SD_UINT32 Action);
+VXSDM_API SD_UINT32 SDUpdateHbaDevicePortLunMask(int Device, SD_UINT16 HbaDevPortNum,
+                                                 PTARGETINFORMATION pTargetInfo, SD_UINT32 Size,
+                                                 SD_UINT8* pBuffer, SD_UINT32 Action);
+VXSDM_API SD_UINT32 SDGetPositionalMap(int Device, SD_UINT16 HbaDevPortNum, SD_PINT8 pPositionalMap,
+                                       SD_UINT32 MapSize);
+VXSDM_API SD_UINT32 SDSetMgmtAddress(int Device, PMANAGEMENTADDRESS pMgmtAddr);
+VXSDM_API SD_UINT32 SDGetMgmtAddress(int Device, SD_PVOID pRespBuffer, SD_UINT32 RespBufferSize);
+VXSDM_API SD_UINT32 SDGetDriverParameters(int Device, SD_UINT16 HbaDevPortNum, PDRIVERNVRAMPARAMS pBuffer);
+VXSDM_API SD_UINT32 SDGetFirmWare(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 Size, SD_PINT8 pBuffer);
+VXSDM_API SD_UINT32 SDGetFirmWareParameter(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 Size,
+                                           SD_UINT8* pBuffer);
+VXSDM_API SD_UINT32 SDGetFlash(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 Size, SD_UINT8* pBuffer);
+VXSDM_API SD_UINT32 SDResetStatistics(int Device, SD_UINT16 HbaDevPortNum);
+VXSDM_API SD_UINT32 SDMapScsiTargetToVolumes(SD_UINT16 HbaDevPortNum, PTARGETINFORMATION pTargetInfo,
+                                             SD_PINT8 pVolumes, SD_UINT32 VolumeSize);
+VXSDM_API SD_UINT32 SDEnableDebugTrace(int* pDevice, SD_PINT8 pFileName, SD_UINT32 TraceFlags);
+VXSDM_API SD_UINT32 SDGetFirmwareCode(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
+                                      SD_UINT32 BufferSize);
+VXSDM_API SD_UINT32 SDMapVolumeToScsiTarget(SD_PINT8 pVolume, SD_PUINT16 pHbaDevPortNum,
+                                            PTARGETINFORMATION pTargetInfo);
+VXSDM_API SD_UINT32 SDGetFirmwareParameters(int Device, SD_UINT16 HbaDevPortNum,
+                                            PFIRMWARENVRAMPARAMS pFirmwareNVRam);
+VXSDM_API SD_UINT32 SDSendElsRnid(int Device, PFABRICADDRESS pFabricAddress, SD_UINT16 NIDFormat,
+                                  SD_PVOID pRspBuffer, SD_UINT32 RspBufferSize);
+VXSDM_API SD_UINT32 SDGetHbaTargetLunMaskFC(int Device, SD_UINT16 HbaDevPortNum,
+                                            PDESTINATIONADDRESS pTargetAddr, SD_UINT32 Mode,
+                                            SD_PUINT8 pBuffer, SD_UINT32 BufferSize);
+VXSDM_API SD_UINT32 SDUpdateHbaTargetLunMaskFC(int Device, SD_UINT16 HbaDevPortNum,
+                                               PDESTINATIONADDRESS pTargetAddr, SD_UINT32 Mode,
+                                               SD_PUINT8 pBuffer, SD_UINT32 BufferSize);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VXSDM_H */

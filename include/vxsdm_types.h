@@ -1,0 +1,234 @@
+/*
+ * libvxsdm: the scalar types and the records of the adapter management API.
+ *
+ * Every record lies in memory exactly as shown (natural alignment, no
+ * packing); the library and its callers exchange them byte for byte.
+ * Records are allocated by the caller; the library writes a caller's record
+ * only when a call succeeds (or where a function says otherwise) and leaves
+ * every field it does not set as the caller had it.
+ *
+ * Plain C99; usable from C++.
+ */
+#ifndef VXSDM_TYPES_H
+#define VXSDM_TYPES_H
+
+#include <stdint.h>
+
+/* ---- scalar types ---- */
+
+typedef uint8_t SD_UINT8;
+typedef char SD_INT8;
+typedef uint16_t SD_UINT16;
+typedef uint32_t SD_UINT32;
+typedef int32_t SD_INT32;
+typedef uint64_t SD_UINT64;
+
+typedef SD_INT8* SD_PINT8;
+typedef SD_UINT8* SD_PUINT8;
+typedef SD_UINT16* SD_PUINT16;
+typedef SD_UINT32* SD_PUINT32;
+typedef SD_INT32* SD_PINT32;
+typedef SD_UINT64* SD_PUINT64;
+typedef void* SD_PVOID;
+
+/* ---- adapter properties ---- */
+
+/* The adapter (node) of a port. Text fields are NUL-terminated. */
+typedef struct DEVICENODEPROPERTY {
+    SD_UINT8 WWN[8];              /* node world-wide name */
+    SD_INT8 Manufacturer[80];
+    SD_INT8 Model[32];            /* at most 15 characters and the NUL */
+    SD_UINT8 SerialNumber[32];    /* at most 31 characters and the NUL */
+    SD_INT8 DriverVersion[32];
+    SD_INT8 FirmwareVersion[32];  /* running firmware */
+    SD_INT8 OptionRomVersion[32];
+    SD_UINT16 NumberOfPorts;
+    SD_UINT16 InterfaceType;
+    SD_UINT32 DriverAttributes;
+    SD_UINT32 FirmwareAttributes;
+    SD_UINT32 BIValid;            /* SD_BIVALID_* bits: which versions below hold */
+    SD_UINT8 BIFwVersion[4];      /* boot BIOS */
+    SD_UINT8 BIEfiVersion[4];
+    SD_UINT8 BIFCodeVersion[4];
+    SD_UINT8 MpiFwVersion[4];     /* running MPI firmware */
+    SD_UINT8 PepFwVersion[4];     /* running PEP firmware */
+    SD_UINT8 BIMpiFwVersion[4];   /* MPI firmware in flash */
+    SD_UINT8 BIPepFwVersion[4];   /* PEP firmware in flash */
+    SD_UINT32 Reserved[24];
+} DEVICENODEPROPERTY, *PDEVICENODEPROPERTY;
+
+#define SD_BIVALID_FW 0x1u
+#define SD_BIVALID_EFI 0x2u
+#define SD_BIVALID_FCODE 0x4u
+#define SD_BIVALID_MPI 0x20u /* always together with SD_BIVALID_PEP */
+#define SD_BIVALID_PEP 0x40u
+
+/* The port itself. */
+typedef struct DEVICEPORTPROPERTY {
+    SD_UINT8 WWN[8];         /* port world-wide name */
+    SD_UINT8 PortID[3];      /* domain, area, AL_PA */
+    SD_UINT8 PortType;       /* 1 or 2 as the driver reports */
+    SD_UINT8 PortState;      /* 1, 2 or 3 */
+    SD_UINT8 ConnectionMode; /* 1 or 2 as the driver reports */
+    SD_UINT16 DiscPortCount;
+    SD_UINT16 DiscTargetCount;
+    SD_INT8 DeviceName[32];  /* not filled */
+    SD_UINT32 PortSpeed;     /* the driver's speed code */
+    SD_UINT16 LinkState1;
+    SD_UINT16 LinkState2;
+    SD_UINT16 LinkState3;
+    SD_UINT16 LinkState6;
+    SD_UINT32 Reserved[21];
+} DEVICEPORTPROPERTY, *PDEVICEPORTPROPERTY;
+
+/* A port, or a target, the port has discovered. */
+typedef struct DISCPORTPROPERTY {
+    SD_UINT8 NodeWWN[8];
+    SD_UINT8 PortWWN[8];
+    SD_UINT8 PortID[3];
+    SD_UINT16 BusNumber;
+    SD_UINT16 TargetID;
+    SD_UINT8 PortType;
+    SD_UINT8 PortState;
+    SD_UINT8 Local;          /* not filled */
+    SD_UINT8 ReservedByte[1];
+    SD_UINT16 LoopID;
+    SD_UINT32 Reserved[31];
+} DISCPORTPROPERTY, *PDISCPORTPROPERTY;
+
+typedef DISCPORTPROPERTY DISCTARGETPROPERTY;
+typedef DISCPORTPROPERTY* PDISCTARGETPROPERTY;
+
+/* The PCI function behind the port. */
+typedef struct CHIPPROPERTY {
+    SD_UINT16 VendorID;
+    SD_UINT16 DeviceID;
+    SD_UINT16 SubVendorID;
+    SD_UINT16 SubSystemID;
+    SD_UINT16 PciBusNumber;
+    SD_UINT16 PciSlotNumber;  /* the PCI device/function word */
+    SD_UINT32 IoAddress;
+    SD_UINT32 IoAddressLength;
+    SD_UINT32 MemoryAddress;
+    SD_UINT32 MemoryAddressLength;
+    SD_UINT16 ChipType;
+    SD_UINT16 InterruptLevel;
+    SD_UINT16 OutMbx[8];
+    SD_UINT16 DomainNr;
+    SD_UINT16 PcieLinkCap;
+    SD_UINT16 PcieLinkStat;
+    SD_UINT8 PortNumber;      /* physical port number on the adapter, from 1 */
+    SD_UINT8 Reserved1;
+    SD_UINT32 Reserved[6];
+} CHIPPROPERTY, *PCHIPPROPERTY;
+
+/* The driver. Version is NUL-terminated. */
+typedef struct DRIVERPROPERTY {
+    SD_UINT8 Version[32];
+    SD_UINT16 NumberOfBus;
+    SD_UINT16 TargetsPerBus;
+    SD_UINT16 LunsPerTarget;
+    SD_UINT32 MaximumTransferLen;
+    SD_UINT32 MaximumDataSegments;
+    SD_UINT16 DmaBitAddresses;
+    SD_UINT16 IoMapType;
+    SD_UINT32 Attributes;
+    SD_UINT32 InternalFlags[4];
+    SD_UINT32 Reserved[8];
+} DRIVERPROPERTY, *PDRIVERPROPERTY;
+
+/* The firmware: only Version[0..2] are filled. */
+typedef struct FIRMWAREPROPERTY {
+    SD_UINT8 Version[32];
+    SD_UINT32 Attributes;
+    SD_UINT16 Reserved[33];
+} FIRMWAREPROPERTY, *PFIRMWAREPROPERTY;
+
+/* An operating-system SCSI address. */
+typedef struct TARGETINFORMATION {
+    SD_UINT16 BusNumber;
+    SD_UINT16 TargetID;
+    SD_UINT16 LUN;
+    SD_UINT32 Reserved[32];
+} TARGETINFORMATION, *PTARGETINFORMATION;
+
+/* One device of the port database. */
+typedef struct DEVICEINFOENTRY {
+    SD_UINT8 NodeWWN[8];
+    SD_UINT8 PortWWN[8];
+    SD_UINT8 PortID[3];
+    SD_UINT8 ControlFlags;
+    TARGETINFORMATION TargetAddress;
+    SD_UINT32 DeviceFlags;
+    SD_UINT16 LoopID;
+    SD_UINT16 BaseLunNumber;
+    SD_UINT32 Reserved[32];
+} DEVICEINFOENTRY, *PDEVICEINFOENTRY;
+
+/* The port database: declared with one entry; a buffer for n entries is
+ * sizeof(DEVICEINFO) + (n - 1) * sizeof(DEVICEINFOENTRY) bytes. */
+typedef struct DEVICEINFO {
+    SD_UINT32 TotalDevices;          /* devices the driver knows */
+    SD_UINT32 ReturnListEntryCount;  /* entries filled */
+    DEVICEINFOENTRY EntryList[1];
+} DEVICEINFO, *PDEVICEINFO;
+
+/* ---- converged adapters ---- */
+
+/* The converged port's identity (128 bytes). */
+typedef struct CNAPORTPROPERTY {
+    SD_UINT16 VLanId;
+    SD_UINT8 VNPortMACAddress[6];
+    SD_UINT16 FabricParam;
+    SD_UINT16 Reserved0;
+    SD_UINT32 Reserved[29];
+} CNAPORTPROPERTY, *PCNAPORTPROPERTY;
+
+/* The version of one firmware part (24 bytes). */
+typedef struct REGIONVERSION {
+    SD_UINT16 Region;         /* flash region code */
+    SD_UINT16 SubRegion;
+    SD_UINT16 Location;       /* 1 running in the adapter, 0 stored in flash */
+    SD_UINT16 VersionLength;  /* bytes of Version used */
+    SD_UINT8 Version[8];
+    SD_UINT8 Reserved[8];
+} REGIONVERSION, *PREGIONVERSION;
+
+/* The component versions: Length entries follow from byte 8, so the list of
+ * n entries takes 8 + 24 * n bytes. */
+typedef struct ADAPTERREGIONVERSION {
+    SD_UINT32 Length;  /* number of entries */
+    SD_UINT32 Reserved;
+    REGIONVERSION RegionVersion[1];
+} ADAPTERREGIONVERSION, *PADAPTERREGIONVERSION;
+
+/* Operations of SDGetCnaPortData. */
+#define SD_CNA_GET_PORT_ID 1u        /* a CNAPORTPROPERTY, size exactly 128 */
+#define SD_CNA_GET_DCBX_PARAMS 2u    /* the driver's DCBX block, size at least 64 */
+#define SD_CNA_GET_REGION_VERSIONS 3u /* an ADAPTERREGIONVERSION */
+
+/* ---- option ROM (flash) layout ---- */
+
+/* One region of the flash. */
+typedef struct SDM_OPT_ROM_REGION {
+    SD_UINT32 Region;  /* region code, 0 to 255 */
+    SD_UINT32 Size;    /* bytes */
+} SDM_OPT_ROM_REGION, *PSDM_OPT_ROM_REGION;
+
+/* The flash layout: declared with one region; a record for n regions is
+ * sizeof(SDM_OPT_ROM_LAYOUT) + (n - 1) * sizeof(SDM_OPT_ROM_REGION) bytes. */
+typedef struct SDM_OPT_ROM_LAYOUT {
+    SD_UINT32 Size;         /* flash size in bytes (0 where the flash describes its own layout) */
+    SD_UINT32 NoOfRegions;  /* in: entries the caller provides; out: regions of the adapter */
+    SDM_OPT_ROM_REGION Region[1];
+} SDM_OPT_ROM_LAYOUT, *PSDM_OPT_ROM_LAYOUT;
+
+/* ---- records named by entry points that are not supported ---- */
+
+typedef struct MANAGEMENTADDRESS MANAGEMENTADDRESS, *PMANAGEMENTADDRESS;
+typedef struct DRIVERNVRAMPARAMS DRIVERNVRAMPARAMS, *PDRIVERNVRAMPARAMS;
+typedef struct FIRMWARENVRAMPARAMS FIRMWARENVRAMPARAMS, *PFIRMWARENVRAMPARAMS;
+typedef struct FABRICADDRESS FABRICADDRESS, *PFABRICADDRESS;
+typedef struct DESTINATIONADDRESS DESTINATIONADDRESS, *PDESTINATIONADDRESS;
+
+#endif /* VXSDM_TYPES_H */

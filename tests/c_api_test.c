@@ -1,0 +1,51 @@
+/* A plain C99 program against the public header and the shared library:
+ * the header compiles as C, the records have the same layout in C as in
+ * the library, and a few functions answer through the shared library. */
+#include <stdio.h>
+#include <string.h>
+
+#include "vxsdm.h"
+
+/* A compile-time check that works in C99. */
+#define C_ASSERT(name, cond) typedef char assert_##name[(cond) ? 1 : -1]
+
+C_ASSERT(node_property, sizeof(DEVICENODEPROPERTY) == 388);
+C_ASSERT(port_property, sizeof(DEVICEPORTPROPERTY) == 148);
+C_ASSERT(disc_property, sizeof(DISCTARGETPROPERTY) == 156);
+C_ASSERT(chip_property, sizeof(CHIPPROPERTY) == 80);
+C_ASSERT(driver_property, sizeof(DRIVERPROPERTY) == 104);
+C_ASSERT(firmware_property, sizeof(FIRMWAREPROPERTY) == 104);
+C_ASSERT(device_info, sizeof(DEVICEINFO) == 300);
+C_ASSERT(device_info_entry, sizeof(DEVICEINFOENTRY) == 292);
+C_ASSERT(cna_port, sizeof(CNAPORTPROPERTY) == 128);
+C_ASSERT(layout_region, sizeof(SDM_OPT_ROM_REGION) == 8);
+
+static int failures = 0;
+
+static void expect(int ok, const char* what) {
+    if (!ok) {
+        fprintf(stderr, "failed: %s\n", what);
+        ++failures;
+    }
+}
+
+int main(void) {
+    char version[32];
+    char small[5];
+
+    memset(version, 'x', sizeof version);
+    expect(SDGetVersion(version, sizeof version) == 0x06040200u, "version number");
+    expect(strcmp(version, "v6.04 build2") == 0, "version text");
+    expect(SDGetVersion(NULL, 0) == 0x06040200u, "version number without a buffer");
+    expect(SDGetVersion(small, sizeof small) == 0x06040200u && strcmp(small, "v6.0") == 0, "cut version text");
+
+    expect(strcmp(SDGetErrorString(SDERR_NO_ERROR), "No error") == 0, "text of 0");
+    expect(strcmp(SDGetErrorString(SDERR_DEVICE_NOT_FOUND), "Device not found") == 0, "text of a code");
+    expect(strcmp(SDGetErrorString(0x20000110u), "Unknown Error 20000110h.") == 0, "unknown code");
+    expect(strcmp(SDGetErrorString(13), "System Error 13.") == 0, "system error");
+
+    expect(SDSwapTargetDevice(1, NULL, NULL) == SDERR_NOT_SUPPORTED, "unsupported entry point");
+    expect(SDXlateSDMErr(2, 0) == SDERR_DEVICE_BUSY, "driver status translation");
+
+    return failures == 0 ? 0 : 1;
+}
