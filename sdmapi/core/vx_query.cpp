@@ -163,6 +163,12 @@ int netlink_events(vxapi_priv_database* rec, void* buffer, uint32_t* length) {
 
 }  // namespace
 
+bool vxapi_loop_id_to_alpa(uint16_t loop_id, uint8_t* alpa) {
+    if (loop_id >= kLoopIdCount) return false;
+    if (alpa != nullptr) *alpa = kLoopIdToAlpa[loop_id];
+    return true;
+}
+
 int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status) {
     if (is_sysfs_port(rec)) return vxsysfs_query_hbanode(fd, rec, node, status);
     const int result =
