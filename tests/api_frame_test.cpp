@@ -1,0 +1,174 @@
+// The frame every API function shares: handles, the trace convention, the
+// version, the entry points that only answer "not supported", the OS device
+// name and the firmware state check.
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "api_rig.h"
+#include "vxsdm.h"
+
+namespace {
+
+using apitest::ApiRig;
+
+struct Unsupported {
+    const char* name;
+    std::function<SD_UINT32()> call;
+};
+
+TEST(ApiFrame, UnsupportedEntryPointsTouchNothing) {
+    ApiRig rig;
+    const int h = rig.add_adapter(0x2532).handle;
+    rig.driver.clear_log();
+    vx_debug = 0xFFFFFFFF;
+    SD_UINT8 bytes[64];
+    std::memset(bytes, 0xA5, sizeof bytes);
+    const Unsupported cases[] = {
+        {"SDSwapTargetDevice", [&] { return SDSwapTargetDevice(h, nullptr, nullptr); }},
+        {"SDGetHbaDevicePortLunMask", [&] { return SDGetHbaDevicePortLunMask(h, 0, nullptr, 64, bytes, 1); }},
+        {"SDUpdateHbaDevicePortLunMask", [&] { return SDUpdateHbaDevicePortLunMask(0, 0, nullptr, 0, nullptr, 0); }},
+        {"SDGetPositionalMap", [&] { return SDGetPositionalMap(h, 0, nullptr, 100); }},
+        {"SDSetMgmtAddress", [&] { return SDSetMgmtAddress(h, nullptr); }},
+        {"SDGetMgmtAddress", [&] { return SDGetMgmtAddress(h, bytes, sizeof bytes); }},
+        {"SDGetDriverParameters", [&] { return SDGetDriverParameters(-1, 0, nullptr); }},
+        {"SDGetFirmWare", [&] { return SDGetFirmWare(h, 0, 64, reinterpret_cast<SD_PINT8>(bytes)); }},
+        {"SDGetFirmWareParameter", [&] { return SDGetFirmWareParameter(h, 0, 64, nullptr); }},
+        {"SDGetFlash", [&] { return SDGetFlash(h, 0, sizeof bytes, bytes); }},
+        {"SDResetStatistics", [&] { return SDResetStatistics(h, 0); }},
+        {"SDMapScsiTargetToVolumes", [&] { return SDMapScsiTargetToVolumes(0, nullptr, nullptr, 10); }},
+        {"SDEnableDebugTrace", [&] { return SDEnableDebugTrace(nullptr, nullptr, 0xFFFFFFFF); }},
+        {"SDGetFirmwareCode", [&] { return SDGetFirmwareCode(h, 0, bytes, sizeof bytes); }},
+        {"SDMapVolumeToScsiTarget", [&] { return SDMapVolumeToScsiTarget(nullptr, nullptr, nullptr); }},
+        {"SDGetFirmwareParameters", [&] { return SDGetFirmwareParameters(h, 0, nullptr); }},
+        {"SDSendElsRnid", [&] { return SDSendElsRnid(h, nullptr, 0xDF, bytes, sizeof bytes); }},
+        {"SDGetHbaTargetLunMaskFC", [&] { return SDGetHbaTargetLunMaskFC(h, 0, nullptr, 0, bytes, 64); }},
+        {"SDUpdateHbaTargetLunMaskFC", [&] { return SDUpdateHbaTargetLunMaskFC(99, 0, nullptr, 0, nullptr, 0); }},
+    };
+    for (const Unsupported& c : cases) EXPECT_EQ(c.call(), SDERR_NOT_SUPPORTED) << c.name;
+    for (SD_UINT8 b : bytes) ASSERT_EQ(b, 0xA5);
+    EXPECT_TRUE(rig.driver.log().empty());
+    EXPECT_EQ(rig.host.stderr_text(), "");
+}
+
+TEST(ApiFrame, VersionTextIsBoundedByTheCallersSize) {
+    EXPECT_EQ(SDGetVersion(nullptr, 0), 0x06040200u);
+    struct Case {
+        SD_UINT32 size;
+        const char* text;
+    };
+    for (const Case& c : {Case{64, "v6.04 build2"}, Case{13, "v6.04 build2"}, Case{12, "v6.04 build"},
+                          Case{1, ""}}) {
+        char buf[80];
+        std::memset(buf, 'x', sizeof buf);
+        EXPECT_EQ(SDGetVersion(buf, c.size), 0x06040200u);
+        EXPECT_STREQ(buf, c.text) << c.size;
+        EXPECT_EQ(buf[c.size], 'x') << "byte past the caller's size written";
+    }
+    char untouched = 'x';
+    SDGetVersion(&untouched, 0);
+    EXPECT_EQ(untouched, 'x');
+}
+
+// Every handle-taking function of the API refuses a handle that names no
+// open port, without touching the caller's record or the driver.
+TEST(ApiFrame, BadHandlesAreRefusedBeforeAnyRequest) {
+    ApiRig rig;
+    apitest::RigPort& port = rig.add_adapter(0x2532);
+    const int withdrawn = rig.add_adapter(0x2532).handle;
+    rig.add_adapter(0x2532).rec->features = 0;  // handle 3: neither node open nor sysfs port
+    port.rec->apihandle = 1;
+    // Handle 2's port was closed.
+    check_handle(static_cast<uint32_t>(withdrawn))->apihandle = 0;
+    rig.driver.clear_log();
+
+    alignas(8) SD_UINT8 rec[8192];
+    SD_UINT32 size = 128;
+    const std::function<SD_UINT32(int)> calls[] = {
+        [&](int h) { return SDGetHbaDeviceNodeProperty(h, reinterpret_cast<PDEVICENODEPROPERTY>(rec)); },
+        [&](int h) { return SDGetHbaDevicePortProperty(h, 0, reinterpret_cast<PDEVICEPORTPROPERTY>(rec)); },
+        [&](int h) { return SDGetDiscPortProperty(h, 0, 0, 0, reinterpret_cast<PDISCPORTPROPERTY>(rec)); },
+        [&](int h) { return SDGetDiscTargetProperty(h, 0, 0, 0, reinterpret_cast<PDISCTARGETPROPERTY>(rec)); },
+        [&](int h) { return SDGetHbaDeviceChipProperty(h, reinterpret_cast<PCHIPPROPERTY>(rec)); },
+        [&](int h) { return SDGetHbaDeviceDriverProperty(h, reinterpret_cast<PDRIVERPROPERTY>(rec)); },
+        [&](int h) { return SDGetHbaDeviceFirmwareProperty(h, reinterpret_cast<PFIRMWAREPROPERTY>(rec)); },
+        [&](int h) { return SDGetPortDatabase(h, 0, reinterpret_cast<PDEVICEINFO>(rec), sizeof rec); },
+        [&](int h) { return SDGetCnaPortData(h, 0, 1, rec, &size); },
+        [&](int h) { return SDGetOptionRomLayout(h, 0, reinterpret_cast<PSDM_OPT_ROM_LAYOUT>(rec)); },
+        [&](int h) { return SDGetOptionRom(h, 0, rec, 0x20000); },
+        [&](int h) { return SDGetOptionRomOffset(h, 0, rec, sizeof rec, 0); },
+        [&](int h) { return SDGetOptionRomEx(h, 0, rec, sizeof rec, 7); },
+        [&](int h) {
+            return vxa_get_os_device_name_by_handle(h, 0, 0, reinterpret_cast<SD_INT8*>(rec)) |
+                   (rec[0] == 0 ? 0 : 0x1000);  // the name is left empty
+        },
+    };
+    for (int handle : {0, withdrawn, 3, 77, -1}) {
+        for (size_t i = 0; i < std::size(calls); ++i) {
+            std::memset(rec, 0xA5, sizeof rec);
+            EXPECT_EQ(calls[i](handle), SDERR_INVALID_HANDLE) << "call " << i << " handle " << handle;
+            if (i + 1 < std::size(calls)) {
+                EXPECT_EQ(rec[0], 0xA5) << "call " << i;
+            }
+        }
+    }
+    EXPECT_TRUE(rig.driver.log().empty());
+    EXPECT_EQ(SDVerifyHbaState(77, 0), SDERR_FIRMWARE_STATE);
+}
+
+TEST(ApiFrame, NoPortListMeansEveryHandleIsInvalid) {
+    sim::SimHost host;
+    DEVICEPORTPROPERTY port{};
+    EXPECT_EQ(SDGetHbaDevicePortProperty(1, 0, &port), SDERR_INVALID_HANDLE);
+    EXPECT_EQ(SDGetOptionRomLayout(1, 0, nullptr), SDERR_INVALID_HANDLE);
+}
+
+// Entry and exit lines under 0x4 or 0x20, error lines under 0x2 or 0x20.
+TEST(ApiFrame, TraceLinesFollowTheirMaskBits) {
+    ApiRig rig;
+    const int h = rig.add_adapter(0x2532).handle;
+    struct Case {
+        uint32_t mask;
+        bool calls;
+        bool errors;
+    };
+    for (const Case& c : {Case{0x4, true, false}, Case{0x20, true, true}, Case{0x2, false, true},
+                          Case{0x100, false, false}}) {
+        rig.host.clear_stderr();
+        vx_debug = c.mask;
+        DEVICEPORTPROPERTY port{};
+        SDGetHbaDevicePortProperty(h, 0, &port);
+        SDGetHbaDevicePortProperty(h + 40, 0, &port);
+        vx_debug = 0;
+        const std::string text = rig.host.stderr_text();
+        EXPECT_EQ(text.find("SDGetHbaDevicePortProperty(1): entered.") != std::string::npos, c.calls) << c.mask;
+        EXPECT_EQ(text.find("SDGetHbaDevicePortProperty(1): exiting. ret=0") != std::string::npos, c.calls);
+        EXPECT_EQ(text.find("SDGetHbaDevicePortProperty: check_handle failed. handle=41\n") != std::string::npos,
+                  c.errors)
+            << c.mask;
+    }
+}
+
+TEST(ApiFrame, OsDeviceNameIsEmptyWhenNotFound) {
+    ApiRig rig;
+    const int h = rig.add_adapter(0x2532).handle;
+    char name[256];
+    std::memset(name, 'x', sizeof name);
+    EXPECT_EQ(vxa_get_os_device_name_by_handle(h, 0, 0, name), SDERR_DEVICE_NOT_FOUND);
+    EXPECT_EQ(name[0], '\0');
+    EXPECT_EQ(vxa_get_os_device_name_by_handle(h, 0, 0, nullptr), SDERR_INVALID_PARAMETER);
+}
+
+TEST(ApiFrame, HbaStateFollowsTheFirmwareQuery) {
+    ApiRig rig;
+    const int h = rig.add_adapter(0x2532).handle;
+    EXPECT_EQ(SDVerifyHbaState(h, 0), SDERR_NO_ERROR);
+    rig.driver.inject_status(9);
+    EXPECT_EQ(SDVerifyHbaState(h, 0), SDERR_FIRMWARE_STATE);
+    rig.driver.inject_errno(EIO);
+    EXPECT_EQ(SDVerifyHbaState(h, 0), SDERR_FIRMWARE_STATE);
+}
+
+}  // namespace

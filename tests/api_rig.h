@@ -1,0 +1,127 @@
+// A simulated host for the management API's tests: the driver with its
+// query and flash handlers, adapters with their ports, and the library's
+// records of those ports as an open leaves them (in the port list, the
+// driver's node open, handles 1, 2, ... in the order the ports were added).
+#pragma once
+
+#include <fcntl.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "core/vx_layout.h"
+#include "core/vx_records.h"
+#include "core/vx_sddbg.h"
+#include "platform/vx_platform.h"
+#include "sim_driver.h"
+#include "sim_flash.h"
+#include "sim_host.h"
+#include "sim_queries.h"
+
+namespace apitest {
+
+struct RigPort {
+    int handle = 0;
+    vxapi_priv_database* rec = nullptr;
+    sim::SimPort* sim = nullptr;  // null for a sysfs port
+};
+
+class ApiRig {
+public:
+    ApiRig() {
+        pGlobalOptRomLayout = nullptr;
+        driver.attach(host);
+        sim::install_flash(driver);
+    }
+    ~ApiRig() {
+        for (int fd : fds_) vx::sys().close(fd);
+        vxapi_free_api_priv_data_mem();
+        vxapi_free_api_phy_info_mem();
+        pGlobalOptRomLayout = nullptr;
+        vx_debug = 0;
+    }
+    ApiRig(const ApiRig&) = delete;
+    ApiRig& operator=(const ApiRig&) = delete;
+
+    // A new adapter of the chip with its flash (and, on a flash-layout chip,
+    // the function's layout read from it) and one physical ioctl port.
+    RigPort& add_adapter(uint16_t device_id) {
+        sim::SimAdapter& a = driver.add_adapter();
+        a.device_id = device_id;
+        sim::build_chip_flash(a);
+        sim::SimPort& sp = sim::add_query_port(driver, a);
+        EXT_CHIP chip = sim::make_chip_record(driver, sp);
+        vxapi_phy_info* phy = nullptr;
+        vxapi_alloc_api_phy_info_mem(&phy, &chip);
+        phy->device_id = device_id;
+        phy->ssvendor_id = a.ssvendor_id;
+        phy->ssdevice_id = a.ssdevice_id;
+        std::snprintf(reinterpret_cast<char*>(phy->serial_num), sizeof phy->serial_num, "%s", a.serial.c_str());
+        phy->port_number = 1;
+        RigPort& port = add_record(&sp, phy, VX_PORT_PHYSICAL, nullptr);
+        if (vxapi_is_flt_chip(device_id)) vxapi_set_option_rom_layout(port.rec->oshandle, port.rec);
+        pGlobalOptRomLayout = nullptr;  // as if another adapter's layout had been loaded since
+        return port;
+    }
+
+    // A virtual port of a physical port of the ioctl road.
+    RigPort& add_virtual(const RigPort& parent) {
+        sim::SimPort& sp = sim::add_query_virtual_port(driver, *parent.sim);
+        return add_record(&sp, parent.rec->phy_info, VX_PORT_VIRTUAL, parent.rec);
+    }
+
+    // A port that the driver serves through sysfs (no driver node).
+    RigPort& add_sysfs_adapter(uint16_t device_id) {
+        EXT_CHIP chip{};
+        chip.DeviceId = device_id;
+        chip.PciBusNumber = static_cast<uint16_t>(0x40 + ports_.size());
+        vxapi_phy_info* phy = nullptr;
+        vxapi_alloc_api_phy_info_mem(&phy, &chip);
+        phy->device_id = device_id;
+        return add_record(nullptr, phy, VX_PORT_PHYSICAL, nullptr);
+    }
+
+    sim::SimAdapter& adapter_of(const RigPort& port) { return *driver.adapter_of(*port.sim); }
+
+    // The driver's requests of one command since the log was cleared.
+    std::vector<sim::SimLogEntry> requests(uint8_t command) const {
+        std::vector<sim::SimLogEntry> out;
+        for (const sim::SimLogEntry& e : driver.log()) {
+            if (e.command == command) out.push_back(e);
+        }
+        return out;
+    }
+
+    sim::SimHost host;
+    sim::SimDriver driver;
+
+private:
+    RigPort& add_record(sim::SimPort* sp, vxapi_phy_info* phy, uint32_t kind, vxapi_priv_database* parent) {
+        vxapi_priv_database* rec = nullptr;
+        vxapi_alloc_api_priv_data_mem(&rec);
+        rec->phy_info = phy;
+        rec->interface_type = kind;
+        rec->parent = parent;
+        rec->open_cnt = 1;
+        rec->apihandle = static_cast<uint32_t>(ports_.size() + 1);
+        std::snprintf(reinterpret_cast<char*>(rec->phys_path), sizeof rec->phys_path, "/dev/vxa2xxx");
+        if (sp != nullptr) {
+            rec->features = VX_FEAT_IOCTL | VX_FEAT_NEW_IOCTL;
+            rec->drvr_inst = sp->instance;
+            rec->host_no = sp->host_no;
+            rec->oshandle = vx::sys().open("/dev/vxa2xxx", O_RDWR);
+            fds_.push_back(rec->oshandle);
+        } else {
+            rec->features = VX_FEAT_SYSFS;
+        }
+        ports_.push_back({static_cast<int>(rec->apihandle), rec, sp});
+        return ports_.back();
+    }
+
+    std::deque<RigPort> ports_;
+    std::vector<int> fds_;
+};
+
+}  // namespace apitest
