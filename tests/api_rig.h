@@ -47,10 +47,10 @@ public:
 
     // A new adapter of the chip with its flash (and, on a flash-layout chip,
     // the function's layout read from it) and one physical ioctl port.
-    RigPort& add_adapter(uint16_t device_id) {
+    RigPort& add_adapter(uint16_t device_id, const sim::ChipFlashOptions& flash = {}) {
         sim::SimAdapter& a = driver.add_adapter();
         a.device_id = device_id;
-        sim::build_chip_flash(a);
+        sim::build_chip_flash(a, flash);
         sim::SimPort& sp = sim::add_query_port(driver, a);
         EXT_CHIP chip = sim::make_chip_record(driver, sp);
         vxapi_phy_info* phy = nullptr;
