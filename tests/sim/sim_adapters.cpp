@@ -1,0 +1,93 @@
+#include "sim_adapters.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "flash_builder.h"
+#include "sim_nvram_vpd.h"
+#include "sim_queries.h"
+
+namespace sim {
+
+namespace {
+
+std::string driver_name(const FabricSpec& spec) {
+    if (!spec.driver_name.empty()) return spec.driver_name;
+    return spec.kind == DriverKind::New ? "vxa2xxx" : "vxa2x00";
+}
+
+void set_driver_answer(SimPort& port, const FabricSpec& spec) {
+    port.driver_data = EXT_LN_DRIVER_DATA{};
+    port.driver_data.DrvVer = spec.version;
+    port.driver_data.Flags = spec.flags;
+}
+
+}  // namespace
+
+Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSpec& spec) {
+    Fabric fabric;
+    const std::string name = driver_name(spec);
+    if (spec.kind == DriverKind::New) {
+        fabric.node = "/dev/" + name;
+        if (spec.class_dev_file) {
+            host.write_file("/sys/class/" + name + "/" + name + "/dev", std::to_string(spec.major) + ":0\n");
+        } else {
+            host.write_file("/proc/devices",
+                            "Character devices:\n  1 mem\n" + std::to_string(spec.major) + " " + name + "\n");
+        }
+    } else {
+        fabric.node = "/proc/scsi/" + name + "/HbaApiNode";
+    }
+    driver.attach(host, spec.major, fabric.node);
+
+    const size_t first_adapter = driver.adapters.size();
+    const auto spec_of = [&](const SimPort& port) -> const AdapterSpec& {
+        return spec.adapters.at(port.adapter - first_adapter);
+    };
+    for (const AdapterSpec& a : spec.adapters) {
+        SimAdapter& adapter = driver.add_adapter();
+        adapter.vendor_id = a.vendor_id;
+        adapter.device_id = a.device_id;
+        adapter.ssvendor_id = a.ssvendor_id;
+        adapter.ssdevice_id = a.ssdevice_id;
+        if (!a.vpd_serial.empty()) adapter.vpd = typical_vpd(a.vpd_serial).bytes;
+        for (unsigned p = 0; p < std::clamp(a.ports, 1u, 4u); ++p) {
+            fabric.physical.push_back(&add_query_port(driver, adapter));
+        }
+    }
+    // Virtual ports come after every physical port, as a driver creates them.
+    const std::vector<SimPort*> physical = fabric.physical;
+    for (SimPort* parent : physical) {
+        const AdapterSpec& a = spec_of(*parent);
+        for (unsigned v = 0; v < a.vports_per_port; ++v) {
+            fabric.virtual_ports.push_back(&add_query_virtual_port(driver, *parent));
+        }
+    }
+
+    // The node records last: adding ports rewrites the port counts in them.
+    for (SimPort* port : physical) {
+        const AdapterSpec& a = spec_of(*port);
+        const std::array<uint8_t, 4> serial = a.serial_bytes.value_or(
+            std::array<uint8_t, 4>{0, static_cast<uint8_t>(port->adapter - first_adapter + 1), 0x30, 0});
+        edit_node_record(*port, [&](EXT_HBA_NODE& node) {
+            std::memcpy(node.SerialNum, serial.data(), sizeof node.SerialNum);
+            std::memset(node.Reserved, 0, sizeof node.Reserved);
+            std::memcpy(node.Reserved, a.reserved_text.data(), std::min(a.reserved_text.size(), sizeof node.Reserved));
+        });
+        set_driver_answer(*port, spec);
+    }
+    std::map<int, unsigned> vp_index;  // by the parent's driver instance
+    for (SimPort* port : fabric.virtual_ports) {
+        const unsigned index = ++vp_index[port->parent_instance];
+        edit_node_record(*port, [index](EXT_HBA_NODE& node) {
+            node.InterfaceType = 3;
+            node.PortCount = static_cast<uint16_t>(index);
+        });
+        set_driver_answer(*port, spec);
+    }
+    install_nvram_vpd(driver);
+    return fabric;
+}
+
+}  // namespace sim
