@@ -267,12 +267,14 @@ TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
         sim::install_adapters(own, own_driver, spec);
         std::atomic<bool> in_pass{false};
         std::atomic<bool> closed_under{false};
+        std::atomic<bool> pass_done{false};
         own_driver.on(EXT_CC_GET_AEN, [&](const sim::SimRequest&) {
             if (!in_pass.exchange(true)) {
                 for (int i = 0; i < 150; ++i) {
                     if (own.open_device_count() == 0) closed_under = true;
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
                 }
+                pass_done = true;
             }
             sim::SimReply reply;
             reply.reported_len = 0;
@@ -294,6 +296,7 @@ TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
         } else {
             EXPECT_EQ(vxapi_close_adapter(port, &err), 0);
         }
+        ASSERT_TRUE(wait_for(pass_done));
         EXPECT_FALSE(closed_under.load());
         EXPECT_EQ(own.open_device_count(), 0u);
         if (!unload) vxapi_unload_lib();
