@@ -1,12 +1,10 @@
 // Discovery of ports through the new and the old ioctl drivers.
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +22,7 @@
 
 namespace {
 
+using sim::adapter;
 using sim::AdapterSpec;
 using sim::DriverKind;
 using sim::FabricSpec;
@@ -32,14 +31,6 @@ using sim::SimRequest;
 
 constexpr uint8_t kQuery = 0x00;
 constexpr uint16_t kQueryChip = 8;
-
-AdapterSpec adapter(uint16_t device_id, unsigned ports = 1, unsigned vports = 0) {
-    AdapterSpec a;
-    a.device_id = device_id;
-    a.ports = ports;
-    a.vports_per_port = vports;
-    return a;
-}
 
 // An adapter with its serial sources: subsystem IDs, node serial bytes,
 // Reserved text and VPD serial.
@@ -69,15 +60,6 @@ struct Rig {
     sim::SimDriver driver;
 };
 
-// The port list in its order, without moving its cursor.
-std::vector<vxapi_priv_database*> port_list() {
-    std::vector<vxapi_priv_database*> out;
-    if (api_priv_database == nullptr) return out;
-    DL_node* node = nullptr;
-    dlist_for_each_nomark(api_priv_database, node) out.push_back(static_cast<vxapi_priv_database*>(node->data));
-    return out;
-}
-
 size_t function_count() { return api_phy_info != nullptr ? api_phy_info->count : 0; }
 
 std::string text(const uint8_t* field) { return reinterpret_cast<const char*>(field); }
@@ -85,19 +67,6 @@ std::string text(const uint8_t* field) { return reinterpret_cast<const char*>(fi
 int find(DriverKind kind, uint32_t* counter) {
     return kind == DriverKind::New ? vxapi_find_all_instances_n("vxa2xxx", counter)
                                    : vxapi_find_all_instances_o("vxa2x00", counter);
-}
-
-// Set instance as the driver answers it, but for the instances given.
-void refuse_instances(sim::SimDriver& driver, std::vector<uint16_t> refused) {
-    driver.on(0xFE, [&driver, refused](const SimRequest& r) {
-        sim::SimPort* port = driver.find_port(r.instance);
-        if (port == nullptr || std::find(refused.begin(), refused.end(), r.instance) != refused.end()) {
-            return SimReply::with_status(9);
-        }
-        SimReply reply;
-        reply.hba_select = port->host_no;
-        return reply;
-    });
 }
 
 TEST(Discovery, NewDriverFindsThePortsOfTwoDualPortAdaptersWithVirtualPorts) {
@@ -109,7 +78,7 @@ TEST(Discovery, NewDriverFindsThePortsOfTwoDualPortAdaptersWithVirtualPorts) {
     uint32_t counter = 0;
     EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
     EXPECT_EQ(counter, 8u);
-    const auto ports = port_list();
+    const auto ports = sim::listed_ports();
     std::vector<uint32_t> order;
     for (const auto* p : ports) order.push_back(p->drvr_inst);
     // Each virtual port lands behind the physical port on which the lookup
@@ -169,7 +138,7 @@ TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFai
         EXPECT_FALSE(e.new_layout);
         EXPECT_EQ(e.code & 0xFFFFFF00u, 0xC0087900u);
     }
-    const auto ports = port_list();
+    const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 2u);
     for (uint32_t i = 0; i < 2; ++i) {
         const vxapi_priv_database* p = ports[i];
@@ -222,7 +191,7 @@ TEST(Discovery, DriverVersionGatesTheFlagBits) {
         if (c.bits == 0) fabric.physical[1]->driver_data.DrvVer = EXT_LN_DRV_VERSION{9, 0, 0, 0, {}};
         uint32_t counter = 0;
         ASSERT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
-        for (const auto* p : port_list()) EXPECT_EQ(p->features & both, c.bits);
+        for (const auto* p : sim::listed_ports()) EXPECT_EQ(p->features & both, c.bits);
     }
 }
 
@@ -245,7 +214,7 @@ TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
     uint32_t counter = 0;
     EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
     EXPECT_EQ(counter, 1u);
-    const auto ports = port_list();
+    const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 1u);
     ASSERT_EQ(function_count(), 1u);
     EXPECT_EQ(ports[0]->phy_info->device_id, 0x2312);
@@ -259,19 +228,19 @@ TEST(Discovery, RoadThatEndsOnAFailedAttemptKeepsItsPortsAndLaterRoadsLeaveThem)
     // Instance 0 cannot be selected: its count is still taken, instance 1
     // becomes API instance 0, and the run then tries every further
     // instance up to the limit.
-    refuse_instances(rig.driver, {0});
+    sim::refuse_instances(rig.driver, {0});
 
     uint32_t counter = 0;
     EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 1);
     EXPECT_EQ(counter, 1u);
-    ASSERT_EQ(port_list().size(), 1u);
-    EXPECT_EQ(port_list()[0]->drvr_inst, 1u);
+    ASSERT_EQ(sim::listed_ports().size(), 1u);
+    EXPECT_EQ(sim::listed_ports()[0]->drvr_inst, 1u);
 
     // The next road finds no node and ends; the ports of the first stay.
     EXPECT_EQ(vxapi_find_all_instances_o("vxa2x00", &counter), 1);
     EXPECT_EQ(counter, 1u);
-    ASSERT_EQ(port_list().size(), 1u);
-    EXPECT_EQ(port_list()[0]->phy_info->device_id, 0x2312);
+    ASSERT_EQ(sim::listed_ports().size(), 1u);
+    EXPECT_EQ(sim::listed_ports()[0]->phy_info->device_id, 0x2312);
 }
 
 TEST(Discovery, DriverNodeAndCount) {
@@ -341,8 +310,8 @@ TEST(Discovery, SerialNumberRules) {
         sim::install_adapters(rig.host, rig.driver, spec);
         uint32_t counter = 0;
         ASSERT_EQ(find(c.kind, &counter), 0);
-        ASSERT_EQ(port_list().size(), 1u);
-        EXPECT_EQ(text(port_list()[0]->phy_info->serial_num), c.serial);
+        ASSERT_EQ(sim::listed_ports().size(), 1u);
+        EXPECT_EQ(text(sim::listed_ports()[0]->phy_info->serial_num), c.serial);
     }
 }
 
@@ -361,7 +330,7 @@ TEST(Discovery, PortWhoseChipQueryFailsIsKeptWithoutFunctionAndHarmsNoWalk) {
 
     uint32_t counter = 0;
     EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
-    const auto ports = port_list();
+    const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0]->phy_info, nullptr);
     EXPECT_EQ(ports[0]->features & VX_FEAT_COMPLETE, 0u);

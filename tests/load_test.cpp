@@ -33,14 +33,6 @@ namespace {
 using shtest::Child;
 using shtest::host_sem_exists;
 
-std::vector<vxapi_priv_database*> port_list() {
-    std::vector<vxapi_priv_database*> out;
-    if (api_priv_database == nullptr) return out;
-    DL_node* node = nullptr;
-    dlist_for_each_nomark(api_priv_database, node) out.push_back(static_cast<vxapi_priv_database*>(node->data));
-    return out;
-}
-
 void reset_library() {
     vxdbg_reset();
     shtest::reset_shared_state();
@@ -84,7 +76,7 @@ protected:
 TEST_F(LoadTest, LoadOpenCloseUnloadLeaveNothingBehind) {
     install(2);
     ASSERT_EQ(vxapi_load_lib(), 0);
-    const auto ports = port_list();
+    const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_TRUE(host.exists(VX_SHARED_FILE));
     EXPECT_NE(vxapi_ev_thread_id, pthread_t{});
@@ -104,7 +96,7 @@ TEST_F(LoadTest, LoadOpenCloseUnloadLeaveNothingBehind) {
 
     // A second load in the process keeps the records and their handles.
     EXPECT_EQ(vxapi_load_lib(), 0);
-    EXPECT_EQ(port_list(), ports);
+    EXPECT_EQ(sim::listed_ports(), ports);
     EXPECT_EQ(ports[0]->apihandle, 1u);
 
     EXPECT_EQ(vxapi_close_adapter(ports[0], &err), 0);
@@ -129,8 +121,8 @@ TEST_F(LoadTest, LoadOpenCloseUnloadLeaveNothingBehind) {
 
     // The next load starts afresh.
     ASSERT_EQ(vxapi_load_lib(), 0);
-    EXPECT_EQ(port_list().size(), 2u);
-    ASSERT_EQ(vxapi_open_adapter(port_list()[1], &h1, &err), 0);
+    EXPECT_EQ(sim::listed_ports().size(), 2u);
+    ASSERT_EQ(vxapi_open_adapter(sim::listed_ports()[1], &h1, &err), 0);
     EXPECT_EQ(h1, 2);
     EXPECT_EQ(vxapi_unload_lib(), 0);
     EXPECT_EQ(host.open_device_count(), 0u);
@@ -178,7 +170,7 @@ TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
         vx_debug = VXDBG_ERROR | VXDBG_SYSFS;
 
         EXPECT_EQ(vxapi_load_lib(), 0);
-        EXPECT_EQ(port_list().size(), c.ports);
+        EXPECT_EQ(sim::listed_ports().size(), c.ports);
         EXPECT_EQ(own.stderr_text().find("api_inst==") != std::string::npos, c.sysfs_asked);
         EXPECT_STREQ(sysfs_mnt_path, c.sysfs_mounted ? "/sys" : "");
         if (c.ports == 0) {
@@ -197,16 +189,10 @@ TEST_F(LoadTest, PortsOfARoadThatEndedOnAFailedAttemptAreKept) {
     install(2);
     // Instance 0 cannot be selected, so the road ends on failed attempts
     // after it took instance 1.
-    driver.on(0xFE, [this](const sim::SimRequest& r) {
-        sim::SimPort* port = driver.find_port(r.instance);
-        if (port == nullptr || r.instance == 0) return sim::SimReply::with_status(9);
-        sim::SimReply reply;
-        reply.hba_select = port->host_no;
-        return reply;
-    });
+    sim::refuse_instances(driver, {0});
     EXPECT_EQ(vxapi_load_lib(), 0);
-    ASSERT_EQ(port_list().size(), 1u);
-    EXPECT_EQ(port_list()[0]->drvr_inst, 1u);
+    ASSERT_EQ(sim::listed_ports().size(), 1u);
+    EXPECT_EQ(sim::listed_ports()[0]->drvr_inst, 1u);
     EXPECT_EQ(vxapi_unload_lib(), 0);
 }
 
@@ -221,7 +207,7 @@ TEST_F(LoadTest, FailedLoadFreesTheRecordsAndKeepsTheFlashSemaphore) {
     EXPECT_EQ(host.open_device_count(), 0u);
 
     ASSERT_EQ(vxapi_load_lib(), 0);
-    EXPECT_EQ(port_list().size(), 2u);
+    EXPECT_EQ(sim::listed_ports().size(), 2u);
     EXPECT_EQ(vxapi_unload_lib(), 0);
 }
 
@@ -237,7 +223,7 @@ TEST_F(LoadTest, WithoutSystemVSemaphoresPortsCannotBeOpenedAndUnloadClosesTheAp
     ASSERT_EQ(vxapi_load_lib(), 0);
     EXPECT_EQ(api_use_database, 0);
     EXPECT_NE(host.stderr_text().find("vxapi_load_lib: function not supported."), std::string::npos);
-    const auto ports = port_list();
+    const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 2u);
     int handle = 0;
     uint32_t err = 0;
@@ -282,7 +268,7 @@ TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
         });
 
         ASSERT_EQ(vxapi_load_lib(), 0);
-        vxapi_priv_database* port = port_list().at(0);
+        vxapi_priv_database* port = sim::listed_ports().at(0);
         int handle = 0;
         uint32_t err = 0;
         ASSERT_EQ(vxapi_open_adapter(port, &handle, &err), 0);
@@ -309,7 +295,7 @@ TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
 TEST_F(LoadTest, LoadSemaphoreStaysUsableForAProcessWaitingWhileAnotherUnloads) {
     install(2);
     Child a([this](Child& c) {
-        if (vxapi_load_lib() != 0 || port_list().size() != 2) return 10;
+        if (vxapi_load_lib() != 0 || sim::listed_ports().size() != 2) return 10;
         host.on_unlink([&c](const std::string& path) {
             if (path != VX_SHARED_FILE) return;
             c.reply(1);
@@ -326,7 +312,7 @@ TEST_F(LoadTest, LoadSemaphoreStaysUsableForAProcessWaitingWhileAnotherUnloads) 
     Child b([this](Child& c) {
         c.command();
         vx_debug = VXDBG_ERROR;
-        const bool loaded = vxapi_load_lib() == 0 && port_list().size() == 2;
+        const bool loaded = vxapi_load_lib() == 0 && sim::listed_ports().size() == 2;
         const bool unloaded = vxapi_unload_lib() == 0;
         const bool waited = host.stderr_text().find("semaphore wait operation failed") == std::string::npos;
         return loaded && unloaded && waited ? 0 : 1;

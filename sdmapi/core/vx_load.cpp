@@ -72,19 +72,23 @@ bool port_list_exists() {
     return api_priv_database != nullptr;
 }
 
+// These two leave the list's cursor where discovery left it: where the
+// next record is inserted does not depend on them.
 bool first_port_is_sysfs() {
     VxListLock lock(vxapi_list_mutex());
     if (api_priv_database == nullptr) return false;
-    dlist_start(api_priv_database);
-    const auto* first = static_cast<const vxapi_priv_database*>(dlist_next(api_priv_database));
-    return first != nullptr && (first->features & VX_FEAT_SYSFS) != 0;
+    DL_node* node = nullptr;
+    dlist_for_each_nomark(api_priv_database, node) {
+        return (static_cast<const vxapi_priv_database*>(node->data)->features & VX_FEAT_SYSFS) != 0;
+    }
+    return false;
 }
 
 void set_feature_on_every_port(uint32_t bit) {
     VxListLock lock(vxapi_list_mutex());
     if (api_priv_database == nullptr) return;
-    dlist_start(api_priv_database);
-    while (auto* rec = static_cast<vxapi_priv_database*>(dlist_next(api_priv_database))) rec->features |= bit;
+    DL_node* node = nullptr;
+    dlist_for_each_nomark(api_priv_database, node) static_cast<vxapi_priv_database*>(node->data)->features |= bit;
 }
 
 void free_records() {

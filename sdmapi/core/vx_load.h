@@ -44,7 +44,9 @@ int vxapi_open_adapter(vxapi_priv_database* api_priv_data_inst, int* papi_handle
 
 // Closes one open of a port; the last one closes its descriptor. 0, or 1 for
 // a null record or when closing the descriptor failed (*perr: errno; the
-// port then stays open).
+// port then stays open). The last close waits for a running poll pass of the
+// event thread (it takes the dbupdate semaphore): the caller holds neither
+// that semaphore nor the list lock, and no event callback calls it.
 int vxapi_close_adapter(vxapi_priv_database* api_priv_data_inst, uint32_t* perr);
 
 // Steps of load and unload.

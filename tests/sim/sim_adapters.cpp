@@ -90,4 +90,33 @@ Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSpec& spec
     return fabric;
 }
 
+AdapterSpec adapter(uint16_t device_id, unsigned ports, unsigned vports_per_port) {
+    AdapterSpec a;
+    a.device_id = device_id;
+    a.ports = ports;
+    a.vports_per_port = vports_per_port;
+    return a;
+}
+
+void refuse_instances(SimDriver& driver, const std::vector<uint16_t>& refused) {
+    driver.on(0xFE, [&driver, refused](const SimRequest& r) {
+        SimPort* port = driver.find_port(r.instance);
+        if (port == nullptr || std::find(refused.begin(), refused.end(), r.instance) != refused.end()) {
+            return SimReply::with_status(9);
+        }
+        SimReply reply;
+        reply.hba_select = port->host_no;
+        return reply;
+    });
+}
+
+std::vector<vxapi_priv_database*> listed_ports() {
+    std::vector<vxapi_priv_database*> out;
+    VxListLock lock(vxapi_list_mutex());
+    if (api_priv_database == nullptr) return out;
+    DL_node* node = nullptr;
+    dlist_for_each_nomark(api_priv_database, node) out.push_back(static_cast<vxapi_priv_database*>(node->data));
+    return out;
+}
+
 }  // namespace sim

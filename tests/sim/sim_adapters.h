@@ -27,6 +27,8 @@
 #include <vector>
 
 #include "core/vx_driver_records.h"
+#include "core/vx_layout.h"
+#include "core/vx_records.h"
 #include "sim_driver.h"
 #include "sim_host.h"
 
@@ -34,7 +36,7 @@ namespace sim {
 
 struct AdapterSpec {
     uint16_t device_id = 0x2312;
-    uint16_t vendor_id = 0x7A5A;  // the maker's
+    uint16_t vendor_id = VX_PCI_VENDOR_MAKER;
     uint16_t ssvendor_id = 0;
     uint16_t ssdevice_id = 0;
     unsigned ports = 1;            // physical ports (PCI functions), 1 to 4
@@ -69,6 +71,17 @@ struct Fabric {
 };
 
 Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSpec& spec);
+
+// An adapter of the device with that many physical ports and virtual ports
+// on each.
+AdapterSpec adapter(uint16_t device_id, unsigned ports = 1, unsigned vports_per_port = 0);
+
+// Set instance answered as the driver answers it, except for the instances
+// given, which cannot be selected (status 9).
+void refuse_instances(SimDriver& driver, const std::vector<uint16_t>& refused);
+
+// The library's port records in the order of its list (its cursor stays).
+std::vector<vxapi_priv_database*> listed_ports();
 
 // Rewrites a port's canned node record.
 template <class Edit>
