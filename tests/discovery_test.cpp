@@ -23,9 +23,9 @@
 namespace {
 
 using sim::adapter;
-using sim::AdapterSpec;
+using sim::AdapterSetup;
 using sim::DriverKind;
-using sim::FabricSpec;
+using sim::FabricSetup;
 using sim::SimReply;
 using sim::SimRequest;
 
@@ -34,9 +34,9 @@ constexpr uint16_t kQueryChip = 8;
 
 // An adapter with its serial sources: subsystem IDs, node serial bytes,
 // Reserved text and VPD serial.
-AdapterSpec serial_adapter(uint16_t device_id, uint16_t ssvendor, uint16_t ssdevice, std::array<uint8_t, 4> bytes,
+AdapterSetup serial_adapter(uint16_t device_id, uint16_t ssvendor, uint16_t ssdevice, std::array<uint8_t, 4> bytes,
                            const char* reserved = "", const char* vpd = "") {
-    AdapterSpec a = adapter(device_id);
+    AdapterSetup a = adapter(device_id);
     a.ssvendor_id = ssvendor;
     a.ssdevice_id = ssdevice;
     a.serial_bytes = bytes;
@@ -71,9 +71,9 @@ int find(DriverKind kind, uint32_t* counter) {
 
 TEST(Discovery, NewDriverFindsThePortsOfTwoDualPortAdaptersWithVirtualPorts) {
     Rig rig;
-    FabricSpec spec;
-    spec.adapters = {adapter(0x2312, 2, 1), adapter(0x2312, 2, 1)};
-    sim::install_adapters(rig.host, rig.driver, spec);
+    FabricSetup setup;
+    setup.adapters = {adapter(0x2312, 2, 1), adapter(0x2312, 2, 1)};
+    sim::install_adapters(rig.host, rig.driver, setup);
 
     uint32_t counter = 0;
     EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
@@ -117,12 +117,12 @@ TEST(Discovery, NewDriverFindsThePortsOfTwoDualPortAdaptersWithVirtualPorts) {
 
 TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFail) {
     Rig rig;
-    FabricSpec spec;
-    spec.kind = DriverKind::Old;
-    spec.flags = EXT_DEF_LUN_4096 | EXT_DEF_FLAG_8;
-    spec.adapters = {serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x12C2, {0x21, 0x40, 0xE2, 0}, "OEMSER01")};
-    spec.adapters[0].ports = 2;
-    sim::install_adapters(rig.host, rig.driver, spec);
+    FabricSetup setup;
+    setup.kind = DriverKind::Old;
+    setup.flags = EXT_DEF_LUN_4096 | EXT_DEF_FLAG_8;
+    setup.adapters = {serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x12C2, {0x21, 0x40, 0xE2, 0}, "OEMSER01")};
+    setup.adapters[0].ports = 2;
+    sim::install_adapters(rig.host, rig.driver, setup);
     // The second port's driver refuses driver specifics, and leaves the
     // bytes of a new driver with both flags in the answer all the same.
     rig.driver.on(0xFC, [](const SimRequest& r) {
@@ -182,11 +182,11 @@ TEST(Discovery, DriverVersionGatesTheFlagBits) {
                                         << c.vioctlmod);
         Rig rig;
         is_vioctlmod_loaded = c.vioctlmod;
-        FabricSpec spec;
-        spec.version = c.version;
-        spec.flags = c.flags;
-        spec.adapters = {adapter(0x2312, 2)};
-        sim::Fabric fabric = sim::install_adapters(rig.host, rig.driver, spec);
+        FabricSetup setup;
+        setup.version = c.version;
+        setup.flags = c.flags;
+        setup.adapters = {adapter(0x2312, 2)};
+        sim::Fabric fabric = sim::install_adapters(rig.host, rig.driver, setup);
         // Once a driver instance is too old, the run stays gated.
         if (c.bits == 0) fabric.physical[1]->driver_data.DrvVer = EXT_LN_DRV_VERSION{9, 0, 0, 0, {}};
         uint32_t counter = 0;
@@ -197,9 +197,9 @@ TEST(Discovery, DriverVersionGatesTheFlagBits) {
 
 TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
     Rig rig;
-    FabricSpec spec;
-    spec.adapters = {adapter(0x2312), adapter(0x1234)};
-    sim::Fabric fabric = sim::install_adapters(rig.host, rig.driver, spec);
+    FabricSetup setup;
+    setup.adapters = {adapter(0x2312), adapter(0x1234)};
+    sim::Fabric fabric = sim::install_adapters(rig.host, rig.driver, setup);
     // A host that claims the PCI function of the first port, with an
     // unsupported device ID.
     const sim::SimPort& first = *fabric.physical[0];
@@ -222,9 +222,9 @@ TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
 
 TEST(Discovery, RoadThatEndsOnAFailedAttemptKeepsItsPortsAndLaterRoadsLeaveThem) {
     Rig rig;
-    FabricSpec spec;
-    spec.adapters = {adapter(0x2312, 2)};
-    sim::install_adapters(rig.host, rig.driver, spec);
+    FabricSetup setup;
+    setup.adapters = {adapter(0x2312, 2)};
+    sim::install_adapters(rig.host, rig.driver, setup);
     // Instance 0 cannot be selected: its count is still taken, instance 1
     // becomes API instance 0, and the run then tries every further
     // instance up to the limit.
@@ -264,11 +264,11 @@ TEST(Discovery, DriverNodeAndCount) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Rig rig;
-        FabricSpec spec;
-        spec.class_dev_file = c.class_file;
-        spec.major = c.major;
-        spec.adapters.assign(c.adapters, adapter(0x2312));
-        sim::install_adapters(rig.host, rig.driver, spec);
+        FabricSetup setup;
+        setup.class_dev_file = c.class_file;
+        setup.major = c.major;
+        setup.adapters.assign(c.adapters, adapter(0x2312));
+        sim::install_adapters(rig.host, rig.driver, setup);
         if (c.proc_devices != nullptr) rig.host.write_file("/proc/devices", c.proc_devices);
         if (c.existing_node != 0) rig.host.add_node("/dev/vxa2xxx", S_IFCHR | 0600, c.existing_node);
 
@@ -287,7 +287,7 @@ TEST(Discovery, SerialNumberRules) {
     struct Case {
         const char* what;
         DriverKind kind;
-        AdapterSpec adapter;
+        AdapterSetup adapter;
         const char* serial;
     };
     const std::array<uint8_t, 4> bytes{0x21, 0x40, 0xE2, 0};  // 0x21 & 0x1F = 1: 123456
@@ -297,17 +297,17 @@ TEST(Discovery, SerialNumberRules) {
         {"OEM board", DriverKind::New, serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x12C9, bytes, "OEMSER01"),
          "OEMSER01"},
         {"maker board", DriverKind::New, serial_adapter(0x2312, VX_PCI_VENDOR_MAKER, 0x0131, bytes, "KT7"), "KT7"},
-        {"other OEM board", DriverKind::New, serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x0131, bytes, "OEMSER01"),
-         "B23456"},
+        {"other OEM board", DriverKind::New,
+         serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x0131, bytes, "OEMSER01"), "B23456"},
         {"VPD on the old road", DriverKind::Old, serial_adapter(0x2432, 0, 0, bytes, "", "OLDVPD"), "OLDVPD"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Rig rig;
-        FabricSpec spec;
-        spec.kind = c.kind;
-        spec.adapters = {c.adapter};
-        sim::install_adapters(rig.host, rig.driver, spec);
+        FabricSetup setup;
+        setup.kind = c.kind;
+        setup.adapters = {c.adapter};
+        sim::install_adapters(rig.host, rig.driver, setup);
         uint32_t counter = 0;
         ASSERT_EQ(find(c.kind, &counter), 0);
         ASSERT_EQ(sim::listed_ports().size(), 1u);
@@ -318,9 +318,9 @@ TEST(Discovery, SerialNumberRules) {
 TEST(Discovery, PortWhoseChipQueryFailsIsKeptWithoutFunctionAndHarmsNoWalk) {
     Rig rig;
     vx_debug = VXDBG_ERROR | VXDBG_SYSFS;  // the records are traced
-    FabricSpec spec;
-    spec.adapters = {adapter(0x2312, 2)};
-    sim::install_adapters(rig.host, rig.driver, spec);
+    FabricSetup setup;
+    setup.adapters = {adapter(0x2312, 2)};
+    sim::install_adapters(rig.host, rig.driver, setup);
     rig.driver.on(kQuery, kQueryChip, [](const SimRequest& r) {
         if (r.port->instance == 0) return SimReply::with_status(1);
         SimReply reply;

@@ -60,12 +60,12 @@ protected:
 
     // A dual-port adapter, or a driver that reports no host.
     void install(unsigned ports) {
-        sim::FabricSpec spec;
+        sim::FabricSetup setup;
         if (ports > 0) {
-            spec.adapters.resize(1);
-            spec.adapters[0].ports = ports;
+            setup.adapters.resize(1);
+            setup.adapters[0].ports = ports;
         }
-        sim::install_adapters(host, driver, spec);
+        sim::install_adapters(host, driver, setup);
     }
     bool sem_exists(int key) const { return host_sem_exists(host, key); }
 
@@ -159,12 +159,12 @@ TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
         reset_library();
         sim::SimHost own;
         sim::SimDriver own_driver;
-        sim::FabricSpec spec;
+        sim::FabricSetup setup;
         if (c.ports > 0) {
-            spec.adapters.resize(1);
-            spec.adapters[0].ports = c.ports;
+            setup.adapters.resize(1);
+            setup.adapters[0].ports = c.ports;
         }
-        sim::install_adapters(own, own_driver, spec);
+        sim::install_adapters(own, own_driver, setup);
         own.make_dir("/sys/bus/pci/devices");  // a PCI bus with no supported driver
         own.set_sysfs_mounted(c.sysfs_mounted);
         vx_debug = VXDBG_ERROR | VXDBG_SYSFS;
@@ -248,9 +248,9 @@ TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
         reset_library();
         sim::SimHost own;
         sim::SimDriver own_driver;
-        sim::FabricSpec spec;
-        spec.adapters.resize(1);
-        sim::install_adapters(own, own_driver, spec);
+        sim::FabricSetup setup;
+        setup.adapters.resize(1);
+        sim::install_adapters(own, own_driver, setup);
         std::atomic<bool> in_pass{false};
         std::atomic<bool> closed_under{false};
         std::atomic<bool> pass_done{false};

@@ -57,7 +57,7 @@ constexpr mode_t kNodeMode = S_IFCHR | 0600;
 
 constexpr uint16_t kHostsUnknown = VX_MAX_DRIVER_INSTANCES;
 
-// One trace line assembled from pieces, printed only when its bits are on.
+// One trace line assembled bit by bit, printed only when its bits are on.
 class Trace {
 public:
     explicit Trace(uint32_t bits) : on_(vxdbg_on(bits)) {}
@@ -203,7 +203,8 @@ int vxapi_charnode_exist(char* charnode_name, const char* driver_name) {
     // A node that could not be made may still be the old one, with numbers
     // of another device: never take that one.
     if (vx::sys().mknod(charnode_name, kNodeMode, dev) != 0) {
-        Trace(VXDBG_ERROR).text("vxapi_charnode_exist: mknod failed. errno=").num(static_cast<uint32_t>(errno)).end();
+        const auto err = static_cast<uint32_t>(errno);
+        Trace(VXDBG_ERROR).text("vxapi_charnode_exist: mknod failed. errno=").num(err).end();
         return 0;
     }
     Fd node(vx::sys().open(charnode_name, O_RDWR));
@@ -441,9 +442,8 @@ Step Run::attempt() {
     int handle = -1;
     uint16_t host_no = 0;
     uint16_t reported_hosts = num_hosts_;
-    const int opened = road_.new_driver
-                           ? vxapi_open_device_n(rec, drvr_inst_, api_inst_, &handle, path_, &host_no, &reported_hosts)
-                           : vxapi_open_device_o(rec, drvr_inst_, api_inst_, &handle, path_, &host_no, &reported_hosts);
+    const auto open_device_fn = road_.new_driver ? vxapi_open_device_n : vxapi_open_device_o;
+    const int opened = open_device_fn(rec, drvr_inst_, api_inst_, &handle, path_, &host_no, &reported_hosts);
     // The first port fixes the number of hosts for the run.
     if (api_inst_ == 0) num_hosts_ = reported_hosts;
     Fd fd(handle);

@@ -88,7 +88,9 @@ void set_feature_on_every_port(uint32_t bit) {
     VxListLock lock(vxapi_list_mutex());
     if (api_priv_database == nullptr) return;
     DL_node* node = nullptr;
-    dlist_for_each_nomark(api_priv_database, node) static_cast<vxapi_priv_database*>(node->data)->features |= bit;
+    dlist_for_each_nomark(api_priv_database, node) {
+        static_cast<vxapi_priv_database*>(node->data)->features |= bit;
+    }
 }
 
 void free_records() {
@@ -97,15 +99,15 @@ void free_records() {
 }
 
 // The ioctl roads in their order, each only while no earlier one found a
-// port. The result of the last road run; *counter tells whether ports came.
-int find_ioctl_ports(uint32_t* counter) {
-    int rc = vxapi_find_all_instances_n(kNewDriver, counter);
-    if (*counter == 0) rc = vxapi_find_all_instances_o(kOldDriver, counter);
+// port. A road succeeded when it found ports (*counter), whatever its last
+// attempt at a further instance gave.
+void find_ioctl_ports(uint32_t* counter) {
+    vxapi_find_all_instances_n(kNewDriver, counter);
+    if (*counter == 0) vxapi_find_all_instances_o(kOldDriver, counter);
     if (*counter == 0 && OS_Type != VX_OS_ESX) {
-        rc = vxapi_find_all_instances_o(kOldDrivers2, counter);
-        if (*counter == 0) rc = vxapi_find_all_instances_o(kOldDrivers3, counter);
+        vxapi_find_all_instances_o(kOldDrivers2, counter);
+        if (*counter == 0) vxapi_find_all_instances_o(kOldDrivers3, counter);
     }
-    return rc;
 }
 
 // Opens the shared data file. 0, also on a host without System V
@@ -131,7 +133,8 @@ void stop_event_thread() {
     if (rc == 0) {
         vxapi_ev_thread_id = 0;
     } else if (vxdbg_on(VXDBG_ERROR)) {
-        vxdbg_print("vxapi_unload_lib: event thread not terminated error=", static_cast<uint32_t>(rc), VXDBG_DEC, 1);
+        vxdbg_print("vxapi_unload_lib: event thread not terminated error=", static_cast<uint32_t>(rc), VXDBG_DEC,
+                    1);
     }
 }
 
@@ -181,15 +184,10 @@ int vxapi_load_lib() {
     if (port_list_exists()) return 0;
 
     uint32_t counter = 0;
-    int rc = find_ioctl_ports(&counter);
+    find_ioctl_ports(&counter);
     const bool sysfs_mounted = vxsysfs_init() == 0;
-    if (counter != 0) {
-        // Ports of an ioctl road: a road that found ports succeeded, even if
-        // its last attempt at a further instance failed.
-        rc = 0;
-    } else {
-        rc = sysfs_mounted ? vxsysfs_supported_driver_exist(&counter) : 0;
-    }
+    int rc = 0;
+    if (counter == 0 && sysfs_mounted) rc = vxsysfs_supported_driver_exist(&counter);
 
     const bool found = rc == 0 && counter != 0 && port_list_exists();
     if (found) {
@@ -299,7 +297,8 @@ int vxapi_open_adapter(vxapi_priv_database* api_priv_data_inst, int* papi_handle
     if (api_use_database == 0) return 2;
     VxListLock lock(vxapi_list_mutex());
     uint32_t position = 0;
-    if (api_priv_data_inst == nullptr || vxapi_get_instance_from_api_priv_inst(api_priv_data_inst, &position) != 0) {
+    if (api_priv_data_inst == nullptr ||
+        vxapi_get_instance_from_api_priv_inst(api_priv_data_inst, &position) != 0) {
         vxdbg_line(VXDBG_ERROR, "vxapi_open_adapter: get instance failed");
         return 1;
     }

@@ -12,40 +12,40 @@ namespace sim {
 
 namespace {
 
-std::string driver_name(const FabricSpec& spec) {
-    if (!spec.driver_name.empty()) return spec.driver_name;
-    return spec.kind == DriverKind::New ? "vxa2xxx" : "vxa2x00";
+std::string driver_name(const FabricSetup& setup) {
+    if (!setup.driver_name.empty()) return setup.driver_name;
+    return setup.kind == DriverKind::New ? "vxa2xxx" : "vxa2x00";
 }
 
-void set_driver_answer(SimPort& port, const FabricSpec& spec) {
+void set_driver_answer(SimPort& port, const FabricSetup& setup) {
     port.driver_data = EXT_LN_DRIVER_DATA{};
-    port.driver_data.DrvVer = spec.version;
-    port.driver_data.Flags = spec.flags;
+    port.driver_data.DrvVer = setup.version;
+    port.driver_data.Flags = setup.flags;
 }
 
 }  // namespace
 
-Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSpec& spec) {
+Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSetup& setup) {
     Fabric fabric;
-    const std::string name = driver_name(spec);
-    if (spec.kind == DriverKind::New) {
+    const std::string name = driver_name(setup);
+    if (setup.kind == DriverKind::New) {
         fabric.node = "/dev/" + name;
-        if (spec.class_dev_file) {
-            host.write_file("/sys/class/" + name + "/" + name + "/dev", std::to_string(spec.major) + ":0\n");
+        if (setup.class_dev_file) {
+            host.write_file("/sys/class/" + name + "/" + name + "/dev", std::to_string(setup.major) + ":0\n");
         } else {
             host.write_file("/proc/devices",
-                            "Character devices:\n  1 mem\n" + std::to_string(spec.major) + " " + name + "\n");
+                            "Character devices:\n  1 mem\n" + std::to_string(setup.major) + " " + name + "\n");
         }
     } else {
         fabric.node = "/proc/scsi/" + name + "/HbaApiNode";
     }
-    driver.attach(host, spec.major, fabric.node);
+    driver.attach(host, setup.major, fabric.node);
 
     const size_t first_adapter = driver.adapters.size();
-    const auto spec_of = [&](const SimPort& port) -> const AdapterSpec& {
-        return spec.adapters.at(port.adapter - first_adapter);
+    const auto setup_of = [&](const SimPort& port) -> const AdapterSetup& {
+        return setup.adapters.at(port.adapter - first_adapter);
     };
-    for (const AdapterSpec& a : spec.adapters) {
+    for (const AdapterSetup& a : setup.adapters) {
         SimAdapter& adapter = driver.add_adapter();
         adapter.vendor_id = a.vendor_id;
         adapter.device_id = a.device_id;
@@ -59,7 +59,7 @@ Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSpec& spec
     // Virtual ports come after every physical port, as a driver creates them.
     const std::vector<SimPort*> physical = fabric.physical;
     for (SimPort* parent : physical) {
-        const AdapterSpec& a = spec_of(*parent);
+        const AdapterSetup& a = setup_of(*parent);
         for (unsigned v = 0; v < a.vports_per_port; ++v) {
             fabric.virtual_ports.push_back(&add_query_virtual_port(driver, *parent));
         }
@@ -67,15 +67,16 @@ Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSpec& spec
 
     // The node records last: adding ports rewrites the port counts in them.
     for (SimPort* port : physical) {
-        const AdapterSpec& a = spec_of(*port);
+        const AdapterSetup& a = setup_of(*port);
         const std::array<uint8_t, 4> serial = a.serial_bytes.value_or(
             std::array<uint8_t, 4>{0, static_cast<uint8_t>(port->adapter - first_adapter + 1), 0x30, 0});
         edit_node_record(*port, [&](EXT_HBA_NODE& node) {
             std::memcpy(node.SerialNum, serial.data(), sizeof node.SerialNum);
             std::memset(node.Reserved, 0, sizeof node.Reserved);
-            std::memcpy(node.Reserved, a.reserved_text.data(), std::min(a.reserved_text.size(), sizeof node.Reserved));
+            const size_t n = std::min(a.reserved_text.size(), sizeof node.Reserved);
+            std::memcpy(node.Reserved, a.reserved_text.data(), n);
         });
-        set_driver_answer(*port, spec);
+        set_driver_answer(*port, setup);
     }
     std::map<int, unsigned> vp_index;  // by the parent's driver instance
     for (SimPort* port : fabric.virtual_ports) {
@@ -84,14 +85,14 @@ Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSpec& spec
             node.InterfaceType = 3;
             node.PortCount = static_cast<uint16_t>(index);
         });
-        set_driver_answer(*port, spec);
+        set_driver_answer(*port, setup);
     }
     install_nvram_vpd(driver);
     return fabric;
 }
 
-AdapterSpec adapter(uint16_t device_id, unsigned ports, unsigned vports_per_port) {
-    AdapterSpec a;
+AdapterSetup adapter(uint16_t device_id, unsigned ports, unsigned vports_per_port) {
+    AdapterSetup a;
     a.device_id = device_id;
     a.ports = ports;
     a.vports_per_port = vports_per_port;

@@ -11,12 +11,12 @@
 // Use:
 //     sim::SimHost host;
 //     sim::SimDriver driver;
-//     sim::FabricSpec spec;
-//     sim::AdapterSpec dual;
+//     sim::FabricSetup setup;
+//     sim::AdapterSetup dual;
 //     dual.ports = 2;
 //     dual.vports_per_port = 1;
-//     spec.adapters = {dual};
-//     sim::Fabric fabric = sim::install_adapters(host, driver, spec);
+//     setup.adapters = {dual};
+//     sim::Fabric fabric = sim::install_adapters(host, driver, setup);
 #pragma once
 
 #include <array>
@@ -34,7 +34,7 @@
 
 namespace sim {
 
-struct AdapterSpec {
+struct AdapterSetup {
     uint16_t device_id = 0x2312;
     uint16_t vendor_id = VX_PCI_VENDOR_MAKER;
     uint16_t ssvendor_id = 0;
@@ -52,7 +52,7 @@ enum class DriverKind {
     Old,  // "/proc/scsi/<name>/HbaApiNode", the old (88-byte) request header
 };
 
-struct FabricSpec {
+struct FabricSetup {
     DriverKind kind = DriverKind::New;
     std::string driver_name;  // empty: "vxa2xxx" (new) or "vxa2x00" (old)
     unsigned major = SimDriver::kDefaultMajor;
@@ -61,7 +61,7 @@ struct FabricSpec {
     bool class_dev_file = true;
     EXT_LN_DRV_VERSION version{8, 2, 0, 0, {}};  // the driver-specifics answer
     uint32_t flags = 0;
-    std::vector<AdapterSpec> adapters;
+    std::vector<AdapterSetup> adapters;
 };
 
 struct Fabric {
@@ -70,11 +70,11 @@ struct Fabric {
     std::vector<SimPort*> virtual_ports;  // in driver instance order
 };
 
-Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSpec& spec);
+Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSetup& setup);
 
 // An adapter of the device with that many physical ports and virtual ports
 // on each.
-AdapterSpec adapter(uint16_t device_id, unsigned ports = 1, unsigned vports_per_port = 0);
+AdapterSetup adapter(uint16_t device_id, unsigned ports = 1, unsigned vports_per_port = 0);
 
 // Set instance answered as the driver answers it, except for the instances
 // given, which cannot be selected (status 9).
