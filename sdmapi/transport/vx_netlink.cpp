@@ -5,3 +5,9 @@
 int vxapi_nl_get_aen(int, EXT_ASYNC_EVENT*, uint32_t*) { return 1; }
 
 int vxapi_nl_scsi_fc_get_aen(int, EXT_ASYNC_EVENT*, uint32_t*) { return 1; }
+
+// Until the netlink exchange is built, neither socket can be opened: the
+// ports keep their other transports and no netlink feature bit is set.
+int vxapi_nl_open() { return -1; }
+
+int vxapi_nl_scsi_fc_open() { return -1; }

@@ -15,3 +15,9 @@ int vxapi_nl_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_siz
 // stamped with its own port's host number (host_no is not used). Result: 0
 // read (none queued included), 1 failure. *buf_size: the bytes filled.
 int vxapi_nl_scsi_fc_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_size);
+
+// Open the socket of the driver's vendor service (protocol 20) and of the FC
+// transport's events (protocol 18, multicast group 4). The descriptor, or -1
+// when the socket could not be opened.
+int vxapi_nl_open();
+int vxapi_nl_scsi_fc_open();

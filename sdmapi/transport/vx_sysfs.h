@@ -37,3 +37,13 @@ int vxsysfs_get_port_statistics(int fd, vxapi_priv_database* rec, const void* de
                                 uint32_t* status);
 // DCBX parameters: *size bytes into the buffer (the size is not changed).
 int vxsysfs_get_dcbx_param(int fd, vxapi_priv_database* rec, void* buffer, uint32_t* size, uint32_t* status);
+
+// ---- discovery ----
+
+// Clears sysfs_mnt_path and fills it with the sysfs mount point (libsysfs,
+// which honours SYSFS_PATH). 0 when sysfs is mounted, nonzero otherwise.
+int vxsysfs_init();
+
+// Discovers the ports of the supported drivers bound on the PCI bus and adds
+// the number of port records made to *counter. Always 0.
+int vxsysfs_supported_driver_exist(uint32_t* counter);

@@ -346,6 +346,11 @@ void SimHost::on_unlink(std::function<void(const std::string& path)> hook) {
     unlink_hook_ = std::move(hook);
 }
 
+void SimHost::fail_semget(key_t library_key, int err, int count) {
+    std::lock_guard<std::mutex> lock(mu_);
+    semget_faults_[library_key] = OpenFault{err, count};
+}
+
 bool SimHost::consume_open_fault(const std::string& path, int* err) {
     std::lock_guard<std::mutex> lock(mu_);
     auto it = open_faults_.find(normalise(path));
@@ -639,6 +644,15 @@ int SimHost::munmap(void* addr, size_t len) { return ::munmap(addr, len); }
 
 int SimHost::semget(key_t key, int nsems, int flags) {
     if (key == IPC_PRIVATE) return ::semget(key, nsems, flags);
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        auto fault = semget_faults_.find(key);
+        if (fault != semget_faults_.end() && fault->second.count != 0) {
+            if (fault->second.count > 0) --fault->second.count;
+            errno = fault->second.err;
+            return -1;
+        }
+    }
     if (key < 0 || key >= kSemBlock) {
         errno = EINVAL;
         return -1;

@@ -119,6 +119,9 @@ public:
     // ---- fault injection ----
     // The next `count` opens of the path fail with err (count < 0: all).
     void fail_open(const std::string& path, int err, int count = -1);
+    // The next `count` semget calls for the library's key fail with err
+    // (count < 0: all), as on a host without System V semaphores (ENOSYS).
+    void fail_semget(key_t library_key, int err, int count = -1);
     // Reads of the file at path return at most `max_bytes` per call.
     void short_reads(const std::string& path, size_t max_bytes);
     // Runs before every unlink the library asks for, with the library's path
@@ -248,6 +251,7 @@ private:
         int count;
     };
     std::map<std::string, OpenFault> open_faults_;
+    std::map<key_t, OpenFault> semget_faults_;
     std::map<std::string, size_t> short_reads_;
     std::function<void(const std::string&)> unlink_hook_;
     std::map<int, size_t> short_read_fds_;

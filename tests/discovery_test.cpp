@@ -1,0 +1,344 @@
+// Discovery of ports through the new and the old ioctl drivers.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/vx_discovery.h"
+#include "core/vx_env.h"
+#include "core/vx_layout.h"
+#include "core/vx_records.h"
+#include "core/vx_sddbg.h"
+#include "sim_adapters.h"
+#include "sim_driver.h"
+#include "sim_host.h"
+#include "sim_queries.h"
+
+namespace {
+
+using sim::adapter;
+using sim::AdapterSetup;
+using sim::DriverKind;
+using sim::FabricSetup;
+using sim::SimReply;
+using sim::SimRequest;
+
+constexpr uint8_t kQuery = 0x00;
+constexpr uint16_t kQueryChip = 8;
+
+// An adapter with its serial sources: subsystem IDs, node serial bytes,
+// Reserved text and VPD serial.
+AdapterSetup serial_adapter(uint16_t device_id, uint16_t ssvendor, uint16_t ssdevice, std::array<uint8_t, 4> bytes,
+                           const char* reserved = "", const char* vpd = "") {
+    AdapterSetup a = adapter(device_id);
+    a.ssvendor_id = ssvendor;
+    a.ssdevice_id = ssdevice;
+    a.serial_bytes = bytes;
+    a.reserved_text = reserved;
+    a.vpd_serial = vpd;
+    return a;
+}
+
+// A host of its own with the library's state reset, for each case of a table.
+struct Rig {
+    Rig() {
+        vxdbg_reset();
+        OS_Type = VX_OS_OTHER;
+        is_vioctlmod_loaded = 0;
+    }
+    ~Rig() {
+        vxapi_free_api_priv_data_mem();
+        vxapi_free_api_phy_info_mem();
+    }
+    sim::SimHost host;
+    sim::SimDriver driver;
+};
+
+size_t function_count() { return api_phy_info != nullptr ? api_phy_info->count : 0; }
+
+std::string text(const uint8_t* field) { return reinterpret_cast<const char*>(field); }
+
+int find(DriverKind kind, uint32_t* counter) {
+    return kind == DriverKind::New ? vxapi_find_all_instances_n("vxa2xxx", counter)
+                                   : vxapi_find_all_instances_o("vxa2x00", counter);
+}
+
+TEST(Discovery, NewDriverFindsThePortsOfTwoDualPortAdaptersWithVirtualPorts) {
+    Rig rig;
+    FabricSetup setup;
+    setup.adapters = {adapter(0x2312, 2, 1), adapter(0x2312, 2, 1)};
+    sim::install_adapters(rig.host, rig.driver, setup);
+
+    uint32_t counter = 0;
+    EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
+    EXPECT_EQ(counter, 8u);
+    const auto ports = sim::listed_ports();
+    std::vector<uint32_t> order;
+    for (const auto* p : ports) order.push_back(p->drvr_inst);
+    // Each virtual port lands behind the physical port on which the lookup
+    // of its parent left the list's cursor.
+    EXPECT_EQ(order, (std::vector<uint32_t>{0, 5, 1, 6, 2, 7, 3, 4}));
+    EXPECT_EQ(function_count(), 4u);
+
+    for (const vxapi_priv_database* p : ports) {
+        SCOPED_TRACE(p->drvr_inst);
+        const sim::SimPort& sp = *rig.driver.find_port(static_cast<uint16_t>(p->drvr_inst));
+        EXPECT_EQ(text(p->phys_path), "/dev/vxa2xxx");
+        EXPECT_EQ(p->host_no, sp.host_no);
+        EXPECT_EQ(p->oshandle, -1);
+        EXPECT_EQ(p->features, VX_FEAT_IOCTL | VX_FEAT_NEW_IOCTL | VX_FEAT_COMPLETE);
+        EXPECT_EQ(0, std::memcmp(p->wwpn, sim::default_wwpn(rig.driver, sp).data(), 8));
+        EXPECT_EQ(p->state, 1);
+        ASSERT_NE(p->phy_info, nullptr);
+        if (sp.is_virtual) {
+            EXPECT_EQ(p->interface_type, VX_PORT_VIRTUAL);
+            EXPECT_EQ(p->vp_idx, 1u);
+            ASSERT_NE(p->parent, nullptr);
+            EXPECT_EQ(p->parent->drvr_inst, static_cast<uint32_t>(sp.parent_instance));
+            EXPECT_EQ(p->phy_info, p->parent->phy_info);
+        } else {
+            EXPECT_EQ(p->interface_type, VX_PORT_PHYSICAL);
+            EXPECT_EQ(p->parent, nullptr);
+            EXPECT_EQ(p->phy_info->pci_bus, sp.pci_bus);
+            EXPECT_EQ(p->phy_info->port_number, sp.pci_dev_func + 1);
+            EXPECT_EQ(text(p->phy_info->model), "vxa2xxx");
+            EXPECT_EQ(p->phy_info->device_id, 0x2312);
+            // SerialNum bytes 0, n, 0x30: 0x3000 + n.
+            EXPECT_EQ(text(p->phy_info->serial_num), sp.adapter == 0 ? "A12289" : "A12290");
+        }
+    }
+}
+
+TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFail) {
+    Rig rig;
+    FabricSetup setup;
+    setup.kind = DriverKind::Old;
+    setup.flags = EXT_DEF_LUN_4096 | EXT_DEF_FLAG_8;
+    setup.adapters = {serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x12C2, {0x21, 0x40, 0xE2, 0}, "OEMSER01")};
+    setup.adapters[0].ports = 2;
+    sim::install_adapters(rig.host, rig.driver, setup);
+    // The second port's driver refuses driver specifics, and leaves the
+    // bytes of a new driver with both flags in the answer all the same.
+    rig.driver.on(0xFC, [](const SimRequest& r) {
+        SimReply reply = SimReply::with_record(r.port->driver_data);
+        if (r.port->instance == 1) reply.status = 1;
+        return reply;
+    });
+
+    uint32_t counter = 0;
+    EXPECT_EQ(vxapi_find_all_instances_o("vxa2x00", &counter), 0);
+    EXPECT_EQ(counter, 2u);
+    for (const sim::SimLogEntry& e : rig.driver.log()) {
+        EXPECT_FALSE(e.new_layout);
+        EXPECT_EQ(e.code & 0xFFFFFF00u, 0xC0087900u);
+    }
+    const auto ports = sim::listed_ports();
+    ASSERT_EQ(ports.size(), 2u);
+    for (uint32_t i = 0; i < 2; ++i) {
+        const vxapi_priv_database* p = ports[i];
+        SCOPED_TRACE(i);
+        // Path, instance and host number whatever driver specifics answered.
+        EXPECT_EQ(text(p->phys_path), "/proc/scsi/vxa2x00/HbaApiNode");
+        EXPECT_EQ(p->drvr_inst, i);
+        EXPECT_EQ(p->host_no, rig.driver.find_port(static_cast<uint16_t>(i))->host_no);
+        EXPECT_EQ(p->features & VX_FEAT_NEW_IOCTL, 0u);
+        // The old road stores neither topology nor state and numbers no port.
+        EXPECT_EQ(p->state, 0);
+        EXPECT_EQ(p->phy_info->port_number, 0);
+        // No serial from Reserved on the old road: computed with mask 0x1F.
+        EXPECT_EQ(text(p->phy_info->serial_num), "B23456");
+    }
+    EXPECT_EQ(ports[0]->features & (VX_FEAT_IOCTL | VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8),
+              VX_FEAT_IOCTL | VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8);
+    // A refused answer reads as no driver at all: no flags.
+    EXPECT_EQ(ports[1]->features & (VX_FEAT_IOCTL | VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8), 0u);
+}
+
+TEST(Discovery, DriverVersionGatesTheFlagBits) {
+    struct Case {
+        EXT_LN_DRV_VERSION version;
+        uint32_t flags;
+        int vioctlmod;
+        uint32_t bits;
+    };
+    const uint32_t both = VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8;
+    const Case cases[] = {
+        {{8, 1, 6, 0, {}}, 0xC, 0, 0},   {{8, 1, 7, 0, {}}, 0xC, 0, both},
+        {{8, 0, 9, 0, {}}, 0xC, 0, 0},   {{8, 2, 0, 0, {}}, 0xC, 0, both},
+        {{7, 7, 5, 0, {}}, 0xC, 0, 0},   {{7, 7, 6, 0, {}}, 0xC, 0, both},
+        {{7, 6, 9, 0, {}}, 0xC, 0, 0},   {{7, 8, 0, 0, {}}, 0xC, 0, both},
+        {{6, 9, 9, 0, {}}, 0xC, 0, 0},   {{9, 0, 0, 0, {}}, 0x4, 0, VX_FEAT_LUN_4096},
+        {{9, 0, 0, 0, {}}, 0x8, 0, VX_FEAT_DRV_FLAG_8}, {{9, 0, 0, 0, {}}, 0xC, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.version.Major) << "." << int(c.version.Minor) << "."
+                                        << int(c.version.Patch) << " flags " << c.flags << " vioctlmod "
+                                        << c.vioctlmod);
+        Rig rig;
+        is_vioctlmod_loaded = c.vioctlmod;
+        FabricSetup setup;
+        setup.version = c.version;
+        setup.flags = c.flags;
+        setup.adapters = {adapter(0x2312, 2)};
+        sim::Fabric fabric = sim::install_adapters(rig.host, rig.driver, setup);
+        // Once a driver instance is too old, the run stays gated.
+        if (c.bits == 0) fabric.physical[1]->driver_data.DrvVer = EXT_LN_DRV_VERSION{9, 0, 0, 0, {}};
+        uint32_t counter = 0;
+        ASSERT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
+        for (const auto* p : sim::listed_ports()) EXPECT_EQ(p->features & both, c.bits);
+    }
+}
+
+TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
+    Rig rig;
+    FabricSetup setup;
+    setup.adapters = {adapter(0x2312), adapter(0x1234)};
+    sim::Fabric fabric = sim::install_adapters(rig.host, rig.driver, setup);
+    // A host that claims the PCI function of the first port, with an
+    // unsupported device ID.
+    const sim::SimPort& first = *fabric.physical[0];
+    sim::SimPort& odd = sim::add_query_port(rig.driver, rig.driver.adapters[1]);
+    odd.driver_data = first.driver_data;
+    EXT_CHIP chip = sim::make_chip_record(rig.driver, odd);
+    chip.PciBusNumber = first.pci_bus;
+    chip.PciDevFunc = first.pci_dev_func;
+    chip.DomainNr = first.pci_domain;
+    odd.set_record(kQuery, kQueryChip, chip);
+
+    uint32_t counter = 0;
+    EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
+    EXPECT_EQ(counter, 1u);
+    const auto ports = sim::listed_ports();
+    ASSERT_EQ(ports.size(), 1u);
+    ASSERT_EQ(function_count(), 1u);
+    EXPECT_EQ(ports[0]->phy_info->device_id, 0x2312);
+}
+
+TEST(Discovery, RoadThatEndsOnAFailedAttemptKeepsItsPortsAndLaterRoadsLeaveThem) {
+    Rig rig;
+    FabricSetup setup;
+    setup.adapters = {adapter(0x2312, 2)};
+    sim::install_adapters(rig.host, rig.driver, setup);
+    // Instance 0 cannot be selected: its count is still taken, instance 1
+    // becomes API instance 0, and the run then tries every further
+    // instance up to the limit.
+    sim::refuse_instances(rig.driver, {0});
+
+    uint32_t counter = 0;
+    EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 1);
+    EXPECT_EQ(counter, 1u);
+    ASSERT_EQ(sim::listed_ports().size(), 1u);
+    EXPECT_EQ(sim::listed_ports()[0]->drvr_inst, 1u);
+
+    // The next road finds no node and ends; the ports of the first stay.
+    EXPECT_EQ(vxapi_find_all_instances_o("vxa2x00", &counter), 1);
+    EXPECT_EQ(counter, 1u);
+    ASSERT_EQ(sim::listed_ports().size(), 1u);
+    EXPECT_EQ(sim::listed_ports()[0]->phy_info->device_id, 0x2312);
+}
+
+TEST(Discovery, DriverNodeAndCount) {
+    struct Case {
+        const char* what;
+        bool class_file;
+        const char* proc_devices;  // null: no such file
+        unsigned major;
+        dev_t existing_node;       // 0: as the driver made it
+        unsigned adapters;
+        std::vector<std::string> mknods;
+        int result;
+        uint32_t ports;
+    };
+    const Case cases[] = {
+        {"count of 0", true, nullptr, 240, 0, 0, {}, 1, 0},
+        {"later /proc/devices line", false, "240 vxa2xxx\n241 vxa2xxx\n", 241, 0, 1, {}, 0, 1},
+        {"wrong major replaced", true, nullptr, 240, makedev(250, 0), 1, {"/dev/vxa2xxx 20600 240:0"}, 0, 1},
+        {"no device numbers", false, "", 240, 0, 1, {}, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig;
+        FabricSetup setup;
+        setup.class_dev_file = c.class_file;
+        setup.major = c.major;
+        setup.adapters.assign(c.adapters, adapter(0x2312));
+        sim::install_adapters(rig.host, rig.driver, setup);
+        if (c.proc_devices != nullptr) rig.host.write_file("/proc/devices", c.proc_devices);
+        if (c.existing_node != 0) rig.host.add_node("/dev/vxa2xxx", S_IFCHR | 0600, c.existing_node);
+
+        uint32_t counter = 0;
+        EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), c.result);
+        EXPECT_EQ(counter, c.ports);
+        EXPECT_EQ(rig.host.mknod_log(), c.mknods);
+        EXPECT_EQ(rig.host.open_device_count(), 0u);
+        if (c.adapters == 0) {
+            EXPECT_EQ(rig.driver.log().size(), 1u);  // the count request alone
+        }
+    }
+}
+
+TEST(Discovery, SerialNumberRules) {
+    struct Case {
+        const char* what;
+        DriverKind kind;
+        AdapterSetup adapter;
+        const char* serial;
+    };
+    const std::array<uint8_t, 4> bytes{0x21, 0x40, 0xE2, 0};  // 0x21 & 0x1F = 1: 123456
+    const Case cases[] = {
+        {"VPD of a later chip", DriverKind::New, serial_adapter(0x2432, 0, 0, bytes, "", "VPDSN42"), "VPDSN42"},
+        {"later chip without VPD", DriverKind::New, serial_adapter(0x2432, 0, 0, bytes), "W20608"},
+        {"OEM board", DriverKind::New, serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x12C9, bytes, "OEMSER01"),
+         "OEMSER01"},
+        {"maker board", DriverKind::New, serial_adapter(0x2312, VX_PCI_VENDOR_MAKER, 0x0131, bytes, "KT7"), "KT7"},
+        {"other OEM board", DriverKind::New,
+         serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x0131, bytes, "OEMSER01"), "B23456"},
+        {"VPD on the old road", DriverKind::Old, serial_adapter(0x2432, 0, 0, bytes, "", "OLDVPD"), "OLDVPD"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig;
+        FabricSetup setup;
+        setup.kind = c.kind;
+        setup.adapters = {c.adapter};
+        sim::install_adapters(rig.host, rig.driver, setup);
+        uint32_t counter = 0;
+        ASSERT_EQ(find(c.kind, &counter), 0);
+        ASSERT_EQ(sim::listed_ports().size(), 1u);
+        EXPECT_EQ(text(sim::listed_ports()[0]->phy_info->serial_num), c.serial);
+    }
+}
+
+TEST(Discovery, PortWhoseChipQueryFailsIsKeptWithoutFunctionAndHarmsNoWalk) {
+    Rig rig;
+    vx_debug = VXDBG_ERROR | VXDBG_SYSFS;  // the records are traced
+    FabricSetup setup;
+    setup.adapters = {adapter(0x2312, 2)};
+    sim::install_adapters(rig.host, rig.driver, setup);
+    rig.driver.on(kQuery, kQueryChip, [](const SimRequest& r) {
+        if (r.port->instance == 0) return SimReply::with_status(1);
+        SimReply reply;
+        reply.response = r.port->records.at({kQuery, kQueryChip});
+        return reply;
+    });
+
+    uint32_t counter = 0;
+    EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
+    const auto ports = sim::listed_ports();
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0]->phy_info, nullptr);
+    EXPECT_EQ(ports[0]->features & VX_FEAT_COMPLETE, 0u);
+    ASSERT_NE(ports[1]->phy_info, nullptr);
+    EXPECT_EQ(ports[1]->phy_info->port_number, 1);
+    EXPECT_EQ(vxapi_get_api_priv_inst_from_adaptername("varnix-vxa2xxx-1"), ports[1]);
+    EXPECT_NE(rig.host.stderr_text().find("vxapi_find_all_instances_n(0): chip ioctl failed. stat=1"),
+              std::string::npos);
+}
+
+}  // namespace

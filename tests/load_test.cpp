@@ -1,0 +1,366 @@
+// Library load and unload, adapter open and close, across processes and on
+// this machine.
+#include <sys/ipc.h>
+#include <sys/sem.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/vx_event.h"
+#include "core/vx_ioctl.h"
+#include "core/vx_load.h"
+#include "core/vx_records.h"
+#include "core/vx_sddbg.h"
+#include "core/vx_sem.h"
+#include "core/vx_shared.h"
+#include "platform/vx_platform.h"
+#include "shared_file_support.h"
+#include "sim_adapters.h"
+#include "sim_driver.h"
+#include "sim_host.h"
+#include "transport/vx_sysfs_prim.h"
+
+namespace {
+
+using shtest::Child;
+using shtest::host_sem_exists;
+
+void reset_library() {
+    vxdbg_reset();
+    shtest::reset_shared_state();
+    gnl_fd = -1;
+    gnl_scsi_fc_fd = -1;
+    apidevfd = -1;
+}
+
+size_t count_of(const std::string& haystack, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
+    return n;
+}
+
+// Waits (real time) for a flag set by another thread.
+bool wait_for(const std::atomic<bool>& flag) {
+    for (int i = 0; i < 5000 && !flag.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return flag.load();
+}
+
+class LoadTest : public ::testing::Test {
+protected:
+    void SetUp() override { reset_library(); }
+    void TearDown() override { reset_library(); }
+
+    // A dual-port adapter, or a driver that reports no host.
+    void install(unsigned ports) {
+        sim::FabricSetup setup;
+        if (ports > 0) {
+            setup.adapters.resize(1);
+            setup.adapters[0].ports = ports;
+        }
+        sim::install_adapters(host, driver, setup);
+    }
+    bool sem_exists(int key) const { return host_sem_exists(host, key); }
+
+    sim::SimHost host;
+    sim::SimDriver driver;
+};
+
+TEST_F(LoadTest, LoadOpenCloseUnloadLeaveNothingBehind) {
+    install(2);
+    ASSERT_EQ(vxapi_load_lib(), 0);
+    const auto ports = sim::listed_ports();
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_TRUE(host.exists(VX_SHARED_FILE));
+    EXPECT_NE(vxapi_ev_thread_id, pthread_t{});
+
+    int h0 = 0;
+    int again = 0;
+    int h1 = 0;
+    uint32_t err = 0;
+    ASSERT_EQ(vxapi_open_adapter(ports[0], &h0, &err), 0);
+    ASSERT_EQ(vxapi_open_adapter(ports[0], &again, &err), 0);
+    EXPECT_EQ(h0, 1);
+    EXPECT_EQ(again, h0);
+    EXPECT_EQ(host.open_device_count(), 1u);  // the node is opened once
+    ASSERT_EQ(vxapi_open_adapter(ports[1], &h1, &err), 0);
+    EXPECT_EQ(h1, 2);
+    EXPECT_EQ(check_handle(static_cast<uint32_t>(h0)), ports[0]);
+
+    // A second load in the process keeps the records and their handles.
+    EXPECT_EQ(vxapi_load_lib(), 0);
+    EXPECT_EQ(sim::listed_ports(), ports);
+    EXPECT_EQ(ports[0]->apihandle, 1u);
+
+    EXPECT_EQ(vxapi_close_adapter(ports[0], &err), 0);
+    EXPECT_EQ(host.open_device_count(), 2u);
+    EXPECT_EQ(vxapi_close_adapter(ports[0], &err), 0);
+    EXPECT_EQ(host.open_device_count(), 1u);
+    EXPECT_EQ(ports[0]->oshandle, -1);
+    EXPECT_EQ(ports[0]->apihandle, 0u);
+    EXPECT_EQ(vxapi_close_adapter(ports[0], &err), 0);  // not open: nothing to do
+
+    // Port 1 stays open: unload closes it all the same.
+    EXPECT_EQ(vxapi_unload_lib(), 0);
+    EXPECT_EQ(api_priv_database, nullptr);
+    EXPECT_EQ(api_phy_info, nullptr);
+    EXPECT_EQ(host.open_device_count(), 0u);
+    EXPECT_EQ(api_shared_data, nullptr);
+    EXPECT_EQ(vxapi_ev_thread_id, pthread_t{});
+    EXPECT_FALSE(host.exists(VX_SHARED_FILE));
+    EXPECT_FALSE(sem_exists(VX_SEM_KEY_SHARED));
+    EXPECT_FALSE(sem_exists(VX_SEM_KEY_FLASH));
+    EXPECT_TRUE(sem_exists(VX_SEM_KEY_LOAD));  // never removed: others may wait for it
+
+    // The next load starts afresh.
+    ASSERT_EQ(vxapi_load_lib(), 0);
+    EXPECT_EQ(sim::listed_ports().size(), 2u);
+    ASSERT_EQ(vxapi_open_adapter(sim::listed_ports()[1], &h1, &err), 0);
+    EXPECT_EQ(h1, 2);
+    EXPECT_EQ(vxapi_unload_lib(), 0);
+    EXPECT_EQ(host.open_device_count(), 0u);
+}
+
+TEST_F(LoadTest, NonRootIsRefusedBeforeAnythingIsTouched) {
+    install(2);
+    host.set_euid(1000);
+    vx_debug = VXDBG_NOTICE | VXDBG_ERROR;
+    EXPECT_EQ(vxapi_load_lib(), 1);
+    EXPECT_EQ(api_priv_database, nullptr);
+    EXPECT_NE(host.stderr_text().find("libvxsdm: ERROR - libvxsdm must be loaded with root privileges."),
+              std::string::npos);
+    for (int key : {VX_SEM_KEY_LOAD, VX_SEM_KEY_FLASH, VX_SEM_KEY_SHARED}) EXPECT_FALSE(sem_exists(key)) << key;
+    EXPECT_FALSE(host.exists(VX_SHARED_FILE));
+    EXPECT_TRUE(host.commands().empty());
+    EXPECT_TRUE(driver.log().empty());
+}
+
+TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
+    struct Case {
+        const char* what;
+        unsigned ports;
+        bool sysfs_mounted;
+        bool sysfs_asked;
+    };
+    const Case cases[] = {
+        {"ioctl ports", 2, true, false},
+        {"no ioctl port", 0, true, true},
+        {"no ioctl port, no sysfs", 0, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        reset_library();
+        sim::SimHost own;
+        sim::SimDriver own_driver;
+        sim::FabricSetup setup;
+        if (c.ports > 0) {
+            setup.adapters.resize(1);
+            setup.adapters[0].ports = c.ports;
+        }
+        sim::install_adapters(own, own_driver, setup);
+        own.make_dir("/sys/bus/pci/devices");  // a PCI bus with no supported driver
+        own.set_sysfs_mounted(c.sysfs_mounted);
+        vx_debug = VXDBG_ERROR | VXDBG_SYSFS;
+
+        EXPECT_EQ(vxapi_load_lib(), 0);
+        EXPECT_EQ(sim::listed_ports().size(), c.ports);
+        EXPECT_EQ(own.stderr_text().find("api_inst==") != std::string::npos, c.sysfs_asked);
+        EXPECT_STREQ(sysfs_mnt_path, c.sysfs_mounted ? "/sys" : "");
+        if (c.ports == 0) {
+            // Nothing found: no shared file, no semaphore of the file or of
+            // flash transfers.
+            EXPECT_NE(own.stderr_text().find("vxapi_load_lib: ERROR finding adapters."), std::string::npos);
+            EXPECT_FALSE(own.exists(VX_SHARED_FILE));
+            EXPECT_FALSE(host_sem_exists(own, VX_SEM_KEY_SHARED));
+            EXPECT_FALSE(host_sem_exists(own, VX_SEM_KEY_FLASH));
+        }
+        vxapi_unload_lib();
+    }
+}
+
+TEST_F(LoadTest, PortsOfARoadThatEndedOnAFailedAttemptAreKept) {
+    install(2);
+    // Instance 0 cannot be selected, so the road ends on failed attempts
+    // after it took instance 1.
+    sim::refuse_instances(driver, {0});
+    EXPECT_EQ(vxapi_load_lib(), 0);
+    ASSERT_EQ(sim::listed_ports().size(), 1u);
+    EXPECT_EQ(sim::listed_ports()[0]->drvr_inst, 1u);
+    EXPECT_EQ(vxapi_unload_lib(), 0);
+}
+
+TEST_F(LoadTest, FailedLoadFreesTheRecordsAndKeepsTheFlashSemaphore) {
+    install(2);
+    host.fail_semget(VX_SEM_KEY_SHARED, EACCES, 1);
+    EXPECT_EQ(vxapi_load_lib(), 1);
+    EXPECT_EQ(api_priv_database, nullptr);
+    EXPECT_EQ(api_phy_info, nullptr);
+    EXPECT_TRUE(sem_exists(VX_SEM_KEY_FLASH));
+    EXPECT_TRUE(sem_exists(VX_SEM_KEY_LOAD));
+    EXPECT_EQ(host.open_device_count(), 0u);
+
+    ASSERT_EQ(vxapi_load_lib(), 0);
+    EXPECT_EQ(sim::listed_ports().size(), 2u);
+    EXPECT_EQ(vxapi_unload_lib(), 0);
+}
+
+TEST_F(LoadTest, WithoutSystemVSemaphoresPortsCannotBeOpenedAndUnloadClosesTheApiDevice) {
+    install(2);
+    host.fail_semget(VX_SEM_KEY_SHARED, ENOSYS);
+    // The API device, as a sysfs road would have opened it.
+    sim::SimDriver api_device;
+    api_device.attach(host, 250, "/dev/vx2xapidev");
+    host.write_file("/proc/devices", "250 vx2xapidev\n");
+    vx_debug = VXDBG_ERROR;
+
+    ASSERT_EQ(vxapi_load_lib(), 0);
+    EXPECT_EQ(api_use_database, 0);
+    EXPECT_NE(host.stderr_text().find("vxapi_load_lib: function not supported."), std::string::npos);
+    const auto ports = sim::listed_ports();
+    ASSERT_EQ(ports.size(), 2u);
+    int handle = 0;
+    uint32_t err = 0;
+    EXPECT_EQ(vxapi_open_adapter(ports[0], &handle, &err), 2);
+    vxapi_open_apidev();
+    ASSERT_GE(apidevfd, 0);
+
+    EXPECT_EQ(vxapi_unload_lib(), 0);
+    EXPECT_EQ(count_of(host.stderr_text(), "disable AEN. No shared database."), 2u);
+    EXPECT_NE(host.stderr_text().find("db not opened. exiting."), std::string::npos);
+    EXPECT_EQ(apidevfd, -1);
+    EXPECT_EQ(host.open_device_count(), 0u);
+    EXPECT_EQ(api_priv_database, nullptr);
+}
+
+// A poll pass of the event thread is under way on an open port with events
+// on; the caller's thread closes the port or unloads meanwhile. The port's
+// descriptor must stay open for as long as the pass runs.
+TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
+    for (const bool unload : {false, true}) {
+        SCOPED_TRACE(unload ? "unload" : "close");
+        reset_library();
+        sim::SimHost own;
+        sim::SimDriver own_driver;
+        sim::FabricSetup setup;
+        setup.adapters.resize(1);
+        sim::install_adapters(own, own_driver, setup);
+        std::atomic<bool> in_pass{false};
+        std::atomic<bool> closed_under{false};
+        std::atomic<bool> pass_done{false};
+        own_driver.on(EXT_CC_GET_AEN, [&](const sim::SimRequest&) {
+            if (!in_pass.exchange(true)) {
+                for (int i = 0; i < 150; ++i) {
+                    if (own.open_device_count() == 0) closed_under = true;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
+                pass_done = true;
+            }
+            sim::SimReply reply;
+            reply.reported_len = 0;
+            return reply;
+        });
+
+        ASSERT_EQ(vxapi_load_lib(), 0);
+        vxapi_priv_database* port = sim::listed_ports().at(0);
+        int handle = 0;
+        uint32_t err = 0;
+        ASSERT_EQ(vxapi_open_adapter(port, &handle, &err), 0);
+        {
+            VxListLock lock(vxapi_list_mutex());
+            port->features |= VX_FEAT_AEN;
+        }
+        ASSERT_TRUE(wait_for(in_pass));
+        if (unload) {
+            EXPECT_EQ(vxapi_unload_lib(), 0);
+        } else {
+            EXPECT_EQ(vxapi_close_adapter(port, &err), 0);
+        }
+        ASSERT_TRUE(wait_for(pass_done));
+        EXPECT_FALSE(closed_under.load());
+        EXPECT_EQ(own.open_device_count(), 0u);
+        if (!unload) vxapi_unload_lib();
+    }
+}
+
+// One process unloads and, holding the load semaphore, is stopped in the
+// removal of the shared file; another loads meanwhile and waits for the
+// semaphore. The semaphore must outlive the unload, so the waiter gets it.
+TEST_F(LoadTest, LoadSemaphoreStaysUsableForAProcessWaitingWhileAnotherUnloads) {
+    install(2);
+    Child a([this](Child& c) {
+        if (vxapi_load_lib() != 0 || sim::listed_ports().size() != 2) return 10;
+        host.on_unlink([&c](const std::string& path) {
+            if (path != VX_SHARED_FILE) return;
+            c.reply(1);
+            c.command();
+        });
+        c.reply(0);
+        c.command();
+        return vxapi_unload_lib();
+    });
+    ASSERT_EQ(a.receive(), 0);
+    const int load_sem = shtest::host_sem(host, VX_SEM_KEY_LOAD);
+    ASSERT_GE(load_sem, 0);
+
+    Child b([this](Child& c) {
+        c.command();
+        vx_debug = VXDBG_ERROR;
+        const bool loaded = vxapi_load_lib() == 0 && sim::listed_ports().size() == 2;
+        const bool unloaded = vxapi_unload_lib() == 0;
+        const bool waited = host.stderr_text().find("semaphore wait operation failed") == std::string::npos;
+        return loaded && unloaded && waited ? 0 : 1;
+    });
+    a.send(1);
+    ASSERT_EQ(a.receive(), 1);  // A holds the load semaphore, in its unload
+    b.send(1);
+    ASSERT_TRUE(shtest::wait_for_waiters(load_sem, 1));
+    a.send(1);
+    EXPECT_EQ(a.wait(), 0);
+    EXPECT_EQ(b.wait(), 0);
+    EXPECT_EQ(shtest::host_sem(host, VX_SEM_KEY_LOAD), load_sem);
+}
+
+// The production platform on this machine, which has no adapters.
+TEST(LoadRealHost, NoAdaptersAndNothingLeftBehind) {
+    vx::set_platform(nullptr);
+    if (vx::sys().geteuid() != 0) GTEST_SKIP() << "loading needs root";
+    struct stat st {};
+    if (::lstat("/dev/vxa2xxx", &st) == 0) GTEST_SKIP() << "this machine has the adapter driver's node";
+    reset_library();
+    const auto sem_exists = [](key_t key) { return ::semget(key, 1, 0) >= 0; };
+    const auto path_exists = [](const char* path) {
+        struct stat s {};
+        return ::lstat(path, &s) == 0;
+    };
+    const bool had_load_sem = sem_exists(VX_SEM_KEY_LOAD);
+    const bool had_flash_sem = sem_exists(VX_SEM_KEY_FLASH);
+    const bool had_shared_sem = sem_exists(VX_SEM_KEY_SHARED);
+    const bool had_file = path_exists(VX_SHARED_FILE);
+    const bool had_apidev = path_exists("/dev/vx2xapidev");
+
+    EXPECT_EQ(vxapi_load_lib(), 0);
+    EXPECT_EQ(api_priv_database, nullptr);
+    EXPECT_EQ(vxapi_unload_lib(), 0);
+
+    EXPECT_EQ(sem_exists(VX_SEM_KEY_FLASH), had_flash_sem);
+    EXPECT_EQ(sem_exists(VX_SEM_KEY_SHARED), had_shared_sem);
+    EXPECT_EQ(path_exists(VX_SHARED_FILE), had_file);
+    EXPECT_EQ(path_exists("/dev/vxa2xxx"), false);
+    EXPECT_EQ(path_exists("/dev/vx2xapidev"), had_apidev);
+    // The load semaphore is never removed by the library; the one this test
+    // made goes again.
+    if (!had_load_sem) {
+        const int id = ::semget(VX_SEM_KEY_LOAD, 1, 0);
+        if (id >= 0) ::semctl(id, 0, IPC_RMID);
+    }
+    reset_library();
+}
+
+}  // namespace
