@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "api/vx_sdframe.h"
 #include "api_rig.h"
 #include "vxsdm.h"
 
@@ -116,6 +117,35 @@ TEST(ApiFrame, BadHandlesAreRefusedBeforeAnyRequest) {
     }
     EXPECT_TRUE(rig.driver.log().empty());
     EXPECT_EQ(SDVerifyHbaState(77, 0), SDERR_FIRMWARE_STATE);
+}
+
+// The fixed order in which a worker's two results become the status.
+TEST(ApiFrame, StatusOrder) {
+    struct Case {
+        int result;
+        uint32_t ext;
+        int err;
+        VxSdAccept accept;
+        bool done;
+        SD_UINT32 status;
+    };
+    const Case cases[] = {
+        {0, 0, 0, VxSdAccept::Clean, true, 0},
+        {-1, 2, EIO, VxSdAccept::Clean, false, SDERR_DEVICE_BUSY},  // the driver's status first
+        {-1, 0, EIO, VxSdAccept::Clean, false, EIO},
+        {-1, 0, 0, VxSdAccept::Clean, false, SDERR_UNKNOWN},  // a failure without a reason is no success
+        {2, 0, 0, VxSdAccept::Clean, false, SDERR_UNKNOWN},
+        {0, 7, 0, VxSdAccept::Clean, false, SDERR_DATA_OVERRUN},
+        {0, 7, 0, VxSdAccept::OverUnder, true, SDERR_DATA_OVERRUN},
+        {0, 8, 0, VxSdAccept::OverUnder, true, SDERR_DATA_UNDERRUN},
+        {-1, 8, EIO, VxSdAccept::OverUnder, false, EIO},
+        {1, 8, 0, VxSdAccept::OverUnder, false, SDERR_UNKNOWN},
+    };
+    for (const Case& c : cases) {
+        const VxSdOutcome out = vx_sd_outcome("f", 1, c.result, c.ext, c.err, c.accept);
+        EXPECT_EQ(out.done, c.done) << c.result << "/" << c.ext;
+        EXPECT_EQ(out.status, c.status) << c.result << "/" << c.ext;
+    }
 }
 
 TEST(ApiFrame, NoPortListMeansEveryHandleIsInvalid) {

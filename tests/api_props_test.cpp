@@ -99,6 +99,14 @@ TEST(ApiProps, EveryQueryOnPhysicalAndVirtualPorts) {
     }
 }
 
+TEST(ApiProps, MissingRecordsAreRefusedBeforeAnyRequest) {
+    ApiRig rig;
+    const int h = rig.add_adapter(0x2532).handle;
+    rig.driver.clear_log();
+    for (const Query& q : kQueries) EXPECT_EQ(q.call(h, nullptr), SDERR_INVALID_PARAMETER) << q.name;
+    EXPECT_TRUE(rig.driver.log().empty());
+}
+
 TEST(ApiProps, NodeTextsAreCutAndTerminated) {
     ApiRig rig;
     RigPort& p = rig.add_adapter(0x2532);
