@@ -26,8 +26,9 @@ protected:
 };
 
 TEST_F(ApiDevTest, NoDeviceLineMeansNoNode) {
-    for (const char* text : {"Character devices:\n 10 misc\n240 vxa2xxx\n", "Character devices:\n  0 vx2xapidev\n",
-                             "Character devices:\nvx2xapidev\n", ""}) {
+    for (const char* text :
+         {"Character devices:\n 10 misc\n240 vxa2xxx\n", "Character devices:\n  0 vx2xapidev\n",
+          "Character devices:\nvx2xapidev\n", ""}) {
         SCOPED_TRACE(text);
         host.write_file("/proc/devices", text);
         if (*text == '\0') host.fail_open("/proc/devices", ENOENT, 1);
@@ -71,7 +72,6 @@ TEST_F(ApiDevTest, RightNodeIsJustOpenedAndCloseRemovesIt) {
     vxapi_open_apidev();
     EXPECT_EQ(apidevfd, held);
     EXPECT_EQ(host.open_device_count(), 1u);
-
     vxapi_close_apidev();
     EXPECT_EQ(apidevfd, -1);
     EXPECT_FALSE(host.node(kNode).has_value());

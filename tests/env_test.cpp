@@ -28,9 +28,9 @@ protected:
         vxapi_set_debug_level();
     }
     void TearDown() override { vxdbg_reset(); }
-
-    bool traced(const std::string& line) const { return host.stderr_text().find(line + "\n") != std::string::npos; }
-
+    bool traced(const std::string& line) const {
+        return host.stderr_text().find(line + "\n") != std::string::npos;
+    }
     // A 2.6.9 host where every step of the module check passes; tests change
     // the answers they are about.
     void script_loadable_host() {
@@ -42,7 +42,6 @@ protected:
         host.script_command(kDriverVersion, {"d5\n", 0});
         host.script_command(kModprobe, {"", 0});
     }
-
     sim::SimHost host;
 };
 
@@ -81,7 +80,6 @@ TEST_F(EnvTest, SupportModuleOnlyOnTheOldKernelLine) {
     vxapi_load_vioctlmod();
     EXPECT_TRUE(host.commands().empty());
     EXPECT_EQ(is_vioctlmod_loaded, 0);
-
     script_loadable_host();
     host.script_command(kLsmodModule, {"vioctlmod              45312  0\n", 0});
     vxapi_load_vioctlmod();
@@ -93,7 +91,13 @@ TEST_F(EnvTest, SupportModuleOnlyOnTheOldKernelLine) {
 TEST_F(EnvTest, FailedModprobeLeavesTheModuleUnloaded) {
     const std::vector<std::string> all = {kLsmodModule, kModinfoName,   kModinfoVermagic,
                                           kLsmodDriver, kDriverVersion, kModprobe};
-    const struct { const char* name; std::string vermagic; int modprobe_status; size_t commands; int loaded; } cases[] = {
+    const struct {
+        const char* name;
+        std::string vermagic;
+        int modprobe_status;
+        size_t commands;
+        int loaded;
+    } cases[] = {
         {"loaded", kGoodVermagic, 0, 6, 1},
         {"modprobe fails", kGoodVermagic, 1, 6, 0},
         {"vermagic of another kernel", "vermagic:       2.6.9-42.EL SMP\n", 0, 3, 0},
@@ -133,8 +137,9 @@ TEST_F(EnvTest, ModuleCheckStopsAtTheFirstFailingStep) {
          "Loaded driver is standard debug."},
         {"inbox driver", "vioctlmod\n", kGoodVermagic, "vxa2xxx\n", "d5\n", 0, 4, "Inbox driver is loaded."},
         // A line longer than the read buffer is judged whole, not by its tail.
-        {"long vermagic line", "vioctlmod\n", "vermagic:       2.6.9-89.ELsmp SMP " + std::string(200, 'm') + "\n",
-         "vxa2xxx\n", "d5\n", 0, 4, "Inbox driver is loaded."},
+        {"long vermagic line", "vioctlmod\n",
+         "vermagic:       2.6.9-89.ELsmp SMP " + std::string(200, 'm') + "\n", "vxa2xxx\n", "d5\n", 0, 4,
+         "Inbox driver is loaded."},
     };
     const std::vector<std::string> all = {kModinfoName, kModinfoVermagic, kLsmodDriver, kDriverVersion};
     host.set_uname("Linux", "2.6.9-89.ELsmp");

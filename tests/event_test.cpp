@@ -66,7 +66,6 @@ protected:
         shtest::reset_shared_state();
         vxdbg_reset();
     }
-
     // Opens the shared file in this process, without the event thread.
     void open_file() {
         ASSERT_EQ(shtest::open_here(), 0);
@@ -77,7 +76,6 @@ protected:
         shtest::reset_shared_state();
         ::unlink(shtest::shared_path(rig.host).c_str());
     }
-
     // A port of the simulated driver and its record at the end of the list.
     vxapi_priv_database* add_port(bool events_enabled) {
         sim::SimPort& port = rig.driver.add_port(*adapter);
@@ -93,13 +91,11 @@ protected:
         for (int i = 0; i < 8; ++i) rec->wwpn[i] = static_cast<uint8_t>(0x20 + port.instance * 8 + i);
         return rec;
     }
-
     void queue_driver_events(const vxapi_priv_database* rec, std::vector<EXT_ASYNC_EVENT> events) {
         std::lock_guard<std::mutex> lock(pending_mu);
         auto& list = pending[static_cast<uint16_t>(rec->drvr_inst)];
         list.insert(list.end(), events.begin(), events.end());
     }
-
     // The driver instances whose events were requested, in order.
     std::vector<int> polled() const {
         std::vector<int> out;
@@ -107,7 +103,6 @@ protected:
             if (e.command == EXT_CC_GET_AEN) out.push_back(e.hba_select);
         return out;
     }
-
     static vxapi_hbaptevq_t& queue(unsigned slot) { return api_shared_data->hbaptevq[slot]; }
     static std::vector<uint32_t> codes(unsigned slot, unsigned from = 0, unsigned to = VX_EVQ_ENTRIES) {
         std::vector<uint32_t> out;
@@ -129,13 +124,11 @@ protected:
         for (uint32_t i = 0; i < count && i < VX_EVENTS_PER_POLL; ++i) got.push_back(out[i].AsyncEventCode);
         return got;
     }
-
     template <class Pred>
     static bool wait_until(Pred pred) {
         for (int i = 0; i < 4000 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return pred();
     }
-
     sim::DriverRig rig;
     sim::SimAdapter* adapter = nullptr;
     std::mutex pending_mu;
@@ -170,7 +163,6 @@ TEST_F(EventTest, FullRingIsCompactedOrStartsOver) {
     EXPECT_EQ(queue(0).q_tail, 1);
     EXPECT_EQ(codes(0, 0, 2), (std::vector<uint32_t>{0xBEEF, 2}));
     EXPECT_EQ(queue(0).eventbuf[1023].AsyncEventCode, 1024u);
-
     fill_queue(0);
     queue(0).q_head = 7;
     const std::vector<unsigned> holes = {0, 1, 50, 51, 300, 511, 700, 900, 1022, 1023};
@@ -191,7 +183,8 @@ TEST_F(EventTest, TailBeyondTheRingIsTakenAsFull) {
     const struct { uint16_t tail; bool hole; uint16_t expect_index; } cases[] = {
         {0xFFFF, false, 0}, {1025, false, 0}, {0xFFFF, true, 1023}, {2000, true, 1023}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "tail " << c.tail << (c.hole ? " with a hole" : " without a hole"));
+        SCOPED_TRACE(testing::Message()
+                     << "tail " << c.tail << (c.hole ? " with a hole" : " without a hole"));
         forget_file();
         open_file();
         // Only the last slot receives: its ring ends 16 bytes before the tokens.
@@ -240,7 +233,6 @@ TEST_F(EventTest, DrainMovesAtMost64FromTheHead) {
     EXPECT_EQ(codes(0, 0, 5), (std::vector<uint32_t>{0x8011, 0, 0, 0, 0x8015}));
     EXPECT_EQ(codes(0, 900, 902), (std::vector<uint32_t>{0, 0x8011}));
     EXPECT_EQ(queue(0).q_tail, 902) << "drained entries stay as holes";
-
     for (unsigned i = 0; i < 70; ++i) queue(0).eventbuf[i] = make_event(0x100 + i, 5);
     queue(0).q_tail = 70;
     const std::vector<uint32_t> first = drain();
@@ -303,7 +295,6 @@ TEST_F(EventTest, PassQueuesTheEventsOfEnabledPortsInListOrder) {
     EXPECT_EQ(queue(0).eventbuf[1].Payload.RSCN.host_no, a->host_no);
     EXPECT_EQ(queue(0).eventbuf[2].Payload.RSCN.host_no, c->host_no);
     EXPECT_EQ(::semctl(api_dbupdate_sem_id, 0, GETVAL), 1) << "the semaphore is free after the pass";
-
     rig.driver.clear_log();
     b->features |= VX_FEAT_AEN;
     b->phys_path[0] = 0;

@@ -24,8 +24,8 @@ TEST(FlashRecords, DecodersAndByteOrderHelpers) {
     EXPECT_TRUE(decoded(vximg_decode_flt_region, FLT_REGION{}));
     EXPECT_TRUE(decoded(vximg_decode_vfim_header, VFIM_HEADER{}));
     EXPECT_TRUE(decoded(vximg_decode_image_status, vxa_image_status{}));
-    EXPECT_EQ(vximg_flt_location_address(b.data()), vximg_get_le16(b.data() + 6) * 65536u + vximg_get_le16(b.data() + 4));
-
+    EXPECT_EQ(vximg_flt_location_address(b.data()),
+              vximg_get_le16(b.data() + 6) * 65536u + vximg_get_le16(b.data() + 4));
     uint8_t buf[8] = {};  // at any alignment
     vximg_put_le32(buf + 1, 0x11223344);
     vximg_put_le16(buf + 5, 0xA1B2);
@@ -68,7 +68,8 @@ TEST(FlashChecksums, CorrectRecordsPassAndAnyFlippedByteFails) {
     }
     EXPECT_EQ(vximg_flt_location_address(cases[0].bytes.data()), 0x3F1000u);
     // The builders' records agree.
-    const Bytes table = sim::build_flt_table({sim::flt_region(0x07, 0x40000, 0), sim::flt_region(0x01, 0x80000, 0)});
+    const Bytes table =
+        sim::build_flt_table({sim::flt_region(0x07, 0x40000, 0), sim::flt_region(0x01, 0x80000, 0)});
     EXPECT_TRUE(vximg_flt_header_checksum_ok(table.data(), table.size()));
     EXPECT_TRUE(vximg_flt_location_valid(sim::build_flt_locator(0x3F1000).data()));
     EXPECT_TRUE(vximg_image_status_good(sim::build_image_status({}).data()));
@@ -81,12 +82,10 @@ TEST(FlashChecksums, EdgesOfTheTableAndStatusChecks) {
     EXPECT_FALSE(vximg_flt_header_checksum_ok(empty_table.data(), 7));
     const Bytes no_entries = {0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00};
     EXPECT_TRUE(vximg_flt_header_checksum_ok(no_entries.data(), no_entries.size()));
-
     // The words add up to 0 but the signature is not 0xFACEFADE.
     const Bytes unsigned_record = {0x01, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
     EXPECT_TRUE(vximg_image_status_checksum_ok(unsigned_record.data()));
     EXPECT_FALSE(vximg_image_status_good(unsigned_record.data()));
-
     // A locator with good words but another signature.
     Bytes other = sim::build_flt_locator(0x141000);
     other[3] = 'X';
@@ -108,7 +107,8 @@ struct Walked {
 };
 
 Walked walk(const Bytes& bytes, bool skip_vfim = false, size_t len = SIZE_MAX) {
-    const Exact exact(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(len, bytes.size()))));
+    const Exact exact(
+        Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(len, bytes.size()))));
     vximg_rom_walker w;
     vximg_rom_walk_init(&w, exact.get(), exact.size, 0, skip_vfim);
     Walked out;
@@ -127,9 +127,10 @@ Walked walk(const Bytes& bytes, bool skip_vfim = false, size_t len = SIZE_MAX) {
 }
 
 sim::RomChain four_image_chain(std::optional<uint16_t> vfim = std::nullopt) {
-    return sim::build_rom_chain({sim::bios_image(1, 5, 2), sim::fcode_image(2, 10, 2), sim::efi_image(6, 1, 3),
-                                 sim::vpd_image(kVendor, sim::typical_vpd().bytes, 2)},
-                                vfim);
+    return sim::build_rom_chain(
+        {sim::bios_image(1, 5, 2), sim::fcode_image(2, 10, 2), sim::efi_image(6, 1, 3),
+         sim::vpd_image(kVendor, sim::typical_vpd().bytes, 2)},
+        vfim);
 }
 
 }  // namespace
@@ -159,7 +160,6 @@ TEST(RomChain, WalksBiosFcodeEfiAndVpdImages) {
     EXPECT_EQ(w.images[3].indicator, VXIMG_LAST_IMAGE);
     // The VPD follows the data structure (its start plus its Length).
     EXPECT_EQ(w.images[3].payload_offset, chain.offsets[3] + 0x1C + 0x18);
-
     // A BIOS-only ROM is one image of the whole 128 KiB, its VPD in the last sector.
     const Bytes rom = sim::build_bios_only_rom(3, 12, sim::typical_vpd().bytes);
     const Walked bios = walk(rom);
@@ -182,7 +182,6 @@ TEST(RomChain, PassesImageLayoutHeadersAndFindsTheLocatorBehindTheLastImage) {
     ASSERT_LE(w.end + sizeof(FLT_LOCATION), chain.bytes.size());
     EXPECT_TRUE(vximg_flt_location_valid(chain.bytes.data() + w.end));
     EXPECT_EQ(vximg_flt_location_address(chain.bytes.data() + w.end), 0x141000u);
-
     // An image layout header cut off by the buffer's end ends the walk; so
     // does one whose length points nowhere useful.
     EXPECT_EQ(walk(sim::build_vfim_header(0x40), true, 20).result, VXIMG_ROM_BAD_VFIM);
@@ -201,27 +200,31 @@ TEST(RomChain, DamagedChainsEndCleanly) {
     };
     const auto nothing = [](Bytes&) {};
     const std::vector<Case> cases = {
-        {"zero length on a middle image", [&](Bytes& b) { sim::put_le16(b, good.image_length_field(1), 0); }, all,
-         1, VXIMG_ROM_ZERO_LENGTH},
-        {"zero length on the last image", [&](Bytes& b) { sim::put_le16(b, good.image_length_field(3), 0); }, all,
-         4, VXIMG_ROM_LAST},
-        {"PcirOffset past the end", [&](Bytes& b) { sim::put_le16(b, good.pcir_offset_field(2), 0xFFF0); }, all, 2,
-         VXIMG_ROM_BAD_PCIR_OFFSET},
+        {"zero length on a middle image", [&](Bytes& b) { sim::put_le16(b, good.image_length_field(1), 0); },
+         all, 1, VXIMG_ROM_ZERO_LENGTH},
+        {"zero length on the last image", [&](Bytes& b) { sim::put_le16(b, good.image_length_field(3), 0); },
+         all, 4, VXIMG_ROM_LAST},
+        {"PcirOffset past the end", [&](Bytes& b) { sim::put_le16(b, good.pcir_offset_field(2), 0xFFF0); },
+         all, 2, VXIMG_ROM_BAD_PCIR_OFFSET},
         {"data structure across the end",
          [&](Bytes& b) {
              sim::put_le16(b, good.pcir_offset_field(3), static_cast<uint16_t>(all - good.offsets[3] - 10));
          },
          all, 3, VXIMG_ROM_BAD_PCIR_OFFSET},
-        {"image length past the end", [&](Bytes& b) { sim::put_le16(b, good.image_length_field(1), 0x7FFF); }, all,
-         2, VXIMG_ROM_NO_ROOM},
+        {"image length past the end", [&](Bytes& b) { sim::put_le16(b, good.image_length_field(1), 0x7FFF); },
+         all, 2, VXIMG_ROM_NO_ROOM},
         {"no last-image bit at the buffer's end", [&](Bytes& b) { b[good.indicator_field(3)] = 0; }, all, 4,
          VXIMG_ROM_NO_ROOM},
-        {"bad ROM signature", [&](Bytes& b) { b[good.offsets[2] + 1] = 0xAB; }, all, 2, VXIMG_ROM_BAD_SIGNATURE},
-        {"bad PCIR signature", [&](Bytes& b) { b[good.pcir(1) + 3] = 'X'; }, all, 1, VXIMG_ROM_BAD_PCIR_SIGNATURE},
+        {"bad ROM signature", [&](Bytes& b) { b[good.offsets[2] + 1] = 0xAB; }, all, 2,
+         VXIMG_ROM_BAD_SIGNATURE},
+        {"bad PCIR signature", [&](Bytes& b) { b[good.pcir(1) + 3] = 'X'; }, all, 1,
+         VXIMG_ROM_BAD_PCIR_SIGNATURE},
         {"buffer ends inside a header", nothing, good.offsets[2] + 10, 2, VXIMG_ROM_NO_ROOM},
-        {"buffer ends inside a data structure", nothing, good.offsets[2] + 0x1C + 4, 2, VXIMG_ROM_BAD_PCIR_OFFSET},
+        {"buffer ends inside a data structure", nothing, good.offsets[2] + 0x1C + 4, 2,
+         VXIMG_ROM_BAD_PCIR_OFFSET},
         {"empty buffer", nothing, 0, 0, VXIMG_ROM_NO_ROOM},
-        {"erased flash", [](Bytes& b) { std::fill(b.begin(), b.end(), 0xFF); }, all, 0, VXIMG_ROM_BAD_SIGNATURE},
+        {"erased flash", [](Bytes& b) { std::fill(b.begin(), b.end(), 0xFF); }, all, 0,
+         VXIMG_ROM_BAD_SIGNATURE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -274,7 +277,9 @@ VpdWalk walk_vpd(const Bytes& bytes) {
     return out;
 }
 
-std::string text_at(const Bytes& b, size_t at, size_t n) { return std::string(reinterpret_cast<const char*>(&b[at]), n); }
+std::string text_at(const Bytes& b, size_t at, size_t n) {
+    return std::string(reinterpret_cast<const char*>(&b[at]), n);
+}
 
 }  // namespace
 
@@ -313,13 +318,16 @@ TEST(Vpd, DamagedAreasEndCleanly) {
     const sim::BuiltVpd good = sim::typical_vpd("SN12345678");
     const size_t sn_data = good.keywords[1].data_offset;
     const size_t v5 = good.keywords[7].offset;
-    const auto head = [&](size_t n) { return Bytes(good.bytes.begin(), good.bytes.begin() + static_cast<std::ptrdiff_t>(n)); };
+    const auto head = [&](size_t n) {
+        return Bytes(good.bytes.begin(), good.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    };
     const auto changed = [&](Bytes b, std::vector<std::pair<size_t, uint8_t>> bytes) {
         for (auto [at, v] : bytes) b[at] = v;
         return b;
     };
     sim::VpdContents no_end;
-    no_end.read_only = {sim::keyword("PN", "SIM-2600"), sim::keyword("SN", "SN12345678"), sim::keyword("EC", "A01")};
+    no_end.read_only = {sim::keyword("PN", "SIM-2600"), sim::keyword("SN", "SN12345678"),
+                        sim::keyword("EC", "A01")};
     no_end.has_writable = true;
     no_end.writable = {sim::keyword("V1", "x"), sim::keyword("V3", "y"), sim::keyword("V4", "z"),
                        sim::keyword("V5", "w")};
@@ -339,9 +347,12 @@ TEST(Vpd, DamagedAreasEndCleanly) {
         {"truncated inside the identifier", head(10), VXIMG_VPD_TRUNCATED, {}, false},
         {"truncated inside the identifier's header", head(2), VXIMG_VPD_TRUNCATED, {}, false},
         {"no end tag", sim::build_vpd(no_end).bytes, VXIMG_VPD_END_OF_BUFFER, all, true},
-        {"keyword length past the end", changed(head(*good.end_tag), {{v5 + 2, 0xFF}}), VXIMG_VPD_TRUNCATED, to_v4,
-         true},
-        {"identifier length past the end", changed(good.bytes, {{1, 0xFF}, {2, 0xFF}}), VXIMG_VPD_TRUNCATED, {},
+        {"keyword length past the end", changed(head(*good.end_tag), {{v5 + 2, 0xFF}}), VXIMG_VPD_TRUNCATED,
+         to_v4, true},
+        {"identifier length past the end",
+         changed(good.bytes, {{1, 0xFF}, {2, 0xFF}}),
+         VXIMG_VPD_TRUNCATED,
+         {},
          false},
         {"area length past the end (keywords still walked one by one)",
          changed(good.bytes, {{vpdw + 1, 0xFF}, {vpdw + 2, 0xFF}}), VXIMG_VPD_END_TAG, all, true},
@@ -421,7 +432,8 @@ TEST(Vpd, NoChecksumByteNoChecksum) {
 
 TEST(Vpd, RewritingVersionKeywordsKeepsEveryOtherByte) {
     sim::VpdContents fields;
-    fields.read_only = {sim::keyword("PN", "SIM-2600"), sim::keyword("V1", "RO-KEEP"), sim::keyword("SN", "S1")};
+    fields.read_only = {sim::keyword("PN", "SIM-2600"), sim::keyword("V1", "RO-KEEP"),
+                        sim::keyword("SN", "S1")};
     fields.has_writable = true;
     fields.writable = {sim::keyword("V1", std::string(10, '.')), sim::keyword("YA", "asset"),
                        sim::keyword("V3", std::string(16, '.')), sim::keyword("V4", std::string(4, '.')),
@@ -429,7 +441,6 @@ TEST(Vpd, RewritingVersionKeywordsKeepsEveryOtherByte) {
     fields.size = 512;
     const sim::BuiltVpd built = sim::build_vpd(fields);
     Bytes vpd = built.bytes;
-
     // Rewrite V1, V3, V4 and V5 of the writable area through the walk.
     const std::vector<std::pair<std::string, std::string>> texts = {
         {"V1", "\"006.01\""}, {"V3", "\"008.002.005\""}, {"V4", "\"001.05\""}, {"V5", "\"2.10\""}};
@@ -443,7 +454,8 @@ TEST(Vpd, RewritingVersionKeywordsKeepsEveryOtherByte) {
         for (const auto& [name, text] : texts) {
             if (std::string(it.name, 2) != name) continue;
             ASSERT_TRUE(vximg_vpd_fill_keyword(vpd.data(), vpd.size(), &it, text.data(), text.size()));
-            std::fill_n(rewritten.begin() + static_cast<std::ptrdiff_t>(it.data_offset), it.data_length, true);
+            std::fill_n(rewritten.begin() + static_cast<std::ptrdiff_t>(it.data_offset), it.data_length,
+                        true);
             ++fields_rewritten;
         }
     }
@@ -453,14 +465,15 @@ TEST(Vpd, RewritingVersionKeywordsKeepsEveryOtherByte) {
         if (!rewritten[i]) { EXPECT_EQ(vpd[i], built.bytes[i]) << "byte " << i; }
     }
     // Text then zeros; a text longer than its field is cut.
-    const auto field = [&](size_t k) { return text_at(vpd, built.keywords[k].data_offset, built.keywords[k].length); };
+    const auto field = [&](size_t k) {
+        return text_at(vpd, built.keywords[k].data_offset, built.keywords[k].length);
+    };
     EXPECT_EQ(field(4), std::string("\"006.01\"") + std::string(2, '\0'));
     EXPECT_EQ(field(6), std::string("\"008.002.005\"") + std::string(3, '\0'));
     EXPECT_EQ(field(7), "\"001");
     EXPECT_EQ(field(1), "RO-KEEP");
     EXPECT_EQ(field(8), "other");
     EXPECT_TRUE(vximg_vpd_rv_checksum_ok(vpd.data(), vpd.size()));
-
     vximg_vpd_item area{};
     area.kind = VXIMG_VPD_ITEM_AREA;
     EXPECT_FALSE(vximg_vpd_fill_keyword(vpd.data(), vpd.size(), &area, "x", 1));

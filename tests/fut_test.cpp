@@ -24,13 +24,11 @@ protected:
         shtest::reset_shared_state();
         vxdbg_reset();
     }
-
     void set_serial(const std::string& serial) {
         std::memset(info.serial_num, 0, sizeof info.serial_num);
         std::memcpy(info.serial_num, serial.data(), std::min(serial.size(), sizeof info.serial_num));
     }
     void open_file() { ASSERT_EQ(shtest::open_here(), 0); }
-
     static vxapi_flash_update_token& slot(unsigned i) { return api_shared_data->fut[i]; }
     // A slot as another process would have written it.
     static void put(unsigned i, uint32_t token, const std::string& serial, uint64_t valid_time) {
@@ -49,10 +47,8 @@ protected:
         return std::string(reinterpret_cast<const char*>(api_shared_data->fut), sizeof api_shared_data->fut);
     }
     int32_t token_of(unsigned i) const { return slot(i).token; }
-
     uint64_t now() const { return static_cast<uint64_t>(host.now()); }
     static int32_t own_pid() { return static_cast<int32_t>(::getpid()); }
-
     sim::SimHost host;
     vxapi_phy_info info{};
     vxapi_priv_database port{};
@@ -70,9 +66,11 @@ TEST_F(FutTest, TokenIsLiveUntil900SecondsAndExpiredAfter) {
     uint64_t stored = 0;
     std::memcpy(&stored, reinterpret_cast<const uint8_t*>(api_shared_data) + kTokens + 132, sizeof stored);
     EXPECT_EQ(stored, now() + 900);
-
     // At exactly T+900 the token is neither live nor expired.
-    const struct { time_t at; int exists, expired; } steps[] = {{0, 0, 1}, {899, 0, 1}, {900, 1, 1}, {901, 1, 0}};
+    const struct {
+        time_t at;
+        int exists, expired;
+    } steps[] = {{0, 0, 1}, {899, 0, 1}, {900, 1, 1}, {901, 1, 0}};
     const time_t start = host.now();
     for (const auto& s : steps) {
         host.advance(start + s.at - host.now());
@@ -139,13 +137,13 @@ TEST_F(FutTest, OwnExpiredEntryWithALiveDuplicateIsNotExpired) {
 // neither taken over nor cleared, until it runs out.
 TEST_F(FutTest, FullTableAndLiveTokensOfOthersAreLeftAlone) {
     open_file();
-    for (unsigned i = 0; i < VX_FUT_SLOTS; ++i) put(i, 1000 + i, "OTHER-" + std::to_string(i), i % 2 ? 1 : now() + 9);
+    for (unsigned i = 0; i < VX_FUT_SLOTS; ++i)
+        put(i, 1000 + i, "OTHER-" + std::to_string(i), i % 2 ? 1 : now() + 9);
     std::string before = table_bytes();
     uint32_t token = 123;
     EXPECT_EQ(vxapi_get_fut(&port, &token), 1);
     EXPECT_EQ(token, 123u);
     EXPECT_EQ(table_bytes(), before);
-
     std::memset(static_cast<void*>(api_shared_data->fut), 0, sizeof api_shared_data->fut);
     put(4, kOtherPid, "SN-ADAPTER-1", now() + 600);
     before = table_bytes();
@@ -288,16 +286,17 @@ TEST(FlashCapsTest, CapabilitiesRecordTravelsBothWays) {
     EXPECT_EQ(log[0].code, sim::sim_code(0x26));
     EXPECT_EQ(sim::describe(log[0]), "new cmd 26 sub 1 inst 0 at 0 sel 0 req 32 resp 32");
     EXPECT_EQ(sim::describe(log[1]), "new cmd 26 sub 2 inst 0 at 0 sel 0 req 32 resp 32");
-
-    rig.driver.on(EXT_CC_FLASH_UPDATE_CAPS,
-                  [](const sim::SimRequest&) { return sim::SimReply::with_status(EXT_STATUS_UNSUPPORTED_SUBCODE); });
+    rig.driver.on(EXT_CC_FLASH_UPDATE_CAPS, [](const sim::SimRequest&) {
+        return sim::SimReply::with_status(EXT_STATUS_UNSUPPORTED_SUBCODE);
+    });
     rec.features = VX_FEAT_IOCTL;  // old driver: old header and converted code
     EXPECT_EQ(vxapi_flash_update_capabilities(rig.fd, &rec, &caps, &status, VX_FUCAPS_READ), 0);
     EXPECT_EQ(status, EXT_STATUS_UNSUPPORTED_SUBCODE);
     EXPECT_EQ(rig.driver.log().back().code, sim::sim_code_old(0x26));
     rec.features = VX_FEAT_SYSFS;
     status = 0;
-    EXPECT_EQ(vxapi_flash_update_capabilities(rig.fd, &rec, &caps, &status, VX_FUCAPS_SEND), VX_RESULT_NO_TRANSPORT);
+    EXPECT_EQ(vxapi_flash_update_capabilities(rig.fd, &rec, &caps, &status, VX_FUCAPS_SEND),
+              VX_RESULT_NO_TRANSPORT);
     EXPECT_EQ(status, EXT_STATUS_UNSUPPORTED_SUBCODE);
     EXPECT_EQ(rig.driver.log().size(), 3u) << "nothing reaches the ioctl driver";
 }

@@ -51,17 +51,24 @@ TEST(FlashLayout, TableAtTheDefaultAddressIsUsedWithoutAWalk) {
         rig.driver.clear_log();
         ASSERT_EQ(vxapi_set_option_rom_layout(rig.fd, &rig.rec), 0);
         expect_entries(rig.phy.pflt_layout, rig, 0x141000);
-        EXPECT_EQ(rig.phy.pflt_layout->Region[6].Region, 0x00010000u | 0x1A);  // the attribute byte comes along
+        EXPECT_EQ(rig.phy.pflt_layout->Region[6].Region,
+                  0x00010000u | 0x1A);  // the attribute byte comes along
         ASSERT_EQ(pGlobalOptRomLayout, &gOptRomLayout);
         EXPECT_EQ(std::memcmp(&gOptRomLayout, rig.phy.pflt_layout, VX_LAYOUT_BYTES), 0);
         const auto reads = rig.requests(kRead);
         ASSERT_EQ(reads.size(), 1u);
-        EXPECT_EQ(sim::describe(reads[0]), sim::describe({0, true, kRead, 0xFFFF, 0, 0x141000, 0, 4096, 4096}));
+        EXPECT_EQ(sim::describe(reads[0]),
+                  sim::describe({0, true, kRead, 0xFFFF, 0, 0x141000, 0, 4096, 4096}));
     }
 }
 
 TEST(FlashLayout, LocatorBehindTheBootCodeFindsATableTheDefaultAddressLacks) {
-    const struct { const char* name; uint16_t version_at_default; bool corrupt; std::optional<uint16_t> vfim; } cases[] = {
+    const struct {
+        const char* name;
+        uint16_t version_at_default;
+        bool corrupt;
+        std::optional<uint16_t> vfim;
+    } cases[] = {
         {"nothing at the default address", 0, false, std::nullopt},
         {"version 2 at the default address", 2, false, std::nullopt},
         {"bad checksum at the default address", 1, true, std::nullopt},
@@ -78,7 +85,8 @@ TEST(FlashLayout, LocatorBehindTheBootCodeFindsATableTheDefaultAddressLacks) {
             sim::FltOptions stale;
             stale.version = c.version_at_default;
             stale.corrupt_checksum = c.corrupt;
-            sim::place(rig.adapter->flash, 0x141000, sim::build_flt_table({sim::flt_region(0x07, 0x100, 0)}, stale));
+            sim::place(rig.adapter->flash, 0x141000,
+                       sim::build_flt_table({sim::flt_region(0x07, 0x100, 0)}, stale));
         }
         ASSERT_EQ(vxapi_set_option_rom_layout(rig.fd, &rig.rec), 0);
         expect_entries(rig.phy.pflt_layout, rig, *rig.flash.table_address);
@@ -104,15 +112,16 @@ TEST(FlashLayout, FailedBuildsReleaseTheFunctionLayoutAndKeepTheGlobalOne) {
     } cases[] = {
         {"bad locator checksum", [&](ChipFlashOptions& o) { moved(o), o.corrupt_locator = true; }, nullptr},
         {"no locator", [&](ChipFlashOptions& o) { moved(o), o.locator = false; }, nullptr},
-        {"locator names a bad table", [&](ChipFlashOptions& o) { moved(o), o.table_options.corrupt_checksum = true; },
-         nullptr},
+        {"locator names a bad table",
+         [&](ChipFlashOptions& o) { moved(o), o.table_options.corrupt_checksum = true; }, nullptr},
         {"image length 0 before the last image", moved, put16(&sim::RomChain::image_length_field, 1, 0)},
         {"no image marked last", moved,
          [](FlashRig& rig) {
              for (size_t i = 0; i < 3; ++i) rig.adapter->flash[rig.flash.chain.indicator_field(i)] = 0;
          }},
         {"last image reaches past the window", moved, put16(&sim::RomChain::image_length_field, 2, 0x3FF)},
-        {"no data structure where the header points", moved, put16(&sim::RomChain::pcir_offset_field, 0, 0xFFFF)},
+        {"no data structure where the header points", moved,
+         put16(&sim::RomChain::pcir_offset_field, 0, 0xFFFF)},
         {"driver refuses the window read", moved,
          [](FlashRig& rig) {
              rig.driver.on(kRead, [](const sim::SimRequest& req) {
@@ -144,7 +153,12 @@ TEST(FlashLayout, FailedBuildsReleaseTheFunctionLayoutAndKeepTheGlobalOne) {
 // flash-layout chips never walk. With the table at its default address they
 // all build.
 TEST(FlashLayout, WhichChipsLookForTheLocatorWhere) {
-    const struct { uint16_t device; bool second_window; int result; std::vector<uint32_t> windows; } cases[] = {
+    const struct {
+        uint16_t device;
+        bool second_window;
+        int result;
+        std::vector<uint32_t> windows;
+    } cases[] = {
         {0x8001, true, 0, {0, 0x200000}}, {0x8001, false, 0, {0}}, {0x2532, true, 1, {0}},
         {0x0101, false, 1, {0}},          {0x8021, false, 1, {0}}, {0x8044, false, 1, {0}},
         {0x2031, false, 1, {}},           {0x2261, false, 1, {}},
@@ -189,7 +203,8 @@ TEST(FlashLayout, TableLengthsStayBounded) {
         SCOPED_TRACE(c.length);
         std::vector<sim::FltRegion> regions;
         for (size_t i = 0; i < c.entries_built; ++i)
-            regions.push_back(sim::flt_region(static_cast<uint8_t>(i + 1), 0x100, static_cast<uint32_t>(0x100 * i)));
+            regions.push_back(
+                sim::flt_region(static_cast<uint8_t>(i + 1), 0x100, static_cast<uint32_t>(0x100 * i)));
         ChipFlashOptions options;
         options.regions = regions;
         options.table_options.length = c.length;
@@ -232,15 +247,18 @@ TEST(MapRegion, LooksCodesUpByTheirLow8Bits) {
     EXPECT_EQ(size, 0x5678u);
     vxsysfs_map_region(0x14, &offset, &size);  // no global layout
     EXPECT_EQ(offset + size, 0u);
-
     INT_OPT_ROM_LAYOUT layout{};
     layout.NoOfRegions = 3;
     layout.Region[0] = {0xFF, 0x200000, 0, 0x1FFFFF};
     layout.Region[1] = {0x00020014, 0x200, 0x120000, 0x1201FF};  // attribute byte set
     layout.Region[2] = {0x14, 0x400, 0x130000, 0x1303FF};         // a later entry of the same code
     vxapi_install_global_layout(&layout, sizeof layout);
-    const struct { uint32_t region, offset, size; } cases[] = {
-        {0x14, 0x120000, 0x200}, {0xFF, 0, 0x200000}, {0x15, 0, 0}, {0x114, 0, 0} /* a code has 8 bits */, {0, 0, 0}};
+    const struct { uint32_t region, offset, size;
+    } cases[] = {{0x14, 0x120000, 0x200},
+                 {0xFF, 0, 0x200000},
+                 {0x15, 0, 0},
+                 {0x114, 0, 0} /* a code has 8 bits */,
+                 {0, 0, 0}};
     for (const auto& c : cases) {
         offset = 0xAAAA;
         size = 0xBBBB;
@@ -249,7 +267,8 @@ TEST(MapRegion, LooksCodesUpByTheirLow8Bits) {
         EXPECT_EQ(size, c.size) << c.region;
     }
     // A full layout without a closing entry: the scan ends with it.
-    for (uint32_t i = 0; i < VX_LAYOUT_MAX_REGIONS; ++i) layout.Region[i] = {0x01, 0x10, 0x10 * i, 0x10 * i + 0xF};
+    for (uint32_t i = 0; i < VX_LAYOUT_MAX_REGIONS; ++i)
+        layout.Region[i] = {0x01, 0x10, 0x10 * i, 0x10 * i + 0xF};
     vxapi_install_global_layout(&layout, sizeof layout);
     vxsysfs_map_region(0x02, &offset, &size);
     EXPECT_EQ(size, 0u);
@@ -308,13 +327,15 @@ TEST(FixedLayout, EveryChipGroupGetsItsTableAndItsMinimumSize) {
         // The same layout is the global one, zero behind it.
         ASSERT_EQ(pGlobalOptRomLayout, &gOptRomLayout);
         EXPECT_EQ(std::memcmp(&gOptRomLayout, buf.data(), 8 + 16 * c.regions), 0);
-        EXPECT_TRUE(sim::all_bytes(sim::bytes_of(&gOptRomLayout, sizeof gOptRomLayout), 8 + 16 * c.regions, 0));
+        EXPECT_TRUE(
+            sim::all_bytes(sim::bytes_of(&gOptRomLayout, sizeof gOptRomLayout), 8 + 16 * c.regions, 0));
         EXPECT_TRUE(rig.driver.log().empty());
         pGlobalOptRomLayout = nullptr;
     }
     // Every table closes with a zero entry and its regions lie in the flash.
-    const struct { const INT_OPT_ROM_REGION* t; size_t n; } tables[] = {
-        {LayoutKt, 3}, {Layout2312, 3}, {Layout2322, 3}, {Layout6312, 3}, {Layout6322, 3}, {Layout2422, 8}, {Layout25XX, 19}};
+    const struct { const INT_OPT_ROM_REGION* t; size_t n;
+    } tables[] = {{LayoutKt, 3},   {Layout2312, 3}, {Layout2322, 3}, {Layout6312, 3},
+                  {Layout6322, 3}, {Layout2422, 8}, {Layout25XX, 19}};
     for (const auto& t : tables) {
         EXPECT_EQ(t.t[t.n - 1].Size, 0u);
         for (size_t i = 0; i + 1 < t.n; ++i) {

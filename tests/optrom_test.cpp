@@ -56,13 +56,15 @@ TEST(OptromRead, EachChipReadsWhereItsRegionsAre) {
     };
     for (const auto& c : cases) {
         for (bool new_header : {true, false}) {
-            SCOPED_TRACE(testing::Message() << std::hex << c.device << " region " << c.region << " " << new_header);
+            SCOPED_TRACE(testing::Message()
+                         << std::hex << c.device << " region " << c.region << " " << new_header);
             FlashRig rig(c.device, {}, new_header);
             prepare(rig);
             const uint32_t start = start_of(rig, c.region, c.offset);
             Bytes buf(c.size, 0);
             uint32_t status = 99;
-            ASSERT_EQ(vxapi_read_optrom(rig.fd, &rig.rec, buf.data(), c.size, c.region, c.offset, &status), 0);
+            ASSERT_EQ(vxapi_read_optrom(rig.fd, &rig.rec, buf.data(), c.size, c.region, c.offset, &status),
+                      0);
             EXPECT_EQ(status, 0u);
             EXPECT_EQ(buf, flash_bytes(rig, start, c.size));
             const auto reads = rig.requests(kRead);
@@ -77,7 +79,8 @@ TEST(OptromRead, EachChipReadsWhereItsRegionsAre) {
     prepare(rig);
     Bytes buf(0x123, 0);
     uint32_t status = 0;
-    ASSERT_EQ(vxapi_read_optrom(rig.fd, &rig.rec, buf.data(), 0x123, 0xFFFF, rig.flash.size - 0x10, &status), 0);
+    ASSERT_EQ(vxapi_read_optrom(rig.fd, &rig.rec, buf.data(), 0x123, 0xFFFF, rig.flash.size - 0x10, &status),
+              0);
     EXPECT_NE(status, 0u);
 }
 
@@ -117,8 +120,9 @@ TEST(Optrom, RefusedTransfersSendNothing) {
         const Bytes before = rig.adapter->flash;
         Bytes buf(0x200, 0xAB);
         uint32_t status = 77;
-        EXPECT_EQ(c.write ? vxapi_update_optrom(rig.fd, &rig.rec, buf.data(), c.size, c.region, c.offset, &status)
-                          : vxapi_read_optrom(rig.fd, &rig.rec, buf.data(), c.size, c.region, c.offset, &status),
+        EXPECT_EQ(c.write
+                      ? vxapi_update_optrom(rig.fd, &rig.rec, buf.data(), c.size, c.region, c.offset, &status)
+                      : vxapi_read_optrom(rig.fd, &rig.rec, buf.data(), c.size, c.region, c.offset, &status),
                   1);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(rig.requests(kRead).size() + rig.requests(kWrite).size(), 0u);
@@ -130,8 +134,16 @@ TEST(Optrom, RefusedTransfersSendNothing) {
 // A 24xx write of a whole sector and a raw read need no other request, so
 // every request the driver sees is the transfer.
 TEST(OptromBusy, ReadAndWriteWaitOutABusyDriverTwiceAtMost) {
-    const struct { bool write; int busy; uint32_t status; size_t requests; std::vector<unsigned> sleeps; } cases[] = {
-        {false, 3, 2, 3, {20, 20}}, {false, 1, 0, 2, {20}}, {true, 3, 2, 3, {20, 20}}, {true, 2, 0, 3, {20, 20}}};
+    const struct {
+        bool write;
+        int busy;
+        uint32_t status;
+        size_t requests;
+        std::vector<unsigned> sleeps;
+    } cases[] = {{false, 3, 2, 3, {20, 20}},
+                 {false, 1, 0, 2, {20}},
+                 {true, 3, 2, 3, {20, 20}},
+                 {true, 2, 0, 3, {20, 20}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.write ? "write" : "read") + " busy " + std::to_string(c.busy));
         FlashRig rig(c.write ? 0x2432 : 0x2532);
@@ -141,9 +153,10 @@ TEST(OptromBusy, ReadAndWriteWaitOutABusyDriverTwiceAtMost) {
         Bytes buf(0x10000, 0);
         rig.driver.inject_busy(c.busy);
         uint32_t status = 99;
-        const int32_t rc = c.write ? vxapi_update_optrom(rig.fd, &rig.rec, const_cast<uint8_t*>(data.data()),
-                                                         0x10000, 0xFFFF, 0x20000, &status)
-                                   : vxapi_read_optrom(rig.fd, &rig.rec, buf.data(), 0x10000, 0xFFFF, 0x20000, &status);
+        const int32_t rc =
+            c.write ? vxapi_update_optrom(rig.fd, &rig.rec, const_cast<uint8_t*>(data.data()), 0x10000,
+                                          0xFFFF, 0x20000, &status)
+                    : vxapi_read_optrom(rig.fd, &rig.rec, buf.data(), 0x10000, 0xFFFF, 0x20000, &status);
         vx_debug = VXDBG_DEFAULT_MASK;
         EXPECT_EQ(rc, 0);
         EXPECT_EQ(status, c.status);
@@ -155,7 +168,8 @@ TEST(OptromBusy, ReadAndWriteWaitOutABusyDriverTwiceAtMost) {
         if (c.status != 0) {
             EXPECT_EQ(rig.adapter->flash, before);
         } else {
-            EXPECT_EQ(c.write ? flash_bytes(rig, 0x20000, 0x10000) : buf, c.write ? data : flash_bytes(rig, 0x20000, 0x10000));
+            EXPECT_EQ(c.write ? flash_bytes(rig, 0x20000, 0x10000) : buf,
+                      c.write ? data : flash_bytes(rig, 0x20000, 0x10000));
         }
     }
 }
@@ -205,8 +219,9 @@ TEST(OptromWrite, SpansAreWidenedToWholeSectors) {
         const auto writes = rig.requests(kWrite);
         ASSERT_EQ(writes.size(), 1u);
         const bool by_code = c.device == 0x2312;
-        EXPECT_EQ(sim::describe(writes[0]), sim::describe({0, true, kWrite, static_cast<uint16_t>(by_code ? c.region : 0xFFFF),
-                                                           0, by_code ? c.offset : written_at, 0, c.written_len, 0}));
+        EXPECT_EQ(sim::describe(writes[0]),
+                  sim::describe({0, true, kWrite, static_cast<uint16_t>(by_code ? c.region : 0xFFFF), 0,
+                                 by_code ? c.offset : written_at, 0, c.written_len, 0}));
     }
 }
 
@@ -215,7 +230,8 @@ TEST(OptromWrite, FailedReadAroundTheSpanStopsTheWrite) {
     FlashRig rig(0x2532);
     prepare(rig);
     uint8_t byte = 1;
-    rig.driver.on(kRead, [](const sim::SimRequest&) { return sim::SimReply::with_status(EXT_STATUS_MAILBOX); });
+    rig.driver.on(kRead,
+                  [](const sim::SimRequest&) { return sim::SimReply::with_status(EXT_STATUS_MAILBOX); });
     uint32_t status = 77;
     EXPECT_EQ(vxapi_update_optrom(rig.fd, &rig.rec, &byte, 1, 0xFFFF, 0x10005, &status), 1);
     EXPECT_EQ(status, 1u);

@@ -22,14 +22,12 @@ protected:
         vx_debug = 0xFFFFFFFF;  // every trace call site runs
     }
     void TearDown() override { vx_debug = 0; }
-
     vxapi_priv_database record(bool new_header, uint32_t extra_features = 0) const {
         vxapi_priv_database rec = sim::DriverRig::record(new_header, port->instance, extra_features);
         rec.host_no = kHostNo;
         rec.oshandle = fd;
         return rec;
     }
-
     sim::DriverRig rig;
     sim::SimDriver& driver = rig.driver;
     const int& fd = rig.fd;
@@ -78,15 +76,20 @@ const struct WorkerCase {
      [](int fd, R r, B b) { return vxapi_query_cnaport(fd, r, as<EXT_CNA_PORT>(b), b.status); }},
     {"query_driver", 0x06, 6, 0, 0, 200, 0,
      [](int fd, R r, B b) { return vxapi_query_driver(fd, r, as<EXT_DRIVER>(b), b.status); }},
-    {"query_fw", 0x06, 7, 0, 0, 200, 0, [](int fd, R r, B b) { return vxapi_query_fw(fd, r, as<EXT_FW>(b), b.status); }},
+    {"query_fw", 0x06, 7, 0, 0, 200, 0,
+     [](int fd, R r, B b) { return vxapi_query_fw(fd, r, as<EXT_FW>(b), b.status); }},
     {"get_statistics", 0x06, 3, 0, 0, 112, kDetail,
-     [](int fd, R r, B b) { return vxapi_get_statistics(fd, r, as<EXT_HBA_PORT_STAT>(b), b.status, b.detail); }},
+     [](int fd, R r, B b) {
+         return vxapi_get_statistics(fd, r, as<EXT_HBA_PORT_STAT>(b), b.status, b.detail);
+     }},
     {"get_port_statistics", 0x06, 0x70, 0, 16, 112, kDetail,
      [](int fd, R r, B b) {
          return vxapi_get_port_statistics(fd, r, b.request, as<EXT_HBA_PORT_STAT>(b), b.status, b.detail);
      }},
     {"get_fc4_statistics", 0x06, 9, 0, 16, 112, kDetail | kNoTwin,
-     [](int fd, R r, B b) { return vxapi_get_fc4_statistics(fd, r, b.request, b.response, b.status, b.detail); }},
+     [](int fd, R r, B b) {
+         return vxapi_get_fc4_statistics(fd, r, b.request, b.response, b.status, b.detail);
+     }},
     {"get_port_summary", 0x06, 0x6A, 0, 4, 8 + 2 * 172, kDetail,
      [](int fd, R r, B b) {
          return vxapi_get_port_summary(fd, r, b.request, b.response, 8 + 2 * 172, b.status, b.detail);
@@ -94,7 +97,9 @@ const struct WorkerCase {
     {"get_dcbx_param", 0x06, 11, 0, 0, 100, kLength,
      [](int fd, R r, B b) { return vxapi_get_dcbx_param(fd, r, b.response, b.length, b.status); }},
     {"wwpn_to_scsiaddr", 0xFD, 0, 0, 8, 16, 0,
-     [](int fd, R r, B b) { return vxapi_wwpn_to_scsiaddr(fd, r, b.request, 8, as<EXT_SCSI_ADDR>(b), b.status); }},
+     [](int fd, R r, B b) {
+         return vxapi_wwpn_to_scsiaddr(fd, r, b.request, 8, as<EXT_SCSI_ADDR>(b), b.status);
+     }},
     {"async_event_get", 0x03, 0, 0, 0, 64, kLength,
      [](int fd, R r, B b) { return vxapi_async_event_get(fd, r, b.response, b.length, b.status); }},
 };
@@ -118,7 +123,8 @@ TEST_F(QueryTest, EveryWorkerOnBothHeaders) {
         });
         Bytes expected(answer.begin(), answer.begin() + c.response_len);
         if (c.command == EXT_CC_GET_AEN) {  // each event is stamped with the host number
-            for (size_t off = 0; off + 16 <= expected.size(); off += 16) std::memcpy(&expected[off + 8], &kHostNo, 4);
+            for (size_t off = 0; off + 16 <= expected.size(); off += 16)
+                std::memcpy(&expected[off + 8], &kHostNo, 4);
         }
         for (bool new_header : {true, false}) {
             SCOPED_TRACE(new_header ? "new header" : "old header");
@@ -144,8 +150,9 @@ TEST_F(QueryTest, EveryWorkerOnBothHeaders) {
             const auto log = driver.log();
             ASSERT_EQ(log.size(), 1u);
             EXPECT_EQ(log[0].code, (new_header ? 0xC0747900ul : 0xC0087900ul) | c.command);
-            EXPECT_EQ(sim::describe(log[0]), sim::describe({0, new_header, c.command, c.sub_code, c.instance, 0,
-                                                            port->instance, c.request_len, c.response_len}));
+            EXPECT_EQ(sim::describe(log[0]),
+                      sim::describe({0, new_header, c.command, c.sub_code, c.instance, 0, port->instance,
+                                     c.request_len, c.response_len}));
             // The driver's refusal, and the overrun and underrun that callers
             // take for success, reach the caller unchanged.
             for (uint32_t refusal : {EXT_STATUS_ERR, EXT_STATUS_DATA_OVERRUN, EXT_STATUS_DATA_UNDERRUN}) {
@@ -236,7 +243,8 @@ TEST_F(QueryTest, VmDriverVersionShowsOnePort) {
             EXT_HBA_NODE got{};
             uint32_t status = 99;
             ASSERT_EQ(vxapi_query_hbanode(fd, &rec, &got, &status), 0);
-            EXPECT_EQ(std::tuple(status, got.PortCount, got.InterfaceType), std::tuple(0u, c.port_count, c.interface_type));
+            EXPECT_EQ(std::tuple(status, got.PortCount, got.InterfaceType),
+                      std::tuple(0u, c.port_count, c.interface_type));
         }
     }
 }
@@ -245,7 +253,13 @@ TEST_F(QueryTest, VmDriverVersionShowsOnePort) {
 // the loop identifier, on the discovered-port and the target query alike.
 TEST_F(QueryTest, LoopPortsGetTheirAlpa) {
     // The Id, Type and LoopID the driver gives, its status, and Id byte 3 as delivered.
-    const struct { const char* name; uint8_t id[4]; uint16_t type, loop_id; uint32_t status; uint8_t alpa; } cases[] = {
+    const struct {
+        const char* name;
+        uint8_t id[4];
+        uint16_t type, loop_id;
+        uint32_t status;
+        uint8_t alpa;
+    } cases[] = {
         {"loop id 0", {0, 0, 0, 0}, 0x2, 0, 0, 0xEF},
         {"loop id 1", {0, 0, 0, 0}, 0x0, 1, 0, 0xE8},
         {"loop id 125", {0, 0, 0, 0}, 0x2, 125, 0, 0x01},
@@ -278,7 +292,8 @@ TEST_F(QueryTest, LoopPortsGetTheirAlpa) {
             ASSERT_EQ(vxapi_query_discport(fd, &rec, 0, &dp, &status), 0);
             driver.inject_status(c.status);
             ASSERT_EQ(vxapi_query_disctgt(fd, &rec, 0, &dt, &target_status), 0);
-            EXPECT_EQ(std::tuple(status, target_status, dp.LoopID), std::tuple(c.status, c.status, c.loop_id));
+            EXPECT_EQ(std::tuple(status, target_status, dp.LoopID),
+                      std::tuple(c.status, c.status, c.loop_id));
             EXPECT_EQ(sim::bytes_of(dp.Id, 4), want);
             EXPECT_EQ(sim::bytes_of(dt.Id, 4), want);
         }
@@ -327,7 +342,6 @@ TEST_F(QueryTest, EventReadStampsTheDeliveredEvents) {
         EXPECT_TRUE(sim::all_bytes(buf, 48, 0xCC));
         EXPECT_NE(rig.host.stderr_text().find("vxapi_async_event_get: exiting normally. RspLen=48, stat = 0"),
                   std::string::npos);
-
         // An empty queue delivers nothing and stamps nothing.
         EXPECT_EQ(read(1024), 0u);
         EXPECT_TRUE(sim::all_bytes(buf, 0, 0xCC));
@@ -398,7 +412,6 @@ TEST_F(QueryTest, EventRegistration) {
         if (c.err == 0) { EXPECT_EQ(port->aen_enabled, c.enable); }
         EXPECT_EQ(buf_len, c.err == 0 ? 0x1234u : 0u);  // as the driver left it, refusal or not
     }
-
     // A sysfs port reads its events through the netlink readers, never the
     // ioctl. Until the sockets exist the readers fail: result 1, status 0,
     // nothing delivered, the buffer untouched; the vendor log is not given up.

@@ -17,14 +17,13 @@ class Records : public ::testing::Test {
 protected:
     void SetUp() override { reset(); }
     void TearDown() override { reset(); }
-
     static void reset() {
         vxapi_free_api_priv_data_mem();
         vxapi_free_api_phy_info_mem();
         std::memset(api_priv_data, 0, sizeof api_priv_data);
     }
-
-    static vxapi_priv_database* add_port(uint32_t features = VX_FEAT_SYSFS, uint32_t type = VX_PORT_PHYSICAL) {
+    static vxapi_priv_database* add_port(uint32_t features = VX_FEAT_SYSFS,
+                                         uint32_t type = VX_PORT_PHYSICAL) {
         vxapi_priv_database* rec = nullptr;
         EXPECT_EQ(vxapi_alloc_api_priv_data_mem(&rec), 0);
         if (rec != nullptr) {
@@ -33,7 +32,6 @@ protected:
         }
         return rec;
     }
-
     static EXT_CHIP chip_at(uint16_t domain, uint16_t bus, uint16_t dev_func) {
         EXT_CHIP chip{};
         chip.DomainNr = domain;
@@ -41,7 +39,6 @@ protected:
         chip.PciDevFunc = dev_func;
         return chip;
     }
-
     // A function record, filled with its PCI location as the caller does.
     static vxapi_phy_info* add_function(const EXT_CHIP& chip, const char* serial = "") {
         vxapi_phy_info* info = nullptr;
@@ -53,16 +50,15 @@ protected:
         std::strncpy(reinterpret_cast<char*>(info->serial_num), serial, sizeof info->serial_num);
         return info;
     }
-
     // The port list in order, read without moving the cursor.
     static std::vector<vxapi_priv_database*> ports() {
         std::vector<vxapi_priv_database*> out;
         if (api_priv_database == nullptr) return out;
         DL_node* node;
-        dlist_for_each_nomark(api_priv_database, node) out.push_back(static_cast<vxapi_priv_database*>(node->data));
+        dlist_for_each_nomark(api_priv_database, node)
+            out.push_back(static_cast<vxapi_priv_database*>(node->data));
         return out;
     }
-
     // What the library's open does with a record: its position becomes its handle.
     static uint32_t open_port(vxapi_priv_database* rec) {
         uint32_t position = 0;
@@ -114,7 +110,6 @@ TEST_F(Records, InsertionsFollowTheCursor) {
     EXPECT_EQ(vxapi_get_api_priv_inst_from_user_instance(1), a);  // stops at a match
     vxapi_priv_database* e = add_port();
     EXPECT_EQ(ports(), (std::vector{d, a, e, b, c}));
-
     vxapi_free_api_priv_data_element(c);  // the last
     vxapi_priv_database* f = add_port();
     EXPECT_EQ(ports(), (std::vector{d, a, e, b, f}));
@@ -130,7 +125,6 @@ TEST_F(Records, OpenPortsNeverShareAHandle) {
     vxapi_priv_database* a = add_port();
     vxapi_priv_database* b = add_port();
     EXPECT_EQ(open_port(b), 2u);
-
     // A virtual port created after a full walk lands at the front, which
     // moves `a` to position 1: the value of `b`'s handle.
     EXPECT_EQ(vxapi_get_open_adapter_count(), 1u);
@@ -145,7 +139,6 @@ TEST_F(Records, OpenPortsNeverShareAHandle) {
     EXPECT_EQ(hv, 1u);
     EXPECT_EQ(check_handle(hv), v);
     EXPECT_EQ(vxapi_get_open_adapter_count(), 3u);
-
     // Reopening while the list is unchanged gives the same handle again.
     a->open_cnt = 0;
     a->apihandle = 0;
@@ -181,7 +174,6 @@ TEST_F(Records, PortNumbersCountPhysicalPortsOfTheSameAdapter) {
     add_port()->phy_info = f2;
     add_port()->phy_info = e1;
     add_port()->phy_info = e2;
-
     // Discovery numbers each physical port once it is set up.
     for (vxapi_priv_database* rec : ports())
         if (rec->interface_type == VX_PORT_PHYSICAL) vxapi_fill_phy_port_number(rec);
@@ -222,7 +214,6 @@ TEST_F(Records, VirtualPortAndHostNumberLookups) {
     vport->vp_idx = 3;
     std::memcpy(vport->wwnn, wwnn, 8);
     std::memcpy(vport->wwpn, wwpn, 8);
-
     EXPECT_EQ(vxapi_get_phy_port_from_vport(vport), phys);
     EXPECT_EQ(vxapi_get_phy_port_from_vport(add_port()), nullptr);  // no function record
     EXPECT_EQ(vxapi_get_vport_from_vport_id(phys, 3), vport);
@@ -234,7 +225,6 @@ TEST_F(Records, VirtualPortAndHostNumberLookups) {
     EXPECT_EQ(vxapi_get_vport_from_wwn(nullptr, phys->wwnn, phys->wwpn), nullptr);
     wwpn[7] = 2;
     EXPECT_EQ(vxapi_get_vport_from_wwn(phys, wwnn, wwpn), nullptr);
-
     // Host numbers: the low 16 bits of the record's, by handle; presence by the whole number.
     phys->host_no = 0x12345;
     phys->apihandle = 9;
@@ -247,12 +237,12 @@ TEST_F(Records, VirtualPortAndHostNumberLookups) {
     }
     EXPECT_EQ(vxapi_is_host_no_present(0x12345), 0);
     EXPECT_EQ(vxapi_is_host_no_present(0x2345), 1);
-
     const struct {
         uint32_t value;
         uint8_t bits;
     } counts[] = {{0, 0}, {1, 1}, {0x80000000u, 1}, {0xFFFFFFFFu, 32}, {0x7FFFFFFFu, 31}, {0x00F0F000u, 8}};
-    for (const auto& c : counts) EXPECT_EQ(vxapi_get_number_of_bits_set(c.value), c.bits) << std::hex << c.value;
+    for (const auto& c : counts)
+        EXPECT_EQ(vxapi_get_number_of_bits_set(c.value), c.bits) << std::hex << c.value;
 }
 
 TEST_F(Records, AdapterNameWithUnterminatedModel) {
@@ -316,7 +306,6 @@ TEST_F(Records, FreeingTouchesOnlyTheListsRecords) {
     EXPECT_EQ(outsider.api_event_cbs, &table);
     EXPECT_EQ(outside_function.pflt_layout, reinterpret_cast<INT_OPT_ROM_LAYOUT*>(&table));
     EXPECT_EQ(api_phy_info->count, 1u);
-
     // Releasing a port leaves its function record alone.
     vxapi_free_api_priv_data_element(ports()[1]);
     EXPECT_EQ(ports(), (std::vector{a}));
@@ -338,7 +327,6 @@ TEST_F(Records, AfterReleaseEveryLookupFailsAsWithNoList) {
     EXPECT_EQ(api_phy_info, nullptr);
     EXPECT_EQ(current_priv_inst, nullptr);
     EXPECT_EQ(current_phy_info_inst, nullptr);
-
     vxapi_priv_database outsider{};
     uint32_t position = 5;
     uint16_t host_no = 0;
@@ -359,7 +347,6 @@ TEST_F(Records, AfterReleaseEveryLookupFailsAsWithNoList) {
     vxapi_fill_phy_port_number(&outsider);
     EXPECT_EQ(own.port_number, 0) << "with no list nothing changes";
     EXPECT_EQ(vxapi_get_phy_port_from_vport(&outsider), nullptr);
-
     // Releasing again does nothing; the next allocation starts a new list.
     vxapi_free_api_priv_data_mem();
     vxapi_priv_database* fresh = add_port();

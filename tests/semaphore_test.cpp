@@ -41,9 +41,7 @@ protected:
         vxdbg_reset();
         ::munmap(s, sizeof(Shared));
     }
-
     static int value(int semid) { return ::semctl(semid, 0, GETVAL); }
-
     // One critical section: the counter is read and written back non-atomically,
     // and an overlap with another holder is counted.
     void critical_section(bool yield) {
@@ -54,7 +52,6 @@ protected:
         s->counter = c + 1;
         s->inside = 0;
     }
-
     // Forks a child that runs body and exits with its result.
     template <class F>
     static pid_t fork_child(F body) {
@@ -62,7 +59,6 @@ protected:
         if (child == 0) _exit(body());
         return child;
     }
-
     static bool wait_children(const std::vector<pid_t>& children) {
         bool ok = true;
         for (pid_t child : children) {
@@ -71,7 +67,6 @@ protected:
         }
         return ok;
     }
-
     sim::SimHost host;
     Shared* s = nullptr;
 };
@@ -105,7 +100,8 @@ TEST_F(SemaphoreTest, GettingAHeldSetLeavesItHeld) {
     EXPECT_EQ(vxapi_sem_get(VX_SEM_KEY_LOAD), id);
     EXPECT_EQ(value(id), 0);
     // Also when another process gets it while this one holds it.
-    EXPECT_TRUE(wait_children({fork_child([&] { return vxapi_sem_get(VX_SEM_KEY_LOAD) == id && value(id) == 0 ? 0 : 1; })}));
+    EXPECT_TRUE(wait_children(
+        {fork_child([&] { return vxapi_sem_get(VX_SEM_KEY_LOAD) == id && value(id) == 0 ? 0 : 1; })}));
     EXPECT_EQ(value(id), 0);
     EXPECT_EQ(vxapi_sem_signal(id), 0);
     EXPECT_EQ(value(id), 1);
@@ -173,7 +169,6 @@ TEST_F(SemaphoreTest, OnlyAHolderGivesTheLockBack) {
     // Never taken: refused, the value stays 1.
     EXPECT_EQ(vxapi_sem_signal(id), -1);
     EXPECT_EQ(value(id), 1);
-
     ASSERT_EQ(vxapi_sem_wait(id), 0);
     // Another thread does not hold it and cannot give it back.
     int other = 0;
@@ -192,7 +187,6 @@ TEST_F(SemaphoreTest, FailuresAreTracedAndFailedWaitsHoldNothing) {
     ASSERT_GE(id, 0);
     ASSERT_EQ(vxapi_sem_wait(id), 0);
     ASSERT_EQ(::semctl(id, 0, IPC_RMID), 0);
-
     EXPECT_EQ(vxapi_sem_signal(id), -1);
     EXPECT_EQ(vxapi_sem_wait(id), -1);
     EXPECT_EQ(errno, EINVAL);
@@ -201,7 +195,6 @@ TEST_F(SemaphoreTest, FailuresAreTracedAndFailedWaitsHoldNothing) {
     EXPECT_EQ(host.stderr_text(),
               "libvxsdm: WARNING - semaphore signal operation failed. errno=22\n"
               "libvxsdm: WARNING - semaphore wait operation failed. errno=22\n");
-
     // Without the error bit, and for the debug semaphore, nothing is traced.
     host.clear_stderr();
     vx_debug = 0x404;
@@ -230,7 +223,6 @@ TEST_F(SemaphoreTest, InterruptedWaitIsResumed) {
         return vxapi_sem_signal(id) == 0 ? 0 : 4;
     });
     while (s->ready == 0) sched_yield();
-
     struct sigaction action {};
     struct sigaction previous {};
     action.sa_handler = on_signal;
@@ -242,7 +234,6 @@ TEST_F(SemaphoreTest, InterruptedWaitIsResumed) {
         ::pthread_kill(self, SIGUSR1);
         s->go = 1;
     });
-
     EXPECT_EQ(vxapi_sem_wait(id), 0);
     interrupter.join();
     EXPECT_EQ(g_signals.load(), 1);

@@ -49,7 +49,6 @@ public:
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
-
     // Parent side: send, the child's next int (-9999 when none came in
     // time), and its exit status (-1 when it did not exit normally).
     void send(int value) { put(to_child_[1], value); }
@@ -78,7 +77,6 @@ private:
         if (::poll(&p, 1, timeout_ms) <= 0 || ::read(fd, &value, sizeof value) != sizeof value) return -9999;
         return value;
     }
-
     int to_child_[2] = {-1, -1};
     int to_parent_[2] = {-1, -1};
     pid_t pid_ = -1;
@@ -150,6 +148,8 @@ inline ino_t inode_of_fd(int fd) {
 }
 
 // The mapping's bytes.
-inline std::string mapping_bytes() { return std::string(reinterpret_cast<const char*>(api_shared_data), VX_SHARED_SIZE); }
+inline std::string mapping_bytes() {
+    return std::string(reinterpret_cast<const char*>(api_shared_data), VX_SHARED_SIZE);
+}
 
 }  // namespace shtest

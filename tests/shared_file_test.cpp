@@ -24,7 +24,6 @@ protected:
         shtest::reset_shared_state();
         vxdbg_reset();
     }
-
     std::string file_bytes() const { return host.read_file(VX_SHARED_FILE); }
     uint32_t flags(unsigned slot) const {
         uint32_t v = 0;
@@ -32,13 +31,13 @@ protected:
         return v;
     }
     // A file of `size` bytes whose slots have these flag words, the rest `fill`.
-    void write_shared(const std::vector<uint32_t>& slot_flags, size_t size = VX_SHARED_SIZE, char fill = '\0') {
+    void write_shared(const std::vector<uint32_t>& slot_flags, size_t size = VX_SHARED_SIZE,
+                      char fill = '\0') {
         std::string bytes(size, fill);
         std::memset(bytes.data(), 0, 32);
         std::memcpy(bytes.data(), slot_flags.data(), 4 * slot_flags.size());
         host.write_file(VX_SHARED_FILE, bytes, 0644);
     }
-
     sim::SimHost host;
 };
 
@@ -72,7 +71,6 @@ TEST_F(SharedFileTest, FreshFileIsZerosWithTheOwnSlotClaimed) {
     ASSERT_EQ(::stat(shtest::shared_path(host).c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 0022, 0u) << "not writable by others";
-
     EXPECT_EQ(vxapi_close_database(fd), 0);
     EXPECT_FALSE(host.exists(VX_SHARED_FILE)) << "the only instance removes the file";
     EXPECT_EQ(api_shared_data, nullptr);
@@ -141,7 +139,8 @@ TEST_F(SharedFileTest, ForeignFilesAtThePathAreRefusedAndLeftAlone) {
         EXPECT_EQ(host.read_file("/etc/victim"), victim_text) << "the target is untouched";
         EXPECT_EQ(host.exists(VX_SHARED_FILE), planted) << "what stands at the path stays";
         EXPECT_EQ(vxapi_ev_thread_id, pthread_t{});
-        EXPECT_EQ(::semctl(shtest::host_sem(host, VX_SEM_KEY_SHARED), 0, GETVAL), 1) << "the semaphore is free";
+        EXPECT_EQ(::semctl(shtest::host_sem(host, VX_SEM_KEY_SHARED), 0, GETVAL), 1)
+            << "the semaphore is free";
     }
 }
 
@@ -165,7 +164,6 @@ TEST_F(SharedFileTest, ClaimTakesTheFirstFreeSlotAndReleaseClearsIt) {
     EXPECT_EQ(flags(2), 0x5u);
     EXPECT_EQ(file_bytes().substr(queue_offset(2), kQueueSize), std::string(kQueueSize, '\0'));
     EXPECT_EQ(vxapi_get_total_libinst_count(), 4) << "slots 0, 1, 2 and the one counted by 0x8";
-
     api_shared_data->hbaptevq[2].eventbuf[3].AsyncEventCode = 0x8011;
     api_shared_data->libinst_flags[2] |= 0x2;
     ASSERT_EQ(vxapi_close_database(api_shm_fildes), 0);
@@ -182,7 +180,8 @@ TEST_F(SharedFileTest, AllSlotsOwnedFallsBackToSlotZero) {
     write_shared({5, 5, 5, 0xD, 5, 4, 5, 5});
     ASSERT_EQ(shtest::open_here(), 0);
     EXPECT_EQ(api_library_instance, 0);
-    EXPECT_NE(host.stderr_text().find("libvxsdm: INFO - Assigning lib instance number to 0.\n"), std::string::npos);
+    EXPECT_NE(host.stderr_text().find("libvxsdm: INFO - Assigning lib instance number to 0.\n"),
+              std::string::npos);
     const std::vector<uint32_t> expected = {5, 1, 1, 9, 1, 0, 1, 1};
     for (unsigned i = 0; i < VX_LIBINST_SLOTS; ++i) EXPECT_EQ(flags(i), expected[i]) << "slot " << i;
 }
@@ -296,7 +295,6 @@ TEST_F(SharedFileTest, WaiterDuringTheLastCloseSharesAFileWithTheNextProcess) {
     EXPECT_EQ(w.receive(), 0) << "the waiter made a fresh file";
     const int w_inode = w.receive();
     EXPECT_TRUE(shtest::host_sem_exists(host, VX_SEM_KEY_SHARED)) << "kept for the waiter";
-
     Child n(opener);
     EXPECT_EQ(n.receive(), 1);
     EXPECT_EQ(n.receive(), w_inode) << "the waiter and the next process share one file";

@@ -23,15 +23,17 @@ TEST(SimDriver, DecodesRoutesAndAnswers) {
     EXPECT_EQ(driver.ports[2].parent_instance, 1);
     EXPECT_EQ(driver.ports[2].pci_dev_func, 1);
     EXPECT_NE(driver.ports[0].host_no, driver.ports[1].host_no);
-    const auto header = [](uint16_t sub_code, uint16_t hba_select, void* response = nullptr, uint32_t len = 0) {
+    const auto header = [](uint16_t sub_code, uint16_t hba_select, void* response = nullptr,
+                           uint32_t len = 0) {
         vxapi_priv_database rec{};
         rec.drvr_inst = hba_select;
         EXT_IOCTL h;
         vxapi_init_ext_ioctl_n(sub_code, 0, nullptr, 0, response, len, &rec, &h);
         return h;
     };
-    const auto send = [&](uint8_t command, EXT_IOCTL& h) { return vx::sys().ioctl(rig.fd, sim::sim_code(command), &h); };
-
+    const auto send = [&](uint8_t command, EXT_IOCTL& h) {
+        return vx::sys().ioctl(rig.fd, sim::sim_code(command), &h);
+    };
     // What is no request header of this driver is refused.
     EXT_IOCTL h = header(0, 0);
     EXPECT_EQ(vx::sys().ioctl(rig.fd, 0xC0107900u, &h), -1);  // size 16
@@ -53,7 +55,6 @@ TEST(SimDriver, DecodesRoutesAndAnswers) {
     EXPECT_EQ(vx::sys().ioctl(rig.fd, sim::sim_code_old(EXT_CC_GET_HBA_CNT), &o), 0);
     EXPECT_EQ(o.Instance, 3);
     EXPECT_FALSE(driver.log().back().new_layout);
-
     // A forced status still delivers; a length without a buffer reads nothing.
     EXT_CHIP chip{}, chip_got{};
     chip.DeviceId = 0x2532;
@@ -65,7 +66,6 @@ TEST(SimDriver, DecodesRoutesAndAnswers) {
     EXPECT_EQ(h.Status, EXT_STATUS_DATA_UNDERRUN);
     EXPECT_EQ(chip_got.DeviceId, 0x2532);
     EXPECT_EQ(driver.log().back().request_len, 4096u);
-
     // Requests reach the port HbaSelect names; a sub-code handler wins over a
     // command handler, which wins over canned records.
     PortRecord first{}, second{}, got{};
@@ -78,7 +78,8 @@ TEST(SimDriver, DecodesRoutesAndAnswers) {
     ASSERT_EQ(send(EXT_CC_QUERY, h), 0);
     EXPECT_EQ(h.Status, 1u);
     driver.on(EXT_CC_QUERY, 2, [](const sim::SimRequest& r) {
-        return sim::SimReply::with_record(*reinterpret_cast<const PortRecord*>(r.port->records.at({0, 2}).data()));
+        return sim::SimReply::with_record(
+            *reinterpret_cast<const PortRecord*>(r.port->records.at({0, 2}).data()));
     });
     h = header(2, 1, &got, sizeof got);
     ASSERT_EQ(send(EXT_CC_QUERY, h), 0);

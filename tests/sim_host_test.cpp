@@ -1,7 +1,6 @@
 // The simulated host keeps the promises later tests build on: paths stay in
 // the sandbox, device nodes lead to their device, semaphores of two hosts
-// never meet, sleeps take no time, shell commands are recorded and answered,
-// and the sysfs tree serves libsysfs calls.
+// never meet, sleeps take no time, and the sysfs tree lists a driver's devices.
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -34,7 +33,6 @@ TEST(SimHost, KeepsItsPromises) {
         EXPECT_EQ(sys.open("/tmp/file.dat", O_RDONLY), -1);
         EXPECT_EQ(errno, EACCES);
         EXPECT_EQ(host.read_file("/tmp/file.dat"), "abc");
-
         // Device nodes, and mknod only where no node is.
         EchoDevice dev;
         host.register_device(240, &dev);
@@ -54,7 +52,6 @@ TEST(SimHost, KeepsItsPromises) {
         EXPECT_EQ(sys.mknod("/dev/echo", S_IFCHR, makedev(240, 0)), 0);
         EXPECT_EQ(host.mknod_log(), std::vector<std::string>{"/dev/echo 20000 240:0"});
         EXPECT_EQ(sys.open("/dev/none", O_RDWR), -1);
-
         // Semaphores of two hosts never meet.
         first_sem = sys.semget(829, 1, IPC_CREAT | IPC_EXCL | 0644);
         ASSERT_GE(first_sem, 0);
@@ -64,36 +61,19 @@ TEST(SimHost, KeepsItsPromises) {
             EXPECT_GE(second, 0);
             EXPECT_NE(second, first_sem);
         }
-
         // Sleeps advance the virtual clock.
         const time_t start = sys.time();
         sys.sleep(20);
         sys.sleep(20);
         EXPECT_EQ(sys.time(), start + 40);
         EXPECT_EQ(host.sleep_seconds(), (std::vector<unsigned>{20, 20}));
-
-        // Commands: scripted answers, 127 for the rest, cp and rm in the sandbox.
-        host.script_command("lsmod | grep x", {"x 1 0\n", 0});
-        FILE* f = sys.popen("lsmod | grep x", "r");
-        ASSERT_NE(f, nullptr);
-        char line[64] = {};
-        ASSERT_NE(fgets(line, sizeof line, f), nullptr);
-        EXPECT_STREQ(line, "x 1 0\n");
-        EXPECT_EQ(sys.pclose(f), 0);
-        EXPECT_EQ(sys.system("modprobe nothing"), 127 << 8);
-        host.write_file("/etc/a.conf", "data");
-        EXPECT_EQ(sys.system("cp /etc/a.conf /tmp/b.conf"), 0);
-        EXPECT_EQ(host.read_file("/tmp/b.conf"), "data");
-        EXPECT_EQ(sys.system("rm -f /etc/a.conf"), 0);
-        EXPECT_FALSE(host.exists("/etc/a.conf"));
-        EXPECT_EQ(host.commands().size(), 4u);
-
-        // The sysfs tree: a PCI device of a driver, its attributes, links and written attributes.
+        // The sysfs tree: a PCI device of a driver and its attributes.
         const std::string device = "/sys/devices/pci0000:00/0000:03:00.0";
         host.write_file(device + "/device", "0x2532\n");
         host.make_symlink("../../../devices/pci0000:00/0000:03:00.0", "/sys/bus/pci/devices/0000:03:00.0");
         host.make_dir("/sys/bus/pci/drivers/vxa2xxx");
-        host.make_symlink("../../../../devices/pci0000:00/0000:03:00.0", "/sys/bus/pci/drivers/vxa2xxx/0000:03:00.0");
+        host.make_symlink("../../../../devices/pci0000:00/0000:03:00.0",
+                          "/sys/bus/pci/drivers/vxa2xxx/0000:03:00.0");
         host.make_symlink("../../../../bus/pci/drivers/vxa2xxx", device + "/driver");
         char text[256];
         ASSERT_EQ(sys.sysfs_get_mnt_path(text, sizeof text), 0);
@@ -114,23 +94,6 @@ TEST(SimHost, KeepsItsPromises) {
             EXPECT_STREQ(a->value, "0x2532\n");
         }
         sys.sysfs_close_bus(bus);
-        ASSERT_EQ(sys.sysfs_get_link("/sys/bus/pci/devices/0000:03:00.0", text, sizeof text), 0);
-        EXPECT_EQ(text, device);
-        EXPECT_EQ(sys.sysfs_open_directory_list("/sys/bus/pci/devices"), nullptr);  // only links there
-        struct dlist* links = sys.sysfs_open_link_list("/sys/bus/pci/devices");
-        ASSERT_TRUE(links != nullptr && links->count == 1);
-        sys.sysfs_close_list(links);
-        std::string written;
-        host.on_attr_write("/sys/class/scsi_host/host5/optrom_ctl", [&](const std::string& v) {
-            written = v;
-            return EINVAL;
-        });
-        struct sysfs_attribute* ctl = sys.sysfs_open_attribute("/sys/class/scsi_host/host5/optrom_ctl");
-        ASSERT_NE(ctl, nullptr);
-        EXPECT_EQ(sys.sysfs_write_attribute(ctl, "4", 2), -1);
-        EXPECT_EQ(errno, EINVAL);
-        EXPECT_EQ(written, std::string("4\0", 2));
-        sys.sysfs_close_attribute(ctl);
     }
     EXPECT_EQ(::semctl(first_sem, 0, GETVAL), -1) << "the host removed its semaphores when it went";
 }

@@ -43,7 +43,8 @@ public:
 // than the text the value holds: the bytes behind the length are no value.
 class ShortLengthPlatform final : public sim::ForwardingPlatform {
 public:
-    ShortLengthPlatform(vx::Platform& base, unsigned short len) : ForwardingPlatform(base), base_(base), len_(len) {}
+    ShortLengthPlatform(vx::Platform& base, unsigned short len)
+        : ForwardingPlatform(base), base_(base), len_(len) {}
     int sysfs_read_attribute(struct sysfs_attribute* attr) override {
         const int rc = base_.sysfs_read_attribute(attr);
         if (rc == 0 && attr->len > len_) attr->len = len_;
@@ -67,16 +68,15 @@ protected:
         vxdbg_reset();
         sysfs_mnt_path[0] = '\0';
     }
-
     void trace_sysfs() {
         host.set_env("VX_FCAPI_DEBUG", "200");
         vxapi_set_debug_level();
     }
     bool traced(const std::string& text) const { return host.stderr_text().find(text) != std::string::npos; }
-
     // A remote port entry with its attributes, as a directory of the class
     // (links == false) or as a link of the class to a device directory.
-    void add_rport(const std::string& name, const std::string& port_name, const std::string& target_id, bool links) {
+    void add_rport(const std::string& name, const std::string& port_name, const std::string& target_id,
+                   bool links) {
         std::string dir = "/sys/class/fc_remote_ports/" + name;
         if (links) {
             dir = "/sys/devices/pci0000:00/0000:03:00.0/host5/" + name + "/fc_remote_ports/" + name;
@@ -85,10 +85,8 @@ protected:
         host.write_file(dir + "/port_name", port_name + "\n");
         host.write_file(dir + "/scsi_target_id", target_id + "\n");
     }
-
     // Lookups over a class holding the remote ports of hosts 5, 50 and 6.
     void check_lookups(bool links);
-
     FileDevice device;  // outlives the host it is registered with
     sim::SimHost host;
 };
@@ -109,7 +107,6 @@ TEST_F(SysfsPrimTest, PageWiseFileTransfers) {
     host.short_reads("/sys/class/scsi_host/host5/vpd", 700);
     EXPECT_EQ(vxsysfs_read_file("/sys/class/scsi_host/host5/vpd", buffer.data(), 3000), 0);
     EXPECT_EQ(std::string(buffer.data(), 3000), std::string(3000, 'v'));
-
     const std::string data(10000, 'w');
     device.asked.clear();
     EXPECT_EQ(vxsysfs_write_file(kOptrom, data.data(), 10000), 0);
@@ -140,7 +137,6 @@ TEST_F(SysfsPrimTest, SingleCallTransfers) {
     EXPECT_EQ(vxsysfs_read_data(kMissing, buffer.data(), 100), 0u);
     host.make_dir("/sys/class/scsi_host/host5/dir");
     EXPECT_EQ(vxsysfs_read_data("/sys/class/scsi_host/host5/dir", buffer.data(), 100), 0xFFFFFFFFu);
-
     device.asked.clear();
     EXPECT_EQ(vxsysfs_write_data(kOptrom, "els request", 11), 11u);
     EXPECT_EQ(device.written, "els request");
@@ -233,16 +229,19 @@ TEST_F(SysfsPrimTest, PathBuilders) {
     rec.host_no = 7;
     using Build = std::function<char*(char*)>;
     const uint16_t host = 0x10005 & 0xFFFF;  // only the low 16 bits name the host
-    const struct { std::string expected; Build build; } cases[] = {
+    const struct { std::string expected; Build build;
+    } cases[] = {
         {"/sys/class/scsi_host/host5/", [&](char* p) { return vxsysfs_get_scsi_host_path(p, host); }},
         {"/sys/class/fc_host/", [](char* p) { return vxsysfs_get_fc_host(p); }},
         {"/sys/class/fc_host/host5/", [&](char* p) { return vxsysfs_get_fc_host_path(p, host); }},
         {"/sys/class/fc_remote_ports/", [](char* p) { return vxsysfs_get_fc_rport_path(p, nullptr); }},
-        {"/sys/class/fc_remote_ports/rport-5:0-1/", [](char* p) { return vxsysfs_get_fc_rport_path(p, "rport-5:0-1"); }},
+        {"/sys/class/fc_remote_ports/rport-5:0-1/",
+         [](char* p) { return vxsysfs_get_fc_rport_path(p, "rport-5:0-1"); }},
         {"/sys/class/fc_vports/", [](char* p) { return vxsysfs_get_fc_vports_path(p); }},
         {"/sys/class/scsi_device/", [](char* p) { return vxsysfs_get_scsi_dev_path(p, nullptr); }},
         {"/sys/class/scsi_device/5:0:3:7", [](char* p) { return vxsysfs_get_scsi_dev_path(p, "5:0:3:7"); }},
-        {"/sys/bus/pci/drivers/vxa2xxx/0000:03:00.0/host7/", [&](char* p) { return vxsysfs_get_device_path(p, &rec); }},
+        {"/sys/bus/pci/drivers/vxa2xxx/0000:03:00.0/host7/",
+         [&](char* p) { return vxsysfs_get_device_path(p, &rec); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
@@ -302,7 +301,12 @@ TEST_F(SysfsPrimTest, LongNamesAreCut) {
 // ---------------------------------------------------------------- attributes
 
 TEST_F(SysfsPrimTest, StringAttributes) {
-    const struct { const char* name; std::optional<std::string> value; uint32_t length; std::string expected; } cases[] = {
+    const struct {
+        const char* name;
+        std::optional<std::string> value;
+        uint32_t length;
+        std::string expected;
+    } cases[] = {
         {"newlines stripped", std::string("Online\n\n"), 32, "Online"},
         {"cut to length-1", std::string("abcdefgh"), 8, "abcdefg"},
         {"fits exactly", std::string("abcdefg\n"), 8, "abcdefg"},
@@ -358,7 +362,8 @@ TEST_F(SysfsPrimTest, ValuesEndWhereTheAttributeLengthSays) {
     EXPECT_STREQ(state, "Online");
     uint8_t port_id[3];
     vxsysfs_get_hex_attr("/sys/class/fc_host/host5/port_id", port_id, sizeof port_id);
-    EXPECT_EQ(sim::bytes_of(port_id, 3), (sim::Bytes{0x01, 0x02, 0x00}));  // "0x0102F": the odd digit is dropped
+    EXPECT_EQ(sim::bytes_of(port_id, 3),
+              (sim::Bytes{0x01, 0x02, 0x00}));  // "0x0102F": the odd digit is dropped
     EXPECT_EQ(vxsysfs_get_int_attr("/sys/class/scsi_host/host5/max_npiv_vports"), 1234567u);
     EXPECT_EQ(vxsysfs_get_long_attr("/sys/class/scsi_host/host5/flash_block_size"), 0x10000u);
 }
@@ -397,11 +402,13 @@ void SysfsPrimTest::check_lookups(bool links) {
     add_rport("rport-5:0-0", "0x21000024ff000001", "-1", links);
     add_rport("rport-5:0-2", "0x21000024ff000009", "3", links);
     add_rport("rport-6:0-0", "0x21000024ff000007", "0", links);
-    const struct { std::function<int()> find; int found; const char* path; } cases[] = {
+    const struct { std::function<int()> find; int found; const char* path;
+    } cases[] = {
         {[&] { return vxsysfs_find_rport_by_wwpn(result, 5, wanted); }, 1, "rport-5:0-2/"},
         {[&] { return vxsysfs_find_rport_by_tid(result, 5, 3); }, 1, "rport-5:0-2/"},
         {[&] { return vxsysfs_find_rport_by_tid(result, 5, 0xFFFF); }, 0, ""},  // -1 is not target 65535
-        {[&] { return vxsysfs_find_rport_by_wwpn(result, 5, other); }, 0, ""},  // host 6's port is not host 5's
+        {[&] { return vxsysfs_find_rport_by_wwpn(result, 5, other); }, 0,
+         ""},  // host 6's port is not host 5's
         {[&] { return vxsysfs_find_rport_by_wwpn(result, 6, other); }, 1, "rport-6:0-0/"},
         {[&] { return vxsysfs_find_rport_by_tid(result, 50, 3); }, 1, "rport-50:0-1/"},
     };

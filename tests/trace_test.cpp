@@ -35,7 +35,6 @@ TEST_F(TraceTest, MaskFromTheEnvironment) {
         host.clear_stderr();
         ::unlink(host.map(kLog).c_str());
         c.env ? host.set_env("VX_FCAPI_DEBUG", *c.env) : host.unset_env("VX_FCAPI_DEBUG");
-
         vxdbg_print("quiet", 1, VXDBG_DEC, 1);  // nothing is traced before the mask is set
         vxapi_set_debug_level();
         EXPECT_EQ(vx_debug, c.mask);
@@ -64,7 +63,6 @@ TEST_F(TraceTest, LogLinesAreStampedWhenTheyEnd) {
     // Every print closes the file, so its text is on disk at once.
     EXPECT_EQ(host.read_file(kLog), "Jan 02 03:04:05: first half\nJan 02 03:05:06: second7\n");
     EXPECT_EQ(host.stderr_text(), "");
-
     // A log that cannot be opened is skipped; standard error still gets the line.
     ::unlink(host.map(kLog).c_str());
     vx_debug = 0x405;
@@ -75,12 +73,23 @@ TEST_F(TraceTest, LogLinesAreStampedWhenTheyEnd) {
 }
 
 TEST_F(TraceTest, NumberFormats) {
-    const struct { uint64_t value; uint8_t base; const char* text; } cases[] = {
-        {255, VXDBG_HEX, "FFh"},     {10, VXDBG_HEX, "Ah"},  {9, VXDBG_HEX, "9"},    {0, VXDBG_HEX, "0"},
-        {0x1ABCDEF0123ULL, VXDBG_HEX, "1ABCDEF0123h"},       {~0ULL, VXDBG_HEX, ""}, {~0ULL, VXDBG_DEC, ""},
-        {~0ULL, VXDBG_INT, ""},      {0xFFFFFFFFULL, VXDBG_INT, "-1"},              {0x1000000005ULL, VXDBG_INT, "5"},
-        {0xFFFFFFFFULL, VXDBG_DEC, "4294967295"}, {0xFFFFFFFFFFFFFFFEULL, VXDBG_DEC, "18446744073709551614"},
-        {0, VXDBG_DEC, "0"},         {42, 8, ""},            {42, 2, ""},
+    const struct { uint64_t value; uint8_t base; const char* text;
+    } cases[] = {
+        {255, VXDBG_HEX, "FFh"},
+        {10, VXDBG_HEX, "Ah"},
+        {9, VXDBG_HEX, "9"},
+        {0, VXDBG_HEX, "0"},
+        {0x1ABCDEF0123ULL, VXDBG_HEX, "1ABCDEF0123h"},
+        {~0ULL, VXDBG_HEX, ""},
+        {~0ULL, VXDBG_DEC, ""},
+        {~0ULL, VXDBG_INT, ""},
+        {0xFFFFFFFFULL, VXDBG_INT, "-1"},
+        {0x1000000005ULL, VXDBG_INT, "5"},
+        {0xFFFFFFFFULL, VXDBG_DEC, "4294967295"},
+        {0xFFFFFFFFFFFFFFFEULL, VXDBG_DEC, "18446744073709551614"},
+        {0, VXDBG_DEC, "0"},
+        {42, 8, ""},
+        {42, 2, ""},
     };
     vx_debug = 0x404;
     for (const auto& c : cases) {
@@ -99,7 +108,6 @@ TEST_F(TraceTest, LinesAreWrittenInPiecesOf251) {
     EXPECT_EQ(host.stderr_text(), "");
     vxdbg_print(" seen", 0, VXDBG_NONE, 1);
     EXPECT_EQ(host.stderr_text(), "value FFh seen\n");
-
     for (size_t n : {300, 251}) {  // 251 characters are one piece, the newline another
         host.clear_stderr();
         const std::string run(n, 'x');
@@ -124,11 +132,18 @@ TEST_F(TraceTest, DumpsOfEveryItemWidth) {
     const uint16_t halves[8] = {0, 1, 0xA, 0xFFFF, 0x123, 9, 0x10, 0xBEEF};
     const uint32_t words[5] = {0x0, 0x9, 0xA, 0xDEADBEEF, 0x12345678};
     const uint64_t quads[3] = {1, ~0ULL, 0x10};  // all ones is data like any other
-    const struct { const char* title; const void* items; size_t size; uint8_t width; uint32_t count; std::string text; }
-        cases[] = {
+    const struct {
+        const char* title;
+        const void* items;
+        size_t size;
+        uint8_t width;
+        uint32_t count;
+        std::string text;
+    } cases[] = {
         {"Frame", bytes, sizeof bytes, 8, 17,
          "Frame\n" + h8 + ruler(78) +
-             " 0    5    Ah  FFh  10h   1    2    3    4    6    7    8    9    Bh   Ch  7Eh\n42h  \n" + ruler(78)},
+             " 0    5    Ah  FFh  10h   1    2    3    4    6    7    8    9    Bh   Ch  7Eh\n42h  \n" +
+             ruler(78)},
         {"H", halves, sizeof halves, 16, 8,
          "H\n" + h16 + ruler(54) + "   0      1      Ah  FFFFh   123h     9     10h  BEEFh\n" + ruler(54)},
         {"", words, sizeof words, 32, 5,
@@ -149,7 +164,6 @@ TEST_F(TraceTest, DumpsOfEveryItemWidth) {
         vxdbg_dump(c.title, c.items ? raw.data() + 1 : nullptr, c.width, c.count);
         EXPECT_EQ(host.stderr_text(), c.text);
     }
-
     // A dump leaves the log open: the next line's stamp goes straight to the
     // stream, ahead of the buffered dump.
     vx_debug = 0x405;
@@ -165,7 +179,8 @@ TEST_F(TraceTest, ConcurrentPrintsKeepLinesWhole) {
     vx_debug = 0x405;
     ASSERT_LT(api_dbg_sem_id, 0);
     constexpr int kLines = 400;
-    const std::string texts[2] = {"thread A " + std::string(120, 'a') + " ", "thread B " + std::string(120, 'b') + " "};
+    const std::string texts[2] = {"thread A " + std::string(120, 'a') + " ",
+                                  "thread B " + std::string(120, 'b') + " "};
     auto run = [](const std::string& text) {
         for (int i = 0; i < kLines; ++i) vxdbg_print(text.c_str(), static_cast<uint64_t>(i), VXDBG_DEC, 1);
     };
@@ -173,7 +188,6 @@ TEST_F(TraceTest, ConcurrentPrintsKeepLinesWhole) {
     std::thread b(run, std::cref(texts[1]));
     a.join();
     b.join();
-
     for (const auto& [output, prefix] : {std::pair{host.stderr_text(), std::string()},
                                          std::pair{host.read_file(kLog), std::string(kStamp)}}) {
         int next[2] = {0, 0};
@@ -199,7 +213,6 @@ TEST_F(TraceTest, PrintAfterTheDebugSemaphoreWasRemoved) {
     vxapi_set_debug_level();
     ASSERT_GE(api_dbg_sem_id, 0);
     ASSERT_EQ(::semctl(api_dbg_sem_id, 0, IPC_RMID), 0);
-
     vxdbg_print("after removal", 0, VXDBG_NONE, 1);
     const unsigned char b[1] = {7};
     vxdbg_dump("", b, 8, 1);

@@ -121,7 +121,9 @@ public:
     int list_dir(const char* p, std::vector<std::string>& names) override { return b_.list_dir(p, names); }
     FILE* fopen(const char* p, const char* m) override { return b_.fopen(p, m); }
     int ioctl(int fd, unsigned long r, void* a) override { return b_.ioctl(fd, r, a); }
-    void* mmap(void* a, size_t n, int p, int f, int fd, off_t o) override { return b_.mmap(a, n, p, f, fd, o); }
+    void* mmap(void* a, size_t n, int p, int f, int fd, off_t o) override {
+        return b_.mmap(a, n, p, f, fd, o);
+    }
     int msync(void* a, size_t n, int f) override { return b_.msync(a, n, f); }
     int munmap(void* a, size_t n) override { return b_.munmap(a, n); }
     int semget(key_t k, int n, int f) override { return b_.semget(k, n, f); }
@@ -134,7 +136,8 @@ public:
     }
     ssize_t sendmsg(int fd, const struct msghdr* m, int f) override { return b_.sendmsg(fd, m, f); }
     ssize_t recvmsg(int fd, struct msghdr* m, int f) override { return b_.recvmsg(fd, m, f); }
-    ssize_t sendto(int fd, const void* buf, size_t n, int f, const struct sockaddr* to, socklen_t tl) override {
+    ssize_t sendto(int fd, const void* buf, size_t n, int f, const struct sockaddr* to,
+                   socklen_t tl) override {
         return b_.sendto(fd, buf, n, f, to, tl);
     }
     ssize_t recvfrom(int fd, void* buf, size_t n, int f, struct sockaddr* from, socklen_t* fl) override {
@@ -149,20 +152,26 @@ public:
     struct tm* localtime_r(const time_t* t, struct tm* out) override { return b_.localtime_r(t, out); }
     unsigned sleep(unsigned s) override { return b_.sleep(s); }
     int usleep(unsigned us) override { return b_.usleep(us); }
-    int thread_create(pthread_t* t, void* (*start)(void*), void* a) override { return b_.thread_create(t, start, a); }
+    int thread_create(pthread_t* t, void* (*start)(void*), void* a) override {
+        return b_.thread_create(t, start, a);
+    }
     int thread_join(pthread_t t, void** r) override { return b_.thread_join(t, r); }
     void write_stderr(const char* text, size_t n) override { b_.write_stderr(text, n); }
     int system(const char* c) override { return b_.system(c); }
     FILE* popen(const char* c, const char* m) override { return b_.popen(c, m); }
     int pclose(FILE* s) override { return b_.pclose(s); }
     int sysfs_get_mnt_path(char* p, size_t n) override { return b_.sysfs_get_mnt_path(p, n); }
-    struct sysfs_attribute* sysfs_open_attribute(const char* p) override { return b_.sysfs_open_attribute(p); }
+    struct sysfs_attribute* sysfs_open_attribute(const char* p) override {
+        return b_.sysfs_open_attribute(p);
+    }
     int sysfs_read_attribute(struct sysfs_attribute* a) override { return b_.sysfs_read_attribute(a); }
     int sysfs_write_attribute(struct sysfs_attribute* a, const char* v, size_t n) override {
         return b_.sysfs_write_attribute(a, v, n);
     }
     void sysfs_close_attribute(struct sysfs_attribute* a) override { b_.sysfs_close_attribute(a); }
-    struct dlist* sysfs_open_directory_list(const char* p) override { return b_.sysfs_open_directory_list(p); }
+    struct dlist* sysfs_open_directory_list(const char* p) override {
+        return b_.sysfs_open_directory_list(p);
+    }
     struct dlist* sysfs_open_link_list(const char* p) override { return b_.sysfs_open_link_list(p); }
     void sysfs_close_list(struct dlist* l) override { b_.sysfs_close_list(l); }
     int sysfs_path_is_dir(const char* p) override { return b_.sysfs_path_is_dir(p); }
@@ -170,12 +179,16 @@ public:
     int sysfs_path_is_file(const char* p) override { return b_.sysfs_path_is_file(p); }
     int sysfs_get_link(const char* p, char* t, size_t n) override { return b_.sysfs_get_link(p, t, n); }
     struct sysfs_bus* sysfs_open_bus(const char* n) override { return b_.sysfs_open_bus(n); }
-    struct dlist* sysfs_get_bus_devices(struct sysfs_bus* bus) override { return b_.sysfs_get_bus_devices(bus); }
+    struct dlist* sysfs_get_bus_devices(struct sysfs_bus* bus) override {
+        return b_.sysfs_get_bus_devices(bus);
+    }
     struct sysfs_driver* sysfs_get_bus_driver(struct sysfs_bus* bus, const char* n) override {
         return b_.sysfs_get_bus_driver(bus, n);
     }
     void sysfs_close_bus(struct sysfs_bus* bus) override { b_.sysfs_close_bus(bus); }
-    struct dlist* sysfs_get_driver_devices(struct sysfs_driver* d) override { return b_.sysfs_get_driver_devices(d); }
+    struct dlist* sysfs_get_driver_devices(struct sysfs_driver* d) override {
+        return b_.sysfs_get_driver_devices(d);
+    }
     struct sysfs_attribute* sysfs_get_device_attr(struct sysfs_device* d, const char* n) override {
         return b_.sysfs_get_device_attr(d, n);
     }
