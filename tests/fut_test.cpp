@@ -252,6 +252,31 @@ TEST_F(FutTest, TwoProcessesNeverHoldATokenForOneAdapterAtOnce) {
     ::munmap(mem, sizeof(Board));
 }
 
+TEST_F(FutTest, TokenOfOneProcessRefusesAnother) {
+    open_file();
+    uint32_t token = 0;
+    ASSERT_EQ(vxapi_get_fut(&port, &token), 0);
+    Child other([](Child& self) {
+        shtest::reset_shared_state();
+        vxapi_phy_info phy{};
+        std::memcpy(phy.serial_num, "SN-ADAPTER-1", 12);
+        vxapi_priv_database rec{};
+        rec.phy_info = &phy;
+        if (shtest::open_here() != 0) return 1;
+        uint32_t t = 0;
+        self.reply(vxapi_is_fut_exist(&rec));
+        self.reply(vxapi_get_fut(&rec, &t));
+        self.reply(vxapi_clear_fut(&rec, static_cast<uint32_t>(::getpid())));
+        vxapi_close_database(api_shm_fildes);
+        return 0;
+    });
+    EXPECT_EQ(other.receive(), 0) << "the token is seen";
+    EXPECT_EQ(other.receive(), 1) << "and not taken";
+    EXPECT_EQ(other.receive(), 1) << "nor cleared";
+    EXPECT_EQ(other.wait(), 0);
+    EXPECT_EQ(token_of(0), static_cast<int32_t>(token));
+}
+
 // ---------------------------------------------------------------- capabilities
 
 // The record goes both ways (read: SubCode 1, send: 2); the driver's status
