@@ -3,15 +3,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
-#include "core/vx_ioctl.h"
-#include "core/vx_sddbg.h"
-#include "sim_driver.h"
-#include "sim_host.h"
+#include "test_support.h"
 
 namespace {
 
@@ -25,97 +17,65 @@ protected:
         vx_debug = 0xFFFFFFFF;
         apidevfd = -1;
     }
-    void TearDown() override { vxapi_close_apidev(); }
-
+    void TearDown() override {
+        vxapi_close_apidev();
+        vx_debug = 0;
+    }
     sim::SimHost host;
-    sim::SimDriver apidev;
-    sim::SimDriver other;
+    sim::SimDriver apidev, other;
 };
 
 TEST_F(ApiDevTest, NoDeviceLineMeansNoNode) {
-    const char* files[] = {"Character devices:\n 10 misc\n240 vxa2xxx\n",
-                           "Character devices:\n  0 vx2xapidev\n",
-                           "Character devices:\nvx2xapidev\n"};
-    for (const char* text : files) {
+    for (const char* text :
+         {"Character devices:\n 10 misc\n240 vxa2xxx\n", "Character devices:\n  0 vx2xapidev\n",
+          "Character devices:\nvx2xapidev\n", ""}) {
+        SCOPED_TRACE(text);
         host.write_file("/proc/devices", text);
+        if (*text == '\0') host.fail_open("/proc/devices", ENOENT, 1);
         vxapi_open_apidev();
-        EXPECT_EQ(apidevfd, -1) << text;
-        EXPECT_FALSE(host.node(kNode).has_value()) << text;
+        EXPECT_EQ(apidevfd, -1);
+        EXPECT_TRUE(host.mknod_log().empty());
+        EXPECT_EQ(host.open_device_count(), 0u);
     }
-    host.fail_open("/proc/devices", ENOENT, 1);
-    vxapi_open_apidev();
-    EXPECT_EQ(apidevfd, -1);
-    EXPECT_TRUE(host.mknod_log().empty());
-    EXPECT_EQ(host.open_device_count(), 0u);
 }
 
-TEST_F(ApiDevTest, NodeIsCreatedWithoutPermissionBitsAndHeldOpen) {
-    host.write_file("/proc/devices", "Character devices:\n 10 misc\n245 vx2xapidev\n");
-    vxapi_open_apidev();
-    EXPECT_GE(apidevfd, 0);
-    EXPECT_EQ(host.open_device_count(), 1u);
-    ASSERT_TRUE(host.node(kNode).has_value());
-    EXPECT_EQ(host.node(kNode)->mode, static_cast<mode_t>(S_IFCHR));
-    EXPECT_EQ(host.node(kNode)->rdev, makedev(245, 0));
-    EXPECT_EQ(host.mknod_log(), std::vector<std::string>{"/dev/vx2xapidev 20000 245:0"});
-}
-
-TEST_F(ApiDevTest, LastMatchingLineWins) {
+// The last matching line names the major; a node without permission bits is
+// made where none is or where one has other numbers, and is held open.
+TEST_F(ApiDevTest, NodeIsMadeWithTheNumbersOfTheLastLineAndHeldOpen) {
     host.write_file("/proc/devices", "Character devices:\n200 vx2xapidev\n 10 misc\n245 vx2xapidev\n");
-    vxapi_open_apidev();
-    ASSERT_TRUE(host.node(kNode).has_value());
-    EXPECT_EQ(host.node(kNode)->rdev, makedev(245, 0));
-    EXPECT_GE(apidevfd, 0);
-}
-
-TEST_F(ApiDevTest, NodeWithWrongNumbersIsReplaced) {
-    host.write_file("/proc/devices", "Character devices:\n245 vx2xapidev\n");
-    struct Case {
-        const char* what;
-        dev_t rdev;
-    };
-    // One node opens (a device behind major 200), one does not (nothing behind 77).
-    const Case cases[] = {{"other device", makedev(200, 0)},
-                          {"no device", makedev(77, 0)},
-                          {"wrong minor", makedev(245, 3)}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        host.add_node(kNode, S_IFCHR | 0600, c.rdev);
+    // One old node opens (a device behind major 200), one does not (nothing behind 77).
+    const std::optional<dev_t> old_nodes[] = {std::nullopt, makedev(200, 0), makedev(77, 0), makedev(245, 3)};
+    for (const auto& old : old_nodes) {
+        SCOPED_TRACE(old ? major(*old) * 1000 + minor(*old) : 0);
+        if (old) host.add_node(kNode, S_IFCHR | 0600, *old);
         const size_t made = host.mknod_log().size();
         vxapi_open_apidev();
+        EXPECT_GE(apidevfd, 0);
         ASSERT_TRUE(host.node(kNode).has_value());
+        EXPECT_EQ(host.node(kNode)->mode, static_cast<mode_t>(S_IFCHR));
         EXPECT_EQ(host.node(kNode)->rdev, makedev(245, 0));
         EXPECT_EQ(host.mknod_log().size(), made + 1);
-        EXPECT_GE(apidevfd, 0);
-        EXPECT_EQ(host.open_device_count(), 1u);  // the probe of the old node was closed
+        EXPECT_EQ(host.mknod_log().back(), "/dev/vx2xapidev 20000 245:0");
+        EXPECT_EQ(host.open_device_count(), 1u);  // the probe of an old node was closed
         vxapi_close_apidev();
     }
 }
 
-TEST_F(ApiDevTest, RightNodeIsJustOpened) {
+TEST_F(ApiDevTest, RightNodeIsJustOpenedAndCloseRemovesIt) {
     host.write_file("/proc/devices", "Character devices:\n245 vx2xapidev\n");
     host.add_node(kNode, S_IFCHR | 0600, makedev(245, 0));
     vxapi_open_apidev();
     EXPECT_GE(apidevfd, 0);
     EXPECT_TRUE(host.mknod_log().empty());
     EXPECT_EQ(host.node(kNode)->mode, static_cast<mode_t>(S_IFCHR | 0600));
-
-    // Opening again keeps the one descriptor.
-    const int held = apidevfd;
+    const int held = apidevfd;  // opening again keeps the one descriptor
     vxapi_open_apidev();
     EXPECT_EQ(apidevfd, held);
     EXPECT_EQ(host.open_device_count(), 1u);
-}
-
-TEST_F(ApiDevTest, CloseRemovesTheNode) {
-    host.write_file("/proc/devices", "Character devices:\n245 vx2xapidev\n");
-    vxapi_open_apidev();
-    ASSERT_GE(apidevfd, 0);
     vxapi_close_apidev();
     EXPECT_EQ(apidevfd, -1);
     EXPECT_FALSE(host.node(kNode).has_value());
     EXPECT_EQ(host.open_device_count(), 0u);
-
     // Nothing held: a node made by someone else stays.
     host.add_node(kNode, S_IFCHR, makedev(245, 0));
     vxapi_close_apidev();

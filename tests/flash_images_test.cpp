@@ -4,59 +4,26 @@
 //
 // Buffers are heap copies of exactly the bytes built, so that AddressSanitizer
 // reports any read past their end; every trace call site runs.
-#include <fcntl.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
-#include "core/vx_driver_records.h"
 #include "core/vx_flash_images.h"
-#include "core/vx_ioctl.h"
-#include "core/vx_records.h"
-#include "core/vx_sddbg.h"
-#include "flash_builder.h"
 #include "fw24xx_builder.h"
 #include "image/flash_formats.h"
-#include "platform/vx_platform.h"
-#include "sim_driver.h"
 #include "sim_flash.h"
-#include "sim_host.h"
+#include "test_support.h"
 
 using sim::Bytes;
+using sim::Exact;
 
 namespace {
 
 constexpr uint16_t kMaker = 0x7A5A;
 
-// A heap buffer of exactly the given bytes.
-struct Exact {
-    explicit Exact(const Bytes& b) : data(new uint8_t[b.empty() ? 1 : b.size()]), size(b.size()) {
-        if (!b.empty()) std::memcpy(data.get(), b.data(), b.size());
-    }
-    uint8_t* get() const { return data.get(); }
-    uint32_t sz() const { return static_cast<uint32_t>(size); }
-    std::unique_ptr<uint8_t[]> data;
-    size_t size;
-};
-
 class FlashImagesTest : public ::testing::Test {
 protected:
     void SetUp() override { vx_debug = 0xFFFFFFFF; }
+    void TearDown() override { vx_debug = 0; }
+    bool traced(const std::string& text) const { return host.stderr_text().find(text) != std::string::npos; }
     sim::SimHost host;
 };
-
-sim::RomImage with_code(sim::RomImage img, uint8_t code_type) {
-    img.code_type = code_type;
-    return img;
-}
 
 sim::RomImage fcode_with(const std::string& payload) {
     sim::RomImage img = sim::fcode_image(1, 2);
@@ -65,60 +32,63 @@ sim::RomImage fcode_with(const std::string& payload) {
 }
 
 // The VPD image of the maker; its code type is none of the boot code types.
-sim::RomImage maker_vpd_image(const Bytes& vpd, uint16_t pcir_length = 0x18) {
-    sim::RomImage img = with_code(sim::vpd_image(kMaker, vpd, 2), 0x7F);  // room for a 512-byte VPD
+sim::RomImage maker_vpd_image(const Bytes& vpd, uint16_t pcir_length = 0x18, uint16_t vendor = kMaker) {
+    sim::RomImage img = sim::vpd_image(vendor, vpd, 2);  // room for a 512-byte VPD
+    img.code_type = 0x7F;
     img.pcir_length = pcir_length;
     return img;
 }
 
-// The whole walk of vxsysfs_find_optrom_bootcode_versions over a chain, and
-// the step it returned at each image.
-std::vector<uint32_t> walk_versions(const Exact& buf, EXT_HBA_NODE* node) {
-    std::vector<uint32_t> steps;
-    size_t offset = 0;
-    while (offset < buf.size) {
-        const uint32_t n = vxsysfs_find_optrom_bootcode_versions(
-            buf.get() + offset, static_cast<uint32_t>(buf.size - offset), node);
-        steps.push_back(n);
-        if (n == 0) break;
-        offset += n;
-    }
-    return steps;
+Bytes cut(Bytes b, size_t n) {
+    b.resize(n);
+    return b;
+}
+
+// The boot-code versions of a node record in one line.
+std::string versions(const EXT_HBA_NODE& n) {
+    char text[160];
+    const uint8_t *f = n.BIFCodeVersion, *e = n.BIEfiVersion, *w = n.BIFwVersion;
+    std::snprintf(text, sizeof text, "rom %.16s fcode %u.%u.%u.%u efi %u.%u fw %u.%u.%u.%u valid %X",
+                  n.OptRomVersion, f[0], f[1], f[2], f[3], e[0], e[1], w[0], w[1], w[2], w[3], n.BIValid);
+    return text;
 }
 
 }  // namespace
 
 // ---- boot-code versions of one image ----
 
+// The walk over a chain, and the step returned at each image: BIOS, FCode
+// and EFI set their versions (bytes 2 and 3 of FCode's are not the image's),
+// the VPD image ends the walk.
 TEST_F(FlashImagesTest, BootCodeVersionsOfAChain) {
-    const Bytes vpd = sim::typical_vpd().bytes;
-    const sim::RomChain chain = sim::build_rom_chain({sim::bios_image(3, 5), sim::fcode_image(2, 1, 3),
-                                                      sim::efi_image(1, 17, 1), maker_vpd_image(vpd, 0x1C)});
+    const sim::RomChain chain =
+        sim::build_rom_chain({sim::bios_image(3, 5), sim::fcode_image(2, 1, 3), sim::efi_image(1, 17, 1),
+                              maker_vpd_image(sim::typical_vpd().bytes, 0x1C)});
     const Exact buf(chain.bytes);
     EXT_HBA_NODE node{};
     std::memcpy(node.BIFCodeVersion, "\0\0\xAB\xCD", 4);
-
-    EXPECT_EQ(walk_versions(buf, &node), (std::vector<uint32_t>{1024, 1536, 512, 0}));
-    EXPECT_STREQ(reinterpret_cast<const char*>(node.OptRomVersion), "3.05");
-    EXPECT_EQ(node.BIFCodeVersion[0], 2);
-    EXPECT_EQ(node.BIFCodeVersion[1], 1);
-    EXPECT_EQ(node.BIFCodeVersion[2], 0xAB);  // bytes 2 and 3 are not the image's
-    EXPECT_EQ(node.BIFCodeVersion[3], 0xCD);
-    EXPECT_EQ(node.BIEfiVersion[0], 1);
-    EXPECT_EQ(node.BIEfiVersion[1], 17);
-    EXPECT_EQ(node.BIValid, EXT_BI_FCODE_VALID | EXT_BI_EFI_VALID);  // none for the BIOS or the VPD image
-    EXPECT_EQ(node.BIFwVersion[0], 0);
+    std::vector<uint32_t> steps;
+    for (size_t offset = 0; offset < buf.size;) {
+        steps.push_back(vxsysfs_find_optrom_bootcode_versions(buf.get() + offset, buf.sz() - offset, &node));
+        if (steps.back() == 0) break;
+        offset += steps.back();
+    }
+    EXPECT_EQ(steps, (std::vector<uint32_t>{1024, 1536, 512, 0}));
+    EXPECT_EQ(versions(node), "rom 3.05 fcode 2.1.171.205 efi 1.17 fw 0.0.0.0 valid 6");  // FCode and EFI
 }
 
-TEST_F(FlashImagesTest, BootCodeVersionsRefuseBadImages) {
-    const sim::RomChain chain = sim::build_rom_chain({sim::fcode_image(4, 2)});
-    struct Case {
+// Bad images answer 0, which ends a walk: an image that is not the last but
+// has length 0 (after its versions were taken) too, instead of stepping on
+// the spot.
+TEST_F(FlashImagesTest, BootCodeVersionsZeroLengthEndsTheWalk) {
+    const sim::RomChain chain = sim::build_rom_chain({sim::bios_image(1, 0), sim::efi_image(2, 0)});
+    const struct {
         const char* name;
         std::function<void(Bytes&)> damage;
-        size_t size;  // of the copy handed over (0: all of it)
+        size_t size;
         const char* trace;
-    };
-    const Case cases[] = {
+    } cases[] = {
+        {"zero length", [&](Bytes& b) { sim::put_le16(b, chain.image_length_field(0), 0); }, 0, nullptr},
         {"no 55 AA", [](Bytes& b) { b[1] = 0xAB; }, 0, "> Header failed"},
         {"shorter than a header", [](Bytes&) {}, 20, "> Header failed"},
         {"structure past the copy", [&](Bytes& b) { sim::put_le16(b, chain.pcir_offset_field(0), 0x1F0); },
@@ -126,183 +96,133 @@ TEST_F(FlashImagesTest, BootCodeVersionsRefuseBadImages) {
         {"structure cut by the copy", [](Bytes&) {}, 0x1C + 23, "> Offset failed"},
         {"no PCIR", [&](Bytes& b) { b[chain.pcir(0) + 3] = 'X'; }, 0, "> Data failed"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Bytes bytes = chain.bytes;
         c.damage(bytes);
-        if (c.size != 0) bytes.resize(c.size);
-        const Exact buf(bytes);
+        const Exact buf(c.size != 0 ? cut(bytes, c.size) : bytes);
         EXT_HBA_NODE node{};
         host.clear_stderr();
         EXPECT_EQ(vxsysfs_find_optrom_bootcode_versions(buf.get(), buf.sz(), &node), 0u);
-        EXPECT_EQ(node.BIValid, 0u);
-        EXPECT_NE(host.stderr_text().find(c.trace), std::string::npos);
+        EXPECT_STREQ(reinterpret_cast<const char*>(node.OptRomVersion), c.trace ? "" : "1.00");
+        if (c.trace) { EXPECT_TRUE(traced(c.trace)); }
     }
-}
-
-// An image that is not the last but has length 0 answers 0, so a walk with
-// it ends instead of stepping on the spot.
-TEST_F(FlashImagesTest, BootCodeVersionsZeroLengthEndsTheWalk) {
-    sim::RomChain chain = sim::build_rom_chain({sim::bios_image(1, 0), sim::efi_image(2, 0)});
-    sim::put_le16(chain.bytes, chain.image_length_field(0), 0);
-    const Exact buf(chain.bytes);
-    EXT_HBA_NODE node{};
-    EXPECT_EQ(vxsysfs_find_optrom_bootcode_versions(buf.get(), buf.sz(), &node), 0u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(node.OptRomVersion), "1.00");
 }
 
 // ---- chain search ----
 
+// By code type or device, the walk goes on after a match and stops at the
+// image marked last.
 TEST_F(FlashImagesTest, FindImageByCodeTypeAndDevice) {
     const Bytes vpd = sim::typical_vpd().bytes;
-    sim::RomImage foreign_vpd = with_code(sim::vpd_image(0x1234, vpd), 0x7F);  // another vendor's device 1
-    const sim::RomChain chain = sim::build_rom_chain(
-        {sim::bios_image(1, 0), foreign_vpd, sim::fcode_image(2, 0), sim::efi_image(3, 0),
-         maker_vpd_image(vpd), sim::firmware_image(kMaker, 1, 2, 3)});
-    const Exact buf(chain.bytes);
-    struct Case {
-        const char* name;
-        bool by_type;
-        uint8_t ctype;
-        uint16_t did;
-        int found;
-        size_t image;  // index of the image found
-    };
-    const Case cases[] = {
-        {"BIOS", true, VXIMG_CODE_X86, 0, 1, 0},
-        {"FCode", true, VXIMG_CODE_FCODE, 0, 1, 2},
-        {"EFI", true, VXIMG_CODE_EFI, 0, 1, 3},
-        {"no such code type", true, 2, 0, 0, 0},
-        {"maker's VPD image", false, 0, VXIMG_DEVICE_VPD, 1, 4},
-        {"firmware image", false, 0, VXIMG_DEVICE_FIRMWARE, 1, 5},
-        {"no such device", false, 0, 0x0002, 0, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        uint8_t marker = 0;
-        uint8_t* const sentinel = &marker;
-        uint8_t* cptr = sentinel;
-        uint8_t* dptr = sentinel;
-        uint32_t nimages = 99;
-        const int32_t r = c.by_type
-                              ? vxapi_find_image(buf.get(), buf.sz(), c.ctype, &cptr, 0, nullptr, &nimages)
-                              : vxapi_find_image(buf.get(), buf.sz(), 0, nullptr, c.did, &dptr, &nimages);
-        EXPECT_EQ(r, c.found);
-        EXPECT_EQ(nimages, 6u);  // the walk goes on after a match
-        uint8_t* const got = c.by_type ? cptr : dptr;
-        EXPECT_EQ(got, c.found ? buf.get() + chain.offsets[c.image] : sentinel);
-    }
-}
-
-// A search for code type 1 in BIOS, FCode, EFI (the last bit on EFI) finds
-// the second image and counts three, whatever follows the chain.
-TEST_F(FlashImagesTest, FindImageStopsAtTheLastImage) {
-    sim::RomChain chain =
-        sim::build_rom_chain({sim::bios_image(1, 0), sim::fcode_image(2, 0), sim::efi_image(3, 0)});
+    sim::RomChain chain = sim::build_rom_chain({sim::bios_image(1, 0), maker_vpd_image(vpd, 0x18, 0x1234),
+                                                sim::fcode_image(2, 0), sim::efi_image(3, 0),
+                                                maker_vpd_image(vpd), sim::firmware_image(kMaker, 1, 2, 3)});
     sim::place(chain.bytes, chain.end, sim::build_rom_image(sim::fcode_image(9, 9), true));
     const Exact buf(chain.bytes);
-    uint8_t* cptr = nullptr;
-    uint32_t nimages = 0;
-    EXPECT_EQ(vxapi_find_image(buf.get(), buf.sz(), VXIMG_CODE_FCODE, &cptr, 0, nullptr, &nimages), 1);
-    EXPECT_EQ(cptr, buf.get() + chain.offsets[1]);
-    EXPECT_EQ(nimages, 3u);
+    // By code type or by device, and the index of the image found (-1: none).
+    const struct { bool by_type; uint16_t wanted; int image;
+    } cases[] = {
+        {true, VXIMG_CODE_X86, 0},    {true, VXIMG_CODE_FCODE, 2},
+        {true, VXIMG_CODE_EFI, 3},    {true, 2, -1},
+        {false, VXIMG_DEVICE_VPD, 4}, {false, VXIMG_DEVICE_FIRMWARE, 5},
+        {false, 0x0002, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.by_type << " " << c.wanted);
+        uint8_t marker = 0;
+        uint8_t* ptr = &marker;
+        uint32_t nimages = 99;
+        const auto ctype = static_cast<uint8_t>(c.wanted);
+        EXPECT_EQ(c.by_type ? vxapi_find_image(buf.get(), buf.sz(), ctype, &ptr, 0, nullptr, &nimages)
+                            : vxapi_find_image(buf.get(), buf.sz(), 0, nullptr, c.wanted, &ptr, &nimages),
+                  c.image >= 0 ? 1 : 0);
+        EXPECT_EQ(nimages, 6u);
+        EXPECT_EQ(ptr, c.image >= 0 ? buf.get() + chain.offsets[c.image] : &marker);
+    }
 }
 
 // Damaged chains end cleanly where the damage is; what lies before it is
 // still found and counted, nothing at or behind it is.
 TEST_F(FlashImagesTest, FindImageOnDamagedChains) {
-    const std::vector<sim::RomImage> images = {sim::bios_image(1, 0), sim::fcode_image(2, 0),
-                                               sim::efi_image(3, 0)};
-    struct Case {
-        const char* name;
-        std::function<void(sim::RomChain&)> damage;
-        uint32_t count;
-    };
-    const Case cases[] = {
-        {"not 55 AA at the start", [](sim::RomChain& c) { c.bytes[0] = 0; }, 0},
-        {"zero length on a middle image",
-         [](sim::RomChain& c) { sim::put_le16(c.bytes, c.image_length_field(1), 0); }, 1},
-        {"zero length on the first image",
-         [](sim::RomChain& c) { sim::put_le16(c.bytes, c.image_length_field(0), 0); }, 0},
+    using C = sim::RomChain;
+    const struct { const char* name; std::function<void(C&)> damage; uint32_t count;
+    } cases[] = {
+        {"not 55 AA at the start", [](C& c) { c.bytes[0] = 0; }, 0},
+        {"zero length on a middle image", [](C& c) { sim::put_le16(c.bytes, c.image_length_field(1), 0); },
+         1},
+        {"zero length on the first image", [](C& c) { sim::put_le16(c.bytes, c.image_length_field(0), 0); },
+         0},
         {"structure offset past the end",
-         [](sim::RomChain& c) { sim::put_le16(c.bytes, c.pcir_offset_field(2), 0xFFF0); }, 2},
-        {"no PCIR on the second image", [](sim::RomChain& c) { c.bytes[c.pcir(1)] = 'Q'; }, 1},
-        {"length runs past the end",
-         [](sim::RomChain& c) { sim::put_le16(c.bytes, c.image_length_field(1), 0xFFFF); }, 2},
-        {"no last bit at the buffer's end", [](sim::RomChain& c) { c.bytes[c.indicator_field(2)] = 0; }, 3},
-        {"cut inside the last header", [](sim::RomChain& c) { c.bytes.resize(c.offsets[2] + 10); }, 2},
-        {"cut inside the last structure", [](sim::RomChain& c) { c.bytes.resize(c.pcir(2) + 20); }, 2},
+         [](C& c) { sim::put_le16(c.bytes, c.pcir_offset_field(2), 0xFFF0); }, 2},
+        {"no PCIR on the second image", [](C& c) { c.bytes[c.pcir(1)] = 'Q'; }, 1},
+        {"length runs past the end", [](C& c) { sim::put_le16(c.bytes, c.image_length_field(1), 0xFFFF); },
+         2},
+        {"no last bit at the buffer's end", [](C& c) { c.bytes[c.indicator_field(2)] = 0; }, 3},
+        {"cut inside the last header", [](C& c) { c.bytes.resize(c.offsets[2] + 10); }, 2},
+        {"cut inside the last structure", [](C& c) { c.bytes.resize(c.pcir(2) + 20); }, 2},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::RomChain chain = sim::build_rom_chain(images);
+        sim::RomChain chain =
+            sim::build_rom_chain({sim::bios_image(1, 0), sim::fcode_image(2, 0), sim::efi_image(3, 0)});
         c.damage(chain);
         const Exact buf(chain.bytes);
-        for (uint8_t type : {VXIMG_CODE_X86, VXIMG_CODE_FCODE, VXIMG_CODE_EFI}) {
-            SCOPED_TRACE(static_cast<int>(type));
+        const uint8_t types[] = {VXIMG_CODE_X86, VXIMG_CODE_FCODE, VXIMG_CODE_EFI};
+        for (uint32_t i = 0; i < 3; ++i) {
             uint8_t* cptr = nullptr;
             uint32_t nimages = 99;
-            const int32_t r = vxapi_find_image(buf.get(), buf.sz(), type, &cptr, 0, nullptr, &nimages);
+            EXPECT_EQ(vxapi_find_image(buf.get(), buf.sz(), types[i], &cptr, 0, nullptr, &nimages),
+                      i < c.count ? 1 : 0);
             EXPECT_EQ(nimages, c.count);
-            const size_t index = type == VXIMG_CODE_X86 ? 0 : type == VXIMG_CODE_FCODE ? 1 : 2;
-            EXPECT_EQ(r, index < c.count ? 1 : 0);
-            EXPECT_EQ(cptr, index < c.count ? buf.get() + chain.offsets[index] : nullptr);
+            EXPECT_EQ(cptr, i < c.count ? buf.get() + chain.offsets[i] : nullptr) << i;
         }
     }
-}
-
-TEST_F(FlashImagesTest, FindImageTracesAPcirMismatch) {
-    sim::RomChain chain = sim::build_rom_chain({sim::bios_image(1, 0)});
-    chain.bytes[chain.pcir(0) + 1] = 'X';
-    const Exact buf(chain.bytes);
-    uint32_t nimages = 7;
-    EXPECT_EQ(vxapi_find_image(buf.get(), buf.sz(), 0, nullptr, 0, nullptr, &nimages), 0);
-    EXPECT_EQ(nimages, 0u);
-    EXPECT_NE(host.stderr_text().find("PCI data signature does not match\n"), std::string::npos);
+    EXPECT_TRUE(traced("PCI data signature does not match\n"));
 }
 
 // ---- VPD ----
 
-TEST_F(FlashImagesTest, VpdBehindTheVpdImagesStructure) {
+// The VPD follows the VPD image's data structure (its start plus its
+// Length) and starts with the identifier tag; a single BIOS image of a
+// 128 KiB ROM keeps it at 0x1FE00.
+TEST_F(FlashImagesTest, VpdOfASingleBiosRom) {
     const Bytes vpd = sim::typical_vpd().bytes;
     const sim::RomChain chain =
         sim::build_rom_chain({sim::bios_image(1, 0), maker_vpd_image(vpd, 0x1C), sim::efi_image(1, 0)});
-    const Exact buf(chain.bytes);
-    uint8_t* vpdbuf = nullptr;
-    ASSERT_EQ(vxapi_find_vpd_image(buf.get(), buf.sz(), &vpdbuf, nullptr), 1);
-    EXPECT_EQ(vpdbuf, buf.get() + chain.pcir(1) + 0x1C);
-    EXPECT_EQ(0, std::memcmp(vpdbuf, vpd.data(), vpd.size()));
-}
-
-TEST_F(FlashImagesTest, VpdOfASingleBiosRom) {
-    const Bytes vpd = sim::typical_vpd().bytes;
     const Bytes rom = sim::build_bios_only_rom(2, 10, vpd);
-    {
-        const Exact buf(rom);
+    const struct { const char* name; Bytes bytes; long at; } found[] = {
+        {"VPD image", chain.bytes, static_cast<long>(chain.pcir(1) + 0x1C)}, {"single BIOS", rom, 0x1FE00}};
+    for (const auto& c : found) {
+        const Exact buf(c.bytes);
         uint8_t* vpdbuf = nullptr;
-        ASSERT_EQ(vxapi_find_vpd_image(buf.get(), buf.sz(), &vpdbuf, nullptr), 1);
-        EXPECT_EQ(vpdbuf, buf.get() + 0x1FE00);
+        ASSERT_EQ(vxapi_find_vpd_image(buf.get(), buf.sz(), &vpdbuf, nullptr), 1) << c.name;
+        EXPECT_EQ(vpdbuf, buf.get() + c.at) << c.name;
+        EXPECT_EQ(0, std::memcmp(vpdbuf, vpd.data(), vpd.size()));
     }
-    struct Case {
-        const char* name;
-        Bytes bytes;
-    };
     Bytes no_tag = rom;
     no_tag[0x1FE00] = 0x90;
-    Bytes two_images = sim::build_rom_chain({sim::bios_image(1, 0), sim::efi_image(1, 0)}).bytes;
-    two_images.resize(0x20000, 0);
+    Bytes two_images =
+        cut(sim::build_rom_chain({sim::bios_image(1, 0), sim::efi_image(1, 0)}).bytes, 0x20000);
     two_images[0x1FE00] = 0x82;
     Bytes fcode_only = rom;
     fcode_only[sim::get_le16(rom, 0x18) + 0x14] = VXIMG_CODE_FCODE;
-    const Case cases[] = {
-        {"short copy", Bytes(rom.begin(), rom.end() - 1)},
-        {"copy ends inside the VPD", Bytes(rom.begin(), rom.begin() + 0x1FE01)},
-        {"copy ends before the VPD", Bytes(rom.begin(), rom.begin() + 0x1000)},
+    const struct { const char* name; Bytes bytes;
+    } cases[] = {
+        {"short copy", cut(rom, rom.size() - 1)},
+        {"copy ends inside the VPD", cut(rom, 0x1FE01)},
+        {"copy ends before the VPD", cut(rom, 0x1000)},
         {"no identifier tag", no_tag},
         {"two images", two_images},
         {"single image is not a BIOS", fcode_only},
+        {"VPD does not start with 0x82",
+         sim::build_rom_chain({maker_vpd_image(Bytes{0x90, 0, 0, 0x78})}).bytes},
+        {"structure length past the copy",
+         cut(sim::build_rom_chain({maker_vpd_image(vpd, 0xFF00)}).bytes, 0x400)},
+        {"copy ends at the VPD's start",
+         cut(sim::build_rom_chain({maker_vpd_image(vpd)}).bytes, 0x1C + 0x18)},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Exact buf(c.bytes);
         uint8_t* vpdbuf = buf.get();
@@ -311,83 +231,54 @@ TEST_F(FlashImagesTest, VpdOfASingleBiosRom) {
     }
 }
 
-TEST_F(FlashImagesTest, VpdImageWithoutAUsableVpd) {
-    const Bytes vpd = sim::typical_vpd().bytes;
-    struct Case {
-        const char* name;
-        sim::RomImage image;
-        size_t cut;  // bytes of the chain kept (0: all)
-    };
-    const Case cases[] = {
-        {"VPD does not start with 0x82", maker_vpd_image(Bytes{0x90, 0x00, 0x00, 0x78}), 0},
-        {"structure length past the copy", maker_vpd_image(vpd, 0xFF00), 0x400},
-        {"copy ends at the VPD's start", maker_vpd_image(vpd), 0x1C + 0x18},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Bytes bytes = sim::build_rom_chain({c.image}).bytes;
-        if (c.cut != 0) bytes.resize(c.cut);
-        const Exact buf(bytes);
-        uint8_t* vpdbuf = buf.get();
-        EXPECT_EQ(vxapi_find_vpd_image(buf.get(), buf.sz(), &vpdbuf, nullptr), 0);
-        EXPECT_EQ(vpdbuf, nullptr);
-    }
-}
-
 // ---- 24xx firmware ----
 
+// Found in a copy of its region (1) at 0, in a copy of the whole flash (0) at 0x80000.
 TEST_F(FlashImagesTest, Find24xxFirmwareInARegionAndInWholeFlash) {
     const Bytes fw = sim::build_24xx_fw({});
-    {
-        const Exact buf(fw);
-        uint32_t* pfw = nullptr;
-        EXPECT_EQ(vxapi_find_24xx_fw(buf.get(), buf.sz(), &pfw, 1), 1);
-        EXPECT_EQ(reinterpret_cast<uint8_t*>(pfw), buf.get());
-        // Read as whole flash, the copy is too short to reach 0x80000.
-        EXPECT_EQ(vxapi_find_24xx_fw(buf.get(), buf.sz(), &pfw, 0), 0);
-    }
     Bytes flash = sim::blank_flash(0x80000);
     sim::place(flash, 0x80000, fw);
-    const Exact buf(flash);
-    uint32_t* pfw = nullptr;
-    EXPECT_EQ(vxapi_find_24xx_fw(buf.get(), buf.sz(), &pfw, 0), 1);
-    EXPECT_EQ(reinterpret_cast<uint8_t*>(pfw), buf.get() + 0x80000);
-    EXPECT_EQ(vxapi_find_24xx_fw(buf.get(), buf.sz(), &pfw, 1), 0);  // erased flash at 0
+    const Exact region(fw), whole(flash);
+    const struct { const Exact& buf; uint32_t region; uint8_t* found;
+    } cases[] = {{region, 1, region.get()},
+                 {region, 0, nullptr},
+                 {whole, 0, whole.get() + 0x80000},
+                 {whole, 1, nullptr}};
+    for (const auto& c : cases) {
+        uint32_t* pfw = nullptr;
+        EXPECT_EQ(vxapi_find_24xx_fw(c.buf.get(), c.buf.sz(), &pfw, c.region), c.found ? 1 : 0);
+        EXPECT_EQ(reinterpret_cast<uint8_t*>(pfw), c.found);
+    }
 }
 
 TEST_F(FlashImagesTest, Bad24xxFirmwareIsNotFound) {
-    struct Case {
-        const char* name;
-        sim::Fw24xx fw;
-        size_t cut;  // bytes kept
-    };
     constexpr size_t kAll = SIZE_MAX;
-    auto fw = [](auto change) {
-        sim::Fw24xx f;
+    using F = sim::Fw24xx;
+    const auto fw = [](auto change) {
+        F f;
         change(f);
         return f;
     };
-    const Case cases[] = {
-        {"first segment sums to 1", fw([](sim::Fw24xx& f) { f.sum_error1 = 1; }), kAll},
-        {"second segment sums to 1", fw([](sim::Fw24xx& f) { f.sum_error2 = 1; }), kAll},
-        {"first length 0", fw([](sim::Fw24xx& f) { f.length_word1 = 0; }), kAll},
-        {"first length too short for the version", fw([](sim::Fw24xx& f) { f.length_word1 = 6; }), kAll},
+    const struct { const char* name; F fw; size_t cut; } cases[] = {
+        {"first segment sums to 1", fw([](F& f) { f.sum_error1 = 1; }), kAll},
+        {"second segment sums to 1", fw([](F& f) { f.sum_error2 = 1; }), kAll},
+        {"first length 0", fw([](F& f) { f.length_word1 = 0; }), kAll},
+        {"first length too short for the version", fw([](F& f) { f.length_word1 = 6; }), kAll},
         // 4 * L1 is 4 in 32 bits: a wrapped sum would call it small.
-        {"first length wraps in 32 bits", fw([](sim::Fw24xx& f) { f.length_word1 = 0x40000001; }), kAll},
-        {"first length all ones", fw([](sim::Fw24xx& f) { f.length_word1 = 0xFFFFFFFF; }), kAll},
-        {"second length 0", fw([](sim::Fw24xx& f) { f.length_word2 = 0; }), kAll},
-        {"second length wraps in 32 bits", fw([](sim::Fw24xx& f) { f.length_word2 = 0x3FFFFFC0 + 1; }), kAll},
-        {"second length past the end", fw([](sim::Fw24xx& f) { f.length_word2 = f.words2 + 1; }), kAll},
+        {"first length wraps in 32 bits", fw([](F& f) { f.length_word1 = 0x40000001; }), kAll},
+        {"first length all ones", fw([](F& f) { f.length_word1 = 0xFFFFFFFF; }), kAll},
+        {"second length 0", fw([](F& f) { f.length_word2 = 0; }), kAll},
+        {"second length wraps in 32 bits", fw([](F& f) { f.length_word2 = 0x3FFFFFC0 + 1; }), kAll},
+        {"second length past the end", fw([](F& f) { f.length_word2 = f.words2 + 1; }), kAll},
         // The first segment fills the copy but for 12 bytes: no room for word 3 of the second.
-        {"no room for the second header", fw([](sim::Fw24xx& f) { f.words2 = 4; }), 64 * 4 + 12},
+        {"no room for the second header", fw([](F& f) { f.words2 = 4; }), 64 * 4 + 12},
         {"copy shorter than a header", {}, 15},
         {"empty copy", {}, 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Bytes bytes = sim::build_24xx_fw(c.fw);
-        if (c.cut != kAll) bytes.resize(c.cut);
-        const Exact buf(bytes);
+        const Bytes bytes = sim::build_24xx_fw(c.fw);
+        const Exact buf(c.cut == kAll ? bytes : cut(bytes, c.cut));
         uint32_t* pfw = nullptr;
         EXPECT_EQ(vxapi_find_24xx_fw(buf.get(), buf.sz(), &pfw, 1), 0);
         EXPECT_EQ(pfw, nullptr);
@@ -395,60 +286,30 @@ TEST_F(FlashImagesTest, Bad24xxFirmwareIsNotFound) {
         std::memset(text, '#', sizeof text);
         uint32_t len = 77;
         EXPECT_EQ(vxapi_get_24xx_fw_version(buf.get(), buf.sz(), text, sizeof text, &len, 1), 0);
-        EXPECT_EQ(std::string(text, sizeof text), std::string(16, '#'));  // nothing written
-        EXPECT_EQ(len, 77u);
+        EXPECT_EQ(std::string(text, sizeof text) + std::to_string(len),
+                  std::string(16, '#') + "77");  // nothing written
     }
 }
 
-TEST_F(FlashImagesTest, Firmware24xxVersionTexts) {
-    struct Case {
-        uint32_t major, minor, subminor;
-        const char* text;
-    };
-    const Case cases[] = {
-        {10, 3, 7, "10.03.07"},
-        {123, 4, 5, "123.04.05"},
-        {8, 2, 5, " 8.02.05"},
-        {0, 0, 0, " 0.00.00"},
-        {99, 100, 1000, "99.100.1000"},
-        {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, "-01.-01.-01"},  // the words are printed as signed numbers
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        sim::Fw24xx f;
-        f.major = c.major;
-        f.minor = c.minor;
-        f.subminor = c.subminor;
-        const Exact buf(sim::build_24xx_fw(f));
-        char text[16] = {};
-        uint32_t len = 0;
-        EXPECT_EQ(vxapi_get_24xx_fw_version(buf.get(), buf.sz(), text, sizeof text, &len, 1), 1);
-        EXPECT_STREQ(text, c.text);
-        EXPECT_EQ(len, std::strlen(c.text));
-        // Without a length out.
-        EXPECT_EQ(vxapi_get_24xx_fw_version(buf.get(), buf.sz(), text, sizeof text, nullptr, 1), 1);
-    }
-}
-
-// Words from the image never write past the caller's text: a version that
-// does not fit (with its NUL) is not reported.
+// The version texts; words from the image never write past the caller's
+// text: a version that does not fit (with its NUL) is not reported.
 TEST_F(FlashImagesTest, Firmware24xxVersionNeverOverflowsTheText) {
-    struct Case {
-        uint32_t major, minor, subminor;
-        uint32_t size;
-        int found;
-        const char* text;
+    const struct { uint32_t major, minor, subminor, size; const char* text; } cases[] = {
+        {10, 3, 7, 16, "10.03.07"},
+        {123, 4, 5, 16, "123.04.05"},
+        {8, 2, 5, 16, " 8.02.05"},
+        {0, 0, 0, 16, " 0.00.00"},
+        {99, 100, 1000, 16, "99.100.1000"},
+        {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 16, "-01.-01.-01"},  // the words are printed as signed numbers
+        {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 16, nullptr},
+        {0x80000000, 0x80000000, 0x80000000, 20, nullptr},
+        {0x80000000, 0x80000000, 0x80000000, 40, "-2147483648.-2147483648.-2147483648"},
+        {123, 4, 5, 9, nullptr},  // "123.04.05" needs 10 bytes
+        {123, 4, 5, 10, "123.04.05"},
+        {1, 2, 3, 0, nullptr},
     };
-    const Case cases[] = {
-        {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 16, 0, ""},
-        {0x80000000, 0x80000000, 0x80000000, 20, 0, ""},
-        {0x80000000, 0x80000000, 0x80000000, 40, 1, "-2147483648.-2147483648.-2147483648"},
-        {123, 4, 5, 9, 0, ""},  // "123.04.05" needs 10 bytes
-        {123, 4, 5, 10, 1, "123.04.05"},
-        {1, 2, 3, 0, 0, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.size);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.major << " in " << c.size);
         sim::Fw24xx f;
         f.major = c.major;
         f.minor = c.minor;
@@ -456,14 +317,14 @@ TEST_F(FlashImagesTest, Firmware24xxVersionNeverOverflowsTheText) {
         const Exact buf(sim::build_24xx_fw(f));
         std::vector<char> text(c.size + 8, '#');
         uint32_t len = 77;
-        EXPECT_EQ(vxapi_get_24xx_fw_version(buf.get(), buf.sz(), text.data(), c.size, &len, 1), c.found);
-        for (size_t i = c.size; i < text.size(); ++i) EXPECT_EQ(text[i], '#') << i;
-        if (c.found) {
-            EXPECT_STREQ(text.data(), c.text);
-            EXPECT_EQ(len, std::strlen(c.text));
-        } else {
-            EXPECT_EQ(len, 77u);
-            EXPECT_EQ(std::string(text.data(), text.size()), std::string(text.size(), '#'));
+        EXPECT_EQ(vxapi_get_24xx_fw_version(buf.get(), buf.sz(), text.data(), c.size, &len, 1),
+                  c.text ? 1 : 0);
+        EXPECT_EQ(len, c.text ? std::strlen(c.text) : 77u);
+        EXPECT_EQ(std::string(text.data(), text.size()),
+                  c.text ? std::string(c.text) + '\0' + std::string(c.size + 7 - std::strlen(c.text), '#')
+                         : std::string(text.size(), '#'));
+        if (c.text) {
+            EXPECT_EQ(vxapi_get_24xx_fw_version(buf.get(), buf.sz(), text.data(), c.size, nullptr, 1), 1);
         }
     }
 }
@@ -471,158 +332,96 @@ TEST_F(FlashImagesTest, Firmware24xxVersionNeverOverflowsTheText) {
 // ---- firmware image version ----
 
 TEST_F(FlashImagesTest, FirmwareImageVersionText) {
-    struct Case {
+    const struct {
         const char* name;
-        uint16_t major, minor, subminor;
+        uint16_t vendor, major, minor, subminor;
         uint32_t size;
         bool compressed;
-        int32_t result;
-        const char* text;
+        const char* text;  // null: result 1, nothing written
+    } cases[] = {
+        {"plain", kMaker, 1, 2, 3, 20, true, "\"001.002.003\""},
+        {"exact fit", kMaker, 4, 50, 600, 14, true, "\"004.050.600\""},
+        {"no room for the NUL", kMaker, 4, 50, 600, 13, true, nullptr},
+        {"widest", kMaker, 65535, 65535, 65535, 20, true, "\"65535.65535.65535\""},
+        {"widest in 16 bytes", kMaker, 65535, 65535, 65535, 16, true, nullptr},
+        {"uncompressed", kMaker, 1, 2, 3, 20, false, nullptr},
+        {"another vendor's device 3", 0x1234, 1, 2, 3, 20, true, nullptr},
     };
-    const Case cases[] = {
-        {"plain", 1, 2, 3, 20, true, 0, "\"001.002.003\""},
-        {"exact fit", 4, 50, 600, 14, true, 0, "\"004.050.600\""},
-        {"no room for the NUL", 4, 50, 600, 13, true, 1, nullptr},
-        {"widest", 65535, 65535, 65535, 20, true, 0, "\"65535.65535.65535\""},
-        {"widest in 16 bytes", 65535, 65535, 65535, 16, true, 1, nullptr},
-        {"uncompressed", 1, 2, 3, 20, false, 1, nullptr},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::RomImage fw = sim::firmware_image(kMaker, c.major, c.minor, c.subminor);
+        sim::RomImage fw = sim::firmware_image(c.vendor, c.major, c.minor, c.subminor);
         if (!c.compressed) sim::put_le16(fw.payload, 0, 0x4C5A);
         const Exact buf(sim::build_rom_chain({sim::bios_image(1, 0), fw}).bytes);
         std::vector<char> text(c.size + 4, '#');
-        EXPECT_EQ(vxapi_get_fw_version(buf.get(), buf.sz(), text.data(), c.size, nullptr), c.result);
-        if (c.text != nullptr) {
-            EXPECT_STREQ(text.data(), c.text);
-        } else {
-            EXPECT_EQ(std::string(text.data(), text.size()), std::string(text.size(), '#'));
-        }
-        for (size_t i = c.size; i < text.size(); ++i) EXPECT_EQ(text[i], '#');
+        EXPECT_EQ(vxapi_get_fw_version(buf.get(), buf.sz(), text.data(), c.size, nullptr), c.text ? 0 : 1);
+        EXPECT_EQ(std::string(text.data(), text.size()),
+                  c.text ? std::string(c.text) + '\0' + std::string(c.size + 3 - std::strlen(c.text), '#')
+                         : std::string(text.size(), '#'));
     }
-}
-
-TEST_F(FlashImagesTest, FirmwareImageVersionNotFound) {
-    char text[20];
-    // No firmware image; another vendor's device 3.
-    {
-        const Exact buf(
-            sim::build_rom_chain({sim::bios_image(1, 0), sim::firmware_image(0x1234, 1, 2, 3)}).bytes);
-        EXPECT_EQ(vxapi_get_fw_version(buf.get(), buf.sz(), text, sizeof text, nullptr), 1);
-        EXPECT_NE(host.stderr_text().find("vxapi_get_fw_version: Firmware Image does not exist"),
-                  std::string::npos);
-    }
+    EXPECT_TRUE(traced("vxapi_get_fw_version: Firmware Image does not exist"));
     // The copy ends inside the firmware header, before the major number.
-    {
-        const sim::RomChain chain = sim::build_rom_chain({sim::firmware_image(kMaker, 1, 2, 3)});
-        Bytes bytes = chain.bytes;
-        bytes.resize(chain.pcir(0) + 0x18 + 17);
-        const Exact buf(bytes);
-        EXPECT_EQ(vxapi_get_fw_version(buf.get(), buf.sz(), text, sizeof text, nullptr), 1);
-    }
+    const sim::RomChain chain = sim::build_rom_chain({sim::firmware_image(kMaker, 1, 2, 3)});
+    const Exact buf(cut(chain.bytes, chain.pcir(0) + 0x18 + 17));
+    char text[20];
+    EXPECT_EQ(vxapi_get_fw_version(buf.get(), buf.sz(), text, sizeof text, nullptr), 1);
 }
 
 // ---- FCode version ----
 
+// The word before the date: quoted without a NUL, or alone with its length.
 TEST_F(FlashImagesTest, FcodeVersionTexts) {
-    struct Case {
-        const char* name;
-        std::string payload;
-        int32_t result;
-        std::string version;
+    const struct { const char* name; std::string payload; const char* version; } cases[] = {
+        {"version and date", " 1.2a 05/07/09", "1.2a"},
+        {"words around", "FCode Driver 3.10 1/7/2009 more", "3.10"},
+        {"two characters", " v1 05/07/09", "v1"},
+        {"eighteen characters", " 123456789012345678 05/07/09", "123456789012345678"},
+        {"empty version", " x  05/07/09", ""},
+        {"one character", " a 05/07/09", nullptr},
+        {"nineteen characters", " 1234567890123456789 05/07/09", nullptr},
+        {"no date", " 1.2a 050709 and more text", nullptr},
+        {"one slash", " 1.2a 05/0709", nullptr},
+        {"no space before the version", "1.2a 05/07/09", nullptr},
+        {"no space before the date", " 1.2a05/07/09", nullptr},
+        {"date past the first 256 bytes", std::string(300, ' ') + "1.2a 05/07/09", nullptr},
+        {"no FCode image", "", nullptr},
     };
-    const Case cases[] = {
-        {"version and date", " 1.2a 05/07/09", 0, "1.2a"},
-        {"words around", "FCode Driver 3.10 1/7/2009 more", 0, "3.10"},
-        {"two characters", " v1 05/07/09", 0, "v1"},
-        {"eighteen characters", " 123456789012345678 05/07/09", 0, "123456789012345678"},
-        {"empty version", " x  05/07/09", 0, ""},
-        {"one character", " a 05/07/09", 1, ""},
-        {"nineteen characters", " 1234567890123456789 05/07/09", 1, ""},
-        {"no date", " 1.2a 050709 and more text", 1, ""},
-        {"one slash", " 1.2a 05/0709", 1, ""},
-        {"no space before the version", "1.2a 05/07/09", 1, ""},
-        {"no space before the date", " 1.2a05/07/09", 1, ""},
-        {"date past the first 256 bytes", std::string(300, ' ') + "1.2a 05/07/09", 1, ""},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Exact buf(sim::build_rom_chain({sim::bios_image(1, 0), fcode_with(c.payload)}).bytes);
-        char vstr[20];
+        const sim::RomImage second = c.payload.empty() ? sim::efi_image(1, 0) : fcode_with(c.payload);
+        const Exact buf(sim::build_rom_chain({sim::bios_image(1, 0), second}).bytes);
+        char vstr[20], plain[18];
         std::memset(vstr, '#', sizeof vstr);
-        EXPECT_EQ(vxapi_get_fcode_version(buf.get(), buf.sz(), vstr), c.result);
-        const std::string quoted = "\"" + c.version + "\"";
-        if (c.result == 0) {
-            EXPECT_EQ(std::string(vstr, quoted.size()), quoted);
-            // No NUL behind the closing quote.
-            EXPECT_EQ(std::string(vstr + quoted.size(), sizeof vstr - quoted.size()),
-                      std::string(sizeof vstr - quoted.size(), '#'));
-        } else {
-            EXPECT_EQ(std::string(vstr, sizeof vstr), std::string(sizeof vstr, '#'));
-        }
-
-        char plain[18];
         std::memset(plain, '#', sizeof plain);
         uint32_t len = 77;
-        EXPECT_EQ(vxapi_get_24xx_fcode_version(buf.get(), buf.sz(), plain, &len), c.result);
-        if (c.result == 0) {
-            EXPECT_EQ(len, c.version.size());
-            EXPECT_EQ(std::string(plain, len), c.version);
-            if (len < sizeof plain) {
-                EXPECT_EQ(plain[len], '#');
-            }
-        } else {
-            EXPECT_EQ(len, 77u);
-        }
+        EXPECT_EQ(vxapi_get_fcode_version(buf.get(), buf.sz(), vstr), c.version ? 0 : 1);
+        EXPECT_EQ(vxapi_get_24xx_fcode_version(buf.get(), buf.sz(), plain, &len), c.version ? 0 : 1);
+        const std::string v = c.version ? c.version : "";
+        const std::string quoted = c.version ? "\"" + v + "\"" : "";
+        EXPECT_EQ(std::string(vstr, sizeof vstr), quoted + std::string(sizeof vstr - quoted.size(), '#'));
+        EXPECT_EQ(std::string(plain, sizeof plain), v + std::string(sizeof plain - v.size(), '#'));
+        EXPECT_EQ(len, c.version ? v.size() : 77u);
     }
-}
-
-TEST_F(FlashImagesTest, FcodeVersionWithoutAnFcodeImage) {
-    const Exact buf(sim::build_rom_chain({sim::bios_image(1, 0), sim::efi_image(1, 0)}).bytes);
-    char vstr[20] = {};
-    uint32_t len = 0;
-    EXPECT_EQ(vxapi_get_fcode_version(buf.get(), buf.sz(), vstr), 1);
-    EXPECT_EQ(vxapi_get_24xx_fcode_version(buf.get(), buf.sz(), vstr, &len), 1);
 }
 
 // The scan for the date and the look back for spaces stay within the copy,
 // however it ends.
 TEST_F(FlashImagesTest, FcodeScanStaysInsideTheCopy) {
     const sim::RomChain chain = sim::build_rom_chain({fcode_with(" 1.2a 05/07/09")});
-    const size_t payload = chain.pcir(0) + 0x18;
-    struct Case {
-        size_t keep;  // bytes of the payload kept
-        int32_t result;
+    // A slash at the last scanned byte, and the second slash two bytes on,
+    // past the 256 bytes: found when the copy holds it.
+    const sim::RomChain late = sim::build_rom_chain({fcode_with(" 1.2a " + std::string(249, 'x') + "/3/")});
+    // Payload bytes kept: before the first slash, the slash last, one behind
+    // it, "05/0" and "05/07" (the second slash not there yet), "05/07/".
+    const struct { const sim::RomChain& chain; size_t keep; int32_t result; } cases[] = {
+        {chain, 0, 1}, {chain, 1, 1}, {chain, 7, 1},  {chain, 8, 1},  {chain, 9, 1},
+        {chain, 10, 1}, {chain, 11, 1}, {chain, 12, 0}, {late, 257, 1}, {late, 258, 0},
     };
-    const Case cases[] = {
-        {0, 1},  {1, 1},  {7, 1},  // ends before the first slash
-        {8, 1},                    // the first slash is the last byte
-        {9, 1},                    // one byte behind it
-        {10, 1}, {11, 1},          // "05/0" and "05/07": the second slash not there yet
-        {12, 0},                   // "05/07/"
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.keep);
-        Bytes bytes = chain.bytes;
-        bytes.resize(payload + c.keep);
-        const Exact buf(bytes);
+        const Exact buf(cut(c.chain.bytes, c.chain.pcir(0) + 0x18 + c.keep));
         char vstr[20] = {};
         EXPECT_EQ(vxapi_get_fcode_version(buf.get(), buf.sz(), vstr), c.result);
-    }
-    // A slash at the last scanned byte, and the second slash two bytes on,
-    // past the 256 bytes: found when the copy holds it, else not.
-    const sim::RomChain late = sim::build_rom_chain({fcode_with(" 1.2a " + std::string(249, 'x') + "/3/")});
-    for (size_t keep : {size_t{258}, size_t{257}}) {
-        SCOPED_TRACE(keep);
-        Bytes bytes = late.bytes;
-        bytes.resize(late.pcir(0) + 0x18 + keep);
-        const Exact buf(bytes);
-        char vstr[20] = {};
-        EXPECT_EQ(vxapi_get_fcode_version(buf.get(), buf.sz(), vstr), keep == 258 ? 0 : 1);
-        if (keep == 258) {
-            EXPECT_EQ(std::string(vstr, 6), "\"1.2a\"");
-        }
+        if (c.result == 0) { EXPECT_EQ(std::string(vstr, 6), "\"1.2a\""); }
     }
 }
 
@@ -636,121 +435,87 @@ class FlashVersionsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         vx_debug = 0xFFFFFFFF;
-        driver.attach(host);
-        adapter = &driver.add_adapter();
+        adapter = &rig.driver.add_adapter();
         adapter->device_id = 0x8021;
-        driver.add_port(*adapter);
-        adapter->flash = sim::blank_flash(0x200000);
-        sim::install_flash(driver);
-        fd = vx::sys().open("/dev/vxa2xxx", O_RDWR);
-        ASSERT_GE(fd, 0);
+        rig.driver.add_port(*adapter);
+        adapter->flash = sim::blank_flash(0x200000, 0);
+        sim::install_flash(rig.driver);
     }
-    void TearDown() override { vx::sys().close(fd); }
-
+    void TearDown() override { vx_debug = 0; }
     void place_fw_header(uint32_t cookie, const Bytes& version) {
         Bytes hdr(32, 0);
         sim::put_le32(hdr, 0, cookie);
         std::copy(version.begin(), version.end(), hdr.begin() + 4);
         sim::place(adapter->flash, 0x100000, hdr);
     }
-
-    std::vector<uint32_t> read_offsets() const {
-        std::vector<uint32_t> offsets;
-        for (const sim::SimLogEntry& e : driver.log()) {
-            if (e.command == EXT_CC_READ_OPTROM) offsets.push_back(e.reserved1);
+    // Reads the versions; the flash offsets read go to `reads`.
+    std::string read_versions(bool new_header = true) {
+        rig.driver.clear_log();
+        vxapi_priv_database rec = sim::DriverRig::record(new_header, 0);
+        EXT_HBA_NODE node{};
+        node.BIValid = EXT_BI_PEP_VALID;  // stays
+        vxapi_read_flash_versions(rig.fd, &rec, &node);
+        reads.clear();
+        for (const sim::SimLogEntry& e : rig.driver.log()) {
+            EXPECT_EQ(e.new_layout, new_header);
+            if (e.command == EXT_CC_READ_OPTROM) reads.push_back(e.reserved1);
         }
-        return offsets;
+        return versions(node);
     }
-
-    sim::SimHost host;
-    sim::SimDriver driver;
+    sim::DriverRig rig;
     sim::SimAdapter* adapter = nullptr;
-    int fd = -1;
+    std::vector<uint32_t> reads;
 };
 
 }  // namespace
 
+// The chain at 0x80000 and the firmware header at 0x100000 give every
+// version, on both headers; another cookie, zero first bytes or a failed
+// read end their step.
 TEST_F(FlashVersionsTest, VersionsFromTheChainAndTheFirmwareHeader) {
-    const sim::RomChain chain =
-        sim::build_rom_chain({sim::bios_image(2, 7), sim::fcode_image(3, 1, 4), sim::efi_image(5, 9, 3)});
-    sim::place(adapter->flash, 0x80000, chain.bytes);
-    place_fw_header(kFwCookie, {8, 2, 0x34, 0x12});
-    for (bool new_header : {true, false}) {
-        SCOPED_TRACE(new_header ? "new header" : "old header");
-        driver.clear_log();
-        vxapi_priv_database rec{};
-        rec.features = new_header ? VX_FEAT_NEW_IOCTL : 0;
-        EXT_HBA_NODE node{};
-        node.BIValid = EXT_BI_PEP_VALID;
-        vxapi_read_flash_versions(fd, &rec, &node);
-
-        EXPECT_STREQ(reinterpret_cast<const char*>(node.OptRomVersion), "2.07");
-        EXPECT_EQ(node.BIFCodeVersion[0], 3);
-        EXPECT_EQ(node.BIFCodeVersion[1], 1);
-        EXPECT_EQ(node.BIEfiVersion[0], 5);
-        EXPECT_EQ(node.BIEfiVersion[1], 9);
-        EXPECT_EQ(node.BIFwVersion[0], 8);
-        EXPECT_EQ(node.BIFwVersion[1], 2);
-        EXPECT_EQ(node.BIFwVersion[2], 0x34);
-        EXPECT_EQ(node.BIFwVersion[3], 0x12);
-        EXPECT_EQ(node.BIValid, EXT_BI_PEP_VALID | EXT_BI_FCODE_VALID | EXT_BI_EFI_VALID | EXT_BI_FW_VALID);
-        EXPECT_EQ(read_offsets(), (std::vector<uint32_t>{0x80000, 0x80400, 0x80C00, 0x100000}));
-        for (const sim::SimLogEntry& e : driver.log()) EXPECT_EQ(e.new_layout, new_header);
+    const Bytes chain =
+        sim::build_rom_chain({sim::bios_image(2, 7), sim::fcode_image(3, 1, 4), sim::efi_image(5, 9, 3)})
+            .bytes;
+    const struct {
+        const char* name;
+        uint32_t cookie;
+        bool chain, failed_read;
+        std::string versions;
+    } cases[] = {
+        {"everything", kFwCookie, true, false, "rom 2.07 fcode 3.1.0.0 efi 5.9 fw 8.2.52.18 valid 17"},
+        {"another cookie", 0x40400004, true, false, "rom 2.07 fcode 3.1.0.0 efi 5.9 fw 0.0.0.0 valid 16"},
+        {"zero first bytes", 0, false, false, "rom  fcode 0.0.0.0 efi 0.0 fw 0.0.0.0 valid 10"},
+        {"failed chain read", kFwCookie, true, true, "rom  fcode 0.0.0.0 efi 0.0 fw 8.2.52.18 valid 11"},
+    };
+    for (const auto& c : cases) {
+        for (bool new_header : {true, false}) {
+            SCOPED_TRACE(testing::Message() << c.name << (new_header ? " new header" : " old header"));
+            std::fill(adapter->flash.begin(), adapter->flash.end(), 0);
+            if (c.chain) sim::place(adapter->flash, 0x80000, chain);
+            if (c.cookie) place_fw_header(c.cookie, {8, 2, 0x34, 0x12});
+            if (c.failed_read) rig.driver.inject_errno(EIO, 1);
+            rig.host.clear_stderr();
+            EXPECT_EQ(read_versions(new_header), c.versions);
+            EXPECT_EQ(reads, c.chain && !c.failed_read
+                                 ? (std::vector<uint32_t>{0x80000, 0x80400, 0x80C00, 0x100000})
+                                 : (std::vector<uint32_t>{0x80000, 0x100000}));
+            EXPECT_EQ(rig.host.stderr_text().find(
+                          "vxapi_read_flash_versions: Flash FW version read failed\n") != std::string::npos,
+                      c.cookie == 0x40400004);
+        }
     }
-}
-
-TEST_F(FlashVersionsTest, AnotherFirmwareCookieLeavesTheFirmwareVersion) {
-    sim::place(adapter->flash, 0x80000, sim::build_rom_chain({sim::efi_image(1, 2)}).bytes);
-    place_fw_header(0x40400004, {8, 2, 5, 0});
-    vxapi_priv_database rec{};
-    rec.features = VX_FEAT_NEW_IOCTL;
-    EXT_HBA_NODE node{};
-    vxapi_read_flash_versions(fd, &rec, &node);
-    EXPECT_EQ(node.BIValid, EXT_BI_EFI_VALID);
-    EXPECT_EQ(node.BIFwVersion[0], 0);
-    EXPECT_NE(host.stderr_text().find("vxapi_read_flash_versions: Flash FW version read failed\n"),
-              std::string::npos);
-}
-
-// Nothing at 0x80000 and nothing at 0x100000 (first bytes 0): nothing changes.
-TEST_F(FlashVersionsTest, ZeroFirstBytesEndBothSteps) {
-    std::fill(adapter->flash.begin(), adapter->flash.end(), 0);
-    vxapi_priv_database rec{};
-    EXT_HBA_NODE node{};
-    vxapi_read_flash_versions(fd, &rec, &node);
-    EXT_HBA_NODE untouched{};
-    EXPECT_EQ(std::memcmp(&node, &untouched, sizeof node), 0);
-    EXPECT_EQ(read_offsets(), (std::vector<uint32_t>{0x80000, 0x100000}));
-}
-
-// A failed read leaves the chunk zeroed, which ends the walk.
-TEST_F(FlashVersionsTest, FailedReadsEndTheWalk) {
-    sim::place(adapter->flash, 0x80000,
-               sim::build_rom_chain({sim::bios_image(1, 0), sim::efi_image(1, 2)}).bytes);
-    place_fw_header(kFwCookie, {1, 2, 3, 4});
-    driver.inject_errno(EIO, 1);
-    vxapi_priv_database rec{};
-    EXT_HBA_NODE node{};
-    vxapi_read_flash_versions(fd, &rec, &node);
-    EXPECT_EQ(node.OptRomVersion[0], 0);
-    EXPECT_EQ(node.BIValid, EXT_BI_FW_VALID);
-    EXPECT_EQ(read_offsets(), (std::vector<uint32_t>{0x80000, 0x100000}));
 }
 
 // A chain without a last image that runs on through the firmware header is
 // not followed past 0x100000.
 TEST_F(FlashVersionsTest, WalkStopsAtTheFirmwareHeader) {
-    for (uint32_t at = 0x80000; at < 0x200000; at += 0x10000) {
-        const sim::RomImage img = sim::bios_image(static_cast<uint8_t>(at >> 16), 0, 0x80);
-        sim::place(adapter->flash, at, sim::build_rom_image(img, false));
-    }
-    vxapi_priv_database rec{};
-    EXT_HBA_NODE node{};
-    vxapi_read_flash_versions(fd, &rec, &node);
     std::vector<uint32_t> expected;
-    for (uint32_t at = 0x80000; at < 0x100000; at += 0x10000) expected.push_back(at);
-    expected.push_back(0x100000);
-    EXPECT_EQ(read_offsets(), expected);
-    EXPECT_STREQ(reinterpret_cast<const char*>(node.OptRomVersion), "15.00");
-    EXPECT_EQ(node.BIValid, 0u);  // the image at 0x100000 carries no firmware cookie
+    for (uint32_t at = 0x80000; at < 0x200000; at += 0x10000) {
+        sim::place(adapter->flash, at,
+                   sim::build_rom_image(sim::bios_image(static_cast<uint8_t>(at >> 16), 0, 0x80), false));
+        if (at <= 0x100000) expected.push_back(at);
+    }
+    // The image at 0x100000 carries no firmware cookie.
+    EXPECT_EQ(read_versions(), "rom 15.00 fcode 0.0.0.0 efi 0.0 fw 0.0.0.0 valid 10");
+    EXPECT_EQ(reads, expected);
 }

@@ -11,7 +11,6 @@ TEST(RealHost, SysfsMountAndPciBusThroughLibsysfs) {
     char mnt[256] = {};
     ASSERT_EQ(host.sysfs_get_mnt_path(mnt, sizeof mnt), 0);
     EXPECT_STREQ(mnt, "/sys");
-
     struct sysfs_bus* bus = host.sysfs_open_bus("pci");
     if (bus == nullptr) GTEST_SKIP() << "this machine has no PCI bus in sysfs";
     struct dlist* devices = host.sysfs_get_bus_devices(bus);
