@@ -15,24 +15,13 @@
 namespace {
 
 using apitest::ApiRig;
+using apitest::filled;
+using apitest::kFill;
 using apitest::RigPort;
+using apitest::touched;
 
-constexpr uint8_t kFill = 0xA5;
-constexpr uint8_t kCmdQuery = 0x00;
-constexpr uint8_t kCmdGetData = 0x06;
-constexpr uint8_t kCmdReadFlash = 0x0F;
-
-template <class T>
-T filled() {
-    T rec;
-    std::memset(&rec, kFill, sizeof rec);
-    return rec;
-}
-
-bool touched(const void* rec, size_t size) {
-    const auto* b = static_cast<const uint8_t*>(rec);
-    return std::any_of(b, b + size, [](uint8_t x) { return x != kFill; });
-}
+constexpr uint8_t kCmdQuery = EXT_CC_QUERY;
+constexpr uint8_t kCmdGetData = EXT_CC_GET_DATA;
 
 struct Query {
     const char* name;
@@ -153,10 +142,8 @@ TEST(ApiProps, PortStateTypeModeAndIdentifier) {
         port.State = c.state;
         port.Type = c.type;
         port.Mode = c.mode;
-        port.Id[0] = 0xEE;
-        port.Id[1] = 0x0A;
-        port.Id[2] = 0x0B;
-        port.Id[3] = 0x0C;
+        const uint8_t id[4] = {0xEE, 0x0A, 0x0B, 0x0C};
+        std::memcpy(port.Id, id, sizeof id);
         p.sim->set_record(kCmdQuery, 2, port);
         auto out = filled<DEVICEPORTPROPERTY>();
         ASSERT_EQ(SDGetHbaDevicePortProperty(p.handle, 0, &out), 0u);
@@ -249,6 +236,13 @@ protected:
             entries[i].TargetAddress.Target = static_cast<uint16_t>(i);
             entries[i].LoopID = static_cast<uint16_t>(i);
         }
+        // Two loop devices without an identifier: the first takes the AL_PA of
+        // its loop id 0 (0xEF); the second, a fabric device, is kept as it is.
+        entries[0].PortID[0] = 0;
+        if (n > 1) {
+            entries[1].PortID[0] = 0;
+            entries[1].ControlFlags = 0x8;
+        }
         total = std::max(n, claim);
         claimed = std::max(n, claim);
     }
@@ -286,25 +280,16 @@ TEST_F(PortDatabase, FillsWhatFitsAndNeverMore) {
         uint32_t word = 0;
         std::memcpy(&word, request.data(), sizeof word);
         EXPECT_EQ(word, 0x101Fu);
-        const auto* last = reinterpret_cast<DEVICEINFOENTRY*>(buf.data() + 8 + (c.filled - 1) * 292);
-        EXPECT_EQ(last->PortWWN[7], c.filled - 1);
-        EXPECT_EQ(last->TargetAddress.TargetID, c.filled - 1);
+        const auto* e = reinterpret_cast<DEVICEINFOENTRY*>(buf.data() + 8);
+        EXPECT_EQ(e[c.filled - 1].PortWWN[7], c.filled - 1);
+        EXPECT_EQ(e[c.filled - 1].TargetAddress.TargetID, c.filled - 1);
+        const uint8_t alpa[3] = {0, 0, 0xEF}, zero[3] = {0, 0, 0}, kept[3] = {1, 0, 0};
+        EXPECT_EQ(std::memcmp(e[0].PortID, alpa, 3), 0);
+        if (c.filled > 2) {
+            EXPECT_EQ(std::memcmp(e[1].PortID, zero, 3), 0);
+            EXPECT_EQ(std::memcmp(e[2].PortID, kept, 3), 0);
+        }
     }
-}
-
-TEST_F(PortDatabase, LoopDevicesGetTheirPhysicalAddress) {
-    devices(3);
-    entries[0].PortID[0] = 0;  // loop id 0, no identifier: AL_PA 0xEF
-    entries[1].PortID[0] = 0;  // loop id 1, but a fabric device: kept
-    entries[1].ControlFlags = 0x8;
-    std::vector<uint8_t> buf(884, kFill);
-    auto* info = reinterpret_cast<PDEVICEINFO>(buf.data());
-    ASSERT_EQ(SDGetPortDatabase(port->handle, 1, info, 884), 0u);
-    const auto* e = reinterpret_cast<DEVICEINFOENTRY*>(buf.data() + 8);
-    const uint8_t alpa[3] = {0, 0, 0xEF}, zero[3] = {0, 0, 0}, kept[3] = {1, 0, 0};
-    EXPECT_EQ(std::memcmp(e[0].PortID, alpa, 3), 0);
-    EXPECT_EQ(std::memcmp(e[1].PortID, zero, 3), 0);
-    EXPECT_EQ(std::memcmp(e[2].PortID, kept, 3), 0);
 }
 
 TEST(ApiProps, ConvergedPortData) {
@@ -384,7 +369,7 @@ TEST(ApiProps, NodeQueryOfAVirtualPortReadsFlashThroughItsParent) {
     auto out = filled<DEVICENODEPROPERTY>();
     ASSERT_EQ(SDGetHbaDeviceNodeProperty(virt.handle, &out), 0u);
     EXPECT_EQ(rig.requests(kCmdQuery).at(0).hba_select, virt.sim->instance);
-    const auto reads = rig.requests(kCmdReadFlash);
+    const auto reads = rig.requests(EXT_CC_READ_OPTROM);
     ASSERT_FALSE(reads.empty());
     for (const auto& r : reads) EXPECT_EQ(r.hba_select, phys.sim->instance);
 }

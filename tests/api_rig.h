@@ -6,11 +6,13 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <vector>
 
+#include "core/vx_ioctl.h"
 #include "core/vx_layout.h"
 #include "core/vx_records.h"
 #include "core/vx_sddbg.h"
@@ -21,6 +23,21 @@
 #include "sim_queries.h"
 
 namespace apitest {
+
+// The byte callers' records are filled with, to see what a call writes.
+constexpr uint8_t kFill = 0xA5;
+
+template <class T>
+T filled() {
+    T rec;
+    std::memset(&rec, kFill, sizeof rec);
+    return rec;
+}
+
+inline bool touched(const void* rec, size_t size) {
+    const auto* b = static_cast<const uint8_t*>(rec);
+    return std::any_of(b, b + size, [](uint8_t x) { return x != kFill; });
+}
 
 struct RigPort {
     int handle = 0;

@@ -38,6 +38,7 @@ struct Exact {
     }
     uint8_t* get() const { return data.get(); }
     uint32_t sz() const { return static_cast<uint32_t>(size); }
+    Bytes bytes() const { return Bytes(data.get(), data.get() + size); }
     std::unique_ptr<uint8_t[]> data;
     size_t size;
 };
