@@ -16,6 +16,7 @@
 #include "core/vx_regions.h"
 #include "core/vx_sddbg.h"
 #include "sim_regions.h"
+#include "test_support.h"
 
 namespace {
 
@@ -56,53 +57,37 @@ Bytes field(const uint8_t (&f)[8], size_t n = 8) { return Bytes(f, f + n); }
 
 // ---------------------------------------------------------------- active image set
 
+using Status = sim::ImageStatusFields;  // generation 1 unless given
+
 struct ImageSetCase {
     const char* name;
-    std::optional<sim::ImageStatusFields> primary;  // none: the region holds no record
-    std::optional<sim::ImageStatusFields> secondary;
+    std::optional<Status> primary;  // none: the region holds no record
+    std::optional<Status> secondary;
     uint8_t before;
     uint8_t expected;
     std::vector<uint8_t> omit = {};
     uint32_t primary_size = 0x1000;
 };
 
-sim::ImageStatusFields gen(uint16_t g) {
-    sim::ImageStatusFields f;
-    f.gen_num = g;
-    return f;
-}
-sim::ImageStatusFields bad_checksum(uint16_t g) {
-    auto f = gen(g);
-    f.corrupt_checksum = true;
-    return f;
-}
-sim::ImageStatusFields bad_signature(uint16_t g) {
-    auto f = gen(g);
-    f.signature = 0xFACEFADF;
-    return f;
-}
-sim::ImageStatusFields not_valid(uint16_t g) {
-    auto f = gen(g);
-    f.mask = 0;
-    return f;
-}
-
 TEST(ActiveImageSet, ChosenFromTheRecordsThatHold) {
     const ImageSetCase cases[] = {
-        {"equal generations give the secondary", gen(7), gen(7), 0, 1},
-        {"a higher primary generation gives the primary", gen(8), gen(7), 1, 0},
-        {"a higher secondary generation gives the secondary", gen(7), gen(8), 0, 1},
-        {"generations compare unsigned, without wrap", gen(0xFFFF), gen(0), 1, 0},
-        {"a primary with a bad checksum is not taken", bad_checksum(9), gen(1), 0, 1},
-        {"a primary with a bad signature is not taken", bad_signature(9), gen(1), 0, 1},
-        {"a primary without its valid bit is not taken", not_valid(9), gen(1), 0, 1},
-        {"a secondary with a bad checksum is not taken", gen(1), bad_checksum(9), 1, 0},
-        {"neither taken leaves the value", bad_signature(1), bad_checksum(2), 1, 1},
-        {"no primary region: the secondary alone", std::nullopt, gen(1), 0, 1, {0x95}},
-        {"no secondary region leaves the value", gen(1), std::nullopt, 1, 1, {0x96}},
+        {"equal generations give the secondary", Status{.gen_num = 7}, Status{.gen_num = 7}, 0, 1},
+        {"a higher primary generation gives the primary", Status{.gen_num = 8}, Status{.gen_num = 7}, 1, 0},
+        {"a higher secondary generation gives the secondary", Status{.gen_num = 7}, Status{.gen_num = 8}, 0, 1},
+        {"generations compare unsigned, without wrap", Status{.gen_num = 0xFFFF}, Status{.gen_num = 0}, 1, 0},
+        {"a primary with a bad checksum is not taken", Status{.gen_num = 9, .corrupt_checksum = true}, Status{}, 0,
+         1},
+        {"a primary with a bad signature is not taken", Status{.gen_num = 9, .signature = 0xFACEFADF}, Status{}, 0, 1},
+        {"a primary without its valid bit is not taken", Status{.mask = 0, .gen_num = 9}, Status{}, 0, 1},
+        {"a secondary with a bad checksum is not taken", Status{}, Status{.gen_num = 9, .corrupt_checksum = true}, 1,
+         0},
+        {"neither taken leaves the value", Status{.signature = 0xFACEFADF}, Status{.gen_num = 2, .corrupt_checksum = true},
+         1, 1},
+        {"no primary region: the secondary alone", std::nullopt, Status{}, 0, 1, {0x95}},
+        {"no secondary region leaves the value", Status{}, std::nullopt, 1, 1, {0x96}},
         // The region is smaller than a record: only its bytes are read, and
         // what they hold is no whole record.
-        {"a primary region smaller than a record", gen(9), gen(1), 0, 1, {}, 8},
+        {"a primary region smaller than a record", Status{.gen_num = 9}, Status{}, 0, 1, {}, 8},
     };
     for (const ImageSetCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -130,30 +115,21 @@ TEST(ActiveImageSet, ChosenFromTheRecordsThatHold) {
 
 // ---------------------------------------------------------------- running versions
 
-TEST(AdapterVersions, RunningVersionsFromTheDriverOnBothHeaders) {
-    for (bool new_header : {true, false}) {
-        SCOPED_TRACE(new_header ? "new header" : "old header");
-        Rig r(0x8001, new_header);
-        sim::set_region_versions(*r.rig.port, {sim::running_version(0x40, {0, 0, 0}),
-                                               sim::running_version(0x45, {4, 5, 6})});
-        std::memset(r.rig.phy.mpi_running_ver, 0xEE, 8);
-        r.rig.phy.fcoe_valid = VX_FCOE_NIC_EFI;
+TEST(AdapterVersions, RunningVersionsFromTheDriver) {
+    Rig r(0x8001);
+    sim::set_region_versions(*r.rig.port, {sim::running_version(0x40, {0, 0, 0}),
+                                           sim::running_version(0x45, {4, 5, 6})});
+    std::memset(r.rig.phy.mpi_running_ver, 0xEE, 8);
+    r.rig.phy.fcoe_valid = VX_FCOE_NIC_EFI;
 
-        vxapi_query_adapter_versions(r.rig.fd, &r.rig.rec);
-        // The zero MPI version is stored, but its bit stays clear; no bit is cleared.
-        EXPECT_EQ(field(r.rig.phy.mpi_running_ver, 3), Bytes({0, 0, 0}));
-        EXPECT_EQ(field(r.rig.phy.edc_running_ver, 3), Bytes({4, 5, 6}));
-        EXPECT_EQ(r.rig.phy.fcoe_valid, VX_FCOE_EDC_RUNNING | VX_FCOE_NIC_EFI);
-
-        const auto log = r.rig.driver.log();
-        ASSERT_EQ(log.size(), 1u);
-        EXPECT_EQ(log[0].code, new_header ? sim::sim_code(0x00) : sim::sim_code_old(0x00));
-        EXPECT_EQ(log[0].new_layout, new_header);
-        EXPECT_EQ(log[0].sub_code, 10);
-        EXPECT_EQ(log[0].instance, 0);
-        EXPECT_EQ(log[0].response_len, 56u);
-        EXPECT_EQ(log[0].hba_select, r.rig.port->instance);
-    }
+    vxapi_query_adapter_versions(r.rig.fd, &r.rig.rec);
+    // The zero MPI version is stored, but its bit stays clear; no bit is cleared.
+    EXPECT_EQ(field(r.rig.phy.mpi_running_ver, 3), Bytes({0, 0, 0}));
+    EXPECT_EQ(field(r.rig.phy.edc_running_ver, 3), Bytes({4, 5, 6}));
+    EXPECT_EQ(r.rig.phy.fcoe_valid, VX_FCOE_EDC_RUNNING | VX_FCOE_NIC_EFI);
+    const auto log = r.rig.driver.log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(sim::describe(log[0]), "new cmd 00 sub A inst 0 at 0 sel 0 req 0 resp 56");
 }
 
 TEST(AdapterVersions, FailuresAndForeignEntriesChangeNothing) {
@@ -305,38 +281,34 @@ TEST(VersionList, EntriesOfTheValidBitsInOrderWithinTheBuffer) {
 
 // ---------------------------------------------------------------- activation and virtual ports
 
-TEST(Activation, CodesBecomeSubCodesOnBothHeaders) {
-    for (bool new_header : {true, false}) {
-        SCOPED_TRACE(new_header ? "new header" : "old header");
-        Rig r(0x8001, new_header);
-        sim::SimActivations activations;
-        activations.install(r.rig.driver);
-        uint16_t expected_sub = 1;
-        for (uint32_t code : {0x2025Cu, 0x2025Du, 0x2025Eu, 0x20261u, 0x20262u}) {
-            uint32_t status = 99;
-            EXPECT_EQ(vxapi_activate_region(r.rig.fd, &r.rig.rec, code, &status), 0);
-            EXPECT_EQ(status, 0u);
-            const auto taken = activations.taken();
-            ASSERT_FALSE(taken.empty());
-            EXPECT_EQ(taken.back().sub_code, expected_sub++);
-            EXPECT_EQ(taken.back().instance, r.rig.port->instance);
-        }
-        for (const sim::SimLogEntry& e : r.rig.driver.log()) {
-            EXPECT_EQ(e.code, new_header ? sim::sim_code(kActivate) : sim::sim_code_old(kActivate));
-            EXPECT_EQ(e.request_len, 0u);
-            EXPECT_EQ(e.response_len, 0u);
-        }
-        // An unknown code is refused before any request; a busy driver is not asked again.
-        r.rig.driver.clear_log();
+TEST(Activation, CodesBecomeSubCodes) {
+    Rig r(0x8001);
+    sim::SimActivations activations;
+    activations.install(r.rig.driver);
+    uint16_t expected_sub = 1;
+    for (uint32_t code : {0x2025Cu, 0x2025Du, 0x2025Eu, 0x20261u, 0x20262u}) {
         uint32_t status = 99;
-        EXPECT_EQ(vxapi_activate_region(r.rig.fd, &r.rig.rec, 0x2025F, &status), 1);
-        EXPECT_TRUE(r.rig.driver.log().empty());
-        r.rig.driver.inject_busy(1);
-        EXPECT_EQ(vxapi_activate_region(r.rig.fd, &r.rig.rec, 0x2025C, &status), 0);
-        EXPECT_EQ(status, EXT_STATUS_BUSY);
-        EXPECT_EQ(r.rig.driver.log().size(), 1u);
-        EXPECT_TRUE(r.rig.host.sleeps().empty());
+        EXPECT_EQ(vxapi_activate_region(r.rig.fd, &r.rig.rec, code, &status), 0);
+        EXPECT_EQ(status, 0u);
+        const auto taken = activations.taken();
+        ASSERT_FALSE(taken.empty());
+        EXPECT_EQ(taken.back().sub_code, expected_sub++);
+        EXPECT_EQ(taken.back().instance, r.rig.port->instance);
     }
+    for (const sim::SimLogEntry& e : r.rig.driver.log()) {
+        EXPECT_EQ(e.command, kActivate);
+        EXPECT_EQ(e.request_len + e.response_len, 0u);
+    }
+    // An unknown code is refused before any request; a busy driver is not asked again.
+    r.rig.driver.clear_log();
+    uint32_t status = 99;
+    EXPECT_EQ(vxapi_activate_region(r.rig.fd, &r.rig.rec, 0x2025F, &status), 1);
+    EXPECT_TRUE(r.rig.driver.log().empty());
+    r.rig.driver.inject_busy(1);
+    EXPECT_EQ(vxapi_activate_region(r.rig.fd, &r.rig.rec, 0x2025C, &status), 0);
+    EXPECT_EQ(status, EXT_STATUS_BUSY);
+    EXPECT_EQ(r.rig.driver.log().size(), 1u);
+    EXPECT_TRUE(r.rig.host.sleeps().empty());
 }
 
 // Activation and the virtual ports on a sysfs port go to the sysfs road

@@ -4,7 +4,7 @@
 // VPDs are handed over in heap buffers of exactly their size, so that
 // AddressSanitizer reports any byte read or written past their end.
 #include <cstring>
-#include <memory>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,35 +18,43 @@
 #include "fw24xx_builder.h"
 #include "sim_flash.h"
 #include "sim_nvram_vpd.h"
+#include "test_support.h"
 
 namespace {
 
 using sim::Bytes;
+using sim::Exact;
 using sim::keyword;
 
 constexpr uint16_t kMaker = VX_PCI_VENDOR_MAKER;
 
-// A heap copy of exactly the given bytes.
-struct Exact {
-    explicit Exact(const Bytes& b) : data(new uint8_t[b.empty() ? 1 : b.size()]), size(b.size()) {
-        if (!b.empty()) std::memcpy(data.get(), b.data(), b.size());
-    }
-    uint8_t* get() const { return data.get(); }
-    uint32_t sz() const { return static_cast<uint32_t>(size); }
-    Bytes bytes() const { return Bytes(data.get(), data.get() + size); }
-    std::unique_ptr<uint8_t[]> data;
-    size_t size;
-};
-
-Bytes field(const Bytes& b, const sim::BuiltVpd& v, const std::string& name, uint8_t area) {
+const sim::VpdPlaced* placed(const sim::BuiltVpd& v, const std::string& name, uint8_t area) {
     for (const sim::VpdPlaced& k : v.keywords) {
-        if (k.name == name && k.area == area) {
-            return Bytes(b.begin() + static_cast<std::ptrdiff_t>(k.data_offset),
-                         b.begin() + static_cast<std::ptrdiff_t>(k.data_offset + k.length));
-        }
+        if (k.name == name && k.area == area) return &k;
     }
     ADD_FAILURE() << "no keyword " << name;
-    return {};
+    return nullptr;
+}
+
+Bytes field(const Bytes& b, const sim::BuiltVpd& v, const std::string& name, uint8_t area) {
+    const sim::VpdPlaced* k = placed(v, name, area);
+    if (k == nullptr) return {};
+    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(k->data_offset),
+                 b.begin() + static_cast<std::ptrdiff_t>(k->data_offset + k->length));
+}
+
+// The VPD's bytes with the data of the named keywords of one area replaced.
+Bytes with_fields(const sim::BuiltVpd& v, uint8_t area, const std::map<std::string, Bytes>& fields) {
+    Bytes b = v.bytes;
+    for (const auto& [name, data] : fields) {
+        const sim::VpdPlaced* k = placed(v, name, area);
+        if (k != nullptr && data.size() == k->length) {
+            std::copy(data.begin(), data.end(), b.begin() + static_cast<std::ptrdiff_t>(k->data_offset));
+        } else {
+            ADD_FAILURE() << name << " is no field of " << data.size() << " bytes";
+        }
+    }
+    return b;
 }
 
 // A text padded with zeros (or cut) to n bytes.
@@ -142,23 +150,10 @@ TEST_F(VpdFieldsTest, OptionRomRoutinesRewriteOnlyTheWritableVersionKeywords) {
             std::copy(out.begin(), out.end(), expected.begin() + static_cast<std::ptrdiff_t>(c.area));
             EXPECT_EQ(now, expected);
         }
-        ASSERT_EQ(out.size(), vpd.bytes.size());
-        EXPECT_EQ(field(out, vpd, "V1", 0x91), padded(c.v1, 10));
-        EXPECT_EQ(field(out, vpd, "V3", 0x91), padded(c.v3, 16));
-        EXPECT_EQ(field(out, vpd, "V4", 0x91), padded("\"001.05\"", 10));
-        EXPECT_EQ(field(out, vpd, "V5", 0x91), padded(c.v5, 10));
-        // Everything but the four writable version fields is as it was,
-        // the read-only area (and its checksum) byte for byte.
-        Bytes masked = out;
-        for (const char* name : {"V1", "V3", "V4", "V5"}) {
-            for (const sim::VpdPlaced& k : vpd.keywords) {
-                if (k.name == name && k.area == 0x91) {
-                    std::copy_n(vpd.bytes.begin() + static_cast<std::ptrdiff_t>(k.data_offset), k.length,
-                                masked.begin() + static_cast<std::ptrdiff_t>(k.data_offset));
-                }
-            }
-        }
-        EXPECT_EQ(masked, vpd.bytes);
+        // Only the four writable version fields change; the read-only area
+        // (and its checksum) stays byte for byte.
+        EXPECT_EQ(out, with_fields(vpd, 0x91, {{"V1", padded(c.v1, 10)}, {"V3", padded(c.v3, 16)},
+                                               {"V4", padded("\"001.05\"", 10)}, {"V5", padded(c.v5, 10)}}));
         EXPECT_EQ(vxapi_verify_vpd_checksum(out.data(), static_cast<uint32_t>(out.size())), 0);
     }
 }
@@ -222,66 +217,58 @@ Bytes huge_fw() {
     return sim::build_24xx_fw(fw);
 }
 
+// The versions go into the read-only area, whose checksum is then mended;
+// every other byte stays.
 TEST_F(VpdFieldsTest, NvramRoutineWritesItsTextsAndTheChecksum) {
+    // An "RV" keyword behind the end tag is never reached: its byte stays.
+    sim::VpdContents no_rv;
+    no_rv.read_only = {keyword("V4", "old-v4....")};
+    no_rv.add_rv = false;
+    sim::BuiltVpd end_first = sim::build_vpd(no_rv);
+    end_first.bytes.insert(end_first.bytes.end(), {'R', 'V', 1, 0x5C});
     struct Case {
         const char* name;
+        sim::BuiltVpd vpd;
         Bytes image;
         uint32_t region;
-        Bytes v1, v3, v4, v5;  // empty: unchanged
+        std::map<std::string, Bytes> fields;  // those that change
     };
     const Case cases[] = {
-        {"whole flash", flash_image(true, 1), 0x07, padded(" 2.07", 10), padded(" 8.02.05", 16),
-         padded(" 1.05", 10), padded(" 4.02", 10)},
-        {"major above 99, no EFI", flash_image(false, 120), 0x07, {}, padded(" 8.02.05", 16),
-         padded("120.05", 10), padded(" 4.02", 10)},
-        {"firmware region alone", sim::build_24xx_fw({}), 0x01, {}, padded(" 1.00.00", 16), {}, {}},
+        {"whole flash", nv_vpd(), flash_image(true, 1), 0x07,
+         {{"V1", padded(" 2.07", 10)}, {"V3", padded(" 8.02.05", 16)}, {"V4", padded(" 1.05", 10)},
+          {"V5", padded(" 4.02", 10)}}},
+        {"major above 99, no EFI", nv_vpd(), flash_image(false, 120), 0x07,
+         {{"V3", padded(" 8.02.05", 16)}, {"V4", padded("120.05", 10)}, {"V5", padded(" 4.02", 10)}}},
+        {"firmware region alone", nv_vpd(), sim::build_24xx_fw({}), 0x01, {{"V3", padded(" 1.00.00", 16)}}},
         // A version whose text cannot fit the 20-byte text leaves V3 alone.
-        {"firmware version too long", huge_fw(), 0x01,
-         {}, {}, {}, {}},
+        {"firmware version too long", nv_vpd(), huge_fw(), 0x01, {}},
+        {"end tag before any checksum", end_first, flash_image(true, 1), 0x07, {{"V4", padded(" 1.05", 10)}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const sim::BuiltVpd vpd = nv_vpd();
         Exact image(c.image);
-        Exact buf(vpd.bytes);
+        Exact buf(c.vpd.bytes);
         ASSERT_EQ(vxapi_update_nv_vpd_version(image.get(), image.sz(), buf.get(), buf.sz(), c.region), 0);
         const Bytes out = buf.bytes();
-        EXPECT_EQ(field(out, vpd, "V1", 0x90), c.v1.empty() ? field(vpd.bytes, vpd, "V1", 0x90) : c.v1);
-        EXPECT_EQ(field(out, vpd, "V3", 0x90), c.v3.empty() ? field(vpd.bytes, vpd, "V3", 0x90) : c.v3);
-        EXPECT_EQ(field(out, vpd, "V4", 0x90), c.v4.empty() ? field(vpd.bytes, vpd, "V4", 0x90) : c.v4);
-        EXPECT_EQ(field(out, vpd, "V5", 0x90), c.v5.empty() ? field(vpd.bytes, vpd, "V5", 0x90) : c.v5);
-        EXPECT_EQ(field(out, vpd, "V2", 0x90), sim::text_bytes("keep"));
-        EXPECT_EQ(sum(out, *vpd.rv_byte), 0);
+        Bytes expected = with_fields(c.vpd, 0x90, c.fields);
+        if (!c.vpd.rv_byte) {
+            EXPECT_EQ(out, expected);
+            EXPECT_EQ(vxapi_verify_vpd_checksum(buf.get(), buf.sz()), 1);
+            continue;
+        }
+        expected[*c.vpd.rv_byte] = out[*c.vpd.rv_byte];
+        EXPECT_EQ(out, expected);
+        EXPECT_EQ(sum(out, *c.vpd.rv_byte), 0);
         EXPECT_EQ(vxapi_verify_vpd_checksum(buf.get(), buf.sz()), 0);
         EXPECT_EQ(vxapi_verify_kt_vpd_checksum(buf.get(), buf.sz()), 0);
     }
-}
-
-TEST_F(VpdFieldsTest, EndTagBeforeRvLeavesTheChecksumByteAlone) {
-    sim::VpdContents c;
-    c.read_only = {keyword("V4", "old-v4....")};
-    c.add_rv = false;
-    sim::BuiltVpd vpd = sim::build_vpd(c);
-    // An "RV" keyword behind the end tag is never reached.
-    vpd.bytes.insert(vpd.bytes.end(), {'R', 'V', 1, 0x5C});
-    Exact image(flash_image(true, 1));
-    Exact buf(vpd.bytes);
-    ASSERT_EQ(vxapi_update_nv_vpd_version(image.get(), image.sz(), buf.get(), buf.sz(), 0x07), 0);
-    EXPECT_EQ(field(buf.bytes(), vpd, "V4", 0x90), padded(" 1.05", 10));
-    EXPECT_EQ(buf.bytes().back(), 0x5C);
-    EXPECT_EQ(vxapi_verify_vpd_checksum(buf.get(), buf.sz()), 1);
 }
 
 // ---------------------------------------------------------------- malformed VPDs
 
 TEST_F(VpdFieldsTest, MalformedVpdIsRefusedWithoutTouchingIt) {
     const sim::BuiltVpd good = nv_vpd();
-    const size_t sn_data = [&] {
-        for (const auto& k : good.keywords) {
-            if (k.name == "SN") return k.data_offset;
-        }
-        return size_t{0};
-    }();
+    const size_t sn_data = placed(good, "SN", 0x90)->data_offset;
     struct Case {
         const char* name;
         Bytes vpd;
@@ -321,23 +308,17 @@ TEST_F(VpdFieldsTest, MalformedVpdIsRefusedWithoutTouchingIt) {
         Exact image(flash_image(true, 1));
         Exact buf(c.vpd);
         EXPECT_EQ(vxapi_update_nv_vpd_version(image.get(), image.sz(), buf.get(), buf.sz(), 0x07), c.nv_result);
-        if (c.nv_result != 0) {
-            EXPECT_EQ(buf.bytes(), c.vpd);
-        }
+        if (c.nv_result != 0) { EXPECT_EQ(buf.bytes(), c.vpd); }
 
         Exact rom_buf(c.vpd);
         EXPECT_EQ(vxapi_update_vpd_version_field(image.get(), image.sz(), rom_buf.get(), rom_buf.sz(), nullptr),
                   c.rom_result);
-        if (c.rom_result != 0) {
-            EXPECT_EQ(rom_buf.bytes(), c.vpd);
-        }
+        if (c.rom_result != 0) { EXPECT_EQ(rom_buf.bytes(), c.vpd); }
         const Bytes rom = sim::build_bios_only_rom(1, 5, Bytes(512, 0xAB));
         Exact target(rom);
         EXPECT_EQ(vxapi_add_vpd_image(target.get(), target.sz(), original.get(), original.sz(), nullptr),
                   c.rom_result);
-        if (c.rom_result != 0) {
-            EXPECT_EQ(target.bytes(), rom);
-        }
+        if (c.rom_result != 0) { EXPECT_EQ(target.bytes(), rom); }
     }
 }
 
@@ -405,8 +386,7 @@ TEST_F(VpdFieldsTest, FieldReads) {
         {"fills the buffer, no terminator", vpd_with_sn("ABCDEFGHIJKL"), sn, 2, 8, 0, sim::text_bytes("ABCDEFGH")},
         {"all blanks", vpd_with_sn("      "), sn, 2, 12, 1, Bytes(12, 0)},
         {"empty", vpd_with_sn(""), sn, 2, 12, 1, Bytes(12, 0)},
-        {"stops at a zero byte", with_zero.bytes, sn, 2, 8, 0,
-         padded("AB", 8)},
+        {"stops at a zero byte", with_zero.bytes, sn, 2, 8, 0, padded("AB", 8)},
         {"identifier string", vpd_with_sn("X"), ident, 1, 20, 0, padded("Simulated Adapter", 20)},
         {"no tag", vpd_with_sn("X"), sn, 0, 4, 1, Bytes(4, 0)},
         {"past byte 511 of a 1024-byte VPD", sim::build_vpd(far).bytes, sn, 2, 8, 1, Bytes(8, 0)},
@@ -423,68 +403,55 @@ TEST_F(VpdFieldsTest, FieldReads) {
 
 // ---------------------------------------------------------------- serial number
 
+// The serial number goes into the port's record only when the VPD has one;
+// otherwise the record keeps what it had.
 TEST_F(VpdFieldsTest, SerialNumberFromTheDriverOrTheFlashRegion) {
+    const auto sn_vpd = [](const std::string& serial, size_t size = 512) {
+        sim::VpdContents fields;
+        fields.read_only = {keyword("PN", "P1"), keyword("SN", serial)};
+        fields.size = size;
+        return sim::build_vpd(fields).bytes;
+    };
+    sim::VpdContents blank;
+    blank.read_only = {keyword("SN", "        ")};
     const std::string serial32(32, 'S');
     const struct {
         const char* name;
         uint16_t device;
         uint16_t func;
         uint8_t region;  // 0: the driver keeps the VPD
-        size_t vpd_size;
-        std::string serial;
+        Bytes vpd;
+        uint32_t status;     // injected driver status
+        std::string serial;  // empty: none taken
+        size_t requests;     // VPD requests to the driver
     } cases[] = {
-        {"24xx, from the driver", 0x2432, 0, 0, 512, "DRV0001"},
-        {"0x2071 function 1, from flash", 0x2071, 1, 0x16, 512, "FL2071"},
-        {"0x8044, 1024-byte VPD from flash", 0x8044, 0, 0x81, 1024, "FL8044"},
-        {"32 characters", 0x2432, 0, 0, 512, serial32},
+        {"24xx, from the driver", 0x2432, 0, 0, sn_vpd("DRV0001"), 0, "DRV0001", 1},
+        {"0x2071 function 1, from flash", 0x2071, 1, 0x16, sn_vpd("FL2071"), 0, "FL2071", 0},
+        {"0x8044, 1024-byte VPD from flash", 0x8044, 0, 0x81, sn_vpd("FL8044", 1024), 0, "FL8044", 0},
+        {"32 characters", 0x2432, 0, 0, sn_vpd(serial32), 0, serial32, 1},
+        {"old adapter", 0x2312, 0, 0, sim::typical_vpd().bytes, 0, "", 0},
+        {"driver status", 0x2432, 0, 0, sim::typical_vpd().bytes, EXT_STATUS_ERR, "", 1},
+        {"blank serial number", 0x2432, 0, 0, sim::build_vpd(blank).bytes, 0, "", 1},
+        {"no serial number", 0x2432, 0, 0, sim::build_vpd({}).bytes, 0, "", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         sim::FlashRig rig(c.device, c.region != 0 ? sim::vpd_flash_options(c.device) : sim::ChipFlashOptions{});
         sim::install_nvram_vpd(rig.driver);
-        sim::VpdContents fields;
-        fields.read_only = {keyword("PN", "P1"), keyword("SN", c.serial)};
-        fields.size = c.vpd_size;
-        const Bytes vpd = sim::build_vpd(fields).bytes;
         if (c.region != 0) {
             rig.phy.pci_dev_func = c.func;
-            sim::place_in_region(*rig.adapter, rig.flash, c.region, vpd);
+            sim::place_in_region(*rig.adapter, rig.flash, c.region, c.vpd);
             ASSERT_EQ(vxapi_set_option_rom_layout(rig.fd, &rig.rec), 0);
         } else {
-            rig.adapter->vpd = vpd;
+            rig.adapter->vpd = c.vpd;
         }
-        std::memset(rig.phy.serial_num, 'Z', sizeof rig.phy.serial_num);  // stale bytes
-        ASSERT_EQ(vxapi_get_vpd_serialnum(rig.fd, &rig.rec), 0);
-        EXPECT_EQ(Bytes(rig.phy.serial_num, rig.phy.serial_num + sizeof rig.phy.serial_num),
-                  padded(c.serial, sizeof rig.phy.serial_num));
-    }
-}
-
-TEST_F(VpdFieldsTest, SerialNumberFailures) {
-    sim::VpdContents blank;
-    blank.read_only = {keyword("SN", "        ")};
-    const struct {
-        const char* name;
-        uint16_t device;
-        Bytes vpd;
-        uint32_t status;  // injected driver status
-        size_t requests;
-    } cases[] = {
-        {"old adapter", 0x2312, sim::typical_vpd().bytes, 0, 0},
-        {"driver status", 0x2432, sim::typical_vpd().bytes, EXT_STATUS_ERR, 1},
-        {"blank serial number", 0x2432, sim::build_vpd(blank).bytes, 0, 1},
-        {"no serial number", 0x2432, sim::build_vpd({}).bytes, 0, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        sim::FlashRig rig(c.device);
-        sim::install_nvram_vpd(rig.driver);
-        rig.adapter->vpd = c.vpd;
         if (c.status != 0) rig.driver.inject_status(c.status);
-        std::memset(rig.phy.serial_num, 'Z', sizeof rig.phy.serial_num);
-        EXPECT_EQ(vxapi_get_vpd_serialnum(rig.fd, &rig.rec), 1);
+        std::memset(rig.phy.serial_num, 'Z', sizeof rig.phy.serial_num);  // stale bytes
+        EXPECT_EQ(vxapi_get_vpd_serialnum(rig.fd, &rig.rec), c.serial.empty() ? 1 : 0);
         EXPECT_EQ(rig.requests(EXT_CC_GET_VPD).size(), c.requests);
-        EXPECT_EQ(rig.phy.serial_num[0], 'Z');  // the record keeps what it had
+        const size_t n = sizeof rig.phy.serial_num;
+        EXPECT_EQ(Bytes(rig.phy.serial_num, rig.phy.serial_num + n),
+                  c.serial.empty() ? Bytes(n, 'Z') : padded(c.serial, n));
     }
 }
 
