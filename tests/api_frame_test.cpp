@@ -51,10 +51,7 @@ TEST(ApiFrame, UnsupportedEntryPointsTouchNothing) {
 
 TEST(ApiFrame, VersionTextIsBoundedByTheCallersSize) {
     EXPECT_EQ(SDGetVersion(nullptr, 0), 0x06040200u);
-    struct Case {
-        SD_UINT32 size;
-        const char* text;
-    };
+    struct Case { SD_UINT32 size; const char* text; };
     for (const Case& c : {Case{64, "v6.04 build2"}, Case{13, "v6.04 build2"}, Case{12, "v6.04 build"},
                           Case{1, ""}}) {
         char buf[80];
@@ -118,14 +115,7 @@ TEST(ApiFrame, BadHandlesAreRefusedBeforeAnyRequest) {
 
 // The fixed order in which a worker's two results become the status.
 TEST(ApiFrame, StatusOrder) {
-    struct Case {
-        int result;
-        uint32_t ext;
-        int err;
-        VxSdAccept accept;
-        bool done;
-        SD_UINT32 status;
-    };
+    struct Case { int result; uint32_t ext; int err; VxSdAccept accept; bool done; SD_UINT32 status; };
     const Case cases[] = {
         {0, 0, 0, VxSdAccept::Clean, true, 0},
         {-1, 2, EIO, VxSdAccept::Clean, false, SDERR_DEVICE_BUSY},  // the driver's status first
@@ -149,11 +139,7 @@ TEST(ApiFrame, StatusOrder) {
 TEST(ApiFrame, TraceLinesFollowTheirMaskBits) {
     ApiRig rig;
     const int h = rig.add_adapter(0x2532).handle;
-    struct Case {
-        uint32_t mask;
-        bool calls;
-        bool errors;
-    };
+    struct Case { uint32_t mask; bool calls; bool errors; };
     for (const Case& c : {Case{0x4, true, false}, Case{0x20, true, true}, Case{0x2, false, true},
                           Case{0x100, false, false}}) {
         rig.host.clear_stderr();

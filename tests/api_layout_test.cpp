@@ -8,11 +8,7 @@
 
 namespace {
 
-struct Layout {
-    const char* what;
-    size_t actual;
-    size_t expected;
-};
+struct Layout { const char* what; size_t actual; size_t expected; };
 
 #define SIZE_OF(T, n) Layout{#T, sizeof(T), n}
 #define OFFSET_OF(T, f, n) Layout{#T "." #f, offsetof(T, f), n}

@@ -8,15 +8,14 @@
 #include <gtest/gtest.h>
 
 #include "api_rig.h"
+#include "test_support.h"
 #include "vxsdm.h"
 
 namespace {
 
 using apitest::ApiRig;
+using apitest::kFill;
 using apitest::RigPort;
-
-constexpr uint8_t kCmdReadFlash = 0x0F;
-constexpr uint8_t kFill = 0xA5;
 
 // A caller's layout record with room for n regions.
 struct LayoutBuffer {
@@ -30,9 +29,7 @@ struct LayoutBuffer {
     std::vector<uint8_t> bytes;
 };
 
-bool untouched(const std::vector<uint8_t>& b, size_t from = 0) {
-    return std::all_of(b.begin() + static_cast<std::ptrdiff_t>(from), b.end(), [](uint8_t x) { return x == kFill; });
-}
+bool untouched(const std::vector<uint8_t>& b, size_t from = 0) { return sim::all_bytes(b, from, kFill); }
 
 TEST(ApiOptionRom, LayoutOfAFlashLayoutChip) {
     ApiRig rig;
@@ -55,6 +52,25 @@ TEST(ApiOptionRom, LayoutOfAFlashLayoutChip) {
     EXPECT_EQ(full.region(0).Size, 0x40000u);
     EXPECT_EQ(full.region(2).Region, 0x1Cu);
     EXPECT_TRUE(untouched(full.bytes, 8 + 3 * 8));
+
+    // A chip whose layout was never read from flash: the refresh fails and
+    // keeps the layout loaded before.
+    RigPort& uncached = rig.add_adapter(0x2071);
+    std::free(uncached.rec->phy_info->pflt_layout);
+    uncached.rec->phy_info->pflt_layout = nullptr;
+    ASSERT_EQ(SDGetOptionRomLayout(h, 0, nullptr), 0u);
+    const INT_OPT_ROM_LAYOUT before = gOptRomLayout;
+    EXPECT_EQ(SDGetOptionRomLayout(uncached.handle, 0, nullptr), SDERR_UNKNOWN);
+    EXPECT_EQ(std::memcmp(&before, &gOptRomLayout, sizeof before), 0);
+    // 0x2532 without a layout from flash takes the chip's fixed one.
+    sim::ChipFlashOptions no_table;
+    no_table.table = sim::ChipFlashOptions::Table::None;
+    no_table.locator = false;
+    RigPort& plain = rig.add_adapter(0x2532, no_table);
+    ASSERT_EQ(plain.rec->phy_info->pflt_layout, nullptr);
+    LayoutBuffer fixed(32);
+    ASSERT_EQ(SDGetOptionRomLayout(plain.handle, 0, fixed.layout()), 0u);
+    EXPECT_EQ(fixed.layout()->Size, 0x200000u);
 }
 
 TEST(ApiOptionRom, LayoutOfFixedAndDriverReportedChips) {
@@ -84,28 +100,6 @@ TEST(ApiOptionRom, LayoutOfFixedAndDriverReportedChips) {
     EXPECT_TRUE(untouched(b.bytes, 8 + 255 * 8));
 }
 
-TEST(ApiOptionRom, AFailedRefreshKeepsTheLayoutLoadedBefore) {
-    ApiRig rig;
-    const int loaded = rig.add_adapter(0x2532).handle;
-    RigPort& uncached = rig.add_adapter(0x2071);
-    std::free(uncached.rec->phy_info->pflt_layout);
-    uncached.rec->phy_info->pflt_layout = nullptr;
-
-    ASSERT_EQ(SDGetOptionRomLayout(loaded, 0, nullptr), 0u);
-    const INT_OPT_ROM_LAYOUT before = gOptRomLayout;
-    EXPECT_EQ(SDGetOptionRomLayout(uncached.handle, 0, nullptr), SDERR_UNKNOWN);
-    EXPECT_EQ(std::memcmp(&before, &gOptRomLayout, sizeof before), 0);
-    // 0x2532 without a layout from flash takes the chip's fixed one.
-    sim::ChipFlashOptions no_table;
-    no_table.table = sim::ChipFlashOptions::Table::None;
-    no_table.locator = false;
-    RigPort& plain = rig.add_adapter(0x2532, no_table);
-    ASSERT_EQ(plain.rec->phy_info->pflt_layout, nullptr);
-    LayoutBuffer fixed(32);
-    ASSERT_EQ(SDGetOptionRomLayout(plain.handle, 0, fixed.layout()), 0u);
-    EXPECT_EQ(fixed.layout()->Size, 0x200000u);
-}
-
 // A whole-region read needs a buffer for the whole region; a smaller one is
 // refused before anything is read, whatever the transport.
 TEST(ApiOptionRom, RegionReadsNeverPassTheCallersBuffer) {
@@ -113,11 +107,7 @@ TEST(ApiOptionRom, RegionReadsNeverPassTheCallersBuffer) {
     RigPort& p = rig.add_adapter(0x2532);
     RigPort& v = rig.add_virtual(p);
     const std::vector<uint8_t>& flash = rig.adapter_of(p).flash;
-    struct Case {
-        const RigPort* port;
-        uint32_t region, size;
-        SD_UINT32 status;
-    };
+    struct Case { const RigPort* port; uint32_t region, size; SD_UINT32 status; };
     const Case cases[] = {
         {&p, 0x07, 0x3FFFF, SDERR_BUFFER_TOO_SMALL}, {&p, 0x07, 0x40000, 0}, {&p, 0x14, 0x200, 0},
         {&p, 0x14, 0x100, SDERR_BUFFER_TOO_SMALL},  {&v, 0x07, 0x40000, 0}, {&p, 0x55, 0x1000, SDERR_UNKNOWN},
@@ -127,7 +117,7 @@ TEST(ApiOptionRom, RegionReadsNeverPassTheCallersBuffer) {
         rig.driver.clear_log();
         EXPECT_EQ(SDGetOptionRomEx(c.port->handle, 0, buf.data(), c.size, c.region), c.status) << c.region;
         EXPECT_TRUE(untouched(buf, c.status == 0 ? c.size : 0));
-        const auto reads = rig.requests(kCmdReadFlash);
+        const auto reads = rig.requests(EXT_CC_READ_OPTROM);
         if (c.status != 0) {
             EXPECT_TRUE(reads.empty());
             continue;
@@ -164,7 +154,7 @@ TEST(ApiOptionRom, WholeImageAndRawReads) {
     std::vector<uint8_t> rom(0x20000, kFill);
     EXPECT_EQ(SDGetOptionRom(p.handle, 0, rom.data(), 0x1FFFF), SDERR_INVALID_PARAMETER);
     EXPECT_TRUE(untouched(rom));
-    EXPECT_TRUE(rig.requests(kCmdReadFlash).empty());
+    EXPECT_TRUE(rig.requests(EXT_CC_READ_OPTROM).empty());
     ASSERT_EQ(SDGetOptionRom(p.handle, 0, rom.data(), 0x20000), 0u);
     EXPECT_EQ(rom, flash);
 
@@ -176,12 +166,6 @@ TEST(ApiOptionRom, WholeImageAndRawReads) {
     EXPECT_EQ(std::memcmp(raw.data(), rig.adapter_of(l).flash.data() + 0x12345, 100), 0);
     EXPECT_TRUE(untouched(raw, 100));
     EXPECT_EQ(pGlobalOptRomLayout, nullptr);
-
-    // A driver that stays busy: two resends 20 s apart, then the busy status.
-    rig.host.clear_sleeps();
-    rig.driver.inject_busy(3);
-    EXPECT_EQ(SDGetOptionRomOffset(l.handle, 0, raw.data(), 100, 0), SDERR_DEVICE_BUSY);
-    EXPECT_EQ(rig.host.sleep_seconds(), (std::vector<unsigned>{20, 20}));
     EXPECT_EQ(SDGetOptionRomOffset(l.handle, 0, nullptr, 100, 0), SDERR_INVALID_PARAMETER);
 }
 

@@ -107,9 +107,7 @@ TEST(ApiProps, NodeTextsAreCutAndTerminated) {
     std::memcpy(node.BIFwVersion, bios, 4);
     std::memset(p.rec->phy_info->serial_num, 'S', sizeof p.rec->phy_info->serial_num - 1);
 
-    struct Case {
-        uint16_t interface_type, port_count, ports;
-    };
+    struct Case { uint16_t interface_type, port_count, ports; };
     for (const Case& c : {Case{1, 4, 1}, Case{2, 4, 4}}) {
         node.InterfaceType = c.interface_type;
         node.PortCount = c.port_count;
@@ -132,10 +130,7 @@ TEST(ApiProps, NodeTextsAreCutAndTerminated) {
 TEST(ApiProps, PortStateTypeModeAndIdentifier) {
     ApiRig rig;
     RigPort& p = rig.add_adapter(0x2532);
-    struct Case {
-        uint16_t state, type, mode;
-        SD_UINT8 port_state, port_type, connection_mode;
-    };
+    struct Case { uint16_t state, type, mode; SD_UINT8 port_state, port_type, connection_mode; };
     const Case cases[] = {{0, 1, 2, 1, 1, 2}, {1, 2, 1, 2, 2, 1}, {2, 7, 0, 3, kFill, kFill}, {5, 0, 3, 2, kFill, kFill}};
     for (const Case& c : cases) {
         EXT_HBA_PORT port = sim::make_port_record(rig.driver, *p.sim);
@@ -161,10 +156,7 @@ TEST(ApiProps, DiscoveredTargetThatIsNotPresent) {
     ApiRig rig;
     RigPort& p = rig.add_adapter(0x2532);
     sim::add_remote_port(*p.sim);
-    struct Case {
-        uint16_t status;
-        SD_UINT32 result;
-    };
+    struct Case { uint16_t status; SD_UINT32 result; };
     for (const Case& c : {Case{0x1, 0x2000006d}, Case{0x3, 0}, Case{0x0, 0}}) {
         p.sim->remote_ports[0].target.Status = c.status;
         auto out = filled<DISCTARGETPROPERTY>();
@@ -256,10 +248,7 @@ protected:
 };
 
 TEST_F(PortDatabase, FillsWhatFitsAndNeverMore) {
-    struct Case {
-        uint32_t devices, claimed, size, filled;
-        SD_UINT32 status;
-    };
+    struct Case { uint32_t devices, claimed, size, filled; SD_UINT32 status; };
     const Case cases[] = {
         {3, 0, 300, 1, 0x20000072}, {3, 0, 884, 3, 0}, {3, 0, 883, 2, 0x20000072},
         {3, 0, 299, 0, 0x20000072},  // not even one entry: nothing written
@@ -301,10 +290,7 @@ TEST(ApiProps, ConvergedPortData) {
     for (size_t i = 0; i < dcbx.size(); ++i) dcbx[i] = static_cast<uint8_t>(i + 1);
     cna.sim->records[{kCmdGetData, 11}] = dcbx;
 
-    struct Case {
-        SD_UINT32 operation, size;
-        SD_UINT32 status, size_out;
-    };
+    struct Case { SD_UINT32 operation, size; SD_UINT32 status, size_out; };
     const Case cases[] = {
         {1, 127, 0x20000064, 127}, {1, 129, 0x20000064, 129}, {1, 128, 0, 128},
         {2, 10, 0x20000072, 64},   {2, 100, 0, 80},          {2, 64, 0, 64},
@@ -379,13 +365,7 @@ TEST(ApiProps, MpiAndPepVersions) {
     std::vector<sim::FltRegion> regions = {
         sim::flt_region(0x07, 0x40000, 0), sim::flt_region(0x01, 0x80000, 0x80000),
         sim::flt_region(0xD3, 0x10000, 0x200000), sim::flt_region(0xD1, 0x10000, 0x210000)};
-    struct Case {
-        const char* name;
-        bool regions;
-        bool cached_layout;
-        SD_UINT32 status;
-        uint32_t bivalid;
-    };
+    struct Case { const char* name; bool regions; bool cached_layout; SD_UINT32 status; uint32_t bivalid; };
     const Case cases[] = {
         {"regions in flash", true, true, 0, 0x167},
         {"no MPI/PEP regions", false, true, 0, 0x107},  // not claimed valid

@@ -8,10 +8,7 @@
 
 namespace {
 
-struct Text {
-    SD_UINT32 code;
-    const char* text;
-};
+struct Text { SD_UINT32 code; const char* text; };
 
 // Every code with a text, character for character.
 constexpr Text kTexts[] = {
@@ -81,9 +78,7 @@ TEST(ApiStatus, CodesWithoutTextGetTheFallbacks) {
 }
 
 TEST(ApiStatus, DriverStatusTranslation) {
-    struct Case {
-        SD_UINT32 ext, detail, status;
-    };
+    struct Case { SD_UINT32 ext, detail, status; };
     const Case cases[] = {
         {0, 0, 0},           {1, 0, 0x20000075},  {2, 0, 0x20000067},  {3, 0, 0x20000068},
         {4, 0, 0x20000069},  {5, 0, 0x2000006a},  {6, 0, 0x20000064},  {7, 0, 0x2000006b},

@@ -161,12 +161,7 @@ TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFai
 }
 
 TEST(Discovery, DriverVersionGatesTheFlagBits) {
-    struct Case {
-        EXT_LN_DRV_VERSION version;
-        uint32_t flags;
-        int vioctlmod;
-        uint32_t bits;
-    };
+    struct Case { EXT_LN_DRV_VERSION version; uint32_t flags; int vioctlmod; uint32_t bits; };
     const uint32_t both = VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8;
     const Case cases[] = {
         {{8, 1, 6, 0, {}}, 0xC, 0, 0},   {{8, 1, 7, 0, {}}, 0xC, 0, both},
@@ -284,12 +279,7 @@ TEST(Discovery, DriverNodeAndCount) {
 }
 
 TEST(Discovery, SerialNumberRules) {
-    struct Case {
-        const char* what;
-        DriverKind kind;
-        AdapterSetup adapter;
-        const char* serial;
-    };
+    struct Case { const char* what; DriverKind kind; AdapterSetup adapter; const char* serial; };
     const std::array<uint8_t, 4> bytes{0x21, 0x40, 0xE2, 0};  // 0x21 & 0x1F = 1: 123456
     const Case cases[] = {
         {"VPD of a later chip", DriverKind::New, serial_adapter(0x2432, 0, 0, bytes, "", "VPDSN42"), "VPDSN42"},

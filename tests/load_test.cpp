@@ -1,5 +1,7 @@
 // Library load and unload, adapter open and close, across processes and on
-// this machine.
+// this machine; counting, opening and closing ports through the public
+// functions, as an application does (the first open starts the library, the
+// last close stops it).
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
@@ -8,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +30,7 @@
 #include "sim_driver.h"
 #include "sim_host.h"
 #include "transport/vx_sysfs_prim.h"
+#include "vxsdm.h"
 
 namespace {
 
@@ -53,20 +57,22 @@ bool wait_for(const std::atomic<bool>& flag) {
     return flag.load();
 }
 
+// One adapter of that many ports, or a driver that reports no host.
+sim::FabricSetup setup_of(unsigned ports) {
+    sim::FabricSetup setup;
+    if (ports > 0) setup.adapters = {sim::adapter(0x2312, ports)};
+    return setup;
+}
+
 class LoadTest : public ::testing::Test {
 protected:
     void SetUp() override { reset_library(); }
-    void TearDown() override { reset_library(); }
-
-    // A dual-port adapter, or a driver that reports no host.
-    void install(unsigned ports) {
-        sim::FabricSetup setup;
-        if (ports > 0) {
-            setup.adapters.resize(1);
-            setup.adapters[0].ports = ports;
-        }
-        sim::install_adapters(host, driver, setup);
+    void TearDown() override {
+        if (api_priv_database != nullptr) vxapi_unload_lib();
+        reset_library();
     }
+
+    void install(unsigned ports) { sim::install_adapters(host, driver, setup_of(ports)); }
     bool sem_exists(int key) const { return host_sem_exists(host, key); }
 
     sim::SimHost host;
@@ -136,6 +142,11 @@ TEST_F(LoadTest, NonRootIsRefusedBeforeAnythingIsTouched) {
     EXPECT_EQ(api_priv_database, nullptr);
     EXPECT_NE(host.stderr_text().find("libvxsdm: ERROR - libvxsdm must be loaded with root privileges."),
               std::string::npos);
+    // The public functions that load the library fail with it.
+    int handle = -7;
+    EXPECT_EQ(SDGetNumberOfAdapters(), 0u);
+    EXPECT_EQ(SDOpenDevice(0, &handle), SDERR_UNKNOWN);
+    EXPECT_EQ(handle, -7);
     for (int key : {VX_SEM_KEY_LOAD, VX_SEM_KEY_FLASH, VX_SEM_KEY_SHARED}) EXPECT_FALSE(sem_exists(key)) << key;
     EXPECT_FALSE(host.exists(VX_SHARED_FILE));
     EXPECT_TRUE(host.commands().empty());
@@ -143,12 +154,7 @@ TEST_F(LoadTest, NonRootIsRefusedBeforeAnythingIsTouched) {
 }
 
 TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
-    struct Case {
-        const char* what;
-        unsigned ports;
-        bool sysfs_mounted;
-        bool sysfs_asked;
-    };
+    struct Case { const char* what; unsigned ports; bool sysfs_mounted; bool sysfs_asked; };
     const Case cases[] = {
         {"ioctl ports", 2, true, false},
         {"no ioctl port", 0, true, true},
@@ -159,12 +165,7 @@ TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
         reset_library();
         sim::SimHost own;
         sim::SimDriver own_driver;
-        sim::FabricSetup setup;
-        if (c.ports > 0) {
-            setup.adapters.resize(1);
-            setup.adapters[0].ports = c.ports;
-        }
-        sim::install_adapters(own, own_driver, setup);
+        sim::install_adapters(own, own_driver, setup_of(c.ports));
         own.make_dir("/sys/bus/pci/devices");  // a PCI bus with no supported driver
         own.set_sysfs_mounted(c.sysfs_mounted);
         vx_debug = VXDBG_ERROR | VXDBG_SYSFS;
@@ -180,6 +181,10 @@ TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
             EXPECT_FALSE(own.exists(VX_SHARED_FILE));
             EXPECT_FALSE(host_sem_exists(own, VX_SEM_KEY_SHARED));
             EXPECT_FALSE(host_sem_exists(own, VX_SEM_KEY_FLASH));
+            int handle = -7;
+            EXPECT_EQ(SDOpenDevice(0, &handle), SDERR_DEVICE_NOT_FOUND);
+            EXPECT_EQ(handle, -7);
+            EXPECT_EQ(SDGetNumberOfAdapters(), 0u);
         }
         vxapi_unload_lib();
     }
@@ -248,9 +253,7 @@ TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
         reset_library();
         sim::SimHost own;
         sim::SimDriver own_driver;
-        sim::FabricSetup setup;
-        setup.adapters.resize(1);
-        sim::install_adapters(own, own_driver, setup);
+        sim::install_adapters(own, own_driver, setup_of(1));
         std::atomic<bool> in_pass{false};
         std::atomic<bool> closed_under{false};
         std::atomic<bool> pass_done{false};
@@ -325,6 +328,125 @@ TEST_F(LoadTest, LoadSemaphoreStaysUsableForAProcessWaitingWhileAnotherUnloads) 
     EXPECT_EQ(a.wait(), 0);
     EXPECT_EQ(b.wait(), 0);
     EXPECT_EQ(shtest::host_sem(host, VX_SEM_KEY_LOAD), load_sem);
+}
+
+// ---------------------------------------------------------------- the public functions
+
+// A dual-port adapter with a virtual port on each port, and a single-port one.
+class ApiLife : public LoadTest {
+protected:
+    void SetUp() override {
+        LoadTest::SetUp();
+        sim::FabricSetup setup;
+        setup.adapters = {sim::adapter(0x2312, 2, 1), sim::adapter(0x2432)};
+        fabric = sim::install_adapters(host, driver, setup);
+    }
+
+    // Opens instance 0, 1, ... until the library says there are no more.
+    std::vector<int> open_all() {
+        std::vector<int> handles;
+        for (SD_UINT32 instance = 0;; ++instance) {
+            int handle = -7;
+            const SD_UINT32 status = SDOpenDevice(instance, &handle);
+            if (status == SDERR_DEVICE_NOT_FOUND) {
+                EXPECT_EQ(handle, -7);
+                return handles;
+            }
+            EXPECT_EQ(status, 0u) << instance;
+            if (status != 0 || instance > 64) return handles;
+            handles.push_back(handle);
+        }
+    }
+
+    sim::Fabric fabric;
+};
+
+TEST_F(ApiLife, OpenEveryInstanceThenCloseEveryHandle) {
+    const std::vector<int> handles = open_all();
+    ASSERT_EQ(handles.size(), 5u);  // 3 physical ports and 2 virtual ports
+    EXPECT_EQ(SDGetNumberOfAdapters(), 5u);
+    for (size_t i = 0; i < handles.size(); ++i) {
+        EXPECT_EQ(handles[i], static_cast<int>(i + 1));
+        // Each handle reaches its own port.
+        CHIPPROPERTY chip{};
+        ASSERT_EQ(SDGetHbaDeviceChipProperty(handles[i], &chip), 0u);
+        EXPECT_EQ(chip.DeviceID, check_handle(static_cast<uint32_t>(handles[i]))->phy_info->device_id);
+    }
+    for (int h : handles) EXPECT_EQ(SDCloseDevice(h), 0u);
+    EXPECT_EQ(api_priv_database, nullptr);  // the last close stopped the library
+    EXPECT_EQ(host.open_device_count(), 0u);
+    DEVICEPORTPROPERTY port{};
+    EXPECT_EQ(SDGetHbaDevicePortProperty(handles[0], 0, &port), SDERR_INVALID_HANDLE);
+
+    // The next open starts it again.
+    int handle = 0;
+    ASSERT_EQ(SDOpenDevice(2, &handle), 0u);
+    EXPECT_EQ(handle, 3);
+    EXPECT_NE(api_priv_database, nullptr);
+    EXPECT_EQ(SDGetHbaDevicePortProperty(handle, 0, &port), 0u);
+}
+
+TEST_F(ApiLife, EachOpenNeedsItsClose) {
+    int first = 0;
+    int second = 0;
+    ASSERT_EQ(SDOpenDevice(0, &first), 0u);
+    ASSERT_EQ(SDOpenDevice(0, &second), 0u);
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 1);
+    EXPECT_EQ(SDOpenDevice(0, nullptr), SDERR_INVALID_PARAMETER);
+
+    // A wrong handle closes nothing and stops nothing.
+    EXPECT_EQ(SDCloseDevice(99), SDERR_INVALID_HANDLE);
+    EXPECT_EQ(SDCloseDevice(0), SDERR_INVALID_HANDLE);
+    EXPECT_NE(api_priv_database, nullptr);
+
+    FIRMWAREPROPERTY fw{};
+    EXPECT_EQ(SDCloseDevice(1), 0u);
+    EXPECT_EQ(SDGetHbaDeviceFirmwareProperty(1, &fw), 0u);
+    EXPECT_EQ(SDCloseDevice(1), 0u);
+    EXPECT_EQ(api_priv_database, nullptr);
+    EXPECT_EQ(SDGetHbaDeviceFirmwareProperty(1, &fw), SDERR_INVALID_HANDLE);
+    // Nothing open: any close is answered with success.
+    for (int h : {1, 0, -5}) EXPECT_EQ(SDCloseDevice(h), 0u);
+}
+
+TEST_F(ApiLife, CountingOpensNothingAndAFailedOpenGivesItsErrno) {
+    ASSERT_EQ(SDGetNumberOfAdapters(), 5u);
+    EXPECT_NE(api_priv_database, nullptr);
+    EXPECT_EQ(vxapi_get_open_adapter_count(), 0u);
+    EXPECT_EQ(SDCloseDevice(1), 0u);
+    EXPECT_NE(api_priv_database, nullptr);  // counting never stops the library
+    host.fail_open(fabric.node, EACCES, 1);
+    int handle = -7;
+    EXPECT_EQ(SDOpenDevice(1, &handle), static_cast<SD_UINT32>(EACCES));
+    EXPECT_EQ(handle, -7);
+    EXPECT_EQ(vxapi_get_open_adapter_count(), 0u);
+    EXPECT_EQ(SDOpenDevice(1, &handle), 0u);
+    EXPECT_EQ(handle, 2);
+}
+
+// A record that appears in front of open ports (as a virtual port created
+// later does) shifts every position; no open may then hand out a handle that
+// an open port already holds.
+TEST_F(ApiLife, HandlesStayDistinctWhenThePortListChanges) {
+    int a = 0;
+    int b = 0;
+    ASSERT_EQ(SDOpenDevice(0, &a), 0u);
+    ASSERT_EQ(SDOpenDevice(1, &b), 0u);
+    ASSERT_EQ(check_handle(999), nullptr);  // the failed walk leaves the list's cursor at its head
+    vxapi_priv_database* front = nullptr;
+    ASSERT_EQ(vxapi_alloc_api_priv_data_mem(&front), 0);
+    front->features = VX_FEAT_SYSFS;
+    ASSERT_EQ(sim::listed_ports().front(), front);
+
+    std::vector<int> handles = {a, b};
+    for (SD_UINT32 instance : {0u, 1u, 2u, 3u, 4u, 5u}) {
+        int h = 0;
+        ASSERT_EQ(SDOpenDevice(instance, &h), 0u) << instance;
+        EXPECT_EQ(check_handle(static_cast<uint32_t>(h)), sim::listed_ports()[instance]) << instance;
+        if (instance == 0 || instance >= 3) handles.push_back(h);  // 1 and 2 are a and b again
+    }
+    EXPECT_EQ(std::set<int>(handles.begin(), handles.end()).size(), handles.size());
 }
 
 // The production platform on this machine, which has no adapters.

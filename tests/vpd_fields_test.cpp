@@ -331,11 +331,7 @@ TEST_F(VpdFieldsTest, OemChecksumCountsEveryByteBeforeTheFirstRvPair) {
     with_x.ident = "OEM Adapter x2";
     sim::VpdContents bad = c;
     bad.corrupt_rv = true;
-    const struct {
-        const char* name;
-        Bytes vpd;
-        int result;
-    } cases[] = {
+    const struct { const char* name; Bytes vpd; int result; } cases[] = {
         {"good", good, 0},
         {"lowercase x in the identifier", sim::build_vpd(with_x).bytes, 1},
         {"checksum off by one", sim::build_vpd(bad).bytes, 1},
