@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "api_rig.h"
-#include "test_support.h"
 #include "vxsdm.h"
 
 namespace {

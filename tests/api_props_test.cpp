@@ -203,51 +203,21 @@ TEST(ApiProps, ChipDriverAndFirmwareRecords) {
 }
 
 // The port database against a driver whose answer the test writes.
-class PortDatabase : public ::testing::Test {
-protected:
-    void SetUp() override {
-        port = &rig.add_adapter(0x2532);
-        rig.driver.on(kCmdGetData, 0x6A, [this](const sim::SimRequest& req) {
-            request = req.request;
-            sim::SimReply reply;
-            EXT_DEVICEDATA head{total, claimed};
-            reply.response.resize(sizeof head + entries.size() * sizeof(EXT_DEVICEDATAENTRY));
-            std::memcpy(reply.response.data(), &head, sizeof head);
-            if (!entries.empty()) {
-                std::memcpy(reply.response.data() + sizeof head, entries.data(),
-                            entries.size() * sizeof(EXT_DEVICEDATAENTRY));
-            }
-            return reply;
-        });
-    }
-    void devices(uint32_t n, uint32_t claim = 0) {
-        entries.assign(n, EXT_DEVICEDATAENTRY{});
-        for (uint32_t i = 0; i < n; ++i) {
-            entries[i].PortWWN[7] = static_cast<uint8_t>(i);
-            entries[i].PortID[0] = 1;
-            entries[i].TargetAddress.Target = static_cast<uint16_t>(i);
-            entries[i].LoopID = static_cast<uint16_t>(i);
-        }
-        // Two loop devices without an identifier: the first takes the AL_PA of
-        // its loop id 0 (0xEF); the second, a fabric device, is kept as it is.
-        entries[0].PortID[0] = 0;
-        if (n > 1) {
-            entries[1].PortID[0] = 0;
-            entries[1].ControlFlags = 0x8;
-        }
-        total = std::max(n, claim);
-        claimed = std::max(n, claim);
-    }
-
+TEST(PortDatabase, FillsWhatFitsAndNeverMore) {
     ApiRig rig;
-    RigPort* port = nullptr;
+    const int h = rig.add_adapter(0x2532).handle;
     std::vector<EXT_DEVICEDATAENTRY> entries;
     uint32_t total = 0;
-    uint32_t claimed = 0;
-    std::vector<uint8_t> request;
-};
-
-TEST_F(PortDatabase, FillsWhatFitsAndNeverMore) {
+    sim::Bytes request;
+    rig.driver.on(kCmdGetData, 0x6A, [&](const sim::SimRequest& req) {
+        request = req.request;
+        const EXT_DEVICEDATA head{total, total};
+        sim::SimReply reply;
+        reply.response = sim::bytes_of(&head, sizeof head);
+        const sim::Bytes body = sim::bytes_of(entries.data(), entries.size() * sizeof(EXT_DEVICEDATAENTRY));
+        reply.response.insert(reply.response.end(), body.begin(), body.end());
+        return reply;
+    });
     struct Case { uint32_t devices, claimed, size, filled; SD_UINT32 status; };
     const Case cases[] = {
         {3, 0, 300, 1, 0x20000072}, {3, 0, 884, 3, 0}, {3, 0, 883, 2, 0x20000072},
@@ -255,20 +225,31 @@ TEST_F(PortDatabase, FillsWhatFitsAndNeverMore) {
         {255, 1000, 300 + 299 * 292, 255, 0x20000072},  // the driver claims more than its reply holds
     };
     for (const Case& c : cases) {
-        devices(c.devices, c.claimed);
+        entries.assign(c.devices, EXT_DEVICEDATAENTRY{});
+        for (uint32_t i = 0; i < c.devices; ++i) {
+            entries[i].PortWWN[7] = static_cast<uint8_t>(i);
+            entries[i].PortID[0] = i < 2 ? 0 : 1;
+            entries[i].TargetAddress.Target = static_cast<uint16_t>(i);
+            entries[i].LoopID = static_cast<uint16_t>(i);
+        }
+        // Two devices without an identifier: the first takes the AL_PA of its
+        // loop id 0 (0xEF); the second, a fabric device, is kept as it is.
+        entries[1].ControlFlags = 0x8;
+        total = std::max(c.devices, c.claimed);
+
         std::vector<uint8_t> buf(c.size + 64, kFill);
         auto* info = reinterpret_cast<PDEVICEINFO>(buf.data());
-        EXPECT_EQ(SDGetPortDatabase(port->handle, 0xFFFF, info, c.size), c.status) << c.size;
+        EXPECT_EQ(SDGetPortDatabase(h, 0xFFFF, info, c.size), c.status) << c.size;
         EXPECT_FALSE(touched(buf.data() + c.size, 64)) << "written past the caller's size " << c.size;
         if (c.filled == 0) {
             EXPECT_FALSE(touched(buf.data(), c.size));
             continue;
         }
-        EXPECT_EQ(info->TotalDevices, std::max(c.devices, c.claimed));
+        EXPECT_EQ(info->TotalDevices, total);
         EXPECT_EQ(info->ReturnListEntryCount, c.filled);
-        uint32_t word = 0;
-        std::memcpy(&word, request.data(), sizeof word);
-        EXPECT_EQ(word, 0x101Fu);
+        uint32_t type_mode = 0;
+        std::memcpy(&type_mode, request.data(), sizeof type_mode);
+        EXPECT_EQ(type_mode, 0x101Fu);
         const auto* e = reinterpret_cast<DEVICEINFOENTRY*>(buf.data() + 8);
         EXPECT_EQ(e[c.filled - 1].PortWWN[7], c.filled - 1);
         EXPECT_EQ(e[c.filled - 1].TargetAddress.TargetID, c.filled - 1);

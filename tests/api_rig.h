@@ -21,6 +21,7 @@
 #include "sim_flash.h"
 #include "sim_host.h"
 #include "sim_queries.h"
+#include "test_support.h"
 
 namespace apitest {
 

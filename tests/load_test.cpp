@@ -461,21 +461,18 @@ TEST(LoadRealHost, NoAdaptersAndNothingLeftBehind) {
         struct stat s {};
         return ::lstat(path, &s) == 0;
     };
+    // What a load may leave behind: semaphores, the shared file, device nodes.
+    const auto traces = [&] {
+        return std::vector<bool>{sem_exists(VX_SEM_KEY_FLASH), sem_exists(VX_SEM_KEY_SHARED),
+                                 path_exists(VX_SHARED_FILE), path_exists("/dev/vxa2xxx"),
+                                 path_exists("/dev/vx2xapidev")};
+    };
     const bool had_load_sem = sem_exists(VX_SEM_KEY_LOAD);
-    const bool had_flash_sem = sem_exists(VX_SEM_KEY_FLASH);
-    const bool had_shared_sem = sem_exists(VX_SEM_KEY_SHARED);
-    const bool had_file = path_exists(VX_SHARED_FILE);
-    const bool had_apidev = path_exists("/dev/vx2xapidev");
-
+    const std::vector<bool> before = traces();
     EXPECT_EQ(vxapi_load_lib(), 0);
     EXPECT_EQ(api_priv_database, nullptr);
     EXPECT_EQ(vxapi_unload_lib(), 0);
-
-    EXPECT_EQ(sem_exists(VX_SEM_KEY_FLASH), had_flash_sem);
-    EXPECT_EQ(sem_exists(VX_SEM_KEY_SHARED), had_shared_sem);
-    EXPECT_EQ(path_exists(VX_SHARED_FILE), had_file);
-    EXPECT_EQ(path_exists("/dev/vxa2xxx"), false);
-    EXPECT_EQ(path_exists("/dev/vx2xapidev"), had_apidev);
+    EXPECT_EQ(traces(), before);
     // The load semaphore is never removed by the library; the one this test
     // made goes again.
     if (!had_load_sem) {
