@@ -236,22 +236,6 @@ TEST(RomChain, DamagedChainsEndCleanly) {
     }
 }
 
-TEST(RomChain, ImageAtChecksOneImageInAShortBuffer) {
-    // A 256-byte window of flash that starts at one image of a longer chain.
-    const sim::RomChain chain = four_image_chain();
-    const auto at = chain.bytes.begin() + static_cast<std::ptrdiff_t>(chain.offsets[2]);
-    const Exact exact(Bytes(at, at + 256));
-    vximg_rom_image img;
-    ASSERT_EQ(vximg_rom_image_at(exact.get(), exact.size, 0, &img), VXIMG_ROM_OK);
-    EXPECT_EQ(img.code_type, VXIMG_CODE_EFI);
-    EXPECT_EQ(img.rev_major, 6);
-    EXPECT_FALSE(img.last);
-    EXPECT_EQ(img.length, 1536u);  // longer than the window: reported, not read
-    EXPECT_EQ(vximg_rom_image_at(exact.get(), exact.size, 240, &img), VXIMG_ROM_NO_ROOM);
-    EXPECT_EQ(vximg_rom_image_at(exact.get(), exact.size, 1000, &img), VXIMG_ROM_NO_ROOM);
-    EXPECT_EQ(vximg_rom_image_at(exact.get(), 0x1C + 23, 0, &img), VXIMG_ROM_BAD_PCIR_OFFSET);
-}
-
 // ---- VPD ----
 
 namespace {
@@ -312,6 +296,10 @@ TEST(Vpd, WalksANormalArea) {
     ASSERT_TRUE(vximg_vpd_find_keyword(vpd.bytes.data(), vpd.bytes.size(), "SN", &sn));
     EXPECT_EQ(text_at(vpd.bytes, sn.data_offset, sn.data_length), "SN12345678");
     EXPECT_FALSE(vximg_vpd_find_keyword(vpd.bytes.data(), vpd.bytes.size(), "ZZ", &sn));
+    // Only a keyword's data is ever filled (the version rewrites are the VPD field tests').
+    Bytes copy = vpd.bytes;
+    EXPECT_FALSE(vximg_vpd_fill_keyword(copy.data(), copy.size(), &w.items[1], "x", 1));
+    EXPECT_EQ(copy, vpd.bytes);
 }
 
 TEST(Vpd, DamagedAreasEndCleanly) {
@@ -428,53 +416,4 @@ TEST(Vpd, NoChecksumByteNoChecksum) {
         EXPECT_FALSE(vximg_vpd_set_rv_checksum(exact.get(), exact.size));
         EXPECT_EQ(0, std::memcmp(exact.get(), c.bytes.data(), c.bytes.size()));
     }
-}
-
-TEST(Vpd, RewritingVersionKeywordsKeepsEveryOtherByte) {
-    sim::VpdContents fields;
-    fields.read_only = {sim::keyword("PN", "SIM-2600"), sim::keyword("V1", "RO-KEEP"),
-                        sim::keyword("SN", "S1")};
-    fields.has_writable = true;
-    fields.writable = {sim::keyword("V1", std::string(10, '.')), sim::keyword("YA", "asset"),
-                       sim::keyword("V3", std::string(16, '.')), sim::keyword("V4", std::string(4, '.')),
-                       sim::keyword("V9", "other"),              sim::keyword("V5", std::string(10, '.'))};
-    fields.size = 512;
-    const sim::BuiltVpd built = sim::build_vpd(fields);
-    Bytes vpd = built.bytes;
-    // Rewrite V1, V3, V4 and V5 of the writable area through the walk.
-    const std::vector<std::pair<std::string, std::string>> texts = {
-        {"V1", "\"006.01\""}, {"V3", "\"008.002.005\""}, {"V4", "\"001.05\""}, {"V5", "\"2.10\""}};
-    vximg_vpd_walker w;
-    vximg_vpd_walk_init(&w, vpd.data(), vpd.size());
-    vximg_vpd_item it;
-    std::vector<bool> rewritten(vpd.size(), false);
-    size_t fields_rewritten = 0;
-    while (vximg_vpd_walk_next(&w, &it)) {
-        if (it.kind != VXIMG_VPD_ITEM_KEYWORD || it.area != VXIMG_VPD_TAG_VPDW) continue;
-        for (const auto& [name, text] : texts) {
-            if (std::string(it.name, 2) != name) continue;
-            ASSERT_TRUE(vximg_vpd_fill_keyword(vpd.data(), vpd.size(), &it, text.data(), text.size()));
-            std::fill_n(rewritten.begin() + static_cast<std::ptrdiff_t>(it.data_offset), it.data_length,
-                        true);
-            ++fields_rewritten;
-        }
-    }
-    EXPECT_EQ(w.result, VXIMG_VPD_END_TAG);
-    ASSERT_EQ(fields_rewritten, 4u);
-    for (size_t i = 0; i < vpd.size(); ++i) {
-        if (!rewritten[i]) { EXPECT_EQ(vpd[i], built.bytes[i]) << "byte " << i; }
-    }
-    // Text then zeros; a text longer than its field is cut.
-    const auto field = [&](size_t k) {
-        return text_at(vpd, built.keywords[k].data_offset, built.keywords[k].length);
-    };
-    EXPECT_EQ(field(4), std::string("\"006.01\"") + std::string(2, '\0'));
-    EXPECT_EQ(field(6), std::string("\"008.002.005\"") + std::string(3, '\0'));
-    EXPECT_EQ(field(7), "\"001");
-    EXPECT_EQ(field(1), "RO-KEEP");
-    EXPECT_EQ(field(8), "other");
-    EXPECT_TRUE(vximg_vpd_rv_checksum_ok(vpd.data(), vpd.size()));
-    vximg_vpd_item area{};
-    area.kind = VXIMG_VPD_ITEM_AREA;
-    EXPECT_FALSE(vximg_vpd_fill_keyword(vpd.data(), vpd.size(), &area, "x", 1));
 }

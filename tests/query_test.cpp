@@ -238,14 +238,12 @@ TEST_F(QueryTest, VmDriverVersionShowsOnePort) {
         node.InterfaceType = c.interface_type;
         node.PortCount = 4;
         port->set_record(EXT_CC_QUERY, 1, node);
-        for (bool new_header : {true, false}) {
-            vxapi_priv_database rec = record(new_header);
-            EXT_HBA_NODE got{};
-            uint32_t status = 99;
-            ASSERT_EQ(vxapi_query_hbanode(fd, &rec, &got, &status), 0);
-            EXPECT_EQ(std::tuple(status, got.PortCount, got.InterfaceType),
-                      std::tuple(0u, c.port_count, c.interface_type));
-        }
+        vxapi_priv_database rec = record(true);
+        EXT_HBA_NODE got{};
+        uint32_t status = 99;
+        ASSERT_EQ(vxapi_query_hbanode(fd, &rec, &got, &status), 0);
+        EXPECT_EQ(std::tuple(status, got.PortCount, got.InterfaceType),
+                  std::tuple(0u, c.port_count, c.interface_type));
     }
 }
 
@@ -283,20 +281,18 @@ TEST_F(QueryTest, LoopPortsGetTheirAlpa) {
         r.port.Type = r.target.Type = c.type;
         r.port.LoopID = r.target.LoopID = c.loop_id;
         const Bytes want = {c.id[0], c.id[1], c.id[2], c.alpa};
-        for (bool new_header : {true, false}) {
-            vxapi_priv_database rec = record(new_header);
-            EXT_DISC_PORT dp{};
-            EXT_DISC_TARGET dt{};
-            uint32_t status = 99, target_status = 99;
-            driver.inject_status(c.status);
-            ASSERT_EQ(vxapi_query_discport(fd, &rec, 0, &dp, &status), 0);
-            driver.inject_status(c.status);
-            ASSERT_EQ(vxapi_query_disctgt(fd, &rec, 0, &dt, &target_status), 0);
-            EXPECT_EQ(std::tuple(status, target_status, dp.LoopID),
-                      std::tuple(c.status, c.status, c.loop_id));
-            EXPECT_EQ(sim::bytes_of(dp.Id, 4), want);
-            EXPECT_EQ(sim::bytes_of(dt.Id, 4), want);
-        }
+        vxapi_priv_database rec = record(true);
+        EXT_DISC_PORT dp{};
+        EXT_DISC_TARGET dt{};
+        uint32_t status = 99, target_status = 99;
+        driver.inject_status(c.status);
+        ASSERT_EQ(vxapi_query_discport(fd, &rec, 0, &dp, &status), 0);
+        driver.inject_status(c.status);
+        ASSERT_EQ(vxapi_query_disctgt(fd, &rec, 0, &dt, &target_status), 0);
+        EXPECT_EQ(std::tuple(status, target_status, dp.LoopID),
+                  std::tuple(c.status, c.status, c.loop_id));
+        EXPECT_EQ(sim::bytes_of(dp.Id, 4), want);
+        EXPECT_EQ(sim::bytes_of(dt.Id, 4), want);
     }
     // Every loop identifier has its own AL_PA, in the descending order of the
     // loop's priorities.
@@ -320,44 +316,41 @@ TEST_F(QueryTest, LoopPortsGetTheirAlpa) {
 // byte 8 and touches nothing else; the reader never goes past the bytes
 // delivered or the buffer's size, whatever length the driver reports.
 TEST_F(QueryTest, EventReadStampsTheDeliveredEvents) {
-    for (bool new_header : {true, false}) {
-        SCOPED_TRACE(new_header ? "new header" : "old header");
-        vxapi_priv_database rec = record(new_header);
-        rig.host.clear_stderr();
-        port->events = {sim::make_event(VX_AEN_LINK_UP), sim::make_event(VX_AEN_RSCN, 0x010203, 0x01),
-                        sim::make_event(VX_AEN_LINK_DOWN)};
-        port->events[1].Payload.RSCN.Rsvd_1 = 0x77777777;
-        Bytes buf;
-        uint32_t status = 99;
-        const auto read = [&](uint32_t length) {
-            buf.assign(1024, 0xCC);
-            EXPECT_EQ(vxapi_async_event_get(fd, &rec, buf.data(), &length, &status), 0);
-            return length;
-        };
-        std::vector<EXT_ASYNC_EVENT> want(port->events.begin(), port->events.end());
-        for (EXT_ASYNC_EVENT& e : want) e.Payload.RSCN.host_no = kHostNo;
-        ASSERT_EQ(read(1024), 48u);
-        EXPECT_EQ(status, 0u);
-        EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 48), sim::bytes_of(want.data(), 48));
-        EXPECT_TRUE(sim::all_bytes(buf, 48, 0xCC));
-        EXPECT_NE(rig.host.stderr_text().find("vxapi_async_event_get: exiting normally. RspLen=48, stat = 0"),
-                  std::string::npos);
-        // An empty queue delivers nothing and stamps nothing.
-        EXPECT_EQ(read(1024), 0u);
-        EXPECT_TRUE(sim::all_bytes(buf, 0, 0xCC));
-        // Room for two and a half events: two arrive, the third waits.
-        for (int i = 0; i < 3; ++i) port->events.push_back(sim::make_event(0x8060 + i));
-        EXPECT_EQ(read(40), 32u);
-        EXPECT_TRUE(sim::all_bytes(buf, 32, 0xCC));
-        EXPECT_EQ(read(1024), 16u);
-        EXPECT_EQ(vximg_get_le32(buf.data()), 0x8062u);
-        // The driver claims 1000 bytes more than the 32 it could deliver.
-        for (int i = 0; i < 4; ++i) port->events.push_back(sim::make_event(VX_AEN_LINK_UP));
-        driver.inject_overreport(1000);
-        EXPECT_EQ(read(32), 32u);
-        EXPECT_TRUE(sim::all_bytes(buf, 32, 0xCC));
-        port->events.clear();
-    }
+    vxapi_priv_database rec = record(true);
+    rig.host.clear_stderr();
+    port->events = {sim::make_event(VX_AEN_LINK_UP), sim::make_event(VX_AEN_RSCN, 0x010203, 0x01),
+                    sim::make_event(VX_AEN_LINK_DOWN)};
+    port->events[1].Payload.RSCN.Rsvd_1 = 0x77777777;
+    Bytes buf;
+    uint32_t status = 99;
+    const auto read = [&](uint32_t length) {
+        buf.assign(1024, 0xCC);
+        EXPECT_EQ(vxapi_async_event_get(fd, &rec, buf.data(), &length, &status), 0);
+        return length;
+    };
+    std::vector<EXT_ASYNC_EVENT> want(port->events.begin(), port->events.end());
+    for (EXT_ASYNC_EVENT& e : want) e.Payload.RSCN.host_no = kHostNo;
+    ASSERT_EQ(read(1024), 48u);
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 48), sim::bytes_of(want.data(), 48));
+    EXPECT_TRUE(sim::all_bytes(buf, 48, 0xCC));
+    EXPECT_NE(rig.host.stderr_text().find("vxapi_async_event_get: exiting normally. RspLen=48, stat = 0"),
+              std::string::npos);
+    // An empty queue delivers nothing and stamps nothing.
+    EXPECT_EQ(read(1024), 0u);
+    EXPECT_TRUE(sim::all_bytes(buf, 0, 0xCC));
+    // Room for two and a half events: two arrive, the third waits.
+    for (int i = 0; i < 3; ++i) port->events.push_back(sim::make_event(0x8060 + i));
+    EXPECT_EQ(read(40), 32u);
+    EXPECT_TRUE(sim::all_bytes(buf, 32, 0xCC));
+    EXPECT_EQ(read(1024), 16u);
+    EXPECT_EQ(vximg_get_le32(buf.data()), 0x8062u);
+    // The driver claims 1000 bytes more than the 32 it could deliver.
+    for (int i = 0; i < 4; ++i) port->events.push_back(sim::make_event(VX_AEN_LINK_UP));
+    driver.inject_overreport(1000);
+    EXPECT_EQ(read(32), 32u);
+    EXPECT_TRUE(sim::all_bytes(buf, 32, 0xCC));
+    port->events.clear();
 }
 
 // Registration sets or clears the port's event flag by the caller's wish,
@@ -439,19 +432,17 @@ TEST_F(QueryTest, EventRegistration) {
 TEST_F(QueryTest, ScsiAddressStartsZeroed) {
     sim::add_remote_port(*port, false);
     const sim::SimPort::RemotePort target = sim::add_remote_port(*port);
-    for (bool new_header : {true, false}) {
-        vxapi_priv_database rec = record(new_header);
-        EXT_SCSI_ADDR addr;
-        std::memset(&addr, 0xFF, sizeof addr);
-        uint32_t status = 99;
-        const uint8_t unknown[8] = {0x50, 1, 2, 3, 4, 5, 6, 7};
-        ASSERT_EQ(vxapi_wwpn_to_scsiaddr(fd, &rec, unknown, 8, &addr, &status), 0);
-        EXPECT_EQ(status, EXT_STATUS_DEV_NOT_FOUND);
-        EXPECT_TRUE(sim::all_bytes(sim::bytes_of(&addr, sizeof addr), 0, 0));
-        ASSERT_EQ(vxapi_wwpn_to_scsiaddr(fd, &rec, target.port.WWPN, 8, &addr, &status), 0);
-        EXPECT_EQ(status, 0u);
-        EXPECT_EQ(addr.Target, target.scsi_addr.Target);
-    }
+    vxapi_priv_database rec = record(true);
+    EXT_SCSI_ADDR addr;
+    std::memset(&addr, 0xFF, sizeof addr);
+    uint32_t status = 99;
+    const uint8_t unknown[8] = {0x50, 1, 2, 3, 4, 5, 6, 7};
+    ASSERT_EQ(vxapi_wwpn_to_scsiaddr(fd, &rec, unknown, 8, &addr, &status), 0);
+    EXPECT_EQ(status, EXT_STATUS_DEV_NOT_FOUND);
+    EXPECT_TRUE(sim::all_bytes(sim::bytes_of(&addr, sizeof addr), 0, 0));
+    ASSERT_EQ(vxapi_wwpn_to_scsiaddr(fd, &rec, target.port.WWPN, 8, &addr, &status), 0);
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(addr.Target, target.scsi_addr.Target);
 }
 
 // A raw flash read is sent only for a length that fits the buffer.
@@ -474,21 +465,19 @@ TEST_F(QueryTest, FlashReadChecksItsArguments) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (bool new_header : {true, false}) {
-            driver.clear_log();
-            vxapi_priv_database rec = record(new_header);
-            Bytes buf(0x200, 0);
-            vxapi_read_flash(fd, &rec, 0x1000, c.length, c.buffer ? buf.data() : nullptr, c.size);
-            const auto log = driver.log();
-            ASSERT_EQ(log.size(), c.sent ? 1u : 0u);
-            EXPECT_TRUE(sim::all_bytes(buf, c.sent ? c.length : 0, 0));
-            if (!c.sent) continue;
-            EXPECT_EQ(log[0].sub_code, 0xFFFF);
-            EXPECT_EQ(log[0].reserved1, 0x1000u);
-            EXPECT_EQ(log[0].request_len, c.length);
-            EXPECT_EQ(log[0].response_len, c.length);
-            EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + c.length, flash.begin() + 0x1000));
-        }
+        driver.clear_log();
+        vxapi_priv_database rec = record(true);
+        Bytes buf(0x200, 0);
+        vxapi_read_flash(fd, &rec, 0x1000, c.length, c.buffer ? buf.data() : nullptr, c.size);
+        const auto log = driver.log();
+        ASSERT_EQ(log.size(), c.sent ? 1u : 0u);
+        EXPECT_TRUE(sim::all_bytes(buf, c.sent ? c.length : 0, 0));
+        if (!c.sent) continue;
+        EXPECT_EQ(log[0].sub_code, 0xFFFF);
+        EXPECT_EQ(log[0].reserved1, 0x1000u);
+        EXPECT_EQ(log[0].request_len, c.length);
+        EXPECT_EQ(log[0].response_len, c.length);
+        EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + c.length, flash.begin() + 0x1000));
     }
 }
 

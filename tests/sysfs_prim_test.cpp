@@ -477,14 +477,12 @@ TEST_F(SysfsPrimTest, PortDumpWithItsAdapterRecord) {
                                       " - Flash EDC: 0.0.0\n");
 }
 
-TEST_F(SysfsPrimTest, PortDumpWithoutAnAdapterRecord) {
+TEST_F(SysfsPrimTest, PortAndRemotePortDumpsWithoutAnAdapterRecord) {
     vxapi_priv_database rec = sample_port();
     trace_sysfs();
     vxsysfs_print_priv_data(&rec);
     EXPECT_EQ(host.stderr_text(), kPortLines + kPortLinesAfterModel);
-}
-
-TEST_F(SysfsPrimTest, RemotePortDump) {
+    // A remote port's dump follows the same convention.
     EXT_DISC_PORT port{};
     std::memcpy(port.WWNN, "\x20\x00\x00\x11\x22\x33\x44\x55", 8);
     std::memcpy(port.WWPN, "\x21\x00\x00\x11\x22\x33\x44\x55", 8);
@@ -492,7 +490,7 @@ TEST_F(SysfsPrimTest, RemotePortDump) {
     port.Type = 0x2;
     port.TargetId = 12;
     port.LoopID = 0x81;
-    trace_sysfs();
+    host.clear_stderr();
     vxsysfs_print_disc_data(&port);
     EXPECT_EQ(host.stderr_text(), "Remote port data:\n - wwnn: 20h 0 0 11h 22h 33h 44h 55h\n"
                                   " - wwpn: 21h 0 0 11h 22h 33h 44h 55h\n - portid: Bh Ch Dh\n - Type: 2\n"
