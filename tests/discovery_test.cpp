@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -45,17 +47,30 @@ AdapterSetup serial_adapter(uint16_t device_id, uint16_t ssvendor, uint16_t ssde
     return a;
 }
 
-// A host of its own with the library's state reset, for each case of a table.
+// A host of its own with the library's state reset, for each case of a
+// table: the adapters given, installed by install() after any change of the
+// setup, and found by find() on the setup's road.
 struct Rig {
-    Rig() {
+    explicit Rig(std::vector<AdapterSetup> adapters = {}) {
         vxdbg_reset();
         OS_Type = VX_OS_OTHER;
         is_vioctlmod_loaded = 0;
+        setup.adapters = std::move(adapters);
     }
     ~Rig() {
         vxapi_free_api_priv_data_mem();
         vxapi_free_api_phy_info_mem();
     }
+    sim::Fabric install() { return sim::install_adapters(host, driver, setup); }
+    // The road's result and the port count, which each road adds to.
+    std::pair<int, uint32_t> find(std::optional<DriverKind> kind = std::nullopt) {
+        const int result = kind.value_or(setup.kind) == DriverKind::New
+                               ? vxapi_find_all_instances_n("vxa2xxx", &counter)
+                               : vxapi_find_all_instances_o("vxa2x00", &counter);
+        return {result, counter};
+    }
+    FabricSetup setup;
+    uint32_t counter = 0;
     sim::SimHost host;
     sim::SimDriver driver;
 };
@@ -64,20 +79,10 @@ size_t function_count() { return api_phy_info != nullptr ? api_phy_info->count :
 
 std::string text(const uint8_t* field) { return reinterpret_cast<const char*>(field); }
 
-int find(DriverKind kind, uint32_t* counter) {
-    return kind == DriverKind::New ? vxapi_find_all_instances_n("vxa2xxx", counter)
-                                   : vxapi_find_all_instances_o("vxa2x00", counter);
-}
-
 TEST(Discovery, NewDriverFindsThePortsOfTwoDualPortAdaptersWithVirtualPorts) {
-    Rig rig;
-    FabricSetup setup;
-    setup.adapters = {adapter(0x2312, 2, 1), adapter(0x2312, 2, 1)};
-    sim::install_adapters(rig.host, rig.driver, setup);
-
-    uint32_t counter = 0;
-    EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
-    EXPECT_EQ(counter, 8u);
+    Rig rig({adapter(0x2312, 2, 1), adapter(0x2312, 2, 1)});
+    rig.install();
+    EXPECT_EQ(rig.find(), std::pair(0, 8u));
     const auto ports = sim::listed_ports();
     std::vector<uint32_t> order;
     for (const auto* p : ports) order.push_back(p->drvr_inst);
@@ -116,13 +121,11 @@ TEST(Discovery, NewDriverFindsThePortsOfTwoDualPortAdaptersWithVirtualPorts) {
 }
 
 TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFail) {
-    Rig rig;
-    FabricSetup setup;
-    setup.kind = DriverKind::Old;
-    setup.flags = EXT_DEF_LUN_4096 | EXT_DEF_FLAG_8;
-    setup.adapters = {serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x12C2, {0x21, 0x40, 0xE2, 0}, "OEMSER01")};
-    setup.adapters[0].ports = 2;
-    sim::install_adapters(rig.host, rig.driver, setup);
+    Rig rig({serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x12C2, {0x21, 0x40, 0xE2, 0}, "OEMSER01")});
+    rig.setup.kind = DriverKind::Old;
+    rig.setup.flags = EXT_DEF_LUN_4096 | EXT_DEF_FLAG_8;
+    rig.setup.adapters[0].ports = 2;
+    rig.install();
     // The second port's driver refuses driver specifics, and leaves the
     // bytes of a new driver with both flags in the answer all the same.
     rig.driver.on(0xFC, [](const SimRequest& r) {
@@ -131,9 +134,7 @@ TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFai
         return reply;
     });
 
-    uint32_t counter = 0;
-    EXPECT_EQ(vxapi_find_all_instances_o("vxa2x00", &counter), 0);
-    EXPECT_EQ(counter, 2u);
+    EXPECT_EQ(rig.find(), std::pair(0, 2u));
     for (const sim::SimLogEntry& e : rig.driver.log()) {
         EXPECT_FALSE(e.new_layout);
         EXPECT_EQ(e.code & 0xFFFFFF00u, 0xC0087900u);
@@ -175,26 +176,21 @@ TEST(Discovery, DriverVersionGatesTheFlagBits) {
         SCOPED_TRACE(testing::Message() << int(c.version.Major) << "." << int(c.version.Minor) << "."
                                         << int(c.version.Patch) << " flags " << c.flags << " vioctlmod "
                                         << c.vioctlmod);
-        Rig rig;
+        Rig rig({adapter(0x2312, 2)});
         is_vioctlmod_loaded = c.vioctlmod;
-        FabricSetup setup;
-        setup.version = c.version;
-        setup.flags = c.flags;
-        setup.adapters = {adapter(0x2312, 2)};
-        sim::Fabric fabric = sim::install_adapters(rig.host, rig.driver, setup);
+        rig.setup.version = c.version;
+        rig.setup.flags = c.flags;
+        sim::Fabric fabric = rig.install();
         // Once a driver instance is too old, the run stays gated.
         if (c.bits == 0) fabric.physical[1]->driver_data.DrvVer = EXT_LN_DRV_VERSION{9, 0, 0, 0, {}};
-        uint32_t counter = 0;
-        ASSERT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
+        ASSERT_EQ(rig.find().first, 0);
         for (const auto* p : sim::listed_ports()) EXPECT_EQ(p->features & both, c.bits);
     }
 }
 
 TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
-    Rig rig;
-    FabricSetup setup;
-    setup.adapters = {adapter(0x2312), adapter(0x1234)};
-    sim::Fabric fabric = sim::install_adapters(rig.host, rig.driver, setup);
+    Rig rig({adapter(0x2312), adapter(0x1234)});
+    sim::Fabric fabric = rig.install();
     // A host that claims the PCI function of the first port, with an
     // unsupported device ID.
     const sim::SimPort& first = *fabric.physical[0];
@@ -206,9 +202,7 @@ TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
     chip.DomainNr = first.pci_domain;
     odd.set_record(kQuery, kQueryChip, chip);
 
-    uint32_t counter = 0;
-    EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
-    EXPECT_EQ(counter, 1u);
+    EXPECT_EQ(rig.find(), std::pair(0, 1u));
     const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 1u);
     ASSERT_EQ(function_count(), 1u);
@@ -216,24 +210,19 @@ TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
 }
 
 TEST(Discovery, RoadThatEndsOnAFailedAttemptKeepsItsPortsAndLaterRoadsLeaveThem) {
-    Rig rig;
-    FabricSetup setup;
-    setup.adapters = {adapter(0x2312, 2)};
-    sim::install_adapters(rig.host, rig.driver, setup);
+    Rig rig({adapter(0x2312, 2)});
+    rig.install();
     // Instance 0 cannot be selected: its count is still taken, instance 1
     // becomes API instance 0, and the run then tries every further
     // instance up to the limit.
     sim::refuse_instances(rig.driver, {0});
 
-    uint32_t counter = 0;
-    EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 1);
-    EXPECT_EQ(counter, 1u);
+    EXPECT_EQ(rig.find(), std::pair(1, 1u));
     ASSERT_EQ(sim::listed_ports().size(), 1u);
     EXPECT_EQ(sim::listed_ports()[0]->drvr_inst, 1u);
 
     // The next road finds no node and ends; the ports of the first stay.
-    EXPECT_EQ(vxapi_find_all_instances_o("vxa2x00", &counter), 1);
-    EXPECT_EQ(counter, 1u);
+    EXPECT_EQ(rig.find(DriverKind::Old), std::pair(1, 1u));
     ASSERT_EQ(sim::listed_ports().size(), 1u);
     EXPECT_EQ(sim::listed_ports()[0]->phy_info->device_id, 0x2312);
 }
@@ -258,23 +247,17 @@ TEST(Discovery, DriverNodeAndCount) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Rig rig;
-        FabricSetup setup;
-        setup.class_dev_file = c.class_file;
-        setup.major = c.major;
-        setup.adapters.assign(c.adapters, adapter(0x2312));
-        sim::install_adapters(rig.host, rig.driver, setup);
+        Rig rig(std::vector<AdapterSetup>(c.adapters, adapter(0x2312)));
+        rig.setup.class_dev_file = c.class_file;
+        rig.setup.major = c.major;
+        rig.install();
         if (c.proc_devices != nullptr) rig.host.write_file("/proc/devices", c.proc_devices);
         if (c.existing_node != 0) rig.host.add_node("/dev/vxa2xxx", S_IFCHR | 0600, c.existing_node);
 
-        uint32_t counter = 0;
-        EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), c.result);
-        EXPECT_EQ(counter, c.ports);
+        EXPECT_EQ(rig.find(), std::pair(c.result, c.ports));
         EXPECT_EQ(rig.host.mknod_log(), c.mknods);
         EXPECT_EQ(rig.host.open_device_count(), 0u);
-        if (c.adapters == 0) {
-            EXPECT_EQ(rig.driver.log().size(), 1u);  // the count request alone
-        }
+        if (c.adapters == 0) { EXPECT_EQ(rig.driver.log().size(), 1u); }  // the count request alone
     }
 }
 
@@ -293,24 +276,19 @@ TEST(Discovery, SerialNumberRules) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Rig rig;
-        FabricSetup setup;
-        setup.kind = c.kind;
-        setup.adapters = {c.adapter};
-        sim::install_adapters(rig.host, rig.driver, setup);
-        uint32_t counter = 0;
-        ASSERT_EQ(find(c.kind, &counter), 0);
+        Rig rig({c.adapter});
+        rig.setup.kind = c.kind;
+        rig.install();
+        ASSERT_EQ(rig.find().first, 0);
         ASSERT_EQ(sim::listed_ports().size(), 1u);
         EXPECT_EQ(text(sim::listed_ports()[0]->phy_info->serial_num), c.serial);
     }
 }
 
 TEST(Discovery, PortWhoseChipQueryFailsIsKeptWithoutFunctionAndHarmsNoWalk) {
-    Rig rig;
+    Rig rig({adapter(0x2312, 2)});
     vx_debug = VXDBG_ERROR | VXDBG_SYSFS;  // the records are traced
-    FabricSetup setup;
-    setup.adapters = {adapter(0x2312, 2)};
-    sim::install_adapters(rig.host, rig.driver, setup);
+    rig.install();
     rig.driver.on(kQuery, kQueryChip, [](const SimRequest& r) {
         if (r.port->instance == 0) return SimReply::with_status(1);
         SimReply reply;
@@ -318,8 +296,7 @@ TEST(Discovery, PortWhoseChipQueryFailsIsKeptWithoutFunctionAndHarmsNoWalk) {
         return reply;
     });
 
-    uint32_t counter = 0;
-    EXPECT_EQ(vxapi_find_all_instances_n("vxa2xxx", &counter), 0);
+    EXPECT_EQ(rig.find().first, 0);
     const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0]->phy_info, nullptr);
