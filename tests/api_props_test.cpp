@@ -131,7 +131,8 @@ TEST(ApiProps, PortStateTypeModeAndIdentifier) {
     ApiRig rig;
     RigPort& p = rig.add_adapter(0x2532);
     struct Case { uint16_t state, type, mode; SD_UINT8 port_state, port_type, connection_mode; };
-    const Case cases[] = {{0, 1, 2, 1, 1, 2}, {1, 2, 1, 2, 2, 1}, {2, 7, 0, 3, kFill, kFill}, {5, 0, 3, 2, kFill, kFill}};
+    const Case cases[] = {
+        {0, 1, 2, 1, 1, 2}, {1, 2, 1, 2, 2, 1}, {2, 7, 0, 3, kFill, kFill}, {5, 0, 3, 2, kFill, kFill}};
     for (const Case& c : cases) {
         EXT_HBA_PORT port = sim::make_port_record(rig.driver, *p.sim);
         port.State = c.state;

@@ -31,9 +31,9 @@ constexpr uint8_t kActivate = EXT_CC_REGION_ACTIVATION;
 // `omit`, plus any change `edit` makes), the layout installed, every trace
 // call site on and the driver's log empty.
 struct Rig {
-    explicit Rig(uint16_t device, bool new_header = true, const std::vector<uint8_t>& omit = {},
+    explicit Rig(uint16_t device, const std::vector<uint8_t>& omit = {},
                  const std::function<void(std::vector<FltRegion>&)>& edit = nullptr)
-        : rig(device, {}, new_header) {
+        : rig(device) {
         std::vector<FltRegion> extra;
         for (const FltRegion& r : sim::converged_regions()) {
             if (std::find(omit.begin(), omit.end(), r.code) == omit.end()) extra.push_back(r);
@@ -75,14 +75,15 @@ TEST(ActiveImageSet, ChosenFromTheRecordsThatHold) {
         {"a higher primary generation gives the primary", Status{.gen_num = 8}, Status{.gen_num = 7}, 1, 0},
         {"a higher secondary generation gives the secondary", Status{.gen_num = 7}, Status{.gen_num = 8}, 0, 1},
         {"generations compare unsigned, without wrap", Status{.gen_num = 0xFFFF}, Status{.gen_num = 0}, 1, 0},
-        {"a primary with a bad checksum is not taken", Status{.gen_num = 9, .corrupt_checksum = true}, Status{}, 0,
-         1},
-        {"a primary with a bad signature is not taken", Status{.gen_num = 9, .signature = 0xFACEFADF}, Status{}, 0, 1},
+        {"a primary with a bad checksum is not taken", Status{.gen_num = 9, .corrupt_checksum = true},
+         Status{}, 0, 1},
+        {"a primary with a bad signature is not taken", Status{.gen_num = 9, .signature = 0xFACEFADF},
+         Status{}, 0, 1},
         {"a primary without its valid bit is not taken", Status{.mask = 0, .gen_num = 9}, Status{}, 0, 1},
-        {"a secondary with a bad checksum is not taken", Status{}, Status{.gen_num = 9, .corrupt_checksum = true}, 1,
-         0},
-        {"neither taken leaves the value", Status{.signature = 0xFACEFADF}, Status{.gen_num = 2, .corrupt_checksum = true},
-         1, 1},
+        {"a secondary with a bad checksum is not taken", Status{},
+         Status{.gen_num = 9, .corrupt_checksum = true}, 1, 0},
+        {"neither taken leaves the value", Status{.signature = 0xFACEFADF},
+         Status{.gen_num = 2, .corrupt_checksum = true}, 1, 1},
         {"no primary region: the secondary alone", std::nullopt, Status{}, 0, 1, {0x95}},
         {"no secondary region leaves the value", Status{}, std::nullopt, 1, 1, {0x96}},
         // The region is smaller than a record: only its bytes are read, and
@@ -91,7 +92,7 @@ TEST(ActiveImageSet, ChosenFromTheRecordsThatHold) {
     };
     for (const ImageSetCase& c : cases) {
         SCOPED_TRACE(c.name);
-        Rig r(0x2071, true, c.omit, [&](std::vector<FltRegion>& regions) {
+        Rig r(0x2071, c.omit, [&](std::vector<FltRegion>& regions) {
             for (FltRegion& reg : regions) {
                 if (reg.code == 0x95) reg.size = c.primary_size;
             }
@@ -181,7 +182,7 @@ TEST(ConvergedFlashVersions, MpiAndEdcFromTheirRegions) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Rig r(0x8001, true, c.omit);
+        Rig r(0x8001, c.omit);
         sim::place(r.rig.adapter->flash, 0, sim::edc_region_head(0x11, 0x22, 0x33));
         if (!c.mpi.empty()) sim::place_in_region(r.rig, 0x40, c.mpi);
         sim::place_in_region(r.rig, 0x45, c.edc);
@@ -221,7 +222,7 @@ TEST(ConvergedFlashVersions, NicBootCodeFromItsChain) {
 
 // The boot code chain of the adapter's own functions lies at flash offset 0.
 TEST(ConvergedFlashVersions, AbsentNicRegionIsNotRead) {
-    Rig r(0x8001, true, {0x2E});
+    Rig r(0x8001, {0x2E});
     vxapi_get_nic_bootcode_version(r.rig.fd, &r.rig.rec);
     EXPECT_EQ(r.rig.phy.fcoe_valid, 0u);
     EXPECT_EQ(field(r.rig.phy.nic_bios_ver), Bytes(8, 0));
