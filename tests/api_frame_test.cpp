@@ -135,25 +135,29 @@ TEST(ApiFrame, StatusOrder) {
     }
 }
 
-// Entry and exit lines under 0x4 or 0x20, error lines under 0x2 or 0x20.
+// Entry and exit lines under 0x4 or 0x20, error lines under 0x2 or 0x20; the
+// count of ports takes 0x40 in place of 0x20.
 TEST(ApiFrame, TraceLinesFollowTheirMaskBits) {
     ApiRig rig;
     const int h = rig.add_adapter(0x2532).handle;
-    struct Case { uint32_t mask; bool calls; bool errors; };
-    for (const Case& c : {Case{0x4, true, false}, Case{0x20, true, true}, Case{0x2, false, true},
-                          Case{0x100, false, false}}) {
+    struct Case { uint32_t mask; bool calls, errors, count_calls, count_errors; };
+    for (const Case& c : {Case{0x4, true, false, true, false}, Case{0x20, true, true, false, false},
+                          Case{0x2, false, true, false, true}, Case{0x40, false, false, true, true},
+                          Case{0x100, false, false, false, false}}) {
         rig.host.clear_stderr();
         vx_debug = c.mask;
         DEVICEPORTPROPERTY port{};
         SDGetHbaDevicePortProperty(h, 0, &port);
         SDGetHbaDevicePortProperty(h + 40, 0, &port);
+        EXPECT_EQ(SDGetNumberOfAdapters(), 0u);  // the rig's ports have no shared database
         vx_debug = 0;
         const std::string text = rig.host.stderr_text();
-        EXPECT_EQ(text.find("SDGetHbaDevicePortProperty(1): entered.") != std::string::npos, c.calls) << c.mask;
-        EXPECT_EQ(text.find("SDGetHbaDevicePortProperty(1): exiting. ret=0") != std::string::npos, c.calls);
-        EXPECT_EQ(text.find("SDGetHbaDevicePortProperty: check_handle failed. handle=41\n") != std::string::npos,
-                  c.errors)
-            << c.mask;
+        const auto has = [&](const char* line) { return text.find(line) != std::string::npos; };
+        EXPECT_EQ(has("SDGetHbaDevicePortProperty(1): entered."), c.calls) << c.mask;
+        EXPECT_EQ(has("SDGetHbaDevicePortProperty(1): exiting. ret=0"), c.calls);
+        EXPECT_EQ(has("SDGetHbaDevicePortProperty: check_handle failed. handle=41\n"), c.errors) << c.mask;
+        EXPECT_EQ(has("SDGetNumberOfAdapters: entered."), c.count_calls) << c.mask;
+        EXPECT_EQ(has("SDGetNumberOfAdapters: error in shared database setup."), c.count_errors) << c.mask;
     }
 }
 

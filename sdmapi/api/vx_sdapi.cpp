@@ -15,8 +15,10 @@ namespace {
 
 constexpr SD_UINT32 kVersionNumber = 0x06040200;
 
-// The count of ports traces under its own bit instead of the API layer's.
+// The count of ports traces its entry, exit and shared-database lines under
+// its own bit instead of the API layer's.
 constexpr uint32_t kCountTrace = VXDBG_STEP | VXDBG_ELS;
+constexpr uint32_t kCountError = VXDBG_ERROR | VXDBG_ELS;
 
 // Whether the shared data file, its semaphore and its mapping are all there.
 bool shared_database_ready() {
@@ -57,7 +59,7 @@ SD_UINT32 SDGetNumberOfAdapters(void) {
         }
     }
     if (api_use_database != 0 && !shared_database_ready()) {
-        vxdbg_line(kCountTrace, "SDGetNumberOfAdapters: error in shared database setup. Exiting.");
+        vxdbg_line(kCountError, "SDGetNumberOfAdapters: error in shared database setup. Exiting.");
         return 0;
     }
     SD_UINT32 count = 0;
