@@ -172,6 +172,13 @@ TEST_F(SharedFileTest, ClaimTakesTheFirstFreeSlotAndReleaseClearsIt) {
     EXPECT_EQ(file_bytes().substr(queue_offset(2), kQueueSize), std::string(kQueueSize, '\0'));
     EXPECT_TRUE(host.exists(VX_SHARED_FILE)) << "other instances are live";
     EXPECT_TRUE(shtest::host_sem_exists(host, VX_SEM_KEY_SHARED));
+    // The others leave, the last of them removing the file and the semaphore:
+    // the next open here gets the semaphore afresh, not the removed one.
+    ::unlink(shtest::shared_path(host).c_str());
+    ASSERT_EQ(::semctl(shtest::host_sem(host, VX_SEM_KEY_SHARED), 0, IPC_RMID), 0);
+    ASSERT_EQ(shtest::open_here(), 0);
+    EXPECT_EQ(api_library_instance, 0);
+    EXPECT_EQ(api_dbupdate_sem_id, shtest::host_sem(host, VX_SEM_KEY_SHARED));
 }
 
 TEST_F(SharedFileTest, AllSlotsOwnedFallsBackToSlotZero) {

@@ -29,11 +29,13 @@ namespace {
 
 constexpr uint32_t kSleepSeconds = 1;
 
-// A port as the pass sees it: a copy of its record and of its callback table.
+// A port as the pass sees it: a copy of its record and of its callback table,
+// and the listed record it was copied from.
 struct PortCopy {
     vxapi_priv_database rec;
     vxapi_aen_callback_table cbs;
     bool has_cbs;
+    const vxapi_priv_database* listed;
 };
 
 bool port_list_exists() {
@@ -55,12 +57,30 @@ std::vector<PortCopy> snapshot_ports() {
         if (rec->phys_path[0] == 0) break;
         PortCopy copy{};
         std::memcpy(static_cast<void*>(&copy.rec), rec, sizeof copy.rec);
+        copy.listed = rec;
         copy.has_cbs = rec->api_event_cbs != nullptr;
         if (copy.has_cbs) std::memcpy(static_cast<void*>(&copy.cbs), rec->api_event_cbs, sizeof copy.cbs);
         ports.push_back(copy);
     }
     for (PortCopy& p : ports) p.rec.api_event_cbs = p.has_cbs ? &p.cbs : nullptr;
     return ports;
+}
+
+// A poll can learn that the port's events come through the transport socket
+// only; later polls must know it, so it goes to the listed record, when that
+// record is still in the list.
+void keep_learned_features(const PortCopy& port, uint32_t before) {
+    const uint32_t learned = port.rec.features & ~before & VX_FEAT_NL_SCSI_FC_ONLY;
+    if (learned == 0) return;
+    VxListLock lock(vxapi_list_mutex());
+    if (api_priv_database == nullptr) return;
+    DL_node* node = nullptr;
+    dlist_for_each_nomark(api_priv_database, node) {
+        auto* rec = static_cast<vxapi_priv_database*>(node->data);
+        if (rec != port.listed || rec->host_no != port.rec.host_no) continue;
+        rec->features |= learned;
+        return;
+    }
 }
 
 vxapi_hbaptevq_t* queue_of(uint8_t slot) {
@@ -127,7 +147,9 @@ int vxapi_event_poll_pass() {
             trace_port(VXDBG_EVENT, ", events not enabled on handle=", &port.rec);
             continue;
         }
+        const uint32_t before = port.rec.features;
         vxapi_poll_for_events(&port.rec);
+        keep_learned_features(port, before);
         vxapi_make_event_callbacks(&port.rec);
     }
     return 0;

@@ -235,14 +235,15 @@ int vxapi_open_database(int* ret_handle) {
         return 0;
     }
 
+    // Got afresh at every open: an id kept from an earlier close that was
+    // not the last may name a set that the last process on the host removed
+    // since.
+    api_dbupdate_sem_id = vxapi_sem_get(VX_SEM_KEY_SHARED);
     if (api_dbupdate_sem_id < 0) {
-        api_dbupdate_sem_id = vxapi_sem_get(VX_SEM_KEY_SHARED);
-        if (api_dbupdate_sem_id < 0) {
-            trace_errno("libvxsdm: WARNING - semget function not supported.\n"
-                        "  Each adapter instance should be opened at most one time. errno=",
-                        errno);
-            return 1;
-        }
+        trace_errno("libvxsdm: WARNING - semget function not supported.\n"
+                    "  Each adapter instance should be opened at most one time. errno=",
+                    errno);
+        return 1;
     }
 
     int fd = -1;
