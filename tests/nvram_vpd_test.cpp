@@ -97,10 +97,13 @@ TEST_F(NvramVpdDriver, BusyThreeTimesEndsWithStatusBusyAndSysfsPortsSendNothing)
         [&](uint32_t* st) { return vxapi_get_vpd(fd, &rec, buf.data(), &(size = 128), st); },
         [&](uint32_t* st) { return vxapi_set_vpd(fd, &rec, buf.data(), &(size = 128), st); },
     };
+    const char* const exit_lines[] = {"vxapi_get_nvram: exiting=0\n", "vxapi_set_nvram: exiting=0\n",
+                                      "vxapi_get_vpd: exiting.\n", "vxapi_set_vpd: exiting.\n"};
     for (size_t i = 0; i < std::size(workers); ++i) {
         SCOPED_TRACE(i);
         driver.clear_log();
         host.clear_sleeps();
+        host.clear_stderr();
         driver.inject_busy(3);
         uint32_t status = 0;
         rec.features = VX_FEAT_NEW_IOCTL;
@@ -108,6 +111,7 @@ TEST_F(NvramVpdDriver, BusyThreeTimesEndsWithStatusBusyAndSysfsPortsSendNothing)
         EXPECT_EQ(status, EXT_STATUS_BUSY);
         EXPECT_EQ(driver.log().size(), 3u);
         EXPECT_EQ(host.sleep_seconds(), (std::vector<unsigned>{20, 20}));
+        EXPECT_NE(host.stderr_text().find(exit_lines[i]), std::string::npos);
 
         driver.clear_log();
         rec.features = VX_FEAT_SYSFS;

@@ -34,6 +34,12 @@ int32_t send(const char* name, const char* busy_trace, uint8_t command, int hand
     return result;
 }
 
+// The exit line of an NVRAM worker: the text and the result in hexadecimal.
+int32_t exiting(const char* text, int32_t result) {
+    vxdbg_line(VXDBG_STEP, text, static_cast<uint32_t>(result), VXDBG_HEX);
+    return result;
+}
+
 // The flash region that holds the VPD of a PCI function, on the flash-layout
 // chips whose VPD is read from flash; false for every other chip.
 bool vpd_flash_region(uint16_t device_id, uint16_t pci_dev_func, uint32_t* region) {
@@ -111,8 +117,9 @@ int32_t vxapi_get_nvram(int handle, vxapi_priv_database* api_priv_data_inst, uin
         return vxsysfs_get_nvram(handle, api_priv_data_inst, pnvr_buf, nvr_buf_size, pext_stat);
     }
     VxReply reply;
-    return send("vxapi_get_nvram", "vxapi_get_nvram: driver busy, retrying", EXT_CC_READ_NVRAM, handle,
-                api_priv_data_inst, nullptr, 0, pnvr_buf, nvr_buf_size, pext_stat, &reply);
+    return exiting("vxapi_get_nvram: exiting=",
+                   send("vxapi_get_nvram", "vxapi_get_nvram: driver busy, retrying", EXT_CC_READ_NVRAM, handle,
+                        api_priv_data_inst, nullptr, 0, pnvr_buf, nvr_buf_size, pext_stat, &reply));
 }
 
 int32_t vxapi_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* pnvr_buf,
@@ -126,8 +133,9 @@ int32_t vxapi_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, con
                    pnvr_buf != nullptr ? nvr_buf_size : 0);
     }
     VxReply reply;
-    return send("vxapi_set_nvram", "vxapi_set_nvram: driver busy, retrying", EXT_CC_UPDATE_NVRAM, handle,
-                api_priv_data_inst, pnvr_buf, nvr_buf_size, nullptr, 0, pext_stat, &reply);
+    return exiting("vxapi_set_nvram: exiting=",
+                   send("vxapi_set_nvram", "vxapi_set_nvram: driver busy, retrying", EXT_CC_UPDATE_NVRAM, handle,
+                        api_priv_data_inst, pnvr_buf, nvr_buf_size, nullptr, 0, pext_stat, &reply));
 }
 
 int32_t vxapi_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pbuf, uint32_t* pbuf_sz,
@@ -151,6 +159,7 @@ int32_t vxapi_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8
                                 api_priv_data_inst, nullptr, 0, pbuf, *pbuf_sz, pext_stat, &reply);
     // What the driver delivered, never more than the buffer holds.
     *pbuf_sz = reply.response_len;
+    vxdbg_line(VXDBG_STEP, "vxapi_get_vpd: exiting.");
     return result;
 }
 
@@ -165,6 +174,8 @@ int32_t vxapi_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, const
         return 1;
     }
     VxReply reply;
-    return send("vxapi_set_vpd", "vxapi_set_vpd: driver busy, retrying", EXT_CC_SET_VPD, handle,
-                api_priv_data_inst, pbuf, *pbuf_sz, nullptr, 0, pext_stat, &reply);
+    const int32_t result = send("vxapi_set_vpd", "vxapi_set_vpd: driver busy, retrying", EXT_CC_SET_VPD, handle,
+                                api_priv_data_inst, pbuf, *pbuf_sz, nullptr, 0, pext_stat, &reply);
+    vxdbg_line(VXDBG_STEP, "vxapi_set_vpd: exiting.");
+    return result;
 }

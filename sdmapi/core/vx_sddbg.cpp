@@ -14,6 +14,7 @@
 // failure of the debug semaphore cannot feed back into the trace.
 #include "core/vx_sddbg.h"
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -47,7 +48,9 @@ thread_local bool t_in_trace = false;
 
 // The whole of one print or dump: marks the thread as tracing, takes the
 // process mutex, then the debug semaphore when it exists; gives them back in
-// the reverse order.
+// the reverse order. errno is as it was when the scope ends: callers trace
+// between a failed system call and the report of its errno, and the log
+// file, the semaphore and the clock must not change what they report.
 class TraceScope {
 public:
     TraceScope() = default;
@@ -55,6 +58,11 @@ public:
     TraceScope& operator=(const TraceScope&) = delete;
 
 private:
+    struct KeepErrno {
+        int saved = errno;
+        ~KeepErrno() { errno = saved; }
+    };
+    KeepErrno errno_;  // first member: restored last
     struct Mark {
         Mark() { t_in_trace = true; }
         ~Mark() { t_in_trace = false; }
