@@ -222,7 +222,10 @@ TEST(Discovery, RoadThatEndsOnAFailedAttemptKeepsItsPortsAndLaterRoadsLeaveThem)
     EXPECT_EQ(sim::listed_ports()[0]->drvr_inst, 1u);
 
     // The next road finds no node and ends; the ports of the first stay.
+    vx_debug = VXDBG_ERROR;
     EXPECT_EQ(rig.find(DriverKind::Old), std::pair(1, 1u));
+    EXPECT_NE(rig.host.stderr_text().find("vxapi_find_all_instances_o: inst=1 device open failed, errno=2\n"),
+              std::string::npos);
     ASSERT_EQ(sim::listed_ports().size(), 1u);
     EXPECT_EQ(sim::listed_ports()[0]->phy_info->device_id, 0x2312);
 }

@@ -119,6 +119,9 @@ TEST_F(Records, InsertionsFollowTheCursor) {
     vxapi_free_api_priv_data_element(d);  // the first
     vxapi_priv_database* h = add_port();
     EXPECT_EQ(ports(), (std::vector{h, a, g, b, f}));
+    open_port(a);  // the open's lookup stops at a; giving out its handle moves nothing
+    vxapi_priv_database* i = add_port();
+    EXPECT_EQ(ports(), (std::vector{h, a, i, g, b, f}));
 }
 
 TEST_F(Records, OpenPortsNeverShareAHandle) {

@@ -227,12 +227,12 @@ int open_device(const Road& road, vxapi_priv_database* rec, uint16_t drvr_inst, 
 
     Fd node(hba_path != nullptr ? vx::sys().open(hba_path, O_RDWR) : -1);
     if (node.get() < 0) {
-        if (road.new_driver) {
-            trace().end(": HbaApiNode open error.");
-            return 1;
-        }
         const int err = errno;
-        trace().text(": device open failed, errno=").num(static_cast<uint32_t>(err)).end();
+        trace().end(": HbaApiNode open error.");
+        if (road.new_driver) return 1;
+        // The old driver's one node serves every instance: without it the
+        // run ends (the run traces the errno left here).
+        errno = err;
         return 2;
     }
 
@@ -444,10 +444,15 @@ Step Run::attempt() {
     uint16_t reported_hosts = num_hosts_;
     const auto open_device_fn = road_.new_driver ? vxapi_open_device_n : vxapi_open_device_o;
     const int opened = open_device_fn(rec, drvr_inst_, api_inst_, &handle, path_, &host_no, &reported_hosts);
+    const int open_errno = errno;
     // The first port fixes the number of hosts for the run.
     if (api_inst_ == 0) num_hosts_ = reported_hosts;
     Fd fd(handle);
     if (opened == 2) {
+        trace_inst(VXDBG_ERROR, ": inst=")
+            .text(" device open failed, errno=")
+            .num(static_cast<uint32_t>(open_errno))
+            .end();
         made_.drop_port(rec);
         return Step::Ended;
     }

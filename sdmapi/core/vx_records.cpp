@@ -29,10 +29,13 @@ uint32_t vxapi_create_apihandle(uint32_t position) { return position + 1; }
 
 namespace {
 
-// Whether a record of the port list other than `self` holds `handle`.
+// Whether a record of the port list other than `self` holds `handle`. Leaves
+// the list's cursor alone: an open must not change where the next record is
+// inserted.
 bool handle_held_by_other(const vxapi_priv_database* self, uint32_t handle) {
-    dlist_start(api_priv_database);
-    while (auto* rec = static_cast<vxapi_priv_database*>(dlist_next(api_priv_database))) {
+    DL_node* node = nullptr;
+    dlist_for_each_nomark(api_priv_database, node) {
+        const auto* rec = static_cast<const vxapi_priv_database*>(node->data);
         if (rec != self && rec->apihandle == handle) return true;
     }
     return false;
