@@ -191,8 +191,10 @@ int vxapi_load_lib() {
 
     const bool found = rc == 0 && counter != 0 && port_list_exists();
     if (found) {
-        // The flash lock is only of use once there are ports to flash.
-        if (api_flash_sem_id < 0) api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
+        // The flash lock is only of use once there are ports to flash. It is
+        // got afresh at every load: the last process on the host may have
+        // removed the set this process attached to before.
+        api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
         if (api_flash_sem_id < 0) {
             trace_errno("libvxsdm: WARNING - semget function not supported.\n"
                         " Failed creation of flash semaphore. errno=",
