@@ -71,11 +71,13 @@ void trace_errno(const char* text, int err) {
     errno = err;
 }
 
-// Whole transfers: a short count is a failure.
-bool read_all(int fd, uint8_t* buf, size_t len) {
+// Whole transfers: step(done) moves the next piece and returns its count;
+// a short count is a failure.
+template <class Step>
+bool transfer_all(size_t len, Step step) {
     size_t done = 0;
     while (done < len) {
-        ssize_t n = vx::sys().read(fd, buf + done, len - done);
+        ssize_t n = step(done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = EIO;
@@ -86,18 +88,12 @@ bool read_all(int fd, uint8_t* buf, size_t len) {
     return true;
 }
 
+bool read_all(int fd, uint8_t* buf, size_t len) {
+    return transfer_all(len, [&](size_t done) { return vx::sys().read(fd, buf + done, len - done); });
+}
+
 bool write_all(int fd, const uint8_t* buf, size_t len) {
-    size_t done = 0;
-    while (done < len) {
-        ssize_t n = vx::sys().write(fd, buf + done, len - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return transfer_all(len, [&](size_t done) { return vx::sys().write(fd, buf + done, len - done); });
 }
 
 // Only a regular file of root's with one link is the library's own.
