@@ -330,6 +330,46 @@ TEST_F(LoadTest, LoadSemaphoreStaysUsableForAProcessWaitingWhileAnotherUnloads) 
     EXPECT_EQ(shtest::host_sem(host, VX_SEM_KEY_LOAD), load_sem);
 }
 
+// A SIGTERM to a process that set up the clean-up on signals (which outlives
+// a normal unload and a new load) ends it by the signal with the library
+// unloaded: its slot is released, and the shared file is gone when no other
+// process holds it. A second signal during the clean-up ends it at once.
+TEST_F(LoadTest, SignalEndsTheProcessWithTheLibraryUnloaded) {
+    install(2);
+    const struct { bool other; int second; } cases[] = {{false, 0}, {true, 0}, {false, SIGINT}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.other << " " << c.second);
+        Child child([&](Child& self) -> int {
+            self.command();
+            const bool ok = vxapi_load_lib() == 0 && vxapi_setup_signal_handlers() == 0 &&
+                            vxapi_unload_lib() == 0 && vxapi_load_lib() == 0 &&
+                            vxapi_setup_signal_handlers() == 0 && vxapi_setup_signal_handlers() == 0;
+            if (c.second != 0) host.on_unlink([&self](const std::string&) { self.reply(1); for (;;) ::pause(); });
+            self.reply(ok ? static_cast<int>(api_library_instance) : -1);
+            for (;;) ::pause();
+        });
+        ASSERT_EQ(c.other ? shtest::open_here() : 0, 0);
+        child.send(1);
+        const int slot = child.receive();
+        ASSERT_GE(slot, 0);
+        child.signal(SIGTERM);
+        if (c.second != 0) {
+            ASSERT_EQ(child.receive(), 1);  // in the clean-up
+            child.signal(c.second);
+        }
+        const int status = child.wait_status();
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), c.second != 0 ? c.second : SIGTERM);
+        if (c.second != 0) continue;
+        EXPECT_EQ(host.exists(VX_SHARED_FILE), c.other);
+        if (!c.other) continue;
+        uint32_t flags = 1;
+        std::memcpy(&flags, host.read_file(VX_SHARED_FILE).data() + 4 * slot, sizeof flags);
+        EXPECT_EQ(flags, 0u) << "the slot is released";
+        vxapi_close_database(api_shm_fildes);
+    }
+}
+
 // ---------------------------------------------------------------- the public functions
 
 // A dual-port adapter with a virtual port on each port, and a single-port one.

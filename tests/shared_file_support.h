@@ -54,11 +54,17 @@ public:
     void send(int value) { put(to_child_[1], value); }
     int receive(int timeout_ms = 20000) { return get(to_parent_[0], timeout_ms); }
     int wait() {
+        const int status = wait_status();
+        return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // The raw status of waitpid (-1 when it failed), and a signal to the child.
+    int wait_status() {
         int status = 0;
         if (::waitpid(pid_, &status, 0) != pid_) return -1;
         waited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status;
     }
+    void signal(int sig) { ::kill(pid_, sig); }
     // Child side.
     void reply(int value) { put(to_parent_[1], value); }
     int command() { return get(to_child_[0], 60000); }

@@ -28,7 +28,7 @@
 
 int gnl_fd = -1;
 int gnl_scsi_fc_fd = -1;
-uint8_t api_signal_handler_in_process = 0;
+std::atomic<uint8_t> api_signal_handler_in_process{0};
 
 namespace {
 
@@ -218,6 +218,7 @@ int vxapi_load_lib() {
 
 int vxapi_unload_lib() {
     trace_slot(VXDBG_ERROR | VXDBG_EVENT, "vxapi_unload_lib: lib inst ", " going to call cleanup_hbas.");
+    vxapi_stop_signal_watcher();
     LoadLock lock;
 
     stop_event_thread();

@@ -12,6 +12,7 @@
 // the list lock (vxapi_list_mutex()); the trace's semaphore is innermost.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "core/vx_records.h"
@@ -23,9 +24,10 @@ constexpr const char* VX_API_VERSION_TEXT = "v6.04 build2";
 extern int gnl_fd;
 extern int gnl_scsi_fc_fd;
 
-// Set while a clean-up driven by a signal unloads the library. The library
-// installs no signal handler of its own, so only such a caller sets it.
-extern uint8_t api_signal_handler_in_process;
+// Set from the signal that starts the clean-up on signals until the process
+// ends (and while a normal unload stops that clean-up). A signal that finds
+// it set takes its default action at once. Written by the signal handler.
+extern std::atomic<uint8_t> api_signal_handler_in_process;
 
 // 0 loaded (also when no port was found: the port list is then absent); 1
 // when the caller is not root, a semaphore could not be had or the shared
@@ -33,8 +35,9 @@ extern uint8_t api_signal_handler_in_process;
 // nothing and gives 0.
 int vxapi_load_lib();
 
-// Tears every port down, closes the netlink sockets, releases the shared data
-// file and frees the records. 0.
+// Stops the clean-up on signals (vxapi_stop_signal_watcher), tears every port
+// down, closes the netlink sockets, releases the shared data file and frees
+// the records. 0.
 int vxapi_unload_lib();
 
 // Opens one port: 0 with *papi_handle the port's API handle; 1 failure
@@ -53,3 +56,23 @@ int vxapi_close_adapter(vxapi_priv_database* api_priv_data_inst, uint32_t* perr)
 void vxapi_cleanup_hbas();
 void vxapi_unreg_all_events(uint32_t handle, vxapi_priv_database* api_priv_data_inst);
 void vxapi_open_netlink_socket();
+
+// The clean-up on signals. Nothing in the library sets it up: a caller that
+// wants it calls this. Installs a handler for hang-up, interrupt, quit, kill, terminate
+// and stop, in this order (the system refuses kill and stop, which cannot be
+// caught), and starts the watcher thread. On one of those signals the watcher
+// runs vxapi_terminate, so the process ends by the signal with the library
+// unloaded. 0 when the four signals that can be caught are handled, -1
+// otherwise. A second call while it is set up changes nothing and gives the
+// first one's result. It lasts until the library unloads, and can be set up
+// again after.
+int vxapi_setup_signal_handlers();
+
+// The clean-up of a signal, run by the watcher: unloads the library, gives
+// the six signals their default actions and raises the signal again.
+void vxapi_terminate(int signal_val);
+
+// Puts back the actions the signals had before the set-up, stops the watcher
+// and closes its pipe. Nothing when the clean-up is not set up or a signal has
+// started it (that one ends the process).
+void vxapi_stop_signal_watcher();

@@ -3,7 +3,7 @@
 // Every interaction of the library with the world outside the process goes
 // through one object of this interface: files and device nodes, ioctl, mmap,
 // System V semaphores, sockets, identity, environment, clock and sleeps,
-// threads, standard error, shell commands and the libsysfs operations.
+// threads, signals, standard error, shell commands and the libsysfs operations.
 // The production object forwards each call to Linux and libsysfs unchanged;
 // the test simulator stands in for the kernel, the driver and the host.
 //
@@ -12,6 +12,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -97,6 +98,15 @@ public:
     // Threads.
     virtual int thread_create(pthread_t* thread, void* (*start)(void*), void* arg) = 0;
     virtual int thread_join(pthread_t thread, void** result) = 0;
+
+    // Signals: actions, a raise in the calling thread, and the pipe by which
+    // a handler wakes a thread (pipe2). Signal handlers call sigaction, raise,
+    // getpid and write_in_handler: those four stay async-signal-safe (no
+    // lock, no allocation).
+    virtual int sigaction(int sig, const struct sigaction* act, struct sigaction* old) = 0;
+    virtual int raise(int sig) = 0;
+    virtual int pipe(int fds[2], int flags) = 0;
+    virtual ssize_t write_in_handler(int fd, const void* buf, size_t len) = 0;
 
     // Standard error.
     virtual void write_stderr(const char* text, size_t len) = 0;

@@ -93,6 +93,13 @@ public:
     }
     int thread_join(pthread_t thread, void** result) override { return ::pthread_join(thread, result); }
 
+    int sigaction(int sig, const struct sigaction* act, struct sigaction* old) override {
+        return ::sigaction(sig, act, old);
+    }
+    int raise(int sig) override { return ::raise(sig); }
+    int pipe(int fds[2], int flags) override { return ::pipe2(fds, flags); }
+    ssize_t write_in_handler(int fd, const void* buf, size_t len) override { return ::write(fd, buf, len); }
+
     void write_stderr(const char* text, size_t len) override {
         while (len > 0) {
             ssize_t n = ::write(STDERR_FILENO, text, len);

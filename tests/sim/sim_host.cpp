@@ -757,6 +757,13 @@ int SimHost::thread_create(pthread_t* thread, void* (*start)(void*), void* arg) 
 
 int SimHost::thread_join(pthread_t thread, void** result) { return ::pthread_join(thread, result); }
 
+int SimHost::sigaction(int sig, const struct sigaction* act, struct sigaction* old) {
+    return ::sigaction(sig, act, old);
+}
+int SimHost::raise(int sig) { return ::raise(sig); }
+int SimHost::pipe(int fds[2], int flags) { return ::pipe2(fds, flags); }
+ssize_t SimHost::write_in_handler(int fd, const void* buf, size_t len) { return ::write(fd, buf, len); }
+
 void SimHost::write_stderr(const char* text, size_t len) {
     std::lock_guard<std::mutex> lock(mu_);
     stderr_.append(text, len);

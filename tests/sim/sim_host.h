@@ -177,6 +177,11 @@ public:
     int usleep(unsigned microseconds) override;
     int thread_create(pthread_t* thread, void* (*start)(void*), void* arg) override;
     int thread_join(pthread_t thread, void** result) override;
+    // Real signals, pipes and raises: a forked child is ended by them.
+    int sigaction(int sig, const struct sigaction* act, struct sigaction* old) override;
+    int raise(int sig) override;
+    int pipe(int fds[2], int flags) override;
+    ssize_t write_in_handler(int fd, const void* buf, size_t len) override;
     void write_stderr(const char* text, size_t len) override;
     int system(const char* command) override;
     FILE* popen(const char* command, const char* mode) override;

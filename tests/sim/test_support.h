@@ -157,6 +157,10 @@ public:
         return b_.thread_create(t, start, a);
     }
     int thread_join(pthread_t t, void** r) override { return b_.thread_join(t, r); }
+    int sigaction(int s, const struct sigaction* a, struct sigaction* o) override { return b_.sigaction(s, a, o); }
+    int raise(int s) override { return b_.raise(s); }
+    int pipe(int f[2], int fl) override { return b_.pipe(f, fl); }
+    ssize_t write_in_handler(int f, const void* p, size_t n) override { return b_.write_in_handler(f, p, n); }
     void write_stderr(const char* text, size_t n) override { b_.write_stderr(text, n); }
     int system(const char* c) override { return b_.system(c); }
     FILE* popen(const char* c, const char* m) override { return b_.popen(c, m); }
