@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "core/vx_ioctl.h"
 #include "core/vx_sddbg.h"
@@ -12,6 +14,10 @@
 #include "transport/vx_sysfs.h"
 
 namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
 
 // Sub-codes of the query command (0x00).
 constexpr uint16_t kQueryNode = 1;
@@ -390,12 +396,22 @@ void vxapi_read_flash(int fd, vxapi_priv_database* rec, uint32_t offset, uint32_
         vxdbg_line(VXDBG_ERROR | VXDBG_STEP, "vxapi_read_flash: Invalid parameter");
         return;
     }
+    // The flash is read aside and reaches the caller's buffer only when the
+    // driver answered 0 with every byte: callers tell a failed read by a
+    // buffer left as it was, and a part read would pass for flash contents.
+    std::unique_ptr<uint8_t, FreeDeleter> scratch(static_cast<uint8_t*>(std::calloc(1, length)));
+    if (!scratch) {
+        vxdbg_line(VXDBG_ERROR | VXDBG_STEP, "vxapi_read_flash: mem alloc failed");
+        return;
+    }
     VxRequest req;
     req.command = EXT_CC_READ_OPTROM;
     req.sub_code = 0xFFFF;
     req.request_len = length;  // no request buffer, but the length of the read
-    req.response = buffer;
+    req.response = scratch.get();
     req.response_len = length;
     req.reserved1 = offset;
-    vxapi_send_request("vxapi_read_flash", fd, rec, req, nullptr);
+    VxReply reply;
+    const int result = vxapi_send_request("vxapi_read_flash", fd, rec, req, &reply);
+    if (result == 0 && reply.status == 0 && reply.response_len == length) std::memcpy(buffer, scratch.get(), length);
 }

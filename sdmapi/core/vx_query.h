@@ -43,6 +43,7 @@ int vxapi_async_event_get(int fd, vxapi_priv_database* rec, void* buffer, uint32
 // The arbitrated-loop physical address of loop identifier 0..126 (FC-AL
 // table, descending); false for any other identifier.
 bool vxapi_loop_id_to_alpa(uint16_t loop_id, uint8_t* alpa);
-// A stretch of raw flash; no result: a failed read leaves the buffer as it was.
+// A stretch of raw flash; no result: a failed read, or one that delivers
+// less than the length, leaves the buffer as it was.
 void vxapi_read_flash(int fd, vxapi_priv_database* rec, uint32_t offset, uint32_t length, void* buffer,
                       uint32_t size);
