@@ -261,6 +261,14 @@ TEST(PortDatabase, FillsWhatFitsAndNeverMore) {
             EXPECT_EQ(std::memcmp(e[2].PortID, kept, 3), 0);
         }
     }
+    // Entries counted but not delivered are not reported; a reply short of its head tells nothing.
+    std::vector<uint8_t> buf(884, kFill);
+    auto* info = reinterpret_cast<PDEVICEINFO>(buf.data());
+    rig.driver.inject_short(8 + 172);
+    EXPECT_EQ(SDGetPortDatabase(h, 0xFFFF, info, 884), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(info->ReturnListEntryCount, 1u);
+    rig.driver.inject_short(7);
+    EXPECT_EQ(SDGetPortDatabase(h, 0xFFFF, info, 884), SDERR_UNKNOWN);
 }
 
 TEST(ApiProps, ConvergedPortData) {

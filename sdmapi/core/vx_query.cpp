@@ -95,15 +95,17 @@ int query(const char* name, int fd, vxapi_priv_database* rec, uint8_t command, u
     return result;
 }
 
-// A statistics request: a request buffer, a response and the detail status.
+// A statistics request: a request buffer, a response, the detail status and
+// (when asked) the bytes delivered.
 int get_stats(const char* name, int fd, vxapi_priv_database* rec, uint16_t sub_code, const void* request,
               uint32_t request_len, void* response, uint32_t response_len, uint32_t* status,
-              uint32_t* detail_status) {
+              uint32_t* detail_status, uint32_t* delivered = nullptr) {
     VxReply reply;
     const int result =
         send(name, fd, rec, EXT_CC_GET_DATA, sub_code, 0, request, request_len, response, response_len, &reply);
     if (status != nullptr) *status = reply.status;
     if (detail_status != nullptr) *detail_status = reply.detail_status;
+    if (delivered != nullptr) *delivered = reply.response_len;
     return result;
 }
 
@@ -264,14 +266,16 @@ int vxapi_get_fc4_statistics(int fd, vxapi_priv_database* rec, const void* reque
 }
 
 int vxapi_get_port_summary(int fd, vxapi_priv_database* rec, const void* request, void* response,
-                           uint32_t response_len, uint32_t* status, uint32_t* detail_status) {
+                           uint32_t response_len, uint32_t* status, uint32_t* detail_status, uint32_t* delivered) {
     if (is_sysfs_port(rec)) {
+        // The transport builds its reply itself, whole.
+        if (delivered != nullptr) *delivered = response_len;
         return vxsysfs_get_port_summary(fd, rec, static_cast<const uint32_t*>(request),
                                         static_cast<EXT_DEVICEDATA*>(response), response_len, status,
                                         detail_status);
     }
     const int result = get_stats("vxapi_get_port_summary", fd, rec, kDataPortSummary, request,
-                                 kPortSummaryRequestLen, response, response_len, status, detail_status);
+                                 kPortSummaryRequestLen, response, response_len, status, detail_status, delivered);
     if (result == VX_RESULT_NOT_BUILT) {
         vxdbg_line(VXDBG_ERROR | VXDBG_STEP, "vxapi_get_port_summary: init ioctl failed. status=",
                    static_cast<uint32_t>(result), VXDBG_HEX);

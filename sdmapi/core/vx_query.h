@@ -29,9 +29,11 @@ int vxapi_get_port_statistics(int fd, vxapi_priv_database* rec, const void* requ
                               uint32_t* status, uint32_t* detail_status);
 int vxapi_get_fc4_statistics(int fd, vxapi_priv_database* rec, const void* request, void* response,
                              uint32_t* status, uint32_t* detail_status);
-// request: 4 bytes; response: an EXT_DEVICEDATA of response_len bytes.
+// request: 4 bytes; response: an EXT_DEVICEDATA of response_len bytes, of
+// which *delivered (when given) arrived.
 int vxapi_get_port_summary(int fd, vxapi_priv_database* rec, const void* request, void* response,
-                           uint32_t response_len, uint32_t* status, uint32_t* detail_status);
+                           uint32_t response_len, uint32_t* status, uint32_t* detail_status,
+                           uint32_t* delivered = nullptr);
 // *length: the buffer's size in, the bytes delivered out.
 int vxapi_get_dcbx_param(int fd, vxapi_priv_database* rec, void* response, uint32_t* length, uint32_t* status);
 int vxapi_wwpn_to_scsiaddr(int fd, vxapi_priv_database* rec, const void* request, uint32_t request_len,
