@@ -460,7 +460,7 @@ SD_UINT32 SDGetCnaPortData(int Device, SD_UINT16 CnaDevPortNum, SD_UINT32 Operat
     // Overrun and underrun count as done, with nothing copied.
     if (ext != 0 && ext != 7 && ext != 8) {
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): bad stat ", ext, VXDBG_DEC);
-        return call.done(SDXlateSDMErr(ext, 0));
+        return call.done(vx_sd_xlate(ext, 0, VxSdScsi::None));
     }
     if (result < 0) {
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): extended ioctl failed ", static_cast<uint32_t>(err),
