@@ -97,6 +97,12 @@ TEST(ApiOptionRom, LayoutOfFixedAndDriverReportedChips) {
     EXPECT_EQ(b.layout()->NoOfRegions, 255u);
     EXPECT_EQ(b.region(254).Region, 0xFEu);
     EXPECT_TRUE(untouched(b.bytes, 8 + 255 * 8));
+    // Regions the driver counts but did not deliver are not reported; nor is a layout short of its head.
+    rig.driver.inject_short(8 + 3 * 16);
+    ASSERT_EQ(SDGetOptionRomLayout(reporting.handle, 0, b.layout()), 0u);
+    EXPECT_EQ(b.layout()->NoOfRegions, 3u);
+    rig.driver.inject_short(7);
+    EXPECT_EQ(SDGetOptionRomLayout(reporting.handle, 0, b.layout()), SDERR_UNKNOWN);
 }
 
 // A whole-region read needs a buffer for the whole region; a smaller one is

@@ -88,6 +88,31 @@ TEST(ApiProps, EveryQueryOnPhysicalAndVirtualPorts) {
     }
 }
 
+// A request that carries no SCSI command has no SCSI status to report:
+// driver status 15 fails every query, even with a good status byte.
+TEST(ApiProps, ScsiStatusFailsEveryQueryWithoutAScsiCommand) {
+    ApiRig rig;
+    const int cna = rig.add_adapter(0x8021).handle, rom = rig.add_adapter(0x2432).handle;
+    const int reporting = rig.add_adapter(0x2312).handle;
+    std::vector<uint8_t> buf(0x20000, kFill);
+    SD_UINT32 size = 0;
+    std::vector<std::pair<std::string, std::function<SD_UINT32()>>> calls = {
+        {"cna port", [&] { return SDGetCnaPortData(cna, 0, SD_CNA_GET_PORT_ID, buf.data(), &(size = 128)); }},
+        {"dcbx", [&] { return SDGetCnaPortData(cna, 0, SD_CNA_GET_DCBX_PARAMS, buf.data(), &(size = 4096)); }},
+        {"layout", [&] { return SDGetOptionRomLayout(reporting, 0, nullptr); }},
+        {"option rom", [&] { return SDGetOptionRom(rom, 0, buf.data(), 0x20000); }},
+        {"raw read", [&] { return SDGetOptionRomOffset(rom, 0, buf.data(), 0x100, 0); }},
+        {"region read", [&] { return SDGetOptionRomEx(rom, 0, buf.data(), 0x8000, 0x87); }},
+    };
+    for (const Query& q : kQueries) calls.emplace_back(q.name, [&] { return q.call(cna, buf.data()); });
+    for (const auto& [name, call] : calls) {
+        rig.driver.clear_log();
+        rig.driver.inject_status(EXT_STATUS_SCSI_STATUS);
+        EXPECT_EQ(call(), SDERR_UNKNOWN) << name;
+        EXPECT_EQ(rig.driver.log().size(), 1u) << name;  // the query's own request answered it
+    }
+}
+
 TEST(ApiProps, MissingRecordsAreRefusedBeforeAnyRequest) {
     ApiRig rig;
     const int h = rig.add_adapter(0x2532).handle;
@@ -261,6 +286,14 @@ TEST(PortDatabase, FillsWhatFitsAndNeverMore) {
             EXPECT_EQ(std::memcmp(e[2].PortID, kept, 3), 0);
         }
     }
+    // Entries counted but not delivered are not reported; a reply short of its head tells nothing.
+    std::vector<uint8_t> buf(884, kFill);
+    auto* info = reinterpret_cast<PDEVICEINFO>(buf.data());
+    rig.driver.inject_short(8 + 172);
+    EXPECT_EQ(SDGetPortDatabase(h, 0xFFFF, info, 884), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(info->ReturnListEntryCount, 1u);
+    rig.driver.inject_short(7);
+    EXPECT_EQ(SDGetPortDatabase(h, 0xFFFF, info, 884), SDERR_UNKNOWN);
 }
 
 TEST(ApiProps, ConvergedPortData) {

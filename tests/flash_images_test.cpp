@@ -502,6 +502,11 @@ TEST_F(FlashVersionsTest, VersionsFromTheChainAndTheFirmwareHeader) {
                       "vxapi_read_flash_versions: Flash FW version read failed\n") != std::string::npos,
                   c.cookie == 0x40400004);
     }
+    // A firmware header that arrives in part is not read: no version from its missing bytes.
+    std::fill(adapter->flash.begin(), adapter->flash.end(), 0);
+    place_fw_header(kFwCookie, {8, 2, 0x34, 0x12});
+    rig.driver.inject_short(4, 2);  // the read of the empty chain, and the header's
+    EXPECT_EQ(read_versions(), "rom  fcode 0.0.0.0 efi 0.0 fw 0.0.0.0 valid 10");
 }
 
 // A chain without a last image that runs on through the firmware header is

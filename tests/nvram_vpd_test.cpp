@@ -84,6 +84,8 @@ TEST_F(NvramVpdDriver, EachWorkerCarriesItsBytes) {
                                              "new cmd 0C sub 0 inst 0 at 0 sel 0 req 0 resp 256",
                                              "new cmd 12 sub 0 inst 0 at 0 sel 0 req 512 resp 0",
                                              "new cmd 11 sub 0 inst 0 at 0 sel 0 req 0 resp 512"}));
+    driver.inject_short(100);  // an NVRAM image in part is not read
+    EXPECT_EQ(vxapi_get_nvram(fd, &rec, got.data(), 256, &status), 1);
 }
 
 // Each worker waits out a busy driver twice at most; on a sysfs port each

@@ -246,6 +246,21 @@ TEST(OptromWrite, FailedReadAroundTheSpanStopsTheWrite) {
     EXPECT_TRUE(rig.requests(kWrite).empty());
 }
 
+// A read around the span that delivers less than the span, with status 0,
+// fails the alignment: nothing is written.
+TEST(OptromWrite, ShortReadAroundTheSpanStopsTheWrite) {
+    for (const auto& [device, region, offset] : {std::tuple{0x2532, 0xFFFF, 0x10005}, std::tuple{0x2432, 0x87, 0}}) {
+        FlashRig rig(static_cast<uint16_t>(device));
+        prepare(rig);
+        rig.driver.inject_short(0x100, 2);  // the chip query of 0x2532 (84 bytes, whole), and the read
+        uint8_t byte = 1;
+        uint32_t status = 77;
+        EXPECT_EQ(vxapi_update_optrom(rig.fd, &rig.rec, &byte, 1, region, offset, &status), 1) << device;
+        EXPECT_EQ(status, 1u);
+        EXPECT_TRUE(rig.adapter->flash_writes.empty());
+    }
+}
+
 // Where the sector size comes from, seen in the span written for one byte at 0x10005.
 TEST(OptromSectorSize, DriverThenDescriptorThen64KiB) {
     const struct {

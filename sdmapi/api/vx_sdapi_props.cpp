@@ -336,20 +336,29 @@ SD_UINT32 SDGetPortDatabase(int Device, SD_UINT16 TypeMode, PDEVICEINFO pDeviceI
     const uint32_t request = TypeMode & kTypeModeBits;
     uint32_t ext = 0;
     uint32_t detail = 0;
+    uint32_t arrived = 0;
     errno = 0;
-    const int result =
-        vxapi_get_port_summary(rec->oshandle, rec, &request, reply.get(), kPortSummaryBytes, &ext, &detail);
+    const int result = vxapi_get_port_summary(rec->oshandle, rec, &request, reply.get(), kPortSummaryBytes, &ext,
+                                              &detail, &arrived);
     const int err = errno;
     const VxSdOutcome out = vx_sd_outcome(call.name(), Device, result, ext, err, VxSdAccept::Clean,
                                           "SDGetPortDatabase: ioctl failed. ext status=", detail);
     if (!out.done) return call.done(out.status);
+    // Without its head the reply tells nothing: the rest of it is zeros.
+    if (arrived < sizeof(EXT_DEVICEDATA)) {
+        vx_sd_line(VX_SD_ERROR, call.name(), Device, "): short reply. bytes delivered=", arrived, VXDBG_DEC);
+        return call.done(SDERR_UNKNOWN);
+    }
 
     EXT_DEVICEDATA head;
     std::memcpy(&head, reply.get(), sizeof head);
     const uint32_t capacity =
         1 + (DeviceInfoSize - static_cast<uint32_t>(sizeof(DEVICEINFO))) / static_cast<uint32_t>(sizeof(DEVICEINFOENTRY));
-    // The reply holds no more entries than its buffer, whatever the driver says.
-    const uint32_t delivered = std::min(head.ReturnListEntryCount, kPortSummaryEntries);
+    // The reply holds no more entries than its buffer, nor than the driver
+    // delivered, whatever it counts: entries never arrived are zeros.
+    const uint32_t whole =
+        (arrived - static_cast<uint32_t>(sizeof head)) / static_cast<uint32_t>(sizeof(EXT_DEVICEDATAENTRY));
+    const uint32_t delivered = std::min({head.ReturnListEntryCount, kPortSummaryEntries, whole});
     pDeviceInfo->TotalDevices = head.TotalDevices;
     pDeviceInfo->ReturnListEntryCount = 0;
     for (uint32_t i = 0; i < delivered && i < capacity; ++i) {
@@ -451,7 +460,7 @@ SD_UINT32 SDGetCnaPortData(int Device, SD_UINT16 CnaDevPortNum, SD_UINT32 Operat
     // Overrun and underrun count as done, with nothing copied.
     if (ext != 0 && ext != 7 && ext != 8) {
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): bad stat ", ext, VXDBG_DEC);
-        return call.done(SDXlateSDMErr(ext, 0));
+        return call.done(vx_sd_xlate(ext, 0, VxSdScsi::None));
     }
     if (result < 0) {
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): extended ioctl failed ", static_cast<uint32_t>(err),

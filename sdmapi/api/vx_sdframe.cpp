@@ -10,6 +10,7 @@ namespace {
 
 constexpr uint32_t kDriverOverrun = 7;
 constexpr uint32_t kDriverUnderrun = 8;
+constexpr uint32_t kDriverScsiStatus = 15;
 
 void print_head(const char* name, int handle) {
     vxdbg_print(name, 0, VXDBG_NONE, 0);
@@ -17,6 +18,12 @@ void print_head(const char* name, int handle) {
 }
 
 }  // namespace
+
+SD_UINT32 vx_sd_xlate(uint32_t ext_stat, uint32_t ext_dstat, VxSdScsi scsi) {
+    const SD_UINT32 status = SDXlateSDMErr(ext_stat, ext_dstat);
+    if (ext_stat == kDriverScsiStatus && status == SDERR_NO_ERROR && scsi == VxSdScsi::None) return SDERR_UNKNOWN;
+    return status;
+}
 
 bool vx_sd_chip_in(uint16_t device_id, std::initializer_list<uint16_t> chips) {
     return std::find(chips.begin(), chips.end(), device_id) != chips.end();
@@ -45,7 +52,7 @@ void vx_sd_copy_text(void* dst, size_t dst_size, const void* src, size_t src_siz
 }
 
 VxSdOutcome vx_sd_outcome(const char* name, int handle, int result, uint32_t ext_stat, int err, VxSdAccept accept,
-                          const char* failure_line, uint32_t ext_dstat) {
+                          const char* failure_line, uint32_t ext_dstat, VxSdScsi scsi) {
     const bool accepted =
         accept == VxSdAccept::OverUnder && (ext_stat == kDriverOverrun || ext_stat == kDriverUnderrun);
     const bool failed = (ext_stat != 0 && !accepted) || result != 0;
@@ -55,7 +62,7 @@ VxSdOutcome vx_sd_outcome(const char* name, int handle, int result, uint32_t ext
     }
     if (ext_stat != 0 && !accepted) {
         if (failure_line == nullptr) vx_sd_line(VX_SD_ERROR, name, handle, "): bad stat ", ext_stat, VXDBG_DEC);
-        return {false, SDXlateSDMErr(ext_stat, ext_dstat)};
+        return {false, vx_sd_xlate(ext_stat, ext_dstat, scsi)};
     }
     if (result < 0) {
         if (failure_line == nullptr) {

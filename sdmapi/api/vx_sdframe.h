@@ -7,7 +7,7 @@
 // worker of the driver access core and turns the worker's two results into
 // the status, always in one order:
 //   1. a nonzero driver status (other than overrun 7 and underrun 8 where the
-//      function accepts them) -> its translation;
+//      function accepts them) -> its translation (see VxSdScsi for status 15);
 //   2. a negative worker result -> errno;
 //   3. worker result 0 -> the caller's record is filled, and the status is
 //      the translation of the driver status (0, or overrun / underrun);
@@ -36,6 +36,17 @@ constexpr uint32_t VX_SD_INFO = VXDBG_API;                 // information lines
 // underrun) as a completed request.
 enum class VxSdAccept : uint8_t { Clean, OverUnder };
 
+// Whether a function carries a SCSI command. Driver status 15 reports the
+// SCSI status of the command carried, and there its translation stands (a
+// good status byte is success). A request that carries none has no SCSI
+// status to report: status 15 fails it, with SDERR_UNKNOWN where the
+// translation would be 0. None is every function's unless it says otherwise.
+enum class VxSdScsi : uint8_t { None, PassThrough };
+
+// The status of a nonzero driver status and its SCSI detail status, for a
+// function of that kind.
+SD_UINT32 vx_sd_xlate(uint32_t ext_stat, uint32_t ext_dstat, VxSdScsi scsi);
+
 // Whether the PCI device ID is one of the chips.
 bool vx_sd_chip_in(uint16_t device_id, std::initializer_list<uint16_t> chips);
 
@@ -62,7 +73,8 @@ struct VxSdOutcome {
 };
 // ext_dstat: the SCSI detail status that goes with driver status 15.
 VxSdOutcome vx_sd_outcome(const char* name, int handle, int result, uint32_t ext_stat, int err, VxSdAccept accept,
-                          const char* failure_line = nullptr, uint32_t ext_dstat = 0);
+                          const char* failure_line = nullptr, uint32_t ext_dstat = 0,
+                          VxSdScsi scsi = VxSdScsi::None);
 
 // One call of an API function: writes the entry line when made and the exit
 // line with the status when it ends.
@@ -111,6 +123,9 @@ public:
     // Failure line of the workers that trace "ext status=... errno=...".
     void set_failure_line(const char* text) { failure_line_ = text; }
 
+    // The kind of the call's requests, for driver status 15 (VxSdScsi::None unless set).
+    void set_scsi(VxSdScsi scsi) { scsi_ = scsi; }
+
     // One worker call (worker(uint32_t* ext_stat) -> int) and, when the
     // request was carried out, fill() of the caller's record. A fill that
     // returns a status replaces the call's status with it when it is not 0.
@@ -120,7 +135,7 @@ public:
         errno = 0;
         const int result = worker(&ext_stat);
         const int err = errno;
-        const VxSdOutcome out = vx_sd_outcome(name_, device_, result, ext_stat, err, accept, failure_line_);
+        const VxSdOutcome out = vx_sd_outcome(name_, device_, result, ext_stat, err, accept, failure_line_, 0, scsi_);
         SD_UINT32 status = out.status;
         if (out.done) {
             if constexpr (std::is_void_v<std::invoke_result_t<Fill&>>) {
@@ -138,6 +153,7 @@ private:
     const char* exit_text_ = nullptr;
     uint8_t exit_base_ = VXDBG_HEX;
     const char* failure_line_ = nullptr;
+    VxSdScsi scsi_ = VxSdScsi::None;
     SD_UINT32 status_ = SDERR_NO_ERROR;
 };
 

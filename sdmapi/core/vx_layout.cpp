@@ -137,6 +137,21 @@ constexpr uint32_t kErr = VXDBG_ERROR | VXDBG_API;
 constexpr uint32_t kStep = VXDBG_STEP | VXDBG_API;
 constexpr uint32_t kWalk = VXDBG_ERROR | VXDBG_STEP;
 
+// A layout the driver delivered in part: without its head it is not read
+// (1); else it counts no more regions than arrived whole (0).
+int32_t keep_delivered_regions(uint8_t* layout, uint32_t delivered) {
+    constexpr uint32_t kHead = offsetof(INT_OPT_ROM_LAYOUT, Region);
+    if (delivered < kHead) {
+        vxdbg_line(kErr, "vxapi_get_optrom_layout: short reply, bytes delivered=", delivered, VXDBG_DEC);
+        return 1;
+    }
+    uint32_t count = 0;
+    std::memcpy(&count, layout + offsetof(INT_OPT_ROM_LAYOUT, NoOfRegions), sizeof count);
+    count = std::min(count, (delivered - kHead) / static_cast<uint32_t>(sizeof(INT_OPT_ROM_REGION)));
+    std::memcpy(layout + offsetof(INT_OPT_ROM_LAYOUT, NoOfRegions), &count, sizeof count);
+    return 0;
+}
+
 }  // namespace
 
 const INT_OPT_ROM_REGION* vxapi_fixed_layout(uint16_t device_id, uint16_t ssvendor_id, uint16_t ssdevice_id,
@@ -405,6 +420,9 @@ int32_t vxapi_get_optrom_layout(int handle, vxapi_priv_database* api_priv_data_i
         VxReply reply;
         result = vxapi_send_request("vxapi_get_optrom_layout", handle, api_priv_data_inst, req, &reply);
         if (pext_stat != nullptr) *pext_stat = reply.status;
+        if (result == 0 && reply.status == 0 && playout_buf != nullptr) {
+            result = keep_delivered_regions(playout_buf, reply.response_len);
+        }
     }
     vxdbg_line(VXDBG_STEP, "vxapi_get_optrom_layout: exiting=", static_cast<uint32_t>(result), VXDBG_HEX);
     return result;

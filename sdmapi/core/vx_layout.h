@@ -109,6 +109,8 @@ int32_t vxapi_get_flt_data(int handle, vxapi_priv_database* api_priv_data_inst, 
 
 // The layout as the fixed tables (sysfs ports, 24xx and 25xx chips; those
 // also become the global layout) or the driver give it, into a buffer of
-// layout_size bytes. The driver's status in *pext_stat.
+// layout_size bytes. The driver's status in *pext_stat. A driver's layout
+// counts no more regions than it delivered; one delivered without its head
+// gives 1.
 int32_t vxapi_get_optrom_layout(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* playout_buf,
                                 uint32_t layout_size, uint32_t* pext_stat);

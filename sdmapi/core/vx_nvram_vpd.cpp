@@ -117,9 +117,15 @@ int32_t vxapi_get_nvram(int handle, vxapi_priv_database* api_priv_data_inst, uin
         return vxsysfs_get_nvram(handle, api_priv_data_inst, pnvr_buf, nvr_buf_size, pext_stat);
     }
     VxReply reply;
-    return exiting("vxapi_get_nvram: exiting=",
-                   send("vxapi_get_nvram", "vxapi_get_nvram: driver busy, retrying", EXT_CC_READ_NVRAM, handle,
-                        api_priv_data_inst, nullptr, 0, pnvr_buf, nvr_buf_size, pext_stat, &reply));
+    int32_t result = send("vxapi_get_nvram", "vxapi_get_nvram: driver busy, retrying", EXT_CC_READ_NVRAM, handle,
+                          api_priv_data_inst, nullptr, 0, pnvr_buf, nvr_buf_size, pext_stat, &reply);
+    // The NVRAM is one image that callers check and write back whole: an
+    // image the driver delivered in part is not read.
+    if (result == 0 && reply.status == 0 && pnvr_buf != nullptr && reply.response_len < nvr_buf_size) {
+        vxdbg_line(kErr, "vxapi_get_nvram: short read, bytes delivered=", reply.response_len, VXDBG_HEX);
+        result = 1;
+    }
+    return exiting("vxapi_get_nvram: exiting=", result);
 }
 
 int32_t vxapi_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* pnvr_buf,

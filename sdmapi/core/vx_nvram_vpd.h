@@ -9,7 +9,8 @@
 //
 // Results: 0 when the request was carried (the caller still tests
 // *pext_stat, the driver's status of the last try), 1 when it could not be
-// issued, else the ioctl's failure or the twin's result.
+// issued, else the ioctl's failure or the twin's result. An NVRAM read that
+// the driver answers with status 0 but fewer bytes than asked gives 1.
 #pragma once
 
 #include <cstdint>

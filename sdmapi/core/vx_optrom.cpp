@@ -54,10 +54,11 @@ bool sector_size_from_fdt(int handle, vxapi_priv_database* rec, uint32_t* sector
     return true;
 }
 
-// One flash request of the read or write worker, waited out while the driver is busy.
+// One flash request of the read or write worker, waited out while the driver
+// is busy. *delivered (when given) receives the bytes the driver delivered.
 int32_t send_flash(const char* name, const char* busy_trace, uint8_t command, int handle,
                    vxapi_priv_database* rec, uint32_t region, const void* data, void* into, uint32_t size,
-                   uint32_t offset, uint32_t* pext_stat) {
+                   uint32_t offset, uint32_t* pext_stat, uint32_t* delivered = nullptr) {
     VxRequest req;
     req.command = command;
     req.sub_code = static_cast<uint16_t>(region);
@@ -71,6 +72,7 @@ int32_t send_flash(const char* name, const char* busy_trace, uint8_t command, in
     VxReply reply;
     const int32_t result = vxapi_send_request(name, handle, rec, req, &reply);
     if (pext_stat != nullptr) *pext_stat = reply.status;
+    if (delivered != nullptr) *delivered = reply.response_len;
     return result;
 }
 
@@ -99,8 +101,19 @@ int32_t vxapi_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, u
             return result;
         }
     }
+    uint32_t status = 0;
+    uint32_t delivered = 0;
     result = send_flash("vxapi_read_optrom", "vxapi_read_optrom: driver busy, retrying", EXT_CC_READ_OPTROM, handle,
-                        api_priv_data_inst, region, nullptr, poptrom, size, offset, pext_stat);
+                        api_priv_data_inst, region, nullptr, poptrom, size, offset, &status, &delivered);
+    if (pext_stat != nullptr) *pext_stat = status;
+    // A raw read asks for an exact span of flash, and its caller takes the
+    // whole buffer as flash contents (the alignment writes it back): a span
+    // the driver answered in part is not read. A region named by its code
+    // is as long as the driver places it, which may be less than the buffer.
+    if (result == 0 && status == 0 && region == VX_REGION_RAW && delivered < size) {
+        vxdbg_line(kErr, "vxapi_read_optrom: short read, bytes delivered=", delivered, VXDBG_HEX);
+        result = 1;
+    }
     vxdbg_line(VXDBG_STEP, "vxapi_read_optrom: exiting=", static_cast<uint32_t>(result), VXDBG_HEX);
     return result;
 }

@@ -7,6 +7,9 @@
 // that answers busy is asked again, 20 s apart, at most twice. The driver's
 // status comes back in *pext_stat; the result is 0 when the request was
 // carried, 1 when it was refused in the library, else the ioctl's failure.
+// A raw read (every read of a flash-layout chip is one) that the driver
+// answers with status 0 but fewer bytes than asked gives 1: the span was not
+// read, and the rest of the buffer is no flash contents.
 // Sysfs ports (feature 0x20) go to the sysfs twins.
 #pragma once
 
@@ -75,7 +78,7 @@ int32_t vxapi_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst,
 // *db to poptrom first; on return *db is still poptrom (already aligned) or
 // a new buffer (calloc'd; the caller frees it) holding the flash contents of
 // the widened span with the caller's bytes in place. 0, or 1 with nothing
-// changed.
+// changed: also when the span could not be read whole.
 uint32_t vxapi_sector_align(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t** db, uint8_t* poptrom,
                             uint32_t* offset, uint32_t* size);
 

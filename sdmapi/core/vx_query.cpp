@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "core/vx_ioctl.h"
 #include "core/vx_sddbg.h"
@@ -12,6 +14,10 @@
 #include "transport/vx_sysfs.h"
 
 namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
 
 // Sub-codes of the query command (0x00).
 constexpr uint16_t kQueryNode = 1;
@@ -89,15 +95,17 @@ int query(const char* name, int fd, vxapi_priv_database* rec, uint8_t command, u
     return result;
 }
 
-// A statistics request: a request buffer, a response and the detail status.
+// A statistics request: a request buffer, a response, the detail status and
+// (when asked) the bytes delivered.
 int get_stats(const char* name, int fd, vxapi_priv_database* rec, uint16_t sub_code, const void* request,
               uint32_t request_len, void* response, uint32_t response_len, uint32_t* status,
-              uint32_t* detail_status) {
+              uint32_t* detail_status, uint32_t* delivered = nullptr) {
     VxReply reply;
     const int result =
         send(name, fd, rec, EXT_CC_GET_DATA, sub_code, 0, request, request_len, response, response_len, &reply);
     if (status != nullptr) *status = reply.status;
     if (detail_status != nullptr) *detail_status = reply.detail_status;
+    if (delivered != nullptr) *delivered = reply.response_len;
     return result;
 }
 
@@ -258,14 +266,16 @@ int vxapi_get_fc4_statistics(int fd, vxapi_priv_database* rec, const void* reque
 }
 
 int vxapi_get_port_summary(int fd, vxapi_priv_database* rec, const void* request, void* response,
-                           uint32_t response_len, uint32_t* status, uint32_t* detail_status) {
+                           uint32_t response_len, uint32_t* status, uint32_t* detail_status, uint32_t* delivered) {
     if (is_sysfs_port(rec)) {
+        // The transport builds its reply itself, whole.
+        if (delivered != nullptr) *delivered = response_len;
         return vxsysfs_get_port_summary(fd, rec, static_cast<const uint32_t*>(request),
                                         static_cast<EXT_DEVICEDATA*>(response), response_len, status,
                                         detail_status);
     }
     const int result = get_stats("vxapi_get_port_summary", fd, rec, kDataPortSummary, request,
-                                 kPortSummaryRequestLen, response, response_len, status, detail_status);
+                                 kPortSummaryRequestLen, response, response_len, status, detail_status, delivered);
     if (result == VX_RESULT_NOT_BUILT) {
         vxdbg_line(VXDBG_ERROR | VXDBG_STEP, "vxapi_get_port_summary: init ioctl failed. status=",
                    static_cast<uint32_t>(result), VXDBG_HEX);
@@ -390,12 +400,22 @@ void vxapi_read_flash(int fd, vxapi_priv_database* rec, uint32_t offset, uint32_
         vxdbg_line(VXDBG_ERROR | VXDBG_STEP, "vxapi_read_flash: Invalid parameter");
         return;
     }
+    // The flash is read aside and reaches the caller's buffer only when the
+    // driver answered 0 with every byte: callers tell a failed read by a
+    // buffer left as it was, and a part read would pass for flash contents.
+    std::unique_ptr<uint8_t, FreeDeleter> scratch(static_cast<uint8_t*>(std::calloc(1, length)));
+    if (!scratch) {
+        vxdbg_line(VXDBG_ERROR | VXDBG_STEP, "vxapi_read_flash: mem alloc failed");
+        return;
+    }
     VxRequest req;
     req.command = EXT_CC_READ_OPTROM;
     req.sub_code = 0xFFFF;
     req.request_len = length;  // no request buffer, but the length of the read
-    req.response = buffer;
+    req.response = scratch.get();
     req.response_len = length;
     req.reserved1 = offset;
-    vxapi_send_request("vxapi_read_flash", fd, rec, req, nullptr);
+    VxReply reply;
+    const int result = vxapi_send_request("vxapi_read_flash", fd, rec, req, &reply);
+    if (result == 0 && reply.status == 0 && reply.response_len == length) std::memcpy(buffer, scratch.get(), length);
 }

@@ -29,9 +29,11 @@ int vxapi_get_port_statistics(int fd, vxapi_priv_database* rec, const void* requ
                               uint32_t* status, uint32_t* detail_status);
 int vxapi_get_fc4_statistics(int fd, vxapi_priv_database* rec, const void* request, void* response,
                              uint32_t* status, uint32_t* detail_status);
-// request: 4 bytes; response: an EXT_DEVICEDATA of response_len bytes.
+// request: 4 bytes; response: an EXT_DEVICEDATA of response_len bytes, of
+// which *delivered (when given) arrived.
 int vxapi_get_port_summary(int fd, vxapi_priv_database* rec, const void* request, void* response,
-                           uint32_t response_len, uint32_t* status, uint32_t* detail_status);
+                           uint32_t response_len, uint32_t* status, uint32_t* detail_status,
+                           uint32_t* delivered = nullptr);
 // *length: the buffer's size in, the bytes delivered out.
 int vxapi_get_dcbx_param(int fd, vxapi_priv_database* rec, void* response, uint32_t* length, uint32_t* status);
 int vxapi_wwpn_to_scsiaddr(int fd, vxapi_priv_database* rec, const void* request, uint32_t request_len,
@@ -43,6 +45,7 @@ int vxapi_async_event_get(int fd, vxapi_priv_database* rec, void* buffer, uint32
 // The arbitrated-loop physical address of loop identifier 0..126 (FC-AL
 // table, descending); false for any other identifier.
 bool vxapi_loop_id_to_alpa(uint16_t loop_id, uint8_t* alpa);
-// A stretch of raw flash; no result: a failed read leaves the buffer as it was.
+// A stretch of raw flash; no result: a failed read, or one that delivers
+// less than the length, leaves the buffer as it was.
 void vxapi_read_flash(int fd, vxapi_priv_database* rec, uint32_t offset, uint32_t length, void* buffer,
                       uint32_t size);
