@@ -69,20 +69,12 @@ public:
         sim::SimAdapter& a = driver.add_adapter();
         a.device_id = device_id;
         sim::build_chip_flash(a, flash);
-        sim::SimPort& sp = sim::add_query_port(driver, a);
-        EXT_CHIP chip = sim::make_chip_record(driver, sp);
-        vxapi_phy_info* phy = nullptr;
-        vxapi_alloc_api_phy_info_mem(&phy, &chip);
-        phy->device_id = device_id;
-        phy->ssvendor_id = a.ssvendor_id;
-        phy->ssdevice_id = a.ssdevice_id;
-        std::snprintf(reinterpret_cast<char*>(phy->serial_num), sizeof phy->serial_num, "%s", a.serial.c_str());
-        phy->port_number = 1;
-        RigPort& port = add_record(&sp, phy, VX_PORT_PHYSICAL, nullptr);
-        if (vxapi_is_flt_chip(device_id)) vxapi_set_option_rom_layout(port.rec->oshandle, port.rec);
-        pGlobalOptRomLayout = nullptr;  // as if another adapter's layout had been loaded since
-        return port;
+        return add_function_port(a);
     }
+
+    // Another physical function (port) of the adapter of `first`: the same
+    // PCI device, the next function and port number, its own layout.
+    RigPort& add_function(const RigPort& first) { return add_function_port(adapter_of(first)); }
 
     // A virtual port of a physical port of the ioctl road.
     RigPort& add_virtual(const RigPort& parent) {
@@ -116,6 +108,25 @@ public:
     sim::SimDriver driver;
 
 private:
+    RigPort& add_function_port(sim::SimAdapter& a) {
+        sim::SimPort& sp = sim::add_query_port(driver, a);
+        EXT_CHIP chip = sim::make_chip_record(driver, sp);
+        vxapi_phy_info* phy = nullptr;
+        vxapi_alloc_api_phy_info_mem(&phy, &chip);
+        phy->device_id = a.device_id;
+        phy->ssvendor_id = a.ssvendor_id;
+        phy->ssdevice_id = a.ssdevice_id;
+        std::snprintf(reinterpret_cast<char*>(phy->serial_num), sizeof phy->serial_num, "%s", a.serial.c_str());
+        phy->pci_domain = sp.pci_domain;
+        phy->pci_bus = sp.pci_bus;
+        phy->pci_dev_func = sp.pci_dev_func;
+        phy->port_number = static_cast<uint8_t>((sp.pci_dev_func & 7) + 1);
+        RigPort& port = add_record(&sp, phy, VX_PORT_PHYSICAL, nullptr);
+        if (vxapi_is_flt_chip(a.device_id)) vxapi_set_option_rom_layout(port.rec->oshandle, port.rec);
+        pGlobalOptRomLayout = nullptr;  // as if another adapter's layout had been loaded since
+        return port;
+    }
+
     RigPort& add_record(sim::SimPort* sp, vxapi_phy_info* phy, uint32_t kind, vxapi_priv_database* parent) {
         vxapi_priv_database* rec = nullptr;
         vxapi_alloc_api_priv_data_mem(&rec);
