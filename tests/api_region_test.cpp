@@ -26,12 +26,6 @@ Taken taken(const sim::SimActivations& acts) {
 
 uint16_t inst(const RigPort& p) { return p.sim->instance; }
 
-// A rig whose driver records activations.
-struct ActRig : ApiRig {
-    ActRig() { acts.install(driver); }
-    sim::SimActivations acts;
-};
-
 TEST(RegionActivation, CodeAndSiblingsByRegionAndChip) {
     struct Row { uint16_t device; uint32_t region; uint16_t sub_code; bool both; };
     const Row rows[] = {
@@ -44,7 +38,7 @@ TEST(RegionActivation, CodeAndSiblingsByRegionAndChip) {
         {0x2261, 0x01, 1, true},     {0x8001, 0x45, 2, false},   {0x2031, 0x01, 1, true},
     };
     for (const Row& r : rows) {
-        ActRig rig;
+        ApiRig rig;
         RigPort& a = rig.add_adapter(r.device);
         RigPort& b = rig.add_function(a);
         EXPECT_EQ(vxapi_reset_region(a.handle, a.rec, r.region), 0u);
@@ -59,7 +53,7 @@ TEST(RegionActivation, CodeAndSiblingsByRegionAndChip) {
 // virtual port, never a port of another bus. A sibling the application holds
 // open keeps its handle; one it does not hold is opened and closed again.
 TEST(RegionActivation, SiblingsAndTheirHandles) {
-    ActRig rig;
+    ApiRig rig;
     RigPort& a = rig.add_adapter(0x2532);
     RigPort& b = rig.add_function(a);
     RigPort& other_bus = rig.add_adapter(0x2532);
@@ -88,7 +82,7 @@ TEST(RegionActivation, SiblingsAndTheirHandles) {
 
 TEST(RegionActivation, FailuresNeverReadAsDone) {
     {  // own activation failed: no sibling is touched
-        ActRig rig;
+        ApiRig rig;
         RigPort& a = rig.add_adapter(0x2532);
         RigPort& b = rig.add_function(a);
         rig.acts.fail(inst(a), 6);
@@ -97,7 +91,7 @@ TEST(RegionActivation, FailuresNeverReadAsDone) {
         EXPECT_EQ(b.rec->open_cnt, 1u);
     }
     {  // sibling activation failed: closed again
-        ActRig rig;
+        ApiRig rig;
         RigPort& a = rig.add_adapter(0x2532);
         RigPort& b = rig.add_function(a);
         rig.acts.fail(inst(b), 2);
@@ -105,7 +99,7 @@ TEST(RegionActivation, FailuresNeverReadAsDone) {
         EXPECT_EQ(b.rec->open_cnt, 1u);
     }
     {  // sibling cannot be opened
-        ActRig rig;
+        ApiRig rig;
         RigPort& a = rig.add_adapter(0x2532);
         RigPort& b = rig.add_function(a);
         b.rec->open_cnt = 0;
@@ -118,7 +112,7 @@ TEST(RegionActivation, FailuresNeverReadAsDone) {
 // On the quad chip a call from any port activates every function once.
 TEST(RegionActivation, QuadChainFromEachPort) {
     for (int from = 0; from < 4; ++from) {
-        ActRig rig;
+        ApiRig rig;
         std::vector<RigPort*> ports{&rig.add_adapter(0x2071)};
         for (int i = 1; i < 4; ++i) ports.push_back(&rig.add_function(*ports[0]));
         ASSERT_EQ(vxapi_reset_region(ports[from]->handle, ports[from]->rec, 0x01), 0u);
@@ -132,7 +126,7 @@ TEST(RegionActivation, QuadChainFromEachPort) {
 // ---------------------------------------------------------------- token
 
 // A rig with the shared data file open in this process.
-struct TokenRig : ActRig {
+struct TokenRig : ApiRig {
     TokenRig() {
         shtest::reset_shared_state();
         if (shtest::open_here() != 0) ADD_FAILURE() << "shared file";

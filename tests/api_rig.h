@@ -1,5 +1,5 @@
 // A simulated host for the management API's tests: the driver with its
-// query and flash handlers, adapters with their ports, and the library's
+// query, flash, NVRAM, VPD and activation handlers, adapters with their ports, and the library's
 // records of those ports as an open leaves them (in the port list, the
 // driver's node open, handles 1, 2, ... in the order the ports were added).
 #pragma once
@@ -20,7 +20,9 @@
 #include "sim_driver.h"
 #include "sim_flash.h"
 #include "sim_host.h"
+#include "sim_nvram_vpd.h"
 #include "sim_queries.h"
+#include "sim_regions.h"
 #include "test_support.h"
 
 namespace apitest {
@@ -52,6 +54,8 @@ public:
         pGlobalOptRomLayout = nullptr;
         driver.attach(host);
         sim::install_flash(driver);
+        sim::install_nvram_vpd(driver);
+        acts.install(driver);
     }
     ~ApiRig() {
         for (int fd : fds_) vx::sys().close(fd);
@@ -106,6 +110,7 @@ public:
 
     sim::SimHost host;
     sim::SimDriver driver;
+    sim::SimActivations acts;  // region activations taken
 
 private:
     RigPort& add_function_port(sim::SimAdapter& a) {
