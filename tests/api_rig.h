@@ -17,6 +17,7 @@
 #include "core/vx_records.h"
 #include "core/vx_sddbg.h"
 #include "platform/vx_platform.h"
+#include "shared_file_support.h"
 #include "sim_driver.h"
 #include "sim_flash.h"
 #include "sim_host.h"
@@ -156,6 +157,15 @@ private:
 
     std::deque<RigPort> ports_;
     std::vector<int> fds_;
+};
+
+// A rig with the shared data file (and its token table) open in this process.
+struct TokenRig : ApiRig {
+    TokenRig() {
+        shtest::reset_shared_state();
+        if (shtest::open_here() != 0) ADD_FAILURE() << "shared file";
+    }
+    ~TokenRig() { shtest::reset_shared_state(); }
 };
 
 }  // namespace apitest

@@ -9,13 +9,13 @@
 
 #include "api_rig.h"
 #include "core/vx_vpd_fields.h"
-#include "shared_file_support.h"
 #include "vxsdm.h"
 
 namespace {
 
 using apitest::ApiRig;
 using apitest::RigPort;
+using apitest::TokenRig;
 
 constexpr uint32_t kFirmwareAt = 0x80000;
 
@@ -198,14 +198,6 @@ TEST(ApiUpdate, DoubledBootCodeOf25xx) {
 }
 
 // ---------------------------------------------------------------- two processes
-
-struct TokenRig : ApiRig {
-    TokenRig() {
-        shtest::reset_shared_state();
-        if (shtest::open_here() != 0) ADD_FAILURE() << "shared file";
-    }
-    ~TokenRig() { shtest::reset_shared_state(); }
-};
 
 // While A holds the adapter's token, B's start and every write of B are
 // refused and nothing of B reaches the flash; A's writes land; after A's end
