@@ -103,6 +103,77 @@ VXSDM_API SD_UINT32 SDGetOptionRomOffset(int Device, SD_UINT16 HbaDevPortNum, SD
 VXSDM_API SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
                                      SD_UINT32 BufferSize, SD_UINT32 Region);
 
+/* ---- option ROM (flash) updates ----
+ *
+ * While another process holds a live flash update token for an adapter,
+ * every write to it is refused with SDERR_FUT_NOT_SET before anything is
+ * sent. */
+
+/* Writes the whole option ROM image (at least 131072 bytes). The board's
+ * subsystem vendor ID and BIOS defaults block are carried from the current
+ * flash into the image, which pBuffer holds as written afterwards. */
+VXSDM_API SD_UINT32 SDUpdateOptionRom(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
+                                      SD_UINT32 BufferSize);
+
+/* Writes BufferSize raw bytes at flash byte Offset. */
+VXSDM_API SD_UINT32 SDUpdateOptionRomOffset(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
+                                            SD_UINT32 BufferSize, SD_UINT32 Offset);
+
+/* Writes one region by its code. With DisableReset 0 the written region is
+ * activated at once where the chip asks for it; otherwise activation waits
+ * for a reset (or SDOnlineActivateFlashUpdate). Ex carries the board's
+ * settings into boot code regions; Ex2 writes every region as given and, on
+ * the chips with two image sets, writes boot code and firmware regions only
+ * under this process's flash update token. */
+VXSDM_API SD_UINT32 SDUpdateOptionRomEx(int Device, SD_UINT16 DisableReset, SD_PUINT8 pBuffer,
+                                        SD_UINT32 BufferSize, SD_UINT32 Region);
+VXSDM_API SD_UINT32 SDUpdateOptionRomEx2(int Device, SD_UINT16 DisableReset, SD_PUINT8 pBuffer,
+                                         SD_UINT32 BufferSize, SD_UINT32 Region);
+
+/* ---- online flash updates (chips with two image sets) ---- */
+
+VXSDM_API SD_UINT32 SDGetFlashUpdateCapabilities(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT64 pCapabilities);
+VXSDM_API SD_UINT32 SDSendFlashUpdateCapabilities(int Device, SD_UINT16 HbaDevPortNum, SD_UINT64 Capabilities,
+                                                  SD_UINT32 OutageDuration);
+/* Takes the adapter's flash update token (valid for 900 seconds) for this
+ * process: SDERR_FUT_EXISTS while a live one exists. */
+VXSDM_API SD_UINT32 SDStartFlashUpdate(int Device, SD_UINT16 HbaDevPortNum, SD_PINT32 pToken);
+/* Gives the token back (SDERR_FUT_EXPIRED once it ran out) and reloads the
+ * layout and the active image set. */
+VXSDM_API SD_UINT32 SDEndFlashUpdate(int Device, SD_UINT16 HbaDevPortNum, SD_INT32 Token);
+/* Activates the written firmware on every function of the adapter. */
+VXSDM_API SD_UINT32 SDOnlineActivateFlashUpdate(int Device, SD_UINT16 HbaDevPortNum);
+
+/* ---- NVRAM ---- */
+
+/* The port's NVRAM image: 256 bytes on the oldest chips, 512 on the others
+ * (a larger BufferSize asks for that much). Mode has no effect. */
+VXSDM_API SD_UINT32 SDGetNVRam(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 Mode, SD_PUINT8 pBuffer,
+                               SD_UINT32 BufferSize);
+/* Writes the port's NVRAM image. On the chips that keep it in flash the last
+ * 32-bit word of pBuffer becomes the image's checksum, and with DisableReset
+ * 0 the region is activated. */
+VXSDM_API SD_UINT32 SDUpdateNVRam(int Device, SD_UINT16 DisableReset, SD_UINT32 Mode, SD_PUINT8 pBuffer,
+                                  SD_UINT32 BufferSize);
+/* 0 when the NVRAM can be read, else SDERR_NVRAM_CHECKSUM. */
+VXSDM_API SD_UINT32 SDVerifyHbaNVRam(int Device, SD_UINT16 HbaDevPortNum);
+
+/* One setting of an NVRAM image held by the caller, laid out for the port's
+ * chip. SDGetVariableValue returns the value (not a status), or
+ * SDERR_INVALID_HANDLE for a bad handle. */
+VXSDM_API SD_UINT32 SDGetVariableValue(int Device, SD_PUINT8 pNVRam, EnumNVRAMVar parmNumber);
+VXSDM_API SD_UINT32 SDSetVariableValue(int Device, SD_PUINT8 pNVRam, EnumNVRAMVar parmNumber,
+                                       SD_UINT32 dwSetValue);
+
+/* ---- VPD ---- */
+
+/* The port's VPD: at most *pBufferSize bytes are copied (512 at most, 1024 on
+ * the chips that keep it in flash region 0x81); *pBufferSize is not changed. */
+VXSDM_API SD_UINT32 SDGetVpd(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer, SD_PUINT32 pBufferSize);
+VXSDM_API SD_UINT32 SDUpdateVpd(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer, SD_PUINT32 pBufferSize);
+/* Writes the same VPD to this port and to the adapter's other physical port. */
+VXSDM_API SD_UINT32 SD24xxSaveVpd(int Device, SD_PUINT8 pvpd, SD_UINT32 buf_size);
+
 /* ---- entry points that are not supported: each returns SDERR_NOT_SUPPORTED ---- */
 
 VXSDM_API SD_UINT32 SDSwapTargetDevice(int Device, PDEVICEINFOENTRY pExistDeviceEntryInfo,

@@ -1,5 +1,5 @@
 // A simulated host for the management API's tests: the driver with its
-// query and flash handlers, adapters with their ports, and the library's
+// query, flash, NVRAM, VPD and activation handlers, adapters with their ports, and the library's
 // records of those ports as an open leaves them (in the port list, the
 // driver's node open, handles 1, 2, ... in the order the ports were added).
 #pragma once
@@ -17,10 +17,13 @@
 #include "core/vx_records.h"
 #include "core/vx_sddbg.h"
 #include "platform/vx_platform.h"
+#include "shared_file_support.h"
 #include "sim_driver.h"
 #include "sim_flash.h"
 #include "sim_host.h"
+#include "sim_nvram_vpd.h"
 #include "sim_queries.h"
+#include "sim_regions.h"
 #include "test_support.h"
 
 namespace apitest {
@@ -52,6 +55,8 @@ public:
         pGlobalOptRomLayout = nullptr;
         driver.attach(host);
         sim::install_flash(driver);
+        sim::install_nvram_vpd(driver);
+        acts.install(driver);
     }
     ~ApiRig() {
         for (int fd : fds_) vx::sys().close(fd);
@@ -69,20 +74,12 @@ public:
         sim::SimAdapter& a = driver.add_adapter();
         a.device_id = device_id;
         sim::build_chip_flash(a, flash);
-        sim::SimPort& sp = sim::add_query_port(driver, a);
-        EXT_CHIP chip = sim::make_chip_record(driver, sp);
-        vxapi_phy_info* phy = nullptr;
-        vxapi_alloc_api_phy_info_mem(&phy, &chip);
-        phy->device_id = device_id;
-        phy->ssvendor_id = a.ssvendor_id;
-        phy->ssdevice_id = a.ssdevice_id;
-        std::snprintf(reinterpret_cast<char*>(phy->serial_num), sizeof phy->serial_num, "%s", a.serial.c_str());
-        phy->port_number = 1;
-        RigPort& port = add_record(&sp, phy, VX_PORT_PHYSICAL, nullptr);
-        if (vxapi_is_flt_chip(device_id)) vxapi_set_option_rom_layout(port.rec->oshandle, port.rec);
-        pGlobalOptRomLayout = nullptr;  // as if another adapter's layout had been loaded since
-        return port;
+        return add_function_port(a);
     }
+
+    // Another physical function (port) of the adapter of `first`: the same
+    // PCI device, the next function and port number, its own layout.
+    RigPort& add_function(const RigPort& first) { return add_function_port(adapter_of(first)); }
 
     // A virtual port of a physical port of the ioctl road.
     RigPort& add_virtual(const RigPort& parent) {
@@ -114,8 +111,28 @@ public:
 
     sim::SimHost host;
     sim::SimDriver driver;
+    sim::SimActivations acts;  // region activations taken
 
 private:
+    RigPort& add_function_port(sim::SimAdapter& a) {
+        sim::SimPort& sp = sim::add_query_port(driver, a);
+        EXT_CHIP chip = sim::make_chip_record(driver, sp);
+        vxapi_phy_info* phy = nullptr;
+        vxapi_alloc_api_phy_info_mem(&phy, &chip);
+        phy->device_id = a.device_id;
+        phy->ssvendor_id = a.ssvendor_id;
+        phy->ssdevice_id = a.ssdevice_id;
+        std::snprintf(reinterpret_cast<char*>(phy->serial_num), sizeof phy->serial_num, "%s", a.serial.c_str());
+        phy->pci_domain = sp.pci_domain;
+        phy->pci_bus = sp.pci_bus;
+        phy->pci_dev_func = sp.pci_dev_func;
+        phy->port_number = static_cast<uint8_t>((sp.pci_dev_func & 7) + 1);
+        RigPort& port = add_record(&sp, phy, VX_PORT_PHYSICAL, nullptr);
+        if (vxapi_is_flt_chip(a.device_id)) vxapi_set_option_rom_layout(port.rec->oshandle, port.rec);
+        pGlobalOptRomLayout = nullptr;  // as if another adapter's layout had been loaded since
+        return port;
+    }
+
     RigPort& add_record(sim::SimPort* sp, vxapi_phy_info* phy, uint32_t kind, vxapi_priv_database* parent) {
         vxapi_priv_database* rec = nullptr;
         vxapi_alloc_api_priv_data_mem(&rec);
@@ -140,6 +157,15 @@ private:
 
     std::deque<RigPort> ports_;
     std::vector<int> fds_;
+};
+
+// A rig with the shared data file (and its token table) open in this process.
+struct TokenRig : ApiRig {
+    TokenRig() {
+        shtest::reset_shared_state();
+        if (shtest::open_here() != 0) ADD_FAILURE() << "shared file";
+    }
+    ~TokenRig() { shtest::reset_shared_state(); }
 };
 
 }  // namespace apitest

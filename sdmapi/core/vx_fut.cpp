@@ -115,6 +115,17 @@ int vxapi_is_fut_exist(vxapi_priv_database* api_priv_data_inst) {
     return result;
 }
 
+int32_t vxapi_get_fut_owner(vxapi_priv_database* api_priv_data_inst) {
+    const uint8_t* serial = serial_of(api_priv_data_inst);
+    if (serial == nullptr) return 0;
+    TableAccess table("vxapi_get_fut_owner");
+    if (!table.ok()) return 0;
+    for (unsigned i = 0; i < VX_FUT_SLOTS; ++i) {
+        if (holds_adapter(table.slot(i), serial) && is_live(table.slot(i))) return table.slot(i).token;
+    }
+    return 0;
+}
+
 int vxapi_get_fut(vxapi_priv_database* api_priv_data_inst, uint32_t* ptoken) {
     const uint8_t* serial = serial_of(api_priv_data_inst);
     if (serial == nullptr) return 1;

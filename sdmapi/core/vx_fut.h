@@ -35,6 +35,10 @@ constexpr uint32_t VX_FUCAPS_SEND = 1;
 // otherwise.
 int vxapi_is_fut_exist(vxapi_priv_database* api_priv_data_inst);
 
+// The process id that holds a live token for the port's adapter, or 0 when
+// none does (also without the shared file or an adapter record).
+int32_t vxapi_get_fut_owner(vxapi_priv_database* api_priv_data_inst);
+
 // Takes a token for the port's adapter: *ptoken = this process's id. 0
 // taken; 1 when all 32 slots are held for other adapters, or when another
 // process holds a live token for this adapter.

@@ -60,6 +60,15 @@ RomImage efi_image(uint8_t major, uint8_t minor, uint16_t units) {
     return image_of(VXIMG_CODE_EFI, major, minor, units);
 }
 
+RomImage settings_bios_image(uint16_t svid, uint8_t fill, uint16_t units) {
+    RomImage img = bios_image(1, 0, units);
+    img.pcir_offset = 0x40;
+    img.svid = svid;
+    img.payload = text_bytes("xMEISP ");
+    img.payload.resize(img.payload.size() + 512, fill);
+    return img;
+}
+
 RomImage vpd_image(uint16_t vendor_id, const Bytes& vpd, uint16_t units) {
     RomImage img;
     img.vendor_id = vendor_id;
@@ -109,6 +118,11 @@ Bytes build_rom_image(const RomImage& image, bool last) {
 
     std::copy(image.payload.begin(), image.payload.end(),
               b.begin() + static_cast<std::ptrdiff_t>(payload_at));
+    if (image.svid) {
+        b[2] = static_cast<uint8_t>(image.units);
+        std::copy_n("SVID", 4, b.begin() + 28);
+        put_le16(b, 32, *image.svid);
+    }
     return b;
 }
 

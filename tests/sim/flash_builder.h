@@ -44,6 +44,9 @@ struct RomImage {
     uint16_t pcir_offset = 0x1C;  // PcirOffset of the header
     uint16_t pcir_length = 0x18;  // Length of the data structure
     Bytes payload;                // placed right behind the data structure
+    // Set: "SVID" and this subsystem vendor ID at bytes 28-33, and the
+    // length byte (byte 2) set; the data structure must lie behind them.
+    std::optional<uint16_t> svid;
 };
 
 RomImage bios_image(uint8_t major, uint8_t minor, uint16_t units = 2);
@@ -55,6 +58,10 @@ RomImage vpd_image(uint16_t vendor_id, const Bytes& vpd, uint16_t units = 1);
 // (0x5A4C, then subminor, minor and major at bytes 12, 14 and 16).
 RomImage firmware_image(uint16_t vendor_id, uint16_t major, uint16_t minor, uint16_t subminor,
                         uint16_t units = 4);
+
+// An x86 BIOS image as a board carries its settings: the subsystem vendor
+// ID (svid) and a "MEISP " defaults block of 512 bytes of `fill` in its payload.
+RomImage settings_bios_image(uint16_t svid, uint8_t fill, uint16_t units = 4);
 
 // One image: units * 512 bytes (more when the header, data structure and
 // payload need more room), zero-filled around its contents.

@@ -60,6 +60,12 @@ struct SimAdapter {
     std::map<uint16_t, std::pair<uint32_t, uint32_t>> driver_regions;
     std::vector<uint8_t> driver_layout;
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> flash_writes;
+    // Set: the next flash write stores this many bytes, then fails (status 1).
+    std::optional<size_t> torn_write;
+    // The next this many flash writes answer busy (status 2), writing nothing.
+    int busy_writes = 0;
+    // The flash update capabilities record (sim_regions.h).
+    std::vector<uint8_t> update_caps = std::vector<uint8_t>(32, 0);
 };
 
 // One driver instance: a physical port (PCI function) or a virtual port.

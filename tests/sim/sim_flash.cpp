@@ -18,6 +18,8 @@ constexpr uint8_t kCmdReadOptrom = 0x0F;
 constexpr uint8_t kCmdOptromLayout = 0x10;
 constexpr uint16_t kRaw = 0xFFFF;
 
+constexpr uint32_t kStatusError = 1;
+constexpr uint32_t kStatusBusy = 2;
 constexpr uint32_t kStatusInvalidParam = 6;
 constexpr uint32_t kStatusNotFound = 9;
 constexpr uint32_t kStatusInvalidSubCode = 12;
@@ -52,6 +54,16 @@ SimReply write_flash(const SimRequest& req) {
     size_t len = req.request.size();
     const auto at = place_of(*req.adapter, req, &len);
     if (!at || len != req.request.size()) return SimReply::with_status(kStatusInvalidParam);
+    if (req.adapter->busy_writes > 0) {
+        --req.adapter->busy_writes;
+        return SimReply::with_status(kStatusBusy);
+    }
+    if (req.adapter->torn_write) {
+        const size_t n = std::min(*req.adapter->torn_write, len);
+        req.adapter->torn_write.reset();
+        std::copy_n(req.request.begin(), n, req.adapter->flash.begin() + static_cast<std::ptrdiff_t>(*at));
+        return SimReply::with_status(kStatusError);
+    }
     std::copy(req.request.begin(), req.request.end(),
               req.adapter->flash.begin() + static_cast<std::ptrdiff_t>(*at));
     req.adapter->flash_writes.emplace_back(static_cast<uint32_t>(*at), req.request);

@@ -9,6 +9,8 @@
 // - flash write (0x0A): the request bytes, raw at Reserved1 or into a region
 //   as for the read; every write is recorded in SimAdapter::flash_writes;
 // - option ROM layout (0x10): SimAdapter::driver_layout (status 12 when empty).
+// A write on an adapter with torn_write set stores that many bytes and
+// answers status 1; with busy_writes, it answers busy and stores nothing.
 // A transfer that reaches past the flash's end, or past its region, or names
 // an unknown region, answers status 6 (invalid parameter) and moves nothing.
 //

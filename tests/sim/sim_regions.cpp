@@ -14,6 +14,8 @@ constexpr uint8_t kCmdActivate = 0x18;
 constexpr uint16_t kFirstActivation = 1;
 constexpr uint16_t kLastActivation = 5;
 constexpr uint32_t kStatusInvalidParam = 6;
+constexpr uint8_t kCmdUpdateCaps = 0x26;
+constexpr uint16_t kCapsSend = 2;
 
 constexpr size_t kListHead = 8;
 constexpr size_t kEntrySize = 24;
@@ -50,8 +52,26 @@ void SimActivations::install(SimDriver& driver) {
             return SimReply::with_status(kStatusInvalidParam);
         }
         std::lock_guard<std::mutex> lock(mu_);
+        if (auto it = failing_.find(req.hba_select); it != failing_.end()) return SimReply::with_status(it->second);
         taken_.push_back({req.hba_select, req.sub_code});
         return SimReply{};
+    });
+}
+
+void SimActivations::fail(uint16_t instance, uint32_t status) {
+    std::lock_guard<std::mutex> lock(mu_);
+    failing_[instance] = status;
+}
+
+void install_update_caps(SimDriver& driver) {
+    driver.on(kCmdUpdateCaps, [](const SimRequest& req) {
+        if (req.sub_code == kCapsSend) {
+            req.adapter->update_caps = req.request;
+            return SimReply{};
+        }
+        SimReply r;
+        r.response = req.adapter->update_caps;
+        return r;
     });
 }
 

@@ -7,7 +7,10 @@
 // - the adapter component versions (query, SubCode 10): a canned list of
 //   region versions on the port (set_region_versions);
 // - region activation (0x18): SubCodes 1 to 5 are recorded and answered with
-//   status 0, any other SubCode with status 6 (SimActivations).
+//   status 0 (or the status a port was set to fail with), any other SubCode
+//   with status 6 (SimActivations);
+// - flash update capabilities (0x26): SubCode 1 answers the adapter's
+//   update_caps record, SubCode 2 stores the request there.
 //
 // Flash (on a FlashRig of a flash-layout chip): add_regions() rebuilds the
 // flash with the chip's usual regions plus more, and place_in_region() puts
@@ -23,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -62,11 +66,17 @@ public:
     // Registers the handler of 0x18; this object must outlive the driver's use.
     void install(SimDriver& driver);
     std::vector<Taken> taken() const;
+    // The port of that driver instance answers every activation with the
+    // status, recording nothing.
+    void fail(uint16_t instance, uint32_t status);
 
 private:
     mutable std::mutex mu_;
     std::vector<Taken> taken_;
+    std::map<uint16_t, uint32_t> failing_;
 };
+
+void install_update_caps(SimDriver& driver);
 
 // ---- flash contents ----
 

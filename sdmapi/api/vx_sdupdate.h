@@ -1,0 +1,85 @@
+// The internal pieces of the management API's update path: region
+// activation and the finders of an adapter's sibling ports, the flash update
+// token guard of writes, the chip classes of NVRAM and VPD, the two option
+// ROM write paths and the VPD trace formatter.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "api/vx_sdframe.h"
+#include "core/vx_layout.h"
+#include "core/vx_records.h"
+#include "vxsdm.h"
+
+// ---- chip classes ----
+
+// NVRAM of 256 bytes in the driver's NVRAM request.
+constexpr std::initializer_list<uint16_t> kVx2xxxClass = {0x2300, 0x2310, 0x2312, 0x2322, 0x6312, 0x6322};
+// NVRAM of 512 bytes (the 24xx layout of the NVRAM variables).
+constexpr std::initializer_list<uint16_t> kVx24xxClass = {0x2422, 0x2432, 0x5422, 0x5432, 0x8432, 0x2532,
+                                                          0x2533, 0x2031, 0x2831, 0x2071, 0x2271, 0x2261,
+                                                          0x8001, 0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
+// NVRAM and VPD kept in flash regions.
+constexpr std::initializer_list<uint16_t> kVxFlashNvramChips = {0x2031, 0x2831, 0x2071, 0x2271, 0x2261, 0x8001,
+                                                                0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
+// VPD in flash region 0x81 (1024 bytes) rather than in regions 0x14 and 0x16.
+constexpr std::initializer_list<uint16_t> kVxVpdRegion81Chips = {0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
+// The chips whose VPD carries the version keywords of the boot code.
+constexpr std::initializer_list<uint16_t> kVxVpdChips = {0x2422, 0x2432, 0x5422, 0x5432, 0x8432, 0x2532, 0x2533,
+                                                         0x2031, 0x2831, 0x8001, 0x2071, 0x2271, 0x2261};
+// The chips with two image sets and the flash update token.
+constexpr std::initializer_list<uint16_t> kVxTokenChips = {0x2071, 0x2271, 0x2261};
+
+// The flash region of a port's NVRAM on a flash-NVRAM chip, by the PCI
+// function (bits 0-2 of pci_dev_func).
+uint32_t vx_sd_nvram_region(const vxapi_priv_database* rec);
+
+// The first entry of the global layout whose region code (low byte of the
+// region word) is `region`: the 255 slots are searched, and the slots past
+// the region count are zero, so they match code 0. Null when none matches.
+const INT_OPT_ROM_REGION* vx_sd_layout_entry(uint32_t region);
+
+// ---- region activation ----
+
+// Has the driver take up a written region (or carry out a reset code given
+// directly) on this port and, where the region serves the whole adapter, on
+// its sibling physical ports. 0 done or nothing to do; SDERR_SIBLING_FAILED
+// when an activation or a sibling's open failed.
+uint32_t vxapi_reset_region(int Device, vxapi_priv_database* api_priv_data_inst, uint32_t Region);
+
+// The first other physical function of the port's PCI device (same domain,
+// bus and device number) in list order, or null.
+vxapi_priv_database* vxapi_is_other_phy_port_exist(int Device, vxapi_priv_database* api_priv_data_inst);
+// The same among the functions whose adapter port number is port_num.
+vxapi_priv_database* vxapi_is_quad_phy_port_exist(int Device, vxapi_priv_database* api_priv_data_inst,
+                                                  uint32_t port_num);
+
+// ---- flash update token ----
+
+// Writes to an adapter are refused (SDERR_FUT_NOT_SET, recorded in the call)
+// while another process holds a live flash update token for it.
+bool vx_sd_no_foreign_token(VxSdCall& call, vxapi_priv_database* rec);
+// Whether this process holds a live flash update token for the adapter.
+bool vx_sd_holds_token(vxapi_priv_database* rec);
+
+// ---- option ROM writes ----
+
+// The preserving path: carries the board's subsystem vendor ID and BIOS
+// defaults block from the current flash into the image (patched in place),
+// writes it, and updates the version keywords of the adapter's VPD.
+SD_UINT32 SDUpdateOptionRomCommon(int Device, SD_PUINT8 pBuffer, SD_UINT32 BufferSize, SD_UINT32 region,
+                                  SD_UINT32 region_index, vxapi_priv_database* api_priv_data_inst);
+// The plain path: the region written as given.
+SD_UINT32 SDUpdateOptionRomCommonEx2(int Device, SD_PUINT8 pBuffer, SD_UINT32 BufferSize, SD_UINT32 region,
+                                     SD_UINT32 region_index, vxapi_priv_database* api_priv_data_inst);
+
+// ---- VPD as text ----
+
+// Appends one line per item of the VPD (walked within its first 512 bytes)
+// to resultText, a text of resultSize bytes that stays terminated.
+void PrintVpd(const SD_UINT8* vpd, char* resultText, size_t resultSize,
+              const vxapi_priv_database* api_priv_data_inst);
+// Appends the line of one item: its tag or keyword, and len_value bytes of data.
+void PrintField(const SD_UINT8* opcode, const SD_UINT8* value, uint32_t len_value, char* resultText,
+                size_t resultSize);

@@ -1,0 +1,258 @@
+// NVRAM images through the public functions (driver request and flash
+// region roads), and the NVRAM variables of both layouts.
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "api/vx_sdnvr.h"
+#include "api_rig.h"
+#include "vxsdm.h"
+
+namespace {
+
+using apitest::ApiRig;
+using apitest::kFill;
+using apitest::RigPort;
+
+// The chip's usual regions plus the NVRAM regions of the other functions
+// (0x15 and 0x17 are usual), 0x200 bytes each, or `nvram_size` for 0x15.
+sim::ChipFlashOptions nvram_flash(uint16_t device, uint32_t nvram_size = 0x200) {
+    sim::SimAdapter probe;
+    probe.device_id = device;
+    std::vector<sim::FltRegion> regions = sim::build_chip_flash(probe).regions;
+    uint32_t at = 0x3A0000;
+    for (uint8_t code : {0xD5, 0xD7, 0xAA, 0xAC}) regions.push_back(sim::flt_region(code, 0x200, at += 0x1000));
+    for (sim::FltRegion& r : regions) {
+        if (r.code == 0x15) r.size = nvram_size;
+    }
+    sim::ChipFlashOptions options;
+    options.regions = regions;
+    return options;
+}
+
+uint32_t word_sum(const std::vector<uint8_t>& b, size_t n) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 4 <= n; i += 4) sum += sim::get_le16(b, i) | (uint32_t{sim::get_le16(b, i + 2)} << 16);
+    return sum;
+}
+
+// The region read and written by the PCI function (bits 0-2 of pci_dev_func,
+// whatever the device number), the checksum word, the activation.
+TEST(ApiNvram, FlashRegionByFunctionWithChecksumAndActivation) {
+    struct Row { uint16_t device; unsigned function; uint8_t region; uint16_t sub_code; };
+    const Row rows[] = {{0x2071, 2, 0xD5, 1}, {0x2071, 1, 0x17, 1}, {0x2071, 3, 0xD7, 1}, {0x8044, 1, 0xAC, 3},
+                        {0x8031, 0, 0xAA, 1}, {0x2031, 0, 0x15, 1}, {0x2031, 1, 0x17, 1}};
+    for (const Row& r : rows) {
+        ApiRig rig;
+        sim::ChipFlashOptions options = nvram_flash(r.device);
+        RigPort* p = &rig.add_adapter(r.device, options);
+        for (unsigned f = 0; f < r.function; ++f) p = &rig.add_function(*p);
+        p->rec->phy_info->pci_dev_func |= 0x08;  // a device number besides the function
+        sim::SimAdapter& a = rig.adapter_of(*p);
+        const sim::FltRegion& region = *std::find_if(options.regions->begin(), options.regions->end(),
+                                                     [&](const sim::FltRegion& x) { return x.code == r.region; });
+
+        std::vector<uint8_t> image(1024, kFill);
+        ASSERT_EQ(SDGetNVRam(p->handle, 0, 2, image.data(), 1024), 0u) << std::hex << r.device;
+        EXPECT_TRUE(std::equal(image.begin(), image.begin() + 512, a.flash.begin() + region.start));
+        EXPECT_TRUE(sim::all_bytes(image, 512, kFill));
+
+        image[7] ^= 0xFF;
+        ASSERT_EQ(SDUpdateNVRam(p->handle, 0, 1, image.data(), 512), 0u);
+        EXPECT_EQ(word_sum(image, 512), 0u);
+        EXPECT_TRUE(std::equal(image.begin(), image.begin() + 512, a.flash.begin() + region.start));
+        ASSERT_EQ(rig.acts.taken().size(), 1u);
+        EXPECT_EQ(rig.acts.taken()[0].instance, p->sim->instance);
+        EXPECT_EQ(rig.acts.taken()[0].sub_code, r.sub_code);
+    }
+}
+
+TEST(ApiNvram, DriverRequestChipsAskForTheirClassSize) {
+    ApiRig rig;
+    struct Row { uint16_t device; uint32_t asked, sent; };
+    for (const Row& r : {Row{0x2532, 1024, 512}, Row{0x2312, 1024, 256}, Row{0x2300, 100, 100}}) {
+        RigPort& p = rig.add_adapter(r.device);
+        p.sim->nvram.assign(512, 0x3C);
+        std::vector<uint8_t> buf(1024, kFill);
+        rig.driver.clear_log();
+        ASSERT_EQ(SDGetNVRam(p.handle, 0, 1, buf.data(), r.asked), 0u);
+        EXPECT_EQ(rig.requests(EXT_CC_READ_NVRAM).at(0).response_len, r.sent);
+        EXPECT_TRUE(sim::all_bytes(buf, r.sent, kFill));
+    }
+    RigPort& p = rig.add_adapter(0x2432);
+    std::vector<uint8_t> image(512, 0x11);
+    ASSERT_EQ(SDUpdateNVRam(p.handle, 0, 0, image.data(), 512), 0u);
+    EXPECT_EQ(p.sim->nvram, image);  // unchanged, no checksum
+    EXPECT_TRUE(rig.acts.taken().empty());
+    EXPECT_EQ(SDVerifyHbaNVRam(p.handle, 0), 0u);
+    rig.driver.inject_status(9);
+    EXPECT_EQ(SDVerifyHbaNVRam(p.handle, 0), SDERR_NVRAM_CHECKSUM);
+}
+
+TEST(ApiNvram, WritesThatMustNotReachTheFlash) {
+    ApiRig rig;
+    RigPort& p = rig.add_adapter(0x2031, nvram_flash(0x2031, 0x100));
+    RigPort& v = rig.add_virtual(p);
+    std::vector<uint8_t> image(512, 0x22);
+    struct Row { int handle; uint16_t disable; uint32_t size; SD_PUINT8 buf; SD_UINT32 status; };
+    const Row rows[] = {
+        {99, 0, 0, image.data(), SDERR_INVALID_PARAMETER},  // size 0 before the handle
+        {v.handle, 0, 512, image.data(), SDERR_NOT_SUPPORTED},
+        {p.handle, 0, 2, image.data(), SDERR_INVALID_PARAMETER},   // no whole checksum word
+        {p.handle, 0, 512, image.data(), SDERR_REGION_TOO_SMALL},  // region 0x15 holds 0x100
+        {p.handle, 0, 512, nullptr, SDERR_INVALID_PARAMETER},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(SDUpdateNVRam(r.handle, r.disable, 0, r.buf, r.size), r.status) << r.size;
+    }
+    EXPECT_TRUE(rig.adapter_of(p).flash_writes.empty());
+
+    ASSERT_EQ(SDUpdateNVRam(p.handle, 1, 0, image.data(), 0x100), 0u);  // written, not activated
+    EXPECT_EQ(rig.adapter_of(p).flash_writes.size(), 1u);
+    rig.adapter_of(p).torn_write = 16;
+    EXPECT_NE(SDUpdateNVRam(p.handle, 0, 0, image.data(), 0x100), 0u);  // failed: not activated
+    EXPECT_TRUE(rig.acts.taken().empty());
+}
+
+// ---------------------------------------------------------------- variables
+
+constexpr uint32_t kAbsent = VX_NVRAM_ABSENT;
+
+// Per id (groups of n world-wide-name bytes): 2xxx word, bit, width; 24xx
+// offset, bit, width; settings.
+struct VarRow { uint32_t id, n, word, bit, width, off, bit24, width24, settings; };
+const VarRow kVars[] = {
+    {0, 1, 0, 0, 32, 0x0, 0, 32, 0x111}, {1, 1, 2, 0, 8, 0x4, 0, 16, 0x111}, {2, 1, 3, 0, 8, kAbsent, 0, 0, 0x111},
+    {3, 1, 4, 0, 1, 0x2C, 0, 1, 0x222}, {4, 1, 4, 1, 1, 0x2C, 1, 1, 0x220}, {5, 1, 4, 2, 1, 0x2C, 2, 1, 0x220},
+    {6, 1, 4, 3, 1, 0x2C, 3, 1, 0x220}, {7, 1, 4, 4, 1, 0x2C, 4, 1, 0x0}, {8, 1, 4, 5, 1, 0x2C, 5, 1, 0x0},
+    {9, 1, 4, 6, 1, 0x2C, 6, 1, 0x0}, {10, 1, 4, 7, 1, 0x2C, 7, 1, 0x1}, {11, 1, 4, 8, 1, 0x2C, 8, 1, 0x0},
+    {12, 1, 4, 9, 1, 0x2C, 9, 1, 0x0}, {13, 1, 4, 10, 1, 0x2C, 10, 1, 0x0}, {14, 1, 4, 11, 1, 0x2C, 11, 1, 0x1},
+    {15, 1, 4, 12, 1, 0x2C, 12, 1, 0x1}, {16, 1, 4, 13, 1, 0x2C, 13, 1, 0x0}, {17, 1, 4, 14, 1, 0x2C, 14, 1, 0x1},
+    {18, 1, 4, 15, 1, 0x2C, 15, 1, 0x1}, {19, 1, 5, 0, 16, 0xC, 0, 16, 0x220}, {20, 1, 6, 0, 16, 0x10, 0, 16, 0x220},
+    {21, 1, 7, 0, 16, 0xE, 0, 16, 0x220}, {22, 1, 8, 0, 8, 0x24, 0, 8, 0x222}, {23, 1, 8, 8, 8, kAbsent, 0, 0, 0x0},
+    {24, 8, 9, 0, 8, 0x14, 0, 8, 0x111}, {32, 1, 13, 0, 16, 0x12, 0, 16, 0x222},
+    {33, 1, 14, 0, 8, kAbsent, 0, 0, 0x1}, {34, 1, 14, 8, 8, 0x2A, 0, 16, 0x0}, {35, 8, 15, 0, 8, 0x1C, 0, 8, 0x111},
+    {43, 1, 19, 0, 4, 0x30, 0, 4, 0x221}, {44, 1, 19, 4, 3, 0x30, 4, 3, 0x223}, {45, 1, 19, 7, 1, 0x30, 7, 1, 0x1},
+    {46, 1, 19, 8, 1, 0x30, 8, 1, 0x221}, {47, 1, 19, 9, 1, 0x30, 9, 1, 0x221},
+    {48, 1, 19, 12, 1, 0x30, 12, 1, 0x221}, {49, 1, 19, 13, 1, kAbsent, 0, 0, 0x221},
+    {50, 1, 19, 14, 1, kAbsent, 0, 0, 0x221}, {51, 1, 19, 15, 1, kAbsent, 0, 0, 0x221},
+    {52, 1, 20, 0, 8, kAbsent, 0, 0, 0x221}, {53, 1, 20, 8, 8, 0x28, 0, 16, 0x221},
+    {54, 1, 21, 0, 1, 0x34, 0, 1, 0x1}, {55, 1, 21, 4, 2, 0x34, 4, 2, 0x211}, {56, 1, 21, 6, 1, 0x34, 6, 1, 0x0},
+    {57, 1, 21, 14, 2, 0x34, 13, 3, 0x211}, {58, 1, 35, 1, 1, 0x100, 1, 1, 0x220},
+    {59, 1, 35, 2, 1, kAbsent, 0, 0, 0x0}, {60, 1, 35, 3, 1, 0x100, 3, 1, 0x0}, {61, 1, 35, 4, 1, 0x100, 4, 1, 0x0},
+    {62, 1, 35, 5, 1, kAbsent, 0, 0, 0x0}, {63, 1, 35, 6, 1, kAbsent, 0, 0, 0x0},
+    {64, 1, 35, 7, 1, kAbsent, 0, 0, 0x220}, {65, 1, 35, 8, 1, kAbsent, 0, 0, 0x0},
+    {66, 1, 35, 9, 1, kAbsent, 0, 0, 0x220}, {67, 1, 35, 10, 1, 0x100, 10, 1, 0x220},
+    {68, 1, 35, 11, 1, 0x100, 11, 1, 0x220}, {69, 1, 35, 12, 1, kAbsent, 0, 0, 0x0},
+    {70, 1, 35, 13, 1, kAbsent, 0, 0, 0x110}, {71, 1, 35, 14, 1, kAbsent, 0, 0, 0x110},
+    {72, 8, 36, 0, 8, 0x114, 0, 8, 0x111}, {80, 1, 40, 0, 8, 0x11C, 0, 16, 0x0}, {81, 1, 40, 8, 8, 0x148, 0, 8, 0x0},
+    {82, 1, 41, 0, 8, 0x154, 0, 16, 0x220}, {83, 1, 42, 0, 16, 0x150, 0, 16, 0x220},
+    {84, 8, 43, 0, 8, kAbsent, 0, 0, 0x111}, {92, 1, 55, 0, 1, 0x144, 0, 1, 0x0},
+    {93, 1, 55, 1, 1, 0x144, 1, 1, 0x0}, {94, 1, 55, 3, 1, 0x144, 3, 1, 0x0}, {95, 1, 55, 5, 1, 0x144, 5, 1, 0x0},
+    {96, 1, 55, 7, 1, 0x144, 7, 1, 0x0}, {97, 1, 55, 8, 8, 0x156, 0, 16, 0x220},
+    {98, 8, 64, 0, 8, 0x120, 0, 8, 0x111}, {106, 1, 68, 0, 16, 0x128, 0, 16, 0x0},
+    {107, 8, 69, 0, 8, 0x12C, 0, 8, 0x111}, {115, 1, 73, 0, 16, 0x134, 0, 16, 0x0},
+    {116, 8, 74, 0, 8, 0x138, 0, 8, 0x111}, {124, 1, 78, 0, 16, 0x140, 0, 16, 0x0},
+    {125, 1, 122, 0, 16, 0x1F8, 0, 16, 0x111}, {126, 1, 124, 0, 16, 0x1FA, 0, 16, 0x111},
+    {127, 1, 125, 0, 16, 0x1F8, 0, 16, 0x111}, {128, 1, 126, 0, 16, 0x1FA, 0, 16, 0x111},
+    {129, 1, 127, 8, 8, 0x1FC, 0, 32, 0x111}, {130, 1, 0, 0, 0, 0x2C, 6, 1, 0x0},
+    {131, 1, 0, 0, 0, 0x19C, 0, 1, 0x0},
+};
+
+template <class Each>
+void for_each_variable(Each each) {
+    for (const VarRow& r : kVars) {
+        for (uint32_t k = 0; k < r.n; ++k) {
+            VarRow v = r;
+            v.id = r.id + k;
+            if (r.n > 1) {
+                v.word = r.word + k / 2;
+                v.bit = 8 * (k % 2);
+                if (r.off != kAbsent) v.off = r.off + k;
+            }
+            each(v);
+        }
+    }
+}
+
+// Every variable set to all ones on a zero image touches exactly its bits.
+TEST(NvramVariables, EveryRowOfBothLayouts) {
+    uint32_t count = 0;
+    for_each_variable([&](const VarRow& v) {
+        ++count;
+        std::vector<uint8_t> img(512, 0), want(512, 0);
+        ASSERT_EQ(VXSDNVR_SetVariableValue(img.data(), v.id, 0xFFFFFFFF), 0u);
+        const uint64_t bits2 = ((uint64_t{1} << v.width) - 1) << v.bit;
+        for (uint32_t b = 0; b < 32; ++b) {
+            if ((bits2 >> b) & 1) want[2 * v.word + b / 8] |= static_cast<uint8_t>(1u << (b % 8));
+        }
+        EXPECT_EQ(img, want) << "2xxx id " << v.id;
+        EXPECT_EQ(VXSDNVR_GetVariableValue(img.data(), v.id), static_cast<uint32_t>((uint64_t{1} << v.width) - 1));
+
+        std::vector<uint8_t> img24(512, 0), want24(512, 0);
+        ASSERT_EQ(VXSDNVR_SetVariableValue_24xx(img24.data(), v.id, 0xFFFFFFFF), 0u);
+        if (v.off != kAbsent) {
+            const uint64_t bits = ((uint64_t{1} << v.width24) - 1) << v.bit24;
+            for (uint32_t b = 0; b < 32; ++b) {
+                if ((bits >> b) & 1) want24[v.off + b / 8] |= static_cast<uint8_t>(1u << (b % 8));
+            }
+        }
+        EXPECT_EQ(img24, want24) << "24xx id " << v.id;
+
+        // Settings: read-only and visible per NVRAM class (variable 128).
+        for (uint32_t nvclass : {1u, 2u, 9u, 3u}) {
+            std::vector<uint8_t> c(256, 0);
+            VXSDNVR_SetVariableValue(c.data(), 128, nvclass == 9 ? 40 : nvclass);
+            const uint32_t shift = nvclass == 1 ? 0 : nvclass == 2 ? 4 : nvclass == 9 ? 8 : 12;
+            const bool ro = nvclass != 3 && ((v.settings >> shift) & 1);
+            const bool visible = nvclass != 3 && ((v.settings >> shift) & 2);
+            EXPECT_EQ(VXSDNVR_IsVariableReadOnly(c.data(), v.id) == 0, ro) << v.id << " class " << nvclass;
+            EXPECT_EQ(VXSDNVR_IsVariableVisible(c.data(), v.id) == 0, visible) << v.id << " class " << nvclass;
+        }
+    });
+    EXPECT_EQ(count, VX_NVRAM_VARIABLES);
+}
+
+TEST(NvramVariables, ValuesTextsAndIdsOutOfRange) {
+    std::vector<uint8_t> img(512, 0);
+    ASSERT_EQ(VXSDNVR_SetVariableValue_24xx(img.data(), 9, 1), 0u);
+    // A 2xxx field keeps the value's low bits only; id 0 stops at a zero byte.
+    ASSERT_EQ(VXSDNVR_SetVariableValue(img.data(), 21, 0x12345), 0u);
+    EXPECT_EQ(sim::get_le16(img, 14), 0x2345);
+    ASSERT_EQ(VXSDNVR_SetVariableValue(img.data(), 0, 0x44330011), 0u);
+    EXPECT_EQ((std::vector<uint8_t>(img.begin(), img.begin() + 4)), (std::vector<uint8_t>{0x11, 0, 0, 0}));
+    const std::vector<uint8_t> before = img;
+    EXPECT_EQ(VXSDNVR_SetVariableValue_24xx(img.data(), 23, 5), 0u);  // absent
+    EXPECT_EQ(VXSDNVR_SetVariableValue_24xx(img.data(), 9, 1), 0u);   // unchanged
+    EXPECT_EQ(img, before);
+
+    for (uint32_t id : {132u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(VXSDNVR_GetVariableValue(img.data(), id) | VXSDNVR_GetVariableValue_24xx(img.data(), id), 0u);
+        EXPECT_EQ(VXSDNVR_SetVariableValue_24xx(img.data(), id, 1), SDERR_INVALID_PARAMETER);
+        EXPECT_EQ(VXSDNVR_IsVariableReadOnly(img.data(), id) & VXSDNVR_IsVariableVisible(img.data(), id), SDERR_UNKNOWN);
+    }
+    EXPECT_STREQ(VXSDNVR_GetVariableDescription(img.data(), 2), "Firmare Version");
+    EXPECT_STREQ(g_variableName[101], "alt1 boot port name 3");
+    EXPECT_STREQ(VXSDNVR_GetVariableDescription(img.data(), 112), "Alternate2 Boot Port Name 5");
+    EXPECT_EQ(VXSDNVR_GetVariableDescription(img.data(), 130), nullptr);
+}
+
+// The public pair picks the layout by the port's chip.
+TEST(NvramVariables, PublicFunctionsByChip) {
+    ApiRig rig;
+    const int old_chip = rig.add_adapter(0x2312).handle;
+    const int new_chip = rig.add_adapter(0x2532).handle;
+    std::vector<uint8_t> img(512, 0);
+    ASSERT_EQ(SDSetVariableValue(new_chip, img.data(), NVRAMVarDataRate, 7), 0u);
+    EXPECT_EQ(img[0x35], 0xE0);
+    EXPECT_EQ(SDGetVariableValue(old_chip, img.data(), NVRAMVarDataRate), 0u);
+    ASSERT_EQ(SDSetVariableValue(old_chip, img.data(), NVRAMVarDataRate, 3), 0u);
+    EXPECT_EQ(img[43], 0xC0);
+    EXPECT_EQ(SDGetVariableValue(99, img.data(), NVRAMVarDataRate), SDERR_INVALID_HANDLE);
+    EXPECT_EQ(SDSetVariableValue(new_chip, nullptr, NVRAMVarId, 1), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(SDGetVariableValue(new_chip, nullptr, NVRAMVarId), 0u);
+    EXPECT_EQ(SDSetVariableValue(new_chip, img.data(), static_cast<EnumNVRAMVar>(-1), 1), SDERR_INVALID_PARAMETER);
+}
+
+}  // namespace

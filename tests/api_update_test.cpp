@@ -1,0 +1,239 @@
+// Option ROM updates through the public functions: a half-written flash is
+// never success, the board's settings and VPD survive an update, two
+// processes never flash one adapter, and the region checks and paths.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "api_rig.h"
+#include "core/vx_vpd_fields.h"
+#include "vxsdm.h"
+
+namespace {
+
+using apitest::ApiRig;
+using apitest::RigPort;
+using apitest::TokenRig;
+
+constexpr uint32_t kFirmwareAt = 0x80000;
+
+// 0x2031 flash: boot code 0x07, firmware 0x01 marked for activation, the
+// VPD regions, NVRAM, and one read-only region.
+sim::ChipFlashOptions update_flash(bool with_vpd_14 = true) {
+    sim::ChipFlashOptions o = sim::vpd_flash_options(0x2031);
+    for (sim::FltRegion& r : *o.regions) {
+        if (r.code == 0x01) r.attribute = 0x06;
+        if (r.code == 0x14 && !with_vpd_14) r.code = 0x5E;
+    }
+    o.regions->push_back(sim::flt_region(0x13, 0x1000, 0x3A0000, 0x01));  // read only: bit 16
+    o.regions->push_back(sim::flt_region(0x40, 0x10000, 0x3B0000));
+    return o;
+}
+
+const sim::FltRegion& region(const sim::ChipFlashOptions& o, uint8_t code) {
+    return *std::find_if(o.regions->begin(), o.regions->end(), [&](const sim::FltRegion& r) { return r.code == code; });
+}
+
+sim::Bytes slice(const std::vector<uint8_t>& b, size_t at, size_t n) {
+    return sim::Bytes(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n));
+}
+
+TEST(ApiUpdate, HalfWrittenFlashIsNeverSuccess) {
+    enum class Fault { Torn, Busy, Own, Sibling };
+    struct Row { Fault fault; uint32_t region; bool ex2; SD_UINT32 status; };
+    const Row rows[] = {{Fault::Torn, 0x01, true, 0x20000075}, {Fault::Busy, 0x01, true, SDERR_DEVICE_BUSY},
+                        {Fault::Own, 0x01, true, SDERR_SIBLING_FAILED},
+                        {Fault::Sibling, 0x01, true, SDERR_SIBLING_FAILED}, {Fault::Torn, 0x07, false, 0x20000075}};
+    for (const Row& r : rows) {
+        ApiRig rig;
+        const sim::ChipFlashOptions o = update_flash();
+        RigPort& a = rig.add_adapter(0x2031, o);
+        RigPort& b = rig.add_function(a);
+        sim::SimAdapter& ad = rig.adapter_of(a);
+        sim::place(ad.flash, region(o, 0x14).start, sim::typical_vpd().bytes);
+        const std::vector<uint8_t> vpd_before = slice(ad.flash, region(o, 0x14).start, 0x200);
+        const uint32_t size = r.region == 0x01 ? 0x80000 : 0x40000;
+        std::vector<uint8_t> image(size, 0x6B);
+        switch (r.fault) {
+        case Fault::Torn: ad.torn_write = 0x1000; break;
+        case Fault::Busy: ad.busy_writes = 3; break;
+        case Fault::Own: rig.acts.fail(a.sim->instance, 1); break;
+        case Fault::Sibling: rig.acts.fail(b.sim->instance, 1); break;
+        }
+        rig.host.clear_sleeps();
+        const SD_UINT32 status = r.ex2 ? SDUpdateOptionRomEx2(a.handle, 0, image.data(), size, r.region)
+                                       : SDUpdateOptionRomEx(a.handle, 0, image.data(), size, r.region);
+        EXPECT_EQ(status, r.status) << static_cast<int>(r.fault);
+        if (r.fault == Fault::Busy) {
+            EXPECT_EQ(rig.host.sleep_seconds(), (std::vector<unsigned>{20, 20}));
+        }
+        if (r.fault == Fault::Torn || r.fault == Fault::Busy) {
+            EXPECT_TRUE(rig.acts.taken().empty());
+            EXPECT_EQ(slice(ad.flash, region(o, 0x14).start, 0x200), vpd_before);
+        }
+    }
+}
+
+// A whole-image update over a flash whose BIOS images carry the board's
+// subsystem vendor ID and defaults block: every BIOS image of the new chain
+// carries both, with a valid checksum, and the VPD of the image is carried.
+TEST(ApiUpdate, BoardSettingsSurviveAWholeImageUpdate) {
+    ApiRig rig;
+    RigPort& p = rig.add_adapter(0x2312);
+    sim::SimAdapter& ad = rig.adapter_of(p);
+    ad.driver_regions[0] = {0, 0x20000};
+    INT_OPT_ROM_LAYOUT layout{0x20000, 1, {{0xFF, 0x20000, 0, 0x1FFFF}}};
+    ad.driver_layout.assign(reinterpret_cast<uint8_t*>(&layout), reinterpret_cast<uint8_t*>(&layout) + sizeof layout);
+    const sim::Bytes old_vpd = sim::typical_vpd("BOARD-SN-1").bytes;
+    sim::place(ad.flash, 0, sim::build_rom_chain({sim::settings_bios_image(0x1234, 0xA1),
+                                                   sim::vpd_image(VX_PCI_VENDOR_MAKER, old_vpd, 2)})
+                                 .bytes);
+    const sim::RomChain fresh = sim::build_rom_chain(
+        {sim::settings_bios_image(0x5678, 0xB2), sim::fcode_image(2, 1), sim::settings_bios_image(0x5678, 0xB2),
+         sim::vpd_image(VX_PCI_VENDOR_MAKER, sim::typical_vpd("NEW-SN").bytes, 2)});
+    std::vector<uint8_t> image(0x20000, 0xFF);
+    std::copy(fresh.bytes.begin(), fresh.bytes.end(), image.begin());
+
+    ASSERT_EQ(SDUpdateOptionRom(p.handle, 0, image.data(), 0x20000), 0u);
+    ASSERT_EQ(std::vector<uint8_t>(ad.flash.begin(), ad.flash.begin() + 0x20000), image);
+    for (size_t i : {0u, 2u}) {
+        const size_t at = fresh.offsets[i];
+        EXPECT_EQ(sim::get_le16(image, at + 32), 0x1234);
+        const auto marker = std::search(image.begin() + at, image.end(), std::begin("MEISP "), std::end("MEISP ") - 1);
+        // The older chips' defaults block is 256 bytes long.
+        EXPECT_TRUE(std::all_of(marker + 6, marker + 2 + 256, [](uint8_t x) { return x == 0xA1; }));
+        EXPECT_EQ(marker[2 + 256], 0xB2);
+        uint8_t sum = 0;
+        for (size_t k = 0; k < 4 * 512u; ++k) sum = static_cast<uint8_t>(sum + (k == 4 * 512u - 2 ? 0 : image[at + k]));
+        EXPECT_EQ(sum, 0) << i;
+    }
+    uint8_t serial[32] = {};
+    const size_t vpd_at = fresh.pcir(3) + 0x18;
+    ASSERT_EQ(vxapi_get_field_from_vpd(image.data() + vpd_at, 512, reinterpret_cast<const uint8_t*>("SN"), 2,
+                                       serial, sizeof serial), 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(serial), "BOARD-SN-1");
+}
+
+// On a VPD chip both ports' VPD get the new version keywords and are
+// otherwise the board's; a VPD that cannot be read stays as it was.
+TEST(ApiUpdate, VpdSurvivesWithNewVersions) {
+    for (bool readable : {true, false}) {
+        ApiRig rig;
+        const sim::ChipFlashOptions o = update_flash(readable);
+        RigPort& a = rig.add_adapter(0x2031, o);
+        rig.add_function(a);
+        sim::SimAdapter& ad = rig.adapter_of(a);
+        sim::Bytes vpd = sim::typical_vpd("BOARD-SN-2").bytes;
+        sim::place(ad.flash, region(o, readable ? 0x14 : 0x16).start, vpd);
+        std::vector<uint8_t> image(0x40000, 0xFF);
+        const sim::RomChain chain = sim::build_rom_chain({sim::bios_image(7, 12), sim::efi_image(3, 4)});
+        std::copy(chain.bytes.begin(), chain.bytes.end(), image.begin());
+
+        const SD_UINT32 status = SDUpdateOptionRomEx(a.handle, 0, image.data(), 0x40000, 0x07);
+        if (!readable) {
+            EXPECT_NE(status, 0u);
+            EXPECT_EQ(slice(ad.flash, region(o, 0x16).start, 512), vpd);
+            continue;
+        }
+        ASSERT_EQ(status, 0u);
+        sim::Bytes want = vpd;
+        ASSERT_EQ(vxapi_update_nv_vpd_version(image.data(), 0x40000, want.data(), 512, 0x07), 0);
+        EXPECT_NE(want, vpd);
+        for (uint8_t code : {0x14, 0x16}) EXPECT_EQ(slice(ad.flash, region(o, code).start, 512), want) << int(code);
+    }
+}
+
+TEST(ApiUpdate, RegionChecksPathsAndActivation) {
+    struct Row { uint16_t device; bool ex2; uint16_t disable; uint32_t region, size; SD_UINT32 status;
+                 size_t writes; std::vector<uint16_t> sub_codes; };
+    const Row rows[] = {
+        {0x2031, false, 0, 0x13, 0x1000, SDERR_NOT_SUPPORTED, 0, {}},      // read only
+        {0x2031, false, 0, 0x40, 0x10000, 0, 1, {}},                       // plain, exactly the region
+        {0x2031, false, 0, 0x40, 0x10001, SDERR_REGION_TOO_SMALL, 0, {}},
+        {0x2031, false, 0, 0x14, 0x100, SDERR_INVALID_PARAMETER, 0, {}},   // not a region of the Ex paths
+        {0x2031, false, 0, 0x00, 0x10, SDERR_REGION_TOO_SMALL, 0, {}},    // region 0: the empty slot
+        {0x2031, false, 0, 0x00, 0, SDERR_REGION_ZERO, 0, {}},
+        {0x2031, false, 1, 0x55, 0x10, SDERR_INVALID_PARAMETER, 0, {}},   // missing, not a deferred code
+        {0x2031, true, 0, 0x01, 0x80000, 0, 1, {1, 1}},                   // activated on both functions
+        {0x2031, true, 1, 0x01, 0x80000, 0, 1, {4, 4}},                   // deferred: versions refreshed
+        {0x2031, false, 0, 0x01, 0x80000, SDERR_VPD_UPDATE, 1, {}},       // no activation; the VPD is no VPD
+        {0x0101, false, 0, 0x40, 0x100, SDERR_NOT_SUPPORTED, 0, {}},
+        {0x2071, true, 0, 0x01, 0x100, SDERR_FUT_NOT_SET, 0, {}},         // no token of this process
+        {0x2071, true, 0, 0x14, 0x100, 0, 1, {}},                         // needs none
+    };
+    for (const Row& r : rows) {
+        ApiRig rig;
+        const sim::ChipFlashOptions o = r.device == 0x2031 ? update_flash() : sim::vpd_flash_options(r.device);
+        RigPort& a = rig.add_adapter(r.device, o);
+        rig.add_function(a);
+        std::vector<uint8_t> image(std::max<uint32_t>(r.size, 1), 0x3D);
+        const SD_UINT32 status = r.ex2 ? SDUpdateOptionRomEx2(a.handle, r.disable, image.data(), r.size, r.region)
+                                       : SDUpdateOptionRomEx(a.handle, r.disable, image.data(), r.size, r.region);
+        EXPECT_EQ(status, r.status) << std::hex << r.device << " region " << r.region;
+        EXPECT_EQ(rig.adapter_of(a).flash_writes.size(), r.writes) << std::hex << r.region;
+        std::vector<uint16_t> subs;
+        for (const auto& t : rig.acts.taken()) subs.push_back(t.sub_code);
+        EXPECT_EQ(subs, r.sub_codes) << std::hex << r.region;
+    }
+}
+
+// The 25xx boot code is written twice: 512 KiB whose upper half repeats the
+// image (0xFF where a short image has no bytes).
+TEST(ApiUpdate, DoubledBootCodeOf25xx) {
+    for (uint32_t size : {0x40000u, 0x20000u}) {
+        ApiRig rig;
+        RigPort& p = rig.add_adapter(0x2532);
+        rig.adapter_of(p).vpd = sim::typical_vpd().bytes;
+        std::vector<uint8_t> image(size, 0x4E);
+        ASSERT_EQ(SDUpdateOptionRomEx(p.handle, 1, image.data(), size, 0x07), 0u);
+        const std::vector<uint8_t>& flash = rig.adapter_of(p).flash;
+        for (uint32_t half : {0u, 0x40000u}) {
+            EXPECT_TRUE(std::all_of(flash.begin() + half, flash.begin() + half + size, [](uint8_t x) { return x == 0x4E; }));
+            EXPECT_TRUE(std::all_of(flash.begin() + half + size, flash.begin() + half + 0x40000,
+                                    [](uint8_t x) { return x == 0xFF; }));
+        }
+    }
+}
+
+// ---------------------------------------------------------------- two processes
+
+// While A holds the adapter's token, B's start and every write of B are
+// refused and nothing of B reaches the flash; A's writes land; after A's end
+// B starts.
+TEST(ApiUpdate, TwoProcessesNeverFlashOneAdapter) {
+    TokenRig rig;
+    RigPort& p = rig.add_adapter(0x2071, sim::vpd_flash_options(0x2071));
+    SD_INT32 token = 0;
+    ASSERT_EQ(SDStartFlashUpdate(p.handle, 0, &token), 0u);
+    shtest::Child b([&](shtest::Child& self) {
+        std::vector<uint8_t> image(0x200, 0x77);
+        SD_INT32 mine = 0;
+        self.reply(static_cast<int>(SDStartFlashUpdate(p.handle, 0, &mine)));
+        self.reply(static_cast<int>(SDUpdateOptionRomEx2(p.handle, 0, image.data(), 0x200, 0x01)));
+        self.reply(static_cast<int>(SDUpdateOptionRomEx(p.handle, 0, image.data(), 0x200, 0x07)));
+        self.reply(static_cast<int>(SDUpdateOptionRomOffset(p.handle, 0, image.data(), 0x200, 0x1000)));
+        self.reply(static_cast<int>(SDUpdateNVRam(p.handle, 1, 0, image.data(), 0x200)));
+        self.reply(static_cast<int>(rig.adapter_of(p).flash_writes.size()));
+        self.command();  // A has ended its update
+        self.reply(static_cast<int>(SDStartFlashUpdate(p.handle, 0, &mine)));
+        self.command();
+        return 0;
+    });
+    for (SD_UINT32 want : {SDERR_FUT_EXISTS, SDERR_FUT_NOT_SET, SDERR_FUT_NOT_SET, SDERR_FUT_NOT_SET, SDERR_FUT_NOT_SET}) {
+        EXPECT_EQ(static_cast<SD_UINT32>(b.receive()), want);
+    }
+    EXPECT_EQ(b.receive(), 0) << "B wrote nothing";
+    std::vector<uint8_t> image(0x200, 0x55);
+    EXPECT_EQ(SDUpdateOptionRomEx2(p.handle, 1, image.data(), 0x200, 0x01), 0u);
+    EXPECT_EQ(rig.adapter_of(p).flash_writes.size(), 1u);
+    ASSERT_EQ(SDEndFlashUpdate(p.handle, 0, token), 0u);
+    b.send(1);
+    EXPECT_EQ(b.receive(), 0) << "B starts after A's end";
+    EXPECT_EQ(SDUpdateOptionRomEx2(p.handle, 1, image.data(), 0x200, 0x01), SDERR_FUT_NOT_SET);
+    b.send(1);
+    EXPECT_EQ(b.wait(), 0);
+}
+
+}  // namespace
