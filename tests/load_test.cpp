@@ -416,8 +416,9 @@ TEST_F(LoadTest, ProcessesBeyondTheEightSlotsKeepTheFileUntilTheLastUnloads) {
     const struct { int processes, died; } cases[] = {{9, -1}, {10, -1}, {9, 8}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.processes << " processes, died " << c.died);
-        const auto spawn = [this] {
-            return std::make_unique<Child>([this](Child& self) { return loaded_process(self, shtest::shared_path(host)); });
+        const std::string path = shtest::shared_path(host);
+        const auto spawn = [&path] {
+            return std::make_unique<Child>([&path](Child& self) { return loaded_process(self, path); });
         };
         std::vector<std::unique_ptr<Child>> children;
         for (int i = 0; i < c.processes; ++i) {

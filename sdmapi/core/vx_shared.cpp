@@ -352,7 +352,7 @@ int vxapi_open_database(int* ret_handle) {
             return 1;
         }
         api_shared_data = static_cast<vxapi_shared_t*>(map);
-        if (!set_counts) trace_close("vxapi_open_database: semaphore set without instance counts.");
+        if (!set_counts) vxdbg_line(VXDBG_ERROR, "vxapi_open_database: semaphore set without instance counts.");
         claim_slot();
         sync_mapping();
         fd = file.release();
