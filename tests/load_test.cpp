@@ -371,94 +371,53 @@ TEST_F(LoadTest, SignalEndsTheProcessWithTheLibraryUnloaded) {
     }
 }
 
-enum Order { kTakeToken = 1, kCheck, kUnload, kDie };
+enum Order { kTakeToken = 1, kUnload, kDie };
 
-// A process that loads the library (its event thread stopped, so that its
-// clock stays where the token was taken), tells its slot, then takes a token
-// for its first port (replies the token, 0 when refused), checks that its
-// token is live in the file found at the path (1 or 0), unloads (replies its
-// result) or dies without unloading.
-int loaded_process(Child& self, const std::string& shared_path) {
+// Loads (event thread stopped: it would run the clock on), tells its slot,
+// then takes a token (replies it, or 0), unloads (replies 0) or dies.
+int loaded_process(Child& self) {
     if (vxapi_load_lib() != 0 || sim::listed_ports().empty()) return 1;
     shtest::stop_event_thread();
-    vxapi_priv_database* port = sim::listed_ports().front();
     self.reply(api_library_instance);
-    for (;;) {
+    for (int order = self.command(); order != kUnload; order = self.command()) {
+        if (order == kDie) ::raise(SIGKILL);
         uint32_t token = 0;
-        switch (self.command()) {
-        case kTakeToken:
-            self.reply(vxapi_get_fut(port, &token) == 0 ? static_cast<int>(token) : 0);
-            break;
-        case kCheck:
-            self.reply(vxapi_is_fut_exist(port) == 0 &&
-                       shtest::inode_of_fd(api_shm_fildes) == shtest::inode_of_path(shared_path));
-            break;
-        case kUnload:
-            self.reply(vxapi_unload_lib());
-            return 0;
-        case kDie:
-            ::raise(SIGKILL);
-            return 3;
-        default:
-            return 2;
-        }
+        self.reply(vxapi_get_fut(sim::listed_ports().front(), &token) == 0 ? static_cast<int>(token) : 0);
     }
+    self.reply(vxapi_unload_lib());
+    return 0;
 }
 
-// More processes than slots: the ninth shares slot 0, the tenth slot 1. All
-// but one unload (after one died without unloading, in the last case), in an
-// order where a shared slot's first holder leaves before the other: the one
-// still loaded keeps its slot, the file, both semaphores and its token, which
-// no new process can take; after it nothing is left. The one that died is
-// not counted any more.
+// The ninth process shares slot 0, the tenth slot 1. All but one leave
+// (shared slots' first holders first; one dies in the last case): the last
+// keeps its slot, the file, the semaphores and its token.
 TEST_F(LoadTest, ProcessesBeyondTheEightSlotsKeepTheFileUntilTheLastUnloads) {
     install(1);
     const struct { int processes, died; } cases[] = {{9, -1}, {10, -1}, {9, 8}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.processes << " processes, died " << c.died);
-        const std::string path = shtest::shared_path(host);
-        const auto spawn = [&path] {
-            return std::make_unique<Child>([&path](Child& self) { return loaded_process(self, path); });
-        };
         std::vector<std::unique_ptr<Child>> children;
         for (int i = 0; i < c.processes; ++i) {
-            children.push_back(spawn());
+            children.push_back(std::make_unique<Child>(loaded_process));
             ASSERT_EQ(children.back()->receive(), i % 8);
         }
         const int last = c.died == c.processes - 1 ? c.processes - 2 : c.processes - 1;
-        children[last]->send(kTakeToken);
-        const int token = children[last]->receive();
-        ASSERT_NE(token, 0);
-        if (c.died >= 0) {
-            children[c.died]->send(kDie);
-            EXPECT_EQ(children[c.died]->wait(), -1);
-        }
+        const auto ask = [&](int i, int order) { return children[i]->send(order), children[i]->receive(); };
+        const int token = ask(last, kTakeToken);
+        ASSERT_GT(token, 0);
+        if (c.died >= 0) ask(c.died, kDie);  // answered by the end of its pipe
         for (int i = 0; i < c.processes; ++i) {
             if (i == last || i == c.died) continue;
-            children[i]->send(kUnload);
-            ASSERT_EQ(children[i]->receive(), 0) << i;
-            EXPECT_EQ(children[i]->wait(), 0);
+            ASSERT_EQ(ask(i, kUnload), 0) << i;
         }
-        children[last]->send(kCheck);
-        EXPECT_EQ(children[last]->receive(), 1) << "token live in the file at the path";
-        ASSERT_TRUE(host.exists(VX_SHARED_FILE));
+        EXPECT_EQ(ask(last, kTakeToken), token) << "its semaphore is there";
         const std::string bytes = host.read_file(VX_SHARED_FILE);
+        ASSERT_EQ(bytes.size(), VX_SHARED_SIZE) << "the file is at the path";
         EXPECT_NE(bytes[4 * (last % 8)] & VX_LIBINST_ACTIVE, 0) << "its slot still gets events";
         EXPECT_EQ(std::memcmp(bytes.data() + offsetof(vxapi_shared_t, fut), &token, sizeof token), 0);
-        EXPECT_TRUE(sem_exists(VX_SEM_KEY_SHARED));
-        EXPECT_TRUE(sem_exists(VX_SEM_KEY_FLASH));
-        auto newcomer = spawn();
-        ASSERT_GE(newcomer->receive(), 0);
-        newcomer->send(kTakeToken);
-        EXPECT_EQ(newcomer->receive(), 0) << "the token is not taken twice";
-        for (Child* p : {newcomer.get(), children[last].get()}) {
-            p->send(kUnload);
-            EXPECT_EQ(p->receive(), 0);
-            EXPECT_EQ(p->wait(), 0);
-        }
-        EXPECT_FALSE(host.exists(VX_SHARED_FILE));
-        EXPECT_FALSE(sem_exists(VX_SEM_KEY_SHARED));
-        EXPECT_FALSE(sem_exists(VX_SEM_KEY_FLASH));
+        EXPECT_TRUE(sem_exists(VX_SEM_KEY_SHARED) && sem_exists(VX_SEM_KEY_FLASH));
+        EXPECT_EQ(ask(last, kUnload), 0);
+        EXPECT_FALSE(host.exists(VX_SHARED_FILE) || sem_exists(VX_SEM_KEY_SHARED) || sem_exists(VX_SEM_KEY_FLASH));
     }
 }
 
