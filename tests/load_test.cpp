@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "core/vx_event.h"
+#include "core/vx_fut.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_load.h"
 #include "core/vx_records.h"
@@ -367,6 +368,56 @@ TEST_F(LoadTest, SignalEndsTheProcessWithTheLibraryUnloaded) {
         std::memcpy(&flags, host.read_file(VX_SHARED_FILE).data() + 4 * slot, sizeof flags);
         EXPECT_EQ(flags, 0u) << "the slot is released";
         vxapi_close_database(api_shm_fildes);
+    }
+}
+
+enum Order { kTakeToken = 1, kUnload, kDie };
+
+// Loads (event thread stopped: it would run the clock on), tells its slot,
+// then takes a token (replies it, or 0), unloads (replies 0) or dies.
+int loaded_process(Child& self) {
+    if (vxapi_load_lib() != 0 || sim::listed_ports().empty()) return 1;
+    shtest::stop_event_thread();
+    self.reply(api_library_instance);
+    for (int order = self.command(); order != kUnload; order = self.command()) {
+        if (order == kDie) ::raise(SIGKILL);
+        uint32_t token = 0;
+        self.reply(vxapi_get_fut(sim::listed_ports().front(), &token) == 0 ? static_cast<int>(token) : 0);
+    }
+    self.reply(vxapi_unload_lib());
+    return 0;
+}
+
+// The ninth process shares slot 0, the tenth slot 1. All but one leave
+// (shared slots' first holders first; one dies in the last case): the last
+// keeps its slot, the file, the semaphores and its token.
+TEST_F(LoadTest, ProcessesBeyondTheEightSlotsKeepTheFileUntilTheLastUnloads) {
+    install(1);
+    const struct { int processes, died; } cases[] = {{9, -1}, {10, -1}, {9, 8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.processes << " processes, died " << c.died);
+        std::vector<std::unique_ptr<Child>> children;
+        for (int i = 0; i < c.processes; ++i) {
+            children.push_back(std::make_unique<Child>(loaded_process));
+            ASSERT_EQ(children.back()->receive(), i % 8);
+        }
+        const int last = c.died == c.processes - 1 ? c.processes - 2 : c.processes - 1;
+        const auto ask = [&](int i, int order) { return children[i]->send(order), children[i]->receive(); };
+        const int token = ask(last, kTakeToken);
+        ASSERT_GT(token, 0);
+        if (c.died >= 0) ask(c.died, kDie);  // answered by the end of its pipe
+        for (int i = 0; i < c.processes; ++i) {
+            if (i == last || i == c.died) continue;
+            ASSERT_EQ(ask(i, kUnload), 0) << i;
+        }
+        EXPECT_EQ(ask(last, kTakeToken), token) << "its semaphore is there";
+        const std::string bytes = host.read_file(VX_SHARED_FILE);
+        ASSERT_EQ(bytes.size(), VX_SHARED_SIZE) << "the file is at the path";
+        EXPECT_NE(bytes[4 * (last % 8)] & VX_LIBINST_ACTIVE, 0) << "its slot still gets events";
+        EXPECT_EQ(std::memcmp(bytes.data() + offsetof(vxapi_shared_t, fut), &token, sizeof token), 0);
+        EXPECT_TRUE(sem_exists(VX_SEM_KEY_SHARED) && sem_exists(VX_SEM_KEY_FLASH));
+        EXPECT_EQ(ask(last, kUnload), 0);
+        EXPECT_FALSE(host.exists(VX_SHARED_FILE) || sem_exists(VX_SEM_KEY_SHARED) || sem_exists(VX_SEM_KEY_FLASH));
     }
 }
 

@@ -225,6 +225,15 @@ TEST_F(SharedFileTest, NineProcessesShareEightSlots) {
     EXPECT_FALSE(host.exists(VX_SHARED_FILE));
 }
 
+// A dbupdate set of one semaphore (an earlier build's) cannot count: nothing goes.
+TEST_F(SharedFileTest, SetWithoutCountsKeepsTheFileAndItsSemaphore) {
+    const int old = vxapi_sem_get(VX_SEM_KEY_SHARED);
+    ASSERT_EQ(shtest::open_here(), 0);
+    ASSERT_EQ(vxapi_close_database(api_shm_fildes), 0);
+    EXPECT_TRUE(host.exists(VX_SHARED_FILE));
+    EXPECT_EQ(shtest::host_sem(host, VX_SEM_KEY_SHARED), old);
+}
+
 TEST_F(SharedFileTest, LastProcessOutRemovesTheFileAndItsSemaphores) {
     api_thread_sem_id = vxapi_sem_get(VX_SEM_KEY_LOAD);
     ASSERT_GE(api_thread_sem_id, 0);

@@ -1,11 +1,12 @@
 // System V semaphore primitives of the library.
 //
-// Each lock is a set of one semaphore with value 1 when free. A set is made
-// with IPC_CREAT | IPC_EXCL so that only its creator sets the value: a process
-// that finds the set already there attaches to it and never resets it, since
-// that would give away a lock another process holds. Every operation carries
-// SEM_UNDO, so the kernel gives back the lock of a process that dies holding
-// it.
+// Each lock is semaphore 0 of its set, with value 1 when free; a set may
+// carry counters after it (value 0 when made). A set is made with IPC_CREAT |
+// IPC_EXCL so that only its creator sets the values: a process that finds the
+// set already there attaches to it and never resets it, since that would give
+// away a lock another process holds. Every operation carries SEM_UNDO, so the
+// kernel gives back the lock of a process that dies holding it and takes its
+// part out of a counter.
 //
 // A thread remembers which locks it holds. A wait that failed leaves nothing
 // held, so the caller's matching signal is refused instead of raising the
@@ -62,27 +63,56 @@ int sem_op(int semid, short delta) {
     }
 }
 
+// Sets the values of a set this process just made: counters 0, then the
+// lock 1, which lets in those already waiting for it.
+bool init_set(int id, int nsems) {
+    for (int num = nsems - 1; num >= 0; --num) {
+        if (vx::sys().semctl(id, num, SETVAL, num == 0 ? 1 : 0) != 0) {
+            int err = errno;
+            vx::sys().semctl(id, 0, IPC_RMID);
+            errno = err;
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-int vxapi_sem_get(int key) {
+int vxapi_sem_get(int key) { return vxapi_sem_get_set(key, 1, nullptr); }
+
+int vxapi_sem_get_set(int key, int nsems, bool* complete) {
+    if (complete != nullptr) *complete = false;
     for (int attempt = 0; attempt < kGetAttempts; ++attempt) {
-        int id = vx::sys().semget(key, 1, IPC_CREAT | IPC_EXCL | kSemMode);
+        int id = vx::sys().semget(key, nsems, IPC_CREAT | IPC_EXCL | kSemMode);
         if (id >= 0) {
-            if (vx::sys().semctl(id, 0, SETVAL, 1) != 0) {
-                int err = errno;
-                vx::sys().semctl(id, 0, IPC_RMID);
-                errno = err;
-                return -1;
-            }
+            if (!init_set(id, nsems)) return -1;
+            if (complete != nullptr) *complete = true;
             return id;
         }
         if (errno != EEXIST) return -1;
-        id = vx::sys().semget(key, 1, kSemMode);
+        id = vx::sys().semget(key, nsems, kSemMode);
+        if (id >= 0) {
+            if (complete != nullptr) *complete = true;
+            return id;
+        }
+        // A set of fewer semaphores (semget refuses to attach asking for
+        // more) was made by an earlier build or another library: its lock
+        // is used as it stands.
+        if (errno == EINVAL) id = vx::sys().semget(key, 0, kSemMode);
         if (id >= 0) return id;
         // Removed between the two calls: try to make it again.
         if (errno != ENOENT) return -1;
     }
     return -1;
+}
+
+int vxapi_sem_adjust(int semid, int semnum, int delta) {
+    struct sembuf op {};
+    op.sem_num = static_cast<unsigned short>(semnum);
+    op.sem_op = static_cast<short>(delta);
+    op.sem_flg = SEM_UNDO | IPC_NOWAIT;
+    return vx::sys().semop(semid, &op, 1);
 }
 
 int vxapi_sem_del(int semid) {

@@ -1,6 +1,7 @@
-// System V semaphore primitives: each semaphore is a set of one, mode 0644,
-// used as a lock with initial value 1; every operation carries SEM_UNDO so
-// that the kernel gives back the lock of a process that dies holding it.
+// System V semaphore primitives: each lock is semaphore 0 of its set, mode
+// 0644, with initial value 1; a set may carry counters after it. Every
+// operation carries SEM_UNDO so that the kernel gives back the lock of a
+// process that dies holding it, and takes what it added out of a counter.
 #pragma once
 
 // The library's semaphore keys.
@@ -11,6 +12,12 @@ constexpr int VX_SEM_KEY_DEBUG = 819;    // trace output
 
 // Attaches to the set of the key, or creates it with value 1. Id or -1.
 int vxapi_sem_get(int key);
+// The same for a set of `nsems` semaphores: a lock and counters of initial
+// value 0. A set of fewer semaphores already there is attached as it stands;
+// *complete (when given) says whether the set has all `nsems`.
+int vxapi_sem_get_set(int key, int nsems, bool* complete);
+// Adds delta to semaphore semnum without waiting (SEM_UNDO); semop's result.
+int vxapi_sem_adjust(int semid, int semnum, int delta);
 // Removes the set; semctl's result.
 int vxapi_sem_del(int semid);
 // Takes the lock (waits while another holds it); 0, or -1 when the lock

@@ -10,6 +10,21 @@
 // dbupdate semaphore: a process waiting for the semaphore then finds no file
 // and makes a fresh one that the next process shares, instead of mapping a
 // file that is about to vanish.
+//
+// With all eight slots owned, processes share slots, so the slot words alone
+// cannot tell who is still loaded. The dbupdate set therefore carries, after
+// its lock, one counter per slot: each process adds 1 to its slot's counter
+// when it claims the slot and takes it off when it releases it, with SEM_UNDO,
+// so the kernel takes off the part of a process that ends without releasing.
+// A slot goes free only when its counter is back at 0, and a process is the
+// last on the host only when no other process is counted and no other slot
+// is marked live (a slot marked live with no process counted on it stands
+// for one instance: a process of an earlier build or of another library,
+// which only mark their slot, or one that died). The counters live and die
+// with the set, which the last process removes. A set made without them (by
+// an earlier build or another library, with one semaphore) cannot count: a
+// process on it never takes itself for the last and leaves the file and the
+// semaphores in place.
 #include "core/vx_shared.h"
 
 #include <fcntl.h>
@@ -18,6 +33,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +55,15 @@ uint8_t api_use_database = 1;
 namespace {
 
 constexpr mode_t kFileMode = 0644;
+
+// The dbupdate set: the lock, then the counter of each slot's processes.
+constexpr int kCountBase = 1;
+constexpr int kDbSetSize = kCountBase + VX_LIBINST_SLOTS;
+
+// The dbupdate set of this process's open has the counters, and this process
+// is counted on its slot's.
+bool set_counts = false;
+bool counted = false;
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -186,15 +211,41 @@ vxapi_hbaptevq_t* queue_of(uint8_t slot) {
     return &api_shared_data->hbaptevq[slot];
 }
 
+// Processes counted on a slot; 0 without the counters.
+unsigned processes_on(unsigned slot) {
+    if (!set_counts || api_dbupdate_sem_id < 0) return 0;
+    const int n = vx::sys().semctl(api_dbupdate_sem_id, kCountBase + static_cast<int>(slot), GETVAL);
+    return n > 0 ? static_cast<unsigned>(n) : 0;
+}
+
+// Claims the slot and counts this process on it. The queue of a slot that
+// other processes hold keeps their events.
 void take_slot(uint8_t slot) {
     api_library_instance = slot;
     api_shared_data->libinst_flags[slot] |= VX_LIBINST_OWNED | VX_LIBINST_ACTIVE;
+    if (processes_on(slot) == 0) vxapi_clear_evqs(slot);
+    counted = set_counts && vxapi_sem_adjust(api_dbupdate_sem_id, kCountBase + slot, +1) == 0;
+}
+
+// Takes this process off its slot; the slot goes free (bits 0x1 and 0x4 and
+// its queue) unless other processes still hold it.
+void release_slot() {
+    const uint8_t slot = api_library_instance;
+    if (counted) vxapi_sem_adjust(api_dbupdate_sem_id, kCountBase + slot, -1);
+    counted = false;
+    if (processes_on(slot) > 0) {
+        vxdbg_line(VXDBG_STEP, "vxapi_close_database: slot kept for the processes sharing it, inst=", slot,
+                   VXDBG_DEC);
+        return;
+    }
+    api_shared_data->libinst_flags[slot] &= ~(VX_LIBINST_ACTIVE | VX_LIBINST_OWNED);
     vxapi_clear_evqs(slot);
 }
 
 // Claims the first slot nobody owns; with all 8 owned, slots 1 to 7 lose
 // their ownership bit (stale slots of processes that died can be had again)
-// and this process shares slot 0.
+// and this process shares slot 0. A slot had again while its holders are
+// loaded is shared with them.
 void claim_slot() {
     for (uint8_t i = 0; i < VX_LIBINST_SLOTS; ++i) {
         if ((api_shared_data->libinst_flags[i] & VX_LIBINST_OWNED) == 0) {
@@ -219,6 +270,50 @@ bool sem_unused(int semid) {
 
 void trace_close(const char* text) { vxdbg_line(VXDBG_ERROR, text); }
 
+// Deletes the dbupdate semaphore, which the caller holds through `lock`, and
+// the flash semaphore when nobody holds or waits for it.
+void delete_semaphores(VxSemLock& lock) {
+    lock.release();
+    vxapi_sem_del(api_dbupdate_sem_id);
+    api_dbupdate_sem_id = -1;
+    if (api_flash_sem_id < 0) return;
+    if (sem_unused(api_flash_sem_id)) {
+        vxapi_sem_del(api_flash_sem_id);
+        api_flash_sem_id = -1;
+    } else {
+        trace_close("vxapi_close_database: keeping flash semaphore.");
+    }
+}
+
+// Releases this process's slot under the dbupdate semaphore. The last
+// instance on the host removes the file, and the semaphores when nobody
+// waits for the dbupdate one; a process that is not counted cannot tell
+// whether it is the last and removes nothing. True when the file's removal
+// was attempted.
+bool leave_shared_file() {
+    VxSemLock lock(api_dbupdate_sem_id);
+    if (!lock.held()) return false;
+    sync_mapping();
+    const bool last = counted && vxapi_get_total_libinst_count() == 1;
+    release_slot();
+    sync_mapping();
+    if (!last) {
+        trace_close("vxapi_close_database: keeping semaphore.");
+        return false;
+    }
+    // The file goes while the semaphore is still held: whoever waits for it
+    // finds no file and makes a fresh one.
+    if (vx::sys().unlink(VX_SHARED_FILE) != 0) {
+        trace_errno("vxapi_close_database: Unable to remove shared data file. errno=", errno);
+    }
+    if (vx::sys().semctl(api_dbupdate_sem_id, 0, GETNCNT) == 0) {
+        delete_semaphores(lock);
+    } else {
+        trace_close("vxapi_close_database: keeping semaphore.");
+    }
+    return true;
+}
+
 }  // namespace
 
 int vxapi_open_database(int* ret_handle) {
@@ -234,7 +329,7 @@ int vxapi_open_database(int* ret_handle) {
     // Got afresh at every open: an id kept from an earlier close that was
     // not the last may name a set that the last process on the host removed
     // since.
-    api_dbupdate_sem_id = vxapi_sem_get(VX_SEM_KEY_SHARED);
+    api_dbupdate_sem_id = vxapi_sem_get_set(VX_SEM_KEY_SHARED, kDbSetSize, &set_counts);
     if (api_dbupdate_sem_id < 0) {
         trace_errno("libvxsdm: WARNING - semget function not supported.\n"
                     "  Each adapter instance should be opened at most one time. errno=",
@@ -257,6 +352,7 @@ int vxapi_open_database(int* ret_handle) {
             return 1;
         }
         api_shared_data = static_cast<vxapi_shared_t*>(map);
+        if (!set_counts) vxdbg_line(VXDBG_ERROR, "vxapi_open_database: semaphore set without instance counts.");
         claim_slot();
         sync_mapping();
         fd = file.release();
@@ -293,45 +389,7 @@ int vxapi_close_database(int fildes) {
     }
 
     const bool owns_slot = api_library_instance < VX_LIBINST_SLOTS && api_shared_data != nullptr;
-    uint8_t count = 0;
-    bool remove_attempted = false;
-    if (api_dbupdate_sem_id >= 0 && owns_slot) {
-        VxSemLock lock(api_dbupdate_sem_id);
-        if (lock.held()) {
-            sync_mapping();
-            count = vxapi_get_total_libinst_count();
-            const bool last = count <= 1;
-            api_shared_data->libinst_flags[api_library_instance] &= ~(VX_LIBINST_ACTIVE | VX_LIBINST_OWNED);
-            vxapi_clear_evqs(api_library_instance);
-            sync_mapping();
-
-            // The file goes while the semaphore is still held: whoever waits
-            // for it finds no file and makes a fresh one.
-            if (count == 1) {
-                remove_attempted = true;
-                if (vx::sys().unlink(VX_SHARED_FILE) != 0) {
-                    trace_errno("vxapi_close_database: Unable to remove shared data file. errno=", errno);
-                }
-            }
-
-            if (last && vx::sys().semctl(api_dbupdate_sem_id, 0, GETNCNT) == 0) {
-                lock.release();
-                vxapi_sem_del(api_dbupdate_sem_id);
-                api_dbupdate_sem_id = -1;
-                if (api_flash_sem_id >= 0) {
-                    // The flash lock goes only when nobody holds or waits for it.
-                    if (sem_unused(api_flash_sem_id)) {
-                        vxapi_sem_del(api_flash_sem_id);
-                        api_flash_sem_id = -1;
-                    } else {
-                        trace_close("vxapi_close_database: keeping flash semaphore.");
-                    }
-                }
-            } else {
-                trace_close("vxapi_close_database: keeping semaphore.");
-            }
-        }
-    }
+    const bool remove_attempted = api_dbupdate_sem_id >= 0 && owns_slot && leave_shared_file();
 
     // Only the library's own descriptor is closed, whatever the caller passed.
     (void)fildes;
@@ -353,9 +411,10 @@ void vxapi_clear_evqs(uint8_t lib_inst) {
 
 uint8_t vxapi_get_total_libinst_count() {
     if (api_shared_data == nullptr) return 0;
-    uint8_t count = 0;
+    unsigned count = 0;
     for (unsigned i = 0; i < VX_LIBINST_SLOTS; ++i) {
-        if ((api_shared_data->libinst_flags[i] & VX_LIBINST_COUNT_MASK) != 0) ++count;
+        const unsigned marked = (api_shared_data->libinst_flags[i] & VX_LIBINST_COUNT_MASK) != 0 ? 1 : 0;
+        count += std::max(marked, processes_on(i));
     }
-    return count;
+    return static_cast<uint8_t>(std::min(count, 255u));
 }

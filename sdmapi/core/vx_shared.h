@@ -78,7 +78,7 @@ static_assert(offsetof(vxapi_shared_t, reserved) == 139456);
 extern vxapi_shared_t* api_shared_data;  // the mapping, null while not mapped
 extern int api_shm_fildes;               // descriptor of the open file, -1 when closed
 extern uint8_t api_library_instance;     // this process's slot; 8 and above: none
-extern int api_dbupdate_sem_id;          // key 829, -1 when absent
+extern int api_dbupdate_sem_id;          // key 829 (lock and per-slot process counts), -1 when absent
 extern int api_flash_sem_id;             // key 980, -1 when absent
 extern int api_thread_sem_id;            // key 1054, -1 when absent
 extern uint8_t api_use_database;         // 0 when the host has no System V semaphores
@@ -90,14 +90,17 @@ extern uint8_t api_use_database;         // 0 when the host has no System V sema
 // claimed again.
 int vxapi_open_database(int* ret_handle);
 
-// Stops the event thread, releases this process's slot and unmaps and closes
-// the file; the last instance on the host removes the file and the dbupdate
-// and flash semaphores. Always 0.
+// Stops the event thread, releases this process's slot (which stays live
+// while other processes share it) and unmaps and closes the file; the last
+// instance on the host removes the file and the dbupdate and flash
+// semaphores. Always 0.
 int vxapi_close_database(int fildes);
 
 // Zeroes the whole queue of a slot; slots of 8 and above are left alone.
 void vxapi_clear_evqs(uint8_t lib_inst);
 
-// Number of slots whose flag word has any of 0x1, 0x4, 0x8 (0 while the file
-// is not mapped).
+// Number of live library instances (0 while the file is not mapped): the
+// processes counted on each slot, and one for a slot whose flag word has any
+// of 0x1, 0x4, 0x8 while no process is counted on it. Without the counters,
+// the number of such slots.
 uint8_t vxapi_get_total_libinst_count();
