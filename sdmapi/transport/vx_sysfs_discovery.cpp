@@ -7,8 +7,8 @@
 // record, filled from the sysfs attributes of the hosts and the function.
 //
 // Records are appended to the port list in that order: the list's cursor is
-// put at its end before each record is made, whatever the lookups in between
-// left it at.
+// put on its last record before each record is made, whatever the lookups in
+// between left it at.
 #include "transport/vx_sysfs.h"
 
 #include <fcntl.h>
@@ -175,7 +175,10 @@ Made DeviceWalk::port(uint32_t host_no) {
     vxapi_priv_database* rec = nullptr;
     {
         VxListLock lock(vxapi_list_mutex());
-        if (api_priv_database != nullptr) dlist_end(api_priv_database);
+        if (api_priv_database != nullptr) {
+            dlist_end(api_priv_database);
+            dlist_prev(api_priv_database);  // the last record: the new one goes behind it
+        }
         if (vxapi_alloc_api_priv_data_mem(&rec) != 0 || rec == nullptr) {
             return out_of_memory(">> mem alloc failed, exiting");
         }
