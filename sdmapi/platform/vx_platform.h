@@ -16,6 +16,7 @@
 #include <stdio.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <sys/utsname.h>
 #include <time.h>
@@ -91,6 +92,8 @@ public:
 
     // Clock and sleeps.
     virtual time_t time() = 0;
+    // The time of day with its microseconds (the time zone is not asked for).
+    virtual int gettimeofday(struct timeval* tv) = 0;
     virtual struct tm* localtime_r(const time_t* t, struct tm* out) = 0;
     virtual unsigned sleep(unsigned seconds) = 0;
     virtual int usleep(unsigned microseconds) = 0;
@@ -137,6 +140,10 @@ public:
     virtual void sysfs_close_bus(struct sysfs_bus* bus) = 0;
     virtual struct dlist* sysfs_get_driver_devices(struct sysfs_driver* driver) = 0;
     virtual struct sysfs_attribute* sysfs_get_device_attr(struct sysfs_device* dev, const char* name) = 0;
+    // A device object of the device directory at path (its bus id is the
+    // last path component); closed with sysfs_close_device.
+    virtual struct sysfs_device* sysfs_open_device_path(const char* path) = 0;
+    virtual void sysfs_close_device(struct sysfs_device* dev) = 0;
 };
 
 // The platform the library talks to. The production platform unless a test

@@ -87,6 +87,7 @@ public:
     struct tm* localtime_r(const time_t* t, struct tm* out) override { return ::localtime_r(t, out); }
     unsigned sleep(unsigned seconds) override { return ::sleep(seconds); }
     int usleep(unsigned microseconds) override { return ::usleep(microseconds); }
+    int gettimeofday(struct timeval* tv) override { return ::gettimeofday(tv, nullptr); }
 
     int thread_create(pthread_t* thread, void* (*start)(void*), void* arg) override {
         return ::pthread_create(thread, nullptr, start, arg);
@@ -142,6 +143,10 @@ public:
     struct sysfs_attribute* sysfs_get_device_attr(struct sysfs_device* dev, const char* name) override {
         return ::sysfs_get_device_attr(dev, name);
     }
+    struct sysfs_device* sysfs_open_device_path(const char* path) override {
+        return ::sysfs_open_device_path(path);
+    }
+    void sysfs_close_device(struct sysfs_device* dev) override { ::sysfs_close_device(dev); }
 };
 
 std::atomic<Platform*> g_platform{nullptr};

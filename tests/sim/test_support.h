@@ -153,6 +153,7 @@ public:
     struct tm* localtime_r(const time_t* t, struct tm* out) override { return b_.localtime_r(t, out); }
     unsigned sleep(unsigned s) override { return b_.sleep(s); }
     int usleep(unsigned us) override { return b_.usleep(us); }
+    int gettimeofday(struct timeval* tv) override { return b_.gettimeofday(tv); }
     int thread_create(pthread_t* t, void* (*start)(void*), void* a) override {
         return b_.thread_create(t, start, a);
     }
@@ -197,6 +198,8 @@ public:
     struct sysfs_attribute* sysfs_get_device_attr(struct sysfs_device* d, const char* n) override {
         return b_.sysfs_get_device_attr(d, n);
     }
+    struct sysfs_device* sysfs_open_device_path(const char* p) override { return b_.sysfs_open_device_path(p); }
+    void sysfs_close_device(struct sysfs_device* d) override { b_.sysfs_close_device(d); }
 
 private:
     vx::Platform& b_;
