@@ -1,0 +1,261 @@
+// bsg jobs: the frames, the private nodes and the statuses of the send path,
+// against the simulated FC bsg device.
+#include <sys/sysmacros.h>
+
+#include "sim_bsg.h"
+#include "test_support.h"
+#include "transport/vx_sysfs_bsg.h"
+#include "transport/vx_sysfs_prim.h"
+
+namespace {
+
+using sim::Bytes;
+using sim::bytes_of;
+
+uint64_t addr(const void* p) { return reinterpret_cast<uintptr_t>(p); }
+
+TEST(BsgFrame, VendorHeaderNamesTheBuffersOfEachDirection) {
+    uint8_t out[8], in[12];
+    fc_bsg_reply reply{};
+    struct Case {
+        const void* out;
+        uint32_t out_len;
+        void* in;
+        uint32_t in_len;
+        fc_bsg_reply* reply;
+        const void* dout;  // data out as named in the header
+        uint32_t dout_len;
+    };
+    const Case cases[] = {
+        {nullptr, 0, in, sizeof in, nullptr, in, sizeof in},  // data in only: named both ways
+        {nullptr, 0, nullptr, 0, nullptr, nullptr, 0},        // no data at all
+        {out, sizeof out, in, sizeof in, &reply, out, sizeof out},
+    };
+    for (const Case& c : cases) {
+        fc_bsg_request req{};
+        sg_io_v4 hdr;
+        std::memset(&hdr, 0xA5, sizeof hdr);
+        ASSERT_EQ(vxsysfs_create_bsg_header(&hdr, &req, 24, c.reply, 16, c.out, c.out_len, c.in, c.in_len), &hdr);
+        sg_io_v4 want{};
+        want.guard = 'Q';
+        want.subprotocol = 2;
+        want.request = addr(&req);
+        want.request_len = 24;
+        want.response = addr(c.reply);
+        want.max_response_len = c.reply != nullptr ? 16 : 0;
+        want.din_xferp = addr(c.in);
+        want.din_xfer_len = c.in_len;
+        want.dout_xferp = addr(c.dout);
+        want.dout_xfer_len = c.dout_len;
+        EXPECT_EQ(bytes_of(&hdr, sizeof hdr), bytes_of(&want, sizeof want));
+        EXPECT_EQ(+req.msgcode, 0x800000FFu);
+        EXPECT_EQ(+req.rqst_data.h_vendor.vendor_id, (uint64_t{1} << 56) | VX_PCI_VENDOR_MAKER);
+    }
+}
+
+TEST(BsgFrame, CtAndElsFramesAndTheShortestRequests) {
+    Bytes ct(20, 0);
+    ct[4] = 0xFC;  // directory service
+    ct[5] = 0x02;
+    const uint16_t words[2] = {0x0112, 0x0040};  // Command, Max_rsp_size
+    std::memcpy(&ct[8], words, sizeof words);
+    Bytes els(36, 0);
+    els[32] = 0x52;
+    uint8_t rsp[8];
+    std::memset(rsp, 0xEE, sizeof rsp);
+    fc_bsg_request req;
+    sg_io_v4 hdr;
+    ASSERT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, ct.data(), 20, rsp, sizeof rsp), 0);
+    EXPECT_EQ(bytes_of(&req, 8), (Bytes{0x04, 0, 0, 0x80, 0, 0xFC, 0xFF, 0xFF}));
+    EXPECT_EQ(+req.rqst_data.h_ct.preamble_word0, 0x01000000u);
+    EXPECT_EQ(+req.rqst_data.h_ct.preamble_word1, 0xFC020000u);
+    EXPECT_EQ(+req.rqst_data.h_ct.preamble_word2, 0x01120040u);
+    EXPECT_EQ(std::vector<uint32_t>({hdr.request_len, hdr.dout_xfer_len, hdr.din_xfer_len, hdr.max_response_len}),
+              std::vector<uint32_t>({20, 20, 8, 0}));
+    EXPECT_EQ(hdr.dout_xferp, addr(ct.data()));
+    EXPECT_EQ(hdr.din_xferp, addr(rsp));
+    EXPECT_EQ(bytes_of(rsp, sizeof rsp), Bytes(8, 0));
+
+    ASSERT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, els.data(), 36, rsp, sizeof rsp), 0);
+    EXPECT_EQ(+req.msgcode, 0x40000001u);
+    EXPECT_EQ(+req.rqst_data.r_els.els_code, 0x52);
+    EXPECT_EQ(hdr.dout_xferp, addr(&els[32]));
+    EXPECT_EQ(hdr.dout_xfer_len, 4u);
+
+    // A CT IU shorter than its header, an ELS request without a payload.
+    sim::Exact short_ct(Bytes(15)), bare_els(Bytes(32));
+    std::memset(&hdr, 0xA5, sizeof hdr);
+    const Bytes untouched = bytes_of(&hdr, sizeof hdr);
+    EXPECT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, short_ct.get(), 15, rsp, sizeof rsp), 1);
+    EXPECT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, bare_els.get(), 32, rsp, sizeof rsp), 1);
+    EXPECT_EQ(bytes_of(&hdr, sizeof hdr), untouched);
+}
+
+class BsgNodeTest : public ::testing::Test {
+protected:
+    BsgNodeTest() {
+        std::strcpy(sysfs_mnt_path, "/sys");
+        host.set_microseconds(0x2A);
+        rec.host_no = 5;
+        bsg.attach(host, fabric);
+    }
+    ~BsgNodeTest() override { sysfs_mnt_path[0] = '\0'; }
+    static sim::SysfsSetup setup() {
+        sim::SysfsSetup s;
+        s.adapters = {sim::sysfs_adapter(0x2532, {5})};
+        sim::SysfsRemotePort rport;
+        rport.number = 1;
+        s.adapters[0].functions[0].host.rports = {rport};
+        return s;
+    }
+    // The node name of this second and microsecond.
+    std::string node(const char* suffix) const {
+        char name[64];
+        std::snprintf(name, sizeof name, "/tmp/%s%lx2a", suffix, static_cast<unsigned long>(host.now()));
+        return name;
+    }
+
+    sim::SimBsg bsg;
+    sim::SimHost host;
+    sim::SysfsFabric fabric = sim::install_sysfs_adapters(host, setup());
+    vxapi_priv_database rec{};
+};
+
+TEST_F(BsgNodeTest, NodeNamesModeAndNodesThatCannotBeNamed) {
+    host.write_file("/sys/class/bsg/ab/dev", "250:9\n");
+    struct Case {
+        const char* dir;
+        size_t name_size;
+        std::string name;  // "": none returned, and no node left
+    };
+    const Case cases[] = {
+        {"/sys/class/bsg/fc_host5/", 64, node("t5")},
+        {"/sys/class/bsg/rport-5:0-1", 64, node("5:0-1")},
+        {"/sys/class/bsg/ab/", 64, node("")},   // an entry name under seven characters
+        {"/sys/class/bsg/fc_host5/", 8, ""},    // a name that does not fit
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dir);
+        sim::Exact dir(Bytes(c.dir, c.dir + std::strlen(c.dir) + 1));
+        std::string name(c.name_size, '\0');
+        vxsysfs_open_bsg_dev(reinterpret_cast<char*>(dir.get()), name.data(), c.name_size);
+        EXPECT_EQ(std::string(name.c_str()), c.name);
+        const std::string made = host.mknod_log().back();  // "path mode major:minor"
+        const std::string path = made.substr(0, made.find(' '));
+        EXPECT_NE(made.find(" 20600 250:"), std::string::npos) << made;
+        EXPECT_EQ(host.node(path).has_value(), !c.name.empty());
+        vx::sys().unlink(path.c_str());
+    }
+}
+
+TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
+    struct Case {
+        const char* what;
+        std::deque<int> errnos;
+        bool implemented;
+        unsigned resends;
+        int open_err;
+        bool ready;
+        uint32_t status;
+        int result;
+        size_t jobs;
+        size_t sleeps;
+    };
+    const Case cases[] = {
+        {"answered", {}, true, 0, 0, true, 0x1B, 0, 1, 0},  // the driver's own status
+        {"not implemented", {}, false, 0, 0, true, 20, 1, 1, 0},
+        {"failed", {EIO}, true, 0, 0, true, 1, 1, 1, 0},
+        {"busy twice", {EBUSY, EBUSY}, true, 2, 0, true, 0x1B, 0, 3, 2},
+        {"busy throughout", {EBUSY, EBUSY, EBUSY}, true, 2, 0, true, 2, 1, 3, 2},
+        {"busy, no resends", {EBUSY}, true, 0, 0, true, 1, 1, 1, 0},
+        {"open refused", {}, true, 0, EACCES, true, 1, 1, 0, 0},
+        {"kept back", {}, true, 0, 0, false, 1, 1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        bsg.log.clear();
+        bsg.errnos = c.errnos;
+        bsg.vendor.clear();
+        host.clear_sleeps();
+        if (c.implemented) bsg.vendor[VX_BSG_I2C_READ] = [](sim::BsgJob& job) {
+                job.reply[8] = 0x1B;
+                return 0;
+            };
+        if (c.open_err != 0) host.fail_open(node("t5"), c.open_err, 1);
+        uint8_t record[72];
+        const uint32_t arg = 0x1234;
+        VxBsgCommand cmd;
+        cmd.code = VX_BSG_I2C_READ;
+        cmd.args = &arg;
+        cmd.args_len = sizeof arg;
+        cmd.request_len = 24;
+        cmd.reply_len = VX_BSG_REPLY_LEN;
+        cmd.status_from_reply = true;
+        cmd.in = record;
+        cmd.in_len = sizeof record;
+        cmd.send.busy_resends = c.resends;
+        cmd.send.ready = [&c] { return c.ready; };
+        uint32_t status = 0xFF;
+        EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), c.result);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(host.sleep_seconds(), std::vector<unsigned>(c.sleeps, 20));
+        EXPECT_FALSE(host.node(node("t5")).has_value());  // removed whatever happened
+        ASSERT_EQ(bsg.log.size(), c.jobs);
+        if (c.jobs == 0) continue;
+        EXPECT_EQ(bsg.log[0].entry, "fc_host5");
+        EXPECT_EQ(+bsg.log[0].code, VX_BSG_I2C_READ);
+        EXPECT_EQ(bsg.log[0].request.size(), 24u);
+        EXPECT_EQ(bytes_of(&bsg.log[0].request[16], 4), bytes_of(&arg, 4));
+    }
+}
+
+TEST_F(BsgNodeTest, AnExistingNodeNameSendsNothing) {
+    host.write_file(node("t5"), "");  // a request of the same microsecond
+    std::vector<std::string> unlinked;
+    host.on_unlink([&unlinked](const std::string& path) { unlinked.push_back(path); });
+    bsg.vendor[VX_BSG_DIAG_MODE] = [](sim::BsgJob&) { return 0; };
+    VxBsgCommand cmd;
+    cmd.code = VX_BSG_DIAG_MODE;
+    uint32_t status = 0;
+    EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), 1);
+    EXPECT_EQ(status, 9u);
+    EXPECT_TRUE(bsg.log.empty());
+    EXPECT_TRUE(unlinked.empty());
+    EXPECT_TRUE(host.exists(node("t5")));
+}
+
+TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
+    EXPECT_EQ(vxsysfs_is_bsg_supported(5), 0);
+    EXPECT_EQ(vxsysfs_is_bsg_supported(6), 1);
+    bsg.ct = bsg.els = [](sim::BsgJob& job) {
+        job.din[0] = 0x80;
+        return 0;
+    };
+    Bytes ct(16, 0), els(33, 0);
+    uint8_t wwpn[8] = {0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1};
+    char dir[VXSYSFS_PATH_SIZE];
+    uint8_t rsp[4];
+    fc_bsg_request req;
+    sg_io_v4 hdr;
+    uint32_t status = 0;
+
+    vxsysfs_get_bsg_device_path(dir, &rec);
+    EXPECT_STREQ(dir, "/sys/class/bsg/fc_host5/");
+    ASSERT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, ct.data(), 16, rsp, sizeof rsp), 0);
+    EXPECT_EQ(vxsysfs_bsg_send(dir, &hdr, {}, &status), 0);
+    EXPECT_EQ(rsp[0], 0x80);
+
+    char* end = vxsysfs_get_bsg_rport_path(dir, &rec, wwpn);
+    EXPECT_STREQ(dir, "/sys/class/bsg/rport-5:0-1/");
+    EXPECT_EQ(end, dir + std::strlen(dir));
+    ASSERT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, els.data(), 33, rsp, sizeof rsp), 0);
+    EXPECT_EQ(vxsysfs_bsg_send(dir, &hdr, {}, &status), 0);
+    ASSERT_EQ(bsg.log.size(), 2u);
+    EXPECT_EQ(bsg.log[0].entry + " " + bsg.log[1].entry, "fc_host5 rport-5:0-1");
+
+    wwpn[7] = 2;  // no such remote port
+    EXPECT_EQ(vxsysfs_get_bsg_rport_path(dir, &rec, wwpn), nullptr);
+    EXPECT_STREQ(dir, "/sys/class/bsg/rport-5:0-1");
+}
+
+}  // namespace
