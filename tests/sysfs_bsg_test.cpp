@@ -4,6 +4,7 @@
 
 #include "sim_bsg.h"
 #include "test_support.h"
+#include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_bsg.h"
 #include "transport/vx_sysfs_prim.h"
 
@@ -98,6 +99,7 @@ protected:
         host.set_microseconds(0x2A);
         rec.host_no = 5;
         bsg.attach(host, fabric);
+        sg.attach(host);
     }
     ~BsgNodeTest() override { sysfs_mnt_path[0] = '\0'; }
     static sim::SysfsSetup setup() {
@@ -105,6 +107,7 @@ protected:
         s.adapters = {sim::sysfs_adapter(0x2532, {5})};
         sim::SysfsRemotePort rport;
         rport.number = 1;
+        rport.luns = {sim::SysfsLun{0, "sdc", 3, {}}};
         s.adapters[0].functions[0].host.rports = {rport};
         return s;
     }
@@ -116,6 +119,7 @@ protected:
     }
 
     sim::SimBsg bsg;
+    sim::SimSg sg;
     sim::SimHost host;
     sim::SysfsFabric fabric = sim::install_sysfs_adapters(host, setup());
     vxapi_priv_database rec{};
@@ -209,7 +213,7 @@ TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
     }
 }
 
-TEST_F(BsgNodeTest, AnExistingNodeNameSendsNothing) {
+TEST_F(BsgNodeTest, AnExistingNameOrArgumentsBeyondTheRequestSendNothing) {
     host.write_file(node("t5"), "");  // a request of the same microsecond
     std::vector<std::string> unlinked;
     host.on_unlink([&unlinked](const std::string& path) { unlinked.push_back(path); });
@@ -222,6 +226,11 @@ TEST_F(BsgNodeTest, AnExistingNodeNameSendsNothing) {
     EXPECT_TRUE(bsg.log.empty());
     EXPECT_TRUE(unlinked.empty());
     EXPECT_TRUE(host.exists(node("t5")));
+
+    cmd.args_len = 8;  // arguments beyond the 20-byte request
+    cmd.args = &status;
+    EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), 1);
+    EXPECT_EQ(host.mknod_log().size(), 0u);
 }
 
 TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
@@ -256,6 +265,17 @@ TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
     wwpn[7] = 2;  // no such remote port
     EXPECT_EQ(vxsysfs_get_bsg_rport_path(dir, &rec, wwpn), nullptr);
     EXPECT_STREQ(dir, "/sys/class/bsg/rport-5:0-1");
+}
+
+TEST_F(BsgNodeTest, GenericNodesOpenReadOnlyForReadingCommands) {
+    const std::pair<uint8_t, int> cases[] = {{0x2A, O_RDWR}, {0x28, O_RDONLY}, {0x12, O_RDONLY}, {0x35, O_RDWR}};
+    for (const auto& [opcode, access] : cases) {
+        const int fd = vxsysfs_open("sg3", opcode);
+        ASSERT_GE(fd, 0);
+        vx::sys().close(fd);
+        EXPECT_EQ(sg.opens.back(), std::make_pair(3u, access | O_NONBLOCK)) << int{opcode};
+    }
+    EXPECT_LT(vxsysfs_open("sg4", 0x28), 0);
 }
 
 }  // namespace
