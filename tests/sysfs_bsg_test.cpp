@@ -1,7 +1,5 @@
 // bsg jobs: the frames, the private nodes and the statuses of the send path,
-// against the simulated FC bsg device.
-#include <sys/sysmacros.h>
-
+// against the simulated FC bsg device; and the access mode of generic nodes.
 #include "sim_bsg.h"
 #include "test_support.h"
 #include "transport/vx_sysfs.h"
@@ -18,36 +16,28 @@ uint64_t addr(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 TEST(BsgFrame, VendorHeaderNamesTheBuffersOfEachDirection) {
     uint8_t out[8], in[12];
     fc_bsg_reply reply{};
-    struct Case {
-        const void* out;
-        uint32_t out_len;
-        void* in;
-        uint32_t in_len;
-        fc_bsg_reply* reply;
-        const void* dout;  // data out as named in the header
-        uint32_t dout_len;
+    const struct { const void* out; void* in; fc_bsg_reply* reply; const void* dout; uint32_t dout_len; } cases[] = {
+        {nullptr, in, nullptr, in, sizeof in},  // data in only: named both ways
+        {nullptr, nullptr, nullptr, nullptr, 0},
+        {out, in, &reply, out, sizeof out},
     };
-    const Case cases[] = {
-        {nullptr, 0, in, sizeof in, nullptr, in, sizeof in},  // data in only: named both ways
-        {nullptr, 0, nullptr, 0, nullptr, nullptr, 0},        // no data at all
-        {out, sizeof out, in, sizeof in, &reply, out, sizeof out},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         fc_bsg_request req{};
         sg_io_v4 hdr;
         std::memset(&hdr, 0xA5, sizeof hdr);
-        ASSERT_EQ(vxsysfs_create_bsg_header(&hdr, &req, 24, c.reply, 16, c.out, c.out_len, c.in, c.in_len), &hdr);
+        const uint32_t in_len = c.in != nullptr ? sizeof in : 0;
+        ASSERT_EQ(vxsysfs_create_bsg_header(&hdr, &req, 24, c.reply, 16, c.out, sizeof out, c.in, in_len), &hdr);
         sg_io_v4 want{};
         want.guard = 'Q';
         want.subprotocol = 2;
-        want.request = addr(&req);
         want.request_len = 24;
-        want.response = addr(c.reply);
+        want.request = addr(&req);
         want.max_response_len = c.reply != nullptr ? 16 : 0;
-        want.din_xferp = addr(c.in);
-        want.din_xfer_len = c.in_len;
-        want.dout_xferp = addr(c.dout);
+        want.response = addr(c.reply);
         want.dout_xfer_len = c.dout_len;
+        want.dout_xferp = addr(c.dout);
+        want.din_xfer_len = in_len;
+        want.din_xferp = addr(c.in);
         EXPECT_EQ(bytes_of(&hdr, sizeof hdr), bytes_of(&want, sizeof want));
         EXPECT_EQ(+req.msgcode, 0x800000FFu);
         EXPECT_EQ(+req.rqst_data.h_vendor.vendor_id, (uint64_t{1} << 56) | VX_PCI_VENDOR_MAKER);
@@ -55,11 +45,7 @@ TEST(BsgFrame, VendorHeaderNamesTheBuffersOfEachDirection) {
 }
 
 TEST(BsgFrame, CtAndElsFramesAndTheShortestRequests) {
-    Bytes ct(20, 0);
-    ct[4] = 0xFC;  // directory service
-    ct[5] = 0x02;
-    const uint16_t words[2] = {0x0112, 0x0040};  // Command, Max_rsp_size
-    std::memcpy(&ct[8], words, sizeof words);
+    Bytes ct{1, 0, 0, 0, 0xFC, 0x02, 0, 0, 0x12, 0x01, 0x40, 0, 0, 0, 0, 0, 9, 9, 9, 9};  // directory service
     Bytes els(36, 0);
     els[32] = 0x52;
     uint8_t rsp[8];
@@ -68,20 +54,18 @@ TEST(BsgFrame, CtAndElsFramesAndTheShortestRequests) {
     sg_io_v4 hdr;
     ASSERT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, ct.data(), 20, rsp, sizeof rsp), 0);
     EXPECT_EQ(bytes_of(&req, 8), (Bytes{0x04, 0, 0, 0x80, 0, 0xFC, 0xFF, 0xFF}));
-    EXPECT_EQ(+req.rqst_data.h_ct.preamble_word0, 0x01000000u);
-    EXPECT_EQ(+req.rqst_data.h_ct.preamble_word1, 0xFC020000u);
-    EXPECT_EQ(+req.rqst_data.h_ct.preamble_word2, 0x01120040u);
-    EXPECT_EQ(std::vector<uint32_t>({hdr.request_len, hdr.dout_xfer_len, hdr.din_xfer_len, hdr.max_response_len}),
-              std::vector<uint32_t>({20, 20, 8, 0}));
-    EXPECT_EQ(hdr.dout_xferp, addr(ct.data()));
-    EXPECT_EQ(hdr.din_xferp, addr(rsp));
+    // Command 0x0112 and Max_rsp_size 0x0040 as the host reads them.
+    EXPECT_EQ(std::vector<uint32_t>({req.rqst_data.h_ct.preamble_word0, req.rqst_data.h_ct.preamble_word1,
+                                     req.rqst_data.h_ct.preamble_word2}),
+              std::vector<uint32_t>({0x01000000, 0xFC020000, 0x01120040}));
+    EXPECT_EQ(std::vector<uint64_t>({hdr.request_len, hdr.dout_xferp, hdr.dout_xfer_len, hdr.din_xferp,
+                                     hdr.din_xfer_len, hdr.response}),
+              std::vector<uint64_t>({20, addr(ct.data()), 20, addr(rsp), 8, 0}));
     EXPECT_EQ(bytes_of(rsp, sizeof rsp), Bytes(8, 0));
 
     ASSERT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, els.data(), 36, rsp, sizeof rsp), 0);
-    EXPECT_EQ(+req.msgcode, 0x40000001u);
-    EXPECT_EQ(+req.rqst_data.r_els.els_code, 0x52);
-    EXPECT_EQ(hdr.dout_xferp, addr(&els[32]));
-    EXPECT_EQ(hdr.dout_xfer_len, 4u);
+    EXPECT_EQ(bytes_of(&req, 5), (Bytes{0x01, 0, 0, 0x40, 0x52}));
+    EXPECT_EQ(std::vector<uint64_t>({hdr.dout_xferp, hdr.dout_xfer_len}), std::vector<uint64_t>({addr(&els[32]), 4}));
 
     // A CT IU shorter than its header, an ELS request without a payload.
     sim::Exact short_ct(Bytes(15)), bare_els(Bytes(32));
@@ -92,6 +76,7 @@ TEST(BsgFrame, CtAndElsFramesAndTheShortestRequests) {
     EXPECT_EQ(bytes_of(&hdr, sizeof hdr), untouched);
 }
 
+// Host 5 with bsg, its remote port rport-5:0-1 and that port's LUN 0 on sg3.
 class BsgNodeTest : public ::testing::Test {
 protected:
     BsgNodeTest() {
@@ -127,18 +112,13 @@ protected:
 
 TEST_F(BsgNodeTest, NodeNamesModeAndNodesThatCannotBeNamed) {
     host.write_file("/sys/class/bsg/ab/dev", "250:9\n");
-    struct Case {
-        const char* dir;
-        size_t name_size;
-        std::string name;  // "": none returned, and no node left
-    };
-    const Case cases[] = {
+    const struct { const char* dir; size_t name_size; std::string name; } cases[] = {
         {"/sys/class/bsg/fc_host5/", 64, node("t5")},
         {"/sys/class/bsg/rport-5:0-1", 64, node("5:0-1")},
-        {"/sys/class/bsg/ab/", 64, node("")},   // an entry name under seven characters
-        {"/sys/class/bsg/fc_host5/", 8, ""},    // a name that does not fit
+        {"/sys/class/bsg/ab/", 64, node("")},  // an entry name under seven characters
+        {"/sys/class/bsg/fc_host5/", 8, ""},   // a name that does not fit: none, and no node left
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.dir);
         sim::Exact dir(Bytes(c.dir, c.dir + std::strlen(c.dir) + 1));
         std::string name(c.name_size, '\0');
@@ -153,7 +133,7 @@ TEST_F(BsgNodeTest, NodeNamesModeAndNodesThatCannotBeNamed) {
 }
 
 TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
-    struct Case {
+    const struct {
         const char* what;
         std::deque<int> errnos;
         bool implemented;
@@ -161,55 +141,50 @@ TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
         int open_err;
         bool ready;
         uint32_t status;
-        int result;
-        size_t jobs;
-        size_t sleeps;
+        size_t jobs, sleeps;
+    } cases[] = {
+        {"answered", {}, true, 0, 0, true, 0x1B, 1, 0},  // the driver's own status from the reply
+        {"not implemented", {}, false, 0, 0, true, 20, 1, 0},
+        {"failed", {EIO}, true, 0, 0, true, 1, 1, 0},
+        {"busy twice", {EBUSY, EBUSY}, true, 2, 0, true, 0x1B, 3, 2},
+        {"busy throughout", {EBUSY, EBUSY, EBUSY}, true, 2, 0, true, 2, 3, 2},
+        {"busy, no resends", {EBUSY}, true, 0, 0, true, 1, 1, 0},
+        {"open refused", {}, true, 0, EACCES, true, 1, 0, 0},
+        {"kept back", {}, true, 0, 0, false, 1, 0, 0},
     };
-    const Case cases[] = {
-        {"answered", {}, true, 0, 0, true, 0x1B, 0, 1, 0},  // the driver's own status
-        {"not implemented", {}, false, 0, 0, true, 20, 1, 1, 0},
-        {"failed", {EIO}, true, 0, 0, true, 1, 1, 1, 0},
-        {"busy twice", {EBUSY, EBUSY}, true, 2, 0, true, 0x1B, 0, 3, 2},
-        {"busy throughout", {EBUSY, EBUSY, EBUSY}, true, 2, 0, true, 2, 1, 3, 2},
-        {"busy, no resends", {EBUSY}, true, 0, 0, true, 1, 1, 1, 0},
-        {"open refused", {}, true, 0, EACCES, true, 1, 1, 0, 0},
-        {"kept back", {}, true, 0, 0, false, 1, 1, 0, 0},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         bsg.log.clear();
         bsg.errnos = c.errnos;
         bsg.vendor.clear();
         host.clear_sleeps();
-        if (c.implemented) bsg.vendor[VX_BSG_I2C_READ] = [](sim::BsgJob& job) {
+        if (c.implemented) {
+            bsg.vendor[VX_BSG_I2C_READ] = [](sim::BsgJob& job) {
                 job.reply[8] = 0x1B;
                 return 0;
             };
+        }
         if (c.open_err != 0) host.fail_open(node("t5"), c.open_err, 1);
         uint8_t record[72];
         const uint32_t arg = 0x1234;
-        VxBsgCommand cmd;
-        cmd.code = VX_BSG_I2C_READ;
-        cmd.args = &arg;
-        cmd.args_len = sizeof arg;
-        cmd.request_len = 24;
-        cmd.reply_len = VX_BSG_REPLY_LEN;
-        cmd.status_from_reply = true;
-        cmd.in = record;
-        cmd.in_len = sizeof record;
+        VxBsgCommand cmd{.code = VX_BSG_I2C_READ, .args = &arg, .args_len = sizeof arg, .request_len = 24,
+                         .reply_len = VX_BSG_REPLY_LEN, .status_from_reply = true, .in = record,
+                         .in_len = sizeof record};
         cmd.send.busy_resends = c.resends;
         cmd.send.ready = [&c] { return c.ready; };
         uint32_t status = 0xFF;
-        EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), c.result);
+        EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), c.status == 0x1B ? 0 : 1);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(host.sleep_seconds(), std::vector<unsigned>(c.sleeps, 20));
-        EXPECT_FALSE(host.node(node("t5")).has_value());  // removed whatever happened
+        for (const std::string& made : host.mknod_log()) {  // removed whatever happened
+            EXPECT_FALSE(host.node(made.substr(0, made.find(' '))).has_value()) << made;
+        }
         ASSERT_EQ(bsg.log.size(), c.jobs);
         if (c.jobs == 0) continue;
         EXPECT_EQ(bsg.log[0].entry, "fc_host5");
-        EXPECT_EQ(+bsg.log[0].code, VX_BSG_I2C_READ);
         EXPECT_EQ(bsg.log[0].request.size(), 24u);
-        EXPECT_EQ(bytes_of(&bsg.log[0].request[16], 4), bytes_of(&arg, 4));
+        EXPECT_EQ(Bytes(bsg.log[0].request.begin() + 12, bsg.log[0].request.end()),
+                  (Bytes{17, 0, 0, 0, 0x34, 0x12, 0, 0, 0, 0, 0, 0}));
     }
 }
 
@@ -218,8 +193,7 @@ TEST_F(BsgNodeTest, AnExistingNameOrArgumentsBeyondTheRequestSendNothing) {
     std::vector<std::string> unlinked;
     host.on_unlink([&unlinked](const std::string& path) { unlinked.push_back(path); });
     bsg.vendor[VX_BSG_DIAG_MODE] = [](sim::BsgJob&) { return 0; };
-    VxBsgCommand cmd;
-    cmd.code = VX_BSG_DIAG_MODE;
+    VxBsgCommand cmd{.code = VX_BSG_DIAG_MODE};
     uint32_t status = 0;
     EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), 1);
     EXPECT_EQ(status, 9u);
@@ -227,15 +201,14 @@ TEST_F(BsgNodeTest, AnExistingNameOrArgumentsBeyondTheRequestSendNothing) {
     EXPECT_TRUE(unlinked.empty());
     EXPECT_TRUE(host.exists(node("t5")));
 
-    cmd.args_len = 8;  // arguments beyond the 20-byte request
+    cmd.args_len = 8;  // beyond the 20-byte request
     cmd.args = &status;
     EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), 1);
     EXPECT_EQ(host.mknod_log().size(), 0u);
 }
 
 TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
-    EXPECT_EQ(vxsysfs_is_bsg_supported(5), 0);
-    EXPECT_EQ(vxsysfs_is_bsg_supported(6), 1);
+    EXPECT_EQ(std::make_pair(vxsysfs_is_bsg_supported(5), vxsysfs_is_bsg_supported(6)), std::make_pair(0, 1));
     bsg.ct = bsg.els = [](sim::BsgJob& job) {
         job.din[0] = 0x80;
         return 0;
@@ -254,15 +227,14 @@ TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
     EXPECT_EQ(vxsysfs_bsg_send(dir, &hdr, {}, &status), 0);
     EXPECT_EQ(rsp[0], 0x80);
 
-    char* end = vxsysfs_get_bsg_rport_path(dir, &rec, wwpn);
+    EXPECT_EQ(vxsysfs_get_bsg_rport_path(dir, &rec, wwpn), dir + std::strlen("/sys/class/bsg/rport-5:0-1/"));
     EXPECT_STREQ(dir, "/sys/class/bsg/rport-5:0-1/");
-    EXPECT_EQ(end, dir + std::strlen(dir));
     ASSERT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, els.data(), 33, rsp, sizeof rsp), 0);
     EXPECT_EQ(vxsysfs_bsg_send(dir, &hdr, {}, &status), 0);
     ASSERT_EQ(bsg.log.size(), 2u);
     EXPECT_EQ(bsg.log[0].entry + " " + bsg.log[1].entry, "fc_host5 rport-5:0-1");
 
-    wwpn[7] = 2;  // no such remote port
+    wwpn[7] = 2;  // no such remote port: nothing written
     EXPECT_EQ(vxsysfs_get_bsg_rport_path(dir, &rec, wwpn), nullptr);
     EXPECT_STREQ(dir, "/sys/class/bsg/rport-5:0-1");
 }
