@@ -184,7 +184,7 @@ struct VxBsgSend {
     const char* busy_trace = nullptr;
     // Runs once the node is open, before the job is sent; false keeps the job
     // back (status 1).
-    std::function<bool()> ready;
+    std::function<bool()> ready{};
 };
 
 // One job through a private node of the bsg directory bsg_dir (modified as
@@ -212,7 +212,7 @@ struct VxBsgCommand {
     uint32_t in_len = 0;
     // Status when the request or reply buffer cannot be allocated.
     uint32_t no_memory_status = EXT_STATUS_NO_MEMORY;
-    VxBsgSend send;
+    VxBsgSend send{};
 };
 
 // Sends a vendor command to the record's FC host: status 9; the request and
