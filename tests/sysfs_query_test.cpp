@@ -1,8 +1,10 @@
 // The queries of sysfs ports against simulated sysfs-mode adapters, on the
 // port records discovery makes of them: the node with its boot-code versions
 // from attributes, VPD, function 0's host and flash, the port, discovered
-// ports and targets, summary, SCSI address, chip, region versions and the
-// OS device names of a LUN.
+// ports and targets, summary, SCSI address, chip, region versions, the OS
+// device names of a LUN; and every property query of the management API.
+#include <utility>
+
 #include "core/vx_sem.h"
 #include "shared_file_support.h"
 #include "sim_adapters.h"
@@ -13,15 +15,27 @@
 #include "transport/vx_sysfs_mgmt.h"
 #include "transport/vx_sysfs_prim.h"
 #include "transport/vx_sysfs_query.h"
+#include "vxsdm.h"
 
 namespace {
 
 using Change = std::function<void(sim::SysfsAdapter&)>;
 
-template <size_t N>
-void text(uint8_t (&field)[N], const std::string& value) {
-    std::memset(field, 0, N);
-    std::memcpy(field, value.data(), std::min(value.size(), N - 1));
+std::string hex(const void* bytes, size_t n) {
+    std::string out;
+    char two[3];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(two, sizeof two, "%02x", static_cast<const uint8_t*>(bytes)[i]);
+        out += two;
+    }
+    return out;
+}
+
+template <class... Args>
+std::string line(const char* format, Args... args) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
 }
 
 // The flash of a converged adapter: a BIOS image of 0x40 blocks and an EFI
@@ -33,21 +47,15 @@ sim::Bytes boot_code_flash() {
     return flash;
 }
 
-// Remote ports of host 5: targets online (1, 4, 5), offline (2), an
-// initiator (3); SCSI devices of target ids 0, 1, 1, 300, 4, 4.
+// Remote ports rport-5:0-<n> named 0x20.../0x21...1<n>: targets online (1,
+// 4, 5), offline (2), an initiator (3); SCSI devices of target ids 0, 1, 1,
+// 300, 4, 4 in the listing's order.
 std::vector<sim::SysfsRemotePort> remote_ports() {
     const auto r = [](unsigned n, std::optional<unsigned> tid, const char* roles, const char* state,
                       std::vector<sim::SysfsLun> luns) {
-        sim::SysfsRemotePort p;
-        p.number = n;
-        p.node_name = "0x20000000000000" + std::to_string(10 + n);
-        p.port_name = "0x21000000000000" + std::to_string(10 + n);
-        p.port_id = "0x0102" + std::to_string(10 + n);
-        p.target_id = tid;
-        p.roles = roles;
-        p.port_state = state;
-        p.luns = std::move(luns);
-        return p;
+        const std::string tail = std::to_string(10 + n);
+        return sim::SysfsRemotePort{n, "0x20000000000000" + tail, "0x21000000000000" + tail, "0x0102" + tail,
+                                    roles, state, tid, std::move(luns)};
     };
     return {r(1, 0, "FCP Target", "Online", {{0, "sdc", 3, {"tape0"}}}),
             r(2, 1, "FCP Target", "Blocked", {{0, "sdd", 4, {}}, {1, "sde", 5, {}}}),
@@ -59,13 +67,15 @@ std::vector<sim::SysfsRemotePort> remote_ports() {
 // A host with one adapter of the chip (host 5), changed, and the port
 // records discovery makes of it.
 struct Rig {
-    explicit Rig(uint16_t device, const Change& change = {}) {
+    // discover false: the first open of a port runs the discovery.
+    explicit Rig(uint16_t device, const Change& change = {}, bool discover = true) {
         shtest::reset_shared_state();
         sim::SysfsAdapter a = sim::sysfs_adapter(device);
         if (change) change(a);
         sim::SysfsSetup setup;
         setup.adapters = {a};
         fabric = sim::install_sysfs_adapters(host, setup);
+        if (!discover) return;
         uint32_t count = 0;
         EXPECT_EQ(vxsysfs_init(), 0);
         vxsysfs_supported_driver_exist(&count);
@@ -84,7 +94,6 @@ struct Rig {
         }
         return nullptr;
     }
-    bool traced(const std::string& t) const { return host.stderr_text().find(t) != std::string::npos; }
     sim::SimHost host;
     sim::SysfsFabric fabric;
 };
@@ -97,44 +106,9 @@ Change fc(const std::string& name, const std::string& value) {
 }
 Change with_rports = [](sim::SysfsAdapter& a) { a.functions[0].host.rports = remote_ports(); };
 
-// Remote port n of remote_ports() as a discovered port.
-EXT_DISC_PORT disc(uint8_t n, uint16_t target_id) {
-    EXT_DISC_PORT d{};
-    const uint8_t wwnn[8] = {0x20, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(0x10 + n)};
-    std::memcpy(d.WWNN, wwnn, 8);
-    std::memcpy(d.WWPN, wwnn, 8);
-    d.WWPN[0] = 0x21;
-    const uint8_t id[4] = {0, 1, 2, static_cast<uint8_t>(0x10 + n)};
-    std::memcpy(d.Id, id, 4);
-    d.TargetId = target_id;
-    d.Type = 2;
-    d.LoopID = 0xFFFF;
-    return d;
-}
-
-// The node of the default attributes of host 5 of a 0x2532.
-EXT_HBA_NODE default_node() {
-    EXT_HBA_NODE n{};
-    const uint8_t wwnn[8] = {0x20, 0, 0, 0xe0, 0x8b, 0, 0, 5};
-    std::memcpy(n.WWNN, wwnn, 8);
-    text(n.Manufacturer, "Varnix Corporation");
-    text(n.Model, "VX2562");
-    n.SerialNum[1] = 1;  // SIM0000A00001
-    text(n.DriverVersion, "10.02.00.100-k");
-    text(n.FWVersion, "8.07.00 (d0d5)");
-    text(n.OptRomVersion, "3.56");
-    n.InterfaceType = 1;
-    n.BIValid = 7;
-    const uint8_t fw[4] = {8, 7, 0, 0}, efi[4] = {6, 17, 0, 0}, fcode[4] = {4, 10, 0, 0};
-    std::memcpy(n.BIFwVersion, fw, 4);
-    std::memcpy(n.BIEfiVersion, efi, 4);
-    std::memcpy(n.BIFCodeVersion, fcode, 4);
-    return n;
-}
-
 TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
     const std::string long_v4(130, '9');
-    // No boot-code attributes; the VPD holds the versions, two of them
+    // No boot-code attributes; the VPD holds the versions, V4 and V5
     // filling the buffers they are read into.
     const Change vpd_versions = [&](sim::SysfsAdapter& a) {
         for (const char* n : {"optrom_bios_version", "optrom_fcode_version", "optrom_efi_version", "optrom_fw_version"})
@@ -145,150 +119,99 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
         v.size = 512;
         a.vpd = sim::build_vpd(v).bytes;
     };
-    const auto serial = [](uint8_t b0, uint8_t b1, uint8_t b2) {
-        return [=](EXT_HBA_NODE& n) {
-            const uint8_t s[4] = {b0, b1, b2, 0};
-            std::memcpy(n.SerialNum, s, 4);
-        };
+    const std::string attrs = " rom 3.56 valid 7 fw 08070000 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000";
+    const Change two_functions = [](sim::SysfsAdapter& a) {
+        a.functions.push_back(sim::SysfsFunction{6, {}});
+        a.functions[0].host.scsi_host["optrom_bios_version"] = "9.99";
     };
     const struct Case {
         const char* what;
         uint16_t device;
         Change change;
-        std::function<void(EXT_HBA_NODE&)> expect;
+        std::string node;  // host, serial bytes and boot-code versions
         unsigned host_no = 5;
         std::vector<std::string> controls = {};
+        bool flash_lock = true;
     } cases[] = {
-        {"attributes", 0x2532, {}, [](EXT_HBA_NODE&) {}},
-        {"serial A12345", 0x2532, scsi("serial_num", "VX00000A12345"), serial(0x00, 0x39, 0x30)},
-        {"serial D00007", 0x2532, scsi("serial_num", "VX00000D00007"), serial(0x04, 0xE7, 0x93)},
-        {"serial too short", 0x2532, scsi("serial_num", "VX0000A"), serial(0, 0, 0)},
-        {"serial without letter", 0x2532, scsi("serial_num", "VX00000912345"), serial(0, 0, 0)},
-        {"serial without number", 0x2532, scsi("serial_num", "VX00000AB"), serial(0, 0, 0)},
-        {"versions from the VPD", 0x2532, vpd_versions,
-         [&](EXT_HBA_NODE& n) {
-             text(n.OptRomVersion, long_v4);  // cut to keep its terminator
-             n.BIFCodeVersion[1] = 11;
-             n.BIEfiVersion[1] = 18;
-             n.BIFwVersion[2] = 1;
-         }},
+        {"attributes", 0x2532, {}, "05 00010000" + attrs},
+        {"serial A12345", 0x2532, scsi("serial_num", "VX00000A12345"), "05 00393000" + attrs},
+        {"serial D00007", 0x2532, scsi("serial_num", "VX00000D00007"), "05 04e79300" + attrs},
+        {"serial too short", 0x2532, scsi("serial_num", "VX0000A"), "05 00000000" + attrs},
+        {"serial without letter", 0x2532, scsi("serial_num", "VX00000912345"), "05 00000000" + attrs},
+        {"serial without number", 0x2532, scsi("serial_num", "VX00000AB"), "05 00000000" + attrs},
+        {"versions from the VPD", 0x2532, vpd_versions,  // V4 cut to keep its terminator
+         "05 00010000 rom " + long_v4.substr(0, 127) +
+             " valid 7 fw 08070100 efi 06120000 fcode 040b0000 mpi 00000000 pep 00000000"},
         {"no VPD versions on this chip", 0x2031, vpd_versions,
-         [](EXT_HBA_NODE& n) {
-             std::memset(n.OptRomVersion, 0, sizeof n.OptRomVersion);
-             std::memset(n.BIFwVersion, 0, 12);
-             n.BIValid = 0;
-         }},
+         "05 00010000 rom  valid 0 fw 00000000 efi 00000000 fcode 00000000 mpi 00000000 pep 00000000"},
         {"running MPI and PEP", 0x2071, {},
-         [](EXT_HBA_NODE& n) {
-             const uint8_t mpi[4] = {1, 2, 3, 0}, pep[4] = {4, 5, 6, 0};
-             std::memcpy(n.BIMpiFwVersion, mpi, 4);
-             std::memcpy(n.BIPepFwVersion, pep, 4);
-             n.BIValid |= 0x18;
-         }},
-        {"function 1 reads function 0's host", 0x2532,
-         [](sim::SysfsAdapter& a) {
-             a.functions.push_back(sim::SysfsFunction{6, {}});
-             a.functions[0].host.scsi_host["optrom_bios_version"] = "9.99";
-         },
-         [](EXT_HBA_NODE& n) {
-             n.WWNN[7] = 6;
-             text(n.OptRomVersion, "9.99");
-         },
-         6},
+         "05 00010000 rom 3.56 valid 1f fw 08070000 efi 06110000 fcode 040a0000 mpi 01020300 pep 04050600"},
+        {"function 1 reads function 0's host", 0x2532, two_functions,
+         "06 00010000 rom 9.99 valid 7 fw 08070000 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000", 6},
         {"flash through the window", 0x8021, [](sim::SysfsAdapter& a) { a.flash = boot_code_flash(); },
-         [](EXT_HBA_NODE& n) {
-             text(n.OptRomVersion, "3.07");
-             const uint8_t fw[4] = {8, 2, 0x34, 0x12}, efi[4] = {2, 5, 0, 0}, none[4] = {};
-             std::memcpy(n.BIFwVersion, fw, 4);
-             std::memcpy(n.BIEfiVersion, efi, 4);
-             std::memcpy(n.BIFCodeVersion, none, 4);
-             n.BIValid = 3;
-         },
-         5, {"1:80000:100", "0", "1:88000:100", "0", "1:100000:20", "0"}},
+         "05 00010000 rom 3.07 valid 3 fw 08023412 efi 02050000 fcode 00000000 mpi 00000000 pep 00000000", 5,
+         {"1:80000:100", "0", "1:88000:100", "0", "1:100000:20", "0"}},
+        {"no window without the flash lock", 0x8021, [](sim::SysfsAdapter& a) { a.flash = boot_code_flash(); },
+         "05 00010000 rom  valid 0 fw 00000000 efi 00000000 fcode 00000000 mpi 00000000 pep 00000000", 5, {}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Rig rig(c.device, c.change);
-        EXT_HBA_NODE expected = default_node();
-        c.expect(expected);
-        EXT_HBA_NODE node;
-        std::memset(&node, 0xA5, sizeof node);
+        if (!c.flash_lock) vxapi_sem_del(std::exchange(api_flash_sem_id, -1));
+        EXT_HBA_NODE n;
+        std::memset(&n, 0xA5, sizeof n);
         uint32_t status = 0xDEAD;
-        ASSERT_EQ(vxsysfs_query_hbanode(-1, rig.port(c.host_no), &node, &status), 0);
+        ASSERT_EQ(vxsysfs_query_hbanode(-1, rig.port(c.host_no), &n, &status), 0);
         EXPECT_EQ(status, 0u);
-        EXPECT_EQ(sim::bytes_of(&node, sizeof node), sim::bytes_of(&expected, sizeof expected));
+        EXPECT_EQ(line("%02x %s rom %s valid %x fw %s efi %s fcode %s mpi %s pep %s", n.WWNN[7],
+                       hex(n.SerialNum, 4).c_str(), n.OptRomVersion, n.BIValid, hex(n.BIFwVersion, 4).c_str(),
+                       hex(n.BIEfiVersion, 4).c_str(), hex(n.BIFCodeVersion, 4).c_str(),
+                       hex(n.BIMpiFwVersion, 4).c_str(), hex(n.BIPepFwVersion, 4).c_str()),
+                  c.node);
         EXPECT_EQ(rig.fabric.windows.at(5)->controls, c.controls);
     }
 }
 
-
 TEST(SysfsQuery, PortFromScsiAndFcHost) {
-    const auto state = [](uint16_t st, uint16_t mode, uint16_t topology) {
-        return [=](EXT_HBA_PORT& p) {
-            p.State = st;
-            p.Mode = mode;
-            p.Topology = topology;
-        };
-    };
+    const std::string defaults = "0/1/8 speed 8/8 fabric 100000051e000001 link 3 0 0 0 ports 0/0 fc4 3/3 name 2";
+    const std::string zeros(16, '0');
     const struct Case {
         const char* what;
         uint16_t device;
         std::vector<Change> changes;
-        std::function<void(EXT_HBA_PORT&)> expect;
+        std::string from, to;  // the port: the defaults with this text replaced
     } cases[] = {
-        {"defaults", 0x2532, {}, [](EXT_HBA_PORT&) {}},
+        {"defaults", 0x2532, {}, "", ""},
         {"state when link_state is empty", 0x2532, {scsi("link_state", ""), scsi("state", "Link Up - Loop")},
-         state(0, 2, 1)},
-        {"link down", 0x2532, {scsi("link_state", "Link Down")}, state(2, 0, 0)},
-        {"unknown link text", 0x2532, {scsi("link_state", "Link Up - Elsewhere")}, state(2, 0, 0)},
-        {"16 Gbit", 0x2532, {fc("speed", "16 Gbit")}, [](EXT_HBA_PORT& p) { p.PortSpeed = 0x16; }},
-        {"unknown speed", 0x2532, {fc("speed", "3 Gbit")}, [](EXT_HBA_PORT& p) { p.PortSpeed = 0; }},
-        {"fabric name all ones", 0x2532, {fc("fabric_name", "0xffffffffffffffff")},
-         [](EXT_HBA_PORT& p) { std::memset(p.FabricName, 0, 8); }},
-        {"fabric name of the port's node", 0x2532, {fc("fabric_name", "0x200000e08b000005")},
-         [](EXT_HBA_PORT& p) { std::memset(p.FabricName, 0, 8); }},
-        {"firmware state words", 0x2532, {scsi("fw_state", "0x4 0x5 0x6 0x7 0x8 0x9")},
-         [](EXT_HBA_PORT& p) {
-             p.LinkState1 = 4;
-             p.LinkState2 = 5;
-             p.LinkState3 = 6;
-             p.LinkState6 = 9;
-         }},
-        {"older chip", 0x2422, {},
-         [](EXT_HBA_PORT& p) {
-             p.PortSupportedSpeed = 4;
-             p.LinkState1 = 0;
-         }},
-        {"targets counted", 0x2532, {with_rports},
-         [](EXT_HBA_PORT& p) {
-             p.DiscPortCount = 4;    // online or not
-             p.DiscTargetCount = 2;  // 0 and 1: the count ends at 300
-         }},
+         "0/1/8", "0/2/1"},
+        {"link down", 0x2532, {scsi("link_state", "Link Down")}, "0/1/8", "2/0/0"},
+        {"unknown link text", 0x2532, {scsi("link_state", "Link Up - Elsewhere")}, "0/1/8", "2/0/0"},
+        {"16 Gbit", 0x2532, {fc("speed", "16 Gbit")}, "8/8", "8/16"},
+        {"unknown speed", 0x2532, {fc("speed", "3 Gbit")}, "8/8", "8/0"},
+        {"fabric name all ones", 0x2532, {fc("fabric_name", "0xffffffffffffffff")}, "100000051e000001", zeros},
+        {"fabric name of the port's node", 0x2532, {fc("fabric_name", "0x200000e08b000005")}, "100000051e000001",
+         zeros},
+        {"firmware state words", 0x2532, {scsi("fw_state", "0x4 0x5 0x6 0x7 0x8 0x9")}, "link 3 0 0 0",
+         "link 4 5 6 9"},
+        {"older chip, no firmware state", 0x2422, {}, "8/8 fabric 100000051e000001 link 3",
+         "4/8 fabric 100000051e000001 link 0"},
+        // Targets online or not; target ids 0 and 1 until the count ends at 300.
+        {"targets counted", 0x2532, {with_rports}, "ports 0/0", "ports 4/2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Rig rig(c.device, [&](sim::SysfsAdapter& a) {
             for (const Change& change : c.changes) change(a);
         });
-        EXT_HBA_PORT expected{};
-        const uint8_t wwpn[8] = {0x21, 0, 0, 0xe0, 0x8b, 0, 0, 5}, id[4] = {0, 1, 5, 0},
-                      fabric[8] = {0x10, 0, 0, 0x05, 0x1e, 0, 0, 1};
-        std::memcpy(expected.WWPN, wwpn, 8);
-        std::memcpy(expected.Id, id, 4);
-        std::memcpy(expected.FabricName, fabric, 8);
-        expected.Type = 1;
-        expected.DiscPortNameType = 2;
-        expected.PortSupportedFC4Types = expected.PortActiveFC4Types = 3;
-        expected.PortSupportedSpeed = expected.PortSpeed = 8;
-        expected.Mode = 1;
-        expected.Topology = 8;
-        expected.LinkState1 = 3;
-        c.expect(expected);
-        EXT_HBA_PORT port;
+        EXT_HBA_PORT p;
         uint32_t status = 0xDEAD;
-        ASSERT_EQ(vxsysfs_query_hbaport(-1, rig.port(5), &port, &status), 0);
+        ASSERT_EQ(vxsysfs_query_hbaport(-1, rig.port(5), &p, &status), 0);
         EXPECT_EQ(status, 0u);
-        EXPECT_EQ(sim::bytes_of(&port, sizeof port), sim::bytes_of(&expected, sizeof expected));
+        EXPECT_EQ(line("%u/%u/%u speed %x/%x fabric %s link %x %x %x %x ports %u/%u fc4 %u/%u name %u", p.State,
+                       p.Mode, p.Topology, p.PortSupportedSpeed, p.PortSpeed, hex(p.FabricName, 8).c_str(),
+                       p.LinkState1, p.LinkState2, p.LinkState3, p.LinkState6, p.DiscPortCount, p.DiscTargetCount,
+                       p.PortSupportedFC4Types, p.PortActiveFC4Types, p.DiscPortNameType),
+                  std::string(defaults).replace(defaults.find(c.from), c.from.size(), c.to));
     }
 }
 
@@ -296,62 +219,59 @@ TEST(SysfsQuery, PortFromScsiAndFcHost) {
 TEST(SysfsQuery, RemotePortsAndTargets) {
     Rig rig(0x2532, with_rports);
     vxapi_priv_database* p = rig.port(5);
-    const EXT_DISC_PORT none{};
-    const std::pair<uint16_t, EXT_DISC_PORT> ports[] = {{0, disc(1, 0)}, {1, disc(4, 300)}, {2, disc(5, 4)}, {3, none}};
+    const auto port = [](uint32_t status, const uint8_t* wwnn, const uint8_t* wwpn, const uint8_t* id, uint16_t type,
+                         uint16_t tid, uint16_t loop) {
+        return line("%u %s %s %s %u %u %x", status, hex(wwnn, 8).c_str(), hex(wwpn, 8).c_str(), hex(id, 4).c_str(),
+                    type, tid, loop);
+    };
+    // Online targets in the listing's order: 1, 4, 5 (2 is offline, 3 an initiator).
+    const std::pair<uint16_t, std::string> ports[] = {
+        {0, "0 2000000000000011 2100000000000011 00010211 2 0 ffff"},
+        {1, "0 2000000000000014 2100000000000014 00010214 2 300 ffff"},
+        {2, "0 2000000000000015 2100000000000015 00010215 2 4 ffff"},
+        {3, "9 0000000000000000 0000000000000000 00000000 0 0 0"}};
     for (const auto& [index, expected] : ports) {
-        EXT_DISC_PORT got;
+        EXT_DISC_PORT d;
         uint32_t status = 0xDEAD;
-        vxsysfs_query_discport(-1, p, index, &got, &status);
-        EXPECT_EQ(status, index < 3 ? 0u : 9u) << index;
-        EXPECT_EQ(sim::bytes_of(&got, sizeof got), sim::bytes_of(&expected, sizeof expected)) << index;
+        vxsysfs_query_discport(-1, p, index, &d, &status);
+        EXPECT_EQ(port(status, d.WWNN, d.WWPN, d.Id, d.Type, d.TargetId, d.LoopID), expected) << index;
     }
-    const std::tuple<uint16_t, uint8_t, uint16_t> targets[] = {{4, 5, 2}, {1, 2, 2}, {300, 4, 1}, {9, 0, 0}};
-    for (const auto& [tid, rport, luns] : targets) {
-        EXT_DISC_TARGET got;
+    // By SCSI target id, with the number of its LUNs.
+    const std::pair<uint16_t, std::string> targets[] = {
+        {4, "0 2000000000000015 2100000000000015 00010215 2 4 0 luns 2"},
+        {1, "0 2000000000000012 2100000000000012 00010212 2 1 0 luns 2"},
+        {9, "9 0000000000000000 0000000000000000 00000000 0 0 0 luns 0"}};
+    for (const auto& [tid, expected] : targets) {
+        EXT_DISC_TARGET t;
         uint32_t status = 0xDEAD;
-        vxsysfs_query_disctgt(-1, p, tid, &got, &status);
-        EXT_DISC_TARGET expected{};
-        if (rport != 0) {
-            const EXT_DISC_PORT d = disc(rport, tid);
-            std::memcpy(&expected, &d, 24);  // names, id, type
-            expected.TargetId = tid;
-            expected.LunCount = luns;
-        }
-        EXPECT_EQ(status, rport != 0 ? 0u : 9u) << tid;
-        EXPECT_EQ(sim::bytes_of(&got, sizeof got), sim::bytes_of(&expected, sizeof expected)) << tid;
+        vxsysfs_query_disctgt(-1, p, tid, &t, &status);
+        EXPECT_EQ(port(status, t.WWNN, t.WWPN, t.Id, t.Type, t.TargetId, t.LoopID) + line(" luns %u", t.LunCount),
+                  expected);
     }
     // Room for two of the three online targets; no room; not even the head.
-    for (uint32_t size : {8u + 2 * 172, 8u, 4u}) {
-        SCOPED_TRACE(size);
+    const std::pair<uint32_t, std::string> summaries[] = {
+        {8 + 2 * 172, "0/0 2/2 2100000000000011:0 2100000000000014:300"}, {8, "9/dead 0/0"}, {4, "16/dead"}};
+    for (const auto& [size, expected] : summaries) {
         sim::Exact buffer(sim::Bytes(size, 0xA5));
+        auto* data = reinterpret_cast<EXT_DEVICEDATA*>(buffer.get());
         uint32_t status = 0xDEAD, detail = 0xDEAD;
-        vxsysfs_get_port_summary(-1, p, nullptr, reinterpret_cast<EXT_DEVICEDATA*>(buffer.get()), size, &status,
-                                 &detail);
-        sim::Bytes expected(size, 0xA5);
-        if (size >= 8) {
-            const uint32_t n = (size - 8) / 172;
-            std::fill(expected.begin(), expected.begin() + 8, 0);
-            expected[0] = expected[4] = static_cast<uint8_t>(n);
-            for (uint32_t i = 0; i < n; ++i) {
-                const EXT_DISC_PORT d = disc(i == 0 ? 1 : 4, i == 0 ? 0 : 300);
-                EXT_DEVICEDATAENTRY e{};
-                std::memcpy(e.NodeWWN, d.WWNN, 16);
-                std::memcpy(e.PortID, d.Id + 1, 3);
-                e.TargetAddress.Target = d.TargetId;
-                e.LoopID = 0xFFFF;
-                std::memcpy(&expected[8 + i * 172], &e, sizeof e);
-            }
+        vxsysfs_get_port_summary(-1, p, nullptr, data, size, &status, &detail);
+        std::string got = line("%u/%x", status, detail);
+        if (size >= 8) got += line(" %u/%u", data->TotalDevices, data->ReturnListEntryCount);
+        for (uint32_t i = 0; i < (size - 8) / 172 && size >= 8; ++i) {
+            EXT_DEVICEDATAENTRY e;
+            std::memcpy(&e, buffer.get() + 8 + i * 172, sizeof e);
+            got += line(" %s:%u", hex(e.PortWWN, 8).c_str(), e.TargetAddress.Target);
         }
-        EXPECT_EQ(buffer.bytes(), expected);
-        EXPECT_EQ(status, size == 8 ? 9u : size == 4 ? 16u : 0u);
-        EXPECT_EQ(detail, size > 8 ? 0u : 0xDEADu);
+        EXPECT_EQ(got, expected);
+        if (size < 8) { EXPECT_EQ(buffer.bytes(), sim::Bytes(size, 0xA5)); }
     }
     EXT_SCSI_ADDR addr{};
     uint32_t status = 0xDEAD;
-    vxsysfs_wwpn_to_scsiaddr(-1, p, disc(5, 4).WWPN, 8, &addr, &status);
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(addr.Target, 4);
-    vxsysfs_wwpn_to_scsiaddr(-1, p, disc(6, 4).WWPN, 8, &addr, &status);
+    const uint8_t wwpn[8] = {0x21, 0, 0, 0, 0, 0, 0, 0x15}, unknown[8] = {0x21, 0, 0, 0, 0, 0, 0, 0x16};
+    vxsysfs_wwpn_to_scsiaddr(-1, p, wwpn, 8, &addr, &status);
+    EXPECT_EQ(line("%u %u:%u:%u", status, addr.Bus, addr.Target, addr.Lun), "0 0:4:0");
+    vxsysfs_wwpn_to_scsiaddr(-1, p, unknown, 8, &addr, &status);
     EXPECT_EQ(status, 9u);
     EXPECT_EQ(vxsysfs_get_first_lun(5, 4), 4);  // 5:0:4:4 is listed before 5:0:4:7
     EXPECT_EQ(vxsysfs_get_first_lun(5, 9), 0);
@@ -376,74 +296,43 @@ TEST(SysfsQuery, DeviceNamesOfALun) {
     EXPECT_EQ(list.find("sg3"), std::string::npos);
 }
 
+// The chip's PCI Express link words (its other fields: the management
+// API's table below) on both functions of the adapter.
 TEST(SysfsQuery, ChipWithItsPciExpressCapability) {
-    const struct Case {
-        const char* what;
-        std::function<void(sim::Bytes&)> config;
-        uint32_t link_cap;
-        uint16_t link_stat;
-    } cases[] = {
-        {"capability list", [](sim::Bytes&) {}, 0xa442, 0x1042},
-        {"no capability list", [](sim::Bytes& c) { c[6] = 0; }, 0, 0},
-        {"a list without PCI Express", [](sim::Bytes& c) { c[0x41] = 0; }, 0, 0},
-        {"a list that loops", [](sim::Bytes& c) { c[0x41] = 0x40; }, 0, 0},
+    const std::pair<std::function<void(sim::Bytes&)>, std::string> cases[] = {
+        {[](sim::Bytes&) {}, "a442 1042 fn 0; a442 1042 fn 1"},
+        {[](sim::Bytes& c) { c[6] = 0; }, "0 0 fn 0; 0 0 fn 1"},     // no capability list
+        {[](sim::Bytes& c) { c[0x41] = 0; }, "0 0 fn 0; 0 0 fn 1"},  // none of PCI Express
+        {[](sim::Bytes& c) { c[0x41] = 0x40; }, "0 0 fn 0; 0 0 fn 1"},  // a list that loops
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [config, expected] : cases) {
         Rig rig(0x2532, [&](sim::SysfsAdapter& a) {
             a.config = sim::pci_config(a.vendor_id, a.device_id);
-            c.config(a.config);
+            config(a.config);
             a.functions.push_back(sim::SysfsFunction{6, {}});
         });
+        std::string got;
         for (unsigned host_no : {5u, 6u}) {
-            EXT_CHIP expected{};
-            expected.VendorId = VX_PCI_VENDOR_MAKER;
-            expected.DeviceId = 0x2532;
-            expected.PciBusNumber = 3;
-            expected.PciDevFunc = static_cast<uint16_t>(host_no - 5);
-            expected.ChipType = 2;
-            expected.InterruptLevel = 0x35;  // "35" read as hexadecimal
-            expected.PcieLinkCap = c.link_cap;
-            expected.PcieLinkStat = c.link_stat;
             EXT_CHIP chip;
             uint32_t status = 0xDEAD;
             vxsysfs_query_chip(-1, rig.port(host_no), &chip, &status);
+            got += line("%s%x %x fn %u", got.empty() ? "" : "; ", chip.PcieLinkCap, chip.PcieLinkStat,
+                        chip.PciDevFunc);
             EXPECT_EQ(status, 0u);
-            EXPECT_EQ(sim::bytes_of(&chip, sizeof chip), sim::bytes_of(&expected, sizeof expected)) << host_no;
         }
+        EXPECT_EQ(got, expected);
     }
 }
 
-TEST(SysfsQuery, DriverFirmwareConvergedPortAndRegionVersions) {
-    Rig rig(0x8031, [](sim::SysfsAdapter& a) {
-        scsi("fw_version", "5.06.05 (x)")(a);
-        scsi("vlan_id", "1002")(a);
-        scsi("fabric_param", "513")(a);
-    });
+TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
+    Rig rig(0x8031);
     vxapi_priv_database* p = rig.port(5);
-    EXT_DRIVER driver{};
-    uint32_t status = 0xDEAD;
-    p->features |= VX_FEAT_LUN_4096;
-    vxsysfs_query_driver(-1, p, &driver, &status);
-    EXPECT_EQ(status, 0u);
-    EXPECT_STREQ(reinterpret_cast<char*>(driver.Version), "10.02.00.100-k");
-    EXPECT_EQ(std::make_tuple(driver.NumOfBus, driver.TargetsPerBus, driver.LunsPerTarget, driver.MaxTransferLen,
-                              driver.MaxDataSegments),
-              std::make_tuple(1, 512, 4096, 0xFFFFFFFFu, 128u));
-    EXT_FW fw{};
-    vxsysfs_query_fw(-1, p, &fw, &status);
-    EXPECT_EQ(sim::bytes_of(fw.Version, 4), (sim::Bytes{5, 6, 5, 0}));
-    EXT_CNA_PORT cna;
-    vxsysfs_query_cnaport(-1, p, &cna, &status);
-    EXT_CNA_PORT expected{1002, {0x03, 0x02, 0x01, 0x1e, 0x0e, 0x00}, 513, 0, {}};
-    EXPECT_EQ(sim::bytes_of(&cna, sizeof cna), sim::bytes_of(&expected, sizeof expected));
-
-    // Entries only below the caller's count, whatever Length the list counts.
     const auto entry = [](uint16_t region, uint8_t a, uint8_t b, uint8_t c) {
         EXT_REGIONVERSION e{region, 0, 1, 3, {a, b, c}, {}};
         return sim::bytes_of(&e, sizeof e);
     };
     const sim::Bytes mpi = entry(0x40, 1, 2, 3), phy = entry(0x45, 7, 8, 9);
+    // Entries only below the caller's count, whatever Length the list counts.
     const struct Case {
         uint16_t device;
         uint32_t count, length;
@@ -457,13 +346,18 @@ TEST(SysfsQuery, DriverFirmwareConvergedPortAndRegionVersions) {
         sim::Bytes list(vx_region_version_list_size(std::max(c.count, 1u)), 0xA5);
         std::memcpy(list.data(), &c.length, 4);
         sim::Exact buffer(list);
-        vxsysfs_query_adapter_versions(-1, p, reinterpret_cast<EXT_ADAPTERREGIONVERSION*>(buffer.get()),
-                                       const_cast<uint32_t*>(&c.count), &status);
+        uint32_t count = c.count, status = 0xDEAD;
+        vxsysfs_query_adapter_versions(-1, p, reinterpret_cast<EXT_ADAPTERREGIONVERSION*>(buffer.get()), &count,
+                                       &status);
         std::memcpy(list.data(), &c.new_length, 4);
         for (size_t i = 0; i < c.entries.size(); ++i) std::copy(c.entries[i].begin(), c.entries[i].end(), &list[8 + 24 * i]);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(buffer.bytes(), list);
     }
+    EXT_DRIVER driver{};
+    p->features |= VX_FEAT_LUN_4096;
+    vxsysfs_query_driver(-1, p, &driver, nullptr);
+    EXPECT_EQ(driver.LunsPerTarget, 4096);
 }
 
 TEST(SysfsQuery, VersionTextsAndVpdFields) {
@@ -497,25 +391,121 @@ TEST(SysfsQuery, VersionTextsAndVpdFields) {
     }
 }
 
-// The flash window: never opened without the flash lock, nor for a request
-// that does not fit the buffer.
-TEST(SysfsQuery, FlashWindowOnlyUnderTheLock) {
-    Rig rig(0x8021, [](sim::SysfsAdapter& a) { a.flash = boot_code_flash(); });
-    rig.host.set_env("VX_FCAPI_DEBUG", "200");
-    vxapi_set_debug_level();
-    uint8_t buffer[16] = {};
-    vxsysfs_read_flash(-1, rig.port(5), 0x80000, 17, buffer, sizeof buffer);
-    vxsysfs_read_flash(-1, rig.port(5), 0x80000, 0, buffer, sizeof buffer);
-    EXPECT_TRUE(rig.traced("> Invalid parameter"));
-    vxapi_sem_del(api_flash_sem_id);
-    api_flash_sem_id = -1;
-    vxsysfs_read_flash(-1, rig.port(5), 0x80000, sizeof buffer, buffer, sizeof buffer);
-    EXPECT_TRUE(rig.traced("> READ: Flash lock failed"));
-    EXT_HBA_NODE node;
-    uint32_t status;
-    vxsysfs_query_hbanode(-1, rig.port(5), &node, &status);
-    EXPECT_EQ(node.BIValid, 0u);
-    EXPECT_TRUE(rig.fabric.windows.at(5)->controls.empty());
-    EXPECT_EQ(buffer[0], 0);
+// Every property query of the management API on the physical port (host 5)
+// and the virtual port (host 8) of a converged adapter served through sysfs:
+// the records reach the caller as the attribute files give them.
+TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
+    Rig rig(
+        0x8021,
+        [](sim::SysfsAdapter& a) {
+            a.flash = boot_code_flash();
+            a.functions[0].host.rports = remote_ports();
+            a.functions[0].vports = {8};
+            sim::SysfsRemotePort r = remote_ports()[0];
+            r.port_name = "0x2100000000000099";
+            r.luns = {{0, "sdx", 9, {}}};
+            a.functions[0].vports[0].rports = {r};
+        },
+        false);
+    const struct Query {
+        const char* name;
+        std::function<std::string(int)> call;
+        std::string physical, virtual_port;
+    } queries[] = {
+        {"node",
+         [](int h) {
+             DEVICENODEPROPERTY n{};
+             const SD_UINT32 st = SDGetHbaDeviceNodeProperty(h, &n);
+             return line("%x %s %s %s %s %s %s %s %u/%u %x fw %s efi %s", st, hex(n.WWN, 8).c_str(), n.Manufacturer,
+                         n.Model, n.SerialNumber, n.DriverVersion, n.FirmwareVersion, n.OptionRomVersion,
+                         n.NumberOfPorts, n.InterfaceType, n.BIValid, hex(n.BIFwVersion, 4).c_str(),
+                         hex(n.BIEfiVersion, 4).c_str());
+         },
+         "0 200000e08b000005 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/1 7 fw "
+         "08023412 efi 02050000",
+         "0 200000e08b000008 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/3 7 fw "
+         "08023412 efi 02050000"},
+        {"port",
+         [](int h) {
+             DEVICEPORTPROPERTY p{};
+             const SD_UINT32 st = SDGetHbaDevicePortProperty(h, 0, &p);
+             return line("%x %s %s %u %u %u ports %u targets %u speed %u link %u", st, hex(p.WWN, 8).c_str(),
+                         hex(p.PortID, 3).c_str(), p.PortType, p.PortState, p.ConnectionMode, p.DiscPortCount,
+                         p.DiscTargetCount, p.PortSpeed, p.LinkState1);
+         },
+         "0 210000e08b000005 010500 1 1 1 ports 4 targets 2 speed 8 link 3",
+         "0 210000e08b000008 010800 1 1 1 ports 1 targets 1 speed 8 link 3"},
+        {"discovered port 0",
+         [](int h) {
+             DISCPORTPROPERTY d{};
+             const SD_UINT32 st = SDGetDiscPortProperty(h, 0, 0, 0, &d);
+             return line("%x %s %s %s %u %u %x", st, hex(d.NodeWWN, 8).c_str(), hex(d.PortWWN, 8).c_str(),
+                         hex(d.PortID, 3).c_str(), d.PortType, d.TargetID, d.LoopID);
+         },
+         "0 2000000000000011 2100000000000011 010211 2 0 ffff",
+         "0 2000000000000011 2100000000000099 010211 2 0 ffff"},
+        {"discovered target 0",
+         [](int h) {
+             DISCTARGETPROPERTY d{};
+             const SD_UINT32 st = SDGetDiscTargetProperty(h, 0, 0, 0, &d);
+             return line("%x %s %u %u", st, hex(d.PortWWN, 8).c_str(), d.PortType, d.TargetID);
+         },
+         "0 2100000000000011 2 0", "0 2100000000000099 2 0"},
+        {"chip",
+         [](int h) {
+             CHIPPROPERTY c{};
+             const SD_UINT32 st = SDGetHbaDeviceChipProperty(h, &c);
+             return line("%x %04x %04x bus %u fn %u rev %u irq %x link %x %x port %u", st, c.VendorID, c.DeviceID,
+                         c.PciBusNumber, c.PciSlotNumber, c.ChipType, c.InterruptLevel, c.PcieLinkCap,
+                         c.PcieLinkStat, c.PortNumber);
+         },
+         "0 7a5a 8021 bus 3 fn 0 rev 2 irq 35 link a442 1042 port 1",
+         "0 7a5a 8021 bus 3 fn 0 rev 2 irq 35 link a442 1042 port 1"},
+        {"driver",
+         [](int h) {
+             DRIVERPROPERTY d{};
+             const SD_UINT32 st = SDGetHbaDeviceDriverProperty(h, &d);
+             return line("%x %s %u %u %u %x %u", st, d.Version, d.NumberOfBus, d.TargetsPerBus, d.LunsPerTarget,
+                         d.MaximumTransferLen, d.MaximumDataSegments);
+         },
+         "0 10.02.00.100-k 1 512 256 ffffffff 128", "0 10.02.00.100-k 1 512 256 ffffffff 128"},
+        {"firmware",
+         [](int h) {
+             FIRMWAREPROPERTY f{};
+             const SD_UINT32 st = SDGetHbaDeviceFirmwareProperty(h, &f);
+             return line("%x %s", st, hex(f.Version, 4).c_str());
+         },
+         "0 08070000", "0 08070000"},
+        {"port database",
+         [](int h) {
+             std::vector<uint8_t> buffer(sizeof(DEVICEINFO) + 3 * sizeof(DEVICEINFOENTRY));
+             auto* info = reinterpret_cast<PDEVICEINFO>(buffer.data());
+             const SD_UINT32 st = SDGetPortDatabase(h, 1, info, static_cast<SD_UINT32>(buffer.size()));
+             std::string out = line("%x %u/%u", st, info->TotalDevices, info->ReturnListEntryCount);
+             for (uint32_t i = 0; i < info->ReturnListEntryCount && i < 4; ++i) {
+                 out += line(" %s:%u", hex(info->EntryList[i].PortWWN + 7, 1).c_str(),
+                             info->EntryList[i].TargetAddress.TargetID);
+             }
+             return out;
+         },
+         "0 3/3 11:0 14:300 15:4", "0 1/1 99:0"},
+        {"converged port",
+         [](int h) {
+             CNAPORTPROPERTY c{};
+             SD_UINT32 size = sizeof c;
+             const SD_UINT32 st = SDGetCnaPortData(h, 0, SD_CNA_GET_PORT_ID, reinterpret_cast<SD_PUINT8>(&c), &size);
+             return line("%x %u %s %x", st, c.VLanId, hex(c.VNPortMACAddress, 6).c_str(), c.FabricParam);
+         },
+         "0 0 0302011e0e00 8000", "0 0 0302011e0e00 8000"},
+    };
+    int handles[2] = {-1, -1};
+    ASSERT_EQ(SDOpenDevice(0, &handles[0]), 0u);
+    ASSERT_EQ(SDOpenDevice(1, &handles[1]), 0u);
+    ASSERT_EQ(check_handle(static_cast<uint32_t>(handles[1]))->host_no, 8u);
+    for (const Query& q : queries) {
+        EXPECT_EQ(q.call(handles[0]), q.physical) << q.name;
+        EXPECT_EQ(q.call(handles[1]), q.virtual_port) << q.name;
+    }
+    for (int h : handles) EXPECT_EQ(SDCloseDevice(h), 0u);
 }
 }  // namespace
