@@ -14,7 +14,6 @@
 #include "core/vx_ioctl.h"
 #include "core/vx_regions.h"
 #include "transport/vx_sysfs.h"
-#include "transport/vx_sysfs_attrs.h"
 #include "transport/vx_sysfs_mgmt.h"
 #include "transport/vx_sysfs_query.h"
 #include "transport/vx_sysfs_walk.h"
