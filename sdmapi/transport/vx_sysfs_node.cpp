@@ -73,8 +73,6 @@ struct FreeDeleter {
 };
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
-uint32_t* status_word(uint32_t* status, uint32_t* spare) { return status != nullptr ? status : spare; }
-
 // A PCI function's address from its bus id "domain:bus:slot.function".
 struct PciAddress {
     unsigned short domain = 0;
@@ -241,13 +239,8 @@ void trace(const char* text) { vxdbg_line(VXDBG_ERROR | VXDBG_SYSFS, text); }
 
 int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_NODE* phba_node,
                           uint32_t* pext_stat) {
-    vxsysfs::trace_entered("vxsysfs_query_hbanode: entered");
-    uint32_t spare;
-    uint32_t* status = status_word(pext_stat, &spare);
-    *status = EXT_STATUS_DEV_NOT_FOUND;
-    if (phba_node == nullptr) return 0;
-    std::memset(phba_node, 0, sizeof *phba_node);
-    if (!vxsysfs::has_phys_path(api_priv_data_inst)) return 0;
+    vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
+    if (!vxsysfs::begin_query("vxsysfs_query_hbanode: entered", api_priv_data_inst, phba_node)) return 0;
     vxapi_priv_database* rec = api_priv_data_inst;
     const uint16_t device = vxsysfs::device_id_of(rec);
 
@@ -278,7 +271,7 @@ int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     phba_node->PortCount = static_cast<uint16_t>(rec->vp_idx);
     phba_node->DriverAttr = 0;
     phba_node->FWAttr = 0;
-    *status = EXT_STATUS_OK;
+    status = EXT_STATUS_OK;
     return 0;
 }
 
@@ -328,9 +321,7 @@ int32_t vxsysfs_get_field_from_vpd(const vxapi_priv_database* api_priv_data_inst
 
 int vxsysfs_query_chip(int, vxapi_priv_database* api_priv_data_inst, EXT_CHIP* pchip, uint32_t* pext_stat) {
     vxsysfs::trace_entered("vxsysfs_query_chip: entered");
-    uint32_t spare;
-    uint32_t* status = status_word(pext_stat, &spare);
-    *status = EXT_STATUS_DEV_NOT_FOUND;
+    vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     if (api_priv_data_inst == nullptr || pchip == nullptr) return 0;
     PciFunction function;
     if (!function.resolve(api_priv_data_inst) || !function.open()) return 0;
@@ -365,7 +356,7 @@ int vxsysfs_query_chip(int, vxapi_priv_database* api_priv_data_inst, EXT_CHIP* p
     vxsysfs_get_pci_capability(config.get(), &value, kPcieLinkStatAt);
     pchip->PcieLinkStat = static_cast<uint16_t>(value);
     pchip->ChipType = config.get()[kPciRevisionAt];
-    *status = EXT_STATUS_OK;
+    status = EXT_STATUS_OK;
     return 0;
 }
 

@@ -14,7 +14,6 @@
 #include "core/vx_ioctl.h"
 #include "core/vx_regions.h"
 #include "transport/vx_sysfs.h"
-#include "transport/vx_sysfs_attrs.h"
 #include "transport/vx_sysfs_mgmt.h"
 #include "transport/vx_sysfs_query.h"
 #include "transport/vx_sysfs_walk.h"
@@ -94,8 +93,6 @@ constexpr LinkState kLinkStates[] = {
     {"Link Up - F_Port", 0, 1, 8},
 };
 constexpr LinkState kLinkDown = {"", 2, 0, 0};
-
-uint32_t* status_word(uint32_t* status, uint32_t* spare) { return status != nullptr ? status : spare; }
 
 // Calls visit(directory path) for each remote port of the host, in the
 // listing's order, until it returns false.
@@ -263,13 +260,8 @@ uint16_t vxsysfs_count_target(const vxapi_priv_database* api_priv_data_inst) {
 
 int vxsysfs_query_hbaport(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_PORT* phba_port,
                           uint32_t* pext_stat) {
-    vxsysfs::trace_entered("vxsysfs_query_hbaport: entered");
-    uint32_t spare;
-    uint32_t* status = status_word(pext_stat, &spare);
-    *status = EXT_STATUS_DEV_NOT_FOUND;
-    if (phba_port == nullptr) return 0;
-    std::memset(phba_port, 0, sizeof *phba_port);
-    if (!vxsysfs::has_phys_path(api_priv_data_inst)) return 0;
+    vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
+    if (!vxsysfs::begin_query("vxsysfs_query_hbaport: entered", api_priv_data_inst, phba_port)) return 0;
     const vxapi_priv_database* rec = api_priv_data_inst;
 
     std::memcpy(phba_port->WWPN, rec->wwpn, sizeof phba_port->WWPN);
@@ -285,19 +277,14 @@ int vxsysfs_query_hbaport(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     read_fc_host(rec, phba_port);
     phba_port->DiscPortCount = vxsysfs_count_port(rec);
     phba_port->DiscTargetCount = vxsysfs_count_target(rec);
-    *status = EXT_STATUS_OK;
+    status = EXT_STATUS_OK;
     return 0;
 }
 
 int vxsysfs_query_cnaport(int, vxapi_priv_database* api_priv_data_inst, EXT_CNA_PORT* pcna_port,
                           uint32_t* pext_stat) {
-    vxsysfs::trace_entered("vxsysfs_query_cnaport: entered");
-    uint32_t spare;
-    uint32_t* status = status_word(pext_stat, &spare);
-    *status = EXT_STATUS_DEV_NOT_FOUND;
-    if (pcna_port == nullptr) return 0;
-    std::memset(pcna_port, 0, sizeof *pcna_port);
-    if (!vxsysfs::has_phys_path(api_priv_data_inst)) return 0;
+    vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
+    if (!vxsysfs::begin_query("vxsysfs_query_cnaport: entered", api_priv_data_inst, pcna_port)) return 0;
     const uint32_t host_no = api_priv_data_inst->host_no;
 
     pcna_port->VLanId = static_cast<uint16_t>(vxsysfs::scsi_host_number(host_no, "vlan_id"));
@@ -307,7 +294,7 @@ int vxsysfs_query_cnaport(int, vxapi_priv_database* api_priv_data_inst, EXT_CNA_
     uint8_t* out = pcna_port->VNPortMACAddress;
     std::sscanf(mac, "%hhx:%hhx:%hhx:%hhx:%hhx:%hhx", &out[5], &out[4], &out[3], &out[2], &out[1], &out[0]);
     pcna_port->FabricParam = static_cast<uint16_t>(vxsysfs::scsi_host_number(host_no, "fabric_param"));
-    *status = EXT_STATUS_OK;
+    status = EXT_STATUS_OK;
     return 0;
 }
 
@@ -315,9 +302,7 @@ int32_t vxsysfs_query_adapter_versions(int, vxapi_priv_database* api_priv_data_i
                                        EXT_ADAPTERREGIONVERSION* padapter_version, uint32_t* puser_count,
                                        uint32_t* pext_stat) {
     vxsysfs::trace_entered("vxsysfs_query_adapter_versions: entered");
-    uint32_t spare;
-    uint32_t* status = status_word(pext_stat, &spare);
-    *status = EXT_STATUS_DEV_NOT_FOUND;
+    vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     if (api_priv_data_inst == nullptr || padapter_version == nullptr || puser_count == nullptr) return 0;
     if (!chip_in(vxsysfs::device_id_of(api_priv_data_inst), kRegionVersionChips)) return 0;
     // The list holds *puser_count entries: an entry is written only at an
@@ -331,19 +316,14 @@ int32_t vxsysfs_query_adapter_versions(int, vxapi_priv_database* api_priv_data_i
     if (padapter_version->Length >= capacity || capacity < 2) return 0;
     put_running_version(padapter_version, 1, VX_REGION_EDC, host_no, "phy_version");
     padapter_version->Length += 1;
-    *status = EXT_STATUS_OK;
+    status = EXT_STATUS_OK;
     return 0;
 }
 
 int vxsysfs_query_discport(int, vxapi_priv_database* api_priv_data_inst, uint16_t disc_port_idx,
                            EXT_DISC_PORT* pdisc_port, uint32_t* pext_stat) {
-    vxsysfs::trace_entered("vxsysfs_query_discport: entered");
-    uint32_t spare;
-    uint32_t* status = status_word(pext_stat, &spare);
-    *status = EXT_STATUS_DEV_NOT_FOUND;
-    if (pdisc_port == nullptr) return 0;
-    std::memset(pdisc_port, 0, sizeof *pdisc_port);
-    if (!vxsysfs::has_phys_path(api_priv_data_inst)) return 0;
+    vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
+    if (!vxsysfs::begin_query("vxsysfs_query_discport: entered", api_priv_data_inst, pdisc_port)) return 0;
 
     uint32_t count = 0;
     each_rport(api_priv_data_inst->host_no, [&](const char* rport) {
@@ -354,7 +334,7 @@ int vxsysfs_query_discport(int, vxapi_priv_database* api_priv_data_inst, uint16_
         pdisc_port->Type = kTypeTargetPort;
         pdisc_port->LoopID = kNoLoopId;
         pdisc_port->Bus = 0;
-        *status = EXT_STATUS_OK;
+        status = EXT_STATUS_OK;
         return false;
     });
     return 0;
@@ -362,13 +342,8 @@ int vxsysfs_query_discport(int, vxapi_priv_database* api_priv_data_inst, uint16_
 
 int vxsysfs_query_disctgt(int, vxapi_priv_database* api_priv_data_inst, uint16_t disc_tgt_id,
                           EXT_DISC_TARGET* pdisc_tgt, uint32_t* pext_stat) {
-    vxsysfs::trace_entered("vxsysfs_query_disctgt: entered");
-    uint32_t spare;
-    uint32_t* status = status_word(pext_stat, &spare);
-    *status = EXT_STATUS_DEV_NOT_FOUND;
-    if (pdisc_tgt == nullptr) return 0;
-    std::memset(pdisc_tgt, 0, sizeof *pdisc_tgt);
-    if (!vxsysfs::has_phys_path(api_priv_data_inst)) return 0;
+    vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
+    if (!vxsysfs::begin_query("vxsysfs_query_disctgt: entered", api_priv_data_inst, pdisc_tgt)) return 0;
     const uint32_t host_no = api_priv_data_inst->host_no;
 
     char prefix[kNameSize];
@@ -383,18 +358,14 @@ int vxsysfs_query_disctgt(int, vxapi_priv_database* api_priv_data_inst, uint16_t
     if (vxsysfs_find_rport_by_tid(rport, host_no, disc_tgt_id) == 0) return 0;
     vxsysfs_get_rport_attributes(rport, pdisc_tgt->WWNN, pdisc_tgt->WWPN, pdisc_tgt->Id, &pdisc_tgt->TargetId);
     pdisc_tgt->Type = kTypeTargetPort;
-    *status = EXT_STATUS_OK;
+    status = EXT_STATUS_OK;
     return 0;
 }
 
 int vxsysfs_query_driver(int, vxapi_priv_database* api_priv_data_inst, EXT_DRIVER* pdrvr, uint32_t* pext_stat) {
     vxsysfs::trace_entered("vxsysfs_query_driver: entered");
-    uint32_t spare;
-    uint32_t* status = status_word(pext_stat, &spare);
-    if (api_priv_data_inst == nullptr || pdrvr == nullptr) {
-        *status = EXT_STATUS_INVALID_PARAM;
-        return 0;
-    }
+    vxsysfs::Status status(pext_stat, EXT_STATUS_INVALID_PARAM);
+    if (api_priv_data_inst == nullptr || pdrvr == nullptr) return 0;
     const uint32_t host_no = api_priv_data_inst->host_no;
     vxsysfs::scsi_host_text(host_no, "driver_version", reinterpret_cast<char*>(pdrvr->Version),
                             sizeof pdrvr->Version);
@@ -404,24 +375,20 @@ int vxsysfs_query_driver(int, vxapi_priv_database* api_priv_data_inst, EXT_DRIVE
     pdrvr->NumOfBus = 1;
     pdrvr->TargetsPerBus = kTargetsPerBus;
     pdrvr->MaxTransferLen = kMaxTransferLen;
-    *status = EXT_STATUS_OK;
+    status = EXT_STATUS_OK;
     return 0;
 }
 
 int vxsysfs_query_fw(int, vxapi_priv_database* api_priv_data_inst, EXT_FW* pfw, uint32_t* pext_stat) {
     vxsysfs::trace_entered("vxsysfs_query_fw: entered");
-    uint32_t spare;
-    uint32_t* status = status_word(pext_stat, &spare);
-    if (api_priv_data_inst == nullptr || pfw == nullptr) {
-        *status = EXT_STATUS_INVALID_PARAM;
-        return 0;
-    }
+    vxsysfs::Status status(pext_stat, EXT_STATUS_INVALID_PARAM);
+    if (api_priv_data_inst == nullptr || pfw == nullptr) return 0;
     char text[kFwTextSize];
     vxsysfs::scsi_host_text(api_priv_data_inst->host_no, "fw_version", text, sizeof text);
     // The version numbers as bytes, not as text.
     std::sscanf(text, "%hhd.%02hhd.%02hhd", reinterpret_cast<signed char*>(&pfw->Version[0]),
                 reinterpret_cast<signed char*>(&pfw->Version[1]), reinterpret_cast<signed char*>(&pfw->Version[2]));
-    *status = EXT_STATUS_OK;
+    status = EXT_STATUS_OK;
     return 0;
 }
 
@@ -429,14 +396,10 @@ int vxsysfs_get_port_summary(int, vxapi_priv_database* api_priv_data_inst, const
                              EXT_DEVICEDATA* pdev_data, uint32_t devdata_size, uint32_t* pext_stat,
                              uint32_t* pext_dstat) {
     vxsysfs::trace_entered("vxsysfs_get_port_summary: entered");
-    uint32_t spare;
-    uint32_t* status = status_word(pext_stat, &spare);
     // A buffer that cannot hold the list's head gets nothing written.
-    if (pdev_data == nullptr || devdata_size < sizeof(EXT_DEVICEDATA)) {
-        *status = EXT_STATUS_BUFFER_TOO_SMALL;
-        return 0;
-    }
-    *status = EXT_STATUS_DEV_NOT_FOUND;
+    vxsysfs::Status status(pext_stat, EXT_STATUS_BUFFER_TOO_SMALL);
+    if (pdev_data == nullptr || devdata_size < sizeof(EXT_DEVICEDATA)) return 0;
+    status = EXT_STATUS_DEV_NOT_FOUND;
     const uint32_t capacity = (devdata_size - sizeof(EXT_DEVICEDATA)) / sizeof(EXT_DEVICEDATAENTRY);
     uint32_t count = 0;
     if (api_priv_data_inst != nullptr) {
@@ -450,7 +413,7 @@ int vxsysfs_get_port_summary(int, vxapi_priv_database* api_priv_data_inst, const
             entry.LoopID = kNoLoopId;
             std::memcpy(summary_entry(pdev_data, count), &entry, sizeof entry);
             ++count;
-            *status = EXT_STATUS_OK;
+            status = EXT_STATUS_OK;
             if (pext_dstat != nullptr) *pext_dstat = 0;
             return true;
         });
@@ -463,9 +426,7 @@ int vxsysfs_get_port_summary(int, vxapi_priv_database* api_priv_data_inst, const
 int vxsysfs_wwpn_to_scsiaddr(int, vxapi_priv_database* api_priv_data_inst, const uint8_t* wwpn, uint32_t,
                              EXT_SCSI_ADDR* pscsi_addr, uint32_t* pext_stat) {
     vxsysfs::trace_entered("vxsysfs_wwpn_to_scsiaddr: entered");
-    uint32_t spare;
-    uint32_t* status = status_word(pext_stat, &spare);
-    *status = EXT_STATUS_DEV_NOT_FOUND;
+    vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     if (api_priv_data_inst == nullptr || wwpn == nullptr || pscsi_addr == nullptr) return 0;
     char rport[VXSYSFS_PATH_SIZE];
     if (vxsysfs_find_rport_by_wwpn(rport, api_priv_data_inst->host_no, wwpn) == 0) return 0;
@@ -474,6 +435,6 @@ int vxsysfs_wwpn_to_scsiaddr(int, vxapi_priv_database* api_priv_data_inst, const
     pscsi_addr->Target = target;
     pscsi_addr->Bus = 0;
     pscsi_addr->Lun = 0;
-    *status = EXT_STATUS_OK;
+    status = EXT_STATUS_OK;
     return 0;
 }

@@ -1,5 +1,6 @@
-// Small helpers of the sysfs queries: lists of a sysfs directory, attributes
-// of a port's SCSI host and FC host, and the entry trace.
+// Small helpers of the sysfs queries: the entry lists of a sysfs directory,
+// attribute objects, the attributes of a port's SCSI host and FC host, and
+// the entry trace.
 #pragma once
 
 #include <cstdint>
@@ -114,5 +115,30 @@ bool chip_in(uint16_t device, const uint16_t (&chips)[N]) {
 }
 
 inline void trace_entered(const char* text) { vxdbg_line(VXDBG_SYSFS, text); }
+
+// A query's status word: the caller's, or one of its own when the caller
+// gave none; set at once to its first value.
+class Status {
+public:
+    Status(uint32_t* word, uint32_t value) : word_(word != nullptr ? word : &own_) { *word_ = value; }
+    Status(const Status&) = delete;
+    Status& operator=(const Status&) = delete;
+    void operator=(uint32_t value) { *word_ = value; }
+
+private:
+    uint32_t own_ = 0;
+    uint32_t* word_;
+};
+
+// The start of a query into a record: the entry trace, the record zeroed.
+// False, with nothing more to do, without a record or for a port record
+// without its PCI function's path.
+template <class Record>
+bool begin_query(const char* entered, const vxapi_priv_database* rec, Record* record) {
+    trace_entered(entered);
+    if (record == nullptr) return false;
+    std::memset(record, 0, sizeof *record);
+    return has_phys_path(rec);
+}
 
 }  // namespace vxsysfs
