@@ -96,7 +96,7 @@ public:
         return vx::sys().sysfs_get_link(link, path_, sizeof path_) == 0;
     }
     // False when the resolved directory does not open as a device.
-    bool open() {
+    bool open_device() {
         dev_ = vx::sys().sysfs_open_device_path(path_);
         if (dev_ != nullptr) parse_bus_id(dev_->bus_id, &address_);
         return dev_ != nullptr;
@@ -166,7 +166,7 @@ bool boot_code_host(const PciAddress& own, uint32_t* host) {
         const auto* rec = static_cast<const vxapi_priv_database*>(node->data);
         PciFunction other;
         if (!other.resolve(rec)) return false;
-        if (!other.open()) break;
+        if (!other.open_device()) break;
         const PciAddress& a = other.address();
         if (a.domain != own.domain || a.bus != own.bus || a.slot != own.slot || a.function == own.function) {
             continue;
@@ -253,7 +253,7 @@ int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     }
 
     PciFunction function;
-    if (!function.resolve(rec) || !function.open()) return 0;
+    if (!function.resolve(rec) || !function.open_device()) return 0;
     uint32_t boot_host = rec->host_no;
     if (function.address().function != 0 && !boot_code_host(function.address(), &boot_host)) return 0;
 
@@ -324,7 +324,7 @@ int vxsysfs_query_chip(int, vxapi_priv_database* api_priv_data_inst, EXT_CHIP* p
     vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     if (api_priv_data_inst == nullptr || pchip == nullptr) return 0;
     PciFunction function;
-    if (!function.resolve(api_priv_data_inst) || !function.open()) return 0;
+    if (!function.resolve(api_priv_data_inst) || !function.open_device()) return 0;
     std::memset(pchip, 0, sizeof *pchip);
 
     if (const vxapi_phy_info* phy = api_priv_data_inst->phy_info; phy != nullptr) {
