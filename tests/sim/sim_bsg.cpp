@@ -69,20 +69,76 @@ int SimSg::open(dev_t rdev, int flags) {
 int SimSg::ioctl(dev_t rdev, unsigned long code, void* arg) {
     auto* io = static_cast<sg_io_hdr_t*>(arg);
     if (code != SG_IO || io->interface_id != 'S') return EINVAL;
+    log.push_back(*io);
+    if (!errnos.empty()) {
+        const int err = errnos.front();
+        errnos.pop_front();
+        if (err != 0) return err;
+    }
     const auto* cdb = static_cast<const uint8_t*>(io->cmdp);
-    const SgAnswer a = target ? target(minor(rdev), std::vector<uint8_t>(cdb, cdb + io->cmd_len)) : SgAnswer{};
-    if (a.err != 0) return a.err;
+    const auto* data = static_cast<const uint8_t*>(io->dxferp);
+    const bool out = io->dxfer_direction == SG_DXFER_TO_DEV;
+    const bool in = io->dxfer_direction == SG_DXFER_FROM_DEV;
+    const auto lun = luns.find(minor(rdev));
+    const ScsiAnswer a = lun == luns.end() ? ScsiAnswer{}
+                                           : lun->second.target->execute(
+                                                 lun->second.lun, std::vector<uint8_t>(cdb, cdb + io->cmd_len),
+                                                 out ? std::vector<uint8_t>(data, data + io->dxfer_len)
+                                                     : std::vector<uint8_t>(),
+                                                 in ? io->dxfer_len : 0);
     io->status = a.status;
-    io->masked_status = a.masked_status;
+    io->masked_status = a.masked_status();
     io->host_status = a.host_status;
     io->driver_status = a.driver_status;
-    io->resid = a.resid;
+    io->resid = std::max(a.resid, 0);  // the kernel never reports more than was asked
     io->sb_len_wr = static_cast<unsigned char>(std::min<size_t>(a.sense.size(), io->mx_sb_len));
     if (io->sb_len_wr != 0) std::memcpy(io->sbp, a.sense.data(), io->sb_len_wr);
-    if (io->dxfer_direction == SG_DXFER_FROM_DEV && !a.data.empty()) {
-        std::memcpy(io->dxferp, a.data.data(), std::min<size_t>(a.data.size(), io->dxfer_len));
-    }
+    if (in && !a.data.empty()) std::memcpy(io->dxferp, a.data.data(), a.data.size());
     return 0;
+}
+
+std::vector<uint8_t> Fabric::els(const std::vector<uint8_t>& payload) const {
+    constexpr uint8_t kEcho = 0x10, kLsAcc = 0x02, kLsRjt = 0x01, kNotSupported = 0x0B;
+    if (payload.empty() || payload[0] != kEcho || reject) {
+        const auto [reason, explanation] = payload.empty() || payload[0] != kEcho
+                                               ? std::pair<uint8_t, uint8_t>(kNotSupported, 0)
+                                               : *reject;
+        return {kLsRjt, 0, 0, 0, 0, reason, explanation, 0};
+    }
+    std::vector<uint8_t> acc(payload);
+    acc[0] = kLsAcc;
+    return acc;
+}
+
+std::vector<uint8_t> Fabric::ct(const std::vector<uint8_t>& iu) const {
+    std::vector<uint8_t> accept(iu.begin(), iu.begin() + static_cast<long>(std::min<size_t>(iu.size(), 16)));
+    accept.resize(16);
+    accept[8] = 0x80;
+    accept[9] = 0x02;
+    return accept;
+}
+
+void Fabric::serve(SimBsg& bsg) const {
+    const auto answer = [](BsgJob& job, const std::vector<uint8_t>& reply) {
+        std::memcpy(job.din, reply.data(), std::min<size_t>(reply.size(), job.hdr.din_xfer_len));
+        return 0;
+    };
+    bsg.ct = [this, answer](BsgJob& job) { return answer(job, ct(job.dout)); };
+    bsg.els = [this, answer](BsgJob& job) { return answer(job, els(job.dout)); };
+}
+
+SimHost::Attr Fabric::ct_attr() const {
+    return request_attr([this](const std::string& r) {
+        const std::vector<uint8_t> reply = ct(std::vector<uint8_t>(r.begin(), r.end()));
+        return std::string(reply.begin(), reply.end());
+    });
+}
+
+SimHost::Attr Fabric::els_attr() const {
+    return request_attr([this](const std::string& r) {
+        const std::vector<uint8_t> reply = els(std::vector<uint8_t>(r.begin() + std::min<long>(32, r.size()), r.end()));
+        return std::string(reply.begin(), reply.end());
+    });
 }
 
 }  // namespace sim

@@ -9,9 +9,11 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "sim_scsi_target.h"
 #include "sim_sysfs_adapters.h"
 
 namespace sim {
@@ -47,26 +49,38 @@ private:
     std::map<dev_t, std::string> entries_;
 };
 
-// What a SCSI target answers to one SG_IO.
-struct SgAnswer {
-    int err = 0;  // the SG_IO fails with it
-    uint8_t status = 0, masked_status = 0;
-    uint16_t host_status = 0, driver_status = 0;
-    int resid = 0;
-    std::vector<uint8_t> sense, data;  // data: into the buffer of a read
-};
-
-// The SCSI generic nodes /dev/sg<N> (major 21), answered by a target model.
-// Declared before the host it attaches to.
+// The SCSI generic nodes /dev/sg<N> (major 21): sg<N> is a LUN of a target
+// model; a node without one answers GOOD without data. Declared before the
+// host it attaches to.
 class SimSg final : public SimDevice {
 public:
     void attach(SimHost& host) { host.register_device(kSgMajor, this); }
     int open(dev_t rdev, int flags) override;
     int ioctl(dev_t rdev, unsigned long code, void* arg) override;
 
-    // The target behind sg<N>: its answer to a CDB (default: GOOD, no data).
-    std::function<SgAnswer(unsigned sg, const std::vector<uint8_t>& cdb)> target;
+    struct Lun {
+        ScsiTarget* target;
+        uint32_t lun;
+    };
+    std::map<unsigned, Lun> luns;  // by N
+    std::deque<int> errnos;        // the next SG_IOs fail with these, one each (0: answered)
     std::vector<std::pair<unsigned, int>> opens;  // (N, open flags)
+    std::vector<sg_io_hdr_t> log;                 // every SG_IO as taken
+};
+
+// A fabric's answers, the same on every road: ELS ECHO (0x10) gets LS_ACC
+// with the echoed data, or LS_RJT with `reject` (reason, explanation) when
+// set; another ELS gets LS_RJT "command not supported"; a CT IU gets its
+// header back as an accept (0x8002).
+struct Fabric {
+    std::optional<std::pair<uint8_t, uint8_t>> reject;
+    std::vector<uint8_t> els(const std::vector<uint8_t>& payload) const;
+    std::vector<uint8_t> ct(const std::vector<uint8_t>& iu) const;
+    void serve(SimBsg& bsg) const;  // the CT and ELS jobs, answered into data in
+    // The driver's "ct" and "els" attributes: the request written (the ELS
+    // one with its 32-byte pass-through head), the answer read.
+    SimHost::Attr ct_attr() const;
+    SimHost::Attr els_attr() const;
 };
 
 }  // namespace sim
