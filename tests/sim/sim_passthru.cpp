@@ -8,9 +8,8 @@
 namespace sim {
 namespace {
 
-SimReply with_bytes(Bytes b, uint32_t status = 0) {
+SimReply with_bytes(Bytes b) {
     SimReply r;
-    r.status = status;
     r.response = std::move(b);
     return r;
 }
