@@ -106,6 +106,13 @@ TEST_F(PassthruTest, EveryWorkerOnBothHeaders) {
              b.st = stat;
              return rc;
          }},
+        {"write(10) by address: data out in the response slot", 0x05, 0, 512, false, Bytes(352), {},
+         [&](int h, R r, Io& b) {
+             const uint8_t write10[10] = {0x2A, 0, 0, 0, 0, 7, 0, 0, 1, 0};
+             uint8_t stat = 0xFF;
+             return vxapi_send_scsipt_n(h, r, &lun300, write10, 10, b.p(), 512, nullptr, nullptr, nullptr, nullptr,
+                                        &b.st, &stat);
+         }},
         {"target lun list", 0x06, 10, 40, true, {}, fabric.data[10], [](int h, R r, Io& b) {
              return vxapi_get_tgt_lun_data_list(h, r, reinterpret_cast<TGT_LUN_DATA_LIST*>(b.p()), 40, &b.st);
          }},
@@ -154,7 +161,10 @@ TEST_F(PassthruTest, EveryWorkerOnBothHeaders) {
         }
     }
     EXPECT_EQ(rx, tx);
-    EXPECT_EQ(target().cdbs.back(), std::pair(300u, Bytes{0x25, 0x80, 0, 0, 0, 0, 0, 0, 0, 0}));  // LUN << 5
+    const Bytes& media = target().luns[300].media;
+    EXPECT_EQ(Bytes(media.begin() + 7 * 512, media.begin() + 8 * 512), Bytes(512, 0xCC));
+    const auto& cdbs = target().cdbs;  // READ CAPACITY with the LUN << 5
+    EXPECT_NE(std::find(cdbs.begin(), cdbs.end(), std::pair(300u, Bytes{0x25, 0x80, 0, 0, 0, 0, 0, 0, 0, 0})), cdbs.end());
 }
 
 // SCSI by address: the driver's statuses, the SCSI status byte and the sense
@@ -206,25 +216,6 @@ TEST_F(PassthruTest, ScsiOutcomes) {
             // Without a SCSI status pointer nothing is written through it.
             send(fd, &rec, &addr, cap.data(), 10, nullptr, 0, data.data(), &len, nullptr, nullptr, nullptr, nullptr);
         }
-        // Data out travels in the response slot; READ(10) gets it back. Both
-        // directions at once: nothing sent.
-        const EXT_SCSI_ADDR addr{0, 3, 300, {}};
-        const Bytes block = sim::pattern(512, new_header ? 1 : 2), write10 = {0x2A, 0, 0, 0, 0, 7, 0, 0, 1, 0},
-                    read10 = {0x28, 0, 0, 0, 0, 7, 0, 0, 1, 0};
-        Bytes back(512);
-        uint32_t len = 512, status = kUntouched;
-        uint8_t stat = 0xFF;
-        driver.clear_log();
-        EXPECT_EQ(send(fd, &rec, &addr, write10.data(), 10, block.data(), 512, nullptr, nullptr, nullptr, nullptr,
-                       &status, &stat), 0);
-        EXPECT_EQ(send(fd, &rec, &addr, read10.data(), 10, nullptr, 0, back.data(), &len, nullptr, nullptr, &status,
-                       &stat), 0);
-        EXPECT_EQ(send(fd, &rec, &addr, read10.data(), 10, block.data(), 512, back.data(), &len, nullptr, nullptr,
-                       &status, &stat), 1);
-        EXPECT_EQ(back, block);
-        const auto log = driver.log();
-        ASSERT_EQ(log.size(), 2u);
-        EXPECT_EQ(std::tuple(log[0].request_len, log[0].response_len), std::tuple(352u, 512u));
     }
 }
 
@@ -276,7 +267,7 @@ TEST_F(PassthruTest, ReportLunsFallback) {
     }
 }
 
-// CT only on a fabric port that is up; RNID parameters have no sysfs form;
+// CT only on a fabric port that is up; SCSI with one data direction; RNID parameters have no sysfs form;
 // the loopback test of a port with bsg or netlink, or of a sysfs port with
 // neither, sends no driver request.
 TEST_F(PassthruTest, RefusalsAndTransportChoice) {
@@ -289,6 +280,10 @@ TEST_F(PassthruTest, RefusalsAndTransportChoice) {
     const auto loop = [&](R r, uint32_t* st) { return vxapi_loopback_test(fd, r, &q, 40, &s, 40, st); };
     const auto get_rnid = [&](R r, uint32_t* st) { return vxapi_get_rnid_info(fd, r, b, 8, st); };
     const auto set_rnid = [&](R r, uint32_t* st) { return vxapi_set_rnid_info(fd, r, b, 8, st); };
+    const auto both = [&](R r, uint32_t* st) {
+        const EXT_SCSI_ADDR addr{0, 3, 0, {}};
+        return vxapi_send_scsipt_n(fd, r, &addr, b, 10, b, 8, b, &len, nullptr, nullptr, st, nullptr);
+    };
     constexpr uint32_t S = VX_FEAT_SYSFS;
     const struct {
         const char* name;
@@ -302,6 +297,7 @@ TEST_F(PassthruTest, RefusalsAndTransportChoice) {
         {"ct, sysfs point to point", 2, 0, S, ct_call, 1, 1},
         {"ct, link down", 8, 1, 0, ct_call, 1, 1},
         {"ct, loop", 4, 0, 0, ct_call, 0, 0},
+        {"scsi, both data directions", 8, 0, 0, both, 1, kUntouched},
         {"get rnid, sysfs", 8, 0, S, get_rnid, 2, 12},
         {"set rnid, sysfs", 8, 0, S, set_rnid, 2, 12},
         {"loopback, sysfs", 8, 0, S, loop, 2, 12},
