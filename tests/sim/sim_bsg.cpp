@@ -70,22 +70,17 @@ int SimSg::ioctl(dev_t rdev, unsigned long code, void* arg) {
     auto* io = static_cast<sg_io_hdr_t*>(arg);
     if (code != SG_IO || io->interface_id != 'S') return EINVAL;
     log.push_back(*io);
-    if (!errnos.empty()) {
-        const int err = errnos.front();
-        errnos.pop_front();
-        if (err != 0) return err;
-    }
     const auto* cdb = static_cast<const uint8_t*>(io->cmdp);
     const auto* data = static_cast<const uint8_t*>(io->dxferp);
     const bool out = io->dxfer_direction == SG_DXFER_TO_DEV;
     const bool in = io->dxfer_direction == SG_DXFER_FROM_DEV;
     const auto lun = luns.find(minor(rdev));
-    const ScsiAnswer a = lun == luns.end() ? ScsiAnswer{}
-                                           : lun->second.target->execute(
-                                                 lun->second.lun, std::vector<uint8_t>(cdb, cdb + io->cmd_len),
-                                                 out ? std::vector<uint8_t>(data, data + io->dxfer_len)
-                                                     : std::vector<uint8_t>(),
-                                                 in ? io->dxfer_len : 0);
+    const ScsiAnswer a = lun == luns.end()
+                             ? ScsiAnswer{}
+                             : lun->second.target->execute(
+                                   lun->second.lun, std::vector<uint8_t>(cdb, cdb + io->cmd_len),
+                                   out ? std::vector<uint8_t>(data, data + io->dxfer_len) : std::vector<uint8_t>(),
+                                   in ? io->dxfer_len : 0);
     io->status = a.status;
     io->masked_status = a.masked_status();
     io->host_status = a.host_status;
@@ -97,48 +92,39 @@ int SimSg::ioctl(dev_t rdev, unsigned long code, void* arg) {
     return 0;
 }
 
-std::vector<uint8_t> Fabric::els(const std::vector<uint8_t>& payload) const {
-    constexpr uint8_t kEcho = 0x10, kLsAcc = 0x02, kLsRjt = 0x01, kNotSupported = 0x0B;
-    if (payload.empty() || payload[0] != kEcho || reject) {
-        const auto [reason, explanation] = payload.empty() || payload[0] != kEcho
-                                               ? std::pair<uint8_t, uint8_t>(kNotSupported, 0)
-                                               : *reject;
-        return {kLsRjt, 0, 0, 0, 0, reason, explanation, 0};
+std::vector<uint8_t> Fabric::answer(const std::vector<uint8_t>& request, bool ct) const {
+    std::vector<uint8_t> a(request);
+    a.resize(ct ? 16 : std::max<size_t>(a.size(), 8));
+    if (ct) {
+        a[8] = 0x80;  // accept
+        a[9] = 0x02;
+    } else if (request.empty() || request[0] != 0x10 || reject) {
+        const bool echo = !request.empty() && request[0] == 0x10;
+        a = {0x01, 0, 0, 0, 0, echo ? reject->first : uint8_t{0x0B}, echo ? reject->second : uint8_t{0}, 0};
+    } else {
+        a[0] = 0x02;  // LS_ACC
     }
-    std::vector<uint8_t> acc(payload);
-    acc[0] = kLsAcc;
-    return acc;
+    return a;
 }
 
-std::vector<uint8_t> Fabric::ct(const std::vector<uint8_t>& iu) const {
-    std::vector<uint8_t> accept(iu.begin(), iu.begin() + static_cast<long>(std::min<size_t>(iu.size(), 16)));
-    accept.resize(16);
-    accept[8] = 0x80;
-    accept[9] = 0x02;
-    return accept;
-}
-
-void Fabric::serve(SimBsg& bsg) const {
-    const auto answer = [](BsgJob& job, const std::vector<uint8_t>& reply) {
-        std::memcpy(job.din, reply.data(), std::min<size_t>(reply.size(), job.hdr.din_xfer_len));
-        return 0;
+void Fabric::serve(SimBsg& bsg, SimHost& host, const std::string& host_dir) const {
+    const auto job = [this](bool ct) {
+        return [this, ct](BsgJob& j) {
+            const std::vector<uint8_t> a = answer(j.dout, ct);
+            std::memcpy(j.din, a.data(), std::min<size_t>(a.size(), j.hdr.din_xfer_len));
+            return 0;
+        };
     };
-    bsg.ct = [this, answer](BsgJob& job) { return answer(job, ct(job.dout)); };
-    bsg.els = [this, answer](BsgJob& job) { return answer(job, els(job.dout)); };
-}
-
-SimHost::Attr Fabric::ct_attr() const {
-    return request_attr([this](const std::string& r) {
-        const std::vector<uint8_t> reply = ct(std::vector<uint8_t>(r.begin(), r.end()));
-        return std::string(reply.begin(), reply.end());
-    });
-}
-
-SimHost::Attr Fabric::els_attr() const {
-    return request_attr([this](const std::string& r) {
-        const std::vector<uint8_t> reply = els(std::vector<uint8_t>(r.begin() + std::min<long>(32, r.size()), r.end()));
-        return std::string(reply.begin(), reply.end());
-    });
+    bsg.ct = job(true);
+    bsg.els = job(false);
+    for (const bool ct : {true, false}) {
+        host.set_attr(host_dir + (ct ? "/ct" : "/els"), request_attr([this, ct](const std::string& r) {
+                          const std::vector<uint8_t> a = answer(
+                              std::vector<uint8_t>(r.begin() + (ct ? 0 : std::min<long>(32, r.size())), r.end()), ct);
+                          return std::string(a.begin(), a.end());
+                      }),
+                      0600);
+    }
 }
 
 }  // namespace sim

@@ -23,10 +23,10 @@ struct BsgJob {
     std::string entry;  // the bsg entry of the node: "fc_host5", "rport-5:0-1"
     sg_io_v4 hdr;
     uint32_t msgcode = 0;
-    uint32_t code = 0;          // vendor_cmd word 0 of a vendor command
+    uint32_t code = 0;  // vendor_cmd word 0 of a vendor command
     std::vector<uint8_t> request, dout;
-    uint8_t* din = nullptr;     // din_xfer_len bytes, while the job runs
-    uint8_t* reply = nullptr;   // max_response_len bytes, while the job runs
+    uint8_t* din = nullptr;    // din_xfer_len bytes, while the job runs
+    uint8_t* reply = nullptr;  // max_response_len bytes, while the job runs
 };
 
 // Decodes sg_io_v4 and fc_bsg_request and answers vendor commands from a
@@ -62,25 +62,21 @@ public:
         ScsiTarget* target;
         uint32_t lun;
     };
-    std::map<unsigned, Lun> luns;  // by N
-    std::deque<int> errnos;        // the next SG_IOs fail with these, one each (0: answered)
+    std::map<unsigned, Lun> luns;                 // by N
     std::vector<std::pair<unsigned, int>> opens;  // (N, open flags)
     std::vector<sg_io_hdr_t> log;                 // every SG_IO as taken
 };
 
-// A fabric's answers, the same on every road: ELS ECHO (0x10) gets LS_ACC
-// with the echoed data, or LS_RJT with `reject` (reason, explanation) when
-// set; another ELS gets LS_RJT "command not supported"; a CT IU gets its
-// header back as an accept (0x8002).
+// A fabric behind the bsg jobs and the driver's "ct" and "els" attributes
+// of a host directory (the ELS ones with their 32-byte pass-through head):
+// ELS ECHO (0x10) gets LS_ACC with the echoed data, or LS_RJT with `reject`
+// (reason, explanation) when set; another ELS gets LS_RJT "command not
+// supported"; a CT IU gets its 16-byte header back as an accept (0x8002).
+// It outlives the host.
 struct Fabric {
     std::optional<std::pair<uint8_t, uint8_t>> reject;
-    std::vector<uint8_t> els(const std::vector<uint8_t>& payload) const;
-    std::vector<uint8_t> ct(const std::vector<uint8_t>& iu) const;
-    void serve(SimBsg& bsg) const;  // the CT and ELS jobs, answered into data in
-    // The driver's "ct" and "els" attributes: the request written (the ELS
-    // one with its 32-byte pass-through head), the answer read.
-    SimHost::Attr ct_attr() const;
-    SimHost::Attr els_attr() const;
+    std::vector<uint8_t> answer(const std::vector<uint8_t>& request, bool ct) const;
+    void serve(SimBsg& bsg, SimHost& host, const std::string& host_dir) const;
 };
 
 }  // namespace sim
