@@ -22,8 +22,8 @@
 // *psense_buf_size: room in, bytes written out; *pscsi_stat: SCSI status.
 int32_t vxsysfs_send_scsipt(int handle, vxapi_priv_database* api_priv_data_inst, const EXT_SCSI_ADDR* pscsi_addr,
                             const uint8_t* pcdb, uint32_t cdb_len, const void* preq_buf, uint32_t req_buf_size,
-                            void* presp_buf, uint32_t* presp_buf_size, uint8_t* psense_buf, uint32_t* psense_buf_size,
-                            uint32_t* pext_stat, uint8_t* pscsi_stat);
+                            void* presp_buf, uint32_t* presp_buf_size, uint8_t* psense_buf,
+                            uint32_t* psense_buf_size, uint32_t* pext_stat, uint8_t* pscsi_stat);
 
 // SCSI command to the remote port named by WWPN in the record (destination
 // type 2), and its SCSI-3 form (a 16-byte CDB). *presp_buf_size: data length
@@ -40,7 +40,8 @@ int32_t vxsysfs_send_scsi3pt(int handle, vxapi_priv_database* api_priv_data_inst
 // when it is refused before anything is sent (no response length, a request
 // shorter than the CT IU header).
 int32_t vxsysfs_send_ct_passthru(int handle, vxapi_priv_database* api_priv_data_inst, const void* preq_buf,
-                                 uint32_t req_buf_size, void* presp_buf, uint32_t* presp_buf_size, uint32_t* pext_stat);
+                                 uint32_t req_buf_size, void* presp_buf, uint32_t* presp_buf_size,
+                                 uint32_t* pext_stat);
 int32_t vxsysfs_send_bsg_ct_passthru(int handle, vxapi_priv_database* api_priv_data_inst, const void* preq_buf,
                                      uint32_t req_buf_size, void* presp_buf, uint32_t* presp_buf_size,
                                      uint32_t* pext_stat);

@@ -72,15 +72,12 @@ int SimSg::ioctl(dev_t rdev, unsigned long code, void* arg) {
     log.push_back(*io);
     const auto* cdb = static_cast<const uint8_t*>(io->cmdp);
     const auto* data = static_cast<const uint8_t*>(io->dxferp);
-    const bool out = io->dxfer_direction == SG_DXFER_TO_DEV;
-    const bool in = io->dxfer_direction == SG_DXFER_FROM_DEV;
+    const std::vector<uint8_t> dout(data, data + (io->dxfer_direction == SG_DXFER_TO_DEV ? io->dxfer_len : 0));
+    const size_t room = io->dxfer_direction == SG_DXFER_FROM_DEV ? io->dxfer_len : 0;
     const auto lun = luns.find(minor(rdev));
     const ScsiAnswer a = lun == luns.end()
                              ? ScsiAnswer{}
-                             : lun->second.target->execute(
-                                   lun->second.lun, std::vector<uint8_t>(cdb, cdb + io->cmd_len),
-                                   out ? std::vector<uint8_t>(data, data + io->dxfer_len) : std::vector<uint8_t>(),
-                                   in ? io->dxfer_len : 0);
+                             : lun->second.first->execute(lun->second.second, {cdb, cdb + io->cmd_len}, dout, room);
     io->status = a.status;
     io->masked_status = a.masked_status();
     io->host_status = a.host_status;
@@ -88,42 +85,40 @@ int SimSg::ioctl(dev_t rdev, unsigned long code, void* arg) {
     io->resid = std::max(a.resid, 0);  // the kernel never reports more than was asked
     io->sb_len_wr = static_cast<unsigned char>(std::min<size_t>(a.sense.size(), io->mx_sb_len));
     if (io->sb_len_wr != 0) std::memcpy(io->sbp, a.sense.data(), io->sb_len_wr);
-    if (in && !a.data.empty()) std::memcpy(io->dxferp, a.data.data(), a.data.size());
+    if (io->dxfer_direction == SG_DXFER_FROM_DEV && !a.data.empty()) {
+        std::memcpy(io->dxferp, a.data.data(), std::min<size_t>(a.data.size(), io->dxfer_len));
+    }
     return 0;
 }
 
-std::vector<uint8_t> Fabric::answer(const std::vector<uint8_t>& request, bool ct) const {
-    std::vector<uint8_t> a(request);
-    a.resize(ct ? 16 : std::max<size_t>(a.size(), 8));
-    if (ct) {
-        a[8] = 0x80;  // accept
-        a[9] = 0x02;
-    } else if (request.empty() || request[0] != 0x10 || reject) {
-        const bool echo = !request.empty() && request[0] == 0x10;
-        a = {0x01, 0, 0, 0, 0, echo ? reject->first : uint8_t{0x0B}, echo ? reject->second : uint8_t{0}, 0};
-    } else {
-        a[0] = 0x02;  // LS_ACC
+std::vector<uint8_t> Fabric::answer(std::vector<uint8_t> r, bool ct) const {
+    const bool echo = !ct && !r.empty() && r[0] == 0x10;
+    if (!ct && (!echo || reject)) {  // LS_RJT
+        return {0x01, 0, 0, 0, 0, echo ? reject->first : uint8_t{0x0B}, echo ? reject->second : uint8_t{0}, 0};
     }
-    return a;
+    if (ct) {
+        r.resize(16);
+        r[8] = 0x80;  // accept (0x8002)
+        r[9] = 0x02;
+    } else {
+        r[0] = 0x02;  // LS_ACC
+    }
+    return r;
 }
 
 void Fabric::serve(SimBsg& bsg, SimHost& host, const std::string& host_dir) const {
-    const auto job = [this](bool ct) {
-        return [this, ct](BsgJob& j) {
+    for (const bool ct : {true, false}) {
+        (ct ? bsg.ct : bsg.els) = [this, ct](BsgJob& j) {
             const std::vector<uint8_t> a = answer(j.dout, ct);
             std::memcpy(j.din, a.data(), std::min<size_t>(a.size(), j.hdr.din_xfer_len));
             return 0;
         };
-    };
-    bsg.ct = job(true);
-    bsg.els = job(false);
-    for (const bool ct : {true, false}) {
-        host.set_attr(host_dir + (ct ? "/ct" : "/els"), request_attr([this, ct](const std::string& r) {
-                          const std::vector<uint8_t> a = answer(
-                              std::vector<uint8_t>(r.begin() + (ct ? 0 : std::min<long>(32, r.size())), r.end()), ct);
-                          return std::string(a.begin(), a.end());
-                      }),
-                      0600);
+        // The ELS attribute takes the pass-through head in front of the payload.
+        const auto attr = request_attr([this, ct](const std::string& r) {
+            const std::vector<uint8_t> a = answer({r.begin() + (ct ? 0 : std::min<long>(32, r.size())), r.end()}, ct);
+            return std::string(a.begin(), a.end());
+        });
+        host.set_attr(host_dir + (ct ? "/ct" : "/els"), attr, 0600);
     }
 }
 

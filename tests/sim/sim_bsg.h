@@ -23,10 +23,10 @@ struct BsgJob {
     std::string entry;  // the bsg entry of the node: "fc_host5", "rport-5:0-1"
     sg_io_v4 hdr;
     uint32_t msgcode = 0;
-    uint32_t code = 0;  // vendor_cmd word 0 of a vendor command
+    uint32_t code = 0;          // vendor_cmd word 0 of a vendor command
     std::vector<uint8_t> request, dout;
-    uint8_t* din = nullptr;    // din_xfer_len bytes, while the job runs
-    uint8_t* reply = nullptr;  // max_response_len bytes, while the job runs
+    uint8_t* din = nullptr;     // din_xfer_len bytes, while the job runs
+    uint8_t* reply = nullptr;   // max_response_len bytes, while the job runs
 };
 
 // Decodes sg_io_v4 and fc_bsg_request and answers vendor commands from a
@@ -58,11 +58,7 @@ public:
     int open(dev_t rdev, int flags) override;
     int ioctl(dev_t rdev, unsigned long code, void* arg) override;
 
-    struct Lun {
-        ScsiTarget* target;
-        uint32_t lun;
-    };
-    std::map<unsigned, Lun> luns;                 // by N
+    std::map<unsigned, std::pair<ScsiTarget*, uint32_t>> luns;  // by N: the target and the LUN
     std::vector<std::pair<unsigned, int>> opens;  // (N, open flags)
     std::vector<sg_io_hdr_t> log;                 // every SG_IO as taken
 };
@@ -75,7 +71,7 @@ public:
 // It outlives the host.
 struct Fabric {
     std::optional<std::pair<uint8_t, uint8_t>> reject;
-    std::vector<uint8_t> answer(const std::vector<uint8_t>& request, bool ct) const;
+    std::vector<uint8_t> answer(std::vector<uint8_t> request, bool ct) const;
     void serve(SimBsg& bsg, SimHost& host, const std::string& host_dir) const;
 };
 
