@@ -1,6 +1,7 @@
 // Sysfs pass-through: SCSI through the generic nodes to a target model, CT
 // and ELS on the bsg and attribute roads, the target and LUN list.
 #include "sim_bsg.h"
+#include "sim_passthru.h"
 #include "test_support.h"
 #include "transport/vx_sysfs_passthru.h"
 #include "transport/vx_sysfs_prim.h"
@@ -24,7 +25,7 @@ protected:
         sg.luns[3] = {&target, 3};
         sg.attach(host);
         bsg.attach(host, fabric);
-        answers.serve(bsg, host, fabric.host_dirs[5]);
+        sim::serve_fabric(answers, bsg, host, fabric.host_dirs[5]);
     }
     ~SysfsPassthruTest() override { sysfs_mnt_path[0] = '\0'; }
     static sim::SysfsSetup setup() {
@@ -42,7 +43,7 @@ protected:
     }
 
     sim::ScsiTarget target;
-    sim::Fabric answers;
+    sim::SanFabric answers;
     sim::SimSg sg;
     sim::SimBsg bsg;
     sim::SimHost host;
@@ -115,7 +116,7 @@ TEST_F(SysfsPassthruTest, CtAndElsOnTheBsgAndAttributeRoads) {
         if (size > 32) e[32] = 0x10;  // ECHO
         return e;
     };
-    const Bytes ct_acc = answers.answer(ct, true), echo_acc = answers.answer({0x10, 0, 0, 0, 0, 0, 0, 0}, false);
+    const Bytes ct_acc = answers.ct(ct), echo_acc = answers.els({0x10, 0, 0, 0, 0, 0, 0, 0});
     vxapi_priv_database orphan = vport;
     orphan.parent = nullptr;
     // bsg, port, request, a response length given, then the outcome (result,

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sim_passthru.h"
+
 namespace sim {
 namespace {
 
@@ -91,31 +93,18 @@ int SimSg::ioctl(dev_t rdev, unsigned long code, void* arg) {
     return 0;
 }
 
-std::vector<uint8_t> Fabric::answer(std::vector<uint8_t> r, bool ct) const {
-    const bool echo = !ct && !r.empty() && r[0] == 0x10;
-    if (!ct && (!echo || reject)) {  // LS_RJT
-        return {0x01, 0, 0, 0, 0, echo ? reject->first : uint8_t{0x0B}, echo ? reject->second : uint8_t{0}, 0};
-    }
-    if (ct) {
-        r.resize(16);
-        r[8] = 0x80;  // accept (0x8002)
-        r[9] = 0x02;
-    } else {
-        r[0] = 0x02;  // LS_ACC
-    }
-    return r;
-}
-
-void Fabric::serve(SimBsg& bsg, SimHost& host, const std::string& host_dir) const {
+void serve_fabric(const SanFabric& fabric, SimBsg& bsg, SimHost& host, const std::string& host_dir) {
+    const auto answer = [&fabric](bool ct, const Bytes& request) {
+        return ct ? fabric.ct(request) : fabric.els(request);
+    };
     for (const bool ct : {true, false}) {
-        (ct ? bsg.ct : bsg.els) = [this, ct](BsgJob& j) {
-            const std::vector<uint8_t> a = answer(j.dout, ct);
-            std::memcpy(j.din, a.data(), std::min<size_t>(a.size(), j.hdr.din_xfer_len));
+        (ct ? bsg.ct : bsg.els) = [answer, ct](BsgJob& job) {
+            const Bytes a = answer(ct, job.dout);
+            std::memcpy(job.din, a.data(), std::min<size_t>(a.size(), job.hdr.din_xfer_len));
             return 0;
         };
-        // The ELS attribute takes the pass-through head in front of the payload.
-        const auto attr = request_attr([this, ct](const std::string& r) {
-            const std::vector<uint8_t> a = answer({r.begin() + (ct ? 0 : std::min<long>(32, r.size())), r.end()}, ct);
+        const auto attr = request_attr([answer, ct](const std::string& r) {
+            const Bytes a = answer(ct, Bytes(r.begin() + (ct ? 0 : std::min<long>(32, r.size())), r.end()));
             return std::string(a.begin(), a.end());
         });
         host.set_attr(host_dir + (ct ? "/ct" : "/els"), attr, 0600);

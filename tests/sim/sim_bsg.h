@@ -9,7 +9,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,8 @@
 #include "sim_sysfs_adapters.h"
 
 namespace sim {
+
+struct SanFabric;
 
 // One job as the FC bsg device took it.
 struct BsgJob {
@@ -63,16 +64,10 @@ public:
     std::vector<sg_io_hdr_t> log;                 // every SG_IO as taken
 };
 
-// A fabric behind the bsg jobs and the driver's "ct" and "els" attributes
-// of a host directory (the ELS ones with their 32-byte pass-through head):
-// ELS ECHO (0x10) gets LS_ACC with the echoed data, or LS_RJT with `reject`
-// (reason, explanation) when set; another ELS gets LS_RJT "command not
-// supported"; a CT IU gets its 16-byte header back as an accept (0x8002).
-// It outlives the host.
-struct Fabric {
-    std::optional<std::pair<uint8_t, uint8_t>> reject;
-    std::vector<uint8_t> answer(std::vector<uint8_t> request, bool ct) const;
-    void serve(SimBsg& bsg, SimHost& host, const std::string& host_dir) const;
-};
+// The fabric on the sysfs roads: its CT and ELS answers to the bsg jobs
+// (into data in) and through the driver's "ct" and "els" attributes of a
+// host directory (the ELS ones with their 32-byte pass-through head). The
+// fabric outlives the host.
+void serve_fabric(const SanFabric& fabric, SimBsg& bsg, SimHost& host, const std::string& host_dir);
 
 }  // namespace sim
