@@ -130,7 +130,7 @@ void copy_sense(const EXT_SCSI_PASSTHRU& pass, uint32_t detail, uint32_t room, u
         vxdbg_print("Check Condition. DStatus=", detail, VXDBG_HEX, 0);
         vxdbg_print(" Sense Length=", n, VXDBG_DEC, 0);
         vxdbg_print(" Sense data:", 0, VXDBG_NONE, 1);
-        vxdbg_dump(nullptr, psense_buf, 1, n);
+        vxdbg_dump(nullptr, psense_buf, 8, n);
     }
 }
 
@@ -166,6 +166,7 @@ int32_t send_scsipt(const char* name, int handle, vxapi_priv_database* rec, cons
     const int32_t sent =
         vxapi_send_scsipt_ioctl(handle, rec, preq_buf, req_buf_size, presp_buf, presp_buf_size, &pass, &reply);
     const int saved_errno = errno;
+    if (sent == VX_RESULT_NOT_BUILT) return VX_RESULT_NOT_BUILT;  // nothing sent
 
     int32_t result = VX_RESULT_OK;
     const uint32_t status = reply.status;

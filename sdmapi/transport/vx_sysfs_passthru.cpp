@@ -28,13 +28,13 @@ using vxsysfs::starts_with;
 namespace {
 
 constexpr uint32_t kMaxCdbLen = 16;
-constexpr uint8_t kFcCdbLen = 16;  // the WWPN form always sends 16 CDB bytes
+constexpr uint8_t kFcCdbLen = 16;        // the WWPN form always sends 16 CDB bytes
 constexpr uint8_t kMaxSenseAsked = 255;  // mx_sb_len is one byte
 constexpr uint32_t kSenseDataSize = sizeof(EXT_FC_SCSI_PASSTHRU::SenseData);
 constexpr unsigned kDefaultTimeoutMs = 30000;
 constexpr unsigned kMsPerSecond = 1000;
-constexpr size_t kLinkSize = 255;   // a generic link is read to this length
-constexpr size_t kNameSize = 32;    // an entry name prefix, an sg node name
+constexpr size_t kLinkSize = 255;  // a generic link is read to this length
+constexpr size_t kNameSize = 32;   // an entry name prefix, an sg node name
 
 // EXT_FC_SCSI_PASSTHRU: the destination type served here and the directions.
 constexpr uint16_t kDestTypeWwpn = 2;
@@ -88,9 +88,8 @@ bool read_generic_name(uint32_t host_no, uint32_t target, uint32_t lun, char* na
     char path[VXSYSFS_PATH_SIZE];
     char* end = vxsysfs_get_scsi_dev_path(path, device);
     char link[kLinkSize + 1];
-    const ssize_t n = vxsysfs_path_append(path, end, "device/generic") != nullptr
-                          ? vx::sys().readlink(path, link, kLinkSize)
-                          : -1;
+    const ssize_t n =
+        vxsysfs_path_append(path, end, "device/generic") != nullptr ? vx::sys().readlink(path, link, kLinkSize) : -1;
     if (n <= 0) {
         trace_text(VXDBG_SYSFS, "> no path found, path=", path);
         return false;
@@ -106,8 +105,8 @@ bool read_generic_name(uint32_t host_no, uint32_t target, uint32_t lun, char* na
 // commands that only ask the target about itself. The descriptor, or -1.
 int open_generic(uint32_t host_no, uint32_t target, uint32_t lun, uint8_t opcode, char* name, size_t size) {
     if (!read_generic_name(host_no, target, lun, name, size)) {
-        const bool asks_target = std::find(std::begin(kFirstLunOpcodes), std::end(kFirstLunOpcodes), opcode) !=
-                                 std::end(kFirstLunOpcodes);
+        const bool asks_target =
+            std::find(std::begin(kFirstLunOpcodes), std::end(kFirstLunOpcodes), opcode) != std::end(kFirstLunOpcodes);
         if (lun != 0 || !asks_target) return -1;
         lun = vxsysfs_get_first_lun(static_cast<uint16_t>(host_no), static_cast<uint16_t>(target));
         if (!read_generic_name(host_no, target, lun, name, size)) return -1;
@@ -164,8 +163,8 @@ unsigned timeout_ms(uint32_t seconds) {
 
 int32_t vxsysfs_send_scsipt(int, vxapi_priv_database* rec, const EXT_SCSI_ADDR* addr, const uint8_t* cdb,
                             uint32_t cdb_len, const void* req_buf, uint32_t req_buf_size, void* resp_buf,
-                            uint32_t* resp_buf_size, uint8_t* sense_buf, uint32_t* sense_buf_size,
-                            uint32_t* ext_stat, uint8_t* scsi_stat) {
+                            uint32_t* resp_buf_size, uint8_t* sense_buf, uint32_t* sense_buf_size, uint32_t* ext_stat,
+                            uint8_t* scsi_stat) {
     if (start(ext_stat, EXT_STATUS_INVALID_PARAM) == nullptr) return 1;
     // Every length the request is built from must be there to be read.
     if (rec == nullptr || addr == nullptr || cdb == nullptr || scsi_stat == nullptr || sense_buf == nullptr ||
@@ -267,8 +266,7 @@ int fc_outcome(const sg_io_hdr_t& hdr, EXT_FC_SCSI_PASSTHRU* pt, uint32_t* ext_s
     if (hdr.host_status != 0) {
         *ext_stat = EXT_STATUS_HOST_ERR;
         if (hdr.resid != 0) {
-            vxdbg_line(VXDBG_SYSFS, "> Setting UNDERRUN, io_hdr.resid=", static_cast<uint32_t>(hdr.resid),
-                       VXDBG_INT);
+            vxdbg_line(VXDBG_SYSFS, "> Setting UNDERRUN, io_hdr.resid=", static_cast<uint32_t>(hdr.resid), VXDBG_INT);
             *ext_stat = EXT_STATUS_DATA_UNDERRUN;
         }
         return 1;
@@ -282,11 +280,10 @@ int fc_outcome(const sg_io_hdr_t& hdr, EXT_FC_SCSI_PASSTHRU* pt, uint32_t* ext_s
 
 }  // namespace
 
-int32_t vxsysfs_send_fc_scsipt(int, vxapi_priv_database* rec, void* buf, uint32_t* buf_size,
-                               EXT_FC_SCSI_PASSTHRU* pt, uint32_t* ext_stat, uint32_t* detail_stat) {
+int32_t vxsysfs_send_fc_scsipt(int, vxapi_priv_database* rec, void* buf, uint32_t* buf_size, EXT_FC_SCSI_PASSTHRU* pt,
+                               uint32_t* ext_stat, uint32_t* detail_stat) {
     if (start(ext_stat, EXT_STATUS_INVALID_PARAM) == nullptr) return 1;
-    if (rec == nullptr || detail_stat == nullptr || (buf != nullptr && buf_size == nullptr) ||
-        !fc_request_valid(pt)) {
+    if (rec == nullptr || detail_stat == nullptr || (buf != nullptr && buf_size == nullptr) || !fc_request_valid(pt)) {
         trace("> invalid parameters");
         return 1;
     }
@@ -340,8 +337,7 @@ namespace {
 // min_len bytes).
 bool passthru_valid(const void* req_buf, uint32_t req_size, uint32_t min_len, const void* resp_buf,
                     const uint32_t* resp_size, uint32_t* ext_stat) {
-    if (req_buf != nullptr && req_size > min_len && resp_size != nullptr &&
-        (resp_buf != nullptr || *resp_size == 0)) {
+    if (req_buf != nullptr && req_size > min_len && resp_size != nullptr && (resp_buf != nullptr || *resp_size == 0)) {
         return true;
     }
     *ext_stat = EXT_STATUS_INVALID_PARAM;
@@ -403,7 +399,7 @@ void attr_passthru(const vxapi_priv_database* rec, const char* name, bool one_wr
 }  // namespace
 
 int32_t vxsysfs_send_bsg_ct_passthru(int, vxapi_priv_database* rec, const void* req_buf, uint32_t req_size,
-                                 void* resp_buf, uint32_t* resp_size, uint32_t* ext_stat) {
+                                     void* resp_buf, uint32_t* resp_size, uint32_t* ext_stat) {
     if (start(ext_stat, EXT_STATUS_DEV_NOT_FOUND) == nullptr) return 1;
     if (rec == nullptr || !passthru_valid(req_buf, req_size, sizeof(ct_iu_t) - 1, resp_buf, resp_size, ext_stat)) {
         return 1;
@@ -418,7 +414,7 @@ int32_t vxsysfs_send_bsg_ct_passthru(int, vxapi_priv_database* rec, const void* 
 }
 
 int32_t vxsysfs_send_ct_passthru(int handle, vxapi_priv_database* rec, const void* req_buf, uint32_t req_size,
-                             void* resp_buf, uint32_t* resp_size, uint32_t* ext_stat) {
+                                 void* resp_buf, uint32_t* resp_size, uint32_t* ext_stat) {
     if (start(ext_stat, EXT_STATUS_DEV_NOT_FOUND) == nullptr) return 1;
     if (rec == nullptr || !passthru_valid(req_buf, req_size, sizeof(ct_iu_t) - 1, resp_buf, resp_size, ext_stat)) {
         return 1;
@@ -431,7 +427,7 @@ int32_t vxsysfs_send_ct_passthru(int handle, vxapi_priv_database* rec, const voi
 }
 
 int32_t vxsysfs_send_bsg_els_passthru(int, vxapi_priv_database* rec, const void* req_buf, uint32_t req_size,
-                                  void* resp_buf, uint32_t* resp_size, uint32_t* ext_stat) {
+                                      void* resp_buf, uint32_t* resp_size, uint32_t* ext_stat) {
     if (start(ext_stat, EXT_STATUS_DEV_NOT_FOUND) == nullptr) return 1;
     if (rec == nullptr || !passthru_valid(req_buf, req_size, VX_ELS_HEADER_LEN, resp_buf, resp_size, ext_stat)) {
         return 1;
@@ -458,7 +454,7 @@ int32_t vxsysfs_send_bsg_els_passthru(int, vxapi_priv_database* rec, const void*
 }
 
 int32_t vxsysfs_send_els_passthru(int handle, vxapi_priv_database* rec, const void* req_buf, uint32_t req_size,
-                              void* resp_buf, uint32_t* resp_size, uint32_t* ext_stat) {
+                                  void* resp_buf, uint32_t* resp_size, uint32_t* ext_stat) {
     if (start(ext_stat, EXT_STATUS_DEV_NOT_FOUND) == nullptr) return 1;
     if (rec == nullptr || !passthru_valid(req_buf, req_size, VX_ELS_HEADER_LEN, resp_buf, resp_size, ext_stat)) {
         return 1;
@@ -526,7 +522,7 @@ void fill_entry(uint32_t host_no, const char* rpath, TGT_LUN_DATA_ENTRY* entry, 
 }  // namespace
 
 int32_t vxsysfs_get_tgt_lun_data_list(int, vxapi_priv_database* rec, TGT_LUN_DATA_LIST* list, uint32_t list_size,
-                                  uint32_t* ext_stat) {
+                                      uint32_t* ext_stat) {
     if (start(ext_stat, EXT_STATUS_INVALID_PARAM) == nullptr || rec == nullptr || list == nullptr) return 1;
     const uint32_t lun_room = (rec->features & VX_FEAT_LUN_4096) != 0 ? kLunRoomLarge : kLunRoom;
     const uint32_t entry_size = kEntryHeadSize + lun_room;

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sim_passthru.h"
+
 namespace sim {
 namespace {
 
@@ -70,22 +72,14 @@ int SimSg::ioctl(dev_t rdev, unsigned long code, void* arg) {
     auto* io = static_cast<sg_io_hdr_t*>(arg);
     if (code != SG_IO || io->interface_id != 'S') return EINVAL;
     log.push_back(*io);
-    if (!errnos.empty()) {
-        const int err = errnos.front();
-        errnos.pop_front();
-        if (err != 0) return err;
-    }
     const auto* cdb = static_cast<const uint8_t*>(io->cmdp);
     const auto* data = static_cast<const uint8_t*>(io->dxferp);
-    const bool out = io->dxfer_direction == SG_DXFER_TO_DEV;
-    const bool in = io->dxfer_direction == SG_DXFER_FROM_DEV;
+    const std::vector<uint8_t> dout(data, data + (io->dxfer_direction == SG_DXFER_TO_DEV ? io->dxfer_len : 0));
+    const size_t room = io->dxfer_direction == SG_DXFER_FROM_DEV ? io->dxfer_len : 0;
     const auto lun = luns.find(minor(rdev));
-    const ScsiAnswer a = lun == luns.end() ? ScsiAnswer{}
-                                           : lun->second.target->execute(
-                                                 lun->second.lun, std::vector<uint8_t>(cdb, cdb + io->cmd_len),
-                                                 out ? std::vector<uint8_t>(data, data + io->dxfer_len)
-                                                     : std::vector<uint8_t>(),
-                                                 in ? io->dxfer_len : 0);
+    const ScsiAnswer a = lun == luns.end()
+                             ? ScsiAnswer{}
+                             : lun->second.first->execute(lun->second.second, {cdb, cdb + io->cmd_len}, dout, room);
     io->status = a.status;
     io->masked_status = a.masked_status();
     io->host_status = a.host_status;
@@ -93,52 +87,28 @@ int SimSg::ioctl(dev_t rdev, unsigned long code, void* arg) {
     io->resid = std::max(a.resid, 0);  // the kernel never reports more than was asked
     io->sb_len_wr = static_cast<unsigned char>(std::min<size_t>(a.sense.size(), io->mx_sb_len));
     if (io->sb_len_wr != 0) std::memcpy(io->sbp, a.sense.data(), io->sb_len_wr);
-    if (in && !a.data.empty()) std::memcpy(io->dxferp, a.data.data(), a.data.size());
+    if (io->dxfer_direction == SG_DXFER_FROM_DEV && !a.data.empty()) {
+        std::memcpy(io->dxferp, a.data.data(), std::min<size_t>(a.data.size(), io->dxfer_len));
+    }
     return 0;
 }
 
-std::vector<uint8_t> Fabric::els(const std::vector<uint8_t>& payload) const {
-    constexpr uint8_t kEcho = 0x10, kLsAcc = 0x02, kLsRjt = 0x01, kNotSupported = 0x0B;
-    if (payload.empty() || payload[0] != kEcho || reject) {
-        const auto [reason, explanation] = payload.empty() || payload[0] != kEcho
-                                               ? std::pair<uint8_t, uint8_t>(kNotSupported, 0)
-                                               : *reject;
-        return {kLsRjt, 0, 0, 0, 0, reason, explanation, 0};
-    }
-    std::vector<uint8_t> acc(payload);
-    acc[0] = kLsAcc;
-    return acc;
-}
-
-std::vector<uint8_t> Fabric::ct(const std::vector<uint8_t>& iu) const {
-    std::vector<uint8_t> accept(iu.begin(), iu.begin() + static_cast<long>(std::min<size_t>(iu.size(), 16)));
-    accept.resize(16);
-    accept[8] = 0x80;
-    accept[9] = 0x02;
-    return accept;
-}
-
-void Fabric::serve(SimBsg& bsg) const {
-    const auto answer = [](BsgJob& job, const std::vector<uint8_t>& reply) {
-        std::memcpy(job.din, reply.data(), std::min<size_t>(reply.size(), job.hdr.din_xfer_len));
-        return 0;
+void serve_fabric(const SanFabric& fabric, SimBsg& bsg, SimHost& host, const std::string& host_dir) {
+    const auto answer = [&fabric](bool ct, const Bytes& request) {
+        return ct ? fabric.ct(request) : fabric.els(request);
     };
-    bsg.ct = [this, answer](BsgJob& job) { return answer(job, ct(job.dout)); };
-    bsg.els = [this, answer](BsgJob& job) { return answer(job, els(job.dout)); };
-}
-
-SimHost::Attr Fabric::ct_attr() const {
-    return request_attr([this](const std::string& r) {
-        const std::vector<uint8_t> reply = ct(std::vector<uint8_t>(r.begin(), r.end()));
-        return std::string(reply.begin(), reply.end());
-    });
-}
-
-SimHost::Attr Fabric::els_attr() const {
-    return request_attr([this](const std::string& r) {
-        const std::vector<uint8_t> reply = els(std::vector<uint8_t>(r.begin() + std::min<long>(32, r.size()), r.end()));
-        return std::string(reply.begin(), reply.end());
-    });
+    for (const bool ct : {true, false}) {
+        (ct ? bsg.ct : bsg.els) = [answer, ct](BsgJob& job) {
+            const Bytes a = answer(ct, job.dout);
+            std::memcpy(job.din, a.data(), std::min<size_t>(a.size(), job.hdr.din_xfer_len));
+            return 0;
+        };
+        const auto attr = request_attr([answer, ct](const std::string& r) {
+            const Bytes a = answer(ct, Bytes(r.begin() + (ct ? 0 : std::min<long>(32, r.size())), r.end()));
+            return std::string(a.begin(), a.end());
+        });
+        host.set_attr(host_dir + (ct ? "/ct" : "/els"), attr, 0600);
+    }
 }
 
 }  // namespace sim

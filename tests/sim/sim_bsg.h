@@ -9,7 +9,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,8 @@
 #include "sim_sysfs_adapters.h"
 
 namespace sim {
+
+struct SanFabric;
 
 // One job as the FC bsg device took it.
 struct BsgJob {
@@ -58,29 +59,15 @@ public:
     int open(dev_t rdev, int flags) override;
     int ioctl(dev_t rdev, unsigned long code, void* arg) override;
 
-    struct Lun {
-        ScsiTarget* target;
-        uint32_t lun;
-    };
-    std::map<unsigned, Lun> luns;  // by N
-    std::deque<int> errnos;        // the next SG_IOs fail with these, one each (0: answered)
+    std::map<unsigned, std::pair<ScsiTarget*, uint32_t>> luns;  // by N: the target and the LUN
     std::vector<std::pair<unsigned, int>> opens;  // (N, open flags)
     std::vector<sg_io_hdr_t> log;                 // every SG_IO as taken
 };
 
-// A fabric's answers, the same on every road: ELS ECHO (0x10) gets LS_ACC
-// with the echoed data, or LS_RJT with `reject` (reason, explanation) when
-// set; another ELS gets LS_RJT "command not supported"; a CT IU gets its
-// header back as an accept (0x8002).
-struct Fabric {
-    std::optional<std::pair<uint8_t, uint8_t>> reject;
-    std::vector<uint8_t> els(const std::vector<uint8_t>& payload) const;
-    std::vector<uint8_t> ct(const std::vector<uint8_t>& iu) const;
-    void serve(SimBsg& bsg) const;  // the CT and ELS jobs, answered into data in
-    // The driver's "ct" and "els" attributes: the request written (the ELS
-    // one with its 32-byte pass-through head), the answer read.
-    SimHost::Attr ct_attr() const;
-    SimHost::Attr els_attr() const;
-};
+// The fabric on the sysfs roads: its CT and ELS answers to the bsg jobs
+// (into data in) and through the driver's "ct" and "els" attributes of a
+// host directory (the ELS ones with their 32-byte pass-through head). The
+// fabric outlives the host.
+void serve_fabric(const SanFabric& fabric, SimBsg& bsg, SimHost& host, const std::string& host_dir);
 
 }  // namespace sim

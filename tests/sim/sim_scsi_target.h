@@ -25,6 +25,9 @@ struct ScsiAnswer {
     std::vector<uint8_t> sense, data;  // data in: never more than the room
     int32_t resid = 0;                 // room (or data out) not moved; negative: the device had more
     uint8_t masked_status() const { return static_cast<uint8_t>((status >> 1) & 0x7F); }
+    static ScsiAnswer of(uint8_t status, uint16_t host_status = 0, int32_t resid = 0) {
+        return ScsiAnswer{status, host_status, 0, {}, {}, resid};
+    }
 };
 
 // Sense with key 5 (ILLEGAL REQUEST): fixed format 0x70 (18 bytes), descriptor format 0x72 (8).
