@@ -7,7 +7,7 @@
 // to 255 probed one command after another, and the list is built here.
 #include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
