@@ -20,7 +20,12 @@ std::string current;
 sim::SimHost& served_host() {
     static sim::SimHost& h = []() -> sim::SimHost& {
         sim::SimHost& host = fuzz::host();
-        host.on_attr_read(kAttribute, [] { return std::optional<std::string>(current); });
+        sim::SimHost::Attr attr;
+        attr.read = [](size_t pos, std::string& out) {
+            out = pos < current.size() ? current.substr(pos) : std::string();
+            return 0;
+        };
+        host.set_attr(kAttribute, attr, 0444);
         return host;
     }();
     return h;
