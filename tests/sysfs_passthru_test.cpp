@@ -152,12 +152,13 @@ TEST_F(SysfsPassthruTest, CtAndElsOnTheBsgAndAttributeRoads) {
 }
 
 TEST_F(SysfsPassthruTest, TargetAndLunList) {
-    // Per entry: the target id, the port name's last byte, the LUNs marked.
+    // Per entry: the entry count, DevType, target id, LUN count, the port
+    // name's last byte, then the LUNs marked.
     const std::tuple<uint32_t, Words, std::vector<Words>> cases[] = {
         {10, {1, 6}, {}},
         {32 + 2079, {1, 6}, {}},
-        {32 + 2080, {0, 0}, {{0, 1, 3}}},
-        {32 + 2 * 2080 + 100, {0, 0}, {{0, 1, 3}, {300 & 0xFF, 2, 5, 7}}},  // target 300's, 14-bit flat space
+        {32 + 2080, {0, 0}, {{1, 2, 0, 1, 1, 3}}},
+        {32 + 2 * 2080 + 100, {0, 0}, {{2, 2, 0, 1, 1, 3}, {2, 2, 300 & 0xFF, 2, 2, 5, 7}}},  // target 300's LUNs
     };
     for (const auto& [size, out, entries] : cases) {
         SCOPED_TRACE(size);
@@ -168,13 +169,11 @@ TEST_F(SysfsPassthruTest, TargetAndLunList) {
         EXPECT_EQ(list.bytes() == Bytes(size, 0xEE), entries.empty());  // nothing written without an entry
         for (size_t i = 0; i < entries.size(); ++i) {
             auto* entry = reinterpret_cast<TGT_LUN_DATA_ENTRY*>(list.get() + 32 + i * 2080);
-            Words got{entry->TargetId, entry->PortName[7]};
+            Words got{head->EntryCount, entry->DevType, entry->TargetId, entry->LunCount, entry->PortName[7]};
             for (uint32_t l = 0; l < 2048; ++l) {
                 if (vx_lun_data(entry)[l] != 0) got.push_back(l);
             }
             EXPECT_EQ(got, entries[i]);
-            EXPECT_EQ(Words({head->EntryCount, entry->LunCount, entry->DevType}),
-                      Words({static_cast<uint32_t>(entries.size()), static_cast<uint32_t>(got.size() - 2), 2}));
         }
     }
 }
