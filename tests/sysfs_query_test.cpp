@@ -330,9 +330,51 @@ TEST(SysfsQuery, VersionTextsAndVpdFields) {
     }
 }
 
-// Every property query of the management API on the physical port (host 5)
-// and the virtual port (host 8) of a converged adapter served through sysfs:
-// the records reach the caller as the attribute files give them.
+// The records of every property query of the management API on one port,
+// a line each, behind the statuses.
+std::vector<std::string> properties(int h) {
+    DEVICENODEPROPERTY n{};
+    DEVICEPORTPROPERTY p{};
+    DISCPORTPROPERTY dp{};
+    DISCTARGETPROPERTY dt{};
+    CHIPPROPERTY c{};
+    DRIVERPROPERTY d{};
+    FIRMWAREPROPERTY f{};
+    CNAPORTPROPERTY cna{};
+    SD_UINT32 cna_size = sizeof cna;
+    std::vector<uint8_t> db(sizeof(DEVICEINFO) + 3 * sizeof(DEVICEINFOENTRY));
+    auto* info = reinterpret_cast<PDEVICEINFO>(db.data());
+    const std::vector<SD_UINT32> statuses = {
+        SDGetHbaDeviceNodeProperty(h, &n), SDGetHbaDevicePortProperty(h, 0, &p),
+        SDGetDiscPortProperty(h, 0, 0, 0, &dp), SDGetDiscTargetProperty(h, 0, 0, 0, &dt),
+        SDGetHbaDeviceChipProperty(h, &c), SDGetHbaDeviceDriverProperty(h, &d), SDGetHbaDeviceFirmwareProperty(h, &f),
+        SDGetPortDatabase(h, 1, info, static_cast<SD_UINT32>(db.size())),
+        SDGetCnaPortData(h, 0, SD_CNA_GET_PORT_ID, reinterpret_cast<SD_PUINT8>(&cna), &cna_size)};
+    std::string database = line("%u/%u", info->TotalDevices, info->ReturnListEntryCount);
+    for (uint32_t i = 0; i < info->ReturnListEntryCount && i < 4; ++i) {
+        database += line(" %02x:%u", info->EntryList[i].PortWWN[7], info->EntryList[i].TargetAddress.TargetID);
+    }
+    return {hex(statuses.data(), statuses.size() * sizeof(SD_UINT32)),
+            line("%s %s %s %s %s %s %s %u/%u %x fw %s efi %s", hex(n.WWN, 8).c_str(), n.Manufacturer, n.Model,
+                 n.SerialNumber, n.DriverVersion, n.FirmwareVersion, n.OptionRomVersion, n.NumberOfPorts,
+                 n.InterfaceType, n.BIValid, hex(n.BIFwVersion, 4).c_str(), hex(n.BIEfiVersion, 4).c_str()),
+            line("%s %s %u %u %u ports %u targets %u speed %u link %u", hex(p.WWN, 8).c_str(),
+                 hex(p.PortID, 3).c_str(), p.PortType, p.PortState, p.ConnectionMode, p.DiscPortCount,
+                 p.DiscTargetCount, p.PortSpeed, p.LinkState1),
+            line("%s %s %s %u %u %x", hex(dp.NodeWWN, 8).c_str(), hex(dp.PortWWN, 8).c_str(),
+                 hex(dp.PortID, 3).c_str(), dp.PortType, dp.TargetID, dp.LoopID),
+            line("%s %u %u", hex(dt.PortWWN, 8).c_str(), dt.PortType, dt.TargetID),
+            line("%04x %04x bus %u fn %u rev %u irq %x link %x %x port %u", c.VendorID, c.DeviceID, c.PciBusNumber,
+                 c.PciSlotNumber, c.ChipType, c.InterruptLevel, c.PcieLinkCap, c.PcieLinkStat, c.PortNumber),
+            line("%s %u %u %u %x %u", d.Version, d.NumberOfBus, d.TargetsPerBus, d.LunsPerTarget,
+                 d.MaximumTransferLen, d.MaximumDataSegments),
+            hex(f.Version, 4), database,
+            line("%u %s %x", cna.VLanId, hex(cna.VNPortMACAddress, 6).c_str(), cna.FabricParam)};
+}
+
+// Every property query on the physical port (host 5) and the virtual port
+// (host 8) of a converged adapter served through sysfs: the records reach
+// the caller as the attribute files give them.
 TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
     sysfstest::SysfsRig rig(0x8021, [](sim::SysfsAdapter& a) {
         a.flash = boot_code_flash();
@@ -344,92 +386,30 @@ TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
         a.functions[0].vports[0].rports = {r};
     });
     rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);  // the first open discovers
-    const struct {
-        std::function<std::string(int)> call;
-        std::string physical, virtual_port = {};  // none: as the physical port
-    } queries[] = {
-        {[](int h) {
-             DEVICENODEPROPERTY n{};
-             const SD_UINT32 st = SDGetHbaDeviceNodeProperty(h, &n);
-             return line("%x %s %s %s %s %s %s %s %u/%u %x fw %s efi %s", st, hex(n.WWN, 8).c_str(), n.Manufacturer,
-                         n.Model, n.SerialNumber, n.DriverVersion, n.FirmwareVersion, n.OptionRomVersion,
-                         n.NumberOfPorts, n.InterfaceType, n.BIValid, hex(n.BIFwVersion, 4).c_str(),
-                         hex(n.BIEfiVersion, 4).c_str());
-         },
-         "0 200000e08b000005 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/1 7 fw "
-         "08023412 efi 02050000",
-         "0 200000e08b000008 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/3 7 fw "
-         "08023412 efi 02050000"},
-        {[](int h) {
-             DEVICEPORTPROPERTY p{};
-             const SD_UINT32 st = SDGetHbaDevicePortProperty(h, 0, &p);
-             return line("%x %s %s %u %u %u ports %u targets %u speed %u link %u", st, hex(p.WWN, 8).c_str(),
-                         hex(p.PortID, 3).c_str(), p.PortType, p.PortState, p.ConnectionMode, p.DiscPortCount,
-                         p.DiscTargetCount, p.PortSpeed, p.LinkState1);
-         },
-         "0 210000e08b000005 010500 1 1 1 ports 4 targets 2 speed 8 link 3",
-         "0 210000e08b000008 010800 1 1 1 ports 1 targets 1 speed 8 link 3"},
-        {[](int h) {
-             DISCPORTPROPERTY d{};
-             const SD_UINT32 st = SDGetDiscPortProperty(h, 0, 0, 0, &d);
-             return line("%x %s %s %s %u %u %x", st, hex(d.NodeWWN, 8).c_str(), hex(d.PortWWN, 8).c_str(),
-                         hex(d.PortID, 3).c_str(), d.PortType, d.TargetID, d.LoopID);
-         },
-         "0 2000000000000011 2100000000000011 010211 2 0 ffff", "0 2000000000000011 2100000000000099 010211 2 0 ffff"},
-        {[](int h) {
-             DISCTARGETPROPERTY d{};
-             const SD_UINT32 st = SDGetDiscTargetProperty(h, 0, 0, 0, &d);
-             return line("%x %s %u %u", st, hex(d.PortWWN, 8).c_str(), d.PortType, d.TargetID);
-         },
-         "0 2100000000000011 2 0", "0 2100000000000099 2 0"},
-        {[](int h) {
-             CHIPPROPERTY c{};
-             const SD_UINT32 st = SDGetHbaDeviceChipProperty(h, &c);
-             return line("%x %04x %04x bus %u fn %u rev %u irq %x link %x %x port %u", st, c.VendorID, c.DeviceID,
-                         c.PciBusNumber, c.PciSlotNumber, c.ChipType, c.InterruptLevel, c.PcieLinkCap,
-                         c.PcieLinkStat, c.PortNumber);
-         },
-         "0 7a5a 8021 bus 3 fn 0 rev 2 irq 35 link a442 1042 port 1"},
-        {[](int h) {
-             DRIVERPROPERTY d{};
-             const SD_UINT32 st = SDGetHbaDeviceDriverProperty(h, &d);
-             return line("%x %s %u %u %u %x %u", st, d.Version, d.NumberOfBus, d.TargetsPerBus, d.LunsPerTarget,
-                         d.MaximumTransferLen, d.MaximumDataSegments);
-         },
-         "0 10.02.00.100-k 1 512 256 ffffffff 128"},
-        {[](int h) {
-             FIRMWAREPROPERTY f{};
-             const SD_UINT32 st = SDGetHbaDeviceFirmwareProperty(h, &f);
-             return line("%x %s", st, hex(f.Version, 4).c_str());
-         },
-         "0 08070000"},
-        {[](int h) {
-             std::vector<uint8_t> buffer(sizeof(DEVICEINFO) + 3 * sizeof(DEVICEINFOENTRY));
-             auto* info = reinterpret_cast<PDEVICEINFO>(buffer.data());
-             const SD_UINT32 st = SDGetPortDatabase(h, 1, info, static_cast<SD_UINT32>(buffer.size()));
-             std::string out = line("%x %u/%u", st, info->TotalDevices, info->ReturnListEntryCount);
-             for (uint32_t i = 0; i < info->ReturnListEntryCount && i < 4; ++i) {
-                 out += line(" %02x:%u", info->EntryList[i].PortWWN[7], info->EntryList[i].TargetAddress.TargetID);
-             }
-             return out;
-         },
-         "0 3/3 11:0 14:300 15:4", "0 1/1 99:0"},
-        {[](int h) {
-             CNAPORTPROPERTY c{};
-             SD_UINT32 size = sizeof c;
-             const SD_UINT32 st = SDGetCnaPortData(h, 0, SD_CNA_GET_PORT_ID, reinterpret_cast<SD_PUINT8>(&c), &size);
-             return line("%x %u %s %x", st, c.VLanId, hex(c.VNPortMACAddress, 6).c_str(), c.FabricParam);
-         },
-         "0 0 0302011e0e00 8000"},
-    };
-    int handles[2] = {-1, -1};
-    ASSERT_EQ(SDOpenDevice(0, &handles[0]), 0u);
-    ASSERT_EQ(SDOpenDevice(1, &handles[1]), 0u);
-    ASSERT_EQ(check_handle(static_cast<uint32_t>(handles[1])), rig.port(8));
-    for (const auto& q : queries) {
-        EXPECT_EQ(q.call(handles[0]), q.physical);
-        EXPECT_EQ(q.call(handles[1]), q.virtual_port.empty() ? q.physical : q.virtual_port);
-    }
-    for (int h : handles) EXPECT_EQ(SDCloseDevice(h), 0u);
+    int physical = -1, virtual_port = -1;
+    ASSERT_EQ(SDOpenDevice(0, &physical), 0u);
+    ASSERT_EQ(SDOpenDevice(1, &virtual_port), 0u);
+    ASSERT_EQ(check_handle(static_cast<uint32_t>(virtual_port)), rig.port(8));
+    std::vector<std::string> want = {
+        std::string(72, '0'),
+        "200000e08b000005 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/1 7 fw "
+        "08023412 efi 02050000",
+        "210000e08b000005 010500 1 1 1 ports 4 targets 2 speed 8 link 3",
+        "2000000000000011 2100000000000011 010211 2 0 ffff",
+        "2100000000000011 2 0",
+        "7a5a 8021 bus 3 fn 0 rev 2 irq 35 link a442 1042 port 1",
+        "10.02.00.100-k 1 512 256 ffffffff 128",
+        "08070000",
+        "3/3 11:0 14:300 15:4",
+        "0 0302011e0e00 8000"};
+    EXPECT_EQ(properties(physical), want);
+    want[1] = "200000e08b000008 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/3 7 fw "
+              "08023412 efi 02050000";
+    want[2] = "210000e08b000008 010800 1 1 1 ports 1 targets 1 speed 8 link 3";
+    want[3] = "2000000000000011 2100000000000099 010211 2 0 ffff";
+    want[4] = "2100000000000099 2 0";
+    want[8] = "1/1 99:0";
+    EXPECT_EQ(properties(virtual_port), want);
+    for (int h : {physical, virtual_port}) EXPECT_EQ(SDCloseDevice(h), 0u);
 }
 }  // namespace
