@@ -182,8 +182,8 @@ TEST(NvramVariables, EveryRowOfBothLayouts) {
                 Bytes c(256, 0);
                 VXSDNVR_SetVariableValue(c.data(), 128, nvclass == 9 ? 40 : nvclass);
                 const uint32_t settings = nvclass == 3 ? 0 : r.settings >> (nvclass == 9 ? 8 : 4 * (nvclass - 1));
-                EXPECT_EQ(VXSDNVR_IsVariableReadOnly(c.data(), id) == 0, (settings & 1) != 0) << id << " class " << nvclass;
-                EXPECT_EQ(VXSDNVR_IsVariableVisible(c.data(), id) == 0, (settings & 2) != 0) << id << " class " << nvclass;
+                EXPECT_EQ(VXSDNVR_IsVariableReadOnly(c.data(), id) == 0, (settings & 1) != 0) << id << "/" << nvclass;
+                EXPECT_EQ(VXSDNVR_IsVariableVisible(c.data(), id) == 0, (settings & 2) != 0) << id << "/" << nvclass;
             }
         }
     }

@@ -66,7 +66,8 @@ TEST(ApiUpdate, HalfWrittenFlashIsNeverSuccess) {
         case Fault::Sibling: rig.acts.fail(rig.b.sim->instance, 1); break;
         }
         rig.host.clear_sleeps();
-        EXPECT_EQ(rig.update(r.ex2, 0, image, static_cast<uint32_t>(image.size()), r.region), r.status) << static_cast<int>(r.fault);
+        const auto size = static_cast<uint32_t>(image.size());
+        EXPECT_EQ(rig.update(r.ex2, 0, image, size, r.region), r.status) << static_cast<int>(r.fault);
         if (r.fault == Fault::Busy) {
             EXPECT_EQ(rig.host.sleep_seconds(), (std::vector<unsigned>{20, 20}));
         }
@@ -158,7 +159,7 @@ TEST(ApiUpdate, RegionChecksPathsAndActivation) {
     for (const Row& r : rows) {
         UpdateRig rig(r.device);
         Bytes image(std::max<uint32_t>(r.size, 1), 0x3D);
-        EXPECT_EQ(rig.update(r.ex2, r.disable, image, r.size, r.region), r.status) << std::hex << r.device << " " << r.region;
+        EXPECT_EQ(rig.update(r.ex2, r.disable, image, r.size, r.region), r.status) << std::hex << r.device;
         EXPECT_EQ(rig.adapter_of(rig.a).flash_writes.size(), r.writes) << std::hex << r.region;
         std::vector<uint16_t> subs;
         for (const auto& [instance, sub_code] : rig.taken()) subs.push_back(sub_code);

@@ -85,10 +85,11 @@ TEST(SysfsDiscovery, RecordFieldsFromTheHostsAndTheFunction) {
                     hex(p->port_id, 4).c_str(), p->topology, p->features);
     };
     // A virtual host has no flash window of its own: no chunking probe answers.
-    EXPECT_EQ(rec(rig.port(7)), "/sys/bus/pci/drivers/vxa2xxx/0000:41:00.0 200000e08b000007 210000e08b000007 "
-                                "000a0b0c top 1 feat " + line("%x", VX_FEAT_SYSFS | VX_FEAT_BSG | VX_FEAT_FLASH_CHUNKS));
-    EXPECT_EQ(rec(rig.port(9)), "/sys/bus/pci/drivers/vxa2xxx/0000:41:00.0 200000e08b000009 210000e08b000009 "
-                                "00010900 top 2 feat " + line("%x", VX_FEAT_SYSFS | VX_FEAT_BSG));
+    const std::string path = "/sys/bus/pci/drivers/vxa2xxx/0000:41:00.0 ";
+    EXPECT_EQ(rec(rig.port(7)), path + "200000e08b000007 210000e08b000007 000a0b0c top 1 feat " +
+                                    line("%x", VX_FEAT_SYSFS | VX_FEAT_BSG | VX_FEAT_FLASH_CHUNKS));
+    EXPECT_EQ(rec(rig.port(9)), path + "200000e08b000009 210000e08b000009 00010900 top 2 feat " +
+                                    line("%x", VX_FEAT_SYSFS | VX_FEAT_BSG));
     const vxapi_phy_info& f = *rig.port(7)->phy_info;
     EXPECT_EQ(rig.port(9)->phy_info, &f);
     EXPECT_EQ(line("%04x %04x %04x %04x %x:%x:%x vports %u port %u", f.vendor_id, f.device_id, f.ssvendor_id,
@@ -137,6 +138,9 @@ TEST(SysfsDiscovery, SerialNumberFromTheHostOrTheVpd) {
         {"a 512-byte VPD where 1024 are read", 0x8031, "", sysfstest::vpd({sim::keyword("SN", "SMALL")}, 512), ""},
         {"an SN longer than the field", 0x2422, "", sysfstest::vpd({sim::keyword("SN", std::string(200, 'L'))}, 512),
          std::string(127, 'L')},
+        {"an SN past byte 512 of 1024", 0x8031, "",  // at bytes 503 to 522
+         sysfstest::vpd({sim::keyword("PN", std::string(250, 'P')), sim::keyword("EC", std::string(221, 'E')),
+                         sim::keyword("SN", "SERIAL-NUMBER-TAIL01")}, 1024), "SERIAL-NUMBER-TAIL01"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

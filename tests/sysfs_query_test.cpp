@@ -284,7 +284,11 @@ TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
     };
     const sim::Bytes mpi = entry(0x40, 1, 2, 3), phy = entry(0x45, 7, 8, 9);
     // Entries only below the caller's count, whatever Length the list counts.
-    const struct { uint16_t device; uint32_t count, length, status, new_length; std::vector<sim::Bytes> entries; } cases[] = {{0x8031, 2, 0, 0, 2, {mpi, phy}}, {0x8031, 1, 0, 9, 1, {mpi}}, {0x8031, 1, 1, 9, 2, {mpi}},
+    const struct {
+        uint16_t device;
+        uint32_t count, length, status, new_length;
+        std::vector<sim::Bytes> entries;
+    } cases[] = {{0x8031, 2, 0, 0, 2, {mpi, phy}}, {0x8031, 1, 0, 9, 1, {mpi}}, {0x8031, 1, 1, 9, 2, {mpi}},
                  {0x8031, 0, 0, 9, 0, {}},         {0x2532, 2, 0, 9, 0, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.count) + " entries, length " + std::to_string(c.length));
@@ -296,7 +300,7 @@ TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
         vxsysfs_query_adapter_versions(-1, p, reinterpret_cast<EXT_ADAPTERREGIONVERSION*>(buffer.get()), &count,
                                        &status);
         std::memcpy(list.data(), &c.new_length, 4);
-        for (size_t i = 0; i < c.entries.size(); ++i) std::copy(c.entries[i].begin(), c.entries[i].end(), &list[8 + 24 * i]);
+        for (size_t i = 0; i < c.entries.size(); ++i) sim::place(list, 8 + 24 * i, c.entries[i]);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(buffer.bytes(), list);
     }
@@ -307,8 +311,9 @@ TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
 }
 
 TEST(SysfsQuery, VersionTextsAndVpdFields) {
-    const struct { const char* text; int numbers; sim::Bytes version; } versions[] = {{"4.2.1.0", 4, {4, 2, 1, 0}}, {"4.10", 4, {4, 10, 0xEE, 0xEE}}, {"1.2.3", 2, {1, 2, 0xEE, 0xEE}},
-                    {"7", 4, {7, 0xEE, 0xEE, 0xEE}}};
+    const struct { const char* text; int numbers; sim::Bytes version; } versions[] = {
+        {"4.2.1.0", 4, {4, 2, 1, 0}}, {"4.10", 4, {4, 10, 0xEE, 0xEE}}, {"1.2.3", 2, {1, 2, 0xEE, 0xEE}},
+        {"7", 4, {7, 0xEE, 0xEE, 0xEE}}};
     for (const auto& v : versions) {
         // The text exactly as long as it is: a look past its terminator is caught.
         const sim::Exact t(sim::bytes_of(v.text, std::strlen(v.text) + 1));
@@ -316,18 +321,7 @@ TEST(SysfsQuery, VersionTextsAndVpdFields) {
         vxsysfs_save_version(reinterpret_cast<const char*>(t.get()), out.data(), v.numbers, 10);
         EXPECT_EQ(out, v.version) << v.text;
     }
-    // The VPD's real size: 1024 bytes on this chip, where a field may reach
-    // past byte 512; a shorter VPD is not read.
-    for (size_t size : {1024u, 512u}) {
-        Rig rig(0x8031, [&](sim::SysfsAdapter& a) {
-            a.vpd = sysfstest::vpd({sim::keyword("PN", std::string(250, 'P')), sim::keyword("EC", std::string(221, 'E')),
-                                    sim::keyword("SN", "SERIAL-NUMBER-TAIL01")}, size);  // at bytes 503 to 522
-        });
-        uint8_t serial[32];
-        EXPECT_EQ(vxsysfs_get_field_from_vpd(rig.port(5), serial, sizeof serial,
-                                             reinterpret_cast<const uint8_t*>("SN"), 2), 0);
-        EXPECT_STREQ(reinterpret_cast<char*>(serial), size == 1024 ? "SERIAL-NUMBER-TAIL01" : "") << size;
-    }
+    // The VPD fields: SysfsDiscovery.SerialNumberFromTheHostOrTheVpd.
 }
 
 // The records of every property query of the management API on one port,
