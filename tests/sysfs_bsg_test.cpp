@@ -93,10 +93,7 @@ protected:
     static sim::SysfsSetup setup() {
         sim::SysfsSetup s;
         s.adapters = {sim::sysfs_adapter(0x2532, {5})};
-        sim::SysfsRemotePort rport;
-        rport.number = 1;
-        rport.luns = {sim::SysfsLun{0, "sdc", 3, {}}};
-        s.adapters[0].functions[0].host.rports = {rport};
+        s.adapters[0].functions[0].host.rports = {{.number = 1, .luns = {{0, "sdc", 3, {}}}}};
         return s;
     }
     // The node name of this second and microsecond.
