@@ -107,6 +107,19 @@ public:
     void script_command(const std::string& command, CommandResult result);
     std::vector<std::string> commands() const;
 
+    // ---- child processes (sim_process.cpp) ----
+    // fork() forks for real. The child's execv of "/bin/sh" "-c" command
+    // answers the command as system() does (scripted, or cp, mv and rm in the
+    // sandbox) and ends with its exit status; the parent learns what the
+    // child did when it reaps it: the command joins commands(), and the
+    // process log gets, in order: "fflush stdout", "fflush stderr", "fork",
+    // "exec <command>", "exit_child <status>", "waitpid" (a failed call:
+    // "waitpid failed", a failed fork: "fork failed").
+    std::vector<std::string> process_log() const;
+    void fail_fork(int err);              // the next fork
+    void fail_exec(int err);              // the exec of the next fork's child
+    void fail_waitpid(int err, int count = 1);  // before the wait
+
     // ---- sysfs ----
     void set_sysfs_mounted(bool mounted) { sysfs_mounted_ = mounted; }
     // An attribute file with behaviour (kinds in sim_sysfs_adapters.h).
@@ -203,6 +216,11 @@ public:
     int system(const char* command) override;
     FILE* popen(const char* command, const char* mode) override;
     int pclose(FILE* stream) override;
+    int fflush(FILE* stream) override;
+    pid_t fork() override;
+    int execv(const char* path, const char* const argv[]) override;
+    [[noreturn]] void exit_child(int status) override;
+    pid_t waitpid(pid_t pid, int* status, int options) override;
     int sysfs_get_mnt_path(char* mnt_path, size_t len) override;
     struct sysfs_attribute* sysfs_open_attribute(const char* path) override;
     int sysfs_read_attribute(struct sysfs_attribute* attr) override;
@@ -298,6 +316,14 @@ private:
     std::function<void(const std::string&)> unlink_hook_;
     std::map<int, size_t> short_read_fds_;
     std::set<BusObject*> buses_;
+
+    void report_to_parent(const std::string& line);
+    std::vector<std::string> process_log_;
+    std::map<pid_t, int> children_;  // forked child -> read end of its report pipe
+    int report_fd_ = -1;             // in a forked child: the write end
+    int fork_error_ = 0;
+    int exec_error_ = 0;
+    OpenFault wait_fault_{0, 0};
 };
 
 // The test's simulated host, or null when none is installed.
