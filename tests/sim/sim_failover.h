@@ -1,9 +1,7 @@
-// The failover side of the simulated driver: requests 200 to 212 on both
-// header layouts, each answered with the reply the test set for its number
-// (none: status 0, nothing written) and kept as the last request of that
-// number. The driver itself checks HbaSelect against its instances (status
-// 9 for none), honours the lengths and addresses, and injects statuses and
-// errno values.
+// The failover side of the simulated driver: requests 200 to 212 (both
+// header layouts, lengths, addresses, HbaSelect, status and errno injection
+// are the driver's), each answered with the reply set for its number and
+// kept as the last request of that number.
 #pragma once
 
 #include <map>
