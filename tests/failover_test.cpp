@@ -239,12 +239,15 @@ TEST(FoSlots, OpensFillTheSlotsAndClosesEmptyThem) {
     fo.install(driver);
     int handles[2] = {};
     FO_DRIVER_VERSION version{};
+    // Slot 0's switches stay; the store bit that another port left there goes.
+    const uint32_t switches = VX_FEAT_LUN_4096 | 0x100;
+    api_priv_data[0].features = switches | VX_SLOT_NEW_CFG_STORE;
     for (SD_UINT32 i : {0u, 1u}) {
         ASSERT_EQ(SDOpenDevice(i, &handles[i]), 0u);
         const vxapi_priv_db_t& slot = api_priv_data[i];
         EXPECT_STREQ(slot.model, "vxa2xxx");
         EXPECT_EQ(slot.oshandle, check_handle(slot.apihandle)->oshandle);
-        EXPECT_EQ(slot.features, VX_FEAT_NEW_IOCTL);
+        EXPECT_EQ(slot.features, VX_FEAT_NEW_IOCTL | (i == 0 ? switches : 0));
         driver.clear_log();
         EXPECT_EQ(ISDFoGetFoDriverVersion(static_cast<SD_UINT32>(handles[i]), &version), 0u);
         ASSERT_EQ(driver.log().size(), 1u);
