@@ -1,7 +1,8 @@
-// The failover side of the simulated driver: requests 200 to 212 (both
-// header layouts, lengths, addresses, HbaSelect, status and errno injection
-// are the driver's), each answered with the reply set for its number and
-// kept as the last request of that number.
+// The failover side of the simulated driver: requests 200 to 212, each
+// answered with the reply set for its number (none: status 0, no bytes) and
+// kept as the last request of that number. Header layouts, lengths and
+// addresses, HbaSelect and the injection of statuses and errno values are
+// the driver's (sim_driver.h).
 #pragma once
 
 #include <map>
