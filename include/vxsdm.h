@@ -13,6 +13,7 @@
 #ifndef VXSDM_H
 #define VXSDM_H
 
+#include "vxsdm_fo.h"
 #include "vxsdm_status.h"
 #include "vxsdm_types.h"
 

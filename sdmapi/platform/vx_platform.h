@@ -3,7 +3,8 @@
 // Every interaction of the library with the world outside the process goes
 // through one object of this interface: files and device nodes, ioctl, mmap,
 // System V semaphores, sockets, identity, environment, clock and sleeps,
-// threads, signals, standard error, shell commands and the libsysfs operations.
+// threads, signals, standard error, shell commands, child processes and the
+// libsysfs operations.
 // The production object forwards each call to Linux and libsysfs unchanged;
 // the test simulator stands in for the kernel, the driver and the host.
 //
@@ -118,6 +119,15 @@ public:
     virtual int system(const char* command) = 0;
     virtual FILE* popen(const char* command, const char* mode) = 0;
     virtual int pclose(FILE* stream) = 0;
+
+    // Child processes: a flush of a stdio stream before a fork, the fork,
+    // the child's exec (execv: returns only on failure) and its immediate
+    // end (_exit: no exit handlers, no stdio flush), and the parent's wait.
+    virtual int fflush(FILE* stream) = 0;
+    virtual pid_t fork() = 0;
+    virtual int execv(const char* path, const char* const argv[]) = 0;
+    [[noreturn]] virtual void exit_child(int status) = 0;
+    virtual pid_t waitpid(pid_t pid, int* status, int options) = 0;
 
     // libsysfs: mount point, attributes, lists, path tests, links, and the
     // bus, driver and device objects. Objects opened here are closed here.

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/sem.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -114,6 +115,15 @@ public:
     int system(const char* command) override { return ::system(command); }
     FILE* popen(const char* command, const char* mode) override { return ::popen(command, mode); }
     int pclose(FILE* stream) override { return ::pclose(stream); }
+
+    int fflush(FILE* stream) override { return ::fflush(stream); }
+    pid_t fork() override { return ::fork(); }
+    // execv never writes through argv; its type is older than const.
+    int execv(const char* path, const char* const argv[]) override {
+        return ::execv(path, const_cast<char* const*>(argv));
+    }
+    [[noreturn]] void exit_child(int status) override { ::_exit(status); }
+    pid_t waitpid(pid_t pid, int* status, int options) override { return ::waitpid(pid, status, options); }
 
     int sysfs_get_mnt_path(char* mnt_path, size_t len) override { return ::sysfs_get_mnt_path(mnt_path, len); }
     struct sysfs_attribute* sysfs_open_attribute(const char* path) override { return ::sysfs_open_attribute(path); }

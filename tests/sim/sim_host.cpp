@@ -7,6 +7,7 @@
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -145,6 +146,10 @@ SimHost::~SimHost() {
     for (BusObject* bus : std::set<BusObject*>(buses_)) sysfs_close_bus(&bus->bus);
     for (struct sysfs_device* dev : std::set<struct sysfs_device*>(open_devices_)) sysfs_close_device(dev);
     for (auto& [stream, status] : popen_status_) std::fclose(stream);
+    for (auto& [pid, fd] : children_) {
+        ::close(fd);
+        ::waitpid(pid, nullptr, 0);
+    }
     if (::getpid() != owner_pid_) return;
     for (key_t k = 0; k < kSemBlock; ++k) {
         int id = ::semget(sem_base_ + k, 0, 0);

@@ -107,6 +107,16 @@ public:
     void script_command(const std::string& command, CommandResult result);
     std::vector<std::string> commands() const;
 
+    // ---- child processes (sim_process.cpp) ----
+    // fork() forks for real; the child's execv of "/bin/sh -c" answers the
+    // command as system() does. Reaping the child adds the command to
+    // commands(); the log holds "fflush stdout", "fflush stderr", "fork",
+    // "fork failed", "exec <command>", "waitpid", "waitpid failed" in order.
+    std::vector<std::string> process_log() const;
+    void fail_fork(int err);
+    void fail_exec(int err);  // of the next fork's child
+    void fail_waitpid(int err, int count = 1);
+
     // ---- sysfs ----
     void set_sysfs_mounted(bool mounted) { sysfs_mounted_ = mounted; }
     // An attribute file with behaviour (kinds in sim_sysfs_adapters.h).
@@ -203,6 +213,11 @@ public:
     int system(const char* command) override;
     FILE* popen(const char* command, const char* mode) override;
     int pclose(FILE* stream) override;
+    int fflush(FILE* stream) override;
+    pid_t fork() override;
+    int execv(const char* path, const char* const argv[]) override;
+    [[noreturn]] void exit_child(int status) override;
+    pid_t waitpid(pid_t pid, int* status, int options) override;
     int sysfs_get_mnt_path(char* mnt_path, size_t len) override;
     struct sysfs_attribute* sysfs_open_attribute(const char* path) override;
     int sysfs_read_attribute(struct sysfs_attribute* attr) override;
@@ -298,6 +313,14 @@ private:
     std::function<void(const std::string&)> unlink_hook_;
     std::map<int, size_t> short_read_fds_;
     std::set<BusObject*> buses_;
+
+    void log_process(const std::string& line);
+    std::vector<std::string> process_log_;
+    std::map<pid_t, int> children_;  // child -> read end of its pipe
+    int report_fd_ = -1;             // in a child: the write end
+    int fork_error_ = 0;
+    int exec_error_ = 0;
+    OpenFault wait_fault_{0, 0};
 };
 
 // The test's simulated host, or null when none is installed.

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -166,6 +167,14 @@ public:
     int system(const char* c) override { return b_.system(c); }
     FILE* popen(const char* c, const char* m) override { return b_.popen(c, m); }
     int pclose(FILE* s) override { return b_.pclose(s); }
+    int fflush(FILE* s) override { return b_.fflush(s); }
+    pid_t fork() override { return b_.fork(); }
+    int execv(const char* p, const char* const argv[]) override { return b_.execv(p, argv); }
+    [[noreturn]] void exit_child(int s) override {
+        b_.exit_child(s);
+        std::abort();  // not reached: the base ends the process
+    }
+    pid_t waitpid(pid_t p, int* s, int o) override { return b_.waitpid(p, s, o); }
     int sysfs_get_mnt_path(char* p, size_t n) override { return b_.sysfs_get_mnt_path(p, n); }
     struct sysfs_attribute* sysfs_open_attribute(const char* p) override {
         return b_.sysfs_open_attribute(p);

@@ -1,0 +1,291 @@
+// The failover interface against the simulated failover driver, the legacy
+// slots that opens fill, and the shell runner.
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "failover/vx_fo_channel.h"
+#include "sim_adapters.h"
+#include "sim_failover.h"
+#include "test_support.h"
+#include "vxsdm.h"
+
+namespace {
+
+using sim::Bytes;
+using Log = std::vector<std::string>;
+
+template <class T>
+std::vector<T> part(const std::vector<T>& b, size_t from, size_t n) {
+    return std::vector<T>(b.begin() + from, b.begin() + from + n);
+}
+template <class T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The store test by module: its result times 10 plus the found flag.
+int store_and_found(const char* model) {
+    uint8_t found = 7;
+    const int result = vxapi_drvr_support_new_cfg_store(model, &found);
+    return result * 10 + found;
+}
+
+// Slot 0: driver instance 2, handle 7; slot 1: driver instance 1, handle 8.
+// A request by handle 7 for instance 1 selects instance 2 and names 1.
+class FoTest : public ::testing::Test {
+protected:
+    FoTest() {
+        for (int i = 0; i < 3; ++i) rig.driver.add_port(rig.driver.add_adapter());
+        fo.install(rig.driver);
+        fill_slot(0, 2, 7);
+        fill_slot(1, 1, 8);
+    }
+    ~FoTest() override { std::memset(api_priv_data, 0, sizeof api_priv_data); }
+
+    void fill_slot(unsigned i, uint16_t drvr_inst, uint32_t handle, const char* model = "vxa2xxx") {
+        vxapi_priv_db_t& s = api_priv_data[i];
+        std::snprintf(s.phys_path, sizeof s.phys_path, "/dev/vxa2xxx");
+        std::snprintf(s.model, sizeof s.model, "%s", model);
+        s.oshandle = rig.fd;
+        s.apihandle = handle;
+        s.drvr_inst = drvr_inst;
+        s.features = VX_FEAT_NEW_IOCTL;
+    }
+    const Bytes& sent(uint8_t nr) { return fo.received[nr].request; }
+    Bytes& reply(uint8_t nr, Bytes bytes) { return fo.replies[nr].response = std::move(bytes); }
+
+    sim::DriverRig rig;
+    sim::SimFailover fo;
+    std::unique_ptr<FO_LUN_DATA_LIST> luns = std::make_unique<FO_LUN_DATA_LIST>();
+    std::unique_ptr<FO_TARGET_DATA_LIST> targets = std::make_unique<FO_TARGET_DATA_LIST>();
+    FO_PATHS_INFO paths{};
+    FO_PATH_REQUEST path{1, 0, FO_ADDRESS_PORT_NAME, {1, 2, 3, 4, 5, 6, 7, 8}, 9, {0x11, 0x22}};
+    FO_SYS_PARAMS params{};
+    FO_DRIVER_VERSION version{};
+};
+
+TEST_F(FoTest, RequestsOnBothHeaderLayoutsCarryTheirSizesAndInstances) {
+    struct Op { uint8_t nr; std::function<SD_UINT32()> call; uint32_t req[2], resp[2]; };  // [1]: 4,096 LUNs
+    const Op ops[] = {
+        {200, [&] { return ISDFoGetSysParams(7, &params, 0); }, {0, 0}, {64, 64}},
+        {201, [&] { return ISDFoSetSysParams(7, &params, 0); }, {64, 64}, {0, 0}},
+        {202, [&] { return ISDFoGetPaths(7, &path, &paths, 0); }, {40, 40}, {7484, 11324}},
+        {203, [&] { return ISDFoSetCurrentPath(7, &path, 0); }, {32, 32}, {0, 0}},
+        {204, [&] { return ISDFoGetStatistics(7, 1, nullptr); }, {32, 32}, {8, 8}},
+        {205, [&] { return ISDFoResetStatistics(7, 1); }, {32, 32}, {0, 0}},
+        {206, [&] { return ISDFoGetLunData(7, 1, nullptr, luns.get(), 0); }, {32, 32}, {532512, 1056800}},
+        {207, [&] { return ISDFoSetLunData(7, 1, nullptr, luns.get(), 0); }, {532544, 1056832}, {0, 0}},
+        {208, [&] { return ISDFoGetTargetData(7, 1, nullptr, targets.get(), 0); }, {32, 32}, {17408, 140288}},
+        {209, [&] { return ISDFoSetTargetData(7, 1, nullptr, targets.get(), 0); }, {17440, 140320}, {0, 0}},
+        {210, [&] { return ISDFoGetFoDriverVersion(7, &version); }, {0, 0}, {100, 100}},
+    };
+    for (uint32_t features : {VX_FEAT_NEW_IOCTL, 0u, VX_FEAT_NEW_IOCTL | VX_FEAT_LUN_4096, VX_FEAT_LUN_4096}) {
+        api_priv_data[0].features = features;
+        const bool big = (features & VX_FEAT_LUN_4096) != 0;
+        for (const Op& op : ops) {
+            rig.driver.clear_log();
+            EXPECT_EQ(op.call(), 0u) << int(op.nr);
+            const auto log = rig.driver.log();
+            ASSERT_EQ(log.size(), 1u) << int(op.nr);
+            EXPECT_EQ(log[0].code, features & VX_FEAT_NEW_IOCTL ? sim::sim_code(op.nr) : sim::sim_code_old(op.nr));
+            EXPECT_EQ(log[0].hba_select, 2) << "the handle's slot selects the driver instance";
+            EXPECT_EQ(log[0].request_len, op.req[big]) << sim::describe(log[0]);
+            EXPECT_EQ(log[0].response_len, op.resp[big]) << sim::describe(log[0]);
+            EXPECT_TRUE(op.nr < 202 || op.nr > 209 || sent(op.nr)[0] == 1) << "the instance's driver instance";
+        }
+    }
+}
+
+TEST_F(FoTest, StatusMapAndSystemErrors) {
+    const uint32_t cases[][3] = {{0, 0, 0},           {1, 0, 0x20000066},  {2, 0, 0x20000067},  {6, 0, 0x20000064},
+                                 {9, 0, 0x2000006d},  {13, 0, 0x20000071}, {14, 0, 0x20000037}, {15, 0x1234, 0x1234},
+                                 {15, 0, 0},          {16, 0, 0x20000072}, {17, 0, 0x20000066}, {19, 0, 0x20000066},
+                                 {20, 0, 0x20000073}, {21, 0, 0x20000066}, {23, 0, 0x2000007b}, {29, 0, 0x20000074}};
+    reply(210, sim::pattern(100, 1));
+    for (const auto& [status, detail, result] : cases) {
+        fo.replies[210].status = status;
+        fo.replies[210].detail_status = detail;
+        version = FO_DRIVER_VERSION{};
+        EXPECT_EQ(ISDFoGetFoDriverVersion(7, &version), result) << status;
+        EXPECT_EQ(version.Version[0] != 0, result == 0) << "written only on success, status " << status;
+    }
+    rig.driver.inject_errno(EIO);
+    EXPECT_EQ(ISDFoGetFoDriverVersion(7, &version), static_cast<SD_UINT32>(EIO));
+}
+
+TEST_F(FoTest, RepliesAndRequestsAtTheDriversOffsets) {
+    // Parameter block: only the carried bytes travel, either way (sent byte * 256 + caller's byte).
+    auto carried = [](size_t i) { return i != 7 && (i < 16 || i > 31) && i != 35 && i != 42 && i != 43 && i < 60; };
+    const Bytes block = reply(200, sim::pattern(64, 3));
+    std::memset(&params, 0xA5, sizeof params);
+    ASSERT_EQ(ISDFoGetSysParams(7, &params, 0), 0u);
+    ASSERT_EQ(ISDFoSetSysParams(7, &params, 0), 0u);
+    for (size_t i = 0; i < 64; ++i) {
+        EXPECT_EQ(sim::bytes_of(&params, 64)[i] + sent(201)[i] * 256, carried(i) ? block[i] * 257 : 0xA5) << i;
+    }
+    // Paths: the address by its type (pair: 5, 7: none), the reply's parts.
+    const Bytes r202 = reply(202, sim::pattern(7228 + 256, 5));
+    ASSERT_EQ(ISDFoGetPaths(7, &path, &paths, 0), 0u);
+    EXPECT_EQ(part(sent(202), 2, 14), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 2, 0, 9, 0, 0, 0}));
+    EXPECT_EQ((Bytes{paths.HbaInstance, paths.PathInfoA, paths.PathInfoB} + sim::bytes_of(paths.LunPath, 257) +
+               sim::bytes_of(paths.PathEntry, 7168)),
+              (Bytes{1, r202[40], r202[42]} + part(r202, 44, 256) + Bytes{0} + part(r202, 300, 7168)));
+    for (uint16_t type : {FO_ADDRESS_PAIR, 7u}) {
+        path.AddressType = type;
+        ASSERT_EQ(ISDFoSetCurrentPath(7, &path, 0), 0u);
+        const Bytes query = type == 7 ? Bytes(16, 0) : Bytes{1, 2, 3, 4, 0, 0, 0, 0, 5, 0, 9, 0, 0, 0, 0, 0};
+        EXPECT_EQ(part(sent(203), 2, 18), (query + Bytes{0x11, 0x22}));
+    }
+    // LUN list: a count above 256 fills 256 entries; a set sends all 256 and caps the count.
+    Bytes& r206 = reply(206, Bytes(32 + 256 * 2080, 0));
+    const Bytes last = sim::pattern(2080, 9);
+    std::copy(last.begin(), last.end(), r206.end() - 2080);
+    r206[3] = 1;
+    r206[2] = 44;  // 300
+    ASSERT_EQ(ISDFoGetLunData(7, 1, nullptr, luns.get(), 0), 0u);
+    const FO_EXTERNAL_LUN_DATA_ENTRY& e = luns->DataEntry[255];
+    EXPECT_EQ((Bytes{uint8_t(luns->EntryCount >> 8), e.Dev_No, e.TargetId} + sim::bytes_of(e.NodeName, 16) +
+               sim::bytes_of(e.Data, 2048)),
+              (Bytes{1, last[18], last[19]} + part(last, 0, 16) + part(last, 32, 2048)));
+    luns->EntryCount = 300;
+    ASSERT_EQ(ISDFoSetLunData(7, 1, nullptr, luns.get(), 0), 0u);
+    EXPECT_EQ(part(sent(207), 34, 2) + part(sent(207), sent(207).size() - 2080, 2080),
+              (Bytes{0, 1} + part(last, 0, 16) + Bytes(16, 0) + part(last, 32, 2048)));
+    // Targets: all 256 entries written, those with a port name counted.
+    Bytes& r208 = reply(208, Bytes(256 * 68, 0));
+    r208[3 * 68 + 24] = r208[200 * 68 + 24] = 0x50;
+    r208[3 * 68 + 19] = 0x10;
+    std::memset(targets.get(), 0xA5, sizeof *targets);
+    ASSERT_EQ(ISDFoGetTargetData(7, 1, nullptr, targets.get(), 0), 0u);
+    const FO_TARGET_DATA_ENTRY& t = targets->DataEntry[3];
+    EXPECT_EQ((std::vector<int>{targets->EntryCount, targets->Version, t.Control, t.PortName[0], t.PathNumber}),
+              (std::vector<int>{2, 0xA5A5, 0x10, 0x50, 0}));
+    ASSERT_EQ(ISDFoSetTargetData(7, 1, nullptr, targets.get(), 0), 0u);
+    EXPECT_EQ(part(sent(209), 32 + 3 * 68, 68), part(r208, 3 * 68, 68));
+    // Versions and capability.
+    const Bytes r210 = reply(210, sim::pattern(100, 2));
+    ASSERT_EQ(ISDFoGetFoDriverVersion(7, &version), 0u);
+    EXPECT_EQ(sim::bytes_of(&version, 36), (part(r210, 0, 3) + Bytes{0} + part(r210, 4, 32)));
+    char text[5];
+    EXPECT_EQ(ISDFoGetApiVersion(text, 5), 0x3000107u);
+    EXPECT_STREQ(text, "3.0.");
+    SD_UINT32 capability[2] = {};
+    api_priv_data[1].drvr_attr = 1;
+    EXPECT_EQ(ISDFoGetFoCapability(8, &capability[1]) + ISDFoGetFoCapability(7, &capability[0]), 0u);
+    EXPECT_EQ(capability[1] - capability[0], FO_CAPABILITY_FAILOVER - FO_CAPABILITY_NONE);
+}
+
+// Unknown handles and instances beyond the slots are refused before any
+// request; in sysfs mode nothing reaches the driver either.
+TEST_F(FoTest, RefusalsSendNothing) {
+    fill_slot(2, 0, 9);
+    api_priv_data[2].phys_path[0] = '\0';  // a slot without a path holds no port
+    SD_UINT32 capability = 0;
+    for (SD_UINT32 handle : {0u, 99u, 9u}) {
+        EXPECT_EQ(ISDFoGetFoDriverVersion(handle, &version), SDERR_DEVICE_NOT_FOUND) << handle;
+        EXPECT_EQ(ISDFoGetFoCapability(handle, &capability), SDERR_INVALID_HANDLE) << handle;
+        EXPECT_EQ(capability, FO_CAPABILITY_NONE);
+    }
+    path.HbaInstance = 32;
+    EXPECT_EQ(ISDFoGetPaths(7, &path, &paths, 0), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(ISDFoGetStatistics(7, 32, nullptr), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(ISDFoSetTargetData(7, 32, nullptr, targets.get(), 1), SDERR_INVALID_PARAMETER);
+    api_priv_data[0].features |= VX_FEAT_SYSFS;
+    EXPECT_EQ(ISDFoGetFoDriverVersion(7, &version), SDERR_NOT_SUPPORTED);
+    EXPECT_EQ(ISDFoGetTargetData(7, 1, nullptr, targets.get(), 1), SDERR_NOT_SUPPORTED);
+    EXPECT_TRUE(rig.driver.log().empty());
+}
+
+// A driver found to use the new store is asked once; an older one every time.
+TEST_F(FoTest, StoreDecisionAtTheVersionThresholds) {
+    const std::pair<EXT_LN_DRV_VERSION, int> cases[] = {
+        {{6, 5, 9, 9, {}}, 0}, {{6, 6, 0, 8, {}}, 0}, {{6, 6, 0, 1, {}}, 0}, {{5, 9, 9, 9, {}}, 0},
+        {{6, 6, 0, 0, {}}, 1}, {{6, 6, 0, 9, {}}, 1}, {{6, 6, 1, 1, {}}, 1}, {{6, 7, 0, 0, {}}, 1},
+        {{7, 0, 0, 0, {}}, 1}};
+    for (const auto& [v, result] : cases) {
+        api_priv_data[0].features = VX_FEAT_NEW_IOCTL;
+        rig.driver.find_port(2)->driver_data.DrvVer = v;
+        rig.driver.clear_log();
+        EXPECT_EQ(vxapi_hba_support_new_cfg_store(7, 5) + vxapi_hba_support_new_cfg_store(7, 5), 2 * result);
+        EXPECT_EQ(rig.driver.log().size(), result == 1 ? 1u : 2u) << int(v.Major) << "." << int(v.Minor);
+    }
+    rig.driver.inject_status(1);
+    EXPECT_EQ(vxapi_hba_support_new_cfg_store(8, 0), 0) << "a refused query is the old store";
+    // By module: slot 31 is never looked at; a port that cannot be opened
+    // (the library does not load) is passed over.
+    for (unsigned i = 0; i < 32; ++i) fill_slot(i, 1, 0, i < 31 ? "other" : "vxa2xxx");
+    EXPECT_EQ(store_and_found("vxa2xxx"), 0);
+    fill_slot(4, 1, 0);
+    fill_slot(5, 2, 7);
+    rig.host.set_euid(1000);
+    EXPECT_EQ(store_and_found("vxa2xxx"), 11);
+    EXPECT_EQ(store_and_found(""), 0);
+}
+
+// Opens fill the slot of the port's position, so a failover request by each
+// handle reaches that port's driver instance; a close makes the handle unknown.
+TEST(FoSlots, OpensFillTheSlotsAndClosesEmptyThem) {
+    sim::SimHost host;
+    sim::SimDriver driver;
+    sim::FabricSetup setup;
+    setup.adapters = {sim::adapter(0x2432, 2)};
+    const sim::Fabric fabric = sim::install_adapters(host, driver, setup);
+    sim::SimFailover fo;
+    fo.install(driver);
+    int handles[2] = {};
+    FO_DRIVER_VERSION version{};
+    // Slot 0's switches stay; the store bit that another port left there goes.
+    const uint32_t switches = VX_FEAT_LUN_4096 | 0x100;
+    api_priv_data[0].features = switches | VX_SLOT_NEW_CFG_STORE;
+    for (SD_UINT32 i : {0u, 1u}) {
+        ASSERT_EQ(SDOpenDevice(i, &handles[i]), 0u);
+        const vxapi_priv_db_t& slot = api_priv_data[i];
+        EXPECT_STREQ(slot.model, "vxa2xxx");
+        EXPECT_EQ(slot.oshandle, check_handle(slot.apihandle)->oshandle);
+        EXPECT_EQ(slot.features, VX_FEAT_NEW_IOCTL | (i == 0 ? switches : 0));
+        driver.clear_log();
+        EXPECT_EQ(ISDFoGetFoDriverVersion(static_cast<SD_UINT32>(handles[i]), &version), 0u);
+        ASSERT_EQ(driver.log().size(), 1u);
+        EXPECT_EQ(driver.log()[0].hba_select, fabric.physical[i]->instance);
+    }
+    ASSERT_EQ(SDCloseDevice(handles[0]), 0u);
+    EXPECT_EQ(api_priv_data[0].oshandle, -1);
+    EXPECT_EQ(ISDFoGetFoDriverVersion(static_cast<SD_UINT32>(handles[0]), &version), SDERR_DEVICE_NOT_FOUND);
+    // The store test opens the closed port for its question and closes it again.
+    EXPECT_EQ(store_and_found("vxa2xxx"), 11);
+    EXPECT_EQ(api_priv_data[0].apihandle, 0u);
+    ASSERT_EQ(SDCloseDevice(handles[1]), 0u);
+    EXPECT_EQ(api_priv_data[1].apihandle, 0u);
+    std::memset(api_priv_data, 0, sizeof api_priv_data);
+}
+
+// The streams are flushed before the fork; a child whose exec fails ends
+// with status 1 at once; an interrupted wait is resumed.
+TEST(VSystem, ChildRunsTheCommandAndEndsAtOnce) {
+    const Log ran = {"fork", "exec cp -f /etc/a /etc/c", "waitpid"};
+    const struct { std::function<void(sim::SimHost&)> setup; int result; Log log; } cases[] = {
+        {[](sim::SimHost&) {}, 0, ran},
+        {[](sim::SimHost& h) { h.script_command("cp -f /etc/a /etc/c", {"", 3}); }, 0x300, ran},
+        {[](sim::SimHost& h) { h.fail_exec(ENOENT); }, 0x100, {"fork", "waitpid"}},
+        {[](sim::SimHost& h) { h.fail_fork(EAGAIN); }, -1, {"fork failed"}},
+        {[](sim::SimHost& h) { h.fail_waitpid(EINTR, 2); }, 0, Log{"fork", "waitpid failed", "waitpid failed"} +
+                                                                    part(ran, 1, 2)},
+        {[](sim::SimHost& h) { h.fail_waitpid(ECHILD); }, -1, {"fork", "waitpid failed"}},
+    };
+    for (const auto& c : cases) {
+        sim::SimHost host;
+        host.write_file("/etc/a", "text");
+        c.setup(host);
+        EXPECT_EQ(v_system("cp -f /etc/a /etc/c"), c.result) << c.log.back();
+        EXPECT_EQ(host.process_log(), (Log{"fflush stdout", "fflush stderr"} + c.log));
+        EXPECT_EQ(host.read_file("/etc/c"), c.result == 0 ? "text" : "");
+        EXPECT_EQ(host.commands().size(), static_cast<size_t>(std::count(c.log.begin(), c.log.end(), ran[1])));
+    }
+}
+
+}  // namespace
