@@ -5,6 +5,7 @@
 
 #include "core/vx_event.h"
 #include "core/vx_load.h"
+#include "core/vx_query.h"
 #include "sysfs_rig.h"
 #include "transport/vx_netlink.h"
 
@@ -255,6 +256,76 @@ TEST(NetlinkLoad, SocketsFollowTheLibrary) {
         EXPECT_EQ(gnl_scsi_fc_fd, -1);
         EXPECT_TRUE(nlm_aen_sendbuf == nullptr && nlm_aen_recvbuf == nullptr && nlm_scsi_aen_recvbuf == nullptr);
     }
+}
+
+// Events of one code and host in this process's queue of the shared file.
+size_t queued(uint32_t code, uint32_t host_no) {
+    const vxapi_hbaptevq_t& q = api_shared_data->hbaptevq[api_library_instance];
+    return static_cast<size_t>(std::count_if(q.eventbuf, q.eventbuf + q.q_tail, [&](const EXT_ASYNC_EVENT& e) {
+        return e.AsyncEventCode == code && e.Payload.RSCN.host_no == host_no;
+    }));
+}
+
+template <class Pred>
+bool wait_until(Pred pred) {
+    for (int i = 0; i < 2000 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return pred();
+}
+
+// On a loaded sysfs port, the event thread's log reads and the caller's
+// commands run at once: each command gets its own reply and the logged
+// events reach the queue. After the driver refuses its log, only the
+// transport events are read.
+TEST(NetlinkEvents, EventThreadAndCallerShareTheVendorSocket) {
+    sysfstest::SysfsRig rig(0x2532, [](sim::SysfsAdapter& a) { a = sim::sysfs_adapter(0x2532, {5, 6}); });
+    rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+    sim::SimNetlink& nl = rig.host.netlink();
+    nl.on(5, 19, [](const sim::NlRequest& r) { return sim::NlReply{0, sim::pattern(8, r.body()[0])}; });
+    // Between a command's send and its receive, another request has 3 ms to come.
+    nl.after_send([&nl](const sim::NlRequest& r) {
+        const size_t sent = nl.requests().size();
+        for (int i = 0; r.cmd == 19 && i < 10 && nl.requests().size() == sent; ++i) {
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+    ASSERT_EQ(vxapi_load_lib(), 0);
+    vxapi_priv_database* port = rig.port(5);
+    {
+        VxListLock lock(vxapi_list_mutex());
+        ASSERT_EQ(vxapi_async_event_reg(-1, port, 1, nullptr, nullptr), 0);
+    }
+    for (int i = 0; i < 100; ++i) {
+        if (i % 10 == 0) nl.log_events(5, {entry(0x8011)});
+        const auto seed = static_cast<uint8_t>(i);
+        VxNlCommand c;
+        c.cmd = 19;
+        c.head = &seed;
+        c.head_len = 1;
+        c.reply_len = 28;
+        Bytes out(8, 0);
+        c.out = out.data();
+        c.out_len = 8;
+        uint32_t status = 9;
+        ASSERT_EQ(vxapi_nl_exchange(gnl_fd, 5, c, &status), 0) << i;
+        ASSERT_EQ(out, sim::pattern(8, seed)) << i;
+    }
+    EXPECT_TRUE(wait_until([] { return queued(0x8011, 5) == 10; }));
+    EXPECT_FALSE(nl.overlapped());
+    nl.after_send({});
+
+    nl.fault({NlFault::Error, 1, {}});
+    EXPECT_TRUE(wait_until([&] { return (port->features & VX_FEAT_NL_SCSI_FC_ONLY) != 0; }));
+    const auto log_reads = [&] {
+        const auto r = nl.requests();
+        return std::count_if(r.begin(), r.end(), [](const sim::NlRequest& q) { return q.cmd == VX_NL_CMD_GET_AEN; });
+    };
+    const auto reads = log_reads();
+    for (uint32_t code : {3u, 4u}) {
+        nl.inject(sim::fc_event(5, code));
+        EXPECT_TRUE(wait_until([&] { return queued(0x8010 + code - 1, 5) == 1; }));
+    }
+    EXPECT_EQ(log_reads(), reads);
+    EXPECT_EQ(vxapi_unload_lib(), 0);
 }
 
 }  // namespace

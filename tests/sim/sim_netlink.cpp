@@ -120,7 +120,7 @@ int SimNetlink::setsockopt(int fd, int level, int name, const void* value, sockl
 }
 
 ssize_t SimNetlink::sendmsg(int fd, const struct msghdr* msg, int) {
-    std::lock_guard<std::recursive_mutex> lock(mu_);
+    std::unique_lock<std::recursive_mutex> lock(mu_);
     auto it = sockets_.find(fd);
     if (it == sockets_.end()) return errno = EBADF, -1;
     NlRequest req{0, 0, {}};
@@ -150,6 +150,9 @@ ssize_t SimNetlink::sendmsg(int fd, const struct msghdr* msg, int) {
     } else if (fault.kind != NlFault::NoReply) {
         it->second.queue.push_back(answer(req, fault));
     }
+    const auto hook = after_send_;
+    lock.unlock();
+    if (hook) hook(req);
     return static_cast<ssize_t>(req.message.size());
 }
 

@@ -72,6 +72,9 @@ public:
     // fails with err; the next socket gets descriptor fd.
     void fail(const std::string& call, int err);
     void next_descriptor(int fd) { next_fd_ = fd; }
+    // Runs after each request's reply is queued, before sendmsg returns
+    // (outside the peer's lock: other threads may send meanwhile).
+    void after_send(std::function<void(const NlRequest&)> hook) { after_send_ = std::move(hook); }
 
     // ---- the platform calls of SimHost ----
     int socket(int domain, int type, int protocol);
@@ -99,6 +102,7 @@ private:
     std::map<std::pair<unsigned, uint32_t>, NlHandler> handlers_;
     std::map<unsigned, std::vector<vxfc_aen_entry>> logs_;
     std::deque<NlFault> faults_;
+    std::function<void(const NlRequest&)> after_send_;
     int next_fd_ = -1;
     int fd_counter_ = 3000;
     bool overlapped_ = false;
