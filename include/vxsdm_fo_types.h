@@ -13,16 +13,13 @@
 
 /* ---- failover target and LUN lists ---- */
 
-#define FO_MAX_TARGETS 256u  /* entries of a target or LUN list */
-#define FO_MAX_LUNS 4096u    /* LUN bytes of a LUN entry */
-
 /* LUN byte (Data[n] of a LUN entry). */
 #define FO_LUN_ENABLED 0x80u
 #define FO_LUN_PREFERRED 0x40u
 
 /* Control byte of a target entry. */
-#define FO_CONTROL_BY_PORT_NAME 0x10u   /* the device is known by its port name */
-#define FO_CONTROL_NO_PREFERRED 0x40u   /* the target has no preferred-LUN settings */
+#define FO_TARGET_BY_PORT_NAME 0x10u   /* the device is known by its port name */
+#define FO_TARGET_NO_PREFERRED_LUNS 0x40u /* the target has no preferred-LUN settings */
 
 /* One target and its LUNs (4,128 bytes). */
 typedef struct FO_EXTERNAL_LUN_DATA_ENTRY {
@@ -34,10 +31,10 @@ typedef struct FO_EXTERNAL_LUN_DATA_ENTRY {
     SD_UINT32 Reserved3;
     SD_UINT32 Reserved4;
     SD_UINT32 Reserved5;
-    SD_UINT8 Data[FO_MAX_LUNS]; /* one byte per LUN: FO_LUN_ENABLED, FO_LUN_PREFERRED */
+    SD_UINT8 Data[4096]; /* one byte per LUN: FO_LUN_ENABLED, FO_LUN_PREFERRED */
 } FO_EXTERNAL_LUN_DATA_ENTRY, *PFO_EXTERNAL_LUN_DATA_ENTRY;
 
-/* A port's LUN list: always room for FO_MAX_TARGETS entries (1,056,800 bytes). */
+/* A port's LUN list: always room for VX_FO_TARGETS entries (1,056,800 bytes). */
 typedef struct FO_LUN_DATA_LIST {
     SD_UINT16 Version;
     SD_UINT16 EntryCount;
@@ -48,7 +45,7 @@ typedef struct FO_LUN_DATA_LIST {
     SD_UINT32 Reserved5;
     SD_UINT32 Reserved6;
     SD_UINT32 Reserved7;
-    FO_EXTERNAL_LUN_DATA_ENTRY DataEntry[FO_MAX_TARGETS];
+    FO_EXTERNAL_LUN_DATA_ENTRY DataEntry[256];
 } FO_LUN_DATA_LIST, *PFO_LUN_DATA_LIST;
 
 /* One target (32 bytes). */
@@ -57,7 +54,7 @@ typedef struct FO_TARGET_DATA_ENTRY {
     SD_UINT8 PathNumber;
     SD_UINT8 TargetNumber;
     SD_UINT8 Reserved2[4];
-    SD_UINT8 Control; /* FO_CONTROL_BY_PORT_NAME, FO_CONTROL_NO_PREFERRED */
+    SD_UINT8 Control; /* FO_TARGET_BY_PORT_NAME, FO_TARGET_NO_PREFERRED_LUNS */
     SD_UINT8 Reserved3[3];
     SD_UINT8 PortId[3];
     SD_UINT8 Reserved4;
@@ -65,12 +62,12 @@ typedef struct FO_TARGET_DATA_ENTRY {
     SD_UINT8 PortName[8];
 } FO_TARGET_DATA_ENTRY, *PFO_TARGET_DATA_ENTRY;
 
-/* A port's target list: always room for FO_MAX_TARGETS entries (8,224 bytes). */
+/* A port's target list: always room for VX_FO_TARGETS entries (8,224 bytes). */
 typedef struct FO_TARGET_DATA_LIST {
     SD_UINT16 Version;
     SD_UINT16 EntryCount;
     SD_UINT8 Reserved[28];
-    FO_TARGET_DATA_ENTRY DataEntry[FO_MAX_TARGETS];
+    FO_TARGET_DATA_ENTRY DataEntry[256];
 } FO_TARGET_DATA_LIST, *PFO_TARGET_DATA_LIST;
 
 /* ---- HBA feature settings ---- */

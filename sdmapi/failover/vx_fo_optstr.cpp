@@ -25,7 +25,7 @@ constexpr uint32_t kNoDefaultPreferred = 0x100;
 constexpr uint32_t kFailoverDriver = 0x1;
 
 constexpr uint32_t kGroupLuns = 256;
-constexpr uint32_t kGroups = FO_MAX_LUNS / kGroupLuns;
+constexpr uint32_t kGroups = VX_FO_LUNS / kGroupLuns;
 constexpr size_t kBitmapPairs = kGroupLuns / 8;
 
 int hex_value(char c) {
@@ -164,11 +164,11 @@ uint32_t numbered_group_top(std::string_view token, std::string_view key, uint32
         *status = SDERR_CONFIG_FILE;
         return 0;
     }
-    return base + kGroupLuns - 1 < FO_MAX_LUNS ? base + kGroupLuns - 1 : 0;
+    return base + kGroupLuns - 1 < VX_FO_LUNS ? base + kGroupLuns - 1 : 0;
 }
 
 void apply_bitmap(std::string_view value, FO_EXTERNAL_LUN_DATA_ENTRY* lun, uint32_t highest, bool preferred) {
-    if (lun == nullptr || highest < kGroupLuns - 1 || highest >= FO_MAX_LUNS) return;
+    if (lun == nullptr || highest < kGroupLuns - 1 || highest >= VX_FO_LUNS) return;
     uint32_t n = highest;
     for (size_t pair = 0; pair < kBitmapPairs; ++pair) {
         const uint8_t byte = hex_pair(value, pair);
@@ -185,7 +185,7 @@ void apply_bitmap(std::string_view value, FO_EXTERNAL_LUN_DATA_ENTRY* lun, uint3
 }
 
 uint32_t write_bitmap(std::string* text, const FO_EXTERNAL_LUN_DATA_ENTRY& lun, uint32_t highest, bool preferred) {
-    if (highest < kGroupLuns - 1 || highest >= FO_MAX_LUNS) return 0;
+    if (highest < kGroupLuns - 1 || highest >= VX_FO_LUNS) return 0;
     uint32_t count = 0;
     uint32_t n = highest;
     char digits[3];
@@ -248,7 +248,7 @@ uint32_t vxapi_get_dev_data_from_token(uint32_t record, std::string_view token, 
 
     // Tokens past the last entry of the lists are dropped.
     hbalist_entry& rec = records[record];
-    const bool in_lists = *entry < FO_MAX_TARGETS;
+    const bool in_lists = *entry < VX_FO_TARGETS;
     FO_TARGET_DATA_ENTRY* t = in_lists && rec.tgt_list != nullptr ? &rec.tgt_list->DataEntry[*entry] : nullptr;
     FO_EXTERNAL_LUN_DATA_ENTRY* l = in_lists && rec.lun_list != nullptr ? &rec.lun_list->DataEntry[*entry] : nullptr;
     if (t != nullptr) {
@@ -270,8 +270,8 @@ uint32_t vxapi_get_dev_data_from_token(uint32_t record, std::string_view token, 
         case TokenKind::Node:
             if (t != nullptr) read_pairs(value, t->NodeName, 8);
             if (l != nullptr) read_pairs(value, l->NodeName, 8);
-            if (rec.tgt_list != nullptr && rec.tgt_list->EntryCount < FO_MAX_TARGETS) ++rec.tgt_list->EntryCount;
-            if (rec.lun_list != nullptr && rec.lun_list->EntryCount < FO_MAX_TARGETS) ++rec.lun_list->EntryCount;
+            if (rec.tgt_list != nullptr && rec.tgt_list->EntryCount < VX_FO_TARGETS) ++rec.tgt_list->EntryCount;
+            if (rec.lun_list != nullptr && rec.lun_list->EntryCount < VX_FO_TARGETS) ++rec.lun_list->EntryCount;
             break;
         case TokenKind::Port:
             if (t != nullptr) read_pairs(value, t->PortName, 8);
@@ -394,7 +394,7 @@ void format_entry(std::string* text, unsigned i, unsigned k, const hbalist_entry
         append_hex(&hex, t.PortId, 3);
         token("pid=", hex);
     }
-    for (uint32_t g = 0; failover && (t.Control & FO_CONTROL_NO_PREFERRED) == 0 && g < kGroups; ++g) {
+    for (uint32_t g = 0; failover && (t.Control & FO_TARGET_NO_PREFERRED_LUNS) == 0 && g < kGroups; ++g) {
         std::string digits;
         const uint32_t preferred = vxapi_write_default_preferred(&digits, l, g * kGroupLuns + kGroupLuns - 1);
         if (ctx.no_default_preferred && preferred == 0) continue;
@@ -427,7 +427,7 @@ uint32_t vxapi_set_data_to_line(const hbalist_entry* records, char* out, uint8_t
         text += "scsi-vxa" + std::to_string(i) + "-adapter-port=";
         append_hex(&text, rec.wwpn, 8);
         text += kTokenEnd;
-        for (unsigned k = 0; k < FO_MAX_TARGETS && text.size() < VX_FO_OPTSTR_SIZE; ++k) {
+        for (unsigned k = 0; k < VX_FO_TARGETS && text.size() < VX_FO_OPTSTR_SIZE; ++k) {
             format_entry(&text, i, k, rec, failover, ctx);
         }
     }

@@ -28,6 +28,10 @@
 // one byte shorter.
 constexpr size_t VX_FO_OPTSTR_SIZE = 300000;
 
+// Entries of a target or LUN list, and LUN bytes of a LUN entry.
+constexpr uint32_t VX_FO_TARGETS = 256;
+constexpr uint32_t VX_FO_LUNS = 4096;
+
 // Store adapters of an option string.
 constexpr unsigned VX_FO_STORE_ADAPTERS = 32;
 

@@ -15,7 +15,7 @@
 namespace {
 
 // One device per slot: 32 records of 256 entries never need more.
-constexpr size_t kDeviceSlots = VX_FO_STORE_ADAPTERS * FO_MAX_TARGETS;
+constexpr size_t kDeviceSlots = VX_FO_STORE_ADAPTERS * VX_FO_TARGETS;
 
 struct PathNode {
     FO_TARGET_DATA_ENTRY entry;
@@ -24,7 +24,7 @@ struct PathNode {
 using Device = std::vector<PathNode>;
 
 bool same_device(const PathNode& first, const PathNode& node) {
-    const bool by_port = (node.entry.Control & FO_CONTROL_BY_PORT_NAME) != 0;
+    const bool by_port = (node.entry.Control & FO_TARGET_BY_PORT_NAME) != 0;
     const uint8_t* a = by_port ? first.entry.PortName : first.entry.NodeName;
     const uint8_t* b = by_port ? node.entry.PortName : node.entry.NodeName;
     return std::memcmp(a, b, 8) == 0;
@@ -73,7 +73,7 @@ bool check_and_fix_path_lists(std::vector<Device>& devices) {
 }
 
 uint16_t entries_of(const FO_TARGET_DATA_LIST& list) {
-    return list.EntryCount < FO_MAX_TARGETS ? list.EntryCount : static_cast<uint16_t>(FO_MAX_TARGETS);
+    return list.EntryCount < VX_FO_TARGETS ? list.EntryCount : static_cast<uint16_t>(VX_FO_TARGETS);
 }
 
 // Writes a path's entry back over the first entry of its record with its port name.
