@@ -23,6 +23,7 @@
 #include <string_view>
 
 #include "vxsdm_fo_types.h"
+#include "vxsdm_status.h"
 
 // Every holder of an option string has this many bytes; the longest text is
 // one byte shorter.
