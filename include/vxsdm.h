@@ -13,7 +13,8 @@
 #ifndef VXSDM_H
 #define VXSDM_H
 
-#include "vxsdm_fo_types.h"
+#include "vxsdm_features.h"
+#include "vxsdm_fo.h"
 #include "vxsdm_status.h"
 #include "vxsdm_types.h"
 

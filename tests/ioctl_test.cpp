@@ -2,6 +2,7 @@
 // driver specifics and the small helpers, driven against the simulated
 // adapter driver.
 #include "test_support.h"
+#include "transport/vx_sysfs.h"
 
 namespace {
 
@@ -197,13 +198,14 @@ TEST_F(IoctlTest, SetInstanceAndDriverSpecifics) {
         EXPECT_EQ(sim::bytes_of(&data, sizeof data), sim::bytes_of(&port.driver_data, sizeof data));
         EXPECT_EQ(driver.log().back().response_len, 64u);
     }
-    // A sysfs port has no driver-specifics request yet: no transport.
+    // A sysfs port answers from its attributes, without a request.
     driver.clear_log();
     vxapi_priv_database rec = sim::DriverRig::record(true, 1, VX_FEAT_SYSFS);
     EXT_LN_DRIVER_DATA data{};
-    uint32_t status = 0;
-    EXPECT_EQ(vxapi_get_driver_specifics(rig.fd, &rec, &data, &status), VX_RESULT_NO_TRANSPORT);
-    EXPECT_EQ(status, EXT_STATUS_UNSUPPORTED_SUBCODE);
+    uint32_t status = 1;
+    EXPECT_EQ(vxapi_get_driver_specifics(rig.fd, &rec, &data, &status), 0);
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(data.Flags, VXSYSFS_DRIVER_FLAG_VERSION);
     EXPECT_TRUE(driver.log().empty());
 }
 

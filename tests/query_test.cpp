@@ -46,6 +46,7 @@ struct Buffers {
 constexpr unsigned kDetail = 1;  // hands out the detail status
 constexpr unsigned kLength = 2;  // hands back the bytes delivered in *length
 constexpr unsigned kNoTwin = 4;  // a sysfs port takes the ioctl road too
+constexpr unsigned kSysfs = 8;   // a sysfs port's twin answers from sysfs
 
 using R = vxapi_priv_database*;
 using B = const Buffers&;
@@ -62,21 +63,21 @@ const struct WorkerCase {
     unsigned flags;
     std::function<int(int, R, B)> call;
 } kWorkers[] = {
-    {"query_hbanode", 0x00, 1, 0, 0, 696, 0,
+    {"query_hbanode", 0x00, 1, 0, 0, 696, kSysfs,
      [](int fd, R r, B b) { return vxapi_query_hbanode(fd, r, as<EXT_HBA_NODE>(b), b.status); }},
-    {"query_hbaport", 0x00, 2, 0, 0, 56, 0,
+    {"query_hbaport", 0x00, 2, 0, 0, 56, kSysfs,
      [](int fd, R r, B b) { return vxapi_query_hbaport(fd, r, as<EXT_HBA_PORT>(b), b.status); }},
-    {"query_discport", 0x00, 3, 5, 0, 60, 0,
+    {"query_discport", 0x00, 3, 5, 0, 60, kSysfs,
      [](int fd, R r, B b) { return vxapi_query_discport(fd, r, 5, as<EXT_DISC_PORT>(b), b.status); }},
-    {"query_disctgt", 0x00, 4, 0x1234, 0, 60, 0,
+    {"query_disctgt", 0x00, 4, 0x1234, 0, 60, kSysfs,
      [](int fd, R r, B b) { return vxapi_query_disctgt(fd, r, 0x1234, as<EXT_DISC_TARGET>(b), b.status); }},
-    {"query_chip", 0x00, 8, 0, 0, 84, 0,
+    {"query_chip", 0x00, 8, 0, 0, 84, kSysfs,
      [](int fd, R r, B b) { return vxapi_query_chip(fd, r, as<EXT_CHIP>(b), b.status); }},
-    {"query_cnaport", 0x00, 9, 0, 0, 128, 0,
+    {"query_cnaport", 0x00, 9, 0, 0, 128, kSysfs,
      [](int fd, R r, B b) { return vxapi_query_cnaport(fd, r, as<EXT_CNA_PORT>(b), b.status); }},
-    {"query_driver", 0x06, 6, 0, 0, 200, 0,
+    {"query_driver", 0x06, 6, 0, 0, 200, kSysfs,
      [](int fd, R r, B b) { return vxapi_query_driver(fd, r, as<EXT_DRIVER>(b), b.status); }},
-    {"query_fw", 0x06, 7, 0, 0, 200, 0,
+    {"query_fw", 0x06, 7, 0, 0, 200, kSysfs,
      [](int fd, R r, B b) { return vxapi_query_fw(fd, r, as<EXT_FW>(b), b.status); }},
     {"get_statistics", 0x06, 3, 0, 0, 112, kDetail,
      [](int fd, R r, B b) {
@@ -90,13 +91,13 @@ const struct WorkerCase {
      [](int fd, R r, B b) {
          return vxapi_get_fc4_statistics(fd, r, b.request, b.response, b.status, b.detail);
      }},
-    {"get_port_summary", 0x06, 0x6A, 0, 4, 8 + 2 * 172, kDetail,
+    {"get_port_summary", 0x06, 0x6A, 0, 4, 8 + 2 * 172, kDetail | kSysfs,
      [](int fd, R r, B b) {
          return vxapi_get_port_summary(fd, r, b.request, b.response, 8 + 2 * 172, b.status, b.detail);
      }},
     {"get_dcbx_param", 0x06, 11, 0, 0, 100, kLength,
      [](int fd, R r, B b) { return vxapi_get_dcbx_param(fd, r, b.response, b.length, b.status); }},
-    {"wwpn_to_scsiaddr", 0xFD, 0, 0, 8, 16, 0,
+    {"wwpn_to_scsiaddr", 0xFD, 0, 0, 8, 16, kSysfs,
      [](int fd, R r, B b) {
          return vxapi_wwpn_to_scsiaddr(fd, r, b.request, 8, as<EXT_SCSI_ADDR>(b), b.status);
      }},
@@ -172,14 +173,18 @@ TEST_F(QueryTest, EveryWorkerOnBothHeaders) {
             EXPECT_EQ(call(&rec), 0);
             EXPECT_EQ(length, c.response_len);
             EXPECT_TRUE(guard_intact());
-            // A sysfs port takes the twin (no transport yet) and sends nothing;
-            // FC-4 statistics have no twin and always take the ioctl road.
+            // A sysfs port takes the twin (from sysfs, or no transport yet)
+            // and sends nothing; FC-4 statistics have no twin and always take
+            // the ioctl road.
             driver.clear_log();
             vxapi_priv_database sysfs = record(new_header, VX_FEAT_SYSFS);
             const int result = call(&sysfs);
             if (c.flags & kNoTwin) {
                 EXPECT_EQ(result, 0);
                 EXPECT_EQ(driver.log().size(), 1u);
+            } else if (c.flags & kSysfs) {
+                EXPECT_EQ(result, 0);
+                EXPECT_TRUE(driver.log().empty());
             } else if (c.command != EXT_CC_GET_AEN) {
                 EXPECT_EQ(result, VX_RESULT_NO_TRANSPORT);
                 EXPECT_EQ(status, EXT_STATUS_UNSUPPORTED_SUBCODE);

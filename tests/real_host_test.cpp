@@ -1,10 +1,57 @@
 // The production platform on this machine, read-only: libsysfs finds the
-// sysfs mount point and lists the PCI bus.
+// sysfs mount point and lists the PCI bus; a load runs the sysfs discovery
+// over it, which finds no adapter and leaves nothing behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include "core/vx_load.h"
 #include "platform/vx_platform.h"
+#include "shared_file_support.h"
+#include "test_support.h"
+#include "transport/vx_sysfs.h"
 
 namespace {
+
+// The production platform, with the driver look-ups on the PCI bus and the
+// calls that make files or nodes counted.
+class CountingPlatform final : public sim::ForwardingPlatform {
+public:
+    CountingPlatform() : ForwardingPlatform(vx::linux_platform()) {}
+    struct sysfs_driver* sysfs_get_bus_driver(struct sysfs_bus* bus, const char* name) override {
+        looked_up.push_back(name);
+        return ForwardingPlatform::sysfs_get_bus_driver(bus, name);
+    }
+    int open(const char* path, int flags, mode_t mode) override {
+        made += (flags & O_CREAT) != 0 ? 1 : 0;
+        return ForwardingPlatform::open(path, flags, mode);
+    }
+    int mknod(const char* path, mode_t mode, dev_t dev) override {
+        ++made;
+        return ForwardingPlatform::mknod(path, mode, dev);
+    }
+    std::vector<std::string> looked_up;
+    int made = 0;
+};
+
+TEST(RealHost, LoadRunsSysfsDiscoveryFindsNothingLeavesNothing) {
+    if (::geteuid() != 0) GTEST_SKIP() << "loading needs root";
+    struct stat st {};
+    if (::lstat("/dev/vxa2xxx", &st) == 0) GTEST_SKIP() << "this machine has the adapter driver's node";
+    shtest::reset_shared_state();
+    CountingPlatform host;
+    const bool had_load_sem = ::semget(VX_SEM_KEY_LOAD, 1, 0) >= 0;
+    EXPECT_EQ(vxapi_load_lib(), 0);
+    EXPECT_EQ(host.looked_up, std::vector<std::string>(driver_names, driver_names + VXSYSFS_DRIVER_NAMES));
+    EXPECT_EQ(api_priv_database, nullptr);
+    EXPECT_EQ(api_phy_info, nullptr);
+    EXPECT_EQ(vxapi_unload_lib(), 0);
+    EXPECT_EQ(host.made, 0);
+    if (!had_load_sem) {
+        const int id = ::semget(VX_SEM_KEY_LOAD, 1, 0);
+        if (id >= 0) ::semctl(id, 0, IPC_RMID);
+    }
+    shtest::reset_shared_state();
+}
 
 TEST(RealHost, SysfsMountAndPciBusThroughLibsysfs) {
     vx::Platform& host = vx::linux_platform();

@@ -326,7 +326,7 @@ TEST_F(SysfsPrimTest, StringAttributes) {
         EXPECT_EQ(std::string(out.data() + c.length, 7), std::string(7, 'Z'));
     }
     // An attribute whose read fails reads as empty.
-    host.on_attr_read("/sys/class/fc_host/host5/port_state", [] { return std::nullopt; });
+    host.set_attr("/sys/class/fc_host/host5/port_state", {[](size_t, std::string&) { return EIO; }, nullptr});
     char state[16] = "stale";
     vxsysfs_get_str_attr("/sys/class/fc_host/host5/port_state", state, sizeof state);
     EXPECT_STREQ(state, "");

@@ -262,6 +262,7 @@ void vxapi_cleanup_hbas() {
                        VXDBG_INT);
             vx::sys().close(rec->oshandle);
         }
+        vxapi_legacy_slot_close(rec->apihandle, 0);
         rec->oshandle = -1;
         rec->apihandle = 0;
         std::memset(rec->phys_path, 0, sizeof rec->phys_path);
@@ -327,6 +328,7 @@ int vxapi_open_adapter(vxapi_priv_database* api_priv_data_inst, int* papi_handle
         rec->apihandle = vxapi_assign_apihandle(rec, position);
     }
     rec->open_cnt += 1;
+    vxapi_legacy_slot_open(rec, position);
     if (papi_handle != nullptr) *papi_handle = static_cast<int>(rec->apihandle);
     return 0;
 }
@@ -344,12 +346,14 @@ int vxapi_close_adapter(vxapi_priv_database* api_priv_data_inst, uint32_t* perr)
     if (rec->open_cnt == 0) return 0;
     if (rec->open_cnt > 1) {
         rec->open_cnt -= 1;
+        vxapi_legacy_slot_close(rec->apihandle, rec->open_cnt);
         return 0;
     }
     if ((rec->features & VX_FEAT_SYSFS) == 0 && vx::sys().close(rec->oshandle) != 0) {
         if (perr != nullptr) *perr = static_cast<uint32_t>(errno);
         return 1;
     }
+    vxapi_legacy_slot_close(rec->apihandle, 0);
     rec->oshandle = -1;
     rec->apihandle = 0;
     rec->open_cnt = 0;

@@ -175,6 +175,12 @@ static_assert(offsetof(vxapi_priv_db_t, serial_num) == 152);
 
 constexpr unsigned VX_LEGACY_SLOTS = 32;
 
+// Feature bit of a legacy slot: the port's driver is known to use the new
+// configuration store. Slot 0's features also hold switches for all ports
+// (VX_FEAT_SYSFS, VX_FEAT_LUN_4096 and 0x100), which the slot's own port
+// never changes.
+constexpr uint32_t VX_SLOT_NEW_CFG_STORE = 0x8;
+
 // The lists (null: not created) and the records allocated last.
 extern Dlist* api_priv_database;
 extern Dlist* api_phy_info;
@@ -211,6 +217,13 @@ void vxapi_free_api_priv_data_mem();
 int vxapi_alloc_api_phy_info_mem(vxapi_phy_info** out, const EXT_CHIP* chip);
 void vxapi_free_api_phy_info_element(vxapi_phy_info* info);
 void vxapi_free_api_phy_info_mem();
+
+// The legacy slots follow the opens of ports: an open of the port at
+// `position` (below 32) fills slot `position` from its record; a close
+// mirrors the open count into the slots that hold the handle, and the last
+// one (open_cnt 0) clears their handle and descriptor.
+void vxapi_legacy_slot_open(const vxapi_priv_database* rec, uint32_t position);
+void vxapi_legacy_slot_close(uint32_t handle, uint32_t open_cnt);
 
 // The handle for a record that is being opened: position + 1, or, when
 // another open record already holds that value, the next value that no

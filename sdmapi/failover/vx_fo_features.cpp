@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "failover/vx_fo_channel.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_optline.h"
 
@@ -38,6 +39,14 @@ constexpr HBA_FEATURE_ENTRY sup_features[kSupportedRoom] = {
 static_assert(sizeof(HBA_FEATURE_ENTRY) == 88);
 
 constexpr INT_FEATURE int_features[VX_FEA_PARAMS] = {{0, 0, 0, "Bind="}, {0, 0, 0, "ConfigRequired="}};
+
+// The slot number of the handle's open port.
+bool port_slot(uint32_t handle, uint32_t* slot) {
+    const vxapi_priv_db_t* found = vx_fo_slot_by_handle(handle);
+    if (found == nullptr) return false;
+    *slot = static_cast<uint32_t>(found - api_priv_data);
+    return true;
+}
 
 unsigned supported_count() {
     unsigned n = 0;
@@ -170,7 +179,7 @@ std::string build_line(std::string_view model, const std::string* old_line, INT_
 uint32_t fea_load_int_features(uint32_t handle, INT_FEATURE* features) {
     std::copy(std::begin(int_features), std::end(int_features), features);
     uint32_t slot = 0;
-    if (!vx_fo_port_slot(handle, &slot)) return SDERR_INVALID_PARAMETER;
+    if (!port_slot(handle, &slot)) return SDERR_INVALID_PARAMETER;
     std::string line;
     const uint32_t status = vx_fo_get_options_line(slot, &line);
     if (status == SDERR_CONFIG_FILE) return SDERR_NO_ERROR;
@@ -190,7 +199,7 @@ uint32_t fea_load_int_features(uint32_t handle, INT_FEATURE* features) {
 
 uint32_t fea_write_int_features(uint32_t handle, INT_FEATURE* features) {
     uint32_t slot = 0;
-    if (!vx_fo_port_slot(handle, &slot)) return SDERR_INVALID_PARAMETER;
+    if (!port_slot(handle, &slot)) return SDERR_INVALID_PARAMETER;
     std::string line;
     const uint32_t read = vx_fo_get_options_line(slot, &line);
     if (read != SDERR_NO_ERROR && read != SDERR_CONFIG_FILE) return read;

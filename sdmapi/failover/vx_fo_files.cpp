@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "core/vx_records.h"
+#include "failover/vx_fo_channel.h"
 #include "platform/vx_platform.h"
 #include "vxsdm_status.h"
 
@@ -44,14 +45,6 @@ bool file_exists(const std::string& path) {
 
 }  // namespace
 
-bool vx_fo_port_slot(uint32_t handle, uint32_t* slot) {
-    uint32_t found = 0;
-    if (vxapi_get_api_inst_by_handle(handle, &found) != 0 || found >= VX_LEGACY_SLOTS) return false;
-    if (api_priv_data[found].phys_path[0] == '\0') return false;
-    *slot = found;
-    return true;
-}
-
 bool vx_fo_module_name_ok(const char* model) {
     if (model == nullptr) return false;
     size_t n = 0;
@@ -83,7 +76,7 @@ std::string vx_fo_quote(std::string_view path) {
     return out;
 }
 
-int vx_fo_shell(const std::string& command) { return vx::sys().system(command.c_str()); }
+int vx_fo_shell(const std::string& command) { return v_system(command.c_str()); }
 
 bool vx_fo_shell_ok(int wait_status) {
     return wait_status != -1 && WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0;

@@ -15,10 +15,6 @@
 #include <string>
 #include <string_view>
 
-// The slot of api_priv_data that holds the open port of a handle. Handle 0
-// and slots without a device path hold no port.
-bool vx_fo_port_slot(uint32_t handle, uint32_t* slot);
-
 // Whether a driver module name may enter a path or a command: 1 to 15
 // letters, digits, '_' or '-'.
 bool vx_fo_module_name_ok(const char* model);
@@ -29,7 +25,7 @@ const char* vx_fo_slot_model(uint32_t slot);
 // A path as one single-quoted word of /bin/sh.
 std::string vx_fo_quote(std::string_view path);
 
-// Runs a command line through the shell; the wait status, or -1.
+// Runs a command line through the shell (v_system); the wait status, or -1.
 int vx_fo_shell(const std::string& command);
 // Whether a wait status is a normal exit with status 0.
 bool vx_fo_shell_ok(int wait_status);

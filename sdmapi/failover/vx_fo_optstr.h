@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "vxsdm_fo_types.h"
+#include "vxsdm_fo.h"
 #include "vxsdm_status.h"
 
 // Every holder of an option string has this many bytes; the longest text is

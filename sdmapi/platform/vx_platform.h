@@ -3,7 +3,8 @@
 // Every interaction of the library with the world outside the process goes
 // through one object of this interface: files and device nodes, ioctl, mmap,
 // System V semaphores, sockets, identity, environment, clock and sleeps,
-// threads, signals, standard error, shell commands and the libsysfs operations.
+// threads, signals, standard error, shell commands, child processes and the
+// libsysfs operations.
 // The production object forwards each call to Linux and libsysfs unchanged;
 // the test simulator stands in for the kernel, the driver and the host.
 //
@@ -16,6 +17,7 @@
 #include <stdio.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <sys/utsname.h>
 #include <time.h>
@@ -92,6 +94,8 @@ public:
 
     // Clock and sleeps.
     virtual time_t time() = 0;
+    // The time of day with its microseconds (the time zone is not asked for).
+    virtual int gettimeofday(struct timeval* tv) = 0;
     virtual struct tm* localtime_r(const time_t* t, struct tm* out) = 0;
     virtual unsigned sleep(unsigned seconds) = 0;
     virtual int usleep(unsigned microseconds) = 0;
@@ -118,6 +122,15 @@ public:
     virtual FILE* popen(const char* command, const char* mode) = 0;
     virtual int pclose(FILE* stream) = 0;
 
+    // Child processes: a flush of a stdio stream before a fork, the fork,
+    // the child's exec (execv: returns only on failure) and its immediate
+    // end (_exit: no exit handlers, no stdio flush), and the parent's wait.
+    virtual int fflush(FILE* stream) = 0;
+    virtual pid_t fork() = 0;
+    virtual int execv(const char* path, const char* const argv[]) = 0;
+    [[noreturn]] virtual void exit_child(int status) = 0;
+    virtual pid_t waitpid(pid_t pid, int* status, int options) = 0;
+
     // libsysfs: mount point, attributes, lists, path tests, links, and the
     // bus, driver and device objects. Objects opened here are closed here.
     virtual int sysfs_get_mnt_path(char* mnt_path, size_t len) = 0;
@@ -139,6 +152,10 @@ public:
     virtual void sysfs_close_bus(struct sysfs_bus* bus) = 0;
     virtual struct dlist* sysfs_get_driver_devices(struct sysfs_driver* driver) = 0;
     virtual struct sysfs_attribute* sysfs_get_device_attr(struct sysfs_device* dev, const char* name) = 0;
+    // A device object of the device directory at path (its bus id is the
+    // last path component); closed with sysfs_close_device.
+    virtual struct sysfs_device* sysfs_open_device_path(const char* path) = 0;
+    virtual void sysfs_close_device(struct sysfs_device* dev) = 0;
 };
 
 // The platform the library talks to. The production platform unless a test

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/sem.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -89,6 +90,7 @@ public:
     struct tm* localtime_r(const time_t* t, struct tm* out) override { return ::localtime_r(t, out); }
     unsigned sleep(unsigned seconds) override { return ::sleep(seconds); }
     int usleep(unsigned microseconds) override { return ::usleep(microseconds); }
+    int gettimeofday(struct timeval* tv) override { return ::gettimeofday(tv, nullptr); }
 
     int thread_create(pthread_t* thread, void* (*start)(void*), void* arg) override {
         return ::pthread_create(thread, nullptr, start, arg);
@@ -118,6 +120,15 @@ public:
     FILE* popen(const char* command, const char* mode) override { return ::popen(command, mode); }
     int pclose(FILE* stream) override { return ::pclose(stream); }
 
+    int fflush(FILE* stream) override { return ::fflush(stream); }
+    pid_t fork() override { return ::fork(); }
+    // execv never writes through argv; its type is older than const.
+    int execv(const char* path, const char* const argv[]) override {
+        return ::execv(path, const_cast<char* const*>(argv));
+    }
+    [[noreturn]] void exit_child(int status) override { ::_exit(status); }
+    pid_t waitpid(pid_t pid, int* status, int options) override { return ::waitpid(pid, status, options); }
+
     int sysfs_get_mnt_path(char* mnt_path, size_t len) override { return ::sysfs_get_mnt_path(mnt_path, len); }
     struct sysfs_attribute* sysfs_open_attribute(const char* path) override { return ::sysfs_open_attribute(path); }
     int sysfs_read_attribute(struct sysfs_attribute* attr) override { return ::sysfs_read_attribute(attr); }
@@ -146,6 +157,10 @@ public:
     struct sysfs_attribute* sysfs_get_device_attr(struct sysfs_device* dev, const char* name) override {
         return ::sysfs_get_device_attr(dev, name);
     }
+    struct sysfs_device* sysfs_open_device_path(const char* path) override {
+        return ::sysfs_open_device_path(path);
+    }
+    void sysfs_close_device(struct sysfs_device* dev) override { ::sysfs_close_device(dev); }
 };
 
 std::atomic<Platform*> g_platform{nullptr};

@@ -6,9 +6,15 @@
 
 #include <cstdint>
 
+#include <sysfs/libsysfs.h>
+
 #include "core/vx_records.h"
 
-// Driver specifics of a sysfs port into a 64-byte EXT_LN_DRIVER_DATA.
+// Driver specifics of a sysfs port into a 64-byte EXT_LN_DRIVER_DATA (zeroed
+// first): the version numbers of the driver query's "Version" text and the
+// flag VXSYSFS_DRIVER_FLAG_VERSION. When the driver query fails, its status
+// and result.
+constexpr uint32_t VXSYSFS_DRIVER_FLAG_VERSION = 0x10;
 int vxsysfs_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status);
 
 // Queries of a sysfs port.
@@ -44,6 +50,50 @@ int vxsysfs_get_dcbx_param(int fd, vxapi_priv_database* rec, void* buffer, uint3
 // which honours SYSFS_PATH). 0 when sysfs is mounted, nonzero otherwise.
 int vxsysfs_init();
 
+// The driver names looked up on the PCI bus, in order.
+constexpr unsigned VXSYSFS_DRIVER_NAMES = 6;
+extern const char* const driver_names[VXSYSFS_DRIVER_NAMES];
+// The host numbers of the PCI function being discovered (cells of 4 bytes;
+// null between functions), and the cell made last.
+extern Dlist* host_no_list;
+extern uint32_t* host_array;
+
 // Discovers the ports of the supported drivers bound on the PCI bus and adds
 // the number of port records made to *counter. Always 0.
 int vxsysfs_supported_driver_exist(uint32_t* counter);
+// The ports of one driver's devices. 1 when memory ran out (every record of
+// both lists freed, *count 0), else 0.
+int vxsysfs_get_driver_devices(struct sysfs_driver* driver, uint32_t* count, uint32_t* index);
+// Fills host_no_list with the device's hosts: the host directly under the
+// function first, then the hosts of its virtual ports in ascending order,
+// each once.
+void vxsysfs_collect_hostno_list_from_devices_path(struct sysfs_device* device);
+// Inserts the number behind "host" of the entry name in ascending order
+// (once) and returns it. On failure host_no_list is destroyed (null).
+uint32_t vxsysfs_add_hostno_in_host_no_list(const char* name);
+// The host list's order: 1 when the new cell's number is the smaller.
+int vxsysfs_is_new_node_smaller(void* new_node, void* old_node);
+// Flash chunking: adds VX_FEAT_FLASH_CHUNKS when the driver refuses the
+// probe "4" on the host's "optrom_ctl"; nothing when that cannot be opened.
+void vxsysfs_is_chunking_supported(struct sysfs_device* device, vxapi_priv_database* rec);
+// wwnn, wwpn and port_id (bytes 1..3) from the port's FC host.
+void vxsysfs_get_device_attributes(struct sysfs_device* device, vxapi_priv_database* rec);
+// The four PCI ids of the function; a missing one leaves its field.
+void vxsysfs_get_device_phy_info_attributes(struct sysfs_device* device, vxapi_phy_info* phy);
+
+// ---- virtual-port indexes (1 to 512, bit index-1 of vp_map) ----
+
+// Takes the lowest free index and marks it; 0 when all are used.
+uint32_t vxsysfs_get_set_vport_id(vxapi_phy_info* phy);
+// Frees the index; an index outside 1..512 changes nothing.
+void vxsysfs_clear_vport_id(vxapi_phy_info* phy, uint32_t index);
+// The host's "vport_id" (hexadecimal) when it has one, else a new index.
+uint32_t vxsysfs_get_vport_id(vxapi_phy_info* phy, uint32_t host_no);
+// 0 when the FC host's "port_name" is the WWPN (8 bytes), else 1.
+int vxsysfs_is_vhost_no_wwpn_match(uint32_t host_no, const uint8_t* wwpn);
+// The FC host whose port name is the WWPN; 0 when none is.
+uint32_t vxsysfs_get_vport_host_no(const uint8_t* wwpn);
+
+// The SCSI generic node /dev/<name>, non-blocking, read-only for commands
+// that only read, else read-write. The descriptor, negative on failure.
+int vxsysfs_open(const char* name, uint8_t opcode);

@@ -1,21 +1,326 @@
 // Sysfs discovery of hosts, ports and virtual ports.
+//
+// The PCI bus is walked for the supported driver names; every PCI function
+// that such a driver has bound gives one port record per SCSI host (the
+// physical port, the host directly under the function, then the hosts of
+// its virtual ports in ascending order, each host once) and one function
+// record, filled from the sysfs attributes of the hosts and the function.
+//
+// Records are appended to the port list in that order: the list's cursor is
+// put on its last record before each record is made, whatever the lookups in
+// between left it at.
 #include "transport/vx_sysfs.h"
 
+#include <fcntl.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#include "core/vx_ioctl.h"
+#include "core/vx_discovery.h"
+#include "core/vx_layout.h"
+#include "core/vx_regions.h"
 #include "core/vx_sddbg.h"
 #include "platform/vx_platform.h"
+#include "transport/vx_sysfs_bsg.h"
 #include "transport/vx_sysfs_prim.h"
+#include "transport/vx_sysfs_query.h"
 
-// Until the sysfs road reads the driver's version attribute, a sysfs port
-// has no way to answer driver specifics: invalid sub-command, result 2.
-int vxsysfs_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status) {
-    (void)fd;
-    (void)rec;
-    (void)response;
-    return vxapi_no_transport(status);
+const char* const driver_names[VXSYSFS_DRIVER_NAMES] = {"vxa2200", "vxa2300", "vxa2322",
+                                                        "vxa6312", "vxa2400", "vxa2xxx"};
+Dlist* host_no_list = nullptr;
+uint32_t* host_array = nullptr;
+
+namespace {
+
+constexpr uint32_t kVportIndexes = 512;
+constexpr size_t kLinkStateSize = 128;
+constexpr size_t kVportIdText = 16;
+
+// The opcodes of SCSI commands that only read: their generic node is opened
+// read-only.
+constexpr uint8_t kReadOnlyOpcodes[] = {0x00, 0x03, 0x05, 0x08, 0x0F, 0x12, 0x17, 0x1A, 0x1C, 0x25, 0x28,
+                                        0x34, 0x37, 0x3C, 0x3E, 0x43, 0x4D, 0x57, 0x5A, 0xA0, 0xA8, 0xB8};
+
+void trace(const char* text) { vxdbg_line(VXDBG_SYSFS, text); }
+
+void trace2(const char* a, const char* b, const char* c = "") {
+    if (!vxdbg_on(VXDBG_SYSFS)) return;
+    vxdbg_print(a, 0, VXDBG_NONE, 0);
+    vxdbg_print(b, 0, VXDBG_NONE, 0);
+    vxdbg_print(c, 0, VXDBG_NONE, 1);
 }
+
+// Formats into a buffer; false when the text did not fit (it is cut).
+__attribute__((format(printf, 3, 4))) bool format(char* buffer, size_t size, const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    const int n = std::vsnprintf(buffer, size, fmt, args);
+    va_end(args);
+    return n >= 0 && static_cast<size_t>(n) < size;
+}
+
+bool starts_with(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
+
+// A libsysfs directory list of either style: directories, else links.
+class EntryList {
+public:
+    explicit EntryList(const char* path, bool links_too = true) {
+        list_ = vx::sys().sysfs_open_directory_list(path);
+        if (list_ == nullptr && links_too) list_ = vx::sys().sysfs_open_link_list(path);
+    }
+    ~EntryList() {
+        if (list_ != nullptr) vx::sys().sysfs_close_list(list_);
+    }
+    EntryList(const EntryList&) = delete;
+    EntryList& operator=(const EntryList&) = delete;
+    Dlist* get() const { return list_; }
+
+private:
+    Dlist* list_;
+};
+
+// host_no_list for one PCI function, destroyed at the end of the scope.
+struct HostListScope {
+    ~HostListScope() {
+        if (host_no_list != nullptr) dlist_destroy(host_no_list);
+        host_no_list = nullptr;
+        host_array = nullptr;
+    }
+};
+
+bool is_flash_layout_chip(uint16_t device_id) {
+    for (uint16_t id : {0x2532, 0x2533, 0x2031, 0x2831, 0x2071, 0x2271, 0x2261, 0x8001, 0x0101, 0x8021, 0x8031,
+                        0x8831, 0x8044}) {
+        if (device_id == id) return true;
+    }
+    return false;
+}
+
+// The PCI address of a bus id domain:bus:device.function; zero when it does
+// not parse as four fields.
+EXT_CHIP pci_address(const char* bus_id) {
+    EXT_CHIP chip{};
+    uint16_t domain = 0, bus = 0, device = 0;
+    short function = 0;
+    if (std::sscanf(bus_id, "%4hx : %2hx : %2hx . %hd", &domain, &bus, &device, &function) == 4) {
+        chip.DomainNr = domain;
+        chip.PciBusNumber = bus;
+        chip.PciDevFunc = static_cast<uint16_t>(((device << 3) | (function & 7)) & 0xFF);
+    }
+    return chip;
+}
+
+// "link_state" of the SCSI host, else its "state": the topology.
+void read_topology(vxapi_priv_database* rec) {
+    char path[VXSYSFS_PATH_SIZE];
+    char* end = vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(rec->host_no));
+    char text[kLinkStateSize] = {};
+    if (vxsysfs_path_append(path, end, "link_state") != nullptr) vxsysfs_get_str_attr(path, text, sizeof text);
+    if (text[0] == '\0' && vxsysfs_path_append(path, end, "state") != nullptr) {
+        vxsysfs_get_str_attr(path, text, sizeof text);
+    }
+    static const struct {
+        const char* text;
+        uint16_t topology;
+    } kTopologies[] = {{"Link Up - F_Port", 8}, {"Link Up - FL_Port", 4}, {"Link Up - Loop", 1},
+                       {"Link Up - N_Port to N_Port", 2}};
+    rec->topology = 0;
+    rec->state = 0;
+    for (const auto& t : kTopologies) {
+        if (std::strcmp(text, t.text) == 0) rec->topology = t.topology;
+    }
+}
+
+// An attribute of a host's class directory (SCSI host or FC host).
+uint32_t host_int_attr(bool fc_host, uint32_t host_no, const char* name) {
+    char path[VXSYSFS_PATH_SIZE];
+    char* end = fc_host ? vxsysfs_get_fc_host_path(path, static_cast<uint16_t>(host_no))
+                        : vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(host_no));
+    return vxsysfs_path_append(path, end, name) != nullptr ? vxsysfs_get_int_attr(path) : 0;
+}
+
+// How making one port ended.
+enum class Made { Port, Skipped, DeviceDropped, OutOfMemory };
+
+class DeviceWalk {
+public:
+    DeviceWalk(struct sysfs_driver* driver, struct sysfs_device* device, uint32_t* count, uint32_t* index)
+        : driver_(driver), device_(device), count_(count), index_(index) {}
+
+    Made port(uint32_t host_no);
+
+private:
+    Made out_of_memory(const char* text);
+    Made physical(vxapi_priv_database* rec, const EXT_CHIP& chip);
+    Made virtual_port(vxapi_priv_database* rec, const EXT_CHIP& chip);
+
+    struct sysfs_driver* driver_;
+    struct sysfs_device* device_;
+    uint32_t* count_;
+    uint32_t* index_;
+    uint32_t host_index_ = 0;
+};
+
+Made DeviceWalk::out_of_memory(const char* text) {
+    trace(text);
+    *count_ = 0;
+    vxapi_free_api_priv_data_mem();
+    vxapi_free_api_phy_info_mem();
+    return Made::OutOfMemory;
+}
+
+Made DeviceWalk::port(uint32_t host_no) {
+    vxapi_priv_database* rec = nullptr;
+    {
+        VxListLock lock(vxapi_list_mutex());
+        if (api_priv_database != nullptr) {
+            dlist_end(api_priv_database);
+            dlist_prev(api_priv_database);  // the last record: the new one goes behind it
+        }
+        if (vxapi_alloc_api_priv_data_mem(&rec) != 0 || rec == nullptr) {
+            return out_of_memory(">> mem alloc failed, exiting");
+        }
+    }
+    api_priv_data[0].features = VX_FEAT_SYSFS;
+    rec->features = VX_FEAT_SYSFS;
+    rec->drvr_inst = *index_;
+    rec->host_no = host_no;
+    if (vxsysfs_is_bsg_supported(host_no) == 0) rec->features |= VX_FEAT_BSG;
+    rec->interface_type = host_index_ == 0 ? VX_PORT_PHYSICAL : VX_PORT_VIRTUAL;
+    format(reinterpret_cast<char*>(rec->phys_path), sizeof rec->phys_path, "%s/%s", driver_->path, device_->bus_id);
+    vxsysfs_is_chunking_supported(device_, rec);
+    vxsysfs_get_device_attributes(device_, rec);
+    const EXT_CHIP chip = pci_address(device_->bus_id);
+    read_topology(rec);
+
+    const Made made = rec->interface_type == VX_PORT_PHYSICAL ? physical(rec, chip) : virtual_port(rec, chip);
+    if (made != Made::Port) return made;
+    vxsysfs_print_priv_data(rec);
+    ++*count_;
+    ++*index_;
+    ++host_index_;
+    return Made::Port;
+}
+
+Made DeviceWalk::physical(vxapi_priv_database* rec, const EXT_CHIP& chip) {
+    const bool existed = api_phy_info != nullptr && vxapi_get_api_phy_info_inst(&chip) != nullptr;
+    vxapi_phy_info* phy = nullptr;
+    if (vxapi_alloc_api_phy_info_mem(&phy, &chip) != 0 || phy == nullptr) {
+        return out_of_memory(">> mem alloc failed, exiting");
+    }
+    rec->phy_info = phy;
+    std::memset(phy->model, 0, sizeof phy->model);
+    std::memcpy(phy->model, driver_->name, strnlen(driver_->name, sizeof phy->model - 1));
+    vxsysfs_get_device_phy_info_attributes(device_, phy);
+    phy->pci_domain = chip.DomainNr;
+    phy->pci_bus = chip.PciBusNumber;
+    phy->pci_dev_func = chip.PciDevFunc;
+    if (!vxapi_is_supported_device(phy->device_id)) {
+        vxdbg_line(VXDBG_SYSFS, ">> unsupported device=", phy->device_id, VXDBG_HEX);
+        vxapi_free_api_priv_data_element(rec);
+        if (!existed) vxapi_free_api_phy_info_element(phy);
+        return Made::DeviceDropped;
+    }
+    // Layout chips read their flash layout here: on a port whose flash cannot
+    // be read yet the failure is traced and the port kept.
+    if (is_flash_layout_chip(phy->device_id) && vxapi_set_option_rom_layout(rec->oshandle, rec) != 0) {
+        trace(">> set option rom layout failed.");
+    }
+    phy->max_vports = static_cast<uint16_t>(host_int_attr(true, rec->host_no, "max_npiv_vports"));
+
+    char path[VXSYSFS_PATH_SIZE];
+    char* end = vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(rec->host_no));
+    auto* serial = reinterpret_cast<char*>(phy->serial_num);
+    serial[0] = '\0';
+    if (vxsysfs_path_append(path, end, "serial_num") != nullptr) {
+        vxsysfs_get_str_attr(path, serial, sizeof phy->serial_num);
+    }
+    if (serial[0] == '\0') {
+        // One byte short of the field, so that a VPD field that fills what
+        // it is given still leaves the text terminated.
+        vxsysfs_get_field_from_vpd(rec, phy->serial_num, sizeof phy->serial_num - 1,
+                                   reinterpret_cast<const uint8_t*>("SN"), 2);
+        phy->serial_num[sizeof phy->serial_num - 1] = 0;
+    }
+    vxapi_fill_phy_port_number(rec);
+    if (phy->max_vports == 0) {
+        phy->max_vports = static_cast<uint16_t>(host_int_attr(false, rec->host_no, "max_npiv_vports"));
+    }
+
+    const uint16_t device = phy->device_id;
+    if (device == 0x8001 || device == 0x8031 || device == 0x8831 || device == 0x8044) {
+        vxapi_query_adapter_versions(rec->oshandle, rec);
+        if (device == 0x8001) {
+            vxapi_get_flash_mpi_edc_versions(rec->oshandle, rec);
+            vxapi_get_nic_bootcode_version(rec->oshandle, rec);
+        }
+    }
+    if (device == 0x2071 || device == 0x2271 || device == 0x2261) vxapi_get_active_image_set(rec->oshandle, rec);
+    return Made::Port;
+}
+
+Made DeviceWalk::virtual_port(vxapi_priv_database* rec, const EXT_CHIP& chip) {
+    rec->phy_info = vxapi_get_api_phy_info_inst(&chip);
+    if (rec->phy_info == nullptr) {
+        trace(">> get phy info failed for vport.");
+        vxapi_free_api_priv_data_element(rec);
+        return Made::Skipped;
+    }
+    rec->parent = vxapi_get_phy_port_from_vport(rec);
+    if (rec->parent == nullptr) {
+        trace(">> get phy port failed for vport.");
+        vxapi_free_api_priv_data_element(rec);
+        return Made::Skipped;
+    }
+    rec->vp_idx = vxsysfs_get_vport_id(rec->phy_info, rec->host_no);
+    return Made::Port;
+}
+
+void trace_device(struct sysfs_device* dev) {
+    trace2(">> id:", dev->bus_id);
+    trace2(">> device:", dev->name);
+    trace2(">> path:", dev->path);
+    trace2(">> bus:", dev->bus);
+    trace2(">> driver:", dev->driver_name);
+}
+
+// Adds every "host<N>" entry of the directory to the host list. False when
+// the list broke down.
+bool add_hosts_of(Dlist* entries) {
+    char* name = nullptr;
+    dlist_for_each_data(entries, name, char) {
+        if (!starts_with(name, "host")) continue;
+        vxsysfs_add_hostno_in_host_no_list(name);
+        if (host_no_list == nullptr) return false;
+    }
+    return true;
+}
+
+// The hosts under host<N>: those of its virtual ports, then its own. False
+// when a directory could not be listed (the collection ends there).
+bool collect_under_host(const char* device_path, uint32_t host_no) {
+    char dir[VXSYSFS_PATH_SIZE];
+    if (!format(dir, sizeof dir, "%s/%s%u/", device_path, "host", host_no)) return false;
+    EntryList entries(dir, false);
+    if (entries.get() == nullptr) return false;
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "%s-%u:", "vport", host_no);
+    char* name = nullptr;
+    dlist_for_each_data(entries.get(), name, char) {
+        if (!starts_with(name, prefix)) continue;
+        char vport[VXSYSFS_PATH_SIZE];
+        if (!format(vport, sizeof vport, "%s/%s%u/%s/", device_path, "host", host_no, name)) return false;
+        EntryList vhosts(vport, false);
+        if (vhosts.get() == nullptr || !add_hosts_of(vhosts.get())) return false;
+    }
+    return add_hosts_of(entries.get());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- discovery
 
 int vxsysfs_init() {
     std::memset(sysfs_mnt_path, 0, sizeof sysfs_mnt_path);
@@ -28,18 +333,249 @@ int vxsysfs_init() {
     return 0;
 }
 
-// Until the walk of each supported driver's devices is built, the road
-// reports what it reports when no supported driver is bound on the PCI bus:
-// no port made, the count as it was.
 int vxsysfs_supported_driver_exist(uint32_t* counter) {
-    const uint32_t count = counter != nullptr ? *counter : 0;
+    uint32_t count = counter != nullptr ? *counter : 0;
+    uint32_t index = 0;
     struct sysfs_bus* bus = vx::sys().sysfs_open_bus("pci");
     if (bus == nullptr) {
         vxdbg_line(VXDBG_ERROR, "> no pci bus");
         return 0;
     }
+    for (const char* name : driver_names) {
+        struct sysfs_driver* driver = vx::sys().sysfs_get_bus_driver(bus, name);
+        if (driver == nullptr) continue;
+        trace2("> found ", name, " driver");
+        trace2(" path==", driver->path);
+        vxsysfs_get_driver_devices(driver, &count, &index);
+    }
     if (counter != nullptr) *counter = count;
     vxdbg_line(VXDBG_SYSFS, "api_inst==", count, VXDBG_DEC);
     vx::sys().sysfs_close_bus(bus);
     return 0;
+}
+
+int vxsysfs_get_driver_devices(struct sysfs_driver* driver, uint32_t* count, uint32_t* index) {
+    Dlist* devices = vx::sys().sysfs_get_driver_devices(driver);
+    if (devices == nullptr) {
+        trace2("> ", driver->name, " is not used");
+        return 0;
+    }
+    trace2("> ", driver->name, " is used by:");
+    struct sysfs_device* dev = nullptr;
+    dlist_for_each_data(devices, dev, struct sysfs_device) {
+        trace_device(dev);
+        HostListScope scope;
+        vxsysfs_collect_hostno_list_from_devices_path(dev);
+        if (host_no_list == nullptr) {
+            trace(">> host number list failed, ignoring this device");
+            continue;
+        }
+        DeviceWalk walk(driver, dev, count, index);
+        uint32_t* host = nullptr;
+        dlist_for_each_data(host_no_list, host, uint32_t) {
+            const Made made = walk.port(*host);
+            if (made == Made::OutOfMemory) return 1;
+            if (made == Made::DeviceDropped) break;
+        }
+    }
+    return 0;
+}
+
+void vxsysfs_collect_hostno_list_from_devices_path(struct sysfs_device* device) {
+    EntryList entries(device->path, false);
+    if (entries.get() == nullptr) return;
+    // The host directly under the function is its physical port: it leads
+    // the list whatever its number, the others follow in ascending order.
+    uint32_t* physical = nullptr;
+    char* name = nullptr;
+    dlist_for_each_data(entries.get(), name, char) {
+        if (!starts_with(name, "host")) continue;
+        const bool first = physical == nullptr && host_no_list == nullptr;
+        const uint32_t host_no = vxsysfs_add_hostno_in_host_no_list(name);
+        if (host_no_list == nullptr) return;
+        if (first) physical = host_array;
+        if (!collect_under_host(device->path, host_no)) break;
+    }
+    if (physical == nullptr || host_no_list == nullptr) return;
+    DL_node* node = nullptr;
+    dlist_for_each_nomark(host_no_list, node) {
+        if (node->data == physical) {
+            _dlist_remove(host_no_list, node, 0);
+            dlist_unshift(host_no_list, physical);
+            break;
+        }
+    }
+}
+
+uint32_t vxsysfs_add_hostno_in_host_no_list(const char* name) {
+    const auto host_no = static_cast<uint32_t>(std::strtoul(name + 4, nullptr, 10));
+    if (host_no_list != nullptr) {
+        // A host seen twice (under its virtual port and again directly) is one host.
+        uint32_t* seen = nullptr;
+        dlist_for_each_data(host_no_list, seen, uint32_t) {
+            if (*seen == host_no) return host_no;
+        }
+    }
+    host_array = static_cast<uint32_t*>(std::calloc(1, sizeof(uint32_t)));
+    const char* failure = nullptr;
+    if (host_array == nullptr) {
+        failure = "> Unable to allocate memory -- host_array";
+    } else if (host_no_list == nullptr && (host_no_list = dlist_new(sizeof(uint32_t))) == nullptr) {
+        failure = "> Unable to allocate memory -- host_no_list";
+    } else {
+        *host_array = host_no;
+        if (dlist_insert_sorted(host_no_list, host_array, vxsysfs_is_new_node_smaller) == nullptr) {
+            failure = "> Unable to insert node in host_no_list";
+        }
+    }
+    if (failure != nullptr) {
+        trace(failure);
+        std::free(host_array);
+        host_array = nullptr;
+        if (host_no_list != nullptr) dlist_destroy(host_no_list);
+        host_no_list = nullptr;
+        return host_no;
+    }
+    vxdbg_line(VXDBG_SYSFS, "> Added host in  host_no_list, host_no=", host_no, VXDBG_DEC);
+    return host_no;
+}
+
+int vxsysfs_is_new_node_smaller(void* new_node, void* old_node) {
+    return *static_cast<uint32_t*>(new_node) < *static_cast<uint32_t*>(old_node) ? 1 : 0;
+}
+
+void vxsysfs_is_chunking_supported(struct sysfs_device* device, vxapi_priv_database* rec) {
+    char path[VXSYSFS_PATH_SIZE];
+    struct sysfs_attribute* ctl = nullptr;
+    if (format(path, sizeof path, "%s/host%u/%s", device->path, rec->host_no, "optrom_ctl")) {
+        ctl = vx::sys().sysfs_open_attribute(path);
+    }
+    if (ctl == nullptr) {
+        // Nothing was asked, so nothing was refused: no chunking.
+        trace("> Failed get control");
+    } else {
+        if (vx::sys().sysfs_write_attribute(ctl, "4", 2) != 0) rec->features |= VX_FEAT_FLASH_CHUNKS;
+        vx::sys().sysfs_close_attribute(ctl);
+    }
+    vxdbg_line(VXDBG_SYSFS, "> Is chunking supported=", rec->features & VX_FEAT_FLASH_CHUNKS, VXDBG_HEX);
+}
+
+void vxsysfs_get_device_attributes(struct sysfs_device* device, vxapi_priv_database* rec) {
+    (void)device;
+    char path[VXSYSFS_PATH_SIZE];
+    char* end = vxsysfs_get_fc_host_path(path, static_cast<uint16_t>(rec->host_no));
+    if (vxsysfs_path_append(path, end, "node_name") != nullptr) vxsysfs_get_hex_attr(path, rec->wwnn, 8);
+    if (vxsysfs_path_append(path, end, "port_name") != nullptr) vxsysfs_get_hex_attr(path, rec->wwpn, 8);
+    if (vxsysfs_path_append(path, end, "port_id") != nullptr) vxsysfs_get_hex_attr(path, rec->port_id + 1, 3);
+}
+
+void vxsysfs_get_device_phy_info_attributes(struct sysfs_device* device, vxapi_phy_info* phy) {
+    const struct {
+        const char* name;
+        uint16_t* field;
+    } ids[] = {{"device", &phy->device_id},
+               {"vendor", &phy->vendor_id},
+               {"subsystem_device", &phy->ssdevice_id},
+               {"subsystem_vendor", &phy->ssvendor_id}};
+    for (const auto& id : ids) {
+        struct sysfs_attribute* attr = vx::sys().sysfs_get_device_attr(device, id.name);
+        if (attr == nullptr || attr->value == nullptr) continue;
+        const std::string value(attr->value, attr->len);
+        *id.field = static_cast<uint16_t>(std::strtoul(value.c_str(), nullptr, 16));
+    }
+}
+
+// ---------------------------------------------------------------- virtual ports
+
+uint32_t vxsysfs_get_set_vport_id(vxapi_phy_info* phy) {
+    for (uint32_t index = 1; index <= kVportIndexes; ++index) {
+        uint8_t& byte = phy->vp_map[(index - 1) / 8];
+        const uint8_t bit = static_cast<uint8_t>(1u << ((index - 1) % 8));
+        if ((byte & bit) == 0) {
+            byte |= bit;
+            return index;
+        }
+    }
+    return 0;
+}
+
+void vxsysfs_clear_vport_id(vxapi_phy_info* phy, uint32_t index) {
+    // Only indexes the map has: anything else would reach past it.
+    if (phy == nullptr || index < 1 || index > kVportIndexes) return;
+    phy->vp_map[(index - 1) / 8] &= static_cast<uint8_t>(~(1u << ((index - 1) % 8)));
+}
+
+uint32_t vxsysfs_get_vport_id(vxapi_phy_info* phy, uint32_t host_no) {
+    char path[VXSYSFS_PATH_SIZE];
+    char* end = vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(host_no));
+    if (vxsysfs_path_append(path, end, "vport_id") != nullptr && vx::sys().sysfs_path_is_file(path) == 0) {
+        char text[kVportIdText + 1] = {};
+        vxsysfs_get_str_attr(path, text, sizeof text);
+        return static_cast<uint32_t>(std::strtoul(text, nullptr, 16));
+    }
+    return vxsysfs_get_set_vport_id(phy);
+}
+
+int vxsysfs_is_vhost_no_wwpn_match(uint32_t host_no, const uint8_t* wwpn) {
+    char path[VXSYSFS_PATH_SIZE];
+    char* end = vxsysfs_get_fc_host_path(path, static_cast<uint16_t>(host_no));
+    uint8_t name[8] = {};
+    if (vxsysfs_path_append(path, end, "port_name") != nullptr) vxsysfs_get_hex_attr(path, name, sizeof name);
+    return std::memcmp(name, wwpn, sizeof name) == 0 ? 0 : 1;
+}
+
+uint32_t vxsysfs_get_vport_host_no(const uint8_t* wwpn) {
+    char path[VXSYSFS_PATH_SIZE];
+    vxsysfs_get_fc_host(path);
+    EntryList entries(path);
+    if (entries.get() == nullptr) return 0;
+    char* name = nullptr;
+    dlist_for_each_data(entries.get(), name, char) {
+        if (!starts_with(name, "host")) continue;
+        const auto host_no = static_cast<uint32_t>(std::strtoul(name + 4, nullptr, 10));
+        if (vxsysfs_is_vhost_no_wwpn_match(host_no, wwpn) == 0) return host_no;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------- driver version, generic nodes
+
+int vxsysfs_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status) {
+    if (response == nullptr || status == nullptr) return 1;
+    auto* data = static_cast<EXT_LN_DRIVER_DATA*>(response);
+    std::memset(data, 0, sizeof *data);
+    EXT_DRIVER driver{};
+    uint32_t driver_status = 0;
+    const int rc = vxsysfs_query_driver(fd, rec, &driver, &driver_status);
+    *status = driver_status;
+    if (driver_status != 0) return rc;
+    char version[sizeof driver.Version + 1] = {};
+    std::memcpy(version, driver.Version, sizeof driver.Version);
+    EXT_LN_DRV_VERSION& v = data->DrvVer;
+    std::sscanf(version, "%2hhd . %2hhd . %2hhd b %2hhd", reinterpret_cast<signed char*>(&v.Major),
+                reinterpret_cast<signed char*>(&v.Minor), reinterpret_cast<signed char*>(&v.Patch),
+                reinterpret_cast<signed char*>(&v.Beta));
+    if (vxdbg_on(VXDBG_SYSFS)) {
+        vxdbg_print("V", v.Major, VXDBG_DEC, 0);
+        vxdbg_print(".", v.Minor, VXDBG_DEC, 0);
+        vxdbg_print(".", v.Patch, VXDBG_DEC, 0);
+        vxdbg_print("b", v.Beta, VXDBG_DEC, 1);
+    }
+    data->Flags |= VXSYSFS_DRIVER_FLAG_VERSION;
+    return 0;
+}
+
+int vxsysfs_open(const char* name, uint8_t opcode) {
+    char path[VXSYSFS_PATH_SIZE];
+    if (!format(path, sizeof path, "/dev/%s", name != nullptr ? name : "")) {
+        vxdbg_line(VXDBG_SYSFS, "Open generic failed");
+        return -1;
+    }
+    int flags = O_NONBLOCK | O_RDWR;
+    for (uint8_t op : kReadOnlyOpcodes) {
+        if (op == opcode) flags = O_NONBLOCK | O_RDONLY;
+    }
+    const int fd = vx::sys().open(path, flags);
+    if (fd < 0) vxdbg_line(VXDBG_SYSFS, "Open generic failed");
+    return fd;
 }

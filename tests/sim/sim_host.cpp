@@ -7,6 +7,7 @@
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -134,7 +135,8 @@ SimHost::SimHost() : owner_pid_(::getpid()), clock_(kEpoch), main_thread_(std::t
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (::mkdtemp(buf.data()) == nullptr) std::abort();
-    root_ = buf.data();
+    // Resolved, so that the resolved paths of sandbox files start with it.
+    root_ = fs::canonical(buf.data()).string();
     for (const char* dir : {"/tmp", "/dev", "/proc", "/sys", "/etc", "/usr/lib", "/sbin", "/lib", "/opt"}) {
         make_dir(dir);
     }
@@ -165,7 +167,12 @@ SimHost::~SimHost() {
     vx::set_platform(previous_ == &vx::linux_platform() ? nullptr : previous_);
     g_current.store(nullptr);
     for (BusObject* bus : std::set<BusObject*>(buses_)) sysfs_close_bus(&bus->bus);
+    for (struct sysfs_device* dev : std::set<struct sysfs_device*>(open_devices_)) sysfs_close_device(dev);
     for (auto& [stream, status] : popen_status_) std::fclose(stream);
+    for (auto& [pid, fd] : children_) {
+        ::close(fd);
+        ::waitpid(pid, nullptr, 0);
+    }
     if (::getpid() != owner_pid_) return;
     for (key_t k = 0; k < kSemBlock; ++k) {
         int id = ::semget(sem_base_ + k, 0, 0);
@@ -301,6 +308,11 @@ void SimHost::advance(time_t seconds) {
     clock_ += seconds;
 }
 
+void SimHost::set_microseconds(long usec) {
+    std::lock_guard<std::mutex> lock(mu_);
+    usec_ = usec;
+}
+
 std::vector<unsigned long long> SimHost::sleeps() const {
     std::lock_guard<std::mutex> lock(mu_);
     return sleeps_;
@@ -339,14 +351,83 @@ std::vector<std::string> SimHost::commands() const {
     return commands_;
 }
 
-void SimHost::on_attr_read(const std::string& path, AttrReader reader) {
+void SimHost::set_attr(const std::string& path, Attr attr, mode_t mode) {
+    if (!exists(path)) write_file(path, "", mode);
+    ::chmod(map(path).c_str(), mode);
+    std::error_code ec;
+    const std::string real = fs::canonical(map(path), ec).string();
     std::lock_guard<std::mutex> lock(mu_);
-    attr_readers_[normalise(path)] = std::move(reader);
+    attrs_[real.substr(root_.size())] = AttrEntry{std::move(attr), 0, 0, 0};
 }
 
-void SimHost::on_attr_write(const std::string& path, AttrWriter writer) {
+void SimHost::fail_attr_writes(const std::string& path, int err, int count) {
+    const std::string key = attr_key(path);
     std::lock_guard<std::mutex> lock(mu_);
-    attr_writers_[normalise(path)] = std::move(writer);
+    if (key.empty()) std::abort();  // only served attributes have faults
+    attrs_[key].write_err = err;
+    attrs_[key].write_fails = count;
+}
+
+void SimHost::short_attr(const std::string& path, size_t max_bytes) {
+    const std::string key = attr_key(path);
+    std::lock_guard<std::mutex> lock(mu_);
+    if (key.empty()) std::abort();
+    attrs_[key].max_bytes = max_bytes;
+}
+
+void SimHost::remove(const std::string& path) {
+    std::error_code ec;
+    fs::remove_all(map(path), ec);
+}
+
+std::string SimHost::attr_key(const std::string& path) const {
+    char real[PATH_MAX];
+    if (::realpath(map(path).c_str(), real) == nullptr) return {};
+    std::string key(real);
+    if (key.compare(0, root_.size(), root_) != 0) return {};
+    key = key.substr(root_.size());
+    std::lock_guard<std::mutex> lock(mu_);
+    return attrs_.count(key) != 0 ? key : std::string();
+}
+
+bool SimHost::attr_entry(const std::string& key, AttrEntry* out) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = attrs_.find(key);
+    if (it == attrs_.end()) return false;
+    *out = it->second;
+    return true;
+}
+
+// A read of at most len bytes at pos; 0 or an errno value.
+int SimHost::attr_read(const std::string& key, size_t pos, size_t len, std::string* out) {
+    AttrEntry entry;
+    if (!attr_entry(key, &entry)) return ENOENT;
+    if (!entry.attr.read) return EACCES;
+    const int rc = entry.attr.read(pos, *out);
+    if (rc != 0) return rc;
+    if (entry.max_bytes != 0) len = std::min(len, entry.max_bytes);
+    if (out->size() > len) out->resize(len);
+    return 0;
+}
+
+// A write of len bytes at pos: the bytes taken in *done; 0 or an errno value.
+int SimHost::attr_write(const std::string& key, size_t pos, const char* data, size_t len, size_t* done) {
+    AttrEntry entry;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = attrs_.find(key);
+        if (it == attrs_.end()) return ENOENT;
+        if (it->second.write_fails != 0) {
+            if (it->second.write_fails > 0) --it->second.write_fails;
+            return it->second.write_err;
+        }
+        entry = it->second;
+    }
+    if (!entry.attr.write) return EACCES;
+    if (entry.max_bytes != 0) len = std::min(len, entry.max_bytes);
+    const int rc = entry.attr.write(pos, std::string(data, len));
+    *done = rc == 0 ? len : 0;
+    return rc;
 }
 
 std::vector<std::string> SimHost::attr_writes() const {
@@ -421,6 +502,20 @@ int SimHost::open(const char* path, int flags, mode_t mode) {
         return fd;
     }
     lock.unlock();
+    const std::string key = attr_key(path);
+    if (!key.empty()) {
+        AttrEntry entry;
+        attr_entry(key, &entry);
+        const int access = flags & O_ACCMODE;
+        if ((access != O_WRONLY && !entry.attr.read) || (access != O_RDONLY && !entry.attr.write)) {
+            errno = EACCES;
+            return -1;
+        }
+        lock.lock();
+        const int fd = next_device_fd_++;
+        attr_fds_[fd] = AttrFd{key, 0};
+        return fd;
+    }
     int fd = ::open(map(path).c_str(), flags, mode);
     if (fd >= 0) {
         lock.lock();
@@ -440,6 +535,7 @@ int SimHost::close(int fd) {
         d.device->close(d.rdev);
         return 0;
     }
+    if (attr_fds_.erase(fd) != 0) return 0;
     short_read_fds_.erase(fd);
     lock.unlock();
     return ::close(fd);
@@ -457,6 +553,21 @@ ssize_t SimHost::read(int fd, void* buf, size_t len) {
             return -1;
         }
         return n;
+    }
+    auto af = attr_fds_.find(fd);
+    if (af != attr_fds_.end()) {
+        const AttrFd a = af->second;
+        lock.unlock();
+        std::string out;
+        const int rc = attr_read(a.key, a.pos, len, &out);
+        if (rc != 0) {
+            errno = rc;
+            return -1;
+        }
+        std::memcpy(buf, out.data(), out.size());
+        lock.lock();
+        if (attr_fds_.count(fd) != 0) attr_fds_[fd].pos += out.size();
+        return static_cast<ssize_t>(out.size());
     }
     auto sr = short_read_fds_.find(fd);
     if (sr != short_read_fds_.end()) len = std::min(len, sr->second);
@@ -477,6 +588,20 @@ ssize_t SimHost::write(int fd, const void* buf, size_t len) {
         }
         return n;
     }
+    auto af = attr_fds_.find(fd);
+    if (af != attr_fds_.end()) {
+        const AttrFd a = af->second;
+        lock.unlock();
+        size_t done = 0;
+        const int rc = attr_write(a.key, a.pos, static_cast<const char*>(buf), len, &done);
+        if (rc != 0) {
+            errno = rc;
+            return -1;
+        }
+        lock.lock();
+        if (attr_fds_.count(fd) != 0) attr_fds_[fd].pos += done;
+        return static_cast<ssize_t>(done);
+    }
     lock.unlock();
     return ::write(fd, buf, len);
 }
@@ -487,6 +612,17 @@ off_t SimHost::lseek(int fd, off_t offset, int whence) {
         if (device_fds_.count(fd) != 0) {
             errno = ESPIPE;
             return -1;
+        }
+        auto af = attr_fds_.find(fd);
+        if (af != attr_fds_.end()) {
+            // Attribute files have no end to seek from.
+            const off_t base = whence == SEEK_CUR ? static_cast<off_t>(af->second.pos) : 0;
+            if (whence == SEEK_END || base + offset < 0) {
+                errno = EINVAL;
+                return -1;
+            }
+            af->second.pos = static_cast<size_t>(base + offset);
+            return base + offset;
         }
     }
     return ::lseek(fd, offset, whence);
@@ -504,6 +640,8 @@ int SimHost::fstat(int fd, struct stat* st) {
             st->st_nlink = 1;
             return 0;
         }
+        auto af = attr_fds_.find(fd);
+        if (af != attr_fds_.end()) return ::stat(map(af->second.key).c_str(), st);
     }
     int rc = ::fstat(fd, st);
     if (rc == 0) report_owner(st);
@@ -747,6 +885,13 @@ time_t SimHost::time() {
     return clock_;
 }
 
+int SimHost::gettimeofday(struct timeval* tv) {
+    std::lock_guard<std::mutex> lock(mu_);
+    tv->tv_sec = clock_;
+    tv->tv_usec = usec_;
+    return 0;
+}
+
 struct tm* SimHost::localtime_r(const time_t* t, struct tm* out) {
     // The simulated host keeps its local time in UTC, whatever TZ says.
     return ::gmtime_r(t, out);
@@ -859,8 +1004,9 @@ int SimHost::run_builtin(const std::string& command, bool* handled) {
     std::string dst = map(args[1]);
     if (fs::is_directory(dst, ec)) dst += "/" + base_name(args[0]);
     if (verb == "cp") {
-        if (!backup_suffix.empty() && fs::exists(dst, ec)) fs::rename(dst, dst + backup_suffix, ec);
-        if (ec) return 1;
+        std::error_code backup;
+        if (!backup_suffix.empty() && fs::exists(dst, backup)) fs::rename(dst, dst + backup_suffix, backup);
+        if (backup) return 1;
         fs::copy(src, dst, fs::copy_options::overwrite_existing | fs::copy_options::recursive, ec);
     } else {
         fs::rename(src, dst, ec);
@@ -935,14 +1081,14 @@ struct sysfs_attribute* SimHost::sysfs_open_attribute(const char* path) {
         errno = EINVAL;
         return nullptr;
     }
-    std::string key = normalise(path);
+    const std::string key = normalise(path);
+    const std::string served = attr_key(key);
     int method = 0;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        if (attr_readers_.count(key) != 0) method |= SYSFS_METHOD_SHOW;
-        if (attr_writers_.count(key) != 0) method |= SYSFS_METHOD_STORE;
-    }
-    if (method == 0) {
+    AttrEntry entry;
+    if (!served.empty() && attr_entry(served, &entry)) {
+        if (entry.attr.read) method |= SYSFS_METHOD_SHOW;
+        if (entry.attr.write) method |= SYSFS_METHOD_STORE;
+    } else {
         struct stat st {};
         if (::stat(map(key).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
             errno = ENOENT;
@@ -967,35 +1113,29 @@ int SimHost::sysfs_read_attribute(struct sysfs_attribute* attr) {
         errno = EACCES;
         return -1;
     }
-    std::string key = attr->path;
-    std::optional<std::string> value;
-    AttrReader reader;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        auto it = attr_readers_.find(key);
-        if (it != attr_readers_.end()) reader = it->second;
-    }
-    if (reader) {
-        value = reader();
-        if (!value) {
-            errno = EIO;
+    // One read of a page, as libsysfs makes it.
+    const size_t page = static_cast<size_t>(page_size());
+    std::string value;
+    const std::string served = attr_key(attr->path);
+    if (!served.empty()) {
+        const int rc = attr_read(served, 0, page, &value);
+        if (rc != 0) {
+            errno = rc;
             return -1;
         }
     } else {
-        int fd = ::open(map(key).c_str(), O_RDONLY);
+        int fd = ::open(map(attr->path).c_str(), O_RDONLY);
         if (fd < 0) return -1;
-        std::string text(static_cast<size_t>(page_size()), '\0');
-        ssize_t n = ::read(fd, text.data(), text.size());
+        value.assign(page, '\0');
+        ssize_t n = ::read(fd, value.data(), value.size());
         ::close(fd);
         if (n < 0) return -1;
-        text.resize(static_cast<size_t>(n));
-        value = text;
+        value.resize(static_cast<size_t>(n));
     }
-    if (value->size() > static_cast<size_t>(page_size())) value->resize(static_cast<size_t>(page_size()));
     std::free(attr->value);
-    attr->value = static_cast<char*>(std::calloc(value->size() + 1, 1));
-    std::memcpy(attr->value, value->data(), value->size());
-    attr->len = static_cast<unsigned short>(value->size());
+    attr->value = static_cast<char*>(std::calloc(value.size() + 1, 1));
+    std::memcpy(attr->value, value.data(), value.size());
+    attr->len = static_cast<unsigned short>(value.size());
     return 0;
 }
 
@@ -1014,17 +1154,15 @@ int SimHost::sysfs_write_attribute(struct sysfs_attribute* attr, const char* val
         if (sysfs_read_attribute(attr) != 0) return -1;
         if (len == attr->len && std::strncmp(attr->value, value, attr->len) == 0) return 0;
     }
-    std::string key = attr->path;
-    std::string text(value, len);
-    AttrWriter writer;
+    const std::string key = attr->path;
     {
         std::lock_guard<std::mutex> lock(mu_);
-        attr_writes_.push_back(key + "=" + text);
-        auto it = attr_writers_.find(key);
-        if (it != attr_writers_.end()) writer = it->second;
+        attr_writes_.push_back(key + "=" + std::string(value, len));
     }
-    if (writer) {
-        int rc = writer(text);
+    const std::string served = attr_key(key);
+    size_t done = len;
+    if (!served.empty()) {
+        const int rc = attr_write(served, 0, value, len, &done);
         if (rc != 0) {
             errno = rc;
             return -1;
@@ -1034,8 +1172,9 @@ int SimHost::sysfs_write_attribute(struct sysfs_attribute* attr, const char* val
         if (fd < 0) return -1;
         ssize_t n = ::write(fd, value, len);
         ::close(fd);
-        if (n != static_cast<ssize_t>(len)) return -1;
+        done = n < 0 ? 0 : static_cast<size_t>(n);
     }
+    if (done != len) return -1;  // libsysfs counts a short write as failed
     if ((attr->method & SYSFS_METHOD_SHOW) != 0) {
         std::free(attr->value);
         attr->value = static_cast<char*>(std::calloc(len + 1, 1));
@@ -1243,6 +1382,41 @@ struct dlist* SimHost::sysfs_get_driver_devices(struct sysfs_driver* driver) {
     return obj->devices;
 }
 
+struct sysfs_device* SimHost::sysfs_open_device_path(const char* path) {
+    if (path == nullptr || sysfs_path_is_dir(path) != 0) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const std::string dir = normalise(path);
+    // The bus whose device list links to the same directory.
+    std::string bus_name;
+    std::vector<std::string> buses;
+    if (list_dir("/sys/bus", buses) == 0) {
+        char real[PATH_MAX];
+        const std::string mine = ::realpath(map(dir).c_str(), real) != nullptr ? real : "";
+        for (const auto& b : buses) {
+            const std::string entry = map("/sys/bus/" + b + "/devices/" + base_name(dir));
+            if (::realpath(entry.c_str(), real) != nullptr && mine == real) bus_name = b;
+        }
+    }
+    struct sysfs_device* dev = make_device(nullptr, base_name(dir), dir, bus_name);
+    std::lock_guard<std::mutex> lock(mu_);
+    open_devices_.insert(dev);
+    return dev;
+}
+
+void SimHost::sysfs_close_device(struct sysfs_device* dev) {
+    std::vector<struct sysfs_attribute*> attrs;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (open_devices_.erase(dev) == 0) return;
+        attrs = device_attrs_[dev];
+        device_attrs_.erase(dev);
+    }
+    for (auto* a : attrs) sysfs_close_attribute(a);
+    std::free(dev);
+}
+
 struct sysfs_attribute* SimHost::sysfs_get_device_attr(struct sysfs_device* dev, const char* name) {
     if (dev == nullptr || name == nullptr) return nullptr;
     std::string path = std::string(dev->path) + "/" + name;
@@ -1263,13 +1437,12 @@ struct sysfs_attribute* SimHost::sysfs_get_device_attr(struct sysfs_device* dev,
             for (auto& drv : bus->drivers) found = found || holds(drv->devices);
             if (found) owner = bus;
         }
-        if (owner != nullptr) {
-            for (auto* a : owner->device_attrs[dev]) {
-                if (std::strcmp(a->name, name) == 0) return a;
-            }
+        const bool alone = open_devices_.count(dev) != 0;
+        if (owner == nullptr && !alone) return nullptr;
+        for (auto* a : alone ? device_attrs_[dev] : owner->device_attrs[dev]) {
+            if (std::strcmp(a->name, name) == 0) return a;
         }
     }
-    if (owner == nullptr) return nullptr;
     struct sysfs_attribute* attr = sysfs_open_attribute(path.c_str());
     if (attr == nullptr) return nullptr;
     if ((attr->method & SYSFS_METHOD_SHOW) != 0 && sysfs_read_attribute(attr) != 0) {
@@ -1277,7 +1450,7 @@ struct sysfs_attribute* SimHost::sysfs_get_device_attr(struct sysfs_device* dev,
         return nullptr;
     }
     std::lock_guard<std::mutex> lock(mu_);
-    owner->device_attrs[dev].push_back(attr);
+    (owner != nullptr ? owner->device_attrs[dev] : device_attrs_[dev]).push_back(attr);
     return attr;
 }
 

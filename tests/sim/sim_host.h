@@ -86,6 +86,8 @@ public:
     // ---- clock ----
     time_t now() const;
     void advance(time_t seconds);
+    // The microseconds that gettimeofday gives with the clock's seconds.
+    void set_microseconds(long usec);
     // Every sleep requested, in microseconds, in order.
     std::vector<unsigned long long> sleeps() const;
     // Sleeps requested in whole seconds (sleep()), in order.
@@ -110,15 +112,42 @@ public:
     // are not carried out.
     void fail_commands(const std::string& prefix, int exit_status = 1);
 
+    // ---- child processes (sim_process.cpp) ----
+    // fork() forks for real. The child's execv of "/bin/sh" "-c" command
+    // answers the command as system() does (scripted, or cp, mv and rm in the
+    // sandbox) and ends with its exit status; the parent learns what the
+    // child did when it reaps it: the command joins commands(), and the
+    // process log gets, in order: "fflush stdout", "fflush stderr", "fork",
+    // "exec <command>", "exit_child <status>", "waitpid" (a failed call:
+    // "waitpid failed", a failed fork: "fork failed").
+    std::vector<std::string> process_log() const;
+    void fail_fork(int err);              // the next fork
+    void fail_exec(int err);              // the exec of the next fork's child
+    void fail_waitpid(int err, int count = 1);  // before the wait
+
     // ---- sysfs ----
     void set_sysfs_mounted(bool mounted) { sysfs_mounted_ = mounted; }
-    // An attribute served by the test: a read returns the text (nullopt:
-    // the read fails with EIO); a write returns 0 or an errno value.
-    using AttrReader = std::function<std::optional<std::string>()>;
-    using AttrWriter = std::function<int(const std::string& value)>;
-    void on_attr_read(const std::string& path, AttrReader reader);
-    void on_attr_write(const std::string& path, AttrWriter writer);
-    // Every attribute write, as "path=value", in order.
+    // An attribute file with behaviour (kinds in sim_sysfs_adapters.h).
+    // read gives the value from a byte position on (the host cuts it to what
+    // the caller asked for); write takes the bytes written at a position.
+    // Both give 0 or an errno value. Without read the attribute is
+    // write-only, without write read-only.
+    struct Attr {
+        std::function<int(size_t pos, std::string& out)> read;
+        std::function<int(size_t pos, const std::string& data)> write;
+    };
+    // Serves the attribute file at path (made with the mode) by attr. It is
+    // found by its resolved path: every path that leads to the file through
+    // links (driver link, class entry, device directory) reaches it, through
+    // libsysfs attribute objects and plain open, read, write and lseek alike.
+    void set_attr(const std::string& path, Attr attr, mode_t mode = 0644);
+    // Faults of a served attribute: the next `count` writes fail with err;
+    // every read and write moves at most max_bytes (0: no limit).
+    void fail_attr_writes(const std::string& path, int err, int count = 1);
+    void short_attr(const std::string& path, size_t max_bytes);
+    // Removes a file, link or directory tree of the sandbox (an absent attribute).
+    void remove(const std::string& path);
+    // Every attribute write through libsysfs, as "path=value", in order.
     std::vector<std::string> attr_writes() const;
 
     // ---- fault injection ----
@@ -178,6 +207,7 @@ public:
     const char* getenv(const char* name) override;
     long page_size() override { return 4096; }
     time_t time() override;
+    int gettimeofday(struct timeval* tv) override;
     struct tm* localtime_r(const time_t* t, struct tm* out) override;
     unsigned sleep(unsigned seconds) override;
     int usleep(unsigned microseconds) override;
@@ -193,6 +223,11 @@ public:
     int system(const char* command) override;
     FILE* popen(const char* command, const char* mode) override;
     int pclose(FILE* stream) override;
+    int fflush(FILE* stream) override;
+    pid_t fork() override;
+    int execv(const char* path, const char* const argv[]) override;
+    [[noreturn]] void exit_child(int status) override;
+    pid_t waitpid(pid_t pid, int* status, int options) override;
     int sysfs_get_mnt_path(char* mnt_path, size_t len) override;
     struct sysfs_attribute* sysfs_open_attribute(const char* path) override;
     int sysfs_read_attribute(struct sysfs_attribute* attr) override;
@@ -211,6 +246,8 @@ public:
     void sysfs_close_bus(struct sysfs_bus* bus) override;
     struct dlist* sysfs_get_driver_devices(struct sysfs_driver* driver) override;
     struct sysfs_attribute* sysfs_get_device_attr(struct sysfs_device* dev, const char* name) override;
+    struct sysfs_device* sysfs_open_device_path(const char* path) override;
+    void sysfs_close_device(struct sysfs_device* dev) override;
 
 private:
     struct DeviceFd {
@@ -219,6 +256,21 @@ private:
         SimDevice* device;
     };
     struct BusObject;
+    struct AttrEntry {
+        Attr attr;
+        int write_err = 0;
+        int write_fails = 0;
+        size_t max_bytes = 0;
+    };
+    struct AttrFd {
+        std::string key;
+        size_t pos;
+    };
+    // The served attribute at a path: its key (the resolved path), or "".
+    std::string attr_key(const std::string& path) const;
+    bool attr_entry(const std::string& key, AttrEntry* out) const;
+    int attr_write(const std::string& key, size_t pos, const char* data, size_t len, size_t* done);
+    int attr_read(const std::string& key, size_t pos, size_t len, std::string* out);
 
     bool node_stat(const std::string& path, struct stat* st) const;
     void report_owner(struct stat* st) const;
@@ -257,8 +309,11 @@ private:
     std::map<std::string, CommandResult> scripted_;
     std::vector<std::string> commands_;
     std::map<FILE*, int> popen_status_;
-    std::map<std::string, AttrReader> attr_readers_;
-    std::map<std::string, AttrWriter> attr_writers_;
+    std::map<std::string, AttrEntry> attrs_;
+    std::map<int, AttrFd> attr_fds_;
+    std::set<struct sysfs_device*> open_devices_;
+    std::map<struct sysfs_device*, std::vector<struct sysfs_attribute*>> device_attrs_;
+    long usec_ = 0;
     std::vector<std::string> attr_writes_;
     struct OpenFault {
         int err;
@@ -270,6 +325,14 @@ private:
     std::function<void(const std::string&)> unlink_hook_;
     std::map<int, size_t> short_read_fds_;
     std::set<BusObject*> buses_;
+
+    void report_to_parent(const std::string& line);
+    std::vector<std::string> process_log_;
+    std::map<pid_t, int> children_;  // forked child -> read end of its report pipe
+    int report_fd_ = -1;             // in a forked child: the write end
+    int fork_error_ = 0;
+    int exec_error_ = 0;
+    OpenFault wait_fault_{0, 0};
 };
 
 // The test's simulated host, or null when none is installed.

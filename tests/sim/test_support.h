@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -154,6 +155,7 @@ public:
     struct tm* localtime_r(const time_t* t, struct tm* out) override { return b_.localtime_r(t, out); }
     unsigned sleep(unsigned s) override { return b_.sleep(s); }
     int usleep(unsigned us) override { return b_.usleep(us); }
+    int gettimeofday(struct timeval* tv) override { return b_.gettimeofday(tv); }
     int thread_create(pthread_t* t, void* (*start)(void*), void* a) override {
         return b_.thread_create(t, start, a);
     }
@@ -167,6 +169,14 @@ public:
     int system(const char* c) override { return b_.system(c); }
     FILE* popen(const char* c, const char* m) override { return b_.popen(c, m); }
     int pclose(FILE* s) override { return b_.pclose(s); }
+    int fflush(FILE* s) override { return b_.fflush(s); }
+    pid_t fork() override { return b_.fork(); }
+    int execv(const char* p, const char* const argv[]) override { return b_.execv(p, argv); }
+    [[noreturn]] void exit_child(int s) override {
+        b_.exit_child(s);
+        std::abort();  // not reached: the base ends the process
+    }
+    pid_t waitpid(pid_t p, int* s, int o) override { return b_.waitpid(p, s, o); }
     int sysfs_get_mnt_path(char* p, size_t n) override { return b_.sysfs_get_mnt_path(p, n); }
     struct sysfs_attribute* sysfs_open_attribute(const char* p) override {
         return b_.sysfs_open_attribute(p);
@@ -199,6 +209,8 @@ public:
     struct sysfs_attribute* sysfs_get_device_attr(struct sysfs_device* d, const char* n) override {
         return b_.sysfs_get_device_attr(d, n);
     }
+    struct sysfs_device* sysfs_open_device_path(const char* p) override { return b_.sysfs_open_device_path(p); }
+    void sysfs_close_device(struct sysfs_device* d) override { b_.sysfs_close_device(d); }
 
 private:
     vx::Platform& b_;

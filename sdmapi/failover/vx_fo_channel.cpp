@@ -1,0 +1,175 @@
+// The failover channel: slot lookups, the send path of failover requests
+// and its status map, the configuration store test and the shell runner.
+#include "failover/vx_fo_channel.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "core/vx_driver_records.h"
+#include "core/vx_ioctl.h"
+#include "platform/vx_platform.h"
+#include "vxsdm.h"
+
+namespace {
+
+// The driver version from which on the new configuration store is used:
+// 6.6.0 and later, except the betas 1 to 8 of 6.6.0.
+bool uses_new_store(const EXT_LN_DRV_VERSION& v) {
+    if (v.Major != 6) return v.Major > 6;
+    if (v.Minor != 6) return v.Minor > 6;
+    return !(v.Patch == 0 && v.Beta >= 1 && v.Beta <= 8);
+}
+
+// The port record the header builders, sdm_ioctl and the driver-specifics
+// worker take, made from a slot: its descriptor, driver instance, names and
+// header layout, and sysfs service when slot 0 says so.
+vxapi_priv_database port_of(const vxapi_priv_db_t& slot) {
+    vxapi_priv_database rec{};
+    std::memcpy(rec.phys_path, slot.phys_path, sizeof slot.phys_path);
+    rec.oshandle = slot.oshandle;
+    rec.apihandle = slot.apihandle;
+    rec.open_cnt = slot.open_cnt;
+    rec.drvr_inst = slot.drvr_inst;
+    rec.host_no = slot.host_no;
+    rec.drvr_attr = slot.drvr_attr;
+    std::memcpy(rec.wwnn, slot.wwnn, sizeof rec.wwnn);
+    std::memcpy(rec.wwpn, slot.wwpn, sizeof rec.wwpn);
+    std::memcpy(rec.port_id, slot.port_id, sizeof rec.port_id);
+    rec.features = (slot.features & VX_FEAT_NEW_IOCTL) | (vx_fo_sysfs_mode() ? VX_FEAT_SYSFS : 0);
+    return rec;
+}
+
+// Whether the slot runs the driver module: the whole name, compared within
+// the slot's 16 bytes.
+bool runs_module(const vxapi_priv_db_t& slot, const char* model) {
+    const size_t len = strnlen(slot.model, sizeof slot.model);
+    return std::strlen(model) == len && std::memcmp(slot.model, model, len) == 0;
+}
+
+// The driver statuses 0 to 16 of a failover request; 15 (the detail status
+// itself) is taken apart.
+constexpr uint32_t kStatusMap[] = {
+    SDERR_NO_ERROR,           SDERR_NOT_SUPPORTED,     SDERR_DEVICE_BUSY,       SDERR_REQUEST_PENDING,
+    SDERR_REQUEST_SUSPENDED,  SDERR_RETRY_PENDING,     SDERR_INVALID_PARAMETER, SDERR_DATA_OVERRUN,
+    SDERR_DATA_UNDERRUN,      SDERR_DEVICE_NOT_FOUND,  SDERR_COPY_MEMORY_FAILED, SDERR_MAILBOX_FAILED,
+    SDERR_INVALID_SUBCODE,    SDERR_UNSUPPORTED_VERSION, SDERR_MS_NO_RESPONSE,  SDERR_NO_ERROR,
+    SDERR_BUFFER_TOO_SMALL,
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- slots
+
+vxapi_priv_db_t* vx_fo_slot_by_handle(uint32_t handle) {
+    uint32_t index = 0;
+    if (vxapi_get_api_inst_by_handle(handle, &index) != 0) return nullptr;
+    vxapi_priv_db_t* slot = &api_priv_data[index];
+    // A slot without a path holds no port, whatever its handle says.
+    return slot->phys_path[0] != '\0' ? slot : nullptr;
+}
+
+vxapi_priv_db_t* vx_fo_slot_by_instance(uint32_t instance) {
+    return instance < VX_LEGACY_SLOTS ? &api_priv_data[instance] : nullptr;
+}
+
+bool vx_fo_sysfs_mode() { return (api_priv_data[0].features & VX_FEAT_SYSFS) != 0; }
+
+bool vx_fo_lun_4096() { return (api_priv_data[0].features & VX_FEAT_LUN_4096) != 0; }
+
+// ---------------------------------------------------------------- requests
+
+uint32_t vx_fo_status(uint32_t status, uint32_t detail) {
+    if (status == EXT_STATUS_SCSI_STATUS) return detail;
+    if (status == EXT_STATUS_NO_DRIVER_SUPPORT) return SDERR_INVALID_REQUEST;
+    if (status < std::size(kStatusMap)) return kStatusMap[status];
+    // Every other status is a failure too, and reads as it reads for any
+    // other request: a reply the driver did not fill is no success.
+    return SDXlateSDMErr(status, detail);
+}
+
+uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint32_t code, uint16_t sub_code, const void* request,
+                                   uint32_t request_len, void* reply, uint32_t reply_len) {
+    const vxapi_priv_db_t* slot = vx_fo_slot_by_handle(handle);
+    if (slot == nullptr) return SDERR_DEVICE_NOT_FOUND;
+    if (vx_fo_sysfs_mode()) return SDERR_NOT_SUPPORTED;
+
+    const vxapi_priv_database port = port_of(*slot);
+    const bool new_header = (slot->features & VX_FEAT_NEW_IOCTL) != 0;
+    EXT_IOCTL hdr_n{};
+    EXT_IOCTL_O hdr_o{};
+    void* req = const_cast<void*>(request);  // the driver only reads it
+    const int built = new_header
+                          ? vxapi_init_ext_ioctl_n(sub_code, 0, req, request_len, reply, reply_len, &port, &hdr_n)
+                          : vxapi_init_ext_ioctl_o(sub_code, 0, req, request_len, reply, reply_len, &port, &hdr_o);
+    if (built != 0) return SDERR_INVALID_PARAMETER;
+
+    void* hdr = new_header ? static_cast<void*>(&hdr_n) : static_cast<void*>(&hdr_o);
+    if (sdm_ioctl(slot->oshandle, code, hdr, &port) != 0) {
+        const int err = errno;
+        return err > 0 ? static_cast<uint32_t>(err) : SDERR_UNKNOWN;
+    }
+    return new_header ? vx_fo_status(hdr_n.Status, hdr_n.DetailStatus) : vx_fo_status(hdr_o.Status, hdr_o.DetailStatus);
+}
+
+// ---------------------------------------------------------------- configuration store
+
+int vxapi_hba_support_new_cfg_store(uint32_t handle, uint16_t instance) {
+    (void)instance;
+    vxapi_priv_db_t* slot = vx_fo_slot_by_handle(handle);
+    if (slot == nullptr) return 0;
+    if ((slot->features & VX_SLOT_NEW_CFG_STORE) != 0) return 1;
+    vxapi_priv_database port = port_of(*slot);
+    EXT_LN_DRIVER_DATA data{};
+    uint32_t status = 0;
+    if (vxapi_get_driver_specifics(slot->oshandle, &port, &data, &status) != 0 || status != 0) return 0;
+    if (!uses_new_store(data.DrvVer)) return 0;
+    slot->features |= VX_SLOT_NEW_CFG_STORE;
+    return 1;
+}
+
+int vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found) {
+    if (found != nullptr) *found = 0;
+    // An empty name would match every slot that has no module name.
+    if (model == nullptr || *model == '\0') return 0;
+    // Slot 31 is never looked at.
+    for (uint32_t i = 0; i + 1 < VX_LEGACY_SLOTS; ++i) {
+        const vxapi_priv_db_t& slot = api_priv_data[i];
+        if (slot.phys_path[0] == '\0') return 0;
+        if (!runs_module(slot, model)) continue;
+        if (found != nullptr) *found = 1;
+        if (slot.apihandle != 0) return vxapi_hba_support_new_cfg_store(slot.apihandle, static_cast<uint16_t>(i));
+        int handle = 0;
+        if (SDOpenDevice(i, &handle) != SDERR_NO_ERROR) continue;
+        const int result = vxapi_hba_support_new_cfg_store(static_cast<uint32_t>(handle), static_cast<uint16_t>(i));
+        SDCloseDevice(handle);
+        return result;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------- shell
+
+int v_system(const char* command) {
+    if (command == nullptr) return -1;
+    vx::Platform& os = vx::sys();
+    // Output still in the buffers would be written by the child's copy too.
+    os.fflush(stdout);
+    os.fflush(stderr);
+    const pid_t pid = os.fork();
+    if (pid == 0) {
+        const char* const argv[] = {"/bin/sh", "-c", command, nullptr};
+        os.execv("/bin/sh", argv);
+        // Without exec, the child ends at once: no exit handlers of the
+        // parent's, and none of its buffers written a second time.
+        os.exit_child(1);
+    }
+    if (pid < 0) return -1;
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = os.waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    return waited == pid ? status : -1;
+}

@@ -1,0 +1,70 @@
+// The failover channel: the legacy port slots as the failover interface
+// reads them, the one send path of every failover request, the test of
+// which configuration store a port's driver uses, and the shell runner of
+// the configuration writers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/vx_records.h"
+
+// Failover request numbers: the ioctl code is vx_ioctl_code(nr), as for
+// every other request of the new driver.
+enum : uint8_t {
+    FO_CC_GET_PARAMS = 200,
+    FO_CC_SET_PARAMS = 201,
+    FO_CC_GET_PATHS = 202,
+    FO_CC_SET_CURRENT_PATH = 203,
+    FO_CC_GET_STATS = 204,
+    FO_CC_RESET_STATS = 205,
+    FO_CC_GET_LUN_DATA = 206,
+    FO_CC_SET_LUN_DATA = 207,
+    FO_CC_GET_TARGET_DATA = 208,
+    FO_CC_SET_TARGET_DATA = 209,
+    FO_CC_GET_DRIVER_VERSION = 210,
+    FO_CC_GET_LB_POLICY = 211,
+    FO_CC_SET_LB_POLICY = 212,
+};
+
+// The request payload that names the driver instance of a LUN, target or
+// statistics request.
+struct FO_LUN_DATA_INPUT {
+    uint8_t HbaInstance;  // low byte of the slot's drvr_inst
+    uint8_t Reserved1[3];
+    uint8_t Reserved2[28];
+};
+static_assert(sizeof(FO_LUN_DATA_INPUT) == 32);
+
+// The slot of an open port: handle 0 and slots without a path name no port.
+vxapi_priv_db_t* vx_fo_slot_by_handle(uint32_t handle);
+// The slot of an instance argument; null from 32 on.
+vxapi_priv_db_t* vx_fo_slot_by_instance(uint32_t instance);
+// Slot 0's switches for all ports: ports found through sysfs (no failover
+// requests), and targets of 4,096 LUNs.
+bool vx_fo_sysfs_mode();
+bool vx_fo_lun_4096();
+
+// Sends one failover request on the descriptor of the handle's slot, in the
+// header layout the slot's driver takes. The status: 0; SDERR_DEVICE_NOT_FOUND
+// for an unknown handle; SDERR_NOT_SUPPORTED in sysfs mode; the errno of a
+// failed ioctl; else the driver's status as vx_fo_status maps it.
+uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint32_t code, uint16_t sub_code, const void* request,
+                                   uint32_t request_len, void* reply, uint32_t reply_len);
+
+// The status of a failover request for the driver's Status and DetailStatus.
+uint32_t vx_fo_status(uint32_t status, uint32_t detail);
+
+// 1 when the driver of the handle's port uses the new configuration store
+// (slot bit VX_SLOT_NEW_CFG_STORE, set the first time the driver says so),
+// else 0. The instance is not used.
+int vxapi_hba_support_new_cfg_store(uint32_t handle, uint16_t instance);
+
+// 1 when the first port (slots 0 to 30, up to the first free slot) that
+// runs the driver module and is open, or can be opened, uses the new store;
+// *found = 1 when a slot runs that module. A port opened here is closed again.
+int vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found);
+
+// Runs the command with "/bin/sh -c" in a child process: the raw wait
+// status, or -1 when the child cannot be made or waited for.
+int v_system(const char* command);

@@ -1,0 +1,446 @@
+// The node and chip queries of sysfs ports, with what they read besides the
+// SCSI host's attributes: the PCI function's device object, its
+// configuration space and PCI Express capability, a keyword of the
+// adapter's VPD, and the boot-code versions in flash read through the
+// driver's flash window.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "core/vx_flash_images.h"
+#include "core/vx_ioctl.h"
+#include "core/vx_sem.h"
+#include "core/vx_shared.h"
+#include "core/vx_vpd_fields.h"
+#include "transport/vx_sysfs.h"
+#include "transport/vx_sysfs_query.h"
+#include "transport/vx_sysfs_walk.h"
+
+using vxsysfs::Attr;
+using vxsysfs::chip_in;
+
+namespace {
+
+constexpr size_t kTextSize = 128;
+constexpr size_t kShortTextSize = 16;  // "mpi_version", "pep_version" and the VPD version fields
+
+constexpr const char* kManufacturer = "Varnix Corporation";
+constexpr uint32_t kInterfaceVirtual = 3;
+
+// The serial number text: a letter at index 7, a decimal number from index 8.
+constexpr size_t kSerialLetterAt = 7;
+constexpr size_t kSerialNumberAt = 8;
+constexpr uint32_t kSerialLetterWeight = 100000;
+
+// Chips whose SCSI host shows the running MPI and PEP firmware versions.
+constexpr uint16_t kMpiPepChips[] = {0x2071, 0x2271, 0x2261};
+// Chips whose boot-code versions the node query reads from flash itself.
+constexpr uint16_t kFlashVersionChips[] = {0x0101, 0x8021};
+// Chips whose boot-code versions missing from the driver's attributes come
+// from the VPD.
+constexpr uint16_t kVpdVersionChips[] = {0x2422, 0x2432, 0x5422, 0x5432, 0x8432, 0x2532, 0x2533, 0x8001};
+// Chips with a VPD of 1024 bytes; the others have 512.
+constexpr uint16_t kLargeVpdChips[] = {0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
+constexpr uint32_t kVpdSize = 512;
+constexpr uint32_t kVpdSizeLarge = 1024;
+
+// PCI configuration space.
+constexpr size_t kPciStatusAt = 6;
+constexpr uint16_t kPciStatusCapList = 0x10;
+constexpr size_t kPciRevisionAt = 8;
+constexpr size_t kPciCapPointerAt = 0x34;
+constexpr uint8_t kPciCapIdExpress = 0x10;
+// A chain of more capabilities than fit a configuration header is a loop.
+constexpr int kMaxCapabilities = 48;
+constexpr uint16_t kPcieLinkCapAt = 12;
+constexpr uint16_t kPcieLinkStatAt = 18;
+constexpr uint32_t kPciFunctionsPerSlot = 8;
+
+// Flash.
+constexpr uint32_t kFlashChunk = 256;
+constexpr uint32_t kBootCodeStart = 0x80000;
+// The firmware header lies here, so the boot code chain ends before it.
+constexpr uint32_t kFirmwareHeaderAt = 0x100000;
+constexpr uint32_t kFirmwareHeaderLen = 32;
+constexpr uint32_t kFirmwareCookie = 0x40400003;
+constexpr size_t kControlWordSize = 32;
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+// A PCI function's address from its bus id "domain:bus:slot.function".
+struct PciAddress {
+    unsigned short domain = 0;
+    unsigned short bus = 0;
+    unsigned short slot = 0;
+    short function = 0;
+};
+
+bool parse_bus_id(const char* bus_id, PciAddress* a) {
+    return std::sscanf(bus_id, "%4hx : %2hx : %2hx . %hd", &a->domain, &a->bus, &a->slot, &a->function) == 4;
+}
+
+// The PCI function of a port record: its directory (the driver's link
+// resolved) opened as a device object, closed when it goes out of scope.
+class PciFunction {
+public:
+    // False when the record's path cannot be resolved.
+    bool resolve(const vxapi_priv_database* rec) {
+        char link[VXSYSFS_PATH_SIZE] = {};
+        std::memcpy(link, rec->phys_path, sizeof link - 1);
+        return vx::sys().sysfs_get_link(link, path_, sizeof path_) == 0;
+    }
+    // False when the resolved directory does not open as a device.
+    bool open_device() {
+        dev_ = vx::sys().sysfs_open_device_path(path_);
+        if (dev_ != nullptr) parse_bus_id(dev_->bus_id, &address_);
+        return dev_ != nullptr;
+    }
+    ~PciFunction() {
+        if (dev_ != nullptr) vx::sys().sysfs_close_device(dev_);
+    }
+    const PciAddress& address() const { return address_; }
+    const struct sysfs_device* device() const { return dev_; }
+    // The path of one of the function's attributes; null when it does not fit.
+    const char* attr_path(const char* name) {
+        const int n = std::snprintf(attr_, sizeof attr_, "%s/%s", path_, name);
+        return n > 0 && static_cast<size_t>(n) < sizeof attr_ ? attr_ : nullptr;
+    }
+
+private:
+    char path_[VXSYSFS_PATH_SIZE] = {};
+    char attr_[VXSYSFS_PATH_SIZE] = {};
+    struct sysfs_device* dev_ = nullptr;
+    PciAddress address_;
+};
+
+// ---- node ----
+
+void encode_serial(const char* text, uint8_t* serial) {
+    // Anything but a letter and a number in their places is no serial number.
+    if (std::strlen(text) <= kSerialNumberAt || !std::isalpha(static_cast<unsigned char>(text[kSerialLetterAt])) ||
+        !std::isdigit(static_cast<unsigned char>(text[kSerialNumberAt]))) {
+        return;
+    }
+    const uint32_t value = static_cast<uint32_t>(text[kSerialLetterAt] - 'A') * kSerialLetterWeight +
+                           static_cast<uint32_t>(std::strtoul(text + kSerialNumberAt, nullptr, 10));
+    // Readers take byte 0 as the high part, byte 2 as the middle byte and byte 1 as the low byte.
+    serial[0] = static_cast<uint8_t>(value >> 16);
+    serial[1] = static_cast<uint8_t>(value);
+    serial[2] = static_cast<uint8_t>(value >> 8);
+    serial[3] = 0;
+}
+
+void read_names(const vxapi_priv_database* rec, EXT_HBA_NODE* node) {
+    std::memcpy(node->WWNN, rec->wwnn, sizeof node->WWNN);
+    const uint32_t host = rec->host_no;
+    vxsysfs::scsi_host_text(host, "model_name", reinterpret_cast<char*>(node->Model), sizeof node->Model);
+    char serial[kTextSize];
+    vxsysfs::scsi_host_text(host, "serial_num", serial, sizeof serial);
+    encode_serial(serial, node->SerialNum);
+    vxsysfs::scsi_host_text(host, "driver_version", reinterpret_cast<char*>(node->DriverVersion),
+                            sizeof node->DriverVersion);
+    vxsysfs::scsi_host_text(host, "fw_version", reinterpret_cast<char*>(node->FWVersion), sizeof node->FWVersion);
+}
+
+void read_running_version(uint32_t host, const char* attr, uint8_t* version) {
+    char text[kShortTextSize];
+    vxsysfs::scsi_host_text(host, attr, text, sizeof text);
+    std::sscanf(text, "%hhu.%hhu.%hhu", &version[0], &version[1], &version[2]);
+}
+
+// The SCSI host whose boot-code attributes stand for the port's PCI
+// function: a function other than 0 takes those of a lower function of its
+// slot, the first other function of the slot in the port list. False when a
+// record's path cannot be resolved.
+bool boot_code_host(const PciAddress& own, uint32_t* host) {
+    VxListLock lock(vxapi_list_mutex());
+    if (api_priv_database == nullptr) return true;
+    DL_node* node = nullptr;
+    dlist_for_each_nomark(api_priv_database, node) {
+        const auto* rec = static_cast<const vxapi_priv_database*>(node->data);
+        PciFunction other;
+        if (!other.resolve(rec)) return false;
+        if (!other.open_device()) break;
+        const PciAddress& a = other.address();
+        if (a.domain != own.domain || a.bus != own.bus || a.slot != own.slot || a.function == own.function) {
+            continue;
+        }
+        if (a.function < own.function) *host = rec->host_no;
+        break;
+    }
+    return true;
+}
+
+// One boot-code version: the SCSI host's attribute, else, on the chips
+// that keep them there, the VPD keyword's "%hhu.%hhu[.%hhu]".
+struct BootVersion {
+    const char* attr;
+    uint8_t (EXT_HBA_NODE::*field)[4];
+    uint32_t valid;
+    const char* keyword;
+    const char* vpd_format;
+};
+constexpr BootVersion kBootVersions[] = {
+    {"optrom_fcode_version", &EXT_HBA_NODE::BIFCodeVersion, EXT_BI_FCODE_VALID, "V5", "%hhu.%hhu"},
+    {"optrom_efi_version", &EXT_HBA_NODE::BIEfiVersion, EXT_BI_EFI_VALID, "V1", "%hhu.%hhu"},
+    {"optrom_fw_version", &EXT_HBA_NODE::BIFwVersion, EXT_BI_FW_VALID, "V3", "%hhu.%hhu.%hhu"},
+};
+constexpr int kAttrVersionNumbers = 4;
+
+void vpd_field(const vxapi_priv_database* rec, const char* keyword, uint8_t* text, uint32_t size) {
+    vxsysfs_get_field_from_vpd(rec, text, size, reinterpret_cast<const uint8_t*>(keyword),
+                               static_cast<uint32_t>(std::strlen(keyword)));
+}
+
+void read_boot_version(const vxapi_priv_database* rec, uint32_t host, bool vpd_fallback, const BootVersion& b,
+                       EXT_HBA_NODE* node) {
+    uint8_t* version = node->*b.field;
+    char text[kTextSize];
+    vxsysfs::scsi_host_text(host, b.attr, text, sizeof text);
+    if (text[0] != '\0') {
+        vxsysfs_save_version(text, version, kAttrVersionNumbers, 10);
+        node->BIValid |= b.valid;
+        return;
+    }
+    if (!vpd_fallback) return;
+    // The field fills at most 16 bytes: the last byte stays its terminator.
+    uint8_t field[kShortTextSize + 1] = {};
+    vpd_field(rec, b.keyword, field, kShortTextSize);
+    std::sscanf(reinterpret_cast<const char*>(field), b.vpd_format, &version[0], &version[1], &version[2]);
+    if (version[0] != 0 || version[1] != 0 || version[2] != 0) node->BIValid |= b.valid;
+}
+
+void read_boot_versions(const vxapi_priv_database* rec, uint32_t host, EXT_HBA_NODE* node) {
+    const bool vpd_fallback = chip_in(vxsysfs::device_id_of(rec), kVpdVersionChips);
+    auto* bios = reinterpret_cast<char*>(node->OptRomVersion);
+    vxsysfs::scsi_host_text(host, "optrom_bios_version", bios, sizeof node->OptRomVersion);
+    // Its last byte stays the terminator.
+    if (bios[0] == '\0' && vpd_fallback) vpd_field(rec, "V4", node->OptRomVersion, sizeof node->OptRomVersion - 1);
+    for (const BootVersion& b : kBootVersions) read_boot_version(rec, host, vpd_fallback, b, node);
+}
+
+// ---- flash ----
+
+bool write_control(Attr* ctl, const char* word) {
+    return vx::sys().sysfs_write_attribute(ctl->get(), word, std::strlen(word) + 1) == 0;
+}
+
+void trace(const char* text) { vxdbg_line(VXDBG_ERROR | VXDBG_SYSFS, text); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- node
+
+int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_NODE* phba_node,
+                          uint32_t* pext_stat) {
+    vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
+    if (!vxsysfs::begin_query("vxsysfs_query_hbanode: entered", api_priv_data_inst, phba_node)) return 0;
+    vxapi_priv_database* rec = api_priv_data_inst;
+    const uint16_t device = vxsysfs::device_id_of(rec);
+
+    read_names(rec, phba_node);
+    if (chip_in(device, kMpiPepChips)) {
+        read_running_version(rec->host_no, "mpi_version", phba_node->BIMpiFwVersion);
+        phba_node->BIValid |= EXT_BI_MPI_VALID;
+        read_running_version(rec->host_no, "pep_version", phba_node->BIPepFwVersion);
+        phba_node->BIValid |= EXT_BI_PEP_VALID;
+    }
+
+    PciFunction function;
+    if (!function.resolve(rec) || !function.open_device()) return 0;
+    uint32_t boot_host = rec->host_no;
+    if (function.address().function != 0 && !boot_code_host(function.address(), &boot_host)) return 0;
+
+    if (chip_in(device, kFlashVersionChips)) {
+        vxapi_priv_database* owner =
+            rec->interface_type == kInterfaceVirtual && rec->parent != nullptr ? rec->parent : rec;
+        vxsysfs_read_flash_versions(owner->oshandle, owner, phba_node);
+    } else {
+        read_boot_versions(rec, boot_host, phba_node);
+    }
+
+    std::snprintf(reinterpret_cast<char*>(phba_node->Manufacturer), sizeof phba_node->Manufacturer, "%s",
+                  kManufacturer);
+    phba_node->InterfaceType = static_cast<uint16_t>(rec->interface_type);
+    phba_node->PortCount = static_cast<uint16_t>(rec->vp_idx);
+    phba_node->DriverAttr = 0;
+    phba_node->FWAttr = 0;
+    status = EXT_STATUS_OK;
+    return 0;
+}
+
+void vxsysfs_save_version(const char* string, uint8_t* version, int length, int base) {
+    if (string == nullptr || version == nullptr) return;
+    const char* at = string;
+    for (int i = 0; i < length && *at != '\0'; ++i) {
+        char* end = nullptr;
+        version[i] = static_cast<uint8_t>(std::strtoul(at, &end, base));
+        at = end != nullptr ? end : at;
+        // The separator behind the number, never the terminator.
+        if (*at != '\0') ++at;
+    }
+}
+
+int32_t vxsysfs_get_field_from_vpd(const vxapi_priv_database* api_priv_data_inst, uint8_t* destination,
+                                   uint32_t destination_len, const uint8_t* keyword, uint32_t keyword_len) {
+    vxsysfs::trace_entered("vxsysfs_get_field_from_vpd: entered");
+    if (destination != nullptr) std::memset(destination, 0, destination_len);
+    if (api_priv_data_inst == nullptr || destination == nullptr || keyword == nullptr) return 0;
+    const uint32_t size = chip_in(vxsysfs::device_id_of(api_priv_data_inst), kLargeVpdChips) ? kVpdSizeLarge : kVpdSize;
+
+    char path[VXSYSFS_PATH_SIZE];
+    char* end = vxsysfs_get_device_path(path, api_priv_data_inst);
+    if (vxsysfs_path_append(path, end, "vpd") == nullptr || vx::sys().sysfs_path_is_file(path) != 0) return 0;
+    Attr vpd(path);
+    if (!vpd.read()) return 0;
+    if (vpd.length() < size) {
+        if (vxdbg_on(VXDBG_SYSFS)) {
+            vxdbg_print(path, 0, VXDBG_NONE, 0);
+            vxdbg_print(" overread=+", size - vpd.length(), VXDBG_DEC, 1);
+        }
+        return 0;
+    }
+    Buffer buffer(static_cast<uint8_t*>(std::calloc(1, size)));
+    if (!buffer) {
+        trace("> Unable to allocate memory -- vpd_buf");
+        return 0;
+    }
+    std::memcpy(buffer.get(), vpd.value(), size);
+    const uint16_t room = destination_len > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(destination_len);
+    vxapi_get_field_from_vpd(buffer.get(), size, keyword, static_cast<uint16_t>(keyword_len), destination, room);
+    return 0;
+}
+
+// ---------------------------------------------------------------- chip
+
+int vxsysfs_query_chip(int, vxapi_priv_database* api_priv_data_inst, EXT_CHIP* pchip, uint32_t* pext_stat) {
+    vxsysfs::trace_entered("vxsysfs_query_chip: entered");
+    vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
+    if (api_priv_data_inst == nullptr || pchip == nullptr) return 0;
+    PciFunction function;
+    if (!function.resolve(api_priv_data_inst) || !function.open_device()) return 0;
+    std::memset(pchip, 0, sizeof *pchip);
+
+    if (const vxapi_phy_info* phy = api_priv_data_inst->phy_info; phy != nullptr) {
+        pchip->VendorId = phy->vendor_id;
+        pchip->DeviceId = phy->device_id;
+        pchip->SubVendorId = phy->ssvendor_id;
+        pchip->SubSystemId = phy->ssdevice_id;
+    }
+    Attr irq(function.attr_path("irq"));
+    if (irq.read()) pchip->InterruptLevel = static_cast<uint16_t>(std::strtoul(irq.value(), nullptr, 16));
+    PciAddress a;
+    const bool whole = parse_bus_id(function.device()->bus_id, &a);
+    pchip->DomainNr = a.domain;
+    pchip->PciBusNumber = a.bus;
+    pchip->PciSlotNumber = a.slot;
+    pchip->PciDevFunc = whole ? static_cast<uint16_t>((a.function % kPciFunctionsPerSlot) | ((a.slot * 8) & 0xFF))
+                              : static_cast<uint16_t>(a.function);
+
+    Buffer config(static_cast<uint8_t*>(std::calloc(1, VXSYSFS_PCI_CONFIG_SIZE)));
+    if (!config) return 0;
+    Attr space(function.attr_path("config"));
+    if (space.read()) {
+        std::memcpy(config.get(), space.value(), std::min<size_t>(space.length(), VXSYSFS_PCI_CONFIG_SIZE));
+    }
+    uint32_t value = 0;
+    vxsysfs_get_pci_capability(config.get(), &value, kPcieLinkCapAt);
+    pchip->PcieLinkCap = value & 0xFFFF;
+    value = 0;
+    vxsysfs_get_pci_capability(config.get(), &value, kPcieLinkStatAt);
+    pchip->PcieLinkStat = static_cast<uint16_t>(value);
+    pchip->ChipType = config.get()[kPciRevisionAt];
+    status = EXT_STATUS_OK;
+    return 0;
+}
+
+void vxsysfs_get_pci_capability(const uint8_t* pconfig, uint32_t* pci_cap_value, uint16_t capid) {
+    if (pconfig == nullptr || pci_cap_value == nullptr) return;
+    if ((vxsysfs_lendian(pconfig + kPciStatusAt, 2) & kPciStatusCapList) == 0) return;
+    uint8_t at = pconfig[kPciCapPointerAt];
+    for (int step = 0; step < kMaxCapabilities && at != 0; ++step) {
+        if (pconfig[at] == kPciCapIdExpress) {
+            if (size_t{at} + capid + sizeof *pci_cap_value <= VXSYSFS_PCI_CONFIG_SIZE) {
+                std::memcpy(pci_cap_value, pconfig + at + capid, sizeof *pci_cap_value);
+            }
+            return;
+        }
+        at = pconfig[at + 1];
+    }
+}
+
+// ---------------------------------------------------------------- flash
+
+void vxsysfs_read_flash(int, vxapi_priv_database* api_priv_data_inst, uint32_t offset, uint32_t datasize,
+                        uint8_t* pbuffer, uint32_t bufsize) {
+    vxsysfs::trace_entered("vxsysfs_read_flash: entered");
+    if (api_priv_data_inst == nullptr || pbuffer == nullptr || datasize == 0 || bufsize == 0 ||
+        datasize > bufsize) {
+        trace("> Invalid parameter");
+        return;
+    }
+    char ctl_path[VXSYSFS_PATH_SIZE];
+    char data_path[VXSYSFS_PATH_SIZE];
+    char* ctl_end = vxsysfs_get_device_path(ctl_path, api_priv_data_inst);
+    char* data_end = vxsysfs_get_device_path(data_path, api_priv_data_inst);
+    if (vxsysfs_path_append(ctl_path, ctl_end, "optrom_ctl") == nullptr ||
+        vxsysfs_path_append(data_path, data_end, "optrom") == nullptr ||
+        vx::sys().sysfs_path_is_file(ctl_path) != 0 || vx::sys().sysfs_path_is_file(data_path) != 0) {
+        return;
+    }
+    Attr ctl(ctl_path);
+    Attr data(data_path);
+    if (!ctl.is_open() || !data.is_open()) return;
+
+    // No other library instance of any process opens the window meanwhile.
+    VxSemLock lock(api_flash_sem_id);
+    if (!lock.held()) {
+        trace("> READ: Flash lock failed");
+        return;
+    }
+    char word[kControlWordSize];
+    std::snprintf(word, sizeof word, "1:%x:%x", offset, datasize);
+    if (write_control(&ctl, word) &&
+        vxsysfs_read_file(data_path, pbuffer, static_cast<int32_t>(datasize)) != 0) {
+        trace("> Failed underread");
+    }
+    if (!write_control(&ctl, "0")) trace("> Failed reset");
+}
+
+void vxsysfs_read_flash_versions(int handle, vxapi_priv_database* api_priv_data_inst, EXT_HBA_NODE* phba_node) {
+    vxsysfs::trace_entered("vxsysfs_read_flash_versions: entered");
+    if (phba_node == nullptr) return;
+    uint8_t buffer[kFlashChunk];
+
+    // One image of the chain at a time: each chunk begins with an image's
+    // header, and the image's length leads to the next one.
+    for (uint32_t offset = kBootCodeStart; offset < kFirmwareHeaderAt;) {
+        std::memset(buffer, 0, sizeof buffer);
+        vxsysfs_read_flash(handle, api_priv_data_inst, offset, kFlashChunk, buffer, sizeof buffer);
+        if (buffer[0] == 0) return;  // nothing read: no firmware header either
+        const uint32_t length = vxsysfs_find_optrom_bootcode_versions(buffer, kFlashChunk, phba_node);
+        if (length == 0) break;
+        offset += length;
+    }
+
+    std::memset(buffer, 0, sizeof buffer);
+    vxsysfs_read_flash(handle, api_priv_data_inst, kFirmwareHeaderAt, kFirmwareHeaderLen, buffer, sizeof buffer);
+    if (buffer[0] == 0) return;
+    uint32_t cookie;
+    std::memcpy(&cookie, buffer, sizeof cookie);
+    if (cookie != kFirmwareCookie) {
+        trace("vxsysfs_read_flash_versions: Flash FW version read failed");
+        return;
+    }
+    phba_node->BIFwVersion[0] = buffer[4];
+    phba_node->BIFwVersion[1] = buffer[5];
+    // The 16-bit word at byte 6 as the host keeps it.
+    std::memcpy(&phba_node->BIFwVersion[2], buffer + 6, 2);
+    phba_node->BIValid |= EXT_BI_FW_VALID;
+}

@@ -1,0 +1,69 @@
+// The readers behind the queries of sysfs ports: remote ports and SCSI
+// devices of a host, the OS device names of a LUN, the PCI Express
+// capability, one VPD keyword, and the boot-code versions read from flash
+// through the driver's flash window.
+//
+// The queries themselves (node, port, converged port, discovered port and
+// target, driver, firmware, chip, port summary, SCSI address, region
+// versions) are declared with their ioctl twins in vx_sysfs.h,
+// vx_sysfs_mgmt.h and vx_sysfs_attrs.h.
+#pragma once
+
+#include <cstdint>
+
+#include "core/vx_driver_records.h"
+#include "core/vx_records.h"
+
+// The size of a PCI function's configuration space image.
+constexpr uint32_t VXSYSFS_PCI_CONFIG_SIZE = 4096;
+// OS device name lists are built into buffers of this many bytes.
+constexpr uint32_t VXSYSFS_DEVNAME_SIZE = 256;
+
+// The LUN of the first SCSI device "<host>:0:<target>:..." in the listing of
+// the class "scsi_device"; 0 when there is none.
+uint16_t vxsysfs_get_first_lun(uint16_t host_no, uint16_t tgt_id);
+
+// Names, port id (id[0] := 0, id[1..3] the 3 bytes) and SCSI target id of
+// the remote port whose directory path (ending in "/") is rpath. A path
+// too long to take an attribute name is refused: nothing is read or written.
+void vxsysfs_get_rport_attributes(const char* rpath, uint8_t* wwnn, uint8_t* wwpn, uint8_t* id, uint16_t* tid);
+
+// The host's remote ports whose roles are "FCP Target", online or not.
+uint16_t vxsysfs_count_port(const vxapi_priv_database* api_priv_data_inst);
+// The distinct target ids among the host's SCSI devices; the count ends at
+// the first id above 255.
+uint16_t vxsysfs_count_target(const vxapi_priv_database* api_priv_data_inst);
+
+// Appends "<dir>/<link>;" to devname (VXSYSFS_DEVNAME_SIZE bytes, a
+// terminated text) for every link of dir whose chain of links ends at name.
+// A chain of more than 40 links is taken for a loop and passed over. 1 when
+// the list had no room left for a name (the walk ended there), else 0.
+int vxsysfs_find_name_links(const char* dir, const char* name, uint8_t* devname);
+
+// Four bytes at offset capid of the PCI Express capability of the
+// configuration space image pconfig (VXSYSFS_PCI_CONFIG_SIZE bytes) into
+// *pci_cap_value; nothing written when there is no capability list, no
+// such capability, or the chain runs longer than 48 capabilities.
+void vxsysfs_get_pci_capability(const uint8_t* pconfig, uint32_t* pci_cap_value, uint16_t capid);
+
+// datasize bytes of flash at offset into pbuffer (bufsize bytes) through the
+// port's "optrom_ctl" and "optrom" attributes, under the flash semaphore.
+// The window is never opened without the semaphore. No status: the caller
+// tests the buffer.
+void vxsysfs_read_flash(int handle, vxapi_priv_database* api_priv_data_inst, uint32_t offset, uint32_t datasize,
+                        uint8_t* pbuffer, uint32_t bufsize);
+
+// The boot-code versions of the node from flash: the expansion ROM chain
+// at 0x80000 and the firmware header at 0x100000.
+void vxsysfs_read_flash_versions(int handle, vxapi_priv_database* api_priv_data_inst, EXT_HBA_NODE* phba_node);
+
+// Up to length numbers of the text, in base, into the bytes of version, one
+// separator character skipped after each; ends at the text's terminator.
+void vxsysfs_save_version(const char* string, uint8_t* version, int length, int base);
+
+// The field of the VPD keyword (keyword_len bytes) of the port's "vpd"
+// attribute into destination (zeroed first, destination_len bytes; no
+// terminator when the field fills it). Always 0: an empty destination
+// means not found.
+int32_t vxsysfs_get_field_from_vpd(const vxapi_priv_database* api_priv_data_inst, uint8_t* destination,
+                                   uint32_t destination_len, const uint8_t* keyword, uint32_t keyword_len);

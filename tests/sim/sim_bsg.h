@@ -1,0 +1,72 @@
+// The FC bsg device behind the nodes the library makes from the bsg "dev"
+// files, and the SCSI generic targets behind /dev/sg<N>.
+#pragma once
+
+#include <linux/bsg.h>
+#include <scsi/sg.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim_sysfs_adapters.h"
+
+namespace sim {
+
+// One job as the FC bsg device took it.
+struct BsgJob {
+    std::string entry;  // the bsg entry of the node: "fc_host5", "rport-5:0-1"
+    sg_io_v4 hdr;
+    uint32_t msgcode = 0;
+    uint32_t code = 0;          // vendor_cmd word 0 of a vendor command
+    std::vector<uint8_t> request, dout;
+    uint8_t* din = nullptr;     // din_xfer_len bytes, while the job runs
+    uint8_t* reply = nullptr;   // max_response_len bytes, while the job runs
+};
+
+// Decodes sg_io_v4 and fc_bsg_request and answers vendor commands from a
+// table by code (others fail with ENOSYS), CT requests through an FC host
+// and ELS requests to a remote port. Declared before the host it attaches to.
+class SimBsg final : public SimDevice {
+public:
+    using Handler = std::function<int(BsgJob& job)>;  // 0, or the errno of the SG_IO
+    // Takes the fabric's bsg nodes (major: the setup's bsg_major).
+    void attach(SimHost& host, const SysfsFabric& fabric, unsigned major = 250);
+    int ioctl(dev_t rdev, unsigned long code, void* arg) override;
+
+    std::map<uint32_t, Handler> vendor;
+    Handler ct, els;
+    std::deque<int> errnos;  // the next jobs fail with these, one each (0: answered)
+    std::vector<BsgJob> log;
+
+private:
+    int answer(BsgJob& job);
+    std::map<dev_t, std::string> entries_;
+};
+
+// What a SCSI target answers to one SG_IO.
+struct SgAnswer {
+    int err = 0;  // the SG_IO fails with it
+    uint8_t status = 0, masked_status = 0;
+    uint16_t host_status = 0, driver_status = 0;
+    int resid = 0;
+    std::vector<uint8_t> sense, data;  // data: into the buffer of a read
+};
+
+// The SCSI generic nodes /dev/sg<N> (major 21), answered by a target model.
+// Declared before the host it attaches to.
+class SimSg final : public SimDevice {
+public:
+    void attach(SimHost& host) { host.register_device(kSgMajor, this); }
+    int open(dev_t rdev, int flags) override;
+    int ioctl(dev_t rdev, unsigned long code, void* arg) override;
+
+    // The target behind sg<N>: its answer to a CDB (default: GOOD, no data).
+    std::function<SgAnswer(unsigned sg, const std::vector<uint8_t>& cdb)> target;
+    std::vector<std::pair<unsigned, int>> opens;  // (N, open flags)
+};
+
+}  // namespace sim

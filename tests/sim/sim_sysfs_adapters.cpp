@@ -1,0 +1,339 @@
+#include "sim_sysfs_adapters.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "flash_builder.h"
+
+namespace sim {
+
+namespace {
+
+std::string format(const char* fmt, unsigned a, unsigned b = 0, unsigned c = 0) {
+    char text[128];
+    std::snprintf(text, sizeof text, fmt, a, b, c);
+    return text;
+}
+
+std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\0' || text.back() == '\n')) text.pop_back();
+    return text;
+}
+
+bool is_big_vpd(uint16_t device_id) {
+    for (uint16_t id : {0x0101, 0x8021, 0x8031, 0x8831, 0x8044}) {
+        if (device_id == id) return true;
+    }
+    return false;
+}
+
+// Lays out the tree of one setup.
+class Installer {
+public:
+    Installer(SimHost& host, const SysfsSetup& setup) : host_(host), setup_(setup) {}
+
+    SysfsFabric run() {
+        for (size_t i = 0; i < setup_.adapters.size(); ++i) adapter(setup_.adapters[i], static_cast<unsigned>(i));
+        return fabric_;
+    }
+
+private:
+    // A class entry. With class links: the directory in the device tree and
+    // a link of the class to it; else the class entry is the directory. A
+    // "device" link to device goes in when given. The directory.
+    std::string entry(const std::string& class_path, const std::string& tree_dir, const std::string& device = "") {
+        const std::string dir = setup_.class_links ? tree_dir : class_path;
+        host_.make_dir(dir);
+        if (setup_.class_links) host_.make_symlink(tree_dir, class_path);
+        if (!device.empty()) host_.make_symlink(device, dir + "/device");
+        return dir;
+    }
+
+    void texts(const std::string& dir, SysfsAttrs values, const SysfsAttrs& changes) {
+        for (const auto& [name, value] : changes) values[name] = value;
+        for (const auto& [name, value] : values) {
+            if (value) host_.set_attr(dir + "/" + name, text_attr(*value), 0444);
+        }
+    }
+
+    void bsg(const std::string& name, const std::string& owner_dir) {
+        if (!setup_.with_bsg) return;
+        const dev_t dev = makedev(setup_.bsg_major, bsg_minor_++);
+        const std::string dir = entry("/sys/class/bsg/" + name, owner_dir + "/bsg/" + name, owner_dir);
+        host_.write_file(dir + "/dev", format("%u:%u\n", major(dev), minor(dev)), 0444);
+        fabric_.bsg_devs[name] = dev;
+    }
+
+    void adapter(const SysfsAdapter& a, unsigned index) {
+        const unsigned bus = a.pci_bus != 0 ? a.pci_bus : 3 + index;
+        const std::string driver_dir = "/sys/bus/pci/drivers/" + a.driver;
+        auto flash = std::make_shared<std::vector<uint8_t>>(a.flash.empty() ? blank_flash(0x100000) : a.flash);
+        for (size_t f = 0; f < a.functions.size(); ++f) {
+            const std::string bus_id = format("0000:%02x:00.%u", bus, static_cast<unsigned>(f));
+            const std::string pci = format("/sys/devices/pci0000:00/0000:00:%02x.0/", bus) + bus_id;
+            fabric_.pci_dirs.push_back(pci);
+            host_.make_dir(pci);
+            host_.make_symlink(pci, driver_dir + "/" + bus_id);
+            host_.make_symlink(pci, "/sys/bus/pci/devices/" + bus_id);
+            host_.make_symlink(driver_dir, pci + "/driver");
+            texts(pci,
+                  {{"vendor", format("0x%04x", a.vendor_id)},
+                   {"device", format("0x%04x", a.device_id)},
+                   {"subsystem_vendor", format("0x%04x", a.ssvendor_id)},
+                   {"subsystem_device", format("0x%04x", a.ssdevice_id)},
+                   {"irq", "35"}},
+                  a.pci);
+            const std::vector<uint8_t> config = a.config.empty() ? pci_config(a.vendor_id, a.device_id) : a.config;
+            host_.set_attr(pci + "/config", bytes_attr(std::make_shared<std::string>(config.begin(), config.end())));
+            function(a, index, pci, a.functions[f], flash);
+        }
+    }
+
+    void function(const SysfsAdapter& a, unsigned index, const std::string& pci, const SysfsFunction& fn,
+                  const std::shared_ptr<std::vector<uint8_t>>& flash) {
+        const std::string dir = pci + "/host" + std::to_string(fn.host.host_no);
+        scsi_host(fn.host, dir, index);
+        auto window = std::make_shared<FlashWindow>();
+        window->flash = flash;
+        window->chunking = setup_.chunking;
+        fabric_.windows[fn.host.host_no] = window;
+        host_.set_attr(dir + "/optrom_ctl", flash_control(window), 0200);
+        host_.set_attr(dir + "/optrom", flash_data(window), 0600);
+        std::vector<uint8_t> vpd = a.vpd;
+        if (vpd.empty()) {
+            VpdContents fields;
+            fields.read_only = {keyword("PN", "SIM-2600"), keyword("SN", format("VPD%05u", index + 1))};
+            fields.size = is_big_vpd(a.device_id) ? 1024 : 512;
+            vpd = build_vpd(fields).bytes;
+        }
+        auto vpd_bytes = std::make_shared<std::string>(vpd.begin(), vpd.end());
+        fabric_.vpd[fn.host.host_no] = vpd_bytes;
+        host_.set_attr(dir + "/vpd", bytes_attr(vpd_bytes, true), 0600);
+        for (size_t k = 0; k < fn.vports.size(); ++k) {
+            const std::string vport = format("/vport-%u:0-%u/host", fn.host.host_no, static_cast<unsigned>(k));
+            scsi_host(fn.vports[k], dir + vport + std::to_string(fn.vports[k].host_no), index);
+        }
+    }
+
+    // The SCSI and FC host entries of a host, its bsg entry and its remote ports.
+    void scsi_host(const SysfsHost& h, const std::string& dir, unsigned index) {
+        const std::string name = "host" + std::to_string(h.host_no);
+        fabric_.host_dirs[h.host_no] = dir;
+        host_.make_dir(dir);
+        texts(entry("/sys/class/scsi_host/" + name, dir + "/scsi_host/" + name, dir),
+              sysfs_scsi_host_defaults(h.host_no, index), h.scsi_host);
+        texts(entry("/sys/class/fc_host/" + name, dir + "/fc_host/" + name, dir), sysfs_fc_host_defaults(h.host_no),
+              h.fc_host);
+        bsg("fc_" + name, dir);
+        for (const SysfsRemotePort& r : h.rports) rport(h.host_no, r, dir);
+    }
+
+    void rport(unsigned host_no, const SysfsRemotePort& r, const std::string& host_dir) {
+        const std::string name = format("rport-%u:0-%u", host_no, r.number);
+        const std::string dir = host_dir + "/" + name;
+        SysfsAttrs values{{"node_name", r.node_name}, {"port_name", r.port_name}, {"port_id", r.port_id},
+                          {"roles", r.roles},         {"port_state", r.port_state}};
+        if (r.target_id) values["scsi_target_id"] = std::to_string(*r.target_id);
+        host_.make_dir(dir);
+        texts(entry("/sys/class/fc_remote_ports/" + name, dir + "/fc_remote_ports/" + name, dir), values, {});
+        bsg(name, dir);
+        if (!r.target_id) return;
+        for (const SysfsLun& lun : r.luns) {
+            const std::string addr = format("%u:0:%u:", host_no, *r.target_id) + std::to_string(lun.lun);
+            const std::string tree = dir + format("/target%u:0:%u/", host_no, *r.target_id) + addr;
+            const std::string sdev = entry("/sys/bus/scsi/devices/" + addr, tree);
+            entry("/sys/class/scsi_device/" + addr, sdev + "/scsi_device/" + addr, sdev);
+            const std::string sg = "sg" + std::to_string(lun.sg);
+            const unsigned blocks = block_count_++;
+            host_.write_file(sdev + "/block/" + lun.block + "/dev", format("8:%u\n", blocks * 16), 0444);
+            host_.write_file(sdev + "/scsi_generic/" + sg + "/dev", format("%u:%u\n", kSgMajor, lun.sg), 0444);
+            host_.make_symlink("scsi_generic/" + sg, sdev + "/generic");
+            host_.add_node("/dev/" + lun.block, S_IFBLK | 0660, makedev(8, blocks * 16));
+            host_.add_node("/dev/" + sg, S_IFCHR | 0660, makedev(kSgMajor, lun.sg));
+            for (const std::string& link : lun.dev_links) host_.make_symlink(lun.block, "/dev/" + link);
+        }
+    }
+
+    SimHost& host_;
+    const SysfsSetup& setup_;
+    SysfsFabric fabric_;
+    unsigned bsg_minor_ = 0;
+    unsigned block_count_ = 1;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- attribute kinds
+
+SimHost::Attr text_attr(std::string value, bool writable) {
+    auto text = std::make_shared<std::string>(std::move(value));
+    SimHost::Attr attr;
+    attr.read = [text](size_t pos, std::string& out) {
+        const std::string shown = *text + "\n";
+        out = pos < shown.size() ? shown.substr(pos) : std::string();
+        return 0;
+    };
+    if (writable) {
+        attr.write = [text](size_t, const std::string& data) {
+            *text = trimmed(data);
+            return 0;
+        };
+    }
+    return attr;
+}
+
+SimHost::Attr bytes_attr(std::shared_ptr<std::string> bytes, bool writable) {
+    SimHost::Attr attr;
+    attr.read = [bytes](size_t pos, std::string& out) {
+        out = pos < bytes->size() ? bytes->substr(pos) : std::string();
+        return 0;
+    };
+    if (writable) {
+        attr.write = [bytes](size_t pos, const std::string& data) {
+            if (pos + data.size() > bytes->size()) return EINVAL;
+            bytes->replace(pos, data.size(), data);
+            return 0;
+        };
+    }
+    return attr;
+}
+
+SimHost::Attr request_attr(std::function<std::string(const std::string& request)> answer) {
+    struct State {
+        std::string request, response;
+        bool answered = false;
+    };
+    auto state = std::make_shared<State>();
+    SimHost::Attr attr;
+    attr.write = [state](size_t pos, const std::string& data) {
+        if (pos == 0) state->request.clear();
+        state->request += data;
+        state->answered = false;
+        return 0;
+    };
+    attr.read = [state, answer](size_t pos, std::string& out) {
+        if (!state->answered) {
+            state->response = answer(state->request);
+            state->answered = true;
+        }
+        out = pos < state->response.size() ? state->response.substr(pos) : std::string();
+        return 0;
+    };
+    return attr;
+}
+
+SimHost::Attr flash_control(std::shared_ptr<FlashWindow> w) {
+    SimHost::Attr attr;
+    attr.write = [w](size_t, const std::string& data) {
+        const std::string word = trimmed(data);
+        w->controls.push_back(word);
+        const uint32_t flash_size = static_cast<uint32_t>(w->flash->size());
+        unsigned offset = 0, size = flash_size;
+        char extra = 0;
+        const int fields = std::sscanf(word.c_str(), "%*c:%x:%x%c", &offset, &size, &extra);
+        if (word == "4") return w->chunking ? EINVAL : 0;
+        if (word == "0") {
+            w->mode = FlashWindow::Mode::Closed;
+            return 0;
+        }
+        if (word == "3") {
+            if (w->mode != FlashWindow::Mode::Write) return EINVAL;
+            std::copy(w->staged.begin(), w->staged.end(), w->flash->begin() + w->offset);
+            w->commits.emplace_back(w->offset, w->staged);
+            return 0;
+        }
+        const bool whole = word.size() == 1;
+        if ((word[0] != '1' && word[0] != '2') || (!whole && fields != 2) || offset > flash_size ||
+            size > flash_size - offset) {
+            return EINVAL;
+        }
+        w->mode = word[0] == '1' ? FlashWindow::Mode::Read : FlashWindow::Mode::Write;
+        w->offset = offset;
+        w->size = size;
+        w->staged.assign(size, 0xFF);
+        return 0;
+    };
+    return attr;
+}
+
+SimHost::Attr flash_data(std::shared_ptr<FlashWindow> w) {
+    SimHost::Attr attr;
+    attr.read = [w](size_t pos, std::string& out) {
+        out.clear();
+        if (w->mode == FlashWindow::Mode::Read && pos < w->size) {
+            const auto* at = w->flash->data() + w->offset + pos;
+            out.assign(reinterpret_cast<const char*>(at), w->size - pos);
+        }
+        return 0;
+    };
+    attr.write = [w](size_t pos, const std::string& data) {
+        if (w->mode != FlashWindow::Mode::Write || pos + data.size() > w->size) return EINVAL;
+        std::copy(data.begin(), data.end(), w->staged.begin() + static_cast<long>(pos));
+        return 0;
+    };
+    return attr;
+}
+
+// ---------------------------------------------------------------- setup
+
+SysfsFabric install_sysfs_adapters(SimHost& host, const SysfsSetup& setup) { return Installer(host, setup).run(); }
+
+SysfsAdapter sysfs_adapter(uint16_t device_id, std::vector<unsigned> hosts) {
+    SysfsAdapter a;
+    a.device_id = device_id;
+    for (unsigned h : hosts) a.functions.push_back(SysfsFunction{h, {}});
+    return a;
+}
+
+SysfsAttrs sysfs_scsi_host_defaults(unsigned host_no, unsigned adapter_index) {
+    (void)host_no;
+    return {{"link_state", "Link Up - F_Port"},
+            {"state", "running"},
+            {"serial_num", format("SIM0000A%05u", adapter_index + 1)},
+            {"model_name", "VX2562"},
+            {"driver_version", "10.02.00.100-k"},
+            {"fw_version", "8.07.00 (d0d5)"},
+            {"optrom_bios_version", "3.56"},
+            {"optrom_fcode_version", "4.10"},
+            {"optrom_efi_version", "6.17"},
+            {"optrom_fw_version", "8.07.00 0"},
+            {"max_npiv_vports", "254"},
+            {"sg_tablesize", "128"},
+            {"fw_state", "0x3 0x0 0x0 0x0 0x0 0x0"},
+            {"mpi_version", "1.2.3"},
+            {"pep_version", "4.5.6"},
+            {"phy_version", "7.8.9"},
+            {"vlan_id", "0"},
+            {"vn_port_mac_address", "00:0e:1e:01:02:03"},
+            {"fabric_param", "0"}};
+}
+
+SysfsAttrs sysfs_fc_host_defaults(unsigned host_no) {
+    return {{"node_name", format("0x200000e08b%06x", host_no)},
+            {"port_name", format("0x210000e08b%06x", host_no)},
+            {"port_id", format("0x01%02x00", host_no & 0xFF)},
+            {"speed", "8 Gbit"},
+            {"fabric_name", "0x100000051e000001"},
+            {"port_state", "Online"},
+            {"max_npiv_vports", "254"}};
+}
+
+std::vector<uint8_t> pci_config(uint16_t vendor_id, uint16_t device_id, uint32_t link_cap, uint16_t link_stat) {
+    std::vector<uint8_t> c(256, 0);
+    put_le16(c, 0, vendor_id);
+    put_le16(c, 2, device_id);
+    put_le16(c, 6, 0x0010);  // capability list present
+    c[8] = 2;                // revision
+    c[0x34] = 0x40;
+    c[0x40] = 0x01;  // power management, then PCI Express
+    c[0x41] = 0x60;
+    c[0x60] = 0x10;
+    put_le32(c, 0x60 + 12, link_cap);
+    put_le16(c, 0x60 + 18, link_stat);
+    return c;
+}
+
+}  // namespace sim

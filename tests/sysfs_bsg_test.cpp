@@ -1,0 +1,253 @@
+// bsg jobs: the frames, the private nodes and the statuses of the send path,
+// against the simulated FC bsg device; and the access mode of generic nodes.
+#include "sim_bsg.h"
+#include "test_support.h"
+#include "transport/vx_sysfs.h"
+#include "transport/vx_sysfs_bsg.h"
+#include "transport/vx_sysfs_prim.h"
+
+namespace {
+
+using sim::Bytes;
+using sim::bytes_of;
+
+uint64_t addr(const void* p) { return reinterpret_cast<uintptr_t>(p); }
+
+TEST(BsgFrame, VendorHeaderNamesTheBuffersOfEachDirection) {
+    uint8_t out[8], in[12];
+    fc_bsg_reply reply{};
+    const struct { const void* out; void* in; fc_bsg_reply* reply; const void* dout; uint32_t dout_len; } cases[] = {
+        {nullptr, in, nullptr, in, sizeof in},  // data in only: named both ways
+        {nullptr, nullptr, nullptr, nullptr, 0},
+        {out, in, &reply, out, sizeof out},
+    };
+    for (const auto& c : cases) {
+        fc_bsg_request req{};
+        sg_io_v4 hdr;
+        std::memset(&hdr, 0xA5, sizeof hdr);
+        const uint32_t in_len = c.in != nullptr ? sizeof in : 0;
+        ASSERT_EQ(vxsysfs_create_bsg_header(&hdr, &req, 24, c.reply, 16, c.out, sizeof out, c.in, in_len), &hdr);
+        sg_io_v4 want{};
+        want.guard = 'Q';
+        want.subprotocol = 2;
+        want.request_len = 24;
+        want.request = addr(&req);
+        want.max_response_len = c.reply != nullptr ? 16 : 0;
+        want.response = addr(c.reply);
+        want.dout_xfer_len = c.dout_len;
+        want.dout_xferp = addr(c.dout);
+        want.din_xfer_len = in_len;
+        want.din_xferp = addr(c.in);
+        EXPECT_EQ(bytes_of(&hdr, sizeof hdr), bytes_of(&want, sizeof want));
+        EXPECT_EQ(+req.msgcode, 0x800000FFu);
+        EXPECT_EQ(+req.rqst_data.h_vendor.vendor_id, (uint64_t{1} << 56) | VX_PCI_VENDOR_MAKER);
+    }
+}
+
+TEST(BsgFrame, CtAndElsFramesAndTheShortestRequests) {
+    Bytes ct{1, 0, 0, 0, 0xFC, 0x02, 0, 0, 0x12, 0x01, 0x40, 0, 0, 0, 0, 0, 9, 9, 9, 9};  // directory service
+    Bytes els(36, 0);
+    els[32] = 0x52;
+    uint8_t rsp[8];
+    std::memset(rsp, 0xEE, sizeof rsp);
+    fc_bsg_request req;
+    sg_io_v4 hdr;
+    ASSERT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, ct.data(), 20, rsp, sizeof rsp), 0);
+    EXPECT_EQ(bytes_of(&req, 8), (Bytes{0x04, 0, 0, 0x80, 0, 0xFC, 0xFF, 0xFF}));
+    // Command 0x0112 and Max_rsp_size 0x0040 as the host reads them.
+    EXPECT_EQ(std::vector<uint32_t>({req.rqst_data.h_ct.preamble_word0, req.rqst_data.h_ct.preamble_word1,
+                                     req.rqst_data.h_ct.preamble_word2}),
+              std::vector<uint32_t>({0x01000000, 0xFC020000, 0x01120040}));
+    EXPECT_EQ(std::vector<uint64_t>({hdr.request_len, hdr.dout_xferp, hdr.dout_xfer_len, hdr.din_xferp,
+                                     hdr.din_xfer_len, hdr.response}),
+              std::vector<uint64_t>({20, addr(ct.data()), 20, addr(rsp), 8, 0}));
+    EXPECT_EQ(bytes_of(rsp, sizeof rsp), Bytes(8, 0));
+
+    ASSERT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, els.data(), 36, rsp, sizeof rsp), 0);
+    EXPECT_EQ(bytes_of(&req, 5), (Bytes{0x01, 0, 0, 0x40, 0x52}));
+    EXPECT_EQ(std::vector<uint64_t>({hdr.dout_xferp, hdr.dout_xfer_len}), std::vector<uint64_t>({addr(&els[32]), 4}));
+
+    // A CT IU shorter than its header, an ELS request without a payload.
+    sim::Exact short_ct(Bytes(15)), bare_els(Bytes(32));
+    std::memset(&hdr, 0xA5, sizeof hdr);
+    const Bytes untouched = bytes_of(&hdr, sizeof hdr);
+    EXPECT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, short_ct.get(), 15, rsp, sizeof rsp), 1);
+    EXPECT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, bare_els.get(), 32, rsp, sizeof rsp), 1);
+    EXPECT_EQ(bytes_of(&hdr, sizeof hdr), untouched);
+}
+
+// Host 5 with bsg, its remote port rport-5:0-1 and that port's LUN 0 on sg3.
+class BsgNodeTest : public ::testing::Test {
+protected:
+    BsgNodeTest() {
+        std::strcpy(sysfs_mnt_path, "/sys");
+        host.set_microseconds(0x2A);
+        rec.host_no = 5;
+        bsg.attach(host, fabric);
+        sg.attach(host);
+    }
+    ~BsgNodeTest() override { sysfs_mnt_path[0] = '\0'; }
+    static sim::SysfsSetup setup() {
+        sim::SysfsSetup s;
+        s.adapters = {sim::sysfs_adapter(0x2532, {5})};
+        sim::SysfsRemotePort rport;
+        rport.number = 1;
+        rport.luns = {sim::SysfsLun{0, "sdc", 3, {}}};
+        s.adapters[0].functions[0].host.rports = {rport};
+        return s;
+    }
+    // The node name of this second and microsecond.
+    std::string node(const char* suffix) const {
+        char name[64];
+        std::snprintf(name, sizeof name, "/tmp/%s%lx2a", suffix, static_cast<unsigned long>(host.now()));
+        return name;
+    }
+
+    sim::SimBsg bsg;
+    sim::SimSg sg;
+    sim::SimHost host;
+    sim::SysfsFabric fabric = sim::install_sysfs_adapters(host, setup());
+    vxapi_priv_database rec{};
+};
+
+TEST_F(BsgNodeTest, NodeNamesModeAndNodesThatCannotBeNamed) {
+    host.write_file("/sys/class/bsg/ab/dev", "250:9\n");
+    const struct { const char* dir; size_t name_size; std::string name; } cases[] = {
+        {"/sys/class/bsg/fc_host5/", 64, node("t5")},
+        {"/sys/class/bsg/rport-5:0-1", 64, node("5:0-1")},
+        {"/sys/class/bsg/ab/", 64, node("")},  // an entry name under seven characters
+        {"/sys/class/bsg/fc_host5/", 8, ""},   // a name that does not fit: none, and no node left
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dir);
+        sim::Exact dir(Bytes(c.dir, c.dir + std::strlen(c.dir) + 1));
+        std::string name(c.name_size, '\0');
+        vxsysfs_open_bsg_dev(reinterpret_cast<char*>(dir.get()), name.data(), c.name_size);
+        EXPECT_EQ(std::string(name.c_str()), c.name);
+        const std::string made = host.mknod_log().back();  // "path mode major:minor"
+        const std::string path = made.substr(0, made.find(' '));
+        EXPECT_NE(made.find(" 20600 250:"), std::string::npos) << made;
+        EXPECT_EQ(host.node(path).has_value(), !c.name.empty());
+        vx::sys().unlink(path.c_str());
+    }
+}
+
+TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
+    const struct {
+        const char* what;
+        std::deque<int> errnos;
+        bool implemented;
+        unsigned resends;
+        int open_err;
+        bool ready;
+        uint32_t status;
+        size_t jobs, sleeps;
+    } cases[] = {
+        {"answered", {}, true, 0, 0, true, 0x1B, 1, 0},  // the driver's own status from the reply
+        {"not implemented", {}, false, 0, 0, true, 20, 1, 0},
+        {"failed", {EIO}, true, 0, 0, true, 1, 1, 0},
+        {"busy twice", {EBUSY, EBUSY}, true, 2, 0, true, 0x1B, 3, 2},
+        {"busy throughout", {EBUSY, EBUSY, EBUSY}, true, 2, 0, true, 2, 3, 2},
+        {"busy, no resends", {EBUSY}, true, 0, 0, true, 1, 1, 0},
+        {"open refused", {}, true, 0, EACCES, true, 1, 0, 0},
+        {"kept back", {}, true, 0, 0, false, 1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        bsg.log.clear();
+        bsg.errnos = c.errnos;
+        bsg.vendor.clear();
+        host.clear_sleeps();
+        if (c.implemented) {
+            bsg.vendor[VX_BSG_I2C_READ] = [](sim::BsgJob& job) {
+                job.reply[8] = 0x1B;
+                return 0;
+            };
+        }
+        if (c.open_err != 0) host.fail_open(node("t5"), c.open_err, 1);
+        uint8_t record[72];
+        const uint32_t arg = 0x1234;
+        VxBsgCommand cmd{.code = VX_BSG_I2C_READ, .args = &arg, .args_len = sizeof arg, .request_len = 24,
+                         .reply_len = VX_BSG_REPLY_LEN, .status_from_reply = true, .in = record,
+                         .in_len = sizeof record};
+        cmd.send.busy_resends = c.resends;
+        cmd.send.ready = [&c] { return c.ready; };
+        uint32_t status = 0xFF;
+        EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), c.status == 0x1B ? 0 : 1);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(host.sleep_seconds(), std::vector<unsigned>(c.sleeps, 20));
+        for (const std::string& made : host.mknod_log()) {  // removed whatever happened
+            EXPECT_FALSE(host.node(made.substr(0, made.find(' '))).has_value()) << made;
+        }
+        ASSERT_EQ(bsg.log.size(), c.jobs);
+        if (c.jobs == 0) continue;
+        EXPECT_EQ(bsg.log[0].entry, "fc_host5");
+        EXPECT_EQ(bsg.log[0].request.size(), 24u);
+        EXPECT_EQ(Bytes(bsg.log[0].request.begin() + 12, bsg.log[0].request.end()),
+                  (Bytes{17, 0, 0, 0, 0x34, 0x12, 0, 0, 0, 0, 0, 0}));
+    }
+}
+
+TEST_F(BsgNodeTest, AnExistingNameOrArgumentsBeyondTheRequestSendNothing) {
+    host.write_file(node("t5"), "");  // a request of the same microsecond
+    std::vector<std::string> unlinked;
+    host.on_unlink([&unlinked](const std::string& path) { unlinked.push_back(path); });
+    bsg.vendor[VX_BSG_DIAG_MODE] = [](sim::BsgJob&) { return 0; };
+    VxBsgCommand cmd{.code = VX_BSG_DIAG_MODE};
+    uint32_t status = 0;
+    EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), 1);
+    EXPECT_EQ(status, 9u);
+    EXPECT_TRUE(bsg.log.empty());
+    EXPECT_TRUE(unlinked.empty());
+    EXPECT_TRUE(host.exists(node("t5")));
+
+    cmd.args_len = 8;  // beyond the 20-byte request
+    cmd.args = &status;
+    EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), 1);
+    EXPECT_EQ(host.mknod_log().size(), 0u);
+}
+
+TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
+    EXPECT_EQ(std::make_pair(vxsysfs_is_bsg_supported(5), vxsysfs_is_bsg_supported(6)), std::make_pair(0, 1));
+    bsg.ct = bsg.els = [](sim::BsgJob& job) {
+        job.din[0] = 0x80;
+        return 0;
+    };
+    Bytes ct(16, 0), els(33, 0);
+    uint8_t wwpn[8] = {0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1};
+    char dir[VXSYSFS_PATH_SIZE];
+    uint8_t rsp[4];
+    fc_bsg_request req;
+    sg_io_v4 hdr;
+    uint32_t status = 0;
+
+    vxsysfs_get_bsg_device_path(dir, &rec);
+    EXPECT_STREQ(dir, "/sys/class/bsg/fc_host5/");
+    ASSERT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, ct.data(), 16, rsp, sizeof rsp), 0);
+    EXPECT_EQ(vxsysfs_bsg_send(dir, &hdr, {}, &status), 0);
+    EXPECT_EQ(rsp[0], 0x80);
+
+    EXPECT_EQ(vxsysfs_get_bsg_rport_path(dir, &rec, wwpn), dir + std::strlen("/sys/class/bsg/rport-5:0-1/"));
+    EXPECT_STREQ(dir, "/sys/class/bsg/rport-5:0-1/");
+    ASSERT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, els.data(), 33, rsp, sizeof rsp), 0);
+    EXPECT_EQ(vxsysfs_bsg_send(dir, &hdr, {}, &status), 0);
+    ASSERT_EQ(bsg.log.size(), 2u);
+    EXPECT_EQ(bsg.log[0].entry + " " + bsg.log[1].entry, "fc_host5 rport-5:0-1");
+
+    wwpn[7] = 2;  // no such remote port: nothing written
+    EXPECT_EQ(vxsysfs_get_bsg_rport_path(dir, &rec, wwpn), nullptr);
+    EXPECT_STREQ(dir, "/sys/class/bsg/rport-5:0-1");
+}
+
+TEST_F(BsgNodeTest, GenericNodesOpenReadOnlyForReadingCommands) {
+    const std::pair<uint8_t, int> cases[] = {{0x2A, O_RDWR}, {0x28, O_RDONLY}, {0x12, O_RDONLY}, {0x35, O_RDWR}};
+    for (const auto& [opcode, access] : cases) {
+        const int fd = vxsysfs_open("sg3", opcode);
+        ASSERT_GE(fd, 0);
+        vx::sys().close(fd);
+        EXPECT_EQ(sg.opens.back(), std::make_pair(3u, access | O_NONBLOCK)) << int{opcode};
+    }
+    EXPECT_LT(vxsysfs_open("sg4", 0x28), 0);
+}
+
+}  // namespace

@@ -1,0 +1,511 @@
+// The queries of sysfs ports against simulated sysfs-mode adapters, on the
+// port records discovery makes of them: the node with its boot-code versions
+// from attributes, VPD, function 0's host and flash, the port, discovered
+// ports and targets, summary, SCSI address, chip, region versions, the OS
+// device names of a LUN; and every property query of the management API.
+#include <utility>
+
+#include "core/vx_sem.h"
+#include "shared_file_support.h"
+#include "sim_adapters.h"
+#include "sim_sysfs_adapters.h"
+#include "test_support.h"
+#include "transport/vx_sysfs.h"
+#include "transport/vx_sysfs_attrs.h"
+#include "transport/vx_sysfs_mgmt.h"
+#include "transport/vx_sysfs_prim.h"
+#include "transport/vx_sysfs_query.h"
+#include "vxsdm.h"
+
+namespace {
+
+using Change = std::function<void(sim::SysfsAdapter&)>;
+
+std::string hex(const void* bytes, size_t n) {
+    std::string out;
+    char two[3];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(two, sizeof two, "%02x", static_cast<const uint8_t*>(bytes)[i]);
+        out += two;
+    }
+    return out;
+}
+
+template <class... Args>
+std::string line(const char* format, Args... args) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
+// The flash of a converged adapter: a BIOS image of 0x40 blocks and an EFI
+// image at 0x80000, the firmware header at 0x100000.
+sim::Bytes boot_code_flash() {
+    sim::Bytes flash = sim::blank_flash(0x200000);
+    sim::place(flash, 0x80000, sim::build_rom_chain({sim::bios_image(3, 7, 0x40), sim::efi_image(2, 5)}).bytes);
+    sim::place(flash, 0x100000, {0x03, 0x00, 0x40, 0x40, 8, 2, 0x34, 0x12});
+    return flash;
+}
+
+// Remote ports rport-5:0-<n> named 0x20.../0x21...1<n>: targets online (1,
+// 4, 5), offline (2), an initiator (3); SCSI devices of target ids 0, 1, 1,
+// 300, 4, 4 in the listing's order.
+std::vector<sim::SysfsRemotePort> remote_ports() {
+    const auto r = [](unsigned n, std::optional<unsigned> tid, const char* roles, const char* state,
+                      std::vector<sim::SysfsLun> luns) {
+        const std::string tail = std::to_string(10 + n);
+        return sim::SysfsRemotePort{n, "0x20000000000000" + tail, "0x21000000000000" + tail, "0x0102" + tail,
+                                    roles, state, tid, std::move(luns)};
+    };
+    return {r(1, 0, "FCP Target", "Online", {{0, "sdc", 3, {"tape0"}}}),
+            r(2, 1, "FCP Target", "Blocked", {{0, "sdd", 4, {}}, {1, "sde", 5, {}}}),
+            r(3, std::nullopt, "FCP Initiator", "Online", {}),
+            r(4, 300, "FCP Target", "Online", {{0, "sdf", 6, {}}}),
+            r(5, 4, "FCP Target", "Online", {{7, "sdg", 7, {}}, {4, "sdh", 8, {}}})};
+}
+
+// A host with one adapter of the chip (host 5), changed, and the port
+// records discovery makes of it.
+struct Rig {
+    // discover false: the first open of a port runs the discovery.
+    explicit Rig(uint16_t device, const Change& change = {}, bool discover = true) {
+        shtest::reset_shared_state();
+        sim::SysfsAdapter a = sim::sysfs_adapter(device);
+        if (change) change(a);
+        sim::SysfsSetup setup;
+        setup.adapters = {a};
+        fabric = sim::install_sysfs_adapters(host, setup);
+        if (!discover) return;
+        uint32_t count = 0;
+        EXPECT_EQ(vxsysfs_init(), 0);
+        vxsysfs_supported_driver_exist(&count);
+        api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
+        for (auto& [host_no, window] : fabric.windows) window->controls.clear();
+    }
+    ~Rig() {
+        if (api_flash_sem_id >= 0) vxapi_sem_del(api_flash_sem_id);
+        shtest::reset_shared_state();
+        sysfs_mnt_path[0] = '\0';
+        vxdbg_reset();
+    }
+    static vxapi_priv_database* port(unsigned host_no) {
+        for (vxapi_priv_database* p : sim::listed_ports()) {
+            if (p->host_no == host_no) return p;
+        }
+        return nullptr;
+    }
+    sim::SimHost host;
+    sim::SysfsFabric fabric;
+};
+
+Change scsi(const std::string& name, const std::string& value) {
+    return [=](sim::SysfsAdapter& a) { a.functions[0].host.scsi_host[name] = value; };
+}
+Change fc(const std::string& name, const std::string& value) {
+    return [=](sim::SysfsAdapter& a) { a.functions[0].host.fc_host[name] = value; };
+}
+Change with_rports = [](sim::SysfsAdapter& a) { a.functions[0].host.rports = remote_ports(); };
+
+TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
+    const std::string long_v4(130, '9');
+    // No boot-code attributes; the VPD holds the versions, V4 and V5
+    // filling the buffers they are read into.
+    const Change vpd_versions = [&](sim::SysfsAdapter& a) {
+        for (const char* n : {"optrom_bios_version", "optrom_fcode_version", "optrom_efi_version", "optrom_fw_version"})
+            a.functions[0].host.scsi_host[n] = "";
+        sim::VpdContents v;
+        v.read_only = {sim::keyword("SN", "X1"), sim::keyword("V4", long_v4), sim::keyword("V5", "4.11            "),
+                       sim::keyword("V1", "6.18"), sim::keyword("V3", "8.7.1")};
+        v.size = 512;
+        a.vpd = sim::build_vpd(v).bytes;
+    };
+    const std::string attrs = " rom 3.56 valid 7 fw 08070000 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000";
+    const Change two_functions = [](sim::SysfsAdapter& a) {
+        a.functions.push_back(sim::SysfsFunction{6, {}});
+        a.functions[0].host.scsi_host["optrom_bios_version"] = "9.99";
+    };
+    const struct Case {
+        const char* what;
+        uint16_t device;
+        Change change;
+        std::string node;  // host, serial bytes and boot-code versions
+        unsigned host_no = 5;
+        std::vector<std::string> controls = {};
+        bool flash_lock = true;
+    } cases[] = {
+        {"attributes", 0x2532, {}, "05 00010000" + attrs},
+        {"serial A12345", 0x2532, scsi("serial_num", "VX00000A12345"), "05 00393000" + attrs},
+        {"serial D00007", 0x2532, scsi("serial_num", "VX00000D00007"), "05 04e79300" + attrs},
+        {"serial too short", 0x2532, scsi("serial_num", "VX0000A"), "05 00000000" + attrs},
+        {"serial without letter", 0x2532, scsi("serial_num", "VX00000912345"), "05 00000000" + attrs},
+        {"serial without number", 0x2532, scsi("serial_num", "VX00000AB"), "05 00000000" + attrs},
+        {"versions from the VPD", 0x2532, vpd_versions,  // V4 cut to keep its terminator
+         "05 00010000 rom " + long_v4.substr(0, 127) +
+             " valid 7 fw 08070100 efi 06120000 fcode 040b0000 mpi 00000000 pep 00000000"},
+        {"no VPD versions on this chip", 0x2031, vpd_versions,
+         "05 00010000 rom  valid 0 fw 00000000 efi 00000000 fcode 00000000 mpi 00000000 pep 00000000"},
+        {"running MPI and PEP", 0x2071, {},
+         "05 00010000 rom 3.56 valid 1f fw 08070000 efi 06110000 fcode 040a0000 mpi 01020300 pep 04050600"},
+        {"function 1 reads function 0's host", 0x2532, two_functions,
+         "06 00010000 rom 9.99 valid 7 fw 08070000 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000", 6},
+        {"flash through the window", 0x8021, [](sim::SysfsAdapter& a) { a.flash = boot_code_flash(); },
+         "05 00010000 rom 3.07 valid 3 fw 08023412 efi 02050000 fcode 00000000 mpi 00000000 pep 00000000", 5,
+         {"1:80000:100", "0", "1:88000:100", "0", "1:100000:20", "0"}},
+        {"no window without the flash lock", 0x8021, [](sim::SysfsAdapter& a) { a.flash = boot_code_flash(); },
+         "05 00010000 rom  valid 0 fw 00000000 efi 00000000 fcode 00000000 mpi 00000000 pep 00000000", 5, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig(c.device, c.change);
+        if (!c.flash_lock) vxapi_sem_del(std::exchange(api_flash_sem_id, -1));
+        EXT_HBA_NODE n;
+        std::memset(&n, 0xA5, sizeof n);
+        uint32_t status = 0xDEAD;
+        ASSERT_EQ(vxsysfs_query_hbanode(-1, rig.port(c.host_no), &n, &status), 0);
+        EXPECT_EQ(status, 0u);
+        EXPECT_EQ(line("%02x %s rom %s valid %x fw %s efi %s fcode %s mpi %s pep %s", n.WWNN[7],
+                       hex(n.SerialNum, 4).c_str(), n.OptRomVersion, n.BIValid, hex(n.BIFwVersion, 4).c_str(),
+                       hex(n.BIEfiVersion, 4).c_str(), hex(n.BIFCodeVersion, 4).c_str(),
+                       hex(n.BIMpiFwVersion, 4).c_str(), hex(n.BIPepFwVersion, 4).c_str()),
+                  c.node);
+        EXPECT_EQ(rig.fabric.windows.at(5)->controls, c.controls);
+    }
+}
+
+TEST(SysfsQuery, PortFromScsiAndFcHost) {
+    const std::string defaults = "0/1/8 speed 8/8 fabric 100000051e000001 link 3 0 0 0 ports 0/0 fc4 3/3 name 2";
+    const std::string zeros(16, '0');
+    const struct Case {
+        const char* what;
+        uint16_t device;
+        std::vector<Change> changes;
+        std::string from, to;  // the port: the defaults with this text replaced
+    } cases[] = {
+        {"defaults", 0x2532, {}, "", ""},
+        {"state when link_state is empty", 0x2532, {scsi("link_state", ""), scsi("state", "Link Up - Loop")},
+         "0/1/8", "0/2/1"},
+        {"link down", 0x2532, {scsi("link_state", "Link Down")}, "0/1/8", "2/0/0"},
+        {"unknown link text", 0x2532, {scsi("link_state", "Link Up - Elsewhere")}, "0/1/8", "2/0/0"},
+        {"16 Gbit", 0x2532, {fc("speed", "16 Gbit")}, "8/8", "8/16"},
+        {"unknown speed", 0x2532, {fc("speed", "3 Gbit")}, "8/8", "8/0"},
+        {"fabric name all ones", 0x2532, {fc("fabric_name", "0xffffffffffffffff")}, "100000051e000001", zeros},
+        {"fabric name of the port's node", 0x2532, {fc("fabric_name", "0x200000e08b000005")}, "100000051e000001",
+         zeros},
+        {"firmware state words", 0x2532, {scsi("fw_state", "0x4 0x5 0x6 0x7 0x8 0x9")}, "link 3 0 0 0",
+         "link 4 5 6 9"},
+        {"older chip, no firmware state", 0x2422, {}, "8/8 fabric 100000051e000001 link 3",
+         "4/8 fabric 100000051e000001 link 0"},
+        // Targets online or not; target ids 0 and 1 until the count ends at 300.
+        {"targets counted", 0x2532, {with_rports}, "ports 0/0", "ports 4/2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig(c.device, [&](sim::SysfsAdapter& a) {
+            for (const Change& change : c.changes) change(a);
+        });
+        EXT_HBA_PORT p;
+        uint32_t status = 0xDEAD;
+        ASSERT_EQ(vxsysfs_query_hbaport(-1, rig.port(5), &p, &status), 0);
+        EXPECT_EQ(status, 0u);
+        EXPECT_EQ(line("%u/%u/%u speed %x/%x fabric %s link %x %x %x %x ports %u/%u fc4 %u/%u name %u", p.State,
+                       p.Mode, p.Topology, p.PortSupportedSpeed, p.PortSpeed, hex(p.FabricName, 8).c_str(),
+                       p.LinkState1, p.LinkState2, p.LinkState3, p.LinkState6, p.DiscPortCount, p.DiscTargetCount,
+                       p.PortSupportedFC4Types, p.PortActiveFC4Types, p.DiscPortNameType),
+                  std::string(defaults).replace(defaults.find(c.from), c.from.size(), c.to));
+    }
+}
+
+// Discovered ports and targets, the summary, the SCSI address, the first LUN.
+TEST(SysfsQuery, RemotePortsAndTargets) {
+    Rig rig(0x2532, with_rports);
+    vxapi_priv_database* p = rig.port(5);
+    const auto port = [](uint32_t status, const uint8_t* wwnn, const uint8_t* wwpn, const uint8_t* id, uint16_t type,
+                         uint16_t tid, uint16_t loop) {
+        return line("%u %s %s %s %u %u %x", status, hex(wwnn, 8).c_str(), hex(wwpn, 8).c_str(), hex(id, 4).c_str(),
+                    type, tid, loop);
+    };
+    // Online targets in the listing's order: 1, 4, 5 (2 is offline, 3 an initiator).
+    const std::pair<uint16_t, std::string> ports[] = {
+        {0, "0 2000000000000011 2100000000000011 00010211 2 0 ffff"},
+        {1, "0 2000000000000014 2100000000000014 00010214 2 300 ffff"},
+        {2, "0 2000000000000015 2100000000000015 00010215 2 4 ffff"},
+        {3, "9 0000000000000000 0000000000000000 00000000 0 0 0"}};
+    for (const auto& [index, expected] : ports) {
+        EXT_DISC_PORT d;
+        uint32_t status = 0xDEAD;
+        vxsysfs_query_discport(-1, p, index, &d, &status);
+        EXPECT_EQ(port(status, d.WWNN, d.WWPN, d.Id, d.Type, d.TargetId, d.LoopID), expected) << index;
+    }
+    // By SCSI target id, with the number of its LUNs.
+    const std::pair<uint16_t, std::string> targets[] = {
+        {4, "0 2000000000000015 2100000000000015 00010215 2 4 0 luns 2"},
+        {1, "0 2000000000000012 2100000000000012 00010212 2 1 0 luns 2"},
+        {9, "9 0000000000000000 0000000000000000 00000000 0 0 0 luns 0"}};
+    for (const auto& [tid, expected] : targets) {
+        EXT_DISC_TARGET t;
+        uint32_t status = 0xDEAD;
+        vxsysfs_query_disctgt(-1, p, tid, &t, &status);
+        EXPECT_EQ(port(status, t.WWNN, t.WWPN, t.Id, t.Type, t.TargetId, t.LoopID) + line(" luns %u", t.LunCount),
+                  expected);
+    }
+    // Room for two of the three online targets; no room; not even the head.
+    const std::pair<uint32_t, std::string> summaries[] = {
+        {8 + 2 * 172, "0/0 2/2 2100000000000011:0 2100000000000014:300"}, {8, "9/dead 0/0"}, {4, "16/dead"}};
+    for (const auto& [size, expected] : summaries) {
+        sim::Exact buffer(sim::Bytes(size, 0xA5));
+        auto* data = reinterpret_cast<EXT_DEVICEDATA*>(buffer.get());
+        uint32_t status = 0xDEAD, detail = 0xDEAD;
+        vxsysfs_get_port_summary(-1, p, nullptr, data, size, &status, &detail);
+        std::string got = line("%u/%x", status, detail);
+        if (size >= 8) got += line(" %u/%u", data->TotalDevices, data->ReturnListEntryCount);
+        for (uint32_t i = 0; i < (size - 8) / 172 && size >= 8; ++i) {
+            EXT_DEVICEDATAENTRY e;
+            std::memcpy(&e, buffer.get() + 8 + i * 172, sizeof e);
+            got += line(" %s:%u", hex(e.PortWWN, 8).c_str(), e.TargetAddress.Target);
+        }
+        EXPECT_EQ(got, expected);
+        if (size < 8) { EXPECT_EQ(buffer.bytes(), sim::Bytes(size, 0xA5)); }
+    }
+    EXT_SCSI_ADDR addr{};
+    uint32_t status = 0xDEAD;
+    const uint8_t wwpn[8] = {0x21, 0, 0, 0, 0, 0, 0, 0x15}, unknown[8] = {0x21, 0, 0, 0, 0, 0, 0, 0x16};
+    vxsysfs_wwpn_to_scsiaddr(-1, p, wwpn, 8, &addr, &status);
+    EXPECT_EQ(line("%u %u:%u:%u", status, addr.Bus, addr.Target, addr.Lun), "0 0:4:0");
+    vxsysfs_wwpn_to_scsiaddr(-1, p, unknown, 8, &addr, &status);
+    EXPECT_EQ(status, 9u);
+    EXPECT_EQ(vxsysfs_get_first_lun(5, 4), 4);  // 5:0:4:4 is listed before 5:0:4:7
+    EXPECT_EQ(vxsysfs_get_first_lun(5, 9), 0);
+}
+
+TEST(SysfsQuery, DeviceNamesOfALun) {
+    Rig rig(0x2532, with_rports);
+    rig.host.make_symlink("tape0", "/dev/disk0");  // a chain to the block node
+    rig.host.make_symlink("loopb", "/dev/loopa");  // and a loop
+    rig.host.make_symlink("loopa", "/dev/loopb");
+    uint8_t names[VXSYSFS_DEVNAME_SIZE];
+    EXPECT_EQ(vxsysfs_get_devname(rig.port(5), 0, 0, names), 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(names), "/dev/sdc;/dev/disk0;/dev/tape0;/dev/sg3;");
+    EXPECT_EQ(vxsysfs_get_devname(rig.port(5), 9, 0, names), 1);
+    EXPECT_STREQ(reinterpret_cast<char*>(names), "");
+    // The walk stops at the first name that would take the list past 254
+    // characters.
+    for (int i = 10; i < 30; ++i) rig.host.make_symlink("sdc", "/dev/sdc_alias_" + std::to_string(i));
+    EXPECT_EQ(vxsysfs_get_devname(rig.port(5), 0, 0, names), 0);
+    const std::string list = reinterpret_cast<char*>(names);
+    EXPECT_EQ(list.size(), 254u);  // sdc, disk0 and 13 aliases of 18 characters
+    EXPECT_EQ(list.find("sg3"), std::string::npos);
+}
+
+// The chip's PCI Express link words (its other fields: the management
+// API's table below) on both functions of the adapter.
+TEST(SysfsQuery, ChipWithItsPciExpressCapability) {
+    const std::pair<std::function<void(sim::Bytes&)>, std::string> cases[] = {
+        {[](sim::Bytes&) {}, "a442 1042 fn 0; a442 1042 fn 1"},
+        {[](sim::Bytes& c) { c[6] = 0; }, "0 0 fn 0; 0 0 fn 1"},     // no capability list
+        {[](sim::Bytes& c) { c[0x41] = 0; }, "0 0 fn 0; 0 0 fn 1"},  // none of PCI Express
+        {[](sim::Bytes& c) { c[0x41] = 0x40; }, "0 0 fn 0; 0 0 fn 1"},  // a list that loops
+    };
+    for (const auto& [config, expected] : cases) {
+        Rig rig(0x2532, [&](sim::SysfsAdapter& a) {
+            a.config = sim::pci_config(a.vendor_id, a.device_id);
+            config(a.config);
+            a.functions.push_back(sim::SysfsFunction{6, {}});
+        });
+        std::string got;
+        for (unsigned host_no : {5u, 6u}) {
+            EXT_CHIP chip;
+            uint32_t status = 0xDEAD;
+            vxsysfs_query_chip(-1, rig.port(host_no), &chip, &status);
+            got += line("%s%x %x fn %u", got.empty() ? "" : "; ", chip.PcieLinkCap, chip.PcieLinkStat,
+                        chip.PciDevFunc);
+            EXPECT_EQ(status, 0u);
+        }
+        EXPECT_EQ(got, expected);
+    }
+}
+
+TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
+    Rig rig(0x8031);
+    vxapi_priv_database* p = rig.port(5);
+    const auto entry = [](uint16_t region, uint8_t a, uint8_t b, uint8_t c) {
+        EXT_REGIONVERSION e{region, 0, 1, 3, {a, b, c}, {}};
+        return sim::bytes_of(&e, sizeof e);
+    };
+    const sim::Bytes mpi = entry(0x40, 1, 2, 3), phy = entry(0x45, 7, 8, 9);
+    // Entries only below the caller's count, whatever Length the list counts.
+    const struct Case {
+        uint16_t device;
+        uint32_t count, length;
+        uint32_t status, new_length;
+        std::vector<sim::Bytes> entries;
+    } cases[] = {{0x8031, 2, 0, 0, 2, {mpi, phy}}, {0x8031, 1, 0, 9, 1, {mpi}}, {0x8031, 1, 1, 9, 2, {mpi}},
+                 {0x8031, 0, 0, 9, 0, {}},         {0x2532, 2, 0, 9, 0, {}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.count) + " entries, length " + std::to_string(c.length));
+        p->phy_info->device_id = c.device;
+        sim::Bytes list(vx_region_version_list_size(std::max(c.count, 1u)), 0xA5);
+        std::memcpy(list.data(), &c.length, 4);
+        sim::Exact buffer(list);
+        uint32_t count = c.count, status = 0xDEAD;
+        vxsysfs_query_adapter_versions(-1, p, reinterpret_cast<EXT_ADAPTERREGIONVERSION*>(buffer.get()), &count,
+                                       &status);
+        std::memcpy(list.data(), &c.new_length, 4);
+        for (size_t i = 0; i < c.entries.size(); ++i) std::copy(c.entries[i].begin(), c.entries[i].end(), &list[8 + 24 * i]);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(buffer.bytes(), list);
+    }
+    EXT_DRIVER driver{};
+    p->features |= VX_FEAT_LUN_4096;
+    vxsysfs_query_driver(-1, p, &driver, nullptr);
+    EXPECT_EQ(driver.LunsPerTarget, 4096);
+}
+
+TEST(SysfsQuery, VersionTextsAndVpdFields) {
+    const struct {
+        const char* text;
+        int numbers;
+        sim::Bytes version;
+    } versions[] = {{"4.2.1.0", 4, {4, 2, 1, 0}}, {"4.10", 4, {4, 10, 0xEE, 0xEE}}, {"1.2.3", 2, {1, 2, 0xEE, 0xEE}},
+                    {"7", 4, {7, 0xEE, 0xEE, 0xEE}}};
+    for (const auto& v : versions) {
+        // The text exactly as long as it is: a look past its terminator is caught.
+        const sim::Exact t(sim::bytes_of(v.text, std::strlen(v.text) + 1));
+        sim::Bytes out(4, 0xEE);
+        vxsysfs_save_version(reinterpret_cast<const char*>(t.get()), out.data(), v.numbers, 10);
+        EXPECT_EQ(out, v.version) << v.text;
+    }
+    // The VPD's real size: 1024 bytes on this chip, where a field may reach
+    // past byte 512; a shorter VPD is not read.
+    for (size_t size : {1024u, 512u}) {
+        Rig rig(0x8031, [&](sim::SysfsAdapter& a) {
+            sim::VpdContents v;
+            v.read_only = {sim::keyword("PN", std::string(250, 'P')), sim::keyword("EC", std::string(221, 'E')),
+                           sim::keyword("SN", "SERIAL-NUMBER-TAIL01")};  // at bytes 503 to 522
+            v.size = size;
+            a.vpd = sim::build_vpd(v).bytes;
+        });
+        uint8_t serial[32];
+        EXPECT_EQ(vxsysfs_get_field_from_vpd(rig.port(5), serial, sizeof serial,
+                                             reinterpret_cast<const uint8_t*>("SN"), 2), 0);
+        EXPECT_STREQ(reinterpret_cast<char*>(serial), size == 1024 ? "SERIAL-NUMBER-TAIL01" : "") << size;
+    }
+}
+
+// Every property query of the management API on the physical port (host 5)
+// and the virtual port (host 8) of a converged adapter served through sysfs:
+// the records reach the caller as the attribute files give them.
+TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
+    Rig rig(
+        0x8021,
+        [](sim::SysfsAdapter& a) {
+            a.flash = boot_code_flash();
+            a.functions[0].host.rports = remote_ports();
+            a.functions[0].vports = {8};
+            sim::SysfsRemotePort r = remote_ports()[0];
+            r.port_name = "0x2100000000000099";
+            r.luns = {{0, "sdx", 9, {}}};
+            a.functions[0].vports[0].rports = {r};
+        },
+        false);
+    const struct Query {
+        const char* name;
+        std::function<std::string(int)> call;
+        std::string physical, virtual_port;
+    } queries[] = {
+        {"node",
+         [](int h) {
+             DEVICENODEPROPERTY n{};
+             const SD_UINT32 st = SDGetHbaDeviceNodeProperty(h, &n);
+             return line("%x %s %s %s %s %s %s %s %u/%u %x fw %s efi %s", st, hex(n.WWN, 8).c_str(), n.Manufacturer,
+                         n.Model, n.SerialNumber, n.DriverVersion, n.FirmwareVersion, n.OptionRomVersion,
+                         n.NumberOfPorts, n.InterfaceType, n.BIValid, hex(n.BIFwVersion, 4).c_str(),
+                         hex(n.BIEfiVersion, 4).c_str());
+         },
+         "0 200000e08b000005 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/1 7 fw "
+         "08023412 efi 02050000",
+         "0 200000e08b000008 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/3 7 fw "
+         "08023412 efi 02050000"},
+        {"port",
+         [](int h) {
+             DEVICEPORTPROPERTY p{};
+             const SD_UINT32 st = SDGetHbaDevicePortProperty(h, 0, &p);
+             return line("%x %s %s %u %u %u ports %u targets %u speed %u link %u", st, hex(p.WWN, 8).c_str(),
+                         hex(p.PortID, 3).c_str(), p.PortType, p.PortState, p.ConnectionMode, p.DiscPortCount,
+                         p.DiscTargetCount, p.PortSpeed, p.LinkState1);
+         },
+         "0 210000e08b000005 010500 1 1 1 ports 4 targets 2 speed 8 link 3",
+         "0 210000e08b000008 010800 1 1 1 ports 1 targets 1 speed 8 link 3"},
+        {"discovered port 0",
+         [](int h) {
+             DISCPORTPROPERTY d{};
+             const SD_UINT32 st = SDGetDiscPortProperty(h, 0, 0, 0, &d);
+             return line("%x %s %s %s %u %u %x", st, hex(d.NodeWWN, 8).c_str(), hex(d.PortWWN, 8).c_str(),
+                         hex(d.PortID, 3).c_str(), d.PortType, d.TargetID, d.LoopID);
+         },
+         "0 2000000000000011 2100000000000011 010211 2 0 ffff",
+         "0 2000000000000011 2100000000000099 010211 2 0 ffff"},
+        {"discovered target 0",
+         [](int h) {
+             DISCTARGETPROPERTY d{};
+             const SD_UINT32 st = SDGetDiscTargetProperty(h, 0, 0, 0, &d);
+             return line("%x %s %u %u", st, hex(d.PortWWN, 8).c_str(), d.PortType, d.TargetID);
+         },
+         "0 2100000000000011 2 0", "0 2100000000000099 2 0"},
+        {"chip",
+         [](int h) {
+             CHIPPROPERTY c{};
+             const SD_UINT32 st = SDGetHbaDeviceChipProperty(h, &c);
+             return line("%x %04x %04x bus %u fn %u rev %u irq %x link %x %x port %u", st, c.VendorID, c.DeviceID,
+                         c.PciBusNumber, c.PciSlotNumber, c.ChipType, c.InterruptLevel, c.PcieLinkCap,
+                         c.PcieLinkStat, c.PortNumber);
+         },
+         "0 7a5a 8021 bus 3 fn 0 rev 2 irq 35 link a442 1042 port 1",
+         "0 7a5a 8021 bus 3 fn 0 rev 2 irq 35 link a442 1042 port 1"},
+        {"driver",
+         [](int h) {
+             DRIVERPROPERTY d{};
+             const SD_UINT32 st = SDGetHbaDeviceDriverProperty(h, &d);
+             return line("%x %s %u %u %u %x %u", st, d.Version, d.NumberOfBus, d.TargetsPerBus, d.LunsPerTarget,
+                         d.MaximumTransferLen, d.MaximumDataSegments);
+         },
+         "0 10.02.00.100-k 1 512 256 ffffffff 128", "0 10.02.00.100-k 1 512 256 ffffffff 128"},
+        {"firmware",
+         [](int h) {
+             FIRMWAREPROPERTY f{};
+             const SD_UINT32 st = SDGetHbaDeviceFirmwareProperty(h, &f);
+             return line("%x %s", st, hex(f.Version, 4).c_str());
+         },
+         "0 08070000", "0 08070000"},
+        {"port database",
+         [](int h) {
+             std::vector<uint8_t> buffer(sizeof(DEVICEINFO) + 3 * sizeof(DEVICEINFOENTRY));
+             auto* info = reinterpret_cast<PDEVICEINFO>(buffer.data());
+             const SD_UINT32 st = SDGetPortDatabase(h, 1, info, static_cast<SD_UINT32>(buffer.size()));
+             std::string out = line("%x %u/%u", st, info->TotalDevices, info->ReturnListEntryCount);
+             for (uint32_t i = 0; i < info->ReturnListEntryCount && i < 4; ++i) {
+                 out += line(" %s:%u", hex(info->EntryList[i].PortWWN + 7, 1).c_str(),
+                             info->EntryList[i].TargetAddress.TargetID);
+             }
+             return out;
+         },
+         "0 3/3 11:0 14:300 15:4", "0 1/1 99:0"},
+        {"converged port",
+         [](int h) {
+             CNAPORTPROPERTY c{};
+             SD_UINT32 size = sizeof c;
+             const SD_UINT32 st = SDGetCnaPortData(h, 0, SD_CNA_GET_PORT_ID, reinterpret_cast<SD_PUINT8>(&c), &size);
+             return line("%x %u %s %x", st, c.VLanId, hex(c.VNPortMACAddress, 6).c_str(), c.FabricParam);
+         },
+         "0 0 0302011e0e00 8000", "0 0 0302011e0e00 8000"},
+    };
+    int handles[2] = {-1, -1};
+    ASSERT_EQ(SDOpenDevice(0, &handles[0]), 0u);
+    ASSERT_EQ(SDOpenDevice(1, &handles[1]), 0u);
+    ASSERT_EQ(check_handle(static_cast<uint32_t>(handles[1]))->host_no, 8u);
+    for (const Query& q : queries) {
+        EXPECT_EQ(q.call(handles[0]), q.physical) << q.name;
+        EXPECT_EQ(q.call(handles[1]), q.virtual_port) << q.name;
+    }
+    for (int h : handles) EXPECT_EQ(SDCloseDevice(h), 0u);
+}
+}  // namespace
