@@ -1,6 +1,7 @@
 // The HBA feature settings through the public functions, against module
 // configuration files in the simulated host's /etc.
 #include "failover/vx_fo_files.h"
+#include "failover/vx_fo_optline.h"
 #include "test_support.h"
 #include "vxsdm.h"
 
@@ -50,6 +51,11 @@ TEST_F(Features, ReadFromTheOptionsLine) {
         if (c.file == nullptr) vx::sys().unlink(kFile);
         EXPECT_EQ(features(), c.expected);
     }
+    host.write_file(kFile, "alias x y\n options vxa2xxx Bind=1");
+    std::vector<char> line(VX_FO_LINE_BUFFER);
+    EXPECT_EQ(vxapi_get_drv_param_optline(2, line.data()), 0u);
+    EXPECT_STREQ(line.data(), " options vxa2xxx Bind=1");
+    EXPECT_EQ(vxapi_get_drv_param_optline(2, nullptr), SDERR_INVALID_PARAMETER);
     // Only the first file that opens is read.
     host.write_file("/etc/conf.modules", "alias eth0 e1000\n");
     EXPECT_EQ(features()[7], 0x62u);

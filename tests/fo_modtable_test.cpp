@@ -33,7 +33,7 @@ struct ModRig {
 };
 
 TEST(ModuleTable, GetAndSetOptions) {
-    const std::string fits(19, 'f'), too_large(300, 's');
+    const std::string fits(19, 'f'), too_large(300, 's'), beyond(VX_FO_OPTSTR_SIZE, 'v');
     const struct Case {
         const char* name;
         sim::ModTable module;
@@ -53,6 +53,8 @@ TEST(ModuleTable, GetAndSetOptions) {
          "vxa_opts: unable to load conf file (/etc/vxa2xxx.conf)!!!\n"},
         {"source beyond the table", table("vxa2xxx_conf", 20), too_large.c_str(), 1, "old-value",
          "vxa_opts: reduce conf file size --  (max=264)!!!\n"},
+        {"value beyond the option string", table("vxa2xxx_conf", VX_FO_OPTSTR_SIZE + 8, beyond), nullptr, 1,
+         "<none>", "unable to load conf file"},
         {"no OPTIONS", sim::ModTable{0, "vxa2xxx_conf", {{"OTHER", "x", 40}}, 8}, "new", 1, "<none>",
          "configuration name \"OPTIONS\" undefined\n"},
     };
@@ -114,6 +116,7 @@ TEST(ModuleTable, DamagedModulesAreRefused) {
         const char* message;
         const char* out;
     } cases[] = {
+        {"value without its end", options_at + 24 + 9, std::vector<uint8_t>(11, 'x'), "", ""},
         {"value marker", 100 + 25, {'X'}, "vxa2xxx_conf.ko: Bad table magic value\n", ""},
         {"chain past the file", options_at + 16, {0xF0, 0xFF, 0xFF, 0x7F}, "Bad end of table\n", ""},
         {"end name", end_at + 1, {'X'}, "Bad end of table\n", ""},
