@@ -8,7 +8,6 @@
 #include <sys/utsname.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -133,8 +132,6 @@ int open_module(const char* model, int writable, std::string* path, int* fd, Con
         paths.push_back(formatted("/lib/modules/%s/kernel/drivers/addon/vxa2200/%s_conf.o", host.release, model));
     }
     for (const std::string& candidate : paths) {
-        // Paths are built in buffers of 4,096 bytes; a longer one does not open.
-        if (candidate.size() >= PATH_MAX) continue;
         if (openProgram(candidate.c_str(), writable, fd, list) == 0) {
             *path = candidate;
             return 0;
