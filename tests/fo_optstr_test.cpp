@@ -5,9 +5,6 @@
 
 namespace {
 
-using Name = std::array<uint8_t, 8>;
-constexpr Name kAdapter = {0x21, 0, 0, 0xe0, 0x8b, 1, 2, 3};
-
 // The 32 store adapters with their lists, as a save allocates them.
 struct Store {
     Store() {
@@ -40,19 +37,18 @@ struct Store {
     hbalist_entry records[VX_FO_STORE_ADAPTERS];
 };
 
-class OptionString : public ::testing::Test {
-protected:
-    void TearDown() override { api_priv_data[0] = api_priv_data[11] = vxapi_priv_db_t{}; }
-    // Slot i runs a failover driver, so the preferred groups are written.
-    static void failover_slot(unsigned i) {
-        std::strcpy(api_priv_data[i].phys_path, "/dev/vxa2xxx");
-        api_priv_data[i].drvr_attr = 1;
+struct OptionString : ::testing::Test {
+    void TearDown() override { api_priv_data[0] = vxapi_priv_db_t{}; }
+    // Slot 0 runs a failover driver, so adapter 0's preferred groups are written.
+    static void failover_slot() {
+        std::strcpy(api_priv_data[0].phys_path, "/dev/vxa2xxx");
+        api_priv_data[0].drvr_attr = 1;
     }
 };
 
 TEST_F(OptionString, GoldenText) {
     Store s;
-    std::copy(kAdapter.begin(), kAdapter.end(), s.records[0].wwpn);
+    std::memcpy(s.records[0].wwpn, "\x21\0\0\xe0\x8b\1\2\3", 8);
     s.add(0, 0, 0x20, 0x40);
     s.lun[0]->DataEntry[0].Data[0] = 0;
     s.lun[0]->DataEntry[0].Data[4095] = 0;
@@ -63,6 +59,10 @@ TEST_F(OptionString, GoldenText) {
                   "port=3031323334353637\\;" + p + "pid=000020\\;" + p + "lun-disabled=" + z62 + "01\\;" + p +
                   "lun_disabled-3840=80" + z62 + "\\;" + p + "control=40\\;\n");
     EXPECT_EQ(s.format(3, SDERR_INVALID_PARAMETER), "Z");
+    // A string that would pass 299,999 bytes fails whole.
+    failover_slot();
+    for (unsigned k = 0; k < VX_FO_TARGETS; ++k) s.add(0, k, static_cast<uint8_t>(k), 0);
+    EXPECT_EQ(s.format(VX_FO_FROM_TARGETS, SDERR_CONFIG_FILE), "Z");
 }
 
 // Format, parse and format again give the same text in both modes, with
@@ -70,10 +70,9 @@ TEST_F(OptionString, GoldenText) {
 TEST_F(OptionString, RoundTrips) {
     for (const uint32_t features : {0u, 0x100u}) {
         api_priv_data[0].features = features;
-        failover_slot(0);
+        failover_slot();
         Store s;
-        std::copy(kAdapter.begin(), kAdapter.end(), s.records[0].wwpn);
-        s.records[11].wwpn[7] = 0x0b;
+        s.records[0].wwpn[0] = s.records[11].wwpn[7] = 0x0b;
         for (unsigned k = 0; k < 3; ++k) s.add(0, k, static_cast<uint8_t>(0x40 + k), k == 2 ? 0x40 : 0x10);
         s.add(11, 0, 0x60, 0);
         s.lun[0]->DataEntry[0].Data[300] |= FO_LUN_PREFERRED;
@@ -133,15 +132,12 @@ TEST_F(OptionString, TokensAndBounds) {
     const FO_TARGET_DATA_ENTRY& t = s.tgt[1]->DataEntry[0];
     const FO_TARGET_DATA_ENTRY expected_t = {{}, 5, 4, {}, 7, {}, {}, 0, {0x44}, {}};
     EXPECT_EQ(std::memcmp(&t, &expected_t, sizeof t), 0);
+    // "8": LUN 255 - 4 preferred, the missing pairs clear the rest; LUN 4091 disabled.
     const uint8_t* luns = s.lun[1]->DataEntry[0].Data;
-    EXPECT_EQ(luns[251], 0xC0);  // "8": LUN 255 - 4 preferred, the missing pairs clear the rest
-    EXPECT_EQ(luns[255], 0x80);
-    EXPECT_EQ(luns[4091], 0x40);  // disabled
-    EXPECT_EQ(luns[256], 0xC0);
+    EXPECT_EQ((sim::Bytes{luns[251], luns[255], luns[4091], luns[256]}), (sim::Bytes{0xC0, 0x80, 0x40, 0xC0}));
     // A newline does not separate tokens: adapter 11's node value ends there.
-    EXPECT_EQ(s.tgt[11]->EntryCount, 1u);
-    EXPECT_EQ(s.tgt[11]->DataEntry[0].NodeName[0], 0x22);
-    EXPECT_EQ(s.tgt[11]->DataEntry[0].PortName[0], 0);
+    const FO_TARGET_DATA_ENTRY& t11 = s.tgt[11]->DataEntry[0];
+    EXPECT_EQ((sim::Bytes{t11.NodeName[0], t11.PortName[0], uint8_t(s.tgt[11]->EntryCount)}), (sim::Bytes{0x22, 0, 1}));
     // 300 targets fill the 256 entries; the rest are dropped.
     EXPECT_EQ(s.tgt[2]->EntryCount, 256u);
     EXPECT_EQ(s.lun[2]->EntryCount, 256u);
@@ -163,27 +159,17 @@ TEST_F(OptionString, OneAdapterByPortName) {
     EXPECT_NE(std::memcmp(s.records[0].wwpn, unknown, 8), 0);
 }
 
-// A string that would pass 299,999 bytes fails whole.
-TEST_F(OptionString, FormatterOverflowFails) {
-    failover_slot(0);
-    Store s;
-    s.records[0].wwpn[0] = 1;
-    for (unsigned k = 0; k < VX_FO_TARGETS; ++k) s.add(0, k, static_cast<uint8_t>(k), 0);
-    EXPECT_EQ(s.format(VX_FO_FROM_TARGETS, SDERR_CONFIG_FILE), "Z");
-}
-
 TEST_F(OptionString, FileReader) {
     sim::SimHost host;
     std::vector<char> dest(VX_FO_OPTSTR_SIZE);
     bool missing = false;
-    EXPECT_EQ(vxapi_get_opt_from_file("vxa2xxx", dest.data(), &missing), SDERR_CONFIG_FILE);
-    EXPECT_TRUE(missing);
-    host.write_file("/etc/vxa2xxx.conf", std::string(VX_FO_OPTSTR_SIZE - 1, 'a'));
-    EXPECT_EQ(vxapi_get_opt_from_file("vxa2xxx", dest.data(), &missing), 0u);
-    EXPECT_EQ(std::strlen(dest.data()), VX_FO_OPTSTR_SIZE - 1);
-    host.write_file("/etc/vxa2xxx.conf", std::string(VX_FO_OPTSTR_SIZE, 'a'));
-    EXPECT_EQ(vxapi_get_opt_from_file("vxa2xxx", dest.data(), &missing), SDERR_CONFIG_FILE);
-    EXPECT_FALSE(missing);
+    EXPECT_TRUE(vxapi_get_opt_from_file("vxa2xxx", dest.data(), &missing) == SDERR_CONFIG_FILE && missing);
+    for (const size_t size : {VX_FO_OPTSTR_SIZE - 1, VX_FO_OPTSTR_SIZE}) {
+        host.write_file("/etc/vxa2xxx.conf", std::string(size, 'a'));
+        const uint32_t status = size < VX_FO_OPTSTR_SIZE ? 0 : SDERR_CONFIG_FILE;
+        EXPECT_TRUE(vxapi_get_opt_from_file("vxa2xxx", dest.data(), &missing) == status && !missing);
+        EXPECT_EQ(std::strlen(dest.data()), VX_FO_OPTSTR_SIZE - 1);  // a refused file leaves it
+    }
     EXPECT_EQ(vxapi_get_opt_from_file("", dest.data()), SDERR_INVALID_PARAMETER);
 }
 

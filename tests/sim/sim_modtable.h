@@ -11,16 +11,15 @@
 namespace sim {
 
 struct ModEntry {
-    std::string name;
-    std::string value;
+    std::string name, value;
     int32_t next;  // the entry's Next: 24 bytes of head plus the value's room
 };
 
 struct ModTable {
-    size_t padding = 0;      // bytes before the header entry
-    std::string id;          // the id entry's value ("" = no id entry)
+    size_t padding = 0;  // bytes before the header entry
+    std::string id;      // the id entry's value ("" = no id entry)
     std::vector<ModEntry> entries;
-    size_t trailing = 64;    // bytes after the end entry
+    size_t trailing = 64;  // bytes after the end entry
 };
 
 inline void put_entry(std::vector<uint8_t>* out, const std::string& name, const std::string& value, int32_t next) {
