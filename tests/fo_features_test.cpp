@@ -21,14 +21,23 @@ protected:
         std::strncpy(api_priv_data[2].model, model, sizeof api_priv_data[2].model - 1);
         api_priv_data[2].apihandle = kHandle;
     }
-    // Current and Flags of the five features, in table order.
-    std::vector<uint32_t> features() {
-        std::vector<uint32_t> out;
-        for (const uint32_t id : {1u, 2u, 16u, 4u, 8u}) {
-            HBA_FEATURE_ENTRY e{};
-            EXPECT_EQ(SDGetHbaFeature(kHandle, id, &e), 0u);
-            out.insert(out.end(), {e.Current, e.Flags});
+    // The five features of the list, each as SDGetHbaFeature gives it too.
+    std::vector<HBA_FEATURE_ENTRY> list() {
+        std::vector<HBA_FEATURE_ENTRY> room(6);  // the count and five entries
+        auto* list = reinterpret_cast<HBA_FEATURE_LIST*>(room.data());
+        list->Count = 5;
+        EXPECT_EQ(SDGetHbaSupportedFeatureList(kHandle, list), 0u);
+        const std::vector<HBA_FEATURE_ENTRY> out(list->Entry, list->Entry + 5);
+        for (const HBA_FEATURE_ENTRY& e : out) {
+            HBA_FEATURE_ENTRY one{};
+            EXPECT_EQ(SDGetHbaFeature(kHandle, e.Id, &one), 0u);
+            EXPECT_EQ(std::memcmp(&one, &e, sizeof e), 0);
         }
+        return out;
+    }
+    std::vector<uint32_t> features() {  // Current and Flags of each
+        std::vector<uint32_t> out;
+        for (const HBA_FEATURE_ENTRY& e : list()) out.insert(out.end(), {e.Current, e.Flags});
         return out;
     }
     sim::SimHost host;
@@ -47,14 +56,12 @@ TEST_F(Features, ReadFromTheOptionsLine) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file == nullptr ? "no file" : c.file);
-        if (c.file != nullptr) host.write_file(kFile, c.file);
-        if (c.file == nullptr) vx::sys().unlink(kFile);
+        c.file != nullptr ? host.write_file(kFile, c.file) : void(vx::sys().unlink(kFile));
         EXPECT_EQ(features(), c.expected);
     }
     host.write_file(kFile, "alias x y\n options vxa2xxx Bind=1");
     std::vector<char> line(VX_FO_LINE_BUFFER);
-    EXPECT_EQ(vxapi_get_drv_param_optline(2, line.data()), 0u);
-    EXPECT_STREQ(line.data(), " options vxa2xxx Bind=1");
+    EXPECT_TRUE(vxapi_get_drv_param_optline(2, line.data()) == 0 && line.data() == std::string(" options vxa2xxx Bind=1"));
     EXPECT_EQ(vxapi_get_drv_param_optline(2, nullptr), SDERR_INVALID_PARAMETER);
     // Only the first file that opens is read.
     host.write_file("/etc/conf.modules", "alias eth0 e1000\n");
@@ -69,15 +76,13 @@ TEST_F(Features, ReadFromTheOptionsLine) {
 
 TEST_F(Features, SupportedList) {
     host.write_file(kFile, "options vxa2xxx Bind=1\n");
-    std::vector<uint8_t> room(sizeof(HBA_FEATURE_LIST) + 4 * sizeof(HBA_FEATURE_ENTRY));
-    auto* list = reinterpret_cast<HBA_FEATURE_LIST*>(room.data());
-    list->Count = 1;
-    EXPECT_EQ(SDGetHbaSupportedFeatureList(kHandle, list), SDERR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(list->Count, 5u);
-    ASSERT_EQ(SDGetHbaSupportedFeatureList(kHandle, list), 0u);
+    HBA_FEATURE_LIST small{1, {}};
+    EXPECT_EQ(SDGetHbaSupportedFeatureList(kHandle, &small), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(small.Count, 5u);
+    const std::vector<HBA_FEATURE_ENTRY> all = list();
     const HBA_FEATURE_ENTRY bind_by_pid = {1, 88, 8, 1, 0, 1, 0, 1, 0x72, 0, "Bind by PID"};
-    EXPECT_EQ(std::memcmp(&list->Entry[4], &bind_by_pid, sizeof bind_by_pid), 0);
-    for (unsigned i = 0; i < 5; ++i) EXPECT_EQ(list->Entry[i].Id, (std::vector<uint32_t>{1, 2, 16, 4, 8}[i]));
+    EXPECT_EQ(std::memcmp(&all[4], &bind_by_pid, sizeof bind_by_pid), 0);
+    for (unsigned i = 0; i < 5; ++i) EXPECT_EQ(all[i].Id, (std::vector<uint32_t>{1, 2, 16, 4, 8}[i]));
 }
 
 TEST_F(Features, SettersRewriteTheLine) {
@@ -130,30 +135,24 @@ TEST_F(Features, SettersRewriteTheLine) {
 // temporary file behind.
 TEST_F(Features, FailuresLeaveTheFileUnchanged) {
     const std::string before = "options vxa2xxx Bind=1\noptions other Bind=1\n";
-    class FailingWrite : public sim::ForwardingPlatform {
-    public:
+    struct FailingWrite : sim::ForwardingPlatform {
         using ForwardingPlatform::ForwardingPlatform;
         ssize_t write(int, const void*, size_t) override { return errno = ENOSPC, -1; }
     };
     const struct Case {
         const char* model;
-        const char* failing_command;
-        bool failing_write;
+        int fault;  // 1: the copy fails; 2: every write fails
         uint32_t status;
-    } cases[] = {
-        {"", nullptr, false, SDERR_INVALID_PARAMETER},
-        {"vx'a;rm", nullptr, false, SDERR_INVALID_PARAMETER},
-        {"vxa2xxx", "cp -f", false, SDERR_CONFIG_FILE},
-        {"vxa2xxx", nullptr, true, SDERR_CONFIG_FILE},
-    };
+    } cases[] = {{"", 0, SDERR_INVALID_PARAMETER}, {"vx'a;rm", 0, SDERR_INVALID_PARAMETER},
+                 {"vxa2xxx", 1, SDERR_CONFIG_FILE}, {"vxa2xxx", 2, SDERR_CONFIG_FILE}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.model);
         sim::SimHost own;
         own.write_file(kFile, before);
         open_port(c.model);
-        if (c.failing_command != nullptr) own.fail_commands(c.failing_command);
+        if (c.fault == 1) own.fail_commands("cp -f");
         std::optional<FailingWrite> failing;
-        if (c.failing_write) failing.emplace(own);
+        if (c.fault == 2) failing.emplace(own);
         EXPECT_EQ(SDSetHbaFeature(kHandle, 8, 1, 0), c.status);
         failing.reset();
         EXPECT_EQ(own.read_file(kFile), before);
@@ -184,8 +183,7 @@ TEST(ConfigFiles, InstallWithBackup) {
     host.fail_commands("cp -f", 1);
     EXPECT_EQ(vx_fo_replace_file(dest, "newer", ".bak"), SDERR_CONFIG_FILE);
     EXPECT_EQ(host.read_file(dest), "new");
-    EXPECT_EQ(vx_fo_restore(dest, ".bak"), SDERR_CONFIG_FILE);  // no backup left to restore
-    EXPECT_EQ(host.read_file(dest), "new");
+    EXPECT_EQ(vx_fo_restore(dest, ".bak"), SDERR_CONFIG_FILE);  // no backup left: dest stays
 }
 
 }  // namespace

@@ -39,8 +39,7 @@ TEST(ModuleTable, GetAndSetOptions) {
         sim::ModTable module;
         const char* conf;  // null: no "/etc/vxa2xxx.conf"
         int set_status;
-        std::string value_after;  // what the get answers after the set
-        const char* message;      // in standard error after the set
+        std::string value_after, message;  // what the get answers after the set, and standard error
     } cases[] = {
         {"fits exactly", table("vxa2xxx_conf", 20), fits.c_str(), 0, fits, ""},
         {"one byte more", table("vxa2xxx_conf", 20), "ggggggggggggggggggggg", 1, "old-value",
@@ -96,26 +95,20 @@ TEST(ModuleTable, DamagedModulesAreRefused) {
     const sim::Bytes good = sim::build_module(table("vxa2xxx_conf", 20));
     const std::string text(good.begin(), good.end());
     const size_t options_at = text.find("OPTIONS");
-    const size_t end_at = text.find("<EnD");
     const struct Case {
-        const char* name;
         size_t at;
-        std::vector<uint8_t> bytes;
-        const char* message;
-        const char* out;
+        std::string bytes, message, out;
     } cases[] = {
-        {"value without its end", options_at + 24 + 9, std::vector<uint8_t>(11, 'x'), "", ""},
-        {"value marker", 100 + 25, {'X'}, "vxa2xxx_conf.ko: Bad table magic value\n", ""},
-        {"chain past the file", options_at + 16, {0xF0, 0xFF, 0xFF, 0x7F}, "Bad end of table\n", ""},
-        {"end name", end_at + 1, {'X'}, "Bad end of table\n", ""},
-        {"no table", 100, {0}, "", "No configuration tables are present\n"},
+        {options_at + 24 + 9, std::string(11, 'x'), "", ""},  // a value without its end
+        {100 + 25, "X", "vxa2xxx_conf.ko: Bad table magic value\n", ""},
+        {options_at + 16, "\xF0\xFF\xFF\x7F", "Bad end of table\n", ""},  // a chain past the file
+        {text.find("<EnD") + 1, "X", "Bad end of table\n", ""},
+        {100, std::string(1, '\0'), "", "No configuration tables are present\n"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.at);
         ModRig rig;
-        sim::Bytes bytes = good;
-        std::copy(c.bytes.begin(), c.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(c.at));
-        rig.host.write_file(kKo, std::string(bytes.begin(), bytes.end()));
+        rig.host.write_file(kKo, std::string(text).replace(c.at, c.bytes.size(), c.bytes));
         EXPECT_EQ(rig.get(), "<none>");
         EXPECT_NE(rig.host.stderr_text().find(c.message), std::string::npos) << rig.host.stderr_text();
         EXPECT_EQ(rig.host.stdout_text(), c.out);

@@ -93,28 +93,20 @@ TEST_F(OptionString, RoundTrips) {
 
 TEST_F(OptionString, ParserStatus) {
     const std::string a = "scsi-vxa0-adapter-port=01\\;scsi-vxa0-tgt-1-di-0-";
-    const struct Case {
-        const char* text;  // null: no string
-        std::string more;
-        uint32_t status;
-    } cases[] = {
-        {nullptr, "", SDERR_CONFIG_FILE},
-        {"", "", SDERR_CONFIG_FILE},
-        {"7scsi-vxa0", "", SDERR_INVALID_REGISTRY_SETTING},
-        {"options", "", SDERR_CONFIG_FILE},
-        {"", "scsi-vxa0-adapter-port", SDERR_CONFIG_FILE},
-        {"", a + "node", SDERR_CONFIG_FILE},
-        {"", a + "lun_preferred-0=ff", SDERR_CONFIG_FILE},
-        {"", a + "lun_disabled-65536=ff", SDERR_CONFIG_FILE},
-        {"", a + "lun_disabled-3841=ff", 0},
-        {"", a + "other=1", 0},
+    const std::pair<std::string, uint32_t> cases[] = {
+        {"", SDERR_CONFIG_FILE},
+        {"7scsi-vxa0", SDERR_INVALID_REGISTRY_SETTING},
+        {"options", SDERR_CONFIG_FILE},
+        {"scsi-vxa0-adapter-port", SDERR_CONFIG_FILE},
+        {a + "node", SDERR_CONFIG_FILE},
+        {a + "lun_preferred-0=ff", SDERR_CONFIG_FILE},
+        {a + "lun_disabled-65536=ff", SDERR_CONFIG_FILE},
+        {a + "lun_disabled-3841=ff", 0},
+        {a + "other=1", 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.more);
-        Store s;
-        const std::string text = c.text == nullptr ? "" : c.text + c.more;
-        EXPECT_EQ(vxapi_get_data_from_line(c.text == nullptr ? nullptr : text.c_str(), s.records), c.status);
-    }
+    Store s;
+    for (const auto& [text, status] : cases) EXPECT_EQ(s.parse(text), status) << text;
+    EXPECT_EQ(vxapi_get_data_from_line(nullptr, s.records), SDERR_CONFIG_FILE);
 }
 
 TEST_F(OptionString, TokensAndBounds) {
@@ -149,12 +141,10 @@ TEST_F(OptionString, OneAdapterByPortName) {
     const std::string text =
         "scsi-vxa0-adapter-port=0000000000000001\\;scsi-vxa0-tgt-1-di-0-node=11\\;"
         "scsi-vxa5-adapter-port=0000000000000005\\;scsi-vxa5-tgt-2-di-0-node=55\\;";
-    const uint8_t wanted[8] = {0, 0, 0, 0, 0, 0, 0, 5};
+    const uint8_t wanted[8] = {0, 0, 0, 0, 0, 0, 0, 5}, unknown[8] = {0, 0, 0, 0, 0, 0, 0, 9};
     ASSERT_EQ(vxapi_get_data_from_line_for_wwpn(text.c_str(), s.records, wanted), 0u);
     EXPECT_EQ(std::memcmp(s.records[0].wwpn, wanted, 8), 0);
-    EXPECT_EQ(s.tgt[0]->DataEntry[0].NodeName[0], 0x55);
-    EXPECT_EQ(s.tgt[0]->EntryCount, 1u);
-    const uint8_t unknown[8] = {0, 0, 0, 0, 0, 0, 0, 9};
+    EXPECT_TRUE(s.tgt[0]->DataEntry[0].NodeName[0] == 0x55 && s.tgt[0]->EntryCount == 1);
     EXPECT_EQ(vxapi_get_data_from_line_for_wwpn(text.c_str(), s.records, unknown), 0u);
     EXPECT_NE(std::memcmp(s.records[0].wwpn, unknown, 8), 0);
 }

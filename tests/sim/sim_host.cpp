@@ -79,29 +79,21 @@ void copy_text(char* dst, size_t size, const std::string& src) {
 // an unquoted shell metacharacter appears.
 std::vector<std::string> split_words(const std::string& text, bool* meta) {
     std::vector<std::string> words;
-    std::string w;
     bool in_word = false, quoted = false, escaped = false;
     *meta = false;
     for (char c : text) {
-        if (escaped || (quoted && c != '\'')) {
-            w += c;
-            escaped = false;
-        } else if (c == '\'') {
-            quoted = !quoted;
-            in_word = true;
-        } else if (c == '\\') {
-            escaped = in_word = true;
-        } else if (c == ' ' || c == '\t' || c == '\n') {
-            if (in_word) words.push_back(w);
-            w.clear();
+        const bool literal = escaped || (quoted && c != '\'');
+        escaped = !literal && !quoted && c == '\\';
+        if (!literal && c == '\'') quoted = !quoted;
+        if (!literal && (c == ' ' || c == '\t' || c == '\n')) {
             in_word = false;
-        } else {
-            if (std::strchr("|<>;&`$*?\"", c) != nullptr) *meta = true;
-            w += c;
-            in_word = true;
+            continue;
         }
+        if (!in_word) words.emplace_back();
+        in_word = true;
+        if (!literal && std::strchr("|<>;&`$*?\"", c) != nullptr) *meta = true;
+        if (literal || (c != '\'' && !escaped)) words.back() += c;
     }
-    if (in_word) words.push_back(w);
     return words;
 }
 
@@ -962,7 +954,7 @@ int SimHost::run_builtin(const std::string& command, bool* handled) {
     std::vector<std::string> words = split_words(command, &meta);
     if (meta || words.empty()) return 0;
     const std::string verb = words[0];
-    if (verb != "cp" && verb != "mv" && verb != "rm" && verb != "chmod") return 0;
+    if (verb != "cp" && verb != "mv" && verb != "rm") return 0;
     *handled = true;
     std::vector<std::string> args;
     bool recursive = false;
@@ -979,15 +971,6 @@ int SimHost::run_builtin(const std::string& command, bool* handled) {
         }
     }
     std::error_code ec;
-    if (verb == "chmod") {
-        if (args.size() < 2) return 1;
-        const auto mode = static_cast<mode_t>(std::strtoul(args[0].c_str(), nullptr, 8));
-        int status = 0;
-        for (size_t i = 1; i < args.size(); ++i) {
-            if (::chmod(map(args[i]).c_str(), mode) != 0) status = 1;
-        }
-        return status;
-    }
     if (verb == "rm") {
         if (args.empty()) return 1;
         int status = 0;

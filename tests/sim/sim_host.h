@@ -13,8 +13,8 @@
 //   this host, so that hosts of parallel test processes never meet and forked
 //   children share the parent's semaphores.
 // - Recorded shell commands with scripted output or a failure by prefix; cp
-//   (with its simple backup), mv, rm and chmod are carried out inside the
-//   sandbox, their words split and quoted as /bin/sh does; nothing else runs.
+//   (with its simple backup), mv and rm are carried out inside the sandbox,
+//   their words split and quoted as /bin/sh does; nothing else runs.
 // - Captured standard error, configurable identity, environment and uname.
 //
 // Constructing a SimHost installs it as the library's platform; destroying it

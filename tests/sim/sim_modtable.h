@@ -1,9 +1,7 @@
-// A driver configuration module for tests: padding, then a configuration
-// table (header entry, optional id entry, value entries, end entry), then
-// trailing bytes.
+// A driver configuration module for tests: padding, a configuration table
+// (header, optional id, value and end entries), trailing bytes.
 #pragma once
 
-#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
