@@ -86,10 +86,9 @@ TEST_F(Features, SupportedList) {
 }
 
 TEST_F(Features, SettersRewriteTheLine) {
-    using Settings = std::vector<HBA_FEATURE_SETTING>;
     const struct Case {
         const char* before;
-        Settings settings;  // one: SDSetHbaFeature; more: SDSetHbaFeatureList
+        std::vector<HBA_FEATURE_SETTING> settings;  // one: SDSetHbaFeature; more: SDSetHbaFeatureList
         uint32_t status;
         const char* after;
     } cases[] = {
@@ -174,8 +173,7 @@ TEST(ConfigFiles, InstallWithBackup) {
     const std::string dest = "/etc/it's.conf";
     host.write_file(dest, "old");
     ASSERT_EQ(vx_fo_replace_file(dest, "new", ".bak"), 0u);
-    EXPECT_EQ(host.read_file(dest), "new");
-    EXPECT_EQ(host.read_file(dest + ".bak"), "old");
+    EXPECT_EQ(host.read_file(dest) + host.read_file(dest + ".bak"), "newold");
     const std::string cp = host.commands()[0];
     EXPECT_EQ(cp.rfind("cp -f --suffix=.bak --backup=simple '/etc/.it'\\''s.conf.vxtmp.", 0), 0u) << cp;
     EXPECT_TRUE(cp.ends_with("' '/etc/it'\\''s.conf'")) << cp;

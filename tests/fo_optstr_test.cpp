@@ -1,5 +1,4 @@
-// The option string: golden text, round trips in both modes, the parser's
-// refusals and bounds, and the file reader's limit.
+// The option string: golden text, round trips, the parser's refusals and bounds, the file reader.
 #include "failover/vx_fo_optstr.h"
 #include "test_support.h"
 
@@ -18,18 +17,20 @@ struct Store {
     void add(unsigned i, unsigned k, uint8_t seed, uint8_t control) {
         FO_TARGET_DATA_ENTRY& t = tgt[i]->DataEntry[k];
         FO_EXTERNAL_LUN_DATA_ENTRY& l = lun[i]->DataEntry[k];
-        for (unsigned b = 0; b < 8; ++b) t.NodeName[b] = l.NodeName[b] = static_cast<uint8_t>(seed + b);
-        for (unsigned b = 0; b < 8; ++b) t.PortName[b] = l.PortName[b] = static_cast<uint8_t>(seed + 0x10 + b);
+        for (uint8_t b = 0; b < 8; ++b) {
+            t.NodeName[b] = l.NodeName[b] = static_cast<uint8_t>(seed + b);
+            t.PortName[b] = l.PortName[b] = static_cast<uint8_t>(seed + 0x10 + b);
+        }
         t.TargetNumber = l.Dev_No = static_cast<uint8_t>(seed);
         t.PathNumber = l.TargetId = static_cast<uint8_t>(k);
         t.PortId[2] = seed;
         t.Control = control;
         std::fill(std::begin(l.Data), std::end(l.Data), FO_LUN_ENABLED);
     }
-    std::string format(uint8_t mode, uint32_t expected_status = 0) {
+    std::string format(uint8_t mode, uint32_t expected_status = 0) {  // "Z" when the output stayed untouched
         std::vector<char> out(VX_FO_OPTSTR_SIZE, 'Z');
         EXPECT_EQ(vxapi_set_data_to_line(records, out.data(), mode), expected_status);
-        return expected_status == 0 ? std::string(out.data()) : std::string(out.data(), 1);
+        return std::string(out.data(), expected_status == 0 ? std::strlen(out.data()) : 1);
     }
     uint32_t parse(const std::string& text) { return vxapi_get_data_from_line(text.c_str(), records); }
     std::vector<std::unique_ptr<FO_TARGET_DATA_LIST>> tgt;
@@ -65,8 +66,7 @@ TEST_F(OptionString, GoldenText) {
     EXPECT_EQ(s.format(VX_FO_FROM_TARGETS, SDERR_CONFIG_FILE), "Z");
 }
 
-// Format, parse and format again give the same text in both modes, with
-// and without preferred LUNs by default.
+// Format, parse, format: the same text in both modes, with and without default preferred LUNs.
 TEST_F(OptionString, RoundTrips) {
     for (const uint32_t features : {0u, 0x100u}) {
         api_priv_data[0].features = features;

@@ -9,6 +9,12 @@ struct Path {
     uint8_t node, port, path, control;
 };
 
+struct Lists {
+    Lists() { for (unsigned r = 0; r < VX_FO_STORE_ADAPTERS; ++r) records[r].tgt_list = &lists[r]; }
+    std::vector<FO_TARGET_DATA_LIST> lists = std::vector<FO_TARGET_DATA_LIST>(VX_FO_STORE_ADAPTERS);
+    hbalist_entry records[VX_FO_STORE_ADAPTERS] = {};
+};
+
 TEST(PathValidation, Renumbering) {
     const struct Case {
         const char* name;
@@ -27,38 +33,29 @@ TEST(PathValidation, Renumbering) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<FO_TARGET_DATA_LIST> lists(VX_FO_STORE_ADAPTERS);
-        hbalist_entry records[VX_FO_STORE_ADAPTERS] = {};
-        for (unsigned r = 0; r < VX_FO_STORE_ADAPTERS; ++r) records[r].tgt_list = &lists[r];
+        Lists l;
         std::vector<FO_TARGET_DATA_ENTRY*> entries;
         for (const Path& p : c.paths) {
-            FO_TARGET_DATA_LIST& list = lists[p.record];
+            FO_TARGET_DATA_LIST& list = l.lists[p.record];
             FO_TARGET_DATA_ENTRY& e = list.DataEntry[list.EntryCount++];
             e = FO_TARGET_DATA_ENTRY{{}, p.path, 7, {}, p.control, {}, {}, 0, {p.node}, {p.port}};
             entries.push_back(&e);
         }
         // An entry past EntryCount takes no part.
-        lists[0].DataEntry[lists[0].EntryCount] = FO_TARGET_DATA_ENTRY{{}, 9, 7, {}, 1, {}, {}, 0, {1}, {9}};
-        vxapi_validate_portsummary_data(records);
+        FO_TARGET_DATA_ENTRY& past = l.lists[0].DataEntry[l.lists[0].EntryCount];
+        past = FO_TARGET_DATA_ENTRY{{}, 9, 7, {}, 1, {}, {}, 0, {1}, {9}};
+        vxapi_validate_portsummary_data(l.records);
         std::vector<uint8_t> after;
         for (const FO_TARGET_DATA_ENTRY* e : entries) after.push_back(e->PathNumber);
         EXPECT_EQ(after, c.after);
-        EXPECT_EQ(lists[0].DataEntry[lists[0].EntryCount].PathNumber, 9);
+        EXPECT_EQ(past.PathNumber, 9);
     }
-}
-
-// EntryCount beyond the list is walked as 256 entries.
-TEST(PathValidation, EntryCountIsClamped) {
-    std::vector<FO_TARGET_DATA_LIST> lists(VX_FO_STORE_ADAPTERS);
-    hbalist_entry records[VX_FO_STORE_ADAPTERS] = {};
-    for (unsigned r = 0; r < VX_FO_STORE_ADAPTERS; ++r) records[r].tgt_list = &lists[r];
-    lists[0].EntryCount = 0xFFFF;
-    for (unsigned k = 0; k < VX_FO_TARGETS; ++k) {
-        lists[0].DataEntry[k].PortName[7] = static_cast<uint8_t>(k);
-        lists[0].DataEntry[k].Control = 1;
-    }
-    vxapi_validate_portsummary_data(records);
-    EXPECT_EQ(lists[0].DataEntry[255].PathNumber, 255);
+    // An EntryCount beyond the list is walked as 256 entries: one device of 256 paths.
+    Lists l;
+    l.lists[0].EntryCount = 0xFFFF;
+    for (unsigned k = 0; k < VX_FO_TARGETS; ++k) l.lists[0].DataEntry[k] = {{}, 0, 0, {}, 1, {}, {}, 0, {}, {0, uint8_t(k)}};
+    vxapi_validate_portsummary_data(l.records);
+    EXPECT_EQ(l.lists[0].DataEntry[255].PathNumber, 255);
 }
 
 }  // namespace

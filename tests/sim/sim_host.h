@@ -108,8 +108,7 @@ public:
     // scripted answer with no output and exit status 127.
     void script_command(const std::string& command, CommandResult result);
     std::vector<std::string> commands() const;
-    // Commands that begin with the prefix answer with this exit status and
-    // are not carried out.
+    // Commands that begin with the prefix fail with the status, not carried out.
     void fail_commands(const std::string& prefix, int exit_status = 1);
 
     // ---- child processes (sim_process.cpp) ----
