@@ -14,6 +14,8 @@ namespace {
 using apitest::ApiRig;
 using apitest::kFill;
 using apitest::RigPort;
+using apitest::slice;
+using Bytes = std::vector<uint8_t>;
 
 // The chip's usual regions plus the NVRAM regions of the other functions
 // (0x15 and 0x17 are usual), 0x200 bytes each, or `nvram_size` for 0x15.
@@ -31,7 +33,7 @@ sim::ChipFlashOptions nvram_flash(uint16_t device, uint32_t nvram_size = 0x200) 
     return options;
 }
 
-uint32_t word_sum(const std::vector<uint8_t>& b, size_t n) {
+uint32_t word_sum(const Bytes& b, size_t n) {
     uint32_t sum = 0;
     for (size_t i = 0; i + 4 <= n; i += 4) sum += sim::get_le16(b, i) | (uint32_t{sim::get_le16(b, i + 2)} << 16);
     return sum;
@@ -49,22 +51,17 @@ TEST(ApiNvram, FlashRegionByFunctionWithChecksumAndActivation) {
         RigPort* p = &rig.add_adapter(r.device, options);
         for (unsigned f = 0; f < r.function; ++f) p = &rig.add_function(*p);
         p->rec->phy_info->pci_dev_func |= 0x08;  // a device number besides the function
-        sim::SimAdapter& a = rig.adapter_of(*p);
-        const sim::FltRegion& region = *std::find_if(options.regions->begin(), options.regions->end(),
-                                                     [&](const sim::FltRegion& x) { return x.code == r.region; });
-
-        std::vector<uint8_t> image(1024, kFill);
+        const Bytes& flash = rig.adapter_of(*p).flash;
+        const uint32_t at = apitest::region_of(options, r.region).start;
+        Bytes image(1024, kFill);
         ASSERT_EQ(SDGetNVRam(p->handle, 0, 2, image.data(), 1024), 0u) << std::hex << r.device;
-        EXPECT_TRUE(std::equal(image.begin(), image.begin() + 512, a.flash.begin() + region.start));
+        EXPECT_EQ(slice(image, 0, 512), slice(flash, at, 512));
         EXPECT_TRUE(sim::all_bytes(image, 512, kFill));
-
         image[7] ^= 0xFF;
         ASSERT_EQ(SDUpdateNVRam(p->handle, 0, 1, image.data(), 512), 0u);
         EXPECT_EQ(word_sum(image, 512), 0u);
-        EXPECT_TRUE(std::equal(image.begin(), image.begin() + 512, a.flash.begin() + region.start));
-        ASSERT_EQ(rig.acts.taken().size(), 1u);
-        EXPECT_EQ(rig.acts.taken()[0].instance, p->sim->instance);
-        EXPECT_EQ(rig.acts.taken()[0].sub_code, r.sub_code);
+        EXPECT_EQ(slice(image, 0, 512), slice(flash, at, 512));
+        EXPECT_EQ(rig.taken(), (std::vector<std::pair<uint16_t, uint16_t>>{{p->sim->instance, r.sub_code}}));
     }
 }
 
@@ -74,14 +71,14 @@ TEST(ApiNvram, DriverRequestChipsAskForTheirClassSize) {
     for (const Row& r : {Row{0x2532, 1024, 512}, Row{0x2312, 1024, 256}, Row{0x2300, 100, 100}}) {
         RigPort& p = rig.add_adapter(r.device);
         p.sim->nvram.assign(512, 0x3C);
-        std::vector<uint8_t> buf(1024, kFill);
+        Bytes buf(1024, kFill);
         rig.driver.clear_log();
         ASSERT_EQ(SDGetNVRam(p.handle, 0, 1, buf.data(), r.asked), 0u);
         EXPECT_EQ(rig.requests(EXT_CC_READ_NVRAM).at(0).response_len, r.sent);
         EXPECT_TRUE(sim::all_bytes(buf, r.sent, kFill));
     }
     RigPort& p = rig.add_adapter(0x2432);
-    std::vector<uint8_t> image(512, 0x11);
+    Bytes image(512, 0x11);
     ASSERT_EQ(SDUpdateNVRam(p.handle, 0, 0, image.data(), 512), 0u);
     EXPECT_EQ(p.sim->nvram, image);  // unchanged, no checksum
     EXPECT_TRUE(rig.acts.taken().empty());
@@ -94,18 +91,15 @@ TEST(ApiNvram, WritesThatMustNotReachTheFlash) {
     ApiRig rig;
     RigPort& p = rig.add_adapter(0x2031, nvram_flash(0x2031, 0x100));
     RigPort& v = rig.add_virtual(p);
-    std::vector<uint8_t> image(512, 0x22);
-    struct Row { int handle; uint16_t disable; uint32_t size; SD_PUINT8 buf; SD_UINT32 status; };
-    const Row rows[] = {
-        {99, 0, 0, image.data(), SDERR_INVALID_PARAMETER},  // size 0 before the handle
-        {v.handle, 0, 512, image.data(), SDERR_NOT_SUPPORTED},
-        {p.handle, 0, 2, image.data(), SDERR_INVALID_PARAMETER},   // no whole checksum word
-        {p.handle, 0, 512, image.data(), SDERR_REGION_TOO_SMALL},  // region 0x15 holds 0x100
-        {p.handle, 0, 512, nullptr, SDERR_INVALID_PARAMETER},
+    Bytes image(512, 0x22);
+    const struct { int handle; uint32_t size; SD_PUINT8 buf; SD_UINT32 status; } rows[] = {
+        {99, 0, image.data(), SDERR_INVALID_PARAMETER},  // size 0 before the handle
+        {v.handle, 512, image.data(), SDERR_NOT_SUPPORTED},
+        {p.handle, 2, image.data(), SDERR_INVALID_PARAMETER},   // no whole checksum word
+        {p.handle, 512, image.data(), SDERR_REGION_TOO_SMALL},  // region 0x15 holds 0x100
+        {p.handle, 512, nullptr, SDERR_INVALID_PARAMETER},
     };
-    for (const Row& r : rows) {
-        EXPECT_EQ(SDUpdateNVRam(r.handle, r.disable, 0, r.buf, r.size), r.status) << r.size;
-    }
+    for (const auto& r : rows) EXPECT_EQ(SDUpdateNVRam(r.handle, 0, 0, r.buf, r.size), r.status) << r.size;
     EXPECT_TRUE(rig.adapter_of(p).flash_writes.empty());
 
     ASSERT_EQ(SDUpdateNVRam(p.handle, 1, 0, image.data(), 0x100), 0u);  // written, not activated
@@ -160,69 +154,51 @@ const VarRow kVars[] = {
     {131, 1, 0, 0, 0, 0x19C, 0, 1, 0x0},
 };
 
-template <class Each>
-void for_each_variable(Each each) {
-    for (const VarRow& r : kVars) {
-        for (uint32_t k = 0; k < r.n; ++k) {
-            VarRow v = r;
-            v.id = r.id + k;
-            if (r.n > 1) {
-                v.word = r.word + k / 2;
-                v.bit = 8 * (k % 2);
-                if (r.off != kAbsent) v.off = r.off + k;
-            }
-            each(v);
-        }
-    }
+// A 512-byte image with `width` bits set from bit `bit` of the little-endian
+// field at `byte`.
+Bytes ones(uint32_t byte, uint32_t bit, uint32_t width) {
+    Bytes img(512, 0);
+    for (uint32_t b = bit; b < bit + width; ++b) img[byte + b / 8] |= static_cast<uint8_t>(1u << (b % 8));
+    return img;
 }
 
-// Every variable set to all ones on a zero image touches exactly its bits.
+// Every variable set to all ones on a zero image touches exactly its bits;
+// a group of n world-wide-name bytes is n variables of a byte each.
 TEST(NvramVariables, EveryRowOfBothLayouts) {
     uint32_t count = 0;
-    for_each_variable([&](const VarRow& v) {
-        ++count;
-        std::vector<uint8_t> img(512, 0), want(512, 0);
-        ASSERT_EQ(VXSDNVR_SetVariableValue(img.data(), v.id, 0xFFFFFFFF), 0u);
-        const uint64_t bits2 = ((uint64_t{1} << v.width) - 1) << v.bit;
-        for (uint32_t b = 0; b < 32; ++b) {
-            if ((bits2 >> b) & 1) want[2 * v.word + b / 8] |= static_cast<uint8_t>(1u << (b % 8));
-        }
-        EXPECT_EQ(img, want) << "2xxx id " << v.id;
-        EXPECT_EQ(VXSDNVR_GetVariableValue(img.data(), v.id), static_cast<uint32_t>((uint64_t{1} << v.width) - 1));
-
-        std::vector<uint8_t> img24(512, 0), want24(512, 0);
-        ASSERT_EQ(VXSDNVR_SetVariableValue_24xx(img24.data(), v.id, 0xFFFFFFFF), 0u);
-        if (v.off != kAbsent) {
-            const uint64_t bits = ((uint64_t{1} << v.width24) - 1) << v.bit24;
-            for (uint32_t b = 0; b < 32; ++b) {
-                if ((bits >> b) & 1) want24[v.off + b / 8] |= static_cast<uint8_t>(1u << (b % 8));
+    for (const VarRow& r : kVars) {
+        for (uint32_t k = 0; k < r.n; ++k, ++count) {
+            const uint32_t id = r.id + k;
+            const uint32_t word = r.word + (r.n > 1 ? k / 2 : 0), bit = r.n > 1 ? 8 * (k % 2) : r.bit;
+            const uint32_t off = r.off == kAbsent ? kAbsent : r.off + (r.n > 1 ? k : 0);
+            Bytes img(512, 0), img24(512, 0);
+            ASSERT_EQ(VXSDNVR_SetVariableValue(img.data(), id, 0xFFFFFFFF), 0u);
+            EXPECT_EQ(img, ones(2 * word, bit, r.width)) << "2xxx id " << id;
+            EXPECT_EQ(VXSDNVR_GetVariableValue(img.data(), id), static_cast<uint32_t>((uint64_t{1} << r.width) - 1));
+            ASSERT_EQ(VXSDNVR_SetVariableValue_24xx(img24.data(), id, 0xFFFFFFFF), 0u);
+            EXPECT_EQ(img24, off == kAbsent ? Bytes(512, 0) : ones(off, r.bit24, r.width24)) << "24xx id " << id;
+            // Settings: read-only and visible per NVRAM class (variable 128).
+            for (uint32_t nvclass : {1u, 2u, 9u, 3u}) {
+                Bytes c(256, 0);
+                VXSDNVR_SetVariableValue(c.data(), 128, nvclass == 9 ? 40 : nvclass);
+                const uint32_t settings = nvclass == 3 ? 0 : r.settings >> (nvclass == 9 ? 8 : 4 * (nvclass - 1));
+                EXPECT_EQ(VXSDNVR_IsVariableReadOnly(c.data(), id) == 0, (settings & 1) != 0) << id << "/" << nvclass;
+                EXPECT_EQ(VXSDNVR_IsVariableVisible(c.data(), id) == 0, (settings & 2) != 0) << id << "/" << nvclass;
             }
         }
-        EXPECT_EQ(img24, want24) << "24xx id " << v.id;
-
-        // Settings: read-only and visible per NVRAM class (variable 128).
-        for (uint32_t nvclass : {1u, 2u, 9u, 3u}) {
-            std::vector<uint8_t> c(256, 0);
-            VXSDNVR_SetVariableValue(c.data(), 128, nvclass == 9 ? 40 : nvclass);
-            const uint32_t shift = nvclass == 1 ? 0 : nvclass == 2 ? 4 : nvclass == 9 ? 8 : 12;
-            const bool ro = nvclass != 3 && ((v.settings >> shift) & 1);
-            const bool visible = nvclass != 3 && ((v.settings >> shift) & 2);
-            EXPECT_EQ(VXSDNVR_IsVariableReadOnly(c.data(), v.id) == 0, ro) << v.id << " class " << nvclass;
-            EXPECT_EQ(VXSDNVR_IsVariableVisible(c.data(), v.id) == 0, visible) << v.id << " class " << nvclass;
-        }
-    });
+    }
     EXPECT_EQ(count, VX_NVRAM_VARIABLES);
 }
 
 TEST(NvramVariables, ValuesTextsAndIdsOutOfRange) {
-    std::vector<uint8_t> img(512, 0);
+    Bytes img(512, 0);
     ASSERT_EQ(VXSDNVR_SetVariableValue_24xx(img.data(), 9, 1), 0u);
     // A 2xxx field keeps the value's low bits only; id 0 stops at a zero byte.
     ASSERT_EQ(VXSDNVR_SetVariableValue(img.data(), 21, 0x12345), 0u);
     EXPECT_EQ(sim::get_le16(img, 14), 0x2345);
     ASSERT_EQ(VXSDNVR_SetVariableValue(img.data(), 0, 0x44330011), 0u);
-    EXPECT_EQ((std::vector<uint8_t>(img.begin(), img.begin() + 4)), (std::vector<uint8_t>{0x11, 0, 0, 0}));
-    const std::vector<uint8_t> before = img;
+    EXPECT_EQ(slice(img, 0, 4), (Bytes{0x11, 0, 0, 0}));
+    const Bytes before = img;
     EXPECT_EQ(VXSDNVR_SetVariableValue_24xx(img.data(), 23, 5), 0u);  // absent
     EXPECT_EQ(VXSDNVR_SetVariableValue_24xx(img.data(), 9, 1), 0u);   // unchanged
     EXPECT_EQ(img, before);
@@ -243,7 +219,7 @@ TEST(NvramVariables, PublicFunctionsByChip) {
     ApiRig rig;
     const int old_chip = rig.add_adapter(0x2312).handle;
     const int new_chip = rig.add_adapter(0x2532).handle;
-    std::vector<uint8_t> img(512, 0);
+    Bytes img(512, 0);
     ASSERT_EQ(SDSetVariableValue(new_chip, img.data(), NVRAMVarDataRate, 7), 0u);
     EXPECT_EQ(img[0x35], 0xE0);
     EXPECT_EQ(SDGetVariableValue(old_chip, img.data(), NVRAMVarDataRate), 0u);

@@ -15,13 +15,8 @@ namespace {
 
 using apitest::ApiRig;
 using apitest::RigPort;
+using apitest::TokenRig;
 using Taken = std::vector<std::pair<uint16_t, uint16_t>>;  // (driver instance, sub-code)
-
-Taken taken(const sim::SimActivations& acts) {
-    Taken out;
-    for (const auto& t : acts.taken()) out.emplace_back(t.instance, t.sub_code);
-    return out;
-}
 
 uint16_t inst(const RigPort& p) { return p.sim->instance; }
 
@@ -44,7 +39,7 @@ TEST(RegionActivation, CodeAndSiblingsByRegionAndChip) {
         Taken want;
         if (r.sub_code != 0) want.emplace_back(inst(a), r.sub_code);
         if (r.both) want.emplace_back(inst(b), r.sub_code);
-        EXPECT_EQ(taken(rig.acts), want) << std::hex << r.device << " region " << r.region;
+        EXPECT_EQ(rig.taken(), want) << std::hex << r.device << " region " << r.region;
     }
 }
 
@@ -58,25 +53,21 @@ TEST(RegionActivation, SiblingsAndTheirHandles) {
     RigPort& other_bus = rig.add_adapter(0x2532);
     rig.add_function(other_bus).rec->phy_info->pci_bus = a.rec->phy_info->pci_bus | 0x100;  // low 8 bits count
     dlist_start(api_priv_database);  // the virtual port goes to the front of the list
-    RigPort& v = rig.add_virtual(b);
-    ASSERT_EQ(sim::listed_ports().front(), v.rec);
+    ASSERT_EQ(sim::listed_ports().front(), rig.add_virtual(b).rec);
     EXPECT_EQ(vxapi_is_other_phy_port_exist(a.handle, a.rec), b.rec);
     EXPECT_EQ(vxapi_is_other_phy_port_exist(other_bus.handle, other_bus.rec), nullptr);
     EXPECT_EQ(vxapi_is_quad_phy_port_exist(a.handle, a.rec, 2), b.rec);
     EXPECT_EQ(vxapi_is_quad_phy_port_exist(a.handle, a.rec, 1), nullptr);
 
-    const int fd = b.rec->oshandle;
+    const auto state = [&b] { return std::make_tuple(b.rec->oshandle, b.rec->apihandle, b.rec->open_cnt); };
+    const auto held = state();
     ASSERT_EQ(vxapi_reset_region(a.handle, a.rec, 0x01), 0u);
-    EXPECT_EQ(b.rec->oshandle, fd);
-    EXPECT_EQ(b.rec->apihandle, static_cast<uint32_t>(b.handle));
-    EXPECT_EQ(b.rec->open_cnt, 1u);
-
+    EXPECT_EQ(state(), held);
     b.rec->open_cnt = 0;  // not open: opened for the activation and closed again
     b.rec->oshandle = -1;
     ASSERT_EQ(vxapi_reset_region(a.handle, a.rec, 0x01), 0u);
-    EXPECT_EQ(b.rec->oshandle, -1);
-    EXPECT_EQ(b.rec->open_cnt, 0u);
-    EXPECT_EQ(taken(rig.acts), (Taken{{inst(a), 1}, {inst(b), 1}, {inst(a), 1}, {inst(b), 1}}));
+    EXPECT_EQ(state(), std::make_tuple(-1, b.rec->apihandle, 0u));
+    EXPECT_EQ(rig.taken(), (Taken{{inst(a), 1}, {inst(b), 1}, {inst(a), 1}, {inst(b), 1}}));
 
     std::strcpy(reinterpret_cast<char*>(b.rec->phys_path), "/dev/missing");  // cannot be opened
     EXPECT_EQ(vxapi_reset_region(a.handle, a.rec, 0x01), SDERR_SIBLING_FAILED);
@@ -89,16 +80,13 @@ TEST(RegionActivation, QuadChainFromEachPort) {
         std::vector<RigPort*> ports{&rig.add_adapter(0x2071)};
         for (int i = 1; i < 4; ++i) ports.push_back(&rig.add_function(*ports[0]));
         ASSERT_EQ(vxapi_reset_region(ports[from]->handle, ports[from]->rec, 0x01), 0u);
-        std::vector<uint16_t> reached;
-        for (const auto& t : rig.acts.taken()) reached.push_back(t.instance);
+        Taken reached = rig.taken();
         std::sort(reached.begin(), reached.end());
-        EXPECT_EQ(reached, (std::vector<uint16_t>{0, 1, 2, 3})) << "from port " << from + 1;
+        EXPECT_EQ(reached, (Taken{{0, 1}, {1, 1}, {2, 1}, {3, 1}})) << "from port " << from + 1;
     }
 }
 
 // ---------------------------------------------------------------- token
-
-using apitest::TokenRig;
 
 TEST(FlashToken, GatesAndPointers) {
     TokenRig rig;
@@ -147,6 +135,8 @@ TEST(FlashToken, StartEndAndExpiry) {
     EXPECT_EQ(SDStartFlashUpdate(q.handle, 0, &token), 0u);              // and is taken over
 }
 
+// Online activation takes the firmware region's activation bits on both
+// functions, and nothing without them.
 TEST(FlashToken, OnlineActivationFollowsTheFirmwareRegionWord) {
     for (uint8_t attribute : {0x00, 0x06}) {
         TokenRig rig;
@@ -154,14 +144,8 @@ TEST(FlashToken, OnlineActivationFollowsTheFirmwareRegionWord) {
         options.regions = {sim::flt_region(0x07, 0x40000, 0), sim::flt_region(0x01, 0x80000, 0x80000, attribute)};
         RigPort& a = rig.add_adapter(0x2071, options);
         RigPort& b = rig.add_function(a);
-        const SD_UINT32 status = SDOnlineActivateFlashUpdate(b.handle, 0);
-        if (attribute == 0) {
-            EXPECT_EQ(status, SDERR_INVALID_PARAMETER);
-            EXPECT_TRUE(rig.acts.taken().empty());
-        } else {
-            EXPECT_EQ(status, 0u);
-            EXPECT_EQ(taken(rig.acts), (Taken{{inst(b), 1}, {inst(a), 1}}));
-        }
+        EXPECT_EQ(SDOnlineActivateFlashUpdate(b.handle, 0), attribute == 0 ? SDERR_INVALID_PARAMETER : 0u);
+        EXPECT_EQ(rig.taken(), attribute == 0 ? Taken{} : (Taken{{inst(b), 1}, {inst(a), 1}}));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <utility>
 #include <vector>
 
 #include "core/vx_ioctl.h"
@@ -100,6 +101,13 @@ public:
 
     sim::SimAdapter& adapter_of(const RigPort& port) { return *driver.adapter_of(*port.sim); }
 
+    // The region activations taken, as (driver instance, sub-code).
+    std::vector<std::pair<uint16_t, uint16_t>> taken() const {
+        std::vector<std::pair<uint16_t, uint16_t>> out;
+        for (const auto& t : acts.taken()) out.emplace_back(t.instance, t.sub_code);
+        return out;
+    }
+
     // The driver's requests of one command since the log was cleared.
     std::vector<sim::SimLogEntry> requests(uint8_t command) const {
         std::vector<sim::SimLogEntry> out;
@@ -158,6 +166,15 @@ private:
     std::deque<RigPort> ports_;
     std::vector<int> fds_;
 };
+
+// The region of that code among the options' regions (which must hold it).
+inline const sim::FltRegion& region_of(const sim::ChipFlashOptions& o, uint8_t code) {
+    return *std::find_if(o.regions->begin(), o.regions->end(), [&](const sim::FltRegion& r) { return r.code == code; });
+}
+
+inline sim::Bytes slice(const sim::Bytes& b, size_t at, size_t n) {
+    return sim::Bytes(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n));
+}
 
 // A rig with the shared data file (and its token table) open in this process.
 struct TokenRig : ApiRig {

@@ -16,29 +16,37 @@ namespace {
 using apitest::ApiRig;
 using apitest::RigPort;
 using apitest::TokenRig;
+using Bytes = std::vector<uint8_t>;
 
-constexpr uint32_t kFirmwareAt = 0x80000;
-
-// 0x2031 flash: boot code 0x07, firmware 0x01 marked for activation, the
-// VPD regions, NVRAM, and one read-only region.
-sim::ChipFlashOptions update_flash(bool with_vpd_14 = true) {
-    sim::ChipFlashOptions o = sim::vpd_flash_options(0x2031);
-    for (sim::FltRegion& r : *o.regions) {
-        if (r.code == 0x01) r.attribute = 0x06;
-        if (r.code == 0x14 && !with_vpd_14) r.code = 0x5E;
+// An adapter of two functions; a 0x2031 flash holds boot code 0x07,
+// firmware 0x01 marked for activation, the VPD regions (0x14 renamed when
+// `vpd_14` is false), NVRAM, a read-only region 0x13 and a plain region 0x40.
+struct UpdateRig : ApiRig {
+    explicit UpdateRig(uint16_t device = 0x2031, bool vpd_14 = true)
+        : options(sim::vpd_flash_options(device)), a(add_adapter(device, edit(options, device, vpd_14))),
+          b(add_function(a)) {}
+    static const sim::ChipFlashOptions& edit(sim::ChipFlashOptions& o, uint16_t device, bool vpd_14) {
+        if (device != 0x2031) return o;
+        for (sim::FltRegion& r : *o.regions) {
+            if (r.code == 0x01) r.attribute = 0x06;
+            if (r.code == 0x14 && !vpd_14) r.code = 0x5E;
+        }
+        o.regions->push_back(sim::flt_region(0x13, 0x1000, 0x3A0000, 0x01));  // read only: bit 16
+        o.regions->push_back(sim::flt_region(0x40, 0x10000, 0x3B0000));
+        return o;
     }
-    o.regions->push_back(sim::flt_region(0x13, 0x1000, 0x3A0000, 0x01));  // read only: bit 16
-    o.regions->push_back(sim::flt_region(0x40, 0x10000, 0x3B0000));
-    return o;
-}
+    SD_UINT32 update(bool ex2, uint16_t disable, Bytes& image, uint32_t size, uint32_t region) {
+        return ex2 ? SDUpdateOptionRomEx2(a.handle, disable, image.data(), size, region)
+                   : SDUpdateOptionRomEx(a.handle, disable, image.data(), size, region);
+    }
+    Bytes& flash() { return adapter_of(a).flash; }
+    uint32_t start(uint8_t code) const { return apitest::region_of(options, code).start; }
+    Bytes region(uint8_t code, size_t n) { return apitest::slice(flash(), start(code), n); }
 
-const sim::FltRegion& region(const sim::ChipFlashOptions& o, uint8_t code) {
-    return *std::find_if(o.regions->begin(), o.regions->end(), [&](const sim::FltRegion& r) { return r.code == code; });
-}
-
-sim::Bytes slice(const std::vector<uint8_t>& b, size_t at, size_t n) {
-    return sim::Bytes(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n));
-}
+    sim::ChipFlashOptions options;
+    RigPort& a;
+    RigPort& b;
+};
 
 TEST(ApiUpdate, HalfWrittenFlashIsNeverSuccess) {
     enum class Fault { Torn, Busy, Own, Sibling };
@@ -47,31 +55,25 @@ TEST(ApiUpdate, HalfWrittenFlashIsNeverSuccess) {
                         {Fault::Own, 0x01, true, SDERR_SIBLING_FAILED},
                         {Fault::Sibling, 0x01, true, SDERR_SIBLING_FAILED}, {Fault::Torn, 0x07, false, 0x20000075}};
     for (const Row& r : rows) {
-        ApiRig rig;
-        const sim::ChipFlashOptions o = update_flash();
-        RigPort& a = rig.add_adapter(0x2031, o);
-        RigPort& b = rig.add_function(a);
-        sim::SimAdapter& ad = rig.adapter_of(a);
-        sim::place(ad.flash, region(o, 0x14).start, sim::typical_vpd().bytes);
-        const std::vector<uint8_t> vpd_before = slice(ad.flash, region(o, 0x14).start, 0x200);
-        const uint32_t size = r.region == 0x01 ? 0x80000 : 0x40000;
-        std::vector<uint8_t> image(size, 0x6B);
+        UpdateRig rig;
+        sim::place(rig.flash(), rig.start(0x14), sim::typical_vpd().bytes);
+        const Bytes vpd_before = rig.region(0x14, 0x200);
+        Bytes image(r.region == 0x01 ? 0x80000 : 0x40000, 0x6B);
         switch (r.fault) {
-        case Fault::Torn: ad.torn_write = 0x1000; break;
-        case Fault::Busy: ad.busy_writes = 3; break;
-        case Fault::Own: rig.acts.fail(a.sim->instance, 1); break;
-        case Fault::Sibling: rig.acts.fail(b.sim->instance, 1); break;
+        case Fault::Torn: rig.adapter_of(rig.a).torn_write = 0x1000; break;
+        case Fault::Busy: rig.adapter_of(rig.a).busy_writes = 3; break;
+        case Fault::Own: rig.acts.fail(rig.a.sim->instance, 1); break;
+        case Fault::Sibling: rig.acts.fail(rig.b.sim->instance, 1); break;
         }
         rig.host.clear_sleeps();
-        const SD_UINT32 status = r.ex2 ? SDUpdateOptionRomEx2(a.handle, 0, image.data(), size, r.region)
-                                       : SDUpdateOptionRomEx(a.handle, 0, image.data(), size, r.region);
-        EXPECT_EQ(status, r.status) << static_cast<int>(r.fault);
+        const auto size = static_cast<uint32_t>(image.size());
+        EXPECT_EQ(rig.update(r.ex2, 0, image, size, r.region), r.status) << static_cast<int>(r.fault);
         if (r.fault == Fault::Busy) {
             EXPECT_EQ(rig.host.sleep_seconds(), (std::vector<unsigned>{20, 20}));
         }
         if (r.fault == Fault::Torn || r.fault == Fault::Busy) {
             EXPECT_TRUE(rig.acts.taken().empty());
-            EXPECT_EQ(slice(ad.flash, region(o, 0x14).start, 0x200), vpd_before);
+            EXPECT_EQ(rig.region(0x14, 0x200), vpd_before);
         }
     }
 }
@@ -85,19 +87,18 @@ TEST(ApiUpdate, BoardSettingsSurviveAWholeImageUpdate) {
     sim::SimAdapter& ad = rig.adapter_of(p);
     ad.driver_regions[0] = {0, 0x20000};
     INT_OPT_ROM_LAYOUT layout{0x20000, 1, {{0xFF, 0x20000, 0, 0x1FFFF}}};
-    ad.driver_layout.assign(reinterpret_cast<uint8_t*>(&layout), reinterpret_cast<uint8_t*>(&layout) + sizeof layout);
+    ad.driver_layout = sim::bytes_of(&layout, sizeof layout);
     const sim::Bytes old_vpd = sim::typical_vpd("BOARD-SN-1").bytes;
     sim::place(ad.flash, 0, sim::build_rom_chain({sim::settings_bios_image(0x1234, 0xA1),
-                                                   sim::vpd_image(VX_PCI_VENDOR_MAKER, old_vpd, 2)})
-                                 .bytes);
+                                                   sim::vpd_image(VX_PCI_VENDOR_MAKER, old_vpd, 2)}).bytes);
     const sim::RomChain fresh = sim::build_rom_chain(
         {sim::settings_bios_image(0x5678, 0xB2), sim::fcode_image(2, 1), sim::settings_bios_image(0x5678, 0xB2),
          sim::vpd_image(VX_PCI_VENDOR_MAKER, sim::typical_vpd("NEW-SN").bytes, 2)});
-    std::vector<uint8_t> image(0x20000, 0xFF);
-    std::copy(fresh.bytes.begin(), fresh.bytes.end(), image.begin());
+    Bytes image(0x20000, 0xFF);
+    sim::place(image, 0, fresh.bytes);
 
     ASSERT_EQ(SDUpdateOptionRom(p.handle, 0, image.data(), 0x20000), 0u);
-    ASSERT_EQ(std::vector<uint8_t>(ad.flash.begin(), ad.flash.begin() + 0x20000), image);
+    ASSERT_EQ(apitest::slice(ad.flash, 0, 0x20000), image);
     for (size_t i : {0u, 2u}) {
         const size_t at = fresh.offsets[i];
         EXPECT_EQ(sim::get_le16(image, at + 32), 0x1234);
@@ -110,9 +111,8 @@ TEST(ApiUpdate, BoardSettingsSurviveAWholeImageUpdate) {
         EXPECT_EQ(sum, 0) << i;
     }
     uint8_t serial[32] = {};
-    const size_t vpd_at = fresh.pcir(3) + 0x18;
-    ASSERT_EQ(vxapi_get_field_from_vpd(image.data() + vpd_at, 512, reinterpret_cast<const uint8_t*>("SN"), 2,
-                                       serial, sizeof serial), 0);
+    ASSERT_EQ(vxapi_get_field_from_vpd(image.data() + fresh.pcir(3) + 0x18, 512,
+                                       reinterpret_cast<const uint8_t*>("SN"), 2, serial, sizeof serial), 0);
     EXPECT_STREQ(reinterpret_cast<char*>(serial), "BOARD-SN-1");
 }
 
@@ -120,28 +120,21 @@ TEST(ApiUpdate, BoardSettingsSurviveAWholeImageUpdate) {
 // otherwise the board's; a VPD that cannot be read stays as it was.
 TEST(ApiUpdate, VpdSurvivesWithNewVersions) {
     for (bool readable : {true, false}) {
-        ApiRig rig;
-        const sim::ChipFlashOptions o = update_flash(readable);
-        RigPort& a = rig.add_adapter(0x2031, o);
-        rig.add_function(a);
-        sim::SimAdapter& ad = rig.adapter_of(a);
-        sim::Bytes vpd = sim::typical_vpd("BOARD-SN-2").bytes;
-        sim::place(ad.flash, region(o, readable ? 0x14 : 0x16).start, vpd);
-        std::vector<uint8_t> image(0x40000, 0xFF);
-        const sim::RomChain chain = sim::build_rom_chain({sim::bios_image(7, 12), sim::efi_image(3, 4)});
-        std::copy(chain.bytes.begin(), chain.bytes.end(), image.begin());
-
-        const SD_UINT32 status = SDUpdateOptionRomEx(a.handle, 0, image.data(), 0x40000, 0x07);
-        if (!readable) {
-            EXPECT_NE(status, 0u);
-            EXPECT_EQ(slice(ad.flash, region(o, 0x16).start, 512), vpd);
-            continue;
-        }
-        ASSERT_EQ(status, 0u);
+        UpdateRig rig(0x2031, readable);
+        const sim::Bytes vpd = sim::typical_vpd("BOARD-SN-2").bytes;
+        sim::place(rig.flash(), rig.start(readable ? 0x14 : 0x16), vpd);
+        Bytes image(0x40000, 0xFF);
+        sim::place(image, 0, sim::build_rom_chain({sim::bios_image(7, 12), sim::efi_image(3, 4)}).bytes);
+        EXPECT_EQ(rig.update(false, 0, image, 0x40000, 0x07) != 0, !readable);
         sim::Bytes want = vpd;
-        ASSERT_EQ(vxapi_update_nv_vpd_version(image.data(), 0x40000, want.data(), 512, 0x07), 0);
-        EXPECT_NE(want, vpd);
-        for (uint8_t code : {0x14, 0x16}) EXPECT_EQ(slice(ad.flash, region(o, code).start, 512), want) << int(code);
+        if (readable) {
+            ASSERT_EQ(vxapi_update_nv_vpd_version(image.data(), 0x40000, want.data(), 512, 0x07), 0);
+        }
+        EXPECT_EQ(want != vpd, readable);
+        EXPECT_EQ(rig.region(0x16, 512), want);
+        if (readable) {
+            EXPECT_EQ(rig.region(0x14, 512), want);
+        }
     }
 }
 
@@ -164,17 +157,12 @@ TEST(ApiUpdate, RegionChecksPathsAndActivation) {
         {0x2071, true, 0, 0x14, 0x100, 0, 1, {}},                         // needs none
     };
     for (const Row& r : rows) {
-        ApiRig rig;
-        const sim::ChipFlashOptions o = r.device == 0x2031 ? update_flash() : sim::vpd_flash_options(r.device);
-        RigPort& a = rig.add_adapter(r.device, o);
-        rig.add_function(a);
-        std::vector<uint8_t> image(std::max<uint32_t>(r.size, 1), 0x3D);
-        const SD_UINT32 status = r.ex2 ? SDUpdateOptionRomEx2(a.handle, r.disable, image.data(), r.size, r.region)
-                                       : SDUpdateOptionRomEx(a.handle, r.disable, image.data(), r.size, r.region);
-        EXPECT_EQ(status, r.status) << std::hex << r.device << " region " << r.region;
-        EXPECT_EQ(rig.adapter_of(a).flash_writes.size(), r.writes) << std::hex << r.region;
+        UpdateRig rig(r.device);
+        Bytes image(std::max<uint32_t>(r.size, 1), 0x3D);
+        EXPECT_EQ(rig.update(r.ex2, r.disable, image, r.size, r.region), r.status) << std::hex << r.device;
+        EXPECT_EQ(rig.adapter_of(rig.a).flash_writes.size(), r.writes) << std::hex << r.region;
         std::vector<uint16_t> subs;
-        for (const auto& t : rig.acts.taken()) subs.push_back(t.sub_code);
+        for (const auto& [instance, sub_code] : rig.taken()) subs.push_back(sub_code);
         EXPECT_EQ(subs, r.sub_codes) << std::hex << r.region;
     }
 }
@@ -186,14 +174,11 @@ TEST(ApiUpdate, DoubledBootCodeOf25xx) {
         ApiRig rig;
         RigPort& p = rig.add_adapter(0x2532);
         rig.adapter_of(p).vpd = sim::typical_vpd().bytes;
-        std::vector<uint8_t> image(size, 0x4E);
+        Bytes image(size, 0x4E), half(0x40000, 0xFF);
+        std::fill_n(half.begin(), size, 0x4E);
         ASSERT_EQ(SDUpdateOptionRomEx(p.handle, 1, image.data(), size, 0x07), 0u);
-        const std::vector<uint8_t>& flash = rig.adapter_of(p).flash;
-        for (uint32_t half : {0u, 0x40000u}) {
-            EXPECT_TRUE(std::all_of(flash.begin() + half, flash.begin() + half + size, [](uint8_t x) { return x == 0x4E; }));
-            EXPECT_TRUE(std::all_of(flash.begin() + half + size, flash.begin() + half + 0x40000,
-                                    [](uint8_t x) { return x == 0xFF; }));
-        }
+        EXPECT_EQ(apitest::slice(rig.adapter_of(p).flash, 0, 0x40000), half);
+        EXPECT_EQ(apitest::slice(rig.adapter_of(p).flash, 0x40000, 0x40000), half);
     }
 }
 
@@ -208,7 +193,7 @@ TEST(ApiUpdate, TwoProcessesNeverFlashOneAdapter) {
     SD_INT32 token = 0;
     ASSERT_EQ(SDStartFlashUpdate(p.handle, 0, &token), 0u);
     shtest::Child b([&](shtest::Child& self) {
-        std::vector<uint8_t> image(0x200, 0x77);
+        Bytes image(0x200, 0x77);
         SD_INT32 mine = 0;
         self.reply(static_cast<int>(SDStartFlashUpdate(p.handle, 0, &mine)));
         self.reply(static_cast<int>(SDUpdateOptionRomEx2(p.handle, 0, image.data(), 0x200, 0x01)));
@@ -225,7 +210,7 @@ TEST(ApiUpdate, TwoProcessesNeverFlashOneAdapter) {
         EXPECT_EQ(static_cast<SD_UINT32>(b.receive()), want);
     }
     EXPECT_EQ(b.receive(), 0) << "B wrote nothing";
-    std::vector<uint8_t> image(0x200, 0x55);
+    Bytes image(0x200, 0x55);
     EXPECT_EQ(SDUpdateOptionRomEx2(p.handle, 1, image.data(), 0x200, 0x01), 0u);
     EXPECT_EQ(rig.adapter_of(p).flash_writes.size(), 1u);
     ASSERT_EQ(SDEndFlashUpdate(p.handle, 0, token), 0u);

@@ -1,10 +1,6 @@
 // VPD through the public functions, the two-port save, and the trace text.
-#include <algorithm>
 #include <cstring>
 #include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "api/vx_sdupdate.h"
 #include "api_rig.h"
@@ -15,12 +11,7 @@ namespace {
 using apitest::ApiRig;
 using apitest::kFill;
 using apitest::RigPort;
-
-sim::Bytes pattern(size_t n, uint8_t seed) {
-    sim::Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 3);
-    return b;
-}
+using sim::pattern;
 
 // At most the chip's VPD size and the caller's size are copied; the size is
 // not written back; a failed read copies zeros, never stale bytes.
@@ -33,18 +24,18 @@ TEST(ApiVpd, ReadsAreBoundedAndSizeStays) {
                          0x81, pattern(0x400, 9));
     struct Row { const RigPort* port; uint32_t size, copied; uint8_t seed; };
     for (const Row& r : {Row{&p, 2000, 512, 1}, Row{&p, 100, 100, 1}, Row{&f, 2000, 1024, 9}}) {
-        std::vector<uint8_t> buf(2048, kFill);
+        sim::Bytes buf(2048, kFill);
         SD_UINT32 size = r.size;
         ASSERT_EQ(SDGetVpd(r.port->handle, 0, buf.data(), &size), 0u);
         EXPECT_EQ(size, r.size);
-        EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + r.copied), pattern(r.copied, r.seed));
+        EXPECT_EQ(apitest::slice(buf, 0, r.copied), pattern(r.copied, r.seed));
         EXPECT_TRUE(sim::all_bytes(buf, r.copied, kFill));
     }
-    std::vector<uint8_t> buf(512, kFill);
+    sim::Bytes buf(512, kFill);
     SD_UINT32 size = 512;
     rig.driver.inject_errno(EIO, 3);
     EXPECT_NE(SDGetVpd(p.handle, 0, buf.data(), &size), 0u);
-    EXPECT_TRUE(std::all_of(buf.begin(), buf.end(), [](uint8_t b) { return b == 0 || b == kFill; }));
+    for (uint8_t b : buf) ASSERT_TRUE(b == 0 || b == kFill);
 }
 
 TEST(ApiVpd, UpdateAndTwoPortSave) {
@@ -70,12 +61,10 @@ TEST(ApiVpd, UpdateAndTwoPortSave) {
 
     pGlobalOptRomLayout = nullptr;  // the save loads its own adapter's layout
     ASSERT_EQ(SD24xxSaveVpd(second.handle, vpd.data(), 0x200), 0u);
-    sim::SimAdapter copy = rig.adapter_of(flash_chip);
-    const sim::ChipFlash placed = sim::build_chip_flash(copy, sim::vpd_flash_options(0x2031));
-    const std::vector<uint8_t>& flash = rig.adapter_of(flash_chip).flash;
+    const sim::ChipFlashOptions options = sim::vpd_flash_options(0x2031);
     for (uint8_t code : {0x14, 0x16}) {
-        const sim::FltRegion* r = sim::find_region(placed, code);
-        EXPECT_TRUE(std::equal(vpd.begin(), vpd.end(), flash.begin() + r->start)) << int(code);
+        EXPECT_EQ(apitest::slice(rig.adapter_of(flash_chip).flash, apitest::region_of(options, code).start, 0x200), vpd)
+            << int(code);
     }
 
     // The other port cannot be opened: the first keeps its new VPD.

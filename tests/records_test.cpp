@@ -2,6 +2,7 @@
 // handles, lookups, and releases.
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -47,7 +48,7 @@ protected:
         info->pci_domain = chip.DomainNr;
         info->pci_bus = chip.PciBusNumber;
         info->pci_dev_func = chip.PciDevFunc;
-        std::strncpy(reinterpret_cast<char*>(info->serial_num), serial, sizeof info->serial_num);
+        std::snprintf(reinterpret_cast<char*>(info->serial_num), sizeof info->serial_num, "%s", serial);
         return info;
     }
     // The port list in order, read without moving the cursor.

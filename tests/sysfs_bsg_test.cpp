@@ -55,8 +55,8 @@ TEST(BsgFrame, CtAndElsFramesAndTheShortestRequests) {
     ASSERT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, ct.data(), 20, rsp, sizeof rsp), 0);
     EXPECT_EQ(bytes_of(&req, 8), (Bytes{0x04, 0, 0, 0x80, 0, 0xFC, 0xFF, 0xFF}));
     // Command 0x0112 and Max_rsp_size 0x0040 as the host reads them.
-    EXPECT_EQ(std::vector<uint32_t>({req.rqst_data.h_ct.preamble_word0, req.rqst_data.h_ct.preamble_word1,
-                                     req.rqst_data.h_ct.preamble_word2}),
+    const auto& h = req.rqst_data.h_ct;
+    EXPECT_EQ(std::vector<uint32_t>({h.preamble_word0, h.preamble_word1, h.preamble_word2}),
               std::vector<uint32_t>({0x01000000, 0xFC020000, 0x01120040}));
     EXPECT_EQ(std::vector<uint64_t>({hdr.request_len, hdr.dout_xferp, hdr.dout_xfer_len, hdr.din_xferp,
                                      hdr.din_xfer_len, hdr.response}),
@@ -86,14 +86,14 @@ protected:
         bsg.attach(host, fabric);
         sg.attach(host);
     }
-    ~BsgNodeTest() override { sysfs_mnt_path[0] = '\0'; }
+    ~BsgNodeTest() override {
+        sysfs_mnt_path[0] = '\0';
+        vxdbg_reset();
+    }
     static sim::SysfsSetup setup() {
         sim::SysfsSetup s;
         s.adapters = {sim::sysfs_adapter(0x2532, {5})};
-        sim::SysfsRemotePort rport;
-        rport.number = 1;
-        rport.luns = {sim::SysfsLun{0, "sdc", 3, {}}};
-        s.adapters[0].functions[0].host.rports = {rport};
+        s.adapters[0].functions[0].host.rports = {{.number = 1, .luns = {{0, "sdc", 3, {}}}}};
         return s;
     }
     // The node name of this second and microsecond.
@@ -132,25 +132,31 @@ TEST_F(BsgNodeTest, NodeNamesModeAndNodesThatCannotBeNamed) {
     }
 }
 
+// Every node made is gone again, whatever happened; a node of the name
+// already there (a request of the same microsecond) or arguments beyond the
+// request send nothing and leave that node alone.
 TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
     const struct {
         const char* what;
-        std::deque<int> errnos;
-        bool implemented;
-        unsigned resends;
-        int open_err;
-        bool ready;
         uint32_t status;
-        size_t jobs, sleeps;
+        size_t jobs = 1, sleeps = 0;
+        std::deque<int> errnos = {};
+        bool implemented = true;
+        unsigned resends = 0;
+        int open_err = 0;
+        bool ready = true, existing = false;
+        uint32_t args_len = 4;
     } cases[] = {
-        {"answered", {}, true, 0, 0, true, 0x1B, 1, 0},  // the driver's own status from the reply
-        {"not implemented", {}, false, 0, 0, true, 20, 1, 0},
-        {"failed", {EIO}, true, 0, 0, true, 1, 1, 0},
-        {"busy twice", {EBUSY, EBUSY}, true, 2, 0, true, 0x1B, 3, 2},
-        {"busy throughout", {EBUSY, EBUSY, EBUSY}, true, 2, 0, true, 2, 3, 2},
-        {"busy, no resends", {EBUSY}, true, 0, 0, true, 1, 1, 0},
-        {"open refused", {}, true, 0, EACCES, true, 1, 0, 0},
-        {"kept back", {}, true, 0, 0, false, 1, 0, 0},
+        {.what = "answered", .status = 0x1B},  // the driver's own status from the reply
+        {.what = "not implemented", .status = 20, .implemented = false},
+        {.what = "failed", .status = 1, .errnos = {EIO}},
+        {.what = "busy twice", .status = 0x1B, .jobs = 3, .sleeps = 2, .errnos = {EBUSY, EBUSY}, .resends = 2},
+        {.what = "busy throughout", .status = 2, .jobs = 3, .sleeps = 2, .errnos = {EBUSY, EBUSY, EBUSY}, .resends = 2},
+        {.what = "busy, no resends", .status = 1, .errnos = {EBUSY}},
+        {.what = "open refused", .status = 1, .jobs = 0, .open_err = EACCES},
+        {.what = "kept back", .status = 1, .jobs = 0, .ready = false},
+        {.what = "a node of that name exists", .status = 9, .jobs = 0, .existing = true},
+        {.what = "arguments beyond the request", .status = 9, .jobs = 0, .args_len = 12},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -165,9 +171,11 @@ TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
             };
         }
         if (c.open_err != 0) host.fail_open(node("t5"), c.open_err, 1);
+        if (c.existing) host.write_file(node("t5"), "");
+        const size_t made_before = host.mknod_log().size();
         uint8_t record[72];
-        const uint32_t arg = 0x1234;
-        VxBsgCommand cmd{.code = VX_BSG_I2C_READ, .args = &arg, .args_len = sizeof arg, .request_len = 24,
+        const uint32_t args[3] = {0x1234};
+        VxBsgCommand cmd{.code = VX_BSG_I2C_READ, .args = args, .args_len = c.args_len, .request_len = 24,
                          .reply_len = VX_BSG_REPLY_LEN, .status_from_reply = true, .in = record,
                          .in_len = sizeof record};
         cmd.send.busy_resends = c.resends;
@@ -176,35 +184,18 @@ TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
         EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), c.status == 0x1B ? 0 : 1);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(host.sleep_seconds(), std::vector<unsigned>(c.sleeps, 20));
-        for (const std::string& made : host.mknod_log()) {  // removed whatever happened
+        EXPECT_EQ(host.mknod_log().size() - made_before, c.status == 9 ? 0u : 1u);
+        for (const std::string& made : host.mknod_log()) {
             EXPECT_FALSE(host.node(made.substr(0, made.find(' '))).has_value()) << made;
         }
+        EXPECT_EQ(host.exists(node("t5")), c.existing);
+        host.remove(node("t5"));
         ASSERT_EQ(bsg.log.size(), c.jobs);
         if (c.jobs == 0) continue;
         EXPECT_EQ(bsg.log[0].entry, "fc_host5");
-        EXPECT_EQ(bsg.log[0].request.size(), 24u);
         EXPECT_EQ(Bytes(bsg.log[0].request.begin() + 12, bsg.log[0].request.end()),
                   (Bytes{17, 0, 0, 0, 0x34, 0x12, 0, 0, 0, 0, 0, 0}));
     }
-}
-
-TEST_F(BsgNodeTest, AnExistingNameOrArgumentsBeyondTheRequestSendNothing) {
-    host.write_file(node("t5"), "");  // a request of the same microsecond
-    std::vector<std::string> unlinked;
-    host.on_unlink([&unlinked](const std::string& path) { unlinked.push_back(path); });
-    bsg.vendor[VX_BSG_DIAG_MODE] = [](sim::BsgJob&) { return 0; };
-    VxBsgCommand cmd{.code = VX_BSG_DIAG_MODE};
-    uint32_t status = 0;
-    EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), 1);
-    EXPECT_EQ(status, 9u);
-    EXPECT_TRUE(bsg.log.empty());
-    EXPECT_TRUE(unlinked.empty());
-    EXPECT_TRUE(host.exists(node("t5")));
-
-    cmd.args_len = 8;  // beyond the 20-byte request
-    cmd.args = &status;
-    EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), 1);
-    EXPECT_EQ(host.mknod_log().size(), 0u);
 }
 
 TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
@@ -214,14 +205,12 @@ TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
         return 0;
     };
     Bytes ct(16, 0), els(33, 0);
-    uint8_t wwpn[8] = {0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1};
+    uint8_t wwpn[8] = {0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1}, rsp[4];
     char dir[VXSYSFS_PATH_SIZE];
-    uint8_t rsp[4];
     fc_bsg_request req;
     sg_io_v4 hdr;
     uint32_t status = 0;
-
-    vxsysfs_get_bsg_device_path(dir, &rec);
+    EXPECT_EQ(vxsysfs_get_bsg_device_path(dir, &rec), dir + std::strlen("/sys/class/bsg/fc_host5/"));
     EXPECT_STREQ(dir, "/sys/class/bsg/fc_host5/");
     ASSERT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, ct.data(), 16, rsp, sizeof rsp), 0);
     EXPECT_EQ(vxsysfs_bsg_send(dir, &hdr, {}, &status), 0);
@@ -239,15 +228,20 @@ TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
     EXPECT_STREQ(dir, "/sys/class/bsg/rport-5:0-1");
 }
 
+// Commands that only read (the table's first and last among them) open the
+// generic node read-only.
 TEST_F(BsgNodeTest, GenericNodesOpenReadOnlyForReadingCommands) {
-    const std::pair<uint8_t, int> cases[] = {{0x2A, O_RDWR}, {0x28, O_RDONLY}, {0x12, O_RDONLY}, {0x35, O_RDWR}};
+    const std::pair<uint8_t, int> cases[] = {
+        {0x2A, O_RDWR}, {0x00, O_RDONLY}, {0x28, O_RDONLY}, {0x12, O_RDONLY}, {0xB8, O_RDONLY}, {0x35, O_RDWR}};
     for (const auto& [opcode, access] : cases) {
         const int fd = vxsysfs_open("sg3", opcode);
         ASSERT_GE(fd, 0);
         vx::sys().close(fd);
         EXPECT_EQ(sg.opens.back(), std::make_pair(3u, access | O_NONBLOCK)) << int{opcode};
     }
+    vx_debug = VXDBG_SYSFS;
     EXPECT_LT(vxsysfs_open("sg4", 0x28), 0);
+    EXPECT_NE(host.stderr_text().find("Open generic failed"), std::string::npos);
 }
 
 }  // namespace

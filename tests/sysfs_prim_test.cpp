@@ -264,7 +264,8 @@ TEST_F(SysfsPrimTest, PathBuildersStayInsideTheirBuffer) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mnt_len);
-        const std::string mnt = "/" + std::string(c.mnt_len - 1, 'm');
+        std::string mnt(c.mnt_len, 'm');
+        mnt[0] = '/';
         std::memcpy(sysfs_mnt_path, mnt.c_str(), mnt.size() + 1);
         char buffer[VXSYSFS_PATH_SIZE + 64];
         std::memset(buffer, 0x5A, sizeof buffer);

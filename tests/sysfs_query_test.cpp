@@ -5,38 +5,17 @@
 // device names of a LUN; and every property query of the management API.
 #include <utility>
 
-#include "core/vx_sem.h"
-#include "shared_file_support.h"
-#include "sim_adapters.h"
-#include "sim_sysfs_adapters.h"
-#include "test_support.h"
-#include "transport/vx_sysfs.h"
+#include "sysfs_rig.h"
 #include "transport/vx_sysfs_attrs.h"
 #include "transport/vx_sysfs_mgmt.h"
-#include "transport/vx_sysfs_prim.h"
 #include "transport/vx_sysfs_query.h"
 #include "vxsdm.h"
 
 namespace {
 
+using sysfstest::hex;
+using sysfstest::line;
 using Change = std::function<void(sim::SysfsAdapter&)>;
-
-std::string hex(const void* bytes, size_t n) {
-    std::string out;
-    char two[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(two, sizeof two, "%02x", static_cast<const uint8_t*>(bytes)[i]);
-        out += two;
-    }
-    return out;
-}
-
-template <class... Args>
-std::string line(const char* format, Args... args) {
-    char text[512];
-    std::snprintf(text, sizeof text, format, args...);
-    return text;
-}
 
 // The flash of a converged adapter: a BIOS image of 0x40 blocks and an EFI
 // image at 0x80000, the firmware header at 0x100000.
@@ -65,37 +44,12 @@ std::vector<sim::SysfsRemotePort> remote_ports() {
 }
 
 // A host with one adapter of the chip (host 5), changed, and the port
-// records discovery makes of it.
-struct Rig {
-    // discover false: the first open of a port runs the discovery.
-    explicit Rig(uint16_t device, const Change& change = {}, bool discover = true) {
-        shtest::reset_shared_state();
-        sim::SysfsAdapter a = sim::sysfs_adapter(device);
-        if (change) change(a);
-        sim::SysfsSetup setup;
-        setup.adapters = {a};
-        fabric = sim::install_sysfs_adapters(host, setup);
-        if (!discover) return;
-        uint32_t count = 0;
-        EXPECT_EQ(vxsysfs_init(), 0);
-        vxsysfs_supported_driver_exist(&count);
-        api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
+// records discovery makes of it; the flash window's controls cleared.
+struct Rig : sysfstest::SysfsRig {
+    explicit Rig(uint16_t device, const Change& change = {}) : SysfsRig(device, change) {
+        discover();
         for (auto& [host_no, window] : fabric.windows) window->controls.clear();
     }
-    ~Rig() {
-        if (api_flash_sem_id >= 0) vxapi_sem_del(api_flash_sem_id);
-        shtest::reset_shared_state();
-        sysfs_mnt_path[0] = '\0';
-        vxdbg_reset();
-    }
-    static vxapi_priv_database* port(unsigned host_no) {
-        for (vxapi_priv_database* p : sim::listed_ports()) {
-            if (p->host_no == host_no) return p;
-        }
-        return nullptr;
-    }
-    sim::SimHost host;
-    sim::SysfsFabric fabric;
 };
 
 Change scsi(const std::string& name, const std::string& value) {
@@ -113,18 +67,18 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
     const Change vpd_versions = [&](sim::SysfsAdapter& a) {
         for (const char* n : {"optrom_bios_version", "optrom_fcode_version", "optrom_efi_version", "optrom_fw_version"})
             a.functions[0].host.scsi_host[n] = "";
-        sim::VpdContents v;
-        v.read_only = {sim::keyword("SN", "X1"), sim::keyword("V4", long_v4), sim::keyword("V5", "4.11            "),
-                       sim::keyword("V1", "6.18"), sim::keyword("V3", "8.7.1")};
-        v.size = 512;
-        a.vpd = sim::build_vpd(v).bytes;
+        a.vpd = sysfstest::vpd({sim::keyword("SN", "X1"), sim::keyword("V4", long_v4),
+                                sim::keyword("V5", "4.11            "), sim::keyword("V1", "6.18"),
+                                sim::keyword("V3", "8.7.1")}, 512);
     };
     const std::string attrs = " rom 3.56 valid 7 fw 08070000 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000";
     const Change two_functions = [](sim::SysfsAdapter& a) {
         a.functions.push_back(sim::SysfsFunction{6, {}});
         a.functions[0].host.scsi_host["optrom_bios_version"] = "9.99";
     };
-    const struct Case {
+    const Change with_flash = [](sim::SysfsAdapter& a) { a.flash = boot_code_flash(); };
+    const std::string none = " rom  valid 0 fw 00000000 efi 00000000 fcode 00000000 mpi 00000000 pep 00000000";
+    const struct {
         const char* what;
         uint16_t device;
         Change change;
@@ -142,19 +96,17 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
         {"versions from the VPD", 0x2532, vpd_versions,  // V4 cut to keep its terminator
          "05 00010000 rom " + long_v4.substr(0, 127) +
              " valid 7 fw 08070100 efi 06120000 fcode 040b0000 mpi 00000000 pep 00000000"},
-        {"no VPD versions on this chip", 0x2031, vpd_versions,
-         "05 00010000 rom  valid 0 fw 00000000 efi 00000000 fcode 00000000 mpi 00000000 pep 00000000"},
+        {"no VPD versions on this chip", 0x2031, vpd_versions, "05 00010000" + none},
         {"running MPI and PEP", 0x2071, {},
          "05 00010000 rom 3.56 valid 1f fw 08070000 efi 06110000 fcode 040a0000 mpi 01020300 pep 04050600"},
         {"function 1 reads function 0's host", 0x2532, two_functions,
          "06 00010000 rom 9.99 valid 7 fw 08070000 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000", 6},
-        {"flash through the window", 0x8021, [](sim::SysfsAdapter& a) { a.flash = boot_code_flash(); },
+        {"flash through the window", 0x8021, with_flash,
          "05 00010000 rom 3.07 valid 3 fw 08023412 efi 02050000 fcode 00000000 mpi 00000000 pep 00000000", 5,
          {"1:80000:100", "0", "1:88000:100", "0", "1:100000:20", "0"}},
-        {"no window without the flash lock", 0x8021, [](sim::SysfsAdapter& a) { a.flash = boot_code_flash(); },
-         "05 00010000 rom  valid 0 fw 00000000 efi 00000000 fcode 00000000 mpi 00000000 pep 00000000", 5, {}, false},
+        {"no window without the flash lock", 0x8021, with_flash, "05 00010000" + none, 5, {}, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Rig rig(c.device, c.change);
         if (!c.flash_lock) vxapi_sem_del(std::exchange(api_flash_sem_id, -1));
@@ -174,8 +126,8 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
 
 TEST(SysfsQuery, PortFromScsiAndFcHost) {
     const std::string defaults = "0/1/8 speed 8/8 fabric 100000051e000001 link 3 0 0 0 ports 0/0 fc4 3/3 name 2";
-    const std::string zeros(16, '0');
-    const struct Case {
+    const std::string fabric = "100000051e000001", zeros(16, '0');
+    const struct {
         const char* what;
         uint16_t device;
         std::vector<Change> changes;
@@ -188,9 +140,8 @@ TEST(SysfsQuery, PortFromScsiAndFcHost) {
         {"unknown link text", 0x2532, {scsi("link_state", "Link Up - Elsewhere")}, "0/1/8", "2/0/0"},
         {"16 Gbit", 0x2532, {fc("speed", "16 Gbit")}, "8/8", "8/16"},
         {"unknown speed", 0x2532, {fc("speed", "3 Gbit")}, "8/8", "8/0"},
-        {"fabric name all ones", 0x2532, {fc("fabric_name", "0xffffffffffffffff")}, "100000051e000001", zeros},
-        {"fabric name of the port's node", 0x2532, {fc("fabric_name", "0x200000e08b000005")}, "100000051e000001",
-         zeros},
+        {"fabric name all ones", 0x2532, {fc("fabric_name", "0xffffffffffffffff")}, fabric, zeros},
+        {"fabric name of the port's node", 0x2532, {fc("fabric_name", "0x200000e08b000005")}, fabric, zeros},
         {"firmware state words", 0x2532, {scsi("fw_state", "0x4 0x5 0x6 0x7 0x8 0x9")}, "link 3 0 0 0",
          "link 4 5 6 9"},
         {"older chip, no firmware state", 0x2422, {}, "8/8 fabric 100000051e000001 link 3",
@@ -198,7 +149,7 @@ TEST(SysfsQuery, PortFromScsiAndFcHost) {
         // Targets online or not; target ids 0 and 1 until the count ends at 300.
         {"targets counted", 0x2532, {with_rports}, "ports 0/0", "ports 4/2"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Rig rig(c.device, [&](sim::SysfsAdapter& a) {
             for (const Change& change : c.changes) change(a);
@@ -333,14 +284,13 @@ TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
     };
     const sim::Bytes mpi = entry(0x40, 1, 2, 3), phy = entry(0x45, 7, 8, 9);
     // Entries only below the caller's count, whatever Length the list counts.
-    const struct Case {
+    const struct {
         uint16_t device;
-        uint32_t count, length;
-        uint32_t status, new_length;
+        uint32_t count, length, status, new_length;
         std::vector<sim::Bytes> entries;
     } cases[] = {{0x8031, 2, 0, 0, 2, {mpi, phy}}, {0x8031, 1, 0, 9, 1, {mpi}}, {0x8031, 1, 1, 9, 2, {mpi}},
                  {0x8031, 0, 0, 9, 0, {}},         {0x2532, 2, 0, 9, 0, {}}};
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.count) + " entries, length " + std::to_string(c.length));
         p->phy_info->device_id = c.device;
         sim::Bytes list(vx_region_version_list_size(std::max(c.count, 1u)), 0xA5);
@@ -350,7 +300,7 @@ TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
         vxsysfs_query_adapter_versions(-1, p, reinterpret_cast<EXT_ADAPTERREGIONVERSION*>(buffer.get()), &count,
                                        &status);
         std::memcpy(list.data(), &c.new_length, 4);
-        for (size_t i = 0; i < c.entries.size(); ++i) std::copy(c.entries[i].begin(), c.entries[i].end(), &list[8 + 24 * i]);
+        for (size_t i = 0; i < c.entries.size(); ++i) sim::place(list, 8 + 24 * i, c.entries[i]);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(buffer.bytes(), list);
     }
@@ -361,12 +311,9 @@ TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
 }
 
 TEST(SysfsQuery, VersionTextsAndVpdFields) {
-    const struct {
-        const char* text;
-        int numbers;
-        sim::Bytes version;
-    } versions[] = {{"4.2.1.0", 4, {4, 2, 1, 0}}, {"4.10", 4, {4, 10, 0xEE, 0xEE}}, {"1.2.3", 2, {1, 2, 0xEE, 0xEE}},
-                    {"7", 4, {7, 0xEE, 0xEE, 0xEE}}};
+    const struct { const char* text; int numbers; sim::Bytes version; } versions[] = {
+        {"4.2.1.0", 4, {4, 2, 1, 0}}, {"4.10", 4, {4, 10, 0xEE, 0xEE}}, {"1.2.3", 2, {1, 2, 0xEE, 0xEE}},
+        {"7", 4, {7, 0xEE, 0xEE, 0xEE}}};
     for (const auto& v : versions) {
         // The text exactly as long as it is: a look past its terminator is caught.
         const sim::Exact t(sim::bytes_of(v.text, std::strlen(v.text) + 1));
@@ -374,138 +321,89 @@ TEST(SysfsQuery, VersionTextsAndVpdFields) {
         vxsysfs_save_version(reinterpret_cast<const char*>(t.get()), out.data(), v.numbers, 10);
         EXPECT_EQ(out, v.version) << v.text;
     }
-    // The VPD's real size: 1024 bytes on this chip, where a field may reach
-    // past byte 512; a shorter VPD is not read.
-    for (size_t size : {1024u, 512u}) {
-        Rig rig(0x8031, [&](sim::SysfsAdapter& a) {
-            sim::VpdContents v;
-            v.read_only = {sim::keyword("PN", std::string(250, 'P')), sim::keyword("EC", std::string(221, 'E')),
-                           sim::keyword("SN", "SERIAL-NUMBER-TAIL01")};  // at bytes 503 to 522
-            v.size = size;
-            a.vpd = sim::build_vpd(v).bytes;
-        });
-        uint8_t serial[32];
-        EXPECT_EQ(vxsysfs_get_field_from_vpd(rig.port(5), serial, sizeof serial,
-                                             reinterpret_cast<const uint8_t*>("SN"), 2), 0);
-        EXPECT_STREQ(reinterpret_cast<char*>(serial), size == 1024 ? "SERIAL-NUMBER-TAIL01" : "") << size;
-    }
+    // The VPD fields: SysfsDiscovery.SerialNumberFromTheHostOrTheVpd.
 }
 
-// Every property query of the management API on the physical port (host 5)
-// and the virtual port (host 8) of a converged adapter served through sysfs:
-// the records reach the caller as the attribute files give them.
-TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
-    Rig rig(
-        0x8021,
-        [](sim::SysfsAdapter& a) {
-            a.flash = boot_code_flash();
-            a.functions[0].host.rports = remote_ports();
-            a.functions[0].vports = {8};
-            sim::SysfsRemotePort r = remote_ports()[0];
-            r.port_name = "0x2100000000000099";
-            r.luns = {{0, "sdx", 9, {}}};
-            a.functions[0].vports[0].rports = {r};
-        },
-        false);
-    const struct Query {
-        const char* name;
-        std::function<std::string(int)> call;
-        std::string physical, virtual_port;
-    } queries[] = {
-        {"node",
-         [](int h) {
-             DEVICENODEPROPERTY n{};
-             const SD_UINT32 st = SDGetHbaDeviceNodeProperty(h, &n);
-             return line("%x %s %s %s %s %s %s %s %u/%u %x fw %s efi %s", st, hex(n.WWN, 8).c_str(), n.Manufacturer,
-                         n.Model, n.SerialNumber, n.DriverVersion, n.FirmwareVersion, n.OptionRomVersion,
-                         n.NumberOfPorts, n.InterfaceType, n.BIValid, hex(n.BIFwVersion, 4).c_str(),
-                         hex(n.BIEfiVersion, 4).c_str());
-         },
-         "0 200000e08b000005 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/1 7 fw "
-         "08023412 efi 02050000",
-         "0 200000e08b000008 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/3 7 fw "
-         "08023412 efi 02050000"},
-        {"port",
-         [](int h) {
-             DEVICEPORTPROPERTY p{};
-             const SD_UINT32 st = SDGetHbaDevicePortProperty(h, 0, &p);
-             return line("%x %s %s %u %u %u ports %u targets %u speed %u link %u", st, hex(p.WWN, 8).c_str(),
-                         hex(p.PortID, 3).c_str(), p.PortType, p.PortState, p.ConnectionMode, p.DiscPortCount,
-                         p.DiscTargetCount, p.PortSpeed, p.LinkState1);
-         },
-         "0 210000e08b000005 010500 1 1 1 ports 4 targets 2 speed 8 link 3",
-         "0 210000e08b000008 010800 1 1 1 ports 1 targets 1 speed 8 link 3"},
-        {"discovered port 0",
-         [](int h) {
-             DISCPORTPROPERTY d{};
-             const SD_UINT32 st = SDGetDiscPortProperty(h, 0, 0, 0, &d);
-             return line("%x %s %s %s %u %u %x", st, hex(d.NodeWWN, 8).c_str(), hex(d.PortWWN, 8).c_str(),
-                         hex(d.PortID, 3).c_str(), d.PortType, d.TargetID, d.LoopID);
-         },
-         "0 2000000000000011 2100000000000011 010211 2 0 ffff",
-         "0 2000000000000011 2100000000000099 010211 2 0 ffff"},
-        {"discovered target 0",
-         [](int h) {
-             DISCTARGETPROPERTY d{};
-             const SD_UINT32 st = SDGetDiscTargetProperty(h, 0, 0, 0, &d);
-             return line("%x %s %u %u", st, hex(d.PortWWN, 8).c_str(), d.PortType, d.TargetID);
-         },
-         "0 2100000000000011 2 0", "0 2100000000000099 2 0"},
-        {"chip",
-         [](int h) {
-             CHIPPROPERTY c{};
-             const SD_UINT32 st = SDGetHbaDeviceChipProperty(h, &c);
-             return line("%x %04x %04x bus %u fn %u rev %u irq %x link %x %x port %u", st, c.VendorID, c.DeviceID,
-                         c.PciBusNumber, c.PciSlotNumber, c.ChipType, c.InterruptLevel, c.PcieLinkCap,
-                         c.PcieLinkStat, c.PortNumber);
-         },
-         "0 7a5a 8021 bus 3 fn 0 rev 2 irq 35 link a442 1042 port 1",
-         "0 7a5a 8021 bus 3 fn 0 rev 2 irq 35 link a442 1042 port 1"},
-        {"driver",
-         [](int h) {
-             DRIVERPROPERTY d{};
-             const SD_UINT32 st = SDGetHbaDeviceDriverProperty(h, &d);
-             return line("%x %s %u %u %u %x %u", st, d.Version, d.NumberOfBus, d.TargetsPerBus, d.LunsPerTarget,
-                         d.MaximumTransferLen, d.MaximumDataSegments);
-         },
-         "0 10.02.00.100-k 1 512 256 ffffffff 128", "0 10.02.00.100-k 1 512 256 ffffffff 128"},
-        {"firmware",
-         [](int h) {
-             FIRMWAREPROPERTY f{};
-             const SD_UINT32 st = SDGetHbaDeviceFirmwareProperty(h, &f);
-             return line("%x %s", st, hex(f.Version, 4).c_str());
-         },
-         "0 08070000", "0 08070000"},
-        {"port database",
-         [](int h) {
-             std::vector<uint8_t> buffer(sizeof(DEVICEINFO) + 3 * sizeof(DEVICEINFOENTRY));
-             auto* info = reinterpret_cast<PDEVICEINFO>(buffer.data());
-             const SD_UINT32 st = SDGetPortDatabase(h, 1, info, static_cast<SD_UINT32>(buffer.size()));
-             std::string out = line("%x %u/%u", st, info->TotalDevices, info->ReturnListEntryCount);
-             for (uint32_t i = 0; i < info->ReturnListEntryCount && i < 4; ++i) {
-                 out += line(" %s:%u", hex(info->EntryList[i].PortWWN + 7, 1).c_str(),
-                             info->EntryList[i].TargetAddress.TargetID);
-             }
-             return out;
-         },
-         "0 3/3 11:0 14:300 15:4", "0 1/1 99:0"},
-        {"converged port",
-         [](int h) {
-             CNAPORTPROPERTY c{};
-             SD_UINT32 size = sizeof c;
-             const SD_UINT32 st = SDGetCnaPortData(h, 0, SD_CNA_GET_PORT_ID, reinterpret_cast<SD_PUINT8>(&c), &size);
-             return line("%x %u %s %x", st, c.VLanId, hex(c.VNPortMACAddress, 6).c_str(), c.FabricParam);
-         },
-         "0 0 0302011e0e00 8000", "0 0 0302011e0e00 8000"},
-    };
-    int handles[2] = {-1, -1};
-    ASSERT_EQ(SDOpenDevice(0, &handles[0]), 0u);
-    ASSERT_EQ(SDOpenDevice(1, &handles[1]), 0u);
-    ASSERT_EQ(check_handle(static_cast<uint32_t>(handles[1]))->host_no, 8u);
-    for (const Query& q : queries) {
-        EXPECT_EQ(q.call(handles[0]), q.physical) << q.name;
-        EXPECT_EQ(q.call(handles[1]), q.virtual_port) << q.name;
+// The records of every property query of the management API on one port,
+// a line each, behind the statuses.
+std::vector<std::string> properties(int h) {
+    DEVICENODEPROPERTY n{};
+    DEVICEPORTPROPERTY p{};
+    DISCPORTPROPERTY dp{};
+    DISCTARGETPROPERTY dt{};
+    CHIPPROPERTY c{};
+    DRIVERPROPERTY d{};
+    FIRMWAREPROPERTY f{};
+    CNAPORTPROPERTY cna{};
+    SD_UINT32 cna_size = sizeof cna;
+    std::vector<uint8_t> db(sizeof(DEVICEINFO) + 3 * sizeof(DEVICEINFOENTRY));
+    auto* info = reinterpret_cast<PDEVICEINFO>(db.data());
+    const std::vector<SD_UINT32> statuses = {
+        SDGetHbaDeviceNodeProperty(h, &n), SDGetHbaDevicePortProperty(h, 0, &p),
+        SDGetDiscPortProperty(h, 0, 0, 0, &dp), SDGetDiscTargetProperty(h, 0, 0, 0, &dt),
+        SDGetHbaDeviceChipProperty(h, &c), SDGetHbaDeviceDriverProperty(h, &d), SDGetHbaDeviceFirmwareProperty(h, &f),
+        SDGetPortDatabase(h, 1, info, static_cast<SD_UINT32>(db.size())),
+        SDGetCnaPortData(h, 0, SD_CNA_GET_PORT_ID, reinterpret_cast<SD_PUINT8>(&cna), &cna_size)};
+    std::string database = line("%u/%u", info->TotalDevices, info->ReturnListEntryCount);
+    for (uint32_t i = 0; i < info->ReturnListEntryCount && i < 4; ++i) {
+        database += line(" %02x:%u", info->EntryList[i].PortWWN[7], info->EntryList[i].TargetAddress.TargetID);
     }
-    for (int h : handles) EXPECT_EQ(SDCloseDevice(h), 0u);
+    return {hex(statuses.data(), statuses.size() * sizeof(SD_UINT32)),
+            line("%s %s %s %s %s %s %s %u/%u %x fw %s efi %s", hex(n.WWN, 8).c_str(), n.Manufacturer, n.Model,
+                 n.SerialNumber, n.DriverVersion, n.FirmwareVersion, n.OptionRomVersion, n.NumberOfPorts,
+                 n.InterfaceType, n.BIValid, hex(n.BIFwVersion, 4).c_str(), hex(n.BIEfiVersion, 4).c_str()),
+            line("%s %s %u %u %u ports %u targets %u speed %u link %u", hex(p.WWN, 8).c_str(),
+                 hex(p.PortID, 3).c_str(), p.PortType, p.PortState, p.ConnectionMode, p.DiscPortCount,
+                 p.DiscTargetCount, p.PortSpeed, p.LinkState1),
+            line("%s %s %s %u %u %x", hex(dp.NodeWWN, 8).c_str(), hex(dp.PortWWN, 8).c_str(),
+                 hex(dp.PortID, 3).c_str(), dp.PortType, dp.TargetID, dp.LoopID),
+            line("%s %u %u", hex(dt.PortWWN, 8).c_str(), dt.PortType, dt.TargetID),
+            line("%04x %04x bus %u fn %u rev %u irq %x link %x %x port %u", c.VendorID, c.DeviceID, c.PciBusNumber,
+                 c.PciSlotNumber, c.ChipType, c.InterruptLevel, c.PcieLinkCap, c.PcieLinkStat, c.PortNumber),
+            line("%s %u %u %u %x %u", d.Version, d.NumberOfBus, d.TargetsPerBus, d.LunsPerTarget,
+                 d.MaximumTransferLen, d.MaximumDataSegments),
+            hex(f.Version, 4), database,
+            line("%u %s %x", cna.VLanId, hex(cna.VNPortMACAddress, 6).c_str(), cna.FabricParam)};
+}
+
+// Every property query on the physical port (host 5) and the virtual port
+// (host 8) of a converged adapter served through sysfs: the records reach
+// the caller as the attribute files give them.
+TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
+    sysfstest::SysfsRig rig(0x8021, [](sim::SysfsAdapter& a) {
+        a.flash = boot_code_flash();
+        a.functions[0].host.rports = remote_ports();
+        a.functions[0].vports = {8};
+        sim::SysfsRemotePort r = remote_ports()[0];
+        r.port_name = "0x2100000000000099";
+        r.luns = {{0, "sdx", 9, {}}};
+        a.functions[0].vports[0].rports = {r};
+    });
+    rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);  // the first open discovers
+    int physical = -1, virtual_port = -1;
+    ASSERT_EQ(SDOpenDevice(0, &physical), 0u);
+    ASSERT_EQ(SDOpenDevice(1, &virtual_port), 0u);
+    ASSERT_EQ(check_handle(static_cast<uint32_t>(virtual_port)), rig.port(8));
+    std::vector<std::string> want = {
+        std::string(72, '0'),
+        "200000e08b000005 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/1 7 fw "
+        "08023412 efi 02050000",
+        "210000e08b000005 010500 1 1 1 ports 4 targets 2 speed 8 link 3",
+        "2000000000000011 2100000000000011 010211 2 0 ffff",
+        "2100000000000011 2 0",
+        "7a5a 8021 bus 3 fn 0 rev 2 irq 35 link a442 1042 port 1",
+        "10.02.00.100-k 1 512 256 ffffffff 128",
+        "08070000",
+        "3/3 11:0 14:300 15:4",
+        "0 0302011e0e00 8000"};
+    EXPECT_EQ(properties(physical), want);
+    want[1] = "200000e08b000008 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/3 7 fw "
+              "08023412 efi 02050000";
+    want[2] = "210000e08b000008 010800 1 1 1 ports 1 targets 1 speed 8 link 3";
+    want[3] = "2000000000000011 2100000000000099 010211 2 0 ffff";
+    want[4] = "2100000000000099 2 0";
+    want[8] = "1/1 99:0";
+    EXPECT_EQ(properties(virtual_port), want);
+    for (int h : {physical, virtual_port}) EXPECT_EQ(SDCloseDevice(h), 0u);
 }
 }  // namespace

@@ -21,3 +21,9 @@ int vxapi_nl_scsi_fc_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t*
 // when the socket could not be opened.
 int vxapi_nl_open();
 int vxapi_nl_scsi_fc_open();
+
+// The loopback test through the vendor socket sock for the port with this
+// SCSI host number: INT_LOOPBACK_REQ in, INT_LOOPBACK_RSP out (the sizes are
+// not consulted). 0 success, 1 failure; *pext_stat the driver status.
+int vxapi_nl_loopback_test(int sock, int host_no, void* ploopback_req, uint32_t loopback_req_size,
+                           void* ploopback_rsp, uint32_t loopback_rsp_size, uint32_t* pext_stat);

@@ -31,3 +31,13 @@ int32_t vxsysfs_get_vpd(int, vxapi_priv_database*, uint8_t*, uint32_t*, uint32_t
 int32_t vxsysfs_set_vpd(int, vxapi_priv_database*, const uint8_t*, uint32_t*, uint32_t* pext_stat) {
     return vxapi_no_transport(pext_stat);
 }
+
+// The beacon attribute: the "no transport" answer until the sysfs road reads
+// and writes it.
+int32_t vxsysfs_get_beacon(int, vxapi_priv_database*, EXT_BEACON_CONTROL*, uint32_t* pext_stat) {
+    return vxapi_no_transport(pext_stat);
+}
+
+int32_t vxsysfs_set_beacon(int, vxapi_priv_database*, const EXT_BEACON_CONTROL*, uint32_t* pext_stat) {
+    return vxapi_no_transport(pext_stat);
+}

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "core/vx_passthru.h"
 #include "core/vx_records.h"
 
 // The "nvram" attribute: nvr_buf_size bytes read, or written.
@@ -27,3 +28,10 @@ int32_t vxsysfs_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, con
 // followed by ';', into devname (256 bytes). 0 found, 1 none.
 int32_t vxsysfs_get_devname(vxapi_priv_database* api_priv_data_inst, uint16_t tgtid, uint16_t lunid,
                             uint8_t* devname);
+
+// The SCSI host's "beacon" attribute: read into (State blink or off), or
+// written from the record.
+int32_t vxsysfs_get_beacon(int handle, vxapi_priv_database* api_priv_data_inst, EXT_BEACON_CONTROL* pbeacon_st,
+                           uint32_t* pext_stat);
+int32_t vxsysfs_set_beacon(int handle, vxapi_priv_database* api_priv_data_inst,
+                           const EXT_BEACON_CONTROL* pbeacon_st, uint32_t* pext_stat);

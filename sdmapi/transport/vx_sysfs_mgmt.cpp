@@ -26,3 +26,10 @@ int32_t vxsysfs_delete_vport(int, vxapi_priv_database*, PEXT_VPORT_PARAMS, uint3
 int32_t vxsysfs_get_vport_info(int, vxapi_priv_database*, PEXT_VPORT_INFO, uint32_t* pext_stat) {
     return vxapi_no_transport(pext_stat);
 }
+
+// The loopback test: the "no transport" answer until the bsg vendor command
+// is sent.
+int32_t vxsysfs_bsg_loopback_test(int, vxapi_priv_database*, INT_LOOPBACK_REQ*, uint32_t, INT_LOOPBACK_RSP*, uint32_t,
+                                  uint32_t* pext_stat) {
+    return vxapi_no_transport(pext_stat);
+}

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "core/vx_passthru.h"
 #include "core/vx_records.h"
 #include "core/vx_regions.h"
 
@@ -28,3 +29,8 @@ int32_t vxsysfs_delete_vport(int handle, vxapi_priv_database* api_priv_data_inst
                              uint32_t* pext_stat);
 int32_t vxsysfs_get_vport_info(int handle, vxapi_priv_database* api_priv_data_inst, PEXT_VPORT_INFO pvpinfo,
                                uint32_t* pext_stat);
+
+// The loopback test through the FC host's bsg node (vendor command 1).
+int32_t vxsysfs_bsg_loopback_test(int handle, vxapi_priv_database* api_priv_data_inst,
+                                  INT_LOOPBACK_REQ* ploopback_req, uint32_t loopback_req_sz,
+                                  INT_LOOPBACK_RSP* ploopback_rsp, uint32_t loopback_rsp_sz, uint32_t* pext_stat);

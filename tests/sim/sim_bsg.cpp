@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sim_passthru.h"
+
 namespace sim {
 namespace {
 
@@ -69,20 +71,44 @@ int SimSg::open(dev_t rdev, int flags) {
 int SimSg::ioctl(dev_t rdev, unsigned long code, void* arg) {
     auto* io = static_cast<sg_io_hdr_t*>(arg);
     if (code != SG_IO || io->interface_id != 'S') return EINVAL;
+    log.push_back(*io);
     const auto* cdb = static_cast<const uint8_t*>(io->cmdp);
-    const SgAnswer a = target ? target(minor(rdev), std::vector<uint8_t>(cdb, cdb + io->cmd_len)) : SgAnswer{};
-    if (a.err != 0) return a.err;
+    const auto* data = static_cast<const uint8_t*>(io->dxferp);
+    const std::vector<uint8_t> dout(data, data + (io->dxfer_direction == SG_DXFER_TO_DEV ? io->dxfer_len : 0));
+    const size_t room = io->dxfer_direction == SG_DXFER_FROM_DEV ? io->dxfer_len : 0;
+    const auto lun = luns.find(minor(rdev));
+    const ScsiAnswer a = lun == luns.end()
+                             ? ScsiAnswer{}
+                             : lun->second.first->execute(lun->second.second, {cdb, cdb + io->cmd_len}, dout, room);
     io->status = a.status;
-    io->masked_status = a.masked_status;
+    io->masked_status = a.masked_status();
     io->host_status = a.host_status;
     io->driver_status = a.driver_status;
-    io->resid = a.resid;
+    io->resid = std::max(a.resid, 0);  // the kernel never reports more than was asked
     io->sb_len_wr = static_cast<unsigned char>(std::min<size_t>(a.sense.size(), io->mx_sb_len));
     if (io->sb_len_wr != 0) std::memcpy(io->sbp, a.sense.data(), io->sb_len_wr);
     if (io->dxfer_direction == SG_DXFER_FROM_DEV && !a.data.empty()) {
         std::memcpy(io->dxferp, a.data.data(), std::min<size_t>(a.data.size(), io->dxfer_len));
     }
     return 0;
+}
+
+void serve_fabric(const SanFabric& fabric, SimBsg& bsg, SimHost& host, const std::string& host_dir) {
+    const auto answer = [&fabric](bool ct, const Bytes& request) {
+        return ct ? fabric.ct(request) : fabric.els(request);
+    };
+    for (const bool ct : {true, false}) {
+        (ct ? bsg.ct : bsg.els) = [answer, ct](BsgJob& job) {
+            const Bytes a = answer(ct, job.dout);
+            std::memcpy(job.din, a.data(), std::min<size_t>(a.size(), job.hdr.din_xfer_len));
+            return 0;
+        };
+        const auto attr = request_attr([answer, ct](const std::string& r) {
+            const Bytes a = answer(ct, Bytes(r.begin() + (ct ? 0 : std::min<long>(32, r.size())), r.end()));
+            return std::string(a.begin(), a.end());
+        });
+        host.set_attr(host_dir + (ct ? "/ct" : "/els"), attr, 0600);
+    }
 }
 
 }  // namespace sim

@@ -12,9 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "sim_scsi_target.h"
 #include "sim_sysfs_adapters.h"
 
 namespace sim {
+
+struct SanFabric;
 
 // One job as the FC bsg device took it.
 struct BsgJob {
@@ -47,26 +50,24 @@ private:
     std::map<dev_t, std::string> entries_;
 };
 
-// What a SCSI target answers to one SG_IO.
-struct SgAnswer {
-    int err = 0;  // the SG_IO fails with it
-    uint8_t status = 0, masked_status = 0;
-    uint16_t host_status = 0, driver_status = 0;
-    int resid = 0;
-    std::vector<uint8_t> sense, data;  // data: into the buffer of a read
-};
-
-// The SCSI generic nodes /dev/sg<N> (major 21), answered by a target model.
-// Declared before the host it attaches to.
+// The SCSI generic nodes /dev/sg<N> (major 21): sg<N> is a LUN of a target
+// model; a node without one answers GOOD without data. Declared before the
+// host it attaches to.
 class SimSg final : public SimDevice {
 public:
     void attach(SimHost& host) { host.register_device(kSgMajor, this); }
     int open(dev_t rdev, int flags) override;
     int ioctl(dev_t rdev, unsigned long code, void* arg) override;
 
-    // The target behind sg<N>: its answer to a CDB (default: GOOD, no data).
-    std::function<SgAnswer(unsigned sg, const std::vector<uint8_t>& cdb)> target;
+    std::map<unsigned, std::pair<ScsiTarget*, uint32_t>> luns;  // by N: the target and the LUN
     std::vector<std::pair<unsigned, int>> opens;  // (N, open flags)
+    std::vector<sg_io_hdr_t> log;                 // every SG_IO as taken
 };
+
+// The fabric on the sysfs roads: its CT and ELS answers to the bsg jobs
+// (into data in) and through the driver's "ct" and "els" attributes of a
+// host directory (the ELS ones with their 32-byte pass-through head). The
+// fabric outlives the host.
+void serve_fabric(const SanFabric& fabric, SimBsg& bsg, SimHost& host, const std::string& host_dir);
 
 }  // namespace sim

@@ -220,6 +220,7 @@ int SimDriver::ioctl(dev_t rdev, unsigned long code, void* arg) {
     const void* request_adr = get_address(hdr, new_layout ? kRequestAdrNew : kRequestAdrOld, new_layout);
     void* response_adr = get_address(hdr, new_layout ? kResponseAdrNew : kResponseAdrOld, new_layout);
     req.response_capacity = response_adr != nullptr ? response_len : 0;
+    req.response_in = static_cast<const uint8_t*>(response_adr);
 
     SimLogEntry entry;
     entry.code = code;

@@ -120,6 +120,7 @@ struct SimRequest {
     uint32_t request_len = 0;         // RequestLen as sent
     std::vector<uint8_t> request;     // the request bytes (empty when RequestAdr is 0)
     uint32_t response_capacity = 0;   // ResponseLen as sent (0 when ResponseAdr is 0)
+    const uint8_t* response_in = nullptr;  // the response buffer as it came (data out of SCSI pass-through)
     // The port HbaSelect names. A request for a driver instance that does not
     // exist answers status 9 before any handler runs, so handlers always get a
     // port, except those of the adapter count and set instance (null there).

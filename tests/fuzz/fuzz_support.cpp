@@ -1,0 +1,75 @@
+#include "fuzz_support.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/vx_sddbg.h"
+
+namespace fuzz {
+
+Bytes framed(const Bytes& part) {
+    const size_t n = std::min<size_t>(part.size(), 0xFFFF);
+    Bytes out{static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)};
+    out.insert(out.end(), part.begin(), part.begin() + static_cast<std::ptrdiff_t>(n));
+    return out;
+}
+
+Bytes join(uint8_t mode, const std::vector<Bytes>& parts) {
+    Bytes out{mode};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const Bytes piece = i + 1 < parts.size() ? framed(parts[i]) : parts[i];
+        out.insert(out.end(), piece.begin(), piece.end());
+    }
+    return out;
+}
+
+uint8_t Reader::byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+
+Bytes Reader::part() {
+    const size_t n = byte();
+    const size_t len = n | (static_cast<size_t>(byte()) << 8);
+    const size_t take = std::min(len, size_ - pos_);
+    Bytes out(data_ + pos_, data_ + pos_ + take);
+    pos_ += take;
+    return out;
+}
+
+Bytes Reader::rest() {
+    Bytes out(data_ + pos_, data_ + size_);
+    pos_ = size_;
+    return out;
+}
+
+Buffer::Buffer(const Bytes& bytes) : data_(new uint8_t[bytes.empty() ? 1 : bytes.size()]), size_(bytes.size()) {
+    if (!bytes.empty()) std::memcpy(data_.get(), bytes.data(), bytes.size());
+}
+
+void put(Bytes& dest, size_t offset, const Bytes& bytes, size_t limit) {
+    if (offset >= dest.size()) return;
+    const size_t n = std::min({bytes.size(), dest.size() - offset, limit});
+    std::copy_n(bytes.begin(), n, dest.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+sim::SimHost& host() {
+    static sim::SimHost instance;
+    return instance;
+}
+
+sim::FlashRig& flash_rig(uint16_t device_id, const sim::ChipFlashOptions& options) {
+    static sim::FlashRig rig(device_id, options);
+    return rig;
+}
+
+namespace {
+// Every trace bit but the log file's.
+constexpr uint32_t kAllTraces = ~VXDBG_LOGFILE;
+}  // namespace
+
+Traced::Traced(sim::SimHost& host) : host_(host) { vx_debug = kAllTraces; }
+
+Traced::~Traced() {
+    vx_debug = 0;
+    host_.clear_stderr();
+}
+
+}  // namespace fuzz

@@ -1,0 +1,98 @@
+// What the fuzz targets share.
+//
+// A target is one source file that defines LLVMFuzzerTestOneInput and
+// fuzz::seeds(), its seed corpus made with the simulator's builders. The
+// build links it twice: with libFuzzer's main into fuzz_<name>, and with
+// seed_main.cpp into fuzz_<name>_seeds, which writes the seeds.
+//
+// Inputs may start with a mode byte and carry parts: every part but the last
+// has its length in front of it (two bytes, little-endian); the last part is
+// the rest of the input. Bytes that are not there read as zero.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "flash_builder.h"
+#include "sim_flash.h"
+#include "sim_host.h"
+
+namespace fuzz {
+
+using sim::Bytes;
+
+// The seed corpus of the target.
+std::vector<Bytes> seeds();
+
+// A seed in the form Reader takes apart: the mode byte, then the parts.
+Bytes join(uint8_t mode, const std::vector<Bytes>& parts);
+// A part with its length in front (at most 0xFFFF bytes of it are kept).
+Bytes framed(const Bytes& part);
+
+class Reader {
+public:
+    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    uint8_t byte();
+    Bytes part();
+    Bytes rest();
+    bool done() const { return pos_ == size_; }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+// A heap copy of exactly the bytes, so that AddressSanitizer catches any
+// access past its end; the library may write into it.
+class Buffer {
+public:
+    explicit Buffer(const Bytes& bytes);
+    uint8_t* data() const { return data_.get(); }
+    uint32_t size() const { return static_cast<uint32_t>(size_); }
+    Bytes bytes() const { return Bytes(data(), data() + size_); }
+
+private:
+    std::unique_ptr<uint8_t[]> data_;
+    size_t size_;
+};
+
+// Copies bytes into dest at offset, cut at dest's end (or at limit bytes).
+void put(Bytes& dest, size_t offset, const Bytes& bytes, size_t limit = SIZE_MAX);
+
+// A property of the library that an input broke: reported, then the target
+// aborts so that libFuzzer keeps the input.
+#define FUZZ_CHECK(cond)                                                                       \
+    do {                                                                                       \
+        if (!(cond)) {                                                                         \
+            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #cond); \
+            std::abort();                                                                      \
+        }                                                                                      \
+    } while (0)
+
+// The simulated host of the targets that need no adapter, made on first use.
+sim::SimHost& host();
+
+// The simulated host with one adapter and its flash (sim::FlashRig), made on
+// first use; later calls give the same rig (their arguments are not used).
+sim::FlashRig& flash_rig(uint16_t device_id, const sim::ChipFlashOptions& options = {});
+
+// For the length of one input: every trace of the library on (its dumps
+// read the buffers too), written to the host's captured standard error,
+// which is dropped at the end.
+class Traced {
+public:
+    explicit Traced(sim::SimHost& host);
+    ~Traced();
+    Traced(const Traced&) = delete;
+    Traced& operator=(const Traced&) = delete;
+
+private:
+    sim::SimHost& host_;
+};
+
+}  // namespace fuzz

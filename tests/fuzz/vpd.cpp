@@ -1,0 +1,104 @@
+// The VPD walkers and what is built on them: the item walk, the keyword
+// search, the "RV" checksum (set, then verified), the OEM checksum scan, the
+// field reads, and the version-keyword updates from an option ROM image
+// (in place, into the image, and the NVRAM routine with its checksum).
+//
+// Input: a mode byte, the VPD as a part, then the option ROM image. Mode bit
+// 0 gives the NVRAM routine the 24xx firmware region (else a whole flash).
+#include <cstring>
+
+#include "core/vx_layout.h"
+#include "core/vx_vpd_fields.h"
+#include "fuzz_support.h"
+#include "image/flash_formats.h"
+
+namespace {
+
+constexpr uint8_t kFirmwareRegion = 0x01;
+
+void walk(const fuzz::Buffer& vpd) {
+    vximg_vpd_walker w;
+    vximg_vpd_walk_init(&w, vpd.data(), vpd.size());
+    vximg_vpd_item it;
+    while (vximg_vpd_walk_next(&w, &it)) {
+        FUZZ_CHECK(it.data_offset <= vpd.size() && it.data_length <= vpd.size() - it.data_offset);
+    }
+    FUZZ_CHECK(w.result != VXIMG_VPD_RUNNING);
+}
+
+void checksums(const fuzz::Buffer& vpd) {
+    vxapi_verify_vpd_checksum(vpd.data(), vpd.size());
+    vxapi_verify_kt_vpd_checksum(vpd.data(), vpd.size());
+    vximg_vpd_item rv;
+    vximg_vpd_find_keyword(vpd.data(), vpd.size(), "RV", &rv);
+    const fuzz::Buffer copy(vpd.bytes());
+    if (vximg_vpd_set_rv_checksum(copy.data(), copy.size())) {
+        FUZZ_CHECK(vximg_vpd_rv_checksum_ok(copy.data(), copy.size()));
+    }
+}
+
+void fields(const fuzz::Buffer& vpd) {
+    static const uint8_t kIdent[1] = {VXIMG_VPD_TAG_IDENT};
+    const struct {
+        const uint8_t* tag;
+        uint16_t tag_sz;
+    } tags[] = {{reinterpret_cast<const uint8_t*>("SN"), 2}, {reinterpret_cast<const uint8_t*>("V3"), 2},
+                {kIdent, 1}};
+    for (const auto& t : tags) {
+        for (const uint16_t size : {32, 3}) {
+            const fuzz::Buffer out(fuzz::Bytes(size, 0));
+            vxapi_get_field_from_vpd(vpd.data(), vpd.size(), t.tag, t.tag_sz, out.data(), size);
+        }
+    }
+}
+
+void version_updates(const fuzz::Buffer& vpd, const fuzz::Buffer& image, uint32_t region) {
+    const fuzz::Buffer in_place(vpd.bytes());
+    vxapi_update_vpd_version_field(image.data(), image.size(), in_place.data(), in_place.size(), nullptr);
+
+    const fuzz::Buffer target(image.bytes());
+    vxapi_add_vpd_image(target.data(), target.size(), vpd.data(), vpd.size(), nullptr);
+
+    // The NVRAM routine leaves a checksum that verifies, whenever there is
+    // an "RV" with a checksum byte before the end tag.
+    const fuzz::Buffer nv(vpd.bytes());
+    if (vxapi_update_nv_vpd_version(image.data(), image.size(), nv.data(), nv.size(), region) == 0) {
+        vximg_vpd_item rv;
+        if (vximg_vpd_find_keyword(nv.data(), nv.size(), "RV", &rv) && rv.data_length > 0) {
+            FUZZ_CHECK(vxapi_verify_vpd_checksum(nv.data(), nv.size()) == 0);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<fuzz::Bytes> fuzz::seeds() {
+    using namespace sim;
+    const Bytes vpd = typical_vpd().bytes;
+    const Bytes chain = build_rom_chain({efi_image(1, 17, 1), bios_image(3, 5), fcode_image(2, 1),
+                                         vpd_image(VX_PCI_VENDOR_MAKER, vpd, 2),
+                                         firmware_image(VX_PCI_VENDOR_MAKER, 8, 2, 5)})
+                            .bytes;
+    VpdContents small;
+    small.read_only = {keyword("SN", "SIM0000002")};
+    small.has_writable = true;
+    small.writable = {keyword("V1", "x"), keyword("V5", std::string(20, ' '))};
+    return {
+        join(0, {vpd, chain}),
+        join(kFirmwareRegion, {build_vpd(small).bytes, chain}),
+        join(0, {vpd, build_bios_only_rom(1, 7, vpd)}),
+    };
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::Reader in(data, size);
+    const uint8_t mode = in.byte();
+    const fuzz::Buffer vpd(in.part());
+    const fuzz::Buffer image(in.rest());
+    fuzz::Traced traced(fuzz::host());
+    walk(vpd);
+    checksums(vpd);
+    fields(vpd);
+    version_updates(vpd, image, (mode & kFirmwareRegion) != 0 ? 1 : 0);
+    return 0;
+}
