@@ -176,6 +176,66 @@ VXSDM_API SD_UINT32 SDUpdateVpd(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 p
 /* Writes the same VPD to this port and to the adapter's other physical port. */
 VXSDM_API SD_UINT32 SD24xxSaveVpd(int Device, SD_PUINT8 pvpd, SD_UINT32 buf_size);
 
+/* ---- SCSI pass-through ----
+ *
+ * A SCSI command to a LUN, addressed by SCSI address on the port's SCSI host
+ * (TARGETINFORMATION: TargetID and LUN; every command goes to bus 0) or by
+ * the remote port's WWPN (DESTINATIONADDRESS, AddressType 2). The CDB has at
+ * most 16 bytes; a command carries data out (pReqBuf) or data in (pRespBuf),
+ * not both. A device that ends the command with CHECK CONDITION gives
+ * SDERR_SCSI_CHECK_CONDITION with its sense data in the sense buffer (at most
+ * SenseBufSize bytes, and at most 256 by WWPN); data overrun and underrun
+ * give SDERR_DATA_OVERRUN / SDERR_DATA_UNDERRUN, the data delivered. The
+ * SCSI-address form needs a data buffer; on ports the driver serves through
+ * sysfs it also needs the sense buffer. */
+VXSDM_API SD_UINT32 SDSendScsiPassThru(int Device, PTARGETINFORMATION pTargetInfo, SD_PUINT8 pCdbBuf,
+                                       SD_UINT32 ValidCdbLen, SD_PVOID pReqBuf, SD_UINT32 ReqBufSize,
+                                       SD_PVOID pRespBuf, SD_UINT32 RespBufSize, SD_PUINT8 pSenseBuf,
+                                       SD_UINT32 SenseBufSize);
+VXSDM_API SD_UINT32 SDSendScsiPassThruFC(int Device, PDESTINATIONADDRESS pDestAddr, SD_PUINT8 pCdbBuf,
+                                         SD_UINT32 ValidCdbLen, SD_PVOID pReqBuf, SD_UINT32 ReqBufSize,
+                                         SD_PVOID pRespBuf, SD_UINT32 RespBufSize, SD_PUINT8 pSenseBuf,
+                                         SD_UINT32 SenseBufSize);
+
+/* INQUIRY (allocation length RespSize, at most 255) and READ CAPACITY(10),
+ * whose data stay in the device's byte order. */
+VXSDM_API SD_UINT32 SDSendScsiInquiryCmd(int Device, PTARGETINFORMATION pTargetInfo, SD_PVOID pResp,
+                                         SD_UINT32 RespSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
+VXSDM_API SD_UINT32 SDSendScsiReadCapacityCmd(int Device, PTARGETINFORMATION pTargetInfo, SD_PVOID pResp,
+                                              SD_UINT32 RespSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
+VXSDM_API SD_UINT32 SDSendScsiInquiryCmdFC(int Device, PDESTINATIONADDRESS pDestAddr, SD_PVOID pResp,
+                                           SD_UINT32 RespSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
+VXSDM_API SD_UINT32 SDSendScsiReadCapacityCmdFC(int Device, PDESTINATIONADDRESS pDestAddr, SD_PVOID pResp,
+                                                SD_UINT32 RespSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
+
+/* REPORT LUNS. A target that refuses the command with ILLEGAL REQUEST in
+ * fixed-format sense has LUNs 0 to 255 probed instead: the list of the LUNs
+ * found is built in pRespBuf (its length in bytes 0 to 3 counts every LUN
+ * found, the entries are those that fit RespBufSize, which must be at least
+ * 8) and the status is SDERR_NOT_FROM_DEVICE; the LUN field of the address
+ * is left at the last LUN probed. */
+VXSDM_API SD_UINT32 SDSendScsiReportLunsCmd(int Device, PTARGETINFORMATION pTargetInfo, SD_PVOID pRespBuf,
+                                            SD_UINT32 RespBufSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
+VXSDM_API SD_UINT32 SDSendScsiReportLunsCmdFC(int Device, PDESTINATIONADDRESS pDestAddr, SD_PVOID pRespBuf,
+                                              SD_UINT32 RespBufSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
+
+/* ---- CT and ELS pass-through ---- */
+
+/* A whole CT information unit to the fabric's servers, and its answer. The
+ * port must be up and attached to a fabric (SDERR_UNKNOWN otherwise). */
+VXSDM_API SD_UINT32 SDSendCTPassThru(int Device, SD_PVOID pReqBuffer, SD_UINT32 ReqBufferSize,
+                                     SD_PVOID pRespBuffer, SD_UINT32 RespBufferSize);
+
+/* An ELS ECHO of ReqDataSize bytes to the remote port of pTargetAddr
+ * (AddressType 2); *pRespDataSize must equal ReqDataSize. The echoed data
+ * are not compared with those sent. A rejected ECHO gives
+ * SDERR_ELS_REJECTED with the reject's reply code, reason code, explanation
+ * and vendor byte at offsets 0, 5, 6 and 7 of pRespData, as far as
+ * *pRespDataSize reaches, and *pRespDataSize cut to 8. */
+VXSDM_API SD_UINT32 SDSendElsEcho(int Device, SD_UINT16 HbaDevPortNum, PDESTINATIONADDRESS pTargetAddr,
+                                  SD_PUINT8 pReqData, SD_UINT32 ReqDataSize, SD_PUINT8 pRespData,
+                                  SD_PUINT32 pRespDataSize);
+
 /* ---- HBA feature settings ----
  *
  * Five features over the driver's "Bind=" and "ConfigRequired=" module

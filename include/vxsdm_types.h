@@ -152,6 +152,23 @@ typedef struct TARGETINFORMATION {
     SD_UINT32 Reserved[32];
 } TARGETINFORMATION, *PTARGETINFORMATION;
 
+/* A Fibre Channel destination: a LUN behind a remote port. The pass-through
+ * functions take AddressType 2 only, with the remote port's world-wide port
+ * name, most significant byte first, in AddressUsing. */
+typedef struct DESTINATIONADDRESS {
+    SD_UINT16 AddressType; /* how AddressUsing is read: 2 by port WWPN */
+    union {
+        SD_UINT8 NodeWWN[8];
+        SD_UINT8 PortWWN[8];
+        SD_UINT8 PortID[3];
+        struct {
+            SD_UINT16 BusNumber;
+            SD_UINT16 TargetID;
+        } ScsiTarget;
+    } AddressUsing;
+    SD_UINT16 LunNumber;
+} DESTINATIONADDRESS, *PDESTINATIONADDRESS;
+
 /* One device of the port database. */
 typedef struct DEVICEINFOENTRY {
     SD_UINT8 NodeWWN[8];
@@ -229,7 +246,6 @@ typedef struct MANAGEMENTADDRESS MANAGEMENTADDRESS, *PMANAGEMENTADDRESS;
 typedef struct DRIVERNVRAMPARAMS DRIVERNVRAMPARAMS, *PDRIVERNVRAMPARAMS;
 typedef struct FIRMWARENVRAMPARAMS FIRMWARENVRAMPARAMS, *PFIRMWARENVRAMPARAMS;
 typedef struct FABRICADDRESS FABRICADDRESS, *PFABRICADDRESS;
-typedef struct DESTINATIONADDRESS DESTINATIONADDRESS, *PDESTINATIONADDRESS;
 
 /* ---- NVRAM variables ---- */
 

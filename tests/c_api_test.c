@@ -9,6 +9,8 @@
 /* A compile-time check that works in C99. */
 #define C_ASSERT(name, cond) typedef char assert_##name[(cond) ? 1 : -1]
 
+C_ASSERT(fo_luns, sizeof(FO_LUN_DATA_LIST) == 1056800);
+C_ASSERT(fo_paths, sizeof(FO_PATHS_INFO) == 11304 && sizeof(FO_TARGET_DATA_LIST) == 8224);
 C_ASSERT(node_property, sizeof(DEVICENODEPROPERTY) == 388);
 C_ASSERT(port_property, sizeof(DEVICEPORTPROPERTY) == 148);
 C_ASSERT(disc_property, sizeof(DISCTARGETPROPERTY) == 156);
@@ -19,6 +21,7 @@ C_ASSERT(device_info, sizeof(DEVICEINFO) == 300);
 C_ASSERT(device_info_entry, sizeof(DEVICEINFOENTRY) == 292);
 C_ASSERT(cna_port, sizeof(CNAPORTPROPERTY) == 128);
 C_ASSERT(layout_region, sizeof(SDM_OPT_ROM_REGION) == 8);
+C_ASSERT(destination, sizeof(DESTINATIONADDRESS) == 12);
 C_ASSERT(feature_entry, sizeof(HBA_FEATURE_ENTRY) == 88);
 C_ASSERT(feature_setting, sizeof(HBA_FEATURE_SETTING) == 16);
 
@@ -48,6 +51,8 @@ int main(void) {
 
     expect(SDSwapTargetDevice(1, NULL, NULL) == SDERR_NOT_SUPPORTED, "unsupported entry point");
     expect(SDXlateSDMErr(2, 0) == SDERR_DEVICE_BUSY, "driver status translation");
+    expect(ISDFoGetApiVersion(version, sizeof version) == 0x3000107u && strcmp(version, "3.0.1 build7") == 0,
+           "failover interface version");
 
     return failures == 0 ? 0 : 1;
 }

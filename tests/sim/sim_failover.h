@@ -1,9 +1,8 @@
-// The failover side of the simulated driver: requests 200 to 212 on both
-// header layouts, each answered with the reply the test set for its number
-// (none: status 0, nothing written) and kept as the last request of that
-// number. The driver itself checks HbaSelect against its instances (status
-// 9 for none), honours the lengths and addresses, and injects statuses and
-// errno values.
+// The failover side of the simulated driver: requests 200 to 212, each
+// answered with the reply set for its number (none: status 0, no bytes) and
+// kept as the last request of that number. Header layouts, lengths and
+// addresses, HbaSelect and the injection of statuses and errno values are
+// the driver's (sim_driver.h).
 #pragma once
 
 #include <map>

@@ -112,17 +112,14 @@ public:
     void fail_commands(const std::string& prefix, int exit_status = 1);
 
     // ---- child processes (sim_process.cpp) ----
-    // fork() forks for real. The child's execv of "/bin/sh" "-c" command
-    // answers the command as system() does (scripted, or cp, mv and rm in the
-    // sandbox) and ends with its exit status; the parent learns what the
-    // child did when it reaps it: the command joins commands(), and the
-    // process log gets, in order: "fflush stdout", "fflush stderr", "fork",
-    // "exec <command>", "exit_child <status>", "waitpid" (a failed call:
-    // "waitpid failed", a failed fork: "fork failed").
+    // fork() forks for real; the child's execv of "/bin/sh -c" answers the
+    // command as system() does. Reaping the child adds the command to
+    // commands(); the log holds "fflush stdout", "fflush stderr", "fork",
+    // "fork failed", "exec <command>", "waitpid", "waitpid failed" in order.
     std::vector<std::string> process_log() const;
-    void fail_fork(int err);              // the next fork
-    void fail_exec(int err);              // the exec of the next fork's child
-    void fail_waitpid(int err, int count = 1);  // before the wait
+    void fail_fork(int err);
+    void fail_exec(int err);  // of the next fork's child
+    void fail_waitpid(int err, int count = 1);
 
     // ---- sysfs ----
     void set_sysfs_mounted(bool mounted) { sysfs_mounted_ = mounted; }
@@ -325,10 +322,10 @@ private:
     std::map<int, size_t> short_read_fds_;
     std::set<BusObject*> buses_;
 
-    void report_to_parent(const std::string& line);
+    void log_process(const std::string& line);
     std::vector<std::string> process_log_;
-    std::map<pid_t, int> children_;  // forked child -> read end of its report pipe
-    int report_fd_ = -1;             // in a forked child: the write end
+    std::map<pid_t, int> children_;  // child -> read end of its pipe
+    int report_fd_ = -1;             // in a child: the write end
     int fork_error_ = 0;
     int exec_error_ = 0;
     OpenFault wait_fault_{0, 0};

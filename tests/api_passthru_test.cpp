@@ -1,0 +1,180 @@
+// The SCSI, CT and ELS pass-through of the management API: one scenario table on an ioctl and a sysfs port with
+// the same remote port behind (target id 4, LUNs 0 to 10 known to the host; the target model decides which answer).
+#include "api_rig.h"
+#include "sim_bsg.h"
+#include "sim_passthru.h"
+#include "transport/vx_sysfs_prim.h"
+#include "vxsdm.h"
+
+namespace {
+
+using sim::Bytes;
+using Els = std::array<uint8_t, 8>;
+
+constexpr uint16_t kTarget = 4, kHostLuns = 11;
+const sim::Wwn kWwpn = {0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1};  // the remote port's default name in sysfs
+
+// A port with the remote port behind it, its LUN 0 by SCSI address and by WWPN, scratch buffers.
+struct Road {
+    virtual ~Road() = default;
+    virtual size_t offered() const = 0;               // data room of the last SCSI command sent
+    virtual void answer_els(const Els& reply) = 0;    // the ELS answer from now on
+    void take(const apitest::RigPort& port) { std::tie(h, rec) = std::tuple(port.handle, port.rec); }
+
+    int h = 0;
+    vxapi_priv_database* rec = nullptr;
+    sim::ScsiTarget* target = nullptr;
+    sim::SanFabric san;
+    TARGETINFORMATION t{0, kTarget, 0, {}};
+    DESTINATIONADDRESS d{2, {{0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1}}, 0};
+    uint8_t data[4096], list[80], sense[32];
+};
+
+struct IoctlRoad : Road {
+    IoctlRoad() {
+        sim::install_passthru_handlers(rig.driver, san);
+        target = &san.ports.emplace_back(sim::SanPort{kWwpn, 0, kTarget, {}}).scsi;
+        take(rig.add_adapter(0x2532));
+    }
+    size_t offered() const override { return rig.requests(EXT_CC_SEND_SCSI_PASSTHRU).back().response_len; }
+    void answer_els(const Els& reply) override {
+        rig.driver.on(EXT_CC_SEND_ELS_PASSTHRU, [reply](const sim::SimRequest&) { return sim::SimReply::with_record(reply); });
+    }
+    apitest::ApiRig rig;
+};
+
+struct SysfsRoad : Road {
+    SysfsRoad() {
+        std::strcpy(sysfs_mnt_path, "/sys");
+        for (unsigned lun = 0; lun < kHostLuns; ++lun) sg.luns[lun] = {&scsi, lun};
+        sg.attach(rig.host);
+        bsg.attach(rig.host, fabric);
+        sim::serve_fabric(san, bsg, rig.host, fabric.host_dirs[5]);
+        take(rig.add_sysfs_adapter(0x2532));
+        std::tie(rec->host_no, rec->features) = std::tuple(5, VX_FEAT_SYSFS | VX_FEAT_BSG);
+        std::strcpy(reinterpret_cast<char*>(rec->phys_path), fabric.pci_dirs[0].c_str());
+        target = &scsi;
+    }
+    ~SysfsRoad() override { sysfs_mnt_path[0] = '\0'; }
+    static sim::SysfsSetup setup() {
+        sim::SysfsSetup s;
+        s.adapters = {sim::sysfs_adapter(0x2532, {5})};
+        sim::SysfsRemotePort& r = s.adapters[0].functions[0].host.rports.emplace_back();
+        r.target_id = kTarget;
+        for (unsigned lun = 0; lun < kHostLuns; ++lun) r.luns.push_back({lun, "sd" + std::string(1, 'b' + lun), lun, {}});
+        return s;
+    }
+    size_t offered() const override { return sg.log.back().dxfer_len; }
+    void answer_els(const Els& reply) override {
+        bsg.els = [reply](sim::BsgJob& job) { return std::memcpy(job.din, reply.data(), reply.size()), 0; };
+    }
+    sim::ScsiTarget scsi;
+    sim::SimSg sg;
+    sim::SimBsg bsg;
+    apitest::ApiRig rig;
+    sim::SysfsFabric fabric = sim::install_sysfs_adapters(rig.host, setup());
+};
+
+// The target refuses REPORT LUNS (fixed-format sense) and has LUNs 0 to count - 1.
+void refusing(Road& r, unsigned count) {
+    r.target->report_luns = sim::ScsiTarget::Refusal::FixedSense;
+    for (unsigned lun = 1; lun < count; ++lun) r.target->luns[lun] = {};
+}
+
+Bytes bytes(const uint8_t* b, size_t from, size_t to) { return Bytes(b + from, b + to); }
+
+const std::pair<const char*, std::function<void(Road&)>> kScenarios[] = {
+    {"INQUIRY of 300 asks 255, offers 300; bus 3 goes as 0; REPORT LUNS of 4096", [](Road& r) {
+         r.t.BusNumber = 3;
+         EXPECT_EQ(SDSendScsiInquiryCmd(r.h, &r.t, r.data, 300, r.sense, 32), 0u);
+         EXPECT_EQ(r.target->cdbs.back().second, (Bytes{0x12, 0, 0, 0, 255, 0}));
+         EXPECT_EQ(r.offered(), 300u);
+         EXPECT_EQ(SDSendScsiReportLunsCmdFC(r.h, &r.d, r.data, 4096, r.sense, 32), 0u);
+         EXPECT_EQ(bytes(r.target->cdbs.back().second.data(), 0, 10), (Bytes{0xA0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0}));
+     }},
+    {"descriptor sense: no probe; fixed sense: LUNs 0 and 5 found by probing", [](Road& r) {
+         r.target->report_luns = sim::ScsiTarget::Refusal::DescriptorSense;
+         EXPECT_EQ(SDSendScsiReportLunsCmd(r.h, &r.t, r.list, 64, r.sense, 32), SDERR_SCSI_CHECK_CONDITION);
+         refusing(r, 1);
+         r.target->luns[5] = {};
+         EXPECT_EQ(SDSendScsiReportLunsCmd(r.h, &r.t, r.list, 64, r.sense, 32), SDERR_NOT_FROM_DEVICE);
+         EXPECT_EQ(bytes(r.list, 0, 26),
+                   (Bytes{0, 0, 0, 0x10, 0xA5, 0xA5, 0xA5, 0xA5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0xA5, 0xA5}));
+         EXPECT_EQ(r.t.LUN, 255);
+         EXPECT_EQ(r.sense[0], 0x70);
+     }},
+    {"10 LUNs: none probed into 7 bytes; a list cut to 64 bytes; the FC probe ends at LUN 10", [](Road& r) {
+         refusing(r, 10);
+         EXPECT_EQ(SDSendScsiReportLunsCmd(r.h, &r.t, r.list, 7, r.sense, 32), SDERR_BUFFER_TOO_SMALL);
+         EXPECT_EQ(SDSendScsiReportLunsCmd(r.h, &r.t, r.list, 64, r.sense, 32), SDERR_NOT_FROM_DEVICE);
+         EXPECT_EQ(bytes(r.list, 0, 4), (Bytes{0, 0, 0, 80}));
+         EXPECT_EQ(bytes(r.list, 56, 66), (Bytes{0, 6, 0, 0, 0, 0, 0, 0, 0xA5, 0xA5}));
+         EXPECT_EQ(SDSendScsiReportLunsCmdFC(r.h, &r.d, r.list, 64, r.sense, 32), SDERR_NOT_FROM_DEVICE);
+         EXPECT_EQ(r.d.LunNumber, 10);
+     }},
+    {"FC sense: 18 bytes into 18; no sense buffer; not sent: 17-byte CDB, both data buffers", [](Road& r) {
+         uint8_t far_read[10] = {0x28, 0, 0, 0, 1, 0, 0, 0, 1, 0}, cdb[17] = {0x12, 0, 0, 0, 36};
+         EXPECT_EQ(SDSendScsiPassThruFC(r.h, &r.d, far_read, 10, nullptr, 0, r.data, 512, r.sense, 18),
+                   SDERR_SCSI_CHECK_CONDITION);
+         EXPECT_EQ(bytes(r.sense, 0, 18), sim::fixed_sense(0x21));
+         EXPECT_EQ(r.sense[18], 0xA5);
+         EXPECT_EQ(SDSendScsiPassThru(r.h, &r.t, cdb, 6, nullptr, 0, r.data, 36, nullptr, 18),
+                   (r.rec->features & VX_FEAT_SYSFS) != 0 ? SDERR_INVALID_PARAMETER : SDERR_NO_ERROR);
+         EXPECT_EQ(SDSendScsiReadCapacityCmd(r.h, &r.t, r.data, 8, nullptr, 18), 0u);
+         r.target->cdbs.clear();
+         EXPECT_EQ(SDSendScsiPassThru(r.h, &r.t, cdb, 17, nullptr, 0, r.data, 36, r.sense, 32), SDERR_INVALID_PARAMETER);
+         EXPECT_EQ(SDSendScsiPassThru(r.h, &r.t, cdb, 6, r.list, 8, r.data, 36, r.sense, 32), SDERR_INVALID_PARAMETER);
+         EXPECT_TRUE(r.target->cdbs.empty());
+     }},
+    {"CT: refused off a fabric, answered on one", [](Road& r) {
+         uint8_t request[16] = {1, 0, 0, 0, 0xFC, 2, 0, 0, 0x01, 0x12};
+         r.rec->topology = 2;  // point-to-point; a request sent would have its answer, or zeroes, in data
+         EXPECT_EQ(SDSendCTPassThru(r.h, request, 16, r.list, 64), SDERR_UNKNOWN);
+         EXPECT_EQ(bytes(r.list, 0, 64), Bytes(64, 0xA5));
+         r.rec->topology = 8;
+         EXPECT_EQ(SDSendCTPassThru(r.h, request, 16, r.data, 64), 0u);
+         EXPECT_EQ(bytes(r.data, 8, 10), (Bytes{0x80, 0x02}));
+     }},
+    {"ECHO: checks before the handle, LS_ACC, LS_RJT within the response size, another reply", [](Road& r) {
+         const Els rjt{0x01, 0, 0, 0, 0, 0x09, 0x2A, 0x07}, other{0x03};
+         const Bytes none(9, 0xA5);
+         for (uint8_t i = 0; i < 64; ++i) r.list[i] = i;
+         // Handle valid, sizes of request and response, answer (zeroes: the fabric's), status, response size, bytes.
+         const std::tuple<bool, uint32_t, uint32_t, Els, SD_UINT32, uint32_t, Bytes> cases[] = {
+             {false, 64, 60, {}, SDERR_INVALID_PARAMETER, 60, none},
+             {false, 64, 64, {}, SDERR_INVALID_HANDLE, 64, none},
+             {true, 0xFFFFFFF0, 0xFFFFFFF0, {}, SDERR_INVALID_PARAMETER, 0xFFFFFFF0, none},
+             {true, 0, 0, {}, 0, 0, none},
+             {true, 64, 64, {}, 0, 64, bytes(r.list, 0, 9)},
+             {true, 64, 64, rjt, SDERR_ELS_REJECTED, 8, {0x01, 0xA5, 0xA5, 0xA5, 0xA5, 0x09, 0x2A, 0x07, 0xA5}},
+             {true, 4, 4, rjt, SDERR_ELS_REJECTED, 4, {0x01, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5}},
+             {true, 4, 4, other, SDERR_UNKNOWN, 4, none},
+         };
+         for (const auto& [valid, size, room, answer, status, room_after, head] : cases) {
+             if (answer[0] != 0) r.answer_els(answer);
+             std::memset(r.data, 0xA5, sizeof r.data);
+             uint32_t n = room;
+             EXPECT_EQ(SDSendElsEcho(valid ? r.h : 99, 0, &r.d, r.list, size, r.data, &n), status) << size;
+             EXPECT_EQ(n, room_after);
+             EXPECT_EQ(bytes(r.data, 0, 9), head);
+         }
+     }},
+};
+
+template <class R>
+void run_scenarios() {
+    for (const auto& [what, run] : kScenarios) {
+        SCOPED_TRACE(what);
+        R road;
+        std::memset(road.list, 0xA5, sizeof road.list);
+        std::memset(road.sense, 0xA5, sizeof road.sense);
+        road.target->luns[0] = {};
+        road.rec->topology = 8;
+        run(road);
+    }
+}
+
+TEST(ApiPassthru, ScenariosOnAnIoctlPort) { run_scenarios<IoctlRoad>(); }
+TEST(ApiPassthru, ScenariosOnASysfsPort) { run_scenarios<SysfsRoad>(); }
+
+}  // namespace
