@@ -35,8 +35,9 @@ constexpr uint32_t kEventRecords = 64;
 // A drain before a send drops at most this many stale messages.
 constexpr int kMaxStale = 256;
 
-// FC transport event codes (1 to 5) and the event codes they stand for.
-constexpr uint32_t kTransportEventCodes[] = {0, 0x8010, VX_AEN_LINK_UP, VX_AEN_LINK_DOWN, 0x8013, VX_AEN_RSCN};
+// The event codes of the FC transport's event codes 1 (LIP) to 5 (RSCN).
+constexpr uint32_t kTransportEventCodes[] = {0, VX_AEN_LIP, VX_AEN_LINK_UP, VX_AEN_LINK_DOWN, VX_AEN_LIP_RESET,
+                                             VX_AEN_RSCN};
 
 // One exchange at a time on the vendor socket; also guards the readers'
 // process-wide buffers.
@@ -248,6 +249,7 @@ int vxapi_scsi_nlm_aen_recvbuf_alloc(int data_size) { return alloc_into(&nlm_scs
 
 int vxapi_nl_open() {
     constexpr const char* name = "vxapi_nl_open";
+    std::lock_guard<std::mutex> lock(nl_mutex());  // the buffers are the event-log reader's
     const int fd = vx::sys().socket(AF_NETLINK, SOCK_RAW, VX_NL_PROTO_VENDOR);
     if (fd < 0) {
         trace(VXDBG_ERROR, name, "failed to create NETLINK_FCTRANSPORT socket");
@@ -275,6 +277,7 @@ int vxapi_nl_open() {
 
 int vxapi_nl_scsi_fc_open() {
     constexpr const char* name = "vxapi_nl_scsi_fc_open";
+    std::lock_guard<std::mutex> lock(nl_mutex());  // the buffer is the event reader's
     const int fd = vx::sys().socket(AF_NETLINK, SOCK_DGRAM, VX_NL_PROTO_SCSI_TRANSPORT);
     if (fd < 0) {
         trace(VXDBG_ERROR, name, "failed to create NETLINK_SCSITRANSPORT socket");
