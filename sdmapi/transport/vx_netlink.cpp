@@ -102,26 +102,30 @@ void frame_request(uint8_t* buf, uint32_t length, uint32_t cmd, int host_no) {
     req->msg.host_no = static_cast<uint16_t>(host_no);
 }
 
+// A message of one buffer, with the address (none when null).
+msghdr one_buffer(iovec* iov, sockaddr_nl* addr) {
+    msghdr msg{};
+    msg.msg_name = addr;
+    msg.msg_namelen = addr != nullptr ? sizeof *addr : 0;
+    msg.msg_iov = iov;
+    msg.msg_iovlen = 1;
+    return msg;
+}
+
 // Drops what an earlier exchange left queued on the vendor socket: a reply
 // read now would be taken for the answer to the next request.
 void drain_stale_replies(int sock) {
     uint8_t scrap[VX_NL_HDR_LEN];
+    iovec iov{scrap, sizeof scrap};
     for (int i = 0; i < kMaxStale; ++i) {
-        iovec iov{scrap, sizeof scrap};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
+        msghdr msg = one_buffer(&iov, nullptr);
         if (vx::sys().recvmsg(sock, &msg, MSG_DONTWAIT) < 0) return;
     }
 }
 
 ssize_t send_request(int sock, uint8_t* buf, uint32_t length) {
     iovec iov{buf, length};
-    msghdr msg{};
-    msg.msg_name = &vx_dest_addr;
-    msg.msg_namelen = sizeof vx_dest_addr;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
+    const msghdr msg = one_buffer(&iov, &vx_dest_addr);
     return vx::sys().sendmsg(sock, &msg, 0);
 }
 
@@ -339,11 +343,7 @@ int vxapi_rcv_msg(int fd, int size, sockaddr_nl src_addr, void* buf) {
     const uint32_t length = vx_nl_pad4(static_cast<uint32_t>(size) + VX_NL_HDR_LEN);
     std::memset(buf, 0, length);
     iovec iov{buf, length};
-    msghdr msg{};
-    msg.msg_name = &src_addr;
-    msg.msg_namelen = sizeof src_addr;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
+    msghdr msg = one_buffer(&iov, &src_addr);
     return static_cast<int>(vx::sys().recvmsg(fd, &msg, MSG_DONTWAIT));
 }
 
