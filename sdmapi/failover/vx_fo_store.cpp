@@ -63,18 +63,20 @@ uint32_t read_old_store_flag(const char* model, uint8_t* flag, bool* none) {
 
 // The driver's options line made to take its options from the module.
 std::string module_options_line(std::string_view piece, size_t key_end, bool modprobe, bool* dropped) {
-    std::string line(piece);
-    if (!contains(line, "ConfigRequired=")) line.insert(key_end, " ConfigRequired=1");
-    if (modprobe || contains(line, "vx2xuseextopts=")) return line;
+    std::string line(piece.substr(0, key_end));
+    if (!contains(piece, "ConfigRequired=")) line += " ConfigRequired=1";
+    std::string_view rest = piece.substr(key_end);
+    if (modprobe || contains(piece, "vx2xuseextopts=")) return line.append(rest);
     // Only the old store's own token goes; the parameters around it stay.
-    if (const size_t at = line.find("vx2xopts="); at != std::string::npos) {
-        const size_t end = std::min(line.find_first_of(" \t\r\n", at), line.size());
-        const size_t from = at > 0 && (line[at - 1] == ' ' || line[at - 1] == '\t') ? at - 1 : at;
-        line.erase(from, end - from);
+    if (const size_t at = rest.find("vx2xopts="); at != std::string_view::npos) {
+        const size_t end = std::min(rest.find_first_of(" \t\r\n", at), rest.size());
+        const size_t from = at > 0 && (rest[at - 1] == ' ' || rest[at - 1] == '\t') ? at - 1 : at;
+        line.append(rest.substr(0, from));
+        rest.remove_prefix(end);
         *dropped = true;
     }
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    return line + " vx2xuseextopts=1\n";
+    if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
+    return line.append(rest).append(" vx2xuseextopts=1\n");
 }
 
 // The modules file update; *none when no modules file opens.
@@ -98,7 +100,8 @@ uint32_t update_modules_file(const char* model, bool* none) {
         out += end == piece.size() ? std::string(piece) : module_options_line(piece, end, modprobe, &dropped);
     }
     if (!found) {
-        out += "\n" + vx_fo_options_key(model) + " ConfigRequired=1" + (modprobe ? "\n" : " vx2xuseextopts=1\n");
+        out.append("\n").append(vx_fo_options_key(model)).append(modprobe ? " ConfigRequired=1\n"
+                                                                         : " ConfigRequired=1 vx2xuseextopts=1\n");
     }
     if (out == text) return SDERR_NO_ERROR;
     if (!vx_fo_lines_fit(out)) return SDERR_CONFIG_FILE;
