@@ -133,10 +133,14 @@ void trace_mode(const char* chunking, const char* offset_label, const char* size
 
 // The flash lock for one sequence; the traces name the sequence by prefix
 // ("> READ: ", "> Update: ", ...). Given back when it goes out of scope.
+// Discovery reads flash before the load gets the lock's semaphore set for
+// the process (a load that finds no port leaves no set behind): the first
+// sequence gets it then.
 class FlashLock {
 public:
     explicit FlashLock(const char* prefix) : prefix_(prefix) {
         say("Going to lock", VXDBG_SYSFS);
+        if (api_flash_sem_id < 0) api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
         held_ = vxapi_sem_wait(api_flash_sem_id) == 0;
         if (!held_) say("Flash lock failed", kErr);
     }

@@ -155,6 +155,7 @@ public:
     void on_unlink(std::function<void(const std::string& path)> hook);
     // Runs with "semop <set id> <op>" after each one-operation semop on
     // semaphore 0 that succeeded, and with "sleep <s>" after each sleep().
+    // Set it before the library runs.
     void on_event(std::function<void(const std::string& event)> hook);
 
     // ---- semaphores ----
@@ -315,7 +316,6 @@ private:
     std::map<std::string, size_t> short_reads_;
     std::function<void(const std::string&)> unlink_hook_;
     std::function<void(const std::string&)> event_hook_;
-    void event(const std::string& text);
     std::map<int, size_t> short_read_fds_;
     std::set<BusObject*> buses_;
 

@@ -1,22 +1,17 @@
-// The flash of sysfs-mode adapters beyond the window (sim_sysfs_adapters.h):
-// bsg vendor commands 7 and 8 on the window's flash bytes, and the flash
-// lock and sleeps in the window's log of control words.
+// The flash of sysfs-mode adapters beyond their windows (sim_sysfs_adapters.h).
 #pragma once
-
-#include <memory>
 
 #include "sim_bsg.h"
 
 namespace sim {
 
-// Command 7 copies flash from vendor_cmd[1] into data in (a span past the
-// flash's end: the part within it, the rest as din_resid); 8 writes data out
-// there (past the end: EINVAL). Each job goes to window.controls as
-// "bsg<code> <offset>:<length>" (hexadecimal).
-void serve_bsg_flash(SimBsg& bsg, std::shared_ptr<FlashWindow> window);
-
-// window.controls also gets "lock" and "unlock" when the flash lock is taken
-// and given back, and "sleep <s>" for each sleep.
-void log_flash_lock(SimHost& host, std::shared_ptr<FlashWindow> window);
+// Attaches bsg to the fabric's nodes. Vendor command 7 of fc_host<N> copies
+// flash of host N's window from vendor_cmd[1] into data in (past the flash's
+// end: what lies within, the rest as din_resid), 8 writes data out there
+// (past the end: EINVAL); each job goes to the window's controls as
+// "bsg<code> <offset>:<length>" (hexadecimal). Every window's controls also
+// get "lock" and "unlock" when the flash lock is taken and given back, and
+// "sleep <s>" for each sleep.
+void serve_flash(SimHost& host, SimBsg& bsg, const SysfsFabric& fabric);
 
 }  // namespace sim
