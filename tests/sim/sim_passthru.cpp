@@ -97,7 +97,7 @@ Bytes SanFabric::els(const Bytes& payload) const {
         a.insert(a.end(), payload.begin() + std::min<size_t>(4, payload.size()), payload.end());
         return a;
     }
-    if (payload[0] != 0x0F) return rjt;  // RLS: link failures, sync and signal losses, ... as 1..6
+    if (payload[0] != 0x0F || reject_rls) return rjt;  // RLS: link failures, sync and signal losses, ... as 1..6
     Bytes a = acc;
     for (uint8_t counter = 1; counter <= 6; ++counter) a.insert(a.end(), {0, 0, 0, counter});
     return a;
