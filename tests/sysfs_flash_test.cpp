@@ -108,6 +108,8 @@ TEST(SysfsFlash, AttributeRoadOverChunkedAndWholeFlashDrivers) {
         {"whole-flash update, region", Whole, 'u', 0x87, 0, 0x100, "lock,1:0:100000,0,2,3,0,unlock", 0, 0x40000},
         {"whole-flash update, read fails", Whole, 'u', 0x87, 0, 0x100, "lock,1:0:100000 !5,0,unlock", 1, 0, 0,
          fail('1', {5})},
+        {"whole-flash update, write refused", Whole, 'u', 0x87, 0, 0x100, "lock,1:0:100000,0,2 !5,0,unlock", 1, 0, 0,
+         fail('2', {5})},
         {"whole-flash update past the flash", Whole, 'u', 0xFFFF, 0xFFFFF, 2, "", 1},
         {"aligned update", Chunked, 'u', 0xFFFF, 0x10005, 4,
          "lock,1:10000:10000,0,unlock,lock,2:10000:10000,3,0,unlock", 0, 0x10005},
