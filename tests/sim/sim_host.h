@@ -157,6 +157,10 @@ public:
     // Runs before every unlink the library asks for, with the library's path
     // (for instance to widen a race window with a real delay).
     void on_unlink(std::function<void(const std::string& path)> hook);
+    // Runs with "semop <set id> <op>" after each one-operation semop on
+    // semaphore 0 that succeeded, and with "sleep <s>" after each sleep().
+    // Set it before the library runs.
+    void on_event(std::function<void(const std::string& event)> hook);
 
     // ---- semaphores ----
     key_t sem_key(key_t library_key) const { return sem_base_ + library_key; }
@@ -319,6 +323,7 @@ private:
     std::map<key_t, OpenFault> semget_faults_;
     std::map<std::string, size_t> short_reads_;
     std::function<void(const std::string&)> unlink_hook_;
+    std::function<void(const std::string&)> event_hook_;
     std::map<int, size_t> short_read_fds_;
     std::set<BusObject*> buses_;
 
