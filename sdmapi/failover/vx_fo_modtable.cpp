@@ -76,7 +76,7 @@ int fatal(const char* path, const char* text) {
     return 1;
 }
 
-// A text made with a format of this Part.
+// A text made with a printf format.
 template <class... Args>
 std::string formatted(const char* format, Args... args) {
     const int n = std::snprintf(nullptr, 0, format, args...);
