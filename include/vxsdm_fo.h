@@ -83,6 +83,21 @@ typedef struct FO_TARGET_DATA_LIST {
     FO_TARGET_DATA_ENTRY DataEntry[256];
 } FO_TARGET_DATA_LIST, *PFO_TARGET_DATA_LIST;
 
+/* A target's load-balancing type: LbType 0 is none (a set removes it). */
+typedef struct FO_LB_POLICY_ENTRY {
+    SD_UINT8 TargetName[8]; /* the target's port name */
+    SD_UINT32 LbType;
+    SD_UINT8 Reserved[12];
+} FO_LB_POLICY_ENTRY, *PFO_LB_POLICY_ENTRY;
+
+/* Count: entries in use, at most 256. */
+typedef struct FO_LB_POLICY_LIST {
+    SD_UINT16 Instance;
+    SD_UINT16 Count;
+    SD_UINT8 Reserved[28];
+    FO_LB_POLICY_ENTRY Entry[256];
+} FO_LB_POLICY_LIST, *PFO_LB_POLICY_LIST;
+
 /* AddressType of FO_PATH_REQUEST. */
 #define FO_ADDRESS_NODE_NAME 1u
 #define FO_ADDRESS_PORT_NAME 2u
@@ -175,6 +190,15 @@ VXSDM_FO_API SD_UINT32 ISDFoGetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, 
                                           PFO_TARGET_DATA_LIST pList, SD_UINT32 Persistent);
 VXSDM_FO_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                                           const FO_TARGET_DATA_LIST* pList, SD_UINT32 Persistent);
+
+/* Load-balancing types of targets: live in the driver, or (Persistent
+ * nonzero, drivers of the new store only) in the port's option string. A
+ * Count above 256 is refused with SDERR_INVALID_PARAMETER. The live read
+ * copies the driver's reply back whatever its status. */
+VXSDM_FO_API SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_LIST pList,
+                                        SD_UINT32 Persistent);
+VXSDM_FO_API SD_UINT32 ISDFoSetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, const FO_LB_POLICY_LIST* pList,
+                                        SD_UINT32 Persistent);
 
 /* Copies the text "3.0.1 build7" into pBuffer, cut to Length bytes and
  * always terminated. Returns the version 0x3000107, never a status. */
