@@ -430,6 +430,20 @@ void clear_records(hbalist_entry* records) {
     }
 }
 
+// Clears node and port name of every entry among the first count whose node name is name.
+template <typename Entry>
+bool remove_named(Entry* entries, uint16_t count, const uint8_t* name) {
+    bool hit = false;
+    for (unsigned k = 0; k < std::min<unsigned>(count, VX_FO_TARGETS); ++k) {
+        Entry& e = entries[k];
+        if (all_zero(e.NodeName, 8) || std::memcmp(e.NodeName, name, 8) != 0) continue;
+        std::memset(e.NodeName, 0, 8);
+        std::memset(e.PortName, 0, 8);
+        hit = true;
+    }
+    return hit;
+}
+
 template <typename Remove>
 uint32_t delete_entries(const char* model, hbalist_entry* records, uint32_t* deleted, const uint8_t* name,
                         Remove remove) {
@@ -466,7 +480,9 @@ uint32_t delete_entries(const char* model, hbalist_entry* records, uint32_t* del
     return vx_fo_replace_file(file.path, out);
 }
 
-bool remove_adapter(hbalist_entry* records, const uint8_t* port_name) {
+}  // namespace
+
+bool vx_fo_remove_adapter(hbalist_entry* records, const uint8_t* port_name) {
     for (unsigned a = 0; a < VX_FO_STORE_ADAPTERS; ++a) {
         if (!all_zero(records[a].wwpn, 8) && std::memcmp(records[a].wwpn, port_name, 8) == 0) {
             std::memset(records[a].wwpn, 0, 8);
@@ -476,21 +492,7 @@ bool remove_adapter(hbalist_entry* records, const uint8_t* port_name) {
     return false;
 }
 
-// Clears node and port name of every entry among the first count whose node name is name.
-template <typename Entry>
-bool remove_named(Entry* entries, uint16_t count, const uint8_t* name) {
-    bool hit = false;
-    for (unsigned k = 0; k < std::min<unsigned>(count, VX_FO_TARGETS); ++k) {
-        Entry& e = entries[k];
-        if (all_zero(e.NodeName, 8) || std::memcmp(e.NodeName, name, 8) != 0) continue;
-        std::memset(e.NodeName, 0, 8);
-        std::memset(e.PortName, 0, 8);
-        hit = true;
-    }
-    return hit;
-}
-
-bool remove_target(hbalist_entry* records, const uint8_t* node_name) {
+bool vx_fo_remove_target(hbalist_entry* records, const uint8_t* node_name) {
     bool hit = false;
     for (unsigned a = 0; a < VX_FO_STORE_ADAPTERS; ++a) {
         if (all_zero(records[a].wwpn, 8)) continue;
@@ -502,16 +504,14 @@ bool remove_target(hbalist_entry* records, const uint8_t* node_name) {
     return hit;
 }
 
-}  // namespace
-
 uint32_t vxapi_del_old_persist_dev_entry(const char* model, hbalist_entry* records, uint32_t* deleted,
                                          const uint8_t* port_name) {
-    return delete_entries(model, records, deleted, port_name, remove_adapter);
+    return delete_entries(model, records, deleted, port_name, vx_fo_remove_adapter);
 }
 
 uint32_t vxapi_del_old_persist_tgt_entry(const char* model, hbalist_entry* records, uint32_t* deleted,
                                          const uint8_t* node_name) {
-    return delete_entries(model, records, deleted, node_name, remove_target);
+    return delete_entries(model, records, deleted, node_name, vx_fo_remove_target);
 }
 
 // ---------------------------------------------------------------- decimal lists

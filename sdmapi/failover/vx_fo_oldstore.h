@@ -82,6 +82,14 @@ uint32_t vxapi_del_old_persist_dev_entry(const char* model, hbalist_entry* recor
 uint32_t vxapi_del_old_persist_tgt_entry(const char* model, hbalist_entry* records, uint32_t* deleted,
                                          const uint8_t* node_name);
 
+// The searches of the deletes over the records (32, with lists). The
+// adapter: the first record whose port name is name loses it. The target:
+// among the first EntryCount entries of every named record's lists, each
+// entry whose node name is name loses its node and port name. Whether
+// anything was removed; an all-zero name matches nothing.
+bool vx_fo_remove_adapter(hbalist_entry* records, const uint8_t* port_name);
+bool vx_fo_remove_target(hbalist_entry* records, const uint8_t* node_name);
+
 // Decimal lists of the LUNs base..base + 255 (up to LUN 4095): "%d," for
 // each preferred LUN, or for each LUN that is not enabled, written at
 // text[*offset] with its NUL; *offset becomes the text's new length.
