@@ -14,10 +14,27 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "failover/vx_fo_optstr.h"
 #include "vxsdm_fo.h"
+
+// Holds the lock of the store operations for a scope: one operation that
+// reads and then saves a store at a time, across processes (a System V
+// semaphore). Nested holders of one thread take it once.
+class VxSemLock;
+class VxFoStoreLock {
+public:
+    VxFoStoreLock();
+    ~VxFoStoreLock();
+    VxFoStoreLock(const VxFoStoreLock&) = delete;
+    VxFoStoreLock& operator=(const VxFoStoreLock&) = delete;
+
+private:
+    std::unique_ptr<VxSemLock> lock_;
+};
 
 // ---------------------------------------------------------------- work records
 
@@ -143,3 +160,18 @@ uint32_t vxfoapi_get_data(uint32_t port, char* buffer, bool* missing = nullptr);
 // Saves string as the slot's store (vx_fo_save_store without tokens);
 // flag 1 also updates the modules file.
 uint32_t vxfoapi_set_data(uint32_t port, const char* string, uint8_t flag);
+
+// The pieces of the load-balancing operations. The type's lowest free key
+// (256 when all are used) among the tokens of copy: 0, or SDERR_CONFIG_FILE
+// for a token without "-key".
+uint32_t vxfoapi_get_lbtype_key(uint32_t type, uint32_t* key, std::string_view copy);
+// The tokens of string into entries (room for max). 0; SDERR_CONFIG_FILE for
+// a malformed token or more than max. *count is written only when a token
+// was stored.
+uint32_t vxfoapi_get_lbtype(uint32_t port, FO_LB_POLICY_ENTRY* entries, uint16_t* count, const char* string,
+                            uint32_t max);
+// Gives the target its type in *text (type 0: removes its token). 0, or
+// SDERR_CONFIG_FILE with *text unchanged.
+uint32_t vxfoapi_set_lbtype(uint32_t port, const uint8_t* name, const uint32_t* type, std::string* text);
+// The persistent road of ISDFoGetLBPolicy (set 0) and ISDFoSetLBPolicy (set 1).
+uint32_t vxfoapi_get_set_lbtype(uint32_t handle, uint16_t instance, FO_LB_POLICY_LIST* list, uint8_t set);
