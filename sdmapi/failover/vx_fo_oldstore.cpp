@@ -18,6 +18,7 @@
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_optline.h"
 #include "failover/vx_fo_paths.h"
+#include "failover/vx_fo_store.h"
 #include "failover/vx_fo_stores.h"
 #include "platform/vx_platform.h"
 #include "vxsdm_status.h"
@@ -368,7 +369,9 @@ namespace {
 uint32_t set_start(uint32_t instance, const char* model, hbalist_entry* records, std::string* line) {
     uint32_t status = vxapi_get_optline_from_old_file(instance, line);
     if (status == SDERR_UNKNOWN) {
-        *line = "\n" + vx_fo_options_key(model) + " ConfigRequired=1 vx2xopts=scsi-vxa";
+        line->assign(1, '\n');
+        *line += vx_fo_options_key(model);
+        *line += " ConfigRequired=1 vx2xopts=scsi-vxa";
         status = SDERR_NO_ERROR;
     }
     if (status == SDERR_NO_ERROR) status = vxapi_get_data_from_old_line(*line, records);
@@ -387,6 +390,7 @@ uint32_t vxapi_set_data_to_old_persist_store(uint32_t instance, const uint8_t* w
     VxFoWorkList work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
     hbalist_entry* records = work.records();
+    const VxFoStoreLock lock;  // no other save between the read and the rewrite
     std::string line;
     if (const uint32_t status = set_start(instance, model, records, &line); status != SDERR_NO_ERROR) return status;
 
