@@ -211,6 +211,18 @@ VXSDM_FO_API SD_UINT32 ISDFoGetFoDriverVersion(SD_UINT32 Handle, PFO_DRIVER_VERS
  * gives SDERR_INVALID_HANDLE). */
 VXSDM_FO_API SD_UINT32 ISDFoGetFoCapability(SD_UINT32 Handle, SD_PUINT32 pCapability);
 
+/* The persistent stores of every supported driver module. The lists fill
+ * 256 bytes: up to 32 adapter port names (or target node names) of 8 bytes,
+ * packed from the start, the rest zero; more than 32 target names give
+ * SDERR_BUFFER_TOO_SMALL with the first 32. A delete removes an adapter (by
+ * its port name) or a target (by its node name) from every store that holds
+ * it, and keeps everything else, load-balancing types included; a name no
+ * store holds gives SDERR_INVALID_PARAMETER. */
+VXSDM_FO_API SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer);
+VXSDM_FO_API SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer);
+VXSDM_FO_API SD_UINT32 ISDFoDeletePersistentDeviceEntry(const SD_UINT8* pPortName);
+VXSDM_FO_API SD_UINT32 ISDFoDeletePersistentTargetEntry(const SD_UINT8* pNodeName);
+
 #ifdef __cplusplus
 }
 #endif
