@@ -35,6 +35,7 @@
 
 #include "platform/vx_platform.h"
 #include "sim_device.h"
+#include "sim_netlink.h"
 
 namespace sim {
 
@@ -157,6 +158,9 @@ public:
     // Runs before every unlink the library asks for, with the library's path
     // (for instance to widen a race window with a real delay).
     void on_unlink(std::function<void(const std::string& path)> hook);
+
+    // ---- netlink sockets and the driver behind them ----
+    SimNetlink& netlink() { return netlink_; }
 
     // ---- semaphores ----
     key_t sem_key(key_t library_key) const { return sem_base_ + library_key; }
@@ -321,6 +325,7 @@ private:
     std::function<void(const std::string&)> unlink_hook_;
     std::map<int, size_t> short_read_fds_;
     std::set<BusObject*> buses_;
+    SimNetlink netlink_;
 
     void log_process(const std::string& line);
     std::vector<std::string> process_log_;
