@@ -385,16 +385,17 @@ int vxapi_nl_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_siz
     if (got < 0) return 1;
     const auto received = static_cast<uint32_t>(got);
     constexpr uint32_t kEntriesAt = VX_NL_REPLY_BODY + offsetof(vxfc_aen_log, aen);
+    const auto* reply = reinterpret_cast<const vx_nl_reply*>(nlm_aen_recvbuf);
+    // The reply's type is not examined: an NLMSG_ERROR reply has the
+    // request's (non-zero) pid where vxa_fc_msg has its error word, so a
+    // host whose kernel refuses the request is not asked for the log again.
+    if (received >= VX_NL_REPLY_BODY && reply->msg.error != 0) {
+        trace_number(VXDBG_ERROR | VXDBG_EVENT, name, "receive message failed with error=", reply->msg.error);
+        return 2;
+    }
     if (received < kEntriesAt) {
         trace_number(VXDBG_ERROR | VXDBG_EVENT, name, "reply too short, bytes=", received);
         return 1;
-    }
-    // The reply's type is not examined: an NLMSG_ERROR reply has the
-    // request's (non-zero) pid where vxa_fc_msg has its error word.
-    const auto* reply = reinterpret_cast<const vx_nl_reply*>(nlm_aen_recvbuf);
-    if (reply->msg.error != 0) {
-        trace_number(VXDBG_ERROR | VXDBG_EVENT, name, "receive message failed with error=", reply->msg.error);
-        return 2;
     }
     // The driver's count, kept within the log and the bytes received.
     const uint32_t count = std::min({reply->msg.u.aen_log.num_events, VX_NL_AEN_LOG_ENTRIES,
