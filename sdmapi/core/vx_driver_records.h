@@ -308,7 +308,8 @@ static_assert(sizeof(EXT_DEVICEDATA) == 8);
 // ---- side channels of the adapter (i2c bus, FRU, SerDes) ----
 
 // One piece of an i2c transfer: at most VXA_I2C_MAX bytes of a device on the
-// adapter's i2c bus.
+// adapter's i2c bus (the driver's i2c request, bsg and netlink commands 16
+// and 17).
 constexpr uint16_t VXA_I2C_MAX = 64;
 struct vxa_i2c_access {
     uint16_t device;  // i2c device address
@@ -318,6 +319,8 @@ struct vxa_i2c_access {
     uint8_t buffer[VXA_I2C_MAX];
 };
 static_assert(sizeof(vxa_i2c_access) == 72);
+static_assert(offsetof(vxa_i2c_access, length) == 6);
+static_assert(offsetof(vxa_i2c_access, buffer) == 8);
 
 // Where a FRU field lies.
 struct vxa_field_address {
