@@ -74,8 +74,8 @@ int32_t send(const char* name, int handle, const vxapi_priv_database* rec, uint8
 
 // An i2c transfer on the ioctl road, one request per piece of at most 64
 // bytes. The result is the last piece's ioctl result.
-int32_t i2c_ioctl(const char* name, bool write, int handle, const vxapi_priv_database* rec, uint16_t dev,
-                  uint16_t adr, uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat) {
+int32_t i2c_ioctl(const char* name, bool write, int handle, const vxapi_priv_database* rec, uint16_t dev, uint16_t adr,
+                  uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat) {
     if (i2c == nullptr && len != 0) {
         trace(kErr, name, ": no buffer.");
         return VX_RESULT_NOT_BUILT;
@@ -106,16 +106,14 @@ int32_t i2c_transfer(bool write, int handle, vxapi_priv_database* rec, uint16_t 
                      uint16_t len, uint8_t* i2c, uint32_t* pext_stat) {
     const char* name = write ? "vxapi_set_i2c_buffer" : "vxapi_get_i2c_buffer";
     switch (vendor_road(rec)) {
-        case Road::Ioctl:
-            return i2c_ioctl(name, write, handle, rec, dev, adr, opt, len, i2c, pext_stat);
+        case Road::Ioctl: return i2c_ioctl(name, write, handle, rec, dev, adr, opt, len, i2c, pext_stat);
         case Road::Bsg:
             return write ? vxsysfs_set_i2c(handle, rec, dev, adr, opt, len, i2c, pext_stat)
                          : vxsysfs_get_i2c(handle, rec, dev, adr, opt, len, i2c, pext_stat);
         case Road::Netlink:
             return write ? vxapi_nl_set_i2c(gnl_fd, host_of(rec), dev, adr, opt, len, i2c, pext_stat)
                          : vxapi_nl_get_i2c(gnl_fd, host_of(rec), dev, adr, opt, len, i2c, pext_stat);
-        case Road::None:
-            break;
+        case Road::None: break;
     }
     return vxapi_no_transport(pext_stat);
 }
@@ -197,8 +195,8 @@ int32_t tarno_sysfs(int handle, vxapi_priv_database* rec, uint16_t op, SD_TARNO_
 
 }  // namespace
 
-int32_t vxapi_getSFPbuffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pSFPbuf,
-                           uint32_t SFPbuf_size, uint32_t* pext_stat) {
+int32_t vxapi_getSFPbuffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pSFPbuf, uint32_t SFPbuf_size,
+                           uint32_t* pext_stat) {
     if (is_sysfs_port(api_priv_data_inst)) {
         return vxsysfs_get_sfp(handle, api_priv_data_inst, pSFPbuf, SFPbuf_size, pext_stat);
     }
@@ -225,18 +223,15 @@ int32_t vxapi_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, u
                 buf_size != nullptr ? *buf_size : 0, pext_stat, buf_size);
 }
 
-int32_t vxapi_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf,
-                         uint32_t buf_size, uint32_t* pext_stat) {
+int32_t vxapi_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf, uint32_t buf_size,
+                         uint32_t* pext_stat) {
     switch (vendor_road(api_priv_data_inst)) {
         case Road::Ioctl:
             return send("vxapi_port_param", handle, api_priv_data_inst, EXT_CC_PORT_PARAM, 0, pbuf, buf_size, pbuf,
                         buf_size, pext_stat);
-        case Road::Bsg:
-            return vxsysfs_bsg_port_param(handle, api_priv_data_inst, pbuf, buf_size, pext_stat);
-        case Road::Netlink:
-            return vxapi_nl_port_param(gnl_fd, host_of(api_priv_data_inst), pbuf, buf_size, pext_stat);
-        case Road::None:
-            break;
+        case Road::Bsg: return vxsysfs_bsg_port_param(handle, api_priv_data_inst, pbuf, buf_size, pext_stat);
+        case Road::Netlink: return vxapi_nl_port_param(gnl_fd, host_of(api_priv_data_inst), pbuf, buf_size, pext_stat);
+        case Road::None: break;
     }
     return vxapi_no_transport(pext_stat);
 }

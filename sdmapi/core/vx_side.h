@@ -79,8 +79,8 @@ static_assert(sizeof(SD_A84_MGT) == 28);
 // ---- workers ----
 
 // The transceiver's data (two 256-byte pages) into pSFPbuf.
-int32_t vxapi_getSFPbuffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pSFPbuf,
-                           uint32_t SFPbuf_size, uint32_t* pext_stat);
+int32_t vxapi_getSFPbuffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pSFPbuf, uint32_t SFPbuf_size,
+                           uint32_t* pext_stat);
 
 // len bytes of i2c device dev from its offset adr, read into i2c or written
 // from it, in pieces of at most 64 bytes (a len of 0 sends one empty piece;
@@ -97,8 +97,8 @@ int32_t vxapi_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, u
                           uint32_t* pext_stat);
 
 // A remote port's speed: the record is the request and receives the answer.
-int32_t vxapi_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf,
-                         uint32_t buf_size, uint32_t* pext_stat);
+int32_t vxapi_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf, uint32_t buf_size,
+                         uint32_t* pext_stat);
 
 // A Tarno operation (VX_TARNO_OP_*) with the matching member of
 // *pParameters; the firmware version lands in its FwVersion. 1 for an

@@ -1,5 +1,6 @@
-// The driver's Tarno controller (0x17) and i2c devices (0x20, on the device model of the bsg road). Tarno requests
-// name the caller's image and data by 64-bit address: the driver reads and writes through them.
+// The driver's Tarno controller (0x17) and i2c devices (0x20, the device model of the bsg road). Requests are taken
+// as the library sends them. Tarno requests name the caller's image and data by 64-bit address: the driver reads
+// and writes through them.
 #pragma once
 
 #include <cstring>
@@ -24,18 +25,17 @@ struct SimSide {
     }
     SimReply i2c_piece(const SimRequest& r) {
         vxa_i2c_access a;
-        if (r.request.size() != sizeof a) return SimReply::with_status(EXT_STATUS_INVALID_PARAM);
         std::memcpy(&a, r.request.data(), sizeof a);
         i2c_pieces.emplace_back(a.offset, a.length);
         Bytes& m = i2c.memory[a.device];
-        if (a.length > 64 || size_t{a.offset} + a.length > m.size()) return SimReply::with_status(EXT_STATUS_INVALID_PARAM);
+        if (a.length > 64 || size_t{a.offset} + a.length > m.size())
+            return SimReply::with_status(EXT_STATUS_INVALID_PARAM);
         if (r.sub_code == 1) std::copy_n(a.buffer, a.length, m.begin() + a.offset);
         if (r.sub_code == 2) std::copy_n(m.begin() + a.offset, a.length, a.buffer);
         return SimReply::with_record(a);
     }
     SimReply tarno(const SimRequest& r) {
         SD_A84_MGT a;
-        if (r.request.size() != sizeof a) return SimReply::with_status(EXT_STATUS_INVALID_PARAM);
         std::memcpy(&a, r.request.data(), sizeof a);
         tarno_request = r.request;
         const A84_UPDATE_FW& u = a.sp.A84UpdateFw;
@@ -45,11 +45,10 @@ struct SimSide {
         std::memcpy(&start, m.Parameters, sizeof start);
         if (r.sub_code == 2) a.sp.A84GetFwVer.FwVersion = tarno_version;
         if (r.sub_code == 3) tarno_image.assign(data, data + u.TotalByteCount);
-        if (r.sub_code == 4) {
-            if (uint64_t{start} + m.TotalByteCount > tarno_memory.size()) return SimReply::with_status(EXT_STATUS_INVALID_PARAM);
-            uint8_t* memory = tarno_memory.data() + start;
+        if (r.sub_code == 4) {  // within the memory
             const bool read = m.Operation == 0 || m.Operation == 3;
-            std::memcpy(read ? data : memory, read ? memory : data, m.TotalByteCount);
+            uint8_t* memory = tarno_memory.data() + start;
+            std::copy_n(read ? memory : data, m.TotalByteCount, read ? data : memory);
         }
         return SimReply::with_record(a);
     }
