@@ -136,7 +136,6 @@ TEST_F(SysfsAttrsTest, RemotePortStatisticsByRls) {
 }
 
 TEST_F(SysfsAttrsTest, I2cInPiecesThroughOneNode) {
-    rec.features |= VX_FEAT_BSG;
     // Write, length, errnos of the requests, the driver's status of the pieces; then the status, the pieces sent
     // (offset, length) and the bytes done. A failed request's reply word is not read.
     const std::tuple<bool, uint16_t, std::deque<int>, uint32_t, uint32_t, Words, size_t> cases[] = {

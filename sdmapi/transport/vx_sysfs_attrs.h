@@ -29,9 +29,10 @@ int32_t vxsysfs_get_sfp(int handle, vxapi_priv_database* api_priv_data_inst, uin
 int32_t vxsysfs_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* nvr_buf,
                           uint32_t nvr_buf_size, uint32_t* pext_stat);
 
-// The "vpd" attribute, whole. *vpd_buf_size: in, the buffer's size (read)
-// or the bytes to write; out, the bytes read or written. Read as NVRAM,
-// written as NVRAM.
+// The "vpd" attribute. *vpd_buf_size: in, the buffer's size (read) or the
+// bytes to write; out, the bytes read or written. A read takes the attribute
+// whole (into a buffer at least that long), from the physical port's
+// directory as NVRAM; a write as NVRAM's.
 int32_t vxsysfs_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* vpd_buf,
                         uint32_t* vpd_buf_size, uint32_t* pext_stat);
 int32_t vxsysfs_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* vpd_buf,
