@@ -13,6 +13,7 @@
 #ifndef VXSDM_H
 #define VXSDM_H
 
+#include "vxsdm_features.h"
 #include "vxsdm_fo.h"
 #include "vxsdm_status.h"
 #include "vxsdm_types.h"
@@ -234,6 +235,23 @@ VXSDM_API SD_UINT32 SDSendCTPassThru(int Device, SD_PVOID pReqBuffer, SD_UINT32 
 VXSDM_API SD_UINT32 SDSendElsEcho(int Device, SD_UINT16 HbaDevPortNum, PDESTINATIONADDRESS pTargetAddr,
                                   SD_PUINT8 pReqData, SD_UINT32 ReqDataSize, SD_PUINT8 pRespData,
                                   SD_PUINT32 pRespDataSize);
+
+/* ---- HBA feature settings ----
+ *
+ * Five features over the driver's "Bind=" and "ConfigRequired=" module
+ * parameters, kept in the driver's options line of the host's module
+ * configuration file. A setter rewrites that line and refreshes the module
+ * dependencies; the driver sees the change at its next load. */
+
+/* The five supported features. SDERR_BUFFER_TOO_SMALL with Count set to 5
+ * when the list has room for fewer. */
+VXSDM_API SD_UINT32 SDGetHbaSupportedFeatureList(int Device, PHBA_FEATURE_LIST pFeatureList);
+VXSDM_API SD_UINT32 SDGetHbaFeature(int Device, SD_UINT32 FeatureId, PHBA_FEATURE_ENTRY pFeature);
+/* Flag 0 with Value 1 switches the feature on; Flag 1 changes nothing. */
+VXSDM_API SD_UINT32 SDSetHbaFeature(int Device, SD_UINT32 FeatureId, SD_UINT32 Value, SD_UINT32 Flag);
+/* The settings of the list together, all or none: the options line is
+ * rebuilt from the list alone. */
+VXSDM_API SD_UINT32 SDSetHbaFeatureList(int Device, PHBA_FEATURE_SETTING_LIST pSettingList);
 
 /* ---- entry points that are not supported: each returns SDERR_NOT_SUPPORTED ---- */
 

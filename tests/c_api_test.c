@@ -22,6 +22,8 @@ C_ASSERT(device_info_entry, sizeof(DEVICEINFOENTRY) == 292);
 C_ASSERT(cna_port, sizeof(CNAPORTPROPERTY) == 128);
 C_ASSERT(layout_region, sizeof(SDM_OPT_ROM_REGION) == 8);
 C_ASSERT(destination, sizeof(DESTINATIONADDRESS) == 12);
+C_ASSERT(feature_entry, sizeof(HBA_FEATURE_ENTRY) == 88);
+C_ASSERT(feature_setting, sizeof(HBA_FEATURE_SETTING) == 16);
 
 static int failures = 0;
 

@@ -53,6 +53,7 @@ public:
     virtual int mknod(const char* path, mode_t mode, dev_t dev) = 0;
     virtual int fsync(int fd) = 0;
     virtual int ftruncate(int fd, off_t length) = 0;
+    virtual int fchmod(int fd, mode_t mode) = 0;
     virtual ssize_t readlink(const char* path, char* buf, size_t len) = 0;
     // Names of the entries of a directory, without "." and "..", in the
     // order the system lists them. 0, or -1 with errno.
@@ -112,8 +113,9 @@ public:
     virtual int pipe(int fds[2], int flags) = 0;
     virtual ssize_t write_in_handler(int fd, const void* buf, size_t len) = 0;
 
-    // Standard error.
+    // Standard error, and standard output (through the stdio stream).
     virtual void write_stderr(const char* text, size_t len) = 0;
+    virtual void write_stdout(const char* text, size_t len) = 0;
 
     // Shell commands, with the exact command text.
     virtual int system(const char* command) = 0;

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace vx {
@@ -34,6 +35,7 @@ public:
     int mknod(const char* path, mode_t mode, dev_t dev) override { return ::mknod(path, mode, dev); }
     int fsync(int fd) override { return ::fsync(fd); }
     int ftruncate(int fd, off_t length) override { return ::ftruncate(fd, length); }
+    int fchmod(int fd, mode_t mode) override { return ::fchmod(fd, mode); }
     ssize_t readlink(const char* path, char* buf, size_t len) override { return ::readlink(path, buf, len); }
 
     int list_dir(const char* path, std::vector<std::string>& names) override {
@@ -111,6 +113,8 @@ public:
             len -= static_cast<size_t>(n);
         }
     }
+
+    void write_stdout(const char* text, size_t len) override { std::fwrite(text, 1, len, stdout); }
 
     int system(const char* command) override { return ::system(command); }
     FILE* popen(const char* command, const char* mode) override { return ::popen(command, mode); }

@@ -74,11 +74,26 @@ void copy_text(char* dst, size_t size, const std::string& src) {
     dst[n] = '\0';
 }
 
-std::vector<std::string> split_words(const std::string& text) {
+// The words of a command as /bin/sh splits them: blanks separate words,
+// single quotes and a backslash keep characters literal. *meta tells whether
+// an unquoted shell metacharacter appears.
+std::vector<std::string> split_words(const std::string& text, bool* meta) {
     std::vector<std::string> words;
-    std::stringstream in(text);
-    std::string w;
-    while (in >> w) words.push_back(w);
+    bool in_word = false, quoted = false, escaped = false;
+    *meta = false;
+    for (char c : text) {
+        const bool literal = escaped || (quoted && c != '\'');
+        escaped = !literal && !quoted && c == '\\';
+        if (!literal && c == '\'') quoted = !quoted;
+        if (!literal && (c == ' ' || c == '\t' || c == '\n')) {
+            in_word = false;
+            continue;
+        }
+        if (!in_word) words.emplace_back();
+        in_word = true;
+        if (!literal && std::strchr("|<>;&`$*?\"", c) != nullptr) *meta = true;
+        if (literal || (c != '\'' && !escaped)) words.back() += c;
+    }
     return words;
 }
 
@@ -705,6 +720,8 @@ int SimHost::fsync(int fd) {
 
 int SimHost::ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
 
+int SimHost::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+
 ssize_t SimHost::readlink(const char* path, char* buf, size_t len) {
     std::vector<char> tmp(PATH_MAX + 1);
     ssize_t n = ::readlink(map(path).c_str(), tmp.data(), PATH_MAX);
@@ -902,24 +919,44 @@ void SimHost::write_stderr(const char* text, size_t len) {
     stderr_.append(text, len);
 }
 
+void SimHost::write_stdout(const char* text, size_t len) {
+    std::lock_guard<std::mutex> lock(mu_);
+    stdout_.append(text, len);
+}
+
+std::string SimHost::stdout_text() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return stdout_;
+}
+
+void SimHost::fail_commands(const std::string& prefix, int exit_status) {
+    std::lock_guard<std::mutex> lock(mu_);
+    failing_commands_.emplace_back(prefix, exit_status);
+}
+
 // ---------------------------------------------------------------- shell
 
 int SimHost::run_builtin(const std::string& command, bool* handled) {
     *handled = false;
-    if (command.find_first_of("|<>;&`$*?") != std::string::npos) return 0;
-    std::vector<std::string> words = split_words(command);
-    if (words.empty()) return 0;
+    bool meta = false;
+    std::vector<std::string> words = split_words(command, &meta);
+    if (meta || words.empty()) return 0;
     const std::string verb = words[0];
     if (verb != "cp" && verb != "mv" && verb != "rm") return 0;
     *handled = true;
     std::vector<std::string> args;
     bool recursive = false;
+    std::string backup_suffix;  // cp --backup=simple --suffix=S
     for (size_t i = 1; i < words.size(); ++i) {
-        if (words[i][0] == '-') {
-            if (words[i].find('r') != std::string::npos || words[i].find('R') != std::string::npos) recursive = true;
-            continue;
+        const std::string& w = words[i];
+        if (w.rfind("--suffix=", 0) == 0) {
+            backup_suffix = w.substr(9);
+        } else if (w[0] == '-') {
+            const bool short_options = w.rfind("--", 0) != 0;
+            if (short_options && w.find_first_of("rR") != std::string::npos) recursive = true;
+        } else {
+            args.push_back(w);
         }
-        args.push_back(words[i]);
     }
     std::error_code ec;
     if (verb == "rm") {
@@ -938,6 +975,9 @@ int SimHost::run_builtin(const std::string& command, bool* handled) {
     std::string dst = map(args[1]);
     if (fs::is_directory(dst, ec)) dst += "/" + base_name(args[0]);
     if (verb == "cp") {
+        std::error_code backup;
+        if (!backup_suffix.empty() && fs::exists(dst, backup)) fs::rename(dst, dst + backup_suffix, backup);
+        if (backup) return 1;
         fs::copy(src, dst, fs::copy_options::overwrite_existing | fs::copy_options::recursive, ec);
     } else {
         fs::rename(src, dst, ec);
@@ -951,6 +991,9 @@ SimHost::CommandResult SimHost::answer(const std::string& command) {
         commands_.push_back(command);
         auto it = scripted_.find(command);
         if (it != scripted_.end()) return it->second;
+        for (const auto& [prefix, status] : failing_commands_) {
+            if (command.rfind(prefix, 0) == 0) return CommandResult{"", status};
+        }
     }
     bool handled = false;
     int status = run_builtin(command, &handled);

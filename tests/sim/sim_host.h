@@ -12,8 +12,9 @@
 // - Real System V semaphores, with every key moved into a range reserved for
 //   this host, so that hosts of parallel test processes never meet and forked
 //   children share the parent's semaphores.
-// - Recorded shell commands with scripted output; cp, mv and rm are carried
-//   out inside the sandbox.
+// - Recorded shell commands with scripted output or a failure by prefix; cp
+//   (with its simple backup), mv and rm are carried out inside the sandbox,
+//   their words split and quoted as /bin/sh does; nothing else runs.
 // - Captured standard error, configurable identity, environment and uname.
 //
 // Constructing a SimHost installs it as the library's platform; destroying it
@@ -94,9 +95,10 @@ public:
     std::vector<unsigned> sleep_seconds() const;
     void clear_sleeps();
 
-    // ---- standard error ----
+    // ---- standard error and standard output ----
     std::string stderr_text() const;
     void clear_stderr();
+    std::string stdout_text() const;
 
     // ---- shell ----
     struct CommandResult {
@@ -107,6 +109,8 @@ public:
     // scripted answer with no output and exit status 127.
     void script_command(const std::string& command, CommandResult result);
     std::vector<std::string> commands() const;
+    // Commands that begin with the prefix fail with the status, not carried out.
+    void fail_commands(const std::string& prefix, int exit_status = 1);
 
     // ---- child processes (sim_process.cpp) ----
     // fork() forks for real; the child's execv of "/bin/sh -c" answers the
@@ -177,6 +181,7 @@ public:
     int mknod(const char* path, mode_t mode, dev_t dev) override;
     int fsync(int fd) override;
     int ftruncate(int fd, off_t length) override;
+    int fchmod(int fd, mode_t mode) override;
     ssize_t readlink(const char* path, char* buf, size_t len) override;
     int list_dir(const char* path, std::vector<std::string>& names) override;
     FILE* fopen(const char* path, const char* mode) override;
@@ -214,6 +219,7 @@ public:
     int pipe(int fds[2], int flags) override;
     ssize_t write_in_handler(int fd, const void* buf, size_t len) override;
     void write_stderr(const char* text, size_t len) override;
+    void write_stdout(const char* text, size_t len) override;
     int system(const char* command) override;
     FILE* popen(const char* command, const char* mode) override;
     int pclose(FILE* stream) override;
@@ -298,6 +304,8 @@ private:
     std::vector<unsigned> sleep_seconds_;
     std::thread::id main_thread_;
     std::string stderr_;
+    std::string stdout_;
+    std::vector<std::pair<std::string, int>> failing_commands_;
     std::map<std::string, CommandResult> scripted_;
     std::vector<std::string> commands_;
     std::map<FILE*, int> popen_status_;

@@ -1,14 +1,12 @@
-// The netlink sockets of the simulated host and the adapter driver behind
-// them (SimHost::netlink()). Protocol 20 (SOCK_RAW) is the driver's vendor
-// service: a request sent there is answered before sendmsg returns; protocol
-// 18 (SOCK_DGRAM) gets the FC transport events that tests inject. Each socket
-// has a datagram queue; recvmsg pops one datagram, cut to the iovec, and
-// fails with EAGAIN when the queue is empty. Thread-safe.
+// The netlink sockets of the simulated host (SimHost::netlink()) and the
+// driver's service behind them. Protocol 20 (SOCK_RAW): each request is
+// answered before sendmsg returns. Protocol 18 (SOCK_DGRAM): the events tests
+// inject. Each socket has a datagram queue: recvmsg pops one, cut to the
+// iovec, EAGAIN when empty. Thread-safe.
 #pragma once
 
 #include <sys/socket.h>
 
-#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -26,71 +24,68 @@ using Bytes = std::vector<uint8_t>;
 struct NlRequest {
     unsigned host_no;
     uint32_t cmd;
-    Bytes message;  // the request as sent
+    Bytes message;  // as sent
     const uint8_t* body() const { return message.data() + VX_NL_REQ_BODY; }
 };
-
-// A driver answer: the reply's error word and the bytes behind vxa_fc_msg's header.
+// A driver answer: the error word and the bytes behind vxa_fc_msg's header.
 struct NlReply {
     uint32_t error = 0;
     Bytes body;
 };
 using NlHandler = std::function<NlReply(const NlRequest&)>;
-
-// What becomes of the reply to a request.
+// The reply to a request: none, an NLMSG_ERROR with `value`, the error word
+// `value`, cut to `value` bytes, queued just after the receive that missed
+// it, or exactly `raw`.
 struct NlFault {
     enum Kind { None, NoReply, NlError, Error, Short, Late, Raw } kind = None;
-    int64_t value = 0;  // NlError: the nlmsgerr error; Error: the error word; Short: the bytes kept
-    Bytes raw;          // Raw: the whole reply
+    int64_t value = 0;
+    Bytes raw;
 };
 
 class SimNetlink {
 public:
-    // ---- the driver ----
-    // A SCSI host of the driver: its event log answers command 4, and the
-    // handlers registered for it answer their commands. Requests for other
-    // hosts or commands get the error word 1.
-    void add_host(unsigned host_no);
-    void on(unsigned host_no, uint32_t cmd, NlHandler handler);
-    // Appended to the host's event log; command 4 gives num_events = the
-    // log's length and its first 256 entries, and empties the log.
-    void log_events(unsigned host_no, const std::vector<vxfc_aen_entry>& events);
-    // The replies to the next requests, in order.
-    void fault(NlFault fault);
-    // A datagram to every protocol-18 socket.
-    void inject(const Bytes& datagram);
+    using Lock = std::lock_guard<std::mutex>;
+    // The driver's hosts answer command 4 from their event log (num_events:
+    // the entries logged; the first 256 sent; the log emptied) and the
+    // commands of their handlers; anything else gets the error word 1.
+    void add_host(unsigned host_no) { Lock l(mu_); hosts_.insert(host_no); }
+    void on(unsigned host_no, uint32_t cmd, NlHandler h) { Lock l(mu_); handlers_[{host_no, cmd}] = std::move(h); }
+    void log_events(unsigned host_no, const std::vector<vxfc_aen_entry>& events) {
+        Lock l(mu_);
+        logs_[host_no].insert(logs_[host_no].end(), events.begin(), events.end());
+    }
+    void fault(NlFault f) { Lock l(mu_); faults_.push_back(std::move(f)); }  // for the next requests, in order
+    void inject(const Bytes& datagram);                                        // to every protocol-18 socket
+    // Runs after a reply is queued, before sendmsg returns, outside the lock.
+    void after_send(std::function<void(const NlRequest&)> hook) { Lock l(mu_); after_send_ = std::move(hook); }
 
-    // ---- what the library did ----
-    std::vector<NlRequest> requests() const;
+    std::vector<NlRequest> requests() const { Lock l(mu_); return requests_; }
     // Whether a request came while a reply was still queued on its socket.
-    bool overlapped() const { return overlapped_; }
-    // "socket <protocol> <type> = <fd>", "bind <fd> <pid> <groups>",
-    // "setsockopt <fd> <level> <name> <value>", "close <fd>".
-    std::vector<std::string> calls() const;
-    size_t open_sockets() const;
-    // The next call of that kind ("socket 20", "bind 18", "setsockopt")
-    // fails with err; the next socket gets descriptor fd.
-    void fail(const std::string& call, int err);
-    void next_descriptor(int fd) { next_fd_ = fd; }
+    bool overlapped() const { Lock l(mu_); return overlapped_; }
+    // "socket <protocol> <type> = <fd>", "bind <fd> <family> <pid> <groups>",
+    // "setsockopt <fd> <level> <name> <value>".
+    std::vector<std::string> calls() const { Lock l(mu_); return calls_; }
+    size_t open_sockets() const { Lock l(mu_); return sockets_.size(); }
+    // The next "socket 20", "bind 18", "setsockopt"... fails with err.
+    void fail(const std::string& call, int err) { Lock l(mu_); failures_[call] = err; }
+    void next_descriptor(int fd) { Lock l(mu_); next_fd_ = fd; }
 
-    // ---- the platform calls of SimHost ----
     int socket(int domain, int type, int protocol);
     int bind(int fd, const struct sockaddr* addr, socklen_t len);
     int setsockopt(int fd, int level, int name, const void* value, socklen_t len);
     ssize_t sendmsg(int fd, const struct msghdr* msg, int flags);
     ssize_t recvmsg(int fd, struct msghdr* msg, int flags);
-    bool close(int fd);  // false: not a socket of this peer
+    bool close(int fd) { Lock l(mu_); return sockets_.erase(fd) != 0; }  // false: not a socket here
 
 private:
     struct Socket {
         int protocol;
-        std::deque<Bytes> queue;
-        std::deque<Bytes> late;  // queued once a receive found the queue empty
+        std::deque<Bytes> queue, late;
     };
-    bool failing(const std::string& call);
-    Bytes answer(const NlRequest& req, NlFault fault);
+    int call(const std::string& text, const std::string& fault);
+    Bytes answer(const NlRequest& req, const NlFault& fault);
 
-    mutable std::recursive_mutex mu_;
+    mutable std::mutex mu_;
     std::map<int, Socket> sockets_;
     std::map<std::string, int> failures_;
     std::vector<std::string> calls_;
@@ -99,8 +94,8 @@ private:
     std::map<std::pair<unsigned, uint32_t>, NlHandler> handlers_;
     std::map<unsigned, std::vector<vxfc_aen_entry>> logs_;
     std::deque<NlFault> faults_;
-    int next_fd_ = -1;
-    int fd_counter_ = 3000;
+    std::function<void(const NlRequest&)> after_send_;
+    int next_fd_ = -1, fd_counter_ = 3000;
     bool overlapped_ = false;
 };
 

@@ -119,6 +119,7 @@ public:
     int mknod(const char* p, mode_t m, dev_t d) override { return b_.mknod(p, m, d); }
     int fsync(int fd) override { return b_.fsync(fd); }
     int ftruncate(int fd, off_t n) override { return b_.ftruncate(fd, n); }
+    int fchmod(int fd, mode_t m) override { return b_.fchmod(fd, m); }
     ssize_t readlink(const char* p, char* buf, size_t n) override { return b_.readlink(p, buf, n); }
     int list_dir(const char* p, std::vector<std::string>& names) override { return b_.list_dir(p, names); }
     FILE* fopen(const char* p, const char* m) override { return b_.fopen(p, m); }
@@ -164,6 +165,7 @@ public:
     int pipe(int f[2], int fl) override { return b_.pipe(f, fl); }
     ssize_t write_in_handler(int f, const void* p, size_t n) override { return b_.write_in_handler(f, p, n); }
     void write_stderr(const char* text, size_t n) override { b_.write_stderr(text, n); }
+    void write_stdout(const char* text, size_t n) override { b_.write_stdout(text, n); }
     int system(const char* c) override { return b_.system(c); }
     FILE* popen(const char* c, const char* m) override { return b_.popen(c, m); }
     int pclose(FILE* s) override { return b_.pclose(s); }

@@ -1,0 +1,287 @@
+// The HBA feature settings: five features over the driver's "Bind=" and
+// "ConfigRequired=" module parameters in its options line.
+//
+// Nothing is kept between calls: every operation reads the options line
+// afresh, and every setter rewrites it (even when nothing changed) and
+// refreshes the module dependencies with "depmod -a".
+#include "failover/vx_fo_features.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "failover/vx_fo_channel.h"
+#include "failover/vx_fo_files.h"
+#include "failover/vx_fo_optline.h"
+
+namespace {
+
+// Flags of every returned descriptor, and of one whose Current was read
+// from the options line.
+constexpr uint32_t kFlagsReturned = 0x60;
+constexpr uint32_t kFlagsFromLine = 0x10;
+
+// Kinds of feature: the parameter it lives in.
+constexpr uint32_t kKindBind = 1;
+constexpr uint32_t kKindConfigRequired = 2;
+
+// The supported features: room for 32, the first entry with Id 0 ends them.
+constexpr unsigned kSupportedRoom = 32;
+constexpr HBA_FEATURE_ENTRY sup_features[kSupportedRoom] = {
+    {1, 88, HBA_FEATURE_PERSISTENT_ONLY, kKindConfigRequired, 0, 1, 0, 0, 2, 0, "Persistent Only"},
+    {1, 88, HBA_FEATURE_PERSISTENT_NEW, kKindConfigRequired, 0, 1, 1, 1, 2, 0, "Persistent+New"},
+    {1, 88, HBA_FEATURE_NEW_ONLY, kKindConfigRequired, 0, 2, 2, 2, 2, 0, "New Only"},
+    {1, 88, HBA_FEATURE_BIND_BY_WWPN, kKindBind, 0, 1, 1, 1, 2, 0, "Bind by WWPN"},
+    {1, 88, HBA_FEATURE_BIND_BY_PID, kKindBind, 0, 1, 0, 0, 2, 0, "Bind by PID"},
+};
+static_assert(sizeof(HBA_FEATURE_ENTRY) == 88);
+
+constexpr INT_FEATURE int_features[VX_FEA_PARAMS] = {{0, 0, 0, "Bind="}, {0, 0, 0, "ConfigRequired="}};
+
+// The slot number of the handle's open port.
+bool port_slot(uint32_t handle, uint32_t* slot) {
+    const vxapi_priv_db_t* found = vx_fo_slot_by_handle(handle);
+    if (found == nullptr) return false;
+    *slot = static_cast<uint32_t>(found - api_priv_data);
+    return true;
+}
+
+unsigned supported_count() {
+    unsigned n = 0;
+    while (n < kSupportedRoom && sup_features[n].Id != 0) ++n;
+    return n;
+}
+
+// The descriptor of a feature id, or null for an id that is none of the five.
+const HBA_FEATURE_ENTRY* find_feature(uint32_t id) {
+    switch (id) {
+        case HBA_FEATURE_PERSISTENT_ONLY:
+        case HBA_FEATURE_PERSISTENT_NEW:
+        case HBA_FEATURE_BIND_BY_WWPN:
+        case HBA_FEATURE_BIND_BY_PID:
+        case HBA_FEATURE_NEW_ONLY:
+            break;
+        default:
+            return nullptr;
+    }
+    const unsigned n = supported_count();
+    for (unsigned i = 0; i < n; ++i) {
+        if (sup_features[i].Id == id) return &sup_features[i];
+    }
+    return nullptr;
+}
+
+unsigned param_of(const HBA_FEATURE_ENTRY& entry) {
+    return entry.Kind == kKindConfigRequired ? VX_FEA_CONFIG_REQUIRED : VX_FEA_BIND;
+}
+
+// The feature's Current for the value of its parameter; unchanged where
+// the value says nothing about the feature.
+uint32_t current_of(uint32_t id, int32_t value, uint32_t table_current) {
+    switch (id) {
+        case HBA_FEATURE_PERSISTENT_ONLY: return static_cast<uint32_t>(value);
+        case HBA_FEATURE_PERSISTENT_NEW: return value == 0 ? 1 : 0;
+        case HBA_FEATURE_NEW_ONLY: return value == 2 ? 1 : 0;
+        case HBA_FEATURE_BIND_BY_WWPN: return value == 0 ? 1 : value == 1 ? 0 : table_current;
+        case HBA_FEATURE_BIND_BY_PID: return value == 0 ? 0 : value == 1 ? 1 : table_current;
+        default: return table_current;
+    }
+}
+
+void describe(const HBA_FEATURE_ENTRY& entry, const INT_FEATURE* params, HBA_FEATURE_ENTRY* out) {
+    *out = entry;
+    out->Flags |= kFlagsReturned;
+    const INT_FEATURE& param = params[param_of(entry)];
+    if (param.Present == 0) return;
+    out->Current = current_of(entry.Id, param.Value, entry.Current);
+    out->Flags |= kFlagsFromLine;
+}
+
+// Switches a feature on: its parameter is to be written with the value that
+// means it, or (binding by port name, the driver's default) dropped.
+void switch_on(uint32_t id, INT_FEATURE* params) {
+    INT_FEATURE& param = params[param_of(*find_feature(id))];
+    param.Present = 1;
+    param.Remove = 0;
+    switch (id) {
+        case HBA_FEATURE_PERSISTENT_ONLY: param.Value = 1; break;
+        case HBA_FEATURE_PERSISTENT_NEW: param.Value = 0; break;
+        case HBA_FEATURE_NEW_ONLY: param.Value = 2; break;
+        case HBA_FEATURE_BIND_BY_WWPN: param.Remove = 1; break;
+        case HBA_FEATURE_BIND_BY_PID: param.Value = 1; break;
+        default: break;
+    }
+}
+
+std::vector<std::string_view> split_tokens(std::string_view text) {
+    std::vector<std::string_view> tokens;
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t start = text.find_first_not_of(" \t\n", i);
+        if (start == std::string_view::npos) break;
+        size_t end = text.find_first_of(" \t\n", start);
+        if (end == std::string_view::npos) end = text.size();
+        tokens.push_back(text.substr(start, end - start));
+        i = end;
+    }
+    return tokens;
+}
+
+// The parameter a token names (its prefix), or VX_FEA_PARAMS.
+unsigned param_named(std::string_view token, const INT_FEATURE* params) {
+    for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
+        if (token.rfind(params[f].Name, 0) == 0) return f;
+    }
+    return VX_FEA_PARAMS;
+}
+
+// A decimal integer at the start of the text, as "%d" reads it.
+bool read_decimal(std::string_view text, int32_t* value) {
+    if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
+    return ec == std::errc() && end != text.data();
+}
+
+void append_param(std::string* out, const INT_FEATURE& param) {
+    *out += ' ';
+    *out += param.Name;
+    *out += std::to_string(param.Value);
+}
+
+// The new options line: the old one's words with the parameters rewritten,
+// or a fresh line (after a newline) when the driver has none.
+std::string build_line(std::string_view model, const std::string* old_line, INT_FEATURE* params) {
+    std::string out = old_line == nullptr ? "\n" : "";
+    out += vx_fo_options_key(model);
+    if (old_line != nullptr) {
+        const std::string_view tail = std::string_view(*old_line).substr(vx_fo_options_key_end(*old_line, model));
+        for (const std::string_view token : split_tokens(tail)) {
+            const unsigned f = param_named(token, params);
+            if (f == VX_FEA_PARAMS) {
+                out += ' ';
+                out += token;
+                continue;
+            }
+            if (params[f].Remove == 0) append_param(&out, params[f]);
+            params[f].Present = 0;
+        }
+    }
+    for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
+        if (params[f].Present != 0) append_param(&out, params[f]);
+    }
+    return out + "\n";
+}
+
+}  // namespace
+
+uint32_t fea_load_int_features(uint32_t handle, INT_FEATURE* features) {
+    std::copy(std::begin(int_features), std::end(int_features), features);
+    uint32_t slot = 0;
+    if (!port_slot(handle, &slot)) return SDERR_INVALID_PARAMETER;
+    std::string line;
+    const uint32_t status = vx_fo_get_options_line(slot, &line);
+    if (status == SDERR_CONFIG_FILE) return SDERR_NO_ERROR;
+    if (status != SDERR_NO_ERROR) return status;
+    for (const std::string_view token : split_tokens(line)) {
+        for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
+            const std::string_view name = features[f].Name;
+            if (token.size() > name.size() && token.rfind(name, 0) == 0 &&
+                read_decimal(token.substr(name.size()), &features[f].Value)) {
+                features[f].Present = 1;
+                break;
+            }
+        }
+    }
+    return SDERR_NO_ERROR;
+}
+
+uint32_t fea_write_int_features(uint32_t handle, INT_FEATURE* features) {
+    uint32_t slot = 0;
+    if (!port_slot(handle, &slot)) return SDERR_INVALID_PARAMETER;
+    std::string line;
+    const uint32_t read = vx_fo_get_options_line(slot, &line);
+    if (read != SDERR_NO_ERROR && read != SDERR_CONFIG_FILE) return read;
+    const std::string new_line =
+        build_line(vx_fo_slot_model(slot), read == SDERR_NO_ERROR ? &line : nullptr, features);
+    const uint32_t status = vxapi_set_drv_param_optline(slot, new_line.c_str());
+    vx_fo_shell("depmod -a");
+    return status;
+}
+
+uint32_t fea_validate_entry_range(const HBA_FEATURE_SETTING* setting) {
+    const unsigned n = supported_count();
+    for (unsigned i = 0; i < n; ++i) {
+        const HBA_FEATURE_ENTRY& entry = sup_features[i];
+        if (entry.Id != setting->Id) continue;
+        return setting->Value < entry.Min || setting->Value > entry.Max ? 1 : 0;
+    }
+    return 1;
+}
+
+SD_UINT32 SDGetHbaFeature(int Device, SD_UINT32 FeatureId, PHBA_FEATURE_ENTRY pFeature) {
+    if (pFeature == nullptr) return SDERR_INVALID_PARAMETER;
+    INT_FEATURE params[VX_FEA_PARAMS];
+    if (const uint32_t status = fea_load_int_features(static_cast<uint32_t>(Device), params); status != 0) {
+        return status;
+    }
+    const HBA_FEATURE_ENTRY* entry = find_feature(FeatureId);
+    if (entry == nullptr) return SDERR_INVALID_REQUEST;
+    describe(*entry, params, pFeature);
+    return SDERR_NO_ERROR;
+}
+
+SD_UINT32 SDGetHbaSupportedFeatureList(int Device, PHBA_FEATURE_LIST pFeatureList) {
+    if (pFeatureList == nullptr) return SDERR_INVALID_PARAMETER;
+    INT_FEATURE params[VX_FEA_PARAMS];
+    if (const uint32_t status = fea_load_int_features(static_cast<uint32_t>(Device), params); status != 0) {
+        return status;
+    }
+    const unsigned n = supported_count();
+    if (pFeatureList->Count < n) {
+        pFeatureList->Count = n;
+        return SDERR_BUFFER_TOO_SMALL;
+    }
+    for (unsigned i = 0; i < n; ++i) describe(sup_features[i], params, &pFeatureList->Entry[i]);
+    pFeatureList->Count = n;
+    return SDERR_NO_ERROR;
+}
+
+SD_UINT32 SDSetHbaFeature(int Device, SD_UINT32 FeatureId, SD_UINT32 Value, SD_UINT32 Flag) {
+    const auto handle = static_cast<uint32_t>(Device);
+    INT_FEATURE params[VX_FEA_PARAMS];
+    if (const uint32_t status = fea_load_int_features(handle, params); status != 0) return status;
+    if (Flag > 1) return SDERR_INVALID_PARAMETER;
+    const HBA_FEATURE_ENTRY* entry = find_feature(FeatureId);
+    if (entry == nullptr) return SDERR_INVALID_REQUEST;
+    const HBA_FEATURE_SETTING setting{FeatureId, Value, Flag, 0};
+    // A value outside the range changes nothing, but is not refused.
+    if (fea_validate_entry_range(&setting) == 0) {
+        params[param_of(*entry)].Present = 0;
+        if (Flag == 0 && Value == 1) switch_on(FeatureId, params);
+    }
+    return fea_write_int_features(handle, params);
+}
+
+SD_UINT32 SDSetHbaFeatureList(int Device, PHBA_FEATURE_SETTING_LIST pSettingList) {
+    if (pSettingList == nullptr) return SDERR_INVALID_PARAMETER;
+    const auto handle = static_cast<uint32_t>(Device);
+    INT_FEATURE params[VX_FEA_PARAMS];
+    if (const uint32_t status = fea_load_int_features(handle, params); status != 0) return status;
+    // The line is rebuilt from the list alone: a parameter the list does not
+    // set is written back with value 0.
+    for (INT_FEATURE& param : params) {
+        param.Present = 0;
+        param.Value = 0;
+    }
+    for (uint32_t i = 0; i < pSettingList->Count; ++i) {
+        const HBA_FEATURE_SETTING& setting = pSettingList->Setting[i];
+        if (setting.Flag > 1) return SDERR_INVALID_PARAMETER;
+        if (find_feature(setting.Id) == nullptr) return SDERR_INVALID_REQUEST;
+        if (fea_validate_entry_range(&setting) == 0 && setting.Flag == 0 && setting.Value == 1) {
+            switch_on(setting.Id, params);
+        }
+    }
+    return fea_write_int_features(handle, params);
+}

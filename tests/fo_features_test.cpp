@@ -1,0 +1,187 @@
+// The HBA feature settings through the public functions, against module
+// configuration files in the simulated host's /etc.
+#include "failover/vx_fo_files.h"
+#include "failover/vx_fo_optline.h"
+#include "test_support.h"
+#include "vxsdm.h"
+
+namespace {
+
+constexpr int kHandle = 3;
+constexpr char kFile[] = "/etc/modprobe.conf";
+
+// A port in legacy slot 2 running the "vxa2xxx" driver.
+class Features : public ::testing::Test {
+protected:
+    void SetUp() override { open_port("vxa2xxx"); }
+    void TearDown() override { api_priv_data[2] = vxapi_priv_db_t{}; }
+    void open_port(const char* model) {
+        api_priv_data[2] = vxapi_priv_db_t{};
+        std::strcpy(api_priv_data[2].phys_path, "/dev/vxa2xxx");
+        std::strncpy(api_priv_data[2].model, model, sizeof api_priv_data[2].model - 1);
+        api_priv_data[2].apihandle = kHandle;
+    }
+    // The five features of the list, each as SDGetHbaFeature gives it too.
+    std::vector<HBA_FEATURE_ENTRY> list() {
+        std::vector<HBA_FEATURE_ENTRY> room(6);  // the count and five entries
+        auto* list = reinterpret_cast<HBA_FEATURE_LIST*>(room.data());
+        list->Count = 5;
+        EXPECT_EQ(SDGetHbaSupportedFeatureList(kHandle, list), 0u);
+        const std::vector<HBA_FEATURE_ENTRY> out(list->Entry, list->Entry + 5);
+        for (const HBA_FEATURE_ENTRY& e : out) {
+            HBA_FEATURE_ENTRY one{};
+            EXPECT_EQ(SDGetHbaFeature(kHandle, e.Id, &one), 0u);
+            EXPECT_EQ(std::memcmp(&one, &e, sizeof e), 0);
+        }
+        return out;
+    }
+    std::vector<uint32_t> features() {  // Current and Flags of each
+        std::vector<uint32_t> out;
+        for (const HBA_FEATURE_ENTRY& e : list()) out.insert(out.end(), {e.Current, e.Flags});
+        return out;
+    }
+    sim::SimHost host;
+};
+
+TEST_F(Features, ReadFromTheOptionsLine) {
+    const struct Case {
+        const char* file;  // null: no modules file
+        std::vector<uint32_t> expected;
+    } cases[] = {
+        {"options vxa2xxx ConfigRequired=2 Bind=1\n", {2, 0x72, 0, 0x72, 1, 0x72, 0, 0x72, 1, 0x72}},
+        {"  \toptions vxa2xxx Bind=0\n", {0, 0x62, 1, 0x62, 2, 0x62, 1, 0x72, 0, 0x72}},
+        {" # options vxa2xxx Bind=0\noptions vxa2xxx_conf Bind=0\n", {0, 0x62, 1, 0x62, 2, 0x62, 1, 0x62, 0, 0x62}},
+        {"options vxa2xxx Bind=7 ConfigRequired=x\n", {0, 0x62, 1, 0x62, 2, 0x62, 1, 0x72, 0, 0x72}},
+        {nullptr, {0, 0x62, 1, 0x62, 2, 0x62, 1, 0x62, 0, 0x62}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file == nullptr ? "no file" : c.file);
+        c.file != nullptr ? host.write_file(kFile, c.file) : void(vx::sys().unlink(kFile));
+        EXPECT_EQ(features(), c.expected);
+    }
+    host.write_file(kFile, "alias x y\n options vxa2xxx Bind=1");
+    std::vector<char> line(VX_FO_LINE_BUFFER);
+    EXPECT_TRUE(vxapi_get_drv_param_optline(2, line.data()) == 0 && line.data() == std::string(" options vxa2xxx Bind=1"));
+    EXPECT_EQ(vxapi_get_drv_param_optline(2, nullptr), SDERR_INVALID_PARAMETER);
+    // Only the first file that opens is read.
+    host.write_file("/etc/conf.modules", "alias eth0 e1000\n");
+    EXPECT_EQ(features()[7], 0x62u);
+
+    HBA_FEATURE_ENTRY e{};
+    EXPECT_EQ(SDGetHbaFeature(kHandle, 3, &e), SDERR_INVALID_REQUEST);
+    EXPECT_EQ(SDGetHbaFeature(kHandle, 1, nullptr), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(SDGetHbaFeature(kHandle + 1, 1, &e), SDERR_INVALID_PARAMETER);
+    EXPECT_EQ(SDGetHbaFeature(0, 1, &e), SDERR_INVALID_PARAMETER);
+}
+
+TEST_F(Features, SupportedList) {
+    host.write_file(kFile, "options vxa2xxx Bind=1\n");
+    HBA_FEATURE_LIST small{1, {}};
+    EXPECT_EQ(SDGetHbaSupportedFeatureList(kHandle, &small), SDERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(small.Count, 5u);
+    const std::vector<HBA_FEATURE_ENTRY> all = list();
+    const HBA_FEATURE_ENTRY bind_by_pid = {1, 88, 8, 1, 0, 1, 0, 1, 0x72, 0, "Bind by PID"};
+    EXPECT_EQ(std::memcmp(&all[4], &bind_by_pid, sizeof bind_by_pid), 0);
+    for (unsigned i = 0; i < 5; ++i) EXPECT_EQ(all[i].Id, (std::vector<uint32_t>{1, 2, 16, 4, 8}[i]));
+}
+
+TEST_F(Features, SettersRewriteTheLine) {
+    const struct Case {
+        const char* before;
+        std::vector<HBA_FEATURE_SETTING> settings;  // one: SDSetHbaFeature; more: SDSetHbaFeatureList
+        uint32_t status;
+        const char* after;
+    } cases[] = {
+        {"options vxa2xxx Bind=1\n", {{4, 1, 0, 0}}, 0, "options vxa2xxx\n"},
+        {"options vxa2xxx x=3\n", {{4, 1, 0, 0}}, 0, "options vxa2xxx x=3 Bind=0\n"},
+        {"options vxa2xxx x=3\n", {{8, 1, 0, 0}}, 0, "options vxa2xxx x=3 Bind=1\n"},
+        {"options vxa2xxx  Bind=0 \t x=1\n", {{8, 0, 0, 0}}, 0, "options vxa2xxx Bind=0 x=1\n"},
+        {"options vxa2xxx ConfigRequired=1\n", {{16, 2, 0, 0}}, 0, "options vxa2xxx ConfigRequired=1\n"},
+        {"options vxa2xxx Bind=1\n", {{8, 1, 2, 0}}, SDERR_INVALID_PARAMETER, "options vxa2xxx Bind=1\n"},
+        {"options vxa2xxx Bind=1\n", {{32, 1, 0, 0}}, SDERR_INVALID_REQUEST, "options vxa2xxx Bind=1\n"},
+        {"options vxa2xxx   Bind=1\n", {{2, 1, 1, 0}}, 0, "options vxa2xxx Bind=1\n"},
+        {"a\n# options vxa2xxx Bind=1\n", {{1, 1, 0, 0}}, 0, "a\n# options vxa2xxx Bind=1\n\noptions vxa2xxx ConfigRequired=1\n"},
+        {"  options vxa2xxx Bind=1 y\n", {{2, 1, 0, 0}}, 0, "options vxa2xxx Bind=1 y ConfigRequired=0\n"},
+        {"options vxa2xxx Bind=1\n", {{1, 1, 0, 0}, {0, 0, 0, 0}}, SDERR_INVALID_REQUEST, "options vxa2xxx Bind=1\n"},
+        {"options vxa2xxx Bind=1\n", {{1, 1, 0, 0}, {5, 1, 0, 0}}, SDERR_INVALID_REQUEST, "options vxa2xxx Bind=1\n"},
+        {"options vxa2xxx Bind=1\n", {{1, 1, 0, 0}, {16, 1, 0, 0}}, 0, "options vxa2xxx Bind=0 ConfigRequired=2\n"},
+        {"options vxa2xxx Bind=1\n", {{1, 1, 0, 0}, {2, 1, 2, 0}}, SDERR_INVALID_PARAMETER, "options vxa2xxx Bind=1\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before + std::to_string(c.settings[0].Id));
+        host.write_file(kFile, c.before);
+        const size_t commands = host.commands().size();
+        uint32_t status;
+        if (c.settings.size() == 1) {
+            const HBA_FEATURE_SETTING& s = c.settings[0];
+            status = SDSetHbaFeature(kHandle, s.Id, s.Value, s.Flag);
+        } else {
+            std::vector<uint32_t> words{static_cast<uint32_t>(c.settings.size())};
+            for (const HBA_FEATURE_SETTING& s : c.settings) words.insert(words.end(), {s.Id, s.Value, s.Flag, 0});
+            status = SDSetHbaFeatureList(kHandle, reinterpret_cast<HBA_FEATURE_SETTING_LIST*>(words.data()));
+        }
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(host.read_file(kFile), c.after);
+        // A refused setting runs no command; any other ends with "depmod -a".
+        const std::vector<std::string> ran = host.commands();
+        EXPECT_EQ(ran.size() == commands, c.status != 0);
+        EXPECT_TRUE(c.status != 0 || ran.back() == "depmod -a");
+    }
+}
+
+// A port whose driver name cannot be trusted never reaches a file or a
+// command; a failed write or copy leaves the file as it was, and no
+// temporary file behind.
+TEST_F(Features, FailuresLeaveTheFileUnchanged) {
+    const std::string before = "options vxa2xxx Bind=1\noptions other Bind=1\n";
+    struct FailingWrite : sim::ForwardingPlatform {
+        using ForwardingPlatform::ForwardingPlatform;
+        ssize_t write(int, const void*, size_t) override { return errno = ENOSPC, -1; }
+    };
+    const struct Case {
+        const char* model;
+        int fault;  // 1: the copy fails; 2: every write fails
+        uint32_t status;
+    } cases[] = {{"", 0, SDERR_INVALID_PARAMETER}, {"vx'a;rm", 0, SDERR_INVALID_PARAMETER},
+                 {"vxa2xxx", 1, SDERR_CONFIG_FILE}, {"vxa2xxx", 2, SDERR_CONFIG_FILE}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.model);
+        sim::SimHost own;
+        own.write_file(kFile, before);
+        open_port(c.model);
+        if (c.fault == 1) own.fail_commands("cp -f");
+        std::optional<FailingWrite> failing;
+        if (c.fault == 2) failing.emplace(own);
+        EXPECT_EQ(SDSetHbaFeature(kHandle, 8, 1, 0), c.status);
+        failing.reset();
+        EXPECT_EQ(own.read_file(kFile), before);
+        std::vector<std::string> names;
+        ASSERT_EQ(vx::sys().list_dir("/etc", names), 0);
+        EXPECT_EQ(names, std::vector<std::string>{"modprobe.conf"});
+        for (const std::string& command : own.commands()) EXPECT_EQ(command.find(';'), std::string::npos);
+    }
+    // A line that would pass 65,535 characters is refused.
+    open_port("vxa2xxx");
+    host.write_file(kFile, "options vxa2xxx " + std::string(65520, 'x') + "\n");
+    EXPECT_EQ(SDSetHbaFeature(kHandle, 1, 1, 0), SDERR_CONFIG_FILE);
+}
+
+// The install: paths single-quoted, a simple backup when asked for, and the
+// backup put back when the copy fails.
+TEST(ConfigFiles, InstallWithBackup) {
+    sim::SimHost host;
+    const std::string dest = "/etc/it's.conf";
+    host.write_file(dest, "old");
+    ASSERT_EQ(vx_fo_replace_file(dest, "new", ".bak"), 0u);
+    EXPECT_EQ(host.read_file(dest) + host.read_file(dest + ".bak"), "newold");
+    const std::string cp = host.commands()[0];
+    EXPECT_EQ(cp.rfind("cp -f --suffix=.bak --backup=simple '/etc/.it'\\''s.conf.vxtmp.", 0), 0u) << cp;
+    EXPECT_TRUE(cp.ends_with("' '/etc/it'\\''s.conf'")) << cp;
+
+    host.fail_commands("cp -f", 1);
+    EXPECT_EQ(vx_fo_replace_file(dest, "newer", ".bak"), SDERR_CONFIG_FILE);
+    EXPECT_EQ(host.read_file(dest), "new");
+    EXPECT_EQ(vx_fo_restore(dest, ".bak"), SDERR_CONFIG_FILE);  // no backup left: dest stays
+}
+
+}  // namespace
