@@ -34,9 +34,7 @@ struct NlVendorTest : ::testing::Test {
         return p;
     }
     template <class T>
-    static Bytes bytes(const T& record) {
-        return sim::bytes_of(&record, sizeof record);
-    }
+    static Bytes bytes(const T& record) { return sim::bytes_of(&record, sizeof record); }
     // command(gnl_fd, 5, args..., status) as a call that takes the status.
     template <class F, class... A>
     static Call on5(F command, A... args) {
@@ -195,7 +193,6 @@ TEST_F(NlVendorTest, RefusedUnsent) {
         {"write 18,417", on5(vxapi_nl_84xx_mgmt, &write)},
         {"read 67,577", on5(vxapi_nl_84xx_mgmt, &read)},
         {"configure 67,577", on5(vxapi_nl_84xx_mgmt, &config)},
-        {"loopback beyond both buffers", loopback(0x201, 0x200, 0x200)},
         {"loopback beyond tx", loopback(0x101, 0x100, 0x200)},
         {"loopback rx below tx", loopback(0x10, 0x200, 0x100)},
         {"loopback of 0", loopback(0, 0x100, 0x100)},
