@@ -364,7 +364,7 @@ int i2c(const char* name, uint32_t cmd, int sock, int host_no, uint16_t dev, uin
     const int rc = in_pieces(len, VXA_I2C_MAX, true, [&](uint32_t off, uint32_t piece) {
         body.offset = static_cast<uint16_t>(adr + off);
         body.length = static_cast<uint16_t>(piece);
-        std::memset(body.buffer, 0, sizeof body.buffer);  // a short last piece sends nothing of the one before
+        std::memset(body.buffer, 0, sizeof body.buffer);  // each piece carries only its own bytes
         if (write) std::memcpy(body.buffer, data + off, piece);
         if (!write) reading(c, data + off, offsetof(vxa_i2c_access, buffer), piece);
         return vxapi_nl_exchange(sock, host_no, c, status);
