@@ -20,8 +20,8 @@ constexpr uint32_t kReplyHead = VX_NL_FC_MSG_HDR_LEN;  // a reply without a body
 constexpr uint32_t kMaxData = VX_NL_MAX_RECEIVE - VX_NL_REQUEST_LEN;
 // Tarno management data: what fits behind the headers in the message (to
 // write) and in the receive buffer (read back).
-constexpr uint32_t kMgmtWriteMax = VX_NL_MGMT_LEN - VX_NL_REQ_BODY - sizeof(vxa84_msg_mgmt);      // 18,416
-constexpr uint32_t kMgmtReadMax = VX_NL_CHUNK_BUF - VX_NL_REPLY_BODY - sizeof(vxa84_msg_mgmt);    // 67,576
+constexpr uint32_t kMgmtWriteMax = VX_NL_MGMT_LEN - VX_NL_REQ_BODY - sizeof(vxa84_msg_mgmt);    // 18,416
+constexpr uint32_t kMgmtReadMax = VX_NL_CHUNK_BUF - VX_NL_REPLY_BODY - sizeof(vxa84_msg_mgmt);  // 67,576
 
 void trace(uint32_t bits, const char* name, const char* text) {
     if (!vxdbg_on(bits)) return;
@@ -65,7 +65,7 @@ VxNlCommand command(const char* name, uint32_t cmd, const T& head, uint32_t repl
     return c;
 }
 
-// A message of the fixed length and data bytes behind the vendor message.
+// Data behind the body's head: the message grows by them, padded to 4 bytes.
 void with_data(VxNlCommand& c, const void* data, uint32_t len, uint32_t send_size) {
     c.data = data;
     c.data_len = len;
@@ -331,8 +331,7 @@ int vxapi_nl_update_fru_versions(int sock, int host_no, void* fru_img, uint32_t 
     return done(c, vxapi_nl_exchange(sock, host_no, c, pext_stat), "successful");
 }
 
-int vxapi_nl_fru_status(int sock, int host_no, void* stat_reg, uint32_t stat_size, uint32_t cmd,
-                        uint32_t* pext_stat) {
+int vxapi_nl_fru_status(int sock, int host_no, void* stat_reg, uint32_t stat_size, uint32_t cmd, uint32_t* pext_stat) {
     const Step step("vxapi_nl_fru_status");
     if (stat_size > kMaxData) return refuse(step.name, "register size exceeds the message", pext_stat);
     VxNlCommand c;
@@ -352,8 +351,8 @@ int vxapi_nl_fru_status(int sock, int host_no, void* stat_reg, uint32_t stat_siz
 
 namespace {
 
-int i2c(const char* name, uint32_t cmd, int sock, int host_no, uint16_t dev, uint16_t adr, uint16_t opt,
-        uint16_t len, uint8_t* data, uint32_t* status) {
+int i2c(const char* name, uint32_t cmd, int sock, int host_no, uint16_t dev, uint16_t adr, uint16_t opt, uint16_t len,
+        uint8_t* data, uint32_t* status) {
     const Step step(name);
     const bool write = cmd == VX_NL_CMD_I2C_WRITE;
     vxa_i2c_access body{};
@@ -365,6 +364,7 @@ int i2c(const char* name, uint32_t cmd, int sock, int host_no, uint16_t dev, uin
     const int rc = in_pieces(len, VXA_I2C_MAX, true, [&](uint32_t off, uint32_t piece) {
         body.offset = static_cast<uint16_t>(adr + off);
         body.length = static_cast<uint16_t>(piece);
+        std::memset(body.buffer, 0, sizeof body.buffer);  // each piece carries only its own bytes
         if (write) std::memcpy(body.buffer, data + off, piece);
         if (!write) reading(c, data + off, offsetof(vxa_i2c_access, buffer), piece);
         return vxapi_nl_exchange(sock, host_no, c, status);

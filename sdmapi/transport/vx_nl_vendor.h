@@ -8,7 +8,8 @@
 // Its status: 0 done, 1 failed, 6 a parameter refused before anything was
 // sent, 17 no memory for the message, 20 the driver has no netlink service.
 // A chunked command (firmware image, loopback data, i2c) stops at the first
-// piece that fails; the pieces before it stay delivered.
+// piece that fails; the pieces before it stay delivered. The loopback test,
+// vxapi_nl_loopback_test, is declared with the exchange in vx_netlink.h.
 #pragma once
 
 #include <cstddef>
