@@ -1,6 +1,7 @@
 // Transceiver, i2c, dump, port speed and Tarno workers: the road each takes by the port's transports, the driver
 // forms of Tarno and port speed requests, i2c pieces and dump lengths on the driver road.
 #include "core/vx_load.h"
+#include "sim_nl_vendor.h"
 #include "sim_side.h"
 #include "sysfs_rig.h"
 #include "transport/vx_netlink.h"
@@ -15,8 +16,8 @@ enum Kind { kIoctl, kBsg, kNetlink, kNeither };
 constexpr uint32_t kFeatures[] = {VX_FEAT_NEW_IOCTL, S | VX_FEAT_BSG, S | VX_FEAT_NL_VENDOR, S};
 const INT_PORT_PARAM kParam{{{{0x21, 0, 0, 0, 0, 0, 0, 9}}, VX_DEST_WWPN, 0, {}}, 0, 1};  // get; the driver's answer
 
-// Host 5 as a sysfs-mode port ("sfp", bsg node, netlink service: the request's body back, a speed nl_speed) and
-// driver instance 0 (canned SFP, dump and speed); i2c device 0xA0 behind the driver, bsg and netlink.
+// Host 5 as a sysfs-mode port ("sfp", bsg node, netlink service with the remote port's speed) and driver instance
+// 0 (canned SFP, dump and speed); i2c device 0xA0 behind the driver and bsg.
 struct SideTest : ::testing::Test {
     SideTest() {
         std::strcpy(sysfs_mnt_path, "/sys");
@@ -26,16 +27,9 @@ struct SideTest : ::testing::Test {
             {{EXT_CC_GET_FW_DUMP, 0}, Bytes(300)}, {{EXT_CC_PORT_PARAM, 0}, sim::bytes_of(&kParam, 20)}};
         fd = vx::sys().open("/dev/vxa2xxx", O_RDWR);
         gnl_fd = vxapi_nl_open();
-        for (uint32_t cmd : {1, 2, 3, 7, 16, 17}) {
-            nl.on(5, cmd, [this, cmd](const sim::NlRequest& q) {
-                sim::SimRequest r;
-                r.sub_code = cmd == 17 ? 2 : 1;
-                r.request.assign(q.body(), q.body() + sizeof(vxa_i2c_access));
-                Bytes body = cmd >= 16 ? side.i2c_piece(r).response : r.request;
-                if (cmd == 7) std::memcpy(&body[18], &nl_speed, 2);
-                return sim::NlReply{0, body};
-            });
-        }
+        sim::serve_vendor_commands(nl, 5, vendor);
+        std::memcpy(&remote, kParam.FCScsiAddr.DestAddr.WWPN, 8);
+        vendor.speeds[remote] = 0;
     }
     ~SideTest() override { vxapi_nl_close_sockets(), vx::sys().close(fd), sysfs_mnt_path[0] = '\0'; }
     vxapi_priv_database record(Kind k) const {
@@ -63,7 +57,8 @@ struct SideTest : ::testing::Test {
     sim::SysfsFabric fabric = sim::install_sysfs_adapters(host, {{sim::sysfs_adapter(0x2532, {5})}});
     sim::SimNetlink& nl = host.netlink();
     int fd = -1;
-    uint16_t nl_speed = 0;
+    sim::NlVendorHost vendor;
+    uint64_t remote = 0;
     size_t nl_seen = 0;
 };
 
@@ -144,10 +139,10 @@ TEST_F(SideTest, DriverFormsOfTarnoAndSpeedRequests) {
         std::tie(p.Mode, p.Speed) = std::tuple(1, s.speed);
         EXPECT_EQ(vxapi_port_param(fd, &netlink, &p, 20, &st), 0);
         EXPECT_EQ(nl.requests().back().body()[18], s.code);
-        std::tie(p.Mode, nl_speed) = std::tuple(0, s.code);
+        std::tie(p.Mode, vendor.speeds[remote]) = std::tuple(0, s.code);
         EXPECT_EQ(std::tuple(vxapi_port_param(fd, &netlink, &p, 20, &st), p.Speed), std::tuple(0, s.speed));
     }
-    nl_speed = 0x42;
+    vendor.speeds[remote] = 0x42;
     EXPECT_EQ(std::tuple(vxapi_port_param(fd, &netlink, &p, 20, &st), p.Speed), std::tuple(0, VX_PORT_SPEED_UNKNOWN));
 }
 

@@ -88,13 +88,13 @@ int32_t i2c_ioctl(const char* name, bool write, int handle, const vxapi_priv_dat
         piece.offset = static_cast<uint16_t>(adr + done);
         piece.option = opt;
         piece.length = static_cast<uint16_t>(std::min<uint32_t>(remaining, VXA_I2C_MAX));
-        if (write) std::memcpy(piece.buffer, i2c + done, piece.length);
+        if (write && piece.length != 0) std::memcpy(piece.buffer, i2c + done, piece.length);
         uint32_t status = 0;
         result = send(name, handle, rec, EXT_CC_I2C, write ? kI2cWrite : kI2cRead, &piece, sizeof piece, &piece,
                       sizeof piece, &status);
         if (pext_stat != nullptr) *pext_stat = status;
         if (result != 0 || status != EXT_STATUS_OK) break;
-        if (!write) std::memcpy(i2c + done, piece.buffer, piece.length);
+        if (!write && piece.length != 0) std::memcpy(i2c + done, piece.buffer, piece.length);
         remaining -= piece.length;
         done += piece.length;
     } while (remaining != 0);
