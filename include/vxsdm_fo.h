@@ -83,6 +83,21 @@ typedef struct FO_TARGET_DATA_LIST {
     FO_TARGET_DATA_ENTRY DataEntry[256];
 } FO_TARGET_DATA_LIST, *PFO_TARGET_DATA_LIST;
 
+/* A target's load-balancing type: LbType 0 is none (a set removes it). */
+typedef struct FO_LB_POLICY_ENTRY {
+    SD_UINT8 TargetName[8]; /* the target's port name */
+    SD_UINT32 LbType;
+    SD_UINT8 Reserved[12];
+} FO_LB_POLICY_ENTRY, *PFO_LB_POLICY_ENTRY;
+
+/* Count: entries in use, at most 256. */
+typedef struct FO_LB_POLICY_LIST {
+    SD_UINT16 Instance;
+    SD_UINT16 Count;
+    SD_UINT8 Reserved[28];
+    FO_LB_POLICY_ENTRY Entry[256];
+} FO_LB_POLICY_LIST, *PFO_LB_POLICY_LIST;
+
 /* AddressType of FO_PATH_REQUEST. */
 #define FO_ADDRESS_NODE_NAME 1u
 #define FO_ADDRESS_PORT_NAME 2u
@@ -176,6 +191,15 @@ VXSDM_FO_API SD_UINT32 ISDFoGetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, 
 VXSDM_FO_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                                           const FO_TARGET_DATA_LIST* pList, SD_UINT32 Persistent);
 
+/* Load-balancing types of targets: live in the driver, or (Persistent
+ * nonzero, drivers of the new store only) in the port's option string. A
+ * Count above 256 is refused with SDERR_INVALID_PARAMETER. The live read
+ * copies the driver's reply back whatever its status. */
+VXSDM_FO_API SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_LIST pList,
+                                        SD_UINT32 Persistent);
+VXSDM_FO_API SD_UINT32 ISDFoSetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, const FO_LB_POLICY_LIST* pList,
+                                        SD_UINT32 Persistent);
+
 /* Copies the text "3.0.1 build7" into pBuffer, cut to Length bytes and
  * always terminated. Returns the version 0x3000107, never a status. */
 VXSDM_FO_API SD_UINT32 ISDFoGetApiVersion(SD_PINT8 pBuffer, SD_UINT32 Length);
@@ -186,6 +210,18 @@ VXSDM_FO_API SD_UINT32 ISDFoGetFoDriverVersion(SD_UINT32 Handle, PFO_DRIVER_VERS
  * FO_CAPABILITY_NONE (also for a handle that names no open port, which
  * gives SDERR_INVALID_HANDLE). */
 VXSDM_FO_API SD_UINT32 ISDFoGetFoCapability(SD_UINT32 Handle, SD_PUINT32 pCapability);
+
+/* The persistent stores of every supported driver module. The lists fill
+ * 256 bytes: up to 32 adapter port names (or target node names) of 8 bytes,
+ * packed from the start, the rest zero; more than 32 target names give
+ * SDERR_BUFFER_TOO_SMALL with the first 32. A delete removes an adapter (by
+ * its port name) or a target (by its node name) from every store that holds
+ * it, and keeps everything else, load-balancing types included; a name no
+ * store holds gives SDERR_INVALID_PARAMETER. */
+VXSDM_FO_API SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer);
+VXSDM_FO_API SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer);
+VXSDM_FO_API SD_UINT32 ISDFoDeletePersistentDeviceEntry(const SD_UINT8* pPortName);
+VXSDM_FO_API SD_UINT32 ISDFoDeletePersistentTargetEntry(const SD_UINT8* pNodeName);
 
 #ifdef __cplusplus
 }

@@ -95,7 +95,7 @@ TEST(SysfsDiscovery, RecordFieldsFromTheHostsAndTheFunction) {
     EXPECT_EQ(line("%04x %04x %04x %04x %x:%x:%x vports %u port %u", f.vendor_id, f.device_id, f.ssvendor_id,
                    f.ssdevice_id, f.pci_domain, f.pci_bus, f.pci_dev_func, f.max_vports, f.port_number),
               line("%04x 2532 7a5a 0131 0:41:0 vports 63 port 1", VX_PCI_VENDOR_MAKER));
-    // The layout chip's flash layout cannot be read over sysfs yet: traced, the port kept.
+    // The layout chip's flash holds no flash layout table: traced, the port kept.
     EXPECT_TRUE(rig.traced(">> set option rom layout failed."));
 }
 

@@ -9,6 +9,7 @@ constexpr int VX_SEM_KEY_LOAD = 1054;    // library load and unload
 constexpr int VX_SEM_KEY_SHARED = 829;   // the shared data file, its queues and locks
 constexpr int VX_SEM_KEY_FLASH = 980;    // flash transfers of sysfs-mode ports
 constexpr int VX_SEM_KEY_DEBUG = 819;    // trace output
+constexpr int VX_SEM_KEY_STORE = 923;    // the persistent configuration stores of the failover layer
 
 // Attaches to the set of the key, or creates it with value 1. Id or -1.
 int vxapi_sem_get(int key);

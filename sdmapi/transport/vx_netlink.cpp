@@ -436,8 +436,3 @@ int vxapi_nl_scsi_fc_get_aen(int, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_siz
     if (got <= 0) trace(VXDBG_ERROR | VXDBG_EVENT, name, "receive message failed");
     return 1;
 }
-
-// No loopback test without the vendor commands: the "no transport" answer.
-int vxapi_nl_loopback_test(int, int, void*, uint32_t, void*, uint32_t, uint32_t* pext_stat) {
-    return vxapi_no_transport(pext_stat);
-}

@@ -148,7 +148,24 @@ constexpr uint32_t vx_nl_pad4(uint32_t n) { return (n + 3u) & ~3u; }
 
 // ---- vendor commands ----
 
-constexpr uint32_t VX_NL_CMD_GET_AEN = 4;  // read the driver's event log
+enum : uint32_t {
+    VX_NL_CMD_TARNO_RESET = 1,
+    VX_NL_CMD_TARNO_UPDATE_FW = 2,
+    VX_NL_CMD_TARNO_MGMT = 3,
+    VX_NL_CMD_GET_AEN = 4,  // read the driver's event log
+    VX_NL_CMD_LOOPBACK_SEND = 5,
+    VX_NL_CMD_LOOPBACK_READ = 6,
+    VX_NL_CMD_PORT_PARAM = 7,
+    VX_NL_CMD_FCP_PRIO = 8,
+    VX_NL_CMD_DIAG_MODE = 9,
+    VX_NL_CMD_FRU_VERSIONS = 11,
+    VX_NL_CMD_FRU_STATUS_READ = 12,
+    VX_NL_CMD_FRU_STATUS_WRITE = 13,
+    VX_NL_CMD_I2C_WRITE = 16,
+    VX_NL_CMD_I2C_READ = 17,
+    VX_NL_CMD_SERDES_REG = 19,
+    VX_NL_CMD_SERDES_REG_EX = 20,
+};
 
 // ---- FC transport events ----
 
@@ -160,3 +177,109 @@ constexpr uint32_t VX_FC_NL_RSCN = 5;
 
 // ---- Command bodies ----
 // Each at its offset from the start of the union (request +44, reply +36).
+// The i2c, FRU and SerDes bodies are the records of core/vx_driver_records.h.
+
+#pragma pack(push, 1)
+struct msg_reset {
+    uint32_t diag_fw;  // 1: start the diagnostic firmware
+};
+
+// A piece of a firmware image; the piece's bytes follow.
+struct msg_update_fw {
+    uint32_t diag_fw;  // 1: the image is diagnostic firmware
+    uint32_t offset;   // of the piece in the image
+    uint32_t len;      // of the piece
+    uint32_t fw_len;   // of the image
+};
+
+union vxa84_mgmt_param {
+    struct {
+        uint32_t start_addr;
+    } mem;
+    struct {
+        uint32_t id;
+        uint32_t param0;
+        uint32_t param1;
+    } config;
+    struct {
+        uint32_t type;
+        uint32_t context;
+    } info;
+};
+
+// A management request of the Tarno controller; its data follow.
+struct vxa84_msg_mgmt {
+    uint16_t cmd;  // TARNO_MGMT_*
+    uint16_t rsrvd;
+    vxa84_mgmt_param mgmtp;
+    uint32_t len;  // data length
+};
+
+// A piece of the loopback test's data; the piece's bytes follow.
+struct msg_loopback {
+    uint16_t options;
+    uint32_t tx_cnt;
+    uint32_t iter_cnt;
+    uint64_t tx_buf_address;
+    uint32_t tx_buf_len;
+    uint8_t reserved1[18];
+    uint64_t rx_buf_address;
+    uint32_t rx_buf_len;
+    uint16_t comp_stat;  // the results, in the send phase's replies
+    uint16_t crc_err_cnt;
+    uint16_t disparity_err_cnt;
+    uint16_t frame_len_err_cnt;
+    uint32_t iter_cnt_last_err;
+    uint8_t cmd_sent;
+    uint8_t reserved;
+    uint8_t reserved2[14];
+    uint32_t offset;     // of the piece
+    uint32_t len;        // of the piece
+    uint32_t total_len;  // of the buffer the piece belongs to
+};
+
+struct vxa_port_param {
+    uint8_t dest_addr[8];  // the remote port's name
+    uint16_t dest_type;    // VX_DEST_WWPN
+    uint16_t lun;
+    uint16_t padding[2];
+    uint16_t mode;   // VX_PORT_PARAM_GET, anything else sets
+    uint16_t speed;  // the driver's speed code
+};
+
+// The FCP priority configuration follows.
+struct vxa_fcp_prio_param {
+    uint8_t version;  // VX_NL_FCP_PRIO_VERSION
+    uint8_t oper;     // 0 disable, 1 enable, VX_NL_FCP_PRIO_GET, VX_NL_FCP_PRIO_SET
+    uint8_t reserved[2];
+    uint32_t fcp_prio_cfg_size;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(msg_update_fw) == 16);
+static_assert(sizeof(vxa84_mgmt_param) == 12);
+static_assert(sizeof(vxa84_msg_mgmt) == 20);
+static_assert(offsetof(vxa84_msg_mgmt, len) == 16);
+static_assert(sizeof(msg_loopback) == 92);
+static_assert(offsetof(msg_loopback, tx_buf_address) == 10);
+static_assert(offsetof(msg_loopback, rx_buf_address) == 40);
+static_assert(offsetof(msg_loopback, comp_stat) == 52);
+static_assert(offsetof(msg_loopback, iter_cnt_last_err) == 60);
+static_assert(offsetof(msg_loopback, cmd_sent) == 64);
+static_assert(offsetof(msg_loopback, offset) == 80);
+static_assert(sizeof(vxa_port_param) == 20);
+static_assert(offsetof(vxa_port_param, speed) == 18);
+static_assert(sizeof(vxa_fcp_prio_param) == 8);
+
+constexpr uint8_t VX_NL_FCP_PRIO_VERSION = 1;
+constexpr uint8_t VX_NL_FCP_PRIO_GET = 2;
+constexpr uint8_t VX_NL_FCP_PRIO_SET = 3;
+
+// Bytes of a firmware image or loopback data in one message, and the
+// buffers of those messages (also the Tarno management's receive buffer).
+constexpr uint32_t VX_NL_CHUNK = 0x10000;
+constexpr uint32_t VX_NL_CHUNK_BUF = VX_NL_CHUNK + VX_NL_REQUEST_LEN;  // 67,632
+// The Tarno management message, whatever its operation.
+constexpr uint32_t VX_NL_MGMT_LEN = 18480;
+// The receive buffer of the port speed, FRU version and i2c commands.
+constexpr uint32_t VX_NL_WIDE_BUF = VX_NL_REQUEST_LEN + sizeof(vxa_fc_msg);  // 4,168

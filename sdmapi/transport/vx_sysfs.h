@@ -36,8 +36,12 @@ int vxsysfs_get_port_summary(int fd, vxapi_priv_database* rec, const uint32_t* d
 // wwpn: the remote port's name; len is not used.
 int vxsysfs_wwpn_to_scsiaddr(int fd, vxapi_priv_database* rec, const uint8_t* wwpn, uint32_t len,
                              EXT_SCSI_ADDR* addr, uint32_t* status);
-// Link statistics of the port, and of a remote port (dest_addr: its 16-byte
-// destination address).
+// Link statistics of the port from its FC host's "statistics" files, SCSI
+// host counters and SCSI devices' counters (status 9 and the record partly
+// filled when the files or devices are missing; a missing counter is 0).
+// Link error counters of a remote port (dest_addr: its 16-byte destination
+// address with the WWPN) from an ELS RLS exchange: 0 and status 0 when the
+// port accepted, else 1 and status 1.
 int vxsysfs_get_statistics(int fd, vxapi_priv_database* rec, EXT_HBA_PORT_STAT* stats, uint32_t* status);
 int vxsysfs_get_port_statistics(int fd, vxapi_priv_database* rec, const void* dest_addr, EXT_HBA_PORT_STAT* stats,
                                 uint32_t* status);

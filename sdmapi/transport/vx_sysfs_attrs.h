@@ -1,24 +1,38 @@
-// NVRAM and VPD attribute files of sysfs ports, and the OS device names of a
-// LUN of a sysfs port.
+// Attribute transfers of sysfs ports other than flash: the NVRAM, VPD and
+// SFP attribute files, the beacon, i2c device access through bsg vendor
+// commands, and the OS device names of a LUN of a sysfs port. (The link
+// statistics, vxsysfs_get_statistics and vxsysfs_get_port_statistics, are
+// declared with the queries in transport/vx_sysfs.h.)
 //
-// The NVRAM and VPD functions take the arguments of their ioctl workers (the
-// port's descriptor, which is not used, and the port record first; the status
-// word last).
+// Each transfer takes the arguments of its worker (the port's descriptor,
+// which is not used, and the port record first; the status word last) and
+// reports through the status word: 9 while nothing reached the driver (a
+// file missing, a port kind not served), 1 once the attribute or the bsg
+// node is in hand and the transfer failed, 0 on success; 6 for a missing
+// buffer. The result is 0 unless stated otherwise.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/vx_passthru.h"
 #include "core/vx_records.h"
 
-// The "nvram" attribute: nvr_buf_size bytes read, or written.
+// The "nvram" and "sfp" attributes: the first buf_size bytes (at most the
+// attribute's length). A virtual port reads its physical port's attribute.
 int32_t vxsysfs_get_nvram(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* nvr_buf,
                           uint32_t nvr_buf_size, uint32_t* pext_stat);
+int32_t vxsysfs_get_sfp(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* sfp_buf,
+                        uint32_t sfp_buf_size, uint32_t* pext_stat);
+// The "nvram" attribute of the port's own directory: nvr_buf_size bytes
+// (at most the attribute's length) written.
 int32_t vxsysfs_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* nvr_buf,
                           uint32_t nvr_buf_size, uint32_t* pext_stat);
 
 // The "vpd" attribute. *vpd_buf_size: in, the buffer's size (read) or the
-// bytes to write; out, the bytes read or written.
+// bytes to write; out, the bytes read or written. A read takes the attribute
+// whole (into a buffer at least that long), from the physical port's
+// directory as NVRAM; a write as NVRAM's.
 int32_t vxsysfs_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* vpd_buf,
                         uint32_t* vpd_buf_size, uint32_t* pext_stat);
 int32_t vxsysfs_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* vpd_buf,
@@ -29,9 +43,22 @@ int32_t vxsysfs_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, con
 int32_t vxsysfs_get_devname(vxapi_priv_database* api_priv_data_inst, uint16_t tgtid, uint16_t lunid,
                             uint8_t* devname);
 
-// The SCSI host's "beacon" attribute: read into (State blink or off), or
-// written from the record.
+// The SCSI host's "beacon" attribute: "Enabled" reads as State blink, any
+// other text (or none) as off; a missing file leaves State. The setter
+// writes "1" for blink, "0" for any other State.
 int32_t vxsysfs_get_beacon(int handle, vxapi_priv_database* api_priv_data_inst, EXT_BEACON_CONTROL* pbeacon_st,
                            uint32_t* pext_stat);
 int32_t vxsysfs_set_beacon(int handle, vxapi_priv_database* api_priv_data_inst,
                            const EXT_BEACON_CONTROL* pbeacon_st, uint32_t* pext_stat);
+
+// i2c device dev from offset adr: len bytes read into i2c (vendor command
+// 17) or written from it (16), in pieces of at most VXA_I2C_MAX bytes, one
+// request each through one bsg node of the FC host (a length of 0 still
+// sends one). Stops at the first piece that fails: status 1 (20 when the
+// driver lacks the command) for a failed request, else the driver's status
+// of the piece; the pieces before it stay done. Result 1 when the request
+// blocks cannot be allocated.
+int32_t vxsysfs_get_i2c(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev, uint16_t adr,
+                        uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat);
+int32_t vxsysfs_set_i2c(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev, uint16_t adr,
+                        uint16_t opt, uint16_t len, const uint8_t* i2c, uint32_t* pext_stat);

@@ -1,35 +1,588 @@
-// The flash of sysfs ports. The fixed option ROM layouts are installed here;
-// until the sysfs road reads and writes the driver's flash attribute files,
-// the flash transfers and the sector size of a sysfs port give the "no
-// transport" answer: invalid sub-command, result 2.
+// The flash of sysfs ports. Each read and update first tries one bsg vendor
+// command (7 read, 8 update) when the port's FC host has a bsg node, and
+// falls back to the driver's flash window: the control file "optrom_ctl",
+// which takes short text words, and the data file "optrom".
+//
+// Control words, each written with its NUL: "1:<offset>:<size>" opens a read
+// of that span (hexadecimal), "2:<offset>:<size>" a write, "1" and "2" the
+// whole flash; "3" commits what was written to "optrom", "0" closes the
+// window. Every sequence that opened the window closes it again, also after
+// a failed transfer.
+//
+// A whole sequence (the window's words and data, or the one bsg request)
+// runs under the cross-process flash lock, so that two library instances
+// never interleave windows on one driver. A driver that answers a step busy
+// is asked again twice, 20 seconds apart, with the lock held.
+//
+// A driver without chunked flash access moves only the whole flash: a read
+// or update of a part of it reads the whole flash (and writes it back, with
+// the caller's bytes in place, under one hold of the lock).
 #include "transport/vx_sysfs_flash.h"
 
+#include <linux/bsg.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
 
 #include "core/vx_ioctl.h"
 #include "core/vx_layout.h"
+#include "core/vx_optrom.h"
 #include "core/vx_sddbg.h"
+#include "core/vx_sem.h"
+#include "core/vx_shared.h"
+#include "platform/vx_platform.h"
+#include "transport/vx_sysfs_bsg.h"
+#include "transport/vx_sysfs_prim.h"
+#include "transport/vx_sysfs_walk.h"
 
-int32_t vxsysfs_read_optrom(int, vxapi_priv_database*, uint8_t*, uint32_t, uint32_t, uint32_t, uint32_t* pext_stat) {
-    return vxapi_no_transport(pext_stat);
+namespace {
+
+using vxsysfs::Attr;
+
+constexpr uint32_t kErr = VXDBG_ERROR | VXDBG_SYSFS;
+
+// A busy step is tried at most this many times more.
+constexpr unsigned kBusyRetries = 2;
+constexpr size_t kWordSize = 32;
+
+// The expansion EDC NVRAM (region 0x18) lies in the 64 KiB from the start of
+// region 0x14, behind its first 0x800 bytes.
+constexpr uint32_t kRegionEdc = 0x18;
+constexpr uint32_t kRegionEdcBase = 0x14;
+constexpr uint32_t kEdcReadSize = 0x10000;
+constexpr uint32_t kEdcSkip = 0x800;
+constexpr uint32_t kEdcMaxSize = kEdcReadSize - kEdcSkip;
+
+void trace(const char* text) { vxdbg_line(VXDBG_SYSFS, text); }
+void fail(const char* text) { vxdbg_line(kErr, text); }
+void trace_number(const char* label, uint32_t value) { vxdbg_line(VXDBG_SYSFS, label, value, VXDBG_DEC); }
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+std::unique_ptr<uint8_t[]> allocate(size_t bytes) {
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]());
 }
 
-int32_t vxsysfs_update_optrom(int, vxapi_priv_database*, uint8_t*, uint32_t, uint32_t, uint32_t,
-                              uint32_t* pext_stat) {
-    return vxapi_no_transport(pext_stat);
+// The record whose flash files and bsg node serve a port: a physical port's
+// own, a virtual port's physical port. Null for any other kind of port.
+vxapi_priv_database* flash_port(vxapi_priv_database* rec) {
+    if (rec == nullptr) return nullptr;
+    if (rec->interface_type == VX_PORT_PHYSICAL) return rec;
+    if (rec->interface_type == VX_PORT_VIRTUAL) return rec->parent;
+    return nullptr;
 }
 
-int32_t vxsysfs_read_nvram_exp_edc(int, vxapi_priv_database*, uint8_t*, uint32_t, uint32_t, uint32_t,
-                                   uint32_t* pext_stat) {
-    return vxapi_no_transport(pext_stat);
+bool has_bsg(const vxapi_priv_database* port) { return (port->features & VX_FEAT_BSG) != 0; }
+bool is_chunked(const vxapi_priv_database* port) { return (port->features & VX_FEAT_FLASH_CHUNKS) != 0; }
+
+// The chips whose flash is written in whole sectors.
+bool is_sector_aligned(const vxapi_priv_database* port) {
+    const uint16_t device = vxapi_device_id(port);
+    return vxapi_is_24xx_chip(device) || vxapi_is_flt_chip(device);
 }
+
+// The span of a read: a region code gives the region's start and its size,
+// but never more than the caller's buffer holds; 0xFFFF the caller's offset
+// and size. False (traced) when no bytes are left.
+bool read_span(uint32_t region, uint32_t* offset, uint32_t* size) {
+    uint32_t mapped = *size;
+    vxsysfs_map_region(region, offset, &mapped);
+    *size = std::min(mapped, *size);
+    if (*size == 0) {
+        fail("> Zero size unknown region");
+        return false;
+    }
+    return true;
+}
+
+// The whole flash (region 0xFF of the global layout), for a span of it that
+// a driver without chunked access moves as part of the whole. False
+// (traced) when the layout has no whole-flash region or the span does not
+// lie within it: nothing must then be sent.
+bool whole_flash(uint32_t offset, uint32_t size, uint32_t* start, uint32_t* flash_size) {
+    *start = 0;
+    *flash_size = 0;
+    vxsysfs_map_region(VX_REGION_WHOLE_ROM, start, flash_size);
+    if (*flash_size == 0) {
+        fail("> Zero size unknown region -- DB");
+        return false;
+    }
+    if (offset < *start || uint64_t{offset} - *start + size > *flash_size) {
+        fail("> Span beyond the flash -- DB");
+        return false;
+    }
+    return true;
+}
+
+void trace_mode(const char* chunking, const char* offset_label, const char* size_label, bool chunked,
+                uint32_t offset, uint32_t size) {
+    trace_number(chunking, chunked ? 1 : 0);
+    trace_number(offset_label, offset);
+    trace_number(size_label, size);
+}
+
+// The flash lock for one sequence; the traces name the sequence by prefix
+// ("> READ: ", "> Update: ", ...). Given back when it goes out of scope.
+// Discovery reads flash before the load gets the lock's semaphore set for
+// the process (a load that finds no port leaves no set behind): the first
+// sequence gets it then.
+class FlashLock {
+public:
+    explicit FlashLock(const char* prefix) : prefix_(prefix) {
+        say("Going to lock", VXDBG_SYSFS);
+        if (api_flash_sem_id < 0) api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
+        held_ = vxapi_sem_wait(api_flash_sem_id) == 0;
+        if (!held_) say("Flash lock failed", kErr);
+    }
+    ~FlashLock() {
+        if (!held_) return;
+        say("Going to unlock", VXDBG_SYSFS);
+        if (vxapi_sem_signal(api_flash_sem_id) != 0) say("Flash unlock failed", kErr);
+    }
+    FlashLock(const FlashLock&) = delete;
+    FlashLock& operator=(const FlashLock&) = delete;
+    bool held() const { return held_; }
+
+private:
+    void say(const char* what, uint32_t bits) const {
+        if (!vxdbg_on(bits)) return;
+        char text[64];
+        std::snprintf(text, sizeof text, "%s%s", prefix_, what);
+        vxdbg_line(bits, text);
+    }
+    const char* prefix_;
+    bool held_ = false;
+};
+
+// The traces of a window sequence.
+struct WindowTraces {
+    const char* busy_open;
+    const char* busy_free;
+};
+constexpr WindowTraces kReadTraces = {"> flash read: driver busy, retrying",
+                                      "> flash read: driver busy in freeing, retrying"};
+
+// The driver's flash window of a port: "optrom_ctl" and "optrom" of its host
+// directory, open as attribute objects while this lives.
+class Window {
+public:
+    explicit Window(const vxapi_priv_database* port) {
+        char ctl_path[VXSYSFS_PATH_SIZE];
+        char* ctl_end = vxsysfs_get_device_path(ctl_path, port);
+        char* data_end = vxsysfs_get_device_path(data_path_, port);
+        if (vxsysfs_path_append(ctl_path, ctl_end, "optrom_ctl") == nullptr ||
+            vxsysfs_path_append(data_path_, data_end, "optrom") == nullptr ||
+            vx::sys().sysfs_path_is_file(ctl_path) != 0 || vx::sys().sysfs_path_is_file(data_path_) != 0) {
+            return;
+        }
+        ctl_.emplace(ctl_path);
+        if (ctl_->is_open()) data_.emplace(data_path_);
+    }
+    bool is_open() const { return ctl_ && ctl_->is_open() && data_ && data_->is_open(); }
+    bool writable() const { return (data_->get()->method & SYSFS_METHOD_STORE) != 0; }
+
+    // Writes a control word and its NUL. A busy driver is asked again while
+    // retries are left, each time with status 2 and the busy trace; false on
+    // any other failure or when the retries are spent.
+    bool control(const char* word, const char* busy_trace, uint32_t* status) {
+        for (unsigned left = kBusyRetries;; --left) {
+            if (vx::sys().sysfs_write_attribute(ctl_->get(), word, std::strlen(word) + 1) == 0) return true;
+            if (errno != EBUSY || left == 0) return false;
+            *status = EXT_STATUS_BUSY;
+            trace(busy_trace);
+            vx::sys().sleep(VX_BUSY_WAIT_SECONDS);
+        }
+    }
+    // Whole transfers of the open window from its first byte: false when
+    // any byte was not moved.
+    bool read(uint8_t* buffer, uint32_t size) {
+        return size <= INT32_MAX && vxsysfs_read_file(data_path_, buffer, static_cast<int32_t>(size)) == 0;
+    }
+    bool write(const uint8_t* buffer, uint32_t size) {
+        return size <= INT32_MAX && vxsysfs_write_file(data_path_, buffer, static_cast<int32_t>(size)) == 0;
+    }
+
+    struct Outcome {
+        bool moved = false;     // every byte read
+        bool released = false;  // the window closed again
+    };
+
+    // A read sequence under the caller's lock: opens with the word, reads
+    // size bytes into buffer (status 0), closes. Status 1 on failure (2 while
+    // a busy driver was waited for); a release that was busy leaves 2.
+    Outcome read_sequence(const char* word, uint8_t* buffer, uint32_t size, uint32_t* status) {
+        Outcome out;
+        *status = EXT_STATUS_ERR;
+        if (!control(word, kReadTraces.busy_open, status)) {
+            fail("> failed read enable");
+        } else if (!read(buffer, size)) {
+            fail("> Failed underread");
+        } else {
+            *status = EXT_STATUS_OK;
+            out.moved = true;
+        }
+        out.released = release(kReadTraces.busy_free, status);
+        return out;
+    }
+
+    // A write sequence under the caller's lock: opens with the word, writes
+    // the data, commits it (status 0), closes; statuses as the read's.
+    void write_sequence(const char* word, const uint8_t* data, uint32_t size, uint32_t* status) {
+        *status = EXT_STATUS_ERR;
+        if (!control(word, "> Update: driver busy, retrying", status)) {
+            fail("> failed write enable");
+        } else if (!write(data, size)) {
+            fail("> Failed underwrite");
+        } else if (!control("3", "> Update: driver busy to write, retrying", status)) {
+            fail("> Failed write apply");
+        } else {
+            *status = EXT_STATUS_OK;
+        }
+        release("> Update: driver busy in freeing, retrying", status);
+    }
+
+private:
+    bool release(const char* busy_trace, uint32_t* status) {
+        if (control("0", busy_trace, status)) return true;
+        fail("> Failed reset");
+        return false;
+    }
+
+    char data_path_[VXSYSFS_PATH_SIZE] = {};
+    std::optional<Attr> ctl_;
+    std::optional<Attr> data_;
+};
+
+// The data of an update, widened to whole flash sectors on the chips that
+// write whole sectors: the caller's buffer, or a buffer of flash contents
+// with the caller's bytes in place (released with this).
+class AlignedData {
+public:
+    // Status := the alignment's result; false (traced) when it failed.
+    bool align(int handle, vxapi_priv_database* port, uint8_t* data, uint32_t* offset, uint32_t* size,
+               uint32_t* status) {
+        data_ = data;
+        if (!is_sector_aligned(port)) return true;
+        *status = vxapi_sector_align(handle, port, &data_, data, offset, size);
+        if (data_ != data) widened_.reset(data_);
+        if (*status == 0) return true;
+        fail("> Sector aligned failed");
+        return false;
+    }
+    uint8_t* data() const { return data_; }
+
+private:
+    uint8_t* data_ = nullptr;
+    std::unique_ptr<uint8_t, FreeDeleter> widened_;
+};
+
+// One bsg flash request to the port's FC host under the flash lock, resent
+// while the driver is busy. A transfer the driver answered in part (a
+// residual count) did not take place. 0 when done, else 1.
+struct BsgFlash {
+    const char* lock_prefix;
+    const char* busy_trace;
+    const char* done;
+    const char* failed;
+    bool reading;
+};
+
+int send_bsg_flash(const vxapi_priv_database* port, sg_io_v4* hdr, const BsgFlash& how, uint32_t* status) {
+    char dir[VXSYSFS_PATH_SIZE];
+    vxsysfs_get_bsg_device_path(dir, port);
+    std::optional<FlashLock> lock;
+    VxBsgSend send;
+    send.busy_resends = kBusyRetries;
+    send.busy_trace = how.busy_trace;
+    send.ready = [&lock, &how] { return lock.emplace(how.lock_prefix).held(); };
+    int result = vxsysfs_bsg_send(dir, hdr, send, status);
+    if (result == 0 && (how.reading ? hdr->din_resid : hdr->dout_resid) != 0) {
+        trace_number("> residual==", static_cast<uint32_t>(how.reading ? hdr->din_resid : hdr->dout_resid));
+        *status = EXT_STATUS_ERR;
+        result = 1;
+    }
+    if (result == 0) {
+        trace(how.done);
+    } else if (lock) {
+        fail(how.failed);
+    }
+    return result;
+}
+
+// The start shared by the public functions: the entry trace, status 9, the
+// caller's buffer (status 6 without one), the port that serves the flash.
+vxapi_priv_database* begin(const char* entered, vxapi_priv_database* rec, const uint8_t* buffer,
+                           uint32_t* status) {
+    trace(entered);
+    *status = EXT_STATUS_DEV_NOT_FOUND;
+    if (buffer == nullptr) {
+        fail("> Invalid buffer");
+        *status = EXT_STATUS_INVALID_PARAM;
+        return nullptr;
+    }
+    return flash_port(rec);
+}
+
+// Reads through the window in the mode the driver needs.
+void read_window(Window& window, const vxapi_priv_database* port, uint8_t* poptrom, uint32_t size,
+                 uint32_t region, uint32_t offset, uint32_t* status) {
+    const bool chunked = is_chunked(port) || region == VX_REGION_WHOLE_ROM;
+    trace_mode("> ?chunking? read=", "> read offset=", "> read size=", chunked, offset, size);
+    if (chunked) {
+        char word[kWordSize];
+        std::snprintf(word, sizeof word, "1:%x:%x", offset, size);
+        FlashLock lock("> READ: ");
+        if (lock.held()) window.read_sequence(word, poptrom, size, status);
+        return;
+    }
+    uint32_t start = 0;
+    uint32_t flash_size = 0;
+    if (!whole_flash(offset, size, &start, &flash_size)) return;
+    auto image = allocate(flash_size);
+    if (!image) {
+        fail("> Unable to allocate memory -- DB");
+        return;
+    }
+    FlashLock lock("> READ: ");
+    if (lock.held() && window.read_sequence("1", image.get(), flash_size, status).moved) {
+        std::memcpy(poptrom, image.get() + (offset - start), size);
+    }
+}
+
+// The whole-flash read-modify-write of a driver without chunked access: the
+// flash read, the caller's bytes put in place, the whole written back, all
+// under one hold of the lock so that no other process writes in between.
+void update_whole_flash(Window& window, const uint8_t* data, uint32_t size, uint32_t offset, uint32_t* status) {
+    uint32_t start = 0;
+    uint32_t flash_size = 0;
+    if (!whole_flash(offset, size, &start, &flash_size)) return;
+    auto image = allocate(flash_size);
+    if (!image) {
+        fail("> Unable to allocate memory -- DB");
+        return;
+    }
+    FlashLock lock("> Update: ");
+    if (!lock.held()) return;
+    char word[kWordSize];
+    std::snprintf(word, sizeof word, "1:%x:%x", start, flash_size);
+    const Window::Outcome read = window.read_sequence(word, image.get(), flash_size, status);
+    if (!read.moved || !read.released) {
+        fail("> Read optrom failed -- DB");
+        return;
+    }
+    std::memcpy(image.get() + (offset - start), data, size);
+    window.write_sequence("2", image.get(), flash_size, status);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- read
+
+int32_t vxsysfs_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                            uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat) {
+    uint32_t unused;
+    uint32_t* status = pext_stat != nullptr ? pext_stat : &unused;
+    vxapi_priv_database* port = begin("vxsysfs_read_optrom: entered", api_priv_data_inst, poptrom, status);
+    if (poptrom == nullptr) return 0;
+    std::memset(poptrom, 0, optrom_size);
+    if (port == nullptr) return 0;
+    if (has_bsg(port) &&
+        vxsysfs_bsg_read_optrom(handle, port, poptrom, optrom_size, region, offset, status) == 0) {
+        return 0;
+    }
+
+    Window window(port);
+    if (!window.is_open()) return 0;
+    *status = EXT_STATUS_ERR;
+    uint32_t size = optrom_size;
+    if (read_span(region, &offset, &size)) read_window(window, port, poptrom, size, region, offset, status);
+    return 0;
+}
+
+int32_t vxsysfs_bsg_read_optrom(int, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                                uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat) {
+    uint32_t unused;
+    uint32_t* status = pext_stat != nullptr ? pext_stat : &unused;
+    const vxapi_priv_database* port =
+        begin("vxsysfs_bsg_read_optrom: entered.", api_priv_data_inst, poptrom, status);
+    if (port == nullptr) return 1;
+    auto cdb = allocate(VX_BSG_REQUEST_LEN);
+    if (!cdb) {
+        fail("> Unable to allocate memory -- cdb");
+        return 1;
+    }
+    uint32_t size = optrom_size;
+    if (!read_span(region, &offset, &size)) return 1;
+    sg_io_v4 hdr;
+    auto* request = reinterpret_cast<fc_bsg_request*>(cdb.get());
+    if (vxsysfs_create_bsg_read_optrom_header(&hdr, poptrom, size, offset, request, VX_BSG_REQUEST_LEN) != 0) {
+        return 1;
+    }
+    return send_bsg_flash(port, &hdr,
+                          {"> BSG READ: ", "> flash read: driver busy, retrying",
+                           "> Flash read by BSG interface successful", "> flash read by BSG interface failed", true},
+                          status);
+}
+
+int32_t vxsysfs_create_bsg_read_optrom_header(sg_io_v4* hdr, uint8_t* poptrom, uint32_t optrom_size,
+                                              uint32_t offset, fc_bsg_request* cdb, uint32_t request_size) {
+    if (hdr == nullptr || poptrom == nullptr || cdb == nullptr || optrom_size == 0 ||
+        request_size < sizeof(fc_bsg_request)) {
+        return 1;
+    }
+    std::memset(cdb, 0, request_size);
+    // The one buffer is named as data in and, as a read does, as data out.
+    vxsysfs_create_bsg_header(hdr, cdb, request_size, nullptr, 0, nullptr, 0, poptrom, optrom_size);
+    cdb->rqst_data.h_vendor.vendor_cmd[0] = VX_BSG_READ_FLASH;
+    cdb->rqst_data.h_vendor.vendor_cmd[1] = offset;
+    return 0;
+}
+
+int32_t vxsysfs_read_nvram_exp_edc(int, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                                   uint32_t optrom_size, uint32_t region, uint32_t, uint32_t* pext_stat) {
+    uint32_t unused;
+    uint32_t* status = pext_stat != nullptr ? pext_stat : &unused;
+    vxapi_priv_database* port = begin("vxsysfs_read_nvram_exp_edc: entered", api_priv_data_inst, poptrom, status);
+    if (region != kRegionEdc) {
+        *status = EXT_STATUS_ERR;
+        return 0;
+    }
+    if (poptrom == nullptr) return 0;
+    std::memset(poptrom, 0, optrom_size);
+    if (port == nullptr) return 0;
+    Window window(port);
+    if (!window.is_open()) return 0;
+    *status = EXT_STATUS_ERR;
+
+    uint32_t base = 0;
+    uint32_t size = 0;
+    vxsysfs_map_region(kRegionEdcBase, &base, &size);
+    if (size == 0) {
+        fail("> Zero size unknown region");
+        return 0;
+    }
+    auto buffer = allocate(kEdcReadSize);
+    if (!buffer) {
+        fail("> Unable to allocate memory -- New DB");
+        return 0;
+    }
+    char word[kWordSize];
+    std::snprintf(word, sizeof word, "1:%x:%x", base, kEdcReadSize);
+    FlashLock lock("> READ: ");
+    // Only the 0xF800 bytes behind the first 0x800 of the read are the
+    // area's: the rest of a larger buffer stays zero.
+    if (lock.held() && window.read_sequence(word, buffer.get(), kEdcReadSize, status).moved) {
+        std::memcpy(poptrom, buffer.get() + kEdcSkip, std::min(optrom_size, kEdcMaxSize));
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------- update
+
+int32_t vxsysfs_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                              uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat) {
+    uint32_t unused;
+    uint32_t* status = pext_stat != nullptr ? pext_stat : &unused;
+    vxapi_priv_database* port = begin("vxsysfs_update_optrom: entered", api_priv_data_inst, poptrom, status);
+    if (port == nullptr) return 0;
+    if (has_bsg(port) &&
+        vxsysfs_bsg_update_optrom(handle, port, poptrom, optrom_size, region, offset, status) == 0) {
+        return 0;
+    }
+
+    Window window(port);
+    if (!window.is_open()) return 0;
+    *status = EXT_STATUS_ERR;
+    if (!window.writable()) {
+        fail("> Failed not writeable");
+        return 0;
+    }
+    // A region gives the start; the caller's size stays the length written.
+    uint32_t region_size = optrom_size;
+    vxsysfs_map_region(region, &offset, &region_size);
+    if (region_size == 0 || optrom_size == 0) {
+        fail("> Zero size unknown region");
+        return 0;
+    }
+    const bool chunked = is_chunked(port) || region == VX_REGION_WHOLE_ROM;
+    trace_mode("> ?chunking? write=", "> write offset=", "> write size=", chunked, offset, optrom_size);
+    // The whole flash is written whole: no sectors to widen to.
+    if (!chunked) {
+        update_whole_flash(window, poptrom, optrom_size, offset, status);
+        return 0;
+    }
+    AlignedData data;
+    if (!data.align(handle, port, poptrom, &offset, &optrom_size, status)) return 0;
+    char word[kWordSize];
+    std::snprintf(word, sizeof word, "2:%x:%x", offset, optrom_size);
+    FlashLock lock("> Update: ");
+    if (lock.held()) window.write_sequence(word, data.data(), optrom_size, status);
+    return 0;
+}
+
+int32_t vxsysfs_bsg_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                                  uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat) {
+    uint32_t unused;
+    uint32_t* status = pext_stat != nullptr ? pext_stat : &unused;
+    vxapi_priv_database* port = begin("vxsysfs_bsg_update_optrom: entered.", api_priv_data_inst, poptrom, status);
+    if (port == nullptr) return 1;
+    auto cdb = allocate(VX_BSG_REQUEST_LEN);
+    if (!cdb) {
+        fail("> Unable to allocate memory -- cdb");
+        return 1;
+    }
+    uint32_t region_size = optrom_size;
+    vxsysfs_map_region(region, &offset, &region_size);
+    if (region_size == 0 || optrom_size == 0) {
+        fail("> Zero size unknown region");
+        return 1;
+    }
+    AlignedData data;
+    if (!data.align(handle, port, poptrom, &offset, &optrom_size, status)) return 1;
+    sg_io_v4 hdr;
+    auto* request = reinterpret_cast<fc_bsg_request*>(cdb.get());
+    if (vxsysfs_create_bsg_update_optrom_header(&hdr, data.data(), optrom_size, offset, request,
+                                                VX_BSG_REQUEST_LEN) != 0) {
+        return 1;
+    }
+    return send_bsg_flash(port, &hdr,
+                          {"> BSG UPDATE: ", "> flash update: driver busy, retrying",
+                           "> Flash update by BSG interface successful", "> flash update by BSG interface failed",
+                           false},
+                          status);
+}
+
+int32_t vxsysfs_create_bsg_update_optrom_header(sg_io_v4* hdr, uint8_t* poptrom, uint32_t optrom_size,
+                                                uint32_t offset, fc_bsg_request* cdb, uint32_t request_size) {
+    if (hdr == nullptr || poptrom == nullptr || cdb == nullptr || optrom_size == 0 ||
+        request_size < sizeof(fc_bsg_request)) {
+        return 1;
+    }
+    std::memset(cdb, 0, request_size);
+    vxsysfs_create_bsg_header(hdr, cdb, request_size, nullptr, 0, poptrom, optrom_size, nullptr, 0);
+    cdb->rqst_data.h_vendor.vendor_cmd[0] = VX_BSG_UPDATE_FLASH;
+    cdb->rqst_data.h_vendor.vendor_cmd[1] = offset;
+    return 0;
+}
+
+// ---------------------------------------------------------------- sector size and layout
 
 // No status word: the size is left as it was.
 int32_t vxsysfs_get_flash_sector_size(int, vxapi_priv_database*, uint32_t*) { return VX_RESULT_NO_TRANSPORT; }
 
 int32_t vxsysfs_get_optrom_layout(int, vxapi_priv_database* api_priv_data_inst, uint8_t* playout_buf,
                                   uint32_t layout_size, uint32_t* pext_stat) {
+    trace("vxsysfs_get_optrom_layout: entered");
     uint32_t unused;
     if (pext_stat == nullptr) pext_stat = &unused;
     const vxapi_phy_info* phy = api_priv_data_inst != nullptr ? api_priv_data_inst->phy_info : nullptr;
@@ -45,7 +598,7 @@ int32_t vxsysfs_get_optrom_layout(int, vxapi_priv_database* api_priv_data_inst, 
     const uint32_t minimum = static_cast<uint32_t>(sizeof(INT_OPT_ROM_REGION)) * (regions + 1);
     *pext_stat = EXT_STATUS_BUFFER_TOO_SMALL;
     if (playout_buf == nullptr || layout_size < minimum) {
-        vxdbg_line(VXDBG_ERROR | VXDBG_SYSFS, "> Insufficent size");
+        fail("> Insufficent size");
         return 0;
     }
 

@@ -1,6 +1,8 @@
 // The queries of a sysfs port over the texts of its attributes: node, port,
 // chip, converged port, driver, firmware, discovered ports and targets, port
-// summary, SCSI address, statistics and driver specifics. The port is a
+// summary, SCSI address, statistics (FC host statistics files, SCSI host and
+// SCSI device counters) and a remote port's RLS answer through the "els"
+// attribute, and driver specifics. The port is a
 // simulated sysfs-mode adapter (0x2071, host 5, one online target and one
 // initiator), found once by discovery; its SCSI host, FC host, remote port,
 // PCI function and VPD attributes read as the input sets them.
@@ -8,9 +10,11 @@
 // Input: pairs of an attribute number (one byte, modulo the number of
 // attributes) and the attribute's text as a part; every other attribute
 // reads as the simulated host's default.
+#include <cstring>
 #include <map>
 #include <string>
 
+#include "core/vx_passthru.h"
 #include "fuzz_support.h"
 #include "sim_adapters.h"
 #include "sim_sysfs_adapters.h"
@@ -29,7 +33,7 @@ struct Served {
 std::vector<Served> attributes;          // in the order the input numbers them
 std::map<std::string, std::string> now;  // what each path reads as for this input
 
-void serve(sim::SimHost& host, const std::string& path, const std::string& text) {
+void serve(sim::SimHost& host, const std::string& path, const std::string& text, bool writable = false) {
     attributes.push_back({path, text});
     now[path] = text;
     sim::SimHost::Attr attr;
@@ -38,7 +42,8 @@ void serve(sim::SimHost& host, const std::string& path, const std::string& text)
         out = pos < text.size() ? text.substr(pos) : std::string();
         return 0;
     };
-    host.set_attr(path, attr, 0444);
+    if (writable) attr.write = [](size_t, const std::string&) { return 0; };
+    host.set_attr(path, attr, writable ? 0644 : 0444);
 }
 
 void serve_all(sim::SimHost& host, const std::string& dir, const sim::SysfsAttrs& texts) {
@@ -82,6 +87,19 @@ vxapi_priv_database* port() {
         vpd.size = 512;
         const sim::Bytes bytes = sim::build_vpd(vpd).bytes;
         serve(host, dir + "/vpd", std::string(bytes.begin(), bytes.end()));
+        for (const char* counter : {"dumped_frames", "invalid_crc_count", "invalid_tx_word_count", "link_failure_count",
+                                    "lip_count", "loss_of_signal_count", "loss_of_sync_count", "nos_count",
+                                    "prim_seq_protocol_err_count", "rx_frames", "tx_frames", "fcp_control_requests",
+                                    "fcp_input_megabytes", "fcp_input_requests", "fcp_output_megabytes",
+                                    "fcp_output_requests"}) {
+            serve(host, dir + "/fc_host/" + name + "/statistics/" + counter, "0x1\n");
+        }
+        serve_all(host, dir + "/scsi_host/" + name, {{"total_isp_aborts", "0x2"}, {"diag_requests", "3"},
+                                                     {"diag_megabytes", "4"}});
+        const std::string lun = dir + "/rport-5:0-1/target5:0:0/5:0:0:0/";
+        serve_all(host, lun, {{"ioerr_cnt", "0x5"}, {"iodone_cnt", "0x6"}});
+        // The LS_ACC of an RLS with its six counters.
+        serve(host, dir + "/els", std::string("\2\0\0\0", 4) + std::string(24, 1), true);
         uint32_t count = 0;
         FUZZ_CHECK(vxsysfs_init() == 0);
         vxsysfs_supported_driver_exist(&count);
@@ -122,6 +140,14 @@ void query(vxapi_priv_database* rec) {
     vxsysfs_wwpn_to_scsiaddr(-1, rec, wwpn, sizeof wwpn, &addr, &status);
     EXT_HBA_PORT_STAT stats{};
     vxsysfs_get_statistics(-1, rec, &stats, &status);
+    // The RLS through the "els" attribute: counters only from a whole LS_ACC.
+    const uint32_t features = rec->features;
+    rec->features &= ~VX_FEAT_BSG;
+    EXT_DEST_ADDR dest{};
+    std::memcpy(dest.DestAddr.WWPN, wwpn, sizeof wwpn);
+    stats = EXT_HBA_PORT_STAT{};
+    if (vxsysfs_get_port_statistics(-1, rec, &dest, &stats, &status) == 0) FUZZ_CHECK(status == 0);
+    rec->features = features;
     const fuzz::Buffer specifics(fuzz::Bytes(sizeof(EXT_LN_DRIVER_DATA), 0));
     vxsysfs_get_driver_specifics(-1, rec, specifics.data(), &status);
 }

@@ -26,7 +26,7 @@ void SimBsg::attach(SimHost& host, const SysfsFabric& fabric, unsigned major) {
 }
 
 int SimBsg::ioctl(dev_t rdev, unsigned long code, void* arg) {
-    const auto* hdr = static_cast<const sg_io_v4*>(arg);
+    auto* hdr = static_cast<sg_io_v4*>(arg);
     if (code != SG_IO || hdr->guard != 'Q' || hdr->protocol != BSG_PROTOCOL_SCSI ||
         hdr->subprotocol != BSG_SUB_PROTOCOL_SCSI_TRANSPORT || hdr->request_len < sizeof(uint32_t)) {
         return EINVAL;
@@ -48,6 +48,8 @@ int SimBsg::ioctl(dev_t rdev, unsigned long code, void* arg) {
         errnos.pop_front();
     }
     if (err == 0) err = answer(job);
+    hdr->din_resid = job.hdr.din_resid;
+    hdr->dout_resid = job.hdr.dout_resid;
     log.push_back(job);
     return err;
 }

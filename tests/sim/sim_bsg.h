@@ -22,7 +22,7 @@ struct SanFabric;
 // One job as the FC bsg device took it.
 struct BsgJob {
     std::string entry;  // the bsg entry of the node: "fc_host5", "rport-5:0-1"
-    sg_io_v4 hdr;
+    sg_io_v4 hdr;  // a handler's din_resid and dout_resid go back to the caller
     uint32_t msgcode = 0;
     uint32_t code = 0;          // vendor_cmd word 0 of a vendor command
     std::vector<uint8_t> request, dout;

@@ -442,6 +442,8 @@ void SimHost::on_unlink(std::function<void(const std::string& path)> hook) {
     unlink_hook_ = std::move(hook);
 }
 
+void SimHost::on_event(std::function<void(const std::string& event)> hook) { event_hook_ = std::move(hook); }
+
 void SimHost::fail_semget(key_t library_key, int err, int count) {
     std::lock_guard<std::mutex> lock(mu_);
     semget_faults_[library_key] = OpenFault{err, count};
@@ -818,7 +820,15 @@ int SimHost::semget(key_t key, int nsems, int flags) {
 
 int SimHost::semctl(int semid, int semnum, int cmd, int arg) { return ::semctl(semid, semnum, cmd, arg); }
 
-int SimHost::semop(int semid, struct sembuf* ops, size_t nops) { return ::semop(semid, ops, nops); }
+int SimHost::semop(int semid, struct sembuf* ops, size_t nops) {
+    const int rc = ::semop(semid, ops, nops);
+    const int err = errno;
+    if (rc == 0 && nops == 1 && ops[0].sem_num == 0 && event_hook_) {
+        event_hook_("semop " + std::to_string(semid) + " " + std::to_string(ops[0].sem_op));
+    }
+    errno = err;
+    return rc;
+}
 
 // ---------------------------------------------------------------- sockets
 
@@ -885,6 +895,7 @@ unsigned SimHost::sleep(unsigned seconds) {
         sleep_seconds_.push_back(seconds);
         clock_ += seconds;
     }
+    if (event_hook_) event_hook_("sleep " + std::to_string(seconds));
     // A background thread that sleeps in a loop must not spin the processor.
     if (other_thread) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return 0;

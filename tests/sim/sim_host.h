@@ -158,6 +158,10 @@ public:
     // Runs before every unlink the library asks for, with the library's path
     // (for instance to widen a race window with a real delay).
     void on_unlink(std::function<void(const std::string& path)> hook);
+    // Runs with "semop <set id> <op>" after each one-operation semop on
+    // semaphore 0 that succeeded, and with "sleep <s>" after each sleep().
+    // Set it before the library runs.
+    void on_event(std::function<void(const std::string& event)> hook);
 
     // ---- netlink sockets and the driver behind them ----
     SimNetlink& netlink() { return netlink_; }
@@ -323,6 +327,7 @@ private:
     std::map<key_t, OpenFault> semget_faults_;
     std::map<std::string, size_t> short_reads_;
     std::function<void(const std::string&)> unlink_hook_;
+    std::function<void(const std::string&)> event_hook_;
     std::map<int, size_t> short_read_fds_;
     std::set<BusObject*> buses_;
     SimNetlink netlink_;

@@ -97,9 +97,10 @@ Bytes SanFabric::els(const Bytes& payload) const {
         a.insert(a.end(), payload.begin() + std::min<size_t>(4, payload.size()), payload.end());
         return a;
     }
-    if (payload[0] != 0x0F) return rjt;  // RLS: link failures, sync and signal losses, ... as 1..6
-    Bytes a = acc;
-    for (uint8_t counter = 1; counter <= 6; ++counter) a.insert(a.end(), {0, 0, 0, counter});
+    if (payload[0] != 0x0F || reject_rls) return rjt;  // RLS: link failures, sync and signal losses, ... as 1..6
+    Bytes a(acc.size() + 6 * 4, 0);
+    a[0] = acc[0];
+    for (size_t i = 0; i < 6; ++i) a[acc.size() + 4 * i + 3] = static_cast<uint8_t>(i + 1);
     return a;
 }
 

@@ -231,6 +231,12 @@ SimHost::Attr flash_control(std::shared_ptr<FlashWindow> w) {
     attr.write = [w](size_t, const std::string& data) {
         const std::string word = trimmed(data);
         w->controls.push_back(word);
+        if (auto& fails = w->errnos[word.empty() ? ' ' : word[0]]; !fails.empty()) {
+            const int err = fails.front();
+            fails.pop_front();
+            w->controls.back() += " !" + std::to_string(err);
+            return err;
+        }
         const uint32_t flash_size = static_cast<uint32_t>(w->flash->size());
         unsigned offset = 0, size = flash_size;
         char extra = 0;
@@ -248,7 +254,7 @@ SimHost::Attr flash_control(std::shared_ptr<FlashWindow> w) {
         }
         const bool whole = word.size() == 1;
         if ((word[0] != '1' && word[0] != '2') || (!whole && fields != 2) || offset > flash_size ||
-            size > flash_size - offset) {
+            size > flash_size - offset || (!w->chunking && (offset != 0 || size != flash_size))) {
             return EINVAL;
         }
         w->mode = word[0] == '1' ? FlashWindow::Mode::Read : FlashWindow::Mode::Write;
@@ -264,13 +270,14 @@ SimHost::Attr flash_data(std::shared_ptr<FlashWindow> w) {
     SimHost::Attr attr;
     attr.read = [w](size_t pos, std::string& out) {
         out.clear();
-        if (w->mode == FlashWindow::Mode::Read && pos < w->size) {
+        if (w->mode == FlashWindow::Mode::Read && pos < std::min<size_t>(w->size, w->limit)) {
             const auto* at = w->flash->data() + w->offset + pos;
-            out.assign(reinterpret_cast<const char*>(at), w->size - pos);
+            out.assign(reinterpret_cast<const char*>(at), std::min<size_t>(w->size, w->limit) - pos);
         }
         return 0;
     };
     attr.write = [w](size_t pos, const std::string& data) {
+        if (pos + data.size() > w->limit) return ENOSPC;
         if (w->mode != FlashWindow::Mode::Write || pos + data.size() > w->size) return EINVAL;
         std::copy(data.begin(), data.end(), w->staged.begin() + static_cast<long>(pos));
         return 0;

@@ -19,6 +19,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -44,12 +45,16 @@ SimHost::Attr request_attr(std::function<std::string(const std::string& request)
 
 // The driver's flash window: "optrom_ctl" takes control words with their NUL
 // ("1[:off:size]" read, "2[:off:size]" write, "3" commit, "0" close, "4" the
-// probe, refused with EINVAL when chunking); "optrom" moves the open
-// window's bytes, position 0 being its offset.
+// probe, refused with EINVAL when chunking; without chunking a span must be
+// the whole flash); "optrom" moves the open window's bytes, position 0 being
+// its offset.
 struct FlashWindow {
     std::shared_ptr<std::vector<uint8_t>> flash;
     bool chunking = true;
-    std::vector<std::string> controls;  // every control word taken, without its NUL
+    // Every control word, without its NUL; one that failed with " !<errno>".
+    std::vector<std::string> controls;
+    std::map<char, std::deque<int>> errnos;  // by first character: the next such words fail with these
+    size_t limit = SIZE_MAX;                 // "optrom" moves no window byte at or past this position
     // Every commit, as (flash offset, bytes).
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> commits;
     enum class Mode { Closed, Read, Write } mode = Mode::Closed;

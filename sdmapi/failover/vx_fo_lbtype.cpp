@@ -1,0 +1,295 @@
+// Load-balancing types of targets: live in the failover driver (requests 211
+// and 212), or as tokens of the option string of the new-format store:
+//   scsi-lbtype-L-keyK-tgtname=<16 hex>
+// one per target, L the type and K a key unique among the tokens of type L.
+//
+// Here the option string is split at backslash, semicolon and tab only. A
+// rewrite keeps every other token: a newline inside one is stripped (the
+// formatter ends its text with one), and only a token left blank is dropped.
+#include <climits>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "core/vx_ioctl.h"
+#include "failover/vx_fo_channel.h"
+#include "failover/vx_fo_files.h"
+#include "failover/vx_fo_store.h"
+#include "platform/vx_platform.h"
+#include "vxsdm.h"
+
+static_assert(sizeof(FO_LB_POLICY_ENTRY) == 24);
+static_assert(offsetof(FO_LB_POLICY_ENTRY, LbType) == 8);
+static_assert(offsetof(FO_LB_POLICY_LIST, Entry) == 32);
+static_assert(sizeof(FO_LB_POLICY_LIST) == 6176);
+static_assert(offsetof(FO_LB_POLICY_STORE_LIST, Entry) == 32);
+
+namespace {
+
+constexpr std::string_view kDelimiters = "\\;\t";
+constexpr std::string_view kPrefix = "scsi-lbtype-";
+constexpr std::string_view kTokenEnd = "\\;";
+constexpr uint32_t kKeys = 256;
+constexpr uint32_t kApiEntries = 256;
+
+struct Piece {
+    size_t begin, end;  // of the token in the text
+};
+
+std::vector<Piece> pieces_of(std::string_view text) {
+    std::vector<Piece> out;
+    size_t at = text.find_first_not_of(kDelimiters);
+    while (at != std::string_view::npos) {
+        const size_t end = std::min(text.find_first_of(kDelimiters, at), text.size());
+        out.push_back({at, end});
+        at = text.find_first_not_of(kDelimiters, end);
+    }
+    return out;
+}
+
+std::string_view piece_text(std::string_view text, const Piece& p) { return text.substr(p.begin, p.end - p.begin); }
+
+// A decimal number at position at; a number too large for 32 bits saturates.
+uint32_t decimal_at(std::string_view s, size_t at) {
+    uint64_t n = 0;
+    for (; at < s.size() && s[at] >= '0' && s[at] <= '9'; ++at) n = std::min<uint64_t>(n * 10 + (s[at] - '0'), UINT32_MAX);
+    return static_cast<uint32_t>(n);
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+struct LbToken {
+    uint8_t name[8];
+    uint32_t type;
+    uint32_t key;
+    bool has_key;
+};
+
+// A token that holds "scsi-lbtype-". The name is read within the token:
+// hex pairs missing at its end read as 0. 0, or SDERR_CONFIG_FILE without "=".
+uint32_t parse_token(std::string_view token, LbToken* out) {
+    const size_t eq = token.find('=');
+    if (eq == std::string_view::npos) return SDERR_CONFIG_FILE;
+    const std::string_view value = token.substr(eq + 1);
+    for (size_t i = 0; i < sizeof out->name; ++i) {
+        unsigned byte = 0;
+        for (size_t at = 2 * i; at < 2 * i + 2 && at < value.size() && hex_value(value[at]) >= 0; ++at) {
+            byte = byte * 16 + static_cast<unsigned>(hex_value(value[at]));
+        }
+        out->name[i] = static_cast<uint8_t>(byte);
+    }
+    out->type = decimal_at(token, token.find(kPrefix) + kPrefix.size());
+    const size_t key = token.find("-key");
+    out->has_key = key != std::string_view::npos;
+    out->key = out->has_key ? decimal_at(token, key + 4) : 0;
+    return SDERR_NO_ERROR;
+}
+
+std::string token_text(uint32_t type, uint32_t key, const uint8_t* name) {
+    char text[96];
+    std::snprintf(text, sizeof text, "scsi-lbtype-%u-key%u-tgtname=%02x%02x%02x%02x%02x%02x%02x%02x", type, key, name[0],
+                  name[1], name[2], name[3], name[4], name[5], name[6], name[7]);
+    return std::string(text) + std::string(kTokenEnd);
+}
+
+// Appends a passed-over token: without its newlines, and not at all when
+// nothing but blanks is left.
+void keep_token(std::string_view token, std::string* out) {
+    std::string kept;
+    for (const char c : token) {
+        if (c != '\n') kept += c;
+    }
+    if (kept.find_first_not_of(" \r") == std::string::npos) return;
+    *out += kept;
+    *out += kTokenEnd;
+}
+
+// The tokens of text into entries (room for max); the count is written only
+// when a token was stored.
+uint32_t collect(std::string_view text, FO_LB_POLICY_ENTRY* entries, uint16_t* count, uint32_t max) {
+    uint32_t n = 0;
+    for (const Piece& p : pieces_of(text)) {
+        const std::string_view token = piece_text(text, p);
+        if (token.find(kPrefix) == std::string_view::npos) continue;
+        LbToken t{};
+        if (parse_token(token, &t) != SDERR_NO_ERROR || n == max) return SDERR_CONFIG_FILE;
+        std::memcpy(entries[n].TargetName, t.name, sizeof t.name);
+        entries[n].LbType = t.type;
+        *count = static_cast<uint16_t>(++n);
+    }
+    return SDERR_NO_ERROR;
+}
+
+std::string_view bounded(const char* string) {
+    return string == nullptr ? std::string_view() : std::string_view(string, strnlen(string, VX_FO_OPTSTR_SIZE));
+}
+
+// The port number of the persistent road: the drvr_inst of the handle's
+// slot, which must itself be a slot with a usable module name.
+uint32_t persistent_port(uint32_t handle, uint32_t* port) {
+    const vxapi_priv_db_t* slot = vx_fo_slot_by_handle(handle);
+    if (slot == nullptr) return SDERR_DEVICE_NOT_FOUND;
+    if (vx_fo_slot_model(slot->drvr_inst) == nullptr) return SDERR_INVALID_PARAMETER;
+    *port = slot->drvr_inst;
+    return SDERR_NO_ERROR;
+}
+
+void say(const char* line) { vx::sys().write_stdout(line, std::strlen(line)); }
+
+}  // namespace
+
+uint32_t vxfoapi_get_lbtype_key(uint32_t type, uint32_t* key, std::string_view copy) {
+    bool used[kKeys] = {};
+    const std::string prefix = std::string(kPrefix) + std::to_string(type);
+    for (const Piece& p : pieces_of(copy)) {
+        const std::string_view token = piece_text(copy, p);
+        if (token.find(prefix) == std::string_view::npos) continue;
+        const size_t at = token.find("-key");
+        if (at == std::string_view::npos) return SDERR_CONFIG_FILE;
+        const uint32_t k = decimal_at(token, at + 4);
+        if (k < kKeys) used[k] = true;
+    }
+    *key = 0;
+    while (*key < kKeys && used[*key]) ++*key;
+    if (*key == kKeys) say("vxfoapi_get_lbtype_key: Exceeded max lb entries\n");
+    return SDERR_NO_ERROR;
+}
+
+uint32_t vxfoapi_get_lbtype(uint32_t, FO_LB_POLICY_ENTRY* entries, uint16_t* count, const char* string,
+                            uint32_t max) {
+    return collect(bounded(string), entries, count, max);
+}
+
+uint32_t vxfoapi_set_lbtype(uint32_t, const uint8_t* name, const uint32_t* type, std::string* text) {
+    const std::string_view s = *text;
+    const std::vector<Piece> pieces = pieces_of(s);
+    std::string out;
+    out.reserve(s.size() + 64);
+    size_t i = 0;
+    LbToken found{};
+    for (; i < pieces.size(); ++i) {
+        const std::string_view token = piece_text(s, pieces[i]);
+        if (token.find(kPrefix) != std::string_view::npos) {
+            if (parse_token(token, &found) != SDERR_NO_ERROR || !found.has_key) return SDERR_CONFIG_FILE;
+            if (std::memcmp(found.name, name, sizeof found.name) == 0) break;
+        }
+        keep_token(token, &out);
+    }
+    const bool has_token = i < pieces.size();
+    if (*type != 0) {
+        uint32_t key = found.key;
+        if (!has_token || found.type != *type) {
+            if (const uint32_t status = vxfoapi_get_lbtype_key(*type, &key, s); status != SDERR_NO_ERROR) return status;
+        }
+        out += token_text(*type, key, name);
+    }
+    if (has_token) {
+        // The rest of the text, unchanged, from the token after the target's.
+        const size_t rest = s.find_first_not_of(kDelimiters, pieces[i].end);
+        if (rest != std::string_view::npos) out += s.substr(rest);
+    }
+    if (out.size() >= VX_FO_OPTSTR_SIZE) return SDERR_CONFIG_FILE;
+    *text = std::move(out);
+    return SDERR_NO_ERROR;
+}
+
+uint32_t vx_fo_apply_lbtypes(const FO_LB_POLICY_ENTRY* entries, uint32_t count, std::string* text) {
+    std::string work = *text;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t type = entries[i].LbType;
+        if (const uint32_t status = vxfoapi_set_lbtype(0, entries[i].TargetName, &type, &work); status != 0) {
+            return status;
+        }
+    }
+    *text = std::move(work);
+    return SDERR_NO_ERROR;
+}
+
+uint32_t vxfoapi_get_data(uint32_t port, char* buffer, bool* missing) {
+    const char* model = vx_fo_slot_model(port);
+    if (model == nullptr) return SDERR_INVALID_PARAMETER;
+    return vxapi_get_opt_from_file(model, buffer, missing);
+}
+
+uint32_t vxfoapi_set_data(uint32_t port, const char* string, uint8_t flag) {
+    const char* model = vx_fo_slot_model(port);
+    if (model == nullptr || string == nullptr) return SDERR_INVALID_PARAMETER;
+    return vx_fo_save_store(model, std::string(bounded(string)), nullptr, flag != 0);
+}
+
+uint32_t vxfoapi_get_all_lbtype(FO_LB_POLICY_STORE_LIST* list, const char* string) {
+    if (list == nullptr) return SDERR_INVALID_PARAMETER;
+    std::memset(list, 0, sizeof *list);
+    return collect(bounded(string), list->Entry, &list->Count, VX_FO_LB_STORE_ENTRIES);
+}
+
+uint32_t vxfoapi_set_all_lbtype(const FO_LB_POLICY_STORE_LIST* list, const char* string) {
+    if (list == nullptr || string == nullptr || list->Count > VX_FO_LB_STORE_ENTRIES) return SDERR_INVALID_PARAMETER;
+    const char* model = vx_fo_slot_model(list->Instance);
+    if (model == nullptr) return SDERR_INVALID_PARAMETER;
+    return vx_fo_save_store(model, std::string(bounded(string)), list, false);
+}
+
+uint32_t vxfoapi_get_set_lbtype(uint32_t handle, uint16_t, FO_LB_POLICY_LIST* list, uint8_t set) {
+    uint32_t port = 0;
+    if (const uint32_t status = persistent_port(handle, &port); status != SDERR_NO_ERROR) return status;
+    VxFoStoreLock lock;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[VX_FO_OPTSTR_SIZE]());
+    if (!buffer) return SDERR_OUT_OF_MEMORY;
+    bool missing = false;
+    const uint32_t read = vxfoapi_get_data(port, buffer.get(), &missing);
+    if (set == 0) {
+        if (read != SDERR_NO_ERROR) return SDERR_CONFIG_FILE;
+        return collect(bounded(buffer.get()), list->Entry, &list->Count, kApiEntries);
+    }
+    // Only a missing file is an empty store: one that cannot be read is
+    // never saved over.
+    if (read != SDERR_NO_ERROR && !missing) return SDERR_CONFIG_FILE;
+    std::string text(read == SDERR_NO_ERROR ? bounded(buffer.get()) : std::string_view());
+    if (const uint32_t status = vx_fo_apply_lbtypes(list->Entry, list->Count, &text); status != 0) return status;
+    return vxfoapi_set_data(port, text.c_str(), 0);
+}
+
+SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_LIST pList, SD_UINT32 Persistent) {
+    if (pList == nullptr || Instance >= VX_LEGACY_SLOTS) return SDERR_INVALID_PARAMETER;
+    if (Persistent != 0) {
+        if (vxapi_hba_support_new_cfg_store(Handle, Instance) == 0) {
+            say("Get LB not supported\n");
+            return SDERR_NOT_SUPPORTED;
+        }
+        return vxfoapi_get_set_lbtype(Handle, Instance, pList, 0);
+    }
+    const vxapi_priv_db_t* slot = vx_fo_slot_by_handle(Handle);
+    if (slot == nullptr) return SDERR_DEVICE_NOT_FOUND;
+    FO_LB_POLICY_LIST buffer = *pList;
+    buffer.Instance = static_cast<uint16_t>(slot->drvr_inst);
+    const uint32_t status = VxFailOverDeviceIoControl(Handle, vx_ioctl_code(FO_CC_GET_LB_POLICY), 0, nullptr, 0,
+                                                      &buffer, sizeof buffer);
+    *pList = buffer;
+    return status;
+}
+
+SD_UINT32 ISDFoSetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, const FO_LB_POLICY_LIST* pList,
+                           SD_UINT32 Persistent) {
+    if (pList == nullptr || Instance >= VX_LEGACY_SLOTS || pList->Count > kApiEntries) return SDERR_INVALID_PARAMETER;
+    if (Persistent != 0) {
+        if (vxapi_hba_support_new_cfg_store(Handle, Instance) == 0) {
+            say("Set LB not supported\n");
+            return SDERR_NOT_SUPPORTED;
+        }
+        FO_LB_POLICY_LIST copy = *pList;
+        return vxfoapi_get_set_lbtype(Handle, Instance, &copy, 1);
+    }
+    const vxapi_priv_db_t* slot = vx_fo_slot_by_handle(Handle);
+    if (slot == nullptr) return SDERR_DEVICE_NOT_FOUND;
+    FO_LB_POLICY_LIST buffer = *pList;
+    buffer.Instance = static_cast<uint16_t>(slot->drvr_inst);
+    return VxFailOverDeviceIoControl(Handle, vx_ioctl_code(FO_CC_SET_LB_POLICY), 0, &buffer, sizeof buffer, nullptr, 0);
+}

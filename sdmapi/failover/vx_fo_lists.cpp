@@ -1,0 +1,223 @@
+// The persistent entry lists and deletes over the stores of every supported
+// driver module, in whichever format each driver keeps its store: the
+// option string of the new format, or the vx2xopts value of the driver's
+// modules line.
+//
+// A delete reads each driver's store into work records of its own (never
+// those of another driver), saves a store only when something was removed
+// from it, and puts that store's own load-balancing tokens back into it in
+// the same save; a store that cannot be read or parsed whole is never
+// written, and stops the delete with SDERR_CONFIG_FILE.
+#include "failover/vx_fo_lists.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "failover/vx_fo_channel.h"
+#include "failover/vx_fo_files.h"
+#include "failover/vx_fo_oldstore.h"
+#include "failover/vx_fo_store.h"
+#include "platform/vx_platform.h"
+#include "vxsdm.h"
+
+namespace {
+
+// The driver modules whose stores the lists and deletes visit, in order.
+constexpr const char* kSupportedModules[] = {"vxa2200", "vxa2300", "vxa2xxx"};
+
+constexpr uint32_t kListNames = 32;
+constexpr size_t kNameSize = 8;
+
+enum class Store : uint8_t { None, New, Old };
+
+// Which store of the module to visit: the new one when its driver uses it,
+// the old one when a port runs the module, else none.
+Store store_of(const char* model) {
+    uint8_t found = 0;
+    if (vxapi_drvr_support_new_cfg_store(model, &found) != 0) return Store::New;
+    return found != 0 ? Store::Old : Store::None;
+}
+
+bool all_zero(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (bytes[i] != 0) return false;
+    }
+    return true;
+}
+
+// Reads a module's store into the records. 0 when read; SDERR_UNKNOWN when
+// there is nothing to read; SDERR_CONFIG_FILE when the store cannot be read.
+uint32_t read_store(const char* model, hbalist_entry* records) {
+    switch (store_of(model)) {
+        case Store::New: {
+            std::string text;
+            const VxFoStoreText found = vx_fo_get_store_text(model, false, &text);
+            if (found == VxFoStoreText::Failed) return SDERR_CONFIG_FILE;
+            if (found == VxFoStoreText::Empty) return SDERR_UNKNOWN;
+            vx_fo_parse_store(text, records);  // what parsed is listed
+            return SDERR_NO_ERROR;
+        }
+        case Store::Old: {
+            const uint32_t status = vxapi_get_old_persist_dev_entry_list(model, records);
+            if (status == SDERR_INVALID_REGISTRY_SETTING) return SDERR_CONFIG_FILE;
+            return status == SDERR_NO_ERROR ? SDERR_NO_ERROR : SDERR_UNKNOWN;
+        }
+        case Store::None: break;
+    }
+    return SDERR_UNKNOWN;
+}
+
+// Adds the node names of the first EntryCount entries of a list.
+template <typename List>
+uint32_t add_names(const List& list, uint8_t* out, uint32_t* count) {
+    uint32_t status = SDERR_NO_ERROR;
+    for (unsigned k = 0; k < std::min<unsigned>(list.EntryCount, VX_FO_TARGETS); ++k) {
+        const uint8_t* name = list.DataEntry[k].NodeName;
+        if (all_zero(name, kNameSize)) continue;
+        if (AddUniqueTargetToPersistentList(name, out, count) != SDERR_NO_ERROR) status = SDERR_BUFFER_TOO_SMALL;
+    }
+    return status;
+}
+
+// ---------------------------------------------------------------- deletes
+
+using Remove = bool (*)(hbalist_entry*, const uint8_t*);
+using OldDelete = uint32_t (*)(const char*, hbalist_entry*, uint32_t*, const uint8_t*);
+
+// The new-format store of a module without the name. 0 (*removed says
+// whether the store held it); SDERR_CONFIG_FILE when the store cannot be
+// read or parsed whole, or the save fails (every file as it was);
+// SDERR_OUT_OF_MEMORY.
+uint32_t delete_from_new_store(const char* model, hbalist_entry* records, const uint8_t* name, Remove remove,
+                               const char* no_memory, bool* removed) {
+    std::string text;
+    const VxFoStoreText found = vx_fo_get_store_text(model, false, &text);
+    if (found == VxFoStoreText::Empty) return SDERR_NO_ERROR;
+    if (found == VxFoStoreText::Failed || vx_fo_parse_store(text, records) != SDERR_NO_ERROR) return SDERR_CONFIG_FILE;
+    if (!remove(records, name)) return SDERR_NO_ERROR;
+
+    // The formatter writes no load-balancing tokens: the save puts this
+    // store's own back.
+    std::unique_ptr<FO_LB_POLICY_STORE_LIST> lb(new (std::nothrow) FO_LB_POLICY_STORE_LIST());
+    std::vector<char> formatted(VX_FO_OPTSTR_SIZE);
+    if (!lb) {
+        vx::sys().write_stdout(no_memory, std::strlen(no_memory));
+        return SDERR_OUT_OF_MEMORY;
+    }
+    if (const uint32_t status = vxfoapi_get_all_lbtype(lb.get(), text.c_str()); status != SDERR_NO_ERROR) {
+        return status == SDERR_OUT_OF_MEMORY ? status : SDERR_CONFIG_FILE;
+    }
+    if (vxapi_set_data_to_line(records, formatted.data(), VX_FO_FROM_TARGETS) != SDERR_NO_ERROR) {
+        return SDERR_CONFIG_FILE;
+    }
+    const uint32_t status = vx_fo_save_store(model, formatted.data(), lb.get(), false);
+    *removed = status == SDERR_NO_ERROR;
+    return status;
+}
+
+// The old-format store of a module without the name: as above.
+uint32_t delete_from_old_store(const char* model, hbalist_entry* records, const uint8_t* name, OldDelete del,
+                               bool* removed) {
+    uint32_t deleted = 0;
+    const uint32_t status = del(model, records, &deleted, name);
+    if (status == SDERR_INVALID_REGISTRY_SETTING) return SDERR_CONFIG_FILE;
+    // Without a line or a match there is nothing to report; a match that
+    // could not be written is a failure.
+    if (deleted == 0) return SDERR_NO_ERROR;
+    *removed = status == SDERR_NO_ERROR;
+    return status == SDERR_NO_ERROR ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
+}
+
+uint32_t delete_entry(const uint8_t* name, Remove remove, OldDelete del, const char* no_memory) {
+    if (name == nullptr) return SDERR_INVALID_PARAMETER;
+    VxFoWorkList work;
+    if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
+    // No other process saves a store between this delete's reads and saves.
+    const VxFoStoreLock lock;
+    bool matched = false;
+    for (const char* model : kSupportedModules) {
+        work.clear();
+        bool removed = false;
+        uint32_t status = SDERR_NO_ERROR;
+        switch (store_of(model)) {
+            case Store::New:
+                status = delete_from_new_store(model, work.records(), name, remove, no_memory, &removed);
+                break;
+            case Store::Old: status = delete_from_old_store(model, work.records(), name, del, &removed); break;
+            case Store::None: break;
+        }
+        if (status != SDERR_NO_ERROR) return status;
+        matched = matched || removed;
+    }
+    if (!matched) return SDERR_INVALID_PARAMETER;
+    vx_fo_shell("depmod -a");
+    return SDERR_NO_ERROR;
+}
+
+}  // namespace
+
+uint32_t AddUniqueTargetToPersistentList(const uint8_t* name, uint8_t* list, uint32_t* count) {
+    for (uint32_t i = 0; i < *count; ++i) {
+        if (std::memcmp(list + i * kNameSize, name, kNameSize) == 0) return SDERR_NO_ERROR;
+    }
+    if (*count >= kListNames) return SDERR_BUFFER_TOO_SMALL;
+    std::memcpy(list + *count * kNameSize, name, kNameSize);
+    ++*count;
+    return SDERR_NO_ERROR;
+}
+
+SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer) {
+    if (pBuffer == nullptr) return SDERR_INVALID_PARAMETER;
+    VxFoWorkList work;
+    if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
+    uint8_t out[kListNames * kNameSize] = {};
+    for (const char* model : kSupportedModules) {
+        const uint32_t status = read_store(model, work.records());
+        if (status == SDERR_UNKNOWN) continue;
+        if (status != SDERR_NO_ERROR) return status;
+        // Adapters of every driver read so far, by adapter number.
+        std::memset(out, 0, sizeof out);
+        uint32_t n = 0;
+        for (const hbalist_entry& rec : std::span(work.records(), VX_FO_STORE_ADAPTERS)) {
+            if (!all_zero(rec.wwpn, kNameSize)) std::memcpy(out + kNameSize * n++, rec.wwpn, kNameSize);
+        }
+    }
+    std::memcpy(pBuffer, out, sizeof out);
+    return SDERR_NO_ERROR;
+}
+
+SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer) {
+    if (pBuffer == nullptr) return SDERR_INVALID_PARAMETER;
+    VxFoWorkList work;
+    if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
+    uint8_t out[kListNames * kNameSize] = {};
+    uint32_t count = 0;
+    uint32_t result = SDERR_NO_ERROR;
+    for (const char* model : kSupportedModules) {
+        const uint32_t status = read_store(model, work.records());
+        if (status == SDERR_UNKNOWN) continue;
+        if (status != SDERR_NO_ERROR) return status;
+        for (const hbalist_entry& rec : std::span(work.records(), VX_FO_STORE_ADAPTERS)) {
+            if (all_zero(rec.wwpn, kNameSize)) continue;
+            if (add_names(*rec.tgt_list, out, &count) != SDERR_NO_ERROR) result = SDERR_BUFFER_TOO_SMALL;
+            if (add_names(*rec.lun_list, out, &count) != SDERR_NO_ERROR) result = SDERR_BUFFER_TOO_SMALL;
+        }
+    }
+    std::memcpy(pBuffer, out, sizeof out);
+    return result;
+}
+
+SD_UINT32 ISDFoDeletePersistentDeviceEntry(const SD_UINT8* pPortName) {
+    return delete_entry(pPortName, vx_fo_remove_adapter, vxapi_del_old_persist_dev_entry,
+                        " FoDeletePersistentDeviceEntry:Out of Memory: LBtype will fail\n");
+}
+
+SD_UINT32 ISDFoDeletePersistentTargetEntry(const SD_UINT8* pNodeName) {
+    return delete_entry(pNodeName, vx_fo_remove_target, vxapi_del_old_persist_tgt_entry,
+                        "FoSetDataToPersistentStorage: Out of Memory: LBType will fail\n");
+}

@@ -1,0 +1,102 @@
+// The old-format persistent store: a driver's target and LUN configuration
+// kept in its module options line, as the value of the module parameter
+// vx2xopts ("options vxa2xxx ConfigRequired=1 vx2xopts=scsi-vxa0-...\;...").
+//
+// The options file is the first of "/etc/conf.modules" and
+// "/etc/modules.conf" that opens. The driver's line is its first line whose
+// first words are "options" and the module name (vx_fo_options_key_end); a
+// line holds at most VX_FO_LINE_MAX characters with its newline. The tokens
+// are those of the option string (vx_fo_optstr.h), the store adapter number
+// being the adapter slot 0..31. A vx2xopts value that begins with a decimal
+// digit is another, older format, which is never read or rewritten.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "failover/vx_fo_optstr.h"
+
+// The old options files, in the order they are tried.
+constexpr const char* VX_FO_OLD_OPTIONS_FILES[] = {"/etc/conf.modules", "/etc/modules.conf"};
+
+// The 32 store adapters with lists of their own, zeroed (about 34 MB).
+class VxFoWorkList {
+public:
+    // False when memory runs out.
+    bool allocate();
+    // Zeroes the port names and every list.
+    void clear();
+    hbalist_entry* records() { return records_; }
+
+private:
+    std::unique_ptr<FO_TARGET_DATA_LIST> tgt_[VX_FO_STORE_ADAPTERS];
+    std::unique_ptr<FO_LUN_DATA_LIST> lun_[VX_FO_STORE_ADAPTERS];
+    hbalist_entry records_[VX_FO_STORE_ADAPTERS] = {};
+};
+
+// The driver's line of the slot's module, with its newline. 0;
+// SDERR_INVALID_PARAMETER without a line or a usable module name;
+// SDERR_CONFIG_FILE when no options file opens or the line is too long;
+// SDERR_UNKNOWN when the file has no line for the driver.
+uint32_t vxapi_get_optline_from_old_file(uint32_t instance, std::string* line);
+
+// Fills the records (32, with their lists) from the vx2xopts tokens of a
+// line; every LUN byte of every record starts as enabled and preferred. 0;
+// SDERR_INVALID_REGISTRY_SETTING when the value begins with a digit (nothing
+// touched); SDERR_CONFIG_FILE on a malformed token (what was read stays).
+uint32_t vxapi_get_data_from_old_line(std::string_view line, hbalist_entry* records);
+
+// Rebuilds the line's vx2xopts value from the records, with names and
+// numbers from the target lists (VX_FO_FROM_TARGETS) or the LUN lists
+// (VX_FO_FROM_LUNS). The line's other parameters stay; a line without
+// vx2xopts gets it. 0; SDERR_CONFIG_FILE when the result would be longer
+// than VX_FO_LINE_MAX (the line is then unchanged); SDERR_INVALID_PARAMETER
+// for another kind.
+uint32_t vxapi_set_data_to_old_line(std::string* line, const hbalist_entry* records, uint8_t kind);
+
+// Replaces every line of the slot's driver in the options file with
+// new_line, or appends it when there is none. 0; SDERR_INVALID_PARAMETER
+// for a slot without a usable module name; SDERR_CONFIG_FILE when no file
+// opens, a line of the driver holds a digit-first value, new_line does not
+// fit the line bound, or the file cannot be replaced (it is then unchanged).
+uint32_t vxapi_set_optline_to_old_file(uint32_t instance, const std::string& new_line);
+
+// The records of every adapter of the module's line: the reader's status;
+// SDERR_UNKNOWN without a line; SDERR_CONFIG_FILE when no options file
+// opens; SDERR_INVALID_PARAMETER for an unusable module name.
+uint32_t vxapi_get_old_persist_dev_entry_list(const char* model, hbalist_entry* records);
+uint32_t vxapi_get_old_persist_tgt_entry_list(const char* model, hbalist_entry* records);
+
+// Deletes an adapter (by port name) or a target (by node name) from every
+// line of the module, reading each line into the records (cleared first).
+// *deleted: 1 when something matched. 0; SDERR_INVALID_PARAMETER when
+// nothing matched (the file is unchanged) or for an unusable module name;
+// SDERR_INVALID_REGISTRY_SETTING for a digit-first value; SDERR_CONFIG_FILE
+// when the file cannot be read, a rebuilt line does not fit or the file
+// cannot be replaced (it is then unchanged).
+uint32_t vxapi_del_old_persist_dev_entry(const char* model, hbalist_entry* records, uint32_t* deleted,
+                                         const uint8_t* port_name);
+uint32_t vxapi_del_old_persist_tgt_entry(const char* model, hbalist_entry* records, uint32_t* deleted,
+                                         const uint8_t* node_name);
+
+// The searches of the deletes over the records (32, with lists). The
+// adapter: the first record whose port name is name loses it. The target:
+// among the first EntryCount entries of every named record's lists, each
+// entry whose node name is name loses its node and port name. Whether
+// anything was removed; an all-zero name matches nothing.
+bool vx_fo_remove_adapter(hbalist_entry* records, const uint8_t* port_name);
+bool vx_fo_remove_target(hbalist_entry* records, const uint8_t* node_name);
+
+// Decimal lists of the LUNs base..base + 255 (up to LUN 4095): "%d," for
+// each preferred LUN, or for each LUN that is not enabled, written at
+// text[*offset] with its NUL; *offset becomes the text's new length.
+// *count: the preferred LUNs, or the enabled LUNs, of the range. 0; or
+// SDERR_CONFIG_FILE when the list would not fit in size bytes (text and
+// *offset are then unchanged).
+uint32_t vxapi_write_new_preferred(char* text, size_t size, const FO_EXTERNAL_LUN_DATA_ENTRY& lun, uint32_t* offset,
+                                   uint16_t base, uint32_t* count);
+uint32_t vxapi_write_new_disabled(char* text, size_t size, const FO_EXTERNAL_LUN_DATA_ENTRY& lun, uint32_t* offset,
+                                  uint16_t base, uint32_t* count);

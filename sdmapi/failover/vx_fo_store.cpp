@@ -1,0 +1,274 @@
+// The new-format store of a driver module, read and saved whole: the option
+// file "/etc/<model>.conf" and its backup, the OPTIONS value of the
+// configuration module, and the driver's line of the modules file.
+//
+// A save keeps what each of them held before it starts and puts that back
+// when a later step fails, so that it either completes or changes nothing.
+#include "failover/vx_fo_store.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/vx_sddbg.h"
+#include "core/vx_sem.h"
+#include "failover/vx_fo_files.h"
+#include "failover/vx_fo_modtable.h"
+#include "failover/vx_fo_optline.h"
+#include "platform/vx_platform.h"
+#include "vxsdm_status.h"
+
+namespace {
+
+constexpr const char* kBackup = ".bak";
+constexpr const char* kModulesBackup = ".qbak";
+// Files other than the option file (its backup, the modules file) are read
+// whole up to this size.
+constexpr size_t kFileLimit = 64u << 20;
+// The files "/etc/conf.modules" and "/etc/modules.conf" that may hold an
+// old-format store.
+constexpr const char* kOldStoreFiles[] = {"/etc/conf.modules", "/etc/modules.conf"};
+
+thread_local int store_lock_depth = 0;
+
+std::string store_path(const char* model) { return "/etc/" + std::string(model) + ".conf"; }
+
+bool contains(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
+
+// Where the driver's options line has its key and something after it; npos
+// for a comment, another line, or the key alone with nothing after it.
+size_t key_with_values(std::string_view line, const char* model) {
+    if (vx_fo_is_comment(line)) return std::string_view::npos;
+    const size_t end = vx_fo_options_key_end(line, model);
+    return end == line.size() ? std::string_view::npos : end;
+}
+
+// The old-format flag of the driver's lines; *none when neither file opens.
+uint32_t read_old_store_flag(const char* model, uint8_t* flag, bool* none) {
+    *none = false;
+    for (const char* path : kOldStoreFiles) {
+        std::string text;
+        const VxFoRead read = vx_fo_read_file(path, kFileLimit, &text);
+        if (read == VxFoRead::Missing) continue;
+        if (read == VxFoRead::Failed) return SDERR_CONFIG_FILE;
+        *flag = 0;
+        for (const std::string_view line : vx_fo_line_pieces(text)) {
+            if (key_with_values(line, model) != std::string_view::npos && contains(line, "vx2xopts=")) *flag = 1;
+            if (*flag == 1) break;
+        }
+        return SDERR_NO_ERROR;
+    }
+    *none = true;
+    return SDERR_CONFIG_FILE;
+}
+
+// The driver's options line made to take its options from the module.
+std::string module_options_line(std::string_view piece, size_t key_end, bool modprobe, bool* dropped) {
+    std::string line(piece.substr(0, key_end));
+    if (!contains(piece, "ConfigRequired=")) line += " ConfigRequired=1";
+    std::string_view rest = piece.substr(key_end);
+    if (modprobe || contains(piece, "vx2xuseextopts=")) return line.append(rest);
+    // Only the old store's own token goes; the parameters around it stay.
+    if (const size_t at = rest.find("vx2xopts="); at != std::string_view::npos) {
+        const size_t end = std::min(rest.find_first_of(" \t\r\n", at), rest.size());
+        const size_t from = at > 0 && (rest[at - 1] == ' ' || rest[at - 1] == '\t') ? at - 1 : at;
+        line.append(rest.substr(0, from));
+        rest.remove_prefix(end);
+        *dropped = true;
+    }
+    if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
+    return line.append(rest).append(" vx2xuseextopts=1\n");
+}
+
+// The modules file update; *none when no modules file opens.
+uint32_t update_modules_file(const char* model, bool* none) {
+    std::string path, text;
+    if (vx_fo_read_modules_file(&path, &text) != SDERR_NO_ERROR) {
+        *none = path.empty();
+        return SDERR_CONFIG_FILE;
+    }
+    *none = false;
+    const bool modprobe = path == "/etc/modprobe.conf.local" || path == "/etc/modprobe.conf";
+    std::string out;
+    bool found = false, dropped = false;
+    for (const std::string_view piece : vx_fo_line_pieces(text)) {
+        const size_t end = vx_fo_is_comment(piece) ? std::string_view::npos : vx_fo_options_key_end(piece, model);
+        if (end == std::string_view::npos) {
+            out += piece;
+            continue;
+        }
+        found = true;
+        out += end == piece.size() ? std::string(piece) : module_options_line(piece, end, modprobe, &dropped);
+    }
+    if (!found) {
+        out.append("\n").append(vx_fo_options_key(model)).append(modprobe ? " ConfigRequired=1\n"
+                                                                         : " ConfigRequired=1 vx2xuseextopts=1\n");
+    }
+    if (out == text) return SDERR_NO_ERROR;
+    if (!vx_fo_lines_fit(out)) return SDERR_CONFIG_FILE;
+    return vx_fo_replace_file(path, out, dropped ? kModulesBackup : nullptr);
+}
+
+// What a file held before a save.
+struct Kept {
+    std::string path;
+    bool existed = false;
+    std::string text;
+};
+
+bool keep(const std::string& path, size_t limit, Kept* kept) {
+    kept->path = path;
+    const VxFoRead read = vx_fo_read_file(path, limit, &kept->text);
+    kept->existed = read == VxFoRead::Read;
+    return read != VxFoRead::Failed;
+}
+
+// Puts a file back as it was, when it is not.
+bool put_back(const Kept& kept) {
+    std::string now;
+    const VxFoRead read = vx_fo_read_file(kept.path, kFileLimit, &now);
+    if (kept.existed && read == VxFoRead::Read && now == kept.text) return true;
+    if (!kept.existed && read == VxFoRead::Missing) return true;
+    if (kept.existed) return vx_fo_replace_file(kept.path, kept.text) == SDERR_NO_ERROR;
+    return vx::sys().unlink(kept.path.c_str()) == 0 || errno == ENOENT;
+}
+
+// The files of a save as they were, and the undoing of its steps.
+struct SaveUndo {
+    const char* model;
+    Kept store, backup;
+    bool module_held = false;  // the module's value could be read
+    std::string module;
+
+    // The module back to its old value: the value goes through the option
+    // file, which the module copies whole.
+    bool module_back() const {
+        if (!module_held) return false;
+        return vx_fo_replace_file(store.path, module) == SDERR_NO_ERROR && vxapi_set_opt_vals(model, nullptr) == 0;
+    }
+    void undo(bool module_changed) const {
+        const bool module_ok = !module_changed || module_back();
+        const bool store_ok = put_back(store);
+        const bool backup_ok = put_back(backup);
+        if (!module_ok) vxdbg_line(VXDBG_ERROR, ("vx_fo_save_store: module not restored: " + store.path).c_str());
+        if (!store_ok) vxdbg_line(VXDBG_ERROR, ("vx_fo_save_store: not restored: " + store.path).c_str());
+        if (!backup_ok) vxdbg_line(VXDBG_ERROR, ("vx_fo_save_store: not restored: " + backup.path).c_str());
+    }
+};
+
+// Whether the module's value is other than before (or cannot be read).
+bool module_differs(const SaveUndo& u) {
+    std::unique_ptr<char[]> now(new (std::nothrow) char[VX_FO_OPTSTR_SIZE]());
+    return !now || vxapi_get_opt_vals(u.model, now.get()) != 0 || u.module != now.get();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- lock
+
+VxFoStoreLock::VxFoStoreLock() {
+    if (store_lock_depth++ == 0) lock_ = std::make_unique<VxSemLock>(vxapi_sem_get(VX_SEM_KEY_STORE));
+}
+
+VxFoStoreLock::~VxFoStoreLock() {
+    lock_.reset();
+    --store_lock_depth;
+}
+
+// ---------------------------------------------------------------- pieces of a save
+
+char* RemoveLeadingSpaces(const char* text, char* dest) {
+    while (*text == ' ' || *text == '\t') ++text;
+    std::memmove(dest, text, std::strlen(text) + 1);
+    return dest;
+}
+
+uint32_t vxapi_save_line_to_file(const char* model, const char* line) {
+    if (!vx_fo_module_name_ok(model) || line == nullptr) return SDERR_INVALID_PARAMETER;
+    return vx_fo_replace_file(store_path(model), std::string_view(line, strnlen(line, VX_FO_OPTSTR_SIZE)), kBackup);
+}
+
+uint32_t vxapi_restore_config_file(const char* model) {
+    if (!vx_fo_module_name_ok(model)) return SDERR_INVALID_PARAMETER;
+    return vx_fo_restore(store_path(model), kBackup);
+}
+
+uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag) {
+    if (!vx_fo_module_name_ok(model) || flag == nullptr) return SDERR_INVALID_PARAMETER;
+    bool none = false;
+    return read_old_store_flag(model, flag, &none);
+}
+
+uint32_t vxapi_update_old_conf_file(const char* model, uint32_t) {
+    if (!vx_fo_module_name_ok(model)) return SDERR_INVALID_PARAMETER;
+    bool none = false;
+    return update_modules_file(model, &none);
+}
+
+// ---------------------------------------------------------------- the store
+
+VxFoStoreText vx_fo_get_store_text(const char* model, bool saving, std::string* text) {
+    if (!vx_fo_module_name_ok(model)) return VxFoStoreText::Failed;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[VX_FO_OPTSTR_SIZE]());
+    if (!buffer) return VxFoStoreText::Failed;
+    if (vxapi_get_opt_vals(model, buffer.get()) == 0) {
+        text->assign(buffer.get(), strnlen(buffer.get(), VX_FO_OPTSTR_SIZE));
+        return VxFoStoreText::Read;
+    }
+    if (saving) {
+        // While the modules line holds an old-format store, the option file
+        // is not the driver's; without a modules file there is none.
+        uint8_t flag = 0;
+        bool none = false;
+        if (read_old_store_flag(model, &flag, &none) != SDERR_NO_ERROR && !none) return VxFoStoreText::Failed;
+        if (flag == 1) return text->clear(), VxFoStoreText::Empty;
+    }
+    bool missing = false;
+    if (vxapi_get_opt_from_file(model, buffer.get(), &missing) == SDERR_NO_ERROR) {
+        text->assign(buffer.get(), strnlen(buffer.get(), VX_FO_OPTSTR_SIZE));
+        return VxFoStoreText::Read;
+    }
+    text->clear();
+    return missing ? VxFoStoreText::Empty : VxFoStoreText::Failed;
+}
+
+uint32_t vx_fo_parse_store(const std::string& text, hbalist_entry* records) {
+    if (!contains(text, "scsi-vxa")) return SDERR_NO_ERROR;
+    return vxapi_get_data_from_line(text.c_str(), records);
+}
+
+uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_LB_POLICY_STORE_LIST* lb,
+                          bool update_modules) {
+    if (!vx_fo_module_name_ok(model) || (lb != nullptr && lb->Count > VX_FO_LB_STORE_ENTRIES)) {
+        return SDERR_INVALID_PARAMETER;
+    }
+    std::string full = text;
+    if (lb != nullptr) {
+        if (const uint32_t status = vx_fo_apply_lbtypes(lb->Entry, lb->Count, &full); status != 0) return status;
+    }
+    if (full.size() >= VX_FO_OPTSTR_SIZE || full.find('\0') != std::string::npos) return SDERR_CONFIG_FILE;
+
+    SaveUndo u{model, {}, {}, false, {}};
+    // An option file that cannot be read whole is never saved over.
+    if (!keep(store_path(model), VX_FO_OPTSTR_SIZE, &u.store) || !keep(u.store.path + kBackup, kFileLimit, &u.backup)) {
+        return SDERR_CONFIG_FILE;
+    }
+    std::unique_ptr<char[]> module(new (std::nothrow) char[VX_FO_OPTSTR_SIZE]());
+    if (!module) return SDERR_OUT_OF_MEMORY;
+    u.module_held = vxapi_get_opt_vals(model, module.get()) == 0;
+    if (u.module_held) u.module = module.get();
+
+    if (vxapi_save_line_to_file(model, full.c_str()) != SDERR_NO_ERROR) {
+        u.undo(false);
+        return SDERR_CONFIG_FILE;
+    }
+    if (vxapi_set_opt_vals(model, nullptr) != 0) {
+        u.undo(u.module_held && module_differs(u));
+        return SDERR_CONFIG_FILE;
+    }
+    bool none = false;
+    if (update_modules && update_modules_file(model, &none) != SDERR_NO_ERROR && !none) {
+        u.undo(true);
+        return SDERR_CONFIG_FILE;
+    }
+    return SDERR_NO_ERROR;
+}

@@ -1,0 +1,49 @@
+// The load-balancing tokens of the option string: collected into a list,
+// one target's type set and the result read back.
+//
+// Input: the target's last name byte and type, then the option string.
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "failover/vx_fo_store.h"
+#include "fuzz_support.h"
+
+std::vector<fuzz::Bytes> fuzz::seeds() {
+    const std::string text = "scsi-vxa0-adapter-port=5000000000000a00\\;scsi-lbtype-2-key0-tgtname=00000000000000b1\\;"
+                             "\nscsi-lbtype-12-key1-tgtname=00000000000000b2;scsi-lbtype-1-key0-tgtname=00\\;\n";
+    return {join(0, {Bytes{0xb1, 3}, Bytes(text.begin(), text.end())})};
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::Reader in(data, size);
+    in.byte();
+    const fuzz::Bytes head = in.part();
+    const fuzz::Bytes rest = in.rest();
+    if (head.size() < 2 || rest.size() >= VX_FO_OPTSTR_SIZE) return 0;
+    std::string text(rest.begin(), rest.end());
+    text = text.substr(0, std::strlen(text.c_str()));
+
+    auto list = std::make_unique<FO_LB_POLICY_STORE_LIST>();
+    const uint32_t collected = vxfoapi_get_all_lbtype(list.get(), text.c_str());
+    FUZZ_CHECK(collected == 0 || collected == SDERR_CONFIG_FILE);
+    FUZZ_CHECK(list->Count <= VX_FO_LB_STORE_ENTRIES);
+
+    const uint8_t name[8] = {0, 0, 0, 0, 0, 0, 0, head[0]};
+    const uint32_t type = head[1];
+    std::string changed = text;
+    const uint32_t status = vxfoapi_set_lbtype(0, name, &type, &changed);
+    FUZZ_CHECK(status == 0 || (status == SDERR_CONFIG_FILE && changed == text));
+    FUZZ_CHECK(changed.size() < VX_FO_OPTSTR_SIZE);
+    if (status == 0 && collected == 0 && type != 0) {
+        // The target's token is there once more, with its type.
+        const uint32_t again = vxfoapi_get_all_lbtype(list.get(), changed.c_str());
+        FUZZ_CHECK(again == 0 || again == SDERR_CONFIG_FILE);
+        bool found = false;
+        for (uint32_t i = 0; again == 0 && i < list->Count; ++i) {
+            found |= std::memcmp(list->Entry[i].TargetName, name, 8) == 0 && list->Entry[i].LbType == type;
+        }
+        FUZZ_CHECK(again != 0 || found);
+    }
+    return 0;
+}

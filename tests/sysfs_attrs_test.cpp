@@ -1,0 +1,168 @@
+// Attribute transfers of sysfs ports: NVRAM, VPD and SFP files, the beacon, statistics of the FC host, SCSI host
+// and SCSI devices, RLS to a remote port on the bsg and "els" roads, i2c pieces through bsg.
+#include "sim_sysfs_attrs.h"
+#include "test_support.h"
+#include "transport/vx_sysfs.h"
+#include "transport/vx_sysfs_attrs.h"
+#include "transport/vx_sysfs_prim.h"
+
+namespace {
+
+using sim::Bytes;
+using Words = std::vector<uint32_t>;
+
+std::shared_ptr<std::string> text(const Bytes& b) { return std::make_shared<std::string>(b.begin(), b.end()); }
+const sim::SimHost::Attr kUnreadable{[](size_t, std::string&) { return EIO; }, {}};
+
+// Host 5 ("nvram" 512 bytes, read-only "sfp" 256, "vpd" 512) with virtual port host 9; remote port 1 (target 0,
+// LUNs 0 and 1) and the fabric on bsg and "els"; i2c device 0xA0 of 256 bytes.
+struct SysfsAttrsTest : ::testing::Test {
+    SysfsAttrsTest() {
+        std::strcpy(sysfs_mnt_path, "/sys");
+        std::strcpy(reinterpret_cast<char*>(rec.phys_path), fabric.pci_dirs[0].c_str());
+        std::tie(rec.host_no, rec.interface_type, rec.features) = std::tuple(5, VX_PORT_PHYSICAL, VX_FEAT_SYSFS);
+        vport = rec;
+        std::tie(vport.host_no, vport.interface_type, vport.parent) = std::tuple(9, VX_PORT_VIRTUAL, &rec);
+        host.set_attr(dir + "/nvram", sim::bytes_attr(nvram, true), 0600);
+        host.set_attr(dir + "/sfp", sim::bytes_attr(sfp), 0444);
+        bsg.attach(host, fabric);
+        sim::serve_fabric(san, bsg, host, dir);
+        i2c.attach(bsg);
+    }
+    ~SysfsAttrsTest() override { sysfs_mnt_path[0] = '\0'; }
+    static sim::SysfsSetup setup() {
+        sim::SysfsSetup s{{sim::sysfs_adapter(0x2532, {5})}};
+        s.adapters[0].functions[0].vports = {9};
+        sim::SysfsRemotePort& r = s.adapters[0].functions[0].host.rports.emplace_back();
+        std::tie(r.number, r.luns) = std::tuple(1, std::vector<sim::SysfsLun>{{0, "sdc", 3, {}}, {1, "sdd", 4, {}}});
+        return s;
+    }
+    sim::SanFabric san;  // the fabric and the devices before the host
+    sim::SimI2c i2c{{{0xA0, sim::pattern(256, 3)}}};
+    sim::SimBsg bsg;
+    sim::SimHost host;
+    sim::SysfsFabric fabric = sim::install_sysfs_adapters(host, setup());
+    std::string dir = fabric.host_dirs[5];
+    std::shared_ptr<std::string> nvram = text(sim::pattern(512, 1)), sfp = text(sim::pattern(256, 2));
+    vxapi_priv_database rec{}, vport{};
+};
+
+TEST_F(SysfsAttrsTest, NvramVpdAndSfpSizesAndPorts) {
+    enum Op { kGetNvram, kGetSfp, kGetVpd, kSetNvram, kSetVpd };
+    // Operation, virtual port, size; then the status and the bytes moved.
+    const std::tuple<Op, bool, uint32_t, uint32_t, uint32_t> cases[] = {
+        {kGetNvram, false, 512, 0, 512}, {kGetNvram, false, 513, 1, 0}, {kGetNvram, true, 100, 0, 100},
+        {kGetSfp, true, 256, 0, 256},    {kGetSfp, false, 257, 1, 0},   {kGetVpd, false, 600, 0, 512},
+        {kGetVpd, true, 512, 0, 512},    {kGetVpd, false, 511, 1, 0},   {kSetNvram, false, 100, 0, 100},
+        {kSetNvram, false, 513, 1, 0},   {kSetNvram, true, 100, 9, 0},  {kSetVpd, false, 512, 0, 512}};
+    for (const auto& [op, virt, size, status, moved] : cases) {
+        vxapi_priv_database* port = virt ? &vport : &rec;
+        std::string& source = op == kGetSfp ? *sfp : (op == kGetVpd || op == kSetVpd) ? *fabric.vpd[5] : *nvram;
+        Bytes buf = op >= kSetNvram ? sim::pattern(size, 9) : Bytes(size + 8, 0xEE), want(source.begin(), source.end());
+        uint32_t st = 0xFF, len = size;
+        const int32_t result = op == kGetNvram ? vxsysfs_get_nvram(0, port, buf.data(), size, &st)
+                               : op == kGetSfp ? vxsysfs_get_sfp(0, port, buf.data(), size, &st)
+                               : op == kGetVpd ? vxsysfs_get_vpd(0, port, buf.data(), &len, &st)
+                               : op == kSetVpd ? vxsysfs_set_vpd(0, port, buf.data(), &len, &st)
+                                               : vxsysfs_set_nvram(0, port, buf.data(), size, &st);
+        // A read fills the buffer's size (zeroed behind what it moved); a write overlays the attribute.
+        if (op < kSetNvram) want.resize(moved), want.resize(size, 0), want.resize(size + 8, 0xEE);
+        if (op >= kSetNvram) std::copy_n(buf.begin(), moved, want.begin()), buf.assign(source.begin(), source.end());
+        EXPECT_EQ(Words({static_cast<uint32_t>(result), st, len, buf == want}),
+                  Words({0, status, status == 0 ? moved : size, 1})) << op << " " << virt << " " << size;
+    }
+}
+
+TEST_F(SysfsAttrsTest, BeaconOnOffUnreadableAbsent) {
+    const std::string path = "/sys/class/scsi_host/host5/beacon";
+    // The text (null: absent, "?": unreadable), the State set; get's status and State, set's status; the write.
+    const std::tuple<const char*, uint32_t, Words, std::string> cases[] = {
+        {"Enabled", 7, {0, VX_BEACON_BLINK, 0}, "0"}, {"Disabled", VX_BEACON_BLINK, {0, VX_BEACON_OFF, 0}, "1"},
+        {"?", VX_BEACON_BLINK, {0, VX_BEACON_OFF, 1}, ""}, {nullptr, VX_BEACON_BLINK, {9, 0x1234, 9}, ""}};
+    for (const auto& [value, state, out, written] : cases) {
+        host.remove(path);
+        if (value != nullptr) host.set_attr(path, *value == '?' ? kUnreadable : sim::text_attr(value, true));
+        EXT_BEACON_CONTROL got{0x1234, {}}, set{state, {}};
+        uint32_t get_st = 0xFF, set_st = 0xFF;
+        const size_t writes = host.attr_writes().size();
+        EXPECT_EQ(vxsysfs_get_beacon(0, &rec, &got, &get_st) + vxsysfs_set_beacon(0, &rec, &set, &set_st), 0);
+        EXPECT_EQ(Words({get_st, got.State, set_st}), out) << (value != nullptr ? value : "absent");
+        EXPECT_EQ(host.attr_writes().size() > writes ? host.attr_writes().back() : path + "=", path + "=" + written);
+    }
+}
+
+TEST_F(SysfsAttrsTest, StatisticsWithAbsentFilesAndTheMegabyteSums) {
+    EXT_HBA_PORT_STAT s{}, want{};
+    uint32_t st = 0xFF;
+    const std::string fc = "/sys/class/fc_host/host5/statistics/", scsi = "/sys/class/scsi_host/host5/",
+                      lun = "/sys/class/scsi_device/5:0:0:";
+    for (const auto& [file, value] : std::initializer_list<std::pair<std::string, const char*>>{
+             {fc + "tx_frames", "0x1234"}, {fc + "rx_frames", "0x100000005"}, {fc + "lip_count", "0xffffffffffffffff"},
+             {fc + "fcp_input_requests", "0x123456789"}, {fc + "fcp_input_megabytes", "0x10"},
+             {fc + "fcp_output_megabytes", "0x20"}, {scsi + "total_isp_aborts", "0x7"}, {scsi + "diag_requests", "10"},
+             {scsi + "diag_megabytes", "5"}, {lun + "0/device/ioerr_cnt", "0x2"}, {lun + "0/device/iodone_cnt", "0x30"},
+             {lun + "1/device/ioerr_cnt", "0x1"}}) {
+        host.set_attr(file, sim::text_attr(value));
+    }
+    host.set_attr(lun + "1/device/iodone_cnt", kUnreadable);  // adds nothing
+    vxsysfs_get_statistics(0, &rec, &s, &st);
+    std::tie(want.TxFrames, want.RxFrames, want.InputRequestCount, want.InputMBytes, want.OutputMBytes) =
+        std::tuple(0x1234, 5, 0x123456789, 0x10, 0x20);
+    std::tie(want.ControllerErrorCount, want.TotalIoCount, want.TotalMBytes, want.DeviceErrorCount) =
+        std::tuple(7, 10 + 0x30, 5 + 0x30, 3);
+    EXPECT_EQ(st, 0u);
+    EXPECT_EQ(sim::bytes_of(&s, sizeof s), sim::bytes_of(&want, sizeof want));
+}
+
+TEST_F(SysfsAttrsTest, RemotePortStatisticsByRls) {
+    EXT_DEST_ADDR dest{};
+    std::memcpy(dest.DestAddr.WWPN, "\x21\0\0\x1b\x32\xa0\0\x01", 8);
+    const Words accepted{0, 0, 1, 2, 3, 4, 5, 6}, failed{1, 1, 0, 0, 0, 0, 0, 0};
+    // bsg road, LS_RJT, a 27-byte LS_ACC on "els"; result, status, counters.
+    const std::tuple<bool, bool, bool, Words> cases[] = {
+        {true, false, false, accepted}, {false, false, false, accepted}, {true, true, false, failed},
+        {false, true, false, failed}, {false, false, true, failed}};
+    for (const auto& [with_bsg, reject, short_answer, out] : cases) {
+        std::tie(rec.features, san.reject_rls) = std::tuple(VX_FEAT_SYSFS | (with_bsg ? VX_FEAT_BSG : 0), reject);
+        if (short_answer) host.set_attr(dir + "/els", sim::request_attr([](auto&) { return std::string(27, 2); }));
+        EXT_HBA_PORT_STAT s{};
+        uint32_t st = 0xFF;
+        const auto r = static_cast<uint32_t>(vxsysfs_get_port_statistics(0, &rec, &dest, &s, &st));
+        Words got{r, st, 0, 0, 0, 0, 0, 0};
+        std::memcpy(&got[2], &s.TotalLinkFailures, 24);  // the six link error counters, in order
+        EXPECT_EQ(got, out) << with_bsg << reject << short_answer;
+    }
+    EXPECT_EQ(bsg.log.back().dout, (Bytes{0x0F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));  // the RLS payload
+}
+
+TEST_F(SysfsAttrsTest, I2cInPiecesThroughOneNode) {
+    // Write, length, errnos of the requests, the driver's status of the pieces; then the status, the pieces sent
+    // (offset, length) and the bytes done. A failed request's reply word is not read.
+    const std::tuple<bool, uint16_t, std::deque<int>, uint32_t, uint32_t, Words, size_t> cases[] = {
+        {false, 150, {}, 0, 0, {0x10, 64, 0x50, 64, 0x90, 22}, 150}, {false, 0, {}, 0, 0, {0x10, 0}, 0},
+        {true, 150, {}, 0, 0, {0x10, 64, 0x50, 64, 0x90, 22}, 150},
+        {false, 150, {0, EIO}, 0, 1, {0x10, 64, 0x50, 64}, 64},
+        {true, 150, {0, ENOSYS}, 0, 20, {0x10, 64, 0x50, 64}, 64},   {false, 150, {}, 5, 5, {0x10, 64}, 0}};
+    for (const auto& [write, len, errnos, driver, status, pieces, done] : cases) {
+        std::tie(bsg.errnos, i2c.status) = std::tuple(errnos, driver);
+        bsg.log.clear();
+        Bytes memory = i2c.memory[0xA0], buf = write ? sim::pattern(len, 50) : Bytes(len, 0xEE), want = buf;
+        uint32_t st = 0xFF;
+        const int32_t r = write ? vxsysfs_set_i2c(0, &rec, 0xA0, 0x10, 7, len, buf.data(), &st)
+                                : vxsysfs_get_i2c(0, &rec, 0xA0, 0x10, 7, len, buf.data(), &st);
+        EXPECT_EQ(Words({static_cast<uint32_t>(r), st}), Words({0, status})) << write << " " << len;
+        Words sent;
+        for (const sim::BsgJob& job : bsg.log) {
+            const auto* a = reinterpret_cast<const vxa_i2c_access*>(job.dout.data());
+            EXPECT_EQ(Words({job.code, a->device, a->option}), Words({write ? 16u : 17u, 0xA0, 7}));
+            sent.insert(sent.end(), {a->offset, a->length});
+        }
+        write ? (void)std::copy_n(buf.begin(), done, memory.begin() + 0x10)
+              : (void)std::copy_n(memory.begin() + 0x10, done, want.begin());
+        EXPECT_EQ(sent, pieces);
+        EXPECT_EQ(Words({i2c.memory[0xA0] == memory, buf == want}), Words({1, 1}));
+    }
+    EXPECT_EQ(host.mknod_log().size(), std::size(cases));  // one node a call
+}
+
+}  // namespace
