@@ -60,7 +60,7 @@ TEST_F(Features, ReadFromTheOptionsLine) {
         EXPECT_EQ(features(), c.expected);
     }
     host.write_file(kFile, "alias x y\n options vxa2xxx Bind=1");
-    std::vector<char> line(VX_FO_LINE_BUFFER);
+    std::vector<char> line(VX_CONF_LINE_BUFFER);
     EXPECT_TRUE(vxapi_get_drv_param_optline(2, line.data()) == 0 && line.data() == std::string(" options vxa2xxx Bind=1"));
     EXPECT_EQ(vxapi_get_drv_param_optline(2, nullptr), SDERR_INVALID_PARAMETER);
     // Only the first file that opens is read.
@@ -172,16 +172,16 @@ TEST(ConfigFiles, InstallWithBackup) {
     sim::SimHost host;
     const std::string dest = "/etc/it's.conf";
     host.write_file(dest, "old");
-    ASSERT_EQ(vx_fo_replace_file(dest, "new", ".bak"), 0u);
+    ASSERT_EQ(vx_conf_replace_file(dest, "new", ".bak"), 0u);
     EXPECT_EQ(host.read_file(dest) + host.read_file(dest + ".bak"), "newold");
     const std::string cp = host.commands()[0];
     EXPECT_EQ(cp.rfind("cp -f --suffix=.bak --backup=simple '/etc/.it'\\''s.conf.vxtmp.", 0), 0u) << cp;
     EXPECT_TRUE(cp.ends_with("' '/etc/it'\\''s.conf'")) << cp;
 
     host.fail_commands("cp -f", 1);
-    EXPECT_EQ(vx_fo_replace_file(dest, "newer", ".bak"), SDERR_CONFIG_FILE);
+    EXPECT_EQ(vx_conf_replace_file(dest, "newer", ".bak"), SDERR_CONFIG_FILE);
     EXPECT_EQ(host.read_file(dest), "new");
-    EXPECT_EQ(vx_fo_restore(dest, ".bak"), SDERR_CONFIG_FILE);  // no backup left: dest stays
+    EXPECT_EQ(vx_conf_restore(dest, ".bak"), SDERR_CONFIG_FILE);  // no backup left: dest stays
 }
 
 }  // namespace

@@ -151,25 +151,3 @@ int vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found) {
 
 // ---------------------------------------------------------------- shell
 
-int v_system(const char* command) {
-    if (command == nullptr) return -1;
-    vx::Platform& os = vx::sys();
-    // Output still in the buffers would be written by the child's copy too.
-    os.fflush(stdout);
-    os.fflush(stderr);
-    const pid_t pid = os.fork();
-    if (pid == 0) {
-        const char* const argv[] = {"/bin/sh", "-c", command, nullptr};
-        os.execv("/bin/sh", argv);
-        // Without exec, the child ends at once: no exit handlers of the
-        // parent's, and none of its buffers written a second time.
-        os.exit_child(1);
-    }
-    if (pid < 0) return -1;
-    int status = 0;
-    pid_t waited;
-    do {
-        waited = os.waitpid(pid, &status, 0);
-    } while (waited < 0 && errno == EINTR);
-    return waited == pid ? status : -1;
-}

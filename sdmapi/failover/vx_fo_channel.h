@@ -1,12 +1,13 @@
 // The failover channel: the legacy port slots as the failover interface
 // reads them, the one send path of every failover request, the test of
-// which configuration store a port's driver uses, and the shell runner of
-// the configuration writers.
+// which configuration store a port's driver uses (the shell runner of the
+// configuration writers, v_system, is in core/vx_conf_file.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "core/vx_conf_file.h"
 #include "core/vx_records.h"
 
 // Failover request numbers: the ioctl code is vx_ioctl_code(nr), as for
@@ -64,7 +65,3 @@ int vxapi_hba_support_new_cfg_store(uint32_t handle, uint16_t instance);
 // runs the driver module and is open, or can be opened, uses the new store;
 // *found = 1 when a slot runs that module. A port opened here is closed again.
 int vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found);
-
-// Runs the command with "/bin/sh -c" in a child process: the raw wait
-// status, or -1 when the child cannot be made or waited for.
-int v_system(const char* command);

@@ -154,9 +154,9 @@ void append_param(std::string* out, const INT_FEATURE& param) {
 // or a fresh line (after a newline) when the driver has none.
 std::string build_line(std::string_view model, const std::string* old_line, INT_FEATURE* params) {
     std::string out = old_line == nullptr ? "\n" : "";
-    out += vx_fo_options_key(model);
+    out += vx_conf_options_key(model);
     if (old_line != nullptr) {
-        const std::string_view tail = std::string_view(*old_line).substr(vx_fo_options_key_end(*old_line, model));
+        const std::string_view tail = std::string_view(*old_line).substr(vx_conf_options_key_end(*old_line, model));
         for (const std::string_view token : split_tokens(tail)) {
             const unsigned f = param_named(token, params);
             if (f == VX_FEA_PARAMS) {
@@ -206,7 +206,7 @@ uint32_t fea_write_int_features(uint32_t handle, INT_FEATURE* features) {
     const std::string new_line =
         build_line(vx_fo_slot_model(slot), read == SDERR_NO_ERROR ? &line : nullptr, features);
     const uint32_t status = vxapi_set_drv_param_optline(slot, new_line.c_str());
-    vx_fo_shell("depmod -a");
+    vx_conf_shell("depmod -a");
     return status;
 }
 

@@ -155,7 +155,7 @@ uint32_t delete_entry(const uint8_t* name, Remove remove, OldDelete del, const c
         matched = matched || removed;
     }
     if (!matched) return SDERR_INVALID_PARAMETER;
-    vx_fo_shell("depmod -a");
+    vx_conf_shell("depmod -a");
     return SDERR_NO_ERROR;
 }
 

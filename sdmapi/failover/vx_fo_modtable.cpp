@@ -95,7 +95,7 @@ bool grow_table(int fd, const char* path, std::unique_ptr<uint8_t[]>* buffer, si
         return false;
     }
     std::memcpy(bigger.get(), buffer->get(), *room);
-    const ssize_t got = vx_fo_read_up_to(fd, bigger.get() + *room, add);
+    const ssize_t got = vx_conf_read_up_to(fd, bigger.get() + *room, add);
     if (got < 0) {
         systemError(path, "read");
         return false;
@@ -213,7 +213,7 @@ int readTable(int fd, const char* path, ConfigTable& table) {
         systemError(path, "lseek");
         return 1;
     }
-    const ssize_t got = vx_fo_read_up_to(fd, buffer.get(), room);
+    const ssize_t got = vx_conf_read_up_to(fd, buffer.get(), room);
     if (got < 0) {
         systemError(path, "read");
         return 1;
@@ -326,7 +326,7 @@ int read_source(const char* source_path, int32_t max, std::string* text) {
         status = 1;
     } else {
         text->assign(static_cast<size_t>(st.st_size), '\0');
-        if (vx_fo_read_up_to(src, text->data(), text->size()) != static_cast<ssize_t>(text->size())) {
+        if (vx_conf_read_up_to(src, text->data(), text->size()) != static_cast<ssize_t>(text->size())) {
             put_stderr("vxa_opts: unable to read conf data!!!\n");
             status = 1;
         }

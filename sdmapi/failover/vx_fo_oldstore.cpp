@@ -3,7 +3,7 @@
 // decimal LUN lists.
 //
 // The options file is never edited in place: the new text replaces it
-// through vx_fo_replace_file, and only after every line of it was built, so
+// through vx_conf_replace_file, and only after every line of it was built, so
 // a refused set or delete leaves the file as it was.
 #include "failover/vx_fo_oldstore.h"
 
@@ -102,18 +102,18 @@ uint32_t read_options_file(OptionsFile* file) {
     for (const char* candidate : VX_FO_OLD_OPTIONS_FILES) {
         const int fd = vx::sys().open(candidate, O_RDONLY | O_CLOEXEC);
         if (fd < 0) continue;
-        const VxFoRead read = vx_fo_read_fd(fd, kOptionsFileLimit, &file->text);
+        const VxConfRead read = vx_conf_read_fd(fd, kOptionsFileLimit, &file->text);
         vx::sys().close(fd);
-        if (read != VxFoRead::Read) return SDERR_CONFIG_FILE;
+        if (read != VxConfRead::Read) return SDERR_CONFIG_FILE;
         file->path = candidate;
-        file->lines = vx_fo_line_pieces(file->text);
+        file->lines = vx_conf_line_pieces(file->text);
         return SDERR_NO_ERROR;
     }
     return SDERR_CONFIG_FILE;
 }
 
 bool driver_line(std::string_view line, const char* model) {
-    return vx_fo_options_key_end(line, model) != std::string_view::npos;
+    return vx_conf_options_key_end(line, model) != std::string_view::npos;
 }
 
 // The first driver line of the module; a line longer than the bound comes
@@ -121,7 +121,7 @@ bool driver_line(std::string_view line, const char* model) {
 uint32_t find_driver_line(const OptionsFile& file, const char* model, std::string* line) {
     for (const std::string_view piece : file.lines) {
         if (!driver_line(piece, model)) continue;
-        if (!vx_fo_lines_fit(piece)) return SDERR_CONFIG_FILE;
+        if (!vx_conf_lines_fit(piece)) return SDERR_CONFIG_FILE;
         line->assign(piece);
         return SDERR_NO_ERROR;
     }
@@ -303,9 +303,9 @@ uint32_t vxapi_set_data_to_old_line(std::string* line, const hbalist_entry* reco
     split_line(*line, &before, &after);
     // The new line with its newline must fit the line bound.
     const size_t fixed = before.size() + kValueKey.size() + after.size() + 1;
-    if (fixed > VX_FO_LINE_MAX) return SDERR_CONFIG_FILE;
+    if (fixed > VX_CONF_LINE_MAX) return SDERR_CONFIG_FILE;
     std::string value;
-    if (!write_value(&value, records, kind, VX_FO_LINE_MAX - fixed) || value.size() > VX_FO_LINE_MAX - fixed) {
+    if (!write_value(&value, records, kind, VX_CONF_LINE_MAX - fixed) || value.size() > VX_CONF_LINE_MAX - fixed) {
         return SDERR_CONFIG_FILE;
     }
     *line = before;
@@ -319,7 +319,7 @@ uint32_t vxapi_set_data_to_old_line(std::string* line, const hbalist_entry* reco
 uint32_t vxapi_set_optline_to_old_file(uint32_t instance, const std::string& new_line) {
     const char* model = vx_fo_slot_model(instance);
     if (model == nullptr) return SDERR_INVALID_PARAMETER;
-    if (!vx_fo_lines_fit(new_line)) return SDERR_CONFIG_FILE;
+    if (!vx_conf_lines_fit(new_line)) return SDERR_CONFIG_FILE;
     OptionsFile file;
     if (const uint32_t status = read_options_file(&file); status != SDERR_NO_ERROR) return status;
     std::string out;
@@ -335,7 +335,7 @@ uint32_t vxapi_set_optline_to_old_file(uint32_t instance, const std::string& new
         replaced = true;
     }
     if (!replaced) out += new_line;
-    return vx_fo_replace_file(file.path, out);
+    return vx_conf_replace_file(file.path, out);
 }
 
 // ---------------------------------------------------------------- get and set
@@ -370,7 +370,7 @@ uint32_t set_start(uint32_t instance, const char* model, hbalist_entry* records,
     uint32_t status = vxapi_get_optline_from_old_file(instance, line);
     if (status == SDERR_UNKNOWN) {
         line->assign(1, '\n');
-        *line += vx_fo_options_key(model);
+        *line += vx_conf_options_key(model);
         *line += " ConfigRequired=1 vx2xopts=scsi-vxa";
         status = SDERR_NO_ERROR;
     }
@@ -407,7 +407,7 @@ uint32_t vxapi_set_data_to_old_persist_store(uint32_t instance, const uint8_t* w
     }
     uint32_t status = vxapi_set_data_to_old_line(&line, records, kind);
     if (status == SDERR_NO_ERROR) status = vxapi_set_optline_to_old_file(instance, line);
-    vx_fo_shell("depmod -a");
+    vx_conf_shell("depmod -a");
     return status == SDERR_NO_ERROR ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
 }
 
@@ -470,7 +470,7 @@ uint32_t delete_entries(const char* model, hbalist_entry* records, uint32_t* del
         clear_records(records);
         const uint32_t read = vxapi_get_data_from_old_line(piece, records);
         if (read == SDERR_INVALID_REGISTRY_SETTING) return read;
-        if (read != SDERR_NO_ERROR || !vx_fo_lines_fit(piece) || !remove(records, name)) {
+        if (read != SDERR_NO_ERROR || !vx_conf_lines_fit(piece) || !remove(records, name)) {
             out += piece;
             continue;
         }
@@ -481,7 +481,7 @@ uint32_t delete_entries(const char* model, hbalist_entry* records, uint32_t* del
     }
     if (deleted != nullptr) *deleted = any ? 1 : 0;
     if (!any) return SDERR_INVALID_PARAMETER;
-    return vx_fo_replace_file(file.path, out);
+    return vx_conf_replace_file(file.path, out);
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 //
 // The options file is the first of "/etc/conf.modules" and
 // "/etc/modules.conf" that opens. The driver's line is its first line whose
-// first words are "options" and the module name (vx_fo_options_key_end); a
-// line holds at most VX_FO_LINE_MAX characters with its newline. The tokens
+// first words are "options" and the module name (vx_conf_options_key_end); a
+// line holds at most VX_CONF_LINE_MAX characters with its newline. The tokens
 // are those of the option string (vx_fo_optstr.h), the store adapter number
 // being the adapter slot 0..31. A vx2xopts value that begins with a decimal
 // digit is another, older format, which is never read or rewritten.
@@ -53,7 +53,7 @@ uint32_t vxapi_get_data_from_old_line(std::string_view line, hbalist_entry* reco
 // numbers from the target lists (VX_FO_FROM_TARGETS) or the LUN lists
 // (VX_FO_FROM_LUNS). The line's other parameters stay; a line without
 // vx2xopts gets it. 0; SDERR_CONFIG_FILE when the result would be longer
-// than VX_FO_LINE_MAX (the line is then unchanged); SDERR_INVALID_PARAMETER
+// than VX_CONF_LINE_MAX (the line is then unchanged); SDERR_INVALID_PARAMETER
 // for another kind.
 uint32_t vxapi_set_data_to_old_line(std::string* line, const hbalist_entry* records, uint8_t kind);
 

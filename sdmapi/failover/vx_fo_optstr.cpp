@@ -225,14 +225,14 @@ uint32_t vxapi_get_opt_from_file(const char* model, char* dest, bool* missing) {
     if (missing != nullptr) *missing = false;
     if (!vx_fo_module_name_ok(model) || dest == nullptr) return SDERR_INVALID_PARAMETER;
     std::string text;
-    switch (vx_fo_read_file("/etc/" + std::string(model) + ".conf", VX_FO_OPTSTR_SIZE, &text)) {
-        case VxFoRead::Read:
+    switch (vx_conf_read_file("/etc/" + std::string(model) + ".conf", VX_FO_OPTSTR_SIZE, &text)) {
+        case VxConfRead::Read:
             std::memcpy(dest, text.c_str(), text.size() + 1);
             return SDERR_NO_ERROR;
-        case VxFoRead::Missing:
+        case VxConfRead::Missing:
             if (missing != nullptr) *missing = true;
             return SDERR_CONFIG_FILE;
-        case VxFoRead::Failed:
+        case VxConfRead::Failed:
             break;
     }
     return SDERR_CONFIG_FILE;

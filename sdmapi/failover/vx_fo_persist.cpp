@@ -202,6 +202,6 @@ uint32_t FoSetDataToPersistentStorage(uint32_t instance, const uint8_t* wwn, con
     }
     if (vxapi_set_data_to_line(recs, line.get(), mode) != SDERR_NO_ERROR) return SDERR_CONFIG_FILE;
     const uint32_t status = vx_fo_save_store(model, line.get(), lb.get(), true);
-    vx_fo_shell("depmod -a");
+    vx_conf_shell("depmod -a");
     return status;
 }

@@ -37,8 +37,8 @@ bool contains(std::string_view text, std::string_view what) { return text.find(w
 // Where the driver's options line has its key and something after it; npos
 // for a comment, another line, or the key alone with nothing after it.
 size_t key_with_values(std::string_view line, const char* model) {
-    if (vx_fo_is_comment(line)) return std::string_view::npos;
-    const size_t end = vx_fo_options_key_end(line, model);
+    if (vx_conf_is_comment(line)) return std::string_view::npos;
+    const size_t end = vx_conf_options_key_end(line, model);
     return end == line.size() ? std::string_view::npos : end;
 }
 
@@ -47,11 +47,11 @@ uint32_t read_old_store_flag(const char* model, uint8_t* flag, bool* none) {
     *none = false;
     for (const char* path : kOldStoreFiles) {
         std::string text;
-        const VxFoRead read = vx_fo_read_file(path, kFileLimit, &text);
-        if (read == VxFoRead::Missing) continue;
-        if (read == VxFoRead::Failed) return SDERR_CONFIG_FILE;
+        const VxConfRead read = vx_conf_read_file(path, kFileLimit, &text);
+        if (read == VxConfRead::Missing) continue;
+        if (read == VxConfRead::Failed) return SDERR_CONFIG_FILE;
         *flag = 0;
-        for (const std::string_view line : vx_fo_line_pieces(text)) {
+        for (const std::string_view line : vx_conf_line_pieces(text)) {
             if (key_with_values(line, model) != std::string_view::npos && contains(line, "vx2xopts=")) *flag = 1;
             if (*flag == 1) break;
         }
@@ -90,8 +90,8 @@ uint32_t update_modules_file(const char* model, bool* none) {
     const bool modprobe = path == "/etc/modprobe.conf.local" || path == "/etc/modprobe.conf";
     std::string out;
     bool found = false, dropped = false;
-    for (const std::string_view piece : vx_fo_line_pieces(text)) {
-        const size_t end = vx_fo_is_comment(piece) ? std::string_view::npos : vx_fo_options_key_end(piece, model);
+    for (const std::string_view piece : vx_conf_line_pieces(text)) {
+        const size_t end = vx_conf_is_comment(piece) ? std::string_view::npos : vx_conf_options_key_end(piece, model);
         if (end == std::string_view::npos) {
             out += piece;
             continue;
@@ -100,12 +100,12 @@ uint32_t update_modules_file(const char* model, bool* none) {
         out += end == piece.size() ? std::string(piece) : module_options_line(piece, end, modprobe, &dropped);
     }
     if (!found) {
-        out.append("\n").append(vx_fo_options_key(model)).append(modprobe ? " ConfigRequired=1\n"
+        out.append("\n").append(vx_conf_options_key(model)).append(modprobe ? " ConfigRequired=1\n"
                                                                          : " ConfigRequired=1 vx2xuseextopts=1\n");
     }
     if (out == text) return SDERR_NO_ERROR;
-    if (!vx_fo_lines_fit(out)) return SDERR_CONFIG_FILE;
-    return vx_fo_replace_file(path, out, dropped ? kModulesBackup : nullptr);
+    if (!vx_conf_lines_fit(out)) return SDERR_CONFIG_FILE;
+    return vx_conf_replace_file(path, out, dropped ? kModulesBackup : nullptr);
 }
 
 // What a file held before a save.
@@ -117,18 +117,18 @@ struct Kept {
 
 bool keep(const std::string& path, size_t limit, Kept* kept) {
     kept->path = path;
-    const VxFoRead read = vx_fo_read_file(path, limit, &kept->text);
-    kept->existed = read == VxFoRead::Read;
-    return read != VxFoRead::Failed;
+    const VxConfRead read = vx_conf_read_file(path, limit, &kept->text);
+    kept->existed = read == VxConfRead::Read;
+    return read != VxConfRead::Failed;
 }
 
 // Puts a file back as it was, when it is not.
 bool put_back(const Kept& kept) {
     std::string now;
-    const VxFoRead read = vx_fo_read_file(kept.path, kFileLimit, &now);
-    if (kept.existed && read == VxFoRead::Read && now == kept.text) return true;
-    if (!kept.existed && read == VxFoRead::Missing) return true;
-    if (kept.existed) return vx_fo_replace_file(kept.path, kept.text) == SDERR_NO_ERROR;
+    const VxConfRead read = vx_conf_read_file(kept.path, kFileLimit, &now);
+    if (kept.existed && read == VxConfRead::Read && now == kept.text) return true;
+    if (!kept.existed && read == VxConfRead::Missing) return true;
+    if (kept.existed) return vx_conf_replace_file(kept.path, kept.text) == SDERR_NO_ERROR;
     return vx::sys().unlink(kept.path.c_str()) == 0 || errno == ENOENT;
 }
 
@@ -143,7 +143,7 @@ struct SaveUndo {
     // file, which the module copies whole.
     bool module_back() const {
         if (!module_held) return false;
-        return vx_fo_replace_file(store.path, module) == SDERR_NO_ERROR && vxapi_set_opt_vals(model, nullptr) == 0;
+        return vx_conf_replace_file(store.path, module) == SDERR_NO_ERROR && vxapi_set_opt_vals(model, nullptr) == 0;
     }
     void undo(bool module_changed) const {
         const bool module_ok = !module_changed || module_back();
@@ -184,12 +184,12 @@ char* RemoveLeadingSpaces(const char* text, char* dest) {
 
 uint32_t vxapi_save_line_to_file(const char* model, const char* line) {
     if (!vx_fo_module_name_ok(model) || line == nullptr) return SDERR_INVALID_PARAMETER;
-    return vx_fo_replace_file(store_path(model), std::string_view(line, strnlen(line, VX_FO_OPTSTR_SIZE)), kBackup);
+    return vx_conf_replace_file(store_path(model), std::string_view(line, strnlen(line, VX_FO_OPTSTR_SIZE)), kBackup);
 }
 
 uint32_t vxapi_restore_config_file(const char* model) {
     if (!vx_fo_module_name_ok(model)) return SDERR_INVALID_PARAMETER;
-    return vx_fo_restore(store_path(model), kBackup);
+    return vx_conf_restore(store_path(model), kBackup);
 }
 
 uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag) {

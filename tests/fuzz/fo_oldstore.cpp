@@ -47,12 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::strcpy(api_priv_data[0].phys_path, (mode & 1) != 0 ? "/dev/vxa" : "");
     api_priv_data[0].drvr_attr = mode & 1;
     const fuzz::Bytes rest = in.rest();
-    if (rest.size() > VX_FO_LINE_MAX) return 0;
+    if (rest.size() > VX_CONF_LINE_MAX) return 0;
     const std::string line(rest.begin(), rest.end());
 
     const std::string first = rebuild(line);
     if (!first.empty()) {
-        FUZZ_CHECK(first.size() <= VX_FO_LINE_MAX && first.back() == '\n');
+        FUZZ_CHECK(first.size() <= VX_CONF_LINE_MAX && first.back() == '\n');
         FUZZ_CHECK(rebuild(first) == first);
     }
 

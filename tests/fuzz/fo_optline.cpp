@@ -41,10 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(rest.begin(), rest.end());
 
     std::string joined;
-    for (const std::string_view piece : vx_fo_line_pieces(text)) {
-        FUZZ_CHECK(!piece.empty() && piece.size() <= VX_FO_LINE_MAX);
-        const size_t end = vx_fo_options_key_end(piece, model);
-        FUZZ_CHECK(end == std::string_view::npos || (end <= piece.size() && !vx_fo_is_comment(piece)));
+    for (const std::string_view piece : vx_conf_line_pieces(text)) {
+        FUZZ_CHECK(!piece.empty() && piece.size() <= VX_CONF_LINE_MAX);
+        const size_t end = vx_conf_options_key_end(piece, model);
+        FUZZ_CHECK(end == std::string_view::npos || (end <= piece.size() && !vx_conf_is_comment(piece)));
         joined += piece;
     }
     FUZZ_CHECK(joined == text);

@@ -1,0 +1,98 @@
+// Host configuration files: their lines, and the writers' files and shell.
+//
+// A line is read as stdio reads it into a 65,536-byte buffer: a longer line
+// comes in pieces of 65,535 characters, and each piece counts as a line. A
+// module's options line is one whose first words, after leading blanks and
+// tabs, are "options" and the module name, each ending at a blank, a tab or
+// the line's end.
+//
+// The writers never edit a configuration file in place: the new text goes
+// to a temporary file that only this process can have made (exclusive
+// creation, a unique name, in the destination's own folder), every write and
+// close of it is checked, and it is installed with "cp -f" through the shell,
+// whose status is checked too. Every path in a command is single-quoted.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The line buffer of the readers, and the longest line (with its newline).
+constexpr size_t VX_CONF_LINE_BUFFER = 65536;
+constexpr size_t VX_CONF_LINE_MAX = VX_CONF_LINE_BUFFER - 1;
+
+// The lines of a text, each with its newline, as pieces of at most
+// VX_CONF_LINE_MAX characters.
+std::vector<std::string_view> vx_conf_line_pieces(std::string_view text);
+
+// Whether every line of a text, with its newline, is at most VX_CONF_LINE_MAX long.
+bool vx_conf_lines_fit(std::string_view text);
+
+// Whether the first character after leading blanks and tabs is '#'.
+bool vx_conf_is_comment(std::string_view line);
+
+// Where the key "options <model>" of the line ends, or npos when the line is
+// not the module's options line.
+size_t vx_conf_options_key_end(std::string_view line, std::string_view model);
+
+// The key as the writers put it at the start of a line.
+std::string vx_conf_options_key(std::string_view model);
+
+// Runs the command with "/bin/sh -c" in a child process: the raw wait
+// status, or -1 when the child cannot be made or waited for.
+int v_system(const char* command);
+
+// A path as one single-quoted word of /bin/sh.
+std::string vx_conf_quote(std::string_view path);
+
+// Runs a command line through the shell (v_system); the wait status, or -1.
+int vx_conf_shell(const std::string& command);
+// Whether a wait status is a normal exit with status 0.
+bool vx_conf_shell_ok(int wait_status);
+
+// Writes all bytes, over short writes and interrupted calls.
+bool vx_conf_write_all(int fd, const void* data, size_t len);
+// Reads until len bytes or the end of the file; the count, or -1.
+ssize_t vx_conf_read_up_to(int fd, void* data, size_t len);
+
+// A whole file read into *text, refused when it holds `limit` bytes or more.
+enum class VxConfRead : uint8_t { Read, Missing, Failed };
+VxConfRead vx_conf_read_file(const std::string& path, size_t limit, std::string* text);
+VxConfRead vx_conf_read_fd(int fd, size_t limit, std::string* text);
+
+// A temporary file beside a destination, removed when the object ends.
+class VxConfTempFile {
+public:
+    VxConfTempFile() = default;
+    ~VxConfTempFile();
+    VxConfTempFile(const VxConfTempFile&) = delete;
+    VxConfTempFile& operator=(const VxConfTempFile&) = delete;
+
+    // Creates it exclusively, with mode 0644, in the folder of dest.
+    bool create_beside(const std::string& dest);
+    bool write(std::string_view text);
+    // Syncs and closes it; false when either fails.
+    bool commit();
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+// Installs tmp over dest with "cp -f"; with a backup suffix dest is first
+// kept as dest + suffix ("--suffix=S --backup=simple"), and a failed copy
+// puts that backup back. 0, or SDERR_CONFIG_FILE.
+uint32_t vx_conf_install(const std::string& tmp, const std::string& dest, const char* backup_suffix = nullptr);
+
+// Puts dest + suffix back as dest ("rm -f", "mv -f"). 0, or
+// SDERR_CONFIG_FILE (dest is left alone when there is no backup).
+uint32_t vx_conf_restore(const std::string& dest, const char* backup_suffix);
+
+// Replaces the content of dest with text: a temporary file, its install and
+// its removal ("rm -f"). 0, or SDERR_CONFIG_FILE with dest unchanged.
+uint32_t vx_conf_replace_file(const std::string& dest, std::string_view text, const char* backup_suffix = nullptr);
