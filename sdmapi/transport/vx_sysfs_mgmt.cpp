@@ -164,7 +164,9 @@ bool management_command(const TARNO_MANAGE_INFO& info, char (&text)[kTarnoComman
             n = std::snprintf(text, sizeof text, "%02hu %04u %04u %04u %04u", info.Operation, count,
                               p.TarnoInfo.InfoDataType, p.TarnoInfo.InfoContext, 0u);
             break;
-        default: fail("> unknown tarno operation"); return false;
+        default:
+            fail("> unknown tarno operation");
+            return false;
     }
     if (n < 0 || static_cast<size_t>(n) >= sizeof text) {
         fail("> tarno command too long");
@@ -195,9 +197,9 @@ bool write_vport_text(const char* path, const EXT_VPORT_PARAMS& p) {
     char text[kVportTextSize];
     const uint8_t* n = p.wwpn;
     const uint8_t* m = p.wwnn;
-    const int length = std::snprintf(
-        text, sizeof text, "%02X%02X%02X%02X%02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X%02X%02X\n", n[0], n[1],
-        n[2], n[3], n[4], n[5], n[6], n[7], m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7]);
+    const int length =
+        std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X%02X%02X:%02X%02X%02X%02X%02X%02X%02X%02X\n", n[0],
+                      n[1], n[2], n[3], n[4], n[5], n[6], n[7], m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7]);
     if (length != kVportTextLength || vxsysfs_write_file(path, text, length) != 0) {
         fail("> failed underwrite");
         return false;
@@ -216,7 +218,8 @@ uint32_t remove_vport_records(const vxapi_priv_database* phys, const uint8_t* ww
     dlist_for_each_nomark(api_priv_database, node) {
         auto* rec = static_cast<vxapi_priv_database*>(node->data);
         if (rec != phys && rec->interface_type == VX_PORT_VIRTUAL && rec->parent == phys &&
-            std::memcmp(rec->wwnn, wwnn, sizeof rec->wwnn) == 0 && std::memcmp(rec->wwpn, wwpn, sizeof rec->wwpn) == 0) {
+            std::memcmp(rec->wwnn, wwnn, sizeof rec->wwnn) == 0 &&
+            std::memcmp(rec->wwpn, wwpn, sizeof rec->wwpn) == 0) {
             doomed.push_back(rec);
         }
     }
@@ -279,8 +282,7 @@ int32_t vxsysfs_is_tarno_cmd_path_exist(vxapi_priv_database* api_priv_data_inst)
     return present(dir, "tarno_cfg_cmd", path) ? 0 : 1;
 }
 
-int32_t vxsysfs_tarno_reset(int, vxapi_priv_database* api_priv_data_inst, TARNO_RESET* pReset,
-                            uint32_t* pext_stat) {
+int32_t vxsysfs_tarno_reset(int, vxapi_priv_database* api_priv_data_inst, TARNO_RESET* pReset, uint32_t* pext_stat) {
     Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     Path dir, path;
     if (api_priv_data_inst == nullptr || pReset == nullptr) return 0;
@@ -352,8 +354,7 @@ int32_t vxsysfs_tarno_updatefw(int, vxapi_priv_database* api_priv_data_inst, TAR
 
 // ---------------------------------------------------------------- region activation, DCBX, MAC statistics
 
-int32_t vxsysfs_activate_region(int, vxapi_priv_database* api_priv_data_inst, uint32_t region,
-                                uint32_t* pext_stat) {
+int32_t vxsysfs_activate_region(int, vxapi_priv_database* api_priv_data_inst, uint32_t region, uint32_t* pext_stat) {
     trace("vxsysfs_activate_region: entered");
     Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     Path dir, path;
@@ -377,8 +378,7 @@ int vxsysfs_get_dcbx_param(int, vxapi_priv_database* rec, void* buffer, uint32_t
     dev_dir(rec, dir);
     if (!present(dir, "dcbx_tlv", path) || !Attr(path).is_open()) return 0;
     status = EXT_STATUS_ERR;
-    if (*size > static_cast<uint32_t>(INT32_MAX) ||
-        vxsysfs_read_file(path, buffer, static_cast<int32_t>(*size)) != 0) {
+    if (*size > static_cast<uint32_t>(INT32_MAX) || vxsysfs_read_file(path, buffer, static_cast<int32_t>(*size)) != 0) {
         fail("> Failed underread");
         return 0;
     }
@@ -514,4 +514,3 @@ int32_t vxsysfs_bsg_tarno_updatefw(int, vxapi_priv_database*, TARNO_UPDATE_FW*, 
 int32_t vxsysfs_bsg_tarno_mgmt(int, vxapi_priv_database*, TARNO_MANAGE_INFO*, uint32_t* pext_stat) {
     return vxapi_no_transport(pext_stat);
 }
-
