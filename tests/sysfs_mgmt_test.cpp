@@ -76,6 +76,16 @@ TEST_F(SysfsMgmtTest, TarnoTextsControlOrderAndFaults) {
     EXPECT_EQ((std::tuple{vxsysfs_tarno_fwversion(-1, phys, &v, &st), v.FwVersion, st,
                           vxsysfs_get_xgmac_stats(-1, phys, mac.data(), 64, &st), st, mac}),
               std::tuple(0, 12u, 0u, 0, 0u, std::string(40, 'm') + std::string(24, '\0')));
+    // A host directory of 242 characters leaves no room for the data file's path; of 250, none for the others.
+    for (const auto& [length, status] : {std::pair{242u, 1u}, {250u, 9u}}) {
+        vxapi_priv_database far = *phys;
+        const std::string path = "/sys/" + std::string(length - 12, 'x');
+        std::snprintf(reinterpret_cast<char*>(far.phys_path), sizeof far.phys_path, "%s", path.c_str());
+        tarno.install(rig.host, path + "/host5"), tarno.log.clear();
+        TARNO_MANAGE_INFO m{0, 0, {}, 64, got.data()};
+        EXPECT_EQ((std::tuple{vxsysfs_tarno_mgmt(-1, &far, &m, &st), st, tarno.log, rig.traced("path out of bound")}),
+                  std::tuple(0, status, Log{}, true));
+    }
 }
 
 TEST_F(SysfsMgmtTest, VportCreateInfoDelete) {
@@ -86,7 +96,7 @@ TEST_F(SysfsMgmtTest, VportCreateInfoDelete) {
     rig.host.fail_attr_writes(dir + "/fc_host/host5/vport_create", EIO);
     EXPECT_EQ(create(), std::tuple(0, 1u, Log{text, text}));
     EXPECT_EQ(std::tuple(sim::listed_ports().size(), phys->phy_info->vp_inuse), std::tuple(size_t{1}, 0u));
-    vports.make_host = true;
+    std::tie(vports.make_host, phys->port_flags) = std::tuple(true, VX_PORT_FLAG_EVENT_CB);
     ASSERT_EQ(create(), std::tuple(0, 0u, Log{text, text, text}));
     vxapi_priv_database* v = sysfstest::SysfsRig::port(20);
     ASSERT_NE(v, nullptr);
@@ -94,6 +104,7 @@ TEST_F(SysfsMgmtTest, VportCreateInfoDelete) {
               std::tuple(3u, 0x20u, phys, 1u, 1u, 0u));
     EXPECT_EQ(sysfstest::hex(v->port_id, 4), sysfstest::hex(phys->port_id, 1) + "010300");
     EXPECT_TRUE(v->api_event_cbs != nullptr && v->api_event_cbs != phys->api_event_cbs);
+    phys->port_flags = 0;
 
     // Without a driver maximum, free: 127 - 3 on a 0x2532, 63 - 3 on a 0x8432, 0 once the maximum is used.
     phys->phy_info->max_vports = 0;
