@@ -96,7 +96,7 @@ const struct WorkerCase {
      [](int fd, R r, B b) {
          return vxapi_get_port_summary(fd, r, b.request, b.response, 8 + 2 * 172, b.status, b.detail);
      }},
-    {"get_dcbx_param", 0x06, 11, 0, 0, 100, kLength,
+    {"get_dcbx_param", 0x06, 11, 0, 0, 100, kLength | kSysfs,
      [](int fd, R r, B b) { return vxapi_get_dcbx_param(fd, r, b.response, b.length, b.status); }},
     {"wwpn_to_scsiaddr", 0xFD, 0, 0, 8, 16, kSysfs,
      [](int fd, R r, B b) {

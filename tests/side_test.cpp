@@ -62,8 +62,8 @@ struct SideTest : ::testing::Test {
     size_t nl_seen = 0;
 };
 
-// Per row the four kinds of port: driver, sysfs with bsg, sysfs with netlink only, sysfs with neither (the bsg,
-// Tarno attribute and dump twins are stand-ins: 2 and 12). Operation 5 is refused everywhere.
+// Per row the four kinds of port: driver, sysfs with bsg, sysfs with netlink only, sysfs with neither (the bsg and
+// dump twins are stand-ins: 2 and 12; the Tarno files are absent). Operation 5 is refused everywhere.
 TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
     Bytes buf(512), image = sim::pattern(16, 8);
     uint32_t size = 512;
@@ -76,7 +76,7 @@ TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
     const auto tarno = [&](uint16_t op) {
         return Call([&, op](R r, uint32_t* st) { return vxapi_tarno_mgmt(fd, r, op, &t[op], st); });
     };
-    const Cell none{2, 12, ""}, refused{1, kU, ""}, attr{0, 0, ""};
+    const Cell none{2, 12, ""}, refused{1, kU, ""}, attr{0, 0, ""}, absent{0, 9, ""};
     const struct { Call call; Cell cells[4]; } rows[] = {
         {[&](R r, uint32_t* st) { return vxapi_getSFPbuffer(fd, r, buf.data(), 512, st); },
          {{0, 0, "ioctl 13/0 "}, attr, attr, attr}},
@@ -89,7 +89,7 @@ TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
         {[&](R r, uint32_t* st) { return vxapi_port_param(fd, r, &pp, 20, st); },
          {{0, 0, "ioctl 15/0 "}, none, {0, 0, "nl 7 "}, none}},
         {tarno(1), {{0, 0, "ioctl 17/1 "}, none, {0, 0, "nl 1 "}, refused}},
-        {tarno(2), {{0, 0, "ioctl 17/2 "}, none, none, refused}},
+        {tarno(2), {{0, 0, "ioctl 17/2 "}, absent, absent, refused}},
         {tarno(3), {{0, 0, "ioctl 17/3 "}, none, {0, 0, "nl 2 "}, refused}},
         {tarno(4), {{0, 0, "ioctl 17/4 "}, none, {0, 0, "nl 3 "}, refused}},
         {tarno(5), {refused, refused, refused, refused}},

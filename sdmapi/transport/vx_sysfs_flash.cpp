@@ -577,8 +577,21 @@ int32_t vxsysfs_create_bsg_update_optrom_header(sg_io_v4* hdr, uint8_t* poptrom,
 
 // ---------------------------------------------------------------- sector size and layout
 
-// No status word: the size is left as it was.
-int32_t vxsysfs_get_flash_sector_size(int, vxapi_priv_database*, uint32_t*) { return VX_RESULT_NO_TRANSPORT; }
+// The SCSI host's "flash_block_size" (hexadecimal); 0 when it cannot be
+// read. Without the file the size is left as it was: the caller starts from
+// 0 and then takes the size from the flash descriptor.
+int32_t vxsysfs_get_flash_sector_size(int, vxapi_priv_database* api_priv_data_inst, uint32_t* pflash_sector_size) {
+    trace("vxsysfs_get_flash_sector_size: entered");
+    if (api_priv_data_inst == nullptr || pflash_sector_size == nullptr) return 0;
+    char path[VXSYSFS_PATH_SIZE];
+    char* end = vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(api_priv_data_inst->host_no));
+    if (vxsysfs_path_append(path, end, "flash_block_size") == nullptr || vx::sys().sysfs_path_is_file(path) != 0) {
+        return 0;
+    }
+    const uint64_t value = vxsysfs_get_long_attr(path);
+    *pflash_sector_size = value == ~uint64_t{0} ? 0 : static_cast<uint32_t>(value);
+    return 0;
+}
 
 int32_t vxsysfs_get_optrom_layout(int, vxapi_priv_database* api_priv_data_inst, uint8_t* playout_buf,
                                   uint32_t layout_size, uint32_t* pext_stat) {

@@ -1,11 +1,14 @@
 // Management of sysfs ports: the region versions, region activation, the
-// NPIV virtual ports, a remote port's speed and the Tarno controller.
+// NPIV virtual ports, converged MAC statistics, a remote port's speed and
+// the Tarno controller.
 //
 // Each takes the arguments of its ioctl worker (the port's descriptor, which
 // is not used, and the port record first; the status word last).
 #pragma once
 
 #include <cstdint>
+
+#include <sysfs/libsysfs.h>
 
 #include "core/vx_passthru.h"
 #include "core/vx_port_speed.h"
@@ -19,12 +22,16 @@ int32_t vxsysfs_query_adapter_versions(int handle, vxapi_priv_database* api_priv
                                        EXT_ADAPTERREGIONVERSION* padapter_version, uint32_t* puser_count,
                                        uint32_t* pext_stat);
 
-// Hands the activation code to the driver.
+// Hands the activation code to the driver ("reset", decimal).
 int32_t vxsysfs_activate_region(int handle, vxapi_priv_database* api_priv_data_inst, uint32_t region,
                                 uint32_t* pext_stat);
 
 // Virtual ports of the physical port (creation, deletion), and the
 // information of one virtual port (the record is the virtual port's).
+// Creation fills in vp_id and adds the virtual port's record to the port
+// list (result 1 when the record cannot be made or the new port's FC host
+// cannot be found: the port is deleted again); deletion removes the records
+// of the physical port's virtual ports with the caller's WWPN and WWNN.
 int32_t vxsysfs_create_vport(int handle, vxapi_priv_database* api_priv_data_inst, PEXT_VPORT_PARAMS pvport_param,
                              uint32_t* pext_stat);
 int32_t vxsysfs_delete_vport(int handle, vxapi_priv_database* api_priv_data_inst, PEXT_VPORT_PARAMS pvport_param,
@@ -51,12 +58,26 @@ int32_t vxsysfs_bsg_tarno_updatefw(int handle, vxapi_priv_database* api_priv_dat
 int32_t vxsysfs_bsg_tarno_mgmt(int handle, vxapi_priv_database* api_priv_data_inst, TARNO_MANAGE_INFO* pMgmtInfo,
                                uint32_t* pext_stat);
 
+// The port's host directory into path (VXSYSFS_PATH_SIZE bytes) and its
+// opened Tarno command and control attributes: 9 when either file is not
+// there, 1 when either cannot be opened (what was opened is handed back for
+// the caller to close), 0 with both open.
+int32_t __vxsysfs_open_tarno_path(vxapi_priv_database* api_priv_data_inst, char* path,
+                                  struct sysfs_attribute** cmd_attr, struct sysfs_attribute** ctl_attr);
+
+// Up to size bytes of the converged MAC statistics ("xgmac_stats", one
+// read) into buffer, zeroed first. Result 1 when the file is missing.
+int32_t vxsysfs_get_xgmac_stats(int handle, vxapi_priv_database* api_priv_data_inst, void* buffer, uint32_t size,
+                                uint32_t* pext_stat);
+
 // 0 when the port's Tarno command attribute ("tarno_cfg_cmd") is present,
 // nonzero when it is absent.
 int32_t vxsysfs_is_tarno_cmd_path_exist(vxapi_priv_database* api_priv_data_inst);
 
-// The Tarno controller through its attribute files; the firmware version
-// from the SCSI host's attribute.
+// The Tarno controller through its attribute files (reset: control "4" for
+// the diagnostic firmware, else "3"; management operations 0 to 3, a command
+// text that does not fit whole refused with status 1; a firmware image);
+// the firmware version from the SCSI host's attribute.
 int32_t vxsysfs_tarno_reset(int handle, vxapi_priv_database* api_priv_data_inst, TARNO_RESET* pReset,
                             uint32_t* pext_stat);
 int32_t vxsysfs_tarno_fwversion(int handle, vxapi_priv_database* api_priv_data_inst, TARNO_GET_FW_VERSION* pFwVer,
