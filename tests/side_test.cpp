@@ -62,8 +62,9 @@ struct SideTest : ::testing::Test {
     size_t nl_seen = 0;
 };
 
-// Per row the four kinds of port: driver, sysfs with bsg, sysfs with netlink only, sysfs with neither (the bsg and
-// dump twins are stand-ins: 2 and 12; the Tarno files are absent). Operation 5 is refused everywhere.
+// Per row the four kinds of port: driver, sysfs with bsg (whose driver has no vendor commands but i2c: 20),
+// sysfs with netlink only, sysfs with neither (the dump twin is a stand-in: 2 and 12; the Tarno files are absent).
+// Operation 5 is refused everywhere.
 TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
     Bytes buf(512), image = sim::pattern(16, 8);
     uint32_t size = 512;
@@ -87,11 +88,11 @@ TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
         {[&](R r, uint32_t* st) { return vxapi_get_fw_dump(fd, r, buf.data(), &size, st); },
          {{0, 0, "ioctl 14/0 "}, none, none, none}},
         {[&](R r, uint32_t* st) { return vxapi_port_param(fd, r, &pp, 20, st); },
-         {{0, 0, "ioctl 15/0 "}, none, {0, 0, "nl 7 "}, none}},
-        {tarno(1), {{0, 0, "ioctl 17/1 "}, none, {0, 0, "nl 1 "}, refused}},
+         {{0, 0, "ioctl 15/0 "}, {1, 20, "bsg 5 "}, {0, 0, "nl 7 "}, none}},
+        {tarno(1), {{0, 0, "ioctl 17/1 "}, {1, 20, "bsg 2 "}, {0, 0, "nl 1 "}, refused}},
         {tarno(2), {{0, 0, "ioctl 17/2 "}, absent, absent, refused}},
-        {tarno(3), {{0, 0, "ioctl 17/3 "}, none, {0, 0, "nl 2 "}, refused}},
-        {tarno(4), {{0, 0, "ioctl 17/4 "}, none, {0, 0, "nl 3 "}, refused}},
+        {tarno(3), {{0, 0, "ioctl 17/3 "}, {1, 20, "bsg 3 "}, {0, 0, "nl 2 "}, refused}},
+        {tarno(4), {{0, 0, "ioctl 17/4 "}, {1, 20, "bsg 4 "}, {0, 0, "nl 3 "}, refused}},
         {tarno(5), {refused, refused, refused, refused}},
     };
     for (const auto& row : rows) {

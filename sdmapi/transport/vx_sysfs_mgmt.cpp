@@ -487,30 +487,3 @@ int32_t vxsysfs_get_vport_info(int, vxapi_priv_database* api_priv_data_inst, PEX
     status = EXT_STATUS_OK;
     return 0;
 }
-
-// ---------------------------------------------------------------- bsg
-
-// The loopback test: the "no transport" answer until the bsg vendor command
-// is sent.
-int32_t vxsysfs_bsg_loopback_test(int, vxapi_priv_database*, INT_LOOPBACK_REQ*, uint32_t, INT_LOOPBACK_RSP*, uint32_t,
-                                  uint32_t* pext_stat) {
-    return vxapi_no_transport(pext_stat);
-}
-
-// A remote port's speed and the Tarno controller over bsg: the "no
-// transport" answer until the bsg vendor commands are sent.
-int32_t vxsysfs_bsg_port_param(int, vxapi_priv_database*, INT_PORT_PARAM*, uint32_t, uint32_t* pext_stat) {
-    return vxapi_no_transport(pext_stat);
-}
-
-int32_t vxsysfs_bsg_tarno_reset(int, vxapi_priv_database*, TARNO_RESET*, uint32_t* pext_stat) {
-    return vxapi_no_transport(pext_stat);
-}
-
-int32_t vxsysfs_bsg_tarno_updatefw(int, vxapi_priv_database*, TARNO_UPDATE_FW*, uint32_t* pext_stat) {
-    return vxapi_no_transport(pext_stat);
-}
-
-int32_t vxsysfs_bsg_tarno_mgmt(int, vxapi_priv_database*, TARNO_MANAGE_INFO*, uint32_t* pext_stat) {
-    return vxapi_no_transport(pext_stat);
-}
