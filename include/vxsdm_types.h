@@ -224,6 +224,77 @@ typedef struct ADAPTERREGIONVERSION {
 #define SD_CNA_GET_DCBX_PARAMS 2u    /* the driver's DCBX block, size at least 64 */
 #define SD_CNA_GET_REGION_VERSIONS 3u /* an ADAPTERREGIONVERSION */
 
+/* ---- Tarno controller ---- */
+
+/* Where a management operation of the Tarno controller acts: three words,
+ * read in the form that the operation names. */
+typedef struct TARNO_ACCESS_PARAMETERS {
+    union {
+        struct {
+            SD_UINT32 StartingAddr; /* controller memory address */
+            SD_UINT32 Reserved2;
+            SD_UINT32 Reserved3;
+        } TarnoMemory;
+        struct {
+            SD_UINT32 ConfigParamID;
+            SD_UINT32 ConfigParamData0;
+            SD_UINT32 ConfigParamData1;
+        } TarnoConfig;
+        struct {
+            SD_UINT32 InfoDataType;
+            SD_UINT32 InfoContext;
+            SD_UINT32 Reserved;
+        } TarnoInfo;
+    } ap;
+} TARNO_ACCESS_PARAMETERS, *PTARNO_ACCESS_PARAMETERS;
+
+/* Operation 1: reset the controller. */
+typedef struct TARNO_RESET {
+    SD_UINT16 Flags; /* TARNO_RESET_DIAG_FW: start the diagnostic firmware */
+    SD_UINT16 Reserved;
+} TARNO_RESET, *PTARNO_RESET;
+
+/* Operation 2: the controller's firmware version. */
+typedef struct TARNO_GET_FW_VERSION {
+    SD_UINT32 FwVersion;
+} TARNO_GET_FW_VERSION, *PTARNO_GET_FW_VERSION;
+
+/* Operation 3: load a firmware image into the controller. */
+typedef struct TARNO_UPDATE_FW {
+    SD_UINT16 Flags; /* TARNO_UPDATE_DIAG_FW: the image is diagnostic firmware */
+    SD_UINT16 Reserved;
+    SD_UINT32 TotalByteCount; /* image length */
+    SD_PUINT8 pFwDataBytes;
+} TARNO_UPDATE_FW, *PTARNO_UPDATE_FW;
+
+/* Operation 4: controller memory, configuration and information. */
+typedef struct TARNO_MANAGE_INFO {
+    SD_UINT16 Operation; /* TARNO_MGMT_* */
+    SD_UINT16 Reserved;
+    TARNO_ACCESS_PARAMETERS Parameters;
+    SD_UINT32 TotalByteCount; /* data length */
+    SD_PUINT8 pDataBytes;
+} TARNO_MANAGE_INFO, *PTARNO_MANAGE_INFO;
+
+/* The request of a Tarno operation, in the form its operation names. */
+typedef struct SD_TARNO_MGT {
+    union {
+        TARNO_RESET TarnoReset;
+        TARNO_GET_FW_VERSION TarnoGetFwVer;
+        TARNO_UPDATE_FW TarnoUpdateFw;
+        TARNO_MANAGE_INFO TarnoManageInfo;
+    } sp;
+} SD_TARNO_MGT, *PSD_TARNO_MGT;
+
+#define TARNO_RESET_DIAG_FW 1u
+#define TARNO_UPDATE_DIAG_FW 8u
+
+/* Operations of TARNO_MANAGE_INFO: 0 and 3 fill pDataBytes, 1 and 2 send it. */
+#define TARNO_MGMT_READ_MEM 0u
+#define TARNO_MGMT_WRITE_MEM 1u
+#define TARNO_MGMT_CHANGE_CONFIG 2u
+#define TARNO_MGMT_GET_INFO 3u
+
 /* ---- option ROM (flash) layout ---- */
 
 /* One region of the flash. */

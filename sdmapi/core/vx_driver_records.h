@@ -304,3 +304,71 @@ struct EXT_DEVICEDATA {
     // EXT_DEVICEDATAENTRY EntryList[] at byte 8
 };
 static_assert(sizeof(EXT_DEVICEDATA) == 8);
+
+// ---- side channels of the adapter (i2c bus, FRU, SerDes) ----
+
+// One piece of an i2c transfer: at most VXA_I2C_MAX bytes of a device on the
+// adapter's i2c bus (the driver's i2c request, bsg and netlink commands 16
+// and 17).
+constexpr uint16_t VXA_I2C_MAX = 64;
+struct vxa_i2c_access {
+    uint16_t device;  // i2c device address
+    uint16_t offset;  // register or byte offset in the device
+    uint16_t option;  // passed through from the caller
+    uint16_t length;  // bytes of this piece
+    uint8_t buffer[VXA_I2C_MAX];
+};
+static_assert(sizeof(vxa_i2c_access) == 72);
+static_assert(offsetof(vxa_i2c_access, length) == 6);
+static_assert(offsetof(vxa_i2c_access, buffer) == 8);
+
+// Where a FRU field lies.
+struct vxa_field_address {
+    uint16_t offset;
+    uint16_t device_address;
+    uint16_t options;
+};
+static_assert(sizeof(vxa_field_address) == 6);
+
+// A FRU image's version.
+struct vxa_image_version {
+    vxa_field_address field_address;
+    uint8_t version[36];  // NUL-terminated text
+};
+static_assert(sizeof(vxa_image_version) == 42);
+
+// The FRU versions: count entries follow the count.
+struct vxa_image_version_list {
+    uint32_t count;
+    vxa_image_version version[1];
+};
+static_assert(offsetof(vxa_image_version_list, version) == 4);
+
+// The FRU status register.
+struct vxa_status_reg {
+    vxa_field_address field_address;
+    uint8_t status_reg;
+    uint8_t reserved[7];
+};
+static_assert(sizeof(vxa_status_reg) == 14);
+
+// A SerDes register access: cmd VXA_SERDES_READ or VXA_SERDES_WRITE.
+constexpr uint16_t VXA_SERDES_READ = 1;
+constexpr uint16_t VXA_SERDES_WRITE = 2;
+struct vxa_serdes_reg {
+    uint16_t cmd;
+    uint16_t addr;
+    uint16_t val;
+};
+static_assert(sizeof(vxa_serdes_reg) == 6);
+
+#pragma pack(push, 1)
+// The same with 32-bit addresses and values.
+struct vxa_serdes_reg_ex {
+    uint16_t cmd;
+    uint32_t addr;
+    uint32_t val;
+};
+#pragma pack(pop)
+static_assert(sizeof(vxa_serdes_reg_ex) == 10);
+static_assert(offsetof(vxa_serdes_reg_ex, val) == 6);

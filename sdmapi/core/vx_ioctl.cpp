@@ -164,6 +164,7 @@ int vxapi_send_request(const char* name, int fd, const vxapi_priv_database* rec,
         // Nothing is known to have arrived when the ioctl itself failed; the
         // status stays what the header holds, so callers test the result too.
         // A driver never delivers more than the caller's buffer holds.
+        reply->reported_len = result == 0 ? reply->response_len : 0;
         reply->response_len = result == 0 ? std::min(reply->response_len, req.response_len) : 0;
         if (!req.retry_busy || reply->status != EXT_STATUS_BUSY || resends >= VX_BUSY_RESENDS) break;
         if (req.busy_trace != nullptr) vxdbg_line(VXDBG_ERROR | VXDBG_STEP, req.busy_trace);

@@ -192,6 +192,7 @@ struct VxReply {
     uint32_t status = 0;
     uint32_t detail_status = 0;
     uint32_t response_len = 0;  // bytes delivered, never more than the request's response_len
+    uint32_t reported_len = 0;  // ResponseLen as the driver wrote it (the length needed, with status 16)
     uint16_t instance = 0;      // Instance of the returned header
     uint16_t hba_select = 0;    // HbaSelect of the returned header
 };

@@ -144,13 +144,6 @@ void trace_slot(uint32_t bits, const char* before, const char* after) {
     vxdbg_print(after, 0, VXDBG_NONE, 1);
 }
 
-void close_netlink(int* fd) {
-    if (*fd > 0) {
-        vx::sys().close(*fd);
-        *fd = -1;
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- load and unload
@@ -223,8 +216,7 @@ int vxapi_unload_lib() {
 
     stop_event_thread();
     vxapi_cleanup_hbas();
-    close_netlink(&gnl_fd);
-    close_netlink(&gnl_scsi_fc_fd);
+    vxapi_nl_close_sockets();
 
     int rc = 0;
     if (api_dbupdate_sem_id >= 0 && api_shm_fildes >= 0 && api_shared_data != nullptr) {
@@ -283,15 +275,15 @@ void vxapi_unreg_all_events(uint32_t handle, vxapi_priv_database* api_priv_data_
     cbs->hbapt_event_cb.cb_hba_port_event = nullptr;
 }
 
-// Descriptors of 0 count as failure.
+// Descriptor 0 is a socket like any other: only -1 means the open failed.
 void vxapi_open_netlink_socket() {
     if (gnl_fd == -1) {
         gnl_fd = vxapi_nl_open();
-        if (gnl_fd > 0) set_feature_on_every_port(VX_FEAT_NL_VENDOR);
+        if (gnl_fd >= 0) set_feature_on_every_port(VX_FEAT_NL_VENDOR);
     }
     if (gnl_scsi_fc_fd == -1) {
         gnl_scsi_fc_fd = vxapi_nl_scsi_fc_open();
-        if (gnl_scsi_fc_fd > 0) set_feature_on_every_port(VX_FEAT_NL_SCSI_FC);
+        if (gnl_scsi_fc_fd >= 0) set_feature_on_every_port(VX_FEAT_NL_SCSI_FC);
     }
 }
 

@@ -9,7 +9,8 @@
 // set is how every load finds it again.
 //
 // Lock order: the load semaphore, then the dbupdate semaphore (829), then
-// the list lock (vxapi_list_mutex()); the trace's semaphore is innermost.
+// the netlink exchange lock, then the list lock (vxapi_list_mutex()); the
+// trace's semaphore is innermost.
 #pragma once
 
 #include <atomic>

@@ -391,7 +391,7 @@ uint32_t i2c_pieces(int fd, sg_io_v4* hdr, const fc_bsg_reply* reply, vxa_i2c_ac
     uint16_t done = 0;
     uint16_t remaining = len;
     do {
-        const uint16_t piece = std::min(remaining, VXA_I2C_PIECE);
+        const uint16_t piece = std::min(remaining, VXA_I2C_MAX);
         std::memset(block, 0, sizeof *block);
         block->device = dev;
         block->offset = static_cast<uint16_t>(adr + done);

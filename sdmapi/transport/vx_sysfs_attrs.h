@@ -18,21 +18,6 @@
 #include "core/vx_passthru.h"
 #include "core/vx_records.h"
 
-// One piece of an i2c transfer, exchanged with the driver (bsg vendor
-// commands 16 and 17, netlink commands 16 and 17, the driver's i2c request).
-struct vxa_i2c_access {
-    uint16_t device;  // i2c device address
-    uint16_t offset;  // register or byte offset in the device
-    uint16_t option;  // passed through from the caller
-    uint16_t length;  // bytes in this piece, at most VXA_I2C_PIECE
-    uint8_t buffer[64];
-};
-static_assert(sizeof(vxa_i2c_access) == 72);
-static_assert(offsetof(vxa_i2c_access, length) == 6);
-static_assert(offsetof(vxa_i2c_access, buffer) == 8);
-
-constexpr uint16_t VXA_I2C_PIECE = sizeof(vxa_i2c_access::buffer);
-
 // The "nvram" and "sfp" attributes: the first buf_size bytes (at most the
 // attribute's length). A virtual port reads its physical port's attribute.
 int32_t vxsysfs_get_nvram(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* nvr_buf,
@@ -67,7 +52,7 @@ int32_t vxsysfs_set_beacon(int handle, vxapi_priv_database* api_priv_data_inst,
                            const EXT_BEACON_CONTROL* pbeacon_st, uint32_t* pext_stat);
 
 // i2c device dev from offset adr: len bytes read into i2c (vendor command
-// 17) or written from it (16), in pieces of at most VXA_I2C_PIECE bytes, one
+// 17) or written from it (16), in pieces of at most VXA_I2C_MAX bytes, one
 // request each through one bsg node of the FC host (a length of 0 still
 // sends one). Stops at the first piece that fails: status 1 (20 when the
 // driver lacks the command) for a failed request, else the driver's status

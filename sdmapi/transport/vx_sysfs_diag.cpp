@@ -9,3 +9,9 @@ int vxsysfs_flash_update_capabilities(int, vxapi_priv_database*, vxa_flash_updat
                                       uint32_t) {
     return vxapi_no_transport(pext_stat);
 }
+
+// The firmware dump: the "no transport" answer until the dump attributes and
+// the udev dump files are read.
+int32_t vxsysfs_get_fw_dump(int, vxapi_priv_database*, uint8_t*, uint32_t*, uint32_t* pext_stat) {
+    return vxapi_no_transport(pext_stat);
+}

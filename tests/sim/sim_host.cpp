@@ -520,6 +520,7 @@ int SimHost::open(const char* path, int flags, mode_t mode) {
 }
 
 int SimHost::close(int fd) {
+    if (netlink_.close(fd)) return 0;
     std::unique_lock<std::mutex> lock(mu_);
     auto it = device_fds_.find(fd);
     if (it != device_fds_.end()) {
@@ -831,30 +832,17 @@ int SimHost::semop(int semid, struct sembuf* ops, size_t nops) {
 
 // ---------------------------------------------------------------- sockets
 
-int SimHost::socket(int, int, int) {
-    errno = EAFNOSUPPORT;
-    return -1;
+int SimHost::socket(int domain, int type, int protocol) { return netlink_.socket(domain, type, protocol); }
+
+int SimHost::bind(int fd, const struct sockaddr* addr, socklen_t len) { return netlink_.bind(fd, addr, len); }
+
+int SimHost::setsockopt(int fd, int level, int name, const void* value, socklen_t len) {
+    return netlink_.setsockopt(fd, level, name, value, len);
 }
 
-int SimHost::bind(int, const struct sockaddr*, socklen_t) {
-    errno = EBADF;
-    return -1;
-}
+ssize_t SimHost::sendmsg(int fd, const struct msghdr* msg, int flags) { return netlink_.sendmsg(fd, msg, flags); }
 
-int SimHost::setsockopt(int, int, int, const void*, socklen_t) {
-    errno = EBADF;
-    return -1;
-}
-
-ssize_t SimHost::sendmsg(int, const struct msghdr*, int) {
-    errno = EBADF;
-    return -1;
-}
-
-ssize_t SimHost::recvmsg(int, struct msghdr*, int) {
-    errno = EBADF;
-    return -1;
-}
+ssize_t SimHost::recvmsg(int fd, struct msghdr* msg, int flags) { return netlink_.recvmsg(fd, msg, flags); }
 
 ssize_t SimHost::sendto(int, const void*, size_t, int, const struct sockaddr*, socklen_t) {
     errno = EBADF;

@@ -35,6 +35,7 @@
 
 #include "platform/vx_platform.h"
 #include "sim_device.h"
+#include "sim_netlink.h"
 
 namespace sim {
 
@@ -161,6 +162,9 @@ public:
     // semaphore 0 that succeeded, and with "sleep <s>" after each sleep().
     // Set it before the library runs.
     void on_event(std::function<void(const std::string& event)> hook);
+
+    // ---- netlink sockets and the driver behind them ----
+    SimNetlink& netlink() { return netlink_; }
 
     // ---- semaphores ----
     key_t sem_key(key_t library_key) const { return sem_base_ + library_key; }
@@ -326,6 +330,7 @@ private:
     std::function<void(const std::string&)> event_hook_;
     std::map<int, size_t> short_read_fds_;
     std::set<BusObject*> buses_;
+    SimNetlink netlink_;
 
     void log_process(const std::string& line);
     std::vector<std::string> process_log_;

@@ -122,6 +122,7 @@ private:
     void scsi_host(const SysfsHost& h, const std::string& dir, unsigned index) {
         const std::string name = "host" + std::to_string(h.host_no);
         fabric_.host_dirs[h.host_no] = dir;
+        host_.netlink().add_host(h.host_no);  // the driver's netlink service knows the host
         host_.make_dir(dir);
         texts(entry("/sys/class/scsi_host/" + name, dir + "/scsi_host/" + name, dir),
               sysfs_scsi_host_defaults(h.host_no, index), h.scsi_host);

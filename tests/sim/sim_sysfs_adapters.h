@@ -11,6 +11,7 @@
 //   /dev/<name> and /dev/sg<N> (kSgMajor:N), /dev links to the block node.
 // - bsg: class/bsg/fc_host<N> and rport-<H>:0-<K>, each with "dev"
 //   "<bsg_major>:<minor>". Device models attach with host.register_device.
+// - The driver's netlink service (host.netlink()) knows every host made here.
 // Every attribute is served through SimHost::set_attr: any can be changed,
 // made to fail or removed.
 #pragma once
