@@ -266,8 +266,10 @@ struct EXT_ASYNC_EVENT {
 static_assert(sizeof(EXT_ASYNC_EVENT) == 16);
 
 // Driver event codes.
+constexpr uint32_t VX_AEN_LIP = 0x8010;
 constexpr uint32_t VX_AEN_LINK_UP = 0x8011;
 constexpr uint32_t VX_AEN_LINK_DOWN = 0x8012;
+constexpr uint32_t VX_AEN_LIP_RESET = 0x8013;
 constexpr uint32_t VX_AEN_RSCN = 0x8015;
 constexpr uint32_t VX_AEN_TARGET_ADDED = 0xA000;
 

@@ -35,8 +35,9 @@ constexpr uint32_t kEventRecords = 64;
 // A drain before a send drops at most this many stale messages.
 constexpr int kMaxStale = 256;
 
-// FC transport event codes (1 to 5) and the event codes they stand for.
-constexpr uint32_t kTransportEventCodes[] = {0, 0x8010, VX_AEN_LINK_UP, VX_AEN_LINK_DOWN, 0x8013, VX_AEN_RSCN};
+// The event codes of the FC transport's event codes 1 (LIP) to 5 (RSCN).
+constexpr uint32_t kTransportEventCodes[] = {0, VX_AEN_LIP, VX_AEN_LINK_UP, VX_AEN_LINK_DOWN, VX_AEN_LIP_RESET,
+                                             VX_AEN_RSCN};
 
 // One exchange at a time on the vendor socket; also guards the readers'
 // process-wide buffers.
@@ -101,26 +102,30 @@ void frame_request(uint8_t* buf, uint32_t length, uint32_t cmd, int host_no) {
     req->msg.host_no = static_cast<uint16_t>(host_no);
 }
 
+// A message of one buffer, with the address (none when null).
+msghdr one_buffer(iovec* iov, sockaddr_nl* addr) {
+    msghdr msg{};
+    msg.msg_name = addr;
+    msg.msg_namelen = addr != nullptr ? sizeof *addr : 0;
+    msg.msg_iov = iov;
+    msg.msg_iovlen = 1;
+    return msg;
+}
+
 // Drops what an earlier exchange left queued on the vendor socket: a reply
 // read now would be taken for the answer to the next request.
 void drain_stale_replies(int sock) {
     uint8_t scrap[VX_NL_HDR_LEN];
+    iovec iov{scrap, sizeof scrap};
     for (int i = 0; i < kMaxStale; ++i) {
-        iovec iov{scrap, sizeof scrap};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
+        msghdr msg = one_buffer(&iov, nullptr);
         if (vx::sys().recvmsg(sock, &msg, MSG_DONTWAIT) < 0) return;
     }
 }
 
 ssize_t send_request(int sock, uint8_t* buf, uint32_t length) {
     iovec iov{buf, length};
-    msghdr msg{};
-    msg.msg_name = &vx_dest_addr;
-    msg.msg_namelen = sizeof vx_dest_addr;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
+    const msghdr msg = one_buffer(&iov, &vx_dest_addr);
     return vx::sys().sendmsg(sock, &msg, 0);
 }
 
@@ -248,6 +253,7 @@ int vxapi_scsi_nlm_aen_recvbuf_alloc(int data_size) { return alloc_into(&nlm_scs
 
 int vxapi_nl_open() {
     constexpr const char* name = "vxapi_nl_open";
+    std::lock_guard<std::mutex> lock(nl_mutex());  // the buffers are the event-log reader's
     const int fd = vx::sys().socket(AF_NETLINK, SOCK_RAW, VX_NL_PROTO_VENDOR);
     if (fd < 0) {
         trace(VXDBG_ERROR, name, "failed to create NETLINK_FCTRANSPORT socket");
@@ -275,6 +281,7 @@ int vxapi_nl_open() {
 
 int vxapi_nl_scsi_fc_open() {
     constexpr const char* name = "vxapi_nl_scsi_fc_open";
+    std::lock_guard<std::mutex> lock(nl_mutex());  // the buffer is the event reader's
     const int fd = vx::sys().socket(AF_NETLINK, SOCK_DGRAM, VX_NL_PROTO_SCSI_TRANSPORT);
     if (fd < 0) {
         trace(VXDBG_ERROR, name, "failed to create NETLINK_SCSITRANSPORT socket");
@@ -336,11 +343,7 @@ int vxapi_rcv_msg(int fd, int size, sockaddr_nl src_addr, void* buf) {
     const uint32_t length = vx_nl_pad4(static_cast<uint32_t>(size) + VX_NL_HDR_LEN);
     std::memset(buf, 0, length);
     iovec iov{buf, length};
-    msghdr msg{};
-    msg.msg_name = &src_addr;
-    msg.msg_namelen = sizeof src_addr;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
+    msghdr msg = one_buffer(&iov, &src_addr);
     return static_cast<int>(vx::sys().recvmsg(fd, &msg, MSG_DONTWAIT));
 }
 

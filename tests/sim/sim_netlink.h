@@ -60,6 +60,7 @@ public:
     void after_send(std::function<void(const NlRequest&)> hook) { Lock l(mu_); after_send_ = std::move(hook); }
 
     std::vector<NlRequest> requests() const { Lock l(mu_); return requests_; }
+    void clear_requests() { Lock l(mu_); requests_.clear(); }
     // Whether a request came while a reply was still queued on its socket.
     bool overlapped() const { Lock l(mu_); return overlapped_; }
     // "socket <protocol> <type> = <fd>", "bind <fd> <family> <pid> <groups>",
