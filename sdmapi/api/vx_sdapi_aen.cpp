@@ -22,12 +22,8 @@ struct EventCodeMap {
     SD_UINT32 library;
 };
 constexpr EventCodeMap kEventCodes[] = {
-    {0x8010, 1},  // LIP
-    {0x8011, 2},  // link up
-    {0x8012, 3},  // link down
-    {0x8013, 4},  // LIP reset
-    {0x8015, 5},  // RSCN
-    {0x8014, 6}, {0x8060, 7}, {0x8080, 8},
+    {VX_AEN_LIP, 1}, {VX_AEN_LINK_UP, 2}, {VX_AEN_LINK_DOWN, 3}, {VX_AEN_LIP_RESET, 4}, {VX_AEN_RSCN, 5},
+    {0x8014, 6},     {0x8060, 7},         {0x8080, 8},
 };
 
 // The library's code of a driver event. A code the library does not know
