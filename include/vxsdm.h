@@ -236,6 +236,24 @@ VXSDM_API SD_UINT32 SDSendElsEcho(int Device, SD_UINT16 HbaDevPortNum, PDESTINAT
                                   SD_PUINT8 pReqData, SD_UINT32 ReqDataSize, SD_PUINT8 pRespData,
                                   SD_PUINT32 pRespDataSize);
 
+/* ---- asynchronous events ---- */
+
+/* Registers the port with the driver for its events; from then on the
+ * library collects them (every 15 seconds) for every process using it. */
+VXSDM_API SD_UINT32 SDEnableAen(int Device);
+
+/* Ends the collection of the port's events in this process. The driver
+ * registration ends only when no other process uses the library. */
+VXSDM_API SD_UINT32 SDDisableAen(int Device);
+
+/* Takes this process's collected events of the port (at most 64 a call),
+ * oldest first. The array of AEventBufSize bytes holds AEventBufSize / 16
+ * events; when fewer fit than were taken, the newest that fit are written
+ * and the older ones are lost. *pAEventCount: events written.
+ * SDERR_INVALID_REQUEST when the port's events are not enabled. */
+VXSDM_API SD_UINT32 SDGetAen(int Device, PASYNCEVENT pAEvents, SD_UINT32 AEventBufSize,
+                             SD_PUINT32 pAEventCount);
+
 /* ---- HBA feature settings ----
  *
  * Five features over the driver's "Bind=" and "ConfigRequired=" module

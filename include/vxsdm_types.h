@@ -311,6 +311,16 @@ typedef struct SDM_OPT_ROM_LAYOUT {
     SDM_OPT_ROM_REGION Region[1];
 } SDM_OPT_ROM_LAYOUT, *PSDM_OPT_ROM_LAYOUT;
 
+/* ---- asynchronous events ---- */
+
+/* One event of a port (16 bytes). EventCode: 1 LIP, 2 link up, 3 link down,
+ * 4 LIP reset, 5 RSCN (fabric change), 6, 7 and 8 further driver events;
+ * 0 an event the library does not know. Reserved is not written. */
+typedef struct ASYNCEVENT {
+    SD_UINT32 EventCode;
+    SD_UINT32 Reserved[3];
+} ASYNCEVENT, *PASYNCEVENT;
+
 /* ---- records named by entry points that are not supported ---- */
 
 typedef struct MANAGEMENTADDRESS MANAGEMENTADDRESS, *PMANAGEMENTADDRESS;

@@ -24,6 +24,7 @@ C_ASSERT(layout_region, sizeof(SDM_OPT_ROM_REGION) == 8);
 C_ASSERT(destination, sizeof(DESTINATIONADDRESS) == 12);
 C_ASSERT(feature_entry, sizeof(HBA_FEATURE_ENTRY) == 88);
 C_ASSERT(feature_setting, sizeof(HBA_FEATURE_SETTING) == 16);
+C_ASSERT(async_event, sizeof(ASYNCEVENT) == 16);
 
 static int failures = 0;
 
