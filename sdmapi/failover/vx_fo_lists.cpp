@@ -135,7 +135,7 @@ uint32_t delete_from_old_store(const char* model, hbalist_entry* records, const 
 
 uint32_t delete_entry(const uint8_t* name, Remove remove, OldDelete del, const char* no_memory) {
     if (name == nullptr) return SDERR_INVALID_PARAMETER;
-    VxFoWorkList work;
+    VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
     // No other process saves a store between this delete's reads and saves.
     const VxFoStoreLock lock;
@@ -146,9 +146,9 @@ uint32_t delete_entry(const uint8_t* name, Remove remove, OldDelete del, const c
         uint32_t status = SDERR_NO_ERROR;
         switch (store_of(model)) {
             case Store::New:
-                status = delete_from_new_store(model, work.records(), name, remove, no_memory, &removed);
+                status = delete_from_new_store(model, work.get(), name, remove, no_memory, &removed);
                 break;
-            case Store::Old: status = delete_from_old_store(model, work.records(), name, del, &removed); break;
+            case Store::Old: status = delete_from_old_store(model, work.get(), name, del, &removed); break;
             case Store::None: break;
         }
         if (status != SDERR_NO_ERROR) return status;
@@ -173,17 +173,17 @@ uint32_t AddUniqueTargetToPersistentList(const uint8_t* name, uint8_t* list, uin
 
 SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer) {
     if (pBuffer == nullptr) return SDERR_INVALID_PARAMETER;
-    VxFoWorkList work;
+    VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
     uint8_t out[kListNames * kNameSize] = {};
     for (const char* model : kSupportedModules) {
-        const uint32_t status = read_store(model, work.records());
+        const uint32_t status = read_store(model, work.get());
         if (status == SDERR_UNKNOWN) continue;
         if (status != SDERR_NO_ERROR) return status;
         // Adapters of every driver read so far, by adapter number.
         std::memset(out, 0, sizeof out);
         uint32_t n = 0;
-        for (const hbalist_entry& rec : std::span(work.records(), VX_FO_STORE_ADAPTERS)) {
+        for (const hbalist_entry& rec : std::span(work.get(), VX_FO_STORE_ADAPTERS)) {
             if (!all_zero(rec.wwpn, kNameSize)) std::memcpy(out + kNameSize * n++, rec.wwpn, kNameSize);
         }
     }
@@ -193,16 +193,16 @@ SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer) {
 
 SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer) {
     if (pBuffer == nullptr) return SDERR_INVALID_PARAMETER;
-    VxFoWorkList work;
+    VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
     uint8_t out[kListNames * kNameSize] = {};
     uint32_t count = 0;
     uint32_t result = SDERR_NO_ERROR;
     for (const char* model : kSupportedModules) {
-        const uint32_t status = read_store(model, work.records());
+        const uint32_t status = read_store(model, work.get());
         if (status == SDERR_UNKNOWN) continue;
         if (status != SDERR_NO_ERROR) return status;
-        for (const hbalist_entry& rec : std::span(work.records(), VX_FO_STORE_ADAPTERS)) {
+        for (const hbalist_entry& rec : std::span(work.get(), VX_FO_STORE_ADAPTERS)) {
             if (all_zero(rec.wwpn, kNameSize)) continue;
             if (add_names(*rec.tgt_list, out, &count) != SDERR_NO_ERROR) result = SDERR_BUFFER_TOO_SMALL;
             if (add_names(*rec.lun_list, out, &count) != SDERR_NO_ERROR) result = SDERR_BUFFER_TOO_SMALL;

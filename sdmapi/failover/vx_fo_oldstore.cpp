@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "core/vx_records.h"
@@ -233,26 +232,6 @@ void split_line(std::string_view line, std::string* before, std::string* after) 
 
 }  // namespace
 
-// ---------------------------------------------------------------- work list
-
-bool VxFoWorkList::allocate() {
-    for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) {
-        tgt_[i].reset(new (std::nothrow) FO_TARGET_DATA_LIST());
-        lun_[i].reset(new (std::nothrow) FO_LUN_DATA_LIST());
-        if (!tgt_[i] || !lun_[i]) return false;
-        records_[i] = hbalist_entry{{}, tgt_[i].get(), lun_[i].get()};
-    }
-    return true;
-}
-
-void VxFoWorkList::clear() {
-    for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) {
-        std::memset(records_[i].wwpn, 0, sizeof records_[i].wwpn);
-        if (tgt_[i]) *tgt_[i] = FO_TARGET_DATA_LIST{};
-        if (lun_[i]) std::memset(static_cast<void*>(lun_[i].get()), 0, sizeof(FO_LUN_DATA_LIST));
-    }
-}
-
 // ---------------------------------------------------------------- line, reader, writer
 
 uint32_t vxapi_get_optline_from_old_file(uint32_t instance, std::string* line) {
@@ -345,14 +324,14 @@ uint32_t vxapi_get_data_from_old_persist_store(uint32_t instance, FO_LUN_DATA_LI
     if (wwn == nullptr || vx_fo_slot_model(instance) == nullptr) return SDERR_INVALID_PARAMETER;
     if (luns != nullptr) std::memset(static_cast<void*>(luns), 0, sizeof *luns);
     if (targets != nullptr) *targets = FO_TARGET_DATA_LIST{};
-    VxFoWorkList work;
+    VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
     std::string line;
     uint32_t status = vxapi_get_optline_from_old_file(instance, &line);
-    if (status == SDERR_NO_ERROR) status = vxapi_get_data_from_old_line(line, work.records());
+    if (status == SDERR_NO_ERROR) status = vxapi_get_data_from_old_line(line, work.get());
     if (status != SDERR_NO_ERROR) return SDERR_CONFIG_FILE;
     for (unsigned a = 0; a < VX_FO_STORE_ADAPTERS; ++a) {
-        const hbalist_entry& rec = work.records()[a];
+        const hbalist_entry& rec = work.get()[a];
         if (all_zero(rec.wwpn, 8) || std::memcmp(rec.wwpn, wwn + 8, 8) != 0) continue;
         if (targets != nullptr) *targets = *rec.tgt_list;
         if (luns != nullptr) std::memcpy(static_cast<void*>(luns), rec.lun_list, sizeof *luns);
@@ -387,9 +366,9 @@ uint32_t vxapi_set_data_to_old_persist_store(uint32_t instance, const uint8_t* w
     // The adapter's slot is its driver instance; there are 32.
     const uint16_t slot = api_priv_data[instance].drvr_inst;
     if (slot >= VX_FO_STORE_ADAPTERS) return SDERR_INVALID_PARAMETER;
-    VxFoWorkList work;
+    VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
-    hbalist_entry* records = work.records();
+    hbalist_entry* records = work.get();
     const VxFoStoreLock lock;  // no other save between the read and the rewrite
     std::string line;
     if (const uint32_t status = set_start(instance, model, records, &line); status != SDERR_NO_ERROR) return status;
