@@ -43,13 +43,6 @@ Store store_of(const char* model) {
     return found != 0 ? Store::Old : Store::None;
 }
 
-bool all_zero(const uint8_t* bytes, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        if (bytes[i] != 0) return false;
-    }
-    return true;
-}
-
 // Reads a module's store into the records. 0 when read; SDERR_UNKNOWN when
 // there is nothing to read; SDERR_CONFIG_FILE when the store cannot be read.
 uint32_t read_store(const char* model, hbalist_entry* records) {
@@ -78,7 +71,7 @@ uint32_t add_names(const List& list, uint8_t* out, uint32_t* count) {
     uint32_t status = SDERR_NO_ERROR;
     for (unsigned k = 0; k < std::min<unsigned>(list.EntryCount, VX_FO_TARGETS); ++k) {
         const uint8_t* name = list.DataEntry[k].NodeName;
-        if (all_zero(name, kNameSize)) continue;
+        if (vx_fo_all_zero(name, kNameSize)) continue;
         if (AddUniqueTargetToPersistentList(name, out, count) != SDERR_NO_ERROR) status = SDERR_BUFFER_TOO_SMALL;
     }
     return status;
@@ -184,7 +177,7 @@ SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer) {
         std::memset(out, 0, sizeof out);
         uint32_t n = 0;
         for (const hbalist_entry& rec : std::span(work.get(), VX_FO_STORE_ADAPTERS)) {
-            if (!all_zero(rec.wwpn, kNameSize)) std::memcpy(out + kNameSize * n++, rec.wwpn, kNameSize);
+            if (!vx_fo_all_zero(rec.wwpn, kNameSize)) std::memcpy(out + kNameSize * n++, rec.wwpn, kNameSize);
         }
     }
     std::memcpy(pBuffer, out, sizeof out);
@@ -203,7 +196,7 @@ SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer) {
         if (status == SDERR_UNKNOWN) continue;
         if (status != SDERR_NO_ERROR) return status;
         for (const hbalist_entry& rec : std::span(work.get(), VX_FO_STORE_ADAPTERS)) {
-            if (all_zero(rec.wwpn, kNameSize)) continue;
+            if (vx_fo_all_zero(rec.wwpn, kNameSize)) continue;
             if (add_names(*rec.tgt_list, out, &count) != SDERR_NO_ERROR) result = SDERR_BUFFER_TOO_SMALL;
             if (add_names(*rec.lun_list, out, &count) != SDERR_NO_ERROR) result = SDERR_BUFFER_TOO_SMALL;
         }
