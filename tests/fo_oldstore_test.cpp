@@ -2,6 +2,7 @@
 // get, set and deletes against module options files in the simulated /etc,
 // and the decimal LUN lists.
 #include "failover/vx_fo_oldstore.h"
+#include "failover/vx_fo_store.h"
 #include "failover/vx_fo_stores.h"
 #include "test_support.h"
 
@@ -26,13 +27,13 @@ struct OldStore : ::testing::Test {
     std::string rebuild(const std::string& line) {
         work.clear();
         std::string out = line;
-        uint32_t status = vxapi_get_data_from_old_line(line, work.records());
-        if (status == 0) status = vxapi_set_data_to_old_line(&out, work.records(), VX_FO_FROM_TARGETS);
+        uint32_t status = vxapi_get_data_from_old_line(line, work.get());
+        if (status == 0) status = vxapi_set_data_to_old_line(&out, work.get(), VX_FO_FROM_TARGETS);
         return status == 0 ? out : std::to_string(status - 0x20000000);
     }
-    FO_TARGET_DATA_LIST& tgt(unsigned a) { return *work.records()[a].tgt_list; }
+    FO_TARGET_DATA_LIST& tgt(unsigned a) { return *work.get()[a].tgt_list; }
     sim::SimHost host;
-    VxFoWorkList work;
+    VxFoRecords work;
 };
 
 TEST_F(OldStore, ReaderAndWriter) {
@@ -71,7 +72,7 @@ TEST_F(OldStore, LunGroupsAndBounds) {
                              "preferred=" + std::string(63, '0') + "1\\;" + kT + "lun_disabled-256=8" +
                              std::string(63, '0') + "\\;" + kT + "lun_disabled-4096=ff\\;" + kT + "control=00\\;\n";
     const std::string once = rebuild(line);
-    const FO_EXTERNAL_LUN_DATA_ENTRY& l = work.records()[0].lun_list->DataEntry[0];
+    const FO_EXTERNAL_LUN_DATA_ENTRY& l = work.get()[0].lun_list->DataEntry[0];
     EXPECT_EQ(std::vector<int>({l.Data[0], l.Data[1], l.Data[255], l.Data[256], l.Data[511], l.Data[4095]}),
               std::vector<int>({0xC0, 0x80, 0x80, 0xC0, 0x40, 0xC0}));
     EXPECT_EQ(rebuild(once), once);  // the groups written read back identically
@@ -80,11 +81,11 @@ TEST_F(OldStore, LunGroupsAndBounds) {
     // A value longer than a line is refused and the line left alone.
     work.clear();
     for (unsigned a = 0; a < 2; ++a) {
-        work.records()[a].wwpn[0] = 0x21;
+        work.get()[a].wwpn[0] = 0x21;
         for (unsigned k = 0; k < VX_FO_TARGETS; ++k) tgt(a).DataEntry[k].PortName[7] = static_cast<uint8_t>(k + 1);
     }
     std::string big = "options vxa2xxx Bind=1\n";
-    EXPECT_EQ(vxapi_set_data_to_old_line(&big, work.records(), VX_FO_FROM_TARGETS), SDERR_CONFIG_FILE);
+    EXPECT_EQ(vxapi_set_data_to_old_line(&big, work.get(), VX_FO_FROM_TARGETS), SDERR_CONFIG_FILE);
     EXPECT_EQ(big, "options vxa2xxx Bind=1\n");
 }
 
@@ -182,14 +183,14 @@ TEST_F(OldStore, Deletes) {
         host.write_file(kFile, line + other);
         uint32_t deleted = 7;
         const auto del = c.target ? vxapi_del_old_persist_tgt_entry : vxapi_del_old_persist_dev_entry;
-        EXPECT_EQ(del("vxa2xxx", work.records(), &deleted, c.name), c.status);
+        EXPECT_EQ(del("vxa2xxx", work.get(), &deleted, c.name), c.status);
         EXPECT_EQ(deleted, c.deleted);
         EXPECT_EQ(host.read_file(kFile), c.after == "=" ? line + other : c.after);
     }
     host.write_file(kFile, "options vxa2xxx vx2xopts=0\n");
-    EXPECT_EQ(vxapi_del_old_persist_dev_entry("vxa2xxx", work.records(), nullptr, kWwn0 + 8),
+    EXPECT_EQ(vxapi_del_old_persist_dev_entry("vxa2xxx", work.get(), nullptr, kWwn0 + 8),
               SDERR_INVALID_REGISTRY_SETTING);
-    EXPECT_EQ(vxapi_get_old_persist_tgt_entry_list("vxa2300", work.records()), SDERR_UNKNOWN);
+    EXPECT_EQ(vxapi_get_old_persist_tgt_entry_list("vxa2300", work.get()), SDERR_UNKNOWN);
 }
 
 TEST(OldStoreLists, DecimalListsAreBounded) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "api/vx_sdframe.h"
 #include "core/vx_passthru.h"
@@ -189,7 +190,7 @@ int32_t send_by_address(vxapi_priv_database* rec, const EXT_SCSI_ADDR& addr, con
 }
 
 // The probe of the SCSI-address family: READ CAPACITY to each LUN.
-void probe_by_address(int device, PTARGETINFORMATION target, uint8_t* sense, bool (&present)[kProbedLuns]) {
+void probe_luns(int device, PTARGETINFORMATION target, uint8_t* sense, bool (&present)[kProbedLuns]) {
     for (uint32_t lun = 0; lun < kProbedLuns; ++lun) {
         target->LUN = static_cast<SD_UINT16>(lun);
         std::memset(sense, 0, VX_SCSI_MAX_SENSE);
@@ -201,7 +202,7 @@ void probe_by_address(int device, PTARGETINFORMATION target, uint8_t* sense, boo
 
 // The probe of the FC family: INQUIRY first (no device at the LUN: absent;
 // LUN not supported: no higher LUN is tried), then READ CAPACITY.
-void probe_by_wwpn(int device, PDESTINATIONADDRESS dest, uint8_t* sense, bool (&present)[kProbedLuns]) {
+void probe_luns(int device, PDESTINATIONADDRESS dest, uint8_t* sense, bool (&present)[kProbedLuns]) {
     for (uint32_t lun = 0; lun < kProbedLuns; ++lun) {
         dest->LunNumber = static_cast<SD_UINT16>(lun);
         std::memset(sense, 0, VX_SCSI_MAX_SENSE);
@@ -218,6 +219,36 @@ void probe_by_wwpn(int device, PDESTINATIONADDRESS dest, uint8_t* sense, bool (&
         present[lun] = SDSendScsiReadCapacityCmdFC(device, dest, &capacity, sizeof capacity, sense,
                                                    VX_SCSI_MAX_SENSE) == SDERR_NO_ERROR;
     }
+}
+
+SD_UINT32 pass_through(int device, PTARGETINFORMATION target, uint8_t* cdb, SD_PVOID resp, SD_UINT32 resp_size,
+                       uint8_t* sense) {
+    return SDSendScsiPassThru(device, target, cdb, kReportLunsCdbLength, nullptr, 0, resp, resp_size, sense,
+                              VX_SCSI_MAX_SENSE);
+}
+SD_UINT32 pass_through(int device, PDESTINATIONADDRESS dest, uint8_t* cdb, SD_PVOID resp, SD_UINT32 resp_size,
+                       uint8_t* sense) {
+    return SDSendScsiPassThruFC(device, dest, cdb, kReportLunsCdbLength, nullptr, 0, resp, resp_size, sense,
+                                VX_SCSI_MAX_SENSE);
+}
+
+// REPORT LUNS in either family; a target that refuses it as an illegal
+// request gets the list of the LUNs its probe finds instead.
+template <typename Address>
+SD_UINT32 report_luns(VxSdCall& call, Address address, SD_PVOID resp, SD_UINT32 resp_size, SD_PUINT8 caller_sense,
+                      SD_UINT32 caller_sense_size) {
+    uint8_t cdb[kReportLunsCdbLength];
+    report_luns_cdb(cdb, resp_size);
+    uint8_t sense[VX_SCSI_MAX_SENSE] = {};
+    const SD_UINT32 status = pass_through(call.device(), address, cdb, resp, resp_size, sense);
+    copy_sense(caller_sense, caller_sense_size, sense);
+    if (!refused_as_illegal(sense)) return call.done(status);
+
+    vxdbg_line(VX_SD_INFO, (std::string(call.name()) + ": RLC failed. Enumerating.").c_str());
+    if (!list_fits(call, resp, resp_size)) return call.status();
+    bool present[kProbedLuns] = {};
+    probe_luns(call.device(), address, sense, present);
+    return write_lun_list(call, present, resp, resp_size);
 }
 
 // Whether the ECHO arguments are usable: equal request and response sizes
@@ -383,38 +414,14 @@ SD_UINT32 SDSendScsiReportLunsCmd(int Device, PTARGETINFORMATION pTargetInfo, SD
                                   SD_UINT32 RespBufSize, SD_PUINT8 pSense, SD_UINT32 SenseSize) {
     VxSdCall call("SDSendScsiReportLunsCmd", Device);
     if (call.port() == nullptr) return call.status();
-    uint8_t cdb[kReportLunsCdbLength];
-    report_luns_cdb(cdb, RespBufSize);
-    uint8_t sense[VX_SCSI_MAX_SENSE] = {};
-    const SD_UINT32 status = SDSendScsiPassThru(Device, pTargetInfo, cdb, sizeof cdb, nullptr, 0, pRespBuf,
-                                                RespBufSize, sense, sizeof sense);
-    copy_sense(pSense, SenseSize, sense);
-    if (!refused_as_illegal(sense)) return call.done(status);
-
-    vxdbg_line(VX_SD_INFO, "SDSendScsiReportLunsCmd: RLC failed. Enumerating.");
-    if (!list_fits(call, pRespBuf, RespBufSize)) return call.status();
-    bool present[kProbedLuns] = {};
-    probe_by_address(Device, pTargetInfo, sense, present);
-    return write_lun_list(call, present, pRespBuf, RespBufSize);
+    return report_luns(call, pTargetInfo, pRespBuf, RespBufSize, pSense, SenseSize);
 }
 
 SD_UINT32 SDSendScsiReportLunsCmdFC(int Device, PDESTINATIONADDRESS pDestAddr, SD_PVOID pRespBuf,
                                     SD_UINT32 RespBufSize, SD_PUINT8 pSense, SD_UINT32 SenseSize) {
     VxSdCall call("SDSendScsiReportLunsCmdFC", Device);
     if (call.port() == nullptr) return call.status();
-    uint8_t cdb[kReportLunsCdbLength];
-    report_luns_cdb(cdb, RespBufSize);
-    uint8_t sense[VX_SCSI_MAX_SENSE] = {};
-    const SD_UINT32 status = SDSendScsiPassThruFC(Device, pDestAddr, cdb, sizeof cdb, nullptr, 0, pRespBuf,
-                                                  RespBufSize, sense, sizeof sense);
-    copy_sense(pSense, SenseSize, sense);
-    if (!refused_as_illegal(sense)) return call.done(status);
-
-    vxdbg_line(VX_SD_INFO, "SDSendScsiReportLunsCmdFC: RLC failed. Enumerating.");
-    if (!list_fits(call, pRespBuf, RespBufSize)) return call.status();
-    bool present[kProbedLuns] = {};
-    probe_by_wwpn(Device, pDestAddr, sense, present);
-    return write_lun_list(call, present, pRespBuf, RespBufSize);
+    return report_luns(call, pDestAddr, pRespBuf, RespBufSize, pSense, SenseSize);
 }
 
 SD_UINT32 SDSendCTPassThru(int Device, SD_PVOID pReqBuffer, SD_UINT32 ReqBufferSize, SD_PVOID pRespBuffer,

@@ -63,27 +63,13 @@ int32_t exiting(const char* name, int32_t result) {
     return result;
 }
 
-// One request. A missing buffer travels with length 0, so that the driver is
-// never pointed at a length behind a null address.
-int32_t send(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command, uint16_t sub_code,
-             const void* request, uint32_t request_len, void* response, uint32_t response_len, VxReply* reply) {
-    VxRequest req;
-    req.command = command;
-    req.sub_code = sub_code;
-    req.request = request;
-    req.request_len = request != nullptr ? request_len : 0;
-    req.response = response;
-    req.response_len = response != nullptr ? response_len : 0;
-    return vxapi_send_request(name, handle, rec, req, reply);
-}
-
 // A request whose only answer is the driver's status.
 int32_t send_status(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command,
                     uint16_t sub_code, const void* request, uint32_t request_len, void* response,
                     uint32_t response_len, uint32_t* pext_stat) {
     VxReply reply;
-    const int32_t result =
-        send(name, handle, rec, command, sub_code, request, request_len, response, response_len, &reply);
+    const int32_t result = vxapi_send_buffers(name, handle, rec, command, sub_code, request, request_len, response,
+                                              response_len, &reply);
     const int saved_errno = errno;
     set(pext_stat, reply.status);
     errno = saved_errno;
@@ -96,8 +82,8 @@ int32_t send_sized(const char* name, int handle, const vxapi_priv_database* rec,
                    uint16_t sub_code, const void* request, uint32_t request_len, void* response, uint32_t* size,
                    uint32_t* pext_stat, uint32_t* pext_dstat = nullptr) {
     VxReply reply;
-    const int32_t result = send(name, handle, rec, command, sub_code, request, request_len, response,
-                                size != nullptr ? *size : 0, &reply);
+    const int32_t result = vxapi_send_buffers(name, handle, rec, command, sub_code, request, request_len, response,
+                                              size != nullptr ? *size : 0, &reply);
     const int saved_errno = errno;
     set(pext_stat, reply.status);
     set(pext_dstat, reply.detail_status);
@@ -258,6 +244,19 @@ uint32_t enumerate_luns(int handle, vxapi_priv_database* rec, const EXT_SCSI_ADD
 
 }  // namespace
 
+int32_t vxapi_send_buffers(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command,
+                           uint16_t sub_code, const void* request, uint32_t request_len, void* response,
+                           uint32_t response_len, VxReply* reply) {
+    VxRequest req;
+    req.command = command;
+    req.sub_code = sub_code;
+    req.request = request;
+    req.request_len = request != nullptr ? request_len : 0;
+    req.response = response;
+    req.response_len = response != nullptr ? response_len : 0;
+    return vxapi_send_request(name, handle, rec, req, reply);
+}
+
 // ---------------------------------------------------------------- CT and ELS
 
 int32_t vxapi_send_ct_passthru(int handle, vxapi_priv_database* api_priv_data_inst, const void* preq_buf,
@@ -348,7 +347,7 @@ int32_t vxapi_send_scsipt_ioctl(int handle, vxapi_priv_database* api_priv_data_i
         data_len = presp_buf_size != nullptr ? *presp_buf_size : 0;
     }
     pscsi_pass->Direction = direction;
-    const int32_t result = send("vxapi_send_scsipt_ioctl", handle, api_priv_data_inst, EXT_CC_SEND_SCSI_PASSTHRU,
+    const int32_t result = vxapi_send_buffers("vxapi_send_scsipt_ioctl", handle, api_priv_data_inst, EXT_CC_SEND_SCSI_PASSTHRU,
                                 kScsiByAddress, pscsi_pass, sizeof *pscsi_pass, data, data_len, pret_ext);
     // The bytes read from the device, never more than the buffer holds.
     if (direction == VX_SCSI_DIR_IN && presp_buf_size != nullptr && result == 0) {

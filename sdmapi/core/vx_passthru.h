@@ -228,6 +228,13 @@ static_assert(sizeof(READ_CAP_t) == 8);
 
 // ---- workers ----
 
+// One driver request: a missing buffer travels with length 0, so that the
+// driver is never pointed at a length behind a null address. The result and
+// *reply as vxapi_send_request gives them.
+int32_t vxapi_send_buffers(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command,
+                           uint16_t sub_code, const void* request, uint32_t request_len, void* response,
+                           uint32_t response_len, VxReply* reply);
+
 // CT pass-through; refused (status 1, result 1) unless the port is up on a
 // fabric (state 0, topology F_Port or FL_Port). *presp_buf_size: the
 // buffer's size in, the bytes delivered out.

@@ -9,6 +9,7 @@
 
 #include "core/vx_ioctl.h"
 #include "core/vx_load.h"
+#include "core/vx_passthru.h"
 #include "core/vx_sddbg.h"
 #include "transport/vx_nl_vendor.h"
 #include "transport/vx_sysfs_attrs.h"
@@ -54,15 +55,9 @@ void trace(uint32_t bits, const char* name, const char* text, uint64_t number = 
 int32_t send(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command, uint16_t sub_code,
              const void* request, uint32_t request_len, void* response, uint32_t response_len, uint32_t* pext_stat,
              uint32_t* delivered = nullptr) {
-    VxRequest req;
-    req.command = command;
-    req.sub_code = sub_code;
-    req.request = request;
-    req.request_len = request != nullptr ? request_len : 0;
-    req.response = response;
-    req.response_len = response != nullptr ? response_len : 0;
     VxReply reply;
-    const int32_t result = vxapi_send_request(name, handle, rec, req, &reply);
+    const int32_t result = vxapi_send_buffers(name, handle, rec, command, sub_code, request, request_len, response,
+                                              response_len, &reply);
     const int saved_errno = errno;
     if (pext_stat != nullptr) *pext_stat = reply.status;
     if (delivered != nullptr && result != VX_RESULT_NOT_BUILT) {

@@ -58,13 +58,6 @@ uint32_t decimal_at(std::string_view s, size_t at) {
     return static_cast<uint32_t>(n);
 }
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 struct LbToken {
     uint8_t name[8];
     uint32_t type;
@@ -78,13 +71,7 @@ uint32_t parse_token(std::string_view token, LbToken* out) {
     const size_t eq = token.find('=');
     if (eq == std::string_view::npos) return SDERR_CONFIG_FILE;
     const std::string_view value = token.substr(eq + 1);
-    for (size_t i = 0; i < sizeof out->name; ++i) {
-        unsigned byte = 0;
-        for (size_t at = 2 * i; at < 2 * i + 2 && at < value.size() && hex_value(value[at]) >= 0; ++at) {
-            byte = byte * 16 + static_cast<unsigned>(hex_value(value[at]));
-        }
-        out->name[i] = static_cast<uint8_t>(byte);
-    }
+    vx_fo_read_hex(value, out->name, sizeof out->name);
     out->type = decimal_at(token, token.find(kPrefix) + kPrefix.size());
     const size_t key = token.find("-key");
     out->has_key = key != std::string_view::npos;

@@ -43,13 +43,6 @@ Store store_of(const char* model) {
     return found != 0 ? Store::Old : Store::None;
 }
 
-bool all_zero(const uint8_t* bytes, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        if (bytes[i] != 0) return false;
-    }
-    return true;
-}
-
 // Reads a module's store into the records. 0 when read; SDERR_UNKNOWN when
 // there is nothing to read; SDERR_CONFIG_FILE when the store cannot be read.
 uint32_t read_store(const char* model, hbalist_entry* records) {
@@ -78,7 +71,7 @@ uint32_t add_names(const List& list, uint8_t* out, uint32_t* count) {
     uint32_t status = SDERR_NO_ERROR;
     for (unsigned k = 0; k < std::min<unsigned>(list.EntryCount, VX_FO_TARGETS); ++k) {
         const uint8_t* name = list.DataEntry[k].NodeName;
-        if (all_zero(name, kNameSize)) continue;
+        if (vx_fo_all_zero(name, kNameSize)) continue;
         if (AddUniqueTargetToPersistentList(name, out, count) != SDERR_NO_ERROR) status = SDERR_BUFFER_TOO_SMALL;
     }
     return status;
@@ -135,7 +128,7 @@ uint32_t delete_from_old_store(const char* model, hbalist_entry* records, const 
 
 uint32_t delete_entry(const uint8_t* name, Remove remove, OldDelete del, const char* no_memory) {
     if (name == nullptr) return SDERR_INVALID_PARAMETER;
-    VxFoWorkList work;
+    VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
     // No other process saves a store between this delete's reads and saves.
     const VxFoStoreLock lock;
@@ -146,9 +139,9 @@ uint32_t delete_entry(const uint8_t* name, Remove remove, OldDelete del, const c
         uint32_t status = SDERR_NO_ERROR;
         switch (store_of(model)) {
             case Store::New:
-                status = delete_from_new_store(model, work.records(), name, remove, no_memory, &removed);
+                status = delete_from_new_store(model, work.get(), name, remove, no_memory, &removed);
                 break;
-            case Store::Old: status = delete_from_old_store(model, work.records(), name, del, &removed); break;
+            case Store::Old: status = delete_from_old_store(model, work.get(), name, del, &removed); break;
             case Store::None: break;
         }
         if (status != SDERR_NO_ERROR) return status;
@@ -173,18 +166,18 @@ uint32_t AddUniqueTargetToPersistentList(const uint8_t* name, uint8_t* list, uin
 
 SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer) {
     if (pBuffer == nullptr) return SDERR_INVALID_PARAMETER;
-    VxFoWorkList work;
+    VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
     uint8_t out[kListNames * kNameSize] = {};
     for (const char* model : kSupportedModules) {
-        const uint32_t status = read_store(model, work.records());
+        const uint32_t status = read_store(model, work.get());
         if (status == SDERR_UNKNOWN) continue;
         if (status != SDERR_NO_ERROR) return status;
         // Adapters of every driver read so far, by adapter number.
         std::memset(out, 0, sizeof out);
         uint32_t n = 0;
-        for (const hbalist_entry& rec : std::span(work.records(), VX_FO_STORE_ADAPTERS)) {
-            if (!all_zero(rec.wwpn, kNameSize)) std::memcpy(out + kNameSize * n++, rec.wwpn, kNameSize);
+        for (const hbalist_entry& rec : std::span(work.get(), VX_FO_STORE_ADAPTERS)) {
+            if (!vx_fo_all_zero(rec.wwpn, kNameSize)) std::memcpy(out + kNameSize * n++, rec.wwpn, kNameSize);
         }
     }
     std::memcpy(pBuffer, out, sizeof out);
@@ -193,17 +186,17 @@ SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer) {
 
 SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer) {
     if (pBuffer == nullptr) return SDERR_INVALID_PARAMETER;
-    VxFoWorkList work;
+    VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
     uint8_t out[kListNames * kNameSize] = {};
     uint32_t count = 0;
     uint32_t result = SDERR_NO_ERROR;
     for (const char* model : kSupportedModules) {
-        const uint32_t status = read_store(model, work.records());
+        const uint32_t status = read_store(model, work.get());
         if (status == SDERR_UNKNOWN) continue;
         if (status != SDERR_NO_ERROR) return status;
-        for (const hbalist_entry& rec : std::span(work.records(), VX_FO_STORE_ADAPTERS)) {
-            if (all_zero(rec.wwpn, kNameSize)) continue;
+        for (const hbalist_entry& rec : std::span(work.get(), VX_FO_STORE_ADAPTERS)) {
+            if (vx_fo_all_zero(rec.wwpn, kNameSize)) continue;
             if (add_names(*rec.tgt_list, out, &count) != SDERR_NO_ERROR) result = SDERR_BUFFER_TOO_SMALL;
             if (add_names(*rec.lun_list, out, &count) != SDERR_NO_ERROR) result = SDERR_BUFFER_TOO_SMALL;
         }

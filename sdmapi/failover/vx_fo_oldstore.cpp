@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "core/vx_records.h"
@@ -25,7 +24,6 @@
 
 namespace {
 
-constexpr std::string_view kSeparators = " \\;\t";
 constexpr std::string_view kTokenEnd = "\\;";
 constexpr std::string_view kValueKey = "vx2xopts=";
 
@@ -38,51 +36,6 @@ constexpr uint32_t kGroupLuns = 256;
 constexpr uint32_t kGroups = VX_FO_LUNS / kGroupLuns;
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
-
-bool all_zero(const uint8_t* bytes, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        if (bytes[i] != 0) return false;
-    }
-    return true;
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// n bytes from hex pairs; a pair ends at the first character that is not a
-// hex digit, and pairs missing at the value's end are 0.
-void read_hex(std::string_view value, uint8_t* out, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        unsigned byte = 0;
-        for (size_t at = 2 * i; at < 2 * i + 2 && at < value.size() && hex_value(value[at]) >= 0; ++at) {
-            byte = byte * 16 + static_cast<unsigned>(hex_value(value[at]));
-        }
-        out[i] = static_cast<uint8_t>(byte);
-    }
-}
-
-void append_hex(std::string* text, const uint8_t* bytes, size_t n) {
-    char pair[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-        *text += pair;
-    }
-}
-
-std::vector<std::string_view> split_tokens(std::string_view text) {
-    std::vector<std::string_view> tokens;
-    size_t at = text.find_first_not_of(kSeparators);
-    while (at != std::string_view::npos) {
-        const size_t end = std::min(text.find_first_of(kSeparators, at), text.size());
-        tokens.push_back(text.substr(at, end - at));
-        at = text.find_first_not_of(kSeparators, end);
-    }
-    return tokens;
-}
 
 // Whether the line's vx2xopts value begins with a decimal digit.
 bool digit_value(std::string_view line) {
@@ -143,19 +96,19 @@ void write_entry(std::string* text, unsigned a, unsigned k, const hbalist_entry&
     const FO_EXTERNAL_LUN_DATA_ENTRY& l = rec.lun_list->DataEntry[k];
     const bool from_targets = kind == VX_FO_FROM_TARGETS;
     const uint8_t* port = from_targets ? t.PortName : l.PortName;
-    if (all_zero(port, 8)) return;
+    if (vx_fo_all_zero(port, 8)) return;
     char prefix[64];
     std::snprintf(prefix, sizeof prefix, "scsi-vxa%u-tgt-%u-di-%u-", a,
                   static_cast<unsigned>(from_targets ? t.TargetNumber : l.Dev_No),
                   static_cast<unsigned>(from_targets ? t.PathNumber : l.TargetId));
     const auto token = [&](const std::string& key, const uint8_t* bytes, size_t n) {
         *text += prefix + key;
-        append_hex(text, bytes, n);
+        vx_fo_append_hex(text, bytes, n);
         *text += kTokenEnd;
     };
     token("node=", from_targets ? t.NodeName : l.NodeName, 8);
     token("port=", port, 8);
-    if (!all_zero(t.PortId, 3)) token("pid=", t.PortId, 3);
+    if (!vx_fo_all_zero(t.PortId, 3)) token("pid=", t.PortId, 3);
     const bool skip_unpreferred = (api_priv_data[0].features & kNoDefaultPreferred) != 0;
     for (uint32_t g = 0; failover && (t.Control & FO_TARGET_NO_PREFERRED_LUNS) == 0 && g < kGroups; ++g) {
         std::string digits;
@@ -180,13 +133,13 @@ void write_entry(std::string* text, unsigned a, unsigned k, const hbalist_entry&
 bool write_value(std::string* text, const hbalist_entry* records, uint8_t kind, size_t limit) {
     for (unsigned a = 0; a < VX_FO_STORE_ADAPTERS; ++a) {
         const hbalist_entry& rec = records[a];
-        if (all_zero(rec.wwpn, 8)) continue;
+        if (vx_fo_all_zero(rec.wwpn, 8)) continue;
         if (rec.tgt_list == nullptr || rec.lun_list == nullptr) return false;
         // The port slot of the adapter's number says whether its driver fails over.
         const vxapi_priv_db_t& slot = api_priv_data[a];
         const bool failover = slot.phys_path[0] != '\0' && slot.drvr_attr != 0;
         *text += "scsi-vxa" + std::to_string(a) + "-adapter-port=";
-        append_hex(text, rec.wwpn, 8);
+        vx_fo_append_hex(text, rec.wwpn, 8);
         *text += kTokenEnd;
         for (unsigned k = 0; k < VX_FO_TARGETS && text->size() <= limit; ++k) {
             write_entry(text, a, k, rec, kind, failover);
@@ -233,26 +186,6 @@ void split_line(std::string_view line, std::string* before, std::string* after) 
 
 }  // namespace
 
-// ---------------------------------------------------------------- work list
-
-bool VxFoWorkList::allocate() {
-    for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) {
-        tgt_[i].reset(new (std::nothrow) FO_TARGET_DATA_LIST());
-        lun_[i].reset(new (std::nothrow) FO_LUN_DATA_LIST());
-        if (!tgt_[i] || !lun_[i]) return false;
-        records_[i] = hbalist_entry{{}, tgt_[i].get(), lun_[i].get()};
-    }
-    return true;
-}
-
-void VxFoWorkList::clear() {
-    for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) {
-        std::memset(records_[i].wwpn, 0, sizeof records_[i].wwpn);
-        if (tgt_[i]) *tgt_[i] = FO_TARGET_DATA_LIST{};
-        if (lun_[i]) std::memset(static_cast<void*>(lun_[i].get()), 0, sizeof(FO_LUN_DATA_LIST));
-    }
-}
-
 // ---------------------------------------------------------------- line, reader, writer
 
 uint32_t vxapi_get_optline_from_old_file(uint32_t instance, std::string* line) {
@@ -271,7 +204,7 @@ uint32_t vxapi_get_data_from_old_line(std::string_view line, hbalist_entry* reco
             std::memset(e.Data, FO_LUN_ENABLED | FO_LUN_PREFERRED, sizeof e.Data);
         }
     }
-    const std::vector<std::string_view> tokens = split_tokens(line);
+    const std::vector<std::string_view> tokens = vx_fo_split_tokens(line);
     for (unsigned a = 0; a < VX_FO_STORE_ADAPTERS; ++a) {
         const std::string stem = "scsi-vxa" + std::to_string(a);
         const std::string adapter = stem + "-adapter-port";
@@ -283,7 +216,7 @@ uint32_t vxapi_get_data_from_old_line(std::string_view line, hbalist_entry* reco
         const std::string_view own = tokens[i].substr(tokens[i].find(adapter));
         const size_t eq = own.find('=');
         if (eq == std::string_view::npos) return SDERR_CONFIG_FILE;
-        read_hex(own.substr(eq + 1), records[a].wwpn, 8);
+        vx_fo_read_hex(own.substr(eq + 1), records[a].wwpn, 8);
         records[a].tgt_list->EntryCount = 0;
         records[a].lun_list->EntryCount = 0;
         uint16_t entry = 0;
@@ -345,15 +278,15 @@ uint32_t vxapi_get_data_from_old_persist_store(uint32_t instance, FO_LUN_DATA_LI
     if (wwn == nullptr || vx_fo_slot_model(instance) == nullptr) return SDERR_INVALID_PARAMETER;
     if (luns != nullptr) std::memset(static_cast<void*>(luns), 0, sizeof *luns);
     if (targets != nullptr) *targets = FO_TARGET_DATA_LIST{};
-    VxFoWorkList work;
+    VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
     std::string line;
     uint32_t status = vxapi_get_optline_from_old_file(instance, &line);
-    if (status == SDERR_NO_ERROR) status = vxapi_get_data_from_old_line(line, work.records());
+    if (status == SDERR_NO_ERROR) status = vxapi_get_data_from_old_line(line, work.get());
     if (status != SDERR_NO_ERROR) return SDERR_CONFIG_FILE;
     for (unsigned a = 0; a < VX_FO_STORE_ADAPTERS; ++a) {
-        const hbalist_entry& rec = work.records()[a];
-        if (all_zero(rec.wwpn, 8) || std::memcmp(rec.wwpn, wwn + 8, 8) != 0) continue;
+        const hbalist_entry& rec = work.get()[a];
+        if (vx_fo_all_zero(rec.wwpn, 8) || std::memcmp(rec.wwpn, wwn + 8, 8) != 0) continue;
         if (targets != nullptr) *targets = *rec.tgt_list;
         if (luns != nullptr) std::memcpy(static_cast<void*>(luns), rec.lun_list, sizeof *luns);
         break;
@@ -387,9 +320,9 @@ uint32_t vxapi_set_data_to_old_persist_store(uint32_t instance, const uint8_t* w
     // The adapter's slot is its driver instance; there are 32.
     const uint16_t slot = api_priv_data[instance].drvr_inst;
     if (slot >= VX_FO_STORE_ADAPTERS) return SDERR_INVALID_PARAMETER;
-    VxFoWorkList work;
+    VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
-    hbalist_entry* records = work.records();
+    hbalist_entry* records = work.get();
     const VxFoStoreLock lock;  // no other save between the read and the rewrite
     std::string line;
     if (const uint32_t status = set_start(instance, model, records, &line); status != SDERR_NO_ERROR) return status;
@@ -440,7 +373,7 @@ bool remove_named(Entry* entries, uint16_t count, const uint8_t* name) {
     bool hit = false;
     for (unsigned k = 0; k < std::min<unsigned>(count, VX_FO_TARGETS); ++k) {
         Entry& e = entries[k];
-        if (all_zero(e.NodeName, 8) || std::memcmp(e.NodeName, name, 8) != 0) continue;
+        if (vx_fo_all_zero(e.NodeName, 8) || std::memcmp(e.NodeName, name, 8) != 0) continue;
         std::memset(e.NodeName, 0, 8);
         std::memset(e.PortName, 0, 8);
         hit = true;
@@ -488,7 +421,7 @@ uint32_t delete_entries(const char* model, hbalist_entry* records, uint32_t* del
 
 bool vx_fo_remove_adapter(hbalist_entry* records, const uint8_t* port_name) {
     for (unsigned a = 0; a < VX_FO_STORE_ADAPTERS; ++a) {
-        if (!all_zero(records[a].wwpn, 8) && std::memcmp(records[a].wwpn, port_name, 8) == 0) {
+        if (!vx_fo_all_zero(records[a].wwpn, 8) && std::memcmp(records[a].wwpn, port_name, 8) == 0) {
             std::memset(records[a].wwpn, 0, 8);
             return true;
         }
@@ -499,7 +432,7 @@ bool vx_fo_remove_adapter(hbalist_entry* records, const uint8_t* port_name) {
 bool vx_fo_remove_target(hbalist_entry* records, const uint8_t* node_name) {
     bool hit = false;
     for (unsigned a = 0; a < VX_FO_STORE_ADAPTERS; ++a) {
-        if (all_zero(records[a].wwpn, 8)) continue;
+        if (vx_fo_all_zero(records[a].wwpn, 8)) continue;
         FO_TARGET_DATA_LIST& t = *records[a].tgt_list;
         FO_LUN_DATA_LIST& l = *records[a].lun_list;
         hit |= remove_named(t.DataEntry, t.EntryCount, node_name);

@@ -13,7 +13,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -21,21 +20,6 @@
 
 // The old options files, in the order they are tried.
 constexpr const char* VX_FO_OLD_OPTIONS_FILES[] = {"/etc/conf.modules", "/etc/modules.conf"};
-
-// The 32 store adapters with lists of their own, zeroed (about 34 MB).
-class VxFoWorkList {
-public:
-    // False when memory runs out.
-    bool allocate();
-    // Zeroes the port names and every list.
-    void clear();
-    hbalist_entry* records() { return records_; }
-
-private:
-    std::unique_ptr<FO_TARGET_DATA_LIST> tgt_[VX_FO_STORE_ADAPTERS];
-    std::unique_ptr<FO_LUN_DATA_LIST> lun_[VX_FO_STORE_ADAPTERS];
-    hbalist_entry records_[VX_FO_STORE_ADAPTERS] = {};
-};
 
 // The driver's line of the slot's module, with its newline. 0;
 // SDERR_INVALID_PARAMETER without a line or a usable module name;

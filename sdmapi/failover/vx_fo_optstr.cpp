@@ -28,27 +28,16 @@ constexpr uint32_t kGroupLuns = 256;
 constexpr uint32_t kGroups = VX_FO_LUNS / kGroupLuns;
 constexpr size_t kBitmapPairs = kGroupLuns / 8;
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Pair i of a value as a base-16 number of its own: conversion stops at the
 // first character that is not a hex digit, or at the end of the value.
 uint8_t hex_pair(std::string_view value, size_t i) {
     unsigned byte = 0;
     for (size_t at = 2 * i; at < 2 * i + 2 && at < value.size(); ++at) {
-        const int digit = hex_value(value[at]);
+        const int digit = vx_fo_hex_value(value[at]);
         if (digit < 0) break;
         byte = byte * 16 + static_cast<unsigned>(digit);
     }
     return static_cast<uint8_t>(byte);
-}
-
-void read_pairs(std::string_view value, uint8_t* out, size_t n) {
-    for (size_t i = 0; i < n; ++i) out[i] = hex_pair(value, i);
 }
 
 // The decimal number that starts at position at (0 when there is none).
@@ -61,32 +50,14 @@ uint32_t decimal_at(std::string_view token, size_t at) {
 uint32_t hex_number(std::string_view value) {
     uint32_t n = 0;
     for (const char c : value) {
-        const int digit = hex_value(c);
+        const int digit = vx_fo_hex_value(c);
         if (digit < 0) break;
         n = n * 16 + static_cast<uint32_t>(digit);
     }
     return n;
 }
 
-std::vector<std::string_view> split_tokens(std::string_view text) {
-    std::vector<std::string_view> tokens;
-    size_t at = text.find_first_not_of(kSeparators);
-    while (at != std::string_view::npos) {
-        const size_t end = std::min(text.find_first_of(kSeparators, at), text.size());
-        tokens.push_back(text.substr(at, end - at));
-        at = text.find_first_not_of(kSeparators, end);
-    }
-    return tokens;
-}
-
 bool contains(std::string_view token, std::string_view part) { return token.find(part) != std::string_view::npos; }
-
-bool all_zero(const uint8_t* bytes, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        if (bytes[i] != 0) return false;
-    }
-    return true;
-}
 
 uint8_t lun_default() {
     return (api_priv_data[0].features & kNoDefaultPreferred) != 0 ? FO_LUN_ENABLED
@@ -205,6 +176,45 @@ uint32_t write_bitmap(std::string* text, const FO_EXTERNAL_LUN_DATA_ENTRY& lun, 
 
 }  // namespace
 
+// ---------------------------------------------------------------- text pieces
+
+std::vector<std::string_view> vx_fo_split_tokens(std::string_view text) {
+    std::vector<std::string_view> tokens;
+    size_t at = text.find_first_not_of(kSeparators);
+    while (at != std::string_view::npos) {
+        const size_t end = std::min(text.find_first_of(kSeparators, at), text.size());
+        tokens.push_back(text.substr(at, end - at));
+        at = text.find_first_not_of(kSeparators, end);
+    }
+    return tokens;
+}
+
+int vx_fo_hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+void vx_fo_read_hex(std::string_view value, uint8_t* out, size_t n) {
+    for (size_t i = 0; i < n; ++i) out[i] = hex_pair(value, i);
+}
+
+void vx_fo_append_hex(std::string* text, const uint8_t* bytes, size_t n) {
+    char pair[3];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+        *text += pair;
+    }
+}
+
+bool vx_fo_all_zero(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (bytes[i] != 0) return false;
+    }
+    return true;
+}
+
 void vxapi_read_default_preferred(std::string_view value, FO_EXTERNAL_LUN_DATA_ENTRY* lun, uint32_t highest) {
     apply_bitmap(value, lun, highest, true);
 }
@@ -268,17 +278,17 @@ uint32_t vxapi_get_dev_data_from_token(uint32_t record, std::string_view token, 
     uint32_t status = SDERR_NO_ERROR;
     switch (kind) {
         case TokenKind::Node:
-            if (t != nullptr) read_pairs(value, t->NodeName, 8);
-            if (l != nullptr) read_pairs(value, l->NodeName, 8);
+            if (t != nullptr) vx_fo_read_hex(value, t->NodeName, 8);
+            if (l != nullptr) vx_fo_read_hex(value, l->NodeName, 8);
             if (rec.tgt_list != nullptr && rec.tgt_list->EntryCount < VX_FO_TARGETS) ++rec.tgt_list->EntryCount;
             if (rec.lun_list != nullptr && rec.lun_list->EntryCount < VX_FO_TARGETS) ++rec.lun_list->EntryCount;
             break;
         case TokenKind::Port:
-            if (t != nullptr) read_pairs(value, t->PortName, 8);
-            if (l != nullptr) read_pairs(value, l->PortName, 8);
+            if (t != nullptr) vx_fo_read_hex(value, t->PortName, 8);
+            if (l != nullptr) vx_fo_read_hex(value, l->PortName, 8);
             break;
         case TokenKind::Pid:
-            if (t != nullptr) read_pairs(value, t->PortId, 3);
+            if (t != nullptr) vx_fo_read_hex(value, t->PortId, 3);
             break;
         case TokenKind::Preferred: apply_bitmap(value, l, kGroupLuns - 1, true); break;
         case TokenKind::Disabled: apply_bitmap(value, l, kGroupLuns - 1, false); break;
@@ -305,7 +315,7 @@ uint32_t vxapi_get_data_from_line(const char* line, hbalist_entry* records) {
     }
     for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) set_lun_defaults(records[i].lun_list);
 
-    const std::vector<std::string_view> tokens = split_tokens(text);
+    const std::vector<std::string_view> tokens = vx_fo_split_tokens(text);
     uint32_t result = SDERR_NO_ERROR;
     for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) {
         const AdapterKeys keys = keys_of(i);
@@ -314,7 +324,7 @@ uint32_t vxapi_get_data_from_line(const char* line, hbalist_entry* records) {
         if (at == tokens.size()) continue;
         const size_t eq = tokens[at].find('=');
         if (eq == std::string_view::npos) return SDERR_CONFIG_FILE;
-        read_pairs(tokens[at].substr(eq + 1), records[i].wwpn, 8);
+        vx_fo_read_hex(tokens[at].substr(eq + 1), records[i].wwpn, 8);
         clear_counts(records[i]);
         read_targets(tokens, at + 1, keys, i, records, &result);
     }
@@ -328,7 +338,7 @@ uint32_t vxapi_get_data_from_line_for_wwpn(const char* line, hbalist_entry* reco
     if (rec.lun_list == nullptr || rec.tgt_list == nullptr) return SDERR_INVALID_PARAMETER;
     set_lun_defaults(rec.lun_list);
 
-    const std::vector<std::string_view> tokens = split_tokens(text);
+    const std::vector<std::string_view> tokens = vx_fo_split_tokens(text);
     uint32_t result = SDERR_NO_ERROR;
     for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) {
         const AdapterKeys keys = keys_of(i);
@@ -351,14 +361,6 @@ uint32_t vxapi_get_data_from_line_for_wwpn(const char* line, hbalist_entry* reco
 
 namespace {
 
-void append_hex(std::string* text, const uint8_t* bytes, size_t n) {
-    char pair[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-        *text += pair;
-    }
-}
-
 // What the formatter writes of the store adapters.
 struct FormatContext {
     uint8_t mode;
@@ -374,7 +376,7 @@ void format_entry(std::string* text, unsigned i, unsigned k, const hbalist_entry
     const bool from_targets = ctx.mode == VX_FO_FROM_TARGETS;
     const uint8_t* node = from_targets ? t.NodeName : l.NodeName;
     const uint8_t* port = from_targets ? t.PortName : l.PortName;
-    if (all_zero(port, 8)) return;
+    if (vx_fo_all_zero(port, 8)) return;
     char prefix[64];
     std::snprintf(prefix, sizeof prefix, "scsi-vxa%u-tgt-%u-di-%u-", i,
                   static_cast<unsigned>(from_targets ? t.TargetNumber : l.Dev_No),
@@ -384,14 +386,14 @@ void format_entry(std::string* text, unsigned i, unsigned k, const hbalist_entry
         *text += kTokenEnd;
     };
     std::string hex;
-    append_hex(&hex, node, 8);
+    vx_fo_append_hex(&hex, node, 8);
     token("node=", hex);
     hex.clear();
-    append_hex(&hex, port, 8);
+    vx_fo_append_hex(&hex, port, 8);
     token("port=", hex);
-    if (!all_zero(t.PortId, 3)) {
+    if (!vx_fo_all_zero(t.PortId, 3)) {
         hex.clear();
-        append_hex(&hex, t.PortId, 3);
+        vx_fo_append_hex(&hex, t.PortId, 3);
         token("pid=", hex);
     }
     for (uint32_t g = 0; failover && (t.Control & FO_TARGET_NO_PREFERRED_LUNS) == 0 && g < kGroups; ++g) {
@@ -407,7 +409,7 @@ void format_entry(std::string* text, unsigned i, unsigned k, const hbalist_entry
         token(g == 0 ? "lun-disabled=" : "lun_disabled-" + std::to_string(g * kGroupLuns) + "=", digits);
     }
     hex.clear();
-    append_hex(&hex, &t.Control, 1);
+    vx_fo_append_hex(&hex, &t.Control, 1);
     token("control=", hex);
 }
 
@@ -419,13 +421,13 @@ uint32_t vxapi_set_data_to_line(const hbalist_entry* records, char* out, uint8_t
     std::string text;
     for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) {
         const hbalist_entry& rec = records[i];
-        if (all_zero(rec.wwpn, 8)) continue;
+        if (vx_fo_all_zero(rec.wwpn, 8)) continue;
         if (rec.tgt_list == nullptr || rec.lun_list == nullptr) return SDERR_INVALID_PARAMETER;
         // The failover attribute comes from the port slot of the same number.
         const vxapi_priv_db_t& slot = api_priv_data[i];
         const bool failover = slot.phys_path[0] != '\0' && (slot.drvr_attr & kFailoverDriver) != 0;
         text += "scsi-vxa" + std::to_string(i) + "-adapter-port=";
-        append_hex(&text, rec.wwpn, 8);
+        vx_fo_append_hex(&text, rec.wwpn, 8);
         text += kTokenEnd;
         for (unsigned k = 0; k < VX_FO_TARGETS && text.size() < VX_FO_OPTSTR_SIZE; ++k) {
             format_entry(&text, i, k, rec, failover, ctx);

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vxsdm_fo.h"
 #include "vxsdm_status.h"
@@ -42,6 +43,18 @@ struct hbalist_entry {
     FO_TARGET_DATA_LIST* tgt_list;
     FO_LUN_DATA_LIST* lun_list;
 };
+
+// The text pieces of the option string readers and writers. The tokens of
+// a text, between blanks, tabs and "\\;".
+std::vector<std::string_view> vx_fo_split_tokens(std::string_view text);
+// A hex digit's value, or -1.
+int vx_fo_hex_value(char c);
+// n bytes from a value's hex pairs: a pair ends at the first character that
+// is not a hex digit, and pairs missing at the value's end are 0.
+void vx_fo_read_hex(std::string_view value, uint8_t* out, size_t n);
+// n bytes as lowercase hex pairs at the end of *text.
+void vx_fo_append_hex(std::string* text, const uint8_t* bytes, size_t n);
+bool vx_fo_all_zero(const uint8_t* bytes, size_t n);
 
 // Formatter modes: names and numbers from the target lists, or from the LUN lists.
 constexpr uint8_t VX_FO_FROM_TARGETS = 1;

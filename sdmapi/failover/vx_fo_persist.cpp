@@ -105,6 +105,14 @@ bool VxFoRecords::allocate(uint16_t n) {
     return vxapi_alloc_hbalist_databufs(records_, count_) == 0;
 }
 
+void VxFoRecords::clear() {
+    for (hbalist_entry& rec : records_) {
+        std::memset(rec.wwpn, 0, sizeof rec.wwpn);
+        if (rec.tgt_list != nullptr) *rec.tgt_list = FO_TARGET_DATA_LIST{};
+        if (rec.lun_list != nullptr) std::memset(static_cast<void*>(rec.lun_list), 0, sizeof *rec.lun_list);
+    }
+}
+
 uint32_t vxapi_get_free_conf_inst(const hbalist_entry* records, uint32_t* index) {
     for (uint32_t i = 0; i < VX_FO_STORE_ADAPTERS; ++i) {
         if (is_zero(records[i].wwpn)) return *index = i, 0;

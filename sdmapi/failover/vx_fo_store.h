@@ -54,6 +54,8 @@ public:
     VxFoRecords& operator=(const VxFoRecords&) = delete;
     // Zeroes the records and gives the first n their lists; false: no memory.
     bool allocate(uint16_t n = VX_FO_STORE_ADAPTERS);
+    // Zeroes the port names and the lists of every record.
+    void clear();
     hbalist_entry* get() { return records_; }
 
 private:

@@ -10,12 +10,13 @@
 #include "core/vx_records.h"
 #include "failover/vx_fo_oldstore.h"
 #include "failover/vx_fo_optline.h"
+#include "failover/vx_fo_store.h"
 #include "fuzz_support.h"
 
 namespace {
 
-VxFoWorkList& work() {
-    static VxFoWorkList list;
+VxFoRecords& work() {
+    static VxFoRecords list;
     static const bool ready = list.allocate();
     (void)ready;
     list.clear();
@@ -23,10 +24,10 @@ VxFoWorkList& work() {
 }
 
 std::string rebuild(const std::string& line) {
-    VxFoWorkList& w = work();
+    VxFoRecords& w = work();
     std::string out = line;
-    if (vxapi_get_data_from_old_line(line, w.records()) != 0) return "";
-    if (vxapi_set_data_to_old_line(&out, w.records(), VX_FO_FROM_TARGETS) != 0) return "";
+    if (vxapi_get_data_from_old_line(line, w.get()) != 0) return "";
+    if (vxapi_set_data_to_old_line(&out, w.get(), VX_FO_FROM_TARGETS) != 0) return "";
     return out;
 }
 
