@@ -121,7 +121,8 @@ std::string table_name(const uint8_t* buffer) {
 int open_module(const char* model, int writable, std::string* path, int* fd, ConfigTableList* list) {
     struct utsname host {};
     if (vx::sys().uname(&host) != 0) {
-        put_stderr("***Unable to retrieve uname() system information...\n");
+        put_stderr("***Unable to retrieve uname"
+                   "() system information...\n");
         return 1;
     }
     std::vector<std::string> paths;

@@ -87,7 +87,7 @@ public:
     // Opens both attributes: false, with the opener's status (9 or 1) set
     // and `unable` traced, when that fails; status 1 and `too_long` traced
     // when the data file's path would not fit.
-    bool open(vxapi_priv_database* rec, Status& status, const char* unable, const char* too_long) {
+    bool open_files(vxapi_priv_database* rec, Status& status, const char* unable, const char* too_long) {
         const int32_t opened = __vxsysfs_open_tarno_path(rec, dir_, &cmd_, &ctl_);
         status = static_cast<uint32_t>(opened);
         if (opened != 0) {
@@ -313,7 +313,7 @@ int32_t vxsysfs_tarno_mgmt(int, vxapi_priv_database* api_priv_data_inst, TARNO_M
     trace("vxsysfs_tarno_mgmt: entered");
     Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     TarnoFiles files;
-    if (!files.open(api_priv_data_inst, status, "vxsysfs_tarno_mgmt: Unable to open tarno config paths",
+    if (!files.open_files(api_priv_data_inst, status, "vxsysfs_tarno_mgmt: Unable to open tarno config paths",
                     "vxsysfs_tarno_mgmt: path out of bound")) {
         return 0;
     }
@@ -335,7 +335,7 @@ int32_t vxsysfs_tarno_updatefw(int, vxapi_priv_database* api_priv_data_inst, TAR
     trace("vxsysfs_tarno_updatefw: entered");
     Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     TarnoFiles files;
-    if (!files.open(api_priv_data_inst, status, "vxsysfs_tarno_updatefw: Unable to open tarno config paths",
+    if (!files.open_files(api_priv_data_inst, status, "vxsysfs_tarno_updatefw: Unable to open tarno config paths",
                     "vxsysfs_tarno_updatefw: path out of bound")) {
         return 0;
     }
