@@ -91,6 +91,10 @@ TEST(Udev, NamesThroughOneRulesFile) {
     EXPECT_EQ(rig.host.read_file(VXAPI_UDEV_BACKUP_FILE), "# mine\n" + hand + d1);
     EXPECT_EQ(rig.rules(), "# mine\n" + hand + rule(false, kGuidD, "c_part%n e_part%n ") +
                                rule(true, kGuidD, "c e "));  // rebuilt with the present key
+
+    // A hand-made line longer than the caller's buffer: 511 characters and a NUL.
+    rig.host.write_file(VXAPI_UDEV_RULES_FILE, rule(true, kGuidD, std::string(600, 'x')));
+    EXPECT_EQ(rig.get(1), std::string(511, 'x'));
 }
 
 TEST(Udev, HostileTextsRefusedBeforeAnything) {
