@@ -1,0 +1,78 @@
+// Persistent LUN names: udev rules in the library's own rules file.
+//
+// Each LUN has up to two rule lines, matched by its page 0x83 identifier (the
+// GUID scsi_id reads): one for the whole disk carrying the names, one for its
+// partitions carrying each name followed by "_part%n".
+//
+// The rules file is obeyed by udev as root, so every text that goes into it
+// or into a shell command is checked first: names and GUIDs holding a double
+// quote, a comma, a backslash or a control character are refused, and the
+// device name given to scsi_id must be "/sd" followed by letters and digits.
+// The files under /tmp are created exclusively, never through a link, and
+// the rules file is replaced by renaming a complete new file over it.
+#pragma once
+
+#include <cstdint>
+
+#include <sysfs/dlist.h>
+
+struct vxapi_priv_database;
+
+// The maker's PCI vendor ID, matched by the rules.
+constexpr uint16_t VXAPI_UDEV_VENDOR_ID = 0x7A5A;
+
+constexpr const char* VXAPI_UDEV_RULES_FILE = "/etc/udev/rules.d/99-DU-DUV.rules";
+constexpr const char* VXAPI_UDEV_TMP_FILE = "/tmp/DU-DUV.tmprules";
+constexpr const char* VXAPI_UDEV_BACKUP_FILE = "/tmp/99-DU-DUV.rules.bkp";
+// The complete new rules text, renamed over the rules file (udev reads
+// only names ending in ".rules").
+constexpr const char* VXAPI_UDEV_NEW_FILE = "/etc/udev/rules.d/.99-DU-DUV.rules.new";
+
+// A rule line's buffer; a line holds at most 511 characters with its newline.
+constexpr uint32_t VXAPI_UDEV_LINE_SIZE = 512;
+
+// A parsed or built rule: every text points into data_ptr (the GUID of a
+// built rule is the caller's). KERNEL, SUBSYSTEM and SYSFS keep their
+// quotes; GUID has none; symlink lists the names in line order.
+struct UDEV_RULE {
+    char* KERNEL;
+    char* SUBSYSTEM;
+    char* SYSFS;
+    char* GUID;
+    char* RESERVED;
+    struct dlist* symlink;
+    char* data_ptr;
+};
+
+// The LUN's GUID by scsi_id, for a device name "/sd<letters and digits>":
+// 0 found (out ends with scsi_id's newline), 1 not.
+int32_t vxapi_get_lun_guid(char* cmd, const char* dev, char* out, uint32_t size);
+
+// Adds the names (separated by spaces) to the rules of the port's LUN. 0, or 1.
+int32_t vxapi_set_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt, uint16_t lun,
+                                const char* names);
+// Removes the names; a rule left without names is removed. 0, or 1.
+int32_t vxapi_delete_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt, uint16_t lun,
+                                   const char* names);
+// The names of the LUN's whole-disk rule, each followed by a space, into out
+// (512 bytes); out is unchanged when the LUN has none. 0, or 1.
+int32_t vxapi_get_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt, uint16_t lun,
+                                char* out);
+// Runs "/sbin/udevtrigger" or "/sbin/udevadm trigger": the wait status, or 1
+// when neither exists.
+int32_t vxapi_udevtrigger();
+
+UDEV_RULE* vxapi_convert_usernames_to_obj(const char* guid, const char* names, int whole_disk);
+UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line);
+// 0, or 1 when the line would exceed 511 characters (line: 512 bytes).
+int32_t vxapi_convert_udevobj_to_rule(const UDEV_RULE* rule, char* line);
+// Releases the name list (its nodes only), data_ptr and the rule.
+void vxapi_free_udev_rule(UDEV_RULE* rule);
+
+char* vxapi_remove_quotes(char* text);
+char* vxapi_trim_spaces(char* text);
+void vxapi_free_dlist(struct dlist* list);
+
+// Whether a name or GUID may go into a rule: no double quote, comma,
+// backslash or control character.
+bool vxapi_udev_text_ok(const char* text);

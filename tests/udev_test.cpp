@@ -1,0 +1,169 @@
+// Persistent LUN names in the udev rules file, on a sysfs port whose LUNs
+// 0:0 (sdc), 0:1 (sdd) and 0:2 (a hostile block name) scsi_id can identify.
+#include "core/vx_env.h"
+#include "core/vx_udev.h"
+#include "sysfs_rig.h"
+
+namespace {
+
+constexpr const char* kGuidC = "600a0b80001";
+constexpr const char* kGuidD = "3600a0b80001ff";  // holds kGuidC
+
+struct UdevRig : sysfstest::SysfsRig {
+    UdevRig() : SysfsRig(0x2532, [](sim::SysfsAdapter& a) {
+        a.functions[0].host.rports = {sim::SysfsRemotePort{
+            1, "0x2000000000000011", "0x2100000000000011", "0x010211", "FCP Target", "Online", 0,
+            {{0, "sdc", 3, {}}, {1, "sdd", 4, {}}, {2, "sdz`id`", 5, {}}}}};
+    }) {
+        discover();
+        is_udevadm = 1;
+        host.script_command("/sbin/scsi_id -g -u -s /block/sdc 2> /dev/null", {std::string("x\n") + kGuidC + "\n"});
+        // sdd answers only the second form ("/dev//sdd", as formed).
+        host.script_command("/lib/udev/scsi_id --page=0x83 --whitelisted --device=/dev//sdd 2> /dev/null",
+                            {std::string(kGuidD) + "\n"});
+    }
+    ~UdevRig() { is_udevadm = 1; }
+    int set(uint16_t lun, const char* names) { return vxapi_set_lun_udev_name(-1, port(5), 0, 0, lun, names); }
+    int del(uint16_t lun, const char* names) { return vxapi_delete_lun_udev_name(-1, port(5), 0, 0, lun, names); }
+    std::string get(uint16_t lun, int expect = 0) {
+        char out[512] = "unchanged";
+        EXPECT_EQ(vxapi_get_lun_udev_name(-1, port(5), 0, 0, lun, out), expect);
+        return out;
+    }
+    std::string rules() const { return host.read_file(VXAPI_UDEV_RULES_FILE); }
+};
+
+std::string rule(bool whole, const char* guid, const std::string& names, const char* key = "ATTRS") {
+    return std::string("KERNEL==\"") + (whole ? "sd*[!0-9]" : "sd*[0-9]") + "\", SUBSYSTEM==\"block\", " + key +
+           "{vendor}==\"0x7a5a\", ENV{ID_SERIAL}==\"" + guid + "\", SYMLINK+=\"" + names + "\"\n";
+}
+
+TEST(Udev, NamesThroughOneRulesFile) {
+    UdevRig rig;
+    const std::string hand = "KERNEL==sd*[!0-9], ENV{ID_SERIAL}==x, SYMLINK+=y\n";
+    rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# mine\n\nforeign\n" + hand);
+    EXPECT_EQ(rig.get(0), "unchanged");  // no rule yet
+
+    // Partition line first; the blank and foreign lines go, the hand-edited one stays.
+    ASSERT_EQ(rig.set(0, "a KERNELb"), 0);  // a key word in a name is just text
+    EXPECT_EQ(rig.rules(), "# mine\n" + hand + rule(false, kGuidC, "a_part%n KERNELb_part%n ") +
+                               rule(true, kGuidC, "a KERNELb "));
+    ASSERT_EQ(rig.del(0, "KERNELb"), 0);
+    ASSERT_EQ(rig.set(0, "b"), 0);
+    const std::string c2 = rule(false, kGuidC, "a_part%n b_part%n ") + rule(true, kGuidC, "a b ");
+    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c2);
+    EXPECT_EQ(rig.host.read_file(VXAPI_UDEV_TMP_FILE), rig.rules());
+
+    // "b" is sdc's already; the vendor key follows udevadm's presence.
+    is_udevadm = 0;
+    ASSERT_EQ(rig.set(1, "b c"), 0);
+    is_udevadm = 1;
+    const std::string d1 = rule(false, kGuidD, "c_part%n ", "SYSFS") + rule(true, kGuidD, "c ", "SYSFS");
+    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c2 + d1);
+    ASSERT_EQ(rig.set(0, "a"), 0);  // a name the LUN has
+    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c2 + d1);
+    EXPECT_EQ(rig.get(0), "a b ");  // not sdd's, whose GUID holds sdc's
+    EXPECT_EQ(rig.get(1), "c ");
+
+    // A line over 511 characters: refused, file unchanged.
+    const std::string before = rig.rules();
+    EXPECT_EQ(rig.set(1, std::string(420, 'n').c_str()), 1);
+    EXPECT_EQ(rig.rules(), before);
+
+    ASSERT_EQ(rig.del(0, "a"), 0);
+    const std::string c1 = rule(false, kGuidC, "b_part%n ") + rule(true, kGuidC, "b ");
+    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c1 + d1);
+    ASSERT_EQ(rig.del(0, "b"), 0);
+    EXPECT_EQ(rig.rules(), "# mine\n" + hand + d1);
+
+    // A failed copy-back leaves the old rules whole.
+    rig.host.fail_open(VXAPI_UDEV_NEW_FILE, ENOSPC, 1);
+    EXPECT_EQ(rig.set(1, "e"), 1);
+    EXPECT_EQ(rig.rules(), "# mine\n" + hand + d1);
+    EXPECT_FALSE(rig.host.exists(VXAPI_UDEV_NEW_FILE));
+
+    // Links planted at both /tmp names are replaced, not followed.
+    rig.host.write_file("/victim", "keep");
+    rig.host.make_symlink("../victim", VXAPI_UDEV_TMP_FILE);
+    rig.host.make_symlink("../victim", VXAPI_UDEV_BACKUP_FILE);
+    ASSERT_EQ(rig.set(1, "e"), 0);
+    EXPECT_EQ(rig.host.read_file("/victim"), "keep");
+    EXPECT_EQ(rig.host.read_file(VXAPI_UDEV_BACKUP_FILE), "# mine\n" + hand + d1);
+    EXPECT_EQ(rig.rules(), "# mine\n" + hand + rule(false, kGuidD, "c_part%n e_part%n ") +
+                               rule(true, kGuidD, "c e "));  // rebuilt with the present key
+
+    // A hand-made line longer than the caller's buffer: 511 characters and a NUL.
+    rig.host.write_file(VXAPI_UDEV_RULES_FILE, rule(true, kGuidD, std::string(600, 'x')));
+    EXPECT_EQ(rig.get(1), std::string(511, 'x'));
+}
+
+TEST(Udev, HostileTextsRefusedBeforeAnything) {
+    const struct {
+        const char* what;
+        uint16_t lun;
+        const char* names;
+        const char* guid_answer;  // of sdc's scsi_id, or null
+        bool scsi_id_runs;
+    } cases[] = {
+        {"quote", 0, "a\" RUN+=\"/bin/x", nullptr, false},
+        {"comma", 0, "a, RUN+=x", nullptr, false},
+        {"backslash", 0, "a\\b", nullptr, false},
+        {"newline", 0, "a\nKERNEL", nullptr, false},
+        {"tab", 0, "a\tb", nullptr, false},
+        {"guid with quote", 0, "a", "60\", RUN+=\"x\n", true},
+        {"guid with control", 0, "a", "60\x1b" "1\n", true},
+        {"device name", 2, "a", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        UdevRig rig;
+        if (c.guid_answer != nullptr)
+            rig.host.script_command("/sbin/scsi_id -g -u -s /block/sdc 2> /dev/null", {c.guid_answer});
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# kept\n");
+        EXPECT_EQ(rig.set(c.lun, c.names), 1);
+        EXPECT_EQ(rig.del(c.lun, c.names), 1);
+        if (c.names == std::string("a")) rig.get(c.lun, 1);
+        EXPECT_EQ(rig.rules(), "# kept\n");
+        EXPECT_FALSE(rig.host.exists(VXAPI_UDEV_TMP_FILE));
+        bool ran = false;
+        for (const std::string& cmd : rig.host.commands()) ran = ran || cmd.find("scsi_id") != std::string::npos;
+        EXPECT_EQ(ran, c.scsi_id_runs);
+    }
+}
+
+TEST(Udev, TriggerCommands) {
+    const struct {
+        bool udevtrigger, udevadm;
+        const char* command;  // null: none runs
+    } cases[] = {{true, true, "/sbin/udevtrigger"}, {false, true, "/sbin/udevadm trigger"}, {false, false, nullptr}};
+    for (const auto& c : cases) {
+        sim::SimHost host;
+        if (c.udevtrigger) host.write_file("/sbin/udevtrigger", "", 0755);
+        if (c.udevadm) host.write_file("/sbin/udevadm", "", 0755);
+        if (c.command != nullptr) host.script_command(c.command, {"", 3});
+        EXPECT_EQ(vxapi_udevtrigger(), c.command != nullptr ? 3 << 8 : 1);
+        EXPECT_EQ(host.commands(), c.command != nullptr ? std::vector<std::string>{c.command}
+                                                        : std::vector<std::string>{});
+    }
+}
+
+TEST(Udev, TextHelpersAndHandEditedLines) {
+    char a[] = "  ab \n";
+    EXPECT_STREQ(vxapi_trim_spaces(a), "ab ");  // the last character goes
+    char b[] = "  ab";
+    EXPECT_STREQ(vxapi_trim_spaces(b), "a");
+    char c[] = "\"x\"";
+    EXPECT_STREQ(vxapi_remove_quotes(c), "x");
+    char d[] = "";
+    EXPECT_STREQ(vxapi_remove_quotes(d), "");
+    for (const char* line : {"KERNEL, SYMLINK+=", "SYMLINK+=\"\n", ",,,", "ENV{ID_SERIAL}==\"", ""}) {
+        UDEV_RULE* r = vxapi_convert_udevrule_to_obj(line);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->symlink->count, 0u);
+        char out[VXAPI_UDEV_LINE_SIZE];
+        EXPECT_EQ(vxapi_convert_udevobj_to_rule(r, out), 1);  // missing texts
+        vxapi_free_udev_rule(r);
+    }
+}
+
+}  // namespace
