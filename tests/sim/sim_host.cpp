@@ -997,14 +997,19 @@ int SimHost::run_builtin(const std::string& command, bool* handled) {
 }
 
 SimHost::CommandResult SimHost::answer(const std::string& command) {
+    std::optional<CommandResult> scripted;
     {
         std::lock_guard<std::mutex> lock(mu_);
         commands_.push_back(command);
         auto it = scripted_.find(command);
-        if (it != scripted_.end()) return it->second;
+        if (it != scripted_.end()) scripted = it->second;
         for (const auto& [prefix, status] : failing_commands_) {
-            if (command.rfind(prefix, 0) == 0) return CommandResult{"", status};
+            if (!scripted && command.rfind(prefix, 0) == 0) return CommandResult{"", status};
         }
+    }
+    if (scripted) {
+        if (scripted->effect) scripted->effect();
+        return *scripted;
     }
     bool handled = false;
     int status = run_builtin(command, &handled);

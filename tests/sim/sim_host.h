@@ -104,6 +104,7 @@ public:
     struct CommandResult {
         std::string output;
         int exit_status = 0;
+        std::function<void()> effect = {};  // runs each time the command is answered
     };
     // The answer to a command with exactly this text. Commands nobody
     // scripted answer with no output and exit status 127.

@@ -1,0 +1,47 @@
+// The driver's diagnostic vendor commands on the bsg device (FRU 11 to 13, NPIV QoS 14 and 15, SerDes registers 19
+// and 20, flash capabilities 21 and 22): data in is each byte of data out plus one, and a reply
+// carries `status` in its first vendor word.
+#pragma once
+#include <cstring>
+
+#include "sim_bsg.h"
+#include "sim_host.h"
+
+namespace sim {
+struct SimDiagBsg {
+    uint32_t status = 0;
+    void serve(SimBsg& bsg) {
+        for (uint32_t code : {11, 12, 13, 14, 15, 19, 20, 21, 22}) bsg.vendor[code] = [this](BsgJob& j) { return answer(j); };
+    }
+    int answer(BsgJob& job) const {
+        for (uint32_t i = 0; i < job.hdr.din_xfer_len; ++i) job.din[i] = job.dout[i] + 1;
+        if (job.hdr.max_response_len >= 12) std::memcpy(job.reply + 8, &status, sizeof status);
+        return 0;
+    }
+};
+
+// The driver's "fw_dump": writing "1" enables the dump, reads give it while enabled, writing "0" clears it. Step
+// `failing` (1 enable, 2 read, 3 clear) fails with EIO; log: each step as taken.
+struct SimFwDump {
+    std::string dump;
+    bool enabled = false;
+    int failing = 0;
+    std::vector<std::string> log;
+    SimHost::Attr attr() {
+        return {[this](size_t pos, std::string& out) {
+                    if (pos == 0) log.push_back("read");
+                    if (failing == 2) return EIO;
+                    out = enabled ? dump.substr(std::min(pos, dump.size())) : "";
+                    return 0;
+                },
+                [this](size_t, const std::string& data) {
+                    const bool on = data.compare(0, 2, std::string("1", 2)) == 0;
+                    log.push_back(on ? "enable" : "clear");
+                    if (failing == (on ? 1 : 3)) return EIO;
+                    enabled = on;
+                    if (!on) dump.clear();
+                    return 0;
+                }};
+    }
+};
+}  // namespace sim
