@@ -3,6 +3,9 @@
 #include "sim_bsg.h"
 #include "sim_diag.h"
 #include "sysfs_rig.h"
+
+#include <atomic>
+#include <thread>
 #include "transport/vx_sysfs_diag.h"
 
 namespace {
@@ -190,6 +193,76 @@ TEST_F(SysfsDiagTest, FceTraceMountsDebugfsOnlyWhenNeeded) {
     rig.host.remove(fce);
     rig.host.script_command(mount, {"", 32});  // the mount fails: nothing to unmount
     EXPECT_EQ(read(), std::tuple(0, 9u, 65536u, Log{mount, umount, mount}));
+}
+
+// Diagnostic I/O: steps by (stream, its k-th transfer); the streams that sent; the status and the response buffer
+// (the data, a stream's corrupted copy, or untouched).
+TEST_F(SysfsDiagTest, DiagIoStreams) {
+    using Steps = std::map<std::pair<uint32_t, uint32_t>, sim::SimDiagIo::Step>;
+    enum Resp { kData, kCorrupt, kUntouched };
+    const struct {
+        const char* what;
+        uint32_t threads, iterations;
+        Steps steps;
+        uint32_t status;
+        Resp resp;
+        std::map<uint32_t, uint32_t> jobs;
+        unsigned failing_start = 0;
+    } rows[] = {
+        {"all good", 4, 10, {}, 0, kData, {{1, 10}, {2, 10}, {3, 10}, {4, 10}}},
+        {"no streams", 0, 10, {}, 0, kData, {}},
+        {"busy counts, last busy", 1, 3, {{{1, 1}, {2}}, {{1, 3}, {2}}}, 2, kUntouched, {{1, 3}}},
+        {"driver status", 2, 3, {{{2, 2}, {7}}}, 7, kUntouched, {{1, 3}, {2, 2}}},
+        {"ENOSYS late", 1, 3, {{{1, 2}, {0, ENOSYS}}}, 20, kUntouched, {{1, 2}}},
+        {"EIO", 1, 3, {{{1, 1}, {0, EIO}}}, 1, kUntouched, {{1, 1}}},
+        {"dropped later", 1, 3, {{{1, 2}, {0, 0, false, true}}}, 32, kCorrupt, {{1, 2}}},
+        {"5th of 8 fails", 8, 2, {}, 31, kUntouched, {{1, 2}, {2, 2}, {3, 2}, {4, 2}}, 5},
+        {"129", 129, 1, {}, 6, kUntouched, {}},
+    };
+    sim::SimDiagIo io;
+    io.serve(bsg);
+    for (const auto& c : rows) {
+        SCOPED_TRACE(c.what);
+        std::tie(io.steps, io.jobs) = std::tuple(c.steps, std::map<uint32_t, uint32_t>{});
+        if (c.failing_start != 0) rig.host.fail_thread_start(c.failing_start, EAGAIN);
+        Bytes data = sim::pattern(64, 3), resp(64, 0xEE), corrupt(64, 0);
+        EXPECT_EQ(std::tuple(vxsysfs_diag_io(0, phys, data.data(), 64, resp.data(), c.threads, c.iterations, 1, &st),
+                             st, io.jobs),
+                  std::tuple(c.status == 6 ? 1 : 0, c.status, c.jobs));
+        const Bytes want[] = {data, corrupt, Bytes(64, 0xEE)};
+        EXPECT_EQ(resp, want[c.resp]);
+    }
+}
+
+// Stream 3 receives other data in its second transfer: 32 and its data; stream 2, held in its second transfer until
+// the claim, stops after it; stream 1, held before its first transfer until the claim, reports 1 and so does the run.
+TEST_F(SysfsDiagTest, DiagIoMiscompareStopsTheOthers) {
+    sim::SimDiagIo io;
+    io.serve(bsg);
+    io.steps[{3, 2}].corrupt = true;
+    Bytes data = sim::pattern(64, 3), resp(64, 0xEE), got = data;
+    got[0] ^= 0xFF;
+    const auto wait_claim = [&] {
+        while (std::atomic_ref<uint8_t>(resp[0]).load() != got[0]) std::this_thread::yield();
+    };
+    for (bool hold_first : {false, true}) {
+        io.jobs.clear(), std::fill(resp.begin(), resp.end(), 0xEE);
+        rig.host.on_thread_begin([&](unsigned n) {
+            if (hold_first && n % 3 == 1) wait_claim();
+        });
+        io.gate = [&](uint32_t stream, uint32_t k) {
+            if (stream == 2 && k == 2) wait_claim();
+            // Stream 3 miscompares once the others have completed a transfer (stream 1 only when not held).
+            const auto others_done = [&] {
+                std::lock_guard<std::mutex> lock(io.mu);
+                return io.jobs[2] >= 2 && (hold_first || io.jobs[1] >= 2);
+            };
+            while (stream == 3 && k == 2 && !others_done()) std::this_thread::yield();
+        };
+        EXPECT_EQ(std::tuple(vxsysfs_diag_io(0, phys, data.data(), 64, resp.data(), 3, 50, 1, &st), st, resp),
+                  std::tuple(0, hold_first ? 1u : 32u, got));
+        EXPECT_EQ(std::tuple(io.jobs[2], io.jobs[3]), std::tuple(2u, 2u)) << "stream 2 stopped after the claim";
+    }
 }
 
 }  // namespace

@@ -5,12 +5,20 @@
 // driver's status in its first vendor word.
 #include "transport/vx_sysfs_diag.h"
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <scsi/sg.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -235,6 +243,141 @@ int vxsysfs_flash_update_capabilities(int, vxapi_priv_database* api_priv_data_in
     if (pcap == nullptr) return missing_buffer(pext_stat);
     return round_trip(api_priv_data_inst, flag != 0 ? VX_BSG_SET_FLASH_CAPS : VX_BSG_GET_FLASH_CAPS, pcap,
                       sizeof *pcap, pext_stat);
+}
+
+// ---------------------------------------------------------------- diagnostic I/O
+
+namespace {
+
+// Set by the stream of the current run that first received data that
+// differed; the others stop before their next transfer.
+std::atomic<int> diagio_memcpy{0};
+
+// The buffers of one stream, freed when it ends.
+struct StreamBuffers {
+    std::unique_ptr<uint8_t[]> request, reply, dout, din;
+};
+
+// Allocates the stream's buffers: false, with status 17, when one cannot be had.
+bool allocate(const vxa_thread_data& td, StreamBuffers& b) {
+    const struct { std::unique_ptr<uint8_t[]>& buffer; uint32_t length; const char* failure; } wanted[] = {
+        {b.request, VX_BSG_REQUEST_LEN, "> Unable to allocate memory -- cdb"},
+        {b.reply, VX_BSG_REPLY_LEN, "> Unable to allocate memory -- reply"},
+        {b.dout, td.size, "> Unable to allocate memory -- pdout"},
+        {b.din, td.size, "> Unable to allocate memory -- pdin"},
+    };
+    for (const auto& w : wanted) {
+        w.buffer.reset(new (std::nothrow) uint8_t[w.length]());
+        if (w.buffer == nullptr) {
+            fail(w.failure);
+            *td.pext_stat = EXT_STATUS_NO_MEMORY;
+            return false;
+        }
+    }
+    std::memcpy(b.dout.get(), td.pdata, td.size);
+    return true;
+}
+
+// The stream's transfers until one fails, one differs, another stream's
+// data differed or all were made.
+void transfer(const vxa_thread_data& td, StreamBuffers& b, sg_io_v4& hdr) {
+    const auto* reply = reinterpret_cast<const fc_bsg_reply*>(b.reply.get());
+    for (uint32_t i = 0; i < td.iterations && diagio_memcpy.load() == 0; ++i) {
+        // A transfer that brings nothing must not pass on the last one's data.
+        if (td.flag != 0) std::memset(b.din.get(), 0, td.size);
+        const int rc = vx::sys().ioctl(td.fd, SG_IO, &hdr);
+        if (rc != 0) {
+            *td.pext_stat = errno == ENOSYS ? EXT_STATUS_NO_DRIVER_SUPPORT : EXT_STATUS_ERR;
+            vxdbg_line(kErr, "> IOCTL Failed=", static_cast<uint32_t>(rc), VXDBG_INT);
+            return;
+        }
+        *td.pext_stat = reply->vendor_rsp[0];
+        if (*td.pext_stat == EXT_STATUS_BUSY) continue;
+        if (*td.pext_stat != EXT_STATUS_OK) return;
+        if (td.flag != 0 && std::memcmp(b.dout.get(), b.din.get(), td.size) != 0) {
+            *td.pext_stat = EXT_STATUS_DATA_COMPARE;
+            int unclaimed = 0;
+            if (diagio_memcpy.compare_exchange_strong(unclaimed, 1)) std::memcpy(td.presp, b.din.get(), td.size);
+            return;
+        }
+    }
+}
+
+// Starts the streams: the number started.
+uint32_t start_streams(vxa_thread_data* records, pthread_t* ids, uint32_t threads, Status& status) {
+    for (uint32_t i = 0; i < threads; ++i) {
+        const int err = vx::sys().thread_create(&ids[i], vxsysfs_max_io, &records[i]);
+        if (err != 0) {
+            vxdbg_line(kErr, "> Failed=", static_cast<uint32_t>(err), VXDBG_INT);
+            status = EXT_STATUS_THREAD_START;
+            return i;
+        }
+    }
+    return threads;
+}
+
+}  // namespace
+
+void* vxsysfs_max_io(void* thread_data) {
+    auto& td = *static_cast<vxa_thread_data*>(thread_data);
+    *td.pext_stat = EXT_STATUS_DEV_NOT_FOUND;
+    if (td.pdata == nullptr || td.size == 0) return nullptr;
+    StreamBuffers b;
+    if (!allocate(td, b)) return nullptr;
+    auto* request = reinterpret_cast<fc_bsg_request*>(b.request.get());
+    sg_io_v4 hdr;
+    vxsysfs_create_bsg_header(&hdr, request, VX_BSG_REQUEST_LEN, reinterpret_cast<fc_bsg_reply*>(b.reply.get()),
+                              VX_BSG_REPLY_LEN, b.dout.get(), td.size, b.din.get(), td.size);
+    request->rqst_data.h_vendor.vendor_cmd[0] = VX_BSG_DIAG_IO;
+    request->rqst_data.h_vendor.vendor_cmd[1] = td.thread_id;
+    *td.pext_stat = EXT_STATUS_ERR;
+    transfer(td, b, hdr);
+    return nullptr;
+}
+
+int32_t vxsysfs_diag_io(int, vxapi_priv_database* api_priv_data_inst, const void* data, uint32_t size, void* resp,
+                        uint32_t threads, uint32_t iterations, uint8_t flag, uint32_t* pext_stat) {
+    entered("vxsysfs_diag_io", true);
+    Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
+    if (api_priv_data_inst == nullptr || data == nullptr || resp == nullptr || size == 0) return 1;
+    if (threads > VX_DIAG_IO_MAX_THREADS) {
+        status = EXT_STATUS_INVALID_PARAM;
+        return 1;
+    }
+    Path dir;
+    char node[VXSYSFS_PATH_SIZE] = {};
+    vxsysfs_get_bsg_device_path(dir, api_priv_data_inst);
+    vxsysfs_open_bsg_dev(dir, node, sizeof node);
+    if (node[0] == '\0') return 0;
+    status = EXT_STATUS_ERR;
+    const int fd = vx::sys().open(node, O_WRONLY);
+    if (fd < 0) {
+        fail("> Failed open");
+        vx::sys().unlink(node);
+        return 0;
+    }
+    std::array<pthread_t, VX_DIAG_IO_MAX_THREADS> ids{};
+    std::array<vxa_thread_data, VX_DIAG_IO_MAX_THREADS> records{};
+    std::array<uint32_t, VX_DIAG_IO_MAX_THREADS> slots{};
+    diagio_memcpy.store(0);
+    for (uint32_t i = 0; i < threads; ++i) {
+        records[i] = {i + 1, size, iterations, fd, flag, &slots[i], static_cast<const uint8_t*>(data),
+                      static_cast<uint8_t*>(resp)};
+    }
+    const uint32_t started = start_streams(records.data(), ids.data(), threads, status);
+    for (uint32_t i = 0; i < started; ++i) vx::sys().thread_join(ids[i], nullptr);
+    if (started == threads) {
+        const auto failed = std::find_if(slots.begin(), slots.begin() + threads, [](uint32_t s) { return s != 0; });
+        if (failed != slots.begin() + threads) {
+            status = *failed;
+        } else {
+            std::memcpy(resp, data, size);
+            status = EXT_STATUS_OK;
+        }
+    }
+    vx::sys().close(fd);
+    vx::sys().unlink(node);
+    return 0;
 }
 
 // ---------------------------------------------------------------- firmware dump

@@ -36,6 +36,36 @@ int32_t vxsysfs_get_board_temp(vxapi_priv_database* api_priv_data_inst, EXT_BOAR
 int32_t vxsysfs_get_serdes_params(int handle, vxapi_priv_database* api_priv_data_inst, void* buf, uint32_t size,
                                   uint32_t* pext_stat);
 
+// ---- diagnostic I/O ----
+
+// The most streams of one diagnostic I/O run.
+constexpr uint32_t VX_DIAG_IO_MAX_THREADS = 128;
+
+// One stream of a diagnostic I/O run.
+struct vxa_thread_data {
+    uint32_t thread_id;   // 1 for the first stream, counting up
+    uint32_t size;        // bytes per transfer
+    uint32_t iterations;
+    int fd;               // the run's bsg descriptor, shared by every stream
+    uint8_t flag;         // compare the data that comes back
+    uint32_t* pext_stat;  // this stream's own status slot
+    const uint8_t* pdata;
+    uint8_t* presp;
+};
+
+// Sends the data (size bytes) through the driver's diagnostic I/O command
+// (vendor command 10) in `threads` streams at once, each `iterations` times,
+// comparing what comes back when `flag` is set. Status 0 with the response
+// buffer equal to the data, else the first failing stream's status (32: the
+// data differed, the response buffer holds what one stream received), 31
+// when a stream could not be started, 6 for more than 128 streams. Result 1
+// when a buffer is missing, the size is 0 or there are too many streams.
+int32_t vxsysfs_diag_io(int handle, vxapi_priv_database* api_priv_data_inst, const void* data, uint32_t size,
+                        void* resp, uint32_t threads, uint32_t iterations, uint8_t flag, uint32_t* pext_stat);
+// The start routine of one stream (a vxa_thread_data); its outcome is in its
+// status slot. Null.
+void* vxsysfs_max_io(void* thread_data);
+
 // ---- vendor commands on the FC host's bsg node ----
 // Result 0 when the driver took the command, 1 otherwise (also when its
 // buffers cannot be allocated).

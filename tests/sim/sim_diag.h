@@ -3,6 +3,8 @@
 // carries `status` in its first vendor word.
 #pragma once
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "sim_bsg.h"
 #include "sim_host.h"
@@ -42,6 +44,37 @@ struct SimFwDump {
                     if (!on) dump.clear();
                     return 0;
                 }};
+    }
+};
+
+// Diagnostic I/O (code 10) from many threads: data in := data out and status 0, unless the step of (stream, its
+// k-th job from 1) says otherwise; `gate` runs before each answer, outside the lock (to order streams).
+struct SimDiagIo {
+    struct Step {
+        uint32_t status = 0;
+        int err = 0;
+        bool corrupt = false, drop = false;  // data in: first byte flipped; not written
+    };
+    std::map<std::pair<uint32_t, uint32_t>, Step> steps;
+    std::function<void(uint32_t stream, uint32_t k)> gate;
+    std::map<uint32_t, uint32_t> jobs;  // per stream
+    std::mutex mu;
+    void serve(SimBsg& bsg) { bsg.vendor[10] = [this](BsgJob& j) { return answer(j); }; }
+    int answer(BsgJob& job) {
+        uint32_t stream = 0, k = 0;
+        std::memcpy(&stream, job.request.data() + 16, sizeof stream);
+        Step step;
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            k = ++jobs[stream];
+            if (auto it = steps.find({stream, k}); it != steps.end()) step = it->second;
+        }
+        if (gate) gate(stream, k);
+        if (step.err != 0) return step.err;
+        if (!step.drop) std::memcpy(job.din, job.dout.data(), job.dout.size());
+        if (step.corrupt) job.din[0] ^= 0xFF;
+        std::memcpy(job.reply + 8, &step.status, sizeof step.status);
+        return 0;
     }
 };
 }  // namespace sim
