@@ -63,7 +63,7 @@ struct SideTest : ::testing::Test {
 };
 
 // Per row the four kinds of port: driver, sysfs with bsg (whose driver has no vendor commands but i2c: 20),
-// sysfs with netlink only, sysfs with neither (the dump twin is a stand-in: 2 and 12; the Tarno files are absent).
+// sysfs with netlink only, sysfs with neither (no dump size file: 1 and 9; the Tarno files are absent).
 // Operation 5 is refused everywhere.
 TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
     Bytes buf(512), image = sim::pattern(16, 8);
@@ -86,7 +86,7 @@ TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
         {[&](R r, uint32_t* st) { return vxapi_set_i2c_buffer(fd, r, 0xA0, 0, 7, 100, buf.data(), st); },
          {{0, 0, "ioctl 20/1 ioctl 20/1 "}, {0, 0, "bsg 16 bsg 16 "}, {0, 0, "nl 16 nl 16 "}, none}},
         {[&](R r, uint32_t* st) { return vxapi_get_fw_dump(fd, r, buf.data(), &size, st); },
-         {{0, 0, "ioctl 14/0 "}, none, none, none}},
+         {{0, 0, "ioctl 14/0 "}, {1, 9, ""}, {1, 9, ""}, {1, 9, ""}}},
         {[&](R r, uint32_t* st) { return vxapi_port_param(fd, r, &pp, 20, st); },
          {{0, 0, "ioctl 15/0 "}, {1, 20, "bsg 5 "}, {0, 0, "nl 7 "}, none}},
         {tarno(1), {{0, 0, "ioctl 17/1 "}, {1, 20, "bsg 2 "}, {0, 0, "nl 1 "}, refused}},

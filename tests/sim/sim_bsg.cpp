@@ -43,13 +43,17 @@ int SimBsg::ioctl(dev_t rdev, unsigned long code, void* arg) {
         std::memcpy(&job.code, job.request.data() + kVendorCodeOffset, sizeof job.code);
     }
     int err = 0;
-    if (!errnos.empty()) {
-        err = errnos.front();
-        errnos.pop_front();
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!errnos.empty()) {
+            err = errnos.front();
+            errnos.pop_front();
+        }
     }
-    if (err == 0) err = answer(job);
+    if (err == 0) err = answer(job);  // handlers of jobs from many threads keep their own order
     hdr->din_resid = job.hdr.din_resid;
     hdr->dout_resid = job.hdr.dout_resid;
+    std::lock_guard<std::mutex> lock(mu_);
     log.push_back(job);
     return err;
 }

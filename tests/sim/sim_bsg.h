@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ public:
 private:
     int answer(BsgJob& job);
     std::map<dev_t, std::string> entries_;
+    std::mutex mu_;  // errnos and log, for jobs sent from many threads
 };
 
 // The SCSI generic nodes /dev/sg<N> (major 21): sg<N> is a LUN of a target

@@ -18,8 +18,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 namespace fs = std::filesystem;
 
@@ -912,8 +914,33 @@ int SimHost::usleep(unsigned microseconds) {
     return 0;
 }
 
+void SimHost::fail_thread_start(unsigned nth, int err) {
+    std::lock_guard<std::mutex> lock(mu_);
+    std::tie(thread_fail_nth_, thread_fail_err_) = std::tuple(nth, err);
+}
+
+void SimHost::on_thread_begin(std::function<void(unsigned n)> hook) { thread_hook_ = std::move(hook); }
+
 int SimHost::thread_create(pthread_t* thread, void* (*start)(void*), void* arg) {
-    return ::pthread_create(thread, nullptr, start, arg);
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (thread_fail_nth_ != 0 && --thread_fail_nth_ == 0) return thread_fail_err_;
+    }
+    if (!thread_hook_) return ::pthread_create(thread, nullptr, start, arg);
+    struct Begin {
+        std::function<void(unsigned)> hook;
+        unsigned n;
+        void* (*start)(void*);
+        void* arg;
+    };
+    auto* begin = new Begin{thread_hook_, ++thread_starts_, start, arg};
+    const int rc = ::pthread_create(thread, nullptr, [](void* p) {
+        std::unique_ptr<Begin> b(static_cast<Begin*>(p));
+        b->hook(b->n);
+        return b->start(b->arg);
+    }, begin);
+    if (rc != 0) delete begin;
+    return rc;
 }
 
 int SimHost::thread_join(pthread_t thread, void** result) { return ::pthread_join(thread, result); }
@@ -997,14 +1024,19 @@ int SimHost::run_builtin(const std::string& command, bool* handled) {
 }
 
 SimHost::CommandResult SimHost::answer(const std::string& command) {
+    std::optional<CommandResult> scripted;
     {
         std::lock_guard<std::mutex> lock(mu_);
         commands_.push_back(command);
         auto it = scripted_.find(command);
-        if (it != scripted_.end()) return it->second;
+        if (it != scripted_.end()) scripted = it->second;
         for (const auto& [prefix, status] : failing_commands_) {
-            if (command.rfind(prefix, 0) == 0) return CommandResult{"", status};
+            if (!scripted && command.rfind(prefix, 0) == 0) return CommandResult{"", status};
         }
+    }
+    if (scripted) {
+        if (scripted->effect) scripted->effect();
+        return *scripted;
     }
     bool handled = false;
     int status = run_builtin(command, &handled);

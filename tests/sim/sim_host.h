@@ -104,6 +104,7 @@ public:
     struct CommandResult {
         std::string output;
         int exit_status = 0;
+        std::function<void()> effect = {};  // runs each time the command is answered
     };
     // The answer to a command with exactly this text. Commands nobody
     // scripted answer with no output and exit status 127.
@@ -162,6 +163,12 @@ public:
     // semaphore 0 that succeeded, and with "sleep <s>" after each sleep().
     // Set it before the library runs.
     void on_event(std::function<void(const std::string& event)> hook);
+
+    // ---- threads ----
+    // The nth thread start from now (1: the next) fails with err.
+    void fail_thread_start(unsigned nth, int err);
+    // Runs in each started thread, with its start number from 1, before its start routine.
+    void on_thread_begin(std::function<void(unsigned n)> hook);
 
     // ---- netlink sockets and the driver behind them ----
     SimNetlink& netlink() { return netlink_; }
@@ -327,6 +334,9 @@ private:
     std::map<key_t, OpenFault> semget_faults_;
     std::map<std::string, size_t> short_reads_;
     std::function<void(const std::string&)> unlink_hook_;
+    std::function<void(unsigned)> thread_hook_;
+    unsigned thread_starts_ = 0, thread_fail_nth_ = 0;
+    int thread_fail_err_ = 0;
     std::function<void(const std::string&)> event_hook_;
     std::map<int, size_t> short_read_fds_;
     std::set<BusObject*> buses_;
