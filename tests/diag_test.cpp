@@ -4,6 +4,7 @@
 #include "core/vx_fru.h"
 #include "core/vx_layout.h"
 #include "core/vx_load.h"
+#include "fw24xx_builder.h"
 #include "sim_diag.h"
 #include "sim_mgmt_bsg.h"
 #include "sim_nl_vendor.h"
@@ -147,6 +148,122 @@ TEST_F(DiagTest, DriverRoadCarriesTheRecords) {
     EXPECT_EQ(uint32_t{r.val}, 0xABCDEFu);
     EXPECT_EQ(vxapi_get_fce_buffer(fd, &rec, fce.data(), &size, &st), 0);
     EXPECT_EQ(std::tuple(size, st, Bytes(fce.begin(), fce.begin() + 20)), std::tuple(20u, 0u, diag.fce));
+}
+
+// The FRU records of images as the driver receives them: count, then per image offset 0x406 (firmware), 0x472
+// (BIOS), 0x44E (FCode) or 0x42A (EFI) at device 0xA0 with option 0x2000 and the text less a leading blank.
+// Nothing is sent for another region or an image without versions.
+TEST_F(DiagTest, FruRecordsFromImages) {
+    const auto chain = [](std::vector<sim::RomImage> images) { return sim::build_rom_chain(images).bytes; };
+    const auto fw = [](uint32_t major, uint32_t minor, uint32_t subminor) {
+        sim::Fw24xx f;
+        std::tie(f.major, f.minor, f.subminor) = std::tuple(major, minor, subminor);
+        return sim::build_24xx_fw(f);
+    };
+    const struct { uint32_t region; Bytes image; int rc; std::string sent; } rows[] = {
+        {1, fw(8, 2, 5), 0, "1: 406 V:8.02.05,D:00000000,A:Y,T:G"},
+        {1, fw(123, 45, 6), 0, "1: 406 V:123.45.06,D:00000000,A:Y,T:G"},
+        {7, chain({sim::bios_image(3, 5), sim::fcode_image(1, 2), sim::efi_image(100, 1)}), 0,
+         "3: 472 V:3.05,D:00000000,A:Y,T:B 44E V:1.02,D:00000000,A:Y,T:F 42A V:100.01,D:00000000,A:Y,T:E"},
+        {7, chain({sim::efi_image(0, 7)}), 0, "1: 42A V:0.07,D:00000000,A:Y,T:E"},
+        {7, fw(8, 2, 5), 1, ""},
+        {1, chain({sim::bios_image(3, 5)}), 1, ""},
+        {2, fw(8, 2, 5), 1, ""},
+    };
+    for (const auto& row : rows) {
+        vxapi_priv_database rec = record(kIoctl);
+        uint32_t st = kU;
+        diag.fru_versions.clear();
+        EXPECT_EQ(vxapi_fill_and_update_fru_versions(fd, &rec, row.image.data(), static_cast<uint32_t>(row.image.size()),
+                                                     row.region, &st), row.rc) << &row - rows;
+        std::string got;
+        const Bytes& list = diag.fru_versions;
+        if (!list.empty()) {
+            got = std::to_string(list[0]) + ":";
+            for (size_t at = 4; at + sizeof(vxa_image_version) <= list.size(); at += sizeof(vxa_image_version)) {
+                vxa_image_version v;
+                std::memcpy(&v, &list[at], sizeof v);
+                EXPECT_EQ(std::pair(int{v.field_address.device_address}, int{v.field_address.options}),
+                          std::pair(0xA0, 0x2000));
+                got += sysfstest::line(" %X %s", v.field_address.offset, reinterpret_cast<const char*>(v.version));
+            }
+            EXPECT_EQ(list.size(), 4 + 42 * size_t{list[0]});
+        }
+        EXPECT_EQ(got, row.sent) << &row - rows;
+    }
+}
+
+// Boot code version texts: a blank before a one-digit major, three digits past 99; the text and its NUL must fit;
+// a PcirOffset past the buffer is not followed.
+TEST_F(DiagTest, BootCodeVersionText) {
+    Bytes rom = sim::build_rom_chain({sim::bios_image(3, 5), sim::efi_image(100, 1)}).bytes;
+    char v[16];
+    const auto version = [&](uint8_t ctype, uint32_t room) {
+        std::memset(v, 'x', sizeof v);
+        const int rc = vxapi_get_bootcode_version(rom.data(), static_cast<uint32_t>(rom.size()), ctype,
+                                                  reinterpret_cast<uint8_t*>(v), room);
+        return std::pair(rc, rc == 0 ? std::string(v) : std::string(v, 1));
+    };
+    EXPECT_EQ(version(0, 16), std::pair(0, std::string(" 3.05")));
+    EXPECT_EQ(version(0, 6), std::pair(0, std::string(" 3.05")));
+    EXPECT_EQ(version(0, 5), std::pair(1, std::string("x")));
+    EXPECT_EQ(version(3, 16), std::pair(0, std::string("100.01")));
+    EXPECT_EQ(version(1, 16), std::pair(1, std::string("x")));
+    EXPECT_EQ(vxapi_get_bootcode_version(nullptr, 16, 0, reinterpret_cast<uint8_t*>(v), 16), 1);
+    sim::put_le16(rom, 0x18, 0xFFF0);
+    EXPECT_EQ(version(0, 16), std::pair(1, std::string("x")));
+}
+
+// The pulse on each road failing at each step (driver status 1 doing nothing; netlink error word 1 after the
+// command was carried out): a failed read writes nothing back, a failed reset write sends no set. On the driver
+// road the status is the last request's; the netlink exchange leaves it alone on an error word.
+TEST_F(DiagTest, FruStatusPulseStopsAtTheFailedStep) {
+    const struct { Kind kind; int fail; int rc; uint32_t st; std::string sent; std::vector<uint8_t> written; } rows[] = {
+        {kIoctl, 0, 0, 0, "ioctl 1C/2 ioctl 1C/3 ioctl 1C/3 ", {0x03, 0x13}},
+        {kIoctl, 1, 0, 1, "ioctl 1C/2 ", {}},
+        {kIoctl, 2, 0, 1, "ioctl 1C/2 ioctl 1C/3 ", {}},
+        {kIoctl, 3, 0, 1, "ioctl 1C/2 ioctl 1C/3 ioctl 1C/3 ", {0x03}},
+        {kNetlink, 0, 0, 0, "nl 12 nl 13 nl 13 ", {0x13}},
+        {kNetlink, 1, 1, kU, "nl 12 ", {0x13}},
+        {kNetlink, 2, 1, 0, "nl 12 nl 13 ", {0x03}},
+        {kNetlink, 3, 1, 0, "nl 12 nl 13 nl 13 ", {0x13}},
+    };
+    for (const auto& row : rows) {
+        std::tie(diag.fru_status, diag.fru_calls, diag.fru_written) = std::tuple(0x13, 0, std::vector<uint8_t>{});
+        vendor.status_reg.status_reg = 0x13;
+        diag.fru_fail = row.kind == kIoctl ? row.fail : 0;
+        for (int i = 1; row.kind == kNetlink && i <= row.fail; ++i) {
+            nl.fault(i < row.fail ? sim::NlFault{} : sim::NlFault{sim::NlFault::Error, 1, {}});
+        }
+        vxapi_priv_database rec = record(row.kind);
+        uint32_t st = kU;
+        EXPECT_EQ(vxapi_pulse_fru_status(fd, &rec, &st), row.rc) << &row - rows;
+        EXPECT_EQ(st, row.st) << &row - rows;
+        EXPECT_EQ(sent(), row.sent) << &row - rows;
+        EXPECT_EQ(row.kind == kIoctl ? diag.fru_written : std::vector<uint8_t>{vendor.status_reg.status_reg},
+                  row.written) << &row - rows;
+    }
+}
+
+// The region check walks at most the table's 255 entries and answers 0 with no layout; the reload installs the
+// port's fixed layout as the global one.
+TEST_F(DiagTest, RegionCheckAndLayoutReload) {
+    struct Restore {
+        ~Restore() { pGlobalOptRomLayout = nullptr, std::memset(&gOptRomLayout, 0, sizeof gOptRomLayout); }
+    } restore;
+    pGlobalOptRomLayout = nullptr;
+    EXPECT_EQ(vxapi_check_region(0xAB), 0);
+    std::memset(&gOptRomLayout, 0, sizeof gOptRomLayout);
+    std::tie(gOptRomLayout.NoOfRegions, gOptRomLayout.Region[254].Region) = std::tuple(0xFFFFFFFF, 0xAB);
+    pGlobalOptRomLayout = &gOptRomLayout;
+    EXPECT_EQ(std::pair(vxapi_check_region(0xAB), vxapi_check_region(0xAC)), std::pair(1, 0));
+    vxapi_priv_database rec = record(kBsg);
+    vxapi_phy_info phy{};
+    std::tie(phy.device_id, rec.phy_info) = std::tuple(0x2532, &phy);
+    EXPECT_EQ(vxapi_override_flt(fd, &rec), 0);
+    EXPECT_EQ(pGlobalOptRomLayout, &gOptRomLayout);
+    EXPECT_GT(gOptRomLayout.NoOfRegions, 1u);
+    EXPECT_EQ(std::pair(vxapi_check_region(gOptRomLayout.Region[1].Region), vxapi_check_region(0xAB)), std::pair(1, 0));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ struct SimDiag {
     EXT_BOARD_TEMP temp{};
     uint8_t fru_status = 0;             // the register at device 0xE0
     std::vector<uint8_t> fru_written;   // every value written to it
+    int fru_calls = 0, fru_fail = 0;    // the FRU request numbered fru_fail (from 1) answers status 1, doing nothing
     std::map<uint32_t, uint32_t> serdes;  // SerDes registers by address
 
     void attach(SimDriver& d) {
@@ -53,6 +54,7 @@ struct SimDiag {
         }
     }
     SimReply fru(const SimRequest& r) {
+        if (++fru_calls == fru_fail) return SimReply::with_status(EXT_STATUS_ERR);
         if (r.sub_code == 1) return fru_versions = r.request, SimReply{};
         vxa_status_reg reg;
         std::memcpy(&reg, r.request.data(), sizeof reg);
