@@ -63,91 +63,54 @@ struct DiagTest : ::testing::Test {
 
 // Per row the four kinds of port: driver, sysfs with bsg, sysfs with netlink only, sysfs with neither. The sysfs
 // forms not carried yet answer 2 and 12 without sending; the SerDes registers and the QoS table answer so on a port
-// without a transport, the others 1 with the status untouched.
+// without a transport, the others 1 with the status untouched. The driver road carries the records both ways.
 TEST_F(DiagTest, EachWorkerOnEachKindOfPort) {
-    Bytes buf(64);
+    Bytes buf(64), cfg = sim::pattern(24, 3);
     EXT_BOARD_TEMP temp{};
     vxa_serdes_reg reg{VXA_SERDES_READ, 4, 0};
-    vxa_serdes_reg_ex reg_ex{VXA_SERDES_READ, 4, 0};
+    vxa_serdes_reg_ex w{VXA_SERDES_WRITE, 0x10000, 0xABCDEF}, reg_ex{VXA_SERDES_READ, 0x10000, 0};
     vxa_image_version_list fru{};
     auto* qos = reinterpret_cast<vxa_qos_config*>(buf.data());
     uint32_t size = 64;
+    sim::SimDiag::answer(driver.ports[0], sim::pattern(20, 9));
     using Call = std::function<int(R, uint32_t*)>;
+#define CALL(expr) Call([&](R r, uint32_t* st) { return expr; })
     const Cell none{1, kU, ""}, later{2, 12, ""};
     const struct { Call call; Cell cells[4]; } rows[] = {
-        {[&](R r, uint32_t* st) { return vxapi_enable_disable_qos(fd, r, 1, st); },
-         {{0, 0, "ioctl 19/1 "}, {0, 0, "bsg 6 "}, {0, 0, "nl 8 "}, none}},
-        {[&](R r, uint32_t* st) { return vxapi_get_qos_config(fd, r, buf.data(), 24, st); },
-         {{0, 0, "ioctl 19/2 "}, {0, 0, "bsg 6 "}, {0, 0, "nl 8 "}, none}},
-        {[&](R r, uint32_t* st) { return vxapi_set_qos_config(fd, r, buf.data(), 24, st); },
-         {{0, 0, "ioctl 19/3 "}, {0, 0, "bsg 6 "}, {0, 0, "nl 8 "}, none}},
-        {[&](R r, uint32_t* st) { return vxapi_set_reset_diag_mode(fd, r, 1, st); },
-         {{0, 0, "ioctl 1A/1 "}, {0, 0, "bsg 9 "}, {0, 0, "nl 9 "}, none}},
-        {[&](R r, uint32_t* st) { return vxapi_get_board_temp(fd, r, &temp, 64, st); },
-         {{0, 0, "ioctl 1B/0 "}, later, later, later}},
-        {[&](R r, uint32_t* st) { return vxapi_read_serdes_params(fd, r, buf.data(), 64, st); },
-         {{0, 0, "ioctl 1D/0 "}, later, later, later}},
-        {[&](R r, uint32_t* st) { return vxapi_update_fru_versions(fd, r, &fru, 4, st); },
-         {{0, 0, "ioctl 1C/1 "}, later, {0, 0, "nl 11 "}, none}},
-        {[&](R r, uint32_t* st) { return vxapi_pulse_fru_status(fd, r, st); },
+        {CALL(vxapi_set_qos_config(fd, r, cfg.data(), 24, st)), {{0, 0, "ioctl 19/3 "}, {0, 0, "bsg 6 "}, {0, 0, "nl 8 "}, none}},
+        {CALL(vxapi_get_qos_config(fd, r, buf.data(), 24, st)), {{0, 0, "ioctl 19/2 "}, {0, 0, "bsg 6 "}, {0, 0, "nl 8 "}, none}},
+        {CALL(vxapi_enable_disable_qos(fd, r, 1, st)), {{0, 0, "ioctl 19/1 "}, {0, 0, "bsg 6 "}, {0, 0, "nl 8 "}, none}},
+        {CALL(vxapi_set_reset_diag_mode(fd, r, 1, st)), {{0, 0, "ioctl 1A/1 "}, {0, 0, "bsg 9 "}, {0, 0, "nl 9 "}, none}},
+        {CALL(vxapi_get_board_temp(fd, r, &temp, 64, st)), {{0, 0, "ioctl 1B/0 "}, later, later, later}},
+        {CALL(vxapi_read_serdes_params(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1D/0 "}, later, later, later}},
+        {CALL(vxapi_update_fru_versions(fd, r, &fru, 4, st)), {{0, 0, "ioctl 1C/1 "}, later, {0, 0, "nl 11 "}, none}},
+        {CALL(vxapi_pulse_fru_status(fd, r, st)),
          {{0, 0, "ioctl 1C/2 ioctl 1C/3 ioctl 1C/3 "}, later, {0, 0, "nl 12 nl 13 nl 13 "}, none}},
-        {[&](R r, uint32_t* st) { return vxapi_get_npiv_qos_config(fd, r, buf.data(), 64, st); },
-         {{0, 0, "ioctl 1E/3 "}, later, none, none}},
-        {[&](R r, uint32_t* st) { return vxapi_set_npiv_qos_config(fd, r, buf.data(), 64, st); },
-         {{0, 0, "ioctl 1E/2 "}, later, none, none}},
-        {[&](R r, uint32_t* st) { return vxapi_enable_disable_npiv_qos(fd, r, 2, st); },
-         {{0, 0, "ioctl 1E/4 "}, later, none, none}},
-        {[&](R r, uint32_t* st) { return vxapi_enable_disable_npiv_qos(fd, r, 0, st); },
-         {{0, 0, "ioctl 1E/5 "}, later, none, none}},
-        {[&](R r, uint32_t* st) { return vxapi_get_npiv_qos_perf(fd, r, buf.data(), 64, st); },
-         {{0, 0, "ioctl 1E/6 "}, later, none, none}},
-        {[&](R r, uint32_t* st) { return vxapi_get_npiv_qos_list(fd, r, buf.data(), 64, st); },
-         {{0, 0, "ioctl 1F/0 "}, later, none, none}},
-        {[&](R r, uint32_t* st) { return vxapi_get_fce_buffer(fd, r, buf.data(), &size, st); },
-         {{0, 0, "ioctl 22/0 "}, later, later, later}},
-        {[&](R r, uint32_t* st) { return vxapi_serdes_reg_ops(fd, r, &reg, st); },
-         {{0, 0, "ioctl 23/0 "}, later, {0, 0, "nl 19 "}, later}},
-        {[&](R r, uint32_t* st) { return vxapi_serdes_reg_ops_ex(fd, r, &reg_ex, st); },
-         {{0, 0, "ioctl 24/0 "}, later, {0, 0, "nl 20 "}, later}},
-        {[&](R r, uint32_t* st) { return vxapi_get_qos(fd, r, qos, 64, st); },
-         {{0, 0, "ioctl 25/0 "}, later, later, later}},
-        {[&](R r, uint32_t* st) { return vxapi_diag_io(fd, r, buf.data(), 8, buf.data(), 1, 1, 0, st); },
-         {none, later, later, later}},
+        {CALL(vxapi_set_npiv_qos_config(fd, r, cfg.data(), 24, st)), {{0, 0, "ioctl 1E/2 "}, later, none, none}},
+        {CALL(vxapi_get_npiv_qos_config(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1E/3 "}, later, none, none}},
+        {CALL(vxapi_enable_disable_npiv_qos(fd, r, 2, st)), {{0, 0, "ioctl 1E/4 "}, later, none, none}},
+        {CALL(vxapi_enable_disable_npiv_qos(fd, r, 0, st)), {{0, 0, "ioctl 1E/5 "}, later, none, none}},
+        {CALL(vxapi_get_npiv_qos_perf(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1E/6 "}, later, none, none}},
+        {CALL(vxapi_get_npiv_qos_list(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1F/0 "}, later, none, none}},
+        {CALL(vxapi_get_fce_buffer(fd, r, buf.data(), &size, st)), {{0, 0, "ioctl 22/0 "}, later, later, later}},
+        {CALL(vxapi_serdes_reg_ops(fd, r, &reg, st)), {{0, 0, "ioctl 23/0 "}, later, {0, 0, "nl 19 "}, later}},
+        {CALL(vxapi_serdes_reg_ops_ex(fd, r, &w, st)), {{0, 0, "ioctl 24/0 "}, later, {0, 0, "nl 20 "}, later}},
+        {CALL(vxapi_serdes_reg_ops_ex(fd, r, &reg_ex, st)), {{0, 0, "ioctl 24/0 "}, later, {0, 0, "nl 20 "}, later}},
+        {CALL(vxapi_get_qos(fd, r, qos, 64, st)), {{0, 0, "ioctl 25/0 "}, later, later, later}},
+        {CALL(vxapi_diag_io(fd, r, buf.data(), 8, buf.data(), 1, 1, 0, st)), {none, later, later, later}},
     };
+#undef CALL
     for (const auto& row : rows) {
         for (Kind k : {kIoctl, kBsg, kNetlink, kNeither}) {
             vxapi_priv_database rec = record(k);
             uint32_t st = kU;
             const int rc = row.call(&rec, &st);
             EXPECT_EQ(std::tuple(rc, st, sent()), row.cells[k]) << &row - rows << ", kind " << k;
+            if (k == kIoctl && &row == rows + 1) { EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 24), cfg); }
         }
     }
-}
-
-// What the driver road carries: QoS flag as the sub-code, configurations both ways, the temperature, a SerDes
-// register written then read, the FCE length the driver reports.
-TEST_F(DiagTest, DriverRoadCarriesTheRecords) {
-    vxapi_priv_database rec = record(kIoctl);
-    uint32_t st = kU, size = 32;
-    Bytes cfg = sim::pattern(24, 3), back(24), fce(32);
-    diag.temp.IntTemp = 41, diag.temp.FracTemp = 75, diag.fce = sim::pattern(20, 9);
-    EXPECT_EQ(vxapi_set_qos_config(fd, &rec, cfg.data(), 24, &st), 0);
-    EXPECT_EQ(vxapi_get_qos_config(fd, &rec, back.data(), 24, &st), 0);
-    EXPECT_EQ(back, cfg);
-    EXPECT_EQ(vxapi_enable_disable_qos(fd, &rec, 0, &st), 0);
-    EXPECT_EQ(diag.qos_flag, 0);
-    EXPECT_EQ(vxapi_set_npiv_qos_config(fd, &rec, cfg.data(), 24, &st), 0);
-    std::fill(back.begin(), back.end(), 0);
-    EXPECT_EQ(vxapi_get_npiv_qos_config(fd, &rec, back.data(), 24, &st), 0);
-    EXPECT_EQ(back, cfg);
-    EXT_BOARD_TEMP t{};
-    EXPECT_EQ(vxapi_get_board_temp(fd, &rec, &t, sizeof t, &st), 0);
-    EXPECT_EQ(t.IntTemp * 100 + t.FracTemp, 4175);
-    vxa_serdes_reg_ex w{VXA_SERDES_WRITE, 0x10000, 0xABCDEF}, r{VXA_SERDES_READ, 0x10000, 0};
-    EXPECT_EQ(vxapi_serdes_reg_ops_ex(fd, &rec, &w, &st) | vxapi_serdes_reg_ops_ex(fd, &rec, &r, &st), 0);
-    EXPECT_EQ(uint32_t{r.val}, 0xABCDEFu);
-    EXPECT_EQ(vxapi_get_fce_buffer(fd, &rec, fce.data(), &size, &st), 0);
-    EXPECT_EQ(std::tuple(size, st, Bytes(fce.begin(), fce.begin() + 20)), std::tuple(20u, 0u, diag.fce));
+    EXPECT_EQ(std::tuple(diag.qos_flag, diag.diag_mode, diag.npiv_config, uint32_t{reg_ex.val}, size),
+              std::tuple(1, 1, cfg, 0xABCDEFu, 20u));
 }
 
 // The FRU records of images as the driver receives them: count, then per image offset 0x406 (firmware), 0x472

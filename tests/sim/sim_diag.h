@@ -1,6 +1,7 @@
-// The driver's diagnostic and tuning commands (0x19 to 0x1F, 0x22 to 0x25) as plain state: FCP priority and its
-// configuration, the diagnostic mode, the board temperature, the FRU version records and its status register at
-// device 0xE0, the SerDes parameters and registers, NPIV QoS, the FCE trace and the QoS table.
+// The driver's diagnostic and tuning commands that keep state: FCP priority (0x19), the diagnostic mode (0x1A),
+// the FRU version records and status register at device 0xE0 (0x1C), NPIV QoS (0x1E) and the SerDes registers
+// (0x23, 0x24). The board temperature, SerDes parameters, NPIV QoS list, FCE trace and QoS table (0x1B, 0x1D,
+// 0x1F, 0x22, 0x25) and NPIV performance are canned answers: answer() puts them on a port.
 #pragma once
 
 #include <map>
@@ -13,30 +14,27 @@ namespace sim {
 
 struct SimDiag {
     int qos_flag = -1, diag_mode = -1, npiv_enabled = -1;
-    Bytes qos_config, npiv_config, npiv_perf, npiv_list, qos_table, serdes_params, fce, fru_versions;
-    EXT_BOARD_TEMP temp{};
-    uint8_t fru_status = 0;             // the register at device 0xE0
-    std::vector<uint8_t> fru_written;   // every value written to it
-    int fru_calls = 0, fru_fail = 0;    // the FRU request numbered fru_fail (from 1) answers status 1, doing nothing
+    Bytes qos_config, npiv_config, fru_versions;
+    uint8_t fru_status = 0;               // the register at device 0xE0
+    std::vector<uint8_t> fru_written;     // every value written to it
+    int fru_calls = 0, fru_fail = 0;      // the FRU request numbered fru_fail (from 1) answers status 1, doing nothing
     std::map<uint32_t, uint32_t> serdes;  // SerDes registers by address
 
+    static void answer(SimPort& port, const Bytes& b) {
+        for (auto key : {std::pair<uint8_t, uint16_t>{0x1B, 0}, {0x1D, 0}, {0x1E, 6}, {0x1F, 0}, {0x22, 0}, {0x25, 0}})
+            port.records[key] = b;
+    }
     void attach(SimDriver& d) {
         d.on(EXT_CC_QOS, [this](const SimRequest& r) { return qos(r); });
         d.on(EXT_CC_RESET_DIAG_MODE, [this](const SimRequest& r) { return diag_mode = r.sub_code, SimReply{}; });
-        d.on(EXT_CC_BOARD_TEMP, [this](const SimRequest&) { return SimReply::with_record(temp); });
         d.on(EXT_CC_FRU, [this](const SimRequest& r) { return fru(r); });
-        d.on(EXT_CC_SERDES_PARAMS, [this](const SimRequest&) { return bytes(serdes_params); });
-        d.on(EXT_CC_NPIV_QOS, [this](const SimRequest& r) { return npiv(r); });
-        d.on(EXT_CC_NPIV_QOS_LIST, [this](const SimRequest&) { return bytes(npiv_list); });
-        d.on(EXT_CC_FCE_TRACE, [this](const SimRequest&) { return bytes(fce); });
+        for (uint16_t sub : {2, 3, 4, 5}) d.on(EXT_CC_NPIV_QOS, sub, [this](const SimRequest& r) { return npiv(r); });
         d.on(EXT_CC_SERDES_REG, [this](const SimRequest& r) { return serdes_reg<vxa_serdes_reg>(r); });
         d.on(EXT_CC_SERDES_REG_EX, [this](const SimRequest& r) { return serdes_reg<vxa_serdes_reg_ex>(r); });
-        d.on(EXT_CC_QOS_STATE, [this](const SimRequest&) { return bytes(qos_table); });
     }
     static SimReply bytes(const Bytes& b) {
         SimReply r;
         r.response = b;
-        r.reported_len = static_cast<uint32_t>(b.size());
         return r;
     }
     SimReply qos(const SimRequest& r) {
@@ -45,13 +43,9 @@ struct SimDiag {
         return {};
     }
     SimReply npiv(const SimRequest& r) {
-        switch (r.sub_code) {
-            case 2: npiv_config = r.request; return {};
-            case 3: return bytes(npiv_config);
-            case 4: case 5: npiv_enabled = r.sub_code == 4; return {};
-            case 6: return bytes(npiv_perf);
-            default: return SimReply::with_status(EXT_STATUS_UNSUPPORTED_SUBCODE);
-        }
+        if (r.sub_code == 3) return bytes(npiv_config);
+        if (r.sub_code == 2) npiv_config = r.request; else npiv_enabled = r.sub_code == 4;
+        return {};
     }
     SimReply fru(const SimRequest& r) {
         if (++fru_calls == fru_fail) return SimReply::with_status(EXT_STATUS_ERR);
