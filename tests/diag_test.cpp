@@ -118,10 +118,8 @@ TEST_F(DiagTest, EachWorkerOnEachKindOfPort) {
 // Nothing is sent for another region or an image without versions.
 TEST_F(DiagTest, FruRecordsFromImages) {
     const auto chain = [](std::vector<sim::RomImage> images) { return sim::build_rom_chain(images).bytes; };
-    const auto fw = [](uint32_t major, uint32_t minor, uint32_t subminor) {
-        sim::Fw24xx f;
-        std::tie(f.major, f.minor, f.subminor) = std::tuple(major, minor, subminor);
-        return sim::build_24xx_fw(f);
+    auto fw = [f = sim::Fw24xx{}](uint32_t major, uint32_t minor, uint32_t subminor) mutable {
+        return std::tie(f.major, f.minor, f.subminor) = std::tuple(major, minor, subminor), sim::build_24xx_fw(f);
     };
     const struct { uint32_t region; Bytes image; int rc; std::string sent; } rows[] = {
         {1, fw(8, 2, 5), 0, "1: 406 V:8.02.05,D:00000000,A:Y,T:G"},
@@ -139,20 +137,15 @@ TEST_F(DiagTest, FruRecordsFromImages) {
         diag.fru_versions.clear();
         EXPECT_EQ(vxapi_fill_and_update_fru_versions(fd, &rec, row.image.data(), static_cast<uint32_t>(row.image.size()),
                                                      row.region, &st), row.rc) << &row - rows;
-        std::string got;
         const Bytes& list = diag.fru_versions;
-        if (!list.empty()) {
-            got = std::to_string(list[0]) + ":";
-            for (size_t at = 4; at + sizeof(vxa_image_version) <= list.size(); at += sizeof(vxa_image_version)) {
-                vxa_image_version v;
-                std::memcpy(&v, &list[at], sizeof v);
-                EXPECT_EQ(std::pair(int{v.field_address.device_address}, int{v.field_address.options}),
-                          std::pair(0xA0, 0x2000));
-                got += sysfstest::line(" %X %s", v.field_address.offset, reinterpret_cast<const char*>(v.version));
-            }
-            EXPECT_EQ(list.size(), 4 + 42 * size_t{list[0]});
+        std::string got = list.empty() ? "" : std::to_string(list[0]) + ":";
+        for (size_t at = 4; at + sizeof(vxa_image_version) <= list.size(); at += sizeof(vxa_image_version)) {
+            vxa_image_version v;
+            std::memcpy(&v, &list[at], sizeof v);
+            const bool a0 = v.field_address.device_address == 0xA0 && v.field_address.options == 0x2000;
+            got += sysfstest::line(" %X%s %s", v.field_address.offset, a0 ? "" : "!", v.version);
         }
-        EXPECT_EQ(got, row.sent) << &row - rows;
+        EXPECT_EQ(std::pair(got, list.size()), std::pair(row.sent, list.empty() ? 0 : 4 + 42 * size_t{list[0]}));
     }
 }
 
@@ -167,8 +160,7 @@ TEST_F(DiagTest, BootCodeVersionText) {
                                                   reinterpret_cast<uint8_t*>(v), room);
         return std::pair(rc, rc == 0 ? std::string(v) : std::string(v, 1));
     };
-    EXPECT_EQ(version(0, 16), std::pair(0, std::string(" 3.05")));
-    EXPECT_EQ(version(0, 6), std::pair(0, std::string(" 3.05")));
+    EXPECT_EQ(std::pair(version(0, 16), version(0, 6)), std::pair(std::pair(0, std::string(" 3.05")), version(0, 16)));
     EXPECT_EQ(version(0, 5), std::pair(1, std::string("x")));
     EXPECT_EQ(version(3, 16), std::pair(0, std::string("100.01")));
     EXPECT_EQ(version(1, 16), std::pair(1, std::string("x")));
@@ -200,11 +192,9 @@ TEST_F(DiagTest, FruStatusPulseStopsAtTheFailedStep) {
         }
         vxapi_priv_database rec = record(row.kind);
         uint32_t st = kU;
-        EXPECT_EQ(vxapi_pulse_fru_status(fd, &rec, &st), row.rc) << &row - rows;
-        EXPECT_EQ(st, row.st) << &row - rows;
-        EXPECT_EQ(sent(), row.sent) << &row - rows;
-        EXPECT_EQ(row.kind == kIoctl ? diag.fru_written : std::vector<uint8_t>{vendor.status_reg.status_reg},
-                  row.written) << &row - rows;
+        const int rc = vxapi_pulse_fru_status(fd, &rec, &st);
+        const auto written = row.kind == kIoctl ? diag.fru_written : std::vector<uint8_t>{vendor.status_reg.status_reg};
+        EXPECT_EQ(std::tuple(rc, st, sent(), written), std::tuple(row.rc, row.st, row.sent, row.written)) << &row - rows;
     }
 }
 

@@ -96,7 +96,8 @@ int32_t vxapi_enable_disable_qos(int handle, vxapi_priv_database* rec, uint8_t f
     static constexpr char kName[] = "vxapi_enable_disable_qos";
     const Scope scope(kName);
     switch (vxapi_vendor_road(rec)) {
-        case VxRoad::Ioctl: return vxapi_diag_send(kName, handle, rec, EXT_CC_QOS, flag, nullptr, 0, nullptr, 0, pext_stat);
+        case VxRoad::Ioctl:
+            return vxapi_diag_send(kName, handle, rec, EXT_CC_QOS, flag, nullptr, 0, nullptr, 0, pext_stat);
         case VxRoad::Bsg: return vxsysfs_bsg_qos_enable_disable(rec, flag, pext_stat);
         case VxRoad::Netlink: return vxapi_nl_enable_disable_qos(gnl_fd, host_of(rec), flag, pext_stat);
         case VxRoad::None: break;
