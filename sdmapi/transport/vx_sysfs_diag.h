@@ -12,17 +12,10 @@
 #include <cstdint>
 
 #include "core/vx_driver_records.h"
+#include "core/vx_diag.h"  // EXT_BOARD_TEMP
 #include "core/vx_fut.h"
 #include "core/vx_records.h"
 
-// The board temperature: whole degrees and hundredths.
-struct EXT_BOARD_TEMP {
-    uint16_t IntTemp;
-    uint16_t FracTemp;
-    uint32_t Reserved[15];
-};
-static_assert(sizeof(EXT_BOARD_TEMP) == 64);
-static_assert(offsetof(EXT_BOARD_TEMP, Reserved) == 4);
 
 // "thermal_temp" of the SCSI host, "<whole>.<hundredths>", into ptemp (a
 // field that does not parse keeps its value); size is not used. Result 1
