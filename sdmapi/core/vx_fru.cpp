@@ -21,7 +21,6 @@ constexpr uint16_t kFruDevice = 0xA0;        // the FRU's version fields
 constexpr uint16_t kFruStatusDevice = 0xE0;  // the FRU's status register
 constexpr uint16_t kFruOption = 0x2000;
 constexpr uint8_t kPulseBit = 0x10;
-constexpr uint16_t kFruSubVersions = 1;
 constexpr uint16_t kFruSubStatusRead = 2;
 constexpr uint16_t kFruSubStatusWrite = 3;
 
