@@ -8,6 +8,7 @@
 #include "sim_diag_driver.h"
 #include "sim_mgmt_bsg.h"
 #include "sim_nl_vendor.h"
+#include "road_rig.h"
 #include "sysfs_rig.h"
 #include "transport/vx_netlink.h"
 
@@ -16,9 +17,8 @@ namespace {
 using sim::Bytes;
 using R = vxapi_priv_database*;
 using Cell = std::tuple<int, uint32_t, std::string>;  // result, status, what was sent
-constexpr uint32_t kU = 0xDEAD, S = VX_FEAT_SYSFS;
-enum Kind { kIoctl, kBsg, kNetlink, kNeither };
-constexpr uint32_t kFeatures[] = {VX_FEAT_NEW_IOCTL, S | VX_FEAT_BSG, S | VX_FEAT_NL_VENDOR, S};
+constexpr uint32_t kU = 0xDEAD;
+using roadtest::Kind, roadtest::kIoctl, roadtest::kBsg, roadtest::kNetlink, roadtest::kNeither;
 
 // Host 5 as a sysfs-mode port (bsg node with the management commands, netlink vendor service) and driver instance
 // 0 with the diagnostic commands.
@@ -32,22 +32,9 @@ struct DiagTest : ::testing::Test {
         sim::serve_vendor_commands(nl, 5, vendor);
     }
     ~DiagTest() override { vxapi_nl_close_sockets(), vx::sys().close(fd), sysfs_mnt_path[0] = '\0'; }
-    vxapi_priv_database record(Kind k) const {
-        vxapi_priv_database rec{};
-        std::strcpy(reinterpret_cast<char*>(rec.phys_path), fabric.pci_dirs[0].c_str());
-        std::tie(rec.host_no, rec.interface_type, rec.features) = std::tuple(5, VX_PORT_PHYSICAL, kFeatures[k]);
-        return rec;
-    }
+    vxapi_priv_database record(Kind k) const { return roadtest::record(fabric, k); }
     // Driver requests, bsg vendor commands and netlink commands since the last look.
-    std::string sent() {
-        std::string s;
-        for (const sim::SimLogEntry& e : driver.log()) s += sysfstest::line("ioctl %X/%u ", e.command, e.sub_code);
-        for (const sim::BsgJob& j : bsg.log) s += sysfstest::line("bsg %u ", j.code);
-        const auto requests = nl.requests();
-        for (size_t i = nl_seen; i < requests.size(); ++i) s += sysfstest::line("nl %u ", requests[i].cmd);
-        driver.clear_log(), bsg.log.clear(), nl_seen = requests.size();
-        return s;
-    }
+    std::string sent() { return roadtest::sent(driver, bsg, nl, nl_seen); }
 
     sim::SimBsg bsg;
     sim::SimMgmtBsg mgmt;
