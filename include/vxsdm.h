@@ -13,15 +13,20 @@
 #ifndef VXSDM_H
 #define VXSDM_H
 
+#include "vxsdm_diag.h"
 #include "vxsdm_features.h"
 #include "vxsdm_fo.h"
+#include "vxsdm_port.h"
+#include "vxsdm_stats.h"
 #include "vxsdm_status.h"
 #include "vxsdm_types.h"
 
+#ifndef VXSDM_API
 #if defined(__GNUC__)
 #define VXSDM_API __attribute__((visibility("default")))
 #else
 #define VXSDM_API
+#endif
 #endif
 
 #ifdef __cplusplus

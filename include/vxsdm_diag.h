@@ -1,0 +1,29 @@
+/*
+ * libvxsdm: LUN names, board diagnostics, SerDes registers, trace buffer and ZoneWise.
+ *
+ * Natural alignment, no packing, exchanged byte for byte (see vxsdm_types.h).
+ *
+ * Plain C99; usable from C++.
+ */
+#ifndef VXSDM_DIAG_H
+#define VXSDM_DIAG_H
+
+#include "vxsdm_types.h"
+
+#ifndef VXSDM_API
+#if defined(__GNUC__)
+#define VXSDM_API __attribute__((visibility("default")))
+#else
+#define VXSDM_API
+#endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VXSDM_DIAG_H */
