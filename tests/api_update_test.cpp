@@ -9,7 +9,9 @@
 
 #include "api_rig.h"
 #include "core/vx_vpd_fields.h"
+#include "fw24xx_builder.h"
 #include "sim_diag.h"
+#include "sim_diag_driver.h"
 #include "sysfs_rig.h"
 #include "vxsdm.h"
 
@@ -406,6 +408,30 @@ TEST(ApiUpdate, ScenariosOnASysfsPort) {
         row.run(rig);
     }
     half_written_flash_is_never_success<SysfsUpdateRig>();
+}
+
+// A FRU board's firmware update sends the image's versions to the FRU and pulses its status register: driver
+// requests 0x1C on an ioctl port, bsg commands 11 to 13 on a sysfs port.
+TEST(ApiUpdate, FruVersionsOfAFirmwareUpdate) {
+    sim::Fw24xx fw;
+    fw.major = 8;
+    Bytes image(0x80000, 0xFF);
+    sim::place(image, 0, sim::build_24xx_fw(fw));
+    std::string sent;
+    {
+        UpdateRig ioctl;
+        sim::SimDiag diag;
+        diag.attach(ioctl.driver);
+        std::tie(ioctl.a.rec->phy_info->ssvendor_id, ioctl.a.rec->phy_info->ssdevice_id) =
+            std::tuple(VX_PCI_VENDOR_MAKER, 0x0175);
+        sim::place(ioctl.flash(), ioctl.start(0x14), sim::typical_vpd().bytes);
+        ASSERT_EQ(ioctl.update(false, 0, image, 0x80000, 0x01), 0u);
+        for (const sim::SimLogEntry& e : ioctl.requests(EXT_CC_FRU)) sent += std::to_string(e.sub_code) + " ";
+    }
+    SysfsUpdateRig sysfs(0x2031, 2, 0x0175);
+    ASSERT_EQ(sysfs.update(false, 0, image, 0x80000, 0x01), 0u);
+    for (const sim::BsgJob& j : sysfs.bsg.log) sent += j.code >= 11 ? std::to_string(j.code) + " " : "";
+    EXPECT_EQ(sent, "1 2 3 3 11 12 13 13 ");
 }
 
 }  // namespace
