@@ -257,9 +257,12 @@ struct SysfsUpdateRig : BsgSide, sysfstest::SysfsRig {
         std::tie(ad.ssvendor_id, ad.ssdevice_id, ad.vpd) = std::tuple(VX_PCI_VENDOR_MAKER, ssdevice, vpd);
         if (vxapi_is_flt_chip(device)) {
             options = sim::vpd_flash_options(device);
-            for (sim::FltRegion& r : *options.regions) r.attribute = r.code == 0x01 ? 0x06 : r.attribute;
             options.regions->push_back(sim::flt_region(0x95, 0x1000, 0x3B0000));
             options.regions->push_back(sim::flt_region(0x96, 0x1000, 0x3B1000));
+            options.regions->push_back(sim::flt_region(0x40, 0x10000, 0x3C0000));
+            for (sim::FltRegion& r : *options.regions) {
+                if (r.code == 0x01 || r.code == 0x40) r.attribute = 0x06;
+            }
             sim::SimAdapter chip;
             chip.device_id = device;
             sim::build_chip_flash(chip, options);
@@ -338,6 +341,15 @@ TEST(ApiUpdate, ScenariosOnASysfsPort) {
              EXPECT_EQ(r.resets(), "5:131676 6:131676 ");
              ASSERT_EQ(r.update(true, 1, image, 0x80000, 0x01), 0u);
              EXPECT_EQ(r.resets(), "5:131681 6:131681 ");
+         }},
+        {"MPI region of a converged adapter: activated on this function only, its running version refreshed", 0x8001,
+         2, [](SysfsUpdateRig& r) {
+             r.host.set_attr(r.dir(0) + "/scsi_host/host5/mpi_version", sim::text_attr("2.3.4"), 0444);
+             Bytes image(0x10000, 0x4D);
+             ASSERT_EQ(r.update(false, 0, image, 0x10000, 0x40), 0u);
+             const uint8_t* running = r.port(5)->phy_info->mpi_running_ver;
+             EXPECT_EQ(r.resets(), "5:131677 ");
+             EXPECT_EQ(Bytes(running, running + 3), (Bytes{2, 3, 4}));
          }},
         {"boot code region, preserving path: both functions' VPD regions get the new versions", 0x2031, 2,
          [](SysfsUpdateRig& r) {
