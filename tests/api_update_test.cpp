@@ -1,6 +1,7 @@
 // Option ROM updates through the public functions: a half-written flash is
 // never success, the board's settings and VPD survive an update, two
-// processes never flash one adapter, and the region checks and paths.
+// processes never flash one adapter, and the region checks and paths; the
+// whole update path (NVRAM, VPD, token) again on a sysfs port.
 #include <algorithm>
 #include <cstring>
 #include <vector>
