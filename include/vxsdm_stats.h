@@ -76,10 +76,11 @@ VXSDM_API SD_UINT32 SDGetPortStatisticsFC(int Device, SD_UINT16 HbaDevPortNum, P
 /* The firmware's loopback test: TxBufferSize bytes of pTxBuffer come back
  * into pRxBuffer, NumberOfIteration times, with TestOptions passed to the
  * firmware as they stand. The outcome is in *pLoopbackStatus even when the
- * call fails. On the chips that keep a flash layout table, a test answered
- * with the second status word 0x17 is run again after a firmware reset and
- * a 20-second wait, at most twice; a failed reset gives its status. A
- * buffer with a nonzero size must be given (SDERR_INVALID_PARAMETER). */
+ * driver or the reset fails. On the chips that keep a flash layout table
+ * (with drivers that take the new request), a test answered with the second
+ * status word 0x17 is run again after a firmware reset and a 20-second
+ * wait, at most twice; a failed reset gives its status. A buffer with a
+ * nonzero size must be given (SDERR_INVALID_PARAMETER). */
 VXSDM_API SD_UINT32 SDRunDiagLoopbackEx(int Device, SD_UINT16 HbaDevPortNum, SD_UINT16 TestOptions,
                                         SD_PUINT8 pTxBuffer, SD_UINT32 TxBufferSize, SD_PUINT8 pRxBuffer,
                                         SD_UINT32 RxBufferSize, SD_UINT32 NumberOfIteration,
