@@ -7,7 +7,6 @@
 // its last 32-bit word and is followed by the region's activation.
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "api/vx_sdnvr.h"
@@ -44,23 +43,6 @@ uint32_t clamp_size(VxSdCall& call, uint16_t device, uint32_t size) {
 
 SD_UINT32 mapped(VxSdCall& call, int32_t result, uint32_t ext, int err) {
     return vx_sd_outcome(call.name(), call.device(), result, ext, err, VxSdAccept::Clean).status;
-}
-
-// Reads the NVRAM region into the caller's `size` bytes. The sysfs transport
-// moves a region whole, so a region larger than the buffer is read into
-// scratch first.
-int32_t read_region(vxapi_priv_database* reader, uint8_t* buffer, uint32_t size, uint32_t region, uint32_t* ext) {
-    uint32_t offset = 0;
-    uint32_t region_size = 0;
-    vxsysfs_map_region(region, &offset, &region_size);
-    if ((reader->features & VX_FEAT_SYSFS) == 0 || region_size <= size) {
-        return vxapi_read_optrom(reader->oshandle, reader, buffer, size, region, 0, ext);
-    }
-    Buffer scratch(static_cast<uint8_t*>(std::calloc(1, region_size)));
-    if (!scratch) return 1;
-    const int32_t result = vxapi_read_optrom(reader->oshandle, reader, scratch.get(), region_size, region, 0, ext);
-    std::memcpy(buffer, scratch.get(), size);
-    return result;
 }
 
 // The last whole 32-bit word of the image makes the sum of all words 0.
@@ -126,7 +108,7 @@ SD_UINT32 SDGetNVRam(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 Mode, SD_PUI
         if (rec->interface_type == VX_PORT_VIRTUAL && (rec->features & VX_FEAT_SYSFS) != 0 && rec->parent != nullptr) {
             reader = rec->parent;
         }
-        result = read_region(reader, pBuffer, size, region, &ext);
+        result = vxapi_read_optrom(reader->oshandle, reader, pBuffer, size, region, 0, &ext);
     }
     const int err = errno;
     if (vxdbg_on(VX_SD_INFO)) vxdbg_dump("SDGetNVRam: after ioctl. NVRAM data dump:", pBuffer, 8, size);

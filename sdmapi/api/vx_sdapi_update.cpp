@@ -318,16 +318,8 @@ SD_UINT32 SDUpdateOptionRomCommon(int Device, SD_PUINT8 pBuffer, SD_UINT32 Buffe
     const uint16_t device = vxapi_device_id(rec);
     const bool vpd_chip = vx_sd_chip_in(device, kVxVpdChips);
 
-    // The current contents, exactly BufferSize bytes (room for a whole
-    // region where the sysfs transport moves one whole).
-    uint32_t room = BufferSize;
-    if ((rec->features & VX_FEAT_SYSFS) != 0) {
-        uint32_t offset = 0;
-        uint32_t region_size = 0;
-        vxsysfs_map_region(region == kRegionWholeImage ? VX_REGION_WHOLE_ROM : region, &offset, &region_size);
-        room = std::max(room, region_size);
-    }
-    Buffer current = zeroed(room);
+    // The current contents, exactly BufferSize bytes.
+    Buffer current = zeroed(BufferSize);
     if (!current) return call.done(SDERR_OUT_OF_MEMORY);
     uint32_t ext = 0;
     errno = 0;
