@@ -1,6 +1,7 @@
 /* A plain C99 program against the public header and the shared library:
  * the header compiles as C, the records have the same layout in C as in
  * the library, and a few functions answer through the shared library. */
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -25,6 +26,10 @@ C_ASSERT(destination, sizeof(DESTINATIONADDRESS) == 12);
 C_ASSERT(feature_entry, sizeof(HBA_FEATURE_ENTRY) == 88);
 C_ASSERT(feature_setting, sizeof(HBA_FEATURE_SETTING) == 16);
 C_ASSERT(async_event, sizeof(ASYNCEVENT) == 16);
+
+/* Board diagnostics. */
+C_ASSERT(board_temp, sizeof(BOARD_TEMP) == 64 && offsetof(BOARD_TEMP, FracTemp) == 2 &&
+                         offsetof(BOARD_TEMP, Reserved) == 4);
 
 static int failures = 0;
 
