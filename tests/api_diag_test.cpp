@@ -111,11 +111,11 @@ TEST(ApiDiag, HostConfiguration) {
     EXPECT_EQ(rig.host.commands(), (std::vector<std::string>{"/sbin/udevadm trigger", "/sbin/udevadm trigger"}));
 
     const std::string zero("0\0\0\0", 4);
+    SD_UINT8 on = 0xA5;
     std::remove(rig.host.map(kParam).c_str());  // no driver: nothing recorded for the next load
-    EXPECT_EQ(SDEnableZoneWiseFC(h, 0), N);
+    EXPECT_EQ((std::pair{SDEnableZoneWiseFC(h, 0), SDGetZoneWiseStatusFC(h, 0, &on)}), (std::pair{N, N}));
     EXPECT_FALSE(rig.host.exists(kConf));
     rig.host.write_file(kParam, "257\n");
-    SD_UINT8 on = 0xA5;
     EXPECT_EQ((std::pair{SDGetZoneWiseStatusFC(h, 0, &on), on}), (std::pair<SD_UINT32, SD_UINT8>{0, 1}));  // 8 bits
     rig.host.write_file(kConf, "");  // cannot be edited: only the running driver takes the change
     EXPECT_EQ(SDDisableZoneWiseFC(h, 0), C);

@@ -7,7 +7,7 @@
 // whose size is looked at after the chip. None of them gates on the kind of
 // port; HbaDevPortNum is never used.
 #include <algorithm>
-#include <cstring>
+#include <cstddef>
 
 #include "api/vx_sdframe.h"
 #include "core/vx_diag.h"
