@@ -5,6 +5,7 @@
 #include "core/vx_layout.h"
 #include "core/vx_load.h"
 #include "fw24xx_builder.h"
+#include "sim_diag.h"
 #include "sim_diag_driver.h"
 #include "sim_mgmt_bsg.h"
 #include "sim_nl_vendor.h"
@@ -20,12 +21,13 @@ using Cell = std::tuple<int, uint32_t, std::string>;  // result, status, what wa
 constexpr uint32_t kU = 0xDEAD;
 using roadtest::Kind, roadtest::kIoctl, roadtest::kBsg, roadtest::kNetlink, roadtest::kNeither;
 
-// Host 5 as a sysfs-mode port (bsg node with the management commands, netlink vendor service) and driver instance
-// 0 with the diagnostic commands.
+// Host 5 as a sysfs-mode port (bsg node with the management, diagnostic and diagnostic I/O commands, netlink vendor
+// service) and driver instance 0 with the diagnostic commands.
 struct DiagTest : ::testing::Test {
     DiagTest() {
         std::strcpy(sysfs_mnt_path, "/sys");
-        bsg.attach(host, fabric), mgmt.serve(bsg), driver.attach(host), diag.attach(driver);
+        bsg.attach(host, fabric), mgmt.serve(bsg), diag_bsg.serve(bsg), diag_io.serve(bsg);
+        driver.attach(host), diag.attach(driver);
         driver.add_port(driver.add_adapter());
         fd = vx::sys().open("/dev/vxa2xxx", O_RDWR);
         gnl_fd = vxapi_nl_open();
@@ -38,6 +40,8 @@ struct DiagTest : ::testing::Test {
 
     sim::SimBsg bsg;
     sim::SimMgmtBsg mgmt;
+    sim::SimDiagBsg diag_bsg;
+    sim::SimDiagIo diag_io;
     sim::SimHost host;
     sim::SimDriver driver;
     sim::SimDiag diag;
@@ -48,43 +52,46 @@ struct DiagTest : ::testing::Test {
     size_t nl_seen = 0;
 };
 
-// Per row the four kinds of port: driver, sysfs with bsg, sysfs with netlink only, sysfs with neither. The sysfs
-// forms not carried yet answer 2 and 12 without sending; the SerDes registers and the QoS table answer so on a port
-// without a transport, the others 1 with the status untouched. The driver road carries the records both ways.
+// Per row the four kinds of port: driver, sysfs with bsg, sysfs with netlink only, sysfs with neither. The file forms
+// (temperature, SerDes parameters, FCE) and the diagnostic I/O serve every sysfs port: here without the files (9).
+// Without a transport the SerDes registers answer 2 and 12, as the QoS table does on every sysfs port; the others 1
+// with the status untouched. The driver road carries the records both ways.
 TEST_F(DiagTest, EachWorkerOnEachKindOfPort) {
     Bytes buf(64), cfg = sim::pattern(24, 3);
     EXT_BOARD_TEMP temp{};
-    vxa_serdes_reg reg{VXA_SERDES_READ, 4, 0};
-    vxa_serdes_reg_ex w{VXA_SERDES_WRITE, 0x10000, 0xABCDEF}, reg_ex{VXA_SERDES_READ, 0x10000, 0};
+    vxa_serdes_reg reg{};  // the bsg driver hands records back changed: each call starts afresh
+    vxa_serdes_reg_ex w{};
     vxa_image_version_list fru{};
     auto* qos = reinterpret_cast<vxa_qos_config*>(buf.data());
     uint32_t size = 64;
     sim::SimDiag::answer(driver.ports[0], sim::pattern(20, 9));
     using Call = std::function<int(R, uint32_t*)>;
 #define CALL(expr) Call([&](R r, uint32_t* st) { return expr; })
-    const Cell none{1, kU, ""}, later{2, 12, ""};
+    const Cell none{1, kU, ""}, no_road{2, 12, ""}, no_file{0, 9, ""};
     const struct { Call call; Cell cells[4]; } rows[] = {
         {CALL(vxapi_set_qos_config(fd, r, cfg.data(), 24, st)), {{0, 0, "ioctl 19/3 "}, {0, 0, "bsg 6 "}, {0, 0, "nl 8 "}, none}},
         {CALL(vxapi_get_qos_config(fd, r, buf.data(), 24, st)), {{0, 0, "ioctl 19/2 "}, {0, 0, "bsg 6 "}, {0, 0, "nl 8 "}, none}},
         {CALL(vxapi_enable_disable_qos(fd, r, 1, st)), {{0, 0, "ioctl 19/1 "}, {0, 0, "bsg 6 "}, {0, 0, "nl 8 "}, none}},
         {CALL(vxapi_set_reset_diag_mode(fd, r, 1, st)), {{0, 0, "ioctl 1A/1 "}, {0, 0, "bsg 9 "}, {0, 0, "nl 9 "}, none}},
-        {CALL(vxapi_get_board_temp(fd, r, &temp, 64, st)), {{0, 0, "ioctl 1B/0 "}, later, later, later}},
-        {CALL(vxapi_read_serdes_params(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1D/0 "}, later, later, later}},
-        {CALL(vxapi_update_fru_versions(fd, r, &fru, 4, st)), {{0, 0, "ioctl 1C/1 "}, later, {0, 0, "nl 11 "}, none}},
-        {CALL(vxapi_pulse_fru_status(fd, r, st)),
-         {{0, 0, "ioctl 1C/2 ioctl 1C/3 ioctl 1C/3 "}, later, {0, 0, "nl 12 nl 13 nl 13 "}, none}},
-        {CALL(vxapi_set_npiv_qos_config(fd, r, cfg.data(), 24, st)), {{0, 0, "ioctl 1E/2 "}, later, none, none}},
-        {CALL(vxapi_get_npiv_qos_config(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1E/3 "}, later, none, none}},
-        {CALL(vxapi_enable_disable_npiv_qos(fd, r, 2, st)), {{0, 0, "ioctl 1E/4 "}, later, none, none}},
-        {CALL(vxapi_enable_disable_npiv_qos(fd, r, 0, st)), {{0, 0, "ioctl 1E/5 "}, later, none, none}},
-        {CALL(vxapi_get_npiv_qos_perf(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1E/6 "}, later, none, none}},
-        {CALL(vxapi_get_npiv_qos_list(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1F/0 "}, later, none, none}},
-        {CALL(vxapi_get_fce_buffer(fd, r, buf.data(), &size, st)), {{0, 0, "ioctl 22/0 "}, later, later, later}},
-        {CALL(vxapi_serdes_reg_ops(fd, r, &reg, st)), {{0, 0, "ioctl 23/0 "}, later, {0, 0, "nl 19 "}, later}},
-        {CALL(vxapi_serdes_reg_ops_ex(fd, r, &w, st)), {{0, 0, "ioctl 24/0 "}, later, {0, 0, "nl 20 "}, later}},
-        {CALL(vxapi_serdes_reg_ops_ex(fd, r, &reg_ex, st)), {{0, 0, "ioctl 24/0 "}, later, {0, 0, "nl 20 "}, later}},
-        {CALL(vxapi_get_qos(fd, r, qos, 64, st)), {{0, 0, "ioctl 25/0 "}, later, later, later}},
-        {CALL(vxapi_diag_io(fd, r, buf.data(), 8, buf.data(), 1, 1, 0, st)), {none, later, later, later}},
+        {CALL(vxapi_get_board_temp(fd, r, &temp, 64, st)), {{0, 0, "ioctl 1B/0 "}, {1, 9, ""}, {1, 9, ""}, {1, 9, ""}}},
+        {CALL(vxapi_read_serdes_params(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1D/0 "}, no_file, no_file, no_file}},
+        {CALL(vxapi_update_fru_versions(fd, r, &fru, 4, st)), {{0, 0, "ioctl 1C/1 "}, {0, 0, "bsg 11 "}, {0, 0, "nl 11 "}, none}},
+        {CALL(vxapi_pulse_fru_status(fd, r, st)), {{0, 0, "ioctl 1C/2 ioctl 1C/3 ioctl 1C/3 "},
+                                                   {0, 0, "bsg 12 bsg 13 bsg 13 "}, {0, 0, "nl 12 nl 13 nl 13 "}, none}},
+        {CALL(vxapi_set_npiv_qos_config(fd, r, cfg.data(), 24, st)), {{0, 0, "ioctl 1E/2 "}, {0, 0, "bsg 14 "}, none, none}},
+        {CALL(vxapi_get_npiv_qos_config(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1E/3 "}, {0, 0, "bsg 14 "}, none, none}},
+        {CALL(vxapi_enable_disable_npiv_qos(fd, r, 2, st)), {{0, 0, "ioctl 1E/4 "}, {0, 0, "bsg 14 "}, none, none}},
+        {CALL(vxapi_enable_disable_npiv_qos(fd, r, 0, st)), {{0, 0, "ioctl 1E/5 "}, {0, 0, "bsg 14 "}, none, none}},
+        {CALL(vxapi_get_npiv_qos_perf(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1E/6 "}, {0, 0, "bsg 14 "}, none, none}},
+        {CALL(vxapi_get_npiv_qos_list(fd, r, buf.data(), 64, st)), {{0, 0, "ioctl 1F/0 "}, {0, 0, "bsg 15 "}, none, none}},
+        {CALL(vxapi_get_fce_buffer(fd, r, buf.data(), &size, st)), {{0, 0, "ioctl 22/0 "}, no_file, no_file, no_file}},
+        {CALL(vxapi_serdes_reg_ops(fd, r, &(reg = {VXA_SERDES_READ, 4, 0}), st)),
+         {{0, 0, "ioctl 23/0 "}, {0, 0, "bsg 19 "}, {0, 0, "nl 19 "}, no_road}},
+        {CALL(vxapi_serdes_reg_ops_ex(fd, r, &(w = {VXA_SERDES_WRITE, 0x10000, 0xABCDEF}), st)),
+         {{0, 0, "ioctl 24/0 "}, {0, 0, "bsg 20 "}, {0, 0, "nl 20 "}, no_road}},
+        {CALL(vxapi_get_qos(fd, r, qos, 64, st)), {{0, 0, "ioctl 25/0 "}, no_road, no_road, no_road}},
+        {CALL(vxapi_diag_io(fd, r, cfg.data(), 8, buf.data(), 1, 1, 0, st)),
+         {none, {0, 0, "bsg 10 "}, {0, 0, "bsg 10 "}, {0, 0, "bsg 10 "}}},
     };
 #undef CALL
     for (const auto& row : rows) {
@@ -96,7 +103,7 @@ TEST_F(DiagTest, EachWorkerOnEachKindOfPort) {
             if (k == kIoctl && &row == rows + 1) { EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 24), cfg); }
         }
     }
-    EXPECT_EQ(std::tuple(diag.qos_flag, diag.diag_mode, diag.npiv_config, uint32_t{reg_ex.val}, size),
+    EXPECT_EQ(std::tuple(diag.qos_flag, diag.diag_mode, diag.npiv_config, diag.serdes[0x10000], size),
               std::tuple(1, 1, cfg, 0xABCDEFu, 20u));
 }
 
@@ -157,8 +164,9 @@ TEST_F(DiagTest, BootCodeVersionText) {
 }
 
 // The pulse on each road failing at each step (driver status 1 doing nothing; netlink error word 1 after the
-// command was carried out): a failed read writes nothing back, a failed reset write sends no set. On the driver
-// road the status is the last request's; the netlink exchange leaves it alone on an error word.
+// command was carried out; bsg job failing with EIO): a failed read writes nothing back, a failed reset write sends
+// no set. On the driver road the status is the last request's; the netlink exchange leaves it alone on an error
+// word. The bsg driver reads the register as 1.
 TEST_F(DiagTest, FruStatusPulseStopsAtTheFailedStep) {
     const struct { Kind kind; int fail; int rc; uint32_t st; std::string sent; std::vector<uint8_t> written; } rows[] = {
         {kIoctl, 0, 0, 0, "ioctl 1C/2 ioctl 1C/3 ioctl 1C/3 ", {0x03, 0x13}},
@@ -169,6 +177,9 @@ TEST_F(DiagTest, FruStatusPulseStopsAtTheFailedStep) {
         {kNetlink, 1, 1, kU, "nl 12 ", {0x13}},
         {kNetlink, 2, 1, 0, "nl 12 nl 13 ", {0x03}},
         {kNetlink, 3, 1, 0, "nl 12 nl 13 nl 13 ", {0x13}},
+        {kBsg, 0, 0, 0, "bsg 12 bsg 13 bsg 13 ", {0x01, 0x11}},
+        {kBsg, 1, 1, 1, "bsg 12 ", {}},
+        {kBsg, 2, 1, 1, "bsg 12 bsg 13 ", {0x01}},
     };
     for (const auto& row : rows) {
         std::tie(diag.fru_status, diag.fru_calls, diag.fru_written) = std::tuple(0x13, 0, std::vector<uint8_t>{});
@@ -177,10 +188,13 @@ TEST_F(DiagTest, FruStatusPulseStopsAtTheFailedStep) {
         for (int i = 1; row.kind == kNetlink && i <= row.fail; ++i) {
             nl.fault(i < row.fail ? sim::NlFault{} : sim::NlFault{sim::NlFault::Error, 1, {}});
         }
+        if (row.kind == kBsg && row.fail != 0) bsg.errnos.assign(row.fail - 1, 0), bsg.errnos.push_back(EIO);
         vxapi_priv_database rec = record(row.kind);
         uint32_t st = kU;
         const int rc = vxapi_pulse_fru_status(fd, &rec, &st);
-        const auto written = row.kind == kIoctl ? diag.fru_written : std::vector<uint8_t>{vendor.status_reg.status_reg};
+        auto written = row.kind == kIoctl ? diag.fru_written : std::vector<uint8_t>{vendor.status_reg.status_reg};
+        if (row.kind == kBsg) written.clear();
+        for (const sim::BsgJob& j : bsg.log) if (j.code == 13) written.push_back(j.dout[6]);  // status_reg sent
         EXPECT_EQ(std::tuple(rc, st, sent(), written), std::tuple(row.rc, row.st, row.sent, row.written)) << &row - rows;
     }
 }

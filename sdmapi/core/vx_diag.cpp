@@ -10,6 +10,7 @@
 #include "core/vx_load.h"
 #include "core/vx_sddbg.h"
 #include "transport/vx_nl_vendor.h"
+#include "transport/vx_sysfs_diag.h"
 #include "transport/vx_sysfs_flash.h"
 #include "transport/vx_sysfs_mgmt_bsg.h"
 
@@ -45,18 +46,19 @@ private:
 
 int host_of(const vxapi_priv_database* rec) { return static_cast<int>(rec->host_no); }
 
-// A sysfs form that is not carried yet: nothing is sent.
-int32_t not_carried(uint32_t* pext_stat) { return vxapi_no_transport(pext_stat); }
+bool is_sysfs_port(const vxapi_priv_database* rec) { return vxapi_vendor_road(rec) != VxRoad::Ioctl; }
 
-// An NPIV QoS worker: the driver request, else the bsg form (not carried yet).
-int32_t npiv(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command, uint16_t sub_code,
-             void* buf, uint32_t size, bool want_response, uint32_t* pext_stat) {
+// An NPIV QoS worker: the driver request, else the bsg command (called as
+// bsg(handle, rec, buf, size, pext_stat)); there is no netlink form.
+template <typename Bsg>
+int32_t npiv(const char* name, int handle, vxapi_priv_database* rec, uint8_t command, uint16_t sub_code, void* buf,
+             uint32_t size, bool want_response, uint32_t* pext_stat, const Bsg& bsg) {
     const Scope scope(name);
     switch (vxapi_vendor_road(rec)) {
         case VxRoad::Ioctl:
             return vxapi_diag_send(name, handle, rec, command, sub_code, buf, size, want_response ? buf : nullptr,
                                    want_response ? size : 0, pext_stat);
-        case VxRoad::Bsg: return not_carried(pext_stat);
+        case VxRoad::Bsg: return bsg(handle, rec, buf, size, pext_stat);
         case VxRoad::Netlink:
         case VxRoad::None: break;
     }
@@ -156,7 +158,7 @@ int32_t vxapi_get_board_temp(int handle, vxapi_priv_database* rec, EXT_BOARD_TEM
                              uint32_t* pext_stat) {
     static constexpr char kName[] = "vxapi_get_board_temp";
     const Scope scope(kName);
-    if (vxapi_vendor_road(rec) != VxRoad::Ioctl) return not_carried(pext_stat);
+    if (is_sysfs_port(rec)) return vxsysfs_get_board_temp(rec, pboard_temp, size, pext_stat);
     return vxapi_diag_send(kName, handle, rec, EXT_CC_BOARD_TEMP, 0, nullptr, 0, pboard_temp, size, pext_stat);
 }
 
@@ -164,7 +166,7 @@ int32_t vxapi_read_serdes_params(int handle, vxapi_priv_database* rec, uint8_t* 
                                  uint32_t* pext_stat) {
     static constexpr char kName[] = "vxapi_read_serdes_params";
     const Scope scope(kName);
-    if (vxapi_vendor_road(rec) != VxRoad::Ioctl) return not_carried(pext_stat);
+    if (is_sysfs_port(rec)) return vxsysfs_get_serdes_params(handle, rec, pbuf, buf_size, pext_stat);
     return vxapi_diag_send(kName, handle, rec, EXT_CC_SERDES_PARAMS, 0, nullptr, 0, pbuf, buf_size, pext_stat);
 }
 
@@ -172,7 +174,7 @@ int32_t vxapi_get_fce_buffer(int handle, vxapi_priv_database* rec, uint8_t* pbuf
                              uint32_t* pext_stat) {
     static constexpr char kName[] = "vxapi_get_fce_buffer";
     const Scope scope(kName);
-    if (vxapi_vendor_road(rec) != VxRoad::Ioctl) return not_carried(pext_stat);
+    if (is_sysfs_port(rec)) return vxsysfs_get_fce_buffer(handle, rec, pbuf, pbuf_size, pext_stat);
     if (pbuf_size == nullptr) {
         vxdbg_line(kErr, "vxapi_get_fce_buffer: no size.");
         return VX_RESULT_NOT_BUILT;
@@ -197,7 +199,7 @@ int32_t vxapi_update_fru_versions(int handle, vxapi_priv_database* rec, vxa_imag
     switch (vxapi_vendor_road(rec)) {
         case VxRoad::Ioctl:
             return vxapi_diag_send(kName, handle, rec, EXT_CC_FRU, 1, fru_img, fru_buf_size, nullptr, 0, pext_stat);
-        case VxRoad::Bsg: return not_carried(pext_stat);
+        case VxRoad::Bsg: return vxsysfs_update_fru_versions(handle, rec, fru_img, fru_buf_size, pext_stat);
         case VxRoad::Netlink:
             return vxapi_nl_update_fru_versions(gnl_fd, host_of(rec), fru_img, fru_buf_size, pext_stat);
         case VxRoad::None: break;
@@ -210,30 +212,32 @@ int32_t vxapi_update_fru_versions(int handle, vxapi_priv_database* rec, vxa_imag
 int32_t vxapi_get_npiv_qos_config(int handle, vxapi_priv_database* rec, void* npiv_qos, uint32_t npiv_qos_size,
                                   uint32_t* pext_stat) {
     return npiv("vxapi_get_npiv_qos_config", handle, rec, EXT_CC_NPIV_QOS, kNpivGet, npiv_qos, npiv_qos_size, true,
-                pext_stat);
+                pext_stat, vxsysfs_bsg_get_npiv_qos_config);
 }
 
 int32_t vxapi_set_npiv_qos_config(int handle, vxapi_priv_database* rec, void* npiv_qos, uint32_t npiv_qos_size,
                                   uint32_t* pext_stat) {
     return npiv("vxapi_set_npiv_qos_config", handle, rec, EXT_CC_NPIV_QOS, kNpivSet, npiv_qos, npiv_qos_size, false,
-                pext_stat);
+                pext_stat, vxsysfs_bsg_set_npiv_qos_config);
 }
 
 int32_t vxapi_enable_disable_npiv_qos(int handle, vxapi_priv_database* rec, uint8_t flag, uint32_t* pext_stat) {
     return npiv("vxapi_enable_disable_npiv_qos", handle, rec, EXT_CC_NPIV_QOS, flag != 0 ? kNpivOn : kNpivOff,
-                nullptr, 0, false, pext_stat);
+                nullptr, 0, false, pext_stat, [flag](int h, vxapi_priv_database* r, void*, uint32_t, uint32_t* st) {
+                    return vxsysfs_bsg_npiv_qos_enable_disable(h, r, flag, st);
+                });
 }
 
 int32_t vxapi_get_npiv_qos_perf(int handle, vxapi_priv_database* rec, void* npiv_qos, uint32_t npiv_qos_size,
                                 uint32_t* pext_stat) {
     return npiv("vxapi_get_npiv_qos_perf", handle, rec, EXT_CC_NPIV_QOS, kNpivPerf, npiv_qos, npiv_qos_size, true,
-                pext_stat);
+                pext_stat, vxsysfs_bsg_get_npiv_qos_perf);
 }
 
 int32_t vxapi_get_npiv_qos_list(int handle, vxapi_priv_database* rec, void* npiv_qos, uint32_t npiv_qos_size,
                                 uint32_t* pext_stat) {
     return npiv("vxapi_get_npiv_qos_list", handle, rec, EXT_CC_NPIV_QOS_LIST, 0, npiv_qos, npiv_qos_size, true,
-                pext_stat);
+                pext_stat, vxsysfs_bsg_npiv_get_qos_list);
 }
 
 // ---- SerDes registers and the QoS table ----
@@ -245,8 +249,8 @@ int32_t vxapi_serdes_reg_ops(int handle, vxapi_priv_database* rec, vxa_serdes_re
         case VxRoad::Ioctl:
             return vxapi_diag_send(kName, handle, rec, EXT_CC_SERDES_REG, 0, serdes, sizeof *serdes, serdes,
                                    sizeof *serdes, pext_stat);
+        case VxRoad::Bsg: return vxsysfs_bsg_serdes_reg_ops(handle, rec, serdes, pext_stat);
         case VxRoad::Netlink: return vxapi_nl_serdes_reg_ops(gnl_fd, host_of(rec), serdes, pext_stat);
-        case VxRoad::Bsg:
         case VxRoad::None: break;
     }
     return vxapi_no_transport(pext_stat);
@@ -260,8 +264,8 @@ int32_t vxapi_serdes_reg_ops_ex(int handle, vxapi_priv_database* rec, vxa_serdes
         case VxRoad::Ioctl:
             return vxapi_diag_send(kName, handle, rec, EXT_CC_SERDES_REG_EX, 0, serdes, sizeof *serdes, serdes,
                                    sizeof *serdes, pext_stat);
+        case VxRoad::Bsg: return vxsysfs_bsg_serdes_reg_ops_ex(handle, rec, serdes, pext_stat);
         case VxRoad::Netlink: return vxapi_nl_serdes_reg_ops_ex(gnl_fd, host_of(rec), serdes, pext_stat);
-        case VxRoad::Bsg:
         case VxRoad::None: break;
     }
     return vxapi_no_transport(pext_stat);
@@ -271,15 +275,17 @@ int32_t vxapi_get_qos(int handle, vxapi_priv_database* rec, vxa_qos_config* pqos
                       uint32_t* pext_stat) {
     static constexpr char kName[] = "vxapi_get_qos";
     const Scope scope(kName);
-    if (vxapi_vendor_road(rec) != VxRoad::Ioctl) return vxapi_no_transport(pext_stat);
+    // The QoS table has no sysfs, bsg or netlink form.
+    if (is_sysfs_port(rec)) return vxapi_no_transport(pext_stat);
     return vxapi_diag_send(kName, handle, rec, EXT_CC_QOS_STATE, 0, pqos, qos_size, pqos, qos_size, pext_stat);
 }
 
-int32_t vxapi_diag_io(int, vxapi_priv_database* rec, uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t, uint8_t,
-                      uint32_t* pext_stat) {
+int32_t vxapi_diag_io(int handle, vxapi_priv_database* rec, uint8_t* pdata, uint32_t size, uint8_t* presp,
+                      uint32_t threads, uint32_t iterations, uint8_t flag, uint32_t* pext_stat) {
     const Scope scope("vxapi_diag_io");
-    if (vxapi_vendor_road(rec) == VxRoad::Ioctl) return VX_RESULT_NOT_BUILT;
-    return not_carried(pext_stat);
+    // The driver has no diagnostic I/O request.
+    if (!is_sysfs_port(rec)) return VX_RESULT_NOT_BUILT;
+    return vxsysfs_diag_io(handle, rec, pdata, size, presp, threads, iterations, flag, pext_stat);
 }
 
 // ---- the global layout ----

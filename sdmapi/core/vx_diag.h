@@ -9,13 +9,13 @@
 // status into *pext_stat), else the bsg command when the port has bsg, else
 // the vendor netlink command when it has that socket. Result: 0 done, 1 when
 // no request could be made (a sysfs port without a transport for it, status
-// untouched), else the transport's result. The SerDes register and QoS table
-// workers answer status 12 with result 2 on a sysfs port without a transport.
+// untouched), else the transport's result. The SerDes register workers answer
+// status 12 with result 2 on a sysfs port without a transport.
 //
-// The sysfs forms of the board temperature, SerDes parameters, FCE buffer and
-// diagnostic I/O, and the bsg forms of the FRU, NPIV QoS and SerDes register
-// commands are not carried yet: a sysfs port that would take them answers
-// status 12 with result 2 and nothing is sent.
+// The board temperature, SerDes parameters, FCE buffer and diagnostic I/O
+// have one sysfs form for every sysfs port; the NPIV QoS workers have no
+// netlink form; the QoS table has no form but the driver's (status 12,
+// result 2 on every sysfs port).
 #pragma once
 
 #include <cstddef>

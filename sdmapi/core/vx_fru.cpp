@@ -12,6 +12,8 @@
 #include "core/vx_sddbg.h"
 #include "transport/vx_nl_vendor.h"
 #include "transport/vx_nl_wire.h"
+#include "transport/vx_sysfs_bsg.h"
+#include "transport/vx_sysfs_diag.h"
 
 namespace {
 
@@ -100,9 +102,15 @@ size_t collect_records(const uint8_t* image, uint32_t image_size, uint32_t regio
 // One step of the pulse on the port's road: SubCode 2 / command 12 reads the
 // register into *reg, SubCode 3 / command 13 writes it. On the driver road a
 // step succeeds only when the ioctl and the driver's status were both 0.
-bool pulse_step(int handle, const vxapi_priv_database* rec, bool write, vxa_status_reg* reg, int32_t* result,
+bool pulse_step(int handle, vxapi_priv_database* rec, bool write, vxa_status_reg* reg, int32_t* result,
                 uint32_t* pext_stat) {
-    if (vxapi_vendor_road(rec) == VxRoad::Netlink) {
+    const VxRoad road = vxapi_vendor_road(rec);
+    if (road == VxRoad::Bsg) {
+        *result = vxsysfs_bsg_fru_status(handle, rec, reg, sizeof *reg,
+                                         write ? VX_BSG_FRU_STATUS_WRITE : VX_BSG_FRU_STATUS_READ, pext_stat);
+        return *result == 0;
+    }
+    if (road == VxRoad::Netlink) {
         *result = vxapi_nl_fru_status(gnl_fd, static_cast<int>(rec->host_no), reg, sizeof *reg,
                                       write ? VX_NL_CMD_FRU_STATUS_WRITE : VX_NL_CMD_FRU_STATUS_READ, pext_stat);
         return *result == 0;
@@ -167,7 +175,6 @@ int32_t vxapi_pulse_fru_status(int handle, vxapi_priv_database* rec, uint32_t* p
     vxdbg_line(VXDBG_STEP, "vxapi_pulse_fru_status: entered.");
     const VxRoad road = vxapi_vendor_road(rec);
     if (road == VxRoad::None) return 1;
-    if (road == VxRoad::Bsg) return vxapi_no_transport(pext_stat);  // the bsg FRU command is not carried yet
     vxa_status_reg reg{};
     reg.field_address.device_address = kFruStatusDevice;
     reg.field_address.options = kFruOption;

@@ -1,8 +1,7 @@
 // The board's FRU (field replaceable unit) record of the image versions in
 // flash, on the boards that carry one.
-// The requests go by the port's transport (vx_diag.h); a sysfs port with bsg
-// answers status 12 with result 2, as the bsg FRU commands are not carried
-// yet.
+// The requests go by the port's transport: the driver, the bsg FRU commands
+// or the vendor netlink ones (vx_diag.h).
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/vx_diag.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_load.h"
 #include "core/vx_passthru.h"
@@ -24,21 +25,9 @@ constexpr uint32_t kErr = VXDBG_ERROR | VXDBG_STEP;
 constexpr uint16_t kI2cWrite = 1;
 constexpr uint16_t kI2cRead = 2;
 
-// Where a worker's request goes.
-enum class Road { Ioctl, Bsg, Netlink, None };
-
 uint32_t features_of(const vxapi_priv_database* rec) { return rec != nullptr ? rec->features : 0; }
 
 bool is_sysfs_port(const vxapi_priv_database* rec) { return (features_of(rec) & VX_FEAT_SYSFS) != 0; }
-
-// The road of a worker whose sysfs twins are a bsg and a netlink command.
-Road vendor_road(const vxapi_priv_database* rec) {
-    const uint32_t features = features_of(rec);
-    if ((features & VX_FEAT_SYSFS) == 0) return Road::Ioctl;
-    if ((features & VX_FEAT_BSG) != 0) return Road::Bsg;
-    if ((features & VX_FEAT_NL_VENDOR) != 0) return Road::Netlink;
-    return Road::None;
-}
 
 int host_of(const vxapi_priv_database* rec) { return static_cast<int>(rec->host_no); }
 
@@ -100,15 +89,15 @@ int32_t i2c_ioctl(const char* name, bool write, int handle, const vxapi_priv_dat
 int32_t i2c_transfer(bool write, int handle, vxapi_priv_database* rec, uint16_t dev, uint16_t adr, uint16_t opt,
                      uint16_t len, uint8_t* i2c, uint32_t* pext_stat) {
     const char* name = write ? "vxapi_set_i2c_buffer" : "vxapi_get_i2c_buffer";
-    switch (vendor_road(rec)) {
-        case Road::Ioctl: return i2c_ioctl(name, write, handle, rec, dev, adr, opt, len, i2c, pext_stat);
-        case Road::Bsg:
+    switch (vxapi_vendor_road(rec)) {
+        case VxRoad::Ioctl: return i2c_ioctl(name, write, handle, rec, dev, adr, opt, len, i2c, pext_stat);
+        case VxRoad::Bsg:
             return write ? vxsysfs_set_i2c(handle, rec, dev, adr, opt, len, i2c, pext_stat)
                          : vxsysfs_get_i2c(handle, rec, dev, adr, opt, len, i2c, pext_stat);
-        case Road::Netlink:
+        case VxRoad::Netlink:
             return write ? vxapi_nl_set_i2c(gnl_fd, host_of(rec), dev, adr, opt, len, i2c, pext_stat)
                          : vxapi_nl_get_i2c(gnl_fd, host_of(rec), dev, adr, opt, len, i2c, pext_stat);
-        case Road::None: break;
+        case VxRoad::None: break;
     }
     return vxapi_no_transport(pext_stat);
 }
@@ -220,13 +209,14 @@ int32_t vxapi_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, u
 
 int32_t vxapi_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf, uint32_t buf_size,
                          uint32_t* pext_stat) {
-    switch (vendor_road(api_priv_data_inst)) {
-        case Road::Ioctl:
+    switch (vxapi_vendor_road(api_priv_data_inst)) {
+        case VxRoad::Ioctl:
             return send("vxapi_port_param", handle, api_priv_data_inst, EXT_CC_PORT_PARAM, 0, pbuf, buf_size, pbuf,
                         buf_size, pext_stat);
-        case Road::Bsg: return vxsysfs_bsg_port_param(handle, api_priv_data_inst, pbuf, buf_size, pext_stat);
-        case Road::Netlink: return vxapi_nl_port_param(gnl_fd, host_of(api_priv_data_inst), pbuf, buf_size, pext_stat);
-        case Road::None: break;
+        case VxRoad::Bsg: return vxsysfs_bsg_port_param(handle, api_priv_data_inst, pbuf, buf_size, pext_stat);
+        case VxRoad::Netlink:
+            return vxapi_nl_port_param(gnl_fd, host_of(api_priv_data_inst), pbuf, buf_size, pext_stat);
+        case VxRoad::None: break;
     }
     return vxapi_no_transport(pext_stat);
 }
