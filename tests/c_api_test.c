@@ -26,6 +26,8 @@ C_ASSERT(destination, sizeof(DESTINATIONADDRESS) == 12);
 C_ASSERT(feature_entry, sizeof(HBA_FEATURE_ENTRY) == 88);
 C_ASSERT(feature_setting, sizeof(HBA_FEATURE_SETTING) == 16);
 C_ASSERT(async_event, sizeof(ASYNCEVENT) == 16);
+C_ASSERT(statistics, sizeof(STATISTICS) == 176);
+C_ASSERT(loopback_status, sizeof(LOOPBACKSTATUS) == 140);
 C_ASSERT(board_temp, sizeof(BOARD_TEMP) == 64 && offsetof(BOARD_TEMP, FracTemp) == 2);
 
 static int failures = 0;
