@@ -34,9 +34,10 @@ extern "C" {
  * Names of a LUN (TargetId, LunId behind the port) become links that udev
  * makes for its disk, and with the suffix "_part%n" for each partition,
  * through one rules file of the host. pUdevName holds names separated by
- * blanks; names with a double quote, comma, backslash or control character
- * are refused. Every failure of the rules file or of finding the LUN gives
- * SDERR_CONFIG_FILE. HbaDevPortNum is not used. */
+ * blanks. SDERR_CONFIG_FILE for every failure: the LUN or its identifier
+ * not found, the rules file not read or written, or a name refused (one with
+ * a double quote, comma, backslash or control character never reaches the
+ * file). HbaDevPortNum is not used. */
 
 /* Adds the names. SDERR_NOT_SUPPORTED on a VMware host. udev re-reads its
  * rules afterwards, also after a failure. */
@@ -71,7 +72,8 @@ VXSDM_API SD_UINT32 SDReadSerdesParams(int Device, SD_PUINT8 pserdes, SD_UINT32 
 
 /* The firmware's FCE trace into buffer. *size is the buffer's size in (at
  * least 0x30000: else 0x30000 is written back with SDERR_BUFFER_TOO_SMALL)
- * and the bytes received out, never more than the buffer's size. */
+ * and the bytes received out, never more than the buffer's size. A driver
+ * that needs more gives SDERR_BUFFER_TOO_SMALL with the size it needs. */
 VXSDM_API SD_UINT32 SDGetTraceBuffer(int Device, SD_PUINT8 buffer, SD_PUINT32 size);
 
 /* One SerDes register: 16-bit address and value, or (Ex) 32-bit ones. */
