@@ -1,6 +1,7 @@
 /* A plain C99 program against the public header and the shared library:
  * the header compiles as C, the records have the same layout in C as in
  * the library, and a few functions answer through the shared library. */
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -27,6 +28,7 @@ C_ASSERT(feature_setting, sizeof(HBA_FEATURE_SETTING) == 16);
 C_ASSERT(async_event, sizeof(ASYNCEVENT) == 16);
 C_ASSERT(statistics, sizeof(STATISTICS) == 176);
 C_ASSERT(loopback_status, sizeof(LOOPBACKSTATUS) == 140);
+C_ASSERT(board_temp, sizeof(BOARD_TEMP) == 64 && offsetof(BOARD_TEMP, FracTemp) == 2);
 
 static int failures = 0;
 
