@@ -256,4 +256,94 @@ TEST(ApiPort, QosTableFromTheDriver) {
     }
 }
 
+// One adapter on a sysfs host: host 5 with vports 8 and 9 (ids 1 and 2), converged host 6. A delete shifts the
+// ports behind the vport, yet an open never hands out a handle another port holds. A new vport is reported
+// (bound kept) and deleted; host 6 has none of its ids. MAC statistics come from host 6's file, or else from
+// the controller.
+TEST(ApiPort, VirtualPortsAndMacStatisticsOnASysfsHost) {
+    sysfstest::SysfsRig rig(0x8001, [](sim::SysfsAdapter& a) {
+        a = sim::sysfs_adapter(0x8001, {5, 6});
+        a.functions[0].vports = {8, 9};
+    });
+    rig.setup.with_bsg = false;
+    rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+    sim::SimVports vports;
+    vports.install(rig.host, rig.fabric.host_dirs[5] + "/fc_host/host5");
+    int a = 0, v9 = 0, b = 0;
+    ASSERT_EQ(std::tuple(SDOpenDevice(0, &a), SDOpenDevice(2, &v9)), std::tuple(0u, 0u));
+    ASSERT_EQ(SDDeleteVport(a, 1), 0u);
+    ASSERT_EQ(SDOpenDevice(2, &b), 0u);
+    EXPECT_NE(b, v9);
+    EXPECT_EQ(std::tuple(check_handle(b), check_handle(v9), rig.port(8)), std::tuple(rig.port(6), rig.port(9), nullptr));
+
+    const uint8_t wwnn[8] = {0x20, 0, 0, 0xAA, 0xBB, 0xCC, 0, 1};
+    SD_UINT32 id = 0;
+    ASSERT_EQ(SDCreateVport(a, const_cast<uint8_t*>(wwnn), const_cast<uint8_t*>(kName), 2, &id), 0u);
+    EXPECT_EQ(vports.log.back(), "210000AABBCC0001:200000AABBCC0001\n");
+    auto info = apitest::filled<VPORT_INFO>();
+    ASSERT_EQ(SDVportGetinfo(a, id, &info), 0u);
+    EXPECT_EQ(std::tuple(info.id, info.state, info.used, info.bound), std::tuple(id, 1u, 1u, 0xA5A5A5A5u));
+    EXPECT_EQ(std::tuple(sim::bytes_of(info.wwnn, 8), sim::bytes_of(info.wwpn, 8)),
+              std::tuple(sim::bytes_of(wwnn, 8), sim::bytes_of(kName, 8)));
+    EXPECT_EQ(SDDeleteVport(b, id), SDERR_DEVICE_NOT_FOUND);
+    ASSERT_EQ(SDDeleteVport(a, id), 0u);
+    EXPECT_EQ(SDVportGetinfo(a, id, &info), SDERR_DEVICE_NOT_FOUND);
+
+    const std::string dir = rig.fabric.host_dirs[6];
+    rig.host.set_attr(dir + "/xgmac_stats", sim::bytes_attr(std::make_shared<std::string>(40, 'm')), 0444);
+    sim::SimTarno tarno;
+    tarno.memory = sim::pattern(8192, 4);
+    Bytes data(4096, kFill);
+    SD_TARNO_MGT stats{};
+    stats.sp.TarnoManageInfo = {TARNO_MGMT_READ_MEM, 0, {}, 4096, data.data()};
+    EXPECT_EQ(SDTarnoMgt(b, 4, &stats), 0u);
+    Bytes want(4096, 0);
+    std::fill_n(want.begin(), 40, 'm');
+    EXPECT_EQ(data, want);
+    rig.host.remove(dir + "/xgmac_stats");
+    tarno.install(rig.host, dir);
+    EXPECT_EQ(SDTarnoMgt(b, 4, &stats), 0u);
+    EXPECT_EQ(std::tuple(tarno.log.front(), data), std::tuple("cmd 00 4096 0000 0000 0000\\0", apitest::slice(tarno.memory, 0, 4096)));
+    for (int h : {a, v9, b}) EXPECT_EQ(SDCloseDevice(h), 0u);
+}
+
+// The transceiver's pages pass through; 100 bytes go as pieces of 64 and 36, and when the second fails the first
+// stays. The remote port goes out by port name with the mode's low 16 bits; a reported speed outside the codes
+// leaves the caller's value.
+TEST(ApiPort, TransceiverPiecesAndRemotePortSpeeds) {
+    PortRig rig;
+    RigPort& p = rig.add_adapter(0x2532);
+    p.sim->records[{EXT_CC_GET_SFP_DATA, 0}] = sim::pattern(512, 3);
+    Bytes got(512), device = rig.i2c.memory[0xA0] = sim::pattern(0x80, 7), put = sim::pattern(36, 9);
+    SD_UINT16 unused = 0xBEEF;
+    ASSERT_EQ(SDGetSFPData(p.handle, 0, got.data(), 512), 0u);
+    EXPECT_EQ(got, sim::pattern(512, 3));
+    got.assign(100, kFill);
+    ASSERT_EQ(SDReadSFPData(p.handle, 0, 0xA0, got.data(), 100, 0x10, 0x1000, &unused), 0u);
+    EXPECT_EQ(got, apitest::slice(device, 0x10, 100));
+    got.assign(100, kFill);
+    EXPECT_EQ(SDReadSFPData(p.handle, 0, 0xA0, got.data(), 100, 0x30, 0x1001, &unused), kBad);  // 0x94 > 0x80
+    EXPECT_EQ(apitest::slice(got, 0, 64), apitest::slice(device, 0x30, 64));
+    EXPECT_TRUE(sim::all_bytes(got, 64, kFill));
+    ASSERT_EQ(SDWriteSFPData(p.handle, 0, 0xA0, put.data(), 36, 0x40, 0x1000, nullptr), 0u);
+    EXPECT_EQ(apitest::slice(rig.i2c.memory[0xA0], 0x40, 36), put);
+    EXPECT_EQ(rig.side.i2c_pieces, (std::vector<std::pair<uint16_t, uint16_t>>{
+                                       {0x10, 64}, {0x50, 36}, {0x30, 64}, {0x70, 36}, {0x40, 36}}));
+    EXPECT_EQ(unused, 0xBEEF);
+
+    DESTINATIONADDRESS d{2, {{0x21, 0, 0, 0xAA, 0, 0, 0, 5}}, 7};
+    INT_PORT_PARAM want{{{{0x21, 0, 0, 0xAA, 0, 0, 0, 5}}, VX_DEST_WWPN, 0, {}}, 0, 0};
+    SD_UINT32 speed = 99;
+    for (const auto& [reported, kept] : {std::pair<uint16_t, SD_UINT32>{16, 16}, {3, 16}, {50, 50}}) {
+        rig.speed = reported;
+        EXPECT_EQ(SDGetTargetIDMALinkSpeed(p.handle, 0, &d, &speed), 0u);
+        EXPECT_EQ(std::tuple(speed, sim::bytes_of(&rig.param, 20)), std::tuple(kept, sim::bytes_of(&want, 20)));
+    }
+    ASSERT_EQ(SDSetTargetIDMALinkSpeed(p.handle, 0, 0x10001, &d, 22), 0u);
+    std::tie(want.Mode, want.Speed) = std::tuple(1, 22);
+    EXPECT_EQ(sim::bytes_of(&rig.param, 20), sim::bytes_of(&want, 20));
+    rig.driver.inject_status(EXT_STATUS_ERR);
+    EXPECT_EQ(std::tuple(SDGetTargetIDMALinkSpeed(p.handle, 0, &d, &speed), speed), std::tuple(SDERR_UNKNOWN, 50u));
+}
+
 }  // namespace
