@@ -112,7 +112,7 @@ VXSDM_API SD_UINT32 SDVportGetinfo(int Device, SD_UINT32 vp_id, PVPORT_INFO vpor
  * speeds above. */
 VXSDM_API SD_UINT32 SDGetTargetIDMALinkSpeed(int Device, SD_UINT16 HbaDevPortNum, PDESTINATIONADDRESS pTargetAddr,
                                              SD_PUINT32 pIDMALinkSpeed);
-/* Mode 1 sets (0 only asks); another speed gives SDERR_INVALID_PARAMETER. */
+/* Sets the speed (Mode 0 only asks); another speed gives SDERR_INVALID_PARAMETER. */
 VXSDM_API SD_UINT32 SDSetTargetIDMALinkSpeed(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 Mode,
                                              PDESTINATIONADDRESS pTargetAddr, SD_UINT32 iDMALinkSpeed);
 
