@@ -58,38 +58,44 @@ const INT_OPT_ROM_REGION* qos_layout_entry(uint32_t region) {
     return nullptr;
 }
 
-// The common steps: the record given, a physical port of a QoS chip, the
-// layout refreshed; the port's QoS region in it. Null with the status set
+// The port's QoS region, as the common steps find it.
+struct QosRegion {
+    vxapi_priv_database* rec = nullptr;
+    const INT_OPT_ROM_REGION* entry = nullptr;  // in the global layout
+    uint32_t code = 0;
+};
+
+// The common steps: the caller's record passes the argument tests (`valid`),
+// the port is a physical port of a QoS chip (a write also needs no other
+// process to hold the adapter's flash update token), the layout is
+// refreshed and lists the port's QoS region. False with the status set
 // otherwise.
-vxapi_priv_database* qos_port(VxSdCall& call, bool writes, const INT_OPT_ROM_REGION** entry, uint32_t* region) {
-    vxapi_priv_database* rec = call.port();
-    if (rec == nullptr) return nullptr;
-    if (!vx_sd_chip_in(vxapi_device_id(rec), kQosChips) || rec->interface_type != VX_PORT_PHYSICAL) {
+bool qos_region_of(VxSdCall& call, bool valid, bool writes, QosRegion* q) {
+    if (!valid) {
+        vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): invalid parameter.");
+        call.done(SDERR_INVALID_PARAMETER);
+        return false;
+    }
+    q->rec = call.port();
+    if (q->rec == nullptr) return false;
+    if (!vx_sd_chip_in(vxapi_device_id(q->rec), kQosChips) || q->rec->interface_type != VX_PORT_PHYSICAL) {
         vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): Card not supported.");
         call.done(SDERR_NOT_SUPPORTED);
-        return nullptr;
+        return false;
     }
-    if (writes && !vx_sd_no_foreign_token(call, rec)) return nullptr;
-    *region = qos_region(rec);
+    if (writes && !vx_sd_no_foreign_token(call, q->rec)) return false;
+    q->code = qos_region(q->rec);
     if (const SD_UINT32 refreshed = SDGetOptionRomLayout(call.device(), 0, nullptr); refreshed != SDERR_NO_ERROR) {
         call.done(refreshed);
-        return nullptr;
+        return false;
     }
-    *entry = qos_layout_entry(*region);
-    if (*entry == nullptr) {
-        if (vxdbg_on(VX_SD_ERROR)) {
-            vxdbg_print(call.name(), 0, VXDBG_NONE, 0);
-            vxdbg_print(": region not present in FLT. handle=", static_cast<uint32_t>(call.device()), VXDBG_INT, 1);
-        }
-        call.done(SDERR_QOS_REGION_MISSING);
-        return nullptr;
+    q->entry = qos_layout_entry(q->code);
+    if (q->entry != nullptr) return true;
+    if (vxdbg_on(VX_SD_ERROR)) {
+        vxdbg_print(call.name(), 0, VXDBG_NONE, 0);
+        vxdbg_print(": region not present in FLT. handle=", static_cast<uint32_t>(call.device()), VXDBG_INT, 1);
     }
-    return rec;
-}
-
-bool invalid_parameter(VxSdCall& call) {
-    vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): invalid parameter.");
-    call.done(SDERR_INVALID_PARAMETER);
+    call.done(SDERR_QOS_REGION_MISSING);
     return false;
 }
 
@@ -145,14 +151,8 @@ void copy_table(SDM_QOS_CONFIG* out, const vxa_qos_config* in, uint16_t room) {
 
 SD_UINT32 SDGetQoS(int Device, PSDM_QOS_CONFIG pQoS) {
     VxSdCall call("SDGetQoS", Device);
-    if (pQoS == nullptr || pQoS->NumEntries == 0) {
-        invalid_parameter(call);
-        return call.status();
-    }
-    const INT_OPT_ROM_REGION* entry = nullptr;
-    uint32_t region = 0;
-    vxapi_priv_database* rec = qos_port(call, false, &entry, &region);
-    if (rec == nullptr) return call.status();
+    QosRegion q;
+    if (!qos_region_of(call, pQoS != nullptr && pQoS->NumEntries != 0, false, &q)) return call.status();
 
     // The table comes from the driver; the region only has to exist.
     const uint16_t room = pQoS->NumEntries;
@@ -164,31 +164,25 @@ SD_UINT32 SDGetQoS(int Device, PSDM_QOS_CONFIG pQoS) {
 
     uint32_t ext = 0;
     errno = 0;
-    const int32_t result = vxapi_get_qos(rec->oshandle, rec, table, size, &ext);
+    const int32_t result = vxapi_get_qos(q.rec->oshandle, q.rec, table, size, &ext);
     const int err = errno;
     // Buffer too small: the driver left the count it needs.
     if (ext == EXT_STATUS_BUFFER_TOO_SMALL) pQoS->NumEntries = table->num_entries;
     const VxSdOutcome out = vx_sd_outcome(call.name(), Device, result, ext, err, VxSdAccept::Clean);
-    if (out.done && out.status == SDERR_NO_ERROR) copy_table(pQoS, table, room);
+    if (out.done) copy_table(pQoS, table, room);
     return call.done(out.status);
 }
 
 SD_UINT32 SDSetQoS(int Device, PSDM_QOS_CONFIG pQoS) {
     VxSdCall call("SDSetQoS", Device);
-    if (pQoS == nullptr) {
-        invalid_parameter(call);
-        return call.status();
-    }
-    const INT_OPT_ROM_REGION* entry = nullptr;
-    uint32_t region = 0;
-    vxapi_priv_database* rec = qos_port(call, true, &entry, &region);
-    if (rec == nullptr) return call.status();
+    QosRegion q;
+    if (!qos_region_of(call, pQoS != nullptr, true, &q)) return call.status();
 
     // No entries: an empty record over the whole region. A record that its
     // 16-bit length field cannot state is refused like one the region cannot
     // hold.
-    const uint32_t length = pQoS->NumEntries != 0 ? kHeadBytes + pQoS->NumEntries * kEntryBytes : entry->Size;
-    if (length > entry->Size || length > kMostRecordBytes || length < kHeadBytes) {
+    const uint32_t length = pQoS->NumEntries != 0 ? kHeadBytes + pQoS->NumEntries * kEntryBytes : q.entry->Size;
+    if (length > q.entry->Size || length > kMostRecordBytes || length < kHeadBytes) {
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): record does not fit the region. length=", length, VXDBG_DEC);
         return call.done(SDERR_REGION_TOO_SMALL);
     }
@@ -198,7 +192,7 @@ SD_UINT32 SDSetQoS(int Device, PSDM_QOS_CONFIG pQoS) {
 
     uint32_t ext = 0;
     errno = 0;
-    const int32_t result = vxapi_update_optrom(rec->oshandle, rec, buf.get(), length, region, 0, &ext);
+    const int32_t result = vxapi_update_optrom(q.rec->oshandle, q.rec, buf.get(), length, q.code, 0, &ext);
     const int err = errno;
     if ((result != 0 || ext != 0) && vxdbg_on(VX_SD_ERROR)) {
         vxdbg_print(call.name(), 0, VXDBG_NONE, 0);
@@ -206,6 +200,6 @@ SD_UINT32 SDSetQoS(int Device, PSDM_QOS_CONFIG pQoS) {
     }
     const VxSdOutcome out = vx_sd_outcome(call.name(), Device, result, ext, err, VxSdAccept::Clean,
                                           "): flash write failed. stat=");
-    if (!out.done || out.status != SDERR_NO_ERROR) return call.done(out.status);
-    return call.done(vxapi_reset_region(Device, rec, kActivateQos));
+    if (!out.done) return call.done(out.status);
+    return call.done(vxapi_reset_region(Device, q.rec, kActivateQos));
 }
