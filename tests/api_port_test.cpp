@@ -49,8 +49,8 @@ struct PortRig : apitest::TokenRig {
 
 #define ROW(call, status) {[&] { return call; }, status}
 
-// Per function a bad handle, refused and accepted chips, a virtual port and each argument test, in the Part's
-// order; a refusal sends nothing.
+// Per function a bad handle, refused and accepted chips, a virtual port and each argument test, in the order
+// order the functions make them; a refusal sends nothing.
 TEST(ApiPort, GatesAndArgumentTestsInOrder) {
     PortRig rig;
     apitest::RigPort& q = rig.add_adapter(0x2071);  // no QoS region in its layout
