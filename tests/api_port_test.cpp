@@ -49,7 +49,7 @@ struct PortRig : apitest::TokenRig {
 
 #define ROW(call, status) {[&] { return call; }, status}
 
-// Per function a bad handle, refused and accepted chips, a virtual port and each argument test, in the order
+// Per function a bad handle, refused and accepted chips, a virtual port and each argument test, in the
 // order the functions make them; a refusal sends nothing.
 TEST(ApiPort, GatesAndArgumentTestsInOrder) {
     PortRig rig;
