@@ -29,6 +29,13 @@ C_ASSERT(async_event, sizeof(ASYNCEVENT) == 16);
 C_ASSERT(statistics, sizeof(STATISTICS) == 176);
 C_ASSERT(loopback_status, sizeof(LOOPBACKSTATUS) == 140);
 C_ASSERT(board_temp, sizeof(BOARD_TEMP) == 64 && offsetof(BOARD_TEMP, FracTemp) == 2);
+C_ASSERT(qos_entry, sizeof(SDM_QOS_ENTRY) == 32 && offsetof(SDM_QOS_ENTRY, WWPN) == 4);
+C_ASSERT(qos_config, sizeof(SDM_QOS_CONFIG) == 36 && offsetof(SDM_QOS_CONFIG, Entry) == 4);
+C_ASSERT(sfp_data, sizeof(SD_SFP_DATA) == 512 && offsetof(SD_SFP_DATA, SFPDataA2) == 256);
+C_ASSERT(vport_info, sizeof(VPORT_INFO) == 36 && offsetof(VPORT_INFO, wwnn) == 20);
+C_ASSERT(tarno_mgt, sizeof(SD_TARNO_MGT) == 32 && sizeof(TARNO_ACCESS_PARAMETERS) == 12 &&
+                        offsetof(TARNO_MANAGE_INFO, TotalByteCount) == 16 &&
+                        offsetof(TARNO_MANAGE_INFO, pDataBytes) == 24 && offsetof(TARNO_UPDATE_FW, pFwDataBytes) == 8);
 
 static int failures = 0;
 
