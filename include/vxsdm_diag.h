@@ -17,14 +17,6 @@ typedef struct BOARD_TEMP {
     SD_UINT32 Reserved[15]; /* never written by the library */
 } BOARD_TEMP, *PBOARD_TEMP;
 
-#ifndef VXSDM_API
-#if defined(__GNUC__)
-#define VXSDM_API __attribute__((visibility("default")))
-#else
-#define VXSDM_API
-#endif
-#endif
-
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -15,12 +15,6 @@
 
 #include "vxsdm_types.h"
 
-#if defined(__GNUC__)
-#define VXSDM_FO_API __attribute__((visibility("default")))
-#else
-#define VXSDM_FO_API
-#endif
-
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -171,45 +165,45 @@ typedef struct FO_DRIVER_VERSION {
  * Wwn: 16 bytes, the adapter port's node name and port name. Persistent
  * nonzero: the configuration stores instead of the driver. */
 
-VXSDM_FO_API SD_UINT32 ISDFoGetSysParams(SD_UINT32 Handle, PFO_SYS_PARAMS pSysParams, SD_UINT32 Instance);
-VXSDM_FO_API SD_UINT32 ISDFoSetSysParams(SD_UINT32 Handle, const FO_SYS_PARAMS* pSysParams, SD_UINT32 Instance);
+VXSDM_API SD_UINT32 ISDFoGetSysParams(SD_UINT32 Handle, PFO_SYS_PARAMS pSysParams, SD_UINT32 Instance);
+VXSDM_API SD_UINT32 ISDFoSetSysParams(SD_UINT32 Handle, const FO_SYS_PARAMS* pSysParams, SD_UINT32 Instance);
 
-VXSDM_FO_API SD_UINT32 ISDFoGetPaths(SD_UINT32 Handle, const FO_PATH_REQUEST* pRequest, PFO_PATHS_INFO pPaths,
+VXSDM_API SD_UINT32 ISDFoGetPaths(SD_UINT32 Handle, const FO_PATH_REQUEST* pRequest, PFO_PATHS_INFO pPaths,
                                      SD_UINT32 Reserved);
-VXSDM_FO_API SD_UINT32 ISDFoSetCurrentPath(SD_UINT32 Handle, const FO_PATH_REQUEST* pRequest, SD_UINT32 Reserved);
+VXSDM_API SD_UINT32 ISDFoSetCurrentPath(SD_UINT32 Handle, const FO_PATH_REQUEST* pRequest, SD_UINT32 Reserved);
 
 /* The statistics area is not written. */
-VXSDM_FO_API SD_UINT32 ISDFoGetStatistics(SD_UINT32 Handle, SD_UINT32 Instance, SD_PVOID pStatistics);
-VXSDM_FO_API SD_UINT32 ISDFoResetStatistics(SD_UINT32 Handle, SD_UINT32 Instance);
+VXSDM_API SD_UINT32 ISDFoGetStatistics(SD_UINT32 Handle, SD_UINT32 Instance, SD_PVOID pStatistics);
+VXSDM_API SD_UINT32 ISDFoResetStatistics(SD_UINT32 Handle, SD_UINT32 Instance);
 
-VXSDM_FO_API SD_UINT32 ISDFoGetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
+VXSDM_API SD_UINT32 ISDFoGetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                                        PFO_LUN_DATA_LIST pList, SD_UINT32 Persistent);
-VXSDM_FO_API SD_UINT32 ISDFoSetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
+VXSDM_API SD_UINT32 ISDFoSetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                                        const FO_LUN_DATA_LIST* pList, SD_UINT32 Persistent);
-VXSDM_FO_API SD_UINT32 ISDFoGetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
+VXSDM_API SD_UINT32 ISDFoGetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                                           PFO_TARGET_DATA_LIST pList, SD_UINT32 Persistent);
-VXSDM_FO_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
+VXSDM_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                                           const FO_TARGET_DATA_LIST* pList, SD_UINT32 Persistent);
 
 /* Load-balancing types of targets: live in the driver, or (Persistent
  * nonzero, drivers of the new store only) in the port's option string. A
  * Count above 256 is refused with SDERR_INVALID_PARAMETER. The live read
  * copies the driver's reply back whatever its status. */
-VXSDM_FO_API SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_LIST pList,
+VXSDM_API SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_LIST pList,
                                         SD_UINT32 Persistent);
-VXSDM_FO_API SD_UINT32 ISDFoSetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, const FO_LB_POLICY_LIST* pList,
+VXSDM_API SD_UINT32 ISDFoSetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, const FO_LB_POLICY_LIST* pList,
                                         SD_UINT32 Persistent);
 
 /* Copies the text "3.0.1 build7" into pBuffer, cut to Length bytes and
  * always terminated. Returns the version 0x3000107, never a status. */
-VXSDM_FO_API SD_UINT32 ISDFoGetApiVersion(SD_PINT8 pBuffer, SD_UINT32 Length);
+VXSDM_API SD_UINT32 ISDFoGetApiVersion(SD_PINT8 pBuffer, SD_UINT32 Length);
 
-VXSDM_FO_API SD_UINT32 ISDFoGetFoDriverVersion(SD_UINT32 Handle, PFO_DRIVER_VERSION pVersion);
+VXSDM_API SD_UINT32 ISDFoGetFoDriverVersion(SD_UINT32 Handle, PFO_DRIVER_VERSION pVersion);
 
 /* FO_CAPABILITY_FAILOVER when the port's driver provides failover, else
  * FO_CAPABILITY_NONE (also for a handle that names no open port, which
  * gives SDERR_INVALID_HANDLE). */
-VXSDM_FO_API SD_UINT32 ISDFoGetFoCapability(SD_UINT32 Handle, SD_PUINT32 pCapability);
+VXSDM_API SD_UINT32 ISDFoGetFoCapability(SD_UINT32 Handle, SD_PUINT32 pCapability);
 
 /* The persistent stores of every supported driver module. The lists fill
  * 256 bytes: up to 32 adapter port names (or target node names) of 8 bytes,
@@ -218,10 +212,10 @@ VXSDM_FO_API SD_UINT32 ISDFoGetFoCapability(SD_UINT32 Handle, SD_PUINT32 pCapabi
  * its port name) or a target (by its node name) from every store that holds
  * it, and keeps everything else, load-balancing types included; a name no
  * store holds gives SDERR_INVALID_PARAMETER. */
-VXSDM_FO_API SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer);
-VXSDM_FO_API SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer);
-VXSDM_FO_API SD_UINT32 ISDFoDeletePersistentDeviceEntry(const SD_UINT8* pPortName);
-VXSDM_FO_API SD_UINT32 ISDFoDeletePersistentTargetEntry(const SD_UINT8* pNodeName);
+VXSDM_API SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer);
+VXSDM_API SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer);
+VXSDM_API SD_UINT32 ISDFoDeletePersistentDeviceEntry(const SD_UINT8* pPortName);
+VXSDM_API SD_UINT32 ISDFoDeletePersistentTargetEntry(const SD_UINT8* pNodeName);
 
 #ifdef __cplusplus
 }

@@ -10,14 +10,6 @@
 
 #include "vxsdm_types.h"
 
-#ifndef VXSDM_API
-#if defined(__GNUC__)
-#define VXSDM_API __attribute__((visibility("default")))
-#else
-#define VXSDM_API
-#endif
-#endif
-
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -45,14 +45,6 @@ typedef struct LOOPBACKSTATUS {
     SD_UINT32 Reserved[31];
 } LOOPBACKSTATUS, *PLOOPBACKSTATUS;
 
-#ifndef VXSDM_API
-#if defined(__GNUC__)
-#define VXSDM_API __attribute__((visibility("default")))
-#else
-#define VXSDM_API
-#endif
-#endif
-
 #ifdef __cplusplus
 extern "C" {
 #endif

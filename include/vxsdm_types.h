@@ -14,6 +14,15 @@
 
 #include <stdint.h>
 
+/* Marks the functions that the shared library exports. */
+#ifndef VXSDM_API
+#if defined(__GNUC__)
+#define VXSDM_API __attribute__((visibility("default")))
+#else
+#define VXSDM_API
+#endif
+#endif
+
 /* ---- scalar types ---- */
 
 typedef uint8_t SD_UINT8;
