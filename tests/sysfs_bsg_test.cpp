@@ -1,5 +1,5 @@
-// bsg jobs: the frames, the private nodes and the statuses of the send path,
-// against the simulated FC bsg device; and the access mode of generic nodes.
+// bsg jobs against the simulated FC bsg device: the frames, the private nodes and the statuses of the send path;
+// and the access mode of generic nodes.
 #include "sim_bsg.h"
 #include "test_support.h"
 #include "transport/vx_sysfs.h"
@@ -13,43 +13,29 @@ using sim::bytes_of;
 
 uint64_t addr(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 
-TEST(BsgFrame, VendorHeaderNamesTheBuffersOfEachDirection) {
+// Also: a vendor header names the buffers of each direction (data in only: both ways).
+TEST(BsgFrame, CtAndElsFramesAndTheShortestRequests) {
     uint8_t out[8], in[12];
     fc_bsg_reply reply{};
-    const struct { const void* out; void* in; fc_bsg_reply* reply; const void* dout; uint32_t dout_len; } cases[] = {
-        {nullptr, in, nullptr, in, sizeof in},  // data in only: named both ways
-        {nullptr, nullptr, nullptr, nullptr, 0},
-        {out, in, &reply, out, sizeof out},
-    };
-    for (const auto& c : cases) {
+    const std::tuple<const void*, void*, fc_bsg_reply*, const void*, uint32_t> vendor[] = {
+        {nullptr, in, nullptr, in, sizeof in}, {nullptr, nullptr, nullptr, nullptr, 0}, {out, in, &reply, out, 8}};
+    for (const auto& [dout, din, rsp, named, named_len] : vendor) {
         fc_bsg_request req{};
-        sg_io_v4 hdr;
+        sg_io_v4 hdr, want{};
         std::memset(&hdr, 0xA5, sizeof hdr);
-        const uint32_t in_len = c.in != nullptr ? sizeof in : 0;
-        ASSERT_EQ(vxsysfs_create_bsg_header(&hdr, &req, 24, c.reply, 16, c.out, sizeof out, c.in, in_len), &hdr);
-        sg_io_v4 want{};
-        want.guard = 'Q';
-        want.subprotocol = 2;
-        want.request_len = 24;
-        want.request = addr(&req);
-        want.max_response_len = c.reply != nullptr ? 16 : 0;
-        want.response = addr(c.reply);
-        want.dout_xfer_len = c.dout_len;
-        want.dout_xferp = addr(c.dout);
-        want.din_xfer_len = in_len;
-        want.din_xferp = addr(c.in);
+        const uint32_t in_len = din != nullptr ? sizeof in : 0;
+        ASSERT_EQ(vxsysfs_create_bsg_header(&hdr, &req, 24, rsp, 16, dout, sizeof out, din, in_len), &hdr);
+        std::tie(want.guard, want.subprotocol, want.request_len, want.request) = std::tuple('Q', 2, 24, addr(&req));
+        std::tie(want.max_response_len, want.response) = std::tuple(rsp != nullptr ? 16 : 0, addr(rsp));
+        std::tie(want.dout_xfer_len, want.dout_xferp, want.din_xfer_len, want.din_xferp) =
+            std::tuple(named_len, addr(named), in_len, addr(din));
         EXPECT_EQ(bytes_of(&hdr, sizeof hdr), bytes_of(&want, sizeof want));
         EXPECT_EQ(+req.msgcode, 0x800000FFu);
         EXPECT_EQ(+req.rqst_data.h_vendor.vendor_id, (uint64_t{1} << 56) | VX_PCI_VENDOR_MAKER);
     }
-}
-
-TEST(BsgFrame, CtAndElsFramesAndTheShortestRequests) {
-    Bytes ct{1, 0, 0, 0, 0xFC, 0x02, 0, 0, 0x12, 0x01, 0x40, 0, 0, 0, 0, 0, 9, 9, 9, 9};  // directory service
-    Bytes els(36, 0);
+    Bytes ct{1, 0, 0, 0, 0xFC, 0x02, 0, 0, 0x12, 0x01, 0x40, 0, 0, 0, 0, 0, 9, 9, 9, 9}, els(36, 0);  // directory service
     els[32] = 0x52;
-    uint8_t rsp[8];
-    std::memset(rsp, 0xEE, sizeof rsp);
+    uint8_t rsp[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
     fc_bsg_request req;
     sg_io_v4 hdr;
     ASSERT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, ct.data(), 20, rsp, sizeof rsp), 0);
@@ -77,8 +63,7 @@ TEST(BsgFrame, CtAndElsFramesAndTheShortestRequests) {
 }
 
 // Host 5 with bsg, its remote port rport-5:0-1 and that port's LUN 0 on sg3.
-class BsgNodeTest : public ::testing::Test {
-protected:
+struct BsgNodeTest : ::testing::Test {
     BsgNodeTest() {
         std::strcpy(sysfs_mnt_path, "/sys");
         host.set_microseconds(0x2A);
@@ -110,6 +95,7 @@ protected:
     vxapi_priv_database rec{};
 };
 
+// Also: commands that only read (the table's first and last among them) open the generic node read-only.
 TEST_F(BsgNodeTest, NodeNamesModeAndNodesThatCannotBeNamed) {
     host.write_file("/sys/class/bsg/ab/dev", "250:9\n");
     const struct { const char* dir; size_t name_size; std::string name; } cases[] = {
@@ -130,11 +116,20 @@ TEST_F(BsgNodeTest, NodeNamesModeAndNodesThatCannotBeNamed) {
         EXPECT_EQ(host.node(path).has_value(), !c.name.empty());
         vx::sys().unlink(path.c_str());
     }
+    for (const auto& [opcode, access] : {std::pair<uint8_t, int>{0x2A, O_RDWR}, {0x00, O_RDONLY}, {0x28, O_RDONLY},
+                                         {0x12, O_RDONLY}, {0xB8, O_RDONLY}, {0x35, O_RDWR}}) {
+        const int fd = vxsysfs_open("sg3", opcode);
+        ASSERT_GE(fd, 0);
+        vx::sys().close(fd);
+        EXPECT_EQ(sg.opens.back(), std::make_pair(3u, access | O_NONBLOCK)) << int{opcode};
+    }
+    vx_debug = VXDBG_SYSFS;
+    EXPECT_LT(vxsysfs_open("sg4", 0x28), 0);
+    EXPECT_NE(host.stderr_text().find("Open generic failed"), std::string::npos);
 }
 
-// Every node made is gone again, whatever happened; a node of the name
-// already there (a request of the same microsecond) or arguments beyond the
-// request send nothing and leave that node alone.
+// Every node made is gone again, whatever happened; a node of the name already there (a request of the same
+// microsecond) or arguments beyond the request send nothing and leave that node alone.
 TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
     const struct {
         const char* what;
@@ -160,16 +155,9 @@ TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        bsg.log.clear();
+        bsg.log.clear(), bsg.vendor.clear(), host.clear_sleeps();
         bsg.errnos = c.errnos;
-        bsg.vendor.clear();
-        host.clear_sleeps();
-        if (c.implemented) {
-            bsg.vendor[VX_BSG_I2C_READ] = [](sim::BsgJob& job) {
-                job.reply[8] = 0x1B;
-                return 0;
-            };
-        }
+        if (c.implemented) bsg.vendor[VX_BSG_I2C_READ] = [](sim::BsgJob& job) { return job.reply[8] = 0x1B, 0; };
         if (c.open_err != 0) host.fail_open(node("t5"), c.open_err, 1);
         if (c.existing) host.write_file(node("t5"), "");
         const size_t made_before = host.mknod_log().size();
@@ -182,9 +170,8 @@ TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
         cmd.send.ready = [&c] { return c.ready; };
         uint32_t status = 0xFF;
         EXPECT_EQ(vxsysfs_bsg_vendor_command(&rec, cmd, &status), c.status == 0x1B ? 0 : 1);
-        EXPECT_EQ(status, c.status);
-        EXPECT_EQ(host.sleep_seconds(), std::vector<unsigned>(c.sleeps, 20));
-        EXPECT_EQ(host.mknod_log().size() - made_before, c.status == 9 ? 0u : 1u);
+        EXPECT_EQ(std::tuple(status, host.sleep_seconds(), host.mknod_log().size() - made_before),
+                  std::tuple(c.status, std::vector<unsigned>(c.sleeps, 20), c.status == 9 ? 0u : 1u));
         for (const std::string& made : host.mknod_log()) {
             EXPECT_FALSE(host.node(made.substr(0, made.find(' '))).has_value()) << made;
         }
@@ -200,10 +187,7 @@ TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
 
 TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
     EXPECT_EQ(std::make_pair(vxsysfs_is_bsg_supported(5), vxsysfs_is_bsg_supported(6)), std::make_pair(0, 1));
-    bsg.ct = bsg.els = [](sim::BsgJob& job) {
-        job.din[0] = 0x80;
-        return 0;
-    };
+    bsg.ct = bsg.els = [](sim::BsgJob& job) { return job.din[0] = 0x80, 0; };
     Bytes ct(16, 0), els(33, 0);
     uint8_t wwpn[8] = {0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1}, rsp[4];
     char dir[VXSYSFS_PATH_SIZE];
@@ -226,22 +210,6 @@ TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
     wwpn[7] = 2;  // no such remote port: nothing written
     EXPECT_EQ(vxsysfs_get_bsg_rport_path(dir, &rec, wwpn), nullptr);
     EXPECT_STREQ(dir, "/sys/class/bsg/rport-5:0-1");
-}
-
-// Commands that only read (the table's first and last among them) open the
-// generic node read-only.
-TEST_F(BsgNodeTest, GenericNodesOpenReadOnlyForReadingCommands) {
-    const std::pair<uint8_t, int> cases[] = {
-        {0x2A, O_RDWR}, {0x00, O_RDONLY}, {0x28, O_RDONLY}, {0x12, O_RDONLY}, {0xB8, O_RDONLY}, {0x35, O_RDWR}};
-    for (const auto& [opcode, access] : cases) {
-        const int fd = vxsysfs_open("sg3", opcode);
-        ASSERT_GE(fd, 0);
-        vx::sys().close(fd);
-        EXPECT_EQ(sg.opens.back(), std::make_pair(3u, access | O_NONBLOCK)) << int{opcode};
-    }
-    vx_debug = VXDBG_SYSFS;
-    EXPECT_LT(vxsysfs_open("sg4", 0x28), 0);
-    EXPECT_NE(host.stderr_text().find("Open generic failed"), std::string::npos);
 }
 
 }  // namespace

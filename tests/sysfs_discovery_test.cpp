@@ -1,11 +1,8 @@
-// Sysfs discovery against simulated sysfs-mode adapters: the hosts of each
-// PCI function and their order, the records' fields and features, virtual-
-// port indexes, the serial number's sources, the driver version, and a load
-// through the public functions on a sysfs-only host.
+// Sysfs discovery against simulated sysfs-mode adapters: the hosts of each PCI function and their order, the
+// records' fields and features, virtual-port indexes, the serial number's sources, the driver version.
 #include "core/vx_discovery.h"
 #include "core/vx_ioctl.h"
 #include "sysfs_rig.h"
-#include "vxsdm.h"
 
 namespace {
 
@@ -30,51 +27,49 @@ sim::SysfsAdapter with_vports(uint16_t device_id, unsigned host_no, std::vector<
     return a;
 }
 
+// Also: two drivers in the order of the name table, port indexes counting across them; an unsupported device
+// goes with its hosts and its function record.
 TEST(SysfsDiscovery, HostsOfAFunctionPhysicalFirstThenVirtualAscendingEachOnce) {
+    sim::SysfsAdapter old = sim::sysfs_adapter(0x2312, {3}), other = with_vports(0x1234, 4, {6});
     const struct {
         const char* what;
-        std::vector<sim::SysfsHost> vports;
+        std::vector<sim::SysfsAdapter> adapters;
         const char* extra_dir;  // a host directory also directly under host 7
-        std::vector<std::string> ports;
+        std::vector<std::string> ports;  // and the models of the adapters
     } cases[] = {
-        {"virtual hosts listed 9, 8", {9, 8}, nullptr, {"7:1 0/0", "8:3<7 1/1", "9:3<7 2/2"}},
-        {"a virtual host below its physical one", {5, 12}, nullptr, {"7:1 0/0", "5:3<7 1/1", "12:3<7 2/2"}},
-        {"a host listed twice", {9}, "/host9", {"7:1 0/0", "9:3<7 1/1"}},
+        {"virtual hosts listed 9, 8", {with_vports(0x2422, 7, {9, 8})}, nullptr,
+         {"7:1 0/0", "8:3<7 1/1", "9:3<7 2/2", "vxa2xxx"}},
+        {"a virtual host below its physical one", {with_vports(0x2422, 7, {5, 12})}, nullptr,
+         {"7:1 0/0", "5:3<7 1/1", "12:3<7 2/2", "vxa2xxx"}},
+        {"a host listed twice", {with_vports(0x2422, 7, {9})}, "/host9", {"7:1 0/0", "9:3<7 1/1", "vxa2xxx"}},
+        {"two drivers, an unsupported device", {old, with_vports(0x2422, 7, {9, 8}), other}, nullptr,
+         {"7:1 0/0", "8:3<7 1/1", "9:3<7 2/2", "3:1 3/0", "vxa2300", "vxa2xxx"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SysfsRig rig;
-        rig.setup.adapters = {with_vports(0x2422, 7, c.vports)};
+        rig.setup.adapters = c.adapters;
+        for (size_t i = 1; i < c.adapters.size(); ++i) rig.setup.adapters[i].driver = "vxa2300";
         const uint32_t count = rig.discover([&] {
             if (c.extra_dir != nullptr) rig.host.make_dir(rig.fabric.host_dirs.at(7) + c.extra_dir);
         });
-        EXPECT_EQ(ports(), c.ports);
-        EXPECT_EQ(count, c.ports.size());
-        EXPECT_EQ(api_phy_info->count, 1u);
+        std::vector<std::string> got = ports();
+        const vxapi_phy_info* last = nullptr;
+        for (const vxapi_priv_database* p : sim::listed_ports()) {
+            if (std::exchange(last, p->phy_info) != p->phy_info) got.push_back(reinterpret_cast<char*>(p->phy_info->model));
+        }
+        EXPECT_EQ(got, c.ports);
+        EXPECT_EQ(count + api_phy_info->count, c.ports.size());
+        EXPECT_EQ(api_priv_data[0].features, VX_FEAT_SYSFS);
+        EXPECT_EQ(rig.traced(">> unsupported device=1234h"), c.adapters.size() > 1);
     }
 }
 
-// Two drivers in the order of the name table; port indexes count across
-// them; an unsupported device goes with its hosts and its function record.
-TEST(SysfsDiscovery, DriversInTableOrderAndUnsupportedDevicesDropped) {
-    SysfsRig rig;
-    rig.setup.adapters = {sim::sysfs_adapter(0x2312, {3}), with_vports(0x2422, 7, {9, 8}), with_vports(0x1234, 4, {6})};
-    rig.setup.adapters[1].driver = rig.setup.adapters[2].driver = "vxa2300";
-    EXPECT_EQ(rig.discover(), 4u);
-    EXPECT_EQ(ports(), (std::vector<std::string>{"7:1 0/0", "8:3<7 1/1", "9:3<7 2/2", "3:1 3/0"}));
-    EXPECT_EQ(api_phy_info->count, 2u);
-    EXPECT_STREQ(reinterpret_cast<char*>(sim::listed_ports()[0]->phy_info->model), "vxa2300");
-    EXPECT_STREQ(reinterpret_cast<char*>(sim::listed_ports()[3]->phy_info->model), "vxa2xxx");
-    EXPECT_EQ(api_priv_data[0].features, VX_FEAT_SYSFS);
-    EXPECT_TRUE(rig.traced(">> unsupported device=1234h"));
-}
-
-TEST(SysfsDiscovery, RecordFieldsFromTheHostsAndTheFunction) {
+// The records' fields; the driver's version text as numbers, the rest of its record zero.
+TEST(SysfsDiscovery, RecordFieldsAndTheDriverVersion) {
     SysfsRig rig;
     sim::SysfsAdapter a = with_vports(0x2532, 7, {9});
-    a.ssvendor_id = 0x7A5A;
-    a.ssdevice_id = 0x0131;
-    a.pci_bus = 0x41;
+    std::tie(a.ssvendor_id, a.ssdevice_id, a.pci_bus) = std::tuple(0x7A5A, 0x0131, 0x41);
     a.functions[0].host.scsi_host = {{"link_state", ""}, {"state", "Link Up - Loop"}, {"max_npiv_vports", "63"}};
     a.functions[0].host.fc_host = {{"max_npiv_vports", "0"}, {"port_id", "0x0a0b0c"}};
     a.functions[0].vports[0].scsi_host = {{"link_state", "Link Up - N_Port to N_Port"}};
@@ -97,14 +92,20 @@ TEST(SysfsDiscovery, RecordFieldsFromTheHostsAndTheFunction) {
               line("%04x 2532 7a5a 0131 0:41:0 vports 63 port 1", VX_PCI_VENDOR_MAKER));
     // The layout chip's flash holds no flash layout table: traced, the port kept.
     EXPECT_TRUE(rig.traced(">> set option rom layout failed."));
+    for (const auto& [text, version] : {std::pair<const char*, EXT_LN_DRV_VERSION>{"8.02.01b5-k", {8, 2, 1, 5, {}}},
+                                        {"10.02.00.100-k", {10, 2, 0, 0, {}}}, {"", {}}}) {
+        rig.host.set_attr(rig.fabric.host_dirs.at(7) + "/scsi_host/host7/driver_version", sim::text_attr(text));
+        EXT_LN_DRIVER_DATA data, want{};
+        std::memset(&data, 0xA5, sizeof data);
+        std::tie(want.DrvVer, want.Flags) = std::tuple(version, VXSYSFS_DRIVER_FLAG_VERSION);
+        uint32_t status = 1;
+        EXPECT_EQ(vxapi_get_driver_specifics(-1, rig.port(7), &data, &status) + status, 0u);
+        EXPECT_EQ(sim::bytes_of(&data, sizeof data), sim::bytes_of(&want, sizeof want)) << text;
+    }
 }
 
 TEST(SysfsDiscovery, FeaturesOfChunkingAndBsg) {
-    const struct {
-        const char* what;
-        bool chunking, class_links, with_bsg, no_control;
-        uint32_t features;
-    } cases[] = {
+    const struct { const char* what; bool chunking, class_links, with_bsg, no_control; uint32_t features; } cases[] = {
         {"probe accepted, bsg entry a link", false, true, true, false, VX_FEAT_BSG},
         {"probe refused, bsg entry a directory", true, false, true, false, VX_FEAT_BSG | VX_FEAT_FLASH_CHUNKS},
         {"no control file, no bsg entry", true, true, false, true, 0},
@@ -112,9 +113,8 @@ TEST(SysfsDiscovery, FeaturesOfChunkingAndBsg) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SysfsRig rig(0x2422);
-        rig.setup.chunking = c.chunking;
-        rig.setup.class_links = c.class_links;
-        rig.setup.with_bsg = c.with_bsg;
+        std::tie(rig.setup.chunking, rig.setup.class_links, rig.setup.with_bsg) =
+            std::tuple(c.chunking, c.class_links, c.with_bsg);
         EXPECT_EQ(rig.discover([&] {
             if (c.no_control) rig.host.remove(rig.fabric.host_dirs.at(5) + "/optrom_ctl");
         }), 1u);
@@ -125,13 +125,8 @@ TEST(SysfsDiscovery, FeaturesOfChunkingAndBsg) {
 }
 
 TEST(SysfsDiscovery, SerialNumberFromTheHostOrTheVpd) {
-    const struct {
-        const char* what;
-        uint16_t device_id;
-        std::optional<std::string> serial_num;
-        sim::Bytes vpd;
-        std::string serial;
-    } cases[] = {
+    const struct { const char* what; uint16_t device_id; std::optional<std::string> serial_num; sim::Bytes vpd;
+                   std::string serial; } cases[] = {
         {"from serial_num", 0x2422, "SIM0000A00042", {}, "SIM0000A00042"},
         {"empty: the VPD's SN, 512 bytes", 0x2422, "", {}, "VPD00001"},
         {"absent: the VPD's SN, 1024 bytes", 0x8031, std::nullopt, {}, "VPD00001"},
@@ -165,61 +160,22 @@ TEST(SysfsDiscovery, VirtualPortIndexesFromTheHostOrTheMap) {
     sim::Bytes map(64, 0);
     map[0] = 0x01;  // only the index the map gave
     EXPECT_EQ(sim::bytes_of(f->vp_map, 64), map);
-
     // The map's first free index; indexes outside 1..512 never reach it.
-    std::memset(f->vp_map, 0, sizeof f->vp_map);
-    f->vp_map[0] = 0xFF;
-    f->vp_map[1] = 0x01;
+    std::tie(f->vp_map[0], f->vp_map[1]) = std::tuple(0xFF, 0x01);
     EXPECT_EQ(vxsysfs_get_set_vport_id(f), 10u);
-    EXPECT_EQ(f->vp_map[1], 0x03);
+    std::tie(map[0], map[1]) = std::tuple(0xFF, 0x03);
     for (uint32_t index : {0u, 513u, 0x300u}) vxsysfs_clear_vport_id(f, index);
-    EXPECT_EQ(f->vp_map[0], 0xFF);
-    EXPECT_EQ(f->vp_map[63], 0);
-    vxsysfs_clear_vport_id(f, 512);
-    vxsysfs_clear_vport_id(f, 10);
+    EXPECT_EQ(sim::bytes_of(f->vp_map, 64), map);
+    vxsysfs_clear_vport_id(f, 512), vxsysfs_clear_vport_id(f, 10);
     EXPECT_EQ(f->vp_map[1], 0x01);
     std::memset(f->vp_map, 0xFF, sizeof f->vp_map);
     EXPECT_EQ(vxsysfs_get_set_vport_id(f), 0u);
-
     // The FC host of a port name.
     uint8_t wwpn[8] = {0x21, 0, 0, 0xe0, 0x8b, 0, 0, 9};
-    EXPECT_EQ(vxsysfs_get_vport_host_no(wwpn), 9u);
-    EXPECT_EQ(vxsysfs_is_vhost_no_wwpn_match(9, wwpn), 0);
-    EXPECT_EQ(vxsysfs_is_vhost_no_wwpn_match(8, wwpn), 1);
+    EXPECT_EQ(std::tuple(vxsysfs_get_vport_host_no(wwpn), vxsysfs_is_vhost_no_wwpn_match(9, wwpn),
+                         vxsysfs_is_vhost_no_wwpn_match(8, wwpn)), std::tuple(9u, 0, 1));
     wwpn[7] = 0x77;
     EXPECT_EQ(vxsysfs_get_vport_host_no(wwpn), 0u);
-}
-
-// The driver's version text as numbers; the rest of the record zero.
-TEST(SysfsDiscovery, DriverVersionFromTheDriverQuery) {
-    SysfsRig rig(0x2422);
-    EXPECT_EQ(rig.discover(), 1u);
-    for (const auto& [text, version] : {std::pair<const char*, EXT_LN_DRV_VERSION>{"8.02.01b5-k", {8, 2, 1, 5, {}}},
-                                        {"10.02.00.100-k", {10, 2, 0, 0, {}}}, {"", {}}}) {
-        rig.host.set_attr(rig.fabric.host_dirs.at(5) + "/scsi_host/host5/driver_version", sim::text_attr(text));
-        EXT_LN_DRIVER_DATA data, want{};
-        std::memset(&data, 0xA5, sizeof data);
-        want.DrvVer = version;
-        want.Flags = VXSYSFS_DRIVER_FLAG_VERSION;
-        uint32_t status = 1;
-        EXPECT_EQ(vxapi_get_driver_specifics(-1, rig.port(5), &data, &status), 0);
-        EXPECT_EQ(status, 0u);
-        EXPECT_EQ(sim::bytes_of(&data, sizeof data), sim::bytes_of(&want, sizeof want)) << text;
-    }
-}
-
-// A host whose driver serves its adapters through sysfs only: the first open
-// loads the library, which finds the ports by sysfs discovery.
-TEST(SysfsDiscovery, OpenDeviceOnASysfsOnlyHostLoadsAndFindsThePorts) {
-    SysfsRig rig;
-    rig.setup.adapters = {with_vports(0x2422, 7, {9})};
-    rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
-    EXPECT_EQ(SDGetNumberOfAdapters(), 2u);
-    int handle = -1;
-    ASSERT_EQ(SDOpenDevice(1, &handle), 0u);
-    EXPECT_EQ(check_handle(static_cast<uint32_t>(handle)), rig.port(9));
-    EXPECT_EQ(ports(), (std::vector<std::string>{"7:1 0/0", "9:3<7 1/1"}));
-    EXPECT_EQ(SDCloseDevice(handle), 0u);
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
-// The queries of sysfs ports against simulated sysfs-mode adapters, on the
-// port records discovery makes of them: the node with its boot-code versions
-// from attributes, VPD, function 0's host and flash, the port, discovered
-// ports and targets, summary, SCSI address, chip, region versions, the OS
-// device names of a LUN; and every property query of the management API.
+// The queries of sysfs ports against simulated sysfs-mode adapters, on the port records discovery makes of them,
+// and every property query of the management API on such a port.
 #include <utility>
 
 #include "sysfs_rig.h"
@@ -17,8 +14,8 @@ using sysfstest::hex;
 using sysfstest::line;
 using Change = std::function<void(sim::SysfsAdapter&)>;
 
-// The flash of a converged adapter: a BIOS image of 0x40 blocks and an EFI
-// image at 0x80000, the firmware header at 0x100000.
+// The flash of a converged adapter: a BIOS image of 0x40 blocks and an EFI image at 0x80000, the firmware header
+// at 0x100000.
 sim::Bytes boot_code_flash() {
     sim::Bytes flash = sim::blank_flash(0x200000);
     sim::place(flash, 0x80000, sim::build_rom_chain({sim::bios_image(3, 7, 0x40), sim::efi_image(2, 5)}).bytes);
@@ -26,9 +23,8 @@ sim::Bytes boot_code_flash() {
     return flash;
 }
 
-// Remote ports rport-5:0-<n> named 0x20.../0x21...1<n>: targets online (1,
-// 4, 5), offline (2), an initiator (3); SCSI devices of target ids 0, 1, 1,
-// 300, 4, 4 in the listing's order.
+// Remote ports rport-5:0-<n> named 0x20.../0x21...1<n>: targets online (1, 4, 5), offline (2), an initiator (3);
+// SCSI devices of target ids 0, 1, 1, 300, 4, 4 in the listing's order.
 std::vector<sim::SysfsRemotePort> remote_ports() {
     const auto r = [](unsigned n, std::optional<unsigned> tid, const char* roles, const char* state,
                       std::vector<sim::SysfsLun> luns) {
@@ -43,8 +39,8 @@ std::vector<sim::SysfsRemotePort> remote_ports() {
             r(5, 4, "FCP Target", "Online", {{7, "sdg", 7, {}}, {4, "sdh", 8, {}}})};
 }
 
-// A host with one adapter of the chip (host 5), changed, and the port
-// records discovery makes of it; the flash window's controls cleared.
+// A host with one adapter of the chip (host 5), changed, and the port records discovery makes of it; the flash
+// window's controls cleared.
 struct Rig : sysfstest::SysfsRig {
     explicit Rig(uint16_t device, const Change& change = {}) : SysfsRig(device, change) {
         discover();
@@ -62,8 +58,7 @@ Change with_rports = [](sim::SysfsAdapter& a) { a.functions[0].host.rports = rem
 
 TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
     const std::string long_v4(130, '9');
-    // No boot-code attributes; the VPD holds the versions, V4 and V5
-    // filling the buffers they are read into.
+    // No boot-code attributes; the VPD holds the versions, V4 and V5 filling the buffers they are read into.
     const Change vpd_versions = [&](sim::SysfsAdapter& a) {
         for (const char* n : {"optrom_bios_version", "optrom_fcode_version", "optrom_efi_version", "optrom_fw_version"})
             a.functions[0].host.scsi_host[n] = "";
@@ -78,11 +73,11 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
     };
     const Change with_flash = [](sim::SysfsAdapter& a) { a.flash = boot_code_flash(); };
     const std::string none = " rom  valid 0 fw 00000000 efi 00000000 fcode 00000000 mpi 00000000 pep 00000000";
-    const struct {
+    const struct {  // the node: host, serial bytes and boot-code versions
         const char* what;
         uint16_t device;
         Change change;
-        std::string node;  // host, serial bytes and boot-code versions
+        std::string node;
         unsigned host_no = 5;
         std::vector<std::string> controls = {};
         bool flash_lock = true;
@@ -113,8 +108,7 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
         EXT_HBA_NODE n;
         std::memset(&n, 0xA5, sizeof n);
         uint32_t status = 0xDEAD;
-        ASSERT_EQ(vxsysfs_query_hbanode(-1, rig.port(c.host_no), &n, &status), 0);
-        EXPECT_EQ(status, 0u);
+        ASSERT_EQ(vxsysfs_query_hbanode(-1, rig.port(c.host_no), &n, &status) + status, 0u);
         EXPECT_EQ(line("%02x %s rom %s valid %x fw %s efi %s fcode %s mpi %s pep %s", n.WWNN[7],
                        hex(n.SerialNum, 4).c_str(), n.OptRomVersion, n.BIValid, hex(n.BIFwVersion, 4).c_str(),
                        hex(n.BIEfiVersion, 4).c_str(), hex(n.BIFCodeVersion, 4).c_str(),
@@ -127,12 +121,8 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
 TEST(SysfsQuery, PortFromScsiAndFcHost) {
     const std::string defaults = "0/1/8 speed 8/8 fabric 100000051e000001 link 3 0 0 0 ports 0/0 fc4 3/3 name 2";
     const std::string fabric = "100000051e000001", zeros(16, '0');
-    const struct {
-        const char* what;
-        uint16_t device;
-        std::vector<Change> changes;
-        std::string from, to;  // the port: the defaults with this text replaced
-    } cases[] = {
+    // The port: the defaults with the text `from` replaced by `to`.
+    const struct { const char* what; uint16_t device; std::vector<Change> changes; std::string from, to; } cases[] = {
         {"defaults", 0x2532, {}, "", ""},
         {"state when link_state is empty", 0x2532, {scsi("link_state", ""), scsi("state", "Link Up - Loop")},
          "0/1/8", "0/2/1"},
@@ -156,8 +146,7 @@ TEST(SysfsQuery, PortFromScsiAndFcHost) {
         });
         EXT_HBA_PORT p;
         uint32_t status = 0xDEAD;
-        ASSERT_EQ(vxsysfs_query_hbaport(-1, rig.port(5), &p, &status), 0);
-        EXPECT_EQ(status, 0u);
+        ASSERT_EQ(vxsysfs_query_hbaport(-1, rig.port(5), &p, &status) + status, 0u);
         EXPECT_EQ(line("%u/%u/%u speed %x/%x fabric %s link %x %x %x %x ports %u/%u fc4 %u/%u name %u", p.State,
                        p.Mode, p.Topology, p.PortSupportedSpeed, p.PortSpeed, hex(p.FabricName, 8).c_str(),
                        p.LinkState1, p.LinkState2, p.LinkState3, p.LinkState6, p.DiscPortCount, p.DiscTargetCount,
@@ -175,30 +164,28 @@ TEST(SysfsQuery, RemotePortsAndTargets) {
         return line("%u %s %s %s %u %u %x", status, hex(wwnn, 8).c_str(), hex(wwpn, 8).c_str(), hex(id, 4).c_str(),
                     type, tid, loop);
     };
-    // Online targets in the listing's order: 1, 4, 5 (2 is offline, 3 an initiator).
-    const std::pair<uint16_t, std::string> ports[] = {
-        {0, "0 2000000000000011 2100000000000011 00010211 2 0 ffff"},
-        {1, "0 2000000000000014 2100000000000014 00010214 2 300 ffff"},
-        {2, "0 2000000000000015 2100000000000015 00010215 2 4 ffff"},
-        {3, "9 0000000000000000 0000000000000000 00000000 0 0 0"}};
-    for (const auto& [index, expected] : ports) {
+    // Ports 0 to 3: the online targets in the listing's order (1, 4, 5; 2 is offline, 3 an initiator); then
+    // targets 4, 1 and 9 by SCSI target id, with the number of their LUNs.
+    std::vector<std::string> got;
+    for (uint16_t index : {0, 1, 2, 3}) {
         EXT_DISC_PORT d;
         uint32_t status = 0xDEAD;
         vxsysfs_query_discport(-1, p, index, &d, &status);
-        EXPECT_EQ(port(status, d.WWNN, d.WWPN, d.Id, d.Type, d.TargetId, d.LoopID), expected) << index;
+        got.push_back(port(status, d.WWNN, d.WWPN, d.Id, d.Type, d.TargetId, d.LoopID));
     }
-    // By SCSI target id, with the number of its LUNs.
-    const std::pair<uint16_t, std::string> targets[] = {
-        {4, "0 2000000000000015 2100000000000015 00010215 2 4 0 luns 2"},
-        {1, "0 2000000000000012 2100000000000012 00010212 2 1 0 luns 2"},
-        {9, "9 0000000000000000 0000000000000000 00000000 0 0 0 luns 0"}};
-    for (const auto& [tid, expected] : targets) {
+    for (uint16_t tid : {4, 1, 9}) {
         EXT_DISC_TARGET t;
         uint32_t status = 0xDEAD;
         vxsysfs_query_disctgt(-1, p, tid, &t, &status);
-        EXPECT_EQ(port(status, t.WWNN, t.WWPN, t.Id, t.Type, t.TargetId, t.LoopID) + line(" luns %u", t.LunCount),
-                  expected);
+        got.push_back(port(status, t.WWNN, t.WWPN, t.Id, t.Type, t.TargetId, t.LoopID) + line(" luns %u", t.LunCount));
     }
+    EXPECT_EQ(got, (std::vector<std::string>{"0 2000000000000011 2100000000000011 00010211 2 0 ffff",
+                                             "0 2000000000000014 2100000000000014 00010214 2 300 ffff",
+                                             "0 2000000000000015 2100000000000015 00010215 2 4 ffff",
+                                             "9 0000000000000000 0000000000000000 00000000 0 0 0",
+                                             "0 2000000000000015 2100000000000015 00010215 2 4 0 luns 2",
+                                             "0 2000000000000012 2100000000000012 00010212 2 1 0 luns 2",
+                                             "9 0000000000000000 0000000000000000 00000000 0 0 0 luns 0"}));
     // Room for two of the three online targets; no room; not even the head.
     const std::pair<uint32_t, std::string> summaries[] = {
         {8 + 2 * 172, "0/0 2/2 2100000000000011:0 2100000000000014:300"}, {8, "9/dead 0/0"}, {4, "16/dead"}};
@@ -230,16 +217,14 @@ TEST(SysfsQuery, RemotePortsAndTargets) {
 
 TEST(SysfsQuery, DeviceNamesOfALun) {
     Rig rig(0x2532, with_rports);
-    rig.host.make_symlink("tape0", "/dev/disk0");  // a chain to the block node
-    rig.host.make_symlink("loopb", "/dev/loopa");  // and a loop
-    rig.host.make_symlink("loopa", "/dev/loopb");
+    rig.host.make_symlink("tape0", "/dev/disk0");  // a chain to the block node, and a loop
+    rig.host.make_symlink("loopb", "/dev/loopa"), rig.host.make_symlink("loopa", "/dev/loopb");
     uint8_t names[VXSYSFS_DEVNAME_SIZE];
     EXPECT_EQ(vxsysfs_get_devname(rig.port(5), 0, 0, names), 0);
     EXPECT_STREQ(reinterpret_cast<char*>(names), "/dev/sdc;/dev/disk0;/dev/tape0;/dev/sg3;");
     EXPECT_EQ(vxsysfs_get_devname(rig.port(5), 9, 0, names), 1);
     EXPECT_STREQ(reinterpret_cast<char*>(names), "");
-    // The walk stops at the first name that would take the list past 254
-    // characters.
+    // The walk stops at the first name that would take the list past 254 characters.
     for (int i = 10; i < 30; ++i) rig.host.make_symlink("sdc", "/dev/sdc_alias_" + std::to_string(i));
     EXPECT_EQ(vxsysfs_get_devname(rig.port(5), 0, 0, names), 0);
     const std::string list = reinterpret_cast<char*>(names);
@@ -247,14 +232,13 @@ TEST(SysfsQuery, DeviceNamesOfALun) {
     EXPECT_EQ(list.find("sg3"), std::string::npos);
 }
 
-// The chip's PCI Express link words (its other fields: the management
-// API's table below) on both functions of the adapter.
+// The chip's PCI Express link words (its other fields: the management API's table below) on both functions.
 TEST(SysfsQuery, ChipWithItsPciExpressCapability) {
     const std::pair<std::function<void(sim::Bytes&)>, std::string> cases[] = {
-        {[](sim::Bytes&) {}, "a442 1042 fn 0; a442 1042 fn 1"},
-        {[](sim::Bytes& c) { c[6] = 0; }, "0 0 fn 0; 0 0 fn 1"},     // no capability list
-        {[](sim::Bytes& c) { c[0x41] = 0; }, "0 0 fn 0; 0 0 fn 1"},  // none of PCI Express
-        {[](sim::Bytes& c) { c[0x41] = 0x40; }, "0 0 fn 0; 0 0 fn 1"},  // a list that loops
+        {[](sim::Bytes&) {}, "a442 1042 fn 0/0; a442 1042 fn 1/0"},
+        {[](sim::Bytes& c) { c[6] = 0; }, "0 0 fn 0/0; 0 0 fn 1/0"},       // no capability list
+        {[](sim::Bytes& c) { c[0x41] = 0; }, "0 0 fn 0/0; 0 0 fn 1/0"},    // none of PCI Express
+        {[](sim::Bytes& c) { c[0x41] = 0x40; }, "0 0 fn 0/0; 0 0 fn 1/0"},  // a list that loops
     };
     for (const auto& [config, expected] : cases) {
         Rig rig(0x2532, [&](sim::SysfsAdapter& a) {
@@ -267,9 +251,8 @@ TEST(SysfsQuery, ChipWithItsPciExpressCapability) {
             EXT_CHIP chip;
             uint32_t status = 0xDEAD;
             vxsysfs_query_chip(-1, rig.port(host_no), &chip, &status);
-            got += line("%s%x %x fn %u", got.empty() ? "" : "; ", chip.PcieLinkCap, chip.PcieLinkStat,
-                        chip.PciDevFunc);
-            EXPECT_EQ(status, 0u);
+            got += line("%s%x %x fn %u/%u", got.empty() ? "" : "; ", chip.PcieLinkCap, chip.PcieLinkStat,
+                        chip.PciDevFunc, status);
         }
         EXPECT_EQ(got, expected);
     }
@@ -284,12 +267,9 @@ TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
     };
     const sim::Bytes mpi = entry(0x40, 1, 2, 3), phy = entry(0x45, 7, 8, 9);
     // Entries only below the caller's count, whatever Length the list counts.
-    const struct {
-        uint16_t device;
-        uint32_t count, length, status, new_length;
-        std::vector<sim::Bytes> entries;
-    } cases[] = {{0x8031, 2, 0, 0, 2, {mpi, phy}}, {0x8031, 1, 0, 9, 1, {mpi}}, {0x8031, 1, 1, 9, 2, {mpi}},
-                 {0x8031, 0, 0, 9, 0, {}},         {0x2532, 2, 0, 9, 0, {}}};
+    const struct { uint16_t device; uint32_t count, length, status, new_length; std::vector<sim::Bytes> entries; } cases[] = {
+        {0x8031, 2, 0, 0, 2, {mpi, phy}}, {0x8031, 1, 0, 9, 1, {mpi}}, {0x8031, 1, 1, 9, 2, {mpi}},
+        {0x8031, 0, 0, 9, 0, {}}, {0x2532, 2, 0, 9, 0, {}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.count) + " entries, length " + std::to_string(c.length));
         p->phy_info->device_id = c.device;
@@ -301,8 +281,7 @@ TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
                                        &status);
         std::memcpy(list.data(), &c.new_length, 4);
         for (size_t i = 0; i < c.entries.size(); ++i) sim::place(list, 8 + 24 * i, c.entries[i]);
-        EXPECT_EQ(status, c.status);
-        EXPECT_EQ(buffer.bytes(), list);
+        EXPECT_EQ(std::pair(status, buffer.bytes()), std::pair(c.status, list));
     }
     EXT_DRIVER driver{};
     p->features |= VX_FEAT_LUN_4096;
@@ -314,8 +293,7 @@ TEST(SysfsQuery, VersionTextsAndVpdFields) {
     const struct { const char* text; int numbers; sim::Bytes version; } versions[] = {
         {"4.2.1.0", 4, {4, 2, 1, 0}}, {"4.10", 4, {4, 10, 0xEE, 0xEE}}, {"1.2.3", 2, {1, 2, 0xEE, 0xEE}},
         {"7", 4, {7, 0xEE, 0xEE, 0xEE}}};
-    for (const auto& v : versions) {
-        // The text exactly as long as it is: a look past its terminator is caught.
+    for (const auto& v : versions) {  // the text exactly as long as it is: a look past it is caught
         const sim::Exact t(sim::bytes_of(v.text, std::strlen(v.text) + 1));
         sim::Bytes out(4, 0xEE);
         vxsysfs_save_version(reinterpret_cast<const char*>(t.get()), out.data(), v.numbers, 10);
@@ -324,8 +302,7 @@ TEST(SysfsQuery, VersionTextsAndVpdFields) {
     // The VPD fields: SysfsDiscovery.SerialNumberFromTheHostOrTheVpd.
 }
 
-// The records of every property query of the management API on one port,
-// a line each, behind the statuses.
+// The records of every property query of the management API on one port, a line each, behind the statuses.
 std::vector<std::string> properties(int h) {
     DEVICENODEPROPERTY n{};
     DEVICEPORTPROPERTY p{};
@@ -366,9 +343,8 @@ std::vector<std::string> properties(int h) {
             line("%u %s %x", cna.VLanId, hex(cna.VNPortMACAddress, 6).c_str(), cna.FabricParam)};
 }
 
-// Every property query on the physical port (host 5) and the virtual port
-// (host 8) of a converged adapter served through sysfs: the records reach
-// the caller as the attribute files give them.
+// Every property query on the physical port (host 5) and the virtual port (host 8) of a converged adapter served
+// through sysfs: the records reach the caller as the attribute files give them.
 TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
     sysfstest::SysfsRig rig(0x8021, [](sim::SysfsAdapter& a) {
         a.flash = boot_code_flash();
@@ -384,6 +360,7 @@ TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
     ASSERT_EQ(SDOpenDevice(0, &physical), 0u);
     ASSERT_EQ(SDOpenDevice(1, &virtual_port), 0u);
     ASSERT_EQ(check_handle(static_cast<uint32_t>(virtual_port)), rig.port(8));
+    EXPECT_EQ(SDGetNumberOfAdapters(), 2u);
     std::vector<std::string> want = {
         std::string(72, '0'),
         "200000e08b000005 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/1 7 fw "
