@@ -25,7 +25,7 @@ struct NlVendorTest : ::testing::Test {
         sim::serve_vendor_commands(nl, 5, drv);
         drv.speeds[kWwpn] = 0x04;
     }
-    void TearDown() override { vxapi_nl_close_sockets(); }
+    ~NlVendorTest() override { vxapi_nl_close_sockets(); }
     // n bytes of the last request's body.
     Bytes sent(size_t n) const { return sim::bytes_of(nl.requests().back().body(), n); }
     static INT_PORT_PARAM port(uint16_t mode, uint16_t speed, uint16_t type = VX_DEST_WWPN) {
@@ -47,9 +47,8 @@ struct NlVendorTest : ::testing::Test {
     uint32_t status = kLeft;
 };
 
-// Each single-message command: its message, the body it sends, what it
-// reads, and its status when the driver refuses it (1 where the command
-// presets it, else left) or has no netlink service (20).
+// Each single-message command: its message, the body it sends, what it reads, and its status when the driver
+// refuses it (1 where the command presets it, else left) or has no netlink service (20).
 TEST_F(NlVendorTest, SingleMessageCommands) {
     Bytes cfg = sim::pattern(10, 3), got(10), info(4), none(4, 0xCC);
     vxa_image_version_list fru{1, {{{1, 0xA0, 0x2000}, {'v', '1'}}}};
@@ -62,14 +61,8 @@ TEST_F(NlVendorTest, SingleMessageCommands) {
     TARNO_MANAGE_INFO other{7, 0, {{{0x100, 2, 3}}}, 4, none.data()};
     std::copy_n(sim::pattern(4, 1).begin(), 4, drv.memory.begin() + 0x100);
     const vxa_port_param speed_get{{0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11}, 2, 0, {}, 0, 0};
-    const struct {
-        const char* name;
-        uint32_t cmd, length;
-        bool preset;
-        Call call;
-        Bytes body;
-        std::function<bool()> done = [] { return true; };
-    } cases[] = {
+    const struct { const char* name; uint32_t cmd, length; bool preset; Call call; Bytes body;
+                   std::function<bool()> done = [] { return true; }; } cases[] = {
         {"reset", 1, 2096, true, on5(vxapi_nl_84xx_reset, 1), {1, 0, 0, 0}},
         {"configure", 3, 18480, true, on5(vxapi_nl_84xx_mgmt, &config),
          bytes(vxa84_msg_mgmt{2, 0, {.config = {7, 8, 9}}, 0})},
@@ -99,12 +92,10 @@ TEST_F(NlVendorTest, SingleMessageCommands) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.call(&status), 0);
-        EXPECT_EQ(status, 0u);
+        EXPECT_EQ(c.call(&status) + status, 0u);
         EXPECT_TRUE(c.done());
-        EXPECT_EQ(nl.requests().back().cmd, c.cmd);
-        EXPECT_EQ(nl.requests().back().message.size(), c.length);
-        EXPECT_EQ(sent(c.body.size()), c.body);
+        EXPECT_EQ(std::tuple(nl.requests().back().cmd, nl.requests().back().message.size(), sent(c.body.size())),
+                  std::tuple(c.cmd, size_t{c.length}, c.body));
         for (const NlFault& f : {NlFault{NlFault::Error, 3, {}}, NlFault{NlFault::NlError, -19, {}}}) {
             nl.fault(f);
             status = kLeft;
@@ -114,11 +105,10 @@ TEST_F(NlVendorTest, SingleMessageCommands) {
     }
 }
 
-// Chunked transfers: pieces at their offsets; a failing piece ends the call
-// and the pieces before it stay delivered.
+// Chunked transfers: pieces at their offsets; a failing piece ends the call and the pieces before it stay
+// delivered.
 TEST_F(NlVendorTest, Chunking) {
-    // i2c: 150 bytes at 0x10, the second piece unanswered (write) or refused
-    // (read); the status is the first piece's.
+    // i2c: 150 bytes at 0x10, the second piece unanswered (write) or refused (read); the status is the first piece's.
     Bytes data = sim::pattern(150, 1), back(150, 0xCC), first(150, 0);
     std::copy_n(data.begin(), 64, first.begin());
     for (const NlFault& f : {NlFault{}, NlFault{NlFault::NoReply, 0, {}}, NlFault{}, NlFault{NlFault::Error, 3, {}}})
@@ -144,11 +134,9 @@ TEST_F(NlVendorTest, Chunking) {
     Bytes tx = sim::pattern(0x18000, 9), rx(0x18000);
     INT_LOOPBACK_REQ req{0, 0x18000, 1, vxapi_ptr_to_64bit(tx.data()), 0x18000, {}};
     INT_LOOPBACK_RSP rsp{vxapi_ptr_to_64bit(rx.data()), 0x18000, 0, 0, 0, 0, 0, 0, 0, {}};
-    EXPECT_EQ(vxapi_nl_loopback_test(gnl_fd, 5, &req, 40, &rsp, 40, &status), 0);
-    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(vxapi_nl_loopback_test(gnl_fd, 5, &req, 40, &rsp, 40, &status) + status, 0u);
     EXPECT_EQ(rx, tx);
-    EXPECT_EQ(rsp.CrcErrorCount, 2);
-    EXPECT_EQ(rsp.CommandSent, 0x0A);
+    EXPECT_EQ(std::tuple(rsp.CrcErrorCount, rsp.CommandSent), std::tuple(2, 0x0A));
 
     // Each piece: command, message length, then the body's offset and length.
     std::vector<std::array<uint32_t, 4>> pieces;
@@ -171,9 +159,8 @@ TEST_F(NlVendorTest, Chunking) {
     EXPECT_FALSE(nl.overlapped());
 }
 
-// Refused before anything is sent (status 6): data beyond the message or the
-// caller's buffers, and parameters out of range. Tarno data at the limits
-// fit (a buffer overrun would stop the test under the address sanitizer).
+// Refused before anything is sent (status 6): data beyond the message or the caller's buffers, and parameters out
+// of range. Tarno data at the limits fit (a buffer overrun would stop the test under the address sanitizer).
 TEST_F(NlVendorTest, RefusedUnsent) {
     Bytes big = sim::pattern(0x20000, 4), back(0x20000);
     const uint64_t at = vxapi_ptr_to_64bit(big.data());
@@ -205,12 +192,10 @@ TEST_F(NlVendorTest, RefusedUnsent) {
     };
     for (const auto& [name, call] : cases) {
         status = kLeft;
-        EXPECT_EQ(call(&status), 1) << name;
-        EXPECT_EQ(status, 6u) << name;
+        EXPECT_EQ(std::tuple(call(&status), status), std::tuple(1, 6u)) << name;
     }
     // Diagnostic modes other than 0 and 1 fail with status 1.
-    EXPECT_EQ(vxapi_nl_set_reset_diag_mode(gnl_fd, 5, 2, &status), 1);
-    EXPECT_EQ(status, 1u);
+    EXPECT_EQ(std::tuple(vxapi_nl_set_reset_diag_mode(gnl_fd, 5, 2, &status), status), std::tuple(1, 1u));
     EXPECT_TRUE(nl.requests().empty());
 
     write.TotalByteCount = 18416, read.TotalByteCount = 67576;
@@ -225,7 +210,9 @@ TEST_F(NlVendorTest, SpeedCodesBothWays) {
                                                    {0x10, 0x13}, {0x16, 0x05}, {0x32, 0x06}, {0xFFFF, 0x02}};
     for (const auto& [speed, code] : table) {
         INT_PORT_PARAM p = port(1, speed);
+        drv.speeds[kWwpn] = 0x42;
         EXPECT_EQ(vxapi_nl_port_param(gnl_fd, 5, &p, 20, &status), speed == 0xFFFF ? 1 : 0);
+        EXPECT_EQ(drv.speeds[kWwpn], speed == 0xFFFF ? 0x42 : code);
         drv.speeds[kWwpn] = code;
         p = port(0, 0);
         EXPECT_EQ(vxapi_nl_port_param(gnl_fd, 5, &p, 20, &status), 0);

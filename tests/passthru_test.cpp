@@ -1,5 +1,5 @@
-// The pass-through, LUN list, beacon, RNID and loopback workers against the
-// simulated driver and fabric, on both request headers.
+// The pass-through, LUN list, beacon, RNID and loopback workers against the simulated driver and fabric, on both
+// request headers.
 #include "core/vx_passthru.h"
 #include "sim_passthru.h"
 #include "test_support.h"
@@ -11,22 +11,18 @@ constexpr uint8_t kWwpn[8] = {0x21, 0, 0, 0xE0, 0x8B, 0, 0, 3};
 constexpr uint32_t kUntouched = 0xDEAD;
 
 // One port of the driver; on the fabric one target (bus 0, target 3) with LUNs 0 and 300.
-class PassthruTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        port = &driver.add_port(driver.add_adapter());
+struct PassthruTest : ::testing::Test {
+    PassthruTest() {
         sim::SanPort& t = fabric.ports.emplace_back();
         std::copy_n(kWwpn, 8, t.wwpn.begin());
-        t.target = 3;
-        t.scsi.luns = {{0, {}}, {300, {}}};
+        t.target = 3, t.scsi.luns = {{0, {}}, {300, {}}};
         sim::install_passthru_handlers(driver, fabric);
         vx_debug = 0xFFFFFFFF;  // every trace call site runs
     }
-    void TearDown() override { vx_debug = 0; }
+    ~PassthruTest() override { vx_debug = 0; }
     vxapi_priv_database record(bool new_header, uint32_t features = 0) const {
         vxapi_priv_database rec = sim::DriverRig::record(new_header, port->instance, features);
-        rec.oshandle = rig.fd;
-        rec.topology = 8;
+        std::tie(rec.oshandle, rec.topology) = std::tuple(rig.fd, 8);
         return rec;
     }
     sim::ScsiTarget& target() { return fabric.ports[0].scsi; }
@@ -34,7 +30,7 @@ protected:
     sim::SimDriver& driver = rig.driver;
     const int& fd = rig.fd;
     sim::SanFabric fabric;
-    sim::SimPort* port = nullptr;
+    sim::SimPort* port = &driver.add_port(driver.add_adapter());
 };
 
 using R = vxapi_priv_database*;
@@ -43,18 +39,15 @@ Bytes bytes(const T& v) { return sim::bytes_of(&v, sizeof v); }
 
 EXT_FC_SCSI_PASSTHRU fc_record(uint8_t op, uint8_t cdb_len, uint16_t lun, uint8_t allocation) {
     EXT_FC_SCSI_PASSTHRU p{};
-    p.FCScsiAddr.DestType = VX_DEST_WWPN;
+    std::tie(p.FCScsiAddr.DestType, p.FCScsiAddr.Lun, p.Direction, p.CdbLength) =
+        std::tuple(VX_DEST_WWPN, lun, VX_SCSI_DIR_IN, cdb_len);
     std::copy_n(kWwpn, 8, p.FCScsiAddr.DestAddr.WWPN);
-    p.FCScsiAddr.Lun = lun;
-    p.Direction = VX_SCSI_DIR_IN;
-    p.CdbLength = cdb_len;
-    p.Cdb[0] = op;
-    p.Cdb[4] = allocation;
+    std::tie(p.Cdb[0], p.Cdb[4]) = std::tuple(op, allocation);
     return p;
 }
 
-// The buffers of one call: the request (the row's bytes), the response, the
-// in/out length (the row's response length on entry) and the statuses.
+// The buffers of one call: the request (the row's bytes), the response, the in/out length (the row's response
+// length on entry) and the statuses.
 struct Io {
     Bytes req, resp;
     uint32_t len = 0, st = kUntouched, dst = 0;
@@ -64,8 +57,8 @@ struct Io {
     T* as() { return reinterpret_cast<T*>(req.data()); }
 };
 
-// Every worker on both headers: the request the driver sees and what comes
-// back; on a sysfs port, no request unless the worker has no twin.
+// Every worker on both headers: the request the driver sees and what comes back; on a sysfs port, no request
+// unless the worker has no twin.
 TEST_F(PassthruTest, EveryWorkerOnBothHeaders) {
     fabric.data = {{10, sim::pattern(40, 1)}};
     fabric.lun_data = sim::pattern(48, 3);
@@ -103,8 +96,7 @@ TEST_F(PassthruTest, EveryWorkerOnBothHeaders) {
              uint8_t sense[32], stat = 0xFF;
              uint32_t sense_len = 32;
              const int rc = vxapi_send_scsi_readcap(h, r, &lun300, b.p(), &b.len, sense, &sense_len, &stat);
-             b.st = stat;
-             return rc;
+             return b.st = stat, rc;
          }},
         {"write(10) by address: data out in the response slot", 0x05, 0, 512, false, Bytes(352), {},
          [&](int h, R r, Io& b) {
@@ -145,7 +137,7 @@ TEST_F(PassthruTest, EveryWorkerOnBothHeaders) {
                 driver.clear_log();
                 const int rc = c.call(fd, &rec, io);
                 const auto log = driver.log();
-                if (features != 0) {
+                if (features != 0) {  // a sysfs port
                     EXPECT_EQ(log.size(), c.twin ? 0u : 1u);
                     continue;
                 }
@@ -167,20 +159,13 @@ TEST_F(PassthruTest, EveryWorkerOnBothHeaders) {
     EXPECT_NE(std::find(cdbs.begin(), cdbs.end(), std::pair(300u, Bytes{0x25, 0x80, 0, 0, 0, 0, 0, 0, 0, 0})), cdbs.end());
 }
 
-// SCSI by address: the driver's statuses, the SCSI status byte and the sense
-// data (room 8) as the caller gets them; nothing sent for a CDB over 16 bytes.
+// SCSI by address: the driver's statuses, the SCSI status byte and the sense data (room 8) as the caller gets
+// them; nothing sent for a CDB over 16 bytes.
 TEST_F(PassthruTest, ScsiOutcomes) {
     const Bytes cap = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     using A = sim::ScsiAnswer;
-    const struct {
-        const char* name;
-        uint16_t target, lun;
-        Bytes cdb;
-        std::optional<A> answer;
-        int err, result;
-        uint32_t status;
-        uint8_t scsi_stat;
-    } cases[] = {
+    const struct { const char* name; uint16_t target, lun; Bytes cdb; std::optional<A> answer; int err, result;
+                   uint32_t status; uint8_t scsi_stat; } cases[] = {
         {"16-byte cdb", 3, 0, Bytes{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, 0, 0, 0, 0},
         {"17-byte cdb", 3, 0, Bytes(17, 0), {}, 0, 1, kUntouched, 0xFF},
         {"overrun", 3, 0, {0x12, 0, 0, 0, 255, 0}, {}, 0, 0, 7, 0},
@@ -210,8 +195,7 @@ TEST_F(PassthruTest, ScsiOutcomes) {
             EXPECT_EQ(std::tuple(rc, status, stat, sense_len), std::tuple(c.result, c.status, c.scsi_stat, 8u));
             EXPECT_EQ(driver.log().size(), c.cdb.size() > 16 ? 0u : 1u);
             Bytes want = c.scsi_stat == 2 ? sim::fixed_sense(0x25) : Bytes(8, c.cdb.size() > 16 ? 0xCC : 0);
-            want.resize(8);
-            want.insert(want.end(), 4, 0xCC);
+            want.resize(8), want.resize(12, 0xCC);
             EXPECT_EQ(sense, want);
             // Without a SCSI status pointer nothing is written through it.
             send(fd, &rec, &addr, cap.data(), 10, nullptr, 0, data.data(), &len, nullptr, nullptr, nullptr, nullptr);
@@ -219,22 +203,14 @@ TEST_F(PassthruTest, ScsiOutcomes) {
     }
 }
 
-// REPORT LUNS refused with fixed-format ILLEGAL REQUEST sense: the list built
-// by probing counts LUNs whose READ CAPACITY ended GOOD (absent LUNs end in
-// CHECK CONDITION, status 15), writes the entries that fit and the length of
-// all; other answers, or no sense buffer, give the device's own outcome.
+// REPORT LUNS refused with fixed-format ILLEGAL REQUEST sense: the list built by probing counts LUNs whose READ
+// CAPACITY ended GOOD (absent LUNs end in CHECK CONDITION, status 15), writes the entries that fit and the length
+// of all; other answers, or no sense buffer, give the device's own outcome.
 TEST_F(PassthruTest, ReportLunsFallback) {
     using F = sim::ScsiTarget::Refusal;
     const uint8_t C = 0xCC;
-    const struct {
-        const char* name;
-        F refusal;
-        uint32_t capacity;
-        bool sense;
-        size_t probes;
-        uint32_t size_after;
-        Bytes list;
-    } cases[] = {
+    const struct { const char* name; F refusal; uint32_t capacity; bool sense; size_t probes; uint32_t size_after;
+                   Bytes list; } cases[] = {
         {"accepted", F::None, 32, true, 0, 24,
          {0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x41, 0x2C, 0, 0, 0, 0, 0, 0, C}},
         {"refused", F::FixedSense, 32, true, 4095, 24,
@@ -248,8 +224,7 @@ TEST_F(PassthruTest, ReportLunsFallback) {
         vxapi_priv_database rec = record(new_header);
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (new_header ? ", new header" : ", old header"));
-            target().report_luns = c.refusal;
-            target().cdbs.clear();
+            target().report_luns = c.refusal, target().cdbs.clear();
             const EXT_SCSI_ADDR addr{0, 3, 0, {}};
             Bytes list(c.capacity + 1, C), sense(32, C);
             uint32_t size = c.capacity, sense_len = 32;
@@ -260,16 +235,13 @@ TEST_F(PassthruTest, ReportLunsFallback) {
             EXPECT_EQ(std::tuple(target().cdbs.size(), size), std::tuple(1 + c.probes, c.size_after));
             list.resize(c.list.size());
             EXPECT_EQ(list, c.list);
-            if (c.probes != 0) {
-                EXPECT_EQ(std::tuple(sense[0], stat), std::tuple(0x70, 2));  // the refusal's
-            }
+            if (c.probes != 0) { EXPECT_EQ(std::tuple(sense[0], stat), std::tuple(0x70, 2)); }  // the refusal's
         }
     }
 }
 
-// CT only on a fabric port that is up; SCSI with one data direction; RNID parameters have no sysfs form;
-// the loopback test of a port with bsg or netlink, or of a sysfs port with
-// neither, sends no driver request.
+// CT only on a fabric port that is up; SCSI with one data direction; RNID parameters have no sysfs form; the
+// loopback test of a port with bsg or netlink, or of a sysfs port with neither, sends no driver request.
 TEST_F(PassthruTest, RefusalsAndTransportChoice) {
     const Bytes ct = {1, 0, 0, 0, 0xFC, 0x02, 0, 0, 0x01, 0x71, 0, 0, 0, 0, 0, 0};
     uint8_t b[64];
@@ -285,14 +257,8 @@ TEST_F(PassthruTest, RefusalsAndTransportChoice) {
         return vxapi_send_scsipt_n(fd, r, &addr, b, 10, b, 8, b, &len, nullptr, nullptr, st, nullptr);
     };
     constexpr uint32_t S = VX_FEAT_SYSFS;
-    const struct {
-        const char* name;
-        uint16_t topology, state;
-        uint32_t features;
-        std::function<int(R, uint32_t*)> call;
-        int result;
-        uint32_t status;
-    } cases[] = {
+    const struct { const char* name; uint16_t topology, state; uint32_t features; std::function<int(R, uint32_t*)> call;
+                   int result; uint32_t status; } cases[] = {
         {"ct, point to point", 2, 0, 0, ct_call, 1, 1},
         {"ct, sysfs point to point", 2, 0, S, ct_call, 1, 1},
         {"ct, link down", 8, 1, 0, ct_call, 1, 1},
@@ -306,19 +272,17 @@ TEST_F(PassthruTest, RefusalsAndTransportChoice) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         vxapi_priv_database rec = record(true, c.features);
-        rec.topology = c.topology;
-        rec.state = c.state;
+        std::tie(rec.topology, rec.state) = std::tuple(c.topology, c.state);
         driver.clear_log();
         uint32_t st = kUntouched;
         const int rc = c.call(&rec, &st);
         EXPECT_EQ(std::tuple(rc, st, driver.log().size()), std::tuple(c.result, c.status, size_t(rc == 0)));
     }
     // LUN numbers by address method: peripheral, flat space, logical unit, extended.
-    const struct { uint8_t b0, b1; uint32_t lun; } luns[] = {{0x00, 0x05, 5}, {0x40, 0x05, 5}, {0x41, 0x2C, 300},
-                                                            {0x7F, 0xFF, 0x3FFF}, {0x80, 0xFF, 0x1F}, {0xC0, 0, ~0u}};
-    for (const auto& l : luns) {
-        const lun_8byte_t lun{{{l.b0, l.b1}}, {}, {}, {}};
-        EXPECT_EQ(vxapi_get_lun_addr(&lun), l.lun) << int(l.b0);
+    for (const auto& [b0, b1, want] : {std::tuple<uint8_t, uint8_t, uint32_t>{0x00, 0x05, 5}, {0x40, 0x05, 5},
+                                       {0x41, 0x2C, 300}, {0x7F, 0xFF, 0x3FFF}, {0x80, 0xFF, 0x1F}, {0xC0, 0, ~0u}}) {
+        const lun_8byte_t lun{{{b0, b1}}, {}, {}, {}};
+        EXPECT_EQ(vxapi_get_lun_addr(&lun), want) << int{b0};
     }
 }
 

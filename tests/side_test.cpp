@@ -1,5 +1,5 @@
 // Transceiver, i2c, dump, port speed and Tarno workers: the road each takes by the port's transports, the driver
-// forms of Tarno and port speed requests, i2c pieces and dump lengths on the driver road.
+// forms of Tarno requests, i2c pieces and dump lengths on the driver road.
 #include "core/vx_load.h"
 #include "sim_nl_vendor.h"
 #include "sim_side.h"
@@ -94,10 +94,9 @@ TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
     EXPECT_EQ(Bytes(&side.tarno_memory[4], &side.tarno_memory[20]), image);
 }
 
-// Tarno: the manage request's data address moves from byte 24 to 20; the version is taken only from a driver that
-// succeeded; a netlink reset asks for the diagnostic firmware only for Flags 1. Port speed on netlink: each speed
-// goes out as its driver code and comes back from it; an unknown driver code reads as 0xFFFF.
-TEST_F(SideTest, DriverFormsOfTarnoAndSpeedRequests) {
+// The manage request's data address moves from byte 24 to 20; the version is taken only from a driver that
+// succeeded; a netlink reset asks for the diagnostic firmware only for Flags 1.
+TEST_F(SideTest, DriverFormsOfTarnoRequests) {
     side.tarno_memory = sim::pattern(64, 5);
     Bytes data(16), want(28);
     SD_TARNO_MGT m{}, v{}, reset{};
@@ -122,16 +121,6 @@ TEST_F(SideTest, DriverFormsOfTarnoAndSpeedRequests) {
         EXPECT_EQ(vxapi_tarno_mgmt(fd, &netlink, 1, &reset, &st), 0);
         EXPECT_EQ(nl.requests().back().body()[0], flags == 1 ? 1 : 0) << flags;
     }
-    INT_PORT_PARAM p = kParam;
-    for (const VxPortSpeed& s : kVxPortSpeeds) {
-        std::tie(p.Mode, p.Speed) = std::tuple(1, s.speed);
-        EXPECT_EQ(vxapi_port_param(fd, &netlink, &p, 20, &st), 0);
-        EXPECT_EQ(nl.requests().back().body()[18], s.code);
-        std::tie(p.Mode, vendor.speeds[remote]) = std::tuple(0, s.code);
-        EXPECT_EQ(std::tuple(vxapi_port_param(fd, &netlink, &p, 20, &st), p.Speed), std::tuple(0, s.speed));
-    }
-    vendor.speeds[remote] = 0x42;
-    EXPECT_EQ(std::tuple(vxapi_port_param(fd, &netlink, &p, 20, &st), p.Speed), std::tuple(0, VX_PORT_SPEED_UNKNOWN));
 }
 
 // 150 bytes from 0x10 in pieces of 64; on a device of 0x60 bytes the second piece fails: the first stays done and
