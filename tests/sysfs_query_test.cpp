@@ -355,12 +355,12 @@ TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
         r.luns = {{0, "sdx", 9, {}}};
         a.functions[0].vports[0].rports = {r};
     });
-    rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);  // the first open discovers
+    rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);  // the count loads the library and discovers
+    EXPECT_EQ(SDGetNumberOfAdapters(), 2u);
     int physical = -1, virtual_port = -1;
     ASSERT_EQ(SDOpenDevice(0, &physical), 0u);
     ASSERT_EQ(SDOpenDevice(1, &virtual_port), 0u);
     ASSERT_EQ(check_handle(static_cast<uint32_t>(virtual_port)), rig.port(8));
-    EXPECT_EQ(SDGetNumberOfAdapters(), 2u);
     std::vector<std::string> want = {
         std::string(72, '0'),
         "200000e08b000005 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/1 7 fw "
