@@ -185,31 +185,4 @@ TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
     }
 }
 
-TEST_F(BsgNodeTest, CtAndElsReachTheirEntries) {
-    EXPECT_EQ(std::make_pair(vxsysfs_is_bsg_supported(5), vxsysfs_is_bsg_supported(6)), std::make_pair(0, 1));
-    bsg.ct = bsg.els = [](sim::BsgJob& job) { return job.din[0] = 0x80, 0; };
-    Bytes ct(16, 0), els(33, 0);
-    uint8_t wwpn[8] = {0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1}, rsp[4];
-    char dir[VXSYSFS_PATH_SIZE];
-    fc_bsg_request req;
-    sg_io_v4 hdr;
-    uint32_t status = 0;
-    EXPECT_EQ(vxsysfs_get_bsg_device_path(dir, &rec), dir + std::strlen("/sys/class/bsg/fc_host5/"));
-    EXPECT_STREQ(dir, "/sys/class/bsg/fc_host5/");
-    ASSERT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, ct.data(), 16, rsp, sizeof rsp), 0);
-    EXPECT_EQ(vxsysfs_bsg_send(dir, &hdr, {}, &status), 0);
-    EXPECT_EQ(rsp[0], 0x80);
-
-    EXPECT_EQ(vxsysfs_get_bsg_rport_path(dir, &rec, wwpn), dir + std::strlen("/sys/class/bsg/rport-5:0-1/"));
-    EXPECT_STREQ(dir, "/sys/class/bsg/rport-5:0-1/");
-    ASSERT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, els.data(), 33, rsp, sizeof rsp), 0);
-    EXPECT_EQ(vxsysfs_bsg_send(dir, &hdr, {}, &status), 0);
-    ASSERT_EQ(bsg.log.size(), 2u);
-    EXPECT_EQ(bsg.log[0].entry + " " + bsg.log[1].entry, "fc_host5 rport-5:0-1");
-
-    wwpn[7] = 2;  // no such remote port: nothing written
-    EXPECT_EQ(vxsysfs_get_bsg_rport_path(dir, &rec, wwpn), nullptr);
-    EXPECT_STREQ(dir, "/sys/class/bsg/rport-5:0-1");
-}
-
 }  // namespace
