@@ -155,21 +155,20 @@ TEST_F(SysfsPrimTest, BytesTextsAndScsiAddresses) {
     EXPECT_EQ(std::string(text) + "|" + lone, "Online|");
 }
 
-TEST_F(SysfsPrimTest, PathBuilders) {
-    vxapi_priv_database rec{};
-    std::strcpy(reinterpret_cast<char*>(rec.phys_path), "/sys/bus/pci/drivers/vxa2xxx/0000:03:00.0");
-    rec.host_no = 7;
-    const uint16_t host = 0x10005 & 0xFFFF;  // only the low 16 bits name the host
+// The paths of each builder (the low 16 bits of a host number name the host); paths are cut at 255 characters
+// and never written past the buffer; nothing is appended without room.
+TEST_F(SysfsPrimTest, PathBuildersStayInsideTheirBuffer) {
+    vxapi_priv_database port{};
+    std::strcpy(reinterpret_cast<char*>(port.phys_path), "/sys/bus/pci/drivers/vxa2xxx/0000:03:00.0");
+    port.host_no = 7;
     const std::pair<std::string, Build> cases[] = {
-        {"/sys/class/scsi_host/host5/", [&](char* p) { return vxsysfs_get_scsi_host_path(p, host); }},
-        {"/sys/class/fc_host/", vxsysfs_get_fc_host},
-        {"/sys/class/fc_host/host5/", [&](char* p) { return vxsysfs_get_fc_host_path(p, host); }},
+        {"/sys/class/scsi_host/host5/", [&](char* p) { return vxsysfs_get_scsi_host_path(p, 0x10005 & 0xFFFF); }},
+        {"/sys/class/fc_host/host5/", [&](char* p) { return vxsysfs_get_fc_host_path(p, 0x10005 & 0xFFFF); }},
         {"/sys/class/fc_remote_ports/", [](char* p) { return vxsysfs_get_fc_rport_path(p, nullptr); }},
         {"/sys/class/fc_remote_ports/rport-5:0-1/", [](char* p) { return vxsysfs_get_fc_rport_path(p, "rport-5:0-1"); }},
         {"/sys/class/fc_vports/", vxsysfs_get_fc_vports_path},
-        {"/sys/class/scsi_device/", [](char* p) { return vxsysfs_get_scsi_dev_path(p, nullptr); }},
         {"/sys/class/scsi_device/5:0:3:7", [](char* p) { return vxsysfs_get_scsi_dev_path(p, "5:0:3:7"); }},
-        {"/sys/bus/pci/drivers/vxa2xxx/0000:03:00.0/host7/", [&](char* p) { return vxsysfs_get_device_path(p, &rec); }},
+        {"/sys/bus/pci/drivers/vxa2xxx/0000:03:00.0/host7/", [&](char* p) { return vxsysfs_get_device_path(p, &port); }},
     };
     for (const auto& [expected, build] : cases) {
         char path[VXSYSFS_PATH_SIZE];
@@ -178,10 +177,6 @@ TEST_F(SysfsPrimTest, PathBuilders) {
         EXPECT_EQ(vxsysfs_path_append(path, end, "port_name"), end + 9);
         EXPECT_EQ(std::string(path), expected + "port_name");
     }
-}
-
-// Paths are cut at 255 characters and never written past the buffer; nothing is appended without room.
-TEST_F(SysfsPrimTest, PathsStayInsideTheirBuffer) {
     // "<mnt>/class/fc_host/": the mount path and 15 characters; 240 fill the buffer exactly, 241 and 255 are cut.
     for (const auto& [mnt_len, path_len] : {std::pair(239u, 254u), {240u, 255u}, {241u, 255u}, {255u, 255u}}) {
         std::string mnt(mnt_len, 'm');

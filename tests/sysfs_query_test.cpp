@@ -35,8 +35,7 @@ sim::SysfsAdapter with_vports(uint16_t device_id, unsigned host_no, std::vector<
     return a;
 }
 
-// Also: two drivers in the order of the name table, port indexes counting across them; an unsupported device
-// goes with its hosts and its function record.
+// Also: two drivers in name-table order, port indexes counting across them; an unsupported device is dropped.
 TEST(SysfsDiscovery, HostsOfAFunctionPhysicalFirstThenVirtualAscendingEachOnce) {
     sim::SysfsAdapter old = sim::sysfs_adapter(0x2312, {3}), other = with_vports(0x1234, 4, {6});
     const struct {
@@ -186,8 +185,7 @@ TEST(SysfsDiscovery, VirtualPortIndexesFromTheHostOrTheMap) {
     EXPECT_EQ(vxsysfs_get_vport_host_no(wwpn), 0u);
 }
 
-// The flash of a converged adapter: a BIOS image of 0x40 blocks and an EFI image at 0x80000, the firmware header
-// at 0x100000.
+// A converged adapter's flash: BIOS (0x40 blocks) and EFI images at 0x80000, the firmware header at 0x100000.
 sim::Bytes boot_code_flash() {
     sim::Bytes flash = sim::blank_flash(0x200000);
     sim::place(flash, 0x80000, sim::build_rom_chain({sim::bios_image(3, 7, 0x40), sim::efi_image(2, 5)}).bytes);
@@ -211,8 +209,7 @@ std::vector<sim::SysfsRemotePort> remote_ports() {
             r(5, 4, "FCP Target", "Online", {{7, "sdg", 7, {}}, {4, "sdh", 8, {}}})};
 }
 
-// A host with one adapter of the chip (host 5), changed, and the port records discovery makes of it; the flash
-// window's controls cleared.
+// One adapter of the chip (host 5), changed, and the records discovery makes of it; window controls cleared.
 struct Rig : sysfstest::SysfsRig {
     explicit Rig(uint16_t device, const Change& change = {}) : SysfsRig(device, change) {
         discover();
@@ -245,15 +242,8 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
     };
     const Change with_flash = [](sim::SysfsAdapter& a) { a.flash = boot_code_flash(); };
     const std::string none = " rom  valid 0 fw 00000000 efi 00000000 fcode 00000000 mpi 00000000 pep 00000000";
-    const struct {  // the node: host, serial bytes and boot-code versions
-        const char* what;
-        uint16_t device;
-        Change change;
-        std::string node;
-        unsigned host_no = 5;
-        std::vector<std::string> controls = {};
-        bool flash_lock = true;
-    } cases[] = {
+    const struct { const char* what; uint16_t device; Change change; std::string node;  // host, serial, versions
+                   unsigned host_no = 5; std::vector<std::string> controls = {}; bool flash_lock = true; } cases[] = {
         {"attributes", 0x2532, {}, "05 00010000" + attrs},
         {"serial A12345", 0x2532, scsi("serial_num", "VX00000A12345"), "05 00393000" + attrs},
         {"serial D00007", 0x2532, scsi("serial_num", "VX00000D00007"), "05 04e79300" + attrs},
@@ -281,11 +271,10 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
         std::memset(&n, 0xA5, sizeof n);
         uint32_t status = 0xDEAD;
         ASSERT_EQ(vxsysfs_query_hbanode(-1, rig.port(c.host_no), &n, &status) + status, 0u);
-        EXPECT_EQ(line("%02x %s rom %s valid %x fw %s efi %s fcode %s mpi %s pep %s", n.WWNN[7],
-                       hex(n.SerialNum, 4).c_str(), n.OptRomVersion, n.BIValid, hex(n.BIFwVersion, 4).c_str(),
-                       hex(n.BIEfiVersion, 4).c_str(), hex(n.BIFCodeVersion, 4).c_str(),
-                       hex(n.BIMpiFwVersion, 4).c_str(), hex(n.BIPepFwVersion, 4).c_str()),
-                  c.node);
+        EXPECT_EQ(line("%02x %s rom %s valid %x fw %s efi %s fcode %s mpi %s pep %s", n.WWNN[7], hex(n.SerialNum, 4).c_str(),
+                       n.OptRomVersion, n.BIValid, hex(n.BIFwVersion, 4).c_str(), hex(n.BIEfiVersion, 4).c_str(),
+                       hex(n.BIFCodeVersion, 4).c_str(), hex(n.BIMpiFwVersion, 4).c_str(),
+                       hex(n.BIPepFwVersion, 4).c_str()), c.node);
         EXPECT_EQ(rig.fabric.windows.at(5)->controls, c.controls);
     }
 }
