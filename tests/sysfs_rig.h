@@ -1,5 +1,5 @@
-// A simulated host with sysfs-mode adapters and the port records sysfs
-// discovery makes of them; records as one line of text, to compare them whole.
+// A simulated host with sysfs-mode adapters and the port records sysfs discovery makes of them; records as one
+// line of text, to compare them whole.
 #pragma once
 
 #include <cstdio>
@@ -58,8 +58,7 @@ struct SysfsRig {
     SysfsRig(const SysfsRig&) = delete;
     SysfsRig& operator=(const SysfsRig&) = delete;
 
-    // Installs the setup and runs the discovery (`before` in between) with
-    // the flash lock taken: the port count it gives.
+    // Installs the setup and runs the discovery (`before` in between) with the flash lock taken: the port count.
     uint32_t discover(const std::function<void()>& before = {}) {
         fabric = sim::install_sysfs_adapters(host, setup);
         if (before) before();

@@ -1,8 +1,14 @@
-// The pass-through, LUN list, beacon, RNID and loopback workers against the
-// simulated driver and fabric, on both request headers.
+// The pass-through, LUN list, beacon, RNID and loopback workers against the simulated driver and fabric, on both
+// request headers; the transceiver, i2c, dump, port speed and Tarno workers: the road each takes by the port's
+// transports, the driver forms of Tarno requests, i2c pieces and dump lengths on the driver road.
+#include "core/vx_load.h"
 #include "core/vx_passthru.h"
+#include "road_rig.h"
+#include "sim_nl_vendor.h"
 #include "sim_passthru.h"
+#include "sim_side.h"
 #include "test_support.h"
+#include "transport/vx_netlink.h"
 
 namespace {
 
@@ -11,22 +17,18 @@ constexpr uint8_t kWwpn[8] = {0x21, 0, 0, 0xE0, 0x8B, 0, 0, 3};
 constexpr uint32_t kUntouched = 0xDEAD;
 
 // One port of the driver; on the fabric one target (bus 0, target 3) with LUNs 0 and 300.
-class PassthruTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        port = &driver.add_port(driver.add_adapter());
+struct PassthruTest : ::testing::Test {
+    PassthruTest() {
         sim::SanPort& t = fabric.ports.emplace_back();
         std::copy_n(kWwpn, 8, t.wwpn.begin());
-        t.target = 3;
-        t.scsi.luns = {{0, {}}, {300, {}}};
+        t.target = 3, t.scsi.luns = {{0, {}}, {300, {}}};
         sim::install_passthru_handlers(driver, fabric);
         vx_debug = 0xFFFFFFFF;  // every trace call site runs
     }
-    void TearDown() override { vx_debug = 0; }
+    ~PassthruTest() override { vx_debug = 0; }
     vxapi_priv_database record(bool new_header, uint32_t features = 0) const {
         vxapi_priv_database rec = sim::DriverRig::record(new_header, port->instance, features);
-        rec.oshandle = rig.fd;
-        rec.topology = 8;
+        std::tie(rec.oshandle, rec.topology) = std::tuple(rig.fd, 8);
         return rec;
     }
     sim::ScsiTarget& target() { return fabric.ports[0].scsi; }
@@ -34,7 +36,7 @@ protected:
     sim::SimDriver& driver = rig.driver;
     const int& fd = rig.fd;
     sim::SanFabric fabric;
-    sim::SimPort* port = nullptr;
+    sim::SimPort* port = &driver.add_port(driver.add_adapter());
 };
 
 using R = vxapi_priv_database*;
@@ -43,18 +45,15 @@ Bytes bytes(const T& v) { return sim::bytes_of(&v, sizeof v); }
 
 EXT_FC_SCSI_PASSTHRU fc_record(uint8_t op, uint8_t cdb_len, uint16_t lun, uint8_t allocation) {
     EXT_FC_SCSI_PASSTHRU p{};
-    p.FCScsiAddr.DestType = VX_DEST_WWPN;
+    std::tie(p.FCScsiAddr.DestType, p.FCScsiAddr.Lun, p.Direction, p.CdbLength) =
+        std::tuple(VX_DEST_WWPN, lun, VX_SCSI_DIR_IN, cdb_len);
     std::copy_n(kWwpn, 8, p.FCScsiAddr.DestAddr.WWPN);
-    p.FCScsiAddr.Lun = lun;
-    p.Direction = VX_SCSI_DIR_IN;
-    p.CdbLength = cdb_len;
-    p.Cdb[0] = op;
-    p.Cdb[4] = allocation;
+    std::tie(p.Cdb[0], p.Cdb[4]) = std::tuple(op, allocation);
     return p;
 }
 
-// The buffers of one call: the request (the row's bytes), the response, the
-// in/out length (the row's response length on entry) and the statuses.
+// The buffers of one call: the request (the row's bytes), the response, the in/out length (the row's response
+// length on entry) and the statuses.
 struct Io {
     Bytes req, resp;
     uint32_t len = 0, st = kUntouched, dst = 0;
@@ -64,8 +63,8 @@ struct Io {
     T* as() { return reinterpret_cast<T*>(req.data()); }
 };
 
-// Every worker on both headers: the request the driver sees and what comes
-// back; on a sysfs port, no request unless the worker has no twin.
+// Every worker on both headers: the request the driver sees and what comes back; on a sysfs port, no request
+// unless the worker has no twin.
 TEST_F(PassthruTest, EveryWorkerOnBothHeaders) {
     fabric.data = {{10, sim::pattern(40, 1)}};
     fabric.lun_data = sim::pattern(48, 3);
@@ -103,8 +102,7 @@ TEST_F(PassthruTest, EveryWorkerOnBothHeaders) {
              uint8_t sense[32], stat = 0xFF;
              uint32_t sense_len = 32;
              const int rc = vxapi_send_scsi_readcap(h, r, &lun300, b.p(), &b.len, sense, &sense_len, &stat);
-             b.st = stat;
-             return rc;
+             return b.st = stat, rc;
          }},
         {"write(10) by address: data out in the response slot", 0x05, 0, 512, false, Bytes(352), {},
          [&](int h, R r, Io& b) {
@@ -145,7 +143,7 @@ TEST_F(PassthruTest, EveryWorkerOnBothHeaders) {
                 driver.clear_log();
                 const int rc = c.call(fd, &rec, io);
                 const auto log = driver.log();
-                if (features != 0) {
+                if (features != 0) {  // a sysfs port
                     EXPECT_EQ(log.size(), c.twin ? 0u : 1u);
                     continue;
                 }
@@ -167,20 +165,13 @@ TEST_F(PassthruTest, EveryWorkerOnBothHeaders) {
     EXPECT_NE(std::find(cdbs.begin(), cdbs.end(), std::pair(300u, Bytes{0x25, 0x80, 0, 0, 0, 0, 0, 0, 0, 0})), cdbs.end());
 }
 
-// SCSI by address: the driver's statuses, the SCSI status byte and the sense
-// data (room 8) as the caller gets them; nothing sent for a CDB over 16 bytes.
+// SCSI by address: the driver's statuses, the SCSI status byte and the sense data (room 8) as the caller gets
+// them; nothing sent for a CDB over 16 bytes.
 TEST_F(PassthruTest, ScsiOutcomes) {
     const Bytes cap = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     using A = sim::ScsiAnswer;
-    const struct {
-        const char* name;
-        uint16_t target, lun;
-        Bytes cdb;
-        std::optional<A> answer;
-        int err, result;
-        uint32_t status;
-        uint8_t scsi_stat;
-    } cases[] = {
+    const struct { const char* name; uint16_t target, lun; Bytes cdb; std::optional<A> answer; int err, result;
+                   uint32_t status; uint8_t scsi_stat; } cases[] = {
         {"16-byte cdb", 3, 0, Bytes{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, 0, 0, 0, 0},
         {"17-byte cdb", 3, 0, Bytes(17, 0), {}, 0, 1, kUntouched, 0xFF},
         {"overrun", 3, 0, {0x12, 0, 0, 0, 255, 0}, {}, 0, 0, 7, 0},
@@ -210,8 +201,7 @@ TEST_F(PassthruTest, ScsiOutcomes) {
             EXPECT_EQ(std::tuple(rc, status, stat, sense_len), std::tuple(c.result, c.status, c.scsi_stat, 8u));
             EXPECT_EQ(driver.log().size(), c.cdb.size() > 16 ? 0u : 1u);
             Bytes want = c.scsi_stat == 2 ? sim::fixed_sense(0x25) : Bytes(8, c.cdb.size() > 16 ? 0xCC : 0);
-            want.resize(8);
-            want.insert(want.end(), 4, 0xCC);
+            want.resize(8), want.resize(12, 0xCC);
             EXPECT_EQ(sense, want);
             // Without a SCSI status pointer nothing is written through it.
             send(fd, &rec, &addr, cap.data(), 10, nullptr, 0, data.data(), &len, nullptr, nullptr, nullptr, nullptr);
@@ -219,22 +209,14 @@ TEST_F(PassthruTest, ScsiOutcomes) {
     }
 }
 
-// REPORT LUNS refused with fixed-format ILLEGAL REQUEST sense: the list built
-// by probing counts LUNs whose READ CAPACITY ended GOOD (absent LUNs end in
-// CHECK CONDITION, status 15), writes the entries that fit and the length of
-// all; other answers, or no sense buffer, give the device's own outcome.
+// REPORT LUNS refused with fixed-format ILLEGAL REQUEST sense: the list built by probing counts LUNs whose READ
+// CAPACITY ended GOOD (absent LUNs end in CHECK CONDITION, status 15), writes the entries that fit and the length
+// of all; other answers, or no sense buffer, give the device's own outcome.
 TEST_F(PassthruTest, ReportLunsFallback) {
     using F = sim::ScsiTarget::Refusal;
     const uint8_t C = 0xCC;
-    const struct {
-        const char* name;
-        F refusal;
-        uint32_t capacity;
-        bool sense;
-        size_t probes;
-        uint32_t size_after;
-        Bytes list;
-    } cases[] = {
+    const struct { const char* name; F refusal; uint32_t capacity; bool sense; size_t probes; uint32_t size_after;
+                   Bytes list; } cases[] = {
         {"accepted", F::None, 32, true, 0, 24,
          {0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x41, 0x2C, 0, 0, 0, 0, 0, 0, C}},
         {"refused", F::FixedSense, 32, true, 4095, 24,
@@ -248,8 +230,7 @@ TEST_F(PassthruTest, ReportLunsFallback) {
         vxapi_priv_database rec = record(new_header);
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (new_header ? ", new header" : ", old header"));
-            target().report_luns = c.refusal;
-            target().cdbs.clear();
+            target().report_luns = c.refusal, target().cdbs.clear();
             const EXT_SCSI_ADDR addr{0, 3, 0, {}};
             Bytes list(c.capacity + 1, C), sense(32, C);
             uint32_t size = c.capacity, sense_len = 32;
@@ -260,16 +241,13 @@ TEST_F(PassthruTest, ReportLunsFallback) {
             EXPECT_EQ(std::tuple(target().cdbs.size(), size), std::tuple(1 + c.probes, c.size_after));
             list.resize(c.list.size());
             EXPECT_EQ(list, c.list);
-            if (c.probes != 0) {
-                EXPECT_EQ(std::tuple(sense[0], stat), std::tuple(0x70, 2));  // the refusal's
-            }
+            if (c.probes != 0) { EXPECT_EQ(std::tuple(sense[0], stat), std::tuple(0x70, 2)); }  // the refusal's
         }
     }
 }
 
-// CT only on a fabric port that is up; SCSI with one data direction; RNID parameters have no sysfs form;
-// the loopback test of a port with bsg or netlink, or of a sysfs port with
-// neither, sends no driver request.
+// CT only on a fabric port that is up; SCSI with one data direction; RNID parameters have no sysfs form; the
+// loopback test of a port with bsg or netlink, or of a sysfs port with neither, sends no driver request.
 TEST_F(PassthruTest, RefusalsAndTransportChoice) {
     const Bytes ct = {1, 0, 0, 0, 0xFC, 0x02, 0, 0, 0x01, 0x71, 0, 0, 0, 0, 0, 0};
     uint8_t b[64];
@@ -285,14 +263,8 @@ TEST_F(PassthruTest, RefusalsAndTransportChoice) {
         return vxapi_send_scsipt_n(fd, r, &addr, b, 10, b, 8, b, &len, nullptr, nullptr, st, nullptr);
     };
     constexpr uint32_t S = VX_FEAT_SYSFS;
-    const struct {
-        const char* name;
-        uint16_t topology, state;
-        uint32_t features;
-        std::function<int(R, uint32_t*)> call;
-        int result;
-        uint32_t status;
-    } cases[] = {
+    const struct { const char* name; uint16_t topology, state; uint32_t features; std::function<int(R, uint32_t*)> call;
+                   int result; uint32_t status; } cases[] = {
         {"ct, point to point", 2, 0, 0, ct_call, 1, 1},
         {"ct, sysfs point to point", 2, 0, S, ct_call, 1, 1},
         {"ct, link down", 8, 1, 0, ct_call, 1, 1},
@@ -306,20 +278,162 @@ TEST_F(PassthruTest, RefusalsAndTransportChoice) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         vxapi_priv_database rec = record(true, c.features);
-        rec.topology = c.topology;
-        rec.state = c.state;
+        std::tie(rec.topology, rec.state) = std::tuple(c.topology, c.state);
         driver.clear_log();
         uint32_t st = kUntouched;
         const int rc = c.call(&rec, &st);
         EXPECT_EQ(std::tuple(rc, st, driver.log().size()), std::tuple(c.result, c.status, size_t(rc == 0)));
     }
     // LUN numbers by address method: peripheral, flat space, logical unit, extended.
-    const struct { uint8_t b0, b1; uint32_t lun; } luns[] = {{0x00, 0x05, 5}, {0x40, 0x05, 5}, {0x41, 0x2C, 300},
-                                                            {0x7F, 0xFF, 0x3FFF}, {0x80, 0xFF, 0x1F}, {0xC0, 0, ~0u}};
-    for (const auto& l : luns) {
-        const lun_8byte_t lun{{{l.b0, l.b1}}, {}, {}, {}};
-        EXPECT_EQ(vxapi_get_lun_addr(&lun), l.lun) << int(l.b0);
+    for (const auto& [b0, b1, want] : {std::tuple<uint8_t, uint8_t, uint32_t>{0x00, 0x05, 5}, {0x40, 0x05, 5},
+                                       {0x41, 0x2C, 300}, {0x7F, 0xFF, 0x3FFF}, {0x80, 0xFF, 0x1F}, {0xC0, 0, ~0u}}) {
+        const lun_8byte_t lun{{{b0, b1}}, {}, {}, {}};
+        EXPECT_EQ(vxapi_get_lun_addr(&lun), want) << int{b0};
     }
+}
+
+using Cell = std::tuple<int, uint32_t, std::string>;  // result, status, what was sent
+constexpr uint32_t kU = 0xDEAD;
+using roadtest::Kind, roadtest::kIoctl, roadtest::kBsg, roadtest::kNetlink, roadtest::kNeither;
+const INT_PORT_PARAM kParam{{{{0x21, 0, 0, 0, 0, 0, 0, 9}}, VX_DEST_WWPN, 0, {}}, 0, 1};  // get; the driver's answer
+
+// Host 5 as a sysfs-mode port ("sfp", bsg node, netlink service with the remote port's speed) and driver instance
+// 0 (canned SFP, dump and speed); i2c device 0xA0 behind the driver and bsg.
+struct SideTest : ::testing::Test {
+    SideTest() {
+        std::strcpy(sysfs_mnt_path, "/sys");
+        host.set_attr(fabric.host_dirs[5] + "/sfp", sim::bytes_attr(std::make_shared<std::string>(512, 'x')));
+        bsg.attach(host, fabric), i2c.attach(bsg), driver.attach(host), side.attach(driver);
+        driver.add_port(driver.add_adapter()).records = {{{EXT_CC_GET_SFP_DATA, 0}, Bytes(512)},
+            {{EXT_CC_GET_FW_DUMP, 0}, Bytes(300)}, {{EXT_CC_PORT_PARAM, 0}, sim::bytes_of(&kParam, 20)}};
+        fd = vx::sys().open("/dev/vxa2xxx", O_RDWR);
+        gnl_fd = vxapi_nl_open();
+        sim::serve_vendor_commands(nl, 5, vendor);
+        std::memcpy(&remote, kParam.FCScsiAddr.DestAddr.WWPN, 8);
+        vendor.speeds[remote] = 0;
+    }
+    ~SideTest() override { vxapi_nl_close_sockets(), vx::sys().close(fd), sysfs_mnt_path[0] = '\0'; }
+    vxapi_priv_database record(Kind k) const { return roadtest::record(fabric, k); }
+    // Driver requests, bsg vendor commands and netlink commands since the last look.
+    std::string sent() { return roadtest::sent(driver, bsg, nl, nl_seen); }
+
+    sim::SimI2c i2c;
+    sim::SimBsg bsg;
+    sim::SimHost host;
+    sim::SimDriver driver;
+    sim::SimSide side{i2c};
+    sim::SysfsFabric fabric = sim::install_sysfs_adapters(host, {{sim::sysfs_adapter(0x2532, {5})}});
+    sim::SimNetlink& nl = host.netlink();
+    int fd = -1;
+    sim::NlVendorHost vendor;
+    uint64_t remote = 0;
+    size_t nl_seen = 0;
+};
+
+// Per row the four kinds of port: driver, sysfs with bsg (whose driver has no vendor commands but i2c: 20),
+// sysfs with netlink only, sysfs with neither (no dump size file: 1 and 9; the Tarno files are absent).
+// Operation 5 is refused everywhere.
+TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
+    Bytes buf(512), image = sim::pattern(16, 8);
+    uint32_t size = 512;
+    INT_PORT_PARAM pp = kParam;
+    SD_TARNO_MGT t[6] = {};
+    t[3].sp.TarnoUpdateFw = {0, 0, 16, image.data()};
+    t[4].sp.TarnoManageInfo = {TARNO_MGMT_WRITE_MEM, 0, {{{4, 0, 0}}}, 16, image.data()};
+    std::tie(side.tarno_memory, i2c.memory[0xA0]) = std::tuple(Bytes(64), Bytes(256));
+    using Call = std::function<int(R, uint32_t*)>;
+    const auto tarno = [&](uint16_t op) {
+        return Call([&, op](R r, uint32_t* st) { return vxapi_tarno_mgmt(fd, r, op, &t[op], st); });
+    };
+    const Cell none{2, 12, ""}, refused{1, kU, ""}, attr{0, 0, ""}, absent{0, 9, ""};
+    const struct { Call call; Cell cells[4]; } rows[] = {
+        {[&](R r, uint32_t* st) { return vxapi_getSFPbuffer(fd, r, buf.data(), 512, st); },
+         {{0, 0, "ioctl 13/0 "}, attr, attr, attr}},
+        {[&](R r, uint32_t* st) { return vxapi_get_i2c_buffer(fd, r, 0xA0, 0, 7, 100, buf.data(), st); },
+         {{0, 0, "ioctl 20/2 ioctl 20/2 "}, {0, 0, "bsg 17 bsg 17 "}, {0, 0, "nl 17 nl 17 "}, none}},
+        {[&](R r, uint32_t* st) { return vxapi_set_i2c_buffer(fd, r, 0xA0, 0, 7, 100, buf.data(), st); },
+         {{0, 0, "ioctl 20/1 ioctl 20/1 "}, {0, 0, "bsg 16 bsg 16 "}, {0, 0, "nl 16 nl 16 "}, none}},
+        {[&](R r, uint32_t* st) { return vxapi_get_fw_dump(fd, r, buf.data(), &size, st); },
+         {{0, 0, "ioctl 14/0 "}, {1, 9, ""}, {1, 9, ""}, {1, 9, ""}}},
+        {[&](R r, uint32_t* st) { return vxapi_port_param(fd, r, &pp, 20, st); },
+         {{0, 0, "ioctl 15/0 "}, {1, 20, "bsg 5 "}, {0, 0, "nl 7 "}, none}},
+        {tarno(1), {{0, 0, "ioctl 17/1 "}, {1, 20, "bsg 2 "}, {0, 0, "nl 1 "}, refused}},
+        {tarno(2), {{0, 0, "ioctl 17/2 "}, absent, absent, refused}},
+        {tarno(3), {{0, 0, "ioctl 17/3 "}, {1, 20, "bsg 3 "}, {0, 0, "nl 2 "}, refused}},
+        {tarno(4), {{0, 0, "ioctl 17/4 "}, {1, 20, "bsg 4 "}, {0, 0, "nl 3 "}, refused}},
+        {tarno(5), {refused, refused, refused, refused}},
+    };
+    for (const auto& row : rows) {
+        for (Kind k : {kIoctl, kBsg, kNetlink, kNeither}) {
+            vxapi_priv_database rec = record(k);
+            uint32_t st = kU;
+            const int rc = row.call(&rec, &st);
+            EXPECT_EQ(std::tuple(rc, st, sent()), row.cells[k]) << &row - rows << ", kind " << k;
+        }
+    }
+    EXPECT_EQ(side.tarno_image, image);
+    EXPECT_EQ(Bytes(&side.tarno_memory[4], &side.tarno_memory[20]), image);
+}
+
+// The manage request's data address moves from byte 24 to 20; the version is taken only from a driver that
+// succeeded; a netlink reset asks for the diagnostic firmware only for Flags 1.
+TEST_F(SideTest, DriverFormsOfTarnoRequests) {
+    side.tarno_memory = sim::pattern(64, 5);
+    Bytes data(16), want(28);
+    SD_TARNO_MGT m{}, v{}, reset{};
+    m.sp.TarnoManageInfo = {TARNO_MGMT_READ_MEM, 0, {{{8, 0, 0}}}, 16, data.data()};
+    vxapi_priv_database ioctl = record(kIoctl), netlink = record(kNetlink);
+    uint32_t st = kU, start = 8, count = 16;
+    const uint64_t address = vxapi_ptr_to_64bit(data.data());
+    std::memcpy(&want[4], &start, 4), std::memcpy(&want[16], &count, 4), std::memcpy(&want[20], &address, 8);
+    EXPECT_EQ(vxapi_tarno_mgmt(fd, &ioctl, 4, &m, &st), 0);
+    EXPECT_EQ(side.tarno_request, want);
+    EXPECT_EQ(data, Bytes(&side.tarno_memory[8], &side.tarno_memory[24]));
+    side.tarno_version = 0x30201;
+    driver.inject_status(EXT_STATUS_ERR);
+    const auto version = [&] {
+        const int rc = vxapi_tarno_mgmt(fd, &ioctl, 2, &v, &st);
+        return std::tuple(rc, st, v.sp.TarnoGetFwVer.FwVersion);
+    };
+    EXPECT_EQ(version(), std::tuple(0, 1u, 0u));
+    EXPECT_EQ(version(), std::tuple(0, 0u, 0x30201u));
+    for (uint16_t flags : {1, 2, 0}) {
+        reset.sp.TarnoReset.Flags = flags;
+        EXPECT_EQ(vxapi_tarno_mgmt(fd, &netlink, 1, &reset, &st), 0);
+        EXPECT_EQ(nl.requests().back().body()[0], flags == 1 ? 1 : 0) << flags;
+    }
+}
+
+// 150 bytes from 0x10 in pieces of 64; on a device of 0x60 bytes the second piece fails: the first stays done and
+// the status is the failing piece's. A dump larger than the buffer reports the length it needs; an over-long
+// answer never reports more than the buffer holds.
+TEST_F(SideTest, DriverRoadLengths) {
+    vxapi_priv_database rec = record(kIoctl);
+    using Pieces = std::vector<std::pair<uint16_t, uint16_t>>;
+    const Pieces three = {{0x10, 64}, {0x50, 64}, {0x90, 22}};
+    const struct { bool write; size_t device; uint16_t len; uint32_t status; size_t pieces, done; } cases[] = {
+        {false, 256, 150, 0, 3, 150}, {false, 0x60, 150, 6, 2, 64}, {true, 0x60, 150, 6, 2, 64},
+        {false, 256, 0, 0, 1, 0}};
+    for (const auto& c : cases) {
+        const Bytes device = sim::pattern(c.device, 3), data = sim::pattern(150, 60);
+        Bytes buf = c.write ? data : Bytes(150, 0xEE), want = buf, after = device;
+        std::tie(i2c.memory[0xA0], side.i2c_pieces) = std::tuple(device, Pieces{});
+        uint32_t st = kU;
+        const int rc = c.write ? vxapi_set_i2c_buffer(fd, &rec, 0xA0, 0x10, 0, c.len, buf.data(), &st)
+                               : vxapi_get_i2c_buffer(fd, &rec, 0xA0, 0x10, 0, c.len, buf.data(), &st);
+        std::copy_n(c.write ? data.begin() : device.begin() + 0x10, c.done,
+                    c.write ? after.begin() + 0x10 : want.begin());
+        const Pieces pieces = c.len == 0 ? Pieces{{0x10, 0}} : Pieces(three.begin(), three.begin() + c.pieces);
+        EXPECT_EQ(std::tuple(rc, st, side.i2c_pieces, buf, i2c.memory[0xA0]),
+                  std::tuple(0, c.status, pieces, want, after));
+    }
+    Bytes dump(300);
+    uint32_t size = 200, st = kU;
+    driver.inject_status(EXT_STATUS_BUFFER_TOO_SMALL), driver.inject_overreport(100);
+    EXPECT_EQ(std::tuple(vxapi_get_fw_dump(fd, &rec, dump.data(), &size, &st), size, st), std::tuple(0, 300u, 16u));
+    size = 250;
+    driver.inject_overreport(100);
+    EXPECT_EQ(std::tuple(vxapi_get_fw_dump(fd, &rec, dump.data(), &size, &st), size, st), std::tuple(0, 250u, 0u));
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
-// Attribute transfers of sysfs ports: NVRAM, VPD and SFP files, the beacon, statistics of the FC host, SCSI host
-// and SCSI devices, RLS to a remote port on the bsg and "els" roads, i2c pieces through bsg.
+// Transfers of sysfs ports: NVRAM, VPD and SFP files, the beacon, statistics of the FC host, SCSI host and SCSI
+// devices, RLS to a remote port on the bsg and "els" roads, i2c pieces through bsg; and the pass-through: SCSI
+// through the generic nodes to a target model, CT and ELS on the bsg and attribute roads, the target and LUN list.
+#include "sim_bsg.h"
+#include "sim_passthru.h"
 #include "sim_sysfs_attrs.h"
 #include "test_support.h"
 #include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_attrs.h"
+#include "transport/vx_sysfs_passthru.h"
 #include "transport/vx_sysfs_prim.h"
 
 namespace {
@@ -163,6 +167,173 @@ TEST_F(SysfsAttrsTest, I2cInPiecesThroughOneNode) {
         EXPECT_EQ(Words({i2c.memory[0xA0] == memory, buf == want}), Words({1, 1}));
     }
     EXPECT_EQ(host.mknod_log().size(), std::size(cases));  // one node a call
+}
+
+// Host 5 with virtual port host 9. Remote port 1: target 0, LUN 3 on sg3;
+// 2: target 300, LUNs 7, 16384 + 5 and 16384 + 4101 (flat space); 3: blocked.
+class SysfsPassthruTest : public ::testing::Test {
+protected:
+    SysfsPassthruTest() {
+        std::strcpy(sysfs_mnt_path, "/sys");
+        std::strcpy(reinterpret_cast<char*>(rec.phys_path), fabric.pci_dirs[0].c_str());
+        std::tie(rec.host_no, rec.interface_type) = std::tuple(5, VX_PORT_PHYSICAL);
+        vport = rec;
+        std::tie(vport.host_no, vport.interface_type, vport.parent) = std::tuple(9, VX_PORT_VIRTUAL, &rec);
+        target.luns[3] = {};
+        sg.luns[3] = {&target, 3};
+        sg.attach(host);
+        bsg.attach(host, fabric);
+        sim::serve_fabric(answers, bsg, host, fabric.host_dirs[5]);
+    }
+    ~SysfsPassthruTest() override { sysfs_mnt_path[0] = '\0'; }
+    static sim::SysfsSetup setup() {
+        sim::SysfsSetup s;
+        s.adapters = {sim::sysfs_adapter(0x2532, {5})};
+        s.adapters[0].functions[0].vports = {9};
+        std::vector<sim::SysfsRemotePort> r(3);
+        for (unsigned i = 0; i < 3; ++i) std::tie(r[i].number, r[i].port_name[17]) = std::tuple(i + 1, '1' + i);
+        r[0].luns = {{3, "sdc", 3, {}}};
+        r[1].target_id = 300;
+        r[1].luns = {{7, "sdd", 7, {}}, {16384 + 5, "sde", 8, {}}, {16384 + 4101, "sdf", 9, {}}};
+        r[2].port_state = "Blocked";
+        s.adapters[0].functions[0].host.rports = r;
+        return s;
+    }
+
+    sim::ScsiTarget target;
+    sim::SanFabric answers;
+    sim::SimSg sg;
+    sim::SimBsg bsg;
+    sim::SimHost host;
+    sim::SysfsFabric fabric = sim::install_sysfs_adapters(host, setup());
+    vxapi_priv_database rec{}, vport{};
+};
+
+const uint8_t kWwpn1[8] = {0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1};
+
+TEST_F(SysfsPassthruTest, ScsiByAddressAndByWwpn) {
+    const Bytes inquiry{0x12, 0, 0, 0, 36, 0}, read{0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0},
+        far_read{0x28, 0, 0, 0, 1, 0, 0, 0, 1, 0}, tur(6, 0), read16(16, 0x88);
+    enum Form { kAddr, kFc, kScsi3 };
+    // Form, LUN, CDB, sense room, the target's answer (status, host status,
+    // driver status, residual; none: the model's own), then the outcome
+    // (result, status, SCSI status, sense length, first sense byte) and the
+    // SG_IO sent (command length, sense room, timeout).
+    const std::tuple<Form, uint16_t, Bytes, uint32_t, Words, Words, Words> cases[] = {
+        {kAddr, 0, inquiry, 32, {}, {0, 0, 0, 0, 0}, {6, 32, 30000}},  // LUN 0 takes the first LUN
+        {kAddr, 0, read, 32, {}, {1, 6, 0xFF, 32, 0xEE}, {}},          // but not for READ(10)
+        {kAddr, 3, far_read, 256, {}, {0, 15, 2, 18, 0x70}, {10, 255, 30000}},
+        {kAddr, 3, read, 32, {0, 0, 8, 0}, {1, 26, 8, 0, 0}, {10, 32, 30000}},
+        {kAddr, 3, read, 0, {}, {1, 6, 0xFF, 0, 0xEE}, {}},  // no sense length
+        {kFc, 3, tur, 32, {}, {0, 0, 0, 0, 0}, {16, 32, 30000}},
+        {kFc, 3, far_read, 1000, {}, {0, 15, 2, 18, 0x70}, {16, 255, 30000}},
+        {kFc, 3, read, 32, {sim::kScsiBusy, 0, 0, 0}, {0, 15, 8, 0, 0}, {16, 32, 30000}},
+        {kFc, 3, read, 32, {0, 7, 0, 4}, {1, 8, 0, 0, 0}, {16, 32, 30000}},
+        {kScsi3, 3, tur, 32, {}, {1, 6, 0xFF, 32, 0xEE}, {}},
+        {kScsi3, 3, read16, 32, {}, {0, 15, 2, 18, 0x70}, {16, 32, 30000}},
+    };
+    for (const auto& [form, lun, cdb, room, given, out, sent] : cases) {
+        SCOPED_TRACE(testing::Message() << form << " " << int{cdb[0]} << " " << lun);
+        sg.log.clear();
+        if (!given.empty()) {
+            sim::ScsiAnswer& a = target.injected.emplace_back();
+            std::tie(a.status, a.host_status, a.driver_status, a.resid) =
+                std::tuple(given[0], given[1], given[2], given[3]);
+        }
+        uint8_t data[512], byte = 0xFF;  // LUN 3 on sg3 is the only LUN with a node
+        uint32_t data_len = sizeof data, ext = 0xFF, scsi = 0xFF, sense_len = room, result;
+        Bytes sense(room + 1, 0xEE);
+        EXT_FC_SCSI_PASSTHRU pt{};
+        if (form == kAddr) {
+            const EXT_SCSI_ADDR addr{0, 0, lun, {}};
+            result = vxsysfs_send_scsipt(0, &rec, &addr, cdb.data(), static_cast<uint32_t>(cdb.size()), nullptr, 0,
+                                         data, &data_len, sense.data(), room != 0 ? &sense_len : nullptr, &ext, &byte);
+            scsi = byte;
+        } else {
+            std::memcpy(pt.FCScsiAddr.DestAddr.WWPN, kWwpn1, 8);
+            std::tie(pt.FCScsiAddr.DestType, pt.FCScsiAddr.Lun, pt.Direction) = std::tuple(VX_DEST_WWPN, lun, 1);
+            std::tie(pt.CdbLength, pt.SenseLength, pt.SenseData[0]) = std::tuple(cdb.size(), room, 0xEE);
+            std::copy(cdb.begin(), cdb.end(), pt.Cdb);
+            result = (form == kFc ? vxsysfs_send_fc_scsipt : vxsysfs_send_scsi3pt)(0, &rec, data, &data_len, &pt, &ext,
+                                                                                   &scsi);
+            std::tie(sense_len, sense[0]) = std::tuple(pt.SenseLength, pt.SenseData[0]);
+        }
+        EXPECT_EQ(Words({result, ext, scsi, sense_len, sense[0]}), out);
+        Words got;
+        for (const sg_io_hdr_t& io : sg.log) got = {io.cmd_len, io.mx_sb_len, io.timeout};
+        EXPECT_EQ(got, sent);
+    }
+}
+
+TEST_F(SysfsPassthruTest, CtAndElsOnTheBsgAndAttributeRoads) {
+    const Bytes ct{1, 0, 0, 0, 0xFC, 0x02, 0, 0, 0x01, 0x12, 0, 0x40, 0, 0, 0, 0, 9, 9, 9, 9};
+    const auto els = [](uint8_t rport, size_t size = 40) {
+        Bytes e(size, 0);
+        std::copy_n(kWwpn1, 8, e.begin() + 8);
+        e[15] = rport;
+        if (size > 32) e[32] = 0x10;  // ECHO
+        return e;
+    };
+    const Bytes ct_acc = answers.ct(ct), echo_acc = answers.els({0x10, 0, 0, 0, 0, 0, 0, 0});
+    vxapi_priv_database orphan = vport;
+    orphan.parent = nullptr;
+    // bsg, port, request, a response length given, then the outcome (result,
+    // status, response length), the response (zeroed or untouched behind
+    // the answer) and the bsg entry of the job sent.
+    const std::tuple<bool, vxapi_priv_database*, Bytes, bool, Words, Bytes, uint8_t, std::string> cases[] = {
+        {true, &rec, ct, true, {0, 0, 64}, ct_acc, 0, "fc_host5"},
+        {false, &vport, ct, true, {0, 0, 16}, ct_acc, 0, ""},  // the parent's "ct"
+        {false, &orphan, ct, true, {0, 9, 64}, {}, 0, ""},
+        {true, &rec, Bytes(ct.begin(), ct.begin() + 15), true, {1, 6, 64}, {}, 0xEE, ""},
+        {false, &rec, ct, false, {1, 6, 0}, {}, 0xEE, ""},
+        {true, &rec, els(1), true, {0, 0, 64}, echo_acc, 0, "rport-5:0-1"},
+        {true, &rec, els(3), true, {0, 1, 64}, {}, 0, ""},  // not online: not sent (the node goes as ever)
+        {true, &rec, els(4), true, {0, 9, 64}, {}, 0xEE, ""},
+        {false, &rec, els(1), true, {0, 0, 8}, echo_acc, 0, ""},
+        {true, &rec, els(1, 32), true, {1, 6, 64}, {}, 0xEE, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        const auto& [with_bsg, port, request, length, out, answer, fill, job] = c;
+        bsg.log.clear();
+        port->features = VX_FEAT_SYSFS | (with_bsg ? VX_FEAT_BSG : 0);
+        Bytes resp(64, 0xEE), want = answer;
+        want.resize(64, fill);
+        uint32_t resp_len = 64, ext = 0xFF;
+        const auto send = request.size() < 32 ? vxsysfs_send_ct_passthru : vxsysfs_send_els_passthru;
+        const uint32_t result = send(0, port, request.data(), static_cast<uint32_t>(request.size()), resp.data(),
+                                     length ? &resp_len : nullptr, &ext);
+        EXPECT_EQ(Words({result, ext, length ? resp_len : 0}), out);
+        EXPECT_EQ(resp, want);
+        EXPECT_EQ(bsg.log.empty() ? "" : bsg.log[0].entry, job);
+    }
+}
+
+TEST_F(SysfsPassthruTest, TargetAndLunList) {
+    // Per entry: the entry count, DevType, target id, LUN count, the port
+    // name's last byte, then the LUNs marked.
+    const std::tuple<uint32_t, Words, std::vector<Words>> cases[] = {
+        {10, {1, 6}, {}},
+        {32 + 2079, {1, 6}, {}},
+        {32 + 2080, {0, 0}, {{1, 2, 0, 1, 1, 3}}},
+        {32 + 2 * 2080 + 100, {0, 0}, {{2, 2, 0, 1, 1, 3}, {2, 2, 300 & 0xFF, 2, 2, 5, 7}}},  // target 300's LUNs
+    };
+    for (const auto& [size, out, entries] : cases) {
+        SCOPED_TRACE(size);
+        sim::Exact list(Bytes(size, 0xEE));
+        uint32_t ext = 0xFF;
+        auto* head = reinterpret_cast<TGT_LUN_DATA_LIST*>(list.get());
+        EXPECT_EQ(Words({static_cast<uint32_t>(vxsysfs_get_tgt_lun_data_list(0, &rec, head, size, &ext)), ext}), out);
+        EXPECT_EQ(list.bytes() == Bytes(size, 0xEE), entries.empty());  // nothing written without an entry
+        for (size_t i = 0; i < entries.size(); ++i) {
+            auto* entry = reinterpret_cast<TGT_LUN_DATA_ENTRY*>(list.get() + 32 + i * 2080);
+            Words got{head->EntryCount, entry->DevType, entry->TargetId, entry->LunCount, entry->PortName[7]};
+            for (uint32_t l = 0; l < 2048; ++l) {
+                if (vx_lun_data(entry)[l] != 0) got.push_back(l);
+            }
+            EXPECT_EQ(got, entries[i]);
+        }
+    }
 }
 
 }  // namespace
