@@ -1,12 +1,5 @@
 // The failover interface against the simulated failover driver, the legacy
 // slots that opens fill, and the shell runner.
-#include <algorithm>
-#include <cerrno>
-#include <functional>
-#include <memory>
-
-#include <gtest/gtest.h>
-
 #include "failover/vx_fo_channel.h"
 #include "sim_adapters.h"
 #include "sim_failover.h"
@@ -90,13 +83,13 @@ TEST_F(FoTest, RequestsOnBothHeaderLayoutsCarryTheirSizesAndInstances) {
         for (const Op& op : ops) {
             rig.driver.clear_log();
             EXPECT_EQ(op.call(), 0u) << int(op.nr);
-            const auto log = rig.driver.log();
-            ASSERT_EQ(log.size(), 1u) << int(op.nr);
-            EXPECT_EQ(log[0].code, features & VX_FEAT_NEW_IOCTL ? sim::sim_code(op.nr) : sim::sim_code_old(op.nr));
-            EXPECT_EQ(log[0].hba_select, 2) << "the handle's slot selects the driver instance";
-            EXPECT_EQ(log[0].request_len, op.req[big]) << sim::describe(log[0]);
-            EXPECT_EQ(log[0].response_len, op.resp[big]) << sim::describe(log[0]);
-            EXPECT_TRUE(op.nr < 202 || op.nr > 209 || sent(op.nr)[0] == 1) << "the instance's driver instance";
+            ASSERT_EQ(rig.driver.log().size(), 1u) << int(op.nr);
+            // The handle's slot selects the driver instance; the request names the instance's driver instance.
+            const sim::SimLogEntry e = rig.driver.log()[0];
+            EXPECT_EQ(e.code, features & VX_FEAT_NEW_IOCTL ? sim::sim_code(op.nr) : sim::sim_code_old(op.nr));
+            EXPECT_EQ(std::tuple(e.hba_select, e.request_len, e.response_len), std::tuple(2, op.req[big], op.resp[big]))
+                << sim::describe(e);
+            EXPECT_TRUE(op.nr < 202 || op.nr > 209 || sent(op.nr)[0] == 1);
         }
     }
 }
@@ -108,9 +101,7 @@ TEST_F(FoTest, StatusMapAndSystemErrors) {
                                  {20, 0, 0x20000073}, {21, 0, 0x20000066}, {23, 0, 0x2000007b}, {29, 0, 0x20000074}};
     reply(210, sim::pattern(100, 1));
     for (const auto& [status, detail, result] : cases) {
-        fo.replies[210].status = status;
-        fo.replies[210].detail_status = detail;
-        version = FO_DRIVER_VERSION{};
+        std::tie(fo.replies[210].status, fo.replies[210].detail_status, version) = std::tuple(status, detail, FO_DRIVER_VERSION{});
         EXPECT_EQ(ISDFoGetFoDriverVersion(7, &version), result) << status;
         EXPECT_EQ(version.Version[0] != 0, result == 0) << "written only on success, status " << status;
     }

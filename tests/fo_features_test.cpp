@@ -15,14 +15,14 @@ class Features : public ::testing::Test {
 protected:
     void SetUp() override { open_port("vxa2xxx"); }
     void TearDown() override { api_priv_data[2] = vxapi_priv_db_t{}; }
-    void open_port(const char* model) {
+    static void open_port(const char* model) {
         api_priv_data[2] = vxapi_priv_db_t{};
         std::strcpy(api_priv_data[2].phys_path, "/dev/vxa2xxx");
         std::strncpy(api_priv_data[2].model, model, sizeof api_priv_data[2].model - 1);
         api_priv_data[2].apihandle = kHandle;
     }
     // The five features of the list, each as SDGetHbaFeature gives it too.
-    std::vector<HBA_FEATURE_ENTRY> list() {
+    static std::vector<HBA_FEATURE_ENTRY> list() {
         std::vector<HBA_FEATURE_ENTRY> room(6);  // the count and five entries
         auto* list = reinterpret_cast<HBA_FEATURE_LIST*>(room.data());
         list->Count = 5;
@@ -35,9 +35,9 @@ protected:
         }
         return out;
     }
-    std::vector<uint32_t> features() {  // Current and Flags of each
+    static std::vector<uint32_t> features() {  // Id, Current and Flags of each
         std::vector<uint32_t> out;
-        for (const HBA_FEATURE_ENTRY& e : list()) out.insert(out.end(), {e.Current, e.Flags});
+        for (const HBA_FEATURE_ENTRY& e : list()) out.insert(out.end(), {e.Id, e.Current, e.Flags});
         return out;
     }
     sim::SimHost host;
@@ -48,11 +48,12 @@ TEST_F(Features, ReadFromTheOptionsLine) {
         const char* file;  // null: no modules file
         std::vector<uint32_t> expected;
     } cases[] = {
-        {"options vxa2xxx ConfigRequired=2 Bind=1\n", {2, 0x72, 0, 0x72, 1, 0x72, 0, 0x72, 1, 0x72}},
-        {"  \toptions vxa2xxx Bind=0\n", {0, 0x62, 1, 0x62, 2, 0x62, 1, 0x72, 0, 0x72}},
-        {" # options vxa2xxx Bind=0\noptions vxa2xxx_conf Bind=0\n", {0, 0x62, 1, 0x62, 2, 0x62, 1, 0x62, 0, 0x62}},
-        {"options vxa2xxx Bind=7 ConfigRequired=x\n", {0, 0x62, 1, 0x62, 2, 0x62, 1, 0x72, 0, 0x72}},
-        {nullptr, {0, 0x62, 1, 0x62, 2, 0x62, 1, 0x62, 0, 0x62}},
+        {"options vxa2xxx ConfigRequired=2 Bind=1\n", {1, 2, 0x72, 2, 0, 0x72, 16, 1, 0x72, 4, 0, 0x72, 8, 1, 0x72}},
+        {"  \toptions vxa2xxx Bind=0\n", {1, 0, 0x62, 2, 1, 0x62, 16, 2, 0x62, 4, 1, 0x72, 8, 0, 0x72}},
+        {" # options vxa2xxx Bind=0\noptions vxa2xxx_conf Bind=0\n",
+         {1, 0, 0x62, 2, 1, 0x62, 16, 2, 0x62, 4, 1, 0x62, 8, 0, 0x62}},
+        {"options vxa2xxx Bind=7 ConfigRequired=x\n", {1, 0, 0x62, 2, 1, 0x62, 16, 2, 0x62, 4, 1, 0x72, 8, 0, 0x72}},
+        {nullptr, {1, 0, 0x62, 2, 1, 0x62, 16, 2, 0x62, 4, 1, 0x62, 8, 0, 0x62}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file == nullptr ? "no file" : c.file);
@@ -63,26 +64,20 @@ TEST_F(Features, ReadFromTheOptionsLine) {
     std::vector<char> line(VX_CONF_LINE_BUFFER);
     EXPECT_TRUE(vxapi_get_drv_param_optline(2, line.data()) == 0 && line.data() == std::string(" options vxa2xxx Bind=1"));
     EXPECT_EQ(vxapi_get_drv_param_optline(2, nullptr), SDERR_INVALID_PARAMETER);
+    const HBA_FEATURE_ENTRY bind_by_pid = {1, 88, 8, 1, 0, 1, 0, 1, 0x72, 0, "Bind by PID"};
+    EXPECT_EQ(std::memcmp(&list()[4], &bind_by_pid, sizeof bind_by_pid), 0);
     // Only the first file that opens is read.
     host.write_file("/etc/conf.modules", "alias eth0 e1000\n");
-    EXPECT_EQ(features()[7], 0x62u);
+    EXPECT_EQ(features()[11], 0x62u);
 
-    HBA_FEATURE_ENTRY e{};
-    EXPECT_EQ(SDGetHbaFeature(kHandle, 3, &e), SDERR_INVALID_REQUEST);
-    EXPECT_EQ(SDGetHbaFeature(kHandle, 1, nullptr), SDERR_INVALID_PARAMETER);
-    EXPECT_EQ(SDGetHbaFeature(kHandle + 1, 1, &e), SDERR_INVALID_PARAMETER);
-    EXPECT_EQ(SDGetHbaFeature(0, 1, &e), SDERR_INVALID_PARAMETER);
-}
-
-TEST_F(Features, SupportedList) {
-    host.write_file(kFile, "options vxa2xxx Bind=1\n");
     HBA_FEATURE_LIST small{1, {}};
     EXPECT_EQ(SDGetHbaSupportedFeatureList(kHandle, &small), SDERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(small.Count, 5u);
-    const std::vector<HBA_FEATURE_ENTRY> all = list();
-    const HBA_FEATURE_ENTRY bind_by_pid = {1, 88, 8, 1, 0, 1, 0, 1, 0x72, 0, "Bind by PID"};
-    EXPECT_EQ(std::memcmp(&all[4], &bind_by_pid, sizeof bind_by_pid), 0);
-    for (unsigned i = 0; i < 5; ++i) EXPECT_EQ(all[i].Id, (std::vector<uint32_t>{1, 2, 16, 4, 8}[i]));
+    HBA_FEATURE_ENTRY e{};
+    EXPECT_EQ(SDGetHbaFeature(kHandle, 3, &e), SDERR_INVALID_REQUEST);
+    for (const int handle : {kHandle, kHandle + 1, 0}) {
+        EXPECT_EQ(SDGetHbaFeature(handle, 1, handle == kHandle ? nullptr : &e), SDERR_INVALID_PARAMETER);
+    }
 }
 
 TEST_F(Features, SettersRewriteTheLine) {
@@ -111,21 +106,16 @@ TEST_F(Features, SettersRewriteTheLine) {
         SCOPED_TRACE(c.before + std::to_string(c.settings[0].Id));
         host.write_file(kFile, c.before);
         const size_t commands = host.commands().size();
-        uint32_t status;
-        if (c.settings.size() == 1) {
-            const HBA_FEATURE_SETTING& s = c.settings[0];
-            status = SDSetHbaFeature(kHandle, s.Id, s.Value, s.Flag);
-        } else {
-            std::vector<uint32_t> words{static_cast<uint32_t>(c.settings.size())};
-            for (const HBA_FEATURE_SETTING& s : c.settings) words.insert(words.end(), {s.Id, s.Value, s.Flag, 0});
-            status = SDSetHbaFeatureList(kHandle, reinterpret_cast<HBA_FEATURE_SETTING_LIST*>(words.data()));
-        }
-        EXPECT_EQ(status, c.status);
+        const HBA_FEATURE_SETTING& s = c.settings[0];
+        std::vector<uint32_t> words{static_cast<uint32_t>(c.settings.size())};
+        for (const HBA_FEATURE_SETTING& s : c.settings) words.insert(words.end(), {s.Id, s.Value, s.Flag, 0});
+        EXPECT_EQ(c.settings.size() == 1 ? SDSetHbaFeature(kHandle, s.Id, s.Value, s.Flag)
+                                         : SDSetHbaFeatureList(kHandle, reinterpret_cast<HBA_FEATURE_SETTING_LIST*>(words.data())),
+                  c.status);
         EXPECT_EQ(host.read_file(kFile), c.after);
         // A refused setting runs no command; any other ends with "depmod -a".
-        const std::vector<std::string> ran = host.commands();
-        EXPECT_EQ(ran.size() == commands, c.status != 0);
-        EXPECT_TRUE(c.status != 0 || ran.back() == "depmod -a");
+        EXPECT_EQ(host.commands().size() == commands, c.status != 0);
+        EXPECT_TRUE(c.status != 0 || host.commands().back() == "depmod -a");
     }
 }
 

@@ -1,5 +1,7 @@
-// The option string: golden text, round trips, the parser's refusals and bounds, the file reader.
+// The option string: golden text, round trips, the parser's refusals and bounds, the file reader, and the
+// renumbering of the paths read from it.
 #include "failover/vx_fo_optstr.h"
+#include "failover/vx_fo_paths.h"
 #include "test_support.h"
 
 namespace {
@@ -7,21 +9,17 @@ namespace {
 // The 32 store adapters with their lists, as a save allocates them.
 struct Store {
     Store() {
-        for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) {
-            tgt.push_back(std::make_unique<FO_TARGET_DATA_LIST>());
-            lun.push_back(std::make_unique<FO_LUN_DATA_LIST>());
-            records[i] = hbalist_entry{{}, tgt[i].get(), lun[i].get()};
-        }
+        for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) records[i] = hbalist_entry{{}, &tgt[i], &lun[i]};
     }
     // Target k of adapter i, with every LUN enabled.
     void add(unsigned i, unsigned k, uint8_t seed, uint8_t control) {
-        FO_TARGET_DATA_ENTRY& t = tgt[i]->DataEntry[k];
-        FO_EXTERNAL_LUN_DATA_ENTRY& l = lun[i]->DataEntry[k];
+        FO_TARGET_DATA_ENTRY& t = tgt[i].DataEntry[k];
+        FO_EXTERNAL_LUN_DATA_ENTRY& l = lun[i].DataEntry[k];
         for (uint8_t b = 0; b < 8; ++b) {
             t.NodeName[b] = l.NodeName[b] = static_cast<uint8_t>(seed + b);
             t.PortName[b] = l.PortName[b] = static_cast<uint8_t>(seed + 0x10 + b);
         }
-        t.TargetNumber = l.Dev_No = static_cast<uint8_t>(seed);
+        t.TargetNumber = l.Dev_No = seed;
         t.PathNumber = l.TargetId = static_cast<uint8_t>(k);
         t.PortId[2] = seed;
         t.Control = control;
@@ -33,35 +31,31 @@ struct Store {
         return std::string(out.data(), expected_status == 0 ? std::strlen(out.data()) : 1);
     }
     uint32_t parse(const std::string& text) { return vxapi_get_data_from_line(text.c_str(), records); }
-    std::vector<std::unique_ptr<FO_TARGET_DATA_LIST>> tgt;
-    std::vector<std::unique_ptr<FO_LUN_DATA_LIST>> lun;
+    std::vector<FO_TARGET_DATA_LIST> tgt = std::vector<FO_TARGET_DATA_LIST>(VX_FO_STORE_ADAPTERS);
+    std::vector<FO_LUN_DATA_LIST> lun = std::vector<FO_LUN_DATA_LIST>(VX_FO_STORE_ADAPTERS);
     hbalist_entry records[VX_FO_STORE_ADAPTERS];
 };
 
+// Slot 0 runs a failover driver, so adapter 0's preferred groups are written.
 struct OptionString : ::testing::Test {
+    void SetUp() override { std::strcpy(api_priv_data[0].phys_path, "/dev/vxa2xxx"), api_priv_data[0].drvr_attr = 1; }
     void TearDown() override { api_priv_data[0] = vxapi_priv_db_t{}; }
-    // Slot 0 runs a failover driver, so adapter 0's preferred groups are written.
-    static void failover_slot() {
-        std::strcpy(api_priv_data[0].phys_path, "/dev/vxa2xxx");
-        api_priv_data[0].drvr_attr = 1;
-    }
 };
 
 TEST_F(OptionString, GoldenText) {
+    api_priv_data[0].drvr_attr = 0;
     Store s;
     std::memcpy(s.records[0].wwpn, "\x21\0\0\xe0\x8b\1\2\3", 8);
     s.add(0, 0, 0x20, 0x40);
-    s.lun[0]->DataEntry[0].Data[0] = 0;
-    s.lun[0]->DataEntry[0].Data[4095] = 0;
-    const std::string z62(62, '0');
-    const std::string p = "scsi-vxa0-tgt-32-di-0-";
+    s.lun[0].DataEntry[0].Data[0] = s.lun[0].DataEntry[0].Data[4095] = 0;
+    const std::string z62(62, '0'), p = "scsi-vxa0-tgt-32-di-0-";
     EXPECT_EQ(s.format(VX_FO_FROM_TARGETS),
               "scsi-vxa0-adapter-port=210000e08b010203\\;" + p + "node=2021222324252627\\;" + p +
                   "port=3031323334353637\\;" + p + "pid=000020\\;" + p + "lun-disabled=" + z62 + "01\\;" + p +
                   "lun_disabled-3840=80" + z62 + "\\;" + p + "control=40\\;\n");
     EXPECT_EQ(s.format(3, SDERR_INVALID_PARAMETER), "Z");
     // A string that would pass 299,999 bytes fails whole.
-    failover_slot();
+    api_priv_data[0].drvr_attr = 1;
     for (unsigned k = 0; k < VX_FO_TARGETS; ++k) s.add(0, k, static_cast<uint8_t>(k), 0);
     EXPECT_EQ(s.format(VX_FO_FROM_TARGETS, SDERR_CONFIG_FILE), "Z");
 }
@@ -70,27 +64,26 @@ TEST_F(OptionString, GoldenText) {
 TEST_F(OptionString, RoundTrips) {
     for (const uint32_t features : {0u, 0x100u}) {
         api_priv_data[0].features = features;
-        failover_slot();
         Store s;
         s.records[0].wwpn[0] = s.records[11].wwpn[7] = 0x0b;
         for (unsigned k = 0; k < 3; ++k) s.add(0, k, static_cast<uint8_t>(0x40 + k), k == 2 ? 0x40 : 0x10);
         s.add(11, 0, 0x60, 0);
-        s.lun[0]->DataEntry[0].Data[300] |= FO_LUN_PREFERRED;
-        s.lun[0]->DataEntry[1].Data[4095] = FO_LUN_PREFERRED;
+        s.lun[0].DataEntry[0].Data[300] |= FO_LUN_PREFERRED;
+        s.lun[0].DataEntry[1].Data[4095] = FO_LUN_PREFERRED;
         for (const uint8_t mode : {VX_FO_FROM_TARGETS, VX_FO_FROM_LUNS}) {
             SCOPED_TRACE(std::to_string(features) + " mode " + std::to_string(mode));
             const std::string text = s.format(mode);
             Store back;
             ASSERT_EQ(back.parse(text), 0u);
-            EXPECT_EQ(back.format(VX_FO_FROM_TARGETS), text);
-            EXPECT_EQ(back.format(VX_FO_FROM_LUNS), text);
-            EXPECT_EQ(back.tgt[0]->EntryCount, 3u);
+            EXPECT_EQ(back.format(VX_FO_FROM_TARGETS) + back.format(VX_FO_FROM_LUNS), text + text);
+            EXPECT_EQ(back.tgt[0].EntryCount, 3u);
             // Target 2 has no preferred settings: its LUNs come back with the default.
-            EXPECT_EQ(std::memcmp(back.lun[0]->DataEntry, s.lun[0]->DataEntry, 2 * sizeof s.lun[0]->DataEntry[0]), 0);
+            EXPECT_EQ(std::memcmp(back.lun[0].DataEntry, s.lun[0].DataEntry, 2 * sizeof s.lun[0].DataEntry[0]), 0);
         }
     }
 }
 
+// The parser's status, and the file reader's: a missing file, a file of the string's size.
 TEST_F(OptionString, ParserStatus) {
     const std::string a = "scsi-vxa0-adapter-port=01\\;scsi-vxa0-tgt-1-di-0-";
     const std::pair<std::string, uint32_t> cases[] = {
@@ -107,6 +100,18 @@ TEST_F(OptionString, ParserStatus) {
     Store s;
     for (const auto& [text, status] : cases) EXPECT_EQ(s.parse(text), status) << text;
     EXPECT_EQ(vxapi_get_data_from_line(nullptr, s.records), SDERR_CONFIG_FILE);
+
+    sim::SimHost host;
+    std::vector<char> dest(VX_FO_OPTSTR_SIZE);
+    bool missing = false;
+    EXPECT_TRUE(vxapi_get_opt_from_file("vxa2xxx", dest.data(), &missing) == SDERR_CONFIG_FILE && missing);
+    for (const size_t size : {VX_FO_OPTSTR_SIZE - 1, VX_FO_OPTSTR_SIZE}) {
+        host.write_file("/etc/vxa2xxx.conf", std::string(size, 'a'));
+        const uint32_t status = size < VX_FO_OPTSTR_SIZE ? 0 : SDERR_CONFIG_FILE;
+        EXPECT_TRUE(vxapi_get_opt_from_file("vxa2xxx", dest.data(), &missing) == status && !missing);
+        EXPECT_EQ(std::strlen(dest.data()), VX_FO_OPTSTR_SIZE - 1);  // a refused file leaves it
+    }
+    EXPECT_EQ(vxapi_get_opt_from_file("", dest.data()), SDERR_INVALID_PARAMETER);
 }
 
 TEST_F(OptionString, TokensAndBounds) {
@@ -120,47 +125,73 @@ TEST_F(OptionString, TokensAndBounds) {
     ASSERT_EQ(s.parse(text), 0u);
     // Adapter 1: its target token before its adapter-port token is not read,
     // adapter 11's tokens are not its own, a short value ends in zeros.
-    EXPECT_EQ(s.tgt[1]->EntryCount, 1u);
-    const FO_TARGET_DATA_ENTRY& t = s.tgt[1]->DataEntry[0];
     const FO_TARGET_DATA_ENTRY expected_t = {{}, 5, 4, {}, 7, {}, {}, 0, {0x44}, {}};
-    EXPECT_EQ(std::memcmp(&t, &expected_t, sizeof t), 0);
+    EXPECT_EQ(std::memcmp(&s.tgt[1].DataEntry[0], &expected_t, sizeof expected_t) + s.tgt[1].EntryCount, 1);
     // "8": LUN 255 - 4 preferred, the missing pairs clear the rest; LUN 4091 disabled.
-    const uint8_t* luns = s.lun[1]->DataEntry[0].Data;
+    const uint8_t* luns = s.lun[1].DataEntry[0].Data;
     EXPECT_EQ((sim::Bytes{luns[251], luns[255], luns[4091], luns[256]}), (sim::Bytes{0xC0, 0x80, 0x40, 0xC0}));
     // A newline does not separate tokens: adapter 11's node value ends there.
-    const FO_TARGET_DATA_ENTRY& t11 = s.tgt[11]->DataEntry[0];
-    EXPECT_EQ((sim::Bytes{t11.NodeName[0], t11.PortName[0], uint8_t(s.tgt[11]->EntryCount)}), (sim::Bytes{0x22, 0, 1}));
+    const FO_TARGET_DATA_ENTRY& t11 = s.tgt[11].DataEntry[0];
+    EXPECT_EQ((sim::Bytes{t11.NodeName[0], t11.PortName[0], uint8_t(s.tgt[11].EntryCount)}), (sim::Bytes{0x22, 0, 1}));
     // 300 targets fill the 256 entries; the rest are dropped.
-    EXPECT_EQ(s.tgt[2]->EntryCount, 256u);
-    EXPECT_EQ(s.lun[2]->EntryCount, 256u);
-    EXPECT_EQ(s.tgt[2]->DataEntry[255].NodeName[0], 0xaa);
-}
+    EXPECT_EQ(s.tgt[2].EntryCount + s.lun[2].EntryCount, 512u);
+    EXPECT_EQ(s.tgt[2].DataEntry[255].NodeName[0], 0xaa);
 
-TEST_F(OptionString, OneAdapterByPortName) {
-    Store s;
-    const std::string text =
-        "scsi-vxa0-adapter-port=0000000000000001\\;scsi-vxa0-tgt-1-di-0-node=11\\;"
-        "scsi-vxa5-adapter-port=0000000000000005\\;scsi-vxa5-tgt-2-di-0-node=55\\;";
+    // One adapter by its port name, read into the first record.
+    Store one;
+    const std::string two = "scsi-vxa0-adapter-port=0000000000000001\\;scsi-vxa0-tgt-1-di-0-node=11\\;"
+                            "scsi-vxa5-adapter-port=0000000000000005\\;scsi-vxa5-tgt-2-di-0-node=55\\;";
     const uint8_t wanted[8] = {0, 0, 0, 0, 0, 0, 0, 5}, unknown[8] = {0, 0, 0, 0, 0, 0, 0, 9};
-    ASSERT_EQ(vxapi_get_data_from_line_for_wwpn(text.c_str(), s.records, wanted), 0u);
-    EXPECT_EQ(std::memcmp(s.records[0].wwpn, wanted, 8), 0);
-    EXPECT_TRUE(s.tgt[0]->DataEntry[0].NodeName[0] == 0x55 && s.tgt[0]->EntryCount == 1);
-    EXPECT_EQ(vxapi_get_data_from_line_for_wwpn(text.c_str(), s.records, unknown), 0u);
-    EXPECT_NE(std::memcmp(s.records[0].wwpn, unknown, 8), 0);
+    ASSERT_EQ(vxapi_get_data_from_line_for_wwpn(two.c_str(), one.records, wanted), 0u);
+    EXPECT_EQ(std::memcmp(one.records[0].wwpn, wanted, 8), 0);
+    EXPECT_TRUE(one.tgt[0].DataEntry[0].NodeName[0] == 0x55 && one.tgt[0].EntryCount == 1);
+    EXPECT_EQ(vxapi_get_data_from_line_for_wwpn(two.c_str(), one.records, unknown), 0u);
+    EXPECT_NE(std::memcmp(one.records[0].wwpn, unknown, 8), 0);
 }
 
-TEST_F(OptionString, FileReader) {
-    sim::SimHost host;
-    std::vector<char> dest(VX_FO_OPTSTR_SIZE);
-    bool missing = false;
-    EXPECT_TRUE(vxapi_get_opt_from_file("vxa2xxx", dest.data(), &missing) == SDERR_CONFIG_FILE && missing);
-    for (const size_t size : {VX_FO_OPTSTR_SIZE - 1, VX_FO_OPTSTR_SIZE}) {
-        host.write_file("/etc/vxa2xxx.conf", std::string(size, 'a'));
-        const uint32_t status = size < VX_FO_OPTSTR_SIZE ? 0 : SDERR_CONFIG_FILE;
-        EXPECT_TRUE(vxapi_get_opt_from_file("vxa2xxx", dest.data(), &missing) == status && !missing);
-        EXPECT_EQ(std::strlen(dest.data()), VX_FO_OPTSTR_SIZE - 1);  // a refused file leaves it
+// The path numbers of each device's paths across the records become 0 .. n - 1.
+TEST(PathValidation, Renumbering) {
+    struct Path { unsigned record; uint8_t node, port, path, control; };
+    const struct Case {
+        const char* name;
+        std::vector<Path> paths;
+        std::vector<uint8_t> after;  // path numbers, in the order of `paths`
+    } cases[] = {
+        {"0 1 2 in any order", {{0, 1, 1, 2, 1}, {1, 1, 2, 0, 1}, {2, 1, 3, 1, 1}}, {2, 0, 1}},
+        {"1 2", {{0, 1, 1, 1, 1}, {3, 1, 2, 2, 1}}, {0, 1}},
+        {"0 0", {{0, 1, 1, 0, 1}, {0, 1, 2, 0, 1}}, {0, 1}},
+        {"0 5", {{0, 1, 1, 0, 1}, {1, 1, 2, 5, 1}}, {0, 1}},
+        {"0 20", {{0, 1, 1, 0, 1}, {1, 1, 2, 20, 1}}, {0, 1}},
+        {"two control 0", {{0, 1, 1, 1, 0}, {1, 1, 2, 0, 1}, {1, 1, 3, 2, 0}}, {0, 0, 0}},
+        {"single path", {{5, 1, 1, 3, 1}}, {0}},
+        {"by port name", {{0, 1, 1, 1, 0x10}, {1, 1, 2, 1, 0x10}}, {0, 0}},
+        {"two devices", {{0, 1, 1, 1, 1}, {0, 2, 2, 1, 1}, {1, 2, 3, 0, 1}}, {0, 1, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Store s;
+        std::vector<FO_TARGET_DATA_ENTRY*> entries;
+        for (const Path& p : c.paths) {
+            FO_TARGET_DATA_LIST& list = s.tgt[p.record];
+            FO_TARGET_DATA_ENTRY& e = list.DataEntry[list.EntryCount++];
+            e = FO_TARGET_DATA_ENTRY{{}, p.path, 7, {}, p.control, {}, {}, 0, {p.node}, {p.port}};
+            entries.push_back(&e);
+        }
+        // An entry past EntryCount takes no part.
+        FO_TARGET_DATA_ENTRY& past = s.tgt[0].DataEntry[s.tgt[0].EntryCount];
+        past = FO_TARGET_DATA_ENTRY{{}, 9, 7, {}, 1, {}, {}, 0, {1}, {9}};
+        vxapi_validate_portsummary_data(s.records);
+        std::vector<uint8_t> after;
+        for (const FO_TARGET_DATA_ENTRY* e : entries) after.push_back(e->PathNumber);
+        EXPECT_EQ(after, c.after);
+        EXPECT_EQ(past.PathNumber, 9);
     }
-    EXPECT_EQ(vxapi_get_opt_from_file("", dest.data()), SDERR_INVALID_PARAMETER);
+    // An EntryCount beyond the list is walked as 256 entries: one device of 256 paths.
+    Store s;
+    s.tgt[0].EntryCount = 0xFFFF;
+    for (unsigned k = 0; k < VX_FO_TARGETS; ++k) s.tgt[0].DataEntry[k] = {{}, 0, 0, {}, 1, {}, {}, 0, {}, {0, uint8_t(k)}};
+    vxapi_validate_portsummary_data(s.records);
+    EXPECT_EQ(s.tgt[0].DataEntry[255].PathNumber, 255);
 }
 
 }  // namespace
