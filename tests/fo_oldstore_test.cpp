@@ -1,6 +1,5 @@
-// The old-format store: the reader and writer of the vx2xopts value, the
-// get, set and deletes against module options files in the simulated /etc,
-// and the decimal LUN lists.
+// The old-format store: the reader and writer of the vx2xopts value, the get, set and deletes against module
+// options files in the simulated /etc, and the decimal LUN lists.
 #include "failover/vx_fo_oldstore.h"
 #include "failover/vx_fo_store.h"
 #include "failover/vx_fo_stores.h"
@@ -20,8 +19,8 @@ struct OldStore : ::testing::Test {
     void TearDown() override { std::fill(std::begin(api_priv_data), std::end(api_priv_data), vxapi_priv_db_t{}); }
     // Slot i runs the driver as adapter slot drvr_inst.
     static void port(unsigned i, const char* model, uint16_t drvr_inst) {
-        vxapi_priv_db_t& s = api_priv_data[i];
-        std::strcpy(s.phys_path, "/dev/vxa"), std::strcpy(s.model, model), s.drvr_inst = drvr_inst;
+        std::strcpy(api_priv_data[i].phys_path, "/dev/vxa"), std::strcpy(api_priv_data[i].model, model);
+        api_priv_data[i].drvr_inst = drvr_inst;
     }
     // The line read and written back, or the reader's or writer's status.
     std::string rebuild(const std::string& line) {
@@ -59,10 +58,7 @@ TEST_F(OldStore, ReaderAndWriter) {
          "options vxa2xxx vx2xopts=" + kA1 + "scsi-vxa1-tgt-3-di-1-node=0100000000000000\\;" +
              "scsi-vxa1-tgt-3-di-1-port=0200000000000000\\;scsi-vxa1-tgt-3-di-1-control=10\\;\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        EXPECT_EQ(rebuild(c.line), c.rebuilt);
-    }
+    for (const Case& c : cases) EXPECT_EQ(rebuild(c.line), c.rebuilt) << c.line;
 }
 
 TEST_F(OldStore, LunGroupsAndBounds) {
@@ -92,8 +88,7 @@ TEST_F(OldStore, LunGroupsAndBounds) {
 TEST_F(OldStore, SetAndGet) {
     port(1, "vxa2xxx", 3);
     FO_TARGET_DATA_LIST in{};
-    in.EntryCount = 1, in.DataEntry[0].TargetNumber = 5, in.DataEntry[0].PortName[7] = 0xaa;
-    in.DataEntry[0].NodeName[0] = in.DataEntry[0].PortName[0] = 0x20;
+    in.EntryCount = 1, in.DataEntry[0] = {{}, 0, 5, {}, 0, {}, {}, 0, {0x20}, {0x20, 0, 0, 0, 0, 0, 0, 0xaa}};
     const std::string tokens = "scsi-vxa3-adapter-port=2100000000000001\\;scsi-vxa3-tgt-5-di-0-node=2000000000000000"
                                "\\;scsi-vxa3-tgt-5-di-0-port=20000000000000aa\\;scsi-vxa3-tgt-5-di-0-control=00\\;";
     const std::string line = "options vxa2xxx ConfigRequired=1 vx2xopts=" + tokens + "\n";
@@ -121,23 +116,20 @@ TEST_F(OldStore, SetAndGet) {
     }
     EXPECT_EQ(host.commands().back(), "depmod -a");
 
-    // The get reads the first line and finds the adapter by its port name.
+    // The get reads the first line and finds the adapter by its port name; "/etc/conf.modules" hides
+    // "/etc/modules.conf".
     host.write_file(kFile, line + "options vxa2xxx vx2xopts=" + kA0 + "\n");
     auto out = std::make_unique<FO_TARGET_DATA_LIST>();
     auto luns = std::make_unique<FO_LUN_DATA_LIST>();
     ASSERT_EQ(vxapi_get_data_from_old_persist_store(1, luns.get(), out.get(), kWwn0), 0u);
-    EXPECT_EQ(std::memcmp(&out->DataEntry[0].PortName, in.DataEntry[0].PortName, 8), 0);
-    EXPECT_EQ(out->EntryCount, 1u);
+    EXPECT_EQ(std::memcmp(&out->DataEntry[0].PortName, in.DataEntry[0].PortName, 8) + out->EntryCount, 1);
     EXPECT_EQ(luns->DataEntry[0].Data[17], 0xC0);
     const uint8_t absent[16] = {};
-    ASSERT_EQ(vxapi_get_data_from_old_persist_store(1, nullptr, out.get(), absent), 0u);
-    EXPECT_EQ(out->EntryCount, 0u);
+    EXPECT_EQ(vxapi_get_data_from_old_persist_store(1, nullptr, out.get(), absent) + out->EntryCount, 0u);
     host.write_file(kFile, "#options vxa2xxx vx2xopts=" + kA0 + "\n");
     EXPECT_EQ(vxapi_get_data_from_old_persist_store(1, nullptr, out.get(), kWwn0), SDERR_CONFIG_FILE);
-    // "/etc/conf.modules" hides "/etc/modules.conf".
     host.write_file("/etc/conf.modules", line);
-    EXPECT_EQ(vxapi_get_data_from_old_persist_store(1, nullptr, out.get(), kWwn0), 0u);
-    EXPECT_EQ(out->EntryCount, 1u);
+    EXPECT_EQ(vxapi_get_data_from_old_persist_store(1, nullptr, out.get(), kWwn0) + out->EntryCount, 1u);
 }
 
 // Refusals reach no file and no command; a failed copy leaves the file.
@@ -145,13 +137,8 @@ TEST_F(OldStore, Refusals) {
     const std::string before = "options vxa2xxx vx2xopts=" + kA0 + "\n";
     host.write_file(kFile, before);
     const FO_TARGET_DATA_LIST in{};
-    const struct Case {
-        const char* model;
-        uint16_t drvr_inst;
-        uint32_t instance;
-        bool fail_copy;
-        uint32_t status;
-    } cases[] = {{"vxa2xxx", 40, 1, false, SDERR_INVALID_PARAMETER}, {"", 0, 1, false, SDERR_INVALID_PARAMETER},
+    const struct Case { const char* model; uint16_t drvr_inst; uint32_t instance; bool fail_copy; uint32_t status; } cases[] = {
+        {"vxa2xxx", 40, 1, false, SDERR_INVALID_PARAMETER}, {"", 0, 1, false, SDERR_INVALID_PARAMETER},
                  {"vxa2xxx", 0, 32, false, SDERR_INVALID_PARAMETER}, {"vxa2xxx", 0, 1, true, SDERR_CONFIG_FILE}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
@@ -168,16 +155,11 @@ TEST_F(OldStore, Deletes) {
     const uint8_t node[8] = {0x20, 0, 0, 0, 0, 0, 0, 0xaa};
     const std::string line = "options vxa2xxx Bind=1 vx2xopts=" + kA0 + kTarget + kA1 + " ConfigRequired=1\n";
     const std::string other = "options vxa2300 vx2xopts=" + kA0 + kTarget + "\n";
-    const struct Case {
-        bool target;
-        const uint8_t* name;
-        uint32_t status, deleted;
-        std::string after;  // "=": unchanged
-    } cases[] = {
+    const struct Case { bool target; const uint8_t* name; uint32_t status, deleted; std::string after; } cases[] = {
         {false, kWwn0 + 8, 0, 1, "options vxa2xxx Bind=1 vx2xopts=" + kA1 + " ConfigRequired=1\n" + other},
         {true, node, 0, 1, "options vxa2xxx Bind=1 vx2xopts=" + kA0 + kA1 + " ConfigRequired=1\n" + other},
         {false, node, SDERR_INVALID_PARAMETER, 0, "="},
-        {true, kWwn0, SDERR_INVALID_PARAMETER, 0, "="},
+        {true, kWwn0, SDERR_INVALID_PARAMETER, 0, "="},  // "=": unchanged
     };
     for (const Case& c : cases) {
         host.write_file(kFile, line + other);

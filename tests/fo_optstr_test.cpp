@@ -1,4 +1,4 @@
-// The option string: golden text, round trips, the parser's refusals and bounds, the file reader, and the
+// The option string: golden text and its round trip, the parser's refusals and bounds, the file reader, and the
 // renumbering of the paths read from it.
 #include "failover/vx_fo_optstr.h"
 #include "failover/vx_fo_paths.h"
@@ -54,33 +54,15 @@ TEST_F(OptionString, GoldenText) {
                   "port=3031323334353637\\;" + p + "pid=000020\\;" + p + "lun-disabled=" + z62 + "01\\;" + p +
                   "lun_disabled-3840=80" + z62 + "\\;" + p + "control=40\\;\n");
     EXPECT_EQ(s.format(3, SDERR_INVALID_PARAMETER), "Z");
+    // Parsed back, it formats to the same text from either list.
+    Store back;
+    ASSERT_EQ(back.parse(s.format(VX_FO_FROM_LUNS)), 0u);
+    const std::string text = s.format(VX_FO_FROM_TARGETS);
+    EXPECT_EQ(back.format(VX_FO_FROM_TARGETS) + back.format(VX_FO_FROM_LUNS) + s.format(VX_FO_FROM_LUNS), text + text + text);
     // A string that would pass 299,999 bytes fails whole.
     api_priv_data[0].drvr_attr = 1;
     for (unsigned k = 0; k < VX_FO_TARGETS; ++k) s.add(0, k, static_cast<uint8_t>(k), 0);
     EXPECT_EQ(s.format(VX_FO_FROM_TARGETS, SDERR_CONFIG_FILE), "Z");
-}
-
-// Format, parse, format: the same text in both modes, with and without default preferred LUNs.
-TEST_F(OptionString, RoundTrips) {
-    for (const uint32_t features : {0u, 0x100u}) {
-        api_priv_data[0].features = features;
-        Store s;
-        s.records[0].wwpn[0] = s.records[11].wwpn[7] = 0x0b;
-        for (unsigned k = 0; k < 3; ++k) s.add(0, k, static_cast<uint8_t>(0x40 + k), k == 2 ? 0x40 : 0x10);
-        s.add(11, 0, 0x60, 0);
-        s.lun[0].DataEntry[0].Data[300] |= FO_LUN_PREFERRED;
-        s.lun[0].DataEntry[1].Data[4095] = FO_LUN_PREFERRED;
-        for (const uint8_t mode : {VX_FO_FROM_TARGETS, VX_FO_FROM_LUNS}) {
-            SCOPED_TRACE(std::to_string(features) + " mode " + std::to_string(mode));
-            const std::string text = s.format(mode);
-            Store back;
-            ASSERT_EQ(back.parse(text), 0u);
-            EXPECT_EQ(back.format(VX_FO_FROM_TARGETS) + back.format(VX_FO_FROM_LUNS), text + text);
-            EXPECT_EQ(back.tgt[0].EntryCount, 3u);
-            // Target 2 has no preferred settings: its LUNs come back with the default.
-            EXPECT_EQ(std::memcmp(back.lun[0].DataEntry, s.lun[0].DataEntry, 2 * sizeof s.lun[0].DataEntry[0]), 0);
-        }
-    }
 }
 
 // The parser's status, and the file reader's: a missing file, a file of the string's size.

@@ -1,6 +1,5 @@
-// The new-format store: saves and reads through the option file, the
-// configuration module and the modules file of two drivers in the simulated
-// host, their failures, and the load-balancing types live and persistent.
+// The new-format store: saves and reads through the option file, the configuration module and the modules file
+// of two drivers in the simulated host, their failures, and the load-balancing types live and persistent.
 #include <fcntl.h>
 #include <sys/wait.h>
 
@@ -32,17 +31,15 @@ std::string module_value(const char* m) {
     return vxapi_get_opt_vals(m, value.data()) == 0 ? value.data() : "<none>";
 }
 
-// Slot i runs driver kModels[i] (driver instance i, handle i + 1) for the
-// adapter port 5000000000000a0<i>; both stores hold adapter 0b0b and a token.
+// Slot i runs driver kModels[i] (driver instance i, handle i + 1) for the adapter port 5000000000000a0<i>; both
+// stores hold adapter 0b0b and a token.
 struct StoreRig {
     StoreRig() {
         for (unsigned i = 0; i < 2; ++i) {
             vxapi_priv_db_t& s = api_priv_data[i];
             std::snprintf(s.phys_path, sizeof s.phys_path, "/dev/vxa2xxx");
             std::snprintf(s.model, sizeof s.model, "%s", kModels[i]);
-            s.apihandle = i + 1;
-            s.drvr_inst = i;
-            s.drvr_attr = 1;
+            std::tie(s.apihandle, s.drvr_inst, s.drvr_attr) = std::tuple(i + 1, i, 1);
             s.features = VX_FEAT_NEW_IOCTL | VX_SLOT_NEW_CFG_STORE;
             set_store(kModels[i], kOther + kLbToken + "\n");
             host.write_file(conf(kModels[i]) + ".bak", "older");
@@ -71,44 +68,38 @@ struct StoreRig {
 
 std::unique_ptr<FO_TARGET_DATA_LIST> target_list(std::initializer_list<uint8_t> ports) {
     auto list = std::make_unique<FO_TARGET_DATA_LIST>();
-    uint8_t k = 0;
     for (const uint8_t p : ports) {
-        FO_TARGET_DATA_ENTRY& e = list->DataEntry[k];
-        e.TargetNumber = ++k;
-        e.Control = FO_TARGET_BY_PORT_NAME;
-        e.NodeName[0] = e.PortName[0] = 0x21;
-        e.PortName[7] = p;
-        e.PortId[2] = p;
+        FO_TARGET_DATA_ENTRY& e = list->DataEntry[list->EntryCount];
+        e = {{}, 0, static_cast<uint8_t>(++list->EntryCount), {}, FO_TARGET_BY_PORT_NAME, {}, {0, 0, p}, 0, {0x21},
+             {0x21, 0, 0, 0, 0, 0, 0, p}};
     }
-    list->EntryCount = k;
     return list;
 }
 
 TEST(Store, SaveThenReadInBothModesKeepsEverythingElse) {
     StoreRig rig;
-    const auto other_before = std::make_unique<FO_TARGET_DATA_LIST>();
     const uint8_t other_wwn[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0x50, 0, 0, 0, 0, 0, 0x0b, 0x0b};
-    ASSERT_EQ(FoGetDataFromPersistentStorage(0, nullptr, other_before.get(), other_wwn), 0u);
+    const auto read_other = [&] {
+        auto list = std::make_unique<FO_TARGET_DATA_LIST>();
+        EXPECT_EQ(FoGetDataFromPersistentStorage(0, nullptr, list.get(), other_wwn), 0u);
+        return sim::bytes_of(list.get(), sizeof *list);
+    };
+    const sim::Bytes other_before = read_other();
     const std::string second_driver = rig.host.read_file(conf("vxa2300")) + rig.host.read_file(module_path("vxa2300"));
-    const auto targets = target_list({1, 2});
-    ASSERT_EQ(FoSetDataToPersistentStorage(0, rig.wwn[0], nullptr, targets.get()), 0u);
-    ASSERT_EQ(FoSetDataToPersistentStorage(0, rig.wwn[0], nullptr, targets.get()), 0u);  // the same adapter again
-    auto back = std::make_unique<FO_TARGET_DATA_LIST>();
+    const auto targets = target_list({1, 2}), back = target_list({});
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(FoSetDataToPersistentStorage(0, rig.wwn[0], nullptr, targets.get()), 0u);
     ASSERT_EQ(FoGetDataFromPersistentStorage(0, nullptr, back.get(), rig.wwn[0]), 0u);
     for (int k = 0; k < 3; ++k) EXPECT_EQ(std::memcmp(&back->DataEntry[k].PortId, &targets->DataEntry[k].PortId, 20), 0);
     EXPECT_EQ(rig.host.read_file(conf("vxa2300")) + rig.host.read_file(module_path("vxa2300")), second_driver);
-    auto luns = std::make_unique<FO_LUN_DATA_LIST>();
+    auto luns = std::make_unique<FO_LUN_DATA_LIST>(), luns_back = std::make_unique<FO_LUN_DATA_LIST>();
     luns->DataEntry[0] = {{0x21}, {0x21, 0, 0, 0, 0, 0, 0, 9}, 0, 0, 4, 0, 0, 0, {}};
     std::memset(luns->DataEntry[0].Data, FO_LUN_ENABLED, 300);
     ASSERT_EQ(FoSetDataToPersistentStorage(1, rig.wwn[1], luns.get(), nullptr), 0u);
-    auto luns_back = std::make_unique<FO_LUN_DATA_LIST>();
     ASSERT_EQ(FoGetDataFromPersistentStorage(1, luns_back.get(), nullptr, rig.wwn[1]), 0u);
     EXPECT_EQ(std::memcmp(luns_back->DataEntry[0].Data, luns->DataEntry[0].Data, 4096) + luns_back->DataEntry[0].Dev_No, 4);
-    // The other adapter, the load-balancing token and the other parameters stay;
-    // file and module agree; each adapter is written once.
-    auto other_after = std::make_unique<FO_TARGET_DATA_LIST>();
-    ASSERT_EQ(FoGetDataFromPersistentStorage(0, nullptr, other_after.get(), other_wwn), 0u);
-    EXPECT_EQ(std::memcmp(other_before.get(), other_after.get(), sizeof *other_after), 0);
+    // The other adapter, the load-balancing token and the other parameters stay; file and module agree; each
+    // adapter is written once.
+    EXPECT_EQ(read_other(), other_before);
     for (const char* m : kModels) {
         const std::string file = rig.host.read_file(conf(m));
         EXPECT_EQ(module_value(m), file);
@@ -119,8 +110,8 @@ TEST(Store, SaveThenReadInBothModesKeepsEverythingElse) {
     EXPECT_EQ(rig.host.commands().back(), "depmod -a");
 }
 
-// A step that fails leaves the option file, its backup, both modules and the
-// modules file as they were, and no temporary file behind.
+// A step that fails leaves the option file, its backup, both modules and the modules file as they were, and no
+// temporary file behind.
 TEST(Store, FailureAtEachStepChangesNothing) {
     struct Faults : sim::ForwardingPlatform {
         using ForwardingPlatform::ForwardingPlatform;
@@ -133,7 +124,6 @@ TEST(Store, FailureAtEachStepChangesNothing) {
         }
         bool no_module_write = false, no_writes = false;
     };
-    // store: "" for the rig's
     const struct Case { const char* step; const char* failing_command; bool module, writes; std::string store; } cases[] = {
         {"temporary write", nullptr, false, true, ""},
         {"install", "cp -f --suffix=.bak", false, false, ""},
@@ -147,7 +137,7 @@ TEST(Store, FailureAtEachStepChangesNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);
         StoreRig rig;
-        if (!c.store.empty()) rig.set_store("vxa2xxx", c.store);
+        if (!c.store.empty()) rig.set_store("vxa2xxx", c.store);  // else the rig's
         if (c.store.size() == VX_FO_OPTSTR_SIZE) vx::sys().unlink(module_path("vxa2xxx").c_str());
         const std::vector<std::string> before = rig.files();
         if (c.failing_command != nullptr) rig.host.fail_commands(c.failing_command);
@@ -159,8 +149,8 @@ TEST(Store, FailureAtEachStepChangesNothing) {
     }
 }
 
-// Two processes saving at once to the stores of two drivers: both complete,
-// and the modules file they share holds both updates.
+// Two processes saving at once to the stores of two drivers: both complete, and the modules file they share
+// holds both updates.
 TEST(Store, TwoProcessesSaveAtOnce) {
     StoreRig rig;
     const pid_t child = fork();
@@ -179,14 +169,12 @@ TEST(Store, TwoProcessesSaveAtOnce) {
     EXPECT_EQ(rig.host.read_file(kModules), kModulesAfter);
 }
 
-// Which store a save starts from: the module, else the option file unless
-// the modules line still holds an old-format store; only a missing file is
-// an empty store.
+// Which store a save starts from: the module, else the option file unless the modules line still holds an
+// old-format store; only a missing file is an empty store.
 TEST(Store, StoreTextForASave) {
     StoreRig rig;
     vx::sys().unlink(module_path("vxa2xxx").c_str());
-    // null: no modules file, no option file
-    const struct Case { const char* modules; const char* conf; VxFoStoreText result; } cases[] = {
+    const struct Case { const char* modules; const char* conf; VxFoStoreText result; } cases[] = {  // null: no file
         {nullptr, "scsi-vxa0", VxFoStoreText::Read},
         {"options vxa2xxx vx2xopts=x\n", "scsi-vxa0", VxFoStoreText::Empty},
         {"#options vxa2xxx vx2xopts=x\noptions vxa2xxx\n", "scsi-vxa0", VxFoStoreText::Read},
@@ -234,15 +222,13 @@ TEST(Store, ModulesLineUpdate) {
     EXPECT_STREQ(RemoveLeadingSpaces(std::string(" \t x y").data(), std::vector<char>(8).data()), "x y");
 }
 
-// A place of the merge taken over by a new port name starts from the parse
-// defaults, not from the dropped entry's data.
+// A place of the merge taken over by a new port name starts from the parse defaults, not from the dropped entry's.
 TEST(Store, MergeGivesReusedPlacesTheDefaults) {
     VxFoRecords records;
     ASSERT_TRUE(records.allocate(1));
     hbalist_entry& rec = records.get()[0];
     std::memcpy(rec.tgt_list, target_list({1, 2}).get(), sizeof *rec.tgt_list);
-    rec.lun_list->DataEntry[0].PortName[7] = 1;
-    rec.lun_list->DataEntry[0].TargetId = 5;
+    std::tie(rec.lun_list->DataEntry[0].PortName[7], rec.lun_list->DataEntry[0].TargetId) = std::tuple(1, 5);
     update_new_targets_from_user(&rec, target_list({2, 7}).get());
     EXPECT_EQ(rec.tgt_list->DataEntry[0].PortName[7], 7);  // 1 dropped, 7 in its place
     EXPECT_EQ(rec.lun_list->DataEntry[0].Data[4095], FO_LUN_ENABLED | FO_LUN_PREFERRED);
@@ -257,8 +243,8 @@ TEST(Store, MergeGivesReusedPlacesTheDefaults) {
     EXPECT_EQ(vxapi_get_free_conf_inst(records.get(), &index) + index, 0u);
 }
 
-// Load-balancing types in the driver: the list goes whole with the slot's
-// driver instance, and comes back even when the driver fails.
+// Load-balancing types in the driver: the list goes whole with the slot's driver instance, and comes back even
+// when the driver fails.
 TEST(LbPolicy, LiveRequests) {
     sim::DriverRig rig;
     for (int i = 0; i < 3; ++i) rig.driver.add_port(rig.driver.add_adapter());
@@ -282,8 +268,8 @@ TEST(LbPolicy, LiveRequests) {
     api_priv_data[0] = vxapi_priv_db_t{};
 }
 
-// Load-balancing tokens in the store of the handle slot's driver instance:
-// keys, types, removal, and the other tokens of the string kept whole.
+// Load-balancing tokens in the store of the handle slot's driver instance: keys, types, removal, and the other
+// tokens of the string kept whole.
 TEST(LbPolicy, PersistentTokens) {
     StoreRig rig;
     const std::string p = "scsi-lbtype-12-key0-tgtname=00000000000000aa\\;scsi-vxa0-adapter-port=5000000000000b0b\\;";
@@ -297,8 +283,7 @@ TEST(LbPolicy, PersistentTokens) {
         {0xb1, 1, p + "scsi-vxa0-x=1\\;scsi-lbtype-1-key1-tgtname=00000000000000b1\\;" + b2},
         {0xb2, 0, p + "scsi-vxa0-x=1\\;scsi-lbtype-1-key1-tgtname=00000000000000b1\\;"},
     };
-    FO_LB_POLICY_LIST list{};
-    list.Count = 1;
+    FO_LB_POLICY_LIST list{0, 1, {}, {}};
     for (const Step& s : steps) {
         SCOPED_TRACE(s.after);
         list.Entry[0] = {{0, 0, 0, 0, 0, 0, 0, s.target}, s.type, {}};
