@@ -1,5 +1,5 @@
-// The failover interface against the simulated failover driver, the legacy
-// slots that opens fill, and the shell runner.
+// The failover interface against the simulated failover driver, the legacy slots that opens fill, and the shell
+// runner.
 #include "failover/vx_fo_channel.h"
 #include "sim_adapters.h"
 #include "sim_failover.h"
@@ -44,10 +44,7 @@ protected:
         vxapi_priv_db_t& s = api_priv_data[i];
         std::snprintf(s.phys_path, sizeof s.phys_path, "/dev/vxa2xxx");
         std::snprintf(s.model, sizeof s.model, "%s", model);
-        s.oshandle = rig.fd;
-        s.apihandle = handle;
-        s.drvr_inst = drvr_inst;
-        s.features = VX_FEAT_NEW_IOCTL;
+        std::tie(s.oshandle, s.apihandle, s.drvr_inst, s.features) = std::tuple(rig.fd, handle, drvr_inst, VX_FEAT_NEW_IOCTL);
     }
     const Bytes& sent(uint8_t nr) { return fo.received[nr].request; }
     Bytes& reply(uint8_t nr, Bytes bytes) { return fo.replies[nr].response = std::move(bytes); }
@@ -171,8 +168,8 @@ TEST_F(FoTest, RepliesAndRequestsAtTheDriversOffsets) {
     EXPECT_EQ(capability[1] - capability[0], FO_CAPABILITY_FAILOVER - FO_CAPABILITY_NONE);
 }
 
-// Unknown handles and instances beyond the slots are refused before any
-// request; in sysfs mode nothing reaches the driver either.
+// Unknown handles and instances beyond the slots are refused before any request; in sysfs mode nothing reaches
+// the driver either.
 TEST_F(FoTest, RefusalsSendNothing) {
     fill_slot(2, 0, 9);
     api_priv_data[2].phys_path[0] = '\0';  // a slot without a path holds no port

@@ -1,5 +1,5 @@
-// The HBA feature settings through the public functions, against module
-// configuration files in the simulated host's /etc.
+// The HBA feature settings through the public functions, against module configuration files in the simulated
+// host's /etc.
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_optline.h"
 #include "test_support.h"
@@ -119,21 +119,17 @@ TEST_F(Features, SettersRewriteTheLine) {
     }
 }
 
-// A port whose driver name cannot be trusted never reaches a file or a
-// command; a failed write or copy leaves the file as it was, and no
-// temporary file behind.
+// A port whose driver name cannot be trusted never reaches a file or a command; a failed write or copy leaves
+// the file as it was, and no temporary file behind.
 TEST_F(Features, FailuresLeaveTheFileUnchanged) {
     const std::string before = "options vxa2xxx Bind=1\noptions other Bind=1\n";
     struct FailingWrite : sim::ForwardingPlatform {
         using ForwardingPlatform::ForwardingPlatform;
         ssize_t write(int, const void*, size_t) override { return errno = ENOSPC, -1; }
     };
-    const struct Case {
-        const char* model;
-        int fault;  // 1: the copy fails; 2: every write fails
-        uint32_t status;
-    } cases[] = {{"", 0, SDERR_INVALID_PARAMETER}, {"vx'a;rm", 0, SDERR_INVALID_PARAMETER},
-                 {"vxa2xxx", 1, SDERR_CONFIG_FILE}, {"vxa2xxx", 2, SDERR_CONFIG_FILE}};
+    const struct Case { const char* model; int fault; uint32_t status; } cases[] = {  // fault 1: copy, 2: writes
+        {"", 0, SDERR_INVALID_PARAMETER}, {"vx'a;rm", 0, SDERR_INVALID_PARAMETER}, {"vxa2xxx", 1, SDERR_CONFIG_FILE},
+        {"vxa2xxx", 2, SDERR_CONFIG_FILE}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.model);
         sim::SimHost own;
@@ -156,8 +152,7 @@ TEST_F(Features, FailuresLeaveTheFileUnchanged) {
     EXPECT_EQ(SDSetHbaFeature(kHandle, 1, 1, 0), SDERR_CONFIG_FILE);
 }
 
-// The install: paths single-quoted, a simple backup when asked for, and the
-// backup put back when the copy fails.
+// The install: paths single-quoted, a simple backup when asked for, and the backup put back when the copy fails.
 TEST(ConfigFiles, InstallWithBackup) {
     sim::SimHost host;
     const std::string dest = "/etc/it's.conf";

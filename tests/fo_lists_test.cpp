@@ -1,5 +1,4 @@
-// The persistent entry lists and deletes over two new-format stores and an
-// old-format store in the simulated host.
+// The persistent entry lists and deletes over two new-format stores and an old-format store in the simulated host.
 #include "failover/vx_fo_lists.h"
 #include "sim_modtable.h"
 #include "test_support.h"
@@ -29,10 +28,8 @@ struct Lists : ::testing::Test {
     }
     void TearDown() override { std::fill(std::begin(api_priv_data), std::end(api_priv_data), vxapi_priv_db_t{}); }
     static void port(unsigned i, const char* model, bool new_store) {
-        std::strcpy(api_priv_data[i].phys_path, "/dev/vxa");
-        std::strcpy(api_priv_data[i].model, model);
-        api_priv_data[i].apihandle = i + 1;
-        api_priv_data[i].oshandle = -1;
+        std::strcpy(api_priv_data[i].phys_path, "/dev/vxa"), std::strcpy(api_priv_data[i].model, model);
+        std::tie(api_priv_data[i].apihandle, api_priv_data[i].oshandle) = std::tuple(i + 1, -1);
         api_priv_data[i].features = new_store ? VX_SLOT_NEW_CFG_STORE : 0;
     }
     // The store in "/etc/<model>.conf" and in the configuration module.
@@ -52,14 +49,15 @@ struct Lists : ::testing::Test {
         EXPECT_TRUE(std::all_of(out + 8 * (text.size() / 3), out + 256, [](uint8_t b) { return b == 0; }));
         return text;
     }
-    std::string files() { return read("/etc/vxa2200.conf") + "|" + read(kModules) + "|" + read("/etc/vxa2xxx.conf"); }
-    std::string read(const char* path) { return host.read_file(path); }
+    std::string files() {
+        return host.read_file("/etc/vxa2200.conf") + "|" + host.read_file(kModules) + "|" + host.read_file("/etc/vxa2xxx.conf");
+    }
     sim::SimHost host;
 };
 
 TEST_F(Lists, ListAndDeleteAcrossDriversAndFormats) {
-    // A later driver's adapter of the same number hides an earlier one's; a
-    // target that several stores hold is listed once.
+    // A later driver's adapter of the same number hides an earlier one's; a target that several stores hold is
+    // listed once.
     EXPECT_EQ(names(ISDFoGetPersistentDeviceEntryList), "01 02 ");
     EXPECT_EQ(names(ISDFoGetPersistentTargetEntryList), "aa bb ");
 
@@ -67,14 +65,9 @@ TEST_F(Lists, ListAndDeleteAcrossDriversAndFormats) {
     const uint8_t node_aa[8] = {0x20, 0, 0, 0, 0, 0, 0, 0xaa};
     const uint8_t unknown[8] = {0x20, 0, 0, 0, 0, 0, 0, 0x77};
     const std::string lb_kept = kLb;  // put back after the formatted adapters
-    const struct Step {
-        uint32_t (*del)(const SD_UINT8*);
-        const uint8_t* name;
-        uint32_t status;
-        std::string files;
-    } steps[] = {
-        // Only the store that held the adapter is saved, its other adapter
-        // and its load-balancing token kept; the other drivers' stores stay.
+    const struct Step { uint32_t (*del)(const SD_UINT8*); const uint8_t* name; uint32_t status; std::string files; } steps[] = {
+        // Only the store that held the adapter is saved, its other adapter and its load-balancing token kept; the
+        // other drivers' stores stay.
         {ISDFoDeletePersistentDeviceEntry, port01, 0,
          adapter(0, "03", "aa") + kLb + "\n|options vxa2300 Bind=1 vx2xopts=" + adapter(0, "04", "aa") + "\n|" +
              adapter(1, "02", "bb") + lb_kept},

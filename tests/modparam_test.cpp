@@ -1,14 +1,11 @@
-// Driver module parameters against the simulated host: the parameter file
-// under /sys/module (absent while the driver is not loaded) and the modprobe
-// configuration file.
+// Driver module parameters against the simulated host: the parameter file under /sys/module (absent while the
+// driver is not loaded) and the modprobe configuration file.
 #include "core/vx_modparam.h"
 #include "test_support.h"
 
 namespace {
 
-using std::nullopt;
-using std::optional;
-using std::string;
+using std::nullopt, std::optional, std::string;
 
 constexpr char kParam[] = "/sys/module/vxa2xxx/parameters/vx2xzonewise";
 constexpr char kConf[] = "/etc/modprobe.d/vxa2xxx.conf";
@@ -16,15 +13,9 @@ constexpr uint32_t kUntouched = 0xABCD;
 
 enum class Op { Set, Get, Conf };
 
-struct Case {
-    const char* what;
-    Op op;
-    const char* name;
-    uint32_t value;
-    optional<string> param, conf;  // the files before (nullopt: absent)
-    uint32_t status;
-    optional<string> param_after, conf_after;
-    uint32_t got = kUntouched;  // *pvalue after a get
+struct Case {  // the files before and after (nullopt: absent), and *pvalue after a get
+    const char* what; Op op; const char* name; uint32_t value; optional<string> param, conf; uint32_t status;
+    optional<string> param_after, conf_after; uint32_t got = kUntouched;
 };
 
 const string kHostile = "vx2xzonewise=1\ninstall vxa2xxx /bin/sh -c id\n#";
@@ -62,8 +53,7 @@ TEST(ModuleParams, FilesAndStatuses) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.what);
         sim::SimHost host;
-        host.make_dir("/sys/module/vxa2xxx/parameters");
-        host.make_dir("/etc/modprobe.d");
+        host.make_dir("/sys/module/vxa2xxx/parameters"), host.make_dir("/etc/modprobe.d");
         if (c.param) host.write_file(kParam, *c.param);
         if (c.conf) host.write_file(kConf, *c.conf);
         uint32_t status = kUntouched, got = kUntouched;
