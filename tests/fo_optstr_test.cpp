@@ -1,7 +1,11 @@
-// The option string: golden text and its round trip, the parser's refusals and bounds, the file reader, and the
-// renumbering of the paths read from it.
+// The option string (golden text and its round trip, the parser's refusals and bounds, the file reader), the
+// renumbering of the paths read from it, and the old-format store: the reader and writer of the vx2xopts value,
+// the get, set and deletes against module options files in the simulated /etc, and the decimal LUN lists.
+#include "failover/vx_fo_oldstore.h"
 #include "failover/vx_fo_optstr.h"
 #include "failover/vx_fo_paths.h"
+#include "failover/vx_fo_store.h"
+#include "failover/vx_fo_stores.h"
 #include "test_support.h"
 
 namespace {
@@ -174,6 +178,188 @@ TEST(PathValidation, Renumbering) {
     for (unsigned k = 0; k < VX_FO_TARGETS; ++k) s.tgt[0].DataEntry[k] = {{}, 0, 0, {}, 1, {}, {}, 0, {}, {0, uint8_t(k)}};
     vxapi_validate_portsummary_data(s.records);
     EXPECT_EQ(s.tgt[0].DataEntry[255].PathNumber, 255);
+}
+
+constexpr char kFile[] = "/etc/modules.conf";
+const std::string kA0 = "scsi-vxa0-adapter-port=2100000000000001\\;";
+const std::string kT = "scsi-vxa0-tgt-5-di-0-";
+const std::string kTarget = kT + "node=20000000000000aa\\;" + kT + "port=21000000000000aa\\;" + kT + "control=00\\;";
+const std::string kA1 = "scsi-vxa1-adapter-port=2100000000000002\\;";
+const uint8_t kWwn0[16] = {0x20, 0, 0, 0, 0, 0, 0, 1, 0x21, 0, 0, 0, 0, 0, 0, 1};
+
+struct OldStore : ::testing::Test {
+    void SetUp() override { ASSERT_TRUE(work.allocate()); }
+    void TearDown() override { std::fill(std::begin(api_priv_data), std::end(api_priv_data), vxapi_priv_db_t{}); }
+    // Slot i runs the driver as adapter slot drvr_inst.
+    static void port(unsigned i, const char* model, uint16_t drvr_inst) {
+        std::strcpy(api_priv_data[i].phys_path, "/dev/vxa"), std::strcpy(api_priv_data[i].model, model);
+        api_priv_data[i].drvr_inst = drvr_inst;
+    }
+    // The line read and written back, or the reader's or writer's status.
+    std::string rebuild(const std::string& line) {
+        work.clear();
+        std::string out = line;
+        uint32_t status = vxapi_get_data_from_old_line(line, work.get());
+        if (status == 0) status = vxapi_set_data_to_old_line(&out, work.get(), VX_FO_FROM_TARGETS);
+        return status == 0 ? out : std::to_string(status - 0x20000000);
+    }
+    FO_TARGET_DATA_LIST& tgt(unsigned a) { return *work.get()[a].tgt_list; }
+    sim::SimHost host;
+    VxFoRecords work;
+};
+
+TEST_F(OldStore, ReaderAndWriter) {
+    const struct Case {
+        std::string line, rebuilt;  // rebuilt: the line written back, or the status - 0x20000000
+    } cases[] = {
+        // Round trip: the line's other parameters stay where the writer put them.
+        {"options vxa2xxx Bind=1 vx2xopts=" + kA0 + kTarget + " ConfigRequired=1\n",
+         "options vxa2xxx Bind=1 vx2xopts=" + kA0 + kTarget + " ConfigRequired=1\n"},
+        // A line without the parameter gets it; only a newline is dropped.
+        {"options vxa2xxx Bind=1", "options vxa2xxx Bind=1 vx2xopts=\n"},
+        {"options vxa2xxx scsi-vxa0-adapter-port=2100000000000001 Bind=1\n",
+         "options vxa2xxx vx2xopts=" + kA0 + " Bind=1\n"},
+        {"options vxa2xxx vx2xopts=3,4\n", "118"},
+        {"options vxa2xxx vx2xopts=scsi-vxa0-adapter-port\\;\n", "120"},
+        {"options vxa2xxx vx2xopts=" + kA0 + kT + "node\\;\n", "120"},
+        // Tokens before the adapter's own, and other slots' targets, are not read.
+        {"options vxa2xxx vx2xopts=" + kTarget + kA0 + "scsi-vxa1-tgt-1-di-0-node=01\\;\n",
+         "options vxa2xxx vx2xopts=" + kA0 + "\n"},
+        // A target without its control token merges with the next.
+        {"options vxa2xxx vx2xopts=" + kA1 + "scsi-vxa1-tgt-1-di-0-node=01\\;scsi-vxa1-tgt-2-di-0-port=02\\;" +
+             "scsi-vxa1-tgt-3-di-1-control=10\\;\n",
+         "options vxa2xxx vx2xopts=" + kA1 + "scsi-vxa1-tgt-3-di-1-node=0100000000000000\\;" +
+             "scsi-vxa1-tgt-3-di-1-port=0200000000000000\\;scsi-vxa1-tgt-3-di-1-control=10\\;\n"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(rebuild(c.line), c.rebuilt) << c.line;
+}
+
+TEST_F(OldStore, LunGroupsAndBounds) {
+    port(0, "vxa2xxx", 0);
+    api_priv_data[0].drvr_attr = 2;  // any attribute word counts as a failover driver
+    const std::string line = "options vxa2xxx vx2xopts=" + kA0 + kT + "node=01\\;" + kT + "port=02\\;" + kT +
+                             "preferred=" + std::string(63, '0') + "1\\;" + kT + "lun_disabled-256=8" +
+                             std::string(63, '0') + "\\;" + kT + "lun_disabled-4096=ff\\;" + kT + "control=00\\;\n";
+    const std::string once = rebuild(line);
+    const FO_EXTERNAL_LUN_DATA_ENTRY& l = work.get()[0].lun_list->DataEntry[0];
+    EXPECT_EQ(std::vector<int>({l.Data[0], l.Data[1], l.Data[255], l.Data[256], l.Data[511], l.Data[4095]}),
+              std::vector<int>({0xC0, 0x80, 0x80, 0xC0, 0x40, 0xC0}));
+    EXPECT_EQ(rebuild(once), once);  // the groups written read back identically
+    EXPECT_EQ(once.find("lun_disabled-512"), std::string::npos);
+
+    // A value longer than a line is refused and the line left alone.
+    work.clear();
+    for (unsigned a = 0; a < 2; ++a) {
+        work.get()[a].wwpn[0] = 0x21;
+        for (unsigned k = 0; k < VX_FO_TARGETS; ++k) tgt(a).DataEntry[k].PortName[7] = static_cast<uint8_t>(k + 1);
+    }
+    std::string big = "options vxa2xxx Bind=1\n";
+    EXPECT_EQ(vxapi_set_data_to_old_line(&big, work.get(), VX_FO_FROM_TARGETS), SDERR_CONFIG_FILE);
+    EXPECT_EQ(big, "options vxa2xxx Bind=1\n");
+}
+
+TEST_F(OldStore, SetAndGet) {
+    port(1, "vxa2xxx", 3);
+    FO_TARGET_DATA_LIST in{};
+    in.EntryCount = 1, in.DataEntry[0] = {{}, 0, 5, {}, 0, {}, {}, 0, {0x20}, {0x20, 0, 0, 0, 0, 0, 0, 0xaa}};
+    const std::string tokens = "scsi-vxa3-adapter-port=2100000000000001\\;scsi-vxa3-tgt-5-di-0-node=2000000000000000"
+                               "\\;scsi-vxa3-tgt-5-di-0-port=20000000000000aa\\;scsi-vxa3-tgt-5-di-0-control=00\\;";
+    const std::string line = "options vxa2xxx ConfigRequired=1 vx2xopts=" + tokens + "\n";
+    const std::string other = "options vxa2200 vx2xopts=" + kA0 + "\n";
+    const struct Case {
+        const char* label;
+        std::string before, after;  // before "-": no options file; after "=": unchanged
+        uint32_t status;
+    } cases[] = {
+        {"no line", "# options vxa2xxx Bind=1\n" + other, "# options vxa2xxx Bind=1\n" + other + "\n" + line, 0},
+        {"two lines", "options vxa2xxx Bind=0 vx2xopts=" + kA1 + "\n" + other + "options vxa2xxx\n",
+         "options vxa2xxx Bind=0 vx2xopts=" + kA1 + tokens + "\n" + other + "options vxa2xxx Bind=0 vx2xopts=" +
+             kA1 + tokens + "\n", 0},
+        {"malformed line", "options vxa2xxx vx2xopts=" + kA1 + "scsi-vxa1-tgt-0-di-0-node\\;\n", "=", SDERR_CONFIG_FILE},
+        {"digit-first value", "options vxa2xxx vx2xopts=1,2\n", "=", SDERR_CONFIG_FILE},
+        {"no file", "-", "-", SDERR_CONFIG_FILE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        c.before == "-" ? void(vx::sys().unlink(kFile)) : host.write_file(kFile, c.before);
+        EXPECT_EQ(vxapi_set_data_to_old_persist_store(1, kWwn0, nullptr, &in), c.status);
+        EXPECT_EQ(c.before == "-" ? "-" : host.read_file(kFile), c.after == "=" ? c.before : c.after);
+        std::vector<std::string> names;  // no temporary file left behind
+        EXPECT_TRUE(vx::sys().list_dir("/etc", names) != 0 || names.size() <= 1);
+    }
+    EXPECT_EQ(host.commands().back(), "depmod -a");
+
+    // The get reads the first line and finds the adapter by its port name; "/etc/conf.modules" hides
+    // "/etc/modules.conf".
+    host.write_file(kFile, line + "options vxa2xxx vx2xopts=" + kA0 + "\n");
+    auto out = std::make_unique<FO_TARGET_DATA_LIST>();
+    auto luns = std::make_unique<FO_LUN_DATA_LIST>();
+    ASSERT_EQ(vxapi_get_data_from_old_persist_store(1, luns.get(), out.get(), kWwn0), 0u);
+    EXPECT_EQ(std::memcmp(&out->DataEntry[0].PortName, in.DataEntry[0].PortName, 8) + out->EntryCount, 1);
+    EXPECT_EQ(luns->DataEntry[0].Data[17], 0xC0);
+    const uint8_t absent[16] = {};
+    EXPECT_EQ(vxapi_get_data_from_old_persist_store(1, nullptr, out.get(), absent) + out->EntryCount, 0u);
+    host.write_file(kFile, "#options vxa2xxx vx2xopts=" + kA0 + "\n");
+    EXPECT_EQ(vxapi_get_data_from_old_persist_store(1, nullptr, out.get(), kWwn0), SDERR_CONFIG_FILE);
+    host.write_file("/etc/conf.modules", line);
+    EXPECT_EQ(vxapi_get_data_from_old_persist_store(1, nullptr, out.get(), kWwn0) + out->EntryCount, 1u);
+}
+
+// Refusals reach no file and no command; a failed copy leaves the file.
+TEST_F(OldStore, Refusals) {
+    const std::string before = "options vxa2xxx vx2xopts=" + kA0 + "\n";
+    host.write_file(kFile, before);
+    const FO_TARGET_DATA_LIST in{};
+    const struct Case { const char* model; uint16_t drvr_inst; uint32_t instance; bool fail_copy; uint32_t status; } cases[] = {
+        {"vxa2xxx", 40, 1, false, SDERR_INVALID_PARAMETER}, {"", 0, 1, false, SDERR_INVALID_PARAMETER},
+                 {"vxa2xxx", 0, 32, false, SDERR_INVALID_PARAMETER}, {"vxa2xxx", 0, 1, true, SDERR_CONFIG_FILE}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        port(1, c.model, c.drvr_inst);
+        if (c.fail_copy) host.fail_commands("cp -f");
+        const size_t commands = host.commands().size();
+        EXPECT_EQ(vxapi_set_data_to_old_persist_store(c.instance, kWwn0, nullptr, &in), c.status);
+        EXPECT_EQ(host.read_file(kFile), before);
+        EXPECT_EQ(host.commands().size() == commands, !c.fail_copy);
+    }
+}
+
+TEST_F(OldStore, Deletes) {
+    const uint8_t node[8] = {0x20, 0, 0, 0, 0, 0, 0, 0xaa};
+    const std::string line = "options vxa2xxx Bind=1 vx2xopts=" + kA0 + kTarget + kA1 + " ConfigRequired=1\n";
+    const std::string other = "options vxa2300 vx2xopts=" + kA0 + kTarget + "\n";
+    const struct Case { bool target; const uint8_t* name; uint32_t status, deleted; std::string after; } cases[] = {
+        {false, kWwn0 + 8, 0, 1, "options vxa2xxx Bind=1 vx2xopts=" + kA1 + " ConfigRequired=1\n" + other},
+        {true, node, 0, 1, "options vxa2xxx Bind=1 vx2xopts=" + kA0 + kA1 + " ConfigRequired=1\n" + other},
+        {false, node, SDERR_INVALID_PARAMETER, 0, "="},
+        {true, kWwn0, SDERR_INVALID_PARAMETER, 0, "="},  // "=": unchanged
+    };
+    for (const Case& c : cases) {
+        host.write_file(kFile, line + other);
+        uint32_t deleted = 7;
+        const auto del = c.target ? vxapi_del_old_persist_tgt_entry : vxapi_del_old_persist_dev_entry;
+        EXPECT_EQ(del("vxa2xxx", work.get(), &deleted, c.name), c.status);
+        EXPECT_EQ(deleted, c.deleted);
+        EXPECT_EQ(host.read_file(kFile), c.after == "=" ? line + other : c.after);
+    }
+    host.write_file(kFile, "options vxa2xxx vx2xopts=0\n");
+    EXPECT_EQ(vxapi_del_old_persist_dev_entry("vxa2xxx", work.get(), nullptr, kWwn0 + 8),
+              SDERR_INVALID_REGISTRY_SETTING);
+    EXPECT_EQ(vxapi_get_old_persist_tgt_entry_list("vxa2300", work.get()), SDERR_UNKNOWN);
+}
+
+TEST(OldStoreLists, DecimalListsAreBounded) {
+    FO_EXTERNAL_LUN_DATA_ENTRY lun{};
+    lun.Data[256] = FO_LUN_PREFERRED, lun.Data[300] = FO_LUN_ENABLED | FO_LUN_PREFERRED;
+    std::fill(lun.Data + 4000, lun.Data + 4096, FO_LUN_ENABLED);
+    char text[16] = "x";
+    uint32_t offset = 1, count = 0;
+    EXPECT_EQ(vxapi_write_new_preferred(text, sizeof text, lun, &offset, 256, &count), 0u);
+    EXPECT_EQ(std::string(text) + "/" + std::to_string(offset) + "/" + std::to_string(count), "x256,300,/9/2");
+    EXPECT_EQ(vxapi_write_new_disabled(text, sizeof text, lun, &offset, 3900, &count), SDERR_CONFIG_FILE);
+    EXPECT_EQ(std::exchange(offset, 0), 9u);
+    EXPECT_EQ(vxapi_write_new_disabled(text, sizeof text, lun, &offset, 4000, &count), 0u);
+    EXPECT_EQ(std::string(text) + "/" + std::to_string(count), "/96");
 }
 
 }  // namespace
