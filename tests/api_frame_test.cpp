@@ -20,23 +20,17 @@ TEST(ApiFrame, UnsupportedEntryPointsTouchNothing) {
     vx_debug = 0xFFFFFFFF;
     SD_UINT8 b[64];
     std::memset(b, 0xA5, sizeof b);
-    const std::function<SD_UINT32()> calls[] = {
-        [&] { return SDSwapTargetDevice(h, nullptr, nullptr); }, [&] { return SDGetPositionalMap(h, 0, nullptr, 100); },
-        [&] { return SDGetHbaDevicePortLunMask(h, 0, nullptr, 64, b, 1); },
-        [&] { return SDUpdateHbaDevicePortLunMask(0, 0, nullptr, 0, nullptr, 0); },
-        [&] { return SDSetMgmtAddress(h, nullptr); }, [&] { return SDGetMgmtAddress(h, b, sizeof b); },
-        [&] { return SDGetDriverParameters(-1, 0, nullptr); }, [&] { return SDGetFlash(h, 0, sizeof b, b); },
-        [&] { return SDGetFirmWare(h, 0, 64, reinterpret_cast<SD_PINT8>(b)); },
-        [&] { return SDGetFirmWareParameter(h, 0, 64, nullptr); }, [&] { return SDResetStatistics(h, 0); },
-        [&] { return SDMapScsiTargetToVolumes(0, nullptr, nullptr, 10); },
-        [&] { return SDEnableDebugTrace(nullptr, nullptr, 0xFFFFFFFF); },
-        [&] { return SDGetFirmwareCode(h, 0, b, sizeof b); }, [&] { return SDGetFirmwareParameters(h, 0, nullptr); },
-        [&] { return SDMapVolumeToScsiTarget(nullptr, nullptr, nullptr); },
-        [&] { return SDSendElsRnid(h, nullptr, 0xDF, b, sizeof b); },
-        [&] { return SDGetHbaTargetLunMaskFC(h, 0, nullptr, 0, b, 64); },
-        [&] { return SDUpdateHbaTargetLunMaskFC(99, 0, nullptr, 0, nullptr, 0); },
+    const SD_UINT32 statuses[] = {
+        SDSwapTargetDevice(h, nullptr, nullptr), SDGetPositionalMap(h, 0, nullptr, 100), SDSetMgmtAddress(h, nullptr),
+        SDGetHbaDevicePortLunMask(h, 0, nullptr, 64, b, 1), SDUpdateHbaDevicePortLunMask(0, 0, nullptr, 0, nullptr, 0),
+        SDGetMgmtAddress(h, b, sizeof b), SDGetDriverParameters(-1, 0, nullptr), SDGetFlash(h, 0, sizeof b, b),
+        SDGetFirmWare(h, 0, 64, reinterpret_cast<SD_PINT8>(b)), SDGetFirmWareParameter(h, 0, 64, nullptr),
+        SDResetStatistics(h, 0), SDMapScsiTargetToVolumes(0, nullptr, nullptr, 10), SDGetFirmwareCode(h, 0, b, 64),
+        SDEnableDebugTrace(nullptr, nullptr, 0xFFFFFFFF), SDGetFirmwareParameters(h, 0, nullptr),
+        SDMapVolumeToScsiTarget(nullptr, nullptr, nullptr), SDSendElsRnid(h, nullptr, 0xDF, b, sizeof b),
+        SDGetHbaTargetLunMaskFC(h, 0, nullptr, 0, b, 64), SDUpdateHbaTargetLunMaskFC(99, 0, nullptr, 0, nullptr, 0),
     };
-    for (size_t i = 0; i < std::size(calls); ++i) EXPECT_EQ(calls[i](), SDERR_NOT_SUPPORTED) << i;
+    for (size_t i = 0; i < std::size(statuses); ++i) EXPECT_EQ(statuses[i], SDERR_NOT_SUPPORTED) << i;
     EXPECT_TRUE(std::all_of(b, b + 64, [](SD_UINT8 x) { return x == 0xA5; }));
     EXPECT_TRUE(rig.driver.log().empty());
     EXPECT_EQ(rig.host.stderr_text(), "");
@@ -158,7 +152,9 @@ TEST(ApiStatus, TextsAndDriverStatusTranslation) {
         {15, 0x10, 0x20000043}, {15, 0x14, 0x20000044}, {15, 0x18, 0x20000045}, {15, 0x22, 0x20000046},
         {15, 0x28, 0x20000047}, {15, 0x01, 0x20000049}, {15, 0xFF00, 0},
     };
-    for (const auto& [ext, detail, status] : cases) EXPECT_EQ(SDXlateSDMErr(ext, detail), status) << ext << "/" << detail;
+    for (const auto& [ext, detail, status] : cases) {
+        EXPECT_EQ(SDXlateSDMErr(ext, detail), status) << ext << "/" << detail;
+    }
 }
 
 enum Mode { Enabled, NeverHere, DisabledBesideOther, NullArray, NullCount };

@@ -22,7 +22,8 @@ struct Road {
     }
     size_t offered() const { return rig.requests(EXT_CC_SEND_SCSI_PASSTHRU).back().response_len; }  // data room
     void answer_els(const Els& reply) {  // the ELS answer from now on
-        rig.driver.on(EXT_CC_SEND_ELS_PASSTHRU, [reply](const sim::SimRequest&) { return sim::SimReply::with_record(reply); });
+        rig.driver.on(EXT_CC_SEND_ELS_PASSTHRU,
+                      [reply](const sim::SimRequest&) { return sim::SimReply::with_record(reply); });
     }
     apitest::ApiRig rig;
     sim::SanFabric san;

@@ -117,7 +117,7 @@ TEST(PortDatabase, FillsWhatFitsAndNeverMore) {
     std::vector<EXT_DEVICEDATAENTRY> entries;
     uint32_t total = 0;
     sim::Bytes request;
-    rig.driver.on(EXT_CC_GET_DATA, 0x6A, [&](const sim::SimRequest& req) {
+    rig.driver.on(EXT_CC_GET_DATA, 0x6A, [&](const sim::SimRequest& req) {  // the head, then the entries
         request = req.request;
         const EXT_DEVICEDATA head{total, total};
         sim::SimReply reply;

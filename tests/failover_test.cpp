@@ -44,7 +44,8 @@ protected:
         vxapi_priv_db_t& s = api_priv_data[i];
         std::snprintf(s.phys_path, sizeof s.phys_path, "/dev/vxa2xxx");
         std::snprintf(s.model, sizeof s.model, "%s", model);
-        std::tie(s.oshandle, s.apihandle, s.drvr_inst, s.features) = std::tuple(rig.fd, handle, drvr_inst, VX_FEAT_NEW_IOCTL);
+        std::tie(s.oshandle, s.apihandle, s.drvr_inst) = std::tuple(rig.fd, handle, drvr_inst);
+        s.features = VX_FEAT_NEW_IOCTL;
     }
     const Bytes& sent(uint8_t nr) { return fo.received[nr].request; }
     Bytes& reply(uint8_t nr, Bytes bytes) { return fo.replies[nr].response = std::move(bytes); }
@@ -98,7 +99,8 @@ TEST_F(FoTest, StatusMapAndSystemErrors) {
                                  {20, 0, 0x20000073}, {21, 0, 0x20000066}, {23, 0, 0x2000007b}, {29, 0, 0x20000074}};
     reply(210, sim::pattern(100, 1));
     for (const auto& [status, detail, result] : cases) {
-        std::tie(fo.replies[210].status, fo.replies[210].detail_status, version) = std::tuple(status, detail, FO_DRIVER_VERSION{});
+        std::tie(fo.replies[210].status, fo.replies[210].detail_status) = std::tuple(status, detail);
+        version = FO_DRIVER_VERSION{};
         EXPECT_EQ(ISDFoGetFoDriverVersion(7, &version), result) << status;
         EXPECT_EQ(version.Version[0] != 0, result == 0) << "written only on success, status " << status;
     }

@@ -111,8 +111,8 @@ TEST_F(Features, SettersRewriteTheLine) {
         const HBA_FEATURE_SETTING& s = c.settings[0];
         std::vector<uint32_t> words{static_cast<uint32_t>(c.settings.size())};
         for (const HBA_FEATURE_SETTING& s : c.settings) words.insert(words.end(), {s.Id, s.Value, s.Flag, 0});
-        EXPECT_EQ(c.settings.size() == 1 ? SDSetHbaFeature(kHandle, s.Id, s.Value, s.Flag)
-                                         : SDSetHbaFeatureList(kHandle, reinterpret_cast<HBA_FEATURE_SETTING_LIST*>(words.data())),
+        auto* list = reinterpret_cast<HBA_FEATURE_SETTING_LIST*>(words.data());
+        EXPECT_EQ(c.settings.size() == 1 ? SDSetHbaFeature(kHandle, s.Id, s.Value, s.Flag) : SDSetHbaFeatureList(kHandle, list),
                   c.status);
         EXPECT_EQ(host.read_file(kFile), c.after);
         // A refused setting runs no command; any other ends with "depmod -a".

@@ -62,7 +62,8 @@ TEST_F(OptionString, GoldenText) {
     Store back;
     ASSERT_EQ(back.parse(s.format(VX_FO_FROM_LUNS)), 0u);
     const std::string text = s.format(VX_FO_FROM_TARGETS);
-    EXPECT_EQ(back.format(VX_FO_FROM_TARGETS) + back.format(VX_FO_FROM_LUNS) + s.format(VX_FO_FROM_LUNS), text + text + text);
+    EXPECT_EQ(back.format(VX_FO_FROM_TARGETS) + back.format(VX_FO_FROM_LUNS) + s.format(VX_FO_FROM_LUNS),
+              text + text + text);
     // A string that would pass 299,999 bytes fails whole.
     api_priv_data[0].drvr_attr = 1;
     for (unsigned k = 0; k < VX_FO_TARGETS; ++k) s.add(0, k, static_cast<uint8_t>(k), 0);
@@ -310,7 +311,8 @@ TEST_F(OldStore, Refusals) {
     const std::string before = "options vxa2xxx vx2xopts=" + kA0 + "\n";
     host.write_file(kFile, before);
     const FO_TARGET_DATA_LIST in{};
-    const struct Case { const char* model; uint16_t drvr_inst; uint32_t instance; bool fail_copy; uint32_t status; } cases[] = {
+    const struct Case { const char* model; uint16_t drvr_inst; uint32_t instance; bool fail_copy; uint32_t status; }
+    cases[] = {
         {"vxa2xxx", 40, 1, false, SDERR_INVALID_PARAMETER}, {"", 0, 1, false, SDERR_INVALID_PARAMETER},
                  {"vxa2xxx", 0, 32, false, SDERR_INVALID_PARAMETER}, {"vxa2xxx", 0, 1, true, SDERR_CONFIG_FILE}};
     for (const Case& c : cases) {

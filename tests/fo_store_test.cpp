@@ -376,7 +376,8 @@ TEST_F(Lists, ListAndDeleteAcrossDriversAndFormats) {
     const uint8_t node_aa[8] = {0x20, 0, 0, 0, 0, 0, 0, 0xaa};
     const uint8_t unknown[8] = {0x20, 0, 0, 0, 0, 0, 0, 0x77};
     const std::string lb_kept = kLb;  // put back after the formatted adapters
-    const struct Step { uint32_t (*del)(const SD_UINT8*); const uint8_t* name; uint32_t status; std::string files; } steps[] = {
+    const struct Step { uint32_t (*del)(const SD_UINT8*); const uint8_t* name; uint32_t status; std::string files; }
+    steps[] = {
         // Only the store that held the adapter is saved, its other adapter and its load-balancing token kept; the
         // other drivers' stores stay.
         {ISDFoDeletePersistentDeviceEntry, port01, 0,
