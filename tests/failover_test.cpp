@@ -1,12 +1,5 @@
-// The failover interface against the simulated failover driver, the legacy
-// slots that opens fill, and the shell runner.
-#include <algorithm>
-#include <cerrno>
-#include <functional>
-#include <memory>
-
-#include <gtest/gtest.h>
-
+// The failover interface against the simulated failover driver, the legacy slots that opens fill, and the shell
+// runner.
 #include "failover/vx_fo_channel.h"
 #include "sim_adapters.h"
 #include "sim_failover.h"
@@ -51,9 +44,7 @@ protected:
         vxapi_priv_db_t& s = api_priv_data[i];
         std::snprintf(s.phys_path, sizeof s.phys_path, "/dev/vxa2xxx");
         std::snprintf(s.model, sizeof s.model, "%s", model);
-        s.oshandle = rig.fd;
-        s.apihandle = handle;
-        s.drvr_inst = drvr_inst;
+        std::tie(s.oshandle, s.apihandle, s.drvr_inst) = std::tuple(rig.fd, handle, drvr_inst);
         s.features = VX_FEAT_NEW_IOCTL;
     }
     const Bytes& sent(uint8_t nr) { return fo.received[nr].request; }
@@ -90,13 +81,13 @@ TEST_F(FoTest, RequestsOnBothHeaderLayoutsCarryTheirSizesAndInstances) {
         for (const Op& op : ops) {
             rig.driver.clear_log();
             EXPECT_EQ(op.call(), 0u) << int(op.nr);
-            const auto log = rig.driver.log();
-            ASSERT_EQ(log.size(), 1u) << int(op.nr);
-            EXPECT_EQ(log[0].code, features & VX_FEAT_NEW_IOCTL ? sim::sim_code(op.nr) : sim::sim_code_old(op.nr));
-            EXPECT_EQ(log[0].hba_select, 2) << "the handle's slot selects the driver instance";
-            EXPECT_EQ(log[0].request_len, op.req[big]) << sim::describe(log[0]);
-            EXPECT_EQ(log[0].response_len, op.resp[big]) << sim::describe(log[0]);
-            EXPECT_TRUE(op.nr < 202 || op.nr > 209 || sent(op.nr)[0] == 1) << "the instance's driver instance";
+            ASSERT_EQ(rig.driver.log().size(), 1u) << int(op.nr);
+            // The handle's slot selects the driver instance; the request names the instance's driver instance.
+            const sim::SimLogEntry e = rig.driver.log()[0];
+            EXPECT_EQ(e.code, features & VX_FEAT_NEW_IOCTL ? sim::sim_code(op.nr) : sim::sim_code_old(op.nr));
+            EXPECT_EQ(std::tuple(e.hba_select, e.request_len, e.response_len), std::tuple(2, op.req[big], op.resp[big]))
+                << sim::describe(e);
+            EXPECT_TRUE(op.nr < 202 || op.nr > 209 || sent(op.nr)[0] == 1);
         }
     }
 }
@@ -108,8 +99,7 @@ TEST_F(FoTest, StatusMapAndSystemErrors) {
                                  {20, 0, 0x20000073}, {21, 0, 0x20000066}, {23, 0, 0x2000007b}, {29, 0, 0x20000074}};
     reply(210, sim::pattern(100, 1));
     for (const auto& [status, detail, result] : cases) {
-        fo.replies[210].status = status;
-        fo.replies[210].detail_status = detail;
+        std::tie(fo.replies[210].status, fo.replies[210].detail_status) = std::tuple(status, detail);
         version = FO_DRIVER_VERSION{};
         EXPECT_EQ(ISDFoGetFoDriverVersion(7, &version), result) << status;
         EXPECT_EQ(version.Version[0] != 0, result == 0) << "written only on success, status " << status;
@@ -180,8 +170,8 @@ TEST_F(FoTest, RepliesAndRequestsAtTheDriversOffsets) {
     EXPECT_EQ(capability[1] - capability[0], FO_CAPABILITY_FAILOVER - FO_CAPABILITY_NONE);
 }
 
-// Unknown handles and instances beyond the slots are refused before any
-// request; in sysfs mode nothing reaches the driver either.
+// Unknown handles and instances beyond the slots are refused before any request; in sysfs mode nothing reaches
+// the driver either.
 TEST_F(FoTest, RefusalsSendNothing) {
     fill_slot(2, 0, 9);
     api_priv_data[2].phys_path[0] = '\0';  // a slot without a path holds no port

@@ -1,5 +1,7 @@
-// The HBA feature settings through the public functions, against module
-// configuration files in the simulated host's /etc.
+// The HBA feature settings through the public functions against module configuration files in the simulated
+// host's /etc, and the driver's module parameters (the file under /sys/module, absent while the driver is not
+// loaded, and the modprobe configuration file).
+#include "core/vx_modparam.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_optline.h"
 #include "test_support.h"
@@ -15,14 +17,14 @@ class Features : public ::testing::Test {
 protected:
     void SetUp() override { open_port("vxa2xxx"); }
     void TearDown() override { api_priv_data[2] = vxapi_priv_db_t{}; }
-    void open_port(const char* model) {
+    static void open_port(const char* model) {
         api_priv_data[2] = vxapi_priv_db_t{};
         std::strcpy(api_priv_data[2].phys_path, "/dev/vxa2xxx");
         std::strncpy(api_priv_data[2].model, model, sizeof api_priv_data[2].model - 1);
         api_priv_data[2].apihandle = kHandle;
     }
     // The five features of the list, each as SDGetHbaFeature gives it too.
-    std::vector<HBA_FEATURE_ENTRY> list() {
+    static std::vector<HBA_FEATURE_ENTRY> list() {
         std::vector<HBA_FEATURE_ENTRY> room(6);  // the count and five entries
         auto* list = reinterpret_cast<HBA_FEATURE_LIST*>(room.data());
         list->Count = 5;
@@ -35,9 +37,14 @@ protected:
         }
         return out;
     }
-    std::vector<uint32_t> features() {  // Current and Flags of each
+    static std::vector<uint32_t> features() {  // Current and Flags of each, in the order of the ids 1, 2, 16, 4, 8
         std::vector<uint32_t> out;
-        for (const HBA_FEATURE_ENTRY& e : list()) out.insert(out.end(), {e.Current, e.Flags});
+        uint32_t ids = 0;
+        for (const HBA_FEATURE_ENTRY& e : list()) {
+            out.insert(out.end(), {e.Current, e.Flags});
+            ids = ids * 100 + e.Id;
+        }
+        EXPECT_EQ(ids, 102160408u);
         return out;
     }
     sim::SimHost host;
@@ -63,26 +70,20 @@ TEST_F(Features, ReadFromTheOptionsLine) {
     std::vector<char> line(VX_CONF_LINE_BUFFER);
     EXPECT_TRUE(vxapi_get_drv_param_optline(2, line.data()) == 0 && line.data() == std::string(" options vxa2xxx Bind=1"));
     EXPECT_EQ(vxapi_get_drv_param_optline(2, nullptr), SDERR_INVALID_PARAMETER);
+    const HBA_FEATURE_ENTRY bind_by_pid = {1, 88, 8, 1, 0, 1, 0, 1, 0x72, 0, "Bind by PID"};
+    EXPECT_EQ(std::memcmp(&list()[4], &bind_by_pid, sizeof bind_by_pid), 0);
     // Only the first file that opens is read.
     host.write_file("/etc/conf.modules", "alias eth0 e1000\n");
     EXPECT_EQ(features()[7], 0x62u);
 
-    HBA_FEATURE_ENTRY e{};
-    EXPECT_EQ(SDGetHbaFeature(kHandle, 3, &e), SDERR_INVALID_REQUEST);
-    EXPECT_EQ(SDGetHbaFeature(kHandle, 1, nullptr), SDERR_INVALID_PARAMETER);
-    EXPECT_EQ(SDGetHbaFeature(kHandle + 1, 1, &e), SDERR_INVALID_PARAMETER);
-    EXPECT_EQ(SDGetHbaFeature(0, 1, &e), SDERR_INVALID_PARAMETER);
-}
-
-TEST_F(Features, SupportedList) {
-    host.write_file(kFile, "options vxa2xxx Bind=1\n");
     HBA_FEATURE_LIST small{1, {}};
     EXPECT_EQ(SDGetHbaSupportedFeatureList(kHandle, &small), SDERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(small.Count, 5u);
-    const std::vector<HBA_FEATURE_ENTRY> all = list();
-    const HBA_FEATURE_ENTRY bind_by_pid = {1, 88, 8, 1, 0, 1, 0, 1, 0x72, 0, "Bind by PID"};
-    EXPECT_EQ(std::memcmp(&all[4], &bind_by_pid, sizeof bind_by_pid), 0);
-    for (unsigned i = 0; i < 5; ++i) EXPECT_EQ(all[i].Id, (std::vector<uint32_t>{1, 2, 16, 4, 8}[i]));
+    HBA_FEATURE_ENTRY e{};
+    EXPECT_EQ(SDGetHbaFeature(kHandle, 3, &e), SDERR_INVALID_REQUEST);
+    for (const int handle : {kHandle, kHandle + 1, 0}) {
+        EXPECT_EQ(SDGetHbaFeature(handle, 1, handle == kHandle ? nullptr : &e), SDERR_INVALID_PARAMETER);
+    }
 }
 
 TEST_F(Features, SettersRewriteTheLine) {
@@ -111,39 +112,30 @@ TEST_F(Features, SettersRewriteTheLine) {
         SCOPED_TRACE(c.before + std::to_string(c.settings[0].Id));
         host.write_file(kFile, c.before);
         const size_t commands = host.commands().size();
-        uint32_t status;
-        if (c.settings.size() == 1) {
-            const HBA_FEATURE_SETTING& s = c.settings[0];
-            status = SDSetHbaFeature(kHandle, s.Id, s.Value, s.Flag);
-        } else {
-            std::vector<uint32_t> words{static_cast<uint32_t>(c.settings.size())};
-            for (const HBA_FEATURE_SETTING& s : c.settings) words.insert(words.end(), {s.Id, s.Value, s.Flag, 0});
-            status = SDSetHbaFeatureList(kHandle, reinterpret_cast<HBA_FEATURE_SETTING_LIST*>(words.data()));
-        }
-        EXPECT_EQ(status, c.status);
+        const HBA_FEATURE_SETTING& s = c.settings[0];
+        std::vector<uint32_t> words{static_cast<uint32_t>(c.settings.size())};
+        for (const HBA_FEATURE_SETTING& s : c.settings) words.insert(words.end(), {s.Id, s.Value, s.Flag, 0});
+        auto* list = reinterpret_cast<HBA_FEATURE_SETTING_LIST*>(words.data());
+        EXPECT_EQ(c.settings.size() == 1 ? SDSetHbaFeature(kHandle, s.Id, s.Value, s.Flag) : SDSetHbaFeatureList(kHandle, list),
+                  c.status);
         EXPECT_EQ(host.read_file(kFile), c.after);
         // A refused setting runs no command; any other ends with "depmod -a".
-        const std::vector<std::string> ran = host.commands();
-        EXPECT_EQ(ran.size() == commands, c.status != 0);
-        EXPECT_TRUE(c.status != 0 || ran.back() == "depmod -a");
+        EXPECT_EQ(host.commands().size() == commands, c.status != 0);
+        EXPECT_TRUE(c.status != 0 || host.commands().back() == "depmod -a");
     }
 }
 
-// A port whose driver name cannot be trusted never reaches a file or a
-// command; a failed write or copy leaves the file as it was, and no
-// temporary file behind.
+// A port whose driver name cannot be trusted never reaches a file or a command; a failed write or copy leaves
+// the file as it was, and no temporary file behind.
 TEST_F(Features, FailuresLeaveTheFileUnchanged) {
     const std::string before = "options vxa2xxx Bind=1\noptions other Bind=1\n";
     struct FailingWrite : sim::ForwardingPlatform {
         using ForwardingPlatform::ForwardingPlatform;
         ssize_t write(int, const void*, size_t) override { return errno = ENOSPC, -1; }
     };
-    const struct Case {
-        const char* model;
-        int fault;  // 1: the copy fails; 2: every write fails
-        uint32_t status;
-    } cases[] = {{"", 0, SDERR_INVALID_PARAMETER}, {"vx'a;rm", 0, SDERR_INVALID_PARAMETER},
-                 {"vxa2xxx", 1, SDERR_CONFIG_FILE}, {"vxa2xxx", 2, SDERR_CONFIG_FILE}};
+    const struct Case { const char* model; int fault; uint32_t status; } cases[] = {  // fault 1: copy, 2: writes
+        {"", 0, SDERR_INVALID_PARAMETER}, {"vx'a;rm", 0, SDERR_INVALID_PARAMETER}, {"vxa2xxx", 1, SDERR_CONFIG_FILE},
+        {"vxa2xxx", 2, SDERR_CONFIG_FILE}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.model);
         sim::SimHost own;
@@ -166,8 +158,7 @@ TEST_F(Features, FailuresLeaveTheFileUnchanged) {
     EXPECT_EQ(SDSetHbaFeature(kHandle, 1, 1, 0), SDERR_CONFIG_FILE);
 }
 
-// The install: paths single-quoted, a simple backup when asked for, and the
-// backup put back when the copy fails.
+// The install: paths single-quoted, a simple backup when asked for, and the backup put back when the copy fails.
 TEST(ConfigFiles, InstallWithBackup) {
     sim::SimHost host;
     const std::string dest = "/etc/it's.conf";
@@ -182,6 +173,68 @@ TEST(ConfigFiles, InstallWithBackup) {
     EXPECT_EQ(vx_conf_replace_file(dest, "newer", ".bak"), SDERR_CONFIG_FILE);
     EXPECT_EQ(host.read_file(dest), "new");
     EXPECT_EQ(vx_conf_restore(dest, ".bak"), SDERR_CONFIG_FILE);  // no backup left: dest stays
+}
+
+using std::nullopt, std::optional, std::string;
+
+constexpr char kParam[] = "/sys/module/vxa2xxx/parameters/vx2xzonewise";
+constexpr char kConf[] = "/etc/modprobe.d/vxa2xxx.conf";
+constexpr uint32_t kUntouched = 0xABCD;
+
+enum class Op { Set, Get, Conf };
+
+struct Case {  // the files before and after (nullopt: absent), and *pvalue after a get
+    const char* what; Op op; const char* name; uint32_t value; optional<string> param, conf; uint32_t status;
+    optional<string> param_after, conf_after; uint32_t got = kUntouched;
+};
+
+const string kHostile = "vx2xzonewise=1\ninstall vxa2xxx /bin/sh -c id\n#";
+const string kLong = "options vxa2xxx a=" + string(300, '7') + "\n";
+
+const Case kCases[] = {
+    {"conf created", Op::Conf, "vx2xzonewise", 1, nullopt, nullopt, 0, nullopt, "options vxa2xxx vx2xzonewise=1\n"},
+    {"digit changed", Op::Conf, "vx2xzonewise", 1, nullopt, "options vxa2xxx vx2xzonewise=0\nalias a b\n", 0,
+     nullopt, "options vxa2xxx vx2xzonewise=1\nalias a b\n"},
+    {"setting appended", Op::Conf, "vx2xzonewise", 0, nullopt, "options vxa2xxx other=3\nsecond\n", 0, nullopt,
+     "options vxa2xxx other=3 vx2xzonewise=0\nsecond\n"},
+    {"value 2 leaves it", Op::Conf, "vx2xzonewise", 2, nullopt, "options vxa2xxx vx2xzonewise=0\n", 0, nullopt,
+     "options vxa2xxx vx2xzonewise=0\n"},
+    {"empty conf", Op::Conf, "vx2xzonewise", 1, nullopt, "", 1, nullopt, ""},
+    {"leading comment", Op::Conf, "vx2xzonewise", 1, nullopt, "# options vxa2xxx vx2xzonewise=0\nalias a b", 0,
+     nullopt, "# options vxa2xxx vx2xzonewise=0\nalias a b\noptions vxa2xxx vx2xzonewise=1\n"},
+    {"longer name, whole value", Op::Conf, "vx2xzonewise", 0, nullopt,
+     "options vxa2xxx_x vx2xzonewise=1\noptions vxa2xxx vx2xzonewise_old=1 vx2xzonewise=12\n", 0, nullopt,
+     "options vxa2xxx_x vx2xzonewise=1\noptions vxa2xxx vx2xzonewise_old=1 vx2xzonewise=0\n"},
+    {"line over 255", Op::Conf, "vx2xzonewise", 1, nullopt, kLong, 0, nullopt,
+     kLong.substr(0, kLong.size() - 1) + " vx2xzonewise=1\n"},
+    {"hostile conf", Op::Conf, kHostile.c_str(), 1, "1\n", "options vxa2xxx a=1\n", 1, "1\n", "options vxa2xxx a=1\n"},
+    {"hostile set", Op::Set, "../../../etc/modprobe.d/vxa2xxx.conf", 1, "1\n", "x\n", 1, "1\n", "x\n"},
+    {"hostile get", Op::Get, "vx2xzonewise/", 1, "1\n", nullopt, 1, "1\n", nullopt},
+    {"set, no driver", Op::Set, "vx2xzonewise", 1, nullopt, nullopt, 20, nullopt, nullopt},
+    {"get, no driver", Op::Get, "vx2xzonewise", 0, nullopt, nullopt, 20, nullopt, nullopt},
+    {"get 1", Op::Get, "vx2xzonewise", 0, "1\n", nullopt, 0, "1\n", nullopt, 1},
+    {"get, 32 bytes read", Op::Get, "vx2xzonewise", 0, string(40, '9'), nullopt, 0, string(40, '9'), nullopt,
+     0xFFFFFFFF},
+    {"set 1", Op::Set, "vx2xzonewise", 1, "", nullopt, 0, string("1\0\0\0", 4), nullopt},
+    {"set five digits", Op::Set, "vx2xzonewise", 12345, "", nullopt, 0, "12345", nullopt},
+};
+
+TEST(ModuleParams, FilesAndStatuses) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.what);
+        sim::SimHost host;
+        host.make_dir("/sys/module/vxa2xxx/parameters"), host.make_dir("/etc/modprobe.d");
+        if (c.param) host.write_file(kParam, *c.param);
+        if (c.conf) host.write_file(kConf, *c.conf);
+        uint32_t status = kUntouched, got = kUntouched;
+        if (c.op == Op::Set) vxapi_set_driver_module_param(c.name, c.value, &status);
+        if (c.op == Op::Get) vxapi_get_driver_module_param(c.name, &got, &status);
+        if (c.op == Op::Conf) vxapi_set_driver_module_param_conf(c.name, c.value, &status);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(got, c.got);
+        EXPECT_EQ(host.exists(kParam) ? optional(host.read_file(kParam)) : nullopt, c.param_after);
+        EXPECT_EQ(host.exists(kConf) ? optional(host.read_file(kConf)) : nullopt, c.conf_after);
+    }
 }
 
 }  // namespace

@@ -1,16 +1,20 @@
-// The new-format store: saves and reads through the option file, the
-// configuration module and the modules file of two drivers in the simulated
-// host, their failures, and the load-balancing types live and persistent.
+// The new-format store: saves and reads through the option file, the configuration module and the modules file
+// of two drivers in the simulated host, their failures, the load-balancing types live and persistent, the
+// persistent entry lists and deletes across drivers and formats, and the configuration table inside the module
+// (found in any window, read along its chain, OPTIONS replaced in place).
 #include <fcntl.h>
 #include <sys/wait.h>
 
 #include "failover/vx_fo_channel.h"
+#include "failover/vx_fo_lists.h"
 #include "failover/vx_fo_modtable.h"
+#include "failover/vx_fo_optstr.h"
 #include "failover/vx_fo_store.h"
 #include "failover/vx_fo_stores.h"
 #include "sim_failover.h"
 #include "sim_modtable.h"
 #include "test_support.h"
+#include "vxsdm.h"
 
 namespace {
 
@@ -27,35 +31,34 @@ std::string module_path(const std::string& m) {
     return "/lib/modules/6.1.0-sim/kernel/drivers/scsi/" + (m == "vxa2xxx" ? m + "/" + m + "_conf.ko" : m + "_conf.o");
 }
 std::string conf(const std::string& m) { return "/etc/" + m + ".conf"; }
-std::string module_value(const char* m) {
+std::string module_value(const char* m = "vxa2xxx") {
     std::vector<char> value(VX_FO_OPTSTR_SIZE);
     return vxapi_get_opt_vals(m, value.data()) == 0 ? value.data() : "<none>";
 }
+// The store in "/etc/<m>.conf" and in the configuration module.
+void set_store(sim::SimHost& host, const std::string& m, const std::string& text) {
+    const sim::Bytes b = sim::build_module({16, m + "_conf", {{"OPTIONS", text, 24 + 20000}}, 64});
+    host.write_file(module_path(m), std::string(b.begin(), b.end()));
+    host.write_file(conf(m), text);
+}
 
-// Slot i runs driver kModels[i] (driver instance i, handle i + 1) for the
-// adapter port 5000000000000a0<i>; both stores hold adapter 0b0b and a token.
+// Slot i runs driver kModels[i] (driver instance i, handle i + 1) for the adapter port 5000000000000a0<i>; both
+// stores hold adapter 0b0b and a token.
 struct StoreRig {
     StoreRig() {
         for (unsigned i = 0; i < 2; ++i) {
             vxapi_priv_db_t& s = api_priv_data[i];
             std::snprintf(s.phys_path, sizeof s.phys_path, "/dev/vxa2xxx");
             std::snprintf(s.model, sizeof s.model, "%s", kModels[i]);
-            s.apihandle = i + 1;
-            s.drvr_inst = i;
-            s.drvr_attr = 1;
+            std::tie(s.apihandle, s.drvr_inst, s.drvr_attr) = std::tuple(i + 1, i, 1);
             s.features = VX_FEAT_NEW_IOCTL | VX_SLOT_NEW_CFG_STORE;
-            set_store(kModels[i], kOther + kLbToken + "\n");
+            set_store(host, kModels[i], kOther + kLbToken + "\n");
             host.write_file(conf(kModels[i]) + ".bak", "older");
             wwn[i][15] = static_cast<uint8_t>(i);
         }
         host.write_file(kModules, "options vxa2xxx vx2xopts=scsi-vxa0-adapter-port=1 Bind=1\noptions vxa2300 x=1\n");
     }
     ~StoreRig() { std::memset(api_priv_data, 0, sizeof api_priv_data); }
-    void set_store(const std::string& m, const std::string& text) {
-        const sim::Bytes b = sim::build_module({16, m + "_conf", {{"OPTIONS", text, 24 + 20000}}, 64});
-        host.write_file(module_path(m), std::string(b.begin(), b.end()));
-        host.write_file(conf(m), text);
-    }
     // Every file a save may touch, with its content.
     std::vector<std::string> files() {
         std::vector<std::string> out, names;
@@ -71,44 +74,38 @@ struct StoreRig {
 
 std::unique_ptr<FO_TARGET_DATA_LIST> target_list(std::initializer_list<uint8_t> ports) {
     auto list = std::make_unique<FO_TARGET_DATA_LIST>();
-    uint8_t k = 0;
     for (const uint8_t p : ports) {
-        FO_TARGET_DATA_ENTRY& e = list->DataEntry[k];
-        e.TargetNumber = ++k;
-        e.Control = FO_TARGET_BY_PORT_NAME;
-        e.NodeName[0] = e.PortName[0] = 0x21;
-        e.PortName[7] = p;
-        e.PortId[2] = p;
+        FO_TARGET_DATA_ENTRY& e = list->DataEntry[list->EntryCount];
+        e = {{}, 0, static_cast<uint8_t>(++list->EntryCount), {}, FO_TARGET_BY_PORT_NAME, {}, {0, 0, p}, 0, {0x21},
+             {0x21, 0, 0, 0, 0, 0, 0, p}};
     }
-    list->EntryCount = k;
     return list;
 }
 
 TEST(Store, SaveThenReadInBothModesKeepsEverythingElse) {
     StoreRig rig;
-    const auto other_before = std::make_unique<FO_TARGET_DATA_LIST>();
     const uint8_t other_wwn[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0x50, 0, 0, 0, 0, 0, 0x0b, 0x0b};
-    ASSERT_EQ(FoGetDataFromPersistentStorage(0, nullptr, other_before.get(), other_wwn), 0u);
+    const auto read_other = [&] {
+        auto list = std::make_unique<FO_TARGET_DATA_LIST>();
+        EXPECT_EQ(FoGetDataFromPersistentStorage(0, nullptr, list.get(), other_wwn), 0u);
+        return sim::bytes_of(list.get(), sizeof *list);
+    };
+    const sim::Bytes other_before = read_other();
     const std::string second_driver = rig.host.read_file(conf("vxa2300")) + rig.host.read_file(module_path("vxa2300"));
-    const auto targets = target_list({1, 2});
-    ASSERT_EQ(FoSetDataToPersistentStorage(0, rig.wwn[0], nullptr, targets.get()), 0u);
-    ASSERT_EQ(FoSetDataToPersistentStorage(0, rig.wwn[0], nullptr, targets.get()), 0u);  // the same adapter again
-    auto back = std::make_unique<FO_TARGET_DATA_LIST>();
+    const auto targets = target_list({1, 2}), back = target_list({});
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(FoSetDataToPersistentStorage(0, rig.wwn[0], nullptr, targets.get()), 0u);
     ASSERT_EQ(FoGetDataFromPersistentStorage(0, nullptr, back.get(), rig.wwn[0]), 0u);
     for (int k = 0; k < 3; ++k) EXPECT_EQ(std::memcmp(&back->DataEntry[k].PortId, &targets->DataEntry[k].PortId, 20), 0);
     EXPECT_EQ(rig.host.read_file(conf("vxa2300")) + rig.host.read_file(module_path("vxa2300")), second_driver);
-    auto luns = std::make_unique<FO_LUN_DATA_LIST>();
+    auto luns = std::make_unique<FO_LUN_DATA_LIST>(), luns_back = std::make_unique<FO_LUN_DATA_LIST>();
     luns->DataEntry[0] = {{0x21}, {0x21, 0, 0, 0, 0, 0, 0, 9}, 0, 0, 4, 0, 0, 0, {}};
     std::memset(luns->DataEntry[0].Data, FO_LUN_ENABLED, 300);
     ASSERT_EQ(FoSetDataToPersistentStorage(1, rig.wwn[1], luns.get(), nullptr), 0u);
-    auto luns_back = std::make_unique<FO_LUN_DATA_LIST>();
     ASSERT_EQ(FoGetDataFromPersistentStorage(1, luns_back.get(), nullptr, rig.wwn[1]), 0u);
     EXPECT_EQ(std::memcmp(luns_back->DataEntry[0].Data, luns->DataEntry[0].Data, 4096) + luns_back->DataEntry[0].Dev_No, 4);
-    // The other adapter, the load-balancing token and the other parameters stay;
-    // file and module agree; each adapter is written once.
-    auto other_after = std::make_unique<FO_TARGET_DATA_LIST>();
-    ASSERT_EQ(FoGetDataFromPersistentStorage(0, nullptr, other_after.get(), other_wwn), 0u);
-    EXPECT_EQ(std::memcmp(other_before.get(), other_after.get(), sizeof *other_after), 0);
+    // The other adapter, the load-balancing token and the other parameters stay; file and module agree; each
+    // adapter is written once.
+    EXPECT_EQ(read_other(), other_before);
     for (const char* m : kModels) {
         const std::string file = rig.host.read_file(conf(m));
         EXPECT_EQ(module_value(m), file);
@@ -119,8 +116,8 @@ TEST(Store, SaveThenReadInBothModesKeepsEverythingElse) {
     EXPECT_EQ(rig.host.commands().back(), "depmod -a");
 }
 
-// A step that fails leaves the option file, its backup, both modules and the
-// modules file as they were, and no temporary file behind.
+// A step that fails leaves the option file, its backup, both modules and the modules file as they were, and no
+// temporary file behind.
 TEST(Store, FailureAtEachStepChangesNothing) {
     struct Faults : sim::ForwardingPlatform {
         using ForwardingPlatform::ForwardingPlatform;
@@ -133,7 +130,6 @@ TEST(Store, FailureAtEachStepChangesNothing) {
         }
         bool no_module_write = false, no_writes = false;
     };
-    // store: "" for the rig's
     const struct Case { const char* step; const char* failing_command; bool module, writes; std::string store; } cases[] = {
         {"temporary write", nullptr, false, true, ""},
         {"install", "cp -f --suffix=.bak", false, false, ""},
@@ -147,7 +143,7 @@ TEST(Store, FailureAtEachStepChangesNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);
         StoreRig rig;
-        if (!c.store.empty()) rig.set_store("vxa2xxx", c.store);
+        if (!c.store.empty()) set_store(rig.host, "vxa2xxx", c.store);  // else the rig's
         if (c.store.size() == VX_FO_OPTSTR_SIZE) vx::sys().unlink(module_path("vxa2xxx").c_str());
         const std::vector<std::string> before = rig.files();
         if (c.failing_command != nullptr) rig.host.fail_commands(c.failing_command);
@@ -159,8 +155,8 @@ TEST(Store, FailureAtEachStepChangesNothing) {
     }
 }
 
-// Two processes saving at once to the stores of two drivers: both complete,
-// and the modules file they share holds both updates.
+// Two processes saving at once to the stores of two drivers: both complete, and the modules file they share
+// holds both updates.
 TEST(Store, TwoProcessesSaveAtOnce) {
     StoreRig rig;
     const pid_t child = fork();
@@ -179,14 +175,12 @@ TEST(Store, TwoProcessesSaveAtOnce) {
     EXPECT_EQ(rig.host.read_file(kModules), kModulesAfter);
 }
 
-// Which store a save starts from: the module, else the option file unless
-// the modules line still holds an old-format store; only a missing file is
-// an empty store.
+// Which store a save starts from: the module, else the option file unless the modules line still holds an
+// old-format store; only a missing file is an empty store.
 TEST(Store, StoreTextForASave) {
     StoreRig rig;
     vx::sys().unlink(module_path("vxa2xxx").c_str());
-    // null: no modules file, no option file
-    const struct Case { const char* modules; const char* conf; VxFoStoreText result; } cases[] = {
+    const struct Case { const char* modules; const char* conf; VxFoStoreText result; } cases[] = {  // null: no file
         {nullptr, "scsi-vxa0", VxFoStoreText::Read},
         {"options vxa2xxx vx2xopts=x\n", "scsi-vxa0", VxFoStoreText::Empty},
         {"#options vxa2xxx vx2xopts=x\noptions vxa2xxx\n", "scsi-vxa0", VxFoStoreText::Read},
@@ -234,15 +228,13 @@ TEST(Store, ModulesLineUpdate) {
     EXPECT_STREQ(RemoveLeadingSpaces(std::string(" \t x y").data(), std::vector<char>(8).data()), "x y");
 }
 
-// A place of the merge taken over by a new port name starts from the parse
-// defaults, not from the dropped entry's data.
+// A place of the merge taken over by a new port name starts from the parse defaults, not from the dropped entry's.
 TEST(Store, MergeGivesReusedPlacesTheDefaults) {
     VxFoRecords records;
     ASSERT_TRUE(records.allocate(1));
     hbalist_entry& rec = records.get()[0];
     std::memcpy(rec.tgt_list, target_list({1, 2}).get(), sizeof *rec.tgt_list);
-    rec.lun_list->DataEntry[0].PortName[7] = 1;
-    rec.lun_list->DataEntry[0].TargetId = 5;
+    std::tie(rec.lun_list->DataEntry[0].PortName[7], rec.lun_list->DataEntry[0].TargetId) = std::tuple(1, 5);
     update_new_targets_from_user(&rec, target_list({2, 7}).get());
     EXPECT_EQ(rec.tgt_list->DataEntry[0].PortName[7], 7);  // 1 dropped, 7 in its place
     EXPECT_EQ(rec.lun_list->DataEntry[0].Data[4095], FO_LUN_ENABLED | FO_LUN_PREFERRED);
@@ -257,8 +249,8 @@ TEST(Store, MergeGivesReusedPlacesTheDefaults) {
     EXPECT_EQ(vxapi_get_free_conf_inst(records.get(), &index) + index, 0u);
 }
 
-// Load-balancing types in the driver: the list goes whole with the slot's
-// driver instance, and comes back even when the driver fails.
+// Load-balancing types in the driver: the list goes whole with the slot's driver instance, and comes back even
+// when the driver fails.
 TEST(LbPolicy, LiveRequests) {
     sim::DriverRig rig;
     for (int i = 0; i < 3; ++i) rig.driver.add_port(rig.driver.add_adapter());
@@ -282,8 +274,8 @@ TEST(LbPolicy, LiveRequests) {
     api_priv_data[0] = vxapi_priv_db_t{};
 }
 
-// Load-balancing tokens in the store of the handle slot's driver instance:
-// keys, types, removal, and the other tokens of the string kept whole.
+// Load-balancing tokens in the store of the handle slot's driver instance: keys, types, removal, and the other
+// tokens of the string kept whole.
 TEST(LbPolicy, PersistentTokens) {
     StoreRig rig;
     const std::string p = "scsi-lbtype-12-key0-tgtname=00000000000000aa\\;scsi-vxa0-adapter-port=5000000000000b0b\\;";
@@ -297,8 +289,7 @@ TEST(LbPolicy, PersistentTokens) {
         {0xb1, 1, p + "scsi-vxa0-x=1\\;scsi-lbtype-1-key1-tgtname=00000000000000b1\\;" + b2},
         {0xb2, 0, p + "scsi-vxa0-x=1\\;scsi-lbtype-1-key1-tgtname=00000000000000b1\\;"},
     };
-    FO_LB_POLICY_LIST list{};
-    list.Count = 1;
+    FO_LB_POLICY_LIST list{0, 1, {}, {}};
     for (const Step& s : steps) {
         SCOPED_TRACE(s.after);
         list.Entry[0] = {{0, 0, 0, 0, 0, 0, 0, s.target}, s.type, {}};
@@ -333,6 +324,232 @@ TEST(LbPolicy, PersistentTokens) {
     api_priv_data[0].features = 0;
     EXPECT_EQ(ISDFoSetLBPolicy(1, 0, &list, 1), SDERR_NOT_SUPPORTED);
     EXPECT_TRUE(rig.host.stdout_text().ends_with("Set LB not supported\n"));
+}
+
+std::string hex2(unsigned b) { return {"0123456789abcdef"[(b >> 4) & 15], "0123456789abcdef"[b & 15]}; }
+
+// Adapter a of a store, port name 21..<port>, with one target of node name 20..<node>.
+std::string adapter(unsigned a, const std::string& port, const std::string& node, unsigned t = 0) {
+    const std::string p = "scsi-vxa" + std::to_string(a) + "-tgt-" + std::to_string(t) + "-di-0-";
+    return "scsi-vxa" + std::to_string(a) + "-adapter-port=21000000000000" + port + "\\;" + p + "node=20000000000000" +
+           node + "\\;" + p + "port=22000000000000" + node + "\\;" + p + "control=00\\;";
+}
+const std::string kLb = "scsi-lbtype-2-key0-tgtname=22000000000000bb\\;";
+
+struct Lists : ::testing::Test {
+    void SetUp() override {
+        port(0, "vxa2xxx", true);
+        port(1, "vxa2200", true);
+        port(2, "vxa2300", false);
+        set_store(host, "vxa2xxx", adapter(0, "01", "aa") + adapter(1, "02", "bb") + kLb + "\n");
+        set_store(host, "vxa2200", adapter(0, "03", "aa") + kLb + "\n");
+        host.write_file(kModules, "options vxa2300 Bind=1 vx2xopts=" + adapter(0, "04", "aa") + "\n");
+    }
+    void TearDown() override { std::fill(std::begin(api_priv_data), std::end(api_priv_data), vxapi_priv_db_t{}); }
+    static void port(unsigned i, const char* model, bool new_store) {
+        std::strcpy(api_priv_data[i].phys_path, "/dev/vxa"), std::strcpy(api_priv_data[i].model, model);
+        std::tie(api_priv_data[i].apihandle, api_priv_data[i].oshandle) = std::tuple(i + 1, -1);
+        api_priv_data[i].features = new_store ? VX_SLOT_NEW_CFG_STORE : 0;
+    }
+    // The names of a list, as the last two hex digits of each.
+    static std::string names(uint32_t (*list)(SD_PUINT8), uint32_t status = 0) {
+        uint8_t out[256];
+        EXPECT_EQ(list(static_cast<uint8_t*>(std::memset(out, 0x5A, sizeof out))), status);
+        std::string text;
+        for (unsigned i = 0; i < 32 && out[8 * i] != 0; ++i) text += hex2(out[8 * i + 7]) + " ";
+        EXPECT_TRUE(std::all_of(out + 8 * (text.size() / 3), out + 256, [](uint8_t b) { return b == 0; }));
+        return text;
+    }
+    std::string files() {
+        return host.read_file(conf("vxa2200")) + "|" + host.read_file(kModules) + "|" + host.read_file(conf("vxa2xxx"));
+    }
+    sim::SimHost host;
+};
+
+TEST_F(Lists, ListAndDeleteAcrossDriversAndFormats) {
+    // A later driver's adapter of the same number hides an earlier one's; a target that several stores hold is
+    // listed once.
+    EXPECT_EQ(names(ISDFoGetPersistentDeviceEntryList), "01 02 ");
+    EXPECT_EQ(names(ISDFoGetPersistentTargetEntryList), "aa bb ");
+
+    const uint8_t port01[8] = {0x21, 0, 0, 0, 0, 0, 0, 0x01};
+    const uint8_t node_aa[8] = {0x20, 0, 0, 0, 0, 0, 0, 0xaa};
+    const uint8_t unknown[8] = {0x20, 0, 0, 0, 0, 0, 0, 0x77};
+    const std::string lb_kept = kLb;  // put back after the formatted adapters
+    const struct Step { uint32_t (*del)(const SD_UINT8*); const uint8_t* name; uint32_t status; std::string files; }
+    steps[] = {
+        // Only the store that held the adapter is saved, its other adapter and its load-balancing token kept; the
+        // other drivers' stores stay.
+        {ISDFoDeletePersistentDeviceEntry, port01, 0,
+         adapter(0, "03", "aa") + kLb + "\n|options vxa2300 Bind=1 vx2xopts=" + adapter(0, "04", "aa") + "\n|" +
+             adapter(1, "02", "bb") + lb_kept},
+        {ISDFoDeletePersistentTargetEntry, node_aa, 0,
+         "scsi-vxa0-adapter-port=2100000000000003\\;" + lb_kept +
+             "|options vxa2300 Bind=1 vx2xopts=scsi-vxa0-adapter-port=2100000000000004\\;\n|" +
+             adapter(1, "02", "bb") + lb_kept},
+        {ISDFoDeletePersistentTargetEntry, unknown, SDERR_INVALID_PARAMETER, ""},
+        {ISDFoDeletePersistentDeviceEntry, nullptr, SDERR_INVALID_PARAMETER, ""},
+    };
+    for (const Step& s : steps) {
+        const std::string before = files();
+        const size_t commands = host.commands().size();
+        EXPECT_EQ(s.del(s.name), s.status);
+        EXPECT_EQ(files(), s.status == 0 ? s.files : before);
+        EXPECT_TRUE(s.status == 0 ? host.commands().back() == "depmod -a" : host.commands().size() == commands);
+    }
+}
+
+TEST_F(Lists, TargetListStopsAtThirtyTwo) {
+    std::string text;
+    for (unsigned t = 0; t < 40; ++t) text += adapter(t % 8, hex2(t), hex2(t), t);
+    set_store(host, "vxa2xxx", text);
+    EXPECT_EQ(names(ISDFoGetPersistentTargetEntryList, SDERR_BUFFER_TOO_SMALL).size(), 32u * 3);
+    host.write_file(kModules, "options vxa2300 vx2xopts=1\n");  // a digit-first old value stops a list
+    EXPECT_EQ(names(ISDFoGetPersistentDeviceEntryList, SDERR_CONFIG_FILE).substr(0, 3), "5a ");  // untouched
+}
+
+const std::string kKo = module_path("vxa2xxx"), kConf = conf("vxa2xxx");
+constexpr size_t kWindow = 3002176;
+
+// A table whose OPTIONS value has `room` bytes, between two other entries.
+sim::ModTable table(const std::string& id, int32_t room, const std::string& value = "old-value") {
+    sim::ModTable t;
+    t.padding = 100;
+    t.id = id;
+    t.entries = {{"OTHER", "x", 40}, {"", "unnamed", 40}, {"OPTIONS", value, 24 + room}, {"LAST", "y", 32}};
+    return t;
+}
+
+void install(sim::SimHost& host, const sim::ModTable& t) {
+    const sim::Bytes b = sim::build_module(t);
+    host.write_file(kKo, std::string(b.begin(), b.end()));
+}
+
+TEST(ModuleTable, GetAndSetOptions) {
+    const std::string fits(19, 'f'), too_large(300, 's'), beyond(VX_FO_OPTSTR_SIZE, 'v');
+    const struct Case {
+        const char* name;
+        sim::ModTable module;
+        const char* conf;  // null: no "/etc/vxa2xxx.conf"
+        int set_status;
+        std::string value_after, message;  // what the get answers after the set, and standard error
+    } cases[] = {
+        {"fits exactly", table("vxa2xxx_conf", 20), fits.c_str(), 0, fits, ""},
+        {"one byte more", table("vxa2xxx_conf", 20), "ggggggggggggggggggggg", 1, "old-value",
+         "vxa2xxx_conf.ko: Insufficient room in table for specified config values\n"},
+        {"empty value", table("vxa2xxx_conf", 20, ""), "", 0, "", ""},
+        {"shorter value", table("vxa2xxx_conf", 24, "abcdefghijklmnop"), "xy", 0, "xy", ""},
+        {"no id entry", table("", 20), "new", 1, "old-value",
+         "vxa2xxx_conf.ko: Configuration table \"vxa2xxx_conf\" does not exist\n"},
+        {"another table's name", table("other_conf", 20), "new", 1, "old-value", "does not exist"},
+        {"no source", table("vxa2xxx_conf", 20), nullptr, 1, "old-value",
+         "vxa_opts: unable to load conf file (/etc/vxa2xxx.conf)!!!\n"},
+        {"source beyond the table", table("vxa2xxx_conf", 20), too_large.c_str(), 1, "old-value",
+         "vxa_opts: reduce conf file size --  (max=264)!!!\n"},
+        {"value beyond the option string", table("vxa2xxx_conf", VX_FO_OPTSTR_SIZE + 8, beyond), nullptr, 1,
+         "<none>", "unable to load conf file"},
+        {"no OPTIONS", sim::ModTable{0, "vxa2xxx_conf", {{"OTHER", "x", 40}}, 8}, "new", 1, "<none>",
+         "configuration name \"OPTIONS\" undefined\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimHost host;
+        install(host, c.module);
+        if (c.conf != nullptr) host.write_file(kConf, c.conf);
+        const std::string before = host.read_file(kKo);
+        EXPECT_EQ(vxapi_set_opt_vals("vxa2xxx", nullptr), c.set_status);
+        EXPECT_NE(host.stderr_text().find(c.message), std::string::npos) << host.stderr_text();
+        EXPECT_EQ(module_value(), c.value_after);
+        // A set writes the new value and its NUL over the old one, and nothing else.
+        std::string expected = before;
+        const size_t n = c.conf == nullptr ? 0 : std::strlen(c.conf) + 1;
+        if (c.set_status == 0) expected.replace(before.find("OPTIONS") + 24, n, c.conf, n);
+        EXPECT_EQ(host.read_file(kKo), expected);
+    }
+    // The module's path needs the kernel release.
+    sim::SimHost host;
+    install(host, table("vxa2xxx_conf", 20));
+    struct NoUname : sim::ForwardingPlatform {
+        using ForwardingPlatform::ForwardingPlatform;
+        int uname(struct utsname*) override { return -1; }
+    } platform(host);
+    EXPECT_EQ(module_value(), "<none>");
+    EXPECT_EQ(host.stderr_text(), "***Unable to retrieve uname() system information...\n");
+}
+
+// Only the first table of a module is taken, in whichever window its header entry begins, also when its head
+// straddles the end of a window.
+TEST(ModuleTable, FirstTableInAnyWindow) {
+    for (const size_t padding : {kWindow - 20, kWindow - 10, kWindow + 5}) {
+        SCOPED_TRACE(padding);
+        sim::SimHost host;
+        sim::ModTable first = table("other_conf", 20, "first");
+        first.padding = padding;
+        sim::Bytes bytes = sim::build_module(first);
+        const sim::Bytes second = sim::build_module(table("vxa2xxx_conf", 20, "second"));
+        bytes.insert(bytes.end(), second.begin(), second.end());
+        host.write_file(kKo, std::string(bytes.begin(), bytes.end()));
+        EXPECT_EQ(module_value(), "first");
+    }
+}
+
+TEST(ModuleTable, DamagedModulesAreRefused) {
+    const sim::Bytes good = sim::build_module(table("vxa2xxx_conf", 20));
+    const std::string text(good.begin(), good.end());
+    const size_t options_at = text.find("OPTIONS");
+    const struct Case {
+        size_t at;
+        std::string bytes, message, out;
+    } cases[] = {
+        {options_at + 24 + 9, std::string(11, 'x'), "", ""},  // a value without its end
+        {100 + 25, "X", "vxa2xxx_conf.ko: Bad table magic value\n", ""},
+        {options_at + 16, "\xF0\xFF\xFF\x7F", "Bad end of table\n", ""},  // a chain past the file
+        {text.find("<EnD") + 1, "X", "Bad end of table\n", ""},
+        {100, std::string(1, '\0'), "", "No configuration tables are present\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.at);
+        sim::SimHost host;
+        host.write_file(kKo, std::string(text).replace(c.at, c.bytes.size(), c.bytes));
+        EXPECT_EQ(module_value(), "<none>");
+        EXPECT_NE(host.stderr_text().find(c.message), std::string::npos) << host.stderr_text();
+        EXPECT_EQ(host.stdout_text(), c.out);
+    }
+}
+
+// The in-place write carries on over interrupted and partial writes; a write that fails, or that makes no
+// progress, fails the set.
+struct WritePlatform : sim::ForwardingPlatform {
+    using ForwardingPlatform::ForwardingPlatform;
+    ssize_t write(int fd, const void* buf, size_t n) override {
+        if (++calls % 2 == 1 && fail == 0) return errno = EINTR, -1;
+        if (fail < 0) return errno = -fail, -1;
+        if (fail > 0) return 0;
+        return ForwardingPlatform::write(fd, buf, std::min<size_t>(n, 7));
+    }
+    int calls = 0;
+    int fail = 0;  // 0: interrupted and partial writes; <0: -errno; >0: no progress
+};
+
+TEST(ModuleTable, InPlaceWrite) {
+    const std::pair<int, const char*> cases[] = {
+        {0, ""},
+        {-EIO, "vxa2xxx_conf.ko: write: Input/output error\n/lib"},
+        {1, "vxa2xxx_conf.ko: Short write\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        sim::SimHost host;
+        install(host, table("vxa2xxx_conf", 20));
+        host.write_file(kConf, "new-value");
+        {
+            WritePlatform platform(host);
+            platform.fail = c.first;
+            EXPECT_EQ(vxapi_set_opt_vals("vxa2xxx", nullptr), c.first == 0 ? 0 : 1);
+        }
+        EXPECT_NE(host.stderr_text().find(c.second), std::string::npos) << host.stderr_text();
+        EXPECT_EQ(module_value(), c.first == 0 ? "new-value" : "old-value");
+    }
 }
 
 }  // namespace
