@@ -1,7 +1,6 @@
 #include "fuzz_support.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "core/vx_sddbg.h"
 
@@ -21,6 +20,12 @@ Bytes join(uint8_t mode, const std::vector<Bytes>& parts) {
         out.insert(out.end(), piece.begin(), piece.end());
     }
     return out;
+}
+
+Bytes join_texts(uint8_t mode, const std::vector<std::string>& parts) {
+    std::vector<Bytes> bytes;
+    for (const std::string& p : parts) bytes.push_back(sim::text_bytes(p));
+    return join(mode, bytes);
 }
 
 uint8_t Reader::byte() { return pos_ < size_ ? data_[pos_++] : 0; }
@@ -60,12 +65,25 @@ sim::FlashRig& flash_rig(uint16_t device_id, const sim::ChipFlashOptions& option
     return rig;
 }
 
-namespace {
-// Every trace bit but the log file's.
-constexpr uint32_t kAllTraces = ~VXDBG_LOGFILE;
-}  // namespace
+std::string fo_target_tokens() {
+    const std::string p = "scsi-vxa3-tgt-7-di-1-";
+    return "scsi-vxa3-adapter-port=2100000000000003\\;" + p + "node=2000000000000007\\;" + p +
+           "port=2100000000000007\\;" + p + "pid=010203\\;" + p + "preferred=" + std::string(63, '0') + "1\\;" + p +
+           "lun_disabled-256=8" + std::string(63, '0') + "\\;" + p + "control=10\\;";
+}
 
-Traced::Traced(sim::SimHost& host) : host_(host) { vx_debug = kAllTraces; }
+void serve(sim::SimHost& host, const std::string& path, const std::string& text, bool writable) {
+    sim::SimHost::Attr attr;
+    attr.read = [&text](size_t pos, std::string& out) {
+        out = pos < text.size() ? text.substr(pos) : std::string();
+        return 0;
+    };
+    if (writable) attr.write = [](size_t, const std::string&) { return 0; };
+    host.set_attr(path, attr, writable ? 0644 : 0444);
+}
+
+// Every trace bit but the log file's.
+Traced::Traced(sim::SimHost& host) : host_(host) { vx_debug = ~VXDBG_LOGFILE; }
 
 Traced::~Traced() {
     vx_debug = 0;

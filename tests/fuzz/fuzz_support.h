@@ -1,9 +1,7 @@
-// What the fuzz targets share.
-//
-// A target is one source file that defines LLVMFuzzerTestOneInput and
-// fuzz::seeds(), its seed corpus made with the simulator's builders. The
-// build links it twice: with libFuzzer's main into fuzz_<name>, and with
-// seed_main.cpp into fuzz_<name>_seeds, which writes the seeds.
+// What the fuzz targets share. A target is one source file that defines
+// LLVMFuzzerTestOneInput and fuzz::seeds(), its seed corpus made with the
+// simulator's builders; it is linked with libFuzzer's main into fuzz_<name>
+// and with seed_main.cpp into fuzz_<name>_seeds, which writes the seeds.
 //
 // Inputs may start with a mode byte and carry parts: every part but the last
 // has its length in front of it (two bytes, little-endian); the last part is
@@ -14,7 +12,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "flash_builder.h"
@@ -30,8 +30,11 @@ std::vector<Bytes> seeds();
 
 // A seed in the form Reader takes apart: the mode byte, then the parts.
 Bytes join(uint8_t mode, const std::vector<Bytes>& parts);
+// join() of texts.
+Bytes join_texts(uint8_t mode, const std::vector<std::string>& parts);
 // A part with its length in front (at most 0xFFFF bytes of it are kept).
 Bytes framed(const Bytes& part);
+inline std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 class Reader {
 public:
@@ -52,9 +55,15 @@ private:
 class Buffer {
 public:
     explicit Buffer(const Bytes& bytes);
+    Buffer(size_t n, uint8_t fill) : Buffer(Bytes(n, fill)) {}
     uint8_t* data() const { return data_.get(); }
+    char* chars() const { return reinterpret_cast<char*>(data_.get()); }
+    template <typename T>
+    T* as() const { return reinterpret_cast<T*>(data_.get()); }
     uint32_t size() const { return static_cast<uint32_t>(size_); }
     Bytes bytes() const { return Bytes(data(), data() + size_); }
+    // The text in the buffer ends within it.
+    bool terminated() const { return strnlen(chars(), size_) < size_; }
 
 private:
     std::unique_ptr<uint8_t[]> data_;
@@ -66,12 +75,12 @@ void put(Bytes& dest, size_t offset, const Bytes& bytes, size_t limit = SIZE_MAX
 
 // A property of the library that an input broke: reported, then the target
 // aborts so that libFuzzer keeps the input.
-#define FUZZ_CHECK(cond)                                                                       \
-    do {                                                                                       \
-        if (!(cond)) {                                                                         \
-            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                      \
-        }                                                                                      \
+#define FUZZ_CHECK(cond)                                                                                  \
+    do {                                                                                                  \
+        if (!(cond)) {                                                                                    \
+            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #cond);            \
+            std::abort();                                                                                 \
+        }                                                                                                 \
     } while (0)
 
 // The simulated host of the targets that need no adapter, made on first use.
@@ -81,12 +90,20 @@ sim::SimHost& host();
 // first use; later calls give the same rig (their arguments are not used).
 sim::FlashRig& flash_rig(uint16_t device_id, const sim::ChipFlashOptions& options = {});
 
+// The option string tokens of adapter 3 with one target (names, port id,
+// preferred and disabled LUNs, control), as the failover store writes them.
+std::string fo_target_tokens();
+
+// Serves the attribute file at path as whatever text currently holds (read
+// only, or with writes accepted and dropped).
+void serve(sim::SimHost& host, const std::string& path, const std::string& text, bool writable = false);
+
 // For the length of one input: every trace of the library on (its dumps
 // read the buffers too), written to the host's captured standard error,
 // which is dropped at the end.
 class Traced {
 public:
-    explicit Traced(sim::SimHost& host);
+    explicit Traced(sim::SimHost& host = fuzz::host());
     ~Traced();
     Traced(const Traced&) = delete;
     Traced& operator=(const Traced&) = delete;
