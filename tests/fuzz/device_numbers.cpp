@@ -1,10 +1,6 @@
-// The driver's device numbers from text: its class "dev" file ("major:minor")
-// as discovery reads it before making the driver's node, else the lines of
-// "/proc/devices"; and the lines of "/proc/devices" that the management
-// device is opened by.
-//
-// Input: a mode byte, then the text. Mode bit 0 makes it the class file (and
-// "/proc/devices" empty); otherwise there is no class file.
+// The driver's device numbers from text: the class "dev" file or the lines of
+// "/proc/devices" (discovery, the node), and the management device's line.
+// Input: a mode byte (bit 0: the text is the class file, else /proc/devices).
 #include "core/vx_discovery.h"
 #include "core/vx_ioctl.h"
 #include "fuzz_support.h"

@@ -1,15 +1,9 @@
-// The flash layout table and what is read through it, from an adapter's flash
-// as the simulated driver serves it: the table at the chip's default address
-// or through the locator behind the boot code chain (the walk of each 512 KiB
-// window), the image status records that choose the active image set, the MPI
-// and EDC versions, the NIC boot code versions, and the boot-code and firmware
-// versions at 0x80000 and 0x100000. Also the pure checks of tables, locators
-// and status records on each chunk.
-//
-// Input: a mode byte, then chunks of flash, each a 24-bit little-endian flash
-// offset and a part; the rest of the flash is erased. Mode bits 0 and 1 pick
-// the chip: 0x2532 (2 MiB), 0x8001 (4 MiB, two windows) or 0x8021 (4 MiB,
-// table at its default address only).
+// The flash layout table (at the default address or through the locator behind
+// the boot code chain, each 512 KiB window), and what is read through it: image
+// status records, MPI/EDC, NIC boot code, boot-code and firmware versions.
+// Input: a mode byte (bits 0-1: chip 0x2532 2 MiB, 0x8001 4 MiB two windows,
+// 0x8021 table at its default address only), then chunks of flash, each a
+// 24-bit little-endian offset and a part; the rest is erased.
 #include "core/vx_flash_images.h"
 #include "core/vx_layout.h"
 #include "core/vx_regions.h"

@@ -1,6 +1,5 @@
-// The load-balancing tokens of the option string: collected into a list, one
-// target's type set and the result read back.
-//
+// The load-balancing tokens of the option string: collected, one target's type
+// set and the result read back.
 // Input: the target's last name byte and type, then the option string.
 #include "failover/vx_fo_store.h"
 #include "fuzz_support.h"

@@ -1,7 +1,5 @@
-// The configuration table of a driver's configuration module: the scan for
-// the header entry, the chain read, the get of OPTIONS, and the in-place set
-// from "/etc/vxa2xxx.conf", after which the get gives the new text.
-//
+// The configuration table of a driver's configuration module: the get of
+// OPTIONS and the in-place set from "/etc/vxa2xxx.conf", then read back.
 // Input: the text of "/etc/vxa2xxx.conf" as a part, then the module file.
 #include "failover/vx_fo_modtable.h"
 #include "failover/vx_fo_optstr.h"

@@ -1,9 +1,7 @@
-// The old-format store's reader and writer, and the decimal LUN lists: a line
-// the writer builds from what was read reads back to the same line and fits
-// the line bound; a decimal list never passes its buffer.
-//
-// Input: a mode byte (bit 0: the writer takes slot 0 for a failover driver;
-// the rest: the decimal lists' buffer size), then the line.
+// The old-format store: a line rebuilt from what was read reads back the same
+// and fits the line bound; the decimal LUN lists never pass their buffer.
+// Input: a mode byte (bit 0: slot 0 is a failover driver; the rest: the
+// decimal lists' buffer size), then the line.
 #include "core/vx_records.h"
 #include "failover/vx_fo_oldstore.h"
 #include "failover/vx_fo_optline.h"

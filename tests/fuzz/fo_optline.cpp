@@ -1,7 +1,5 @@
-// The options-line finder and the HBA feature reader: the lines of a module
-// configuration file as pieces, the whole-word key "options <model>", and the
-// features read from the driver's line.
-//
+// The options-line finder (lines as pieces, the whole-word key "options
+// <model>") and the HBA features read from the driver's line.
 // Input: the module name as a part, then the text of the file.
 #include "core/vx_records.h"
 #include "failover/vx_fo_optline.h"

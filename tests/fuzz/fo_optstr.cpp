@@ -1,9 +1,7 @@
-// The option string parsers: every adapter of the string, and the one adapter
-// of a port name, over the 32 store adapters' lists; a string the formatter
-// writes from what was parsed reads back to the same string.
-//
-// Input: a mode byte (bit 0: no default preferred LUNs), the wanted port name
-// as a part (8 bytes), then the option string.
+// The option string parsers (all adapters, or the one of a port name): what the
+// formatter writes from the parsed lists reads back to the same string.
+// Input: a mode byte (bit 0: no default preferred LUNs), the port name as a
+// part, then the option string.
 #include "core/vx_records.h"
 #include "failover/vx_fo_optstr.h"
 #include "fuzz_support.h"

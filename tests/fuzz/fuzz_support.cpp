@@ -22,13 +22,13 @@ Bytes join(uint8_t mode, const std::vector<Bytes>& parts) {
     return out;
 }
 
-Bytes join_texts(uint8_t mode, const std::vector<std::string>& parts) {
-    std::vector<Bytes> bytes;
-    for (const std::string& p : parts) bytes.push_back(sim::text_bytes(p));
-    return join(mode, bytes);
+std::vector<Bytes> texts(const std::vector<std::string>& texts) {
+    std::vector<Bytes> out;
+    for (const std::string& t : texts) out.push_back(sim::text_bytes(t));
+    return out;
 }
 
-uint8_t Reader::byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+Bytes join_texts(uint8_t mode, const std::vector<std::string>& parts) { return join(mode, texts(parts)); }
 
 Bytes Reader::part() {
     const size_t n = byte();

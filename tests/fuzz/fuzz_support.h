@@ -1,14 +1,13 @@
-// What the fuzz targets share. A target is one source file that defines
+// What the fuzz targets share. A target is one source file defining
 // LLVMFuzzerTestOneInput and fuzz::seeds(), its seed corpus made with the
-// simulator's builders; it is linked with libFuzzer's main into fuzz_<name>
-// and with seed_main.cpp into fuzz_<name>_seeds, which writes the seeds.
+// simulator's builders; it links with libFuzzer's main into fuzz_<name> and
+// with seed_main.cpp into fuzz_<name>_seeds, which writes the seeds.
 //
 // Inputs may start with a mode byte and carry parts: every part but the last
 // has its length in front of it (two bytes, little-endian); the last part is
 // the rest of the input. Bytes that are not there read as zero.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,21 +24,20 @@ namespace fuzz {
 
 using sim::Bytes;
 
-// The seed corpus of the target.
 std::vector<Bytes> seeds();
 
 // A seed in the form Reader takes apart: the mode byte, then the parts.
 Bytes join(uint8_t mode, const std::vector<Bytes>& parts);
-// join() of texts.
 Bytes join_texts(uint8_t mode, const std::vector<std::string>& parts);
 // A part with its length in front (at most 0xFFFF bytes of it are kept).
 Bytes framed(const Bytes& part);
+std::vector<Bytes> texts(const std::vector<std::string>& texts);
 inline std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 class Reader {
 public:
     Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    uint8_t byte();
+    uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
     Bytes part();
     Bytes rest();
     bool done() const { return pos_ == size_; }
@@ -62,8 +60,7 @@ public:
     T* as() const { return reinterpret_cast<T*>(data_.get()); }
     uint32_t size() const { return static_cast<uint32_t>(size_); }
     Bytes bytes() const { return Bytes(data(), data() + size_); }
-    // The text in the buffer ends within it.
-    bool terminated() const { return strnlen(chars(), size_) < size_; }
+    bool terminated() const { return strnlen(chars(), size_) < size_; }  // the text ends within the buffer
 
 private:
     std::unique_ptr<uint8_t[]> data_;
@@ -75,40 +72,31 @@ void put(Bytes& dest, size_t offset, const Bytes& bytes, size_t limit = SIZE_MAX
 
 // A property of the library that an input broke: reported, then the target
 // aborts so that libFuzzer keeps the input.
-#define FUZZ_CHECK(cond)                                                                                  \
-    do {                                                                                                  \
-        if (!(cond)) {                                                                                    \
-            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #cond);            \
-            std::abort();                                                                                 \
-        }                                                                                                 \
+#define FUZZ_CHECK(cond)                                                                       \
+    do {                                                                                       \
+        if (!(cond)) {                                                                         \
+            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #cond); \
+            std::abort();                                                                      \
+        }                                                                                      \
     } while (0)
 
 // The simulated host of the targets that need no adapter, made on first use.
 sim::SimHost& host();
-
-// The simulated host with one adapter and its flash (sim::FlashRig), made on
-// first use; later calls give the same rig (their arguments are not used).
+// The simulated host with one adapter and its flash, made on first use; later
+// calls give the same rig (their arguments are not used).
 sim::FlashRig& flash_rig(uint16_t device_id, const sim::ChipFlashOptions& options = {});
-
+// Serves the attribute file at path as whatever text holds at each read
+// (writes, when allowed, are dropped).
+void serve(sim::SimHost& host, const std::string& path, const std::string& text, bool writable = false);
 // The option string tokens of adapter 3 with one target (names, port id,
 // preferred and disabled LUNs, control), as the failover store writes them.
 std::string fo_target_tokens();
 
-// Serves the attribute file at path as whatever text currently holds (read
-// only, or with writes accepted and dropped).
-void serve(sim::SimHost& host, const std::string& path, const std::string& text, bool writable = false);
-
-// For the length of one input: every trace of the library on (its dumps
-// read the buffers too), written to the host's captured standard error,
-// which is dropped at the end.
-class Traced {
-public:
+// For one input: every trace of the library on (its dumps read the buffers
+// too), into the host's captured standard error, which is dropped at the end.
+struct Traced {
     explicit Traced(sim::SimHost& host = fuzz::host());
     ~Traced();
-    Traced(const Traced&) = delete;
-    Traced& operator=(const Traced&) = delete;
-
-private:
     sim::SimHost& host_;
 };
 

@@ -1,10 +1,7 @@
-// The readers of netlink messages: a vendor command's reply (the exchange),
-// the driver's event-log reply and the FC transport's event datagrams. The
-// sockets are the simulated host's, with a sysfs-mode port of host 5 listed.
-//
-// Input: a mode byte. Mode 0: a byte of how many body bytes the command
-// reads, then its reply. Mode 1: the event-log reply. Mode 2: datagrams on
-// the transport socket, each a part.
+// The netlink readers: a vendor command's reply, the driver's event-log reply
+// and the FC transport's event datagrams, for a sysfs-mode port of host 5.
+// Input: a mode byte. 0: how many body bytes the command reads, then its reply;
+// 1: the event-log reply; 2: datagrams, each a part.
 #include "core/vx_ioctl.h"
 #include "core/vx_load.h"
 #include "fuzz_support.h"
@@ -19,9 +16,7 @@ constexpr int kHost = 5;
 
 sim::SimNetlink& peer() {
     static sim::SimNetlink& nl = []() -> sim::SimNetlink& {
-        sim::SysfsSetup setup;
-        setup.adapters = {sim::sysfs_adapter(0x2532, {kHost})};
-        sim::install_sysfs_adapters(fuzz::host(), setup);
+        sim::install_sysfs_adapters(fuzz::host(), {.adapters = {sim::sysfs_adapter(0x2532, {kHost})}});
         uint32_t count = 0;
         FUZZ_CHECK(vxsysfs_init() == 0 && vxsysfs_supported_driver_exist(&count) == 0 && count == 1);
         gnl_fd = vxapi_nl_open();
@@ -36,11 +31,7 @@ void command(fuzz::Reader& in) {
     const uint8_t reads = in.byte();
     peer().fault({sim::NlFault::Raw, 0, in.rest()});
     const fuzz::Buffer out(reads, 0xEE);
-    VxNlCommand c;
-    c.cmd = 19;
-    c.reply_len = VX_NL_FC_MSG_HDR_LEN + reads;
-    c.out = out.data();
-    c.out_len = reads;
+    const VxNlCommand c{.cmd = 19, .reply_len = VX_NL_FC_MSG_HDR_LEN + reads, .out = out.data(), .out_len = reads};
     uint32_t status = 0xEE;
     const int rc = vxapi_nl_exchange(gnl_fd, kHost, c, &status);
     FUZZ_CHECK(rc == 1 || status == 0);

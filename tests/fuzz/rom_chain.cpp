@@ -1,10 +1,8 @@
-// The PCI expansion ROM chain: the bounded walker (with and without an image
-// layout header in front), the image finders, the VPD finder, the boot-code
-// version reader and the 24xx firmware finder, over one image buffer.
-//
-// Input: a mode byte, then the buffer. Mode bit 0 makes a 128 KiB ROM of
-// erased bytes instead, with a first part at its start and the rest in its
-// last 512 bytes (where a ROM of one x86 BIOS image keeps its VPD).
+// The PCI expansion ROM chain: the walker (with and without an image layout
+// header), the image, VPD and 24xx firmware finders and the boot-code versions.
+// Input: a mode byte, then the buffer. Mode bit 0 makes a 128 KiB erased ROM
+// with a first part at its start and the rest in its last 512 bytes (the VPD
+// of a one-BIOS ROM).
 #include "core/vx_driver_records.h"
 #include "core/vx_flash_images.h"
 #include "core/vx_layout.h"

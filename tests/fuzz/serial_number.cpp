@@ -1,9 +1,6 @@
-// The serial number reader: the port's VPD as the driver delivers it (a 24xx
-// chip, 512 bytes asked, fewer delivered when the VPD is shorter), or from the
-// VPD region of the flash (0x8044, 1024 bytes), and the "SN" field taken from
-// it into the function record.
-//
-// Input: a mode byte, then the VPD. Mode bit 0 takes the flash region.
+// The serial number ("SN") from the port's VPD as the driver delivers it (24xx,
+// 512 bytes asked) or from the flash VPD region (0x8044, 1024 bytes).
+// Input: a mode byte (bit 0: the flash region), then the VPD.
 #include "core/vx_layout.h"
 #include "core/vx_vpd_fields.h"
 #include "fuzz_support.h"

@@ -1,9 +1,6 @@
-// The LUNs of a sysfs port's targets from the names of the SCSI devices
-// (host:channel:target:lun): the LUN count of targets 0 and 300 of host 5,
-// and the target and LUN list of the port, whose one online target is 0.
-//
-// Input: the names of the class "scsi_device" entries, one a line (names that
-// cannot be a directory are left out).
+// The LUNs of a sysfs port's targets from the SCSI device names: the LUN count
+// of targets 0 and 300 of host 5, and the port's target and LUN list.
+// Input: the names of the class "scsi_device" entries, one a line.
 #include <set>
 
 #include "fuzz_support.h"
@@ -21,9 +18,7 @@ vxapi_priv_database& port() {
     static vxapi_priv_database rec = [] {
         sim::SysfsAdapter adapter = sim::sysfs_adapter(0x2532, {kHost});
         adapter.functions[0].host.rports = {sim::SysfsRemotePort{}};
-        sim::SysfsSetup setup;
-        setup.adapters = {adapter};
-        sim::install_sysfs_adapters(fuzz::host(), setup);
+        sim::install_sysfs_adapters(fuzz::host(), {.adapters = {adapter}});
         std::strcpy(sysfs_mnt_path, "/sys");
         vxapi_priv_database r{};
         r.host_no = kHost;
@@ -53,13 +48,9 @@ size_t make_entries(const std::string& text) {
 }  // namespace
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
-    std::vector<Bytes> out;
-    for (const char* names : {"5:0:0:0\n5:0:0:3\n5:0:300:7\n5:0:300:16389\n5:0:300:20485",
-                              "5:0:0:32769\n5:0:0:-1\n5:0:44:2\n15:0:0:1\n5:0:0:99999999999",
-                              "5:0:0:\n 5 : 0 : 0 : 12\n5:0:0:0x10"}) {
-        out.push_back(sim::text_bytes(names));
-    }
-    return out;
+    return texts({"5:0:0:0\n5:0:0:3\n5:0:300:7\n5:0:300:16389\n5:0:300:20485",
+                  "5:0:0:32769\n5:0:0:-1\n5:0:44:2\n15:0:0:1\n5:0:0:99999999999",
+                  "5:0:0:\n 5 : 0 : 0 : 12\n5:0:0:0x10"});
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

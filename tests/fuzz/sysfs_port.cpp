@@ -1,15 +1,9 @@
-// The queries of a sysfs port over the texts of its attributes: node, port,
-// chip, converged port, driver, firmware, discovered ports and targets, port
-// summary, SCSI address, statistics (FC host statistics files, SCSI host and
-// SCSI device counters), a remote port's RLS answer through the "els"
-// attribute, and driver specifics. The port is a simulated sysfs-mode adapter
-// (0x2071, host 5, one online target and one initiator), found once by
-// discovery; its SCSI host, FC host, remote port, PCI function and VPD
-// attributes read as the input sets them.
+// Every query of a sysfs port (node to driver specifics, statistics and the
+// RLS through the "els" attribute) over its attribute texts. The port: a
+// sysfs-mode adapter (0x2071, host 5, one online target, one initiator).
 //
 // Input: pairs of an attribute number (one byte, modulo the number of
-// attributes) and the attribute's text as a part; every other attribute reads
-// as the simulated host's default.
+// attributes) and its text as a part; the others read as their defaults.
 #include <map>
 
 #include "core/vx_passthru.h"
@@ -47,9 +41,7 @@ vxapi_priv_database* port() {
         initiator.roles = "FCP Initiator";
         initiator.target_id.reset();
         adapter.functions[0].host.rports = {target, initiator};
-        sim::SysfsSetup setup;
-        setup.adapters = {adapter};
-        const sim::SysfsFabric fabric = sim::install_sysfs_adapters(fuzz::host(), setup);
+        const sim::SysfsFabric fabric = sim::install_sysfs_adapters(fuzz::host(), {.adapters = {adapter}});
         const std::string dir = fabric.host_dirs.at(kHost);
         const std::string scsi_host = dir + "/scsi_host/host5", fc_host = dir + "/fc_host/host5";
         serve_all(scsi_host, sim::sysfs_scsi_host_defaults(kHost, 0));
@@ -88,21 +80,21 @@ vxapi_priv_database* port() {
 void query(vxapi_priv_database* rec) {
     uint32_t status = 0, detail = 0;
     EXT_HBA_NODE node{};
-    vxsysfs_query_hbanode(-1, rec, &node, &status);
     EXT_HBA_PORT hba_port{};
-    vxsysfs_query_hbaport(-1, rec, &hba_port, &status);
     EXT_CHIP chip{};
-    vxsysfs_query_chip(-1, rec, &chip, &status);
     EXT_CNA_PORT cna{};
-    vxsysfs_query_cnaport(-1, rec, &cna, &status);
     EXT_DRIVER driver{};
-    vxsysfs_query_driver(-1, rec, &driver, &status);
     EXT_FW fw{};
+    vxsysfs_query_hbanode(-1, rec, &node, &status);
+    vxsysfs_query_hbaport(-1, rec, &hba_port, &status);
+    vxsysfs_query_chip(-1, rec, &chip, &status);
+    vxsysfs_query_cnaport(-1, rec, &cna, &status);
+    vxsysfs_query_driver(-1, rec, &driver, &status);
     vxsysfs_query_fw(-1, rec, &fw, &status);
     for (uint16_t i = 0; i < 2; ++i) {
         EXT_DISC_PORT disc{};
-        vxsysfs_query_discport(-1, rec, i, &disc, &status);
         EXT_DISC_TARGET target{};
+        vxsysfs_query_discport(-1, rec, i, &disc, &status);
         vxsysfs_query_disctgt(-1, rec, i, &target, &status);
     }
     const fuzz::Buffer summary(8 + 2 * sizeof(EXT_DEVICEDATAENTRY), 0);

@@ -1,8 +1,5 @@
-// The sysfs text parsers: SCSI device names (host:channel:target:lun) for the
-// target id and the LUN, hexadecimal text into bytes, trailing newlines, and
-// the attribute readers (text, hexadecimal bytes, decimal and hexadecimal
-// numbers) over an attribute that reads as the input.
-//
+// The sysfs text parsers (SCSI device names, hexadecimal bytes, trailing
+// newlines) and the attribute readers over an attribute that reads as the input.
 // Input: the text (an embedded NUL ends it for the parsers of C strings).
 #include "fuzz_support.h"
 #include "transport/vx_sysfs_prim.h"
@@ -34,12 +31,8 @@ void read_attribute() {
 }  // namespace
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
-    std::vector<Bytes> out;
-    for (const char* t : {"5:0:3:1", "2:0:65535:16384\n", "0x21000024ff3dc8e6\n", "21000024FF3DC8E7", "4096\n",
-                          "0x8\n", "FCP Target\n", "Online", " 7 : 0 : 12 : 40 ", "0X2", ""}) {
-        out.push_back(sim::text_bytes(t));
-    }
-    return out;
+    return texts({"5:0:3:1", "2:0:65535:16384\n", "0x21000024ff3dc8e6\n", "21000024FF3DC8E7", "4096\n", "0x8\n",
+                  "FCP Target\n", "Online", " 7 : 0 : 12 : 40 ", "0X2", ""});
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

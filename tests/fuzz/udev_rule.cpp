@@ -1,7 +1,6 @@
-// The udev rule line parser and builder.
-//
-// Input: the text of one rule line. A parsed line that builds again must parse
-// back to the same GUID and names.
+// The udev rule line parser and builder: a parsed line that builds again
+// parses back to the same GUID and names.
+// Input: the text of one rule line.
 #include "core/vx_udev.h"
 #include "fuzz_support.h"
 

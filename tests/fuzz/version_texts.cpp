@@ -1,10 +1,7 @@
-// The version texts of firmware and FCode: the firmware image's header, the
-// 24xx firmware's segments and the FCode image's version word. Every text goes
-// into a heap buffer of exactly the size the function is given.
-//
-// Input: a mode byte, then the buffer. Mode bit 0 puts the buffer at byte
-// 0x80000 of a copy of the whole flash, where the 24xx firmware is looked for
-// when the copy is not the firmware region alone.
+// The version texts of firmware, 24xx firmware and FCode, each into a heap
+// buffer of exactly the size the function is given.
+// Input: a mode byte, then the buffer. Mode bit 0 puts it at 0x80000 of a
+// copy of the whole flash.
 #include "core/vx_flash_images.h"
 #include "core/vx_layout.h"
 #include "fuzz_support.h"

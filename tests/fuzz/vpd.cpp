@@ -1,10 +1,8 @@
-// The VPD walkers and what is built on them: the item walk, the keyword
-// search, the "RV" checksum (set, then verified), the OEM checksum scan, the
-// field reads, and the version-keyword updates from an option ROM image (in
-// place, into the image, and the NVRAM routine with its checksum).
-//
-// Input: a mode byte, the VPD as a part, then the option ROM image. Mode bit
-// 0 gives the NVRAM routine the 24xx firmware region (else a whole flash).
+// The VPD walkers and what is built on them: item walk, keyword search, "RV"
+// checksum (set, then verified), OEM checksum, field reads, and the version
+// keyword updates from an option ROM image (with the NVRAM checksum).
+// Input: a mode byte (bit 0: the NVRAM routine gets the 24xx firmware region,
+// else a whole flash), the VPD as a part, then the option ROM image.
 #include "core/vx_layout.h"
 #include "core/vx_vpd_fields.h"
 #include "fuzz_support.h"
