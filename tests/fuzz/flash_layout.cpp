@@ -23,8 +23,7 @@ fuzz::Bytes encode(uint8_t mode, const Chunks& chunks) {
     fuzz::Bytes out{mode};
     for (const auto& [at, bytes] : chunks) {
         out.insert(out.end(), {uint8_t(at), uint8_t(at >> 8), uint8_t(at >> 16)});
-        const fuzz::Bytes part = fuzz::framed(bytes);
-        out.insert(out.end(), part.begin(), part.end());
+        fuzz::append(out, fuzz::framed(bytes));
     }
     return out;
 }

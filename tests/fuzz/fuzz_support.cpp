@@ -15,10 +15,7 @@ Bytes framed(const Bytes& part) {
 
 Bytes join(uint8_t mode, const std::vector<Bytes>& parts) {
     Bytes out{mode};
-    for (size_t i = 0; i < parts.size(); ++i) {
-        const Bytes piece = i + 1 < parts.size() ? framed(parts[i]) : parts[i];
-        out.insert(out.end(), piece.begin(), piece.end());
-    }
+    for (size_t i = 0; i < parts.size(); ++i) append(out, i + 1 < parts.size() ? framed(parts[i]) : parts[i]);
     return out;
 }
 
@@ -30,19 +27,10 @@ std::vector<Bytes> texts(const std::vector<std::string>& texts) {
 
 Bytes join_texts(uint8_t mode, const std::vector<std::string>& parts) { return join(mode, texts(parts)); }
 
-Bytes Reader::part() {
-    const size_t n = byte();
-    const size_t len = n | (static_cast<size_t>(byte()) << 8);
-    const size_t take = std::min(len, size_ - pos_);
-    Bytes out(data_ + pos_, data_ + pos_ + take);
-    pos_ += take;
-    return out;
-}
-
-Bytes Reader::rest() {
-    Bytes out(data_ + pos_, data_ + size_);
-    pos_ = size_;
-    return out;
+Bytes Reader::take(size_t n) {
+    n = std::min(n, size_ - pos_);
+    pos_ += n;
+    return Bytes(data_ + pos_ - n, data_ + pos_);
 }
 
 Buffer::Buffer(const Bytes& bytes) : data_(new uint8_t[bytes.empty() ? 1 : bytes.size()]), size_(bytes.size()) {
@@ -53,16 +41,6 @@ void put(Bytes& dest, size_t offset, const Bytes& bytes, size_t limit) {
     if (offset >= dest.size()) return;
     const size_t n = std::min({bytes.size(), dest.size() - offset, limit});
     std::copy_n(bytes.begin(), n, dest.begin() + static_cast<std::ptrdiff_t>(offset));
-}
-
-sim::SimHost& host() {
-    static sim::SimHost instance;
-    return instance;
-}
-
-sim::FlashRig& flash_rig(uint16_t device_id, const sim::ChipFlashOptions& options) {
-    static sim::FlashRig rig(device_id, options);
-    return rig;
 }
 
 std::string fo_target_tokens() {
@@ -82,12 +60,8 @@ void serve(sim::SimHost& host, const std::string& path, const std::string& text,
     host.set_attr(path, attr, writable ? 0644 : 0444);
 }
 
-// Every trace bit but the log file's.
-Traced::Traced(sim::SimHost& host) : host_(host) { vx_debug = ~VXDBG_LOGFILE; }
+Traced::Traced(sim::SimHost& host) : host_(host) { vx_debug = ~VXDBG_LOGFILE; }  // every trace but the log file
 
-Traced::~Traced() {
-    vx_debug = 0;
-    host_.clear_stderr();
-}
+Traced::~Traced() { vx_debug = 0, host_.clear_stderr(); }
 
 }  // namespace fuzz

@@ -32,17 +32,22 @@ Bytes join_texts(uint8_t mode, const std::vector<std::string>& parts);
 // A part with its length in front (at most 0xFFFF bytes of it are kept).
 Bytes framed(const Bytes& part);
 std::vector<Bytes> texts(const std::vector<std::string>& texts);
+inline void append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 inline std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 class Reader {
 public:
     Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
     uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-    Bytes part();
-    Bytes rest();
+    Bytes part() {
+        const size_t low = byte();
+        return take(low | size_t(byte()) << 8);
+    }
+    Bytes rest() { return take(size_ - pos_); }
     bool done() const { return pos_ == size_; }
 
 private:
+    Bytes take(size_t n);
     const uint8_t* data_;
     size_t size_;
     size_t pos_ = 0;
@@ -81,10 +86,16 @@ void put(Bytes& dest, size_t offset, const Bytes& bytes, size_t limit = SIZE_MAX
     } while (0)
 
 // The simulated host of the targets that need no adapter, made on first use.
-sim::SimHost& host();
+inline sim::SimHost& host() {
+    static sim::SimHost instance;
+    return instance;
+}
 // The simulated host with one adapter and its flash, made on first use; later
 // calls give the same rig (their arguments are not used).
-sim::FlashRig& flash_rig(uint16_t device_id, const sim::ChipFlashOptions& options = {});
+inline sim::FlashRig& flash_rig(uint16_t device_id, const sim::ChipFlashOptions& options = {}) {
+    static sim::FlashRig rig(device_id, options);
+    return rig;
+}
 // Serves the attribute file at path as whatever text holds at each read
 // (writes, when allowed, are dropped).
 void serve(sim::SimHost& host, const std::string& path, const std::string& text, bool writable = false);

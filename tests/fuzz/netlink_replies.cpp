@@ -66,8 +66,7 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
     std::memcpy(&error[2 + 16], &enodev, sizeof enodev);
     Bytes transport = {2};
     for (uint32_t code = 0; code <= 6; ++code) {
-        const Bytes e = fuzz::framed(sim::fc_event(code == 6 ? 77 : kHost, code, 0x01020304));
-        transport.insert(transport.end(), e.begin(), e.end());
+        append(transport, framed(sim::fc_event(code == 6 ? 77 : kHost, code, 0x01020304)));
     }
     return {reply, error, log_reply(3), log_reply(300), transport};
 }

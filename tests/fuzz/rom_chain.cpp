@@ -36,12 +36,11 @@ void expect_image(const fuzz::Buffer& buf, const uint8_t* image) {
 
 void find_images(const fuzz::Buffer& buf) {
     uint32_t images = 0;
+    uint8_t* found = nullptr;
     for (const uint8_t type : {VXIMG_CODE_X86, VXIMG_CODE_FCODE, VXIMG_CODE_EFI}) {
-        uint8_t* found = nullptr;
         if (vxapi_find_image(buf.data(), buf.size(), type, &found, 0, nullptr, &images) == 1) expect_image(buf, found);
     }
     for (const uint16_t device : {VXIMG_DEVICE_VPD, VXIMG_DEVICE_FIRMWARE}) {
-        uint8_t* found = nullptr;
         if (vxapi_find_image(buf.data(), buf.size(), 0, nullptr, device, &found, &images) == 1) {
             expect_image(buf, found);
         }

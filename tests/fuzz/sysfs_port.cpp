@@ -122,8 +122,7 @@ fuzz::Bytes scsi_texts(const std::vector<std::pair<std::string, std::string>>& t
     fuzz::Bytes out;
     for (const auto& [name, text] : texts) {
         out.push_back(static_cast<uint8_t>(std::distance(defaults.begin(), defaults.find(name))));
-        const fuzz::Bytes part = fuzz::framed(sim::text_bytes(text));
-        out.insert(out.end(), part.begin(), part.end());
+        fuzz::append(out, fuzz::framed(sim::text_bytes(text)));
     }
     return out;
 }
