@@ -1,11 +1,6 @@
-// The driver's device numbers from text: its class "dev" file ("major:minor")
-// as discovery reads it before making the driver's node, else the lines of
-// "/proc/devices"; and the lines of "/proc/devices" that the management
-// device is opened by.
-//
-// Input: a mode byte, then the text. Mode bit 0 makes it the class file
-// (and "/proc/devices" empty); otherwise there is no class file and the text
-// is "/proc/devices".
+// The driver's device numbers from text: the class "dev" file or the lines of
+// "/proc/devices" (discovery, the node), and the management device's line.
+// Input: a mode byte (bit 0: the text is the class file, else /proc/devices).
 #include "core/vx_discovery.h"
 #include "core/vx_ioctl.h"
 #include "fuzz_support.h"
@@ -13,7 +8,6 @@
 
 namespace {
 
-constexpr uint8_t kClassFile = 0x01;
 const std::string kDriver = "vxa2xxx";
 const std::string kClassPath = "/sys/class/" + kDriver + "/" + kDriver + "/dev";
 
@@ -32,18 +26,14 @@ std::string setup_text(bool class_file) {
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
     const std::string devices = setup_text(false);
-    return {
-        join(kClassFile, {sim::text_bytes(setup_text(true))}),
-        join(0, {sim::text_bytes(devices)}),
-        join(0, {sim::text_bytes(devices + std::string(120, 'x') + " " + kDriver + "\n241 vx2xapidev\n")}),
-    };
+    return {join_texts(1, {setup_text(true)}), join_texts(0, {devices}),
+            join_texts(0, {devices + std::string(120, 'x') + " " + kDriver + "\n241 vx2xapidev\n"})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Reader in(data, size);
-    const bool class_file = (in.byte() & kClassFile) != 0;
-    const fuzz::Bytes rest = in.rest();
-    const std::string text(rest.begin(), rest.end());
+    const bool class_file = (in.byte() & 1) != 0;
+    const std::string text = fuzz::str(in.rest());
     sim::SimHost& host = fuzz::host();
     if (class_file) {
         host.write_file(kClassPath, text);
@@ -52,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         vx::sys().unlink(kClassPath.c_str());
         host.write_file("/proc/devices", text);
     }
-    fuzz::Traced traced(host);
+    fuzz::Traced traced;
     char node[VX_NODE_PATH_SIZE] = "/dev/vxa2xxx";
     vxapi_charnode_exist(node, kDriver.c_str());
     vxapi_open_apidev();

@@ -1,17 +1,9 @@
-// The flash layout table and what is read through it, from an adapter's
-// flash as the simulated driver serves it: the table at the chip's default
-// address or through the locator behind the boot code chain (the walk of
-// each 512 KiB window), the image status records that choose the active
-// image set, the MPI and EDC versions, the NIC boot code versions, and the
-// boot-code and firmware versions read at 0x80000 and 0x100000. Also the
-// pure checks of tables, locators and status records on each chunk.
-//
-// Input: a mode byte, then chunks of flash, each a 24-bit little-endian flash
-// offset and a part; the rest of the flash is erased. Mode bits 0 and 1 pick
-// the chip: 0x2532 (2 MiB), 0x8001 (4 MiB, two windows) or 0x8021 (4 MiB,
-// table at its default address only).
-#include <algorithm>
-
+// The flash layout table (at the default address or through the locator behind
+// the boot code chain, each 512 KiB window), and what is read through it: image
+// status records, MPI/EDC, NIC boot code, boot-code and firmware versions.
+// Input: a mode byte (bits 0-1: chip 0x2532 2 MiB, 0x8001 4 MiB two windows,
+// 0x8021 table at its default address only), then chunks of flash, each a
+// 24-bit little-endian offset and a part; the rest is erased.
 #include "core/vx_flash_images.h"
 #include "core/vx_layout.h"
 #include "core/vx_regions.h"
@@ -20,34 +12,22 @@
 
 namespace {
 
-struct Chip {
+constexpr struct {
     uint16_t device_id;
     uint32_t flash_size;
-    uint32_t table;  // the default address of the table
-};
-constexpr Chip kChips[4] = {
-    {0x2532, 0x200000, 0x141000}, {0x8001, 0x400000, 0x361000}, {0x8021, 0x400000, 0x3F1000},
-    {0x2532, 0x200000, 0x141000},
-};
+} kChips[4] = {{0x2532, 0x200000}, {0x8001, 0x400000}, {0x8021, 0x400000}, {0x2532, 0x200000}};
 
-struct Chunk {
-    uint32_t at;
-    fuzz::Bytes bytes;
-};
+using Chunks = std::vector<std::pair<uint32_t, fuzz::Bytes>>;
 
-fuzz::Bytes encode(uint8_t mode, const std::vector<Chunk>& chunks) {
+fuzz::Bytes encode(uint8_t mode, const Chunks& chunks) {
     fuzz::Bytes out{mode};
-    for (const Chunk& c : chunks) {
-        out.push_back(static_cast<uint8_t>(c.at));
-        out.push_back(static_cast<uint8_t>(c.at >> 8));
-        out.push_back(static_cast<uint8_t>(c.at >> 16));
-        const fuzz::Bytes part = fuzz::framed(c.bytes);
-        out.insert(out.end(), part.begin(), part.end());
+    for (const auto& [at, bytes] : chunks) {
+        out.insert(out.end(), {uint8_t(at), uint8_t(at >> 8), uint8_t(at >> 16)});
+        fuzz::append(out, fuzz::framed(bytes));
     }
     return out;
 }
 
-// The pure checks, on a chunk as it stands.
 void check_records(const fuzz::Bytes& chunk) {
     const fuzz::Buffer buf(chunk);
     vximg_flt_header_checksum_ok(buf.data(), buf.size());
@@ -80,56 +60,42 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
     ImageStatusFields newer;
     newer.gen_num = 2;
     Bytes mpi(20, 0);
-    mpi[17] = 1;
-    mpi[18] = 2;
-    mpi[19] = 3;
+    mpi[17] = 1, mpi[18] = 2, mpi[19] = 3;
     Bytes edc = mpi;
     put_le32(edc, 0, VX_EDC_COOKIE);
-    const Bytes fw_header = {0x03, 0x00, 0x40, 0x40, 8, 2, 52, 18};
     // The regions read through the layout, at these flash offsets.
-    const std::vector<FltRegion> regions = {
-        flt_region(0x07, 0x40000, 0),          flt_region(0x01, 0x80000, 0x80000),
-        flt_region(0x95, 0x1000, 0x150000),    flt_region(0x96, 0x1000, 0x151000),
-        flt_region(0x40, 0x10000, 0x160000),   flt_region(0x45, 0x10000, 0x170000),
-        flt_region(0x2E, 0x80000, 0x180000),
-    };
-    const std::vector<Chunk> contents = {
-        {0x150000, build_image_status({})}, {0x151000, build_image_status(newer)},
-        {0x160000, mpi},                    {0x170000, edc},
-        {0x180000, chain.bytes},            {0x80000, chain.bytes},
-        {0x100000, fw_header},
-    };
-    const auto with = [&](std::vector<Chunk> chunks) {
+    const Bytes table = build_flt_table({flt_region(0x07, 0x40000, 0), flt_region(0x01, 0x80000, 0x80000),
+                                         flt_region(0x95, 0x1000, 0x150000), flt_region(0x96, 0x1000, 0x151000),
+                                         flt_region(0x40, 0x10000, 0x160000), flt_region(0x45, 0x10000, 0x170000),
+                                         flt_region(0x2E, 0x80000, 0x180000)});
+    const Chunks contents = {{0x150000, build_image_status({})}, {0x151000, build_image_status(newer)},
+                             {0x160000, mpi}, {0x170000, edc}, {0x180000, chain.bytes}, {0x80000, chain.bytes},
+                             {0x100000, {0x03, 0x00, 0x40, 0x40, 8, 2, 52, 18}}};
+    const auto with = [&](uint8_t mode, Chunks chunks) {
         chunks.insert(chunks.end(), contents.begin(), contents.end());
-        return chunks;
+        return encode(mode, chunks);
     };
-    return {
-        // The table at the default address.
-        encode(0, with({{0x141000, build_flt_table(regions)}})),
-        // Found through the locator behind the chain.
-        encode(0, with({{0, chain.bytes},
-                        {static_cast<uint32_t>(chain.end), build_flt_locator(0x130000)},
-                        {0x130000, build_flt_table(regions)}})),
-        // 0x8001: the chain with an image layout header in the second window.
-        encode(1, with({{0x200000, chain_vfim.bytes},
-                        {static_cast<uint32_t>(0x200000 + chain_vfim.end), build_flt_locator(0x130000)},
-                        {0x130000, build_flt_table(regions)}})),
-        encode(2, with({{0x3F1000, build_flt_table(regions)}})),
+    const auto located = [&](uint32_t at, const RomChain& c) {
+        return Chunks{{at, c.bytes}, {uint32_t(at + c.end), build_flt_locator(0x130000)}, {0x130000, table}};
     };
+    // The table at the default address, found through the locator behind the
+    // chain, and on 0x8001 behind a chain with an image layout header in the
+    // second window.
+    return {with(0, {{0x141000, table}}), with(0, located(0, chain)), with(1, located(0x200000, chain_vfim)),
+            with(2, {{0x3F1000, table}})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Reader in(data, size);
-    const Chip& chip = kChips[in.byte() & 3];
+    const auto& chip = kChips[in.byte() & 3];
     sim::FlashRig& rig = fuzz::flash_rig(0x2532);
     rig.driver.clear_log();
-    rig.adapter->device_id = chip.device_id;
-    rig.phy.device_id = chip.device_id;
+    rig.adapter->device_id = rig.phy.device_id = chip.device_id;
     rig.adapter->flash.assign(chip.flash_size, 0xFF);
     while (!in.done()) {
         uint32_t at = in.byte();
-        at |= static_cast<uint32_t>(in.byte()) << 8;
-        at |= static_cast<uint32_t>(in.byte()) << 16;
+        at |= uint32_t(in.byte()) << 8;
+        at |= uint32_t(in.byte()) << 16;
         const fuzz::Bytes chunk = in.part();
         fuzz::put(rig.adapter->flash, at % chip.flash_size, chunk);
         check_records(chunk);

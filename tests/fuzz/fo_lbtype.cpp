@@ -1,18 +1,14 @@
-// The load-balancing tokens of the option string: collected into a list,
-// one target's type set and the result read back.
-//
+// The load-balancing tokens of the option string: collected, one target's type
+// set and the result read back.
 // Input: the target's last name byte and type, then the option string.
-#include <cstring>
-#include <memory>
-#include <string>
-
 #include "failover/vx_fo_store.h"
 #include "fuzz_support.h"
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
-    const std::string text = "scsi-vxa0-adapter-port=5000000000000a00\\;scsi-lbtype-2-key0-tgtname=00000000000000b1\\;"
-                             "\nscsi-lbtype-12-key1-tgtname=00000000000000b2;scsi-lbtype-1-key0-tgtname=00\\;\n";
-    return {join(0, {Bytes{0xb1, 3}, Bytes(text.begin(), text.end())})};
+    return {join(0, {Bytes{0xb1, 3},
+                     sim::text_bytes("scsi-vxa0-adapter-port=5000000000000a00\\;scsi-lbtype-2-key0-tgtname="
+                                     "00000000000000b1\\;\nscsi-lbtype-12-key1-tgtname=00000000000000b2;"
+                                     "scsi-lbtype-1-key0-tgtname=00\\;\n")})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -21,13 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fuzz::Bytes head = in.part();
     const fuzz::Bytes rest = in.rest();
     if (head.size() < 2 || rest.size() >= VX_FO_OPTSTR_SIZE) return 0;
-    std::string text(rest.begin(), rest.end());
-    text = text.substr(0, std::strlen(text.c_str()));
+    const std::string text = fuzz::str(rest).c_str();  // up to its first NUL
 
     auto list = std::make_unique<FO_LB_POLICY_STORE_LIST>();
     const uint32_t collected = vxfoapi_get_all_lbtype(list.get(), text.c_str());
-    FUZZ_CHECK(collected == 0 || collected == SDERR_CONFIG_FILE);
-    FUZZ_CHECK(list->Count <= VX_FO_LB_STORE_ENTRIES);
+    FUZZ_CHECK((collected == 0 || collected == SDERR_CONFIG_FILE) && list->Count <= VX_FO_LB_STORE_ENTRIES);
 
     const uint8_t name[8] = {0, 0, 0, 0, 0, 0, 0, head[0]};
     const uint32_t type = head[1];

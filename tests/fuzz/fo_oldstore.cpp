@@ -1,12 +1,7 @@
-// The old-format store's reader and writer, and the decimal LUN lists: a
-// line the writer builds from what was read reads back to the same line and
-// fits the line bound; a decimal list never passes its buffer.
-//
-// Input: a mode byte (bit 0: the writer takes slot 0 for a failover driver;
-// the rest: the decimal lists' buffer size), then the line.
-#include <cstring>
-#include <string>
-
+// The old-format store: a line rebuilt from what was read reads back the same
+// and fits the line bound; the decimal LUN lists never pass their buffer.
+// Input: a mode byte (bit 0: slot 0 is a failover driver; the rest: the
+// decimal lists' buffer size), then the line.
 #include "core/vx_records.h"
 #include "failover/vx_fo_oldstore.h"
 #include "failover/vx_fo_optline.h"
@@ -27,19 +22,14 @@ std::string rebuild(const std::string& line) {
     VxFoRecords& w = work();
     std::string out = line;
     if (vxapi_get_data_from_old_line(line, w.get()) != 0) return "";
-    if (vxapi_set_data_to_old_line(&out, w.get(), VX_FO_FROM_TARGETS) != 0) return "";
-    return out;
+    return vxapi_set_data_to_old_line(&out, w.get(), VX_FO_FROM_TARGETS) == 0 ? out : "";
 }
 
 }  // namespace
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
-    const std::string p = "scsi-vxa3-tgt-7-di-1-";
-    const std::string line = "options vxa2xxx Bind=1 vx2xopts=scsi-vxa3-adapter-port=2100000000000003\\;" + p +
-                             "node=2000000000000007\\;" + p + "port=2100000000000007\\;" + p + "pid=010203\\;" + p +
-                             "preferred=" + std::string(63, '0') + "1\\;" + p + "lun_disabled-256=8" +
-                             std::string(63, '0') + "\\;" + p + "control=10\\; ConfigRequired=1\n";
-    return {join(0x41, {Bytes(line.begin(), line.end())}), join(0x20, {Bytes(line.begin(), line.end())})};
+    const std::string line = "options vxa2xxx Bind=1 vx2xopts=" + fo_target_tokens() + " ConfigRequired=1\n";
+    return {join_texts(0x41, {line}), join_texts(0x20, {line})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -47,9 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t mode = in.byte();
     std::strcpy(api_priv_data[0].phys_path, (mode & 1) != 0 ? "/dev/vxa" : "");
     api_priv_data[0].drvr_attr = mode & 1;
-    const fuzz::Bytes rest = in.rest();
-    if (rest.size() > VX_CONF_LINE_MAX) return 0;
-    const std::string line(rest.begin(), rest.end());
+    const std::string line = fuzz::str(in.rest());
+    if (line.size() > VX_CONF_LINE_MAX) return 0;
 
     const std::string first = rebuild(line);
     if (!first.empty()) {
@@ -61,17 +50,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const FO_EXTERNAL_LUN_DATA_ENTRY& lun = work().get()[0].lun_list->DataEntry[0];
     vxapi_get_data_from_old_line(line, work().get());
     const size_t room = mode >> 1;
-    fuzz::Buffer text(fuzz::Bytes(room == 0 ? 1 : room, 'z'));
+    const fuzz::Buffer text(room == 0 ? 1 : room, 'z');
     uint32_t offset = 0, count = 0;
     for (uint32_t i = 0; i < 24; ++i) {
         const auto base = static_cast<uint16_t>(i * 200);
         const uint32_t before = offset;
         const uint32_t status = (i & 1) != 0
-                                    ? vxapi_write_new_disabled(reinterpret_cast<char*>(text.data()), room, lun,
-                                                               &offset, base, &count)
-                                    : vxapi_write_new_preferred(reinterpret_cast<char*>(text.data()), room, lun,
-                                                                &offset, base, &count);
-        FUZZ_CHECK(offset < (room == 0 ? 1 : room) || (status != 0 && offset == before));
+                                    ? vxapi_write_new_disabled(text.chars(), room, lun, &offset, base, &count)
+                                    : vxapi_write_new_preferred(text.chars(), room, lun, &offset, base, &count);
+        FUZZ_CHECK(offset < text.size() || (status != 0 && offset == before));
     }
     return 0;
 }

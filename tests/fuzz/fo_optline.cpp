@@ -1,44 +1,21 @@
-// The options-line finder and the HBA feature reader: the lines of a module
-// configuration file as pieces, the whole-word key "options <model>", and
-// the features read from the driver's line.
-//
+// The options-line finder (lines as pieces, the whole-word key "options
+// <model>") and the HBA features read from the driver's line.
 // Input: the module name as a part, then the text of the file.
-#include <cstring>
-#include <string>
-
 #include "core/vx_records.h"
 #include "failover/vx_fo_optline.h"
 #include "fuzz_support.h"
 #include "vxsdm.h"
 
-namespace {
-
-constexpr uint32_t kHandle = 1;
-
-void port(const std::string& model) {
-    vxapi_priv_db_t& slot = api_priv_data[0];
-    slot = vxapi_priv_db_t{};
-    std::strcpy(slot.phys_path, "/dev/vxa2xxx");
-    std::strncpy(slot.model, model.c_str(), sizeof slot.model - 1);
-    slot.apihandle = kHandle;
-}
-
-}  // namespace
-
 std::vector<fuzz::Bytes> fuzz::seeds() {
-    const std::string model = "vxa2xxx";
-    const std::string file = "# options vxa2xxx Bind=0\nalias scsi_hostadapter vxa2xxx\n"
-                             "  options\tvxa2xxx ConfigRequired=2 Bind=1 ql2xfoo=3\noptions vxa2xxx_conf x=1\n";
-    return {join(0, {Bytes(model.begin(), model.end()), Bytes(file.begin(), file.end())})};
+    return {join_texts(0, {"vxa2xxx", "# options vxa2xxx Bind=0\nalias scsi_hostadapter vxa2xxx\n  options\tvxa2xxx "
+                                      "ConfigRequired=2 Bind=1 ql2xfoo=3\noptions vxa2xxx_conf x=1\n"})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Reader in(data, size);
     in.byte();
-    const fuzz::Bytes name = in.part();
-    const fuzz::Bytes rest = in.rest();
-    const std::string model(name.begin(), name.end());
-    const std::string text(rest.begin(), rest.end());
+    const std::string model = fuzz::str(in.part());
+    const std::string text = fuzz::str(in.rest());
 
     std::string joined;
     for (const std::string_view piece : vx_conf_line_pieces(text)) {
@@ -49,12 +26,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(joined == text);
 
+    // The features of a port of that model, from the file.
     fuzz::host().write_file("/etc/conf.modules", text);
-    port(model.substr(0, std::strlen(model.c_str())));
+    vxapi_priv_db_t& slot = api_priv_data[0];
+    slot = vxapi_priv_db_t{};
+    std::strcpy(slot.phys_path, "/dev/vxa2xxx");
+    std::strncpy(slot.model, model.c_str(), sizeof slot.model - 1);
+    slot.apihandle = 1;
     std::vector<HBA_FEATURE_ENTRY> room(6);
     auto* list = reinterpret_cast<HBA_FEATURE_LIST*>(room.data());
     list->Count = 5;
-    const uint32_t status = SDGetHbaSupportedFeatureList(kHandle, list);
+    const uint32_t status = SDGetHbaSupportedFeatureList(1, list);
     FUZZ_CHECK(status == 0 || status == SDERR_INVALID_PARAMETER || status == SDERR_CONFIG_FILE);
     return 0;
 }

@@ -1,12 +1,7 @@
-// The option string parsers: every adapter of the string, and the one
-// adapter of a port name, over the 32 store adapters' lists; a string the
-// formatter writes from what was parsed reads back to the same string.
-//
-// Input: a mode byte (bit 0: no default preferred LUNs), the wanted port
-// name as a part (8 bytes), then the option string.
-#include <cstring>
-#include <string>
-
+// The option string parsers (all adapters, or the one of a port name): what the
+// formatter writes from the parsed lists reads back to the same string.
+// Input: a mode byte (bit 0: no default preferred LUNs), the port name as a
+// part, then the option string.
 #include "core/vx_records.h"
 #include "failover/vx_fo_optstr.h"
 #include "fuzz_support.h"
@@ -17,16 +12,14 @@ struct Lists {
     FO_TARGET_DATA_LIST tgt[VX_FO_STORE_ADAPTERS];
     FO_LUN_DATA_LIST lun[VX_FO_STORE_ADAPTERS];
     hbalist_entry records[VX_FO_STORE_ADAPTERS];
-    void clear() {
-        std::memset(static_cast<void*>(this), 0, sizeof *this);
-        for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) records[i] = {{}, &tgt[i], &lun[i]};
-    }
 };
 
 Lists& lists(int which) {
     static std::unique_ptr<Lists> all[2] = {std::make_unique<Lists>(), std::make_unique<Lists>()};
-    all[which]->clear();
-    return *all[which];
+    Lists& l = *all[which];
+    std::memset(static_cast<void*>(&l), 0, sizeof l);
+    for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) l.records[i] = {{}, &l.tgt[i], &l.lun[i]};
+    return l;
 }
 
 std::string format(const Lists& l) {
@@ -37,13 +30,9 @@ std::string format(const Lists& l) {
 }  // namespace
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
-    const std::string p = "scsi-vxa3-tgt-7-di-1-";
-    const std::string text = "scsi-vxa3-adapter-port=2100000000000003\\;" + p + "node=2000000000000007\\;" + p +
-                             "port=2100000000000007\\;" + p + "pid=010203\\;" + p + "preferred=" +
-                             std::string(63, '0') + "1\\;" + p + "lun_disabled-256=8" + std::string(63, '0') +
-                             "\\;" + p + "control=10\\; " + "scsi-lbtype-1-key0-tgtname=2000000000000007\\;\n";
+    const Bytes text = sim::text_bytes(fo_target_tokens() + " scsi-lbtype-1-key0-tgtname=2000000000000007\\;\n");
     const Bytes wwpn = {0x21, 0, 0, 0, 0, 0, 0, 3};
-    return {join(0, {wwpn, Bytes(text.begin(), text.end())}), join(1, {wwpn, Bytes(text.begin(), text.end())})};
+    return {join(0, {wwpn, text}), join(1, {wwpn, text})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -51,9 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     api_priv_data[0].features = (in.byte() & 1) != 0 ? 0x100 : 0;
     fuzz::Bytes wwpn = in.part();
     wwpn.resize(8);
-    const fuzz::Bytes rest = in.rest();
-    if (rest.size() >= VX_FO_OPTSTR_SIZE) return 0;
-    const std::string text(rest.begin(), rest.end());
+    const std::string text = fuzz::str(in.rest());
+    if (text.size() >= VX_FO_OPTSTR_SIZE) return 0;
 
     Lists& one = lists(0);
     vxapi_get_data_from_line_for_wwpn(text.c_str(), one.records, wwpn.data());

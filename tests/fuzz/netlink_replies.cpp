@@ -1,12 +1,7 @@
-// The readers of netlink messages: a vendor command's reply (the exchange),
-// the driver's event-log reply and the FC transport's event datagrams. The
-// sockets are the simulated host's, with a sysfs-mode port of host 5 listed.
-//
-// Input: a mode byte. Mode 0: a byte of how many body bytes the command
-// reads, then its reply. Mode 1: the event-log reply. Mode 2: datagrams on
-// the transport socket, each a part.
-#include <cstring>
-
+// The netlink readers: a vendor command's reply, the driver's event-log reply
+// and the FC transport's event datagrams, for a sysfs-mode port of host 5.
+// Input: a mode byte. 0: how many body bytes the command reads, then its reply;
+// 1: the event-log reply; 2: datagrams, each a part.
 #include "core/vx_ioctl.h"
 #include "core/vx_load.h"
 #include "fuzz_support.h"
@@ -21,16 +16,13 @@ constexpr int kHost = 5;
 
 sim::SimNetlink& peer() {
     static sim::SimNetlink& nl = []() -> sim::SimNetlink& {
-        sim::SimHost& host = fuzz::host();
-        sim::SysfsSetup setup;
-        setup.adapters = {sim::sysfs_adapter(0x2532, {kHost})};
-        sim::install_sysfs_adapters(host, setup);
+        sim::install_sysfs_adapters(fuzz::host(), {.adapters = {sim::sysfs_adapter(0x2532, {kHost})}});
         uint32_t count = 0;
         FUZZ_CHECK(vxsysfs_init() == 0 && vxsysfs_supported_driver_exist(&count) == 0 && count == 1);
         gnl_fd = vxapi_nl_open();
         gnl_scsi_fc_fd = vxapi_nl_scsi_fc_open();
         FUZZ_CHECK(gnl_fd >= 0 && gnl_scsi_fc_fd >= 0);
-        return host.netlink();
+        return fuzz::host().netlink();
     }();
     return nl;
 }
@@ -38,12 +30,8 @@ sim::SimNetlink& peer() {
 void command(fuzz::Reader& in) {
     const uint8_t reads = in.byte();
     peer().fault({sim::NlFault::Raw, 0, in.rest()});
-    const fuzz::Buffer out(fuzz::Bytes(reads, 0xEE));
-    VxNlCommand c;
-    c.cmd = 19;
-    c.reply_len = VX_NL_FC_MSG_HDR_LEN + reads;
-    c.out = out.data();
-    c.out_len = reads;
+    const fuzz::Buffer out(reads, 0xEE);
+    const VxNlCommand c{.cmd = 19, .reply_len = VX_NL_FC_MSG_HDR_LEN + reads, .out = out.data(), .out_len = reads};
     uint32_t status = 0xEE;
     const int rc = vxapi_nl_exchange(gnl_fd, kHost, c, &status);
     FUZZ_CHECK(rc == 1 || status == 0);
@@ -52,19 +40,18 @@ void command(fuzz::Reader& in) {
 
 // The records a reader filled: whole ones, at most 64.
 void read_events(int (*reader)(int, EXT_ASYNC_EVENT*, uint32_t*)) {
-    const fuzz::Buffer records(fuzz::Bytes(64 * sizeof(EXT_ASYNC_EVENT), 0));
+    const fuzz::Buffer records(64 * sizeof(EXT_ASYNC_EVENT), 0);
     uint32_t size = 0;
-    if (reader(kHost, reinterpret_cast<EXT_ASYNC_EVENT*>(records.data()), &size) == 0) {
+    if (reader(kHost, records.as<EXT_ASYNC_EVENT>(), &size) == 0) {
         FUZZ_CHECK(size <= records.size() && size % sizeof(EXT_ASYNC_EVENT) == 0);
     }
 }
 
-fuzz::Bytes log_reply(std::vector<vxfc_aen_entry> entries, uint32_t num_events) {
-    vxfc_aen_log log{num_events, {}};
-    std::copy(entries.begin(), entries.end(), log.aen);
+fuzz::Bytes log_reply(uint32_t num_events) {
+    vxfc_aen_log log{num_events, {{0x8011, {}}, {0x8015, {0x0102, 0x0304, 0}}, {0x8012, {}}}};
     fuzz::Bytes out(VX_NL_REPLY_BODY, 0);
     out.insert(out.end(), reinterpret_cast<const uint8_t*>(&log), reinterpret_cast<const uint8_t*>(&log + 1));
-    return out;
+    return fuzz::join(1, {out});
 }
 
 }  // namespace
@@ -72,24 +59,21 @@ fuzz::Bytes log_reply(std::vector<vxfc_aen_entry> entries, uint32_t num_events) 
 std::vector<fuzz::Bytes> fuzz::seeds() {
     Bytes reply = {0, 8};  // mode 0: a command that reads 8 bytes
     reply.resize(2 + VX_NL_REPLY_BODY);
-    const Bytes data = {1, 2, 3, 4, 5, 6, 7, 8};
-    reply.insert(reply.end(), data.begin(), data.end());
+    reply.insert(reply.end(), {1, 2, 3, 4, 5, 6, 7, 8});
     Bytes error = reply;
     error[2 + 4] = VX_NLMSG_ERROR;
     const int32_t enodev = -19;
     std::memcpy(&error[2 + 16], &enodev, sizeof enodev);
-    const std::vector<vxfc_aen_entry> entries = {{0x8011, {}}, {0x8015, {0x0102, 0x0304, 0}}, {0x8012, {}}};
     Bytes transport = {2};
     for (uint32_t code = 0; code <= 6; ++code) {
-        const Bytes e = fuzz::framed(sim::fc_event(code == 6 ? 77 : kHost, code, 0x01020304));
-        transport.insert(transport.end(), e.begin(), e.end());
+        append(transport, framed(sim::fc_event(code == 6 ? 77 : kHost, code, 0x01020304)));
     }
-    return {reply, error, fuzz::join(1, {log_reply(entries, 3)}), fuzz::join(1, {log_reply(entries, 300)}), transport};
+    return {reply, error, log_reply(3), log_reply(300), transport};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     peer().clear_requests();
-    fuzz::Traced traced(fuzz::host());
+    fuzz::Traced traced;
     fuzz::Reader in(data, size);
     switch (in.byte() % 3) {
     case 0:

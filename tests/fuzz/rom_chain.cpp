@@ -1,10 +1,8 @@
-// The PCI expansion ROM chain: the bounded walker (with and without an image
-// layout header in front), the image finders, the VPD finder, the boot-code
-// version reader and the 24xx firmware finder, over one image buffer.
-//
-// Input: a mode byte, then the buffer. Mode bit 0 makes a 128 KiB ROM of
-// erased bytes instead, with a first part at its start and the rest in its
-// last 512 bytes (where a ROM of one x86 BIOS image keeps its VPD).
+// The PCI expansion ROM chain: the walker (with and without an image layout
+// header), the image, VPD and 24xx firmware finders and the boot-code versions.
+// Input: a mode byte, then the buffer. Mode bit 0 makes a 128 KiB erased ROM
+// with a first part at its start and the rest in its last 512 bytes (the VPD
+// of a one-BIOS ROM).
 #include "core/vx_driver_records.h"
 #include "core/vx_flash_images.h"
 #include "core/vx_layout.h"
@@ -13,22 +11,18 @@
 
 namespace {
 
-constexpr uint8_t kBiosRom = 0x01;
-
+// The header and the data structure of every image lie within the buffer,
+// and the walk only moves on.
 void walk(const fuzz::Buffer& buf, bool skip_vfim) {
     vximg_rom_walker w;
     vximg_rom_walk_init(&w, buf.data(), buf.size(), 0, skip_vfim);
     vximg_rom_image img;
-    size_t previous = 0;
-    bool first = true;
+    size_t next = 0;
     while (vximg_rom_walk_next(&w, &img)) {
-        // The header and the data structure lie within the buffer, and the
-        // walk only moves on.
         FUZZ_CHECK(img.offset + sizeof(INT_PCI_ROM_HEADER) <= buf.size());
         FUZZ_CHECK(img.pcir_offset + sizeof(INT_PCI_DATA_STRUCT) <= buf.size());
-        FUZZ_CHECK(first || img.offset > previous);
-        previous = img.offset;
-        first = false;
+        FUZZ_CHECK(img.offset >= next);
+        next = img.offset + 1;
     }
     FUZZ_CHECK(w.result != VXIMG_ROM_OK);
 }
@@ -37,21 +31,16 @@ void walk(const fuzz::Buffer& buf, bool skip_vfim) {
 void expect_image(const fuzz::Buffer& buf, const uint8_t* image) {
     FUZZ_CHECK(image >= buf.data() && image < buf.data() + buf.size());
     vximg_rom_image img;
-    FUZZ_CHECK(vximg_rom_image_at(buf.data(), buf.size(), static_cast<size_t>(image - buf.data()), &img) ==
-               VXIMG_ROM_OK);
+    FUZZ_CHECK(vximg_rom_image_at(buf.data(), buf.size(), size_t(image - buf.data()), &img) == VXIMG_ROM_OK);
 }
 
 void find_images(const fuzz::Buffer& buf) {
+    uint32_t images = 0;
+    uint8_t* found = nullptr;
     for (const uint8_t type : {VXIMG_CODE_X86, VXIMG_CODE_FCODE, VXIMG_CODE_EFI}) {
-        uint8_t* found = nullptr;
-        uint32_t images = 0;
-        if (vxapi_find_image(buf.data(), buf.size(), type, &found, 0, nullptr, &images) == 1) {
-            expect_image(buf, found);
-        }
+        if (vxapi_find_image(buf.data(), buf.size(), type, &found, 0, nullptr, &images) == 1) expect_image(buf, found);
     }
     for (const uint16_t device : {VXIMG_DEVICE_VPD, VXIMG_DEVICE_FIRMWARE}) {
-        uint8_t* found = nullptr;
-        uint32_t images = 0;
         if (vxapi_find_image(buf.data(), buf.size(), 0, nullptr, device, &found, &images) == 1) {
             expect_image(buf, found);
         }
@@ -66,15 +55,10 @@ void find_images(const fuzz::Buffer& buf) {
             FUZZ_CHECK(reinterpret_cast<uint8_t*>(fw) >= buf.data());
         }
     }
-}
-
-// As the flash reader steps along the chain, one image at a time.
-void boot_code_versions(const fuzz::Buffer& buf) {
+    // The boot-code versions, as the flash reader steps along the chain.
     EXT_HBA_NODE node{};
-    for (uint32_t at = 0; at < buf.size();) {
-        const uint32_t n = vxsysfs_find_optrom_bootcode_versions(buf.data() + at, buf.size() - at, &node);
-        if (n == 0) break;
-        at += n;
+    for (uint32_t at = 0, n = 1; at < buf.size() && n != 0; at += n) {
+        n = vxsysfs_find_optrom_bootcode_versions(buf.data() + at, buf.size() - at, &node);
     }
 }
 
@@ -90,16 +74,14 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
                                   firmware_image(VX_PCI_VENDOR_MAKER, 8, 2, 5)},
                                  0x200)
                      .bytes}),
-        join(kBiosRom, {Bytes(rom.begin(), rom.begin() + 1024),
-                        Bytes(rom.begin() + VXIMG_BIOS_VPD_OFFSET, rom.end())}),
+        join(1, {Bytes(rom.begin(), rom.begin() + 1024), Bytes(rom.begin() + VXIMG_BIOS_VPD_OFFSET, rom.end())}),
     };
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Reader in(data, size);
-    const uint8_t mode = in.byte();
     fuzz::Bytes image;
-    if ((mode & kBiosRom) != 0) {
+    if ((in.byte() & 1) != 0) {
         image.assign(VXIMG_BIOS_ROM_SIZE, 0xFF);
         fuzz::put(image, 0, in.part(), VXIMG_BIOS_VPD_OFFSET);
         fuzz::put(image, VXIMG_BIOS_VPD_OFFSET, in.rest());
@@ -107,10 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         image = in.rest();
     }
     const fuzz::Buffer buf(image);
-    fuzz::Traced traced(fuzz::host());
+    fuzz::Traced traced;
     walk(buf, false);
     walk(buf, true);
     find_images(buf);
-    boot_code_versions(buf);
     return 0;
 }

@@ -1,5 +1,4 @@
 // Writes the seed corpus of a fuzz target into a directory: seed-00, seed-01...
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -17,8 +16,7 @@ int main(int argc, char** argv) {
         char name[32];
         std::snprintf(name, sizeof name, "seed-%02zu", i);
         std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(seeds[i].data()), static_cast<std::streamsize>(seeds[i].size()));
-        if (!out) {
+        if (!out.write(reinterpret_cast<const char*>(seeds[i].data()), std::streamsize(seeds[i].size()))) {
             std::fprintf(stderr, "cannot write %s\n", (dir / name).c_str());
             return 1;
         }

@@ -1,12 +1,7 @@
-// The LUNs of a sysfs port's targets from the names of the SCSI devices
-// (host:channel:target:lun): the LUN count of targets 0 and 300 of host 5,
-// and the target and LUN list of the port, whose one online target is
-// target 0.
-//
-// Input: the names of the class "scsi_device" entries, one a line (names
-// that cannot be a directory are left out).
+// The LUNs of a sysfs port's targets from the SCSI device names: the LUN count
+// of targets 0 and 300 of host 5, and the port's target and LUN list.
+// Input: the names of the class "scsi_device" entries, one a line.
 #include <set>
-#include <string>
 
 #include "fuzz_support.h"
 #include "sim_sysfs_adapters.h"
@@ -19,15 +14,11 @@ constexpr unsigned kHost = 5;
 constexpr uint32_t kLunRoom = 2048;
 const std::string kDevices = "/sys/class/scsi_device/";
 
-std::set<std::string> made;  // the entries of the last input
-
 vxapi_priv_database& port() {
     static vxapi_priv_database rec = [] {
         sim::SysfsAdapter adapter = sim::sysfs_adapter(0x2532, {kHost});
         adapter.functions[0].host.rports = {sim::SysfsRemotePort{}};
-        sim::SysfsSetup setup;
-        setup.adapters = {adapter};
-        sim::install_sysfs_adapters(fuzz::host(), setup);
+        sim::install_sysfs_adapters(fuzz::host(), {.adapters = {adapter}});
         std::strcpy(sysfs_mnt_path, "/sys");
         vxapi_priv_database r{};
         r.host_no = kHost;
@@ -38,6 +29,7 @@ vxapi_priv_database& port() {
 
 // The entries named by the input, in place of the last input's.
 size_t make_entries(const std::string& text) {
+    static std::set<std::string> made;
     for (const std::string& name : made) fuzz::host().remove(kDevices + name);
     made.clear();
     for (size_t at = 0; at <= text.size();) {
@@ -56,20 +48,18 @@ size_t make_entries(const std::string& text) {
 }  // namespace
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
-    return {
-        sim::text_bytes("5:0:0:0\n5:0:0:3\n5:0:300:7\n5:0:300:16389\n5:0:300:20485"),
-        sim::text_bytes("5:0:0:32769\n5:0:0:-1\n5:0:44:2\n15:0:0:1\n5:0:0:99999999999"),
-        sim::text_bytes("5:0:0:\n 5 : 0 : 0 : 12\n5:0:0:0x10"),
-    };
+    return texts({"5:0:0:0\n5:0:0:3\n5:0:300:7\n5:0:300:16389\n5:0:300:20485",
+                  "5:0:0:32769\n5:0:0:-1\n5:0:44:2\n15:0:0:1\n5:0:0:99999999999",
+                  "5:0:0:\n 5 : 0 : 0 : 12\n5:0:0:0x10"});
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vxapi_priv_database& rec = port();
     const size_t names = make_entries(std::string(reinterpret_cast<const char*>(data), size));
-    fuzz::Traced traced(fuzz::host());
+    fuzz::Traced traced;
     for (const uint32_t target : {0u, 300u}) {
-        const fuzz::Buffer entry(fuzz::Bytes(sizeof(TGT_LUN_DATA_ENTRY) + kLunRoom, 0));
-        auto* e = reinterpret_cast<TGT_LUN_DATA_ENTRY*>(entry.data());
+        const fuzz::Buffer entry(sizeof(TGT_LUN_DATA_ENTRY) + kLunRoom, 0);
+        auto* e = entry.as<TGT_LUN_DATA_ENTRY>();
         vxsysfs_count_luns(kHost, target, e, kLunRoom);
         size_t marked = 0;
         for (uint32_t lun = 0; lun < kLunRoom; ++lun) {
@@ -79,10 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(marked <= e->LunCount && e->LunCount <= names);
     }
     for (const uint32_t list_size : {10u, 32u + 2079u, 32u + 2080u}) {
-        const fuzz::Buffer list(fuzz::Bytes(list_size, 0xEE));
+        const fuzz::Buffer list(list_size, 0xEE);
         uint32_t status = 0;
-        const int32_t result = vxsysfs_get_tgt_lun_data_list(
-            -1, &rec, reinterpret_cast<TGT_LUN_DATA_LIST*>(list.data()), list.size(), &status);
+        const int32_t result =
+            vxsysfs_get_tgt_lun_data_list(-1, &rec, list.as<TGT_LUN_DATA_LIST>(), list.size(), &status);
         FUZZ_CHECK((result == 0) == (list_size == 32u + 2080u));
     }
     return 0;

@@ -1,12 +1,6 @@
-// The sysfs text parsers: SCSI device names (host:channel:target:lun) for
-// the target id and the LUN, hexadecimal text into bytes, trailing newlines,
-// and the attribute readers (text, hexadecimal bytes, decimal and
-// hexadecimal numbers) over an attribute that reads as the input.
-//
+// The sysfs text parsers (SCSI device names, hexadecimal bytes, trailing
+// newlines) and the attribute readers over an attribute that reads as the input.
 // Input: the text (an embedded NUL ends it for the parsers of C strings).
-#include <cstring>
-#include <string>
-
 #include "fuzz_support.h"
 #include "transport/vx_sysfs_prim.h"
 
@@ -14,30 +8,10 @@ namespace {
 
 constexpr const char* kAttribute = "/sys/class/fc_host/host5/port_name";
 
-std::string current;
-
-// The host, with the attribute serving the current input.
-sim::SimHost& served_host() {
-    static sim::SimHost& h = []() -> sim::SimHost& {
-        sim::SimHost& host = fuzz::host();
-        sim::SimHost::Attr attr;
-        attr.read = [](size_t pos, std::string& out) {
-            out = pos < current.size() ? current.substr(pos) : std::string();
-            return 0;
-        };
-        host.set_attr(kAttribute, attr, 0444);
-        return host;
-    }();
-    return h;
-}
-
 void parse_text(const char* text) {
     vxsysfs_get_target_id(text);
     vxsysfs_get_lun_no(text);
-    for (const uint32_t n : {8u, 3u, 0u}) {
-        const fuzz::Buffer out(fuzz::Bytes(n, 0xEE));
-        vxsysfs_to_array_hex(out.data(), text, n);
-    }
+    for (const uint32_t n : {8u, 3u, 0u}) vxsysfs_to_array_hex(fuzz::Buffer(n, 0xEE).data(), text, n);
     std::string copy(text);
     vxsysfs_remove_end_newline(copy.data());
     const size_t len = std::strlen(copy.c_str());
@@ -45,10 +19,10 @@ void parse_text(const char* text) {
 }
 
 void read_attribute() {
-    const fuzz::Buffer text(fuzz::Bytes(32, 0xEE));
-    vxsysfs_get_str_attr(kAttribute, reinterpret_cast<char*>(text.data()), text.size());
-    FUZZ_CHECK(strnlen(reinterpret_cast<const char*>(text.data()), text.size()) < text.size());
-    const fuzz::Buffer wwn(fuzz::Bytes(8, 0xEE));
+    const fuzz::Buffer text(32, 0xEE);
+    vxsysfs_get_str_attr(kAttribute, text.chars(), text.size());
+    FUZZ_CHECK(text.terminated());
+    const fuzz::Buffer wwn(8, 0xEE);
     vxsysfs_get_hex_attr(kAttribute, wwn.data(), wwn.size());
     vxsysfs_get_int_attr(kAttribute);
     vxsysfs_get_long_attr(kAttribute);
@@ -57,19 +31,16 @@ void read_attribute() {
 }  // namespace
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
-    const char* texts[] = {
-        "5:0:3:1",           "2:0:65535:16384\n", "0x21000024ff3dc8e6\n", "21000024FF3DC8E7",
-        "4096\n",            "0x8\n",             "FCP Target\n",         "Online",
-        " 7 : 0 : 12 : 40 ", "0X2",               "",
-    };
-    std::vector<Bytes> out;
-    for (const char* t : texts) out.push_back(sim::text_bytes(t));
-    return out;
+    return texts({"5:0:3:1", "2:0:65535:16384\n", "0x21000024ff3dc8e6\n", "21000024FF3DC8E7", "4096\n", "0x8\n",
+                  "FCP Target\n", "Online", " 7 : 0 : 12 : 40 ", "0X2", ""});
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static std::string current;
+    static const bool served = (fuzz::serve(fuzz::host(), kAttribute, current), true);
+    (void)served;
     current.assign(reinterpret_cast<const char*>(data), size);
-    fuzz::Traced traced(served_host());
+    fuzz::Traced traced;
     parse_text(current.c_str());
     read_attribute();
     return 0;

@@ -1,10 +1,6 @@
-// The udev rule line parser and builder.
-//
-// Input: the text of one rule line. A parsed line that builds again must
-// parse back to the same GUID and names.
-#include <cstring>
-#include <string>
-
+// The udev rule line parser and builder: a parsed line that builds again
+// parses back to the same GUID and names.
+// Input: the text of one rule line.
 #include "core/vx_udev.h"
 #include "fuzz_support.h"
 
@@ -20,9 +16,8 @@ std::string names(const UDEV_RULE* rule) {
 }  // namespace
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
-    const std::string line = "KERNEL==\"sd*[!0-9]\", SUBSYSTEM==\"block\", ATTRS{vendor}==\"0x7a5a\", "
-                             "ENV{ID_SERIAL}==\"3600a0b8\", SYMLINK+=\"a b \"\n";
-    return {Bytes(line.begin(), line.end())};
+    return {sim::text_bytes("KERNEL==\"sd*[!0-9]\", SUBSYSTEM==\"block\", ATTRS{vendor}==\"0x7a5a\", "
+                            "ENV{ID_SERIAL}==\"3600a0b8\", SYMLINK+=\"a b \"\n")};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -30,14 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     UDEV_RULE* rule = vxapi_convert_udevrule_to_obj(line.c_str());
     if (rule == nullptr) return 0;
     char built[VXAPI_UDEV_LINE_SIZE];
-    const bool plain = rule->GUID != nullptr && vxapi_udev_text_ok(rule->GUID) && vxapi_udev_text_ok(names(rule).c_str());
+    const bool plain =
+        rule->GUID != nullptr && vxapi_udev_text_ok(rule->GUID) && vxapi_udev_text_ok(names(rule).c_str());
     if (vxapi_convert_udevobj_to_rule(rule, built) == 0 && plain) {
-        if (std::strlen(built) >= VXAPI_UDEV_LINE_SIZE) __builtin_trap();
+        FUZZ_CHECK(strnlen(built, sizeof built) < sizeof built);
         UDEV_RULE* again = vxapi_convert_udevrule_to_obj(built);
-        if (again == nullptr || again->GUID == nullptr || std::strcmp(again->GUID, rule->GUID) != 0 ||
-            names(again) != names(rule)) {
-            __builtin_trap();
-        }
+        FUZZ_CHECK(again != nullptr && again->GUID != nullptr && std::strcmp(again->GUID, rule->GUID) == 0 &&
+                   names(again) == names(rule));
         vxapi_free_udev_rule(again);
     }
     vxapi_free_udev_rule(rule);

@@ -1,20 +1,14 @@
-// The VPD walkers and what is built on them: the item walk, the keyword
-// search, the "RV" checksum (set, then verified), the OEM checksum scan, the
-// field reads, and the version-keyword updates from an option ROM image
-// (in place, into the image, and the NVRAM routine with its checksum).
-//
-// Input: a mode byte, the VPD as a part, then the option ROM image. Mode bit
-// 0 gives the NVRAM routine the 24xx firmware region (else a whole flash).
-#include <cstring>
-
+// The VPD walkers and what is built on them: item walk, keyword search, "RV"
+// checksum (set, then verified), OEM checksum, field reads, and the version
+// keyword updates from an option ROM image (with the NVRAM checksum).
+// Input: a mode byte (bit 0: the NVRAM routine gets the 24xx firmware region,
+// else a whole flash), the VPD as a part, then the option ROM image.
 #include "core/vx_layout.h"
 #include "core/vx_vpd_fields.h"
 #include "fuzz_support.h"
 #include "image/flash_formats.h"
 
 namespace {
-
-constexpr uint8_t kFirmwareRegion = 0x01;
 
 void walk(const fuzz::Buffer& vpd) {
     vximg_vpd_walker w;
@@ -39,15 +33,10 @@ void checksums(const fuzz::Buffer& vpd) {
 
 void fields(const fuzz::Buffer& vpd) {
     static const uint8_t kIdent[1] = {VXIMG_VPD_TAG_IDENT};
-    const struct {
-        const uint8_t* tag;
-        uint16_t tag_sz;
-    } tags[] = {{reinterpret_cast<const uint8_t*>("SN"), 2}, {reinterpret_cast<const uint8_t*>("V3"), 2},
-                {kIdent, 1}};
-    for (const auto& t : tags) {
+    for (const auto& [tag, tag_sz] : {std::pair{reinterpret_cast<const uint8_t*>("SN"), 2},
+                                      std::pair{reinterpret_cast<const uint8_t*>("V3"), 2}, std::pair{kIdent, 1}}) {
         for (const uint16_t size : {32, 3}) {
-            const fuzz::Buffer out(fuzz::Bytes(size, 0));
-            vxapi_get_field_from_vpd(vpd.data(), vpd.size(), t.tag, t.tag_sz, out.data(), size);
+            vxapi_get_field_from_vpd(vpd.data(), vpd.size(), tag, uint16_t(tag_sz), fuzz::Buffer(size, 0).data(), size);
         }
     }
 }
@@ -55,12 +44,10 @@ void fields(const fuzz::Buffer& vpd) {
 void version_updates(const fuzz::Buffer& vpd, const fuzz::Buffer& image, uint32_t region) {
     const fuzz::Buffer in_place(vpd.bytes());
     vxapi_update_vpd_version_field(image.data(), image.size(), in_place.data(), in_place.size(), nullptr);
-
     const fuzz::Buffer target(image.bytes());
     vxapi_add_vpd_image(target.data(), target.size(), vpd.data(), vpd.size(), nullptr);
-
-    // The NVRAM routine leaves a checksum that verifies, whenever there is
-    // an "RV" with a checksum byte before the end tag.
+    // The NVRAM routine leaves a checksum that verifies, whenever there is an
+    // "RV" with a checksum byte before the end tag.
     const fuzz::Buffer nv(vpd.bytes());
     if (vxapi_update_nv_vpd_version(image.data(), image.size(), nv.data(), nv.size(), region) == 0) {
         vximg_vpd_item rv;
@@ -83,11 +70,8 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
     small.read_only = {keyword("SN", "SIM0000002")};
     small.has_writable = true;
     small.writable = {keyword("V1", "x"), keyword("V5", std::string(20, ' '))};
-    return {
-        join(0, {vpd, chain}),
-        join(kFirmwareRegion, {build_vpd(small).bytes, chain}),
-        join(0, {vpd, build_bios_only_rom(1, 7, vpd)}),
-    };
+    return {join(0, {vpd, chain}), join(1, {build_vpd(small).bytes, chain}),
+            join(0, {vpd, build_bios_only_rom(1, 7, vpd)})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -95,10 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t mode = in.byte();
     const fuzz::Buffer vpd(in.part());
     const fuzz::Buffer image(in.rest());
-    fuzz::Traced traced(fuzz::host());
+    fuzz::Traced traced;
     walk(vpd);
     checksums(vpd);
     fields(vpd);
-    version_updates(vpd, image, (mode & kFirmwareRegion) != 0 ? 1 : 0);
+    version_updates(vpd, image, mode & 1);
     return 0;
 }
