@@ -6,15 +6,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/vx_records.h"
+#include "sim_adapters.h"
 
 namespace {
 
 using Ports = std::vector<vxapi_priv_database*>;
+using sim::listed_ports;
 
 class Records : public ::testing::Test {
 protected:
@@ -29,67 +32,47 @@ protected:
                                          vxapi_phy_info* phy = nullptr) {
         vxapi_priv_database* rec = nullptr;
         EXPECT_EQ(vxapi_alloc_api_priv_data_mem(&rec), 0);
-        if (rec != nullptr) {
-            rec->features = features;
-            rec->interface_type = type;
-            rec->phy_info = phy;
-        }
+        rec->features = features;
+        rec->interface_type = type;
+        rec->phy_info = phy;
         return rec;
     }
-    static EXT_CHIP chip_at(uint16_t domain, uint16_t bus, uint16_t dev_func) {
+    static EXT_CHIP chip_at(uint16_t domain, uint16_t bus, uint16_t df) {
         EXT_CHIP chip{};
-        chip.DomainNr = domain;
-        chip.PciBusNumber = bus;
-        chip.PciDevFunc = dev_func;
+        std::tie(chip.DomainNr, chip.PciBusNumber, chip.PciDevFunc) = std::tie(domain, bus, df);
         return chip;
     }
-    // A function record, filled with its PCI location as the caller does.
+    // A function record, filled with its PCI location and serial number as the caller does.
     static vxapi_phy_info* add_function(const EXT_CHIP& chip, const char* serial = "") {
         vxapi_phy_info* info = nullptr;
         EXPECT_EQ(vxapi_alloc_api_phy_info_mem(&info, &chip), 0);
-        if (info == nullptr) return nullptr;
         info->pci_domain = chip.DomainNr;
         info->pci_bus = chip.PciBusNumber;
         info->pci_dev_func = chip.PciDevFunc;
         std::snprintf(reinterpret_cast<char*>(info->serial_num), sizeof info->serial_num, "%s", serial);
         return info;
     }
-    // The port list in order, read without moving the cursor.
-    static Ports ports() {
-        Ports out;
-        DL_node* node;
-        if (api_priv_database != nullptr)
-            dlist_for_each_nomark(api_priv_database, node) out.push_back(static_cast<vxapi_priv_database*>(node->data));
-        return out;
-    }
-    // What the library's open does with a record: its position becomes its handle.
-    static uint32_t open_port(vxapi_priv_database* rec) {
-        uint32_t position = 0;
-        EXPECT_EQ(vxapi_get_instance_from_api_priv_inst(rec, &position), 0);
-        rec->apihandle = vxapi_assign_apihandle(rec, position);
-        ++rec->open_cnt;
-        return rec->apihandle;
-    }
 };
 
+// Handle 0 is never a port, nor a record with neither 0x1 nor 0x20; handles
+// are positions plus one, skipping 0 and any another record holds.
 TEST_F(Records, CheckHandleGates) {
     EXPECT_EQ(check_handle(1), nullptr) << "no list";
+    EXPECT_EQ(vxapi_assign_apihandle(nullptr, 0xFFFFFFFFu), 1u);
     vxapi_priv_database* closed = add_port();
     EXPECT_EQ(closed->oshandle, -1);  // a new record: closed descriptor, handle 0, own callback table
     EXPECT_EQ(closed->apihandle, 0u);
     ASSERT_NE(closed->api_event_cbs, nullptr);
     EXPECT_EQ(current_priv_inst, closed);
-    vxapi_priv_database* neither = add_port(VX_FEAT_NEW_IOCTL | VX_FEAT_AEN | VX_FEAT_BSG);
-    vxapi_priv_database* ioctl_port = add_port(VX_FEAT_IOCTL);
-    vxapi_priv_database* sysfs_port = add_port(VX_FEAT_SYSFS);
-    neither->apihandle = 2;
-    ioctl_port->apihandle = 3;
-    sysfs_port->apihandle = 4;
-    // Handle 0 is never a port although `closed` holds it; `neither` has neither 0x1 nor 0x20.
-    const Ports expected = {nullptr, nullptr, nullptr, ioctl_port, sysfs_port, nullptr};
+    const Ports ports = {add_port(VX_FEAT_NEW_IOCTL | VX_FEAT_AEN | VX_FEAT_BSG), add_port(VX_FEAT_IOCTL), add_port()};
+    for (uint32_t i = 0; i < 3; ++i) ports[i]->apihandle = i + 2;
+    const Ports expected = {nullptr, nullptr, nullptr, ports[1], ports[2], nullptr};
     for (uint32_t h = 0; h < expected.size(); ++h) EXPECT_EQ(check_handle(h), expected[h]) << "handle " << h;
-    sysfs_port->apihandle = 0;  // after the last close the old handle no longer resolves
+    ports[2]->apihandle = 0;  // after the last close the old handle no longer resolves
     EXPECT_EQ(check_handle(4), nullptr);
+    ports[2]->apihandle = 1;
+    EXPECT_EQ(vxapi_assign_apihandle(closed, 0xFFFFFFFFu), 4u) << "0 and those held skipped";
+    EXPECT_EQ(vxapi_assign_apihandle(ports[1], 2), 3u) << "its own handle is free to it";
 }
 
 // A new record lands behind the cursor: after the previous insertion, where a
@@ -98,49 +81,27 @@ TEST_F(Records, InsertionsFollowTheCursor) {
     vxapi_priv_database* a = add_port();
     vxapi_priv_database* b = add_port();
     vxapi_priv_database* c = add_port();
-    EXPECT_EQ(ports(), (Ports{a, b, c}));
+    EXPECT_EQ(listed_ports(), (Ports{a, b, c}));
     EXPECT_EQ(vxapi_get_open_adapter_count(), 0u);  // a walk to the end
     vxapi_priv_database* d = add_port();
-    EXPECT_EQ(ports(), (Ports{d, a, b, c}));
+    EXPECT_EQ(listed_ports(), (Ports{d, a, b, c}));
     EXPECT_EQ(vxapi_get_api_priv_inst_from_user_instance(1), a);  // stops at a match
     vxapi_priv_database* e = add_port();
-    EXPECT_EQ(ports(), (Ports{d, a, e, b, c}));
+    EXPECT_EQ(listed_ports(), (Ports{d, a, e, b, c}));
     vxapi_free_api_priv_data_element(c);  // the last
     vxapi_priv_database* f = add_port();
-    EXPECT_EQ(ports(), (Ports{d, a, e, b, f}));
+    EXPECT_EQ(listed_ports(), (Ports{d, a, e, b, f}));
     vxapi_free_api_priv_data_element(e);  // in the middle
     vxapi_priv_database* g = add_port();
-    EXPECT_EQ(ports(), (Ports{d, a, g, b, f}));
+    EXPECT_EQ(listed_ports(), (Ports{d, a, g, b, f}));
     vxapi_free_api_priv_data_element(d);  // the first
     vxapi_priv_database* h = add_port();
-    EXPECT_EQ(ports(), (Ports{h, a, g, b, f}));
-    open_port(a);  // the open's lookup stops at a; giving out its handle moves nothing
+    EXPECT_EQ(listed_ports(), (Ports{h, a, g, b, f}));
+    uint32_t position = 0;  // an open's lookup stops at a; giving out its handle moves nothing
+    ASSERT_EQ(vxapi_get_instance_from_api_priv_inst(a, &position), 0);
+    a->apihandle = vxapi_assign_apihandle(a, position);
     vxapi_priv_database* i = add_port();
-    EXPECT_EQ(ports(), (Ports{h, a, i, g, b, f}));
-}
-
-// Handles are positions plus one, never 0 and never one another open port holds.
-TEST_F(Records, OpenPortsNeverShareAHandle) {
-    EXPECT_EQ(vxapi_assign_apihandle(nullptr, 4), 5u);  // with no list the plain rule applies, 0 excepted
-    EXPECT_EQ(vxapi_assign_apihandle(nullptr, 0xFFFFFFFFu), 1u);
-    vxapi_priv_database* a = add_port();
-    vxapi_priv_database* b = add_port();
-    EXPECT_EQ(open_port(b), 2u);
-    // A virtual port created after a full walk lands at the front, which
-    // moves `a` to position 1: the value of `b`'s handle.
-    EXPECT_EQ(vxapi_get_open_adapter_count(), 1u);
-    vxapi_priv_database* v = add_port(VX_FEAT_SYSFS, VX_PORT_VIRTUAL);
-    ASSERT_EQ(ports(), (Ports{v, a, b}));
-    const uint32_t ha = open_port(a);
-    EXPECT_NE(ha, 2u);
-    EXPECT_NE(ha, 0u);
-    EXPECT_EQ(open_port(v), 1u);
-    EXPECT_EQ(vxapi_get_open_adapter_count(), 3u);
-    a->apihandle = 0;  // reopening while the list is unchanged gives the same handle again
-    EXPECT_EQ(open_port(a), ha);
-    EXPECT_EQ(ports(), (Ports{check_handle(1), check_handle(ha), check_handle(2)}));
-    b->apihandle = 1;
-    EXPECT_EQ(vxapi_assign_apihandle(a, 0xFFFFFFFFu), 2u) << "0 and 1 skipped";
+    EXPECT_EQ(listed_ports(), (Ports{h, a, i, g, b, f}));
 }
 
 TEST_F(Records, PortNumbersCountPhysicalPortsOfTheSameAdapter) {
@@ -155,27 +116,17 @@ TEST_F(Records, PortNumbersCountPhysicalPortsOfTheSameAdapter) {
     add_port(VX_FEAT_SYSFS, VX_PORT_PHYSICAL, e1);
     add_port(VX_FEAT_SYSFS, VX_PORT_PHYSICAL, e2);
     // Discovery numbers each physical port once it is set up.
-    for (vxapi_priv_database* rec : ports())
+    for (vxapi_priv_database* rec : listed_ports())
         if (rec->interface_type == VX_PORT_PHYSICAL) vxapi_fill_phy_port_number(rec);
     EXPECT_EQ(f1->port_number, 1);
     EXPECT_EQ(f2->port_number, 2);  // neither the virtual port nor the broken one counts
     EXPECT_EQ(e1->port_number, 1);  // empty serial numbers form an adapter of their own
     EXPECT_EQ(e2->port_number, 2);
-}
-
-TEST_F(Records, FunctionRecordIsKeyedByPciLocation) {
-    const EXT_CHIP chip = chip_at(1, 0x41, 0x08);
-    vxapi_phy_info* first = add_function(chip);
-    first->pflt_layout = static_cast<INT_OPT_ROM_LAYOUT*>(std::calloc(1, 4088));  // released with it
-    EXPECT_EQ(add_function(chip), first);
-    for (const EXT_CHIP& other : {chip_at(0, 0x41, 0x08), chip_at(1, 0x42, 0x08), chip_at(1, 0x41, 0x09)}) {
+    // A function record is keyed by its whole PCI location.
+    EXPECT_EQ(add_function(chip_at(0, 1, 1)), f2);
+    for (const EXT_CHIP& other : {chip_at(1, 1, 0), chip_at(0, 4, 0), chip_at(0, 1, 2)})
         EXPECT_EQ(vxapi_get_api_phy_info_inst(&other), nullptr);
-        vxapi_phy_info* info = add_function(other);
-        EXPECT_NE(info, first);
-        EXPECT_EQ(current_phy_info_inst, info);
-    }
     EXPECT_EQ(api_phy_info->count, 4u);
-    EXPECT_EQ(vxapi_get_api_phy_info_inst(&chip), first);
 }
 
 TEST_F(Records, VirtualPortAndHostNumberLookups) {
@@ -212,9 +163,8 @@ TEST_F(Records, VirtualPortAndHostNumberLookups) {
     }
     EXPECT_EQ(vxapi_is_host_no_present(0x12345), 0);
     EXPECT_EQ(vxapi_is_host_no_present(0x2345), 1);
-    const struct { uint32_t value; uint8_t bits; } counts[] = {{0, 0},           {1, 1},           {0x80000000u, 1},
-                                                              {0xFFFFFFFFu, 32}, {0x7FFFFFFFu, 31}, {0x00F0F000u, 8}};
-    for (const auto& c : counts) EXPECT_EQ(vxapi_get_number_of_bits_set(c.value), c.bits) << std::hex << c.value;
+    for (auto [value, bits] : std::vector<std::pair<uint32_t, int>>{{0, 0}, {0x80000000u, 1}, {~0u, 32}, {0xF0F001u, 9}})
+        EXPECT_EQ(vxapi_get_number_of_bits_set(value), bits) << std::hex << value;
 }
 
 // Positions and names count every record; a record outside the list has none;
@@ -254,21 +204,19 @@ TEST_F(Records, FreeingTouchesOnlyTheListsRecords) {
         rec->api_event_cbs->hbapt_event_cb.prmcb_handle =
             static_cast<vxapi_remove_callback_t*>(std::calloc(1, sizeof(vxapi_remove_callback_t)));
     }
-    vxapi_priv_database outsider{};
     vxapi_aen_callback_table table{};
+    vxapi_priv_database outsider{};
     outsider.api_event_cbs = &table;
-    outsider.phy_info = f;
     vxapi_phy_info outside_function{};
     outside_function.pflt_layout = reinterpret_cast<INT_OPT_ROM_LAYOUT*>(&table);
     vxapi_free_api_priv_data_element(&outsider);
     vxapi_free_api_phy_info_element(&outside_function);
     vxapi_free_api_priv_data_element(nullptr);
-    EXPECT_EQ(ports().size(), 2u);
-    EXPECT_EQ(outsider.api_event_cbs, &table);
-    EXPECT_EQ(outside_function.pflt_layout, reinterpret_cast<INT_OPT_ROM_LAYOUT*>(&table));
+    EXPECT_EQ(listed_ports().size(), 2u);
+    EXPECT_TRUE(outsider.api_event_cbs == &table && outside_function.pflt_layout != nullptr);
     // Releasing a port leaves its function record alone.
-    vxapi_free_api_priv_data_element(ports()[1]);
-    EXPECT_EQ(ports(), (Ports{a}));
+    vxapi_free_api_priv_data_element(listed_ports()[1]);
+    EXPECT_EQ(listed_ports(), (Ports{a}));
     EXPECT_EQ(current_priv_inst, nullptr) << "the record allocated last is gone";
     EXPECT_NE(f->pflt_layout, nullptr);
     vxapi_free_api_phy_info_element(f);
@@ -307,7 +255,7 @@ TEST_F(Records, AfterReleaseEveryLookupFailsAsWithNoList) {
     // Releasing again does nothing; the next allocation starts a new list.
     vxapi_free_api_priv_data_mem();
     vxapi_priv_database* fresh = add_port();
-    EXPECT_EQ(ports(), (Ports{fresh}));
+    EXPECT_EQ(listed_ports(), (Ports{fresh}));
 }
 
 // One thread adds and drops records; the other walks the list as the event
@@ -335,7 +283,7 @@ TEST_F(Records, ListsStaySoundUnderTwoThreads) {
     done = true;
     writer.join();
     EXPECT_EQ(found, rounds);
-    EXPECT_EQ(ports().size(), 9u);
+    EXPECT_EQ(listed_ports().size(), 9u);
 }
 
 }  // namespace
