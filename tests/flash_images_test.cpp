@@ -180,8 +180,8 @@ TEST_F(FlashImagesTest, Firmware24xxVersionNeverOverflowsTheText) {
         change(f);
         return sim::build_24xx_fw(f);
     };
-    const auto version = [&](uint32_t major, uint32_t minor, uint32_t subminor) {
-        return fw([=](F& f) { std::tie(f.major, f.minor, f.subminor) = std::tie(major, minor, subminor); });
+    const auto version = [&](uint32_t major, uint32_t minor, uint32_t sub) {
+        return fw([=](F& f) { std::tie(f.major, f.minor, f.subminor) = std::tie(major, minor, sub); });
     };
     Bytes flash = sim::blank_flash(0x80000);
     sim::place(flash, 0x80000, version(8, 2, 5));

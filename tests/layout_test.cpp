@@ -96,11 +96,6 @@ TEST(FlashLayout, FailedBuildsReleaseTheFunctionLayoutAndKeepTheGlobalOne) {
         {"no locator", [](ChipFlashOptions& o) { o.locator = false; }, nullptr},
         {"locator names a bad table", [](ChipFlashOptions& o) { o.table_options.corrupt_checksum = true; }, nullptr},
         {"image length 0 before the last image", nullptr, put16(&sim::RomChain::image_length_field, 1, 0)},
-        {"no image marked last", nullptr,
-         [](FlashRig& rig) {
-             for (size_t i = 0; i < 3; ++i) rig.adapter->flash[rig.flash.chain.indicator_field(i)] = 0;
-         }},
-        {"last image reaches past the window", nullptr, put16(&sim::RomChain::image_length_field, 2, 0x3FF)},
         {"no data structure where the header points", nullptr, put16(&sim::RomChain::pcir_offset_field, 0, 0xFFFF)},
         {"driver refuses the window read", nullptr,
          [](FlashRig& rig) {
@@ -291,27 +286,6 @@ TEST(FixedLayout, EveryChipGroupGetsItsTableAndItsMinimumSize) {
             EXPECT_TRUE(r->End - r->Beg + 1 == r->Size && r->End <= c.table[0].End) << r - c.table;
         EXPECT_EQ(c.table[c.regions].Size, 0u);
     }
-}
-
-// Other chips ask the driver for its layout, once even when busy; the caller installs it.
-TEST(DriverLayout, OtherChipsAskTheDriverOnceEvenWhenBusy) {
-    FlashRig rig(0x8001);
-    const INT_OPT_ROM_LAYOUT driver_layout{0x400000, 1, {{0x07, 0x40000, 0, 0x3FFFF}}};
-    rig.adapter->driver_layout = sim::bytes_of(&driver_layout, sizeof driver_layout);
-    Bytes buf(VX_LAYOUT_BYTES, 0);
-    uint32_t status = 99;
-    ASSERT_EQ(vxapi_get_optrom_layout(rig.fd, &rig.rec, buf.data(), VX_LAYOUT_BYTES, &status), 0);
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(buf, rig.adapter->driver_layout);
-    ASSERT_EQ(rig.driver.log().size(), 1u);
-    EXPECT_EQ(sim::describe(rig.driver.log()[0]), "new cmd 10 sub 0 inst 0 at 0 sel 0 req 0 resp 4088");
-    EXPECT_EQ(pGlobalOptRomLayout, nullptr);
-    rig.driver.clear_log();
-    rig.driver.inject_busy(1);
-    ASSERT_EQ(vxapi_get_optrom_layout(rig.fd, &rig.rec, buf.data(), VX_LAYOUT_BYTES, &status), 0);
-    EXPECT_EQ(status, EXT_STATUS_BUSY);
-    EXPECT_EQ(rig.driver.log().size(), 1u);
-    EXPECT_TRUE(rig.host.sleep_seconds().empty());
 }
 
 }  // namespace

@@ -1,18 +1,7 @@
 // NVRAM and VPD requests of a port: the driver road with its busy resends
 // and delivered lengths, the sysfs twins, and the VPD read from the flash
 // region of each PCI function on the flash-layout chips.
-#include <cstring>
-#include <functional>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
-#include "core/vx_ioctl.h"
-#include "core/vx_layout.h"
 #include "core/vx_nvram_vpd.h"
-#include "core/vx_sddbg.h"
-#include "sim_flash.h"
 #include "sim_nvram_vpd.h"
 #include "test_support.h"
 

@@ -1,18 +1,11 @@
 // The port and function record lists: order set by the single cursor, API
 // handles, lookups, and releases.
-#include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <thread>
-#include <tuple>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/vx_records.h"
 #include "sim_adapters.h"
+#include "test_support.h"
 
 namespace {
 
@@ -46,9 +39,8 @@ protected:
     static vxapi_phy_info* add_function(const EXT_CHIP& chip, const char* serial = "") {
         vxapi_phy_info* info = nullptr;
         EXPECT_EQ(vxapi_alloc_api_phy_info_mem(&info, &chip), 0);
-        info->pci_domain = chip.DomainNr;
-        info->pci_bus = chip.PciBusNumber;
-        info->pci_dev_func = chip.PciDevFunc;
+        std::tie(info->pci_domain, info->pci_bus, info->pci_dev_func) =
+            std::tie(chip.DomainNr, chip.PciBusNumber, chip.PciDevFunc);
         std::snprintf(reinterpret_cast<char*>(info->serial_num), sizeof info->serial_num, "%s", serial);
         return info;
     }
@@ -163,7 +155,7 @@ TEST_F(Records, VirtualPortAndHostNumberLookups) {
     }
     EXPECT_EQ(vxapi_is_host_no_present(0x12345), 0);
     EXPECT_EQ(vxapi_is_host_no_present(0x2345), 1);
-    for (auto [value, bits] : std::vector<std::pair<uint32_t, int>>{{0, 0}, {0x80000000u, 1}, {~0u, 32}, {0xF0F001u, 9}})
+    for (auto [value, bits] : std::vector<std::pair<uint32_t, int>>{{0, 0}, {1u << 31, 1}, {~0u, 32}, {0xF0F001u, 9}})
         EXPECT_EQ(vxapi_get_number_of_bits_set(value), bits) << std::hex << value;
 }
 

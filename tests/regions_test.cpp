@@ -1,18 +1,6 @@
 // Region versions, region activation, virtual ports and the active image set,
 // driven against the simulated driver and flash of a converged adapter.
-#include <algorithm>
-#include <cstring>
-#include <functional>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
-#include "core/vx_ioctl.h"
-#include "core/vx_layout.h"
 #include "core/vx_regions.h"
-#include "core/vx_sddbg.h"
 #include "sim_regions.h"
 #include "test_support.h"
 
@@ -220,28 +208,6 @@ TEST(VersionList, EntriesOfTheValidBitsInOrderWithinTheBuffer) {
 }
 
 // ---------------------------------------------------------------- activation and virtual ports
-
-// The request carries no data; an unknown code is refused before any
-// request; a busy driver is not asked again.
-TEST(Activation, CodesBecomeSubCodes) {
-    Rig r(0x8001);
-    sim::SimActivations activations;
-    activations.install(r.driver);
-    uint32_t status = 99;
-    EXPECT_EQ(vxapi_activate_region(r.fd, &r.rec, 0x2025D, &status), 0);
-    EXPECT_EQ(status, 0u);
-    ASSERT_EQ(activations.taken().size(), 1u);
-    EXPECT_EQ(activations.taken()[0].sub_code, 2);
-    EXPECT_EQ(sim::describe(r.driver.log().at(0)), "new cmd 18 sub 2 inst 0 at 0 sel 0 req 0 resp 0");
-    r.driver.clear_log();
-    EXPECT_EQ(vxapi_activate_region(r.fd, &r.rec, 0x2025F, &status), 1);
-    EXPECT_TRUE(r.driver.log().empty());
-    r.driver.inject_busy(1);
-    EXPECT_EQ(vxapi_activate_region(r.fd, &r.rec, 0x2025C, &status), 0);
-    EXPECT_EQ(status, EXT_STATUS_BUSY);
-    EXPECT_EQ(r.driver.log().size(), 1u);
-    EXPECT_TRUE(r.host.sleeps().empty());
-}
 
 // Activation and the virtual ports on a sysfs port go to the sysfs road
 // (whose files this host lacks); virtual ports on an ioctl port are refused.

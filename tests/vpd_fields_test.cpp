@@ -3,20 +3,11 @@
 //
 // VPDs are handed over in heap buffers of exactly their size, so that
 // AddressSanitizer reports any byte read or written past their end.
-#include <cstring>
 #include <map>
-#include <string>
-#include <vector>
+#include <tuple>
 
-#include <gtest/gtest.h>
-
-#include "core/vx_ioctl.h"
-#include "core/vx_layout.h"
-#include "core/vx_sddbg.h"
 #include "core/vx_vpd_fields.h"
-#include "flash_builder.h"
 #include "fw24xx_builder.h"
-#include "sim_flash.h"
 #include "sim_nvram_vpd.h"
 #include "test_support.h"
 
@@ -93,14 +84,16 @@ sim::BuiltVpd nv_vpd() {
     return sim::build_vpd(c);
 }
 
-// A boot code chain at 0 and the 24xx firmware (8.2.5 unless given) at 0x80000.
+Bytes fw24xx(uint32_t major, uint32_t minor, uint32_t subminor) {
+    sim::Fw24xx fw;
+    std::tie(fw.major, fw.minor, fw.subminor) = std::tie(major, minor, subminor);
+    return sim::build_24xx_fw(fw);
+}
+
+// A boot code chain at 0 and the 24xx firmware 8.2.5 at 0x80000.
 Bytes flash_image(bool efi, uint8_t bios_major) {
     Bytes b = option_rom(efi, bios_major);
-    sim::Fw24xx fw;
-    fw.major = 8;
-    fw.minor = 2;
-    fw.subminor = 5;
-    sim::place(b, 0x80000, sim::build_24xx_fw(fw), 0);
+    sim::place(b, 0x80000, fw24xx(8, 2, 5), 0);
     return b;
 }
 
@@ -168,8 +161,6 @@ TEST_F(VpdFieldsTest, NvramRoutineWritesItsTextsAndTheChecksum) {
     no_rv.add_rv = false;
     sim::BuiltVpd end_first = sim::build_vpd(no_rv);
     end_first.bytes.insert(end_first.bytes.end(), {'R', 'V', 1, 0x5C});
-    sim::Fw24xx huge;
-    huge.major = huge.minor = 4000000000u;
     const struct { const char* name; sim::BuiltVpd vpd; Bytes image; uint32_t region;
                    std::map<std::string, std::string> fields; } cases[] = {
         {"whole flash", nv_vpd(), flash_image(true, 1), 0x07,
@@ -178,7 +169,7 @@ TEST_F(VpdFieldsTest, NvramRoutineWritesItsTextsAndTheChecksum) {
          {{"V3", " 8.02.05"}, {"V4", "120.05"}, {"V5", " 4.02"}}},
         {"firmware region alone", nv_vpd(), sim::build_24xx_fw({}), 0x01, {{"V3", " 1.00.00"}}},
         // A version whose text cannot fit the 20-byte text leaves V3 alone.
-        {"firmware version too long", nv_vpd(), sim::build_24xx_fw(huge), 0x01, {}},
+        {"firmware version too long", nv_vpd(), fw24xx(4000000000u, 4000000000u, 0), 0x01, {}},
         {"end tag before any checksum", end_first, flash_image(true, 1), 0x07, {{"V4", " 1.05"}}},
     };
     for (const auto& c : cases) {
