@@ -1,14 +1,11 @@
-// The flash and image formats: record decoders, the three checksums, the PCI
-// expansion ROM chain walker and the VPD walker, against hand-made bytes and
-// the simulator's flash builders.
+// The flash formats: decoders, checksums, the ROM chain and VPD walkers, on hand-made and built bytes.
 #include "image/flash_formats.h"
 #include "test_support.h"
 
 using sim::Bytes;
 using sim::Exact;
 
-// Every decoder takes each field from its own little-endian bytes: on this
-// little-endian host the decoded record is the bytes it came from.
+// Each field comes from its own little-endian bytes: here the decoded record equals its bytes.
 TEST(FlashRecords, DecodersAndByteOrderHelpers) {
     const Bytes b = sim::pattern(32, 0x10);
     const auto decoded = [&](auto decode, auto record) {
@@ -33,8 +30,7 @@ TEST(FlashRecords, DecodersAndByteOrderHelpers) {
     EXPECT_EQ(vximg_get_le16(buf + 5), 0xA1B2u);
 }
 
-// Hand-made good records pass and fail with any flipped byte; a table longer
-// than its buffer fails whatever it sums to; signatures count besides sums.
+// Good records fail with any flipped byte; a table past its buffer fails; signatures count too.
 TEST(FlashChecksums, EdgesOfTheTableAndStatusChecks) {
     const struct { const char* name; Bytes bytes; bool (*ok)(const Bytes&); } cases[] = {
         // "VFLT", table at 0x3F1000, version 1; the words add up to 0x10000.
@@ -76,8 +72,6 @@ TEST(FlashChecksums, EdgesOfTheTableAndStatusChecks) {
     EXPECT_EQ(vximg_sum_le16(other.data(), 8), 0);
     EXPECT_FALSE(vximg_flt_location_valid(other.data()));
 }
-
-// ---- PCI expansion ROM chain ----
 
 namespace {
 
@@ -122,14 +116,12 @@ TEST(RomChain, PassesImageLayoutHeadersAndFindsTheLocatorBehindTheLastImage) {
     ASSERT_LE(w.end + sizeof(FLT_LOCATION), chain.bytes.size());
     EXPECT_TRUE(vximg_flt_location_valid(chain.bytes.data() + w.end));
     EXPECT_EQ(vximg_flt_location_address(chain.bytes.data() + w.end), 0x141000u);
-    // An image layout header cut off by the buffer's end ends the walk; so
-    // does one whose length points nowhere useful.
+    // An image layout header cut off by the buffer, or pointing nowhere, ends the walk.
     EXPECT_EQ(walk(sim::build_vfim_header(0x40), true, 20).result, VXIMG_ROM_BAD_VFIM);
     EXPECT_EQ(walk(sim::build_vfim_header(0), true).result, VXIMG_ROM_BAD_SIGNATURE);
 }
 
-// The walk ends after the image marked last, or where the damage is; the
-// images before it are still yielded, each where it starts.
+// The walk ends after the last image or at the damage, the images before it yielded.
 TEST(RomChain, DamagedChainsEndCleanly) {
     const sim::RomChain good = four_image_chain();
     const size_t all = good.bytes.size();
@@ -162,8 +154,6 @@ TEST(RomChain, DamagedChainsEndCleanly) {
         for (size_t i = 0; i < w.images.size(); ++i) EXPECT_EQ(w.images[i].offset, good.offsets[i]);
     }
 }
-
-// ---- VPD ----
 
 namespace {
 
@@ -242,8 +232,7 @@ TEST(Vpd, DamagedAreasEndCleanly) {
 }
 
 TEST(Vpd, RvChecksumCoversEveryByteThroughItsDataByte) {
-    // Hand-made: identifier "AB", VPD-R holding only RV; the eight-bit sum of
-    // the bytes before the checksum byte is 0x44.
+    // Identifier "AB", VPD-R holding only RV; the bytes before the checksum byte sum to 0x44.
     const Bytes hand = {0x82, 0x02, 0x00, 'A', 'B', 0x90, 0x04, 0x00, 'R', 'V', 0x01, 0xBC, 0x78};
     EXPECT_TRUE(vximg_vpd_rv_checksum_ok(hand.data(), hand.size()));
     uint8_t value = 0;

@@ -1,9 +1,5 @@
-// Boot code and firmware images: the chain search, the VPD lookup, the 24xx
-// firmware and its checksums, the version texts, the boot-code versions of a
-// node record, and their reading from a simulated adapter's flash.
-//
-// Buffers are heap copies of exactly the bytes built, so that AddressSanitizer
-// reports any read past their end; every trace call site runs.
+// Boot code and firmware images: chain search, VPD lookup, 24xx firmware, version texts, and
+// the boot-code versions read from flash. Buffers are exact heap copies, so over-reads are reported.
 #include <tuple>
 
 #include "core/vx_flash_images.h"
@@ -57,10 +53,7 @@ std::string versions(const EXT_HBA_NODE& n) {
 
 }  // namespace
 
-// Each step of a walk over a chain returns the image's length: BIOS, FCode
-// and EFI set their versions (bytes 2 and 3 of FCode's are not the image's),
-// the VPD image ends the walk. Bad images answer 0, as does an image that is
-// not the last but has length 0 (after its versions were taken).
+// Each step returns the image's length and takes its version; bad, last and zero-length images end the walk.
 TEST_F(FlashImagesTest, BootCodeVersionsOfAChain) {
     const sim::RomChain chain = sim::build_rom_chain(
         {sim::bios_image(3, 5), sim::fcode_image(2, 1, 3), sim::efi_image(1, 17, 1), maker_vpd_image(Bytes{0x78})});
@@ -98,8 +91,7 @@ TEST_F(FlashImagesTest, BootCodeVersionsOfAChain) {
     }
 }
 
-// By code type or device, the walk goes on after a match, counts every image
-// and stops at the image marked last (or at the damage, see RomChain).
+// By code type or device; every image is counted, up to the last or the damage.
 TEST_F(FlashImagesTest, FindImageByCodeTypeAndDevice) {
     const Bytes vpd = sim::typical_vpd().bytes;
     sim::RomChain chain = sim::build_rom_chain({sim::bios_image(1, 0), maker_vpd_image(vpd, 0x18, 0x1234),
@@ -107,7 +99,6 @@ TEST_F(FlashImagesTest, FindImageByCodeTypeAndDevice) {
                                                 sim::firmware_image(kMaker, 1, 2, 3)});
     sim::place(chain.bytes, chain.end, sim::build_rom_image(sim::fcode_image(9, 9), true));
     Exact buf(chain.bytes);
-    // By code type or by device, and the index of the image found (-1: none).
     const struct { bool by_type; uint16_t wanted; int image; } cases[] = {
         {true, VXIMG_CODE_X86, 0},    {true, VXIMG_CODE_FCODE, 2},           {true, VXIMG_CODE_EFI, 3},
         {true, 2, -1},                {false, VXIMG_DEVICE_VPD, 4},          {false, VXIMG_DEVICE_FIRMWARE, 5},
@@ -133,9 +124,7 @@ TEST_F(FlashImagesTest, FindImageByCodeTypeAndDevice) {
     EXPECT_TRUE(traced("PCI data signature does not match\n"));
 }
 
-// The VPD follows the VPD image's data structure (its start plus its
-// Length) and starts with the identifier tag; a single BIOS image of a
-// 128 KiB ROM keeps it at 0x1FE00.
+// The VPD follows the VPD image's data structure, or a single 128 KiB BIOS's at 0x1FE00; it starts with 0x82.
 TEST_F(FlashImagesTest, VpdOfASingleBiosRom) {
     const Bytes vpd = sim::typical_vpd().bytes;
     const sim::RomChain chain =
@@ -169,10 +158,8 @@ TEST_F(FlashImagesTest, VpdOfASingleBiosRom) {
     }
 }
 
-// Found in a copy of its region (1) at 0, in a copy of the whole flash (0)
-// at 0x80000; a bad one is neither found nor has its version read. The
-// version's words never write past the caller's text: a version that does
-// not fit (with its NUL) is not reported.
+// Found in its region (1) at 0 or the whole flash (0) at 0x80000; a bad one is not; a version text that
+// does not fit the caller's, with its NUL, is not reported.
 TEST_F(FlashImagesTest, Firmware24xxVersionNeverOverflowsTheText) {
     using F = sim::Fw24xx;
     const auto fw = [](auto change) {
@@ -252,9 +239,7 @@ TEST_F(FlashImagesTest, FirmwareImageVersionText) {
     EXPECT_TRUE(traced("vxapi_get_fw_version: Firmware Image does not exist"));
 }
 
-// The word before the date: quoted without a NUL, or alone with its length.
-// The scan for the date and the look back for spaces stay within the copy,
-// however it ends (`keep`: payload bytes kept).
+// The word before the date, quoted or with its length; the scans stay within a copy cut anywhere (`keep`).
 TEST_F(FlashImagesTest, FcodeVersionTexts) {
     const std::string late = " 1.2a " + std::string(249, 'x') + "/3/";  // second slash past the 256 bytes
     const struct { const char* name; std::string payload; const char* version; size_t keep = SIZE_MAX; } cases[] = {
@@ -296,8 +281,6 @@ TEST_F(FlashImagesTest, FcodeVersionTexts) {
     }
 }
 
-// ---- boot-code versions from a port's flash ----
-
 namespace {
 
 constexpr uint32_t kFwCookie = 0x40400003;
@@ -331,8 +314,7 @@ struct FlashVersionsTest : ::testing::Test {
 
 }  // namespace
 
-// The chain at 0x80000 and the firmware header at 0x100000 give every
-// version; another cookie, zero first bytes or a failed read end their step.
+// The chain at 0x80000 and the header at 0x100000 give the versions; a bad cookie or read ends a step.
 TEST_F(FlashVersionsTest, VersionsFromTheChainAndTheFirmwareHeader) {
     const Bytes chain =
         sim::build_rom_chain({sim::bios_image(2, 7), sim::fcode_image(3, 1, 4), sim::efi_image(5, 9, 3)}).bytes;
@@ -363,8 +345,7 @@ TEST_F(FlashVersionsTest, VersionsFromTheChainAndTheFirmwareHeader) {
     EXPECT_EQ(read_versions(), "rom  fcode 0.0.0.0 efi 0.0 fw 0.0.0.0 valid 10");
 }
 
-// A chain without a last image that runs on through the firmware header is
-// not followed past 0x100000.
+// A chain without a last image is not followed past the firmware header.
 TEST_F(FlashVersionsTest, WalkStopsAtTheFirmwareHeader) {
     std::vector<uint32_t> expected;
     for (uint32_t at = 0x80000; at < 0x200000; at += 0x10000) {

@@ -1,5 +1,4 @@
-// Flash update tokens in the shared file, on the virtual clock and across
-// real processes, and the flash update capabilities request.
+// Flash update tokens in the shared file, and the flash update capabilities request.
 #include <atomic>
 
 #include "core/vx_fut.h"
@@ -70,8 +69,7 @@ TEST_F(FutTest, TakeUsesTheFirstFreeSlotBeforeTheAdaptersOwn) {
     EXPECT_EQ(slot(6).token, 1006);
 }
 
-// The caller's own entry decides whether its token ran out: neither a stale
-// duplicate further down nor an expired own entry keeps a live one from being freed.
+// The caller's own live entry is freed, whatever stale duplicates stand in the table.
 TEST_F(FutTest, StaleDuplicateNeverKeepsTheLiveTokenFromBeingFreed) {
     ASSERT_EQ(shtest::open_here(), 0);
     put(3, kOtherPid, "SN-ADAPTER-1", now() - 100);
@@ -95,8 +93,7 @@ TEST_F(FutTest, StaleDuplicateNeverKeepsTheLiveTokenFromBeingFreed) {
     EXPECT_EQ(vxapi_is_fut_expired(&port, own_pid()), 0);
 }
 
-// A full table refuses and evicts nothing; another process's live token is
-// neither taken over nor cleared, until it runs out.
+// A full table evicts nothing; another's live token is neither taken nor cleared until it runs out.
 TEST_F(FutTest, FullTableAndLiveTokensOfOthersAreLeftAlone) {
     ASSERT_EQ(shtest::open_here(), 0);
     for (unsigned i = 0; i < VX_FUT_SLOTS; ++i) put(i, 1000 + i, "OTHER-" + std::to_string(i), i % 2 ? 1 : now() + 9);
@@ -118,8 +115,7 @@ TEST_F(FutTest, FullTableAndLiveTokensOfOthersAreLeftAlone) {
     EXPECT_EQ(vxapi_clear_fut(&port, kOtherPid), 0) << "the other's own token can still be cleared";
 }
 
-// Without the file or an adapter record nothing is found; serials compare
-// within their 128 bytes; an empty one never matches a free slot.
+// Nothing without file or record; serials compare within 128 bytes; an empty one matches no free slot.
 TEST_F(FutTest, SerialsAreComparedWithinTheirBytes) {
     uint32_t token = 0;
     vxapi_priv_database bare{};
@@ -193,8 +189,7 @@ TEST_F(FutTest, TwoProcessesNeverHoldATokenForOneAdapterAtOnce) {
     ::munmap(mem, sizeof(Board));
 }
 
-// The record goes both ways (read: SubCode 1, send: 2); an old driver gets
-// the old header and code; a sysfs port sends nothing to the ioctl driver.
+// The record goes both ways (read: SubCode 1, send: 2); old drivers get the old code; sysfs sends nothing.
 TEST(FlashCapsTest, CapabilitiesRecordTravelsBothWays) {
     sim::DriverRig rig;
     rig.driver.add_port(rig.driver.add_adapter());

@@ -1,6 +1,4 @@
-// The option ROM layout: building a function's layout from the flash layout
-// table (at its default address or through the locator behind the boot code
-// chain), the fixed layouts, the driver's layout and the region lookup.
+// The option ROM layout: from the flash layout table, the fixed layouts, and the region lookup.
 #include "core/vx_layout.h"
 #include "sim_flash.h"
 #include "test_support.h"
@@ -14,8 +12,7 @@ using sim::FlashRig;
 
 constexpr uint8_t kRead = EXT_CC_READ_OPTROM;
 
-// The layout's entries as the table's 16-byte entries lie in flash, zero
-// behind them, and the same layout installed as the global one.
+// The layout holds the table's entries as they lie in flash, zero behind them, and is the global one.
 void expect_entries(const FlashRig& rig, uint32_t table_address, std::optional<uint32_t> regions = std::nullopt) {
     const uint32_t n = regions.value_or(static_cast<uint32_t>(rig.flash.regions.size()));
     const INT_OPT_ROM_LAYOUT* layout = rig.phy.pflt_layout;
@@ -84,8 +81,7 @@ TEST(FlashLayout, LocatorBehindTheBootCodeFindsATableTheDefaultAddressLacks) {
     }
 }
 
-// Each failure leaves the function without a layout and the global layout
-// as it was; none of them hangs.
+// Each failure leaves no function layout and the global layout as it was.
 TEST(FlashLayout, FailedBuildsReleaseTheFunctionLayoutAndKeepTheGlobalOne) {
     const auto put16 = [](size_t (sim::RomChain::*field)(size_t) const, size_t i, uint16_t v) {
         return [=](FlashRig& rig) { sim::put_le16(rig.adapter->flash, (rig.flash.chain.*field)(i), v); };
@@ -124,10 +120,7 @@ TEST(FlashLayout, FailedBuildsReleaseTheFunctionLayoutAndKeepTheGlobalOne) {
     }
 }
 
-// Only 0x8001 looks in a second window; 0x0101, 0x8021 and 0x8044 read the
-// window but only ever take their table from its default address; other
-// flash-layout chips never walk. With the table at its default address they
-// all build; chips without a table never build one and send nothing.
+// Only 0x8001 walks a second window; 0x0101, 0x8021, 0x8044 walk but take only the default address.
 TEST(FlashLayout, WhichChipsLookForTheLocatorWhere) {
     const struct { uint16_t device; bool second_window; int result; std::vector<uint32_t> windows; } cases[] = {
         {0x8001, true, 0, {0, 0x200000}}, {0x8001, false, 0, {0}}, {0x2532, true, 1, {0}},
@@ -159,8 +152,7 @@ TEST(FlashLayout, WhichChipsLookForTheLocatorWhere) {
     }
 }
 
-// Table lengths: whole entries are kept, never more than 255, and a table
-// longer than the read fails.
+// Whole entries are kept, never more than 255; a table longer than the read fails.
 TEST(FlashLayout, TableLengthsStayBounded) {
     const struct { uint16_t length; size_t entries_built; int result; uint32_t regions; } cases[] = {
         {0x30, 3, 0, 3},
@@ -235,9 +227,7 @@ TEST(MapRegion, LooksCodesUpByTheirLow8Bits) {
     EXPECT_EQ(size, 0u);
 }
 
-// Each chip group gets its fixed table: one byte short of the minimum is
-// refused and copies nothing; the minimum copies the head and the entries,
-// nothing behind them, and installs the same layout as the global one.
+// Each chip group gets its fixed table, refused one byte short of the head and the entries.
 TEST(FixedLayout, EveryChipGroupGetsItsTableAndItsMinimumSize) {
     constexpr uint16_t kOem = VX_PCI_SUBVENDOR_OEM;
     const struct { uint16_t device, ssvendor, ssdevice; const INT_OPT_ROM_REGION* table;

@@ -1,6 +1,4 @@
-// NVRAM and VPD requests of a port: the driver road with its busy resends
-// and delivered lengths, the sysfs twins, and the VPD read from the flash
-// region of each PCI function on the flash-layout chips.
+// NVRAM and VPD requests of a port: the driver road, the sysfs twins, the VPD regions in flash.
 #include "core/vx_nvram_vpd.h"
 #include "sim_nvram_vpd.h"
 #include "test_support.h"
@@ -16,8 +14,7 @@ std::vector<std::string> described(const sim::SimDriver& driver) {
     return out;
 }
 
-// A rig of the chip whose NVRAM and VPD the driver keeps; on the flash-layout
-// chips each VPD region is filled with bytes of its own.
+// The chip's driver keeps NVRAM and VPD; each VPD region in flash holds bytes of its own.
 struct Rig : sim::FlashRig {
     explicit Rig(uint16_t device_id = 0x2432)
         : FlashRig(device_id, device_id == 0x2432 ? sim::ChipFlashOptions{} : sim::vpd_flash_options(device_id)) {
@@ -36,8 +33,7 @@ struct Rig : sim::FlashRig {
     }
 };
 
-// Writes carry a request, reads a response, each of the caller's size; a VPD
-// read reports the length delivered; an NVRAM image in part is not read.
+// Each request carries the caller's size; a VPD read reports what came; a part NVRAM image is refused.
 TEST(NvramVpdDriver, EachWorkerCarriesItsBytes) {
     Rig rig;
     const Bytes nvram = pattern(256, 1);
@@ -68,8 +64,7 @@ TEST(NvramVpdDriver, EachWorkerCarriesItsBytes) {
     EXPECT_EQ(vxapi_get_nvram(rig.fd, &rig.rec, got.data(), 256, &status), 1);
 }
 
-// Each worker waits out a busy driver twice at most; on a sysfs port each
-// goes to its sysfs twin and sends nothing.
+// A busy driver is waited out twice at most; a sysfs port goes to the sysfs twin.
 TEST(NvramVpdDriver, BusyThreeTimesEndsWithStatusBusyAndSysfsPortsSendNothing) {
     Rig rig;
     Bytes buf(128, 0);
@@ -103,11 +98,7 @@ TEST(NvramVpdDriver, BusyThreeTimesEndsWithStatusBusyAndSysfsPortsSendNothing) {
     }
 }
 
-// ---------------------------------------------------------------- the flash road
-
-// Each function reads its own region with one flash read, whatever global
-// layout is installed; a buffer smaller than the region takes its head; the
-// size stays as it was.
+// Each function reads its own region once, whatever layout is installed; a small buffer takes its head.
 TEST(NvramVpdFlash, EachPciFunctionReadsItsOwnVpdRegion) {
     const struct { uint16_t device, func; uint8_t region; uint32_t buffer; } cases[] = {
         {0x2071, 0, 0x14, 0x200}, {0x2071, 1, 0x16, 0x200}, {0x2071, 2, 0xD4, 0x200}, {0x2071, 3, 0xD6, 0x200},
@@ -157,8 +148,7 @@ TEST(NvramVpdFlash, SysfsVirtualPortReadsThroughItsPhysicalPort) {
     EXPECT_EQ(buf, pattern(0x200, 0x16));
     ASSERT_EQ(rig.driver.log().size(), 1u);
     EXPECT_EQ(rig.driver.log()[0].command, EXT_CC_READ_OPTROM);
-    // A sysfs physical port reads its flash through the sysfs road (which
-    // has no flash files here).
+    // A sysfs physical port reads through the sysfs road (no flash files here).
     rig.driver.clear_log();
     rig.rec.features = VX_FEAT_SYSFS;
     EXPECT_EQ(vxapi_get_vpd(rig.fd, &rig.rec, buf.data(), &size, &status), 0);

@@ -1,5 +1,4 @@
-// Option ROM read and update through the driver, with the widening of
-// writes to whole flash sectors, driven against the simulated driver's flash.
+// Option ROM reads and updates through the driver, writes widened to whole flash sectors.
 #include "core/vx_layout.h"
 #include "core/vx_optrom.h"
 #include "sim_flash.h"
@@ -14,9 +13,7 @@ using sim::FlashRig;
 constexpr uint8_t kRead = EXT_CC_READ_OPTROM;
 constexpr uint8_t kWrite = EXT_CC_UPDATE_OPTROM;
 
-// Gets the rig's chip ready for transfers, as the library's callers do: the
-// flash layout of a layout chip is built and installed (with the driver's
-// flash block size), a 24xx chip has its fixed layout. The log starts empty.
+// Gets the chip ready as callers do: a layout chip's layout built, a 24xx chip's fixed one; the log empty.
 void prepare(FlashRig& rig, uint32_t block_size = 0x10000) {
     if (rig.adapter->device_id == 0x2532) {
         ASSERT_EQ(vxapi_set_option_rom_layout(rig.fd, &rig.rec), 0);
@@ -29,8 +26,7 @@ void prepare(FlashRig& rig, uint32_t block_size = 0x10000) {
     rig.driver.clear_log();
 }
 
-// Where a transfer of a region (or raw, 0xFFFF) lands in the rig's flash: a
-// layout chip's region from its start, other chips' at the caller's offset.
+// Where a transfer lands: raw (0xFFFF) at the offset, a layout chip's region at its start, others' at the offset.
 uint32_t start_of(const FlashRig& rig, uint32_t region, uint32_t offset) {
     if (region == 0xFFFF) return offset;
     if (rig.adapter->device_id != 0x2532) return rig.adapter->driver_regions.at(region).first + offset;
@@ -48,9 +44,7 @@ Bytes flash_bytes(const FlashRig& rig, size_t at, size_t n) {
                  rig.adapter->flash.begin() + static_cast<std::ptrdiff_t>(at + n));
 }
 
-// A layout chip reads a region from its start, a raw read at the caller's
-// offset, other chips by region code at the caller's offset. Callers read the
-// head of a region into a smaller buffer: the read is cut to the buffer.
+// Each chip reads where its regions are; the head of a region read into a smaller buffer stays within it.
 TEST(OptromRead, ShortBufferOnALayoutChipIsNeverOverrun) {
     const struct { uint16_t device; uint32_t region, offset, size, sub_code; } cases[] = {
         {0x2532, 0x14, 100, 0x200, 0xFFFF}, {0x2532, 0x07, 0, 512, 0xFFFF}, {0x2532, 0xFFFF, 0x54321, 0x123, 0xFFFF},
@@ -111,10 +105,7 @@ TEST(Optrom, RefusedTransfersSendNothing) {
     }
 }
 
-// A 24xx write of a whole sector and a raw read need no other request, so
-// every request the driver sees is the transfer. Traced to a log file that
-// cannot be opened: the trace between the failed ioctl and the caller must
-// not change the errno it reports.
+// Every request is the transfer; the trace to a log file that cannot be opened keeps the ioctl's errno.
 TEST(OptromBusy, ReadAndWriteWaitOutABusyDriverTwiceAtMost) {
     const struct { bool write; int busy, err; uint32_t status; size_t sent; std::vector<unsigned> sleeps; } cases[] = {
         {false, 3, 0, 2, 3, {20, 20}}, {false, 1, 0, 0, 2, {20}}, {true, 3, 0, 2, 3, {20, 20}},
@@ -148,10 +139,7 @@ TEST(OptromBusy, ReadAndWriteWaitOutABusyDriverTwiceAtMost) {
     }
 }
 
-// A write is widened to whole sectors (read around it, written at once)
-// unless aligned, when the caller's buffer goes out unchanged; a region gives
-// the start on a layout chip; a 24xx chip takes 64 KiB sectors without asking
-// the sector size; other chips write by region code without alignment.
+// Unaligned writes are read around and written as whole sectors (24xx: 64 KiB unasked); other chips by code.
 TEST(OptromWrite, SpansAreWidenedToWholeSectors) {
     const struct { const char* name; uint16_t device; uint32_t block, region, offset, size;
                    uint32_t written_at, written_len; std::vector<uint32_t> reads; } cases[] = {
@@ -189,9 +177,7 @@ TEST(OptromWrite, SpansAreWidenedToWholeSectors) {
     }
 }
 
-// A read around the span that fails, or delivers less than the span with
-// status 0, stops the alignment: nothing is written, and its verdict is the
-// status until the write itself answers.
+// A read around the span that fails or comes short stops the write; its verdict is the status.
 TEST(OptromWrite, ShortReadAroundTheSpanStopsTheWrite) {
     const struct { uint16_t device; uint32_t region, offset; bool refused; } cases[] = {
         {0x2532, 0xFFFF, 0x10005, true}, {0x2532, 0xFFFF, 0x10005, false}, {0x2432, 0x87, 0, false}};
@@ -214,8 +200,7 @@ TEST(OptromWrite, ShortReadAroundTheSpanStopsTheWrite) {
 
 // Where the sector size comes from, seen in the span written for one byte at 0x10005.
 TEST(OptromSectorSize, DriverThenDescriptorThen64KiB) {
-    // block_size: the chip query's answer (nullopt: the query fails); fdt: the
-    // descriptor's block size (nullopt: no descriptor).
+    // block_size: the chip query's answer (none: it fails); fdt: the descriptor's (none: no descriptor).
     const struct { const char* name; std::optional<uint32_t> block_size, fdt; bool corrupt_fdt; uint32_t sector;
                    bool reads_fdt; } cases[] = {
         {"driver's size", 0x1000u, 0x2000u, false, 0x1000, false},
@@ -254,8 +239,7 @@ TEST(OptromSectorSize, DriverThenDescriptorThen64KiB) {
     }
 }
 
-// Chips without sector alignment leave the span alone; the query answers the
-// driver's block size, or fails with it.
+// Chips without sector alignment leave the span alone; the query gives the driver's block size.
 TEST(OptromSectorSize, AlignmentOfUnsupportedDevicesAndTheQuery) {
     FlashRig rig(0x2312);
     Bytes data(4, 1);

@@ -1,5 +1,4 @@
-// The port and function record lists: order set by the single cursor, API
-// handles, lookups, and releases.
+// The port and function record lists: order, handles, lookups and releases.
 #include <atomic>
 #include <thread>
 
@@ -46,8 +45,7 @@ protected:
     }
 };
 
-// Handle 0 is never a port, nor a record with neither 0x1 nor 0x20; handles
-// are positions plus one, skipping 0 and any another record holds.
+// Only records with 0x1 or 0x20 resolve; handles are positions + 1, skipping 0 and those held.
 TEST_F(Records, CheckHandleGates) {
     EXPECT_EQ(check_handle(1), nullptr) << "no list";
     EXPECT_EQ(vxapi_assign_apihandle(nullptr, 0xFFFFFFFFu), 1u);
@@ -67,8 +65,7 @@ TEST_F(Records, CheckHandleGates) {
     EXPECT_EQ(vxapi_assign_apihandle(ports[1], 2), 3u) << "its own handle is free to it";
 }
 
-// A new record lands behind the cursor: after the previous insertion, where a
-// lookup stopped, at the front after a full walk, or where a deleted record was.
+// A new record lands behind the cursor: where a lookup stopped, or a deleted record was.
 TEST_F(Records, InsertionsFollowTheCursor) {
     vxapi_priv_database* a = add_port();
     vxapi_priv_database* b = add_port();
@@ -159,8 +156,7 @@ TEST_F(Records, VirtualPortAndHostNumberLookups) {
         EXPECT_EQ(vxapi_get_number_of_bits_set(value), bits) << std::hex << value;
 }
 
-// Positions and names count every record; a record outside the list has none;
-// handle 0 would match every free legacy slot.
+// Positions and names count every record; outsiders and handle 0 are never found.
 TEST_F(Records, InstanceOfARecordOutsideTheListIsNotFound) {
     uint32_t position = 77;
     vxapi_priv_database outsider{};
@@ -186,8 +182,7 @@ TEST_F(Records, InstanceOfARecordOutsideTheListIsNotFound) {
     }
 }
 
-// Records the lists do not hold are left alone; the ones they hold go with
-// what they own (the leak checker reports anything left behind).
+// Records the lists hold go with what they own; others are left alone.
 TEST_F(Records, FreeingTouchesOnlyTheListsRecords) {
     vxapi_phy_info* f = add_function(chip_at(0, 1, 0));
     f->pflt_layout = static_cast<INT_OPT_ROM_LAYOUT*>(std::calloc(1, 4088));
@@ -250,8 +245,7 @@ TEST_F(Records, AfterReleaseEveryLookupFailsAsWithNoList) {
     EXPECT_EQ(listed_ports(), (Ports{fresh}));
 }
 
-// One thread adds and drops records; the other walks the list as the event
-// thread and the management API do.
+// One thread adds and drops records while another walks the list.
 TEST_F(Records, ListsStaySoundUnderTwoThreads) {
     vxapi_priv_database* anchor = add_port();
     anchor->apihandle = 1;

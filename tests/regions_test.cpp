@@ -1,5 +1,4 @@
-// Region versions, region activation, virtual ports and the active image set,
-// driven against the simulated driver and flash of a converged adapter.
+// Region versions, activation, virtual ports and the active image set of a converged adapter.
 #include "core/vx_regions.h"
 #include "sim_regions.h"
 #include "test_support.h"
@@ -11,9 +10,7 @@ using sim::FltRegion;
 
 constexpr uint8_t kRead = EXT_CC_READ_OPTROM;
 
-// A rig of the chip whose flash has the converged regions (less those in
-// `omit`, the primary image status region of `primary_size`), the layout
-// installed, every trace call site on and the driver's log empty.
+// The chip with the converged regions (less `omit`) and its layout, every trace on, the log empty.
 struct Rig : sim::FlashRig {
     explicit Rig(uint16_t device, const std::vector<uint8_t>& omit = {}, uint32_t primary_size = 0x1000)
         : FlashRig(device) {
@@ -42,8 +39,6 @@ struct Rig : sim::FlashRig {
 };
 
 Bytes field(const uint8_t (&f)[8], size_t n = 8) { return Bytes(f, f + n); }
-
-// ---------------------------------------------------------------- active image set
 
 using Status = sim::ImageStatusFields;  // generation 1 unless given
 
@@ -83,10 +78,7 @@ TEST(ActiveImageSet, ChosenFromTheRecordsThatHold) {
     }
 }
 
-// ---------------------------------------------------------------- running and flash versions
-
-// A zero MPI version is stored with its bit clear; no bit is cleared. A
-// failure or a list of other entries changes nothing.
+// A zero MPI version is stored, its bit clear; a failure or other entries change nothing.
 TEST(AdapterVersions, FailuresAndForeignEntriesChangeNothing) {
     const struct { const char* name; std::vector<sim::RegionVersion> entries; bool driver_error = false, sysfs = false,
                    taken = false; } cases[] = {
@@ -150,8 +142,7 @@ TEST(ConvergedFlashVersions, MpiAndEdcFromTheirRegions) {
     }
 }
 
-// The NIC's boot code chain lies in its own region (the chain at flash offset
-// 0 is the adapter's own functions'): no region, nothing read.
+// The NIC's boot code chain lies in its own region: no region, nothing read.
 TEST(ConvergedFlashVersions, NicBootCodeFromItsChain) {
     for (bool present : {true, false}) {
         Rig r(0x8001, present ? std::vector<uint8_t>{} : std::vector<uint8_t>{0x2E});
@@ -167,10 +158,7 @@ TEST(ConvergedFlashVersions, NicBootCodeFromItsChain) {
     }
 }
 
-// ---------------------------------------------------------------- version list
-
-// The entries of the valid bits in table order (bits past the table are not
-// listed); a list that would not fit is not written at all.
+// The entries of the valid bits in order; a list that would not fit is not written at all.
 TEST(VersionList, EntriesOfTheValidBitsInOrderWithinTheBuffer) {
     vxapi_phy_info phy{};
     for (uint8_t i = 0; i < 8; ++i) {
@@ -207,10 +195,7 @@ TEST(VersionList, EntriesOfTheValidBitsInOrderWithinTheBuffer) {
     EXPECT_TRUE(sim::all_bytes(buf, 176, 0xA5));
 }
 
-// ---------------------------------------------------------------- activation and virtual ports
-
-// Activation and the virtual ports on a sysfs port go to the sysfs road
-// (whose files this host lacks); virtual ports on an ioctl port are refused.
+// On a sysfs port these go to the sysfs road (no files here); virtual ports on an ioctl port are refused.
 TEST(Activation, SysfsPortsAndVirtualPorts) {
     Rig r(0x8001);
     EXT_VPORT_PARAMS params{};

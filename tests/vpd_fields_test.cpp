@@ -1,8 +1,5 @@
-// VPD version keywords rewritten from option ROM images, the "RV" checksums,
-// field reads and the port's serial number.
-//
-// VPDs are handed over in heap buffers of exactly their size, so that
-// AddressSanitizer reports any byte read or written past their end.
+// VPD version keywords from option ROM images, "RV" checksums, field reads and serial numbers;
+// VPDs lie in exact heap buffers, so any access past their end is reported.
 #include <map>
 #include <tuple>
 
@@ -50,8 +47,7 @@ sim::RomImage fcode_with_version(const std::string& version) {
     return img;
 }
 
-// An option ROM: BIOS 1.5, FCode "2.10" (revision 4.2), EFI 2.7 unless left
-// out, firmware 3.4.5.
+// BIOS 1.5, FCode "2.10" (revision 4.2), EFI 2.7 unless left out, firmware 3.4.5.
 Bytes option_rom(bool efi = true, uint8_t bios_major = 1) {
     std::vector<sim::RomImage> images = {sim::bios_image(bios_major, 5), fcode_with_version("2.10")};
     if (efi) images.push_back(sim::efi_image(2, 7));
@@ -61,8 +57,7 @@ Bytes option_rom(bool efi = true, uint8_t bios_major = 1) {
     return sim::build_rom_chain(images).bytes;
 }
 
-// The adapter's VPD as the option ROM routines see it: version keywords in
-// both areas, only those of the writable area change.
+// Version keywords in both areas; only those of the writable one may change.
 sim::BuiltVpd rom_vpd(uint8_t v3_length = 16) {
     sim::VpdContents c;
     c.read_only = {keyword("PN", "SIM-2600"), keyword("V1", "ro-v1"), keyword("SN", "SER12345"),
@@ -103,9 +98,7 @@ protected:
     sim::SimHost host;
 };
 
-// Only the writable version fields change, each text cut or padded to its
-// field; the read-only area (and its checksum) stays byte for byte. Without a
-// place for the VPD (neither a VPD image nor a 128 KiB BIOS-only ROM) nothing changes.
+// Only the writable version fields change, cut or padded; with no place for the VPD nothing changes.
 TEST_F(VpdFieldsTest, OptionRomRoutinesRewriteOnlyTheWritableVersionKeywords) {
     sim::RomImage vpd_img = sim::vpd_image(kMaker, sim::typical_vpd("OLD").bytes, 2);
     vpd_img.code_type = 0x7F;
@@ -152,8 +145,7 @@ TEST_F(VpdFieldsTest, OptionRomRoutinesRewriteOnlyTheWritableVersionKeywords) {
     }
 }
 
-// The versions go into the read-only area, whose checksum is then mended;
-// every other byte stays.
+// The versions go into the read-only area, its checksum mended; every other byte stays.
 TEST_F(VpdFieldsTest, NvramRoutineWritesItsTextsAndTheChecksum) {
     // An "RV" keyword behind the end tag is never reached: its byte stays.
     sim::VpdContents no_rv;
@@ -202,7 +194,7 @@ TEST_F(VpdFieldsTest, MalformedVpdIsRefusedWithoutTouchingIt) {
     sim::VpdContents rv_empty;
     rv_empty.read_only = {keyword("V1", "abc")};
     rv_empty.rv_length = 0;
-    // The results of vxapi_update_nv_vpd_version, and of vxapi_update_vpd_version_field and vxapi_add_vpd_image.
+    // nv_result: of the NVRAM routine; rom_result: of the option ROM routines.
     const struct { const char* name; Bytes vpd; int nv_result, rom_result; } cases[] = {
         {"keyword data cut by the end", Bytes(good.bytes.begin(), good.bytes.begin() + sn_data + 3), 1, 1},
         {"keyword header cut by the end", Bytes(good.bytes.begin(), good.bytes.begin() + sn_data - 2), 1, 1},
@@ -295,8 +287,7 @@ TEST_F(VpdFieldsTest, FieldReads) {
     }
 }
 
-// The serial number goes into the port's record only when the VPD has one;
-// otherwise the record keeps what it had.
+// The record takes the serial number only when the VPD has one.
 TEST_F(VpdFieldsTest, SerialNumberFromTheDriverOrTheFlashRegion) {
     const auto sn_vpd = [](const std::string& serial, size_t size = 512) {
         sim::VpdContents fields;
