@@ -48,7 +48,7 @@ protected:
     vxapi_priv_database port{};
 };
 
-// The token is the process ID, held with the serial number and a time 900 s on.
+// The token is the process ID, held with the serial number and a time 900 s on, in the first free slot.
 TEST_F(FutTest, TakeUsesTheFirstFreeSlotBeforeTheAdaptersOwn) {
     ASSERT_EQ(shtest::open_here(), 0);
     for (unsigned i = 0; i < 10; ++i) put(i, 1000 + i, "OTHER-" + std::to_string(i), now() + 500);
@@ -67,6 +67,24 @@ TEST_F(FutTest, TakeUsesTheFirstFreeSlotBeforeTheAdaptersOwn) {
     ASSERT_EQ(vxapi_get_fut(&port, &token), 0);
     EXPECT_EQ(valid_time(5), now() + 900);
     EXPECT_EQ(slot(6).token, 1006);
+    // A full table evicts nothing; another's live token is neither taken nor cleared until it runs out.
+    for (unsigned i = 0; i < VX_FUT_SLOTS; ++i) put(i, 1000 + i, "OTHER-" + std::to_string(i), i % 2 ? 1 : now() + 9);
+    std::string before = table();
+    token = 123;
+    EXPECT_EQ(vxapi_get_fut(&port, &token), 1);
+    EXPECT_EQ(token, 123u);
+    EXPECT_EQ(table(), before);
+    std::memset(static_cast<void*>(api_shared_data->fut), 0, sizeof api_shared_data->fut);
+    put(4, kOtherPid, "SN-ADAPTER-1", now() + 600);
+    before = table();
+    EXPECT_EQ(vxapi_is_fut_exist(&port), 0);
+    EXPECT_EQ(vxapi_get_fut(&port, &token), 1);
+    EXPECT_EQ(vxapi_clear_fut(&port, own_pid()), 1);
+    EXPECT_EQ(table(), before);
+    host.advance(601);
+    EXPECT_EQ(vxapi_get_fut(&port, &token), 0);
+    EXPECT_EQ(slot(0).token, own_pid());
+    EXPECT_EQ(vxapi_clear_fut(&port, kOtherPid), 0) << "the other's own token can still be cleared";
 }
 
 // The caller's own live entry is freed, whatever stale duplicates stand in the table.
@@ -91,28 +109,6 @@ TEST_F(FutTest, StaleDuplicateNeverKeepsTheLiveTokenFromBeingFreed) {
     EXPECT_EQ(slot(7).token, 0) << "the live entry is the one freed";
     EXPECT_EQ(slot(2).token, own_pid());
     EXPECT_EQ(vxapi_is_fut_expired(&port, own_pid()), 0);
-}
-
-// A full table evicts nothing; another's live token is neither taken nor cleared until it runs out.
-TEST_F(FutTest, FullTableAndLiveTokensOfOthersAreLeftAlone) {
-    ASSERT_EQ(shtest::open_here(), 0);
-    for (unsigned i = 0; i < VX_FUT_SLOTS; ++i) put(i, 1000 + i, "OTHER-" + std::to_string(i), i % 2 ? 1 : now() + 9);
-    std::string before = table();
-    uint32_t token = 123;
-    EXPECT_EQ(vxapi_get_fut(&port, &token), 1);
-    EXPECT_EQ(token, 123u);
-    EXPECT_EQ(table(), before);
-    std::memset(static_cast<void*>(api_shared_data->fut), 0, sizeof api_shared_data->fut);
-    put(4, kOtherPid, "SN-ADAPTER-1", now() + 600);
-    before = table();
-    EXPECT_EQ(vxapi_is_fut_exist(&port), 0);
-    EXPECT_EQ(vxapi_get_fut(&port, &token), 1);
-    EXPECT_EQ(vxapi_clear_fut(&port, own_pid()), 1);
-    EXPECT_EQ(table(), before);
-    host.advance(601);
-    EXPECT_EQ(vxapi_get_fut(&port, &token), 0);
-    EXPECT_EQ(slot(0).token, own_pid());
-    EXPECT_EQ(vxapi_clear_fut(&port, kOtherPid), 0) << "the other's own token can still be cleared";
 }
 
 // Nothing without file or record; serials compare within 128 bytes; an empty one matches no free slot.
