@@ -75,13 +75,10 @@ TEST(NvramVpdDriver, BusyThreeTimesEndsWithStatusBusyAndSysfsPortsSendNothing) {
         [&](uint32_t* st) { return vxapi_get_vpd(rig.fd, &rig.rec, buf.data(), &(size = 128), st); },
         [&](uint32_t* st) { return vxapi_set_vpd(rig.fd, &rig.rec, buf.data(), &(size = 128), st); },
     };
-    const char* const exit_lines[] = {"vxapi_get_nvram: exiting=0\n", "vxapi_set_nvram: exiting=0\n",
-                                      "vxapi_get_vpd: exiting.\n", "vxapi_set_vpd: exiting.\n"};
     for (size_t i = 0; i < std::size(workers); ++i) {
         SCOPED_TRACE(i);
         rig.driver.clear_log();
         rig.host.clear_sleeps();
-        rig.host.clear_stderr();
         rig.driver.inject_busy(3);
         uint32_t status = 0;
         rig.rec.features = VX_FEAT_NEW_IOCTL;
@@ -89,7 +86,6 @@ TEST(NvramVpdDriver, BusyThreeTimesEndsWithStatusBusyAndSysfsPortsSendNothing) {
         EXPECT_EQ(status, EXT_STATUS_BUSY);
         EXPECT_EQ(rig.driver.log().size(), 3u);
         EXPECT_EQ(rig.host.sleep_seconds(), (std::vector<unsigned>{20, 20}));
-        EXPECT_NE(rig.host.stderr_text().find(exit_lines[i]), std::string::npos);
         rig.driver.clear_log();
         rig.rec.features = VX_FEAT_SYSFS;
         EXPECT_EQ(workers[i](&status), 0);

@@ -156,32 +156,6 @@ TEST_F(Records, VirtualPortAndHostNumberLookups) {
         EXPECT_EQ(vxapi_get_number_of_bits_set(value), bits) << std::hex << value;
 }
 
-// Positions and names count every record; outsiders and handle 0 are never found.
-TEST_F(Records, InstanceOfARecordOutsideTheListIsNotFound) {
-    uint32_t position = 77;
-    vxapi_priv_database outsider{};
-    add_port();  // no function record: has no name, keeps position 0
-    vxapi_phy_info* f = add_function(chip_at(0, 1, 0));
-    std::memcpy(f->model, "ABCDEFGHIJKLMNOP", 16);  // all 16 bytes, no terminator
-    f->vendor_id = 0x4141;                          // what an unbounded read would run into
-    vxapi_priv_database* second = add_port(VX_FEAT_SYSFS, VX_PORT_PHYSICAL, f);
-    EXPECT_EQ(vxapi_get_api_priv_inst_from_adaptername("varnix-ABCDEFGHIJKLMNOP-1"), second);
-    for (const char* name : {"varnix-ABCDEFGHIJKLMNOP-0", "varnix-ABCDEFGHIJKLMNOP", "varnix--0"})
-        EXPECT_EQ(vxapi_get_api_priv_inst_from_adaptername(name), nullptr) << name;
-    EXPECT_EQ(vxapi_get_instance_from_api_priv_inst(second, &position), 0);
-    EXPECT_EQ(position, 1u);
-    EXPECT_EQ(vxapi_get_instance_from_api_priv_inst(&outsider, &position), 1);
-    EXPECT_EQ(vxapi_get_instance_from_api_priv_inst(nullptr, &position), 1);
-    EXPECT_EQ(vxapi_get_api_priv_inst_from_user_instance(1), second);
-    EXPECT_EQ(vxapi_get_api_priv_inst_from_user_instance(2), nullptr);
-    uint32_t slot = 0;
-    api_priv_data[5].apihandle = 7;
-    for (uint32_t handle : {0u, 7u, 8u}) {
-        EXPECT_EQ(vxapi_get_api_inst_by_handle(handle, &slot), handle == 7 ? 0 : 1);
-        EXPECT_EQ(slot, handle == 7 ? 5u : 0xFFFFFFFFu);
-    }
-}
-
 // Records the lists hold go with what they own; others are left alone.
 TEST_F(Records, FreeingTouchesOnlyTheListsRecords) {
     vxapi_phy_info* f = add_function(chip_at(0, 1, 0));
@@ -211,17 +185,36 @@ TEST_F(Records, FreeingTouchesOnlyTheListsRecords) {
     EXPECT_EQ(current_phy_info_inst, nullptr);
 }
 
+// Positions and names count every record; outsiders and handle 0 are never found; after the
+// release every lookup fails as with no list.
 TEST_F(Records, AfterReleaseEveryLookupFailsAsWithNoList) {
-    vxapi_priv_database* a = add_port(VX_FEAT_SYSFS, VX_PORT_PHYSICAL, add_function(chip_at(0, 1, 0)));
-    a->apihandle = 1;
-    a->host_no = 4;
-    reset();
     vxapi_priv_database outsider{};
+    uint32_t position = 77;
+    add_port();  // no function record: has no name, keeps position 0
+    vxapi_phy_info* f = add_function(chip_at(0, 1, 0));
+    std::memcpy(f->model, "ABCDEFGHIJKLMNOP", 16);  // all 16 bytes, no terminator
+    f->vendor_id = 0x4141;                          // what an unbounded read would run into
+    vxapi_priv_database* second = add_port(VX_FEAT_SYSFS, VX_PORT_PHYSICAL, f);
+    EXPECT_EQ(vxapi_get_api_priv_inst_from_adaptername("varnix-ABCDEFGHIJKLMNOP-1"), second);
+    for (const char* name : {"varnix-ABCDEFGHIJKLMNOP-0", "varnix-ABCDEFGHIJKLMNOP", "varnix--0"})
+        EXPECT_EQ(vxapi_get_api_priv_inst_from_adaptername(name), nullptr) << name;
+    EXPECT_EQ(vxapi_get_instance_from_api_priv_inst(second, &position), 0);
+    EXPECT_EQ(position, 1u);
+    EXPECT_EQ(vxapi_get_instance_from_api_priv_inst(&outsider, &position), 1);
+    EXPECT_EQ(vxapi_get_instance_from_api_priv_inst(nullptr, &position), 1);
+    EXPECT_EQ(vxapi_get_api_priv_inst_from_user_instance(1), second);
+    EXPECT_EQ(vxapi_get_api_priv_inst_from_user_instance(2), nullptr);
+    uint32_t slot = 0;
+    api_priv_data[5].apihandle = 7;
+    for (uint32_t handle : {0u, 7u, 8u}) {
+        EXPECT_EQ(vxapi_get_api_inst_by_handle(handle, &slot), handle == 7 ? 0 : 1);
+        EXPECT_EQ(slot, handle == 7 ? 5u : 0xFFFFFFFFu);
+    }
+    reset();
     vxapi_phy_info own{};
     outsider.phy_info = &own;
     outsider.interface_type = VX_PORT_PHYSICAL;
     vxapi_fill_phy_port_number(&outsider);  // with no list nothing changes
-    uint32_t position = 5;
     uint16_t host_no = 0;
     const EXT_CHIP chip{};
     const bool refused[] = {api_priv_database == nullptr && api_phy_info == nullptr,
