@@ -185,16 +185,7 @@ TEST(FlashLayout, TableLengthsStayBounded) {
         vx_debug = VXDBG_DEFAULT_MASK | VXDBG_API;  // the table is dumped, within what was read
         EXPECT_EQ(vxapi_set_option_rom_layout(rig.fd, &rig.rec), c.result);
         vx_debug = VXDBG_DEFAULT_MASK;
-        if (c.result != 0) continue;
-        expect_entries(rig, 0x141000, c.regions);
-        if (c.regions == 0) continue;
-        // Lookups in a full layout stop at its last entry.
-        uint32_t offset = 1, size = 1;
-        vxsysfs_map_region(c.regions, &offset, &size);
-        EXPECT_EQ(offset, 0x100u * (c.regions - 1));
-        EXPECT_EQ(size, 0x100u);
-        vxsysfs_map_region(0, &offset, &size);  // absent
-        EXPECT_EQ(size, 0u);
+        if (c.result == 0) expect_entries(rig, 0x141000, c.regions);
     }
 }
 

@@ -96,6 +96,16 @@ TEST(Optrom, RefusedTransfersSendNothing) {
         EXPECT_TRUE(c.write || rig.driver.log().empty());
         EXPECT_EQ(rig.adapter->flash, before);
     }
+    // A sysfs port goes to the sysfs twins (no flash files here) and sends nothing to the driver.
+    FlashRig rig(0x2532);
+    rig.rec.features |= VX_FEAT_SYSFS;
+    Bytes buf(16, 0);
+    uint32_t status[3] = {};
+    EXPECT_EQ(vxapi_read_optrom(rig.fd, &rig.rec, buf.data(), 16, 0, 0, &status[0]), 0);
+    EXPECT_EQ(vxapi_update_optrom(rig.fd, &rig.rec, buf.data(), 16, 0, 0, &status[1]), 0);
+    EXPECT_EQ(vxapi_read_nvram_exp_edc(rig.fd, &rig.rec, buf.data(), 16, 0x18, 0, &status[2]), 0);
+    for (uint32_t st : status) EXPECT_EQ(st, EXT_STATUS_DEV_NOT_FOUND);
+    EXPECT_TRUE(rig.driver.log().empty());
 }
 
 // Every request is the transfer; the trace to a log file that cannot be opened keeps the ioctl's errno.
@@ -230,34 +240,18 @@ TEST(OptromSectorSize, DriverThenDescriptorThen64KiB) {
             read_fdt = read_fdt || (e.reserved1 == 0x140000 && e.response_len == sizeof(FDT_LAYOUT));
         EXPECT_EQ(read_fdt, c.reads_fdt);
     }
-}
-
-// Chips without sector alignment leave the span alone; the query gives the driver's block size.
-TEST(OptromSectorSize, AlignmentOfUnsupportedDevicesAndTheQuery) {
+    // Chips without sector alignment leave the span alone; the query gives the driver's block size.
     FlashRig rig(0x2312);
     Bytes data(4, 1);
     uint8_t* db = data.data();
-    uint32_t offset = 0x10005, size = 4;
+    uint32_t offset = 0x10005, size = 4, sector = 0;
     EXPECT_EQ(vxapi_sector_align(rig.fd, &rig.rec, &db, data.data(), &offset, &size), 1u);
     EXPECT_TRUE(db == data.data() && offset == 0x10005u && size == 4u);
     rig.set_flash_block_size(0x8000);
-    uint32_t sector = 0;
     EXPECT_EQ(vxapi_get_flash_sector_size(rig.fd, &rig.rec, &sector), 0u);
     EXPECT_EQ(sector, 0x8000u);
     rig.driver.inject_status(EXT_STATUS_ERR);
     EXPECT_EQ(vxapi_get_flash_sector_size(rig.fd, &rig.rec, &sector), 1u);
-}
-
-TEST(OptromSysfs, SysfsPortsGoToTheirTwinsAndSendNothing) {
-    FlashRig rig(0x2532);
-    rig.rec.features |= VX_FEAT_SYSFS;
-    Bytes buf(16, 0);
-    uint32_t status[3] = {};
-    EXPECT_EQ(vxapi_read_optrom(rig.fd, &rig.rec, buf.data(), 16, 0, 0, &status[0]), 0);
-    EXPECT_EQ(vxapi_update_optrom(rig.fd, &rig.rec, buf.data(), 16, 0, 0, &status[1]), 0);
-    EXPECT_EQ(vxapi_read_nvram_exp_edc(rig.fd, &rig.rec, buf.data(), 16, 0x18, 0, &status[2]), 0);
-    for (uint32_t s : status) EXPECT_EQ(s, EXT_STATUS_DEV_NOT_FOUND);  // no flash files
-    EXPECT_TRUE(rig.driver.log().empty());
 }
 
 }  // namespace
