@@ -249,16 +249,14 @@ TEST(FixedLayout, EveryChipGroupGetsItsTableAndItsMinimumSize) {
         status = 99;
         EXPECT_EQ(vxapi_get_optrom_layout(rig.fd, &rig.rec, buf.data(), minimum, &status), 0);
         EXPECT_EQ(status, 0u);
-        INT_OPT_ROM_LAYOUT got;
-        std::memcpy(&got, buf.data(), sizeof got);
-        EXPECT_EQ(got.Size, c.flash_size);
-        EXPECT_EQ(got.NoOfRegions, c.regions);
-        EXPECT_EQ(std::memcmp(got.Region, c.table, 16 * c.regions), 0);
-        EXPECT_TRUE(sim::all_bytes(buf, 8 + 16 * c.regions, 0xEE));
+        Bytes want(VX_LAYOUT_BYTES, 0xEE);  // the head and the entries, nothing behind them
+        sim::put_le32(want, 0, c.flash_size);
+        sim::put_le32(want, 4, c.regions);
+        std::memcpy(want.data() + 8, c.table, 16 * c.regions);
+        EXPECT_EQ(buf, want);
+        std::fill(want.begin() + 8 + 16 * c.regions, want.end(), 0);  // the same layout is the global one
         ASSERT_EQ(pGlobalOptRomLayout, &gOptRomLayout);
-        Bytes global(buf.begin(), buf.begin() + 8 + 16 * c.regions);
-        global.resize(sizeof gOptRomLayout, 0);
-        EXPECT_EQ(sim::bytes_of(&gOptRomLayout, sizeof gOptRomLayout), global);
+        EXPECT_EQ(sim::bytes_of(&gOptRomLayout, VX_LAYOUT_BYTES), want);
         EXPECT_TRUE(rig.driver.log().empty());
         pGlobalOptRomLayout = nullptr;
         // The table itself: the whole flash first, each region's size its span within it, a zero entry closing it.

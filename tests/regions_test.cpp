@@ -1,4 +1,6 @@
 // Region versions, activation, virtual ports and the active image set of a converged adapter.
+#include <numeric>
+
 #include "core/vx_regions.h"
 #include "sim_regions.h"
 #include "test_support.h"
@@ -161,12 +163,10 @@ TEST(ConvergedFlashVersions, NicBootCodeFromItsChain) {
 // The entries of the valid bits in order; a list that would not fit is not written at all.
 TEST(VersionList, EntriesOfTheValidBitsInOrderWithinTheBuffer) {
     vxapi_phy_info phy{};
-    for (uint8_t i = 0; i < 8; ++i) {
-        phy.mpi_running_ver[i] = static_cast<uint8_t>(0x10 + i);
-        phy.edc_running_ver[i] = static_cast<uint8_t>(0x20 + i);
-        phy.nic_fcode_ver[i] = static_cast<uint8_t>(0x30 + i);
-        phy.nic_efi_ver[i] = static_cast<uint8_t>(0x40 + i);
-    }
+    std::iota(std::begin(phy.mpi_running_ver), std::end(phy.mpi_running_ver), 0x10);
+    std::iota(std::begin(phy.edc_running_ver), std::end(phy.edc_running_ver), 0x20);
+    std::iota(std::begin(phy.nic_fcode_ver), std::end(phy.nic_fcode_ver), 0x30);
+    std::iota(std::begin(phy.nic_efi_ver), std::end(phy.nic_efi_ver), 0x40);
     constexpr size_t kGuard = 32;
     const struct { uint32_t bits, size; int32_t result; uint32_t status; std::vector<sim::RegionVersion> entries; }
         cases[] = {
