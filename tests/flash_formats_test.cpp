@@ -2,6 +2,8 @@
 #include "image/flash_formats.h"
 #include "test_support.h"
 
+namespace {
+
 using sim::Bytes;
 using sim::Exact;
 
@@ -73,8 +75,6 @@ TEST(FlashChecksums, EdgesOfTheTableAndStatusChecks) {
     EXPECT_FALSE(vximg_flt_location_valid(other.data()));
 }
 
-namespace {
-
 struct Walked {
     std::vector<vximg_rom_image> images;
     int result;
@@ -100,8 +100,6 @@ sim::RomChain four_image_chain(std::optional<uint16_t> vfim = std::nullopt) {
                                  sim::vpd_image(0x1E0F, sim::typical_vpd().bytes, 2)},
                                 vfim);
 }
-
-}  // namespace
 
 // The walk ends after the last image or at the damage, the images before it yielded.
 TEST(RomChain, DamagedChainsEndCleanly) {
@@ -145,8 +143,6 @@ TEST(RomChain, DamagedChainsEndCleanly) {
     EXPECT_EQ(walk(sim::build_vfim_header(0), true).result, VXIMG_ROM_BAD_SIGNATURE);
 }
 
-namespace {
-
 struct VpdWalk {
     std::vector<vximg_vpd_item> items;
     std::vector<std::string> keywords;
@@ -167,8 +163,6 @@ VpdWalk walk_vpd(const Bytes& bytes) {
     out.result = w.result;
     return out;
 }
-
-}  // namespace
 
 TEST(Vpd, DamagedAreasEndCleanly) {
     const sim::BuiltVpd good = sim::typical_vpd("SN12345678");
@@ -265,3 +259,5 @@ TEST(Vpd, NoChecksumByteNoChecksum) {
         EXPECT_EQ(exact.bytes(), c);
     }
 }
+
+}  // namespace

@@ -8,10 +8,10 @@
 #include "sim_flash.h"
 #include "test_support.h"
 
+namespace {
+
 using sim::Bytes;
 using sim::Exact;
-
-namespace {
 
 constexpr uint16_t kMaker = 0x7A5A;
 
@@ -50,8 +50,6 @@ std::string versions(const EXT_HBA_NODE& n) {
                   f[0], f[1], f[2], f[3], e[0], e[1], w[0], w[1], w[2], w[3], n.BIValid);
     return text;
 }
-
-}  // namespace
 
 // Each step returns the image's length and takes its version; bad, last and zero-length images end the walk.
 TEST_F(FlashImagesTest, BootCodeVersionsOfAChain) {
@@ -278,8 +276,6 @@ TEST_F(FlashImagesTest, FcodeVersionTexts) {
     }
 }
 
-namespace {
-
 constexpr uint32_t kFwCookie = 0x40400003;
 
 // A chip whose flash is all zero but what a test places.
@@ -308,8 +304,6 @@ struct FlashVersionsTest : ::testing::Test {
     sim::FlashRig rig{0x8021};
     std::vector<uint32_t> reads;
 };
-
-}  // namespace
 
 // The chain at 0x80000 and the header at 0x100000 give the versions; a bad cookie or read ends a step.
 TEST_F(FlashVersionsTest, VersionsFromTheChainAndTheFirmwareHeader) {
@@ -353,3 +347,5 @@ TEST_F(FlashVersionsTest, WalkStopsAtTheFirmwareHeader) {
     EXPECT_EQ(read_versions(), "rom 15.00 fcode 0.0.0.0 efi 0.0 fw 0.0.0.0 valid 10");
     EXPECT_EQ(reads, expected);
 }
+
+}  // namespace
