@@ -1,33 +1,17 @@
 // Discovery of ports through the new and the old ioctl drivers.
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
-
-#include <algorithm>
-#include <array>
-#include <cstring>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/vx_discovery.h"
 #include "core/vx_env.h"
-#include "core/vx_layout.h"
-#include "core/vx_records.h"
-#include "core/vx_sddbg.h"
 #include "sim_adapters.h"
-#include "sim_driver.h"
-#include "sim_host.h"
 #include "sim_queries.h"
+#include "test_support.h"
 
 namespace {
 
 using sim::adapter;
 using sim::AdapterSetup;
 using sim::DriverKind;
-using sim::FabricSetup;
 using sim::SimReply;
 using sim::SimRequest;
 
@@ -69,7 +53,7 @@ struct Rig {
                                : vxapi_find_all_instances_o("vxa2x00", &counter);
         return {result, counter};
     }
-    FabricSetup setup;
+    sim::FabricSetup setup;
     uint32_t counter = 0;
     sim::SimHost host;
     sim::SimDriver driver;
@@ -79,45 +63,38 @@ size_t function_count() { return api_phy_info != nullptr ? api_phy_info->count :
 
 std::string text(const uint8_t* field) { return reinterpret_cast<const char*>(field); }
 
+// Each virtual port lands behind the physical port on which the lookup of
+// its parent left the list's cursor, and shares its parent's function.
 TEST(Discovery, NewDriverFindsThePortsOfTwoDualPortAdaptersWithVirtualPorts) {
     Rig rig({adapter(0x2312, 2, 1), adapter(0x2312, 2, 1)});
     rig.install();
     EXPECT_EQ(rig.find(), std::pair(0, 8u));
-    const auto ports = sim::listed_ports();
     std::vector<uint32_t> order;
-    for (const auto* p : ports) order.push_back(p->drvr_inst);
-    // Each virtual port lands behind the physical port on which the lookup
-    // of its parent left the list's cursor.
-    EXPECT_EQ(order, (std::vector<uint32_t>{0, 5, 1, 6, 2, 7, 3, 4}));
-    EXPECT_EQ(function_count(), 4u);
-
-    for (const vxapi_priv_database* p : ports) {
+    for (const vxapi_priv_database* p : sim::listed_ports()) {
+        order.push_back(p->drvr_inst);
         SCOPED_TRACE(p->drvr_inst);
         const sim::SimPort& sp = *rig.driver.find_port(static_cast<uint16_t>(p->drvr_inst));
         EXPECT_EQ(text(p->phys_path), "/dev/vxa2xxx");
-        EXPECT_EQ(p->host_no, sp.host_no);
-        EXPECT_EQ(p->oshandle, -1);
+        EXPECT_EQ(std::tuple(p->host_no, p->oshandle, p->state), std::tuple(sp.host_no, -1, 1));
         EXPECT_EQ(p->features, VX_FEAT_IOCTL | VX_FEAT_NEW_IOCTL | VX_FEAT_COMPLETE);
         EXPECT_EQ(0, std::memcmp(p->wwpn, sim::default_wwpn(rig.driver, sp).data(), 8));
-        EXPECT_EQ(p->state, 1);
         ASSERT_NE(p->phy_info, nullptr);
         if (sp.is_virtual) {
-            EXPECT_EQ(p->interface_type, VX_PORT_VIRTUAL);
-            EXPECT_EQ(p->vp_idx, 1u);
+            EXPECT_EQ(std::tuple(p->interface_type, p->vp_idx), std::tuple(VX_PORT_VIRTUAL, 1u));
             ASSERT_NE(p->parent, nullptr);
             EXPECT_EQ(p->parent->drvr_inst, static_cast<uint32_t>(sp.parent_instance));
             EXPECT_EQ(p->phy_info, p->parent->phy_info);
-        } else {
-            EXPECT_EQ(p->interface_type, VX_PORT_PHYSICAL);
-            EXPECT_EQ(p->parent, nullptr);
-            EXPECT_EQ(p->phy_info->pci_bus, sp.pci_bus);
-            EXPECT_EQ(p->phy_info->port_number, sp.pci_dev_func + 1);
-            EXPECT_EQ(text(p->phy_info->model), "vxa2xxx");
-            EXPECT_EQ(p->phy_info->device_id, 0x2312);
-            // SerialNum bytes 0, n, 0x30: 0x3000 + n.
-            EXPECT_EQ(text(p->phy_info->serial_num), sp.adapter == 0 ? "A12289" : "A12290");
+            continue;
         }
+        EXPECT_EQ(std::tuple(p->interface_type, p->parent), std::tuple(VX_PORT_PHYSICAL, nullptr));
+        EXPECT_EQ(std::tuple(p->phy_info->pci_bus, p->phy_info->port_number, p->phy_info->device_id),
+                  std::tuple(sp.pci_bus, sp.pci_dev_func + 1, uint16_t{0x2312}));
+        EXPECT_EQ(text(p->phy_info->model), "vxa2xxx");
+        // SerialNum bytes 0, n, 0x30: 0x3000 + n.
+        EXPECT_EQ(text(p->phy_info->serial_num), sp.adapter == 0 ? "A12289" : "A12290");
     }
+    EXPECT_EQ(order, (std::vector<uint32_t>{0, 5, 1, 6, 2, 7, 3, 4}));
+    EXPECT_EQ(function_count(), 4u);
 }
 
 TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFail) {
@@ -135,30 +112,23 @@ TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFai
     });
 
     EXPECT_EQ(rig.find(), std::pair(0, 2u));
-    for (const sim::SimLogEntry& e : rig.driver.log()) {
-        EXPECT_FALSE(e.new_layout);
-        EXPECT_EQ(e.code & 0xFFFFFF00u, 0xC0087900u);
-    }
+    for (const sim::SimLogEntry& e : rig.driver.log()) EXPECT_EQ(e.code & 0xFFFFFF00u, 0xC0087900u);
     const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 2u);
+    constexpr uint32_t kFlags = VX_FEAT_IOCTL | VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8;
     for (uint32_t i = 0; i < 2; ++i) {
         const vxapi_priv_database* p = ports[i];
         SCOPED_TRACE(i);
-        // Path, instance and host number whatever driver specifics answered.
+        // Path, instance and host number whatever driver specifics answered;
+        // no topology, state or port number; the serial computed with mask
+        // 0x1F, never taken from Reserved. A refused answer reads as no
+        // driver at all: no flags.
         EXPECT_EQ(text(p->phys_path), "/proc/scsi/vxa2x00/HbaApiNode");
-        EXPECT_EQ(p->drvr_inst, i);
-        EXPECT_EQ(p->host_no, rig.driver.find_port(static_cast<uint16_t>(i))->host_no);
-        EXPECT_EQ(p->features & VX_FEAT_NEW_IOCTL, 0u);
-        // The old road stores neither topology nor state and numbers no port.
-        EXPECT_EQ(p->state, 0);
-        EXPECT_EQ(p->phy_info->port_number, 0);
-        // No serial from Reserved on the old road: computed with mask 0x1F.
+        EXPECT_EQ(std::tuple(p->drvr_inst, p->host_no, p->state, p->phy_info->port_number),
+                  std::tuple(i, rig.driver.find_port(static_cast<uint16_t>(i))->host_no, 0, uint8_t{0}));
+        EXPECT_EQ(p->features & (kFlags | VX_FEAT_NEW_IOCTL), i == 0 ? kFlags : 0u);
         EXPECT_EQ(text(p->phy_info->serial_num), "B23456");
     }
-    EXPECT_EQ(ports[0]->features & (VX_FEAT_IOCTL | VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8),
-              VX_FEAT_IOCTL | VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8);
-    // A refused answer reads as no driver at all: no flags.
-    EXPECT_EQ(ports[1]->features & (VX_FEAT_IOCTL | VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8), 0u);
 }
 
 TEST(Discovery, DriverVersionGatesTheFlagBits) {
@@ -174,8 +144,7 @@ TEST(Discovery, DriverVersionGatesTheFlagBits) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.version.Major) << "." << int(c.version.Minor) << "."
-                                        << int(c.version.Patch) << " flags " << c.flags << " vioctlmod "
-                                        << c.vioctlmod);
+                                        << int(c.version.Patch) << " " << c.flags << " " << c.vioctlmod);
         Rig rig({adapter(0x2312, 2)});
         is_vioctlmod_loaded = c.vioctlmod;
         rig.setup.version = c.version;
@@ -201,22 +170,17 @@ TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
     chip.PciDevFunc = first.pci_dev_func;
     chip.DomainNr = first.pci_domain;
     odd.set_record(kQuery, kQueryChip, chip);
-
     EXPECT_EQ(rig.find(), std::pair(0, 1u));
-    const auto ports = sim::listed_ports();
-    ASSERT_EQ(ports.size(), 1u);
     ASSERT_EQ(function_count(), 1u);
-    EXPECT_EQ(ports[0]->phy_info->device_id, 0x2312);
+    EXPECT_EQ(sim::listed_ports().at(0)->phy_info->device_id, 0x2312);
 }
 
 TEST(Discovery, RoadThatEndsOnAFailedAttemptKeepsItsPortsAndLaterRoadsLeaveThem) {
     Rig rig({adapter(0x2312, 2)});
     rig.install();
     // Instance 0 cannot be selected: its count is still taken, instance 1
-    // becomes API instance 0, and the run then tries every further
-    // instance up to the limit.
+    // becomes API instance 0, and the run tries every further one.
     sim::refuse_instances(rig.driver, {0});
-
     EXPECT_EQ(rig.find(), std::pair(1, 1u));
     ASSERT_EQ(sim::listed_ports().size(), 1u);
     EXPECT_EQ(sim::listed_ports()[0]->drvr_inst, 1u);
@@ -256,7 +220,6 @@ TEST(Discovery, DriverNodeAndCount) {
         rig.install();
         if (c.proc_devices != nullptr) rig.host.write_file("/proc/devices", c.proc_devices);
         if (c.existing_node != 0) rig.host.add_node("/dev/vxa2xxx", S_IFCHR | 0600, c.existing_node);
-
         EXPECT_EQ(rig.find(), std::pair(c.result, c.ports));
         EXPECT_EQ(rig.host.mknod_log(), c.mknods);
         EXPECT_EQ(rig.host.open_device_count(), 0u);
@@ -298,12 +261,10 @@ TEST(Discovery, PortWhoseChipQueryFailsIsKeptWithoutFunctionAndHarmsNoWalk) {
         reply.response = r.port->records.at({kQuery, kQueryChip});
         return reply;
     });
-
     EXPECT_EQ(rig.find().first, 0);
     const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 2u);
-    EXPECT_EQ(ports[0]->phy_info, nullptr);
-    EXPECT_EQ(ports[0]->features & VX_FEAT_COMPLETE, 0u);
+    EXPECT_TRUE(ports[0]->phy_info == nullptr && (ports[0]->features & VX_FEAT_COMPLETE) == 0);
     ASSERT_NE(ports[1]->phy_info, nullptr);
     EXPECT_EQ(ports[1]->phy_info->port_number, 1);
     EXPECT_EQ(vxapi_get_api_priv_inst_from_adaptername("varnix-vxa2xxx-1"), ports[1]);
