@@ -2,7 +2,7 @@
 // the number formats, line pieces, dumps, and whole lines under concurrency.
 #include <sys/sem.h>
 #include <sys/wait.h>
-#include <unistd.h>
+
 #include <sstream>
 #include <thread>
 
@@ -21,11 +21,13 @@ protected:
     sim::SimHost host;
 };
 
+// Every mask has 0x1 (the log); only the default mask keeps standard error
+// silent. Nothing is traced before the mask is set, and a second call keeps
+// the debug semaphore and its value.
 TEST_F(TraceTest, MaskFromTheEnvironment) {
     const struct { std::optional<std::string> env; uint32_t mask; bool semaphore; } cases[] = {
-        {std::nullopt, 0x401, false}, {"0", 0x401, false},      {"0x400", 0x401, true},
-        {"1", 0x401, true},           {"6", 0x407, true},       {"0X2", 0x403, true},
-        {"0x10zz", 0x411, true},      {"zz", 0x401, false},
+        {std::nullopt, 0x401, false}, {"0", 0x401, false}, {"0x400", 0x401, true}, {"1", 0x401, true},
+        {"6", 0x407, true},           {"0X2", 0x403, true}, {"0x10zz", 0x411, true}, {"zz", 0x401, false},
         {"ffffffff00000000", 0x401, true},  // only the low 32 bits reach the mask
     };
     for (const auto& c : cases) {
@@ -35,24 +37,23 @@ TEST_F(TraceTest, MaskFromTheEnvironment) {
         host.clear_stderr();
         ::unlink(host.map(kLog).c_str());
         c.env ? host.set_env("VX_FCAPI_DEBUG", *c.env) : host.unset_env("VX_FCAPI_DEBUG");
-        vxdbg_print("quiet", 1, VXDBG_DEC, 1);  // nothing is traced before the mask is set
+        vxdbg_print("quiet", 1, VXDBG_DEC, 1);
         vxapi_set_debug_level();
         EXPECT_EQ(vx_debug, c.mask);
         EXPECT_EQ(::semget(host.sem_key(VX_SEM_KEY_DEBUG), 0, 0) >= 0, c.semaphore);
         EXPECT_EQ(api_dbg_sem_id >= 0, c.semaphore);
-        if (c.semaphore) {  // a second call keeps the set and its value
-            const int first = api_dbg_sem_id;
-            vxapi_set_debug_level();
-            EXPECT_EQ(api_dbg_sem_id, first);
-            EXPECT_EQ(::semctl(first, 0, GETVAL), 1);
-        }
+        const int first = api_dbg_sem_id;
+        vxapi_set_debug_level();
+        EXPECT_EQ(api_dbg_sem_id, first);
+        EXPECT_TRUE(!c.semaphore || ::semctl(first, 0, GETVAL) == 1);
         vxdbg_print("hello", 0, VXDBG_NONE, 1);
-        // Only the default mask keeps standard error silent; every mask has 0x1.
         EXPECT_EQ(host.stderr_text(), c.mask == 0x401 ? "" : "hello\n");
         EXPECT_EQ(host.read_file(kLog), std::string(kStamp) + "hello\n");
     }
 }
 
+// Log lines are stamped when they end, and the file closed after each print;
+// a log that cannot be opened is skipped, standard error still gets the line.
 TEST_F(TraceTest, LogLinesAreStampedWhenTheyEnd) {
     host.unset_env("VX_FCAPI_DEBUG");
     vxapi_set_debug_level();
@@ -60,10 +61,8 @@ TEST_F(TraceTest, LogLinesAreStampedWhenTheyEnd) {
     vxdbg_print("half", 0, VXDBG_NONE, 1);
     host.advance(61);
     vxdbg_print("second", 7, VXDBG_DEC, 1);
-    // Every print closes the file, so its text is on disk at once.
     EXPECT_EQ(host.read_file(kLog), "Jan 02 03:04:05: first half\nJan 02 03:05:06: second7\n");
     EXPECT_EQ(host.stderr_text(), "");
-    // A log that cannot be opened is skipped; standard error still gets the line.
     ::unlink(host.map(kLog).c_str());
     vx_debug = 0x405;
     host.fail_open(kLog, EACCES);
@@ -73,30 +72,18 @@ TEST_F(TraceTest, LogLinesAreStampedWhenTheyEnd) {
 }
 
 TEST_F(TraceTest, NumberFormats) {
-    const struct { uint64_t value; uint8_t base; const char* text;
-    } cases[] = {
-        {255, VXDBG_HEX, "FFh"},
-        {10, VXDBG_HEX, "Ah"},
-        {9, VXDBG_HEX, "9"},
-        {0, VXDBG_HEX, "0"},
-        {0x1ABCDEF0123ULL, VXDBG_HEX, "1ABCDEF0123h"},
-        {~0ULL, VXDBG_HEX, ""},
-        {~0ULL, VXDBG_DEC, ""},
-        {~0ULL, VXDBG_INT, ""},
-        {0xFFFFFFFFULL, VXDBG_INT, "-1"},
-        {0x1000000005ULL, VXDBG_INT, "5"},
-        {0xFFFFFFFFULL, VXDBG_DEC, "4294967295"},
-        {0xFFFFFFFFFFFFFFFEULL, VXDBG_DEC, "18446744073709551614"},
-        {0, VXDBG_DEC, "0"},
-        {42, 8, ""},
-        {42, 2, ""},
+    const struct { uint64_t value; uint8_t base; const char* text; } cases[] = {
+        {255, VXDBG_HEX, "FFh"}, {10, VXDBG_HEX, "Ah"}, {9, VXDBG_HEX, "9"}, {0, VXDBG_HEX, "0"},
+        {0x1ABCDEF0123ULL, VXDBG_HEX, "1ABCDEF0123h"}, {~0ULL, VXDBG_HEX, ""}, {~0ULL, VXDBG_DEC, ""},
+        {~0ULL, VXDBG_INT, ""}, {0xFFFFFFFFULL, VXDBG_INT, "-1"}, {0x1000000005ULL, VXDBG_INT, "5"},
+        {0xFFFFFFFFULL, VXDBG_DEC, "4294967295"}, {0xFFFFFFFFFFFFFFFEULL, VXDBG_DEC, "18446744073709551614"},
+        {0, VXDBG_DEC, "0"}, {42, 8, ""}, {42, 2, ""},
     };
     vx_debug = 0x404;
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.value) + " base " + std::to_string(c.base));
         host.clear_stderr();
         vxdbg_print("n=", c.value, c.base, 1);
-        EXPECT_EQ(host.stderr_text(), std::string("n=") + c.text + "\n");
+        EXPECT_EQ(host.stderr_text(), std::string("n=") + c.text + "\n") << c.value << " base " << int(c.base);
     }
 }
 
@@ -157,8 +144,7 @@ TEST_F(TraceTest, DumpsOfEveryItemWidth) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.width);
-        // The items start at an odd address.
-        std::vector<uint8_t> raw(c.size + 1);
+        std::vector<uint8_t> raw(c.size + 1);  // the items start at an odd address
         if (c.size != 0) std::memcpy(raw.data() + 1, c.items, c.size);
         host.clear_stderr();
         vxdbg_dump(c.title, c.items ? raw.data() + 1 : nullptr, c.width, c.count);
@@ -179,8 +165,7 @@ TEST_F(TraceTest, ConcurrentPrintsKeepLinesWhole) {
     vx_debug = 0x405;
     ASSERT_LT(api_dbg_sem_id, 0);
     constexpr int kLines = 400;
-    const std::string texts[2] = {"thread A " + std::string(120, 'a') + " ",
-                                  "thread B " + std::string(120, 'b') + " "};
+    const std::string texts[2] = {"thread A " + std::string(120, 'a') + " ", "thread B " + std::string(120, 'b') + " "};
     auto run = [](const std::string& text) {
         for (int i = 0; i < kLines; ++i) vxdbg_print(text.c_str(), static_cast<uint64_t>(i), VXDBG_DEC, 1);
     };
@@ -201,33 +186,18 @@ TEST_F(TraceTest, ConcurrentPrintsKeepLinesWhole) {
             }
             ++next[t];
         }
-        EXPECT_EQ(next[0], kLines);
-        EXPECT_EQ(next[1], kLines);
+        EXPECT_EQ(std::pair(next[0], next[1]), std::pair(kLines, kLines));
     }
 }
 
-// A print whose debug semaphore was removed from outside goes on unserialised
-// and says nothing about the semaphore through the trace.
-TEST_F(TraceTest, PrintAfterTheDebugSemaphoreWasRemoved) {
+// Print and dump wait while another process holds the debug semaphore; once
+// it was removed from outside, they go on unserialised and say nothing about
+// it through the trace.
+TEST_F(TraceTest, OutputWaitsForTheDebugSemaphore) {
     host.set_env("VX_FCAPI_DEBUG", "6");
     vxapi_set_debug_level();
     ASSERT_GE(api_dbg_sem_id, 0);
-    ASSERT_EQ(::semctl(api_dbg_sem_id, 0, IPC_RMID), 0);
-    vxdbg_print("after removal", 0, VXDBG_NONE, 1);
-    const unsigned char b[1] = {7};
-    vxdbg_dump("", b, 8, 1);
-    const std::string out = host.stderr_text();
-    EXPECT_EQ(out.rfind("after removal\n", 0), 0u) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
-}
-
-// Print and dump wait while another process holds the debug semaphore.
-TEST_F(TraceTest, OutputWaitsForTheDebugSemaphore) {
-    host.set_env("VX_FCAPI_DEBUG", "4");
-    vxapi_set_debug_level();
-    ASSERT_GE(api_dbg_sem_id, 0);
-    struct sembuf take {0, -1, 0};
-    struct sembuf give {0, 1, 0};
+    struct sembuf take {0, -1, 0}, give {0, 1, 0};
     for (bool dump : {false, true}) {
         SCOPED_TRACE(dump ? "dump" : "print");
         ASSERT_EQ(::semop(api_dbg_sem_id, &take, 1), 0);
@@ -236,8 +206,7 @@ TEST_F(TraceTest, OutputWaitsForTheDebugSemaphore) {
         if (child == 0) {
             const unsigned char b[1] = {1};
             dump ? vxdbg_dump("T", b, 8, 1) : vxdbg_print("line", 0, VXDBG_NONE, 1);
-            // The semaphore is free again once the output is done.
-            _exit(::semctl(api_dbg_sem_id, 0, GETVAL) == 1 ? 0 : 2);
+            _exit(::semctl(api_dbg_sem_id, 0, GETVAL) == 1 ? 0 : 2);  // free again once done
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         int status = 0;
@@ -246,6 +215,13 @@ TEST_F(TraceTest, OutputWaitsForTheDebugSemaphore) {
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
+    host.clear_stderr();
+    ASSERT_EQ(::semctl(api_dbg_sem_id, 0, IPC_RMID), 0);
+    vxdbg_print("after removal", 0, VXDBG_NONE, 1);
+    const unsigned char b[1] = {7};
+    vxdbg_dump("", b, 8, 1);
+    EXPECT_EQ(host.stderr_text().rfind("after removal\n", 0), 0u) << host.stderr_text();
+    EXPECT_EQ(host.stderr_text().find("WARNING"), std::string::npos);
 }
 
 }  // namespace
