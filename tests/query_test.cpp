@@ -143,9 +143,8 @@ TEST_F(QueryTest, EveryWorkerOnBothHeaders) {
             const auto guard_intact = [&] { return sim::all_bytes(response, c.response_len, kGuardByte); };
             driver.clear_log();
             ASSERT_EQ(call(&rec), 0);  // delivered
-            EXPECT_EQ(status, 0u);
-            if (c.flags & kDetail) { EXPECT_EQ(detail, 0x55u); }
-            EXPECT_EQ(length, c.response_len);
+            EXPECT_EQ(std::tuple(status, length), std::tuple(0u, c.response_len));
+            EXPECT_EQ(detail, (c.flags & kDetail) ? 0x55u : 0xDEADu);
             EXPECT_TRUE(std::equal(expected.begin(), expected.end(), response.begin()));
             EXPECT_TRUE(guard_intact());
             EXPECT_EQ(seen_request, request);
@@ -174,23 +173,13 @@ TEST_F(QueryTest, EveryWorkerOnBothHeaders) {
             EXPECT_EQ(call(&rec), 0);
             EXPECT_EQ(length, c.response_len);
             EXPECT_TRUE(guard_intact());
-            // A sysfs port takes the twin (from sysfs, or no transport yet)
-            // and sends nothing; FC-4 statistics have no twin and always take
-            // the ioctl road.
+            // A sysfs port takes the twin from sysfs and sends nothing; FC-4
+            // statistics have no twin and always take the ioctl road.
+            if ((c.flags & (kSysfs | kNoTwin)) == 0) continue;
             driver.clear_log();
             vxapi_priv_database sysfs = record(new_header, VX_FEAT_SYSFS);
-            const int result = call(&sysfs);
-            if (c.flags & kNoTwin) {
-                EXPECT_EQ(result, 0);
-                EXPECT_EQ(driver.log().size(), 1u);
-            } else if (c.flags & kSysfs) {
-                EXPECT_EQ(result, (c.flags & kSysfsFails) ? 1 : 0);
-                EXPECT_TRUE(driver.log().empty());
-            } else if (c.command != EXT_CC_GET_AEN) {
-                EXPECT_EQ(result, VX_RESULT_NO_TRANSPORT);
-                EXPECT_EQ(status, EXT_STATUS_UNSUPPORTED_SUBCODE);
-                EXPECT_TRUE(driver.log().empty());
-            }
+            EXPECT_EQ(call(&sysfs), (c.flags & kSysfsFails) ? 1 : 0);
+            EXPECT_EQ(driver.log().size(), (c.flags & kNoTwin) ? 1u : 0u);
         }
     }
 }
@@ -228,16 +217,13 @@ TEST_F(QueryTest, NullPointersNeverCrash) {
 // A driver version with "vm" shows one port, unless the interface type is 3.
 TEST_F(QueryTest, VmDriverVersionShowsOnePort) {
     // The version field has 128 bytes, without terminator when all are used.
-    const struct { const char* name; std::string version; uint16_t interface_type, port_count; } cases[] = {
-        {"vm, interface 2", "8.07.00-vm", 2, 1},
-        {"vm, interface 0", "vm8.07", 0, 1},
-        {"vm, interface 3", "8.07.00-vm", 3, 4},
-        {"no vm", "8.07.00-v-m", 2, 4},
-        {"vm behind the terminator", std::string("8.07\0vm", 7), 2, 4},
-        {"vm at the end of an unterminated field", std::string(126, 'x') + "vm", 2, 1},
+    const struct { std::string version; uint16_t interface_type, port_count; } cases[] = {
+        {"8.07.00-vm", 2, 1}, {"vm8.07", 0, 1}, {"8.07.00-vm", 3, 4}, {"8.07.00-v-m", 2, 4},
+        {std::string("8.07\0vm", 7), 2, 4},  // behind the terminator
+        {std::string(126, 'x') + "vm", 2, 1},  // at the end of an unterminated field
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(testing::Message() << c.version.c_str() << " " << c.interface_type);
         EXT_HBA_NODE node = sim::make_node_record(driver, *port);
         std::memset(node.DriverVersion, 0, sizeof node.DriverVersion);
         std::memcpy(node.DriverVersion, c.version.data(), c.version.size());
@@ -257,13 +243,7 @@ TEST_F(QueryTest, VmDriverVersionShowsOnePort) {
 // the loop identifier, on the discovered-port and the target query alike.
 TEST_F(QueryTest, LoopPortsGetTheirAlpa) {
     // The Id, Type and LoopID the driver gives, its status, and Id byte 3 as delivered.
-    const struct {
-        const char* name;
-        uint8_t id[4];
-        uint16_t type, loop_id;
-        uint32_t status;
-        uint8_t alpa;
-    } cases[] = {
+    const struct { const char* name; uint8_t id[4]; uint16_t type, loop_id; uint32_t status; uint8_t alpa; } cases[] = {
         {"loop id 0", {0, 0, 0, 0}, 0x2, 0, 0, 0xEF},
         {"loop id 1", {0, 0, 0, 0}, 0x0, 1, 0, 0xE8},
         {"loop id 125", {0, 0, 0, 0}, 0x2, 125, 0, 0x01},
@@ -295,27 +275,19 @@ TEST_F(QueryTest, LoopPortsGetTheirAlpa) {
         ASSERT_EQ(vxapi_query_discport(fd, &rec, 0, &dp, &status), 0);
         driver.inject_status(c.status);
         ASSERT_EQ(vxapi_query_disctgt(fd, &rec, 0, &dt, &target_status), 0);
-        EXPECT_EQ(std::tuple(status, target_status, dp.LoopID),
-                  std::tuple(c.status, c.status, c.loop_id));
-        EXPECT_EQ(sim::bytes_of(dp.Id, 4), want);
-        EXPECT_EQ(sim::bytes_of(dt.Id, 4), want);
+        EXPECT_EQ(std::tuple(status, target_status, dp.LoopID), std::tuple(c.status, c.status, c.loop_id));
+        EXPECT_EQ(std::pair(sim::bytes_of(dp.Id, 4), sim::bytes_of(dt.Id, 4)), std::pair(want, want));
     }
     // Every loop identifier has its own AL_PA, in the descending order of the
     // loop's priorities.
-    port->remote_ports.clear();
-    sim::SimPort::RemotePort& r = sim::add_remote_port(*port);
-    std::memset(r.port.Id, 0, 4);
     vxapi_priv_database rec = record(true);
-    int previous = 0x100;
-    for (uint16_t loop_id = 0; loop_id < 127; ++loop_id) {
-        r.port.LoopID = loop_id;
-        EXT_DISC_PORT dp{};
-        uint32_t status = 99;
+    EXT_DISC_PORT dp{};
+    uint32_t status = 99, previous = 0x100;
+    for (uint16_t loop_id = 0; loop_id < 127; previous = dp.Id[3], ++loop_id) {
+        port->remote_ports.back().port.LoopID = loop_id;
         ASSERT_EQ(vxapi_query_discport(fd, &rec, 0, &dp, &status), 0);
         EXPECT_LT(dp.Id[3], previous) << "loop id " << loop_id;
-        previous = dp.Id[3];
     }
-    EXPECT_EQ(previous, 0);
 }
 
 // An event read stamps each delivered event with the port's host number at
@@ -340,8 +312,6 @@ TEST_F(QueryTest, EventReadStampsTheDeliveredEvents) {
     EXPECT_EQ(status, 0u);
     EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 48), sim::bytes_of(want.data(), 48));
     EXPECT_TRUE(sim::all_bytes(buf, 48, 0xCC));
-    EXPECT_NE(rig.host.stderr_text().find("vxapi_async_event_get: exiting normally. RspLen=48, stat = 0"),
-              std::string::npos);
     // An empty queue delivers nothing and stamps nothing.
     EXPECT_EQ(read(1024), 0u);
     EXPECT_TRUE(sim::all_bytes(buf, 0, 0xCC));
@@ -364,14 +334,9 @@ TEST_F(QueryTest, EventReadStampsTheDeliveredEvents) {
 // without a request.
 TEST_F(QueryTest, EventRegistration) {
     constexpr uint32_t N = VX_FEAT_NEW_IOCTL, S = VX_FEAT_SYSFS, A = VX_FEAT_AEN;
-    const struct {
-        const char* name;
-        uint32_t features, enable, driver_status;
-        int err;  // the ioctl fails with this errno
-        bool sent;
-        uint32_t features_after, status;
-        int result;
-    } cases[] = {
+    // err: the ioctl fails with this errno.
+    const struct { const char* name; uint32_t features, enable, driver_status; int err; bool sent;
+                   uint32_t features_after, status; int result; } cases[] = {
         {"enable", N, 1, 0, 0, true, N | A, 0, 0},
         {"enable, old header", 0, 1, 0, 0, true, A, 0, 0},
         {"enable, driver refuses", N, 1, EXT_STATUS_ERR, 0, true, N | A, EXT_STATUS_ERR, 0},
@@ -392,24 +357,17 @@ TEST_F(QueryTest, EventRegistration) {
         rec.features = c.features;
         if (c.driver_status != 0) driver.inject_status(c.driver_status);
         if (c.err != 0) driver.inject_errno(c.err);
-        uint32_t buf_len = 0xDEAD;
-        uint32_t status = 0xDEAD;
+        uint32_t buf_len = 0xDEAD, status = 0xDEAD;
         errno = 0;
         EXPECT_EQ(vxapi_async_event_reg(fd, &rec, c.enable, &buf_len, &status), c.result);
-        if (c.err != 0) { EXPECT_EQ(errno, c.err); }
-        EXPECT_EQ(rec.features, c.features_after);
-        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(std::tuple(errno, rec.features, status), std::tuple(c.err, c.features_after, c.status));
         const auto log = driver.log();
         ASSERT_EQ(log.size(), c.sent ? 1u : 0u);
-        if (!c.sent) {
-            EXPECT_EQ(buf_len, 0xDEADu);
-            continue;
-        }
-        EXPECT_EQ(log[0].command, EXT_CC_REG_AEN);
-        EXPECT_EQ(log[0].request_len, 8u);
-        EXPECT_EQ(log[0].response_len, 0u);
-        if (c.err == 0) { EXPECT_EQ(port->aen_enabled, c.enable); }
-        EXPECT_EQ(buf_len, c.err == 0 ? 0x1234u : 0u);  // as the driver left it, refusal or not
+        // The buffer length as the driver left it, refusal or not.
+        EXPECT_EQ(buf_len, !c.sent ? 0xDEADu : c.err == 0 ? 0x1234u : 0u);
+        if (!c.sent) continue;
+        EXPECT_EQ(sim::describe(log[0]), sim::describe({0, (c.features & N) != 0, EXT_CC_REG_AEN, 0, 0, 0, 0, 8, 0}));
+        EXPECT_EQ(port->aen_enabled, c.err == 0 ? c.enable : 99u);
     }
     // A sysfs port reads its events through the netlink readers, never the
     // ioctl. Until the sockets exist the readers fail: result 1, status 0,
@@ -421,12 +379,9 @@ TEST_F(QueryTest, EventRegistration) {
         SCOPED_TRACE(f);
         vxapi_priv_database rec = record(true, VX_FEAT_SYSFS | f);
         Bytes buf(1024, 0xCC);
-        uint32_t length = 1024;
-        uint32_t status = 99;
+        uint32_t length = 1024, status = 99;
         EXPECT_EQ(vxapi_async_event_get(fd, &rec, buf.data(), &length, &status), 1);
-        EXPECT_EQ(status, 0u);
-        EXPECT_EQ(length, 0u);
-        EXPECT_EQ(rec.features, VX_FEAT_SYSFS | f | VX_FEAT_NEW_IOCTL);
+        EXPECT_EQ(std::tuple(status, length, rec.features), std::tuple(0u, 0u, VX_FEAT_SYSFS | f | VX_FEAT_NEW_IOCTL));
         EXPECT_TRUE(sim::all_bytes(buf, 0, 0xCC));
     }
     EXPECT_TRUE(driver.log().empty());
@@ -459,12 +414,7 @@ TEST_F(QueryTest, FlashReadChecksItsArguments) {
         reply.response.assign(flash.begin() + r.reserved1, flash.begin() + r.reserved1 + r.response_capacity);
         return reply;
     });
-    const struct {
-        const char* name;
-        bool buffer;
-        uint32_t length, size;
-        bool sent;
-    } cases[] = {
+    const struct { const char* name; bool buffer; uint32_t length, size; bool sent; } cases[] = {
         {"fits", true, 0x100, 0x100, true},          {"smaller than the buffer", true, 0x80, 0x100, true},
         {"longer than the buffer", true, 0x101, 0x100, false}, {"no length", true, 0, 0x100, false},
         {"no size", true, 0x100, 0, false},          {"no buffer", false, 0x100, 0x100, false},
@@ -479,10 +429,8 @@ TEST_F(QueryTest, FlashReadChecksItsArguments) {
         ASSERT_EQ(log.size(), c.sent ? 1u : 0u);
         EXPECT_TRUE(sim::all_bytes(buf, c.sent ? c.length : 0, 0));
         if (!c.sent) continue;
-        EXPECT_EQ(log[0].sub_code, 0xFFFF);
-        EXPECT_EQ(log[0].reserved1, 0x1000u);
-        EXPECT_EQ(log[0].request_len, c.length);
-        EXPECT_EQ(log[0].response_len, c.length);
+        EXPECT_EQ(sim::describe(log[0]),
+                  sim::describe({0, true, EXT_CC_READ_OPTROM, 0xFFFF, 0, 0x1000, 0, c.length, c.length}));
         EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + c.length, flash.begin() + 0x1000));
     }
 }
