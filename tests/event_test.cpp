@@ -14,8 +14,7 @@ EXT_ASYNC_EVENT make_event(uint32_t code, uint32_t host_no = 0) {
     return ev;
 }
 
-// What the port event callback saw, and whether another thread could take
-// the list lock meanwhile.
+// What the port event callback saw; could another thread take the list lock?
 struct CallbackCall {
     void* userdata;
     uint8_t wwpn[8];
@@ -134,10 +133,9 @@ protected:
 
 // ---------------------------------------------------------------- queues
 
-// A full ring (a tail beyond the ring counts as full) with holes is compacted
-// before the append, the head staying; a full ring without one starts over at
-// the front. The last slot's ring ends 16 bytes before the tokens: nothing
-// outside the ring and its indexes changes.
+// A full ring (or a tail beyond it) is compacted before the append, or starts
+// over at the front without a hole; nothing outside the ring and its indexes
+// changes (the last slot's ring ends 16 bytes before the tokens).
 TEST_F(EventTest, FullRingIsCompactedOrStartsOver) {
     open_file();
     api_shared_data->libinst_flags[0] = VX_LIBINST_OWNED;
@@ -173,9 +171,8 @@ TEST_F(EventTest, FullRingIsCompactedOrStartsOver) {
     }
 }
 
-// A drain takes one port's entries in index order, at most 64, leaving holes
-// and the tail; the head decides where it starts and goes back to 0 after
-// it; a head beyond the ring starts at 0.
+// A drain takes one port's entries in index order from the head (0 beyond
+// the ring), at most 64, leaving holes and the tail; the head goes back to 0.
 TEST_F(EventTest, DrainMovesAtMost64FromTheHead) {
     open_file();
     for (unsigned i = 0; i < 70; ++i) {
@@ -207,8 +204,7 @@ TEST_F(EventTest, SlotsEightAndAboveNeverAddressAQueue) {
     std::memset(api_shared_data->reserved, 0x5C, sizeof api_shared_data->reserved);
     const std::string before = shtest::mapping_bytes();
     for (unsigned slot : {8u, 9u, 128u, 255u}) {
-        SCOPED_TRACE(slot);
-        EXPECT_TRUE(drain(static_cast<uint8_t>(slot), 40).empty());
+        EXPECT_TRUE(drain(static_cast<uint8_t>(slot), 40).empty()) << slot;
         vxapi_remove_aen_holes_from_shared_mem(static_cast<uint8_t>(slot));
         vxapi_clear_evqs(static_cast<uint8_t>(slot));
     }
@@ -230,9 +226,8 @@ TEST_F(EventTest, SlotsEightAndAboveNeverAddressAQueue) {
 
 // ---------------------------------------------------------------- poll pass
 
-// A pass polls the ports with events enabled in list order and queues their
-// events, stamped with the host number, for every active slot and no other;
-// a torn-down record (empty path) ends it.
+// A pass polls the ports with events on in list order and queues their events,
+// stamped with the host number, for every active slot; a torn-down record ends it.
 TEST_F(EventTest, PassQueuesTheEventsOfEnabledPortsInListOrder) {
     open_file();
     api_shared_data->libinst_flags[3] = VX_LIBINST_ACTIVE;
@@ -264,8 +259,7 @@ TEST_F(EventTest, PassQueuesTheEventsOfEnabledPortsInListOrder) {
     EXPECT_EQ(queue(0).q_tail, 3);
 }
 
-// A refused request (its events delivered all the same) or a failed ioctl
-// skips only that port.
+// A refused request (with its events delivered all the same) or a failed ioctl skips only that port.
 TEST_F(EventTest, FailedRequestSkipsOnlyThatPort) {
     for (bool by_status : {true, false}) {
         SCOPED_TRACE(by_status ? "driver status" : "ioctl error");
@@ -339,8 +333,7 @@ TEST_F(EventTest, ThreadPollsOnEveryFifteenthTickOnlyPortsWithEvents) {
     EXPECT_EQ(rig.host.sleep_seconds().size(), sleeps);
 }
 
-// A stop request is honoured within a tick; the thread also ends when the
-// port list goes.
+// A stop request is honoured within a tick; the thread also ends when the list goes.
 TEST_F(EventTest, ThreadEndsOnRequestOrWhenThePortListGoes) {
     for (bool request : {true, false}) {
         SCOPED_TRACE(request ? "stop request" : "list gone");
@@ -355,28 +348,6 @@ TEST_F(EventTest, ThreadEndsOnRequestOrWhenThePortListGoes) {
         EXPECT_TRUE(request ? rig.host.sleep_seconds().size() <= at_request + 1 : vxapi_ev_terminate.load() == 0);
         vxapi_ev_terminate.store(0);
     }
-}
-
-// The caller adds and removes ports while the thread walks the list and
-// makes callbacks.
-TEST_F(EventTest, ThreadAndCallerChangeTheListWithoutTrouble) {
-    open_file();
-    vxapi_priv_database* a = add_port(true);
-    a->port_flags = VX_PORT_FLAG_EVENT_CB;
-    a->api_event_cbs->hbapt_event_cb.cb_hba_port_event = reinterpret_cast<void*>(&record_callback);
-    ASSERT_EQ(vxapi_start_event_thread(), 0);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    for (int round = 0; polled().size() < 10 && std::chrono::steady_clock::now() < deadline; ++round) {
-        vxapi_priv_database* extra = nullptr;
-        if (vxapi_alloc_api_priv_data_mem(&extra) == 0 && extra != nullptr) {
-            std::strcpy(reinterpret_cast<char*>(extra->phys_path), "/dev/vxa2xxx");
-            vxapi_free_api_priv_data_element(extra);
-        }
-        if (round % 100 == 0) queue_driver_events(a, {make_event(VX_AEN_LINK_UP)});
-    }
-    shtest::stop_event_thread();
-    EXPECT_GE(polled().size(), 10u);
-    EXPECT_FALSE(calls().empty());
 }
 
 }  // namespace

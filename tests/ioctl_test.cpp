@@ -1,20 +1,17 @@
-// The request headers, the ioctl send path, set instance, driver specifics
-// and the small helpers, driven against the simulated adapter driver.
+// The request headers, the ioctl send path and the small helpers, driven
+// against the simulated adapter driver.
 #include "test_support.h"
-#include "transport/vx_sysfs.h"
 
 namespace {
 
 using sim::Bytes;
 
-// One adapter with two ports (driver instances 0 and 1, host numbers 7 and 9).
+// One adapter with one port (driver instance 0).
 class IoctlTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_GE(rig.fd, 0);
-        sim::SimAdapter& adapter = rig.driver.add_adapter();
-        rig.driver.add_port(adapter).host_no = 7;
-        rig.driver.add_port(adapter).host_no = 9;
+        rig.driver.add_port(rig.driver.add_adapter());
         vx_debug = 0xFFFFFFFF;  // every trace call site runs
     }
     void TearDown() override { vx_debug = 0; }
@@ -87,9 +84,8 @@ TEST_F(IoctlTest, HeaderLayoutsAndCommandCodes) {
 }
 
 // A busy answer that rewrote ResponseLen to 0 must not shrink the resend:
-// the full data arrives after one wait of 20 seconds. Busy three times:
-// status 2 after two waits. Without retry_busy the busy answer goes straight
-// to the caller.
+// the full data arrives after one wait of 20 s. Busy three times: status 2
+// after two waits. Without retry_busy the busy answer goes to the caller.
 TEST_F(IoctlTest, BusyThenSuccessDeliversTheFullData) {
     const Bytes flash = sim::pattern(4096, 1);
     const struct { bool new_header; int busy; bool retry; uint32_t status; size_t sends; } cases[] = {
@@ -142,37 +138,6 @@ TEST_F(IoctlTest, ReportedLengthIsClampedToTheBuffer) {
     EXPECT_EQ(send(true, buf, EXT_CC_GET_VPD, Bytes(64, 1)), -1);
     EXPECT_NE(errno, 0);
     rig.fd = node;
-}
-
-TEST_F(IoctlTest, SetInstanceAndDriverSpecifics) {
-    sim::SimPort& port = *driver.find_port(1);
-    port.driver_data.DrvVer = {8, 2, 5, 1, {}};
-    port.driver_data.Flags = 0xC;
-    for (bool new_header : {true, false}) {
-        SCOPED_TRACE(new_header ? "new header" : "old header");
-        vxapi_priv_database rec = sim::DriverRig::record(new_header, 1);
-        uint32_t status = 99;
-        uint16_t host_no = 0;
-        EXPECT_EQ(vxapi_set_instance(rig.fd, 1, &rec, &status, &host_no), 0);
-        EXPECT_EQ(std::tuple(status, host_no, driver.selected_instance()), std::tuple(0u, uint16_t{9}, 1));
-        EXPECT_EQ(std::tuple(driver.log().back().command, driver.log().back().instance),
-                  std::tuple(uint8_t{EXT_CC_SET_INSTANCE}, uint16_t{1}));
-        EXPECT_EQ(vxapi_set_instance(rig.fd, 5, &rec, &status, &host_no), 0);
-        EXPECT_EQ(status, EXT_STATUS_DEV_NOT_FOUND);
-        EXT_LN_DRIVER_DATA data{};
-        EXPECT_EQ(vxapi_get_driver_specifics(rig.fd, &rec, &data, &status), 0);
-        EXPECT_EQ(status, 0u);
-        EXPECT_EQ(sim::bytes_of(&data, sizeof data), sim::bytes_of(&port.driver_data, sizeof data));
-        EXPECT_EQ(driver.log().back().response_len, 64u);
-    }
-    // A sysfs port answers from its attributes, without a request.
-    driver.clear_log();
-    vxapi_priv_database rec = sim::DriverRig::record(true, 1, VX_FEAT_SYSFS);
-    EXT_LN_DRIVER_DATA data{};
-    uint32_t status = 1;
-    EXPECT_EQ(vxapi_get_driver_specifics(rig.fd, &rec, &data, &status), 0);
-    EXPECT_EQ(std::tuple(status, data.Flags), std::tuple(0u, uint32_t{VXSYSFS_DRIVER_FLAG_VERSION}));
-    EXPECT_TRUE(driver.log().empty());
 }
 
 TEST(IoctlHelpers, ByteOrderAndTextHelpers) {
