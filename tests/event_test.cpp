@@ -1,7 +1,6 @@
 // The event queues of the shared file, the poll pass and its callbacks, and
 // the event thread on the virtual clock.
 #include <map>
-#include <mutex>
 
 #include "shared_file_support.h"
 
@@ -22,8 +21,7 @@ struct CallbackCall {
     bool list_lock_free;
 };
 
-std::mutex g_calls_mu;
-std::vector<CallbackCall> g_calls;
+std::vector<CallbackCall> g_calls;  // made in the test's thread by the passes it runs
 
 void record_callback(void* userdata, vxapi_hba_wwn wwpn, uint32_t type, uint32_t addr) {
     CallbackCall call{userdata, {}, type, addr, false};
@@ -32,13 +30,7 @@ void record_callback(void* userdata, vxapi_hba_wwn wwpn, uint32_t type, uint32_t
         call.list_lock_free = vxapi_list_mutex().try_lock();
         if (call.list_lock_free) vxapi_list_mutex().unlock();
     }).join();
-    std::lock_guard<std::mutex> lock(g_calls_mu);
     g_calls.push_back(call);
-}
-
-std::vector<CallbackCall> calls() {
-    std::lock_guard<std::mutex> lock(g_calls_mu);
-    return g_calls;
 }
 
 using Codes = std::vector<uint32_t>;
@@ -48,12 +40,10 @@ protected:
     void SetUp() override {
         vxdbg_reset();
         shtest::reset_shared_state();
-        std::lock_guard<std::mutex> lock(g_calls_mu);
         g_calls.clear();
         adapter = &rig.driver.add_adapter();
         // The driver delivers a port's pending events.
         rig.driver.on(EXT_CC_GET_AEN, [this](const sim::SimRequest& req) {
-            std::lock_guard<std::mutex> lock(pending_mu);
             std::vector<EXT_ASYNC_EVENT>& events = pending[req.port->instance];
             sim::SimReply reply;
             reply.response = sim::bytes_of(events.data(), events.size() * sizeof(EXT_ASYNC_EVENT));
@@ -88,7 +78,6 @@ protected:
         return rec;
     }
     void queue_driver_events(const vxapi_priv_database* rec, std::vector<EXT_ASYNC_EVENT> events) {
-        std::lock_guard<std::mutex> lock(pending_mu);
         auto& list = pending[static_cast<uint16_t>(rec->drvr_inst)];
         list.insert(list.end(), events.begin(), events.end());
     }
@@ -127,7 +116,6 @@ protected:
     }
     sim::DriverRig rig;
     sim::SimAdapter* adapter = nullptr;
-    std::mutex pending_mu;
     std::map<uint16_t, std::vector<EXT_ASYNC_EVENT>> pending;
 };
 
@@ -217,7 +205,7 @@ TEST_F(EventTest, SlotsEightAndAboveNeverAddressAQueue) {
     port.port_flags = VX_PORT_FLAG_EVENT_CB;
     api_library_instance = VX_LIBINST_NONE;
     vxapi_make_event_callbacks(&port);
-    EXPECT_TRUE(calls().empty());
+    EXPECT_TRUE(g_calls.empty());
     EXPECT_TRUE(shtest::mapping_bytes() == before);
     api_library_instance = 0;
     vxapi_clear_evqs(7);
@@ -290,7 +278,7 @@ TEST_F(EventTest, CallbacksGetTheSniaTypeAndAddressOutsideTheListLock) {
                             make_event(VX_AEN_TARGET_ADDED), make_event(0x8020)});
     queue_driver_events(b, {make_event(VX_AEN_LINK_UP)});
     vxapi_event_poll_pass();
-    const std::vector<CallbackCall> got = calls();
+    const std::vector<CallbackCall>& got = g_calls;
     ASSERT_EQ(got.size(), 5u);
     uint32_t rscn_addr = 0;
     std::memcpy(&rscn_addr, "\x04\x01\x02\x03", sizeof rscn_addr);
