@@ -55,9 +55,8 @@ protected:
     sim::SimDriver driver;
 };
 
-// The node opens once per port however often the port is opened; unload
-// closes what is still open and removes the file and its semaphores, never
-// the load semaphore (others may wait for it); the next load starts afresh.
+// A port's node opens once however often the port does; unload closes what is
+// open and removes the file and its semaphores, never the load semaphore.
 TEST_F(LoadTest, LoadOpenCloseUnloadLeaveNothingBehind) {
     install(2);
     ASSERT_EQ(vxapi_load_lib(), 0);
@@ -89,10 +88,8 @@ TEST_F(LoadTest, LoadOpenCloseUnloadLeaveNothingBehind) {
     EXPECT_EQ(sim::listed_ports().size(), 2u);
 }
 
-// The sysfs discovery runs only when the ioctl roads found no port. Finding
-// nothing, or refused for want of root (before anything is touched), a load
-// leaves no shared file and no semaphore of the file or of flash, and the
-// public functions that load the library fail with it.
+// Sysfs discovery runs only when the ioctl roads found no port; finding nothing
+// or refused (not root), a load leaves no file or semaphores, and opens fail.
 TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
     const struct { unsigned ports; bool mounted, sysfs_asked; uid_t euid; SD_UINT32 open; const char* trace; } cases[] = {
         {2, true, false, 0, 0, nullptr},
@@ -129,8 +126,7 @@ TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
     }
 }
 
-// Instance 0 cannot be selected, so the road ends on failed attempts after
-// it took instance 1: that port is kept.
+// Instance 0 cannot be selected: the road ends on failed attempts, instance 1 is kept.
 TEST_F(LoadTest, PortsOfARoadThatEndedOnAFailedAttemptAreKept) {
     install(2);
     sim::refuse_instances(driver, {0});
@@ -139,9 +135,8 @@ TEST_F(LoadTest, PortsOfARoadThatEndedOnAFailedAttemptAreKept) {
     EXPECT_EQ(sim::listed_ports()[0]->drvr_inst, 1u);
 }
 
-// A refused shared-file semaphore fails the load and frees the records; with
-// no System V semaphores at all the library runs without the shared file,
-// refuses opens, and unload still closes the API device.
+// A refused file semaphore fails the load; without System V semaphores the
+// library runs without the shared file, refuses opens, and unload still closes.
 TEST_F(LoadTest, SemaphoreFailuresAtLoad) {
     install(2);
     host.fail_semget(VX_SEM_KEY_SHARED, EACCES, 1);
@@ -173,8 +168,7 @@ TEST_F(LoadTest, SemaphoreFailuresAtLoad) {
     EXPECT_EQ(api_priv_database, nullptr);
 }
 
-// The caller closes the port, or unloads, while a poll pass of the event
-// thread runs on it: the port's descriptor stays open until the pass ends.
+// A close or unload during a poll pass on the port leaves its descriptor open until the pass ends.
 TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
     for (const bool unload : {false, true}) {
         SCOPED_TRACE(unload ? "unload" : "close");
@@ -211,9 +205,8 @@ TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
     }
 }
 
-// One process unloads and, holding the load semaphore, is stopped in the
-// removal of the shared file; another loads meanwhile and waits for the
-// semaphore. The semaphore must outlive the unload, so the waiter gets it.
+// A waits in its unload (holding the load semaphore) while B loads: the
+// semaphore must outlive A's unload so that B gets it.
 TEST_F(LoadTest, LoadSemaphoreStaysUsableForAProcessWaitingWhileAnotherUnloads) {
     install(2);
     Child a([this](Child& c) {
@@ -247,10 +240,8 @@ TEST_F(LoadTest, LoadSemaphoreStaysUsableForAProcessWaitingWhileAnotherUnloads) 
     EXPECT_EQ(shtest::host_sem(host, VX_SEM_KEY_LOAD), load_sem);
 }
 
-// A SIGTERM to a process that set up the clean-up on signals (which outlives
-// a normal unload and a new load) ends it by the signal with the library
-// unloaded: its slot is released, and the shared file is gone when no other
-// process holds it. A second signal during the clean-up ends it at once.
+// SIGTERM ends a process that set up the clean-up on signals with the library
+// unloaded (slot released, file gone unless held); a second signal ends it at once.
 TEST_F(LoadTest, SignalEndsTheProcessWithTheLibraryUnloaded) {
     install(2);
     const struct { bool other; int second; } cases[] = {{false, 0}, {true, 0}, {false, SIGINT}};
@@ -302,9 +293,8 @@ int loaded_process(Child& self) {
     return 0;
 }
 
-// The ninth process shares slot 0, the tenth slot 1. All but one leave
-// (shared slots' first holders first; one dies in the last case): the last
-// keeps its slot, the file, the semaphores and its token.
+// The ninth process shares slot 0, the tenth slot 1. All but one leave (or die):
+// the last keeps its slot, the file, the semaphores and its token.
 TEST_F(LoadTest, ProcessesBeyondTheEightSlotsKeepTheFileUntilTheLastUnloads) {
     install(1);
     const struct { int processes, died; } cases[] = {{9, -1}, {10, -1}, {9, 8}};
@@ -349,10 +339,8 @@ protected:
     sim::Fabric fabric;
 };
 
-// Counting starts the library and opens nothing; a failed open gives its
-// errno; instances open in turn to their own ports until there are no more;
-// each open needs its close, wrong handles close nothing, and the last close
-// stops the library; the next open starts it again.
+// Counting opens nothing; a failed open gives its errno; each open needs its
+// close, wrong handles close nothing, and the last close stops the library.
 TEST_F(ApiLife, EachOpenNeedsItsClose) {
     ASSERT_EQ(SDGetNumberOfAdapters(), 5u);  // 3 physical and 2 virtual ports
     EXPECT_EQ(SDCloseDevice(1), 0u);         // nothing open: success, the library stays
@@ -386,9 +374,8 @@ TEST_F(ApiLife, EachOpenNeedsItsClose) {
     EXPECT_EQ(SDGetHbaDeviceFirmwareProperty(handle, &fw), 0u);
 }
 
-// A record that appears in front of open ports (as a virtual port created
-// later does) shifts every position; no open may then hand out a handle that
-// an open port already holds.
+// A record appearing in front of open ports shifts every position; no open
+// may then hand out a handle that an open port already holds.
 TEST_F(ApiLife, HandlesStayDistinctWhenThePortListChanges) {
     int a = 0, b = 0;
     ASSERT_EQ(SDOpenDevice(0, &a), 0u);
