@@ -55,39 +55,6 @@ protected:
     sim::SimDriver driver;
 };
 
-// A port's node opens once however often the port does; unload closes what is
-// open and removes the file and its semaphores, never the load semaphore.
-TEST_F(LoadTest, LoadOpenCloseUnloadLeaveNothingBehind) {
-    install(2);
-    ASSERT_EQ(vxapi_load_lib(), 0);
-    const auto ports = sim::listed_ports();
-    ASSERT_EQ(ports.size(), 2u);
-    EXPECT_NE(vxapi_ev_thread_id, pthread_t{});
-    int h0 = 0, again = 0, h1 = 0;
-    uint32_t err = 0;
-    ASSERT_EQ(vxapi_open_adapter(ports[0], &h0, &err), 0);
-    ASSERT_EQ(vxapi_open_adapter(ports[0], &again, &err), 0);
-    ASSERT_EQ(vxapi_open_adapter(ports[1], &h1, &err), 0);
-    EXPECT_EQ(std::tuple(h0, again, h1, host.open_device_count()), std::tuple(1, 1, 2, 2u));
-    EXPECT_EQ(vxapi_load_lib(), 0);  // a second load keeps the records and their handles
-    EXPECT_EQ(sim::listed_ports(), ports);
-    EXPECT_EQ(check_handle(1), ports[0]);
-    for (size_t open_nodes : {2u, 1u, 1u}) {  // the third close finds nothing to do
-        EXPECT_EQ(vxapi_close_adapter(ports[0], &err), 0);
-        EXPECT_EQ(host.open_device_count(), open_nodes);
-    }
-    EXPECT_EQ(std::tuple(ports[0]->oshandle, ports[0]->apihandle), std::tuple(-1, 0u));
-
-    EXPECT_EQ(vxapi_unload_lib(), 0);
-    EXPECT_TRUE(api_priv_database == nullptr && api_phy_info == nullptr && api_shared_data == nullptr);
-    EXPECT_EQ(host.open_device_count(), 0u);
-    EXPECT_EQ(vxapi_ev_thread_id, pthread_t{});
-    EXPECT_FALSE(host.exists(VX_SHARED_FILE) || sem_exists(VX_SEM_KEY_SHARED) || sem_exists(VX_SEM_KEY_FLASH));
-    EXPECT_TRUE(sem_exists(VX_SEM_KEY_LOAD));
-    ASSERT_EQ(vxapi_load_lib(), 0);
-    EXPECT_EQ(sim::listed_ports().size(), 2u);
-}
-
 // Sysfs discovery runs only when the ioctl roads found no port; finding nothing
 // or refused (not root), a load leaves no file or semaphores, and opens fail.
 TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
@@ -340,7 +307,10 @@ protected:
 };
 
 // Counting opens nothing; a failed open gives its errno; each open needs its
-// close, wrong handles close nothing, and the last close stops the library.
+// close (a port's node opens once however often the port does), wrong handles
+// close nothing, a second load keeps the handles, and the last close stops the
+// library. Unload closes what is open and removes the file and its
+// semaphores, never the load semaphore (others may wait for it).
 TEST_F(ApiLife, EachOpenNeedsItsClose) {
     ASSERT_EQ(SDGetNumberOfAdapters(), 5u);  // 3 physical and 2 virtual ports
     EXPECT_EQ(SDCloseDevice(1), 0u);         // nothing open: success, the library stays
@@ -364,6 +334,10 @@ TEST_F(ApiLife, EachOpenNeedsItsClose) {
     FIRMWAREPROPERTY fw{};
     EXPECT_EQ(SDCloseDevice(1), 0u);
     EXPECT_EQ(SDGetHbaDeviceFirmwareProperty(1, &fw), 0u);  // opened twice, closed once
+    EXPECT_EQ(host.open_device_count(), 5u);
+    vxapi_priv_database* first = check_handle(1);
+    EXPECT_EQ(vxapi_load_lib(), 0);
+    EXPECT_EQ(check_handle(1), first);
     for (int h : {1, 2, 3, 4, 5}) EXPECT_EQ(SDCloseDevice(h), 0u);
     EXPECT_EQ(api_priv_database, nullptr);
     EXPECT_EQ(host.open_device_count(), 0u);
@@ -372,6 +346,11 @@ TEST_F(ApiLife, EachOpenNeedsItsClose) {
     ASSERT_EQ(SDOpenDevice(2, &handle), 0u);
     EXPECT_EQ(handle, 3);
     EXPECT_EQ(SDGetHbaDeviceFirmwareProperty(handle, &fw), 0u);
+    EXPECT_EQ(vxapi_unload_lib(), 0);
+    EXPECT_TRUE(api_priv_database == nullptr && api_phy_info == nullptr && api_shared_data == nullptr);
+    EXPECT_EQ(std::tuple(host.open_device_count(), vxapi_ev_thread_id), std::tuple(0u, pthread_t{}));
+    EXPECT_FALSE(host.exists(VX_SHARED_FILE) || sem_exists(VX_SEM_KEY_SHARED) || sem_exists(VX_SEM_KEY_FLASH));
+    EXPECT_TRUE(sem_exists(VX_SEM_KEY_LOAD));
 }
 
 // A record appearing in front of open ports shifts every position; no open
