@@ -43,11 +43,10 @@ struct Buffers {
     uint32_t* length = nullptr;  // the in/out length of the workers that have one
 };
 
-constexpr unsigned kDetail = 1;  // hands out the detail status
-constexpr unsigned kLength = 2;  // hands back the bytes delivered in *length
-constexpr unsigned kNoTwin = 4;  // a sysfs port takes the ioctl road too
-constexpr unsigned kSysfs = 8;   // a sysfs port's twin answers from sysfs
-constexpr unsigned kSysfsFails = 16;  // ... and fails without a fabric behind the port
+// Hands out the detail status; hands back the bytes delivered in *length; a
+// sysfs port takes the ioctl road too; its twin answers from sysfs; and fails
+// there without a fabric behind the port.
+constexpr unsigned kDetail = 1, kLength = 2, kNoTwin = 4, kSysfs = 8, kSysfsFails = 16;
 
 using R = vxapi_priv_database*;
 using B = const Buffers&;
@@ -81,17 +80,13 @@ const struct WorkerCase {
     {"query_fw", 0x06, 7, 0, 0, 200, kSysfs,
      [](int fd, R r, B b) { return vxapi_query_fw(fd, r, as<EXT_FW>(b), b.status); }},
     {"get_statistics", 0x06, 3, 0, 0, 112, kDetail | kSysfs,
-     [](int fd, R r, B b) {
-         return vxapi_get_statistics(fd, r, as<EXT_HBA_PORT_STAT>(b), b.status, b.detail);
-     }},
+     [](int fd, R r, B b) { return vxapi_get_statistics(fd, r, as<EXT_HBA_PORT_STAT>(b), b.status, b.detail); }},
     {"get_port_statistics", 0x06, 0x70, 0, 16, 112, kDetail | kSysfs | kSysfsFails,
      [](int fd, R r, B b) {
          return vxapi_get_port_statistics(fd, r, b.request, as<EXT_HBA_PORT_STAT>(b), b.status, b.detail);
      }},
     {"get_fc4_statistics", 0x06, 9, 0, 16, 112, kDetail | kNoTwin,
-     [](int fd, R r, B b) {
-         return vxapi_get_fc4_statistics(fd, r, b.request, b.response, b.status, b.detail);
-     }},
+     [](int fd, R r, B b) { return vxapi_get_fc4_statistics(fd, r, b.request, b.response, b.status, b.detail); }},
     {"get_port_summary", 0x06, 0x6A, 0, 4, 8 + 2 * 172, kDetail | kSysfs,
      [](int fd, R r, B b) {
          return vxapi_get_port_summary(fd, r, b.request, b.response, 8 + 2 * 172, b.status, b.detail);
