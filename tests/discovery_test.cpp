@@ -18,8 +18,7 @@ using sim::SimRequest;
 constexpr uint8_t kQuery = 0x00;
 constexpr uint16_t kQueryChip = 8;
 
-// An adapter with its serial sources: subsystem IDs, node serial bytes,
-// Reserved text and VPD serial.
+// An adapter with its serial sources.
 AdapterSetup serial_adapter(uint16_t device_id, uint16_t ssvendor, uint16_t ssdevice, std::array<uint8_t, 4> bytes,
                            const char* reserved = "", const char* vpd = "") {
     AdapterSetup a = adapter(device_id);
@@ -31,9 +30,7 @@ AdapterSetup serial_adapter(uint16_t device_id, uint16_t ssvendor, uint16_t ssde
     return a;
 }
 
-// A host of its own with the library's state reset, for each case of a
-// table: the adapters given, installed by install() after any change of the
-// setup, and found by find() on the setup's road.
+// A host of its own with the library's state reset, for each case of a table.
 struct Rig {
     explicit Rig(std::vector<AdapterSetup> adapters = {}) {
         vxdbg_reset();
@@ -103,8 +100,7 @@ TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFai
     rig.setup.flags = EXT_DEF_LUN_4096 | EXT_DEF_FLAG_8;
     rig.setup.adapters[0].ports = 2;
     rig.install();
-    // The second port's driver refuses driver specifics, and leaves the
-    // bytes of a new driver with both flags in the answer all the same.
+    // The second port refuses driver specifics, leaving a new driver's bytes all the same.
     rig.driver.on(0xFC, [](const SimRequest& r) {
         SimReply reply = SimReply::with_record(r.port->driver_data);
         if (r.port->instance == 1) reply.status = 1;
@@ -119,10 +115,8 @@ TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFai
     for (uint32_t i = 0; i < 2; ++i) {
         const vxapi_priv_database* p = ports[i];
         SCOPED_TRACE(i);
-        // Path, instance and host number whatever driver specifics answered;
-        // no topology, state or port number; the serial computed with mask
-        // 0x1F, never taken from Reserved. A refused answer reads as no
-        // driver at all: no flags.
+        // No topology, state or port number; the serial never from Reserved
+        // (mask 0x1F); a refused answer reads as no driver: no flags.
         EXPECT_EQ(text(p->phys_path), "/proc/scsi/vxa2x00/HbaApiNode");
         EXPECT_EQ(std::tuple(p->drvr_inst, p->host_no, p->state, p->phy_info->port_number),
                   std::tuple(i, rig.driver.find_port(static_cast<uint16_t>(i))->host_no, 0, uint8_t{0}));
@@ -160,8 +154,7 @@ TEST(Discovery, DriverVersionGatesTheFlagBits) {
 TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
     Rig rig({adapter(0x2312), adapter(0x1234)});
     sim::Fabric fabric = rig.install();
-    // A host that claims the PCI function of the first port, with an
-    // unsupported device ID.
+    // An unsupported device that claims the PCI function of the first port.
     const sim::SimPort& first = *fabric.physical[0];
     sim::SimPort& odd = sim::add_query_port(rig.driver, rig.driver.adapters[1]);
     odd.driver_data = first.driver_data;
@@ -178,8 +171,7 @@ TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
 TEST(Discovery, RoadThatEndsOnAFailedAttemptKeepsItsPortsAndLaterRoadsLeaveThem) {
     Rig rig({adapter(0x2312, 2)});
     rig.install();
-    // Instance 0 cannot be selected: its count is still taken, instance 1
-    // becomes API instance 0, and the run tries every further one.
+    // Instance 0 cannot be selected: its count is still taken, instance 1 is kept.
     sim::refuse_instances(rig.driver, {0});
     EXPECT_EQ(rig.find(), std::pair(1, 1u));
     ASSERT_EQ(sim::listed_ports().size(), 1u);

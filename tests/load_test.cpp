@@ -58,7 +58,8 @@ protected:
 // Sysfs discovery runs only when the ioctl roads found no port; finding nothing
 // or refused (not root), a load leaves no file or semaphores, and opens fail.
 TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
-    const struct { unsigned ports; bool mounted, sysfs_asked; uid_t euid; SD_UINT32 open; const char* trace; } cases[] = {
+    const struct { unsigned ports; bool mounted, sysfs_asked; uid_t euid; SD_UINT32 open; const char* trace; }
+        cases[] = {
         {2, true, false, 0, 0, nullptr},
         {0, true, true, 0, SDERR_DEVICE_NOT_FOUND, "vxapi_load_lib: ERROR finding adapters."},
         {0, false, false, 0, SDERR_DEVICE_NOT_FOUND, "vxapi_load_lib: ERROR finding adapters."},

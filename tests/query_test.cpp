@@ -101,10 +101,8 @@ const struct WorkerCase {
      [](int fd, R r, B b) { return vxapi_async_event_get(fd, r, b.response, b.length, b.status); }},
 };
 
-// Every worker on both headers: the code, SubCode, Instance and lengths the
-// driver sees, the request bytes it reads, the record it delivers (and only
-// as much as the buffer holds), the driver's verdict and the ioctl's errno;
-// and on a sysfs port, the twin instead of a request.
+// Every worker on both headers: the request as the driver sees it, the record
+// it delivers (no more than the buffer holds), its verdict, the ioctl's errno.
 TEST_F(QueryTest, EveryWorkerOnBothHeaders) {
     for (const WorkerCase& c : kWorkers) {
         SCOPED_TRACE(c.name);
@@ -179,9 +177,8 @@ TEST_F(QueryTest, EveryWorkerOnBothHeaders) {
     }
 }
 
-// Missing buffers and out pointers: no crash, and no length is sent behind a
-// null address. The event workers need the port's record, and a reader a
-// buffer: refused in the library, nothing sent.
+// Missing buffers: no length is sent behind a null address; the event workers
+// refuse a missing record or buffer, and send nothing.
 TEST_F(QueryTest, NullPointersNeverCrash) {
     for (bool with_record : {true, false}) {
         vxapi_priv_database rec = record(true);
@@ -234,8 +231,7 @@ TEST_F(QueryTest, VmDriverVersionShowsOnePort) {
     }
 }
 
-// A loop port that the driver gives without an address gets its AL_PA from
-// the loop identifier, on the discovered-port and the target query alike.
+// A loop port given without an address gets its AL_PA from its loop identifier.
 TEST_F(QueryTest, LoopPortsGetTheirAlpa) {
     // The Id, Type and LoopID the driver gives, its status, and Id byte 3 as delivered.
     const struct { const char* name; uint8_t id[4]; uint16_t type, loop_id; uint32_t status; uint8_t alpa; } cases[] = {
@@ -273,8 +269,7 @@ TEST_F(QueryTest, LoopPortsGetTheirAlpa) {
         EXPECT_EQ(std::tuple(status, target_status, dp.LoopID), std::tuple(c.status, c.status, c.loop_id));
         EXPECT_EQ(std::pair(sim::bytes_of(dp.Id, 4), sim::bytes_of(dt.Id, 4)), std::pair(want, want));
     }
-    // Every loop identifier has its own AL_PA, in the descending order of the
-    // loop's priorities.
+    // Each loop identifier has its own AL_PA, in descending order.
     vxapi_priv_database rec = record(true);
     EXT_DISC_PORT dp{};
     uint32_t status = 99, previous = 0x100;
@@ -285,9 +280,8 @@ TEST_F(QueryTest, LoopPortsGetTheirAlpa) {
     }
 }
 
-// An event read stamps each delivered event with the port's host number at
-// byte 8 and touches nothing else; the reader never goes past the bytes
-// delivered or the buffer's size, whatever length the driver reports.
+// An event read stamps each delivered event with the host number and never
+// goes past the bytes delivered or the buffer, whatever the driver reports.
 TEST_F(QueryTest, EventReadStampsTheDeliveredEvents) {
     vxapi_priv_database rec = record(true);
     rig.host.clear_stderr();
@@ -324,9 +318,8 @@ TEST_F(QueryTest, EventReadStampsTheDeliveredEvents) {
     port->events.clear();
 }
 
-// Registration sets or clears the port's event flag by the caller's wish,
-// whatever the driver answers; a sysfs port with a netlink socket registers
-// without a request.
+// Registration sets the port's event flag as asked, whatever the driver
+// answers; a sysfs port with a netlink socket needs no request.
 TEST_F(QueryTest, EventRegistration) {
     constexpr uint32_t N = VX_FEAT_NEW_IOCTL, S = VX_FEAT_SYSFS, A = VX_FEAT_AEN;
     // err: the ioctl fails with this errno.
@@ -364,9 +357,8 @@ TEST_F(QueryTest, EventRegistration) {
         EXPECT_EQ(sim::describe(log[0]), sim::describe({0, (c.features & N) != 0, EXT_CC_REG_AEN, 0, 0, 0, 0, 8, 0}));
         EXPECT_EQ(port->aen_enabled, c.err == 0 ? c.enable : 99u);
     }
-    // A sysfs port reads its events through the netlink readers, never the
-    // ioctl. Until the sockets exist the readers fail: result 1, status 0,
-    // nothing delivered, the buffer untouched; the vendor log is not given up.
+    // A sysfs port reads events through netlink, never the ioctl: without
+    // sockets nothing arrives, and the driver's events stay.
     port->events.push_back(sim::make_event(VX_AEN_LINK_UP));
     driver.clear_log();
     for (uint32_t f : {0u, VX_FEAT_NL_VENDOR, VX_FEAT_NL_SCSI_FC, VX_FEAT_NL_VENDOR | VX_FEAT_NL_SCSI_FC,
@@ -383,8 +375,7 @@ TEST_F(QueryTest, EventRegistration) {
     EXPECT_EQ(port->events.size(), 1u);
 }
 
-// The WWPN to SCSI address answer starts zeroed: a driver that knows no such
-// port leaves no stale address behind.
+// The SCSI address starts zeroed: an unknown port leaves no stale address.
 TEST_F(QueryTest, ScsiAddressStartsZeroed) {
     sim::add_remote_port(*port, false);
     const sim::SimPort::RemotePort target = sim::add_remote_port(*port);

@@ -39,10 +39,8 @@ protected:
     sim::SimHost host;
 };
 
-// A fresh file is zeros but for the own slot, and not writable by others; a
-// second open in the process hands out the same descriptor and no second
-// slot; the only instance's close removes the file and its semaphore, and a
-// second close finds nothing to release.
+// A fresh file is zeros but the own slot, not writable by others; a second open
+// shares it; the only instance's close removes it and its semaphore.
 TEST_F(SharedFileTest, FreshFileIsZerosWithTheOwnSlotClaimed) {
     write_shared({5});
     EXPECT_EQ(vxapi_close_database(-1), 0);  // no slot, no mapping: nothing released or removed
@@ -71,9 +69,8 @@ TEST_F(SharedFileTest, FreshFileIsZerosWithTheOwnSlotClaimed) {
     EXPECT_EQ(vxapi_close_database(-1), 0);
 }
 
-// A file of the older size (no reserved area) is zero-extended with its
-// slots, queues and tokens kept, whatever the read sizes; a file of full
-// size or more is used unchanged.
+// A file of the older size (no reserved area) is zero-extended, keeping its
+// contents whatever the read sizes; a file of full size or more is kept as is.
 TEST_F(SharedFileTest, ExistingFilesKeepTheirContents) {
     const struct { size_t size, short_reads; } cases[] = {
         {kReservedOffset, 0}, {kReservedOffset, 1000}, {VX_SHARED_SIZE + 100, 0}};
@@ -95,9 +92,7 @@ TEST_F(SharedFileTest, ExistingFilesKeepTheirContents) {
     }
 }
 
-// A symlink, a file of another user, a file with a second link or a
-// directory at the path is refused and left as it is, as is a path that
-// cannot be opened at all.
+// Whatever else stands at the path (or cannot be opened) is refused and left alone.
 TEST_F(SharedFileTest, ForeignFilesAtThePathAreRefusedAndLeftAlone) {
     const std::string victim_text(1000, 'V');
     const struct { const char* what; std::function<void()> plant; } cases[] = {
@@ -149,8 +144,7 @@ TEST_F(SharedFileTest, ClaimTakesTheFirstFreeSlotAndReleaseClearsIt) {
     EXPECT_EQ(flags(2), 0x2u) << "only bits 0x1 and 0x4 go";
     EXPECT_EQ(file_bytes().substr(queue_offset(2), kQueueSize), std::string(kQueueSize, '\0'));
     EXPECT_TRUE(host.exists(VX_SHARED_FILE) && sem_exists(VX_SEM_KEY_SHARED)) << "other instances are live";
-    // The others leave, the last of them removing the file and the semaphore:
-    // the next open here gets the semaphore afresh, not the removed one.
+    // The last of the others removes the file and semaphore: the next open gets it afresh.
     ::unlink(shtest::shared_path(host).c_str());
     ASSERT_EQ(::semctl(shtest::host_sem(host, VX_SEM_KEY_SHARED), 0, IPC_RMID), 0);
     ASSERT_EQ(shtest::open_here(), 0);
@@ -158,8 +152,7 @@ TEST_F(SharedFileTest, ClaimTakesTheFirstFreeSlotAndReleaseClearsIt) {
     EXPECT_EQ(api_dbupdate_sem_id, shtest::host_sem(host, VX_SEM_KEY_SHARED));
 }
 
-// With every slot owned, the process takes slot 0 and the ownership of the
-// others away (as a ninth process does).
+// With every slot owned, slot 0 is taken and the others lose their ownership.
 TEST_F(SharedFileTest, AllSlotsOwnedFallsBackToSlotZero) {
     host.set_env("VX_FCAPI_DEBUG", "6");
     vxapi_set_debug_level();
@@ -180,8 +173,7 @@ TEST_F(SharedFileTest, SetWithoutCountsKeepsTheFileAndItsSemaphore) {
     EXPECT_EQ(shtest::host_sem(host, VX_SEM_KEY_SHARED), old);
 }
 
-// The last instance leaves while a flash transfer holds the flash semaphore:
-// the file and its semaphore go, the flash semaphore stays for its holder.
+// The last instance leaves during a flash transfer: the flash semaphore stays for its holder.
 TEST_F(SharedFileTest, HeldFlashSemaphoreOutlivesTheLastInstance) {
     api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
     ASSERT_EQ(shtest::open_here(), 0);
@@ -193,9 +185,8 @@ TEST_F(SharedFileTest, HeldFlashSemaphoreOutlivesTheLastInstance) {
     EXPECT_TRUE(shtest::raw_sem_op(flash, +1)) << "the holder can still give it back";
 }
 
-// A opens as the only instance and its removal of the file is slow; W's
-// open waits behind A's close. W must make a fresh file (not map the doomed
-// one), and the next process must share W's file.
+// W's open waits behind the slow last close of A: W must make a fresh file
+// (not map the doomed one), and the next process must share W's file.
 TEST_F(SharedFileTest, WaiterDuringTheLastCloseSharesAFileWithTheNextProcess) {
     const auto opener = [](Child& self) {
         int fd = -1;

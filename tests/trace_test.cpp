@@ -21,9 +21,8 @@ protected:
     sim::SimHost host;
 };
 
-// Every mask has 0x1 (the log); only the default mask keeps standard error
-// silent. Nothing is traced before the mask is set, and a second call keeps
-// the debug semaphore and its value.
+// Every mask has 0x1 (the log); only the default keeps standard error silent;
+// a second call keeps the debug semaphore and its value.
 TEST_F(TraceTest, MaskFromTheEnvironment) {
     const struct { std::optional<std::string> env; uint32_t mask; bool semaphore; } cases[] = {
         {std::nullopt, 0x401, false}, {"0", 0x401, false}, {"0x400", 0x401, true}, {"1", 0x401, true},
@@ -150,8 +149,7 @@ TEST_F(TraceTest, DumpsOfEveryItemWidth) {
         vxdbg_dump(c.title, c.items ? raw.data() + 1 : nullptr, c.width, c.count);
         EXPECT_EQ(host.stderr_text(), c.text);
     }
-    // A dump leaves the log open: the next line's stamp goes straight to the
-    // stream, ahead of the buffered dump.
+    // A dump leaves the log open: the next stamp goes ahead of the buffered dump.
     vx_debug = 0x405;
     const unsigned char b[2] = {0xA, 0xB};
     vxdbg_dump("D", b, 8, 2);
@@ -191,8 +189,7 @@ TEST_F(TraceTest, ConcurrentPrintsKeepLinesWhole) {
 }
 
 // Print and dump wait while another process holds the debug semaphore; once
-// it was removed from outside, they go on unserialised and say nothing about
-// it through the trace.
+// it is removed from outside they go on, and say nothing about it.
 TEST_F(TraceTest, OutputWaitsForTheDebugSemaphore) {
     host.set_env("VX_FCAPI_DEBUG", "6");
     vxapi_set_debug_level();
