@@ -226,11 +226,4 @@ TEST_F(SharedFileTest, WaiterDuringTheLastCloseSharesAFileWithTheNextProcess) {
     EXPECT_FALSE(host.exists(VX_SHARED_FILE));
 }
 
-TEST_F(SharedFileTest, EsxMapsTheFilePrivately) {
-    OS_Type = VX_OS_ESX;  // what this process writes stays out of the file
-    ASSERT_EQ(shtest::open_here(), 0);
-    api_shared_data->reserved[0] = 0x77;
-    EXPECT_EQ(file_bytes()[kReservedOffset], '\0');
-}
-
 }  // namespace
