@@ -51,17 +51,9 @@ protected:
             return reply;
         });
     }
-    void TearDown() override {
-        shtest::reset_shared_state();
-        vxdbg_reset();
-    }
+    void TearDown() override { shtest::reset_shared_state(); }
     // Opens the shared file in this process, without the event thread.
     void open_file() { ASSERT_EQ(shtest::open_here(), 0); }
-    // Back to a host where no process opened the shared file.
-    void forget_file() {
-        shtest::reset_shared_state();
-        ::unlink(shtest::shared_path(rig.host).c_str());
-    }
     // A port of the simulated driver and its record at the end of the list.
     vxapi_priv_database* add_port(bool events_enabled) {
         sim::SimPort& port = rig.driver.add_port(*adapter);
