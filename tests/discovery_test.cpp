@@ -174,17 +174,9 @@ TEST(Discovery, RoadThatEndsOnAFailedAttemptKeepsItsPortsAndLaterRoadsLeaveThem)
 }
 
 TEST(Discovery, DriverNodeAndCount) {
-    struct Case {
-        const char* what;
-        bool class_file;
-        const char* proc_devices;  // null: no such file
-        unsigned major;
-        dev_t existing_node;       // 0: as the driver made it
-        unsigned adapters;
-        std::vector<std::string> mknods;
-        int result;
-        uint32_t ports;
-    };
+    // proc_devices null: no such file; existing_node 0: as the driver made it.
+    struct Case { const char* what; bool class_file; const char* proc_devices; unsigned major; dev_t existing_node;
+                  unsigned adapters; std::vector<std::string> mknods; int result; uint32_t ports; };
     const Case cases[] = {
         {"count of 0", true, nullptr, 240, 0, 0, {}, 1, 0},
         {"later /proc/devices line", false, "240 vxa2xxx\n241 vxa2xxx\n", 241, 0, 1, {}, 0, 1},

@@ -70,14 +70,9 @@ TEST_F(EnvTest, FailedModprobeLeavesTheModuleUnloaded) {
         EXPECT_EQ(vxapi_check_linux_version(), r.version) << r.release;
     }
     const std::string good = kGoodVermagic;
-    const struct {
-        const char* name;
-        std::string lsmod, modinfo, vermagic, driver, version;
-        int modprobe_status;
-        size_t commands;    // of kLsmodModule, kModinfoName, ..., kModprobe
-        int loaded;
-        const char* trace;
-    } cases[] = {
+    // commands: how many of kLsmodModule, kModinfoName, ..., kModprobe ran.
+    const struct { const char* name; std::string lsmod, modinfo, vermagic, driver, version; int modprobe_status;
+                   size_t commands; int loaded; const char* trace; } cases[] = {
         {"other kernel line", "", "", "", "", "", 0, 0, 0, nullptr},
         {"already listed", "vioctlmod              45312  0\n", "", "", "", "", 0, 1, 1,
          "vxapi_load_vioctlmod: vioctlmod is already loaded"},

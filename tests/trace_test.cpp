@@ -107,14 +107,8 @@ TEST_F(TraceTest, DumpsOfEveryItemWidth) {
     const uint16_t halves[8] = {0, 1, 0xA, 0xFFFF, 0x123, 9, 0x10, 0xBEEF};
     const uint32_t words[5] = {0x0, 0x9, 0xA, 0xDEADBEEF, 0x12345678};
     const uint64_t quads[3] = {1, ~0ULL, 0x10};  // all ones is data like any other
-    const struct {
-        const char* title;
-        const void* items;
-        size_t size;
-        uint8_t width;
-        uint32_t count;
-        std::string text;
-    } cases[] = {
+    const struct { const char* title; const void* items; size_t size; uint8_t width; uint32_t count; std::string text; }
+        cases[] = {
         {"Frame", bytes, sizeof bytes, 8, 17,
          "Frame\n" + h8 + ruler(78) +
              " 0    5    Ah  FFh  10h   1    2    3    4    6    7    8    9    Bh   Ch  7Eh\n42h  \n" +
