@@ -1,6 +1,8 @@
-// Library load and unload, adapter open and close, across processes; and the
-// public functions that count, open and close ports as an application does
-// (the first open starts the library, the last close stops it).
+// Library load and unload, adapter open and close, across processes; the
+// public functions that count, open and close ports as an application does;
+// the API device; and a load on this machine through the production platform.
+#include <sys/sysmacros.h>
+
 #include <atomic>
 #include <set>
 
@@ -9,6 +11,7 @@
 #include "shared_file_support.h"
 #include "sim_adapters.h"
 #include "transport/vx_sysfs_prim.h"
+#include "transport/vx_sysfs.h"
 #include "vxsdm.h"
 
 namespace {
@@ -366,6 +369,143 @@ TEST_F(ApiLife, HandlesStayDistinctWhenThePortListChanges) {
         if (instance == 0 || instance >= 3) handles.push_back(h);  // 1 and 2 are a and b again
     }
     EXPECT_EQ(std::set<int>(handles.begin(), handles.end()).size(), handles.size());
+}
+
+// ---------------------------------------------------------------- the API device
+
+constexpr const char* kNode = "/dev/vx2xapidev";
+
+class ApiDevTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host.register_device(245, &apidev);
+        host.register_device(200, &other);
+        vx_debug = 0xFFFFFFFF;
+        apidevfd = -1;
+    }
+    void TearDown() override {
+        vxapi_close_apidev();
+        vx_debug = 0;
+    }
+    sim::SimHost host;
+    sim::SimDriver apidev, other;
+};
+
+TEST_F(ApiDevTest, NoDeviceLineMeansNoNode) {
+    for (const char* text :
+         {"Character devices:\n 10 misc\n240 vxa2xxx\n", "Character devices:\n  0 vx2xapidev\n",
+          "Character devices:\nvx2xapidev\n", ""}) {
+        SCOPED_TRACE(text);
+        host.write_file("/proc/devices", text);
+        if (*text == '\0') host.fail_open("/proc/devices", ENOENT, 1);
+        vxapi_open_apidev();
+        EXPECT_EQ(apidevfd, -1);
+        EXPECT_TRUE(host.mknod_log().empty());
+        EXPECT_EQ(host.open_device_count(), 0u);
+    }
+}
+
+// The last matching line names the major; a node without permission bits is
+// made where none is or where one has other numbers (an old one that opens
+// is closed again), and is held open; the right node is just opened, once.
+// Close removes the node it held, and no other.
+TEST_F(ApiDevTest, NodeIsMadeWithTheNumbersOfTheLastLineAndHeldOpen) {
+    host.write_file("/proc/devices", "Character devices:\n200 vx2xapidev\n 10 misc\n245 vx2xapidev\n");
+    const std::optional<dev_t> old_nodes[] = {std::nullopt, makedev(200, 0), makedev(77, 0), makedev(245, 3),
+                                              makedev(245, 0)};
+    for (const auto& old : old_nodes) {
+        SCOPED_TRACE(old ? major(*old) * 1000 + minor(*old) : 0);
+        if (old) host.add_node(kNode, S_IFCHR | 0600, *old);
+        const bool right = old == makedev(245, 0);
+        const size_t made = host.mknod_log().size();
+        vxapi_open_apidev();
+        const int held = apidevfd;
+        vxapi_open_apidev();
+        EXPECT_GE(held, 0);
+        EXPECT_EQ(apidevfd, held);
+        ASSERT_TRUE(host.node(kNode).has_value());
+        EXPECT_EQ(host.node(kNode)->mode, static_cast<mode_t>(right ? S_IFCHR | 0600 : S_IFCHR));
+        EXPECT_EQ(host.node(kNode)->rdev, makedev(245, 0));
+        EXPECT_EQ(host.mknod_log().size(), made + (right ? 0 : 1));
+        EXPECT_EQ(host.mknod_log().back(), "/dev/vx2xapidev 20000 245:0");
+        EXPECT_EQ(host.open_device_count(), 1u);
+        vxapi_close_apidev();
+        EXPECT_EQ(apidevfd, -1);
+        EXPECT_FALSE(host.node(kNode).has_value());
+        EXPECT_EQ(host.open_device_count(), 0u);
+    }
+    host.add_node(kNode, S_IFCHR, makedev(245, 0));
+    vxapi_close_apidev();
+    EXPECT_TRUE(host.node(kNode).has_value());
+}
+
+// ---------------------------------------------------------------- this machine, which has no adapters
+
+// The production platform, with the driver look-ups on the PCI bus and the
+// calls that make files or nodes counted.
+class CountingPlatform final : public sim::ForwardingPlatform {
+public:
+    CountingPlatform() : ForwardingPlatform(vx::linux_platform()) {}
+    struct sysfs_driver* sysfs_get_bus_driver(struct sysfs_bus* bus, const char* name) override {
+        looked_up.push_back(name);
+        return ForwardingPlatform::sysfs_get_bus_driver(bus, name);
+    }
+    int open(const char* path, int flags, mode_t mode) override {
+        made += (flags & O_CREAT) != 0 ? 1 : 0;
+        return ForwardingPlatform::open(path, flags, mode);
+    }
+    int mknod(const char* path, mode_t mode, dev_t dev) override {
+        ++made;
+        return ForwardingPlatform::mknod(path, mode, dev);
+    }
+    std::vector<std::string> looked_up;
+    int made = 0;
+};
+
+bool sem_exists(key_t key) { return ::semget(key, 1, 0) >= 0; }
+
+TEST(RealHost, LoadRunsSysfsDiscoveryFindsNothingLeavesNothing) {
+    if (::geteuid() != 0) GTEST_SKIP() << "loading needs root";
+    struct stat st {};
+    if (::lstat("/dev/vxa2xxx", &st) == 0) GTEST_SKIP() << "this machine has the adapter driver's node";
+    shtest::reset_shared_state();
+    const bool had_load_sem = sem_exists(VX_SEM_KEY_LOAD);
+    const bool had_sems = sem_exists(VX_SEM_KEY_FLASH) || sem_exists(VX_SEM_KEY_SHARED);
+    {
+        CountingPlatform host;
+        EXPECT_EQ(vxapi_load_lib(), 0);
+        EXPECT_EQ(host.looked_up, std::vector<std::string>(driver_names, driver_names + VXSYSFS_DRIVER_NAMES));
+        EXPECT_TRUE(api_priv_database == nullptr && api_phy_info == nullptr);
+        EXPECT_EQ(vxapi_unload_lib(), 0);
+        EXPECT_EQ(host.made, 0);
+    }
+    EXPECT_EQ(sem_exists(VX_SEM_KEY_FLASH) || sem_exists(VX_SEM_KEY_SHARED), had_sems);
+    EXPECT_NE(::access(VX_SHARED_FILE, F_OK), 0);
+    // The library never removes the load semaphore; the one this test made goes again.
+    if (!had_load_sem && sem_exists(VX_SEM_KEY_LOAD)) ::semctl(::semget(VX_SEM_KEY_LOAD, 1, 0), 0, IPC_RMID);
+    shtest::reset_shared_state();
+}
+
+TEST(RealHost, SysfsMountAndPciBusThroughLibsysfs) {
+    vx::Platform& host = vx::linux_platform();
+    char mnt[256] = {};
+    ASSERT_EQ(host.sysfs_get_mnt_path(mnt, sizeof mnt), 0);
+    EXPECT_STREQ(mnt, "/sys");
+    struct sysfs_bus* bus = host.sysfs_open_bus("pci");
+    if (bus == nullptr) GTEST_SKIP() << "this machine has no PCI bus in sysfs";
+    struct dlist* devices = host.sysfs_get_bus_devices(bus);
+    ASSERT_NE(devices, nullptr);
+    struct sysfs_device* dev = nullptr;
+    unsigned count = 0;
+    dlist_for_each_data(devices, dev, struct sysfs_device) {
+        ++count;
+        EXPECT_EQ(std::string(dev->path).rfind("/sys/devices/", 0), 0u) << dev->path;
+        struct sysfs_attribute* vendor = host.sysfs_get_device_attr(dev, "vendor");
+        ASSERT_NE(vendor, nullptr);
+        EXPECT_EQ(std::string(vendor->value).rfind("0x", 0), 0u);
+    }
+    EXPECT_GT(count, 0u);
+    host.sysfs_close_bus(bus);
 }
 
 }  // namespace
