@@ -60,27 +60,6 @@ size_t function_count() { return api_phy_info != nullptr ? api_phy_info->count :
 
 std::string text(const uint8_t* field) { return reinterpret_cast<const char*>(field); }
 
-// Each virtual port lands behind the physical port on which the lookup of
-// its parent left the list's cursor, and shares its parent's function.
-TEST(Discovery, NewDriverFindsThePortsOfTwoDualPortAdaptersWithVirtualPorts) {
-    Rig rig({adapter(0x2312, 2, 1), adapter(0x2312, 2, 1)});
-    rig.install();
-    EXPECT_EQ(rig.find(), std::pair(0, 8u));
-    std::vector<uint32_t> order;
-    for (const vxapi_priv_database* p : sim::listed_ports()) {
-        order.push_back(p->drvr_inst);
-        const sim::SimPort& sp = *rig.driver.find_port(static_cast<uint16_t>(p->drvr_inst));
-        EXPECT_EQ(std::tuple(p->host_no, p->state, p->features),
-                  std::tuple(sp.host_no, 1, VX_FEAT_IOCTL | VX_FEAT_NEW_IOCTL | VX_FEAT_COMPLETE));
-        ASSERT_NE(p->phy_info, nullptr);
-        if (!sp.is_virtual) continue;
-        ASSERT_NE(p->parent, nullptr);
-        EXPECT_EQ(std::tuple(p->parent->drvr_inst, p->phy_info), std::tuple(sp.parent_instance, p->parent->phy_info));
-    }
-    EXPECT_EQ(order, (std::vector<uint32_t>{0, 5, 1, 6, 2, 7, 3, 4}));
-    EXPECT_EQ(function_count(), 4u);
-}
-
 TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFail) {
     Rig rig({serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x12C2, {0x21, 0x40, 0xE2, 0}, "OEMSER01")});
     rig.setup.kind = DriverKind::Old;

@@ -1,6 +1,5 @@
 // The host checks at library start: VMware or ordinary host, the ioctl
-// support module of the 2.6.9 kernel line, the guard of configuration
-// rewrites, and udevadm.
+// support module of the 2.6.9 kernel line, the guard of configuration rewrites.
 #include "core/vx_env.h"
 #include "test_support.h"
 
@@ -21,7 +20,6 @@ protected:
         vxdbg_reset();
         OS_Type = 0;
         is_vioctlmod_loaded = 0;
-        is_udevadm = 1;
         // Errors and steps are traced to the captured standard error.
         host.set_env("VX_FCAPI_DEBUG", "6");
         vxapi_set_debug_level();
@@ -50,13 +48,6 @@ TEST_F(EnvTest, VmwareHostsByNameAndRelease) {
         EXPECT_EQ(vxapi_check_correct_os(), c.refused);
         EXPECT_EQ(traced("vxapi_check_correct_os: VMware OS not supported"), c.refused == 1);
     }
-    // udevadm is there when its file is.
-    EXPECT_NE(vxapi_is_udevadm_supported(), 0);
-    EXPECT_EQ(is_udevadm, 0);
-    is_udevadm = 1;
-    host.write_file("/sbin/udevadm", "", 0755);
-    EXPECT_EQ(vxapi_is_udevadm_supported(), 0);
-    EXPECT_EQ(is_udevadm, 1);
 }
 
 // Only the 2.6.9 line (matched as text) looks for the module; a module

@@ -464,7 +464,25 @@ public:
 
 bool sem_exists(key_t key) { return ::semget(key, 1, 0) >= 0; }
 
+// Libsysfs finds the mount point and lists the PCI bus; a load runs the sysfs
+// discovery over it, finds nothing and leaves nothing behind.
 TEST(RealHost, LoadRunsSysfsDiscoveryFindsNothingLeavesNothing) {
+    vx::Platform& linux_host = vx::linux_platform();
+    char mnt[256] = {};
+    ASSERT_EQ(linux_host.sysfs_get_mnt_path(mnt, sizeof mnt), 0);
+    EXPECT_STREQ(mnt, "/sys");
+    if (struct sysfs_bus* bus = linux_host.sysfs_open_bus("pci"); bus != nullptr) {
+        struct dlist* devices = linux_host.sysfs_get_bus_devices(bus);
+        ASSERT_TRUE(devices != nullptr && devices->count > 0);
+        struct sysfs_device* dev = nullptr;
+        dlist_for_each_data(devices, dev, struct sysfs_device) {
+            EXPECT_EQ(std::string(dev->path).rfind("/sys/devices/", 0), 0u) << dev->path;
+            struct sysfs_attribute* vendor = linux_host.sysfs_get_device_attr(dev, "vendor");
+            ASSERT_NE(vendor, nullptr);
+            EXPECT_EQ(std::string(vendor->value).rfind("0x", 0), 0u);
+        }
+        linux_host.sysfs_close_bus(bus);
+    }
     if (::geteuid() != 0) GTEST_SKIP() << "loading needs root";
     struct stat st {};
     if (::lstat("/dev/vxa2xxx", &st) == 0) GTEST_SKIP() << "this machine has the adapter driver's node";
@@ -484,28 +502,6 @@ TEST(RealHost, LoadRunsSysfsDiscoveryFindsNothingLeavesNothing) {
     // The library never removes the load semaphore; the one this test made goes again.
     if (!had_load_sem && sem_exists(VX_SEM_KEY_LOAD)) ::semctl(::semget(VX_SEM_KEY_LOAD, 1, 0), 0, IPC_RMID);
     shtest::reset_shared_state();
-}
-
-TEST(RealHost, SysfsMountAndPciBusThroughLibsysfs) {
-    vx::Platform& host = vx::linux_platform();
-    char mnt[256] = {};
-    ASSERT_EQ(host.sysfs_get_mnt_path(mnt, sizeof mnt), 0);
-    EXPECT_STREQ(mnt, "/sys");
-    struct sysfs_bus* bus = host.sysfs_open_bus("pci");
-    if (bus == nullptr) GTEST_SKIP() << "this machine has no PCI bus in sysfs";
-    struct dlist* devices = host.sysfs_get_bus_devices(bus);
-    ASSERT_NE(devices, nullptr);
-    struct sysfs_device* dev = nullptr;
-    unsigned count = 0;
-    dlist_for_each_data(devices, dev, struct sysfs_device) {
-        ++count;
-        EXPECT_EQ(std::string(dev->path).rfind("/sys/devices/", 0), 0u) << dev->path;
-        struct sysfs_attribute* vendor = host.sysfs_get_device_attr(dev, "vendor");
-        ASSERT_NE(vendor, nullptr);
-        EXPECT_EQ(std::string(vendor->value).rfind("0x", 0), 0u);
-    }
-    EXPECT_GT(count, 0u);
-    host.sysfs_close_bus(bus);
 }
 
 }  // namespace

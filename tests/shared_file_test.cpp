@@ -230,9 +230,9 @@ TEST_F(SharedFileTest, WaiterDuringTheLastCloseSharesAFileWithTheNextProcess) {
 
 // ---------------------------------------------------------------- semaphore primitives
 
-// State shared by forked children.
+// Counters shared by forked children.
 struct Shared {
-    volatile int counter, inside, overlaps, go, ready;
+    volatile int counter, inside, overlaps;
 };
 
 class SemaphoreTest : public ::testing::Test {
@@ -248,21 +248,6 @@ protected:
         ::munmap(s, sizeof(Shared));
     }
     static int value(int semid) { return ::semctl(semid, 0, GETVAL); }
-    // Forks a child that runs body and exits with its result.
-    template <class F>
-    static pid_t fork_child(F body) {
-        pid_t child = ::fork();
-        if (child == 0) _exit(body());
-        return child;
-    }
-    static bool wait_children(const std::vector<pid_t>& children) {
-        bool ok = true;
-        for (pid_t child : children) {
-            int status = 0;
-            ok = ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0 && ok;
-        }
-        return ok;
-    }
     sim::SimHost host;
     Shared* s = nullptr;
 };
@@ -276,13 +261,11 @@ TEST_F(SemaphoreTest, RacingCreatorsShareOneLock) {
         if (int existing = ::semget(host.sem_key(VX_SEM_KEY_SHARED), 0, 0); existing >= 0) {
             ::semctl(existing, 0, IPC_RMID);
         }
-        s->go = 0;
-        s->ready = 0;
-        std::vector<pid_t> children;
+        std::vector<std::unique_ptr<Child>> children;
         for (int n = 0; n < kChildren; ++n) {
-            children.push_back(fork_child([&] {
-                __atomic_add_fetch(&s->ready, 1, __ATOMIC_SEQ_CST);
-                while (__atomic_load_n(&s->go, __ATOMIC_SEQ_CST) == 0) sched_yield();
+            children.push_back(std::make_unique<Child>([&](Child& self) {
+                self.reply(1);
+                self.command();  // all start together
                 int id = vxapi_sem_get(VX_SEM_KEY_SHARED);
                 for (int i = 0; i < kHolds; ++i) {
                     VxSemLock lock(id);
@@ -297,10 +280,10 @@ TEST_F(SemaphoreTest, RacingCreatorsShareOneLock) {
                 }
                 return 0;
             }));
+            ASSERT_EQ(children.back()->receive(), 1);
         }
-        while (__atomic_load_n(&s->ready, __ATOMIC_SEQ_CST) < kChildren) sched_yield();
-        __atomic_store_n(&s->go, 1, __ATOMIC_SEQ_CST);
-        EXPECT_TRUE(wait_children(children));
+        for (auto& c : children) c->send(1);
+        for (auto& c : children) EXPECT_EQ(c->wait(), 0);
         EXPECT_EQ(s->overlaps, 0);
         EXPECT_EQ(value(::semget(host.sem_key(VX_SEM_KEY_SHARED), 0, 0)), 1);
     }
@@ -365,14 +348,14 @@ void on_signal(int) { g_signals.fetch_add(1); }
 TEST_F(SemaphoreTest, InterruptedWaitIsResumed) {
     int id = vxapi_sem_get(VX_SEM_KEY_FLASH);
     ASSERT_GE(id, 0);
-    pid_t holder = fork_child([&] {
+    Child holder([&](Child& self) {
         if (vxapi_sem_wait(id) != 0) return 3;
-        s->ready = 1;
-        while (s->go == 0) sched_yield();
+        self.reply(1);
+        self.command();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         return vxapi_sem_signal(id) == 0 ? 0 : 4;
     });
-    while (s->ready == 0) sched_yield();
+    ASSERT_EQ(holder.receive(), 1);
     struct sigaction action {}, previous {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
@@ -381,12 +364,12 @@ TEST_F(SemaphoreTest, InterruptedWaitIsResumed) {
     std::thread interrupter([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         ::pthread_kill(self, SIGUSR1);
-        s->go = 1;
+        holder.send(1);
     });
     EXPECT_EQ(vxapi_sem_wait(id), 0);
     interrupter.join();
     EXPECT_EQ(g_signals.load(), 1);
-    EXPECT_TRUE(wait_children({holder}));
+    EXPECT_EQ(holder.wait(), 0);
     EXPECT_EQ(value(id), 0);
     EXPECT_EQ(vxapi_sem_signal(id), 0);
     ::sigaction(SIGUSR1, &previous, nullptr);
