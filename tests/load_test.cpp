@@ -389,25 +389,19 @@ protected:
     sim::SimDriver apidev, other;
 };
 
-TEST_F(ApiDevTest, NoDeviceLineMeansNoNode) {
-    for (const char* text :
-         {"Character devices:\n 10 misc\n240 vxa2xxx\n", "Character devices:\n  0 vx2xapidev\n",
-          "Character devices:\nvx2xapidev\n", ""}) {
-        SCOPED_TRACE(text);
+// Without a line of a major there is no node. The last matching line names
+// the major; a node without permission bits is made where none is or where
+// one has other numbers (an old one that opens is closed again), and is held
+// open; the right node is just opened, once. Close removes the node it held.
+TEST_F(ApiDevTest, NodeIsMadeWithTheNumbersOfTheLastLineAndHeldOpen) {
+    for (const char* text : {"Character devices:\n 10 misc\n240 vxa2xxx\n", "Character devices:\n  0 vx2xapidev\n",
+                             "Character devices:\nvx2xapidev\n", ""}) {
         host.write_file("/proc/devices", text);
         if (*text == '\0') host.fail_open("/proc/devices", ENOENT, 1);
         vxapi_open_apidev();
-        EXPECT_EQ(apidevfd, -1);
-        EXPECT_TRUE(host.mknod_log().empty());
-        EXPECT_EQ(host.open_device_count(), 0u);
+        EXPECT_EQ(apidevfd, -1) << text;
+        EXPECT_TRUE(host.mknod_log().empty() && host.open_device_count() == 0) << text;
     }
-}
-
-// The last matching line names the major; a node without permission bits is
-// made where none is or where one has other numbers (an old one that opens
-// is closed again), and is held open; the right node is just opened, once.
-// Close removes the node it held, and no other.
-TEST_F(ApiDevTest, NodeIsMadeWithTheNumbersOfTheLastLineAndHeldOpen) {
     host.write_file("/proc/devices", "Character devices:\n200 vx2xapidev\n 10 misc\n245 vx2xapidev\n");
     const std::optional<dev_t> old_nodes[] = {std::nullopt, makedev(200, 0), makedev(77, 0), makedev(245, 3),
                                               makedev(245, 0)};
