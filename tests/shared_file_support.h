@@ -1,6 +1,5 @@
-// Helpers of the tests of the shared data file, its event queues and tokens:
-// forked processes driven over pipes, the library's shared-file state, and
-// raw access to the sandbox's file and semaphores.
+// Helpers of the tests of the shared data file, its queues and tokens: forked
+// processes driven over pipes, the library's state, the sandbox's file and semaphores.
 #pragma once
 
 #include <poll.h>
