@@ -215,8 +215,7 @@ TEST(Discovery, PortWhoseChipQueryFailsIsKeptWithoutFunctionAndHarmsNoWalk) {
     const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_TRUE(ports[0]->phy_info == nullptr && (ports[0]->features & VX_FEAT_COMPLETE) == 0);
-    ASSERT_NE(ports[1]->phy_info, nullptr);
-    EXPECT_EQ(ports[1]->phy_info->port_number, 1);
+    EXPECT_TRUE(ports[1]->phy_info != nullptr && ports[1]->phy_info->port_number == 1);
     EXPECT_EQ(vxapi_get_api_priv_inst_from_adaptername("varnix-vxa2xxx-1"), ports[1]);
     EXPECT_NE(rig.host.stderr_text().find("vxapi_find_all_instances_n(0): chip ioctl failed. stat=1"),
               std::string::npos);

@@ -362,10 +362,9 @@ TEST_F(QueryTest, ScsiAddressStartsZeroed) {
     const uint8_t unknown[8] = {0x50, 1, 2, 3, 4, 5, 6, 7};
     ASSERT_EQ(vxapi_wwpn_to_scsiaddr(fd, &rec, unknown, 8, &addr, &status), 0);
     EXPECT_EQ(status, EXT_STATUS_DEV_NOT_FOUND);
-    EXPECT_TRUE(sim::all_bytes(sim::bytes_of(&addr, sizeof addr), 0, 0));
+    EXPECT_EQ(sim::bytes_of(&addr, sizeof addr), Bytes(sizeof addr));
     ASSERT_EQ(vxapi_wwpn_to_scsiaddr(fd, &rec, target.port.WWPN, 8, &addr, &status), 0);
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(addr.Target, target.scsi_addr.Target);
+    EXPECT_EQ(std::pair(status, addr.Target), std::pair(0u, target.scsi_addr.Target));
 }
 
 // A raw flash read is sent only for a length that fits the buffer.
