@@ -221,8 +221,8 @@ TEST_F(EventTest, PassQueuesTheEventsOfEnabledPortsInListOrder) {
         EXPECT_EQ(queue(slot).q_tail, active ? 3 : 0) << slot;
         EXPECT_EQ(codes(slot, 0, 4), active ? queued : Codes(4)) << slot;
     }
-    EXPECT_EQ(queue(3).eventbuf[1].Payload.RSCN.host_no, a->host_no);
-    EXPECT_EQ(queue(3).eventbuf[2].Payload.RSCN.host_no, c->host_no);
+    EXPECT_EQ(std::pair(queue(3).eventbuf[1].Payload.RSCN.host_no, queue(3).eventbuf[2].Payload.RSCN.host_no),
+              std::pair(a->host_no, c->host_no));
     EXPECT_EQ(::semctl(api_dbupdate_sem_id, 0, GETVAL), 1) << "the semaphore is free after the pass";
     // A refused request (its events delivered all the same) or a failed ioctl
     // skips only that port; the events of the failed ioctl come with the next.

@@ -130,9 +130,7 @@ TEST_F(LoadTest, SemaphoreFailuresAtLoad) {
     const std::string out = host.stderr_text(), no_db = "disable AEN. No shared database.";
     EXPECT_NE(out.find(no_db, out.find(no_db) + 1), std::string::npos) << "for each port";
     EXPECT_TRUE(has(host.stderr_text(), "db not opened. exiting."));
-    EXPECT_EQ(apidevfd, -1);
-    EXPECT_EQ(host.open_device_count(), 0u);
-    EXPECT_EQ(api_priv_database, nullptr);
+    EXPECT_TRUE(apidevfd == -1 && host.open_device_count() == 0 && api_priv_database == nullptr);
 }
 
 // A close or unload during a poll pass on the port leaves its descriptor open until the pass ends.
@@ -334,8 +332,7 @@ TEST_F(ApiLife, EachOpenNeedsItsClose) {
     EXPECT_EQ(vxapi_load_lib(), 0);
     EXPECT_EQ(check_handle(1), first);
     for (int h : {1, 2, 3, 4, 5}) EXPECT_EQ(SDCloseDevice(h), 0u);
-    EXPECT_EQ(api_priv_database, nullptr);
-    EXPECT_EQ(host.open_device_count(), 0u);
+    EXPECT_TRUE(api_priv_database == nullptr && host.open_device_count() == 0) << "the last close stopped the library";
     EXPECT_EQ(SDGetHbaDeviceFirmwareProperty(1, &fw), SDERR_INVALID_HANDLE);
     for (int h : {1, 0, -5}) EXPECT_EQ(SDCloseDevice(h), 0u);
     ASSERT_EQ(SDOpenDevice(2, &handle), 0u);
@@ -422,9 +419,7 @@ TEST_F(ApiDevTest, NodeIsMadeWithTheNumbersOfTheLastLineAndHeldOpen) {
         EXPECT_EQ(host.mknod_log().back(), "/dev/vx2xapidev 20000 245:0");
         EXPECT_EQ(host.open_device_count(), 1u);
         vxapi_close_apidev();
-        EXPECT_EQ(apidevfd, -1);
-        EXPECT_FALSE(host.node(kNode).has_value());
-        EXPECT_EQ(host.open_device_count(), 0u);
+        EXPECT_TRUE(apidevfd == -1 && !host.node(kNode).has_value() && host.open_device_count() == 0);
     }
     host.add_node(kNode, S_IFCHR, makedev(245, 0));
     vxapi_close_apidev();

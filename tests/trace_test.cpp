@@ -38,10 +38,9 @@ TEST_F(TraceTest, MaskFromTheEnvironment) {
         c.env ? host.set_env("VX_FCAPI_DEBUG", *c.env) : host.unset_env("VX_FCAPI_DEBUG");
         vxdbg_print("quiet", 1, VXDBG_DEC, 1);
         vxapi_set_debug_level();
-        EXPECT_EQ(vx_debug, c.mask);
-        EXPECT_EQ(::semget(host.sem_key(VX_SEM_KEY_DEBUG), 0, 0) >= 0, c.semaphore);
-        EXPECT_EQ(api_dbg_sem_id >= 0, c.semaphore);
         const int first = api_dbg_sem_id;
+        EXPECT_EQ(std::tuple(vx_debug, first >= 0, ::semget(host.sem_key(VX_SEM_KEY_DEBUG), 0, 0) >= 0),
+                  std::tuple(c.mask, c.semaphore, c.semaphore));
         vxapi_set_debug_level();
         EXPECT_EQ(api_dbg_sem_id, first);
         EXPECT_TRUE(!c.semaphore || ::semctl(first, 0, GETVAL) == 1);
