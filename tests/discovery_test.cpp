@@ -1,41 +1,24 @@
 // Discovery of ports through the new and the old ioctl drivers.
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
-
-#include <algorithm>
-#include <array>
-#include <cstring>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/vx_discovery.h"
 #include "core/vx_env.h"
-#include "core/vx_layout.h"
-#include "core/vx_records.h"
-#include "core/vx_sddbg.h"
 #include "sim_adapters.h"
-#include "sim_driver.h"
-#include "sim_host.h"
 #include "sim_queries.h"
+#include "test_support.h"
 
 namespace {
 
 using sim::adapter;
 using sim::AdapterSetup;
 using sim::DriverKind;
-using sim::FabricSetup;
 using sim::SimReply;
 using sim::SimRequest;
 
 constexpr uint8_t kQuery = 0x00;
 constexpr uint16_t kQueryChip = 8;
 
-// An adapter with its serial sources: subsystem IDs, node serial bytes,
-// Reserved text and VPD serial.
+// An adapter with its serial sources.
 AdapterSetup serial_adapter(uint16_t device_id, uint16_t ssvendor, uint16_t ssdevice, std::array<uint8_t, 4> bytes,
                            const char* reserved = "", const char* vpd = "") {
     AdapterSetup a = adapter(device_id);
@@ -47,9 +30,7 @@ AdapterSetup serial_adapter(uint16_t device_id, uint16_t ssvendor, uint16_t ssde
     return a;
 }
 
-// A host of its own with the library's state reset, for each case of a
-// table: the adapters given, installed by install() after any change of the
-// setup, and found by find() on the setup's road.
+// A host of its own with the library's state reset, for each case of a table.
 struct Rig {
     explicit Rig(std::vector<AdapterSetup> adapters = {}) {
         vxdbg_reset();
@@ -69,7 +50,7 @@ struct Rig {
                                : vxapi_find_all_instances_o("vxa2x00", &counter);
         return {result, counter};
     }
-    FabricSetup setup;
+    sim::FabricSetup setup;
     uint32_t counter = 0;
     sim::SimHost host;
     sim::SimDriver driver;
@@ -79,55 +60,13 @@ size_t function_count() { return api_phy_info != nullptr ? api_phy_info->count :
 
 std::string text(const uint8_t* field) { return reinterpret_cast<const char*>(field); }
 
-TEST(Discovery, NewDriverFindsThePortsOfTwoDualPortAdaptersWithVirtualPorts) {
-    Rig rig({adapter(0x2312, 2, 1), adapter(0x2312, 2, 1)});
-    rig.install();
-    EXPECT_EQ(rig.find(), std::pair(0, 8u));
-    const auto ports = sim::listed_ports();
-    std::vector<uint32_t> order;
-    for (const auto* p : ports) order.push_back(p->drvr_inst);
-    // Each virtual port lands behind the physical port on which the lookup
-    // of its parent left the list's cursor.
-    EXPECT_EQ(order, (std::vector<uint32_t>{0, 5, 1, 6, 2, 7, 3, 4}));
-    EXPECT_EQ(function_count(), 4u);
-
-    for (const vxapi_priv_database* p : ports) {
-        SCOPED_TRACE(p->drvr_inst);
-        const sim::SimPort& sp = *rig.driver.find_port(static_cast<uint16_t>(p->drvr_inst));
-        EXPECT_EQ(text(p->phys_path), "/dev/vxa2xxx");
-        EXPECT_EQ(p->host_no, sp.host_no);
-        EXPECT_EQ(p->oshandle, -1);
-        EXPECT_EQ(p->features, VX_FEAT_IOCTL | VX_FEAT_NEW_IOCTL | VX_FEAT_COMPLETE);
-        EXPECT_EQ(0, std::memcmp(p->wwpn, sim::default_wwpn(rig.driver, sp).data(), 8));
-        EXPECT_EQ(p->state, 1);
-        ASSERT_NE(p->phy_info, nullptr);
-        if (sp.is_virtual) {
-            EXPECT_EQ(p->interface_type, VX_PORT_VIRTUAL);
-            EXPECT_EQ(p->vp_idx, 1u);
-            ASSERT_NE(p->parent, nullptr);
-            EXPECT_EQ(p->parent->drvr_inst, static_cast<uint32_t>(sp.parent_instance));
-            EXPECT_EQ(p->phy_info, p->parent->phy_info);
-        } else {
-            EXPECT_EQ(p->interface_type, VX_PORT_PHYSICAL);
-            EXPECT_EQ(p->parent, nullptr);
-            EXPECT_EQ(p->phy_info->pci_bus, sp.pci_bus);
-            EXPECT_EQ(p->phy_info->port_number, sp.pci_dev_func + 1);
-            EXPECT_EQ(text(p->phy_info->model), "vxa2xxx");
-            EXPECT_EQ(p->phy_info->device_id, 0x2312);
-            // SerialNum bytes 0, n, 0x30: 0x3000 + n.
-            EXPECT_EQ(text(p->phy_info->serial_num), sp.adapter == 0 ? "A12289" : "A12290");
-        }
-    }
-}
-
 TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFail) {
     Rig rig({serial_adapter(0x2312, VX_PCI_SUBVENDOR_OEM, 0x12C2, {0x21, 0x40, 0xE2, 0}, "OEMSER01")});
     rig.setup.kind = DriverKind::Old;
     rig.setup.flags = EXT_DEF_LUN_4096 | EXT_DEF_FLAG_8;
     rig.setup.adapters[0].ports = 2;
     rig.install();
-    // The second port's driver refuses driver specifics, and leaves the
-    // bytes of a new driver with both flags in the answer all the same.
+    // The second port refuses driver specifics, leaving a new driver's bytes all the same.
     rig.driver.on(0xFC, [](const SimRequest& r) {
         SimReply reply = SimReply::with_record(r.port->driver_data);
         if (r.port->instance == 1) reply.status = 1;
@@ -135,30 +74,21 @@ TEST(Discovery, OldDriverTakesTheShortHeaderAndKeepsPortsWhoseDriverSpecificsFai
     });
 
     EXPECT_EQ(rig.find(), std::pair(0, 2u));
-    for (const sim::SimLogEntry& e : rig.driver.log()) {
-        EXPECT_FALSE(e.new_layout);
-        EXPECT_EQ(e.code & 0xFFFFFF00u, 0xC0087900u);
-    }
+    for (const sim::SimLogEntry& e : rig.driver.log()) EXPECT_EQ(e.code & 0xFFFFFF00u, 0xC0087900u);
     const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 2u);
+    constexpr uint32_t kFlags = VX_FEAT_IOCTL | VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8;
     for (uint32_t i = 0; i < 2; ++i) {
         const vxapi_priv_database* p = ports[i];
         SCOPED_TRACE(i);
-        // Path, instance and host number whatever driver specifics answered.
+        // No topology, state or port number; the serial never from Reserved
+        // (mask 0x1F); a refused answer reads as no driver: no flags.
         EXPECT_EQ(text(p->phys_path), "/proc/scsi/vxa2x00/HbaApiNode");
-        EXPECT_EQ(p->drvr_inst, i);
-        EXPECT_EQ(p->host_no, rig.driver.find_port(static_cast<uint16_t>(i))->host_no);
-        EXPECT_EQ(p->features & VX_FEAT_NEW_IOCTL, 0u);
-        // The old road stores neither topology nor state and numbers no port.
-        EXPECT_EQ(p->state, 0);
-        EXPECT_EQ(p->phy_info->port_number, 0);
-        // No serial from Reserved on the old road: computed with mask 0x1F.
+        EXPECT_EQ(std::tuple(p->drvr_inst, p->host_no, p->state, p->phy_info->port_number),
+                  std::tuple(i, rig.driver.find_port(static_cast<uint16_t>(i))->host_no, 0, uint8_t{0}));
+        EXPECT_EQ(p->features & (kFlags | VX_FEAT_NEW_IOCTL), i == 0 ? kFlags : 0u);
         EXPECT_EQ(text(p->phy_info->serial_num), "B23456");
     }
-    EXPECT_EQ(ports[0]->features & (VX_FEAT_IOCTL | VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8),
-              VX_FEAT_IOCTL | VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8);
-    // A refused answer reads as no driver at all: no flags.
-    EXPECT_EQ(ports[1]->features & (VX_FEAT_IOCTL | VX_FEAT_LUN_4096 | VX_FEAT_DRV_FLAG_8), 0u);
 }
 
 TEST(Discovery, DriverVersionGatesTheFlagBits) {
@@ -174,8 +104,7 @@ TEST(Discovery, DriverVersionGatesTheFlagBits) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.version.Major) << "." << int(c.version.Minor) << "."
-                                        << int(c.version.Patch) << " flags " << c.flags << " vioctlmod "
-                                        << c.vioctlmod);
+                                        << int(c.version.Patch) << " " << c.flags << " " << c.vioctlmod);
         Rig rig({adapter(0x2312, 2)});
         is_vioctlmod_loaded = c.vioctlmod;
         rig.setup.version = c.version;
@@ -191,8 +120,7 @@ TEST(Discovery, DriverVersionGatesTheFlagBits) {
 TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
     Rig rig({adapter(0x2312), adapter(0x1234)});
     sim::Fabric fabric = rig.install();
-    // A host that claims the PCI function of the first port, with an
-    // unsupported device ID.
+    // An unsupported device that claims the PCI function of the first port.
     const sim::SimPort& first = *fabric.physical[0];
     sim::SimPort& odd = sim::add_query_port(rig.driver, rig.driver.adapters[1]);
     odd.driver_data = first.driver_data;
@@ -201,47 +129,32 @@ TEST(Discovery, UnsupportedDevicesAreDroppedWithoutTakingAnotherPortsFunction) {
     chip.PciDevFunc = first.pci_dev_func;
     chip.DomainNr = first.pci_domain;
     odd.set_record(kQuery, kQueryChip, chip);
-
     EXPECT_EQ(rig.find(), std::pair(0, 1u));
-    const auto ports = sim::listed_ports();
-    ASSERT_EQ(ports.size(), 1u);
     ASSERT_EQ(function_count(), 1u);
-    EXPECT_EQ(ports[0]->phy_info->device_id, 0x2312);
+    EXPECT_EQ(sim::listed_ports().at(0)->phy_info->device_id, 0x2312);
 }
 
 TEST(Discovery, RoadThatEndsOnAFailedAttemptKeepsItsPortsAndLaterRoadsLeaveThem) {
     Rig rig({adapter(0x2312, 2)});
     rig.install();
-    // Instance 0 cannot be selected: its count is still taken, instance 1
-    // becomes API instance 0, and the run then tries every further
-    // instance up to the limit.
+    // Instance 0 cannot be selected: its count is still taken, instance 1 is kept.
     sim::refuse_instances(rig.driver, {0});
-
     EXPECT_EQ(rig.find(), std::pair(1, 1u));
-    ASSERT_EQ(sim::listed_ports().size(), 1u);
-    EXPECT_EQ(sim::listed_ports()[0]->drvr_inst, 1u);
+    EXPECT_EQ(sim::listed_ports().at(0)->drvr_inst, 1u);
 
     // The next road finds no node and ends; the ports of the first stay.
     vx_debug = VXDBG_ERROR;
     EXPECT_EQ(rig.find(DriverKind::Old), std::pair(1, 1u));
     EXPECT_NE(rig.host.stderr_text().find("vxapi_find_all_instances_o: inst=1 device open failed, errno=2\n"),
               std::string::npos);
-    ASSERT_EQ(sim::listed_ports().size(), 1u);
-    EXPECT_EQ(sim::listed_ports()[0]->phy_info->device_id, 0x2312);
+    EXPECT_EQ(sim::listed_ports().at(0)->phy_info->device_id, 0x2312);
+    EXPECT_EQ(sim::listed_ports().size(), 1u);
 }
 
 TEST(Discovery, DriverNodeAndCount) {
-    struct Case {
-        const char* what;
-        bool class_file;
-        const char* proc_devices;  // null: no such file
-        unsigned major;
-        dev_t existing_node;       // 0: as the driver made it
-        unsigned adapters;
-        std::vector<std::string> mknods;
-        int result;
-        uint32_t ports;
-    };
+    // proc_devices null: no such file; existing_node 0: as the driver made it.
+    struct Case { const char* what; bool class_file; const char* proc_devices; unsigned major; dev_t existing_node;
+                  unsigned adapters; std::vector<std::string> mknods; int result; uint32_t ports; };
     const Case cases[] = {
         {"count of 0", true, nullptr, 240, 0, 0, {}, 1, 0},
         {"later /proc/devices line", false, "240 vxa2xxx\n241 vxa2xxx\n", 241, 0, 1, {}, 0, 1},
@@ -256,7 +169,6 @@ TEST(Discovery, DriverNodeAndCount) {
         rig.install();
         if (c.proc_devices != nullptr) rig.host.write_file("/proc/devices", c.proc_devices);
         if (c.existing_node != 0) rig.host.add_node("/dev/vxa2xxx", S_IFCHR | 0600, c.existing_node);
-
         EXPECT_EQ(rig.find(), std::pair(c.result, c.ports));
         EXPECT_EQ(rig.host.mknod_log(), c.mknods);
         EXPECT_EQ(rig.host.open_device_count(), 0u);
@@ -298,14 +210,11 @@ TEST(Discovery, PortWhoseChipQueryFailsIsKeptWithoutFunctionAndHarmsNoWalk) {
         reply.response = r.port->records.at({kQuery, kQueryChip});
         return reply;
     });
-
     EXPECT_EQ(rig.find().first, 0);
     const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 2u);
-    EXPECT_EQ(ports[0]->phy_info, nullptr);
-    EXPECT_EQ(ports[0]->features & VX_FEAT_COMPLETE, 0u);
-    ASSERT_NE(ports[1]->phy_info, nullptr);
-    EXPECT_EQ(ports[1]->phy_info->port_number, 1);
+    EXPECT_TRUE(ports[0]->phy_info == nullptr && (ports[0]->features & VX_FEAT_COMPLETE) == 0);
+    EXPECT_TRUE(ports[1]->phy_info != nullptr && ports[1]->phy_info->port_number == 1);
     EXPECT_EQ(vxapi_get_api_priv_inst_from_adaptername("varnix-vxa2xxx-1"), ports[1]);
     EXPECT_NE(rig.host.stderr_text().find("vxapi_find_all_instances_n(0): chip ioctl failed. stat=1"),
               std::string::npos);

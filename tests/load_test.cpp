@@ -1,56 +1,30 @@
-// Library load and unload, adapter open and close, across processes and on
-// this machine; counting, opening and closing ports through the public
-// functions, as an application does (the first open starts the library, the
-// last close stops it).
-#include <sys/ipc.h>
-#include <sys/sem.h>
-#include <sys/stat.h>
-#include <unistd.h>
+// Library load and unload, adapter open and close, across processes; the
+// public functions that count, open and close ports as an application does;
+// the API device; and a load on this machine through the production platform.
+#include <sys/sysmacros.h>
 
 #include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "core/vx_event.h"
 #include "core/vx_fut.h"
-#include "core/vx_ioctl.h"
 #include "core/vx_load.h"
-#include "core/vx_records.h"
-#include "core/vx_sddbg.h"
-#include "core/vx_sem.h"
-#include "core/vx_shared.h"
-#include "platform/vx_platform.h"
 #include "shared_file_support.h"
 #include "sim_adapters.h"
-#include "sim_driver.h"
-#include "sim_host.h"
 #include "transport/vx_sysfs_prim.h"
+#include "transport/vx_sysfs.h"
 #include "vxsdm.h"
 
 namespace {
 
 using shtest::Child;
-using shtest::host_sem_exists;
 
 void reset_library() {
     vxdbg_reset();
     shtest::reset_shared_state();
-    gnl_fd = -1;
-    gnl_scsi_fc_fd = -1;
-    apidevfd = -1;
+    gnl_fd = gnl_scsi_fc_fd = apidevfd = -1;
 }
 
-size_t count_of(const std::string& haystack, const std::string& needle) {
-    size_t n = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
-    return n;
-}
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Waits (real time) for a flag set by another thread.
 bool wait_for(const std::atomic<bool>& flag) {
@@ -72,118 +46,45 @@ protected:
         if (api_priv_database != nullptr) vxapi_unload_lib();
         reset_library();
     }
-
     void install(unsigned ports) { sim::install_adapters(host, driver, setup_of(ports)); }
-    bool sem_exists(int key) const { return host_sem_exists(host, key); }
+    bool sem_exists(int key) const { return shtest::host_sem_exists(host, key); }
 
     sim::SimHost host;
     sim::SimDriver driver;
 };
 
-TEST_F(LoadTest, LoadOpenCloseUnloadLeaveNothingBehind) {
-    install(2);
-    ASSERT_EQ(vxapi_load_lib(), 0);
-    const auto ports = sim::listed_ports();
-    ASSERT_EQ(ports.size(), 2u);
-    EXPECT_TRUE(host.exists(VX_SHARED_FILE));
-    EXPECT_NE(vxapi_ev_thread_id, pthread_t{});
-
-    int h0 = 0;
-    int again = 0;
-    int h1 = 0;
-    uint32_t err = 0;
-    ASSERT_EQ(vxapi_open_adapter(ports[0], &h0, &err), 0);
-    ASSERT_EQ(vxapi_open_adapter(ports[0], &again, &err), 0);
-    EXPECT_EQ(h0, 1);
-    EXPECT_EQ(again, h0);
-    EXPECT_EQ(host.open_device_count(), 1u);  // the node is opened once
-    ASSERT_EQ(vxapi_open_adapter(ports[1], &h1, &err), 0);
-    EXPECT_EQ(h1, 2);
-    EXPECT_EQ(check_handle(static_cast<uint32_t>(h0)), ports[0]);
-
-    // A second load in the process keeps the records and their handles.
-    EXPECT_EQ(vxapi_load_lib(), 0);
-    EXPECT_EQ(sim::listed_ports(), ports);
-    EXPECT_EQ(ports[0]->apihandle, 1u);
-
-    EXPECT_EQ(vxapi_close_adapter(ports[0], &err), 0);
-    EXPECT_EQ(host.open_device_count(), 2u);
-    EXPECT_EQ(vxapi_close_adapter(ports[0], &err), 0);
-    EXPECT_EQ(host.open_device_count(), 1u);
-    EXPECT_EQ(ports[0]->oshandle, -1);
-    EXPECT_EQ(ports[0]->apihandle, 0u);
-    EXPECT_EQ(vxapi_close_adapter(ports[0], &err), 0);  // not open: nothing to do
-
-    // Port 1 stays open: unload closes it all the same.
-    EXPECT_EQ(vxapi_unload_lib(), 0);
-    EXPECT_EQ(api_priv_database, nullptr);
-    EXPECT_EQ(api_phy_info, nullptr);
-    EXPECT_EQ(host.open_device_count(), 0u);
-    EXPECT_EQ(api_shared_data, nullptr);
-    EXPECT_EQ(vxapi_ev_thread_id, pthread_t{});
-    EXPECT_FALSE(host.exists(VX_SHARED_FILE));
-    EXPECT_FALSE(sem_exists(VX_SEM_KEY_SHARED));
-    EXPECT_FALSE(sem_exists(VX_SEM_KEY_FLASH));
-    EXPECT_TRUE(sem_exists(VX_SEM_KEY_LOAD));  // never removed: others may wait for it
-
-    // The next load starts afresh.
-    ASSERT_EQ(vxapi_load_lib(), 0);
-    EXPECT_EQ(sim::listed_ports().size(), 2u);
-    ASSERT_EQ(vxapi_open_adapter(sim::listed_ports()[1], &h1, &err), 0);
-    EXPECT_EQ(h1, 2);
-    EXPECT_EQ(vxapi_unload_lib(), 0);
-    EXPECT_EQ(host.open_device_count(), 0u);
-}
-
-TEST_F(LoadTest, NonRootIsRefusedBeforeAnythingIsTouched) {
-    install(2);
-    host.set_euid(1000);
-    vx_debug = VXDBG_NOTICE | VXDBG_ERROR;
-    EXPECT_EQ(vxapi_load_lib(), 1);
-    EXPECT_EQ(api_priv_database, nullptr);
-    EXPECT_NE(host.stderr_text().find("libvxsdm: ERROR - libvxsdm must be loaded with root privileges."),
-              std::string::npos);
-    // The public functions that load the library fail with it.
-    int handle = -7;
-    EXPECT_EQ(SDGetNumberOfAdapters(), 0u);
-    EXPECT_EQ(SDOpenDevice(0, &handle), SDERR_UNKNOWN);
-    EXPECT_EQ(handle, -7);
-    for (int key : {VX_SEM_KEY_LOAD, VX_SEM_KEY_FLASH, VX_SEM_KEY_SHARED}) EXPECT_FALSE(sem_exists(key)) << key;
-    EXPECT_FALSE(host.exists(VX_SHARED_FILE));
-    EXPECT_TRUE(host.commands().empty());
-    EXPECT_TRUE(driver.log().empty());
-}
-
+// Sysfs discovery runs only when the ioctl roads found no port; finding nothing
+// or refused (not root), a load leaves no file or semaphores, and opens fail.
 TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
-    struct Case { const char* what; unsigned ports; bool sysfs_mounted; bool sysfs_asked; };
-    const Case cases[] = {
-        {"ioctl ports", 2, true, false},
-        {"no ioctl port", 0, true, true},
-        {"no ioctl port, no sysfs", 0, false, false},
+    const struct { unsigned ports; bool mounted, sysfs_asked; uid_t euid; SD_UINT32 open; const char* trace; }
+        cases[] = {
+        {2, true, false, 0, 0, nullptr},
+        {0, true, true, 0, SDERR_DEVICE_NOT_FOUND, "vxapi_load_lib: ERROR finding adapters."},
+        {0, false, false, 0, SDERR_DEVICE_NOT_FOUND, "vxapi_load_lib: ERROR finding adapters."},
+        {2, true, false, 1000, SDERR_UNKNOWN, "libvxsdm: ERROR - libvxsdm must be loaded with root privileges."},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.ports << " ports, sysfs " << c.mounted << ", euid " << c.euid);
         reset_library();
         sim::SimHost own;
         sim::SimDriver own_driver;
         sim::install_adapters(own, own_driver, setup_of(c.ports));
         own.make_dir("/sys/bus/pci/devices");  // a PCI bus with no supported driver
-        own.set_sysfs_mounted(c.sysfs_mounted);
-        vx_debug = VXDBG_ERROR | VXDBG_SYSFS;
-
-        EXPECT_EQ(vxapi_load_lib(), 0);
-        EXPECT_EQ(sim::listed_ports().size(), c.ports);
-        EXPECT_EQ(own.stderr_text().find("api_inst==") != std::string::npos, c.sysfs_asked);
-        EXPECT_STREQ(sysfs_mnt_path, c.sysfs_mounted ? "/sys" : "");
-        if (c.ports == 0) {
-            // Nothing found: no shared file, no semaphore of the file or of
-            // flash transfers.
-            EXPECT_NE(own.stderr_text().find("vxapi_load_lib: ERROR finding adapters."), std::string::npos);
-            EXPECT_FALSE(own.exists(VX_SHARED_FILE));
-            EXPECT_FALSE(host_sem_exists(own, VX_SEM_KEY_SHARED));
-            EXPECT_FALSE(host_sem_exists(own, VX_SEM_KEY_FLASH));
+        own.set_sysfs_mounted(c.mounted);
+        own.set_euid(c.euid);
+        vx_debug = VXDBG_NOTICE | VXDBG_ERROR | VXDBG_SYSFS;
+        EXPECT_EQ(vxapi_load_lib(), c.euid == 0 ? 0 : 1);
+        EXPECT_EQ(sim::listed_ports().size(), c.euid == 0 ? c.ports : 0);
+        EXPECT_EQ(has(own.stderr_text(), "api_inst=="), c.sysfs_asked);
+        EXPECT_TRUE(c.euid != 0 || std::string(sysfs_mnt_path) == (c.mounted ? "/sys" : ""));
+        if (c.open != 0) {
+            EXPECT_TRUE(has(own.stderr_text(), c.trace));
+            EXPECT_FALSE(own.exists(VX_SHARED_FILE) || shtest::host_sem_exists(own, VX_SEM_KEY_SHARED) ||
+                         shtest::host_sem_exists(own, VX_SEM_KEY_FLASH));
+            EXPECT_EQ(shtest::host_sem_exists(own, VX_SEM_KEY_LOAD), c.euid == 0);
+            EXPECT_TRUE(c.euid == 0 || (own.commands().empty() && own_driver.log().empty()));
             int handle = -7;
-            EXPECT_EQ(SDOpenDevice(0, &handle), SDERR_DEVICE_NOT_FOUND);
+            EXPECT_EQ(SDOpenDevice(0, &handle), c.open);
             EXPECT_EQ(handle, -7);
             EXPECT_EQ(SDGetNumberOfAdapters(), 0u);
         }
@@ -191,44 +92,33 @@ TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
     }
 }
 
+// Instance 0 cannot be selected: the road ends on failed attempts, instance 1 is kept.
 TEST_F(LoadTest, PortsOfARoadThatEndedOnAFailedAttemptAreKept) {
     install(2);
-    // Instance 0 cannot be selected, so the road ends on failed attempts
-    // after it took instance 1.
     sim::refuse_instances(driver, {0});
     EXPECT_EQ(vxapi_load_lib(), 0);
     ASSERT_EQ(sim::listed_ports().size(), 1u);
     EXPECT_EQ(sim::listed_ports()[0]->drvr_inst, 1u);
-    EXPECT_EQ(vxapi_unload_lib(), 0);
 }
 
-TEST_F(LoadTest, FailedLoadFreesTheRecordsAndKeepsTheFlashSemaphore) {
+// A refused file semaphore fails the load; without System V semaphores the
+// library runs without the shared file, refuses opens, and unload still closes.
+TEST_F(LoadTest, SemaphoreFailuresAtLoad) {
     install(2);
     host.fail_semget(VX_SEM_KEY_SHARED, EACCES, 1);
     EXPECT_EQ(vxapi_load_lib(), 1);
-    EXPECT_EQ(api_priv_database, nullptr);
-    EXPECT_EQ(api_phy_info, nullptr);
-    EXPECT_TRUE(sem_exists(VX_SEM_KEY_FLASH));
-    EXPECT_TRUE(sem_exists(VX_SEM_KEY_LOAD));
+    EXPECT_TRUE(api_priv_database == nullptr && api_phy_info == nullptr);
+    EXPECT_TRUE(sem_exists(VX_SEM_KEY_FLASH) && sem_exists(VX_SEM_KEY_LOAD));
     EXPECT_EQ(host.open_device_count(), 0u);
 
-    ASSERT_EQ(vxapi_load_lib(), 0);
-    EXPECT_EQ(sim::listed_ports().size(), 2u);
-    EXPECT_EQ(vxapi_unload_lib(), 0);
-}
-
-TEST_F(LoadTest, WithoutSystemVSemaphoresPortsCannotBeOpenedAndUnloadClosesTheApiDevice) {
-    install(2);
     host.fail_semget(VX_SEM_KEY_SHARED, ENOSYS);
-    // The API device, as a sysfs road would have opened it.
-    sim::SimDriver api_device;
+    sim::SimDriver api_device;  // as a sysfs road would have opened it
     api_device.attach(host, 250, "/dev/vx2xapidev");
     host.write_file("/proc/devices", "250 vx2xapidev\n");
     vx_debug = VXDBG_ERROR;
-
     ASSERT_EQ(vxapi_load_lib(), 0);
     EXPECT_EQ(api_use_database, 0);
-    EXPECT_NE(host.stderr_text().find("vxapi_load_lib: function not supported."), std::string::npos);
+    EXPECT_TRUE(has(host.stderr_text(), "vxapi_load_lib: function not supported."));
     const auto ports = sim::listed_ports();
     ASSERT_EQ(ports.size(), 2u);
     int handle = 0;
@@ -236,18 +126,14 @@ TEST_F(LoadTest, WithoutSystemVSemaphoresPortsCannotBeOpenedAndUnloadClosesTheAp
     EXPECT_EQ(vxapi_open_adapter(ports[0], &handle, &err), 2);
     vxapi_open_apidev();
     ASSERT_GE(apidevfd, 0);
-
     EXPECT_EQ(vxapi_unload_lib(), 0);
-    EXPECT_EQ(count_of(host.stderr_text(), "disable AEN. No shared database."), 2u);
-    EXPECT_NE(host.stderr_text().find("db not opened. exiting."), std::string::npos);
-    EXPECT_EQ(apidevfd, -1);
-    EXPECT_EQ(host.open_device_count(), 0u);
-    EXPECT_EQ(api_priv_database, nullptr);
+    const std::string out = host.stderr_text(), no_db = "disable AEN. No shared database.";
+    EXPECT_NE(out.find(no_db, out.find(no_db) + 1), std::string::npos) << "for each port";
+    EXPECT_TRUE(has(host.stderr_text(), "db not opened. exiting."));
+    EXPECT_TRUE(apidevfd == -1 && host.open_device_count() == 0 && api_priv_database == nullptr);
 }
 
-// A poll pass of the event thread is under way on an open port with events
-// on; the caller's thread closes the port or unloads meanwhile. The port's
-// descriptor must stay open for as long as the pass runs.
+// A close or unload during a poll pass on the port leaves its descriptor open until the pass ends.
 TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
     for (const bool unload : {false, true}) {
         SCOPED_TRACE(unload ? "unload" : "close");
@@ -255,9 +141,7 @@ TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
         sim::SimHost own;
         sim::SimDriver own_driver;
         sim::install_adapters(own, own_driver, setup_of(1));
-        std::atomic<bool> in_pass{false};
-        std::atomic<bool> closed_under{false};
-        std::atomic<bool> pass_done{false};
+        std::atomic<bool> in_pass{false}, closed_under{false}, pass_done{false};
         own_driver.on(EXT_CC_GET_AEN, [&](const sim::SimRequest&) {
             if (!in_pass.exchange(true)) {
                 for (int i = 0; i < 150; ++i) {
@@ -266,26 +150,16 @@ TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
                 }
                 pass_done = true;
             }
-            sim::SimReply reply;
-            reply.reported_len = 0;
-            return reply;
+            return sim::SimReply{};
         });
-
         ASSERT_EQ(vxapi_load_lib(), 0);
         vxapi_priv_database* port = sim::listed_ports().at(0);
         int handle = 0;
         uint32_t err = 0;
         ASSERT_EQ(vxapi_open_adapter(port, &handle, &err), 0);
-        {
-            VxListLock lock(vxapi_list_mutex());
-            port->features |= VX_FEAT_AEN;
-        }
+        [&] { VxListLock lock(vxapi_list_mutex()); port->features |= VX_FEAT_AEN; }();
         ASSERT_TRUE(wait_for(in_pass));
-        if (unload) {
-            EXPECT_EQ(vxapi_unload_lib(), 0);
-        } else {
-            EXPECT_EQ(vxapi_close_adapter(port, &err), 0);
-        }
+        EXPECT_EQ(unload ? vxapi_unload_lib() : vxapi_close_adapter(port, &err), 0);
         ASSERT_TRUE(wait_for(pass_done));
         EXPECT_FALSE(closed_under.load());
         EXPECT_EQ(own.open_device_count(), 0u);
@@ -293,9 +167,8 @@ TEST_F(LoadTest, NoDescriptorIsClosedUnderARunningPollPass) {
     }
 }
 
-// One process unloads and, holding the load semaphore, is stopped in the
-// removal of the shared file; another loads meanwhile and waits for the
-// semaphore. The semaphore must outlive the unload, so the waiter gets it.
+// A waits in its unload (holding the load semaphore) while B loads: the
+// semaphore must outlive A's unload so that B gets it.
 TEST_F(LoadTest, LoadSemaphoreStaysUsableForAProcessWaitingWhileAnotherUnloads) {
     install(2);
     Child a([this](Child& c) {
@@ -312,14 +185,12 @@ TEST_F(LoadTest, LoadSemaphoreStaysUsableForAProcessWaitingWhileAnotherUnloads) 
     ASSERT_EQ(a.receive(), 0);
     const int load_sem = shtest::host_sem(host, VX_SEM_KEY_LOAD);
     ASSERT_GE(load_sem, 0);
-
     Child b([this](Child& c) {
         c.command();
         vx_debug = VXDBG_ERROR;
         const bool loaded = vxapi_load_lib() == 0 && sim::listed_ports().size() == 2;
         const bool unloaded = vxapi_unload_lib() == 0;
-        const bool waited = host.stderr_text().find("semaphore wait operation failed") == std::string::npos;
-        return loaded && unloaded && waited ? 0 : 1;
+        return loaded && unloaded && !has(host.stderr_text(), "semaphore wait operation failed") ? 0 : 1;
     });
     a.send(1);
     ASSERT_EQ(a.receive(), 1);  // A holds the load semaphore, in its unload
@@ -331,10 +202,8 @@ TEST_F(LoadTest, LoadSemaphoreStaysUsableForAProcessWaitingWhileAnotherUnloads) 
     EXPECT_EQ(shtest::host_sem(host, VX_SEM_KEY_LOAD), load_sem);
 }
 
-// A SIGTERM to a process that set up the clean-up on signals (which outlives
-// a normal unload and a new load) ends it by the signal with the library
-// unloaded: its slot is released, and the shared file is gone when no other
-// process holds it. A second signal during the clean-up ends it at once.
+// SIGTERM ends a process that set up the clean-up on signals with the library
+// unloaded (slot released, file gone unless held); a second signal ends it at once.
 TEST_F(LoadTest, SignalEndsTheProcessWithTheLibraryUnloaded) {
     install(2);
     const struct { bool other; int second; } cases[] = {{false, 0}, {true, 0}, {false, SIGINT}};
@@ -359,15 +228,11 @@ TEST_F(LoadTest, SignalEndsTheProcessWithTheLibraryUnloaded) {
             child.signal(c.second);
         }
         const int status = child.wait_status();
-        ASSERT_TRUE(WIFSIGNALED(status)) << status;
-        EXPECT_EQ(WTERMSIG(status), c.second != 0 ? c.second : SIGTERM);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == (c.second != 0 ? c.second : SIGTERM)) << status;
         if (c.second != 0) continue;
         EXPECT_EQ(host.exists(VX_SHARED_FILE), c.other);
-        if (!c.other) continue;
-        uint32_t flags = 1;
-        std::memcpy(&flags, host.read_file(VX_SHARED_FILE).data() + 4 * slot, sizeof flags);
-        EXPECT_EQ(flags, 0u) << "the slot is released";
-        vxapi_close_database(api_shm_fildes);
+        EXPECT_TRUE(!c.other || host.read_file(VX_SHARED_FILE)[4 * slot] == 0) << "the slot is released";
+        if (c.other) vxapi_close_database(api_shm_fildes);
     }
 }
 
@@ -388,9 +253,8 @@ int loaded_process(Child& self) {
     return 0;
 }
 
-// The ninth process shares slot 0, the tenth slot 1. All but one leave
-// (shared slots' first holders first; one dies in the last case): the last
-// keeps its slot, the file, the semaphores and its token.
+// The ninth process shares slot 0, the tenth slot 1. All but one leave (or die):
+// the last keeps its slot, the file, the semaphores and its token.
 TEST_F(LoadTest, ProcessesBeyondTheEightSlotsKeepTheFileUntilTheLastUnloads) {
     install(1);
     const struct { int processes, died; } cases[] = {{9, -1}, {10, -1}, {9, 8}};
@@ -432,96 +296,59 @@ protected:
         setup.adapters = {sim::adapter(0x2312, 2, 1), sim::adapter(0x2432)};
         fabric = sim::install_adapters(host, driver, setup);
     }
-
-    // Opens instance 0, 1, ... until the library says there are no more.
-    std::vector<int> open_all() {
-        std::vector<int> handles;
-        for (SD_UINT32 instance = 0;; ++instance) {
-            int handle = -7;
-            const SD_UINT32 status = SDOpenDevice(instance, &handle);
-            if (status == SDERR_DEVICE_NOT_FOUND) {
-                EXPECT_EQ(handle, -7);
-                return handles;
-            }
-            EXPECT_EQ(status, 0u) << instance;
-            if (status != 0 || instance > 64) return handles;
-            handles.push_back(handle);
-        }
-    }
-
     sim::Fabric fabric;
 };
 
-TEST_F(ApiLife, OpenEveryInstanceThenCloseEveryHandle) {
-    const std::vector<int> handles = open_all();
-    ASSERT_EQ(handles.size(), 5u);  // 3 physical ports and 2 virtual ports
-    EXPECT_EQ(SDGetNumberOfAdapters(), 5u);
-    for (size_t i = 0; i < handles.size(); ++i) {
-        EXPECT_EQ(handles[i], static_cast<int>(i + 1));
-        // Each handle reaches its own port.
-        CHIPPROPERTY chip{};
-        ASSERT_EQ(SDGetHbaDeviceChipProperty(handles[i], &chip), 0u);
-        EXPECT_EQ(chip.DeviceID, check_handle(static_cast<uint32_t>(handles[i]))->phy_info->device_id);
-    }
-    for (int h : handles) EXPECT_EQ(SDCloseDevice(h), 0u);
-    EXPECT_EQ(api_priv_database, nullptr);  // the last close stopped the library
-    EXPECT_EQ(host.open_device_count(), 0u);
-    DEVICEPORTPROPERTY port{};
-    EXPECT_EQ(SDGetHbaDevicePortProperty(handles[0], 0, &port), SDERR_INVALID_HANDLE);
-
-    // The next open starts it again.
-    int handle = 0;
-    ASSERT_EQ(SDOpenDevice(2, &handle), 0u);
-    EXPECT_EQ(handle, 3);
-    EXPECT_NE(api_priv_database, nullptr);
-    EXPECT_EQ(SDGetHbaDevicePortProperty(handle, 0, &port), 0u);
-}
-
+// Counting opens nothing; a failed open gives its errno; each open needs its
+// close (a port's node opens once however often the port does), wrong handles
+// close nothing, a second load keeps the handles, and the last close stops the
+// library. Unload closes what is open and removes the file and its
+// semaphores, never the load semaphore (others may wait for it).
 TEST_F(ApiLife, EachOpenNeedsItsClose) {
-    int first = 0;
-    int second = 0;
-    ASSERT_EQ(SDOpenDevice(0, &first), 0u);
-    ASSERT_EQ(SDOpenDevice(0, &second), 0u);
-    EXPECT_EQ(first, 1);
-    EXPECT_EQ(second, 1);
-    EXPECT_EQ(SDOpenDevice(0, nullptr), SDERR_INVALID_PARAMETER);
-
-    // A wrong handle closes nothing and stops nothing.
-    EXPECT_EQ(SDCloseDevice(99), SDERR_INVALID_HANDLE);
-    EXPECT_EQ(SDCloseDevice(0), SDERR_INVALID_HANDLE);
+    ASSERT_EQ(SDGetNumberOfAdapters(), 5u);  // 3 physical and 2 virtual ports
+    EXPECT_EQ(SDCloseDevice(1), 0u);         // nothing open: success, the library stays
     EXPECT_NE(api_priv_database, nullptr);
-
-    FIRMWAREPROPERTY fw{};
-    EXPECT_EQ(SDCloseDevice(1), 0u);
-    EXPECT_EQ(SDGetHbaDeviceFirmwareProperty(1, &fw), 0u);
-    EXPECT_EQ(SDCloseDevice(1), 0u);
-    EXPECT_EQ(api_priv_database, nullptr);
-    EXPECT_EQ(SDGetHbaDeviceFirmwareProperty(1, &fw), SDERR_INVALID_HANDLE);
-    // Nothing open: any close is answered with success.
-    for (int h : {1, 0, -5}) EXPECT_EQ(SDCloseDevice(h), 0u);
-}
-
-TEST_F(ApiLife, CountingOpensNothingAndAFailedOpenGivesItsErrno) {
-    ASSERT_EQ(SDGetNumberOfAdapters(), 5u);
-    EXPECT_NE(api_priv_database, nullptr);
-    EXPECT_EQ(vxapi_get_open_adapter_count(), 0u);
-    EXPECT_EQ(SDCloseDevice(1), 0u);
-    EXPECT_NE(api_priv_database, nullptr);  // counting never stops the library
     host.fail_open(fabric.node, EACCES, 1);
     int handle = -7;
     EXPECT_EQ(SDOpenDevice(1, &handle), static_cast<SD_UINT32>(EACCES));
+    EXPECT_EQ(SDOpenDevice(5, &handle), SDERR_DEVICE_NOT_FOUND);
+    EXPECT_EQ(SDOpenDevice(0, nullptr), SDERR_INVALID_PARAMETER);
     EXPECT_EQ(handle, -7);
-    EXPECT_EQ(vxapi_get_open_adapter_count(), 0u);
-    EXPECT_EQ(SDOpenDevice(1, &handle), 0u);
-    EXPECT_EQ(handle, 2);
+    for (int instance = 0; instance < 5; ++instance) {
+        ASSERT_EQ(SDOpenDevice(instance, &handle), 0u);
+        EXPECT_EQ(handle, instance + 1);
+        CHIPPROPERTY chip{};
+        ASSERT_EQ(SDGetHbaDeviceChipProperty(handle, &chip), 0u);
+        EXPECT_EQ(chip.DeviceID, check_handle(static_cast<uint32_t>(handle))->phy_info->device_id);
+    }
+    ASSERT_EQ(SDOpenDevice(0, &handle), 0u);
+    EXPECT_EQ(handle, 1);
+    for (int h : {99, 0}) EXPECT_EQ(SDCloseDevice(h), SDERR_INVALID_HANDLE);
+    FIRMWAREPROPERTY fw{};
+    EXPECT_EQ(SDCloseDevice(1), 0u);
+    EXPECT_EQ(SDGetHbaDeviceFirmwareProperty(1, &fw), 0u);  // opened twice, closed once
+    EXPECT_EQ(host.open_device_count(), 5u);
+    vxapi_priv_database* first = check_handle(1);
+    EXPECT_EQ(vxapi_load_lib(), 0);
+    EXPECT_EQ(check_handle(1), first);
+    for (int h : {1, 2, 3, 4, 5}) EXPECT_EQ(SDCloseDevice(h), 0u);
+    EXPECT_TRUE(api_priv_database == nullptr && host.open_device_count() == 0) << "the last close stopped the library";
+    EXPECT_EQ(SDGetHbaDeviceFirmwareProperty(1, &fw), SDERR_INVALID_HANDLE);
+    for (int h : {1, 0, -5}) EXPECT_EQ(SDCloseDevice(h), 0u);
+    ASSERT_EQ(SDOpenDevice(2, &handle), 0u);
+    EXPECT_EQ(handle, 3);
+    EXPECT_EQ(SDGetHbaDeviceFirmwareProperty(handle, &fw), 0u);
+    EXPECT_EQ(vxapi_unload_lib(), 0);
+    EXPECT_TRUE(api_priv_database == nullptr && api_phy_info == nullptr && api_shared_data == nullptr);
+    EXPECT_EQ(std::tuple(host.open_device_count(), vxapi_ev_thread_id), std::tuple(0u, pthread_t{}));
+    EXPECT_FALSE(host.exists(VX_SHARED_FILE) || sem_exists(VX_SEM_KEY_SHARED) || sem_exists(VX_SEM_KEY_FLASH));
+    EXPECT_TRUE(sem_exists(VX_SEM_KEY_LOAD));
 }
 
-// A record that appears in front of open ports (as a virtual port created
-// later does) shifts every position; no open may then hand out a handle that
-// an open port already holds.
+// A record appearing in front of open ports shifts every position; no open
+// may then hand out a handle that an open port already holds.
 TEST_F(ApiLife, HandlesStayDistinctWhenThePortListChanges) {
-    int a = 0;
-    int b = 0;
+    int a = 0, b = 0;
     ASSERT_EQ(SDOpenDevice(0, &a), 0u);
     ASSERT_EQ(SDOpenDevice(1, &b), 0u);
     ASSERT_EQ(check_handle(999), nullptr);  // the failed walk leaves the list's cursor at its head
@@ -529,9 +356,8 @@ TEST_F(ApiLife, HandlesStayDistinctWhenThePortListChanges) {
     ASSERT_EQ(vxapi_alloc_api_priv_data_mem(&front), 0);
     front->features = VX_FEAT_SYSFS;
     ASSERT_EQ(sim::listed_ports().front(), front);
-
     std::vector<int> handles = {a, b};
-    for (SD_UINT32 instance : {0u, 1u, 2u, 3u, 4u, 5u}) {
+    for (SD_UINT32 instance = 0; instance < 6; ++instance) {
         int h = 0;
         ASSERT_EQ(SDOpenDevice(instance, &h), 0u) << instance;
         EXPECT_EQ(check_handle(static_cast<uint32_t>(h)), sim::listed_ports()[instance]) << instance;
@@ -540,37 +366,127 @@ TEST_F(ApiLife, HandlesStayDistinctWhenThePortListChanges) {
     EXPECT_EQ(std::set<int>(handles.begin(), handles.end()).size(), handles.size());
 }
 
-// The production platform on this machine, which has no adapters.
-TEST(LoadRealHost, NoAdaptersAndNothingLeftBehind) {
-    vx::set_platform(nullptr);
-    if (vx::sys().geteuid() != 0) GTEST_SKIP() << "loading needs root";
+// ---------------------------------------------------------------- the API device
+
+constexpr const char* kNode = "/dev/vx2xapidev";
+
+class ApiDevTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host.register_device(245, &apidev);
+        host.register_device(200, &other);
+        vx_debug = 0xFFFFFFFF;
+        apidevfd = -1;
+    }
+    void TearDown() override {
+        vxapi_close_apidev();
+        vx_debug = 0;
+    }
+    sim::SimHost host;
+    sim::SimDriver apidev, other;
+};
+
+// Without a line of a major there is no node. The last matching line names
+// the major; a node without permission bits is made where none is or where
+// one has other numbers (an old one that opens is closed again), and is held
+// open; the right node is just opened, once. Close removes the node it held.
+TEST_F(ApiDevTest, NodeIsMadeWithTheNumbersOfTheLastLineAndHeldOpen) {
+    for (const char* text : {"Character devices:\n 10 misc\n240 vxa2xxx\n", "Character devices:\n  0 vx2xapidev\n",
+                             "Character devices:\nvx2xapidev\n", ""}) {
+        host.write_file("/proc/devices", text);
+        if (*text == '\0') host.fail_open("/proc/devices", ENOENT, 1);
+        vxapi_open_apidev();
+        EXPECT_EQ(apidevfd, -1) << text;
+        EXPECT_TRUE(host.mknod_log().empty() && host.open_device_count() == 0) << text;
+    }
+    host.write_file("/proc/devices", "Character devices:\n200 vx2xapidev\n 10 misc\n245 vx2xapidev\n");
+    const std::optional<dev_t> old_nodes[] = {std::nullopt, makedev(200, 0), makedev(77, 0), makedev(245, 3),
+                                              makedev(245, 0)};
+    for (const auto& old : old_nodes) {
+        SCOPED_TRACE(old ? major(*old) * 1000 + minor(*old) : 0);
+        if (old) host.add_node(kNode, S_IFCHR | 0600, *old);
+        const bool right = old == makedev(245, 0);
+        const size_t made = host.mknod_log().size();
+        vxapi_open_apidev();
+        const int held = apidevfd;
+        vxapi_open_apidev();
+        EXPECT_GE(held, 0);
+        EXPECT_EQ(apidevfd, held);
+        ASSERT_TRUE(host.node(kNode).has_value());
+        EXPECT_EQ(host.node(kNode)->mode, static_cast<mode_t>(right ? S_IFCHR | 0600 : S_IFCHR));
+        EXPECT_EQ(host.node(kNode)->rdev, makedev(245, 0));
+        EXPECT_EQ(host.mknod_log().size(), made + (right ? 0 : 1));
+        EXPECT_EQ(host.mknod_log().back(), "/dev/vx2xapidev 20000 245:0");
+        EXPECT_EQ(host.open_device_count(), 1u);
+        vxapi_close_apidev();
+        EXPECT_TRUE(apidevfd == -1 && !host.node(kNode).has_value() && host.open_device_count() == 0);
+    }
+    host.add_node(kNode, S_IFCHR, makedev(245, 0));
+    vxapi_close_apidev();
+    EXPECT_TRUE(host.node(kNode).has_value());
+}
+
+// ---------------------------------------------------------------- this machine, which has no adapters
+
+// The production platform, with the driver look-ups on the PCI bus and the
+// calls that make files or nodes counted.
+class CountingPlatform final : public sim::ForwardingPlatform {
+public:
+    CountingPlatform() : ForwardingPlatform(vx::linux_platform()) {}
+    struct sysfs_driver* sysfs_get_bus_driver(struct sysfs_bus* bus, const char* name) override {
+        looked_up.push_back(name);
+        return ForwardingPlatform::sysfs_get_bus_driver(bus, name);
+    }
+    int open(const char* path, int flags, mode_t mode) override {
+        made += (flags & O_CREAT) != 0 ? 1 : 0;
+        return ForwardingPlatform::open(path, flags, mode);
+    }
+    int mknod(const char* path, mode_t mode, dev_t dev) override {
+        ++made;
+        return ForwardingPlatform::mknod(path, mode, dev);
+    }
+    std::vector<std::string> looked_up;
+    int made = 0;
+};
+
+bool sem_exists(key_t key) { return ::semget(key, 1, 0) >= 0; }
+
+// Libsysfs finds the mount point and lists the PCI bus; a load runs the sysfs
+// discovery over it, finds nothing and leaves nothing behind.
+TEST(RealHost, LoadRunsSysfsDiscoveryFindsNothingLeavesNothing) {
+    vx::Platform& linux_host = vx::linux_platform();
+    char mnt[256] = {};
+    ASSERT_EQ(linux_host.sysfs_get_mnt_path(mnt, sizeof mnt), 0);
+    EXPECT_STREQ(mnt, "/sys");
+    if (struct sysfs_bus* bus = linux_host.sysfs_open_bus("pci"); bus != nullptr) {
+        struct dlist* devices = linux_host.sysfs_get_bus_devices(bus);
+        ASSERT_TRUE(devices != nullptr && devices->count > 0);
+        struct sysfs_device* dev = nullptr;
+        dlist_for_each_data(devices, dev, struct sysfs_device) {
+            struct sysfs_attribute* vendor = linux_host.sysfs_get_device_attr(dev, "vendor");
+            EXPECT_TRUE(vendor != nullptr && std::string(vendor->value).rfind("0x", 0) == 0) << dev->path;
+        }
+        linux_host.sysfs_close_bus(bus);
+    }
+    if (::geteuid() != 0) GTEST_SKIP() << "loading needs root";
     struct stat st {};
     if (::lstat("/dev/vxa2xxx", &st) == 0) GTEST_SKIP() << "this machine has the adapter driver's node";
-    reset_library();
-    const auto sem_exists = [](key_t key) { return ::semget(key, 1, 0) >= 0; };
-    const auto path_exists = [](const char* path) {
-        struct stat s {};
-        return ::lstat(path, &s) == 0;
-    };
-    // What a load may leave behind: semaphores, the shared file, device nodes.
-    const auto traces = [&] {
-        return std::vector<bool>{sem_exists(VX_SEM_KEY_FLASH), sem_exists(VX_SEM_KEY_SHARED),
-                                 path_exists(VX_SHARED_FILE), path_exists("/dev/vxa2xxx"),
-                                 path_exists("/dev/vx2xapidev")};
-    };
+    shtest::reset_shared_state();
     const bool had_load_sem = sem_exists(VX_SEM_KEY_LOAD);
-    const std::vector<bool> before = traces();
-    EXPECT_EQ(vxapi_load_lib(), 0);
-    EXPECT_EQ(api_priv_database, nullptr);
-    EXPECT_EQ(vxapi_unload_lib(), 0);
-    EXPECT_EQ(traces(), before);
-    // The load semaphore is never removed by the library; the one this test
-    // made goes again.
-    if (!had_load_sem) {
-        const int id = ::semget(VX_SEM_KEY_LOAD, 1, 0);
-        if (id >= 0) ::semctl(id, 0, IPC_RMID);
+    const bool had_sems = sem_exists(VX_SEM_KEY_FLASH) || sem_exists(VX_SEM_KEY_SHARED);
+    {
+        CountingPlatform host;
+        EXPECT_EQ(vxapi_load_lib(), 0);
+        EXPECT_EQ(host.looked_up, std::vector<std::string>(driver_names, driver_names + VXSYSFS_DRIVER_NAMES));
+        EXPECT_TRUE(api_priv_database == nullptr && api_phy_info == nullptr);
+        EXPECT_EQ(vxapi_unload_lib(), 0);
+        EXPECT_EQ(host.made, 0);
     }
-    reset_library();
+    EXPECT_EQ(sem_exists(VX_SEM_KEY_FLASH) || sem_exists(VX_SEM_KEY_SHARED), had_sems);
+    EXPECT_NE(::access(VX_SHARED_FILE, F_OK), 0);
+    // The library never removes the load semaphore; the one this test made goes again.
+    if (!had_load_sem && sem_exists(VX_SEM_KEY_LOAD)) ::semctl(::semget(VX_SEM_KEY_LOAD, 1, 0), 0, IPC_RMID);
+    shtest::reset_shared_state();
 }
 
 }  // namespace

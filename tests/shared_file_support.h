@@ -1,6 +1,5 @@
-// Helpers of the tests of the shared data file, its event queues and tokens:
-// forked processes driven over pipes, the library's shared-file state, and
-// raw access to the sandbox's file and semaphores.
+// Helpers of the tests of the shared data file, its queues and tokens: forked
+// processes driven over pipes, the library's state, the sandbox's file and semaphores.
 #pragma once
 
 #include <poll.h>
@@ -25,9 +24,7 @@ namespace shtest {
 class Child {
 public:
     explicit Child(const std::function<int(Child&)>& body) {
-        if (::pipe(to_child_) != 0 || ::pipe(to_parent_) != 0) std::abort();
-        pid_ = ::fork();
-        if (pid_ < 0) std::abort();
+        if (::pipe(to_child_) != 0 || ::pipe(to_parent_) != 0 || (pid_ = ::fork()) < 0) std::abort();
         if (pid_ == 0) {
             ::close(to_child_[1]);
             ::close(to_parent_[0]);
@@ -43,21 +40,20 @@ public:
         ::close(to_parent_[0]);
         if (!waited_) {
             ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
+            wait_status();
         }
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     // Parent side: send, the child's next int (-9999 when none came in
-    // time), and its exit status (-1 when it did not exit normally).
+    // time), its exit status (-1 when it did not exit normally), the raw
+    // status of waitpid (-1 when it failed), and a signal to the child.
     void send(int value) { put(to_child_[1], value); }
     int receive(int timeout_ms = 20000) { return get(to_parent_[0], timeout_ms); }
     int wait() {
         const int status = wait_status();
         return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    // The raw status of waitpid (-1 when it failed), and a signal to the child.
     int wait_status() {
         int status = 0;
         if (::waitpid(pid_, &status, 0) != pid_) return -1;
@@ -70,15 +66,11 @@ public:
     int command() { return get(to_child_[0], 60000); }
 
 private:
-    static void put(int fd, int value) {
-        if (::write(fd, &value, sizeof value) != static_cast<ssize_t>(sizeof value)) {
-            // The other side is gone: nothing to tell.
-        }
+    static void put(int fd, int value) {  // nothing to tell when the other side is gone
+        if (::write(fd, &value, sizeof value) != static_cast<ssize_t>(sizeof value)) return;
     }
     static int get(int fd, int timeout_ms) {
-        struct pollfd p {};
-        p.fd = fd;
-        p.events = POLLIN;
+        struct pollfd p {fd, POLLIN, 0};
         int value = 0;
         if (::poll(&p, 1, timeout_ms) <= 0 || ::read(fd, &value, sizeof value) != sizeof value) return -9999;
         return value;

@@ -1,8 +1,6 @@
 // The shared data file: creation, upgrade and refusal of foreign files, the
-// claim and release of library-instance slots, and the removal of the file
-// and its semaphores by the last process, with real processes sharing one
-// sandbox.
-
+// claim and release of library-instance slots, the removal of the file and
+// its semaphores by the last process; and the System V semaphore primitives.
 #include "shared_file_support.h"
 
 namespace {
@@ -30,40 +28,34 @@ protected:
         std::memcpy(&v, file_bytes().data() + 4 * slot, sizeof v);
         return v;
     }
-    // A file of `size` bytes whose slots have these flag words, the rest `fill`.
-    void write_shared(const std::vector<uint32_t>& slot_flags, size_t size = VX_SHARED_SIZE,
-                      char fill = '\0') {
-        std::string bytes(size, fill);
+    // A file whose slots have these flag words, the rest `fill`.
+    void write_shared(const std::vector<uint32_t>& slot_flags, char fill = '\0') {
+        std::string bytes(VX_SHARED_SIZE, fill);
         std::memset(bytes.data(), 0, 32);
         std::memcpy(bytes.data(), slot_flags.data(), 4 * slot_flags.size());
         host.write_file(VX_SHARED_FILE, bytes, 0644);
     }
+    bool sem_exists(int key) const { return shtest::host_sem_exists(host, key); }
     sim::SimHost host;
 };
 
-// A child that opens the file, reports its slot (or -1), and closes when told.
-int open_and_hold(Child& self, bool with_flash_sem = false) {
-    if (with_flash_sem) api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
-    int fd = -1;
-    if (vxapi_open_database(&fd) != 0) {
-        self.reply(-1);
-        return 1;
-    }
-    self.reply(api_library_instance);
-    if (self.command() != 1) return 2;
-    vxapi_close_database(fd);
-    self.reply(0);
-    return 0;
-}
-
+// A fresh file is zeros but the own slot, not writable by others; a second open
+// shares it; the only instance's close removes it and its semaphore.
 TEST_F(SharedFileTest, FreshFileIsZerosWithTheOwnSlotClaimed) {
-    int fd = -1;
+    write_shared({5});
+    EXPECT_EQ(vxapi_close_database(-1), 0);  // no slot, no mapping: nothing released or removed
+    EXPECT_EQ(flags(0), 5u);
+    ::unlink(shtest::shared_path(host).c_str());
+
+    int fd = -1, fd2 = -1;
     ASSERT_EQ(vxapi_open_database(&fd), 0);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(fd, api_shm_fildes);
-    EXPECT_EQ(api_library_instance, 0);
+    EXPECT_EQ(std::tuple(fd, api_library_instance), std::tuple(api_shm_fildes, uint8_t{0}));
+    vxapi_ev_terminate.store(1);
+    ASSERT_EQ(vxapi_open_database(&fd2), 0);
+    EXPECT_EQ(fd2, fd);
+    EXPECT_EQ(vxapi_ev_terminate.load(), 0);
+    EXPECT_EQ(vxapi_get_total_libinst_count(), 1);
     std::string bytes = file_bytes();
-    ASSERT_EQ(bytes.size(), VX_SHARED_SIZE);
     EXPECT_EQ(flags(0), VX_LIBINST_OWNED | VX_LIBINST_ACTIVE);
     bytes[0] = 0;
     EXPECT_EQ(bytes, std::string(VX_SHARED_SIZE, '\0'));
@@ -72,15 +64,13 @@ TEST_F(SharedFileTest, FreshFileIsZerosWithTheOwnSlotClaimed) {
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 0022, 0u) << "not writable by others";
     EXPECT_EQ(vxapi_close_database(fd), 0);
-    EXPECT_FALSE(host.exists(VX_SHARED_FILE)) << "the only instance removes the file";
-    EXPECT_EQ(api_shared_data, nullptr);
-    EXPECT_EQ(api_shm_fildes, -1);
-    EXPECT_FALSE(shtest::host_sem_exists(host, VX_SEM_KEY_SHARED));
+    EXPECT_FALSE(host.exists(VX_SHARED_FILE) || sem_exists(VX_SEM_KEY_SHARED));
+    EXPECT_TRUE(api_shared_data == nullptr && api_shm_fildes == -1);
+    EXPECT_EQ(vxapi_close_database(-1), 0);
 }
 
-// A file of the older size (no reserved area) is zero-extended with its
-// slots, queues and tokens kept, whatever the read sizes; a file of full
-// size or more is used unchanged.
+// A file of the older size (no reserved area) is zero-extended, keeping its
+// contents whatever the read sizes; a file of full size or more is kept as is.
 TEST_F(SharedFileTest, ExistingFilesKeepTheirContents) {
     const struct { size_t size, short_reads; } cases[] = {
         {kReservedOffset, 0}, {kReservedOffset, 1000}, {VX_SHARED_SIZE + 100, 0}};
@@ -102,9 +92,7 @@ TEST_F(SharedFileTest, ExistingFilesKeepTheirContents) {
     }
 }
 
-// A symlink, a file of another user, a file with a second link or a
-// directory at the path is refused and left as it is, as is a path that
-// cannot be opened at all.
+// Whatever else stands at the path (or cannot be opened) is refused and left alone.
 TEST_F(SharedFileTest, ForeignFilesAtThePathAreRefusedAndLeftAlone) {
     const std::string victim_text(1000, 'V');
     const struct { const char* what; std::function<void()> plant; } cases[] = {
@@ -133,32 +121,17 @@ TEST_F(SharedFileTest, ForeignFilesAtThePathAreRefusedAndLeftAlone) {
         int fd = 7;
         EXPECT_EQ(vxapi_open_database(&fd), 1);
         EXPECT_EQ(fd, 0);
-        EXPECT_EQ(api_shared_data, nullptr);
-        EXPECT_EQ(api_shm_fildes, -1);
+        EXPECT_TRUE(api_shared_data == nullptr && api_shm_fildes == -1);
         EXPECT_EQ(api_library_instance, VX_LIBINST_NONE);
         EXPECT_EQ(host.read_file("/etc/victim"), victim_text) << "the target is untouched";
         EXPECT_EQ(host.exists(VX_SHARED_FILE), planted) << "what stands at the path stays";
         EXPECT_EQ(vxapi_ev_thread_id, pthread_t{});
-        EXPECT_EQ(::semctl(shtest::host_sem(host, VX_SEM_KEY_SHARED), 0, GETVAL), 1)
-            << "the semaphore is free";
+        EXPECT_EQ(::semctl(shtest::host_sem(host, VX_SEM_KEY_SHARED), 0, GETVAL), 1) << "the semaphore is free";
     }
 }
 
-TEST_F(SharedFileTest, SecondOpenInTheProcessReturnsTheSameDescriptor) {
-    int fd1 = -1, fd2 = -1;
-    ASSERT_EQ(vxapi_open_database(&fd1), 0);
-    vxapi_ev_terminate.store(1);
-    ASSERT_EQ(vxapi_open_database(&fd2), 0);
-    EXPECT_EQ(vxapi_ev_terminate.load(), 0);
-    shtest::stop_event_thread();
-    EXPECT_EQ(fd1, fd2);
-    EXPECT_EQ(flags(0), 0x5u);
-    EXPECT_EQ(flags(1), 0u) << "no second slot";
-    EXPECT_EQ(vxapi_get_total_libinst_count(), 1);
-}
-
 TEST_F(SharedFileTest, ClaimTakesTheFirstFreeSlotAndReleaseClearsIt) {
-    write_shared({5, 5, 0, 0x8}, VX_SHARED_SIZE, '\x5A');  // junk in the queue of the slot to be claimed
+    write_shared({5, 5, 0, 0x8}, '\x5A');  // junk in the queue of the slot to be claimed
     ASSERT_EQ(shtest::open_here(), 0);
     EXPECT_EQ(api_library_instance, 2);
     EXPECT_EQ(flags(2), 0x5u);
@@ -170,10 +143,8 @@ TEST_F(SharedFileTest, ClaimTakesTheFirstFreeSlotAndReleaseClearsIt) {
     EXPECT_EQ(api_library_instance, 2) << "the slot number is kept";
     EXPECT_EQ(flags(2), 0x2u) << "only bits 0x1 and 0x4 go";
     EXPECT_EQ(file_bytes().substr(queue_offset(2), kQueueSize), std::string(kQueueSize, '\0'));
-    EXPECT_TRUE(host.exists(VX_SHARED_FILE)) << "other instances are live";
-    EXPECT_TRUE(shtest::host_sem_exists(host, VX_SEM_KEY_SHARED));
-    // The others leave, the last of them removing the file and the semaphore:
-    // the next open here gets the semaphore afresh, not the removed one.
+    EXPECT_TRUE(host.exists(VX_SHARED_FILE) && sem_exists(VX_SEM_KEY_SHARED)) << "other instances are live";
+    // The last of the others removes the file and semaphore: the next open gets it afresh.
     ::unlink(shtest::shared_path(host).c_str());
     ASSERT_EQ(::semctl(shtest::host_sem(host, VX_SEM_KEY_SHARED), 0, IPC_RMID), 0);
     ASSERT_EQ(shtest::open_here(), 0);
@@ -181,48 +152,16 @@ TEST_F(SharedFileTest, ClaimTakesTheFirstFreeSlotAndReleaseClearsIt) {
     EXPECT_EQ(api_dbupdate_sem_id, shtest::host_sem(host, VX_SEM_KEY_SHARED));
 }
 
+// With every slot owned, slot 0 is taken and the others lose their ownership.
 TEST_F(SharedFileTest, AllSlotsOwnedFallsBackToSlotZero) {
     host.set_env("VX_FCAPI_DEBUG", "6");
     vxapi_set_debug_level();
     write_shared({5, 5, 5, 0xD, 5, 4, 5, 5});
     ASSERT_EQ(shtest::open_here(), 0);
     EXPECT_EQ(api_library_instance, 0);
-    EXPECT_NE(host.stderr_text().find("libvxsdm: INFO - Assigning lib instance number to 0.\n"),
-              std::string::npos);
+    EXPECT_NE(host.stderr_text().find("libvxsdm: INFO - Assigning lib instance number to 0.\n"), std::string::npos);
     const std::vector<uint32_t> expected = {5, 1, 1, 9, 1, 0, 1, 1};
     for (unsigned i = 0; i < VX_LIBINST_SLOTS; ++i) EXPECT_EQ(flags(i), expected[i]) << "slot " << i;
-}
-
-TEST_F(SharedFileTest, ReleaseOfAnUnownedSlotOrUnmappedFileTouchesNothing) {
-    // No slot (255) and no mapping: nothing to release, nothing to remove.
-    write_shared({5});
-    EXPECT_EQ(vxapi_close_database(-1), 0);
-    EXPECT_EQ(flags(0), 5u);
-    // Closing twice: the second close finds nothing mapped.
-    ASSERT_EQ(shtest::open_here(), 0);
-    ASSERT_EQ(vxapi_close_database(api_shm_fildes), 0);
-    EXPECT_EQ(vxapi_close_database(-1), 0);
-}
-
-TEST_F(SharedFileTest, NineProcessesShareEightSlots) {
-    std::vector<std::unique_ptr<Child>> children;
-    std::vector<int> slots;
-    for (int i = 0; i < 10; ++i) {
-        children.push_back(std::make_unique<Child>([](Child& self) { return open_and_hold(self); }));
-        slots.push_back(children.back()->receive());
-        if (i == 8) {
-            // The ninth took slot 0 and took the ownership of slots 1 to 7 away.
-            EXPECT_EQ(flags(0), 0x5u);
-            for (unsigned s = 1; s < VX_LIBINST_SLOTS; ++s) EXPECT_EQ(flags(s), 0x1u) << "slot " << s;
-        }
-    }
-    EXPECT_EQ(slots, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 0, 1}));
-    for (auto& c : children) {
-        c->send(1);
-        EXPECT_EQ(c->receive(), 0);
-        EXPECT_EQ(c->wait(), 0);
-    }
-    EXPECT_FALSE(host.exists(VX_SHARED_FILE));
 }
 
 // A dbupdate set of one semaphore (an earlier build's) cannot count: nothing goes.
@@ -234,115 +173,179 @@ TEST_F(SharedFileTest, SetWithoutCountsKeepsTheFileAndItsSemaphore) {
     EXPECT_EQ(shtest::host_sem(host, VX_SEM_KEY_SHARED), old);
 }
 
-TEST_F(SharedFileTest, LastProcessOutRemovesTheFileAndItsSemaphores) {
-    api_thread_sem_id = vxapi_sem_get(VX_SEM_KEY_LOAD);
-    ASSERT_GE(api_thread_sem_id, 0);
-    Child a([](Child& self) { return open_and_hold(self, true); });
-    ASSERT_EQ(a.receive(), 0);
-    Child b([](Child& self) { return open_and_hold(self, true); });
-    ASSERT_EQ(b.receive(), 1);
-    a.send(1);
-    ASSERT_EQ(a.receive(), 0);
-    EXPECT_TRUE(host.exists(VX_SHARED_FILE));
-    EXPECT_TRUE(shtest::host_sem_exists(host, VX_SEM_KEY_SHARED));
-    EXPECT_TRUE(shtest::host_sem_exists(host, VX_SEM_KEY_FLASH));
-    EXPECT_EQ(flags(0), 0u);
-    EXPECT_EQ(flags(1), 5u);
-    b.send(1);
-    ASSERT_EQ(b.receive(), 0);
-    EXPECT_FALSE(host.exists(VX_SHARED_FILE));
-    EXPECT_FALSE(shtest::host_sem_exists(host, VX_SEM_KEY_SHARED));
-    EXPECT_FALSE(shtest::host_sem_exists(host, VX_SEM_KEY_FLASH));
-    EXPECT_TRUE(shtest::host_sem_exists(host, VX_SEM_KEY_LOAD)) << "the load semaphore is not the file's";
-    EXPECT_EQ(a.wait(), 0);
-    EXPECT_EQ(b.wait(), 0);
-}
-
+// The last instance leaves during a flash transfer: the flash semaphore stays for its holder.
 TEST_F(SharedFileTest, HeldFlashSemaphoreOutlivesTheLastInstance) {
-    Child a([](Child& self) { return open_and_hold(self, true); });
-    ASSERT_EQ(a.receive(), 0);
-    // Another process is in the middle of a flash transfer.
-    const int flash = shtest::host_sem(host, VX_SEM_KEY_FLASH);
-    ASSERT_GE(flash, 0);
+    api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
+    ASSERT_EQ(shtest::open_here(), 0);
+    const int flash = api_flash_sem_id;
     ASSERT_TRUE(shtest::raw_sem_op(flash, -1));
-    a.send(1);
-    ASSERT_EQ(a.receive(), 0);
-    EXPECT_EQ(a.wait(), 0);
-    EXPECT_FALSE(host.exists(VX_SHARED_FILE));
-    EXPECT_FALSE(shtest::host_sem_exists(host, VX_SEM_KEY_SHARED));
-    EXPECT_TRUE(shtest::host_sem_exists(host, VX_SEM_KEY_FLASH));
+    ASSERT_EQ(vxapi_close_database(api_shm_fildes), 0);
+    EXPECT_FALSE(host.exists(VX_SHARED_FILE) || sem_exists(VX_SEM_KEY_SHARED));
+    EXPECT_EQ(shtest::host_sem(host, VX_SEM_KEY_FLASH), flash);
     EXPECT_TRUE(shtest::raw_sem_op(flash, +1)) << "the holder can still give it back";
 }
 
+// W's open waits behind the slow last close of A: W must make a fresh file
+// (not map the doomed one), and the next process must share W's file.
 TEST_F(SharedFileTest, WaiterDuringTheLastCloseSharesAFileWithTheNextProcess) {
-    // A opens and is the only instance. Its removal of the file is slow, so
-    // that a waiter let in before the removal would map the doomed file.
-    Child a([](Child& self) {
-        sim::current_host()->on_unlink(
-            [](const std::string&) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
-        return open_and_hold(self);
-    });
-    ASSERT_EQ(a.receive(), 0);
-    const int sem = shtest::host_sem(host, VX_SEM_KEY_SHARED);
-    ASSERT_GE(sem, 0);
-    // Hold the file's semaphore so that A's close and W's open queue up
-    // behind it, A first.
-    ASSERT_TRUE(shtest::raw_sem_op(sem, -1));
-    a.send(1);
-    ASSERT_TRUE(shtest::wait_for_waiters(sem, 1));
-    auto opener = [](Child& self) {
+    const auto opener = [](Child& self) {
         int fd = -1;
-        if (vxapi_open_database(&fd) != 0) {
-            self.reply(-1);
-            return 1;
-        }
+        if (vxapi_open_database(&fd) != 0) return self.reply(-1), 1;
         self.reply(api_library_instance);
         self.reply(static_cast<int>(shtest::inode_of_fd(fd)));
         if (self.command() != 1) return 2;
         vxapi_close_database(fd);
-        self.reply(0);
         return 0;
     };
+    Child a([&](Child& self) {
+        sim::current_host()->on_unlink(
+            [](const std::string&) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
+        return opener(self);
+    });
+    ASSERT_EQ(a.receive(), 0);
+    a.receive();
+    const int sem = shtest::host_sem(host, VX_SEM_KEY_SHARED);
+    ASSERT_TRUE(shtest::raw_sem_op(sem, -1));  // A's close and W's open queue up behind it, A first
+    a.send(1);
+    ASSERT_TRUE(shtest::wait_for_waiters(sem, 1));
     Child w(opener);
     ASSERT_TRUE(shtest::wait_for_waiters(sem, 2));
     ASSERT_TRUE(shtest::raw_sem_op(sem, +1));
-    EXPECT_EQ(a.receive(), 0);
     EXPECT_EQ(a.wait(), 0);
     EXPECT_EQ(w.receive(), 0) << "the waiter made a fresh file";
     const int w_inode = w.receive();
-    EXPECT_TRUE(shtest::host_sem_exists(host, VX_SEM_KEY_SHARED)) << "kept for the waiter";
+    EXPECT_TRUE(sem_exists(VX_SEM_KEY_SHARED)) << "kept for the waiter";
     Child n(opener);
     EXPECT_EQ(n.receive(), 1);
     EXPECT_EQ(n.receive(), w_inode) << "the waiter and the next process share one file";
     EXPECT_EQ(static_cast<int>(shtest::inode_of_path(shtest::shared_path(host))), w_inode);
-    EXPECT_EQ(flags(0), 5u);
-    EXPECT_EQ(flags(1), 5u);
     for (Child* c : {&w, &n}) {
         c->send(1);
-        EXPECT_EQ(c->receive(), 0);
         EXPECT_EQ(c->wait(), 0);
     }
     EXPECT_FALSE(host.exists(VX_SHARED_FILE));
 }
 
-TEST_F(SharedFileTest, EsxMapsTheFilePrivately) {
-    // On ESX the mapping is private: what this process writes stays out of the file.
-    OS_Type = VX_OS_ESX;
-    ASSERT_EQ(shtest::open_here(), 0);
-    api_shared_data->reserved[0] = 0x77;
-    EXPECT_EQ(file_bytes()[kReservedOffset], '\0');
+// ---------------------------------------------------------------- semaphore primitives
+
+// Counters shared by forked children.
+struct Shared {
+    volatile int counter, inside, overlaps;
+};
+
+class SemaphoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        vxdbg_reset();
+        void* p = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        ASSERT_NE(p, MAP_FAILED);
+        s = new (p) Shared{};
+    }
+    void TearDown() override {
+        vxdbg_reset();
+        ::munmap(s, sizeof(Shared));
+    }
+    static int value(int semid) { return ::semctl(semid, 0, GETVAL); }
+    sim::SimHost host;
+    Shared* s = nullptr;
+};
+
+// Processes start at once on a set nobody made yet: one makes it, none resets
+// it under another's hold, and no two hold it together.
+TEST_F(SemaphoreTest, RacingCreatorsShareOneLock) {
+    constexpr int kChildren = 4, kRounds = 20, kHolds = 50;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        if (int existing = ::semget(host.sem_key(VX_SEM_KEY_SHARED), 0, 0); existing >= 0) {
+            ::semctl(existing, 0, IPC_RMID);
+        }
+        std::vector<std::unique_ptr<Child>> children;
+        for (int n = 0; n < kChildren; ++n) {
+            children.push_back(std::make_unique<Child>([&](Child& self) {
+                self.reply(1);
+                self.command();  // all start together
+                int id = vxapi_sem_get(VX_SEM_KEY_SHARED);
+                for (int i = 0; i < kHolds; ++i) {
+                    VxSemLock lock(id);
+                    if (!lock.held()) return 3;
+                    // The counter is read and written back non-atomically; an overlap is counted.
+                    if (s->inside != 0) s->overlaps = s->overlaps + 1;
+                    s->inside = 1;
+                    int c = s->counter;
+                    sched_yield();
+                    s->counter = c + 1;
+                    s->inside = 0;
+                }
+                return 0;
+            }));
+            ASSERT_EQ(children.back()->receive(), 1);
+        }
+        for (auto& c : children) c->send(1);
+        for (auto& c : children) EXPECT_EQ(c->wait(), 0);
+        EXPECT_EQ(s->overlaps, 0);
+        EXPECT_EQ(value(::semget(host.sem_key(VX_SEM_KEY_SHARED), 0, 0)), 1);
+    }
+    EXPECT_EQ(s->counter, kRounds * kChildren * kHolds);
+    // The set is a free lock of mode 0644; getting it while it is held leaves it held.
+    const int id = vxapi_sem_get(VX_SEM_KEY_SHARED);
+    struct semid_ds ds {};
+    ASSERT_EQ(::semctl(id, 0, IPC_STAT, &ds), 0);
+    EXPECT_EQ(std::tuple(ds.sem_nsems, ds.sem_perm.mode & 0777u), std::tuple(1ul, 0644u));
+    {
+        VxSemLock lock(id);
+        EXPECT_TRUE(lock.held());
+        EXPECT_EQ(vxapi_sem_get(VX_SEM_KEY_SHARED), id);
+        EXPECT_EQ(value(id), 0);
+    }
+    EXPECT_EQ(value(id), 1);
+    EXPECT_FALSE(VxSemLock(-1).held());
+    EXPECT_EQ(vxapi_sem_del(id), 0);
+    EXPECT_EQ(::semget(host.sem_key(VX_SEM_KEY_SHARED), 0, 0), -1);
 }
 
-TEST_F(SharedFileTest, QueuesOfSlotsEightAndAboveAreNeverCleared) {
-    ASSERT_EQ(shtest::open_here(), 0);
-    std::memset(api_shared_data->reserved, 0x33, sizeof api_shared_data->reserved);
-    for (auto& q : api_shared_data->hbaptevq) q.eventbuf[0].AsyncEventCode = 0x8011;
-    const std::string before = shtest::mapping_bytes();
-    for (unsigned slot : {8u, 9u, 200u, 255u}) vxapi_clear_evqs(static_cast<uint8_t>(slot));
-    EXPECT_EQ(shtest::mapping_bytes(), before);
-    vxapi_clear_evqs(7);
-    EXPECT_EQ(api_shared_data->hbaptevq[7].eventbuf[0].AsyncEventCode, 0u);
-    EXPECT_EQ(api_shared_data->reserved[0], 0x33);
+// Only a holder gives the lock back (not before, not another thread, not
+// twice); a failed wait holds nothing; failures are traced with the error bit.
+TEST_F(SemaphoreTest, FailuresAreTracedAndFailedWaitsHoldNothing) {
+    vx_debug = VXDBG_ERROR;
+    int id = vxapi_sem_get(VX_SEM_KEY_SHARED);
+    ASSERT_GE(id, 0);
+    EXPECT_EQ(vxapi_sem_signal(id), -1);
+    ASSERT_EQ(vxapi_sem_wait(id), 0);
+    int other = 0;
+    std::thread([&] { other = vxapi_sem_signal(id); }).join();
+    EXPECT_EQ(std::tuple(other, value(id)), std::tuple(-1, 0));
+    EXPECT_EQ(vxapi_sem_signal(id), 0);
+    EXPECT_EQ(vxapi_sem_signal(id), -1);
+    EXPECT_EQ(value(id), 1);
+    ASSERT_EQ(vxapi_sem_wait(id), 0);
+    ASSERT_EQ(::semctl(id, 0, IPC_RMID), 0);
+    EXPECT_EQ(vxapi_sem_signal(id), -1);
+    EXPECT_EQ(vxapi_sem_wait(id), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(vxapi_sem_signal(id), -1);
+    EXPECT_EQ(host.stderr_text(),
+              "libvxsdm: WARNING - semaphore signal operation failed. errno=22\n"
+              "libvxsdm: WARNING - semaphore wait operation failed. errno=22\n");
+    host.clear_stderr();
+    vx_debug = 0x404;
+    EXPECT_EQ(vxapi_sem_wait(id), -1);
+    EXPECT_EQ(host.stderr_text(), "");
+}
+
+// A wait that a signal handler interrupts is resumed and ends holding the lock.
+TEST_F(SemaphoreTest, InterruptedWaitIsResumed) {
+    struct Interrupting final : sim::ForwardingPlatform {
+        using ForwardingPlatform::ForwardingPlatform;
+        int semop(int semid, struct sembuf* ops, size_t n) override {
+            if (interrupts-- > 0) return errno = EINTR, -1;
+            return ForwardingPlatform::semop(semid, ops, n);
+        }
+        int interrupts = 2;
+    } platform(host);
+    const int id = vxapi_sem_get(VX_SEM_KEY_FLASH);
+    EXPECT_EQ(vxapi_sem_wait(id), 0);
+    EXPECT_EQ(std::tuple(platform.interrupts, value(id)), std::tuple(-1, 0));
+    EXPECT_EQ(vxapi_sem_signal(id), 0);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The library's debug trace: the mask from the environment, where lines go,
 // the number formats, line pieces, dumps, and whole lines under concurrency.
 #include <sys/sem.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include <atomic>
 #include <sstream>
 #include <thread>
 
@@ -21,11 +21,12 @@ protected:
     sim::SimHost host;
 };
 
+// Every mask has 0x1 (the log); only the default keeps standard error silent;
+// a second call keeps the debug semaphore and its value.
 TEST_F(TraceTest, MaskFromTheEnvironment) {
     const struct { std::optional<std::string> env; uint32_t mask; bool semaphore; } cases[] = {
-        {std::nullopt, 0x401, false}, {"0", 0x401, false},      {"0x400", 0x401, true},
-        {"1", 0x401, true},           {"6", 0x407, true},       {"0X2", 0x403, true},
-        {"0x10zz", 0x411, true},      {"zz", 0x401, false},
+        {std::nullopt, 0x401, false}, {"0", 0x401, false}, {"0x400", 0x401, true}, {"1", 0x401, true},
+        {"6", 0x407, true},           {"0X2", 0x403, true}, {"0x10zz", 0x411, true}, {"zz", 0x401, false},
         {"ffffffff00000000", 0x401, true},  // only the low 32 bits reach the mask
     };
     for (const auto& c : cases) {
@@ -35,79 +36,48 @@ TEST_F(TraceTest, MaskFromTheEnvironment) {
         host.clear_stderr();
         ::unlink(host.map(kLog).c_str());
         c.env ? host.set_env("VX_FCAPI_DEBUG", *c.env) : host.unset_env("VX_FCAPI_DEBUG");
-        vxdbg_print("quiet", 1, VXDBG_DEC, 1);  // nothing is traced before the mask is set
+        vxdbg_print("quiet", 1, VXDBG_DEC, 1);
         vxapi_set_debug_level();
-        EXPECT_EQ(vx_debug, c.mask);
-        EXPECT_EQ(::semget(host.sem_key(VX_SEM_KEY_DEBUG), 0, 0) >= 0, c.semaphore);
-        EXPECT_EQ(api_dbg_sem_id >= 0, c.semaphore);
-        if (c.semaphore) {  // a second call keeps the set and its value
-            const int first = api_dbg_sem_id;
-            vxapi_set_debug_level();
-            EXPECT_EQ(api_dbg_sem_id, first);
-            EXPECT_EQ(::semctl(first, 0, GETVAL), 1);
-        }
+        const int first = api_dbg_sem_id;
+        EXPECT_EQ(std::tuple(vx_debug, first >= 0, ::semget(host.sem_key(VX_SEM_KEY_DEBUG), 0, 0) >= 0),
+                  std::tuple(c.mask, c.semaphore, c.semaphore));
+        vxapi_set_debug_level();
+        EXPECT_EQ(api_dbg_sem_id, first);
+        EXPECT_TRUE(!c.semaphore || ::semctl(first, 0, GETVAL) == 1);
         vxdbg_print("hello", 0, VXDBG_NONE, 1);
-        // Only the default mask keeps standard error silent; every mask has 0x1.
         EXPECT_EQ(host.stderr_text(), c.mask == 0x401 ? "" : "hello\n");
         EXPECT_EQ(host.read_file(kLog), std::string(kStamp) + "hello\n");
     }
 }
 
-TEST_F(TraceTest, LogLinesAreStampedWhenTheyEnd) {
-    host.unset_env("VX_FCAPI_DEBUG");
-    vxapi_set_debug_level();
-    vxdbg_print("first ", 0, VXDBG_NONE, 0);
-    vxdbg_print("half", 0, VXDBG_NONE, 1);
-    host.advance(61);
-    vxdbg_print("second", 7, VXDBG_DEC, 1);
-    // Every print closes the file, so its text is on disk at once.
-    EXPECT_EQ(host.read_file(kLog), "Jan 02 03:04:05: first half\nJan 02 03:05:06: second7\n");
-    EXPECT_EQ(host.stderr_text(), "");
-    // A log that cannot be opened is skipped; standard error still gets the line.
-    ::unlink(host.map(kLog).c_str());
-    vx_debug = 0x405;
-    host.fail_open(kLog, EACCES);
-    vxdbg_print("still on stderr", 0, VXDBG_NONE, 1);
-    EXPECT_EQ(host.stderr_text(), "still on stderr\n");
-    EXPECT_FALSE(host.exists(kLog));
-}
-
 TEST_F(TraceTest, NumberFormats) {
-    const struct { uint64_t value; uint8_t base; const char* text;
-    } cases[] = {
-        {255, VXDBG_HEX, "FFh"},
-        {10, VXDBG_HEX, "Ah"},
-        {9, VXDBG_HEX, "9"},
-        {0, VXDBG_HEX, "0"},
-        {0x1ABCDEF0123ULL, VXDBG_HEX, "1ABCDEF0123h"},
-        {~0ULL, VXDBG_HEX, ""},
-        {~0ULL, VXDBG_DEC, ""},
-        {~0ULL, VXDBG_INT, ""},
-        {0xFFFFFFFFULL, VXDBG_INT, "-1"},
-        {0x1000000005ULL, VXDBG_INT, "5"},
-        {0xFFFFFFFFULL, VXDBG_DEC, "4294967295"},
-        {0xFFFFFFFFFFFFFFFEULL, VXDBG_DEC, "18446744073709551614"},
-        {0, VXDBG_DEC, "0"},
-        {42, 8, ""},
-        {42, 2, ""},
+    const struct { uint64_t value; uint8_t base; const char* text; } cases[] = {
+        {255, VXDBG_HEX, "FFh"}, {10, VXDBG_HEX, "Ah"}, {9, VXDBG_HEX, "9"}, {0, VXDBG_HEX, "0"},
+        {0x1ABCDEF0123ULL, VXDBG_HEX, "1ABCDEF0123h"}, {~0ULL, VXDBG_HEX, ""}, {~0ULL, VXDBG_DEC, ""},
+        {~0ULL, VXDBG_INT, ""}, {0xFFFFFFFFULL, VXDBG_INT, "-1"}, {0x1000000005ULL, VXDBG_INT, "5"},
+        {0xFFFFFFFFULL, VXDBG_DEC, "4294967295"}, {0xFFFFFFFFFFFFFFFEULL, VXDBG_DEC, "18446744073709551614"},
+        {0, VXDBG_DEC, "0"}, {42, 8, ""}, {42, 2, ""},
     };
     vx_debug = 0x404;
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.value) + " base " + std::to_string(c.base));
         host.clear_stderr();
         vxdbg_print("n=", c.value, c.base, 1);
-        EXPECT_EQ(host.stderr_text(), std::string("n=") + c.text + "\n");
+        EXPECT_EQ(host.stderr_text(), std::string("n=") + c.text + "\n") << c.value << " base " << int(c.base);
     }
 }
 
-// Fragments make one line, written in pieces of at most 251 characters; the
-// text is written verbatim, never as a format.
+// Fragments make one line, written in pieces of at most 251 characters and
+// stamped in the log when it ends; the text is written verbatim, never as a
+// format. A log that cannot be opened is skipped.
 TEST_F(TraceTest, LinesAreWrittenInPiecesOf251) {
-    vx_debug = 0x404;
+    vx_debug = 0x405;
     vxdbg_print("value ", 255, VXDBG_HEX, 0);
     EXPECT_EQ(host.stderr_text(), "");
+    host.advance(61);
     vxdbg_print(" seen", 0, VXDBG_NONE, 1);
     EXPECT_EQ(host.stderr_text(), "value FFh seen\n");
+    EXPECT_EQ(host.read_file(kLog), "Jan 02 03:05:06: value FFh seen\n");
+    vx_debug = 0x404;
     for (size_t n : {300, 251}) {  // 251 characters are one piece, the newline another
         host.clear_stderr();
         const std::string run(n, 'x');
@@ -117,9 +87,13 @@ TEST_F(TraceTest, LinesAreWrittenInPiecesOf251) {
         EXPECT_EQ(host.stderr_text(), run + "\n");
     }
     host.clear_stderr();
+    vx_debug = 0x405;
+    ::unlink(host.map(kLog).c_str());
+    host.fail_open(kLog, EACCES);
     vxdbg_print("100% of %s and %d %n", 0, VXDBG_NONE, 1);
     vxdbg_print(nullptr, 3, VXDBG_DEC, 1);
     EXPECT_EQ(host.stderr_text(), "100% of %s and %d %n\n3\n");
+    EXPECT_FALSE(host.exists(kLog));
 }
 
 TEST_F(TraceTest, DumpsOfEveryItemWidth) {
@@ -132,14 +106,8 @@ TEST_F(TraceTest, DumpsOfEveryItemWidth) {
     const uint16_t halves[8] = {0, 1, 0xA, 0xFFFF, 0x123, 9, 0x10, 0xBEEF};
     const uint32_t words[5] = {0x0, 0x9, 0xA, 0xDEADBEEF, 0x12345678};
     const uint64_t quads[3] = {1, ~0ULL, 0x10};  // all ones is data like any other
-    const struct {
-        const char* title;
-        const void* items;
-        size_t size;
-        uint8_t width;
-        uint32_t count;
-        std::string text;
-    } cases[] = {
+    const struct { const char* title; const void* items; size_t size; uint8_t width; uint32_t count; std::string text; }
+        cases[] = {
         {"Frame", bytes, sizeof bytes, 8, 17,
          "Frame\n" + h8 + ruler(78) +
              " 0    5    Ah  FFh  10h   1    2    3    4    6    7    8    9    Bh   Ch  7Eh\n42h  \n" +
@@ -157,15 +125,13 @@ TEST_F(TraceTest, DumpsOfEveryItemWidth) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.width);
-        // The items start at an odd address.
-        std::vector<uint8_t> raw(c.size + 1);
+        std::vector<uint8_t> raw(c.size + 1);  // the items start at an odd address
         if (c.size != 0) std::memcpy(raw.data() + 1, c.items, c.size);
         host.clear_stderr();
         vxdbg_dump(c.title, c.items ? raw.data() + 1 : nullptr, c.width, c.count);
         EXPECT_EQ(host.stderr_text(), c.text);
     }
-    // A dump leaves the log open: the next line's stamp goes straight to the
-    // stream, ahead of the buffered dump.
+    // A dump leaves the log open: the next stamp goes ahead of the buffered dump.
     vx_debug = 0x405;
     const unsigned char b[2] = {0xA, 0xB};
     vxdbg_dump("D", b, 8, 2);
@@ -176,76 +142,49 @@ TEST_F(TraceTest, DumpsOfEveryItemWidth) {
 
 // Whole lines only while two threads print at once without the debug semaphore.
 TEST_F(TraceTest, ConcurrentPrintsKeepLinesWhole) {
-    vx_debug = 0x405;
-    ASSERT_LT(api_dbg_sem_id, 0);
+    vx_debug = 0x404;
     constexpr int kLines = 400;
-    const std::string texts[2] = {"thread A " + std::string(120, 'a') + " ",
-                                  "thread B " + std::string(120, 'b') + " "};
+    const std::string texts[2] = {"thread A " + std::string(120, 'a') + " ", "thread B " + std::string(120, 'b') + " "};
     auto run = [](const std::string& text) {
         for (int i = 0; i < kLines; ++i) vxdbg_print(text.c_str(), static_cast<uint64_t>(i), VXDBG_DEC, 1);
     };
-    std::thread a(run, std::cref(texts[0]));
-    std::thread b(run, std::cref(texts[1]));
+    std::thread a(run, std::cref(texts[0])), b(run, std::cref(texts[1]));
     a.join();
     b.join();
-    for (const auto& [output, prefix] : {std::pair{host.stderr_text(), std::string()},
-                                         std::pair{host.read_file(kLog), std::string(kStamp)}}) {
-        int next[2] = {0, 0};
-        std::istringstream in(output);
-        for (std::string line; std::getline(in, line);) {
-            const std::string rest = line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : "";
-            int t = rest.rfind(texts[0], 0) == 0 ? 0 : rest.rfind(texts[1], 0) == 0 ? 1 : -1;
-            if (t < 0 || rest.substr(texts[t].size()) != std::to_string(next[t])) {
-                ADD_FAILURE() << "broken line: " << line;
-                break;
-            }
-            ++next[t];
-        }
-        EXPECT_EQ(next[0], kLines);
-        EXPECT_EQ(next[1], kLines);
+    int next[2] = {0, 0};
+    std::istringstream in(host.stderr_text());
+    for (std::string line; std::getline(in, line);) {
+        const int t = line.rfind(texts[0], 0) == 0 ? 0 : line.rfind(texts[1], 0) == 0 ? 1 : -1;
+        ASSERT_TRUE(t >= 0 && line.substr(texts[t].size()) == std::to_string(next[t]++)) << line;
     }
+    EXPECT_EQ(std::pair(next[0], next[1]), std::pair(kLines, kLines));
 }
 
-// A print whose debug semaphore was removed from outside goes on unserialised
-// and says nothing about the semaphore through the trace.
-TEST_F(TraceTest, PrintAfterTheDebugSemaphoreWasRemoved) {
+// Print and dump wait while another holder has the debug semaphore; once
+// it is removed from outside they go on, and say nothing about it.
+TEST_F(TraceTest, OutputWaitsForTheDebugSemaphore) {
     host.set_env("VX_FCAPI_DEBUG", "6");
     vxapi_set_debug_level();
     ASSERT_GE(api_dbg_sem_id, 0);
+    struct sembuf take {0, -1, 0}, give {0, 1, 0};
+    for (bool dump : {false, true}) {
+        ASSERT_EQ(::semop(api_dbg_sem_id, &take, 1), 0);
+        std::atomic<bool> done{false};
+        const unsigned char b[1] = {1};
+        std::thread out([&] { dump ? vxdbg_dump("T", b, 8, 1) : vxdbg_print("line", 0, VXDBG_NONE, 1), done = true; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(done.load()) << (dump ? "dump" : "print");
+        ASSERT_EQ(::semop(api_dbg_sem_id, &give, 1), 0);
+        out.join();
+        EXPECT_EQ(::semctl(api_dbg_sem_id, 0, GETVAL), 1) << "free again once done";
+    }
+    host.clear_stderr();
     ASSERT_EQ(::semctl(api_dbg_sem_id, 0, IPC_RMID), 0);
     vxdbg_print("after removal", 0, VXDBG_NONE, 1);
     const unsigned char b[1] = {7};
     vxdbg_dump("", b, 8, 1);
-    const std::string out = host.stderr_text();
-    EXPECT_EQ(out.rfind("after removal\n", 0), 0u) << out;
-    EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
-}
-
-// Print and dump wait while another process holds the debug semaphore.
-TEST_F(TraceTest, OutputWaitsForTheDebugSemaphore) {
-    host.set_env("VX_FCAPI_DEBUG", "4");
-    vxapi_set_debug_level();
-    ASSERT_GE(api_dbg_sem_id, 0);
-    struct sembuf take {0, -1, 0};
-    struct sembuf give {0, 1, 0};
-    for (bool dump : {false, true}) {
-        SCOPED_TRACE(dump ? "dump" : "print");
-        ASSERT_EQ(::semop(api_dbg_sem_id, &take, 1), 0);
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            const unsigned char b[1] = {1};
-            dump ? vxdbg_dump("T", b, 8, 1) : vxdbg_print("line", 0, VXDBG_NONE, 1);
-            // The semaphore is free again once the output is done.
-            _exit(::semctl(api_dbg_sem_id, 0, GETVAL) == 1 ? 0 : 2);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        int status = 0;
-        EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0);  // still waiting
-        ASSERT_EQ(::semop(api_dbg_sem_id, &give, 1), 0);
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    EXPECT_EQ(host.stderr_text().rfind("after removal\n", 0), 0u) << host.stderr_text();
+    EXPECT_EQ(host.stderr_text().find("WARNING"), std::string::npos);
 }
 
 }  // namespace

@@ -183,11 +183,6 @@ void SimDriver::clear_log() {
     log_.clear();
 }
 
-int SimDriver::selected_instance() const {
-    std::lock_guard<std::recursive_mutex> lock(mu_);
-    return selected_;
-}
-
 // ---------------------------------------------------------------- requests
 
 int SimDriver::ioctl(dev_t rdev, unsigned long code, void* arg) {
@@ -323,7 +318,6 @@ SimReply SimDriver::builtin(const SimRequest& req) {
     case kCmdSetInstance: {
         SimPort* port = find_port(req.instance);
         if (port == nullptr) return SimReply::with_status(kStatusNotFound);
-        selected_ = port->instance;
         r.hba_select = port->host_no;
         return r;
     }

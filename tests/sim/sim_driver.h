@@ -218,8 +218,6 @@ public:
     // ---- request log ----
     std::vector<SimLogEntry> log() const;
     void clear_log();
-    // The driver instance selected by the last successful set instance (-1: none).
-    int selected_instance() const;
 
     // ---- SimDevice ----
     int ioctl(dev_t rdev, unsigned long code, void* arg) override;
@@ -231,7 +229,6 @@ private:
     mutable std::recursive_mutex mu_;
     std::map<std::pair<uint8_t, int>, Handler> handlers_;  // sub-code -1: any
     std::vector<SimLogEntry> log_;
-    int selected_ = -1;
 
     int busy_count_ = 0;
     bool busy_zero_len_ = false;

@@ -47,7 +47,6 @@ public:
     SimHost& operator=(const SimHost&) = delete;
 
     // ---- sandbox ----
-    const std::string& root() const { return root_; }
     // The real path behind a path of the library.
     std::string map(const std::string& path) const;
     void make_dir(const std::string& path);  // with parents
