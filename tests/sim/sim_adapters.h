@@ -55,7 +55,7 @@ enum class DriverKind {
 struct FabricSetup {
     DriverKind kind = DriverKind::New;
     std::string driver_name;  // empty: "vxa2xxx" (new) or "vxa2x00" (old)
-    unsigned major = SimDriver::kDefaultMajor;
+    unsigned major = 240;
     // New driver: the device numbers in "/sys/class/<name>/<name>/dev";
     // false: as a line of "/proc/devices" instead.
     bool class_dev_file = true;

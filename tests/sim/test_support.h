@@ -124,9 +124,7 @@ public:
     int list_dir(const char* p, std::vector<std::string>& names) override { return b_.list_dir(p, names); }
     FILE* fopen(const char* p, const char* m) override { return b_.fopen(p, m); }
     int ioctl(int fd, unsigned long r, void* a) override { return b_.ioctl(fd, r, a); }
-    void* mmap(void* a, size_t n, int p, int f, int fd, off_t o) override {
-        return b_.mmap(a, n, p, f, fd, o);
-    }
+    void* mmap(void* a, size_t n, int p, int f, int fd, off_t o) override { return b_.mmap(a, n, p, f, fd, o); }
     int msync(void* a, size_t n, int f) override { return b_.msync(a, n, f); }
     int munmap(void* a, size_t n) override { return b_.munmap(a, n); }
     int semget(key_t k, int n, int f) override { return b_.semget(k, n, f); }
@@ -134,17 +132,14 @@ public:
     int semop(int id, struct sembuf* ops, size_t n) override { return b_.semop(id, ops, n); }
     int socket(int d, int t, int p) override { return b_.socket(d, t, p); }
     int bind(int fd, const struct sockaddr* a, socklen_t n) override { return b_.bind(fd, a, n); }
-    int setsockopt(int fd, int l, int n, const void* v, socklen_t s) override {
-        return b_.setsockopt(fd, l, n, v, s);
-    }
+    int setsockopt(int fd, int l, int n, const void* v, socklen_t s) override { return b_.setsockopt(fd, l, n, v, s); }
     ssize_t sendmsg(int fd, const struct msghdr* m, int f) override { return b_.sendmsg(fd, m, f); }
     ssize_t recvmsg(int fd, struct msghdr* m, int f) override { return b_.recvmsg(fd, m, f); }
-    ssize_t sendto(int fd, const void* buf, size_t n, int f, const struct sockaddr* to,
-                   socklen_t tl) override {
-        return b_.sendto(fd, buf, n, f, to, tl);
+    ssize_t sendto(int fd, const void* p, size_t n, int f, const sockaddr* t, socklen_t l) override {
+        return b_.sendto(fd, p, n, f, t, l);
     }
-    ssize_t recvfrom(int fd, void* buf, size_t n, int f, struct sockaddr* from, socklen_t* fl) override {
-        return b_.recvfrom(fd, buf, n, f, from, fl);
+    ssize_t recvfrom(int fd, void* p, size_t n, int f, sockaddr* t, socklen_t* l) override {
+        return b_.recvfrom(fd, p, n, f, t, l);
     }
     int uname(struct utsname* u) override { return b_.uname(u); }
     uid_t geteuid() override { return b_.geteuid(); }
@@ -156,9 +151,7 @@ public:
     unsigned sleep(unsigned s) override { return b_.sleep(s); }
     int usleep(unsigned us) override { return b_.usleep(us); }
     int gettimeofday(struct timeval* tv) override { return b_.gettimeofday(tv); }
-    int thread_create(pthread_t* t, void* (*start)(void*), void* a) override {
-        return b_.thread_create(t, start, a);
-    }
+    int thread_create(pthread_t* t, void* (*start)(void*), void* a) override { return b_.thread_create(t, start, a); }
     int thread_join(pthread_t t, void** r) override { return b_.thread_join(t, r); }
     int sigaction(int s, const struct sigaction* a, struct sigaction* o) override { return b_.sigaction(s, a, o); }
     int raise(int s) override { return b_.raise(s); }
@@ -178,17 +171,13 @@ public:
     }
     pid_t waitpid(pid_t p, int* s, int o) override { return b_.waitpid(p, s, o); }
     int sysfs_get_mnt_path(char* p, size_t n) override { return b_.sysfs_get_mnt_path(p, n); }
-    struct sysfs_attribute* sysfs_open_attribute(const char* p) override {
-        return b_.sysfs_open_attribute(p);
-    }
+    struct sysfs_attribute* sysfs_open_attribute(const char* p) override { return b_.sysfs_open_attribute(p); }
     int sysfs_read_attribute(struct sysfs_attribute* a) override { return b_.sysfs_read_attribute(a); }
-    int sysfs_write_attribute(struct sysfs_attribute* a, const char* v, size_t n) override {
+    int sysfs_write_attribute(sysfs_attribute* a, const char* v, size_t n) override {
         return b_.sysfs_write_attribute(a, v, n);
     }
     void sysfs_close_attribute(struct sysfs_attribute* a) override { b_.sysfs_close_attribute(a); }
-    struct dlist* sysfs_open_directory_list(const char* p) override {
-        return b_.sysfs_open_directory_list(p);
-    }
+    struct dlist* sysfs_open_directory_list(const char* p) override { return b_.sysfs_open_directory_list(p); }
     struct dlist* sysfs_open_link_list(const char* p) override { return b_.sysfs_open_link_list(p); }
     void sysfs_close_list(struct dlist* l) override { b_.sysfs_close_list(l); }
     int sysfs_path_is_dir(const char* p) override { return b_.sysfs_path_is_dir(p); }
@@ -196,17 +185,11 @@ public:
     int sysfs_path_is_file(const char* p) override { return b_.sysfs_path_is_file(p); }
     int sysfs_get_link(const char* p, char* t, size_t n) override { return b_.sysfs_get_link(p, t, n); }
     struct sysfs_bus* sysfs_open_bus(const char* n) override { return b_.sysfs_open_bus(n); }
-    struct dlist* sysfs_get_bus_devices(struct sysfs_bus* bus) override {
-        return b_.sysfs_get_bus_devices(bus);
-    }
-    struct sysfs_driver* sysfs_get_bus_driver(struct sysfs_bus* bus, const char* n) override {
-        return b_.sysfs_get_bus_driver(bus, n);
-    }
+    struct dlist* sysfs_get_bus_devices(struct sysfs_bus* bus) override { return b_.sysfs_get_bus_devices(bus); }
+    sysfs_driver* sysfs_get_bus_driver(sysfs_bus* b, const char* n) override { return b_.sysfs_get_bus_driver(b, n); }
     void sysfs_close_bus(struct sysfs_bus* bus) override { b_.sysfs_close_bus(bus); }
-    struct dlist* sysfs_get_driver_devices(struct sysfs_driver* d) override {
-        return b_.sysfs_get_driver_devices(d);
-    }
-    struct sysfs_attribute* sysfs_get_device_attr(struct sysfs_device* d, const char* n) override {
+    struct dlist* sysfs_get_driver_devices(struct sysfs_driver* d) override { return b_.sysfs_get_driver_devices(d); }
+    sysfs_attribute* sysfs_get_device_attr(sysfs_device* d, const char* n) override {
         return b_.sysfs_get_device_attr(d, n);
     }
     struct sysfs_device* sysfs_open_device_path(const char* p) override { return b_.sysfs_open_device_path(p); }
