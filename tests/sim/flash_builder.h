@@ -1,10 +1,8 @@
 // Builders of a simulated adapter's flash contents: chains of PCI expansion
-// ROM images, flash layout tables with their locator, VPD areas, image
-// status records, and helpers that place them at offsets of a flash image.
-//
-// The builders write every field at its byte offset with their own
-// little-endian writers and compute every checksum themselves, so that a
-// fault in the library's decoders or checksums shows up in the tests.
+// ROM images, flash layout tables with their locator, VPD areas and image
+// status records. They write every field at its byte offset and compute every
+// checksum themselves, so that a fault in the library's decoders or checksums
+// shows up in the tests.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +28,8 @@ void put_le16(Bytes& b, size_t offset, uint16_t v);  // the bytes must exist
 void put_le32(Bytes& b, size_t offset, uint32_t v);
 uint16_t get_le16(const Bytes& b, size_t offset);
 Bytes text_bytes(const std::string& text);
+// Two's complement of the sum of `words` 16-bit words from `from` on.
+uint16_t word_checksum(const Bytes& b, size_t from, size_t words);
 
 // ---- PCI expansion ROM images ----
 
@@ -40,13 +40,13 @@ struct RomImage {
     uint8_t rev_major = 0;
     uint8_t rev_minor = 0;
     uint16_t units = 1;           // ImageLength, in 512-byte units
-    std::optional<bool> last;     // unset: set on the final image of a chain only
+    std::optional<bool> last{};   // unset: set on the final image of a chain only
     uint16_t pcir_offset = 0x1C;  // PcirOffset of the header
     uint16_t pcir_length = 0x18;  // Length of the data structure
-    Bytes payload;                // placed right behind the data structure
+    Bytes payload{};              // placed right behind the data structure
     // Set: "SVID" and this subsystem vendor ID at bytes 28-33, and the
     // length byte (byte 2) set; the data structure must lie behind them.
-    std::optional<uint16_t> svid;
+    std::optional<uint16_t> svid{};
 };
 
 RomImage bios_image(uint8_t major, uint8_t minor, uint16_t units = 2);
@@ -99,10 +99,8 @@ struct FltRegion {
     uint8_t code = 0;
     uint32_t size = 0;
     uint32_t start = 0;
-    std::optional<uint32_t> end;  // default: start + size - 1
+    std::optional<uint32_t> end{};  // default: start + size - 1
     uint8_t attribute = 0;
-    uint8_t byte1 = 0;  // carried along unread
-    uint8_t byte3 = 0;
 };
 
 FltRegion flt_region(uint8_t code, uint32_t size, uint32_t start, uint8_t attribute = 0);
@@ -113,17 +111,10 @@ struct FltOptions {
     std::optional<uint16_t> length;  // the header's length; default 16 per region
 };
 
-FltOptions flt_corrupt_checksum();
-
 // The header and the region entries, with the header's checksum.
 Bytes build_flt_table(const std::vector<FltRegion>& regions, const FltOptions& options = {});
 // The "VFLT" locator naming the table's flash byte offset, with its checksum.
 Bytes build_flt_locator(uint32_t table_address, bool corrupt_checksum = false);
-// The table at table_offset and, unless locator_offset is unset, a locator
-// naming it at locator_offset.
-void place_flt(Bytes& flash, std::optional<size_t> locator_offset, size_t table_offset,
-               const std::vector<FltRegion>& regions, const FltOptions& options = {},
-               bool corrupt_locator = false);
 
 // ---- VPD ----
 
@@ -142,9 +133,7 @@ struct VpdContents {
     bool has_writable = false;          // a VPD-W area
     std::vector<VpdKeyword> writable;
     bool end_tag = true;
-    size_t size = 0;  // pad with `fill` to this many bytes (0: no padding)
-    uint8_t fill = 0;
-    std::optional<size_t> truncate;  // keep only this many bytes, at the very end
+    size_t size = 0;  // pad with zeros to this many bytes (0: no padding)
 };
 
 // Where the builder put a keyword.
