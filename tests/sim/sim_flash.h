@@ -58,11 +58,7 @@ struct ChipFlashOptions {
 
 struct ChipFlash {
     uint32_t size = 0;
-    std::optional<uint32_t> fdt_address;
-    std::optional<uint32_t> default_table_address;
-    std::optional<uint32_t> table_address;    // where the table stands, if anywhere
-    std::optional<uint32_t> locator_address;  // where the locator stands, if anywhere
-    uint32_t chain_base = 0;
+    std::optional<uint32_t> table_address;  // where the table stands, if anywhere
     RomChain chain;
     std::vector<FltRegion> regions;  // the table's regions (flash-layout chips)
 };
@@ -70,9 +66,6 @@ struct ChipFlash {
 // Fills adapter.flash (and, for chips whose regions the driver places,
 // adapter.driver_regions) by adapter.device_id.
 ChipFlash build_chip_flash(SimAdapter& adapter, const ChipFlashOptions& options = {});
-
-// A flash descriptor table: 128 bytes, "VXID", block_size at byte 40.
-Bytes build_fdt(uint32_t block_size, bool corrupt_checksum = false);
 
 // A simulated host with the driver and its flash handlers, one adapter of
 // the chip with its flash, one port, the library's port and function records
@@ -88,7 +81,7 @@ struct FlashRig {
     // The chip query's answer carries this flash block size.
     void set_flash_block_size(uint32_t size);
     // Rebuilds the adapter's flash with other options.
-    void rebuild(const ChipFlashOptions& options);
+    void rebuild(const ChipFlashOptions& options) { flash = build_chip_flash(*adapter, options); }
     // The driver's requests of one command since the last clear_log().
     std::vector<SimLogEntry> requests(uint8_t command) const;
 
