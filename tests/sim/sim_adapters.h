@@ -83,15 +83,4 @@ void refuse_instances(SimDriver& driver, const std::vector<uint16_t>& refused);
 // The library's port records in the order of its list (its cursor stays).
 std::vector<vxapi_priv_database*> listed_ports();
 
-// Rewrites a port's canned node record.
-template <class Edit>
-void edit_node_record(SimPort& port, Edit edit) {
-    auto it = port.records.find({0x00, 1});
-    if (it == port.records.end()) return;
-    EXT_HBA_NODE node;
-    std::memcpy(&node, it->second.data(), sizeof node);
-    edit(node);
-    port.set_record(0x00, 1, node);
-}
-
 }  // namespace sim

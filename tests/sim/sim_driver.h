@@ -79,6 +79,16 @@ struct SimPort {
         const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
         records[{command, sub_code}].assign(bytes, bytes + sizeof(T));
     }
+    // Rewrites a canned record, when there is one of that type.
+    template <class T, class Edit>
+    void edit_record(uint8_t command, uint16_t sub_code, Edit edit) {
+        auto it = records.find({command, sub_code});
+        if (it == records.end() || it->second.size() < sizeof(T)) return;
+        T record;
+        std::memcpy(&record, it->second.data(), sizeof record);
+        edit(record);
+        std::memcpy(it->second.data(), &record, sizeof record);
+    }
 
     // ---- the query side (served by the handlers of sim_queries.h) ----
     // A port the simulated port has discovered, with the answers about it.
