@@ -1,5 +1,5 @@
 // Sysfs-mode adapters in one call: what a kernel with the FC transport class
-// and a sysfs-mode driver shows (a guide: /work/briefs/sysfs-sim-ready.md).
+// and a sysfs-mode driver shows.
 // - bus/pci/drivers/<driver>/<bus id> and bus/pci/devices/<bus id> link to
 //   the PCI function's directory: ids, "irq", binary "config", "driver",
 //   host<N>/ of the physical port with "optrom_ctl", "optrom" and "vpd",
@@ -12,8 +12,7 @@
 // - bsg: class/bsg/fc_host<N> and rport-<H>:0-<K>, each with "dev"
 //   "<bsg_major>:<minor>". Device models attach with host.register_device.
 // - The driver's netlink service (host.netlink()) knows every host made here.
-// Every attribute is served through SimHost::set_attr: any can be changed,
-// made to fail or removed.
+// Every attribute is served through SimHost::set_attr.
 #pragma once
 
 #include <sys/types.h>
@@ -43,11 +42,11 @@ SimHost::Attr bytes_attr(std::shared_ptr<std::string> bytes, bool writable = fal
 // A write stores the request, the next reads give answer(request).
 SimHost::Attr request_attr(std::function<std::string(const std::string& request)> answer);
 
-// The driver's flash window: "optrom_ctl" takes control words with their NUL
-// ("1[:off:size]" read, "2[:off:size]" write, "3" commit, "0" close, "4" the
-// probe, refused with EINVAL when chunking; without chunking a span must be
-// the whole flash); "optrom" moves the open window's bytes, position 0 being
-// its offset.
+// The driver's flash window of a physical host: "optrom_ctl" takes control
+// words with their NUL ("1[:off:size]" read, "2[:off:size]" write, "3"
+// commit, "0" close, "4" the probe, refused with EINVAL when chunking; without
+// chunking a span must be the whole flash); "optrom" moves the open window's
+// bytes, position 0 being its offset.
 struct FlashWindow {
     std::shared_ptr<std::vector<uint8_t>> flash;
     bool chunking = true;
@@ -62,8 +61,6 @@ struct FlashWindow {
     uint32_t size = 0;
     std::vector<uint8_t> staged;
 };
-SimHost::Attr flash_control(std::shared_ptr<FlashWindow> window);  // "optrom_ctl"
-SimHost::Attr flash_data(std::shared_ptr<FlashWindow> window);     // "optrom"
 
 // ---- setup ----
 
