@@ -35,10 +35,8 @@ uint16_t word_checksum(const Bytes& b, size_t from, size_t words);
 
 struct RomImage {
     uint8_t code_type = VXIMG_CODE_X86;
-    uint16_t vendor_id = 0;
-    uint16_t device_id = 0;
-    uint8_t rev_major = 0;
-    uint8_t rev_minor = 0;
+    uint16_t vendor_id = 0, device_id = 0;
+    uint8_t rev_major = 0, rev_minor = 0;
     uint16_t units = 1;           // ImageLength, in 512-byte units
     std::optional<bool> last{};   // unset: set on the final image of a chain only
     uint16_t pcir_offset = 0x1C;  // PcirOffset of the header
@@ -56,8 +54,7 @@ RomImage efi_image(uint8_t major, uint8_t minor, uint16_t units = 2);
 RomImage vpd_image(uint16_t vendor_id, const Bytes& vpd, uint16_t units = 1);
 // The maker's firmware image (device ID 0x0003) with a firmware header
 // (0x5A4C, then subminor, minor and major at bytes 12, 14 and 16).
-RomImage firmware_image(uint16_t vendor_id, uint16_t major, uint16_t minor, uint16_t subminor,
-                        uint16_t units = 4);
+RomImage firmware_image(uint16_t vendor_id, uint16_t major, uint16_t minor, uint16_t subminor, uint16_t units = 4);
 
 // An x86 BIOS image as a board carries its settings: the subsystem vendor
 // ID (svid) and a "MEISP " defaults block of 512 bytes of `fill` in its payload.
@@ -83,8 +80,7 @@ struct RomChain {
 // its units * 512 (a later image overwrites what an earlier one wrote past
 // that point). With vfim_length, an image layout header with that length
 // stands at byte 0 and the first image at vfim_length.
-RomChain build_rom_chain(const std::vector<RomImage>& images,
-                         std::optional<uint16_t> vfim_length = std::nullopt);
+RomChain build_rom_chain(const std::vector<RomImage>& images, std::optional<uint16_t> vfim_length = std::nullopt);
 
 // An image layout header ("VFIM", the length at byte 6, the rest zero).
 Bytes build_vfim_header(uint16_t length);
@@ -97,8 +93,7 @@ Bytes build_bios_only_rom(uint8_t major, uint8_t minor, const Bytes& vpd);
 
 struct FltRegion {
     uint8_t code = 0;
-    uint32_t size = 0;
-    uint32_t start = 0;
+    uint32_t size = 0, start = 0;
     std::optional<uint32_t> end{};  // default: start + size - 1
     uint8_t attribute = 0;
 };
@@ -140,9 +135,7 @@ struct VpdContents {
 struct VpdPlaced {
     uint8_t area;  // 0x90 or 0x91
     std::string name;
-    size_t offset;       // the name's first byte
-    size_t data_offset;  // its first data byte
-    size_t length;
+    size_t offset, data_offset, length;  // of the name's first byte, of its first data byte; the data's length
 };
 
 struct BuiltVpd {
@@ -162,8 +155,7 @@ BuiltVpd typical_vpd(const std::string& serial = "SIM0000001");
 struct ImageStatusFields {
     uint8_t mask = VXIMG_IMAGE_STATUS_VALID;
     uint16_t gen_num = 1;
-    uint8_t ver_major = 1;
-    uint8_t ver_minor = 0;
+    uint8_t ver_major = 1, ver_minor = 0;
     uint32_t signature = VXIMG_IMAGE_STATUS_SIGNATURE;
     bool corrupt_checksum = false;
 };

@@ -1,18 +1,15 @@
-// The simulated adapter driver: what stands behind the driver's device nodes
-// of a simulated host.
-//
-// It takes requests from the driver's side of the ioctl contract: the layout
-// of the request header is told by the size field of the ioctl code (116: the
-// new header, 8: the old one), the request bytes are read through RequestAdr
-// and RequestLen, at most ResponseLen bytes are written through ResponseAdr,
-// and Status, DetailStatus, ResponseLen (bytes delivered), Instance and
-// HbaSelect are written back into the caller's header.
+// The simulated adapter driver behind the driver's device nodes. It takes
+// requests from the driver's side of the ioctl contract: the size field of the
+// ioctl code tells the header's layout (116: new, 8: old), the request bytes
+// come through RequestAdr and RequestLen, at most ResponseLen bytes go back
+// through ResponseAdr, and Status, DetailStatus, ResponseLen (bytes
+// delivered), Instance and HbaSelect are written back into the header.
 //
 // The model is plain data that tests set directly: driver instances (ports),
 // each belonging to an adapter. A request reaches the port whose driver
-// instance equals the header's HbaSelect. Built in are the adapter count
-// (0xFF), set instance (0xFE) and driver specifics (0xFC); every other command
-// is answered by a handler registered with on(), or from the port's canned
+// instance equals HbaSelect. Built in are the adapter count (0xFF), set
+// instance (0xFE) and driver specifics (0xFC); every other command is
+// answered by a handler registered with on(), or from the port's canned
 // records, or with status 12 (invalid sub-command).
 #pragma once
 
@@ -40,10 +37,7 @@ class SimHost;
 // One PCI adapter (card) as the driver sees it.
 struct SimAdapter {
     std::string serial = "SIM00001";
-    uint16_t vendor_id = 0;
-    uint16_t device_id = 0x2532;
-    uint16_t ssvendor_id = 0;
-    uint16_t ssdevice_id = 0;
+    uint16_t vendor_id = 0, device_id = 0x2532, ssvendor_id = 0, ssdevice_id = 0;
     std::vector<uint8_t> flash;  // the whole flash part
     std::vector<uint8_t> vpd;
     // The flash side of the driver (sim_flash.h): regions the driver places
@@ -64,9 +58,7 @@ struct SimPort {
     bool is_virtual = false;
     int parent_instance = -1;  // driver instance of the physical port of a virtual port
     size_t adapter = 0;        // index into SimDriver::adapters
-    uint16_t pci_domain = 0;
-    uint16_t pci_bus = 0;
-    uint16_t pci_dev_func = 0;
+    uint16_t pci_domain = 0, pci_bus = 0, pci_dev_func = 0;
     std::vector<uint8_t> nvram;
     EXT_LN_DRIVER_DATA driver_data{};  // the answer of driver specifics (0xFC)
     // Canned answers by (command, sub-code): a request that no handler takes
@@ -110,8 +102,7 @@ struct SimHeader {
     unsigned long code = 0;
     bool new_layout = true;  // EXT_IOCTL (116 bytes), else EXT_IOCTL_O (88 bytes)
     uint8_t command = 0;
-    uint16_t sub_code = 0;
-    uint16_t instance = 0;
+    uint16_t sub_code = 0, instance = 0;
     uint32_t reserved1 = 0;
     uint16_t hba_select = 0;
     uint32_t request_len = 0;  // RequestLen as sent
@@ -121,18 +112,16 @@ struct SimRequest : SimHeader {
     std::vector<uint8_t> request;          // the request bytes (empty when RequestAdr is 0)
     uint32_t response_capacity = 0;        // ResponseLen as sent (0 when ResponseAdr is 0)
     const uint8_t* response_in = nullptr;  // the response buffer as it came (data out of SCSI pass-through)
-    // The port HbaSelect names and its adapter. A request for a driver
-    // instance that does not exist answers status 9 before any handler runs,
-    // so handlers always get a port, except those of the adapter count and set
-    // instance (null there).
+    // The port HbaSelect names and its adapter. A request for a driver instance
+    // that does not exist answers status 9 before any handler runs, so handlers
+    // get a port, except those of the adapter count and set instance.
     SimPort* port = nullptr;
     SimAdapter* adapter = nullptr;
 };
 
 // What a handler answers.
 struct SimReply {
-    uint32_t status = 0;
-    uint32_t detail_status = 0;
+    uint32_t status = 0, detail_status = 0;
     std::vector<uint8_t> response;         // written up to the response capacity
     std::optional<uint32_t> reported_len;  // ResponseLen to report instead of the bytes written
     std::optional<uint16_t> instance;      // Instance to write back
@@ -174,8 +163,7 @@ class SimDriver final : public SimDevice {
 public:
     using Handler = std::function<SimReply(const SimRequest&)>;
 
-    // The model. deque: references to adapters and ports stay valid as more
-    // are added.
+    // The model; references stay valid as more are added.
     std::deque<SimAdapter> adapters;
     std::deque<SimPort> ports;
 

@@ -167,10 +167,8 @@ SimHost::~SimHost() {
 
 // ---------------------------------------------------------------- sandbox
 
-void SimHost::make_dir(const std::string& path) {
-    std::error_code ec;
-    fs::create_directories(map(path), ec);
-}
+void SimHost::make_dir(const std::string& path) { std::error_code ec; fs::create_directories(map(path), ec); }
+void SimHost::remove(const std::string& path) { std::error_code ec; fs::remove_all(map(path), ec); }
 
 void SimHost::write_file(const std::string& path, const std::string& contents, mode_t mode) {
     make_dir(parent_of(path));
@@ -213,12 +211,7 @@ void SimHost::report_owner(struct stat* st) const {
     }
 }
 
-void SimHost::remove(const std::string& path) {
-    std::error_code ec;
-    fs::remove_all(map(path), ec);
-}
-
-// ---------------------------------------------------------------- nodes, identity, clock
+// ---------------------------------------------------------------- nodes, identity, clock, threads
 
 void SimHost::add_node(const std::string& path, mode_t mode, dev_t rdev) {
     make_dir(parent_of(path));
@@ -242,6 +235,8 @@ void SimHost::set_uname(const std::string& sysname, const std::string& release, 
 }
 
 pid_t SimHost::getpid() { return ::getpid(); }
+struct tm* SimHost::localtime_r(const time_t* t, struct tm* out) { return ::gmtime_r(t, out); }
+int SimHost::usleep(unsigned microseconds) { return slept(microseconds), 0; }
 
 const char* SimHost::getenv(const char* name) {
     Lock l(mu_);
@@ -255,8 +250,6 @@ int SimHost::gettimeofday(struct timeval* tv) {
     tv->tv_usec = usec_;
     return 0;
 }
-
-struct tm* SimHost::localtime_r(const time_t* t, struct tm* out) { return ::gmtime_r(t, out); }
 
 void SimHost::slept(unsigned long long usec) {
     {
@@ -278,9 +271,18 @@ unsigned SimHost::sleep(unsigned seconds) {
     return 0;
 }
 
-int SimHost::usleep(unsigned microseconds) {
-    slept(microseconds);
-    return 0;
+int SimHost::thread_create(pthread_t* thread, void* (*start)(void*), void* arg) {
+    {
+        Lock l(mu_);
+        if (thread_fail_nth_ != 0 && --thread_fail_nth_ == 0) return thread_fail_err_;
+    }
+    if (!thread_hook_) return ::pthread_create(thread, nullptr, start, arg);
+    using Begin = std::function<void*()>;
+    auto* begin = new Begin([hook = thread_hook_, n = ++thread_starts_, start, arg] { return hook(n), start(arg); });
+    const auto run = [](void* p) { return (*std::unique_ptr<Begin>(static_cast<Begin*>(p)))(); };
+    const int rc = ::pthread_create(thread, nullptr, run, begin);
+    if (rc != 0) delete begin;
+    return rc;
 }
 
 // ---------------------------------------------------------------- served attributes and faults
@@ -611,28 +613,6 @@ int SimHost::semop(int semid, struct sembuf* ops, size_t nops) {
         event_hook_("semop " + std::to_string(semid) + " " + std::to_string(ops[0].sem_op));
     }
     errno = err;
-    return rc;
-}
-
-int SimHost::thread_create(pthread_t* thread, void* (*start)(void*), void* arg) {
-    {
-        Lock l(mu_);
-        if (thread_fail_nth_ != 0 && --thread_fail_nth_ == 0) return thread_fail_err_;
-    }
-    if (!thread_hook_) return ::pthread_create(thread, nullptr, start, arg);
-    struct Begin {
-        std::function<void(unsigned)> hook;
-        unsigned n;
-        void* (*start)(void*);
-        void* arg;
-    };
-    auto* begin = new Begin{thread_hook_, ++thread_starts_, start, arg};
-    const int rc = ::pthread_create(thread, nullptr, [](void* p) {
-        std::unique_ptr<Begin> b(static_cast<Begin*>(p));
-        b->hook(b->n);
-        return b->start(b->arg);
-    }, begin);
-    if (rc != 0) delete begin;
     return rc;
 }
 

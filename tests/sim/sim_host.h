@@ -1,25 +1,20 @@
 // The simulated host: a platform for tests.
-//
 // - A sandbox directory per host: every absolute path the library uses maps
-//   into it, so real files, real mmap of the shared data file and real log
-//   files work inside it.
-// - Device nodes kept in a table (path -> type and device number); opening one
-//   whose major number has a registered SimDevice gives a simulated descriptor
-//   (1000 and up) whose ioctl, read and write go to that device.
-// - A fake sysfs tree under <sandbox>/sys with programmable attributes.
-// - A virtual clock: sleeps take no real time; they advance the clock and are
-//   recorded.
-// - Real System V semaphores, with every key moved into a range reserved for
-//   this host, so that hosts of parallel test processes never meet and forked
-//   children share the parent's semaphores.
+//   into it, so real files, mmap and log files work inside it.
+// - Device nodes kept in a table; opening one whose major number has a
+//   registered SimDevice gives a simulated descriptor (1000 and up) whose
+//   ioctl, read and write go to that device.
+// - A sysfs tree under <sandbox>/sys with programmable attributes.
+// - A virtual clock: sleeps take no real time; they advance it and are recorded.
+// - Real System V semaphores, every key moved into a range reserved for this
+//   host: hosts of parallel test processes never meet, forked children share.
 // - Recorded shell commands with scripted output or a failure by prefix; cp
 //   (with its simple backup), mv and rm are carried out inside the sandbox,
 //   their words split and quoted as /bin/sh does; nothing else runs.
-// - Captured standard error and output, configurable identity, environment and uname.
-//
+// - Captured standard error and output; identity, environment and uname set by the test.
 // Constructing a SimHost installs it as the library's platform; destroying it
-// restores the platform that was there before, removes its semaphores and the
-// sandbox (only in the process that made it, so forked children leave them).
+// restores the one before and removes its semaphores and sandbox (only in the
+// process that made it).
 #pragma once
 
 #include <cerrno>
@@ -57,13 +52,10 @@ public:
     void write_file(const std::string& path, const std::string& contents, mode_t mode = 0644);
     std::string read_file(const std::string& path) const;  // "" when missing
     bool exists(const std::string& path) const;
-    // A symbolic link at link_path; target is stored as given (relative
-    // targets are resolved against the link's directory, as on a real host).
+    // A symbolic link; a relative target is resolved against the link's directory.
     void make_symlink(const std::string& target, const std::string& link_path);
     // The owner that stat, lstat and fstat report for a sandbox file (kept by
-    // inode, so it follows the file through links and renames). A file
-    // without one reports root when the test's own user owns it, as the
-    // files of a library running as root would.
+    // inode). A file without one reports root when the test's user owns it.
     void set_owner(const std::string& path, uid_t uid);
 
     // ---- device nodes and devices ----
@@ -123,9 +115,8 @@ public:
 
     // ---- child processes ----
     // fork() forks for real; the child's execv of "/bin/sh -c" answers the
-    // command as system() does. Reaping the child adds the command to
-    // commands(); the log holds "fflush stdout", "fflush stderr", "fork",
-    // "fork failed", "exec <command>", "waitpid", "waitpid failed" in order.
+    // command as system() does; reaping the child adds it to commands(). The
+    // log: "fflush stdout|stderr", "fork [failed]", "exec <command>", "waitpid [failed]".
     std::vector<std::string> process_log() const { Lock l(mu_); return process_log_; }
     void fail_fork(int err) { fork_error_ = err; }
     void fail_exec(int err) { exec_error_ = err; }  // of the next fork's child
@@ -133,19 +124,17 @@ public:
 
     // ---- sysfs ----
     void set_sysfs_mounted(bool mounted) { sysfs_mounted_ = mounted; }
-    // An attribute file with behaviour (kinds in sim_sysfs_adapters.h).
-    // read gives the value from a byte position on (the host cuts it to what
-    // the caller asked for); write takes the bytes written at a position.
-    // Both give 0 or an errno value. Without read the attribute is
-    // write-only, without write read-only.
+    // An attribute file with behaviour (kinds in sim_sysfs_adapters.h): read
+    // gives the value from a byte position on, write takes the bytes written
+    // at a position; both give 0 or an errno value. Without one of them the
+    // attribute is write-only or read-only.
     struct Attr {
         std::function<int(size_t pos, std::string& out)> read;
         std::function<int(size_t pos, const std::string& data)> write;
     };
-    // Serves the attribute file at path (made with the mode) by attr. It is
-    // found by its resolved path: every path that leads to the file through
-    // links reaches it, through libsysfs and plain open, read and write alike
-    // (writes through libsysfs reach served attributes only).
+    // Serves the attribute file at path (made with the mode) by attr, whatever
+    // path leads to it, through libsysfs and plain open, read and write
+    // alike (libsysfs writes reach served attributes only).
     void set_attr(const std::string& path, Attr attr, mode_t mode = 0644);
     // The next `count` writes of a served attribute fail with err.
     void fail_attr_writes(const std::string& path, int err, int count = 1);
@@ -165,12 +154,10 @@ public:
     }
     // Reads of the file at path return at most `max_bytes` per call.
     void short_reads(const std::string& path, size_t max_bytes);
-    // Runs before every unlink the library asks for, with the library's path
-    // (for instance to widen a race window with a real delay).
+    // Runs before every unlink the library asks for, with the library's path.
     void on_unlink(std::function<void(const std::string& path)> hook) { Lock l(mu_); unlink_hook_ = std::move(hook); }
     // Runs with "semop <set id> <op>" after each one-operation semop on
-    // semaphore 0 that succeeded, and with "sleep <s>" after each sleep().
-    // Set it before the library runs.
+    // semaphore 0 that succeeded, with "sleep <s>" after each sleep().
     void on_event(std::function<void(const std::string& event)> hook) { event_hook_ = std::move(hook); }
 
     // ---- threads ----
