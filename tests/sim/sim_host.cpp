@@ -371,14 +371,6 @@ bool SimHost::consume_open_fault(const std::string& path, int* err) {
 
 // ---------------------------------------------------------------- files
 
-bool SimHost::device_fd(int fd, DeviceFd* out) const {
-    Lock l(mu_);
-    auto it = device_fds_.find(fd);
-    if (it == device_fds_.end()) return false;
-    *out = it->second;
-    return true;
-}
-
 int SimHost::open(const char* path, int flags, mode_t mode) {
     int err = 0;
     if (consume_open_fault(path, &err)) return fail(err);
@@ -416,7 +408,7 @@ int SimHost::open(const char* path, int flags, mode_t mode) {
 int SimHost::close(int fd) {
     DeviceFd d;
     if (netlink_.close(fd)) return 0;
-    if (device_fd(fd, &d)) {
+    if (lookup(device_fds_, fd, &d)) {
         {
             Lock l(mu_);
             device_fds_.erase(fd);
@@ -424,51 +416,40 @@ int SimHost::close(int fd) {
         d.device->close(d.rdev);
         return 0;
     }
-    {
-        Lock l(mu_);
-        if (attr_fds_.erase(fd) != 0) return 0;
-        short_read_fds_.erase(fd);
-    }
-    return ::close(fd);
+    Lock l(mu_);
+    short_read_fds_.erase(fd);
+    return attr_fds_.erase(fd) != 0 ? 0 : ::close(fd);
+}
+
+ssize_t SimHost::attr_moved(int fd, size_t n) {
+    Lock l(mu_);
+    if (auto it = attr_fds_.find(fd); it != attr_fds_.end()) it->second.pos += n;
+    return static_cast<ssize_t>(n);
 }
 
 ssize_t SimHost::read(int fd, void* buf, size_t len) {
     DeviceFd d;
-    if (device_fd(fd, &d)) return moved(d.device->read(d.rdev, buf, len));
-    std::unique_lock<std::mutex> lock(mu_);
-    auto af = attr_fds_.find(fd);
-    if (af != attr_fds_.end()) {
-        const AttrFd a = af->second;
-        lock.unlock();
-        std::string out;
-        if (const int rc = attr_read(a.key, a.pos, len, &out); rc != 0) return fail(rc);
-        std::memcpy(buf, out.data(), out.size());
-        lock.lock();
-        if (attr_fds_.count(fd) != 0) attr_fds_[fd].pos += out.size();
-        return static_cast<ssize_t>(out.size());
+    AttrFd a;
+    size_t max = len;  // of a file with short reads
+    if (lookup(device_fds_, fd, &d)) return moved(d.device->read(d.rdev, buf, len));
+    if (!lookup(attr_fds_, fd, &a)) {
+        lookup(short_read_fds_, fd, &max);
+        return ::read(fd, buf, std::min(len, max));
     }
-    auto sr = short_read_fds_.find(fd);
-    if (sr != short_read_fds_.end()) len = std::min(len, sr->second);
-    lock.unlock();
-    return ::read(fd, buf, len);
+    std::string out;
+    if (const int rc = attr_read(a.key, a.pos, len, &out); rc != 0) return fail(rc);
+    std::memcpy(buf, out.data(), out.size());
+    return attr_moved(fd, out.size());
 }
 
 ssize_t SimHost::write(int fd, const void* buf, size_t len) {
     DeviceFd d;
-    if (device_fd(fd, &d)) return moved(d.device->write(d.rdev, buf, len));
-    std::unique_lock<std::mutex> lock(mu_);
-    auto af = attr_fds_.find(fd);
-    if (af == attr_fds_.end()) {
-        lock.unlock();
-        return ::write(fd, buf, len);
-    }
-    const AttrFd a = af->second;
-    lock.unlock();
+    AttrFd a;
     size_t done = 0;
+    if (lookup(device_fds_, fd, &d)) return moved(d.device->write(d.rdev, buf, len));
+    if (!lookup(attr_fds_, fd, &a)) return ::write(fd, buf, len);
     if (const int rc = attr_write(a.key, a.pos, static_cast<const char*>(buf), len, &done); rc != 0) return fail(rc);
-    lock.lock();
-    if (attr_fds_.count(fd) != 0) attr_fds_[fd].pos += done;
-    return static_cast<ssize_t>(done);
+    return attr_moved(fd, done);
 }
 
 off_t SimHost::lseek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
@@ -536,7 +517,7 @@ int SimHost::mknod(const char* path, mode_t mode, dev_t dev) {
 
 int SimHost::fsync(int fd) {
     DeviceFd d;
-    return device_fd(fd, &d) ? 0 : ::fsync(fd);
+    return lookup(device_fds_, fd, &d) ? 0 : ::fsync(fd);
 }
 
 int SimHost::rename(const char* from, const char* to) { return ::rename(map(from).c_str(), map(to).c_str()); }
@@ -580,7 +561,7 @@ FILE* SimHost::fopen(const char* path, const char* mode) {
 
 int SimHost::ioctl(int fd, unsigned long request, void* arg) {
     DeviceFd d;
-    if (!device_fd(fd, &d)) return fail(ENOTTY);
+    if (!lookup(device_fds_, fd, &d)) return fail(ENOTTY);
     const int rc = d.device->ioctl(d.rdev, request, arg);
     return rc != 0 ? fail(rc) : 0;
 }

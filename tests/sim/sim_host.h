@@ -284,7 +284,14 @@ private:
     bool attr_entry(const std::string& key, AttrEntry* out) const;
     int attr_write(const std::string& key, size_t pos, const char* data, size_t len, size_t* done);
     int attr_read(const std::string& key, size_t pos, size_t len, std::string* out);
-    bool device_fd(int fd, DeviceFd* out) const;
+    template <class T>
+    bool lookup(const std::map<int, T>& fds, int fd, T* out) const {
+        Lock l(mu_);
+        auto it = fds.find(fd);
+        if (it != fds.end()) *out = it->second;
+        return it != fds.end();
+    }
+    ssize_t attr_moved(int fd, size_t n);  // moves an attribute descriptor's position on
 
     int stat_path(const char* path, struct stat* st, bool follow);
     int path_is(const char* path, mode_t type) const;
