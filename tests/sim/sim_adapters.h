@@ -7,16 +7,6 @@
 // Driver instances are numbered as a driver creates its hosts: the physical
 // ports of every adapter in adapter order, then the virtual ports, those of
 // each physical port in turn.
-//
-// Use:
-//     sim::SimHost host;
-//     sim::SimDriver driver;
-//     sim::FabricSetup setup;
-//     sim::AdapterSetup dual;
-//     dual.ports = 2;
-//     dual.vports_per_port = 1;
-//     setup.adapters = {dual};
-//     sim::Fabric fabric = sim::install_adapters(host, driver, setup);
 #pragma once
 
 #include <array>
@@ -35,10 +25,7 @@
 namespace sim {
 
 struct AdapterSetup {
-    uint16_t device_id = 0x2312;
-    uint16_t vendor_id = VX_PCI_VENDOR_MAKER;
-    uint16_t ssvendor_id = 0;
-    uint16_t ssdevice_id = 0;
+    uint16_t device_id = 0x2312, vendor_id = VX_PCI_VENDOR_MAKER, ssvendor_id = 0, ssdevice_id = 0;
     unsigned ports = 1;            // physical ports (PCI functions), 1 to 4
     unsigned vports_per_port = 0;  // virtual ports of each physical port
     // The node record's SerialNum bytes (default: 0, the adapter's number, 0x30).

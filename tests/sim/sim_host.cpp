@@ -121,7 +121,9 @@ std::vector<std::string> split_words(const std::string& text, bool* meta) {
 
 SimHost* current_host() { return g_current.load(); }
 
-SimHost::SimHost() : owner_pid_(::getpid()), clock_(kEpoch), main_thread_(std::this_thread::get_id()) {
+SimHost::SimHost()
+    : ForwardingPlatform(vx::linux_platform(), false), owner_pid_(::getpid()), clock_(kEpoch),
+      main_thread_(std::this_thread::get_id()) {
     const char* tmp = std::getenv("TMPDIR");
     std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/vxsim.XXXXXX";
     if (::mkdtemp(templ.data()) == nullptr) std::abort();
@@ -142,12 +144,11 @@ SimHost::SimHost() : owner_pid_(::getpid()), clock_(kEpoch), main_thread_(std::t
     }
     copy_text(uname_.nodename, sizeof uname_.nodename, "simhost");
     set_uname("Linux", "6.1.0-sim");
-    previous_ = vx::set_platform(this);
+    install();
     g_current.store(this);
 }
 
 SimHost::~SimHost() {
-    vx::set_platform(previous_ == &vx::linux_platform() ? nullptr : previous_);
     g_current.store(nullptr);
     for (BusObject* bus : std::set<BusObject*>(buses_)) sysfs_close_bus(&bus->bus);
     for (struct sysfs_device* dev : std::set<struct sysfs_device*>(open_devices_)) sysfs_close_device(dev);
@@ -234,7 +235,6 @@ void SimHost::set_uname(const std::string& sysname, const std::string& release, 
     copy_text(uname_.machine, sizeof uname_.machine, machine);
 }
 
-pid_t SimHost::getpid() { return ::getpid(); }
 struct tm* SimHost::localtime_r(const time_t* t, struct tm* out) { return ::gmtime_r(t, out); }
 int SimHost::usleep(unsigned microseconds) { return slept(microseconds), 0; }
 
@@ -452,8 +452,6 @@ ssize_t SimHost::write(int fd, const void* buf, size_t len) {
     return attr_moved(fd, done);
 }
 
-off_t SimHost::lseek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
-
 int SimHost::fstat(int fd, struct stat* st) {
     {
         Lock l(mu_);
@@ -522,8 +520,6 @@ int SimHost::fsync(int fd) {
 
 int SimHost::rename(const char* from, const char* to) { return ::rename(map(from).c_str(), map(to).c_str()); }
 int SimHost::mkdir(const char* path, mode_t mode) { return ::mkdir(map(path).c_str(), mode); }
-int SimHost::ftruncate(int fd, off_t length) { return ::ftruncate(fd, length); }
-int SimHost::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 
 ssize_t SimHost::readlink(const char* path, char* buf, size_t len) {
     std::vector<char> tmp(PATH_MAX + 1);
@@ -566,12 +562,6 @@ int SimHost::ioctl(int fd, unsigned long request, void* arg) {
     return rc != 0 ? fail(rc) : 0;
 }
 
-void* SimHost::mmap(void* addr, size_t len, int prot, int flags, int fd, off_t offset) {
-    return ::mmap(addr, len, prot, flags, fd, offset);
-}
-int SimHost::msync(void* addr, size_t len, int flags) { return ::msync(addr, len, flags); }
-int SimHost::munmap(void* addr, size_t len) { return ::munmap(addr, len); }
-
 int SimHost::semget(key_t key, int nsems, int flags) {
     if (key == IPC_PRIVATE) return ::semget(key, nsems, flags);
     {
@@ -585,8 +575,6 @@ int SimHost::semget(key_t key, int nsems, int flags) {
     return key < 0 || key >= kSemBlock ? fail(EINVAL) : ::semget(sem_base_ + key, nsems, flags);
 }
 
-int SimHost::semctl(int semid, int semnum, int cmd, int arg) { return ::semctl(semid, semnum, cmd, arg); }
-
 int SimHost::semop(int semid, struct sembuf* ops, size_t nops) {
     const int rc = ::semop(semid, ops, nops);
     const int err = errno;
@@ -597,11 +585,6 @@ int SimHost::semop(int semid, struct sembuf* ops, size_t nops) {
     return rc;
 }
 
-int SimHost::thread_join(pthread_t thread, void** result) { return ::pthread_join(thread, result); }
-int SimHost::sigaction(int sig, const struct sigaction* act, struct sigaction* o) { return ::sigaction(sig, act, o); }
-int SimHost::raise(int sig) { return ::raise(sig); }
-int SimHost::pipe(int fds[2], int flags) { return ::pipe2(fds, flags); }
-ssize_t SimHost::write_in_handler(int fd, const void* buf, size_t len) { return ::write(fd, buf, len); }
 
 // ---------------------------------------------------------------- shell and child processes
 
@@ -725,8 +708,6 @@ int SimHost::execv(const char* path, const char* const argv[]) {
     if (::write(report_fd_, argv[2], std::strlen(argv[2])) < 0) ::_exit(126);
     ::_exit(answer(argv[2]).exit_status & 0xFF);
 }
-
-void SimHost::exit_child(int status) { ::_exit(status); }
 
 pid_t SimHost::waitpid(pid_t pid, int* status, int options) {
     if (wait_fault_.count > 0) {

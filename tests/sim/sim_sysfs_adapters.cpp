@@ -261,34 +261,22 @@ SysfsAdapter sysfs_adapter(uint16_t device_id, std::vector<unsigned> hosts) {
 }
 
 SysfsAttrs sysfs_scsi_host_defaults(unsigned, unsigned adapter_index) {
-    return {{"link_state", "Link Up - F_Port"},
-            {"state", "running"},
+    return {{"link_state", "Link Up - F_Port"},       {"state", "running"},
             {"serial_num", format("SIM0000A%05u", adapter_index + 1)},
-            {"model_name", "VX2562"},
-            {"driver_version", "10.02.00.100-k"},
-            {"fw_version", "8.07.00 (d0d5)"},
-            {"optrom_bios_version", "3.56"},
-            {"optrom_fcode_version", "4.10"},
-            {"optrom_efi_version", "6.17"},
-            {"optrom_fw_version", "8.07.00 0"},
-            {"max_npiv_vports", "254"},
-            {"sg_tablesize", "128"},
-            {"fw_state", "0x3 0x0 0x0 0x0 0x0 0x0"},
-            {"mpi_version", "1.2.3"},
-            {"pep_version", "4.5.6"},
-            {"phy_version", "7.8.9"},
-            {"vlan_id", "0"},
-            {"vn_port_mac_address", "00:0e:1e:01:02:03"},
-            {"fabric_param", "0"}};
+            {"model_name", "VX2562"},                 {"driver_version", "10.02.00.100-k"},
+            {"fw_version", "8.07.00 (d0d5)"},         {"optrom_bios_version", "3.56"},
+            {"optrom_fcode_version", "4.10"},         {"optrom_efi_version", "6.17"},
+            {"optrom_fw_version", "8.07.00 0"},       {"max_npiv_vports", "254"},
+            {"sg_tablesize", "128"},                  {"fw_state", "0x3 0x0 0x0 0x0 0x0 0x0"},
+            {"mpi_version", "1.2.3"},                 {"pep_version", "4.5.6"},
+            {"phy_version", "7.8.9"},                 {"vlan_id", "0"},
+            {"vn_port_mac_address", "00:0e:1e:01:02:03"}, {"fabric_param", "0"}};
 }
 
 SysfsAttrs sysfs_fc_host_defaults(unsigned host_no) {
-    return {{"node_name", format("0x200000e08b%06x", host_no)},
-            {"port_name", format("0x210000e08b%06x", host_no)},
-            {"port_id", format("0x01%02x00", host_no & 0xFF)},
-            {"speed", "8 Gbit"},
-            {"fabric_name", "0x100000051e000001"},
-            {"port_state", "Online"},
+    return {{"node_name", format("0x200000e08b%06x", host_no)}, {"port_name", format("0x210000e08b%06x", host_no)},
+            {"port_id", format("0x01%02x00", host_no & 0xFF)},  {"speed", "8 Gbit"},
+            {"fabric_name", "0x100000051e000001"},              {"port_state", "Online"},
             {"max_npiv_vports", "254"}};
 }
 
