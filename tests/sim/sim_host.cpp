@@ -380,7 +380,7 @@ int SimHost::open(const char* path, int flags, mode_t mode) {
         if ((flags & O_CREAT) != 0 && (flags & O_EXCL) != 0) return fail(EEXIST);
         auto dev = devices_.find(major(node->second.rdev));
         if (!S_ISCHR(node->second.mode) || dev == devices_.end()) return fail(ENXIO);
-        const DeviceFd d{node->first, node->second.rdev, dev->second};
+        const DeviceFd d{node->second.mode, node->second.rdev, dev->second};
         lock.unlock();
         if (const int rc = d.device->open(d.rdev, flags); rc != 0) return fail(rc);
         lock.lock();
@@ -453,19 +453,16 @@ ssize_t SimHost::write(int fd, const void* buf, size_t len) {
 }
 
 int SimHost::fstat(int fd, struct stat* st) {
-    {
-        Lock l(mu_);
-        auto it = device_fds_.find(fd);
-        if (it != device_fds_.end()) {
-            *st = {};
-            st->st_mode = nodes_.count(it->second.path) != 0 ? nodes_[it->second.path].mode : (S_IFCHR | 0600);
-            st->st_rdev = it->second.rdev;
-            st->st_nlink = 1;
-            return 0;
-        }
-        auto af = attr_fds_.find(fd);
-        if (af != attr_fds_.end()) return ::stat(map(af->second.key).c_str(), st);
+    DeviceFd d;
+    AttrFd a;
+    if (lookup(device_fds_, fd, &d)) {
+        *st = {};
+        st->st_mode = d.mode;
+        st->st_rdev = d.rdev;
+        st->st_nlink = 1;
+        return 0;
     }
+    if (lookup(attr_fds_, fd, &a)) return ::stat(map(a.key).c_str(), st);
     const int rc = ::fstat(fd, st);
     if (rc == 0) report_owner(st);
     return rc;
@@ -533,17 +530,9 @@ ssize_t SimHost::readlink(const char* path, char* buf, size_t len) {
 }
 
 int SimHost::list_dir(const char* path, std::vector<std::string>& names) {
-    const std::string dir = normalise(path);
     struct stat st {};
-    if (::stat(map(dir).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
-    names = dir_names(map(dir));
-    {
-        Lock l(mu_);
-        for (const auto& [p, n] : nodes_) {
-            if (parent_of(p) == dir) names.push_back(base_name(p));
-        }
-    }
-    std::sort(names.begin(), names.end());
+    if (::stat(map(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
+    names = dir_names(map(path));
     return 0;
 }
 

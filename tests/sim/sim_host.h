@@ -353,7 +353,7 @@ public:
 
 private:
     struct DeviceFd {
-        std::string path;
+        mode_t mode;  // of its node
         dev_t rdev;
         SimDevice* device;
     };
