@@ -81,19 +81,13 @@ struct ChipPlaces {
     uint32_t table;
 };
 
-std::optional<ChipPlaces> places_of(uint16_t device_id) {
-    switch (device_id) {
-    case 0x2532:
-    case 0x2533:
-        return ChipPlaces{0x200000, 0x140000, 0x141000};
-    case 0x8001:
-        return ChipPlaces{0x400000, 0x360000, 0x361000};
-    case 0x0101: case 0x8021: case 0x2031: case 0x2831: case 0x8031:
-    case 0x8831: case 0x8044: case 0x2071: case 0x2271: case 0x2261:
-        return ChipPlaces{0x400000, 0x3F0000, 0x3F1000};
-    default:
-        return std::nullopt;
+std::optional<ChipPlaces> places_of(uint16_t id) {
+    if (id == 0x2532 || id == 0x2533) return ChipPlaces{0x200000, 0x140000, 0x141000};
+    if (id == 0x8001) return ChipPlaces{0x400000, 0x360000, 0x361000};
+    for (uint16_t chip : {0x0101, 0x8021, 0x2031, 0x2831, 0x8031, 0x8831, 0x8044, 0x2071, 0x2271, 0x2261}) {
+        if (id == chip) return ChipPlaces{0x400000, 0x3F0000, 0x3F1000};
     }
+    return std::nullopt;
 }
 
 bool is_24xx(uint16_t id) { return id == 0x2422 || id == 0x2432 || id == 0x5422 || id == 0x5432 || id == 0x8432; }
