@@ -1,25 +1,16 @@
 // The flash side of the simulated adapter driver, and realistic flash
 // contents per chip.
 //
-// install_flash() registers the driver's handlers of
-// - flash read (0x0F): SubCode 0xFFFF reads ResponseLen bytes of raw flash at
-//   Reserved1; any other SubCode reads a region the driver places itself
-//   (SimAdapter::driver_regions), from Reserved1 bytes into it, at most to
-//   the region's end;
-// - flash write (0x0A): the request bytes, raw at Reserved1 or into a region
-//   as for the read; every write is recorded in SimAdapter::flash_writes;
-// - option ROM layout (0x10): SimAdapter::driver_layout (status 12 when empty).
-// A write on an adapter with torn_write set stores that many bytes and
-// answers status 1; with busy_writes, it answers busy and stores nothing.
-// A transfer that reaches past the flash's end, or past its region, or names
-// an unknown region, answers status 6 (invalid parameter) and moves nothing.
+// install_flash(): flash read (0x0F) and write (0x0A), raw at Reserved1
+// (SubCode 0xFFFF) or Reserved1 bytes into a region the driver places itself
+// (SimAdapter::driver_regions); a transfer past the flash or its region
+// answers status 6. Writes are recorded (flash_writes), torn (torn_write) or
+// busy (busy_writes). The option ROM layout (0x10) is driver_layout.
 //
-// build_chip_flash() gives an adapter a flash as its chip has it: for the
-// flash-layout chips a boot code chain at 0 (BIOS, FCode, EFI) with the
-// "VFLT" locator behind its last image, the flash descriptor "VXID" and the
-// flash layout table at the chip's addresses; for the others the regions the
-// driver places. Every byte not written by the builder holds
-// flash_pattern(offset), so a test can tell which bytes were moved where.
+// build_chip_flash(): for the flash-layout chips a boot code chain at 0
+// (BIOS, FCode, EFI) with the "VFLT" locator behind it, the flash descriptor
+// "VXID" and the flash layout table at the chip's addresses; for the others
+// the regions the driver places. Every other byte holds flash_pattern(offset).
 #pragma once
 
 #include <cstdint>

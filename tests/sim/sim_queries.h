@@ -1,21 +1,12 @@
 // The query side of the simulated driver: the records a port answers about
 // itself (node, port, chip, converged port, driver, firmware, link
-// statistics) and handlers for the requests that canned records cannot
-// answer:
-// - query 3 / 4: the remote port / target at index Instance (status 9 past
-//   the end);
-// - 0x02: records Enable in aen_enabled and leaves aen_buf_len in the
-//   request's BufLength (status 6 for a request shorter than 8 bytes);
-// - 0x03: delivers as many whole 16-byte events of the FIFO as fit, oldest
-//   first, and removes them; ResponseLen = bytes delivered;
-// - 0xFD: the SCSI address of the target whose WWPN is in the request's first
-//   8 bytes (status 9 when none, 6 for a shorter request);
-// - get data 0x6A: an EXT_DEVICEDATA of the targets: TotalDevices all of
-//   them, as many entries as fit (status 16 below the 8-byte head);
-// - get data 0x70: the statistics of the remote port whose WWPN is in the
-//   request's first 8 bytes (status 9 when none, 6 for a shorter request).
-// add_query_port installs the handlers again, so a test registers its own
-// for the same requests after its last port.
+// statistics) and handlers for what canned records cannot answer: the
+// discovered ports and targets by index (query 3, 4), event registration
+// (0x02: Enable kept, aen_buf_len given back) and the event FIFO (0x03: the
+// whole events that fit), and by a WWPN in the request the SCSI address
+// (0xFD) and the remote port statistics (get data 0x70); the port summary
+// (get data 0x6A). add_query_port installs the handlers again, so a test
+// registers its own for the same requests after its last port.
 #pragma once
 
 #include <array>

@@ -1,22 +1,8 @@
 // The region side of a simulated converged adapter: the driver's answers
-// about its firmware parts and region activation, and the flash contents of
-// the regions that hold the firmware parts' versions and the image status
-// records.
-//
-// Driver:
-// - the adapter component versions (query, SubCode 10): a canned list of
-//   region versions on the port (set_region_versions);
-// - region activation (0x18): SubCodes 1 to 5 are recorded and answered with
-//   status 0 (or the status a port was set to fail with), any other SubCode
-//   with status 6 (SimActivations);
-// - flash update capabilities (0x26): SubCode 1 answers the adapter's
-//   update_caps record, SubCode 2 stores the request there.
-//
-// Flash (on a FlashRig of a flash-layout chip): add_regions() rebuilds the
-// flash with the chip's usual regions plus more, and place_in_region() puts
-// bytes at a region's start: an MPI region head (version bytes 17-19), an EDC
-// region head (cookie word, then the version bytes 17-19), a ROM chain for
-// the NIC boot code, an image status record.
+// about its firmware parts (query SubCode 10), region activation (0x18) and
+// flash update capabilities (0x26: SubCode 2 stores update_caps, others
+// answer it), and the flash contents of the regions that hold the firmware
+// parts' versions and the image status records.
 #pragma once
 
 #include <cstdint>
