@@ -13,14 +13,11 @@
 namespace sim {
 
 struct Fw24xx {
-    uint32_t major = 1;
-    uint32_t minor = 0;
-    uint32_t subminor = 0;
+    uint32_t major = 1, minor = 0, subminor = 0;
     uint32_t words1 = 64;  // length of the first segment, in words
     uint32_t words2 = 32;  // of the second
     // Written into word 3 instead of the real length (to build bad images).
-    std::optional<uint32_t> length_word1;
-    std::optional<uint32_t> length_word2;
+    std::optional<uint32_t> length_word1, length_word2;
     uint32_t sum_error1 = 0;  // added to the first segment's sum (0: a good sum)
     uint32_t sum_error2 = 0;
 };

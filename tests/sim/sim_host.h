@@ -363,16 +363,14 @@ private:
     };
     struct AttrEntry {
         Attr attr;
-        int write_err = 0;
-        int write_fails = 0;
+        int write_err = 0, write_fails = 0;
     };
     struct AttrFd {
         std::string key;
         size_t pos;
     };
     struct Fault {
-        int err;
-        int count;
+        int err, count;
     };
     // The served attribute at a path: its key (the resolved path), or "".
     std::string attr_key(const std::string& path) const;
@@ -448,8 +446,7 @@ private:
     std::vector<std::string> process_log_;
     std::map<pid_t, int> children_;  // child -> read end of its pipe
     int report_fd_ = -1;             // in a child: the write end
-    int fork_error_ = 0;
-    int exec_error_ = 0;
+    int fork_error_ = 0, exec_error_ = 0;
     Fault wait_fault_{0, 0};
 };
 

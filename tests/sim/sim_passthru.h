@@ -28,8 +28,7 @@ struct SanPort {
 
 struct SanFabric {
     std::vector<SanPort> ports;
-    bool reject_echo = false;
-    bool reject_rls = false;
+    bool reject_echo = false, reject_rls = false;
     std::map<uint16_t, Bytes> data;  // get/set data by sub-code
     Bytes lun_data;                  // answer of the LUN data request
     SanPort* find(const uint8_t* wwpn);

@@ -18,8 +18,7 @@ namespace sim {
 
 // One entry of a region version list.
 struct RegionVersion {
-    uint16_t region = 0;
-    uint16_t sub_region = 0;
+    uint16_t region = 0, sub_region = 0;
     uint16_t location = 0;  // 1 running, 0 in flash
     Bytes version;          // VersionLength = its size (at most 8 bytes are stored)
 };

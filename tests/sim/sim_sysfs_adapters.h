@@ -57,8 +57,7 @@ struct FlashWindow {
     // Every commit, as (flash offset, bytes).
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> commits;
     enum class Mode { Closed, Read, Write } mode = Mode::Closed;
-    uint32_t offset = 0;
-    uint32_t size = 0;
+    uint32_t offset = 0, size = 0;
     std::vector<uint8_t> staged;
 };
 
@@ -76,11 +75,8 @@ struct SysfsLun {
 
 struct SysfsRemotePort {
     unsigned number = 0;  // rport-<H>:0-<number>
-    std::string node_name = "0x2000001b32a00001";
-    std::string port_name = "0x2100001b32a00001";
-    std::string port_id = "0x010200";
-    std::string roles = "FCP Target";
-    std::string port_state = "Online";
+    std::string node_name = "0x2000001b32a00001", port_name = "0x2100001b32a00001", port_id = "0x010200";
+    std::string roles = "FCP Target", port_state = "Online";
     std::optional<unsigned> target_id = 0;  // nullopt: no SCSI target id
     std::vector<SysfsLun> luns;
 };
@@ -102,10 +98,7 @@ struct SysfsFunction {
 
 struct SysfsAdapter {
     std::string driver = "vxa2xxx";
-    uint16_t vendor_id = VX_PCI_VENDOR_MAKER;
-    uint16_t device_id = 0x2532;
-    uint16_t ssvendor_id = 0;
-    uint16_t ssdevice_id = 0;
+    uint16_t vendor_id = VX_PCI_VENDOR_MAKER, device_id = 0x2532, ssvendor_id = 0, ssdevice_id = 0;
     unsigned pci_bus = 0;  // 0: 3 + the adapter's index
     std::vector<SysfsFunction> functions;
     SysfsAttrs pci;                 // changes to the PCI function's text attributes
