@@ -150,7 +150,7 @@ SimHost::SimHost()
 
 SimHost::~SimHost() {
     g_current.store(nullptr);
-    for (BusObject* bus : std::set<BusObject*>(buses_)) sysfs_close_bus(&bus->bus);
+    while (!buses_.empty()) sysfs_close_bus(buses_.begin()->first);
     for (struct sysfs_device* dev : std::set<struct sysfs_device*>(open_devices_)) sysfs_close_device(dev);
     for (auto& [stream, status] : popen_status_) std::fclose(stream);
     for (auto& [pid, fd] : children_) {
@@ -864,24 +864,24 @@ struct sysfs_device* SimHost::make_device(const std::string& path, const std::st
 struct sysfs_bus* SimHost::sysfs_open_bus(const char* name) {
     const std::string path = std::string("/sys/bus/") + name;
     if (!sysfs_mounted_ || sysfs_path_is_dir(path.c_str()) != 0) return errno = ENOENT, nullptr;
-    auto* bus = new BusObject();
-    copy_text(bus->bus.name, sizeof bus->bus.name, name);
-    copy_text(bus->bus.path, sizeof bus->bus.path, path);
+    auto* bus = new sysfs_bus{};
+    copy_text(bus->name, sizeof bus->name, name);
+    copy_text(bus->path, sizeof bus->path, path);
     Lock l(mu_);
-    buses_.insert(bus);
-    return &bus->bus;
+    buses_[bus];
+    return bus;
 }
 
 struct sysfs_driver* SimHost::sysfs_get_bus_driver(struct sysfs_bus* sbus, const char* name) {
     Lock l(mu_);
-    auto bus = std::find_if(buses_.begin(), buses_.end(), [sbus](BusObject* b) { return &b->bus == sbus; });
+    auto bus = buses_.find(sbus);
     if (bus == buses_.end()) return nullptr;
-    for (auto& d : (*bus)->drivers) {
+    for (auto& d : bus->second) {
         if (std::strcmp(d.name, name) == 0) return &d;
     }
     const std::string path = std::string(sbus->path) + "/drivers/" + name;
     if (sysfs_path_is_dir(path.c_str()) != 0) return nullptr;
-    struct sysfs_driver& d = (*bus)->drivers.emplace_back();
+    struct sysfs_driver& d = bus->second.emplace_back();
     copy_text(d.name, sizeof d.name, name);
     copy_text(d.path, sizeof d.path, path);
     copy_text(d.bus, sizeof d.bus, sbus->name);
@@ -891,9 +891,9 @@ struct sysfs_driver* SimHost::sysfs_get_bus_driver(struct sysfs_bus* sbus, const
 
 void SimHost::sysfs_close_bus(struct sysfs_bus* sbus) {
     Lock l(mu_);
-    auto bus = std::find_if(buses_.begin(), buses_.end(), [sbus](BusObject* b) { return &b->bus == sbus; });
+    auto bus = buses_.find(sbus);
     if (bus == buses_.end()) return;
-    for (auto& d : (*bus)->drivers) {
+    for (auto& d : bus->second) {
         if (dlist* list = driver_lists_[&d]) {
             DL_node* node = nullptr;
             dlist_for_each_nomark(list, node) {
@@ -904,7 +904,7 @@ void SimHost::sysfs_close_bus(struct sysfs_bus* sbus) {
         }
         driver_lists_.erase(&d);
     }
-    delete *bus;
+    delete bus->first;
     buses_.erase(bus);
 }
 

@@ -357,10 +357,6 @@ private:
         dev_t rdev;
         SimDevice* device;
     };
-    struct BusObject {
-        struct sysfs_bus bus {};
-        std::deque<struct sysfs_driver> drivers;  // a deque: the addresses stay
-    };
     struct AttrEntry {
         Attr attr;
         int write_err = 0, write_fails = 0;
@@ -437,7 +433,7 @@ private:
     // libsysfs objects handed out: buses with their drivers, each driver's
     // device list, every device with the attributes opened on it, and the
     // devices opened by path (the others belong to their driver's list).
-    std::set<BusObject*> buses_;
+    std::map<struct sysfs_bus*, std::deque<struct sysfs_driver>> buses_;  // a deque: the addresses stay
     std::map<struct sysfs_driver*, dlist*> driver_lists_;
     std::map<struct sysfs_device*, std::vector<struct sysfs_attribute*>> device_attrs_;
     std::set<struct sysfs_device*> open_devices_;
