@@ -848,13 +848,13 @@ int SimHost::sysfs_get_link(const char* path, char* target, size_t len) {
     return 0;
 }
 
-// A device handed out; the caller holds the lock.
-struct sysfs_device* SimHost::make_device(const std::string& path, const std::string& bus_name) {
+// A device handed out, without a bus name (the library reads none); the
+// caller holds the lock.
+struct sysfs_device* SimHost::make_device(const std::string& path) {
     auto* dev = static_cast<struct sysfs_device*>(std::calloc(1, sizeof(struct sysfs_device)));
     copy_text(dev->name, sizeof dev->name, base_name(path));
     copy_text(dev->bus_id, sizeof dev->bus_id, base_name(path));
     copy_text(dev->path, sizeof dev->path, path);
-    copy_text(dev->bus, sizeof dev->bus, bus_name);
     const std::string driver = resolve_link(path + "/driver");
     copy_text(dev->driver_name, sizeof dev->driver_name, driver.empty() ? "unknown" : base_name(driver));
     device_attrs_[dev];
@@ -920,8 +920,7 @@ struct dlist* SimHost::sysfs_get_driver_devices(struct sysfs_driver* driver) {
     dlist_for_each_data(names, name, char) {
         const std::string target = resolve_link(std::string(driver->path) + "/" + name);
         if (target.compare(0, 13, "/sys/devices/") != 0) continue;  // "module" and the like
-        // Devices listed by a driver carry no bus name, as libsysfs gives them.
-        dlist_push(it->second, make_device(target, ""));
+        dlist_push(it->second, make_device(target));
     }
     dlist_destroy(names);
     return it->second;
@@ -929,17 +928,8 @@ struct dlist* SimHost::sysfs_get_driver_devices(struct sysfs_driver* driver) {
 
 struct sysfs_device* SimHost::sysfs_open_device_path(const char* path) {
     if (sysfs_path_is_dir(path) != 0) return errno = EINVAL, nullptr;
-    const std::string dir = normalise(path);
-    // The bus whose device list links to the same directory.
-    std::string bus_name;
-    char real[PATH_MAX];
-    const std::string mine = ::realpath(map(dir).c_str(), real) != nullptr ? real : "";
-    for (const auto& b : dir_names(map("/sys/bus"))) {
-        const std::string entry = map("/sys/bus/" + b + "/devices/" + base_name(dir));
-        if (::realpath(entry.c_str(), real) != nullptr && mine == real) bus_name = b;
-    }
     Lock l(mu_);
-    struct sysfs_device* dev = make_device(dir, bus_name);
+    struct sysfs_device* dev = make_device(normalise(path));
     open_devices_.insert(dev);
     return dev;
 }

@@ -390,7 +390,7 @@ private:
     CommandResult answer(const std::string& command);
     void slept(unsigned long long usec);
     std::string resolve_link(const std::string& path) const;  // library path of a link's target
-    struct sysfs_device* make_device(const std::string& path, const std::string& bus_name);
+    struct sysfs_device* make_device(const std::string& path);
     dlist* make_list(const std::string& path, bool links);
     void log_process(const std::string& line) { Lock l(mu_); process_log_.push_back(line); }
 
