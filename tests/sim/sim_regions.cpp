@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include "sim_nvram_vpd.h"
 
@@ -64,8 +65,8 @@ void place_in_region(FlashRig& rig, uint8_t code, const Bytes& blob, size_t at) 
 }
 
 Bytes mpi_region_head(uint8_t v0, uint8_t v1, uint8_t v2) {
-    Bytes b(17, 0);
-    b.insert(b.end(), {v0, v1, v2});
+    Bytes b(20, 0);
+    std::tie(b[17], b[18], b[19]) = std::tie(v0, v1, v2);
     return b;
 }
 
