@@ -9,7 +9,6 @@
 #include "sim_queries.h"
 
 namespace sim {
-
 namespace {
 
 std::string driver_name(const FabricSetup& setup) {
