@@ -10,9 +10,7 @@ namespace sim {
 Bytes blank_flash(size_t size, uint8_t fill) { return Bytes(size, fill); }
 
 void place(Bytes& flash, size_t offset, const Bytes& blob, uint8_t fill) {
-    if (flash.size() < offset + blob.size()) {
-        flash.resize(offset + blob.size(), fill);
-    }
+    if (flash.size() < offset + blob.size()) flash.resize(offset + blob.size(), fill);
     std::copy(blob.begin(), blob.end(), flash.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
@@ -27,37 +25,28 @@ void put_le32(Bytes& b, size_t offset, uint32_t v) {
     put_le16(b, offset + 2, static_cast<uint16_t>(v >> 16));
 }
 
-uint16_t get_le16(const Bytes& b, size_t offset) {
-    return static_cast<uint16_t>(b.at(offset) + 256 * b.at(offset + 1));
-}
+uint16_t get_le16(const Bytes& b, size_t offset) { return static_cast<uint16_t>(b.at(offset) | b.at(offset + 1) << 8); }
 
 Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-// ---- PCI expansion ROM images ----
-
-namespace {
-
-RomImage image_of(uint8_t code_type, uint8_t major, uint8_t minor, uint16_t units) {
-    RomImage img;
-    img.code_type = code_type;
-    img.rev_major = major;
-    img.rev_minor = minor;
-    img.units = units;
-    return img;
+uint16_t word_checksum(const Bytes& b, size_t from, size_t words) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < words; ++i) sum += get_le16(b, from + 2 * i);
+    return static_cast<uint16_t>(0x10000u - (sum & 0xFFFFu));
 }
 
-}  // namespace
+// ---- PCI expansion ROM images ----
 
 RomImage bios_image(uint8_t major, uint8_t minor, uint16_t units) {
-    return image_of(VXIMG_CODE_X86, major, minor, units);
+    return {.code_type = VXIMG_CODE_X86, .rev_major = major, .rev_minor = minor, .units = units};
 }
 
 RomImage fcode_image(uint8_t major, uint8_t minor, uint16_t units) {
-    return image_of(VXIMG_CODE_FCODE, major, minor, units);
+    return {.code_type = VXIMG_CODE_FCODE, .rev_major = major, .rev_minor = minor, .units = units};
 }
 
 RomImage efi_image(uint8_t major, uint8_t minor, uint16_t units) {
-    return image_of(VXIMG_CODE_EFI, major, minor, units);
+    return {.code_type = VXIMG_CODE_EFI, .rev_major = major, .rev_minor = minor, .units = units};
 }
 
 RomImage settings_bios_image(uint16_t svid, uint8_t fill, uint16_t units) {
@@ -70,20 +59,13 @@ RomImage settings_bios_image(uint16_t svid, uint8_t fill, uint16_t units) {
 }
 
 RomImage vpd_image(uint16_t vendor_id, const Bytes& vpd, uint16_t units) {
-    RomImage img;
-    img.vendor_id = vendor_id;
-    img.device_id = VXIMG_DEVICE_VPD;
-    img.units = units;
+    RomImage img{.vendor_id = vendor_id, .device_id = VXIMG_DEVICE_VPD, .units = units};
     img.payload = vpd;
     return img;
 }
 
-RomImage firmware_image(uint16_t vendor_id, uint16_t major, uint16_t minor, uint16_t subminor,
-                        uint16_t units) {
-    RomImage img;
-    img.vendor_id = vendor_id;
-    img.device_id = VXIMG_DEVICE_FIRMWARE;
-    img.units = units;
+RomImage firmware_image(uint16_t vendor_id, uint16_t major, uint16_t minor, uint16_t subminor, uint16_t units) {
+    RomImage img{.vendor_id = vendor_id, .device_id = VXIMG_DEVICE_FIRMWARE, .units = units};
     img.payload.assign(32, 0);
     put_le16(img.payload, 0, 0x5A4C);
     put_le16(img.payload, 12, subminor);
@@ -95,17 +77,12 @@ RomImage firmware_image(uint16_t vendor_id, uint16_t major, uint16_t minor, uint
 Bytes build_rom_image(const RomImage& image, bool last) {
     const size_t pcir = image.pcir_offset;
     const size_t payload_at = pcir + image.pcir_length;
-    const size_t need = std::max({static_cast<size_t>(26), pcir + 24, payload_at + image.payload.size()});
+    const size_t need = std::max({size_t{26}, pcir + 24, payload_at + image.payload.size()});
     Bytes b(std::max(static_cast<size_t>(image.units) * 512, need), 0);
-
     b[0] = 0x55;
     b[1] = 0xAA;
     put_le16(b, 0x18, image.pcir_offset);
-
-    b[pcir + 0] = 'P';
-    b[pcir + 1] = 'C';
-    b[pcir + 2] = 'I';
-    b[pcir + 3] = 'R';
+    std::copy_n("PCIR", 4, b.begin() + static_cast<std::ptrdiff_t>(pcir));
     put_le16(b, pcir + 4, image.vendor_id);
     put_le16(b, pcir + 6, image.device_id);
     put_le16(b, pcir + 0x0A, image.pcir_length);
@@ -115,9 +92,7 @@ Bytes build_rom_image(const RomImage& image, bool last) {
     b[pcir + 0x13] = image.rev_major;
     b[pcir + 0x14] = image.code_type;
     b[pcir + 0x15] = last ? 0x80 : 0x00;
-
-    std::copy(image.payload.begin(), image.payload.end(),
-              b.begin() + static_cast<std::ptrdiff_t>(payload_at));
+    std::copy(image.payload.begin(), image.payload.end(), b.begin() + static_cast<std::ptrdiff_t>(payload_at));
     if (image.svid) {
         b[2] = static_cast<uint8_t>(image.units);
         std::copy_n("SVID", 4, b.begin() + 28);
@@ -137,24 +112,18 @@ RomChain build_rom_chain(const std::vector<RomImage>& images, std::optional<uint
         pos = *vfim_length;
     }
     for (size_t i = 0; i < images.size(); ++i) {
-        const bool last = images[i].last.value_or(i + 1 == images.size());
         chain.offsets.push_back(pos);
-        place(chain.bytes, pos, build_rom_image(images[i], last), 0);
+        place(chain.bytes, pos, build_rom_image(images[i], images[i].last.value_or(i + 1 == images.size())), 0);
         pos += static_cast<size_t>(images[i].units) * 512;
     }
-    if (chain.bytes.size() < pos) {
-        chain.bytes.resize(pos, 0);
-    }
+    if (chain.bytes.size() < pos) chain.bytes.resize(pos, 0);
     chain.end = pos;
     return chain;
 }
 
 Bytes build_vfim_header(uint16_t length) {
     Bytes b(32, 0);
-    b[0] = 'V';
-    b[1] = 'F';
-    b[2] = 'I';
-    b[3] = 'M';
+    std::copy_n("VFIM", 4, b.begin());
     put_le16(b, 4, 1);
     put_le16(b, 6, length);
     return b;
@@ -169,33 +138,8 @@ Bytes build_bios_only_rom(uint8_t major, uint8_t minor, const Bytes& vpd) {
 
 // ---- flash layout table ----
 
-namespace {
-
-// Two's complement of the 16-bit word sum of b (the checksum word itself
-// must be 0 while summing).
-uint16_t word_checksum(const Bytes& b, size_t from, size_t words) {
-    uint32_t sum = 0;
-    for (size_t i = 0; i < words; ++i) {
-        sum += get_le16(b, from + 2 * i);
-    }
-    return static_cast<uint16_t>((0x10000u - (sum & 0xFFFFu)) & 0xFFFFu);
-}
-
-}  // namespace
-
 FltRegion flt_region(uint8_t code, uint32_t size, uint32_t start, uint8_t attribute) {
-    FltRegion r;
-    r.code = code;
-    r.size = size;
-    r.start = start;
-    r.attribute = attribute;
-    return r;
-}
-
-FltOptions flt_corrupt_checksum() {
-    FltOptions o;
-    o.corrupt_checksum = true;
-    return o;
+    return {.code = code, .size = size, .start = start, .attribute = attribute};
 }
 
 Bytes build_flt_table(const std::vector<FltRegion>& regions, const FltOptions& options) {
@@ -207,9 +151,7 @@ Bytes build_flt_table(const std::vector<FltRegion>& regions, const FltOptions& o
         const FltRegion& r = regions[i];
         const size_t at = 8 + 16 * i;
         b[at] = r.code;
-        b[at + 1] = r.byte1;
         b[at + 2] = r.attribute;
-        b[at + 3] = r.byte3;
         put_le32(b, at + 4, r.size);
         put_le32(b, at + 8, r.start);
         put_le32(b, at + 12, r.end.value_or(r.start + r.size - 1));
@@ -218,41 +160,19 @@ Bytes build_flt_table(const std::vector<FltRegion>& regions, const FltOptions& o
     // the entries built counts zero bytes there.
     const size_t words = (static_cast<size_t>(length) + 8) / 2;
     Bytes summed = b;
-    if (summed.size() < 2 * words) {
-        summed.resize(2 * words, 0);
-    }
-    uint16_t ck = word_checksum(summed, 0, words);
-    if (options.corrupt_checksum) {
-        ck = static_cast<uint16_t>(ck + 1);
-    }
-    put_le16(b, 4, ck);
+    if (summed.size() < 2 * words) summed.resize(2 * words, 0);
+    put_le16(b, 4, static_cast<uint16_t>(word_checksum(summed, 0, words) + (options.corrupt_checksum ? 1 : 0)));
     return b;
 }
 
 Bytes build_flt_locator(uint32_t table_address, bool corrupt_checksum) {
     Bytes b(16, 0);
-    b[0] = 'V';
-    b[1] = 'F';
-    b[2] = 'L';
-    b[3] = 'T';
+    std::copy_n("VFLT", 4, b.begin());
     put_le16(b, 4, static_cast<uint16_t>(table_address & 0xFFFF));
     put_le16(b, 6, static_cast<uint16_t>(table_address >> 16));
     b[8] = 1;
-    uint16_t ck = word_checksum(b, 0, 8);
-    if (corrupt_checksum) {
-        ck = static_cast<uint16_t>(ck ^ 0x0100);
-    }
-    put_le16(b, 14, ck);
+    put_le16(b, 14, static_cast<uint16_t>(word_checksum(b, 0, 8) ^ (corrupt_checksum ? 0x0100 : 0)));
     return b;
-}
-
-void place_flt(Bytes& flash, std::optional<size_t> locator_offset, size_t table_offset,
-               const std::vector<FltRegion>& regions, const FltOptions& options, bool corrupt_locator) {
-    place(flash, table_offset, build_flt_table(regions, options));
-    if (locator_offset) {
-        place(flash, *locator_offset,
-              build_flt_locator(static_cast<uint32_t>(table_offset), corrupt_locator));
-    }
 }
 
 // ---- VPD ----
@@ -264,25 +184,20 @@ namespace {
 void append_keyword(BuiltVpd& out, uint8_t area, const VpdKeyword& kw) {
     assert(kw.name.size() == 2 && kw.data.size() <= 255);
     const size_t at = out.bytes.size();
-    out.bytes.push_back(static_cast<uint8_t>(kw.name[0]));
-    out.bytes.push_back(static_cast<uint8_t>(kw.name[1]));
-    out.bytes.push_back(static_cast<uint8_t>(kw.data.size()));
+    out.bytes.insert(out.bytes.end(), {static_cast<uint8_t>(kw.name[0]), static_cast<uint8_t>(kw.name[1]),
+                                       static_cast<uint8_t>(kw.data.size())});
     out.bytes.insert(out.bytes.end(), kw.data.begin(), kw.data.end());
     out.keywords.push_back({area, kw.name, at, at + 3, kw.data.size()});
 }
 
-size_t keywords_size(const std::vector<VpdKeyword>& kws) {
-    size_t n = 0;
-    for (const VpdKeyword& kw : kws) {
-        n += 3 + kw.data.size();
-    }
-    return n;
+void append_tag(Bytes& b, uint8_t tag, size_t length) {
+    b.insert(b.end(), {tag, static_cast<uint8_t>(length & 0xFF), static_cast<uint8_t>(length >> 8)});
 }
 
-void append_tag(Bytes& b, uint8_t tag, size_t length) {
-    b.push_back(tag);
-    b.push_back(static_cast<uint8_t>(length & 0xFF));
-    b.push_back(static_cast<uint8_t>(length >> 8));
+size_t keywords_size(const std::vector<VpdKeyword>& kws) {
+    size_t n = 0;
+    for (const VpdKeyword& kw : kws) n += 3 + kw.data.size();
+    return n;
 }
 
 }  // namespace
@@ -291,45 +206,27 @@ BuiltVpd build_vpd(const VpdContents& fields) {
     BuiltVpd out;
     append_tag(out.bytes, 0x82, fields.ident.size());
     out.bytes.insert(out.bytes.end(), fields.ident.begin(), fields.ident.end());
-
-    const size_t ro_len = keywords_size(fields.read_only) + (fields.add_rv ? 3 + fields.rv_length : 0);
-    append_tag(out.bytes, 0x90, ro_len);
-    for (const VpdKeyword& kw : fields.read_only) {
-        append_keyword(out, 0x90, kw);
-    }
+    append_tag(out.bytes, 0x90, keywords_size(fields.read_only) + (fields.add_rv ? 3 + fields.rv_length : 0));
+    for (const VpdKeyword& kw : fields.read_only) append_keyword(out, 0x90, kw);
     if (fields.add_rv) {
         append_keyword(out, 0x90, {"RV", Bytes(fields.rv_length, 0)});
         if (fields.rv_length > 0) {
             const size_t at = out.bytes.size() - fields.rv_length;
             unsigned sum = 0;
-            for (size_t i = 0; i < at; ++i) {
-                sum += out.bytes[i];
-            }
-            uint8_t ck = static_cast<uint8_t>((256 - (sum % 256)) % 256);
-            if (fields.corrupt_rv) {
-                ck = static_cast<uint8_t>(ck + 1);
-            }
-            out.bytes[at] = ck;
+            for (size_t i = 0; i < at; ++i) sum += out.bytes[i];
+            out.bytes[at] = static_cast<uint8_t>(256 - sum % 256 + (fields.corrupt_rv ? 1 : 0));
             out.rv_byte = at;
         }
     }
-
     if (fields.has_writable) {
         append_tag(out.bytes, 0x91, keywords_size(fields.writable));
-        for (const VpdKeyword& kw : fields.writable) {
-            append_keyword(out, 0x91, kw);
-        }
+        for (const VpdKeyword& kw : fields.writable) append_keyword(out, 0x91, kw);
     }
     if (fields.end_tag) {
         out.end_tag = out.bytes.size();
         out.bytes.push_back(0x78);
     }
-    if (out.bytes.size() < fields.size) {
-        out.bytes.resize(fields.size, fields.fill);
-    }
-    if (fields.truncate && *fields.truncate < out.bytes.size()) {
-        out.bytes.resize(*fields.truncate);
-    }
+    if (out.bytes.size() < fields.size) out.bytes.resize(fields.size, 0);
     return out;
 }
 
@@ -349,21 +246,15 @@ BuiltVpd typical_vpd(const std::string& serial) {
 Bytes build_image_status(const ImageStatusFields& fields) {
     Bytes b(16, 0);
     b[0] = fields.mask;
-    b[1] = static_cast<uint8_t>(fields.gen_num & 0xFF);
-    b[2] = static_cast<uint8_t>(fields.gen_num >> 8);
+    put_le16(b, 1, fields.gen_num);
     b[6] = fields.ver_minor;
     b[7] = fields.ver_major;
     put_le32(b, 12, fields.signature);
-    uint64_t sum = 0;
+    uint32_t sum = 0;
     for (size_t i = 0; i < 16; i += 4) {
-        sum += static_cast<uint64_t>(b[i]) | (static_cast<uint64_t>(b[i + 1]) << 8) |
-               (static_cast<uint64_t>(b[i + 2]) << 16) | (static_cast<uint64_t>(b[i + 3]) << 24);
+        sum += static_cast<uint32_t>(b[i] | b[i + 1] << 8 | b[i + 2] << 16) + (static_cast<uint32_t>(b[i + 3]) << 24);
     }
-    uint32_t ck = static_cast<uint32_t>((0x100000000ull - (sum & 0xFFFFFFFFull)) & 0xFFFFFFFFull);
-    if (fields.corrupt_checksum) {
-        ck ^= 0x10;
-    }
-    put_le32(b, 8, ck);
+    put_le32(b, 8, (0u - sum) ^ (fields.corrupt_checksum ? 0x10u : 0u));
     return b;
 }
 

@@ -1,10 +1,8 @@
 // Builders of a simulated adapter's flash contents: chains of PCI expansion
-// ROM images, flash layout tables with their locator, VPD areas, image
-// status records, and helpers that place them at offsets of a flash image.
-//
-// The builders write every field at its byte offset with their own
-// little-endian writers and compute every checksum themselves, so that a
-// fault in the library's decoders or checksums shows up in the tests.
+// ROM images, flash layout tables with their locator, VPD areas and image
+// status records. They write every field at its byte offset and compute every
+// checksum themselves, so that a fault in the library's decoders or checksums
+// shows up in the tests.
 #pragma once
 
 #include <cstddef>
@@ -30,23 +28,23 @@ void put_le16(Bytes& b, size_t offset, uint16_t v);  // the bytes must exist
 void put_le32(Bytes& b, size_t offset, uint32_t v);
 uint16_t get_le16(const Bytes& b, size_t offset);
 Bytes text_bytes(const std::string& text);
+// Two's complement of the sum of `words` 16-bit words from `from` on.
+uint16_t word_checksum(const Bytes& b, size_t from, size_t words);
 
 // ---- PCI expansion ROM images ----
 
 struct RomImage {
     uint8_t code_type = VXIMG_CODE_X86;
-    uint16_t vendor_id = 0;
-    uint16_t device_id = 0;
-    uint8_t rev_major = 0;
-    uint8_t rev_minor = 0;
+    uint16_t vendor_id = 0, device_id = 0;
+    uint8_t rev_major = 0, rev_minor = 0;
     uint16_t units = 1;           // ImageLength, in 512-byte units
-    std::optional<bool> last;     // unset: set on the final image of a chain only
+    std::optional<bool> last{};   // unset: set on the final image of a chain only
     uint16_t pcir_offset = 0x1C;  // PcirOffset of the header
     uint16_t pcir_length = 0x18;  // Length of the data structure
-    Bytes payload;                // placed right behind the data structure
+    Bytes payload{};              // placed right behind the data structure
     // Set: "SVID" and this subsystem vendor ID at bytes 28-33, and the
     // length byte (byte 2) set; the data structure must lie behind them.
-    std::optional<uint16_t> svid;
+    std::optional<uint16_t> svid{};
 };
 
 RomImage bios_image(uint8_t major, uint8_t minor, uint16_t units = 2);
@@ -56,8 +54,7 @@ RomImage efi_image(uint8_t major, uint8_t minor, uint16_t units = 2);
 RomImage vpd_image(uint16_t vendor_id, const Bytes& vpd, uint16_t units = 1);
 // The maker's firmware image (device ID 0x0003) with a firmware header
 // (0x5A4C, then subminor, minor and major at bytes 12, 14 and 16).
-RomImage firmware_image(uint16_t vendor_id, uint16_t major, uint16_t minor, uint16_t subminor,
-                        uint16_t units = 4);
+RomImage firmware_image(uint16_t vendor_id, uint16_t major, uint16_t minor, uint16_t subminor, uint16_t units = 4);
 
 // An x86 BIOS image as a board carries its settings: the subsystem vendor
 // ID (svid) and a "MEISP " defaults block of 512 bytes of `fill` in its payload.
@@ -83,8 +80,7 @@ struct RomChain {
 // its units * 512 (a later image overwrites what an earlier one wrote past
 // that point). With vfim_length, an image layout header with that length
 // stands at byte 0 and the first image at vfim_length.
-RomChain build_rom_chain(const std::vector<RomImage>& images,
-                         std::optional<uint16_t> vfim_length = std::nullopt);
+RomChain build_rom_chain(const std::vector<RomImage>& images, std::optional<uint16_t> vfim_length = std::nullopt);
 
 // An image layout header ("VFIM", the length at byte 6, the rest zero).
 Bytes build_vfim_header(uint16_t length);
@@ -97,12 +93,9 @@ Bytes build_bios_only_rom(uint8_t major, uint8_t minor, const Bytes& vpd);
 
 struct FltRegion {
     uint8_t code = 0;
-    uint32_t size = 0;
-    uint32_t start = 0;
-    std::optional<uint32_t> end;  // default: start + size - 1
+    uint32_t size = 0, start = 0;
+    std::optional<uint32_t> end{};  // default: start + size - 1
     uint8_t attribute = 0;
-    uint8_t byte1 = 0;  // carried along unread
-    uint8_t byte3 = 0;
 };
 
 FltRegion flt_region(uint8_t code, uint32_t size, uint32_t start, uint8_t attribute = 0);
@@ -113,17 +106,10 @@ struct FltOptions {
     std::optional<uint16_t> length;  // the header's length; default 16 per region
 };
 
-FltOptions flt_corrupt_checksum();
-
 // The header and the region entries, with the header's checksum.
 Bytes build_flt_table(const std::vector<FltRegion>& regions, const FltOptions& options = {});
 // The "VFLT" locator naming the table's flash byte offset, with its checksum.
 Bytes build_flt_locator(uint32_t table_address, bool corrupt_checksum = false);
-// The table at table_offset and, unless locator_offset is unset, a locator
-// naming it at locator_offset.
-void place_flt(Bytes& flash, std::optional<size_t> locator_offset, size_t table_offset,
-               const std::vector<FltRegion>& regions, const FltOptions& options = {},
-               bool corrupt_locator = false);
 
 // ---- VPD ----
 
@@ -142,18 +128,14 @@ struct VpdContents {
     bool has_writable = false;          // a VPD-W area
     std::vector<VpdKeyword> writable;
     bool end_tag = true;
-    size_t size = 0;  // pad with `fill` to this many bytes (0: no padding)
-    uint8_t fill = 0;
-    std::optional<size_t> truncate;  // keep only this many bytes, at the very end
+    size_t size = 0;  // pad with zeros to this many bytes (0: no padding)
 };
 
 // Where the builder put a keyword.
 struct VpdPlaced {
     uint8_t area;  // 0x90 or 0x91
     std::string name;
-    size_t offset;       // the name's first byte
-    size_t data_offset;  // its first data byte
-    size_t length;
+    size_t offset, data_offset, length;  // of the name's first byte, of its first data byte; the data's length
 };
 
 struct BuiltVpd {
@@ -173,8 +155,7 @@ BuiltVpd typical_vpd(const std::string& serial = "SIM0000001");
 struct ImageStatusFields {
     uint8_t mask = VXIMG_IMAGE_STATUS_VALID;
     uint16_t gen_num = 1;
-    uint8_t ver_major = 1;
-    uint8_t ver_minor = 0;
+    uint8_t ver_major = 1, ver_minor = 0;
     uint32_t signature = VXIMG_IMAGE_STATUS_SIGNATURE;
     bool corrupt_checksum = false;
 };

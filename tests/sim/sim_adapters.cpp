@@ -9,7 +9,6 @@
 #include "sim_queries.h"
 
 namespace sim {
-
 namespace {
 
 std::string driver_name(const FabricSetup& setup) {
@@ -70,7 +69,7 @@ Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSetup& set
         const AdapterSetup& a = setup_of(*port);
         const std::array<uint8_t, 4> serial = a.serial_bytes.value_or(
             std::array<uint8_t, 4>{0, static_cast<uint8_t>(port->adapter - first_adapter + 1), 0x30, 0});
-        edit_node_record(*port, [&](EXT_HBA_NODE& node) {
+        port->edit_record<EXT_HBA_NODE>(0x00, 1, [&](EXT_HBA_NODE& node) {
             std::memcpy(node.SerialNum, serial.data(), sizeof node.SerialNum);
             std::memset(node.Reserved, 0, sizeof node.Reserved);
             const size_t n = std::min(a.reserved_text.size(), sizeof node.Reserved);
@@ -81,7 +80,7 @@ Fabric install_adapters(SimHost& host, SimDriver& driver, const FabricSetup& set
     std::map<int, unsigned> vp_index;  // by the parent's driver instance
     for (SimPort* port : fabric.virtual_ports) {
         const unsigned index = ++vp_index[port->parent_instance];
-        edit_node_record(*port, [index](EXT_HBA_NODE& node) {
+        port->edit_record<EXT_HBA_NODE>(0x00, 1, [index](EXT_HBA_NODE& node) {
             node.InterfaceType = 3;
             node.PortCount = static_cast<uint16_t>(index);
         });

@@ -7,16 +7,6 @@
 // Driver instances are numbered as a driver creates its hosts: the physical
 // ports of every adapter in adapter order, then the virtual ports, those of
 // each physical port in turn.
-//
-// Use:
-//     sim::SimHost host;
-//     sim::SimDriver driver;
-//     sim::FabricSetup setup;
-//     sim::AdapterSetup dual;
-//     dual.ports = 2;
-//     dual.vports_per_port = 1;
-//     setup.adapters = {dual};
-//     sim::Fabric fabric = sim::install_adapters(host, driver, setup);
 #pragma once
 
 #include <array>
@@ -35,10 +25,7 @@
 namespace sim {
 
 struct AdapterSetup {
-    uint16_t device_id = 0x2312;
-    uint16_t vendor_id = VX_PCI_VENDOR_MAKER;
-    uint16_t ssvendor_id = 0;
-    uint16_t ssdevice_id = 0;
+    uint16_t device_id = 0x2312, vendor_id = VX_PCI_VENDOR_MAKER, ssvendor_id = 0, ssdevice_id = 0;
     unsigned ports = 1;            // physical ports (PCI functions), 1 to 4
     unsigned vports_per_port = 0;  // virtual ports of each physical port
     // The node record's SerialNum bytes (default: 0, the adapter's number, 0x30).
@@ -55,7 +42,7 @@ enum class DriverKind {
 struct FabricSetup {
     DriverKind kind = DriverKind::New;
     std::string driver_name;  // empty: "vxa2xxx" (new) or "vxa2x00" (old)
-    unsigned major = SimDriver::kDefaultMajor;
+    unsigned major = 240;
     // New driver: the device numbers in "/sys/class/<name>/<name>/dev";
     // false: as a line of "/proc/devices" instead.
     bool class_dev_file = true;
@@ -82,16 +69,5 @@ void refuse_instances(SimDriver& driver, const std::vector<uint16_t>& refused);
 
 // The library's port records in the order of its list (its cursor stays).
 std::vector<vxapi_priv_database*> listed_ports();
-
-// Rewrites a port's canned node record.
-template <class Edit>
-void edit_node_record(SimPort& port, Edit edit) {
-    auto it = port.records.find({0x00, 1});
-    if (it == port.records.end()) return;
-    EXT_HBA_NODE node;
-    std::memcpy(&node, it->second.data(), sizeof node);
-    edit(node);
-    port.set_record(0x00, 1, node);
-}
 
 }  // namespace sim

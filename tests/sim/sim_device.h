@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 
 namespace sim {
@@ -12,31 +13,14 @@ namespace sim {
 class SimDevice {
 public:
     virtual ~SimDevice() = default;
-
     // 0 to accept the open, or an errno value to refuse it.
-    virtual int open(dev_t rdev, int flags) {
-        (void)rdev;
-        (void)flags;
-        return 0;
-    }
-    virtual void close(dev_t rdev) { (void)rdev; }
-
+    virtual int open(dev_t, int) { return 0; }
+    virtual void close(dev_t) {}
     // 0 on success, or an errno value: the ioctl then returns -1 with it.
     virtual int ioctl(dev_t rdev, unsigned long code, void* arg) = 0;
-
     // Bytes transferred, or -errno.
-    virtual ssize_t read(dev_t rdev, void* buf, size_t len) {
-        (void)rdev;
-        (void)buf;
-        (void)len;
-        return -22;  // EINVAL
-    }
-    virtual ssize_t write(dev_t rdev, const void* buf, size_t len) {
-        (void)rdev;
-        (void)buf;
-        (void)len;
-        return -22;  // EINVAL
-    }
+    virtual ssize_t read(dev_t, void*, size_t) { return -EINVAL; }
+    virtual ssize_t write(dev_t, const void*, size_t) { return -EINVAL; }
 };
 
 }  // namespace sim

@@ -13,7 +13,7 @@
 namespace sim {
 
 struct SimDiag {
-    int qos_flag = -1, diag_mode = -1, npiv_enabled = -1;
+    int qos_flag = -1, diag_mode = -1;
     Bytes qos_config, npiv_config, fru_versions;
     uint8_t fru_status = 0;               // the register at device 0xE0
     std::vector<uint8_t> fru_written;     // every value written to it
@@ -32,19 +32,14 @@ struct SimDiag {
         d.on(EXT_CC_SERDES_REG, [this](const SimRequest& r) { return serdes_reg<vxa_serdes_reg>(r); });
         d.on(EXT_CC_SERDES_REG_EX, [this](const SimRequest& r) { return serdes_reg<vxa_serdes_reg_ex>(r); });
     }
-    static SimReply bytes(const Bytes& b) {
-        SimReply r;
-        r.response = b;
-        return r;
-    }
     SimReply qos(const SimRequest& r) {
-        if (r.sub_code == 2) return bytes(qos_config);
+        if (r.sub_code == 2) return SimReply::with_bytes(qos_config);
         if (r.sub_code == 3) qos_config = r.request; else qos_flag = r.sub_code;
         return {};
     }
     SimReply npiv(const SimRequest& r) {
-        if (r.sub_code == 3) return bytes(npiv_config);
-        if (r.sub_code == 2) npiv_config = r.request; else npiv_enabled = r.sub_code == 4;
+        if (r.sub_code == 3) return SimReply::with_bytes(npiv_config);
+        if (r.sub_code == 2) npiv_config = r.request;
         return {};
     }
     SimReply fru(const SimRequest& r) {

@@ -1,26 +1,16 @@
-// The simulated adapter driver: what stands behind the driver's device nodes
-// of a simulated host.
+// The simulated adapter driver behind the driver's device nodes. It takes
+// requests from the driver's side of the ioctl contract: the size field of the
+// ioctl code tells the header's layout (116: new, 8: old), the request bytes
+// come through RequestAdr and RequestLen, at most ResponseLen bytes go back
+// through ResponseAdr, and Status, DetailStatus, ResponseLen (bytes
+// delivered), Instance and HbaSelect are written back into the header.
 //
-// It takes requests from the driver's side of the ioctl contract: the layout
-// of the request header is told by the size field of the ioctl code (116: the
-// new header, 8: the old one), the request bytes are read through RequestAdr
-// and RequestLen, at most ResponseLen bytes are written through ResponseAdr,
-// and Status, DetailStatus, ResponseLen (bytes delivered), Instance and
-// HbaSelect are written back into the caller's header.
-//
-// The model is plain data that tests set directly: an ordered list of driver
-// instances (ports), each belonging to an adapter. A request reaches the port
-// whose driver instance equals the header's HbaSelect. Built in are the
-// adapter count (0xFF), set instance (0xFE) and driver specifics (0xFC); every
-// other command is answered by a handler registered with on(), or from the
-// port's canned records, or with status 12 (invalid sub-command).
-//
-// Use:
-//     sim::SimHost host;
-//     sim::SimDriver driver;
-//     driver.attach(host);  // major 240, node "/dev/vxa2xxx"
-//     auto& a = driver.add_adapter();
-//     driver.add_port(a).host_no = 5;
+// The model is plain data that tests set directly: driver instances (ports),
+// each belonging to an adapter. A request reaches the port whose driver
+// instance equals HbaSelect. Built in are the adapter count (0xFF), set
+// instance (0xFE) and driver specifics (0xFC); every other command is
+// answered by a handler registered with on(), or from the port's canned
+// records, or with status 12 (invalid sub-command).
 #pragma once
 
 #include <sys/types.h>
@@ -47,25 +37,18 @@ class SimHost;
 // One PCI adapter (card) as the driver sees it.
 struct SimAdapter {
     std::string serial = "SIM00001";
-    uint16_t vendor_id = 0;
-    uint16_t device_id = 0x2532;
-    uint16_t ssvendor_id = 0;
-    uint16_t ssdevice_id = 0;
+    uint16_t vendor_id = 0, device_id = 0x2532, ssvendor_id = 0, ssdevice_id = 0;
     std::vector<uint8_t> flash;  // the whole flash part
     std::vector<uint8_t> vpd;
     // The flash side of the driver (sim_flash.h): regions the driver places
-    // itself, by code (start, size); the driver's own layout (the answer to
-    // the layout request, empty: none); every flash write carried out
-    // (flash offset, bytes).
+    // itself, by code (start, size); the driver's own layout (empty: none);
+    // every flash write carried out (flash offset, bytes).
     std::map<uint16_t, std::pair<uint32_t, uint32_t>> driver_regions;
     std::vector<uint8_t> driver_layout;
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> flash_writes;
-    // Set: the next flash write stores this many bytes, then fails (status 1).
-    std::optional<size_t> torn_write;
-    // The next this many flash writes answer busy (status 2), writing nothing.
-    int busy_writes = 0;
-    // The flash update capabilities record (sim_regions.h).
-    std::vector<uint8_t> update_caps = std::vector<uint8_t>(32, 0);
+    std::optional<size_t> torn_write;  // the next flash write stores this many bytes, then fails (status 1)
+    int busy_writes = 0;               // the next this many flash writes answer busy (status 2), writing nothing
+    std::vector<uint8_t> update_caps = std::vector<uint8_t>(32, 0);  // flash update capabilities (sim_regions.h)
 };
 
 // One driver instance: a physical port (PCI function) or a virtual port.
@@ -75,9 +58,7 @@ struct SimPort {
     bool is_virtual = false;
     int parent_instance = -1;  // driver instance of the physical port of a virtual port
     size_t adapter = 0;        // index into SimDriver::adapters
-    uint16_t pci_domain = 0;
-    uint16_t pci_bus = 0;
-    uint16_t pci_dev_func = 0;
+    uint16_t pci_domain = 0, pci_bus = 0, pci_dev_func = 0;
     std::vector<uint8_t> nvram;
     EXT_LN_DRIVER_DATA driver_data{};  // the answer of driver specifics (0xFC)
     // Canned answers by (command, sub-code): a request that no handler takes
@@ -87,9 +68,18 @@ struct SimPort {
     template <class T>
     void set_record(uint8_t command, uint16_t sub_code, const T& record) {
         static_assert(std::is_trivially_copyable_v<T>);
-        std::vector<uint8_t> bytes(sizeof(T));
-        std::memcpy(bytes.data(), &record, sizeof(T));
-        records[{command, sub_code}] = std::move(bytes);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+        records[{command, sub_code}].assign(bytes, bytes + sizeof(T));
+    }
+    // Rewrites a canned record, when there is one of that type.
+    template <class T, class Edit>
+    void edit_record(uint8_t command, uint16_t sub_code, Edit edit) {
+        auto it = records.find({command, sub_code});
+        if (it == records.end() || it->second.size() < sizeof(T)) return;
+        T record;
+        std::memcpy(&record, it->second.data(), sizeof record);
+        edit(record);
+        std::memcpy(it->second.data(), &record, sizeof record);
     }
 
     // ---- the query side (served by the handlers of sim_queries.h) ----
@@ -107,65 +97,60 @@ struct SimPort {
     uint16_t aen_buf_len = 64;             // BufLength that a registration reports
 };
 
-// A request as the driver decoded it.
-struct SimRequest {
+// The header of a request as the driver decoded it.
+struct SimHeader {
     unsigned long code = 0;
     bool new_layout = true;  // EXT_IOCTL (116 bytes), else EXT_IOCTL_O (88 bytes)
     uint8_t command = 0;
-    uint16_t version = 0;
-    uint16_t sub_code = 0;
-    uint16_t instance = 0;
+    uint16_t sub_code = 0, instance = 0;
     uint32_t reserved1 = 0;
     uint16_t hba_select = 0;
-    uint32_t request_len = 0;         // RequestLen as sent
-    std::vector<uint8_t> request;     // the request bytes (empty when RequestAdr is 0)
-    uint32_t response_capacity = 0;   // ResponseLen as sent (0 when ResponseAdr is 0)
+    uint32_t request_len = 0;  // RequestLen as sent
+};
+
+struct SimRequest : SimHeader {
+    std::vector<uint8_t> request;          // the request bytes (empty when RequestAdr is 0)
+    uint32_t response_capacity = 0;        // ResponseLen as sent (0 when ResponseAdr is 0)
     const uint8_t* response_in = nullptr;  // the response buffer as it came (data out of SCSI pass-through)
-    // The port HbaSelect names. A request for a driver instance that does not
-    // exist answers status 9 before any handler runs, so handlers always get a
-    // port, except those of the adapter count and set instance (null there).
+    // The port HbaSelect names and its adapter. A request for a driver instance
+    // that does not exist answers status 9 before any handler runs, so handlers
+    // get a port, except those of the adapter count and set instance.
     SimPort* port = nullptr;
-    SimAdapter* adapter = nullptr;    // that port's adapter
+    SimAdapter* adapter = nullptr;
 };
 
 // What a handler answers.
 struct SimReply {
-    uint32_t status = 0;
-    uint32_t detail_status = 0;
-    std::vector<uint8_t> response;           // written up to the response capacity
-    std::optional<uint32_t> reported_len;    // ResponseLen to report instead of the bytes written
-    std::optional<uint16_t> instance;        // Instance to write back
-    std::optional<uint16_t> hba_select;      // HbaSelect to write back
+    uint32_t status = 0, detail_status = 0;
+    std::vector<uint8_t> response;         // written up to the response capacity
+    std::optional<uint32_t> reported_len;  // ResponseLen to report instead of the bytes written
+    std::optional<uint16_t> instance;      // Instance to write back
+    std::optional<uint16_t> hba_select;    // HbaSelect to write back
     int error = 0;  // nonzero: the ioctl fails with this errno and the header is left alone
+    // Bytes written back over the caller's request buffer (at most RequestLen),
+    // for requests whose answer the driver leaves in the request record.
+    std::vector<uint8_t> request_update;
 
     static SimReply with_status(uint32_t status) {
         SimReply r;
         r.status = status;
         return r;
     }
+    static SimReply with_bytes(std::vector<uint8_t> bytes) {
+        SimReply r;
+        r.response = std::move(bytes);
+        return r;
+    }
     template <class T>
     static SimReply with_record(const T& record) {
         static_assert(std::is_trivially_copyable_v<T>);
-        SimReply r;
-        r.response.resize(sizeof(T));
-        std::memcpy(r.response.data(), &record, sizeof(T));
-        return r;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+        return with_bytes({bytes, bytes + sizeof(T)});
     }
-    // Bytes written back over the caller's request buffer (at most RequestLen),
-    // for requests whose answer the driver leaves in the request record.
-    std::vector<uint8_t> request_update;
 };
 
 // One ioctl as the driver saw it.
-struct SimLogEntry {
-    unsigned long code = 0;
-    bool new_layout = true;
-    uint8_t command = 0;
-    uint16_t sub_code = 0;
-    uint16_t instance = 0;
-    uint32_t reserved1 = 0;
-    uint16_t hba_select = 0;
-    uint32_t request_len = 0;
+struct SimLogEntry : SimHeader {
     uint32_t response_len = 0;  // ResponseLen as sent
     time_t time = 0;            // the host's virtual clock
     int error = 0;              // errno of a failed ioctl, 0 when answered
@@ -173,18 +158,17 @@ struct SimLogEntry {
 };
 
 class SimDriver final : public SimDevice {
+    using Lock = std::lock_guard<std::recursive_mutex>;
+
 public:
     using Handler = std::function<SimReply(const SimRequest&)>;
 
-    static constexpr unsigned kDefaultMajor = 240;
-
-    // The model. deque: references to adapters and ports stay valid as more
-    // are added.
+    // The model; references stay valid as more are added.
     std::deque<SimAdapter> adapters;
     std::deque<SimPort> ports;
 
     // Registers the driver on the host for `major` and adds its node.
-    void attach(SimHost& host, unsigned major = kDefaultMajor, const std::string& node = "/dev/vxa2xxx");
+    void attach(SimHost& host, unsigned major = 240, const std::string& node = "/dev/vxa2xxx");
 
     // A new adapter, and a new port of an adapter: the port gets the next
     // driver instance number, host number 2 + instance and the next PCI
@@ -193,53 +177,52 @@ public:
     SimPort& add_port(const SimAdapter& adapter);
     SimPort& add_virtual_port(const SimPort& parent);
     SimPort* find_port(uint16_t instance);
-    SimAdapter* adapter_of(const SimPort& port);
+    SimAdapter* adapter_of(const SimPort& port) {
+        Lock l(mu_);
+        return port.adapter < adapters.size() ? &adapters[port.adapter] : nullptr;
+    }
 
     // Handlers: for one sub-code of a command, or for every sub-code of it
     // (the sub-code handler wins). A handler replaces any earlier one for the
     // same key, and takes precedence over the built-in commands.
-    void on(uint8_t command, Handler handler);
-    void on(uint8_t command, uint16_t sub_code, Handler handler);
+    void on(uint8_t command, Handler handler) { Lock l(mu_); handlers_[{command, -1}] = std::move(handler); }
+    void on(uint8_t command, uint16_t sub_code, Handler handler) {
+        Lock l(mu_);
+        handlers_[{command, sub_code}] = std::move(handler);
+    }
 
     // ---- fault injection (counted in requests, or in ioctls for errors) ----
     // The next `count` requests answer busy (status 2) without doing anything;
     // with zero_response_len the busy answer also rewrites ResponseLen to 0.
-    void inject_busy(int count, bool zero_response_len = false);
+    void inject_busy(int count, bool zero_response_len = false) { Lock l(mu_); busy_ = {count, zero_response_len}; }
     // The next `count` ioctls fail with err (-1 and errno for the caller).
-    void inject_errno(int err, int count = 1);
+    void inject_errno(int err, int count = 1) { Lock l(mu_); errno_ = {count, static_cast<uint32_t>(err)}; }
     // The next `count` requests are carried out but answer this status.
-    void inject_status(uint32_t status, int count = 1);
+    void inject_status(uint32_t status, int count = 1) { Lock l(mu_); status_ = {count, status}; }
     // The next `count` requests report a ResponseLen `extra` bytes larger than
     // the caller's buffer (the bytes written still stay within it).
-    void inject_overreport(uint32_t extra, int count = 1);
+    void inject_overreport(uint32_t extra, int count = 1) { Lock l(mu_); overreport_ = {count, extra}; }
     // The next `count` requests deliver at most `max_bytes` bytes.
-    void inject_short(uint32_t max_bytes, int count = 1);
+    void inject_short(uint32_t max_bytes, int count = 1) { Lock l(mu_); short_ = {count, max_bytes}; }
 
     // ---- request log ----
-    std::vector<SimLogEntry> log() const;
-    void clear_log();
+    std::vector<SimLogEntry> log() const { Lock l(mu_); return log_; }
+    void clear_log() { Lock l(mu_); log_.clear(); }
 
-    // ---- SimDevice ----
     int ioctl(dev_t rdev, unsigned long code, void* arg) override;
 
 private:
+    struct Fault {
+        int count = 0;
+        uint32_t value = 0;
+        bool take() { return count > 0 && count-- > 0; }
+    };
     SimReply dispatch(const SimRequest& req);
-    SimReply builtin(const SimRequest& req);
 
     mutable std::recursive_mutex mu_;
     std::map<std::pair<uint8_t, int>, Handler> handlers_;  // sub-code -1: any
     std::vector<SimLogEntry> log_;
-
-    int busy_count_ = 0;
-    bool busy_zero_len_ = false;
-    int errno_count_ = 0;
-    int errno_value_ = 0;
-    int status_count_ = 0;
-    uint32_t status_value_ = 0;
-    int overreport_count_ = 0;
-    uint32_t overreport_extra_ = 0;
-    int short_count_ = 0;
-    uint32_t short_max_ = 0;
+    Fault busy_, errno_, status_, overreport_, short_;
 };
 
 // The ioctl code of a command in the new driver's form (size 116, type 0x79).

@@ -1,25 +1,16 @@
 // The flash side of the simulated adapter driver, and realistic flash
 // contents per chip.
 //
-// install_flash() registers the driver's handlers of
-// - flash read (0x0F): SubCode 0xFFFF reads ResponseLen bytes of raw flash at
-//   Reserved1; any other SubCode reads a region the driver places itself
-//   (SimAdapter::driver_regions), from Reserved1 bytes into it, at most to
-//   the region's end;
-// - flash write (0x0A): the request bytes, raw at Reserved1 or into a region
-//   as for the read; every write is recorded in SimAdapter::flash_writes;
-// - option ROM layout (0x10): SimAdapter::driver_layout (status 12 when empty).
-// A write on an adapter with torn_write set stores that many bytes and
-// answers status 1; with busy_writes, it answers busy and stores nothing.
-// A transfer that reaches past the flash's end, or past its region, or names
-// an unknown region, answers status 6 (invalid parameter) and moves nothing.
+// install_flash(): flash read (0x0F) and write (0x0A), raw at Reserved1
+// (SubCode 0xFFFF) or Reserved1 bytes into a region the driver places itself
+// (SimAdapter::driver_regions); a transfer past the flash or its region
+// answers status 6. Writes are recorded (flash_writes), torn (torn_write) or
+// busy (busy_writes). The option ROM layout (0x10) is driver_layout.
 //
-// build_chip_flash() gives an adapter a flash as its chip has it: for the
-// flash-layout chips a boot code chain at 0 (BIOS, FCode, EFI) with the
-// "VFLT" locator behind its last image, the flash descriptor "VXID" and the
-// flash layout table at the chip's addresses; for the others the regions the
-// driver places. Every byte not written by the builder holds
-// flash_pattern(offset), so a test can tell which bytes were moved where.
+// build_chip_flash(): for the flash-layout chips a boot code chain at 0
+// (BIOS, FCode, EFI) with the "VFLT" locator behind it, the flash descriptor
+// "VXID" and the flash layout table at the chip's addresses; for the others
+// the regions the driver places. Every other byte holds flash_pattern(offset).
 #pragma once
 
 #include <cstdint>
@@ -58,11 +49,7 @@ struct ChipFlashOptions {
 
 struct ChipFlash {
     uint32_t size = 0;
-    std::optional<uint32_t> fdt_address;
-    std::optional<uint32_t> default_table_address;
-    std::optional<uint32_t> table_address;    // where the table stands, if anywhere
-    std::optional<uint32_t> locator_address;  // where the locator stands, if anywhere
-    uint32_t chain_base = 0;
+    std::optional<uint32_t> table_address;  // where the table stands, if anywhere
     RomChain chain;
     std::vector<FltRegion> regions;  // the table's regions (flash-layout chips)
 };
@@ -70,9 +57,6 @@ struct ChipFlash {
 // Fills adapter.flash (and, for chips whose regions the driver places,
 // adapter.driver_regions) by adapter.device_id.
 ChipFlash build_chip_flash(SimAdapter& adapter, const ChipFlashOptions& options = {});
-
-// A flash descriptor table: 128 bytes, "VXID", block_size at byte 40.
-Bytes build_fdt(uint32_t block_size, bool corrupt_checksum = false);
 
 // A simulated host with the driver and its flash handlers, one adapter of
 // the chip with its flash, one port, the library's port and function records
@@ -88,7 +72,7 @@ struct FlashRig {
     // The chip query's answer carries this flash block size.
     void set_flash_block_size(uint32_t size);
     // Rebuilds the adapter's flash with other options.
-    void rebuild(const ChipFlashOptions& options);
+    void rebuild(const ChipFlashOptions& options) { flash = build_chip_flash(*adapter, options); }
     // The driver's requests of one command since the last clear_log().
     std::vector<SimLogEntry> requests(uint8_t command) const;
 

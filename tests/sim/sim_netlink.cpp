@@ -8,7 +8,6 @@
 #include <cstring>
 
 namespace sim {
-
 namespace {
 
 template <class T>

@@ -6,7 +6,6 @@
 #include "vxsdm_types.h"
 
 namespace sim {
-
 namespace {
 
 template <class T>

@@ -1,15 +1,11 @@
 // The NVRAM and VPD side of the simulated adapter driver, and VPD regions in
-// the flash of the flash-layout chips.
+// the flash of the flash-layout chips (sim_flash.cpp).
 //
 // install_nvram_vpd() registers the driver's handlers of
-// - NVRAM read (0x0C): the first bytes of SimPort::nvram, at most the
-//   response capacity; NVRAM write (0x0D): the request bytes over the start
-//   of SimPort::nvram (which grows to hold them);
-// - VPD read (0x11): the first bytes of SimAdapter::vpd, at most the
-//   response capacity, and their number as the delivered length, so an
-//   adapter whose VPD is shorter than the caller's buffer reports a short
-//   length; VPD write (0x12): the request bytes over the start of
-//   SimAdapter::vpd.
+// - NVRAM read (0x0C) and write (0x0D) of SimPort::nvram, VPD read (0x11)
+//   and write (0x12) of SimAdapter::vpd: a read gives the first bytes, at
+//   most the response capacity (a short VPD reports a short length); a write
+//   puts the request bytes over the start (the store grows to hold them).
 // A port without an adapter answers status 9.
 #pragma once
 

@@ -8,12 +8,6 @@
 namespace sim {
 namespace {
 
-SimReply with_bytes(Bytes b) {
-    SimReply r;
-    r.response = std::move(b);
-    return r;
-}
-
 SimReply scsi(SanFabric& f, const SimRequest& r) {
     EXT_FC_SCSI_PASSTHRU pass;  // the by-address record is the same but for the address
     EXT_SCSI_ADDR addr;
@@ -32,7 +26,7 @@ SimReply scsi(SanFabric& f, const SimRequest& r) {
     const Bytes dout = out && r.response_in ? Bytes(r.response_in, r.response_in + r.response_capacity) : Bytes{};
     ScsiAnswer a = it->scsi.execute(r.sub_code != 0 ? pass.FCScsiAddr.Lun : addr.Lun,
                                     Bytes(pass.Cdb, pass.Cdb + pass.CdbLength), dout, in ? r.response_capacity : 0);
-    SimReply reply = with_bytes(a.data);
+    SimReply reply = SimReply::with_bytes(a.data);
     if (a.host_status != 0) {
         reply.status = a.resid > 0 ? EXT_STATUS_DATA_UNDERRUN : EXT_STATUS_ERR;
     } else if (a.driver_status != 0) {
@@ -107,18 +101,19 @@ Bytes SanFabric::els(const Bytes& payload) const {
 void install_passthru_handlers(SimDriver& driver, SanFabric& f) {
     driver.on(EXT_CC_SEND_SCSI_PASSTHRU, [&f](const SimRequest& r) { return scsi(f, r); });
     driver.on(EXT_CC_SEND_CT_PASSTHRU, [&f](const SimRequest& r) {
-        return r.request.size() < 16 ? SimReply::with_status(EXT_STATUS_INVALID_PARAM) : with_bytes(f.ct(r.request));
+        if (r.request.size() < 16) return SimReply::with_status(EXT_STATUS_INVALID_PARAM);
+        return SimReply::with_bytes(f.ct(r.request));
     });
     driver.on(EXT_CC_SEND_ELS_PASSTHRU, [&f](const SimRequest& r) {
         if (r.request.size() <= sizeof(EXT_ELS_PT_REQ)) return SimReply::with_status(EXT_STATUS_INVALID_PARAM);
         if (f.find(r.request.data() + 8) == nullptr) return SimReply::with_status(EXT_STATUS_DEV_NOT_FOUND);
-        return with_bytes(f.els(Bytes(r.request.begin() + sizeof(EXT_ELS_PT_REQ), r.request.end())));
+        return SimReply::with_bytes(f.els(Bytes(r.request.begin() + sizeof(EXT_ELS_PT_REQ), r.request.end())));
     });
-    driver.on(EXT_CC_SEND_RNID, [&f](const SimRequest&) { return with_bytes(f.data[0x6D]); });
+    driver.on(EXT_CC_SEND_RNID, [&f](const SimRequest&) { return SimReply::with_bytes(f.data[0x6D]); });
     for (uint16_t sub : {8, 10, 0x6D}) {
         driver.on(EXT_CC_GET_DATA, sub, [&f, sub](const SimRequest&) {
             auto it = f.data.find(sub);
-            return it != f.data.end() ? with_bytes(it->second) : SimReply::with_status(EXT_STATUS_NO_DATA);
+            return it != f.data.end() ? SimReply::with_bytes(it->second) : SimReply::with_status(EXT_STATUS_NO_DATA);
         });
         driver.on(EXT_CC_SET_DATA, sub, [&f, sub](const SimRequest& r) {
             f.data[sub] = r.request;
@@ -127,7 +122,7 @@ void install_passthru_handlers(SimDriver& driver, SanFabric& f) {
     }
     driver.on(EXT_CC_LUN_DATA, [&f](const SimRequest& r) {
         const bool ok = r.request.size() == sizeof(FO_LUN_DATA_INPUT) && r.request[0] == r.port->instance;
-        return ok ? with_bytes(f.lun_data) : SimReply::with_status(EXT_STATUS_INVALID_PARAM);
+        return ok ? SimReply::with_bytes(f.lun_data) : SimReply::with_status(EXT_STATUS_INVALID_PARAM);
     });
     driver.on(EXT_CC_LOOPBACK, loopback);
 }

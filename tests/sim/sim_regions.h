@@ -1,28 +1,8 @@
 // The region side of a simulated converged adapter: the driver's answers
-// about its firmware parts and region activation, and the flash contents of
-// the regions that hold the firmware parts' versions and the image status
-// records.
-//
-// Driver:
-// - the adapter component versions (query, SubCode 10): a canned list of
-//   region versions on the port (set_region_versions);
-// - region activation (0x18): SubCodes 1 to 5 are recorded and answered with
-//   status 0 (or the status a port was set to fail with), any other SubCode
-//   with status 6 (SimActivations);
-// - flash update capabilities (0x26): SubCode 1 answers the adapter's
-//   update_caps record, SubCode 2 stores the request there.
-//
-// Flash (on a FlashRig of a flash-layout chip): add_regions() rebuilds the
-// flash with the chip's usual regions plus more, and place_in_region() puts
-// bytes at a region's start: an MPI region head (version bytes 17-19), an EDC
-// region head (cookie word, then the version bytes 17-19), a ROM chain for
-// the NIC boot code, an image status record.
-//
-// Use:
-//     sim::FlashRig rig(0x8001);
-//     sim::add_regions(rig, sim::converged_regions());
-//     sim::place_in_region(rig, 0x40, sim::mpi_region_head(1, 2, 3));
-//     sim::set_region_versions(*rig.port, {sim::running_version(0x40, {4, 5, 6})});
+// about its firmware parts (query SubCode 10), region activation (0x18) and
+// flash update capabilities (0x26: SubCode 2 stores update_caps, others
+// answer it), and the flash contents of the regions that hold the firmware
+// parts' versions and the image status records.
 #pragma once
 
 #include <cstdint>
@@ -36,23 +16,19 @@
 
 namespace sim {
 
-// ---- the driver's answers ----
-
 // One entry of a region version list.
 struct RegionVersion {
-    uint16_t region = 0;
-    uint16_t sub_region = 0;
+    uint16_t region = 0, sub_region = 0;
     uint16_t location = 0;  // 1 running, 0 in flash
     Bytes version;          // VersionLength = its size (at most 8 bytes are stored)
 };
 
-RegionVersion running_version(uint16_t region, const Bytes& version);
+inline RegionVersion running_version(uint16_t region, const Bytes& version) { return {region, 0, 1, version}; }
 
-// The list as the driver lays it out: Length, Reserved, then 24-byte
-// entries (Region, SubRegion, Location, VersionLength, Version[8], Reserved[8]).
+// The port's answer to the adapter component versions query, laid out as the
+// driver does: Length, Reserved, then 24-byte entries (Region, SubRegion,
+// Location, VersionLength, Version[8], Reserved[8]).
 Bytes region_version_list(const std::vector<RegionVersion>& entries);
-
-// The port's answer to the adapter component versions query.
 void set_region_versions(SimPort& port, const std::vector<RegionVersion>& entries);
 
 // Region activation requests as the driver took them.
@@ -65,10 +41,16 @@ public:
 
     // Registers the handler of 0x18; this object must outlive the driver's use.
     void install(SimDriver& driver);
-    std::vector<Taken> taken() const;
+    std::vector<Taken> taken() const {
+        std::lock_guard<std::mutex> lock(mu_);
+        return taken_;
+    }
     // The port of that driver instance answers every activation with the
     // status, recording nothing.
-    void fail(uint16_t instance, uint32_t status);
+    void fail(uint16_t instance, uint32_t status) {
+        std::lock_guard<std::mutex> lock(mu_);
+        failing_[instance] = status;
+    }
 
 private:
     mutable std::mutex mu_;
@@ -77,8 +59,6 @@ private:
 };
 
 void install_update_caps(SimDriver& driver);
-
-// ---- flash contents ----
 
 // Where the regions of a converged adapter lie (within the 4 MiB flash of
 // the flash-layout chips, clear of their usual regions): MPI 0x40, EDC 0x45
@@ -95,10 +75,9 @@ const FltRegion& region_of(const FlashRig& rig, uint8_t code);
 // Copies blob into the adapter's flash at the region's start plus `at`.
 void place_in_region(FlashRig& rig, uint8_t code, const Bytes& blob, size_t at = 0);
 
-// The first 20 bytes of an MPI region, its version in bytes 17 to 19.
+// The first 20 bytes of an MPI region, its version in bytes 17 to 19; of an
+// EDC region, the same behind the cookie word.
 Bytes mpi_region_head(uint8_t v0, uint8_t v1, uint8_t v2);
-// The first 20 bytes of an EDC region: the cookie word, the version in bytes
-// 17 to 19.
 Bytes edc_region_head(uint8_t v0, uint8_t v1, uint8_t v2, uint32_t cookie = 0x5555BBBB);
 
 }  // namespace sim

@@ -3,13 +3,13 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
 #include "flash_builder.h"
 
 namespace sim {
-
 namespace {
 
 std::string format(const char* fmt, unsigned a, unsigned b = 0, unsigned c = 0) {
@@ -23,11 +23,58 @@ std::string trimmed(std::string text) {
     return text;
 }
 
-bool is_big_vpd(uint16_t device_id) {
-    for (uint16_t id : {0x0101, 0x8021, 0x8031, 0x8831, 0x8044}) {
-        if (device_id == id) return true;
-    }
-    return false;
+// The bytes from a position on.
+std::string from(const std::string& bytes, size_t pos) { return pos < bytes.size() ? bytes.substr(pos) : ""; }
+
+SimHost::Attr flash_control(std::shared_ptr<FlashWindow> w) {
+    return {{}, [w](size_t, const std::string& data) {
+                const std::string word = trimmed(data);
+                w->controls.push_back(word);
+                if (auto& fails = w->errnos[word.empty() ? ' ' : word[0]]; !fails.empty()) {
+                    const int err = fails.front();
+                    fails.pop_front();
+                    w->controls.back() += " !" + std::to_string(err);
+                    return err;
+                }
+                const auto flash_size = static_cast<uint32_t>(w->flash->size());
+                unsigned offset = 0, size = flash_size;
+                char extra = 0;
+                const int fields = std::sscanf(word.c_str(), "%*c:%x:%x%c", &offset, &size, &extra);
+                if (word == "4") return w->chunking ? EINVAL : 0;
+                if (word == "0") return w->mode = FlashWindow::Mode::Closed, 0;
+                if (word == "3") {
+                    if (w->mode != FlashWindow::Mode::Write) return EINVAL;
+                    std::copy(w->staged.begin(), w->staged.end(), w->flash->begin() + w->offset);
+                    w->commits.emplace_back(w->offset, w->staged);
+                    return 0;
+                }
+                if ((word[0] != '1' && word[0] != '2') || (word.size() != 1 && fields != 2) || offset > flash_size ||
+                    size > flash_size - offset || (!w->chunking && (offset != 0 || size != flash_size))) {
+                    return EINVAL;
+                }
+                w->mode = word[0] == '1' ? FlashWindow::Mode::Read : FlashWindow::Mode::Write;
+                w->offset = offset;
+                w->size = size;
+                w->staged.assign(size, 0xFF);
+                return 0;
+            }};
+}
+
+SimHost::Attr flash_data(std::shared_ptr<FlashWindow> w) {
+    return {[w](size_t pos, std::string& out) {
+                const size_t end = std::min<size_t>(w->size, w->limit);
+                out.clear();
+                if (w->mode == FlashWindow::Mode::Read && pos < end) {
+                    out.assign(reinterpret_cast<const char*>(w->flash->data() + w->offset + pos), end - pos);
+                }
+                return 0;
+            },
+            [w](size_t pos, const std::string& data) {
+                if (pos + data.size() > w->limit) return ENOSPC;
+                if (w->mode != FlashWindow::Mode::Write || pos + data.size() > w->size) return EINVAL;
+                std::copy(data.begin(), data.end(), w->staged.begin() + static_cast<long>(pos));
+                return 0;
+            }};
 }
 
 // Lays out the tree of one setup.
@@ -106,12 +153,12 @@ private:
         if (vpd.empty()) {
             VpdContents fields;
             fields.read_only = {keyword("PN", "SIM-2600"), keyword("SN", format("VPD%05u", index + 1))};
-            fields.size = is_big_vpd(a.device_id) ? 1024 : 512;
+            const std::vector<uint16_t> big = {0x0101, 0x8021, 0x8031, 0x8831, 0x8044};  // 1024-byte VPD chips
+            fields.size = std::count(big.begin(), big.end(), a.device_id) != 0 ? 1024 : 512;
             vpd = build_vpd(fields).bytes;
         }
-        auto vpd_bytes = std::make_shared<std::string>(vpd.begin(), vpd.end());
-        fabric_.vpd[fn.host.host_no] = vpd_bytes;
-        host_.set_attr(dir + "/vpd", bytes_attr(vpd_bytes, true), 0600);
+        fabric_.vpd[fn.host.host_no] = std::make_shared<std::string>(vpd.begin(), vpd.end());
+        host_.set_attr(dir + "/vpd", bytes_attr(fabric_.vpd[fn.host.host_no], true), 0600);
         for (size_t k = 0; k < fn.vports.size(); ++k) {
             const std::string vport = format("/vport-%u:0-%u/host", fn.host.host_no, static_cast<unsigned>(k));
             scsi_host(fn.vports[k], dir + vport + std::to_string(fn.vports[k].host_no), index);
@@ -122,7 +169,7 @@ private:
     void scsi_host(const SysfsHost& h, const std::string& dir, unsigned index) {
         const std::string name = "host" + std::to_string(h.host_no);
         fabric_.host_dirs[h.host_no] = dir;
-        host_.netlink().add_host(h.host_no);  // the driver's netlink service knows the host
+        host_.netlink().add_host(h.host_no);
         host_.make_dir(dir);
         texts(entry("/sys/class/scsi_host/" + name, dir + "/scsi_host/" + name, dir),
               sysfs_scsi_host_defaults(h.host_no, index), h.scsi_host);
@@ -167,31 +214,15 @@ private:
 
 }  // namespace
 
-// ---------------------------------------------------------------- attribute kinds
-
 SimHost::Attr text_attr(std::string value, bool writable) {
     auto text = std::make_shared<std::string>(std::move(value));
-    SimHost::Attr attr;
-    attr.read = [text](size_t pos, std::string& out) {
-        const std::string shown = *text + "\n";
-        out = pos < shown.size() ? shown.substr(pos) : std::string();
-        return 0;
-    };
-    if (writable) {
-        attr.write = [text](size_t, const std::string& data) {
-            *text = trimmed(data);
-            return 0;
-        };
-    }
+    SimHost::Attr attr{[text](size_t pos, std::string& out) { return out = from(*text + "\n", pos), 0; }, {}};
+    if (writable) attr.write = [text](size_t, const std::string& data) { return *text = trimmed(data), 0; };
     return attr;
 }
 
 SimHost::Attr bytes_attr(std::shared_ptr<std::string> bytes, bool writable) {
-    SimHost::Attr attr;
-    attr.read = [bytes](size_t pos, std::string& out) {
-        out = pos < bytes->size() ? bytes->substr(pos) : std::string();
-        return 0;
-    };
+    SimHost::Attr attr{[bytes](size_t pos, std::string& out) { return out = from(*bytes, pos), 0; }, {}};
     if (writable) {
         attr.write = [bytes](size_t pos, const std::string& data) {
             if (pos + data.size() > bytes->size()) return EINVAL;
@@ -208,84 +239,17 @@ SimHost::Attr request_attr(std::function<std::string(const std::string& request)
         bool answered = false;
     };
     auto state = std::make_shared<State>();
-    SimHost::Attr attr;
-    attr.write = [state](size_t pos, const std::string& data) {
-        if (pos == 0) state->request.clear();
-        state->request += data;
-        state->answered = false;
-        return 0;
-    };
-    attr.read = [state, answer](size_t pos, std::string& out) {
-        if (!state->answered) {
-            state->response = answer(state->request);
-            state->answered = true;
-        }
-        out = pos < state->response.size() ? state->response.substr(pos) : std::string();
-        return 0;
-    };
-    return attr;
+    return {[state, answer](size_t pos, std::string& out) {
+                if (!state->answered) state->response = answer(state->request), state->answered = true;
+                return out = from(state->response, pos), 0;
+            },
+            [state](size_t pos, const std::string& data) {
+                if (pos == 0) state->request.clear();
+                state->request += data;
+                state->answered = false;
+                return 0;
+            }};
 }
-
-SimHost::Attr flash_control(std::shared_ptr<FlashWindow> w) {
-    SimHost::Attr attr;
-    attr.write = [w](size_t, const std::string& data) {
-        const std::string word = trimmed(data);
-        w->controls.push_back(word);
-        if (auto& fails = w->errnos[word.empty() ? ' ' : word[0]]; !fails.empty()) {
-            const int err = fails.front();
-            fails.pop_front();
-            w->controls.back() += " !" + std::to_string(err);
-            return err;
-        }
-        const uint32_t flash_size = static_cast<uint32_t>(w->flash->size());
-        unsigned offset = 0, size = flash_size;
-        char extra = 0;
-        const int fields = std::sscanf(word.c_str(), "%*c:%x:%x%c", &offset, &size, &extra);
-        if (word == "4") return w->chunking ? EINVAL : 0;
-        if (word == "0") {
-            w->mode = FlashWindow::Mode::Closed;
-            return 0;
-        }
-        if (word == "3") {
-            if (w->mode != FlashWindow::Mode::Write) return EINVAL;
-            std::copy(w->staged.begin(), w->staged.end(), w->flash->begin() + w->offset);
-            w->commits.emplace_back(w->offset, w->staged);
-            return 0;
-        }
-        const bool whole = word.size() == 1;
-        if ((word[0] != '1' && word[0] != '2') || (!whole && fields != 2) || offset > flash_size ||
-            size > flash_size - offset || (!w->chunking && (offset != 0 || size != flash_size))) {
-            return EINVAL;
-        }
-        w->mode = word[0] == '1' ? FlashWindow::Mode::Read : FlashWindow::Mode::Write;
-        w->offset = offset;
-        w->size = size;
-        w->staged.assign(size, 0xFF);
-        return 0;
-    };
-    return attr;
-}
-
-SimHost::Attr flash_data(std::shared_ptr<FlashWindow> w) {
-    SimHost::Attr attr;
-    attr.read = [w](size_t pos, std::string& out) {
-        out.clear();
-        if (w->mode == FlashWindow::Mode::Read && pos < std::min<size_t>(w->size, w->limit)) {
-            const auto* at = w->flash->data() + w->offset + pos;
-            out.assign(reinterpret_cast<const char*>(at), std::min<size_t>(w->size, w->limit) - pos);
-        }
-        return 0;
-    };
-    attr.write = [w](size_t pos, const std::string& data) {
-        if (pos + data.size() > w->limit) return ENOSPC;
-        if (w->mode != FlashWindow::Mode::Write || pos + data.size() > w->size) return EINVAL;
-        std::copy(data.begin(), data.end(), w->staged.begin() + static_cast<long>(pos));
-        return 0;
-    };
-    return attr;
-}
-
-// ---------------------------------------------------------------- setup
 
 SysfsFabric install_sysfs_adapters(SimHost& host, const SysfsSetup& setup) { return Installer(host, setup).run(); }
 
@@ -296,36 +260,23 @@ SysfsAdapter sysfs_adapter(uint16_t device_id, std::vector<unsigned> hosts) {
     return a;
 }
 
-SysfsAttrs sysfs_scsi_host_defaults(unsigned host_no, unsigned adapter_index) {
-    (void)host_no;
-    return {{"link_state", "Link Up - F_Port"},
-            {"state", "running"},
+SysfsAttrs sysfs_scsi_host_defaults(unsigned, unsigned adapter_index) {
+    return {{"link_state", "Link Up - F_Port"},       {"state", "running"},
             {"serial_num", format("SIM0000A%05u", adapter_index + 1)},
-            {"model_name", "VX2562"},
-            {"driver_version", "10.02.00.100-k"},
-            {"fw_version", "8.07.00 (d0d5)"},
-            {"optrom_bios_version", "3.56"},
-            {"optrom_fcode_version", "4.10"},
-            {"optrom_efi_version", "6.17"},
-            {"optrom_fw_version", "8.07.00 0"},
-            {"max_npiv_vports", "254"},
-            {"sg_tablesize", "128"},
-            {"fw_state", "0x3 0x0 0x0 0x0 0x0 0x0"},
-            {"mpi_version", "1.2.3"},
-            {"pep_version", "4.5.6"},
-            {"phy_version", "7.8.9"},
-            {"vlan_id", "0"},
-            {"vn_port_mac_address", "00:0e:1e:01:02:03"},
-            {"fabric_param", "0"}};
+            {"model_name", "VX2562"},                 {"driver_version", "10.02.00.100-k"},
+            {"fw_version", "8.07.00 (d0d5)"},         {"optrom_bios_version", "3.56"},
+            {"optrom_fcode_version", "4.10"},         {"optrom_efi_version", "6.17"},
+            {"optrom_fw_version", "8.07.00 0"},       {"max_npiv_vports", "254"},
+            {"sg_tablesize", "128"},                  {"fw_state", "0x3 0x0 0x0 0x0 0x0 0x0"},
+            {"mpi_version", "1.2.3"},                 {"pep_version", "4.5.6"},
+            {"phy_version", "7.8.9"},                 {"vlan_id", "0"},
+            {"vn_port_mac_address", "00:0e:1e:01:02:03"}, {"fabric_param", "0"}};
 }
 
 SysfsAttrs sysfs_fc_host_defaults(unsigned host_no) {
-    return {{"node_name", format("0x200000e08b%06x", host_no)},
-            {"port_name", format("0x210000e08b%06x", host_no)},
-            {"port_id", format("0x01%02x00", host_no & 0xFF)},
-            {"speed", "8 Gbit"},
-            {"fabric_name", "0x100000051e000001"},
-            {"port_state", "Online"},
+    return {{"node_name", format("0x200000e08b%06x", host_no)}, {"port_name", format("0x210000e08b%06x", host_no)},
+            {"port_id", format("0x01%02x00", host_no & 0xFF)},  {"speed", "8 Gbit"},
+            {"fabric_name", "0x100000051e000001"},              {"port_state", "Online"},
             {"max_npiv_vports", "254"}};
 }
 

@@ -1,5 +1,5 @@
 // Sysfs-mode adapters in one call: what a kernel with the FC transport class
-// and a sysfs-mode driver shows (a guide: /work/briefs/sysfs-sim-ready.md).
+// and a sysfs-mode driver shows.
 // - bus/pci/drivers/<driver>/<bus id> and bus/pci/devices/<bus id> link to
 //   the PCI function's directory: ids, "irq", binary "config", "driver",
 //   host<N>/ of the physical port with "optrom_ctl", "optrom" and "vpd",
@@ -12,8 +12,7 @@
 // - bsg: class/bsg/fc_host<N> and rport-<H>:0-<K>, each with "dev"
 //   "<bsg_major>:<minor>". Device models attach with host.register_device.
 // - The driver's netlink service (host.netlink()) knows every host made here.
-// Every attribute is served through SimHost::set_attr: any can be changed,
-// made to fail or removed.
+// Every attribute is served through SimHost::set_attr.
 #pragma once
 
 #include <sys/types.h>
@@ -43,11 +42,11 @@ SimHost::Attr bytes_attr(std::shared_ptr<std::string> bytes, bool writable = fal
 // A write stores the request, the next reads give answer(request).
 SimHost::Attr request_attr(std::function<std::string(const std::string& request)> answer);
 
-// The driver's flash window: "optrom_ctl" takes control words with their NUL
-// ("1[:off:size]" read, "2[:off:size]" write, "3" commit, "0" close, "4" the
-// probe, refused with EINVAL when chunking; without chunking a span must be
-// the whole flash); "optrom" moves the open window's bytes, position 0 being
-// its offset.
+// The driver's flash window of a physical host: "optrom_ctl" takes control
+// words with their NUL ("1[:off:size]" read, "2[:off:size]" write, "3"
+// commit, "0" close, "4" the probe, refused with EINVAL when chunking; without
+// chunking a span must be the whole flash); "optrom" moves the open window's
+// bytes, position 0 being its offset.
 struct FlashWindow {
     std::shared_ptr<std::vector<uint8_t>> flash;
     bool chunking = true;
@@ -58,12 +57,9 @@ struct FlashWindow {
     // Every commit, as (flash offset, bytes).
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> commits;
     enum class Mode { Closed, Read, Write } mode = Mode::Closed;
-    uint32_t offset = 0;
-    uint32_t size = 0;
+    uint32_t offset = 0, size = 0;
     std::vector<uint8_t> staged;
 };
-SimHost::Attr flash_control(std::shared_ptr<FlashWindow> window);  // "optrom_ctl"
-SimHost::Attr flash_data(std::shared_ptr<FlashWindow> window);     // "optrom"
 
 // ---- setup ----
 
@@ -79,11 +75,8 @@ struct SysfsLun {
 
 struct SysfsRemotePort {
     unsigned number = 0;  // rport-<H>:0-<number>
-    std::string node_name = "0x2000001b32a00001";
-    std::string port_name = "0x2100001b32a00001";
-    std::string port_id = "0x010200";
-    std::string roles = "FCP Target";
-    std::string port_state = "Online";
+    std::string node_name = "0x2000001b32a00001", port_name = "0x2100001b32a00001", port_id = "0x010200";
+    std::string roles = "FCP Target", port_state = "Online";
     std::optional<unsigned> target_id = 0;  // nullopt: no SCSI target id
     std::vector<SysfsLun> luns;
 };
@@ -105,10 +98,7 @@ struct SysfsFunction {
 
 struct SysfsAdapter {
     std::string driver = "vxa2xxx";
-    uint16_t vendor_id = VX_PCI_VENDOR_MAKER;
-    uint16_t device_id = 0x2532;
-    uint16_t ssvendor_id = 0;
-    uint16_t ssdevice_id = 0;
+    uint16_t vendor_id = VX_PCI_VENDOR_MAKER, device_id = 0x2532, ssvendor_id = 0, ssdevice_id = 0;
     unsigned pci_bus = 0;  // 0: 3 + the adapter's index
     std::vector<SysfsFunction> functions;
     SysfsAttrs pci;                 // changes to the PCI function's text attributes
