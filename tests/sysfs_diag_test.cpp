@@ -7,6 +7,7 @@
 #include "sim_diag.h"
 #include "sysfs_rig.h"
 #include "transport/vx_sysfs_diag.h"
+#include "vxsdm.h"
 
 namespace {
 
@@ -225,9 +226,11 @@ TEST_F(SysfsDiagTest, DiagIoStreams) {
     }
 }
 
-// Stream 3 receives other data in its second transfer: 32 and its data; stream 2, held in its second transfer until
-// the claim, stops after it; stream 1, held before its first transfer until the claim, reports 1 and so does the run.
+// Through the public function: stream 3 receives other data in its second transfer: a miscompare and its data; stream
+// 2, held in its second transfer until the claim, stops after it; stream 1, held before its first transfer until the
+// claim, reports 1 and so does the run.
 TEST_F(SysfsDiagTest, DiagIoMiscompareStopsTheOthers) {
+    phys->apihandle = 7;
     sim::SimDiagIo io;
     io.serve(bsg);
     io.steps[{3, 2}].corrupt = true;
@@ -250,8 +253,8 @@ TEST_F(SysfsDiagTest, DiagIoMiscompareStopsTheOthers) {
             };
             while (stream == 3 && k == 2 && !others_done()) std::this_thread::yield();
         };
-        EXPECT_EQ(std::tuple(vxsysfs_diag_io(0, phys, data.data(), 64, resp.data(), 3, 50, 1, &st), st, resp),
-                  std::tuple(0, hold_first ? 1u : 32u, got));
+        EXPECT_EQ(std::pair(SDDiagIO(7, data.data(), 64, resp.data(), 64, 3, 50, 1), resp),
+                  std::pair(hold_first ? SDERR_UNKNOWN : SDERR_DATA_COMPARE, got));
         EXPECT_EQ(std::tuple(io.jobs[2], io.jobs[3]), std::tuple(2u, 2u)) << "stream 2 stopped after the claim";
     }
 }
