@@ -1,8 +1,8 @@
-// Board diagnostics, LUN names and ZoneWise through the public functions, against the simulated driver and host.
+// Board diagnostics, LUN names and ZoneWise through the public functions, against the simulated driver and host
+// (diagnostic I/O through them: the sysfs diagnostics tests).
 #include "api_rig.h"
 #include "sim_diag.h"
 #include "sim_diag_driver.h"
-#include "sysfs_rig.h"
 #include "vxsdm.h"
 
 namespace {
@@ -135,21 +135,4 @@ TEST(ApiDiag, HostConfiguration) {
     EXPECT_EQ((std::pair{SDEnableZoneWiseFC(99, 0), SDGetZoneWiseStatusFC(99, 0, nullptr)}), (std::pair{N, N}));
 }
 
-// On a sysfs port: a stream that receives other data gives SDERR_DATA_COMPARE and what it received; else the pattern.
-TEST(ApiDiag, DiagIoMiscompare) {
-    sim::SimBsg bsg;
-    sysfstest::SysfsRig rig{0x2532};
-    bsg.attach(rig.host, (rig.discover(), rig.fabric));
-    sim::SimDiagIo io;
-    io.serve(bsg);
-    io.steps[{1, 2}].corrupt = true;
-    sysfstest::SysfsRig::port(5)->apihandle = 7;
-    Bytes data = sim::pattern(64, 3), resp(64, 0xEE), got = data;
-    got[0] ^= 0xFF;
-    EXPECT_EQ((std::pair{SDDiagIO(7, data.data(), 64, resp.data(), 64, 1, 3, 1), resp}),
-              (std::pair{SDERR_DATA_COMPARE, got}));
-    EXPECT_EQ((std::pair{SDDiagIO(7, data.data(), 64, resp.data(), 64, 2, 3, 1), resp}), (std::pair{0u, data}));
-}
-
 }  // namespace
-

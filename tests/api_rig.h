@@ -1,16 +1,16 @@
-// A simulated host for the management API's tests: the driver with its
-// query, flash, NVRAM, VPD and activation handlers, adapters with their ports, and the library's
-// records of those ports as an open leaves them (in the port list, the
-// driver's node open, handles 1, 2, ... in the order the ports were added).
+// A simulated host for the management API's tests: the driver with its query, flash, NVRAM, VPD and activation
+// handlers, adapters with their ports, and the library's records of those ports as an open leaves them (in the port
+// list, the driver's node open, handles 1, 2, ... in the order the ports were added).
 #pragma once
 
 #include <fcntl.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <deque>
-#include <utility>
+#include <iterator>
+#include <tuple>
 #include <vector>
 
 #include "core/vx_ioctl.h"
@@ -69,8 +69,8 @@ public:
     ApiRig(const ApiRig&) = delete;
     ApiRig& operator=(const ApiRig&) = delete;
 
-    // A new adapter of the chip with its flash (and, on a flash-layout chip,
-    // the function's layout read from it) and one physical ioctl port.
+    // A new adapter of the chip with its flash (and, on a flash-layout chip, the function's layout read from it) and
+    // one physical ioctl port.
     RigPort& add_adapter(uint16_t device_id, const sim::ChipFlashOptions& flash = {}) {
         sim::SimAdapter& a = driver.add_adapter();
         a.device_id = device_id;
@@ -78,8 +78,8 @@ public:
         return add_function_port(a);
     }
 
-    // Another physical function (port) of the adapter of `first`: the same
-    // PCI device, the next function and port number, its own layout.
+    // Another physical function (port) of the adapter of `first`: the same PCI device, the next function and port
+    // number, its own layout.
     RigPort& add_function(const RigPort& first) { return add_function_port(adapter_of(first)); }
 
     // A virtual port of a physical port of the ioctl road.
@@ -107,13 +107,10 @@ public:
         for (const auto& t : acts.taken()) out.emplace_back(t.instance, t.sub_code);
         return out;
     }
-
     // The driver's requests of one command since the log was cleared.
     std::vector<sim::SimLogEntry> requests(uint8_t command) const {
         std::vector<sim::SimLogEntry> out;
-        for (const sim::SimLogEntry& e : driver.log()) {
-            if (e.command == command) out.push_back(e);
-        }
+        std::ranges::copy_if(driver.log(), std::back_inserter(out), [=](auto& e) { return e.command == command; });
         return out;
     }
 
@@ -127,13 +124,11 @@ private:
         EXT_CHIP chip = sim::make_chip_record(driver, sp);
         vxapi_phy_info* phy = nullptr;
         vxapi_alloc_api_phy_info_mem(&phy, &chip);
-        phy->device_id = a.device_id;
-        phy->ssvendor_id = a.ssvendor_id;
-        phy->ssdevice_id = a.ssdevice_id;
+        std::tie(phy->device_id, phy->ssvendor_id, phy->ssdevice_id) =
+            std::tuple(a.device_id, a.ssvendor_id, a.ssdevice_id);
         std::snprintf(reinterpret_cast<char*>(phy->serial_num), sizeof phy->serial_num, "%s", a.serial.c_str());
-        phy->pci_domain = sp.pci_domain;
-        phy->pci_bus = sp.pci_bus;
-        phy->pci_dev_func = sp.pci_dev_func;
+        std::tie(phy->pci_domain, phy->pci_bus, phy->pci_dev_func) =
+            std::tuple(sp.pci_domain, sp.pci_bus, sp.pci_dev_func);
         phy->port_number = static_cast<uint8_t>((sp.pci_dev_func & 7) + 1);
         RigPort& port = add_record(&sp, phy, VX_PORT_PHYSICAL, nullptr);
         if (vxapi_is_flt_chip(a.device_id)) vxapi_set_option_rom_layout(port.rec->oshandle, port.rec);
@@ -144,20 +139,13 @@ private:
     RigPort& add_record(sim::SimPort* sp, vxapi_phy_info* phy, uint32_t kind, vxapi_priv_database* parent) {
         vxapi_priv_database* rec = nullptr;
         vxapi_alloc_api_priv_data_mem(&rec);
-        rec->phy_info = phy;
-        rec->interface_type = kind;
-        rec->parent = parent;
-        rec->open_cnt = 1;
+        std::tie(rec->phy_info, rec->interface_type, rec->parent, rec->open_cnt) = std::tuple(phy, kind, parent, 1);
         rec->apihandle = static_cast<uint32_t>(ports_.size() + 1);
         std::snprintf(reinterpret_cast<char*>(rec->phys_path), sizeof rec->phys_path, "/dev/vxa2xxx");
+        rec->features = sp != nullptr ? VX_FEAT_IOCTL | VX_FEAT_NEW_IOCTL : VX_FEAT_SYSFS;
         if (sp != nullptr) {
-            rec->features = VX_FEAT_IOCTL | VX_FEAT_NEW_IOCTL;
-            rec->drvr_inst = sp->instance;
-            rec->host_no = sp->host_no;
-            rec->oshandle = vx::sys().open("/dev/vxa2xxx", O_RDWR);
-            fds_.push_back(rec->oshandle);
-        } else {
-            rec->features = VX_FEAT_SYSFS;
+            std::tie(rec->drvr_inst, rec->host_no) = std::tuple(sp->instance, sp->host_no);
+            fds_.push_back(rec->oshandle = vx::sys().open("/dev/vxa2xxx", O_RDWR));
         }
         ports_.push_back({static_cast<int>(rec->apihandle), rec, sp});
         return ports_.back();

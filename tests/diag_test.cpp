@@ -52,10 +52,10 @@ struct DiagTest : ::testing::Test {
     size_t nl_seen = 0;
 };
 
-// Per row the four kinds of port: driver, sysfs with bsg, sysfs with netlink only, sysfs with neither. The file forms
-// (temperature, SerDes parameters, FCE) and the diagnostic I/O serve every sysfs port: here without the files (9).
-// Without a transport the SerDes registers answer 2 and 12, as the QoS table does on every sysfs port; the others 1
-// with the status untouched. The driver road carries the records both ways.
+// Per row the four kinds of port: driver, sysfs with bsg, with netlink only, with neither. The file forms (temperature,
+// SerDes parameters, FCE) and the diagnostic I/O serve every sysfs port: here without the files (9). Without a
+// transport the SerDes registers answer 2 and 12, as the QoS table does on every sysfs port; the others 1 with the
+// status untouched. The driver road carries the records both ways.
 TEST_F(DiagTest, EachWorkerOnEachKindOfPort) {
     Bytes buf(64), cfg = sim::pattern(24, 3);
     EXT_BOARD_TEMP temp{};

@@ -1,12 +1,13 @@
-// Diagnostics of a sysfs-mode port: the vendor commands over bsg, temperature and SerDes files, the firmware dump
-// and the FCE trace.
+// Diagnostics of a sysfs-mode port: the vendor commands over bsg, temperature and SerDes files, the firmware dump,
+// the FCE trace and the diagnostic I/O streams.
+#include <atomic>
+#include <thread>
+
 #include "sim_bsg.h"
 #include "sim_diag.h"
 #include "sysfs_rig.h"
-
-#include <atomic>
-#include <thread>
 #include "transport/vx_sysfs_diag.h"
+#include "vxsdm.h"
 
 namespace {
 
@@ -28,9 +29,9 @@ struct SysfsDiagTest : ::testing::Test {
 
 #define CALL(expr) [&](uint32_t* s) { return expr; }
 
-// sent: vendor_cmd words 0 and 1, reply length, data out and data in lengths (data in only: named both ways;
-// empty: nothing sent); fault: the
-// errno of the SG_IO. The driver answers status 6 in a reply; data in is data out plus one.
+// Per command: vendor_cmd words 0 and 1, reply length, data out and data in lengths as sent (nothing: none sent), the
+// status (the driver answers 6 in a reply; an SG_IO failing with EIO gives 1, with ENOSYS 20). Data in is data out
+// plus one: the records come back through the driver (capabilities twice).
 TEST_F(SysfsDiagTest, VendorCommandsWordsDirectionsAndStatuses) {
     drv.status = 6;
     Bytes buf(24, 0x10);
@@ -39,45 +40,36 @@ TEST_F(SysfsDiagTest, VendorCommandsWordsDirectionsAndStatuses) {
     vxa_serdes_reg_ex sx{1, 2, 3};
     vxa_flash_update_caps caps{7, 8, {}};
     auto* list = reinterpret_cast<vxa_image_version_list*>(buf.data());
-    const struct {
-        const char* what;
-        std::function<int(uint32_t*)> call;
-        uint32_t status;
-        std::vector<uint32_t> sent = {};
-        int fault = 0;
-    } rows[] = {
-        {"fru versions", CALL(vxsysfs_update_fru_versions(0, phys, list, 24, s)), 0, {11, 0, 0, 24, 0}},
-        {"fru read", CALL(vxsysfs_bsg_fru_status(0, phys, &reg, 14, 12, s)), 0, {12, 0, 0, 14, 14}},
-        {"fru write, EIO", CALL(vxsysfs_bsg_fru_status(0, phys, &reg, 14, 13, s)), 1, {13, 0, 0, 14, 0}, EIO},
-        {"fru 14: nothing sent", CALL(vxsysfs_bsg_fru_status(0, phys, &reg, 14, 14, s)), 9},
-        {"qos config", CALL(vxsysfs_bsg_get_npiv_qos_config(0, phys, buf.data(), 24, s)), 6, {14, 2, 20, 24, 24}},
-        {"qos set", CALL(vxsysfs_bsg_set_npiv_qos_config(0, phys, buf.data(), 24, s)), 6, {14, 3, 20, 24, 0}},
-        {"qos on", CALL(vxsysfs_bsg_npiv_qos_enable_disable(0, phys, 9, s)), 6, {14, 1, 20, 0, 0}},
-        {"qos off, ENOSYS", CALL(vxsysfs_bsg_npiv_qos_enable_disable(0, phys, 0, s)), 20, {14, 0, 20, 0, 0}, ENOSYS},
-        {"qos perf", CALL(vxsysfs_bsg_get_npiv_qos_perf(0, phys, buf.data(), 24, s)), 6, {14, 4, 20, 24, 24}},
-        {"qos list", CALL(vxsysfs_bsg_npiv_get_qos_list(0, phys, buf.data(), 24, s)), 6, {15, 0, 20, 24, 24}},
-        {"serdes", CALL(vxsysfs_bsg_serdes_reg_ops(0, phys, &sr, s)), 6, {19, 0, 20, 6, 6}},
-        {"serdes ex", CALL(vxsysfs_bsg_serdes_reg_ops_ex(0, phys, &sx, s)), 6, {20, 0, 20, 10, 10}},
-        {"caps get", CALL(vxsysfs_flash_update_capabilities(0, phys, &caps, s, 0)), 6, {21, 0, 20, 32, 32}},
-        {"caps set", CALL(vxsysfs_flash_update_capabilities(0, phys, &caps, s, 1)), 6, {22, 0, 20, 32, 32}},
+    const std::tuple<std::function<int(uint32_t*)>, uint32_t, std::string, int> rows[] = {
+        {CALL(vxsysfs_update_fru_versions(0, phys, list, 24, s)), 0, "11 0 0 24 0", 0},
+        {CALL(vxsysfs_bsg_fru_status(0, phys, &reg, 14, 12, s)), 0, "12 0 0 14 14", 0},
+        {CALL(vxsysfs_bsg_fru_status(0, phys, &reg, 14, 13, s)), 1, "13 0 0 14 0", EIO},
+        {CALL(vxsysfs_bsg_fru_status(0, phys, &reg, 14, 14, s)), 9, "", 0},
+        {CALL(vxsysfs_bsg_get_npiv_qos_config(0, phys, buf.data(), 24, s)), 6, "14 2 20 24 24", 0},
+        {CALL(vxsysfs_bsg_set_npiv_qos_config(0, phys, buf.data(), 24, s)), 6, "14 3 20 24 0", 0},
+        {CALL(vxsysfs_bsg_npiv_qos_enable_disable(0, phys, 9, s)), 6, "14 1 20 0 0", 0},
+        {CALL(vxsysfs_bsg_npiv_qos_enable_disable(0, phys, 0, s)), 20, "14 0 20 0 0", ENOSYS},
+        {CALL(vxsysfs_bsg_get_npiv_qos_perf(0, phys, buf.data(), 24, s)), 6, "14 4 20 24 24", 0},
+        {CALL(vxsysfs_bsg_npiv_get_qos_list(0, phys, buf.data(), 24, s)), 6, "15 0 20 24 24", 0},
+        {CALL(vxsysfs_bsg_serdes_reg_ops(0, phys, &sr, s)), 6, "19 0 20 6 6", 0},
+        {CALL(vxsysfs_bsg_serdes_reg_ops_ex(0, phys, &sx, s)), 6, "20 0 20 10 10", 0},
+        {CALL(vxsysfs_flash_update_capabilities(0, phys, &caps, s, 0)), 6, "21 0 20 32 32", 0},
+        {CALL(vxsysfs_flash_update_capabilities(0, phys, &caps, s, 1)), 6, "22 0 20 32 32", 0},
     };
-    for (const auto& c : rows) {
-        SCOPED_TRACE(c.what);
-        bsg.log.clear(), bsg.errnos.assign(c.fault > 0 ? 1 : 0, c.fault);
-        uint32_t s = 0xFF;
-        EXPECT_EQ(std::tuple(c.call(&s), s), std::tuple(c.status == 1 || c.status == 20 ? 1 : 0, c.status));
-        ASSERT_EQ(bsg.log.size(), c.sent.empty() ? 0u : 1u);
-        if (c.sent.empty()) continue;
-        const sim::BsgJob& j = bsg.log[0];
-        uint32_t words[2];
-        std::memcpy(words, j.request.data() + 12, sizeof words);
-        EXPECT_EQ((std::vector<uint32_t>{words[0], words[1], j.hdr.max_response_len,
-                                         j.hdr.dout_xfer_len, j.hdr.din_xfer_len}),
-                  c.sent);
-        EXPECT_EQ(j.hdr.request_len, 20u);
+    for (const auto& [call, status, sent, fault] : rows) {
+        bsg.log.clear(), bsg.errnos.assign(fault > 0 ? 1 : 0, fault);
+        uint32_t st = 0xFF, words[2];
+        const int rc = call(&st);
+        std::string got;
+        for (const sim::BsgJob& j : bsg.log) {
+            std::memcpy(words, j.request.data() + 12, sizeof words);
+            got += sysfstest::line("%u %u %u %u %u", words[0], words[1], j.hdr.max_response_len, j.hdr.dout_xfer_len,
+                                   j.hdr.din_xfer_len) + (j.hdr.request_len == 20 ? "" : " !20");
+        }
+        EXPECT_EQ(std::tuple(rc, st, got), std::tuple(status == 1 || status == 20 ? 1 : 0, status, sent));
     }
-    // The records came back through the driver (capabilities twice).
-    EXPECT_EQ(std::tuple(sr.val, uint32_t{sx.val}, caps.outage_duration, reg.status_reg), std::tuple(0x104, 0x1010104u, 0x202020Au, 1));
+    EXPECT_EQ(std::tuple(sr.val, uint32_t{sx.val}, caps.outage_duration, reg.status_reg),
+              std::tuple(0x104, 0x1010104u, 0x202020Au, 1));
 }
 
 TEST_F(SysfsDiagTest, TemperatureTexts) {
@@ -234,9 +226,11 @@ TEST_F(SysfsDiagTest, DiagIoStreams) {
     }
 }
 
-// Stream 3 receives other data in its second transfer: 32 and its data; stream 2, held in its second transfer until
-// the claim, stops after it; stream 1, held before its first transfer until the claim, reports 1 and so does the run.
+// Through the public function: stream 3 receives other data in its second transfer: a miscompare and its data; stream
+// 2, held in its second transfer until the claim, stops after it; stream 1, held before its first transfer until the
+// claim, reports 1 and so does the run.
 TEST_F(SysfsDiagTest, DiagIoMiscompareStopsTheOthers) {
+    phys->apihandle = 7;
     sim::SimDiagIo io;
     io.serve(bsg);
     io.steps[{3, 2}].corrupt = true;
@@ -259,8 +253,8 @@ TEST_F(SysfsDiagTest, DiagIoMiscompareStopsTheOthers) {
             };
             while (stream == 3 && k == 2 && !others_done()) std::this_thread::yield();
         };
-        EXPECT_EQ(std::tuple(vxsysfs_diag_io(0, phys, data.data(), 64, resp.data(), 3, 50, 1, &st), st, resp),
-                  std::tuple(0, hold_first ? 1u : 32u, got));
+        EXPECT_EQ(std::pair(SDDiagIO(7, data.data(), 64, resp.data(), 64, 3, 50, 1), resp),
+                  std::pair(hold_first ? SDERR_UNKNOWN : SDERR_DATA_COMPARE, got));
         EXPECT_EQ(std::tuple(io.jobs[2], io.jobs[3]), std::tuple(2u, 2u)) << "stream 2 stopped after the claim";
     }
 }

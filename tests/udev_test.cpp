@@ -97,25 +97,20 @@ TEST(Udev, NamesThroughOneRulesFile) {
     EXPECT_EQ(rig.get(1), std::string(511, 'x'));
 }
 
+// Names, GUIDs and block device names that would break out of a rule are refused before the rules file is touched.
 TEST(Udev, HostileTextsRefusedBeforeAnything) {
     const struct {
-        const char* what;
         uint16_t lun;
         const char* names;
         const char* guid_answer;  // of sdc's scsi_id, or null
         bool scsi_id_runs;
     } cases[] = {
-        {"quote", 0, "a\" RUN+=\"/bin/x", nullptr, false},
-        {"comma", 0, "a, RUN+=x", nullptr, false},
-        {"backslash", 0, "a\\b", nullptr, false},
-        {"newline", 0, "a\nKERNEL", nullptr, false},
-        {"tab", 0, "a\tb", nullptr, false},
-        {"guid with quote", 0, "a", "60\", RUN+=\"x\n", true},
-        {"guid with control", 0, "a", "60\x1b" "1\n", true},
-        {"device name", 2, "a", nullptr, false},
+        {0, "a\" RUN+=\"/bin/x", nullptr, false}, {0, "a, RUN+=x", nullptr, false}, {0, "a\\b", nullptr, false},
+        {0, "a\nKERNEL", nullptr, false},        {0, "a\tb", nullptr, false},      {2, "a", nullptr, false},
+        {0, "a", "60\", RUN+=\"x\n", true},       {0, "a", "60\x1b" "1\n", true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.names + std::string(c.guid_answer != nullptr ? c.guid_answer : ""));
         UdevRig rig;
         if (c.guid_answer != nullptr)
             rig.host.script_command("/sbin/scsi_id -g -u -s /block/sdc 2> /dev/null", {c.guid_answer});
@@ -125,37 +120,31 @@ TEST(Udev, HostileTextsRefusedBeforeAnything) {
         if (c.names == std::string("a")) rig.get(c.lun, 1);
         EXPECT_EQ(rig.rules(), "# kept\n");
         EXPECT_FALSE(rig.host.exists(VXAPI_UDEV_TMP_FILE));
-        bool ran = false;
-        for (const std::string& cmd : rig.host.commands()) ran = ran || cmd.find("scsi_id") != std::string::npos;
-        EXPECT_EQ(ran, c.scsi_id_runs);
+        EXPECT_EQ(std::ranges::any_of(rig.host.commands(), [](auto& cmd) { return cmd.find("scsi_id") != cmd.npos; }),
+                  c.scsi_id_runs);
     }
 }
 
+// udevtrigger before "udevadm trigger" (the shell's status returned); with neither, 1.
 TEST(Udev, TriggerCommands) {
-    const struct {
-        bool udevtrigger, udevadm;
-        const char* command;  // null: none runs
-    } cases[] = {{true, true, "/sbin/udevtrigger"}, {false, true, "/sbin/udevadm trigger"}, {false, false, nullptr}};
-    for (const auto& c : cases) {
+    const std::pair<std::vector<const char*>, std::string> cases[] = {
+        {{"/sbin/udevtrigger", "/sbin/udevadm"}, "/sbin/udevtrigger"}, {{"/sbin/udevadm"}, "/sbin/udevadm trigger"},
+        {{}, ""}};
+    for (const auto& [tools, command] : cases) {
         sim::SimHost host;
-        if (c.udevtrigger) host.write_file("/sbin/udevtrigger", "", 0755);
-        if (c.udevadm) host.write_file("/sbin/udevadm", "", 0755);
-        if (c.command != nullptr) host.script_command(c.command, {"", 3});
-        EXPECT_EQ(vxapi_udevtrigger(), c.command != nullptr ? 3 << 8 : 1);
-        EXPECT_EQ(host.commands(), c.command != nullptr ? std::vector<std::string>{c.command}
-                                                        : std::vector<std::string>{});
+        for (const char* tool : tools) host.write_file(tool, "", 0755);
+        host.script_command(command, {"", 3});
+        EXPECT_EQ(vxapi_udevtrigger(), command.empty() ? 1 : 3 << 8);
+        EXPECT_EQ(host.commands(), command.empty() ? std::vector<std::string>{} : std::vector{command});
     }
 }
 
+// Trimming drops the leading blanks and the last character; a hand-edited line without its texts gives no rule text.
 TEST(Udev, TextHelpersAndHandEditedLines) {
-    char a[] = "  ab \n";
-    EXPECT_STREQ(vxapi_trim_spaces(a), "ab ");  // the last character goes
-    char b[] = "  ab";
-    EXPECT_STREQ(vxapi_trim_spaces(b), "a");
-    char c[] = "\"x\"";
-    EXPECT_STREQ(vxapi_remove_quotes(c), "x");
-    char d[] = "";
-    EXPECT_STREQ(vxapi_remove_quotes(d), "");
+    char a[] = "  ab \n", b[] = "  ab", c[] = "\"x\"", d[] = "";
+    EXPECT_EQ(std::tuple(std::string(vxapi_trim_spaces(a)), std::string(vxapi_trim_spaces(b)),
+                         std::string(vxapi_remove_quotes(c)), std::string(vxapi_remove_quotes(d))),
+              std::tuple("ab ", "a", "x", ""));
     for (const char* line : {"KERNEL, SYMLINK+=", "SYMLINK+=\"\n", ",,,", "ENV{ID_SERIAL}==\"", ""}) {
         UDEV_RULE* r = vxapi_convert_udevrule_to_obj(line);
         ASSERT_NE(r, nullptr);
