@@ -1,6 +1,5 @@
-// Option ROM updates through the public functions: a half-written flash is never success, the board's settings and
-// VPD survive an update, two processes never flash one adapter, the region checks and paths. (The roads below are
-// the flash workers' tests; the public functions on a sysfs port are in the sysfs flash tests.)
+// Option ROM updates through the public functions on ioctl and sysfs ports: a half-written flash is never success,
+// the board's settings and VPD survive an update, two processes never flash one adapter, the region checks and paths.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -10,7 +9,9 @@
 #include "api_rig.h"
 #include "core/vx_vpd_fields.h"
 #include "fw24xx_builder.h"
+#include "sim_diag.h"
 #include "sim_diag_driver.h"
+#include "sysfs_rig.h"
 #include "vxsdm.h"
 
 namespace {
@@ -193,15 +194,88 @@ TEST(ApiUpdate, TwoProcessesNeverFlashOneAdapter) {
     EXPECT_EQ(b.wait(), 0);
 }
 
+// A sysfs adapter, its functions on hosts 5, 6, ... opened through the public functions, a "reset" file each. A
+// layout chip's flash holds region 0x01 to be activated, image status regions 0x95 and 0x96 and the board's VPD in
+// 0x14 and 0x16 (the "vpd" files too). The bsg node carries diagnostic commands only: flash moves through files.
+struct BsgSide {  // outlives the host it attaches to
+    sim::SimBsg bsg;
+    sim::SimDiagBsg diag;
+};
+struct SysfsUpdateRig : BsgSide, sysfstest::SysfsRig {
+    explicit SysfsUpdateRig(uint16_t device = 0x2031, unsigned functions = 2)
+        : SysfsRig(device), vpd(sim::typical_vpd("BOARD-SN-3").bytes) {
+        sim::SysfsAdapter& ad = setup.adapters[0];
+        ad.functions.clear();
+        for (unsigned f = 0; f < functions; ++f) ad.functions.push_back(sim::SysfsFunction{5 + f, {}});
+        std::tie(ad.ssvendor_id, ad.vpd) = std::tuple(VX_PCI_VENDOR_MAKER, vpd);
+        if (vxapi_is_flt_chip(device)) {
+            options = sim::vpd_flash_options(device);
+            options.regions->push_back(sim::flt_region(0x95, 0x1000, 0x3B0000));
+            options.regions->push_back(sim::flt_region(0x96, 0x1000, 0x3B1000));
+            for (sim::FltRegion& r : *options.regions) r.attribute = r.code == 0x01 ? 0x06 : r.attribute;
+            sim::SimAdapter chip;
+            chip.device_id = device;
+            sim::build_chip_flash(chip, options);
+            ad.flash = chip.flash;
+            for (uint8_t code : {0x14, 0x16}) sim::place(ad.flash, start(code), vpd);
+        }
+        fabric = sim::install_sysfs_adapters(host, setup);
+        bsg.attach(host, fabric);
+        diag.serve(bsg);
+        for (unsigned f = 0; f < functions; ++f) {
+            host.set_attr(dir(f) + "/reset", {{}, [](size_t, const std::string&) { return 0; }}, 0200);
+            EXPECT_EQ(SDOpenDevice(f, &h[f]), 0u);
+        }
+    }
+    ~SysfsUpdateRig() {
+        for (int handle : h) SDCloseDevice(handle);
+    }
+    SD_UINT32 update(bool ex2, uint16_t disable, Bytes& image, uint32_t size, uint32_t region) {
+        return ex2 ? SDUpdateOptionRomEx2(h[0], disable, image.data(), size, region)
+                   : SDUpdateOptionRomEx(h[0], disable, image.data(), size, region);
+    }
+    void inject(Fault fault) {
+        switch (fault) {
+        case Fault::Torn: host.fail_attr_writes(dir(0) + "/optrom", EIO); break;
+        case Fault::Busy: fabric.windows.at(5)->errnos['2'] = {EBUSY, EBUSY, EBUSY}; break;
+        case Fault::Own: host.fail_attr_writes(dir(0) + "/reset", EIO); break;
+        case Fault::Sibling: host.fail_attr_writes(dir(1) + "/reset", EIO); break;
+        }
+    }
+    // The codes written to the "reset" files since the last look, as "<host>:<code> ...".
+    std::string resets() {
+        std::string out;
+        const std::vector<std::string> writes = host.attr_writes();
+        for (; seen < writes.size(); ++seen) {
+            const std::string& w = writes[seen];
+            const size_t at = w.find("/reset=");
+            if (at != std::string::npos) out += w.substr(w.rfind("host", at) + 4, 1) + ":" + w.substr(at + 7, 6) + " ";
+        }
+        return out;
+    }
+    bool activated() { return !resets().empty(); }
+    std::string dir(unsigned f) { return fabric.host_dirs.at(5 + f); }
+    Bytes& flash() { return *fabric.windows.at(5)->flash; }
+    uint32_t start(uint8_t code) const { return apitest::region_of(options, code).start; }
+    Bytes region(uint8_t code, size_t n) { return apitest::slice(flash(), start(code), n); }
+    Bytes vpd_file(unsigned f) { return Bytes(fabric.vpd.at(5 + f)->begin(), fabric.vpd.at(5 + f)->end()); }
+
+    sim::ChipFlashOptions options;
+    Bytes vpd;
+    int h[4] = {};
+    size_t seen = 0;
+};
+
 // A write that fails part-way, a driver busy three times (two 20 s waits), a failed own or sibling activation after
 // a good write: never success. A failed write is neither activated nor followed by the VPD step.
-TEST(ApiUpdate, HalfWrittenFlashIsNeverSuccess) {
+template <class Rig>
+void half_written_flash_is_never_success() {
     struct Row { Fault fault; uint32_t region; bool ex2; SD_UINT32 status; };
     const Row rows[] = {{Fault::Torn, 0x01, true, 0x20000075}, {Fault::Busy, 0x01, true, SDERR_DEVICE_BUSY},
                         {Fault::Own, 0x01, true, SDERR_SIBLING_FAILED},
                         {Fault::Sibling, 0x01, true, SDERR_SIBLING_FAILED}, {Fault::Torn, 0x07, false, 0x20000075}};
     for (const Row& r : rows) {
-        UpdateRig rig;
+        Rig rig;
         sim::place(rig.flash(), rig.start(0x14), sim::typical_vpd().bytes);
         const Bytes vpd_before = rig.region(0x14, 0x200);
         Bytes image(r.region == 0x01 ? 0x80000 : 0x40000, 0x6B);
@@ -216,6 +290,61 @@ TEST(ApiUpdate, HalfWrittenFlashIsNeverSuccess) {
             EXPECT_FALSE(rig.activated());
             EXPECT_EQ(rig.region(0x14, 0x200), vpd_before);
         }
+    }
+}
+
+TEST(ApiUpdate, HalfWrittenFlashIsNeverSuccess) {
+    half_written_flash_is_never_success<UpdateRig>();
+    half_written_flash_is_never_success<SysfsUpdateRig>();
+}
+
+// The update path on a sysfs port: a whole image, a region with its activation, the token and online activation.
+TEST(ApiUpdate, ScenariosOnASysfsPort) {
+    const struct { const char* what; uint16_t device; unsigned functions; std::function<void(SysfsUpdateRig&)> run; }
+        rows[] = {
+        {"whole option ROM image: the board's settings carried, both functions' VPD files get the new versions",
+         0x2432, 2, [](SysfsUpdateRig& r) {
+             sim::place(r.flash(), 0, sim::build_rom_chain({sim::settings_bios_image(0x1234, 0xA1)}).bytes);
+             Bytes image(0x20000, 0xFF), want = r.vpd;
+             sim::place(image, 0, sim::build_rom_chain({sim::settings_bios_image(0x5678, 0xB2)}).bytes);
+             ASSERT_EQ(SDUpdateOptionRom(r.h[0], 0, image.data(), 0x20000), 0u);
+             EXPECT_EQ(apitest::slice(r.flash(), 0, 0x20000), image);
+             EXPECT_EQ(sim::get_le16(image, 32), 0x1234);
+             ASSERT_EQ(vxapi_update_nv_vpd_version(image.data(), 0x20000, want.data(), 512, 0), 0);
+             EXPECT_EQ(std::pair(r.vpd_file(0), r.vpd_file(1)), std::pair(want, want));
+         }},
+        {"firmware region: activated on both functions; deferred: the driver refreshes its versions", 0x2031, 2,
+         [](SysfsUpdateRig& r) {
+             Bytes image(0x80000, 0x6B);
+             ASSERT_EQ(r.update(true, 0, image, 0x80000, 0x01), 0u);
+             EXPECT_EQ(r.region(0x01, 0x80000), image);
+             EXPECT_EQ(r.resets(), "5:131676 6:131676 ");
+             ASSERT_EQ(r.update(true, 1, image, 0x80000, 0x01), 0u);
+             EXPECT_EQ(r.resets(), "5:131681 6:131681 ");
+         }},
+        {"flash update token of four functions: the gate, the active set, online activation", 0x2071, 4,
+         [](SysfsUpdateRig& r) {
+             Bytes image(0x80000, 0x6B);
+             SD_INT32 token = 0, other = 0;
+             EXPECT_EQ(r.update(true, 0, image, 0x80000, 0x01), SDERR_FUT_NOT_SET);
+             ASSERT_EQ(SDStartFlashUpdate(r.h[1], 0, &token), 0u);
+             EXPECT_EQ(SDStartFlashUpdate(r.h[0], 0, &other), SDERR_FUT_EXISTS);
+             ASSERT_EQ(r.update(true, 0, image, 0x80000, 0x01), 0u);
+             EXPECT_EQ(std::pair(r.region(0x01, 0x80000), r.resets()), std::pair(image, std::string()));
+             sim::ImageStatusFields second;
+             second.gen_num = 2;
+             sim::place(r.flash(), r.start(0x95), sim::build_image_status({}));
+             sim::place(r.flash(), r.start(0x96), sim::build_image_status(second));
+             ASSERT_EQ(SDEndFlashUpdate(r.h[1], 0, token), 0u);
+             EXPECT_EQ(r.port(6)->phy_info->active_image, 1);
+             ASSERT_EQ(SDOnlineActivateFlashUpdate(r.h[2], 0), 0u);
+             EXPECT_EQ(r.resets(), "7:131676 5:131676 8:131676 6:131676 ");
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        SysfsUpdateRig rig(row.device, row.functions);
+        row.run(rig);
     }
 }
 
