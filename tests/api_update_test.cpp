@@ -298,7 +298,8 @@ TEST(ApiUpdate, HalfWrittenFlashIsNeverSuccess) {
     half_written_flash_is_never_success<SysfsUpdateRig>();
 }
 
-// The update path on a sysfs port: a whole image, a region with its activation, the token and online activation.
+// The update path on a sysfs port: a whole image, a region with its activation, NVRAM, the token and online
+// activation.
 TEST(ApiUpdate, ScenariosOnASysfsPort) {
     const struct { const char* what; uint16_t device; unsigned functions; std::function<void(SysfsUpdateRig&)> run; }
         rows[] = {
@@ -321,6 +322,20 @@ TEST(ApiUpdate, ScenariosOnASysfsPort) {
              EXPECT_EQ(r.resets(), "5:131676 6:131676 ");
              ASSERT_EQ(r.update(true, 1, image, 0x80000, 0x01), 0u);
              EXPECT_EQ(r.resets(), "5:131681 6:131681 ");
+         }},
+        {"NVRAM of the second function: region 0x17 read, written and activated on that function", 0x2031, 2,
+         [](SysfsUpdateRig& r) {
+             Bytes image(512, 0xEE);
+             ASSERT_EQ(SDGetNVRam(r.h[1], 0, 2, image.data(), 256), 0u);  // the region's head only
+             EXPECT_EQ(apitest::slice(image, 0, 256), r.region(0x17, 256));
+             EXPECT_TRUE(sim::all_bytes(image, 256, 0xEE));
+             ASSERT_EQ(SDGetNVRam(r.h[1], 0, 2, image.data(), 512), 0u);
+             EXPECT_EQ(image, r.region(0x17, 512));
+             ASSERT_EQ(SDSetVariableValue(r.h[1], image.data(), NVRAMVarExecutionThrottle, 0x1234), 0u);
+             EXPECT_EQ(SDGetVariableValue(r.h[1], image.data(), NVRAMVarExecutionThrottle), 0x1234u);
+             ASSERT_EQ(SDUpdateNVRam(r.h[1], 0, 2, image.data(), 512), 0u);
+             EXPECT_EQ(std::pair(r.region(0x17, 512), r.resets()), std::pair(image, std::string("6:131676 ")));
+             EXPECT_EQ(SDVerifyHbaNVRam(r.h[1], 0), 0u);
          }},
         {"flash update token of four functions: the gate, the active set, online activation", 0x2071, 4,
          [](SysfsUpdateRig& r) {
