@@ -141,7 +141,7 @@ uint16_t word_sum(const Bytes& b) {
 // Two entries make an 80-byte record whose words add up to 0, in the region of the PCI function whatever the
 // device number, activated (sub-code 5) on that port alone. Region 0x87 holds 127 entries, or with none an empty
 // record over it. Nothing is activated after a failed write; a failed activation is the status; region 0x88 of
-// 64 KiB is too long for the length field when empty.
+// 64 KiB is too long for the length field when empty. Nothing is written while another process holds the token.
 TEST(ApiPort, QosRecordsInTheFunctionsRegion) {
     PortRig rig;
     const sim::ChipFlashOptions options = qos_flash(0x2071, 0x10000);
@@ -185,6 +185,13 @@ TEST(ApiPort, QosRecordsInTheFunctionsRegion) {
     EXPECT_EQ(done(), before);
     rig.acts.fail(p.sim->instance, 1);
     EXPECT_EQ(SDSetQoS(p.handle, full.get()), SDERR_SIBLING_FAILED);
+    SD_INT32 token = 0;
+    ASSERT_EQ(SDStartFlashUpdate(p.handle, 0, &token), 0u);
+    const size_t writes = a.flash_writes.size();
+    shtest::Child other([&](shtest::Child&) {
+        return SDSetQoS(p.handle, full.get()) == SDERR_FUT_NOT_SET && a.flash_writes.size() == writes ? 0 : 1;
+    });
+    EXPECT_EQ(other.wait(), 0);
 }
 
 // The first 12 bytes of entry i of the driver's table.
@@ -241,17 +248,25 @@ TEST(ApiPort, RemotePortSpeeds) {
     EXPECT_EQ(sim::bytes_of(&rig.param, 20), sim::bytes_of(&want, 20));
 }
 
-// A sysfs host: host 5, converged host 6. A new vport is reported and deleted; host 6 has none of its ids. Host 6's MAC
-// statistics come from its file, or else from the controller.
+// A sysfs host: host 5 with vports 8 and 9 (ids 1 and 2), converged host 6. A delete shifts the ports behind the
+// vport, yet no open hands out a handle another port holds. A new vport is reported and deleted; host 6 has none of
+// its ids. Host 6's MAC statistics come from its file, or else from the controller.
 TEST(ApiPort, VirtualPortsAndMacStatisticsOnASysfsHost) {
-    sysfstest::SysfsRig rig(0x8001, [](sim::SysfsAdapter& a) { a = sim::sysfs_adapter(0x8001, {5, 6}); });
+    sysfstest::SysfsRig rig(0x8001, [](sim::SysfsAdapter& a) {
+        (a = sim::sysfs_adapter(0x8001, {5, 6})).functions[0].vports = {8, 9};
+    });
     rig.setup.with_bsg = false;
     rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
     sim::SimVports vports;
     vports.install(rig.host, rig.fabric.host_dirs[5] + "/fc_host/host5");
-    int a = 0, b = 0;
-    ASSERT_EQ(SDOpenDevice(0, &a) | SDOpenDevice(1, &b), 0u);
-    ASSERT_EQ(check_handle(b), rig.port(6));
+    int a = 0, v9 = 0, b = 0;
+    ASSERT_EQ(SDOpenDevice(0, &a), 0u);
+    ASSERT_EQ(SDOpenDevice(2, &v9), 0u);
+    ASSERT_EQ(SDDeleteVport(a, 1), 0u);
+    ASSERT_EQ(SDOpenDevice(2, &b), 0u);
+    EXPECT_EQ(std::tuple(check_handle(b), check_handle(v9), rig.port(8)),
+              std::tuple(rig.port(6), rig.port(9), nullptr));
+
     uint8_t wwnn[8] = {0x20, 0, 0, 0xAA, 0xBB, 0xCC, 0, 1};
     SD_UINT32 id = 0;
     ASSERT_EQ(SDCreateVport(a, wwnn, kName, 2, &id), 0u);
@@ -278,7 +293,7 @@ TEST(ApiPort, VirtualPortsAndMacStatisticsOnASysfsHost) {
     tarno.install(rig.host, dir);
     EXPECT_EQ(SDTarnoMgt(b, 4, &m), 0u);
     EXPECT_EQ(std::tuple(tarno.log.at(0), data), std::tuple("cmd 00 4096 0000 0000 0000\\0", tarno.memory));
-    for (int x : {a, b}) EXPECT_EQ(SDCloseDevice(x), 0u);
+    for (int x : {a, v9, b}) EXPECT_EQ(SDCloseDevice(x), 0u);
 }
 
 }  // namespace
