@@ -230,11 +230,18 @@ TEST(ApiPort, QosTableFromTheDriver) {
     }
 }
 
-// The remote port goes out by port name with the mode's low 16 bits; a reported speed outside the codes leaves the
-// caller's value.
-TEST(ApiPort, RemotePortSpeeds) {
+// 100 bytes go as pieces of 64 and 36; when the second fails the first stays. The remote port goes out by port
+// name with the mode's low 16 bits; a reported speed outside the codes leaves the caller's value.
+TEST(ApiPort, TransceiverPiecesAndRemotePortSpeeds) {
     PortRig rig;
     const int h = rig.add_adapter(0x2532).handle;
+    const Bytes device = rig.i2c.memory[0xA0] = sim::pattern(0x80, 7);
+    Bytes got(100, kFill);
+    EXPECT_EQ(SDReadSFPData(h, 0, 0xA0, got.data(), 100, 0x30, 0x1001, nullptr), kBad);  // 0x94 > 0x80
+    EXPECT_EQ(std::tuple(slice(got, 0, 64), sim::all_bytes(got, 64, kFill)),
+              std::tuple(slice(device, 0x30, 64), true));
+    EXPECT_EQ(rig.side.i2c_pieces, (std::vector<std::pair<uint16_t, uint16_t>>{{0x30, 64}, {0x70, 36}}));
+
     DESTINATIONADDRESS d{2, {{0x21, 0, 0, 0xAA, 0, 0, 0, 5}}, 7};
     INT_PORT_PARAM want{{{{0x21, 0, 0, 0xAA, 0, 0, 0, 5}}, VX_DEST_WWPN, 0, {}}, 0, 0};
     SD_UINT32 speed = 99;
@@ -249,8 +256,8 @@ TEST(ApiPort, RemotePortSpeeds) {
 }
 
 // A sysfs host: host 5 with vports 8 and 9 (ids 1 and 2), converged host 6. A delete shifts the ports behind the
-// vport, yet no open hands out a handle another port holds. A new vport is reported and deleted; host 6 has none of
-// its ids. Host 6's MAC statistics come from its file, or else from the controller.
+// vport, yet no open hands out a handle another port holds. A new vport is reported (bound kept) and deleted;
+// host 6 has none of its ids. Host 6's MAC statistics come from its file, or else from the controller.
 TEST(ApiPort, VirtualPortsAndMacStatisticsOnASysfsHost) {
     sysfstest::SysfsRig rig(0x8001, [](sim::SysfsAdapter& a) {
         (a = sim::sysfs_adapter(0x8001, {5, 6})).functions[0].vports = {8, 9};
@@ -270,6 +277,7 @@ TEST(ApiPort, VirtualPortsAndMacStatisticsOnASysfsHost) {
     uint8_t wwnn[8] = {0x20, 0, 0, 0xAA, 0xBB, 0xCC, 0, 1};
     SD_UINT32 id = 0;
     ASSERT_EQ(SDCreateVport(a, wwnn, kName, 2, &id), 0u);
+    EXPECT_EQ(vports.log.back(), "210000AABBCC0001:200000AABBCC0001\n");
     auto info = apitest::filled<VPORT_INFO>(), want = info;
     std::tie(want.id, want.state, want.used, want.free) = std::tuple(id, 1, 1, rig.port(5)->phy_info->max_vports - 1);
     std::memcpy(want.wwnn, wwnn, 8), std::memcpy(want.wwpn, kName, 8);

@@ -1,5 +1,5 @@
-// Region activation on a port and its sibling functions, and the flash update token with online activation through
-// the public functions.
+// Region activation on a port and its sibling functions, and the flash
+// update token with online activation through the public functions.
 #include <algorithm>
 #include <cstring>
 
@@ -20,7 +20,6 @@ using Taken = std::vector<std::pair<uint16_t, uint16_t>>;  // (driver instance, 
 
 uint16_t inst(const RigPort& p) { return p.sim->instance; }
 
-// The sub-code each region takes on each chip, and whether the other function takes it too.
 TEST(RegionActivation, CodeAndSiblingsByRegionAndChip) {
     struct Row { uint16_t device; uint32_t region; uint16_t sub_code; bool both; };
     const Row rows[] = {
@@ -44,8 +43,9 @@ TEST(RegionActivation, CodeAndSiblingsByRegionAndChip) {
     }
 }
 
-// Siblings are the other physical functions of the same PCI device: never a virtual port, never a port of another
-// bus. A sibling the application holds open keeps its handle; one it does not hold is opened and closed again.
+// Siblings are the other physical functions of the same PCI device: never a
+// virtual port, never a port of another bus. A sibling the application holds
+// open keeps its handle; one it does not hold is opened and closed again.
 TEST(RegionActivation, SiblingsAndTheirHandles) {
     ApiRig rig;
     RigPort& a = rig.add_adapter(0x2532);
@@ -88,7 +88,6 @@ TEST(RegionActivation, QuadChainFromEachPort) {
 
 // ---------------------------------------------------------------- token
 
-// Gates before any request; capabilities both ways, a busy driver leaving the caller's value.
 TEST(FlashToken, GatesAndPointers) {
     TokenRig rig;
     sim::install_update_caps(rig.driver);
@@ -106,15 +105,15 @@ TEST(FlashToken, GatesAndPointers) {
     EXPECT_EQ(SDEndFlashUpdate(v.handle, 0, 1), SDERR_NOT_SUPPORTED);
 
     ASSERT_EQ(SDSendFlashUpdateCapabilities(q.handle, 0, 0x8877665544332211ull, 30), 0u);
+    EXPECT_EQ(rig.adapter_of(q).update_caps[8], 30);
     ASSERT_EQ(SDGetFlashUpdateCapabilities(q.handle, 0, &caps), 0u);
     EXPECT_EQ(caps, 0x8877665544332211ull);
-    EXPECT_EQ(rig.adapter_of(q).update_caps[8], 30);
     rig.driver.inject_status(2);
-    EXPECT_EQ(SDGetFlashUpdateCapabilities(q.handle, 0, &(caps = 7)), SDERR_DEVICE_BUSY);
+    caps = 7;
+    EXPECT_EQ(SDGetFlashUpdateCapabilities(q.handle, 0, &caps), SDERR_DEVICE_BUSY);
     EXPECT_EQ(caps, 7u);
 }
 
-// The token is the process id; an unknown token is refused yet reloads the layout; a token run out stays expired.
 TEST(FlashToken, StartEndAndExpiry) {
     TokenRig rig;
     RigPort& q = rig.add_adapter(0x2071);
@@ -122,6 +121,7 @@ TEST(FlashToken, StartEndAndExpiry) {
     ASSERT_EQ(SDStartFlashUpdate(q.handle, 0, &token), 0u);
     EXPECT_EQ(token, ::getpid());
     EXPECT_EQ(SDStartFlashUpdate(q.handle, 0, &token), SDERR_FUT_EXISTS);
+    // A token never issued: refused, yet layout and image set are reloaded.
     pGlobalOptRomLayout = nullptr;
     EXPECT_EQ(SDEndFlashUpdate(q.handle, 0, token + 1), SDERR_UNKNOWN);
     EXPECT_NE(pGlobalOptRomLayout, nullptr);
@@ -135,7 +135,8 @@ TEST(FlashToken, StartEndAndExpiry) {
     EXPECT_EQ(SDStartFlashUpdate(q.handle, 0, &token), 0u);              // and is taken over
 }
 
-// Online activation takes the firmware region's activation bits on both functions, and nothing without them.
+// Online activation takes the firmware region's activation bits on both
+// functions, and nothing without them.
 TEST(FlashToken, OnlineActivationFollowsTheFirmwareRegionWord) {
     for (uint8_t attribute : {0x00, 0x06}) {
         TokenRig rig;
