@@ -350,6 +350,23 @@ TEST_F(OldStore, SetAndGet) {
     EXPECT_EQ(vxapi_get_data_from_old_persist_store(1, nullptr, out.get(), kWwn0) + out->EntryCount, 1u);
 }
 
+// A persistent set or read with a handle that names no open port is no error: it goes to the old-format store of
+// the instance's driver. The load-balancing types have no old store.
+TEST_F(OldStore, HandleOfNoOpenPortChoosesTheOldStore) {
+    port(1, "vxa2xxx", 0);
+    host.write_file(kFile, "options vxa2xxx Bind=1\n");
+    FO_TARGET_DATA_LIST in{};
+    in.EntryCount = 1, in.DataEntry[0] = {{}, 0, 5, {}, 0, {}, {}, 0, {0x20}, {0x20, 0, 0, 0, 0, 0, 0, 0xaa}};
+    ASSERT_EQ(ISDFoSetTargetData(99, 1, kWwn0, &in, 1), 0u);
+    EXPECT_NE(host.read_file(kFile).find("vx2xopts=scsi-vxa0-adapter-port=2100000000000001"), std::string::npos);
+    FO_TARGET_DATA_LIST out{};
+    ASSERT_EQ(ISDFoGetTargetData(99, 1, kWwn0, &out, 1), 0u);
+    EXPECT_EQ(out.EntryCount * 0x100 + out.DataEntry[0].PortName[7], 0x1aau);
+    FO_LB_POLICY_LIST list{};
+    EXPECT_EQ(ISDFoSetLBPolicy(99, 1, &list, 1), SDERR_NOT_SUPPORTED);
+    EXPECT_EQ(host.stdout_text(), "Set LB not supported\n");
+}
+
 // Refusals reach no file and no command; a failed copy leaves the file.
 TEST_F(OldStore, Refusals) {
     const std::string before = "options vxa2xxx vx2xopts=" + kA0 + "\n";
