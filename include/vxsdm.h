@@ -74,7 +74,8 @@ VXSDM_API SD_UINT32 SDGetHbaDeviceDriverProperty(int Device, PDRIVERPROPERTY pDr
 VXSDM_API SD_UINT32 SDGetHbaDeviceFirmwareProperty(int Device, PFIRMWAREPROPERTY pFWProperty);
 
 /* The port database into a DEVICEINFO of DeviceInfoSize bytes (at least
- * sizeof(DEVICEINFO)); SDERR_BUFFER_TOO_SMALL when not every device fitted. */
+ * sizeof(DEVICEINFO)); SDERR_BUFFER_TOO_SMALL when not every device fitted,
+ * with TotalDevices and the devices that fitted written all the same. */
 VXSDM_API SD_UINT32 SDGetPortDatabase(int Device, SD_UINT16 TypeMode, PDEVICEINFO pDeviceInfo,
                                       SD_UINT32 DeviceInfoSize);
 

@@ -5,8 +5,8 @@
  * port and read or change the persistent target and LUN configuration. A
  * port is named twice: by its handle (SDOpenDevice) and by its instance, the
  * port's position (0 to 31) among the library's ports. Every function
- * returns a status (vxsdm_status.h) unless it says otherwise, and writes the
- * caller's record only on success.
+ * returns a status (vxsdm_status.h) and writes the caller's record only on
+ * success, unless it says otherwise.
  *
  * Plain C99; usable from C++.
  */
@@ -158,12 +158,23 @@ typedef struct FO_DRIVER_VERSION {
 /* ---- functions ----
  *
  * Handle: the port's handle. Instance: a port's instance; 32 and up are
- * refused with SDERR_INVALID_PARAMETER. A handle that names no open port
- * gives SDERR_DEVICE_NOT_FOUND; ports served through sysfs have no failover
- * requests (SDERR_NOT_SUPPORTED). A driver's failure comes back as its
- * status; its SCSI status (driver status 15) as the driver's detail status.
- * Wwn: 16 bytes, the adapter port's node name and port name. Persistent
- * nonzero: the configuration stores instead of the driver. */
+ * refused with SDERR_INVALID_PARAMETER. A request to the failover driver
+ * with a handle that names no open port gives SDERR_DEVICE_NOT_FOUND; ports
+ * served through sysfs have no failover requests (SDERR_NOT_SUPPORTED). A
+ * driver's failure comes back as its status; its SCSI status (driver status
+ * 15) as the driver's detail status. Wwn: 16 bytes, the adapter port's node
+ * name and port name.
+ *
+ * Persistent nonzero: the configuration stores instead of the driver. The
+ * LUN and target functions then use the handle only to choose the store:
+ * the new-format store when the handle's port runs a driver that uses it,
+ * else the old-format store of the modules options file. A handle that
+ * names no open port is no error there: it chooses the old-format store.
+ * Either store is that of the driver of the Instance's port, and its status
+ * comes back (SDERR_INVALID_PARAMETER when that port has no driver module).
+ * A read from the old-format store clears the caller's list first, also
+ * when the read then fails. With ports served through sysfs the persistent
+ * reads give SDERR_NOT_SUPPORTED; the persistent sets reach the stores. */
 
 VXSDM_API SD_UINT32 ISDFoGetSysParams(SD_UINT32 Handle, PFO_SYS_PARAMS pSysParams, SD_UINT32 Instance);
 VXSDM_API SD_UINT32 ISDFoSetSysParams(SD_UINT32 Handle, const FO_SYS_PARAMS* pSysParams, SD_UINT32 Instance);
@@ -188,7 +199,10 @@ VXSDM_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, con
 /* Load-balancing types of targets: live in the driver, or (Persistent
  * nonzero, drivers of the new store only) in the port's option string. A
  * Count above 256 is refused with SDERR_INVALID_PARAMETER. The live read
- * copies the driver's reply back whatever its status. */
+ * copies the driver's reply back whatever its status. Persistent with a
+ * handle whose port's driver keeps the old store, or that names no open
+ * port: SDERR_NOT_SUPPORTED, after the line "Get LB not supported" (or
+ * "Set LB not supported") on standard output. */
 VXSDM_API SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_LIST pList,
                                         SD_UINT32 Persistent);
 VXSDM_API SD_UINT32 ISDFoSetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, const FO_LB_POLICY_LIST* pList,

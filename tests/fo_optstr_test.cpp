@@ -6,7 +6,9 @@
 #include "failover/vx_fo_paths.h"
 #include "failover/vx_fo_store.h"
 #include "failover/vx_fo_stores.h"
+#include "sim_modtable.h"
 #include "test_support.h"
+#include "vxsdm.h"
 
 namespace {
 
@@ -134,6 +136,48 @@ TEST_F(OptionString, TokensAndBounds) {
     EXPECT_TRUE(one.tgt[0].DataEntry[0].NodeName[0] == 0x55 && one.tgt[0].EntryCount == 1);
     EXPECT_EQ(vxapi_get_data_from_line_for_wwpn(two.c_str(), one.records, unknown), 0u);
     EXPECT_NE(std::memcmp(one.records[0].wwpn, unknown, 8), 0);
+}
+
+// A load-balancing set rewrites the store without the newlines inside its tokens. A token that is malformed once
+// they are gone is dropped, and a digit that would begin the text stays behind a separator: the store reads and
+// saves after the rewrite as it did before.
+TEST(OptionStringRewrite, StoreStaysReadableAndSettable) {
+    sim::SimHost host;
+    vxapi_priv_db_t& slot = api_priv_data[0];
+    std::strcpy(slot.phys_path, "/dev/vxa2xxx"), std::strcpy(slot.model, "vxa2xxx");
+    std::tie(slot.apihandle, slot.drvr_attr, slot.features) = std::tuple(1, 1, VX_FEAT_NEW_IOCTL | VX_SLOT_NEW_CFG_STORE);
+    const std::string conf = "/etc/vxa2xxx.conf", a0 = "scsi-vxa0-adapter-port=5000000000000a00\\;";
+    const std::string lb = "scsi-lbtype-2-key0-tgtname=00000000000000b1\\;", t = "scsi-vxa0-tgt-1-di-0-";
+    const struct Case { const char* name; std::string store, after; } cases[] = {
+        {"load-balancing token without =", a0 + "scsi-lb\ntype-1-key0\\;\n", a0 + lb},
+        {"load-balancing token without key", a0 + "scsi-lb\ntype-1-tgtname=01\\;", a0 + lb},
+        {"adapter token without =", a0 + "scsi-vxa1-adapter-\nport\\;", a0 + lb},
+        {"target token without =", a0 + t + "no\nde\\;", a0 + lb},
+        {"LUN group 0", a0 + t + "lun_pre\nferred-0=ff\\;", a0 + lb},
+        {"kept", a0 + "\n" + t + "x=1\r\\;", a0 + t + "x=1\r\\;" + lb},
+        {"digit first", "\\;\n7\\;" + a0, "\\;7\\;" + a0 + lb},
+    };
+    const uint8_t wwn[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0x50, 0, 0, 0, 0, 0, 0x0a, 0};
+    FO_TARGET_DATA_LIST targets{};
+    targets.EntryCount = 1, targets.DataEntry[0] = {{}, 0, 1, {}, 0, {}, {}, 0, {0x20}, {0x21, 0, 0, 0, 0, 0, 0, 0xb1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const sim::Bytes module = sim::build_module({16, "vxa2xxx_conf", {{"OPTIONS", c.store, 24 + 20000}}, 64});
+        host.write_file("/lib/modules/6.1.0-sim/kernel/drivers/scsi/vxa2xxx/vxa2xxx_conf.ko",
+                        std::string(module.begin(), module.end()));
+        host.write_file(conf, c.store);
+        FO_LB_POLICY_LIST list{0, 1, {}, {{{0, 0, 0, 0, 0, 0, 0, 0xb1}, 2, {}}}};
+        ASSERT_EQ(ISDFoSetLBPolicy(1, 0, &list, 1), 0u);
+        EXPECT_EQ(host.read_file(conf), c.after);
+        // Read, saved with the target list (which carries the load-balancing type), and read again.
+        for (const bool save : {true, false}) {
+            list = FO_LB_POLICY_LIST{};
+            EXPECT_EQ(ISDFoGetLBPolicy(1, 0, &list, 1), 0u);
+            EXPECT_EQ(list.Count * 100 + list.Entry[0].LbType, 102u);
+            EXPECT_EQ(save ? ISDFoSetTargetData(1, 0, wwn, &targets, 1) : 0u, 0u);
+        }
+    }
+    api_priv_data[0] = vxapi_priv_db_t{};
 }
 
 // The path numbers of each device's paths across the records become 0 .. n - 1.
@@ -304,6 +348,23 @@ TEST_F(OldStore, SetAndGet) {
     EXPECT_EQ(vxapi_get_data_from_old_persist_store(1, nullptr, out.get(), kWwn0), SDERR_CONFIG_FILE);
     host.write_file("/etc/conf.modules", line);
     EXPECT_EQ(vxapi_get_data_from_old_persist_store(1, nullptr, out.get(), kWwn0) + out->EntryCount, 1u);
+}
+
+// A persistent set or read with a handle that names no open port is no error: it goes to the old-format store of
+// the instance's driver. The load-balancing types have no old store.
+TEST_F(OldStore, HandleOfNoOpenPortChoosesTheOldStore) {
+    port(1, "vxa2xxx", 0);
+    host.write_file(kFile, "options vxa2xxx Bind=1\n");
+    FO_TARGET_DATA_LIST in{};
+    in.EntryCount = 1, in.DataEntry[0] = {{}, 0, 5, {}, 0, {}, {}, 0, {0x20}, {0x20, 0, 0, 0, 0, 0, 0, 0xaa}};
+    ASSERT_EQ(ISDFoSetTargetData(99, 1, kWwn0, &in, 1), 0u);
+    EXPECT_NE(host.read_file(kFile).find("vx2xopts=scsi-vxa0-adapter-port=2100000000000001"), std::string::npos);
+    FO_TARGET_DATA_LIST out{};
+    ASSERT_EQ(ISDFoGetTargetData(99, 1, kWwn0, &out, 1), 0u);
+    EXPECT_EQ(out.EntryCount * 0x100 + out.DataEntry[0].PortName[7], 0x1aau);
+    FO_LB_POLICY_LIST list{};
+    EXPECT_EQ(ISDFoSetLBPolicy(99, 1, &list, 1), SDERR_NOT_SUPPORTED);
+    EXPECT_EQ(host.stdout_text(), "Set LB not supported\n");
 }
 
 // Refusals reach no file and no command; a failed copy leaves the file.

@@ -107,7 +107,10 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
     if (rec == nullptr || !call.given(phba_node_user)) return call.status();
 
     EXT_HBA_NODE node{};
-    return call.run(
+    // Filled in a copy: the caller's record is written only when the whole
+    // query, the layout refresh included, succeeds.
+    DEVICENODEPROPERTY filled = *phba_node_user;
+    const SD_UINT32 status = call.run(
         VxSdAccept::OverUnder, [&](uint32_t* ext) { return vxapi_query_hbanode(rec->oshandle, rec, &node, ext); },
         [&]() -> SD_UINT32 {
             const uint16_t device = vxapi_device_id(rec);
@@ -115,7 +118,7 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
                 vxapi_priv_database* owner = vx_sd_adapter_port(rec);
                 vxapi_read_flash_versions(owner->oshandle, owner, &node);
             }
-            PDEVICENODEPROPERTY out = phba_node_user;
+            PDEVICENODEPROPERTY out = &filled;
             std::memcpy(out->WWN, node.WWNN, sizeof out->WWN);
             vx_sd_copy_text(out->Manufacturer, sizeof out->Manufacturer, node.Manufacturer, sizeof node.Manufacturer);
             vx_sd_copy_text(out->Model, kModelTextBytes, node.Model, sizeof node.Model);
@@ -154,6 +157,8 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
             }
             return SDERR_NO_ERROR;
         });
+    if (status == SDERR_NO_ERROR) *phba_node_user = filled;
+    return status;
 }
 
 SD_UINT32 SDGetHbaDevicePortProperty(int Device, SD_UINT16 hba_port_num, PDEVICEPORTPROPERTY phba_port_user) {

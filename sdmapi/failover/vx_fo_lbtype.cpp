@@ -5,7 +5,8 @@
 //
 // Here the option string is split at backslash, semicolon and tab only. A
 // rewrite keeps every other token: a newline inside one is stripped (the
-// formatter ends its text with one), and only a token left blank is dropped.
+// formatter ends its text with one). Dropped are a token left blank and one
+// that the stripping made into a token the store's readers refuse.
 #include <climits>
 #include <cstddef>
 #include <cstdio>
@@ -86,17 +87,31 @@ std::string token_text(uint32_t type, uint32_t key, const uint8_t* name) {
     return std::string(text) + std::string(kTokenEnd);
 }
 
-// Appends a passed-over token: without its newlines, and not at all when
-// nothing but blanks is left.
+// Whether a reader of the store refuses the token: a load-balancing token
+// without "=" or "-key", or an option string token the parsers refuse.
+bool refused(std::string_view token) {
+    LbToken t{};
+    if (token.find(kPrefix) != std::string_view::npos && (parse_token(token, &t) != SDERR_NO_ERROR || !t.has_key)) {
+        return true;
+    }
+    return vx_fo_tokens_refused(token);
+}
+
+// Appends a passed-over token without its newlines. Not at all when nothing
+// but blanks is left, or when the token without its newlines is one the
+// store's readers refuse (the newlines had kept it from them).
 void keep_token(std::string_view token, std::string* out) {
     std::string kept;
     for (const char c : token) {
         if (c != '\n') kept += c;
     }
     if (kept.find_first_not_of(" \r") == std::string::npos) return;
+    if (kept.size() != token.size() && refused(kept)) return;
     *out += kept;
     *out += kTokenEnd;
 }
+
+bool starts_with_digit(std::string_view text) { return !text.empty() && text[0] >= '0' && text[0] <= '9'; }
 
 // The tokens of text into entries (room for max); the count is written only
 // when a token was stored.
@@ -182,6 +197,10 @@ uint32_t vxfoapi_set_lbtype(uint32_t, const uint8_t* name, const uint32_t* type,
         const size_t rest = s.find_first_not_of(kDelimiters, pieces[i].end);
         if (rest != std::string_view::npos) out += s.substr(rest);
     }
+    // The option string parser refuses a text that begins with a digit: a
+    // digit that the rewrite put first (a dropped token or newline before it)
+    // stays behind a separator.
+    if (starts_with_digit(out) && !starts_with_digit(s)) out.insert(0, kTokenEnd);
     if (out.size() >= VX_FO_OPTSTR_SIZE) return SDERR_CONFIG_FILE;
     *text = std::move(out);
     return SDERR_NO_ERROR;

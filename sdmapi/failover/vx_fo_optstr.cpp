@@ -107,6 +107,14 @@ void read_targets(const std::vector<std::string_view>& tokens, size_t from, cons
     }
 }
 
+// Whether a target token reads: it is read into a record without lists,
+// which takes nothing of it.
+bool target_token_reads(std::string_view token) {
+    hbalist_entry none{};
+    uint16_t entry = 0;
+    return vxapi_get_dev_data_from_token(0, token, &none, &entry) == SDERR_NO_ERROR;
+}
+
 enum class TokenKind { None, Node, Port, Pid, Preferred, LunPreferred, Disabled, LunDisabled, Control };
 
 TokenKind classify(std::string_view token) {
@@ -187,6 +195,17 @@ std::vector<std::string_view> vx_fo_split_tokens(std::string_view text) {
         at = text.find_first_not_of(kSeparators, end);
     }
     return tokens;
+}
+
+bool vx_fo_tokens_refused(std::string_view text) {
+    for (const std::string_view token : vx_fo_split_tokens(text)) {
+        for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) {
+            const AdapterKeys keys = keys_of(i);
+            if (contains(token, keys.adapter) && !contains(token, "=")) return true;
+            if (contains(token, keys.target) && contains(token, "-di") && !target_token_reads(token)) return true;
+        }
+    }
+    return false;
 }
 
 int vx_fo_hex_value(char c) {

@@ -47,6 +47,10 @@ struct hbalist_entry {
 // The text pieces of the option string readers and writers. The tokens of
 // a text, between blanks, tabs and "\\;".
 std::vector<std::string_view> vx_fo_split_tokens(std::string_view text);
+// Whether the option string parsers refuse one of the tokens of text when
+// they read it: an adapter's port token without "=", or a target token of a
+// known kind without "=" or with LUN group 0.
+bool vx_fo_tokens_refused(std::string_view text);
 // A hex digit's value, or -1.
 int vx_fo_hex_value(char c);
 // n bytes from a value's hex pairs: a pair ends at the first character that

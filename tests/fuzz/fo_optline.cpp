@@ -7,8 +7,17 @@
 #include "vxsdm.h"
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
-    return {join_texts(0, {"vxa2xxx", "# options vxa2xxx Bind=0\nalias scsi_hostadapter vxa2xxx\n  options\tvxa2xxx "
-                                      "ConfigRequired=2 Bind=1 ql2xfoo=3\noptions vxa2xxx_conf x=1\n"})};
+    std::vector<Bytes> out = {
+        join_texts(0, {"vxa2xxx", "# options vxa2xxx Bind=0\nalias scsi_hostadapter vxa2xxx\n  options\tvxa2xxx "
+                                  "ConfigRequired=2 Bind=1 ql2xfoo=3\noptions vxa2xxx_conf x=1\n"}),
+        join_texts(0, {"vxa2xxx", "options vxa2xxx_conf x=1\noptions vxa2xxx Bind=1 ConfigRequired=1"}),  // no newline
+        join_texts(0, {"vxa2xxx", "# a comment\r\noptions vxa2xxx Bind=1\r\noptions vxa2xxx_conf x=1\r\n"}),
+        join_texts(0, {"vxa2xxx", std::string("options vxa2xxx Bind=1\0 ConfigRequired=1\n# last", 47)}),
+    };
+    for (const std::string& awkward : fo_awkward_texts()) {
+        out.push_back(join_texts(0, {"vxa2xxx", "options vxa2xxx Bind=1 vx2xopts=" + awkward}));
+    }
+    return out;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

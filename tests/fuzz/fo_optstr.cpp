@@ -32,7 +32,10 @@ std::string format(const Lists& l) {
 std::vector<fuzz::Bytes> fuzz::seeds() {
     const Bytes text = sim::text_bytes(fo_target_tokens() + " scsi-lbtype-1-key0-tgtname=2000000000000007\\;\n");
     const Bytes wwpn = {0x21, 0, 0, 0, 0, 0, 0, 3};
-    return {join(0, {wwpn, text}), join(1, {wwpn, text})};
+    std::vector<Bytes> out = {join(0, {wwpn, text}), join(1, {wwpn, text})};
+    const Bytes adapter0 = {0x50, 0, 0, 0, 0, 0, 0x0a, 0};
+    for (const std::string& awkward : fo_awkward_texts()) out.push_back(join(0, {adapter0, sim::text_bytes(awkward)}));
+    return out;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -50,6 +50,19 @@ std::string fo_target_tokens() {
            "lun_disabled-256=8" + std::string(63, '0') + "\\;" + p + "control=10\\;";
 }
 
+std::vector<std::string> fo_awkward_texts() {
+    const std::string a = "scsi-vxa0-adapter-port=5000000000000a00\\;", t = "scsi-vxa0-tgt-1-di-0-";
+    const std::string lb = "scsi-lbtype-2-key0-tgtname=00000000000000b1";
+    return {
+        a + "\n" + t + "node=2000000000000001\\;\n" + lb,                   // last line without a newline
+        a + "\r\n" + t + "node=20\\;\r\n" + t + "control=00\\;\r\n" + lb + "\\;\r\n",  // CR line ends
+        a + std::string(1, '\0') + lb + "\\;\n",                             // a NUL inside
+        a + "scsi-lb\ntype-1-key0\\;scsi-lb\ntype-1-tgtname=01\\;" + lb + "\\;\n",
+        a + "scsi-vxa1-adapter-\nport\\;" + t + "no\nde\\;" + t + "lun_pre\nferred-0=ff\\;\n",
+        "\\;\n7\\;" + a + lb + "\\;",                                        // a digit that would come first
+    };
+}
+
 void serve(sim::SimHost& host, const std::string& path, const std::string& text, bool writable) {
     sim::SimHost::Attr attr;
     attr.read = [&text](size_t pos, std::string& out) {

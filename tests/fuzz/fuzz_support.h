@@ -102,6 +102,10 @@ void serve(sim::SimHost& host, const std::string& path, const std::string& text,
 // The option string tokens of adapter 3 with one target (names, port id,
 // preferred and disabled LUNs, control), as the failover store writes them.
 std::string fo_target_tokens();
+// Option strings as hand-edited files hold them: a last line without a
+// newline, CR line ends, a NUL inside, and tokens that are malformed once the
+// newlines inside them are gone.
+std::vector<std::string> fo_awkward_texts();
 
 // For one input: every trace of the library on (its dumps read the buffers
 // too), into the host's captured standard error, which is dropped at the end.
