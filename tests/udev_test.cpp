@@ -125,6 +125,53 @@ TEST(Udev, HostileTextsRefusedBeforeAnything) {
     }
 }
 
+// udev reads '$' and '%' in a SYMLINK value as substitutions: a name holding one is refused before anything runs,
+// and the rules stay as they were. A hand-written name holding one can still be deleted.
+TEST(Udev, SubstitutionCharactersRefusedOnSet) {
+    for (const char* names : {"a $kernel", "b%n", "$", "c%", "d$$"}) {
+        SCOPED_TRACE(names);
+        UdevRig rig;
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# kept\n");
+        EXPECT_EQ(rig.set(0, names), 1);
+        EXPECT_EQ(rig.rules(), "# kept\n");
+        EXPECT_TRUE(rig.host.commands().empty());  // not even scsi_id
+    }
+    UdevRig rig;
+    rig.host.write_file(VXAPI_UDEV_RULES_FILE, rule(true, kGuidC, "a x$y "));
+    ASSERT_EQ(rig.del(0, "x$y"), 0);
+    EXPECT_EQ(rig.rules(), rule(true, kGuidC, "a "));
+}
+
+// A rules file whose last line has no newline gets one before the new rules, whatever the line holds; the
+// other lines stay as they were.
+TEST(Udev, LastLineWithoutNewline) {
+    const std::string other = rule(true, kGuidD, "c ");
+    const std::string added = rule(false, kGuidC, "a_part%n ") + rule(true, kGuidC, "a ");
+    const struct Case {
+        std::string before, after;
+    } cases[] = {
+        {"# mine", "# mine\n" + added},
+        {"# one\n# cr\r", "# one\n# cr\r\n" + added},
+        {other.substr(0, other.size() - 1), other + added},
+        {"# x\n" + std::string("# n\0ul", 6), "# x\n" + std::string("# n\0ul\n", 7) + added},
+        {"", added},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before);
+        UdevRig rig;
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, c.before);
+        ASSERT_EQ(rig.set(0, "a"), 0);
+        EXPECT_EQ(rig.rules(), c.after);
+        EXPECT_EQ(rig.get(0), "a ");
+    }
+    // A delete that keeps such a line ends it too.
+    UdevRig rig;
+    rig.host.write_file(VXAPI_UDEV_RULES_FILE, added + other.substr(0, other.size() - 1));
+    ASSERT_EQ(rig.del(0, "a"), 0);
+    EXPECT_EQ(rig.rules(), other);
+    EXPECT_EQ(rig.get(1), "c ");
+}
+
 // udevtrigger before "udevadm trigger" (the shell's status returned); with neither, 1.
 TEST(Udev, TriggerCommands) {
     const std::pair<std::vector<const char*>, std::string> cases[] = {
