@@ -1,42 +1,10 @@
 // Persistent LUN names in the udev rules file, on a sysfs port whose LUNs
 // 0:0 (sdc), 0:1 (sdd) and 0:2 (a hostile block name) scsi_id can identify.
-#include "core/vx_env.h"
-#include "core/vx_udev.h"
-#include "sysfs_rig.h"
+#include "udev_rig.h"
 
 namespace {
 
-constexpr const char* kGuidC = "600a0b80001";
-constexpr const char* kGuidD = "3600a0b80001ff";  // holds kGuidC
-
-struct UdevRig : sysfstest::SysfsRig {
-    UdevRig() : SysfsRig(0x2532, [](sim::SysfsAdapter& a) {
-        a.functions[0].host.rports = {sim::SysfsRemotePort{
-            1, "0x2000000000000011", "0x2100000000000011", "0x010211", "FCP Target", "Online", 0,
-            {{0, "sdc", 3, {}}, {1, "sdd", 4, {}}, {2, "sdz`id`", 5, {}}}}};
-    }) {
-        discover();
-        is_udevadm = 1;
-        host.script_command("/sbin/scsi_id -g -u -s /block/sdc 2> /dev/null", {std::string("x\n") + kGuidC + "\n"});
-        // sdd answers only the second form ("/dev//sdd", as formed).
-        host.script_command("/lib/udev/scsi_id --page=0x83 --whitelisted --device=/dev//sdd 2> /dev/null",
-                            {std::string(kGuidD) + "\n"});
-    }
-    ~UdevRig() { is_udevadm = 1; }
-    int set(uint16_t lun, const char* names) { return vxapi_set_lun_udev_name(-1, port(5), 0, 0, lun, names); }
-    int del(uint16_t lun, const char* names) { return vxapi_delete_lun_udev_name(-1, port(5), 0, 0, lun, names); }
-    std::string get(uint16_t lun, int expect = 0) {
-        char out[512] = "unchanged";
-        EXPECT_EQ(vxapi_get_lun_udev_name(-1, port(5), 0, 0, lun, out), expect);
-        return out;
-    }
-    std::string rules() const { return host.read_file(VXAPI_UDEV_RULES_FILE); }
-};
-
-std::string rule(bool whole, const char* guid, const std::string& names, const char* key = "ATTRS") {
-    return std::string("KERNEL==\"") + (whole ? "sd*[!0-9]" : "sd*[0-9]") + "\", SUBSYSTEM==\"block\", " + key +
-           "{vendor}==\"0x7a5a\", ENV{ID_SERIAL}==\"" + guid + "\", SYMLINK+=\"" + names + "\"\n";
-}
+using namespace udevtest;
 
 TEST(Udev, NamesThroughOneRulesFile) {
     UdevRig rig;
@@ -123,6 +91,53 @@ TEST(Udev, HostileTextsRefusedBeforeAnything) {
         EXPECT_EQ(std::ranges::any_of(rig.host.commands(), [](auto& cmd) { return cmd.find("scsi_id") != cmd.npos; }),
                   c.scsi_id_runs);
     }
+}
+
+// udev reads '$' and '%' in a SYMLINK value as substitutions: a name holding one is refused before anything runs,
+// and the rules stay as they were. A hand-written name holding one can still be deleted.
+TEST(Udev, SubstitutionCharactersRefusedOnSet) {
+    for (const char* names : {"a $kernel", "b%n", "$", "c%", "d$$"}) {
+        SCOPED_TRACE(names);
+        UdevRig rig;
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# kept\n");
+        EXPECT_EQ(rig.set(0, names), 1);
+        EXPECT_EQ(rig.rules(), "# kept\n");
+        EXPECT_TRUE(rig.host.commands().empty());  // not even scsi_id
+    }
+    UdevRig rig;
+    rig.host.write_file(VXAPI_UDEV_RULES_FILE, rule(true, kGuidC, "a x$y "));
+    ASSERT_EQ(rig.del(0, "x$y"), 0);
+    EXPECT_EQ(rig.rules(), rule(true, kGuidC, "a "));
+}
+
+// A rules file whose last line has no newline gets one before the new rules, whatever the line holds; the
+// other lines stay as they were.
+TEST(Udev, LastLineWithoutNewline) {
+    const std::string other = rule(true, kGuidD, "c ");
+    const std::string added = rule(false, kGuidC, "a_part%n ") + rule(true, kGuidC, "a ");
+    const struct Case {
+        std::string before, after;
+    } cases[] = {
+        {"# mine", "# mine\n" + added},
+        {"# one\n# cr\r", "# one\n# cr\r\n" + added},
+        {other.substr(0, other.size() - 1), other + added},
+        {"# x\n" + std::string("# n\0ul", 6), "# x\n" + std::string("# n\0ul\n", 7) + added},
+        {"", added},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before);
+        UdevRig rig;
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, c.before);
+        ASSERT_EQ(rig.set(0, "a"), 0);
+        EXPECT_EQ(rig.rules(), c.after);
+        EXPECT_EQ(rig.get(0), "a ");
+    }
+    // A delete that keeps such a line ends it too.
+    UdevRig rig;
+    rig.host.write_file(VXAPI_UDEV_RULES_FILE, added + other.substr(0, other.size() - 1));
+    ASSERT_EQ(rig.del(0, "a"), 0);
+    EXPECT_EQ(rig.rules(), other);
+    EXPECT_EQ(rig.get(1), "c ");
 }
 
 // udevtrigger before "udevadm trigger" (the shell's status returned); with neither, 1.

@@ -34,6 +34,8 @@ constexpr uint32_t kGetGuidSize = 253;
 constexpr size_t kLineMax = VXAPI_UDEV_LINE_SIZE - 1;
 // A rules file is read whole; a larger one is refused.
 constexpr size_t kRulesLimit = 1u << 20;
+// The characters that udev substitutes in a SYMLINK value ("$kernel", "%n").
+constexpr const char* kSubstitutions = "$%";
 
 // Texts a rule points at when it has none of its own.
 char g_kernel_whole[] = "\"sd*[!0-9]\"";
@@ -95,7 +97,8 @@ bool last_output_line(const char* cmd, char* out, uint32_t size) {
     return true;
 }
 
-// The lines of a text, each with its newline.
+// The lines of a text, each with its newline: a last line without one gets
+// it, so that no rule appended after it is glued onto it.
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
     size_t at = 0;
@@ -103,6 +106,7 @@ std::vector<std::string> lines_of(const std::string& text) {
         const size_t nl = text.find('\n', at);
         const size_t end = nl == std::string::npos ? text.size() : nl + 1;
         lines.push_back(text.substr(at, end - at));
+        if (nl == std::string::npos) lines.back() += '\n';
         at = end;
     }
     return lines;
@@ -315,6 +319,10 @@ bool vxapi_udev_text_ok(const char* text) {
     return true;
 }
 
+bool vxapi_udev_name_ok(const char* text) {
+    return vxapi_udev_text_ok(text) && std::strpbrk(text, kSubstitutions) == nullptr;
+}
+
 // ---------------------------------------------------------------- texts
 
 char* vxapi_remove_quotes(char* text) {
@@ -457,6 +465,10 @@ int32_t vxapi_udevtrigger() {
 int32_t vxapi_set_lun_udev_name(int, vxapi_priv_database* port, uint16_t, uint16_t tgt, uint16_t lun,
                                 const char* names) {
     const char* op = "vxapi_set_lun_udev_name";
+    if (names != nullptr && !vxapi_udev_name_ok(names)) {
+        trace(op, ": unable to create object");
+        return 1;
+    }
     char guid[kGuidSize];
     if (prepare(op, port, tgt, lun, names, guid) != 0) return 1;
     const std::string part_names = partition_names(names);

@@ -6,7 +6,8 @@
 //
 // The rules file is obeyed by udev as root, so every text that goes into it
 // or into a shell command is checked first: names and GUIDs holding a double
-// quote, a comma, a backslash or a control character are refused, and the
+// quote, a comma, a backslash or a control character are refused, names to
+// set holding udev's substitution characters '$' and '%' too, and the
 // device name given to scsi_id must be "/sd" followed by letters and digits.
 // The files under /tmp are created exclusively, never through a link, and
 // the rules file is replaced by renaming a complete new file over it.
@@ -76,3 +77,7 @@ void vxapi_free_dlist(struct dlist* list);
 // Whether a name or GUID may go into a rule: no double quote, comma,
 // backslash or control character.
 bool vxapi_udev_text_ok(const char* text);
+// Whether names may be set: text that may go into a rule, without the '$'
+// and '%' that udev reads as substitutions (a value holding an unknown one
+// is ignored whole, a known one puts another text in the name).
+bool vxapi_udev_name_ok(const char* text);

@@ -1,10 +1,22 @@
-// The udev rule line parser and builder: a parsed line that builds again
-// parses back to the same GUID and names.
-// Input: the text of one rule line.
+// The udev rule line parser and builder, and the rules file rewrite.
+// Line mode: a parsed line that builds again parses back to the same GUID
+// and names. File mode: names set and then deleted for LUN 0:0 of host 5
+// over the input as the rules file; every comment line and every rule line
+// of another LUN is carried as a whole line in its place, a refused change
+// leaves the file as it was, and a rewritten file ends with a newline.
+// Input: a mode byte (bit 0: file mode), then the line or the rules file.
 #include "core/vx_udev.h"
 #include "fuzz_support.h"
+#include "sim_sysfs_adapters.h"
+#include "transport/vx_sysfs_prim.h"
 
 namespace {
+
+constexpr unsigned kHost = 5;
+constexpr const char* kGuid = "600a0b80001";
+constexpr const char* kNames = "n m";
+constexpr const char* kWhole = "sd*[!0-9]";
+constexpr const char* kPart = "sd*[0-9]";
 
 std::string names(const UDEV_RULE* rule) {
     std::string out;
@@ -13,15 +25,7 @@ std::string names(const UDEV_RULE* rule) {
     return out;
 }
 
-}  // namespace
-
-std::vector<fuzz::Bytes> fuzz::seeds() {
-    return {sim::text_bytes("KERNEL==\"sd*[!0-9]\", SUBSYSTEM==\"block\", ATTRS{vendor}==\"0x7a5a\", "
-                            "ENV{ID_SERIAL}==\"3600a0b8\", SYMLINK+=\"a b \"\n")};
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string line(reinterpret_cast<const char*>(data), size);
+int line_mode(const std::string& line) {
     UDEV_RULE* rule = vxapi_convert_udevrule_to_obj(line.c_str());
     if (rule == nullptr) return 0;
     char built[VXAPI_UDEV_LINE_SIZE];
@@ -36,4 +40,98 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     vxapi_free_udev_rule(rule);
     return 0;
+}
+
+// The port of host 5, whose LUN 0:0 is sdc with the GUID kGuid.
+vxapi_priv_database& port() {
+    static vxapi_priv_database rec = [] {
+        sim::SysfsAdapter adapter = sim::sysfs_adapter(0x2532, {kHost});
+        sim::SysfsRemotePort rport;
+        rport.luns = {{0, "sdc", 3, {}}};
+        adapter.functions[0].host.rports = {rport};
+        sim::install_sysfs_adapters(fuzz::host(), {.adapters = {adapter}});
+        fuzz::host().script_command("/sbin/scsi_id -g -u -s /block/sdc 2> /dev/null", {std::string(kGuid) + "\n"});
+        std::strcpy(sysfs_mnt_path, "/sys");
+        vxapi_priv_database r{};
+        r.host_no = kHost;
+        return r;
+    }();
+    return rec;
+}
+
+// The lines of a text, each with its newline (a last one without gets it).
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        out.push_back(text.substr(at, end - at) + "\n");
+        at = end + 1;
+    }
+    return out;
+}
+
+// Whether a line of the old file is carried over as it is: a comment, or a
+// rule line that does not carry the LUN's GUID.
+bool carried(const std::string& line) {
+    if (line[0] == '#') return true;
+    if (line.find(kWhole) == std::string::npos && line.find(kPart) == std::string::npos) return false;
+    UDEV_RULE* rule = vxapi_convert_udevrule_to_obj(line.c_str());
+    FUZZ_CHECK(rule != nullptr);
+    const bool other = rule->GUID == nullptr || std::strcmp(rule->GUID, kGuid) != 0;
+    vxapi_free_udev_rule(rule);
+    return other;
+}
+
+// One change over the text: the file afterwards.
+std::string change(bool set, const std::string& text) {
+    sim::SimHost& host = fuzz::host();
+    host.write_file(VXAPI_UDEV_RULES_FILE, text);
+    const int32_t result = set ? vxapi_set_lun_udev_name(-1, &port(), 0, 0, 0, kNames)
+                               : vxapi_delete_lun_udev_name(-1, &port(), 0, 0, 0, kNames);
+    const std::string after = host.read_file(VXAPI_UDEV_RULES_FILE);
+    if (result != 0) {
+        FUZZ_CHECK(after == text);
+        return after;
+    }
+    FUZZ_CHECK(after.empty() || after.back() == '\n');
+    const std::vector<std::string> out = lines(after);
+    size_t at = 0;
+    for (const std::string& line : lines(text)) {
+        if (!carried(line)) continue;
+        while (at < out.size() && out[at] != line) ++at;
+        FUZZ_CHECK(at < out.size());
+        ++at;
+    }
+    return after;
+}
+
+int file_mode(const std::string& text) {
+    port();
+    fuzz::Traced traced;
+    change(false, change(true, text));
+    return 0;
+}
+
+}  // namespace
+
+std::vector<fuzz::Bytes> fuzz::seeds() {
+    const std::string whole = "KERNEL==\"sd*[!0-9]\", SUBSYSTEM==\"block\", ATTRS{vendor}==\"0x7a5a\", ";
+    const std::string part = "KERNEL==\"sd*[0-9]\", SUBSYSTEM==\"block\", ATTRS{vendor}==\"0x7a5a\", ";
+    const std::string other = whole + "ENV{ID_SERIAL}==\"3600a0b8\", SYMLINK+=\"a b \"";
+    const std::string own = part + "ENV{ID_SERIAL}==\"600a0b80001\", SYMLINK+=\"x_part%n \"\n" + whole +
+                            "ENV{ID_SERIAL}==\"600a0b80001\", SYMLINK+=\"x \"\n";
+    return {join_texts(0, {other + "\n"}),
+            join_texts(1, {"# comment without newline"}),
+            join_texts(1, {own + other}),
+            join_texts(1, {"# dos\r\n" + other + "\r\n" + own + "# last\r"}),
+            join_texts(1, {own + std::string("# n\0ul\n", 7) + other.substr(0, 40) + std::string(1, '\0') +
+                           other.substr(40)}),
+            join_texts(1, {"\n\nforeign\n" + own})};
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::Reader in(data, size);
+    const uint8_t mode = in.byte();
+    const std::string text = fuzz::str(in.rest());
+    return (mode & 1) != 0 ? file_mode(text) : line_mode(text);
 }
