@@ -93,10 +93,16 @@ TEST(Udev, HostileTextsRefusedBeforeAnything) {
     }
 }
 
-// udev reads '$' and '%' in a SYMLINK value as substitutions: a name holding one is refused before anything runs,
-// and the rules stay as they were. A hand-written name holding one can still be deleted.
+// Names that udev would not make into exactly these links ('$' and '%' substitutions, punctuation it replaces,
+// non-ASCII bytes, "." and ".." steps) are refused before anything runs, and the rules stay as they were. A
+// hand-written name holding one can still be deleted.
 TEST(Udev, SubstitutionCharactersRefusedOnSet) {
-    for (const char* names : {"a $kernel", "b%n", "$", "c%", "d$$"}) {
+    UdevRig ok;
+    ok.host.write_file(VXAPI_UDEV_RULES_FILE, "");
+    ASSERT_EQ(ok.set(0, "disk/lun-1 a.b:c=d@e+f#g_h"), 0);
+    EXPECT_EQ(ok.get(0), "disk/lun-1 a.b:c=d@e+f#g_h ");
+    for (const char* names : {"a $kernel", "b%n", "$", "c%", "d$$", "e*", "f(1)", "g;h", "i~", "j?", "k\xc3\xa9",
+                              "..", "m .", "n/../o", "./p"}) {
         SCOPED_TRACE(names);
         UdevRig rig;
         rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# kept\n");

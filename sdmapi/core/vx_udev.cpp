@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -34,8 +35,10 @@ constexpr uint32_t kGetGuidSize = 253;
 constexpr size_t kLineMax = VXAPI_UDEV_LINE_SIZE - 1;
 // A rules file is read whole; a larger one is refused.
 constexpr size_t kRulesLimit = 1u << 20;
-// The characters that udev substitutes in a SYMLINK value ("$kernel", "%n").
-constexpr const char* kSubstitutions = "$%";
+// The characters besides letters and digits that udev keeps as written in a
+// link name; it substitutes "$kernel" and "%n", and replaces the other
+// punctuation with '_'. A space separates names.
+constexpr const char* kLinkPunctuation = "#+-.:=@_/ ";
 
 // Texts a rule points at when it has none of its own.
 char g_kernel_whole[] = "\"sd*[!0-9]\"";
@@ -320,7 +323,16 @@ bool vxapi_udev_text_ok(const char* text) {
 }
 
 bool vxapi_udev_name_ok(const char* text) {
-    return vxapi_udev_text_ok(text) && std::strpbrk(text, kSubstitutions) == nullptr;
+    if (!vxapi_udev_text_ok(text)) return false;
+    for (const char* p = text; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c >= 0x80 || (std::isalnum(c) == 0 && std::strchr(kLinkPunctuation, c) == nullptr)) return false;
+    }
+    // udev refuses a link through "." or "..".
+    std::string words(text);
+    for (char& c : words) c = c == ' ' ? '/' : c;
+    words = "/" + words + "/";
+    return words.find("/./") == std::string::npos && words.find("/../") == std::string::npos;
 }
 
 // ---------------------------------------------------------------- texts

@@ -77,7 +77,9 @@ void vxapi_free_dlist(struct dlist* list);
 // Whether a name or GUID may go into a rule: no double quote, comma,
 // backslash or control character.
 bool vxapi_udev_text_ok(const char* text);
-// Whether names may be set: text that may go into a rule, without the '$'
-// and '%' that udev reads as substitutions (a value holding an unknown one
-// is ignored whole, a known one puts another text in the name).
+// Whether names may be set: text that may go into a rule and that udev makes
+// into exactly these links: letters, digits and "#+-.:=@_/" only (udev
+// reads '$' and '%' as substitutions, ignoring a value that holds an unknown
+// one, and replaces other punctuation and non-ASCII bytes), no name or path
+// step "." or "..".
 bool vxapi_udev_name_ok(const char* text);
