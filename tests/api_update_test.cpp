@@ -194,6 +194,40 @@ TEST(ApiUpdate, TwoProcessesNeverFlashOneAdapter) {
     EXPECT_EQ(b.wait(), 0);
 }
 
+// While A runs, B cannot end A's token: the answer for a token never issued, and A writes and ends as before. A
+// holder C that exits without ending leaves its token standing, and then any process ends it.
+TEST(ApiUpdate, OnlyTheHolderEndsItsTokenWhileItRuns) {
+    TokenRig rig;
+    RigPort& p = rig.add_adapter(0x2071, sim::vpd_flash_options(0x2071));
+    SD_INT32 token = 0;
+    ASSERT_EQ(SDStartFlashUpdate(p.handle, 0, &token), 0u);
+    shtest::Child b([&](shtest::Child& self) {
+        SD_INT32 mine = 0;
+        self.reply(static_cast<int>(SDEndFlashUpdate(p.handle, 0, token)));
+        self.reply(static_cast<int>(SDStartFlashUpdate(p.handle, 0, &mine)));
+        return 0;
+    });
+    EXPECT_EQ(static_cast<SD_UINT32>(b.receive()), SDERR_UNKNOWN);
+    EXPECT_EQ(static_cast<SD_UINT32>(b.receive()), SDERR_FUT_EXISTS) << "A's token stands";
+    EXPECT_EQ(b.wait(), 0);
+    Bytes image(0x200, 0x55);
+    EXPECT_EQ(SDUpdateOptionRomEx2(p.handle, 1, image.data(), 0x200, 0x01), 0u);
+    EXPECT_EQ(SDEndFlashUpdate(p.handle, 0, token), 0u);
+
+    shtest::Child c([&](shtest::Child& self) {
+        SD_INT32 mine = 0;
+        self.reply(static_cast<int>(SDStartFlashUpdate(p.handle, 0, &mine)));
+        self.reply(mine);
+        return 0;
+    });
+    EXPECT_EQ(c.receive(), 0);
+    const SD_INT32 left = c.receive();
+    EXPECT_EQ(c.wait(), 0);  // waited for: C no longer runs
+    EXPECT_EQ(SDStartFlashUpdate(p.handle, 0, &token), SDERR_FUT_EXISTS);
+    EXPECT_EQ(SDEndFlashUpdate(p.handle, 0, left), 0u);
+    EXPECT_EQ(SDStartFlashUpdate(p.handle, 0, &token), 0u);
+}
+
 // A sysfs adapter, its functions on hosts 5, 6, ... opened through the public functions, a "reset" file each. A
 // layout chip's flash holds region 0x01 to be activated, image status regions 0x95 and 0x96 and the board's VPD in
 // 0x14 and 0x16 (the "vpd" files too). The bsg node carries diagnostic commands only: flash moves through files.

@@ -111,6 +111,35 @@ TEST_F(FutTest, StaleDuplicateNeverKeepsTheLiveTokenFromBeingFreed) {
     EXPECT_EQ(vxapi_is_fut_expired(&port, own_pid()), 0);
 }
 
+// A live token is freed only by its owner; one whose owner is gone, or that is no longer live, by any process.
+// Refused: the answer for no such token, and the table as it was.
+TEST_F(FutTest, OnlyTheOwnerFreesARunningToken) {
+    ASSERT_EQ(shtest::open_here(), 0);
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    constexpr int32_t kInit = 1;  // runs as long as the host does
+    const struct Row {
+        const char* what;
+        int32_t owner;
+        int64_t left;  // seconds of validity
+        int result;
+    } rows[] = {
+        {"own, live", own_pid(), 100, 0},
+        {"another running process, live", kInit, 100, 1},
+        {"another running process, at its last second", kInit, 0, 0},
+        {"another running process, expired", kInit, -1, 0},
+        {"a process that is gone, live", gone, 100, 0},
+        {"no process id, live", -5, 100, 0},
+    };
+    for (const Row& r : rows) {
+        put(3, static_cast<uint32_t>(r.owner), "SN-ADAPTER-1", now() + r.left);
+        const std::string before = table();
+        EXPECT_EQ(vxapi_clear_fut(&port, static_cast<uint32_t>(r.owner)), r.result) << r.what;
+        EXPECT_EQ(table() == before, r.result == 1) << r.what;
+    }
+}
+
 // Nothing without file or record; serials compare within 128 bytes; an empty one matches no free slot.
 TEST_F(FutTest, SerialsAreComparedWithinTheirBytes) {
     uint32_t token = 0;
@@ -127,13 +156,13 @@ TEST_F(FutTest, SerialsAreComparedWithinTheirBytes) {
     EXPECT_EQ(vxapi_clear_fut(&port, 0), 1);
     const std::string long_serial(128, 'X');
     put(0, kOtherPid, long_serial, now() + 100);  // no terminating NUL
-    put(1, 55, "XXXX", now() + 100);
+    put(1, own_pid(), "XXXX", now() + 100);
     set_serial(long_serial);
     EXPECT_EQ(vxapi_is_fut_exist(&port), 0);
     set_serial(std::string(127, 'X'));
     EXPECT_EQ(vxapi_is_fut_exist(&port), 1);
     set_serial("XXXX");
-    EXPECT_EQ(vxapi_clear_fut(&port, 55), 0);
+    EXPECT_EQ(vxapi_clear_fut(&port, own_pid()), 0);
     set_serial(std::string(128, 'Y'));  // stored in full, the time behind it intact
     ASSERT_EQ(vxapi_get_fut(&port, &token), 0);
     EXPECT_EQ(std::string(slot(1).serial_num, 128), std::string(128, 'Y'));

@@ -1,6 +1,11 @@
 // Flash of sysfs ports against the driver's simulated flash window and bsg
 // flash commands: each sequence as the window logs it (control words, bsg
 // jobs, the flash lock, sleeps), the status, and the bytes.
+#include <sys/sem.h>
+
+#include <atomic>
+#include <thread>
+
 #include "sim_flash.h"
 #include "sim_sysfs_flash.h"
 #include "sysfs_rig.h"
@@ -39,23 +44,35 @@ struct Row {
     Fault fault = {};
 };
 
-// Host 5 of the chip (25xx, 24xx for updates), its flash of pattern bytes,
-// its fixed layout installed. The buffer is the caller's size exactly.
+// Host 5 of the chip (25xx, or 24xx: 1 MiB in 64 KiB sectors) on the road,
+// its flash of pattern bytes, its fixed layout installed.
+struct RoadRig {
+    RoadRig(uint16_t device, Road road)
+        : rig(device, [&](sim::SysfsAdapter& a) { a.flash = pattern((device == 0x2422 ? 1 : 2) << 20); }) {
+        std::tie(rig.setup.chunking, rig.setup.with_bsg) = std::tuple(road != Whole, road == Bsg);
+        rig.discover();
+        w = rig.fabric.windows.at(5).get();
+        port = rig.port(5);
+        sim::serve_flash(rig.host, bsg, rig.fabric);
+        INT_OPT_ROM_LAYOUT layout;
+        uint32_t status = 0xDEAD;
+        vxsysfs_get_optrom_layout(-1, port, reinterpret_cast<uint8_t*>(&layout), sizeof layout, &status);
+    }
+    sim::SimBsg bsg;  // outlives the host it serves
+    sysfstest::SysfsRig rig;
+    sim::FlashWindow* w = nullptr;
+    vxapi_priv_database* port = nullptr;
+};
+
+// Updates on a 24xx chip, reads on a 25xx. The buffer is the caller's size exactly.
 void run(const Row& c) {
     SCOPED_TRACE(c.what);
     const char op = static_cast<char>(std::tolower(c.op));
-    const uint16_t device = op == 'u' ? 0x2422 : 0x2532;
-    sim::SimBsg bsg;
-    sysfstest::SysfsRig rig(device, [&](sim::SysfsAdapter& a) { a.flash = pattern((device == 0x2422 ? 1 : 2) << 20); });
-    std::tie(rig.setup.chunking, rig.setup.with_bsg) = std::tuple(c.road != Whole, c.road == Bsg);
-    rig.discover();
-    sim::FlashWindow& w = *rig.fabric.windows.at(5);
-    sim::serve_flash(rig.host, bsg, rig.fabric);
-    INT_OPT_ROM_LAYOUT layout;
+    RoadRig r(op == 'u' ? 0x2422 : 0x2532, c.road);
+    sim::FlashWindow& w = *r.w;
+    vxapi_priv_database* port = r.port;
     uint32_t status = 0xDEAD;
-    vxapi_priv_database* port = rig.port(5);
-    vxsysfs_get_optrom_layout(-1, port, reinterpret_cast<uint8_t*>(&layout), sizeof layout, &status);
-    if (c.fault) c.fault(bsg, w, port);
+    if (c.fault) c.fault(r.bsg, w, port);
     w.controls.clear();
 
     Bytes buf = op == 'u' ? pattern(c.size, 7) : Bytes(c.size, 0xEE), flash = *w.flash;
@@ -112,7 +129,7 @@ TEST(SysfsFlash, AttributeRoadOverChunkedAndWholeFlashDrivers) {
          fail('2', {5})},
         {"whole-flash update past the flash", Whole, 'u', 0xFFFF, 0xFFFFF, 2, "", 1},
         {"aligned update", Chunked, 'u', 0xFFFF, 0x10005, 4,
-         "lock,1:10000:10000,0,unlock,lock,2:10000:10000,3,0,unlock", 0, 0x10005},
+         "lock,1:10000:10000,0,2:10000:10000,3,0,unlock", 0, 0x10005},
         {"short write", Chunked, 'u', 0xFFFF, 0x10000, 0x10000, "lock,2:10000:10000,0,unlock", 1, 0, 0, limit(0x100)},
         {"failed commit", Chunked, 'u', 0xFFFF, 0x10000, 0x10000, "lock,2:10000:10000,3 !5,0,unlock", 1, 0, 0,
          fail('3', {5})},
@@ -130,10 +147,48 @@ TEST(SysfsFlash, BsgRoad) {
          bsg({EBUSY, EBUSY})},
         {"short read: the files", Bsg, 'r', 0xFFFF, 0x1FFF00, 0x200,
          "lock,bsg7 1fff00:200,unlock,lock,1:1fff00:200,0,unlock", 1},
-        {"aligned update", Bsg, 'u', 0xFFFF, 0x10005, 4, "lock,bsg7 10000:10000,unlock,lock,bsg8 10000:10000,unlock",
-         0, 0x10005},
+        {"aligned update", Bsg, 'u', 0xFFFF, 0x10005, 4, "lock,bsg7 10000:10000,bsg8 10000:10000,unlock", 0, 0x10005},
+        {"aligned update, sector read by the files", Bsg, 'u', 0xFFFF, 0x10005, 4,
+         "lock,1:10000:10000,0,bsg8 10000:10000,unlock", 0, 0x10005, 0, bsg({ENOSYS})},
     };
     for (const Row& c : rows) run(c);
+}
+
+// Another holder of the flash lock (a thread in place of another process)
+// waits for it while 4 bytes are written and, once it holds the lock, writes
+// into the same 64 KiB sector. On every road
+// the update takes the lock once, from the read of the sector to the write,
+// so both writes stay in the flash.
+TEST(SysfsFlash, UpdateHoldsTheLockFromTheSectorReadToTheWrite) {
+    for (const Road road : {Whole, Chunked, Bsg}) {
+        SCOPED_TRACE(road == Whole ? "whole flash" : road == Chunked ? "chunked window" : "bsg");
+        RoadRig r(0x2422, road);
+        const Bytes theirs = pattern(4, 99);
+        Bytes mine = pattern(4, 7), want = *r.w->flash;
+        std::copy(mine.begin(), mine.end(), want.begin() + 0x10005);
+        std::copy(theirs.begin(), theirs.end(), want.begin() + 0x18000);
+        std::thread other;
+        std::atomic<bool> other_done{false};
+        int locks = 0;
+        const std::string lock = "semop " + std::to_string(api_flash_sem_id) + " -1";
+        r.rig.host.on_event([&, self = std::this_thread::get_id()](const std::string& event) {
+            if (event != lock || std::this_thread::get_id() != self || locks++ != 0) return;
+            other = std::thread([&] {
+                if (vxapi_sem_wait(api_flash_sem_id) == 0) {
+                    std::copy(theirs.begin(), theirs.end(), r.w->flash->begin() + 0x18000);
+                    vxapi_sem_signal(api_flash_sem_id);
+                }
+                other_done = true;
+            });
+            // The update goes on once the other waits for the lock.
+            while (::semctl(api_flash_sem_id, 0, GETNCNT) < 1 && !other_done) std::this_thread::yield();
+        });
+        uint32_t status = 0xDEAD;
+        EXPECT_EQ(vxsysfs_update_optrom(-1, r.port, mine.data(), 4, 0xFFFF, 0x10005, &status), 0);
+        if (other.joinable()) other.join();
+        EXPECT_EQ(std::pair(status, locks), std::pair(0u, 1));
+        EXPECT_TRUE(*r.w->flash == want);
+    }
 }
 
 // Through the public functions over bsg and over the files: the load reads

@@ -6,7 +6,8 @@
 // The token lives in the shared data file, names the adapter by its serial
 // number and the owner by its process id, and runs out 900 seconds after it
 // was taken. While another process holds a live token for an adapter, no
-// write of this process reaches that adapter.
+// write of this process reaches that adapter, and this process cannot end
+// that token unless its owner no longer runs.
 #include "api/vx_sdupdate.h"
 #include "core/vx_fut.h"
 #include "core/vx_layout.h"

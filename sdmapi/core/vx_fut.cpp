@@ -13,10 +13,16 @@
 // token for one adapter at once. When the end of an update asks whether the
 // token ran out, the caller's own entry decides: a stale entry of the same
 // adapter further down the table never keeps a live token from being freed.
+//
+// The token is the owner's process id, which any process can name: a live
+// token is freed only by its owner, so that no other process ends an update
+// in the middle of it and starts its own. A token whose owner no longer runs,
+// or that is no longer live, guards nothing and may be freed by any process.
 #include "core/vx_fut.h"
 
 #include <sys/mman.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "core/vx_ioctl.h"
@@ -89,6 +95,19 @@ bool is_live(const vxapi_flash_update_token& t) { return valid_time_of(t) > now(
 bool is_expired(const vxapi_flash_update_token& t) { return valid_time_of(t) < now(); }
 
 bool owned_by(const vxapi_flash_update_token& t, uint32_t token) { return static_cast<uint32_t>(t.token) == token; }
+
+// Whether the owner of a slot is gone: signal 0 finds no such process. A
+// token that is no process id names no owner. A process that may not be
+// signalled (EPERM) still runs, and so does one that exited but has not been
+// waited for by its parent.
+bool owner_gone(const vxapi_flash_update_token& t) {
+    return t.token <= 0 || (vx::sys().kill(t.token, 0) != 0 && errno == ESRCH);
+}
+
+// Whether this process may free the slot: its own, or one that guards nothing.
+bool may_free(const vxapi_flash_update_token& t) {
+    return t.token == vx::sys().getpid() || !is_live(t) || owner_gone(t);
+}
 
 void trace_result(const char* name, int result) {
     if (vxdbg_on(VXDBG_STEP)) {
@@ -205,7 +224,9 @@ int vxapi_clear_fut(vxapi_priv_database* api_priv_data_inst, uint32_t token) {
         if (found < 0) found = static_cast<int>(i);
     }
     int result = 1;
-    if (found >= 0) {
+    if (found >= 0 && !may_free(table.slot(static_cast<unsigned>(found)))) {
+        vxdbg_line(VXDBG_STEP, "vxapi_clear_fut: token held by running process ", token, VXDBG_DEC);
+    } else if (found >= 0) {
         std::memset(static_cast<void*>(&table.slot(static_cast<unsigned>(found))), 0, sizeof(vxapi_flash_update_token));
         result = 0;
     }

@@ -50,7 +50,8 @@ int vxapi_get_fut(vxapi_priv_database* api_priv_data_inst, uint32_t* ptoken);
 int vxapi_is_fut_expired(vxapi_priv_database* api_priv_data_inst, uint32_t token);
 
 // Frees the adapter's slot holding `token` (a live one first); 0 freed, 1 not
-// found.
+// found. A live slot of another process that still runs is not this
+// process's to free: 1, as for none.
 int vxapi_clear_fut(vxapi_priv_database* api_priv_data_inst, uint32_t token);
 
 // flag 0 reads the adapter's 32-byte capabilities record into *pcap, 1 sends

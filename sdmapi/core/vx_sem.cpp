@@ -145,6 +145,8 @@ int vxapi_sem_signal(int semid) {
     return 0;
 }
 
+bool vxapi_sem_held(int semid) { return held_count(semid) > 0; }
+
 VxSemLock::VxSemLock(int semid) : semid_(semid), held_(semid >= 0 && vxapi_sem_wait(semid) == 0) {}
 
 VxSemLock::~VxSemLock() { release(); }

@@ -27,6 +27,8 @@ int vxapi_sem_wait(int semid);
 // Gives back a lock this thread took; 0, or -1 (a lock that was not taken
 // is never given back).
 int vxapi_sem_signal(int semid);
+// Whether this thread holds the lock (took it and has not given it back).
+bool vxapi_sem_held(int semid);
 
 // Holds a semaphore for a scope: waits in the constructor, signals in the
 // destructor when the wait succeeded. A negative id holds nothing.

@@ -110,6 +110,8 @@ public:
     // lock, no allocation).
     virtual int sigaction(int sig, const struct sigaction* act, struct sigaction* old) = 0;
     virtual int raise(int sig) = 0;
+    // A signal to another process; signal 0 only asks whether it runs.
+    virtual int kill(pid_t pid, int sig) = 0;
     virtual int pipe(int fds[2], int flags) = 0;
     virtual ssize_t write_in_handler(int fd, const void* buf, size_t len) = 0;
 

@@ -101,6 +101,7 @@ public:
         return ::sigaction(sig, act, old);
     }
     int raise(int sig) override { return ::raise(sig); }
+    int kill(pid_t pid, int sig) override { return ::kill(pid, sig); }
     int pipe(int fds[2], int flags) override { return ::pipe2(fds, flags); }
     ssize_t write_in_handler(int fd, const void* buf, size_t len) override { return ::write(fd, buf, len); }
 

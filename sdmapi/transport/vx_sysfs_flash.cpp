@@ -14,9 +14,11 @@
 // never interleave windows on one driver. A driver that answers a step busy
 // is asked again twice, 20 seconds apart, with the lock held.
 //
-// A driver without chunked flash access moves only the whole flash: a read
-// or update of a part of it reads the whole flash (and writes it back, with
-// the caller's bytes in place, under one hold of the lock).
+// An update is a read-modify-write wherever it is widened: to whole sectors
+// on the chips that write whole sectors, to the whole flash on a driver
+// without chunked flash access. The read, the caller's bytes put in place and
+// the write all run under one hold of the lock, so that no other process
+// writes into the span in between and loses its bytes.
 #include "transport/vx_sysfs_flash.h"
 
 #include <linux/bsg.h>
@@ -136,16 +138,23 @@ void trace_mode(const char* chunking, const char* offset_label, const char* size
 // Discovery reads flash before the load gets the lock's semaphore set for
 // the process (a load that finds no port leaves no set behind): the first
 // sequence gets it then.
+// A sequence that runs inside one this thread already holds the lock for
+// (the read that widens an update) joins that hold: the semaphore is not
+// recursive, so waiting on it again would never end.
 class FlashLock {
 public:
     explicit FlashLock(const char* prefix) : prefix_(prefix) {
+        if (api_flash_sem_id >= 0 && vxapi_sem_held(api_flash_sem_id)) {
+            held_ = joined_ = true;
+            return;
+        }
         say("Going to lock", VXDBG_SYSFS);
         if (api_flash_sem_id < 0) api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
         held_ = vxapi_sem_wait(api_flash_sem_id) == 0;
         if (!held_) say("Flash lock failed", kErr);
     }
     ~FlashLock() {
-        if (!held_) return;
+        if (!held_ || joined_) return;
         say("Going to unlock", VXDBG_SYSFS);
         if (vxapi_sem_signal(api_flash_sem_id) != 0) say("Flash unlock failed", kErr);
     }
@@ -162,6 +171,7 @@ private:
     }
     const char* prefix_;
     bool held_ = false;
+    bool joined_ = false;  // the hold is the enclosing sequence's
 };
 
 // The traces of a window sequence.
@@ -521,12 +531,14 @@ int32_t vxsysfs_update_optrom(int handle, vxapi_priv_database* api_priv_data_ins
         update_whole_flash(window, poptrom, optrom_size, offset, status);
         return 0;
     }
+    // The sector read of the alignment joins this hold.
+    FlashLock lock("> Update: ");
+    if (!lock.held()) return 0;
     AlignedData data;
     if (!data.align(handle, port, poptrom, &offset, &optrom_size, status)) return 0;
     char word[kWordSize];
     std::snprintf(word, sizeof word, "2:%x:%x", offset, optrom_size);
-    FlashLock lock("> Update: ");
-    if (lock.held()) window.write_sequence(word, data.data(), optrom_size, status);
+    window.write_sequence(word, data.data(), optrom_size, status);
     return 0;
 }
 
@@ -545,6 +557,12 @@ int32_t vxsysfs_bsg_update_optrom(int handle, vxapi_priv_database* api_priv_data
     vxsysfs_map_region(region, &offset, &region_size);
     if (region_size == 0 || optrom_size == 0) {
         fail("> Zero size unknown region");
+        return 1;
+    }
+    // The sector read of the alignment and the request join this hold.
+    FlashLock lock("> BSG UPDATE: ");
+    if (!lock.held()) {
+        *status = EXT_STATUS_ERR;
         return 1;
     }
     AlignedData data;

@@ -12,6 +12,7 @@
 //   (with its simple backup), mv and rm are carried out inside the sandbox,
 //   their words split and quoted as /bin/sh does; nothing else runs.
 // - Captured standard error and output; identity, environment and uname set by the test.
+// - Signals to other processes (kill) go to Linux: the processes a test forks are real.
 // Constructing a SimHost installs it as the library's platform; destroying it
 // restores the one before and removes its semaphores and sandbox (only in the
 // process that made it).
@@ -99,6 +100,7 @@ public:
     int thread_join(pthread_t t, void** r) override { return b_.thread_join(t, r); }
     int sigaction(int s, const struct sigaction* a, struct sigaction* o) override { return b_.sigaction(s, a, o); }
     int raise(int s) override { return b_.raise(s); }
+    int kill(pid_t p, int s) override { return b_.kill(p, s); }
     int pipe(int f[2], int fl) override { return b_.pipe(f, fl); }
     ssize_t write_in_handler(int f, const void* p, size_t n) override { return b_.write_in_handler(f, p, n); }
     void write_stderr(const char* text, size_t n) override { b_.write_stderr(text, n); }
