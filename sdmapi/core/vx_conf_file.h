@@ -78,7 +78,6 @@ public:
     // Renames the committed file over dest, in the same folder (dest is then
     // this file, and nothing is left to remove); false with dest unchanged.
     bool rename_over(const std::string& dest);
-    const std::string& path() const { return path_; }
 
 private:
     std::string path_;
