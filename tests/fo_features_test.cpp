@@ -133,7 +133,7 @@ TEST_F(Features, FailuresLeaveTheFileUnchanged) {
         using ForwardingPlatform::ForwardingPlatform;
         ssize_t write(int, const void*, size_t) override { return errno = ENOSPC, -1; }
     };
-    const struct Case { const char* model; int fault; uint32_t status; } cases[] = {  // fault 1: copy, 2: writes
+    const struct Case { const char* model; int fault; uint32_t status; } cases[] = {  // fault 1: rename, 2: writes
         {"", 0, SDERR_INVALID_PARAMETER}, {"vx'a;rm", 0, SDERR_INVALID_PARAMETER}, {"vxa2xxx", 1, SDERR_CONFIG_FILE},
         {"vxa2xxx", 2, SDERR_CONFIG_FILE}};
     for (const Case& c : cases) {
@@ -141,7 +141,7 @@ TEST_F(Features, FailuresLeaveTheFileUnchanged) {
         sim::SimHost own;
         own.write_file(kFile, before);
         open_port(c.model);
-        if (c.fault == 1) own.fail_commands("cp -f");
+        if (c.fault == 1) own.fail_rename(kFile, EIO);
         std::optional<FailingWrite> failing;
         if (c.fault == 2) failing.emplace(own);
         EXPECT_EQ(SDSetHbaFeature(kHandle, 8, 1, 0), c.status);
@@ -158,21 +158,43 @@ TEST_F(Features, FailuresLeaveTheFileUnchanged) {
     EXPECT_EQ(SDSetHbaFeature(kHandle, 1, 1, 0), SDERR_CONFIG_FILE);
 }
 
-// The install: paths single-quoted, a simple backup when asked for, and the backup put back when the copy fails.
+// The install: the new file renamed into place with no command run, a simple backup when asked for, and, when
+// the rename fails, the file and its backup as they were and no temporary file behind; a link stays a link.
 TEST(ConfigFiles, InstallWithBackup) {
     sim::SimHost host;
     const std::string dest = "/etc/it's.conf";
+    const auto etc = [] {
+        std::vector<std::string> names;
+        vx::sys().list_dir("/etc", names);
+        std::sort(names.begin(), names.end());
+        return names;
+    };
     host.write_file(dest, "old");
     ASSERT_EQ(vx_conf_replace_file(dest, "new", ".bak"), 0u);
     EXPECT_EQ(host.read_file(dest) + host.read_file(dest + ".bak"), "newold");
-    const std::string cp = host.commands()[0];
-    EXPECT_EQ(cp.rfind("cp -f --suffix=.bak --backup=simple '/etc/.it'\\''s.conf.vxtmp.", 0), 0u) << cp;
-    EXPECT_TRUE(cp.ends_with("' '/etc/it'\\''s.conf'")) << cp;
+    EXPECT_TRUE(host.commands().empty());
 
-    host.fail_commands("cp -f", 1);
+    host.fail_rename(dest, EIO, 1);
     EXPECT_EQ(vx_conf_replace_file(dest, "newer", ".bak"), SDERR_CONFIG_FILE);
-    EXPECT_EQ(host.read_file(dest), "new");
+    EXPECT_EQ(host.read_file(dest) + host.read_file(dest + ".bak"), "newold");
+    EXPECT_EQ(etc(), (std::vector<std::string>{"it's.conf", "it's.conf.bak"}));
+    EXPECT_EQ(vx_conf_restore(dest, ".bak"), 0u);
+    EXPECT_EQ(host.read_file(dest), "old");
     EXPECT_EQ(vx_conf_restore(dest, ".bak"), SDERR_CONFIG_FILE);  // no backup left: dest stays
+    EXPECT_EQ(host.read_file(dest), "old");
+
+    // A backup left by an earlier install goes when there is no file to keep.
+    host.write_file(dest + ".bak", "stale");
+    vx::sys().unlink(dest.c_str());
+    ASSERT_EQ(vx_conf_replace_file(dest, "first", ".bak"), 0u);
+    EXPECT_EQ(etc(), std::vector<std::string>{"it's.conf"});
+
+    host.write_file("/etc/modprobe.d/real.conf", "linked");
+    host.make_symlink("modprobe.d/real.conf", "/etc/link.conf");
+    ASSERT_EQ(vx_conf_replace_file("/etc/link.conf", "through"), 0u);
+    struct stat st {};
+    EXPECT_TRUE(vx::sys().lstat("/etc/link.conf", &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_EQ(host.read_file("/etc/modprobe.d/real.conf"), "through");
 }
 
 using std::nullopt, std::optional, std::string;

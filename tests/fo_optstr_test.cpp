@@ -367,7 +367,7 @@ TEST_F(OldStore, HandleOfNoOpenPortChoosesTheOldStore) {
     EXPECT_EQ(host.stdout_text(), "Set LB not supported\n");
 }
 
-// Refusals reach no file and no command; a failed copy leaves the file.
+// Refusals reach no file and no command; a failed rename leaves the file.
 TEST_F(OldStore, Refusals) {
     const std::string before = "options vxa2xxx vx2xopts=" + kA0 + "\n";
     host.write_file(kFile, before);
@@ -379,7 +379,7 @@ TEST_F(OldStore, Refusals) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
         port(1, c.model, c.drvr_inst);
-        if (c.fail_copy) host.fail_commands("cp -f");
+        if (c.fail_copy) host.fail_rename(kFile, EIO, 1);
         const size_t commands = host.commands().size();
         EXPECT_EQ(vxapi_set_data_to_old_persist_store(c.instance, kWwn0, nullptr, &in), c.status);
         EXPECT_EQ(host.read_file(kFile), before);

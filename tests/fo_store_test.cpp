@@ -130,12 +130,13 @@ TEST(Store, FailureAtEachStepChangesNothing) {
         }
         bool no_module_write = false, no_writes = false;
     };
-    const struct Case { const char* step; const char* failing_command; bool module, writes; std::string store; } cases[] = {
+    const struct Case { const char* step; const char* failing_rename; bool module, writes; std::string store; } cases[] = {
         {"temporary write", nullptr, false, true, ""},
-        {"install", "cp -f --suffix=.bak", false, false, ""},
+        {"install", "/etc/vxa2xxx.conf", false, false, ""},
         {"module copy", nullptr, true, false, ""},
-        {"module copy and restore", "mv -f", true, false, ""},
-        {"options line", "cp -f --suffix=.qbak", false, false, ""},
+        {"backup", "/etc/vxa2xxx.conf.bak", false, false, ""},
+        {"options line", kModules, false, false, ""},
+        {"options line backup", "/etc/modules.conf.qbak", false, false, ""},
         {"store parses in part", nullptr, false, false, "scsi-vxa0-adapter-port\\;"},
         {"malformed lb token", nullptr, false, false, kOther + "scsi-lbtype-1-key0\\;"},
         {"store too large", nullptr, false, false, std::string(VX_FO_OPTSTR_SIZE, 'x')},
@@ -146,7 +147,7 @@ TEST(Store, FailureAtEachStepChangesNothing) {
         if (!c.store.empty()) set_store(rig.host, "vxa2xxx", c.store);  // else the rig's
         if (c.store.size() == VX_FO_OPTSTR_SIZE) vx::sys().unlink(module_path("vxa2xxx").c_str());
         const std::vector<std::string> before = rig.files();
-        if (c.failing_command != nullptr) rig.host.fail_commands(c.failing_command);
+        if (c.failing_rename != nullptr) rig.host.fail_rename(c.failing_rename, EIO, 1);
         Faults faults(rig.host);
         std::tie(faults.no_module_write, faults.no_writes) = std::tie(c.module, c.writes);
         EXPECT_EQ(FoSetDataToPersistentStorage(0, rig.wwn[0], nullptr, target_list({3}).get()), SDERR_CONFIG_FILE);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -24,6 +25,14 @@ constexpr int kTempAttempts = 64;
 // world-readable, as the files they replace.
 constexpr mode_t kConfigMode = 0644;
 
+// Files copied as backups, or kept to be put back, are read whole up to
+// this size.
+constexpr size_t kKeptLimit = 64u << 20;
+
+// Symbolic links followed to the file an install replaces, as many as the
+// kernel follows before it gives ELOOP.
+constexpr int kMaxLinks = 40;
+
 std::string folder_of(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -38,6 +47,22 @@ std::string base_of(const std::string& path) {
 bool file_exists(const std::string& path) {
     struct stat st {};
     return vx::sys().lstat(path.c_str(), &st) == 0;
+}
+
+// The file that an install over path replaces: path, or the end of the
+// symbolic links there (a copy through a link leaves the link, so does an
+// install). "" when the links do not end.
+std::string install_target(std::string path) {
+    for (int hop = 0; hop < kMaxLinks; ++hop) {
+        struct stat st {};
+        if (vx::sys().lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char link[PATH_MAX];
+        const ssize_t n = vx::sys().readlink(path.c_str(), link, sizeof link);
+        if (n <= 0 || static_cast<size_t>(n) == sizeof link) return {};
+        const std::string to(link, static_cast<size_t>(n));
+        path = to[0] == '/' ? to : folder_of(path) + "/" + to;
+    }
+    return {};
 }
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
@@ -113,19 +138,6 @@ int v_system(const char* command) {
         waited = os.waitpid(pid, &status, 0);
     } while (waited < 0 && errno == EINTR);
     return waited == pid ? status : -1;
-}
-
-std::string vx_conf_quote(std::string_view path) {
-    std::string out = "'";
-    for (const char c : path) {
-        if (c == '\'') {
-            out += "'\\''";
-        } else {
-            out += c;
-        }
-    }
-    out += '\'';
-    return out;
 }
 
 int vx_conf_shell(const std::string& command) { return v_system(command.c_str()); }
@@ -217,34 +229,67 @@ bool VxConfTempFile::commit() {
     return synced && closed;
 }
 
+bool VxConfTempFile::rename_over(const std::string& dest) {
+    if (fd_ >= 0 || path_.empty() || vx::sys().rename(path_.c_str(), dest.c_str()) != 0) return false;
+    path_.clear();  // the name is dest's now
+    return true;
+}
+
 // ---------------------------------------------------------------- installs
 
-uint32_t vx_conf_install(const std::string& tmp, const std::string& dest, const char* backup_suffix) {
-    std::string command = "cp -f ";
-    if (backup_suffix != nullptr) {
-        // A backup left by an earlier save must not pass for this one's: a
-        // copy that fails before it makes its backup has then none to restore.
-        vx::sys().unlink((dest + backup_suffix).c_str());
-        command += std::string("--suffix=") + backup_suffix + " --backup=simple ";
-    }
-    command += vx_conf_quote(tmp) + " " + vx_conf_quote(dest);
-    if (vx_conf_shell_ok(vx_conf_shell(command))) return SDERR_NO_ERROR;
-    if (backup_suffix != nullptr) vx_conf_restore(dest, backup_suffix);
+namespace {
+
+// Keeps a copy of the file at dest as backup, made as an install is made, so
+// that the backup too is always whole; without a file at dest, an earlier
+// backup is removed. true when the backup is so.
+bool keep_backup(const std::string& dest, const std::string& backup) {
+    std::string text;
+    const VxConfRead read = vx_conf_read_file(dest, kKeptLimit, &text);
+    if (read == VxConfRead::Missing) return vx::sys().unlink(backup.c_str()) == 0 || errno == ENOENT;
+    VxConfTempFile copy;
+    return read == VxConfRead::Read && copy.create_beside(backup) && copy.write(text) && copy.commit() &&
+           copy.rename_over(backup);
+}
+
+// The backup first (what it held before is put back when the rename
+// fails), then the committed file renamed over the target.
+uint32_t install(VxConfTempFile& tmp, const std::string& dest, const std::string& target, const char* backup_suffix) {
+    if (backup_suffix == nullptr) return tmp.rename_over(target) ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
+    const std::string backup = dest + backup_suffix;
+    VxConfKept before;
+    if (!vx_conf_keep(backup, kKeptLimit, &before) || !keep_backup(dest, backup)) return SDERR_CONFIG_FILE;
+    if (tmp.rename_over(target)) return SDERR_NO_ERROR;
+    vx_conf_put_back(before);
     return SDERR_CONFIG_FILE;
+}
+
+}  // namespace
+
+uint32_t vx_conf_replace_file(const std::string& dest, std::string_view text, const char* backup_suffix) {
+    const std::string target = install_target(dest);
+    VxConfTempFile tmp;
+    if (target.empty() || !tmp.create_beside(target) || !tmp.write(text) || !tmp.commit()) return SDERR_CONFIG_FILE;
+    return install(tmp, dest, target, backup_suffix);
 }
 
 uint32_t vx_conf_restore(const std::string& dest, const char* backup_suffix) {
     const std::string backup = dest + backup_suffix;
-    if (!file_exists(backup)) return SDERR_CONFIG_FILE;
-    vx_conf_shell("rm -f " + vx_conf_quote(dest));
-    const int status = vx_conf_shell("mv -f " + vx_conf_quote(backup) + " " + vx_conf_quote(dest));
-    return vx_conf_shell_ok(status) ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
+    const std::string target = install_target(dest);
+    if (target.empty() || !file_exists(backup)) return SDERR_CONFIG_FILE;
+    return vx::sys().rename(backup.c_str(), target.c_str()) == 0 ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
 }
 
-uint32_t vx_conf_replace_file(const std::string& dest, std::string_view text, const char* backup_suffix) {
-    VxConfTempFile tmp;
-    if (!tmp.create_beside(dest) || !tmp.write(text) || !tmp.commit()) return SDERR_CONFIG_FILE;
-    const uint32_t status = vx_conf_install(tmp.path(), dest, backup_suffix);
-    vx_conf_shell("rm -f " + vx_conf_quote(tmp.path()));
-    return status;
+bool vx_conf_keep(const std::string& path, size_t limit, VxConfKept* kept) {
+    kept->path = path;
+    const VxConfRead read = vx_conf_read_file(path, limit, &kept->text);
+    kept->existed = read == VxConfRead::Read;
+    return read != VxConfRead::Failed;
+}
+
+bool vx_conf_put_back(const VxConfKept& kept) {
+    std::string now;
+    const VxConfRead read = vx_conf_read_file(kept.path, kKeptLimit, &now);
+    if (kept.existed ? read == VxConfRead::Read && now == kept.text : read == VxConfRead::Missing) return true;
+    if (kept.existed) return vx_conf_replace_file(kept.path, kept.text) == SDERR_NO_ERROR;
+    return vx::sys().unlink(kept.path.c_str()) == 0 || errno == ENOENT;
 }

@@ -8,9 +8,10 @@
 //
 // The writers never edit a configuration file in place: the new text goes
 // to a temporary file that only this process can have made (exclusive
-// creation, a unique name, in the destination's own folder), every write and
-// close of it is checked, and it is installed with "cp -f" through the shell,
-// whose status is checked too. Every path in a command is single-quoted.
+// creation, a unique name, in the destination's own folder), every write,
+// sync and close of it is checked, and it is renamed over the destination.
+// A configuration file is so at every moment either the old file or the new
+// one, whenever the process fails or is killed.
 #pragma once
 
 #include <sys/types.h>
@@ -46,9 +47,6 @@ std::string vx_conf_options_key(std::string_view model);
 // status, or -1 when the child cannot be made or waited for.
 int v_system(const char* command);
 
-// A path as one single-quoted word of /bin/sh.
-std::string vx_conf_quote(std::string_view path);
-
 // Runs a command line through the shell (v_system); the wait status, or -1.
 int vx_conf_shell(const std::string& command);
 // Whether a wait status is a normal exit with status 0.
@@ -77,22 +75,39 @@ public:
     bool write(std::string_view text);
     // Syncs and closes it; false when either fails.
     bool commit();
-    const std::string& path() const { return path_; }
+    // Renames the committed file over dest, in the same folder (dest is then
+    // this file, and nothing is left to remove); false with dest unchanged.
+    bool rename_over(const std::string& dest);
 
 private:
     std::string path_;
     int fd_ = -1;
 };
 
-// Installs tmp over dest with "cp -f"; with a backup suffix dest is first
-// kept as dest + suffix ("--suffix=S --backup=simple"), and a failed copy
-// puts that backup back. 0, or SDERR_CONFIG_FILE.
-uint32_t vx_conf_install(const std::string& tmp, const std::string& dest, const char* backup_suffix = nullptr);
+// Replaces the content of dest with text. The text goes to a temporary
+// file beside dest, which is synced and renamed over dest: dest is at every
+// moment the old file or the new one. A symbolic link at dest stays a link:
+// the file it leads to is replaced. With a backup suffix, a copy of the old
+// dest is first kept as dest + suffix, made the same way (the old file stays
+// in place until the rename); without a dest, a backup left by an earlier
+// install is removed, so that it never passes for this one's.
+// 0, or SDERR_CONFIG_FILE with dest and its backup as they were.
+uint32_t vx_conf_replace_file(const std::string& dest, std::string_view text, const char* backup_suffix = nullptr);
 
-// Puts dest + suffix back as dest ("rm -f", "mv -f"). 0, or
-// SDERR_CONFIG_FILE (dest is left alone when there is no backup).
+// Puts dest + suffix back as dest by rename. 0, or SDERR_CONFIG_FILE (dest
+// is left alone when there is no backup).
 uint32_t vx_conf_restore(const std::string& dest, const char* backup_suffix);
 
-// Replaces the content of dest with text: a temporary file, its install and
-// its removal ("rm -f"). 0, or SDERR_CONFIG_FILE with dest unchanged.
-uint32_t vx_conf_replace_file(const std::string& dest, std::string_view text, const char* backup_suffix = nullptr);
+// A file as it was before a change, kept to be put back when a later step
+// of the change fails.
+struct VxConfKept {
+    std::string path;
+    bool existed = false;
+    std::string text;
+};
+// Reads the file whole into *kept (a missing file is kept as missing);
+// false when it cannot be read or holds `limit` bytes or more.
+bool vx_conf_keep(const std::string& path, size_t limit, VxConfKept* kept);
+// Puts the file back as it was when it is not: its text installed again, or
+// the file removed. true when it is as it was.
+bool vx_conf_put_back(const VxConfKept& kept);

@@ -6,7 +6,6 @@
 // when a later step fails, so that it either completes or changes nothing.
 #include "failover/vx_fo_store.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "core/vx_sddbg.h"
@@ -108,34 +107,12 @@ uint32_t update_modules_file(const char* model, bool* none) {
     return vx_conf_replace_file(path, out, dropped ? kModulesBackup : nullptr);
 }
 
-// What a file held before a save.
-struct Kept {
-    std::string path;
-    bool existed = false;
-    std::string text;
-};
-
-bool keep(const std::string& path, size_t limit, Kept* kept) {
-    kept->path = path;
-    const VxConfRead read = vx_conf_read_file(path, limit, &kept->text);
-    kept->existed = read == VxConfRead::Read;
-    return read != VxConfRead::Failed;
-}
-
-// Puts a file back as it was, when it is not.
-bool put_back(const Kept& kept) {
-    std::string now;
-    const VxConfRead read = vx_conf_read_file(kept.path, kFileLimit, &now);
-    if (kept.existed && read == VxConfRead::Read && now == kept.text) return true;
-    if (!kept.existed && read == VxConfRead::Missing) return true;
-    if (kept.existed) return vx_conf_replace_file(kept.path, kept.text) == SDERR_NO_ERROR;
-    return vx::sys().unlink(kept.path.c_str()) == 0 || errno == ENOENT;
-}
-
-// The files of a save as they were, and the undoing of its steps.
+// The files of a save as they were, and the undoing of its steps. The
+// modules file is the last step: its install, like every install, leaves it
+// and its backup as they were when it fails, so it has nothing to undo.
 struct SaveUndo {
     const char* model;
-    Kept store, backup;
+    VxConfKept store, backup;
     bool module_held = false;  // the module's value could be read
     std::string module;
 
@@ -147,8 +124,8 @@ struct SaveUndo {
     }
     void undo(bool module_changed) const {
         const bool module_ok = !module_changed || module_back();
-        const bool store_ok = put_back(store);
-        const bool backup_ok = put_back(backup);
+        const bool store_ok = vx_conf_put_back(store);
+        const bool backup_ok = vx_conf_put_back(backup);
         if (!module_ok) vxdbg_line(VXDBG_ERROR, ("vx_fo_save_store: module not restored: " + store.path).c_str());
         if (!store_ok) vxdbg_line(VXDBG_ERROR, ("vx_fo_save_store: not restored: " + store.path).c_str());
         if (!backup_ok) vxdbg_line(VXDBG_ERROR, ("vx_fo_save_store: not restored: " + backup.path).c_str());
@@ -249,7 +226,8 @@ uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_L
 
     SaveUndo u{model, {}, {}, false, {}};
     // An option file that cannot be read whole is never saved over.
-    if (!keep(store_path(model), VX_FO_OPTSTR_SIZE, &u.store) || !keep(u.store.path + kBackup, kFileLimit, &u.backup)) {
+    if (!vx_conf_keep(store_path(model), VX_FO_OPTSTR_SIZE, &u.store) ||
+        !vx_conf_keep(u.store.path + kBackup, kFileLimit, &u.backup)) {
         return SDERR_CONFIG_FILE;
     }
     std::unique_ptr<char[]> module(new (std::nothrow) char[VX_FO_OPTSTR_SIZE]());

@@ -360,10 +360,15 @@ void SimHost::short_reads(const std::string& path, size_t max_bytes) {
     short_reads_[normalise(path)] = max_bytes;
 }
 
-bool SimHost::consume_open_fault(const std::string& path, int* err) {
+void SimHost::fail_rename(const std::string& to, int err, int count) {
     Lock l(mu_);
-    auto it = open_faults_.find(normalise(path));
-    if (it == open_faults_.end() || it->second.count == 0) return false;
+    rename_faults_[normalise(to)] = Fault{err, count};
+}
+
+bool SimHost::consume_fault(std::map<std::string, Fault>& faults, const std::string& path, int* err) {
+    Lock l(mu_);
+    auto it = faults.find(normalise(path));
+    if (it == faults.end() || it->second.count == 0) return false;
     *err = it->second.err;
     if (it->second.count > 0) --it->second.count;
     return true;
@@ -515,7 +520,11 @@ int SimHost::fsync(int fd) {
     return lookup(device_fds_, fd, &d) ? 0 : ::fsync(fd);
 }
 
-int SimHost::rename(const char* from, const char* to) { return ::rename(map(from).c_str(), map(to).c_str()); }
+int SimHost::rename(const char* from, const char* to) {
+    int err = 0;
+    if (consume_fault(rename_faults_, to, &err)) return fail(err);
+    return ::rename(map(from).c_str(), map(to).c_str());
+}
 int SimHost::mkdir(const char* path, mode_t mode) { return ::mkdir(map(path).c_str(), mode); }
 
 ssize_t SimHost::readlink(const char* path, char* buf, size_t len) {

@@ -261,6 +261,8 @@ public:
     // ---- fault injection ----
     // The next `count` opens of the path fail with err (count < 0: all).
     void fail_open(const std::string& path, int err, int count = -1);
+    // The next `count` renames onto the path fail with err (count < 0: all).
+    void fail_rename(const std::string& to, int err, int count = -1);
     // The next `count` semget calls for the library's key fail with err
     // (count < 0: all), as on a host without System V semaphores (ENOSYS).
     void fail_semget(key_t library_key, int err, int count = -1) {
@@ -387,7 +389,8 @@ private:
     int stat_path(const char* path, struct stat* st, bool follow);
     int path_is(const char* path, mode_t type) const;
     void report_owner(struct stat* st) const;
-    bool consume_open_fault(const std::string& path, int* err);
+    bool consume_open_fault(const std::string& path, int* err) { return consume_fault(open_faults_, path, err); }
+    bool consume_fault(std::map<std::string, Fault>& faults, const std::string& path, int* err);
     int run_builtin(const std::string& command, bool* handled);
     CommandResult answer(const std::string& command);
     void slept(unsigned long long usec);
@@ -424,7 +427,7 @@ private:
     std::map<std::string, AttrEntry> attrs_;
     std::map<int, AttrFd> attr_fds_;
     std::vector<std::string> attr_writes_;
-    std::map<std::string, Fault> open_faults_;
+    std::map<std::string, Fault> open_faults_, rename_faults_;
     std::map<key_t, Fault> semget_faults_;
     std::map<std::string, size_t> short_reads_;
     std::map<int, size_t> short_read_fds_;
