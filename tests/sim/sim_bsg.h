@@ -67,7 +67,7 @@ private:
     int answer(BsgJob& job);
     void report(BsgJob& job);
     std::map<dev_t, std::string> entries_;
-    std::mutex mu_;  // errnos and log, for jobs sent from many threads
+    std::mutex mu_;  // errnos, replies, unreplied and log, for jobs sent from many threads
 };
 
 // The SCSI generic nodes /dev/sg<N> (major 21): sg<N> is a LUN of a target
