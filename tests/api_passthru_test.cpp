@@ -2,6 +2,7 @@
 // port behind (target id 4; the target model decides which answer). The sysfs transport has its own tests.
 #include "api_rig.h"
 #include "sim_passthru.h"
+#include "sysfs_rig.h"
 #include "vxsdm.h"
 
 namespace {
@@ -138,6 +139,58 @@ TEST(ApiPassthru, ScenariosOnAnIoctlPort) {
     uint8_t data[36], sense[32];
     EXPECT_NE(SDSendScsiInquiryCmd(sysfs, &t, data, sizeof data, sense, sizeof sense), SDERR_NO_ERROR);
     EXPECT_TRUE(rig.driver.log().empty());
+}
+
+// On a sysfs port with bsg the driver may report a job's outcome in its reply. A failed result, or a CT or ELS reject
+// or busy there, fails the request as a failed job does (status 1: "Unknown error"); an ECHO that the remote port
+// rejected there answers as one rejected in the response payload, with the reply's reason, explanation and vendor
+// code. Every job names a reply of fc_bsg_reply size (the simulated driver refuses a job without one).
+TEST(ApiPassthru, BsgRepliesOnASysfsPort) {
+    sysfstest::BsgPortRig r;
+    sim::SimBsg& bsg = r.bsg;
+    std::tie(r.port->state, r.port->topology) = std::tuple(0, 8);  // up on a fabric
+    DESTINATIONADDRESS d{2, {{0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1}}, 0};
+    uint8_t ct[16] = {1, 0, 0, 0, 0xFC, 2, 0, 0, 0x01, 0x12}, echo[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    // The status, the response size and the first 9 response bytes of a CT request or an ECHO.
+    const auto send = [&](bool is_echo) {
+        Bytes out(64, apitest::kFill);
+        uint32_t n = sizeof echo;
+        const SD_UINT32 st = is_echo ? SDSendElsEcho(1, 0, &d, echo, sizeof echo, out.data(), &n)
+                                     : SDSendCTPassThru(1, ct, sizeof ct, out.data(), 64);
+        return std::tuple(st, n, Bytes(out.begin(), out.begin() + 9));
+    };
+    r.san.reject_echo = true;  // LS_RJT, reason 0x09, in the response payload
+    const auto rejected = send(true);
+    r.san.reject_echo = false;
+    constexpr uint8_t f = apitest::kFill;
+    const std::tuple<SD_UINT32, uint32_t, Bytes> accepted{0, 8, {1, 2, 3, 4, 5, 6, 7, 8, f}},
+        unknown{SDERR_UNKNOWN, 8, Bytes(9, f)}, explained{SDERR_ELS_REJECTED, 8, {0x01, f, f, f, f, 0x09, 0x2A, 0x07, f}};
+    // ECHO or CT, the reply (result, CT/ELS status, reject data), the outcome (CT: the status alone).
+    const std::tuple<bool, sim::BsgReply, std::tuple<SD_UINT32, uint32_t, Bytes>> cases[] = {
+        {false, {}, {0, 0, {}}},
+        {false, {0, 6, {}}, {SDERR_UNKNOWN, 0, {}}},  // F_BSY
+        {false, {0, 4, {}}, {SDERR_UNKNOWN, 0, {}}},  // P_BSY
+        {false, {0, 1, {}}, {SDERR_UNKNOWN, 0, {}}},  // REJECT
+        {false, {0, 3, {}}, {SDERR_UNKNOWN, 0, {}}},  // F_RJT
+        {false, {0, 2, {}}, {SDERR_UNKNOWN, 0, {}}},  // P_RJT
+        {false, {0x70000, 0, {}}, {SDERR_UNKNOWN, 0, {}}},
+        {true, {}, accepted},
+        {true, {0, 1, {0, 0x09, 0, 0}}, rejected},
+        {true, {0, 1, {3, 0x09, 0x2A, 0x07}}, explained},
+        {true, {0, 3, {0, 0x09, 0, 0}}, unknown},  // F_RJT
+        {true, {0, 6, {}}, unknown},               // F_BSY
+        {true, {0x70000, 0, {}}, unknown},
+    };
+    for (const auto& [is_echo, reply, out] : cases) {
+        SCOPED_TRACE(testing::Message() << is_echo << " " << reply.result << " " << reply.status);
+        std::tie(bsg.replies, bsg.log) = std::tuple(std::deque{reply}, std::vector<sim::BsgJob>{});
+        const auto got = send(is_echo);
+        EXPECT_EQ(is_echo ? got : std::tuple(std::get<0>(got), 0u, Bytes{}), out);
+        ASSERT_EQ(bsg.log.size(), 1u);
+        EXPECT_GE(bsg.log[0].hdr.max_response_len, 16u);
+    }
+    EXPECT_EQ(std::get<0>(rejected), SDERR_ELS_REJECTED);
+    EXPECT_EQ(bsg.unreplied, 0u);
 }
 
 }  // namespace

@@ -137,13 +137,8 @@ TEST(ApiStats, CountersByTheTableAndFailuresLeaveTheRecord) {
 // five before them 0. A dump that the udev rules collected gives the file's path, cut to the buffer and terminated
 // inside it.
 TEST(ApiStats, SysfsPortLinkCountersAndDumpFile) {
-    sim::SimBsg bsg;
-    sim::SanFabric san;
-    sysfstest::SysfsRig rig(0x2532, [](sim::SysfsAdapter& a) { a.functions[0].host.rports.emplace_back(); });
-    rig.discover();
-    bsg.attach(rig.host, rig.fabric);
-    sim::serve_fabric(san, bsg, rig.host, rig.fabric.host_dirs[5]);
-    sysfstest::SysfsRig::port(5)->apihandle = 1;
+    sysfstest::BsgPortRig bsg_port;
+    sysfstest::SysfsRig& rig = bsg_port.rig;
     DESTINATIONADDRESS d{2, {{0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1}}, 0};
     STATISTICS st = filled<STATISTICS>();
     const STATISTICS want = counters({0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6});

@@ -41,9 +41,9 @@ TEST_F(SysfsDiagTest, VendorCommandsWordsDirectionsAndStatuses) {
     vxa_flash_update_caps caps{7, 8, {}};
     auto* list = reinterpret_cast<vxa_image_version_list*>(buf.data());
     const std::tuple<std::function<int(uint32_t*)>, uint32_t, std::string, int> rows[] = {
-        {CALL(vxsysfs_update_fru_versions(0, phys, list, 24, s)), 0, "11 0 0 24 0", 0},
-        {CALL(vxsysfs_bsg_fru_status(0, phys, &reg, 14, 12, s)), 0, "12 0 0 14 14", 0},
-        {CALL(vxsysfs_bsg_fru_status(0, phys, &reg, 14, 13, s)), 1, "13 0 0 14 0", EIO},
+        {CALL(vxsysfs_update_fru_versions(0, phys, list, 24, s)), 0, "11 0 16 24 0", 0},
+        {CALL(vxsysfs_bsg_fru_status(0, phys, &reg, 14, 12, s)), 0, "12 0 16 14 14", 0},
+        {CALL(vxsysfs_bsg_fru_status(0, phys, &reg, 14, 13, s)), 1, "13 0 16 14 0", EIO},
         {CALL(vxsysfs_bsg_fru_status(0, phys, &reg, 14, 14, s)), 9, "", 0},
         {CALL(vxsysfs_bsg_get_npiv_qos_config(0, phys, buf.data(), 24, s)), 6, "14 2 20 24 24", 0},
         {CALL(vxsysfs_bsg_set_npiv_qos_config(0, phys, buf.data(), 24, s)), 6, "14 3 20 24 0", 0},

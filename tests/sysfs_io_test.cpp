@@ -7,6 +7,9 @@
 #include "test_support.h"
 #include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_attrs.h"
+#include "transport/vx_sysfs_bsg.h"
+#include "transport/vx_sysfs_diag.h"
+#include "transport/vx_sysfs_mgmt_bsg.h"
 #include "transport/vx_sysfs_passthru.h"
 #include "transport/vx_sysfs_prim.h"
 
@@ -167,6 +170,26 @@ TEST_F(SysfsAttrsTest, I2cInPiecesThroughOneNode) {
         EXPECT_EQ(Words({i2c.memory[0xA0] == memory, buf == want}), Words({1, 1}));
     }
     EXPECT_EQ(host.mknod_log().size(), std::size(cases));  // one node a call
+}
+
+// A vendor command whose reply reports a failed result fails with status 1, whatever its status word says: one
+// without a reply of its own (FCP priority), one whose status word is read (NPIV QoS), the i2c pieces.
+TEST_F(SysfsAttrsTest, VendorCommandFailedInItsReply) {
+    bsg.vendor[VX_BSG_FCP_PRIO] = bsg.vendor[VX_BSG_NPIV_QOS] = [](sim::BsgJob&) { return 0; };
+    uint8_t buf[24];
+    const std::function<void(uint32_t*)> calls[] = {
+        [&](uint32_t* st) { vxsysfs_bsg_qos_enable_disable(&rec, 1, st); },
+        [&](uint32_t* st) { vxsysfs_bsg_get_npiv_qos_config(0, &rec, buf, sizeof buf, st); },
+        [&](uint32_t* st) { vxsysfs_get_i2c(0, &rec, 0xA0, 0, 0, sizeof buf, buf, st); },
+    };
+    for (const auto& call : calls) {
+        for (const uint32_t result : {0u, 0x70000u}) {
+            bsg.replies = {{result}};
+            uint32_t st = 0xFF;
+            call(&st);
+            EXPECT_EQ(st, result == 0 ? 0u : 1u) << (&call - calls);
+        }
+    }
 }
 
 // Host 5 with virtual port host 9. Remote port 1: target 0, LUN 3 on sg3;

@@ -198,12 +198,12 @@ TEST_F(MgmtBsg, CommandsWordsDataRepliesAndStatuses) {
         {"speed 0x16", CALL(vxsysfs_bsg_port_param(0, r, &pp[0], 20, st)), 0, speed(0x50001)},
         {"speed 0x20", CALL(vxsysfs_bsg_port_param(0, r, &pp[1], 20, st)), 6},
         {"speed get", CALL(vxsysfs_bsg_port_param(0, r, &pp[2], 20, st)), 0, speed(0)},
-        {"qos on", CALL(vxsysfs_bsg_qos_enable_disable(r, 1, st)), 0, {6, 1, 1, 0, 0, 0, 0, 0}},
+        {"qos on", CALL(vxsysfs_bsg_qos_enable_disable(r, 1, st)), 0, {6, 1, 1, 16, 0, 0, 0, 0}},
         {"qos, no memory", CALL(vxsysfs_bsg_qos_enable_disable(r, 0, st)), 17, {}, -1},
-        {"qos get", CALL(vxsysfs_bsg_qos_get_config(r, data.data(), 16, st)), 0, {6, 2, 1, 0, d, 16, d, 16}},
-        {"qos set, ENOSYS", CALL(vxsysfs_bsg_qos_set_config(r, data.data(), 16, st)), 20, {6, 3, 1, 0, d, 16, 0, 0},
+        {"qos get", CALL(vxsysfs_bsg_qos_get_config(r, data.data(), 16, st)), 0, {6, 2, 1, 16, d, 16, d, 16}},
+        {"qos set, ENOSYS", CALL(vxsysfs_bsg_qos_set_config(r, data.data(), 16, st)), 20, {6, 3, 1, 16, d, 16, 0, 0},
          ENOSYS},
-        {"diag 1", CALL(vxsysfs_bsg_set_reset_diag_mode(0, r, 1, st)), 0, {9, 1, 0, 0, 0, 0, 0}},
+        {"diag 1", CALL(vxsysfs_bsg_set_reset_diag_mode(0, r, 1, st)), 0, {9, 1, 16, 0, 0, 0, 0}},
         {"diag 2", CALL(vxsysfs_bsg_set_reset_diag_mode(0, r, 2, st)), 9},
     };
     for (const auto& c : rows) {

@@ -352,28 +352,33 @@ TEST(BsgFrame, CtAndElsFramesAndTheShortestRequests) {
     els[32] = 0x52;
     uint8_t rsp[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
     fc_bsg_request req;
+    std::memset(&reply, 0xEE, sizeof reply);
     sg_io_v4 hdr;
-    ASSERT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, ct.data(), 20, rsp, sizeof rsp), 0);
+    ASSERT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, &reply, ct.data(), 20, rsp, sizeof rsp), 0);
     EXPECT_EQ(bytes_of(&req, 8), (Bytes{0x04, 0, 0, 0x80, 0, 0xFC, 0xFF, 0xFF}));
     // Command 0x0112 and Max_rsp_size 0x0040 as the host reads them.
     const auto& h = req.rqst_data.h_ct;
     EXPECT_EQ(std::vector<uint32_t>({h.preamble_word0, h.preamble_word1, h.preamble_word2}),
               std::vector<uint32_t>({0x01000000, 0xFC020000, 0x01120040}));
+    // The zeroed reply in which the driver reports the outcome.
     EXPECT_EQ(std::vector<uint64_t>({hdr.request_len, hdr.dout_xferp, hdr.dout_xfer_len, hdr.din_xferp,
-                                     hdr.din_xfer_len, hdr.response}),
-              std::vector<uint64_t>({20, addr(ct.data()), 20, addr(rsp), 8, 0}));
+                                     hdr.din_xfer_len, hdr.response, hdr.max_response_len}),
+              std::vector<uint64_t>({20, addr(ct.data()), 20, addr(rsp), 8, addr(&reply), 16}));
     EXPECT_EQ(bytes_of(rsp, sizeof rsp), Bytes(8, 0));
+    EXPECT_EQ(bytes_of(&reply, sizeof reply), Bytes(16, 0));
 
-    ASSERT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, els.data(), 36, rsp, sizeof rsp), 0);
+    ASSERT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, &reply, els.data(), 36, rsp, sizeof rsp), 0);
     EXPECT_EQ(bytes_of(&req, 5), (Bytes{0x01, 0, 0, 0x40, 0x52}));
-    EXPECT_EQ(std::vector<uint64_t>({hdr.dout_xferp, hdr.dout_xfer_len}), std::vector<uint64_t>({addr(&els[32]), 4}));
+    EXPECT_EQ(std::vector<uint64_t>({hdr.dout_xferp, hdr.dout_xfer_len, hdr.response, hdr.max_response_len}),
+              std::vector<uint64_t>({addr(&els[32]), 4, addr(&reply), 16}));
 
     // A CT IU shorter than its header, an ELS request without a payload.
     sim::Exact short_ct(Bytes(15)), bare_els(Bytes(32));
     std::memset(&hdr, 0xA5, sizeof hdr);
     const Bytes untouched = bytes_of(&hdr, sizeof hdr);
-    EXPECT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, short_ct.get(), 15, rsp, sizeof rsp), 1);
-    EXPECT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, bare_els.get(), 32, rsp, sizeof rsp), 1);
+    EXPECT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, &reply, short_ct.get(), 15, rsp, sizeof rsp), 1);
+    EXPECT_EQ(vxsysfs_create_bsg_els_header(&hdr, &req, &reply, bare_els.get(), 32, rsp, sizeof rsp), 1);
+    EXPECT_EQ(vxsysfs_create_bsg_ct_header(&hdr, &req, nullptr, ct.data(), 20, rsp, sizeof rsp), 1);
     EXPECT_EQ(bytes_of(&hdr, sizeof hdr), untouched);
 }
 

@@ -9,6 +9,8 @@
 #include "core/vx_sem.h"
 #include "shared_file_support.h"
 #include "sim_adapters.h"
+#include "sim_bsg.h"
+#include "sim_passthru.h"
 #include "sim_sysfs_adapters.h"
 #include "test_support.h"
 #include "transport/vx_sysfs.h"
@@ -79,6 +81,22 @@ struct SysfsRig {
     sim::SimHost host;
     sim::SysfsSetup setup;
     sim::SysfsFabric fabric;
+};
+
+// A port of one adapter (host 5) with bsg and a remote port behind it, discovered and open as handle 1; the fabric
+// answers its CT and ELS jobs.
+struct BsgPortRig {
+    BsgPortRig() {
+        rig.discover();
+        bsg.attach(rig.host, rig.fabric);
+        sim::serve_fabric(san, bsg, rig.host, rig.fabric.host_dirs[5]);
+        port = SysfsRig::port(5);
+        port->apihandle = 1;
+    }
+    sim::SimBsg bsg;  // the bsg device and the fabric before the host
+    sim::SanFabric san;
+    SysfsRig rig{0x2532, [](sim::SysfsAdapter& a) { a.functions[0].host.rports.emplace_back(); }};
+    vxapi_priv_database* port = nullptr;
 };
 
 }  // namespace sysfstest

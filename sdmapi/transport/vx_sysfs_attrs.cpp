@@ -405,7 +405,8 @@ uint32_t i2c_pieces(int fd, sg_io_v4* hdr, const fc_bsg_reply* reply, vxa_i2c_ac
             vxdbg_line(VXDBG_SYSFS, "> IOCTL Failed, errno=", static_cast<uint32_t>(err), VXDBG_INT);
             return err == ENOSYS ? EXT_STATUS_NO_DRIVER_SUPPORT : EXT_STATUS_ERR;
         }
-        if (reply->vendor_rsp[0] != EXT_STATUS_OK) return reply->vendor_rsp[0];
+        const uint32_t driver = vxsysfs_bsg_vendor_status(*reply);
+        if (driver != EXT_STATUS_OK) return driver;
         if (!writing && piece != 0) std::memcpy(data + done, block->buffer, piece);
         remaining = static_cast<uint16_t>(remaining - piece);
         done = static_cast<uint16_t>(done + piece);

@@ -195,12 +195,21 @@ void start_header(sg_io_v4* hdr, const fc_bsg_request* request, uint32_t request
     hdr->request_len = request_len;
 }
 
-// A CT or ELS job: the request framed by the caller, data out, the
-// response as data in, no reply.
-void frame_passthru(sg_io_v4* hdr, const fc_bsg_request* request, const void* dout, uint32_t dout_len, void* rsp,
-                    uint32_t rsp_len) {
+// Names the reply buffer of a job.
+void name_reply(sg_io_v4* hdr, const fc_bsg_reply* reply, uint32_t reply_len) {
+    hdr->response = vxapi_ptr_to_64bit(reply);
+    hdr->max_response_len = reply_len;
+}
+
+// A CT or ELS job: the request framed by the caller, the zeroed reply in
+// which the driver reports the job's outcome, data out, the response as
+// data in.
+void frame_passthru(sg_io_v4* hdr, const fc_bsg_request* request, fc_bsg_reply* reply, const void* dout,
+                    uint32_t dout_len, void* rsp, uint32_t rsp_len) {
     if (rsp_len != 0) std::memset(rsp, 0, rsp_len);
+    std::memset(reply, 0, sizeof *reply);
     start_header(hdr, request, sizeof *request);
+    name_reply(hdr, reply, sizeof *reply);
     hdr->dout_xferp = vxapi_ptr_to_64bit(dout);
     hdr->dout_xfer_len = dout_len;
     hdr->din_xferp = vxapi_ptr_to_64bit(rsp);
@@ -217,10 +226,7 @@ sg_io_v4* vxsysfs_create_bsg_header(sg_io_v4* hdr, fc_bsg_request* request, uint
     request->rqst_data.h_vendor.vendor_id = kVendorId;
 
     start_header(hdr, request, request_len);
-    if (reply != nullptr) {
-        hdr->response = vxapi_ptr_to_64bit(reply);
-        hdr->max_response_len = reply_len;
-    }
+    if (reply != nullptr) name_reply(hdr, reply, reply_len);
     if (din != nullptr) {
         hdr->din_xferp = vxapi_ptr_to_64bit(din);
         hdr->din_xfer_len = din_len;
@@ -231,10 +237,10 @@ sg_io_v4* vxsysfs_create_bsg_header(sg_io_v4* hdr, fc_bsg_request* request, uint
     return hdr;
 }
 
-int vxsysfs_create_bsg_ct_header(sg_io_v4* hdr, fc_bsg_request* request, const void* ct, uint32_t ct_len,
-                                 void* rsp, uint32_t rsp_len) {
+int vxsysfs_create_bsg_ct_header(sg_io_v4* hdr, fc_bsg_request* request, fc_bsg_reply* reply, const void* ct,
+                                 uint32_t ct_len, void* rsp, uint32_t rsp_len) {
     // The frame is built from the CT IU header: a shorter request has none.
-    if (hdr == nullptr || request == nullptr || ct == nullptr || ct_len < sizeof(ct_iu_t) ||
+    if (hdr == nullptr || request == nullptr || reply == nullptr || ct == nullptr || ct_len < sizeof(ct_iu_t) ||
         (rsp == nullptr && rsp_len != 0)) {
         trace("> invalid CT request");
         return 1;
@@ -250,15 +256,15 @@ int vxsysfs_create_bsg_ct_header(sg_io_v4* hdr, fc_bsg_request* request, const v
     frame.preamble_word0 = kCtPreamble0;
     frame.preamble_word1 = (uint32_t{iu.GsType} << 24) | (uint32_t{iu.GsSubtype} << 16);
     frame.preamble_word2 = (uint32_t{iu.Command} << 16) | iu.Max_rsp_size;
-    frame_passthru(hdr, request, ct, ct_len, rsp, rsp_len);
+    frame_passthru(hdr, request, reply, ct, ct_len, rsp, rsp_len);
     return 0;
 }
 
-int vxsysfs_create_bsg_els_header(sg_io_v4* hdr, fc_bsg_request* request, const void* els, uint32_t els_len,
-                                  void* rsp, uint32_t rsp_len) {
+int vxsysfs_create_bsg_els_header(sg_io_v4* hdr, fc_bsg_request* request, fc_bsg_reply* reply, const void* els,
+                                  uint32_t els_len, void* rsp, uint32_t rsp_len) {
     // The ELS command code is the payload's first byte: a request that is
     // only the pass-through header has none.
-    if (hdr == nullptr || request == nullptr || els == nullptr || els_len <= VX_ELS_HEADER_LEN ||
+    if (hdr == nullptr || request == nullptr || reply == nullptr || els == nullptr || els_len <= VX_ELS_HEADER_LEN ||
         (rsp == nullptr && rsp_len != 0)) {
         trace("> invalid ELS request");
         return 1;
@@ -267,11 +273,43 @@ int vxsysfs_create_bsg_els_header(sg_io_v4* hdr, fc_bsg_request* request, const 
     std::memset(request, 0, sizeof *request);
     request->msgcode = VX_BSG_RPORT_ELS;
     request->rqst_data.r_els.els_code = payload[0];
-    frame_passthru(hdr, request, payload, els_len - VX_ELS_HEADER_LEN, rsp, rsp_len);
+    frame_passthru(hdr, request, reply, payload, els_len - VX_ELS_HEADER_LEN, rsp, rsp_len);
     return 0;
 }
 
 // ---------------------------------------------------------------- sending
+
+namespace {
+
+// The reply of one job: the one the header names when it has fc_bsg_reply
+// size, else one of this object's, named in the header while the job runs.
+class JobReply {
+public:
+    explicit JobReply(sg_io_v4* hdr)
+        : hdr_(hdr), response_(hdr->response), max_response_len_(hdr->max_response_len), reply_(&own_) {
+        if (response_ != 0 && max_response_len_ >= sizeof(fc_bsg_reply)) {
+            reply_ = static_cast<const fc_bsg_reply*>(vxapi_64bit_to_ptr(response_));
+        } else {
+            name_reply(hdr, &own_, sizeof own_);
+        }
+    }
+    ~JobReply() {
+        hdr_->response = response_;
+        hdr_->max_response_len = max_response_len_;
+    }
+    JobReply(const JobReply&) = delete;
+    JobReply& operator=(const JobReply&) = delete;
+    const fc_bsg_reply& get() const { return *reply_; }
+
+private:
+    sg_io_v4* hdr_;
+    uint64_t response_;
+    uint32_t max_response_len_;
+    fc_bsg_reply own_{};
+    const fc_bsg_reply* reply_;
+};
+
+}  // namespace
 
 int vxsysfs_bsg_send(char* bsg_dir, sg_io_v4* hdr, const VxBsgSend& how, uint32_t* status) {
     uint32_t unused;
@@ -285,6 +323,7 @@ int vxsysfs_bsg_send(char* bsg_dir, sg_io_v4* hdr, const VxBsgSend& how, uint32_
 
     *status = EXT_STATUS_ERR;
     int rc = -1;
+    const JobReply reply(hdr);
     const int fd = vx::sys().open(node, O_WRONLY);
     if (fd < 0) {
         trace("> Failed open");
@@ -294,8 +333,17 @@ int vxsysfs_bsg_send(char* bsg_dir, sg_io_v4* hdr, const VxBsgSend& how, uint32_
     }
     vx::sys().unlink(node);
     if (rc != 0) return 1;
+    // The driver took the job and failed it.
+    if (reply.get().result != 0) {
+        vxdbg_line(VXDBG_SYSFS, "> bsg reply result=", reply.get().result, VXDBG_HEX);
+        return 1;
+    }
     *status = how.status_reply != nullptr ? how.status_reply->vendor_rsp[0] : EXT_STATUS_OK;
     return 0;
+}
+
+uint32_t vxsysfs_bsg_vendor_status(const fc_bsg_reply& reply) {
+    return reply.result != 0 ? EXT_STATUS_ERR : reply.vendor_rsp[0];
 }
 
 int vxsysfs_bsg_vendor_command(const vxapi_priv_database* rec, const VxBsgCommand& cmd, uint32_t* status) {

@@ -1,7 +1,7 @@
 // bsg jobs of the FC transport: vendor commands, CT requests and ELS
 // requests to a port's FC host or to one of its remote ports.
 //
-// A job is an sg_io_v4 header that points at an fc_bsg_request, an optional
+// A job is an sg_io_v4 header that points at an fc_bsg_request, an
 // fc_bsg_reply and the data buffers, handed to the kernel with SG_IO on a
 // character node of the host's (or remote port's) bsg entry. The library
 // does not rely on /dev holding that node: it reads the entry's device
@@ -9,10 +9,12 @@
 // which it removes again whatever the request's outcome.
 //
 // Every bsg operation reports the same statuses: 9 while nothing reached the
-// driver, 17 when its buffers cannot be allocated, 1 once the node exists, 2
-// while a busy driver is waited for, 20 when the driver does not implement
-// the command (ENOSYS), 0 on success or the driver's own status of the
-// command from the reply.
+// driver, 17 when its buffers cannot be allocated, 1 once the node exists
+// (it stays when the reply's result says the job failed), 2 while a busy
+// driver is waited for, 20 when the driver does not implement the command
+// (ENOSYS), 0 on success or the driver's own status of the command from the
+// reply. Every job names a reply buffer: a driver may report the outcome of
+// a job only there.
 #pragma once
 
 #include <linux/bsg.h>
@@ -55,13 +57,30 @@ struct fc_bsg_request {
     } rqst_data;
 };
 
-// Reply of a bsg job. For a vendor command, vendor_rsp[0] is the driver's
-// status of the command; commands that return data in the reply take a
-// longer buffer.
+// What the driver reports of a CT or ELS job: a status (VX_CTELS_STATUS_*)
+// and, when the status is not OK, the reject or busy data.
+struct fc_bsg_ctels_reply {
+    uint32_t status;
+    struct {
+        uint8_t action;  // fragment id of a CT reject
+        uint8_t reason_code;
+        uint8_t reason_explanation;
+        uint8_t vendor_unique;
+    } rjt_data;
+};
+
+// Reply of a bsg job: the job's result (0 when the driver completed it),
+// the bytes of response payload received, then the reply data. For a
+// vendor command, vendor_rsp[0] is the driver's status of the command
+// (commands that return data in the reply take a longer buffer); a CT or
+// ELS job reports its outcome in ctels_reply.
 struct fc_bsg_reply {
     uint32_t result;
     uint32_t reply_payload_rcv_len;
-    uint32_t vendor_rsp[2];
+    union {
+        uint32_t vendor_rsp[2];
+        fc_bsg_ctels_reply ctels_reply;
+    };
 };
 
 // Header of a CT information unit: the fields a CT request is framed from.
@@ -85,13 +104,29 @@ static_assert(offsetof(fc_bsg_request, rqst_data.h_ct.port_id) == 5);
 static_assert(offsetof(fc_bsg_request, rqst_data.h_ct.preamble_word0) == 8);
 static_assert(offsetof(fc_bsg_request, rqst_data.h_ct.preamble_word2) == 16);
 static_assert(offsetof(fc_bsg_request, rqst_data.r_els.els_code) == 4);
+static_assert(sizeof(fc_bsg_ctels_reply) == 8);
+static_assert(offsetof(fc_bsg_ctels_reply, rjt_data.reason_code) == 5);
+static_assert(offsetof(fc_bsg_ctels_reply, rjt_data.vendor_unique) == 7);
 static_assert(sizeof(fc_bsg_reply) == 16);
+static_assert(offsetof(fc_bsg_reply, reply_payload_rcv_len) == 4);
 static_assert(offsetof(fc_bsg_reply, vendor_rsp) == 8);
+static_assert(offsetof(fc_bsg_reply, ctels_reply.status) == 8);
+static_assert(offsetof(fc_bsg_reply, ctels_reply.rjt_data.action) == 12);
 static_assert(sizeof(ct_iu_t) == 16);
 static_assert(offsetof(ct_iu_t, GsType) == 4);
 static_assert(offsetof(ct_iu_t, Command) == 8);
 static_assert(offsetof(ct_iu_t, Max_rsp_size) == 10);
 static_assert(sizeof(sg_io_v4) == 160);
+
+// CT and ELS statuses of fc_bsg_ctels_reply.
+enum : uint32_t {
+    VX_CTELS_STATUS_OK = 0,      // answered; the response holds the answer
+    VX_CTELS_STATUS_REJECT = 1,  // rejected by the destination (LS_RJT, CT reject)
+    VX_CTELS_STATUS_P_RJT = 2,   // rejected by the port
+    VX_CTELS_STATUS_F_RJT = 3,   // rejected by the fabric
+    VX_CTELS_STATUS_P_BSY = 4,   // port busy
+    VX_CTELS_STATUS_F_BSY = 6,   // fabric busy
+};
 
 // Vendor command codes (word 0 of vendor_cmd). Code 18 is not used.
 enum : uint32_t {
@@ -157,18 +192,19 @@ sg_io_v4* vxsysfs_create_bsg_header(sg_io_v4* hdr, fc_bsg_request* request, uint
                                     void* din, uint32_t din_len);
 
 // A host CT request for the CT IU ct (ct_len bytes, the CT IU header and its
-// payload): fills the request, zeroes the response (rsp_len bytes) and fills
-// the header; data out is the CT IU, data in the response. 1 and nothing
-// framed when an argument is missing or ct_len is under the CT IU header.
-int vxsysfs_create_bsg_ct_header(sg_io_v4* hdr, fc_bsg_request* request, const void* ct, uint32_t ct_len,
-                                 void* rsp, uint32_t rsp_len);
+// payload): fills the request, zeroes the reply and the response (rsp_len
+// bytes) and fills the header; data out is the CT IU, data in the response.
+// 1 and nothing framed when an argument is missing or ct_len is under the CT
+// IU header.
+int vxsysfs_create_bsg_ct_header(sg_io_v4* hdr, fc_bsg_request* request, fc_bsg_reply* reply, const void* ct,
+                                 uint32_t ct_len, void* rsp, uint32_t rsp_len);
 
 // A remote-port ELS request for els (els_len bytes: the ELS pass-through
 // header, then the payload): as the CT frame, with the payload as data out.
 // 1 and nothing framed when an argument is missing or no payload follows the
 // header.
-int vxsysfs_create_bsg_els_header(sg_io_v4* hdr, fc_bsg_request* request, const void* els, uint32_t els_len,
-                                  void* rsp, uint32_t rsp_len);
+int vxsysfs_create_bsg_els_header(sg_io_v4* hdr, fc_bsg_request* request, fc_bsg_reply* reply, const void* els,
+                                  uint32_t els_len, void* rsp, uint32_t rsp_len);
 
 // ---- sending ----
 
@@ -189,9 +225,15 @@ struct VxBsgSend {
 
 // One job through a private node of the bsg directory bsg_dir (modified as
 // by vxsysfs_open_bsg_dev): status 9; the node made, status 1; opened
-// write-only; sent; closed and unlinked whatever happened. 0 when the driver
-// took the job (status 0 or the reply's status word), 1 otherwise.
+// write-only; sent; closed and unlinked whatever happened. A header that
+// names no reply buffer of fc_bsg_reply size gets one for the job (and names
+// none again afterwards). 0 when the driver took the job and its reply's
+// result is 0 (status 0 or the reply's status word), 1 otherwise.
 int vxsysfs_bsg_send(char* bsg_dir, sg_io_v4* hdr, const VxBsgSend& how, uint32_t* status);
+
+// The status of a vendor command whose SG_IO succeeded: its reply's status
+// word, or 1 when the reply's result says the job failed.
+uint32_t vxsysfs_bsg_vendor_status(const fc_bsg_reply& reply);
 
 // A host vendor command.
 struct VxBsgCommand {

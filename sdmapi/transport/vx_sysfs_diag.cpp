@@ -291,7 +291,7 @@ void transfer(const vxa_thread_data& td, StreamBuffers& b, sg_io_v4& hdr) {
             vxdbg_line(kErr, "> IOCTL Failed=", static_cast<uint32_t>(rc), VXDBG_INT);
             return;
         }
-        *td.pext_stat = reply->vendor_rsp[0];
+        *td.pext_stat = vxsysfs_bsg_vendor_status(*reply);
         if (*td.pext_stat == EXT_STATUS_BUSY) continue;
         if (*td.pext_stat != EXT_STATUS_OK) return;
         if (td.flag != 0 && std::memcmp(b.dout.get(), b.din.get(), td.size) != 0) {

@@ -332,6 +332,29 @@ int32_t vxsysfs_send_scsi3pt(int handle, vxapi_priv_database* rec, void* buf, ui
 
 namespace {
 
+// An LS_RJT answer as the remote port sends it: the reply code, three
+// reserved bytes, then from byte 4 a reserved byte, the reason code, the
+// reason explanation and the vendor code.
+constexpr uint8_t kLsReject = 0x01;
+constexpr size_t kLsRejectLen = 8;
+
+// What the reply of a CT or ELS job that the driver took reports. Every
+// status but OK fails the job (status 1), except an ELS that the remote port
+// rejected: that one answers in the response as an LS_RJT on the wire does,
+// with the reply's reason, explanation and vendor code.
+void take_ctels_reply(const fc_bsg_reply& reply, bool els, void* resp, uint32_t resp_len, uint32_t* ext_stat) {
+    const fc_bsg_ctels_reply& ctels = reply.ctels_reply;
+    if (ctels.status == VX_CTELS_STATUS_OK) return;
+    if (els && ctels.status == VX_CTELS_STATUS_REJECT) {
+        const auto& r = ctels.rjt_data;
+        const uint8_t rjt[kLsRejectLen] = {kLsReject, 0, 0, 0, 0, r.reason_code, r.reason_explanation, r.vendor_unique};
+        if (resp_len != 0) std::memcpy(resp, rjt, std::min<size_t>(resp_len, sizeof rjt));
+        return;
+    }
+    vxdbg_line(VXDBG_SYSFS, "> CT/ELS reply status=", ctels.status, VXDBG_HEX);
+    *ext_stat = EXT_STATUS_ERR;
+}
+
 // The checks of a CT or ELS request before anything is sent: a response
 // length to read, and a request long enough to be framed (more than
 // min_len bytes).
@@ -405,11 +428,14 @@ int32_t vxsysfs_send_bsg_ct_passthru(int, vxapi_priv_database* rec, const void* 
         return 1;
     }
     fc_bsg_request request;
+    fc_bsg_reply reply;
     sg_io_v4 hdr;
-    vxsysfs_create_bsg_ct_header(&hdr, &request, req_buf, req_size, resp_buf, *resp_size);
+    vxsysfs_create_bsg_ct_header(&hdr, &request, &reply, req_buf, req_size, resp_buf, *resp_size);
     char dir[VXSYSFS_PATH_SIZE];
     vxsysfs_get_bsg_device_path(dir, rec);
-    vxsysfs_bsg_send(dir, &hdr, VxBsgSend{}, ext_stat);
+    if (vxsysfs_bsg_send(dir, &hdr, VxBsgSend{}, ext_stat) == 0) {
+        take_ctels_reply(reply, false, resp_buf, *resp_size, ext_stat);
+    }
     return 0;
 }
 
@@ -440,8 +466,9 @@ int32_t vxsysfs_send_bsg_els_passthru(int, vxapi_priv_database* rec, const void*
         return 0;
     }
     fc_bsg_request request;
+    fc_bsg_reply reply;
     sg_io_v4 hdr;
-    vxsysfs_create_bsg_els_header(&hdr, &request, req_buf, req_size, resp_buf, *resp_size);
+    vxsysfs_create_bsg_els_header(&hdr, &request, &reply, req_buf, req_size, resp_buf, *resp_size);
     VxBsgSend how;
     // A remote port that is not online would take the job only to fail it.
     how.ready = [&rport] {
@@ -449,7 +476,7 @@ int32_t vxsysfs_send_bsg_els_passthru(int, vxapi_priv_database* rec, const void*
         trace_text(VXDBG_SYSFS, "> Port not online, rport==", rport);
         return false;
     };
-    vxsysfs_bsg_send(dir, &hdr, how, ext_stat);
+    if (vxsysfs_bsg_send(dir, &hdr, how, ext_stat) == 0) take_ctels_reply(reply, true, resp_buf, *resp_size, ext_stat);
     return 0;
 }
 

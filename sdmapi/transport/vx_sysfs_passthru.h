@@ -48,6 +48,12 @@ int32_t vxsysfs_send_bsg_ct_passthru(int handle, vxapi_priv_database* api_priv_d
 
 // ELS request (an EXT_ELS_PT_REQ and the ELS payload): as CT; a request
 // without a payload behind its head is refused.
+//
+// On the bsg road the driver may report the outcome in the job's reply: a
+// failed result, or a CT or ELS reject or busy, gives status 1; an ELS that
+// the remote port rejected there answers status 0 with an LS_RJT in the
+// response (reply code 0x01, the reason, explanation and vendor code at
+// bytes 5 to 7), as an LS_RJT in the response payload does.
 int32_t vxsysfs_send_els_passthru(int handle, vxapi_priv_database* api_priv_data_inst, const void* preq_buf,
                                   uint32_t req_buf_size, void* presp_buf, uint32_t* presp_buf_size,
                                   uint32_t* pext_stat);

@@ -16,6 +16,13 @@ constexpr uint32_t kHostCt = 0x80000004;
 constexpr uint32_t kRportEls = 0x40000001;
 constexpr size_t kVendorCodeOffset = 12;
 
+// fc_bsg_reply: result, bytes of response payload received, then the
+// CT/ELS status and reject data; 16 bytes.
+constexpr size_t kReplyLen = 16;
+constexpr size_t kReplyPayloadLenAt = 4;
+constexpr size_t kReplyStatusAt = 8;
+constexpr size_t kReplyRejectAt = 12;
+
 const uint8_t* at(uint64_t address) { return reinterpret_cast<const uint8_t*>(address); }
 
 }  // namespace
@@ -45,12 +52,16 @@ int SimBsg::ioctl(dev_t rdev, unsigned long code, void* arg) {
     int err = 0;
     {
         std::lock_guard<std::mutex> lock(mu_);
-        if (!errnos.empty()) {
+        if (hdr->response == 0 || hdr->max_response_len < kReplyLen) {
+            ++unreplied;
+            err = EINVAL;
+        } else if (!errnos.empty()) {
             err = errnos.front();
             errnos.pop_front();
         }
     }
     if (err == 0) err = answer(job);  // handlers of jobs from many threads keep their own order
+    if (err == 0) report(job);
     hdr->din_resid = job.hdr.din_resid;
     hdr->dout_resid = job.hdr.dout_resid;
     std::lock_guard<std::mutex> lock(mu_);
@@ -67,6 +78,24 @@ int SimBsg::answer(BsgJob& job) {
     if (job.msgcode == kHostCt && !rport) return ct ? ct(job) : ENOSYS;
     if (job.msgcode == kRportEls && rport) return els ? els(job) : ENOSYS;
     return EINVAL;
+}
+
+void SimBsg::report(BsgJob& job) {
+    BsgReply r;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (!replies.empty()) {
+            r = replies.front();
+            replies.pop_front();
+        }
+    }
+    std::memcpy(job.reply, &r.result, sizeof r.result);
+    if (job.msgcode == kHostVendor) return;  // the rest is the vendor command's own
+    const auto resid = static_cast<uint32_t>(std::max(job.hdr.din_resid, 0));
+    const uint32_t received = job.hdr.din_xfer_len - std::min(job.hdr.din_xfer_len, resid);
+    std::memcpy(job.reply + kReplyPayloadLenAt, &received, sizeof received);
+    std::memcpy(job.reply + kReplyStatusAt, &r.status, sizeof r.status);
+    std::memcpy(job.reply + kReplyRejectAt, r.rjt.data(), r.rjt.size());
 }
 
 int SimSg::open(dev_t rdev, int flags) {

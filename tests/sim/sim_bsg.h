@@ -5,6 +5,7 @@
 #include <linux/bsg.h>
 #include <scsi/sg.h>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -31,9 +32,23 @@ struct BsgJob {
     uint8_t* reply = nullptr;   // max_response_len bytes, while the job runs
 };
 
+// What the driver reports in the reply of a job that it answered: the
+// result (every job) and, for a CT or ELS job, the CT/ELS status (0 OK,
+// 1 REJECT, 2 P_RJT, 3 F_RJT, 4 P_BSY, 6 F_BSY) with the reject data
+// (action, reason code, explanation, vendor code).
+struct BsgReply {
+    uint32_t result = 0;
+    uint32_t status = 0;
+    std::array<uint8_t, 4> rjt{};
+};
+
 // Decodes sg_io_v4 and fc_bsg_request and answers vendor commands from a
 // table by code (others fail with ENOSYS), CT requests through an FC host
-// and ELS requests to a remote port. Declared before the host it attaches to.
+// and ELS requests to a remote port. The driver reports every job's outcome
+// in its reply, so a job that names no reply buffer of fc_bsg_reply size
+// (16 bytes) is refused (EINVAL) and counted in `unreplied`: every test that
+// takes a bsg road checks that the library names one. Declared before the
+// host it attaches to.
 class SimBsg final : public SimDevice {
 public:
     using Handler = std::function<int(BsgJob& job)>;  // 0, or the errno of the SG_IO
@@ -44,12 +59,15 @@ public:
     std::map<uint32_t, Handler> vendor;
     Handler ct, els;
     std::deque<int> errnos;  // the next jobs fail with these, one each (0: answered)
+    std::deque<BsgReply> replies;  // the next answered jobs report these, one each (none: result 0, status OK)
     std::vector<BsgJob> log;
+    unsigned unreplied = 0;
 
 private:
     int answer(BsgJob& job);
+    void report(BsgJob& job);
     std::map<dev_t, std::string> entries_;
-    std::mutex mu_;  // errnos and log, for jobs sent from many threads
+    std::mutex mu_;  // errnos, replies, unreplied and log, for jobs sent from many threads
 };
 
 // The SCSI generic nodes /dev/sg<N> (major 21): sg<N> is a LUN of a target
