@@ -507,11 +507,6 @@ VXSDM_API SD_UINT32 SDUpdateOptionRom(int Device, SD_UINT16 HbaDevPortNum, SD_PU
 VXSDM_API SD_UINT32 SDUpdateOptionRomOffset(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
                                             SD_UINT32 BufferSize, SD_UINT32 Offset);
 
-/* The region writes. With DisableReset 0 the written region is activated at
- * once where the chip asks for it; otherwise activation waits for a reset
- * (or SDOnlineActivateFlashUpdate), and for the boot code and firmware
- * regions the driver only refreshes its record of the versions. */
-
 /**
  * @brief Writes one region by its code, carrying the board's settings into
  * boot code regions.
@@ -943,13 +938,6 @@ VXSDM_API SD_UINT32 SDSendScsiInquiryCmdFC(int Device, PDESTINATIONADDRESS pDest
  */
 VXSDM_API SD_UINT32 SDSendScsiReadCapacityCmdFC(int Device, PDESTINATIONADDRESS pDestAddr, SD_PVOID pResp,
                                                 SD_UINT32 RespSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
-
-/* REPORT LUNS. A target that refuses the command with ILLEGAL REQUEST in
- * fixed-format sense has LUNs 0 to 255 probed instead: the list of the LUNs
- * found is built in pRespBuf (its length in bytes 0 to 3 counts every LUN
- * found, the entries are those that fit RespBufSize, which must be at least
- * 8) and the status is SDERR_NOT_FROM_DEVICE; the LUN field of the address
- * is left at the last LUN probed. */
 
 /**
  * @brief Sends REPORT LUNS to a target by SCSI address, or probes its LUNs.
