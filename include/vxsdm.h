@@ -21,85 +21,440 @@
 #include "vxsdm_status.h"
 #include "vxsdm_types.h"
 
+/**
+ * @file vxsdm.h
+ * @brief The adapter management API: ports and handles, status texts,
+ * adapter properties, flash, NVRAM, VPD, pass-through, events and feature
+ * settings. A program includes this header; it includes the others.
+ *
+ * @par The statuses of a request
+ * A function that sends a request to the port's driver turns its outcome
+ * into the status in one order: a nonzero driver status gives its
+ * translation (SDXlateSDMErr; data overrun and underrun count as done only
+ * where a function says so); a system call that failed gives its errno
+ * (SDERR_UNKNOWN when it left none); any other failure of the request gives
+ * SDERR_UNKNOWN. The function comments call these "the request's statuses".
+ */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* ---- library, ports and handles ---- */
 
-/* The library's version number 0x06040200 (not a status). With pVersion,
- * the text "v6.04 build2" and its NUL (13 bytes) are copied, cut to
- * VersionSize bytes (always terminated; nothing for a size of 0). */
+/**
+ * @brief Returns the library's version number and copies its text.
+ *
+ * The number is 0x06040200 (not a status). With pVersion, the text
+ * "v6.04 build2" and its NUL (13 bytes) are copied, cut to VersionSize bytes
+ * (always terminated; nothing for a size of 0).
+ *
+ * @par Writes
+ * pVersion: at most VersionSize bytes, when pVersion is not null and
+ * VersionSize is not 0; nothing otherwise.
+ * @return 0x06040200, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetVersion(SD_PINT8 pVersion, SD_UINT32 VersionSize);
 
-/* The number of adapter ports (not a status; 0 on failure). Starts the
- * library when it is not running and leaves it running. */
+/**
+ * @brief Counts the adapter ports of the host.
+ *
+ * Starts the library when it is not running and leaves it running; opens no
+ * port.
+ *
+ * @par Writes
+ * Nothing.
+ * @return The number of ports (not a status); 0 when the library cannot be
+ * started or its shared data file is not set up.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetNumberOfAdapters(void);
 
-/* Opens port number Instance (from 0) and writes its handle through Device. */
+/**
+ * @brief Opens port number Instance (from 0) and writes its handle through
+ * Device.
+ *
+ * The first open of the process starts the library. Opening an open port
+ * again gives the same handle and takes one more SDCloseDevice. A failed
+ * open that started the library leaves it running.
+ *
+ * @par Writes
+ * *Device, only when the status is SDERR_NO_ERROR; nothing otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (Device is null; nothing
+ * is started); SDERR_DEVICE_NOT_FOUND (the library found no adapter port);
+ * SDERR_UNKNOWN (the library could not be started, for instance without
+ * super-user rights); SDERR_NOT_SUPPORTED (the shared data file is not in
+ * use); SDERR_OUT_OF_MEMORY (the shared data file is not set up);
+ * SDERR_DEVICE_NOT_FOUND (no port Instance: the scan of instances is
+ * complete); the errno of the failed open of the port's device node, or
+ * SDERR_UNKNOWN when it left none.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDOpenDevice(SD_UINT32 Instance, int* Device);
 
+/**
+ * @brief Closes one open of the port of Device.
+ *
+ * The handle stays valid until the port's last close. The close that leaves
+ * no port of the process open stops the library; a later call with the old
+ * handle gives SDERR_INVALID_HANDLE.
+ *
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NO_ERROR; SDERR_NOT_SUPPORTED (the shared data file is not
+ * in use); SDERR_NO_ERROR at once when no port of the process is open,
+ * whatever Device is; SDERR_INVALID_HANDLE (the shared data file cannot be
+ * attached or is not set up); SDERR_INVALID_HANDLE (Device names no open
+ * port); the errno of the failed close of the device node, or SDERR_UNKNOWN
+ * when it left none (the port then still counts as open and the library
+ * keeps running).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDCloseDevice(int Device);
 
-/* The operating-system block device name(s) of a LUN into devname, which must
- * hold 256 bytes; an empty text on failure. */
+/**
+ * @brief The operating-system block device name(s) of a LUN of the port.
+ *
+ * Names the device of target tgtid, LUN lunid into devname, which must hold
+ * 256 bytes.
+ *
+ * @par Writes
+ * devname: an empty text first, then the name(s) when the status is
+ * SDERR_NO_ERROR; an empty text on every failure (nothing when devname is
+ * null).
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (devname is null);
+ * SDERR_INVALID_HANDLE; SDERR_DEVICE_NOT_FOUND (the LUN has no
+ * operating-system device).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 vxa_get_os_device_name_by_handle(int Device, SD_UINT16 tgtid, SD_UINT16 lunid,
                                                      SD_INT8* devname);
 
-/* SDERR_FIRMWARE_STATE when the firmware cannot be queried, else 0. */
+/**
+ * @brief Checks that the port's firmware can be queried.
+ *
+ * Asks for the firmware property (SDGetHbaDeviceFirmwareProperty).
+ * HbaDevPortNum is not used.
+ *
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NO_ERROR; SDERR_FIRMWARE_STATE for every failure of the
+ * query, a bad handle included.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDVerifyHbaState(int Device, SD_UINT16 HbaDevPortNum);
 
 /* ---- status texts ---- */
 
-/* The text of a status. Not to be freed or changed. The texts of unknown
- * codes are formatted into one buffer of the library, which the next such
- * call overwrites. */
+/**
+ * @brief The text of a status.
+ *
+ * The text is not to be freed or changed. The text of a code without one of
+ * its own ("Unknown Error" and the code in hexadecimal for codes from
+ * 0x20000000, "System Error" and the number for an errno) is formatted into
+ * one buffer of the library, which the next such call overwrites.
+ *
+ * @par Writes
+ * Nothing of the caller's; the library's buffer for a code without a text.
+ * @return The text, never null (not a status).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_PINT8 SDGetErrorString(SD_UINT32 ErrorCode);
 
-/* The status for a driver status (ext_stat) and, for driver status 15, the
- * SCSI status byte (ext_dstat). */
+/**
+ * @brief The status for a driver status.
+ *
+ * ext_stat is the driver's status; for driver status 15 the status comes
+ * from the SCSI status byte in ext_dstat (GOOD gives SDERR_NO_ERROR).
+ *
+ * @par Writes
+ * Nothing.
+ * @return The status: SDERR_NO_ERROR for driver status 0; the status of the
+ * driver's code; SDERR_NOT_SUPPORTED for driver statuses above 33.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDXlateSDMErr(SD_UINT32 ext_stat, SD_UINT32 ext_dstat);
 
-/* ---- adapter properties ---- */
+/* ---- adapter properties ----
+ *
+ * The first four queries take data overrun and underrun from the driver as
+ * a completed request: the record is filled and the status is
+ * SDERR_DATA_OVERRUN or SDERR_DATA_UNDERRUN. Fields a query does not set
+ * keep the caller's values. */
 
+/**
+ * @brief The adapter (node) of the port: names, model, serial number and
+ * versions.
+ *
+ * Fills the node's world-wide name, manufacturer, model, serial number,
+ * driver, firmware and option ROM versions, port count, interface type,
+ * attributes and boot code versions. On the chips that run MPI and PEP
+ * firmware it also fills their running versions and, through the adapter's
+ * flash layout (loaded as SDGetOptionRomLayout does), their versions in
+ * flash; SD_BIVALID_MPI and SD_BIVALID_PEP are added only when those were
+ * read.
+ *
+ * @par Writes
+ * *phba_node_user, only when the status is SDERR_NO_ERROR,
+ * SDERR_DATA_OVERRUN or SDERR_DATA_UNDERRUN; nothing otherwise. BIValid
+ * gains the bits of the versions filled; Reserved is not written.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (phba_node_user is null); the request's statuses, SDERR_DATA_OVERRUN and
+ * SDERR_DATA_UNDERRUN for a completed request; on the chips with MPI and PEP
+ * firmware, a failure of the layout load.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_user);
+
+/**
+ * @brief The port itself: names, address, type, state, counts and speed.
+ *
+ * hba_port_num is not used.
+ *
+ * @par Writes
+ * *phba_port_user, only when the status is SDERR_NO_ERROR,
+ * SDERR_DATA_OVERRUN or SDERR_DATA_UNDERRUN; nothing otherwise. DeviceName
+ * and Reserved are not written; PortType and ConnectionMode only when the
+ * driver reports 1 or 2.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (phba_port_user is null); the request's statuses, SDERR_DATA_OVERRUN and
+ * SDERR_DATA_UNDERRUN for a completed request.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetHbaDevicePortProperty(int Device, SD_UINT16 hba_port_num,
                                                PDEVICEPORTPROPERTY phba_port_user);
+
+/**
+ * @brief A port the port has discovered, by its number DiscPortNum.
+ *
+ * The low 16 bits of DiscPortNum are used. HbaDevPortNum and GetType are not
+ * used.
+ *
+ * @par Writes
+ * *pDiscPortProperty, only when the status is SDERR_NO_ERROR,
+ * SDERR_DATA_OVERRUN or SDERR_DATA_UNDERRUN; nothing otherwise. Local,
+ * ReservedByte and Reserved are not written; PortType only when the driver
+ * reports 1 or 2.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pDiscPortProperty is null); the request's statuses, SDERR_DATA_OVERRUN
+ * and SDERR_DATA_UNDERRUN for a completed request.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetDiscPortProperty(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 DiscPortNum,
                                           SD_UINT32 GetType, PDISCPORTPROPERTY pDiscPortProperty);
+
+/**
+ * @brief A target the port has discovered, by its number DiscTargetNum.
+ *
+ * The low 16 bits of DiscTargetNum are used. HbaDevPortNum and GetType are
+ * not used.
+ *
+ * @par Writes
+ * *pDiscTargetProperty, only when the status is SDERR_NO_ERROR,
+ * SDERR_DATA_OVERRUN or SDERR_DATA_UNDERRUN; nothing otherwise. Local,
+ * ReservedByte and Reserved are not written.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pDiscTargetProperty is null); the request's statuses, SDERR_DATA_OVERRUN
+ * and SDERR_DATA_UNDERRUN for a completed request; SDERR_DEVICE_NOT_FOUND
+ * (the driver knows the target, but it is not present).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetDiscTargetProperty(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 DiscTargetNum,
                                             SD_UINT32 GetType, PDISCTARGETPROPERTY pDiscTargetProperty);
+
+/**
+ * @brief The PCI function behind the port.
+ *
+ * PortNumber is the port's number on its adapter as the library found it
+ * (0 when unknown).
+ *
+ * @par Writes
+ * *pChipProperty, only when the status is SDERR_NO_ERROR; nothing
+ * otherwise. Reserved1 and Reserved are not written.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pChipProperty is null); the request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetHbaDeviceChipProperty(int Device, PCHIPPROPERTY pChipProperty);
+
+/**
+ * @brief The port's driver: its version and limits.
+ *
+ * @par Writes
+ * *pDriverProperty, only when the status is SDERR_NO_ERROR; nothing
+ * otherwise. Reserved is not written.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pDriverProperty is null); the request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetHbaDeviceDriverProperty(int Device, PDRIVERPROPERTY pDriverProperty);
+
+/**
+ * @brief The version of the port's running firmware.
+ *
+ * @par Writes
+ * Version[0..2] of *pFWProperty, only when the status is SDERR_NO_ERROR;
+ * nothing otherwise, and no other field.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pFWProperty is null); the request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetHbaDeviceFirmwareProperty(int Device, PFIRMWAREPROPERTY pFWProperty);
 
-/* The port database into a DEVICEINFO of DeviceInfoSize bytes (at least
- * sizeof(DEVICEINFO)); SDERR_BUFFER_TOO_SMALL when not every device fitted,
- * with TotalDevices and the devices that fitted written all the same. */
+/**
+ * @brief The port database: the devices the driver knows.
+ *
+ * pDeviceInfo is a DEVICEINFO of DeviceInfoSize bytes (at least
+ * sizeof(DEVICEINFO)), which holds as many entries as fit, and at most 255.
+ * The bits 0x1, 0x2, 0x4, 0x8, 0x10 and 0x1000 of TypeMode go to the driver,
+ * which selects the devices by them. A loop device whose address the driver
+ * left empty gets the AL_PA of its loop identifier in PortID[2].
+ *
+ * @par Writes
+ * TotalDevices, ReturnListEntryCount and the entries that fit, only when the
+ * request completed: status SDERR_NO_ERROR, or SDERR_BUFFER_TOO_SMALL after
+ * the request; nothing otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pDeviceInfo is null); SDERR_BUFFER_TOO_SMALL (DeviceInfoSize below
+ * sizeof(DEVICEINFO)); SDERR_OUT_OF_MEMORY; the request's statuses;
+ * SDERR_UNKNOWN (the reply is shorter than its head);
+ * SDERR_BUFFER_TOO_SMALL (TotalDevices is more than the entries written).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetPortDatabase(int Device, SD_UINT16 TypeMode, PDEVICEINFO pDeviceInfo,
                                       SD_UINT32 DeviceInfoSize);
 
-/* Converged ports: Operation SD_CNA_*; *pCnaPortDataSize is the buffer's size
- * in, and the size used or needed out. */
+/**
+ * @brief Data of a converged port, by Operation SD_CNA_*.
+ *
+ * *pCnaPortDataSize is the buffer's size in, and the size used or needed
+ * out. SD_CNA_GET_PORT_ID takes a buffer of exactly 128 bytes (a
+ * CNAPORTPROPERTY); SD_CNA_GET_DCBX_PARAMS one of at least 64 bytes;
+ * SD_CNA_GET_REGION_VERSIONS one that holds the ADAPTERREGIONVERSION list of
+ * the adapter's component versions. Data overrun and underrun from the
+ * driver give SDERR_NO_ERROR with nothing copied. CnaDevPortNum is not used.
+ *
+ * @par Writes
+ * On SDERR_NO_ERROR after a clean completion: for SD_CNA_GET_PORT_ID,
+ * VLanId, VNPortMACAddress and (0x8000, when the driver's fabric parameters
+ * are not valid) FabricParam of the CNAPORTPROPERTY in pCnaPortData; for
+ * SD_CNA_GET_DCBX_PARAMS, the driver's block, as much as fits, and its
+ * length in *pCnaPortDataSize; for SD_CNA_GET_REGION_VERSIONS, the list and
+ * zeros in the rest of the buffer. With SDERR_BUFFER_TOO_SMALL, the size
+ * needed in *pCnaPortDataSize. Nothing otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (a pointer is null);
+ * SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (not a converged chip); by
+ * Operation: SDERR_INVALID_PARAMETER (a port identity buffer that is not 128
+ * bytes), SDERR_BUFFER_TOO_SMALL (a smaller buffer than the operation
+ * needs), SDERR_OUT_OF_MEMORY, SDERR_INVALID_PARAMETER (any other
+ * Operation); the request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetCnaPortData(int Device, SD_UINT16 CnaDevPortNum, SD_UINT32 Operation,
                                      SD_PUINT8 pCnaPortData, SD_PUINT32 pCnaPortDataSize);
 
-/* ---- option ROM (flash) layout and reads ---- */
+/* ---- option ROM (flash) layout and reads ----
+ *
+ * The region functions find a region through the process-wide flash layout,
+ * which describes the adapter whose layout was loaded last; each of them
+ * loads its own adapter's layout first. */
 
-/* Loads the adapter's flash layout for the region functions; with pLayout
- * also returns it (SDERR_BUFFER_TOO_SMALL with the count needed in
- * NoOfRegions when the caller's table is smaller). */
+/**
+ * @brief Loads the adapter's flash layout for the region functions and,
+ * with pLayout, returns it.
+ *
+ * The layout becomes the process-wide layout. A layout has at most 255
+ * regions; region codes are 0 to 255. HbaDevPortNum is not used.
+ *
+ * @par Writes
+ * The process-wide layout, whenever the layout was loaded. With pLayout:
+ * Size, NoOfRegions and the regions when the status is SDERR_NO_ERROR;
+ * NoOfRegions, the count needed, with SDERR_BUFFER_TOO_SMALL; nothing
+ * otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_OUT_OF_MEMORY;
+ * SDERR_UNKNOWN (a chip whose flash describes its own layout, when none was
+ * read at the port's discovery); the request's statuses, where the
+ * layout is asked of the driver; SDERR_BUFFER_TOO_SMALL (the caller's table
+ * holds fewer regions).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetOptionRomLayout(int Device, SD_UINT16 HbaDevPortNum, PSDM_OPT_ROM_LAYOUT pLayout);
 
-/* The whole option ROM image; BufferSize at least 131072. */
+/**
+ * @brief Reads the whole option ROM image.
+ *
+ * BufferSize is at least 131072. The adapter's layout is loaded first. On a
+ * port the driver serves through sysfs, a buffer smaller than the layout's
+ * whole-flash region (0xFF) is refused before anything is read.
+ *
+ * @par Writes
+ * pBuffer: the image, up to BufferSize bytes; after a failed read it may
+ * hold part of it. The process-wide layout.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (BufferSize below 131072); SDERR_INVALID_PARAMETER (pBuffer is null); a
+ * failure of the layout load; SDERR_BUFFER_TOO_SMALL; the request's
+ * statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetOptionRom(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer, SD_UINT32 BufferSize);
 
-/* BufferSize raw bytes from flash byte Offset. */
+/**
+ * @brief Reads BufferSize raw bytes from flash byte Offset.
+ *
+ * No layout is loaded. HbaDevPortNum is not used.
+ *
+ * @par Writes
+ * pBuffer: the bytes read, up to BufferSize; after a failed read it may
+ * hold part of them.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pBuffer is null); the request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetOptionRomOffset(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
                                          SD_UINT32 BufferSize, SD_UINT32 Offset);
 
-/* One whole region by its code; the buffer must hold the region's size as
- * SDGetOptionRomLayout reports it. */
+/**
+ * @brief Reads one whole region by its code.
+ *
+ * The adapter's layout is loaded first; the buffer must hold the region's
+ * size as SDGetOptionRomLayout reports it. Where that size comes from the
+ * layout (ports the driver serves through sysfs, chips whose flash describes
+ * its own layout), a smaller buffer is refused before anything is read. A
+ * virtual port that the driver serves through sysfs reads through its
+ * physical port on PCI devices 0x2422 and 0x2432 and on the chips whose
+ * flash describes its own layout. HbaDevPortNum is not used beyond the
+ * layout load.
+ *
+ * @par Writes
+ * pBuffer: the region, up to BufferSize bytes; after a failed read it may
+ * hold part of it. The process-wide layout.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pBuffer is null); a failure of the layout load; SDERR_BUFFER_TOO_SMALL;
+ * the request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
                                      SD_UINT32 BufferSize, SD_UINT32 Region);
 
@@ -109,69 +464,351 @@ VXSDM_API SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT16 HbaDevPortNum, SD_PUI
  * every write to it is refused with SDERR_FUT_NOT_SET before anything is
  * sent. */
 
-/* Writes the whole option ROM image (at least 131072 bytes). The board's
- * subsystem vendor ID and BIOS defaults block are carried from the current
- * flash into the image, which pBuffer holds as written afterwards. */
+/**
+ * @brief Writes the whole option ROM image (at least 131072 bytes).
+ *
+ * The board's subsystem vendor ID and BIOS defaults block are carried from
+ * the current flash into every x86 BIOS image of pBuffer (and, on the chips
+ * that keep their VPD inside the image, that VPD), which then holds the image
+ * as written. On the chips whose VPD carries the boot code's version keywords,
+ * those keywords are rewritten from the new image and the VPD saved to both
+ * physical ports (SD24xxSaveVpd). The adapter's layout is loaded first.
+ * HbaDevPortNum is not used beyond the layout load.
+ *
+ * @par Writes
+ * pBuffer, patched in place before the write; the process-wide layout.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a
+ * virtual port); SDERR_INVALID_PARAMETER (BufferSize below 131072);
+ * SDERR_NOT_SUPPORTED (a chip without this write: PCI device 0x0101, 0x8021
+ * or 0x8044); SDERR_FUT_NOT_SET; a failure of the layout load;
+ * SDERR_INVALID_PARAMETER (pBuffer is null); SDERR_OUT_OF_MEMORY; the
+ * statuses of the read of the current flash, then of the write (the flash
+ * as the driver left it); after a good write, the statuses of the VPD read
+ * and save (SDGetVpd, SD24xxSaveVpd) or SDERR_VPD_UPDATE.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDUpdateOptionRom(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
                                       SD_UINT32 BufferSize);
 
-/* Writes BufferSize raw bytes at flash byte Offset. */
+/**
+ * @brief Writes BufferSize raw bytes at flash byte Offset.
+ *
+ * No layout is loaded and nothing is activated. HbaDevPortNum is not used.
+ *
+ * @par Writes
+ * Nothing of the caller's.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a
+ * virtual port); SDERR_INVALID_PARAMETER (pBuffer is null);
+ * SDERR_FUT_NOT_SET; the request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDUpdateOptionRomOffset(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
                                             SD_UINT32 BufferSize, SD_UINT32 Offset);
 
-/* Writes one region by its code. With DisableReset 0 the written region is
- * activated at once where the chip asks for it; otherwise activation waits
- * for a reset (or SDOnlineActivateFlashUpdate). Ex carries the board's
- * settings into boot code regions; Ex2 writes every region as given and, on
- * the chips with two image sets, writes boot code and firmware regions only
- * under this process's flash update token. */
+/**
+ * @brief Writes one region by its code, carrying the board's settings into
+ * boot code regions.
+ *
+ * The adapter's layout is loaded first. Boot code regions (0x01 to 0x07,
+ * 0xFF) are written as SDUpdateOptionRom writes the image (the board's
+ * settings carried into pBuffer, the VPD version keywords rewritten
+ * afterwards); regions 0x13, 0x29 to 0x2E, 0x40, 0x41, 0x45, 0x46 and 0x47
+ * as given; other codes are refused. With DisableReset 0, a region that its
+ * layout entry marks for activation is activated on PCI device 0x8001. With
+ * DisableReset not 0, regions 0x01 and 0x07 have the driver refresh its
+ * versions (the refresh's outcome is not returned).
+ *
+ * @par Writes
+ * pBuffer, patched in place before a boot code region is written; the
+ * process-wide layout.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a
+ * virtual port, or PCI device 0x0101, 0x8021 or 0x8044);
+ * SDERR_FUT_NOT_SET; a failure of the layout load; SDERR_INVALID_PARAMETER
+ * (the region is not in the layout; the version refresh above still runs);
+ * SDERR_NOT_SUPPORTED (a read-only region); SDERR_REGION_TOO_SMALL
+ * (BufferSize larger than the region); SDERR_REGION_ZERO (region code 0);
+ * SDERR_INVALID_PARAMETER (a code neither way writes); the write's statuses
+ * as SDUpdateOptionRom has them; SDERR_SIBLING_FAILED (the activation
+ * failed).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDUpdateOptionRomEx(int Device, SD_UINT16 DisableReset, SD_PUINT8 pBuffer,
                                         SD_UINT32 BufferSize, SD_UINT32 Region);
+
+/**
+ * @brief Writes one region by its code, as given.
+ *
+ * The adapter's layout is loaded first. On the chips with two image sets,
+ * the boot code and firmware regions (0x01, 0x02, 0x07, 0x09, 0x66, 0x67,
+ * 0x9E, 0x9F, 0xD1, 0xD3, 0xF0, 0xF1) are written only under this process's
+ * flash update token (SDStartFlashUpdate); these chips are never activated
+ * here (SDOnlineActivateFlashUpdate does). With DisableReset 0, a region
+ * that its layout entry marks for activation is activated on PCI devices
+ * 0x2031, 0x2831, 0x8001, 0x0101, 0x8021, 0x8031, 0x8831 and 0x8044. With
+ * DisableReset not 0, regions 0x01, 0x02, 0x07, 0x09, 0x74, 0x97, 0xA2 and 0xA4 have the
+ * driver refresh its versions (the refresh's outcome is not returned).
+ *
+ * @par Writes
+ * The process-wide layout; nothing of the caller's.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a
+ * virtual port); SDERR_FUT_NOT_SET (another process holds the token); a
+ * failure of the layout load; SDERR_INVALID_PARAMETER (the region is not in
+ * the layout; the version refresh above still runs); SDERR_NOT_SUPPORTED (a
+ * read-only region); SDERR_REGION_TOO_SMALL (BufferSize larger than the
+ * region); SDERR_REGION_ZERO (region code 0); SDERR_FUT_NOT_SET (a region
+ * that needs this process's token, without it); SDERR_INVALID_PARAMETER
+ * (pBuffer is null); the request's statuses; SDERR_SIBLING_FAILED (the
+ * activation failed).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDUpdateOptionRomEx2(int Device, SD_UINT16 DisableReset, SD_PUINT8 pBuffer,
                                          SD_UINT32 BufferSize, SD_UINT32 Region);
 
-/* ---- online flash updates (chips with two image sets) ---- */
+/* ---- online flash updates (chips with two image sets) ----
+ *
+ * Each function refuses the other chips and virtual ports with
+ * SDERR_NOT_SUPPORTED. HbaDevPortNum is not used. */
 
+/**
+ * @brief Reads the adapter's flash update capabilities.
+ *
+ * @par Writes
+ * *pCapabilities, only when the status is SDERR_NO_ERROR; nothing
+ * otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pCapabilities is null);
+ * SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a chip without two image sets);
+ * SDERR_NOT_SUPPORTED (a virtual port); the request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetFlashUpdateCapabilities(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT64 pCapabilities);
+
+/**
+ * @brief Sends the flash update capabilities and the outage duration to the
+ * adapter.
+ *
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a chip
+ * without two image sets); SDERR_NOT_SUPPORTED (a virtual port); the
+ * request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendFlashUpdateCapabilities(int Device, SD_UINT16 HbaDevPortNum, SD_UINT64 Capabilities,
                                                   SD_UINT32 OutageDuration);
-/* Takes the adapter's flash update token (valid for 900 seconds) for this
- * process: SDERR_FUT_EXISTS while a live one exists. */
+
+/**
+ * @brief Takes the adapter's flash update token for this process.
+ *
+ * The token is valid for 900 seconds; while it lives, no other process
+ * writes the adapter. The token's value is this process's id.
+ *
+ * @par Writes
+ * *pToken, only when the status is SDERR_NO_ERROR; nothing otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pToken is null);
+ * SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a chip without two image sets);
+ * SDERR_NOT_SUPPORTED (a virtual port); SDERR_FUT_EXISTS (a live token
+ * exists, this process's own included, or another process took one in the
+ * meantime); SDERR_UNKNOWN (no free place for a token).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDStartFlashUpdate(int Device, SD_UINT16 HbaDevPortNum, SD_PINT32 pToken);
-/* Gives the token back (SDERR_FUT_EXPIRED once it ran out) and reloads the
- * layout and the active image set. */
+
+/**
+ * @brief Gives the token back and reloads the layout and the active image
+ * set.
+ *
+ * The layout and the active image set are reloaded whenever the token had
+ * not run out; their failures are not returned.
+ *
+ * @par Writes
+ * The process-wide layout.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a chip
+ * without two image sets); SDERR_NOT_SUPPORTED (a virtual port);
+ * SDERR_FUT_EXPIRED (the token ran out); SDERR_UNKNOWN (the adapter has no
+ * token Token).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDEndFlashUpdate(int Device, SD_UINT16 HbaDevPortNum, SD_INT32 Token);
-/* Activates the written firmware on every function of the adapter. */
+
+/**
+ * @brief Activates the written firmware on every function of the adapter.
+ *
+ * The adapter's layout is loaded first; the firmware region (0x01) must be
+ * marked for activation in it.
+ *
+ * @par Writes
+ * The process-wide layout.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a chip
+ * without two image sets); SDERR_NOT_SUPPORTED (a virtual port); a failure
+ * of the layout load; SDERR_INVALID_PARAMETER (the firmware region is
+ * missing or not to be activated); SDERR_SIBLING_FAILED (the activation
+ * failed on this port or another function).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDOnlineActivateFlashUpdate(int Device, SD_UINT16 HbaDevPortNum);
 
-/* ---- NVRAM ---- */
+/* ---- NVRAM ----
+ *
+ * The image is 256 bytes on the oldest chips and 512 on the others. The
+ * chips that keep it in flash read and write it as the flash region of the
+ * port's PCI function. */
 
-/* The port's NVRAM image: 256 bytes on the oldest chips, 512 on the others
- * (a larger BufferSize asks for that much). Mode has no effect. */
+/**
+ * @brief Reads the port's NVRAM image.
+ *
+ * At most BufferSize bytes are read, and no more than the image. On the
+ * chips that keep the image in flash the adapter's layout is loaded first,
+ * and a virtual port that the driver serves through sysfs reads through its
+ * physical port. Mode has no effect; HbaDevPortNum is not used.
+ *
+ * @par Writes
+ * pBuffer: the image, up to its size or BufferSize; after a failed read it
+ * may hold part of it.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pBuffer is null); a failure of the layout load; the request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetNVRam(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 Mode, SD_PUINT8 pBuffer,
                                SD_UINT32 BufferSize);
-/* Writes the port's NVRAM image. On the chips that keep it in flash the last
- * 32-bit word of pBuffer becomes the image's checksum, and with DisableReset
- * 0 the region is activated. */
+
+/**
+ * @brief Writes the port's NVRAM image.
+ *
+ * At most BufferSize bytes are written, and no more than the image. On the
+ * chips that keep it in flash the last 32-bit word of the image becomes its
+ * checksum, the adapter's layout is loaded, and with DisableReset 0 the
+ * region is activated. Mode has no effect.
+ *
+ * @par Writes
+ * On the chips that keep the image in flash, its last 32-bit word in
+ * pBuffer (the checksum), before the write; nothing otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (BufferSize is 0);
+ * SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER (pBuffer is null);
+ * SDERR_NOT_SUPPORTED (a virtual port); SDERR_FUT_NOT_SET; in flash:
+ * SDERR_INVALID_PARAMETER (no whole checksum word), a failure of the layout
+ * load, SDERR_REGION_TOO_SMALL; the request's statuses;
+ * SDERR_SIBLING_FAILED (the activation failed).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDUpdateNVRam(int Device, SD_UINT16 DisableReset, SD_UINT32 Mode, SD_PUINT8 pBuffer,
                                   SD_UINT32 BufferSize);
-/* 0 when the NVRAM can be read, else SDERR_NVRAM_CHECKSUM. */
+
+/**
+ * @brief Checks that the port's NVRAM image can be read.
+ *
+ * Reads the image (SDGetNVRam); its checksum is not computed.
+ *
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_OUT_OF_MEMORY;
+ * SDERR_NVRAM_CHECKSUM for every failure of the read.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDVerifyHbaNVRam(int Device, SD_UINT16 HbaDevPortNum);
 
-/* One setting of an NVRAM image held by the caller, laid out for the port's
- * chip. SDGetVariableValue returns the value (not a status), or
- * SDERR_INVALID_HANDLE for a bad handle. */
+/**
+ * @brief One setting of an NVRAM image held by the caller.
+ *
+ * The image is read in the layout of the port's chip: the 512-byte layout
+ * on the chips with a 512-byte image, else the 256-byte one.
+ *
+ * @par Writes
+ * Nothing.
+ * @return The value (not a status); 0 when pNVRam is null, parmNumber is
+ * above 131 or the layout lacks the setting; SDERR_INVALID_HANDLE for a bad
+ * handle.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetVariableValue(int Device, SD_PUINT8 pNVRam, EnumNVRAMVar parmNumber);
+
+/**
+ * @brief Changes one setting of an NVRAM image held by the caller.
+ *
+ * The image is laid out for the port's chip, as SDGetVariableValue reads
+ * it. The image's checksum is not updated.
+ *
+ * @par Writes
+ * The setting's bits in pNVRam, when the status is SDERR_NO_ERROR and the
+ * value differs; nothing otherwise (nor for a setting the layout lacks).
+ * @return SDERR_NO_ERROR (also for a setting the layout lacks);
+ * SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER (pNVRam is null);
+ * SDERR_INVALID_PARAMETER (parmNumber above 131).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSetVariableValue(int Device, SD_PUINT8 pNVRam, EnumNVRAMVar parmNumber,
                                        SD_UINT32 dwSetValue);
 
 /* ---- VPD ---- */
 
-/* The port's VPD: at most *pBufferSize bytes are copied (512 at most, 1024 on
- * the chips that keep it in flash region 0x81); *pBufferSize is not changed. */
+/**
+ * @brief Reads the port's VPD.
+ *
+ * At most *pBufferSize bytes are copied: 512 at most, 1024 on the chips that
+ * keep the VPD in flash region 0x81. HbaDevPortNum is not used.
+ *
+ * @par Writes
+ * pBuffer: the bytes read, as many as *pBufferSize allows, whatever the
+ * status (zeros where the read delivered none); *pBufferSize is not
+ * changed.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pBuffer or pBufferSize is null); SDERR_OUT_OF_MEMORY; the request's
+ * statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetVpd(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer, SD_PUINT32 pBufferSize);
+
+/**
+ * @brief Writes *pBufferSize bytes of VPD through the port's driver.
+ *
+ * The chips that keep the VPD in flash are written with SD24xxSaveVpd
+ * instead. HbaDevPortNum is not used.
+ *
+ * @par Writes
+ * Nothing of the caller's.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a
+ * virtual port); SDERR_NOT_SUPPORTED (a chip that keeps the VPD in flash);
+ * SDERR_INVALID_PARAMETER (pBuffer or pBufferSize is null); the request's
+ * statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDUpdateVpd(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer, SD_PUINT32 pBufferSize);
-/* Writes the same VPD to this port and to the adapter's other physical port. */
+
+/**
+ * @brief Writes the same VPD to this port and to the adapter's other
+ * physical port.
+ *
+ * On the chips that keep the VPD in flash, buf_size bytes go to region 0x14
+ * of this port and region 0x16 of the other (the adapter's layout is loaded
+ * first); on the others, through the driver. Without another physical port
+ * only this port is written.
+ *
+ * @par Writes
+ * The process-wide layout, on the chips that keep the VPD in flash.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pvpd is null); SDERR_NOT_SUPPORTED (a chip that keeps its VPD in region
+ * 0x81); SDERR_FUT_NOT_SET; a failure of the layout load; for this port,
+ * SDERR_REGION_TOO_SMALL or the request's statuses; SDERR_SIBLING_FAILED
+ * (the other port cannot be opened); for the other port, the same as for
+ * this one.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SD24xxSaveVpd(int Device, SD_PUINT8 pvpd, SD_UINT32 buf_size);
 
 /* ---- SCSI pass-through ----
@@ -186,69 +823,265 @@ VXSDM_API SD_UINT32 SD24xxSaveVpd(int Device, SD_PUINT8 pvpd, SD_UINT32 buf_size
  * give SDERR_DATA_OVERRUN / SDERR_DATA_UNDERRUN, the data delivered. The
  * SCSI-address form needs a data buffer; on ports the driver serves through
  * sysfs it also needs the sense buffer. */
+
+/**
+ * @brief Sends a SCSI command to a LUN by SCSI address.
+ *
+ * The command goes to TargetID and LUN of pTargetInfo on bus 0 of the port's
+ * SCSI host, with data out (pReqBuf) or data in (pRespBuf). The device's
+ * SCSI status is translated as SDXlateSDMErr does for driver status 15.
+ *
+ * @par Writes
+ * pSenseBuf: zeroed (SenseBufSize bytes) once the CDB length is accepted,
+ * then the sense data the command returned. pRespBuf: the data in, whatever
+ * the status.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER (a
+ * CDB longer than 16 bytes); SDERR_INVALID_PARAMETER (pTargetInfo is null,
+ * or pCdbBuf is null with a CDB length); SDERR_INVALID_PARAMETER (neither
+ * data buffer, or both); the request's statuses, with SDERR_DATA_OVERRUN
+ * and SDERR_DATA_UNDERRUN for a completed command and the SCSI status
+ * (SDERR_SCSI_*) of the device.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendScsiPassThru(int Device, PTARGETINFORMATION pTargetInfo, SD_PUINT8 pCdbBuf,
                                        SD_UINT32 ValidCdbLen, SD_PVOID pReqBuf, SD_UINT32 ReqBufSize,
                                        SD_PVOID pRespBuf, SD_UINT32 RespBufSize, SD_PUINT8 pSenseBuf,
                                        SD_UINT32 SenseBufSize);
+
+/**
+ * @brief Sends a SCSI command to a LUN by the remote port's WWPN.
+ *
+ * The command goes to LUN LunNumber behind the remote port of pDestAddr
+ * (AddressType 2), with data out (pReqBuf), data in (pRespBuf) or no data.
+ *
+ * @par Writes
+ * pRespBuf: the data in, whatever the status. pSenseBuf: the sense data, at
+ * most SenseBufSize bytes and at most 256, with SDERR_SCSI_CHECK_CONDITION.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER (a
+ * CDB longer than 16 bytes); SDERR_INVALID_PARAMETER (pDestAddr is null);
+ * SDERR_INVALID_PARAMETER (AddressType is not 2); SDERR_INVALID_PARAMETER
+ * (pCdbBuf is null with a CDB length); SDERR_INVALID_PARAMETER (both data
+ * buffers); the request's statuses, with SDERR_DATA_OVERRUN and
+ * SDERR_DATA_UNDERRUN for a completed command and the SCSI status
+ * (SDERR_SCSI_*) of the device; SDERR_SCSI_CHECK_CONDITION.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendScsiPassThruFC(int Device, PDESTINATIONADDRESS pDestAddr, SD_PUINT8 pCdbBuf,
                                          SD_UINT32 ValidCdbLen, SD_PVOID pReqBuf, SD_UINT32 ReqBufSize,
                                          SD_PVOID pRespBuf, SD_UINT32 RespBufSize, SD_PUINT8 pSenseBuf,
                                          SD_UINT32 SenseBufSize);
 
-/* INQUIRY (allocation length RespSize, at most 255) and READ CAPACITY(10),
- * whose data stay in the device's byte order. */
+/**
+ * @brief Sends INQUIRY to a LUN by SCSI address.
+ *
+ * The allocation length is RespSize, at most 255. The command is sent as
+ * SDSendScsiPassThru sends it.
+ *
+ * @par Writes
+ * As SDSendScsiPassThru: pResp and pSense.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; the statuses of
+ * SDSendScsiPassThru.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendScsiInquiryCmd(int Device, PTARGETINFORMATION pTargetInfo, SD_PVOID pResp,
                                          SD_UINT32 RespSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
+
+/**
+ * @brief Sends READ CAPACITY(10) to a LUN by SCSI address.
+ *
+ * The data stay in the device's byte order. The command is sent as
+ * SDSendScsiPassThru sends it, with a sense buffer of the library's.
+ *
+ * @par Writes
+ * pResp: the data in. pSense: the first SenseSize bytes (at most 256) of the
+ * sense data, zeros when there were none, whatever the status (nothing when
+ * pSense is null or SenseSize is 0).
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; the statuses of
+ * SDSendScsiPassThru.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendScsiReadCapacityCmd(int Device, PTARGETINFORMATION pTargetInfo, SD_PVOID pResp,
                                               SD_UINT32 RespSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
+
+/**
+ * @brief Sends INQUIRY to a LUN by the remote port's WWPN.
+ *
+ * The allocation length is RespSize, at most 255. The command is sent as
+ * SDSendScsiPassThruFC sends it.
+ *
+ * @par Writes
+ * As SDSendScsiPassThruFC: pResp and pSense.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; the statuses of
+ * SDSendScsiPassThruFC.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendScsiInquiryCmdFC(int Device, PDESTINATIONADDRESS pDestAddr, SD_PVOID pResp,
                                            SD_UINT32 RespSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
+
+/**
+ * @brief Sends READ CAPACITY(10) to a LUN by the remote port's WWPN.
+ *
+ * The data stay in the device's byte order. The command is sent as
+ * SDSendScsiPassThruFC sends it.
+ *
+ * @par Writes
+ * As SDSendScsiPassThruFC: pResp and pSense.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; the statuses of
+ * SDSendScsiPassThruFC.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendScsiReadCapacityCmdFC(int Device, PDESTINATIONADDRESS pDestAddr, SD_PVOID pResp,
                                                 SD_UINT32 RespSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
 
-/* REPORT LUNS. A target that refuses the command with ILLEGAL REQUEST in
- * fixed-format sense has LUNs 0 to 255 probed instead: the list of the LUNs
- * found is built in pRespBuf (its length in bytes 0 to 3 counts every LUN
- * found, the entries are those that fit RespBufSize, which must be at least
- * 8) and the status is SDERR_NOT_FROM_DEVICE; the LUN field of the address
- * is left at the last LUN probed. */
+/**
+ * @brief Sends REPORT LUNS to a target by SCSI address, or probes its LUNs.
+ *
+ * The command is sent as SDSendScsiPassThru sends it, with a sense buffer of
+ * the library's. A target that refuses it as an ILLEGAL REQUEST (fixed-format
+ * sense) has LUNs 0 to 255 probed with READ CAPACITY instead, and the list
+ * of those that answered is built in pRespBuf: its length in bytes 0 to 3
+ * counts every LUN found, bytes 4 to 7 are left as they were, and the
+ * entries are those that fit RespBufSize.
+ *
+ * @par Writes
+ * pRespBuf: the device's answer, or the list built. pSense: the first
+ * SenseSize bytes (at most 256) of the command's sense data, whatever the
+ * status (nothing when pSense is null or SenseSize is 0). LUN of
+ * pTargetInfo: the last LUN probed, after a probe.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; the statuses of
+ * SDSendScsiPassThru; after a refusal, SDERR_INVALID_PARAMETER (pRespBuf is
+ * null), SDERR_BUFFER_TOO_SMALL (RespBufSize below 8), then
+ * SDERR_NOT_FROM_DEVICE with the list built.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendScsiReportLunsCmd(int Device, PTARGETINFORMATION pTargetInfo, SD_PVOID pRespBuf,
                                             SD_UINT32 RespBufSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
+
+/**
+ * @brief Sends REPORT LUNS to a remote port by WWPN, or probes its LUNs.
+ *
+ * The command is sent as SDSendScsiPassThruFC sends it, with a sense buffer
+ * of the library's. A target that refuses it as an ILLEGAL REQUEST
+ * (fixed-format sense) has LUNs 0 to 255 probed instead: INQUIRY first (a
+ * LUN without a device is skipped; one the target does not support ends the
+ * probe), then READ CAPACITY. The list is built as SDSendScsiReportLunsCmd
+ * builds it.
+ *
+ * @par Writes
+ * pRespBuf: the device's answer, or the list built. pSense: the first
+ * SenseSize bytes (at most 256) of the command's sense data, whatever the
+ * status (nothing when pSense is null or SenseSize is 0). LunNumber of
+ * pDestAddr: the last LUN probed, after a probe.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; the statuses of
+ * SDSendScsiPassThruFC; after a refusal, SDERR_INVALID_PARAMETER (pRespBuf
+ * is null), SDERR_BUFFER_TOO_SMALL (RespBufSize below 8), then
+ * SDERR_NOT_FROM_DEVICE with the list built.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendScsiReportLunsCmdFC(int Device, PDESTINATIONADDRESS pDestAddr, SD_PVOID pRespBuf,
                                               SD_UINT32 RespBufSize, SD_PUINT8 pSense, SD_UINT32 SenseSize);
 
 /* ---- CT and ELS pass-through ---- */
 
-/* A whole CT information unit to the fabric's servers, and its answer. The
- * port must be up and attached to a fabric (SDERR_UNKNOWN otherwise). */
+/**
+ * @brief Sends a whole CT information unit to the fabric's servers and
+ * takes its answer.
+ *
+ * The port must be up and attached to a fabric (SDERR_UNKNOWN otherwise).
+ *
+ * @par Writes
+ * pRespBuffer: the answer, up to RespBufferSize bytes, as the driver
+ * delivered it.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER (a
+ * buffer is null with a nonzero size); the request's statuses, with
+ * SDERR_DATA_OVERRUN and SDERR_DATA_UNDERRUN for a completed request.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendCTPassThru(int Device, SD_PVOID pReqBuffer, SD_UINT32 ReqBufferSize,
                                      SD_PVOID pRespBuffer, SD_UINT32 RespBufferSize);
 
-/* An ELS ECHO of ReqDataSize bytes to the remote port of pTargetAddr
- * (AddressType 2); *pRespDataSize must equal ReqDataSize. The echoed data
- * are not compared with those sent. A rejected ECHO gives
- * SDERR_ELS_REJECTED with the reject's reply code, reason code, explanation
- * and vendor byte at offsets 0, 5, 6 and 7 of pRespData, as far as
- * *pRespDataSize reaches, and *pRespDataSize cut to 8. */
+/**
+ * @brief Sends an ELS ECHO of ReqDataSize bytes to the remote port of
+ * pTargetAddr (AddressType 2).
+ *
+ * *pRespDataSize must equal ReqDataSize. The echoed data are not compared
+ * with those sent. HbaDevPortNum is not used.
+ *
+ * @par Writes
+ * With SDERR_NO_ERROR, the echoed data in pRespData (*pRespDataSize bytes).
+ * With SDERR_ELS_REJECTED, the reject's reply code, reason code,
+ * explanation and vendor byte at offsets 0, 5, 6 and 7 of pRespData, as far
+ * as *pRespDataSize reaches, and *pRespDataSize cut to 8. Nothing otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pTargetAddr is null);
+ * SDERR_INVALID_PARAMETER (AddressType is not 2); SDERR_INVALID_PARAMETER
+ * (the sizes differ, or a buffer is null with a nonzero size);
+ * SDERR_INVALID_HANDLE; SDERR_OUT_OF_MEMORY; the request's statuses;
+ * SDERR_ELS_REJECTED; SDERR_UNKNOWN (an answer that is neither accept nor
+ * reject).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendElsEcho(int Device, SD_UINT16 HbaDevPortNum, PDESTINATIONADDRESS pTargetAddr,
                                   SD_PUINT8 pReqData, SD_UINT32 ReqDataSize, SD_PUINT8 pRespData,
                                   SD_PUINT32 pRespDataSize);
 
 /* ---- asynchronous events ---- */
 
-/* Registers the port with the driver for its events; from then on the
- * library collects them (every 15 seconds) for every process using it. */
+/**
+ * @brief Registers the port with the driver for its events.
+ *
+ * From then on the library collects them (every 15 seconds) for every
+ * process using it. The port counts as enabled whatever the driver
+ * answered.
+ *
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; the request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDEnableAen(int Device);
 
-/* Ends the collection of the port's events in this process. The driver
- * registration ends only when no other process uses the library. */
+/**
+ * @brief Ends the collection of the port's events in this process.
+ *
+ * The driver registration ends only when no other process uses the library.
+ *
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; when this is the only
+ * process using the library, the request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDDisableAen(int Device);
 
-/* Takes this process's collected events of the port (at most 64 a call),
- * oldest first. The array of AEventBufSize bytes holds AEventBufSize / 16
- * events; when fewer fit than were taken, the newest that fit are written
- * and the older ones are lost. *pAEventCount: events written.
- * SDERR_INVALID_REQUEST when the port's events are not enabled. */
+/**
+ * @brief Takes this process's collected events of the port, oldest first.
+ *
+ * At most 64 events leave the queue a call. The array of AEventBufSize bytes
+ * holds AEventBufSize / 16 events; when fewer fit than were taken, the newest
+ * that fit are written and the older ones are lost.
+ *
+ * @par Writes
+ * *pAEventCount (the events written) and EventCode of each event written,
+ * only when the status is SDERR_NO_ERROR; nothing otherwise. Reserved is not
+ * written.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
+ * (pAEvents or pAEventCount is null); SDERR_INVALID_REQUEST (the port's
+ * events are not enabled).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetAen(int Device, PASYNCEVENT pAEvents, SD_UINT32 AEventBufSize,
                              SD_PUINT32 pAEventCount);
 
@@ -259,50 +1092,266 @@ VXSDM_API SD_UINT32 SDGetAen(int Device, PASYNCEVENT pAEvents, SD_UINT32 AEventB
  * configuration file. A setter rewrites that line and refreshes the module
  * dependencies; the driver sees the change at its next load. */
 
-/* The five supported features. SDERR_BUFFER_TOO_SMALL with Count set to 5
- * when the list has room for fewer. */
+/**
+ * @brief The five supported features, with their current settings.
+ *
+ * A feature's Current is read from the driver's options line when the line
+ * sets its parameter; a configuration file that cannot be read counts as one
+ * without the line.
+ *
+ * @par Writes
+ * Count and the five descriptors, when the status is SDERR_NO_ERROR; Count
+ * set to 5 with SDERR_BUFFER_TOO_SMALL; nothing otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pFeatureList is null);
+ * SDERR_INVALID_PARAMETER (Device names no open port, or its driver has no
+ * module name); SDERR_BUFFER_TOO_SMALL (the list has room for fewer than
+ * 5).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetHbaSupportedFeatureList(int Device, PHBA_FEATURE_LIST pFeatureList);
+
+/**
+ * @brief One feature, by its id HBA_FEATURE_*, with its current setting.
+ *
+ * Current is read as SDGetHbaSupportedFeatureList reads it.
+ *
+ * @par Writes
+ * *pFeature, only when the status is SDERR_NO_ERROR; nothing otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pFeature is null);
+ * SDERR_INVALID_PARAMETER (Device names no open port, or its driver has no
+ * module name); SDERR_INVALID_REQUEST (FeatureId is none of the five).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetHbaFeature(int Device, SD_UINT32 FeatureId, PHBA_FEATURE_ENTRY pFeature);
-/* Flag 0 with Value 1 switches the feature on; Flag 1 changes nothing. */
+
+/**
+ * @brief Sets one feature for the driver's next load.
+ *
+ * Flag 0 with Value 1 switches the feature on; Flag 1, another Value, or a
+ * Value outside the feature's range changes nothing, yet the line is
+ * rewritten.
+ *
+ * @par Writes
+ * Nothing of the caller's; the host's module configuration file.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (Device names no open
+ * port, or its driver has no module name); SDERR_INVALID_PARAMETER (Flag
+ * above 1); SDERR_INVALID_REQUEST (FeatureId is none of the five);
+ * SDERR_CONFIG_FILE (no configuration file opens, the line is too long, or
+ * the file cannot be replaced; it is then unchanged).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSetHbaFeature(int Device, SD_UINT32 FeatureId, SD_UINT32 Value, SD_UINT32 Flag);
-/* The settings of the list together, all or none: the options line is
- * rebuilt from the list alone. */
+
+/**
+ * @brief Sets the features of the list together, all or none, for the
+ * driver's next load.
+ *
+ * The options line is rebuilt from the list alone: a parameter of the line
+ * that no setting switches on is written back with value 0. A setting
+ * switches its feature on as SDSetHbaFeature does.
+ *
+ * @par Writes
+ * Nothing of the caller's; the host's module configuration file.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pSettingList is null);
+ * SDERR_INVALID_PARAMETER (Device names no open port, or its driver has no
+ * module name); for the first setting refused, SDERR_INVALID_PARAMETER (Flag
+ * above 1) or SDERR_INVALID_REQUEST (an id that is none of the five), with
+ * nothing written; SDERR_CONFIG_FILE (no configuration file opens, the line
+ * is too long, or the file cannot be replaced; it is then unchanged).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSetHbaFeatureList(int Device, PHBA_FEATURE_SETTING_LIST pSettingList);
 
 /* ---- entry points that are not supported: each returns SDERR_NOT_SUPPORTED ---- */
 
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSwapTargetDevice(int Device, PDEVICEINFOENTRY pExistDeviceEntryInfo,
                                        PDEVICEINFOENTRY pNewDeviceEntryInfo);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetHbaDevicePortLunMask(int Device, SD_UINT16 HbaDevPortNum,
                                               PTARGETINFORMATION pTargetInfo, SD_UINT32 Size,
                                               SD_UINT8* pBuffer, SD_UINT32 Action);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDUpdateHbaDevicePortLunMask(int Device, SD_UINT16 HbaDevPortNum,
                                                  PTARGETINFORMATION pTargetInfo, SD_UINT32 Size,
                                                  SD_UINT8* pBuffer, SD_UINT32 Action);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetPositionalMap(int Device, SD_UINT16 HbaDevPortNum, SD_PINT8 pPositionalMap,
                                        SD_UINT32 MapSize);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSetMgmtAddress(int Device, PMANAGEMENTADDRESS pMgmtAddr);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetMgmtAddress(int Device, SD_PVOID pRespBuffer, SD_UINT32 RespBufferSize);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetDriverParameters(int Device, SD_UINT16 HbaDevPortNum, PDRIVERNVRAMPARAMS pBuffer);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetFirmWare(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 Size, SD_PINT8 pBuffer);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetFirmWareParameter(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 Size,
                                            SD_UINT8* pBuffer);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetFlash(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 Size, SD_UINT8* pBuffer);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDResetStatistics(int Device, SD_UINT16 HbaDevPortNum);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDMapScsiTargetToVolumes(SD_UINT16 HbaDevPortNum, PTARGETINFORMATION pTargetInfo,
                                              SD_PINT8 pVolumes, SD_UINT32 VolumeSize);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDEnableDebugTrace(int* pDevice, SD_PINT8 pFileName, SD_UINT32 TraceFlags);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetFirmwareCode(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer,
                                       SD_UINT32 BufferSize);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDMapVolumeToScsiTarget(SD_PINT8 pVolume, SD_PUINT16 pHbaDevPortNum,
                                             PTARGETINFORMATION pTargetInfo);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetFirmwareParameters(int Device, SD_UINT16 HbaDevPortNum,
                                             PFIRMWARENVRAMPARAMS pFirmwareNVRam);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDSendElsRnid(int Device, PFABRICADDRESS pFabricAddress, SD_UINT16 NIDFormat,
                                   SD_PVOID pRspBuffer, SD_UINT32 RspBufferSize);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDGetHbaTargetLunMaskFC(int Device, SD_UINT16 HbaDevPortNum,
                                             PDESTINATIONADDRESS pTargetAddr, SD_UINT32 Mode,
                                             SD_PUINT8 pBuffer, SD_UINT32 BufferSize);
+/**
+ * @brief Not supported.
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NOT_SUPPORTED, always.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 SDUpdateHbaTargetLunMaskFC(int Device, SD_UINT16 HbaDevPortNum,
                                                PDESTINATIONADDRESS pTargetAddr, SD_UINT32 Mode,
                                                SD_PUINT8 pBuffer, SD_UINT32 BufferSize);

@@ -15,6 +15,22 @@
 
 #include "vxsdm_types.h"
 
+/**
+ * @file vxsdm_fo.h
+ * @brief The failover interface: failover requests to the driver of a port,
+ * and the persistent target and LUN configuration.
+ *
+ * @par The statuses of a failover request
+ * A function that sends a failover request returns SDERR_DEVICE_NOT_FOUND
+ * when Handle names no open port; SDERR_NOT_SUPPORTED on ports the driver
+ * serves through sysfs, which have no failover requests;
+ * SDERR_INVALID_PARAMETER when the request cannot be built; the errno of a
+ * failed system call (SDERR_UNKNOWN when it left none); otherwise the
+ * driver's status as a status, and for driver status 15 (a SCSI status) the
+ * driver's detail status itself. The function comments call these "the
+ * failover request's statuses".
+ */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -22,138 +38,164 @@ extern "C" {
 /* ---- records ---- */
 
 /* LUN bytes of FO_EXTERNAL_LUN_DATA_ENTRY.Data. */
-#define FO_LUN_ENABLED 0x80u
-#define FO_LUN_PREFERRED 0x40u
+#define FO_LUN_ENABLED 0x80u   ///< the LUN is enabled
+#define FO_LUN_PREFERRED 0x40u ///< the LUN's path is the preferred one
 
-/* One target's LUNs. A driver of 2,048 LUNs per target exchanges only the
+/** One target's LUNs. A driver of 2,048 LUNs per target exchanges only the
  * first 2,048 bytes of Data. */
 typedef struct FO_EXTERNAL_LUN_DATA_ENTRY {
-    SD_UINT8 NodeName[8];
-    SD_UINT8 PortName[8];
-    SD_UINT16 LunCount;
-    SD_UINT8 TargetId;
-    SD_UINT8 Dev_No;
-    SD_UINT32 Reserved3;
-    SD_UINT32 Reserved4;
-    SD_UINT32 Reserved5;
-    SD_UINT8 Data[4096]; /* one byte per LUN: FO_LUN_* bits */
+    SD_UINT8 NodeName[8]; /**< the target's node name */
+    SD_UINT8 PortName[8]; /**< the target's port name */
+    SD_UINT16 LunCount;   /**< not read or written by the library */
+    SD_UINT8 TargetId;    /**< the path number, as the driver and the stores give it */
+    SD_UINT8 Dev_No;      /**< the target number, as the driver and the stores give it */
+    SD_UINT32 Reserved3;  /**< not used */
+    SD_UINT32 Reserved4;  /**< not used */
+    SD_UINT32 Reserved5;  /**< not used */
+    SD_UINT8 Data[4096]; /**< one byte per LUN: FO_LUN_* bits */
 } FO_EXTERNAL_LUN_DATA_ENTRY, *PFO_EXTERNAL_LUN_DATA_ENTRY;
+/** @typedef PFO_EXTERNAL_LUN_DATA_ENTRY
+ * Pointer to an FO_EXTERNAL_LUN_DATA_ENTRY. */
 
-/* Always room for 256 entries. */
+/** The LUNs of a port's targets. Always room for 256 entries. */
 typedef struct FO_LUN_DATA_LIST {
-    SD_UINT16 Version;
-    SD_UINT16 EntryCount;
-    SD_UINT32 Reserved1;
-    SD_UINT32 Reserved2;
-    SD_UINT32 Reserved3;
-    SD_UINT32 Reserved4;
-    SD_UINT32 Reserved5;
-    SD_UINT32 Reserved6;
-    SD_UINT32 Reserved7;
-    FO_EXTERNAL_LUN_DATA_ENTRY DataEntry[256];
+    SD_UINT16 Version;    /**< the list's version, as the driver gives it */
+    SD_UINT16 EntryCount; /**< entries in use, at most 256 */
+    SD_UINT32 Reserved1;  /**< not used */
+    SD_UINT32 Reserved2;  /**< not used */
+    SD_UINT32 Reserved3;  /**< not used */
+    SD_UINT32 Reserved4;  /**< not used */
+    SD_UINT32 Reserved5;  /**< not used */
+    SD_UINT32 Reserved6;  /**< not used */
+    SD_UINT32 Reserved7;  /**< not used */
+    FO_EXTERNAL_LUN_DATA_ENTRY DataEntry[256]; /**< the entries, EntryCount of them in use */
 } FO_LUN_DATA_LIST, *PFO_LUN_DATA_LIST;
+/** @typedef PFO_LUN_DATA_LIST
+ * Pointer to an FO_LUN_DATA_LIST. */
 
 /* Control bits of FO_TARGET_DATA_ENTRY. */
-#define FO_TARGET_BY_PORT_NAME 0x10u
-#define FO_TARGET_NO_PREFERRED_LUNS 0x40u
+#define FO_TARGET_BY_PORT_NAME 0x10u      ///< the target is known by its port name rather than its node name
+#define FO_TARGET_NO_PREFERRED_LUNS 0x40u ///< no preferred-LUN settings are stored for the target
 
+/** One target of a port. */
 typedef struct FO_TARGET_DATA_ENTRY {
-    SD_UINT8 Reserved1[2];
-    SD_UINT8 PathNumber;
-    SD_UINT8 TargetNumber;
-    SD_UINT8 Reserved2[4];
-    SD_UINT8 Control;
-    SD_UINT8 Reserved3[3];
-    SD_UINT8 PortId[3];
-    SD_UINT8 Reserved4;
-    SD_UINT8 NodeName[8];
-    SD_UINT8 PortName[8];
+    SD_UINT8 Reserved1[2]; /**< not used */
+    SD_UINT8 PathNumber;   /**< the path number */
+    SD_UINT8 TargetNumber; /**< the target number */
+    SD_UINT8 Reserved2[4]; /**< not used */
+    SD_UINT8 Control;      /**< FO_TARGET_* bits */
+    SD_UINT8 Reserved3[3]; /**< not used */
+    SD_UINT8 PortId[3];    /**< the target's port identifier: domain, area, AL_PA */
+    SD_UINT8 Reserved4;    /**< not used */
+    SD_UINT8 NodeName[8];  /**< the target's node name */
+    SD_UINT8 PortName[8];  /**< the target's port name */
 } FO_TARGET_DATA_ENTRY, *PFO_TARGET_DATA_ENTRY;
+/** @typedef PFO_TARGET_DATA_ENTRY
+ * Pointer to an FO_TARGET_DATA_ENTRY. */
 
+/** The targets of a port. Always room for 256 entries. */
 typedef struct FO_TARGET_DATA_LIST {
-    SD_UINT16 Version;
-    SD_UINT16 EntryCount;
-    SD_UINT8 Reserved[28];
-    FO_TARGET_DATA_ENTRY DataEntry[256];
+    SD_UINT16 Version;    /**< the list's version */
+    SD_UINT16 EntryCount; /**< entries in use, at most 256 */
+    SD_UINT8 Reserved[28]; /**< not used */
+    FO_TARGET_DATA_ENTRY DataEntry[256]; /**< the entries */
 } FO_TARGET_DATA_LIST, *PFO_TARGET_DATA_LIST;
+/** @typedef PFO_TARGET_DATA_LIST
+ * Pointer to an FO_TARGET_DATA_LIST. */
 
-/* A target's load-balancing type: LbType 0 is none (a set removes it). */
+/** A target's load-balancing type: LbType 0 is none (a set removes it). */
 typedef struct FO_LB_POLICY_ENTRY {
-    SD_UINT8 TargetName[8]; /* the target's port name */
-    SD_UINT32 LbType;
-    SD_UINT8 Reserved[12];
+    SD_UINT8 TargetName[8]; /**< the target's port name */
+    SD_UINT32 LbType;       /**< the load-balancing type; 0 none */
+    SD_UINT8 Reserved[12];  /**< not used */
 } FO_LB_POLICY_ENTRY, *PFO_LB_POLICY_ENTRY;
+/** @typedef PFO_LB_POLICY_ENTRY
+ * Pointer to an FO_LB_POLICY_ENTRY. */
 
-/* Count: entries in use, at most 256. */
+/** Load-balancing types of a port's targets. Count: entries in use, at most
+ * 256. */
 typedef struct FO_LB_POLICY_LIST {
-    SD_UINT16 Instance;
-    SD_UINT16 Count;
-    SD_UINT8 Reserved[28];
-    FO_LB_POLICY_ENTRY Entry[256];
+    SD_UINT16 Instance;  /**< the driver instance of the port, as the live requests carry it */
+    SD_UINT16 Count;     /**< entries in use, at most 256 */
+    SD_UINT8 Reserved[28]; /**< not used */
+    FO_LB_POLICY_ENTRY Entry[256]; /**< the entries, Count of them in use */
 } FO_LB_POLICY_LIST, *PFO_LB_POLICY_LIST;
+/** @typedef PFO_LB_POLICY_LIST
+ * Pointer to an FO_LB_POLICY_LIST. */
 
 /* AddressType of FO_PATH_REQUEST. */
-#define FO_ADDRESS_NODE_NAME 1u
-#define FO_ADDRESS_PORT_NAME 2u
-#define FO_ADDRESS_PORT_ID 3u  /* the first 3 bytes of Address */
-#define FO_ADDRESS_PAIR 4u     /* two SD_UINT16 values in Address */
+#define FO_ADDRESS_NODE_NAME 1u ///< Address holds a node name
+#define FO_ADDRESS_PORT_NAME 2u ///< Address holds a port name
+#define FO_ADDRESS_PORT_ID 3u  ///< the first 3 bytes of Address
+#define FO_ADDRESS_PAIR 4u     ///< two SD_UINT16 values in Address
 
+/** A path query of a LUN: the port, the target's address and the LUN. */
 typedef struct FO_PATH_REQUEST {
-    SD_UINT8 HbaInstance; /* the port's instance */
-    SD_UINT8 Reserved;
-    SD_UINT16 AddressType;
-    SD_UINT8 Address[8];
-    SD_UINT16 Lun;
-    SD_UINT8 NewPath[2]; /* ISDFoSetCurrentPath */
+    SD_UINT8 HbaInstance; /**< the port's instance */
+    SD_UINT8 Reserved;    /**< not used */
+    SD_UINT16 AddressType; /**< FO_ADDRESS_*: how Address is read */
+    SD_UINT8 Address[8];  /**< the target's address */
+    SD_UINT16 Lun;        /**< the LUN */
+    SD_UINT8 NewPath[2]; /**< ISDFoSetCurrentPath */
 } FO_PATH_REQUEST, *PFO_PATH_REQUEST;
+/** @typedef PFO_PATH_REQUEST
+ * Pointer to an FO_PATH_REQUEST. */
 
-/* One path as the driver describes it; the other bytes are the driver's. */
+/** One path as the driver describes it; the other bytes are the driver's. */
 typedef struct FO_PATH_ENTRY {
-    SD_UINT8 Reserved1[4];
-    SD_UINT8 HbaInstance;
-    SD_UINT8 PortName[8]; /* the target's port name */
-    SD_UINT8 Reserved2[15];
+    SD_UINT8 Reserved1[4]; /**< the driver's */
+    SD_UINT8 HbaInstance;  /**< the adapter port's instance */
+    SD_UINT8 PortName[8]; /**< the target's port name */
+    SD_UINT8 Reserved2[15]; /**< the driver's */
 } FO_PATH_ENTRY;
 
-/* The caller zeroes it before the call; bytes not named stay as they were. */
+/** The paths of a LUN. The caller zeroes it before the call; bytes not named
+ * stay as they were. */
 typedef struct FO_PATHS_INFO {
-    SD_UINT8 HbaInstance;
-    SD_UINT8 Reserved1[35];
-    SD_UINT8 PathInfoA;
-    SD_UINT8 Reserved2;
-    SD_UINT8 PathInfoB;
-    SD_UINT8 Reserved3;
-    SD_UINT8 LunPath[4096]; /* the path of each LUN; 255: none */
-    FO_PATH_ENTRY PathEntry[256];
+    SD_UINT8 HbaInstance;    /**< the port's instance, from the request */
+    SD_UINT8 Reserved1[35];  /**< not written */
+    SD_UINT8 PathInfoA;      /**< the driver's first path byte */
+    SD_UINT8 Reserved2;      /**< not written */
+    SD_UINT8 PathInfoB;      /**< the driver's second path byte */
+    SD_UINT8 Reserved3;      /**< not written */
+    SD_UINT8 LunPath[4096]; /**< the path of each LUN; 255: none */
+    FO_PATH_ENTRY PathEntry[256]; /**< the paths */
 } FO_PATHS_INFO, *PFO_PATHS_INFO;
+/** @typedef PFO_PATHS_INFO
+ * Pointer to an FO_PATHS_INFO. */
 
-/* The failover driver's parameters, carried as the driver lays them out;
+/** The failover driver's parameters, carried as the driver lays them out;
  * the Reserved bytes are neither read nor sent. */
 typedef struct FO_SYS_PARAMS {
-    SD_UINT32 Parameter;
-    SD_UINT8 ByteParams1[3];
-    SD_UINT8 Reserved1;
-    SD_UINT32 StatisticsControl; /* 2: collect statistics, 0: stop */
-    SD_UINT8 ByteParams2[4];
-    SD_UINT8 Reserved2[16];
-    SD_UINT8 ByteParams3[3];
-    SD_UINT8 Reserved3;
-    SD_UINT16 WordParams[2];
-    SD_UINT8 ByteParams4[2];
-    SD_UINT8 Reserved4[2];
-    SD_UINT8 Params16[16];
-    SD_UINT8 Reserved5[4];
+    SD_UINT32 Parameter;         /**< the driver's parameter word */
+    SD_UINT8 ByteParams1[3];     /**< the driver's byte parameters */
+    SD_UINT8 Reserved1;          /**< neither read nor sent */
+    SD_UINT32 StatisticsControl; /**< 2: collect statistics, 0: stop */
+    SD_UINT8 ByteParams2[4];     /**< the driver's byte parameters */
+    SD_UINT8 Reserved2[16];      /**< neither read nor sent */
+    SD_UINT8 ByteParams3[3];     /**< the driver's byte parameters */
+    SD_UINT8 Reserved3;          /**< neither read nor sent */
+    SD_UINT16 WordParams[2];     /**< the driver's 16-bit parameters */
+    SD_UINT8 ByteParams4[2];     /**< the driver's byte parameters */
+    SD_UINT8 Reserved4[2];       /**< neither read nor sent */
+    SD_UINT8 Params16[16];       /**< the driver's 16 parameter bytes */
+    SD_UINT8 Reserved5[4];       /**< neither read nor sent */
 } FO_SYS_PARAMS, *PFO_SYS_PARAMS;
+/** @typedef PFO_SYS_PARAMS
+ * Pointer to an FO_SYS_PARAMS. */
 
+/** The failover driver's version. */
 typedef struct FO_DRIVER_VERSION {
-    SD_UINT8 Version[3];
-    SD_UINT8 Reserved;
-    SD_INT8 VersionText[32];
+    SD_UINT8 Version[3];    /**< the version's numbers */
+    SD_UINT8 Reserved;      /**< not written */
+    SD_INT8 VersionText[32]; /**< the version as a text, as the driver gives it */
 } FO_DRIVER_VERSION, *PFO_DRIVER_VERSION;
+/** @typedef PFO_DRIVER_VERSION
+ * Pointer to an FO_DRIVER_VERSION. */
 
 /* Capability words of ISDFoGetFoCapability. */
-#define FO_CAPABILITY_NONE 0x30000002u
-#define FO_CAPABILITY_FAILOVER 0x30000004u
+#define FO_CAPABILITY_NONE 0x30000002u     ///< the port's driver provides no failover
+#define FO_CAPABILITY_FAILOVER 0x30000004u ///< the port's driver provides failover
 
 /* ---- functions ----
  *
@@ -176,23 +218,182 @@ typedef struct FO_DRIVER_VERSION {
  * when the read then fails. With ports served through sysfs the persistent
  * reads give SDERR_NOT_SUPPORTED; the persistent sets reach the stores. */
 
+/**
+ * @brief The failover driver's parameters.
+ *
+ * Instance is not used.
+ *
+ * @par Writes
+ * Every field of *pSysParams but the Reserved bytes, only when the status is
+ * SDERR_NO_ERROR; nothing otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pSysParams is null); the
+ * failover request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoGetSysParams(SD_UINT32 Handle, PFO_SYS_PARAMS pSysParams, SD_UINT32 Instance);
+
+/**
+ * @brief Sets the failover driver's parameters.
+ *
+ * Every field but the Reserved bytes is sent. Instance is not used.
+ *
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pSysParams is null); the
+ * failover request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoSetSysParams(SD_UINT32 Handle, const FO_SYS_PARAMS* pSysParams, SD_UINT32 Instance);
 
+/**
+ * @brief The paths of a LUN, as the driver describes them.
+ *
+ * The request names the port by its instance (HbaInstance), the target by
+ * its address and the LUN; an AddressType the driver does not know is sent
+ * without an address. Reserved is not used.
+ *
+ * @par Writes
+ * HbaInstance, PathInfoA, PathInfoB, LunPath (its first 4,096 or 256 bytes,
+ * as the driver handles LUNs) and PathEntry of *pPaths, only when the status
+ * is SDERR_NO_ERROR; nothing otherwise, and no other byte.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pRequest or pPaths is
+ * null); SDERR_INVALID_PARAMETER (HbaInstance 32 and up);
+ * SDERR_OUT_OF_MEMORY; the failover request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoGetPaths(SD_UINT32 Handle, const FO_PATH_REQUEST* pRequest, PFO_PATHS_INFO pPaths,
                                      SD_UINT32 Reserved);
+
+/**
+ * @brief Makes NewPath the current path of a LUN.
+ *
+ * The request names the port, the target and the LUN as for ISDFoGetPaths.
+ * Reserved is not used.
+ *
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pRequest is null);
+ * SDERR_INVALID_PARAMETER (HbaInstance 32 and up); the failover request's
+ * statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoSetCurrentPath(SD_UINT32 Handle, const FO_PATH_REQUEST* pRequest, SD_UINT32 Reserved);
 
-/* The statistics area is not written. */
+/**
+ * @brief Asks the failover driver for the statistics of the port Instance.
+ *
+ * The statistics area is not written.
+ *
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (Instance 32 and up); the
+ * failover request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoGetStatistics(SD_UINT32 Handle, SD_UINT32 Instance, SD_PVOID pStatistics);
+
+/**
+ * @brief Resets the failover driver's statistics of the port Instance.
+ *
+ * @par Writes
+ * Nothing.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (Instance 32 and up); the
+ * failover request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoResetStatistics(SD_UINT32 Handle, SD_UINT32 Instance);
 
+/**
+ * @brief The LUNs of the targets of the port Instance: live from the driver,
+ * or (Persistent nonzero) from the configuration store.
+ *
+ * The persistent read takes the adapter port named by the port name of pWwn
+ * from the new store when the driver of Handle's port uses it, else from the
+ * old one.
+ *
+ * @par Writes
+ * Live: Version, EntryCount (at most 256) and, of the first EntryCount
+ * entries, NodeName, PortName, Dev_No, TargetId and the LUN bytes the driver
+ * handles, only when the status is SDERR_NO_ERROR; nothing otherwise.
+ * Persistent, new store: the whole list, when the status is SDERR_NO_ERROR
+ * and the store holds the adapter port; nothing otherwise. Persistent, old
+ * store: the list zeroed first (also when the read then fails), then the
+ * adapter port's list when the store holds it.
+ * @return SDERR_NO_ERROR; SDERR_NOT_SUPPORTED (ports served through sysfs);
+ * SDERR_INVALID_PARAMETER (pList is null, or Instance 32 and up); live:
+ * SDERR_OUT_OF_MEMORY, the failover request's statuses; persistent:
+ * SDERR_INVALID_PARAMETER (pWwn is null, or the port's driver has no module
+ * name), SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE (the store cannot be read).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoGetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                                        PFO_LUN_DATA_LIST pList, SD_UINT32 Persistent);
+
+/**
+ * @brief Sets the LUNs of the targets of the port Instance: live in the
+ * driver, or (Persistent nonzero) in the configuration store.
+ *
+ * Live, the first EntryCount entries (at most 256) are sent with their
+ * names and LUN bytes. The persistent write merges the list into the
+ * adapter port named by the port name of pWwn and saves the store, the new
+ * one when the driver of Handle's port uses it, else the old one.
+ *
+ * @par Writes
+ * Nothing of the caller's; persistent: the store's files.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pList is null, or
+ * Instance 32 and up); live: SDERR_OUT_OF_MEMORY, the failover request's
+ * statuses; persistent: SDERR_INVALID_PARAMETER (pWwn is null, or the
+ * port's driver has no module name), SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE
+ * (the store cannot be read, parsed whole or saved).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoSetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                                        const FO_LUN_DATA_LIST* pList, SD_UINT32 Persistent);
+
+/**
+ * @brief The targets of the port Instance: live from the driver, or
+ * (Persistent nonzero) from the configuration store.
+ *
+ * The persistent read chooses its store as ISDFoGetLunData does.
+ *
+ * @par Writes
+ * Live: PathNumber, TargetNumber, Control, PortId, NodeName and PortName of
+ * all 256 entries, and EntryCount (the entries with a port name), only when
+ * the status is SDERR_NO_ERROR; nothing otherwise. Persistent: as
+ * ISDFoGetLunData.
+ * @return SDERR_NO_ERROR; SDERR_NOT_SUPPORTED (ports served through sysfs);
+ * SDERR_INVALID_PARAMETER (pList is null, or Instance 32 and up); live:
+ * SDERR_OUT_OF_MEMORY, the failover request's statuses; persistent: as
+ * ISDFoGetLunData.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoGetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                                           PFO_TARGET_DATA_LIST pList, SD_UINT32 Persistent);
+
+/**
+ * @brief Sets the targets of the port Instance: live in the driver, or
+ * (Persistent nonzero) in the configuration store.
+ *
+ * Live, Control, PortId, NodeName and PortName of all 256 entries are sent.
+ * The persistent write chooses its store as ISDFoSetLunData does.
+ *
+ * @par Writes
+ * Nothing of the caller's; persistent: the store's files.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pList is null, or
+ * Instance 32 and up); live: SDERR_OUT_OF_MEMORY, the failover request's
+ * statuses; persistent: as ISDFoSetLunData.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                                           const FO_TARGET_DATA_LIST* pList, SD_UINT32 Persistent);
 
@@ -203,20 +404,98 @@ VXSDM_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, con
  * handle whose port's driver keeps the old store, or that names no open
  * port: SDERR_NOT_SUPPORTED, after the line "Get LB not supported" (or
  * "Set LB not supported") on standard output. */
+
+/**
+ * @brief The load-balancing types of the port's targets: live from the
+ * driver, or (Persistent nonzero) from the port's option string.
+ *
+ * The persistent read needs a driver of the new store.
+ *
+ * @par Writes
+ * Live: *pList, the driver's reply, whatever the request's status (Instance
+ * then holds the driver's instance of the port); nothing when a check before
+ * the request refuses. Persistent: TargetName and LbType of each token read
+ * and Count, when at least one was read (a store without tokens leaves
+ * Count as it was); a failed read may leave the entries before it written.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pList is null, or
+ * Instance 32 and up); persistent: SDERR_NOT_SUPPORTED (Handle names no open
+ * port, or its driver keeps the old store), SDERR_INVALID_PARAMETER (the
+ * port's driver has no module name), SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE
+ * (the store cannot be read, holds a malformed token or more than 256);
+ * live: SDERR_DEVICE_NOT_FOUND (Handle names no open port), the failover
+ * request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_LIST pList,
                                         SD_UINT32 Persistent);
+
+/**
+ * @brief Sets the load-balancing types of the port's targets: live in the
+ * driver, or (Persistent nonzero) in the port's option string.
+ *
+ * LbType 0 removes a target's type. The persistent set needs a driver of
+ * the new store; a store file that is missing counts as empty, one that
+ * cannot be read is never saved over.
+ *
+ * @par Writes
+ * Nothing of the caller's; persistent: the store's files.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pList is null, Instance
+ * 32 and up, or Count above 256); persistent: SDERR_NOT_SUPPORTED (Handle
+ * names no open port, or its driver keeps the old store),
+ * SDERR_INVALID_PARAMETER (the port's driver has no module name),
+ * SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE (the store cannot be read or
+ * saved, or the option string would grow too long); live:
+ * SDERR_DEVICE_NOT_FOUND (Handle names no open port), the failover
+ * request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoSetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, const FO_LB_POLICY_LIST* pList,
                                         SD_UINT32 Persistent);
 
-/* Copies the text "3.0.1 build7" into pBuffer, cut to Length bytes and
- * always terminated. Returns the version 0x3000107, never a status. */
+/**
+ * @brief The failover interface's version.
+ *
+ * Copies the text "3.0.1 build7" into pBuffer, cut to Length bytes and
+ * always terminated.
+ *
+ * @par Writes
+ * pBuffer: Length bytes (the text, then zeros), when pBuffer is not null and
+ * Length is not 0; nothing otherwise.
+ * @return The version 0x3000107, never a status.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoGetApiVersion(SD_PINT8 pBuffer, SD_UINT32 Length);
 
+/**
+ * @brief The failover driver's version.
+ *
+ * @par Writes
+ * Version and VersionText of *pVersion (the text as the driver gives it),
+ * only when the status is SDERR_NO_ERROR; nothing otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pVersion is null); the
+ * failover request's statuses.
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoGetFoDriverVersion(SD_UINT32 Handle, PFO_DRIVER_VERSION pVersion);
 
-/* FO_CAPABILITY_FAILOVER when the port's driver provides failover, else
+/**
+ * @brief Whether the port's driver provides failover.
+ *
+ * FO_CAPABILITY_FAILOVER when the port's driver provides failover, else
  * FO_CAPABILITY_NONE (also for a handle that names no open port, which
- * gives SDERR_INVALID_HANDLE). */
+ * gives SDERR_INVALID_HANDLE).
+ *
+ * @par Writes
+ * *pCapability, whenever pCapability is not null.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pCapability is null);
+ * SDERR_INVALID_HANDLE (Handle names no open port).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoGetFoCapability(SD_UINT32 Handle, SD_PUINT32 pCapability);
 
 /* The persistent stores of every supported driver module. The lists fill
@@ -226,9 +505,75 @@ VXSDM_API SD_UINT32 ISDFoGetFoCapability(SD_UINT32 Handle, SD_PUINT32 pCapabilit
  * its port name) or a target (by its node name) from every store that holds
  * it, and keeps everything else, load-balancing types included; a name no
  * store holds gives SDERR_INVALID_PARAMETER. */
+
+/**
+ * @brief The adapter ports that the persistent stores of every supported
+ * driver module hold.
+ *
+ * The list fills 256 bytes: up to 32 adapter port names of 8 bytes, packed
+ * from the start, the rest zero.
+ *
+ * @par Writes
+ * pBuffer, 256 bytes, only when the status is SDERR_NO_ERROR; nothing
+ * otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pBuffer is null);
+ * SDERR_OUT_OF_MEMORY; SDERR_CONFIG_FILE (a store cannot be read).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer);
+
+/**
+ * @brief The targets that the persistent stores of every supported driver
+ * module hold.
+ *
+ * The list fills 256 bytes: up to 32 target node names of 8 bytes, each
+ * once, packed from the start, the rest zero.
+ *
+ * @par Writes
+ * pBuffer, 256 bytes, only when the status is SDERR_NO_ERROR or
+ * SDERR_BUFFER_TOO_SMALL; nothing otherwise.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pBuffer is null);
+ * SDERR_OUT_OF_MEMORY; SDERR_CONFIG_FILE (a store cannot be read);
+ * SDERR_BUFFER_TOO_SMALL (more than 32 names: the first 32 are written).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer);
+
+/**
+ * @brief Removes an adapter port, by its port name, from every persistent
+ * store that holds it.
+ *
+ * Everything else of a store is kept, load-balancing types included. The
+ * stores are visited one driver module after the other; a store that cannot
+ * be read, parsed whole or saved stops the delete, the stores before it
+ * already saved.
+ *
+ * @par Writes
+ * Nothing of the caller's; the stores' files.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pPortName is null);
+ * SDERR_OUT_OF_MEMORY; SDERR_CONFIG_FILE (a store cannot be read, parsed
+ * whole or saved); SDERR_INVALID_PARAMETER (no store holds the name).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoDeletePersistentDeviceEntry(const SD_UINT8* pPortName);
+
+/**
+ * @brief Removes a target, by its node name, from every persistent store
+ * that holds it.
+ *
+ * As ISDFoDeletePersistentDeviceEntry, for a target.
+ *
+ * @par Writes
+ * Nothing of the caller's; the stores' files.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pNodeName is null);
+ * SDERR_OUT_OF_MEMORY; SDERR_CONFIG_FILE (a store cannot be read, parsed
+ * whole or saved); SDERR_INVALID_PARAMETER (no store holds the name).
+ * @par Threads
+ * Any thread; calls are serialised within the process.
+ */
 VXSDM_API SD_UINT32 ISDFoDeletePersistentTargetEntry(const SD_UINT8* pNodeName);
 
 #ifdef __cplusplus

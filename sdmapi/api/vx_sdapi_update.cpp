@@ -215,8 +215,13 @@ void named_line(uint32_t bits, const RegionWrite& w, const char* text, uint64_t 
     vxdbg_print(text, number, base, 1);
 }
 
-// The numbered checks and the write; *entry is null when the region is not
-// in the layout. `wrote` tells whether a write was attempted.
+// The checks of a region write in their order (region in the layout,
+// read-only, size, region code 0, then the flash update token (Ex2) or the
+// region's path (Ex)), then the write. *entry: the region's layout entry,
+// null when the layout lacks it. *stop: true when a check refused the write
+// (the call ends with the status returned); false when the write was made
+// (its status). A region not in the layout gives SDERR_INVALID_PARAMETER and
+// leaves *stop as the caller set it (false): the after-write steps follow.
 SD_UINT32 checked_write(VxSdCall& call, vxapi_priv_database* rec, const RegionWrite& w,
                         const INT_OPT_ROM_REGION** entry, bool* stop) {
     *entry = vx_sd_layout_entry(w.region);

@@ -63,10 +63,11 @@ void vx_sd_line(uint32_t bits, const char* name, int handle, const char* text, u
 // zero, so the result is always terminated.
 void vx_sd_copy_text(void* dst, size_t dst_size, const void* src, size_t src_size);
 
-// Step 7 of the frame for one worker call: `done` when the caller's record is
-// to be filled. err is errno as the worker left it. With a failure line, a
-// failed call traces that text, the driver status and " errno=" errno
-// instead of the usual error lines.
+// Steps 1 to 4 above for one worker call: the status, and `done` when the
+// caller's record is to be filled (step 3). err is errno as the worker left
+// it (step 2 gives SDERR_UNKNOWN when it is 0). With a failure line, a failed
+// call traces that text, the driver status and " errno=" errno instead of the
+// usual error lines.
 struct VxSdOutcome {
     bool done;
     SD_UINT32 status;
