@@ -441,7 +441,7 @@ TEST_F(BsgNodeTest, NodeNamesModeAndNodesThatCannotBeNamed) {
         const int fd = vxsysfs_open("sg3", opcode);
         ASSERT_GE(fd, 0);
         vx::sys().close(fd);
-        EXPECT_EQ(sg.opens.back(), std::make_pair(3u, access | O_NONBLOCK)) << int{opcode};
+        EXPECT_EQ(sg.opens.back(), std::make_pair(3u, access | O_NONBLOCK | O_CLOEXEC)) << int{opcode};
     }
     vx_debug = VXDBG_SYSFS;
     EXPECT_LT(vxsysfs_open("sg4", 0x28), 0);

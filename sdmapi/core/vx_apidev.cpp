@@ -24,7 +24,7 @@ constexpr int kLineLen = 256;  // lines of up to 255 characters
 // The major number of the last "/proc/devices" line that names the device,
 // 0 when there is none; -1 when the file cannot be read.
 long api_device_major() {
-    FILE* f = vx::sys().fopen(kProcDevices, "r");
+    FILE* f = vx::sys().fopen(kProcDevices, "re");
     if (f == nullptr) return -1;
     long major_nr = 0;
     char line[kLineLen];
@@ -52,7 +52,7 @@ void vxapi_open_apidev() {
         vxdbg_print(" and minor=", 0, VXDBG_DEC, 1);
     }
 
-    const int fd = vx::sys().open(kApiDevNode, O_RDONLY);
+    const int fd = vx::sys().open(kApiDevNode, O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         struct stat st {};
         if (vx::sys().fstat(fd, &st) != 0) {
@@ -74,7 +74,7 @@ void vxapi_open_apidev() {
     vx::sys().unlink(kApiDevNode);
     vxdbg_line(VXDBG_ERROR, "vxapi_open_apidev: creating /dev/vx2xapidev");
     if (vx::sys().mknod(kApiDevNode, S_IFCHR, makedev(major_nr, 0)) == 0 && apidevfd < 0) {
-        apidevfd = vx::sys().open(kApiDevNode, O_RDONLY);
+        apidevfd = vx::sys().open(kApiDevNode, O_RDONLY | O_CLOEXEC);
     }
 }
 

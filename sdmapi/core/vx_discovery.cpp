@@ -122,7 +122,7 @@ void copy_text(uint8_t (&field)[N], const char* text) {
 int numbers_from_class_file(const char* driver_name, unsigned* maj, unsigned* min) {
     char path[VX_NODE_PATH_SIZE];
     std::snprintf(path, sizeof path, "/sys/class/%s/%s/dev", driver_name, driver_name);
-    Fd file(vx::sys().open(path, O_RDONLY));
+    Fd file(vx::sys().open(path, O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) return -1;
     char text[kDevFileRead + 1] = {};
     const ssize_t n = vx::sys().read(file.get(), text, kDevFileRead);
@@ -140,7 +140,7 @@ int numbers_from_class_file(const char* driver_name, unsigned* maj, unsigned* mi
 // of a line count; the rest of a longer line is skipped, not read as a line
 // of its own.
 long major_from_proc_devices(const char* driver_name) {
-    FILE* f = vx::sys().fopen("/proc/devices", "r");
+    FILE* f = vx::sys().fopen("/proc/devices", "re");
     if (f == nullptr) return -1;
     long found = 0;
     char line[kDevicesLine + 1];
@@ -173,7 +173,7 @@ int vxapi_charnode_exist(char* charnode_name, const char* driver_name) {
             // Neither file: only the vmkdriver node of VMware ESX remains.
             char esx[VX_NODE_PATH_SIZE];
             std::snprintf(esx, sizeof esx, "/dev/char/vmkdriver/%s", driver_name);
-            Fd node(vx::sys().open(esx, O_RDONLY));
+            Fd node(vx::sys().open(esx, O_RDONLY | O_CLOEXEC));
             if (node.get() < 0 || OS_Type != VX_OS_ESX) return 0;
             std::snprintf(charnode_name, VX_NODE_PATH_SIZE, "/dev/char/vmkdriver/%s", driver_name);
             return 1;
@@ -184,7 +184,7 @@ int vxapi_charnode_exist(char* charnode_name, const char* driver_name) {
     }
 
     {
-        Fd node(vx::sys().open(charnode_name, O_RDWR));
+        Fd node(vx::sys().open(charnode_name, O_RDWR | O_CLOEXEC));
         if (node.get() >= 0) {
             struct stat st {};
             if (vx::sys().fstat(node.get(), &st) != 0) return 0;
@@ -207,7 +207,7 @@ int vxapi_charnode_exist(char* charnode_name, const char* driver_name) {
         Trace(VXDBG_ERROR).text("vxapi_charnode_exist: mknod failed. errno=").num(err).end();
         return 0;
     }
-    Fd node(vx::sys().open(charnode_name, O_RDWR));
+    Fd node(vx::sys().open(charnode_name, O_RDWR | O_CLOEXEC));
     return node.get() >= 0 ? 1 : 0;
 }
 
@@ -225,7 +225,7 @@ int open_device(const Road& road, vxapi_priv_database* rec, uint16_t drvr_inst, 
         return t;
     };
 
-    Fd node(hba_path != nullptr ? vx::sys().open(hba_path, O_RDWR) : -1);
+    Fd node(hba_path != nullptr ? vx::sys().open(hba_path, O_RDWR | O_CLOEXEC) : -1);
     if (node.get() < 0) {
         const int err = errno;
         trace().end(": HbaApiNode open error.");

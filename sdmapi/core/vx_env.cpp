@@ -50,7 +50,7 @@ bool contains(std::string_view text, std::string_view what) {
 // A shell command whose output is read; closed when it goes out of scope.
 class Command {
 public:
-    explicit Command(const char* text) : stream_(vx::sys().popen(text, "r")) {}
+    explicit Command(const char* text) : stream_(vx::sys().popen(text, "re")) {}
     ~Command() {
         if (stream_ != nullptr) vx::sys().pclose(stream_);
     }

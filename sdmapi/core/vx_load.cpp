@@ -305,7 +305,7 @@ int vxapi_open_adapter(vxapi_priv_database* api_priv_data_inst, int* papi_handle
     } else if (rec->open_cnt == 0) {
         char path[sizeof rec->phys_path + 1] = {};
         std::memcpy(path, rec->phys_path, sizeof rec->phys_path);
-        const int fd = vx::sys().open(path, O_RDWR);
+        const int fd = vx::sys().open(path, O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             const int err = errno;
             if (pret_err != nullptr) *pret_err = static_cast<uint32_t>(err);

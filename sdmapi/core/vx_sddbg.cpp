@@ -285,7 +285,7 @@ FILE* vxdbg_get_fptr() {
         if (vx_debug != 0 && vxdbglog_path[0] == '\0') {
             snprintf(vxdbglog_path, sizeof vxdbglog_path, "%s", kLogPath);
         }
-        if (vxdbglog_path[0] != '\0') vxdbg_fp = vx::sys().fopen(vxdbglog_path, "a");
+        if (vxdbglog_path[0] != '\0') vxdbg_fp = vx::sys().fopen(vxdbglog_path, "ae");
     }
     return vxdbg_fp;
 }

@@ -155,7 +155,7 @@ int upgrade_file(int fd, size_t old_size) {
 // Makes the file where nothing stands: full size, all zeros. The descriptor,
 // or -1 after a traced failure (a file it made is removed again).
 int create_file() {
-    const int fd = vx::sys().open(VX_SHARED_FILE, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, kFileMode);
+    const int fd = vx::sys().open(VX_SHARED_FILE, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
     if (fd < 0) {
         trace_errno("vxapi_open_database: Unable to create shared data file. errno=", errno);
         return -1;
@@ -187,7 +187,7 @@ int create_file() {
 // The descriptor of the file, opened, checked and brought to full size, or
 // -1 after a traced failure.
 int open_file() {
-    const int fd = vx::sys().open(VX_SHARED_FILE, O_RDWR | O_NOFOLLOW, kFileMode);
+    const int fd = vx::sys().open(VX_SHARED_FILE, O_RDWR | O_NOFOLLOW | O_CLOEXEC, kFileMode);
     if (fd < 0) return create_file();
     Fd file(fd);
     struct stat st {};

@@ -92,7 +92,7 @@ bool device_name_ok(const char* dev) {
 // Runs the command and keeps its last output line in out: false when it
 // could not be started.
 bool last_output_line(const char* cmd, char* out, uint32_t size) {
-    FILE* f = vx::sys().popen(cmd, "r");
+    FILE* f = vx::sys().popen(cmd, "re");
     if (f == nullptr) return false;
     std::vector<char> line(size);
     while (std::fgets(line.data(), static_cast<int>(size), f) != nullptr) std::memcpy(out, line.data(), size);

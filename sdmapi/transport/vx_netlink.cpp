@@ -254,7 +254,7 @@ int vxapi_scsi_nlm_aen_recvbuf_alloc(int data_size) { return alloc_into(&nlm_scs
 int vxapi_nl_open() {
     constexpr const char* name = "vxapi_nl_open";
     std::lock_guard<std::mutex> lock(nl_mutex());  // the buffers are the event-log reader's
-    const int fd = vx::sys().socket(AF_NETLINK, SOCK_RAW, VX_NL_PROTO_VENDOR);
+    const int fd = vx::sys().socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, VX_NL_PROTO_VENDOR);
     if (fd < 0) {
         trace(VXDBG_ERROR, name, "failed to create NETLINK_FCTRANSPORT socket");
         return -1;
@@ -282,7 +282,7 @@ int vxapi_nl_open() {
 int vxapi_nl_scsi_fc_open() {
     constexpr const char* name = "vxapi_nl_scsi_fc_open";
     std::lock_guard<std::mutex> lock(nl_mutex());  // the buffer is the event reader's
-    const int fd = vx::sys().socket(AF_NETLINK, SOCK_DGRAM, VX_NL_PROTO_SCSI_TRANSPORT);
+    const int fd = vx::sys().socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, VX_NL_PROTO_SCSI_TRANSPORT);
     if (fd < 0) {
         trace(VXDBG_ERROR, name, "failed to create NETLINK_SCSITRANSPORT socket");
         return -1;

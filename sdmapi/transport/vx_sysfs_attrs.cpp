@@ -448,7 +448,7 @@ int32_t i2c_transfer(const char* entered, const vxapi_priv_database* rec, bool w
     vxsysfs_open_bsg_dev(dir, node, sizeof node);
     if (node[0] == '\0') return 0;
     *status = EXT_STATUS_ERR;
-    const int fd = vx::sys().open(node, O_WRONLY);
+    const int fd = vx::sys().open(node, O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         trace("> Failed open");
     } else {

@@ -69,7 +69,7 @@ __attribute__((format(printf, 3, 4))) bool format(char* out, size_t size, const 
 bool read_dev_number(const char* entry, dev_t* dev) {
     char path[VXSYSFS_PATH_SIZE];
     if (!format(path, sizeof path, "/sys/class/bsg%s/dev", entry)) return false;
-    FILE* file = vx::sys().fopen(path, "r");
+    FILE* file = vx::sys().fopen(path, "re");
     if (file == nullptr) return false;
     char line[64];
     const bool read = std::fgets(line, sizeof line, file) != nullptr;
@@ -324,7 +324,7 @@ int vxsysfs_bsg_send(char* bsg_dir, sg_io_v4* hdr, const VxBsgSend& how, uint32_
     *status = EXT_STATUS_ERR;
     int rc = -1;
     const JobReply reply(hdr);
-    const int fd = vx::sys().open(node, O_WRONLY);
+    const int fd = vx::sys().open(node, O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         trace("> Failed open");
     } else {

@@ -350,7 +350,7 @@ int32_t vxsysfs_diag_io(int, vxapi_priv_database* api_priv_data_inst, const void
     vxsysfs_open_bsg_dev(dir, node, sizeof node);
     if (node[0] == '\0') return 0;
     status = EXT_STATUS_ERR;
-    const int fd = vx::sys().open(node, O_WRONLY);
+    const int fd = vx::sys().open(node, O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         fail("> Failed open");
         vx::sys().unlink(node);

@@ -575,7 +575,7 @@ int vxsysfs_open(const char* name, uint8_t opcode) {
     for (uint8_t op : kReadOnlyOpcodes) {
         if (op == opcode) flags = O_NONBLOCK | O_RDONLY;
     }
-    const int fd = vx::sys().open(path, flags);
+    const int fd = vx::sys().open(path, flags | O_CLOEXEC);
     if (fd < 0) vxdbg_line(VXDBG_SYSFS, "Open generic failed");
     return fd;
 }

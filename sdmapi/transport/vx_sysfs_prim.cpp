@@ -60,7 +60,7 @@ long page_size() {
 // An open file descriptor, closed when it goes out of scope.
 class File {
 public:
-    File(const char* path, int flags) : fd_(path != nullptr ? vx::sys().open(path, flags) : -1) {}
+    File(const char* path, int flags) : fd_(path != nullptr ? vx::sys().open(path, flags | O_CLOEXEC) : -1) {}
     ~File() {
         if (fd_ >= 0) vx::sys().close(fd_);
     }

@@ -7,8 +7,17 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <string>
 
 namespace sim {
+
+// A descriptor of the process under test: what it stands on (the library's
+// path, or "netlink <protocol>") and whether an exec closes it.
+struct SimDescriptor {
+    int fd;
+    std::string what;
+    bool cloexec;
+};
 
 class SimDevice {
 public:

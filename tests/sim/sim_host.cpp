@@ -117,6 +117,17 @@ std::vector<std::string> split_words(const std::string& text, bool* meta) {
     return words;
 }
 
+// The real descriptors open in this process, each with its descriptor flags.
+std::map<int, int> real_fds() {
+    std::map<int, int> out;
+    for (const std::string& name : dir_names("/proc/self/fd")) {
+        const int fd = std::stoi(name);
+        const int flags = ::fcntl(fd, F_GETFD);
+        if (flags >= 0) out[fd] = flags;  // the listing's own descriptor is closed by now
+    }
+    return out;
+}
+
 }  // namespace
 
 SimHost* current_host() { return g_current.load(); }
@@ -144,6 +155,7 @@ SimHost::SimHost()
     }
     copy_text(uname_.nodename, sizeof uname_.nodename, "simhost");
     set_uname("Linux", "6.1.0-sim");
+    for (const auto& [fd, flags] : real_fds()) initial_fds_.insert(fd);
     install();
     g_current.store(this);
 }
@@ -377,6 +389,12 @@ bool SimHost::consume_fault(std::map<std::string, Fault>& faults, const std::str
 // ---------------------------------------------------------------- files
 
 int SimHost::open(const char* path, int flags, mode_t mode) {
+    const int fd = open_path(path, flags, mode);
+    note_open(fd, normalise(path), (flags & O_CLOEXEC) != 0);
+    return fd;
+}
+
+int SimHost::open_path(const char* path, int flags, mode_t mode) {
     int err = 0;
     if (consume_open_fault(path, &err)) return fail(err);
     std::unique_lock<std::mutex> lock(mu_);
@@ -385,7 +403,7 @@ int SimHost::open(const char* path, int flags, mode_t mode) {
         if ((flags & O_CREAT) != 0 && (flags & O_EXCL) != 0) return fail(EEXIST);
         auto dev = devices_.find(major(node->second.rdev));
         if (!S_ISCHR(node->second.mode) || dev == devices_.end()) return fail(ENXIO);
-        const DeviceFd d{node->second.mode, node->second.rdev, dev->second};
+        const DeviceFd d{node->second.mode, node->second.rdev, dev->second, normalise(path), (flags & O_CLOEXEC) != 0};
         lock.unlock();
         if (const int rc = d.device->open(d.rdev, flags); rc != 0) return fail(rc);
         lock.lock();
@@ -400,7 +418,7 @@ int SimHost::open(const char* path, int flags, mode_t mode) {
         const int access = flags & O_ACCMODE;
         if ((access != O_WRONLY && !entry.attr.read) || (access != O_RDONLY && !entry.attr.write)) return fail(EACCES);
         lock.lock();
-        attr_fds_[next_device_fd_] = AttrFd{key, 0};
+        attr_fds_[next_device_fd_] = AttrFd{key, 0, (flags & O_CLOEXEC) != 0};
         return next_device_fd_++;
     }
     const int fd = ::open(map(path).c_str(), flags, mode);
@@ -548,7 +566,45 @@ int SimHost::list_dir(const char* path, std::vector<std::string>& names) {
 FILE* SimHost::fopen(const char* path, const char* mode) {
     int err = 0;
     if (consume_open_fault(path, &err)) return errno = err, nullptr;
-    return ::fopen(map(path).c_str(), mode);
+    FILE* stream = ::fopen(map(path).c_str(), mode);
+    if (stream != nullptr) note_open(::fileno(stream), normalise(path), std::strchr(mode, 'e') != nullptr);
+    return stream;
+}
+
+int SimHost::socket(int domain, int type, int protocol) {
+    const int fd = netlink_.socket(domain, type, protocol);
+    note_open(fd, "netlink " + std::to_string(protocol), (type & SOCK_CLOEXEC) != 0);
+    return fd;
+}
+
+std::vector<SimDescriptor> SimHost::descriptors() const {
+    std::vector<SimDescriptor> out = netlink_.descriptors();
+    {
+        Lock l(mu_);
+        for (const auto& [fd, d] : device_fds_) out.push_back({fd, d.path, d.cloexec});
+        for (const auto& [fd, a] : attr_fds_) out.push_back({fd, a.key, a.cloexec});
+    }
+    for (const auto& [fd, flags] : real_fds()) {
+        if (initial_fds_.count(fd) != 0) continue;
+        std::error_code ec;
+        std::string what = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).string();
+        if (what.compare(0, root_.size(), root_) == 0) what = what.substr(root_.size());
+        out.push_back({fd, what, (flags & FD_CLOEXEC) != 0});
+    }
+    return out;
+}
+
+std::vector<std::string> SimHost::inheritable() const {
+    std::vector<std::string> out;
+    for (const SimDescriptor& d : descriptors()) {
+        if (!d.cloexec) out.push_back(std::to_string(d.fd) + " " + d.what);
+    }
+    return out;
+}
+
+void SimHost::note_inherited(const std::string& command, const std::vector<std::string>& fds) {
+    Lock l(mu_);
+    for (const std::string& fd : fds) inherited_.push_back(command + ": " + fd);
 }
 
 // ---------------------------------------------------------------- ioctl, mmap, semaphores, threads, signals
@@ -646,12 +702,21 @@ SimHost::CommandResult SimHost::answer(const std::string& command) {
     return CommandResult{"", handled ? status : 127};
 }
 
-int SimHost::system(const char* command) { return (answer(command).exit_status & 0xFF) << 8; }
+int SimHost::system(const char* command) {
+    note_inherited(command, inheritable());
+    return (answer(command).exit_status & 0xFF) << 8;
+}
 
+// The stream stands for the pipe from the command: a file holding its output,
+// closed on exec when the mode asks for it ("e").
 FILE* SimHost::popen(const char* command, const char* mode) {
+    note_inherited(command, inheritable());
     const CommandResult r = answer(command);
     FILE* stream = std::tmpfile();
     if (stream == nullptr) return nullptr;
+    const bool cloexec = std::strchr(mode, 'e') != nullptr;
+    if (cloexec) ::fcntl(::fileno(stream), F_SETFD, FD_CLOEXEC);
+    note_open(::fileno(stream), std::string("popen ") + command, cloexec);
     if (mode[0] == 'r') {
         std::fwrite(r.output.data(), 1, r.output.size(), stream);
         std::rewind(stream);
@@ -682,8 +747,15 @@ int SimHost::fflush(FILE* stream) {
 // A child's shell command is answered as system() answers it and sent to the
 // parent through a pipe.
 pid_t SimHost::fork() {
+    std::vector<std::string> inherits = inheritable();  // what the child holds when it comes to its exec
     int fds[2] = {-1, -1};
-    const pid_t pid = fork_error_ != 0 || ::pipe2(fds, O_CLOEXEC) != 0 ? -1 : ::fork();
+    pid_t pid = -1;
+    if (fork_error_ == 0 && ::pipe2(fds, O_CLOEXEC) == 0) {
+        // Held across the fork, so that no other thread (the event thread)
+        // holds it in the child, which takes it to answer its command.
+        Lock l(mu_);
+        pid = ::fork();
+    }
     if (pid == 0) {
         ::close(fds[0]);
         report_fd_ = fds[1];
@@ -692,8 +764,12 @@ pid_t SimHost::fork() {
     const int err = fork_error_ != 0 ? std::exchange(fork_error_, 0) : errno;
     log_process(pid > 0 ? "fork" : "fork failed");
     ::close(fds[1]);
-    if (pid > 0) children_[pid] = fds[0];
-    else ::close(fds[0]);
+    if (pid > 0) {
+        children_[pid] = fds[0];
+        child_inherits_[pid] = std::move(inherits);
+    } else {
+        ::close(fds[0]);
+    }
     exec_error_ = 0;
     errno = err;
     return pid;
@@ -724,9 +800,11 @@ pid_t SimHost::waitpid(pid_t pid, int* status, int options) {
         children_.erase(child);
         if (!command.empty()) {
             log_process("exec " + command);
+            note_inherited(command, child_inherits_[got]);
             Lock l(mu_);
             commands_.push_back(command);
         }
+        child_inherits_.erase(got);
     }
     log_process("waitpid");
     errno = err;

@@ -13,6 +13,8 @@
 //   their words split and quoted as /bin/sh does; nothing else runs.
 // - Captured standard error and output; identity, environment and uname set by the test.
 // - Signals to other processes (kill) go to Linux: the processes a test forks are real.
+// - Every descriptor opened through the host, and those open now, each with
+//   whether an exec closes it; what each command would have inherited.
 // Constructing a SimHost installs it as the library's platform; destroying it
 // restores the one before and removes its semaphores and sandbox (only in the
 // process that made it).
@@ -187,6 +189,20 @@ public:
     // Number of simulated descriptors open now.
     size_t open_device_count() const { Lock l(mu_); return device_fds_.size(); }
 
+    // ---- descriptors ----
+    // Every descriptor opened through the host, in order (files, device nodes,
+    // served attributes, streams, popen's as "popen <command>", netlink
+    // sockets), with whether it was opened close-on-exec.
+    std::vector<SimDescriptor> opened() const { Lock l(mu_); return opened_; }
+    // The descriptors open now that were not open when the host was made:
+    // the simulated ones (device nodes, served attributes, netlink sockets)
+    // with the flag they were opened with, the real ones as F_GETFD gives it.
+    std::vector<SimDescriptor> descriptors() const;
+    // Every descriptor of descriptors() without close-on-exec at the start of
+    // a command (system, popen, or a fork whose child ran the command), as
+    // "<command>: <fd> <what>": what the commands took across their exec.
+    std::vector<std::string> inherited() const { Lock l(mu_); return inherited_; }
+
     // ---- identity, environment, uname ----
     void set_euid(uid_t uid) { euid_ = uid; }
     void set_env(const std::string& name, const std::string& value) { Lock l(mu_); env_[name] = value; }
@@ -307,7 +323,7 @@ public:
     int ioctl(int fd, unsigned long request, void* arg) override;
     int semget(key_t key, int nsems, int flags) override;
     int semop(int semid, struct sembuf* ops, size_t nops) override;
-    int socket(int domain, int type, int protocol) override { return netlink_.socket(domain, type, protocol); }
+    int socket(int domain, int type, int protocol) override;
     int bind(int fd, const struct sockaddr* addr, socklen_t len) override { return netlink_.bind(fd, addr, len); }
     int setsockopt(int fd, int level, int name, const void* value, socklen_t len) override {
         return netlink_.setsockopt(fd, level, name, value, len);
@@ -360,6 +376,8 @@ private:
         mode_t mode;  // of its node
         dev_t rdev;
         SimDevice* device;
+        std::string path;
+        bool cloexec;
     };
     struct AttrEntry {
         Attr attr;
@@ -368,6 +386,7 @@ private:
     struct AttrFd {
         std::string key;
         size_t pos;
+        bool cloexec;
     };
     struct Fault {
         int err, count;
@@ -386,6 +405,11 @@ private:
     }
     ssize_t attr_moved(int fd, size_t n);  // moves an attribute descriptor's position on
 
+    int open_path(const char* path, int flags, mode_t mode);
+    void note_open(int fd, const std::string& what, bool cloexec) {
+        Lock l(mu_);
+        if (fd >= 0) opened_.push_back({fd, what, cloexec});
+    }
     int stat_path(const char* path, struct stat* st, bool follow);
     int path_is(const char* path, mode_t type) const;
     void report_owner(struct stat* st) const;
@@ -398,6 +422,8 @@ private:
     struct sysfs_device* make_device(const std::string& path);
     dlist* make_list(const std::string& path, bool links);
     void log_process(const std::string& line) { Lock l(mu_); process_log_.push_back(line); }
+    std::vector<std::string> inheritable() const;  // "<fd> <what>" of descriptors() without close-on-exec
+    void note_inherited(const std::string& command, const std::vector<std::string>& fds);
 
     std::string root_;
     pid_t owner_pid_;
@@ -444,8 +470,13 @@ private:
     std::set<struct sysfs_device*> open_devices_;
     SimNetlink netlink_;
 
+    std::vector<SimDescriptor> opened_;
+    std::set<int> initial_fds_;  // real descriptors open when the host was made
+    std::vector<std::string> inherited_;
+
     std::vector<std::string> process_log_;
     std::map<pid_t, int> children_;  // child -> read end of its pipe
+    std::map<pid_t, std::vector<std::string>> child_inherits_;  // child -> inheritable() at its fork
     int report_fd_ = -1;             // in a child: the write end
     int fork_error_ = 0, exec_error_ = 0;
     Fault wait_fault_{0, 0};

@@ -43,14 +43,22 @@ int SimNetlink::call(const std::string& line, const std::string& fault) {
 
 int SimNetlink::socket(int domain, int type, int protocol) {
     Lock l(mu_);
-    const bool known = (protocol == VX_NL_PROTO_VENDOR && type == SOCK_RAW) ||
-                       (protocol == VX_NL_PROTO_SCSI_TRANSPORT && type == SOCK_DGRAM);
+    const int kind = type & ~(SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const bool known = (protocol == VX_NL_PROTO_VENDOR && kind == SOCK_RAW) ||
+                       (protocol == VX_NL_PROTO_SCSI_TRANSPORT && kind == SOCK_DGRAM);
     if (domain != AF_NETLINK || !known) return errno = EPROTONOSUPPORT, -1;
     const int fd = next_fd_ >= 0 ? next_fd_ : fd_counter_++;
     next_fd_ = -1;
-    if (call(text("socket %ld %ld = %ld", protocol, type, fd), "socket " + std::to_string(protocol)) < 0) return -1;
-    sockets_[fd] = Socket{protocol, {}, {}};
+    if (call(text("socket %ld %ld = %ld", protocol, kind, fd), "socket " + std::to_string(protocol)) < 0) return -1;
+    sockets_[fd] = Socket{protocol, (type & SOCK_CLOEXEC) != 0, {}, {}};
     return fd;
+}
+
+std::vector<SimDescriptor> SimNetlink::descriptors() const {
+    Lock l(mu_);
+    std::vector<SimDescriptor> out;
+    for (const auto& [fd, s] : sockets_) out.push_back({fd, "netlink " + std::to_string(s.protocol), s.cloexec});
+    return out;
 }
 
 int SimNetlink::bind(int fd, const struct sockaddr* addr, socklen_t) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "sim_device.h"
 #include "transport/vx_nl_wire.h"
 
 namespace sim {
@@ -63,10 +64,13 @@ public:
     void clear_requests() { Lock l(mu_); requests_.clear(); }
     // Whether a request came while a reply was still queued on its socket.
     bool overlapped() const { Lock l(mu_); return overlapped_; }
-    // "socket <protocol> <type> = <fd>", "bind <fd> <family> <pid> <groups>",
+    // "socket <protocol> <type without its flags> = <fd>",
+    // "bind <fd> <family> <pid> <groups>",
     // "setsockopt <fd> <level> <name> <value>".
     std::vector<std::string> calls() const { Lock l(mu_); return calls_; }
     size_t open_sockets() const { Lock l(mu_); return sockets_.size(); }
+    // The sockets open now, each with whether it was made with SOCK_CLOEXEC.
+    std::vector<SimDescriptor> descriptors() const;
     // The next "socket 20", "bind 18", "setsockopt"... fails with err.
     void fail(const std::string& call, int err) { Lock l(mu_); failures_[call] = err; }
     void next_descriptor(int fd) { Lock l(mu_); next_fd_ = fd; }
@@ -81,6 +85,7 @@ public:
 private:
     struct Socket {
         int protocol;
+        bool cloexec;
         std::deque<Bytes> queue, late;
     };
     int call(const std::string& text, const std::string& fault);
