@@ -8,6 +8,15 @@
  * (vxsdm_status.h) unless it says otherwise, runs on the caller's thread and
  * never allocates memory for the caller.
  *
+ * Threads: every function may be called from any thread. Within a process
+ * the calls are serialised: a call waits until the call another thread is
+ * running has returned, so the calls of several threads (each on its own
+ * port, or on the same one) never mix their steps. Functions that only
+ * answer a constant or a text of their own (SDGetVersion, ISDFoGetApiVersion,
+ * SDGetErrorString, SDXlateSDMErr) and those that only answer "not
+ * supported" never wait. Processes coordinate as before, through the shared
+ * data file, the System V semaphores and the flash update token.
+ *
  * Plain C99; usable from C++.
  */
 #ifndef VXSDM_H

@@ -193,8 +193,10 @@ bool wait_until(Pred pred) {
     return pred();
 }
 
-// Events of one code and host in this process's queue of the shared file.
+// Events of one code and host in this process's queue of the shared file, read as the library does, under the
+// file's semaphore (the event thread appends to it).
 size_t queued(uint32_t code, uint32_t host_no) {
+    VxSemLock lock(api_dbupdate_sem_id);
     const vxapi_hbaptevq_t& q = api_shared_data->hbaptevq[api_library_instance];
     return static_cast<size_t>(std::count_if(q.eventbuf, q.eventbuf + q.q_tail, [&](const EXT_ASYNC_EVENT& e) {
         return e.AsyncEventCode == code && e.Payload.RSCN.host_no == host_no;
@@ -228,7 +230,7 @@ TEST(Netlink, EventThreadAndCallerShareTheVendorSocket) {
     l.nl.after_send({});
 
     l.nl.fault({NlFault::Error, 1, {}});
-    EXPECT_TRUE(wait_until([&] { return (port->features & VX_FEAT_NL_SCSI_FC_ONLY) != 0; }));
+    EXPECT_TRUE(wait_until([&] { return !l.nl.faults_pending(); })) << "the next log read is refused";
     const auto log_reads = [&] {
         const auto r = l.nl.requests();
         return std::count_if(r.begin(), r.end(), [](const sim::NlRequest& q) { return q.cmd == 4; });

@@ -249,8 +249,11 @@ TEST_F(Records, ListsStaySoundUnderTwoThreads) {
         while (!done.load()) {
             vxapi_priv_database* rec = nullptr;
             if (vxapi_alloc_api_priv_data_mem(&rec) != 0) return;
-            rec->features = VX_FEAT_SYSFS;
-            rec->apihandle = vxapi_assign_apihandle(rec, 1);
+            {
+                VxListLock lock(vxapi_list_mutex());  // the other thread reads the listed records
+                rec->features = VX_FEAT_SYSFS;
+                rec->apihandle = vxapi_assign_apihandle(rec, 1);
+            }
             vxapi_free_api_priv_data_element(rec);
         }
     });

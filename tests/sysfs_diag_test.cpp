@@ -236,11 +236,15 @@ TEST_F(SysfsDiagTest, DiagIoMiscompareStopsTheOthers) {
     io.steps[{3, 2}].corrupt = true;
     Bytes data = sim::pattern(64, 3), resp(64, 0xEE), got = data;
     got[0] ^= 0xFF;
+    std::atomic<bool> claimed{false};  // stream 3 has ended: its claim and its copy into resp are made
     const auto wait_claim = [&] {
-        while (std::atomic_ref<uint8_t>(resp[0]).load() != got[0]) std::this_thread::yield();
+        while (!claimed.load()) std::this_thread::yield();
     };
+    rig.host.on_thread_end([&](unsigned n) {
+        if (n % 3 == 0) claimed = true;
+    });
     for (bool hold_first : {false, true}) {
-        io.jobs.clear(), std::fill(resp.begin(), resp.end(), 0xEE);
+        io.jobs.clear(), std::fill(resp.begin(), resp.end(), 0xEE), claimed = false;
         rig.host.on_thread_begin([&](unsigned n) {
             if (hold_first && n % 3 == 1) wait_claim();
         });

@@ -1,5 +1,6 @@
 // Management of a sysfs-mode port through its attribute files (the Tarno protocol, region activation, the version
 // and MAC statistics files, virtual ports, the flash sector size in an update) and through bsg vendor commands.
+#include <atomic>
 #include <new>
 #include <numeric>
 
@@ -13,12 +14,12 @@
 #include "transport/vx_sysfs_mgmt_bsg.h"
 
 namespace {
-bool g_refuse_new = false;  // the next nothrow array allocation fails
+std::atomic<bool> g_refuse_new{false};  // the next nothrow array allocation fails (of any thread)
 uint64_t addr(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 }  // namespace
 
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    return std::exchange(g_refuse_new, false) ? nullptr : ::operator new[](n);
+    return g_refuse_new.exchange(false) ? nullptr : ::operator new[](n);
 }
 
 namespace {

@@ -266,7 +266,7 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Rig rig(c.device, c.change);
-        if (!c.flash_lock) vxapi_sem_del(std::exchange(api_flash_sem_id, -1));
+        if (!c.flash_lock) vxapi_sem_del(api_flash_sem_id.exchange(-1));
         EXT_HBA_NODE n;
         std::memset(&n, 0xA5, sizeof n);
         uint32_t status = 0xDEAD;

@@ -39,7 +39,7 @@ TEST_F(TraceTest, MaskFromTheEnvironment) {
         vxdbg_print("quiet", 1, VXDBG_DEC, 1);
         vxapi_set_debug_level();
         const int first = api_dbg_sem_id;
-        EXPECT_EQ(std::tuple(vx_debug, first >= 0, ::semget(host.sem_key(VX_SEM_KEY_DEBUG), 0, 0) >= 0),
+        EXPECT_EQ(std::tuple(vx_debug.load(), first >= 0, ::semget(host.sem_key(VX_SEM_KEY_DEBUG), 0, 0) >= 0),
                   std::tuple(c.mask, c.semaphore, c.semaphore));
         vxapi_set_debug_level();
         EXPECT_EQ(api_dbg_sem_id, first);

@@ -49,6 +49,7 @@ SD_UINT32 SDGetVersion(SD_PINT8 pVersion, SD_UINT32 VersionSize) {
 }
 
 SD_UINT32 SDGetNumberOfAdapters(void) {
+    VxApiLock api_lock;
     vxdbg_line(kCountTrace, "SDGetNumberOfAdapters: entered.");
     if (api_priv_database == nullptr) {
         const int loaded = vxapi_load_lib();
@@ -75,6 +76,7 @@ SD_UINT32 SDGetNumberOfAdapters(void) {
 }
 
 SD_UINT32 SDOpenDevice(SD_UINT32 Instance, int* Device) {
+    VxApiLock api_lock;
     static constexpr const char* kName = "SDOpenDevice";
     vxapi_set_debug_level();
     vx_sd_line(VX_SD_TRACE, kName, static_cast<int>(Instance), "): entered.");
@@ -154,6 +156,7 @@ SD_UINT32 SDCloseDevice(int Device) {
 }
 
 SD_UINT32 vxa_get_os_device_name_by_handle(int Device, SD_UINT16 tgtid, SD_UINT16 lunid, SD_INT8* devname) {
+    VxApiLock api_lock;
     if (devname == nullptr) return SDERR_INVALID_PARAMETER;
     devname[0] = '\0';
     VxSdCall call("vxa_get_os_device_name_by_handle", Device);

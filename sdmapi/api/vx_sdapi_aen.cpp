@@ -59,6 +59,7 @@ SD_UINT32 SDDisableAen(int Device) {
     // Other processes still receive the port's events through the driver
     // registration: this process only stops collecting them.
     if (vxapi_get_total_libinst_count() > 1) {
+        VxListLock lock(vxapi_list_mutex());  // the event thread copies the listed records
         rec->features &= ~VX_FEAT_AEN;
         return call.done(SDERR_NO_ERROR);
     }

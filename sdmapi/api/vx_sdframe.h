@@ -16,6 +16,10 @@
 //
 // Trace: entry and exit lines under mask bits 0x4 or 0x20, error lines under
 // 0x2 or 0x20, information lines under 0x20. A trace never changes a result.
+//
+// The frame holds the lock of the public API (VxApiLock) from before its
+// entry line until after its exit line. A public function that does not
+// open with a frame takes the lock itself as its first statement.
 #pragma once
 
 #include <cerrno>
@@ -24,6 +28,7 @@
 #include <initializer_list>
 #include <type_traits>
 
+#include "core/vx_api_lock.h"
 #include "core/vx_records.h"
 #include "core/vx_sddbg.h"
 #include "vxsdm.h"
@@ -77,8 +82,8 @@ VxSdOutcome vx_sd_outcome(const char* name, int handle, int result, uint32_t ext
                           const char* failure_line = nullptr, uint32_t ext_dstat = 0,
                           VxSdScsi scsi = VxSdScsi::None);
 
-// One call of an API function: writes the entry line when made and the exit
-// line with the status when it ends.
+// One call of an API function: takes the lock of the public API, writes the
+// entry line when made and the exit line with the status when it ends.
 class VxSdCall {
 public:
     // "name(handle): entered." and "name(handle): exiting. ret=" status in hex.
@@ -149,6 +154,7 @@ public:
     }
 
 private:
+    VxApiLock api_lock_;  // first: held around both trace lines
     const char* name_;
     int device_;
     const char* exit_text_ = nullptr;

@@ -19,9 +19,9 @@
 #include "core/vx_sddbg.h"
 #include "platform/vx_platform.h"
 
-int OS_Type = 0;
-int is_vioctlmod_loaded = 0;
-uint8_t is_udevadm = 1;
+std::atomic<int> OS_Type{0};
+std::atomic<int> is_vioctlmod_loaded{0};
+std::atomic<uint8_t> is_udevadm{1};
 
 namespace {
 

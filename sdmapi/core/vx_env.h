@@ -3,19 +3,22 @@
 // udevadm, and the guard of the operations that rewrite host configuration.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 // Host kinds of OS_Type.
 constexpr int VX_OS_ESX = 1;    // the kernel's system name contains "VMkernel"
 constexpr int VX_OS_OTHER = 2;  // any other host
 
-// The host kind, set by vxapi_check_esx at every library start.
-extern int OS_Type;
+// What the checks found at every library start; atomic, as the checks run
+// before the load semaphore is taken.
+// The host kind, set by vxapi_check_esx.
+extern std::atomic<int> OS_Type;
 // 1 once the ioctl support module was found loaded or was loaded here; never
 // cleared within a process.
-extern int is_vioctlmod_loaded;
+extern std::atomic<int> is_vioctlmod_loaded;
 // 1 unless vxapi_is_udevadm_supported found no "/sbin/udevadm".
-extern uint8_t is_udevadm;
+extern std::atomic<uint8_t> is_udevadm;
 
 // Sets OS_Type from the kernel's system name.
 void vxapi_check_esx();

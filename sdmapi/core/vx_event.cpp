@@ -9,7 +9,13 @@
 // time: a pass copies the records it polls under the list lock, after it has
 // the dbupdate semaphore, and works on the copies, so the callbacks run
 // outside the list lock and a record that goes away meanwhile is never
-// touched.
+// touched. The thread never writes a listed record either: the callers'
+// workers read them without the list lock. What a poll learns about a port
+// stays with the thread that learned it (LearnedPorts) and goes into the
+// copies of its later passes.
+//
+// The thread never takes the lock of the public API: an unload holds that
+// lock while it stops and joins the thread.
 #include "core/vx_event.h"
 
 #include <algorithm>
@@ -38,14 +44,29 @@ struct PortCopy {
     const vxapi_priv_database* listed;
 };
 
+// Feature bits a poll learned about a listed port (by record and host
+// number), which every later copy of that port carries.
+struct LearnedBits {
+    const vxapi_priv_database* listed;
+    uint32_t host_no;
+    uint32_t bits;
+};
+using LearnedPorts = std::vector<LearnedBits>;
+
+LearnedBits* find_learned(LearnedPorts& learned, const vxapi_priv_database* listed, uint32_t host_no) {
+    const auto it = std::find_if(learned.begin(), learned.end(),
+                                 [&](const LearnedBits& l) { return l.listed == listed && l.host_no == host_no; });
+    return it != learned.end() ? &*it : nullptr;
+}
+
 bool port_list_exists() {
     VxListLock lock(vxapi_list_mutex());
     return api_priv_database != nullptr;
 }
 
 // The ports of the list up to the first torn-down record (empty phys_path),
-// in list order.
-std::vector<PortCopy> snapshot_ports() {
+// in list order, with what the thread learned about them.
+std::vector<PortCopy> snapshot_ports(LearnedPorts& learned) {
     std::vector<PortCopy> ports;
     VxListLock lock(vxapi_list_mutex());
     if (api_priv_database == nullptr) return ports;
@@ -57,6 +78,7 @@ std::vector<PortCopy> snapshot_ports() {
         if (rec->phys_path[0] == 0) break;
         PortCopy copy{};
         std::memcpy(static_cast<void*>(&copy.rec), rec, sizeof copy.rec);
+        if (const LearnedBits* l = find_learned(learned, rec, rec->host_no)) copy.rec.features |= l->bits;
         copy.listed = rec;
         copy.has_cbs = rec->api_event_cbs != nullptr;
         if (copy.has_cbs) std::memcpy(static_cast<void*>(&copy.cbs), rec->api_event_cbs, sizeof copy.cbs);
@@ -67,19 +89,15 @@ std::vector<PortCopy> snapshot_ports() {
 }
 
 // A poll can learn that the port's events come through the transport socket
-// only; later polls must know it, so it goes to the listed record, when that
-// record is still in the list.
-void keep_learned_features(const PortCopy& port, uint32_t before) {
-    const uint32_t learned = port.rec.features & ~before & VX_FEAT_NL_SCSI_FC_ONLY;
-    if (learned == 0) return;
-    VxListLock lock(vxapi_list_mutex());
-    if (api_priv_database == nullptr) return;
-    DL_node* node = nullptr;
-    dlist_for_each_nomark(api_priv_database, node) {
-        auto* rec = static_cast<vxapi_priv_database*>(node->data);
-        if (rec != port.listed || rec->host_no != port.rec.host_no) continue;
-        rec->features |= learned;
-        return;
+// only; later polls must know it, so the thread keeps it for the listed
+// record the copy was made of.
+void keep_learned_features(const PortCopy& port, uint32_t before, LearnedPorts& learned) {
+    const uint32_t bits = port.rec.features & ~before & VX_FEAT_NL_SCSI_FC_ONLY;
+    if (bits == 0) return;
+    if (LearnedBits* l = find_learned(learned, port.listed, port.rec.host_no)) {
+        l->bits |= bits;
+    } else {
+        learned.push_back({port.listed, port.rec.host_no, bits});
     }
 }
 
@@ -103,6 +121,28 @@ void trace_callback(const vxapi_priv_database* rec, const char* text, uint64_t c
     vxdbg_print(text, code, base, 1);
 }
 
+// One poll pass; `learned` carries what earlier passes of the same thread
+// learned.
+int poll_pass(LearnedPorts& learned) {
+    VxSemLock lock(api_dbupdate_sem_id);
+    if (!lock.held()) {
+        vxdbg_line(VXDBG_ERROR | VXDBG_EVENT, "vxapi_event_thread: unable to lock the shared data file.");
+        return 1;
+    }
+    std::vector<PortCopy> ports = snapshot_ports(learned);
+    for (PortCopy& port : ports) {
+        if ((port.rec.features & VX_FEAT_AEN) == 0) {
+            trace_port(VXDBG_EVENT, ", events not enabled on handle=", &port.rec);
+            continue;
+        }
+        const uint32_t before = port.rec.features;
+        vxapi_poll_for_events(&port.rec);
+        keep_learned_features(port, before, learned);
+        vxapi_make_event_callbacks(&port.rec);
+    }
+    return 0;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- the thread
@@ -122,10 +162,11 @@ int vxapi_start_event_thread() {
 }
 
 void* vxapi_event_thread(void*) {
+    LearnedPorts learned;
     uint32_t tick = 0;
     for (;;) {
         if (!port_list_exists()) break;
-        if ((tick + 1) % VX_EVENT_POLL_TICKS == 0) vxapi_event_poll_pass();
+        if ((tick + 1) % VX_EVENT_POLL_TICKS == 0) poll_pass(learned);
         if (vxapi_ev_terminate.load() != 0) break;
         ++tick;
         vx::sys().sleep(kSleepSeconds);
@@ -136,23 +177,8 @@ void* vxapi_event_thread(void*) {
 }
 
 int vxapi_event_poll_pass() {
-    VxSemLock lock(api_dbupdate_sem_id);
-    if (!lock.held()) {
-        vxdbg_line(VXDBG_ERROR | VXDBG_EVENT, "vxapi_event_thread: unable to lock the shared data file.");
-        return 1;
-    }
-    std::vector<PortCopy> ports = snapshot_ports();
-    for (PortCopy& port : ports) {
-        if ((port.rec.features & VX_FEAT_AEN) == 0) {
-            trace_port(VXDBG_EVENT, ", events not enabled on handle=", &port.rec);
-            continue;
-        }
-        const uint32_t before = port.rec.features;
-        vxapi_poll_for_events(&port.rec);
-        keep_learned_features(port, before);
-        vxapi_make_event_callbacks(&port.rec);
-    }
-    return 0;
+    LearnedPorts learned;
+    return poll_pass(learned);
 }
 
 // ---------------------------------------------------------------- one port

@@ -10,7 +10,10 @@
 // The whole poll pass, callbacks included, holds the dbupdate semaphore: a
 // callback must not call anything that takes it (the event-reading call,
 // token operations, library unload). The callbacks run outside the list
-// lock, on copies of the port records taken at the start of the pass.
+// lock, on copies of the port records taken at the start of the pass. The
+// thread never takes the lock of the public API, which an unload holds while
+// it joins the thread: a callback must not call a public function that takes
+// that lock.
 #pragma once
 
 #include <pthread.h>
@@ -55,7 +58,8 @@ void* vxapi_event_thread(void* arg);
 
 // One poll pass: under the dbupdate semaphore, polls every port with events
 // enabled up to the first torn-down record, appends what arrived and makes
-// the callbacks. 0, or 1 when the semaphore could not be taken.
+// the callbacks. 0, or 1 when the semaphore could not be taken. A pass of
+// its own knows nothing that the thread's earlier passes learned.
 int vxapi_event_poll_pass();
 
 // Fetches one port's new events and appends each of them to the shared file.

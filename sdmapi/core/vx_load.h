@@ -8,9 +8,13 @@
 // process may be waiting for it at any time, and attaching to an existing
 // set is how every load finds it again.
 //
-// Lock order: the load semaphore, then the dbupdate semaphore (829), then
-// the netlink exchange lock, then the list lock (vxapi_list_mutex()); the
-// trace's semaphore is innermost.
+// Lock order: the lock of the public API (VxApiLock, outermost), then the
+// load semaphore, then the dbupdate semaphore (829), then the netlink
+// exchange lock, then the list lock (vxapi_list_mutex()); the trace's
+// semaphore is innermost. The threads the library starts never take the lock
+// of the public API (their starters hold it while they join them), except
+// the signal watcher, which a normal unload never joins once a signal has
+// woken it.
 #pragma once
 
 #include <atomic>
@@ -69,8 +73,10 @@ void vxapi_open_netlink_socket();
 // again after.
 int vxapi_setup_signal_handlers();
 
-// The clean-up of a signal, run by the watcher: unloads the library, gives
-// the six signals their default actions and raises the signal again.
+// The clean-up of a signal, run by the watcher: under the lock of the public
+// API (after a call running in another thread has returned), unloads the
+// library, gives the six signals their default actions and raises the signal
+// again.
 void vxapi_terminate(int signal_val);
 
 // Puts back the actions the signals had before the set-up, stops the watcher

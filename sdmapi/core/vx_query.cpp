@@ -129,6 +129,7 @@ void complete_alpa(uint8_t* id, uint16_t type, uint16_t loop_id) {
 }
 
 void set_aen_feature(vxapi_priv_database* rec, uint32_t enable) {
+    VxListLock lock(vxapi_list_mutex());  // the event thread copies the listed records
     if (enable != 0) {
         rec->features |= VX_FEAT_AEN;
     } else {

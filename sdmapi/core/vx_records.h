@@ -190,7 +190,11 @@ extern vxapi_priv_db_t api_priv_data[VX_LEGACY_SLOTS];
 
 // The lock of both lists: every walk, insertion and removal holds it, so
 // that the event thread and the caller's thread never move the cursor at the
-// same time. Recursive: a lookup may run inside a walk of the same thread.
+// same time, and so does every change to a listed record (the event thread
+// copies the listed records). Recursive: a lookup may run inside a walk of
+// the same thread. The list heads (api_priv_database, api_phy_info) change
+// only in calls that hold the lock of the public API, under this lock too:
+// such a call reads them under either lock, the event thread under this one.
 std::recursive_mutex& vxapi_list_mutex();
 using VxListLock = std::lock_guard<std::recursive_mutex>;
 

@@ -22,7 +22,7 @@
 #include "core/vx_sem.h"
 #include "platform/vx_platform.h"
 
-uint32_t vx_debug = 0;
+std::atomic<uint32_t> vx_debug{0};
 int api_dbg_sem_id = -1;
 
 namespace {

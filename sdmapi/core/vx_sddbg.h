@@ -7,6 +7,7 @@
 // default 0x401) and, with bit 0x1, appended to the library's log file.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -27,7 +28,9 @@ constexpr uint8_t VXDBG_INT = 1;   // low 32 bits, signed decimal
 constexpr uint8_t VXDBG_DEC = 10;  // unsigned decimal
 constexpr uint8_t VXDBG_HEX = 16;  // upper-case hexadecimal, "h" behind values above 9
 
-extern uint32_t vx_debug;
+// The mask: set by vxapi_set_debug_level (at every open of a port) while the
+// library's threads trace.
+extern std::atomic<uint32_t> vx_debug;
 extern int api_dbg_sem_id;  // debug semaphore (key 819), -1 when absent
 
 // Sets the mask to 0x401 plus the hexadecimal value of VX_FCAPI_DEBUG; a

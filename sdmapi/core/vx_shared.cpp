@@ -48,8 +48,8 @@ vxapi_shared_t* api_shared_data = nullptr;
 int api_shm_fildes = -1;
 uint8_t api_library_instance = VX_LIBINST_NONE;
 int api_dbupdate_sem_id = -1;
-int api_flash_sem_id = -1;
-int api_thread_sem_id = -1;
+std::atomic<int> api_flash_sem_id{-1};
+std::atomic<int> api_thread_sem_id{-1};
 uint8_t api_use_database = 1;
 
 namespace {

@@ -9,6 +9,7 @@
 // the dbupdate semaphore.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -79,8 +80,10 @@ extern vxapi_shared_t* api_shared_data;  // the mapping, null while not mapped
 extern int api_shm_fildes;               // descriptor of the open file, -1 when closed
 extern uint8_t api_library_instance;     // this process's slot; 8 and above: none
 extern int api_dbupdate_sem_id;          // key 829 (lock and per-slot process counts), -1 when absent
-extern int api_flash_sem_id;             // key 980, -1 when absent
-extern int api_thread_sem_id;            // key 1054, -1 when absent
+// The flash and load semaphores are got lazily by whichever step needs them
+// first; atomic.
+extern std::atomic<int> api_flash_sem_id;   // key 980, -1 when absent
+extern std::atomic<int> api_thread_sem_id;  // key 1054, -1 when absent
 extern uint8_t api_use_database;         // 0 when the host has no System V semaphores
 
 // Opens (creating or upgrading it when needed) and maps the shared file,

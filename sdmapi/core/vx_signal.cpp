@@ -14,6 +14,14 @@
 // handler writes into the pipe any more (a signal in that moment takes its
 // default action), puts the former actions back and closes the pipe's write
 // end, on which the watcher sees the end of the pipe and returns.
+//
+// The watcher unloads under the lock of the public API, so that it never
+// pulls the records from under a call that another thread is running: it
+// waits for that call to return. The lock is held until the signal is
+// raised, so no call starts the library again in between. A normal unload
+// holds that lock too, but it joins the watcher only when it claimed the flag
+// itself, that is while no signal has woken the watcher: a woken watcher
+// (which may be waiting for the lock) is never waited for.
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -24,6 +32,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "core/vx_api_lock.h"
 #include "core/vx_load.h"
 #include "core/vx_sddbg.h"
 #include "platform/vx_platform.h"
@@ -158,6 +167,7 @@ void vxapi_terminate(int signal_val) {
         vxdbg_print(", calling vxapi_unload_lib.", 0, VXDBG_NONE, 1);
     }
     api_signal_handler_in_process.store(1);
+    VxApiLock api_lock;
     vxapi_unload_lib();
     for (int sig : kSignals) default_action(sig);
     vx::sys().raise(signal_val);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/vx_api_lock.h"
 #include "core/vx_ioctl.h"
 #include "failover/vx_fo_channel.h"
 #include "failover/vx_fo_stores.h"
@@ -204,6 +205,7 @@ void read_target_reply(const uint8_t* reply, uint32_t record, FO_TARGET_DATA_LIS
 // ---------------------------------------------------------------- parameters and paths
 
 SD_UINT32 ISDFoGetSysParams(SD_UINT32 Handle, PFO_SYS_PARAMS pSysParams, SD_UINT32) {
+    VxApiLock api_lock;
     if (pSysParams == nullptr) return SDERR_INVALID_PARAMETER;
     uint8_t block[kParamsLen] = {};
     const uint32_t status = send(Handle, FO_CC_GET_PARAMS, nullptr, 0, block, sizeof block);
@@ -214,6 +216,7 @@ SD_UINT32 ISDFoGetSysParams(SD_UINT32 Handle, PFO_SYS_PARAMS pSysParams, SD_UINT
 }
 
 SD_UINT32 ISDFoSetSysParams(SD_UINT32 Handle, const FO_SYS_PARAMS* pSysParams, SD_UINT32) {
+    VxApiLock api_lock;
     if (pSysParams == nullptr) return SDERR_INVALID_PARAMETER;
     uint8_t block[kParamsLen] = {};
     const auto* in = reinterpret_cast<const uint8_t*>(pSysParams);
@@ -222,6 +225,7 @@ SD_UINT32 ISDFoSetSysParams(SD_UINT32 Handle, const FO_SYS_PARAMS* pSysParams, S
 }
 
 SD_UINT32 ISDFoGetPaths(SD_UINT32 Handle, const FO_PATH_REQUEST* pRequest, PFO_PATHS_INFO pPaths, SD_UINT32) {
+    VxApiLock api_lock;
     if (pRequest == nullptr || pPaths == nullptr) return SDERR_INVALID_PARAMETER;
     uint8_t query[kPathQueryLen] = {};
     if (!path_query(*pRequest, query)) return SDERR_INVALID_PARAMETER;
@@ -241,6 +245,7 @@ SD_UINT32 ISDFoGetPaths(SD_UINT32 Handle, const FO_PATH_REQUEST* pRequest, PFO_P
 }
 
 SD_UINT32 ISDFoSetCurrentPath(SD_UINT32 Handle, const FO_PATH_REQUEST* pRequest, SD_UINT32) {
+    VxApiLock api_lock;
     if (pRequest == nullptr) return SDERR_INVALID_PARAMETER;
     uint8_t query[kSetPathQueryLen] = {};
     if (!path_query(*pRequest, query)) return SDERR_INVALID_PARAMETER;
@@ -251,6 +256,7 @@ SD_UINT32 ISDFoSetCurrentPath(SD_UINT32 Handle, const FO_PATH_REQUEST* pRequest,
 // ---------------------------------------------------------------- statistics
 
 SD_UINT32 ISDFoGetStatistics(SD_UINT32 Handle, SD_UINT32 Instance, SD_PVOID) {
+    VxApiLock api_lock;
     FO_LUN_DATA_INPUT input;
     if (!lun_input(Instance, &input)) return SDERR_INVALID_PARAMETER;
     uint8_t reply[kStatsReplyLen] = {};
@@ -258,6 +264,7 @@ SD_UINT32 ISDFoGetStatistics(SD_UINT32 Handle, SD_UINT32 Instance, SD_PVOID) {
 }
 
 SD_UINT32 ISDFoResetStatistics(SD_UINT32 Handle, SD_UINT32 Instance) {
+    VxApiLock api_lock;
     FO_LUN_DATA_INPUT input;
     if (!lun_input(Instance, &input)) return SDERR_INVALID_PARAMETER;
     return send(Handle, FO_CC_RESET_STATS, &input, sizeof input, nullptr, 0);
@@ -267,6 +274,7 @@ SD_UINT32 ISDFoResetStatistics(SD_UINT32 Handle, SD_UINT32 Instance) {
 
 SD_UINT32 ISDFoGetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn, PFO_LUN_DATA_LIST pList,
                           SD_UINT32 Persistent) {
+    VxApiLock api_lock;
     if (vx_fo_sysfs_mode()) return SDERR_NOT_SUPPORTED;
     FO_LUN_DATA_INPUT input;
     if (pList == nullptr || !lun_input(Instance, &input)) return SDERR_INVALID_PARAMETER;
@@ -282,6 +290,7 @@ SD_UINT32 ISDFoGetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* 
 
 SD_UINT32 ISDFoSetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn, const FO_LUN_DATA_LIST* pList,
                           SD_UINT32 Persistent) {
+    VxApiLock api_lock;
     FO_LUN_DATA_INPUT input;
     if (pList == nullptr || !lun_input(Instance, &input)) return SDERR_INVALID_PARAMETER;
     if (Persistent != 0) return store_write(Handle, Instance, pWwn, pList, nullptr);
@@ -307,6 +316,7 @@ SD_UINT32 ISDFoSetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* 
 
 SD_UINT32 ISDFoGetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                              PFO_TARGET_DATA_LIST pList, SD_UINT32 Persistent) {
+    VxApiLock api_lock;
     if (vx_fo_sysfs_mode()) return SDERR_NOT_SUPPORTED;
     FO_LUN_DATA_INPUT input;
     if (pList == nullptr || !lun_input(Instance, &input)) return SDERR_INVALID_PARAMETER;
@@ -322,6 +332,7 @@ SD_UINT32 ISDFoGetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT
 
 SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* pWwn,
                              const FO_TARGET_DATA_LIST* pList, SD_UINT32 Persistent) {
+    VxApiLock api_lock;
     FO_LUN_DATA_INPUT input;
     if (pList == nullptr || !lun_input(Instance, &input)) return SDERR_INVALID_PARAMETER;
     if (Persistent != 0) return store_write(Handle, Instance, pWwn, nullptr, pList);
@@ -354,6 +365,7 @@ SD_UINT32 ISDFoGetApiVersion(SD_PINT8 pBuffer, SD_UINT32 Length) {
 }
 
 SD_UINT32 ISDFoGetFoDriverVersion(SD_UINT32 Handle, PFO_DRIVER_VERSION pVersion) {
+    VxApiLock api_lock;
     if (pVersion == nullptr) return SDERR_INVALID_PARAMETER;
     uint8_t reply[kDriverVersionLen] = {};
     const uint32_t status = send(Handle, FO_CC_GET_DRIVER_VERSION, nullptr, 0, reply, sizeof reply);
@@ -364,6 +376,7 @@ SD_UINT32 ISDFoGetFoDriverVersion(SD_UINT32 Handle, PFO_DRIVER_VERSION pVersion)
 }
 
 SD_UINT32 ISDFoGetFoCapability(SD_UINT32 Handle, SD_PUINT32 pCapability) {
+    VxApiLock api_lock;
     if (pCapability == nullptr) return SDERR_INVALID_PARAMETER;
     *pCapability = FO_CAPABILITY_NONE;
     const vxapi_priv_db_t* slot = vx_fo_slot_by_handle(Handle);

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/vx_api_lock.h"
 #include "failover/vx_fo_channel.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_optline.h"
@@ -221,6 +222,7 @@ uint32_t fea_validate_entry_range(const HBA_FEATURE_SETTING* setting) {
 }
 
 SD_UINT32 SDGetHbaFeature(int Device, SD_UINT32 FeatureId, PHBA_FEATURE_ENTRY pFeature) {
+    VxApiLock api_lock;
     if (pFeature == nullptr) return SDERR_INVALID_PARAMETER;
     INT_FEATURE params[VX_FEA_PARAMS];
     if (const uint32_t status = fea_load_int_features(static_cast<uint32_t>(Device), params); status != 0) {
@@ -233,6 +235,7 @@ SD_UINT32 SDGetHbaFeature(int Device, SD_UINT32 FeatureId, PHBA_FEATURE_ENTRY pF
 }
 
 SD_UINT32 SDGetHbaSupportedFeatureList(int Device, PHBA_FEATURE_LIST pFeatureList) {
+    VxApiLock api_lock;
     if (pFeatureList == nullptr) return SDERR_INVALID_PARAMETER;
     INT_FEATURE params[VX_FEA_PARAMS];
     if (const uint32_t status = fea_load_int_features(static_cast<uint32_t>(Device), params); status != 0) {
@@ -249,6 +252,7 @@ SD_UINT32 SDGetHbaSupportedFeatureList(int Device, PHBA_FEATURE_LIST pFeatureLis
 }
 
 SD_UINT32 SDSetHbaFeature(int Device, SD_UINT32 FeatureId, SD_UINT32 Value, SD_UINT32 Flag) {
+    VxApiLock api_lock;
     const auto handle = static_cast<uint32_t>(Device);
     INT_FEATURE params[VX_FEA_PARAMS];
     if (const uint32_t status = fea_load_int_features(handle, params); status != 0) return status;
@@ -265,6 +269,7 @@ SD_UINT32 SDSetHbaFeature(int Device, SD_UINT32 FeatureId, SD_UINT32 Value, SD_U
 }
 
 SD_UINT32 SDSetHbaFeatureList(int Device, PHBA_FEATURE_SETTING_LIST pSettingList) {
+    VxApiLock api_lock;
     if (pSettingList == nullptr) return SDERR_INVALID_PARAMETER;
     const auto handle = static_cast<uint32_t>(Device);
     INT_FEATURE params[VX_FEA_PARAMS];

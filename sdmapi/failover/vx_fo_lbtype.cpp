@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/vx_api_lock.h"
 #include "core/vx_ioctl.h"
 #include "failover/vx_fo_channel.h"
 #include "failover/vx_fo_files.h"
@@ -264,6 +265,7 @@ uint32_t vxfoapi_get_set_lbtype(uint32_t handle, uint16_t, FO_LB_POLICY_LIST* li
 }
 
 SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_LIST pList, SD_UINT32 Persistent) {
+    VxApiLock api_lock;
     if (pList == nullptr || Instance >= VX_LEGACY_SLOTS) return SDERR_INVALID_PARAMETER;
     if (Persistent != 0) {
         if (vxapi_hba_support_new_cfg_store(Handle, Instance) == 0) {
@@ -284,6 +286,7 @@ SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_L
 
 SD_UINT32 ISDFoSetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, const FO_LB_POLICY_LIST* pList,
                            SD_UINT32 Persistent) {
+    VxApiLock api_lock;
     if (pList == nullptr || Instance >= VX_LEGACY_SLOTS || pList->Count > kApiEntries) return SDERR_INVALID_PARAMETER;
     if (Persistent != 0) {
         if (vxapi_hba_support_new_cfg_store(Handle, Instance) == 0) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "core/vx_api_lock.h"
 #include "failover/vx_fo_channel.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_oldstore.h"
@@ -165,6 +166,7 @@ uint32_t AddUniqueTargetToPersistentList(const uint8_t* name, uint8_t* list, uin
 }
 
 SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer) {
+    VxApiLock api_lock;
     if (pBuffer == nullptr) return SDERR_INVALID_PARAMETER;
     VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
@@ -185,6 +187,7 @@ SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer) {
 }
 
 SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer) {
+    VxApiLock api_lock;
     if (pBuffer == nullptr) return SDERR_INVALID_PARAMETER;
     VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
@@ -206,11 +209,13 @@ SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer) {
 }
 
 SD_UINT32 ISDFoDeletePersistentDeviceEntry(const SD_UINT8* pPortName) {
+    VxApiLock api_lock;
     return delete_entry(pPortName, vx_fo_remove_adapter, vxapi_del_old_persist_dev_entry,
                         " FoDeletePersistentDeviceEntry:Out of Memory: LBtype will fail\n");
 }
 
 SD_UINT32 ISDFoDeletePersistentTargetEntry(const SD_UINT8* pNodeName) {
+    VxApiLock api_lock;
     return delete_entry(pNodeName, vx_fo_remove_target, vxapi_del_old_persist_tgt_entry,
                         "FoSetDataToPersistentStorage: Out of Memory: LBType will fail\n");
 }

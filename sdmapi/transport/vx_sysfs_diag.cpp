@@ -250,7 +250,9 @@ int vxsysfs_flash_update_capabilities(int, vxapi_priv_database* api_priv_data_in
 namespace {
 
 // Set by the stream of the current run that first received data that
-// differed; the others stop before their next transfer.
+// differed; the others stop before their next transfer. Runs never overlap:
+// the public call that starts one holds the lock of the public API until its
+// streams are joined (and the streams never take that lock).
 std::atomic<int> diagio_memcpy{0};
 
 // The buffers of one stream, freed when it ends.

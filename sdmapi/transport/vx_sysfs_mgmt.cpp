@@ -440,7 +440,10 @@ int32_t vxsysfs_create_vport(int handle, vxapi_priv_database* api_priv_data_inst
         if (host_no == 0) status = EXT_STATUS_ERR;
         return 1;
     }
-    fill_vport_record(vport, phys, host_no, *pvport_param);
+    {
+        VxListLock lock(vxapi_list_mutex());  // the record is listed: the event thread copies it
+        fill_vport_record(vport, phys, host_no, *pvport_param);
+    }
     phys->phy_info->vp_inuse += 1;
     status = EXT_STATUS_OK;
     return 0;

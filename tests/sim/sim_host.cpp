@@ -19,6 +19,7 @@
 #include <memory>
 #include <random>
 #include <sstream>
+#include <tuple>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -284,16 +285,26 @@ unsigned SimHost::sleep(unsigned seconds) {
 }
 
 int SimHost::thread_create(pthread_t* thread, void* (*start)(void*), void* arg) {
+    std::function<void(unsigned)> begin, end;
+    unsigned n = 0;
     {
         Lock l(mu_);
         if (thread_fail_nth_ != 0 && --thread_fail_nth_ == 0) return thread_fail_err_;
+        if (thread_hook_ || thread_end_hook_) {
+            std::tie(begin, end, n) = std::tuple(thread_hook_, thread_end_hook_, ++thread_starts_);
+        }
     }
-    if (!thread_hook_) return ::pthread_create(thread, nullptr, start, arg);
-    using Begin = std::function<void*()>;
-    auto* begin = new Begin([hook = thread_hook_, n = ++thread_starts_, start, arg] { return hook(n), start(arg); });
-    const auto run = [](void* p) { return (*std::unique_ptr<Begin>(static_cast<Begin*>(p)))(); };
-    const int rc = ::pthread_create(thread, nullptr, run, begin);
-    if (rc != 0) delete begin;
+    if (!begin && !end) return ::pthread_create(thread, nullptr, start, arg);
+    using Body = std::function<void*()>;
+    auto* body = new Body([begin, end, n, start, arg] {
+        if (begin) begin(n);
+        void* result = start(arg);
+        if (end) end(n);
+        return result;
+    });
+    const auto run = [](void* p) { return (*std::unique_ptr<Body>(static_cast<Body*>(p)))(); };
+    const int rc = ::pthread_create(thread, nullptr, run, body);
+    if (rc != 0) delete body;
     return rc;
 }
 

@@ -296,8 +296,10 @@ public:
     // ---- threads ----
     // The nth thread start from now (1: the next) fails with err.
     void fail_thread_start(unsigned nth, int err) { Lock l(mu_); thread_fail_nth_ = nth, thread_fail_err_ = err; }
-    // Runs in each started thread, with its start number from 1, before its start routine.
-    void on_thread_begin(std::function<void(unsigned n)> hook) { thread_hook_ = std::move(hook); }
+    // Run in each started thread, with its start number from 1 (threads started while either is set), before and
+    // after its start routine.
+    void on_thread_begin(std::function<void(unsigned n)> hook) { Lock l(mu_); thread_hook_ = std::move(hook); }
+    void on_thread_end(std::function<void(unsigned n)> hook) { Lock l(mu_); thread_end_hook_ = std::move(hook); }
 
     // ---- netlink sockets and the driver behind them; semaphores ----
     SimNetlink& netlink() { return netlink_; }
@@ -458,7 +460,7 @@ private:
     std::map<std::string, size_t> short_reads_;
     std::map<int, size_t> short_read_fds_;
     std::function<void(const std::string&)> unlink_hook_, event_hook_;
-    std::function<void(unsigned)> thread_hook_;
+    std::function<void(unsigned)> thread_hook_, thread_end_hook_;
     unsigned thread_starts_ = 0, thread_fail_nth_ = 0;
     int thread_fail_err_ = 0;
     // libsysfs objects handed out: buses with their drivers, each driver's

@@ -56,6 +56,7 @@ public:
         logs_[host_no].insert(logs_[host_no].end(), events.begin(), events.end());
     }
     void fault(NlFault f) { Lock l(mu_); faults_.push_back(std::move(f)); }  // for the next requests, in order
+    bool faults_pending() const { Lock l(mu_); return !faults_.empty(); }
     void inject(const Bytes& datagram);                                        // to every protocol-18 socket
     // Runs after a reply is queued, before sendmsg returns, outside the lock.
     void after_send(std::function<void(const NlRequest&)> hook) { Lock l(mu_); after_send_ = std::move(hook); }
