@@ -28,14 +28,16 @@ if ((${#missing[@]})); then
 fi
 
 jobs="$(nproc)"
+# Warnings stop the build only when VXSDM_WERROR=ON is in the environment (CI).
+werror="-DVXSDM_WERROR=${VXSDM_WERROR:-OFF}"
 if [ "${1:-}" = --test ]; then
-  cmake -S . -B build -DCMAKE_BUILD_TYPE=Debug -DVXSDM_SANITIZE=ON
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=Debug -DVXSDM_SANITIZE=ON "$werror"
   cmake --build build -j"$jobs"
   ctest --test-dir build --output-on-failure -j"$jobs"
 else
   # -O2 with fortified string functions, as distributions build it.
   optimised="-O2 -DNDEBUG -D_FORTIFY_SOURCE=2"
-  cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVXSDM_SANITIZE=OFF -DVXSDM_TESTS=OFF \
+  cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DVXSDM_SANITIZE=OFF -DVXSDM_TESTS=OFF "$werror" \
     -DCMAKE_C_FLAGS_RELEASE="$optimised" -DCMAKE_CXX_FLAGS_RELEASE="$optimised"
   cmake --build build-release -j"$jobs"
   build-release/examples/vxsdm_inventory

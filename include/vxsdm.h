@@ -127,6 +127,42 @@ VXSDM_API SD_UINT32 SDOpenDevice(SD_UINT32 Instance, int* Device);
 VXSDM_API SD_UINT32 SDCloseDevice(int Device);
 
 /**
+ * @brief Sets up the clean-up on signals: a hang-up, interrupt, quit or
+ * terminate signal stops the library before it ends the process.
+ *
+ * The library never sets it up by itself; a program that wants it calls
+ * this. The set-up starts a thread of the library and replaces the
+ * program's own actions for SIGHUP, SIGINT, SIGQUIT and SIGTERM, an ignored
+ * signal included, by a handler that only wakes that thread. The thread
+ * stops the library (as the last SDCloseDevice does, so the process leaves
+ * nothing behind in the data it shares with other processes), gives the
+ * four signals their default actions and raises the signal again, which
+ * ends the process. The interrupted code runs on until then; a second such
+ * signal in that time ends the process at once.
+ *
+ * The set-up lasts until the library stops: the close that leaves no port of
+ * the process open puts the program's former actions back and ends the
+ * thread. So a program calls this once the library runs (after its first
+ * SDOpenDevice or SDGetNumberOfAdapters), and again after each later start.
+ * It needs no adapter and starts nothing else: called while the library is
+ * not running, it sets up all the same, stays through a start, and a signal
+ * then ends the process with nothing to stop. A child made by fork()
+ * inherits the handler but not the thread: there a signal takes its default
+ * action at once, until the child calls this itself.
+ *
+ * @par Writes
+ * The actions of SIGHUP, SIGINT, SIGQUIT and SIGTERM; the former ones are
+ * kept and put back when the library stops.
+ * @return 0 when the four signals are handled; -1 otherwise (when no pipe or
+ * thread could be had, nothing is set up and a later call tries again). A
+ * call while the clean-up is set up changes nothing and returns the first
+ * call's result.
+ * @par Threads
+ * Any thread, but not from a signal handler.
+ */
+VXSDM_API int vxapi_setup_signal_handlers(void);
+
+/**
  * @brief The operating-system block device name(s) of a LUN of the port.
  *
  * Names the device of target tgtid, LUN lunid into devname, which must hold

@@ -1,9 +1,15 @@
 /* A plain C99 program against the public header and the shared library:
  * the header compiles as C, the records have the same layout in C as in
  * the library, and a few functions answer through the shared library. */
+#define _POSIX_C_SOURCE 200809L /* fork, waitpid, alarm, pause */
+
+#include <signal.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "vxsdm.h"
 
@@ -46,6 +52,35 @@ static void expect(int ok, const char* what) {
     }
 }
 
+/* Seconds a child may take to end; a hang ends it by SIGALRM instead. */
+#define CHILD_LIMIT_SECONDS 10
+
+/* Whether a forked child that raises SIGTERM ends by SIGTERM, after setting
+ * up the clean-up on signals itself when set_up is not 0. */
+static int child_ends_by_sigterm(int set_up) {
+    int status = 0;
+    pid_t pid = fork();
+    if (pid == 0) {
+        alarm(CHILD_LIMIT_SECONDS);
+        if (set_up && vxapi_setup_signal_handlers() != 0) _exit(1);
+        raise(SIGTERM);
+        for (;;) pause(); /* the library's thread raises it again */
+    }
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return 0;
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
+}
+
+/* The clean-up on signals, without starting the library: it sets up, a
+ * second call gives the first one's result, and SIGTERM ends a process that
+ * set it up, or a child that only inherited it, by SIGTERM. */
+static void check_signal_clean_up(void) {
+    expect(child_ends_by_sigterm(1), "signal clean-up set up in a fresh process");
+    expect(vxapi_setup_signal_handlers() == 0, "signal clean-up set up");
+    expect(vxapi_setup_signal_handlers() == 0, "signal clean-up set up again");
+    expect(child_ends_by_sigterm(1), "signal clean-up set up in a forked child");
+    expect(child_ends_by_sigterm(0), "signal clean-up inherited by a forked child");
+}
+
 int main(void) {
     char version[32];
     char small[5];
@@ -65,6 +100,8 @@ int main(void) {
     expect(SDXlateSDMErr(2, 0) == SDERR_DEVICE_BUSY, "driver status translation");
     expect(ISDFoGetApiVersion(version, sizeof version) == 0x3000107u && strcmp(version, "3.0.1 build7") == 0,
            "failover interface version");
+
+    check_signal_clean_up();
 
     return failures == 0 ? 0 : 1;
 }

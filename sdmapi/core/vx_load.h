@@ -62,16 +62,9 @@ void vxapi_cleanup_hbas();
 void vxapi_unreg_all_events(uint32_t handle, vxapi_priv_database* api_priv_data_inst);
 void vxapi_open_netlink_socket();
 
-// The clean-up on signals. Nothing in the library sets it up: a caller that
-// wants it calls this. Installs a handler for hang-up, interrupt, quit, kill, terminate
-// and stop, in this order (the system refuses kill and stop, which cannot be
-// caught), and starts the watcher thread. On one of those signals the watcher
-// runs vxapi_terminate, so the process ends by the signal with the library
-// unloaded. 0 when the four signals that can be caught are handled, -1
-// otherwise. A second call while it is set up changes nothing and gives the
-// first one's result. It lasts until the library unloads, and can be set up
-// again after.
-int vxapi_setup_signal_handlers();
+// The clean-up on signals is public: vxapi_setup_signal_handlers (vxsdm.h)
+// sets it up. vxapi_terminate and vxapi_stop_signal_watcher below are its
+// internal steps; unload runs the second.
 
 // The clean-up of a signal, run by the watcher: under the lock of the public
 // API (after a call running in another thread has returned), unloads the

@@ -36,6 +36,7 @@
 #include "core/vx_load.h"
 #include "core/vx_sddbg.h"
 #include "platform/vx_platform.h"
+#include "vxsdm.h"
 
 namespace {
 
