@@ -158,7 +158,8 @@ VXSDM_API SD_UINT32 SDCloseDevice(int Device);
  * call while the clean-up is set up changes nothing and returns the first
  * call's result.
  * @par Threads
- * Any thread, but not from a signal handler.
+ * Any thread, but not from a signal handler; calls are serialised within the
+ * process.
  */
 VXSDM_API int vxapi_setup_signal_handlers(void);
 

@@ -76,6 +76,8 @@ const Entry kExported[] = {
     ENTRY(SDSetFCSerDesRegisterEx), ENTRY(SDSetLunUdevName), ENTRY(SDCreateVport), ENTRY(SDDeleteVport),
     ENTRY(SDGetQoS), ENTRY(SDGetSFPData), ENTRY(SDGetTargetIDMALinkSpeed), ENTRY(SDReadSFPData), ENTRY(SDSetQoS),
     ENTRY(SDSetTargetIDMALinkSpeed), ENTRY(SDTarnoMgt), ENTRY(SDVportGetinfo), ENTRY(SDWriteSFPData),
+    // Set up and taken down again: the test process keeps its own signal actions.
+    Entry{"vxapi_setup_signal_handlers", [] { vxapi_setup_signal_handlers(), vxapi_stop_signal_watcher(); }},
 };
 #undef ENTRY
 

@@ -131,6 +131,7 @@ void drop_inherited() {
 }  // namespace
 
 int vxapi_setup_signal_handlers() {
+    const VxApiLock api;
     std::lock_guard<std::mutex> lock(g_mutex);
     drop_inherited();
     if (g_watcher.running) return g_watcher.result;
