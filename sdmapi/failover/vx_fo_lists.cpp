@@ -43,9 +43,12 @@ Store store_of(const char* model) {
     return found != 0 ? Store::Old : Store::None;
 }
 
-// Reads a module's store into the records. 0 when read; SDERR_UNKNOWN when
-// there is nothing to read; SDERR_CONFIG_FILE when the store cannot be read.
-uint32_t read_store(const char* model, hbalist_entry* records) {
+using OldList = uint32_t (*)(const char*, hbalist_entry*);
+
+// Reads a module's store into the records, an old-format store through
+// old_list. 0 when read; SDERR_UNKNOWN when there is nothing to read;
+// SDERR_CONFIG_FILE when the store cannot be read.
+uint32_t read_store(const char* model, hbalist_entry* records, OldList old_list) {
     switch (store_of(model)) {
         case Store::New: {
             std::string text;
@@ -56,7 +59,7 @@ uint32_t read_store(const char* model, hbalist_entry* records) {
             return SDERR_NO_ERROR;
         }
         case Store::Old: {
-            const uint32_t status = vxapi_get_old_persist_dev_entry_list(model, records);
+            const uint32_t status = old_list(model, records);
             if (status == SDERR_INVALID_REGISTRY_SETTING) return SDERR_CONFIG_FILE;
             return status == SDERR_NO_ERROR ? SDERR_NO_ERROR : SDERR_UNKNOWN;
         }
@@ -170,7 +173,7 @@ SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer) {
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
     uint8_t out[kListNames * kNameSize] = {};
     for (const char* model : kSupportedModules) {
-        const uint32_t status = read_store(model, work.get());
+        const uint32_t status = read_store(model, work.get(), vxapi_get_old_persist_dev_entry_list);
         if (status == SDERR_UNKNOWN) continue;
         if (status != SDERR_NO_ERROR) return status;
         // Adapters of every driver read so far, by adapter number.
@@ -192,7 +195,7 @@ SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer) {
     uint32_t count = 0;
     uint32_t result = SDERR_NO_ERROR;
     for (const char* model : kSupportedModules) {
-        const uint32_t status = read_store(model, work.get());
+        const uint32_t status = read_store(model, work.get(), vxapi_get_old_persist_tgt_entry_list);
         if (status == SDERR_UNKNOWN) continue;
         if (status != SDERR_NO_ERROR) return status;
         for (const hbalist_entry& rec : std::span(work.get(), VX_FO_STORE_ADAPTERS)) {
