@@ -80,9 +80,13 @@ struct SaveUndo {
         if (!module_held) return false;
         return vx_conf_replace_file(store.path, module) == SDERR_NO_ERROR && vxapi_set_opt_vals(model, nullptr) == 0;
     }
-    void undo(bool module_changed) const {
+    // installed: the option file holds the new store, and its backup the
+    // old one (no backup when there was no file before).
+    void undo(bool installed, bool module_changed) const {
         const bool module_ok = !module_changed || module_back();
-        const bool store_ok = vx_conf_put_back(store);
+        // The option file back from that backup; without one, as it was.
+        const bool restored = installed && vxapi_restore_config_file(model) == SDERR_NO_ERROR;
+        const bool store_ok = restored || vx_conf_put_back(store);
         const bool backup_ok = vx_conf_put_back(backup);
         if (!module_ok) vxdbg_line(VXDBG_ERROR, ("vx_fo_save_store: module not restored: " + store.path).c_str());
         if (!store_ok) vxdbg_line(VXDBG_ERROR, ("vx_fo_save_store: not restored: " + store.path).c_str());
@@ -234,16 +238,16 @@ uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_L
     if (u.module_held) u.module = module.get();
 
     if (vxapi_save_line_to_file(model, full.c_str()) != SDERR_NO_ERROR) {
-        u.undo(false);
+        u.undo(false, false);
         return SDERR_CONFIG_FILE;
     }
     if (vxapi_set_opt_vals(model, nullptr) != 0) {
-        u.undo(u.module_held && module_differs(u));
+        u.undo(true, u.module_held && module_differs(u));
         return SDERR_CONFIG_FILE;
     }
     bool none = false;
     if (update_modules && vxapi_update_old_conf_file(model, 0, &none) != SDERR_NO_ERROR && !none) {
-        u.undo(true);
+        u.undo(true, true);
         return SDERR_CONFIG_FILE;
     }
     return SDERR_NO_ERROR;
