@@ -68,6 +68,16 @@ uint32_t read_store(const char* model, hbalist_entry* records, OldList old_list)
     return SDERR_UNKNOWN;
 }
 
+// The first slot that runs the module, VX_LEGACY_SLOTS when none.
+uint16_t slot_of(const char* model) {
+    uint16_t slot = 0;
+    while (slot < VX_LEGACY_SLOTS &&
+           (vx_fo_slot_model(slot) == nullptr || std::strcmp(vx_fo_slot_model(slot), model) != 0)) {
+        ++slot;
+    }
+    return slot;
+}
+
 // Adds the node names of the first EntryCount entries of a list.
 template <typename List>
 uint32_t add_names(const List& list, uint8_t* out, uint32_t* count) {
@@ -98,7 +108,7 @@ uint32_t delete_from_new_store(const char* model, hbalist_entry* records, const 
     if (!remove(records, name)) return SDERR_NO_ERROR;
 
     // The formatter writes no load-balancing tokens: the save puts this
-    // store's own back.
+    // store's own back, aimed at the option file of a port of the module.
     std::unique_ptr<FO_LB_POLICY_STORE_LIST> lb(new (std::nothrow) FO_LB_POLICY_STORE_LIST());
     std::vector<char> formatted(VX_FO_OPTSTR_SIZE);
     if (!lb) {
@@ -111,7 +121,8 @@ uint32_t delete_from_new_store(const char* model, hbalist_entry* records, const 
     if (vxapi_set_data_to_line(records, formatted.data(), VX_FO_FROM_TARGETS) != SDERR_NO_ERROR) {
         return SDERR_CONFIG_FILE;
     }
-    const uint32_t status = vx_fo_save_store(model, formatted.data(), lb.get(), false);
+    lb->Instance = slot_of(model);
+    const uint32_t status = vxfoapi_set_all_lbtype(lb.get(), formatted.data());
     *removed = status == SDERR_NO_ERROR;
     return status;
 }

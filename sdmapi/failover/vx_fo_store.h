@@ -151,9 +151,10 @@ uint32_t vxapi_update_old_conf_file(const char* model, uint32_t port, bool* none
 // SDERR_OUT_OF_MEMORY.
 uint32_t vxfoapi_get_all_lbtype(FO_LB_POLICY_STORE_LIST* list, const char* string);
 // Applies the list's entries to a copy of string and saves it as the store
-// of slot list->Instance (no modules file update). 0; SDERR_INVALID_PARAMETER;
+// of slot list->Instance; with update_modules the driver's modules line is
+// updated in the same save (vx_fo_save_store). 0; SDERR_INVALID_PARAMETER;
 // SDERR_CONFIG_FILE (nothing saved); SDERR_OUT_OF_MEMORY.
-uint32_t vxfoapi_set_all_lbtype(const FO_LB_POLICY_STORE_LIST* list, const char* string);
+uint32_t vxfoapi_set_all_lbtype(const FO_LB_POLICY_STORE_LIST* list, const char* string, bool update_modules = false);
 // The same in memory: applies the first Count entries of a list to *text.
 // 0, or SDERR_CONFIG_FILE (malformed token, or the text would outgrow its
 // VX_FO_OPTSTR_SIZE buffer) with *text unchanged.
