@@ -25,33 +25,11 @@ void vximg_decode_pci_data_struct(const uint8_t* p, INT_PCI_DATA_STRUCT* out) {
     out->Reserved1 = vximg_get_le16(p + 0x16);
 }
 
-void vximg_decode_flt_location(const uint8_t* p, FLT_LOCATION* out) {
-    std::memcpy(out, p, sizeof(*out));
-    out->start_lo = vximg_get_le16(p + 4);
-    out->start_hi = vximg_get_le16(p + 6);
-    out->checksum = vximg_get_le16(p + 14);
-}
-
 void vximg_decode_flt_header(const uint8_t* p, FLT_HEADER* out) {
     out->version = vximg_get_le16(p);
     out->length = vximg_get_le16(p + 2);
     out->checksum = vximg_get_le16(p + 4);
     out->unused = vximg_get_le16(p + 6);
-}
-
-void vximg_decode_flt_region(const uint8_t* p, FLT_REGION* out) {
-    std::memcpy(out, p, sizeof(*out));
-    out->size = vximg_get_le32(p + 4);
-    out->start = vximg_get_le32(p + 8);
-    out->end = vximg_get_le32(p + 12);
-}
-
-void vximg_decode_vfim_header(const uint8_t* p, VFIM_HEADER* out) {
-    std::memcpy(out, p, sizeof(*out));
-    out->table_version = vximg_get_le16(p + 4);
-    out->length = vximg_get_le16(p + 6);
-    out->checksum = vximg_get_le16(p + 8);
-    out->no_of_entries = vximg_get_le16(p + 10);
 }
 
 void vximg_decode_image_status(const uint8_t* p, vxa_image_status* out) {
@@ -100,10 +78,6 @@ bool vximg_flt_header_checksum_ok(const uint8_t* buf, size_t len) {
 
 bool vximg_image_status_checksum_ok(const uint8_t* p) {
     return vximg_sum_le32(p, sizeof(vxa_image_status) / 4) == 0;
-}
-
-bool vximg_image_status_good(const uint8_t* p) {
-    return vximg_get_le32(p + 12) == VXIMG_IMAGE_STATUS_SIGNATURE && vximg_image_status_checksum_ok(p);
 }
 
 // ---- PCI expansion ROM chain ----
@@ -275,51 +249,6 @@ bool vximg_vpd_walk_next(vximg_vpd_walker* w, vximg_vpd_item* item) {
             *item = it;
             return true;
     }
-}
-
-bool vximg_vpd_find_keyword(const uint8_t* buf, size_t len, const char name[2], vximg_vpd_item* out) {
-    vximg_vpd_walker w;
-    vximg_vpd_walk_init(&w, buf, len);
-    vximg_vpd_item it;
-    while (vximg_vpd_walk_next(&w, &it)) {
-        if (it.kind == VXIMG_VPD_ITEM_KEYWORD && it.name[0] == name[0] && it.name[1] == name[1]) {
-            *out = it;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool vximg_vpd_rv_checksum(const uint8_t* buf, size_t len, uint8_t* value, size_t* byte_offset) {
-    vximg_vpd_item rv;
-    // The walk has checked that the keyword's data lies in the buffer; with
-    // no data byte there is no checksum byte to compute.
-    if (!vximg_vpd_find_keyword(buf, len, "RV", &rv) || rv.data_length == 0) {
-        return false;
-    }
-    uint8_t sum = 0;
-    for (size_t i = 0; i < rv.data_offset; ++i) {
-        sum = static_cast<uint8_t>(sum + buf[i]);
-    }
-    *value = static_cast<uint8_t>(0x100 - sum);
-    *byte_offset = rv.data_offset;
-    return true;
-}
-
-bool vximg_vpd_set_rv_checksum(uint8_t* buf, size_t len) {
-    uint8_t value;
-    size_t at;
-    if (!vximg_vpd_rv_checksum(buf, len, &value, &at)) {
-        return false;
-    }
-    buf[at] = value;
-    return true;
-}
-
-bool vximg_vpd_rv_checksum_ok(const uint8_t* buf, size_t len) {
-    uint8_t value;
-    size_t at;
-    return vximg_vpd_rv_checksum(buf, len, &value, &at) && buf[at] == value;
 }
 
 bool vximg_vpd_fill_keyword(uint8_t* buf, size_t len, const vximg_vpd_item* kw, const char* text,

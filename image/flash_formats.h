@@ -6,8 +6,8 @@
 // Flash contents are little-endian whatever the host. The records below give
 // the byte layouts; code never overlays them on a flash buffer and never takes
 // the address of one of their multi-byte members. Bytes are read and written
-// with the vximg_get_le*/vximg_put_le* helpers, and the vximg_decode_*
-// functions turn raw bytes into a record with host-order values.
+// with the vximg_get_le* helpers, and the vximg_decode_* functions turn raw
+// bytes into a record with host-order values.
 //
 // The walkers never read outside the buffer they are given: every offset and
 // length found in the data is checked against the buffer before use, and a
@@ -26,18 +26,6 @@ inline uint16_t vximg_get_le16(const uint8_t* p) { return static_cast<uint16_t>(
 inline uint32_t vximg_get_le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-inline void vximg_put_le16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-inline void vximg_put_le32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
 }
 
 // ---- constants ----
@@ -212,10 +200,7 @@ static_assert(offsetof(vxa_image_status, signature) == 12);
 
 void vximg_decode_rom_header(const uint8_t* p, INT_PCI_ROM_HEADER* out);
 void vximg_decode_pci_data_struct(const uint8_t* p, INT_PCI_DATA_STRUCT* out);
-void vximg_decode_flt_location(const uint8_t* p, FLT_LOCATION* out);
 void vximg_decode_flt_header(const uint8_t* p, FLT_HEADER* out);
-void vximg_decode_flt_region(const uint8_t* p, FLT_REGION* out);
-void vximg_decode_vfim_header(const uint8_t* p, VFIM_HEADER* out);
 void vximg_decode_image_status(const uint8_t* p, vxa_image_status* out);
 
 // ---- checksums ----
@@ -235,9 +220,8 @@ uint32_t vximg_flt_location_address(const uint8_t* p);
 bool vximg_flt_header_checksum_ok(const uint8_t* buf, size_t len);
 
 // True when the four words of the 16-byte image status record at p add up
-// to 0. vximg_image_status_good also wants the signature.
+// to 0.
 bool vximg_image_status_checksum_ok(const uint8_t* p);
-bool vximg_image_status_good(const uint8_t* p);
 
 // ---- PCI expansion ROM chain ----
 
@@ -336,19 +320,6 @@ struct vximg_vpd_walker {
 
 void vximg_vpd_walk_init(vximg_vpd_walker* w, const uint8_t* buf, size_t len);
 bool vximg_vpd_walk_next(vximg_vpd_walker* w, vximg_vpd_item* item);
-
-// The first keyword of that name (two bytes) in the walk.
-bool vximg_vpd_find_keyword(const uint8_t* buf, size_t len, const char name[2], vximg_vpd_item* out);
-
-// The checksum byte of the first "RV" keyword: the value that makes the
-// 8-bit sum of every byte from the area's start through that byte 0, and its
-// offset. False when the walk meets no "RV" before it ends, or the keyword
-// has no data byte.
-bool vximg_vpd_rv_checksum(const uint8_t* buf, size_t len, uint8_t* value, size_t* byte_offset);
-// Stores that byte; false (buffer unchanged) when there is none.
-bool vximg_vpd_set_rv_checksum(uint8_t* buf, size_t len);
-// True when an "RV" keyword is found and the sum through its checksum byte is 0.
-bool vximg_vpd_rv_checksum_ok(const uint8_t* buf, size_t len);
 
 // Puts text into a keyword's data (an item of a walk over this buffer): the
 // text, then zero bytes, exactly as many bytes as the keyword's length; a

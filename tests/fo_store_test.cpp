@@ -130,7 +130,13 @@ TEST(Store, FailureAtEachStepChangesNothing) {
         }
         bool no_module_write = false, no_writes = false;
     };
-    const struct Case { const char* step; const char* failing_rename; bool module, writes; std::string store; } cases[] = {
+    const struct Case {
+        const char* step;
+        const char* failing_rename;
+        bool module, writes;
+        std::string store;
+        bool no_option_file = false;  // the store only in the module
+    } cases[] = {
         {"temporary write", nullptr, false, true, ""},
         {"install", "/etc/vxa2xxx.conf", false, false, ""},
         {"module copy", nullptr, true, false, ""},
@@ -140,12 +146,16 @@ TEST(Store, FailureAtEachStepChangesNothing) {
         {"store parses in part", nullptr, false, false, "scsi-vxa0-adapter-port\\;"},
         {"malformed lb token", nullptr, false, false, kOther + "scsi-lbtype-1-key0\\;"},
         {"store too large", nullptr, false, false, std::string(VX_FO_OPTSTR_SIZE, 'x')},
+        // The install made no backup to restore the option file from: it goes again.
+        {"module copy, no option file before", nullptr, true, false, "", true},
+        {"options line, no option file before", kModules, false, false, "", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);
         StoreRig rig;
         if (!c.store.empty()) set_store(rig.host, "vxa2xxx", c.store);  // else the rig's
         if (c.store.size() == VX_FO_OPTSTR_SIZE) vx::sys().unlink(module_path("vxa2xxx").c_str());
+        if (c.no_option_file) vx::sys().unlink(conf("vxa2xxx").c_str());
         const std::vector<std::string> before = rig.files();
         if (c.failing_rename != nullptr) rig.host.fail_rename(c.failing_rename, EIO, 1);
         Faults faults(rig.host);

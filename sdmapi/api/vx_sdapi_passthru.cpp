@@ -74,8 +74,10 @@ constexpr uint32_t kProbedLuns = 256;
 constexpr uint32_t kProbeInquiry = 36;
 constexpr uint8_t kNoDeviceAtLun = 0x20;
 constexpr uint8_t kLunNotSupported = 0x7F;
-// REPORT LUNS parameter list: 8 bytes of head, then 8 bytes per LUN.
+// REPORT LUNS parameter list: 8 bytes of head, then 8 bytes per LUN. The
+// head opens with the list's length in bytes, 4 bytes.
 constexpr uint32_t kLunListHead = 8;
+constexpr uint32_t kLunListLength = 4;
 constexpr uint32_t kLunEntry = 8;
 
 bool is_sysfs_port(const vxapi_priv_database* rec) { return (rec->features & VX_FEAT_SYSFS) != 0; }
@@ -126,11 +128,11 @@ SD_UINT32 write_lun_list(VxSdCall& call, const bool (&present)[kProbedLuns], voi
     auto* out = static_cast<uint8_t*>(buffer);
     uint32_t found = 0;
     for (bool p : present) found += p ? 1 : 0;
+    // The length goes most significant byte first: written least
+    // significant byte first, whatever the host, then byte-reversed.
     const uint32_t length = found * kLunEntry;
-    out[0] = static_cast<uint8_t>(length >> 24);
-    out[1] = static_cast<uint8_t>(length >> 16);
-    out[2] = static_cast<uint8_t>(length >> 8);
-    out[3] = static_cast<uint8_t>(length);
+    for (uint32_t i = 0; i < kLunListLength; ++i) out[i] = static_cast<uint8_t>(length >> (8 * i));
+    vxapi_chg_endian(out, kLunListLength);
 
     const uint32_t room = std::min(found, (size - kLunListHead) / kLunEntry);
     std::memset(out + kLunListHead, 0, room * kLunEntry);

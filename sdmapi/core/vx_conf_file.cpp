@@ -98,11 +98,6 @@ bool vx_conf_lines_fit(std::string_view text) {
     return true;
 }
 
-bool vx_conf_is_comment(std::string_view line) {
-    const size_t i = skip_blanks(line, 0);
-    return i < line.size() && line[i] == '#';
-}
-
 size_t vx_conf_options_key_end(std::string_view line, std::string_view model) {
     constexpr std::string_view kOptions = "options";
     if (model.empty()) return std::string_view::npos;

@@ -33,9 +33,6 @@ std::vector<std::string_view> vx_conf_line_pieces(std::string_view text);
 // Whether every line of a text, with its newline, is at most VX_CONF_LINE_MAX long.
 bool vx_conf_lines_fit(std::string_view text);
 
-// Whether the first character after leading blanks and tabs is '#'.
-bool vx_conf_is_comment(std::string_view line);
-
 // Where the key "options <model>" of the line ends, or npos when the line is
 // not the module's options line.
 size_t vx_conf_options_key_end(std::string_view line, std::string_view model);

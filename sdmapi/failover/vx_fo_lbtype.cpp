@@ -114,22 +114,6 @@ void keep_token(std::string_view token, std::string* out) {
 
 bool starts_with_digit(std::string_view text) { return !text.empty() && text[0] >= '0' && text[0] <= '9'; }
 
-// The tokens of text into entries (room for max); the count is written only
-// when a token was stored.
-uint32_t collect(std::string_view text, FO_LB_POLICY_ENTRY* entries, uint16_t* count, uint32_t max) {
-    uint32_t n = 0;
-    for (const Piece& p : pieces_of(text)) {
-        const std::string_view token = piece_text(text, p);
-        if (token.find(kPrefix) == std::string_view::npos) continue;
-        LbToken t{};
-        if (parse_token(token, &t) != SDERR_NO_ERROR || n == max) return SDERR_CONFIG_FILE;
-        std::memcpy(entries[n].TargetName, t.name, sizeof t.name);
-        entries[n].LbType = t.type;
-        *count = static_cast<uint16_t>(++n);
-    }
-    return SDERR_NO_ERROR;
-}
-
 std::string_view bounded(const char* string) {
     return string == nullptr ? std::string_view() : std::string_view(string, strnlen(string, VX_FO_OPTSTR_SIZE));
 }
@@ -167,7 +151,18 @@ uint32_t vxfoapi_get_lbtype_key(uint32_t type, uint32_t* key, std::string_view c
 
 uint32_t vxfoapi_get_lbtype(uint32_t, FO_LB_POLICY_ENTRY* entries, uint16_t* count, const char* string,
                             uint32_t max) {
-    return collect(bounded(string), entries, count, max);
+    const std::string_view text = bounded(string);
+    uint32_t n = 0;
+    for (const Piece& p : pieces_of(text)) {
+        const std::string_view token = piece_text(text, p);
+        if (token.find(kPrefix) == std::string_view::npos) continue;
+        LbToken t{};
+        if (parse_token(token, &t) != SDERR_NO_ERROR || n == max) return SDERR_CONFIG_FILE;
+        std::memcpy(entries[n].TargetName, t.name, sizeof t.name);
+        entries[n].LbType = t.type;
+        *count = static_cast<uint16_t>(++n);
+    }
+    return SDERR_NO_ERROR;
 }
 
 uint32_t vxfoapi_set_lbtype(uint32_t, const uint8_t* name, const uint32_t* type, std::string* text) {
@@ -234,14 +229,14 @@ uint32_t vxfoapi_set_data(uint32_t port, const char* string, uint8_t flag) {
 uint32_t vxfoapi_get_all_lbtype(FO_LB_POLICY_STORE_LIST* list, const char* string) {
     if (list == nullptr) return SDERR_INVALID_PARAMETER;
     std::memset(list, 0, sizeof *list);
-    return collect(bounded(string), list->Entry, &list->Count, VX_FO_LB_STORE_ENTRIES);
+    return vxfoapi_get_lbtype(list->Instance, list->Entry, &list->Count, string, VX_FO_LB_STORE_ENTRIES);
 }
 
-uint32_t vxfoapi_set_all_lbtype(const FO_LB_POLICY_STORE_LIST* list, const char* string) {
+uint32_t vxfoapi_set_all_lbtype(const FO_LB_POLICY_STORE_LIST* list, const char* string, bool update_modules) {
     if (list == nullptr || string == nullptr || list->Count > VX_FO_LB_STORE_ENTRIES) return SDERR_INVALID_PARAMETER;
     const char* model = vx_fo_slot_model(list->Instance);
     if (model == nullptr) return SDERR_INVALID_PARAMETER;
-    return vx_fo_save_store(model, std::string(bounded(string)), list, false);
+    return vx_fo_save_store(model, std::string(bounded(string)), list, update_modules);
 }
 
 uint32_t vxfoapi_get_set_lbtype(uint32_t handle, uint16_t, FO_LB_POLICY_LIST* list, uint8_t set) {
@@ -254,7 +249,7 @@ uint32_t vxfoapi_get_set_lbtype(uint32_t handle, uint16_t, FO_LB_POLICY_LIST* li
     const uint32_t read = vxfoapi_get_data(port, buffer.get(), &missing);
     if (set == 0) {
         if (read != SDERR_NO_ERROR) return SDERR_CONFIG_FILE;
-        return collect(bounded(buffer.get()), list->Entry, &list->Count, kApiEntries);
+        return vxfoapi_get_lbtype(port, list->Entry, &list->Count, buffer.get(), kApiEntries);
     }
     // Only a missing file is an empty store: one that cannot be read is
     // never saved over.

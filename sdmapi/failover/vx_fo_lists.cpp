@@ -44,9 +44,12 @@ Store store_of(const char* model) {
     return found != 0 ? Store::Old : Store::None;
 }
 
-// Reads a module's store into the records. 0 when read; SDERR_UNKNOWN when
-// there is nothing to read; SDERR_CONFIG_FILE when the store cannot be read.
-uint32_t read_store(const char* model, hbalist_entry* records) {
+using OldList = uint32_t (*)(const char*, hbalist_entry*);
+
+// Reads a module's store into the records, an old-format store through
+// old_list. 0 when read; SDERR_UNKNOWN when there is nothing to read;
+// SDERR_CONFIG_FILE when the store cannot be read.
+uint32_t read_store(const char* model, hbalist_entry* records, OldList old_list) {
     switch (store_of(model)) {
         case Store::New: {
             std::string text;
@@ -57,13 +60,23 @@ uint32_t read_store(const char* model, hbalist_entry* records) {
             return SDERR_NO_ERROR;
         }
         case Store::Old: {
-            const uint32_t status = vxapi_get_old_persist_dev_entry_list(model, records);
+            const uint32_t status = old_list(model, records);
             if (status == SDERR_INVALID_REGISTRY_SETTING) return SDERR_CONFIG_FILE;
             return status == SDERR_NO_ERROR ? SDERR_NO_ERROR : SDERR_UNKNOWN;
         }
         case Store::None: break;
     }
     return SDERR_UNKNOWN;
+}
+
+// The first slot that runs the module, VX_LEGACY_SLOTS when none.
+uint16_t slot_of(const char* model) {
+    uint16_t slot = 0;
+    while (slot < VX_LEGACY_SLOTS &&
+           (vx_fo_slot_model(slot) == nullptr || std::strcmp(vx_fo_slot_model(slot), model) != 0)) {
+        ++slot;
+    }
+    return slot;
 }
 
 // Adds the node names of the first EntryCount entries of a list.
@@ -96,7 +109,7 @@ uint32_t delete_from_new_store(const char* model, hbalist_entry* records, const 
     if (!remove(records, name)) return SDERR_NO_ERROR;
 
     // The formatter writes no load-balancing tokens: the save puts this
-    // store's own back.
+    // store's own back, aimed at the option file of a port of the module.
     std::unique_ptr<FO_LB_POLICY_STORE_LIST> lb(new (std::nothrow) FO_LB_POLICY_STORE_LIST());
     std::vector<char> formatted(VX_FO_OPTSTR_SIZE);
     if (!lb) {
@@ -109,7 +122,8 @@ uint32_t delete_from_new_store(const char* model, hbalist_entry* records, const 
     if (vxapi_set_data_to_line(records, formatted.data(), VX_FO_FROM_TARGETS) != SDERR_NO_ERROR) {
         return SDERR_CONFIG_FILE;
     }
-    const uint32_t status = vx_fo_save_store(model, formatted.data(), lb.get(), false);
+    lb->Instance = slot_of(model);
+    const uint32_t status = vxfoapi_set_all_lbtype(lb.get(), formatted.data());
     *removed = status == SDERR_NO_ERROR;
     return status;
 }
@@ -172,7 +186,7 @@ SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer) {
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
     uint8_t out[kListNames * kNameSize] = {};
     for (const char* model : kSupportedModules) {
-        const uint32_t status = read_store(model, work.get());
+        const uint32_t status = read_store(model, work.get(), vxapi_get_old_persist_dev_entry_list);
         if (status == SDERR_UNKNOWN) continue;
         if (status != SDERR_NO_ERROR) return status;
         // Adapters of every driver read so far, by adapter number.
@@ -195,7 +209,7 @@ SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer) {
     uint32_t count = 0;
     uint32_t result = SDERR_NO_ERROR;
     for (const char* model : kSupportedModules) {
-        const uint32_t status = read_store(model, work.get());
+        const uint32_t status = read_store(model, work.get(), vxapi_get_old_persist_tgt_entry_list);
         if (status == SDERR_UNKNOWN) continue;
         if (status != SDERR_NO_ERROR) return status;
         for (const hbalist_entry& rec : std::span(work.get(), VX_FO_STORE_ADAPTERS)) {

@@ -309,13 +309,13 @@ uint32_t vxapi_get_dev_data_from_token(uint32_t record, std::string_view token, 
         case TokenKind::Pid:
             if (t != nullptr) vx_fo_read_hex(value, t->PortId, 3);
             break;
-        case TokenKind::Preferred: apply_bitmap(value, l, kGroupLuns - 1, true); break;
-        case TokenKind::Disabled: apply_bitmap(value, l, kGroupLuns - 1, false); break;
+        case TokenKind::Preferred: vxapi_read_default_preferred(value, l, kGroupLuns - 1); break;
+        case TokenKind::Disabled: vxapi_read_default_disabled(value, l, kGroupLuns - 1); break;
         case TokenKind::LunPreferred:
-            apply_bitmap(value, l, numbered_group_top(token, "_preferred-", &status), true);
+            vxapi_read_default_preferred(value, l, numbered_group_top(token, "_preferred-", &status));
             break;
         case TokenKind::LunDisabled:
-            apply_bitmap(value, l, numbered_group_top(token, "_disabled-", &status), false);
+            vxapi_read_default_disabled(value, l, numbered_group_top(token, "_disabled-", &status));
             break;
         case TokenKind::Control:
             if (t != nullptr) t->Control = static_cast<uint8_t>(hex_number(value));

@@ -209,7 +209,7 @@ uint32_t FoSetDataToPersistentStorage(uint32_t instance, const uint8_t* wwn, con
         update_new_luns_from_user(&recs[index], luns);
     }
     if (vxapi_set_data_to_line(recs, line.get(), mode) != SDERR_NO_ERROR) return SDERR_CONFIG_FILE;
-    const uint32_t status = vx_fo_save_store(model, line.get(), lb.get(), true);
+    const uint32_t status = vxfoapi_set_all_lbtype(lb.get(), line.get(), true);
     vx_conf_shell("depmod -a");
     return status;
 }

@@ -33,31 +33,18 @@ std::string store_path(const char* model) { return "/etc/" + std::string(model) 
 
 bool contains(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
 
+// Whether the first character after leading blanks and tabs is '#'.
+bool is_comment(std::string_view line) {
+    const std::string_view rest = RemoveLeadingSpaces(line);
+    return !rest.empty() && rest.front() == '#';
+}
+
 // Where the driver's options line has its key and something after it; npos
 // for a comment, another line, or the key alone with nothing after it.
 size_t key_with_values(std::string_view line, const char* model) {
-    if (vx_conf_is_comment(line)) return std::string_view::npos;
+    if (is_comment(line)) return std::string_view::npos;
     const size_t end = vx_conf_options_key_end(line, model);
     return end == line.size() ? std::string_view::npos : end;
-}
-
-// The old-format flag of the driver's lines; *none when neither file opens.
-uint32_t read_old_store_flag(const char* model, uint8_t* flag, bool* none) {
-    *none = false;
-    for (const char* path : kOldStoreFiles) {
-        std::string text;
-        const VxConfRead read = vx_conf_read_file(path, kFileLimit, &text);
-        if (read == VxConfRead::Missing) continue;
-        if (read == VxConfRead::Failed) return SDERR_CONFIG_FILE;
-        *flag = 0;
-        for (const std::string_view line : vx_conf_line_pieces(text)) {
-            if (key_with_values(line, model) != std::string_view::npos && contains(line, "vx2xopts=")) *flag = 1;
-            if (*flag == 1) break;
-        }
-        return SDERR_NO_ERROR;
-    }
-    *none = true;
-    return SDERR_CONFIG_FILE;
 }
 
 // The driver's options line made to take its options from the module.
@@ -78,35 +65,6 @@ std::string module_options_line(std::string_view piece, size_t key_end, bool mod
     return line.append(rest).append(" vx2xuseextopts=1\n");
 }
 
-// The modules file update; *none when no modules file opens.
-uint32_t update_modules_file(const char* model, bool* none) {
-    std::string path, text;
-    if (vx_fo_read_modules_file(&path, &text) != SDERR_NO_ERROR) {
-        *none = path.empty();
-        return SDERR_CONFIG_FILE;
-    }
-    *none = false;
-    const bool modprobe = path == "/etc/modprobe.conf.local" || path == "/etc/modprobe.conf";
-    std::string out;
-    bool found = false, dropped = false;
-    for (const std::string_view piece : vx_conf_line_pieces(text)) {
-        const size_t end = vx_conf_is_comment(piece) ? std::string_view::npos : vx_conf_options_key_end(piece, model);
-        if (end == std::string_view::npos) {
-            out += piece;
-            continue;
-        }
-        found = true;
-        out += end == piece.size() ? std::string(piece) : module_options_line(piece, end, modprobe, &dropped);
-    }
-    if (!found) {
-        out.append("\n").append(vx_conf_options_key(model)).append(modprobe ? " ConfigRequired=1\n"
-                                                                         : " ConfigRequired=1 vx2xuseextopts=1\n");
-    }
-    if (out == text) return SDERR_NO_ERROR;
-    if (!vx_conf_lines_fit(out)) return SDERR_CONFIG_FILE;
-    return vx_conf_replace_file(path, out, dropped ? kModulesBackup : nullptr);
-}
-
 // The files of a save as they were, and the undoing of its steps. The
 // modules file is the last step: its install, like every install, leaves it
 // and its backup as they were when it fails, so it has nothing to undo.
@@ -122,9 +80,13 @@ struct SaveUndo {
         if (!module_held) return false;
         return vx_conf_replace_file(store.path, module) == SDERR_NO_ERROR && vxapi_set_opt_vals(model, nullptr) == 0;
     }
-    void undo(bool module_changed) const {
+    // installed: the option file holds the new store, and its backup the
+    // old one (no backup when there was no file before).
+    void undo(bool installed, bool module_changed) const {
         const bool module_ok = !module_changed || module_back();
-        const bool store_ok = vx_conf_put_back(store);
+        // The option file back from that backup; without one, as it was.
+        const bool restored = installed && vxapi_restore_config_file(model) == SDERR_NO_ERROR;
+        const bool store_ok = restored || vx_conf_put_back(store);
         const bool backup_ok = vx_conf_put_back(backup);
         if (!module_ok) vxdbg_line(VXDBG_ERROR, ("vx_fo_save_store: module not restored: " + store.path).c_str());
         if (!store_ok) vxdbg_line(VXDBG_ERROR, ("vx_fo_save_store: not restored: " + store.path).c_str());
@@ -153,9 +115,13 @@ VxFoStoreLock::~VxFoStoreLock() {
 
 // ---------------------------------------------------------------- pieces of a save
 
+std::string_view RemoveLeadingSpaces(std::string_view text) {
+    return text.substr(std::min(text.find_first_not_of(" \t"), text.size()));
+}
+
 char* RemoveLeadingSpaces(const char* text, char* dest) {
-    while (*text == ' ' || *text == '\t') ++text;
-    std::memmove(dest, text, std::strlen(text) + 1);
+    const std::string_view rest = RemoveLeadingSpaces(std::string_view(text));
+    std::memmove(dest, rest.data(), rest.size() + 1);
     return dest;
 }
 
@@ -169,16 +135,52 @@ uint32_t vxapi_restore_config_file(const char* model) {
     return vx_conf_restore(store_path(model), kBackup);
 }
 
-uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag) {
+uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag, bool* none) {
+    if (none != nullptr) *none = false;
     if (!vx_fo_module_name_ok(model) || flag == nullptr) return SDERR_INVALID_PARAMETER;
-    bool none = false;
-    return read_old_store_flag(model, flag, &none);
+    for (const char* path : kOldStoreFiles) {
+        std::string text;
+        const VxConfRead read = vx_conf_read_file(path, kFileLimit, &text);
+        if (read == VxConfRead::Missing) continue;
+        if (read == VxConfRead::Failed) return SDERR_CONFIG_FILE;
+        *flag = 0;
+        for (const std::string_view line : vx_conf_line_pieces(text)) {
+            if (key_with_values(line, model) != std::string_view::npos && contains(line, "vx2xopts=")) *flag = 1;
+            if (*flag == 1) break;
+        }
+        return SDERR_NO_ERROR;
+    }
+    if (none != nullptr) *none = true;
+    return SDERR_CONFIG_FILE;
 }
 
-uint32_t vxapi_update_old_conf_file(const char* model, uint32_t) {
+uint32_t vxapi_update_old_conf_file(const char* model, uint32_t, bool* none) {
+    if (none != nullptr) *none = false;
     if (!vx_fo_module_name_ok(model)) return SDERR_INVALID_PARAMETER;
-    bool none = false;
-    return update_modules_file(model, &none);
+    std::string path, text;
+    if (vx_fo_read_modules_file(&path, &text) != SDERR_NO_ERROR) {
+        if (none != nullptr) *none = path.empty();
+        return SDERR_CONFIG_FILE;
+    }
+    const bool modprobe = path == "/etc/modprobe.conf.local" || path == "/etc/modprobe.conf";
+    std::string out;
+    bool found = false, dropped = false;
+    for (const std::string_view piece : vx_conf_line_pieces(text)) {
+        const size_t end = is_comment(piece) ? std::string_view::npos : vx_conf_options_key_end(piece, model);
+        if (end == std::string_view::npos) {
+            out += piece;
+            continue;
+        }
+        found = true;
+        out += end == piece.size() ? std::string(piece) : module_options_line(piece, end, modprobe, &dropped);
+    }
+    if (!found) {
+        out.append("\n").append(vx_conf_options_key(model)).append(modprobe ? " ConfigRequired=1\n"
+                                                                         : " ConfigRequired=1 vx2xuseextopts=1\n");
+    }
+    if (out == text) return SDERR_NO_ERROR;
+    if (!vx_conf_lines_fit(out)) return SDERR_CONFIG_FILE;
+    return vx_conf_replace_file(path, out, dropped ? kModulesBackup : nullptr);
 }
 
 // ---------------------------------------------------------------- the store
@@ -196,7 +198,7 @@ VxFoStoreText vx_fo_get_store_text(const char* model, bool saving, std::string* 
         // is not the driver's; without a modules file there is none.
         uint8_t flag = 0;
         bool none = false;
-        if (read_old_store_flag(model, &flag, &none) != SDERR_NO_ERROR && !none) return VxFoStoreText::Failed;
+        if (vxapi_read_old_conf_file(model, &flag, &none) != SDERR_NO_ERROR && !none) return VxFoStoreText::Failed;
         if (flag == 1) return text->clear(), VxFoStoreText::Empty;
     }
     bool missing = false;
@@ -236,16 +238,16 @@ uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_L
     if (u.module_held) u.module = module.get();
 
     if (vxapi_save_line_to_file(model, full.c_str()) != SDERR_NO_ERROR) {
-        u.undo(false);
+        u.undo(false, false);
         return SDERR_CONFIG_FILE;
     }
     if (vxapi_set_opt_vals(model, nullptr) != 0) {
-        u.undo(u.module_held && module_differs(u));
+        u.undo(true, u.module_held && module_differs(u));
         return SDERR_CONFIG_FILE;
     }
     bool none = false;
-    if (update_modules && update_modules_file(model, &none) != SDERR_NO_ERROR && !none) {
-        u.undo(true);
+    if (update_modules && vxapi_update_old_conf_file(model, 0, &none) != SDERR_NO_ERROR && !none) {
+        u.undo(true, true);
         return SDERR_CONFIG_FILE;
     }
     return SDERR_NO_ERROR;

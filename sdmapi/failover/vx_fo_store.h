@@ -74,8 +74,9 @@ uint32_t vxapi_get_free_conf_inst(const hbalist_entry* records, uint32_t* index)
 void update_new_targets_from_user(hbalist_entry* record, const FO_TARGET_DATA_LIST* user);
 void update_new_luns_from_user(hbalist_entry* record, const FO_LUN_DATA_LIST* user);
 
-// The text without its leading blanks and tabs into dest (room for the text);
-// returns dest.
+// The text without its leading blanks and tabs: as a view into the text, or
+// copied into dest (room for the text), which is returned.
+std::string_view RemoveLeadingSpaces(std::string_view text);
 char* RemoveLeadingSpaces(const char* text, char* dest);
 
 // ---------------------------------------------------------------- the store
@@ -132,14 +133,16 @@ uint32_t vxapi_save_line_to_file(const char* model, const char* line);
 uint32_t vxapi_restore_config_file(const char* model);
 // *flag = 1 when the driver's line in "/etc/conf.modules" (else
 // "/etc/modules.conf") holds "vx2xopts=", else 0. 0; SDERR_CONFIG_FILE when
-// neither file opens (flag untouched) or the file cannot be read.
-uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag);
+// neither file opens (flag untouched) or the file cannot be read. *none,
+// when given, tells the first of these two failures.
+uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag, bool* none = nullptr);
 // Makes the driver's modules line take its options from the configuration
 // module (" ConfigRequired=1", and " vx2xuseextopts=1" with the
 // "vx2xopts=" token removed, outside modprobe-style files). 0;
 // SDERR_CONFIG_FILE when no modules file opens or it cannot be replaced
-// (unchanged). The port is not used.
-uint32_t vxapi_update_old_conf_file(const char* model, uint32_t port);
+// (unchanged). *none, when given, tells that no modules file opens. The
+// port is not used.
+uint32_t vxapi_update_old_conf_file(const char* model, uint32_t port, bool* none = nullptr);
 
 // ---------------------------------------------------------------- load-balancing tokens
 
@@ -148,9 +151,10 @@ uint32_t vxapi_update_old_conf_file(const char* model, uint32_t port);
 // SDERR_OUT_OF_MEMORY.
 uint32_t vxfoapi_get_all_lbtype(FO_LB_POLICY_STORE_LIST* list, const char* string);
 // Applies the list's entries to a copy of string and saves it as the store
-// of slot list->Instance (no modules file update). 0; SDERR_INVALID_PARAMETER;
+// of slot list->Instance; with update_modules the driver's modules line is
+// updated in the same save (vx_fo_save_store). 0; SDERR_INVALID_PARAMETER;
 // SDERR_CONFIG_FILE (nothing saved); SDERR_OUT_OF_MEMORY.
-uint32_t vxfoapi_set_all_lbtype(const FO_LB_POLICY_STORE_LIST* list, const char* string);
+uint32_t vxfoapi_set_all_lbtype(const FO_LB_POLICY_STORE_LIST* list, const char* string, bool update_modules = false);
 // The same in memory: applies the first Count entries of a list to *text.
 // 0, or SDERR_CONFIG_FILE (malformed token, or the text would outgrow its
 // VX_FO_OPTSTR_SIZE buffer) with *text unchanged.

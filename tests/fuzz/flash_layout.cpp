@@ -34,7 +34,7 @@ void check_records(const fuzz::Bytes& chunk) {
     if (buf.size() >= sizeof(FLT_LOCATION) && vximg_flt_location_valid(buf.data())) {
         vximg_flt_location_address(buf.data());
     }
-    if (buf.size() >= sizeof(vxa_image_status)) vximg_image_status_good(buf.data());
+    if (buf.size() >= sizeof(vxa_image_status)) vximg_image_status_checksum_ok(buf.data());
 }
 
 void read_through_layout(sim::FlashRig& rig) {

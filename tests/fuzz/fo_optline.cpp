@@ -3,6 +3,7 @@
 // Input: the module name as a part, then the text of the file.
 #include "core/vx_records.h"
 #include "failover/vx_fo_optline.h"
+#include "failover/vx_fo_store.h"
 #include "fuzz_support.h"
 #include "vxsdm.h"
 
@@ -30,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string_view piece : vx_conf_line_pieces(text)) {
         FUZZ_CHECK(!piece.empty() && piece.size() <= VX_CONF_LINE_MAX);
         const size_t end = vx_conf_options_key_end(piece, model);
-        FUZZ_CHECK(end == std::string_view::npos || (end <= piece.size() && !vx_conf_is_comment(piece)));
+        FUZZ_CHECK(end == std::string_view::npos ||
+                   (end <= piece.size() && RemoveLeadingSpaces(piece).substr(0, 7) == "options"));
         joined += piece;
     }
     FUZZ_CHECK(joined == text);
