@@ -13,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "base/vx_chips.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_layout.h"
 #include "core/vx_records.h"
@@ -131,7 +132,7 @@ private:
             std::tuple(sp.pci_domain, sp.pci_bus, sp.pci_dev_func);
         phy->port_number = static_cast<uint8_t>((sp.pci_dev_func & 7) + 1);
         RigPort& port = add_record(&sp, phy, VX_PORT_PHYSICAL, nullptr);
-        if (vxapi_is_flt_chip(a.device_id)) vxapi_set_option_rom_layout(port.rec->oshandle, port.rec);
+        if (vx_chip_has(a.device_id, VX_CHIP_FLASH_LAYOUT_TABLE)) vxapi_set_option_rom_layout(port.rec->oshandle, port.rec);
         pGlobalOptRomLayout = nullptr;  // as if another adapter's layout had been loaded since
         return port;
     }

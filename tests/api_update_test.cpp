@@ -242,7 +242,7 @@ struct SysfsUpdateRig : BsgSide, sysfstest::SysfsRig {
         ad.functions.clear();
         for (unsigned f = 0; f < functions; ++f) ad.functions.push_back(sim::SysfsFunction{5 + f, {}});
         std::tie(ad.ssvendor_id, ad.vpd) = std::tuple(VX_PCI_VENDOR_MAKER, vpd);
-        if (vxapi_is_flt_chip(device)) {
+        if (vx_chip_has(device, VX_CHIP_FLASH_LAYOUT_TABLE)) {
             options = sim::vpd_flash_options(device);
             options.regions->push_back(sim::flt_region(0x95, 0x1000, 0x3B0000));
             options.regions->push_back(sim::flt_region(0x96, 0x1000, 0x3B1000));

@@ -2,7 +2,7 @@
 // parameter block and registers, and the firmware's FCE trace buffer.
 //
 // Each function is the frame around one diagnostic worker. They differ in
-// their chip lists and in where their argument tests stand: the tests of
+// their chip properties and in where their argument tests stand: the tests of
 // the caller's buffers come before the handle, except for the temperature,
 // whose size is looked at after the chip. None of them gates on the kind of
 // port; HbaDevPortNum is never used.
@@ -10,20 +10,12 @@
 #include <cstddef>
 
 #include "api/vx_sdframe.h"
+#include "base/vx_chips.h"
 #include "core/vx_diag.h"
 #include "core/vx_driver_records.h"
 #include "transport/vx_sysfs_diag.h"
 
 namespace {
-
-constexpr std::initializer_list<uint16_t> kBoardTempChips = {0x2532, 0x2533, 0x2031, 0x2831, 0x2071, 0x2271,
-                                                             0x2261, 0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
-constexpr std::initializer_list<uint16_t> kDiagIoChips = {0x2532, 0x2533, 0x2031, 0x2831, 0x2071, 0x2271, 0x2261};
-constexpr std::initializer_list<uint16_t> kSerdesParamChips = {0x2532, 0x2533};
-constexpr std::initializer_list<uint16_t> kTraceChips = {0x2532, 0x2533, 0x8001, 0x2031, 0x2831,
-                                                         0x2071, 0x2271, 0x2261, 0x8031, 0x8831};
-constexpr std::initializer_list<uint16_t> kSerdesRegChips = {0x2031, 0x2831, 0x2071, 0x2271, 0x2261};
-constexpr std::initializer_list<uint16_t> kSerdesRegExChips = {0x8044};
 
 constexpr uint32_t kBoardTempBytes = sizeof(EXT_BOARD_TEMP);
 static_assert(sizeof(BOARD_TEMP) == kBoardTempBytes);
@@ -43,10 +35,11 @@ bool diag_io_arguments_ok(const void* pdata, uint32_t size, const void* presp, u
            size == resp_size && threads <= VX_DIAG_IO_MAX_THREADS;
 }
 
-// One SerDes register request on a port of the chips: the record is built
-// by the caller, the worker fills it in place. `fill` runs on success.
+// One SerDes register request on a port of a chip with the property: the
+// record is built by the caller, the worker fills it in place. `fill` runs on
+// success.
 template <class Reg, class Worker, class Fill>
-SD_UINT32 serdes_register(VxSdCall& call, std::initializer_list<uint16_t> chips, Reg reg, Worker worker, Fill fill) {
+SD_UINT32 serdes_register(VxSdCall& call, VxChipFlag chips, Reg reg, Worker worker, Fill fill) {
     vxapi_priv_database* rec = call.port();
     if (rec == nullptr || !call.chip_gate(rec, chips)) return call.status();
     return call.run(
@@ -60,7 +53,7 @@ SD_UINT32 SDGetBoardTemp(int Device, SD_UINT16 HbaDevPortNum, PBOARD_TEMP ptemp,
     (void)HbaDevPortNum;
     VxSdCall call("SDGetBoardTemp", Device);
     vxapi_priv_database* rec = call.port();
-    if (rec == nullptr || !call.chip_gate(rec, kBoardTempChips) || !call.given(ptemp) ||
+    if (rec == nullptr || !call.chip_gate(rec, VX_CHIP_BOARD_TEMP) || !call.given(ptemp) ||
         !call.buffer_holds(size, kBoardTempBytes)) {
         return call.status();
     }
@@ -89,7 +82,7 @@ SD_UINT32 SDDiagIO(int Device, SD_PUINT8 pdata, SD_UINT32 Size, SD_PUINT8 presp,
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): not a sysfs port.");
         return call.done(SDERR_NOT_SUPPORTED);
     }
-    if (!call.chip_gate(rec, kDiagIoChips)) return call.status();
+    if (!call.chip_gate(rec, VX_CHIP_DIAG_IO)) return call.status();
     // The worker leaves the pattern, or what a stream received when it
     // differed, in presp.
     return call.run(
@@ -108,7 +101,7 @@ SD_UINT32 SDReadSerdesParams(int Device, SD_PUINT8 pserdes, SD_UINT32 pserdes_si
     }
     if (!call.given(pserdes)) return call.status();
     vxapi_priv_database* rec = call.port();
-    if (rec == nullptr || !call.chip_gate(rec, kSerdesParamChips)) return call.status();
+    if (rec == nullptr || !call.chip_gate(rec, VX_CHIP_SERDES_PARAMS)) return call.status();
     return call.run(
         VxSdAccept::Clean,
         [&](uint32_t* ext) { return vxapi_read_serdes_params(rec->oshandle, rec, pserdes, pserdes_size, ext); },
@@ -125,7 +118,7 @@ SD_UINT32 SDGetTraceBuffer(int Device, SD_PUINT8 buffer, SD_PUINT32 size) {
     }
     if (!call.buffer_holds(room, kTraceBytes, size)) return call.status();
     vxapi_priv_database* rec = call.port();
-    if (rec == nullptr || !call.chip_gate(rec, kTraceChips)) return call.status();
+    if (rec == nullptr || !call.chip_gate(rec, VX_CHIP_FCE_TRACE)) return call.status();
 
     uint32_t length = room;
     bool too_small = false;
@@ -147,14 +140,14 @@ SD_UINT32 SDGetFCSerDesRegister(int Device, SD_UINT16 HbaDevPortNum, SD_UINT16 S
     (void)HbaDevPortNum;
     VxSdCall call("SDGetFCSerDesRegister", Device);
     if (!call.given(pData)) return call.status();
-    return serdes_register(call, kSerdesRegChips, vxa_serdes_reg{VXA_SERDES_READ, SerDesRegAddr, 0},
+    return serdes_register(call, VX_CHIP_SERDES_REG, vxa_serdes_reg{VXA_SERDES_READ, SerDesRegAddr, 0},
                            vxapi_serdes_reg_ops, [&](const vxa_serdes_reg& reg) { *pData = reg.val; });
 }
 
 SD_UINT32 SDSetFCSerDesRegister(int Device, SD_UINT16 HbaDevPortNum, SD_UINT16 SerDesRegAddr, SD_UINT16 Data) {
     (void)HbaDevPortNum;
     VxSdCall call("SDSetFCSerDesRegister", Device);
-    return serdes_register(call, kSerdesRegChips, vxa_serdes_reg{VXA_SERDES_WRITE, SerDesRegAddr, Data},
+    return serdes_register(call, VX_CHIP_SERDES_REG, vxa_serdes_reg{VXA_SERDES_WRITE, SerDesRegAddr, Data},
                            vxapi_serdes_reg_ops, [](const vxa_serdes_reg&) {});
 }
 
@@ -162,13 +155,13 @@ SD_UINT32 SDGetFCSerDesRegisterEx(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32
     (void)HbaDevPortNum;
     VxSdCall call("SDGetFCSerDesRegisterEx", Device);
     if (!call.given(pData)) return call.status();
-    return serdes_register(call, kSerdesRegExChips, vxa_serdes_reg_ex{VXA_SERDES_READ, SerDesRegAddr, 0},
+    return serdes_register(call, VX_CHIP_SERDES_REG_EX, vxa_serdes_reg_ex{VXA_SERDES_READ, SerDesRegAddr, 0},
                            vxapi_serdes_reg_ops_ex, [&](const vxa_serdes_reg_ex& reg) { *pData = reg.val; });
 }
 
 SD_UINT32 SDSetFCSerDesRegisterEx(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 SerDesRegAddr, SD_UINT32 Data) {
     (void)HbaDevPortNum;
     VxSdCall call("SDSetFCSerDesRegisterEx", Device);
-    return serdes_register(call, kSerdesRegExChips, vxa_serdes_reg_ex{VXA_SERDES_WRITE, SerDesRegAddr, Data},
+    return serdes_register(call, VX_CHIP_SERDES_REG_EX, vxa_serdes_reg_ex{VXA_SERDES_WRITE, SerDesRegAddr, Data},
                            vxapi_serdes_reg_ops_ex, [](const vxa_serdes_reg_ex&) {});
 }

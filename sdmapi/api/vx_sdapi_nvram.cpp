@@ -11,6 +11,7 @@
 
 #include "api/vx_sdnvr.h"
 #include "api/vx_sdupdate.h"
+#include "base/vx_chips.h"
 #include "core/vx_layout.h"
 #include "core/vx_nvram_vpd.h"
 #include "core/vx_optrom.h"
@@ -27,8 +28,8 @@ constexpr uint32_t kNvram24xxBytes = 512;
 constexpr uint32_t kChecksumWord = 4;
 constexpr SD_UINT32 kVerifyMode = 2;
 
-bool is_24xx_class(uint16_t device) { return vx_sd_chip_in(device, kVx24xxClass); }
-bool is_flash_nvram(uint16_t device) { return vx_sd_chip_in(device, kVxFlashNvramChips); }
+bool is_24xx_class(uint16_t device) { return vx_chip_has(device, VX_CHIP_NVRAM_512); }
+bool is_flash_nvram(uint16_t device) { return vx_chip_has(device, VX_CHIP_NVRAM_IN_FLASH); }
 
 // The size the driver is asked for: at most the image of the chip's class.
 uint32_t clamp_size(VxSdCall& call, uint16_t device, uint32_t size) {
@@ -158,7 +159,7 @@ SD_UINT32 SDVerifyHbaNVRam(int Device, SD_UINT16 HbaDevPortNum) {
     if (rec == nullptr) return call.status();
     const uint16_t device = vxapi_device_id(rec);
     uint32_t size = 0;
-    if (vx_sd_chip_in(device, kVx2xxxClass)) size = kNvram2xxxBytes;
+    if (vx_chip_has(device, VX_CHIP_NVRAM_256)) size = kNvram2xxxBytes;
     if (is_24xx_class(device)) size = kNvram24xxBytes;
     Buffer scratch(static_cast<uint8_t*>(std::calloc(1, std::max<uint32_t>(size, 1))));
     if (!scratch) {

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "api/vx_sdframe.h"
+#include "base/vx_chips.h"
 #include "core/vx_layout.h"
 #include "core/vx_optrom.h"
 #include "vxsdm.h"
@@ -25,10 +26,10 @@ struct FreeDeleter {
 constexpr uint32_t kOptionRomMinimum = 0x20000;
 // The region that reads the whole option ROM image.
 constexpr uint32_t kRegionWholeImage = 0;
-// The expansion EDC NVRAM region, and the board whose sysfs port reads it
-// through the transport's own reader when the plain read fails.
+// The expansion EDC NVRAM region: the sysfs port of a board with
+// VX_BOARD_EXPANSION_NVRAM reads it through the transport's own reader when
+// the plain read fails.
 constexpr uint32_t kRegionExpansionNvram = 0x18;
-constexpr uint16_t kExpansionNvramBoard = 0x0176;
 
 bool is_sysfs_port(const vxapi_priv_database* rec) { return (rec->features & VX_FEAT_SYSFS) != 0; }
 
@@ -47,7 +48,7 @@ bool region_fits(const vxapi_priv_database* rec, uint32_t region, uint32_t buffe
     *region_size = 0;
     if (region == VX_REGION_RAW) return true;
     const bool sysfs = is_sysfs_port(rec);
-    if (!sysfs && !vx_sd_is_layout_chip(vxapi_device_id(rec))) return true;
+    if (!sysfs && !vx_chip_has(vxapi_device_id(rec), VX_CHIP_FLASH_LAYOUT_TABLE)) return true;
     if (sysfs && region == kRegionWholeImage) region = VX_REGION_WHOLE_ROM;
     uint32_t offset = 0;
     vxsysfs_map_region(region, &offset, region_size);
@@ -68,8 +69,7 @@ bool check_region_fits(VxSdCall& call, const vxapi_priv_database* rec, uint32_t 
 // through sysfs reads through its physical port on the chips whose flash the
 // transport places.
 vxapi_priv_database* region_reader(vxapi_priv_database* rec) {
-    const uint16_t device = vxapi_device_id(rec);
-    const bool placed = device == 0x2422 || device == 0x2432 || vx_sd_is_layout_chip(device);
+    const bool placed = vx_chip_has(vxapi_device_id(rec), VX_CHIP_VPORT_READS_PARENT_FLASH);
     if (rec->interface_type == VX_PORT_VIRTUAL && is_sysfs_port(rec) && placed && rec->parent != nullptr) {
         return rec->parent;
     }
@@ -93,9 +93,10 @@ SD_UINT32 SDGetOptionRomLayout(int Device, SD_UINT16 HbaDevPortNum, PSDM_OPT_ROM
 
     const uint16_t device = vxapi_device_id(rec);
     const vxapi_phy_info* phy = rec->phy_info;
-    if (vx_sd_is_layout_chip(device) && phy->pflt_layout != nullptr) {
+    const bool layout_chip = vx_chip_has(device, VX_CHIP_FLASH_LAYOUT_TABLE);
+    if (layout_chip && phy->pflt_layout != nullptr) {
         std::memcpy(layout.get(), phy->pflt_layout, sizeof(INT_OPT_ROM_LAYOUT));
-    } else if (vx_sd_is_layout_chip(device) && !vxapi_is_25xx_chip(device)) {
+    } else if (layout_chip && !vx_chip_is(device, VxChipFamily::F25xx)) {
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): no flash layout for the chip.");
         return call.done(SDERR_UNKNOWN);
     } else {
@@ -186,7 +187,7 @@ SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffe
 
     const vxapi_phy_info* phy = rec->phy_info;
     if ((result != 0 || ext != 0) && is_sysfs_port(rec) && Region == kRegionExpansionNvram && phy != nullptr &&
-        phy->ssvendor_id == VX_PCI_VENDOR_MAKER && phy->ssdevice_id == kExpansionNvramBoard) {
+        vx_board_has(phy->ssvendor_id, phy->ssdevice_id, VX_BOARD_EXPANSION_NVRAM)) {
         ext = 0;
         errno = 0;
         result = vxapi_read_nvram_exp_edc(reader->oshandle, reader, pBuffer, BufferSize, Region, 0, &ext);

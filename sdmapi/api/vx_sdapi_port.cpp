@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "api/vx_sdframe.h"
+#include "base/vx_chips.h"
 #include "core/vx_layout.h"
 #include "core/vx_port_speed.h"
 #include "core/vx_regions.h"
@@ -47,16 +48,12 @@ SD_UINT32 i2c_transfer(VxSdCall& call, I2cWorker worker, SD_UINT16 DevAddr, SD_P
 
 // ---- virtual ports ----
 
-// Chips without virtual ports.
-constexpr std::initializer_list<uint16_t> kNoVportChips = {0x2100, 0x2200, 0x2300, 0x2310,
-                                                           0x2312, 0x2322, 0x6312, 0x6322};
-
 // The gates of the vport functions: a sysfs-mode physical port of a chip
 // with vports. Null with the status set otherwise.
 vxapi_priv_database* vport_parent(VxSdCall& call) {
     vxapi_priv_database* rec = call.port();
     if (rec == nullptr) return nullptr;
-    if ((rec->features & VX_FEAT_SYSFS) == 0 || vx_sd_chip_in(vxapi_device_id(rec), kNoVportChips)) {
+    if ((rec->features & VX_FEAT_SYSFS) == 0 || vx_chip_has(vxapi_device_id(rec), VX_CHIP_NO_VPORTS)) {
         vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): vports not supported.");
         call.done(SDERR_NOT_SUPPORTED);
         return nullptr;
@@ -77,10 +74,6 @@ vxapi_priv_database* vport_of(VxSdCall& call, const vxapi_priv_database* phys, S
 
 // ---- link speed ----
 
-constexpr std::initializer_list<uint16_t> kIidmaChips = {0x2422, 0x2432, 0x5422, 0x5432, 0x8432,
-                                                         0x2532, 0x2533, 0x2031, 0x2831, 0x2071,
-                                                         0x2271, 0x2261, 0x8001, 0x8031, 0x8831};
-
 // Whether the value is one of the speed codes (1, 2, 4, 8, 16, 22, 50).
 bool is_speed(uint32_t speed) {
     uint16_t code = 0;
@@ -92,7 +85,7 @@ bool is_speed(uint32_t speed) {
 vxapi_priv_database* speed_request(VxSdCall& call, PDESTINATIONADDRESS pTargetAddr, uint16_t mode,
                                    INT_PORT_PARAM* param) {
     vxapi_priv_database* rec = call.port();
-    if (rec == nullptr || !call.chip_gate(rec, kIidmaChips) || !call.given(pTargetAddr)) return nullptr;
+    if (rec == nullptr || !call.chip_gate(rec, VX_CHIP_IIDMA) || !call.given(pTargetAddr)) return nullptr;
     if (pTargetAddr->AddressType != VX_DEST_WWPN) {
         vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): Unsupported WW Address Type=",
                    pTargetAddr->AddressType, VXDBG_DEC);
@@ -108,8 +101,6 @@ vxapi_priv_database* speed_request(VxSdCall& call, PDESTINATIONADDRESS pTargetAd
 
 // ---- Tarno ----
 
-constexpr uint16_t kTarnoChip = 0x8432;
-constexpr std::initializer_list<uint16_t> kConvergedChips = {0x8001, 0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
 constexpr uint32_t kXgmacStatsBytes = 4096;
 
 // Whether the MAC statistics of a converged port were read from its
@@ -241,8 +232,8 @@ SD_UINT32 SDTarnoMgt(int Device, SD_UINT16 Operation, PSD_TARNO_MGT pParameters)
     vxapi_priv_database* rec = call.port();
     if (rec == nullptr) return call.status();
     const uint16_t device = vxapi_device_id(rec);
-    const bool converged = vx_sd_chip_in(device, kConvergedChips);
-    if (device != kTarnoChip && !(converged && Operation == VX_TARNO_OP_MANAGE)) {
+    const bool converged = vx_chip_has(device, VX_CHIP_CONVERGED);
+    if (!vx_chip_has(device, VX_CHIP_TARNO) && !(converged && Operation == VX_TARNO_OP_MANAGE)) {
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): not supported. Operation=", Operation, VXDBG_DEC);
         return call.done(SDERR_NOT_SUPPORTED);
     }

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "api/vx_sdframe.h"
+#include "base/vx_chips.h"
 #include "core/vx_driver_records.h"
 #include "core/vx_flash_images.h"
 #include "core/vx_layout.h"
@@ -25,14 +26,6 @@ struct FreeDeleter {
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
 Buffer zeroed(size_t bytes) { return Buffer(static_cast<uint8_t*>(std::calloc(1, bytes))); }
-
-// Chips whose boot-code versions the node query reads from flash itself
-// (ioctl ports only).
-constexpr std::initializer_list<uint16_t> kFlashBootVersionChips = {0x0101, 0x8021, 0x8044};
-// Chips whose MPI and PEP firmware versions the node query reports.
-constexpr std::initializer_list<uint16_t> kMpiPepChips = {0x2071, 0x2271, 0x2261};
-// The converged (FCoE) chips.
-constexpr std::initializer_list<uint16_t> kConvergedChips = {0x8001, 0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
 
 constexpr uint16_t kDriverInterfaceSinglePort = 1;
 constexpr size_t kModelTextBytes = 16;  // the model is cut to 15 characters and the NUL
@@ -114,7 +107,7 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
         VxSdAccept::OverUnder, [&](uint32_t* ext) { return vxapi_query_hbanode(rec->oshandle, rec, &node, ext); },
         [&]() -> SD_UINT32 {
             const uint16_t device = vxapi_device_id(rec);
-            if (vx_sd_chip_in(device, kFlashBootVersionChips) && (rec->features & VX_FEAT_SYSFS) == 0) {
+            if (vx_chip_has(device, VX_CHIP_BOOT_VERSIONS_FLASH_IOCTL) && (rec->features & VX_FEAT_SYSFS) == 0) {
                 vxapi_priv_database* owner = vx_sd_adapter_port(rec);
                 vxapi_read_flash_versions(owner->oshandle, owner, &node);
             }
@@ -139,7 +132,7 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
             std::memcpy(out->BIFCodeVersion, node.BIFCodeVersion, sizeof out->BIFCodeVersion);
             out->BIValid |= SD_BIVALID_FW | SD_BIVALID_EFI | SD_BIVALID_FCODE;
 
-            if (!vx_sd_chip_in(device, kMpiPepChips)) return SDERR_NO_ERROR;
+            if (!vx_chip_has(device, VX_CHIP_MPI_PEP)) return SDERR_NO_ERROR;
             // The driver reports the running versions in its flash fields.
             std::memcpy(out->MpiFwVersion, node.BIMpiFwVersion, sizeof out->MpiFwVersion);
             std::memcpy(out->PepFwVersion, node.BIPepFwVersion, sizeof out->PepFwVersion);
@@ -389,7 +382,7 @@ SD_UINT32 SDGetCnaPortData(int Device, SD_UINT16 CnaDevPortNum, SD_UINT32 Operat
     }
     vxapi_priv_database* rec = call.port();
     if (rec == nullptr) return call.status();
-    if (!call.chip_gate(rec, kConvergedChips, "SDGetCnaPortData: FCoE CNA.")) return call.status();
+    if (!call.chip_gate(rec, VX_CHIP_CONVERGED, "SDGetCnaPortData: FCoE CNA.")) return call.status();
 
     SD_UINT32& size = *pCnaPortDataSize;
     int result = 0;

@@ -10,6 +10,7 @@
 
 #include "api/vx_sdqos.h"
 #include "api/vx_sdupdate.h"
+#include "base/vx_chips.h"
 #include "core/vx_diag.h"
 #include "core/vx_layout.h"
 #include "core/vx_optrom.h"
@@ -25,9 +26,6 @@ struct FreeDeleter {
 };
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
-constexpr std::initializer_list<uint16_t> kQosChips = {0x2031, 0x2831, 0x2071, 0x2271, 0x2261, 0x8031, 0x8831};
-constexpr std::initializer_list<uint16_t> kQuadQosChips = {0x2071, 0x2271, 0x2261};
-
 // The activation code of a written QoS region.
 constexpr uint32_t kActivateQos = 0x20262;
 // The record's length field has 16 bits.
@@ -39,7 +37,7 @@ constexpr uint32_t kEntryBytes = sizeof(vxa_flash_qos_entry);
 // The QoS region of the port, by its PCI function (bits 0-2 of pci_dev_func).
 uint32_t qos_region(const vxapi_priv_database* rec) {
     const uint16_t function = rec->phy_info != nullptr ? (rec->phy_info->pci_dev_func & 7) : 0;
-    if (vx_sd_chip_in(vxapi_device_id(rec), kQuadQosChips)) {
+    if (vx_chip_has(vxapi_device_id(rec), VX_CHIP_QOS_QUAD_REGIONS)) {
         switch (function) {
         case 1: return 0x88;
         case 2: return 0x3C;
@@ -78,7 +76,7 @@ bool qos_region_of(VxSdCall& call, bool valid, bool writes, QosRegion* q) {
     }
     q->rec = call.port();
     if (q->rec == nullptr) return false;
-    if (!vx_sd_chip_in(vxapi_device_id(q->rec), kQosChips) || q->rec->interface_type != VX_PORT_PHYSICAL) {
+    if (!vx_chip_has(vxapi_device_id(q->rec), VX_CHIP_QOS) || q->rec->interface_type != VX_PORT_PHYSICAL) {
         vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): Card not supported.");
         call.done(SDERR_NOT_SUPPORTED);
         return false;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "api/vx_sdupdate.h"
+#include "base/vx_chips.h"
 #include "core/vx_layout.h"
 #include "core/vx_load.h"
 #include "core/vx_regions.h"
@@ -17,21 +18,12 @@ constexpr uint32_t kResetFcoe = 0x2025E;
 constexpr uint32_t kRefreshVersions = 0x20261;
 constexpr uint32_t kResetQos = 0x20262;
 
-constexpr uint16_t kQuadChip = 0x2071;
-
-constexpr std::initializer_list<uint16_t> kFcoeNew = {0x0101, 0x8021, 0x8044};
-constexpr std::initializer_list<uint16_t> k83xx = {0x8031, 0x8831};
-constexpr std::initializer_list<uint16_t> kQuads = {0x2071, 0x2271, 0x2261};
-constexpr std::initializer_list<uint16_t> kNvramFirmware = {0x8001, 0x2031, 0x2831, 0x2071, 0x2271, 0x2261};
-constexpr std::initializer_list<uint16_t> kFirmwareBoth = {0x2532, 0x2533, 0x8001, 0x2031,
-                                                           0x2831, 0x2071, 0x2271, 0x2261};
-
 struct ResetChoice {
     uint32_t code = 0;  // 0: none
     bool both_ports = false;
 };
 
-bool in(uint16_t device, std::initializer_list<uint16_t> chips) { return vx_sd_chip_in(device, chips); }
+bool in(uint16_t device, VxChipFlag flag) { return vx_chip_has(device, flag); }
 bool in(uint32_t region, std::initializer_list<uint32_t> codes) {
     for (uint32_t c : codes) {
         if (c == region) return true;
@@ -46,23 +38,23 @@ ResetChoice choose_reset(uint32_t region, uint16_t device) {
     case kResetQos: return {kResetQos, false};
     default: break;
     }
-    if (region == 0x01 && in(device, kFirmwareBoth)) {
+    if (region == 0x01 && in(device, VX_CHIP_RESET_FW_BOTH_PORTS)) {
         return {kResetFirmware, true};
     }
-    if (region == 0x02 && in(device, kQuads)) return {kResetFirmware, true};
+    if (region == 0x02 && in(device, VX_CHIP_RESET_QUAD_REGIONS)) return {kResetFirmware, true};
     if (in(region, {0x15, 0x17, 0xD5, 0xD7})) {
-        if (in(device, kNvramFirmware)) return {kResetFirmware, false};
-        if (in(device, kFcoeNew)) return {kResetFcoe, false};
+        if (in(device, VX_CHIP_RESET_FW_ON_NVRAM)) return {kResetFirmware, false};
+        if (in(device, VX_CHIP_RESET_FCOE_NEW)) return {kResetFcoe, false};
     }
-    if (in(region, {0x40, 0x41, 0x45}) && device == 0x8001) return {kResetMpi, false};
-    if (in(region, {0x51, 0x53, 0xD9, 0xDB}) && in(device, kQuads)) return {kResetFirmware, false};
-    if (region == 0x74 && in(device, kFcoeNew)) return {kResetFirmware, false};
-    if (region == 0x97 && in(device, kFcoeNew)) return {kResetFirmware, false};
-    if (region == 0x97 && in(device, k83xx)) return {kResetMpi, false};
-    if (region == 0xA4 && in(device, k83xx)) return {kResetFirmware, true};
+    if (in(region, {0x40, 0x41, 0x45}) && in(device, VX_CHIP_RESET_MPI_REGIONS)) return {kResetMpi, false};
+    if (in(region, {0x51, 0x53, 0xD9, 0xDB}) && in(device, VX_CHIP_RESET_QUAD_REGIONS)) return {kResetFirmware, false};
+    if (region == 0x74 && in(device, VX_CHIP_RESET_FCOE_NEW)) return {kResetFirmware, false};
+    if (region == 0x97 && in(device, VX_CHIP_RESET_FCOE_NEW)) return {kResetFirmware, false};
+    if (region == 0x97 && in(device, VX_CHIP_RESET_83XX)) return {kResetMpi, false};
+    if (region == 0xA4 && in(device, VX_CHIP_RESET_83XX)) return {kResetFirmware, true};
     if (in(region, {0xAA, 0xAC})) {
-        if (in(device, k83xx)) return {kResetFirmware, false};
-        if (device == 0x8044) return {kResetFcoe, false};
+        if (in(device, VX_CHIP_RESET_83XX)) return {kResetFirmware, false};
+        if (in(device, VX_CHIP_RESET_FCOE_AA_AC)) return {kResetFcoe, false};
     }
     return {};
 }
@@ -134,7 +126,7 @@ std::vector<vxapi_priv_database*> siblings_to_activate(int Device, vxapi_priv_da
     vxapi_priv_database* first = vxapi_is_other_phy_port_exist(Device, rec);
     if (first == nullptr) return chain;
     chain.push_back(first);
-    if (vxapi_device_id(rec) != kQuadChip) return chain;
+    if (!vx_chip_has(vxapi_device_id(rec), VX_CHIP_QUAD_SIBLING_CHAIN)) return chain;
     for (uint32_t port : {3u, 4u, 1u, 2u}) {
         vxapi_priv_database* quad = vxapi_is_quad_phy_port_exist(Device, rec, port);
         if (quad == nullptr) continue;
@@ -163,7 +155,7 @@ uint32_t vxapi_reset_region(int Device, vxapi_priv_database* api_priv_data_inst,
     vxapi_priv_database* rec = api_priv_data_inst;
     if (rec == nullptr) return SDERR_NO_ERROR;
     const uint16_t device = vxapi_device_id(rec);
-    if (Region != kRefreshVersions && !vx_sd_is_layout_chip(device)) return SDERR_NO_ERROR;
+    if (Region != kRefreshVersions && !vx_chip_has(device, VX_CHIP_FLASH_LAYOUT_TABLE)) return SDERR_NO_ERROR;
 
     const ResetChoice choice = choose_reset(Region, device);
     if (choice.code == 0) {
@@ -183,17 +175,20 @@ uint32_t vxapi_reset_region(int Device, vxapi_priv_database* api_priv_data_inst,
 }
 
 uint32_t vx_sd_nvram_region(const vxapi_priv_database* rec) {
-    const uint16_t device = vxapi_device_id(rec);
+    const VxChip* chip = vx_chip(vxapi_device_id(rec));
     const uint16_t function = rec->phy_info != nullptr ? (rec->phy_info->pci_dev_func & 7) : 0;
-    if (vx_sd_chip_in(device, kVxTokenChips)) {
+    switch (chip != nullptr ? chip->nvram_regions : VxNvramRegions::None) {
+    case VxNvramRegions::Quad:
         switch (function) {
         case 1: return 0x17;
         case 2: return 0xD5;
         case 3: return 0xD7;
         default: return 0x15;
         }
+    case VxNvramRegions::AaAc: return (function & 1) != 0 ? 0xAC : 0xAA;
+    case VxNvramRegions::Pair:
+    case VxNvramRegions::None: break;
     }
-    if (vx_sd_chip_in(device, {0x8031, 0x8831, 0x8044})) return (function & 1) != 0 ? 0xAC : 0xAA;
     return (function & 1) != 0 ? 0x17 : 0x15;
 }
 

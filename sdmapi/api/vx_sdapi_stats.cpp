@@ -10,6 +10,7 @@
 
 #include "api/vx_sdframe.h"
 #include "api/vx_sdupdate.h"
+#include "base/vx_chips.h"
 #include "core/vx_driver_records.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_passthru.h"
@@ -233,7 +234,7 @@ SD_UINT32 SDRunDiagLoopbackEx(int Device, SD_UINT16 HbaDevPortNum, SD_UINT16 Tes
                             pRxBuffer, RxBufferSize, NumberOfIteration};
     // The chips with a flash layout table take the firmware reset; the old
     // request never asks for it.
-    const bool resettable = args.new_layout && vx_sd_is_layout_chip(vxapi_device_id(rec));
+    const bool resettable = args.new_layout && vx_chip_has(vxapi_device_id(rec), VX_CHIP_FLASH_LAYOUT_TABLE);
     INT_LOOPBACK_RSP rsp{};
     SD_UINT32 status = SDERR_NO_ERROR;
     for (int resets = 0;; ++resets) {

@@ -9,6 +9,7 @@
 // write of this process reaches that adapter, and this process cannot end
 // that token unless its owner no longer runs.
 #include "api/vx_sdupdate.h"
+#include "base/vx_chips.h"
 #include "core/vx_fut.h"
 #include "core/vx_layout.h"
 #include "core/vx_regions.h"
@@ -23,7 +24,7 @@ constexpr uint32_t kActivateBits = 0x6;
 // The gates of the five functions: a chip with two image sets, a physical port.
 vxapi_priv_database* gated_port(VxSdCall& call) {
     vxapi_priv_database* rec = call.port();
-    if (rec == nullptr || !call.chip_gate(rec, kVxTokenChips)) return nullptr;
+    if (rec == nullptr || !call.chip_gate(rec, VX_CHIP_FLASH_TOKEN)) return nullptr;
     if (rec->interface_type != VX_PORT_PHYSICAL) {
         vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): not supported for vport.");
         call.done(SDERR_NOT_SUPPORTED);

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "api/vx_sdupdate.h"
+#include "base/vx_chips.h"
 #include "core/vx_flash_images.h"
 #include "core/vx_fru.h"
 #include "core/vx_layout.h"
@@ -35,15 +36,6 @@ constexpr uint32_t kRegionWholeImage = 0;
 constexpr uint32_t kRefreshVersions = 0x20261;
 constexpr uint32_t kActivateBits = 0x6;  // bits 17-18 of a region word
 constexpr uint32_t kReadOnlyBit = 0x10000;
-
-constexpr std::initializer_list<uint16_t> kRefusedChips = {0x0101, 0x8021, 0x8044};
-constexpr std::initializer_list<uint16_t> kExActivationChips = {0x8001};
-constexpr std::initializer_list<uint16_t> kEx2ActivationChips = {0x2031, 0x2831, 0x8001, 0x0101,
-                                                                 0x8021, 0x8031, 0x8831, 0x8044};
-constexpr std::initializer_list<uint16_t> kImageVpdChips = {0x2300, 0x2310, 0x2312, 0x2322};
-constexpr std::initializer_list<uint16_t> kDoubledBootChips = {0x2532, 0x2533};
-constexpr uint16_t kVersionRefreshChipEx2 = 0x8001;
-constexpr uint16_t kFruBoard = 0x0175;
 
 bool code_in(uint32_t region, std::initializer_list<uint32_t> codes) {
     return std::find(codes.begin(), codes.end(), region) != codes.end();
@@ -183,7 +175,7 @@ SD_UINT32 update_vpd_versions(VxSdCall& call, vxapi_priv_database* rec, uint8_t*
     if (const SD_UINT32 saved = SD24xxSaveVpd(call.device(), vpd, vpd_size); saved != SDERR_NO_ERROR) return saved;
 
     const vxapi_phy_info* phy = rec->phy_info;
-    if (phy->ssvendor_id != VX_PCI_VENDOR_MAKER || phy->ssdevice_id != kFruBoard) return SDERR_NO_ERROR;
+    if (!vx_board_has(phy->ssvendor_id, phy->ssdevice_id, VX_BOARD_FRU)) return SDERR_NO_ERROR;
     uint32_t ext = 0;
     if (vxapi_fill_and_update_fru_versions(rec->oshandle, rec, caller_image, caller_size, region, &ext) != 0) {
         vxdbg_line(VX_SD_ERROR, "SDUpdateOptionRomCommon: fill and update fru failed.ext status=", ext, VXDBG_DEC);
@@ -234,7 +226,8 @@ SD_UINT32 checked_write(VxSdCall& call, vxapi_priv_database* rec, const RegionWr
     if (w.size > (*entry)->Size) return SDERR_REGION_TOO_SMALL;
     if (w.region == kRegionWholeImage) return SDERR_REGION_ZERO;
     if (w.ex2) {
-        if (vx_sd_chip_in(vxapi_device_id(rec), kVxTokenChips) && token_region(w.region) && !vx_sd_holds_token(rec)) {
+        if (vx_chip_has(vxapi_device_id(rec), VX_CHIP_FLASH_TOKEN) && token_region(w.region) &&
+            !vx_sd_holds_token(rec)) {
             named_line(VX_SD_ERROR, w, ": Flash update token not set");
             return SDERR_FUT_NOT_SET;
         }
@@ -266,12 +259,12 @@ SD_UINT32 after_write(int Device, vxapi_priv_database* rec, const RegionWrite& w
         named_line(VX_SD_INFO, w, ": Reset disabled by App for Region=", w.region, VXDBG_HEX);
         return status;
     }
-    const bool chip = vx_sd_chip_in(device, w.ex2 ? kEx2ActivationChips : kExActivationChips);
+    const bool chip = vx_chip_has(device, w.ex2 ? VX_CHIP_ACTIVATE_AFTER_EX2 : VX_CHIP_ACTIVATE_AFTER_EX);
     if (written && status == SDERR_NO_ERROR && entry != nullptr && ((entry->Region >> 16) & kActivateBits) != 0 &&
         chip) {
         status = vxapi_reset_region(Device, rec, w.region);
     }
-    if (status != SDERR_NO_ERROR || (w.ex2 && device != kVersionRefreshChipEx2)) return status;
+    if (status != SDERR_NO_ERROR || (w.ex2 && !vx_chip_has(device, VX_CHIP_EX2_VERSION_REFRESH))) return status;
     if (w.region == VX_REGION_MPI || w.region == VX_REGION_EDC) {
         vxapi_query_adapter_versions(rec->oshandle, rec);
         vxapi_get_flash_mpi_edc_versions(rec->oshandle, rec);
@@ -286,7 +279,7 @@ SD_UINT32 region_update(const RegionWrite& w, int Device) {
     vxapi_priv_database* rec = call.port();
     if (rec == nullptr) return call.status();
     if (rec->interface_type != VX_PORT_PHYSICAL ||
-        (!w.ex2 && vx_sd_chip_in(vxapi_device_id(rec), kRefusedChips))) {
+        (!w.ex2 && vx_chip_has(vxapi_device_id(rec), VX_CHIP_NO_PRESERVING_UPDATE))) {
         return call.done(SDERR_NOT_SUPPORTED);
     }
     if (!vx_sd_no_foreign_token(call, rec)) return call.status();
@@ -321,7 +314,7 @@ SD_UINT32 SDUpdateOptionRomCommon(int Device, SD_PUINT8 pBuffer, SD_UINT32 Buffe
     if (!call.given(pBuffer)) return call.status();
     vxapi_priv_database* rec = api_priv_data_inst;
     const uint16_t device = vxapi_device_id(rec);
-    const bool vpd_chip = vx_sd_chip_in(device, kVxVpdChips);
+    const bool vpd_chip = vx_chip_has(device, VX_CHIP_VPD_VERSION_KEYWORDS);
 
     // The current contents, exactly BufferSize bytes.
     Buffer current = zeroed(BufferSize);
@@ -335,7 +328,7 @@ SD_UINT32 SDUpdateOptionRomCommon(int Device, SD_PUINT8 pBuffer, SD_UINT32 Buffe
     }
 
     preserve_bios_settings(current.get(), BufferSize, pBuffer, BufferSize, vpd_chip ? 512 : 256);
-    if (vx_sd_chip_in(device, kImageVpdChips)) preserve_image_vpd(current.get(), BufferSize, pBuffer, BufferSize);
+    if (vx_chip_has(device, VX_CHIP_VPD_IN_IMAGE)) preserve_image_vpd(current.get(), BufferSize, pBuffer, BufferSize);
 
     // The 25xx chips keep the boot code twice: the image, and its first
     // 256 KiB again at 0x40000 of a 512 KiB write (0xFF where the image has
@@ -345,7 +338,7 @@ SD_UINT32 SDUpdateOptionRomCommon(int Device, SD_PUINT8 pBuffer, SD_UINT32 Buffe
     Buffer doubled;
     constexpr uint32_t kDoubledSize = 0x80000;
     constexpr uint32_t kSecondCopy = 0x40000;
-    if (vx_sd_chip_in(device, kDoubledBootChips) && (region == VX_REGION_WHOLE_ROM || region == 0x07)) {
+    if (vx_chip_has(device, VX_CHIP_DOUBLED_BOOT_REGION) && (region == VX_REGION_WHOLE_ROM || region == 0x07)) {
         if (BufferSize < kDoubledSize) {
             doubled.reset(static_cast<uint8_t*>(std::malloc(kDoubledSize)));
             if (!doubled) return call.done(SDERR_OUT_OF_MEMORY);
@@ -374,7 +367,7 @@ SD_UINT32 SDUpdateOptionRom(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuff
     if (rec == nullptr) return call.status();
     if (rec->interface_type != VX_PORT_PHYSICAL) return call.done(SDERR_NOT_SUPPORTED);
     if (BufferSize < kOptionRomMinimum) return call.done(SDERR_INVALID_PARAMETER);
-    if (vx_sd_chip_in(vxapi_device_id(rec), kRefusedChips)) return call.done(SDERR_NOT_SUPPORTED);
+    if (vx_chip_has(vxapi_device_id(rec), VX_CHIP_NO_PRESERVING_UPDATE)) return call.done(SDERR_NOT_SUPPORTED);
     if (!vx_sd_no_foreign_token(call, rec)) return call.status();
     if (const SD_UINT32 refreshed = SDGetOptionRomLayout(Device, HbaDevPortNum, nullptr);
         refreshed != SDERR_NO_ERROR) {

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "api/vx_sdupdate.h"
+#include "base/vx_chips.h"
 #include "core/vx_layout.h"
 #include "core/vx_load.h"
 #include "core/vx_nvram_vpd.h"
@@ -42,9 +43,7 @@ SD_UINT32 mapped(VxSdCall& call, int32_t result, uint32_t ext, int err) {
 // Boards whose identifier string has a one-byte length.
 bool short_ident_board(const vxapi_priv_database* rec) {
     const vxapi_phy_info* phy = rec != nullptr ? rec->phy_info : nullptr;
-    if (phy == nullptr) return false;
-    if (phy->ssvendor_id == VX_PCI_SUBVENDOR_OEM) return vx_sd_chip_in(phy->ssdevice_id, {0x12BA, 0x12C2, 0x12C7, 0x12C9});
-    return phy->ssvendor_id == VX_PCI_VENDOR_MAKER && phy->ssdevice_id == 0x0131;
+    return phy != nullptr && vx_board_has(phy->ssvendor_id, phy->ssdevice_id, VX_BOARD_KT);
 }
 
 // Writes the VPD to one port: its flash region on the flash-NVRAM chips
@@ -53,7 +52,7 @@ SD_UINT32 save_to_port(VxSdCall& call, vxapi_priv_database* rec, uint8_t* vpd, u
     uint32_t ext = 0;
     errno = 0;
     int32_t result = 0;
-    if (vx_sd_chip_in(vxapi_device_id(rec), kVxFlashNvramChips)) {
+    if (vx_chip_has(vxapi_device_id(rec), VX_CHIP_NVRAM_IN_FLASH)) {
         const INT_OPT_ROM_REGION* entry = vx_sd_layout_entry(region);
         if (entry != nullptr && size > entry->Size) {
             vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): VPD larger than its region ", region, VXDBG_HEX);
@@ -84,7 +83,7 @@ SD_UINT32 SDGetVpd(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer, SD_PU
     VxSdCall call("SDGetVpd", Device);
     vxapi_priv_database* rec = call.port();
     if (rec == nullptr || !call.given(pBuffer) || !call.given(pBufferSize)) return call.status();
-    uint32_t size = vx_sd_chip_in(vxapi_device_id(rec), kVxVpdRegion81Chips) ? kVpdRegion81Bytes : kVpdBytes;
+    uint32_t size = vx_chip_has(vxapi_device_id(rec), VX_CHIP_VPD_1024) ? kVpdRegion81Bytes : kVpdBytes;
     // Zeroed: a failed read copies no stale bytes.
     std::unique_ptr<uint8_t, FreeDeleter> scratch(static_cast<uint8_t*>(std::calloc(1, size)));
     if (!scratch) {
@@ -110,7 +109,7 @@ SD_UINT32 SDUpdateVpd(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer, SD
                    VXDBG_INT);
         return call.done(SDERR_NOT_SUPPORTED);
     }
-    if (vx_sd_chip_in(vxapi_device_id(rec), kVxFlashNvramChips)) {
+    if (vx_chip_has(vxapi_device_id(rec), VX_CHIP_NVRAM_IN_FLASH)) {
         vxdbg_line(VX_SD_ERROR, "SDUpdateVpd: Adapter not supported.");
         return call.done(SDERR_NOT_SUPPORTED);
     }
@@ -126,13 +125,13 @@ SD_UINT32 SD24xxSaveVpd(int Device, SD_PUINT8 pvpd, SD_UINT32 buf_size) {
     vxapi_priv_database* rec = call.port();
     if (rec == nullptr || !call.given(pvpd)) return call.status();
     const uint16_t device = vxapi_device_id(rec);
-    if (vx_sd_chip_in(device, kVxVpdRegion81Chips)) {
+    if (vx_chip_has(device, VX_CHIP_VPD_1024)) {
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): VPD region not saved on this chip.");
         return call.done(SDERR_NOT_SUPPORTED);
     }
     if (!vx_sd_no_foreign_token(call, rec)) return call.status();
     // The regions are placed through this adapter's layout.
-    if (vx_sd_chip_in(device, kVxFlashNvramChips)) {
+    if (vx_chip_has(device, VX_CHIP_NVRAM_IN_FLASH)) {
         if (const SD_UINT32 refreshed = SDGetOptionRomLayout(Device, 0, nullptr); refreshed != SDERR_NO_ERROR) {
             return call.done(refreshed);
         }

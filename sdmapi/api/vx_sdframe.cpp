@@ -25,12 +25,6 @@ SD_UINT32 vx_sd_xlate(uint32_t ext_stat, uint32_t ext_dstat, VxSdScsi scsi) {
     return status;
 }
 
-bool vx_sd_chip_in(uint16_t device_id, std::initializer_list<uint16_t> chips) {
-    return std::find(chips.begin(), chips.end(), device_id) != chips.end();
-}
-
-bool vx_sd_is_layout_chip(uint16_t device_id) { return vxapi_is_flt_chip(device_id); }
-
 void vx_sd_line(uint32_t bits, const char* name, int handle, const char* text, uint64_t number, uint8_t base) {
     if (!vxdbg_on(bits)) return;
     print_head(name, handle);
@@ -105,9 +99,8 @@ vxapi_priv_database* VxSdCall::port() {
     return rec;
 }
 
-bool VxSdCall::chip_gate(const vxapi_priv_database* rec, std::initializer_list<uint16_t> chips,
-                         const char* refusal_line) {
-    if (vx_sd_chip_in(vxapi_device_id(rec), chips)) return true;
+bool VxSdCall::chip_gate(const vxapi_priv_database* rec, VxChipFlag flag, const char* refusal_line) {
+    if (vx_chip_has(vxapi_device_id(rec), flag)) return true;
     if (refusal_line != nullptr) vxdbg_line(VX_SD_ERROR, refusal_line);
     done(SDERR_NOT_SUPPORTED);
     return false;

@@ -28,6 +28,7 @@
 #include <initializer_list>
 #include <type_traits>
 
+#include "base/vx_chips.h"
 #include "core/vx_api_lock.h"
 #include "core/vx_records.h"
 #include "core/vx_sddbg.h"
@@ -51,12 +52,6 @@ enum class VxSdScsi : uint8_t { None, PassThrough };
 // The status of a nonzero driver status and its SCSI detail status, for a
 // function of that kind.
 SD_UINT32 vx_sd_xlate(uint32_t ext_stat, uint32_t ext_dstat, VxSdScsi scsi);
-
-// Whether the PCI device ID is one of the chips.
-bool vx_sd_chip_in(uint16_t device_id, std::initializer_list<uint16_t> chips);
-
-// The chips whose flash is described by a flash layout table.
-bool vx_sd_is_layout_chip(uint16_t device_id);
 
 // One trace line under the bits: name, "(", the handle in decimal, the text,
 // and the number in the base unless the base is VXDBG_NONE.
@@ -110,10 +105,9 @@ public:
     // status and the line "<name>: check_handle failed. handle=<handle>".
     vxapi_priv_database* port();
 
-    // Chip gate: true when the port's chip is one of the list, else false
+    // Chip gate: true when the port's chip has the property, else false
     // with SDERR_NOT_SUPPORTED as the status (and the refusal line, if any).
-    bool chip_gate(const vxapi_priv_database* rec, std::initializer_list<uint16_t> chips,
-                   const char* refusal_line = nullptr);
+    bool chip_gate(const vxapi_priv_database* rec, VxChipFlag flag, const char* refusal_line = nullptr);
 
     // Port-kind gate of the operations that only a physical port may ask:
     // false with SDERR_INVALID_REQUEST for a virtual port.

@@ -1,7 +1,7 @@
 // The internal pieces of the management API's update path: region
 // activation and the finders of an adapter's sibling ports, the flash update
-// token guard of writes, the chip classes of NVRAM and VPD, the two option
-// ROM write paths and the VPD trace formatter.
+// token guard of writes, the flash regions of NVRAM, the two option ROM write
+// paths and the VPD trace formatter.
 #pragma once
 
 #include <cstdint>
@@ -12,24 +12,7 @@
 #include "core/vx_records.h"
 #include "vxsdm.h"
 
-// ---- chip classes ----
-
-// NVRAM of 256 bytes in the driver's NVRAM request.
-constexpr std::initializer_list<uint16_t> kVx2xxxClass = {0x2300, 0x2310, 0x2312, 0x2322, 0x6312, 0x6322};
-// NVRAM of 512 bytes (the 24xx layout of the NVRAM variables).
-constexpr std::initializer_list<uint16_t> kVx24xxClass = {0x2422, 0x2432, 0x5422, 0x5432, 0x8432, 0x2532,
-                                                          0x2533, 0x2031, 0x2831, 0x2071, 0x2271, 0x2261,
-                                                          0x8001, 0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
-// NVRAM and VPD kept in flash regions.
-constexpr std::initializer_list<uint16_t> kVxFlashNvramChips = {0x2031, 0x2831, 0x2071, 0x2271, 0x2261, 0x8001,
-                                                                0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
-// VPD in flash region 0x81 (1024 bytes) rather than in regions 0x14 and 0x16.
-constexpr std::initializer_list<uint16_t> kVxVpdRegion81Chips = {0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
-// The chips whose VPD carries the version keywords of the boot code.
-constexpr std::initializer_list<uint16_t> kVxVpdChips = {0x2422, 0x2432, 0x5422, 0x5432, 0x8432, 0x2532, 0x2533,
-                                                         0x2031, 0x2831, 0x8001, 0x2071, 0x2271, 0x2261};
-// The chips with two image sets and the flash update token.
-constexpr std::initializer_list<uint16_t> kVxTokenChips = {0x2071, 0x2271, 0x2261};
+// ---- NVRAM regions ----
 
 // The flash region of a port's NVRAM on a flash-NVRAM chip, by the PCI
 // function (bits 0-2 of pci_dev_func).

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/vx_chips.h"
 #include "core/vx_env.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_layout.h"
@@ -35,17 +36,6 @@
 #include "transport/vx_sysfs_prim.h"
 
 namespace {
-
-constexpr uint16_t kSupportedDevices[] = {
-    0x2100, 0x2200, 0x2300, 0x2310, 0x2312, 0x2322, 0x6312, 0x6322, 0x2422, 0x2432, 0x5422, 0x5432, 0x8432,
-    0x2532, 0x2533, 0x2031, 0x2831, 0x2071, 0x2271, 0x2261, 0x8001, 0x0101, 0x8021, 0x8031, 0x8831, 0x8044,
-};
-
-// OEM boards whose serial number is the text of the node record's Reserved
-// area: these subsystem IDs under the OEM's subsystem vendor ID, and one
-// under the maker's.
-constexpr uint16_t kOemSerialBoards[] = {0x12BA, 0x12C2, 0x12C7, 0x12C9};
-constexpr uint16_t kMakerSerialBoard = 0x0131;
 
 constexpr uint8_t kSerialMaskLater = 0x3F;  // computed serial of the later chips
 constexpr uint8_t kSerialMaskOlder = 0x1F;  // computed serial of every other chip
@@ -155,11 +145,6 @@ long major_from_proc_devices(const char* driver_name) {
 }
 
 }  // namespace
-
-bool vxapi_is_supported_device(uint16_t device_id) {
-    return std::find(std::begin(kSupportedDevices), std::end(kSupportedDevices), device_id) !=
-           std::end(kSupportedDevices);
-}
 
 int vxapi_charnode_exist(char* charnode_name, const char* driver_name) {
     if (charnode_name == nullptr || driver_name == nullptr) return 0;
@@ -288,16 +273,6 @@ bool driver_predates_features(const EXT_LN_DRV_VERSION& v) {
     if (v.Major == 7) return v.Minor <= 6 || (v.Minor == 7 && v.Patch < 6);
     if (v.Major == 8) return v.Minor == 0 || (v.Minor == 1 && v.Patch < 7);
     return false;
-}
-
-bool later_chip(uint16_t device_id) { return vxapi_is_24xx_chip(device_id) || vxapi_is_flt_chip(device_id); }
-
-bool oem_serial_board(const vxapi_phy_info& info) {
-    if (info.ssvendor_id == VX_PCI_SUBVENDOR_OEM) {
-        return std::find(std::begin(kOemSerialBoards), std::end(kOemSerialBoards), info.ssdevice_id) !=
-               std::end(kOemSerialBoards);
-    }
-    return info.ssvendor_id == VX_PCI_VENDOR_MAKER && info.ssdevice_id == kMakerSerialBoard;
 }
 
 // The serial number computed from the node record's serial bytes: a letter
@@ -587,10 +562,10 @@ Step Run::attach_function(vxapi_priv_database* rec, int fd, const EXT_CHIP& chip
     if (!existed) made_.add_function(info);
     rec->phy_info = info;
 
-    // A port of a device outside the list goes, and its function record with
-    // it unless another port uses that record; a record of other ports keeps
-    // what they filled in.
-    if (!vxapi_is_supported_device(chip.DeviceId)) {
+    // A port of a device outside the chip table goes, and its function
+    // record with it unless another port uses that record; a record of other
+    // ports keeps what they filled in.
+    if (vx_chip(chip.DeviceId) == nullptr) {
         trace_inst(VXDBG_ERROR, ": inst=").text(" unsupported device=").num(chip.DeviceId, VXDBG_HEX).end();
         made_.drop_port(rec);
         return Step::Skipped;
@@ -607,16 +582,16 @@ Step Run::attach_function(vxapi_priv_database* rec, int fd, const EXT_CHIP& chip
 
     const uint16_t device = info->device_id;
 
-    if (vxapi_is_flt_chip(device) && vxapi_set_option_rom_layout(fd, rec) != 0) {
+    if (vx_chip_has(device, VX_CHIP_FLASH_LAYOUT_TABLE) && vxapi_set_option_rom_layout(fd, rec) != 0) {
         trace_inst(VXDBG_ERROR, ": inst=").end(" set option rom layout failed.");
     }
 
-    if (later_chip(device)) {
+    if (vx_chip_has(device, VX_CHIP_SERIAL_FROM_VPD)) {
         if (vxapi_get_vpd_serialnum(fd, rec) != 0) {
             trace_inst(VXDBG_ERROR, "(").end("): get_vpd_serialnum failed; calculating serialnum.");
             compute_serial(info, node, kSerialMaskLater);
         }
-    } else if (road_.new_driver && oem_serial_board(*info)) {
+    } else if (road_.new_driver && vx_board_has(info->ssvendor_id, info->ssdevice_id, VX_BOARD_KT)) {
         reserved_serial(info, node);
     } else {
         compute_serial(info, node, kSerialMaskOlder);
@@ -624,14 +599,14 @@ Step Run::attach_function(vxapi_priv_database* rec, int fd, const EXT_CHIP& chip
 
     if (road_.new_driver) vxapi_fill_phy_port_number(rec);
 
-    if (device == 0x8001 || device == 0x8031 || device == 0x8831 || device == 0x8044) {
+    if (vx_chip_has(device, VX_CHIP_REGION_VERSIONS)) {
         vxapi_query_adapter_versions(fd, rec);
-        if (device == 0x8001) {
+        if (vx_chip_has(device, VX_CHIP_FLASH_MPI_EDC_NIC)) {
             vxapi_get_flash_mpi_edc_versions(fd, rec);
             vxapi_get_nic_bootcode_version(fd, rec);
         }
     }
-    if (road_.new_driver && (device == 0x2071 || device == 0x2271 || device == 0x2261)) {
+    if (road_.new_driver && vx_chip_has(device, VX_CHIP_ACTIVE_IMAGE_SET)) {
         vxapi_get_active_image_set(fd, rec);
     }
     rec->features |= VX_FEAT_COMPLETE;

@@ -21,9 +21,6 @@ constexpr uint16_t VX_MAX_DRIVER_INSTANCES = 2048;
 // Size of the node path buffers (vxapi_charnode_exist may rewrite one).
 constexpr size_t VX_NODE_PATH_SIZE = 256;
 
-// Whether a physical port of this PCI device is kept.
-bool vxapi_is_supported_device(uint16_t device_id);
-
 // Makes sure the new driver's character device node exists with the driver's
 // device numbers (replacing a node with other numbers). charnode_name: the
 // node's path, a buffer of VX_NODE_PATH_SIZE bytes; on VMware ESX it may be

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/vx_chips.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_optrom.h"
 #include "core/vx_sddbg.h"
@@ -79,34 +80,6 @@ const INT_OPT_ROM_REGION* table(const INT_OPT_ROM_REGION (&t)[N], uint32_t* regi
     return t;
 }
 
-bool is_kt_board(uint16_t ssvendor_id, uint16_t ssdevice_id) {
-    if (ssvendor_id == VX_PCI_SUBVENDOR_OEM) {
-        return ssdevice_id == 0x12BA || ssdevice_id == 0x12C2 || ssdevice_id == 0x12C7 || ssdevice_id == 0x12C9;
-    }
-    return ssvendor_id == VX_PCI_VENDOR_MAKER && ssdevice_id == 0x0131;
-}
-
-// The flash-layout chips and where their flash keeps its tables.
-struct FltChip {
-    uint16_t device_id;
-    uint32_t fdt_address;  // flash descriptor table
-    uint32_t flt_address;  // flash layout table, by default
-};
-constexpr FltChip kFltChips[] = {
-    {0x8001, 0x360000, 0x361000}, {0x2532, 0x140000, 0x141000}, {0x2533, 0x140000, 0x141000},
-    {0x0101, 0x3F0000, 0x3F1000}, {0x8021, 0x3F0000, 0x3F1000}, {0x2031, 0x3F0000, 0x3F1000},
-    {0x2831, 0x3F0000, 0x3F1000}, {0x8031, 0x3F0000, 0x3F1000}, {0x8831, 0x3F0000, 0x3F1000},
-    {0x8044, 0x3F0000, 0x3F1000}, {0x2071, 0x3F0000, 0x3F1000}, {0x2271, 0x3F0000, 0x3F1000},
-    {0x2261, 0x3F0000, 0x3F1000},
-};
-
-const FltChip* flt_chip(uint16_t device_id) {
-    for (const FltChip& chip : kFltChips) {
-        if (chip.device_id == device_id) return &chip;
-    }
-    return nullptr;
-}
-
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
@@ -131,7 +104,7 @@ void trace_position(uint32_t bits, const char* format, size_t position) {
 
 constexpr uint32_t kTableReadBytes = 4096;   // one read covers the longest table
 constexpr uint32_t kWindowBytes = 0x80000;   // the boot code chain is looked for in windows this large
-constexpr uint32_t kSecondWindow = 0x200000; // where the 4 MiB flash of 0x8001 keeps its second chain
+constexpr uint32_t kSecondWindow = 0x200000; // where a 4 MiB flash keeps its second chain
 
 constexpr uint32_t kErr = VXDBG_ERROR | VXDBG_API;
 constexpr uint32_t kStep = VXDBG_STEP | VXDBG_API;
@@ -158,45 +131,22 @@ const INT_OPT_ROM_REGION* vxapi_fixed_layout(uint16_t device_id, uint16_t ssvend
                                              uint32_t* regions) {
     uint32_t unused;
     if (regions == nullptr) regions = &unused;
-    if (vxapi_is_25xx_chip(device_id)) return table(Layout25XX, regions);
-    if (vxapi_is_24xx_chip(device_id)) return table(Layout2422, regions);
-    if (device_id == 0x6322) return table(Layout6322, regions);
-    if (device_id == 0x6312) return table(Layout6312, regions);
-    if (device_id == 0x2322) return table(Layout2322, regions);
-    if (is_kt_board(ssvendor_id, ssdevice_id)) return table(LayoutKt, regions);
+    const VxChip* chip = vx_chip(device_id);
+    switch (chip != nullptr ? chip->fixed_layout : VxFixedLayout::Other) {
+    case VxFixedLayout::L25xx: return table(Layout25XX, regions);
+    case VxFixedLayout::L2422: return table(Layout2422, regions);
+    case VxFixedLayout::L6322: return table(Layout6322, regions);
+    case VxFixedLayout::L6312: return table(Layout6312, regions);
+    case VxFixedLayout::L2322: return table(Layout2322, regions);
+    case VxFixedLayout::Other: break;
+    }
+    if (vx_board_has(ssvendor_id, ssdevice_id, VX_BOARD_KT)) return table(LayoutKt, regions);
     return table(Layout2312, regions);
 }
-
-// ---------------------------------------------------------------- chip groups
 
 uint16_t vxapi_device_id(const vxapi_priv_database* rec) {
     return rec != nullptr && rec->phy_info != nullptr ? rec->phy_info->device_id : 0;
 }
-
-bool vxapi_is_flt_chip(uint16_t device_id) { return flt_chip(device_id) != nullptr; }
-
-bool vxapi_flash_table_addresses(uint16_t device_id, uint32_t* fdt_address, uint32_t* flt_address) {
-    const FltChip* chip = flt_chip(device_id);
-    if (chip == nullptr) return false;
-    if (fdt_address != nullptr) *fdt_address = chip->fdt_address;
-    if (flt_address != nullptr) *flt_address = chip->flt_address;
-    return true;
-}
-
-bool vxapi_is_24xx_chip(uint16_t device_id) {
-    switch (device_id) {
-    case 0x2422:
-    case 0x2432:
-    case 0x5422:
-    case 0x5432:
-    case 0x8432:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool vxapi_is_25xx_chip(uint16_t device_id) { return device_id == 0x2532 || device_id == 0x2533; }
 
 // ---------------------------------------------------------------- the global layout
 
@@ -246,15 +196,16 @@ int32_t vxapi_set_option_rom_layout(int handle, vxapi_priv_database* api_priv_da
     std::free(phy->pflt_layout);
     phy->pflt_layout = static_cast<INT_OPT_ROM_LAYOUT*>(std::calloc(1, sizeof(INT_OPT_ROM_LAYOUT)));
     int32_t result = 1;
+    const VxChip* chip = vx_chip(phy->device_id);
     uint32_t address = 0;
     if (phy->pflt_layout == nullptr) {
         vxdbg_line(kErr, "vxapi_set_option_rom_layout: mem alloc failed.");
         vxdbg_line(VXDBG_STEP, "vxapi_set_option_rom_layout: exiting.");
         return 1;
     }
-    if (!vxapi_flash_table_addresses(phy->device_id, nullptr, &address)) {
+    if (chip == nullptr || (chip->flags & VX_CHIP_FLASH_LAYOUT_TABLE) == 0) {
         vxdbg_line(kErr, "vxapi_set_option_rom_layout: device id not supported.");
-    } else if (vxapi_get_flt_data(handle, api_priv_data_inst, address) == 0) {
+    } else if (vxapi_get_flt_data(handle, api_priv_data_inst, chip->flt_address) == 0) {
         result = 0;
     } else if (vxapi_get_flt_address(handle, api_priv_data_inst, &address) != 0) {
         vxdbg_line(kErr, "vxapi_set_option_rom_layout: flt address read failed.");
@@ -332,8 +283,8 @@ int32_t vxapi_get_flt_address(int handle, vxapi_priv_database* api_priv_data_ins
         return ret;
     };
     const uint16_t device = vxapi_device_id(api_priv_data_inst);
-    const bool default_only = device == 0x0101 || device == 0x8021 || device == 0x8044;
-    if (!vxapi_is_25xx_chip(device) && device != 0x8001 && !default_only) {
+    const bool default_only = vx_chip_has(device, VX_CHIP_FLT_DEFAULT_ONLY);
+    if (!vx_chip_has(device, VX_CHIP_FLT_LOCATOR_SEARCH)) {
         vxdbg_line(kErr, "vxapi_get_flt_address: not flt supported ISP.");
         return done(1);
     }
@@ -344,9 +295,9 @@ int32_t vxapi_get_flt_address(int handle, vxapi_priv_database* api_priv_data_ins
         return done(1);
     }
 
-    // Only the 4 MiB flash of 0x8001 has a second window to look in.
+    // Only a 4 MiB flash has a second window to look in.
     const uint32_t bases[] = {0, kSecondWindow};
-    const size_t windows = device == 0x8001 ? 2 : 1;
+    const size_t windows = vx_chip_has(device, VX_CHIP_FLT_SECOND_WINDOW) ? 2 : 1;
     bool found_last = false;
     size_t locator = 0;
     for (size_t n = 0; n < windows && !found_last; ++n) {
@@ -410,7 +361,7 @@ int32_t vxapi_get_optrom_layout(int handle, vxapi_priv_database* api_priv_data_i
     int32_t result;
     const uint16_t device = vxapi_device_id(api_priv_data_inst);
     const bool sysfs = api_priv_data_inst != nullptr && (api_priv_data_inst->features & VX_FEAT_SYSFS) != 0;
-    if (sysfs || vxapi_is_24xx_chip(device) || vxapi_is_25xx_chip(device)) {
+    if (sysfs || vx_chip_is(device, VxChipFamily::F24xx) || vx_chip_is(device, VxChipFamily::F25xx)) {
         result = vxsysfs_get_optrom_layout(handle, api_priv_data_inst, playout_buf, layout_size, pext_stat);
     } else {
         VxRequest req;

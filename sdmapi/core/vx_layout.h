@@ -13,12 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/vx_chips.h"
 #include "core/vx_records.h"
-
-// The maker's PCI vendor ID, and the PCI subsystem vendor ID of the OEM brand
-// whose boards take the maker's oldest fixed layout.
-constexpr uint16_t VX_PCI_VENDOR_MAKER = 0x7A5A;
-constexpr uint16_t VX_PCI_SUBVENDOR_OEM = 0x7A5B;
 
 // Region codes with a meaning of their own.
 constexpr uint32_t VX_REGION_RAW = 0xFFFF;       // no region: the offset and size are flash bytes
@@ -70,24 +66,14 @@ extern const INT_OPT_ROM_REGION Layout6322[3];
 extern const INT_OPT_ROM_REGION Layout2422[8];
 extern const INT_OPT_ROM_REGION Layout25XX[19];
 
-// The fixed layout of a board by its PCI ids, and the number of its entries
-// before the zero entry.
+// The fixed layout of a board by its PCI ids (the chip's own, else LayoutKt
+// on a KT board, else Layout2312), and the number of its entries before the
+// zero entry.
 const INT_OPT_ROM_REGION* vxapi_fixed_layout(uint16_t device_id, uint16_t ssvendor_id, uint16_t ssdevice_id,
                                              uint32_t* regions);
 
 // The PCI device ID of the port's function; 0 without one.
 uint16_t vxapi_device_id(const vxapi_priv_database* rec);
-
-// Chip groups by PCI device ID.
-// Chips whose flash carries a flash layout table (region places come from it).
-bool vxapi_is_flt_chip(uint16_t device_id);
-// Where such a chip keeps its flash descriptor table and, by default, its
-// flash layout table (flash byte offsets); false for any other chip.
-bool vxapi_flash_table_addresses(uint16_t device_id, uint32_t* fdt_address, uint32_t* flt_address);
-// The 24xx chips (the fixed layout Layout2422; writes in 64 KiB sectors).
-bool vxapi_is_24xx_chip(uint16_t device_id);
-// The 25xx chips (the fixed layout Layout25XX when the flash holds no table).
-bool vxapi_is_25xx_chip(uint16_t device_id);
 
 // Region lookup in the global layout: the region's first flash byte and
 // size. Region 0xFFFF leaves both as they are; an unknown code, or no global

@@ -1,5 +1,5 @@
 // The MPI and PEP firmware versions kept in the flash of the chips that carry
-// them (0x2071, 0x2271, 0x2261), read from the start of their flash regions.
+// them (VX_CHIP_MPI_PEP), read from the start of their flash regions.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 // the sysfs twins, and the VPD read from flash on the flash-layout chips.
 #include "core/vx_nvram_vpd.h"
 
+#include "base/vx_chips.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_layout.h"
 #include "core/vx_optrom.h"
@@ -43,15 +44,12 @@ int32_t exiting(const char* text, int32_t result) {
 // The flash region that holds the VPD of a PCI function, on the flash-layout
 // chips whose VPD is read from flash; false for every other chip.
 bool vpd_flash_region(uint16_t device_id, uint16_t pci_dev_func, uint32_t* region) {
-    switch (device_id) {
-    case 0x2031:
-    case 0x2831:
-    case 0x8001:
+    const VxChip* chip = vx_chip(device_id);
+    switch (chip != nullptr ? chip->vpd_regions : VxVpdRegions::None) {
+    case VxVpdRegions::Pair:
         *region = (pci_dev_func & 1) != 0 ? 0x16 : 0x14;
         return true;
-    case 0x2071:
-    case 0x2271:
-    case 0x2261:
+    case VxVpdRegions::Quad:
         switch (pci_dev_func) {
         case 1:
             *region = 0x16;
@@ -67,16 +65,13 @@ bool vpd_flash_region(uint16_t device_id, uint16_t pci_dev_func, uint32_t* regio
             break;
         }
         return true;
-    case 0x0101:
-    case 0x8021:
-    case 0x8031:
-    case 0x8831:
-    case 0x8044:
+    case VxVpdRegions::R81:
         *region = 0x81;
         return true;
-    default:
+    case VxVpdRegions::None:
         return false;
     }
+    return false;
 }
 
 // The VPD read from the function's flash region. The region is read from
@@ -153,7 +148,7 @@ int32_t vxapi_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8
     }
     const uint16_t device = vxapi_device_id(api_priv_data_inst);
     uint32_t region = 0;
-    if (vxapi_is_flt_chip(device) && !vxapi_is_25xx_chip(device) &&
+    if (vx_chip_has(device, VX_CHIP_NVRAM_IN_FLASH) &&
         vpd_flash_region(device, api_priv_data_inst->phy_info->pci_dev_func, &region)) {
         return get_vpd_from_flash(handle, api_priv_data_inst, region, pbuf, pbuf_sz, pext_stat);
     }

@@ -3,9 +3,9 @@
 //
 // A sysfs port (feature 0x20) is served by the sysfs twin with the same
 // arguments; any other port by one driver request, sent again up to twice,
-// 20 s apart, while the driver answers busy. On the flash-layout chips other
-// than 0x2532 and 0x2533 the VPD is read straight from its flash region, on
-// both roads.
+// 20 s apart, while the driver answers busy. On the chips that keep their
+// VPD in flash (VX_CHIP_NVRAM_IN_FLASH) the VPD is read straight from its
+// flash region, on both roads.
 //
 // Results: 0 when the request was carried (the caller still tests
 // *pext_stat, the driver's status of the last try), 1 when it could not be

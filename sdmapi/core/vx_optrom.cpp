@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/vx_chips.h"
 #include "core/vx_driver_records.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_layout.h"
@@ -32,8 +33,9 @@ bool is_power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 // absent or unreadable. False only when the read buffer cannot be had.
 bool sector_size_from_fdt(int handle, vxapi_priv_database* rec, uint32_t* sector) {
     *sector = 0;
-    uint32_t address = 0;
-    if (!vxapi_flash_table_addresses(vxapi_device_id(rec), &address, nullptr)) return true;
+    const VxChip* chip = vx_chip(vxapi_device_id(rec));
+    if (chip == nullptr || (chip->flags & VX_CHIP_FLASH_LAYOUT_TABLE) == 0) return true;
+    const uint32_t address = chip->fdt_address;
     Buffer fdt(static_cast<uint8_t*>(std::calloc(1, sizeof(FDT_LAYOUT))));
     if (!fdt) {
         vxdbg_line(kErr, "vxapi_sector_align: Unable to allocate memory for fdt_buffer");
@@ -88,7 +90,7 @@ int32_t vxapi_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, u
 
     int32_t result = 1;
     uint32_t size = optrom_size;
-    if (vxapi_is_flt_chip(vxapi_device_id(api_priv_data_inst))) {
+    if (vx_chip_has(vxapi_device_id(api_priv_data_inst), VX_CHIP_FLASH_LAYOUT_TABLE)) {
         // A region is read from its start, whole, but never into more than
         // the caller's buffer holds: callers read the head of a region on
         // purpose. The caller's offset does not count for a region.
@@ -133,7 +135,7 @@ int32_t vxapi_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst,
     uint8_t* db = poptrom;
     Buffer widened;  // the aligned span, when alignment had to read one
     const uint16_t device = vxapi_device_id(api_priv_data_inst);
-    if (vxapi_is_flt_chip(device) || vxapi_is_24xx_chip(device)) {
+    if (vx_chip_has(device, VX_CHIP_SECTOR_ALIGNED)) {
         // The region gives the start; the caller's size stays the length written.
         uint32_t region_size = optrom_size;
         vxsysfs_map_region(region, &offset, &region_size);
@@ -166,9 +168,9 @@ uint32_t vxapi_sector_align(int handle, vxapi_priv_database* api_priv_data_inst,
 
     const uint16_t device = vxapi_device_id(api_priv_data_inst);
     uint32_t sector = 0;
-    if (vxapi_is_24xx_chip(device)) {
+    if (vx_chip_is(device, VxChipFamily::F24xx)) {
         sector = VX_DEFAULT_SECTOR_SIZE;
-    } else if (vxapi_is_flt_chip(device)) {
+    } else if (vx_chip_has(device, VX_CHIP_FLASH_LAYOUT_TABLE)) {
         uint32_t reported = 0;
         if (vxapi_get_flash_sector_size(handle, api_priv_data_inst, &reported) == 0 && reported != 0) {
             sector = reported;

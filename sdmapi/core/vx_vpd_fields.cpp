@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/vx_chips.h"
 #include "core/vx_flash_images.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_nvram_vpd.h"
@@ -437,11 +438,9 @@ int32_t vxapi_get_vpd_serialnum(int fd, vxapi_priv_database* api_priv_data_inst)
     };
     vxapi_phy_info* phy = api_priv_data_inst != nullptr ? api_priv_data_inst->phy_info : nullptr;
     const uint16_t device = phy != nullptr ? phy->device_id : 0;
-    if (!vxapi_is_24xx_chip(device) && !vxapi_is_flt_chip(device)) return failed("old adapter.");
+    if (!vx_chip_has(device, VX_CHIP_SERIAL_FROM_VPD)) return failed("old adapter.");
 
-    const bool large = device == 0x0101 || device == 0x8021 || device == 0x8031 || device == 0x8831 ||
-                       device == 0x8044;
-    const uint32_t size = large ? kSerialVpdSizeLarge : kSerialVpdSize;
+    const uint32_t size = vx_chip_has(device, VX_CHIP_VPD_1024) ? kSerialVpdSizeLarge : kSerialVpdSize;
     std::unique_ptr<uint8_t, FreeDeleter> vpd(static_cast<uint8_t*>(std::calloc(1, size)));
     if (!vpd) return failed("malloc failed.");
 

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/vx_chips.h"
 #include "core/vx_discovery.h"
 #include "core/vx_layout.h"
 #include "core/vx_regions.h"
@@ -89,14 +90,6 @@ struct HostListScope {
         host_array = nullptr;
     }
 };
-
-bool is_flash_layout_chip(uint16_t device_id) {
-    for (uint16_t id : {0x2532, 0x2533, 0x2031, 0x2831, 0x2071, 0x2271, 0x2261, 0x8001, 0x0101, 0x8021, 0x8031,
-                        0x8831, 0x8044}) {
-        if (device_id == id) return true;
-    }
-    return false;
-}
 
 // The PCI address of a bus id domain:bus:device.function; zero when it does
 // not parse as four fields.
@@ -217,7 +210,7 @@ Made DeviceWalk::physical(vxapi_priv_database* rec, const EXT_CHIP& chip) {
     phy->pci_domain = chip.DomainNr;
     phy->pci_bus = chip.PciBusNumber;
     phy->pci_dev_func = chip.PciDevFunc;
-    if (!vxapi_is_supported_device(phy->device_id)) {
+    if (vx_chip(phy->device_id) == nullptr) {
         vxdbg_line(VXDBG_SYSFS, ">> unsupported device=", phy->device_id, VXDBG_HEX);
         vxapi_free_api_priv_data_element(rec);
         if (!existed) vxapi_free_api_phy_info_element(phy);
@@ -225,7 +218,8 @@ Made DeviceWalk::physical(vxapi_priv_database* rec, const EXT_CHIP& chip) {
     }
     // Layout chips read their flash layout here: on a port whose flash cannot
     // be read yet the failure is traced and the port kept.
-    if (is_flash_layout_chip(phy->device_id) && vxapi_set_option_rom_layout(rec->oshandle, rec) != 0) {
+    if (vx_chip_has(phy->device_id, VX_CHIP_FLASH_LAYOUT_TABLE) &&
+        vxapi_set_option_rom_layout(rec->oshandle, rec) != 0) {
         trace(">> set option rom layout failed.");
     }
     phy->max_vports = static_cast<uint16_t>(host_int_attr(true, rec->host_no, "max_npiv_vports"));
@@ -250,14 +244,14 @@ Made DeviceWalk::physical(vxapi_priv_database* rec, const EXT_CHIP& chip) {
     }
 
     const uint16_t device = phy->device_id;
-    if (device == 0x8001 || device == 0x8031 || device == 0x8831 || device == 0x8044) {
+    if (vx_chip_has(device, VX_CHIP_REGION_VERSIONS)) {
         vxapi_query_adapter_versions(rec->oshandle, rec);
-        if (device == 0x8001) {
+        if (vx_chip_has(device, VX_CHIP_FLASH_MPI_EDC_NIC)) {
             vxapi_get_flash_mpi_edc_versions(rec->oshandle, rec);
             vxapi_get_nic_bootcode_version(rec->oshandle, rec);
         }
     }
-    if (device == 0x2071 || device == 0x2271 || device == 0x2261) vxapi_get_active_image_set(rec->oshandle, rec);
+    if (vx_chip_has(device, VX_CHIP_ACTIVE_IMAGE_SET)) vxapi_get_active_image_set(rec->oshandle, rec);
     return Made::Port;
 }
 

@@ -34,6 +34,7 @@
 #include <new>
 #include <optional>
 
+#include "base/vx_chips.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_layout.h"
 #include "core/vx_optrom.h"
@@ -89,8 +90,7 @@ bool is_chunked(const vxapi_priv_database* port) { return (port->features & VX_F
 
 // The chips whose flash is written in whole sectors.
 bool is_sector_aligned(const vxapi_priv_database* port) {
-    const uint16_t device = vxapi_device_id(port);
-    return vxapi_is_24xx_chip(device) || vxapi_is_flt_chip(device);
+    return vx_chip_has(vxapi_device_id(port), VX_CHIP_SECTOR_ALIGNED);
 }
 
 // The span of a read: a region code gives the region's start and its size,

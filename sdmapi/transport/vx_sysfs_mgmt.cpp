@@ -18,6 +18,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/vx_chips.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_sddbg.h"
 #include "platform/vx_platform.h"
@@ -39,11 +40,9 @@ constexpr size_t kTarnoCommandSize = 30;
 constexpr size_t kVportTextSize = 64;
 constexpr int kVportTextLength = 34;
 
-// Virtual ports of an adapter whose record has no maximum.
-constexpr uint32_t kMaxVports24xx = 127;
-constexpr uint32_t kMaxVports8432 = 63;
+// Virtual ports of an adapter whose record has no maximum, on a chip
+// outside the chip table.
 constexpr uint32_t kMaxVportsOther = 254;
-constexpr uint16_t kChips127[] = {0x2422, 0x2432, 0x2532, 0x2533};
 
 using Path = char[VXSYSFS_PATH_SIZE];
 
@@ -252,8 +251,8 @@ void fill_vport_record(vxapi_priv_database* vport, vxapi_priv_database* phys, ui
 
 uint32_t max_vports(const vxapi_phy_info& phy) {
     if (phy.max_vports != 0) return phy.max_vports;
-    if (vxsysfs::chip_in(phy.device_id, kChips127)) return kMaxVports24xx;
-    return phy.device_id == 0x8432 ? kMaxVports8432 : kMaxVportsOther;
+    const VxChip* chip = vx_chip(phy.device_id);
+    return chip != nullptr ? chip->default_max_vports : kMaxVportsOther;
 }
 
 }  // namespace

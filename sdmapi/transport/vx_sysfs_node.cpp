@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/vx_chips.h"
 #include "core/vx_flash_images.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_sem.h"
@@ -20,7 +21,6 @@
 #include "transport/vx_sysfs_walk.h"
 
 using vxsysfs::Attr;
-using vxsysfs::chip_in;
 
 namespace {
 
@@ -35,15 +35,7 @@ constexpr size_t kSerialLetterAt = 7;
 constexpr size_t kSerialNumberAt = 8;
 constexpr uint32_t kSerialLetterWeight = 100000;
 
-// Chips whose SCSI host shows the running MPI and PEP firmware versions.
-constexpr uint16_t kMpiPepChips[] = {0x2071, 0x2271, 0x2261};
-// Chips whose boot-code versions the node query reads from flash itself.
-constexpr uint16_t kFlashVersionChips[] = {0x0101, 0x8021};
-// Chips whose boot-code versions missing from the driver's attributes come
-// from the VPD.
-constexpr uint16_t kVpdVersionChips[] = {0x2422, 0x2432, 0x5422, 0x5432, 0x8432, 0x2532, 0x2533, 0x8001};
-// Chips with a VPD of 1024 bytes; the others have 512.
-constexpr uint16_t kLargeVpdChips[] = {0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
+// A VPD of 1024 bytes (VX_CHIP_VPD_1024), else of 512.
 constexpr uint32_t kVpdSize = 512;
 constexpr uint32_t kVpdSizeLarge = 1024;
 
@@ -217,7 +209,7 @@ void read_boot_version(const vxapi_priv_database* rec, uint32_t host, bool vpd_f
 }
 
 void read_boot_versions(const vxapi_priv_database* rec, uint32_t host, EXT_HBA_NODE* node) {
-    const bool vpd_fallback = chip_in(vxsysfs::device_id_of(rec), kVpdVersionChips);
+    const bool vpd_fallback = vx_chip_has(vxsysfs::device_id_of(rec), VX_CHIP_BOOT_VERSIONS_VPD_FALLBACK);
     auto* bios = reinterpret_cast<char*>(node->OptRomVersion);
     vxsysfs::scsi_host_text(host, "optrom_bios_version", bios, sizeof node->OptRomVersion);
     // Its last byte stays the terminator.
@@ -245,7 +237,7 @@ int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     const uint16_t device = vxsysfs::device_id_of(rec);
 
     read_names(rec, phba_node);
-    if (chip_in(device, kMpiPepChips)) {
+    if (vx_chip_has(device, VX_CHIP_MPI_PEP)) {
         read_running_version(rec->host_no, "mpi_version", phba_node->BIMpiFwVersion);
         phba_node->BIValid |= EXT_BI_MPI_VALID;
         read_running_version(rec->host_no, "pep_version", phba_node->BIPepFwVersion);
@@ -257,7 +249,7 @@ int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     uint32_t boot_host = rec->host_no;
     if (function.address().function != 0 && !boot_code_host(function.address(), &boot_host)) return 0;
 
-    if (chip_in(device, kFlashVersionChips)) {
+    if (vx_chip_has(device, VX_CHIP_BOOT_VERSIONS_FLASH_SYSFS)) {
         vxapi_priv_database* owner =
             rec->interface_type == kInterfaceVirtual && rec->parent != nullptr ? rec->parent : rec;
         vxsysfs_read_flash_versions(owner->oshandle, owner, phba_node);
@@ -292,7 +284,8 @@ int32_t vxsysfs_get_field_from_vpd(const vxapi_priv_database* api_priv_data_inst
     vxsysfs::trace_entered("vxsysfs_get_field_from_vpd: entered");
     if (destination != nullptr) std::memset(destination, 0, destination_len);
     if (api_priv_data_inst == nullptr || destination == nullptr || keyword == nullptr) return 0;
-    const uint32_t size = chip_in(vxsysfs::device_id_of(api_priv_data_inst), kLargeVpdChips) ? kVpdSizeLarge : kVpdSize;
+    const uint32_t size =
+        vx_chip_has(vxsysfs::device_id_of(api_priv_data_inst), VX_CHIP_VPD_1024) ? kVpdSizeLarge : kVpdSize;
 
     char path[VXSYSFS_PATH_SIZE];
     char* end = vxsysfs_get_device_path(path, api_priv_data_inst);

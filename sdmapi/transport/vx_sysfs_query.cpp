@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/vx_chips.h"
 #include "core/vx_ioctl.h"
 #include "core/vx_regions.h"
 #include "transport/vx_sysfs.h"
@@ -18,7 +19,6 @@
 #include "transport/vx_sysfs_query.h"
 #include "transport/vx_sysfs_walk.h"
 
-using vxsysfs::chip_in;
 using vxsysfs::EntryList;
 using vxsysfs::starts_with;
 
@@ -49,23 +49,7 @@ constexpr uint16_t kLunsPerTargetLarge = 4096;
 constexpr uint16_t kTargetsPerBus = 512;
 constexpr uint32_t kMaxTransferLen = 0xFFFFFFFF;
 
-// Converged chips whose driver shows the MPI and PHY firmware versions.
-constexpr uint16_t kRegionVersionChips[] = {0x8001, 0x8031, 0x8831, 0x8044};
-// Chips whose SCSI host shows the firmware state words.
-constexpr uint16_t kFwStateChips[] = {0x2532, 0x2533, 0x2031, 0x2831, 0x2071, 0x2271, 0x2261,
-                                      0x8001, 0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
-
-struct ChipSpeed {
-    uint16_t device;
-    uint8_t speed;
-};
-// The port's supported speed by PCI device id; any other chip: 1 Gbit.
-constexpr ChipSpeed kSupportedSpeeds[] = {
-    {0x2071, 0x32}, {0x2271, 0x32}, {0x2261, 0x32}, {0x2031, 0x16}, {0x2831, 0x16}, {0x8001, 0x10},
-    {0x0101, 0x10}, {0x8021, 0x10}, {0x8031, 0x10}, {0x8831, 0x10}, {0x8044, 0x10}, {0x2532, 0x08},
-    {0x2533, 0x08}, {0x2422, 0x04}, {0x2432, 0x04}, {0x5422, 0x04}, {0x5432, 0x04}, {0x8432, 0x04},
-    {0x2300, 0x02}, {0x2310, 0x02}, {0x2312, 0x02}, {0x2322, 0x02}, {0x6312, 0x02}, {0x6322, 0x02},
-};
+// The supported speed of a chip outside the chip table: 1 Gbit.
 constexpr uint8_t kDefaultSupportedSpeed = 0x01;
 
 struct SpeedText {
@@ -171,10 +155,8 @@ void read_fc_host(const vxapi_priv_database* rec, EXT_HBA_PORT* port) {
 }
 
 uint8_t supported_speed(uint16_t device) {
-    for (const ChipSpeed& c : kSupportedSpeeds) {
-        if (c.device == device) return c.speed;
-    }
-    return kDefaultSupportedSpeed;
+    const VxChip* chip = vx_chip(device);
+    return chip != nullptr ? chip->port_speed : kDefaultSupportedSpeed;
 }
 
 // One running version of the region version list, "%hhu.%hhu.%hhu" of the
@@ -273,7 +255,7 @@ int vxsysfs_query_hbaport(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     const uint16_t device = vxsysfs::device_id_of(rec);
     phba_port->PortSupportedSpeed = supported_speed(device);
     read_link_state(rec, phba_port);
-    if (chip_in(device, kFwStateChips)) read_fw_state(rec, phba_port);
+    if (vx_chip_has(device, VX_CHIP_FW_STATE)) read_fw_state(rec, phba_port);
     read_fc_host(rec, phba_port);
     phba_port->DiscPortCount = vxsysfs_count_port(rec);
     phba_port->DiscTargetCount = vxsysfs_count_target(rec);
@@ -304,7 +286,7 @@ int32_t vxsysfs_query_adapter_versions(int, vxapi_priv_database* api_priv_data_i
     vxsysfs::trace_entered("vxsysfs_query_adapter_versions: entered");
     vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     if (api_priv_data_inst == nullptr || padapter_version == nullptr || puser_count == nullptr) return 0;
-    if (!chip_in(vxsysfs::device_id_of(api_priv_data_inst), kRegionVersionChips)) return 0;
+    if (!vx_chip_has(vxsysfs::device_id_of(api_priv_data_inst), VX_CHIP_REGION_VERSIONS)) return 0;
     // The list holds *puser_count entries: an entry is written only at an
     // index below it, whatever Length the caller's list already counts.
     const uint32_t capacity = *puser_count;

@@ -106,14 +106,6 @@ inline uint16_t device_id_of(const vxapi_priv_database* rec) {
     return rec != nullptr && rec->phy_info != nullptr ? rec->phy_info->device_id : 0;
 }
 
-template <size_t N>
-bool chip_in(uint16_t device, const uint16_t (&chips)[N]) {
-    for (uint16_t chip : chips) {
-        if (chip == device) return true;
-    }
-    return false;
-}
-
 inline void trace_entered(const char* text) { vxdbg_line(VXDBG_SYSFS, text); }
 
 // A query's status word: the caller's, or one of its own when the caller
