@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "base/vx_chips.h"
-#include "core/vx_ioctl.h"
-#include "core/vx_layout.h"
-#include "core/vx_records.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_request.h"
+#include "base/vx_layout.h"
+#include "base/vx_records.h"
+#include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 #include "shared_file_support.h"
 #include "sim_driver.h"

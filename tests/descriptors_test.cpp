@@ -4,7 +4,7 @@
 #include <memory>
 #include <set>
 
-#include "core/vx_load.h"
+#include "core/life/vx_load.h"
 #include "shared_file_support.h"
 #include "sim_adapters.h"
 #include "sim_bsg.h"

@@ -3,7 +3,7 @@
 #include <map>
 #include <tuple>
 
-#include "core/vx_vpd_fields.h"
+#include "base/vx_vpd_fields.h"
 #include "fw24xx_builder.h"
 #include "sim_nvram_vpd.h"
 #include "test_support.h"

@@ -12,8 +12,8 @@
 
 #include "api/vx_sdframe.h"
 #include "base/vx_chips.h"
-#include "core/vx_layout.h"
-#include "core/vx_optrom.h"
+#include "base/vx_layout.h"
+#include "core/flash/vx_optrom.h"
 #include "vxsdm.h"
 
 namespace {

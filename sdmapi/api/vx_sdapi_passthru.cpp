@@ -14,7 +14,7 @@
 #include <string>
 
 #include "api/vx_sdframe.h"
-#include "core/vx_passthru.h"
+#include "core/io/vx_passthru.h"
 #include "transport/vx_sysfs_passthru.h"
 #include "vxsdm.h"
 

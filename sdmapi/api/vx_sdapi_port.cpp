@@ -6,10 +6,10 @@
 
 #include "api/vx_sdframe.h"
 #include "base/vx_chips.h"
-#include "core/vx_layout.h"
-#include "core/vx_port_speed.h"
-#include "core/vx_regions.h"
-#include "core/vx_side.h"
+#include "base/vx_layout.h"
+#include "base/vx_port_speed.h"
+#include "core/flash/vx_regions.h"
+#include "core/io/vx_side.h"
 #include "transport/vx_sysfs_mgmt.h"
 
 namespace {

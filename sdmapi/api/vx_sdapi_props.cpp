@@ -10,12 +10,12 @@
 
 #include "api/vx_sdframe.h"
 #include "base/vx_chips.h"
-#include "core/vx_driver_records.h"
-#include "core/vx_flash_images.h"
-#include "core/vx_layout.h"
-#include "core/vx_mpi_pep.h"
-#include "core/vx_query.h"
-#include "core/vx_regions.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_flash_images.h"
+#include "base/vx_layout.h"
+#include "core/flash/vx_mpi_pep.h"
+#include "core/io/vx_query.h"
+#include "core/flash/vx_regions.h"
 #include "vxsdm.h"
 
 namespace {

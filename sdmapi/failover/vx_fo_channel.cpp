@@ -7,8 +7,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "core/vx_driver_records.h"
-#include "core/vx_ioctl.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_request.h"
 #include "platform/vx_platform.h"
 #include "vxsdm.h"
 

@@ -15,10 +15,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/vx_ioctl.h"
-#include "core/vx_load.h"
-#include "core/vx_records.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_request.h"
+#include "core/life/vx_load.h"
+#include "base/vx_records.h"
+#include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 
 sockaddr_nl vx_src_addr{};

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "core/vx_driver_records.h"
+#include "base/vx_driver_records.h"
 #include "transport/vx_nl_wire.h"
 
 // Local address of the vendor socket (this process, no group), the

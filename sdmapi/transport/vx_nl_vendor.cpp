@@ -7,9 +7,9 @@
 #include <cstring>
 #include <functional>
 
-#include "core/vx_ioctl.h"
-#include "core/vx_port_speed.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_request.h"
+#include "base/vx_port_speed.h"
+#include "base/vx_sddbg.h"
 #include "transport/vx_netlink.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/vx_driver_records.h"
+#include "base/vx_driver_records.h"
 #include "vxsdm_types.h"
 
 // Tarno controller: reset (diag_fw 1: start the diagnostic firmware), load a

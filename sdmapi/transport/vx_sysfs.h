@@ -8,7 +8,7 @@
 
 #include <sysfs/libsysfs.h>
 
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 
 // Driver specifics of a sysfs port into a 64-byte EXT_LN_DRIVER_DATA (zeroed
 // first): the version numbers of the driver query's "Version" text and the

@@ -35,12 +35,12 @@
 #include <optional>
 
 #include "base/vx_chips.h"
-#include "core/vx_ioctl.h"
-#include "core/vx_layout.h"
-#include "core/vx_optrom.h"
-#include "core/vx_sddbg.h"
-#include "core/vx_sem.h"
-#include "core/vx_shared.h"
+#include "base/vx_request.h"
+#include "base/vx_layout.h"
+#include "core/flash/vx_optrom.h"
+#include "base/vx_sddbg.h"
+#include "base/vx_sem.h"
+#include "core/life/vx_shared.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_bsg.h"
 #include "transport/vx_sysfs_prim.h"
