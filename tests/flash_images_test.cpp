@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include "base/vx_flash_images.h"
+#include "core/flash/vx_flash_versions.h"
 #include "fw24xx_builder.h"
 #include "image/flash_formats.h"
 #include "sim_flash.h"

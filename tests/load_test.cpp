@@ -10,8 +10,9 @@
 #include "core/life/vx_load.h"
 #include "shared_file_support.h"
 #include "sim_adapters.h"
-#include "transport/vx_sysfs_prim.h"
+#include "transport/vx_apidev.h"
 #include "transport/vx_sysfs.h"
+#include "transport/vx_sysfs_prim.h"
 #include "vxsdm.h"
 
 namespace {

@@ -1,4 +1,5 @@
 // NVRAM and VPD requests of a port: the driver road, the sysfs twins, the VPD regions in flash.
+#include "core/flash/vx_flash_layout.h"
 #include "core/flash/vx_nvram_vpd.h"
 #include "sim_nvram_vpd.h"
 #include "test_support.h"

@@ -1,5 +1,6 @@
 // Option ROM reads and updates through the driver, writes widened to whole flash sectors.
 #include "base/vx_layout.h"
+#include "core/flash/vx_flash_layout.h"
 #include "core/flash/vx_optrom.h"
 #include "sim_flash.h"
 #include "sim_nvram_vpd.h"

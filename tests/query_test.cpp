@@ -4,6 +4,7 @@
 #include "image/flash_formats.h"
 #include "sim_queries.h"
 #include "test_support.h"
+#include "transport/vx_ioctl_road.h"
 
 namespace {
 

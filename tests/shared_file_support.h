@@ -12,8 +12,8 @@
 #include <chrono>
 #include <thread>
 
-#include "core/life/vx_event.h"
 #include "base/vx_sem.h"
+#include "core/life/vx_event.h"
 #include "core/life/vx_shared.h"
 #include "test_support.h"
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 
 #include "api/vx_sdframe.h"
-#include "core/life/vx_event.h"
-#include "core/io/vx_query.h"
 #include "base/vx_sem.h"
+#include "core/io/vx_query.h"
+#include "core/life/vx_event.h"
 #include "core/life/vx_shared.h"
 #include "vxsdm.h"
 

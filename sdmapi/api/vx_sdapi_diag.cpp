@@ -11,8 +11,8 @@
 
 #include "api/vx_sdframe.h"
 #include "base/vx_chips.h"
-#include "core/io/vx_diag.h"
 #include "base/vx_driver_records.h"
+#include "core/io/vx_diag.h"
 #include "transport/vx_sysfs_diag.h"
 
 namespace {

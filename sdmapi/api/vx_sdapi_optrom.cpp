@@ -13,6 +13,7 @@
 #include "api/vx_sdframe.h"
 #include "base/vx_chips.h"
 #include "base/vx_layout.h"
+#include "core/flash/vx_flash_layout.h"
 #include "core/flash/vx_optrom.h"
 #include "vxsdm.h"
 

@@ -13,9 +13,10 @@
 #include "base/vx_driver_records.h"
 #include "base/vx_flash_images.h"
 #include "base/vx_layout.h"
+#include "core/flash/vx_flash_versions.h"
 #include "core/flash/vx_mpi_pep.h"
-#include "core/io/vx_query.h"
 #include "core/flash/vx_regions.h"
+#include "core/io/vx_query.h"
 #include "vxsdm.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include "api/vx_sdupdate.h"
 #include "base/vx_chips.h"
 #include "base/vx_layout.h"
-#include "core/life/vx_load.h"
 #include "core/flash/vx_regions.h"
+#include "core/life/vx_load.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 #include "api/vx_sdupdate.h"
 #include "base/vx_chips.h"
 #include "base/vx_flash_images.h"
-#include "core/flash/vx_fru.h"
 #include "base/vx_layout.h"
+#include "base/vx_vpd_fields.h"
+#include "core/flash/vx_fru.h"
 #include "core/flash/vx_optrom.h"
 #include "core/flash/vx_regions.h"
-#include "base/vx_vpd_fields.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include "api/vx_sdupdate.h"
 #include "base/vx_chips.h"
 #include "base/vx_layout.h"
-#include "core/life/vx_load.h"
 #include "core/flash/vx_nvram_vpd.h"
 #include "core/flash/vx_optrom.h"
+#include "core/life/vx_load.h"
 
 namespace {
 

@@ -1,13 +1,14 @@
 // Boot code and firmware images in a copy of flash or of an option ROM image:
 // the chain of PCI expansion ROM images, the VPD that travels with a boot
 // image, the 24xx firmware with its checksums, and the version texts of
-// firmware and FCode. Also the reader that fills a port's boot-code versions
-// from its flash.
+// firmware and FCode. The reader that fills a port's boot-code versions from
+// its flash is core/flash/vx_flash_versions.h.
 //
 // Every function over a buffer takes the buffer's length and reads nothing
 // outside it: a chain walk that would leave the buffer ends there, and what
-// lies beyond counts as not found. All of them are pure (trace aside), apart
-// from vxapi_read_flash_versions.
+// lies beyond counts as not found. All of them are pure (trace aside).
+// vxsysfs_find_optrom_bootcode_versions keeps the name the sysfs road gave
+// it; it lives here with the other image parsers, and both roads use it.
 #pragma once
 
 #include <cstdint>
@@ -71,7 +72,3 @@ int32_t vxapi_get_24xx_fcode_version(const uint8_t* buffer, uint32_t buffer_sz, 
 // BIEfiVersion for EFI (with their EXT_BI_* bits). Returns the image's length
 // in bytes, or 0 after the last image of the chain or for a bad image.
 uint32_t vxsysfs_find_optrom_bootcode_versions(const uint8_t* buf, uint32_t size, EXT_HBA_NODE* phba_node);
-
-// Completes the boot-code version fields of the node from the port's flash:
-// the image chain at 0x80000, the firmware version at 0x100000.
-void vxapi_read_flash_versions(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node);

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/io/vx_passthru.h"
+#include "base/vx_passthru_records.h"
 
 // Request and answer of the port parameter operation.
 struct INT_PORT_PARAM {

@@ -38,6 +38,10 @@ extern "C" void __tsan_acquire(void* addr);
 extern "C" void __tsan_release(void* addr);
 #endif
 
+int api_dbupdate_sem_id = -1;
+std::atomic<int> api_flash_sem_id{-1};
+std::atomic<int> api_thread_sem_id{-1};
+
 namespace {
 
 constexpr int kSemMode = 0644;

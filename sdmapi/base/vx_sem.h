@@ -4,12 +4,22 @@
 // process that dies holding it, and takes what it added out of a counter.
 #pragma once
 
+#include <atomic>
+
 // The library's semaphore keys.
 constexpr int VX_SEM_KEY_LOAD = 1054;    // library load and unload
 constexpr int VX_SEM_KEY_SHARED = 829;   // the shared data file, its queues and locks
 constexpr int VX_SEM_KEY_FLASH = 980;    // flash transfers of sysfs-mode ports
 constexpr int VX_SEM_KEY_DEBUG = 819;    // trace output
 constexpr int VX_SEM_KEY_STORE = 923;    // the persistent configuration stores of the failover layer
+
+// The process's ids of the shared, flash and load sets. The dbupdate set
+// comes with the shared data file (core/life/vx_shared.h); the flash and load
+// sets are got lazily by whichever step needs them first, so their ids are
+// atomic.
+extern int api_dbupdate_sem_id;             // key 829 (lock and per-slot process counts), -1 when absent
+extern std::atomic<int> api_flash_sem_id;   // key 980, -1 when absent
+extern std::atomic<int> api_thread_sem_id;  // key 1054, -1 when absent
 
 // Attaches to the set of the key, or creates it with value 1. Id or -1.
 int vxapi_sem_get(int key);

@@ -1,5 +1,5 @@
 // VPD version keywords rewritten from an option ROM image, the "RV"
-// checksum, field reads and the port's serial number.
+// checksum and field reads.
 //
 // Every walk over a VPD goes through the bounded walker of the image
 // formats, which yields an item only once its header and data lie within
@@ -10,33 +10,19 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
-#include "base/vx_chips.h"
 #include "base/vx_flash_images.h"
 #include "base/vx_request.h"
-#include "core/flash/vx_nvram_vpd.h"
 #include "base/vx_sddbg.h"
 #include "image/flash_formats.h"
-#include "transport/vx_sysfs_attrs.h"
 
 namespace {
 
 constexpr uint32_t kErr = VXDBG_ERROR | VXDBG_STEP;
 
-// VPD buffers of the serial number read: the converged adapters keep a
-// larger VPD.
-constexpr uint32_t kSerialVpdSize = 512;
-constexpr uint32_t kSerialVpdSizeLarge = 1024;
-
 // A version text: zero-filled, so that a keyword takes the text, then zeros.
 using VersionText = std::array<char, VX_VPD_VERSION_TEXT_SIZE>;
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
 
 // The first image of that code type in the chain of the image buffer.
 bool find_code_image(const uint8_t* buffer, uint32_t buffer_sz, uint8_t code_type, vximg_rom_image* img) {
@@ -423,48 +409,4 @@ int32_t vxapi_get_field_from_vpd(const uint8_t* pvpd, uint32_t vpd_sz, const uin
     if (n == 0 || vxapi_is_all_spaces(field, static_cast<uint32_t>(n)) != 0) return failed();
     for (size_t i = 0; i < n && field[i] != 0; ++i) pbuf[i] = field[i];
     return 0;
-}
-
-// ---------------------------------------------------------------- serial number
-
-int32_t vxapi_get_vpd_serialnum(int fd, vxapi_priv_database* api_priv_data_inst) {
-    const auto failed = [fd](const char* why) {
-        if (vxdbg_on(kErr)) {
-            char line[96];
-            std::snprintf(line, sizeof line, "vxapi_get_vpd_serialnum(%d): %s", fd, why);
-            vxdbg_line(kErr, line);
-        }
-        return 1;
-    };
-    vxapi_phy_info* phy = api_priv_data_inst != nullptr ? api_priv_data_inst->phy_info : nullptr;
-    const uint16_t device = phy != nullptr ? phy->device_id : 0;
-    if (!vx_chip_has(device, VX_CHIP_SERIAL_FROM_VPD)) return failed("old adapter.");
-
-    const uint32_t size = vx_chip_has(device, VX_CHIP_VPD_1024) ? kSerialVpdSizeLarge : kSerialVpdSize;
-    std::unique_ptr<uint8_t, FreeDeleter> vpd(static_cast<uint8_t*>(std::calloc(1, size)));
-    if (!vpd) return failed("malloc failed.");
-
-    uint32_t got = size;
-    uint32_t status = 0;
-    if (vxapi_get_vpd(fd, api_priv_data_inst, vpd.get(), &got, &status) != 0 || status != 0) {
-        return failed("get_vpd failed.");
-    }
-
-    // The buffer was zeroed: bytes the read did not fill read as zeros.
-    uint8_t serial[VX_VPD_SERIAL_TEXT_SIZE] = {};
-    static constexpr uint8_t kTag[2] = {'S', 'N'};
-    if (vxapi_get_field_from_vpd(vpd.get(), size, kTag, 2, serial, sizeof serial) != 0) {
-        return failed("get field from vpd failed.");
-    }
-    // A serial number that fills its 32 bytes has no terminator of its own;
-    // the record's field is wider and keeps one, with nothing stale behind.
-    static_assert(sizeof phy->serial_num > sizeof serial);
-    std::memset(phy->serial_num, 0, sizeof phy->serial_num);
-    std::memcpy(phy->serial_num, serial, sizeof serial);
-    return 0;
-}
-
-int32_t vxapi_get_tgt_osdevname(vxapi_priv_database* api_priv_data_inst, char* devname, uint16_t tgt,
-                                uint16_t lun) {
-    return vxsysfs_get_devname(api_priv_data_inst, tgt, lun, reinterpret_cast<uint8_t*>(devname));
 }

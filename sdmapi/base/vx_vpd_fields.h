@@ -1,7 +1,7 @@
 // The adapter's Vital Product Data as a byte buffer: the version keywords
 // rewritten from a new option ROM image, the "RV" checksum computed and
-// verified, a field read out, the port's serial number, and the OS device
-// name of a LUN.
+// verified, a field read out. The port's serial number read from its VPD is
+// core/flash/vx_nvram_vpd.h.
 //
 // Every walk over a VPD is bounded by the size it is given: an item whose
 // header or data (or checksum byte) would lie past the end is never touched,
@@ -14,7 +14,6 @@
 #include <cstdint>
 
 #include "base/vx_layout.h"
-#include "base/vx_records.h"
 
 // The VPD area of an option ROM image: the option ROM routines never walk
 // past it.
@@ -77,12 +76,3 @@ int32_t vxapi_verify_kt_vpd_checksum(const uint8_t* vpdbuf, uint32_t vpdsize);
 // empty or all white space, or reaches past the VPD.
 int32_t vxapi_get_field_from_vpd(const uint8_t* pvpd, uint32_t vpd_sz, const uint8_t* ptag, uint16_t tag_sz,
                                  uint8_t* pbuf, uint16_t bufsz);
-
-// Reads the port's VPD (vxapi_get_vpd) and stores its "SN" field, always
-// terminated, in serial_num of the port's function record. 1 for chips
-// without a VPD serial number and on any failure.
-int32_t vxapi_get_vpd_serialnum(int fd, vxapi_priv_database* api_priv_data_inst);
-
-// The OS device names of target tgt, LUN lun of the port (vxsysfs_get_devname).
-int32_t vxapi_get_tgt_osdevname(vxapi_priv_database* api_priv_data_inst, char* devname, uint16_t tgt,
-                                uint16_t lun);

@@ -15,10 +15,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "base/vx_request.h"
-#include "core/life/vx_load.h"
 #include "base/vx_records.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
+#include "core/life/vx_load.h"
 #include "platform/vx_platform.h"
 
 sockaddr_nl vx_src_addr{};

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <functional>
 
-#include "base/vx_request.h"
 #include "base/vx_port_speed.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "transport/vx_netlink.h"
 

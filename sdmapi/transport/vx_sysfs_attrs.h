@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/io/vx_passthru.h"
+#include "base/vx_passthru_records.h"
 #include "base/vx_records.h"
 
 // The "nvram" and "sfp" attributes: the first buf_size bytes (at most the

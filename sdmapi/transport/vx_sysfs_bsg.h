@@ -23,8 +23,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "base/vx_request.h"
 #include "base/vx_records.h"
+#include "base/vx_request.h"
 
 // ---- records exchanged with the FC transport ----
 

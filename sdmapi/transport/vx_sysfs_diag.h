@@ -11,9 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/vx_diag_records.h"
 #include "base/vx_driver_records.h"
-#include "core/io/vx_diag.h"  // EXT_BOARD_TEMP
-#include "core/flash/vx_fut.h"
 #include "base/vx_records.h"
 
 

@@ -19,10 +19,10 @@
 #include <cstring>
 
 #include "base/vx_chips.h"
-#include "core/life/vx_discovery.h"
 #include "base/vx_layout.h"
-#include "core/flash/vx_regions.h"
 #include "base/vx_sddbg.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/flash/vx_regions.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_bsg.h"
 #include "transport/vx_sysfs_prim.h"

@@ -35,12 +35,11 @@
 #include <optional>
 
 #include "base/vx_chips.h"
-#include "base/vx_request.h"
 #include "base/vx_layout.h"
-#include "core/flash/vx_optrom.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "base/vx_sem.h"
-#include "core/life/vx_shared.h"
+#include "core/flash/vx_optrom.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_bsg.h"
 #include "transport/vx_sysfs_prim.h"

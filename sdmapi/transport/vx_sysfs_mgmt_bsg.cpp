@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "base/vx_request.h"
 #include "base/vx_port_speed.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "transport/vx_nl_wire.h"
 #include "transport/vx_sysfs_bsg.h"

@@ -14,7 +14,6 @@
 #include "base/vx_flash_images.h"
 #include "base/vx_request.h"
 #include "base/vx_sem.h"
-#include "core/life/vx_shared.h"
 #include "base/vx_vpd_fields.h"
 #include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_query.h"

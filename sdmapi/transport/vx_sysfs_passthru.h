@@ -14,7 +14,7 @@
 #include <cstdint>
 
 #include "base/vx_driver_records.h"
-#include "core/io/vx_passthru.h"
+#include "base/vx_passthru_records.h"
 #include "base/vx_records.h"
 
 // SCSI command to (host, 0, target, LUN) of the address, with at most one

@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "base/vx_chips.h"
+#include "base/vx_region_records.h"
 #include "base/vx_request.h"
-#include "core/flash/vx_regions.h"
 #include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_mgmt.h"
 #include "transport/vx_sysfs_query.h"

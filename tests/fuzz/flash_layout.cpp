@@ -6,6 +6,8 @@
 // 24-bit little-endian offset and a part; the rest is erased.
 #include "base/vx_flash_images.h"
 #include "base/vx_layout.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/flash/vx_flash_versions.h"
 #include "core/flash/vx_regions.h"
 #include "fuzz_support.h"
 #include "image/flash_formats.h"

@@ -3,6 +3,8 @@
 // Input: a mode byte (bit 0: the flash region), then the VPD.
 #include "base/vx_layout.h"
 #include "base/vx_vpd_fields.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/flash/vx_nvram_vpd.h"
 #include "fuzz_support.h"
 #include "sim_nvram_vpd.h"
 

@@ -20,8 +20,8 @@
 #include <gtest/gtest.h>
 
 #include "base/vx_driver_records.h"
-#include "base/vx_request.h"
 #include "base/vx_records.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "flash_builder.h"
 #include "platform/vx_platform.h"

@@ -1,10 +1,12 @@
 // The boot-code versions of a port read from its flash: the boot code image
 // chain at 0x80000, 256 bytes at a time, and the firmware version at 0x100000.
+#include "core/flash/vx_flash_versions.h"
+
 #include <cstring>
 
 #include "base/vx_flash_images.h"
-#include "core/io/vx_query.h"
 #include "base/vx_sddbg.h"
+#include "core/io/vx_query.h"
 #include "image/flash_formats.h"
 
 namespace {

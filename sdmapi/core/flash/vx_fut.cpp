@@ -29,6 +29,7 @@
 #include "base/vx_sddbg.h"
 #include "base/vx_sem.h"
 #include "platform/vx_platform.h"
+#include "transport/vx_ioctl_road.h"
 #include "transport/vx_sysfs_diag.h"
 
 namespace {

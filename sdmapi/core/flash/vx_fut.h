@@ -11,25 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/vx_diag_records.h"
 #include "base/vx_records.h"
 #include "core/life/vx_shared.h"
 
 // Seconds a token stays valid.
 constexpr uint64_t VX_FUT_VALID_SECONDS = 900;
-
-// The adapter's flash update capabilities record.
-struct vxa_flash_update_caps {
-    uint64_t capabilities;
-    uint32_t outage_duration;
-    uint8_t reserved[20];
-};
-static_assert(sizeof(vxa_flash_update_caps) == 32);
-static_assert(offsetof(vxa_flash_update_caps, outage_duration) == 8);
-static_assert(offsetof(vxa_flash_update_caps, reserved) == 12);
-
-// Directions of the capabilities request.
-constexpr uint32_t VX_FUCAPS_READ = 0;
-constexpr uint32_t VX_FUCAPS_SEND = 1;
 
 // 0 when a live token (valid beyond now) for the port's adapter exists, 1
 // otherwise.

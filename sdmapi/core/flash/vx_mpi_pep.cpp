@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "base/vx_layout.h"
-#include "core/flash/vx_optrom.h"
 #include "base/vx_sddbg.h"
+#include "core/flash/vx_optrom.h"
 
 namespace {
 

@@ -1,17 +1,34 @@
 // NVRAM and VPD requests of a port: the driver road with its busy resends,
-// the sysfs twins, and the VPD read from flash on the flash-layout chips.
+// the sysfs twins, and the VPD read from flash on the flash-layout chips;
+// the port's serial number read from its VPD.
 #include "core/flash/vx_nvram_vpd.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
 #include "base/vx_chips.h"
-#include "base/vx_request.h"
 #include "base/vx_layout.h"
-#include "core/flash/vx_optrom.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
+#include "base/vx_vpd_fields.h"
+#include "core/flash/vx_optrom.h"
+#include "transport/vx_ioctl_road.h"
 #include "transport/vx_sysfs_attrs.h"
 
 namespace {
 
 constexpr uint32_t kErr = VXDBG_ERROR | VXDBG_STEP;
+
+// VPD buffers of the serial number read: the converged adapters keep a
+// larger VPD.
+constexpr uint32_t kSerialVpdSize = 512;
+constexpr uint32_t kSerialVpdSizeLarge = 1024;
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
 
 bool is_sysfs_port(const vxapi_priv_database* rec) {
     return rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0;
@@ -179,4 +196,43 @@ int32_t vxapi_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, const
                                 api_priv_data_inst, pbuf, *pbuf_sz, nullptr, 0, pext_stat, &reply);
     vxdbg_line(VXDBG_STEP, "vxapi_set_vpd: exiting.");
     return result;
+}
+
+// ---------------------------------------------------------------- serial number
+
+int32_t vxapi_get_vpd_serialnum(int fd, vxapi_priv_database* api_priv_data_inst) {
+    const auto failed = [fd](const char* why) {
+        if (vxdbg_on(kErr)) {
+            char line[96];
+            std::snprintf(line, sizeof line, "vxapi_get_vpd_serialnum(%d): %s", fd, why);
+            vxdbg_line(kErr, line);
+        }
+        return 1;
+    };
+    vxapi_phy_info* phy = api_priv_data_inst != nullptr ? api_priv_data_inst->phy_info : nullptr;
+    const uint16_t device = phy != nullptr ? phy->device_id : 0;
+    if (!vx_chip_has(device, VX_CHIP_SERIAL_FROM_VPD)) return failed("old adapter.");
+
+    const uint32_t size = vx_chip_has(device, VX_CHIP_VPD_1024) ? kSerialVpdSizeLarge : kSerialVpdSize;
+    std::unique_ptr<uint8_t, FreeDeleter> vpd(static_cast<uint8_t*>(std::calloc(1, size)));
+    if (!vpd) return failed("malloc failed.");
+
+    uint32_t got = size;
+    uint32_t status = 0;
+    if (vxapi_get_vpd(fd, api_priv_data_inst, vpd.get(), &got, &status) != 0 || status != 0) {
+        return failed("get_vpd failed.");
+    }
+
+    // The buffer was zeroed: bytes the read did not fill read as zeros.
+    uint8_t serial[VX_VPD_SERIAL_TEXT_SIZE] = {};
+    static constexpr uint8_t kTag[2] = {'S', 'N'};
+    if (vxapi_get_field_from_vpd(vpd.get(), size, kTag, 2, serial, sizeof serial) != 0) {
+        return failed("get field from vpd failed.");
+    }
+    // A serial number that fills its 32 bytes has no terminator of its own;
+    // the record's field is wider and keeps one, with nothing stale behind.
+    static_assert(sizeof phy->serial_num > sizeof serial);
+    std::memset(phy->serial_num, 0, sizeof phy->serial_num);
+    std::memcpy(phy->serial_num, serial, sizeof serial);
+    return 0;
 }

@@ -1,5 +1,6 @@
 // The adapter's NVRAM (the port's configuration block) and its VPD (vital
-// product data) between the management API and the driver.
+// product data) between the management API and the driver, and the port's
+// serial number read from its VPD.
 //
 // A sysfs port (feature 0x20) is served by the sysfs twin with the same
 // arguments; any other port by one driver request, sent again up to twice,
@@ -34,3 +35,8 @@ int32_t vxapi_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8
 // Writes *pbuf_sz bytes of VPD.
 int32_t vxapi_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* pbuf,
                       uint32_t* pbuf_sz, uint32_t* pext_stat);
+
+// Reads the port's VPD (vxapi_get_vpd) and stores its "SN" field, always
+// terminated, in serial_num of the port's function record. 1 for chips
+// without a VPD serial number and on any failure.
+int32_t vxapi_get_vpd_serialnum(int fd, vxapi_priv_database* api_priv_data_inst);

@@ -9,11 +9,12 @@
 
 #include "base/vx_chips.h"
 #include "base/vx_driver_records.h"
-#include "base/vx_request.h"
 #include "base/vx_layout.h"
-#include "core/io/vx_query.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
+#include "core/io/vx_query.h"
 #include "image/flash_formats.h"
+#include "transport/vx_ioctl_road.h"
 #include "transport/vx_sysfs_flash.h"
 
 namespace {

@@ -8,11 +8,12 @@
 #include <memory>
 
 #include "base/vx_flash_images.h"
-#include "base/vx_request.h"
 #include "base/vx_layout.h"
-#include "core/flash/vx_optrom.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
+#include "core/flash/vx_optrom.h"
 #include "image/flash_formats.h"
+#include "transport/vx_ioctl_road.h"
 #include "transport/vx_sysfs_mgmt.h"
 
 namespace {

@@ -5,10 +5,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/vx_request.h"
 #include "base/vx_layout.h"
-#include "core/life/vx_load.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
+#include "core/life/vx_load.h"
+#include "transport/vx_ioctl_road.h"
 #include "transport/vx_nl_vendor.h"
 #include "transport/vx_sysfs_diag.h"
 #include "transport/vx_sysfs_flash.h"

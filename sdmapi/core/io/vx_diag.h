@@ -21,39 +21,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/vx_diag_records.h"
 #include "base/vx_driver_records.h"
-#include "base/vx_request.h"
 #include "base/vx_records.h"
-
-// The board temperature: the integer part and a two-digit fraction.
-struct EXT_BOARD_TEMP {
-    uint16_t IntTemp;
-    uint16_t FracTemp;
-    uint32_t Reserved[15];
-};
-static_assert(sizeof(EXT_BOARD_TEMP) == 64);
-static_assert(offsetof(EXT_BOARD_TEMP, Reserved) == 4);
-
-// One entry of the QoS table.
-struct vxa_qos_entry {
-    uint8_t type;
-    uint8_t val;
-    uint8_t status;
-    uint8_t reserved;
-    uint8_t wwpn[8];
-    uint8_t reserved1[20];
-};
-static_assert(sizeof(vxa_qos_entry) == 32);
-static_assert(offsetof(vxa_qos_entry, wwpn) == 4);
-
-// The QoS table: num_entries entries follow the 4-byte head.
-struct vxa_qos_config {
-    uint16_t num_entries;
-    uint16_t qos_vendor;
-    vxa_qos_entry entry[1];
-};
-static_assert(offsetof(vxa_qos_config, entry) == 4);
-static_assert(sizeof(vxa_qos_config) == 36);
+#include "transport/vx_ioctl_road.h"
 
 // Where a worker's request goes: the driver ioctl (not a sysfs port), the bsg
 // command (sysfs port with bsg), the vendor netlink command (sysfs port with

@@ -1,6 +1,7 @@
 // Pass-through, LUN lists, beacon, RNID and loopback requests through the
 // driver, the choice of the sysfs twin for sysfs ports, and the READ
-// CAPACITY and REPORT LUNS commands with the LUN-probing fallback.
+// CAPACITY and REPORT LUNS commands with the LUN-probing fallback; the OS
+// device name of a LUN.
 #include "core/io/vx_passthru.h"
 
 #include <algorithm>
@@ -8,8 +9,9 @@
 #include <cstring>
 
 #include "base/vx_request.h"
-#include "core/life/vx_load.h"
 #include "base/vx_sddbg.h"
+#include "core/life/vx_load.h"
+#include "transport/vx_ioctl_road.h"
 #include "transport/vx_netlink.h"
 #include "transport/vx_sysfs_attrs.h"
 #include "transport/vx_sysfs_mgmt.h"
@@ -518,4 +520,9 @@ uint32_t vxapi_get_lun_addr(const lun_8byte_t* plun) {
     default:  // extended
         return 0xFFFFFFFFu;
     }
+}
+
+int32_t vxapi_get_tgt_osdevname(vxapi_priv_database* api_priv_data_inst, char* devname, uint16_t tgt,
+                                uint16_t lun) {
+    return vxsysfs_get_devname(api_priv_data_inst, tgt, lun, reinterpret_cast<uint8_t*>(devname));
 }

@@ -10,10 +10,14 @@
 
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
+#include "transport/vx_ioctl_road.h"
 #include "transport/vx_netlink.h"
 #include "transport/vx_sysfs.h"
 
 namespace {
+
+// Bytes of the driver specifics answer.
+constexpr uint32_t kDriverSpecificsLen = sizeof(EXT_LN_DRIVER_DATA);
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -419,4 +423,18 @@ void vxapi_read_flash(int fd, vxapi_priv_database* rec, uint32_t offset, uint32_
     VxReply reply;
     const int result = vxapi_send_request("vxapi_read_flash", fd, rec, req, &reply);
     if (result == 0 && reply.status == 0 && reply.response_len == length) std::memcpy(buffer, scratch.get(), length);
+}
+
+int vxapi_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status) {
+    if (rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0) {
+        return vxsysfs_get_driver_specifics(fd, rec, response, status);
+    }
+    VxRequest req;
+    req.command = EXT_CC_DRIVER_SPECIFIC;
+    req.response = response;
+    req.response_len = response != nullptr ? kDriverSpecificsLen : 0;
+    VxReply reply;
+    const int result = vxapi_send_request("vxapi_get_driver_specifics", fd, rec, req, &reply);
+    if (status != nullptr) *status = reply.status;
+    return result;
 }

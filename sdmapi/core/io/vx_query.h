@@ -1,6 +1,7 @@
 // Queries, statistics and event requests of a port: what the driver knows
 // about the adapter, the port, its discovered ports and targets, the driver,
-// the firmware and the chip; link and port statistics; asynchronous events.
+// the firmware and the chip; link and port statistics; asynchronous events;
+// the driver specifics that discovery reads of every port.
 //
 // Every worker takes the port's descriptor and record and copies the driver's
 // Status into its out status; the result is the ioctl result (0, or -1 with
@@ -49,3 +50,6 @@ bool vxapi_loop_id_to_alpa(uint16_t loop_id, uint8_t* alpa);
 // less than the length, leaves the buffer as it was.
 void vxapi_read_flash(int fd, vxapi_priv_database* rec, uint32_t offset, uint32_t length, void* buffer,
                       uint32_t size);
+
+// Driver specifics (0xFC) into a 64-byte EXT_LN_DRIVER_DATA.
+int vxapi_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status);

@@ -7,11 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/io/vx_diag.h"
 #include "base/vx_request.h"
-#include "core/life/vx_load.h"
-#include "core/io/vx_passthru.h"
 #include "base/vx_sddbg.h"
+#include "core/io/vx_diag.h"
+#include "core/io/vx_passthru.h"
+#include "core/life/vx_load.h"
+#include "transport/vx_ioctl_road.h"
 #include "transport/vx_nl_vendor.h"
 #include "transport/vx_sysfs_attrs.h"
 #include "transport/vx_sysfs_diag.h"

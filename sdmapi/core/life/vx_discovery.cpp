@@ -26,13 +26,16 @@
 
 #include "base/vx_chips.h"
 #include "base/vx_env.h"
-#include "base/vx_request.h"
 #include "base/vx_layout.h"
-#include "core/io/vx_query.h"
-#include "core/flash/vx_regions.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "base/vx_vpd_fields.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/flash/vx_nvram_vpd.h"
+#include "core/flash/vx_regions.h"
+#include "core/io/vx_query.h"
 #include "platform/vx_platform.h"
+#include "transport/vx_ioctl_road.h"
 #include "transport/vx_sysfs_prim.h"
 
 namespace {

@@ -22,9 +22,9 @@
 #include <cstring>
 #include <vector>
 
-#include "core/io/vx_query.h"
 #include "base/vx_sddbg.h"
 #include "base/vx_sem.h"
+#include "core/io/vx_query.h"
 #include "core/life/vx_shared.h"
 #include "platform/vx_platform.h"
 

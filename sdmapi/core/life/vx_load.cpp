@@ -14,15 +14,16 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/life/vx_discovery.h"
 #include "base/vx_env.h"
-#include "core/life/vx_event.h"
 #include "base/vx_request.h"
-#include "core/io/vx_query.h"
 #include "base/vx_sddbg.h"
 #include "base/vx_sem.h"
+#include "core/io/vx_query.h"
+#include "core/life/vx_discovery.h"
+#include "core/life/vx_event.h"
 #include "core/life/vx_shared.h"
 #include "platform/vx_platform.h"
+#include "transport/vx_apidev.h"
 #include "transport/vx_netlink.h"
 #include "transport/vx_sysfs.h"
 

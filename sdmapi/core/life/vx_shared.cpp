@@ -39,17 +39,14 @@
 #include <cstring>
 #include <memory>
 
-#include "core/life/vx_event.h"
 #include "base/vx_sddbg.h"
 #include "base/vx_sem.h"
+#include "core/life/vx_event.h"
 #include "platform/vx_platform.h"
 
 vxapi_shared_t* api_shared_data = nullptr;
 int api_shm_fildes = -1;
 uint8_t api_library_instance = VX_LIBINST_NONE;
-int api_dbupdate_sem_id = -1;
-std::atomic<int> api_flash_sem_id{-1};
-std::atomic<int> api_thread_sem_id{-1};
 uint8_t api_use_database = 1;
 
 namespace {

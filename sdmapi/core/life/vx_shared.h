@@ -15,6 +15,7 @@
 
 #include "base/vx_driver_records.h"
 #include "base/vx_env.h"  // OS_Type: the mapping is private on VMware ESX
+#include "base/vx_sem.h"
 
 // The file and its size.
 constexpr const char* VX_SHARED_FILE = "/tmp/vx_shared.dat";
@@ -79,11 +80,8 @@ static_assert(offsetof(vxapi_shared_t, reserved) == 139456);
 extern vxapi_shared_t* api_shared_data;  // the mapping, null while not mapped
 extern int api_shm_fildes;               // descriptor of the open file, -1 when closed
 extern uint8_t api_library_instance;     // this process's slot; 8 and above: none
-extern int api_dbupdate_sem_id;          // key 829 (lock and per-slot process counts), -1 when absent
-// The flash and load semaphores are got lazily by whichever step needs them
-// first; atomic.
-extern std::atomic<int> api_flash_sem_id;   // key 980, -1 when absent
-extern std::atomic<int> api_thread_sem_id;  // key 1054, -1 when absent
+// The semaphore ids (api_dbupdate_sem_id, api_flash_sem_id,
+// api_thread_sem_id) are in base/vx_sem.h.
 extern uint8_t api_use_database;         // 0 when the host has no System V semaphores
 
 // Opens (creating or upgrading it when needed) and maps the shared file,

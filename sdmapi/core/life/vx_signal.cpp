@@ -32,9 +32,9 @@
 #include <iterator>
 #include <mutex>
 
+#include "base/vx_sddbg.h"
 #include "core/life/vx_api_lock.h"
 #include "core/life/vx_load.h"
-#include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 #include "vxsdm.h"
 
