@@ -12,6 +12,7 @@
 #include "sim_sysfs_adapters.h"
 #include "sim_sysfs_flash.h"
 #include "transport/vx_apidev.h"
+#include "transport/vx_netlink.h"
 #include "transport/vx_sysfs_prim.h"
 #include "vxsdm.h"
 

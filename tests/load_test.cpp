@@ -11,6 +11,7 @@
 #include "shared_file_support.h"
 #include "sim_adapters.h"
 #include "transport/vx_apidev.h"
+#include "transport/vx_netlink.h"
 #include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_prim.h"
 #include "vxsdm.h"

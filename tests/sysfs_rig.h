@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/vx_sem.h"
+#include "core/life/vx_port_attach.h"
 #include "shared_file_support.h"
 #include "sim_adapters.h"
 #include "sim_bsg.h"

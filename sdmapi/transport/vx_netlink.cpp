@@ -18,9 +18,10 @@
 #include "base/vx_records.h"
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
-#include "core/life/vx_load.h"
 #include "platform/vx_platform.h"
 
+int gnl_fd = -1;
+int gnl_scsi_fc_fd = -1;
 sockaddr_nl vx_src_addr{};
 sockaddr_nl vx_dest_addr{};
 sockaddr_nl vx_scsi_src_addr{};

@@ -18,6 +18,11 @@
 #include "base/vx_driver_records.h"
 #include "transport/vx_nl_wire.h"
 
+// The descriptors of the vendor socket and of the FC transport socket, -1
+// while closed.
+extern int gnl_fd;
+extern int gnl_scsi_fc_fd;
+
 // Local address of the vendor socket (this process, no group), the
 // destination of every vendor request (the kernel), and the local address
 // of the FC transport socket (this process, group 4).

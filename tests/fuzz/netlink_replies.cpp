@@ -4,6 +4,7 @@
 // 1: the event-log reply; 2: datagrams, each a part.
 #include "base/vx_request.h"
 #include "core/life/vx_load.h"
+#include "core/life/vx_port_attach.h"
 #include "fuzz_support.h"
 #include "sim_adapters.h"
 #include "sim_sysfs_adapters.h"

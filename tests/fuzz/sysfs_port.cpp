@@ -7,6 +7,7 @@
 #include <map>
 
 #include "core/io/vx_passthru.h"
+#include "core/life/vx_port_attach.h"
 #include "fuzz_support.h"
 #include "sim_adapters.h"
 #include "sim_sysfs_adapters.h"

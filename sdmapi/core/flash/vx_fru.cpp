@@ -9,7 +9,7 @@
 #include "base/vx_flash_images.h"
 #include "base/vx_sddbg.h"
 #include "core/io/vx_diag.h"
-#include "core/life/vx_load.h"
+#include "transport/vx_netlink.h"
 #include "transport/vx_nl_vendor.h"
 #include "transport/vx_nl_wire.h"
 #include "transport/vx_sysfs_bsg.h"

@@ -1,10 +1,9 @@
-// Option ROM read and update through the driver, the widening of writes to
-// whole flash sectors, and the flash sector size.
+// Option ROM read and update through the driver, the sector alignment of
+// its writes with this road's reads, and the flash sector size.
 #include "core/flash/vx_optrom.h"
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "base/vx_chips.h"
@@ -13,7 +12,6 @@
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "core/io/vx_query.h"
-#include "image/flash_formats.h"
 #include "transport/vx_ioctl_road.h"
 #include "transport/vx_sysfs_flash.h"
 
@@ -28,34 +26,8 @@ using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
 bool is_sysfs_port(const vxapi_priv_database* rec) { return rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0; }
 
-bool is_power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
-
-// The sector size in the flash descriptor table, or 0 when the table is
-// absent or unreadable. False only when the read buffer cannot be had.
-bool sector_size_from_fdt(int handle, vxapi_priv_database* rec, uint32_t* sector) {
-    *sector = 0;
-    const VxChip* chip = vx_chip(vxapi_device_id(rec));
-    if (chip == nullptr || (chip->flags & VX_CHIP_FLASH_LAYOUT_TABLE) == 0) return true;
-    const uint32_t address = chip->fdt_address;
-    Buffer fdt(static_cast<uint8_t*>(std::calloc(1, sizeof(FDT_LAYOUT))));
-    if (!fdt) {
-        vxdbg_line(kErr, "vxapi_sector_align: Unable to allocate memory for fdt_buffer");
-        return false;
-    }
-    uint32_t status = 0;
-    const int32_t rc =
-        vxapi_read_optrom(handle, rec, fdt.get(), sizeof(FDT_LAYOUT), VX_REGION_RAW, address, &status);
-    if (rc != 0 || status != 0) {
-        vxdbg_line(kErr, "vxapi_sector_align: Read fdt failed");
-    } else if (std::memcmp(fdt.get(), VX_FDT_SIGNATURE, sizeof VX_FDT_SIGNATURE) != 0) {
-        vxdbg_line(kErr, "vxapi_sector_align: FDT not present");
-    } else if (vximg_sum_le16(fdt.get(), sizeof(FDT_LAYOUT) / 2) != 0) {
-        vxdbg_line(kErr, "vxapi_sector_align: FDT checksum failed");
-    } else {
-        *sector = vximg_get_le32(fdt.get() + offsetof(FDT_LAYOUT, block_size));
-    }
-    return true;
-}
+// The alignment of this road's writes reads through this road's workers.
+constexpr VxFlashReader kWorkerReads = {vxapi_read_optrom, vxapi_get_flash_sector_size};
 
 // One flash request of the read or write worker, waited out while the driver
 // is busy. *delivered (when given) receives the bytes the driver delivered.
@@ -83,7 +55,7 @@ int32_t send_flash(const char* name, const char* busy_trace, uint8_t command, in
 
 int32_t vxapi_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
                           uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat) {
-    vxdbg_line(VXDBG_STEP, "vxapi_read_optrom: entered.");
+    vxdbg_line(VXDBG_STEP, VX_TRACE_READ_OPTROM_ENTERED);
     if (is_sysfs_port(api_priv_data_inst)) {
         if (region == 0) region = VX_REGION_WHOLE_ROM;
         return vxsysfs_read_optrom(handle, api_priv_data_inst, poptrom, optrom_size, region, offset, pext_stat);
@@ -160,62 +132,12 @@ int32_t vxapi_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst,
 
 uint32_t vxapi_sector_align(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t** db, uint8_t* poptrom,
                             uint32_t* offset, uint32_t* size) {
-    vxdbg_line(VXDBG_STEP, "vxapi_sector_align: entered");
-    const auto done = [](uint32_t result) {
-        vxdbg_line(VXDBG_STEP, "vxapi_sector_align: exiting");
-        return result;
-    };
-    if (db == nullptr || offset == nullptr || size == nullptr) return done(1);
-
-    const uint16_t device = vxapi_device_id(api_priv_data_inst);
-    uint32_t sector = 0;
-    if (vx_chip_is(device, VxChipFamily::F24xx)) {
-        sector = VX_DEFAULT_SECTOR_SIZE;
-    } else if (vx_chip_has(device, VX_CHIP_FLASH_LAYOUT_TABLE)) {
-        uint32_t reported = 0;
-        if (vxapi_get_flash_sector_size(handle, api_priv_data_inst, &reported) == 0 && reported != 0) {
-            sector = reported;
-        } else {
-            vxdbg_line(kErr, "vxapi_sector_align: Sector size read failed");
-            if (!sector_size_from_fdt(handle, api_priv_data_inst, &sector)) return done(1);
-        }
-        // Sectors are a power of two in size, and never larger than a few
-        // MiB: any other value, from the driver or from flash, is not
-        // believed.
-        if (!is_power_of_two(sector) || sector > VX_MAX_SECTOR_SIZE) sector = VX_DEFAULT_SECTOR_SIZE;
-    } else {
-        vxdbg_line(VXDBG_ERROR | VXDBG_API, "vxapi_setor_align: device id not supported.");
-        return done(1);
-    }
-
-    // In 64 bits: the span must lie within the 32-bit flash address space.
-    const uint64_t first = *offset;
-    const uint64_t past = first + *size;
-    const uint64_t start = first / sector * sector;
-    const uint64_t end = (past + sector - 1) / sector * sector;
-    if (end > (uint64_t{1} << 32) || end - start > UINT32_MAX) return done(1);
-    const uint32_t length = static_cast<uint32_t>(end - start);
-    if (start == first && length == *size) return done(0);
-
-    Buffer span(static_cast<uint8_t*>(std::calloc(1, length)));
-    if (!span) {
-        vxdbg_line(kErr, "vxapi_sector_align: Unable to allocate memory for db");
-        return done(1);
-    }
-    uint32_t status = 0;
-    const int32_t rc = vxapi_read_optrom(handle, api_priv_data_inst, span.get(), length, VX_REGION_RAW,
-                                         static_cast<uint32_t>(start), &status);
-    if (rc != 0 || status != 0) return done(1);
-    if (*size != 0 && poptrom != nullptr) std::memcpy(span.get() + (first - start), poptrom, *size);
-    *offset = static_cast<uint32_t>(start);
-    *size = length;
-    *db = span.release();
-    return done(0);
+    return vxapi_sector_align(handle, api_priv_data_inst, db, poptrom, offset, size, kWorkerReads);
 }
 
 uint32_t vxapi_get_flash_sector_size(int handle, vxapi_priv_database* api_priv_data_inst,
                                      uint32_t* pflash_sector_size) {
-    vxdbg_line(VXDBG_STEP, "vxapi_get_flash_sector_size: entered.");
+    vxdbg_line(VXDBG_STEP, VX_TRACE_SECTOR_SIZE_ENTERED);
     uint32_t result = 1;
     if (is_sysfs_port(api_priv_data_inst)) {
         result = static_cast<uint32_t>(
@@ -232,7 +154,7 @@ uint32_t vxapi_get_flash_sector_size(int handle, vxapi_priv_database* api_priv_d
             result = 0;
         }
     }
-    vxdbg_line(VXDBG_STEP, "vxapi_get_flash_sector_size: exiting.");
+    vxdbg_line(VXDBG_STEP, VX_TRACE_SECTOR_SIZE_EXITING);
     return result;
 }
 

@@ -10,7 +10,6 @@
 
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
-#include "core/life/vx_load.h"
 #include "transport/vx_ioctl_road.h"
 #include "transport/vx_netlink.h"
 #include "transport/vx_sysfs_attrs.h"

@@ -26,14 +26,12 @@
 
 #include "base/vx_chips.h"
 #include "base/vx_env.h"
-#include "base/vx_layout.h"
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "base/vx_vpd_fields.h"
-#include "core/flash/vx_flash_layout.h"
 #include "core/flash/vx_nvram_vpd.h"
-#include "core/flash/vx_regions.h"
 #include "core/io/vx_query.h"
+#include "core/life/vx_port_attach.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_ioctl_road.h"
 #include "transport/vx_sysfs_prim.h"
@@ -585,7 +583,7 @@ Step Run::attach_function(vxapi_priv_database* rec, int fd, const EXT_CHIP& chip
 
     const uint16_t device = info->device_id;
 
-    if (vx_chip_has(device, VX_CHIP_FLASH_LAYOUT_TABLE) && vxapi_set_option_rom_layout(fd, rec) != 0) {
+    if (vxapi_read_port_layout(fd, rec) != 0) {
         trace_inst(VXDBG_ERROR, ": inst=").end(" set option rom layout failed.");
     }
 
@@ -602,16 +600,7 @@ Step Run::attach_function(vxapi_priv_database* rec, int fd, const EXT_CHIP& chip
 
     if (road_.new_driver) vxapi_fill_phy_port_number(rec);
 
-    if (vx_chip_has(device, VX_CHIP_REGION_VERSIONS)) {
-        vxapi_query_adapter_versions(fd, rec);
-        if (vx_chip_has(device, VX_CHIP_FLASH_MPI_EDC_NIC)) {
-            vxapi_get_flash_mpi_edc_versions(fd, rec);
-            vxapi_get_nic_bootcode_version(fd, rec);
-        }
-    }
-    if (road_.new_driver && vx_chip_has(device, VX_CHIP_ACTIVE_IMAGE_SET)) {
-        vxapi_get_active_image_set(fd, rec);
-    }
+    vxapi_read_port_versions(fd, rec, road_.new_driver);
     rec->features |= VX_FEAT_COMPLETE;
     return Step::Taken;
 }

@@ -21,14 +21,13 @@
 #include "core/io/vx_query.h"
 #include "core/life/vx_discovery.h"
 #include "core/life/vx_event.h"
+#include "core/life/vx_port_attach.h"
 #include "core/life/vx_shared.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_apidev.h"
 #include "transport/vx_netlink.h"
 #include "transport/vx_sysfs.h"
 
-int gnl_fd = -1;
-int gnl_scsi_fc_fd = -1;
 std::atomic<uint8_t> api_signal_handler_in_process{0};
 
 namespace {

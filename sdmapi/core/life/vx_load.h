@@ -25,10 +25,6 @@
 // The library's identity text.
 constexpr const char* VX_API_VERSION_TEXT = "v6.04 build2";
 
-// The netlink descriptors, -1 while closed.
-extern int gnl_fd;
-extern int gnl_scsi_fc_fd;
-
 // Set from the signal that starts the clean-up on signals until the process
 // ends (and while a normal unload stops that clean-up). A signal that finds
 // it set takes its default action at once. Written by the signal handler.
