@@ -4,6 +4,9 @@
 // goes through the bounded walker of the image formats, every other read is
 // checked against the buffer's length first, and sums over lengths from the
 // data are done in 64 bits.
+//
+// vxsysfs_find_optrom_bootcode_versions keeps the name the sysfs road gave
+// it; it lives here with the other image parsers, and both roads use it.
 #include "base/vx_flash_images.h"
 
 #include <cstddef>

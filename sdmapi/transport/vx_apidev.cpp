@@ -1,5 +1,8 @@
 // The API character device of the sysfs road. The library sends nothing on
-// it: holding it open from load to unload is its whole purpose.
+// it: holding it open from load to unload is its whole purpose. The two
+// functions keep the vxapi_ names of the library load that calls them.
+#include "transport/vx_apidev.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -8,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 

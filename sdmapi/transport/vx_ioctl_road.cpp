@@ -1,5 +1,6 @@
 // The ioctl road: the one send path of the workers that reach the driver
-// through its node, and the request that selects a driver instance.
+// through its node, and the request that selects a driver instance. The
+// vxapi_ names are those of the workers, their only callers.
 #include "transport/vx_ioctl_road.h"
 
 #include <algorithm>

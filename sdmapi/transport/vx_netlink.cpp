@@ -4,6 +4,8 @@
 // Every reply is checked against the bytes received before a field of it is
 // read: the receive buffer is cleared before each receive, so a short reply
 // would otherwise read as a success with zeros.
+//
+// The vxapi_ names are the library's; the functions are the netlink road's.
 #include "transport/vx_netlink.h"
 
 #include <sys/socket.h>

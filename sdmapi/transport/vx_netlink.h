@@ -9,6 +9,10 @@
 // at a time runs on the vendor socket (a process-wide lock from the send to
 // the receive, the event-log read included), and replies still queued from
 // an earlier exchange (a reply that came too late) are dropped before a send.
+//
+// The functions keep their vxapi_ names, those of the library's workers,
+// though they belong to the netlink road: the workers choose the road and
+// call them.
 #pragma once
 
 #include <linux/netlink.h>

@@ -1,6 +1,7 @@
 // The driver's vendor commands over the vendor netlink socket. Each command
 // states its buffers, lengths, body and what it reads of the reply; the
 // vendor exchange (transport/vx_netlink.h) sends it and classifies the reply.
+// The vxapi_nl_ names are the library's; the commands are the netlink road's.
 #include "transport/vx_nl_vendor.h"
 
 #include <algorithm>
