@@ -11,6 +11,7 @@
 
 #include "base/vx_chips.h"
 #include "base/vx_layout.h"
+#include "base/vx_port_road.h"
 #include "base/vx_sddbg.h"
 #include "core/flash/vx_optrom.h"
 #include "image/flash_formats.h"
@@ -243,7 +244,7 @@ int32_t vxapi_get_optrom_layout(int handle, vxapi_priv_database* api_priv_data_i
     vxdbg_line(VXDBG_STEP, "vxapi_get_optrom_layout: entered.");
     int32_t result;
     const uint16_t device = vxapi_device_id(api_priv_data_inst);
-    const bool sysfs = api_priv_data_inst != nullptr && (api_priv_data_inst->features & VX_FEAT_SYSFS) != 0;
+    const bool sysfs = vxapi_is_sysfs_port(api_priv_data_inst);
     if (sysfs || vx_chip_is(device, VxChipFamily::F24xx) || vx_chip_is(device, VxChipFamily::F25xx)) {
         result = vxsysfs_get_optrom_layout(handle, api_priv_data_inst, playout_buf, layout_size, pext_stat);
     } else {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/vx_flash_images.h"
+#include "base/vx_port_road.h"
 #include "base/vx_sddbg.h"
 #include "core/io/vx_diag.h"
 #include "transport/vx_netlink.h"

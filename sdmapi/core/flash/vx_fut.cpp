@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/vx_port_road.h"
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "base/vx_sem.h"
@@ -238,7 +239,7 @@ int vxapi_clear_fut(vxapi_priv_database* api_priv_data_inst, uint32_t token) {
 
 int vxapi_flash_update_capabilities(int handle, vxapi_priv_database* api_priv_data_inst,
                                     vxa_flash_update_caps* pcap, uint32_t* pext_stat, uint32_t flag) {
-    if (api_priv_data_inst != nullptr && (api_priv_data_inst->features & VX_FEAT_SYSFS) != 0) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return vxsysfs_flash_update_capabilities(handle, api_priv_data_inst, pcap, pext_stat, flag);
     }
     if (pcap == nullptr) {

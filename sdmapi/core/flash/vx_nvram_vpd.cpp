@@ -10,6 +10,7 @@
 
 #include "base/vx_chips.h"
 #include "base/vx_layout.h"
+#include "base/vx_port_road.h"
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "base/vx_vpd_fields.h"
@@ -29,10 +30,6 @@ constexpr uint32_t kSerialVpdSizeLarge = 1024;
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
-
-bool is_sysfs_port(const vxapi_priv_database* rec) {
-    return rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0;
-}
 
 // One NVRAM or VPD request, waited out while the driver is busy. The
 // driver's status of the last try goes to *pext_stat.
@@ -108,7 +105,7 @@ int32_t get_vpd_from_flash(int handle, vxapi_priv_database* rec, uint32_t region
     // becomes the global layout.
     vxapi_install_global_layout(phy->pflt_layout, sizeof(INT_OPT_ROM_LAYOUT));
 
-    if (is_sysfs_port(rec) && rec->interface_type == VX_PORT_VIRTUAL) {
+    if (vxapi_is_sysfs_port(rec) && rec->interface_type == VX_PORT_VIRTUAL) {
         // A virtual port of a sysfs port reads through its physical port.
         vxapi_priv_database* parent = rec->parent;
         if (parent == nullptr) {
@@ -125,7 +122,7 @@ int32_t get_vpd_from_flash(int handle, vxapi_priv_database* rec, uint32_t region
 int32_t vxapi_get_nvram(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pnvr_buf,
                         uint32_t nvr_buf_size, uint32_t* pext_stat) {
     vxdbg_line(VXDBG_STEP, "vxapi_get_nvram: entered.");
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return vxsysfs_get_nvram(handle, api_priv_data_inst, pnvr_buf, nvr_buf_size, pext_stat);
     }
     VxReply reply;
@@ -143,7 +140,7 @@ int32_t vxapi_get_nvram(int handle, vxapi_priv_database* api_priv_data_inst, uin
 int32_t vxapi_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* pnvr_buf,
                         uint32_t nvr_buf_size, uint32_t* pext_stat) {
     vxdbg_line(VXDBG_STEP, "vxapi_set_nvram: entered.");
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return vxsysfs_set_nvram(handle, api_priv_data_inst, pnvr_buf, nvr_buf_size, pext_stat);
     }
     if (vxdbg_on(VXDBG_API)) {
@@ -169,7 +166,7 @@ int32_t vxapi_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8
         vpd_flash_region(device, api_priv_data_inst->phy_info->pci_dev_func, &region)) {
         return get_vpd_from_flash(handle, api_priv_data_inst, region, pbuf, pbuf_sz, pext_stat);
     }
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return vxsysfs_get_vpd(handle, api_priv_data_inst, pbuf, pbuf_sz, pext_stat);
     }
     VxReply reply;
@@ -184,7 +181,7 @@ int32_t vxapi_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8
 int32_t vxapi_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* pbuf,
                       uint32_t* pbuf_sz, uint32_t* pext_stat) {
     vxdbg_line(VXDBG_STEP, "vxapi_set_vpd: entered.");
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return vxsysfs_set_vpd(handle, api_priv_data_inst, pbuf, pbuf_sz, pext_stat);
     }
     if (pbuf_sz == nullptr) {

@@ -9,6 +9,7 @@
 #include "base/vx_chips.h"
 #include "base/vx_driver_records.h"
 #include "base/vx_layout.h"
+#include "base/vx_port_road.h"
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "core/io/vx_query.h"
@@ -23,8 +24,6 @@ struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
-
-bool is_sysfs_port(const vxapi_priv_database* rec) { return rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0; }
 
 // The alignment of this road's writes reads through this road's workers.
 constexpr VxFlashReader kWorkerReads = {vxapi_read_optrom, vxapi_get_flash_sector_size};
@@ -56,7 +55,7 @@ int32_t send_flash(const char* name, const char* busy_trace, uint8_t command, in
 int32_t vxapi_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
                           uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat) {
     vxdbg_line(VXDBG_STEP, VX_TRACE_READ_OPTROM_ENTERED);
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         if (region == 0) region = VX_REGION_WHOLE_ROM;
         return vxsysfs_read_optrom(handle, api_priv_data_inst, poptrom, optrom_size, region, offset, pext_stat);
     }
@@ -96,7 +95,7 @@ int32_t vxapi_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, u
 int32_t vxapi_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
                             uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat) {
     vxdbg_line(VXDBG_STEP, "vxapi_update_optrom: entered.");
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         if (region == 0) region = VX_REGION_WHOLE_ROM;
         return vxsysfs_update_optrom(handle, api_priv_data_inst, poptrom, optrom_size, region, offset, pext_stat);
     }
@@ -139,7 +138,7 @@ uint32_t vxapi_get_flash_sector_size(int handle, vxapi_priv_database* api_priv_d
                                      uint32_t* pflash_sector_size) {
     vxdbg_line(VXDBG_STEP, VX_TRACE_SECTOR_SIZE_ENTERED);
     uint32_t result = 1;
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         result = static_cast<uint32_t>(
             vxsysfs_get_flash_sector_size(handle, api_priv_data_inst, pflash_sector_size));
     } else {

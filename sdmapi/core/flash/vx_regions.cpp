@@ -9,6 +9,7 @@
 
 #include "base/vx_flash_images.h"
 #include "base/vx_layout.h"
+#include "base/vx_port_road.h"
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "core/flash/vx_optrom.h"
@@ -34,10 +35,6 @@ struct FreeDeleter {
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
 Buffer zeroed(size_t bytes) { return Buffer(static_cast<uint8_t*>(std::calloc(1, bytes))); }
-
-bool is_sysfs_port(const vxapi_priv_database* rec) {
-    return rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0;
-}
 
 vxapi_phy_info* phy_of(vxapi_priv_database* rec) { return rec != nullptr ? rec->phy_info : nullptr; }
 
@@ -180,7 +177,7 @@ void vxapi_query_adapter_versions(int handle, vxapi_priv_database* api_priv_data
 
     int32_t result;
     uint32_t ext_stat = 0;
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         uint32_t count = VX_RUNNING_VERSION_ENTRIES;
         result = vxsysfs_query_adapter_versions(handle, api_priv_data_inst,
                                                 reinterpret_cast<EXT_ADAPTERREGIONVERSION*>(list.get()), &count,
@@ -361,7 +358,7 @@ int32_t vxapi_activate_region(int handle, vxapi_priv_database* api_priv_data_ins
         vxdbg_line(kStep, "vxapi_activate_region: exiting.");
         return result;
     };
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return done(vxsysfs_activate_region(handle, api_priv_data_inst, region, pext_stat));
     }
 
@@ -385,7 +382,7 @@ int32_t vxapi_create_vport(int handle, vxapi_priv_database* api_priv_data_inst, 
                            uint32_t* pext_stat) {
     vxdbg_line(kStep, "vxapi_create_vport: entered.");
     int32_t result = 1;
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         result = vxsysfs_create_vport(handle, api_priv_data_inst, pvport_param, pext_stat);
     } else {
         vxdbg_line(kErrStep, "vxapi_create_vport: ioctl driver not supported");
@@ -398,7 +395,7 @@ int32_t vxapi_delete_vport(int handle, vxapi_priv_database* api_priv_data_inst, 
                            uint32_t* pext_stat) {
     vxdbg_line(kStep, "vxapi_delete_vport: entered.");
     int32_t result = 1;
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         result = vxsysfs_delete_vport(handle, api_priv_data_inst, pvport_param, pext_stat);
     } else {
         vxdbg_line(kErrStep, "vxapi_delete_vport: ioctl driver not supported");
@@ -411,7 +408,7 @@ int32_t vxapi_get_vport_info(int handle, vxapi_priv_database* vport, PEXT_VPORT_
                              uint32_t* pext_stat) {
     vxdbg_line(kStep, "vxapi_get_vport_info: entered.");
     int32_t result = 1;
-    if (is_sysfs_port(vport)) {
+    if (vxapi_is_sysfs_port(vport)) {
         result = vxsysfs_get_vport_info(handle, vport, pvpinfo, pext_stat);
     } else {
         vxdbg_line(kErrStep, "vxapi_get_vport_info: ioctl driver not supported");

@@ -47,8 +47,6 @@ private:
 
 int host_of(const vxapi_priv_database* rec) { return static_cast<int>(rec->host_no); }
 
-bool is_sysfs_port(const vxapi_priv_database* rec) { return vxapi_vendor_road(rec) != VxRoad::Ioctl; }
-
 // An NPIV QoS worker: the driver request, else the bsg command (called as
 // bsg(handle, rec, buf, size, pext_stat)); there is no netlink form.
 template <typename Bsg>
@@ -67,14 +65,6 @@ int32_t npiv(const char* name, int handle, vxapi_priv_database* rec, uint8_t com
 }
 
 }  // namespace
-
-VxRoad vxapi_vendor_road(const vxapi_priv_database* rec) {
-    const uint32_t features = rec != nullptr ? rec->features : 0;
-    if ((features & VX_FEAT_SYSFS) == 0) return VxRoad::Ioctl;
-    if ((features & VX_FEAT_BSG) != 0) return VxRoad::Bsg;
-    if ((features & VX_FEAT_NL_VENDOR) != 0) return VxRoad::Netlink;
-    return VxRoad::None;
-}
 
 int32_t vxapi_diag_send(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command,
                         uint16_t sub_code, const void* request, uint32_t request_len, void* response,
@@ -159,7 +149,7 @@ int32_t vxapi_get_board_temp(int handle, vxapi_priv_database* rec, EXT_BOARD_TEM
                              uint32_t* pext_stat) {
     static constexpr char kName[] = "vxapi_get_board_temp";
     const Scope scope(kName);
-    if (is_sysfs_port(rec)) return vxsysfs_get_board_temp(rec, pboard_temp, size, pext_stat);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_get_board_temp(rec, pboard_temp, size, pext_stat);
     return vxapi_diag_send(kName, handle, rec, EXT_CC_BOARD_TEMP, 0, nullptr, 0, pboard_temp, size, pext_stat);
 }
 
@@ -167,7 +157,7 @@ int32_t vxapi_read_serdes_params(int handle, vxapi_priv_database* rec, uint8_t* 
                                  uint32_t* pext_stat) {
     static constexpr char kName[] = "vxapi_read_serdes_params";
     const Scope scope(kName);
-    if (is_sysfs_port(rec)) return vxsysfs_get_serdes_params(handle, rec, pbuf, buf_size, pext_stat);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_get_serdes_params(handle, rec, pbuf, buf_size, pext_stat);
     return vxapi_diag_send(kName, handle, rec, EXT_CC_SERDES_PARAMS, 0, nullptr, 0, pbuf, buf_size, pext_stat);
 }
 
@@ -175,7 +165,7 @@ int32_t vxapi_get_fce_buffer(int handle, vxapi_priv_database* rec, uint8_t* pbuf
                              uint32_t* pext_stat) {
     static constexpr char kName[] = "vxapi_get_fce_buffer";
     const Scope scope(kName);
-    if (is_sysfs_port(rec)) return vxsysfs_get_fce_buffer(handle, rec, pbuf, pbuf_size, pext_stat);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_get_fce_buffer(handle, rec, pbuf, pbuf_size, pext_stat);
     if (pbuf_size == nullptr) {
         vxdbg_line(kErr, "vxapi_get_fce_buffer: no size.");
         return VX_RESULT_NOT_BUILT;
@@ -277,7 +267,7 @@ int32_t vxapi_get_qos(int handle, vxapi_priv_database* rec, vxa_qos_config* pqos
     static constexpr char kName[] = "vxapi_get_qos";
     const Scope scope(kName);
     // The QoS table has no sysfs, bsg or netlink form.
-    if (is_sysfs_port(rec)) return vxapi_no_transport(pext_stat);
+    if (vxapi_is_sysfs_port(rec)) return vxapi_no_transport(pext_stat);
     return vxapi_diag_send(kName, handle, rec, EXT_CC_QOS_STATE, 0, pqos, qos_size, pqos, qos_size, pext_stat);
 }
 
@@ -285,7 +275,7 @@ int32_t vxapi_diag_io(int handle, vxapi_priv_database* rec, uint8_t* pdata, uint
                       uint32_t threads, uint32_t iterations, uint8_t flag, uint32_t* pext_stat) {
     const Scope scope("vxapi_diag_io");
     // The driver has no diagnostic I/O request.
-    if (!is_sysfs_port(rec)) return VX_RESULT_NOT_BUILT;
+    if (!vxapi_is_sysfs_port(rec)) return VX_RESULT_NOT_BUILT;
     return vxsysfs_diag_io(handle, rec, pdata, size, presp, threads, iterations, flag, pext_stat);
 }
 

@@ -23,14 +23,9 @@
 
 #include "base/vx_diag_records.h"
 #include "base/vx_driver_records.h"
+#include "base/vx_port_road.h"
 #include "base/vx_records.h"
 #include "transport/vx_ioctl_road.h"
-
-// Where a worker's request goes: the driver ioctl (not a sysfs port), the bsg
-// command (sysfs port with bsg), the vendor netlink command (sysfs port with
-// that socket), or nowhere.
-enum class VxRoad { Ioctl, Bsg, Netlink, None };
-VxRoad vxapi_vendor_road(const vxapi_priv_database* rec);
 
 // One driver request of a worker (request and response buffers may be the
 // same); the driver's Status goes to *pext_stat. Result as

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/vx_port_road.h"
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "transport/vx_ioctl_road.h"
@@ -41,8 +42,6 @@ constexpr uint8_t kSenseKeyIllegalRequest = 5;
 constexpr uint32_t kProbedLuns = 4095;
 constexpr uint32_t kReportLunsHead = 8;
 constexpr uint32_t kLunEntry = 8;
-
-bool is_sysfs_port(const vxapi_priv_database* rec) { return rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0; }
 
 void set(uint32_t* out, uint32_t value) {
     if (out != nullptr) *out = value;
@@ -183,7 +182,7 @@ int32_t send_scsipt(const char* name, int handle, vxapi_priv_database* rec, cons
 int32_t send_scsi_cdb(int handle, vxapi_priv_database* rec, const EXT_SCSI_ADDR* addr, const uint8_t* cdb,
                       uint32_t cdb_len, void* presp_buf, uint32_t* presp_size, uint8_t* psense_buf,
                       uint32_t* psense_len, uint32_t* pext_stat, uint8_t* pscsi_stat) {
-    if (is_sysfs_port(rec)) {
+    if (vxapi_is_sysfs_port(rec)) {
         return vxsysfs_send_scsipt(handle, rec, addr, cdb, cdb_len, nullptr, 0, presp_buf, presp_size, psense_buf,
                                    psense_len, pext_stat, pscsi_stat);
     }
@@ -272,7 +271,7 @@ int32_t vxapi_send_ct_passthru(int handle, vxapi_priv_database* api_priv_data_in
         set(pext_stat, EXT_STATUS_ERR);
         return exiting(name, VX_RESULT_NOT_BUILT);
     }
-    if (is_sysfs_port(rec)) {
+    if (vxapi_is_sysfs_port(rec)) {
         return exiting(name, vxsysfs_send_ct_passthru(handle, api_priv_data_inst, preq_buf, req_buf_size, presp_buf,
                                                       presp_buf_size, pext_stat));
     }
@@ -285,7 +284,7 @@ int32_t vxapi_send_els_passthru(int handle, vxapi_priv_database* api_priv_data_i
                                 uint32_t* pext_stat) {
     const char* name = "vxapi_send_els_passthru";
     entered(name);
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         // The twin's answer length stays with it: the caller's size is a value.
         uint32_t size = resp_buf_size;
         return exiting(name, vxsysfs_send_els_passthru(handle, api_priv_data_inst, preq_buf, req_buf_size, presp_buf,
@@ -302,7 +301,7 @@ int32_t vxapi_send_fc_scsipt(int handle, vxapi_priv_database* api_priv_data_inst
                              uint32_t* pext_dstat) {
     const char* name = "vxapi_send_fc_scsipt";
     entered(name);
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return exiting(name, vxsysfs_send_fc_scsipt(handle, api_priv_data_inst, presp_buf, presp_buf_size,
                                                     pfc_scsi_pass, pext_stat, pext_dstat));
     }
@@ -315,7 +314,7 @@ int32_t vxapi_send_scsi3pt(int handle, vxapi_priv_database* api_priv_data_inst, 
                            uint32_t* pext_dstat) {
     const char* name = "vxapi_send_scsi3pt";
     entered(name);
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return exiting(name, vxsysfs_send_scsi3pt(handle, api_priv_data_inst, presp_buf, presp_buf_size,
                                                   pfc_scsi_pass, pext_stat, pext_dstat));
     }
@@ -412,7 +411,7 @@ int32_t vxapi_get_tgt_lun_data_list(int handle, vxapi_priv_database* api_priv_da
                                     uint32_t* pext_stat) {
     const char* name = "vxapi_get_tgt_lun_data_list";
     entered(name);
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return exiting(name, vxsysfs_get_tgt_lun_data_list(handle, api_priv_data_inst, plun_data_list,
                                                            lun_data_list_len, pext_stat));
     }
@@ -436,7 +435,7 @@ int32_t vxapi_get_beacon(int handle, vxapi_priv_database* api_priv_data_inst, EX
                          uint32_t* pext_stat) {
     const char* name = "vxapi_get_beacon";
     entered(name);
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return exiting(name, vxsysfs_get_beacon(handle, api_priv_data_inst, pbeacon_st, pext_stat));
     }
     return send_status(name, handle, api_priv_data_inst, EXT_CC_GET_DATA, kDataBeacon, nullptr, 0, pbeacon_st,
@@ -447,7 +446,7 @@ int32_t vxapi_set_beacon(int handle, vxapi_priv_database* api_priv_data_inst, EX
                          uint32_t* pext_stat) {
     const char* name = "vxapi_set_beacon";
     entered(name);
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return exiting(name, vxsysfs_set_beacon(handle, api_priv_data_inst, &beacon_st, pext_stat));
     }
     return send_status(name, handle, api_priv_data_inst, EXT_CC_SET_DATA, kDataBeacon, &beacon_st, sizeof beacon_st,
@@ -458,7 +457,7 @@ int32_t vxapi_get_rnid_info(int handle, vxapi_priv_database* api_priv_data_inst,
                             uint32_t set_rnid_size, uint32_t* pext_stat) {
     const char* name = "vxapi_get_rnid_info";
     entered(name);
-    if (is_sysfs_port(api_priv_data_inst)) return exiting(name, vxapi_no_transport(pext_stat));
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) return exiting(name, vxapi_no_transport(pext_stat));
     return send_status(name, handle, api_priv_data_inst, EXT_CC_GET_DATA, kDataRnid, nullptr, 0, pset_rnid_buf,
                        set_rnid_size, pext_stat);
 }
@@ -467,7 +466,7 @@ int32_t vxapi_set_rnid_info(int handle, vxapi_priv_database* api_priv_data_inst,
                             uint32_t set_rnid_size, uint32_t* pext_stat) {
     const char* name = "vxapi_set_rnid_info";
     entered(name);
-    if (is_sysfs_port(api_priv_data_inst)) return exiting(name, vxapi_no_transport(pext_stat));
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) return exiting(name, vxapi_no_transport(pext_stat));
     return send_status(name, handle, api_priv_data_inst, EXT_CC_SET_DATA, kDataRnid, pset_rnid_buf, set_rnid_size,
                        nullptr, 0, pext_stat);
 }
@@ -498,7 +497,7 @@ int32_t vxapi_loopback_test(int handle, vxapi_priv_database* api_priv_data_inst,
                                                     pext_stat));
     }
     // A sysfs port has no driver node to take the request.
-    if ((features & VX_FEAT_SYSFS) != 0) return exiting(name, vxapi_no_transport(pext_stat));
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) return exiting(name, vxapi_no_transport(pext_stat));
     return send_status(name, handle, api_priv_data_inst, EXT_CC_LOOPBACK, 0, ploopback_req, loopback_req_sz,
                        ploopback_rsp, loopback_rsp_sz, pext_stat);
 }

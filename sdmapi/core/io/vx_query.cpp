@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/vx_port_road.h"
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "transport/vx_ioctl_road.h"
@@ -113,8 +114,6 @@ int get_stats(const char* name, int fd, vxapi_priv_database* rec, uint16_t sub_c
     return result;
 }
 
-bool is_sysfs_port(const vxapi_priv_database* rec) { return rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0; }
-
 // Whether the text of a fixed-size field, up to its first NUL, contains the
 // word. The field need not be terminated.
 bool field_contains(const uint8_t* field, size_t size, const char* word) {
@@ -183,7 +182,7 @@ bool vxapi_loop_id_to_alpa(uint16_t loop_id, uint8_t* alpa) {
 }
 
 int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status) {
-    if (is_sysfs_port(rec)) return vxsysfs_query_hbanode(fd, rec, node, status);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_hbanode(fd, rec, node, status);
     const int result =
         query("vxapi_query_hbanode", fd, rec, EXT_CC_QUERY, kQueryNode, 0, node, sizeof(EXT_HBA_NODE), status);
     // A driver that runs inside a virtual machine ("vm" in its version)
@@ -196,7 +195,7 @@ int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, ui
 }
 
 int vxapi_query_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status) {
-    if (is_sysfs_port(rec)) return vxsysfs_query_hbaport(fd, rec, port, status);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_hbaport(fd, rec, port, status);
     return query("vxapi_query_hbaport", fd, rec, EXT_CC_QUERY, kQueryPort, 0, port, sizeof(EXT_HBA_PORT), status);
 }
 
@@ -204,7 +203,7 @@ int vxapi_query_discport(int fd, vxapi_priv_database* rec, uint16_t index, EXT_D
     uint32_t local_status = 0;
     if (status == nullptr) status = &local_status;
     const int result =
-        is_sysfs_port(rec)
+        vxapi_is_sysfs_port(rec)
             ? vxsysfs_query_discport(fd, rec, index, port, status)
             : query("vxapi_query_discport", fd, rec, EXT_CC_QUERY, kQueryDiscPort, index, port,
                     sizeof(EXT_DISC_PORT), status);
@@ -217,7 +216,7 @@ int vxapi_query_disctgt(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DI
     uint32_t local_status = 0;
     if (status == nullptr) status = &local_status;
     const int result =
-        is_sysfs_port(rec)
+        vxapi_is_sysfs_port(rec)
             ? vxsysfs_query_disctgt(fd, rec, index, target, status)
             : query("vxapi_query_disctgt", fd, rec, EXT_CC_QUERY, kQueryDiscTarget, index, target,
                     sizeof(EXT_DISC_TARGET), status);
@@ -228,37 +227,37 @@ int vxapi_query_disctgt(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DI
 }
 
 int vxapi_query_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status) {
-    if (is_sysfs_port(rec)) return vxsysfs_query_chip(fd, rec, chip, status);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_chip(fd, rec, chip, status);
     return query("vxapi_query_chip", fd, rec, EXT_CC_QUERY, kQueryChip, 0, chip, sizeof(EXT_CHIP), status);
 }
 
 int vxapi_query_cnaport(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status) {
-    if (is_sysfs_port(rec)) return vxsysfs_query_cnaport(fd, rec, cna, status);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_cnaport(fd, rec, cna, status);
     return query("vxapi_query_cnaport", fd, rec, EXT_CC_QUERY, kQueryCnaPort, 0, cna, sizeof(EXT_CNA_PORT),
                  status);
 }
 
 int vxapi_query_driver(int fd, vxapi_priv_database* rec, EXT_DRIVER* driver, uint32_t* status) {
-    if (is_sysfs_port(rec)) return vxsysfs_query_driver(fd, rec, driver, status);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_driver(fd, rec, driver, status);
     return query("vxapi_query_driver", fd, rec, EXT_CC_GET_DATA, kDataDriver, 0, driver, sizeof(EXT_DRIVER),
                  status);
 }
 
 int vxapi_query_fw(int fd, vxapi_priv_database* rec, EXT_FW* fw, uint32_t* status) {
-    if (is_sysfs_port(rec)) return vxsysfs_query_fw(fd, rec, fw, status);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_fw(fd, rec, fw, status);
     return query("vxapi_query_fw", fd, rec, EXT_CC_GET_DATA, kDataFirmware, 0, fw, sizeof(EXT_FW), status);
 }
 
 int vxapi_get_statistics(int fd, vxapi_priv_database* rec, EXT_HBA_PORT_STAT* stat, uint32_t* status,
                          uint32_t* detail_status) {
-    if (is_sysfs_port(rec)) return vxsysfs_get_statistics(fd, rec, stat, status);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_get_statistics(fd, rec, stat, status);
     return get_stats("vxapi_get_statistics", fd, rec, kDataStatistics, nullptr, 0, stat, sizeof(EXT_HBA_PORT_STAT),
                      status, detail_status);
 }
 
 int vxapi_get_port_statistics(int fd, vxapi_priv_database* rec, const void* request, EXT_HBA_PORT_STAT* stat,
                               uint32_t* status, uint32_t* detail_status) {
-    if (is_sysfs_port(rec)) return vxsysfs_get_port_statistics(fd, rec, request, stat, status);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_get_port_statistics(fd, rec, request, stat, status);
     return get_stats("vxapi_get_port_statistics", fd, rec, kDataPortStatistics, request, kRemotePortRequestLen,
                      stat, sizeof(EXT_HBA_PORT_STAT), status, detail_status);
 }
@@ -272,7 +271,7 @@ int vxapi_get_fc4_statistics(int fd, vxapi_priv_database* rec, const void* reque
 
 int vxapi_get_port_summary(int fd, vxapi_priv_database* rec, const void* request, void* response,
                            uint32_t response_len, uint32_t* status, uint32_t* detail_status, uint32_t* delivered) {
-    if (is_sysfs_port(rec)) {
+    if (vxapi_is_sysfs_port(rec)) {
         // The transport builds its reply itself, whole.
         if (delivered != nullptr) *delivered = response_len;
         return vxsysfs_get_port_summary(fd, rec, static_cast<const uint32_t*>(request),
@@ -289,7 +288,7 @@ int vxapi_get_port_summary(int fd, vxapi_priv_database* rec, const void* request
 }
 
 int vxapi_get_dcbx_param(int fd, vxapi_priv_database* rec, void* response, uint32_t* length, uint32_t* status) {
-    if (is_sysfs_port(rec)) return vxsysfs_get_dcbx_param(fd, rec, response, length, status);
+    if (vxapi_is_sysfs_port(rec)) return vxsysfs_get_dcbx_param(fd, rec, response, length, status);
     VxReply reply;
     const int result = send("vxapi_get_dcbx_param", fd, rec, EXT_CC_GET_DATA, kDataDcbx, 0, nullptr, 0, response,
                             length != nullptr ? *length : 0, &reply);
@@ -301,7 +300,7 @@ int vxapi_get_dcbx_param(int fd, vxapi_priv_database* rec, void* response, uint3
 
 int vxapi_wwpn_to_scsiaddr(int fd, vxapi_priv_database* rec, const void* request, uint32_t request_len,
                            EXT_SCSI_ADDR* addr, uint32_t* status) {
-    if (is_sysfs_port(rec)) {
+    if (vxapi_is_sysfs_port(rec)) {
         return vxsysfs_wwpn_to_scsiaddr(fd, rec, static_cast<const uint8_t*>(request), request_len, addr, status);
     }
     // A driver that knows no address for the name leaves the answer zero.
@@ -328,7 +327,7 @@ int vxapi_async_event_reg(int fd, vxapi_priv_database* rec, uint32_t enable, uin
 
     // A sysfs port that has a netlink socket gets its events from the
     // socket: the record's flag is the whole of the registration.
-    if (is_sysfs_port(rec) && (rec->features & (VX_FEAT_NL_VENDOR | VX_FEAT_NL_SCSI_FC)) != 0) {
+    if (vxapi_is_sysfs_port(rec) && (rec->features & (VX_FEAT_NL_VENDOR | VX_FEAT_NL_SCSI_FC)) != 0) {
         *status = EXT_STATUS_OK;
         set_aen_feature(rec, enable);
         return VX_RESULT_OK;
@@ -365,7 +364,7 @@ int vxapi_async_event_get(int fd, vxapi_priv_database* rec, void* buffer, uint32
     }
 
     int result;
-    if (is_sysfs_port(rec)) {
+    if (vxapi_is_sysfs_port(rec)) {
         result = netlink_events(rec, buffer, length);
     } else {
         VxRequest req;
@@ -426,7 +425,7 @@ void vxapi_read_flash(int fd, vxapi_priv_database* rec, uint32_t offset, uint32_
 }
 
 int vxapi_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status) {
-    if (rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0) {
+    if (vxapi_is_sysfs_port(rec)) {
         return vxsysfs_get_driver_specifics(fd, rec, response, status);
     }
     VxRequest req;

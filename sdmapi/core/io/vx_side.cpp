@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/vx_port_road.h"
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "core/io/vx_diag.h"
@@ -27,8 +28,6 @@ constexpr uint16_t kI2cWrite = 1;
 constexpr uint16_t kI2cRead = 2;
 
 uint32_t features_of(const vxapi_priv_database* rec) { return rec != nullptr ? rec->features : 0; }
-
-bool is_sysfs_port(const vxapi_priv_database* rec) { return (features_of(rec) & VX_FEAT_SYSFS) != 0; }
 
 int host_of(const vxapi_priv_database* rec) { return static_cast<int>(rec->host_no); }
 
@@ -182,7 +181,7 @@ int32_t tarno_sysfs(int handle, vxapi_priv_database* rec, uint16_t op, SD_TARNO_
 
 int32_t vxapi_getSFPbuffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pSFPbuf, uint32_t SFPbuf_size,
                            uint32_t* pext_stat) {
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return vxsysfs_get_sfp(handle, api_priv_data_inst, pSFPbuf, SFPbuf_size, pext_stat);
     }
     return send("vxapi_getSFPbuffer", handle, api_priv_data_inst, EXT_CC_GET_SFP_DATA, 0, nullptr, 0, pSFPbuf,
@@ -201,7 +200,7 @@ int32_t vxapi_set_i2c_buffer(int handle, vxapi_priv_database* api_priv_data_inst
 
 int32_t vxapi_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* buf, uint32_t* buf_size,
                           uint32_t* pext_stat) {
-    if (is_sysfs_port(api_priv_data_inst)) {
+    if (vxapi_is_sysfs_port(api_priv_data_inst)) {
         return vxsysfs_get_fw_dump(handle, api_priv_data_inst, buf, buf_size, pext_stat);
     }
     return send("vxapi_get_fw_dump", handle, api_priv_data_inst, EXT_CC_GET_FW_DUMP, 0, nullptr, 0, buf,
@@ -232,7 +231,7 @@ int32_t vxapi_tarno_mgmt(int handle, vxapi_priv_database* api_priv_data_inst, ui
     // Tarno attribute exists, for a request that did nothing.
     if (pParameters == nullptr || !is_tarno_op(Operation)) {
         trace(kErr, name, ": invalid operation or no parameters.");
-    } else if (!is_sysfs_port(api_priv_data_inst)) {
+    } else if (!vxapi_is_sysfs_port(api_priv_data_inst)) {
         result = tarno_ioctl(name, handle, api_priv_data_inst, Operation, pParameters, pext_stat);
     } else if ((features_of(api_priv_data_inst) & VX_FEAT_BSG) != 0) {
         result = tarno_bsg(handle, api_priv_data_inst, Operation, pParameters, pext_stat);

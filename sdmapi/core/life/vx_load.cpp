@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "base/vx_env.h"
+#include "base/vx_port_road.h"
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "base/vx_sem.h"
@@ -79,7 +80,7 @@ bool first_port_is_sysfs() {
     if (api_priv_database == nullptr) return false;
     DL_node* node = nullptr;
     dlist_for_each_nomark(api_priv_database, node) {
-        return (static_cast<const vxapi_priv_database*>(node->data)->features & VX_FEAT_SYSFS) != 0;
+        return vxapi_is_sysfs_port(static_cast<const vxapi_priv_database*>(node->data));
     }
     return false;
 }
@@ -299,7 +300,7 @@ int vxapi_open_adapter(vxapi_priv_database* api_priv_data_inst, int* papi_handle
         return 1;
     }
     vxapi_priv_database* rec = api_priv_data_inst;
-    if ((rec->features & VX_FEAT_SYSFS) != 0) {
+    if (vxapi_is_sysfs_port(rec)) {
         // An open port keeps its handle: a handle given out stays valid.
         if (rec->open_cnt == 0 || rec->apihandle == 0) rec->apihandle = vxapi_assign_apihandle(rec, position);
     } else if (rec->open_cnt == 0) {
@@ -341,7 +342,7 @@ int vxapi_close_adapter(vxapi_priv_database* api_priv_data_inst, uint32_t* perr)
         vxapi_legacy_slot_close(rec->apihandle, rec->open_cnt);
         return 0;
     }
-    if ((rec->features & VX_FEAT_SYSFS) == 0 && vx::sys().close(rec->oshandle) != 0) {
+    if (!vxapi_is_sysfs_port(rec) && vx::sys().close(rec->oshandle) != 0) {
         if (perr != nullptr) *perr = static_cast<uint32_t>(errno);
         return 1;
     }
