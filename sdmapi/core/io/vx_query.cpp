@@ -173,16 +173,12 @@ int netlink_events(vxapi_priv_database* rec, void* buffer, uint32_t* length) {
     return result;
 }
 
-}  // namespace
+// ---------------------------------------------------------------- the two roads of the queries
 
-bool vxapi_loop_id_to_alpa(uint16_t loop_id, uint8_t* alpa) {
-    if (loop_id >= kLoopIdCount) return false;
-    if (alpa != nullptr) *alpa = kLoopIdToAlpa[loop_id];
-    return true;
-}
+// The driver's requests of the queries whose sysfs twins take the same
+// arguments.
 
-int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status) {
-    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_hbanode(fd, rec, node, status);
+int ioctl_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status) {
     const int result =
         query("vxapi_query_hbanode", fd, rec, EXT_CC_QUERY, kQueryNode, 0, node, sizeof(EXT_HBA_NODE), status);
     // A driver that runs inside a virtual machine ("vm" in its version)
@@ -194,19 +190,125 @@ int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, ui
     return result;
 }
 
-int vxapi_query_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status) {
-    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_hbaport(fd, rec, port, status);
+int ioctl_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status) {
     return query("vxapi_query_hbaport", fd, rec, EXT_CC_QUERY, kQueryPort, 0, port, sizeof(EXT_HBA_PORT), status);
+}
+
+int ioctl_discport(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_PORT* port, uint32_t* status) {
+    return query("vxapi_query_discport", fd, rec, EXT_CC_QUERY, kQueryDiscPort, index, port, sizeof(EXT_DISC_PORT),
+                 status);
+}
+
+int ioctl_disctgt(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_TARGET* target, uint32_t* status) {
+    return query("vxapi_query_disctgt", fd, rec, EXT_CC_QUERY, kQueryDiscTarget, index, target,
+                 sizeof(EXT_DISC_TARGET), status);
+}
+
+int ioctl_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status) {
+    return query("vxapi_query_chip", fd, rec, EXT_CC_QUERY, kQueryChip, 0, chip, sizeof(EXT_CHIP), status);
+}
+
+int ioctl_cnaport(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status) {
+    return query("vxapi_query_cnaport", fd, rec, EXT_CC_QUERY, kQueryCnaPort, 0, cna, sizeof(EXT_CNA_PORT),
+                 status);
+}
+
+int ioctl_driver(int fd, vxapi_priv_database* rec, EXT_DRIVER* driver, uint32_t* status) {
+    return query("vxapi_query_driver", fd, rec, EXT_CC_GET_DATA, kDataDriver, 0, driver, sizeof(EXT_DRIVER),
+                 status);
+}
+
+int ioctl_fw(int fd, vxapi_priv_database* rec, EXT_FW* fw, uint32_t* status) {
+    return query("vxapi_query_fw", fd, rec, EXT_CC_GET_DATA, kDataFirmware, 0, fw, sizeof(EXT_FW), status);
+}
+
+int ioctl_dcbx_param(int fd, vxapi_priv_database* rec, void* response, uint32_t* length, uint32_t* status) {
+    VxReply reply;
+    const int result = send("vxapi_get_dcbx_param", fd, rec, EXT_CC_GET_DATA, kDataDcbx, 0, nullptr, 0, response,
+                            length != nullptr ? *length : 0, &reply);
+    if (status != nullptr) *status = reply.status;
+    // The bytes delivered, never more than the buffer holds.
+    if (length != nullptr && result != VX_RESULT_NOT_BUILT) *length = reply.response_len;
+    return result;
+}
+
+int ioctl_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status) {
+    VxRequest req;
+    req.command = EXT_CC_DRIVER_SPECIFIC;
+    req.response = response;
+    req.response_len = response != nullptr ? kDriverSpecificsLen : 0;
+    VxReply reply;
+    const int result = vxapi_send_request("vxapi_get_driver_specifics", fd, rec, req, &reply);
+    if (status != nullptr) *status = reply.status;
+    return result;
+}
+
+// The queries whose two forms take the worker's own arguments: one instance
+// per road. The workers ask the port's instance (the other queries have
+// forms of their own per road and choose with an if).
+struct VxQueryRoad {
+    int (*hbanode)(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status);
+    int (*hbaport)(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status);
+    int (*discport)(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_PORT* port, uint32_t* status);
+    int (*disctgt)(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_TARGET* target, uint32_t* status);
+    int (*chip)(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status);
+    int (*cnaport)(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status);
+    int (*driver)(int fd, vxapi_priv_database* rec, EXT_DRIVER* driver, uint32_t* status);
+    int (*fw)(int fd, vxapi_priv_database* rec, EXT_FW* fw, uint32_t* status);
+    int (*dcbx_param)(int fd, vxapi_priv_database* rec, void* response, uint32_t* length, uint32_t* status);
+    int (*driver_specifics)(int fd, vxapi_priv_database* rec, void* response, uint32_t* status);
+};
+
+constexpr VxQueryRoad kIoctlQueries = {
+    .hbanode = ioctl_hbanode,
+    .hbaport = ioctl_hbaport,
+    .discport = ioctl_discport,
+    .disctgt = ioctl_disctgt,
+    .chip = ioctl_chip,
+    .cnaport = ioctl_cnaport,
+    .driver = ioctl_driver,
+    .fw = ioctl_fw,
+    .dcbx_param = ioctl_dcbx_param,
+    .driver_specifics = ioctl_driver_specifics,
+};
+
+constexpr VxQueryRoad kSysfsQueries = {
+    .hbanode = vxsysfs_query_hbanode,
+    .hbaport = vxsysfs_query_hbaport,
+    .discport = vxsysfs_query_discport,
+    .disctgt = vxsysfs_query_disctgt,
+    .chip = vxsysfs_query_chip,
+    .cnaport = vxsysfs_query_cnaport,
+    .driver = vxsysfs_query_driver,
+    .fw = vxsysfs_query_fw,
+    .dcbx_param = vxsysfs_get_dcbx_param,
+    .driver_specifics = vxsysfs_get_driver_specifics,
+};
+
+const VxQueryRoad& queries_of(const vxapi_priv_database* rec) {
+    return vxapi_is_sysfs_port(rec) ? kSysfsQueries : kIoctlQueries;
+}
+
+}  // namespace
+
+bool vxapi_loop_id_to_alpa(uint16_t loop_id, uint8_t* alpa) {
+    if (loop_id >= kLoopIdCount) return false;
+    if (alpa != nullptr) *alpa = kLoopIdToAlpa[loop_id];
+    return true;
+}
+
+int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status) {
+    return queries_of(rec).hbanode(fd, rec, node, status);
+}
+
+int vxapi_query_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status) {
+    return queries_of(rec).hbaport(fd, rec, port, status);
 }
 
 int vxapi_query_discport(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_PORT* port, uint32_t* status) {
     uint32_t local_status = 0;
     if (status == nullptr) status = &local_status;
-    const int result =
-        vxapi_is_sysfs_port(rec)
-            ? vxsysfs_query_discport(fd, rec, index, port, status)
-            : query("vxapi_query_discport", fd, rec, EXT_CC_QUERY, kQueryDiscPort, index, port,
-                    sizeof(EXT_DISC_PORT), status);
+    const int result = queries_of(rec).discport(fd, rec, index, port, status);
     if (result == 0 && *status == EXT_STATUS_OK && port != nullptr) complete_alpa(port->Id, port->Type, port->LoopID);
     return result;
 }
@@ -215,11 +317,7 @@ int vxapi_query_disctgt(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DI
                         uint32_t* status) {
     uint32_t local_status = 0;
     if (status == nullptr) status = &local_status;
-    const int result =
-        vxapi_is_sysfs_port(rec)
-            ? vxsysfs_query_disctgt(fd, rec, index, target, status)
-            : query("vxapi_query_disctgt", fd, rec, EXT_CC_QUERY, kQueryDiscTarget, index, target,
-                    sizeof(EXT_DISC_TARGET), status);
+    const int result = queries_of(rec).disctgt(fd, rec, index, target, status);
     if (result == 0 && *status == EXT_STATUS_OK && target != nullptr) {
         complete_alpa(target->Id, target->Type, target->LoopID);
     }
@@ -227,25 +325,19 @@ int vxapi_query_disctgt(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DI
 }
 
 int vxapi_query_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status) {
-    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_chip(fd, rec, chip, status);
-    return query("vxapi_query_chip", fd, rec, EXT_CC_QUERY, kQueryChip, 0, chip, sizeof(EXT_CHIP), status);
+    return queries_of(rec).chip(fd, rec, chip, status);
 }
 
 int vxapi_query_cnaport(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status) {
-    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_cnaport(fd, rec, cna, status);
-    return query("vxapi_query_cnaport", fd, rec, EXT_CC_QUERY, kQueryCnaPort, 0, cna, sizeof(EXT_CNA_PORT),
-                 status);
+    return queries_of(rec).cnaport(fd, rec, cna, status);
 }
 
 int vxapi_query_driver(int fd, vxapi_priv_database* rec, EXT_DRIVER* driver, uint32_t* status) {
-    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_driver(fd, rec, driver, status);
-    return query("vxapi_query_driver", fd, rec, EXT_CC_GET_DATA, kDataDriver, 0, driver, sizeof(EXT_DRIVER),
-                 status);
+    return queries_of(rec).driver(fd, rec, driver, status);
 }
 
 int vxapi_query_fw(int fd, vxapi_priv_database* rec, EXT_FW* fw, uint32_t* status) {
-    if (vxapi_is_sysfs_port(rec)) return vxsysfs_query_fw(fd, rec, fw, status);
-    return query("vxapi_query_fw", fd, rec, EXT_CC_GET_DATA, kDataFirmware, 0, fw, sizeof(EXT_FW), status);
+    return queries_of(rec).fw(fd, rec, fw, status);
 }
 
 int vxapi_get_statistics(int fd, vxapi_priv_database* rec, EXT_HBA_PORT_STAT* stat, uint32_t* status,
@@ -288,14 +380,7 @@ int vxapi_get_port_summary(int fd, vxapi_priv_database* rec, const void* request
 }
 
 int vxapi_get_dcbx_param(int fd, vxapi_priv_database* rec, void* response, uint32_t* length, uint32_t* status) {
-    if (vxapi_is_sysfs_port(rec)) return vxsysfs_get_dcbx_param(fd, rec, response, length, status);
-    VxReply reply;
-    const int result = send("vxapi_get_dcbx_param", fd, rec, EXT_CC_GET_DATA, kDataDcbx, 0, nullptr, 0, response,
-                            length != nullptr ? *length : 0, &reply);
-    if (status != nullptr) *status = reply.status;
-    // The bytes delivered, never more than the buffer holds.
-    if (length != nullptr && result != VX_RESULT_NOT_BUILT) *length = reply.response_len;
-    return result;
+    return queries_of(rec).dcbx_param(fd, rec, response, length, status);
 }
 
 int vxapi_wwpn_to_scsiaddr(int fd, vxapi_priv_database* rec, const void* request, uint32_t request_len,
@@ -425,15 +510,5 @@ void vxapi_read_flash(int fd, vxapi_priv_database* rec, uint32_t offset, uint32_
 }
 
 int vxapi_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status) {
-    if (vxapi_is_sysfs_port(rec)) {
-        return vxsysfs_get_driver_specifics(fd, rec, response, status);
-    }
-    VxRequest req;
-    req.command = EXT_CC_DRIVER_SPECIFIC;
-    req.response = response;
-    req.response_len = response != nullptr ? kDriverSpecificsLen : 0;
-    VxReply reply;
-    const int result = vxapi_send_request("vxapi_get_driver_specifics", fd, rec, req, &reply);
-    if (status != nullptr) *status = reply.status;
-    return result;
+    return queries_of(rec).driver_specifics(fd, rec, response, status);
 }
