@@ -1,8 +1,8 @@
 // The road by which a port's requests reach the driver. A port that the
 // driver serves through its ioctl node takes the ioctl road; a sysfs port
 // (feature 0x20) takes the sysfs twins, and its vendor commands the bsg node
-// of its FC host or the vendor netlink socket. The workers ask these two
-// functions and nothing else.
+// of its FC host or the vendor netlink socket. Whether a port is a sysfs
+// port is asked of vxapi_is_sysfs_port alone.
 #pragma once
 
 #include <cstdint>
