@@ -34,13 +34,13 @@ count=$(printf '%s' "$defs" | grep -c . || true)
 defined_in() {
   local pattern="$1" o
   for o in "${objects[@]}"; do
-    [[ "$o" =~ $pattern ]] && nm -P --defined-only "$o" | awk '$2 ~ /^[TDBR]$/ {print $1}'
+    if [[ "$o" =~ $pattern ]]; then nm -P --defined-only "$o" | awk '$2 ~ /^[TDBR]$/ {print $1}'; fi
   done | sort -u
 }
 needed_by() {
   local pattern="$1" o
   for o in "${objects[@]}"; do
-    [[ "$o" =~ $pattern ]] && nm -P -u "$o" | awk -v o="${o##*/sdmapi/}" '{print $1, o}'
+    if [[ "$o" =~ $pattern ]]; then nm -P -u "$o" | awk -v o="${o##*/sdmapi/}" '{print $1, o}'; fi
   done | sort -k1,1
 }
 
