@@ -14,10 +14,11 @@
 #include <vector>
 
 #include "base/vx_chips.h"
-#include "core/vx_ioctl.h"
-#include "core/vx_layout.h"
-#include "core/vx_records.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_layout.h"
+#include "base/vx_records.h"
+#include "base/vx_request.h"
+#include "base/vx_sddbg.h"
+#include "core/flash/vx_flash_layout.h"
 #include "platform/vx_platform.h"
 #include "shared_file_support.h"
 #include "sim_driver.h"

@@ -4,7 +4,7 @@
 #include <numeric>
 
 #include "api_rig.h"
-#include "core/vx_passthru.h"
+#include "core/io/vx_passthru.h"
 #include "sim_bsg.h"
 #include "sim_passthru.h"
 #include "sysfs_rig.h"

@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/vx_api_lock.h"
-#include "core/vx_load.h"
+#include "core/life/vx_api_lock.h"
+#include "core/life/vx_load.h"
 #include "shared_file_support.h"
 #include "sim_adapters.h"
 #include "sim_flash.h"

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "api_rig.h"
-#include "core/vx_vpd_fields.h"
+#include "base/vx_vpd_fields.h"
 #include "fw24xx_builder.h"
 #include "sim_diag.h"
 #include "sim_diag_driver.h"

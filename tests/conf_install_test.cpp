@@ -4,8 +4,8 @@
 // save that reports success leaves them new.
 #include <sys/wait.h>
 
-#include "core/vx_conf_file.h"
-#include "core/vx_modparam.h"
+#include "base/vx_conf_file.h"
+#include "base/vx_modparam.h"
 #include "failover/vx_fo_modtable.h"
 #include "failover/vx_fo_optstr.h"
 #include "sim_modtable.h"

@@ -4,13 +4,15 @@
 #include <memory>
 #include <set>
 
-#include "core/vx_load.h"
+#include "core/life/vx_load.h"
 #include "shared_file_support.h"
 #include "sim_adapters.h"
 #include "sim_bsg.h"
 #include "sim_flash.h"
 #include "sim_sysfs_adapters.h"
 #include "sim_sysfs_flash.h"
+#include "transport/vx_apidev.h"
+#include "transport/vx_netlink.h"
 #include "transport/vx_sysfs_prim.h"
 #include "vxsdm.h"
 

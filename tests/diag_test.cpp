@@ -1,15 +1,15 @@
 // Diagnostic and tuning workers: the road each takes by the port's transports, the FRU records built from images,
 // the FRU status pulse, boot code version texts and the global layout's region check and reload.
-#include "core/vx_diag.h"
-#include "core/vx_fru.h"
-#include "core/vx_layout.h"
-#include "core/vx_load.h"
+#include "base/vx_layout.h"
+#include "core/flash/vx_fru.h"
+#include "core/io/vx_diag.h"
+#include "core/life/vx_load.h"
 #include "fw24xx_builder.h"
+#include "road_rig.h"
 #include "sim_diag.h"
 #include "sim_diag_driver.h"
 #include "sim_mgmt_bsg.h"
 #include "sim_nl_vendor.h"
-#include "road_rig.h"
 #include "sysfs_rig.h"
 #include "transport/vx_netlink.h"
 

@@ -1,8 +1,8 @@
 // Discovery of ports through the new and the old ioctl drivers.
 #include <sys/sysmacros.h>
 
-#include "core/vx_discovery.h"
-#include "core/vx_env.h"
+#include "base/vx_env.h"
+#include "core/life/vx_discovery.h"
 #include "sim_adapters.h"
 #include "sim_queries.h"
 #include "test_support.h"

@@ -1,6 +1,6 @@
 // The host checks at library start: VMware or ordinary host, the ioctl
 // support module of the 2.6.9 kernel line, the guard of configuration rewrites.
-#include "core/vx_env.h"
+#include "base/vx_env.h"
 #include "test_support.h"
 
 namespace {

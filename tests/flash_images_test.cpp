@@ -2,7 +2,8 @@
 // the boot-code versions read from flash. Buffers are exact heap copies, so over-reads are reported.
 #include <tuple>
 
-#include "core/vx_flash_images.h"
+#include "base/vx_flash_images.h"
+#include "core/flash/vx_flash_versions.h"
 #include "fw24xx_builder.h"
 #include "image/flash_formats.h"
 #include "sim_flash.h"

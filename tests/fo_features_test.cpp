@@ -1,7 +1,7 @@
 // The HBA feature settings through the public functions against module configuration files in the simulated
 // host's /etc, and the driver's module parameters (the file under /sys/module, absent while the driver is not
 // loaded, and the modprobe configuration file).
-#include "core/vx_modparam.h"
+#include "base/vx_modparam.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_optline.h"
 #include "test_support.h"

@@ -1,7 +1,7 @@
 // Flash update tokens in the shared file, and the flash update capabilities request.
 #include <atomic>
 
-#include "core/vx_fut.h"
+#include "core/flash/vx_fut.h"
 #include "shared_file_support.h"
 
 namespace {

@@ -1,5 +1,6 @@
 // The option ROM layout: from the flash layout table, the fixed layouts, and the region lookup.
-#include "core/vx_layout.h"
+#include "base/vx_layout.h"
+#include "core/flash/vx_flash_layout.h"
 #include "sim_flash.h"
 #include "test_support.h"
 #include "transport/vx_sysfs_flash.h"

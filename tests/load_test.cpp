@@ -6,12 +6,14 @@
 #include <atomic>
 #include <set>
 
-#include "core/vx_fut.h"
-#include "core/vx_load.h"
+#include "core/flash/vx_fut.h"
+#include "core/life/vx_load.h"
 #include "shared_file_support.h"
 #include "sim_adapters.h"
-#include "transport/vx_sysfs_prim.h"
+#include "transport/vx_apidev.h"
+#include "transport/vx_netlink.h"
 #include "transport/vx_sysfs.h"
+#include "transport/vx_sysfs_prim.h"
 #include "vxsdm.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <array>
 #include <thread>
 
-#include "core/vx_load.h"
-#include "core/vx_port_speed.h"
-#include "core/vx_query.h"
+#include "base/vx_port_speed.h"
+#include "core/io/vx_query.h"
+#include "core/life/vx_load.h"
 #include "sim_nl_vendor.h"
 #include "sysfs_rig.h"
 #include "transport/vx_netlink.h"

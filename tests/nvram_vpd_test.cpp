@@ -1,5 +1,6 @@
 // NVRAM and VPD requests of a port: the driver road, the sysfs twins, the VPD regions in flash.
-#include "core/vx_nvram_vpd.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/flash/vx_nvram_vpd.h"
 #include "sim_nvram_vpd.h"
 #include "test_support.h"
 

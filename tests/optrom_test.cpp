@@ -1,6 +1,7 @@
 // Option ROM reads and updates through the driver, writes widened to whole flash sectors.
-#include "core/vx_layout.h"
-#include "core/vx_optrom.h"
+#include "base/vx_layout.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/flash/vx_optrom.h"
 #include "sim_flash.h"
 #include "sim_nvram_vpd.h"
 #include "test_support.h"

@@ -1,9 +1,10 @@
 // The query, statistics and event workers on both request headers, the send
 // path under them and its small helpers, driven against the simulated driver.
-#include "core/vx_query.h"
+#include "core/io/vx_query.h"
 #include "image/flash_formats.h"
 #include "sim_queries.h"
 #include "test_support.h"
+#include "transport/vx_ioctl_road.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/vx_modparam.h"
+#include "base/vx_modparam.h"
 #include "failover/vx_fo_oldstore.h"
 #include "failover/vx_fo_store.h"
 #include "failover/vx_fo_stores.h"

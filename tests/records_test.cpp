@@ -2,7 +2,7 @@
 #include <atomic>
 #include <thread>
 
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 #include "sim_adapters.h"
 #include "test_support.h"
 

@@ -1,7 +1,8 @@
 // Region versions, activation, virtual ports and the active image set of a converged adapter.
 #include <numeric>
 
-#include "core/vx_regions.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/flash/vx_regions.h"
 #include "sim_regions.h"
 #include "test_support.h"
 

@@ -12,9 +12,9 @@
 #include <chrono>
 #include <thread>
 
-#include "core/vx_event.h"
-#include "core/vx_sem.h"
-#include "core/vx_shared.h"
+#include "base/vx_sem.h"
+#include "core/life/vx_event.h"
+#include "core/life/vx_shared.h"
 #include "test_support.h"
 
 namespace shtest {

@@ -4,6 +4,7 @@
 #include <sys/sem.h>
 
 #include <atomic>
+#include <sstream>
 #include <thread>
 
 #include "sim_flash.h"
@@ -189,6 +190,34 @@ TEST(SysfsFlash, UpdateHoldsTheLockFromTheSectorReadToTheWrite) {
         EXPECT_EQ(std::pair(status, locks), std::pair(0u, 1));
         EXPECT_TRUE(*r.w->flash == want);
     }
+}
+
+// The alignment of an update on this road reads through the sysfs reads, and
+// its trace names the same steps as on the driver's road: the sector size
+// (none in the host's files), the flash descriptor (none in this flash), the
+// read of the sectors.
+TEST(SysfsFlash, AlignmentTracesTheStepsOfTheDriversRoad) {
+    RoadRig r(0x2532, Chunked);
+    r.rig.host.clear_stderr();
+    vx_debug |= VXDBG_STEP;
+    Bytes mine = pattern(4, 7);
+    uint32_t status = 0xDEAD;
+    EXPECT_EQ(vxsysfs_update_optrom(-1, r.port, mine.data(), 4, 0xFFFF, 0x10005, &status), 0);
+    EXPECT_EQ(status, 0u);
+    std::istringstream trace(r.rig.host.stderr_text());
+    std::string steps;
+    for (std::string line; std::getline(trace, line);) {
+        if (line.rfind("vxapi_", 0) == 0) steps += line + "\n";
+    }
+    EXPECT_EQ(steps,
+              "vxapi_sector_align: entered\n"
+              "vxapi_get_flash_sector_size: entered.\n"
+              "vxapi_get_flash_sector_size: exiting.\n"
+              "vxapi_sector_align: Sector size read failed\n"
+              "vxapi_read_optrom: entered.\n"
+              "vxapi_sector_align: FDT not present\n"
+              "vxapi_read_optrom: entered.\n"
+              "vxapi_sector_align: exiting\n");
 }
 
 // Through the public functions over bsg and over the files: the load reads

@@ -4,7 +4,7 @@
 #include <new>
 #include <numeric>
 
-#include "core/vx_optrom.h"
+#include "core/flash/vx_optrom.h"
 #include "sim_bsg.h"
 #include "sim_mgmt_bsg.h"
 #include "sim_sysfs_flash.h"

@@ -3,8 +3,9 @@
 // of sysfs ports on the records it makes; and every property query of the management API on such a port.
 #include <utility>
 
-#include "core/vx_discovery.h"
-#include "core/vx_ioctl.h"
+#include "base/vx_request.h"
+#include "core/io/vx_query.h"
+#include "core/life/vx_discovery.h"
 #include "sysfs_rig.h"
 #include "transport/vx_sysfs_attrs.h"
 #include "transport/vx_sysfs_mgmt.h"

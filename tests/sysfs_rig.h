@@ -6,7 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "core/vx_sem.h"
+#include "base/vx_sem.h"
+#include "core/life/vx_port_attach.h"
 #include "shared_file_support.h"
 #include "sim_adapters.h"
 #include "sim_bsg.h"

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/vx_sem.h"
+#include "base/vx_sem.h"
 #include "test_support.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "core/vx_env.h"
-#include "core/vx_udev.h"
+#include "base/vx_env.h"
+#include "core/io/vx_udev.h"
 #include "sysfs_rig.h"
 
 namespace udevtest {

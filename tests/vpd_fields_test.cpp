@@ -3,7 +3,9 @@
 #include <map>
 #include <tuple>
 
-#include "core/vx_vpd_fields.h"
+#include "base/vx_vpd_fields.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/flash/vx_nvram_vpd.h"
 #include "fw24xx_builder.h"
 #include "sim_nvram_vpd.h"
 #include "test_support.h"

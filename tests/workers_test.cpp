@@ -1,8 +1,8 @@
 // The pass-through, LUN list, beacon, RNID and loopback workers against the simulated driver and fabric, on both
 // request headers; the transceiver, i2c, dump, port speed and Tarno workers: the road each takes by the port's
 // transports, the driver forms of Tarno requests, i2c pieces and dump lengths on the driver road.
-#include "core/vx_load.h"
-#include "core/vx_passthru.h"
+#include "core/io/vx_passthru.h"
+#include "core/life/vx_load.h"
 #include "road_rig.h"
 #include "sim_nl_vendor.h"
 #include "sim_passthru.h"

@@ -6,9 +6,10 @@
 #include <cstring>
 
 #include "api/vx_sdframe.h"
-#include "core/vx_load.h"
-#include "core/vx_shared.h"
-#include "core/vx_vpd_fields.h"
+#include "base/vx_vpd_fields.h"
+#include "core/io/vx_passthru.h"
+#include "core/life/vx_load.h"
+#include "core/life/vx_shared.h"
 #include "vxsdm.h"
 
 namespace {

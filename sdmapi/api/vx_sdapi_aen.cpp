@@ -5,10 +5,10 @@
 #include <cstdint>
 
 #include "api/vx_sdframe.h"
-#include "core/vx_event.h"
-#include "core/vx_query.h"
-#include "core/vx_sem.h"
-#include "core/vx_shared.h"
+#include "base/vx_sem.h"
+#include "core/io/vx_query.h"
+#include "core/life/vx_event.h"
+#include "core/life/vx_shared.h"
 #include "vxsdm.h"
 
 namespace {

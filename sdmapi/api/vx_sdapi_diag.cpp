@@ -11,8 +11,9 @@
 
 #include "api/vx_sdframe.h"
 #include "base/vx_chips.h"
-#include "core/vx_diag.h"
-#include "core/vx_driver_records.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_port_road.h"
+#include "core/io/vx_diag.h"
 #include "transport/vx_sysfs_diag.h"
 
 namespace {
@@ -78,7 +79,7 @@ SD_UINT32 SDDiagIO(int Device, SD_PUINT8 pdata, SD_UINT32 Size, SD_PUINT8 presp,
     vxapi_priv_database* rec = call.port();
     if (rec == nullptr) return call.status();
     // The driver runs diagnostic I/O only through its bsg node.
-    if ((rec->features & VX_FEAT_SYSFS) == 0) {
+    if (!vxapi_is_sysfs_port(rec)) {
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): not a sysfs port.");
         return call.done(SDERR_NOT_SUPPORTED);
     }

@@ -6,9 +6,9 @@
 // write a configuration file is SDERR_CONFIG_FILE. Changes to the host's
 // configuration are refused on VMware hosts.
 #include "api/vx_sdframe.h"
-#include "core/vx_env.h"
-#include "core/vx_modparam.h"
-#include "core/vx_udev.h"
+#include "base/vx_env.h"
+#include "base/vx_modparam.h"
+#include "core/io/vx_udev.h"
 
 namespace {
 

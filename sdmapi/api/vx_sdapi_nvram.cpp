@@ -12,9 +12,10 @@
 #include "api/vx_sdnvr.h"
 #include "api/vx_sdupdate.h"
 #include "base/vx_chips.h"
-#include "core/vx_layout.h"
-#include "core/vx_nvram_vpd.h"
-#include "core/vx_optrom.h"
+#include "base/vx_layout.h"
+#include "base/vx_port_road.h"
+#include "core/flash/vx_nvram_vpd.h"
+#include "core/flash/vx_optrom.h"
 
 namespace {
 
@@ -106,7 +107,7 @@ SD_UINT32 SDGetNVRam(int Device, SD_UINT16 HbaDevPortNum, SD_UINT32 Mode, SD_PUI
             return call.done(refreshed);
         }
         vxapi_priv_database* reader = rec;
-        if (rec->interface_type == VX_PORT_VIRTUAL && (rec->features & VX_FEAT_SYSFS) != 0 && rec->parent != nullptr) {
+        if (rec->interface_type == VX_PORT_VIRTUAL && vxapi_is_sysfs_port(rec) && rec->parent != nullptr) {
             reader = rec->parent;
         }
         result = vxapi_read_optrom(reader->oshandle, reader, pBuffer, size, region, 0, &ext);

@@ -12,8 +12,10 @@
 
 #include "api/vx_sdframe.h"
 #include "base/vx_chips.h"
-#include "core/vx_layout.h"
-#include "core/vx_optrom.h"
+#include "base/vx_layout.h"
+#include "base/vx_port_road.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/flash/vx_optrom.h"
 #include "vxsdm.h"
 
 namespace {
@@ -31,8 +33,6 @@ constexpr uint32_t kRegionWholeImage = 0;
 // the plain read fails.
 constexpr uint32_t kRegionExpansionNvram = 0x18;
 
-bool is_sysfs_port(const vxapi_priv_database* rec) { return (rec->features & VX_FEAT_SYSFS) != 0; }
-
 // A status from a worker's two results: success needs both to be 0.
 SD_UINT32 worker_status(VxSdCall& call, int result, uint32_t ext_stat, int err) {
     return vx_sd_outcome(call.name(), call.device(), result, ext_stat, err, VxSdAccept::Clean).status;
@@ -47,7 +47,7 @@ SD_UINT32 worker_status(VxSdCall& call, int result, uint32_t ext_stat, int err) 
 bool region_fits(const vxapi_priv_database* rec, uint32_t region, uint32_t buffer_size, uint32_t* region_size) {
     *region_size = 0;
     if (region == VX_REGION_RAW) return true;
-    const bool sysfs = is_sysfs_port(rec);
+    const bool sysfs = vxapi_is_sysfs_port(rec);
     if (!sysfs && !vx_chip_has(vxapi_device_id(rec), VX_CHIP_FLASH_LAYOUT_TABLE)) return true;
     if (sysfs && region == kRegionWholeImage) region = VX_REGION_WHOLE_ROM;
     uint32_t offset = 0;
@@ -70,7 +70,7 @@ bool check_region_fits(VxSdCall& call, const vxapi_priv_database* rec, uint32_t 
 // transport places.
 vxapi_priv_database* region_reader(vxapi_priv_database* rec) {
     const bool placed = vx_chip_has(vxapi_device_id(rec), VX_CHIP_VPORT_READS_PARENT_FLASH);
-    if (rec->interface_type == VX_PORT_VIRTUAL && is_sysfs_port(rec) && placed && rec->parent != nullptr) {
+    if (rec->interface_type == VX_PORT_VIRTUAL && vxapi_is_sysfs_port(rec) && placed && rec->parent != nullptr) {
         return rec->parent;
     }
     return rec;
@@ -186,7 +186,7 @@ SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffe
     int err = errno;
 
     const vxapi_phy_info* phy = rec->phy_info;
-    if ((result != 0 || ext != 0) && is_sysfs_port(rec) && Region == kRegionExpansionNvram && phy != nullptr &&
+    if ((result != 0 || ext != 0) && vxapi_is_sysfs_port(rec) && Region == kRegionExpansionNvram && phy != nullptr &&
         vx_board_has(phy->ssvendor_id, phy->ssdevice_id, VX_BOARD_EXPANSION_NVRAM)) {
         ext = 0;
         errno = 0;

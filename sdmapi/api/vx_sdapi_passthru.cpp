@@ -14,7 +14,8 @@
 #include <string>
 
 #include "api/vx_sdframe.h"
-#include "core/vx_passthru.h"
+#include "base/vx_port_road.h"
+#include "core/io/vx_passthru.h"
 #include "transport/vx_sysfs_passthru.h"
 #include "vxsdm.h"
 
@@ -79,8 +80,6 @@ constexpr uint8_t kLunNotSupported = 0x7F;
 constexpr uint32_t kLunListHead = 8;
 constexpr uint32_t kLunListLength = 4;
 constexpr uint32_t kLunEntry = 8;
-
-bool is_sysfs_port(const vxapi_priv_database* rec) { return (rec->features & VX_FEAT_SYSFS) != 0; }
 
 // The status of a SCSI command: the frame's order, with overrun and
 // underrun taken when the worker completed and the SCSI status byte (or the
@@ -179,7 +178,7 @@ void inquiry_cdb(uint8_t (&cdb)[kInquiryCdbLength], uint32_t size) {
 int32_t send_by_address(vxapi_priv_database* rec, const EXT_SCSI_ADDR& addr, const uint8_t* cdb, uint32_t cdb_len,
                         const void* out, uint32_t out_size, void* in, uint32_t* in_size, uint8_t* sense,
                         uint32_t* sense_size, uint32_t* ext_stat, uint8_t* scsi_stat) {
-    if (is_sysfs_port(rec)) {
+    if (vxapi_is_sysfs_port(rec)) {
         return vxsysfs_send_scsipt(rec->oshandle, rec, &addr, cdb, cdb_len, out, out_size, in, in_size, sense,
                                    sense_size, ext_stat, scsi_stat);
     }

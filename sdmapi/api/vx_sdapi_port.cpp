@@ -6,10 +6,11 @@
 
 #include "api/vx_sdframe.h"
 #include "base/vx_chips.h"
-#include "core/vx_layout.h"
-#include "core/vx_port_speed.h"
-#include "core/vx_regions.h"
-#include "core/vx_side.h"
+#include "base/vx_layout.h"
+#include "base/vx_port_road.h"
+#include "base/vx_port_speed.h"
+#include "core/flash/vx_regions.h"
+#include "core/io/vx_side.h"
 #include "transport/vx_sysfs_mgmt.h"
 
 namespace {
@@ -53,7 +54,7 @@ SD_UINT32 i2c_transfer(VxSdCall& call, I2cWorker worker, SD_UINT16 DevAddr, SD_P
 vxapi_priv_database* vport_parent(VxSdCall& call) {
     vxapi_priv_database* rec = call.port();
     if (rec == nullptr) return nullptr;
-    if ((rec->features & VX_FEAT_SYSFS) == 0 || vx_chip_has(vxapi_device_id(rec), VX_CHIP_NO_VPORTS)) {
+    if (!vxapi_is_sysfs_port(rec) || vx_chip_has(vxapi_device_id(rec), VX_CHIP_NO_VPORTS)) {
         vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): vports not supported.");
         call.done(SDERR_NOT_SUPPORTED);
         return nullptr;
@@ -106,7 +107,7 @@ constexpr uint32_t kXgmacStatsBytes = 4096;
 // Whether the MAC statistics of a converged port were read from its
 // attribute file (sysfs-mode ports only); if not, the controller is asked.
 bool xgmac_stats_read(VxSdCall& call, vxapi_priv_database* rec, SD_PUINT8 data) {
-    if ((rec->features & VX_FEAT_SYSFS) == 0) return false;
+    if (!vxapi_is_sysfs_port(rec)) return false;
     uint32_t ext = 0;
     if (vxsysfs_get_xgmac_stats(rec->oshandle, rec, data, kXgmacStatsBytes, &ext) == 0 && ext == 0) return true;
     vx_sd_line(VX_SD_INFO, call.name(), call.device(), "): MAC statistics not read. ext status=", ext, VXDBG_DEC);

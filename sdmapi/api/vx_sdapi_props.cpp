@@ -10,12 +10,14 @@
 
 #include "api/vx_sdframe.h"
 #include "base/vx_chips.h"
-#include "core/vx_driver_records.h"
-#include "core/vx_flash_images.h"
-#include "core/vx_layout.h"
-#include "core/vx_mpi_pep.h"
-#include "core/vx_query.h"
-#include "core/vx_regions.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_flash_images.h"
+#include "base/vx_layout.h"
+#include "base/vx_port_road.h"
+#include "core/flash/vx_flash_versions.h"
+#include "core/flash/vx_mpi_pep.h"
+#include "core/flash/vx_regions.h"
+#include "core/io/vx_query.h"
 #include "vxsdm.h"
 
 namespace {
@@ -107,7 +109,7 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
         VxSdAccept::OverUnder, [&](uint32_t* ext) { return vxapi_query_hbanode(rec->oshandle, rec, &node, ext); },
         [&]() -> SD_UINT32 {
             const uint16_t device = vxapi_device_id(rec);
-            if (vx_chip_has(device, VX_CHIP_BOOT_VERSIONS_FLASH_IOCTL) && (rec->features & VX_FEAT_SYSFS) == 0) {
+            if (vx_chip_has(device, VX_CHIP_BOOT_VERSIONS_FLASH_IOCTL) && !vxapi_is_sysfs_port(rec)) {
                 vxapi_priv_database* owner = vx_sd_adapter_port(rec);
                 vxapi_read_flash_versions(owner->oshandle, owner, &node);
             }

@@ -11,9 +11,9 @@
 #include "api/vx_sdqos.h"
 #include "api/vx_sdupdate.h"
 #include "base/vx_chips.h"
-#include "core/vx_diag.h"
-#include "core/vx_layout.h"
-#include "core/vx_optrom.h"
+#include "base/vx_layout.h"
+#include "core/flash/vx_optrom.h"
+#include "core/io/vx_diag.h"
 
 namespace {
 

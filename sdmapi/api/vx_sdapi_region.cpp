@@ -6,9 +6,9 @@
 
 #include "api/vx_sdupdate.h"
 #include "base/vx_chips.h"
-#include "core/vx_layout.h"
-#include "core/vx_load.h"
-#include "core/vx_regions.h"
+#include "base/vx_layout.h"
+#include "core/flash/vx_regions.h"
+#include "core/life/vx_load.h"
 
 namespace {
 

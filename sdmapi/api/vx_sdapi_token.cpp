@@ -10,9 +10,9 @@
 // that token unless its owner no longer runs.
 #include "api/vx_sdupdate.h"
 #include "base/vx_chips.h"
-#include "core/vx_fut.h"
-#include "core/vx_layout.h"
-#include "core/vx_regions.h"
+#include "base/vx_layout.h"
+#include "core/flash/vx_fut.h"
+#include "core/flash/vx_regions.h"
 #include "platform/vx_platform.h"
 
 namespace {

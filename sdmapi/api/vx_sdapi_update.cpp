@@ -15,12 +15,12 @@
 
 #include "api/vx_sdupdate.h"
 #include "base/vx_chips.h"
-#include "core/vx_flash_images.h"
-#include "core/vx_fru.h"
-#include "core/vx_layout.h"
-#include "core/vx_optrom.h"
-#include "core/vx_regions.h"
-#include "core/vx_vpd_fields.h"
+#include "base/vx_flash_images.h"
+#include "base/vx_layout.h"
+#include "base/vx_vpd_fields.h"
+#include "core/flash/vx_fru.h"
+#include "core/flash/vx_optrom.h"
+#include "core/flash/vx_regions.h"
 
 namespace {
 

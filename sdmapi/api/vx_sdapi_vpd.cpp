@@ -14,10 +14,10 @@
 
 #include "api/vx_sdupdate.h"
 #include "base/vx_chips.h"
-#include "core/vx_layout.h"
-#include "core/vx_load.h"
-#include "core/vx_nvram_vpd.h"
-#include "core/vx_optrom.h"
+#include "base/vx_layout.h"
+#include "core/flash/vx_nvram_vpd.h"
+#include "core/flash/vx_optrom.h"
+#include "core/life/vx_load.h"
 
 namespace {
 

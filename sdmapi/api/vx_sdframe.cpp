@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/vx_layout.h"
+#include "base/vx_layout.h"
 
 namespace {
 

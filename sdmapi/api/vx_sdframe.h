@@ -29,9 +29,9 @@
 #include <type_traits>
 
 #include "base/vx_chips.h"
-#include "core/vx_api_lock.h"
-#include "core/vx_records.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_records.h"
+#include "base/vx_sddbg.h"
+#include "core/life/vx_api_lock.h"
 #include "vxsdm.h"
 
 constexpr uint32_t VX_SD_TRACE = VXDBG_STEP | VXDBG_API;  // entry and exit lines

@@ -1,7 +1,7 @@
 // The NVRAM variable tables and their readers and writers.
 #include "api/vx_sdnvr.h"
 
-#include "core/vx_sddbg.h"
+#include "base/vx_sddbg.h"
 
 namespace {
 

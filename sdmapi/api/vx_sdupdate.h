@@ -8,8 +8,8 @@
 #include <initializer_list>
 
 #include "api/vx_sdframe.h"
-#include "core/vx_layout.h"
-#include "core/vx_records.h"
+#include "base/vx_layout.h"
+#include "base/vx_records.h"
 #include "vxsdm.h"
 
 // ---- NVRAM regions ----

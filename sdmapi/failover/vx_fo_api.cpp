@@ -9,8 +9,8 @@
 #include <cstring>
 #include <memory>
 
-#include "core/vx_api_lock.h"
-#include "core/vx_ioctl.h"
+#include "base/vx_request.h"
+#include "core/life/vx_api_lock.h"
 #include "failover/vx_fo_channel.h"
 #include "failover/vx_fo_stores.h"
 #include "vxsdm.h"

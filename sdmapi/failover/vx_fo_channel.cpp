@@ -7,9 +7,11 @@
 #include <cstring>
 #include <iterator>
 
-#include "core/vx_driver_records.h"
-#include "core/vx_ioctl.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_request.h"
+#include "core/io/vx_query.h"
 #include "platform/vx_platform.h"
+#include "transport/vx_ioctl_road.h"
 #include "vxsdm.h"
 
 namespace {

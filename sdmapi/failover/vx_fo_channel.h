@@ -1,14 +1,14 @@
 // The failover channel: the legacy port slots as the failover interface
 // reads them, the one send path of every failover request, the test of
 // which configuration store a port's driver uses (the shell runner of the
-// configuration writers, v_system, is in core/vx_conf_file.h).
+// configuration writers, v_system, is in base/vx_conf_file.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "core/vx_conf_file.h"
-#include "core/vx_records.h"
+#include "base/vx_conf_file.h"
+#include "base/vx_records.h"
 
 // Failover request numbers: the ioctl code is vx_ioctl_code(nr), as for
 // every other request of the new driver.

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/vx_api_lock.h"
+#include "core/life/vx_api_lock.h"
 #include "failover/vx_fo_channel.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_optline.h"

@@ -1,7 +1,7 @@
 // Driver module names of the failover layer's configuration writers.
 #include "failover/vx_fo_files.h"
 
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // Driver module names of the failover layer's configuration writers, whose
-// files and shell commands are those of core/vx_conf_file.h: a driver module
+// files and shell commands are those of base/vx_conf_file.h: a driver module
 // name takes part in a path only after vx_fo_module_name_ok.
 #pragma once
 
 #include <cstdint>
 
-#include "core/vx_conf_file.h"
+#include "base/vx_conf_file.h"
 
 // Whether a driver module name may enter a path or a command: 1 to 15
 // letters, digits, '_' or '-'.

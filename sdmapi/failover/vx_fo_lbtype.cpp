@@ -14,8 +14,8 @@
 #include <memory>
 #include <vector>
 
-#include "core/vx_api_lock.h"
-#include "core/vx_ioctl.h"
+#include "base/vx_request.h"
+#include "core/life/vx_api_lock.h"
 #include "failover/vx_fo_channel.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_store.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "core/vx_api_lock.h"
+#include "core/life/vx_api_lock.h"
 #include "failover/vx_fo_channel.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_oldstore.h"

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_optline.h"
 #include "failover/vx_fo_paths.h"

@@ -1,5 +1,5 @@
 // The driver's options line in the host's module configuration files: the
-// first options line of the driver's module name (core/vx_conf_file.h).
+// first options line of the driver's module name (base/vx_conf_file.h).
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/vx_conf_file.h"
+#include "base/vx_conf_file.h"
 
 // The module configuration files, in the order they are tried.
 constexpr const char* VX_FO_MODULES_FILES[] = {"/etc/conf.modules", "/etc/modprobe.conf.local",

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 #include "failover/vx_fo_files.h"
 #include "vxsdm_status.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_paths.h"
 #include "failover/vx_fo_store.h"

@@ -8,8 +8,8 @@
 
 #include <cstring>
 
-#include "core/vx_sddbg.h"
-#include "core/vx_sem.h"
+#include "base/vx_sddbg.h"
+#include "base/vx_sem.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_modtable.h"
 #include "failover/vx_fo_optline.h"

@@ -4,6 +4,8 @@
 // Every reply is checked against the bytes received before a field of it is
 // read: the receive buffer is cleared before each receive, so a short reply
 // would otherwise read as a success with zeros.
+//
+// The vxapi_ names are the library's; the functions are the netlink road's.
 #include "transport/vx_netlink.h"
 
 #include <sys/socket.h>
@@ -15,12 +17,13 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/vx_ioctl.h"
-#include "core/vx_load.h"
-#include "core/vx_records.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_records.h"
+#include "base/vx_request.h"
+#include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 
+int gnl_fd = -1;
+int gnl_scsi_fc_fd = -1;
 sockaddr_nl vx_src_addr{};
 sockaddr_nl vx_dest_addr{};
 sockaddr_nl vx_scsi_src_addr{};

@@ -9,14 +9,23 @@
 // at a time runs on the vendor socket (a process-wide lock from the send to
 // the receive, the event-log read included), and replies still queued from
 // an earlier exchange (a reply that came too late) are dropped before a send.
+//
+// The functions keep their vxapi_ names, those of the library's workers,
+// though they belong to the netlink road: the workers choose the road and
+// call them.
 #pragma once
 
 #include <linux/netlink.h>
 
 #include <cstdint>
 
-#include "core/vx_driver_records.h"
+#include "base/vx_driver_records.h"
 #include "transport/vx_nl_wire.h"
+
+// The descriptors of the vendor socket and of the FC transport socket, -1
+// while closed.
+extern int gnl_fd;
+extern int gnl_scsi_fc_fd;
 
 // Local address of the vendor socket (this process, no group), the
 // destination of every vendor request (the kernel), and the local address

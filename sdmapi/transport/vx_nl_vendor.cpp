@@ -1,15 +1,16 @@
 // The driver's vendor commands over the vendor netlink socket. Each command
 // states its buffers, lengths, body and what it reads of the reply; the
 // vendor exchange (transport/vx_netlink.h) sends it and classifies the reply.
+// The vxapi_nl_ names are the library's; the commands are the netlink road's.
 #include "transport/vx_nl_vendor.h"
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
 
-#include "core/vx_ioctl.h"
-#include "core/vx_port_speed.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_port_speed.h"
+#include "base/vx_request.h"
+#include "base/vx_sddbg.h"
 #include "transport/vx_netlink.h"
 
 namespace {

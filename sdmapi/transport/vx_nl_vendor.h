@@ -10,12 +10,16 @@
 // A chunked command (firmware image, loopback data, i2c) stops at the first
 // piece that fails; the pieces before it stay delivered. The loopback test,
 // vxapi_nl_loopback_test, is declared with the exchange in vx_netlink.h.
+//
+// The commands keep their vxapi_nl_ names, those of the library's workers,
+// though they belong to the netlink road: the workers choose the road and
+// call them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "core/vx_driver_records.h"
+#include "base/vx_driver_records.h"
 #include "vxsdm_types.h"
 
 // Tarno controller: reset (diag_fw 1: start the diagnostic firmware), load a

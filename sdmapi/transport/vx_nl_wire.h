@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/vx_layout.h"
+#include "base/vx_layout.h"
 
 // ---- sockets ----
 
@@ -177,7 +177,7 @@ constexpr uint32_t VX_FC_NL_RSCN = 5;
 
 // ---- Command bodies ----
 // Each at its offset from the start of the union (request +44, reply +36).
-// The i2c, FRU and SerDes bodies are the records of core/vx_driver_records.h.
+// The i2c, FRU and SerDes bodies are the records of base/vx_driver_records.h.
 
 #pragma pack(push, 1)
 struct msg_reset {

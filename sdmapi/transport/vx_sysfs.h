@@ -8,7 +8,7 @@
 
 #include <sysfs/libsysfs.h>
 
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 
 // Driver specifics of a sysfs port into a 64-byte EXT_LN_DRIVER_DATA (zeroed
 // first): the version numbers of the driver query's "Version" text and the
@@ -62,12 +62,27 @@ extern const char* const driver_names[VXSYSFS_DRIVER_NAMES];
 extern Dlist* host_no_list;
 extern uint32_t* host_array;
 
+// What discovery reads of a new physical port beside its sysfs files: the
+// function's flash layout and the versions kept in flash. The workers that
+// read them are handed to the walk by its caller (core/life/vx_port_attach.h),
+// so that the walk itself reaches no worker.
+struct VxPortAttach {
+    // The flash layout, on the chips that keep a flash layout table: 0 read
+    // (or no table on this chip), 1 not read.
+    int32_t (*read_layout)(int fd, vxapi_priv_database* rec);
+    // The versions of the firmware parts and the active image set.
+    void (*read_versions)(int fd, vxapi_priv_database* rec);
+};
+
 // Discovers the ports of the supported drivers bound on the PCI bus and adds
-// the number of port records made to *counter. Always 0.
-int vxsysfs_supported_driver_exist(uint32_t* counter);
+// the number of port records made to *counter; each new physical port is
+// completed with `attach`. Always 0. The form without `attach` is the
+// workers' (core/life/vx_port_attach.h).
+int vxsysfs_supported_driver_exist(uint32_t* counter, const VxPortAttach& attach);
 // The ports of one driver's devices. 1 when memory ran out (every record of
 // both lists freed, *count 0), else 0.
-int vxsysfs_get_driver_devices(struct sysfs_driver* driver, uint32_t* count, uint32_t* index);
+int vxsysfs_get_driver_devices(struct sysfs_driver* driver, uint32_t* count, uint32_t* index,
+                               const VxPortAttach& attach);
 // Fills host_no_list with the device's hosts: the host directly under the
 // function first, then the hosts of its virtual ports in ascending order,
 // each once.

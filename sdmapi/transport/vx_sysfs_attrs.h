@@ -15,8 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/vx_passthru.h"
-#include "core/vx_records.h"
+#include "base/vx_passthru_records.h"
+#include "base/vx_records.h"
 
 // The "nvram" and "sfp" attributes: the first buf_size bytes (at most the
 // attribute's length). A virtual port reads its physical port's attribute.

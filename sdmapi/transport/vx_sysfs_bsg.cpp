@@ -16,8 +16,8 @@
 #include <memory>
 #include <new>
 
-#include "core/vx_layout.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_layout.h"
+#include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_prim.h"
 

@@ -23,8 +23,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "core/vx_ioctl.h"
-#include "core/vx_records.h"
+#include "base/vx_records.h"
+#include "base/vx_request.h"
 
 // ---- records exchanged with the FC transport ----
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/vx_sddbg.h"
+#include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_attrs.h"
 #include "transport/vx_sysfs_prim.h"

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "core/vx_ioctl.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_request.h"
+#include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_bsg.h"
 #include "transport/vx_sysfs_prim.h"

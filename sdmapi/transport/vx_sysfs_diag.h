@@ -11,10 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/vx_driver_records.h"
-#include "core/vx_diag.h"  // EXT_BOARD_TEMP
-#include "core/vx_fut.h"
-#include "core/vx_records.h"
+#include "base/vx_diag_records.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_records.h"
 
 
 // "thermal_temp" of the SCSI host, "<whole>.<hundredths>", into ptemp (a

@@ -5,6 +5,9 @@
 // physical port, the host directly under the function, then the hosts of
 // its virtual ports in ascending order, each host once) and one function
 // record, filled from the sysfs attributes of the hosts and the function.
+// What a physical port keeps in flash (its layout, its versions) is read by
+// the workers that the caller hands in (VxPortAttach), at fixed points of the
+// walk.
 //
 // Records are appended to the port list in that order: the list's cursor is
 // put on its last record before each record is made, whatever the lookups in
@@ -19,10 +22,8 @@
 #include <cstring>
 
 #include "base/vx_chips.h"
-#include "core/vx_discovery.h"
-#include "core/vx_layout.h"
-#include "core/vx_regions.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_layout.h"
+#include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_bsg.h"
 #include "transport/vx_sysfs_prim.h"
@@ -139,8 +140,9 @@ enum class Made { Port, Skipped, DeviceDropped, OutOfMemory };
 
 class DeviceWalk {
 public:
-    DeviceWalk(struct sysfs_driver* driver, struct sysfs_device* device, uint32_t* count, uint32_t* index)
-        : driver_(driver), device_(device), count_(count), index_(index) {}
+    DeviceWalk(struct sysfs_driver* driver, struct sysfs_device* device, uint32_t* count, uint32_t* index,
+               const VxPortAttach& attach)
+        : driver_(driver), device_(device), count_(count), index_(index), attach_(attach) {}
 
     Made port(uint32_t host_no);
 
@@ -153,6 +155,7 @@ private:
     struct sysfs_device* device_;
     uint32_t* count_;
     uint32_t* index_;
+    const VxPortAttach& attach_;
     uint32_t host_index_ = 0;
 };
 
@@ -218,10 +221,7 @@ Made DeviceWalk::physical(vxapi_priv_database* rec, const EXT_CHIP& chip) {
     }
     // Layout chips read their flash layout here: on a port whose flash cannot
     // be read yet the failure is traced and the port kept.
-    if (vx_chip_has(phy->device_id, VX_CHIP_FLASH_LAYOUT_TABLE) &&
-        vxapi_set_option_rom_layout(rec->oshandle, rec) != 0) {
-        trace(">> set option rom layout failed.");
-    }
+    if (attach_.read_layout(rec->oshandle, rec) != 0) trace(">> set option rom layout failed.");
     phy->max_vports = static_cast<uint16_t>(host_int_attr(true, rec->host_no, "max_npiv_vports"));
 
     char path[VXSYSFS_PATH_SIZE];
@@ -242,16 +242,7 @@ Made DeviceWalk::physical(vxapi_priv_database* rec, const EXT_CHIP& chip) {
     if (phy->max_vports == 0) {
         phy->max_vports = static_cast<uint16_t>(host_int_attr(false, rec->host_no, "max_npiv_vports"));
     }
-
-    const uint16_t device = phy->device_id;
-    if (vx_chip_has(device, VX_CHIP_REGION_VERSIONS)) {
-        vxapi_query_adapter_versions(rec->oshandle, rec);
-        if (vx_chip_has(device, VX_CHIP_FLASH_MPI_EDC_NIC)) {
-            vxapi_get_flash_mpi_edc_versions(rec->oshandle, rec);
-            vxapi_get_nic_bootcode_version(rec->oshandle, rec);
-        }
-    }
-    if (vx_chip_has(device, VX_CHIP_ACTIVE_IMAGE_SET)) vxapi_get_active_image_set(rec->oshandle, rec);
+    attach_.read_versions(rec->oshandle, rec);
     return Made::Port;
 }
 
@@ -327,7 +318,7 @@ int vxsysfs_init() {
     return 0;
 }
 
-int vxsysfs_supported_driver_exist(uint32_t* counter) {
+int vxsysfs_supported_driver_exist(uint32_t* counter, const VxPortAttach& attach) {
     uint32_t count = counter != nullptr ? *counter : 0;
     uint32_t index = 0;
     struct sysfs_bus* bus = vx::sys().sysfs_open_bus("pci");
@@ -340,7 +331,7 @@ int vxsysfs_supported_driver_exist(uint32_t* counter) {
         if (driver == nullptr) continue;
         trace2("> found ", name, " driver");
         trace2(" path==", driver->path);
-        vxsysfs_get_driver_devices(driver, &count, &index);
+        vxsysfs_get_driver_devices(driver, &count, &index, attach);
     }
     if (counter != nullptr) *counter = count;
     vxdbg_line(VXDBG_SYSFS, "api_inst==", count, VXDBG_DEC);
@@ -348,7 +339,8 @@ int vxsysfs_supported_driver_exist(uint32_t* counter) {
     return 0;
 }
 
-int vxsysfs_get_driver_devices(struct sysfs_driver* driver, uint32_t* count, uint32_t* index) {
+int vxsysfs_get_driver_devices(struct sysfs_driver* driver, uint32_t* count, uint32_t* index,
+                               const VxPortAttach& attach) {
     Dlist* devices = vx::sys().sysfs_get_driver_devices(driver);
     if (devices == nullptr) {
         trace2("> ", driver->name, " is not used");
@@ -364,7 +356,7 @@ int vxsysfs_get_driver_devices(struct sysfs_driver* driver, uint32_t* count, uin
             trace(">> host number list failed, ignoring this device");
             continue;
         }
-        DeviceWalk walk(driver, dev, count, index);
+        DeviceWalk walk(driver, dev, count, index, attach);
         uint32_t* host = nullptr;
         dlist_for_each_data(host_no_list, host, uint32_t) {
             const Made made = walk.port(*host);

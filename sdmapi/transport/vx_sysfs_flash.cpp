@@ -35,12 +35,11 @@
 #include <optional>
 
 #include "base/vx_chips.h"
-#include "core/vx_ioctl.h"
-#include "core/vx_layout.h"
-#include "core/vx_optrom.h"
-#include "core/vx_sddbg.h"
-#include "core/vx_sem.h"
-#include "core/vx_shared.h"
+#include "base/vx_flash_align.h"
+#include "base/vx_layout.h"
+#include "base/vx_request.h"
+#include "base/vx_sddbg.h"
+#include "base/vx_sem.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_bsg.h"
 #include "transport/vx_sysfs_prim.h"
@@ -273,6 +272,24 @@ private:
     std::optional<Attr> data_;
 };
 
+// The alignment's reads on this road: a raw read and the sector size, each
+// traced with the lines of the ioctl road's worker, which hands a sysfs port
+// to this road at once.
+int32_t align_read(int handle, vxapi_priv_database* rec, uint8_t* buf, uint32_t size, uint32_t region,
+                   uint32_t offset, uint32_t* pext_stat) {
+    vxdbg_line(VXDBG_STEP, VX_TRACE_READ_OPTROM_ENTERED);
+    return vxsysfs_read_optrom(handle, rec, buf, size, region, offset, pext_stat);
+}
+
+uint32_t align_sector_size(int handle, vxapi_priv_database* rec, uint32_t* pflash_sector_size) {
+    vxdbg_line(VXDBG_STEP, VX_TRACE_SECTOR_SIZE_ENTERED);
+    const auto result = static_cast<uint32_t>(vxsysfs_get_flash_sector_size(handle, rec, pflash_sector_size));
+    vxdbg_line(VXDBG_STEP, VX_TRACE_SECTOR_SIZE_EXITING);
+    return result;
+}
+
+constexpr VxFlashReader kSysfsReads = {align_read, align_sector_size};
+
 // The data of an update, widened to whole flash sectors on the chips that
 // write whole sectors: the caller's buffer, or a buffer of flash contents
 // with the caller's bytes in place (released with this).
@@ -283,7 +300,7 @@ public:
                uint32_t* status) {
         data_ = data;
         if (!is_sector_aligned(port)) return true;
-        *status = vxapi_sector_align(handle, port, &data_, data, offset, size);
+        *status = vxapi_sector_align(handle, port, &data_, data, offset, size, kSysfsReads);
         if (data_ != data) widened_.reset(data_);
         if (*status == 0) return true;
         fail("> Sector aligned failed");

@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 
 struct sg_io_v4;
 struct fc_bsg_request;

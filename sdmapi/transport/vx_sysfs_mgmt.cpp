@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "base/vx_chips.h"
-#include "core/vx_ioctl.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_request.h"
+#include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_prim.h"

@@ -10,10 +10,10 @@
 
 #include <sysfs/libsysfs.h>
 
-#include "core/vx_passthru.h"
-#include "core/vx_port_speed.h"
-#include "core/vx_records.h"
-#include "core/vx_regions.h"
+#include "base/vx_passthru_records.h"
+#include "base/vx_port_speed.h"
+#include "base/vx_records.h"
+#include "base/vx_region_records.h"
 #include "vxsdm_types.h"
 
 // The running region versions of the port's adapter into padapter_version,

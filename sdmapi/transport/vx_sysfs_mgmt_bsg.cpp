@@ -9,9 +9,9 @@
 #include <cstddef>
 #include <cstring>
 
-#include "core/vx_ioctl.h"
-#include "core/vx_port_speed.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_port_speed.h"
+#include "base/vx_request.h"
+#include "base/vx_sddbg.h"
 #include "transport/vx_nl_wire.h"
 #include "transport/vx_sysfs_bsg.h"
 #include "transport/vx_sysfs_mgmt.h"

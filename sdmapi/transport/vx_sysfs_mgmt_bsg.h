@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 
 // FCP priority on (flag 1) or off (0); the flag is sent as given.
 int32_t vxsysfs_bsg_qos_enable_disable(vxapi_priv_database* api_priv_data_inst, uint8_t flag, uint32_t* pext_stat);

@@ -11,11 +11,10 @@
 #include <memory>
 
 #include "base/vx_chips.h"
-#include "core/vx_flash_images.h"
-#include "core/vx_ioctl.h"
-#include "core/vx_sem.h"
-#include "core/vx_shared.h"
-#include "core/vx_vpd_fields.h"
+#include "base/vx_flash_images.h"
+#include "base/vx_request.h"
+#include "base/vx_sem.h"
+#include "base/vx_vpd_fields.h"
 #include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_query.h"
 #include "transport/vx_sysfs_walk.h"

@@ -13,9 +13,9 @@
 
 #include <cstdint>
 
-#include "core/vx_driver_records.h"
-#include "core/vx_passthru.h"
-#include "core/vx_records.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_passthru_records.h"
+#include "base/vx_records.h"
 
 // SCSI command to (host, 0, target, LUN) of the address, with at most one
 // data buffer (data out, else data in with *presp_buf_size in/out).

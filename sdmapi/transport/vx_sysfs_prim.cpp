@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/vx_sddbg.h"
+#include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 
 char sysfs_mnt_path[VXSYSFS_PATH_SIZE] = "";

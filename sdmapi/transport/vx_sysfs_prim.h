@@ -13,8 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/vx_driver_records.h"
-#include "core/vx_records.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_records.h"
 
 constexpr size_t VXSYSFS_PATH_SIZE = 256;
 

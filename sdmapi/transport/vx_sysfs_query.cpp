@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "base/vx_chips.h"
-#include "core/vx_ioctl.h"
-#include "core/vx_regions.h"
+#include "base/vx_region_records.h"
+#include "base/vx_request.h"
 #include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_mgmt.h"
 #include "transport/vx_sysfs_query.h"

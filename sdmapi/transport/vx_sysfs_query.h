@@ -11,8 +11,8 @@
 
 #include <cstdint>
 
-#include "core/vx_driver_records.h"
-#include "core/vx_records.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_records.h"
 
 // The size of a PCI function's configuration space image.
 constexpr uint32_t VXSYSFS_PCI_CONFIG_SIZE = 4096;

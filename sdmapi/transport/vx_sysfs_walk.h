@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/vx_records.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_records.h"
+#include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_prim.h"
 

@@ -1,10 +1,11 @@
 // The driver's device numbers from text: the class "dev" file or the lines of
 // "/proc/devices" (discovery, the node), and the management device's line.
 // Input: a mode byte (bit 0: the text is the class file, else /proc/devices).
-#include "core/vx_discovery.h"
-#include "core/vx_ioctl.h"
+#include "base/vx_request.h"
+#include "core/life/vx_discovery.h"
 #include "fuzz_support.h"
 #include "sim_adapters.h"
+#include "transport/vx_apidev.h"
 
 namespace {
 

@@ -4,9 +4,11 @@
 // Input: a mode byte (bits 0-1: chip 0x2532 2 MiB, 0x8001 4 MiB two windows,
 // 0x8021 table at its default address only), then chunks of flash, each a
 // 24-bit little-endian offset and a part; the rest is erased.
-#include "core/vx_flash_images.h"
-#include "core/vx_layout.h"
-#include "core/vx_regions.h"
+#include "base/vx_flash_images.h"
+#include "base/vx_layout.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/flash/vx_flash_versions.h"
+#include "core/flash/vx_regions.h"
 #include "fuzz_support.h"
 #include "image/flash_formats.h"
 

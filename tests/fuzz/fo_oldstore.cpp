@@ -2,7 +2,7 @@
 // and fits the line bound; the decimal LUN lists never pass their buffer.
 // Input: a mode byte (bit 0: slot 0 is a failover driver; the rest: the
 // decimal lists' buffer size), then the line.
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 #include "failover/vx_fo_oldstore.h"
 #include "failover/vx_fo_optline.h"
 #include "failover/vx_fo_store.h"

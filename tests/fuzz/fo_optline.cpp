@@ -1,7 +1,7 @@
 // The options-line finder (lines as pieces, the whole-word key "options
 // <model>") and the HBA features read from the driver's line.
 // Input: the module name as a part, then the text of the file.
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 #include "failover/vx_fo_optline.h"
 #include "failover/vx_fo_store.h"
 #include "fuzz_support.h"

@@ -2,7 +2,7 @@
 // formatter writes from the parsed lists reads back to the same string.
 // Input: a mode byte (bit 0: no default preferred LUNs), the port name as a
 // part, then the option string.
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 #include "failover/vx_fo_optstr.h"
 #include "fuzz_support.h"
 

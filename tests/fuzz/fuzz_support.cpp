@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/vx_sddbg.h"
+#include "base/vx_sddbg.h"
 
 namespace fuzz {
 

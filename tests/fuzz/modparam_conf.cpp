@@ -1,7 +1,7 @@
 // The options-line editor of the driver module's configuration file.
 // Input: the mode byte as the value, the parameter name as a part, the text.
-#include "core/vx_conf_file.h"
-#include "core/vx_modparam.h"
+#include "base/vx_conf_file.h"
+#include "base/vx_modparam.h"
 #include "fuzz_support.h"
 
 std::vector<fuzz::Bytes> fuzz::seeds() {

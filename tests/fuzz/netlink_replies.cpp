@@ -2,8 +2,9 @@
 // and the FC transport's event datagrams, for a sysfs-mode port of host 5.
 // Input: a mode byte. 0: how many body bytes the command reads, then its reply;
 // 1: the event-log reply; 2: datagrams, each a part.
-#include "core/vx_ioctl.h"
-#include "core/vx_load.h"
+#include "base/vx_request.h"
+#include "core/life/vx_load.h"
+#include "core/life/vx_port_attach.h"
 #include "fuzz_support.h"
 #include "sim_adapters.h"
 #include "sim_sysfs_adapters.h"

@@ -3,9 +3,9 @@
 // Input: a mode byte, then the buffer. Mode bit 0 makes a 128 KiB erased ROM
 // with a first part at its start and the rest in its last 512 bytes (the VPD
 // of a one-BIOS ROM).
-#include "core/vx_driver_records.h"
-#include "core/vx_flash_images.h"
-#include "core/vx_layout.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_flash_images.h"
+#include "base/vx_layout.h"
 #include "fuzz_support.h"
 #include "image/flash_formats.h"
 

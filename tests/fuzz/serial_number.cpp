@@ -1,8 +1,10 @@
 // The serial number ("SN") from the port's VPD as the driver delivers it (24xx,
 // 512 bytes asked) or from the flash VPD region (0x8044, 1024 bytes).
 // Input: a mode byte (bit 0: the flash region), then the VPD.
-#include "core/vx_layout.h"
-#include "core/vx_vpd_fields.h"
+#include "base/vx_layout.h"
+#include "base/vx_vpd_fields.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/flash/vx_nvram_vpd.h"
 #include "fuzz_support.h"
 #include "sim_nvram_vpd.h"
 

@@ -6,7 +6,8 @@
 // attributes) and its text as a part; the others read as their defaults.
 #include <map>
 
-#include "core/vx_passthru.h"
+#include "core/io/vx_passthru.h"
+#include "core/life/vx_port_attach.h"
 #include "fuzz_support.h"
 #include "sim_adapters.h"
 #include "sim_sysfs_adapters.h"

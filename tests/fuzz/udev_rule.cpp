@@ -5,7 +5,7 @@
 // of another LUN is carried as a whole line in its place, a refused change
 // leaves the file as it was, and a rewritten file ends with a newline.
 // Input: a mode byte (bit 0: file mode), then the line or the rules file.
-#include "core/vx_udev.h"
+#include "core/io/vx_udev.h"
 #include "fuzz_support.h"
 #include "sim_sysfs_adapters.h"
 #include "transport/vx_sysfs_prim.h"

@@ -2,8 +2,8 @@
 // buffer of exactly the size the function is given.
 // Input: a mode byte, then the buffer. Mode bit 0 puts it at 0x80000 of a
 // copy of the whole flash.
-#include "core/vx_flash_images.h"
-#include "core/vx_layout.h"
+#include "base/vx_flash_images.h"
+#include "base/vx_layout.h"
 #include "fuzz_support.h"
 #include "fw24xx_builder.h"
 

@@ -3,8 +3,8 @@
 // image (with the NVRAM checksum, then verified).
 // Input: a mode byte (bit 0: the NVRAM routine gets the 24xx firmware region,
 // else a whole flash), the VPD as a part, then the option ROM image.
-#include "core/vx_layout.h"
-#include "core/vx_vpd_fields.h"
+#include "base/vx_layout.h"
+#include "base/vx_vpd_fields.h"
 #include "fuzz_support.h"
 #include "image/flash_formats.h"
 

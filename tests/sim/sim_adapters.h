@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "core/vx_driver_records.h"
-#include "core/vx_layout.h"
-#include "core/vx_records.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_layout.h"
+#include "base/vx_records.h"
 #include "sim_driver.h"
 #include "sim_host.h"
 

@@ -6,7 +6,7 @@
 
 #include <map>
 
-#include "core/vx_diag.h"
+#include "core/io/vx_diag.h"
 #include "flash_builder.h"
 #include "sim_driver.h"
 

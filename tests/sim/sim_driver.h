@@ -27,7 +27,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/vx_driver_records.h"
+#include "base/vx_driver_records.h"
 #include "sim_device.h"
 
 namespace sim {

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <utility>
 
-#include "core/vx_driver_records.h"
-#include "core/vx_layout.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_layout.h"
 #include "platform/vx_platform.h"
 #include "sim_nvram_vpd.h"
 

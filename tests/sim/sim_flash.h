@@ -17,7 +17,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/vx_records.h"
+#include "base/vx_records.h"
 #include "flash_builder.h"
 #include "sim_driver.h"
 #include "sim_host.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/vx_port_speed.h"
+#include "base/vx_port_speed.h"
 #include "vxsdm_types.h"
 
 namespace sim {

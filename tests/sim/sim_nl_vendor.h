@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <map>
 
-#include "core/vx_driver_records.h"
+#include "base/vx_driver_records.h"
 #include "sim_netlink.h"
 
 namespace sim {

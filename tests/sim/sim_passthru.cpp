@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/vx_passthru.h"
+#include "core/io/vx_passthru.h"
 
 namespace sim {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "core/vx_ioctl.h"
-#include "core/vx_side.h"
+#include "base/vx_request.h"
+#include "core/io/vx_side.h"
 #include "sim_sysfs_attrs.h"
 
 namespace sim {

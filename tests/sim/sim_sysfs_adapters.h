@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "core/vx_layout.h"
+#include "base/vx_layout.h"
 #include "sim_host.h"
 
 namespace sim {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "core/vx_shared.h"
+#include "core/life/vx_shared.h"
 #include "sim_bsg.h"
 
 namespace sim {

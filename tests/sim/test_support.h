@@ -19,10 +19,10 @@
 
 #include <gtest/gtest.h>
 
-#include "core/vx_driver_records.h"
-#include "core/vx_ioctl.h"
-#include "core/vx_records.h"
-#include "core/vx_sddbg.h"
+#include "base/vx_driver_records.h"
+#include "base/vx_records.h"
+#include "base/vx_request.h"
+#include "base/vx_sddbg.h"
 #include "flash_builder.h"
 #include "platform/vx_platform.h"
 #include "sim_driver.h"

@@ -1,0 +1,189 @@
+// Integer parameters of the adapter driver module.
+//
+// The run-time value is written in one write of its decimal text, padded
+// with NUL bytes to four bytes as the driver has always been given it; a
+// longer value is written whole. The configuration file is never edited in
+// place: its new text is installed over it (base/vx_conf_file.h), so a failed
+// write leaves the old file.
+#include "base/vx_modparam.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/vx_conf_file.h"
+#include "base/vx_sddbg.h"
+#include "platform/vx_platform.h"
+
+namespace {
+
+constexpr uint32_t kDone = 0;
+constexpr uint32_t kFailed = 1;
+constexpr uint32_t kNoDriverSupport = 20;
+
+constexpr uint32_t kStepBits = VXDBG_STEP | VXDBG_API;
+constexpr uint32_t kErrorBits = VXDBG_ERROR | VXDBG_API;
+
+// The run-time value is written at least this wide, padded with NUL bytes.
+constexpr size_t kValueWidth = 4;
+// The most bytes read from the run-time parameter file.
+constexpr size_t kReadMax = 32;
+// A configuration file is read whole; a larger one is refused.
+constexpr size_t kConfLimit = 1u << 20;
+
+// Settings are separated by blanks, tabs and carriage returns; the newline
+// ends the line.
+bool is_separator(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool ends_word(char c) { return is_separator(c) || c == '\n'; }
+
+std::string param_path(const char* param) { return std::string(VX_MODPARAM_DIR) + param; }
+
+// The parameter file opened for reading and writing, closed at scope end.
+class ParamFile {
+public:
+    explicit ParamFile(const char* param) : fd_(vx::sys().open(param_path(param).c_str(), O_RDWR | O_CLOEXEC)) {}
+    ~ParamFile() {
+        if (fd_ >= 0) vx::sys().close(fd_);
+    }
+    ParamFile(const ParamFile&) = delete;
+    ParamFile& operator=(const ParamFile&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Where the value of the setting `param` starts in the options line, after
+// its key ends at `from`; npos when no setting has that whole name.
+size_t find_setting_value(std::string_view line, size_t from, std::string_view param) {
+    size_t i = from;
+    while (i < line.size() && line[i] != '\n') {
+        while (i < line.size() && is_separator(line[i])) ++i;
+        const size_t start = i;
+        while (i < line.size() && !ends_word(line[i])) ++i;
+        const std::string_view word = line.substr(start, i - start);
+        if (word.size() > param.size() && word.substr(0, param.size()) == param && word[param.size()] == '=') {
+            return start + param.size() + 1;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// The options line with the setting made or changed.
+std::string edit_line(std::string_view line, size_t key_end, std::string_view param, uint32_t value) {
+    const std::string text = std::to_string(value);
+    std::string out(line);
+    const size_t at = find_setting_value(line, key_end, param);
+    if (at != std::string_view::npos) {
+        if (value > 1) return out;  // only 0 and 1 change a setting that is there
+        size_t end = at;
+        while (end < line.size() && !ends_word(line[end])) ++end;
+        return out.replace(at, end - at, text);
+    }
+    size_t body = out.size();
+    while (body > 0 && (out[body - 1] == '\n' || out[body - 1] == '\r')) --body;
+    out.resize(body);
+    return out.append(" ").append(param).append("=").append(text).append("\n");
+}
+
+}  // namespace
+
+bool vx_modparam_name_ok(const char* param) {
+    if (param == nullptr) return false;
+    size_t n = 0;
+    for (; n <= VX_MODPARAM_NAME_MAX && param[n] != '\0'; ++n) {
+        const char c = param[n];
+        const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        if (!word) return false;
+    }
+    return n > 0 && n <= VX_MODPARAM_NAME_MAX;
+}
+
+std::string vx_modparam_conf_edit(std::string_view text, std::string_view param, uint32_t value) {
+    std::string out;
+    out.reserve(text.size() + param.size() + 32);
+    bool edited = false;
+    for (const std::string_view piece : vx_conf_line_pieces(text)) {
+        const size_t key_end = edited ? std::string_view::npos : vx_conf_options_key_end(piece, VX_MODPARAM_MODULE);
+        if (key_end == std::string_view::npos) {
+            out += piece;
+            continue;
+        }
+        out += edit_line(piece, key_end, param, value);
+        edited = true;
+    }
+    if (!edited) {
+        if (!out.empty() && out.back() != '\n') out += '\n';
+        out += vx_conf_options_key(VX_MODPARAM_MODULE) + " " + std::string(param) + "=" + std::to_string(value) + "\n";
+    }
+    return out;
+}
+
+void vxapi_set_driver_module_param(const char* param, uint32_t value, uint32_t* pext_stat) {
+    vxdbg_line(kStepBits, "vxapi_set_driver_module_param: entered.");
+    uint32_t status = kFailed;
+    if (vx_modparam_name_ok(param)) {
+        ParamFile file(param);
+        if (file.fd() < 0) {
+            vxdbg_line(kErrorBits, "vxapi_set_driver_module_param: No driver support.");
+            status = kNoDriverSupport;
+        } else {
+            std::string text = std::to_string(value);
+            if (text.size() < kValueWidth) text.resize(kValueWidth, '\0');
+            const ssize_t n = vx::sys().write(file.fd(), text.data(), text.size());
+            if (n == static_cast<ssize_t>(text.size())) status = kDone;
+        }
+    }
+    if (status == kFailed) vxdbg_line(kErrorBits, "vxapi_set_driver_module_param: failed to set driver run-time parameter.");
+    if (pext_stat != nullptr) *pext_stat = status;
+    vxdbg_line(kStepBits, "vxapi_set_driver_module_param: exiting.");
+}
+
+void vxapi_get_driver_module_param(const char* param, uint32_t* pvalue, uint32_t* pext_stat) {
+    vxdbg_line(kStepBits, "vxapi_get_driver_module_param: entered.");
+    uint32_t status = kFailed;
+    if (vx_modparam_name_ok(param) && pvalue != nullptr) {
+        ParamFile file(param);
+        if (file.fd() < 0) {
+            vxdbg_line(kErrorBits, "vxapi_get_driver_module_param: No driver support.");
+            status = kNoDriverSupport;
+        } else {
+            char text[kReadMax + 1] = {};  // terminated whatever the read brings
+            if (vx::sys().read(file.fd(), text, kReadMax) > 0) {
+                *pvalue = static_cast<uint32_t>(std::strtoul(text, nullptr, 10));
+                status = kDone;
+            }
+        }
+    }
+    if (status == kFailed) vxdbg_line(kErrorBits, "vxapi_get_driver_module_param: failed to get driver run-time parameter.");
+    if (pext_stat != nullptr) *pext_stat = status;
+    vxdbg_line(kStepBits, "vxapi_get_driver_module_param: exiting.");
+}
+
+void vxapi_set_driver_module_param_conf(const char* param, uint32_t value, uint32_t* pext_stat) {
+    vxdbg_line(kStepBits, "vxapi_set_driver_module_param_conf: entered.");
+    uint32_t status = kFailed;
+    std::string text;
+    const VxConfRead read = vx_modparam_name_ok(param) ? vx_conf_read_file(VX_MODPARAM_CONF, kConfLimit, &text)
+                                                       : VxConfRead::Failed;
+    if (read == VxConfRead::Failed || (read == VxConfRead::Read && text.empty())) {
+        vxdbg_line(kErrorBits, "vxapi_set_driver_module_param_conf: failed to read conf file data.");
+    } else {
+        if (read == VxConfRead::Missing && vxdbg_on(kErrorBits)) {
+            vxdbg_print("vxapi_set_driver_module_param_conf: creating ", 0, VXDBG_NONE, 0);
+            vxdbg_print(VX_MODPARAM_CONF, 0, VXDBG_NONE, 1);
+        }
+        // A line longer than the readers' buffer would reach modprobe's
+        // readers in pieces: such a text is not written.
+        const std::string edited = vx_modparam_conf_edit(text, param, value);
+        if (vx_conf_lines_fit(edited) && vx_conf_replace_file(VX_MODPARAM_CONF, edited) == 0) {
+            status = kDone;
+        } else {
+            vxdbg_line(kErrorBits, "vxapi_set_driver_module_param_conf: failed to set conf file parameter.");
+        }
+    }
+    if (pext_stat != nullptr) *pext_stat = status;
+    vxdbg_line(kStepBits, "vxapi_set_driver_module_param_conf: exiting.");
+}
