@@ -100,6 +100,54 @@ TEST(ApiUpdate, BoardSettingsSurviveAWholeImageUpdate) {
     EXPECT_STREQ(reinterpret_cast<char*>(serial), "BOARD-SN-1");
 }
 
+// The oldest chips keep their VPD inside the image: it goes into the new image, or nothing is written. A new image
+// without a place for it, or a VPD that cannot be carried whole, would cost the board its VPD.
+TEST(ApiUpdate, VpdInsideTheImageIsCarriedOrNothingIsWritten) {
+    const auto chain = [](const std::vector<sim::RomImage>& images) { return sim::build_rom_chain(images).bytes; };
+    const sim::Bytes vpd = sim::typical_vpd("BOARD-SN-4").bytes;
+    sim::Bytes overlong = vpd;
+    sim::put_le16(overlong, 1, 0x400);  // the identifier string runs past the VPD area
+    const sim::Bytes with_vpd = chain({sim::bios_image(2, 0), sim::vpd_image(VX_PCI_VENDOR_MAKER, vpd, 2)});
+    const sim::Bytes no_place = chain({sim::bios_image(3, 1), sim::fcode_image(3, 1)});
+    struct Case {
+        const char* what;
+        sim::Bytes current, fresh;
+        SD_UINT32 status;
+    };
+    const Case cases[] = {
+        {"a lone BIOS image takes it in its last 512 bytes", with_vpd, sim::build_bios_only_rom(3, 1, {}),
+         SDERR_NO_ERROR},
+        {"no place in the new chain", with_vpd, no_place, SDERR_VPD_UPDATE},
+        {"a VPD that runs past its area",
+         chain({sim::bios_image(2, 0), sim::vpd_image(VX_PCI_VENDOR_MAKER, overlong, 2)}), with_vpd,
+         SDERR_VPD_UPDATE},
+        {"no VPD in the flash, nothing to carry", chain({sim::bios_image(2, 0), sim::fcode_image(2, 0)}), no_place,
+         SDERR_NO_ERROR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ApiRig rig;
+        RigPort& p = rig.add_adapter(0x2312);
+        sim::SimAdapter& ad = rig.adapter_of(p);
+        ad.driver_regions[0] = {0, 0x20000};
+        INT_OPT_ROM_LAYOUT layout{0x20000, 1, {{0xFF, 0x20000, 0, 0x1FFFF}}};
+        ad.driver_layout = sim::bytes_of(&layout, sizeof layout);
+        sim::place(ad.flash, 0, c.current);
+        const Bytes before = apitest::slice(ad.flash, 0, 0x20000);
+        Bytes image(0x20000, 0xFF);
+        sim::place(image, 0, c.fresh);
+
+        EXPECT_EQ(SDUpdateOptionRom(p.handle, 0, image.data(), 0x20000), c.status);
+        EXPECT_EQ(apitest::slice(ad.flash, 0, 0x20000), c.status == SDERR_NO_ERROR ? image : before);
+        if (&c != &cases[0]) continue;
+        uint8_t serial[32] = {};
+        ASSERT_EQ(vxapi_get_field_from_vpd(ad.flash.data() + 0x1FE00, 512, reinterpret_cast<const uint8_t*>("SN"), 2,
+                                           serial, sizeof serial),
+                  0);
+        EXPECT_STREQ(reinterpret_cast<char*>(serial), "BOARD-SN-4");
+    }
+}
+
 // On a VPD chip both ports' VPD get the new version keywords and are otherwise the board's; a VPD that cannot be
 // read stays as it was.
 TEST(ApiUpdate, VpdSurvivesWithNewVersions) {
