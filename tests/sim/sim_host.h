@@ -46,7 +46,7 @@ public:
         if (install_now) install();
     }
     ~ForwardingPlatform() override {
-        if (previous_ != nullptr) (void)vx::set_platform(previous_);  // the one replaced is this
+        if (previous_ != nullptr) vx::set_platform(previous_);
     }
     ForwardingPlatform(const ForwardingPlatform&) = delete;
     ForwardingPlatform& operator=(const ForwardingPlatform&) = delete;
