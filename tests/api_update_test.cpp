@@ -63,15 +63,22 @@ struct UpdateRig : ApiRig {
     RigPort& b;
 };
 
-// A whole image over a flash whose BIOS images carry the board's subsystem vendor ID and defaults block: every BIOS
-// image of the new chain carries both, with a valid checksum, and the VPD of the image is carried.
-TEST(ApiUpdate, BoardSettingsSurviveAWholeImageUpdate) {
-    ApiRig rig;
+// A 0x2312 adapter whose driver reports a 128 KiB option ROM of one region.
+RigPort& add_2312(ApiRig& rig) {
     RigPort& p = rig.add_adapter(0x2312);
     sim::SimAdapter& ad = rig.adapter_of(p);
     ad.driver_regions[0] = {0, 0x20000};
     INT_OPT_ROM_LAYOUT layout{0x20000, 1, {{0xFF, 0x20000, 0, 0x1FFFF}}};
     ad.driver_layout = sim::bytes_of(&layout, sizeof layout);
+    return p;
+}
+
+// A whole image over a flash whose BIOS images carry the board's subsystem vendor ID and defaults block: every BIOS
+// image of the new chain carries both, with a valid checksum, and the VPD of the image is carried.
+TEST(ApiUpdate, BoardSettingsSurviveAWholeImageUpdate) {
+    ApiRig rig;
+    RigPort& p = add_2312(rig);
+    sim::SimAdapter& ad = rig.adapter_of(p);
     const sim::Bytes old_vpd = sim::typical_vpd("BOARD-SN-1").bytes;
     sim::place(ad.flash, 0, sim::build_rom_chain({sim::settings_bios_image(0x1234, 0xA1),
                                                    sim::vpd_image(VX_PCI_VENDOR_MAKER, old_vpd, 2)}).bytes);
@@ -127,11 +134,8 @@ TEST(ApiUpdate, VpdInsideTheImageIsCarriedOrNothingIsWritten) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ApiRig rig;
-        RigPort& p = rig.add_adapter(0x2312);
+        RigPort& p = add_2312(rig);
         sim::SimAdapter& ad = rig.adapter_of(p);
-        ad.driver_regions[0] = {0, 0x20000};
-        INT_OPT_ROM_LAYOUT layout{0x20000, 1, {{0xFF, 0x20000, 0, 0x1FFFF}}};
-        ad.driver_layout = sim::bytes_of(&layout, sizeof layout);
         sim::place(ad.flash, 0, c.current);
         const Bytes before = apitest::slice(ad.flash, 0, 0x20000);
         Bytes image(0x20000, 0xFF);
