@@ -21,9 +21,9 @@
 
 // ---- byte order ----
 
-inline uint16_t vximg_get_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+[[nodiscard]] inline uint16_t vximg_get_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
-inline uint32_t vximg_get_le32(const uint8_t* p) {
+[[nodiscard]] inline uint32_t vximg_get_le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -206,22 +206,22 @@ void vximg_decode_image_status(const uint8_t* p, vxa_image_status* out);
 // ---- checksums ----
 
 // 16-bit and 32-bit little-endian word sums (modulo 2^16 and 2^32).
-uint16_t vximg_sum_le16(const uint8_t* p, size_t words);
-uint32_t vximg_sum_le32(const uint8_t* p, size_t words);
+[[nodiscard]] uint16_t vximg_sum_le16(const uint8_t* p, size_t words);
+[[nodiscard]] uint32_t vximg_sum_le32(const uint8_t* p, size_t words);
 
 // True when the 16 bytes at p carry "VFLT" and their eight words add up to 0.
-bool vximg_flt_location_valid(const uint8_t* p);
+[[nodiscard]] bool vximg_flt_location_valid(const uint8_t* p);
 // The flash byte offset of the table the locator at p names.
-uint32_t vximg_flt_location_address(const uint8_t* p);
+[[nodiscard]] uint32_t vximg_flt_location_address(const uint8_t* p);
 
 // True when the table that starts at buf (header and `length` bytes of
 // entries) lies within len bytes and its (length + 8) / 2 words add up to 0.
 // A table longer than the buffer is not valid. The version is not tested.
-bool vximg_flt_header_checksum_ok(const uint8_t* buf, size_t len);
+[[nodiscard]] bool vximg_flt_header_checksum_ok(const uint8_t* buf, size_t len);
 
 // True when the four words of the 16-byte image status record at p add up
 // to 0.
-bool vximg_image_status_checksum_ok(const uint8_t* p);
+[[nodiscard]] bool vximg_image_status_checksum_ok(const uint8_t* p);
 
 // ---- PCI expansion ROM chain ----
 
@@ -257,7 +257,7 @@ struct vximg_rom_image {
 
 // Checks the image at `offset`: 0x55, 0xAA, the data structure within the
 // buffer and its "PCIR". VXIMG_ROM_OK with *img filled, or the failure.
-int vximg_rom_image_at(const uint8_t* buf, size_t len, size_t offset, vximg_rom_image* img);
+[[nodiscard]] int vximg_rom_image_at(const uint8_t* buf, size_t len, size_t offset, vximg_rom_image* img);
 
 // A walk along the chain. At each position an image must start (with
 // skip_vfim, an image layout header there is first passed over by its
@@ -277,7 +277,7 @@ struct vximg_rom_walker {
 
 void vximg_rom_walk_init(vximg_rom_walker* w, const uint8_t* buf, size_t len, size_t start, bool skip_vfim);
 // The next image into *img (true), or false when the walk is over (w->result says why).
-bool vximg_rom_walk_next(vximg_rom_walker* w, vximg_rom_image* img);
+[[nodiscard]] bool vximg_rom_walk_next(vximg_rom_walker* w, vximg_rom_image* img);
 
 // ---- VPD ----
 
@@ -319,11 +319,11 @@ struct vximg_vpd_walker {
 };
 
 void vximg_vpd_walk_init(vximg_vpd_walker* w, const uint8_t* buf, size_t len);
-bool vximg_vpd_walk_next(vximg_vpd_walker* w, vximg_vpd_item* item);
+[[nodiscard]] bool vximg_vpd_walk_next(vximg_vpd_walker* w, vximg_vpd_item* item);
 
 // Puts text into a keyword's data (an item of a walk over this buffer): the
 // text, then zero bytes, exactly as many bytes as the keyword's length; a
 // longer text is cut. False, with nothing written, for an item that is not a
 // keyword within the buffer.
-bool vximg_vpd_fill_keyword(uint8_t* buf, size_t len, const vximg_vpd_item* kw, const char* text,
-                            size_t text_len);
+[[nodiscard]] bool vximg_vpd_fill_keyword(uint8_t* buf, size_t len, const vximg_vpd_item* kw, const char* text,
+                                          size_t text_len);

@@ -528,9 +528,12 @@ VXSDM_API SD_UINT32 SDGetOptionRomEx(int Device, SD_UINT16 HbaDevPortNum, SD_PUI
  * SDERR_NOT_SUPPORTED (a chip without this write: PCI device 0x0101, 0x8021
  * or 0x8044); SDERR_FUT_NOT_SET; a failure of the layout load;
  * SDERR_INVALID_PARAMETER (pBuffer is null); SDERR_OUT_OF_MEMORY; the
- * statuses of the read of the current flash, then of the write (the flash
- * as the driver left it); after a good write, the statuses of the VPD read
- * and save (SDGetVpd, SD24xxSaveVpd) or SDERR_VPD_UPDATE.
+ * statuses of the read of the current flash; SDERR_VPD_UPDATE with nothing
+ * written (on the chips that keep their VPD inside the image, the current
+ * flash holds a VPD that cannot be carried into the new image); the
+ * statuses of the write (the flash as the driver left it); after a good
+ * write, the statuses of the VPD read and save (SDGetVpd, SD24xxSaveVpd) or
+ * SDERR_VPD_UPDATE.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

@@ -148,7 +148,7 @@ TEST(NvramVariables, EveryRowOfBothLayouts) {
             EXPECT_EQ(img24, off == kAbsent ? Bytes(512, 0) : ones(off, r.bit24, r.width24)) << "24xx id " << id;
             for (uint32_t nvclass : {1u, 2u, 9u, 3u}) {
                 Bytes c(256, 0);
-                VXSDNVR_SetVariableValue(c.data(), 128, nvclass == 9 ? 40 : nvclass);
+                ASSERT_EQ(VXSDNVR_SetVariableValue(c.data(), 128, nvclass == 9 ? 40 : nvclass), 0u);
                 const uint32_t settings = nvclass == 3 ? 0 : r.settings >> (nvclass == 9 ? 8 : 4 * (nvclass - 1));
                 EXPECT_EQ(VXSDNVR_IsVariableReadOnly(c.data(), id) == 0, (settings & 1) != 0) << id << "/" << nvclass;
                 EXPECT_EQ(VXSDNVR_IsVariableVisible(c.data(), id) == 0, (settings & 2) != 0) << id << "/" << nvclass;

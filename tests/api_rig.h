@@ -96,7 +96,7 @@ public:
         chip.DeviceId = device_id;
         chip.PciBusNumber = static_cast<uint16_t>(0x40 + ports_.size());
         vxapi_phy_info* phy = nullptr;
-        vxapi_alloc_api_phy_info_mem(&phy, &chip);
+        EXPECT_EQ(vxapi_alloc_api_phy_info_mem(&phy, &chip), 0);
         phy->device_id = device_id;
         return add_record(nullptr, phy, VX_PORT_PHYSICAL, nullptr);
     }
@@ -125,7 +125,7 @@ private:
         sim::SimPort& sp = sim::add_query_port(driver, a);
         EXT_CHIP chip = sim::make_chip_record(driver, sp);
         vxapi_phy_info* phy = nullptr;
-        vxapi_alloc_api_phy_info_mem(&phy, &chip);
+        EXPECT_EQ(vxapi_alloc_api_phy_info_mem(&phy, &chip), 0);
         std::tie(phy->device_id, phy->ssvendor_id, phy->ssdevice_id) =
             std::tuple(a.device_id, a.ssvendor_id, a.ssdevice_id);
         std::snprintf(reinterpret_cast<char*>(phy->serial_num), sizeof phy->serial_num, "%s", a.serial.c_str());
@@ -133,14 +133,16 @@ private:
             std::tuple(sp.pci_domain, sp.pci_bus, sp.pci_dev_func);
         phy->port_number = static_cast<uint8_t>((sp.pci_dev_func & 7) + 1);
         RigPort& port = add_record(&sp, phy, VX_PORT_PHYSICAL, nullptr);
-        if (vx_chip_has(a.device_id, VX_CHIP_FLASH_LAYOUT_TABLE)) vxapi_set_option_rom_layout(port.rec->oshandle, port.rec);
+        if (vx_chip_has(a.device_id, VX_CHIP_FLASH_LAYOUT_TABLE)) {
+            EXPECT_EQ(vxapi_set_option_rom_layout(port.rec->oshandle, port.rec), 0);
+        }
         pGlobalOptRomLayout = nullptr;  // as if another adapter's layout had been loaded since
         return port;
     }
 
     RigPort& add_record(sim::SimPort* sp, vxapi_phy_info* phy, uint32_t kind, vxapi_priv_database* parent) {
         vxapi_priv_database* rec = nullptr;
-        vxapi_alloc_api_priv_data_mem(&rec);
+        EXPECT_EQ(vxapi_alloc_api_priv_data_mem(&rec), 0);
         std::tie(rec->phy_info, rec->interface_type, rec->parent, rec->open_cnt) = std::tuple(phy, kind, parent, 1);
         rec->apihandle = static_cast<uint32_t>(ports_.size() + 1);
         std::snprintf(reinterpret_cast<char*>(rec->phys_path), sizeof rec->phys_path, "/dev/vxa2xxx");

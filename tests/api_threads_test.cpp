@@ -329,7 +329,7 @@ TEST(ApiThreads, SignalCleanUpWaitsForTheRunningCall) {
         const int status = child.wait_status();
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
         EXPECT_EQ(host.read_file(VX_SHARED_FILE)[4 * slot] & VX_LIBINST_ACTIVE, 0) << "the slot is released";
-        vxapi_close_database(api_shm_fildes);
+        (void)vxapi_close_database(api_shm_fildes);  // always 0
     }
     shtest::reset_shared_state();
 }

@@ -63,15 +63,22 @@ struct UpdateRig : ApiRig {
     RigPort& b;
 };
 
-// A whole image over a flash whose BIOS images carry the board's subsystem vendor ID and defaults block: every BIOS
-// image of the new chain carries both, with a valid checksum, and the VPD of the image is carried.
-TEST(ApiUpdate, BoardSettingsSurviveAWholeImageUpdate) {
-    ApiRig rig;
+// A 0x2312 adapter whose driver reports a 128 KiB option ROM of one region.
+RigPort& add_2312(ApiRig& rig) {
     RigPort& p = rig.add_adapter(0x2312);
     sim::SimAdapter& ad = rig.adapter_of(p);
     ad.driver_regions[0] = {0, 0x20000};
     INT_OPT_ROM_LAYOUT layout{0x20000, 1, {{0xFF, 0x20000, 0, 0x1FFFF}}};
     ad.driver_layout = sim::bytes_of(&layout, sizeof layout);
+    return p;
+}
+
+// A whole image over a flash whose BIOS images carry the board's subsystem vendor ID and defaults block: every BIOS
+// image of the new chain carries both, with a valid checksum, and the VPD of the image is carried.
+TEST(ApiUpdate, BoardSettingsSurviveAWholeImageUpdate) {
+    ApiRig rig;
+    RigPort& p = add_2312(rig);
+    sim::SimAdapter& ad = rig.adapter_of(p);
     const sim::Bytes old_vpd = sim::typical_vpd("BOARD-SN-1").bytes;
     sim::place(ad.flash, 0, sim::build_rom_chain({sim::settings_bios_image(0x1234, 0xA1),
                                                    sim::vpd_image(VX_PCI_VENDOR_MAKER, old_vpd, 2)}).bytes);
@@ -98,6 +105,51 @@ TEST(ApiUpdate, BoardSettingsSurviveAWholeImageUpdate) {
     ASSERT_EQ(vxapi_get_field_from_vpd(image.data() + fresh.pcir(3) + 0x18, 512,
                                        reinterpret_cast<const uint8_t*>("SN"), 2, serial, sizeof serial), 0);
     EXPECT_STREQ(reinterpret_cast<char*>(serial), "BOARD-SN-1");
+}
+
+// The oldest chips keep their VPD inside the image: it goes into the new image, or nothing is written. A new image
+// without a place for it, or a VPD that cannot be carried whole, would cost the board its VPD.
+TEST(ApiUpdate, VpdInsideTheImageIsCarriedOrNothingIsWritten) {
+    const auto chain = [](const std::vector<sim::RomImage>& images) { return sim::build_rom_chain(images).bytes; };
+    const sim::Bytes vpd = sim::typical_vpd("BOARD-SN-4").bytes;
+    sim::Bytes overlong = vpd;
+    sim::put_le16(overlong, 1, 0x400);  // the identifier string runs past the VPD area
+    const sim::Bytes with_vpd = chain({sim::bios_image(2, 0), sim::vpd_image(VX_PCI_VENDOR_MAKER, vpd, 2)});
+    const sim::Bytes no_place = chain({sim::bios_image(3, 1), sim::fcode_image(3, 1)});
+    struct Case {
+        const char* what;
+        sim::Bytes current, fresh;
+        SD_UINT32 status;
+    };
+    const Case cases[] = {
+        {"a lone BIOS image takes it in its last 512 bytes", with_vpd, sim::build_bios_only_rom(3, 1, {}),
+         SDERR_NO_ERROR},
+        {"no place in the new chain", with_vpd, no_place, SDERR_VPD_UPDATE},
+        {"a VPD that runs past its area",
+         chain({sim::bios_image(2, 0), sim::vpd_image(VX_PCI_VENDOR_MAKER, overlong, 2)}), with_vpd,
+         SDERR_VPD_UPDATE},
+        {"no VPD in the flash, nothing to carry", chain({sim::bios_image(2, 0), sim::fcode_image(2, 0)}), no_place,
+         SDERR_NO_ERROR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ApiRig rig;
+        RigPort& p = add_2312(rig);
+        sim::SimAdapter& ad = rig.adapter_of(p);
+        sim::place(ad.flash, 0, c.current);
+        const Bytes before = apitest::slice(ad.flash, 0, 0x20000);
+        Bytes image(0x20000, 0xFF);
+        sim::place(image, 0, c.fresh);
+
+        EXPECT_EQ(SDUpdateOptionRom(p.handle, 0, image.data(), 0x20000), c.status);
+        EXPECT_EQ(apitest::slice(ad.flash, 0, 0x20000), c.status == SDERR_NO_ERROR ? image : before);
+        if (&c != &cases[0]) continue;
+        uint8_t serial[32] = {};
+        ASSERT_EQ(vxapi_get_field_from_vpd(ad.flash.data() + 0x1FE00, 512, reinterpret_cast<const uint8_t*>("SN"), 2,
+                                           serial, sizeof serial),
+                  0);
+        EXPECT_STREQ(reinterpret_cast<char*>(serial), "BOARD-SN-4");
+    }
 }
 
 // On a VPD chip both ports' VPD get the new version keywords and are otherwise the board's; a VPD that cannot be

@@ -25,7 +25,7 @@ bad=$(cd "$src" && grep -rnE '^\s*#\s*include\s+"core/' transport base || true)
 bad=$(cd "$src" && grep -rnE '^\s*#\s*include\s+"(transport|api|failover)/' base || true)
 [ -z "$bad" ] || report "a base file includes a transport, API or failover header:" "$bad"
 
-defs=$(cd "$src" && grep -rnE '^\s*((static|inline)\s+)*bool\s+\w*is_sysfs_port\s*\(' . | grep -v ';\s*$' || true)
+defs=$(cd "$src" && grep -rnE '^\s*(\[\[nodiscard\]\]\s*)?((static|inline)\s+)*bool\s+\w*is_sysfs_port\s*\(' . | grep -v ';\s*$' || true)
 count=$(printf '%s' "$defs" | grep -c . || true)
 [ "$count" -eq 1 ] || report "is_sysfs_port is defined $count times, not once:" "$defs"
 

@@ -68,7 +68,7 @@ struct Rig {
         host.register_device(kApiDevMajor, &apidev);
     }
     ~Rig() {
-        if (api_priv_database != nullptr) vxapi_unload_lib();
+        if (api_priv_database != nullptr) (void)vxapi_unload_lib();  // clean-up; always 0
         reset_library();
     }
     Rig(const Rig&) = delete;

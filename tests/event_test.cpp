@@ -230,13 +230,13 @@ TEST_F(EventTest, PassQueuesTheEventsOfEnabledPortsInListOrder) {
         queue_driver_events(a, {make_event(VX_AEN_LINK_DOWN)});
         queue_driver_events(c, {make_event(VX_AEN_LINK_UP)});
         by_status ? rig.driver.inject_status(EXT_STATUS_ERR) : rig.driver.inject_errno(EIO);
-        vxapi_event_poll_pass();
+        EXPECT_EQ(vxapi_event_poll_pass(), 0);
     }
     rig.driver.clear_log();
     b->features |= VX_FEAT_AEN;
     b->phys_path[0] = 0;
     queue_driver_events(c, {make_event(VX_AEN_LINK_UP)});
-    vxapi_event_poll_pass();
+    EXPECT_EQ(vxapi_event_poll_pass(), 0);
     EXPECT_EQ(polled(), std::vector<int>{static_cast<int>(a->drvr_inst)});
     EXPECT_EQ(codes(0, 3, 7), (Codes{VX_AEN_LINK_UP, VX_AEN_LINK_UP, VX_AEN_LINK_DOWN, 0}));
 }
@@ -255,7 +255,7 @@ TEST_F(EventTest, CallbacksGetTheSniaTypeAndAddressOutsideTheListLock) {
     queue_driver_events(a, {make_event(VX_AEN_LINK_UP), make_event(VX_AEN_LINK_DOWN), rscn,
                             make_event(VX_AEN_TARGET_ADDED), make_event(0x8020)});
     queue_driver_events(b, {make_event(VX_AEN_LINK_UP)});
-    vxapi_event_poll_pass();
+    EXPECT_EQ(vxapi_event_poll_pass(), 0);
     const std::vector<CallbackCall>& got = g_calls;
     ASSERT_EQ(got.size(), 5u);
     uint32_t rscn_addr = 0;

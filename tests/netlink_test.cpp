@@ -29,7 +29,7 @@ struct Loaded {
         EXPECT_EQ(vxapi_load_lib(), 0);
     }
     ~Loaded() {
-        if (api_priv_database != nullptr) vxapi_unload_lib();
+        if (api_priv_database != nullptr) (void)vxapi_unload_lib();  // clean-up; always 0
     }
     int command(uint8_t seed, uint32_t* status, Bytes* out, bool preset = false) const {
         const VxNlCommand c{.cmd = 19, .head = &seed, .head_len = 1, .reply_len = 28, .out = out->data(), .out_len = 8,
@@ -179,7 +179,7 @@ TEST(Netlink, SocketsFollowTheLibrary) {
             EXPECT_EQ(std::pair(nlm_aen_recvbuf != nullptr, nlm_scsi_aen_recvbuf != nullptr),
                       std::pair((bits & 0x200) != 0, (bits & 0x400) != 0));
             if (descriptor == 0) { EXPECT_EQ(bits & 0x200 ? gnl_fd : gnl_scsi_fc_fd, 0); }
-            vxapi_unload_lib();
+            EXPECT_EQ(vxapi_unload_lib(), 0);
             EXPECT_EQ(l.nl.open_sockets(), 0u);
         }
         EXPECT_EQ(gnl_fd + gnl_scsi_fc_fd, -2);

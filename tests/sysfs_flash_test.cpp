@@ -57,7 +57,8 @@ struct RoadRig {
         sim::serve_flash(rig.host, bsg, rig.fabric);
         INT_OPT_ROM_LAYOUT layout;
         uint32_t status = 0xDEAD;
-        vxsysfs_get_optrom_layout(-1, port, reinterpret_cast<uint8_t*>(&layout), sizeof layout, &status);
+        EXPECT_EQ(vxsysfs_get_optrom_layout(-1, port, reinterpret_cast<uint8_t*>(&layout), sizeof layout, &status), 0);
+        EXPECT_EQ(status, 0u);
     }
     sim::SimBsg bsg;  // outlives the host it serves
     sysfstest::SysfsRig rig;
@@ -177,7 +178,7 @@ TEST(SysfsFlash, UpdateHoldsTheLockFromTheSectorReadToTheWrite) {
             other = std::thread([&] {
                 if (vxapi_sem_wait(api_flash_sem_id) == 0) {
                     std::copy(theirs.begin(), theirs.end(), r.w->flash->begin() + 0x18000);
-                    vxapi_sem_signal(api_flash_sem_id);
+                    EXPECT_EQ(vxapi_sem_signal(api_flash_sem_id), 0);
                 }
                 other_done = true;
             });

@@ -112,7 +112,7 @@ TEST_F(SysfsAttrsTest, StatisticsWithAbsentFilesAndTheMegabyteSums) {
         host.set_attr(file, sim::text_attr(value));
     }
     host.set_attr(lun + "1/device/iodone_cnt", kUnreadable);  // adds nothing
-    vxsysfs_get_statistics(0, &rec, &s, &st);
+    EXPECT_EQ(vxsysfs_get_statistics(0, &rec, &s, &st), 0);
     std::tie(want.TxFrames, want.RxFrames, want.InputRequestCount, want.InputMBytes, want.OutputMBytes) =
         std::tuple(0x1234, 5, 0x123456789, 0x10, 0x20);
     std::tie(want.ControllerErrorCount, want.TotalIoCount, want.TotalMBytes, want.DeviceErrorCount) =
@@ -177,10 +177,11 @@ TEST_F(SysfsAttrsTest, I2cInPiecesThroughOneNode) {
 TEST_F(SysfsAttrsTest, VendorCommandFailedInItsReply) {
     bsg.vendor[VX_BSG_FCP_PRIO] = bsg.vendor[VX_BSG_NPIV_QOS] = [](sim::BsgJob&) { return 0; };
     uint8_t buf[24];
+    // The status word is what each case pins.
     const std::function<void(uint32_t*)> calls[] = {
-        [&](uint32_t* st) { vxsysfs_bsg_qos_enable_disable(&rec, 1, st); },
-        [&](uint32_t* st) { vxsysfs_bsg_get_npiv_qos_config(0, &rec, buf, sizeof buf, st); },
-        [&](uint32_t* st) { vxsysfs_get_i2c(0, &rec, 0xA0, 0, 0, sizeof buf, buf, st); },
+        [&](uint32_t* st) { (void)vxsysfs_bsg_qos_enable_disable(&rec, 1, st); },
+        [&](uint32_t* st) { (void)vxsysfs_bsg_get_npiv_qos_config(0, &rec, buf, sizeof buf, st); },
+        [&](uint32_t* st) { (void)vxsysfs_get_i2c(0, &rec, 0xA0, 0, 0, sizeof buf, buf, st); },
     };
     for (const auto& call : calls) {
         for (const uint32_t result : {0u, 0x70000u}) {

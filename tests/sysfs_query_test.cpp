@@ -267,7 +267,7 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Rig rig(c.device, c.change);
-        if (!c.flash_lock) vxapi_sem_del(api_flash_sem_id.exchange(-1));
+        if (!c.flash_lock) { ASSERT_EQ(vxapi_sem_del(api_flash_sem_id.exchange(-1)), 0); }
         EXT_HBA_NODE n;
         std::memset(&n, 0xA5, sizeof n);
         uint32_t status = 0xDEAD;
@@ -332,13 +332,13 @@ TEST(SysfsQuery, RemotePortsAndTargets) {
     for (uint16_t index : {0, 1, 2, 3}) {
         EXT_DISC_PORT d;
         uint32_t status = 0xDEAD;
-        vxsysfs_query_discport(-1, p, index, &d, &status);
+        EXPECT_EQ(vxsysfs_query_discport(-1, p, index, &d, &status), 0);
         got.push_back(port(status, d.WWNN, d.WWPN, d.Id, d.Type, d.TargetId, d.LoopID));
     }
     for (uint16_t tid : {4, 1, 9}) {
         EXT_DISC_TARGET t;
         uint32_t status = 0xDEAD;
-        vxsysfs_query_disctgt(-1, p, tid, &t, &status);
+        EXPECT_EQ(vxsysfs_query_disctgt(-1, p, tid, &t, &status), 0);
         got.push_back(port(status, t.WWNN, t.WWPN, t.Id, t.Type, t.TargetId, t.LoopID) + line(" luns %u", t.LunCount));
     }
     EXPECT_EQ(got, (std::vector<std::string>{"0 2000000000000011 2100000000000011 00010211 2 0 ffff",
@@ -355,7 +355,7 @@ TEST(SysfsQuery, RemotePortsAndTargets) {
         sim::Exact buffer(sim::Bytes(size, 0xA5));
         auto* data = reinterpret_cast<EXT_DEVICEDATA*>(buffer.get());
         uint32_t status = 0xDEAD, detail = 0xDEAD;
-        vxsysfs_get_port_summary(-1, p, nullptr, data, size, &status, &detail);
+        EXPECT_EQ(vxsysfs_get_port_summary(-1, p, nullptr, data, size, &status, &detail), 0);
         std::string got = line("%u/%x", status, detail);
         if (size >= 8) got += line(" %u/%u", data->TotalDevices, data->ReturnListEntryCount);
         for (uint32_t i = 0; i < (size - 8) / 172 && size >= 8; ++i) {
@@ -369,9 +369,9 @@ TEST(SysfsQuery, RemotePortsAndTargets) {
     EXT_SCSI_ADDR addr{};
     uint32_t status = 0xDEAD;
     const uint8_t wwpn[8] = {0x21, 0, 0, 0, 0, 0, 0, 0x15}, unknown[8] = {0x21, 0, 0, 0, 0, 0, 0, 0x16};
-    vxsysfs_wwpn_to_scsiaddr(-1, p, wwpn, 8, &addr, &status);
+    EXPECT_EQ(vxsysfs_wwpn_to_scsiaddr(-1, p, wwpn, 8, &addr, &status), 0);
     EXPECT_EQ(line("%u %u:%u:%u", status, addr.Bus, addr.Target, addr.Lun), "0 0:4:0");
-    vxsysfs_wwpn_to_scsiaddr(-1, p, unknown, 8, &addr, &status);
+    EXPECT_EQ(vxsysfs_wwpn_to_scsiaddr(-1, p, unknown, 8, &addr, &status), 0);
     EXPECT_EQ(status, 9u);
     EXPECT_EQ(vxsysfs_get_first_lun(5, 4), 4);  // 5:0:4:4 is listed before 5:0:4:7
     EXPECT_EQ(vxsysfs_get_first_lun(5, 9), 0);
@@ -412,7 +412,7 @@ TEST(SysfsQuery, ChipWithItsPciExpressCapability) {
         for (unsigned host_no : {5u, 6u}) {
             EXT_CHIP chip;
             uint32_t status = 0xDEAD;
-            vxsysfs_query_chip(-1, rig.port(host_no), &chip, &status);
+            EXPECT_EQ(vxsysfs_query_chip(-1, rig.port(host_no), &chip, &status), 0);
             got += line("%s%x %x fn %u/%u", got.empty() ? "" : "; ", chip.PcieLinkCap, chip.PcieLinkStat,
                         chip.PciDevFunc, status);
         }
@@ -439,15 +439,16 @@ TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
         std::memcpy(list.data(), &c.length, 4);
         sim::Exact buffer(list);
         uint32_t count = c.count, status = 0xDEAD;
-        vxsysfs_query_adapter_versions(-1, p, reinterpret_cast<EXT_ADAPTERREGIONVERSION*>(buffer.get()), &count,
-                                       &status);
+        EXPECT_EQ(vxsysfs_query_adapter_versions(-1, p, reinterpret_cast<EXT_ADAPTERREGIONVERSION*>(buffer.get()),
+                                                 &count, &status),
+                  0);
         std::memcpy(list.data(), &c.new_length, 4);
         for (size_t i = 0; i < c.entries.size(); ++i) sim::place(list, 8 + 24 * i, c.entries[i]);
         EXPECT_EQ(std::pair(status, buffer.bytes()), std::pair(c.status, list));
     }
     EXT_DRIVER driver{};
     p->features |= VX_FEAT_LUN_4096;
-    vxsysfs_query_driver(-1, p, &driver, nullptr);
+    EXPECT_EQ(vxsysfs_query_driver(-1, p, &driver, nullptr), 0);
     EXPECT_EQ(driver.LunsPerTarget, 4096);
 }
 

@@ -52,7 +52,7 @@ struct SysfsRig {
         if (change) change(setup.adapters[0]);
     }
     ~SysfsRig() {
-        if (api_flash_sem_id >= 0) vxapi_sem_del(api_flash_sem_id);
+        if (api_flash_sem_id >= 0) (void)vxapi_sem_del(api_flash_sem_id);  // clean-up
         api_flash_sem_id = -1;
         shtest::reset_shared_state();
         vxdbg_reset();

@@ -81,7 +81,7 @@ SD_UINT32 SDGetAen(int Device, PASYNCEVENT pAEvents, SD_UINT32 AEventBufSize, SD
     uint32_t count = 0;
     {
         VxSemLock lock(api_dbupdate_sem_id);
-        vxapi_empty_sh_portevq(api_library_instance, rec, drained, &count);
+        (void)vxapi_empty_sh_portevq(api_library_instance, rec, drained, &count);  // always 0
     }
     count = std::min(count, VX_EVENTS_PER_POLL);
 

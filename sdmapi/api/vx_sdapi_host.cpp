@@ -29,7 +29,9 @@ SD_UINT32 change_lun_names(const char* name, int device, uint16_t port_num, uint
     }
     const int32_t result = worker(rec->oshandle, rec, port_num, target, lun, names);
     if (result != 0) vx_sd_line(VX_SD_ERROR, name, device, "): udev rules not changed.");
-    vxapi_udevtrigger();
+    // udev re-reads its rules whether or not they changed; the command's own
+    // status is not the call's.
+    (void)vxapi_udevtrigger();
     return call.done(result == 0 ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
 }
 

@@ -8,6 +8,8 @@
 // block of every x86 BIOS image, the VPD kept inside the image on the oldest
 // chips), writes it, and then rewrites the version keywords of the adapter's
 // VPD. A write that fails is neither activated nor followed by the VPD step.
+// An image that cannot take the VPD kept inside it is not written: the
+// board would lose its VPD.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -144,16 +146,22 @@ void preserve_bios_settings(const uint8_t* cur, size_t cur_len, uint8_t* img, si
 }
 
 // The VPD kept inside the option ROM image of the oldest chips, carried
-// from the current flash into the new image.
-void preserve_image_vpd(uint8_t* cur, uint32_t cur_len, uint8_t* img, uint32_t len) {
+// from the current flash into the new image. False when the flash holds a
+// VPD that the new image cannot take (no place for it, or a VPD whose items
+// run past its area): written, that image would lose the board's VPD.
+bool preserve_image_vpd(uint8_t* cur, uint32_t cur_len, uint8_t* img, uint32_t len) {
     uint8_t* vpd = nullptr;
     if (vxapi_find_vpd_image(cur, cur_len, &vpd, pGlobalOptRomLayout) == 0 || vpd == nullptr) {
         vxdbg_line(VX_SD_INFO, "VPD does not exist.");
-        return;
+        return true;
     }
     const auto available = static_cast<uint32_t>(cur + cur_len - vpd);
     vxdbg_line(VX_SD_INFO, "SDUpdateOptionRomCommon: preserve the VPD region=", 0, VXDBG_HEX);
-    vxapi_add_vpd_image(img, len, vpd, std::min(available, VX_VPD_AREA_SIZE), pGlobalOptRomLayout);
+    if (vxapi_add_vpd_image(img, len, vpd, std::min(available, VX_VPD_AREA_SIZE), pGlobalOptRomLayout) == 0) {
+        return true;
+    }
+    vxdbg_line(VX_SD_ERROR, "SDUpdateOptionRomCommon: VPD not carried into the new image, nothing written.");
+    return false;
 }
 
 // ---- after the preserving write ----
@@ -328,7 +336,10 @@ SD_UINT32 SDUpdateOptionRomCommon(int Device, SD_PUINT8 pBuffer, SD_UINT32 Buffe
     }
 
     preserve_bios_settings(current.get(), BufferSize, pBuffer, BufferSize, vpd_chip ? 512 : 256);
-    if (vx_chip_has(device, VX_CHIP_VPD_IN_IMAGE)) preserve_image_vpd(current.get(), BufferSize, pBuffer, BufferSize);
+    if (vx_chip_has(device, VX_CHIP_VPD_IN_IMAGE) &&
+        !preserve_image_vpd(current.get(), BufferSize, pBuffer, BufferSize)) {
+        return call.done(SDERR_VPD_UPDATE);
+    }
 
     // The 25xx chips keep the boot code twice: the image, and its first
     // 256 KiB again at 0x40000 of a 512 KiB write (0xFF where the image has

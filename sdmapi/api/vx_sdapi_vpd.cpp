@@ -151,7 +151,7 @@ SD_UINT32 SD24xxSaveVpd(int Device, SD_PUINT8 pvpd, SD_UINT32 buf_size) {
         return call.done(SDERR_SIBLING_FAILED);
     }
     status = save_to_port(call, other, pvpd, buf_size, kRegionVpdSecond);
-    vxapi_close_adapter(other, &err);
+    (void)vxapi_close_adapter(other, &err);  // the save's status is the call's
     return call.done(status);
 }
 

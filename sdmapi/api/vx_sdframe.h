@@ -51,7 +51,7 @@ enum class VxSdScsi : uint8_t { None, PassThrough };
 
 // The status of a nonzero driver status and its SCSI detail status, for a
 // function of that kind.
-SD_UINT32 vx_sd_xlate(uint32_t ext_stat, uint32_t ext_dstat, VxSdScsi scsi);
+[[nodiscard]] SD_UINT32 vx_sd_xlate(uint32_t ext_stat, uint32_t ext_dstat, VxSdScsi scsi);
 
 // One trace line under the bits: name, "(", the handle in decimal, the text,
 // and the number in the base unless the base is VXDBG_NONE.
@@ -73,9 +73,9 @@ struct VxSdOutcome {
     SD_UINT32 status;
 };
 // ext_dstat: the SCSI detail status that goes with driver status 15.
-VxSdOutcome vx_sd_outcome(const char* name, int handle, int result, uint32_t ext_stat, int err, VxSdAccept accept,
-                          const char* failure_line = nullptr, uint32_t ext_dstat = 0,
-                          VxSdScsi scsi = VxSdScsi::None);
+[[nodiscard]] VxSdOutcome vx_sd_outcome(const char* name, int handle, int result, uint32_t ext_stat, int err,
+                                        VxSdAccept accept, const char* failure_line = nullptr, uint32_t ext_dstat = 0,
+                                        VxSdScsi scsi = VxSdScsi::None);
 
 // One call of an API function: takes the lock of the public API, writes the
 // entry line when made and the exit line with the status when it ends.
@@ -91,11 +91,12 @@ public:
     VxSdCall(const VxSdCall&) = delete;
     VxSdCall& operator=(const VxSdCall&) = delete;
 
-    const char* name() const { return name_; }
-    int device() const { return device_; }
-    SD_UINT32 status() const { return status_; }
+    [[nodiscard]] const char* name() const { return name_; }
+    [[nodiscard]] int device() const { return device_; }
+    [[nodiscard]] SD_UINT32 status() const { return status_; }
 
-    // Records the status for the exit line and returns it.
+    // Records the status for the exit line and returns it (for
+    // `return call.done(...)`; a caller that returns otherwise drops it).
     SD_UINT32 done(SD_UINT32 status) {
         status_ = status;
         return status;
@@ -103,22 +104,22 @@ public:
 
     // The port of the handle, or null with SDERR_INVALID_HANDLE as the
     // status and the line "<name>: check_handle failed. handle=<handle>".
-    vxapi_priv_database* port();
+    [[nodiscard]] vxapi_priv_database* port();
 
     // Chip gate: true when the port's chip has the property, else false
     // with SDERR_NOT_SUPPORTED as the status (and the refusal line, if any).
-    bool chip_gate(const vxapi_priv_database* rec, VxChipFlag flag, const char* refusal_line = nullptr);
+    [[nodiscard]] bool chip_gate(const vxapi_priv_database* rec, VxChipFlag flag, const char* refusal_line = nullptr);
 
     // Port-kind gate of the operations that only a physical port may ask:
     // false with SDERR_INVALID_REQUEST for a virtual port.
-    bool physical_only(const vxapi_priv_database* rec);
+    [[nodiscard]] bool physical_only(const vxapi_priv_database* rec);
 
     // A caller's buffer of `have` bytes where `need` are required: false with
     // SDERR_BUFFER_TOO_SMALL, and `need` written through size_out when given.
-    bool buffer_holds(uint32_t have, uint32_t need, SD_PUINT32 size_out = nullptr);
+    [[nodiscard]] bool buffer_holds(uint32_t have, uint32_t need, SD_PUINT32 size_out = nullptr);
 
     // A pointer the call cannot do without: false with SDERR_INVALID_PARAMETER.
-    bool given(const void* pointer);
+    [[nodiscard]] bool given(const void* pointer);
 
     // Failure line of the workers that trace "ext status=... errno=...".
     void set_failure_line(const char* text) { failure_line_ = text; }
@@ -130,7 +131,7 @@ public:
     // request was carried out, fill() of the caller's record. A fill that
     // returns a status replaces the call's status with it when it is not 0.
     template <class Worker, class Fill>
-    SD_UINT32 run(VxSdAccept accept, Worker&& worker, Fill&& fill) {
+    [[nodiscard]] SD_UINT32 run(VxSdAccept accept, Worker&& worker, Fill&& fill) {
         uint32_t ext_stat = 0;
         errno = 0;
         const int result = worker(&ext_stat);
@@ -161,4 +162,4 @@ private:
 // The record that carries out work on the adapter as a whole (flash reads,
 // boot-code versions): the parent physical port of a virtual port, with its
 // own descriptor; the port itself otherwise.
-vxapi_priv_database* vx_sd_adapter_port(vxapi_priv_database* rec);
+[[nodiscard]] vxapi_priv_database* vx_sd_adapter_port(vxapi_priv_database* rec);

@@ -31,15 +31,15 @@ extern const uint32_t g_deviceIDWithReadOnlyBitMask[10];
 extern const uint32_t g_deviceIDWithVisibleBitMask[10];
 
 // 2xxx layout.
-SD_UINT32 VXSDNVR_GetVariableValue(const SD_UINT8* pNVRamStruct, SD_UINT32 parmNumber);
-SD_UINT32 VXSDNVR_SetVariableValue(SD_UINT8* pNVRamStruct, SD_UINT32 parmNumber, SD_UINT32 dwSetValue);
+[[nodiscard]] SD_UINT32 VXSDNVR_GetVariableValue(const SD_UINT8* pNVRamStruct, SD_UINT32 parmNumber);
+[[nodiscard]] SD_UINT32 VXSDNVR_SetVariableValue(SD_UINT8* pNVRamStruct, SD_UINT32 parmNumber, SD_UINT32 dwSetValue);
 // 24xx layout: an absent variable reads 0 and a write leaves it alone (0).
-SD_UINT32 VXSDNVR_GetVariableValue_24xx(const SD_UINT8* nvram, SD_UINT32 nvar);
-SD_UINT32 VXSDNVR_SetVariableValue_24xx(SD_UINT8* nvram, SD_UINT32 nvar, SD_UINT32 setto);
+[[nodiscard]] SD_UINT32 VXSDNVR_GetVariableValue_24xx(const SD_UINT8* nvram, SD_UINT32 nvar);
+[[nodiscard]] SD_UINT32 VXSDNVR_SetVariableValue_24xx(SD_UINT8* nvram, SD_UINT32 nvar, SD_UINT32 setto);
 
 // The description text; null for an id without one.
-const char* VXSDNVR_GetVariableDescription(const SD_UINT8* pNVRamStruct, SD_UINT32 parmNumber);
+[[nodiscard]] const char* VXSDNVR_GetVariableDescription(const SD_UINT8* pNVRamStruct, SD_UINT32 parmNumber);
 // 0 when the variable is read-only (visible) for the image's NVRAM class
 // (variable 128 in the 2xxx layout, at most 9), else SDERR_UNKNOWN.
-SD_UINT32 VXSDNVR_IsVariableReadOnly(const SD_UINT8* pNVRamStruct, SD_UINT32 parmNumber);
-SD_UINT32 VXSDNVR_IsVariableVisible(const SD_UINT8* pNVRamStruct, SD_UINT32 parmNumber);
+[[nodiscard]] SD_UINT32 VXSDNVR_IsVariableReadOnly(const SD_UINT8* pNVRamStruct, SD_UINT32 parmNumber);
+[[nodiscard]] SD_UINT32 VXSDNVR_IsVariableVisible(const SD_UINT8* pNVRamStruct, SD_UINT32 parmNumber);

@@ -130,13 +130,13 @@ struct VxChip {
 };
 
 // The chip's row; null for a device ID that is not a supported chip.
-const VxChip* vx_chip(uint16_t device_id);
+[[nodiscard]] const VxChip* vx_chip(uint16_t device_id);
 
 // Whether the chip has the property; false for an unsupported device ID.
-bool vx_chip_has(uint16_t device_id, VxChipFlag flag);
+[[nodiscard]] bool vx_chip_has(uint16_t device_id, VxChipFlag flag);
 
 // Whether the chip belongs to the family; false for an unsupported device ID.
-bool vx_chip_is(uint16_t device_id, VxChipFamily family);
+[[nodiscard]] bool vx_chip_is(uint16_t device_id, VxChipFamily family);
 
 // Board properties, one bit each.
 enum VxBoardFlag : uint32_t {
@@ -147,4 +147,4 @@ enum VxBoardFlag : uint32_t {
 };
 
 // Whether the board with these PCI subsystem IDs has the property.
-bool vx_board_has(uint16_t ssvendor_id, uint16_t ssdevice_id, VxBoardFlag flag);
+[[nodiscard]] bool vx_board_has(uint16_t ssvendor_id, uint16_t ssdevice_id, VxBoardFlag flag);

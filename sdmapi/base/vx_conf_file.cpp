@@ -254,7 +254,7 @@ uint32_t install(VxConfTempFile& tmp, const std::string& dest, const std::string
     VxConfKept before;
     if (!vx_conf_keep(backup, kKeptLimit, &before) || !keep_backup(dest, backup)) return SDERR_CONFIG_FILE;
     if (tmp.rename_over(target)) return SDERR_NO_ERROR;
-    vx_conf_put_back(before);
+    (void)vx_conf_put_back(before);  // the install failed whether or not the backup went back
     return SDERR_CONFIG_FILE;
 }
 

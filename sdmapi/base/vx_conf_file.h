@@ -28,36 +28,36 @@ constexpr size_t VX_CONF_LINE_MAX = VX_CONF_LINE_BUFFER - 1;
 
 // The lines of a text, each with its newline, as pieces of at most
 // VX_CONF_LINE_MAX characters.
-std::vector<std::string_view> vx_conf_line_pieces(std::string_view text);
+[[nodiscard]] std::vector<std::string_view> vx_conf_line_pieces(std::string_view text);
 
 // Whether every line of a text, with its newline, is at most VX_CONF_LINE_MAX long.
-bool vx_conf_lines_fit(std::string_view text);
+[[nodiscard]] bool vx_conf_lines_fit(std::string_view text);
 
 // Where the key "options <model>" of the line ends, or npos when the line is
 // not the module's options line.
-size_t vx_conf_options_key_end(std::string_view line, std::string_view model);
+[[nodiscard]] size_t vx_conf_options_key_end(std::string_view line, std::string_view model);
 
 // The key as the writers put it at the start of a line.
-std::string vx_conf_options_key(std::string_view model);
+[[nodiscard]] std::string vx_conf_options_key(std::string_view model);
 
 // Runs the command with "/bin/sh -c" in a child process: the raw wait
 // status, or -1 when the child cannot be made or waited for.
-int v_system(const char* command);
+[[nodiscard]] int v_system(const char* command);
 
 // Runs a command line through the shell (v_system); the wait status, or -1.
-int vx_conf_shell(const std::string& command);
+[[nodiscard]] int vx_conf_shell(const std::string& command);
 // Whether a wait status is a normal exit with status 0.
-bool vx_conf_shell_ok(int wait_status);
+[[nodiscard]] bool vx_conf_shell_ok(int wait_status);
 
 // Writes all bytes, over short writes and interrupted calls.
-bool vx_conf_write_all(int fd, const void* data, size_t len);
+[[nodiscard]] bool vx_conf_write_all(int fd, const void* data, size_t len);
 // Reads until len bytes or the end of the file; the count, or -1.
-ssize_t vx_conf_read_up_to(int fd, void* data, size_t len);
+[[nodiscard]] ssize_t vx_conf_read_up_to(int fd, void* data, size_t len);
 
 // A whole file read into *text, refused when it holds `limit` bytes or more.
 enum class VxConfRead : uint8_t { Read, Missing, Failed };
-VxConfRead vx_conf_read_file(const std::string& path, size_t limit, std::string* text);
-VxConfRead vx_conf_read_fd(int fd, size_t limit, std::string* text);
+[[nodiscard]] VxConfRead vx_conf_read_file(const std::string& path, size_t limit, std::string* text);
+[[nodiscard]] VxConfRead vx_conf_read_fd(int fd, size_t limit, std::string* text);
 
 // A temporary file beside a destination, removed when the object ends.
 class VxConfTempFile {
@@ -68,13 +68,13 @@ public:
     VxConfTempFile& operator=(const VxConfTempFile&) = delete;
 
     // Creates it exclusively, with mode 0644, in the folder of dest.
-    bool create_beside(const std::string& dest);
-    bool write(std::string_view text);
+    [[nodiscard]] bool create_beside(const std::string& dest);
+    [[nodiscard]] bool write(std::string_view text);
     // Syncs and closes it; false when either fails.
-    bool commit();
+    [[nodiscard]] bool commit();
     // Renames the committed file over dest, in the same folder (dest is then
     // this file, and nothing is left to remove); false with dest unchanged.
-    bool rename_over(const std::string& dest);
+    [[nodiscard]] bool rename_over(const std::string& dest);
 
 private:
     std::string path_;
@@ -89,11 +89,12 @@ private:
 // in place until the rename); without a dest, a backup left by an earlier
 // install is removed, so that it never passes for this one's.
 // 0, or SDERR_CONFIG_FILE with dest and its backup as they were.
-uint32_t vx_conf_replace_file(const std::string& dest, std::string_view text, const char* backup_suffix = nullptr);
+[[nodiscard]] uint32_t vx_conf_replace_file(const std::string& dest, std::string_view text,
+                                            const char* backup_suffix = nullptr);
 
 // Puts dest + suffix back as dest by rename. 0, or SDERR_CONFIG_FILE (dest
 // is left alone when there is no backup).
-uint32_t vx_conf_restore(const std::string& dest, const char* backup_suffix);
+[[nodiscard]] uint32_t vx_conf_restore(const std::string& dest, const char* backup_suffix);
 
 // A file as it was before a change, kept to be put back when a later step
 // of the change fails.
@@ -104,7 +105,7 @@ struct VxConfKept {
 };
 // Reads the file whole into *kept (a missing file is kept as missing);
 // false when it cannot be read or holds `limit` bytes or more.
-bool vx_conf_keep(const std::string& path, size_t limit, VxConfKept* kept);
+[[nodiscard]] bool vx_conf_keep(const std::string& path, size_t limit, VxConfKept* kept);
 // Puts the file back as it was when it is not: its text installed again, or
 // the file removed. true when it is as it was.
-bool vx_conf_put_back(const VxConfKept& kept);
+[[nodiscard]] bool vx_conf_put_back(const VxConfKept& kept);

@@ -23,16 +23,16 @@ extern std::atomic<uint8_t> is_udevadm;
 // Sets OS_Type from the kernel's system name.
 void vxapi_check_esx();
 // 0 when the running kernel's release contains "2.6.9", else 1.
-int vxapi_check_linux_version();
+[[nodiscard]] int vxapi_check_linux_version();
 // On the 2.6.9 kernel line, makes sure the ioctl support module is loaded
 // beside the adapter driver, and records in is_vioctlmod_loaded that it is.
 void vxapi_load_vioctlmod();
 // 0 when the support module may be loaded: it exists for the running kernel
 // and the adapter driver loaded is the distribution's own, non-debug build.
 // Else 1.
-int vxapi_check_vioctlmod();
+[[nodiscard]] int vxapi_check_vioctlmod();
 // 0 on a host whose configuration files the library may rewrite (not a
 // VMware host), else 1.
-int vxapi_check_correct_os();
+[[nodiscard]] int vxapi_check_correct_os();
 // 0 when "/sbin/udevadm" exists; otherwise clears is_udevadm and gives 1.
-int vxapi_is_udevadm_supported();
+[[nodiscard]] int vxapi_is_udevadm_supported();

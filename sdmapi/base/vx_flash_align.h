@@ -80,5 +80,6 @@ constexpr const char* VX_TRACE_SECTOR_SIZE_EXITING = "vxapi_get_flash_sector_siz
 // a new buffer (calloc'd; the caller frees it) holding the flash contents of
 // the widened span with the caller's bytes in place. 0, or 1 with nothing
 // changed: also when the span could not be read whole.
-uint32_t vxapi_sector_align(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t** db, uint8_t* poptrom,
-                            uint32_t* offset, uint32_t* size, const VxFlashReader& road);
+[[nodiscard]] uint32_t vxapi_sector_align(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t** db,
+                                          uint8_t* poptrom, uint32_t* offset, uint32_t* size,
+                                          const VxFlashReader& road);

@@ -73,11 +73,11 @@ extern const INT_OPT_ROM_REGION Layout25XX[19];
 // The fixed layout of a board by its PCI ids (the chip's own, else LayoutKt
 // on a KT board, else Layout2312), and the number of its entries before the
 // zero entry.
-const INT_OPT_ROM_REGION* vxapi_fixed_layout(uint16_t device_id, uint16_t ssvendor_id, uint16_t ssdevice_id,
-                                             uint32_t* regions);
+[[nodiscard]] const INT_OPT_ROM_REGION* vxapi_fixed_layout(uint16_t device_id, uint16_t ssvendor_id,
+                                                           uint16_t ssdevice_id, uint32_t* regions);
 
 // The PCI device ID of the port's function; 0 without one.
-uint16_t vxapi_device_id(const vxapi_priv_database* rec);
+[[nodiscard]] uint16_t vxapi_device_id(const vxapi_priv_database* rec);
 
 // Region lookup in the global layout: the region's first flash byte and
 // size. Region 0xFFFF leaves both as they are; an unknown code, or no global

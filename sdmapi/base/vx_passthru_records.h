@@ -175,8 +175,8 @@ struct TGT_LUN_DATA_LIST {
 static_assert(sizeof(TGT_LUN_DATA_LIST) == 32);
 
 // The per-LUN bytes of an entry, and the first entry of a list.
-inline uint8_t* vx_lun_data(TGT_LUN_DATA_ENTRY* entry) { return reinterpret_cast<uint8_t*>(entry + 1); }
-inline TGT_LUN_DATA_ENTRY* vx_first_entry(TGT_LUN_DATA_LIST* list) {
+[[nodiscard]] inline uint8_t* vx_lun_data(TGT_LUN_DATA_ENTRY* entry) { return reinterpret_cast<uint8_t*>(entry + 1); }
+[[nodiscard]] inline TGT_LUN_DATA_ENTRY* vx_first_entry(TGT_LUN_DATA_LIST* list) {
     return reinterpret_cast<TGT_LUN_DATA_ENTRY*>(list + 1);
 }
 

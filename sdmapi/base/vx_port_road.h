@@ -10,7 +10,7 @@
 #include "base/vx_records.h"
 
 // Whether the port is a sysfs port; false for no port.
-inline bool vxapi_is_sysfs_port(const vxapi_priv_database* rec) {
+[[nodiscard]] inline bool vxapi_is_sysfs_port(const vxapi_priv_database* rec) {
     return rec != nullptr && (rec->features & VX_FEAT_SYSFS) != 0;
 }
 
@@ -19,7 +19,7 @@ inline bool vxapi_is_sysfs_port(const vxapi_priv_database* rec) {
 // (sysfs port with that socket), or nowhere.
 enum class VxRoad { Ioctl, Bsg, Netlink, None };
 
-inline VxRoad vxapi_vendor_road(const vxapi_priv_database* rec) {
+[[nodiscard]] inline VxRoad vxapi_vendor_road(const vxapi_priv_database* rec) {
     if (!vxapi_is_sysfs_port(rec)) return VxRoad::Ioctl;
     if ((rec->features & VX_FEAT_BSG) != 0) return VxRoad::Bsg;
     if ((rec->features & VX_FEAT_NL_VENDOR) != 0) return VxRoad::Netlink;

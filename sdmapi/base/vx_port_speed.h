@@ -35,7 +35,7 @@ inline constexpr VxPortSpeed kVxPortSpeeds[] = {
 
 // The driver code of a library speed into *code; false (nothing written) for
 // a speed outside the table.
-inline bool vxapi_port_speed_to_code(uint16_t speed, uint16_t* code) {
+[[nodiscard]] inline bool vxapi_port_speed_to_code(uint16_t speed, uint16_t* code) {
     for (const VxPortSpeed& s : kVxPortSpeeds) {
         if (s.speed == speed) {
             *code = s.code;
@@ -46,7 +46,7 @@ inline bool vxapi_port_speed_to_code(uint16_t speed, uint16_t* code) {
 }
 
 // The library speed of a driver code; VX_PORT_SPEED_UNKNOWN outside the table.
-inline uint16_t vxapi_port_code_to_speed(uint16_t code) {
+[[nodiscard]] inline uint16_t vxapi_port_code_to_speed(uint16_t code) {
     for (const VxPortSpeed& s : kVxPortSpeeds) {
         if (s.code == code) return s.speed;
     }

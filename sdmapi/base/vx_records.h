@@ -195,30 +195,30 @@ extern vxapi_priv_db_t api_priv_data[VX_LEGACY_SLOTS];
 // the same thread. The list heads (api_priv_database, api_phy_info) change
 // only in calls that hold the lock of the public API, under this lock too:
 // such a call reads them under either lock, the event thread under this one.
-std::recursive_mutex& vxapi_list_mutex();
+[[nodiscard]] std::recursive_mutex& vxapi_list_mutex();
 using VxListLock = std::lock_guard<std::recursive_mutex>;
 
 // Lookups and list management.
-vxapi_priv_database* check_handle(uint32_t handle);
-uint32_t vxapi_create_apihandle(uint32_t position);
-int vxapi_get_api_inst_by_handle(uint32_t handle, uint32_t* slot);
-int vxapi_get_host_no_by_handle(uint32_t handle, uint16_t* host_no);
-vxapi_priv_database* vxapi_get_api_priv_inst_from_user_instance(uint32_t n);
-int vxapi_get_instance_from_api_priv_inst(const vxapi_priv_database* rec, uint32_t* position);
-vxapi_priv_database* vxapi_get_api_priv_inst_from_adaptername(const char* name);
-uint32_t vxapi_get_open_adapter_count();
-int vxapi_is_host_no_present(uint32_t host_no);
-vxapi_phy_info* vxapi_get_api_phy_info_inst(const EXT_CHIP* chip);
-vxapi_priv_database* vxapi_get_phy_port_from_vport(const vxapi_priv_database* rec);
-vxapi_priv_database* vxapi_get_vport_from_vport_id(const vxapi_priv_database* phys, uint32_t index);
-vxapi_priv_database* vxapi_get_vport_from_wwn(const vxapi_priv_database* phys, const uint8_t* wwnn,
-                                              const uint8_t* wwpn);
+[[nodiscard]] vxapi_priv_database* check_handle(uint32_t handle);
+[[nodiscard]] uint32_t vxapi_create_apihandle(uint32_t position);
+[[nodiscard]] int vxapi_get_api_inst_by_handle(uint32_t handle, uint32_t* slot);
+[[nodiscard]] int vxapi_get_host_no_by_handle(uint32_t handle, uint16_t* host_no);
+[[nodiscard]] vxapi_priv_database* vxapi_get_api_priv_inst_from_user_instance(uint32_t n);
+[[nodiscard]] int vxapi_get_instance_from_api_priv_inst(const vxapi_priv_database* rec, uint32_t* position);
+[[nodiscard]] vxapi_priv_database* vxapi_get_api_priv_inst_from_adaptername(const char* name);
+[[nodiscard]] uint32_t vxapi_get_open_adapter_count();
+[[nodiscard]] int vxapi_is_host_no_present(uint32_t host_no);
+[[nodiscard]] vxapi_phy_info* vxapi_get_api_phy_info_inst(const EXT_CHIP* chip);
+[[nodiscard]] vxapi_priv_database* vxapi_get_phy_port_from_vport(const vxapi_priv_database* rec);
+[[nodiscard]] vxapi_priv_database* vxapi_get_vport_from_vport_id(const vxapi_priv_database* phys, uint32_t index);
+[[nodiscard]] vxapi_priv_database* vxapi_get_vport_from_wwn(const vxapi_priv_database* phys, const uint8_t* wwnn,
+                                                            const uint8_t* wwpn);
 void vxapi_fill_phy_port_number(vxapi_priv_database* rec);
-uint8_t vxapi_get_number_of_bits_set(uint32_t value);
-int vxapi_alloc_api_priv_data_mem(vxapi_priv_database** out);
+[[nodiscard]] uint8_t vxapi_get_number_of_bits_set(uint32_t value);
+[[nodiscard]] int vxapi_alloc_api_priv_data_mem(vxapi_priv_database** out);
 void vxapi_free_api_priv_data_element(vxapi_priv_database* rec);
 void vxapi_free_api_priv_data_mem();
-int vxapi_alloc_api_phy_info_mem(vxapi_phy_info** out, const EXT_CHIP* chip);
+[[nodiscard]] int vxapi_alloc_api_phy_info_mem(vxapi_phy_info** out, const EXT_CHIP* chip);
 void vxapi_free_api_phy_info_element(vxapi_phy_info* info);
 void vxapi_free_api_phy_info_mem();
 
@@ -232,4 +232,4 @@ void vxapi_legacy_slot_close(uint32_t handle, uint32_t open_cnt);
 // The handle for a record that is being opened: position + 1, or, when
 // another open record already holds that value, the next value that no
 // record holds (two open ports never share a handle).
-uint32_t vxapi_assign_apihandle(const vxapi_priv_database* rec, uint32_t position);
+[[nodiscard]] uint32_t vxapi_assign_apihandle(const vxapi_priv_database* rec, uint32_t position);

@@ -36,7 +36,7 @@ static_assert(sizeof(EXT_ADAPTERREGIONVERSION) == 32);
 static_assert(offsetof(EXT_ADAPTERREGIONVERSION, Reserved) == 4);
 static_assert(offsetof(EXT_ADAPTERREGIONVERSION, RegionVersion) == 8);
 
-constexpr uint32_t vx_region_version_list_size(uint32_t entries) {
+[[nodiscard]] constexpr uint32_t vx_region_version_list_size(uint32_t entries) {
     return static_cast<uint32_t>(offsetof(EXT_ADAPTERREGIONVERSION, RegionVersion) +
                                  entries * sizeof(EXT_REGIONVERSION));
 }

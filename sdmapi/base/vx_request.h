@@ -114,7 +114,7 @@ enum : uint8_t {
 
 // The new driver's ioctl code of a command: read and write, argument size
 // 116, type 0x79.
-constexpr uint32_t vx_ioctl_code(uint8_t nr) { return 0xC0747900u | nr; }
+[[nodiscard]] constexpr uint32_t vx_ioctl_code(uint8_t nr) { return 0xC0747900u | nr; }
 
 // Driver status values of the header's Status.
 enum : uint32_t {
@@ -153,22 +153,22 @@ constexpr int VX_RESULT_NO_TRANSPORT = 2;  // the port has no transport for the 
 
 // The answer of a worker whose port has no transport for the operation:
 // out status 12 (invalid sub-command), result 2.
-inline int vxapi_no_transport(uint32_t* status) {
+[[nodiscard]] inline int vxapi_no_transport(uint32_t* status) {
     if (status != nullptr) *status = EXT_STATUS_UNSUPPORTED_SUBCODE;
     return VX_RESULT_NO_TRANSPORT;
 }
 
 // Header builders: zero the header and fill it; 1 when the header pointer
 // is null, else 0. HbaSelect is filled only when a record is given.
-int vxapi_init_ext_ioctl_n(uint16_t sub_code, uint16_t instance, void* request, uint32_t request_len,
-                           void* response, uint32_t response_len, const vxapi_priv_database* rec,
-                           EXT_IOCTL* hdr);
-int vxapi_init_ext_ioctl_o(uint16_t sub_code, uint16_t instance, void* request, uint32_t request_len,
-                           void* response, uint32_t response_len, const vxapi_priv_database* rec,
-                           EXT_IOCTL_O* hdr);
+[[nodiscard]] int vxapi_init_ext_ioctl_n(uint16_t sub_code, uint16_t instance, void* request, uint32_t request_len,
+                                         void* response, uint32_t response_len, const vxapi_priv_database* rec,
+                                         EXT_IOCTL* hdr);
+[[nodiscard]] int vxapi_init_ext_ioctl_o(uint16_t sub_code, uint16_t instance, void* request, uint32_t request_len,
+                                         void* response, uint32_t response_len, const vxapi_priv_database* rec,
+                                         EXT_IOCTL_O* hdr);
 
 // The old driver's form of a code.
-uint32_t convert_ioctl(uint32_t code);
+[[nodiscard]] uint32_t convert_ioctl(uint32_t code);
 
 // A driver that answers busy is asked again after this many seconds, at most
 // this many times, on every road.
@@ -177,7 +177,7 @@ constexpr unsigned VX_BUSY_RESENDS = 2;
 
 // Small helpers.
 void vxapi_chg_endian(uint8_t* buf, uint32_t n);
-int vxapi_is_wwn_zero(const uint8_t* wwn);
-int vxapi_is_all_spaces(const uint8_t* buf, uint32_t n);
-uint64_t vxapi_ptr_to_64bit(const void* ptr);
-void* vxapi_64bit_to_ptr(uint64_t value);
+[[nodiscard]] int vxapi_is_wwn_zero(const uint8_t* wwn);
+[[nodiscard]] int vxapi_is_all_spaces(const uint8_t* buf, uint32_t n);
+[[nodiscard]] uint64_t vxapi_ptr_to_64bit(const void* ptr);
+[[nodiscard]] void* vxapi_64bit_to_ptr(uint64_t value);

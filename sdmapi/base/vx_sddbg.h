@@ -42,10 +42,10 @@ void vxdbg_dump(const char* title, const void* buffer, uint8_t width, uint64_t c
 void vxdbg_putc(char c);
 void vxdbg_puts(const char* text);
 void vxdbg_output_number(uint64_t value, uint8_t base);
-FILE* vxdbg_get_fptr();
+[[nodiscard]] FILE* vxdbg_get_fptr();
 
 // Whether any of the bits is traced.
-inline bool vxdbg_on(uint32_t bits) { return (vx_debug & bits) != 0; }
+[[nodiscard]] inline bool vxdbg_on(uint32_t bits) { return (vx_debug & bits) != 0; }
 
 // One whole line, when any of the bits is traced: the text, and the number
 // in the base when the base is not VXDBG_NONE.

@@ -190,5 +190,5 @@ VxSemLock::~VxSemLock() { release(); }
 void VxSemLock::release() {
     if (!held_) return;
     held_ = false;
-    vxapi_sem_signal(semid_);
+    (void)vxapi_sem_signal(semid_);  // a release has no one to report to
 }

@@ -22,23 +22,23 @@ extern std::atomic<int> api_flash_sem_id;   // key 980, -1 when absent
 extern std::atomic<int> api_thread_sem_id;  // key 1054, -1 when absent
 
 // Attaches to the set of the key, or creates it with value 1. Id or -1.
-int vxapi_sem_get(int key);
+[[nodiscard]] int vxapi_sem_get(int key);
 // The same for a set of `nsems` semaphores: a lock and counters of initial
 // value 0. A set of fewer semaphores already there is attached as it stands;
 // *complete (when given) says whether the set has all `nsems`.
-int vxapi_sem_get_set(int key, int nsems, bool* complete);
+[[nodiscard]] int vxapi_sem_get_set(int key, int nsems, bool* complete);
 // Adds delta to semaphore semnum without waiting (SEM_UNDO); semop's result.
-int vxapi_sem_adjust(int semid, int semnum, int delta);
+[[nodiscard]] int vxapi_sem_adjust(int semid, int semnum, int delta);
 // Removes the set; semctl's result.
-int vxapi_sem_del(int semid);
+[[nodiscard]] int vxapi_sem_del(int semid);
 // Takes the lock (waits while another holds it); 0, or -1 when the lock
 // could not be taken. An interrupted wait is resumed.
-int vxapi_sem_wait(int semid);
+[[nodiscard]] int vxapi_sem_wait(int semid);
 // Gives back a lock this thread took; 0, or -1 (a lock that was not taken
 // is never given back).
-int vxapi_sem_signal(int semid);
+[[nodiscard]] int vxapi_sem_signal(int semid);
 // Whether this thread holds the lock (took it and has not given it back).
-bool vxapi_sem_held(int semid);
+[[nodiscard]] bool vxapi_sem_held(int semid);
 
 // Holds a semaphore for a scope: waits in the constructor, signals in the
 // destructor when the wait succeeded. A negative id holds nothing.
@@ -48,7 +48,7 @@ public:
     ~VxSemLock();
     VxSemLock(const VxSemLock&) = delete;
     VxSemLock& operator=(const VxSemLock&) = delete;
-    bool held() const { return held_; }
+    [[nodiscard]] bool held() const { return held_; }
     void release();
 
 private:

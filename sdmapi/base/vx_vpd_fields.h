@@ -35,8 +35,8 @@ constexpr uint32_t VX_VPD_FIELD_WALK_LIMIT = 511;
 // read-only area is passed over whole. The walk ends at the end tag or at
 // the end of the walked bytes: 0. 1 when an item reaches past them (the
 // keywords before it are already rewritten). The layout is not used.
-int32_t vxapi_update_vpd_version_field(uint8_t* buffer, uint32_t buffer_sz, uint8_t* vpdbuf, uint32_t vpd_sz,
-                                       INT_OPT_ROM_LAYOUT* pGlobalOptRomLayout);
+[[nodiscard]] int32_t vxapi_update_vpd_version_field(uint8_t* buffer, uint32_t buffer_sz, uint8_t* vpdbuf,
+                                                     uint32_t vpd_sz, INT_OPT_ROM_LAYOUT* pGlobalOptRomLayout);
 
 // Copies the VPD (vpd_sz bytes, at most the first 512 walked, through its end
 // tag) into the VPD area of the new option ROM image (buffer_sz bytes),
@@ -46,8 +46,8 @@ int32_t vxapi_update_vpd_version_field(uint8_t* buffer, uint32_t buffer_sz, uint
 // the copy never passes the area or the image. 0 copied; 1, with the image
 // unchanged, when the image has no place for the VPD or an item of the VPD
 // reaches past the bytes that may be walked. vpdbuf is only read.
-int32_t vxapi_add_vpd_image(uint8_t* buffer, uint32_t buffer_sz, const uint8_t* vpdbuf, uint32_t vpd_sz,
-                            INT_OPT_ROM_LAYOUT* pGlobalOptRomLayout);
+[[nodiscard]] int32_t vxapi_add_vpd_image(uint8_t* buffer, uint32_t buffer_sz, const uint8_t* vpdbuf, uint32_t vpd_sz,
+                                          INT_OPT_ROM_LAYOUT* pGlobalOptRomLayout);
 
 // Rewrites the version keywords of the VPD kept in the NVRAM area (vpdsize
 // bytes; both areas are walked) from the image of flash region `region`
@@ -57,16 +57,16 @@ int32_t vxapi_add_vpd_image(uint8_t* buffer, uint32_t buffer_sz, const uint8_t* 
 // whose part the image lacks stays as it was. An end tag before "RV" leaves
 // the checksum alone (result 0). 1 when a walk reaches the end of the VPD or
 // an item (or the checksum byte) would lie past it.
-int32_t vxapi_update_nv_vpd_version(uint8_t* buffer, uint32_t buffer_sz, uint8_t* vpdbuf, uint32_t vpdsize,
-                                    uint32_t region);
+[[nodiscard]] int32_t vxapi_update_nv_vpd_version(uint8_t* buffer, uint32_t buffer_sz, uint8_t* vpdbuf,
+                                                  uint32_t vpdsize, uint32_t region);
 
 // 0 when the 8-bit sum of the bytes from the start through the checksum byte
 // of the "RV" keyword (found by walking the items) is 0; else 1.
-int32_t vxapi_verify_vpd_checksum(const uint8_t* vpdbuf, uint32_t vpdsize);
+[[nodiscard]] int32_t vxapi_verify_vpd_checksum(const uint8_t* vpdbuf, uint32_t vpdsize);
 
 // The same for the OEM layout, found by a byte-by-byte scan for the first
 // "R", "V" pair; any byte 0x78 before it fails the scan.
-int32_t vxapi_verify_kt_vpd_checksum(const uint8_t* vpdbuf, uint32_t vpdsize);
+[[nodiscard]] int32_t vxapi_verify_kt_vpd_checksum(const uint8_t* vpdbuf, uint32_t vpdsize);
 
 // Copies the field of a keyword (tag_sz 2, ptag its name) or of the
 // identifier string (tag_sz 1, ptag[0] 0x82) of the VPD (vpd_sz bytes, no
@@ -74,5 +74,5 @@ int32_t vxapi_verify_kt_vpd_checksum(const uint8_t* vpdbuf, uint32_t vpdsize);
 // then at most bufsz bytes of the field are copied, stopping at a zero byte,
 // with no terminator when the field fills pbuf. 1 when the field is absent,
 // empty or all white space, or reaches past the VPD.
-int32_t vxapi_get_field_from_vpd(const uint8_t* pvpd, uint32_t vpd_sz, const uint8_t* ptag, uint16_t tag_sz,
-                                 uint8_t* pbuf, uint16_t bufsz);
+[[nodiscard]] int32_t vxapi_get_field_from_vpd(const uint8_t* pvpd, uint32_t vpd_sz, const uint8_t* ptag,
+                                               uint16_t tag_sz, uint8_t* pbuf, uint16_t bufsz);

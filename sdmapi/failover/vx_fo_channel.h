@@ -38,30 +38,30 @@ struct FO_LUN_DATA_INPUT {
 static_assert(sizeof(FO_LUN_DATA_INPUT) == 32);
 
 // The slot of an open port: handle 0 and slots without a path name no port.
-vxapi_priv_db_t* vx_fo_slot_by_handle(uint32_t handle);
+[[nodiscard]] vxapi_priv_db_t* vx_fo_slot_by_handle(uint32_t handle);
 // The slot of an instance argument; null from 32 on.
-vxapi_priv_db_t* vx_fo_slot_by_instance(uint32_t instance);
+[[nodiscard]] vxapi_priv_db_t* vx_fo_slot_by_instance(uint32_t instance);
 // Slot 0's switches for all ports: ports found through sysfs (no failover
 // requests), and targets of 4,096 LUNs.
-bool vx_fo_sysfs_mode();
-bool vx_fo_lun_4096();
+[[nodiscard]] bool vx_fo_sysfs_mode();
+[[nodiscard]] bool vx_fo_lun_4096();
 
 // Sends one failover request on the descriptor of the handle's slot, in the
 // header layout the slot's driver takes. The status: 0; SDERR_DEVICE_NOT_FOUND
 // for an unknown handle; SDERR_NOT_SUPPORTED in sysfs mode; the errno of a
 // failed ioctl; else the driver's status as vx_fo_status maps it.
-uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint32_t code, uint16_t sub_code, const void* request,
-                                   uint32_t request_len, void* reply, uint32_t reply_len);
+[[nodiscard]] uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint32_t code, uint16_t sub_code, const void* request,
+                                                 uint32_t request_len, void* reply, uint32_t reply_len);
 
 // The status of a failover request for the driver's Status and DetailStatus.
-uint32_t vx_fo_status(uint32_t status, uint32_t detail);
+[[nodiscard]] uint32_t vx_fo_status(uint32_t status, uint32_t detail);
 
 // 1 when the driver of the handle's port uses the new configuration store
 // (slot bit VX_SLOT_NEW_CFG_STORE, set the first time the driver says so),
 // else 0. The instance is not used.
-int vxapi_hba_support_new_cfg_store(uint32_t handle, uint16_t instance);
+[[nodiscard]] int vxapi_hba_support_new_cfg_store(uint32_t handle, uint16_t instance);
 
 // 1 when the first port (slots 0 to 30, up to the first free slot) that
 // runs the driver module and is open, or can be opened, uses the new store;
 // *found = 1 when a slot runs that module. A port opened here is closed again.
-int vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found);
+[[nodiscard]] int vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found);

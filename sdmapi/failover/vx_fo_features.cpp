@@ -207,7 +207,7 @@ uint32_t fea_write_int_features(uint32_t handle, INT_FEATURE* features) {
     const std::string new_line =
         build_line(vx_fo_slot_model(slot), read == SDERR_NO_ERROR ? &line : nullptr, features);
     const uint32_t status = vxapi_set_drv_param_optline(slot, new_line.c_str());
-    vx_conf_shell("depmod -a");
+    vx_fo_depmod();
     return status;
 }
 

@@ -22,13 +22,13 @@ constexpr unsigned VX_FEA_PARAMS = 2;
 // The parameters of the handle's driver as its options line holds them
 // (both absent when there is no file or no line). 0; SDERR_INVALID_PARAMETER
 // for an unknown handle or a slot without a usable module name.
-uint32_t fea_load_int_features(uint32_t handle, INT_FEATURE* features);
+[[nodiscard]] uint32_t fea_load_int_features(uint32_t handle, INT_FEATURE* features);
 
 // Rewrites the options line with the parameters, then runs "depmod -a".
 // The status of the line writer, or of the line reader when it failed
 // otherwise than with SDERR_CONFIG_FILE.
-uint32_t fea_write_int_features(uint32_t handle, INT_FEATURE* features);
+[[nodiscard]] uint32_t fea_write_int_features(uint32_t handle, INT_FEATURE* features);
 
 // 0 when the setting names a supported feature and its value lies within
 // the feature's range, else 1.
-uint32_t fea_validate_entry_range(const HBA_FEATURE_SETTING* setting);
+[[nodiscard]] uint32_t fea_validate_entry_range(const HBA_FEATURE_SETTING* setting);

@@ -22,6 +22,8 @@ bool vx_fo_module_name_ok(const char* model) {
     return n > 0 && n < kModelRoom;
 }
 
+void vx_fo_depmod() { (void)vx_conf_shell("depmod -a"); }
+
 const char* vx_fo_slot_model(uint32_t slot) {
     if (slot >= VX_LEGACY_SLOTS) return nullptr;
     const char* model = api_priv_data[slot].model;

@@ -56,7 +56,8 @@ uint32_t read_store(const char* model, hbalist_entry* records, OldList old_list)
             const VxFoStoreText found = vx_fo_get_store_text(model, false, &text);
             if (found == VxFoStoreText::Failed) return SDERR_CONFIG_FILE;
             if (found == VxFoStoreText::Empty) return SDERR_UNKNOWN;
-            vx_fo_parse_store(text, records);  // what parsed is listed
+            // What parsed is listed: a list does not read the parser's status.
+            (void)vx_fo_parse_store(text, records);
             return SDERR_NO_ERROR;
         }
         case Store::Old: {
@@ -163,7 +164,7 @@ uint32_t delete_entry(const uint8_t* name, Remove remove, OldDelete del, const c
         matched = matched || removed;
     }
     if (!matched) return SDERR_INVALID_PARAMETER;
-    vx_conf_shell("depmod -a");
+    vx_fo_depmod();
     return SDERR_NO_ERROR;
 }
 

@@ -7,4 +7,4 @@
 // Adds an 8-byte name to a list of *count names (room for 32) unless the
 // list holds it already. 0; SDERR_BUFFER_TOO_SMALL when a new name finds
 // the list full.
-uint32_t AddUniqueTargetToPersistentList(const uint8_t* name, uint8_t* list, uint32_t* count);
+[[nodiscard]] uint32_t AddUniqueTargetToPersistentList(const uint8_t* name, uint8_t* list, uint32_t* count);

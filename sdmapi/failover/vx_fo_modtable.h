@@ -36,23 +36,24 @@ using ConfigTableList = std::unique_ptr<ConfigTable>;
 constexpr size_t kNoEntry = static_cast<size_t>(-1);
 
 // The OPTIONS value of the driver's module into dest (VX_FO_OPTSTR_SIZE bytes).
-int vxapi_get_opt_vals(const char* model, char* dest);
+[[nodiscard]] int vxapi_get_opt_vals(const char* model, char* dest);
 // Replaces the OPTIONS value of the table "<driver>_conf" with the whole
 // content of "/etc/<driver>.conf" (the second argument is not used).
-int vxapi_set_opt_vals(const char* model, const char* ignored);
+[[nodiscard]] int vxapi_set_opt_vals(const char* model, const char* ignored);
 
-int vxapi_get_opt_table_val(const ConfigTable& table, char* dest);
-int vxapi_set_opt_table_vals(int fd, const char* module_path, ConfigTable& table, const char* source_path);
+[[nodiscard]] int vxapi_get_opt_table_val(const ConfigTable& table, char* dest);
+[[nodiscard]] int vxapi_set_opt_table_vals(int fd, const char* module_path, ConfigTable& table,
+                                           const char* source_path);
 
-int openProgram(const char* path, int writable, int* fd, ConfigTableList* list);
+[[nodiscard]] int openProgram(const char* path, int writable, int* fd, ConfigTableList* list);
 void closeProgram(int fd, ConfigTableList* list);
-int findTables(int fd, const char* path, ConfigTableList* list);
-int readTable(int fd, const char* path, ConfigTable& table);
+[[nodiscard]] int findTables(int fd, const char* path, ConfigTableList* list);
+[[nodiscard]] int readTable(int fd, const char* path, ConfigTable& table);
 // Buffer offset of the first header entry among the first n positions, or -1.
-int64_t search(const char* path, const uint8_t* buffer, size_t held, size_t n);
-size_t findEntry(const ConfigTable& table, const char* name);
-int32_t vxapi_get_total_space(const ConfigTable& table);
-ConfigTable* vxapi_get_table(const char* path, const ConfigTableList& list, const char* name);
+[[nodiscard]] int64_t search(const char* path, const uint8_t* buffer, size_t held, size_t n);
+[[nodiscard]] size_t findEntry(const ConfigTable& table, const char* name);
+[[nodiscard]] int32_t vxapi_get_total_space(const ConfigTable& table);
+[[nodiscard]] ConfigTable* vxapi_get_table(const char* path, const ConfigTableList& list, const char* name);
 
 void fatalError(const char* path, const char* text);
 void systemError(const char* path, const char* text);

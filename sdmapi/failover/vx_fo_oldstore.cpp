@@ -340,7 +340,7 @@ uint32_t vxapi_set_data_to_old_persist_store(uint32_t instance, const uint8_t* w
     }
     uint32_t status = vxapi_set_data_to_old_line(&line, records, kind);
     if (status == SDERR_NO_ERROR) status = vxapi_set_optline_to_old_file(instance, line);
-    vx_conf_shell("depmod -a");
+    vx_fo_depmod();
     return status == SDERR_NO_ERROR ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
 }
 

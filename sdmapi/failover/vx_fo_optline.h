@@ -16,20 +16,20 @@ constexpr const char* VX_FO_MODULES_FILES[] = {"/etc/conf.modules", "/etc/modpro
 
 // The first of the module configuration files that opens, read whole.
 // 0, or SDERR_CONFIG_FILE when none opens or it cannot be read.
-uint32_t vx_fo_read_modules_file(std::string* path, std::string* text);
+[[nodiscard]] uint32_t vx_fo_read_modules_file(std::string* path, std::string* text);
 
 // The driver's options line of a slot into *line (with its newline).
 // 0; SDERR_INVALID_PARAMETER for a slot without a usable module name;
 // SDERR_CONFIG_FILE when no file opens or it holds no such line.
-uint32_t vx_fo_get_options_line(uint32_t slot, std::string* line);
+[[nodiscard]] uint32_t vx_fo_get_options_line(uint32_t slot, std::string* line);
 
 // The same into a caller's buffer of at least VX_CONF_LINE_BUFFER bytes
 // (SDERR_INVALID_PARAMETER without one).
-uint32_t vxapi_get_drv_param_optline(uint32_t slot, char* line);
+[[nodiscard]] uint32_t vxapi_get_drv_param_optline(uint32_t slot, char* line);
 
 // Replaces every options line of the slot's driver in the first file that
 // opens with new_line, or appends new_line when there is none. 0;
 // SDERR_INVALID_PARAMETER for a slot without a usable module name;
 // SDERR_CONFIG_FILE when no file opens, a line of new_line is longer than
 // VX_CONF_LINE_MAX, or the file cannot be replaced (it is then unchanged).
-uint32_t vxapi_set_drv_param_optline(uint32_t slot, const char* new_line);
+[[nodiscard]] uint32_t vxapi_set_drv_param_optline(uint32_t slot, const char* new_line);

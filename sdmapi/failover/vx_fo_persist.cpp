@@ -167,7 +167,9 @@ uint32_t FoGetDataFromPersistentStorage(uint32_t instance, FO_LUN_DATA_LIST* lun
         if (vx_fo_get_store_text(model, false, &text) != VxFoStoreText::Read) return SDERR_CONFIG_FILE;
     }
     hbalist_entry& rec = records.get()[0];
-    vxapi_get_data_from_line_for_wwpn(text.c_str(), records.get(), wwn + 8);
+    // The port name in record 0 tells whether the adapter was found; the
+    // parser's status is not read.
+    (void)vxapi_get_data_from_line_for_wwpn(text.c_str(), records.get(), wwn + 8);
     if (std::memcmp(rec.wwpn, wwn + 8, sizeof rec.wwpn) == 0) {
         if (targets != nullptr) std::memcpy(targets, rec.tgt_list, sizeof *targets);
         if (luns != nullptr) std::memcpy(luns, rec.lun_list, sizeof *luns);
@@ -210,6 +212,6 @@ uint32_t FoSetDataToPersistentStorage(uint32_t instance, const uint8_t* wwn, con
     }
     if (vxapi_set_data_to_line(recs, line.get(), mode) != SDERR_NO_ERROR) return SDERR_CONFIG_FILE;
     const uint32_t status = vxfoapi_set_all_lbtype(lb.get(), line.get(), true);
-    vx_conf_shell("depmod -a");
+    vx_fo_depmod();
     return status;
 }

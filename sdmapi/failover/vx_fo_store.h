@@ -41,7 +41,7 @@ private:
 // Gives each of the first n records (zeroed by the caller) a zeroed target
 // list and LUN list. 0, or 1 when an allocation failed (what was given stays
 // for vxapi_free_hbalist_databufs).
-uint32_t vxapi_alloc_hbalist_databufs(hbalist_entry* records, uint16_t n);
+[[nodiscard]] uint32_t vxapi_alloc_hbalist_databufs(hbalist_entry* records, uint16_t n);
 // Frees both lists of the first n records, each when present.
 void vxapi_free_hbalist_databufs(hbalist_entry* records, uint16_t n);
 
@@ -53,10 +53,10 @@ public:
     VxFoRecords(const VxFoRecords&) = delete;
     VxFoRecords& operator=(const VxFoRecords&) = delete;
     // Zeroes the records and gives the first n their lists; false: no memory.
-    bool allocate(uint16_t n = VX_FO_STORE_ADAPTERS);
+    [[nodiscard]] bool allocate(uint16_t n = VX_FO_STORE_ADAPTERS);
     // Zeroes the port names and the lists of every record.
     void clear();
-    hbalist_entry* get() { return records_; }
+    [[nodiscard]] hbalist_entry* get() { return records_; }
 
 private:
     hbalist_entry records_[VX_FO_STORE_ADAPTERS] = {};
@@ -65,7 +65,7 @@ private:
 
 // The first record whose port name is all zero into *index: 0; 1 when all
 // 32 are used.
-uint32_t vxapi_get_free_conf_inst(const hbalist_entry* records, uint32_t* index);
+[[nodiscard]] uint32_t vxapi_get_free_conf_inst(const hbalist_entry* records, uint32_t* index);
 
 // Merges a caller's list into a record's list by port name: stored entries
 // the caller lacks are dropped, the caller's new entries take the first free
@@ -75,8 +75,9 @@ void update_new_targets_from_user(hbalist_entry* record, const FO_TARGET_DATA_LI
 void update_new_luns_from_user(hbalist_entry* record, const FO_LUN_DATA_LIST* user);
 
 // The text without its leading blanks and tabs: as a view into the text, or
-// copied into dest (room for the text), which is returned.
-std::string_view RemoveLeadingSpaces(std::string_view text);
+// copied into dest (room for the text), which is returned (and may be
+// dropped: it is dest).
+[[nodiscard]] std::string_view RemoveLeadingSpaces(std::string_view text);
 char* RemoveLeadingSpaces(const char* text, char* dest);
 
 // ---------------------------------------------------------------- the store
@@ -92,12 +93,12 @@ enum class VxFoStoreText : uint8_t {
 // then "/etc/<model>.conf" (missing: Empty). For a save (saving true) the
 // file is skipped (Empty) while the driver's modules line still holds an
 // old-format store ("vx2xopts="); a system without modules file has none.
-VxFoStoreText vx_fo_get_store_text(const char* model, bool saving, std::string* text);
+[[nodiscard]] VxFoStoreText vx_fo_get_store_text(const char* model, bool saving, std::string* text);
 
 // Parses every adapter of a store into the 32 records (with lists). 0 also
 // for a text without adapters; else the parser's status: a store that parses
 // only in part must not be saved back.
-uint32_t vx_fo_parse_store(const std::string& text, hbalist_entry* records);
+[[nodiscard]] uint32_t vx_fo_parse_store(const std::string& text, hbalist_entry* records);
 
 // The load-balancing list of the store operations: FO_LB_POLICY_LIST with
 // room for 8,192 entries. Instance: the slot whose option file receives the
@@ -116,8 +117,8 @@ static_assert(sizeof(FO_LB_POLICY_STORE_LIST) == 196640);
 // file as ".bak"), the configuration module's OPTIONS and, with
 // update_modules, the driver's line of the modules file. 0; SDERR_CONFIG_FILE
 // with every file as it was; SDERR_OUT_OF_MEMORY.
-uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_LB_POLICY_STORE_LIST* lb,
-                          bool update_modules);
+[[nodiscard]] uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_LB_POLICY_STORE_LIST* lb,
+                                        bool update_modules);
 
 // One adapter's lists from its driver's store; the adapter is the wwn's
 // bytes 8..15. 0 when a string was read (lists untouched when the adapter is
@@ -128,56 +129,57 @@ uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_L
 
 // Installs line as "/etc/<model>.conf", the previous file kept as ".bak".
 // 0, or SDERR_CONFIG_FILE with the file unchanged.
-uint32_t vxapi_save_line_to_file(const char* model, const char* line);
+[[nodiscard]] uint32_t vxapi_save_line_to_file(const char* model, const char* line);
 // Puts "/etc/<model>.conf.bak" back as "/etc/<model>.conf". 0, or SDERR_CONFIG_FILE.
-uint32_t vxapi_restore_config_file(const char* model);
+[[nodiscard]] uint32_t vxapi_restore_config_file(const char* model);
 // *flag = 1 when the driver's line in "/etc/conf.modules" (else
 // "/etc/modules.conf") holds "vx2xopts=", else 0. 0; SDERR_CONFIG_FILE when
 // neither file opens (flag untouched) or the file cannot be read. *none,
 // when given, tells the first of these two failures.
-uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag, bool* none = nullptr);
+[[nodiscard]] uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag, bool* none = nullptr);
 // Makes the driver's modules line take its options from the configuration
 // module (" ConfigRequired=1", and " vx2xuseextopts=1" with the
 // "vx2xopts=" token removed, outside modprobe-style files). 0;
 // SDERR_CONFIG_FILE when no modules file opens or it cannot be replaced
 // (unchanged). *none, when given, tells that no modules file opens. The
 // port is not used.
-uint32_t vxapi_update_old_conf_file(const char* model, uint32_t port, bool* none = nullptr);
+[[nodiscard]] uint32_t vxapi_update_old_conf_file(const char* model, uint32_t port, bool* none = nullptr);
 
 // ---------------------------------------------------------------- load-balancing tokens
 
 // Collects the tokens of string into list (cleared first). 0;
 // SDERR_CONFIG_FILE for a malformed token or more than 8,192 tokens;
 // SDERR_OUT_OF_MEMORY.
-uint32_t vxfoapi_get_all_lbtype(FO_LB_POLICY_STORE_LIST* list, const char* string);
+[[nodiscard]] uint32_t vxfoapi_get_all_lbtype(FO_LB_POLICY_STORE_LIST* list, const char* string);
 // Applies the list's entries to a copy of string and saves it as the store
 // of slot list->Instance; with update_modules the driver's modules line is
 // updated in the same save (vx_fo_save_store). 0; SDERR_INVALID_PARAMETER;
 // SDERR_CONFIG_FILE (nothing saved); SDERR_OUT_OF_MEMORY.
-uint32_t vxfoapi_set_all_lbtype(const FO_LB_POLICY_STORE_LIST* list, const char* string, bool update_modules = false);
+[[nodiscard]] uint32_t vxfoapi_set_all_lbtype(const FO_LB_POLICY_STORE_LIST* list, const char* string,
+                                              bool update_modules = false);
 // The same in memory: applies the first Count entries of a list to *text.
 // 0, or SDERR_CONFIG_FILE (malformed token, or the text would outgrow its
 // VX_FO_OPTSTR_SIZE buffer) with *text unchanged.
-uint32_t vx_fo_apply_lbtypes(const FO_LB_POLICY_ENTRY* entries, uint32_t count, std::string* text);
+[[nodiscard]] uint32_t vx_fo_apply_lbtypes(const FO_LB_POLICY_ENTRY* entries, uint32_t count, std::string* text);
 
 // "/etc/<model>.conf" of a slot into buffer (VX_FO_OPTSTR_SIZE bytes), as
 // vxapi_get_opt_from_file reads it (missing set when there is no file).
-uint32_t vxfoapi_get_data(uint32_t port, char* buffer, bool* missing = nullptr);
+[[nodiscard]] uint32_t vxfoapi_get_data(uint32_t port, char* buffer, bool* missing = nullptr);
 // Saves string as the slot's store (vx_fo_save_store without tokens);
 // flag 1 also updates the modules file.
-uint32_t vxfoapi_set_data(uint32_t port, const char* string, uint8_t flag);
+[[nodiscard]] uint32_t vxfoapi_set_data(uint32_t port, const char* string, uint8_t flag);
 
 // The pieces of the load-balancing operations. The type's lowest free key
 // (256 when all are used) among the tokens of copy: 0, or SDERR_CONFIG_FILE
 // for a token without "-key".
-uint32_t vxfoapi_get_lbtype_key(uint32_t type, uint32_t* key, std::string_view copy);
+[[nodiscard]] uint32_t vxfoapi_get_lbtype_key(uint32_t type, uint32_t* key, std::string_view copy);
 // The tokens of string into entries (room for max). 0; SDERR_CONFIG_FILE for
 // a malformed token or more than max. *count is written only when a token
 // was stored.
-uint32_t vxfoapi_get_lbtype(uint32_t port, FO_LB_POLICY_ENTRY* entries, uint16_t* count, const char* string,
-                            uint32_t max);
+[[nodiscard]] uint32_t vxfoapi_get_lbtype(uint32_t port, FO_LB_POLICY_ENTRY* entries, uint16_t* count,
+                                          const char* string, uint32_t max);
 // Gives the target its type in *text (type 0: removes its token). 0, or
 // SDERR_CONFIG_FILE with *text unchanged.
-uint32_t vxfoapi_set_lbtype(uint32_t port, const uint8_t* name, const uint32_t* type, std::string* text);
+[[nodiscard]] uint32_t vxfoapi_set_lbtype(uint32_t port, const uint8_t* name, const uint32_t* type, std::string* text);
 // The persistent road of ISDFoGetLBPolicy (set 0) and ISDFoSetLBPolicy (set 1).
-uint32_t vxfoapi_get_set_lbtype(uint32_t handle, uint16_t instance, FO_LB_POLICY_LIST* list, uint8_t set);
+[[nodiscard]] uint32_t vxfoapi_get_set_lbtype(uint32_t handle, uint16_t instance, FO_LB_POLICY_LIST* list, uint8_t set);

@@ -10,11 +10,12 @@
 
 #include "vxsdm_fo.h"
 
-uint32_t FoGetDataFromPersistentStorage(uint32_t instance, FO_LUN_DATA_LIST* luns, FO_TARGET_DATA_LIST* targets,
-                                        const uint8_t* wwn);
-uint32_t FoSetDataToPersistentStorage(uint32_t instance, const uint8_t* wwn, const FO_LUN_DATA_LIST* luns,
-                                      const FO_TARGET_DATA_LIST* targets);
-uint32_t vxapi_get_data_from_old_persist_store(uint32_t instance, FO_LUN_DATA_LIST* luns,
-                                               FO_TARGET_DATA_LIST* targets, const uint8_t* wwn);
-uint32_t vxapi_set_data_to_old_persist_store(uint32_t instance, const uint8_t* wwn, const FO_LUN_DATA_LIST* luns,
-                                             const FO_TARGET_DATA_LIST* targets);
+[[nodiscard]] uint32_t FoGetDataFromPersistentStorage(uint32_t instance, FO_LUN_DATA_LIST* luns,
+                                                      FO_TARGET_DATA_LIST* targets, const uint8_t* wwn);
+[[nodiscard]] uint32_t FoSetDataToPersistentStorage(uint32_t instance, const uint8_t* wwn, const FO_LUN_DATA_LIST* luns,
+                                                    const FO_TARGET_DATA_LIST* targets);
+[[nodiscard]] uint32_t vxapi_get_data_from_old_persist_store(uint32_t instance, FO_LUN_DATA_LIST* luns,
+                                                             FO_TARGET_DATA_LIST* targets, const uint8_t* wwn);
+[[nodiscard]] uint32_t vxapi_set_data_to_old_persist_store(uint32_t instance, const uint8_t* wwn,
+                                                           const FO_LUN_DATA_LIST* luns,
+                                                           const FO_TARGET_DATA_LIST* targets);

@@ -11,7 +11,7 @@
 
 // ioctl(fd, code, header), with the code converted when the record lacks
 // feature 0x2. Touches neither errno nor the header.
-int sdm_ioctl(int fd, uint32_t code, void* hdr, const vxapi_priv_database* rec);
+[[nodiscard]] int sdm_ioctl(int fd, uint32_t code, void* hdr, const vxapi_priv_database* rec);
 
 // One request of a worker, and what the driver answered.
 struct VxRequest {
@@ -42,10 +42,10 @@ struct VxReply {
 // retrying request are waited out. `name` is the worker's name for the trace.
 // Result: 1 when the header could not be built, else the ioctl result (0, or
 // -1 with errno from the kernel).
-int vxapi_send_request(const char* name, int fd, const vxapi_priv_database* rec, const VxRequest& req,
-                       VxReply* reply);
+[[nodiscard]] int vxapi_send_request(const char* name, int fd, const vxapi_priv_database* rec, const VxRequest& req,
+                                     VxReply* reply);
 
 // Set instance (0xFE): selects the driver instance on the descriptor; the
 // port's SCSI host number comes back.
-int vxapi_set_instance(int fd, uint16_t instance, const vxapi_priv_database* rec, uint32_t* status,
-                       uint16_t* host_no);
+[[nodiscard]] int vxapi_set_instance(int fd, uint16_t instance, const vxapi_priv_database* rec, uint32_t* status,
+                                     uint16_t* host_no);

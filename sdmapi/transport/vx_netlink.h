@@ -44,20 +44,20 @@ extern uint8_t* nlm_scsi_aen_recvbuf;
 // Open the socket of the driver's vendor service (protocol 20) and of the FC
 // transport's events (protocol 18, multicast group 4), with their buffers.
 // The descriptor (0 is one), or -1 with nothing left open or allocated.
-int vxapi_nl_open();
-int vxapi_nl_scsi_fc_open();
+[[nodiscard]] int vxapi_nl_open();
+[[nodiscard]] int vxapi_nl_scsi_fc_open();
 
 // Frees the three buffers and closes both sockets (descriptors back to -1).
 void vxapi_nl_close_sockets();
 
 // A zeroed buffer of data_size bytes into *nlm_buf: 0, or 1 (left null) when
 // it cannot be had.
-int vxapi_nlm_buf_alloc(int data_size, void** nlm_buf);
+[[nodiscard]] int vxapi_nlm_buf_alloc(int data_size, void** nlm_buf);
 // A zeroed buffer of data_size bytes for nlm_aen_sendbuf, nlm_aen_recvbuf or
 // nlm_scsi_aen_recvbuf (one held before is freed): 0, or 1 (left null).
-int vxapi_nlm_aen_sendbuf_alloc(int data_size);
-int vxapi_nlm_aen_recvbuf_alloc(int data_size);
-int vxapi_scsi_nlm_aen_recvbuf_alloc(int data_size);
+[[nodiscard]] int vxapi_nlm_aen_sendbuf_alloc(int data_size);
+[[nodiscard]] int vxapi_nlm_aen_recvbuf_alloc(int data_size);
+[[nodiscard]] int vxapi_scsi_nlm_aen_recvbuf_alloc(int data_size);
 
 // Writes the constant fields of a vendor request into a zeroed send buffer:
 // nlmsg_type 17, nlmsg_pid the process id, scsi_nl_hdr version 1, magic
@@ -69,7 +69,7 @@ void vxapi_cmn_nl_hdr(char* buf);
 // that many (a longer message is cut); the sender's address goes to the copy
 // of src_addr. recvmsg's result, or -1 without reading when size is negative
 // or above VX_NL_MAX_RECEIVE.
-int vxapi_rcv_msg(int fd, int size, sockaddr_nl src_addr, void* buf);
+[[nodiscard]] int vxapi_rcv_msg(int fd, int size, sockaddr_nl src_addr, void* buf);
 
 // ---- the vendor exchange ----
 
@@ -103,7 +103,7 @@ struct VxNlCommand {
 // A failure is a failed send or receive, an NLMSG_ERROR reply (an
 // acknowledgement of 0 included), a non-zero error word, or a reply too short
 // for vxa_fc_msg's header or for the bytes the command reads.
-int vxapi_nl_exchange(int sock, int host_no, const VxNlCommand& command, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_exchange(int sock, int host_no, const VxNlCommand& command, uint32_t* pext_stat);
 
 // ---- event readers ----
 
@@ -113,17 +113,17 @@ int vxapi_nl_exchange(int sock, int host_no, const VxNlCommand& command, uint32_
 // too short for its event count), 2 the driver refused the request. The
 // driver's event count is bounded by the log's 256 entries and by the bytes
 // received. *buf_size: the bytes filled (not read on entry).
-int vxapi_nl_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_size);
+[[nodiscard]] int vxapi_nl_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_size);
 
 // Drains the FC transport's events (at most 64 receives) into event records
 // (room for 64), each stamped with its own port's host number (host_no is not
 // used); events of hosts without a port record, and messages too short for an
 // event, are skipped. Result: 0 read (none queued included), 1 failure.
 // *buf_size: the bytes filled.
-int vxapi_nl_scsi_fc_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_size);
+[[nodiscard]] int vxapi_nl_scsi_fc_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_size);
 
 // The loopback test through the vendor socket sock for the port with this
 // SCSI host number: INT_LOOPBACK_REQ in, INT_LOOPBACK_RSP out (the sizes are
 // not consulted). 0 success, 1 failure; *pext_stat the driver status.
-int vxapi_nl_loopback_test(int sock, int host_no, void* ploopback_req, uint32_t loopback_req_size,
-                           void* ploopback_rsp, uint32_t loopback_rsp_size, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_loopback_test(int sock, int host_no, void* ploopback_req, uint32_t loopback_req_size,
+                                         void* ploopback_rsp, uint32_t loopback_rsp_size, uint32_t* pext_stat);

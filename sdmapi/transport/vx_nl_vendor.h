@@ -24,36 +24,38 @@
 
 // Tarno controller: reset (diag_fw 1: start the diagnostic firmware), load a
 // firmware image, and a memory, configuration or information operation.
-int vxapi_nl_84xx_reset(int sock, int host_no, int diag_fw, uint32_t* pext_stat);
-int vxapi_nl_84xx_updatefw(int sock, int host_no, TARNO_UPDATE_FW* pFwInfo, uint32_t* pext_stat);
-int vxapi_nl_84xx_mgmt(int sock, int host_no, TARNO_MANAGE_INFO* pMgmtInfo, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_84xx_reset(int sock, int host_no, int diag_fw, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_84xx_updatefw(int sock, int host_no, TARNO_UPDATE_FW* pFwInfo, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_84xx_mgmt(int sock, int host_no, TARNO_MANAGE_INFO* pMgmtInfo, uint32_t* pext_stat);
 
 // A remote port's speed: an INT_PORT_PARAM, read or set (the size is not
 // consulted).
-int vxapi_nl_port_param(int sock, int host_no, void* pbuf, uint32_t buf_size, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_port_param(int sock, int host_no, void* pbuf, uint32_t buf_size, uint32_t* pext_stat);
 
 // FCP priority: enable (flag 1) or disable (0), read or write the
 // configuration (qos_size bytes).
-int vxapi_nl_enable_disable_qos(int sock, int host_no, uint32_t flag, uint32_t* pext_stat);
-int vxapi_nl_get_qos_config(int sock, int host_no, void* qos, uint32_t qos_size, uint32_t* pext_stat);
-int vxapi_nl_set_qos_config(int sock, int host_no, void* qos, uint32_t qos_size, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_enable_disable_qos(int sock, int host_no, uint32_t flag, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_get_qos_config(int sock, int host_no, void* qos, uint32_t qos_size, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_set_qos_config(int sock, int host_no, void* qos, uint32_t qos_size, uint32_t* pext_stat);
 
 // Enter (mode 1) or leave (0) the diagnostic mode.
-int vxapi_nl_set_reset_diag_mode(int sock, int host_no, uint8_t mode, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_set_reset_diag_mode(int sock, int host_no, uint8_t mode, uint32_t* pext_stat);
 
 // The FRU versions (a vxa_image_version_list of fru_size bytes), and the FRU
 // status register (a vxa_status_reg of stat_size bytes; cmd
 // VX_NL_CMD_FRU_STATUS_READ fills it, VX_NL_CMD_FRU_STATUS_WRITE sends it).
-int vxapi_nl_update_fru_versions(int sock, int host_no, void* fru_img, uint32_t fru_size, uint32_t* pext_stat);
-int vxapi_nl_fru_status(int sock, int host_no, void* stat_reg, uint32_t stat_size, uint32_t cmd, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_update_fru_versions(int sock, int host_no, void* fru_img, uint32_t fru_size,
+                                               uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_fru_status(int sock, int host_no, void* stat_reg, uint32_t stat_size, uint32_t cmd,
+                                      uint32_t* pext_stat);
 
 // len bytes of the i2c device dev from its offset adr, in pieces of
 // VXA_I2C_MAX bytes (a len of 0 sends one empty piece).
-int vxapi_nl_get_i2c(int sock, int host_no, uint16_t dev, uint16_t adr, uint16_t opt, uint16_t len, uint8_t* i2c,
-                     uint32_t* pext_stat);
-int vxapi_nl_set_i2c(int sock, int host_no, uint16_t dev, uint16_t adr, uint16_t opt, uint16_t len, uint8_t* i2c,
-                     uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_get_i2c(int sock, int host_no, uint16_t dev, uint16_t adr, uint16_t opt, uint16_t len,
+                                   uint8_t* i2c, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_set_i2c(int sock, int host_no, uint16_t dev, uint16_t adr, uint16_t opt, uint16_t len,
+                                   uint8_t* i2c, uint32_t* pext_stat);
 
 // A SerDes register: a read fills val, a write sends it.
-int vxapi_nl_serdes_reg_ops(int sock, int host_no, vxa_serdes_reg* serdes, uint32_t* pext_stat);
-int vxapi_nl_serdes_reg_ops_ex(int sock, int host_no, vxa_serdes_reg_ex* serdes, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_serdes_reg_ops(int sock, int host_no, vxa_serdes_reg* serdes, uint32_t* pext_stat);
+[[nodiscard]] int vxapi_nl_serdes_reg_ops_ex(int sock, int host_no, vxa_serdes_reg_ex* serdes, uint32_t* pext_stat);

@@ -144,7 +144,7 @@ constexpr uint32_t VX_NL_AEN_BUF_SIZE = VX_NL_MAX_RECEIVE + VX_NL_REQUEST_LEN;  
 constexpr uint32_t VX_NL_SCSI_AEN_BUF_SIZE = 64;
 
 // n rounded up to a multiple of 4 (message lengths).
-constexpr uint32_t vx_nl_pad4(uint32_t n) { return (n + 3u) & ~3u; }
+[[nodiscard]] constexpr uint32_t vx_nl_pad4(uint32_t n) { return (n + 3u) & ~3u; }
 
 // ---- vendor commands ----
 

@@ -15,44 +15,46 @@
 // flag VXSYSFS_DRIVER_FLAG_VERSION. When the driver query fails, its status
 // and result.
 constexpr uint32_t VXSYSFS_DRIVER_FLAG_VERSION = 0x10;
-int vxsysfs_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status);
+[[nodiscard]] int vxsysfs_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status);
 
 // Queries of a sysfs port.
-int vxsysfs_query_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status);
-int vxsysfs_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status);
-int vxsysfs_query_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status);
+[[nodiscard]] int vxsysfs_query_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status);
+[[nodiscard]] int vxsysfs_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status);
+[[nodiscard]] int vxsysfs_query_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status);
 // index: the n-th online target port of the host.
-int vxsysfs_query_discport(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_PORT* port,
-                           uint32_t* status);
+[[nodiscard]] int vxsysfs_query_discport(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_PORT* port,
+                                         uint32_t* status);
 // target_id: the SCSI target id.
-int vxsysfs_query_disctgt(int fd, vxapi_priv_database* rec, uint16_t target_id, EXT_DISC_TARGET* target,
-                          uint32_t* status);
-int vxsysfs_query_cnaport(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status);
-int vxsysfs_query_driver(int fd, vxapi_priv_database* rec, EXT_DRIVER* driver, uint32_t* status);
-int vxsysfs_query_fw(int fd, vxapi_priv_database* rec, EXT_FW* fw, uint32_t* status);
+[[nodiscard]] int vxsysfs_query_disctgt(int fd, vxapi_priv_database* rec, uint16_t target_id, EXT_DISC_TARGET* target,
+                                        uint32_t* status);
+[[nodiscard]] int vxsysfs_query_cnaport(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status);
+[[nodiscard]] int vxsysfs_query_driver(int fd, vxapi_priv_database* rec, EXT_DRIVER* driver, uint32_t* status);
+[[nodiscard]] int vxsysfs_query_fw(int fd, vxapi_priv_database* rec, EXT_FW* fw, uint32_t* status);
 // db_type: the management API's selection word (not used); dev_data holds devdata_size bytes.
-int vxsysfs_get_port_summary(int fd, vxapi_priv_database* rec, const uint32_t* db_type, EXT_DEVICEDATA* dev_data,
-                             uint32_t devdata_size, uint32_t* status, uint32_t* detail_status);
+[[nodiscard]] int vxsysfs_get_port_summary(int fd, vxapi_priv_database* rec, const uint32_t* db_type,
+                                           EXT_DEVICEDATA* dev_data, uint32_t devdata_size, uint32_t* status,
+                                           uint32_t* detail_status);
 // wwpn: the remote port's name; len is not used.
-int vxsysfs_wwpn_to_scsiaddr(int fd, vxapi_priv_database* rec, const uint8_t* wwpn, uint32_t len,
-                             EXT_SCSI_ADDR* addr, uint32_t* status);
+[[nodiscard]] int vxsysfs_wwpn_to_scsiaddr(int fd, vxapi_priv_database* rec, const uint8_t* wwpn, uint32_t len,
+                                           EXT_SCSI_ADDR* addr, uint32_t* status);
 // Link statistics of the port from its FC host's "statistics" files, SCSI
 // host counters and SCSI devices' counters (status 9 and the record partly
 // filled when the files or devices are missing; a missing counter is 0).
 // Link error counters of a remote port (dest_addr: its 16-byte destination
 // address with the WWPN) from an ELS RLS exchange: 0 and status 0 when the
 // port accepted, else 1 and status 1.
-int vxsysfs_get_statistics(int fd, vxapi_priv_database* rec, EXT_HBA_PORT_STAT* stats, uint32_t* status);
-int vxsysfs_get_port_statistics(int fd, vxapi_priv_database* rec, const void* dest_addr, EXT_HBA_PORT_STAT* stats,
-                                uint32_t* status);
+[[nodiscard]] int vxsysfs_get_statistics(int fd, vxapi_priv_database* rec, EXT_HBA_PORT_STAT* stats, uint32_t* status);
+[[nodiscard]] int vxsysfs_get_port_statistics(int fd, vxapi_priv_database* rec, const void* dest_addr,
+                                              EXT_HBA_PORT_STAT* stats, uint32_t* status);
 // DCBX parameters: *size bytes into the buffer (the size is not changed).
-int vxsysfs_get_dcbx_param(int fd, vxapi_priv_database* rec, void* buffer, uint32_t* size, uint32_t* status);
+[[nodiscard]] int vxsysfs_get_dcbx_param(int fd, vxapi_priv_database* rec, void* buffer, uint32_t* size,
+                                         uint32_t* status);
 
 // ---- discovery ----
 
 // Clears sysfs_mnt_path and fills it with the sysfs mount point (libsysfs,
 // which honours SYSFS_PATH). 0 when sysfs is mounted, nonzero otherwise.
-int vxsysfs_init();
+[[nodiscard]] int vxsysfs_init();
 
 // The driver names looked up on the PCI bus, in order.
 constexpr unsigned VXSYSFS_DRIVER_NAMES = 6;
@@ -78,20 +80,20 @@ struct VxPortAttach {
 // the number of port records made to *counter; each new physical port is
 // completed with `attach`. Always 0. The form without `attach` is the
 // workers' (core/life/vx_port_attach.h).
-int vxsysfs_supported_driver_exist(uint32_t* counter, const VxPortAttach& attach);
+[[nodiscard]] int vxsysfs_supported_driver_exist(uint32_t* counter, const VxPortAttach& attach);
 // The ports of one driver's devices. 1 when memory ran out (every record of
 // both lists freed, *count 0), else 0.
-int vxsysfs_get_driver_devices(struct sysfs_driver* driver, uint32_t* count, uint32_t* index,
-                               const VxPortAttach& attach);
+[[nodiscard]] int vxsysfs_get_driver_devices(struct sysfs_driver* driver, uint32_t* count, uint32_t* index,
+                                             const VxPortAttach& attach);
 // Fills host_no_list with the device's hosts: the host directly under the
 // function first, then the hosts of its virtual ports in ascending order,
 // each once.
 void vxsysfs_collect_hostno_list_from_devices_path(struct sysfs_device* device);
 // Inserts the number behind "host" of the entry name in ascending order
 // (once) and returns it. On failure host_no_list is destroyed (null).
-uint32_t vxsysfs_add_hostno_in_host_no_list(const char* name);
+[[nodiscard]] uint32_t vxsysfs_add_hostno_in_host_no_list(const char* name);
 // The host list's order: 1 when the new cell's number is the smaller.
-int vxsysfs_is_new_node_smaller(void* new_node, void* old_node);
+[[nodiscard]] int vxsysfs_is_new_node_smaller(void* new_node, void* old_node);
 // Flash chunking: adds VX_FEAT_FLASH_CHUNKS when the driver refuses the
 // probe "4" on the host's "optrom_ctl"; nothing when that cannot be opened.
 void vxsysfs_is_chunking_supported(struct sysfs_device* device, vxapi_priv_database* rec);
@@ -103,16 +105,16 @@ void vxsysfs_get_device_phy_info_attributes(struct sysfs_device* device, vxapi_p
 // ---- virtual-port indexes (1 to 512, bit index-1 of vp_map) ----
 
 // Takes the lowest free index and marks it; 0 when all are used.
-uint32_t vxsysfs_get_set_vport_id(vxapi_phy_info* phy);
+[[nodiscard]] uint32_t vxsysfs_get_set_vport_id(vxapi_phy_info* phy);
 // Frees the index; an index outside 1..512 changes nothing.
 void vxsysfs_clear_vport_id(vxapi_phy_info* phy, uint32_t index);
 // The host's "vport_id" (hexadecimal) when it has one, else a new index.
-uint32_t vxsysfs_get_vport_id(vxapi_phy_info* phy, uint32_t host_no);
+[[nodiscard]] uint32_t vxsysfs_get_vport_id(vxapi_phy_info* phy, uint32_t host_no);
 // 0 when the FC host's "port_name" is the WWPN (8 bytes), else 1.
-int vxsysfs_is_vhost_no_wwpn_match(uint32_t host_no, const uint8_t* wwpn);
+[[nodiscard]] int vxsysfs_is_vhost_no_wwpn_match(uint32_t host_no, const uint8_t* wwpn);
 // The FC host whose port name is the WWPN; 0 when none is.
-uint32_t vxsysfs_get_vport_host_no(const uint8_t* wwpn);
+[[nodiscard]] uint32_t vxsysfs_get_vport_host_no(const uint8_t* wwpn);
 
 // The SCSI generic node /dev/<name>, non-blocking, read-only for commands
 // that only read, else read-write. The descriptor, negative on failure.
-int vxsysfs_open(const char* name, uint8_t opcode);
+[[nodiscard]] int vxsysfs_open(const char* name, uint8_t opcode);

@@ -20,36 +20,36 @@
 
 // The "nvram" and "sfp" attributes: the first buf_size bytes (at most the
 // attribute's length). A virtual port reads its physical port's attribute.
-int32_t vxsysfs_get_nvram(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* nvr_buf,
-                          uint32_t nvr_buf_size, uint32_t* pext_stat);
-int32_t vxsysfs_get_sfp(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* sfp_buf,
-                        uint32_t sfp_buf_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_get_nvram(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* nvr_buf,
+                                        uint32_t nvr_buf_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_get_sfp(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* sfp_buf,
+                                      uint32_t sfp_buf_size, uint32_t* pext_stat);
 // The "nvram" attribute of the port's own directory: nvr_buf_size bytes
 // (at most the attribute's length) written.
-int32_t vxsysfs_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* nvr_buf,
-                          uint32_t nvr_buf_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* nvr_buf,
+                                        uint32_t nvr_buf_size, uint32_t* pext_stat);
 
 // The "vpd" attribute. *vpd_buf_size: in, the buffer's size (read) or the
 // bytes to write; out, the bytes read or written. A read takes the attribute
 // whole (into a buffer at least that long), from the physical port's
 // directory as NVRAM; a write as NVRAM's.
-int32_t vxsysfs_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* vpd_buf,
-                        uint32_t* vpd_buf_size, uint32_t* pext_stat);
-int32_t vxsysfs_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* vpd_buf,
-                        uint32_t* vpd_buf_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* vpd_buf,
+                                      uint32_t* vpd_buf_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* vpd_buf,
+                                      uint32_t* vpd_buf_size, uint32_t* pext_stat);
 
 // The OS device names of target tgtid, LUN lunid of the port's SCSI host, each
 // followed by ';', into devname (256 bytes). 0 found, 1 none.
-int32_t vxsysfs_get_devname(vxapi_priv_database* api_priv_data_inst, uint16_t tgtid, uint16_t lunid,
-                            uint8_t* devname);
+[[nodiscard]] int32_t vxsysfs_get_devname(vxapi_priv_database* api_priv_data_inst, uint16_t tgtid, uint16_t lunid,
+                                          uint8_t* devname);
 
 // The SCSI host's "beacon" attribute: "Enabled" reads as State blink, any
 // other text (or none) as off; a missing file leaves State. The setter
 // writes "1" for blink, "0" for any other State.
-int32_t vxsysfs_get_beacon(int handle, vxapi_priv_database* api_priv_data_inst, EXT_BEACON_CONTROL* pbeacon_st,
-                           uint32_t* pext_stat);
-int32_t vxsysfs_set_beacon(int handle, vxapi_priv_database* api_priv_data_inst,
-                           const EXT_BEACON_CONTROL* pbeacon_st, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_get_beacon(int handle, vxapi_priv_database* api_priv_data_inst,
+                                         EXT_BEACON_CONTROL* pbeacon_st, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_set_beacon(int handle, vxapi_priv_database* api_priv_data_inst,
+                                         const EXT_BEACON_CONTROL* pbeacon_st, uint32_t* pext_stat);
 
 // i2c device dev from offset adr: len bytes read into i2c (vendor command
 // 17) or written from it (16), in pieces of at most VXA_I2C_MAX bytes, one
@@ -58,7 +58,7 @@ int32_t vxsysfs_set_beacon(int handle, vxapi_priv_database* api_priv_data_inst,
 // driver lacks the command) for a failed request, else the driver's status
 // of the piece; the pieces before it stay done. Result 1 when the request
 // blocks cannot be allocated.
-int32_t vxsysfs_get_i2c(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev, uint16_t adr,
-                        uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat);
-int32_t vxsysfs_set_i2c(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev, uint16_t adr,
-                        uint16_t opt, uint16_t len, const uint8_t* i2c, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_get_i2c(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev, uint16_t adr,
+                                      uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_set_i2c(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev, uint16_t adr,
+                                      uint16_t opt, uint16_t len, const uint8_t* i2c, uint32_t* pext_stat);

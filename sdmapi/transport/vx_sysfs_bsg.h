@@ -164,16 +164,17 @@ constexpr uint32_t VX_ELS_HEADER_LEN = 32;
 
 // 0 when the host has a bsg entry <mnt>/class/bsg/fc_host<N>/ (the path test
 // succeeded), 1 otherwise.
-int vxsysfs_is_bsg_supported(uint32_t host_no);
+[[nodiscard]] int vxsysfs_is_bsg_supported(uint32_t host_no);
 
 // <mnt>/class/bsg/fc_host<N>/ of the record's host into path (a buffer of
-// VXSYSFS_PATH_SIZE bytes); the end of the text written.
+// VXSYSFS_PATH_SIZE bytes); the end of the text written (which a caller
+// that does not append drops).
 char* vxsysfs_get_bsg_device_path(char* path, const vxapi_priv_database* rec);
 
 // <mnt>/class/bsg/rport-<H>:<B>-<N>/ of the record host's remote port with
 // this WWPN (8 bytes) into path; the end of the text, or null (nothing
 // written) when the host has no such remote port.
-char* vxsysfs_get_bsg_rport_path(char* path, const vxapi_priv_database* rec, const uint8_t* wwpn);
+[[nodiscard]] char* vxsysfs_get_bsg_rport_path(char* path, const vxapi_priv_database* rec, const uint8_t* wwpn);
 
 // Makes the private node of a bsg directory (one trailing "/" of bsg_dir is
 // removed) and writes its path into name (name_size bytes). name stays as
@@ -186,7 +187,8 @@ void vxsysfs_open_bsg_dev(char* bsg_dir, char* name, size_t name_size);
 // Fills the header for a host vendor command and the request's message code
 // and vendor id (its other words stay as the caller zeroed them). Without a
 // data-out buffer the data-in buffer is named in both directions. The
-// header, or null when header or request is null.
+// header, or null when header or request is null (a caller that passes both
+// has nothing to learn from it).
 sg_io_v4* vxsysfs_create_bsg_header(sg_io_v4* hdr, fc_bsg_request* request, uint32_t request_len,
                                     fc_bsg_reply* reply, uint32_t reply_len, const void* dout, uint32_t dout_len,
                                     void* din, uint32_t din_len);
@@ -196,15 +198,15 @@ sg_io_v4* vxsysfs_create_bsg_header(sg_io_v4* hdr, fc_bsg_request* request, uint
 // bytes) and fills the header; data out is the CT IU, data in the response.
 // 1 and nothing framed when an argument is missing or ct_len is under the CT
 // IU header.
-int vxsysfs_create_bsg_ct_header(sg_io_v4* hdr, fc_bsg_request* request, fc_bsg_reply* reply, const void* ct,
-                                 uint32_t ct_len, void* rsp, uint32_t rsp_len);
+[[nodiscard]] int vxsysfs_create_bsg_ct_header(sg_io_v4* hdr, fc_bsg_request* request, fc_bsg_reply* reply,
+                                               const void* ct, uint32_t ct_len, void* rsp, uint32_t rsp_len);
 
 // A remote-port ELS request for els (els_len bytes: the ELS pass-through
 // header, then the payload): as the CT frame, with the payload as data out.
 // 1 and nothing framed when an argument is missing or no payload follows the
 // header.
-int vxsysfs_create_bsg_els_header(sg_io_v4* hdr, fc_bsg_request* request, fc_bsg_reply* reply, const void* els,
-                                  uint32_t els_len, void* rsp, uint32_t rsp_len);
+[[nodiscard]] int vxsysfs_create_bsg_els_header(sg_io_v4* hdr, fc_bsg_request* request, fc_bsg_reply* reply,
+                                                const void* els, uint32_t els_len, void* rsp, uint32_t rsp_len);
 
 // ---- sending ----
 
@@ -229,11 +231,11 @@ struct VxBsgSend {
 // names no reply buffer of fc_bsg_reply size gets one for the job (and names
 // none again afterwards). 0 when the driver took the job and its reply's
 // result is 0 (status 0 or the reply's status word), 1 otherwise.
-int vxsysfs_bsg_send(char* bsg_dir, sg_io_v4* hdr, const VxBsgSend& how, uint32_t* status);
+[[nodiscard]] int vxsysfs_bsg_send(char* bsg_dir, sg_io_v4* hdr, const VxBsgSend& how, uint32_t* status);
 
 // The status of a vendor command whose SG_IO succeeded: its reply's status
 // word, or 1 when the reply's result says the job failed.
-uint32_t vxsysfs_bsg_vendor_status(const fc_bsg_reply& reply);
+[[nodiscard]] uint32_t vxsysfs_bsg_vendor_status(const fc_bsg_reply& reply);
 
 // A host vendor command.
 struct VxBsgCommand {
@@ -261,4 +263,4 @@ struct VxBsgCommand {
 // reply allocated and zeroed (failure: the command's no-memory status,
 // result 1); framed; sent as vxsysfs_bsg_send. 0 when the driver took it,
 // 1 otherwise.
-int vxsysfs_bsg_vendor_command(const vxapi_priv_database* rec, const VxBsgCommand& cmd, uint32_t* status);
+[[nodiscard]] int vxsysfs_bsg_vendor_command(const vxapi_priv_database* rec, const VxBsgCommand& cmd, uint32_t* status);

@@ -19,14 +19,14 @@
 // "thermal_temp" of the SCSI host, "<whole>.<hundredths>", into ptemp (a
 // field that does not parse keeps its value); size is not used. Result 1
 // when the file is missing.
-int32_t vxsysfs_get_board_temp(vxapi_priv_database* api_priv_data_inst, EXT_BOARD_TEMP* ptemp, uint32_t size,
-                               uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_get_board_temp(vxapi_priv_database* api_priv_data_inst, EXT_BOARD_TEMP* ptemp,
+                                             uint32_t size, uint32_t* pext_stat);
 
 // The SerDes parameter block ("read_serdes" of the physical port's PCI
 // function host; a virtual port reads its parent's) into buf, zeroed over
 // size first. Status 1 and nothing copied when the block exceeds size.
-int32_t vxsysfs_get_serdes_params(int handle, vxapi_priv_database* api_priv_data_inst, void* buf, uint32_t size,
-                                  uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_get_serdes_params(int handle, vxapi_priv_database* api_priv_data_inst, void* buf,
+                                                uint32_t size, uint32_t* pext_stat);
 
 // ---- diagnostic I/O ----
 
@@ -52,64 +52,65 @@ struct vxa_thread_data {
 // data differed, the response buffer holds what one stream received), 31
 // when a stream could not be started, 6 for more than 128 streams. Result 1
 // when a buffer is missing, the size is 0 or there are too many streams.
-int32_t vxsysfs_diag_io(int handle, vxapi_priv_database* api_priv_data_inst, const void* data, uint32_t size,
-                        void* resp, uint32_t threads, uint32_t iterations, uint8_t flag, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_diag_io(int handle, vxapi_priv_database* api_priv_data_inst, const void* data,
+                                      uint32_t size, void* resp, uint32_t threads, uint32_t iterations, uint8_t flag,
+                                      uint32_t* pext_stat);
 // The start routine of one stream (a vxa_thread_data); its outcome is in its
 // status slot. Null.
-void* vxsysfs_max_io(void* thread_data);
+[[nodiscard]] void* vxsysfs_max_io(void* thread_data);
 
 // ---- vendor commands on the FC host's bsg node ----
 // Result 0 when the driver took the command, 1 otherwise (also when its
 // buffers cannot be allocated).
 
 // The FRU image versions (vendor command 11): the list goes out, size bytes.
-int32_t vxsysfs_update_fru_versions(int handle, vxapi_priv_database* api_priv_data_inst,
-                                    vxa_image_version_list* plist, uint32_t size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_update_fru_versions(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                  vxa_image_version_list* plist, uint32_t size, uint32_t* pext_stat);
 // The FRU status register: cmd 12 reads it into *preg, 13 writes it (size
 // bytes). Another cmd sends nothing: status 9, result 0.
-int32_t vxsysfs_bsg_fru_status(int handle, vxapi_priv_database* api_priv_data_inst, vxa_status_reg* preg,
-                               uint32_t size, uint32_t cmd, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_fru_status(int handle, vxapi_priv_database* api_priv_data_inst, vxa_status_reg* preg,
+                                             uint32_t size, uint32_t cmd, uint32_t* pext_stat);
 // NPIV QoS (vendor commands 14 and 15); the buffers are moved as they are.
 // The status is the driver's.
-int32_t vxsysfs_bsg_get_npiv_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* buf,
-                                        uint32_t size, uint32_t* pext_stat);
-int32_t vxsysfs_bsg_set_npiv_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* buf,
-                                        uint32_t size, uint32_t* pext_stat);
-int32_t vxsysfs_bsg_npiv_qos_enable_disable(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t flag,
-                                            uint32_t* pext_stat);
-int32_t vxsysfs_bsg_get_npiv_qos_perf(int handle, vxapi_priv_database* api_priv_data_inst, void* buf, uint32_t size,
-                                      uint32_t* pext_stat);
-int32_t vxsysfs_bsg_npiv_get_qos_list(int handle, vxapi_priv_database* api_priv_data_inst, void* buf, uint32_t size,
-                                      uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_get_npiv_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* buf,
+                                                      uint32_t size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_set_npiv_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* buf,
+                                                      uint32_t size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_npiv_qos_enable_disable(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                          uint8_t flag, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_get_npiv_qos_perf(int handle, vxapi_priv_database* api_priv_data_inst, void* buf,
+                                                    uint32_t size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_npiv_get_qos_list(int handle, vxapi_priv_database* api_priv_data_inst, void* buf,
+                                                    uint32_t size, uint32_t* pext_stat);
 // A SerDes register access (vendor commands 19 and 20): the record goes out
 // and comes back. The status is the driver's.
-int32_t vxsysfs_bsg_serdes_reg_ops(int handle, vxapi_priv_database* api_priv_data_inst, vxa_serdes_reg* preg,
-                                   uint32_t* pext_stat);
-int32_t vxsysfs_bsg_serdes_reg_ops_ex(int handle, vxapi_priv_database* api_priv_data_inst, vxa_serdes_reg_ex* preg,
-                                      uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_serdes_reg_ops(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                 vxa_serdes_reg* preg, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_serdes_reg_ops_ex(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                    vxa_serdes_reg_ex* preg, uint32_t* pext_stat);
 
 // The flash update capabilities record of a sysfs port: flag 0 reads it into
 // *pcap (vendor command 21), non-zero sends *pcap (22). The status is the
 // driver's.
-int vxsysfs_flash_update_capabilities(int handle, vxapi_priv_database* api_priv_data_inst,
-                                      vxa_flash_update_caps* pcap, uint32_t* pext_stat, uint32_t flag);
+[[nodiscard]] int vxsysfs_flash_update_capabilities(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                    vxa_flash_update_caps* pcap, uint32_t* pext_stat, uint32_t flag);
 
 // ---- firmware dump and FCE trace ----
 
 // 0 when both files of the udev rule that collects dumps into files are
 // there, 1 otherwise.
-int32_t vxsysfs_check_udev_scripts();
+[[nodiscard]] int32_t vxsysfs_check_udev_scripts();
 
 // The firmware dump: with the udev rule in place, the path of the port's
 // newest dump file (status 33, cut to *buf_size); else the driver's dump
 // into buf (*buf_size: the buffer's size in; the dump's size out when it
 // does not fit, status 16; 0 when there is none, status 23). Result 1 when
 // neither a file nor the driver's dump size is there.
-int32_t vxsysfs_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* buf, uint32_t* buf_size,
-                            uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* buf,
+                                          uint32_t* buf_size, uint32_t* pext_stat);
 
 // The FCE trace of the port's host from debugfs into buf (*buf_size: the
 // size wanted in, the bytes received out). debugfs is mounted for the read
 // only when the trace file is not already there.
-int32_t vxsysfs_get_fce_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* buf, uint32_t* buf_size,
-                               uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_get_fce_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* buf,
+                                             uint32_t* buf_size, uint32_t* pext_stat);

@@ -233,9 +233,10 @@ Made DeviceWalk::physical(vxapi_priv_database* rec, const EXT_CHIP& chip) {
     }
     if (serial[0] == '\0') {
         // One byte short of the field, so that a VPD field that fills what
-        // it is given still leaves the text terminated.
-        vxsysfs_get_field_from_vpd(rec, phy->serial_num, sizeof phy->serial_num - 1,
-                                   reinterpret_cast<const uint8_t*>("SN"), 2);
+        // it is given still leaves the text terminated. Always 0: a serial
+        // number that is not found stays empty.
+        (void)vxsysfs_get_field_from_vpd(rec, phy->serial_num, sizeof phy->serial_num - 1,
+                                         reinterpret_cast<const uint8_t*>("SN"), 2);
         phy->serial_num[sizeof phy->serial_num - 1] = 0;
     }
     vxapi_fill_phy_port_number(rec);
@@ -277,7 +278,8 @@ bool add_hosts_of(Dlist* entries) {
     char* name = nullptr;
     dlist_for_each_data(entries, name, char) {
         if (!starts_with(name, "host")) continue;
-        vxsysfs_add_hostno_in_host_no_list(name);
+        // The number itself is not needed here; a failure shows as the list gone.
+        (void)vxsysfs_add_hostno_in_host_no_list(name);
         if (host_no_list == nullptr) return false;
     }
     return true;
@@ -331,7 +333,9 @@ int vxsysfs_supported_driver_exist(uint32_t* counter, const VxPortAttach& attach
         if (driver == nullptr) continue;
         trace2("> found ", name, " driver");
         trace2(" path==", driver->path);
-        vxsysfs_get_driver_devices(driver, &count, &index, attach);
+        // A driver whose walk ran out of memory has freed every record and
+        // set the count to 0; the next driver's walk still runs.
+        (void)vxsysfs_get_driver_devices(driver, &count, &index, attach);
     }
     if (counter != nullptr) *counter = count;
     vxdbg_line(VXDBG_SYSFS, "api_inst==", count, VXDBG_DEC);

@@ -22,41 +22,47 @@ struct fc_bsg_request;
 // Reads optrom_size bytes (region 0xFFFF: at offset; a region code: from the
 // region's start, at most the region's size) into poptrom, which is zeroed
 // first. bsg first on a port with a bsg node, then the window. Result 0.
-int32_t vxsysfs_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
-                            uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                                          uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat);
 // The read as one bsg request (vendor command 7): 0 done, 1 not done.
-int32_t vxsysfs_bsg_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
-                                uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                                              uint32_t optrom_size, uint32_t region, uint32_t offset,
+                                              uint32_t* pext_stat);
 // Frames a flash read of optrom_size bytes at the flash offset into poptrom:
 // the request (request_size bytes, zeroed first) and the header. 0, or 1 with
 // nothing framed when a pointer is null, the size is 0 or the request too short.
-int32_t vxsysfs_create_bsg_read_optrom_header(sg_io_v4* hdr, uint8_t* poptrom, uint32_t optrom_size,
-                                              uint32_t offset, fc_bsg_request* cdb, uint32_t request_size);
+[[nodiscard]] int32_t vxsysfs_create_bsg_read_optrom_header(sg_io_v4* hdr, uint8_t* poptrom, uint32_t optrom_size,
+                                                            uint32_t offset, fc_bsg_request* cdb,
+                                                            uint32_t request_size);
 
 // The expansion EDC NVRAM (region 0x18 only; others status 1): at most 0xF800
 // bytes, the rest of poptrom zero. Result 0.
-int32_t vxsysfs_read_nvram_exp_edc(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
-                                   uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_read_nvram_exp_edc(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                                                 uint32_t optrom_size, uint32_t region, uint32_t offset,
+                                                 uint32_t* pext_stat);
 
 // Writes the optrom_size bytes of poptrom (region 0xFFFF: at offset; a
 // region code: at the region's start). On the chips that write whole sectors
 // the span is widened to whole sectors. bsg first, then the window. Result 0.
-int32_t vxsysfs_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
-                              uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                                            uint32_t optrom_size, uint32_t region, uint32_t offset,
+                                            uint32_t* pext_stat);
 // The update as one bsg request (vendor command 8): 0 written, 1 not written.
-int32_t vxsysfs_bsg_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
-                                  uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                                                uint32_t optrom_size, uint32_t region, uint32_t offset,
+                                                uint32_t* pext_stat);
 // As the read's header, with poptrom as data out only.
-int32_t vxsysfs_create_bsg_update_optrom_header(sg_io_v4* hdr, uint8_t* poptrom, uint32_t optrom_size,
-                                                uint32_t offset, fc_bsg_request* cdb, uint32_t request_size);
+[[nodiscard]] int32_t vxsysfs_create_bsg_update_optrom_header(sg_io_v4* hdr, uint8_t* poptrom, uint32_t optrom_size,
+                                                              uint32_t offset, fc_bsg_request* cdb,
+                                                              uint32_t request_size);
 
 // The flash sector size of the port ("flash_block_size"); no status word.
-int32_t vxsysfs_get_flash_sector_size(int handle, vxapi_priv_database* api_priv_data_inst,
-                                      uint32_t* pflash_sector_size);
+[[nodiscard]] int32_t vxsysfs_get_flash_sector_size(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                    uint32_t* pflash_sector_size);
 
 // The fixed layout of the port's board by its PCI ids into playout_buf (an
 // INT_OPT_ROM_LAYOUT of layout_size bytes), also installed as the global
 // layout. Status 16 and nothing copied when the buffer cannot hold the table
 // with its closing entry. Result 0.
-int32_t vxsysfs_get_optrom_layout(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* playout_buf,
-                                  uint32_t layout_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_get_optrom_layout(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                uint8_t* playout_buf, uint32_t layout_size, uint32_t* pext_stat);

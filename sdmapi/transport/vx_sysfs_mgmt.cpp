@@ -434,7 +434,9 @@ int32_t vxsysfs_create_vport(int handle, vxapi_priv_database* api_priv_data_inst
     if (failure != nullptr) {
         fail(failure);
         vxapi_priv_database parent = phys_copy;
-        vxsysfs_delete_vport(handle, &parent, pvport_param, pext_stat);
+        // The deletion leaves its status in the status word; the creation
+        // fails either way.
+        (void)vxsysfs_delete_vport(handle, &parent, pvport_param, pext_stat);
         // A virtual port that could not be found was not created.
         if (host_no == 0) status = EXT_STATUS_ERR;
         return 1;

@@ -13,15 +13,16 @@
 #include "base/vx_records.h"
 
 // FCP priority on (flag 1) or off (0); the flag is sent as given.
-int32_t vxsysfs_bsg_qos_enable_disable(vxapi_priv_database* api_priv_data_inst, uint8_t flag, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_qos_enable_disable(vxapi_priv_database* api_priv_data_inst, uint8_t flag,
+                                                     uint32_t* pext_stat);
 
 // The FCP priority configuration (qos_size bytes) into qos, or from it.
-int32_t vxsysfs_bsg_qos_get_config(vxapi_priv_database* api_priv_data_inst, void* qos, uint32_t qos_size,
-                                   uint32_t* pext_stat);
-int32_t vxsysfs_bsg_qos_set_config(vxapi_priv_database* api_priv_data_inst, void* qos, uint32_t qos_size,
-                                   uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_qos_get_config(vxapi_priv_database* api_priv_data_inst, void* qos, uint32_t qos_size,
+                                                 uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_qos_set_config(vxapi_priv_database* api_priv_data_inst, void* qos, uint32_t qos_size,
+                                                 uint32_t* pext_stat);
 
 // Enter (mode 1) or leave (0) the diagnostic mode; any other mode sends
 // nothing and leaves status 9.
-int32_t vxsysfs_bsg_set_reset_diag_mode(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t mode,
-                                        uint32_t* pext_stat);
+[[nodiscard]] int32_t vxsysfs_bsg_set_reset_diag_mode(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t mode,
+                                                      uint32_t* pext_stat);

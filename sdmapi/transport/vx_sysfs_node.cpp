@@ -184,9 +184,11 @@ constexpr BootVersion kBootVersions[] = {
 };
 constexpr int kAttrVersionNumbers = 4;
 
+// The keyword's field into text, empty when not found (the read's result is
+// always 0).
 void vpd_field(const vxapi_priv_database* rec, const char* keyword, uint8_t* text, uint32_t size) {
-    vxsysfs_get_field_from_vpd(rec, text, size, reinterpret_cast<const uint8_t*>(keyword),
-                               static_cast<uint32_t>(std::strlen(keyword)));
+    (void)vxsysfs_get_field_from_vpd(rec, text, size, reinterpret_cast<const uint8_t*>(keyword),
+                                     static_cast<uint32_t>(std::strlen(keyword)));
 }
 
 void read_boot_version(const vxapi_priv_database* rec, uint32_t host, bool vpd_fallback, const BootVersion& b,
@@ -305,7 +307,10 @@ int32_t vxsysfs_get_field_from_vpd(const vxapi_priv_database* api_priv_data_inst
     }
     std::memcpy(buffer.get(), vpd.value(), size);
     const uint16_t room = destination_len > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(destination_len);
-    vxapi_get_field_from_vpd(buffer.get(), size, keyword, static_cast<uint16_t>(keyword_len), destination, room);
+    // A field that is absent, blank or unreadable leaves the destination
+    // zeroed: the empty destination is the answer.
+    (void)vxapi_get_field_from_vpd(buffer.get(), size, keyword, static_cast<uint16_t>(keyword_len), destination,
+                                   room);
     return 0;
 }
 

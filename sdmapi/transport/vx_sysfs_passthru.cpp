@@ -430,7 +430,11 @@ int32_t vxsysfs_send_bsg_ct_passthru(int, vxapi_priv_database* rec, const void* 
     fc_bsg_request request;
     fc_bsg_reply reply;
     sg_io_v4 hdr;
-    vxsysfs_create_bsg_ct_header(&hdr, &request, &reply, req_buf, req_size, resp_buf, *resp_size);
+    // The checks above leave the frame nothing to refuse; should it refuse,
+    // nothing is sent on an unframed header.
+    if (vxsysfs_create_bsg_ct_header(&hdr, &request, &reply, req_buf, req_size, resp_buf, *resp_size) != 0) {
+        return 0;
+    }
     char dir[VXSYSFS_PATH_SIZE];
     vxsysfs_get_bsg_device_path(dir, rec);
     if (vxsysfs_bsg_send(dir, &hdr, VxBsgSend{}, ext_stat) == 0) {
@@ -468,7 +472,10 @@ int32_t vxsysfs_send_bsg_els_passthru(int, vxapi_priv_database* rec, const void*
     fc_bsg_request request;
     fc_bsg_reply reply;
     sg_io_v4 hdr;
-    vxsysfs_create_bsg_els_header(&hdr, &request, &reply, req_buf, req_size, resp_buf, *resp_size);
+    // As for CT: never refused after the checks above, and never sent unframed.
+    if (vxsysfs_create_bsg_els_header(&hdr, &request, &reply, req_buf, req_size, resp_buf, *resp_size) != 0) {
+        return 0;
+    }
     VxBsgSend how;
     // A remote port that is not online would take the job only to fail it.
     how.ready = [&rport] {

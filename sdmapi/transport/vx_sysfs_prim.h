@@ -30,25 +30,25 @@ extern const char* const dev_prefix[10];
 
 // Whole transfers in page-size chunks: the bytes not transferred (0: all),
 // or size when the file cannot be opened.
-int32_t vxsysfs_read_file(const char* path, void* buffer, int32_t size);
-int32_t vxsysfs_write_file(const char* path, const void* buffer, int32_t size);
+[[nodiscard]] int32_t vxsysfs_read_file(const char* path, void* buffer, int32_t size);
+[[nodiscard]] int32_t vxsysfs_write_file(const char* path, const void* buffer, int32_t size);
 // One read (write) of at most a page: the bytes transferred, 0 when the file
 // cannot be opened or nothing moved, 0xFFFFFFFF when the call failed.
-uint32_t vxsysfs_read_data(const char* path, void* buffer, int32_t size);
-uint32_t vxsysfs_write_data(const char* path, const void* buffer, int32_t size);
+[[nodiscard]] uint32_t vxsysfs_read_data(const char* path, void* buffer, int32_t size);
+[[nodiscard]] uint32_t vxsysfs_write_data(const char* path, const void* buffer, int32_t size);
 
 // ---- bytes ----
 
-uint8_t vxsysfs_memsum(const void* buffer, uint32_t length);
+[[nodiscard]] uint8_t vxsysfs_memsum(const void* buffer, uint32_t length);
 // The first place within the first length bytes where the text (without its
 // terminator) lies whole, or null.
-const char* vxsysfs_memstr(const void* buffer, const char* text, uint32_t length);
+[[nodiscard]] const char* vxsysfs_memstr(const void* buffer, const char* text, uint32_t length);
 // destination[i] = source[n-1-i]; the two must not overlap.
 void vxsysfs_revcpy(void* destination, const void* source, uint32_t n);
 // The value of n bytes, least (most) significant first; of more than 8
 // bytes only the low 8 count.
-uint64_t vxsysfs_lendian(const void* buffer, uint32_t n);
-uint64_t vxsysfs_bendian(const void* buffer, uint32_t n);
+[[nodiscard]] uint64_t vxsysfs_lendian(const void* buffer, uint32_t n);
+[[nodiscard]] uint64_t vxsysfs_bendian(const void* buffer, uint32_t n);
 // The low n bytes of the value, least (most) significant first; bytes
 // beyond the 8 of the value are 0.
 void vxsysfs_lendian_buf(void* buffer, uint64_t value, uint32_t n);
@@ -61,10 +61,12 @@ void vxsysfs_to_array_hex(uint8_t* destination, const char* text, uint32_t n);
 
 // ---- SCSI device names host:channel:target:lun ----
 
-uint16_t vxsysfs_get_target_id(const char* name);  // 0xFFFF when it does not parse
-uint16_t vxsysfs_get_lun_no(const char* name);     // 0xFFFF when it does not parse
+[[nodiscard]] uint16_t vxsysfs_get_target_id(const char* name);  // 0xFFFF when it does not parse
+[[nodiscard]] uint16_t vxsysfs_get_lun_no(const char* name);     // 0xFFFF when it does not parse
 
 // ---- paths (buffers of VXSYSFS_PATH_SIZE bytes) ----
+// The builders below return the end of the path they wrote, for a caller
+// that appends to it; the path is the product, so the end may be dropped.
 
 // <mnt>/class/scsi_host/host<N>/
 char* vxsysfs_get_scsi_host_path(char* path, uint16_t host_no);
@@ -83,7 +85,7 @@ char* vxsysfs_get_device_path(char* path, const vxapi_priv_database* rec);
 
 // Puts the text behind the path whose terminating NUL is at end. The new end,
 // or null (the path unchanged) when the whole text does not fit the buffer.
-char* vxsysfs_path_append(char* path, char* end, const char* text);
+[[nodiscard]] char* vxsysfs_path_append(char* path, char* end, const char* text);
 
 // ---- attributes (path = the attribute's full path) ----
 
@@ -93,21 +95,21 @@ void vxsysfs_get_str_attr(const char* path, char* destination, uint32_t length);
 // n bytes (zeroed first) from the hexadecimal value; zero on failure.
 void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n);
 // The value as unsigned decimal; 0 when it cannot be opened or read.
-uint32_t vxsysfs_get_int_attr(const char* path);
+[[nodiscard]] uint32_t vxsysfs_get_int_attr(const char* path);
 // The value as unsigned hexadecimal; all ones when it cannot be opened or read.
-uint64_t vxsysfs_get_long_attr(const char* path);
+[[nodiscard]] uint64_t vxsysfs_get_long_attr(const char* path);
 
 // ---- remote ports ----
 
 // Of a remote port's directory path ending in "/": its "roles" are exactly
 // "FCP Target"; its "port_state" is exactly "Online".
-bool vxsysfs_is_rport_a_target(const char* rport_path);
-bool vxsysfs_is_rport_online(const char* rport_path);
+[[nodiscard]] bool vxsysfs_is_rport_a_target(const char* rport_path);
+[[nodiscard]] bool vxsysfs_is_rport_online(const char* rport_path);
 // The directory path (with "/" behind it) of the host's remote port with
 // this WWPN (8 bytes) or SCSI target id into result (VXSYSFS_PATH_SIZE
 // bytes): 1 when found, else 0 and an empty result.
-int vxsysfs_find_rport_by_wwpn(char* result, uint32_t host_no, const uint8_t* wwpn);
-int vxsysfs_find_rport_by_tid(char* result, uint32_t host_no, uint32_t target_id);
+[[nodiscard]] int vxsysfs_find_rport_by_wwpn(char* result, uint32_t host_no, const uint8_t* wwpn);
+[[nodiscard]] int vxsysfs_find_rport_by_tid(char* result, uint32_t host_no, uint32_t target_id);
 
 // ---- debug dumps (trace bit 0x200) ----
 

@@ -21,7 +21,7 @@ constexpr uint32_t VXSYSFS_DEVNAME_SIZE = 256;
 
 // The LUN of the first SCSI device "<host>:0:<target>:..." in the listing of
 // the class "scsi_device"; 0 when there is none.
-uint16_t vxsysfs_get_first_lun(uint16_t host_no, uint16_t tgt_id);
+[[nodiscard]] uint16_t vxsysfs_get_first_lun(uint16_t host_no, uint16_t tgt_id);
 
 // Names, port id (id[0] := 0, id[1..3] the 3 bytes) and SCSI target id of
 // the remote port whose directory path (ending in "/") is rpath. A path
@@ -29,16 +29,16 @@ uint16_t vxsysfs_get_first_lun(uint16_t host_no, uint16_t tgt_id);
 void vxsysfs_get_rport_attributes(const char* rpath, uint8_t* wwnn, uint8_t* wwpn, uint8_t* id, uint16_t* tid);
 
 // The host's remote ports whose roles are "FCP Target", online or not.
-uint16_t vxsysfs_count_port(const vxapi_priv_database* api_priv_data_inst);
+[[nodiscard]] uint16_t vxsysfs_count_port(const vxapi_priv_database* api_priv_data_inst);
 // The distinct target ids among the host's SCSI devices; the count ends at
 // the first id above 255.
-uint16_t vxsysfs_count_target(const vxapi_priv_database* api_priv_data_inst);
+[[nodiscard]] uint16_t vxsysfs_count_target(const vxapi_priv_database* api_priv_data_inst);
 
 // Appends "<dir>/<link>;" to devname (VXSYSFS_DEVNAME_SIZE bytes, a
 // terminated text) for every link of dir whose chain of links ends at name.
 // A chain of more than 40 links is taken for a loop and passed over. 1 when
 // the list had no room left for a name (the walk ended there), else 0.
-int vxsysfs_find_name_links(const char* dir, const char* name, uint8_t* devname);
+[[nodiscard]] int vxsysfs_find_name_links(const char* dir, const char* name, uint8_t* devname);
 
 // Four bytes at offset capid of the PCI Express capability of the
 // configuration space image pconfig (VXSYSFS_PCI_CONFIG_SIZE bytes) into
@@ -65,5 +65,6 @@ void vxsysfs_save_version(const char* string, uint8_t* version, int length, int 
 // attribute into destination (zeroed first, destination_len bytes; no
 // terminator when the field fills it). Always 0: an empty destination
 // means not found.
-int32_t vxsysfs_get_field_from_vpd(const vxapi_priv_database* api_priv_data_inst, uint8_t* destination,
-                                   uint32_t destination_len, const uint8_t* keyword, uint32_t keyword_len);
+[[nodiscard]] int32_t vxsysfs_get_field_from_vpd(const vxapi_priv_database* api_priv_data_inst, uint8_t* destination,
+                                                 uint32_t destination_len, const uint8_t* keyword,
+                                                 uint32_t keyword_len);

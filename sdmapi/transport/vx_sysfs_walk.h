@@ -30,7 +30,7 @@ public:
     EntryList(const EntryList&) = delete;
     EntryList& operator=(const EntryList&) = delete;
 
-    bool is_open() const { return list_ != nullptr; }
+    [[nodiscard]] bool is_open() const { return list_ != nullptr; }
     // Calls visit(name) for each entry in the list's order until it returns false.
     template <typename Visit>
     void each(Visit visit) {
@@ -55,21 +55,21 @@ public:
     Attr(const Attr&) = delete;
     Attr& operator=(const Attr&) = delete;
 
-    bool is_open() const { return attr_ != nullptr; }
+    [[nodiscard]] bool is_open() const { return attr_ != nullptr; }
     // Reads the value; false when it cannot be read.
-    bool read() {
+    [[nodiscard]] bool read() {
         return attr_ != nullptr && vx::sys().sysfs_read_attribute(attr_) == 0 && attr_->value != nullptr;
     }
     // After a read: the value's bytes and their number.
-    const char* value() const { return attr_->value; }
-    size_t length() const { return attr_->len; }
-    struct sysfs_attribute* get() const { return attr_; }
+    [[nodiscard]] const char* value() const { return attr_->value; }
+    [[nodiscard]] size_t length() const { return attr_->len; }
+    [[nodiscard]] struct sysfs_attribute* get() const { return attr_; }
 
 private:
     struct sysfs_attribute* attr_;
 };
 
-inline bool starts_with(const char* text, const char* prefix) {
+[[nodiscard]] inline bool starts_with(const char* text, const char* prefix) {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
@@ -93,16 +93,18 @@ inline void fc_host_text(uint32_t host_no, const char* name, char* text, uint32_
 }
 
 // A decimal attribute of the SCSI host; 0 when it cannot be read.
-inline uint32_t scsi_host_number(uint32_t host_no, const char* name) {
+[[nodiscard]] inline uint32_t scsi_host_number(uint32_t host_no, const char* name) {
     char path[VXSYSFS_PATH_SIZE];
     char* end = vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(host_no));
     if (vxsysfs_path_append(path, end, name) == nullptr) return 0;
     return vxsysfs_get_int_attr(path);
 }
 
-inline bool has_phys_path(const vxapi_priv_database* rec) { return rec != nullptr && rec->phys_path[0] != 0; }
+[[nodiscard]] inline bool has_phys_path(const vxapi_priv_database* rec) {
+    return rec != nullptr && rec->phys_path[0] != 0;
+}
 
-inline uint16_t device_id_of(const vxapi_priv_database* rec) {
+[[nodiscard]] inline uint16_t device_id_of(const vxapi_priv_database* rec) {
     return rec != nullptr && rec->phy_info != nullptr ? rec->phy_info->device_id : 0;
 }
 
@@ -126,7 +128,7 @@ private:
 // False, with nothing more to do, without a record or for a port record
 // without its PCI function's path.
 template <class Record>
-bool begin_query(const char* entered, const vxapi_priv_database* rec, Record* record) {
+[[nodiscard]] bool begin_query(const char* entered, const vxapi_priv_database* rec, Record* record) {
     trace_entered(entered);
     if (record == nullptr) return false;
     std::memset(record, 0, sizeof *record);

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     fuzz::Traced traced;
     char node[VX_NODE_PATH_SIZE] = "/dev/vxa2xxx";
-    vxapi_charnode_exist(node, kDriver.c_str());
+    (void)vxapi_charnode_exist(node, kDriver.c_str());
     vxapi_open_apidev();
     vxapi_close_apidev();
     return 0;

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     host.write_file("/lib/modules/6.1.0-sim/kernel/drivers/scsi/vxa2xxx/vxa2xxx_conf.ko", fuzz::str(in.rest()));
 
     static std::vector<char> dest(VX_FO_OPTSTR_SIZE);
-    vxapi_get_opt_vals("vxa2xxx", dest.data());
+    (void)vxapi_get_opt_vals("vxa2xxx", dest.data());
     FUZZ_CHECK(strnlen(dest.data(), dest.size()) < dest.size());
     if (vxapi_set_opt_vals("vxa2xxx", nullptr) == 0) {
         // The new text is the file's, up to its first NUL.

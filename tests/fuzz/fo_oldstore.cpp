@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The lists of the LUNs read for slot 0's first target.
     const FO_EXTERNAL_LUN_DATA_ENTRY& lun = work().get()[0].lun_list->DataEntry[0];
-    vxapi_get_data_from_old_line(line, work().get());
+    (void)vxapi_get_data_from_old_line(line, work().get());
     const size_t room = mode >> 1;
     const fuzz::Buffer text(room == 0 ? 1 : room, 'z');
     uint32_t offset = 0, count = 0;

@@ -47,16 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (text.size() >= VX_FO_OPTSTR_SIZE) return 0;
 
     Lists& one = lists(0);
-    vxapi_get_data_from_line_for_wwpn(text.c_str(), one.records, wwpn.data());
+    (void)vxapi_get_data_from_line_for_wwpn(text.c_str(), one.records, wwpn.data());
     FUZZ_CHECK(one.tgt[0].EntryCount <= VX_FO_TARGETS && one.lun[0].EntryCount <= VX_FO_TARGETS);
 
     Lists& all = lists(0);
-    vxapi_get_data_from_line(text.c_str(), all.records);
+    (void)vxapi_get_data_from_line(text.c_str(), all.records);
     for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) FUZZ_CHECK(all.tgt[i].EntryCount <= VX_FO_TARGETS);
     const std::string first = format(all);
     if (first.empty()) return 0;
     Lists& back = lists(1);
-    vxapi_get_data_from_line(first.c_str(), back.records);
+    (void)vxapi_get_data_from_line(first.c_str(), back.records);
     FUZZ_CHECK(format(back) == first);
     return 0;
 }

@@ -2,6 +2,8 @@
 // LLVMFuzzerTestOneInput and fuzz::seeds(), its seed corpus made with the
 // simulator's builders; it links with libFuzzer's main into fuzz_<name> and
 // with seed_main.cpp into fuzz_<name>_seeds, which writes the seeds.
+// A target looks for crashes, leaks and undefined behaviour, not for right
+// answers: it casts the results of the parsers it drives to (void).
 //
 // Inputs may start with a mode byte and carry parts: every part but the last
 // has its length in front of it (two bytes, little-endian); the last part is

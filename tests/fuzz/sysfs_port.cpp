@@ -69,7 +69,7 @@ vxapi_priv_database* port() {
         serve(dir + "/els", std::string("\2\0\0\0", 4) + std::string(24, 1), true);
         uint32_t count = 0;
         FUZZ_CHECK(vxsysfs_init() == 0);
-        vxsysfs_supported_driver_exist(&count);
+        (void)vxsysfs_supported_driver_exist(&count);
         for (vxapi_priv_database* p : sim::listed_ports()) {
             if (p->host_no == kHost) return p;
         }
@@ -86,25 +86,25 @@ void query(vxapi_priv_database* rec) {
     EXT_CNA_PORT cna{};
     EXT_DRIVER driver{};
     EXT_FW fw{};
-    vxsysfs_query_hbanode(-1, rec, &node, &status);
-    vxsysfs_query_hbaport(-1, rec, &hba_port, &status);
-    vxsysfs_query_chip(-1, rec, &chip, &status);
-    vxsysfs_query_cnaport(-1, rec, &cna, &status);
-    vxsysfs_query_driver(-1, rec, &driver, &status);
-    vxsysfs_query_fw(-1, rec, &fw, &status);
+    (void)vxsysfs_query_hbanode(-1, rec, &node, &status);
+    (void)vxsysfs_query_hbaport(-1, rec, &hba_port, &status);
+    (void)vxsysfs_query_chip(-1, rec, &chip, &status);
+    (void)vxsysfs_query_cnaport(-1, rec, &cna, &status);
+    (void)vxsysfs_query_driver(-1, rec, &driver, &status);
+    (void)vxsysfs_query_fw(-1, rec, &fw, &status);
     for (uint16_t i = 0; i < 2; ++i) {
         EXT_DISC_PORT disc{};
         EXT_DISC_TARGET target{};
-        vxsysfs_query_discport(-1, rec, i, &disc, &status);
-        vxsysfs_query_disctgt(-1, rec, i, &target, &status);
+        (void)vxsysfs_query_discport(-1, rec, i, &disc, &status);
+        (void)vxsysfs_query_disctgt(-1, rec, i, &target, &status);
     }
     const fuzz::Buffer summary(8 + 2 * sizeof(EXT_DEVICEDATAENTRY), 0);
-    vxsysfs_get_port_summary(-1, rec, nullptr, summary.as<EXT_DEVICEDATA>(), summary.size(), &status, &detail);
+    (void)vxsysfs_get_port_summary(-1, rec, nullptr, summary.as<EXT_DEVICEDATA>(), summary.size(), &status, &detail);
     const uint8_t wwpn[8] = {0x21, 0, 0, 0, 0, 0, 0, 0x11};
     EXT_SCSI_ADDR addr{};
-    vxsysfs_wwpn_to_scsiaddr(-1, rec, wwpn, sizeof wwpn, &addr, &status);
+    (void)vxsysfs_wwpn_to_scsiaddr(-1, rec, wwpn, sizeof wwpn, &addr, &status);
     EXT_HBA_PORT_STAT stats{};
-    vxsysfs_get_statistics(-1, rec, &stats, &status);
+    (void)vxsysfs_get_statistics(-1, rec, &stats, &status);
     // The RLS through the "els" attribute: counters only from a whole LS_ACC.
     const uint32_t features = rec->features;
     rec->features &= ~VX_FEAT_BSG;
@@ -114,7 +114,7 @@ void query(vxapi_priv_database* rec) {
     if (vxsysfs_get_port_statistics(-1, rec, &dest, &stats, &status) == 0) FUZZ_CHECK(status == 0);
     rec->features = features;
     const fuzz::Buffer specifics(sizeof(EXT_LN_DRIVER_DATA), 0);
-    vxsysfs_get_driver_specifics(-1, rec, specifics.data(), &status);
+    (void)vxsysfs_get_driver_specifics(-1, rec, specifics.data(), &status);
 }
 
 // An input that sets SCSI host attributes (numbered first, by name).

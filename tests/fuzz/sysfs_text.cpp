@@ -9,8 +9,8 @@ namespace {
 constexpr const char* kAttribute = "/sys/class/fc_host/host5/port_name";
 
 void parse_text(const char* text) {
-    vxsysfs_get_target_id(text);
-    vxsysfs_get_lun_no(text);
+    (void)vxsysfs_get_target_id(text);
+    (void)vxsysfs_get_lun_no(text);
     for (const uint32_t n : {8u, 3u, 0u}) vxsysfs_to_array_hex(fuzz::Buffer(n, 0xEE).data(), text, n);
     std::string copy(text);
     vxsysfs_remove_end_newline(copy.data());
@@ -24,8 +24,8 @@ void read_attribute() {
     FUZZ_CHECK(text.terminated());
     const fuzz::Buffer wwn(8, 0xEE);
     vxsysfs_get_hex_attr(kAttribute, wwn.data(), wwn.size());
-    vxsysfs_get_int_attr(kAttribute);
-    vxsysfs_get_long_attr(kAttribute);
+    (void)vxsysfs_get_int_attr(kAttribute);
+    (void)vxsysfs_get_long_attr(kAttribute);
 }
 
 }  // namespace

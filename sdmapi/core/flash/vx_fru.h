@@ -12,11 +12,11 @@
 // `region`: 1 the firmware, 7 the boot code with its BIOS, FCode and EFI
 // images) to the board's FRU. 1 for any other region or when the image holds
 // no version, else the result of vxapi_update_fru_versions.
-int32_t vxapi_fill_and_update_fru_versions(int handle, vxapi_priv_database* api_priv_data_inst,
-                                           const uint8_t* image, uint32_t image_size, uint32_t region,
-                                           uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_fill_and_update_fru_versions(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                         const uint8_t* image, uint32_t image_size, uint32_t region,
+                                                         uint32_t* pext_stat);
 
 // Reads the FRU status register, writes it back with bit 0x10 cleared, then
 // set. Each step runs only when the one before succeeded (on the driver road:
 // the ioctl and the driver's status). The result of the last step made.
-int32_t vxapi_pulse_fru_status(int handle, vxapi_priv_database* api_priv_data_inst, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_pulse_fru_status(int handle, vxapi_priv_database* api_priv_data_inst, uint32_t* pext_stat);

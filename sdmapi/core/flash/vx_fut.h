@@ -20,29 +20,29 @@ constexpr uint64_t VX_FUT_VALID_SECONDS = 900;
 
 // 0 when a live token (valid beyond now) for the port's adapter exists, 1
 // otherwise.
-int vxapi_is_fut_exist(vxapi_priv_database* api_priv_data_inst);
+[[nodiscard]] int vxapi_is_fut_exist(vxapi_priv_database* api_priv_data_inst);
 
 // The process id that holds a live token for the port's adapter, or 0 when
 // none does (also without the shared file or an adapter record).
-int32_t vxapi_get_fut_owner(vxapi_priv_database* api_priv_data_inst);
+[[nodiscard]] int32_t vxapi_get_fut_owner(vxapi_priv_database* api_priv_data_inst);
 
 // Takes a token for the port's adapter: *ptoken = this process's id. 0
 // taken; 1 when all 32 slots are held for other adapters, or when another
 // process holds a live token for this adapter.
-int vxapi_get_fut(vxapi_priv_database* api_priv_data_inst, uint32_t* ptoken);
+[[nodiscard]] int vxapi_get_fut(vxapi_priv_database* api_priv_data_inst, uint32_t* ptoken);
 
 // 0 when the adapter's token has run out, 1 otherwise. The caller's own
 // entry (this adapter and `token`) decides when there is one; otherwise any
 // expired entry for the adapter counts.
-int vxapi_is_fut_expired(vxapi_priv_database* api_priv_data_inst, uint32_t token);
+[[nodiscard]] int vxapi_is_fut_expired(vxapi_priv_database* api_priv_data_inst, uint32_t token);
 
 // Frees the adapter's slot holding `token` (a live one first); 0 freed, 1 not
 // found. A live slot of another process that still runs is not this
 // process's to free: 1, as for none.
-int vxapi_clear_fut(vxapi_priv_database* api_priv_data_inst, uint32_t token);
+[[nodiscard]] int vxapi_clear_fut(vxapi_priv_database* api_priv_data_inst, uint32_t token);
 
 // flag 0 reads the adapter's 32-byte capabilities record into *pcap, 1 sends
 // *pcap to it. *pext_stat receives the driver's status; the result is the
 // request's.
-int vxapi_flash_update_capabilities(int handle, vxapi_priv_database* api_priv_data_inst,
-                                    vxa_flash_update_caps* pcap, uint32_t* pext_stat, uint32_t flag);
+[[nodiscard]] int vxapi_flash_update_capabilities(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                  vxa_flash_update_caps* pcap, uint32_t* pext_stat, uint32_t flag);

@@ -19,5 +19,5 @@ constexpr uint32_t VX_REGION_PEP_SECONDARY = 0xF1;
 // PEP version bytes 79, 78, 77, 76 into ppep (4 bytes each). A region that
 // the global layout does not have is not read. 0 when both were read; 1
 // otherwise (the MPI version may be filled even so).
-int32_t vxapi_get_flash_mpi_pep_versions(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pmpi,
-                                         uint8_t* ppep);
+[[nodiscard]] int32_t vxapi_get_flash_mpi_pep_versions(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                       uint8_t* pmpi, uint8_t* ppep);

@@ -18,10 +18,10 @@
 
 #include "base/vx_records.h"
 
-int32_t vxapi_get_nvram(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pnvr_buf,
-                        uint32_t nvr_buf_size, uint32_t* pext_stat);
-int32_t vxapi_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* pnvr_buf,
-                        uint32_t nvr_buf_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_nvram(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pnvr_buf,
+                                      uint32_t nvr_buf_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* pnvr_buf,
+                                      uint32_t nvr_buf_size, uint32_t* pext_stat);
 
 // *pbuf_sz: in, the buffer's size. On the driver road it receives the
 // length the driver delivered (never more than the buffer); on the flash road
@@ -30,13 +30,13 @@ int32_t vxapi_set_nvram(int handle, vxapi_priv_database* api_priv_data_inst, con
 //
 // The flash road makes the function's layout the global layout (callers that
 // rely on the global layout of another adapter refresh it again).
-int32_t vxapi_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pbuf, uint32_t* pbuf_sz,
-                      uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_vpd(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pbuf,
+                                    uint32_t* pbuf_sz, uint32_t* pext_stat);
 // Writes *pbuf_sz bytes of VPD.
-int32_t vxapi_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* pbuf,
-                      uint32_t* pbuf_sz, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_set_vpd(int handle, vxapi_priv_database* api_priv_data_inst, const uint8_t* pbuf,
+                                    uint32_t* pbuf_sz, uint32_t* pext_stat);
 
 // Reads the port's VPD (vxapi_get_vpd) and stores its "SN" field, always
 // terminated, in serial_num of the port's function record. 1 for chips
 // without a VPD serial number and on any failure.
-int32_t vxapi_get_vpd_serialnum(int fd, vxapi_priv_database* api_priv_data_inst);
+[[nodiscard]] int32_t vxapi_get_vpd_serialnum(int fd, vxapi_priv_database* api_priv_data_inst);

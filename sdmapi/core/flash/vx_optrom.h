@@ -19,23 +19,24 @@
 #include "base/vx_flash_align.h"
 #include "base/vx_records.h"
 
-int32_t vxapi_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
-                          uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                                        uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat);
 
 // poptrom is only read.
-int32_t vxapi_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
-                            uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_update_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                                          uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat);
 
 // The sector alignment of base/vx_flash_align.h reading through the two
 // workers below (vxapi_read_optrom, vxapi_get_flash_sector_size), which
 // serve a port of either road.
-uint32_t vxapi_sector_align(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t** db, uint8_t* poptrom,
-                            uint32_t* offset, uint32_t* size);
+[[nodiscard]] uint32_t vxapi_sector_align(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t** db,
+                                          uint8_t* poptrom, uint32_t* offset, uint32_t* size);
 
 // The flash sector size as the driver reports it: 0 with the size, or 1.
-uint32_t vxapi_get_flash_sector_size(int handle, vxapi_priv_database* api_priv_data_inst,
-                                     uint32_t* pflash_sector_size);
+[[nodiscard]] uint32_t vxapi_get_flash_sector_size(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                   uint32_t* pflash_sector_size);
 
 // The expansion EDC NVRAM area; only sysfs ports have it.
-int32_t vxapi_read_nvram_exp_edc(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
-                                 uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_read_nvram_exp_edc(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                                               uint32_t optrom_size, uint32_t region, uint32_t offset,
+                                               uint32_t* pext_stat);

@@ -43,25 +43,26 @@ void vxapi_get_nic_bootcode_version(int handle, vxapi_priv_database* api_priv_da
 // padapter_version, a buffer of adapter_version_size bytes. 0 with status 0;
 // 1 with status 16 (buffer too small) and nothing written when the list does
 // not fit, or when the function or the buffer is missing.
-int32_t vxapi_copy_fcoe_versions(const vxapi_phy_info* phy_info_inst, void* padapter_version,
-                                 uint32_t adapter_version_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_copy_fcoe_versions(const vxapi_phy_info* phy_info_inst, void* padapter_version,
+                                               uint32_t adapter_version_size, uint32_t* pext_stat);
 
 // Asks the driver to take up a written region (command 0x18, no busy
 // retry); region is an activation code of VX_ACTIVATE_CODES. Any other code
 // gives 1 with no request. The driver's status in *pext_stat; the result is
 // that of the ioctl, 1 when the request could not be built. Sysfs ports go to
 // the sysfs twin.
-int32_t vxapi_activate_region(int handle, vxapi_priv_database* api_priv_data_inst, uint32_t region,
-                              uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_activate_region(int handle, vxapi_priv_database* api_priv_data_inst, uint32_t region,
+                                            uint32_t* pext_stat);
 
 // Virtual ports exist only on sysfs ports: there the sysfs twin's result,
 // elsewhere 1 with nothing done. vxapi_get_vport_info takes the virtual
 // port's own record.
-int32_t vxapi_create_vport(int handle, vxapi_priv_database* api_priv_data_inst, PEXT_VPORT_PARAMS pvport_param,
-                           uint32_t* pext_stat);
-int32_t vxapi_delete_vport(int handle, vxapi_priv_database* api_priv_data_inst, PEXT_VPORT_PARAMS pvport_param,
-                           uint32_t* pext_stat);
-int32_t vxapi_get_vport_info(int handle, vxapi_priv_database* vport, PEXT_VPORT_INFO pvpinfo, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_create_vport(int handle, vxapi_priv_database* api_priv_data_inst,
+                                         PEXT_VPORT_PARAMS pvport_param, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_delete_vport(int handle, vxapi_priv_database* api_priv_data_inst,
+                                         PEXT_VPORT_PARAMS pvport_param, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_vport_info(int handle, vxapi_priv_database* vport, PEXT_VPORT_INFO pvpinfo,
+                                           uint32_t* pext_stat);
 
 // Sets active_image from the image status records of region 0x95 (primary,
 // 0) and 0x96 (secondary, 1): a record counts when its signature and

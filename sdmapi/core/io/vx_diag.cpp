@@ -299,7 +299,8 @@ int32_t vxapi_override_flt(int handle, vxapi_priv_database* rec) {
     pGlobalOptRomLayout = &gOptRomLayout;
     std::memset(&gOptRomLayout, 0, sizeof gOptRomLayout);
     uint32_t status = 0;
-    vxsysfs_get_optrom_layout(handle, rec, reinterpret_cast<uint8_t*>(&buffer), sizeof buffer, &status);
+    // Always 0: the driver status tells.
+    (void)vxsysfs_get_optrom_layout(handle, rec, reinterpret_cast<uint8_t*>(&buffer), sizeof buffer, &status);
     if (status != 0) vxdbg_line(kErr, "vxapi_override_flt: get opt rom layout failed.");
     return static_cast<int32_t>(status);
 }

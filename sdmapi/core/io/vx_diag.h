@@ -30,69 +30,71 @@
 // One driver request of a worker (request and response buffers may be the
 // same); the driver's Status goes to *pext_stat. Result as
 // vxapi_send_request's; *reply (when given) receives the reply.
-int32_t vxapi_diag_send(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command,
-                        uint16_t sub_code, const void* request, uint32_t request_len, void* response,
-                        uint32_t response_len, uint32_t* pext_stat, VxReply* reply = nullptr);
+[[nodiscard]] int32_t vxapi_diag_send(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command,
+                                      uint16_t sub_code, const void* request, uint32_t request_len, void* response,
+                                      uint32_t response_len, uint32_t* pext_stat, VxReply* reply = nullptr);
 
 // FCP priority: the flag (1 on, 0 off) goes to the driver as the sub-code.
-int32_t vxapi_enable_disable_qos(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t flag,
-                                 uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_enable_disable_qos(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t flag,
+                                               uint32_t* pext_stat);
 // The FCP priority configuration (qos_config_size bytes) read or written.
-int32_t vxapi_get_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* qos_config,
-                             uint32_t qos_config_size, uint32_t* pext_stat);
-int32_t vxapi_set_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* qos_config,
-                             uint32_t qos_config_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* qos_config,
+                                           uint32_t qos_config_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_set_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* qos_config,
+                                           uint32_t qos_config_size, uint32_t* pext_stat);
 // Enter (mode 1) or leave (0) the diagnostic mode.
-int32_t vxapi_set_reset_diag_mode(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t mode,
-                                  uint32_t* pext_stat);
-int32_t vxapi_get_board_temp(int handle, vxapi_priv_database* api_priv_data_inst, EXT_BOARD_TEMP* pboard_temp,
-                             uint32_t size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_set_reset_diag_mode(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t mode,
+                                                uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_board_temp(int handle, vxapi_priv_database* api_priv_data_inst,
+                                           EXT_BOARD_TEMP* pboard_temp, uint32_t size, uint32_t* pext_stat);
 // The SerDes parameter block (buf_size bytes).
-int32_t vxapi_read_serdes_params(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pbuf,
-                                 uint32_t buf_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_read_serdes_params(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pbuf,
+                                               uint32_t buf_size, uint32_t* pext_stat);
 // Writes the FRU version records (fru_buf_size bytes of the list).
-int32_t vxapi_update_fru_versions(int handle, vxapi_priv_database* api_priv_data_inst,
-                                  vxa_image_version_list* fru_img, uint32_t fru_buf_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_update_fru_versions(int handle, vxapi_priv_database* api_priv_data_inst,
+                                                vxa_image_version_list* fru_img, uint32_t fru_buf_size,
+                                                uint32_t* pext_stat);
 // NPIV QoS: the configuration read (filled in place) or written, switched on
 // (any non-zero flag) or off, its performance and its list (filled in place).
-int32_t vxapi_get_npiv_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* npiv_qos,
-                                  uint32_t npiv_qos_size, uint32_t* pext_stat);
-int32_t vxapi_set_npiv_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* npiv_qos,
-                                  uint32_t npiv_qos_size, uint32_t* pext_stat);
-int32_t vxapi_enable_disable_npiv_qos(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t flag,
-                                      uint32_t* pext_stat);
-int32_t vxapi_get_npiv_qos_perf(int handle, vxapi_priv_database* api_priv_data_inst, void* npiv_qos,
-                                uint32_t npiv_qos_size, uint32_t* pext_stat);
-int32_t vxapi_get_npiv_qos_list(int handle, vxapi_priv_database* api_priv_data_inst, void* npiv_qos,
-                                uint32_t npiv_qos_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_npiv_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* npiv_qos,
+                                                uint32_t npiv_qos_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_set_npiv_qos_config(int handle, vxapi_priv_database* api_priv_data_inst, void* npiv_qos,
+                                                uint32_t npiv_qos_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_enable_disable_npiv_qos(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t flag,
+                                                    uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_npiv_qos_perf(int handle, vxapi_priv_database* api_priv_data_inst, void* npiv_qos,
+                                              uint32_t npiv_qos_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_npiv_qos_list(int handle, vxapi_priv_database* api_priv_data_inst, void* npiv_qos,
+                                              uint32_t npiv_qos_size, uint32_t* pext_stat);
 // The FCE trace buffer: *pbuf_size is the room in, the length the driver
 // reports out (never more than the room, except with status 16, when it is
 // the length the driver needs).
-int32_t vxapi_get_fce_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pbuf,
-                             uint32_t* pbuf_size, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_fce_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pbuf,
+                                           uint32_t* pbuf_size, uint32_t* pext_stat);
 // A SerDes register: a read fills val, a write sends it.
-int32_t vxapi_serdes_reg_ops(int handle, vxapi_priv_database* api_priv_data_inst, vxa_serdes_reg* serdes,
-                             uint32_t* pext_stat);
-int32_t vxapi_serdes_reg_ops_ex(int handle, vxapi_priv_database* api_priv_data_inst, vxa_serdes_reg_ex* serdes,
-                                uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_serdes_reg_ops(int handle, vxapi_priv_database* api_priv_data_inst, vxa_serdes_reg* serdes,
+                                           uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_serdes_reg_ops_ex(int handle, vxapi_priv_database* api_priv_data_inst,
+                                              vxa_serdes_reg_ex* serdes, uint32_t* pext_stat);
 // The QoS table (qos_size bytes, filled in place); driver ports only.
-int32_t vxapi_get_qos(int handle, vxapi_priv_database* api_priv_data_inst, vxa_qos_config* pqos, uint32_t qos_size,
-                      uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_qos(int handle, vxapi_priv_database* api_priv_data_inst, vxa_qos_config* pqos,
+                                    uint32_t qos_size, uint32_t* pext_stat);
 // Diagnostic I/O: sysfs ports only (1 at once on a driver port).
-int32_t vxapi_diag_io(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pdata, uint32_t size,
-                      uint8_t* presp, uint32_t threads, uint32_t iterations, uint8_t flag, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_diag_io(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pdata, uint32_t size,
+                                    uint8_t* presp, uint32_t threads, uint32_t iterations, uint8_t flag,
+                                    uint32_t* pext_stat);
 
 // Boot code version text of the first image of code type ctype in an image
 // of buf_size bytes: "%2d.%.2d" of the high and low byte of its CodeRevision
 // (a major above 99 as "%.2d.%.2d"). 0 when found and the text with its NUL
 // fits version_size bytes, else 1 (nothing written then).
-int32_t vxapi_get_bootcode_version(uint8_t* pbuf, uint32_t buf_size, uint8_t ctype, uint8_t* version,
-                                   uint32_t version_size);
+[[nodiscard]] int32_t vxapi_get_bootcode_version(uint8_t* pbuf, uint32_t buf_size, uint8_t ctype, uint8_t* version,
+                                                 uint32_t version_size);
 
 // 1 when the global layout lists the region (the whole 32-bit code), else 0;
 // 0 when no layout is installed.
-int32_t vxapi_check_region(uint32_t region);
+[[nodiscard]] int32_t vxapi_check_region(uint32_t region);
 
 // Reloads the global layout from the port's fixed layout (its features are
 // not consulted). 0 ok, else the status of the layout read.
-int32_t vxapi_override_flt(int handle, vxapi_priv_database* api_priv_data_inst);
+[[nodiscard]] int32_t vxapi_override_flt(int handle, vxapi_priv_database* api_priv_data_inst);

@@ -14,42 +14,46 @@
 #include "base/vx_driver_records.h"
 #include "base/vx_records.h"
 
-int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status);
-int vxapi_query_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status);
-int vxapi_query_discport(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_PORT* port, uint32_t* status);
-int vxapi_query_disctgt(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_TARGET* target,
-                        uint32_t* status);
-int vxapi_query_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status);
-int vxapi_query_cnaport(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status);
-int vxapi_query_driver(int fd, vxapi_priv_database* rec, EXT_DRIVER* driver, uint32_t* status);
-int vxapi_query_fw(int fd, vxapi_priv_database* rec, EXT_FW* fw, uint32_t* status);
-int vxapi_get_statistics(int fd, vxapi_priv_database* rec, EXT_HBA_PORT_STAT* stat, uint32_t* status,
-                         uint32_t* detail_status);
+[[nodiscard]] int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status);
+[[nodiscard]] int vxapi_query_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status);
+[[nodiscard]] int vxapi_query_discport(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_PORT* port,
+                                       uint32_t* status);
+[[nodiscard]] int vxapi_query_disctgt(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_TARGET* target,
+                                      uint32_t* status);
+[[nodiscard]] int vxapi_query_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status);
+[[nodiscard]] int vxapi_query_cnaport(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status);
+[[nodiscard]] int vxapi_query_driver(int fd, vxapi_priv_database* rec, EXT_DRIVER* driver, uint32_t* status);
+[[nodiscard]] int vxapi_query_fw(int fd, vxapi_priv_database* rec, EXT_FW* fw, uint32_t* status);
+[[nodiscard]] int vxapi_get_statistics(int fd, vxapi_priv_database* rec, EXT_HBA_PORT_STAT* stat, uint32_t* status,
+                                       uint32_t* detail_status);
 // request: the 16-byte remote-port request the management API fills.
-int vxapi_get_port_statistics(int fd, vxapi_priv_database* rec, const void* request, EXT_HBA_PORT_STAT* stat,
-                              uint32_t* status, uint32_t* detail_status);
-int vxapi_get_fc4_statistics(int fd, vxapi_priv_database* rec, const void* request, void* response,
-                             uint32_t* status, uint32_t* detail_status);
+[[nodiscard]] int vxapi_get_port_statistics(int fd, vxapi_priv_database* rec, const void* request,
+                                            EXT_HBA_PORT_STAT* stat, uint32_t* status, uint32_t* detail_status);
+[[nodiscard]] int vxapi_get_fc4_statistics(int fd, vxapi_priv_database* rec, const void* request, void* response,
+                                           uint32_t* status, uint32_t* detail_status);
 // request: 4 bytes; response: an EXT_DEVICEDATA of response_len bytes, of
 // which *delivered (when given) arrived.
-int vxapi_get_port_summary(int fd, vxapi_priv_database* rec, const void* request, void* response,
-                           uint32_t response_len, uint32_t* status, uint32_t* detail_status,
-                           uint32_t* delivered = nullptr);
+[[nodiscard]] int vxapi_get_port_summary(int fd, vxapi_priv_database* rec, const void* request, void* response,
+                                         uint32_t response_len, uint32_t* status, uint32_t* detail_status,
+                                         uint32_t* delivered = nullptr);
 // *length: the buffer's size in, the bytes delivered out.
-int vxapi_get_dcbx_param(int fd, vxapi_priv_database* rec, void* response, uint32_t* length, uint32_t* status);
-int vxapi_wwpn_to_scsiaddr(int fd, vxapi_priv_database* rec, const void* request, uint32_t request_len,
-                           EXT_SCSI_ADDR* addr, uint32_t* status);
+[[nodiscard]] int vxapi_get_dcbx_param(int fd, vxapi_priv_database* rec, void* response, uint32_t* length,
+                                       uint32_t* status);
+[[nodiscard]] int vxapi_wwpn_to_scsiaddr(int fd, vxapi_priv_database* rec, const void* request, uint32_t request_len,
+                                         EXT_SCSI_ADDR* addr, uint32_t* status);
 // buf_len (may be null): the driver's event buffer length.
-int vxapi_async_event_reg(int fd, vxapi_priv_database* rec, uint32_t enable, uint32_t* buf_len, uint32_t* status);
+[[nodiscard]] int vxapi_async_event_reg(int fd, vxapi_priv_database* rec, uint32_t enable, uint32_t* buf_len,
+                                        uint32_t* status);
 // *length: the buffer's size in, the bytes of events delivered out.
-int vxapi_async_event_get(int fd, vxapi_priv_database* rec, void* buffer, uint32_t* length, uint32_t* status);
+[[nodiscard]] int vxapi_async_event_get(int fd, vxapi_priv_database* rec, void* buffer, uint32_t* length,
+                                        uint32_t* status);
 // The arbitrated-loop physical address of loop identifier 0..126 (FC-AL
 // table, descending); false for any other identifier.
-bool vxapi_loop_id_to_alpa(uint16_t loop_id, uint8_t* alpa);
+[[nodiscard]] bool vxapi_loop_id_to_alpa(uint16_t loop_id, uint8_t* alpa);
 // A stretch of raw flash; no result: a failed read, or one that delivers
 // less than the length, leaves the buffer as it was.
 void vxapi_read_flash(int fd, vxapi_priv_database* rec, uint32_t offset, uint32_t length, void* buffer,
                       uint32_t size);
 
 // Driver specifics (0xFC) into a 64-byte EXT_LN_DRIVER_DATA.
-int vxapi_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status);
+[[nodiscard]] int vxapi_get_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uint32_t* status);

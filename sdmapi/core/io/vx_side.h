@@ -79,29 +79,29 @@ static_assert(sizeof(SD_A84_MGT) == 28);
 // ---- workers ----
 
 // The transceiver's data (two 256-byte pages) into pSFPbuf.
-int32_t vxapi_getSFPbuffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pSFPbuf, uint32_t SFPbuf_size,
-                           uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_getSFPbuffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pSFPbuf,
+                                         uint32_t SFPbuf_size, uint32_t* pext_stat);
 
 // len bytes of i2c device dev from its offset adr, read into i2c or written
 // from it, in pieces of at most 64 bytes (a len of 0 sends one empty piece;
 // the offset wraps at 16 bits). Stops at the first piece that fails; the
 // pieces before it stay done and *pext_stat holds the failing piece's status.
-int32_t vxapi_get_i2c_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev, uint16_t adr,
-                             uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat);
-int32_t vxapi_set_i2c_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev, uint16_t adr,
-                             uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_i2c_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev,
+                                           uint16_t adr, uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_set_i2c_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev,
+                                           uint16_t adr, uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat);
 
 // The firmware's dump into buf. *buf_size: the buffer's size in, the bytes
 // delivered out (never more than it held).
-int32_t vxapi_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* buf, uint32_t* buf_size,
-                          uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* buf,
+                                        uint32_t* buf_size, uint32_t* pext_stat);
 
 // A remote port's speed: the record is the request and receives the answer.
-int32_t vxapi_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf, uint32_t buf_size,
-                         uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf,
+                                       uint32_t buf_size, uint32_t* pext_stat);
 
 // A Tarno operation (VX_TARNO_OP_*) with the matching member of
 // *pParameters; the firmware version lands in its FwVersion. 1 for an
 // operation outside 1 to 4, nothing sent.
-int32_t vxapi_tarno_mgmt(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t Operation,
-                         SD_TARNO_MGT* pParameters, uint32_t* pext_stat);
+[[nodiscard]] int32_t vxapi_tarno_mgmt(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t Operation,
+                                       SD_TARNO_MGT* pParameters, uint32_t* pext_stat);

@@ -47,39 +47,39 @@ struct UDEV_RULE {
 
 // The LUN's GUID by scsi_id, for a device name "/sd<letters and digits>":
 // 0 found (out ends with scsi_id's newline), 1 not.
-int32_t vxapi_get_lun_guid(char* cmd, const char* dev, char* out, uint32_t size);
+[[nodiscard]] int32_t vxapi_get_lun_guid(char* cmd, const char* dev, char* out, uint32_t size);
 
 // Adds the names (separated by spaces) to the rules of the port's LUN. 0, or 1.
-int32_t vxapi_set_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt, uint16_t lun,
-                                const char* names);
+[[nodiscard]] int32_t vxapi_set_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
+                                              uint16_t lun, const char* names);
 // Removes the names; a rule left without names is removed. 0, or 1.
-int32_t vxapi_delete_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt, uint16_t lun,
-                                   const char* names);
+[[nodiscard]] int32_t vxapi_delete_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
+                                                 uint16_t lun, const char* names);
 // The names of the LUN's whole-disk rule, each followed by a space, into out
 // (512 bytes); out is unchanged when the LUN has none. 0, or 1.
-int32_t vxapi_get_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt, uint16_t lun,
-                                char* out);
+[[nodiscard]] int32_t vxapi_get_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
+                                              uint16_t lun, char* out);
 // Runs "/sbin/udevtrigger" or "/sbin/udevadm trigger": the wait status, or 1
 // when neither exists.
-int32_t vxapi_udevtrigger();
+[[nodiscard]] int32_t vxapi_udevtrigger();
 
-UDEV_RULE* vxapi_convert_usernames_to_obj(const char* guid, const char* names, int whole_disk);
-UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line);
+[[nodiscard]] UDEV_RULE* vxapi_convert_usernames_to_obj(const char* guid, const char* names, int whole_disk);
+[[nodiscard]] UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line);
 // 0, or 1 when the line would exceed 511 characters (line: 512 bytes).
-int32_t vxapi_convert_udevobj_to_rule(const UDEV_RULE* rule, char* line);
+[[nodiscard]] int32_t vxapi_convert_udevobj_to_rule(const UDEV_RULE* rule, char* line);
 // Releases the name list (its nodes only), data_ptr and the rule.
 void vxapi_free_udev_rule(UDEV_RULE* rule);
 
-char* vxapi_remove_quotes(char* text);
-char* vxapi_trim_spaces(char* text);
+[[nodiscard]] char* vxapi_remove_quotes(char* text);
+[[nodiscard]] char* vxapi_trim_spaces(char* text);
 void vxapi_free_dlist(struct dlist* list);
 
 // Whether a name or GUID may go into a rule: no double quote, comma,
 // backslash or control character.
-bool vxapi_udev_text_ok(const char* text);
+[[nodiscard]] bool vxapi_udev_text_ok(const char* text);
 // Whether names may be set: text that may go into a rule and that udev makes
 // into exactly these links: letters, digits and "#+-.:=@_/" only (udev
 // reads '$' and '%' as substitutions, ignoring a value that holds an unknown
 // one, and replaces other punctuation and non-ASCII bytes), no name or path
 // step "." or "..".
-bool vxapi_udev_name_ok(const char* text);
+[[nodiscard]] bool vxapi_udev_name_ok(const char* text);

@@ -28,4 +28,4 @@ public:
 
 // How many times a thread found the lock held by another thread and waited
 // for it, since the process started.
-uint64_t vxapi_api_lock_waits();
+[[nodiscard]] uint64_t vxapi_api_lock_waits();

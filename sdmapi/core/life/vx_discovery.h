@@ -25,17 +25,17 @@ constexpr size_t VX_NODE_PATH_SIZE = 256;
 // device numbers (replacing a node with other numbers). charnode_name: the
 // node's path, a buffer of VX_NODE_PATH_SIZE bytes; on VMware ESX it may be
 // rewritten to the vmkdriver node. 1 usable, 0 not.
-int vxapi_charnode_exist(char* charnode_name, const char* driver_name);
+[[nodiscard]] int vxapi_charnode_exist(char* charnode_name, const char* driver_name);
 
 // Open the node, ask the driver's host count (into *num_hosts whenever the
 // count request succeeded) and select driver instance drvr_inst. 0 with
 // *handle the open descriptor and *host_no the SCSI host number; 1 when this
 // instance is unusable. The old variant gives 2 when the node itself cannot
 // be opened.
-int vxapi_open_device_n(vxapi_priv_database* api_priv_data_inst, uint16_t drvr_inst, uint16_t api_inst,
-                        int* handle, const char* hba_path, uint16_t* host_no, uint16_t* num_hosts);
-int vxapi_open_device_o(vxapi_priv_database* api_priv_data_inst, uint16_t drvr_inst, uint16_t api_inst,
-                        int* handle, const char* hba_path, uint16_t* host_no, uint16_t* num_hosts);
+[[nodiscard]] int vxapi_open_device_n(vxapi_priv_database* api_priv_data_inst, uint16_t drvr_inst, uint16_t api_inst,
+                                      int* handle, const char* hba_path, uint16_t* host_no, uint16_t* num_hosts);
+[[nodiscard]] int vxapi_open_device_o(vxapi_priv_database* api_priv_data_inst, uint16_t drvr_inst, uint16_t api_inst,
+                                      int* handle, const char* hba_path, uint16_t* host_no, uint16_t* num_hosts);
 
 // One discovery run over a driver. *start_inst: the first API instance number
 // on entry, the next free one on exit (written only when ports were added).
@@ -45,5 +45,5 @@ int vxapi_open_device_o(vxapi_priv_database* api_priv_data_inst, uint16_t drvr_i
 // when its last attempt failed. Whether a run found ports is told by
 // *start_inst, not by the result: a run may find ports and still end on a
 // failed attempt. A run never frees records that an earlier run made.
-int vxapi_find_all_instances_n(const char* driver_name, uint32_t* start_inst);
-int vxapi_find_all_instances_o(const char* driver_name, uint32_t* start_inst);
+[[nodiscard]] int vxapi_find_all_instances_n(const char* driver_name, uint32_t* start_inst);
+[[nodiscard]] int vxapi_find_all_instances_o(const char* driver_name, uint32_t* start_inst);

@@ -136,7 +136,8 @@ int poll_pass(LearnedPorts& learned) {
             continue;
         }
         const uint32_t before = port.rec.features;
-        vxapi_poll_for_events(&port.rec);
+        // A failed request is traced and queues nothing; the other ports' turn follows.
+        (void)vxapi_poll_for_events(&port.rec);
         keep_learned_features(port, before, learned);
         vxapi_make_event_callbacks(&port.rec);
     }
@@ -202,7 +203,7 @@ void vxapi_make_event_callbacks(vxapi_priv_database* api_priv_data_inst) {
     if (api_priv_data_inst == nullptr || (api_priv_data_inst->port_flags & VX_PORT_FLAG_EVENT_CB) == 0) return;
     EXT_ASYNC_EVENT events[VX_EVENTS_PER_POLL] = {};
     uint32_t count = 0;
-    vxapi_empty_sh_portevq(api_library_instance, api_priv_data_inst, events, &count);
+    (void)vxapi_empty_sh_portevq(api_library_instance, api_priv_data_inst, events, &count);  // always 0
     vxapi_snia_hbaport_callbacks(api_priv_data_inst, events, count);
 }
 

@@ -52,19 +52,19 @@ extern pthread_t vxapi_ev_thread_id;
 extern std::atomic<uint8_t> vxapi_ev_terminate;
 
 // Starts the event thread; 0, or 1 when it could not be created.
-int vxapi_start_event_thread();
+[[nodiscard]] int vxapi_start_event_thread();
 // The thread's body.
-void* vxapi_event_thread(void* arg);
+[[nodiscard]] void* vxapi_event_thread(void* arg);
 
 // One poll pass: under the dbupdate semaphore, polls every port with events
 // enabled up to the first torn-down record, appends what arrived and makes
 // the callbacks. 0, or 1 when the semaphore could not be taken. A pass of
 // its own knows nothing that the thread's earlier passes learned.
-int vxapi_event_poll_pass();
+[[nodiscard]] int vxapi_event_poll_pass();
 
 // Fetches one port's new events and appends each of them to the shared file.
 // 0, or 1 when the request failed (nothing is queued then).
-int vxapi_poll_for_events(vxapi_priv_database* api_priv_data_inst);
+[[nodiscard]] int vxapi_poll_for_events(vxapi_priv_database* api_priv_data_inst);
 // Drains one port's events from this process's slot into its callback.
 void vxapi_make_event_callbacks(vxapi_priv_database* api_priv_data_inst);
 // Calls the port's callback once per event, in order.
@@ -81,5 +81,5 @@ void vxapi_remove_aen_holes_from_shared_mem(uint8_t libi);
 // into pportev_buf (room for 64 records), oldest index first, emptying their
 // entries; q_head becomes 0. Always 0. The caller holds the dbupdate
 // semaphore.
-int vxapi_empty_sh_portevq(uint8_t lib_inst, const vxapi_priv_database* api_priv_data_inst,
-                           EXT_ASYNC_EVENT* pportev_buf, uint32_t* pevent_cnt);
+[[nodiscard]] int vxapi_empty_sh_portevq(uint8_t lib_inst, const vxapi_priv_database* api_priv_data_inst,
+                                         EXT_ASYNC_EVENT* pportev_buf, uint32_t* pevent_cnt);

@@ -51,7 +51,7 @@ class LoadLock {
 public:
     LoadLock() : held_(take()) {}
     ~LoadLock() {
-        if (held_) vxapi_sem_signal(api_thread_sem_id);
+        if (held_) (void)vxapi_sem_signal(api_thread_sem_id);  // a release has no one to report to
     }
     LoadLock(const LoadLock&) = delete;
     LoadLock& operator=(const LoadLock&) = delete;
@@ -101,13 +101,14 @@ void free_records() {
 
 // The ioctl roads in their order, each only while no earlier one found a
 // port. A road succeeded when it found ports (*counter), whatever its last
-// attempt at a further instance gave.
+// attempt at a further instance gave: that is all a road's result tells, so
+// it is not read.
 void find_ioctl_ports(uint32_t* counter) {
-    vxapi_find_all_instances_n(kNewDriver, counter);
-    if (*counter == 0) vxapi_find_all_instances_o(kOldDriver, counter);
+    (void)vxapi_find_all_instances_n(kNewDriver, counter);
+    if (*counter == 0) (void)vxapi_find_all_instances_o(kOldDriver, counter);
     if (*counter == 0 && OS_Type != VX_OS_ESX) {
-        vxapi_find_all_instances_o(kOldDrivers2, counter);
-        if (*counter == 0) vxapi_find_all_instances_o(kOldDrivers3, counter);
+        (void)vxapi_find_all_instances_o(kOldDrivers2, counter);
+        if (*counter == 0) (void)vxapi_find_all_instances_o(kOldDrivers3, counter);
     }
 }
 
@@ -162,7 +163,7 @@ int vxapi_load_lib() {
     vxapi_check_esx();
     if (OS_Type != VX_OS_ESX) {
         vxapi_load_vioctlmod();
-        vxapi_is_udevadm_supported();
+        (void)vxapi_is_udevadm_supported();  // only the flag it leaves matters here
     }
 
     if (api_thread_sem_id < 0) {
@@ -247,7 +248,8 @@ void vxapi_cleanup_hbas() {
         } else {
             trace_slot(VXDBG_ERROR, "vxapi_cleanup_hbas: lib inst=", " disable AEN. No shared database.");
             uint32_t status = 0;
-            vxapi_async_event_reg(rec->oshandle, rec, 0, nullptr, &status);
+            // Teardown goes on whatever the driver answers.
+            (void)vxapi_async_event_reg(rec->oshandle, rec, 0, nullptr, &status);
             rec->features &= ~VX_FEAT_AEN;
         }
         if (rec->oshandle != -1) {

@@ -34,24 +34,24 @@ extern std::atomic<uint8_t> api_signal_handler_in_process;
 // when the caller is not root, a semaphore could not be had or the shared
 // data file could not be opened. A load while the port list exists does
 // nothing and gives 0.
-int vxapi_load_lib();
+[[nodiscard]] int vxapi_load_lib();
 
 // Stops the clean-up on signals (vxapi_stop_signal_watcher), tears every port
 // down, closes the netlink sockets, releases the shared data file and frees
 // the records. 0.
-int vxapi_unload_lib();
+[[nodiscard]] int vxapi_unload_lib();
 
 // Opens one port: 0 with *papi_handle the port's API handle; 1 failure
 // (*pret_err: errno of a failed open of the node); 2 when the shared
 // database is not in use. Later opens of an open port only count.
-int vxapi_open_adapter(vxapi_priv_database* api_priv_data_inst, int* papi_handle, uint32_t* pret_err);
+[[nodiscard]] int vxapi_open_adapter(vxapi_priv_database* api_priv_data_inst, int* papi_handle, uint32_t* pret_err);
 
 // Closes one open of a port; the last one closes its descriptor. 0, or 1 for
 // a null record or when closing the descriptor failed (*perr: errno; the
 // port then stays open). The last close waits for a running poll pass of the
 // event thread (it takes the dbupdate semaphore): the caller holds neither
 // that semaphore nor the list lock, and no event callback calls it.
-int vxapi_close_adapter(vxapi_priv_database* api_priv_data_inst, uint32_t* perr);
+[[nodiscard]] int vxapi_close_adapter(vxapi_priv_database* api_priv_data_inst, uint32_t* perr);
 
 // Steps of load and unload.
 void vxapi_cleanup_hbas();

@@ -10,7 +10,7 @@
 
 // On the chips that keep a flash layout table, builds the function's layout
 // from it (vxapi_set_option_rom_layout): 0 built, 1 not. 0 on other chips.
-int32_t vxapi_read_port_layout(int fd, vxapi_priv_database* rec);
+[[nodiscard]] int32_t vxapi_read_port_layout(int fd, vxapi_priv_database* rec);
 
 // The running region versions of the chips that report them, with the MPI,
 // EDC and NIC boot code versions in flash where the chip keeps those, then,
@@ -21,4 +21,4 @@ void vxapi_read_port_versions(int fd, vxapi_priv_database* rec, bool active_imag
 // new physical port gets its layout and versions, the active image set
 // included. It keeps the name of the sysfs walk it starts; it lives here
 // because it hands the walk these workers.
-int vxsysfs_supported_driver_exist(uint32_t* counter);
+[[nodiscard]] int vxsysfs_supported_driver_exist(uint32_t* counter);

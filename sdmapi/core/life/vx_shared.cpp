@@ -228,7 +228,9 @@ void take_slot(uint8_t slot) {
 // its queue) unless other processes still hold it.
 void release_slot() {
     const uint8_t slot = api_library_instance;
-    if (counted) vxapi_sem_adjust(api_dbupdate_sem_id, kCountBase + slot, -1);
+    // Should this fail, the adjustment's undo takes the count back when the
+    // process ends; until then the slot only stays held.
+    if (counted) (void)vxapi_sem_adjust(api_dbupdate_sem_id, kCountBase + slot, -1);
     counted = false;
     if (processes_on(slot) > 0) {
         vxdbg_line(VXDBG_STEP, "vxapi_close_database: slot kept for the processes sharing it, inst=", slot,
@@ -269,13 +271,15 @@ void trace_close(const char* text) { vxdbg_line(VXDBG_ERROR, text); }
 
 // Deletes the dbupdate semaphore, which the caller holds through `lock`, and
 // the flash semaphore when nobody holds or waits for it.
+// A removal that fails is a set already gone, or one the next instance
+// attaches again: the process forgets the id either way.
 void delete_semaphores(VxSemLock& lock) {
     lock.release();
-    vxapi_sem_del(api_dbupdate_sem_id);
+    (void)vxapi_sem_del(api_dbupdate_sem_id);
     api_dbupdate_sem_id = -1;
     if (api_flash_sem_id < 0) return;
     if (sem_unused(api_flash_sem_id)) {
-        vxapi_sem_del(api_flash_sem_id);
+        (void)vxapi_sem_del(api_flash_sem_id);
         api_flash_sem_id = -1;
     } else {
         trace_close("vxapi_close_database: keeping flash semaphore.");
@@ -364,7 +368,7 @@ int vxapi_open_database(int* ret_handle) {
             vxdbg_print("vxapi_open_database: inst=", api_library_instance, VXDBG_DEC, 0);
             vxdbg_print(", start_event_thread failed.", 0, VXDBG_NONE, 1);
         }
-        vxapi_close_database(fd);
+        (void)vxapi_close_database(fd);  // always 0
         if (ret_handle != nullptr) *ret_handle = 0;
         return 1;
     }

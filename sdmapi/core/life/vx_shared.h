@@ -89,13 +89,13 @@ extern uint8_t api_use_database;         // 0 when the host has no System V sema
 // descriptor; 1 otherwise (errno as semget left it when the dbupdate
 // semaphore could not be had). Already open in this process: 0, nothing
 // claimed again.
-int vxapi_open_database(int* ret_handle);
+[[nodiscard]] int vxapi_open_database(int* ret_handle);
 
 // Stops the event thread, releases this process's slot (which stays live
 // while other processes share it) and unmaps and closes the file; the last
 // instance on the host removes the file and the dbupdate and flash
 // semaphores. Always 0.
-int vxapi_close_database(int fildes);
+[[nodiscard]] int vxapi_close_database(int fildes);
 
 // Zeroes the whole queue of a slot; slots of 8 and above are left alone.
 void vxapi_clear_evqs(uint8_t lib_inst);
@@ -104,4 +104,4 @@ void vxapi_clear_evqs(uint8_t lib_inst);
 // processes counted on each slot, and one for a slot whose flag word has any
 // of 0x1, 0x4, 0x8 while no process is counted on it. Without the counters,
 // the number of such slots.
-uint8_t vxapi_get_total_libinst_count();
+[[nodiscard]] uint8_t vxapi_get_total_libinst_count();

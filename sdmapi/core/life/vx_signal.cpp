@@ -170,7 +170,7 @@ void vxapi_terminate(int signal_val) {
     }
     api_signal_handler_in_process.store(1);
     VxApiLock api_lock;
-    vxapi_unload_lib();
+    (void)vxapi_unload_lib();  // always 0; the signal is raised again whatever happened
     for (int sig : kSignals) default_action(sig);
     vx::sys().raise(signal_val);
 }
