@@ -77,8 +77,14 @@ static void check_signal_clean_up(void) {
     expect(child_ends_by_sigterm(1), "signal clean-up set up in a fresh process");
     expect(vxapi_setup_signal_handlers() == 0, "signal clean-up set up");
     expect(vxapi_setup_signal_handlers() == 0, "signal clean-up set up again");
+#ifndef VXSDM_TSAN
+    /* This process now runs the watcher thread. ThreadSanitizer does not run
+     * a forked child of a process with threads as it runs the process: it
+     * ends the child when it starts a thread, and a signal raised again in
+     * the child's handler is not delivered. Its build leaves these two out. */
     expect(child_ends_by_sigterm(1), "signal clean-up set up in a forked child");
     expect(child_ends_by_sigterm(0), "signal clean-up inherited by a forked child");
+#endif
 }
 
 int main(void) {

@@ -168,9 +168,12 @@ std::atomic<Platform*> g_platform{nullptr};
 
 }  // namespace
 
+// Made once and never destroyed: the library's own threads (the signal
+// watcher, the event thread) may still call through it while exit runs the
+// destructors of static objects.
 Platform& linux_platform() {
-    static LinuxPlatform platform;
-    return platform;
+    static LinuxPlatform* const platform = new LinuxPlatform;
+    return *platform;
 }
 
 Platform& sys() {
