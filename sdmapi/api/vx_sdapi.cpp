@@ -8,6 +8,7 @@
 #include "api/vx_sdframe.h"
 #include "base/vx_vpd_fields.h"
 #include "core/io/vx_passthru.h"
+#include "core/life/vx_fork.h"
 #include "core/life/vx_load.h"
 #include "core/life/vx_shared.h"
 #include "vxsdm.h"
@@ -38,6 +39,8 @@ void instance_line(uint32_t bits, const char* name, SD_UINT32 instance, const ch
 }  // namespace
 
 SD_UINT32 SDGetVersion(SD_PINT8 pVersion, SD_UINT32 VersionSize) {
+    // It traces without the lock of the public API.
+    vxapi_install_fork_handlers();
     vxdbg_line(VX_SD_TRACE, "SDGetVersion: entered.");
     // The text never passes the caller's buffer and is always terminated.
     if (pVersion != nullptr && VersionSize != 0) {

@@ -20,8 +20,8 @@ vxapi_priv_database* current_priv_inst = nullptr;
 vxapi_phy_info* current_phy_info_inst = nullptr;
 vxapi_priv_db_t api_priv_data[VX_LEGACY_SLOTS];
 
-std::recursive_mutex& vxapi_list_mutex() {
-    static std::recursive_mutex mutex;
+VxRecursiveMutex& vxapi_list_mutex() {
+    static VxRecursiveMutex mutex;
     return mutex;
 }
 

@@ -15,6 +15,7 @@
 #include <sysfs/dlist.h>
 
 #include "base/vx_driver_records.h"
+#include "base/vx_mutex.h"
 
 struct INT_OPT_ROM_LAYOUT;  // a function's flash region layout (calloc'd)
 
@@ -195,8 +196,8 @@ extern vxapi_priv_db_t api_priv_data[VX_LEGACY_SLOTS];
 // the same thread. The list heads (api_priv_database, api_phy_info) change
 // only in calls that hold the lock of the public API, under this lock too:
 // such a call reads them under either lock, the event thread under this one.
-[[nodiscard]] std::recursive_mutex& vxapi_list_mutex();
-using VxListLock = std::lock_guard<std::recursive_mutex>;
+[[nodiscard]] VxRecursiveMutex& vxapi_list_mutex();
+using VxListLock = std::lock_guard<VxRecursiveMutex>;
 
 // Lookups and list management.
 [[nodiscard]] vxapi_priv_database* check_handle(uint32_t handle);

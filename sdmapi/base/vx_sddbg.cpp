@@ -19,6 +19,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "base/vx_mutex.h"
 #include "base/vx_sem.h"
 #include "platform/vx_platform.h"
 
@@ -41,7 +42,7 @@ FILE* vxdbg_fp = nullptr;
 
 // Guards the line buffer, its index, the log path and stream. Recursive: the
 // print and the dump hold it while they call the public putc and puts.
-std::recursive_mutex g_trace_mutex;
+VxRecursiveMutex g_trace_mutex;
 
 // Set while this thread is inside a print or a dump.
 thread_local bool t_in_trace = false;
@@ -68,7 +69,7 @@ private:
         ~Mark() { t_in_trace = false; }
     };
     Mark mark_;
-    std::lock_guard<std::recursive_mutex> guard_{g_trace_mutex};
+    std::lock_guard<VxRecursiveMutex> guard_{g_trace_mutex};
     VxSemLock sem_{api_dbg_sem_id};
 };
 
@@ -164,7 +165,7 @@ uint64_t dump_item(const unsigned char* buffer, uint8_t width, uint64_t i) {
 }  // namespace
 
 void vxapi_set_debug_level() {
-    std::lock_guard<std::recursive_mutex> guard(g_trace_mutex);
+    std::lock_guard<VxRecursiveMutex> guard(g_trace_mutex);
     uint32_t mask = VXDBG_DEFAULT_MASK;
     bool nonzero = false;
     if (const char* env = vx::sys().getenv(kDebugEnv); env != nullptr) {
@@ -239,7 +240,7 @@ void vxdbg_dump(const char* title, const void* buffer, uint8_t width, uint64_t c
 }
 
 void vxdbg_putc(char c) {
-    std::lock_guard<std::recursive_mutex> guard(g_trace_mutex);
+    std::lock_guard<VxRecursiveMutex> guard(g_trace_mutex);
     vxdbg_line_buf[vxdbg_line_idx++] = c;
     if (c != '\n' && vxdbg_line_idx < kLinePiece) return;
 
@@ -254,13 +255,13 @@ void vxdbg_putc(char c) {
 
 void vxdbg_puts(const char* text) {
     if (text == nullptr) return;
-    std::lock_guard<std::recursive_mutex> guard(g_trace_mutex);
+    std::lock_guard<VxRecursiveMutex> guard(g_trace_mutex);
     for (; *text != '\0'; ++text) vxdbg_putc(*text);
 }
 
 void vxdbg_output_number(uint64_t value, uint8_t base) {
     if (value == ~uint64_t{0}) return;
-    std::lock_guard<std::recursive_mutex> guard(g_trace_mutex);
+    std::lock_guard<VxRecursiveMutex> guard(g_trace_mutex);
     char text[32];
     switch (base) {
     case VXDBG_INT:
@@ -280,7 +281,7 @@ void vxdbg_output_number(uint64_t value, uint8_t base) {
 }
 
 FILE* vxdbg_get_fptr() {
-    std::lock_guard<std::recursive_mutex> guard(g_trace_mutex);
+    std::lock_guard<VxRecursiveMutex> guard(g_trace_mutex);
     if (vxdbg_fp == nullptr) {
         if (vx_debug != 0 && vxdbglog_path[0] == '\0') {
             snprintf(vxdbglog_path, sizeof vxdbglog_path, "%s", kLogPath);
@@ -291,7 +292,7 @@ FILE* vxdbg_get_fptr() {
 }
 
 void vxdbg_reset() {
-    std::lock_guard<std::recursive_mutex> guard(g_trace_mutex);
+    std::lock_guard<VxRecursiveMutex> guard(g_trace_mutex);
     vx_debug = 0;
     api_dbg_sem_id = -1;
     vxdbg_line_idx = 0;
@@ -302,3 +303,5 @@ void vxdbg_reset() {
         vxdbg_fp = nullptr;
     }
 }
+
+VxRecursiveMutex& vxdbg_mutex() { return g_trace_mutex; }

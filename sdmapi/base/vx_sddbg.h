@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/vx_mutex.h"
+
 // Mask bits.
 constexpr uint32_t VXDBG_LOGFILE = 0x1;  // copy every line to the log file, stamped
 constexpr uint32_t VXDBG_ERROR = 0x2;    // errors of the library's operations
@@ -55,3 +57,7 @@ inline void vxdbg_line(uint32_t bits, const char* text, uint64_t number = 0, uin
 
 // Back to the state of a process that has not traced yet (tests).
 void vxdbg_reset();
+
+// The process lock of the trace, the innermost of the library's locks: a
+// fork of the process holds it across (core/life/vx_fork.h).
+[[nodiscard]] VxRecursiveMutex& vxdbg_mutex();

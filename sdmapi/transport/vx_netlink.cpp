@@ -31,6 +31,11 @@ uint8_t* nlm_aen_sendbuf = nullptr;
 uint8_t* nlm_aen_recvbuf = nullptr;
 uint8_t* nlm_scsi_aen_recvbuf = nullptr;
 
+std::mutex& vxapi_nl_mutex() {
+    static std::mutex mu;
+    return mu;
+}
+
 namespace {
 
 // The event readers fill up to this many records.
@@ -42,12 +47,6 @@ constexpr int kMaxStale = 256;
 constexpr uint32_t kTransportEventCodes[] = {0, VX_AEN_LIP, VX_AEN_LINK_UP, VX_AEN_LINK_DOWN, VX_AEN_LIP_RESET,
                                              VX_AEN_RSCN};
 
-// One exchange at a time on the vendor socket; also guards the readers'
-// process-wide buffers.
-std::mutex& nl_mutex() {
-    static std::mutex mu;
-    return mu;
-}
 
 void trace(uint32_t bits, const char* name, const char* text) {
     if (!vxdbg_on(bits)) return;
@@ -173,7 +172,7 @@ int read_reply(const VxNlCommand& c, const uint8_t* reply, int got, uint32_t* st
 
 // One request and its reply under the exchange lock; the send buffer is built.
 int send_and_read(int sock, const VxNlCommand& c, uint8_t* request, uint8_t* reply, uint32_t* status) {
-    std::lock_guard<std::mutex> lock(nl_mutex());
+    std::lock_guard<std::mutex> lock(vxapi_nl_mutex());
     drain_stale_replies(sock);
     if (send_request(sock, request, c.length) < 0) {
         trace(VXDBG_ERROR, c.name, "sendmsg failed");
@@ -256,7 +255,7 @@ int vxapi_scsi_nlm_aen_recvbuf_alloc(int data_size) { return alloc_into(&nlm_scs
 
 int vxapi_nl_open() {
     constexpr const char* name = "vxapi_nl_open";
-    std::lock_guard<std::mutex> lock(nl_mutex());  // the buffers are the event-log reader's
+    std::lock_guard<std::mutex> lock(vxapi_nl_mutex());  // the buffers are the event-log reader's
     const int fd = vx::sys().socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, VX_NL_PROTO_VENDOR);
     if (fd < 0) {
         trace(VXDBG_ERROR, name, "failed to create NETLINK_FCTRANSPORT socket");
@@ -284,7 +283,7 @@ int vxapi_nl_open() {
 
 int vxapi_nl_scsi_fc_open() {
     constexpr const char* name = "vxapi_nl_scsi_fc_open";
-    std::lock_guard<std::mutex> lock(nl_mutex());  // the buffer is the event reader's
+    std::lock_guard<std::mutex> lock(vxapi_nl_mutex());  // the buffer is the event reader's
     const int fd = vx::sys().socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, VX_NL_PROTO_SCSI_TRANSPORT);
     if (fd < 0) {
         trace(VXDBG_ERROR, name, "failed to create NETLINK_SCSITRANSPORT socket");
@@ -319,7 +318,7 @@ int vxapi_nl_scsi_fc_open() {
 }
 
 void vxapi_nl_close_sockets() {
-    std::lock_guard<std::mutex> lock(nl_mutex());
+    std::lock_guard<std::mutex> lock(vxapi_nl_mutex());
     free_buffer(&nlm_aen_sendbuf);
     free_buffer(&nlm_aen_recvbuf);
     free_buffer(&nlm_scsi_aen_recvbuf);
@@ -383,7 +382,7 @@ int vxapi_nl_exchange(int sock, int host_no, const VxNlCommand& command, uint32_
 
 int vxapi_nl_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_size) {
     constexpr const char* name = "vxapi_nl_get_aen";
-    std::lock_guard<std::mutex> lock(nl_mutex());
+    std::lock_guard<std::mutex> lock(vxapi_nl_mutex());
     if (nlm_aen_sendbuf == nullptr || nlm_aen_recvbuf == nullptr || pevent_buf == nullptr || buf_size == nullptr) {
         return 1;
     }
@@ -417,7 +416,7 @@ int vxapi_nl_get_aen(int host_no, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_siz
 
 int vxapi_nl_scsi_fc_get_aen(int, EXT_ASYNC_EVENT* pevent_buf, uint32_t* buf_size) {
     constexpr const char* name = "vxapi_nl_scsi_fc_get_aen";
-    std::lock_guard<std::mutex> lock(nl_mutex());
+    std::lock_guard<std::mutex> lock(vxapi_nl_mutex());
     if (nlm_scsi_aen_recvbuf == nullptr || pevent_buf == nullptr || buf_size == nullptr) return 1;
     constexpr uint32_t kEventEnd = VX_NL_HDR_LEN + sizeof(fc_nl_event);
     uint32_t records = 0;

@@ -18,6 +18,7 @@
 #include <linux/netlink.h>
 
 #include <cstdint>
+#include <mutex>
 
 #include "base/vx_driver_records.h"
 #include "transport/vx_nl_wire.h"
@@ -40,6 +41,11 @@ extern sockaddr_nl vx_scsi_src_addr;
 extern uint8_t* nlm_aen_sendbuf;
 extern uint8_t* nlm_aen_recvbuf;
 extern uint8_t* nlm_scsi_aen_recvbuf;
+
+// One exchange at a time on the vendor socket; also guards the readers'
+// process-wide buffers and the descriptors. A fork of the process holds it
+// across (core/life/vx_fork.h).
+[[nodiscard]] std::mutex& vxapi_nl_mutex();
 
 // Open the socket of the driver's vendor service (protocol 20) and of the FC
 // transport's events (protocol 18, multicast group 4), with their buffers.

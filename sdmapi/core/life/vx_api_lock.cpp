@@ -2,21 +2,29 @@
 #include "core/life/vx_api_lock.h"
 
 #include <atomic>
-#include <mutex>
+
+#include "core/life/vx_fork.h"
+#include "core/life/vx_load.h"
 
 namespace {
 
-std::recursive_mutex g_api_mutex;
+VxRecursiveMutex g_api_mutex;
 std::atomic<uint64_t> g_waits{0};
 
 }  // namespace
 
 VxApiLock::VxApiLock() {
-    if (g_api_mutex.try_lock()) return;
-    g_waits.fetch_add(1);
-    g_api_mutex.lock();
+    vxapi_install_fork_handlers();
+    if (!g_api_mutex.try_lock()) {
+        g_waits.fetch_add(1);
+        g_api_mutex.lock();
+    }
+    // The first call of a forked child makes the library it inherited its own.
+    if (g_api_mutex.depth() == 1 && vxapi_take_fork_mark()) vxapi_after_fork_in_child();
 }
 
 VxApiLock::~VxApiLock() { g_api_mutex.unlock(); }
 
 uint64_t vxapi_api_lock_waits() { return g_waits.load(); }
+
+VxRecursiveMutex& vxapi_api_mutex() { return g_api_mutex; }

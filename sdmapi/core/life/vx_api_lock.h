@@ -17,6 +17,8 @@
 
 #include <cstdint>
 
+#include "base/vx_mutex.h"
+
 // Holds the lock for a scope.
 class VxApiLock {
 public:
@@ -29,3 +31,7 @@ public:
 // How many times a thread found the lock held by another thread and waited
 // for it, since the process started.
 [[nodiscard]] uint64_t vxapi_api_lock_waits();
+
+// The mutex behind the lock; a fork of the process holds it across
+// (vx_fork.h).
+[[nodiscard]] VxRecursiveMutex& vxapi_api_mutex();

@@ -232,6 +232,19 @@ int vxapi_unload_lib() {
     return rc;
 }
 
+void vxapi_after_fork_in_child() {
+    vxdbg_line(VXDBG_STEP, "vxapi_after_fork_in_child: taking a slot and sockets of this process's own.");
+    const bool events_ran = vxapi_ev_thread_id != 0;
+    // A socket shared with the parent would hand a reply to whichever
+    // process reads first: the child opens its own.
+    const bool had_sockets = gnl_fd >= 0 || gnl_scsi_fc_fd >= 0;
+    vxapi_nl_close_sockets();
+    if (had_sockets) vxapi_open_netlink_socket();
+    if (vxapi_shared_file_after_fork(events_ran) != 0) {
+        vxdbg_line(VXDBG_ERROR, "vxapi_after_fork_in_child: no slot of its own in the shared data file.");
+    }
+}
+
 void vxapi_cleanup_hbas() {
     VxListLock lock(vxapi_list_mutex());
     if (api_priv_database == nullptr) {

@@ -9,16 +9,19 @@
 // set is how every load finds it again.
 //
 // Lock order: the lock of the public API (VxApiLock, outermost), then the
-// load semaphore, then the dbupdate semaphore (829), then the netlink
-// exchange lock, then the list lock (vxapi_list_mutex()); the trace's
-// semaphore is innermost. The threads the library starts never take the lock
-// of the public API (their starters hold it while they join them), except
-// the signal watcher, which a normal unload never joins once a signal has
-// woken it.
+// lock of the clean-up on signals (vxapi_signal_mutex()), then the load
+// semaphore, then the dbupdate semaphore (829), then the netlink exchange
+// lock (vxapi_nl_mutex()), then the list lock (vxapi_list_mutex()); the
+// trace's lock (vxdbg_mutex()) and then its semaphore are innermost. A fork
+// of the process takes the locks of the process in this order (vx_fork.h).
+// The threads the library starts never take the lock of the public API
+// (their starters hold it while they join them), except the signal watcher,
+// which a normal unload never joins once a signal has woken it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "base/vx_records.h"
 
@@ -35,6 +38,13 @@ extern std::atomic<uint8_t> api_signal_handler_in_process;
 // data file could not be opened. A load while the port list exists does
 // nothing and gives 0.
 [[nodiscard]] int vxapi_load_lib();
+
+// In a forked child, at its first call (vx_fork.h): the child keeps its
+// copies of the ports, their handles and descriptors, forgets the parent's
+// slot and event thread, and takes a slot, netlink sockets and, where the
+// parent ran one, an event thread of its own. The caller holds the lock of
+// the public API.
+void vxapi_after_fork_in_child();
 
 // Stops the clean-up on signals (vxapi_stop_signal_watcher), tears every port
 // down, closes the netlink sockets, releases the shared data file and frees
@@ -72,3 +82,7 @@ void vxapi_terminate(int signal_val);
 // and closes its pipe. Nothing when the clean-up is not set up or a signal has
 // started it (that one ends the process).
 void vxapi_stop_signal_watcher();
+
+// The lock of the set-up of the clean-up on signals; a fork of the process
+// holds it across (vx_fork.h).
+[[nodiscard]] std::mutex& vxapi_signal_mutex();

@@ -405,6 +405,24 @@ int vxapi_close_database(int fildes) {
     return 0;
 }
 
+int vxapi_shared_file_after_fork(bool start_events) {
+    // The slot, its count (kept by the kernel for the parent) and the event
+    // thread are the parent's; the child's copy of the mapping is of the
+    // same file.
+    api_library_instance = VX_LIBINST_NONE;
+    counted = false;
+    vxapi_ev_thread_id = 0;
+    vxapi_ev_terminate.store(0);
+    if (api_dbupdate_sem_id < 0 || api_shm_fildes < 0 || api_shared_data == nullptr) return 0;
+    {
+        VxSemLock lock(api_dbupdate_sem_id);
+        if (!lock.held()) return 1;
+        claim_slot();
+        sync_mapping();
+    }
+    return start_events ? vxapi_start_event_thread() : 0;
+}
+
 void vxapi_clear_evqs(uint8_t lib_inst) {
     vxapi_hbaptevq_t* q = queue_of(lib_inst);
     if (q != nullptr) std::memset(static_cast<void*>(q), 0, sizeof *q);

@@ -97,6 +97,13 @@ extern uint8_t api_use_database;         // 0 when the host has no System V sema
 // semaphores. Always 0.
 [[nodiscard]] int vxapi_close_database(int fildes);
 
+// In a forked child, at its first call: forgets the parent's slot and event
+// thread without touching them, claims a slot of its own (counted for this
+// process) when the file is open, and starts an event thread of its own when
+// start_events is true (the parent ran one). 0, or 1 when the dbupdate
+// semaphore could not be had or the thread could not be started.
+[[nodiscard]] int vxapi_shared_file_after_fork(bool start_events);
+
 // Zeroes the whole queue of a slot; slots of 8 and above are left alone.
 void vxapi_clear_evqs(uint8_t lib_inst);
 

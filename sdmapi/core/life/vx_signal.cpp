@@ -183,3 +183,5 @@ void vxapi_stop_signal_watcher() {
     close_pipe(true);
     api_signal_handler_in_process.store(0);
 }
+
+std::mutex& vxapi_signal_mutex() { return g_mutex; }
