@@ -30,6 +30,11 @@ public:
     // Bytes transferred, or -errno.
     virtual ssize_t read(dev_t, void*, size_t) { return -EINVAL; }
     virtual ssize_t write(dev_t, const void*, size_t) { return -EINVAL; }
+    // Around a fork of the process (SimHost): takes the device's lock before
+    // it, and releases it after it in the parent and in the child, so that
+    // the child never finds it held by a thread it does not have.
+    virtual void fork_lock() {}
+    virtual void fork_unlock() {}
 };
 
 }  // namespace sim

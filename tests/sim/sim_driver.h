@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "base/vx_driver_records.h"
+#include "base/vx_mutex.h"
 #include "sim_device.h"
 
 namespace sim {
@@ -158,7 +159,7 @@ struct SimLogEntry : SimHeader {
 };
 
 class SimDriver final : public SimDevice {
-    using Lock = std::lock_guard<std::recursive_mutex>;
+    using Lock = std::lock_guard<VxRecursiveMutex>;
 
 public:
     using Handler = std::function<SimReply(const SimRequest&)>;
@@ -210,6 +211,8 @@ public:
     void clear_log() { Lock l(mu_); log_.clear(); }
 
     int ioctl(dev_t rdev, unsigned long code, void* arg) override;
+    void fork_lock() override { mu_.lock(); }
+    void fork_unlock() override { mu_.unlock(); }
 
 private:
     struct Fault {
@@ -219,7 +222,8 @@ private:
     };
     SimReply dispatch(const SimRequest& req);
 
-    mutable std::recursive_mutex mu_;
+    // Releasable in a forked child by the thread that forked (fork_lock).
+    mutable VxRecursiveMutex mu_;
     std::map<std::pair<uint8_t, int>, Handler> handlers_;  // sub-code -1: any
     std::vector<SimLogEntry> log_;
     Fault busy_, errno_, status_, overreport_, short_;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/sem.h>
@@ -132,6 +133,47 @@ std::map<int, int> real_fds() {
 }  // namespace
 
 SimHost* current_host() { return g_current.load(); }
+
+namespace {
+
+// Around every fork of the process, the current host's locks are held
+// (SimHost::fork_lock), so that a forked child never finds one held by a
+// thread it does not have. Installed as the program starts, before the
+// library installs its own handlers at its first call: handlers installed
+// later run first before a fork, so a fork takes the library's locks before
+// the host's, in the order of the library's threads, which call the host
+// while they hold theirs.
+SimHost* g_forking = nullptr;
+
+struct ForkGuard {
+    ForkGuard() { ::pthread_atfork(prepare, release, release); }
+    static void prepare() {
+        g_forking = g_current.load();
+        if (g_forking != nullptr) g_forking->fork_lock();
+    }
+    static void release() {
+        if (SimHost* host = std::exchange(g_forking, nullptr)) host->fork_unlock();
+    }
+};
+const ForkGuard g_fork_guard;
+
+}  // namespace
+
+// The devices' locks first: a device calls the host under its own lock.
+void SimHost::fork_lock() {
+    {
+        Lock l(mu_);
+        for (const auto& [major, device] : devices_) forked_devices_.push_back(device);
+    }
+    for (SimDevice* device : forked_devices_) device->fork_lock();
+    mu_.lock();
+}
+
+void SimHost::fork_unlock() {
+    mu_.unlock();
+    for (auto it = forked_devices_.rbegin(); it != forked_devices_.rend(); ++it) (*it)->fork_unlock();
+    forked_devices_.clear();
+}
 
 SimHost::SimHost()
     : ForwardingPlatform(vx::linux_platform(), false), owner_pid_(::getpid()), clock_(kEpoch),
@@ -761,12 +803,8 @@ pid_t SimHost::fork() {
     std::vector<std::string> inherits = inheritable();  // what the child holds when it comes to its exec
     int fds[2] = {-1, -1};
     pid_t pid = -1;
-    if (fork_error_ == 0 && ::pipe2(fds, O_CLOEXEC) == 0) {
-        // Held across the fork, so that no other thread (the event thread)
-        // holds it in the child, which takes it to answer its command.
-        Lock l(mu_);
-        pid = ::fork();
-    }
+    // The host's lock is held across the fork by the fork handlers (ForkGuard).
+    if (fork_error_ == 0 && ::pipe2(fds, O_CLOEXEC) == 0) pid = ::fork();
     if (pid == 0) {
         ::close(fds[0]);
         report_fd_ = fds[1];

@@ -250,6 +250,10 @@ public:
     // log: "fflush stdout|stderr", "fork [failed]", "exec <command>", "waitpid [failed]".
     std::vector<std::string> process_log() const { Lock l(mu_); return process_log_; }
     void fail_fork(int err) { fork_error_ = err; }
+    // Taken before every fork of the process and released after it, in the
+    // parent and in the child: the locks of the devices, then the host's.
+    void fork_lock();
+    void fork_unlock();
     void fail_exec(int err) { exec_error_ = err; }  // of the next fork's child
     void fail_waitpid(int err, int count = 1) { wait_fault_ = {err, count}; }
 
@@ -479,6 +483,7 @@ private:
     std::vector<std::string> process_log_;
     std::map<pid_t, int> children_;  // child -> read end of its pipe
     std::map<pid_t, std::vector<std::string>> child_inherits_;  // child -> inheritable() at its fork
+    std::vector<SimDevice*> forked_devices_;  // the devices whose locks a fork holds
     int report_fd_ = -1;             // in a child: the write end
     int fork_error_ = 0, exec_error_ = 0;
     Fault wait_fault_{0, 0};

@@ -17,8 +17,6 @@
 
 #include <cstdint>
 
-#include "base/vx_mutex.h"
-
 // Holds the lock for a scope.
 class VxApiLock {
 public:
@@ -32,6 +30,7 @@ public:
 // for it, since the process started.
 [[nodiscard]] uint64_t vxapi_api_lock_waits();
 
-// The mutex behind the lock; a fork of the process holds it across
-// (vx_fork.h).
-[[nodiscard]] VxRecursiveMutex& vxapi_api_mutex();
+// Take and release the lock outside the frame of a call: a fork of the
+// process holds it across (vx_fork.h). A wait of the take counts above.
+void vxapi_api_lock_take();
+void vxapi_api_lock_release();

@@ -18,7 +18,7 @@ namespace {
 std::atomic<bool> g_forked_child{false};
 
 void take_locks() {
-    vxapi_api_mutex().lock();
+    vxapi_api_lock_take();
     vxapi_signal_mutex().lock();
     vxapi_nl_mutex().lock();
     vxapi_list_mutex().lock();
@@ -30,7 +30,7 @@ void release_locks() {
     vxapi_list_mutex().unlock();
     vxapi_nl_mutex().unlock();
     vxapi_signal_mutex().unlock();
-    vxapi_api_mutex().unlock();
+    vxapi_api_lock_release();
 }
 
 // In the child the forking thread holds the locks it took: the recursive
