@@ -1,9 +1,13 @@
 // The property queries, the flash layout and the flash reads of the API, driven as an application drives them
 // against the simulated driver.
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "api_rig.h"
+#include "sysfs_rig.h"
 #include "vxsdm.h"
 
 namespace {
@@ -19,12 +23,22 @@ struct Query {
     std::function<SD_UINT32(int, void*)> call;
 };
 
+const Query kNode = {
+    "node", [](int h, void* r) { return SDGetHbaDeviceNodeProperty(h, static_cast<PDEVICENODEPROPERTY>(r)); }};
+const Query kPort = {
+    "port", [](int h, void* r) { return SDGetHbaDevicePortProperty(h, 0, static_cast<PDEVICEPORTPROPERTY>(r)); }};
+const Query kDiscPort = {
+    "disc port", [](int h, void* r) { return SDGetDiscPortProperty(h, 0, 0, 0, static_cast<PDISCPORTPROPERTY>(r)); }};
+const Query kDiscTarget = {
+    "disc target",
+    [](int h, void* r) { return SDGetDiscTargetProperty(h, 0, 0, 0, static_cast<PDISCTARGETPROPERTY>(r)); }};
+const Query kCnaPortId = {"cna port", [](int h, void* r) {
+                              SD_UINT32 size = sizeof(CNAPORTPROPERTY);
+                              return SDGetCnaPortData(h, 0, SD_CNA_GET_PORT_ID, static_cast<SD_PUINT8>(r), &size);
+                          }};
+
 const Query kQueries[] = {
-    {"node", [](int h, void* r) { return SDGetHbaDeviceNodeProperty(h, static_cast<PDEVICENODEPROPERTY>(r)); }},
-    {"port", [](int h, void* r) { return SDGetHbaDevicePortProperty(h, 0, static_cast<PDEVICEPORTPROPERTY>(r)); }},
-    {"disc port", [](int h, void* r) { return SDGetDiscPortProperty(h, 0, 0, 0, static_cast<PDISCPORTPROPERTY>(r)); }},
-    {"disc target",
-     [](int h, void* r) { return SDGetDiscTargetProperty(h, 0, 0, 0, static_cast<PDISCTARGETPROPERTY>(r)); }},
+    kNode, kPort, kDiscPort, kDiscTarget,
     {"chip", [](int h, void* r) { return SDGetHbaDeviceChipProperty(h, static_cast<PCHIPPROPERTY>(r)); }},
     {"driver", [](int h, void* r) { return SDGetHbaDeviceDriverProperty(h, static_cast<PDRIVERPROPERTY>(r)); }},
     {"firmware", [](int h, void* r) { return SDGetHbaDeviceFirmwareProperty(h, static_cast<PFIRMWAREPROPERTY>(r)); }},
@@ -41,7 +55,7 @@ TEST(ApiProps, ScsiStatusFailsEveryQueryWithoutAScsiCommand) {
     std::vector<uint8_t> buf(0x20000, kFill);
     SD_UINT32 size = 0;
     std::vector<std::pair<std::string, std::function<SD_UINT32()>>> calls = {
-        {"cna port", [&] { return SDGetCnaPortData(cna, 0, SD_CNA_GET_PORT_ID, buf.data(), &(size = 128)); }},
+        {kCnaPortId.name, [&] { return kCnaPortId.call(cna, buf.data()); }},
         {"dcbx", [&] { return SDGetCnaPortData(cna, 0, SD_CNA_GET_DCBX_PARAMS, buf.data(), &(size = 4096)); }},
         {"layout", [&] { return SDGetOptionRomLayout(reporting, 0, nullptr); }},
         {"option rom", [&] { return SDGetOptionRom(rom, 0, buf.data(), 0x20000); }},
@@ -235,23 +249,31 @@ TEST(ApiProps, NodeQueryOfAVirtualPortReadsFlashThroughItsParent) {
     for (const auto& r : reads) EXPECT_EQ(r.hba_select, phys.sim->instance);
 }
 
+// A flash layout with the MPI (0xD3) and PEP (0xD1) firmware regions.
+std::vector<sim::FltRegion> mpi_pep_regions() {
+    return {sim::flt_region(0x07, 0x40000, 0), sim::flt_region(0x01, 0x80000, 0x80000),
+            sim::flt_region(0xD3, 0x10000, 0x200000), sim::flt_region(0xD1, 0x10000, 0x210000)};
+}
+
 // MPI and PEP versions of the chips that keep them in flash. A layout that cannot be refreshed fails the query
-// and leaves the caller's record as it was.
+// and leaves the caller's record as it was, even after the driver's overrun or underrun.
 TEST(ApiProps, MpiAndPepVersions) {
-    std::vector<sim::FltRegion> regions = {
-        sim::flt_region(0x07, 0x40000, 0), sim::flt_region(0x01, 0x80000, 0x80000),
-        sim::flt_region(0xD3, 0x10000, 0x200000), sim::flt_region(0xD1, 0x10000, 0x210000)};
-    struct Case { const char* name; bool regions; bool cached_layout; SD_UINT32 status; uint32_t bivalid; };
+    struct Case {
+        const char* name; bool regions; bool cached_layout; SD_UINT32 status; uint32_t bivalid;
+        uint32_t driver_status = 0;
+    };
     const Case cases[] = {
         {"regions in flash", true, true, 0, 0x167},
         {"no MPI/PEP regions", false, true, 0, 0x107},  // not claimed valid
         {"no layout", true, false, SDERR_UNKNOWN, 0x100},
+        {"no layout, overrun", true, false, SDERR_UNKNOWN, 0x100, 7},
+        {"no layout, underrun", true, false, SDERR_UNKNOWN, 0x100, 8},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ApiRig rig;
         sim::ChipFlashOptions options;
-        if (c.regions) options.regions = regions;
+        if (c.regions) options.regions = mpi_pep_regions();
         RigPort& p = rig.add_adapter(0x2071, options);
         std::vector<uint8_t>& flash = rig.adapter_of(p).flash;
         for (size_t i = 0; i < 4; ++i) {
@@ -268,6 +290,7 @@ TEST(ApiProps, MpiAndPepVersions) {
         auto out = filled<DEVICENODEPROPERTY>();
         out.BIValid = 0x100;
         const DEVICENODEPROPERTY before = out;
+        if (c.driver_status != 0) rig.driver.inject_status(c.driver_status);
         EXPECT_EQ(SDGetHbaDeviceNodeProperty(p.handle, &out), c.status);
         EXPECT_EQ(out.BIValid, c.bivalid);
         if (c.status != 0) {
@@ -278,6 +301,79 @@ TEST(ApiProps, MpiAndPepVersions) {
         EXPECT_EQ(std::memcmp(out.BIMpiFwVersion, "\x11\x22\x33\x44", 4) == 0, c.bivalid == 0x167);
         EXPECT_EQ(std::memcmp(out.BIPepFwVersion, "\x50\x51\x52\x53", 4) == 0, c.bivalid == 0x167);
     }
+}
+
+// The queries whose header takes the driver's data overrun and underrun as a completed request, each on a port
+// of a chip: the node query twice, once with the layout refresh of the chips with MPI and PEP firmware. `written`:
+// the record is written then (the converged port's data is copied after a clean completion only); `discovered`:
+// the query asks for discovered port or target 0.
+struct OverUnderQuery {
+    const Query& query;
+    uint16_t device;
+    bool written, discovered;
+};
+const OverUnderQuery kOverUnderQueries[] = {
+    {kNode, 0x8021, true, false},      {kNode, 0x2071, true, false},        {kPort, 0x8021, true, false},
+    {kDiscPort, 0x8021, true, true},   {kDiscTarget, 0x8021, true, true},   {kCnaPortId, 0x8021, false, false},
+};
+// Room for the largest of the records, and guard bytes behind it.
+constexpr size_t kRecordRoom = 64 + std::max({sizeof(DEVICENODEPROPERTY), sizeof(DEVICEPORTPROPERTY),
+                                               sizeof(DISCPORTPROPERTY), sizeof(DISCTARGETPROPERTY),
+                                               sizeof(CNAPORTPROPERTY)});
+
+// The driver's road: status 7 or 8 with the whole record delivered gives the record a clean call writes.
+TEST(ApiProps, OverrunAndUnderrunWriteTheRecordOfACleanCall) {
+    ApiRig rig;
+    sim::ChipFlashOptions mpi_pep;
+    mpi_pep.regions = mpi_pep_regions();
+    RigPort& converged = rig.add_adapter(0x8021);
+    sim::add_remote_port(*converged.sim);
+    const std::map<uint16_t, int> handle = {{0x8021, converged.handle},
+                                            {0x2071, rig.add_adapter(0x2071, mpi_pep).handle}};
+    for (const OverUnderQuery& c : kOverUnderQueries) {
+        for (const auto& [driver_status, status] : {std::pair{7u, SDERR_DATA_OVERRUN}, {8u, SDERR_DATA_UNDERRUN}}) {
+            SCOPED_TRACE(sysfstest::line("%s on %04x, driver status %u", c.query.name, c.device, driver_status));
+            std::vector<uint8_t> clean(kRecordRoom, kFill), got(kRecordRoom, kFill);
+            ASSERT_EQ(c.query.call(handle.at(c.device), clean.data()), 0u);
+            rig.driver.inject_status(driver_status);
+            EXPECT_EQ(c.query.call(handle.at(c.device), got.data()), c.written ? status : 0u);
+            EXPECT_EQ(got, c.written ? clean : std::vector<uint8_t>(kRecordRoom, kFill));
+        }
+    }
+}
+
+// The sysfs road answers these queries from attribute files, with no driver status: overrun and underrun cannot
+// arise there. What can: the record, or no such device (driver status 9) with nothing written, for a discovered
+// port or target that is not there.
+TEST(ApiProps, SysfsQueriesWriteTheRecordOrNothing) {
+    sim::SimAdapter mpi_pep;
+    mpi_pep.device_id = 0x2071;
+    sim::ChipFlashOptions options;
+    options.regions = mpi_pep_regions();
+    sim::build_chip_flash(mpi_pep, options);
+    sysfstest::SysfsRig rig;
+    // Hosts 5 and 6 of converged adapters, a target behind host 5 only; host 7 of an adapter with MPI and PEP.
+    rig.setup.adapters = {sim::sysfs_adapter(0x8021, {5}), sim::sysfs_adapter(0x8021, {6}),
+                          sim::sysfs_adapter(0x2071, {7})};
+    rig.setup.adapters[0].functions[0].host.rports.emplace_back().luns = {sim::SysfsLun{}};
+    rig.setup.adapters[2].flash = mpi_pep.flash;
+    rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+    std::map<unsigned, int> handle;  // by host number
+    for (uint32_t i = 0; i < 3; ++i) {
+        int h = -1;
+        ASSERT_EQ(SDOpenDevice(i, &h), 0u);
+        handle[check_handle(static_cast<uint32_t>(h))->host_no] = h;
+    }
+    for (const OverUnderQuery& c : kOverUnderQueries) {
+        for (const unsigned host_no : c.device == 0x2071 ? std::vector{7u} : std::vector{5u, 6u}) {
+            SCOPED_TRACE(sysfstest::line("%s on host %u", c.query.name, host_no));
+            const bool absent = c.discovered && host_no == 6;
+            std::vector<uint8_t> got(kRecordRoom, kFill);
+            EXPECT_EQ(c.query.call(handle.at(host_no), got.data()), absent ? SDERR_DEVICE_NOT_FOUND : 0u);
+            EXPECT_EQ(touched(got.data(), got.size()), !absent);
+        }
+    }
+    for (const auto& [host_no, h] : handle) EXPECT_EQ(SDCloseDevice(h), 0u);
 }
 
 // A caller's layout record with room for n regions.

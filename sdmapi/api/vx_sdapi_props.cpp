@@ -102,9 +102,11 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
     if (rec == nullptr || !call.given(phba_node_user)) return call.status();
 
     EXT_HBA_NODE node{};
-    // Filled in a copy: the caller's record is written only when the whole
-    // query, the layout refresh included, succeeds.
+    // Filled in a copy: the caller's record is written only when the request
+    // completed (overrun and underrun included) and the rest of the query,
+    // the layout refresh included, succeeded.
     DEVICENODEPROPERTY filled = *phba_node_user;
+    bool complete = false;
     const SD_UINT32 status = call.run(
         VxSdAccept::OverUnder, [&](uint32_t* ext) { return vxapi_query_hbanode(rec->oshandle, rec, &node, ext); },
         [&]() -> SD_UINT32 {
@@ -134,25 +136,28 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
             std::memcpy(out->BIFCodeVersion, node.BIFCodeVersion, sizeof out->BIFCodeVersion);
             out->BIValid |= SD_BIVALID_FW | SD_BIVALID_EFI | SD_BIVALID_FCODE;
 
-            if (!vx_chip_has(device, VX_CHIP_MPI_PEP)) return SDERR_NO_ERROR;
-            // The driver reports the running versions in its flash fields.
-            std::memcpy(out->MpiFwVersion, node.BIMpiFwVersion, sizeof out->MpiFwVersion);
-            std::memcpy(out->PepFwVersion, node.BIPepFwVersion, sizeof out->PepFwVersion);
-            // The versions in flash are found through this adapter's layout.
-            if (const SD_UINT32 refreshed = SDGetOptionRomLayout(Device, 0, nullptr); refreshed != SDERR_NO_ERROR) {
-                return refreshed;
+            if (vx_chip_has(device, VX_CHIP_MPI_PEP)) {
+                // The driver reports the running versions in its flash fields.
+                std::memcpy(out->MpiFwVersion, node.BIMpiFwVersion, sizeof out->MpiFwVersion);
+                std::memcpy(out->PepFwVersion, node.BIPepFwVersion, sizeof out->PepFwVersion);
+                // The versions in flash are found through this adapter's layout.
+                if (const SD_UINT32 refreshed = SDGetOptionRomLayout(Device, 0, nullptr); refreshed != SDERR_NO_ERROR) {
+                    return refreshed;
+                }
+                uint8_t mpi[4] = {};
+                uint8_t pep[4] = {};
+                // Versions that could not be read are not reported as valid.
+                if (vxapi_get_flash_mpi_pep_versions(rec->oshandle, rec, mpi, pep) == 0) {
+                    std::memcpy(out->BIMpiFwVersion, mpi, sizeof mpi);
+                    std::memcpy(out->BIPepFwVersion, pep, sizeof pep);
+                    out->BIValid |= SD_BIVALID_MPI | SD_BIVALID_PEP;
+                }
             }
-            uint8_t mpi[4] = {};
-            uint8_t pep[4] = {};
-            // Versions that could not be read are not reported as valid.
-            if (vxapi_get_flash_mpi_pep_versions(rec->oshandle, rec, mpi, pep) == 0) {
-                std::memcpy(out->BIMpiFwVersion, mpi, sizeof mpi);
-                std::memcpy(out->BIPepFwVersion, pep, sizeof pep);
-                out->BIValid |= SD_BIVALID_MPI | SD_BIVALID_PEP;
-            }
+            complete = true;
             return SDERR_NO_ERROR;
         });
-    if (status == SDERR_NO_ERROR) *phba_node_user = filled;
+    // Not the status: a failed layout refresh may itself read as overrun.
+    if (complete) *phba_node_user = filled;
     return status;
 }
 
