@@ -146,6 +146,60 @@ TEST(Udev, LastLineWithoutNewline) {
     EXPECT_EQ(rig.get(1), "c ");
 }
 
+// A hand-edited whole-disk rule line of LUN 0:0 with the name "a", between a comment and the rules of LUN 0:1, through
+// the public functions: "b" set, read and deleted. Items in any order, blanks around them, an empty value: the line is
+// rebuilt in the library's order and reads back with the names set. A damaged item, or a line that would not read back
+// as a whole-disk rule once rebuilt: both changes fail and the file stays as it was.
+TEST(Udev, HandEditedLinesOfTheLun) {
+    const std::string K = "KERNEL==\"sd*[!0-9]\"", S = "SUBSYSTEM==\"block\"", V = "ATTRS{vendor}==\"0x7a5a\"",
+                      G = std::string("ENV{ID_SERIAL}==\"") + kGuidC + "\"", N = "SYMLINK+=\"a \"";
+    const auto items = [](const std::vector<std::string>& texts, const std::string& between = ", ") {
+        std::string line = texts[0];
+        for (size_t i = 1; i < texts.size(); ++i) line += between + texts[i];
+        return line;
+    };
+    const struct Case {
+        const char* what;
+        std::string line;
+        bool rebuilt;
+        const char* vendor = "0x7a5a";  // of the rebuilt line
+    } cases[] = {
+        {"vendor after the names", items({K, S, G, N, V}) + "\n", true},
+        {"kernel last, CR LF", items({S, V, G, N, K}) + "\r\n", true},
+        {"identifier last", items({K, S, V, N, G}) + "\n", true},
+        {"names first, old vendor key", items({N, G, "SYSFS{vendor}==\"0x7a5a\"", S, K}) + "\n", true},
+        {"blanks around the items", items({K, S, V, G, N}, " ,\t") + " \n", true},
+        {"empty vendor", items({K, S, "ATTRS{vendor}==\"\"", G, N}) + "\n", true, ""},
+        {"kernel without its opening quote", items({"KERNEL==sd*[!0-9]\"", S, V, G, N}) + "\n", false},
+        {"kernel without quotes", items({"KERNEL==sd*[!0-9]", S, V, G, N}) + "\n", false},
+        {"names without their closing quote", items({K, S, V, G, "SYMLINK+=\"a "}) + "\n", false},
+        {"vendor without its closing quote", items({K, S, "ATTRS{vendor}==\"0x7a5a", G, N}) + "\n", false},
+        {"text after a closing quote", items({K, S, V, G, N + "x"}) + "\n", false},
+        {"pattern only in a dropped item", items({"KERNEL==\"sd*\"", S, V, G, N, "TAG+=\"sd*[!0-9]\""}) + "\n", false},
+    };
+    const std::string before = "# names\n" + rule(true, kGuidD, "c ");
+    const std::string after = rule(false, kGuidD, "c_part%n ") + "# end\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UdevRig rig;
+        const std::string text = before + c.line + after;
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, text);
+        const SD_UINT32 status = c.rebuilt ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
+        EXPECT_EQ(rig.sd_set(0, "b"), status);
+        EXPECT_EQ(rig.rules(), c.rebuilt ? before + rule(true, kGuidC, "a b ", "ATTRS", c.vendor) + after +
+                                               rule(false, kGuidC, "b_part%n ")
+                                         : text);
+        if (c.rebuilt) {
+            EXPECT_EQ(rig.sd_get(0), "a b ");
+        }
+        EXPECT_EQ(rig.sd_del(0, "b"), status);
+        EXPECT_EQ(rig.rules(), c.rebuilt ? before + rule(true, kGuidC, "a ", "ATTRS", c.vendor) + after : text);
+        if (c.rebuilt) {
+            EXPECT_EQ(rig.sd_get(0), "a ");
+        }
+    }
+}
+
 // udevtrigger before "udevadm trigger" (the shell's status returned); with neither, 1.
 TEST(Udev, TriggerCommands) {
     const std::pair<std::vector<const char*>, std::string> cases[] = {

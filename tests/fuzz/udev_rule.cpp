@@ -1,10 +1,15 @@
 // The udev rule line parser and builder, and the rules file rewrite.
-// Line mode: a parsed line that builds again parses back to the same GUID
-// and names. File mode: names set and then deleted for LUN 0:0 of host 5
-// over the input as the rules file; every comment line and every rule line
-// of another LUN is carried as a whole line in its place, a refused change
-// leaves the file as it was, and a rewritten file ends with a newline.
+// Line mode: every parsed text ends at its value's closing quote (none holds
+// the line's end), and a parsed line that builds again parses back to the
+// same GUID and names. File mode: names set and then deleted for LUN 0:0 of
+// host 5 over the input as the rules file; a refused change leaves the file
+// as it was; a change made carries every comment line and every rule line of
+// another LUN as a whole line in its place, ends the file with a newline,
+// loses no name of a rule line but those deleted, and the get answers the
+// names set (but those another rule line already had) and none deleted.
 // Input: a mode byte (bit 0: file mode), then the line or the rules file.
+#include <set>
+
 #include "core/io/vx_udev.h"
 #include "fuzz_support.h"
 #include "sim_sysfs_adapters.h"
@@ -25,9 +30,23 @@ std::string names(const UDEV_RULE* rule) {
     return out;
 }
 
+// KERNEL, SUBSYSTEM and SYSFS are one quoted value each; the GUID and the
+// names hold no quote and no line end.
+void check_texts(const UDEV_RULE* rule) {
+    for (const char* quoted : {rule->KERNEL, rule->SUBSYSTEM, rule->SYSFS}) {
+        if (quoted == nullptr) continue;
+        const std::string text(quoted);
+        FUZZ_CHECK(text.size() >= 2 && text[0] == '"' && text.back() == '"' &&
+                   text.find_first_of("\"\n", 1) == text.size() - 1);
+    }
+    const std::string plain = std::string(rule->GUID == nullptr ? "" : rule->GUID) + names(rule);
+    FUZZ_CHECK(plain.find_first_of("\"\n") == std::string::npos);
+}
+
 int line_mode(const std::string& line) {
     UDEV_RULE* rule = vxapi_convert_udevrule_to_obj(line.c_str());
     if (rule == nullptr) return 0;
+    check_texts(rule);
     char built[VXAPI_UDEV_LINE_SIZE];
     const bool plain =
         rule->GUID != nullptr && vxapi_udev_text_ok(rule->GUID) && vxapi_udev_text_ok(names(rule).c_str());
@@ -82,6 +101,50 @@ bool carried(const std::string& line) {
     return other;
 }
 
+// The names of a text's rule lines, partition names with their suffix.
+std::set<std::string> rule_names(const std::string& text) {
+    std::set<std::string> out;
+    for (const std::string& line : lines(text)) {
+        if (line[0] == '#' || (line.find(kWhole) == std::string::npos && line.find(kPart) == std::string::npos)) {
+            continue;
+        }
+        UDEV_RULE* rule = vxapi_convert_udevrule_to_obj(line.c_str());
+        FUZZ_CHECK(rule != nullptr);
+        const bool whole = line.find(kWhole) != std::string::npos;
+        char* name;
+        dlist_for_each_data(rule->symlink, name, char) out.insert(whole ? name : std::string("part:") + name);
+        vxapi_free_udev_rule(rule);
+    }
+    return out;
+}
+
+// The names the get answers for the LUN.
+std::set<std::string> answered() {
+    char out[VXAPI_UDEV_LINE_SIZE] = "";
+    FUZZ_CHECK(vxapi_get_lun_udev_name(-1, &port(), 0, 0, 0, out) == 0);
+    std::set<std::string> names;
+    std::string text(out);
+    for (size_t at = 0; (at = text.find_first_not_of(' ', at)) != std::string::npos;) {
+        const size_t end = std::min(text.find(' ', at), text.size());
+        names.insert(text.substr(at, end - at));
+        at = end;
+    }
+    return names;
+}
+
+// What a change made leaves: no name lost but those deleted, and the get's answer.
+void check_names(bool set, const std::string& before, const std::string& after) {
+    const std::set<std::string> old_names = rule_names(before), new_names = rule_names(after);
+    const std::set<std::string> deleted = {"n", "m", "part:n_part%n", "part:m_part%n"};
+    for (const std::string& name : old_names) {
+        FUZZ_CHECK(new_names.count(name) == 1 || (!set && deleted.count(name) == 1));
+    }
+    const std::set<std::string> answer = answered();
+    for (const char* name : {"n", "m"}) {
+        FUZZ_CHECK(set ? answer.count(name) == 1 || old_names.count(name) == 1 : answer.count(name) == 0);
+    }
+}
+
 // One change over the text: the file afterwards.
 std::string change(bool set, const std::string& text) {
     sim::SimHost& host = fuzz::host();
@@ -102,6 +165,7 @@ std::string change(bool set, const std::string& text) {
         FUZZ_CHECK(at < out.size());
         ++at;
     }
+    check_names(set, text, after);
     return after;
 }
 
@@ -120,7 +184,16 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
     const std::string other = whole + "ENV{ID_SERIAL}==\"3600a0b8\", SYMLINK+=\"a b \"";
     const std::string own = part + "ENV{ID_SERIAL}==\"600a0b80001\", SYMLINK+=\"x_part%n \"\n" + whole +
                             "ENV{ID_SERIAL}==\"600a0b80001\", SYMLINK+=\"x \"\n";
+    // Hand-edited lines of the LUN: the vendor after the names, a KERNEL item without its opening quote.
+    const std::string guid = "ENV{ID_SERIAL}==\"600a0b80001\"";
+    const std::string moved =
+        "KERNEL==\"sd*[!0-9]\", SUBSYSTEM==\"block\", " + guid + ", SYMLINK+=\"x \", ATTRS{vendor}==\"0x7a5a\"\n";
+    const std::string damaged =
+        "KERNEL==1sd*[!0-9]\", SUBSYSTEM==\"block\", ATTRS{vendor}==\"0x7a5a\", " + guid + ", SYMLINK+=\"x \"\n";
     return {join_texts(0, {other + "\n"}),
+            join_texts(0, {moved}),
+            join_texts(1, {other + "\n" + moved}),
+            join_texts(1, {damaged + other}),
             join_texts(1, {"# comment without newline"}),
             join_texts(1, {own + other}),
             join_texts(1, {"# dos\r\n" + other + "\r\n" + own + "# last\r"}),

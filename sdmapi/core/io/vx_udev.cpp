@@ -11,6 +11,7 @@
 #include <cstring>
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,38 @@ void trace(const char* op, const char* what) {
 }
 
 bool contains(const std::string& line, const char* what) { return line.find(what) != std::string::npos; }
-bool is_comment(const std::string& line) { return !line.empty() && line[0] == '#'; }
+
+// What a line of the rules file is: a comment (first character '#'), a
+// whole-disk rule (holding "sd*[!0-9]"), a partition rule (holding
+// "sd*[0-9]"), or another line, which is not carried over.
+enum class Kind { Comment, Whole, Partition, Other };
+
+Kind kind_of(const std::string& line) {
+    if (!line.empty() && line[0] == '#') return Kind::Comment;
+    if (contains(line, kWholeDisk)) return Kind::Whole;
+    return contains(line, kPartition) ? Kind::Partition : Kind::Other;
+}
+
+struct RuleDeleter {
+    void operator()(UDEV_RULE* r) const { vxapi_free_udev_rule(r); }
+};
+using RulePtr = std::unique_ptr<UDEV_RULE, RuleDeleter>;
+
+// A rule line read item by item (the parser below).
+struct RuleLine {
+    RulePtr rule;
+    // An item of a known key whose value lacks a quote or is followed by more
+    // than blanks: its text is not known, so the line cannot be rebuilt.
+    bool damaged = false;
+    // The text between the quotes of SYMLINK+=, when the line has one.
+    std::optional<std::string> names;
+};
+RuleLine read_rule(const char* line);
+
+// Whether the parsed rule is the LUN's.
+bool of_lun(const UDEV_RULE* rule, const char* guid) {
+    return rule->GUID != nullptr && std::strcmp(rule->GUID, guid) == 0;
+}
 
 // The texts of the rule's names.
 std::vector<std::string> names_of(const UDEV_RULE* rule) {
@@ -115,9 +147,13 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-// A rule whose names are replaced by these, as a line; false when it does
-// not fit. Missing texts of a hand-edited line take the usual ones.
-bool rebuild(const UDEV_RULE* parsed, bool whole, const std::vector<std::string>& names, std::string* line) {
+// A rule of the kind whose names are replaced by these, as a line; false
+// when it does not fit or would not read back as a rule of the kind with the
+// rule's GUID and these names (a hand-edited line whose pattern stood only in
+// an item that is not written again). Missing texts of a hand-edited line
+// take the usual ones.
+bool rebuild(const UDEV_RULE* parsed, Kind kind, const std::vector<std::string>& names, std::string* line) {
+    const bool whole = kind == Kind::Whole;
     UDEV_RULE rule = *parsed;
     if (rule.KERNEL == nullptr) rule.KERNEL = whole ? g_kernel_whole : g_kernel_part;
     if (rule.SUBSYSTEM == nullptr) rule.SUBSYSTEM = g_subsystem;
@@ -126,10 +162,16 @@ bool rebuild(const UDEV_RULE* parsed, bool whole, const std::vector<std::string>
     if (rule.symlink == nullptr) return false;
     for (const std::string& n : names) dlist_push(rule.symlink, const_cast<char*>(n.c_str()));
     char text[VXAPI_UDEV_LINE_SIZE];
-    const bool ok = vxapi_convert_udevobj_to_rule(&rule, text) == 0;
+    const bool built = vxapi_convert_udevobj_to_rule(&rule, text) == 0;
     vxapi_free_dlist(rule.symlink);
-    if (ok) *line = text;
-    return ok;
+    if (!built) return false;
+    const RuleLine again = read_rule(text);
+    if (!again.rule || again.damaged || kind_of(text) != kind || !of_lun(again.rule.get(), rule.GUID) ||
+        names_of(again.rule.get()) != names) {
+        return false;
+    }
+    *line = text;
+    return true;
 }
 
 // The LUN's GUID, checked and without its newline: 0, or 1 traced.
@@ -207,11 +249,6 @@ int32_t install_rules(const char* op, const std::string& old_text, const std::st
     return 0;
 }
 
-struct RuleDeleter {
-    void operator()(UDEV_RULE* r) const { vxapi_free_udev_rule(r); }
-};
-using RulePtr = std::unique_ptr<UDEV_RULE, RuleDeleter>;
-
 // The partition names of the names text: each followed by "_part%n ", up to
 // the first that would take the text past its buffer.
 std::string partition_names(const char* names) {
@@ -230,50 +267,62 @@ std::string partition_names(const char* names) {
     return out;
 }
 
-// The new rules text of a set: 0, or 1 traced.
-int32_t set_text(const char* op, const char* guid, std::vector<std::string> whole, std::vector<std::string> part,
-                 const std::string& old_text, std::string* out) {
-    const std::vector<std::string> lines = lines_of(old_text);
-    for (const std::string& line : lines) {
-        if (is_comment(line)) continue;
-        const bool is_whole = contains(line, kWholeDisk);
-        if (!is_whole && !contains(line, kPartition)) continue;
-        RulePtr rule(vxapi_convert_udevrule_to_obj(line.c_str()));
-        if (!rule) return 1;
-        drop_names(is_whole ? &whole : &part, names_of(rule.get()));
-    }
-    bool whole_found = false;
-    bool part_found = false;
-    for (const std::string& line : lines) {
-        const bool is_whole = contains(line, kWholeDisk);
-        if (is_comment(line)) {
+// The rules text rewritten: comment lines and the rule lines of other LUNs
+// as they are, each rule line of the LUN rebuilt with the names that
+// names_for(kind, its names) gives it (dropped when they are none and
+// drop_empty), any other line left out. A line of the LUN that is damaged or
+// cannot be rebuilt fails the rewrite, so that no names are lost: 0, or 1
+// traced.
+template <class NamesFor>
+int32_t rewrite(const char* op, const char* guid, const std::string& old_text, bool drop_empty, NamesFor names_for,
+                std::string* out) {
+    for (const std::string& line : lines_of(old_text)) {
+        const Kind kind = kind_of(line);
+        if (kind == Kind::Comment) *out += line;
+        if (kind == Kind::Comment || kind == Kind::Other) continue;
+        const RuleLine read = read_rule(line.c_str());
+        if (!read.rule) return 1;
+        if (!of_lun(read.rule.get(), guid)) {
             *out += line;
             continue;
         }
-        if (!is_whole && !contains(line, kPartition)) continue;  // not carried over
-        RulePtr rule(vxapi_convert_udevrule_to_obj(line.c_str()));
-        if (!rule) return 1;
-        if (rule->GUID == nullptr || std::strcmp(rule->GUID, guid) != 0) {
-            *out += line;
-            continue;
-        }
-        (is_whole ? whole_found : part_found) = true;
-        std::vector<std::string> names = names_of(rule.get());
-        for (const std::string& n : is_whole ? whole : part) names.push_back(n);
+        const std::vector<std::string> names = names_for(kind, names_of(read.rule.get()));
+        const bool keep = !names.empty() || !drop_empty;
         std::string rebuilt;
-        if (!rebuild(rule.get(), is_whole, names, &rebuilt)) {
+        if (read.damaged || (keep && !rebuild(read.rule.get(), kind, names, &rebuilt))) {
             trace(op, ": convert udevrule to object failed");
             return 1;
         }
         *out += rebuilt;
     }
+    return 0;
+}
+
+// The new rules text of a set: 0, or 1 traced.
+int32_t set_text(const char* op, const char* guid, std::vector<std::string> whole, std::vector<std::string> part,
+                 const std::string& old_text, std::string* out) {
+    for (const std::string& line : lines_of(old_text)) {
+        const Kind kind = kind_of(line);
+        if (kind == Kind::Comment || kind == Kind::Other) continue;
+        RulePtr rule(vxapi_convert_udevrule_to_obj(line.c_str()));
+        if (!rule) return 1;
+        drop_names(kind == Kind::Whole ? &whole : &part, names_of(rule.get()));
+    }
+    bool whole_found = false;
+    bool part_found = false;
+    const auto add = [&](Kind kind, std::vector<std::string> names) {
+        (kind == Kind::Whole ? whole_found : part_found) = true;
+        for (const std::string& n : kind == Kind::Whole ? whole : part) names.push_back(n);
+        return names;
+    };
+    if (rewrite(op, guid, old_text, false, add, out) != 0) return 1;
     UDEV_RULE fresh{};
     fresh.GUID = const_cast<char*>(guid);
     std::string line;
-    for (const bool is_whole : {false, true}) {
-        const std::vector<std::string>& names = is_whole ? whole : part;
-        if ((is_whole ? whole_found : part_found) || names.empty()) continue;
-        if (!rebuild(&fresh, is_whole, names, &line)) {
+    for (const Kind kind : {Kind::Partition, Kind::Whole}) {
+        const std::vector<std::string>& names = kind == Kind::Whole ? whole : part;
+        if ((kind == Kind::Whole ? whole_found : part_found) || names.empty()) continue;
+        if (!rebuild(&fresh, kind, names, &line)) {
             trace(op, ": convert udevrule to object failed");
             return 1;
         }
@@ -287,30 +336,11 @@ int32_t delete_text(const char* op, const char* guid, const std::vector<std::str
                     const std::string& old_text, std::string* out) {
     std::vector<std::string> gone_parts;
     for (const std::string& n : gone) gone_parts.push_back(n + kPartSuffix);
-    for (const std::string& line : lines_of(old_text)) {
-        const bool is_whole = contains(line, kWholeDisk);
-        if (is_comment(line)) {
-            *out += line;
-            continue;
-        }
-        if (!is_whole && !contains(line, kPartition)) continue;
-        RulePtr rule(vxapi_convert_udevrule_to_obj(line.c_str()));
-        if (!rule) return 1;
-        if (rule->GUID == nullptr || std::strcmp(rule->GUID, guid) != 0) {
-            *out += line;
-            continue;
-        }
-        std::vector<std::string> names = names_of(rule.get());
-        drop_names(&names, is_whole ? gone : gone_parts);
-        if (names.empty()) continue;
-        std::string rebuilt;
-        if (!rebuild(rule.get(), is_whole, names, &rebuilt)) {
-            trace(op, ": convert udevrule to object failed");
-            return 1;
-        }
-        *out += rebuilt;
-    }
-    return 0;
+    const auto kept = [&](Kind kind, std::vector<std::string> names) {
+        drop_names(&names, kind == Kind::Whole ? gone : gone_parts);
+        return names;
+    };
+    return rewrite(op, guid, old_text, true, kept, out);
 }
 
 }  // namespace
@@ -390,6 +420,64 @@ void split_names(UDEV_RULE* rule, char* text) {
     }
 }
 
+// Cuts an item's value out of it: the text from the value's opening quote
+// through its closing quote, cut off from what follows (the blanks before
+// the next item, or the line's end). The key is the text before the opening
+// quote (the whole item when it has none). Null when a quote is missing or
+// more than blanks follow the closing quote.
+char* cut_value(char* item, std::string* key) {
+    char* open = std::strchr(item, '"');
+    key->assign(item, open == nullptr ? std::strlen(item) : static_cast<size_t>(open - item));
+    char* close = open == nullptr ? nullptr : std::strchr(open + 1, '"');
+    if (close == nullptr) return nullptr;
+    for (const char* p = close + 1; *p != '\0'; ++p) {
+        if (std::isspace(static_cast<unsigned char>(*p)) == 0) return nullptr;
+    }
+    close[1] = '\0';
+    return open;
+}
+
+// Where the value of an item goes: the first key word its key holds decides;
+// null for an item of another key. The key is looked for before the value's
+// quote only, so a name or GUID holding a key word cannot pass for another
+// item.
+char** slot_of(UDEV_RULE* rule, const std::string& key, char** symlink) {
+    if (contains(key, "KERNEL")) return &rule->KERNEL;
+    if (contains(key, "SUBSYSTEM")) return &rule->SUBSYSTEM;
+    if (contains(key, "SYSFS") || contains(key, "ATTRS")) return &rule->SYSFS;
+    if (contains(key, "ENV{ID_SERIAL}")) return &rule->GUID;
+    return contains(key, "SYMLINK+=") ? symlink : nullptr;
+}
+
+// The line up to its first newline; the items are found in any order (udev
+// reads them so), each text ending at its value's closing quote; a damaged
+// item gives no text.
+RuleLine read_rule(const char* line) {
+    RuleLine read;
+    if (line == nullptr) return read;
+    read.rule.reset(new_rule(line));
+    if (!read.rule) return read;
+    UDEV_RULE* rule = read.rule.get();
+    char* symlink = nullptr;
+    char* rest = rule->data_ptr;
+    rest[std::strcspn(rest, "\n")] = '\0';
+    for (char* item = strsep(&rest, ","); item != nullptr; item = strsep(&rest, ",")) {
+        std::string key;
+        char* value = cut_value(item, &key);
+        char** slot = slot_of(rule, key, &symlink);
+        if (slot == nullptr) continue;
+        *slot = value;
+        read.damaged = read.damaged || value == nullptr;
+    }
+    if (rule->GUID != nullptr) rule->GUID = vxapi_remove_quotes(rule->GUID);
+    if (symlink != nullptr) {
+        char* names = vxapi_remove_quotes(symlink);
+        read.names = names;
+        split_names(rule, names);
+    }
+    return read;
+}
+
 }  // namespace
 
 UDEV_RULE* vxapi_convert_usernames_to_obj(const char* guid, const char* names, int whole_disk) {
@@ -403,32 +491,7 @@ UDEV_RULE* vxapi_convert_usernames_to_obj(const char* guid, const char* names, i
     return rule;
 }
 
-UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line) {
-    if (line == nullptr) return nullptr;
-    UDEV_RULE* rule = new_rule(line);
-    if (rule == nullptr) return nullptr;
-    char* symlink = nullptr;
-    char* rest = rule->data_ptr;
-    for (char* piece = strsep(&rest, ","); piece != nullptr; piece = strsep(&rest, ",")) {
-        // The key is looked for before the value's quote only, so a name or
-        // GUID holding a key word cannot pass for another item.
-        char* quoted = std::strchr(piece, '"');
-        const std::string key(piece, quoted == nullptr ? std::strlen(piece) : static_cast<size_t>(quoted - piece));
-        if (contains(key, "KERNEL")) {
-            rule->KERNEL = quoted;
-        } else if (contains(key, "SUBSYSTEM")) {
-            rule->SUBSYSTEM = quoted;
-        } else if (contains(key, "SYSFS") || contains(key, "ATTRS")) {
-            rule->SYSFS = quoted;
-        } else if (contains(key, "ENV{ID_SERIAL}")) {
-            rule->GUID = quoted == nullptr ? nullptr : vxapi_remove_quotes(quoted);
-        } else if (contains(key, "SYMLINK+=")) {
-            symlink = quoted;
-        }
-    }
-    if (symlink != nullptr) split_names(rule, vxapi_remove_quotes(vxapi_trim_spaces(symlink)));
-    return rule;
-}
+UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line) { return read_rule(line).rule.release(); }
 
 int32_t vxapi_convert_udevobj_to_rule(const UDEV_RULE* rule, char* line) {
     if (rule == nullptr || line == nullptr || rule->KERNEL == nullptr || rule->SUBSYSTEM == nullptr ||
@@ -524,13 +587,10 @@ int32_t vxapi_get_lun_udev_name(int, vxapi_priv_database* port, uint16_t, uint16
     std::string text;
     if (read_rules(op, false, &text) != 0) return 1;
     for (const std::string& line : lines_of(text)) {
-        if (is_comment(line) || !contains(line, kWholeDisk)) continue;
-        RulePtr rule(vxapi_convert_udevrule_to_obj(line.c_str()));
-        if (!rule || rule->GUID == nullptr || std::strcmp(rule->GUID, guid) != 0) continue;
-        const size_t key = line.find("SYMLINK+=\"");
-        const size_t last = line.rfind('"');
-        if (key == std::string::npos || last < key + 10) continue;
-        const std::string names = line.substr(key + 10, std::min(last - key - 10, kLineMax));
+        if (kind_of(line) != Kind::Whole) continue;
+        const RuleLine read = read_rule(line.c_str());
+        if (!read.rule || !read.names || !of_lun(read.rule.get(), guid)) continue;
+        const std::string names = read.names->substr(0, kLineMax);
         std::memcpy(out, names.c_str(), names.size() + 1);
     }
     return 0;

@@ -34,7 +34,8 @@ constexpr uint32_t VXAPI_UDEV_LINE_SIZE = 512;
 
 // A parsed or built rule: every text points into data_ptr (the GUID of a
 // built rule is the caller's). KERNEL, SUBSYSTEM and SYSFS keep their
-// quotes; GUID has none; symlink lists the names in line order.
+// quotes; GUID has none; symlink lists the names in line order. A parsed
+// text ends at its value's closing quote, never holding the line's end.
 struct UDEV_RULE {
     char* KERNEL;
     char* SUBSYSTEM;
@@ -49,7 +50,10 @@ struct UDEV_RULE {
 // 0 found (out ends with scsi_id's newline), 1 not.
 [[nodiscard]] int32_t vxapi_get_lun_guid(char* cmd, const char* dev, char* out, uint32_t size);
 
-// Adds the names (separated by spaces) to the rules of the port's LUN. 0, or 1.
+// Adds the names (separated by spaces) to the rules of the port's LUN. 0, or
+// 1 with the rules file unchanged, also when a rule line of the LUN cannot
+// be rebuilt with its names (a damaged item, or a hand-edited line that
+// would not read back as the LUN's rule); the same for a delete.
 [[nodiscard]] int32_t vxapi_set_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
                                               uint16_t lun, const char* names);
 // Removes the names; a rule left without names is removed. 0, or 1.
@@ -64,6 +68,9 @@ struct UDEV_RULE {
 [[nodiscard]] int32_t vxapi_udevtrigger();
 
 [[nodiscard]] UDEV_RULE* vxapi_convert_usernames_to_obj(const char* guid, const char* names, int whole_disk);
+// The items of a rule line, up to its first newline, in any order; an item
+// whose value lacks a quote, or is followed by more than blanks, gives no
+// text (no names for SYMLINK+=).
 [[nodiscard]] UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line);
 // 0, or 1 when the line would exceed 511 characters (line: 512 bytes).
 [[nodiscard]] int32_t vxapi_convert_udevobj_to_rule(const UDEV_RULE* rule, char* line);
