@@ -341,5 +341,7 @@ bool vx_conf_put_back(const VxConfKept& kept) {
         return true;
     }
     if (kept.existed) return replace(kept.path, kept.text, &kept.attrs, nullptr) == SDERR_NO_ERROR;
-    return vx::sys().unlink(kept.path.c_str()) == 0 || errno == ENOENT;
+    // The file goes from where an install put it: behind a link, which stays.
+    const std::string target = install_target(kept.path);
+    return !target.empty() && (vx::sys().unlink(target.c_str()) == 0 || errno == ENOENT);
 }

@@ -114,7 +114,8 @@ private:
 [[nodiscard]] uint32_t vx_conf_restore(const std::string& dest, const char* backup_suffix);
 
 // A file as it was before a change, kept to be put back when a later step
-// of the change fails.
+// of the change fails. A symbolic link at path is followed: the file is the
+// one it leads to, and a link that leads nowhere is a missing file.
 struct VxConfKept {
     std::string path;
     bool existed = false;
@@ -125,5 +126,6 @@ struct VxConfKept {
 // false when it cannot be read or holds `limit` bytes or more.
 [[nodiscard]] bool vx_conf_keep(const std::string& path, size_t limit, VxConfKept* kept);
 // Puts the file back as it was when it is not: its text installed again with
-// its attributes, or the file removed. true when it is as it was.
+// its attributes, or the file removed (through a link, the link stays). true
+// when it is as it was.
 [[nodiscard]] bool vx_conf_put_back(const VxConfKept& kept);
