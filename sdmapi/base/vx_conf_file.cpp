@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -162,10 +161,6 @@ int v_system(const char* command) {
 }
 
 int vx_conf_shell(const std::string& command) { return v_system(command.c_str()); }
-
-bool vx_conf_shell_ok(int wait_status) {
-    return wait_status != -1 && WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0;
-}
 
 bool vx_conf_write_all(int fd, const void* data, size_t len) {
     const auto* p = static_cast<const char*>(data);

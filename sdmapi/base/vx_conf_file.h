@@ -48,8 +48,6 @@ constexpr size_t VX_CONF_LINE_MAX = VX_CONF_LINE_BUFFER - 1;
 
 // Runs a command line through the shell (v_system); the wait status, or -1.
 [[nodiscard]] int vx_conf_shell(const std::string& command);
-// Whether a wait status is a normal exit with status 0.
-[[nodiscard]] bool vx_conf_shell_ok(int wait_status);
 
 // Writes all bytes, over short writes and interrupted calls.
 [[nodiscard]] bool vx_conf_write_all(int fd, const void* data, size_t len);
