@@ -1,13 +1,15 @@
 // Configuration saves stopped at every step: a new-store save, an old-store save, an HBA feature setting and a
 // module parameter, each run once for every call by which it changes a file, with that call failing and with the
 // process killed before it. Every file is then whole, old or new; a failed save leaves every file old, and only a
-// save that reports success leaves them new.
+// save that reports success leaves them new. The same saves, and ZoneWise, over files of other modes and owners.
 #include <sys/wait.h>
 
+#include "api_rig.h"
 #include "base/vx_conf_file.h"
 #include "base/vx_modparam.h"
 #include "failover/vx_fo_modtable.h"
 #include "failover/vx_fo_optstr.h"
+#include "sim_files.h"
 #include "sim_modtable.h"
 #include "sim_steps.h"
 #include "test_support.h"
@@ -20,6 +22,7 @@ constexpr char kStore[] = "/etc/vxa2xxx.conf";
 constexpr char kModules[] = "/etc/modules.conf";
 constexpr char kModprobe[] = "/etc/modprobe.conf";
 constexpr char kParamConf[] = "/etc/modprobe.d/vxa2xxx.conf";
+constexpr char kParam[] = "/sys/module/vxa2xxx/parameters/vx2xzonewise";
 const std::string kTokens = "scsi-vxa0-adapter-port=5000000000000b0b\\;scsi-vxa0-tgt-1-di-0-node=2000000000000c0c\\;"
                             "scsi-vxa0-tgt-1-di-0-port=2100000000000c0c\\;scsi-vxa0-tgt-1-di-0-control=10\\;";
 // A new store holding only a load-balancing token, which the save carries: a store with adapters would take the
@@ -174,5 +177,58 @@ protected:
 TEST_F(StoppedSaves, FailingAtEachStepLeavesTheOldFilesOrReportsSuccess) { stop_each_save(fail_at); }
 
 TEST_F(StoppedSaves, KilledAtEachStepLeavesEveryFileOldOrNew) { stop_each_save(kill_at); }
+
+// ZoneWise through a port of the API's records (handle 1 of an ApiRig).
+const Save kZoneWise = {"ZoneWise",
+                        [](sim::SimHost& h) {
+                            h.write_file(kParam, "0\n");
+                            h.write_file(kParamConf, "options vxa2xxx vx2xzonewise=0\nalias a b\n");
+                        },
+                        [] { return SDEnableZoneWiseFC(1, 0) == SDERR_NO_ERROR; },
+                        {kParamConf}};
+
+bool is_backup(const std::string& path) { return path.ends_with(".bak") || path.ends_with(".qbak"); }
+
+// Each save over files of a mode and an owner and group: each file it replaces keeps them, and each backup takes
+// them from the file it copies (never wider); fchown runs only for another owner or group. When fchown fails, the
+// save fails and leaves every file as it was.
+class ConfigSaves : public StoppedSaves {};
+
+TEST_F(ConfigSaves, KeepModeOwnerAndGroup) {
+    constexpr uid_t kUser = 1234;
+    constexpr gid_t kGroup = 5678;
+    const sim::FileAttrs given[] = {{0600, 0, 0}, {0640, 0, 0}, {0644, 0, 0}, {0600, kUser, kGroup}, {0640, 0, kGroup}};
+    std::vector<const Save*> saves = {&kZoneWise};
+    for (const Save& save : kSaves) saves.push_back(&save);
+    for (const Save* save : saves) {
+        for (const sim::FileAttrs& attrs : given) {
+            const auto& [mode, uid, gid] = attrs;
+            for (const bool fchown_fails : {false, true}) {
+                SCOPED_TRACE(::testing::Message() << save->what << std::oct << " 0" << mode << std::dec << " " << uid
+                                                  << ":" << gid << (fchown_fails ? ", fchown fails" : ""));
+                std::optional<apitest::ApiRig> rig;  // for ZoneWise
+                std::optional<sim::SimHost> plain;
+                sim::SimHost& host = save == &kZoneWise ? (rig.emplace(), rig->add_adapter(0x2532), rig->host)
+                                                        : plain.emplace();
+                save->setup(host);
+                for (const std::string& f : save->files) {
+                    if (is_backup(f)) continue;  // 0644 and root's, as the earlier save left it
+                    ::chmod(host.map(f).c_str(), mode);
+                    host.set_owner(f, uid), host.set_group(f, gid);
+                }
+                const std::vector<std::string> before = sim::file_tree(host, "/etc");
+                if (fchown_fails) host.fail_fchown(EPERM);
+                const bool other = uid != 0 || gid != 0;
+                EXPECT_EQ(save->run(), !(fchown_fails && other));
+                EXPECT_EQ(host.fchowns().empty(), !other);
+                if (fchown_fails && other) {
+                    EXPECT_EQ(sim::file_tree(host, "/etc"), before);
+                    continue;
+                }
+                for (const std::string& f : save->files) EXPECT_EQ(sim::file_attrs(host, f), attrs) << f;
+            }
+        }
+    }
+}
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "base/vx_modparam.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_optline.h"
+#include "sim_files.h"
 #include "test_support.h"
 #include "vxsdm.h"
 
@@ -195,6 +196,59 @@ TEST(ConfigFiles, InstallWithBackup) {
     struct stat st {};
     EXPECT_TRUE(vx::sys().lstat("/etc/link.conf", &st) == 0 && S_ISLNK(st.st_mode));
     EXPECT_EQ(host.read_file("/etc/modprobe.d/real.conf"), "through");
+}
+
+// An install keeps the mode of the file it replaces (through a link, of the file it leads to) and, for a writer that
+// may set them, its owner and group; the backup copies them, and goes back with its own when the install fails. A
+// new file is 0644 and the writer's.
+TEST(ConfigFiles, InstallKeepsModeOwnerAndGroup) {
+    using Attrs = std::optional<sim::FileAttrs>;
+    constexpr uid_t kUser = 1234;
+    constexpr gid_t kGroup = 5678;
+    const Attrs kOld = sim::FileAttrs{0600, 0, 0};  // of the backup an earlier install left
+    const struct Case {
+        const char* what;
+        const char* link;  // to the file, or null
+        Attrs file;        // null: none
+        uid_t euid;
+        bool rename_fails;
+        Attrs after, backup;
+        size_t fchowns;
+    } cases[] = {
+        {"new file", nullptr, std::nullopt, 0, false, sim::FileAttrs{0644, 0, 0}, std::nullopt, 0},
+        {"0640", nullptr, sim::FileAttrs{0640, 0, 0}, 0, false, sim::FileAttrs{0640, 0, 0}, sim::FileAttrs{0640, 0, 0}, 0},
+        {"other owner", nullptr, sim::FileAttrs{0600, kUser, kGroup}, 0, false, sim::FileAttrs{0600, kUser, kGroup},
+         sim::FileAttrs{0600, kUser, kGroup}, 2},
+        {"set-group-id", nullptr, sim::FileAttrs{02750, 0, kGroup}, 0, false, sim::FileAttrs{02750, 0, kGroup},
+         sim::FileAttrs{02750, 0, kGroup}, 2},
+        {"link", "real/x.conf", sim::FileAttrs{0640, kUser, 0}, 0, false, sim::FileAttrs{0640, kUser, 0},
+         sim::FileAttrs{0640, kUser, 0}, 2},
+        {"not root", nullptr, sim::FileAttrs{0640, kUser, kGroup}, 1000, false, sim::FileAttrs{0640, 0, 0},
+         sim::FileAttrs{0640, 0, 0}, 0},
+        {"rename fails", nullptr, sim::FileAttrs{0644, kUser, kGroup}, 0, true, sim::FileAttrs{0644, kUser, kGroup},
+         kOld, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::SimHost host;
+        const std::string dest = "/etc/x.conf", file = c.link != nullptr ? "/etc/real/x.conf" : dest;
+        host.write_file(dest + ".bak", "older", 0600);
+        if (c.link != nullptr) host.make_symlink(c.link, dest);
+        if (c.file) {
+            const auto [mode, uid, gid] = *c.file;
+            host.write_file(file, "old", mode);
+            host.set_owner(file, uid), host.set_group(file, gid);
+        }
+        host.set_euid(c.euid);
+        if (c.rename_fails) host.fail_rename(file, EIO, 1);
+        EXPECT_EQ(vx_conf_replace_file(dest, "new", ".bak"), c.rename_fails ? SDERR_CONFIG_FILE : 0u);
+        EXPECT_EQ(host.read_file(file), c.rename_fails ? "old" : "new");
+        EXPECT_EQ(sim::file_attrs(host, file), c.after);
+        EXPECT_EQ(sim::file_attrs(host, dest + ".bak"), c.backup);
+        EXPECT_EQ(host.fchowns().size(), c.fchowns);
+        struct stat st {};
+        EXPECT_TRUE(host.lstat(dest.c_str(), &st) == 0 && S_ISLNK(st.st_mode) == (c.link != nullptr));
+    }
 }
 
 using std::nullopt, std::optional, std::string;

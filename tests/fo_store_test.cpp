@@ -12,6 +12,7 @@
 #include "failover/vx_fo_store.h"
 #include "failover/vx_fo_stores.h"
 #include "sim_failover.h"
+#include "sim_files.h"
 #include "sim_modtable.h"
 #include "test_support.h"
 #include "vxsdm.h"
@@ -59,12 +60,9 @@ struct StoreRig {
         host.write_file(kModules, "options vxa2xxx vx2xopts=scsi-vxa0-adapter-port=1 Bind=1\noptions vxa2300 x=1\n");
     }
     ~StoreRig() { std::memset(api_priv_data, 0, sizeof api_priv_data); }
-    // Every file a save may touch, with its content.
+    // Every file and link a save may touch, with its content, mode and owners.
     std::vector<std::string> files() {
-        std::vector<std::string> out, names;
-        vx::sys().list_dir("/etc", names);
-        std::sort(names.begin(), names.end());
-        for (const std::string& n : names) out.push_back(n + ":" + host.read_file("/etc/" + n));
+        std::vector<std::string> out = sim::file_tree(host, "/etc");
         for (const char* m : kModels) out.push_back(module_value(m));
         return out;
     }
@@ -116,20 +114,22 @@ TEST(Store, SaveThenReadInBothModesKeepsEverythingElse) {
     EXPECT_EQ(rig.host.commands().back(), "depmod -a");
 }
 
+// A save whose module cannot be written, or whose writes all fail.
+struct SaveFaults : sim::ForwardingPlatform {
+    using ForwardingPlatform::ForwardingPlatform;
+    int open(const char* path, int flags, mode_t mode) override {
+        const bool module_write = std::string(path).ends_with(".ko") && (flags & O_ACCMODE) != O_RDONLY;
+        return no_module_write && module_write ? (errno = EIO, -1) : ForwardingPlatform::open(path, flags, mode);
+    }
+    ssize_t write(int fd, const void* p, size_t n) override {
+        return no_writes ? (errno = ENOSPC, -1) : ForwardingPlatform::write(fd, p, n);
+    }
+    bool no_module_write = false, no_writes = false;
+};
+
 // A step that fails leaves the option file, its backup, both modules and the modules file as they were, and no
 // temporary file behind.
 TEST(Store, FailureAtEachStepChangesNothing) {
-    struct Faults : sim::ForwardingPlatform {
-        using ForwardingPlatform::ForwardingPlatform;
-        int open(const char* path, int flags, mode_t mode) override {
-            const bool module_write = std::string(path).ends_with(".ko") && (flags & O_ACCMODE) != O_RDONLY;
-            return no_module_write && module_write ? (errno = EIO, -1) : ForwardingPlatform::open(path, flags, mode);
-        }
-        ssize_t write(int fd, const void* p, size_t n) override {
-            return no_writes ? (errno = ENOSPC, -1) : ForwardingPlatform::write(fd, p, n);
-        }
-        bool no_module_write = false, no_writes = false;
-    };
     const struct Case {
         const char* step;
         const char* failing_rename;
@@ -158,11 +158,48 @@ TEST(Store, FailureAtEachStepChangesNothing) {
         if (c.no_option_file) vx::sys().unlink(conf("vxa2xxx").c_str());
         const std::vector<std::string> before = rig.files();
         if (c.failing_rename != nullptr) rig.host.fail_rename(c.failing_rename, EIO, 1);
-        Faults faults(rig.host);
+        SaveFaults faults(rig.host);
         std::tie(faults.no_module_write, faults.no_writes) = std::tie(c.module, c.writes);
         EXPECT_EQ(FoSetDataToPersistentStorage(0, rig.wwn[0], nullptr, target_list({3}).get()), SDERR_CONFIG_FILE);
         faults.no_writes = false;
         EXPECT_EQ(rig.files(), before);
+    }
+}
+
+// An option file that is a link, or a link that leads nowhere, stays as it was when a later step of the save
+// fails: the link stays, and a file the save made behind it goes.
+TEST(Store, FailedSaveLeavesTheOptionFileLinksAsTheyWere) {
+    const struct File {
+        const char* what;
+        const char* link_to;  // null: a regular file
+        bool behind;          // the file the link leads to is there
+    } files[] = {
+        {"regular file", nullptr, true},
+        {"link", "fo/vxa2xxx.conf", true},
+        {"dangling link", "fo/vxa2xxx.conf", false},
+        {"dangling absolute link", "/etc/fo/gone.conf", false},
+    };
+    const struct Step {
+        const char* what;
+        bool module;
+        const char* failing_rename;
+    } steps[] = {{"module copy", true, nullptr}, {"options line", false, kModules}};
+    for (const File& f : files) {
+        for (const Step& s : steps) {
+            SCOPED_TRACE(std::string(f.what) + ", " + s.what);
+            StoreRig rig;
+            rig.host.make_dir("/etc/fo");
+            if (f.link_to != nullptr) {
+                if (f.behind) rig.host.write_file("/etc/fo/vxa2xxx.conf", rig.host.read_file(conf("vxa2xxx")), 0640);
+                rig.host.make_symlink(f.link_to, conf("vxa2xxx"));
+            }
+            const std::vector<std::string> before = rig.files();
+            if (s.failing_rename != nullptr) rig.host.fail_rename(s.failing_rename, EIO, 1);
+            SaveFaults faults(rig.host);
+            faults.no_module_write = s.module;
+            EXPECT_EQ(FoSetDataToPersistentStorage(0, rig.wwn[0], nullptr, target_list({3}).get()), SDERR_CONFIG_FILE);
+            EXPECT_EQ(rig.files(), before);
+        }
     }
 }
 

@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,9 +20,9 @@ namespace {
 // Attempts at a free temporary name before giving up.
 constexpr int kTempAttempts = 64;
 
-// Mode of every file the writers install: the configuration files are
-// world-readable, as the files they replace.
-constexpr mode_t kConfigMode = 0644;
+// The bits of a mode that a file installed over another keeps: the
+// permissions with the set-id and sticky bits.
+constexpr mode_t kPermissionBits = 07777;
 
 // Files copied as backups, or kept to be put back, are read whole up to
 // this size.
@@ -47,6 +46,32 @@ std::string base_of(const std::string& path) {
 bool file_exists(const std::string& path) {
     struct stat st {};
     return vx::sys().lstat(path.c_str(), &st) == 0;
+}
+
+VxConfAttrs attrs_of(const struct stat& st) {
+    return VxConfAttrs{static_cast<mode_t>(st.st_mode & kPermissionBits), true, st.st_uid, st.st_gid};
+}
+
+// Whether the writer may give a file another owner and group.
+bool may_chown() { return vx::sys().geteuid() == 0; }
+
+// Whether a file of this status has the attributes (the owner and group
+// only where the writer could have set them).
+bool has_attrs(const struct stat& st, const VxConfAttrs& attrs) {
+    if ((st.st_mode & kPermissionBits) != attrs.mode) return false;
+    return !attrs.keep_owner || !may_chown() || (st.st_uid == attrs.uid && st.st_gid == attrs.gid);
+}
+
+// Gives the open file the attributes: the owner first, since a change of
+// owner may clear the set-id bits that the mode then sets.
+bool set_attrs(int fd, const VxConfAttrs& attrs) {
+    if (attrs.keep_owner && may_chown()) {
+        struct stat st {};
+        if (vx::sys().fstat(fd, &st) != 0) return false;
+        const bool other = st.st_uid != attrs.uid || st.st_gid != attrs.gid;
+        if (other && vx::sys().fchown(fd, attrs.uid, attrs.gid) != 0) return false;
+    }
+    return vx::sys().fchmod(fd, attrs.mode) == 0;
 }
 
 // The file that an install over path replaces: path, or the end of the
@@ -137,10 +162,6 @@ int v_system(const char* command) {
 
 int vx_conf_shell(const std::string& command) { return v_system(command.c_str()); }
 
-bool vx_conf_shell_ok(int wait_status) {
-    return wait_status != -1 && WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0;
-}
-
 bool vx_conf_write_all(int fd, const void* data, size_t len) {
     const auto* p = static_cast<const char*>(data);
     while (len > 0) {
@@ -169,12 +190,13 @@ ssize_t vx_conf_read_up_to(int fd, void* data, size_t len) {
     return static_cast<ssize_t>(done);
 }
 
-VxConfRead vx_conf_read_fd(int fd, size_t limit, std::string* text) {
-    struct stat st {};
-    if (vx::sys().fstat(fd, &st) != 0 || st.st_size < 0 || static_cast<uint64_t>(st.st_size) >= limit) {
+VxConfRead vx_conf_read_fd(int fd, size_t limit, std::string* text, struct stat* st) {
+    struct stat own {};
+    if (st == nullptr) st = &own;
+    if (vx::sys().fstat(fd, st) != 0 || st->st_size < 0 || static_cast<uint64_t>(st->st_size) >= limit) {
         return VxConfRead::Failed;
     }
-    const auto size = static_cast<size_t>(st.st_size);
+    const auto size = static_cast<size_t>(st->st_size);
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[size + 1]);
     if (!buffer) return VxConfRead::Failed;
     if (vx_conf_read_up_to(fd, buffer.get(), size) != static_cast<ssize_t>(size)) return VxConfRead::Failed;
@@ -182,10 +204,10 @@ VxConfRead vx_conf_read_fd(int fd, size_t limit, std::string* text) {
     return VxConfRead::Read;
 }
 
-VxConfRead vx_conf_read_file(const std::string& path, size_t limit, std::string* text) {
+VxConfRead vx_conf_read_file(const std::string& path, size_t limit, std::string* text, struct stat* st) {
     const int fd = vx::sys().open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? VxConfRead::Missing : VxConfRead::Failed;
-    const VxConfRead result = vx_conf_read_fd(fd, limit, text);
+    const VxConfRead result = vx_conf_read_fd(fd, limit, text, st);
     vx::sys().close(fd);
     return result;
 }
@@ -197,7 +219,7 @@ VxConfTempFile::~VxConfTempFile() {
     if (!path_.empty()) vx::sys().unlink(path_.c_str());
 }
 
-bool VxConfTempFile::create_beside(const std::string& dest) {
+bool VxConfTempFile::create_beside(const std::string& dest, const VxConfAttrs& attrs) {
     static std::atomic<unsigned> counter{0};
     const std::string stem = folder_of(dest) + "/." + base_of(dest) + ".vxtmp." + std::to_string(vx::sys().getpid());
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
@@ -209,7 +231,7 @@ bool VxConfTempFile::create_beside(const std::string& dest) {
         }
         fd_ = fd;
         path_ = name;
-        return vx::sys().fchmod(fd_, kConfigMode) == 0;
+        return set_attrs(fd_, attrs);
     }
     return false;
 }
@@ -235,15 +257,26 @@ bool VxConfTempFile::rename_over(const std::string& dest) {
 namespace {
 
 // Keeps a copy of the file at dest as backup, made as an install is made, so
-// that the backup too is always whole; without a file at dest, an earlier
-// backup is removed. true when the backup is so.
+// that the backup too is always whole, and with the file's attributes, so
+// that it is never open to more than the file; without a file at dest, an
+// earlier backup is removed. true when the backup is so.
 bool keep_backup(const std::string& dest, const std::string& backup) {
-    std::string text;
-    const VxConfRead read = vx_conf_read_file(dest, kKeptLimit, &text);
-    if (read == VxConfRead::Missing) return vx::sys().unlink(backup.c_str()) == 0 || errno == ENOENT;
+    VxConfKept old;
+    if (!vx_conf_keep(dest, kKeptLimit, &old)) return false;
+    if (!old.existed) return vx::sys().unlink(backup.c_str()) == 0 || errno == ENOENT;
     VxConfTempFile copy;
-    return read == VxConfRead::Read && copy.create_beside(backup) && copy.write(text) && copy.commit() &&
-           copy.rename_over(backup);
+    return copy.create_beside(backup, old.attrs) && copy.write(old.text) && copy.commit() && copy.rename_over(backup);
+}
+
+// The attributes of the file at target, which a file installed over it
+// takes, or a new file's when there is none. false when it cannot be looked at.
+bool attrs_at(const std::string& target, VxConfAttrs* attrs) {
+    struct stat st {};
+    if (vx::sys().stat(target.c_str(), &st) == 0) {
+        *attrs = attrs_of(st);
+        return true;
+    }
+    return errno == ENOENT;
 }
 
 // The backup first (what it held before is put back when the rename
@@ -258,13 +291,24 @@ uint32_t install(VxConfTempFile& tmp, const std::string& dest, const std::string
     return SDERR_CONFIG_FILE;
 }
 
+// Installs text over dest with the attributes, or (null) with those of the
+// file it replaces.
+uint32_t replace(const std::string& dest, std::string_view text, const VxConfAttrs* attrs,
+                 const char* backup_suffix) {
+    const std::string target = install_target(dest);
+    VxConfAttrs found;
+    if (target.empty() || (attrs == nullptr && !attrs_at(target, &found))) return SDERR_CONFIG_FILE;
+    VxConfTempFile tmp;
+    if (!tmp.create_beside(target, attrs != nullptr ? *attrs : found) || !tmp.write(text) || !tmp.commit()) {
+        return SDERR_CONFIG_FILE;
+    }
+    return install(tmp, dest, target, backup_suffix);
+}
+
 }  // namespace
 
 uint32_t vx_conf_replace_file(const std::string& dest, std::string_view text, const char* backup_suffix) {
-    const std::string target = install_target(dest);
-    VxConfTempFile tmp;
-    if (target.empty() || !tmp.create_beside(target) || !tmp.write(text) || !tmp.commit()) return SDERR_CONFIG_FILE;
-    return install(tmp, dest, target, backup_suffix);
+    return replace(dest, text, nullptr, backup_suffix);
 }
 
 uint32_t vx_conf_restore(const std::string& dest, const char* backup_suffix) {
@@ -276,15 +320,23 @@ uint32_t vx_conf_restore(const std::string& dest, const char* backup_suffix) {
 
 bool vx_conf_keep(const std::string& path, size_t limit, VxConfKept* kept) {
     kept->path = path;
-    const VxConfRead read = vx_conf_read_file(path, limit, &kept->text);
+    struct stat st {};
+    const VxConfRead read = vx_conf_read_file(path, limit, &kept->text, &st);
     kept->existed = read == VxConfRead::Read;
+    kept->attrs = kept->existed ? attrs_of(st) : VxConfAttrs{};
     return read != VxConfRead::Failed;
 }
 
 bool vx_conf_put_back(const VxConfKept& kept) {
     std::string now;
-    const VxConfRead read = vx_conf_read_file(kept.path, kKeptLimit, &now);
-    if (kept.existed ? read == VxConfRead::Read && now == kept.text : read == VxConfRead::Missing) return true;
-    if (kept.existed) return vx_conf_replace_file(kept.path, kept.text) == SDERR_NO_ERROR;
-    return vx::sys().unlink(kept.path.c_str()) == 0 || errno == ENOENT;
+    struct stat st {};
+    const VxConfRead read = vx_conf_read_file(kept.path, kKeptLimit, &now, &st);
+    if (kept.existed ? read == VxConfRead::Read && now == kept.text && has_attrs(st, kept.attrs)
+                     : read == VxConfRead::Missing) {
+        return true;
+    }
+    if (kept.existed) return replace(kept.path, kept.text, &kept.attrs, nullptr) == SDERR_NO_ERROR;
+    // The file goes from where an install put it: behind a link, which stays.
+    const std::string target = install_target(kept.path);
+    return !target.empty() && (vx::sys().unlink(target.c_str()) == 0 || errno == ENOENT);
 }

@@ -11,7 +11,9 @@
 // creation, a unique name, in the destination's own folder), every write,
 // sync and close of it is checked, and it is renamed over the destination.
 // A configuration file is so at every moment either the old file or the new
-// one, whenever the process fails or is killed.
+// one, whenever the process fails or is killed. The new file takes the mode
+// of the one it replaces, and its owner and group where the writer may set
+// them (as root), before any text goes into it.
 #pragma once
 
 #include <sys/types.h>
@@ -46,18 +48,28 @@ constexpr size_t VX_CONF_LINE_MAX = VX_CONF_LINE_BUFFER - 1;
 
 // Runs a command line through the shell (v_system); the wait status, or -1.
 [[nodiscard]] int vx_conf_shell(const std::string& command);
-// Whether a wait status is a normal exit with status 0.
-[[nodiscard]] bool vx_conf_shell_ok(int wait_status);
 
 // Writes all bytes, over short writes and interrupted calls.
 [[nodiscard]] bool vx_conf_write_all(int fd, const void* data, size_t len);
 // Reads until len bytes or the end of the file; the count, or -1.
 [[nodiscard]] ssize_t vx_conf_read_up_to(int fd, void* data, size_t len);
 
-// A whole file read into *text, refused when it holds `limit` bytes or more.
+// A whole file read into *text, refused when it holds `limit` bytes or more;
+// the file's status in *st when it is given.
 enum class VxConfRead : uint8_t { Read, Missing, Failed };
-[[nodiscard]] VxConfRead vx_conf_read_file(const std::string& path, size_t limit, std::string* text);
-[[nodiscard]] VxConfRead vx_conf_read_fd(int fd, size_t limit, std::string* text);
+[[nodiscard]] VxConfRead vx_conf_read_file(const std::string& path, size_t limit, std::string* text,
+                                           struct stat* st = nullptr);
+[[nodiscard]] VxConfRead vx_conf_read_fd(int fd, size_t limit, std::string* text, struct stat* st = nullptr);
+
+// What a file written over another takes of it: its permission bits, and
+// its owner and group, which are set only by a writer that may (as root). A
+// file that replaces none has mode 0644 and the writer's owner and group.
+struct VxConfAttrs {
+    mode_t mode = 0644;
+    bool keep_owner = false;  // uid and gid below; else the writer's
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
 
 // A temporary file beside a destination, removed when the object ends.
 class VxConfTempFile {
@@ -67,8 +79,9 @@ public:
     VxConfTempFile(const VxConfTempFile&) = delete;
     VxConfTempFile& operator=(const VxConfTempFile&) = delete;
 
-    // Creates it exclusively, with mode 0644, in the folder of dest.
-    [[nodiscard]] bool create_beside(const std::string& dest);
+    // Creates it exclusively, in the folder of dest, with the attributes
+    // (only this process can read it until they are set).
+    [[nodiscard]] bool create_beside(const std::string& dest, const VxConfAttrs& attrs = {});
     [[nodiscard]] bool write(std::string_view text);
     // Syncs and closes it; false when either fails.
     [[nodiscard]] bool commit();
@@ -84,10 +97,12 @@ private:
 // Replaces the content of dest with text. The text goes to a temporary
 // file beside dest, which is synced and renamed over dest: dest is at every
 // moment the old file or the new one. A symbolic link at dest stays a link:
-// the file it leads to is replaced. With a backup suffix, a copy of the old
-// dest is first kept as dest + suffix, made the same way (the old file stays
-// in place until the rename); without a dest, a backup left by an earlier
-// install is removed, so that it never passes for this one's.
+// the file it leads to is replaced. The new file takes the attributes
+// (VxConfAttrs) of the file it replaces; one that cannot be set fails the
+// install. With a backup suffix, a copy of the old dest, with its
+// attributes, is first kept as dest + suffix, made the same way (the old
+// file stays in place until the rename); without a dest, a backup left by an
+// earlier install is removed, so that it never passes for this one's.
 // 0, or SDERR_CONFIG_FILE with dest and its backup as they were.
 [[nodiscard]] uint32_t vx_conf_replace_file(const std::string& dest, std::string_view text,
                                             const char* backup_suffix = nullptr);
@@ -97,15 +112,18 @@ private:
 [[nodiscard]] uint32_t vx_conf_restore(const std::string& dest, const char* backup_suffix);
 
 // A file as it was before a change, kept to be put back when a later step
-// of the change fails.
+// of the change fails. A symbolic link at path is followed: the file is the
+// one it leads to, and a link that leads nowhere is a missing file.
 struct VxConfKept {
     std::string path;
     bool existed = false;
     std::string text;
+    VxConfAttrs attrs;  // when it existed
 };
 // Reads the file whole into *kept (a missing file is kept as missing);
 // false when it cannot be read or holds `limit` bytes or more.
 [[nodiscard]] bool vx_conf_keep(const std::string& path, size_t limit, VxConfKept* kept);
-// Puts the file back as it was when it is not: its text installed again, or
-// the file removed. true when it is as it was.
+// Puts the file back as it was when it is not: its text installed again with
+// its attributes, or the file removed (through a link, the link stays). true
+// when it is as it was.
 [[nodiscard]] bool vx_conf_put_back(const VxConfKept& kept);

@@ -54,6 +54,7 @@ public:
     virtual int fsync(int fd) = 0;
     virtual int ftruncate(int fd, off_t length) = 0;
     virtual int fchmod(int fd, mode_t mode) = 0;
+    virtual int fchown(int fd, uid_t uid, gid_t gid) = 0;
     virtual ssize_t readlink(const char* path, char* buf, size_t len) = 0;
     // Names of the entries of a directory, without "." and "..", in the
     // order the system lists them. 0, or -1 with errno.

@@ -36,6 +36,7 @@ public:
     int fsync(int fd) override { return ::fsync(fd); }
     int ftruncate(int fd, off_t length) override { return ::ftruncate(fd, length); }
     int fchmod(int fd, mode_t mode) override { return ::fchmod(fd, mode); }
+    int fchown(int fd, uid_t uid, gid_t gid) override { return ::fchown(fd, uid, gid); }
     ssize_t readlink(const char* path, char* buf, size_t len) override { return ::readlink(path, buf, len); }
 
     int list_dir(const char* path, std::vector<std::string>& names) override {

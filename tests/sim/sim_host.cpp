@@ -257,6 +257,13 @@ void SimHost::set_owner(const std::string& path, uid_t uid) {
     owners_[{st.st_dev, st.st_ino}] = uid;
 }
 
+void SimHost::set_group(const std::string& path, gid_t gid) {
+    struct stat st {};
+    if (::lstat(map(path).c_str(), &st) != 0) std::abort();
+    Lock l(mu_);
+    groups_[{st.st_dev, st.st_ino}] = gid;
+}
+
 void SimHost::report_owner(struct stat* st) const {
     Lock l(mu_);
     auto it = owners_.find({st->st_dev, st->st_ino});
@@ -265,6 +272,30 @@ void SimHost::report_owner(struct stat* st) const {
     } else if (st->st_uid == ::getuid()) {
         st->st_uid = 0;
     }
+    auto group = groups_.find({st->st_dev, st->st_ino});
+    if (group != groups_.end()) {
+        st->st_gid = group->second;
+    } else if (st->st_gid == ::getgid()) {
+        st->st_gid = 0;
+    }
+}
+
+// The sandbox files are the test's: the owner and group are recorded, not set.
+int SimHost::fchown(int fd, uid_t uid, gid_t gid) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return -1;
+    std::error_code ec;
+    std::string path = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).string();
+    if (path.compare(0, root_.size(), root_) == 0) path = path.substr(root_.size());
+    Lock l(mu_);
+    fchowns_.push_back(path + " " + std::to_string(static_cast<int>(uid)) + ":" + std::to_string(static_cast<int>(gid)));
+    if (fchown_fault_.count != 0) {
+        if (fchown_fault_.count > 0) --fchown_fault_.count;
+        return fail(fchown_fault_.err);
+    }
+    if (uid != static_cast<uid_t>(-1)) owners_[{st.st_dev, st.st_ino}] = uid;
+    if (gid != static_cast<gid_t>(-1)) groups_[{st.st_dev, st.st_ino}] = gid;
+    return 0;
 }
 
 // ---------------------------------------------------------------- nodes, identity, clock, threads
@@ -476,6 +507,11 @@ int SimHost::open_path(const char* path, int flags, mode_t mode) {
     }
     const int fd = ::open(map(path).c_str(), flags, mode);
     lock.lock();
+    // A new file owns nothing of a removed one whose inode it took.
+    if (struct stat st {}; fd >= 0 && (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL) && ::fstat(fd, &st) == 0) {
+        owners_.erase({st.st_dev, st.st_ino});
+        groups_.erase({st.st_dev, st.st_ino});
+    }
     auto sr = short_reads_.find(normalise(path));
     if (fd >= 0 && sr != short_reads_.end()) short_read_fds_[fd] = sr->second;
     return fd;

@@ -67,6 +67,7 @@ public:
     int fsync(int fd) override { return b_.fsync(fd); }
     int ftruncate(int fd, off_t n) override { return b_.ftruncate(fd, n); }
     int fchmod(int fd, mode_t m) override { return b_.fchmod(fd, m); }
+    int fchown(int fd, uid_t u, gid_t g) override { return b_.fchown(fd, u, g); }
     ssize_t readlink(const char* p, char* buf, size_t n) override { return b_.readlink(p, buf, n); }
     int list_dir(const char* p, std::vector<std::string>& names) override { return b_.list_dir(p, names); }
     FILE* fopen(const char* p, const char* m) override { return b_.fopen(p, m); }
@@ -171,9 +172,15 @@ public:
     bool exists(const std::string& path) const;
     // A symbolic link; a relative target is resolved against the link's directory.
     void make_symlink(const std::string& target, const std::string& link_path);
-    // The owner that stat, lstat and fstat report for a sandbox file (kept by
-    // inode). A file without one reports root when the test's user owns it.
+    // The owner and group that stat, lstat and fstat report for a sandbox
+    // file (kept by inode; fchown sets them too). A file without one reports
+    // root when the test's user (group) owns it.
     void set_owner(const std::string& path, uid_t uid);
+    void set_group(const std::string& path, gid_t gid);
+    // Every fchown, as "<path> <uid>:<gid>" (-1 for a value left as it is).
+    std::vector<std::string> fchowns() const { Lock l(mu_); return fchowns_; }
+    // The next `count` fchown calls fail with err (count < 0: all).
+    void fail_fchown(int err, int count = -1) { Lock l(mu_); fchown_fault_ = {err, count}; }
 
     // ---- device nodes and devices ----
     struct Node {
@@ -323,6 +330,7 @@ public:
     int mkdir(const char* path, mode_t mode) override;
     int mknod(const char* path, mode_t mode, dev_t dev) override;
     int fsync(int fd) override;
+    int fchown(int fd, uid_t uid, gid_t gid) override;
     ssize_t readlink(const char* path, char* buf, size_t len) override;
     int list_dir(const char* path, std::vector<std::string>& names) override;
     FILE* fopen(const char* path, const char* mode) override;
@@ -441,6 +449,9 @@ private:
     mutable std::mutex mu_;
     std::map<std::string, Node> nodes_;
     std::map<std::pair<dev_t, ino_t>, uid_t> owners_;
+    std::map<std::pair<dev_t, ino_t>, gid_t> groups_;
+    std::vector<std::string> fchowns_;
+    Fault fchown_fault_{0, 0};
     std::map<unsigned, SimDevice*> devices_;
     std::map<int, DeviceFd> device_fds_;
     int next_device_fd_ = 1000;

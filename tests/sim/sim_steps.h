@@ -1,7 +1,7 @@
 // Stops a change to the host's files at any one of its steps: a platform
 // that counts the calls by which the process changes files or starts a
-// command (an open for writing, write, fsync, fchmod, the close of a file
-// opened for writing, rename, unlink, fork) and, at the chosen step, either
+// command (an open for writing, write, fsync, fchmod, fchown, the close of a
+// file opened for writing, rename, unlink, fork) and, at the chosen step, either
 // fails that call or kills the process before it. Running a change once for
 // every step shows what it leaves behind wherever it stops.
 #pragma once
@@ -44,6 +44,7 @@ public:
     }
     int fsync(int fd) override { return stop(EIO) ? -1 : ForwardingPlatform::fsync(fd); }
     int fchmod(int fd, mode_t m) override { return stop(EPERM) ? -1 : ForwardingPlatform::fchmod(fd, m); }
+    int fchown(int fd, uid_t u, gid_t g) override { return stop(EPERM) ? -1 : ForwardingPlatform::fchown(fd, u, g); }
     // A failing close still closes the descriptor, as close(2) does.
     int close(int fd) override {
         const bool counted = written_.erase(fd) != 0;
