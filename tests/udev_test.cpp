@@ -1,5 +1,10 @@
 // Persistent LUN names in the udev rules file, on a sysfs port whose LUNs
 // 0:0 (sdc), 0:1 (sdd) and 0:2 (a hostile block name) scsi_id can identify.
+#include <sys/stat.h>
+
+#include <tuple>
+
+#include "platform/vx_platform.h"
 #include "udev_rig.h"
 
 namespace {
@@ -144,6 +149,41 @@ TEST(Udev, LastLineWithoutNewline) {
     ASSERT_EQ(rig.del(0, "a"), 0);
     EXPECT_EQ(rig.rules(), other);
     EXPECT_EQ(rig.get(1), "c ");
+}
+
+// A set and a delete keep the rules file's mode, owner and group, and its temporary copy and backup take them too, so
+// that none is open to more than the rules file; a new rules file is 0644. An owner that cannot be set fails the
+// change with the rules as they were.
+TEST(Udev, RulesKeepTheirModeOwnerAndGroup) {
+    const auto attrs = [](const char* path) {
+        struct stat st {};
+        EXPECT_EQ(vx::sys().stat(path, &st), 0) << path;
+        return std::tuple(st.st_mode & 07777, st.st_uid, st.st_gid);
+    };
+    for (mode_t mode : {0600, 0640, 0644}) {
+        SCOPED_TRACE(mode);
+        UdevRig rig;
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# mine\n", mode);
+        rig.host.set_owner(VXAPI_UDEV_RULES_FILE, 1234);
+        rig.host.set_group(VXAPI_UDEV_RULES_FILE, 2345);
+        const auto want = std::tuple(mode, uid_t{1234}, gid_t{2345});
+        ASSERT_EQ(rig.sd_set(0, "a"), SDERR_NO_ERROR);
+        for (const char* path : {VXAPI_UDEV_RULES_FILE, VXAPI_UDEV_TMP_FILE, VXAPI_UDEV_BACKUP_FILE}) {
+            EXPECT_EQ(attrs(path), want) << path;
+        }
+        ASSERT_EQ(rig.sd_del(0, "a"), SDERR_NO_ERROR);
+        EXPECT_EQ(attrs(VXAPI_UDEV_RULES_FILE), want);
+        EXPECT_EQ(rig.rules(), "# mine\n");
+
+        rig.host.fail_fchown(EPERM);
+        EXPECT_NE(rig.sd_set(0, "b"), SDERR_NO_ERROR);
+        EXPECT_EQ(rig.rules(), "# mine\n");
+        EXPECT_EQ(attrs(VXAPI_UDEV_RULES_FILE), want);
+    }
+    UdevRig rig;
+    rig.host.make_dir("/etc/udev/rules.d");
+    ASSERT_EQ(rig.sd_set(0, "a"), SDERR_NO_ERROR);
+    EXPECT_EQ(std::get<0>(attrs(VXAPI_UDEV_RULES_FILE)), 0644u) << "a new rules file";
 }
 
 // A hand-edited whole-disk rule line of LUN 0:0 with the name "a", between a comment and the rules of LUN 0:1, through

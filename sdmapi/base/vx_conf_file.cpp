@@ -48,10 +48,6 @@ bool file_exists(const std::string& path) {
     return vx::sys().lstat(path.c_str(), &st) == 0;
 }
 
-VxConfAttrs attrs_of(const struct stat& st) {
-    return VxConfAttrs{static_cast<mode_t>(st.st_mode & kPermissionBits), true, st.st_uid, st.st_gid};
-}
-
 // Whether the writer may give a file another owner and group.
 bool may_chown() { return vx::sys().geteuid() == 0; }
 
@@ -60,18 +56,6 @@ bool may_chown() { return vx::sys().geteuid() == 0; }
 bool has_attrs(const struct stat& st, const VxConfAttrs& attrs) {
     if ((st.st_mode & kPermissionBits) != attrs.mode) return false;
     return !attrs.keep_owner || !may_chown() || (st.st_uid == attrs.uid && st.st_gid == attrs.gid);
-}
-
-// Gives the open file the attributes: the owner first, since a change of
-// owner may clear the set-id bits that the mode then sets.
-bool set_attrs(int fd, const VxConfAttrs& attrs) {
-    if (attrs.keep_owner && may_chown()) {
-        struct stat st {};
-        if (vx::sys().fstat(fd, &st) != 0) return false;
-        const bool other = st.st_uid != attrs.uid || st.st_gid != attrs.gid;
-        if (other && vx::sys().fchown(fd, attrs.uid, attrs.gid) != 0) return false;
-    }
-    return vx::sys().fchmod(fd, attrs.mode) == 0;
 }
 
 // The file that an install over path replaces: path, or the end of the
@@ -231,7 +215,7 @@ bool VxConfTempFile::create_beside(const std::string& dest, const VxConfAttrs& a
         }
         fd_ = fd;
         path_ = name;
-        return set_attrs(fd_, attrs);
+        return vx_conf_set_attrs(fd_, attrs);
     }
     return false;
 }
@@ -273,7 +257,7 @@ bool keep_backup(const std::string& dest, const std::string& backup) {
 bool attrs_at(const std::string& target, VxConfAttrs* attrs) {
     struct stat st {};
     if (vx::sys().stat(target.c_str(), &st) == 0) {
-        *attrs = attrs_of(st);
+        *attrs = vx_conf_attrs_of(st);
         return true;
     }
     return errno == ENOENT;
@@ -323,7 +307,7 @@ bool vx_conf_keep(const std::string& path, size_t limit, VxConfKept* kept) {
     struct stat st {};
     const VxConfRead read = vx_conf_read_file(path, limit, &kept->text, &st);
     kept->existed = read == VxConfRead::Read;
-    kept->attrs = kept->existed ? attrs_of(st) : VxConfAttrs{};
+    kept->attrs = kept->existed ? vx_conf_attrs_of(st) : VxConfAttrs{};
     return read != VxConfRead::Failed;
 }
 
@@ -339,4 +323,20 @@ bool vx_conf_put_back(const VxConfKept& kept) {
     // The file goes from where an install put it: behind a link, which stays.
     const std::string target = install_target(kept.path);
     return !target.empty() && (vx::sys().unlink(target.c_str()) == 0 || errno == ENOENT);
+}
+
+VxConfAttrs vx_conf_attrs_of(const struct stat& st) {
+    return VxConfAttrs{static_cast<mode_t>(st.st_mode & kPermissionBits), true, st.st_uid, st.st_gid};
+}
+
+// Gives the open file the attributes: the owner first, since a change of
+// owner may clear the set-id bits that the mode then sets.
+bool vx_conf_set_attrs(int fd, const VxConfAttrs& attrs) {
+    if (attrs.keep_owner && may_chown()) {
+        struct stat st {};
+        if (vx::sys().fstat(fd, &st) != 0) return false;
+        const bool other = st.st_uid != attrs.uid || st.st_gid != attrs.gid;
+        if (other && vx::sys().fchown(fd, attrs.uid, attrs.gid) != 0) return false;
+    }
+    return vx::sys().fchmod(fd, attrs.mode) == 0;
 }

@@ -16,6 +16,7 @@
 // them (as root), before any text goes into it.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -70,6 +71,11 @@ struct VxConfAttrs {
     uid_t uid = 0;
     gid_t gid = 0;
 };
+
+// The attributes of a file of this status, for a file that replaces it.
+[[nodiscard]] VxConfAttrs vx_conf_attrs_of(const struct stat& st);
+// Gives an open file the attributes: false when one of them cannot be set.
+[[nodiscard]] bool vx_conf_set_attrs(int fd, const VxConfAttrs& attrs);
 
 // A temporary file beside a destination, removed when the object ends.
 class VxConfTempFile {

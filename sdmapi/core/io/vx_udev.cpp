@@ -212,14 +212,16 @@ int32_t prepare(const char* op, vxapi_priv_database* port, uint16_t tgt, uint16_
     return find_guid(op, port, tgt, lun, guid, kGuidSize);
 }
 
-// Creates the file afresh with the text: the name is removed first and then
-// made exclusively, so a link planted there is never followed.
-bool write_fresh(const char* path, const std::string& text) {
+// Creates the file afresh with the text and the attributes, set before the
+// text goes in: the name is removed first and then made exclusively, so a
+// link planted there is never followed.
+bool write_fresh(const char* path, const std::string& text, const VxConfAttrs& attrs) {
     vx::Platform& os = vx::sys();
     os.unlink(path);
-    const int fd = os.open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = os.open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    const bool written = vx_conf_write_all(fd, text.data(), text.size()) && os.fsync(fd) == 0;
+    const bool written = vx_conf_set_attrs(fd, attrs) && vx_conf_write_all(fd, text.data(), text.size()) &&
+                         os.fsync(fd) == 0;
     const bool closed = os.close(fd) == 0;
     return written && closed;
 }
@@ -233,14 +235,25 @@ int32_t read_rules(const char* op, bool missing_ok, std::string* text) {
 }
 
 // The temporary copy, the backup of the old rules, then the new rules
-// renamed over the old: 0, or 1 with the rules file unchanged.
+// renamed over the old: 0, or 1 with the rules file unchanged. All three
+// take the mode, owner and group of the rules file (a new rules file's
+// without one): the new rules keep them, and no copy is open to more.
 int32_t install_rules(const char* op, const std::string& old_text, const std::string& new_text) {
-    if (!write_fresh(VXAPI_UDEV_TMP_FILE, new_text)) {
+    VxConfAttrs attrs;
+    struct stat st {};
+    if (vx::sys().stat(VXAPI_UDEV_RULES_FILE, &st) == 0) {
+        attrs = vx_conf_attrs_of(st);
+    } else if (errno != ENOENT) {
+        trace(op, ": stat of udev rules file failed.");
+        return 1;
+    }
+    if (!write_fresh(VXAPI_UDEV_TMP_FILE, new_text, attrs)) {
         trace(op, ": fopen of tmp rules file failed.");
         return 1;
     }
-    write_fresh(VXAPI_UDEV_BACKUP_FILE, old_text);  // a failed backup does not stop the change
-    if (!write_fresh(VXAPI_UDEV_NEW_FILE, new_text) ||
+    // A failed backup does not stop the change.
+    (void)write_fresh(VXAPI_UDEV_BACKUP_FILE, old_text, attrs);
+    if (!write_fresh(VXAPI_UDEV_NEW_FILE, new_text, attrs) ||
         vx::sys().rename(VXAPI_UDEV_NEW_FILE, VXAPI_UDEV_RULES_FILE) != 0) {
         vx::sys().unlink(VXAPI_UDEV_NEW_FILE);
         trace(op, ": fopen of udev rules file failed.");
