@@ -17,6 +17,13 @@
  * supported" never wait. Processes coordinate as before, through the shared
  * data file, the System V semaphores and the flash update token.
  *
+ * fork(): a process may fork from any thread at any moment. The fork waits
+ * for a call that another thread is running. The child keeps the ports it
+ * had open, with their handles, and its first call gives it a slot in the
+ * shared data file, netlink sockets and (where the parent ran one) an event
+ * thread of its own; the parent's slot, flash update token and threads stay
+ * the parent's, and the child's last close releases only what is its own.
+ *
  * Plain C99; usable from C++.
  */
 #ifndef VXSDM_H
