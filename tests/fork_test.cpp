@@ -26,6 +26,7 @@
 #include "sim_adapters.h"
 #include "sim_flash.h"
 #include "sim_nvram_vpd.h"
+#include "sysfs_rig.h"
 #include "transport/vx_netlink.h"
 #include "vxsdm.h"
 
@@ -44,18 +45,39 @@ constexpr auto kHoldLimit = 5s;
 // What the parent runs besides its calls when it forks.
 enum class Running { Nothing, Events, SignalCleanUp };
 
-// One adapter on the driver's ioctl node, loaded through the public functions: the port open, its token taken.
-struct Loaded {
-    explicit Loaded(Running running) {
-        shtest::reset_shared_state();
+// The road of the adapter's port: the driver's ioctl node, or sysfs with bsg and netlink.
+enum class Road { Ioctl, Sysfs };
+
+// The hosts of each road.
+struct IoctlHost {
+    IoctlHost() {
         sim::FabricSetup setup;
         setup.adapters = {sim::adapter(kChip)};
         const sim::Fabric fabric = sim::install_adapters(host, driver, setup);
         sim::install_flash(driver);
         sim::install_nvram_vpd(driver);
-        sim::SimAdapter* a = driver.adapter_of(*fabric.physical[0]);
-        sim::build_chip_flash(*a, sim::vpd_flash_options(kChip));
+        sim::build_chip_flash(*driver.adapter_of(*fabric.physical[0]), sim::vpd_flash_options(kChip));
         port = fabric.physical[0];
+    }
+    sim::SimHost host;
+    sim::SimDriver driver;
+    sim::SimPort* port = nullptr;
+};
+
+struct SysfsHost {
+    SysfsHost() : rig(kChip) { rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup); }
+    sysfstest::SysfsRig rig;
+};
+
+// One adapter loaded through the public functions: the port open, its token taken.
+struct Loaded {
+    Loaded(Road road, Running running) {
+        shtest::reset_shared_state();
+        if (road == Road::Ioctl) {
+            ioctl.emplace();
+        } else {
+            sysfs.emplace();
+        }
         EXPECT_EQ(SDOpenDevice(0, &handle), 0u);
         if (running == Running::Events) {
             EXPECT_EQ(SDEnableAen(handle), 0u);
@@ -70,36 +92,38 @@ struct Loaded {
         shtest::reset_shared_state();
         vxdbg_reset();
     }
+    sim::SimHost& host() { return ioctl ? ioctl->host : sysfs->rig.host; }
 
     // The slot's flag word and the token table's first slot, as the shared file holds them.
-    uint32_t slot_flags(int s) const {
+    uint32_t slot_flags(int s) {
         uint32_t flags = 0;
-        const std::string file = host.read_file(VX_SHARED_FILE);
+        const std::string file = host().read_file(VX_SHARED_FILE);
         if (file.size() == VX_SHARED_SIZE) std::memcpy(&flags, file.data() + 4 * s, sizeof flags);
         return flags;
     }
-    std::string token_table() const {
-        const std::string file = host.read_file(VX_SHARED_FILE);
+    std::string token_table() {
+        const std::string file = host().read_file(VX_SHARED_FILE);
         return file.size() == VX_SHARED_SIZE ? file.substr(offsetof(vxapi_shared_t, fut), sizeof(vxapi_shared_t::fut))
                                              : "";
     }
 
-    sim::SimHost host;
-    sim::SimDriver driver;
-    sim::SimPort* port = nullptr;
+    std::optional<IoctlHost> ioctl;
+    std::optional<SysfsHost> sysfs;
     int handle = 0;
     SD_INT32 token = 0;
     int slot = -1;
 };
 
-// The child's work, each step's result sent to the parent: the count, a query on the port it had open, the parent's
-// token seen as another process's, a second open and both closes (the last one unloads); then its slot.
-int child_work(shtest::Child& self, int handle) {
-    DEVICENODEPROPERTY node{};
+// The child's work, each step's result sent to the parent: the count, whether its netlink sockets are its own (none
+// when the parent had none), a chip query on the port it had open, the parent's token seen as another process's, a second
+// open, its slot, and both closes (the last one unloads).
+int child_work(shtest::Child& self, int handle, int parent_socket) {
+    CHIPPROPERTY chip{};
     SD_INT32 mine = 0;
     int again = 0;
     self.reply(static_cast<int>(SDGetNumberOfAdapters()));
-    self.reply(static_cast<int>(SDGetHbaDeviceNodeProperty(handle, &node)));
+    self.reply(parent_socket < 0 ? gnl_fd < 0 : gnl_fd >= 0 && gnl_fd != parent_socket);
+    self.reply(static_cast<int>(SDGetHbaDeviceChipProperty(handle, &chip)));
     self.reply(static_cast<int>(SDStartFlashUpdate(handle, 0, &mine)));
     self.reply(static_cast<int>(SDOpenDevice(0, &again)));
     self.reply(api_library_instance);
@@ -118,8 +142,8 @@ using Hold = std::function<void(Loaded&, Held&)>;
 // Forks while another thread holds what `hold` takes, until a moment after the fork began; checks that the fork
 // waited for it, the child's calls (each answer within the deadline of Child::receive), then that the parent's slot
 // and token are as they were and that the parent unloads cleanly.
-void fork_while_held(Running running, const Hold& hold) {
-    Loaded loaded(running);
+void fork_while_held(Road road, Running running, const Hold& hold) {
+    Loaded loaded(road, running);
     ASSERT_GE(loaded.slot, 0);
     const uint32_t parent_flags = loaded.slot_flags(loaded.slot);
     const std::string tokens = loaded.token_table();
@@ -129,14 +153,16 @@ void fork_while_held(Running running, const Hold& hold) {
     std::thread holder([&] { hold(loaded, held); });
     while (!held.held.load()) std::this_thread::yield();
     std::optional<shtest::Child> child;
-    child.emplace([&](shtest::Child& self) { return child_work(self, loaded.handle); });
+    const int parent_socket = gnl_fd;
+    child.emplace([&](shtest::Child& self) { return child_work(self, loaded.handle, parent_socket); });
     EXPECT_TRUE(held.let_go.load()) << "the fork waited for the other thread to let go";
     holder.join();
 
     // A child that hangs answers nothing in time: the first step tells.
     const int count = child->receive(kDeadlineMs);
     ASSERT_EQ(count, 1) << "adapter count (-9999: no answer in time)";
-    EXPECT_EQ(child->receive(), 0) << "node query on the port open before the fork";
+    EXPECT_EQ(child->receive(), 1) << "netlink sockets of its own";
+    EXPECT_EQ(child->receive(), 0) << "chip query on the port open before the fork";
     EXPECT_EQ(static_cast<SD_UINT32>(child->receive()), SDERR_FUT_EXISTS) << "the parent's token";
     EXPECT_EQ(child->receive(), 0) << "a second open";
     const int child_slot = child->receive();
@@ -153,20 +179,20 @@ void fork_while_held(Running running, const Hold& hold) {
     }
     EXPECT_TRUE(loaded.token_table() == tokens) << "the parent's token";
 
-    DEVICENODEPROPERTY node{};
-    EXPECT_EQ(SDGetHbaDeviceNodeProperty(loaded.handle, &node), 0u);
+    CHIPPROPERTY chip{};
+    EXPECT_EQ(SDGetHbaDeviceChipProperty(loaded.handle, &chip), 0u);
     EXPECT_EQ(SDEndFlashUpdate(loaded.handle, 0, loaded.token), 0u);
     EXPECT_EQ(SDCloseDevice(loaded.handle), 0u);
     EXPECT_EQ(api_priv_database, nullptr) << "the parent unloaded";
-    EXPECT_FALSE(loaded.host.exists(VX_SHARED_FILE)) << "the last instance removed the shared file";
+    EXPECT_FALSE(loaded.host().exists(VX_SHARED_FILE)) << "the last instance removed the shared file";
 }
 
 // The other thread is inside a port query, which the driver answers once the fork waits for the lock of the public
 // API.
 void inside_a_call(Loaded& loaded, Held& held) {
     const uint64_t waits = vxapi_api_lock_waits();
-    const std::vector<uint8_t> record = loaded.port->records.at({kQueryCommand, kQueryPort});
-    loaded.driver.on(kQueryCommand, kQueryPort, [waits, record, &held](const sim::SimRequest&) {
+    const std::vector<uint8_t> record = loaded.ioctl->port->records.at({kQueryCommand, kQueryPort});
+    loaded.ioctl->driver.on(kQueryCommand, kQueryPort, [waits, record, &held](const sim::SimRequest&) {
         held.held = true;
         const auto deadline = std::chrono::steady_clock::now() + kHoldLimit;
         while (vxapi_api_lock_waits() == waits && std::chrono::steady_clock::now() < deadline) {
@@ -190,24 +216,25 @@ void holding(Lockable& lockable, Held& held) {
 
 struct Case {
     const char* name;
+    Road road;
     Running running;
     Hold hold;
 };
 
 TEST(ApiFork, ChildUsesTheLibraryWhateverAnotherThreadHeldAtTheFork) {
     const Case cases[] = {
-        {"inside a call", Running::Nothing, inside_a_call},
-        {"inside a call, events on", Running::Events, inside_a_call},
-        {"inside a call, signal clean-up set up", Running::SignalCleanUp, inside_a_call},
-        {"the list lock", Running::Events, [](Loaded&, Held& g) { holding(vxapi_list_mutex(), g); }},
-        {"the trace lock", Running::Events, [](Loaded&, Held& g) { holding(vxdbg_mutex(), g); }},
-        {"the netlink lock", Running::Nothing, [](Loaded&, Held& g) { holding(vxapi_nl_mutex(), g); }},
-        {"the signal set-up lock", Running::SignalCleanUp,
+        {"inside a call", Road::Ioctl, Running::Nothing, inside_a_call},
+        {"inside a call, events on", Road::Ioctl, Running::Events, inside_a_call},
+        {"inside a call, signal clean-up set up", Road::Ioctl, Running::SignalCleanUp, inside_a_call},
+        {"the list lock", Road::Ioctl, Running::Events, [](Loaded&, Held& g) { holding(vxapi_list_mutex(), g); }},
+        {"the trace lock", Road::Sysfs, Running::Events, [](Loaded&, Held& g) { holding(vxdbg_mutex(), g); }},
+        {"the netlink lock", Road::Sysfs, Running::Events, [](Loaded&, Held& g) { holding(vxapi_nl_mutex(), g); }},
+        {"the signal set-up lock", Road::Sysfs, Running::SignalCleanUp,
          [](Loaded&, Held& g) { holding(vxapi_signal_mutex(), g); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fork_while_held(c.running, c.hold);
+        fork_while_held(c.road, c.running, c.hold);
     }
 }
 

@@ -159,18 +159,21 @@ const ForkGuard g_fork_guard;
 
 }  // namespace
 
-// The devices' locks first: a device calls the host under its own lock.
+// The devices' locks first: a device calls the host under its own lock. The
+// netlink model's lock is never held with another.
 void SimHost::fork_lock() {
     {
         Lock l(mu_);
         for (const auto& [major, device] : devices_) forked_devices_.push_back(device);
     }
     for (SimDevice* device : forked_devices_) device->fork_lock();
+    netlink_.fork_lock();
     mu_.lock();
 }
 
 void SimHost::fork_unlock() {
     mu_.unlock();
+    netlink_.fork_unlock();
     for (auto it = forked_devices_.rbegin(); it != forked_devices_.rend(); ++it) (*it)->fork_unlock();
     forked_devices_.clear();
 }

@@ -82,6 +82,9 @@ public:
     ssize_t sendmsg(int fd, const struct msghdr* msg, int flags);
     ssize_t recvmsg(int fd, struct msghdr* msg, int flags);
     bool close(int fd) { Lock l(mu_); return sockets_.erase(fd) != 0; }  // false: not a socket here
+    // Held across a fork of the process (SimHost::fork_lock).
+    void fork_lock() { mu_.lock(); }
+    void fork_unlock() { mu_.unlock(); }
 
 private:
     struct Socket {
