@@ -47,7 +47,6 @@ constexpr int kMaxStale = 256;
 constexpr uint32_t kTransportEventCodes[] = {0, VX_AEN_LIP, VX_AEN_LINK_UP, VX_AEN_LINK_DOWN, VX_AEN_LIP_RESET,
                                              VX_AEN_RSCN};
 
-
 void trace(uint32_t bits, const char* name, const char* text) {
     if (!vxdbg_on(bits)) return;
     vxdbg_print(name, 0, VXDBG_NONE, 0);

@@ -317,9 +317,9 @@ int32_t set_text(const char* op, const char* guid, std::vector<std::string> whol
     for (const std::string& line : lines_of(old_text)) {
         const Kind kind = kind_of(line);
         if (kind == Kind::Comment || kind == Kind::Other) continue;
-        RulePtr rule(vxapi_convert_udevrule_to_obj(line.c_str()));
-        if (!rule) return 1;
-        drop_names(kind == Kind::Whole ? &whole : &part, names_of(rule.get()));
+        const RuleLine read = read_rule(line.c_str());
+        if (!read.rule) return 1;
+        drop_names(kind == Kind::Whole ? &whole : &part, names_of(read.rule.get()));
     }
     bool whole_found = false;
     bool part_found = false;
