@@ -56,7 +56,7 @@ TEST_F(SharedFileTest, FreshFileIsZerosWithTheOwnSlotClaimed) {
     EXPECT_EQ(vxapi_ev_terminate.load(), 0);
     EXPECT_EQ(vxapi_get_total_libinst_count(), 1);
     std::string bytes = file_bytes();
-    EXPECT_EQ(flags(0), VX_LIBINST_OWNED | VX_LIBINST_ACTIVE);
+    EXPECT_EQ(flags(0), VX_LIBINST_OWNED | VX_LIBINST_ACTIVE | VX_LIBINST_COUNTED);
     bytes[0] = 0;
     EXPECT_EQ(bytes, std::string(VX_SHARED_SIZE, '\0'));
     struct stat st {};
@@ -86,7 +86,7 @@ TEST_F(SharedFileTest, ExistingFilesKeepTheirContents) {
         EXPECT_EQ(api_library_instance, 0);
         const std::string bytes = file_bytes();
         ASSERT_EQ(bytes.size(), std::max(c.size, VX_SHARED_SIZE));
-        EXPECT_EQ(flags(0), 0x5u);
+        EXPECT_EQ(flags(0), 0x15u);
         EXPECT_EQ(bytes.substr(4, c.size - 4), old.substr(4)) << "slots, queues and tokens kept";
         EXPECT_EQ(bytes.substr(c.size), std::string(bytes.size() - c.size, '\0'));
     }
@@ -134,7 +134,7 @@ TEST_F(SharedFileTest, ClaimTakesTheFirstFreeSlotAndReleaseClearsIt) {
     write_shared({5, 5, 0, 0x8}, '\x5A');  // junk in the queue of the slot to be claimed
     ASSERT_EQ(shtest::open_here(), 0);
     EXPECT_EQ(api_library_instance, 2);
-    EXPECT_EQ(flags(2), 0x5u);
+    EXPECT_EQ(flags(2), 0x15u);
     EXPECT_EQ(file_bytes().substr(queue_offset(2), kQueueSize), std::string(kQueueSize, '\0'));
     EXPECT_EQ(vxapi_get_total_libinst_count(), 4) << "slots 0, 1, 2 and the one counted by 0x8";
     api_shared_data->hbaptevq[2].eventbuf[3].AsyncEventCode = 0x8011;
