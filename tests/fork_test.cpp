@@ -1,7 +1,7 @@
 // A program forks while another of its threads is inside a call, or holds one of the library's locks: the fork waits
 // for that thread to let go, and the child uses the library at once, with the ports it had open, also while the parent
 // runs its event thread and its clean-up on signals. The child takes a slot of its own and leaves the parent's slot
-// and flash update token as they were; both unload cleanly.
+// and flash update token as they were; both unload cleanly. A child that ends without closing leaves no live slot.
 //
 // The children here start threads in a process forked from one with threads: ThreadSanitizer cannot run that, so
 // these tests carry the label "forked-threads", which its build leaves out.
@@ -235,6 +235,58 @@ TEST(ApiFork, ChildUsesTheLibraryWhateverAnotherThreadHeldAtTheFork) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fork_while_held(c.road, c.running, c.hold);
+    }
+}
+
+// How a forked child ends without closing: _exit after a call or after an open, or killed after a call.
+enum class End { ExitAfterCall, ExitAfterOpen, KilledAfterCall };
+
+// Makes its first call (which gives it a slot of its own), tells its slot, and ends as `end` says.
+int ending_child(shtest::Child& self, int handle, End end) {
+    CHIPPROPERTY chip{};
+    int again = 0;
+    const SD_UINT32 rc =
+        end == End::ExitAfterOpen ? SDOpenDevice(0, &again) : SDGetHbaDeviceChipProperty(handle, &chip);
+    self.reply(rc == 0 ? api_library_instance : -1);
+    if (end == End::KilledAfterCall) {
+        for (;;) ::pause();
+    }
+    return 0;
+}
+
+// The slot of a child that ended without closing stays marked, counts for no instance and goes to the next process
+// that opens: the parent's last close removes the shared file and the semaphores.
+TEST(ApiFork, ChildThatEndsWithoutClosingLeavesNoLiveSlot) {
+    const struct { const char* name; End end; bool next_opens; } cases[] = {
+        {"ends after a call", End::ExitAfterCall, false},
+        {"ends after an open", End::ExitAfterOpen, false},
+        {"killed after a call", End::KilledAfterCall, false},
+        {"killed after a call, then another child opens and ends", End::KilledAfterCall, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Loaded loaded(Road::Ioctl, Running::Nothing);
+        ASSERT_GE(loaded.slot, 0);
+        shtest::Child child([&](shtest::Child& self) { return ending_child(self, loaded.handle, c.end); });
+        const int slot = child.receive();
+        ASSERT_GE(slot, 0);
+        EXPECT_NE(slot, loaded.slot);
+        if (c.end == End::KilledAfterCall) child.signal(SIGKILL);
+        const int status = child.wait_status();
+        EXPECT_TRUE(c.end == End::KilledAfterCall ? WIFSIGNALED(status) : WIFEXITED(status)) << status;
+        EXPECT_NE(loaded.slot_flags(slot) & VX_LIBINST_OWNED, 0u) << "the slot stays marked";
+        if (c.next_opens) {
+            shtest::Child next(
+                [&](shtest::Child& self) { return ending_child(self, loaded.handle, End::ExitAfterOpen); });
+            EXPECT_EQ(next.receive(), slot) << "the dead child's slot is taken";
+            EXPECT_EQ(next.wait(), 0);
+        }
+        EXPECT_EQ(SDEndFlashUpdate(loaded.handle, 0, loaded.token), 0u);
+        EXPECT_EQ(SDCloseDevice(loaded.handle), 0u);
+        EXPECT_FALSE(loaded.host().exists(VX_SHARED_FILE)) << "the last close removed the shared file";
+        for (const int key : {VX_SEM_KEY_SHARED, VX_SEM_KEY_FLASH}) {
+            EXPECT_FALSE(shtest::host_sem_exists(loaded.host(), key)) << "semaphore " << key;
+        }
     }
 }
 

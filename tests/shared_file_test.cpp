@@ -56,7 +56,7 @@ TEST_F(SharedFileTest, FreshFileIsZerosWithTheOwnSlotClaimed) {
     EXPECT_EQ(vxapi_ev_terminate.load(), 0);
     EXPECT_EQ(vxapi_get_total_libinst_count(), 1);
     std::string bytes = file_bytes();
-    EXPECT_EQ(flags(0), VX_LIBINST_OWNED | VX_LIBINST_ACTIVE);
+    EXPECT_EQ(flags(0), VX_LIBINST_OWNED | VX_LIBINST_ACTIVE | VX_LIBINST_COUNTED);
     bytes[0] = 0;
     EXPECT_EQ(bytes, std::string(VX_SHARED_SIZE, '\0'));
     struct stat st {};
@@ -86,7 +86,7 @@ TEST_F(SharedFileTest, ExistingFilesKeepTheirContents) {
         EXPECT_EQ(api_library_instance, 0);
         const std::string bytes = file_bytes();
         ASSERT_EQ(bytes.size(), std::max(c.size, VX_SHARED_SIZE));
-        EXPECT_EQ(flags(0), 0x5u);
+        EXPECT_EQ(flags(0), 0x15u);
         EXPECT_EQ(bytes.substr(4, c.size - 4), old.substr(4)) << "slots, queues and tokens kept";
         EXPECT_EQ(bytes.substr(c.size), std::string(bytes.size() - c.size, '\0'));
     }
@@ -134,7 +134,7 @@ TEST_F(SharedFileTest, ClaimTakesTheFirstFreeSlotAndReleaseClearsIt) {
     write_shared({5, 5, 0, 0x8}, '\x5A');  // junk in the queue of the slot to be claimed
     ASSERT_EQ(shtest::open_here(), 0);
     EXPECT_EQ(api_library_instance, 2);
-    EXPECT_EQ(flags(2), 0x5u);
+    EXPECT_EQ(flags(2), 0x15u);
     EXPECT_EQ(file_bytes().substr(queue_offset(2), kQueueSize), std::string(kQueueSize, '\0'));
     EXPECT_EQ(vxapi_get_total_libinst_count(), 4) << "slots 0, 1, 2 and the one counted by 0x8";
     api_shared_data->hbaptevq[2].eventbuf[3].AsyncEventCode = 0x8011;
@@ -171,6 +171,42 @@ TEST_F(SharedFileTest, SetWithoutCountsKeepsTheFileAndItsSemaphore) {
     ASSERT_EQ(vxapi_close_database(api_shm_fildes), 0);
     EXPECT_TRUE(host.exists(VX_SHARED_FILE));
     EXPECT_EQ(shtest::host_sem(host, VX_SEM_KEY_SHARED), old);
+}
+
+// Slot 0 as another process left it: marked by processes that all counted
+// themselves and none of which is counted any more, it is free (taken, its
+// queue cleared) and counts for no instance; marked without the flag, by a
+// process still counted, or on a set that cannot count, it stays live.
+TEST_F(SharedFileTest, SlotOfCountingProcessesThatEndedIsFree) {
+    const struct { const char* what; uint32_t word; int counted_on; bool one_sem_set; uint8_t claimed; bool last; }
+        cases[] = {
+        {"counting process that ended", 0x15, 0, false, 0, true},
+        {"counting process that ended, ownership taken by the fallback", 0x11, 0, false, 0, true},
+        {"counting process still loaded", 0x15, 1, false, 1, false},
+        {"process that does not count (an earlier build)", 0x5, 0, false, 1, false},
+        {"counting process that ended, on a set without counts", 0x15, 0, true, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        shtest::reset_shared_state();
+        if (const int old = shtest::host_sem(host, VX_SEM_KEY_SHARED); old >= 0) ::semctl(old, 0, IPC_RMID);
+        bool complete = false;
+        const int set = c.one_sem_set ? vxapi_sem_get(VX_SEM_KEY_SHARED)
+                                      : vxapi_sem_get_set(VX_SEM_KEY_SHARED, 1 + VX_LIBINST_SLOTS, &complete);
+        ASSERT_GE(set, 0);
+        struct sembuf count {1, static_cast<short>(c.counted_on), 0};
+        ASSERT_TRUE(c.counted_on == 0 || ::semop(set, &count, 1) == 0);
+        write_shared({c.word}, '\x5A');
+        ASSERT_EQ(shtest::open_here(), 0);
+        EXPECT_EQ(api_library_instance, c.claimed);
+        EXPECT_EQ(file_bytes().substr(queue_offset(c.claimed), kQueueSize), std::string(kQueueSize, '\0'));
+        EXPECT_EQ(flags(c.claimed), c.one_sem_set ? 0x5u : 0x15u);
+        EXPECT_EQ(flags(0), c.claimed == 0 ? 0x15u : c.word) << "another's mark stays";
+        EXPECT_EQ(vxapi_get_total_libinst_count(), c.last ? 1 : 2);
+        ASSERT_EQ(vxapi_close_database(api_shm_fildes), 0);
+        EXPECT_EQ(host.exists(VX_SHARED_FILE), !c.last);
+        EXPECT_EQ(sem_exists(VX_SEM_KEY_SHARED), !c.last);
+    }
 }
 
 // The last instance leaves during a flash transfer: the flash semaphore stays for its holder.

@@ -18,13 +18,17 @@
 // so the kernel takes off the part of a process that ends without releasing.
 // A slot goes free only when its counter is back at 0, and a process is the
 // last on the host only when no other process is counted and no other slot
-// is marked live (a slot marked live with no process counted on it stands
-// for one instance: a process of an earlier build or of another library,
-// which only mark their slot, or one that died). The counters live and die
-// with the set, which the last process removes. A set made without them (by
-// an earlier build or another library, with one semaphore) cannot count: a
-// process on it never takes itself for the last and leaves the file and the
-// semaphores in place.
+// is marked live. A slot that only counting processes marked carries
+// VX_LIBINST_COUNTED: once no process is counted on it, they all ended
+// without releasing it (a forked child that never closed, a killed process),
+// so it stands for no instance and the next claim takes it. A slot marked
+// live without that flag and with no process counted on it stands for one
+// instance: a process of an earlier build or of another library, which only
+// mark their slot. The counters live and die with the set, which the last
+// process removes. A set made without them (by an earlier build or another
+// library, with one semaphore) cannot count: a process on it never takes
+// itself for the last and leaves the file and the semaphores in place, and
+// no slot is free by the flag.
 #include "core/life/vx_shared.h"
 
 #include <fcntl.h>
@@ -208,24 +212,36 @@ vxapi_hbaptevq_t* queue_of(uint8_t slot) {
     return &api_shared_data->hbaptevq[slot];
 }
 
-// Processes counted on a slot; 0 without the counters.
-unsigned processes_on(unsigned slot) {
-    if (!set_counts || api_dbupdate_sem_id < 0) return 0;
-    const int n = vx::sys().semctl(api_dbupdate_sem_id, kCountBase + static_cast<int>(slot), GETVAL);
-    return n > 0 ? static_cast<unsigned>(n) : 0;
+// Processes counted on a slot; -1 without the counters or when the set
+// cannot tell.
+int count_on(unsigned slot) {
+    if (!set_counts || api_dbupdate_sem_id < 0) return -1;
+    return vx::sys().semctl(api_dbupdate_sem_id, kCountBase + static_cast<int>(slot), GETVAL);
+}
+
+unsigned processes_on(unsigned slot) { return static_cast<unsigned>(std::max(count_on(slot), 0)); }
+
+// Every process that marked the slot counted itself, and none is counted on
+// it any more: they all ended without releasing it, and the slot is free.
+bool abandoned(unsigned slot) {
+    return (api_shared_data->libinst_flags[slot] & VX_LIBINST_COUNTED) != 0 && count_on(slot) == 0;
 }
 
 // Claims the slot and counts this process on it. The queue of a slot that
-// other processes hold keeps their events.
+// other processes hold keeps their events. The slot keeps (or gets) the
+// counted flag only while every process marking it counts itself.
 void take_slot(uint8_t slot) {
+    uint32_t& word = api_shared_data->libinst_flags[slot];
+    const bool marks_counted = (word & VX_LIBINST_COUNT_MASK) == 0 || (word & VX_LIBINST_COUNTED) != 0;
     api_library_instance = slot;
-    api_shared_data->libinst_flags[slot] |= VX_LIBINST_OWNED | VX_LIBINST_ACTIVE;
+    word |= VX_LIBINST_OWNED | VX_LIBINST_ACTIVE;
     if (processes_on(slot) == 0) vxapi_clear_evqs(slot);
     counted = set_counts && vxapi_sem_adjust(api_dbupdate_sem_id, kCountBase + slot, +1) == 0;
+    word = counted && marks_counted ? word | VX_LIBINST_COUNTED : word & ~VX_LIBINST_COUNTED;
 }
 
-// Takes this process off its slot; the slot goes free (bits 0x1 and 0x4 and
-// its queue) unless other processes still hold it.
+// Takes this process off its slot; the slot goes free (bits 0x1 and 0x4, the
+// counted flag and its queue) unless other processes still hold it.
 void release_slot() {
     const uint8_t slot = api_library_instance;
     // Should this fail, the adjustment's undo takes the count back when the
@@ -237,17 +253,18 @@ void release_slot() {
                    VXDBG_DEC);
         return;
     }
-    api_shared_data->libinst_flags[slot] &= ~(VX_LIBINST_ACTIVE | VX_LIBINST_OWNED);
+    api_shared_data->libinst_flags[slot] &= ~(VX_LIBINST_ACTIVE | VX_LIBINST_OWNED | VX_LIBINST_COUNTED);
     vxapi_clear_evqs(slot);
 }
 
-// Claims the first slot nobody owns; with all 8 owned, slots 1 to 7 lose
+// Claims the first slot nobody owns (or only processes that ended without
+// releasing it owned, see abandoned()); with all 8 owned, slots 1 to 7 lose
 // their ownership bit (stale slots of processes that died can be had again)
 // and this process shares slot 0. A slot had again while its holders are
 // loaded is shared with them.
 void claim_slot() {
     for (uint8_t i = 0; i < VX_LIBINST_SLOTS; ++i) {
-        if ((api_shared_data->libinst_flags[i] & VX_LIBINST_OWNED) == 0) {
+        if ((api_shared_data->libinst_flags[i] & VX_LIBINST_OWNED) == 0 || abandoned(i)) {
             take_slot(i);
             vxdbg_line(VXDBG_STEP, "vxapi_open_database: assigned api_lib_instance=", i, VXDBG_DEC);
             return;
@@ -432,6 +449,7 @@ uint8_t vxapi_get_total_libinst_count() {
     if (api_shared_data == nullptr) return 0;
     unsigned count = 0;
     for (unsigned i = 0; i < VX_LIBINST_SLOTS; ++i) {
+        if (abandoned(i)) continue;
         const unsigned marked = (api_shared_data->libinst_flags[i] & VX_LIBINST_COUNT_MASK) != 0 ? 1 : 0;
         count += std::max(marked, processes_on(i));
     }

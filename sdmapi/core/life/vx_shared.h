@@ -31,6 +31,13 @@ constexpr uint32_t VX_LIBINST_ACTIVE = 0x1;  // the event thread appends to this
 constexpr uint32_t VX_LIBINST_OWNED = 0x4;   // a library instance claimed the slot
 constexpr uint32_t VX_LIBINST_LIVE = 0x8;    // counted as live (never set by the library)
 constexpr uint32_t VX_LIBINST_COUNT_MASK = VX_LIBINST_ACTIVE | VX_LIBINST_OWNED | VX_LIBINST_LIVE;
+// Every process that marked the slot counts itself on the slot's counter of
+// the dbupdate set. Set only by a process that counts, on a slot that no
+// process marked without counting; cleared when the slot goes free or a
+// process of this library marks it without being counted. Outside the
+// live-instance mask: processes that do not count read the word as before.
+constexpr uint32_t VX_LIBINST_COUNTED = 0x10;
+static_assert((VX_LIBINST_COUNTED & VX_LIBINST_COUNT_MASK) == 0);
 
 // "None" value of api_library_instance (any value of 8 and above means none).
 constexpr uint8_t VX_LIBINST_NONE = 255;
@@ -109,6 +116,7 @@ void vxapi_clear_evqs(uint8_t lib_inst);
 
 // Number of live library instances (0 while the file is not mapped): the
 // processes counted on each slot, and one for a slot whose flag word has any
-// of 0x1, 0x4, 0x8 while no process is counted on it. Without the counters,
-// the number of such slots.
+// of 0x1, 0x4, 0x8 while no process is counted on it, unless every process
+// that marked it counted itself (VX_LIBINST_COUNTED): such a slot is free.
+// Without the counters, the number of slots with any of 0x1, 0x4, 0x8.
 [[nodiscard]] uint8_t vxapi_get_total_libinst_count();
