@@ -3,6 +3,7 @@
 #include "failover/vx_fo_channel.h"
 #include "sim_adapters.h"
 #include "sim_failover.h"
+#include "sysfs_rig.h"
 #include "test_support.h"
 #include "vxsdm.h"
 
@@ -262,6 +263,45 @@ TEST(FoSlots, OpensFillTheSlotsAndClosesEmptyThem) {
     EXPECT_EQ(api_priv_data[0].apihandle, 0u);
     ASSERT_EQ(SDCloseDevice(handles[1]), 0u);
     EXPECT_EQ(api_priv_data[1].apihandle, 0u);
+    std::memset(api_priv_data, 0, sizeof api_priv_data);
+}
+
+// The sysfs switch belongs to the load that found its ports through sysfs: in one process, a start on an ioctl host
+// after one on a sysfs host answers failover requests as a fresh process does, and a start on a sysfs host after one
+// on an ioctl host refuses them. No stop leaves the switch on.
+TEST(FoSlots, SysfsModeBelongsToTheCurrentLoad) {
+    // Starts the library by opening the host's first port, asks the failover driver, and stops the library again.
+    const auto answers = [] {
+        int handle = 0;
+        FO_DRIVER_VERSION version{};
+        auto luns = std::make_unique<FO_LUN_DATA_LIST>();
+        EXPECT_EQ(SDOpenDevice(0, &handle), 0u);
+        const std::vector<SD_UINT32> got = {ISDFoGetFoDriverVersion(static_cast<SD_UINT32>(handle), &version),
+                                            ISDFoGetLunData(static_cast<SD_UINT32>(handle), 0, nullptr, luns.get(), 0)};
+        EXPECT_EQ(SDCloseDevice(handle), 0u);  // the last close stops the library
+        EXPECT_EQ(api_priv_database, nullptr);
+        EXPECT_EQ(api_priv_data[0].features & VX_FEAT_SYSFS, 0u);
+        return got;
+    };
+    const auto on_ioctl_host = [&] {
+        sim::SimHost host;
+        sim::SimDriver driver;
+        sim::FabricSetup setup;
+        setup.adapters = {sim::adapter(0x2432, 1)};
+        sim::install_adapters(host, driver, setup);
+        sim::SimFailover fo;
+        fo.install(driver);
+        return answers();
+    };
+    const auto on_sysfs_host = [&] {
+        sysfstest::SysfsRig rig(0x2532);
+        rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+        return answers();
+    };
+    const std::vector<SD_UINT32> fresh = {0, 0}, sysfs = {SDERR_NOT_SUPPORTED, SDERR_NOT_SUPPORTED};
+    EXPECT_EQ(on_sysfs_host(), sysfs);
+    EXPECT_EQ(on_ioctl_host(), fresh);
+    EXPECT_EQ(on_sysfs_host(), sysfs);
     std::memset(api_priv_data, 0, sizeof api_priv_data);
 }
 
