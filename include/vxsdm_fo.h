@@ -29,6 +29,16 @@
  * driver's status as a status, and for driver status 15 (a SCSI status) the
  * driver's detail status itself. The function comments call these "the
  * failover request's statuses".
+ *
+ * @par The store a port's driver keeps
+ * The persistent functions ask the port's driver which configuration store
+ * it keeps (once it has said "the new one", it is not asked again). A driver
+ * that does not know the question keeps the old store. A driver that is busy
+ * or was interrupted cannot say: its request fails with EBUSY, EAGAIN,
+ * EINTR, EIO or ENOMEM, which the function returns, or the driver answers
+ * busy, which gives SDERR_DEVICE_BUSY; no store is then read or written, and
+ * nothing of the caller's is written. The function comments call these "the
+ * store question's statuses".
  */
 
 #ifdef __cplusplus
@@ -329,7 +339,8 @@ VXSDM_API SD_UINT32 ISDFoResetStatistics(SD_UINT32 Handle, SD_UINT32 Instance);
  * SDERR_INVALID_PARAMETER (pList is null, or Instance 32 and up); live:
  * SDERR_OUT_OF_MEMORY, the failover request's statuses; persistent:
  * SDERR_INVALID_PARAMETER (pWwn is null, or the port's driver has no module
- * name), SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE (the store cannot be read).
+ * name), SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE (the store cannot be read),
+ * the store question's statuses.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -351,7 +362,8 @@ VXSDM_API SD_UINT32 ISDFoGetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const 
  * Instance 32 and up); live: SDERR_OUT_OF_MEMORY, the failover request's
  * statuses; persistent: SDERR_INVALID_PARAMETER (pWwn is null, or the
  * port's driver has no module name), SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE
- * (the store cannot be read, parsed whole or saved).
+ * (the store cannot be read, parsed whole or saved), the store question's
+ * statuses.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -421,7 +433,8 @@ VXSDM_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, con
  * Instance 32 and up); persistent: SDERR_NOT_SUPPORTED (Handle names no open
  * port, or its driver keeps the old store), SDERR_INVALID_PARAMETER (the
  * port's driver has no module name), SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE
- * (the store cannot be read, holds a malformed token or more than 256);
+ * (the store cannot be read, holds a malformed token or more than 256), the
+ * store question's statuses;
  * live: SDERR_DEVICE_NOT_FOUND (Handle names no open port), the failover
  * request's statuses.
  * @par Threads
@@ -445,7 +458,8 @@ VXSDM_API SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_L
  * names no open port, or its driver keeps the old store),
  * SDERR_INVALID_PARAMETER (the port's driver has no module name),
  * SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE (the store cannot be read or
- * saved, or the option string would grow too long); live:
+ * saved, or the option string would grow too long), the store question's
+ * statuses; live:
  * SDERR_DEVICE_NOT_FOUND (Handle names no open port), the failover
  * request's statuses.
  * @par Threads
@@ -517,7 +531,8 @@ VXSDM_API SD_UINT32 ISDFoGetFoCapability(SD_UINT32 Handle, SD_PUINT32 pCapabilit
  * pBuffer, 256 bytes, only when the status is SDERR_NO_ERROR; nothing
  * otherwise.
  * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pBuffer is null);
- * SDERR_OUT_OF_MEMORY; SDERR_CONFIG_FILE (a store cannot be read).
+ * SDERR_OUT_OF_MEMORY; SDERR_CONFIG_FILE (a store cannot be read); the
+ * store question's statuses, for the driver of any supported module.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -535,7 +550,8 @@ VXSDM_API SD_UINT32 ISDFoGetPersistentDeviceEntryList(SD_PUINT8 pBuffer);
  * SDERR_BUFFER_TOO_SMALL; nothing otherwise.
  * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pBuffer is null);
  * SDERR_OUT_OF_MEMORY; SDERR_CONFIG_FILE (a store cannot be read);
- * SDERR_BUFFER_TOO_SMALL (more than 32 names: the first 32 are written).
+ * SDERR_BUFFER_TOO_SMALL (more than 32 names: the first 32 are written);
+ * the store question's statuses, for the driver of any supported module.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -554,7 +570,9 @@ VXSDM_API SD_UINT32 ISDFoGetPersistentTargetEntryList(SD_PUINT8 pBuffer);
  * Nothing of the caller's; the stores' files.
  * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pPortName is null);
  * SDERR_OUT_OF_MEMORY; SDERR_CONFIG_FILE (a store cannot be read, parsed
- * whole or saved); SDERR_INVALID_PARAMETER (no store holds the name).
+ * whole or saved); SDERR_INVALID_PARAMETER (no store holds the name); the
+ * store question's statuses, for the driver of any supported module, before
+ * any store is touched.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -570,7 +588,9 @@ VXSDM_API SD_UINT32 ISDFoDeletePersistentDeviceEntry(const SD_UINT8* pPortName);
  * Nothing of the caller's; the stores' files.
  * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pNodeName is null);
  * SDERR_OUT_OF_MEMORY; SDERR_CONFIG_FILE (a store cannot be read, parsed
- * whole or saved); SDERR_INVALID_PARAMETER (no store holds the name).
+ * whole or saved); SDERR_INVALID_PARAMETER (no store holds the name); the
+ * store question's statuses, for the driver of any supported module, before
+ * any store is touched.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

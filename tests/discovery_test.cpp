@@ -5,6 +5,7 @@
 #include "core/life/vx_discovery.h"
 #include "sim_adapters.h"
 #include "sim_queries.h"
+#include "sysfs_rig.h"
 #include "test_support.h"
 
 namespace {
@@ -218,6 +219,23 @@ TEST(Discovery, PortWhoseChipQueryFailsIsKeptWithoutFunctionAndHarmsNoWalk) {
     EXPECT_EQ(vxapi_get_api_priv_inst_from_adaptername("varnix-vxa2xxx-1"), ports[1]);
     EXPECT_NE(rig.host.stderr_text().find("vxapi_find_all_instances_n(0): chip ioctl failed. stat=1"),
               std::string::npos);
+}
+
+// Slot 0's sysfs switch follows the road each discovery takes; the slot's other bits (the store its port's driver
+// keeps, the other switches) stay.
+TEST(Discovery, SysfsSwitchFollowsTheRoadAndLeavesTheOtherBits) {
+    constexpr uint32_t kOther = VX_SLOT_NEW_CFG_STORE | VX_FEAT_LUN_4096;
+    api_priv_data[0].features = kOther;
+    {
+        sysfstest::SysfsRig rig(0x2532);
+        EXPECT_EQ(rig.discover(), 1u);
+        EXPECT_EQ(api_priv_data[0].features, kOther | VX_FEAT_SYSFS);
+    }
+    Rig rig({adapter(0x2432)});
+    rig.install();
+    EXPECT_EQ(rig.find(), std::pair(0, 1u));
+    EXPECT_EQ(api_priv_data[0].features, kOther);
+    api_priv_data[0] = vxapi_priv_db_t{};
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "failover/vx_fo_channel.h"
 #include "sim_adapters.h"
 #include "sim_failover.h"
+#include "sysfs_rig.h"
 #include "test_support.h"
 #include "vxsdm.h"
 
@@ -21,11 +22,19 @@ std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
     return a;
 }
 
-// The store test by module: its result times 10 plus the found flag.
+// The store test by module: 10 for the new store plus the found flag; -1 when the driver could not say.
 int store_and_found(const char* model) {
     uint8_t found = 7;
-    const int result = vxapi_drvr_support_new_cfg_store(model, &found);
-    return result * 10 + found;
+    bool new_store = true;
+    if (vxapi_drvr_support_new_cfg_store(model, &found, &new_store) != 0) return new_store ? -2 : -1;
+    return new_store * 10 + found;
+}
+
+// The store test by handle: 1 for the new store, 0 for the old.
+int new_store_of(uint32_t handle) {
+    bool new_store = false;
+    EXPECT_EQ(vxapi_hba_support_new_cfg_store(handle, 5, &new_store), 0u);
+    return new_store;
 }
 
 // Slot 0: driver instance 2, handle 7; slot 1: driver instance 1, handle 8.
@@ -201,11 +210,11 @@ TEST_F(FoTest, StoreDecisionAtTheVersionThresholds) {
         api_priv_data[0].features = VX_FEAT_NEW_IOCTL;
         rig.driver.find_port(2)->driver_data.DrvVer = v;
         rig.driver.clear_log();
-        EXPECT_EQ(vxapi_hba_support_new_cfg_store(7, 5) + vxapi_hba_support_new_cfg_store(7, 5), 2 * result);
+        EXPECT_EQ(new_store_of(7) + new_store_of(7), 2 * result);
         EXPECT_EQ(rig.driver.log().size(), result == 1 ? 1u : 2u) << int(v.Major) << "." << int(v.Minor);
     }
     rig.driver.inject_status(1);
-    EXPECT_EQ(vxapi_hba_support_new_cfg_store(8, 0), 0) << "a refused query is the old store";
+    EXPECT_EQ(new_store_of(8), 0) << "a refused query is the old store";
     // By module: slot 31 is never looked at; a port that cannot be opened
     // (the library does not load) is passed over.
     for (unsigned i = 0; i < 32; ++i) fill_slot(i, 1, 0, i < 31 ? "other" : "vxa2xxx");
@@ -213,6 +222,9 @@ TEST_F(FoTest, StoreDecisionAtTheVersionThresholds) {
     fill_slot(4, 1, 0);
     fill_slot(5, 2, 7);
     rig.host.set_euid(1000);
+    rig.driver.find_port(2)->specifics_errno = EBUSY;
+    EXPECT_EQ(store_and_found("vxa2xxx"), -1) << "a busy driver keeps neither store";
+    rig.driver.find_port(2)->specifics_errno = 0;
     EXPECT_EQ(store_and_found("vxa2xxx"), 11);
     EXPECT_EQ(store_and_found(""), 0);
 }
@@ -251,6 +263,45 @@ TEST(FoSlots, OpensFillTheSlotsAndClosesEmptyThem) {
     EXPECT_EQ(api_priv_data[0].apihandle, 0u);
     ASSERT_EQ(SDCloseDevice(handles[1]), 0u);
     EXPECT_EQ(api_priv_data[1].apihandle, 0u);
+    std::memset(api_priv_data, 0, sizeof api_priv_data);
+}
+
+// The sysfs switch belongs to the load that found its ports through sysfs: in one process, a start on an ioctl host
+// after one on a sysfs host answers failover requests as a fresh process does, and a start on a sysfs host after one
+// on an ioctl host refuses them. No stop leaves the switch on.
+TEST(FoSlots, SysfsModeBelongsToTheCurrentLoad) {
+    // Starts the library by opening the host's first port, asks the failover driver, and stops the library again.
+    const auto answers = [] {
+        int handle = 0;
+        FO_DRIVER_VERSION version{};
+        auto luns = std::make_unique<FO_LUN_DATA_LIST>();
+        EXPECT_EQ(SDOpenDevice(0, &handle), 0u);
+        const std::vector<SD_UINT32> got = {ISDFoGetFoDriverVersion(static_cast<SD_UINT32>(handle), &version),
+                                            ISDFoGetLunData(static_cast<SD_UINT32>(handle), 0, nullptr, luns.get(), 0)};
+        EXPECT_EQ(SDCloseDevice(handle), 0u);  // the last close stops the library
+        EXPECT_EQ(api_priv_database, nullptr);
+        EXPECT_EQ(api_priv_data[0].features & VX_FEAT_SYSFS, 0u);
+        return got;
+    };
+    const auto on_ioctl_host = [&] {
+        sim::SimHost host;
+        sim::SimDriver driver;
+        sim::FabricSetup setup;
+        setup.adapters = {sim::adapter(0x2432, 1)};
+        sim::install_adapters(host, driver, setup);
+        sim::SimFailover fo;
+        fo.install(driver);
+        return answers();
+    };
+    const auto on_sysfs_host = [&] {
+        sysfstest::SysfsRig rig(0x2532);
+        rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+        return answers();
+    };
+    const std::vector<SD_UINT32> fresh = {0, 0}, sysfs = {SDERR_NOT_SUPPORTED, SDERR_NOT_SUPPORTED};
+    EXPECT_EQ(on_sysfs_host(), sysfs);
+    EXPECT_EQ(on_ioctl_host(), fresh);
+    EXPECT_EQ(on_sysfs_host(), sysfs);
     std::memset(api_priv_data, 0, sizeof api_priv_data);
 }
 

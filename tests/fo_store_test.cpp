@@ -223,6 +223,83 @@ TEST(Store, TwoProcessesSaveAtOnce) {
     EXPECT_EQ(rig.host.read_file(kModules), kModulesAfter);
 }
 
+// Slot 0's driver (instance 0, of the new store) is asked which store it keeps, and may fail the question.
+struct AskingRig : StoreRig {
+    AskingRig() {
+        driver.attach(host);
+        port = &driver.add_port(driver.add_adapter());
+        fd = vx::sys().open("/dev/vxa2xxx", O_RDWR);
+        std::tie(api_priv_data[0].oshandle, api_priv_data[0].features) = std::tuple(fd, VX_FEAT_NEW_IOCTL);
+    }
+    ~AskingRig() { vx::sys().close(fd); }
+    void fail_question(int err, uint32_t status) {
+        std::tie(port->specifics_errno, port->specifics_status) = std::tie(err, status);
+    }
+    sim::SimDriver driver;
+    sim::SimPort* port = nullptr;
+    int fd = -1;
+};
+
+// A driver busy or interrupted when asked which store it keeps: the persistent set and get fail with its status
+// and touch no store. One that does not know the question keeps the old store, as ever. Either way, asked cleanly
+// afterwards, it keeps the new store and what a save writes a read gives back.
+TEST(Store, DriverThatCannotSayWhichStoreItKeeps) {
+    const struct Case { int err; uint32_t status, result; } cases[] = {  // result 0: the old store
+        {EBUSY, 0, EBUSY}, {EAGAIN, 0, EAGAIN}, {EINTR, 0, EINTR}, {EIO, 0, EIO}, {ENOMEM, 0, ENOMEM},
+        {0, EXT_STATUS_BUSY, SDERR_DEVICE_BUSY}, {EINVAL, 0, 0}, {ENOTTY, 0, 0}, {EOPNOTSUPP, 0, 0},
+        {0, EXT_STATUS_INVALID_PARAM, 0}, {0, EXT_STATUS_UNSUPPORTED_SUBCODE, 0}, {0, EXT_STATUS_NO_DRIVER_SUPPORT, 0},
+    };
+    auto luns = std::make_unique<FO_LUN_DATA_LIST>();
+    luns->EntryCount = 1;
+    luns->DataEntry[0] = {{0x20}, {0x21, 0, 0, 0, 0, 0, 0, 9}, 0, 0, 4, 0, 0, 0, {}};
+    std::memset(luns->DataEntry[0].Data, FO_LUN_ENABLED, 300);
+    const sim::Bytes entry = sim::bytes_of(&luns->DataEntry[0], sizeof luns->DataEntry[0]);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "errno " << c.err << ", status " << c.status);
+        AskingRig rig;
+        rig.fail_question(c.err, c.status);
+        const std::string option_file = rig.host.read_file(conf("vxa2xxx")), modules = rig.host.read_file(kModules);
+        const std::vector<std::string> before = rig.files();
+        auto back = std::make_unique<FO_LUN_DATA_LIST>();
+        std::memset(back.get(), 0xA5, sizeof *back);
+        EXPECT_EQ(ISDFoSetLunData(1, 0, rig.wwn[0], luns.get(), 1), c.result);
+        EXPECT_EQ(ISDFoGetLunData(1, 0, rig.wwn[0], back.get(), 1), c.result);
+        if (c.result != 0) {
+            EXPECT_EQ(rig.files(), before);
+            EXPECT_TRUE(sim::all_bytes(sim::bytes_of(back.get(), sizeof *back), 0, 0xA5));
+        } else {
+            EXPECT_EQ(rig.host.read_file(conf("vxa2xxx")) + module_value(), option_file + option_file);
+            const std::string token = "scsi-vxa0-tgt-4-di-0-port=2100000000000009";
+            EXPECT_NE(rig.host.read_file(kModules).find(token), std::string::npos);
+            EXPECT_EQ(sim::bytes_of(back->DataEntry[0].PortName, 8), sim::bytes_of(luns->DataEntry[0].PortName, 8));
+        }
+        rig.fail_question(0, 0);
+        ASSERT_EQ(ISDFoSetLunData(1, 0, rig.wwn[0], luns.get(), 1), 0u);
+        EXPECT_EQ(rig.host.read_file(kModules).find("vx2xopts=scsi-vxa0-tgt"), std::string::npos);
+        ASSERT_EQ(ISDFoGetLunData(1, 0, rig.wwn[0], back.get(), 1), 0u);
+        EXPECT_EQ(sim::bytes_of(&back->DataEntry[0], entry.size()), entry);
+        EXPECT_EQ(module_value(), rig.host.read_file(conf("vxa2xxx")));
+    }
+}
+
+// The other persistent functions take the same answer from a busy driver: its status, and no store touched.
+TEST(Store, BusyDriverStopsTheOtherPersistentFunctions) {
+    AskingRig rig;
+    rig.fail_question(EBUSY, 0);
+    const std::vector<std::string> before = rig.files();
+    FO_LB_POLICY_LIST list{0, 1, {}, {{{0xc0}, 3, {}}}};
+    uint8_t names[256];
+    std::memset(names, 0x5A, sizeof names);
+    const uint8_t held_by_both[8] = {0x50, 0, 0, 0, 0, 0, 0x0b, 0x0b};  // the vxa2300 store is asked first
+    EXPECT_EQ(ISDFoSetLBPolicy(1, 0, &list, 1), static_cast<SD_UINT32>(EBUSY));
+    EXPECT_EQ(ISDFoGetLBPolicy(1, 0, &list, 1), static_cast<SD_UINT32>(EBUSY));
+    EXPECT_EQ(ISDFoGetPersistentDeviceEntryList(names), static_cast<SD_UINT32>(EBUSY));
+    EXPECT_EQ(ISDFoDeletePersistentDeviceEntry(held_by_both), static_cast<SD_UINT32>(EBUSY));
+    EXPECT_EQ(rig.files(), before);
+    EXPECT_EQ(rig.host.stdout_text(), "");
+    EXPECT_TRUE(sim::all_bytes(sim::bytes_of(names, sizeof names), 0, 0x5A));
+}
+
 // Which store a save starts from: the module, else the option file unless the modules line still holds an
 // old-format store; only a missing file is an empty store.
 TEST(Store, StoreTextForASave) {

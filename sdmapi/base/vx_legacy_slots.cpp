@@ -61,3 +61,8 @@ void vxapi_legacy_slot_close(uint32_t handle, uint32_t open_cnt) {
         slot.oshandle = -1;
     }
 }
+
+void vxapi_legacy_sysfs_mode(bool on) {
+    uint32_t& features = api_priv_data[0].features;
+    features = on ? features | VX_FEAT_SYSFS : features & ~VX_FEAT_SYSFS;
+}

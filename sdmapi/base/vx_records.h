@@ -229,6 +229,11 @@ void vxapi_free_api_phy_info_mem();
 // one (open_cnt 0) clears their handle and descriptor.
 void vxapi_legacy_slot_open(const vxapi_priv_database* rec, uint32_t position);
 void vxapi_legacy_slot_close(uint32_t handle, uint32_t open_cnt);
+// Slot 0's sysfs switch (VX_FEAT_SYSFS) belongs to the current load:
+// discovery turns it on when it finds the ports through sysfs and off when it
+// looks for them on an ioctl road, and the unload turns it off. Slot 0's
+// other bits (the store the port's driver keeps, the other switches) stay.
+void vxapi_legacy_sysfs_mode(bool on);
 
 // The handle for a record that is being opened: position + 1, or, when
 // another open record already holds that value, the next value that no

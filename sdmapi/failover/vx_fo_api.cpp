@@ -152,20 +152,25 @@ bool path_query(const FO_PATH_REQUEST& req, uint8_t* query) {
     return true;
 }
 
-// The persistent road: the new store when the port's driver uses it.
+// The persistent road: the new store when the port's driver uses it. A
+// driver that cannot say which store it keeps has neither read nor written.
 uint32_t store_read(uint32_t handle, uint16_t instance, const uint8_t* wwn, FO_LUN_DATA_LIST* luns,
                     FO_TARGET_DATA_LIST* targets) {
-    if (vxapi_hba_support_new_cfg_store(handle, instance) == 1) {
-        return FoGetDataFromPersistentStorage(instance, luns, targets, wwn);
+    bool new_store = false;
+    if (const uint32_t status = vxapi_hba_support_new_cfg_store(handle, instance, &new_store); status != 0) {
+        return status;
     }
+    if (new_store) return FoGetDataFromPersistentStorage(instance, luns, targets, wwn);
     return vxapi_get_data_from_old_persist_store(instance, luns, targets, wwn);
 }
 
 uint32_t store_write(uint32_t handle, uint16_t instance, const uint8_t* wwn, const FO_LUN_DATA_LIST* luns,
                      const FO_TARGET_DATA_LIST* targets) {
-    if (vxapi_hba_support_new_cfg_store(handle, instance) == 1) {
-        return FoSetDataToPersistentStorage(instance, wwn, luns, targets);
+    bool new_store = false;
+    if (const uint32_t status = vxapi_hba_support_new_cfg_store(handle, instance, &new_store); status != 0) {
+        return status;
     }
+    if (new_store) return FoSetDataToPersistentStorage(instance, wwn, luns, targets);
     return vxapi_set_data_to_old_persist_store(instance, wwn, luns, targets);
 }
 

@@ -60,6 +60,25 @@ constexpr uint32_t kStatusMap[] = {
     SDERR_BUFFER_TOO_SMALL,
 };
 
+// The status of a driver-specifics query that failed because the driver was
+// busy or interrupted: it may answer the next time, so no store may be
+// chosen now. The ioctl's errno, or the failover status of a busy answer.
+// 0 for every other failure: a driver that does not know the request is an
+// older one, which keeps the old store.
+uint32_t busy_status(int result, int err, uint32_t status) {
+    if (result == -1) {
+        switch (err) {
+            case EBUSY:
+            case EAGAIN:
+            case EINTR:
+            case EIO:
+            case ENOMEM: return static_cast<uint32_t>(err);
+            default: return SDERR_NO_ERROR;
+        }
+    }
+    return result == 0 && status == EXT_STATUS_BUSY ? vx_fo_status(status, 0) : SDERR_NO_ERROR;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- slots
@@ -117,38 +136,48 @@ uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint32_t code, uint16_t sub_
 
 // ---------------------------------------------------------------- configuration store
 
-int vxapi_hba_support_new_cfg_store(uint32_t handle, uint16_t instance) {
+uint32_t vxapi_hba_support_new_cfg_store(uint32_t handle, uint16_t instance, bool* new_store) {
     (void)instance;
+    *new_store = false;
     vxapi_priv_db_t* slot = vx_fo_slot_by_handle(handle);
-    if (slot == nullptr) return 0;
-    if ((slot->features & VX_SLOT_NEW_CFG_STORE) != 0) return 1;
+    if (slot == nullptr) return SDERR_NO_ERROR;
+    if ((slot->features & VX_SLOT_NEW_CFG_STORE) != 0) {
+        *new_store = true;
+        return SDERR_NO_ERROR;
+    }
     vxapi_priv_database port = port_of(*slot);
     EXT_LN_DRIVER_DATA data{};
     uint32_t status = 0;
-    if (vxapi_get_driver_specifics(slot->oshandle, &port, &data, &status) != 0 || status != 0) return 0;
-    if (!uses_new_store(data.DrvVer)) return 0;
+    const int result = vxapi_get_driver_specifics(slot->oshandle, &port, &data, &status);
+    if (result != 0 || status != 0) return busy_status(result, errno, status);
+    if (!uses_new_store(data.DrvVer)) return SDERR_NO_ERROR;
     slot->features |= VX_SLOT_NEW_CFG_STORE;
-    return 1;
+    *new_store = true;
+    return SDERR_NO_ERROR;
 }
 
-int vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found) {
+uint32_t vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found, bool* new_store) {
     if (found != nullptr) *found = 0;
+    *new_store = false;
     // An empty name would match every slot that has no module name.
-    if (model == nullptr || *model == '\0') return 0;
+    if (model == nullptr || *model == '\0') return SDERR_NO_ERROR;
     // Slot 31 is never looked at.
     for (uint32_t i = 0; i + 1 < VX_LEGACY_SLOTS; ++i) {
         const vxapi_priv_db_t& slot = api_priv_data[i];
-        if (slot.phys_path[0] == '\0') return 0;
+        if (slot.phys_path[0] == '\0') return SDERR_NO_ERROR;
         if (!runs_module(slot, model)) continue;
         if (found != nullptr) *found = 1;
-        if (slot.apihandle != 0) return vxapi_hba_support_new_cfg_store(slot.apihandle, static_cast<uint16_t>(i));
+        if (slot.apihandle != 0) {
+            return vxapi_hba_support_new_cfg_store(slot.apihandle, static_cast<uint16_t>(i), new_store);
+        }
         int handle = 0;
         if (SDOpenDevice(i, &handle) != SDERR_NO_ERROR) continue;
-        const int result = vxapi_hba_support_new_cfg_store(static_cast<uint32_t>(handle), static_cast<uint16_t>(i));
+        const uint32_t status =
+            vxapi_hba_support_new_cfg_store(static_cast<uint32_t>(handle), static_cast<uint16_t>(i), new_store);
         SDCloseDevice(handle);
-        return result;
+        return status;
     }
-    return 0;
+    return SDERR_NO_ERROR;
 }
 
 // ---------------------------------------------------------------- shell

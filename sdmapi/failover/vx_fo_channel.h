@@ -56,12 +56,17 @@ static_assert(sizeof(FO_LUN_DATA_INPUT) == 32);
 // The status of a failover request for the driver's Status and DetailStatus.
 [[nodiscard]] uint32_t vx_fo_status(uint32_t status, uint32_t detail);
 
-// 1 when the driver of the handle's port uses the new configuration store
-// (slot bit VX_SLOT_NEW_CFG_STORE, set the first time the driver says so),
-// else 0. The instance is not used.
-[[nodiscard]] int vxapi_hba_support_new_cfg_store(uint32_t handle, uint16_t instance);
+// Whether the driver of the handle's port uses the new configuration store:
+// SDERR_NO_ERROR with *new_store true when it does (slot bit
+// VX_SLOT_NEW_CFG_STORE, set the first time the driver says so), false for
+// an older driver, for one that does not know the driver-specifics request,
+// and for a handle that names no port. A driver that is busy or was
+// interrupted cannot say, and no store may be chosen: the errno of its failed
+// request (EBUSY, EAGAIN, EINTR, EIO, ENOMEM), or SDERR_DEVICE_BUSY when it
+// answers busy, with *new_store false. The instance is not used.
+[[nodiscard]] uint32_t vxapi_hba_support_new_cfg_store(uint32_t handle, uint16_t instance, bool* new_store);
 
-// 1 when the first port (slots 0 to 30, up to the first free slot) that
-// runs the driver module and is open, or can be opened, uses the new store;
-// *found = 1 when a slot runs that module. A port opened here is closed again.
-[[nodiscard]] int vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found);
+// The same question for the first port (slots 0 to 30, up to the first free
+// slot) that runs the driver module and is open, or can be opened; *found = 1
+// when a slot runs that module. A port opened here is closed again.
+[[nodiscard]] uint32_t vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found, bool* new_store);

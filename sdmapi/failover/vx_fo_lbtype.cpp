@@ -130,6 +130,20 @@ uint32_t persistent_port(uint32_t handle, uint32_t* port) {
 
 void say(const char* line) { vx::sys().write_stdout(line, std::strlen(line)); }
 
+// The persistent road needs a driver of the new store: SDERR_NO_ERROR when
+// the handle's port has one; the status of a driver that could not say which
+// store it keeps; else SDERR_NOT_SUPPORTED, after the refusal on standard
+// output.
+uint32_t new_store_or_refusal(uint32_t handle, uint16_t instance, const char* refusal) {
+    bool new_store = false;
+    if (const uint32_t status = vxapi_hba_support_new_cfg_store(handle, instance, &new_store); status != 0) {
+        return status;
+    }
+    if (new_store) return SDERR_NO_ERROR;
+    say(refusal);
+    return SDERR_NOT_SUPPORTED;
+}
+
 }  // namespace
 
 uint32_t vxfoapi_get_lbtype_key(uint32_t type, uint32_t* key, std::string_view copy) {
@@ -263,9 +277,8 @@ SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_L
     VxApiLock api_lock;
     if (pList == nullptr || Instance >= VX_LEGACY_SLOTS) return SDERR_INVALID_PARAMETER;
     if (Persistent != 0) {
-        if (vxapi_hba_support_new_cfg_store(Handle, Instance) == 0) {
-            say("Get LB not supported\n");
-            return SDERR_NOT_SUPPORTED;
+        if (const uint32_t status = new_store_or_refusal(Handle, Instance, "Get LB not supported\n"); status != 0) {
+            return status;
         }
         return vxfoapi_get_set_lbtype(Handle, Instance, pList, 0);
     }
@@ -284,9 +297,8 @@ SD_UINT32 ISDFoSetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, const FO_LB_POL
     VxApiLock api_lock;
     if (pList == nullptr || Instance >= VX_LEGACY_SLOTS || pList->Count > kApiEntries) return SDERR_INVALID_PARAMETER;
     if (Persistent != 0) {
-        if (vxapi_hba_support_new_cfg_store(Handle, Instance) == 0) {
-            say("Set LB not supported\n");
-            return SDERR_NOT_SUPPORTED;
+        if (const uint32_t status = new_store_or_refusal(Handle, Instance, "Set LB not supported\n"); status != 0) {
+            return status;
         }
         FO_LB_POLICY_LIST copy = *pList;
         return vxfoapi_get_set_lbtype(Handle, Instance, &copy, 1);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <span>
@@ -37,20 +38,32 @@ constexpr size_t kNameSize = 8;
 enum class Store : uint8_t { None, New, Old };
 
 // Which store of the module to visit: the new one when its driver uses it,
-// the old one when a port runs the module, else none.
-Store store_of(const char* model) {
+// the old one when a port runs the module, else none. SDERR_NO_ERROR, or the
+// status of a driver that could not say which store it keeps (then none).
+uint32_t store_of(const char* model, Store* store) {
     uint8_t found = 0;
-    if (vxapi_drvr_support_new_cfg_store(model, &found) != 0) return Store::New;
-    return found != 0 ? Store::Old : Store::None;
+    bool new_store = false;
+    const uint32_t status = vxapi_drvr_support_new_cfg_store(model, &found, &new_store);
+    *store = Store::None;
+    if (status != SDERR_NO_ERROR) return status;
+    if (new_store) {
+        *store = Store::New;
+    } else if (found != 0) {
+        *store = Store::Old;
+    }
+    return SDERR_NO_ERROR;
 }
 
 using OldList = uint32_t (*)(const char*, hbalist_entry*);
 
 // Reads a module's store into the records, an old-format store through
 // old_list. 0 when read; SDERR_UNKNOWN when there is nothing to read;
-// SDERR_CONFIG_FILE when the store cannot be read.
+// SDERR_CONFIG_FILE when the store cannot be read; the status of a driver
+// that could not say which store it keeps.
 uint32_t read_store(const char* model, hbalist_entry* records, OldList old_list) {
-    switch (store_of(model)) {
+    Store store = Store::None;
+    if (const uint32_t status = store_of(model, &store); status != SDERR_NO_ERROR) return status;
+    switch (store) {
         case Store::New: {
             std::string text;
             const VxFoStoreText found = vx_fo_get_store_text(model, false, &text);
@@ -146,14 +159,21 @@ uint32_t delete_entry(const uint8_t* name, Remove remove, OldDelete del, const c
     if (name == nullptr) return SDERR_INVALID_PARAMETER;
     VxFoRecords work;
     if (!work.allocate()) return SDERR_OUT_OF_MEMORY;
+    // Every driver says which store it keeps before any store is touched: a
+    // driver that cannot say stops the delete with nothing saved.
+    Store stores[std::size(kSupportedModules)] = {};
+    for (size_t m = 0; m < std::size(kSupportedModules); ++m) {
+        if (const uint32_t status = store_of(kSupportedModules[m], &stores[m]); status != SDERR_NO_ERROR) return status;
+    }
     // No other process saves a store between this delete's reads and saves.
     const VxFoStoreLock lock;
     bool matched = false;
-    for (const char* model : kSupportedModules) {
+    for (size_t m = 0; m < std::size(kSupportedModules); ++m) {
+        const char* model = kSupportedModules[m];
         work.clear();
         bool removed = false;
         uint32_t status = SDERR_NO_ERROR;
-        switch (store_of(model)) {
+        switch (stores[m]) {
             case Store::New:
                 status = delete_from_new_store(model, work.get(), name, remove, no_memory, &removed);
                 break;

@@ -179,7 +179,7 @@ Made DeviceWalk::port(uint32_t host_no) {
             return out_of_memory(">> mem alloc failed, exiting");
         }
     }
-    api_priv_data[0].features = VX_FEAT_SYSFS;
+    vxapi_legacy_sysfs_mode(true);
     rec->features = VX_FEAT_SYSFS;
     rec->drvr_inst = *index_;
     rec->host_no = host_no;

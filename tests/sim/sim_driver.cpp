@@ -182,6 +182,9 @@ SimReply SimDriver::dispatch(const SimRequest& req) {
         if (port == nullptr) return SimReply::with_status(kStatusNotFound);
         r.hba_select = port->host_no;
     } else if (req.command == kCmdDriverSpecific) {
+        if (req.port->specifics_errno != 0) r.error = req.port->specifics_errno;
+        if (req.port->specifics_status != 0) r.status = req.port->specifics_status;
+        if (r.error != 0 || r.status != 0) return r;
         return SimReply::with_record(req.port->driver_data);
     } else {
         auto rec = req.port->records.find({req.command, req.sub_code});

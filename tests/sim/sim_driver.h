@@ -62,6 +62,8 @@ struct SimPort {
     uint16_t pci_domain = 0, pci_bus = 0, pci_dev_func = 0;
     std::vector<uint8_t> nvram;
     EXT_LN_DRIVER_DATA driver_data{};  // the answer of driver specifics (0xFC)
+    int specifics_errno = 0;            // nonzero: driver specifics fails with this errno
+    uint32_t specifics_status = 0;      // nonzero: driver specifics answers this status, without its record
     // Canned answers by (command, sub-code): a request that no handler takes
     // gets these bytes with status 0 (node, port and chip queries and the like).
     std::map<std::pair<uint8_t, uint16_t>, std::vector<uint8_t>> records;

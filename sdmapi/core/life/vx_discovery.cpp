@@ -364,6 +364,9 @@ public:
         : road_(road), driver_name_(driver_name), path_(path), api_inst_(api_inst) {}
 
     int go(uint32_t* start_inst) {
+        // The ports are looked for on an ioctl road: the sysfs switch an
+        // earlier load left on is not this load's.
+        vxapi_legacy_sysfs_mode(false);
         const uint16_t first = api_inst_;
         while (api_inst_ < num_hosts_ && drvr_inst_ < VX_MAX_DRIVER_INSTANCES) {
             const Step step = attempt();

@@ -218,6 +218,7 @@ int vxapi_unload_lib() {
 
     stop_event_thread();
     vxapi_cleanup_hbas();
+    vxapi_legacy_sysfs_mode(false);
     vxapi_nl_close_sockets();
 
     int rc = 0;
