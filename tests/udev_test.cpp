@@ -2,9 +2,12 @@
 // 0:0 (sdc), 0:1 (sdd) and 0:2 (a hostile block name) scsi_id can identify.
 #include <sys/stat.h>
 
+#include <set>
+#include <sstream>
 #include <tuple>
 
 #include "platform/vx_platform.h"
+#include "udev_lines.h"
 #include "udev_rig.h"
 
 namespace {
@@ -267,6 +270,86 @@ TEST(Udev, TextHelpersAndHandEditedLines) {
         char out[VXAPI_UDEV_LINE_SIZE];
         EXPECT_EQ(vxapi_convert_udevobj_to_rule(r, out), 1);  // missing texts
         vxapi_free_udev_rule(r);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+using udevtest::HandRow;
+
+// The LUN's whole-disk line as udev reads it, when the text has one.
+std::optional<std::vector<udevread::Item>> whole_line_of_lun(const std::string& text) {
+    std::optional<std::vector<udevread::Item>> found;
+    for (const udevread::Line& l : udevread::lines(text)) {
+        const auto items = l.comment ? std::nullopt : udevread::items(l.body);
+        if (!items || !udevread::of_lun(*items, kGuidC)) continue;
+        if (std::ranges::any_of(*items, [](auto& i) { return i.key == "KERNEL" && i.value == "sd*[!0-9]"; })) {
+            found = items;
+        }
+    }
+    return found;
+}
+
+std::multiset<std::string> words(const std::string& text) {
+    std::multiset<std::string> out;
+    std::istringstream in(text);
+    for (std::string w; in >> w;) out.insert(w);
+    return out;
+}
+
+std::multiset<std::string> name_set(const std::vector<udevread::Item>& items) {
+    const std::vector<std::string> names = udevread::names(items);
+    return {names.begin(), names.end()};
+}
+
+// Each hand-edited line through the public set, get and delete: either the call fails with the file unchanged, or
+// the LUN's line keeps every other item (text, operator and place) and its names are the old ones plus those set
+// (minus those deleted); the other lines stay, and the get answers every name of the line before and after.
+TEST(Udev, HandEditedLinesChangeOnlyTheirNames) {
+    for (const HandRow& row : udevtest::hand_rows()) {
+        SCOPED_TRACE(row.what);
+        UdevRig rig;
+        const std::string text = "# names\n" + rule(true, kGuidD, "c ") + row.line + rule(false, kGuidD, "c_part%n ") +
+                                 "# end\n";
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, text);
+        const auto old_line = whole_line_of_lun(text);
+        const std::multiset<std::string> old_names = old_line ? name_set(*old_line) : std::multiset<std::string>{};
+        if (row.ok && old_line) {
+            EXPECT_EQ(words(rig.sd_get(0)), old_names);
+        }
+
+        const SD_UINT32 status = row.set ? rig.sd_set(0, row.names) : rig.sd_del(0, row.names);
+        ASSERT_EQ(status, row.ok ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
+        const std::string after = rig.rules();
+        if (!row.ok) {
+            EXPECT_EQ(after, text);
+            continue;
+        }
+        std::multiset<std::string> want = old_names;
+        for (const std::string& n : words(row.names)) row.set ? void(want.insert(n)) : void(want.erase(n));
+        // A line that assigns nothing but its names goes with its last name.
+        const auto new_line = whole_line_of_lun(after);
+        ASSERT_TRUE(new_line.has_value() || want.empty());
+        if (new_line) {
+            EXPECT_EQ(name_set(*new_line), want);
+            EXPECT_EQ(words(rig.sd_get(0)), want.empty() ? words("unchanged") : want);  // no names: buffer untouched
+        }
+        if (old_line && new_line) {
+            EXPECT_EQ(udevread::others(*new_line), udevread::others(*old_line));
+        }
+        // Every line but the LUN's, and every comment line, stays in its place.
+        size_t at = 0;
+        for (const udevread::Line& l : udevread::lines(text)) {
+            const auto items = l.comment ? std::nullopt : udevread::items(l.body);
+            const bool lun = items && udevread::of_lun(*items, kGuidC);
+            for (const std::string& p : l.physical) {
+                if (lun && p.find_first_not_of(" \t") != p.find('#')) continue;
+                at = after.find(p, at);
+                ASSERT_NE(at, std::string::npos) << p;
+            }
+        }
     }
 }
 
