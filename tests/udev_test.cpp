@@ -8,6 +8,7 @@
 
 #include "platform/vx_platform.h"
 #include "udev_lines.h"
+#include "sim_steps.h"
 #include "udev_rig.h"
 
 namespace {
@@ -349,6 +350,43 @@ TEST(Udev, HandEditedLinesChangeOnlyTheirNames) {
                 at = after.find(p, at);
                 ASSERT_NE(at, std::string::npos) << p;
             }
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A set and a delete made to fail at each of their steps in turn: the backup is the earlier one or the whole old
+// rules, and the rules are the old ones whenever the call failed (else the new ones).
+TEST(Udev, BackupIsTheEarlierOneOrTheWholeOldRules) {
+    const std::string old_rules = "# mine\n" + rule(false, kGuidC, "a_part%n ") + rule(true, kGuidC, "a ");
+    const struct {
+        bool set;
+        const char* earlier;  // backup, or null for none
+    } cases[] = {{true, "earlier backup\n"}, {false, "earlier backup\n"}, {true, nullptr}};
+    for (const auto& c : cases) {
+        std::string new_rules;
+        for (unsigned step = 0;; ++step) {  // 0: nothing fails
+            SCOPED_TRACE(testing::Message() << c.set << " " << step);
+            UdevRig rig;
+            rig.host.write_file(VXAPI_UDEV_RULES_FILE, old_rules);
+            if (c.earlier != nullptr) rig.host.write_file(VXAPI_UDEV_BACKUP_FILE, c.earlier);
+            sim::StepFaults faults(rig.host, step, sim::StepFaults::Act::Fail);
+            const SD_UINT32 status = c.set ? rig.sd_set(0, "b") : rig.sd_del(0, "a");
+            const bool reached = step == 0 || faults.steps() >= step;
+            const std::string backup = rig.host.exists(VXAPI_UDEV_BACKUP_FILE) ? rig.host.read_file(VXAPI_UDEV_BACKUP_FILE)
+                                                                                 : "(none)";
+            EXPECT_TRUE(backup == old_rules || backup == (c.earlier != nullptr ? c.earlier : "(none)")) << backup;
+            if (step == 0) {
+                ASSERT_EQ(status, SDERR_NO_ERROR);
+                EXPECT_EQ(backup, old_rules);
+                new_rules = rig.rules();
+                EXPECT_NE(new_rules, old_rules);
+            }
+            EXPECT_EQ(rig.rules(), status == SDERR_NO_ERROR ? new_rules : old_rules);
+            if (!reached) break;
         }
     }
 }
