@@ -5,6 +5,9 @@
 //   udev/99-DU-DUV.rules       the rules after names were set and deleted
 //   udev/links                 the links udev must make of them, one a line
 //                              ("%n" where udev puts the kernel number)
+//   udev/rows/<n>/before.rules, after.rules, change
+//                              a hand-edited line of a LUN before and after
+//                              a set ("+ names") or a delete ("- names")
 //   modprobe/<case>/<file>.conf, modprobe/<case>.expected
 //                              a file holding options lines, and the driver
 //                              lines that "modprobe --showconfig" must give
@@ -71,6 +74,23 @@ TEST(RealToolsFiles, UdevRules) {
         links.insert(links.end(), {name, name + std::string("_part%n")});
     }
     put("udev/links", joined(links));
+}
+
+// The hand-edited lines that udev_real_test.sh can make match its test device, before and after the change.
+TEST(RealToolsFiles, UdevHandEditedRows) {
+    NEED_OUT_DIR();
+    int n = 0;
+    for (const udevtest::HandRow& row : udevtest::hand_rows()) {
+        if (!row.real) continue;
+        SCOPED_TRACE(row.what);
+        udevtest::UdevRig rig;
+        const std::string dir = "udev/rows/" + std::to_string(n++) + "/";
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# " + std::string(row.what) + "\n" + row.line);
+        put(dir + "before.rules", rig.rules());
+        ASSERT_EQ(row.set ? rig.sd_set(0, row.names) : rig.sd_del(0, row.names), SDERR_NO_ERROR);
+        put(dir + "after.rules", rig.rules());
+        put(dir + "change", std::string(row.set ? "+ " : "- ") + row.names + "\n");
+    }
 }
 
 // The driver's module parameter for its next load, in its modprobe file.

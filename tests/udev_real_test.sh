@@ -7,6 +7,10 @@
 #  2. The same file with each rule's match keys replaced by the test device's
 #     kernel name: udev reads it without complaint and makes exactly the links
 #     that were set ("%n" being the device's kernel number).
+#  3. Hand-edited lines of a LUN before and after a set or delete, made to
+#     match the test device (its kernel name for the whole-disk pattern, the
+#     LUN's serial and vendor given to it by an earlier rule): udev makes the
+#     same links after as before, plus those set or minus those deleted.
 # Usage: udev_real_test.sh FILES_PROGRAM. Exit 77 (skipped) where udevadm,
 # private mount namespaces or a block device are missing.
 set -euo pipefail
@@ -31,7 +35,7 @@ number=$(sed -E 's/^.*[^0-9]([0-9]*)$/\1/' <<<"$kernel")
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-VXSDM_CONFIG_OUT=$tmp/out "$program" --gtest_filter='RealToolsFiles.UdevRules' >"$tmp/program.log" 2>&1 ||
+VXSDM_CONFIG_OUT=$tmp/out "$program" --gtest_filter='RealToolsFiles.Udev*' >"$tmp/program.log" 2>&1 ||
   { cat "$tmp/program.log"; exit 1; }
 written=$tmp/out/udev/$rules_name
 mkdir "$tmp/written" "$tmp/matched" "$tmp/empty"
@@ -69,9 +73,32 @@ sed -n 's/^DEVLINKS=//p' "$tmp/matched.log" | tr ' ' '\n' | sed -n 's|^/dev/||p'
 sed "s/%n/$number/" "$tmp/out/udev/links" | sort -u >"$tmp/expected"
 diff -u "$tmp/expected" "$tmp/links" || fail "udev made other links than the names set"
 
+# The links udev makes of a rules file of a row, made to match the device.
+row_links() {
+  local dir=$tmp/row
+  rm -rf "$dir"; mkdir "$dir"
+  echo 'ENV{ID_SERIAL}="600a0b80001", ENV{VX_VENDOR}="0x7a5a"' >"$dir/00-device.rules"
+  sed -e 's/"sd\*\[!0-9\]"/"'"$kernel"'"/g' -e 's/ATTRS{vendor}=="0x7a5a"/ENV{VX_VENDOR}=="0x7a5a"/g' "$1" >"$dir/$rules_name"
+  udev_test "$dir" >"$2.log" || { cat "$2.log"; fail "udevadm test on $1"; }
+  sed -n 's/^DEVLINKS=//p' "$2.log" | tr ' ' '\n' | sed -n 's|^/dev/||p' | sort -u >"$2"
+}
+rows=0
+for row in "$tmp"/out/udev/rows/*/; do
+  [ -f "$row/change" ] || continue
+  rows=$((rows + 1))
+  row_links "$row/before.rules" "$tmp/before"
+  row_links "$row/after.rules" "$tmp/after"
+  read -r sign names <"$row/change"
+  tr ' ' '\n' <<<"$names" | sort -u >"$tmp/named"
+  if [ "$sign" = + ]; then sort -u "$tmp/before" "$tmp/named"; else comm -23 "$tmp/before" "$tmp/named"; fi >"$tmp/expected"
+  [ -s "$tmp/before" ] || [ -s "$tmp/after" ] || fail "udev made no link of $row: the rules did not match the device"
+  diff -u "$tmp/expected" "$tmp/after" ||
+    { fail "udev made other links after the change of $row"; cat "$row/before.rules" "$row/after.rules"; }
+done
+
 if [ "$status" != 0 ]; then
   echo "== the rules file as written"; cat "$written"
   echo "== udevadm test of the matching rules"; cat "$tmp/matched.log"
   exit 1
 fi
-echo "udev ($udevadm) read the rules file on $kernel: $(wc -l <"$tmp/links") links as set"
+echo "udev ($udevadm) read the rules file on $kernel: $(wc -l <"$tmp/links") links as set; $rows hand-edited rows"

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "base/vx_env.h"
 #include "core/io/vx_udev.h"
@@ -52,6 +53,50 @@ inline std::string rule(bool whole, const char* guid, const std::string& names, 
                         const char* vendor = "0x7a5a") {
     return std::string("KERNEL==\"") + (whole ? "sd*[!0-9]" : "sd*[0-9]") + "\", SUBSYSTEM==\"block\", " + key +
            "{vendor}==\"" + vendor + "\", ENV{ID_SERIAL}==\"" + guid + "\", SYMLINK+=\"" + names + "\"\n";
+}
+
+}  // namespace udevtest
+
+namespace udevtest {
+
+// Lines of LUN 0:0 (sdc) edited by hand, each in a rules file between a comment and the rules of LUN 0:1: a set or
+// delete of some names either fails with the file unchanged or changes the names only.
+struct HandRow {
+    const char* what;
+    std::string line;   // the LUN's line (or lines)
+    bool set;           // else delete
+    const char* names;  // set or deleted
+    bool ok;            // else SDERR_CONFIG_FILE
+    bool real;          // run through the real udev too (its match items can be made to match a test device)
+};
+
+inline std::vector<HandRow> hand_rows() {
+    const std::string K = "KERNEL==\"sd*[!0-9]\"", S = "SUBSYSTEM==\"block\"", V = "ATTRS{vendor}==\"0x7a5a\"",
+                      G = std::string("ENV{ID_SERIAL}==\"") + kGuidC + "\"";
+    const std::string base = K + ", " + S + ", " + V + ", ";
+    return {
+        {"two link lists", base + G + ", SYMLINK+=\"a\", SYMLINK+=\"x\"\n", true, "b", true, true},
+        {"two link lists, one deleted", base + G + ", SYMLINK+=\"a\", SYMLINK+=\"x\"\n", false, "a", true, true},
+        {"two link lists, a name of each deleted", base + G + ", SYMLINK+=\"a y\", SYMLINK+=\"x\"\n", false, "x a", true,
+         true},
+        {"another attribute of the same key", base + "ATTRS{model}==\"M\", " + G + ", SYMLINK+=\"a \"\n", true, "b",
+         true, false},
+        {"a key holding another", K + ", " + S + ", SUBSYSTEMS==\"scsi\", " + V + ", " + G + ", SYMLINK+=\"a \"\n", true,
+         "b", true, false},
+        {"blanks around the operator", base + G + ", SYMLINK += \"a\"\n", true, "b", true, true},
+        {"every disk but this one", base + "ENV{ID_SERIAL}!=\"" + kGuidC + "\", SYMLINK+=\"a \"\n", true, "b", true,
+         true},
+        {"other keys", "ACTION==\"add\", " + base + G + ", OWNER=\"root\", MODE=\"0660\", SYMLINK+=\"a \"\n", true, "b",
+         true, true},
+        {"other keys, the last name deleted", "ACTION==\"add\", " + base + G + ", OWNER=\"root\", SYMLINK+=\"a \"\n", false,
+         "a", true, true},
+        {"an indented comment", "  # note\n" + base + G + ", SYMLINK+=\"a \"\n", true, "b", true, true},
+        {"a line going on in the next", base + "\\\n    " + G + ", SYMLINK+=\"a\"\n", true, "b", true, true},
+        {"a comment within a continued line", base + "\\\n  # inside\n" + G + ", SYMLINK+=\"a\"\n", false, "a", true,
+         true},
+        {"an open quote", base + G + ", SYMLINK+=\"a\n", true, "b", false, false},
+        {"a key without an operator", base + G + ", OWNER, SYMLINK+=\"a\"\n", true, "b", false, false},
+    };
 }
 
 }  // namespace udevtest

@@ -2,9 +2,13 @@
 // 0:0 (sdc), 0:1 (sdd) and 0:2 (a hostile block name) scsi_id can identify.
 #include <sys/stat.h>
 
+#include <set>
+#include <sstream>
 #include <tuple>
 
 #include "platform/vx_platform.h"
+#include "udev_lines.h"
+#include "sim_steps.h"
 #include "udev_rig.h"
 
 namespace {
@@ -187,9 +191,10 @@ TEST(Udev, RulesKeepTheirModeOwnerAndGroup) {
 }
 
 // A hand-edited whole-disk rule line of LUN 0:0 with the name "a", between a comment and the rules of LUN 0:1, through
-// the public functions: "b" set, read and deleted. Items in any order, blanks around them, an empty value: the line is
-// rebuilt in the library's order and reads back with the names set. A damaged item, or a line that would not read back
-// as a whole-disk rule once rebuilt: both changes fail and the file stays as it was.
+// the public functions: "b" set, read and deleted. Items in any order, blanks around them, an empty value: only the
+// names item changes, every other item and separator stays where and as it was, and the delete gives the line back. A
+// damaged item, or a KERNEL== item that names neither the disk nor its partitions: both changes fail and the file stays
+// as it was.
 TEST(Udev, HandEditedLinesOfTheLun) {
     const std::string K = "KERNEL==\"sd*[!0-9]\"", S = "SUBSYSTEM==\"block\"", V = "ATTRS{vendor}==\"0x7a5a\"",
                       G = std::string("ENV{ID_SERIAL}==\"") + kGuidC + "\"", N = "SYMLINK+=\"a \"";
@@ -202,14 +207,13 @@ TEST(Udev, HandEditedLinesOfTheLun) {
         const char* what;
         std::string line;
         bool rebuilt;
-        const char* vendor = "0x7a5a";  // of the rebuilt line
     } cases[] = {
         {"vendor after the names", items({K, S, G, N, V}) + "\n", true},
         {"kernel last, CR LF", items({S, V, G, N, K}) + "\r\n", true},
         {"identifier last", items({K, S, V, N, G}) + "\n", true},
         {"names first, old vendor key", items({N, G, "SYSFS{vendor}==\"0x7a5a\"", S, K}) + "\n", true},
         {"blanks around the items", items({K, S, V, G, N}, " ,\t") + " \n", true},
-        {"empty vendor", items({K, S, "ATTRS{vendor}==\"\"", G, N}) + "\n", true, ""},
+        {"empty vendor", items({K, S, "ATTRS{vendor}==\"\"", G, N}) + "\n", true},
         {"kernel without its opening quote", items({"KERNEL==sd*[!0-9]\"", S, V, G, N}) + "\n", false},
         {"kernel without quotes", items({"KERNEL==sd*[!0-9]", S, V, G, N}) + "\n", false},
         {"names without their closing quote", items({K, S, V, G, "SYMLINK+=\"a "}) + "\n", false},
@@ -226,14 +230,14 @@ TEST(Udev, HandEditedLinesOfTheLun) {
         rig.host.write_file(VXAPI_UDEV_RULES_FILE, text);
         const SD_UINT32 status = c.rebuilt ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
         EXPECT_EQ(rig.sd_set(0, "b"), status);
-        EXPECT_EQ(rig.rules(), c.rebuilt ? before + rule(true, kGuidC, "a b ", "ATTRS", c.vendor) + after +
-                                               rule(false, kGuidC, "b_part%n ")
-                                         : text);
+        std::string changed = c.line;
+        if (c.rebuilt) changed.replace(changed.find(N), N.size(), "SYMLINK+=\"a b \"");
+        EXPECT_EQ(rig.rules(), c.rebuilt ? before + changed + after + rule(false, kGuidC, "b_part%n ") : text);
         if (c.rebuilt) {
             EXPECT_EQ(rig.sd_get(0), "a b ");
         }
         EXPECT_EQ(rig.sd_del(0, "b"), status);
-        EXPECT_EQ(rig.rules(), c.rebuilt ? before + rule(true, kGuidC, "a ", "ATTRS", c.vendor) + after : text);
+        EXPECT_EQ(rig.rules(), text);
         if (c.rebuilt) {
             EXPECT_EQ(rig.sd_get(0), "a ");
         }
@@ -267,6 +271,123 @@ TEST(Udev, TextHelpersAndHandEditedLines) {
         char out[VXAPI_UDEV_LINE_SIZE];
         EXPECT_EQ(vxapi_convert_udevobj_to_rule(r, out), 1);  // missing texts
         vxapi_free_udev_rule(r);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+using udevtest::HandRow;
+
+// The LUN's whole-disk line as udev reads it, when the text has one.
+std::optional<std::vector<udevread::Item>> whole_line_of_lun(const std::string& text) {
+    std::optional<std::vector<udevread::Item>> found;
+    for (const udevread::Line& l : udevread::lines(text)) {
+        const auto items = l.comment ? std::nullopt : udevread::items(l.body);
+        if (!items || !udevread::of_lun(*items, kGuidC)) continue;
+        if (std::ranges::any_of(*items, [](auto& i) { return i.key == "KERNEL" && i.value == "sd*[!0-9]"; })) {
+            found = items;
+        }
+    }
+    return found;
+}
+
+std::multiset<std::string> words(const std::string& text) {
+    std::multiset<std::string> out;
+    std::istringstream in(text);
+    for (std::string w; in >> w;) out.insert(w);
+    return out;
+}
+
+std::multiset<std::string> name_set(const std::vector<udevread::Item>& items) {
+    const std::vector<std::string> names = udevread::names(items);
+    return {names.begin(), names.end()};
+}
+
+// Each hand-edited line through the public set, get and delete: either the call fails with the file unchanged, or
+// the LUN's line keeps every other item (text, operator and place) and its names are the old ones plus those set
+// (minus those deleted); the other lines stay, and the get answers every name of the line before and after.
+TEST(Udev, HandEditedLinesChangeOnlyTheirNames) {
+    for (const HandRow& row : udevtest::hand_rows()) {
+        SCOPED_TRACE(row.what);
+        UdevRig rig;
+        const std::string text = "# names\n" + rule(true, kGuidD, "c ") + row.line + rule(false, kGuidD, "c_part%n ") +
+                                 "# end\n";
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, text);
+        const auto old_line = whole_line_of_lun(text);
+        const std::multiset<std::string> old_names = old_line ? name_set(*old_line) : std::multiset<std::string>{};
+        if (row.ok && old_line) {
+            EXPECT_EQ(words(rig.sd_get(0)), old_names);
+        }
+
+        const SD_UINT32 status = row.set ? rig.sd_set(0, row.names) : rig.sd_del(0, row.names);
+        ASSERT_EQ(status, row.ok ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
+        const std::string after = rig.rules();
+        if (!row.ok) {
+            EXPECT_EQ(after, text);
+            continue;
+        }
+        std::multiset<std::string> want = old_names;
+        for (const std::string& n : words(row.names)) row.set ? void(want.insert(n)) : void(want.erase(n));
+        // A line that assigns nothing but its names goes with its last name.
+        const auto new_line = whole_line_of_lun(after);
+        ASSERT_TRUE(new_line.has_value() || want.empty());
+        if (new_line) {
+            EXPECT_EQ(name_set(*new_line), want);
+            EXPECT_EQ(words(rig.sd_get(0)), want.empty() ? words("unchanged") : want);  // no names: buffer untouched
+        }
+        if (old_line && new_line) {
+            EXPECT_EQ(udevread::others(*new_line), udevread::others(*old_line));
+        }
+        // Every line but the LUN's, and every comment line, stays in its place.
+        size_t at = 0;
+        for (const udevread::Line& l : udevread::lines(text)) {
+            const auto items = l.comment ? std::nullopt : udevread::items(l.body);
+            const bool lun = items && udevread::of_lun(*items, kGuidC);
+            for (const std::string& p : l.physical) {
+                if (lun && p.find_first_not_of(" \t") != p.find('#')) continue;
+                at = after.find(p, at);
+                ASSERT_NE(at, std::string::npos) << p;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A set and a delete made to fail at each of their steps in turn: the backup is the earlier one or the whole old
+// rules, and the rules are the old ones whenever the call failed (else the new ones).
+TEST(Udev, BackupIsTheEarlierOneOrTheWholeOldRules) {
+    const std::string old_rules = "# mine\n" + rule(false, kGuidC, "a_part%n ") + rule(true, kGuidC, "a ");
+    const struct {
+        bool set;
+        const char* earlier;  // backup, or null for none
+    } cases[] = {{true, "earlier backup\n"}, {false, "earlier backup\n"}, {true, nullptr}};
+    for (const auto& c : cases) {
+        std::string new_rules;
+        for (unsigned step = 0;; ++step) {  // 0: nothing fails
+            SCOPED_TRACE(testing::Message() << c.set << " " << step);
+            UdevRig rig;
+            rig.host.write_file(VXAPI_UDEV_RULES_FILE, old_rules);
+            if (c.earlier != nullptr) rig.host.write_file(VXAPI_UDEV_BACKUP_FILE, c.earlier);
+            sim::StepFaults faults(rig.host, step, sim::StepFaults::Act::Fail);
+            const SD_UINT32 status = c.set ? rig.sd_set(0, "b") : rig.sd_del(0, "a");
+            const bool reached = step == 0 || faults.steps() >= step;
+            const std::string backup = rig.host.exists(VXAPI_UDEV_BACKUP_FILE) ? rig.host.read_file(VXAPI_UDEV_BACKUP_FILE)
+                                                                                 : "(none)";
+            EXPECT_TRUE(backup == old_rules || backup == (c.earlier != nullptr ? c.earlier : "(none)")) << backup;
+            if (step == 0) {
+                ASSERT_EQ(status, SDERR_NO_ERROR);
+                EXPECT_EQ(backup, old_rules);
+                new_rules = rig.rules();
+                EXPECT_NE(new_rules, old_rules);
+            }
+            EXPECT_EQ(rig.rules(), status == SDERR_NO_ERROR ? new_rules : old_rules);
+            if (!reached) break;
+        }
     }
 }
 

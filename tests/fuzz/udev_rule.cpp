@@ -1,12 +1,14 @@
 // The udev rule line parser and builder, and the rules file rewrite.
 // Line mode: every parsed text ends at its value's closing quote (none holds
-// the line's end), and a parsed line that builds again parses back to the
-// same GUID and names. File mode: names set and then deleted for LUN 0:0 of
-// host 5 over the input as the rules file; a refused change leaves the file
-// as it was; a change made carries every comment line and every rule line of
-// another LUN as a whole line in its place, ends the file with a newline,
-// loses no name of a rule line but those deleted, and the get answers the
-// names set (but those another rule line already had) and none deleted.
+// the line's end or an unescaped quote), and a parsed line that builds again
+// parses back to the same GUID and names. File mode: names set and then
+// deleted for LUN 0:0 of host 5 over the input as the rules file; a refused
+// change leaves the file as it was; a change made keeps every comment line
+// and every line of another LUN that mentions a disk pattern, whole and in
+// its place, ends the file with a whole line, loses no name of any
+// SYMLINK+= item (as udev reads the file) but those deleted, and the get
+// answers the names set (but those another rule line already had) and none
+// deleted.
 // Input: a mode byte (bit 0: file mode), then the line or the rules file.
 #include <set>
 
@@ -14,6 +16,7 @@
 #include "fuzz_support.h"
 #include "sim_sysfs_adapters.h"
 #include "transport/vx_sysfs_prim.h"
+#include "udev_lines.h"
 
 namespace {
 
@@ -30,17 +33,24 @@ std::string names(const UDEV_RULE* rule) {
     return out;
 }
 
-// KERNEL, SUBSYSTEM and SYSFS are one quoted value each; the GUID and the
-// names hold no quote and no line end.
+// KERNEL, SUBSYSTEM and SYSFS are one quoted value each; no text holds a
+// line end, nor a quote but one escaped by a backslash.
 void check_texts(const UDEV_RULE* rule) {
+    const auto inner_ok = [](const std::string& text) {
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\n' || (text[i] == '"' && (i == 0 || text[i - 1] != '\\'))) return false;
+        }
+        return true;
+    };
     for (const char* quoted : {rule->KERNEL, rule->SUBSYSTEM, rule->SYSFS}) {
         if (quoted == nullptr) continue;
         const std::string text(quoted);
         FUZZ_CHECK(text.size() >= 2 && text[0] == '"' && text.back() == '"' &&
-                   text.find_first_of("\"\n", 1) == text.size() - 1);
+                   inner_ok(text.substr(1, text.size() - 2)));
     }
-    const std::string plain = std::string(rule->GUID == nullptr ? "" : rule->GUID) + names(rule);
-    FUZZ_CHECK(plain.find_first_of("\"\n") == std::string::npos);
+    FUZZ_CHECK(inner_ok(rule->GUID == nullptr ? "" : rule->GUID));
+    char* name;
+    dlist_for_each_data(rule->symlink, name, char) FUZZ_CHECK(inner_ok(name) && std::strpbrk(name, " \t") == nullptr);
 }
 
 int line_mode(const std::string& line) {
@@ -78,42 +88,37 @@ vxapi_priv_database& port() {
     return rec;
 }
 
-// The lines of a text, each with its newline (a last one without gets it).
-std::vector<std::string> lines(const std::string& text) {
+// Whether a line mentions a disk or partition pattern (one of another LUN
+// that does is kept).
+bool mentions_pattern(const std::string& body) {
+    return body.find(kWhole) != std::string::npos || body.find(kPart) != std::string::npos;
+}
+
+bool comment(const std::string& physical) {
+    const size_t first = physical.find_first_not_of(" \t");
+    return first != std::string::npos && physical[first] == '#';
+}
+
+// The lines of the old file that stay whole, in order: comment lines, and the
+// lines of each line udev reads that mentions a pattern and not the LUN's GUID.
+std::vector<std::string> staying(const std::string& text) {
     std::vector<std::string> out;
-    for (size_t at = 0; at < text.size();) {
-        const size_t end = std::min(text.find('\n', at), text.size());
-        out.push_back(text.substr(at, end - at) + "\n");
-        at = end + 1;
+    for (const udevread::Line& l : udevread::lines(text)) {
+        const bool whole = !l.comment && l.body.find(kGuid) == std::string::npos && mentions_pattern(l.body);
+        for (const std::string& p : l.physical) {
+            if (l.comment || whole || comment(p)) out.push_back(p);
+        }
     }
     return out;
 }
 
-// Whether a line of the old file is carried over as it is: a comment, or a
-// rule line that does not carry the LUN's GUID.
-bool carried(const std::string& line) {
-    if (line[0] == '#') return true;
-    if (line.find(kWhole) == std::string::npos && line.find(kPart) == std::string::npos) return false;
-    UDEV_RULE* rule = vxapi_convert_udevrule_to_obj(line.c_str());
-    FUZZ_CHECK(rule != nullptr);
-    const bool other = rule->GUID == nullptr || std::strcmp(rule->GUID, kGuid) != 0;
-    vxapi_free_udev_rule(rule);
-    return other;
-}
-
-// The names of a text's rule lines, partition names with their suffix.
+// The names of every SYMLINK+= item of the lines that mention a pattern.
 std::set<std::string> rule_names(const std::string& text) {
     std::set<std::string> out;
-    for (const std::string& line : lines(text)) {
-        if (line[0] == '#' || (line.find(kWhole) == std::string::npos && line.find(kPart) == std::string::npos)) {
-            continue;
-        }
-        UDEV_RULE* rule = vxapi_convert_udevrule_to_obj(line.c_str());
-        FUZZ_CHECK(rule != nullptr);
-        const bool whole = line.find(kWhole) != std::string::npos;
-        char* name;
-        dlist_for_each_data(rule->symlink, name, char) out.insert(whole ? name : std::string("part:") + name);
-        vxapi_free_udev_rule(rule);
+    for (const udevread::Line& l : udevread::lines(text)) {
+        const auto items = l.comment ? std::nullopt : udevread::items(l.body);
+        if (!items || !mentions_pattern(l.body)) continue;
+        for (const std::string& n : udevread::names(*items)) out.insert(n);
     }
     return out;
 }
@@ -124,8 +129,8 @@ std::set<std::string> answered() {
     FUZZ_CHECK(vxapi_get_lun_udev_name(-1, &port(), 0, 0, 0, out) == 0);
     std::set<std::string> names;
     std::string text(out);
-    for (size_t at = 0; (at = text.find_first_not_of(' ', at)) != std::string::npos;) {
-        const size_t end = std::min(text.find(' ', at), text.size());
+    for (size_t at = 0; (at = text.find_first_not_of(" \t", at)) != std::string::npos;) {
+        const size_t end = std::min(text.find_first_of(" \t", at), text.size());
         names.insert(text.substr(at, end - at));
         at = end;
     }
@@ -135,7 +140,7 @@ std::set<std::string> answered() {
 // What a change made leaves: no name lost but those deleted, and the get's answer.
 void check_names(bool set, const std::string& before, const std::string& after) {
     const std::set<std::string> old_names = rule_names(before), new_names = rule_names(after);
-    const std::set<std::string> deleted = {"n", "m", "part:n_part%n", "part:m_part%n"};
+    const std::set<std::string> deleted = {"n", "m", "n_part%n", "m_part%n"};
     for (const std::string& name : old_names) {
         FUZZ_CHECK(new_names.count(name) == 1 || (!set && deleted.count(name) == 1));
     }
@@ -157,13 +162,12 @@ std::string change(bool set, const std::string& text) {
         return after;
     }
     FUZZ_CHECK(after.empty() || after.back() == '\n');
-    const std::vector<std::string> out = lines(after);
+    FUZZ_CHECK(udevread::lines(after).empty() || !udevread::lines(after).back().open);
     size_t at = 0;
-    for (const std::string& line : lines(text)) {
-        if (!carried(line)) continue;
-        while (at < out.size() && out[at] != line) ++at;
-        FUZZ_CHECK(at < out.size());
-        ++at;
+    for (const std::string& line : staying(text)) {
+        at = after.find(line, at);
+        FUZZ_CHECK(at != std::string::npos && (at == 0 || after[at - 1] == '\n'));
+        at += line.size();
     }
     check_names(set, text, after);
     return after;
@@ -199,7 +203,14 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
             join_texts(1, {"# dos\r\n" + other + "\r\n" + own + "# last\r"}),
             join_texts(1, {own + std::string("# n\0ul\n", 7) + other.substr(0, 40) + std::string(1, '\0') +
                            other.substr(40)}),
-            join_texts(1, {"\n\nforeign\n" + own})};
+            join_texts(1, {"\n\nforeign\n" + own}),
+            // Lines of the LUN as people edit them: two link lists, blanks around an operator, other keys, an
+            // indented comment, a line going on in the next with a comment among its lines, a line of every disk
+            // but this one.
+            join_texts(1, {whole + guid + ", SYMLINK+=\"n\", SYMLINK += \"x\"\n"}),
+            join_texts(1, {"ACTION==\"add\", " + whole + guid + ", OWNER=\"root\", SYMLINK+=\"n\"\n  # note\n"}),
+            join_texts(1, {whole + "\\\n  # in\n   " + guid + ", SYMLINK+=\"m\"\n" + other + "\\"}),
+            join_texts(1, {whole + "ENV{ID_SERIAL}!=\"600a0b80001\", SYMLINK+=\"q\"\n"})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

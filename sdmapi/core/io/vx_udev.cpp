@@ -56,39 +56,238 @@ void trace(const char* op, const char* what) {
 
 bool contains(const std::string& line, const char* what) { return line.find(what) != std::string::npos; }
 
-// What a line of the rules file is: a comment (first character '#'), a
-// whole-disk rule (holding "sd*[!0-9]"), a partition rule (holding
-// "sd*[0-9]"), or another line, which is not carried over.
-enum class Kind { Comment, Whole, Partition, Other };
+bool blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-Kind kind_of(const std::string& line) {
-    if (!line.empty() && line[0] == '#') return Kind::Comment;
-    if (contains(line, kWholeDisk)) return Kind::Whole;
-    return contains(line, kPartition) ? Kind::Partition : Kind::Other;
+// ---------------------------------------------------------------- reading lines as udev reads them
+
+// A line of the rules file as udev reads it: a comment line (blanks, then
+// '#'), or the lines udev joins into one rule line (a line ending in a
+// backslash goes on in the next, without the next one's leading blanks;
+// comment lines among them are skipped).
+struct RulesLine {
+    std::vector<std::string> physical;  // as in the file, each with its line end
+    std::vector<std::string> comments;  // the comment lines among them
+    std::string body;                   // the text udev reads, without the line end
+    bool comment = false;
+    bool open = false;  // the file ends before the line does
+};
+
+// The text of a line without its end ("\n" or "\r\n").
+std::string content_of(const std::string& line) {
+    size_t len = line.size() - 1;
+    if (len > 0 && line[len - 1] == '\r') --len;
+    return line.substr(0, len);
 }
+
+bool comment_line(const std::string& line) {
+    const size_t first = line.find_first_not_of(" \t");
+    return first != std::string::npos && line[first] == '#';
+}
+
+// The lines of a text, each with its newline: a last line without one gets
+// it, so that no rule appended after it is glued onto it.
+std::vector<RulesLine> rules_lines(const std::string& text) {
+    std::vector<RulesLine> lines;
+    bool open = false;
+    for (size_t at = 0; at < text.size();) {
+        const size_t nl = text.find('\n', at);
+        const size_t end = nl == std::string::npos ? text.size() : nl + 1;
+        std::string line = text.substr(at, end - at);
+        if (nl == std::string::npos) line += '\n';
+        at = end;
+        if (!open) lines.emplace_back();
+        RulesLine& l = lines.back();
+        l.physical.push_back(line);
+        if (comment_line(line)) {
+            (open ? l.comments.push_back(line) : void(l.comment = true));
+            continue;
+        }
+        const std::string content = content_of(line);
+        l.body += open ? content.substr(std::min(content.find_first_not_of(" \t\r"), content.size())) : content;
+        open = !l.body.empty() && l.body.back() == '\\';
+        if (open) l.body.pop_back();
+        l.open = open;
+    }
+    return lines;
+}
+
+// An item of a rule line: KEY or KEY{attr}, blanks allowed around the
+// operator, and a value in double quotes (a backslash before a quote keeps
+// it in the value).
+struct Item {
+    size_t begin = 0, end = 0;  // its text in the line, without blanks around
+    size_t open = 0, close = 0;  // its value's quotes
+    std::string key;             // with its {attr}: "ATTRS{vendor}"
+    std::string op;              // "==", "!=", "+=", "-=", ":=" or "="
+    std::string value;           // between the quotes, as written
+};
+
+// Where the quoted text opening at `open` closes, or npos.
+size_t closing_quote(const std::string& text, size_t open, size_t end) {
+    for (size_t i = open + 1; i < end; ++i) {
+        if (text[i] == '\\' && i + 1 < end && text[i + 1] == '"') {
+            ++i;
+        } else if (text[i] == '"') {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
+// Reads the item at [begin, end) of the line: false when it has no key, no
+// operator, or a value that is not one quoted text.
+bool read_item(const std::string& line, size_t begin, size_t end, Item* item) {
+    size_t at = begin;
+    const auto op_at = [&](size_t i) {
+        for (const char* op : {"==", "!=", "+=", "-=", ":="}) {
+            if (line.compare(i, 2, op) == 0 && i + 2 <= end) return std::string(op);
+        }
+        return std::string(i < end && line[i] == '=' ? "=" : "");
+    };
+    while (at < end && !blank(line[at]) && line[at] != '{' && line[at] != '=' &&
+           !(std::strchr("+-!:", line[at]) != nullptr && at + 1 < end && line[at + 1] == '=')) {
+        ++at;
+    }
+    if (at < end && line[at] == '{') {
+        const size_t close = line.find('}', at);
+        if (close == std::string::npos || close >= end) return false;
+        at = close + 1;
+    }
+    item->key = line.substr(begin, at - begin);
+    while (at < end && blank(line[at])) ++at;
+    item->op = op_at(at);
+    if (item->key.empty() || item->op.empty()) return false;
+    at += item->op.size();
+    while (at < end && blank(line[at])) ++at;
+    if (at >= end || line[at] != '"') return false;
+    item->open = at;
+    item->close = closing_quote(line, at, end);
+    if (item->close != end - 1) return false;
+    item->value = line.substr(item->open + 1, item->close - item->open - 1);
+    std::tie(item->begin, item->end) = std::tuple(begin, end);
+    return true;
+}
+
+// The items of a rule line, split at commas outside quotes; false when one
+// cannot be read (an open quote, a key without an operator, a value that is
+// not quoted).
+bool read_items(const std::string& line, std::vector<Item>* items) {
+    bool quoted = false;
+    size_t from = 0;
+    for (size_t i = 0; i <= line.size(); ++i) {
+        if (i < line.size() && quoted && line[i] == '\\' && i + 1 < line.size() && line[i + 1] == '"') {
+            ++i;
+            continue;
+        }
+        if (i < line.size() && line[i] == '"') quoted = !quoted;
+        if (i < line.size() && (quoted || line[i] != ',')) continue;
+        size_t begin = from, end = i;
+        while (begin < end && blank(line[begin])) ++begin;
+        while (end > begin && blank(line[end - 1])) --end;
+        from = i + 1;
+        if (begin == end) continue;
+        Item item;
+        if (!read_item(line, begin, end, &item)) return false;
+        items->push_back(item);
+    }
+    return !quoted;
+}
+
+bool is_link(const Item& item) { return item.key == "SYMLINK" && item.op == "+="; }
+
+// The names of a SYMLINK+= value, separated by blanks.
+std::vector<std::string> split_blanks(const std::string& value) {
+    std::vector<std::string> names;
+    for (size_t at = 0; (at = value.find_first_not_of(" \t", at)) != std::string::npos;) {
+        const size_t end = std::min(value.find_first_of(" \t", at), value.size());
+        names.push_back(value.substr(at, end - at));
+        at = end;
+    }
+    return names;
+}
+
+// The names of every SYMLINK+= item of the line, in line order.
+std::vector<std::string> link_names(const std::vector<Item>& items) {
+    std::vector<std::string> names;
+    for (const Item& item : items) {
+        if (!is_link(item)) continue;
+        for (std::string& n : split_blanks(item.value)) names.push_back(std::move(n));
+    }
+    return names;
+}
+
+// A SYMLINK+= item in the library's form: each name followed by a space.
+std::string link_item(const std::vector<std::string>& names) {
+    std::string text = "SYMLINK+=\"";
+    for (const std::string& n : names) text += n + " ";
+    return text + "\"";
+}
+
+// Whether the line is the LUN's: it holds ENV{ID_SERIAL}=="<GUID>".
+bool of_lun(const std::vector<Item>& items, const char* guid) {
+    return std::ranges::any_of(
+        items, [&](const Item& i) { return i.key == "ENV{ID_SERIAL}" && i.op == "==" && i.value == guid; });
+}
+
+// What a rule line matches, by its KERNEL== item: the whole disk
+// ("sd*[!0-9]"), its partitions ("sd*[0-9]"), or neither (no such item,
+// another pattern, or more than one item).
+enum class Kind { Whole, Partition, Unknown };
+
+Kind kind_of(const std::vector<Item>& items) {
+    Kind kind = Kind::Unknown;
+    int kernels = 0;
+    for (const Item& i : items) {
+        if (i.key != "KERNEL" || i.op != "==") continue;
+        ++kernels;
+        kind = i.value == kWholeDisk ? Kind::Whole : i.value == kPartition ? Kind::Partition : Kind::Unknown;
+    }
+    return kernels == 1 ? kind : Kind::Unknown;
+}
+
+// Whether a line that is not the LUN's is carried over: one mentioning a
+// disk or partition pattern; other lines are not.
+bool carried(const std::string& body) { return contains(body, kWholeDisk) || contains(body, kPartition); }
 
 struct RuleDeleter {
     void operator()(UDEV_RULE* r) const { vxapi_free_udev_rule(r); }
 };
 using RulePtr = std::unique_ptr<UDEV_RULE, RuleDeleter>;
 
-// A rule line read item by item (the parser below).
-struct RuleLine {
-    RulePtr rule;
-    // An item of a known key whose value lacks a quote or is followed by more
-    // than blanks: its text is not known, so the line cannot be rebuilt.
-    bool damaged = false;
-    // The text between the quotes of SYMLINK+=, when the line has one.
-    std::optional<std::string> names;
-};
-RuleLine read_rule(const char* line);
+UDEV_RULE* new_rule(const std::string& text);
+void split_names(UDEV_RULE* rule, char* text);
 
-// Whether the parsed rule is the LUN's.
-bool of_lun(const UDEV_RULE* rule, const char* guid) {
-    return rule->GUID != nullptr && std::strcmp(rule->GUID, guid) == 0;
+// The rule of a read line: the values of its KERNEL==, SUBSYSTEM== and
+// vendor (ATTRS{vendor}== or SYSFS{vendor}==) items with their quotes, of its
+// ENV{ID_SERIAL}== item without, and the names of its SYMLINK+= items; of
+// repeated items, the last. Null when out of memory.
+UDEV_RULE* rule_of(const std::string& line, const std::vector<Item>& items) {
+    UDEV_RULE* rule = new_rule(line);
+    if (rule == nullptr) return nullptr;
+    char* text = rule->data_ptr;
+    for (const Item& i : items) {
+        text[i.close + 1] = '\0';
+        char** slot = nullptr;
+        if (i.op == "==") {
+            if (i.key == "KERNEL") slot = &rule->KERNEL;
+            if (i.key == "SUBSYSTEM") slot = &rule->SUBSYSTEM;
+            if (i.key == "ATTRS{vendor}" || i.key == "SYSFS{vendor}") slot = &rule->SYSFS;
+        }
+        if (slot != nullptr) *slot = text + i.open;
+        if (i.key == "ENV{ID_SERIAL}" && i.op == "==") {
+            text[i.close] = '\0';
+            rule->GUID = text + i.open + 1;
+        }
+    }
+    for (const Item& i : items) {
+        if (!is_link(i)) continue;
+        text[i.close] = '\0';
+        split_names(rule, text + i.open + 1);
+    }
+    return rule;
 }
 
-// The texts of the rule's names.
+// The names of a rule, in line order.
 std::vector<std::string> names_of(const UDEV_RULE* rule) {
     std::vector<std::string> names;
     if (rule->symlink == nullptr) return names;
@@ -97,21 +296,107 @@ std::vector<std::string> names_of(const UDEV_RULE* rule) {
     return names;
 }
 
-bool has_name(const std::vector<std::string>& names, const std::string& name) {
-    for (const std::string& n : names) {
-        if (n == name) return true;
+// The line of a rule in the library's form, with the vendor key given; ""
+// when a text is missing.
+std::string rule_text(const UDEV_RULE* rule, const char* vendor_key) {
+    if (rule->KERNEL == nullptr || rule->SUBSYSTEM == nullptr || rule->SYSFS == nullptr || rule->GUID == nullptr) {
+        return "";
     }
-    return false;
+    return std::string("KERNEL==") + rule->KERNEL + ", SUBSYSTEM==" + rule->SUBSYSTEM + ", " + vendor_key +
+           "{vendor}==" + rule->SYSFS + ", ENV{ID_SERIAL}==\"" + rule->GUID + "\", " + link_item(names_of(rule)) +
+           "\n";
+}
+
+bool has_name(const std::vector<std::string>& names, const std::string& name) {
+    return std::ranges::find(names, name) != names.end();
 }
 
 void drop_names(std::vector<std::string>* names, const std::vector<std::string>& gone) {
-    std::vector<std::string> kept;
-    for (const std::string& n : *names) {
-        if (!has_name(gone, n)) kept.push_back(n);
-    }
-    *names = kept;
+    std::erase_if(*names, [&](const std::string& n) { return has_name(gone, n); });
 }
 
+// A change of the link names of the LUN's lines of one kind: the names that
+// leave them, and those that join them.
+struct LinkChange {
+    std::vector<std::string> gone, added;
+};
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& l : lines) text += l;
+    return text;
+}
+
+// What stands in place of a line of the LUN once its link names change: the
+// line changed, after the comment lines that stood among its lines; only
+// those comment lines when it goes (no names are left and it assigns nothing
+// else, or, in the library's form, no names are left and `drop_empty`); the
+// line as it was when its names stay. nullopt when it would not fit.
+//  - In the library's own form it is written again whole, as the library
+//    writes it (with the vendor key of this host).
+//  - Otherwise only its SYMLINK+= items change: the names leave the items
+//    that hold them, the new ones join the last (or a new item after the
+//    last item); an item whose names change is written in the library's
+//    form, one left empty is removed with the separator before it (after
+//    it, when it is the first). Every other item keeps its text and place.
+std::optional<std::string> changed_line(const RulesLine& l, const std::vector<Item>& items, const LinkChange& change,
+                                        bool drop_empty) {
+    RulePtr rule(rule_of(l.body, items));
+    if (!rule) return std::nullopt;
+    if (l.physical.size() == 1 &&
+        (rule_text(rule.get(), "ATTRS") == l.physical[0] || rule_text(rule.get(), "SYSFS") == l.physical[0])) {
+        std::vector<std::string> names = names_of(rule.get());
+        drop_names(&names, change.gone);
+        names.insert(names.end(), change.added.begin(), change.added.end());
+        if (names.empty() && drop_empty) return "";
+        vxapi_free_dlist(rule->symlink);
+        rule->symlink = dlist_new(sizeof(char));
+        if (rule->symlink == nullptr) return std::nullopt;
+        for (const std::string& n : names) dlist_push(rule->symlink, const_cast<char*>(n.c_str()));
+        char text[VXAPI_UDEV_LINE_SIZE];
+        const bool built = vxapi_convert_udevobj_to_rule(rule.get(), text) == 0;
+        vxapi_free_dlist(rule->symlink);
+        rule->symlink = nullptr;
+        return built ? std::optional<std::string>(text) : std::nullopt;
+    }
+    size_t last = items.size();
+    for (size_t i = 0; i < items.size(); ++i) last = is_link(items[i]) ? i : last;
+    std::string out = l.body.substr(0, items.front().begin);
+    bool written = false, assigns = false, changed = false;
+    size_t names = 0, after = items.front().begin;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const Item& item = items[i];
+        std::string text = l.body.substr(item.begin, item.end - item.begin);
+        if (is_link(item)) {
+            std::vector<std::string> kept = split_blanks(item.value);
+            const size_t had = kept.size();
+            drop_names(&kept, change.gone);
+            if (i == last) kept.insert(kept.end(), change.added.begin(), change.added.end());
+            if (kept.size() != had || (i == last && !change.added.empty())) {
+                text = kept.empty() ? "" : link_item(kept);
+                changed = true;
+            }
+            names += kept.size();
+        } else {
+            assigns = assigns || (item.op != "==" && item.op != "!=");
+        }
+        if (!text.empty()) {
+            out += (written ? l.body.substr(after, item.begin - after) : "") + text;
+            written = true;
+        }
+        after = item.end;
+    }
+    if (last == items.size() && !change.added.empty()) {
+        out += ", " + link_item(change.added);
+        names += change.added.size();
+        changed = true;
+    }
+    if (!changed) return joined(l.physical);
+    out += l.body.substr(items.back().end) + (l.physical.size() == 1 ? l.physical[0].substr(l.body.size()) : "\n");
+    if (names == 0 && !assigns) return joined(l.comments);
+    if (out.size() > kLineMax) return std::nullopt;
+    return joined(l.comments) + out;
+}
 // Whether the device name is "/sd" followed by letters and digits.
 bool device_name_ok(const char* dev) {
     if (dev == nullptr || std::strncmp(dev, "/sd", 3) != 0 || dev[3] == '\0') return false;
@@ -129,48 +414,6 @@ bool last_output_line(const char* cmd, char* out, uint32_t size) {
     std::vector<char> line(size);
     while (std::fgets(line.data(), static_cast<int>(size), f) != nullptr) std::memcpy(out, line.data(), size);
     vx::sys().pclose(f);
-    return true;
-}
-
-// The lines of a text, each with its newline: a last line without one gets
-// it, so that no rule appended after it is glued onto it.
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        const size_t nl = text.find('\n', at);
-        const size_t end = nl == std::string::npos ? text.size() : nl + 1;
-        lines.push_back(text.substr(at, end - at));
-        if (nl == std::string::npos) lines.back() += '\n';
-        at = end;
-    }
-    return lines;
-}
-
-// A rule of the kind whose names are replaced by these, as a line; false
-// when it does not fit or would not read back as a rule of the kind with the
-// rule's GUID and these names (a hand-edited line whose pattern stood only in
-// an item that is not written again). Missing texts of a hand-edited line
-// take the usual ones.
-bool rebuild(const UDEV_RULE* parsed, Kind kind, const std::vector<std::string>& names, std::string* line) {
-    const bool whole = kind == Kind::Whole;
-    UDEV_RULE rule = *parsed;
-    if (rule.KERNEL == nullptr) rule.KERNEL = whole ? g_kernel_whole : g_kernel_part;
-    if (rule.SUBSYSTEM == nullptr) rule.SUBSYSTEM = g_subsystem;
-    if (rule.SYSFS == nullptr) rule.SYSFS = g_vendor;
-    rule.symlink = dlist_new(sizeof(char));
-    if (rule.symlink == nullptr) return false;
-    for (const std::string& n : names) dlist_push(rule.symlink, const_cast<char*>(n.c_str()));
-    char text[VXAPI_UDEV_LINE_SIZE];
-    const bool built = vxapi_convert_udevobj_to_rule(&rule, text) == 0;
-    vxapi_free_dlist(rule.symlink);
-    if (!built) return false;
-    const RuleLine again = read_rule(text);
-    if (!again.rule || again.damaged || kind_of(text) != kind || !of_lun(again.rule.get(), rule.GUID) ||
-        names_of(again.rule.get()) != names) {
-        return false;
-    }
-    *line = text;
     return true;
 }
 
@@ -251,8 +494,12 @@ int32_t install_rules(const char* op, const std::string& old_text, const std::st
         trace(op, ": fopen of tmp rules file failed.");
         return 1;
     }
-    // A failed backup does not stop the change.
-    (void)write_fresh(VXAPI_UDEV_BACKUP_FILE, old_text, attrs);
+    // The backup is written whole under a name of its own and renamed over
+    // the earlier one, which so stays as it was when the backup fails; a
+    // failed backup does not stop the change.
+    VxConfTempFile backup;
+    (void)(backup.create_beside(VXAPI_UDEV_BACKUP_FILE, attrs) && backup.write(old_text) && backup.commit() &&
+           backup.rename_over(VXAPI_UDEV_BACKUP_FILE));
     if (!write_fresh(VXAPI_UDEV_NEW_FILE, new_text, attrs) ||
         vx::sys().rename(VXAPI_UDEV_NEW_FILE, VXAPI_UDEV_RULES_FILE) != 0) {
         vx::sys().unlink(VXAPI_UDEV_NEW_FILE);
@@ -280,62 +527,67 @@ std::string partition_names(const char* names) {
     return out;
 }
 
-// The rules text rewritten: comment lines and the rule lines of other LUNs
-// as they are, each rule line of the LUN rebuilt with the names that
-// names_for(kind, its names) gives it (dropped when they are none and
-// drop_empty), any other line left out. A line of the LUN that is damaged or
-// cannot be rebuilt fails the rewrite, so that no names are lost: 0, or 1
-// traced.
-template <class NamesFor>
-int32_t rewrite(const char* op, const char* guid, const std::string& old_text, bool drop_empty, NamesFor names_for,
-                std::string* out) {
-    for (const std::string& line : lines_of(old_text)) {
-        const Kind kind = kind_of(line);
-        if (kind == Kind::Comment) *out += line;
-        if (kind == Kind::Comment || kind == Kind::Other) continue;
-        const RuleLine read = read_rule(line.c_str());
-        if (!read.rule) return 1;
-        if (!of_lun(read.rule.get(), guid)) {
-            *out += line;
+// The rules text rewritten: comment lines and the lines of other LUNs that
+// mention a disk or partition pattern as they are, other lines left out
+// (but the comment lines among them), each line of the LUN with its link
+// names changed by the change of its kind. A line that cannot be read and
+// holds the LUN's GUID, a line of the LUN whose kind its KERNEL== item does
+// not tell or that would not fit, and a kept line that the file ends in
+// the middle of (a line after it would be joined onto it) fail the
+// rewrite, so that no name is lost and no rule changes its meaning: 0, or 1
+// traced. found: whether a line of the LUN of each kind (whole, partition)
+// was there.
+int32_t rewrite(const char* op, const char* guid, const std::string& old_text, const LinkChange& whole,
+                const LinkChange& part, bool drop_empty, std::string* out, bool found[2]) {
+    for (const RulesLine& l : rules_lines(old_text)) {
+        if (l.comment) {
+            *out += l.physical[0];
             continue;
         }
-        const std::vector<std::string> names = names_for(kind, names_of(read.rule.get()));
-        const bool keep = !names.empty() || !drop_empty;
-        std::string rebuilt;
-        if (read.damaged || (keep && !rebuild(read.rule.get(), kind, names, &rebuilt))) {
+        std::vector<Item> items;
+        const bool readable = read_items(l.body, &items);
+        std::optional<std::string> text;
+        if (readable && of_lun(items, guid)) {
+            const Kind kind = kind_of(items);
+            if (kind != Kind::Unknown && !l.open) {
+                text = changed_line(l, items, kind == Kind::Whole ? whole : part, drop_empty);
+                found[kind == Kind::Whole ? 0 : 1] = true;
+            }
+        } else if (readable || !contains(l.body, guid)) {
+            const bool kept = carried(l.body);
+            if (!kept || !l.open) text = joined(kept ? l.physical : l.comments);
+        }
+        if (!text) {
             trace(op, ": convert udevrule to object failed");
             return 1;
         }
-        *out += rebuilt;
+        *out += *text;
     }
     return 0;
 }
 
-// The new rules text of a set: 0, or 1 traced.
+// The new rules text of a set: the names join the LUN's lines but those that
+// a line of their kind already has; a kind without a line of the LUN gets a
+// new one (the partition line first). 0, or 1 traced.
 int32_t set_text(const char* op, const char* guid, std::vector<std::string> whole, std::vector<std::string> part,
                  const std::string& old_text, std::string* out) {
-    for (const std::string& line : lines_of(old_text)) {
-        const Kind kind = kind_of(line);
-        if (kind == Kind::Comment || kind == Kind::Other) continue;
-        const RuleLine read = read_rule(line.c_str());
-        if (!read.rule) return 1;
-        drop_names(kind == Kind::Whole ? &whole : &part, names_of(read.rule.get()));
+    for (const RulesLine& l : rules_lines(old_text)) {
+        std::vector<Item> items;
+        if (l.comment || !read_items(l.body, &items)) continue;
+        const Kind kind = kind_of(items);
+        if (kind != Kind::Unknown) drop_names(kind == Kind::Whole ? &whole : &part, link_names(items));
     }
-    bool whole_found = false;
-    bool part_found = false;
-    const auto add = [&](Kind kind, std::vector<std::string> names) {
-        (kind == Kind::Whole ? whole_found : part_found) = true;
-        for (const std::string& n : kind == Kind::Whole ? whole : part) names.push_back(n);
-        return names;
-    };
-    if (rewrite(op, guid, old_text, false, add, out) != 0) return 1;
-    UDEV_RULE fresh{};
-    fresh.GUID = const_cast<char*>(guid);
-    std::string line;
+    bool found[2] = {false, false};
+    if (rewrite(op, guid, old_text, {{}, whole}, {{}, part}, false, out, found) != 0) return 1;
     for (const Kind kind : {Kind::Partition, Kind::Whole}) {
-        const std::vector<std::string>& names = kind == Kind::Whole ? whole : part;
-        if ((kind == Kind::Whole ? whole_found : part_found) || names.empty()) continue;
-        if (!rebuild(&fresh, kind, names, &line)) {
+        const bool is_whole = kind == Kind::Whole;
+        const std::vector<std::string>& names = is_whole ? whole : part;
+        if (found[is_whole ? 0 : 1] || names.empty()) continue;
+        RulePtr fresh(vxapi_convert_usernames_to_obj(guid, "", is_whole ? 1 : 0));
+        char line[VXAPI_UDEV_LINE_SIZE];
+        if (!fresh) return 1;
+        for (const std::string& n : names) dlist_push(fresh->symlink, const_cast<char*>(n.c_str()));
+        if (vxapi_convert_udevobj_to_rule(fresh.get(), line) != 0) {
             trace(op, ": convert udevrule to object failed");
             return 1;
         }
@@ -349,13 +601,9 @@ int32_t delete_text(const char* op, const char* guid, const std::vector<std::str
                     const std::string& old_text, std::string* out) {
     std::vector<std::string> gone_parts;
     for (const std::string& n : gone) gone_parts.push_back(n + kPartSuffix);
-    const auto kept = [&](Kind kind, std::vector<std::string> names) {
-        drop_names(&names, kind == Kind::Whole ? gone : gone_parts);
-        return names;
-    };
-    return rewrite(op, guid, old_text, true, kept, out);
+    bool found[2] = {false, false};
+    return rewrite(op, guid, old_text, {gone, {}}, {gone_parts, {}}, true, out, found);
 }
-
 }  // namespace
 
 bool vxapi_udev_text_ok(const char* text) {
@@ -413,82 +661,27 @@ void vxapi_free_udev_rule(UDEV_RULE* rule) {
 
 namespace {
 
-// A new rule with its own copy of the text and an empty name list.
-UDEV_RULE* new_rule(const char* text) {
+// A new rule with its own copy of the text (which may hold NUL bytes) and
+// an empty name list.
+UDEV_RULE* new_rule(const std::string& text) {
     auto* rule = static_cast<UDEV_RULE*>(std::calloc(1, sizeof(UDEV_RULE)));
     if (rule == nullptr) return nullptr;
-    rule->data_ptr = strdup(text);
+    rule->data_ptr = static_cast<char*>(std::malloc(text.size() + 1));
     rule->symlink = dlist_new(sizeof(char));
     if (rule->data_ptr == nullptr || rule->symlink == nullptr) {
         vxapi_free_udev_rule(rule);
         return nullptr;
     }
+    std::memcpy(rule->data_ptr, text.c_str(), text.size() + 1);
     return rule;
 }
 
+// Splits the names text in place at blanks, as udev splits a link list.
 void split_names(UDEV_RULE* rule, char* text) {
     char* save = nullptr;
-    for (char* name = strtok_r(text, " ", &save); name != nullptr; name = strtok_r(nullptr, " ", &save)) {
+    for (char* name = strtok_r(text, " \t", &save); name != nullptr; name = strtok_r(nullptr, " \t", &save)) {
         dlist_push(rule->symlink, name);
     }
-}
-
-// Cuts an item's value out of it: the text from the value's opening quote
-// through its closing quote, cut off from what follows (the blanks before
-// the next item, or the line's end). The key is the text before the opening
-// quote (the whole item when it has none). Null when a quote is missing or
-// more than blanks follow the closing quote.
-char* cut_value(char* item, std::string* key) {
-    char* open = std::strchr(item, '"');
-    key->assign(item, open == nullptr ? std::strlen(item) : static_cast<size_t>(open - item));
-    char* close = open == nullptr ? nullptr : std::strchr(open + 1, '"');
-    if (close == nullptr) return nullptr;
-    for (const char* p = close + 1; *p != '\0'; ++p) {
-        if (std::isspace(static_cast<unsigned char>(*p)) == 0) return nullptr;
-    }
-    close[1] = '\0';
-    return open;
-}
-
-// Where the value of an item goes: the first key word its key holds decides;
-// null for an item of another key. The key is looked for before the value's
-// quote only, so a name or GUID holding a key word cannot pass for another
-// item.
-char** slot_of(UDEV_RULE* rule, const std::string& key, char** symlink) {
-    if (contains(key, "KERNEL")) return &rule->KERNEL;
-    if (contains(key, "SUBSYSTEM")) return &rule->SUBSYSTEM;
-    if (contains(key, "SYSFS") || contains(key, "ATTRS")) return &rule->SYSFS;
-    if (contains(key, "ENV{ID_SERIAL}")) return &rule->GUID;
-    return contains(key, "SYMLINK+=") ? symlink : nullptr;
-}
-
-// The line up to its first newline; the items are found in any order (udev
-// reads them so), each text ending at its value's closing quote; a damaged
-// item gives no text.
-RuleLine read_rule(const char* line) {
-    RuleLine read;
-    if (line == nullptr) return read;
-    read.rule.reset(new_rule(line));
-    if (!read.rule) return read;
-    UDEV_RULE* rule = read.rule.get();
-    char* symlink = nullptr;
-    char* rest = rule->data_ptr;
-    rest[std::strcspn(rest, "\n")] = '\0';
-    for (char* item = strsep(&rest, ","); item != nullptr; item = strsep(&rest, ",")) {
-        std::string key;
-        char* value = cut_value(item, &key);
-        char** slot = slot_of(rule, key, &symlink);
-        if (slot == nullptr) continue;
-        *slot = value;
-        read.damaged = read.damaged || value == nullptr;
-    }
-    if (rule->GUID != nullptr) rule->GUID = vxapi_remove_quotes(rule->GUID);
-    if (symlink != nullptr) {
-        char* names = vxapi_remove_quotes(symlink);
-        read.names = names;
-        split_names(rule, names);
-    }
-    return read;
 }
 
 }  // namespace
@@ -504,19 +697,18 @@ UDEV_RULE* vxapi_convert_usernames_to_obj(const char* guid, const char* names, i
     return rule;
 }
 
-UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line) { return read_rule(line).rule.release(); }
+UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line) {
+    if (line == nullptr) return nullptr;
+    const std::string text(line, std::strcspn(line, "\n"));
+    std::vector<Item> items;
+    if (!read_items(text, &items)) items.clear();
+    return rule_of(text, items);
+}
 
 int32_t vxapi_convert_udevobj_to_rule(const UDEV_RULE* rule, char* line) {
-    if (rule == nullptr || line == nullptr || rule->KERNEL == nullptr || rule->SUBSYSTEM == nullptr ||
-        rule->SYSFS == nullptr || rule->GUID == nullptr) {
-        return 1;
-    }
-    std::string text = std::string("KERNEL==") + rule->KERNEL + ", SUBSYSTEM==" + rule->SUBSYSTEM + ", " +
-                       (is_udevadm != 0 ? "ATTRS" : "SYSFS") + "{vendor}==" + rule->SYSFS +
-                       ", ENV{ID_SERIAL}==\"" + rule->GUID + "\", SYMLINK+=\"";
-    for (const std::string& n : names_of(rule)) text += n + " ";
-    text += "\"\n";
-    if (text.size() > kLineMax) return 1;
+    if (rule == nullptr || line == nullptr) return 1;
+    const std::string text = rule_text(rule, is_udevadm != 0 ? "ATTRS" : "SYSFS");
+    if (text.empty() || text.size() > kLineMax) return 1;
     std::memcpy(line, text.c_str(), text.size() + 1);
     return 0;
 }
@@ -599,12 +791,21 @@ int32_t vxapi_get_lun_udev_name(int, vxapi_priv_database* port, uint16_t, uint16
     if (out == nullptr || find_guid(op, port, tgt, lun, guid, sizeof guid) != 0) return 1;
     std::string text;
     if (read_rules(op, false, &text) != 0) return 1;
-    for (const std::string& line : lines_of(text)) {
-        if (kind_of(line) != Kind::Whole) continue;
-        const RuleLine read = read_rule(line.c_str());
-        if (!read.rule || !read.names || !of_lun(read.rule.get(), guid)) continue;
-        const std::string names = read.names->substr(0, kLineMax);
-        std::memcpy(out, names.c_str(), names.size() + 1);
+    // The values of every SYMLINK+= item of the LUN's whole-disk line, as
+    // written, one blank between them: udev makes links of them all. A line
+    // that cannot be read makes none.
+    for (const RulesLine& l : rules_lines(text)) {
+        std::vector<Item> items;
+        if (l.comment || !read_items(l.body, &items) || !of_lun(items, guid) || kind_of(items) != Kind::Whole) {
+            continue;
+        }
+        std::optional<std::string> names;
+        for (const Item& item : items) {
+            if (is_link(item)) names = (names ? *names + " " : "") + item.value;
+        }
+        if (!names) continue;
+        *names = names->substr(0, kLineMax);
+        std::memcpy(out, names->c_str(), names->size() + 1);
     }
     return 0;
 }
