@@ -59,6 +59,7 @@ void VxModConf::read_line(size_t begin) {
     }
     pos_ = i;
     line.next = i;
+    open_end_ = !line.has_newline;
     // kmod reads the line as a C string: up to its first NUL.
     const std::string_view seen = std::string_view(line.text).substr(0, line.text.find('\0'));
     if (seen.empty() || seen[0] == '#') return;
@@ -192,7 +193,9 @@ void VxModConf::append_to_line(size_t l, std::string_view text) {
 }
 
 void VxModConf::append_text(std::string_view text) {
-    edits_.push_back({text_.size(), text_.size(), std::string(text), std::string::npos, 0});
+    std::string with = open_end_ && !text.starts_with('\n') ? "\n" : "";
+    with += text;
+    edits_.push_back({text_.size(), text_.size(), std::move(with), std::string::npos, 0});
 }
 
 bool VxModConf::set(std::string_view name, std::string_view value) {

@@ -82,7 +82,8 @@ public:
     // Text inserted right after the module's name, or at the end of the line.
     void insert_after_key(size_t line, std::string_view text);
     void append_to_line(size_t line, std::string_view text);
-    // A line added at the end of the file, as it is given.
+    // Text added at the end of the file, on a line of its own: after a
+    // newline when the file's last line is not ended (or is continued).
     void append_text(std::string_view text);
     // The one parameter set: its value replaced where it stands last, else
     // " name=value" added to the module's first options line; false when the
@@ -109,6 +110,7 @@ private:
     std::string_view text_;
     std::string_view module_;
     bool ok_ = true;
+    bool open_end_ = false;  // the last line is not ended by a newline
     size_t pos_ = 0;
     std::vector<VxModLine> lines_;
     std::vector<Edit> edits_;

@@ -71,8 +71,7 @@ bool vx_modparam_conf_edit(std::string_view text, std::string_view param, uint32
     if (const std::optional<VxModConf::Place> at = conf.last(param)) {
         if (value <= 1) conf.replace_value(*at, digits);  // only 0 and 1 change a setting that is there
     } else if (!conf.set(param, digits)) {
-        const std::string line = vx_conf_options_key(VX_MODPARAM_MODULE) + " " + std::string(param) + "=" + digits + "\n";
-        conf.append_text(!text.empty() && text.back() != '\n' ? "\n" + line : line);
+        conf.append_text(vx_conf_options_key(VX_MODPARAM_MODULE) + " " + std::string(param) + "=" + digits + "\n");
     }
     return conf.result(VX_CONF_LINE_MAX, out);
 }
