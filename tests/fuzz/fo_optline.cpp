@@ -1,5 +1,5 @@
-// The options-line finder (lines as pieces, the whole-word key "options
-// <model>"), the HBA features read from the driver's options, and two writers
+// The reader of module configuration files (logical lines in file order, the
+// module's options lines as kmod reads them), the HBA features read from the driver's options, and two writers
 // of them: after a set of Bind by port id, and after the failover save's
 // update of the modules line, kmod reads every parameter of every module as
 // before but those set, or the call failed with the file unchanged.
@@ -32,15 +32,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string model = fuzz::str(in.part());
     const std::string text = fuzz::str(in.rest());
 
-    std::string joined;
-    for (const std::string_view piece : vx_conf_line_pieces(text)) {
-        FUZZ_CHECK(!piece.empty() && piece.size() <= VX_CONF_LINE_MAX);
-        const size_t end = vx_conf_options_key_end(piece, model);
-        FUZZ_CHECK(end == std::string_view::npos ||
-                   (end <= piece.size() && RemoveLeadingSpaces(piece).substr(0, 7) == "options"));
-        joined += piece;
+    // The module's lines follow each other in the text, each an options line of the module with its
+    // parameters inside it; an edit that changes nothing gives the text back.
+    {
+        const VxModConf conf(text, model);
+        size_t at = 0;
+        for (const VxModLine& line : conf.lines()) {
+            FUZZ_CHECK(line.begin >= at && line.begin < line.next && line.next <= text.size());
+            FUZZ_CHECK(RemoveLeadingSpaces(line.text).starts_with("options") && line.key_end <= line.text.size());
+            for (const VxModParam& p : line.params) FUZZ_CHECK(p.begin < p.end && p.end <= line.text.size());
+            at = line.next;
+        }
+        std::string same;
+        FUZZ_CHECK(conf.result(VX_CONF_LINE_MAX, &same) && same == text);
     }
-    FUZZ_CHECK(joined == text);
 
     // The features of a port of that model, from the file.
     fuzz::host().write_file("/etc/conf.modules", text);
@@ -56,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(status == 0 || status == SDERR_INVALID_PARAMETER || status == SDERR_CONFIG_FILE);
 
     const std::optional<kmodread::Reading> before = kmodread::read(text);
-    const std::string module = model.c_str();  // as the slot holds it
+    const std::string module = slot.model;  // as the slot holds it
     const auto set = [&](const char* name, const char* value) {
         kmodread::Settings s = before->settings;
         s[{module, name}] = value;
