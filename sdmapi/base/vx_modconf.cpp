@@ -62,7 +62,7 @@ void VxModConf::read_line(size_t begin) {
     open_end_ = !line.has_newline;
     // kmod reads the line as a C string: up to its first NUL.
     const std::string_view seen = std::string_view(line.text).substr(0, line.text.find('\0'));
-    if (seen.empty() || seen[0] == '#') return;
+    if (seen.empty() || seen[0] == '#' || module_.empty()) return;
     size_t end = 0;
     if (word_at(seen, 0, &end) != kOptions || word_at(seen, end, &end) != module_) return;
     line.key_end = end;
@@ -211,7 +211,10 @@ bool VxModConf::set(std::string_view name, std::string_view value) {
 bool VxModConf::result(size_t line_max, std::string* out) const {
     std::vector<const Edit*> order;
     for (const Edit& e : edits_) order.push_back(&e);
-    std::stable_sort(order.begin(), order.end(), [](const Edit* a, const Edit* b) { return a->begin < b->begin; });
+    // Insertions go before a change that starts where they stand.
+    std::stable_sort(order.begin(), order.end(), [](const Edit* a, const Edit* b) {
+        return a->begin != b->begin ? a->begin < b->begin : a->end < b->end;
+    });
     std::vector<ptrdiff_t> grown(lines_.size(), 0);
     std::vector<bool> changed(lines_.size(), false);
     std::string text;
