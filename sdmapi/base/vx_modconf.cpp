@@ -204,7 +204,9 @@ bool VxModConf::set(std::string_view name, std::string_view value) {
         return true;
     }
     if (lines_.empty()) return false;
-    append_to_line(0, " " + std::string(name) + "=" + std::string(value));
+    std::string setting(1, ' ');
+    setting.append(name).append(1, '=').append(value);
+    append_to_line(0, setting);
     return true;
 }
 

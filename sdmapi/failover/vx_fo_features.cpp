@@ -132,7 +132,10 @@ std::string_view name_of(const INT_FEATURE& param) {
     return name.substr(0, name.size() - 1);
 }
 
-std::string setting_text(const INT_FEATURE& param) { return " " + std::string(param.Name) + std::to_string(param.Value); }
+std::string setting_text(const INT_FEATURE& param) {
+    std::string text(1, ' ');
+    return text.append(param.Name).append(std::to_string(param.Value));
+}
 
 // The driver's options of the slot, as kmod reads the first module
 // configuration file that opens. 0; SDERR_INVALID_PARAMETER for a slot
@@ -152,7 +155,8 @@ uint32_t read_options(uint32_t slot, std::string* path, std::string* text, std::
 // the file (after a newline) with the parameters to be written.
 void edit_options(std::string_view model, VxModConf* conf, const INT_FEATURE* params, unsigned touched) {
     if (conf->lines().empty()) {
-        std::string line = "\n" + vx_conf_options_key(model);
+        std::string line(1, '\n');
+        line.append(vx_conf_options_key(model));
         for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
             if (params[f].Present != 0) line += setting_text(params[f]);
         }

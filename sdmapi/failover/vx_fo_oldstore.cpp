@@ -446,7 +446,8 @@ uint32_t delete_entries(const char* model, hbalist_entry* records, uint32_t* del
         if (own != params.rend()) {
             conf.replace_value({l, static_cast<size_t>(params.rend() - own) - 1}, value);
         } else {
-            conf.append_to_line(l, " " + std::string(kValueKey) + value);
+            std::string setting(1, ' ');
+            conf.append_to_line(l, setting.append(kValueKey).append(value));
         }
     }
     if (deleted != nullptr) *deleted = any ? 1 : 0;

@@ -142,8 +142,9 @@ uint32_t vxapi_update_old_conf_file(const char* model, uint32_t, bool* none) {
     if (!conf.ok()) return SDERR_CONFIG_FILE;
     bool dropped = false;
     if (conf.lines().empty()) {
-        conf.append_text("\n" + vx_conf_options_key(model) +
-                         (modprobe ? " ConfigRequired=1\n" : " ConfigRequired=1 vx2xuseextopts=1\n"));
+        std::string line(1, '\n');
+        line.append(vx_conf_options_key(model));
+        conf.append_text(line.append(modprobe ? " ConfigRequired=1\n" : " ConfigRequired=1 vx2xuseextopts=1\n"));
     } else if (const size_t line = line_to_edit(conf); line != std::string::npos) {
         // A setting that stands keeps its value.
         if (!conf.last("ConfigRequired")) conf.insert_after_key(line, " ConfigRequired=1");
