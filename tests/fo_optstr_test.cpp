@@ -318,8 +318,7 @@ TEST_F(OldStore, SetAndGet) {
     } cases[] = {
         {"no line", "# options vxa2xxx Bind=1\n" + other, "# options vxa2xxx Bind=1\n" + other + "\n" + line, 0},
         {"two lines", "options vxa2xxx Bind=0 vx2xopts=" + kA1 + "\n" + other + "options vxa2xxx\n",
-         "options vxa2xxx Bind=0 vx2xopts=" + kA1 + tokens + "\n" + other + "options vxa2xxx Bind=0 vx2xopts=" +
-             kA1 + tokens + "\n", 0},
+         "options vxa2xxx Bind=0 vx2xopts=" + kA1 + tokens + "\n" + other + "options vxa2xxx\n", 0},
         {"malformed line", "options vxa2xxx vx2xopts=" + kA1 + "scsi-vxa1-tgt-0-di-0-node\\;\n", "=", SDERR_CONFIG_FILE},
         {"digit-first value", "options vxa2xxx vx2xopts=1,2\n", "=", SDERR_CONFIG_FILE},
         {"no file", "-", "-", SDERR_CONFIG_FILE},
@@ -334,9 +333,9 @@ TEST_F(OldStore, SetAndGet) {
     }
     EXPECT_EQ(host.commands().back(), "depmod -a");
 
-    // The get reads the first line and finds the adapter by its port name; "/etc/conf.modules" hides
-    // "/etc/modules.conf".
-    host.write_file(kFile, line + "options vxa2xxx vx2xopts=" + kA0 + "\n");
+    // The get reads the line whose value the driver gets (the last) and finds the adapter by its port name;
+    // "/etc/conf.modules" hides "/etc/modules.conf".
+    host.write_file(kFile, "options vxa2xxx vx2xopts=" + kA0 + "\n" + line);
     auto out = std::make_unique<FO_TARGET_DATA_LIST>();
     auto luns = std::make_unique<FO_LUN_DATA_LIST>();
     ASSERT_EQ(vxapi_get_data_from_old_persist_store(1, luns.get(), out.get(), kWwn0), 0u);

@@ -1,5 +1,6 @@
 #!/bin/bash
-# The options lines that the library writes, read back by the real kmod:
+# The options lines that the library writes, and files edited by hand that
+# it set a parameter in, read back by the real kmod:
 # for each case that the files program makes, "modprobe -C <folder>
 # --showconfig" must give exactly the expected lines for the driver modules,
 # and say nothing about the file.
@@ -17,7 +18,7 @@ fi
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-VXSDM_CONFIG_OUT=$tmp/out "$program" --gtest_filter='RealToolsFiles.ModuleParameter:RealToolsFiles.HbaFeatures:RealToolsFiles.FailoverStores' \
+VXSDM_CONFIG_OUT=$tmp/out "$program" --gtest_filter='RealToolsFiles.ModuleParameter:RealToolsFiles.HbaFeatures:RealToolsFiles.FailoverStores:RealToolsFiles.HandEditedOptions' \
   >"$tmp/program.log" 2>&1 || { cat "$tmp/program.log"; exit 1; }
 
 status=0

@@ -14,11 +14,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "base/vx_modparam.h"
 #include "failover/vx_fo_oldstore.h"
 #include "failover/vx_fo_store.h"
 #include "failover/vx_fo_stores.h"
+#include "kmod_reading.h"
 #include "udev_rig.h"
 #include "vxsdm.h"
 
@@ -162,6 +164,59 @@ TEST(RealToolsFiles, FailoverStores) {
                   "scsi-vxa3-tgt-5-di-0-node=2000000000000000;scsi-vxa3-tgt-5-di-0-port=20000000000000aa;"
                   "scsi-vxa3-tgt-5-di-0-control=00;"});
     slot = vxapi_priv_db_t{};
+}
+
+// Files edited by hand, each set by one writer: kmod must read from them what the tests' reading of kmod reads
+// (which the writers' tests compare with the settings before).
+TEST(RealToolsFiles, HandEditedOptions) {
+    NEED_OUT_DIR();
+    constexpr int kHandle = 3;
+    constexpr const char* kModprobe = "/etc/modprobe.conf";
+    constexpr const char* kModules = "/etc/modules.conf";
+    api_priv_data[2] = vxapi_priv_db_t{};
+    std::strcpy(api_priv_data[2].phys_path, "/dev/vxa2xxx");
+    std::strcpy(api_priv_data[2].model, "vxa2xxx");
+    api_priv_data[2].apihandle = kHandle;
+    const auto zonewise = [] {
+        uint32_t status = 1;
+        vxapi_set_driver_module_param_conf("vx2xzonewise", 1, &status);
+        return status;
+    };
+    const auto bind_by_pid = [] { return SDSetHbaFeature(kHandle, 8, 1, 0); };
+    const auto bind_by_wwpn = [] { return SDSetHbaFeature(kHandle, 4, 1, 0); };
+    const auto save = [] { return vxapi_update_old_conf_file("vxa2xxx", 0); };
+    const struct {
+        const char* name;
+        const char* file;
+        std::string before;
+        std::function<uint32_t()> call;
+    } cases[] = {
+        {"hand-two-lines", kModprobe, "options vxa2xxx x=1\noptions vxa2xxx y=2\n", bind_by_pid},
+        {"hand-continued", VX_MODPARAM_CONF, "options vxa2xxx x=1 \\\n  y=2\n", zonewise},
+        {"hand-value-continued", kModprobe, "options vxa2xxx x=1 \\\n  Bind=0 y=2 \\\n\tBind=1 z=3\n", bind_by_wwpn},
+        {"hand-value-across", VX_MODPARAM_CONF, "options vxa2xxx vx2xzonewise=0\\\n0 x=1\n", zonewise},
+        {"hand-comment-continued", kModules, "# a note \\\noptions vxa2xxx vx2xopts=a x=1\n", save},
+        {"hand-quoted", kModprobe, "options vxa2xxx vx2xopts=\"a  Bind=0 b\" x=1\n", bind_by_pid},
+        {"hand-quoted-save", kModules, "options vxa2xxx vx2xopts=\"a  ConfigRequired=0 b\" NoConfigRequired=0\n", save},
+        {"hand-crlf", kModules, "alias a b\r\noptions\tvxa2xxx  x=1\t\tvx2xopts=a\\;b \r\n", save},
+        {"hand-long-comment", kModprobe, "#" + std::string(65534, 'c') + "options vxa2xxx x=9\noptions vxa2xxx x=1\n",
+         bind_by_pid},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimHost host;
+        host.make_dir("/etc/modprobe.d");
+        host.write_file(c.file, c.before);
+        ASSERT_EQ(c.call(), 0u);
+        const std::optional<kmodread::Reading> reading = kmodread::read(host.read_file(c.file));
+        ASSERT_TRUE(reading);
+        std::vector<std::string> expected;
+        for (const std::string& line : reading->lines) {
+            if (line.starts_with("options vxa2xxx ")) expected.push_back(line);
+        }
+        keep_options(host, c.file, c.name, expected);
+    }
+    api_priv_data[2] = vxapi_priv_db_t{};
 }
 
 }  // namespace

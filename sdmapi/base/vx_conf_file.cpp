@@ -74,49 +74,16 @@ std::string install_target(std::string path) {
     return {};
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-// Whether a word ends at position i of the line.
-bool word_ends(std::string_view line, size_t i) {
-    return i == line.size() || is_blank(line[i]) || line[i] == '\n' || line[i] == '\r';
-}
-
-size_t skip_blanks(std::string_view line, size_t i) {
-    while (i < line.size() && is_blank(line[i])) ++i;
-    return i;
-}
-
 }  // namespace
 
-std::vector<std::string_view> vx_conf_line_pieces(std::string_view text) {
-    std::vector<std::string_view> pieces;
-    while (!text.empty()) {
-        const size_t newline = text.find('\n');
-        const size_t line = newline == std::string_view::npos ? text.size() : newline + 1;
-        const size_t n = std::min(line, VX_CONF_LINE_MAX);
-        pieces.push_back(text.substr(0, n));
-        text.remove_prefix(n);
-    }
-    return pieces;
-}
-
 bool vx_conf_lines_fit(std::string_view text) {
-    for (const std::string_view piece : vx_conf_line_pieces(text)) {
-        if (piece.size() == VX_CONF_LINE_MAX && piece.back() != '\n') return false;
+    // Each line with its newline, counted also where the text ends without one.
+    while (!text.empty()) {
+        const size_t newline = std::min(text.find('\n'), text.size());
+        if (newline + 1 > VX_CONF_LINE_MAX) return false;
+        text.remove_prefix(std::min(newline + 1, text.size()));
     }
     return true;
-}
-
-size_t vx_conf_options_key_end(std::string_view line, std::string_view model) {
-    constexpr std::string_view kOptions = "options";
-    if (model.empty()) return std::string_view::npos;
-    size_t i = skip_blanks(line, 0);
-    if (line.substr(i, kOptions.size()) != kOptions) return std::string_view::npos;
-    i += kOptions.size();
-    const size_t name = skip_blanks(line, i);
-    if (name == i || line.substr(name, model.size()) != model) return std::string_view::npos;
-    const size_t end = name + model.size();
-    return word_ends(line, end) ? end : std::string_view::npos;
 }
 
 std::string vx_conf_options_key(std::string_view model) { return "options " + std::string(model); }

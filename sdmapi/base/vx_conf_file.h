@@ -1,10 +1,6 @@
-// Host configuration files: their lines, and the writers' files and shell.
-//
-// A line is read as stdio reads it into a 65,536-byte buffer: a longer line
-// comes in pieces of 65,535 characters, and each piece counts as a line. A
-// module's options line is one whose first words, after leading blanks and
-// tabs, are "options" and the module name, each ending at a blank, a tab or
-// the line's end.
+// Host configuration files: their line bound, and the writers' files and
+// shell. Module configuration files are read as kmod reads them
+// (base/vx_modconf.h).
 //
 // The writers never edit a configuration file in place: the new text goes
 // to a temporary file that only this process can have made (exclusive
@@ -23,22 +19,13 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // The line buffer of the readers, and the longest line (with its newline).
 constexpr size_t VX_CONF_LINE_BUFFER = 65536;
 constexpr size_t VX_CONF_LINE_MAX = VX_CONF_LINE_BUFFER - 1;
 
-// The lines of a text, each with its newline, as pieces of at most
-// VX_CONF_LINE_MAX characters.
-[[nodiscard]] std::vector<std::string_view> vx_conf_line_pieces(std::string_view text);
-
 // Whether every line of a text, with its newline, is at most VX_CONF_LINE_MAX long.
 [[nodiscard]] bool vx_conf_lines_fit(std::string_view text);
-
-// Where the key "options <model>" of the line ends, or npos when the line is
-// not the module's options line.
-[[nodiscard]] size_t vx_conf_options_key_end(std::string_view line, std::string_view model);
 
 // The key as the writers put it at the start of a line.
 [[nodiscard]] std::string vx_conf_options_key(std::string_view model);

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "base/vx_conf_file.h"
+#include "base/vx_modconf.h"
 #include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 
@@ -33,11 +34,6 @@ constexpr size_t kReadMax = 32;
 // A configuration file is read whole; a larger one is refused.
 constexpr size_t kConfLimit = 1u << 20;
 
-// Settings are separated by blanks, tabs and carriage returns; the newline
-// ends the line.
-bool is_separator(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-bool ends_word(char c) { return is_separator(c) || c == '\n'; }
-
 std::string param_path(const char* param) { return std::string(VX_MODPARAM_DIR) + param; }
 
 // The parameter file opened for reading and writing, closed at scope end.
@@ -55,39 +51,6 @@ private:
     int fd_;
 };
 
-// Where the value of the setting `param` starts in the options line, after
-// its key ends at `from`; npos when no setting has that whole name.
-size_t find_setting_value(std::string_view line, size_t from, std::string_view param) {
-    size_t i = from;
-    while (i < line.size() && line[i] != '\n') {
-        while (i < line.size() && is_separator(line[i])) ++i;
-        const size_t start = i;
-        while (i < line.size() && !ends_word(line[i])) ++i;
-        const std::string_view word = line.substr(start, i - start);
-        if (word.size() > param.size() && word.substr(0, param.size()) == param && word[param.size()] == '=') {
-            return start + param.size() + 1;
-        }
-    }
-    return std::string_view::npos;
-}
-
-// The options line with the setting made or changed.
-std::string edit_line(std::string_view line, size_t key_end, std::string_view param, uint32_t value) {
-    const std::string text = std::to_string(value);
-    std::string out(line);
-    const size_t at = find_setting_value(line, key_end, param);
-    if (at != std::string_view::npos) {
-        if (value > 1) return out;  // only 0 and 1 change a setting that is there
-        size_t end = at;
-        while (end < line.size() && !ends_word(line[end])) ++end;
-        return out.replace(at, end - at, text);
-    }
-    size_t body = out.size();
-    while (body > 0 && (out[body - 1] == '\n' || out[body - 1] == '\r')) --body;
-    out.resize(body);
-    return out.append(" ").append(param).append("=").append(text).append("\n");
-}
-
 }  // namespace
 
 bool vx_modparam_name_ok(const char* param) {
@@ -101,24 +64,16 @@ bool vx_modparam_name_ok(const char* param) {
     return n > 0 && n <= VX_MODPARAM_NAME_MAX;
 }
 
-std::string vx_modparam_conf_edit(std::string_view text, std::string_view param, uint32_t value) {
-    std::string out;
-    out.reserve(text.size() + param.size() + 32);
-    bool edited = false;
-    for (const std::string_view piece : vx_conf_line_pieces(text)) {
-        const size_t key_end = edited ? std::string_view::npos : vx_conf_options_key_end(piece, VX_MODPARAM_MODULE);
-        if (key_end == std::string_view::npos) {
-            out += piece;
-            continue;
-        }
-        out += edit_line(piece, key_end, param, value);
-        edited = true;
+bool vx_modparam_conf_edit(std::string_view text, std::string_view param, uint32_t value, std::string* out) {
+    VxModConf conf(text, VX_MODPARAM_MODULE);
+    if (!conf.ok()) return false;
+    const std::string digits = std::to_string(value);
+    if (const std::optional<VxModConf::Place> at = conf.last(param)) {
+        if (value <= 1) conf.replace_value(*at, digits);  // only 0 and 1 change a setting that is there
+    } else if (!conf.set(param, digits)) {
+        conf.append_text(vx_conf_options_key(VX_MODPARAM_MODULE) + " " + std::string(param) + "=" + digits + "\n");
     }
-    if (!edited) {
-        if (!out.empty() && out.back() != '\n') out += '\n';
-        out += vx_conf_options_key(VX_MODPARAM_MODULE) + " " + std::string(param) + "=" + std::to_string(value) + "\n";
-    }
-    return out;
+    return conf.result(VX_CONF_LINE_MAX, out);
 }
 
 void vxapi_set_driver_module_param(const char* param, uint32_t value, uint32_t* pext_stat) {
@@ -175,10 +130,10 @@ void vxapi_set_driver_module_param_conf(const char* param, uint32_t value, uint3
             vxdbg_print("vxapi_set_driver_module_param_conf: creating ", 0, VXDBG_NONE, 0);
             vxdbg_print(VX_MODPARAM_CONF, 0, VXDBG_NONE, 1);
         }
-        // A line longer than the readers' buffer would reach modprobe's
-        // readers in pieces: such a text is not written.
-        const std::string edited = vx_modparam_conf_edit(text, param, value);
-        if (vx_conf_lines_fit(edited) && vx_conf_replace_file(VX_MODPARAM_CONF, edited) == 0) {
+        // A text that kmod does not read as it is written, or a line that
+        // would pass the bound, is not written.
+        std::string edited;
+        if (vx_modparam_conf_edit(text, param, value, &edited) && vx_conf_replace_file(VX_MODPARAM_CONF, edited) == 0) {
             status = kDone;
         } else {
             vxdbg_line(kErrorBits, "vxapi_set_driver_module_param_conf: failed to set conf file parameter.");

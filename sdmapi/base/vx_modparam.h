@@ -23,12 +23,15 @@ constexpr size_t VX_MODPARAM_NAME_MAX = 255 - 31;
 // Whether a parameter name may be used.
 [[nodiscard]] bool vx_modparam_name_ok(const char* param);
 
-// The configuration text with the setting param=value in the module's
-// options line: the first line whose words begin "options vxa2xxx". A
-// setting of that whole name has its whole value replaced when value is 0
-// or 1 and is left alone otherwise; without one, " param=value" ends the
-// line; without the line, "options vxa2xxx param=value" is added at the end.
-[[nodiscard]] std::string vx_modparam_conf_edit(std::string_view text, std::string_view param, uint32_t value);
+// The configuration text with the setting param=value, as kmod reads the
+// module's options (base/vx_modconf.h): where the setting stands (its last
+// place), its whole value is replaced when value is 0 or 1 and left alone
+// otherwise; without it, " param=value" ends the module's first options
+// line; without such a line, "options vxa2xxx param=value" is added at the
+// end. false (nothing to write) for a text kmod does not read as it is
+// written, or when the changed line would pass VX_CONF_LINE_MAX.
+[[nodiscard]] bool vx_modparam_conf_edit(std::string_view text, std::string_view param, uint32_t value,
+                                         std::string* out);
 
 // Writes value to the run-time parameter file as its decimal text.
 void vxapi_set_driver_module_param(const char* param, uint32_t value, uint32_t* pext_stat);

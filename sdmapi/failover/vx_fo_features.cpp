@@ -8,10 +8,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/vx_modconf.h"
 #include "core/life/vx_api_lock.h"
 #include "failover/vx_fo_channel.h"
 #include "failover/vx_fo_files.h"
@@ -116,28 +119,6 @@ void switch_on(uint32_t id, INT_FEATURE* params) {
     }
 }
 
-std::vector<std::string_view> split_tokens(std::string_view text) {
-    std::vector<std::string_view> tokens;
-    size_t i = 0;
-    while (i < text.size()) {
-        const size_t start = text.find_first_not_of(" \t\n", i);
-        if (start == std::string_view::npos) break;
-        size_t end = text.find_first_of(" \t\n", start);
-        if (end == std::string_view::npos) end = text.size();
-        tokens.push_back(text.substr(start, end - start));
-        i = end;
-    }
-    return tokens;
-}
-
-// The parameter a token names (its prefix), or VX_FEA_PARAMS.
-unsigned param_named(std::string_view token, const INT_FEATURE* params) {
-    for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
-        if (token.rfind(params[f].Name, 0) == 0) return f;
-    }
-    return VX_FEA_PARAMS;
-}
-
 // A decimal integer at the start of the text, as "%d" reads it.
 bool read_decimal(std::string_view text, int32_t* value) {
     if (!text.empty() && text[0] == '+') text.remove_prefix(1);
@@ -145,34 +126,52 @@ bool read_decimal(std::string_view text, int32_t* value) {
     return ec == std::errc() && end != text.data();
 }
 
-void append_param(std::string* out, const INT_FEATURE& param) {
-    *out += ' ';
-    *out += param.Name;
-    *out += std::to_string(param.Value);
+// The parameter's name, without the '=' of the feature's Name.
+std::string_view name_of(const INT_FEATURE& param) {
+    const std::string_view name = param.Name;
+    return name.substr(0, name.size() - 1);
 }
 
-// The new options line: the old one's words with the parameters rewritten,
-// or a fresh line (after a newline) when the driver has none.
-std::string build_line(std::string_view model, const std::string* old_line, INT_FEATURE* params) {
-    std::string out = old_line == nullptr ? "\n" : "";
-    out += vx_conf_options_key(model);
-    if (old_line != nullptr) {
-        const std::string_view tail = std::string_view(*old_line).substr(vx_conf_options_key_end(*old_line, model));
-        for (const std::string_view token : split_tokens(tail)) {
-            const unsigned f = param_named(token, params);
-            if (f == VX_FEA_PARAMS) {
-                out += ' ';
-                out += token;
-                continue;
-            }
-            if (params[f].Remove == 0) append_param(&out, params[f]);
-            params[f].Present = 0;
+std::string setting_text(const INT_FEATURE& param) {
+    std::string text(1, ' ');
+    return text.append(param.Name).append(std::to_string(param.Value));
+}
+
+// The driver's options of the slot, as kmod reads the first module
+// configuration file that opens. 0; SDERR_INVALID_PARAMETER for a slot
+// without a usable module name; SDERR_CONFIG_FILE when no file opens (*path
+// is then empty) or the file cannot be read, or be read as it is written.
+uint32_t read_options(uint32_t slot, std::string* path, std::string* text, std::unique_ptr<VxModConf>* conf) {
+    const char* model = vx_fo_slot_model(slot);
+    if (model == nullptr) return SDERR_INVALID_PARAMETER;
+    if (const uint32_t status = vx_fo_read_modules_file(path, text); status != SDERR_NO_ERROR) return status;
+    *conf = std::make_unique<VxModConf>(*text, model);
+    return (*conf)->ok() ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
+}
+
+// The parameters written into the options: a touched one that stands has its
+// last value set, or every place of it removed; one that does not stand is
+// added when it is to be written. Without an options line, a fresh one ends
+// the file (after a newline) with the parameters to be written.
+void edit_options(std::string_view model, VxModConf* conf, const INT_FEATURE* params, unsigned touched) {
+    if (conf->lines().empty()) {
+        std::string line(1, '\n');
+        line.append(vx_conf_options_key(model));
+        for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
+            if (params[f].Present != 0) line += setting_text(params[f]);
         }
+        conf->append_text(line + "\n");
+        return;
     }
     for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
-        if (params[f].Present != 0) append_param(&out, params[f]);
+        if ((touched & (1u << f)) == 0) continue;
+        const INT_FEATURE& param = params[f];
+        if (const std::optional<VxModConf::Place> at = conf->last(name_of(param))) {
+            param.Remove != 0 ? conf->remove_all(name_of(param)) : conf->replace_value(*at, std::to_string(param.Value));
+        } else if (param.Present != 0) {
+            conf->append_to_line(0, setting_text(param));
+        }
     }
-    return out + "\n";
 }
 
 }  // namespace
@@ -181,32 +180,31 @@ uint32_t fea_load_int_features(uint32_t handle, INT_FEATURE* features) {
     std::copy(std::begin(int_features), std::end(int_features), features);
     uint32_t slot = 0;
     if (!port_slot(handle, &slot)) return SDERR_INVALID_PARAMETER;
-    std::string line;
-    const uint32_t status = vx_fo_get_options_line(slot, &line);
-    if (status == SDERR_CONFIG_FILE) return SDERR_NO_ERROR;
-    if (status != SDERR_NO_ERROR) return status;
-    for (const std::string_view token : split_tokens(line)) {
-        for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
-            const std::string_view name = features[f].Name;
-            if (token.size() > name.size() && token.rfind(name, 0) == 0 &&
-                read_decimal(token.substr(name.size()), &features[f].Value)) {
-                features[f].Present = 1;
-                break;
-            }
-        }
+    std::string path, text;
+    std::unique_ptr<VxModConf> conf;
+    if (const uint32_t status = read_options(slot, &path, &text, &conf); status != SDERR_NO_ERROR) {
+        return status == SDERR_CONFIG_FILE && path.empty() ? SDERR_NO_ERROR : status;  // no file: no parameters
+    }
+    // The value the driver gets: the last, when it reads as a decimal integer.
+    for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
+        const std::optional<std::string_view> value = conf->value(name_of(features[f]));
+        if (value && read_decimal(*value, &features[f].Value)) features[f].Present = 1;
     }
     return SDERR_NO_ERROR;
 }
 
-uint32_t fea_write_int_features(uint32_t handle, INT_FEATURE* features) {
+uint32_t fea_write_int_features(uint32_t handle, INT_FEATURE* features, unsigned touched) {
     uint32_t slot = 0;
     if (!port_slot(handle, &slot)) return SDERR_INVALID_PARAMETER;
-    std::string line;
-    const uint32_t read = vx_fo_get_options_line(slot, &line);
-    if (read != SDERR_NO_ERROR && read != SDERR_CONFIG_FILE) return read;
-    const std::string new_line =
-        build_line(vx_fo_slot_model(slot), read == SDERR_NO_ERROR ? &line : nullptr, features);
-    const uint32_t status = vxapi_set_drv_param_optline(slot, new_line.c_str());
+    std::string path, text, out;
+    std::unique_ptr<VxModConf> conf;
+    uint32_t status = read_options(slot, &path, &text, &conf);
+    if (status != SDERR_NO_ERROR && (status != SDERR_CONFIG_FILE || !path.empty())) return status;
+    if (status == SDERR_NO_ERROR) {
+        edit_options(vx_fo_slot_model(slot), conf.get(), features, touched);
+        // A longer line would reach the readers of the old buffers in pieces.
+        status = conf->result(VX_CONF_LINE_MAX, &out) ? vx_conf_replace_file(path, out) : SDERR_CONFIG_FILE;
+    }
     vx_fo_depmod();
     return status;
 }
@@ -260,12 +258,17 @@ SD_UINT32 SDSetHbaFeature(int Device, SD_UINT32 FeatureId, SD_UINT32 Value, SD_U
     const HBA_FEATURE_ENTRY* entry = find_feature(FeatureId);
     if (entry == nullptr) return SDERR_INVALID_REQUEST;
     const HBA_FEATURE_SETTING setting{FeatureId, Value, Flag, 0};
-    // A value outside the range changes nothing, but is not refused.
+    // A value outside the range changes nothing, but is not refused; the
+    // parameter of a feature switched on is the only one written.
+    unsigned touched = 0;
     if (fea_validate_entry_range(&setting) == 0) {
         params[param_of(*entry)].Present = 0;
-        if (Flag == 0 && Value == 1) switch_on(FeatureId, params);
+        if (Flag == 0 && Value == 1) {
+            switch_on(FeatureId, params);
+            touched = 1u << param_of(*entry);
+        }
     }
-    return fea_write_int_features(handle, params);
+    return fea_write_int_features(handle, params, touched);
 }
 
 SD_UINT32 SDSetHbaFeatureList(int Device, PHBA_FEATURE_SETTING_LIST pSettingList) {

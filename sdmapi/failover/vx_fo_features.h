@@ -19,15 +19,22 @@ constexpr unsigned VX_FEA_BIND = 0;
 constexpr unsigned VX_FEA_CONFIG_REQUIRED = 1;
 constexpr unsigned VX_FEA_PARAMS = 2;
 
-// The parameters of the handle's driver as its options line holds them
-// (both absent when there is no file or no line). 0; SDERR_INVALID_PARAMETER
-// for an unknown handle or a slot without a usable module name.
+// The parameters of the handle's driver as kmod reads its options (both
+// absent when there is no file or no line). 0; SDERR_INVALID_PARAMETER for an
+// unknown handle or a slot without a usable module name; SDERR_CONFIG_FILE
+// for a file that cannot be read, or that kmod does not read as it is written.
 [[nodiscard]] uint32_t fea_load_int_features(uint32_t handle, INT_FEATURE* features);
 
-// Rewrites the options line with the parameters, then runs "depmod -a".
-// The status of the line writer, or of the line reader when it failed
-// otherwise than with SDERR_CONFIG_FILE.
-[[nodiscard]] uint32_t fea_write_int_features(uint32_t handle, INT_FEATURE* features);
+// Writes the touched parameters (bit 1 << VX_FEA_BIND, 1 << VX_FEA_CONFIG_REQUIRED)
+// into the driver's options, then runs "depmod -a". One that stands has its
+// last place set to its Value, or, with Remove, every place removed; one that
+// does not stand is added to the first options line when Present. Every other
+// parameter, line, blank and continuation stays. Without an options line, a
+// fresh one with the Present parameters ends the file. The status of the
+// install; SDERR_CONFIG_FILE when the file cannot be read as kmod reads it or
+// the changed line would pass VX_CONF_LINE_MAX (the file is then unchanged).
+constexpr unsigned VX_FEA_ALL = (1u << VX_FEA_BIND) | (1u << VX_FEA_CONFIG_REQUIRED);
+[[nodiscard]] uint32_t fea_write_int_features(uint32_t handle, INT_FEATURE* features, unsigned touched = VX_FEA_ALL);
 
 // 0 when the setting names a supported feature and its value lies within
 // the feature's range, else 1.

@@ -9,10 +9,12 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "base/vx_modconf.h"
 #include "base/vx_records.h"
 #include "failover/vx_fo_files.h"
 #include "failover/vx_fo_optline.h"
@@ -25,6 +27,7 @@
 namespace {
 
 constexpr std::string_view kTokenEnd = "\\;";
+constexpr std::string_view kValueName = "vx2xopts";
 constexpr std::string_view kValueKey = "vx2xopts=";
 
 // The options files are read whole; a larger file is refused.
@@ -45,10 +48,9 @@ bool digit_value(std::string_view line) {
     return value < line.size() && line[value] >= '0' && line[value] <= '9';
 }
 
-// The options file: its path, its text and its lines.
+// The options file: its path and its text.
 struct OptionsFile {
     std::string path, text;
-    std::vector<std::string_view> lines;
 };
 
 uint32_t read_options_file(OptionsFile* file) {
@@ -59,33 +61,35 @@ uint32_t read_options_file(OptionsFile* file) {
         vx::sys().close(fd);
         if (read != VxConfRead::Read) return SDERR_CONFIG_FILE;
         file->path = candidate;
-        file->lines = vx_conf_line_pieces(file->text);
         return SDERR_NO_ERROR;
     }
     return SDERR_CONFIG_FILE;
 }
 
-bool driver_line(std::string_view line, const char* model) {
-    return vx_conf_options_key_end(line, model) != std::string_view::npos;
-}
+// The line as kmod reads it, with its newline.
+std::string line_text(const VxModLine& line) { return line.has_newline ? line.text + '\n' : line.text; }
 
-// The first driver line of the module; a line longer than the bound comes
-// in pieces, and one of them is never taken for the whole line.
-uint32_t find_driver_line(const OptionsFile& file, const char* model, std::string* line) {
-    for (const std::string_view piece : file.lines) {
-        if (!driver_line(piece, model)) continue;
-        if (!vx_conf_lines_fit(piece)) return SDERR_CONFIG_FILE;
-        line->assign(piece);
-        return SDERR_NO_ERROR;
-    }
-    return SDERR_UNKNOWN;
+bool line_fits(const VxModLine& line) { return line.text.size() + 1 <= VX_CONF_LINE_MAX; }
+
+// The driver's line of the store: the one whose vx2xopts the driver gets
+// (its last), else its first options line; null when it has none.
+const VxModLine* store_line(const VxModConf& conf) {
+    if (const std::optional<VxModConf::Place> at = conf.last(kValueName)) return &conf.lines()[at->line];
+    return conf.lines().empty() ? nullptr : &conf.lines().front();
 }
 
 uint32_t model_line(const char* model, std::string* line) {
     if (!vx_fo_module_name_ok(model)) return SDERR_INVALID_PARAMETER;
     OptionsFile file;
     if (const uint32_t status = read_options_file(&file); status != SDERR_NO_ERROR) return status;
-    return find_driver_line(file, model, line);
+    const VxModConf conf(file.text, model);
+    if (!conf.ok()) return SDERR_CONFIG_FILE;
+    const VxModLine* found = store_line(conf);
+    if (found == nullptr) return SDERR_UNKNOWN;
+    // A line longer than the bound is never taken.
+    if (!line_fits(*found)) return SDERR_CONFIG_FILE;
+    *line = line_text(*found);
+    return SDERR_NO_ERROR;
 }
 
 // ---------------------------------------------------------------- the writer
@@ -184,6 +188,40 @@ void split_line(std::string_view line, std::string* before, std::string* after) 
     *before += ' ';
 }
 
+// The parts of the line rebuilt from the records: the text before the store
+// value (its "vx2xopts=" excluded), the value, and the words after it.
+// SDERR_CONFIG_FILE when the line with its newline would pass the bound.
+uint32_t old_line_parts(std::string_view line, const hbalist_entry* records, uint8_t kind, std::string* before,
+                        std::string* value, std::string* after) {
+    if (kind != VX_FO_FROM_TARGETS && kind != VX_FO_FROM_LUNS) return SDERR_INVALID_PARAMETER;
+    split_line(line, before, after);
+    const size_t fixed = before->size() + kValueKey.size() + after->size() + 1;
+    if (fixed > VX_CONF_LINE_MAX) return SDERR_CONFIG_FILE;
+    if (!write_value(value, records, kind, VX_CONF_LINE_MAX - fixed) || value->size() > VX_CONF_LINE_MAX - fixed) {
+        return SDERR_CONFIG_FILE;
+    }
+    return SDERR_NO_ERROR;
+}
+
+// Sets the store value of the driver's options in the options file, as kmod
+// reads it: where vx2xopts stands last its value is replaced, else it is
+// added to the driver's first options line; without one, fresh_line ends
+// the file. Nothing else changes. A digit-first value in any line of the
+// driver refuses the set.
+uint32_t write_store_value(const char* model, std::string_view value, const std::string& fresh_line) {
+    OptionsFile file;
+    if (const uint32_t status = read_options_file(&file); status != SDERR_NO_ERROR) return status;
+    VxModConf conf(file.text, model);
+    if (!conf.ok()) return SDERR_CONFIG_FILE;
+    for (const VxModLine& line : conf.lines()) {
+        if (digit_value(line.text)) return SDERR_CONFIG_FILE;
+    }
+    if (!conf.set(kValueName, value)) conf.append_text(fresh_line);
+    std::string out;
+    if (!conf.result(VX_CONF_LINE_MAX, &out)) return SDERR_CONFIG_FILE;
+    return vx_conf_replace_file(file.path, out);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- line, reader, writer
@@ -231,15 +269,9 @@ uint32_t vxapi_get_data_from_old_line(std::string_view line, hbalist_entry* reco
 }
 
 uint32_t vxapi_set_data_to_old_line(std::string* line, const hbalist_entry* records, uint8_t kind) {
-    if (kind != VX_FO_FROM_TARGETS && kind != VX_FO_FROM_LUNS) return SDERR_INVALID_PARAMETER;
-    std::string before, after;
-    split_line(*line, &before, &after);
-    // The new line with its newline must fit the line bound.
-    const size_t fixed = before.size() + kValueKey.size() + after.size() + 1;
-    if (fixed > VX_CONF_LINE_MAX) return SDERR_CONFIG_FILE;
-    std::string value;
-    if (!write_value(&value, records, kind, VX_CONF_LINE_MAX - fixed) || value.size() > VX_CONF_LINE_MAX - fixed) {
-        return SDERR_CONFIG_FILE;
+    std::string before, value, after;
+    if (const uint32_t status = old_line_parts(*line, records, kind, &before, &value, &after); status != SDERR_NO_ERROR) {
+        return status;
     }
     *line = before;
     *line += kValueKey;
@@ -255,19 +287,18 @@ uint32_t vxapi_set_optline_to_old_file(uint32_t instance, const std::string& new
     if (!vx_conf_lines_fit(new_line)) return SDERR_CONFIG_FILE;
     OptionsFile file;
     if (const uint32_t status = read_options_file(&file); status != SDERR_NO_ERROR) return status;
+    const VxModConf conf(file.text, model);
+    if (!conf.ok()) return SDERR_CONFIG_FILE;
     std::string out;
     out.reserve(file.text.size() + new_line.size());
-    bool replaced = false;
-    for (const std::string_view piece : file.lines) {
-        if (!driver_line(piece, model)) {
-            out += piece;
-            continue;
-        }
-        if (digit_value(piece)) return SDERR_CONFIG_FILE;
-        out += new_line;
-        replaced = true;
+    size_t at = 0;
+    for (const VxModLine& line : conf.lines()) {
+        if (digit_value(line.text)) return SDERR_CONFIG_FILE;
+        out.append(file.text, at, line.begin - at).append(new_line);
+        at = line.next;
     }
-    if (!replaced) out += new_line;
+    out.append(file.text, at);
+    if (conf.lines().empty()) out += new_line;
     return vx_conf_replace_file(file.path, out);
 }
 
@@ -338,8 +369,11 @@ uint32_t vxapi_set_data_to_old_persist_store(uint32_t instance, const uint8_t* w
         std::memcpy(static_cast<void*>(rec.lun_list), luns, sizeof *luns);
         rec.lun_list->EntryCount = std::min<uint16_t>(rec.lun_list->EntryCount, VX_FO_TARGETS);
     }
-    uint32_t status = vxapi_set_data_to_old_line(&line, records, kind);
-    if (status == SDERR_NO_ERROR) status = vxapi_set_optline_to_old_file(instance, line);
+    std::string before, value, after;
+    uint32_t status = old_line_parts(line, records, kind, &before, &value, &after);
+    if (status == SDERR_NO_ERROR) {
+        status = write_store_value(model, value, before + std::string(kValueKey) + value + after + "\n");
+    }
     vx_fo_depmod();
     return status == SDERR_NO_ERROR ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
 }
@@ -391,29 +425,35 @@ uint32_t delete_entries(const char* model, hbalist_entry* records, uint32_t* del
     }
     OptionsFile file;
     if (const uint32_t status = read_options_file(&file); status != SDERR_NO_ERROR) return status;
-    std::string out;
-    out.reserve(file.text.size());
+    VxModConf conf(file.text, model);
+    if (!conf.ok()) return SDERR_CONFIG_FILE;
     bool any = false;
-    for (const std::string_view piece : file.lines) {
-        if (!driver_line(piece, model)) {
-            out += piece;
-            continue;
-        }
+    for (size_t l = 0; l < conf.lines().size(); ++l) {
+        const VxModLine& line = conf.lines()[l];
         // Each line is read alone, so one line's adapters never reach another.
         clear_records(records);
-        const uint32_t read = vxapi_get_data_from_old_line(piece, records);
+        const uint32_t read = vxapi_get_data_from_old_line(line.text, records);
         if (read == SDERR_INVALID_REGISTRY_SETTING) return read;
-        if (read != SDERR_NO_ERROR || !vx_conf_lines_fit(piece) || !remove(records, name)) {
-            out += piece;
-            continue;
-        }
+        if (read != SDERR_NO_ERROR || !line_fits(line) || !remove(records, name)) continue;
         any = true;
-        std::string line(piece);
-        if (vxapi_set_data_to_old_line(&line, records, VX_FO_FROM_TARGETS) != SDERR_NO_ERROR) return SDERR_CONFIG_FILE;
-        out += line;
+        std::string before, value, after;
+        if (old_line_parts(line_text(line), records, VX_FO_FROM_TARGETS, &before, &value, &after) != SDERR_NO_ERROR) {
+            return SDERR_CONFIG_FILE;
+        }
+        // The line's own store value (its last), or a new one at its end.
+        const std::vector<VxModParam>& params = line.params;
+        const auto own = std::find_if(params.rbegin(), params.rend(), [](const VxModParam& p) { return p.name == kValueName; });
+        if (own != params.rend()) {
+            conf.replace_value({l, static_cast<size_t>(params.rend() - own) - 1}, value);
+        } else {
+            std::string setting(1, ' ');
+            conf.append_to_line(l, setting.append(kValueKey).append(value));
+        }
     }
     if (deleted != nullptr) *deleted = any ? 1 : 0;
     if (!any) return SDERR_INVALID_PARAMETER;
+    std::string out;
+    if (!conf.result(VX_CONF_LINE_MAX, &out)) return SDERR_CONFIG_FILE;
     return vx_conf_replace_file(file.path, out);
 }
 

@@ -3,8 +3,9 @@
 // vx2xopts ("options vxa2xxx ConfigRequired=1 vx2xopts=scsi-vxa0-...\;...").
 //
 // The options file is the first of "/etc/conf.modules" and
-// "/etc/modules.conf" that opens. The driver's line is its first line whose
-// first words are "options" and the module name (vx_conf_options_key_end); a
+// "/etc/modules.conf" that opens, read as kmod reads it (base/vx_modconf.h).
+// The driver's line is the options line of the module whose vx2xopts the
+// driver gets (the last), else its first options line, as kmod reads it; a
 // line holds at most VX_CONF_LINE_MAX characters with its newline. The tokens
 // are those of the option string (vx_fo_optstr.h), the store adapter number
 // being the adapter slot 0..31. A vx2xopts value that begins with a decimal
@@ -41,11 +42,13 @@ constexpr const char* VX_FO_OLD_OPTIONS_FILES[] = {"/etc/conf.modules", "/etc/mo
 // for another kind.
 [[nodiscard]] uint32_t vxapi_set_data_to_old_line(std::string* line, const hbalist_entry* records, uint8_t kind);
 
-// Replaces every line of the slot's driver in the options file with
-// new_line, or appends it when there is none. 0; SDERR_INVALID_PARAMETER
+// Replaces every options line of the slot's driver in the options file with
+// new_line, or appends it when there is none (the store's set does not: it
+// sets its value alone). 0; SDERR_INVALID_PARAMETER
 // for a slot without a usable module name; SDERR_CONFIG_FILE when no file
 // opens, a line of the driver holds a digit-first value, new_line does not
-// fit the line bound, or the file cannot be replaced (it is then unchanged).
+// fit the line bound, kmod does not read the file as it is written, or the
+// file cannot be replaced (it is then unchanged).
 [[nodiscard]] uint32_t vxapi_set_optline_to_old_file(uint32_t instance, const std::string& new_line);
 
 // The records of every adapter of the module's line: the reader's status;
@@ -55,12 +58,14 @@ constexpr const char* VX_FO_OLD_OPTIONS_FILES[] = {"/etc/conf.modules", "/etc/mo
 [[nodiscard]] uint32_t vxapi_get_old_persist_tgt_entry_list(const char* model, hbalist_entry* records);
 
 // Deletes an adapter (by port name) or a target (by node name) from every
-// line of the module, reading each line into the records (cleared first).
+// options line of the module, reading each line into the records (cleared
+// first); a line's vx2xopts value is rebuilt in place, the rest of the file
+// stays.
 // *deleted: 1 when something matched. 0; SDERR_INVALID_PARAMETER when
 // nothing matched (the file is unchanged) or for an unusable module name;
 // SDERR_INVALID_REGISTRY_SETTING for a digit-first value; SDERR_CONFIG_FILE
-// when the file cannot be read, a rebuilt line does not fit or the file
-// cannot be replaced (it is then unchanged).
+// when the file cannot be read (or be read as kmod reads it), a rebuilt
+// line does not fit or the file cannot be replaced (it is then unchanged).
 [[nodiscard]] uint32_t vxapi_del_old_persist_dev_entry(const char* model, hbalist_entry* records, uint32_t* deleted,
                                                        const uint8_t* port_name);
 [[nodiscard]] uint32_t vxapi_del_old_persist_tgt_entry(const char* model, hbalist_entry* records, uint32_t* deleted,

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "base/vx_modconf.h"
 #include "failover/vx_fo_files.h"
 #include "platform/vx_platform.h"
 #include "vxsdm_status.h"
@@ -33,21 +34,22 @@ uint32_t vx_fo_get_options_line(uint32_t slot, std::string* line) {
     if (model == nullptr) return SDERR_INVALID_PARAMETER;
     std::string path, text;
     if (const uint32_t status = vx_fo_read_modules_file(&path, &text); status != SDERR_NO_ERROR) return status;
-    for (const std::string_view piece : vx_conf_line_pieces(text)) {
-        if (vx_conf_options_key_end(piece, model) != std::string_view::npos) {
-            line->assign(piece);
-            return SDERR_NO_ERROR;
-        }
-    }
-    return SDERR_CONFIG_FILE;
+    const VxModConf conf(text, model);
+    if (!conf.ok() || conf.lines().empty()) return SDERR_CONFIG_FILE;
+    const VxModLine& first = conf.lines().front();
+    line->assign(first.text);
+    if (first.has_newline) *line += '\n';
+    return SDERR_NO_ERROR;
 }
 
 uint32_t vxapi_get_drv_param_optline(uint32_t slot, char* line) {
     if (line == nullptr) return SDERR_INVALID_PARAMETER;
     std::string found;
     const uint32_t status = vx_fo_get_options_line(slot, &found);
-    if (status == SDERR_NO_ERROR) std::memcpy(line, found.c_str(), found.size() + 1);
-    return status;
+    if (status != SDERR_NO_ERROR) return status;
+    if (found.size() >= VX_CONF_LINE_BUFFER) return SDERR_CONFIG_FILE;  // the caller's buffer holds no more
+    std::memcpy(line, found.c_str(), found.size() + 1);
+    return SDERR_NO_ERROR;
 }
 
 uint32_t vxapi_set_drv_param_optline(uint32_t slot, const char* new_line) {
@@ -57,18 +59,16 @@ uint32_t vxapi_set_drv_param_optline(uint32_t slot, const char* new_line) {
     if (!vx_conf_lines_fit(new_line)) return SDERR_CONFIG_FILE;
     std::string path, text;
     if (const uint32_t status = vx_fo_read_modules_file(&path, &text); status != SDERR_NO_ERROR) return status;
-
+    const VxModConf conf(text, model);
+    if (!conf.ok()) return SDERR_CONFIG_FILE;
     std::string out;
     out.reserve(text.size() + std::strlen(new_line));
-    bool replaced = false;
-    for (const std::string_view piece : vx_conf_line_pieces(text)) {
-        if (vx_conf_options_key_end(piece, model) != std::string_view::npos) {
-            out += new_line;
-            replaced = true;
-        } else {
-            out += piece;
-        }
+    size_t at = 0;
+    for (const VxModLine& line : conf.lines()) {
+        out.append(text, at, line.begin - at).append(new_line);
+        at = line.next;
     }
-    if (!replaced) out += new_line;
+    out.append(text, at);
+    if (conf.lines().empty()) out += new_line;
     return vx_conf_replace_file(path, out);
 }

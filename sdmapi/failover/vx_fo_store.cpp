@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "base/vx_modconf.h"
 #include "base/vx_sddbg.h"
 #include "base/vx_sem.h"
 #include "failover/vx_fo_files.h"
@@ -31,38 +32,14 @@ thread_local int store_lock_depth = 0;
 
 std::string store_path(const char* model) { return "/etc/" + std::string(model) + ".conf"; }
 
-bool contains(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
-
-// Whether the first character after leading blanks and tabs is '#'.
-bool is_comment(std::string_view line) {
-    const std::string_view rest = RemoveLeadingSpaces(line);
-    return !rest.empty() && rest.front() == '#';
-}
-
-// Where the driver's options line has its key and something after it; npos
-// for a comment, another line, or the key alone with nothing after it.
-size_t key_with_values(std::string_view line, const char* model) {
-    if (is_comment(line)) return std::string_view::npos;
-    const size_t end = vx_conf_options_key_end(line, model);
-    return end == line.size() ? std::string_view::npos : end;
-}
-
-// The driver's options line made to take its options from the module.
-std::string module_options_line(std::string_view piece, size_t key_end, bool modprobe, bool* dropped) {
-    std::string line(piece.substr(0, key_end));
-    if (!contains(piece, "ConfigRequired=")) line += " ConfigRequired=1";
-    std::string_view rest = piece.substr(key_end);
-    if (modprobe || contains(piece, "vx2xuseextopts=")) return line.append(rest);
-    // Only the old store's own token goes; the parameters around it stay.
-    if (const size_t at = rest.find("vx2xopts="); at != std::string_view::npos) {
-        const size_t end = std::min(rest.find_first_of(" \t\r\n", at), rest.size());
-        const size_t from = at > 0 && (rest[at - 1] == ' ' || rest[at - 1] == '\t') ? at - 1 : at;
-        line.append(rest.substr(0, from));
-        rest.remove_prefix(end);
-        *dropped = true;
+// The first options line of the module whose name is followed by anything,
+// a newline at least: the one that a save edits; npos when there is none.
+size_t line_to_edit(const VxModConf& conf) {
+    const std::vector<VxModLine>& lines = conf.lines();
+    for (size_t l = 0; l < lines.size(); ++l) {
+        if (lines[l].has_newline || lines[l].key_end < lines[l].text.size()) return l;
     }
-    if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
-    return line.append(rest).append(" vx2xuseextopts=1\n");
+    return std::string::npos;
 }
 
 // The files of a save as they were, and the undoing of its steps. The
@@ -143,11 +120,9 @@ uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag, bool* none) 
         const VxConfRead read = vx_conf_read_file(path, kFileLimit, &text);
         if (read == VxConfRead::Missing) continue;
         if (read == VxConfRead::Failed) return SDERR_CONFIG_FILE;
-        *flag = 0;
-        for (const std::string_view line : vx_conf_line_pieces(text)) {
-            if (key_with_values(line, model) != std::string_view::npos && contains(line, "vx2xopts=")) *flag = 1;
-            if (*flag == 1) break;
-        }
+        const VxModConf conf(text, model);
+        if (!conf.ok()) return SDERR_CONFIG_FILE;
+        *flag = conf.last("vx2xopts") ? 1 : 0;
         return SDERR_NO_ERROR;
     }
     if (none != nullptr) *none = true;
@@ -163,23 +138,28 @@ uint32_t vxapi_update_old_conf_file(const char* model, uint32_t, bool* none) {
         return SDERR_CONFIG_FILE;
     }
     const bool modprobe = path == "/etc/modprobe.conf.local" || path == "/etc/modprobe.conf";
-    std::string out;
-    bool found = false, dropped = false;
-    for (const std::string_view piece : vx_conf_line_pieces(text)) {
-        const size_t end = is_comment(piece) ? std::string_view::npos : vx_conf_options_key_end(piece, model);
-        if (end == std::string_view::npos) {
-            out += piece;
-            continue;
+    VxModConf conf(text, model);
+    if (!conf.ok()) return SDERR_CONFIG_FILE;
+    bool dropped = false;
+    if (conf.lines().empty()) {
+        std::string line(1, '\n');
+        line.append(vx_conf_options_key(model));
+        conf.append_text(line.append(modprobe ? " ConfigRequired=1\n" : " ConfigRequired=1 vx2xuseextopts=1\n"));
+    } else if (const size_t line = line_to_edit(conf); line != std::string::npos) {
+        // A setting that stands keeps its value.
+        if (!conf.last("ConfigRequired")) conf.insert_after_key(line, " ConfigRequired=1");
+        if (!modprobe && !conf.last("vx2xuseextopts")) {
+            // The old store goes; the parameters around it stay.
+            if (conf.last("vx2xopts")) {
+                conf.remove_all("vx2xopts");
+                dropped = true;
+            }
+            conf.append_to_line(line, " vx2xuseextopts=1");
         }
-        found = true;
-        out += end == piece.size() ? std::string(piece) : module_options_line(piece, end, modprobe, &dropped);
     }
-    if (!found) {
-        out.append("\n").append(vx_conf_options_key(model)).append(modprobe ? " ConfigRequired=1\n"
-                                                                         : " ConfigRequired=1 vx2xuseextopts=1\n");
-    }
+    std::string out;
+    if (!conf.result(VX_CONF_LINE_MAX, &out)) return SDERR_CONFIG_FILE;
     if (out == text) return SDERR_NO_ERROR;
-    if (!vx_conf_lines_fit(out)) return SDERR_CONFIG_FILE;
     return vx_conf_replace_file(path, out, dropped ? kModulesBackup : nullptr);
 }
 
@@ -211,7 +191,7 @@ VxFoStoreText vx_fo_get_store_text(const char* model, bool saving, std::string* 
 }
 
 uint32_t vx_fo_parse_store(const std::string& text, hbalist_entry* records) {
-    if (!contains(text, "scsi-vxa")) return SDERR_NO_ERROR;
+    if (text.find("scsi-vxa") == std::string::npos) return SDERR_NO_ERROR;
     return vxapi_get_data_from_line(text.c_str(), records);
 }
 

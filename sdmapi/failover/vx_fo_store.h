@@ -132,16 +132,20 @@ static_assert(sizeof(FO_LB_POLICY_STORE_LIST) == 196640);
 [[nodiscard]] uint32_t vxapi_save_line_to_file(const char* model, const char* line);
 // Puts "/etc/<model>.conf.bak" back as "/etc/<model>.conf". 0, or SDERR_CONFIG_FILE.
 [[nodiscard]] uint32_t vxapi_restore_config_file(const char* model);
-// *flag = 1 when the driver's line in "/etc/conf.modules" (else
-// "/etc/modules.conf") holds "vx2xopts=", else 0. 0; SDERR_CONFIG_FILE when
-// neither file opens (flag untouched) or the file cannot be read. *none,
+// *flag = 1 when the driver's options in "/etc/conf.modules" (else
+// "/etc/modules.conf") hold the parameter vx2xopts, as kmod reads them, else
+// 0. 0; SDERR_CONFIG_FILE when neither file opens (flag untouched) or the
+// file cannot be read, or be read as it is written. *none,
 // when given, tells the first of these two failures.
 [[nodiscard]] uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag, bool* none = nullptr);
 // Makes the driver's modules line take its options from the configuration
-// module (" ConfigRequired=1", and " vx2xuseextopts=1" with the
-// "vx2xopts=" token removed, outside modprobe-style files). 0;
-// SDERR_CONFIG_FILE when no modules file opens or it cannot be replaced
-// (unchanged). *none, when given, tells that no modules file opens. The
+// module, as kmod reads the file (base/vx_modconf.h): " ConfigRequired=1"
+// after the module's name, and, outside modprobe-style files,
+// " vx2xuseextopts=1" at the end of the line with every vx2xopts parameter
+// removed; a parameter of those that stands keeps its value. Only the first
+// options line of the driver changes. 0; SDERR_CONFIG_FILE when no modules
+// file opens, kmod does not read it as it is written, the line would pass
+// VX_CONF_LINE_MAX, or it cannot be replaced (unchanged). *none, when given, tells that no modules file opens. The
 // port is not used.
 [[nodiscard]] uint32_t vxapi_update_old_conf_file(const char* model, uint32_t port, bool* none = nullptr);
 

@@ -1,10 +1,15 @@
-// The options-line finder (lines as pieces, the whole-word key "options
-// <model>") and the HBA features read from the driver's line.
+// The reader of module configuration files (logical lines in file order, the
+// module's options lines as kmod reads them), the HBA features read from the driver's options, and two writers
+// of them: after a set of Bind by port id, and after the failover save's
+// update of the modules line, kmod reads every parameter of every module as
+// before but those set, or the call failed with the file unchanged.
 // Input: the module name as a part, then the text of the file.
+#include "base/vx_modconf.h"
 #include "base/vx_records.h"
 #include "failover/vx_fo_optline.h"
 #include "failover/vx_fo_store.h"
 #include "fuzz_support.h"
+#include "kmod_reading.h"
 #include "vxsdm.h"
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
@@ -27,15 +32,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string model = fuzz::str(in.part());
     const std::string text = fuzz::str(in.rest());
 
-    std::string joined;
-    for (const std::string_view piece : vx_conf_line_pieces(text)) {
-        FUZZ_CHECK(!piece.empty() && piece.size() <= VX_CONF_LINE_MAX);
-        const size_t end = vx_conf_options_key_end(piece, model);
-        FUZZ_CHECK(end == std::string_view::npos ||
-                   (end <= piece.size() && RemoveLeadingSpaces(piece).substr(0, 7) == "options"));
-        joined += piece;
+    // The module's lines follow each other in the text, each an options line of the module with its
+    // parameters inside it; an edit that changes nothing gives the text back.
+    {
+        const VxModConf conf(text, model);
+        size_t at = 0;
+        for (const VxModLine& line : conf.lines()) {
+            FUZZ_CHECK(line.begin >= at && line.begin < line.next && line.next <= text.size());
+            FUZZ_CHECK(RemoveLeadingSpaces(line.text).starts_with("options") && line.key_end <= line.text.size());
+            for (const VxModParam& p : line.params) FUZZ_CHECK(p.begin < p.end && p.end <= line.text.size());
+            at = line.next;
+        }
+        std::string same;
+        FUZZ_CHECK(conf.result(VX_CONF_LINE_MAX, &same) && same == text);
     }
-    FUZZ_CHECK(joined == text);
 
     // The features of a port of that model, from the file.
     fuzz::host().write_file("/etc/conf.modules", text);
@@ -49,5 +59,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     list->Count = 5;
     const uint32_t status = SDGetHbaSupportedFeatureList(1, list);
     FUZZ_CHECK(status == 0 || status == SDERR_INVALID_PARAMETER || status == SDERR_CONFIG_FILE);
+
+    const std::optional<kmodread::Reading> before = kmodread::read(text);
+    const std::string module = slot.model;  // as the slot holds it
+    const auto set = [&](const char* name, const char* value) {
+        kmodread::Settings s = before->settings;
+        s[{module, name}] = value;
+        return s;
+    };
+    const std::string file = "/etc/conf.modules";
+    if (SDSetHbaFeature(1, HBA_FEATURE_BIND_BY_PID, 1, 0) != 0) {
+        FUZZ_CHECK(fuzz::host().read_file(file) == text);
+    } else if (before) {
+        const std::optional<kmodread::Reading> after = kmodread::read(fuzz::host().read_file(file));
+        FUZZ_CHECK(after && after->settings == set("Bind", "1"));
+    }
+
+    // The save leaves a line of the key alone at the end of the file.
+    fuzz::host().write_file(file, text);
+    const VxModConf conf(text, module);
+    const bool bare = conf.lines().size() == 1 && !conf.lines()[0].has_newline &&
+                      conf.lines()[0].key_end == conf.lines()[0].text.size();
+    if (vxapi_update_old_conf_file(module.c_str(), 0) != 0) {
+        FUZZ_CHECK(fuzz::host().read_file(file) == text);
+    } else if (before && !bare) {
+        kmodread::Settings expected = before->settings;
+        if (expected.count({module, "ConfigRequired"}) == 0) expected[{module, "ConfigRequired"}] = "1";
+        if (expected.count({module, "vx2xuseextopts"}) == 0) {
+            expected.erase({module, "vx2xopts"});
+            expected[{module, "vx2xuseextopts"}] = "1";
+        }
+        const std::optional<kmodread::Reading> after = kmodread::read(fuzz::host().read_file(file));
+        FUZZ_CHECK(after && after->settings == expected);
+    }
     return 0;
 }

@@ -1,12 +1,16 @@
-// The options-line editor of the driver module's configuration file.
+// The options-line editor of the driver module's configuration file: after an
+// edit, kmod reads every parameter of every module as before, except the one
+// set; a second edit changes nothing.
 // Input: the mode byte as the value, the parameter name as a part, the text.
-#include "base/vx_conf_file.h"
 #include "base/vx_modparam.h"
 #include "fuzz_support.h"
+#include "kmod_reading.h"
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
     return {join_texts(1, {"vx2xzonewise", "# options vxa2xxx vx2xzonewise=0\noptions vxa2xxx_x a=1\n"
-                                           "  options\tvxa2xxx vx2xzonewise_old=1\r vx2xzonewise=12 b\nalias a b"})};
+                                           "  options\tvxa2xxx vx2xzonewise_old=1\r vx2xzonewise=12 b\nalias a b"}),
+            join_texts(0, {"vx2xzonewise", "# a \\\noptions vxa2xxx x=1 \\\n vx2xzonewise=1\\\n1 \"y=a b\"\n"}),
+            join_texts(2, {"x", "options vxa2xxx a=\"b x=1\" \\\n  c=\\1\r\n"})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,18 +20,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text = fuzz::str(in.rest());
     if (!vx_modparam_name_ok(name.c_str()) || name.size() != std::strlen(name.c_str())) return 0;
 
-    const std::string once = vx_modparam_conf_edit(text, name, value);
-    const size_t before = vx_conf_line_pieces(text).size();
-    const size_t after = vx_conf_line_pieces(once).size();
-    // Values above 1 only add a setting to a text file (the text ends at a NUL;
-    // a carriage return that ended the line it joins may go).
-    if (text.find_first_of(std::string("\0\r", 2)) == std::string::npos) {
-        FUZZ_CHECK(once.size() >= text.size() || value <= 1);
+    std::string once;
+    if (!vx_modparam_conf_edit(text, name, value, &once)) return 0;
+    const std::optional<kmodread::Reading> before = kmodread::read(text), after = kmodread::read(once);
+    if (before) {
+        FUZZ_CHECK(after.has_value());
+        kmodread::Settings expected = before->settings;
+        const std::pair<std::string, std::string> key{VX_MODPARAM_MODULE, name};
+        // Only 0 and 1 change a setting that is there.
+        if (expected.count(key) == 0 || value <= 1) expected[key] = std::to_string(value);
+        FUZZ_CHECK(after->settings == expected);
     }
-    // The setting is there after one edit: a second changes nothing.
-    if (vx_conf_lines_fit(once)) {
-        FUZZ_CHECK(after >= before && after <= before + 1);
-        FUZZ_CHECK(vx_modparam_conf_edit(once, name, value) == once);
-    }
+    std::string twice;
+    FUZZ_CHECK(vx_modparam_conf_edit(once, name, value, &twice) && twice == once);
     return 0;
 }

@@ -1,0 +1,117 @@
+// A module configuration file (modprobe.conf, modules.conf, modprobe.d) read
+// as kmod reads it, and changed one parameter at a time.
+//
+// kmod reads logical lines: a backslash before a newline joins the next line,
+// any other backslash is dropped and the character after it taken as it is.
+// A line whose first character is '#' is a comment, continued lines and all.
+// A line whose first two words (split at blanks and tabs) are "options" and
+// the module's name gives the module the rest of the line, and the kernel
+// splits that into parameters at white space outside double quotes; a
+// parameter's name runs up to its '='. Every options line of the module
+// counts, in file order, and the last value of a parameter wins. Lines are
+// of any length.
+//
+// An edit changes the physical text only where it must: every other line,
+// parameter, quote, blank and continuation stays as it was. A value that
+// stands in a continued line is replaced with its continuations kept; a
+// parameter added to a line goes at the end of the logical line, where kmod
+// still reads it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One parameter of an options line; offsets are into the line's logical text.
+struct VxModParam {
+    std::string name;   // up to its '=' (the whole word without one)
+    std::string value;  // after its '=', quotes kept
+    size_t begin = 0, value_begin = 0, end = 0;
+    bool has_equals = false;
+};
+
+// Where a logical line's characters are in the file: from `logical` on, the
+// characters follow each other from `physical` on. A segment starts the line,
+// and another follows every backslash that kmod drops.
+enum class VxModJoin : uint8_t { Start, Continued, Escaped };
+struct VxModSegment {
+    size_t logical = 0, physical = 0;
+    VxModJoin join = VxModJoin::Start;
+};
+
+// An options line of the module.
+struct VxModLine {
+    size_t begin = 0;        // physical start of its first line
+    size_t next = 0;         // physical start of the line after it
+    bool has_newline = false;
+    std::string text;        // as kmod reads it, without the newline
+    std::vector<VxModSegment> segments;
+    size_t key_end = 0;      // logical end of the module's name
+    std::vector<VxModParam> params;
+};
+
+class VxModConf {
+public:
+    // Reads the text for the options of the module.
+    VxModConf(std::string_view text, std::string_view module);
+    VxModConf(const VxModConf&) = delete;
+    VxModConf& operator=(const VxModConf&) = delete;
+
+    // Whether kmod reads the text as the reader does: false for a file that
+    // ends in an escaping backslash, and for an options line of the module
+    // that holds a NUL byte or ends inside double quotes.
+    [[nodiscard]] bool ok() const { return ok_; }
+    [[nodiscard]] const std::vector<VxModLine>& lines() const { return lines_; }
+
+    // The last place of the parameter (line and parameter index), kmod's.
+    struct Place {
+        size_t line, param;
+    };
+    [[nodiscard]] std::optional<Place> last(std::string_view name) const;
+    // The parameter's value as the module gets it (the last one).
+    [[nodiscard]] std::optional<std::string_view> value(std::string_view name) const;
+
+    // Edits, applied together by result().
+    // The value at the place becomes value.
+    void replace_value(Place at, std::string_view value);
+    // Every place of the parameter goes, with the blanks before it.
+    void remove_all(std::string_view name);
+    // Text inserted right after the module's name, or at the end of the line.
+    void insert_after_key(size_t line, std::string_view text);
+    void append_to_line(size_t line, std::string_view text);
+    // Text added at the end of the file, on a line of its own: after a
+    // newline when the file's last line is not ended (or is continued).
+    void append_text(std::string_view text);
+    // The one parameter set: its value replaced where it stands last, else
+    // " name=value" added to the module's first options line; false when the
+    // module has no options line (nothing is edited then).
+    bool set(std::string_view name, std::string_view value);
+
+    // The text with the edits; false when a changed line, as kmod reads it
+    // with its newline, would pass `line_max` characters.
+    [[nodiscard]] bool result(size_t line_max, std::string* out) const;
+
+private:
+    struct Edit {
+        size_t begin, end;
+        std::string with;
+        size_t line;             // the changed line, or npos for appended text
+        ptrdiff_t logical_delta;  // what the change adds to the line as kmod reads it
+    };
+    size_t physical_begin(const VxModLine& line, size_t k) const;
+    size_t physical_end(const VxModLine& line, size_t k) const;
+    std::string joints_in(const VxModLine& line, size_t b, size_t e) const;
+    void read_line(size_t begin);
+    void parse_options(VxModLine* line);
+
+    std::string_view text_;
+    std::string_view module_;
+    bool ok_ = true;
+    bool open_end_ = false;  // the last line is not ended by a newline
+    size_t pos_ = 0;
+    std::vector<VxModLine> lines_;
+    std::vector<Edit> edits_;
+};
