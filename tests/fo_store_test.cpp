@@ -14,6 +14,7 @@
 #include "sim_failover.h"
 #include "sim_files.h"
 #include "sim_modtable.h"
+#include "sim_steps.h"
 #include "test_support.h"
 #include "vxsdm.h"
 
@@ -163,6 +164,28 @@ TEST(Store, FailureAtEachStepChangesNothing) {
         EXPECT_EQ(FoSetDataToPersistentStorage(0, rig.wwn[0], nullptr, target_list({3}).get()), SDERR_CONFIG_FILE);
         faults.no_writes = false;
         EXPECT_EQ(rig.files(), before);
+    }
+}
+
+// A modules file that kmod does not read as it is written fails the save before anything is written, so that no
+// other failure can leave it halfway: with any one step of the call failing, every file stays as it was.
+TEST(Store, ModulesFileKmodCannotReadStopsTheSaveBeforeItWrites) {
+    const std::string unreadable[] = {
+        "options vxa2xxx vx2xopts=scsi-vxa0-adapter-port=1 Bind=1 \\",  // the file ends in an escaping backslash
+        std::string("options vxa2xxx vx2xopts\0=x Bind=1\n", 35),       // a NUL byte in the driver's line
+        "options vxa2xxx vx2xopts=\"scsi-vxa0 Bind=1\n",                 // an open quote
+    };
+    for (const std::string& modules : unreadable) {
+        for (unsigned step = 0;; ++step) {
+            SCOPED_TRACE(modules + " step " + std::to_string(step));
+            StoreRig rig;
+            rig.host.write_file(kModules, modules);
+            const std::vector<std::string> before = rig.files();
+            sim::StepFaults steps(rig.host, step, sim::StepFaults::Act::Fail);
+            EXPECT_NE(FoSetDataToPersistentStorage(0, rig.wwn[0], nullptr, target_list({3}).get()), 0u);
+            EXPECT_EQ(rig.files(), before);
+            if (steps.steps() < step) break;
+        }
     }
 }
 

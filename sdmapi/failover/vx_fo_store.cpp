@@ -129,18 +129,25 @@ uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag, bool* none) 
     return SDERR_CONFIG_FILE;
 }
 
-uint32_t vxapi_update_old_conf_file(const char* model, uint32_t, bool* none) {
+namespace {
+
+// The modules file's new text for the driver's line (see
+// vxapi_update_old_conf_file), made without writing anything.
+struct ModulesEdit {
+    std::string path, text, out;
+    bool dropped = false;  // an old-format store leaves the line: keep a backup
+};
+
+uint32_t edit_modules_file(const char* model, ModulesEdit* e, bool* none) {
     if (none != nullptr) *none = false;
     if (!vx_fo_module_name_ok(model)) return SDERR_INVALID_PARAMETER;
-    std::string path, text;
-    if (vx_fo_read_modules_file(&path, &text) != SDERR_NO_ERROR) {
-        if (none != nullptr) *none = path.empty();
+    if (vx_fo_read_modules_file(&e->path, &e->text) != SDERR_NO_ERROR) {
+        if (none != nullptr) *none = e->path.empty();
         return SDERR_CONFIG_FILE;
     }
-    const bool modprobe = path == "/etc/modprobe.conf.local" || path == "/etc/modprobe.conf";
-    VxModConf conf(text, model);
+    const bool modprobe = e->path == "/etc/modprobe.conf.local" || e->path == "/etc/modprobe.conf";
+    VxModConf conf(e->text, model);
     if (!conf.ok()) return SDERR_CONFIG_FILE;
-    bool dropped = false;
     if (conf.lines().empty()) {
         std::string line(1, '\n');
         line.append(vx_conf_options_key(model));
@@ -152,15 +159,25 @@ uint32_t vxapi_update_old_conf_file(const char* model, uint32_t, bool* none) {
             // The old store goes; the parameters around it stay.
             if (conf.last("vx2xopts")) {
                 conf.remove_all("vx2xopts");
-                dropped = true;
+                e->dropped = true;
             }
             conf.append_to_line(line, " vx2xuseextopts=1");
         }
     }
-    std::string out;
-    if (!conf.result(VX_CONF_LINE_MAX, &out)) return SDERR_CONFIG_FILE;
-    if (out == text) return SDERR_NO_ERROR;
-    return vx_conf_replace_file(path, out, dropped ? kModulesBackup : nullptr);
+    return conf.result(VX_CONF_LINE_MAX, &e->out) ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
+}
+
+uint32_t write_modules_file(const ModulesEdit& e) {
+    if (e.out == e.text) return SDERR_NO_ERROR;
+    return vx_conf_replace_file(e.path, e.out, e.dropped ? kModulesBackup : nullptr);
+}
+
+}  // namespace
+
+uint32_t vxapi_update_old_conf_file(const char* model, uint32_t, bool* none) {
+    ModulesEdit edit;
+    const uint32_t status = edit_modules_file(model, &edit, none);
+    return status != SDERR_NO_ERROR ? status : write_modules_file(edit);
 }
 
 // ---------------------------------------------------------------- the store
@@ -206,6 +223,18 @@ uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_L
     }
     if (full.size() >= VX_FO_OPTSTR_SIZE || full.find('\0') != std::string::npos) return SDERR_CONFIG_FILE;
 
+    // The modules file's new text is made before anything is written: a
+    // modules file that cannot be read as kmod reads it fails the save with
+    // every file as it was. Without a modules file there is none to update.
+    ModulesEdit modules;
+    bool write_modules = false;
+    if (update_modules) {
+        bool none = false;
+        const uint32_t status = edit_modules_file(model, &modules, &none);
+        if (status != SDERR_NO_ERROR && !none) return SDERR_CONFIG_FILE;
+        write_modules = status == SDERR_NO_ERROR;
+    }
+
     SaveUndo u{model, {}, {}, false, {}};
     // An option file that cannot be read whole is never saved over.
     if (!vx_conf_keep(store_path(model), VX_FO_OPTSTR_SIZE, &u.store) ||
@@ -225,8 +254,7 @@ uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_L
         u.undo(true, u.module_held && module_differs(u));
         return SDERR_CONFIG_FILE;
     }
-    bool none = false;
-    if (update_modules && vxapi_update_old_conf_file(model, 0, &none) != SDERR_NO_ERROR && !none) {
+    if (write_modules && write_modules_file(modules) != SDERR_NO_ERROR) {
         u.undo(true, true);
         return SDERR_CONFIG_FILE;
     }

@@ -145,8 +145,8 @@ static_assert(sizeof(FO_LB_POLICY_STORE_LIST) == 196640);
 // removed; a parameter of those that stands keeps its value. Only the first
 // options line of the driver changes. 0; SDERR_CONFIG_FILE when no modules
 // file opens, kmod does not read it as it is written, the line would pass
-// VX_CONF_LINE_MAX, or it cannot be replaced (unchanged). *none, when given, tells that no modules file opens. The
-// port is not used.
+// VX_CONF_LINE_MAX, or it cannot be replaced (unchanged). *none, when given,
+// tells that no modules file opens. The port is not used.
 [[nodiscard]] uint32_t vxapi_update_old_conf_file(const char* model, uint32_t port, bool* none = nullptr);
 
 // ---------------------------------------------------------------- load-balancing tokens
