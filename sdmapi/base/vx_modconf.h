@@ -51,6 +51,9 @@ struct VxModLine {
     std::vector<VxModSegment> segments;
     size_t key_end = 0;      // logical end of the module's name
     std::vector<VxModParam> params;
+
+    // The line as kmod reads it, with its newline when it has one.
+    [[nodiscard]] std::string read_text() const { return has_newline ? text + '\n' : text; }
 };
 
 class VxModConf {

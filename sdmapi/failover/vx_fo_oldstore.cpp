@@ -66,9 +66,6 @@ uint32_t read_options_file(OptionsFile* file) {
     return SDERR_CONFIG_FILE;
 }
 
-// The line as kmod reads it, with its newline.
-std::string line_text(const VxModLine& line) { return line.has_newline ? line.text + '\n' : line.text; }
-
 bool line_fits(const VxModLine& line) { return line.text.size() + 1 <= VX_CONF_LINE_MAX; }
 
 // The driver's line of the store: the one whose vx2xopts the driver gets
@@ -88,7 +85,7 @@ uint32_t model_line(const char* model, std::string* line) {
     if (found == nullptr) return SDERR_UNKNOWN;
     // A line longer than the bound is never taken.
     if (!line_fits(*found)) return SDERR_CONFIG_FILE;
-    *line = line_text(*found);
+    *line = found->read_text();
     return SDERR_NO_ERROR;
 }
 
@@ -437,7 +434,7 @@ uint32_t delete_entries(const char* model, hbalist_entry* records, uint32_t* del
         if (read != SDERR_NO_ERROR || !line_fits(line) || !remove(records, name)) continue;
         any = true;
         std::string before, value, after;
-        if (old_line_parts(line_text(line), records, VX_FO_FROM_TARGETS, &before, &value, &after) != SDERR_NO_ERROR) {
+        if (old_line_parts(line.read_text(), records, VX_FO_FROM_TARGETS, &before, &value, &after) != SDERR_NO_ERROR) {
             return SDERR_CONFIG_FILE;
         }
         // The line's own store value (its last), or a new one at its end.

@@ -36,9 +36,7 @@ uint32_t vx_fo_get_options_line(uint32_t slot, std::string* line) {
     if (const uint32_t status = vx_fo_read_modules_file(&path, &text); status != SDERR_NO_ERROR) return status;
     const VxModConf conf(text, model);
     if (!conf.ok() || conf.lines().empty()) return SDERR_CONFIG_FILE;
-    const VxModLine& first = conf.lines().front();
-    line->assign(first.text);
-    if (first.has_newline) *line += '\n';
+    *line = conf.lines().front().read_text();
     return SDERR_NO_ERROR;
 }
 
