@@ -68,8 +68,8 @@ TEST_F(Features, ReadFromTheOptionsLine) {
         EXPECT_EQ(features(), c.expected);
     }
     host.write_file(kFile, "alias x y\n options vxa2xxx Bind=1");
-    std::vector<char> line(VX_CONF_LINE_BUFFER);
-    EXPECT_TRUE(vxapi_get_drv_param_optline(2, line.data()) == 0 && line.data() == std::string(" options vxa2xxx Bind=1"));
+    std::string line;
+    EXPECT_TRUE(vxapi_get_drv_param_optline(2, &line) == 0 && line == " options vxa2xxx Bind=1");
     EXPECT_EQ(vxapi_get_drv_param_optline(2, nullptr), SDERR_INVALID_PARAMETER);
     const HBA_FEATURE_ENTRY bind_by_pid = {1, 88, 8, 1, 0, 1, 0, 1, 0x72, 0, "Bind by PID"};
     EXPECT_EQ(std::memcmp(&list()[4], &bind_by_pid, sizeof bind_by_pid), 0);
@@ -94,7 +94,7 @@ TEST_F(Features, SettersRewriteTheLine) {
         uint32_t status;
         const char* after;
     } cases[] = {
-        {"options vxa2xxx Bind=1\n", {{4, 1, 0, 0}}, 0, "options vxa2xxx\n"},
+        {"options vxa2xxx Bind=1\n", {{4, 1, 0, 0}}, 0, ""},  // no options line is left without parameters
         {"options vxa2xxx x=3\n", {{4, 1, 0, 0}}, 0, "options vxa2xxx x=3 Bind=0\n"},
         {"options vxa2xxx x=3\n", {{8, 1, 0, 0}}, 0, "options vxa2xxx x=3 Bind=1\n"},
         {"options vxa2xxx  Bind=0 \t x=1\n", {{8, 0, 0, 0}}, 0, "options vxa2xxx  Bind=0 \t x=1\n"},

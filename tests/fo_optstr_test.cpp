@@ -262,8 +262,9 @@ TEST_F(OldStore, ReaderAndWriter) {
          "options vxa2xxx Bind=1 vx2xopts=" + kA0 + kTarget + " ConfigRequired=1\n"},
         // A line without the parameter gets it; only a newline is dropped.
         {"options vxa2xxx Bind=1", "options vxa2xxx Bind=1 vx2xopts=\n"},
+        // Tokens outside the value are no part of the store, and stay.
         {"options vxa2xxx scsi-vxa0-adapter-port=2100000000000001 Bind=1\n",
-         "options vxa2xxx vx2xopts=" + kA0 + " Bind=1\n"},
+         "options vxa2xxx scsi-vxa0-adapter-port=2100000000000001 Bind=1 vx2xopts=\n"},
         {"options vxa2xxx vx2xopts=3,4\n", "118"},
         {"options vxa2xxx vx2xopts=scsi-vxa0-adapter-port\\;\n", "120"},
         {"options vxa2xxx vx2xopts=" + kA0 + kT + "node\\;\n", "120"},

@@ -2,6 +2,8 @@
 #include "base/vx_modconf.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 namespace {
 
@@ -25,6 +27,10 @@ std::string_view word_at(std::string_view text, size_t i, size_t* end) {
 }  // namespace
 
 VxModConf::VxModConf(std::string_view text, std::string_view module) : text_(text), module_(module) {
+    while (pos_ < text_.size()) read_line(pos_);
+}
+
+VxModConf::VxModConf(std::string_view text) : text_(text), any_module_(true) {
     while (pos_ < text_.size()) read_line(pos_);
 }
 
@@ -62,9 +68,18 @@ void VxModConf::read_line(size_t begin) {
     open_end_ = !line.has_newline;
     // kmod reads the line as a C string: up to its first NUL.
     const std::string_view seen = std::string_view(line.text).substr(0, line.text.find('\0'));
-    if (seen.empty() || seen[0] == '#' || module_.empty()) return;
+    const bool blank = seen.find_first_not_of(" \t\r") == std::string_view::npos;
     size_t end = 0;
-    if (word_at(seen, 0, &end) != kOptions || word_at(seen, end, &end) != module_) return;
+    const bool options = !blank && seen[0] != '#' && word_at(seen, 0, &end) == kOptions;
+    const std::string_view module = options ? word_at(seen, end, &end) : std::string_view();
+    if (options && any_module_ && module_.empty() && !module.empty()) {
+        named_ = module;
+        module_ = named_;
+    }
+    if (!options || module_.empty() || module != module_) {
+        if (!blank) ++other_lines_;
+        return;
+    }
     line.key_end = end;
     if (seen.size() != line.text.size()) ok_ = false;
     parse_options(&line);
@@ -157,20 +172,36 @@ void VxModConf::replace_value(Place at, std::string_view value) {
     edits_.push_back({from, physical_end(line, e), std::move(with), at.line, delta});
 }
 
-void VxModConf::remove_all(std::string_view name) {
+void VxModConf::remove_all(std::string_view name, size_t only) {
     for (size_t l = 0; l < lines_.size(); ++l) {
+        if (only != std::string::npos && l != only) continue;
         const VxModLine& line = lines_[l];
         const size_t floor = physical_end(line, line.key_end);
-        for (const VxModParam& p : line.params) {
+        for (size_t k = 0; k < line.params.size(); ++k) {
+            const VxModParam& p = line.params[k];
             if (p.name != name) continue;
             size_t from = physical_begin(line, p.begin);
             const size_t token = from;
             // The blanks before it go too, but not one that a backslash escapes.
             while (from > floor && is_blank(text_[from - 1]) && !(from >= 2 && text_[from - 2] == '\\')) --from;
             const auto delta = -static_cast<ptrdiff_t>(p.end - p.begin + (token - from));
-            edits_.push_back({from, physical_end(line, p.end), joints_in(line, p.begin, p.end), l, delta});
+            edits_.push_back({from, physical_end(line, p.end), joints_in(line, p.begin, p.end), l, delta, k});
         }
     }
+}
+
+std::string_view VxModConf::param_text(const VxModLine& line, const VxModParam& p) const {
+    const size_t b = physical_begin(line, p.begin);
+    return text_.substr(b, physical_end(line, p.end) - b);
+}
+
+void VxModConf::replace_param(Place at, std::string_view text, size_t logical) {
+    const VxModLine& line = lines_[at.line];
+    const VxModParam& p = line.params[at.param];
+    std::string with(text);
+    with += joints_in(line, p.begin, p.end);
+    const auto delta = static_cast<ptrdiff_t>(logical) - static_cast<ptrdiff_t>(p.end - p.begin);
+    edits_.push_back({physical_begin(line, p.begin), physical_end(line, p.end), std::move(with), at.line, delta});
 }
 
 void VxModConf::insert_after_key(size_t l, std::string_view text) {
@@ -210,9 +241,76 @@ bool VxModConf::set(std::string_view name, std::string_view value) {
     return true;
 }
 
+bool VxModConf::take_options(std::string_view options, size_t only) {
+    const VxModConf wanted(options, module_);
+    if (!wanted.ok() || wanted.other_lines() != 0) return false;
+    // The last place of each parameter in the lines taken, and in those wanted.
+    std::map<std::string_view, Place> have, last;
+    size_t first = std::string::npos;
+    for (size_t l = 0; l < lines_.size(); ++l) {
+        if (only != std::string::npos && l != only) continue;
+        first = std::min(first, l);
+        for (size_t k = 0; k < lines_[l].params.size(); ++k) have[lines_[l].params[k].name] = {l, k};
+    }
+    const std::vector<VxModLine>& want = wanted.lines();
+    for (size_t l = 0; l < want.size(); ++l) {
+        for (size_t k = 0; k < want[l].params.size(); ++k) last[want[l].params[k].name] = {l, k};
+    }
+    for (const auto& [name, at] : have) {
+        if (last.count(name) == 0) remove_all(name, only);
+    }
+    std::string added;
+    for (size_t l = 0; l < want.size(); ++l) {
+        for (size_t k = 0; k < want[l].params.size(); ++k) {
+            const VxModParam& q = want[l].params[k];
+            const Place at = last.at(q.name);
+            if (at.line != l || at.param != k) continue;  // a value the module does not get
+            const std::string_view text = wanted.param_text(want[l], q);
+            const auto found = have.find(q.name);
+            if (found == have.end()) {
+                added.append(1, ' ').append(text);
+                continue;
+            }
+            const VxModParam& p = lines_[found->second.line].params[found->second.param];
+            if (p.has_equals != q.has_equals || p.value != q.value) replace_param(found->second, text, q.end - q.begin);
+        }
+    }
+    if (added.empty()) return true;
+    if (first != std::string::npos) {
+        append_to_line(first, added);
+        return true;
+    }
+    // No options line to add them to: the wanted lines that hold parameters.
+    std::string fresh(options);
+    for (size_t l = want.size(); l-- > 0;) {
+        if (want[l].params.empty()) fresh.erase(want[l].begin, want[l].next - want[l].begin);
+    }
+    append_text(fresh);
+    return true;
+}
+
 bool VxModConf::result(size_t line_max, std::string* out) const {
+    // A line that the edits leave without parameters, adding nothing to it,
+    // goes whole with its line end.
+    std::vector<std::set<size_t>> removed(lines_.size());
+    std::vector<bool> adds(lines_.size(), false);
+    for (const Edit& e : edits_) {
+        if (e.line == std::string::npos) continue;
+        e.removed != std::string::npos ? void(removed[e.line].insert(e.removed)) : void(adds[e.line] = true);
+    }
+    const auto line_gone = [&](size_t l) {
+        return l != std::string::npos && !adds[l] && !lines_[l].params.empty() &&
+               removed[l].size() == lines_[l].params.size();
+    };
+    std::vector<Edit> gone;
+    for (size_t l = 0; l < lines_.size(); ++l) {
+        if (line_gone(l)) gone.push_back({lines_[l].begin, lines_[l].next, std::string(), std::string::npos, 0});
+    }
     std::vector<const Edit*> order;
-    for (const Edit& e : edits_) order.push_back(&e);
+    for (const Edit& e : edits_) {
+        if (!line_gone(e.line)) order.push_back(&e);
+    }
+    for (const Edit& e : gone) order.push_back(&e);
     // Insertions go before a change that starts where they stand.
     std::stable_sort(order.begin(), order.end(), [](const Edit* a, const Edit* b) {
         return a->begin != b->begin ? a->begin < b->begin : a->end < b->end;

@@ -15,7 +15,8 @@
 // parameter, quote, blank and continuation stays as it was. A value that
 // stands in a continued line is replaced with its continuations kept; a
 // parameter added to a line goes at the end of the logical line, where kmod
-// still reads it.
+// still reads it. A line from which the edits remove every parameter goes
+// whole, with its line end: kmod refuses an options line without any.
 #pragma once
 
 #include <cstddef>
@@ -60,6 +61,9 @@ class VxModConf {
 public:
     // Reads the text for the options of the module.
     VxModConf(std::string_view text, std::string_view module);
+    // Reads the text for the options of the module that its first options
+    // line names (a driver's line taken from its file).
+    explicit VxModConf(std::string_view text);
     VxModConf(const VxModConf&) = delete;
     VxModConf& operator=(const VxModConf&) = delete;
 
@@ -68,6 +72,14 @@ public:
     // that holds a NUL byte or ends inside double quotes.
     [[nodiscard]] bool ok() const { return ok_; }
     [[nodiscard]] const std::vector<VxModLine>& lines() const { return lines_; }
+    [[nodiscard]] std::string_view module() const { return module_; }
+    // The line as it stands in the text: its continuations, escapes and line end.
+    [[nodiscard]] std::string_view physical(const VxModLine& line) const {
+        return text_.substr(line.begin, line.next - line.begin);
+    }
+    // The text's lines as kmod reads them that are neither blank nor the
+    // module's options lines (comments and other lines among them).
+    [[nodiscard]] size_t other_lines() const { return other_lines_; }
 
     // The last place of the parameter (line and parameter index), kmod's.
     struct Place {
@@ -80,8 +92,9 @@ public:
     // Edits, applied together by result().
     // The value at the place becomes value.
     void replace_value(Place at, std::string_view value);
-    // Every place of the parameter goes, with the blanks before it.
-    void remove_all(std::string_view name);
+    // Every place of the parameter goes, with the blanks before it: in every
+    // options line, or in line `only`.
+    void remove_all(std::string_view name, size_t only = std::string::npos);
     // Text inserted right after the module's name, or at the end of the line.
     void insert_after_key(size_t line, std::string_view text);
     void append_to_line(size_t line, std::string_view text);
@@ -92,6 +105,16 @@ public:
     // " name=value" added to the module's first options line; false when the
     // module has no options line (nothing is edited then).
     bool set(std::string_view name, std::string_view value);
+    // The parameters of the options lines (every one, or line `only`) become
+    // those of `options`, a text of blank lines and options lines of the
+    // module, as kmod reads them: a parameter whose value differs is written
+    // where it stands last, as `options` writes it; one that `options` lacks
+    // goes from every place; one that they lack is added to the first of
+    // them. Every other parameter stays where and as it is. Without an
+    // options line, the lines of `options` that hold parameters end the text.
+    // false, with nothing edited, when kmod would not read `options` as it
+    // is written, or it holds other lines.
+    bool take_options(std::string_view options, size_t only = std::string::npos);
 
     // The text with the edits; false when a changed line, as kmod reads it
     // with its newline, would pass `line_max` characters.
@@ -103,7 +126,13 @@ private:
         std::string with;
         size_t line;             // the changed line, or npos for appended text
         ptrdiff_t logical_delta;  // what the change adds to the line as kmod reads it
+        size_t removed = std::string::npos;  // the parameter it removes, adding nothing
     };
+    // The whole parameter at the place becomes `text` (physical, `logical`
+    // characters as kmod reads it).
+    void replace_param(Place at, std::string_view text, size_t logical);
+    // The parameter's text as it stands in the text.
+    std::string_view param_text(const VxModLine& line, const VxModParam& p) const;
     size_t physical_begin(const VxModLine& line, size_t k) const;
     size_t physical_end(const VxModLine& line, size_t k) const;
     std::string joints_in(const VxModLine& line, size_t b, size_t e) const;
@@ -112,6 +141,9 @@ private:
 
     std::string_view text_;
     std::string_view module_;
+    std::string named_;  // the module named by the text, when it names the module
+    bool any_module_ = false;
+    size_t other_lines_ = 0;
     bool ok_ = true;
     bool open_end_ = false;  // the last line is not ended by a newline
     size_t pos_ = 0;

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -137,41 +136,33 @@ std::string setting_text(const INT_FEATURE& param) {
     return text.append(param.Name).append(std::to_string(param.Value));
 }
 
-// The driver's options of the slot, as kmod reads the first module
-// configuration file that opens. 0; SDERR_INVALID_PARAMETER for a slot
-// without a usable module name; SDERR_CONFIG_FILE when no file opens (*path
-// is then empty) or the file cannot be read, or be read as it is written.
-uint32_t read_options(uint32_t slot, std::string* path, std::string* text, std::unique_ptr<VxModConf>* conf) {
-    const char* model = vx_fo_slot_model(slot);
-    if (model == nullptr) return SDERR_INVALID_PARAMETER;
-    if (const uint32_t status = vx_fo_read_modules_file(path, text); status != SDERR_NO_ERROR) return status;
-    *conf = std::make_unique<VxModConf>(*text, model);
-    return (*conf)->ok() ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
-}
-
-// The parameters written into the options: a touched one that stands has its
-// last value set, or every place of it removed; one that does not stand is
-// added when it is to be written. Without an options line, a fresh one ends
-// the file (after a newline) with the parameters to be written.
-void edit_options(std::string_view model, VxModConf* conf, const INT_FEATURE* params, unsigned touched) {
-    if (conf->lines().empty()) {
+// The new text of the driver's options lines: a touched parameter that
+// stands has its last value set, or every place of it removed; one that does
+// not stand is added when it is to be written. Without options lines
+// (`lines` empty), a fresh line after a blank one, with the parameters to be
+// written. false when the lines cannot be changed so.
+bool edit_options(std::string_view model, const std::string& lines, const INT_FEATURE* params, unsigned touched,
+                  std::string* out) {
+    if (lines.empty()) {
         std::string line(1, '\n');
         line.append(vx_conf_options_key(model));
         for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
             if (params[f].Present != 0) line += setting_text(params[f]);
         }
-        conf->append_text(line + "\n");
-        return;
+        *out = line + "\n";
+        return true;
     }
+    VxModConf conf(lines, model);
     for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
         if ((touched & (1u << f)) == 0) continue;
         const INT_FEATURE& param = params[f];
-        if (const std::optional<VxModConf::Place> at = conf->last(name_of(param))) {
-            param.Remove != 0 ? conf->remove_all(name_of(param)) : conf->replace_value(*at, std::to_string(param.Value));
+        if (const std::optional<VxModConf::Place> at = conf.last(name_of(param))) {
+            param.Remove != 0 ? conf.remove_all(name_of(param)) : conf.replace_value(*at, std::to_string(param.Value));
         } else if (param.Present != 0) {
-            conf->append_to_line(0, setting_text(param));
+            conf.append_to_line(0, setting_text(param));
         }
     }
+    return conf.ok() && conf.result(VX_CONF_LINE_MAX, out);
 }
 
 }  // namespace
@@ -180,14 +171,15 @@ uint32_t fea_load_int_features(uint32_t handle, INT_FEATURE* features) {
     std::copy(std::begin(int_features), std::end(int_features), features);
     uint32_t slot = 0;
     if (!port_slot(handle, &slot)) return SDERR_INVALID_PARAMETER;
-    std::string path, text;
-    std::unique_ptr<VxModConf> conf;
-    if (const uint32_t status = read_options(slot, &path, &text, &conf); status != SDERR_NO_ERROR) {
-        return status == SDERR_CONFIG_FILE && path.empty() ? SDERR_NO_ERROR : status;  // no file: no parameters
+    std::string lines;
+    bool none = false;
+    if (const uint32_t status = vxapi_get_drv_param_optline(slot, &lines, &none); status != SDERR_NO_ERROR) {
+        return none ? SDERR_NO_ERROR : status;  // no file, or no line: no parameters
     }
     // The value the driver gets: the last, when it reads as a decimal integer.
+    const VxModConf conf(lines, vx_fo_slot_model(slot));
     for (unsigned f = 0; f < VX_FEA_PARAMS; ++f) {
-        const std::optional<std::string_view> value = conf->value(name_of(features[f]));
+        const std::optional<std::string_view> value = conf.value(name_of(features[f]));
         if (value && read_decimal(*value, &features[f].Value)) features[f].Present = 1;
     }
     return SDERR_NO_ERROR;
@@ -196,15 +188,14 @@ uint32_t fea_load_int_features(uint32_t handle, INT_FEATURE* features) {
 uint32_t fea_write_int_features(uint32_t handle, INT_FEATURE* features, unsigned touched) {
     uint32_t slot = 0;
     if (!port_slot(handle, &slot)) return SDERR_INVALID_PARAMETER;
-    std::string path, text, out;
-    std::unique_ptr<VxModConf> conf;
-    uint32_t status = read_options(slot, &path, &text, &conf);
-    if (status != SDERR_NO_ERROR && (status != SDERR_CONFIG_FILE || !path.empty())) return status;
-    if (status == SDERR_NO_ERROR) {
-        edit_options(vx_fo_slot_model(slot), conf.get(), features, touched);
-        // A longer line would reach the readers of the old buffers in pieces.
-        status = conf->result(VX_CONF_LINE_MAX, &out) ? vx_conf_replace_file(path, out) : SDERR_CONFIG_FILE;
-    }
+    std::string lines, changed;
+    bool none = false;
+    uint32_t status = vxapi_get_drv_param_optline(slot, &lines, &none);
+    if (status != SDERR_NO_ERROR && !none) return status;
+    if (none) lines.clear();
+    status = edit_options(vx_fo_slot_model(slot), lines, features, touched, &changed)
+                 ? vxapi_set_drv_param_optline(slot, changed)
+                 : SDERR_CONFIG_FILE;
     vx_fo_depmod();
     return status;
 }

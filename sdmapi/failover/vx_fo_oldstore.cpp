@@ -40,12 +40,29 @@ constexpr uint32_t kGroups = VX_FO_LUNS / kGroupLuns;
 
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
-// Whether the line's vx2xopts value begins with a decimal digit.
-bool digit_value(std::string_view line) {
-    const size_t at = line.find(kValueKey);
-    if (at == std::string_view::npos) return false;
-    const size_t value = at + kValueKey.size();
-    return value < line.size() && line[value] >= '0' && line[value] <= '9';
+// A vx2xopts value as the driver gets it: the kernel takes off the quotes
+// around it.
+std::string_view unquoted(std::string_view value) {
+    if (!value.starts_with('"')) return value;
+    value.remove_prefix(1);
+    if (value.ends_with('"')) value.remove_suffix(1);
+    return value;
+}
+
+// Whether a vx2xopts value is of the older format: it begins with a decimal digit.
+bool digit_value(std::string_view value) {
+    value = unquoted(value);
+    return !value.empty() && value[0] >= '0' && value[0] <= '9';
+}
+
+// Whether any vx2xopts value of the module's options lines is of the older format.
+bool any_digit_value(const VxModConf& conf) {
+    for (const VxModLine& line : conf.lines()) {
+        for (const VxModParam& p : line.params) {
+            if (p.name == kValueName && digit_value(p.value)) return true;
+        }
+    }
+    return false;
 }
 
 // The options file: its path and its text.
@@ -69,10 +86,10 @@ uint32_t read_options_file(OptionsFile* file) {
 bool line_fits(const VxModLine& line) { return line.text.size() + 1 <= VX_CONF_LINE_MAX; }
 
 // The driver's line of the store: the one whose vx2xopts the driver gets
-// (its last), else its first options line; null when it has none.
-const VxModLine* store_line(const VxModConf& conf) {
-    if (const std::optional<VxModConf::Place> at = conf.last(kValueName)) return &conf.lines()[at->line];
-    return conf.lines().empty() ? nullptr : &conf.lines().front();
+// (its last), else its first options line; npos when it has none.
+size_t store_line(const VxModConf& conf) {
+    if (const std::optional<VxModConf::Place> at = conf.last(kValueName)) return at->line;
+    return conf.lines().empty() ? std::string::npos : 0;
 }
 
 uint32_t model_line(const char* model, std::string* line) {
@@ -81,11 +98,11 @@ uint32_t model_line(const char* model, std::string* line) {
     if (const uint32_t status = read_options_file(&file); status != SDERR_NO_ERROR) return status;
     const VxModConf conf(file.text, model);
     if (!conf.ok()) return SDERR_CONFIG_FILE;
-    const VxModLine* found = store_line(conf);
-    if (found == nullptr) return SDERR_UNKNOWN;
+    const size_t found = store_line(conf);
+    if (found == std::string::npos) return SDERR_UNKNOWN;
     // A line longer than the bound is never taken.
-    if (!line_fits(*found)) return SDERR_CONFIG_FILE;
-    *line = found->read_text();
+    if (!line_fits(conf.lines()[found])) return SDERR_CONFIG_FILE;
+    *line = conf.physical(conf.lines()[found]);
     return SDERR_NO_ERROR;
 }
 
@@ -150,75 +167,6 @@ bool write_value(std::string* text, const hbalist_entry* records, uint8_t kind, 
     return true;
 }
 
-// Whether a word of the line belongs to the old store value: the vx2xopts
-// word, a bare store token, or a run of token ends.
-bool store_word(std::string_view word) {
-    return word.starts_with(kValueKey) || contains(word, "scsi-vxa") ||
-           word.find_first_not_of(kTokenEnd) == std::string_view::npos;
-}
-
-// The line around the store value: the text before the value's first word
-// (or the whole line and a blank when it has none), and the other words
-// that came after it, each after a blank.
-void split_line(std::string_view line, std::string* before, std::string* after) {
-    if (line.ends_with('\n')) line.remove_suffix(1);
-    constexpr std::string_view kBlanks = " \t";
-    size_t cut = std::string_view::npos;
-    size_t at = line.find_first_not_of(kBlanks);
-    while (at != std::string_view::npos) {
-        const size_t end = std::min(line.find_first_of(kBlanks, at), line.size());
-        const std::string_view word = line.substr(at, end - at);
-        if (store_word(word)) {
-            if (cut == std::string_view::npos) cut = at;
-        } else if (cut != std::string_view::npos) {
-            *after += ' ';
-            *after += word;
-        }
-        at = line.find_first_not_of(kBlanks, end);
-    }
-    if (cut != std::string_view::npos) {
-        before->assign(line.substr(0, cut));
-        return;
-    }
-    const size_t last = line.find_last_not_of(kBlanks);
-    before->assign(line.substr(0, last == std::string_view::npos ? 0 : last + 1));
-    *before += ' ';
-}
-
-// The parts of the line rebuilt from the records: the text before the store
-// value (its "vx2xopts=" excluded), the value, and the words after it.
-// SDERR_CONFIG_FILE when the line with its newline would pass the bound.
-uint32_t old_line_parts(std::string_view line, const hbalist_entry* records, uint8_t kind, std::string* before,
-                        std::string* value, std::string* after) {
-    if (kind != VX_FO_FROM_TARGETS && kind != VX_FO_FROM_LUNS) return SDERR_INVALID_PARAMETER;
-    split_line(line, before, after);
-    const size_t fixed = before->size() + kValueKey.size() + after->size() + 1;
-    if (fixed > VX_CONF_LINE_MAX) return SDERR_CONFIG_FILE;
-    if (!write_value(value, records, kind, VX_CONF_LINE_MAX - fixed) || value->size() > VX_CONF_LINE_MAX - fixed) {
-        return SDERR_CONFIG_FILE;
-    }
-    return SDERR_NO_ERROR;
-}
-
-// Sets the store value of the driver's options in the options file, as kmod
-// reads it: where vx2xopts stands last its value is replaced, else it is
-// added to the driver's first options line; without one, fresh_line ends
-// the file. Nothing else changes. A digit-first value in any line of the
-// driver refuses the set.
-uint32_t write_store_value(const char* model, std::string_view value, const std::string& fresh_line) {
-    OptionsFile file;
-    if (const uint32_t status = read_options_file(&file); status != SDERR_NO_ERROR) return status;
-    VxModConf conf(file.text, model);
-    if (!conf.ok()) return SDERR_CONFIG_FILE;
-    for (const VxModLine& line : conf.lines()) {
-        if (digit_value(line.text)) return SDERR_CONFIG_FILE;
-    }
-    if (!conf.set(kValueName, value)) conf.append_text(fresh_line);
-    std::string out;
-    if (!conf.result(VX_CONF_LINE_MAX, &out)) return SDERR_CONFIG_FILE;
-    return vx_conf_replace_file(file.path, out);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- line, reader, writer
@@ -230,7 +178,11 @@ uint32_t vxapi_get_optline_from_old_file(uint32_t instance, std::string* line) {
 }
 
 uint32_t vxapi_get_data_from_old_line(std::string_view line, hbalist_entry* records) {
-    if (digit_value(line)) return SDERR_INVALID_REGISTRY_SETTING;
+    // The store is the value that the driver gets: its last vx2xopts.
+    const VxModConf conf(line);
+    if (!conf.ok()) return SDERR_CONFIG_FILE;
+    const std::string_view value = unquoted(conf.value(kValueName).value_or(std::string_view()));
+    if (digit_value(value)) return SDERR_INVALID_REGISTRY_SETTING;
     for (unsigned a = 0; a < VX_FO_STORE_ADAPTERS; ++a) {
         if (records[a].tgt_list == nullptr || records[a].lun_list == nullptr) return SDERR_INVALID_PARAMETER;
     }
@@ -239,7 +191,7 @@ uint32_t vxapi_get_data_from_old_line(std::string_view line, hbalist_entry* reco
             std::memset(e.Data, FO_LUN_ENABLED | FO_LUN_PREFERRED, sizeof e.Data);
         }
     }
-    const std::vector<std::string_view> tokens = vx_fo_split_tokens(line);
+    const std::vector<std::string_view> tokens = vx_fo_split_tokens(value);
     for (unsigned a = 0; a < VX_FO_STORE_ADAPTERS; ++a) {
         const std::string stem = "scsi-vxa" + std::to_string(a);
         const std::string adapter = stem + "-adapter-port";
@@ -247,7 +199,6 @@ uint32_t vxapi_get_data_from_old_line(std::string_view line, hbalist_entry* reco
         size_t i = 0;
         while (i < tokens.size() && !contains(tokens[i], adapter)) ++i;
         if (i == tokens.size()) continue;
-        // A token is read from its key on: "vx2xopts=" may stand before it.
         const std::string_view own = tokens[i].substr(tokens[i].find(adapter));
         const size_t eq = own.find('=');
         if (eq == std::string_view::npos) return SDERR_CONFIG_FILE;
@@ -266,36 +217,31 @@ uint32_t vxapi_get_data_from_old_line(std::string_view line, hbalist_entry* reco
 }
 
 uint32_t vxapi_set_data_to_old_line(std::string* line, const hbalist_entry* records, uint8_t kind) {
-    std::string before, value, after;
-    if (const uint32_t status = old_line_parts(*line, records, kind, &before, &value, &after); status != SDERR_NO_ERROR) {
-        return status;
-    }
-    *line = before;
-    *line += kValueKey;
-    *line += value;
-    *line += after;
-    *line += '\n';
+    if (kind != VX_FO_FROM_TARGETS && kind != VX_FO_FROM_LUNS) return SDERR_INVALID_PARAMETER;
+    VxModConf conf(*line);
+    std::string value, out;
+    if (!conf.ok() || !write_value(&value, records, kind, VX_CONF_LINE_MAX)) return SDERR_CONFIG_FILE;
+    // The value's place, else a new vx2xopts at the end of the line.
+    if (!conf.set(kValueName, value) || !conf.result(VX_CONF_LINE_MAX, &out)) return SDERR_CONFIG_FILE;
+    if (!out.ends_with('\n')) out += '\n';
+    *line = std::move(out);
     return SDERR_NO_ERROR;
 }
 
-uint32_t vxapi_set_optline_to_old_file(uint32_t instance, const std::string& new_line) {
-    const char* model = vx_fo_slot_model(instance);
-    if (model == nullptr) return SDERR_INVALID_PARAMETER;
-    if (!vx_conf_lines_fit(new_line)) return SDERR_CONFIG_FILE;
+uint32_t vxapi_set_optline_to_old_file(const char* model, const std::string& new_line) {
+    if (!vx_fo_module_name_ok(model)) return SDERR_INVALID_PARAMETER;
     OptionsFile file;
     if (const uint32_t status = read_options_file(&file); status != SDERR_NO_ERROR) return status;
-    const VxModConf conf(file.text, model);
-    if (!conf.ok()) return SDERR_CONFIG_FILE;
+    VxModConf conf(file.text, model);
+    if (!conf.ok() || any_digit_value(conf)) return SDERR_CONFIG_FILE;
+    // The store's line takes the new line's parameters: where the driver's
+    // options are the same, only the store value changes, in its place.
     std::string out;
-    out.reserve(file.text.size() + new_line.size());
-    size_t at = 0;
-    for (const VxModLine& line : conf.lines()) {
-        if (digit_value(line.text)) return SDERR_CONFIG_FILE;
-        out.append(file.text, at, line.begin - at).append(new_line);
-        at = line.next;
+    if (!conf.take_options(new_line, store_line(conf)) || !conf.result(VX_CONF_LINE_MAX, &out)) {
+        return SDERR_CONFIG_FILE;
     }
-    out.append(file.text, at);
-    if (conf.lines().empty()) out += new_line;
+    const VxModConf wanted(new_line, model), after(out, model);
+    if (!after.ok() || after.value(kValueName) != wanted.value(kValueName)) return SDERR_CONFIG_FILE;
     return vx_conf_replace_file(file.path, out);
 }
 
@@ -366,11 +312,8 @@ uint32_t vxapi_set_data_to_old_persist_store(uint32_t instance, const uint8_t* w
         std::memcpy(static_cast<void*>(rec.lun_list), luns, sizeof *luns);
         rec.lun_list->EntryCount = std::min<uint16_t>(rec.lun_list->EntryCount, VX_FO_TARGETS);
     }
-    std::string before, value, after;
-    uint32_t status = old_line_parts(line, records, kind, &before, &value, &after);
-    if (status == SDERR_NO_ERROR) {
-        status = write_store_value(model, value, before + std::string(kValueKey) + value + after + "\n");
-    }
+    uint32_t status = vxapi_set_data_to_old_line(&line, records, kind);
+    if (status == SDERR_NO_ERROR) status = vxapi_set_optline_to_old_file(model, line);
     vx_fo_depmod();
     return status == SDERR_NO_ERROR ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
 }
@@ -420,38 +363,19 @@ uint32_t delete_entries(const char* model, hbalist_entry* records, uint32_t* del
     for (unsigned a = 0; a < VX_FO_STORE_ADAPTERS; ++a) {
         if (records[a].tgt_list == nullptr || records[a].lun_list == nullptr) return SDERR_INVALID_PARAMETER;
     }
-    OptionsFile file;
-    if (const uint32_t status = read_options_file(&file); status != SDERR_NO_ERROR) return status;
-    VxModConf conf(file.text, model);
-    if (!conf.ok()) return SDERR_CONFIG_FILE;
-    bool any = false;
-    for (size_t l = 0; l < conf.lines().size(); ++l) {
-        const VxModLine& line = conf.lines()[l];
-        // Each line is read alone, so one line's adapters never reach another.
-        clear_records(records);
-        const uint32_t read = vxapi_get_data_from_old_line(line.text, records);
-        if (read == SDERR_INVALID_REGISTRY_SETTING) return read;
-        if (read != SDERR_NO_ERROR || !line_fits(line) || !remove(records, name)) continue;
-        any = true;
-        std::string before, value, after;
-        if (old_line_parts(line.read_text(), records, VX_FO_FROM_TARGETS, &before, &value, &after) != SDERR_NO_ERROR) {
-            return SDERR_CONFIG_FILE;
-        }
-        // The line's own store value (its last), or a new one at its end.
-        const std::vector<VxModParam>& params = line.params;
-        const auto own = std::find_if(params.rbegin(), params.rend(), [](const VxModParam& p) { return p.name == kValueName; });
-        if (own != params.rend()) {
-            conf.replace_value({l, static_cast<size_t>(params.rend() - own) - 1}, value);
-        } else {
-            std::string setting(1, ' ');
-            conf.append_to_line(l, setting.append(kValueKey).append(value));
-        }
-    }
-    if (deleted != nullptr) *deleted = any ? 1 : 0;
-    if (!any) return SDERR_INVALID_PARAMETER;
-    std::string out;
-    if (!conf.result(VX_CONF_LINE_MAX, &out)) return SDERR_CONFIG_FILE;
-    return vx_conf_replace_file(file.path, out);
+    // The store is the driver's line whose vx2xopts the driver gets; a file
+    // without one has nothing to delete.
+    std::string line;
+    const uint32_t found = model_line(model, &line);
+    if (found == SDERR_UNKNOWN) return SDERR_INVALID_PARAMETER;
+    if (found != SDERR_NO_ERROR) return found;
+    clear_records(records);
+    const uint32_t read = vxapi_get_data_from_old_line(line, records);
+    if (read == SDERR_INVALID_REGISTRY_SETTING) return read;
+    if (read != SDERR_NO_ERROR || !remove(records, name)) return SDERR_INVALID_PARAMETER;
+    if (deleted != nullptr) *deleted = 1;
+    if (vxapi_set_data_to_old_line(&line, records, VX_FO_FROM_TARGETS) != SDERR_NO_ERROR) return SDERR_CONFIG_FILE;
+    return vxapi_set_optline_to_old_file(model, line);
 }
 
 }  // namespace

@@ -4,12 +4,13 @@
 //
 // The options file is the first of "/etc/conf.modules" and
 // "/etc/modules.conf" that opens, read as kmod reads it (base/vx_modconf.h).
-// The driver's line is the options line of the module whose vx2xopts the
-// driver gets (the last), else its first options line, as kmod reads it; a
-// line holds at most VX_CONF_LINE_MAX characters with its newline. The tokens
-// are those of the option string (vx_fo_optstr.h), the store adapter number
-// being the adapter slot 0..31. A vx2xopts value that begins with a decimal
-// digit is another, older format, which is never read or rewritten.
+// The store is the value that the driver gets: that of its last vx2xopts,
+// on whichever options line and at whichever place it stands (the driver's
+// line); the driver's first options line when it has none. A line holds at
+// most VX_CONF_LINE_MAX characters with its newline, as kmod reads it. The
+// tokens are those of the option string (vx_fo_optstr.h), the store adapter
+// number being the adapter slot 0..31. A vx2xopts value that begins with a
+// decimal digit is another, older format, which is never read or rewritten.
 #pragma once
 
 #include <cstddef>
@@ -22,34 +23,42 @@
 // The old options files, in the order they are tried.
 constexpr const char* VX_FO_OLD_OPTIONS_FILES[] = {"/etc/conf.modules", "/etc/modules.conf"};
 
-// The driver's line of the slot's module, with its newline. 0;
-// SDERR_INVALID_PARAMETER without a line or a usable module name;
-// SDERR_CONFIG_FILE when no options file opens or the line is too long;
-// SDERR_UNKNOWN when the file has no line for the driver.
+// The driver's line of the slot's module, as it stands in the file (its
+// continuations and line end). 0; SDERR_INVALID_PARAMETER without a line or
+// a usable module name; SDERR_CONFIG_FILE when no options file opens, kmod
+// does not read it as it is written, or the line is too long; SDERR_UNKNOWN
+// when the file has no line for the driver.
 [[nodiscard]] uint32_t vxapi_get_optline_from_old_file(uint32_t instance, std::string* line);
 
-// Fills the records (32, with their lists) from the vx2xopts tokens of a
-// line; every LUN byte of every record starts as enabled and preferred. 0;
-// SDERR_INVALID_REGISTRY_SETTING when the value begins with a digit (nothing
-// touched); SDERR_CONFIG_FILE on a malformed token (what was read stays).
+// Fills the records (32, with their lists) from the tokens of the store
+// value of a driver's line (its last vx2xopts, as kmod reads the line; none:
+// no tokens); every LUN byte of every record starts as enabled and
+// preferred. 0; SDERR_INVALID_REGISTRY_SETTING when the value begins with a
+// digit (nothing touched); SDERR_CONFIG_FILE when kmod does not read the
+// line as it is written, or on a malformed token (what was read stays).
 [[nodiscard]] uint32_t vxapi_get_data_from_old_line(std::string_view line, hbalist_entry* records);
 
-// Rebuilds the line's vx2xopts value from the records, with names and
-// numbers from the target lists (VX_FO_FROM_TARGETS) or the LUN lists
-// (VX_FO_FROM_LUNS). The line's other parameters stay; a line without
-// vx2xopts gets it. 0; SDERR_CONFIG_FILE when the result would be longer
-// than VX_CONF_LINE_MAX (the line is then unchanged); SDERR_INVALID_PARAMETER
-// for another kind.
+// Rebuilds the store value of a driver's line from the records, with names
+// and numbers from the target lists (VX_FO_FROM_TARGETS) or the LUN lists
+// (VX_FO_FROM_LUNS): the value of its last vx2xopts is replaced in its
+// place, or " vx2xopts=<value>" ends a line without one; the line's other
+// text stays, and it ends with a newline. 0; SDERR_CONFIG_FILE when kmod does
+// not read the line as an options line, or the result would be longer than
+// VX_CONF_LINE_MAX (the line is then unchanged); SDERR_INVALID_PARAMETER for
+// another kind.
 [[nodiscard]] uint32_t vxapi_set_data_to_old_line(std::string* line, const hbalist_entry* records, uint8_t kind);
 
-// Replaces every options line of the slot's driver in the options file with
-// new_line, or appends it when there is none (the store's set does not: it
-// sets its value alone). 0; SDERR_INVALID_PARAMETER
-// for a slot without a usable module name; SDERR_CONFIG_FILE when no file
-// opens, a line of the driver holds a digit-first value, new_line does not
-// fit the line bound, kmod does not read the file as it is written, or the
-// file cannot be replaced (it is then unchanged).
-[[nodiscard]] uint32_t vxapi_set_optline_to_old_file(uint32_t instance, const std::string& new_line);
+// Writes the store value of new_line (a driver's line rebuilt by
+// vxapi_set_data_to_old_line) into the options file: the driver's line takes
+// new_line's parameters as vxapi_set_drv_param_optline does (where they are
+// the same, only the store value changes, in its place); nothing else of the
+// file changes. Without an options line of the driver, new_line ends the
+// file. 0; SDERR_INVALID_PARAMETER for an unusable module name;
+// SDERR_CONFIG_FILE when no file opens, a vx2xopts value of the driver is
+// digit-first, kmod would not read new_line or the file as it is written, a
+// changed line would not fit the line bound, or the file cannot be replaced
+// (it is then unchanged).
+[[nodiscard]] uint32_t vxapi_set_optline_to_old_file(const char* model, const std::string& new_line);
 
 // The records of every adapter of the module's line: the reader's status;
 // SDERR_UNKNOWN without a line; SDERR_CONFIG_FILE when no options file
@@ -57,10 +66,10 @@ constexpr const char* VX_FO_OLD_OPTIONS_FILES[] = {"/etc/conf.modules", "/etc/mo
 [[nodiscard]] uint32_t vxapi_get_old_persist_dev_entry_list(const char* model, hbalist_entry* records);
 [[nodiscard]] uint32_t vxapi_get_old_persist_tgt_entry_list(const char* model, hbalist_entry* records);
 
-// Deletes an adapter (by port name) or a target (by node name) from every
-// options line of the module, reading each line into the records (cleared
-// first); a line's vx2xopts value is rebuilt in place, the rest of the file
-// stays.
+// Deletes an adapter (by port name) or a target (by node name) from the
+// module's store, read into the records (cleared first); the store value is
+// rebuilt in its place (vxapi_set_data_to_old_line) and written
+// (vxapi_set_optline_to_old_file), the rest of the file stays.
 // *deleted: 1 when something matched. 0; SDERR_INVALID_PARAMETER when
 // nothing matched (the file is unchanged) or for an unusable module name;
 // SDERR_INVALID_REGISTRY_SETTING for a digit-first value; SDERR_CONFIG_FILE

@@ -167,17 +167,13 @@ uint32_t edit_modules_file(const char* model, ModulesEdit* e, bool* none) {
     return conf.result(VX_CONF_LINE_MAX, &e->out) ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
 }
 
-uint32_t write_modules_file(const ModulesEdit& e) {
-    if (e.out == e.text) return SDERR_NO_ERROR;
-    return vx_conf_replace_file(e.path, e.out, e.dropped ? kModulesBackup : nullptr);
-}
-
 }  // namespace
 
-uint32_t vxapi_update_old_conf_file(const char* model, uint32_t, bool* none) {
+uint32_t vxapi_update_old_conf_file(const char* model, uint32_t) {
     ModulesEdit edit;
-    const uint32_t status = edit_modules_file(model, &edit, none);
-    return status != SDERR_NO_ERROR ? status : write_modules_file(edit);
+    const uint32_t status = edit_modules_file(model, &edit, nullptr);
+    if (status != SDERR_NO_ERROR || edit.out == edit.text) return status;
+    return vx_conf_replace_file(edit.path, edit.out, edit.dropped ? kModulesBackup : nullptr);
 }
 
 // ---------------------------------------------------------------- the store
@@ -223,12 +219,12 @@ uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_L
     }
     if (full.size() >= VX_FO_OPTSTR_SIZE || full.find('\0') != std::string::npos) return SDERR_CONFIG_FILE;
 
-    // The modules file's new text is made before anything is written: a
+    // The modules file's new text is made once before anything is written: a
     // modules file that cannot be read as kmod reads it fails the save with
     // every file as it was. Without a modules file there is none to update.
-    ModulesEdit modules;
     bool write_modules = false;
     if (update_modules) {
+        ModulesEdit modules;
         bool none = false;
         const uint32_t status = edit_modules_file(model, &modules, &none);
         if (status != SDERR_NO_ERROR && !none) return SDERR_CONFIG_FILE;
@@ -254,7 +250,9 @@ uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_L
         u.undo(true, u.module_held && module_differs(u));
         return SDERR_CONFIG_FILE;
     }
-    if (write_modules && write_modules_file(modules) != SDERR_NO_ERROR) {
+    // The save touches no modules file before this step, which so makes the
+    // same text again. The port is not used.
+    if (write_modules && vxapi_update_old_conf_file(model, 0) != SDERR_NO_ERROR) {
         u.undo(true, true);
         return SDERR_CONFIG_FILE;
     }

@@ -142,12 +142,12 @@ static_assert(sizeof(FO_LB_POLICY_STORE_LIST) == 196640);
 // module, as kmod reads the file (base/vx_modconf.h): " ConfigRequired=1"
 // after the module's name, and, outside modprobe-style files,
 // " vx2xuseextopts=1" at the end of the line with every vx2xopts parameter
-// removed; a parameter of those that stands keeps its value. Only the first
-// options line of the driver changes. 0; SDERR_CONFIG_FILE when no modules
-// file opens, kmod does not read it as it is written, the line would pass
-// VX_CONF_LINE_MAX, or it cannot be replaced (unchanged). *none, when given,
-// tells that no modules file opens. The port is not used.
-[[nodiscard]] uint32_t vxapi_update_old_conf_file(const char* model, uint32_t port, bool* none = nullptr);
+// removed; a parameter of those that stands keeps its value. The settings go
+// into the driver's first options line; a line that loses its only
+// parameter (a vx2xopts) goes whole. 0; SDERR_CONFIG_FILE when no modules file opens, kmod does not
+// read it as it is written, the line would pass VX_CONF_LINE_MAX, or it
+// cannot be replaced (unchanged). The port is not used.
+[[nodiscard]] uint32_t vxapi_update_old_conf_file(const char* model, uint32_t port);
 
 // ---------------------------------------------------------------- load-balancing tokens
 
