@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 
+#include "core/life/vx_load.h"
 #include "failover/vx_fo_channel.h"
 #include "failover/vx_fo_lists.h"
 #include "failover/vx_fo_modtable.h"
 #include "failover/vx_fo_optstr.h"
 #include "failover/vx_fo_store.h"
 #include "failover/vx_fo_stores.h"
+#include "sim_adapters.h"
 #include "sim_failover.h"
 #include "sim_files.h"
 #include "sim_modtable.h"
@@ -321,6 +323,80 @@ TEST(Store, BusyDriverStopsTheOtherPersistentFunctions) {
     EXPECT_EQ(rig.files(), before);
     EXPECT_EQ(rig.host.stdout_text(), "");
     EXPECT_TRUE(sim::all_bytes(sim::bytes_of(names, sizeof names), 0, 0x5A));
+}
+
+// Opens of a node fail with an errno once `allowed` more of them went through: the discovery of a load opens the
+// port's node too, before the open of the port itself.
+struct NodeOpenFaults : sim::ForwardingPlatform {
+    using ForwardingPlatform::ForwardingPlatform;
+    int open(const char* p, int f, mode_t m) override {
+        if (node == p && err != 0 && opened++ >= allowed) return errno = err, -1;
+        return ForwardingPlatform::open(p, f, m);
+    }
+    std::string node;
+    int err = 0, allowed = 0, opened = 0;
+};
+
+// A port of the module whose node cannot be opened to ask its driver which store it keeps. Busy or interrupted,
+// the persistent list and delete fail with the open's errno and touch no store, where before they took the old
+// store. A node that is gone is no port to ask, as before: the old store. Once the node opens again, the delete
+// edits the new store and leaves the old line alone.
+TEST(Store, PortThatCannotBeOpenedToAsk) {
+    const struct Case { int err; bool busy; } cases[] = {
+        {EBUSY, true}, {EAGAIN, true}, {EINTR, true}, {EIO, true}, {ENOMEM, true},
+        {ENOENT, false}, {ENODEV, false}, {ENXIO, false},
+    };
+    const std::string old_line = "options vxa2xxx vx2xopts=" + kOther + " Bind=1\n";
+    const uint8_t adapter_0b0b[8] = {0x50, 0, 0, 0, 0, 0, 0x0b, 0x0b};
+    uint8_t names[256];
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.err);
+        sim::SimHost host;
+        sim::SimDriver driver;
+        sim::FabricSetup setup;
+        setup.adapters = {sim::adapter(0x2432, 2)};
+        sim::install_adapters(host, driver, setup);
+        NodeOpenFaults faults(host);
+        // The tool opens both ports and closes them again.
+        int handles[2] = {};
+        for (SD_UINT32 i : {0u, 1u}) ASSERT_EQ(SDOpenDevice(i, &handles[i]), 0u);
+        faults.node = api_priv_data[0].phys_path;
+        for (const int h : handles) ASSERT_EQ(SDCloseDevice(h), 0u);
+        set_store(host, "vxa2xxx", kOther + "\n");
+        host.write_file(kModules, old_line);
+        const auto files = [&] {
+            std::vector<std::string> out = sim::file_tree(host, "/etc");
+            out.push_back(module_value());
+            return out;
+        };
+        const std::vector<std::string> before = files();
+        // How many opens of the node a list makes before that of the port.
+        faults.err = EPERM, faults.allowed = 1000;
+        ASSERT_EQ(ISDFoGetPersistentDeviceEntryList(names), 0u);
+        std::tie(faults.err, faults.allowed, faults.opened) = std::tuple(c.err, faults.opened - 1, 0);
+
+        const SD_UINT32 listed = ISDFoGetPersistentDeviceEntryList(names);
+        const SD_UINT32 deleted = ISDFoDeletePersistentDeviceEntry(adapter_0b0b);
+        faults.err = 0;
+        if (!c.busy) {
+            EXPECT_EQ(listed, 0u);
+            EXPECT_EQ(sim::bytes_of(names, 8), sim::bytes_of(adapter_0b0b, 8));
+            EXPECT_EQ(deleted, 0u);
+            EXPECT_EQ(host.read_file(kModules), "options vxa2xxx vx2xopts= Bind=1\n");
+            EXPECT_EQ(host.read_file(conf("vxa2xxx")), kOther + "\n");
+        } else {
+            EXPECT_EQ(listed, static_cast<SD_UINT32>(c.err));
+            EXPECT_EQ(deleted, static_cast<SD_UINT32>(c.err));
+            EXPECT_EQ(files(), before);
+            ASSERT_EQ(ISDFoDeletePersistentDeviceEntry(adapter_0b0b), 0u);
+            EXPECT_EQ(host.read_file(kModules), old_line);
+            EXPECT_EQ(host.read_file(conf("vxa2xxx")).find("5000000000000b0b"), std::string::npos);
+            EXPECT_EQ(module_value(), host.read_file(conf("vxa2xxx")));
+        }
+        // An open that failed after its load leaves the library loaded.
+        if (api_priv_database != nullptr) (void)vxapi_unload_lib();  // always 0
+        std::memset(api_priv_data, 0, sizeof api_priv_data);
+    }
 }
 
 // Which store a save starts from: the module, else the option file unless the modules line still holds an

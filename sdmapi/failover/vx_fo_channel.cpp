@@ -161,23 +161,30 @@ uint32_t vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found, boo
     *new_store = false;
     // An empty name would match every slot that has no module name.
     if (model == nullptr || *model == '\0') return SDERR_NO_ERROR;
+    // A port whose node is busy or was interrupted could not be asked: when
+    // no port of the module can be, its driver cannot say which store it
+    // keeps. A node that is gone is no port to ask.
+    uint32_t unasked = SDERR_NO_ERROR;
     // Slot 31 is never looked at.
     for (uint32_t i = 0; i + 1 < VX_LEGACY_SLOTS; ++i) {
         const vxapi_priv_db_t& slot = api_priv_data[i];
-        if (slot.phys_path[0] == '\0') return SDERR_NO_ERROR;
+        if (slot.phys_path[0] == '\0') break;
         if (!runs_module(slot, model)) continue;
         if (found != nullptr) *found = 1;
         if (slot.apihandle != 0) {
             return vxapi_hba_support_new_cfg_store(slot.apihandle, static_cast<uint16_t>(i), new_store);
         }
         int handle = 0;
-        if (SDOpenDevice(i, &handle) != SDERR_NO_ERROR) continue;
+        if (const uint32_t opened = SDOpenDevice(i, &handle); opened != SDERR_NO_ERROR) {
+            if (unasked == SDERR_NO_ERROR) unasked = busy_status(-1, static_cast<int>(opened), 0);
+            continue;
+        }
         const uint32_t status =
             vxapi_hba_support_new_cfg_store(static_cast<uint32_t>(handle), static_cast<uint16_t>(i), new_store);
         SDCloseDevice(handle);
         return status;
     }
-    return SDERR_NO_ERROR;
+    return unasked;
 }
 
 // ---------------------------------------------------------------- shell
