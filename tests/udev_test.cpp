@@ -18,17 +18,18 @@ using namespace udevtest;
 TEST(Udev, NamesThroughOneRulesFile) {
     UdevRig rig;
     const std::string hand = "KERNEL==sd*[!0-9], ENV{ID_SERIAL}==x, SYMLINK+=y\n";
-    rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# mine\n\nforeign\n" + hand);
+    const std::string mine = "# mine\n\nforeign\n" + hand;
+    rig.host.write_file(VXAPI_UDEV_RULES_FILE, mine);
     EXPECT_EQ(rig.get(0), "unchanged");  // no rule yet
 
-    // Partition line first; the blank and foreign lines go, the hand-edited one stays.
+    // Partition line first; the blank, foreign and hand-edited lines stay.
     ASSERT_EQ(rig.set(0, "a KERNELb"), 0);  // a key word in a name is just text
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + rule(false, kGuidC, "a_part%n KERNELb_part%n ") +
+    EXPECT_EQ(rig.rules(), mine + rule(false, kGuidC, "a_part%n KERNELb_part%n ") +
                                rule(true, kGuidC, "a KERNELb "));
     ASSERT_EQ(rig.del(0, "KERNELb"), 0);
     ASSERT_EQ(rig.set(0, "b"), 0);
     const std::string c2 = rule(false, kGuidC, "a_part%n b_part%n ") + rule(true, kGuidC, "a b ");
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c2);
+    EXPECT_EQ(rig.rules(), mine + c2);
     EXPECT_EQ(rig.host.read_file(VXAPI_UDEV_TMP_FILE), rig.rules());
 
     // "b" is sdc's already; the vendor key follows udevadm's presence.
@@ -36,9 +37,9 @@ TEST(Udev, NamesThroughOneRulesFile) {
     ASSERT_EQ(rig.set(1, "b c"), 0);
     is_udevadm = 1;
     const std::string d1 = rule(false, kGuidD, "c_part%n ", "SYSFS") + rule(true, kGuidD, "c ", "SYSFS");
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c2 + d1);
+    EXPECT_EQ(rig.rules(), mine + c2 + d1);
     ASSERT_EQ(rig.set(0, "a"), 0);  // a name the LUN has
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c2 + d1);
+    EXPECT_EQ(rig.rules(), mine + c2 + d1);
     EXPECT_EQ(rig.get(0), "a b ");  // not sdd's, whose GUID holds sdc's
     EXPECT_EQ(rig.get(1), "c ");
 
@@ -49,14 +50,14 @@ TEST(Udev, NamesThroughOneRulesFile) {
 
     ASSERT_EQ(rig.del(0, "a"), 0);
     const std::string c1 = rule(false, kGuidC, "b_part%n ") + rule(true, kGuidC, "b ");
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c1 + d1);
+    EXPECT_EQ(rig.rules(), mine + c1 + d1);
     ASSERT_EQ(rig.del(0, "b"), 0);
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + d1);
+    EXPECT_EQ(rig.rules(), mine + d1);
 
     // A failed copy-back leaves the old rules whole.
     rig.host.fail_open(VXAPI_UDEV_NEW_FILE, ENOSPC, 1);
     EXPECT_EQ(rig.set(1, "e"), 1);
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + d1);
+    EXPECT_EQ(rig.rules(), mine + d1);
     EXPECT_FALSE(rig.host.exists(VXAPI_UDEV_NEW_FILE));
 
     // Links planted at both /tmp names are replaced, not followed.
@@ -65,8 +66,8 @@ TEST(Udev, NamesThroughOneRulesFile) {
     rig.host.make_symlink("../victim", VXAPI_UDEV_BACKUP_FILE);
     ASSERT_EQ(rig.set(1, "e"), 0);
     EXPECT_EQ(rig.host.read_file("/victim"), "keep");
-    EXPECT_EQ(rig.host.read_file(VXAPI_UDEV_BACKUP_FILE), "# mine\n" + hand + d1);
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + rule(false, kGuidD, "c_part%n e_part%n ") +
+    EXPECT_EQ(rig.host.read_file(VXAPI_UDEV_BACKUP_FILE), mine + d1);
+    EXPECT_EQ(rig.rules(), mine + rule(false, kGuidD, "c_part%n e_part%n ") +
                                rule(true, kGuidD, "c e "));  // rebuilt with the present key
 
     // A hand-made line longer than the caller's buffer: 511 characters and a NUL.
@@ -147,11 +148,11 @@ TEST(Udev, LastLineWithoutNewline) {
         EXPECT_EQ(rig.rules(), c.after);
         EXPECT_EQ(rig.get(0), "a ");
     }
-    // A delete that keeps such a line ends it too.
+    // A delete keeps such a line as it is.
     UdevRig rig;
     rig.host.write_file(VXAPI_UDEV_RULES_FILE, added + other.substr(0, other.size() - 1));
     ASSERT_EQ(rig.del(0, "a"), 0);
-    EXPECT_EQ(rig.rules(), other);
+    EXPECT_EQ(rig.rules(), other.substr(0, other.size() - 1));
     EXPECT_EQ(rig.get(1), "c ");
 }
 
