@@ -90,8 +90,8 @@ struct RulesLine {
     std::vector<std::string> comments;  // the comment lines among them
     std::string body;                   // the text udev reads, without the line end
     bool comment = false;
-    bool open = false;      // the file ends before the line does
-    bool unended = false;   // its last physical line got the newline the file lacks
+    bool open = false;     // the file ends before the line does
+    bool unended = false;  // its last physical line got the newline the file lacks
 };
 
 // The text of a line without its end ("\n" or "\r\n").
