@@ -100,14 +100,14 @@ inline std::vector<HandRow> hand_rows() {
         {"an unknown key", base + G + ", FOO=\"x\", SYMLINK+=\"a\"\n", true, "b", false, true},
         {"a key with a $", base + G + ", SYML$NK=\"f\", SYMLINK+=\"a\"\n", false, "a", false, true},
         {"a control byte in a key", base + G + ", SYM\x01" "LINK+=\"f\", SYMLINK+=\"a\"\n", true, "b", false, true},
-        {"a NUL in a key", base + G + ", SYM" + std::string(1, '\0') + "LINK+=\"f\", SYMLINK+=\"a\"\n", false, "a", false,
-         true},
+        {"a NUL in a key", base + G + ", SYM" + std::string(1, '\0') + "LINK+=\"f\", SYMLINK+=\"a\"\n", false, "a",
+         false, true},
         // Lines that are not the LUN's stay as they were, and so do the links udev makes of them.
-        {"an administrator's rule before", "ACTION==\"add\", " + K + ", SYMLINK+=\"admin\"\n" + base + G +
-                                                ", SYMLINK+=\"a\"\n",
-         true, "b", true, true},
+        {"an administrator's rule before",
+         "ACTION==\"add\", " + K + ", SYMLINK+=\"admin\"\n" + base + G + ", SYMLINK+=\"a\"\n", true, "b", true, true},
         {"rules of their own around, the last name deleted",
-         "SUBSYSTEM==\"block\", SYMLINK+=\"mine\"\n" + base + G + ", SYMLINK+=\"a\"\nACTION==\"add\", SYMLINK+=\"admin\"\n",
+         "SUBSYSTEM==\"block\", SYMLINK+=\"mine\"\n" + base + G +
+             ", SYMLINK+=\"a\"\nACTION==\"add\", SYMLINK+=\"admin\"\n",
          false, "a", true, true},
         {"empty lines and lines udev skips around",
          "\nstray words\n" + base + G + ", SYMLINK+=\"a\"\n" + K + ", FOO=\"x\", SYMLINK+=\"skipped\"\n\n", true, "b",

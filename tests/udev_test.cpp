@@ -300,8 +300,9 @@ TEST(Udev, OtherLinesStayAsWritten) {
 // A line of the LUN holding a key that udev does not know (udev skips the whole line), on the whole-disk line and on
 // the partition line: a set and a delete fail with the file unchanged, and the get answers no name of it.
 TEST(Udev, LunLinesWithKeysUdevDoesNotKnow) {
-    const std::string items[] = {"FOO=\"x\"",      "SYML$NK=\"f\"",   "SYM\x01" "LINK+=\"f\"", std::string("SYM\0LINK+=\"f\"", 13),
-                                 "ENV=\"x\"",      "KERNEL{x}==\"y\"", "ENV{}==\"x\"",         "RUN{}=\"x\""};
+    const std::string items[] = {"FOO=\"x\"", "SYML$NK=\"f\"",     "SYM\x01" "LINK+=\"f\"",
+                                 std::string("SYM\0LINK+=\"f\"", 13), "ENV=\"x\"", "KERNEL{x}==\"y\"",
+                                 "ENV{}==\"x\"", "RUN{}=\"x\""};
     for (const std::string& item : items) {
         for (const bool whole : {true, false}) {
             SCOPED_TRACE(item + (whole ? ", whole disk" : ", partitions"));
