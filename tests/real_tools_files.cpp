@@ -7,7 +7,9 @@
 //                              ("%n" where udev puts the kernel number)
 //   udev/rows/<n>/before.rules, after.rules, change
 //                              a hand-edited line of a LUN before and after
-//                              a set ("+ names") or a delete ("- names")
+//                              a set ("+ names") or a delete ("- names"),
+//                              or a change refused ("! names") on a line
+//                              that udev skips
 //   modprobe/<case>/<file>.conf, modprobe/<case>.expected
 //                              a file holding options lines, and the driver
 //                              lines that "modprobe --showconfig" must give
@@ -78,7 +80,8 @@ TEST(RealToolsFiles, UdevRules) {
     put("udev/links", joined(links));
 }
 
-// The hand-edited lines that udev_real_test.sh can make match its test device, before and after the change.
+// The hand-edited lines that udev_real_test.sh can make match its test device, before and after the change (the same
+// text when the change is refused).
 TEST(RealToolsFiles, UdevHandEditedRows) {
     NEED_OUT_DIR();
     int n = 0;
@@ -89,9 +92,10 @@ TEST(RealToolsFiles, UdevHandEditedRows) {
         const std::string dir = "udev/rows/" + std::to_string(n++) + "/";
         rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# " + std::string(row.what) + "\n" + row.line);
         put(dir + "before.rules", rig.rules());
-        ASSERT_EQ(row.set ? rig.sd_set(0, row.names) : rig.sd_del(0, row.names), SDERR_NO_ERROR);
+        ASSERT_EQ(row.set ? rig.sd_set(0, row.names) : rig.sd_del(0, row.names),
+                  row.ok ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
         put(dir + "after.rules", rig.rules());
-        put(dir + "change", std::string(row.set ? "+ " : "- ") + row.names + "\n");
+        put(dir + "change", std::string(!row.ok ? "! " : row.set ? "+ " : "- ") + row.names + "\n");
     }
 }
 

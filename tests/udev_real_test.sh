@@ -10,7 +10,9 @@
 #  3. Hand-edited lines of a LUN before and after a set or delete, made to
 #     match the test device (its kernel name for the whole-disk pattern, the
 #     LUN's serial and vendor given to it by an earlier rule): udev makes the
-#     same links after as before, plus those set or minus those deleted.
+#     same links after as before, plus those set or minus those deleted (the
+#     links of the other lines of the file among them). A refused change
+#     ("!", a line that udev skips): the rules stay, and udev makes no link.
 # Usage: udev_real_test.sh FILES_PROGRAM. Exit 77 (skipped) where udevadm,
 # private mount namespaces or a block device are missing.
 set -euo pipefail
@@ -90,8 +92,14 @@ for row in "$tmp"/out/udev/rows/*/; do
   row_links "$row/after.rules" "$tmp/after"
   read -r sign names <"$row/change"
   tr ' ' '\n' <<<"$names" | sort -u >"$tmp/named"
-  if [ "$sign" = + ]; then sort -u "$tmp/before" "$tmp/named"; else comm -23 "$tmp/before" "$tmp/named"; fi >"$tmp/expected"
-  [ -s "$tmp/before" ] || [ -s "$tmp/after" ] || fail "udev made no link of $row: the rules did not match the device"
+  case $sign in
+    +) sort -u "$tmp/before" "$tmp/named" ;;
+    -) comm -23 "$tmp/before" "$tmp/named" ;;
+    *) cmp -s "$row/before.rules" "$row/after.rules" || fail "the refused change of $row changed the rules"
+       [ ! -s "$tmp/before" ] || fail "udev made links of the line of $row that it should skip" ;;
+  esac >"$tmp/expected"
+  [ "$sign" = ! ] || [ -s "$tmp/before" ] || [ -s "$tmp/after" ] ||
+    fail "udev made no link of $row: the rules did not match the device"
   diff -u "$tmp/expected" "$tmp/after" ||
     { fail "udev made other links after the change of $row"; cat "$row/before.rules" "$row/after.rules"; }
 done

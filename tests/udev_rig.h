@@ -96,6 +96,26 @@ inline std::vector<HandRow> hand_rows() {
          true},
         {"an open quote", base + G + ", SYMLINK+=\"a\n", true, "b", false, false},
         {"a key without an operator", base + G + ", OWNER, SYMLINK+=\"a\"\n", true, "b", false, false},
+        // A key udev does not know: udev skips the whole line (no link comes from it), and a change fails.
+        {"an unknown key", base + G + ", FOO=\"x\", SYMLINK+=\"a\"\n", true, "b", false, true},
+        {"a key with a $", base + G + ", SYML$NK=\"f\", SYMLINK+=\"a\"\n", false, "a", false, true},
+        {"a control byte in a key", base + G + ", SYM\x01" "LINK+=\"f\", SYMLINK+=\"a\"\n", true, "b", false, true},
+        {"a NUL in a key", base + G + ", SYM" + std::string(1, '\0') + "LINK+=\"f\", SYMLINK+=\"a\"\n", false, "a",
+         false, true},
+        // Lines that are not the LUN's stay as they were, and so do the links udev makes of them.
+        {"an administrator's rule before",
+         "ACTION==\"add\", " + K + ", SYMLINK+=\"admin\"\n" + base + G + ", SYMLINK+=\"a\"\n", true, "b", true, true},
+        {"rules of their own around, the last name deleted",
+         "SUBSYSTEM==\"block\", SYMLINK+=\"mine\"\n" + base + G +
+             ", SYMLINK+=\"a\"\nACTION==\"add\", SYMLINK+=\"admin\"\n",
+         false, "a", true, true},
+        {"empty lines and lines udev skips around",
+         "\nstray words\n" + base + G + ", SYMLINK+=\"a\"\n" + K + ", FOO=\"x\", SYMLINK+=\"skipped\"\n\n", true, "b",
+         true, true},
+        {"another LUN with a pattern of its own, an administrator's rule after",
+         "KERNEL==\"sdq\", ENV{ID_SERIAL}==\"other\", SYMLINK+=\"keep\"\r\n" + base + G +
+             ", SYMLINK+=\"a\"\nACTION==\"add\", KERNEL==\"sda\", RUN+=\"/bin/true\"\n",
+         true, "b", true, false},
     };
 }
 

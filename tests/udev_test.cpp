@@ -18,17 +18,18 @@ using namespace udevtest;
 TEST(Udev, NamesThroughOneRulesFile) {
     UdevRig rig;
     const std::string hand = "KERNEL==sd*[!0-9], ENV{ID_SERIAL}==x, SYMLINK+=y\n";
-    rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# mine\n\nforeign\n" + hand);
+    const std::string mine = "# mine\n\nforeign\n" + hand;
+    rig.host.write_file(VXAPI_UDEV_RULES_FILE, mine);
     EXPECT_EQ(rig.get(0), "unchanged");  // no rule yet
 
-    // Partition line first; the blank and foreign lines go, the hand-edited one stays.
+    // Partition line first; the blank, foreign and hand-edited lines stay.
     ASSERT_EQ(rig.set(0, "a KERNELb"), 0);  // a key word in a name is just text
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + rule(false, kGuidC, "a_part%n KERNELb_part%n ") +
+    EXPECT_EQ(rig.rules(), mine + rule(false, kGuidC, "a_part%n KERNELb_part%n ") +
                                rule(true, kGuidC, "a KERNELb "));
     ASSERT_EQ(rig.del(0, "KERNELb"), 0);
     ASSERT_EQ(rig.set(0, "b"), 0);
     const std::string c2 = rule(false, kGuidC, "a_part%n b_part%n ") + rule(true, kGuidC, "a b ");
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c2);
+    EXPECT_EQ(rig.rules(), mine + c2);
     EXPECT_EQ(rig.host.read_file(VXAPI_UDEV_TMP_FILE), rig.rules());
 
     // "b" is sdc's already; the vendor key follows udevadm's presence.
@@ -36,9 +37,9 @@ TEST(Udev, NamesThroughOneRulesFile) {
     ASSERT_EQ(rig.set(1, "b c"), 0);
     is_udevadm = 1;
     const std::string d1 = rule(false, kGuidD, "c_part%n ", "SYSFS") + rule(true, kGuidD, "c ", "SYSFS");
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c2 + d1);
+    EXPECT_EQ(rig.rules(), mine + c2 + d1);
     ASSERT_EQ(rig.set(0, "a"), 0);  // a name the LUN has
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c2 + d1);
+    EXPECT_EQ(rig.rules(), mine + c2 + d1);
     EXPECT_EQ(rig.get(0), "a b ");  // not sdd's, whose GUID holds sdc's
     EXPECT_EQ(rig.get(1), "c ");
 
@@ -49,14 +50,14 @@ TEST(Udev, NamesThroughOneRulesFile) {
 
     ASSERT_EQ(rig.del(0, "a"), 0);
     const std::string c1 = rule(false, kGuidC, "b_part%n ") + rule(true, kGuidC, "b ");
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + c1 + d1);
+    EXPECT_EQ(rig.rules(), mine + c1 + d1);
     ASSERT_EQ(rig.del(0, "b"), 0);
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + d1);
+    EXPECT_EQ(rig.rules(), mine + d1);
 
     // A failed copy-back leaves the old rules whole.
     rig.host.fail_open(VXAPI_UDEV_NEW_FILE, ENOSPC, 1);
     EXPECT_EQ(rig.set(1, "e"), 1);
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + d1);
+    EXPECT_EQ(rig.rules(), mine + d1);
     EXPECT_FALSE(rig.host.exists(VXAPI_UDEV_NEW_FILE));
 
     // Links planted at both /tmp names are replaced, not followed.
@@ -65,8 +66,8 @@ TEST(Udev, NamesThroughOneRulesFile) {
     rig.host.make_symlink("../victim", VXAPI_UDEV_BACKUP_FILE);
     ASSERT_EQ(rig.set(1, "e"), 0);
     EXPECT_EQ(rig.host.read_file("/victim"), "keep");
-    EXPECT_EQ(rig.host.read_file(VXAPI_UDEV_BACKUP_FILE), "# mine\n" + hand + d1);
-    EXPECT_EQ(rig.rules(), "# mine\n" + hand + rule(false, kGuidD, "c_part%n e_part%n ") +
+    EXPECT_EQ(rig.host.read_file(VXAPI_UDEV_BACKUP_FILE), mine + d1);
+    EXPECT_EQ(rig.rules(), mine + rule(false, kGuidD, "c_part%n e_part%n ") +
                                rule(true, kGuidD, "c e "));  // rebuilt with the present key
 
     // A hand-made line longer than the caller's buffer: 511 characters and a NUL.
@@ -126,7 +127,8 @@ TEST(Udev, SubstitutionCharactersRefusedOnSet) {
 }
 
 // A rules file whose last line has no newline gets one before the new rules, whatever the line holds; the
-// other lines stay as they were.
+// other lines stay as they were. A change that adds no line keeps the last line as it is, also one that the file
+// ends in the middle of; a set that would add a line after that one fails, as the new line would go on it.
 TEST(Udev, LastLineWithoutNewline) {
     const std::string other = rule(true, kGuidD, "c ");
     const std::string added = rule(false, kGuidC, "a_part%n ") + rule(true, kGuidC, "a ");
@@ -147,12 +149,33 @@ TEST(Udev, LastLineWithoutNewline) {
         EXPECT_EQ(rig.rules(), c.after);
         EXPECT_EQ(rig.get(0), "a ");
     }
-    // A delete that keeps such a line ends it too.
+    // A delete keeps such a line as it is.
     UdevRig rig;
     rig.host.write_file(VXAPI_UDEV_RULES_FILE, added + other.substr(0, other.size() - 1));
     ASSERT_EQ(rig.del(0, "a"), 0);
-    EXPECT_EQ(rig.rules(), other);
+    EXPECT_EQ(rig.rules(), other.substr(0, other.size() - 1));
     EXPECT_EQ(rig.get(1), "c ");
+
+    const std::string going_on = "KERNEL==\"sdr\", \\\n";
+    const struct Change {
+        std::string before;
+        bool set;
+        int status;
+        std::string after;
+    } changes[] = {
+        {added + going_on, false, 0, going_on},
+        {added + "# cr\r", false, 0, "# cr\r"},
+        {added + going_on, true, 0, added + going_on},  // "a" is there: no line added
+        {going_on, true, 1, going_on},
+        {rule(false, kGuidC, "a_part%n ") + going_on, true, 1, rule(false, kGuidC, "a_part%n ") + going_on},
+    };
+    for (const Change& c : changes) {
+        SCOPED_TRACE(c.before);
+        UdevRig r;
+        r.host.write_file(VXAPI_UDEV_RULES_FILE, c.before);
+        ASSERT_EQ(c.set ? r.set(0, "a") : r.del(0, "a"), c.status);
+        EXPECT_EQ(r.rules(), c.after);
+    }
 }
 
 // A set and a delete keep the rules file's mode, owner and group, and its temporary copy and backup take them too, so
@@ -244,6 +267,90 @@ TEST(Udev, HandEditedLinesOfTheLun) {
     }
 }
 
+// Lines that are not the LUN's, each before, between and after the LUN's two lines, through the public set and
+// delete: only the LUN's lines change; every other line comes out byte for byte, in its place.
+TEST(Udev, OtherLinesStayAsWritten) {
+    const std::string others[] = {
+        "ACTION==\"add\", KERNEL==\"sda\", RUN+=\"/bin/true\"\n",           // an administrator's rule
+        "KERNEL==\"sdq\", ENV{ID_SERIAL}==\"other\", SYMLINK+=\"keep\"\n",  // another LUN, a pattern of its own
+        "KERNEL==\"sd*\", ENV{ID_SERIAL}==\"other\", SYMLINK+=\"a b\"\n",
+        "\n",
+        " \t\n",
+        "stray words\n",
+        "KERNEL==\"sd*[!0-9]\", FOO=\"x\", SYMLINK+=\"skipped\"\n",  // udev skips these two: no GUID
+        std::string("KERNEL==\"sd*[0-9]\", SYM\0LINK+=\"f\"\n", 34),
+        "ACTION==\"add\", KERNEL==\"sdb\", SYMLINK+=\"crlf\"\r\n",
+        "KERNEL==\"sdr\", \\\n  SYMLINK+=\"r\"\n",
+        "# a comment\n",
+    };
+    const auto file = [](const std::string& other, size_t at, const std::string& whole, const std::string& part) {
+        std::vector<std::string> lines = {rule(false, kGuidC, part), rule(true, kGuidC, whole)};
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), other);
+        return lines[0] + lines[1] + lines[2];
+    };
+    for (const std::string& other : others) {
+        for (size_t at = 0; at <= 2; ++at) {
+            SCOPED_TRACE(testing::Message() << other << "at " << at);
+            UdevRig rig;
+            rig.host.write_file(VXAPI_UDEV_RULES_FILE, file(other, at, "a ", "a_part%n "));
+            ASSERT_EQ(rig.sd_set(0, "b"), SDERR_NO_ERROR);
+            EXPECT_EQ(rig.rules(), file(other, at, "a b ", "a_part%n b_part%n "));
+            EXPECT_EQ(rig.sd_get(0), "a b ");
+            ASSERT_EQ(rig.sd_del(0, "a b"), SDERR_NO_ERROR);
+            EXPECT_EQ(rig.rules(), other);
+        }
+    }
+}
+
+// A line of the LUN holding a key that udev does not know (udev skips the whole line), on the whole-disk line and on
+// the partition line: a set and a delete fail with the file unchanged, and the get answers no name of it.
+TEST(Udev, LunLinesWithKeysUdevDoesNotKnow) {
+    const std::string items[] = {"FOO=\"x\"", "SYML$NK=\"f\"",     "SYM\x01" "LINK+=\"f\"",
+                                 std::string("SYM\0LINK+=\"f\"", 13), "ENV=\"x\"", "KERNEL{x}==\"y\"",
+                                 "ENV{}==\"x\"", "RUN{}=\"x\""};
+    for (const std::string& item : items) {
+        for (const bool whole : {true, false}) {
+            SCOPED_TRACE(item + (whole ? ", whole disk" : ", partitions"));
+            std::string lines[] = {rule(false, kGuidC, "a_part%n "), rule(true, kGuidC, "a ")};
+            std::string& skipped = lines[whole ? 1 : 0];
+            skipped.insert(skipped.find("SYMLINK+="), item + ", ");
+            const std::string text = "# 0:0\n" + lines[0] + lines[1] + rule(true, kGuidD, "c ");
+            UdevRig rig;
+            rig.host.write_file(VXAPI_UDEV_RULES_FILE, text);
+            EXPECT_EQ(rig.sd_set(0, "b"), SDERR_CONFIG_FILE);
+            EXPECT_EQ(rig.sd_del(0, "a"), SDERR_CONFIG_FILE);
+            EXPECT_EQ(rig.rules(), text);
+            EXPECT_EQ(rig.sd_get(0), whole ? "unchanged" : "a ");
+            EXPECT_EQ(rig.sd_get(1), "c ");
+        }
+    }
+}
+
+// A name on another line is taken when udev reads that line, and not when udev skips it: the set adds it then.
+TEST(Udev, NamesOnSkippedLinesAreNotTaken) {
+    const std::string other = "KERNEL==\"sd*[!0-9]\", ENV{ID_SERIAL}==\"other\", SYMLINK+=\"b\"\n";
+    const std::string part = rule(false, kGuidC, "b_part%n "), whole = rule(true, kGuidC, "b ");
+    const auto with = [&](const std::string& item) {
+        std::string line = other;
+        return line.insert(line.find("SYMLINK+="), item + ", ");
+    };
+    const struct Case {
+        std::string line, after, got;
+    } cases[] = {
+        {other, other + part, "unchanged"},
+        {with("FOO=\"x\""), with("FOO=\"x\"") + part + whole, "b "},
+        {with(std::string("N\0ME=\"x\"", 8)), with(std::string("N\0ME=\"x\"", 8)) + part + whole, "b "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        UdevRig rig;
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, c.line);
+        ASSERT_EQ(rig.sd_set(0, "b"), SDERR_NO_ERROR);
+        EXPECT_EQ(rig.rules(), c.after);
+        EXPECT_EQ(rig.sd_get(0), c.got);
+    }
+}
+
 // udevtrigger before "udevadm trigger" (the shell's status returned); with neither, 1.
 TEST(Udev, TriggerCommands) {
     const std::pair<std::vector<const char*>, std::string> cases[] = {
@@ -258,15 +365,20 @@ TEST(Udev, TriggerCommands) {
     }
 }
 
-// Trimming drops the leading blanks and the last character; a hand-edited line without its texts gives no rule text.
+// Trimming drops the leading blanks and the last character; a hand-edited line without its texts gives no rule text,
+// and one that udev cannot read no items.
 TEST(Udev, TextHelpersAndHandEditedLines) {
     char a[] = "  ab \n", b[] = "  ab", c[] = "\"x\"", d[] = "";
     EXPECT_EQ(std::tuple(std::string(vxapi_trim_spaces(a)), std::string(vxapi_trim_spaces(b)),
                          std::string(vxapi_remove_quotes(c)), std::string(vxapi_remove_quotes(d))),
               std::tuple("ab ", "a", "x", ""));
-    for (const char* line : {"KERNEL, SYMLINK+=", "SYMLINK+=\"\n", ",,,", "ENV{ID_SERIAL}==\"", ""}) {
+    for (const auto& [line, readable] : {std::pair{"KERNEL, SYMLINK+=", false}, std::pair{"SYMLINK+=\"\n", false},
+                                         std::pair{",,,", true}, std::pair{"ENV{ID_SERIAL}==\"", false},
+                                         std::pair{"", true}, std::pair{"FOO=\"x\", SYMLINK+=\"a\"", false}}) {
+        SCOPED_TRACE(line);
         UDEV_RULE* r = vxapi_convert_udevrule_to_obj(line);
         ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->items != nullptr, readable);
         EXPECT_EQ(r->symlink->count, 0u);
         char out[VXAPI_UDEV_LINE_SIZE];
         EXPECT_EQ(vxapi_convert_udevobj_to_rule(r, out), 1);  // missing texts

@@ -1,14 +1,16 @@
 // The udev rule line parser and builder, and the rules file rewrite.
 // Line mode: every parsed text ends at its value's closing quote (none holds
-// the line's end or an unescaped quote), and a parsed line that builds again
-// parses back to the same GUID and names. File mode: names set and then
-// deleted for LUN 0:0 of host 5 over the input as the rules file; a refused
-// change leaves the file as it was; a change made keeps every comment line
-// and every line of another LUN that mentions a disk pattern, whole and in
-// its place, ends the file with a whole line, loses no name of any
-// SYMLINK+= item (as udev reads the file) but those deleted, and the get
-// answers the names set (but those another rule line already had) and none
-// deleted.
+// the line's end or an unescaped quote), a line the parse cannot read has no
+// texts and no names, and a parsed line that builds again parses back to the
+// same GUID and names. File mode: names set and then deleted for LUN 0:0 of
+// host 5 over the input as the rules file; a refused change leaves the file
+// as it was; a change made keeps every line that is not the LUN's (as udev
+// reads the file: its items read and it holds ENV{ID_SERIAL}=="<GUID>"), and
+// the comment lines among the LUN's, whole and in order; it glues nothing
+// onto the file's last line (one without its newline, or one the file ends
+// in the middle of, stays last or gets its newline); it loses no name of any
+// SYMLINK+= item udev reads but those deleted, and the get answers the names
+// set (but those another rule line already had) and none deleted.
 // Input: a mode byte (bit 0: file mode), then the line or the rules file.
 #include <set>
 
@@ -23,8 +25,6 @@ namespace {
 constexpr unsigned kHost = 5;
 constexpr const char* kGuid = "600a0b80001";
 constexpr const char* kNames = "n m";
-constexpr const char* kWhole = "sd*[!0-9]";
-constexpr const char* kPart = "sd*[0-9]";
 
 std::string names(const UDEV_RULE* rule) {
     std::string out;
@@ -57,6 +57,10 @@ int line_mode(const std::string& line) {
     UDEV_RULE* rule = vxapi_convert_udevrule_to_obj(line.c_str());
     if (rule == nullptr) return 0;
     check_texts(rule);
+    if (rule->items == nullptr) {
+        FUZZ_CHECK(rule->KERNEL == nullptr && rule->SUBSYSTEM == nullptr && rule->SYSFS == nullptr &&
+                   rule->GUID == nullptr && rule->symlink->count == 0);
+    }
     char built[VXAPI_UDEV_LINE_SIZE];
     const bool plain =
         rule->GUID != nullptr && vxapi_udev_text_ok(rule->GUID) && vxapi_udev_text_ok(names(rule).c_str());
@@ -88,36 +92,51 @@ vxapi_priv_database& port() {
     return rec;
 }
 
-// Whether a line mentions a disk or partition pattern (one of another LUN
-// that does is kept).
-bool mentions_pattern(const std::string& body) {
-    return body.find(kWhole) != std::string::npos || body.find(kPart) != std::string::npos;
-}
-
 bool comment(const std::string& physical) {
     const size_t first = physical.find_first_not_of(" \t");
     return first != std::string::npos && physical[first] == '#';
 }
 
-// The lines of the old file that stay whole, in order: comment lines, and the
-// lines of each line udev reads that mentions a pattern and not the LUN's GUID.
+// Whether udev reads the line as the LUN's.
+bool of_lun(const udevread::Line& l) {
+    const auto items = l.comment ? std::nullopt : udevread::items(l.body);
+    return items && udevread::of_lun(*items, kGuid);
+}
+
+// The physical lines of the old file that stay whole, in order: those of
+// every line that is not the LUN's, and the comment lines among the LUN's.
+// The file's last line without its newline when it has none.
 std::vector<std::string> staying(const std::string& text) {
+    const std::vector<udevread::Line> lines = udevread::lines(text);
     std::vector<std::string> out;
-    for (const udevread::Line& l : udevread::lines(text)) {
-        const bool whole = !l.comment && l.body.find(kGuid) == std::string::npos && mentions_pattern(l.body);
+    for (const udevread::Line& l : lines) {
+        const bool lun = of_lun(l);
         for (const std::string& p : l.physical) {
-            if (l.comment || whole || comment(p)) out.push_back(p);
+            if (lun && !comment(p)) continue;
+            out.push_back(p);
+            if (&l == &lines.back() && &p == &l.physical.back() && !text.ends_with('\n')) out.back().pop_back();
         }
     }
     return out;
 }
 
-// The names of every SYMLINK+= item of the lines that mention a pattern.
+// The text of the file's last line as written, when the file ends in the
+// middle of it and it is not the LUN's; else "".
+std::string open_tail(const std::string& text) {
+    const std::vector<udevread::Line> lines = udevread::lines(text);
+    if (lines.empty() || !lines.back().open || of_lun(lines.back())) return "";
+    std::string tail;
+    for (const std::string& p : lines.back().physical) tail += p;
+    if (!text.ends_with('\n')) tail.pop_back();
+    return tail;
+}
+
+// The names of every SYMLINK+= item of the lines udev reads.
 std::set<std::string> rule_names(const std::string& text) {
     std::set<std::string> out;
     for (const udevread::Line& l : udevread::lines(text)) {
         const auto items = l.comment ? std::nullopt : udevread::items(l.body);
-        if (!items || !mentions_pattern(l.body)) continue;
+        if (!items) continue;
         for (const std::string& n : udevread::names(*items)) out.insert(n);
     }
     return out;
@@ -161,12 +180,25 @@ std::string change(bool set, const std::string& text) {
         FUZZ_CHECK(after == text);
         return after;
     }
-    FUZZ_CHECK(after.empty() || after.back() == '\n');
-    FUZZ_CHECK(udevread::lines(after).empty() || !udevread::lines(after).back().open);
+    // The file ends with a whole line, or with its old last line as it was.
+    const std::string unended = after.substr(after.find_last_of('\n') + 1);
+    FUZZ_CHECK(unended.empty() || text.ends_with(unended));
+    const std::string tail = open_tail(text);
+    FUZZ_CHECK(!udevread::lines(after).empty() || after.empty());
+    FUZZ_CHECK(udevread::lines(after).empty() || !udevread::lines(after).back().open || !tail.empty());
+    FUZZ_CHECK(after.ends_with(tail));
     size_t at = 0;
     for (const std::string& line : staying(text)) {
-        at = after.find(line, at);
-        FUZZ_CHECK(at != std::string::npos && (at == 0 || after[at - 1] == '\n'));
+        // at a line's start, and, without its newline, at the end of one
+        while ((at = after.find(line, at)) != std::string::npos) {
+            const size_t end = at + line.size();
+            if ((at == 0 || after[at - 1] == '\n') &&
+                (line.ends_with('\n') || end == after.size() || after[end] == '\n')) {
+                break;
+            }
+            ++at;
+        }
+        FUZZ_CHECK(at != std::string::npos);
         at += line.size();
     }
     check_names(set, text, after);
@@ -210,7 +242,15 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
             join_texts(1, {whole + guid + ", SYMLINK+=\"n\", SYMLINK += \"x\"\n"}),
             join_texts(1, {"ACTION==\"add\", " + whole + guid + ", OWNER=\"root\", SYMLINK+=\"n\"\n  # note\n"}),
             join_texts(1, {whole + "\\\n  # in\n   " + guid + ", SYMLINK+=\"m\"\n" + other + "\\"}),
-            join_texts(1, {whole + "ENV{ID_SERIAL}!=\"600a0b80001\", SYMLINK+=\"q\"\n"})};
+            join_texts(1, {whole + "ENV{ID_SERIAL}!=\"600a0b80001\", SYMLINK+=\"q\"\n"}),
+            // Lines that are not the LUN's around its own: rules, an empty line, words and a key that udev skips, a
+            // line the file ends in the middle of; keys udev does not know on the LUN's line.
+            join_texts(1, {"ACTION==\"add\", KERNEL==\"sda\", RUN+=\"/bin/true\"\n\nstray\n" + own +
+                           "KERNEL==\"sdq\", ENV{ID_SERIAL}==\"other\", FOO=\"x\", SYMLINK+=\"n\"\r\n" +
+                           "KERNEL==\"sdr\", \\"}),
+            join_texts(1, {own + "KERNEL==\"sd*[!0-9]\", SYMLINK+=\"m\" \\\n"}),
+            join_texts(0, {whole + guid + ", SYML$NK=\"f\", SYMLINK+=\"x\""}),
+            join_texts(1, {whole + guid + ", SYM" + std::string(1, '\0') + "LINK=\"f\", SYMLINK+=\"x\"\n" + own})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

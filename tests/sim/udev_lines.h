@@ -4,7 +4,8 @@
 // leading blanks, comment lines among them skipped), a comment line is
 // blanks then '#', items are split at commas outside double quotes (a
 // backslash keeps a quote inside), an item is KEY or KEY{attr}, an operator
-// with blanks allowed around it, and a value in double quotes.
+// with blanks allowed around it, and a value in double quotes. udev skips a
+// line holding a key it does not know, and a line holding a NUL byte.
 #pragma once
 
 #include <optional>
@@ -50,8 +51,18 @@ struct Item {
     std::string text, key, op, value;
 };
 
-// The items of a line; nullopt when one cannot be read.
+// Whether udev knows the key: a key of its own, some of which take an
+// attribute ("{name}", never empty) that they must or may have.
+inline bool known_key(const std::string& key) {
+    static const std::regex known(
+        "ACTION|DEVPATH|KERNELS?|NAME|SYMLINK|SUBSYSTEMS?|DRIVERS?|TAGS?|PROGRAM|RESULT|OWNER|GROUP|MODE|OPTIONS|"
+        "LABEL|GOTO|RUN|TEST|(ATTRS?|SYSCTL|ENV|CONST|TEST|SECLABEL|IMPORT|RUN|SYSFS)\\{[^}]+\\}");
+    return std::regex_match(key, known);
+}
+
+// The items of a line; nullopt when one cannot be read, or udev skips the line.
 inline std::optional<std::vector<Item>> items(const std::string& body) {
+    if (body.find('\0') != std::string::npos) return std::nullopt;
     static const std::regex item(R"re(^\s*((?:[^\s={+!:-]|[+!:-](?!=))+(\{[^}]*\})?)\s*(==|!=|\+=|-=|:=|=)\s*"((\\"|[^"])*)"\s*$)re");
     std::vector<Item> out;
     bool quoted = false;
@@ -68,7 +79,7 @@ inline std::optional<std::vector<Item>> items(const std::string& body) {
         }
         std::smatch m;
         if (piece.find_first_not_of(" \t\r") != std::string::npos) {
-            if (!std::regex_match(piece, m, item)) return std::nullopt;
+            if (!std::regex_match(piece, m, item) || !known_key(m[1])) return std::nullopt;
             const size_t b = piece.find_first_not_of(" \t\r"), e = piece.find_last_not_of(" \t\r");
             out.push_back({piece.substr(b, e - b + 1), m[1], m[3], m[4]});
         }

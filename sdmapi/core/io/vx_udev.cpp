@@ -11,8 +11,11 @@
 #include <cstring>
 #include <algorithm>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/vx_conf_file.h"
@@ -21,6 +24,24 @@
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_attrs.h"
 #include "transport/vx_sysfs_query.h"
+
+// The items of a rule line as udev reads it.
+struct vxapi_udev_items {
+    // An item: KEY or KEY{attr}, blanks allowed around the operator, and a
+    // value in double quotes (a backslash before a quote keeps it in the
+    // value).
+    struct Item {
+        size_t begin = 0, end = 0;   // its text in the line, without blanks around
+        size_t open = 0, close = 0;  // its value's quotes
+        std::string key;             // with its {attr}: "ATTRS{vendor}"
+        std::string op;              // "==", "!=", "+=", "-=", ":=" or "="
+        std::string value;           // between the quotes, as written
+    };
+    std::vector<Item> list;  // in line order
+    // The length of the text read: up to the line's first newline, or up to
+    // a NUL byte before it (the parse reads a C string).
+    size_t length = 0;
+};
 
 namespace {
 
@@ -69,7 +90,8 @@ struct RulesLine {
     std::vector<std::string> comments;  // the comment lines among them
     std::string body;                   // the text udev reads, without the line end
     bool comment = false;
-    bool open = false;  // the file ends before the line does
+    bool open = false;     // the file ends before the line does
+    bool unended = false;  // its last physical line got the newline the file lacks
 };
 
 // The text of a line without its end ("\n" or "\r\n").
@@ -85,7 +107,7 @@ bool comment_line(const std::string& line) {
 }
 
 // The lines of a text, each with its newline: a last line without one gets
-// it, so that no rule appended after it is glued onto it.
+// it here (and is marked), so that every line reads alike.
 std::vector<RulesLine> rules_lines(const std::string& text) {
     std::vector<RulesLine> lines;
     bool open = false;
@@ -98,6 +120,7 @@ std::vector<RulesLine> rules_lines(const std::string& text) {
         if (!open) lines.emplace_back();
         RulesLine& l = lines.back();
         l.physical.push_back(line);
+        l.unended = nl == std::string::npos;
         if (comment_line(line)) {
             (open ? l.comments.push_back(line) : void(l.comment = true));
             continue;
@@ -111,16 +134,36 @@ std::vector<RulesLine> rules_lines(const std::string& text) {
     return lines;
 }
 
-// An item of a rule line: KEY or KEY{attr}, blanks allowed around the
-// operator, and a value in double quotes (a backslash before a quote keeps
-// it in the value).
-struct Item {
-    size_t begin = 0, end = 0;  // its text in the line, without blanks around
-    size_t open = 0, close = 0;  // its value's quotes
-    std::string key;             // with its {attr}: "ATTRS{vendor}"
-    std::string op;              // "==", "!=", "+=", "-=", ":=" or "="
-    std::string value;           // between the quotes, as written
-};
+using Item = vxapi_udev_items::Item;
+
+// Whether udev knows the key, written KEY or KEY{attr}: udev skips a whole
+// line holding a key it does not know, so no link comes from it. A key
+// takes an attribute that it must have (ENV{x}), may have (RUN, TEST) or
+// must not have (KERNEL); an empty one is none. SYSFS{} is the old vendor
+// key, still written where udevadm is missing.
+bool known_key(const std::string& key) {
+    enum class Attr { None, Needed, Optional };
+    static constexpr std::pair<std::string_view, Attr> kKeys[] = {
+        {"ACTION", Attr::None},      {"DEVPATH", Attr::None},     {"KERNEL", Attr::None},
+        {"KERNELS", Attr::None},     {"NAME", Attr::None},        {"SYMLINK", Attr::None},
+        {"SUBSYSTEM", Attr::None},   {"SUBSYSTEMS", Attr::None},  {"DRIVER", Attr::None},
+        {"DRIVERS", Attr::None},     {"ATTR", Attr::Needed},      {"ATTRS", Attr::Needed},
+        {"SYSCTL", Attr::Needed},    {"ENV", Attr::Needed},       {"CONST", Attr::Needed},
+        {"TAG", Attr::None},         {"TAGS", Attr::None},        {"TEST", Attr::Optional},
+        {"PROGRAM", Attr::None},     {"RESULT", Attr::None},      {"OWNER", Attr::None},
+        {"GROUP", Attr::None},       {"MODE", Attr::None},        {"SECLABEL", Attr::Needed},
+        {"OPTIONS", Attr::None},     {"IMPORT", Attr::Needed},    {"RUN", Attr::Optional},
+        {"LABEL", Attr::None},       {"GOTO", Attr::None},        {"SYSFS", Attr::Needed},
+    };
+    // read_item ends a key with an attribute at its closing brace.
+    const size_t brace = key.find('{');
+    const std::string_view name = std::string_view(key).substr(0, brace);
+    const bool attr = brace != std::string::npos && key.size() > brace + 2;
+    if (brace != std::string::npos && !attr) return false;
+    return std::ranges::any_of(kKeys, [&](const auto& k) {
+        return k.first == name && (k.second == Attr::Optional || (k.second == Attr::Needed) == attr);
+    });
+}
 
 // Where the quoted text opening at `open` closes, or npos.
 size_t closing_quote(const std::string& text, size_t open, size_t end) {
@@ -134,8 +177,9 @@ size_t closing_quote(const std::string& text, size_t open, size_t end) {
     return std::string::npos;
 }
 
-// Reads the item at [begin, end) of the line: false when it has no key, no
-// operator, or a value that is not one quoted text.
+// Reads the item at [begin, end) of the line: false when it has no key, a
+// key udev does not know, no operator, or a value that is not one quoted
+// text. The value loses its quotes by vxapi_remove_quotes.
 bool read_item(const std::string& line, size_t begin, size_t end, Item* item) {
     size_t at = begin;
     const auto op_at = [&](size_t i) {
@@ -156,21 +200,22 @@ bool read_item(const std::string& line, size_t begin, size_t end, Item* item) {
     item->key = line.substr(begin, at - begin);
     while (at < end && blank(line[at])) ++at;
     item->op = op_at(at);
-    if (item->key.empty() || item->op.empty()) return false;
+    if (item->key.empty() || item->op.empty() || !known_key(item->key)) return false;
     at += item->op.size();
     while (at < end && blank(line[at])) ++at;
     if (at >= end || line[at] != '"') return false;
     item->open = at;
     item->close = closing_quote(line, at, end);
     if (item->close != end - 1) return false;
-    item->value = line.substr(item->open + 1, item->close - item->open - 1);
+    std::string quoted = line.substr(item->open, item->close + 1 - item->open);
+    item->value = vxapi_remove_quotes(quoted.data());
     std::tie(item->begin, item->end) = std::tuple(begin, end);
     return true;
 }
 
 // The items of a rule line, split at commas outside quotes; false when one
-// cannot be read (an open quote, a key without an operator, a value that is
-// not quoted).
+// cannot be read (an open quote, a key without an operator, a key udev does
+// not know, a value that is not quoted). Reached through the parse only.
 bool read_items(const std::string& line, std::vector<Item>* items) {
     bool quoted = false;
     size_t from = 0;
@@ -206,16 +251,6 @@ std::vector<std::string> split_blanks(const std::string& value) {
     return names;
 }
 
-// The names of every SYMLINK+= item of the line, in line order.
-std::vector<std::string> link_names(const std::vector<Item>& items) {
-    std::vector<std::string> names;
-    for (const Item& item : items) {
-        if (!is_link(item)) continue;
-        for (std::string& n : split_blanks(item.value)) names.push_back(std::move(n));
-    }
-    return names;
-}
-
 // A SYMLINK+= item in the library's form: each name followed by a space.
 std::string link_item(const std::vector<std::string>& names) {
     std::string text = "SYMLINK+=\"";
@@ -245,27 +280,20 @@ Kind kind_of(const std::vector<Item>& items) {
     return kernels == 1 ? kind : Kind::Unknown;
 }
 
-// Whether a line that is not the LUN's is carried over: one mentioning a
-// disk or partition pattern; other lines are not.
-bool carried(const std::string& body) { return contains(body, kWholeDisk) || contains(body, kPartition); }
-
 struct RuleDeleter {
     void operator()(UDEV_RULE* r) const { vxapi_free_udev_rule(r); }
 };
 using RulePtr = std::unique_ptr<UDEV_RULE, RuleDeleter>;
 
-UDEV_RULE* new_rule(const std::string& text);
 void split_names(UDEV_RULE* rule, char* text);
 
-// The rule of a read line: the values of its KERNEL==, SUBSYSTEM== and
-// vendor (ATTRS{vendor}== or SYSFS{vendor}==) items with their quotes, of its
-// ENV{ID_SERIAL}== item without, and the names of its SYMLINK+= items; of
-// repeated items, the last. Null when out of memory.
-UDEV_RULE* rule_of(const std::string& line, const std::vector<Item>& items) {
-    UDEV_RULE* rule = new_rule(line);
-    if (rule == nullptr) return nullptr;
+// The texts of a parsed rule from its items, in its copy of the line: the
+// values of its KERNEL==, SUBSYSTEM== and vendor (ATTRS{vendor}== or
+// SYSFS{vendor}==) items with their quotes, of its ENV{ID_SERIAL}== item
+// without, and the names of its SYMLINK+= items; of repeated items, the last.
+void take_texts(UDEV_RULE* rule) {
     char* text = rule->data_ptr;
-    for (const Item& i : items) {
+    for (const Item& i : rule->items->list) {
         text[i.close + 1] = '\0';
         char** slot = nullptr;
         if (i.op == "==") {
@@ -274,17 +302,27 @@ UDEV_RULE* rule_of(const std::string& line, const std::vector<Item>& items) {
             if (i.key == "ATTRS{vendor}" || i.key == "SYSFS{vendor}") slot = &rule->SYSFS;
         }
         if (slot != nullptr) *slot = text + i.open;
-        if (i.key == "ENV{ID_SERIAL}" && i.op == "==") {
-            text[i.close] = '\0';
-            rule->GUID = text + i.open + 1;
-        }
+        if (i.key == "ENV{ID_SERIAL}" && i.op == "==") rule->GUID = vxapi_remove_quotes(text + i.open);
     }
-    for (const Item& i : items) {
-        if (!is_link(i)) continue;
-        text[i.close] = '\0';
-        split_names(rule, text + i.open + 1);
+    for (const Item& i : rule->items->list) {
+        if (is_link(i)) split_names(rule, vxapi_remove_quotes(text + i.open));
     }
-    return rule;
+}
+
+// A line of the rules file (not a comment line) parsed: false, traced, when
+// out of memory.
+bool parse(const char* op, const RulesLine& l, RulePtr* rule) {
+    rule->reset(vxapi_convert_udevrule_to_obj(l.body.c_str()));
+    if (!*rule) trace(op, ": convert udevrule to object failed");
+    return *rule != nullptr;
+}
+
+// The items of the parsed line, or null when udev cannot read it: the parse
+// found it unreadable, or read only the text before a NUL byte in it (udev
+// ends a line at a NUL, so no part of such a line counts).
+const std::vector<Item>* items_of(const UDEV_RULE* rule, const RulesLine& l) {
+    const vxapi_udev_items* read = rule->items;
+    return read != nullptr && read->length == l.body.size() ? &read->list : nullptr;
 }
 
 // The names of a rule, in line order.
@@ -327,11 +365,19 @@ std::string joined(const std::vector<std::string>& lines) {
     return text;
 }
 
+// A line as it stands in the file, byte for byte (a last line without its
+// newline too).
+std::string as_written(const RulesLine& l) {
+    std::string text = joined(l.physical);
+    if (l.unended) text.pop_back();
+    return text;
+}
+
 // What stands in place of a line of the LUN once its link names change: the
 // line changed, after the comment lines that stood among its lines; only
 // those comment lines when it goes (no names are left and it assigns nothing
 // else, or, in the library's form, no names are left and `drop_empty`); the
-// line as it was when its names stay. nullopt when it would not fit.
+// line as written when its names stay. nullopt when it would not fit.
 //  - In the library's own form it is written again whole, as the library
 //    writes it (with the vendor key of this host).
 //  - Otherwise only its SYMLINK+= items change: the names leave the items
@@ -339,13 +385,13 @@ std::string joined(const std::vector<std::string>& lines) {
 //    last item); an item whose names change is written in the library's
 //    form, one left empty is removed with the separator before it (after
 //    it, when it is the first). Every other item keeps its text and place.
-std::optional<std::string> changed_line(const RulesLine& l, const std::vector<Item>& items, const LinkChange& change,
+// rule: the line's parsed rule, whose names the rebuild replaces.
+std::optional<std::string> changed_line(const RulesLine& l, UDEV_RULE* rule, const LinkChange& change,
                                         bool drop_empty) {
-    RulePtr rule(rule_of(l.body, items));
-    if (!rule) return std::nullopt;
+    const std::vector<Item>& items = rule->items->list;
     if (l.physical.size() == 1 &&
-        (rule_text(rule.get(), "ATTRS") == l.physical[0] || rule_text(rule.get(), "SYSFS") == l.physical[0])) {
-        std::vector<std::string> names = names_of(rule.get());
+        (rule_text(rule, "ATTRS") == l.physical[0] || rule_text(rule, "SYSFS") == l.physical[0])) {
+        std::vector<std::string> names = names_of(rule);
         drop_names(&names, change.gone);
         names.insert(names.end(), change.added.begin(), change.added.end());
         if (names.empty() && drop_empty) return "";
@@ -354,7 +400,7 @@ std::optional<std::string> changed_line(const RulesLine& l, const std::vector<It
         if (rule->symlink == nullptr) return std::nullopt;
         for (const std::string& n : names) dlist_push(rule->symlink, const_cast<char*>(n.c_str()));
         char text[VXAPI_UDEV_LINE_SIZE];
-        const bool built = vxapi_convert_udevobj_to_rule(rule.get(), text) == 0;
+        const bool built = vxapi_convert_udevobj_to_rule(rule, text) == 0;
         vxapi_free_dlist(rule->symlink);
         rule->symlink = nullptr;
         return built ? std::optional<std::string>(text) : std::nullopt;
@@ -391,7 +437,7 @@ std::optional<std::string> changed_line(const RulesLine& l, const std::vector<It
         names += change.added.size();
         changed = true;
     }
-    if (!changed) return joined(l.physical);
+    if (!changed) return as_written(l);
     out += l.body.substr(items.back().end) + (l.physical.size() == 1 ? l.physical[0].substr(l.body.size()) : "\n");
     if (names == 0 && !assigns) return joined(l.comments);
     if (out.size() > kLineMax) return std::nullopt;
@@ -527,35 +573,29 @@ std::string partition_names(const char* names) {
     return out;
 }
 
-// The rules text rewritten: comment lines and the lines of other LUNs that
-// mention a disk or partition pattern as they are, other lines left out
-// (but the comment lines among them), each line of the LUN with its link
-// names changed by the change of its kind. A line that cannot be read and
-// holds the LUN's GUID, a line of the LUN whose kind its KERNEL== item does
-// not tell or that would not fit, and a kept line that the file ends in
-// the middle of (a line after it would be joined onto it) fail the
-// rewrite, so that no name is lost and no rule changes its meaning: 0, or 1
-// traced. found: whether a line of the LUN of each kind (whole, partition)
-// was there.
+// The rules text rewritten: each line of the LUN with its link names
+// changed by the change of its kind, every other line as written, in its
+// place (comment lines, rules, other LUNs' lines, empty lines, and text
+// that udev skips). A line that cannot be read and holds the LUN's GUID, and
+// a line of the LUN whose kind its KERNEL== item does not tell, that the
+// file ends in the middle of or that would not fit, fail the rewrite, so
+// that no name is lost and no rule changes its meaning: 0, or 1 traced.
+// found: whether a line of the LUN of each kind (whole, partition) was
+// there; open_end: whether the text ends in the middle of a line.
 int32_t rewrite(const char* op, const char* guid, const std::string& old_text, const LinkChange& whole,
-                const LinkChange& part, bool drop_empty, std::string* out, bool found[2]) {
-    for (const RulesLine& l : rules_lines(old_text)) {
-        if (l.comment) {
-            *out += l.physical[0];
-            continue;
-        }
-        std::vector<Item> items;
-        const bool readable = read_items(l.body, &items);
+                const LinkChange& part, bool drop_empty, std::string* out, bool found[2], bool* open_end) {
+    const std::vector<RulesLine> lines = rules_lines(old_text);
+    for (const RulesLine& l : lines) {
+        RulePtr rule;
+        if (!l.comment && !parse(op, l, &rule)) return 1;
+        const std::vector<Item>* items = l.comment ? nullptr : items_of(rule.get(), l);
         std::optional<std::string> text;
-        if (readable && of_lun(items, guid)) {
-            const Kind kind = kind_of(items);
-            if (kind != Kind::Unknown && !l.open) {
-                text = changed_line(l, items, kind == Kind::Whole ? whole : part, drop_empty);
-                found[kind == Kind::Whole ? 0 : 1] = true;
-            }
-        } else if (readable || !contains(l.body, guid)) {
-            const bool kept = carried(l.body);
-            if (!kept || !l.open) text = joined(kept ? l.physical : l.comments);
+        if (l.comment || (items == nullptr ? !contains(l.body, guid) : !of_lun(*items, guid))) {
+            text = as_written(l);
+        } else if (const Kind kind = items == nullptr ? Kind::Unknown : kind_of(*items);
+                   kind != Kind::Unknown && !l.open) {
+            text = changed_line(l, rule.get(), kind == Kind::Whole ? whole : part, drop_empty);
+            found[kind == Kind::Whole ? 0 : 1] = true;
         }
         if (!text) {
             trace(op, ": convert udevrule to object failed");
@@ -563,22 +603,29 @@ int32_t rewrite(const char* op, const char* guid, const std::string& old_text, c
         }
         *out += *text;
     }
+    *open_end = !lines.empty() && lines.back().open;
     return 0;
 }
 
 // The new rules text of a set: the names join the LUN's lines but those that
-// a line of their kind already has; a kind without a line of the LUN gets a
-// new one (the partition line first). 0, or 1 traced.
+// a line of their kind already has (a line udev cannot read has none); a
+// kind without a line of the LUN gets a new one (the partition line first),
+// after a newline that the file's last line lacks. A text ending in the
+// middle of a line fails, as the new line would be joined onto it. 0, or 1
+// traced.
 int32_t set_text(const char* op, const char* guid, std::vector<std::string> whole, std::vector<std::string> part,
                  const std::string& old_text, std::string* out) {
     for (const RulesLine& l : rules_lines(old_text)) {
-        std::vector<Item> items;
-        if (l.comment || !read_items(l.body, &items)) continue;
-        const Kind kind = kind_of(items);
-        if (kind != Kind::Unknown) drop_names(kind == Kind::Whole ? &whole : &part, link_names(items));
+        RulePtr rule;
+        if (l.comment) continue;
+        if (!parse(op, l, &rule)) return 1;
+        const std::vector<Item>* items = items_of(rule.get(), l);
+        const Kind kind = items == nullptr ? Kind::Unknown : kind_of(*items);
+        if (kind != Kind::Unknown) drop_names(kind == Kind::Whole ? &whole : &part, names_of(rule.get()));
     }
     bool found[2] = {false, false};
-    if (rewrite(op, guid, old_text, {{}, whole}, {{}, part}, false, out, found) != 0) return 1;
+    bool open_end = false;
+    if (rewrite(op, guid, old_text, {{}, whole}, {{}, part}, false, out, found, &open_end) != 0) return 1;
     for (const Kind kind : {Kind::Partition, Kind::Whole}) {
         const bool is_whole = kind == Kind::Whole;
         const std::vector<std::string>& names = is_whole ? whole : part;
@@ -586,6 +633,11 @@ int32_t set_text(const char* op, const char* guid, std::vector<std::string> whol
         RulePtr fresh(vxapi_convert_usernames_to_obj(guid, "", is_whole ? 1 : 0));
         char line[VXAPI_UDEV_LINE_SIZE];
         if (!fresh) return 1;
+        if (open_end) {
+            trace(op, ": the rules file ends in the middle of a line");
+            return 1;
+        }
+        if (!out->empty() && out->back() != '\n') *out += '\n';
         for (const std::string& n : names) dlist_push(fresh->symlink, const_cast<char*>(n.c_str()));
         if (vxapi_convert_udevobj_to_rule(fresh.get(), line) != 0) {
             trace(op, ": convert udevrule to object failed");
@@ -602,7 +654,8 @@ int32_t delete_text(const char* op, const char* guid, const std::vector<std::str
     std::vector<std::string> gone_parts;
     for (const std::string& n : gone) gone_parts.push_back(n + kPartSuffix);
     bool found[2] = {false, false};
-    return rewrite(op, guid, old_text, {gone, {}}, {gone_parts, {}}, true, out, found);
+    bool open_end = false;
+    return rewrite(op, guid, old_text, {gone, {}}, {gone_parts, {}}, true, out, found, &open_end);
 }
 }  // namespace
 
@@ -655,6 +708,7 @@ void vxapi_free_dlist(struct dlist* list) {
 void vxapi_free_udev_rule(UDEV_RULE* rule) {
     if (rule == nullptr) return;
     vxapi_free_dlist(rule->symlink);
+    delete rule->items;
     std::free(rule->data_ptr);
     std::free(rule);
 }
@@ -700,9 +754,20 @@ UDEV_RULE* vxapi_convert_usernames_to_obj(const char* guid, const char* names, i
 UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line) {
     if (line == nullptr) return nullptr;
     const std::string text(line, std::strcspn(line, "\n"));
-    std::vector<Item> items;
-    if (!read_items(text, &items)) items.clear();
-    return rule_of(text, items);
+    UDEV_RULE* rule = new_rule(text);
+    auto* read = rule == nullptr ? nullptr : new (std::nothrow) vxapi_udev_items;
+    if (read == nullptr) {
+        vxapi_free_udev_rule(rule);
+        return nullptr;
+    }
+    read->length = text.size();
+    if (!read_items(text, &read->list)) {
+        delete read;  // udev skips the line: no items, no texts
+        return rule;
+    }
+    rule->items = read;
+    take_texts(rule);
+    return rule;
 }
 
 int32_t vxapi_convert_udevobj_to_rule(const UDEV_RULE* rule, char* line) {
@@ -795,12 +860,13 @@ int32_t vxapi_get_lun_udev_name(int, vxapi_priv_database* port, uint16_t, uint16
     // written, one blank between them: udev makes links of them all. A line
     // that cannot be read makes none.
     for (const RulesLine& l : rules_lines(text)) {
-        std::vector<Item> items;
-        if (l.comment || !read_items(l.body, &items) || !of_lun(items, guid) || kind_of(items) != Kind::Whole) {
-            continue;
-        }
+        RulePtr rule;
+        if (l.comment) continue;
+        if (!parse(op, l, &rule)) return 1;
+        const std::vector<Item>* items = items_of(rule.get(), l);
+        if (items == nullptr || !of_lun(*items, guid) || kind_of(*items) != Kind::Whole) continue;
         std::optional<std::string> names;
-        for (const Item& item : items) {
+        for (const Item& item : *items) {
             if (is_link(item)) names = (names ? *names + " " : "") + item.value;
         }
         if (!names) continue;

@@ -32,10 +32,16 @@ constexpr const char* VXAPI_UDEV_NEW_FILE = "/etc/udev/rules.d/.99-DU-DUV.rules.
 // A rule line's buffer; a line holds at most 511 characters with its newline.
 constexpr uint32_t VXAPI_UDEV_LINE_SIZE = 512;
 
+// The items of a parsed rule line (their places in the line, keys,
+// operators and values), owned by the rule.
+struct vxapi_udev_items;
+
 // A parsed or built rule: every text points into data_ptr (the GUID of a
 // built rule is the caller's). KERNEL, SUBSYSTEM and SYSFS keep their
 // quotes; GUID has none; symlink lists the names in line order. A parsed
 // text ends at its value's closing quote, never holding the line's end.
+// items: those of a parsed line that udev reads; null when udev cannot read
+// the line (the rule then has no texts and no names), and in a built rule.
 struct UDEV_RULE {
     char* KERNEL;
     char* SUBSYSTEM;
@@ -44,16 +50,19 @@ struct UDEV_RULE {
     char* RESERVED;
     struct dlist* symlink;
     char* data_ptr;
+    struct vxapi_udev_items* items;
 };
 
 // The LUN's GUID by scsi_id, for a device name "/sd<letters and digits>":
 // 0 found (out ends with scsi_id's newline), 1 not.
 [[nodiscard]] int32_t vxapi_get_lun_guid(char* cmd, const char* dev, char* out, uint32_t size);
 
-// Adds the names (separated by spaces) to the rules of the port's LUN. 0, or
-// 1 with the rules file unchanged, also when a rule line of the LUN cannot
-// be rebuilt with its names (a damaged item, or a hand-edited line that
-// would not read back as the LUN's rule); the same for a delete.
+// Adds the names (separated by spaces) to the rules of the port's LUN; every
+// line of the rules file that is not the LUN's stays as written, in its
+// place. 0, or 1 with the rules file unchanged, also when a rule line of the
+// LUN cannot be rebuilt with its names (a damaged item, a key udev does not
+// know, or a hand-edited line that would not read back as the LUN's rule);
+// the same for a delete.
 [[nodiscard]] int32_t vxapi_set_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
                                               uint16_t lun, const char* names);
 // Removes the names; a rule left without names is removed. 0, or 1.
@@ -68,13 +77,18 @@ struct UDEV_RULE {
 [[nodiscard]] int32_t vxapi_udevtrigger();
 
 [[nodiscard]] UDEV_RULE* vxapi_convert_usernames_to_obj(const char* guid, const char* names, int whole_disk);
-// The items of a rule line, up to its first newline, in any order; an item
-// whose value lacks a quote, or is followed by more than blanks, gives no
-// text (no names for SYMLINK+=).
+// Parses a rule line, up to its first newline, as udev reads it: items
+// split at commas outside double quotes, in any order, each a key udev
+// knows (KEY or KEY{attr}, whole), an operator with blanks allowed around
+// it and one quoted value; the values lose their quotes (vxapi_remove_quotes)
+// but those of KERNEL, SUBSYSTEM and SYSFS. A line udev cannot read (an item
+// without a key, an operator or one quoted value, a key udev does not know,
+// an open quote) gives a rule without items, texts or names. Null only when
+// out of memory.
 [[nodiscard]] UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line);
 // 0, or 1 when the line would exceed 511 characters (line: 512 bytes).
 [[nodiscard]] int32_t vxapi_convert_udevobj_to_rule(const UDEV_RULE* rule, char* line);
-// Releases the name list (its nodes only), data_ptr and the rule.
+// Releases the name list (its nodes only), the items, data_ptr and the rule.
 void vxapi_free_udev_rule(UDEV_RULE* rule);
 
 [[nodiscard]] char* vxapi_remove_quotes(char* text);
