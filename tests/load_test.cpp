@@ -213,9 +213,12 @@ TEST_F(LoadTest, SignalEndsTheProcessWithTheLibraryUnloaded) {
         SCOPED_TRACE(testing::Message() << c.other << " " << c.second);
         Child child([&](Child& self) -> int {
             self.command();
-            const bool ok = vxapi_load_lib() == 0 && vxapi_setup_signal_handlers() == 0 &&
-                            vxapi_unload_lib() == 0 && vxapi_load_lib() == 0 &&
-                            vxapi_setup_signal_handlers() == 0 && vxapi_setup_signal_handlers() == 0;
+            // As a program does: the library loads at the first open and stops at the last close.
+            int handle = 0;
+            const bool ok = SDOpenDevice(0, &handle) == SDERR_NO_ERROR && vxapi_setup_signal_handlers() == 0 &&
+                            SDCloseDevice(handle) == SDERR_NO_ERROR && api_priv_database == nullptr &&
+                            SDOpenDevice(0, &handle) == SDERR_NO_ERROR && vxapi_setup_signal_handlers() == 0 &&
+                            vxapi_setup_signal_handlers() == 0;
             if (c.second != 0) host.on_unlink([&self](const std::string&) { self.reply(1); for (;;) ::pause(); });
             self.reply(ok ? static_cast<int>(api_library_instance) : -1);
             for (;;) ::pause();
