@@ -1,5 +1,7 @@
 // Module option files edited by hand, set through each writer of them: the call either fails with the file as it
 // was, or kmod then reads every parameter of every module as before, except the one set.
+#include <sstream>
+
 #include "api_rig.h"
 #include "base/vx_modparam.h"
 #include "failover/vx_fo_store.h"
@@ -44,6 +46,23 @@ Settings expected(Writer w, Settings s) {
             break;
     }
     return s;
+}
+
+// The module's options lines as kmod reads them whose every parameter the writer removes.
+long emptied(Writer w, const kmodread::Reading& r) {
+    const Settings& s = r.settings;
+    std::string removed;
+    if (w == Writer::BindByWwpn && has(s, "Bind")) removed = "Bind";
+    if (w == Writer::Save && !has(s, "vx2xuseextopts")) removed = "vx2xopts";
+    if (removed.empty()) return 0;
+    return std::count_if(r.lines.begin(), r.lines.end(), [&](const std::string& l) {
+        if (!l.starts_with("options vxa2xxx ")) return false;
+        std::istringstream words(l.substr(16));
+        for (std::string p; words >> p;) {
+            if (p.substr(0, p.find('=')) != removed) return false;
+        }
+        return true;
+    });
 }
 
 // Runs the writer through its public function on a host holding the file; the status and the file after.
@@ -110,6 +129,14 @@ const Row kRows[] = {
     {"install, alias, blacklist, softdep", kAll, kHeads + "options vxa2xxx x=1\n"},
     {"no options line", kAll, kHeads},
     {"escapes", kAll, "options vxa2xxx a=1\\;b vx2xzonewise=\\0 Bind=\\0\n"},
+    // A parameter removed from a line that held only it: the line goes whole.
+    {"the only parameter, alone", {W::BindByWwpn}, "# driver options\noptions vxa2xxx Bind=1\n"},
+    {"the only parameter of one of two lines", {W::BindByWwpn, W::Save},
+     "options vxa2xxx Bind=1\noptions vxa2xxx x=1\noptions vxa2xxx vx2xopts=a\\;b\n# end\n"},
+    {"the only parameter, tabs", {W::BindByWwpn, W::Save}, "options\tvxa2xxx\t Bind=1\t\noptions\tvxa2xxx\tvx2xopts=a \n"},
+    {"the only parameter, CRLF", {W::BindByWwpn}, "alias a b\r\noptions vxa2xxx Bind=1\r\nalias c d\r\n"},
+    {"the only parameter, continued", {W::BindByWwpn, W::Save},
+     "options vxa2xxx \\\n  Bind=1\noptions vxa2xxx y=2\noptions vxa2xxx \\\n\tvx2xopts=a\n# end\n"},
     // What kmod does not read as it is written, or would not fit.
     {"backslash at the end", kAll, "options vxa2xxx x=1 \\", true},
     {"open quote", kAll, "options vxa2xxx a=\"b vx2xzonewise=1\n", true},
@@ -134,11 +161,20 @@ TEST(HandEditedOptions, EveryWriterSetsOneParameterAsKmodReadsIt) {
                 continue;
             }
             EXPECT_EQ(now->settings, expected(w, old->settings)) << after;
-            // The module's options lines stay as many: none is added, joined or split.
-            const bool had_line = std::any_of(old->lines.begin(), old->lines.end(),
-                                              [](const std::string& l) { return l.starts_with("options vxa2xxx "); });
+            // No options line is left without parameters: kmod would refuse it.
+            EXPECT_EQ(now->bad, old->bad) << after;
+            // The module's options lines stay as many, but those whose every parameter the writer removed: none is
+            // added, joined or split.
+            const auto of_module = [](const kmodread::Reading& r) {
+                return std::count_if(r.lines.begin(), r.lines.end(),
+                                     [](const std::string& l) { return l.starts_with("options vxa2xxx "); });
+            };
             const auto lines = [](const std::string& t) { return std::count(t.begin(), t.end(), '\n'); };
-            EXPECT_TRUE(!had_line || lines(after) == lines(row.before)) << after;
+            if (of_module(*old) != 0) {
+                const long gone = emptied(w, *old);
+                EXPECT_EQ(of_module(*old) - of_module(*now), gone) << after;
+                EXPECT_TRUE(gone != 0 || lines(after) == lines(row.before)) << after;
+            }
         }
     }
 }

@@ -205,6 +205,13 @@ TEST(RealToolsFiles, HandEditedOptions) {
         {"hand-crlf", kModules, "alias a b\r\noptions\tvxa2xxx  x=1\t\tvx2xopts=a\\;b \r\n", save},
         {"hand-long-comment", kModprobe, "#" + std::string(65534, 'c') + "options vxa2xxx x=9\noptions vxa2xxx x=1\n",
          bind_by_pid},
+        // A set that removes the only parameter of a line: no bare "options vxa2xxx" is left for kmod to refuse.
+        {"hand-only-param", kModprobe, "# driver options\noptions vxa2xxx Bind=1\n", bind_by_wwpn},
+        {"hand-only-param-of-two", kModprobe, "options vxa2xxx Bind=1\noptions vxa2xxx x=1\n", bind_by_wwpn},
+        {"hand-only-param-tabs", kModprobe, "options\tvxa2xxx\t Bind=1\t\nalias a b\n", bind_by_wwpn},
+        {"hand-only-param-crlf", kModprobe, "alias a b\r\noptions vxa2xxx Bind=1\r\n", bind_by_wwpn},
+        {"hand-only-param-continued", kModprobe, "options vxa2xxx \\\n  Bind=1\n# after\n", bind_by_wwpn},
+        {"hand-only-old-store", kModules, "options vxa2xxx x=1\noptions vxa2xxx vx2xopts=a\\;b\n", save},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

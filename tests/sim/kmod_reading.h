@@ -24,6 +24,7 @@ using Settings = std::map<std::pair<std::string, std::string>, std::string>;
 struct Reading {
     Settings settings;
     std::vector<std::string> lines;  // as "modprobe --showconfig" prints the options
+    int bad = 0;                     // options lines that kmod ignores: no module, or no options
 };
 
 inline bool kernel_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
@@ -62,7 +63,10 @@ inline std::optional<Reading> read(std::string_view text) {
         size_t at = 0;
         if (next_word(seen, &at) != "options") continue;
         const std::string module(next_word(seen, &at));
-        if (module.empty() || at + 1 >= seen.size()) continue;  // no options: a bad line
+        if (module.empty() || at + 1 >= seen.size()) {  // no options: a bad line
+            ++out.bad;
+            continue;
+        }
         std::string opts(seen.substr(at + 1));
         for (char& c : opts) c = c == '\t' ? ' ' : c;
         out.lines.push_back("options " + module + " " + opts);
