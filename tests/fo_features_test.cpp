@@ -126,6 +126,33 @@ TEST_F(Features, SettersRewriteTheLine) {
     }
 }
 
+// The writer of the driver's options takes the parameters of the text it is given, as kmod reads it: a text that
+// kmod would not read as written, or that holds other lines, is refused with the file as it was; otherwise only the
+// parameters that differ change.
+TEST_F(Features, OptionsWriterTakesOnlyWhatKmodReads) {
+    const std::string before = "# mine\noptions vxa2xxx Bind=1 x=2\nalias a b\noptions vxa2xxx y=3\n";
+    const struct Case { std::string given; uint32_t status; std::string after; } cases[] = {
+        {"options vxa2xxx Bind=\"1 x=2\noptions vxa2xxx y=3\n", SDERR_CONFIG_FILE, before},  // an open quote
+        {"options vxa2xxx Bind=1 x=2 y=3 \\", SDERR_CONFIG_FILE, before},                     // a backslash at the end
+        {std::string("options vxa2xxx Bind=1\0 x=2 y=3\n", 30), SDERR_CONFIG_FILE, before},   // a NUL
+        {"options vxa2xxx Bind=0 x=2\noptions other y=3\n", SDERR_CONFIG_FILE, before},        // another module's line
+        {"# note\noptions vxa2xxx Bind=0 x=2 y=3\n", SDERR_CONFIG_FILE, before},              // a comment
+        {"options vxa2xxx Bind=1 x=2\noptions vxa2xxx y=3\n", 0, before},
+        {"options vxa2xxx Bind=0 x=2 y=3\n", 0, "# mine\noptions vxa2xxx Bind=0 x=2\nalias a b\noptions vxa2xxx y=3\n"},
+        {"options vxa2xxx x=2\n\noptions vxa2xxx z=\"a b\"\n", 0, "# mine\noptions vxa2xxx x=2 z=\"a b\"\nalias a b\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.given);
+        host.write_file(kFile, before);
+        EXPECT_EQ(vxapi_set_drv_param_optline(2, c.given), c.status);
+        EXPECT_EQ(host.read_file(kFile), c.after);
+    }
+    std::string read;
+    host.write_file(kFile, before);
+    ASSERT_EQ(vxapi_get_drv_param_optline(2, &read), 0u);
+    EXPECT_EQ(read, "options vxa2xxx Bind=1 x=2\noptions vxa2xxx y=3\n");
+}
+
 // A port whose driver name cannot be trusted never reaches a file or a command; a failed write or copy leaves
 // the file as it was, and no temporary file behind.
 TEST_F(Features, FailuresLeaveTheFileUnchanged) {

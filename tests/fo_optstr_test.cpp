@@ -6,6 +6,7 @@
 #include "failover/vx_fo_paths.h"
 #include "failover/vx_fo_store.h"
 #include "failover/vx_fo_stores.h"
+#include "kmod_reading.h"
 #include "sim_modtable.h"
 #include "test_support.h"
 #include "vxsdm.h"
@@ -365,6 +366,75 @@ TEST_F(OldStore, HandleOfNoOpenPortChoosesTheOldStore) {
     FO_LB_POLICY_LIST list{};
     EXPECT_EQ(ISDFoSetLBPolicy(99, 1, &list, 1), SDERR_NOT_SUPPORTED);
     EXPECT_EQ(host.stdout_text(), "Set LB not supported\n");
+}
+
+// The old store is the value that kmod gives the driver: its last vx2xopts, on whichever line and at whichever place.
+// Value A holds adapters 0a00 (target 0e0e) and 0b00 (slot 1, target 0f0f); the last, B, holds adapter 0a00 with
+// target 0d0d. The get answers from B; a set of 0a00's targets writes B's place alone, and the driver then gets
+// 0a00 with the new target and nothing of A; A stays as it was.
+TEST_F(OldStore, TheStoreIsTheValueTheDriverGets) {
+    port(1, "vxa2xxx", 0);
+    const auto tokens = [](unsigned a, const std::string& adapter, const std::string& target) {
+        const std::string p = "scsi-vxa" + std::to_string(a) + "-tgt-1-di-0-";
+        return "scsi-vxa" + std::to_string(a) + "-adapter-port=" + adapter + "\\;" + p + "node=200000000000" + target +
+               "\\;" + p + "port=210000000000" + target + "\\;" + p + "control=00\\;";
+    };
+    const std::string a = tokens(0, "5000000000000a00", "0e0e") + tokens(1, "5000000000000b00", "0f0f");
+    const std::string b = tokens(0, "5000000000000a00", "0d0d");
+    const struct Case { const char* what; std::string file; } cases[] = {
+        {"two values on one line", "options vxa2xxx ConfigRequired=1 vx2xopts=" + a + " vx2xopts=" + b + "\n"},
+        {"values on two lines", "options vxa2xxx ConfigRequired=1 vx2xopts=" + a + "\noptions vxa2xxx vx2xopts=" + b +
+                                    " Bind=1\n"},
+        {"the last value on a continued line", "options vxa2xxx vx2xopts=" + a + " \\\n  Bind=1 \\\n\tvx2xopts=" + b +
+                                                   " x=2\n"},
+        {"the last value first on its line", "options vxa2xxx vx2xopts=" + a + "\n# b\noptions vxa2xxx vx2xopts=" + b +
+                                                 " vx2xother=" + a + "\n"},
+    };
+    const uint8_t wwn[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0x50, 0, 0, 0, 0, 0, 0x0a, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        host.write_file(kFile, c.file);
+        FO_TARGET_DATA_LIST out{};
+        ASSERT_EQ(ISDFoGetTargetData(99, 1, wwn, &out, 1), 0u);
+        EXPECT_EQ(out.EntryCount, 1);
+        EXPECT_EQ(out.DataEntry[0].PortName[7] * 0x100 + out.DataEntry[0].PortName[6], 0x0d0d);
+
+        FO_TARGET_DATA_LIST in{};
+        in.EntryCount = 1, in.DataEntry[0] = {{}, 0, 1, {}, 0, {}, {}, 0, {0x20, 0, 0, 0, 0, 0, 0x0c, 0x0c},
+                                              {0x21, 0, 0, 0, 0, 0, 0x0c, 0x0c}};
+        ASSERT_EQ(ISDFoSetTargetData(99, 1, wwn, &in, 1), 0u);
+        const std::string after = host.read_file(kFile);
+        const std::optional<kmodread::Reading> read = kmodread::read(after);
+        ASSERT_TRUE(read);
+        const std::string value = read->settings.at({"vxa2xxx", "vx2xopts"});
+        EXPECT_NE(value.find("scsi-vxa0-adapter-port=5000000000000a00;"), std::string::npos) << value;
+        EXPECT_NE(value.find("port=2100000000000c0c;"), std::string::npos) << value;
+        for (const char* gone : {"5000000000000b00", "0e0e", "0f0f", "0d0d", "scsi-vxa1"}) {
+            EXPECT_EQ(value.find(gone), std::string::npos) << gone << " in " << value;
+        }
+        // B's place alone changed: the file is the one before with B replaced.
+        std::string expected = c.file;
+        const size_t at = expected.rfind("vx2xopts=" + b) + 9;
+        expected.replace(at, b.size(), tokens(0, "5000000000000a00", "0c0c"));
+        EXPECT_EQ(after, expected);
+        ASSERT_EQ(ISDFoGetTargetData(99, 1, wwn, &out, 1), 0u);
+        EXPECT_EQ(out.DataEntry[0].PortName[7] * 0x100 + out.DataEntry[0].PortName[6], 0x0c0c);
+    }
+}
+
+// The old store's writer refuses a line that kmod would not read as written, with the file as it was.
+TEST_F(OldStore, WriterRefusesALineKmodCannotRead) {
+    const std::string before = "options vxa2xxx Bind=1 vx2xopts=" + kA0 + "\n";
+    for (const std::string& line : {"options vxa2xxx Bind=1 vx2xopts=\"" + kA1 + "\n",
+                                    "options vxa2xxx Bind=1 vx2xopts=" + kA1 + "\\",
+                                    "options vxa2xxx Bind=1 vx2xopts=" + kA1 + "\noptions other x=1\n"}) {
+        SCOPED_TRACE(line);
+        host.write_file(kFile, before);
+        EXPECT_EQ(vxapi_set_optline_to_old_file("vxa2xxx", line), SDERR_CONFIG_FILE);
+        EXPECT_EQ(host.read_file(kFile), before);
+    }
+    ASSERT_EQ(vxapi_set_optline_to_old_file("vxa2xxx", "options vxa2xxx Bind=1 vx2xopts=" + kA1 + "\n"), 0u);
+    EXPECT_EQ(host.read_file(kFile), "options vxa2xxx Bind=1 vx2xopts=" + kA1 + "\n");
 }
 
 // Refusals reach no file and no command; a failed rename leaves the file.
