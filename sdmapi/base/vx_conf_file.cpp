@@ -76,16 +76,6 @@ std::string install_target(std::string path) {
 
 }  // namespace
 
-bool vx_conf_lines_fit(std::string_view text) {
-    // Each line with its newline, counted also where the text ends without one.
-    while (!text.empty()) {
-        const size_t newline = std::min(text.find('\n'), text.size());
-        if (newline + 1 > VX_CONF_LINE_MAX) return false;
-        text.remove_prefix(std::min(newline + 1, text.size()));
-    }
-    return true;
-}
-
 std::string vx_conf_options_key(std::string_view model) { return "options " + std::string(model); }
 
 int v_system(const char* command) {

@@ -24,9 +24,6 @@
 constexpr size_t VX_CONF_LINE_BUFFER = 65536;
 constexpr size_t VX_CONF_LINE_MAX = VX_CONF_LINE_BUFFER - 1;
 
-// Whether every line of a text, with its newline, is at most VX_CONF_LINE_MAX long.
-[[nodiscard]] bool vx_conf_lines_fit(std::string_view text);
-
 // The key as the writers put it at the start of a line.
 [[nodiscard]] std::string vx_conf_options_key(std::string_view model);
 

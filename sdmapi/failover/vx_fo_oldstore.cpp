@@ -28,7 +28,6 @@ namespace {
 
 constexpr std::string_view kTokenEnd = "\\;";
 constexpr std::string_view kValueName = "vx2xopts";
-constexpr std::string_view kValueKey = "vx2xopts=";
 
 // The options files are read whole; a larger file is refused.
 constexpr size_t kOptionsFileLimit = 64u << 20;

@@ -1,12 +1,16 @@
 // The old-format store: a line rebuilt from what was read reads back the same
-// and fits the line bound; the decimal LUN lists never pass their buffer.
+// and fits the line bound; written over the line in an options file, it
+// either fails with the file unchanged or changes what kmod gives the driver
+// in its store value alone; the decimal LUN lists never pass their buffer.
 // Input: a mode byte (bit 0: slot 0 is a failover driver; the rest: the
 // decimal lists' buffer size), then the line.
+#include "base/vx_modconf.h"
 #include "base/vx_records.h"
 #include "failover/vx_fo_oldstore.h"
 #include "failover/vx_fo_optline.h"
 #include "failover/vx_fo_store.h"
 #include "fuzz_support.h"
+#include "kmod_reading.h"
 
 namespace {
 
@@ -42,8 +46,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::string first = rebuild(line);
     if (!first.empty()) {
-        FUZZ_CHECK(first.size() <= VX_CONF_LINE_MAX && first.back() == '\n');
+        const VxModConf rebuilt(first);
+        FUZZ_CHECK(!rebuilt.lines().empty() && first.back() == '\n');
+        for (const VxModLine& l : rebuilt.lines()) FUZZ_CHECK(l.text.size() + 1 <= VX_CONF_LINE_MAX);
         FUZZ_CHECK(rebuild(first) == first);
+
+        // The rebuilt line written over the line in the options file.
+        const std::string file = "/etc/modules.conf";
+        fuzz::host().write_file(file, line);
+        const std::optional<kmodread::Reading> before = kmodread::read(line), wanted = kmodread::read(first);
+        if (vxapi_set_optline_to_old_file("vxa2xxx", first) != 0) {
+            FUZZ_CHECK(fuzz::host().read_file(file) == line);
+        } else {
+            const std::optional<kmodread::Reading> after = kmodread::read(fuzz::host().read_file(file));
+            FUZZ_CHECK(before && wanted && after);
+            kmodread::Settings expected = before->settings;
+            expected[{"vxa2xxx", "vx2xopts"}] = wanted->settings.at({"vxa2xxx", "vx2xopts"});
+            FUZZ_CHECK(after->settings == expected && after->bad <= before->bad);
+        }
     }
 
     // The lists of the LUNs read for slot 0's first target.

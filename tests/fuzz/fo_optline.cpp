@@ -1,8 +1,11 @@
 // The reader of module configuration files (logical lines in file order, the
-// module's options lines as kmod reads them), the HBA features read from the driver's options, and two writers
-// of them: after a set of Bind by port id, and after the failover save's
-// update of the modules line, kmod reads every parameter of every module as
-// before but those set, or the call failed with the file unchanged.
+// module's options lines as kmod reads them), the HBA features read from the
+// driver's options, and the writers of them: after a set of Bind by port id
+// or by port name, and after the failover save's update of the modules line,
+// kmod reads every parameter of every module as before but those set, and
+// finds no more options lines without parameters, or the call failed with
+// the file unchanged. The driver's options lines, read and written back as
+// they are, leave the file as it was.
 // Input: the module name as a part, then the text of the file.
 #include "base/vx_modconf.h"
 #include "base/vx_records.h"
@@ -72,7 +75,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(fuzz::host().read_file(file) == text);
     } else if (before) {
         const std::optional<kmodread::Reading> after = kmodread::read(fuzz::host().read_file(file));
-        FUZZ_CHECK(after && after->settings == set("Bind", "1"));
+        FUZZ_CHECK(after && after->settings == set("Bind", "1") && after->bad <= before->bad);
+    }
+    fuzz::host().write_file(file, text);
+    if (SDSetHbaFeature(1, HBA_FEATURE_BIND_BY_WWPN, 1, 0) != 0) {
+        FUZZ_CHECK(fuzz::host().read_file(file) == text);
+    } else if (before) {
+        kmodread::Settings expected = before->settings;
+        if (expected.erase({module, "Bind"}) == 0) expected[{module, "Bind"}] = "0";
+        const std::optional<kmodread::Reading> after = kmodread::read(fuzz::host().read_file(file));
+        FUZZ_CHECK(after && after->settings == expected && after->bad <= before->bad);
+    }
+
+    // The driver's options lines given back as they were change nothing.
+    fuzz::host().write_file(file, text);
+    std::string lines;
+    if (vxapi_get_drv_param_optline(0, &lines) == 0) {
+        FUZZ_CHECK(vxapi_set_drv_param_optline(0, lines) == 0 && fuzz::host().read_file(file) == text);
     }
 
     // The save leaves a line of the key alone at the end of the file.
@@ -90,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             expected[{module, "vx2xuseextopts"}] = "1";
         }
         const std::optional<kmodread::Reading> after = kmodread::read(fuzz::host().read_file(file));
-        FUZZ_CHECK(after && after->settings == expected);
+        FUZZ_CHECK(after && after->settings == expected && after->bad <= before->bad);
     }
     return 0;
 }
