@@ -18,7 +18,8 @@
 
 namespace kmodread {
 
-// (module, parameter name) -> the value the module gets, quotes kept.
+// (module, parameter name) -> the value the module gets; quotes around the value are kept, those around a
+// parameter quoted whole are not.
 using Settings = std::map<std::pair<std::string, std::string>, std::string>;
 
 struct Reading {
@@ -87,7 +88,11 @@ inline std::optional<Reading> read(std::string_view text) {
             for (; k < all.size() && (quoted || !kernel_space(all[k])); ++k) quoted = all[k] == '"' ? !quoted : quoted;
             if (quoted) return std::nullopt;
             std::string_view param = std::string_view(all).substr(begin, k - begin);
-            if (param.front() == '"') param.remove_prefix(1);
+            // A parameter quoted whole loses the quotes around it, as the kernel takes it.
+            if (param.front() == '"') {
+                param.remove_prefix(1);
+                if (param.ends_with('"')) param.remove_suffix(1);
+            }
             const size_t eq = param.find('=');
             const std::string name(param.substr(0, eq));
             out.settings[{module, name}] = eq == std::string_view::npos ? "" : std::string(param.substr(eq + 1));
