@@ -160,12 +160,14 @@ void VxModConf::replace_value(Place at, std::string_view value) {
     const VxModLine& line = lines_[at.line];
     const VxModParam& p = line.params[at.param];
     const size_t b = p.value_begin;
-    // A quote opened before the value closes in it: that quote stays.
+    const size_t e = p.end;
+    // A quote opened before the value (a parameter quoted whole) closes right
+    // after the new one, which so is the value the kernel takes.
     const std::string_view old = p.value;
     const bool odd = std::count(old.begin(), old.end(), '"') % 2 != 0;
-    const size_t e = odd ? b + old.rfind('"') : p.end;
     std::string with = p.has_equals ? "" : "=";
     with += value;
+    if (odd) with += '"';
     const auto delta = static_cast<ptrdiff_t>(with.size()) - static_cast<ptrdiff_t>(e - b);
     with += joints_in(line, b, e);
     const size_t from = b == e ? physical_end(line, b) : physical_begin(line, b);
