@@ -121,6 +121,8 @@ const Row kRows[] = {
     {"quoted value", kAll, "options vxa2xxx vx2xopts=\"a  vx2xzonewise=0 Bind=0 ConfigRequired=0 b\" x=1\n"},
     {"parameters quoted whole, text after the closing quote", {W::ZoneWise, W::ZoneWiseOff, W::BindByPid},
      "options vxa2xxx \"vx2xzonewise==1\"c \"Bind=0\"x y=1\n"},
+    {"names quoted whole", {W::ZoneWise, W::ZoneWiseOff, W::BindByPid, W::BindByWwpn},
+     "options vxa2xxx \"vx2xzonewise\" \"Bind\" y=1\n"},
     {"longer names", {W::Save, W::BindByPid}, "options vxa2xxx NoConfigRequired=0 Binding=0 vx2xopts=a\\;b\n"},
     {"long comment", kAll, kLongComment + "options vxa2xxx x=1\n"},
     // What they got right, and still do.

@@ -105,10 +105,14 @@ void VxModConf::parse_options(VxModLine* line) {
         }
         if (quoted) ok_ = false;  // the open quote would take in what follows
         p.end = i;
-        const size_t name_begin = t[p.begin] == '"' ? p.begin + 1 : p.begin;
+        // The kernel takes a parameter quoted whole without its quotes.
+        const bool quoted_whole = t[p.begin] == '"';
+        const size_t name_begin = quoted_whole ? p.begin + 1 : p.begin;
         p.has_equals = equals != std::string::npos;
         p.value_begin = p.has_equals ? equals + 1 : p.end;
-        p.name = t.substr(name_begin, (p.has_equals ? equals : p.end) - name_begin);
+        size_t name_end = p.has_equals ? equals : p.end;
+        if (quoted_whole && !p.has_equals && name_end > name_begin && t[name_end - 1] == '"') --name_end;
+        p.name = t.substr(name_begin, name_end - name_begin);
         p.value = t.substr(p.value_begin, p.end - p.value_begin);
         line->params.push_back(std::move(p));
     }
@@ -159,8 +163,11 @@ std::string VxModConf::joints_in(const VxModLine& line, size_t b, size_t e) cons
 void VxModConf::replace_value(Place at, std::string_view value) {
     const VxModLine& line = lines_[at.line];
     const VxModParam& p = line.params[at.param];
-    const size_t b = p.value_begin;
-    const size_t e = p.end;
+    size_t b = p.value_begin;
+    size_t e = p.end;
+    // A name quoted whole takes its value inside its quotes.
+    const std::string& t = line.text;
+    if (!p.has_equals && t[p.begin] == '"' && p.end - p.begin >= 2 && t[p.end - 1] == '"') b = e = p.end - 1;
     // A quote opened before the value (a parameter quoted whole) closes right
     // after the new one, which so is the value the kernel takes.
     const std::string_view old = p.value;
