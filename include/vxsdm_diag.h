@@ -50,7 +50,9 @@ extern "C" {
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
  * (pUdevName is null); SDERR_NOT_SUPPORTED (a VMware host);
  * SDERR_CONFIG_FILE for every other failure (the LUN or its identifier not
- * found, the rules file not read or written, a name refused).
+ * found, the rules file not read or written, a name refused, a rule line of
+ * the LUN that udev skips or that applies to no device, such as one whose
+ * serials disagree: the file then stays as it was).
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

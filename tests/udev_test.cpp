@@ -326,6 +326,83 @@ TEST(Udev, LunLinesWithKeysUdevDoesNotKnow) {
     }
 }
 
+// LUN lines as udev 252 reads them, each on the whole-disk line and on the partition line (the other line of the LUN
+// in the library's form), through the public set, get and delete of "b". A line that udev skips (an operator or
+// attribute its key does not take, a vertical tab or form feed outside a value) or that applies to no device (its
+// serials disagree): both changes fail with the file unchanged, and the get answers no name of it. A line udev reads,
+// whatever its separators: the names change in it and every other byte stays. A lone CR ends a line: what follows is
+// a line of its own, not the LUN's.
+// In the rows, $P stands for the LUN's match items, $a and $b for the names a and b of the line's kind.
+TEST(Udev, LunLinesAsUdevReadsThem) {
+    const std::string P = "KERNEL==\"$K\", SUBSYSTEM==\"block\", ATTRS{vendor}==\"0x7a5a\", ENV{ID_SERIAL}==\"" +
+                          std::string(kGuidC) + "\"";
+    const auto with = [&](const std::string& item) { return "$P, " + item + ", SYMLINK+=\"$a \"\n"; };
+    struct Row {
+        std::string before, after;  // after the set; "" when refused
+        const char* got = "a b ";   // the get after the set, on the whole-disk line
+    };
+    std::vector<Row> rows;
+    for (const char* item : {"OWNER==\"root\"", "SYMLINK-=\"x\"", "ACTION=\"add\"", "SUBSYSTEM=\"block\"",
+                             "RESULT=\"x\"", "KERNEL+=\"sd*\"", "GOTO==\"x\"", "LABEL+=\"x\"", "RUN{foo}+=\"/bin/true\"",
+                             "IMPORT{foo}=\"x\"", "ENV{X}-=\"y\"", "CONST{foo}==\"x\"", "TEST{abc}==\"/x\"",
+                             "TEST{8}==\"/x\"", "ENV{ACTION}=\"x\"", "ENV{ID_SERIAL}==\"other\"",
+                             "ENV{ID_SERIAL}!=\"600a0b8000[1]\""}) {
+        rows.push_back({with(item), ""});
+    }
+    rows.push_back({"$P,\vSYMLINK+=\"$a \"\n", ""});
+    rows.push_back({"$P, SYMLINK+=\"$a \"\f\n", ""});
+    for (const char* item : {"TEST{}==\"/x\"", "TEST{ 0644}==\"/x\"", "OWNER=\"root\"", "RUN+=\"/bin/true\"",
+                             "ENV{X}=\"y\"", "ENV{ID_SERIAL}==\"600a*|x\"", "ENV{ID_SERIAL}!=\"other\""}) {
+        rows.push_back({with(item), "$P, " + std::string(item) + ", SYMLINK+=\"$a $b \"\n"});
+    }
+    const std::string blanks = "KERNEL==\"$K\" SUBSYSTEM==\"block\"\tATTRS{vendor}==\"0x7a5a\"  ENV{ID_SERIAL}==\"" +
+                               std::string(kGuidC) + "\" ";
+    rows.push_back({blanks + "SYMLINK+=\"$a \"\n", blanks + "SYMLINK+=\"$a $b \"\n"});
+    const std::string glued = "KERNEL==\"$K\"SUBSYSTEM==\"block\",ATTRS{vendor}==\"0x7a5a\", ,ENV{ID_SERIAL}==\"" +
+                              std::string(kGuidC) + "\"";
+    rows.push_back({glued + "SYMLINK+=\"$a \"OWNER=\"root\"\n", glued + "SYMLINK+=\"$a $b \"OWNER=\"root\"\n"});
+    rows.push_back({glued + "OWNER=\"root\"\n", glued + "OWNER=\"root\", SYMLINK+=\"$b \"\n", "b "});
+    rows.push_back({"$P, OWNER=\"root\",\rSYMLINK+=\"$a \"\n", "$P, OWNER=\"root\", SYMLINK+=\"$b \",\rSYMLINK+=\"$a \"\n",
+                    "b "});
+    rows.push_back({"$P, SYMLINK+=\"$a \"\n\r", "$P, SYMLINK+=\"$a $b \"\n\r"});
+
+    const auto expand = [&](std::string text, bool whole) {
+        const std::pair<std::string, std::string> marks[] = {{"$P", P},
+                                                              {"$K", whole ? "sd*[!0-9]" : "sd*[0-9]"},
+                                                              {"$a", whole ? "a" : "a_part%n"},
+                                                              {"$b", whole ? "b" : "b_part%n"}};
+        for (const auto& [mark, by] : marks) {
+            for (size_t at = 0; (at = text.find(mark, at)) != std::string::npos; at += by.size()) {
+                text.replace(at, mark.size(), by);
+            }
+        }
+        return text;
+    };
+    for (const Row& row : rows) {
+        for (const bool whole : {true, false}) {
+            SCOPED_TRACE(testing::Message() << row.before << (whole ? "whole disk" : "partitions"));
+            const std::string other = whole ? rule(false, kGuidC, "a_part%n ") : rule(true, kGuidC, "a ");
+            const std::string other_after = whole ? rule(false, kGuidC, "a_part%n b_part%n ") : rule(true, kGuidC, "a b ");
+            const std::string text = "# 0:0\n" + other + expand(row.before, whole) + rule(true, kGuidD, "c ");
+            UdevRig rig;
+            rig.host.write_file(VXAPI_UDEV_RULES_FILE, text);
+            if (row.after.empty()) {
+                EXPECT_EQ(rig.sd_set(0, "b"), SDERR_CONFIG_FILE);
+                EXPECT_EQ(rig.sd_del(0, "a"), SDERR_CONFIG_FILE);
+                EXPECT_EQ(rig.rules(), text);
+                EXPECT_EQ(rig.sd_get(0), whole ? "unchanged" : "a ");
+            } else {
+                ASSERT_EQ(rig.sd_set(0, "b"), SDERR_NO_ERROR);
+                EXPECT_EQ(rig.rules(), "# 0:0\n" + other_after + expand(row.after, whole) + rule(true, kGuidD, "c "));
+                EXPECT_EQ(rig.sd_get(0), whole ? row.got : "a b ");
+                ASSERT_EQ(rig.sd_del(0, "b"), SDERR_NO_ERROR);
+                EXPECT_EQ(rig.rules(), text);
+            }
+            EXPECT_EQ(rig.sd_get(1), "c ");
+        }
+    }
+}
+
 // A name on another line is taken when udev reads that line, and not when udev skips it: the set adds it then.
 TEST(Udev, NamesOnSkippedLinesAreNotTaken) {
     const std::string other = "KERNEL==\"sd*[!0-9]\", ENV{ID_SERIAL}==\"other\", SYMLINK+=\"b\"\n";

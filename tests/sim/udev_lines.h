@@ -1,22 +1,30 @@
-// How udev reads a rules file, written apart from the library's reader so
-// that the tests' checks of the rules it writes do not share its faults: a
-// line ending in a backslash goes on in the next (without that line's
-// leading blanks, comment lines among them skipped), a comment line is
-// blanks then '#', items are split at commas outside double quotes (a
-// backslash keeps a quote inside), an item is KEY or KEY{attr}, an operator
-// with blanks allowed around it, and a value in double quotes. udev skips a
-// line holding a key it does not know, and a line holding a NUL byte.
+// How udev 252 reads a rules file, written apart from the library's reader so
+// that the tests' checks of the rules it writes do not share its faults:
+//  - a physical line ends at "\n", at "\r", or at either followed by the
+//    other; a line ending in a backslash goes on in the next (without that
+//    line's leading blanks, comment lines among them skipped); a comment line
+//    is blanks then '#';
+//  - items are separated by any run of commas, blanks and tabs, or by nothing
+//    after a closing quote; an item is KEY or KEY{attr}, an operator with
+//    blanks allowed around it, and a value in double quotes (a backslash
+//    keeps a quote inside);
+//  - udev skips a line holding a key it does not know, a key with an
+//    attribute or operator that the key does not take, anything else that is
+//    not an item (a vertical tab, a form feed), or a NUL byte.
 #pragma once
+
+#include <fnmatch.h>
 
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace udevread {
 
 struct Line {
-    std::vector<std::string> physical;  // each with its newline
+    std::vector<std::string> physical;  // each with its line end ("\n" added to an unended last line)
     std::string body;                   // as udev reads it
     bool comment = false;
     bool open = false;  // the file ends inside it
@@ -25,21 +33,28 @@ struct Line {
 inline std::vector<Line> lines(const std::string& text) {
     std::vector<Line> out;
     bool open = false;
-    for (size_t at = 0; at < text.size();) {
-        const size_t end = std::min(text.find('\n', at), text.size());
+    size_t at = 0;
+    while (at < text.size()) {
+        // The line's text, then its end: one '\n' or '\r', and the other one right after it.
+        size_t end = at;
+        while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+        std::string eol;
+        if (end < text.size()) eol += text[end];
+        if (end + 1 < text.size() && !eol.empty() && (text[end + 1] == '\n' || text[end + 1] == '\r') &&
+            text[end + 1] != eol[0]) {
+            eol += text[end + 1];
+        }
         const std::string line = text.substr(at, end - at);
-        at = end + 1;
+        at = end + eol.size();
         if (!open) out.emplace_back();
-        out.back().physical.push_back(line + "\n");
+        out.back().physical.push_back(line + (eol.empty() ? "\n" : eol));
         const size_t first = std::min(line.find_first_not_of(" \t"), line.size());
         if (first < line.size() && line[first] == '#') {
             out.back().comment = !open;
             continue;
         }
-        std::string content = line.ends_with('\r') ? line.substr(0, line.size() - 1) : line;
-        if (open) content.erase(0, std::min(content.find_first_not_of(" \t\r"), content.size()));
         std::string& body = out.back().body;
-        body += content;
+        body += open ? line.substr(first) : line;
         open = body.ends_with('\\');
         if (open) body.pop_back();
         out.back().open = open;
@@ -51,42 +66,83 @@ struct Item {
     std::string text, key, op, value;
 };
 
-// Whether udev knows the key: a key of its own, some of which take an
-// attribute ("{name}", never empty) that they must or may have.
-inline bool known_key(const std::string& key) {
-    static const std::regex known(
-        "ACTION|DEVPATH|KERNELS?|NAME|SYMLINK|SUBSYSTEMS?|DRIVERS?|TAGS?|PROGRAM|RESULT|OWNER|GROUP|MODE|OPTIONS|"
-        "LABEL|GOTO|RUN|TEST|(ATTRS?|SYSCTL|ENV|CONST|TEST|SECLABEL|IMPORT|RUN|SYSFS)\\{[^}]+\\}");
-    return std::regex_match(key, known);
+// Whether udev 252 takes the key (its name and "{attr}", when it has one)
+// with the operator, by its table: for each group of keys, what attribute
+// they take ("-": none, "+": one that is not empty, "?": none or any, or
+// the attributes themselves, "|" between them, "" standing for none) and
+// their operators.
+inline bool takes(const std::string& name, const std::optional<std::string>& attr, const std::string& op) {
+    static const struct {
+        const char *keys, *attrs, *ops;
+    } table[] = {
+        {"ACTION DEVPATH KERNEL KERNELS SUBSYSTEM SUBSYSTEMS DRIVER DRIVERS TAGS RESULT", "-", "== !="},
+        {"ATTRS SYSFS", "+", "== !="},
+        {"CONST", "arch|virt", "== !="},
+        {"TEST", "mode", "== !="},
+        {"NAME SYMLINK PROGRAM", "-", "== != = += :="},
+        {"ATTR SYSCTL ENV", "+", "== != = += :="},
+        {"IMPORT", "program|builtin|file|db|cmdline|parent", "== != = += :="},
+        {"TAG", "-", "== != = += -= :="},
+        {"OWNER GROUP MODE OPTIONS", "-", "= += :="},
+        {"SECLABEL", "+", "= += :="},
+        {"RUN", "|program|builtin", "= += :="},
+        {"LABEL GOTO", "-", "="},
+    };
+    const auto has_word = [](const std::string& words, const std::string& word, char sep) {
+        std::istringstream in(words);
+        for (std::string w; std::getline(in, w, sep);) {
+            if (w == word) return true;
+        }
+        return false;
+    };
+    for (const auto& row : table) {
+        if (!has_word(row.keys, name, ' ')) continue;
+        if (!has_word(row.ops, op, ' ')) return false;
+        const std::string attrs = row.attrs;
+        if (attrs == "-") return !attr;
+        if (attrs == "+") {
+            // udev keeps some properties of its own: ENV cannot set them.
+            static const std::regex own("ACTION|DEVLINKS|DEVNAME|DEVPATH|DEVTYPE|DRIVER|IFINDEX|MAJOR|MINOR|SEQNUM|"
+                                        "SUBSYSTEM|TAGS");
+            const bool sets = op != "==" && op != "!=";
+            return attr && !attr->empty() && !(name == "ENV" && sets && std::regex_match(*attr, own));
+        }
+        if (attrs == "mode") {
+            static const std::regex mode("[ \t]*0*[0-7]{1,4}");
+            return !attr || attr->empty() || std::regex_match(*attr, mode);
+        }
+        return attr ? !attr->empty() && has_word(attrs, *attr, '|') : attrs.front() == '|';
+    }
+    return false;
 }
 
-// The items of a line; nullopt when one cannot be read, or udev skips the line.
+// The items of a line; nullopt when udev skips the line.
 inline std::optional<std::vector<Item>> items(const std::string& body) {
     if (body.find('\0') != std::string::npos) return std::nullopt;
-    static const std::regex item(R"re(^\s*((?:[^\s={+!:-]|[+!:-](?!=))+(\{[^}]*\})?)\s*(==|!=|\+=|-=|:=|=)\s*"((\\"|[^"])*)"\s*$)re");
+    static const std::regex head(R"re(^([A-Z]+)(\{([^}]*)\})?[ \t]*(==|!=|\+=|-=|=|:=)[ \t]*")re");
     std::vector<Item> out;
-    bool quoted = false;
-    std::string piece;
-    for (size_t i = 0; i <= body.size(); ++i) {
-        if (i < body.size() && quoted && body[i] == '\\' && i + 1 < body.size() && body[i + 1] == '"') {
-            piece += body.substr(i++, 2);
-            continue;
-        }
-        if (i < body.size() && (body[i] != ',' || quoted)) {
-            quoted = quoted != (body[i] == '"');
-            piece += body[i];
-            continue;
-        }
+    size_t at = 0;
+    while (true) {
+        while (at < body.size() && (body[at] == ' ' || body[at] == '\t' || body[at] == ',')) ++at;
+        if (at == body.size()) return out;
         std::smatch m;
-        if (piece.find_first_not_of(" \t\r") != std::string::npos) {
-            if (!std::regex_match(piece, m, item) || !known_key(m[1])) return std::nullopt;
-            const size_t b = piece.find_first_not_of(" \t\r"), e = piece.find_last_not_of(" \t\r");
-            out.push_back({piece.substr(b, e - b + 1), m[1], m[3], m[4]});
+        const std::string rest = body.substr(at);
+        if (!std::regex_search(rest, m, head)) return std::nullopt;
+        std::optional<std::string> attr;
+        if (m[2].matched) attr = m[3];
+        // The key must end where udev ends it: "KERNELX==" is the key KERNELX.
+        if (!takes(m[1], attr, m[4])) return std::nullopt;
+        // The value, up to the first quote that no backslash keeps.
+        size_t i = at + static_cast<size_t>(m.length(0));
+        const size_t value_at = i;
+        for (; i < body.size() && body[i] != '"'; ++i) {
+            if (body[i] == '\\' && i + 1 < body.size() && body[i + 1] == '"') ++i;
         }
-        piece.clear();
+        if (i == body.size()) return std::nullopt;
+        out.push_back({body.substr(at, i + 1 - at), attr ? m[1].str() + "{" + *attr + "}" : m[1].str(), m[4],
+                       body.substr(value_at, i - value_at)});
+        at = i + 1;
     }
-    if (quoted) return std::nullopt;
-    return out;
 }
 
 inline bool is_link(const Item& i) { return i.key == "SYMLINK" && i.op == "+="; }
@@ -120,6 +176,29 @@ inline bool of_lun(const std::vector<Item>& items, const std::string& guid) {
         if (i.key == "ENV{ID_SERIAL}" && i.op == "==" && i.value == guid) return true;
     }
     return false;
+}
+
+// Whether every ENV{ID_SERIAL} match of the line holds for a device with
+// this serial: a value of alternatives ("|") that are shell patterns when it
+// holds one of "*?[", else texts.
+inline bool serial_matches(const std::vector<Item>& items, const std::string& serial) {
+    for (const Item& i : items) {
+        if (i.key != "ENV{ID_SERIAL}" || (i.op != "==" && i.op != "!=")) continue;
+        const bool glob = i.value.find_first_of("*?[") != std::string::npos;
+        bool hit = false;
+        std::istringstream in(i.value + "|");
+        for (std::string alt; std::getline(in, alt, '|');) {
+            hit = hit || (glob ? fnmatch(alt.c_str(), serial.c_str(), 0) == 0 : alt == serial);
+        }
+        if (hit != (i.op == "==")) return false;
+    }
+    return true;
+}
+
+// Whether udev makes the line's links for the LUN's device: it is the LUN's
+// and its serial matches hold for the LUN's serial.
+inline bool applies_to_lun(const std::vector<Item>& items, const std::string& guid) {
+    return of_lun(items, guid) && serial_matches(items, guid);
 }
 
 }  // namespace udevread

@@ -2,6 +2,7 @@
 #include "core/io/vx_udev.h"
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <new>
 #include <optional>
@@ -77,7 +79,9 @@ void trace(const char* op, const char* what) {
 
 bool contains(const std::string& line, const char* what) { return line.find(what) != std::string::npos; }
 
-bool blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+// The blanks udev skips between items and around an operator: a vertical
+// tab or a form feed is none, and makes the line unreadable.
+bool blank(char c) { return c == ' ' || c == '\t'; }
 
 // ---------------------------------------------------------------- reading lines as udev reads them
 
@@ -94,16 +98,23 @@ struct RulesLine {
     bool unended = false;  // its last physical line got the newline the file lacks
 };
 
-// The text of a line without its end ("\n" or "\r\n").
-std::string content_of(const std::string& line) {
-    size_t len = line.size() - 1;
-    if (len > 0 && line[len - 1] == '\r') --len;
-    return line.substr(0, len);
-}
+// The text of a physical line without its end.
+std::string content_of(const std::string& line) { return line.substr(0, line.find_first_of("\r\n")); }
 
 bool comment_line(const std::string& line) {
     const size_t first = line.find_first_not_of(" \t");
     return first != std::string::npos && line[first] == '#';
+}
+
+// Where the physical line starting at `at` ends, after its line end: udev
+// ends a line at "\n", at "\r", and at either followed by the other ("\r\n",
+// "\n\r"), so that a lone carriage return starts a line of its own.
+size_t physical_end(const std::string& text, size_t at) {
+    const size_t eol = text.find_first_of("\r\n", at);
+    if (eol == std::string::npos) return text.size();
+    const size_t next = eol + 1;
+    return next < text.size() && (text[next] == '\r' || text[next] == '\n') && text[next] != text[eol] ? next + 1
+                                                                                                       : next;
 }
 
 // The lines of a text, each with its newline: a last line without one gets
@@ -112,21 +123,21 @@ std::vector<RulesLine> rules_lines(const std::string& text) {
     std::vector<RulesLine> lines;
     bool open = false;
     for (size_t at = 0; at < text.size();) {
-        const size_t nl = text.find('\n', at);
-        const size_t end = nl == std::string::npos ? text.size() : nl + 1;
+        const size_t end = physical_end(text, at);
         std::string line = text.substr(at, end - at);
-        if (nl == std::string::npos) line += '\n';
+        const bool unended = line.find_first_of("\r\n") == std::string::npos;
+        if (unended) line += '\n';
         at = end;
         if (!open) lines.emplace_back();
         RulesLine& l = lines.back();
         l.physical.push_back(line);
-        l.unended = nl == std::string::npos;
+        l.unended = unended;
         if (comment_line(line)) {
             (open ? l.comments.push_back(line) : void(l.comment = true));
             continue;
         }
         const std::string content = content_of(line);
-        l.body += open ? content.substr(std::min(content.find_first_not_of(" \t\r"), content.size())) : content;
+        l.body += open ? content.substr(std::min(content.find_first_not_of(" \t"), content.size())) : content;
         open = !l.body.empty() && l.body.back() == '\\';
         if (open) l.body.pop_back();
         l.open = open;
@@ -136,39 +147,107 @@ std::vector<RulesLine> rules_lines(const std::string& text) {
 
 using Item = vxapi_udev_items::Item;
 
-// Whether udev knows the key, written KEY or KEY{attr}: udev skips a whole
-// line holding a key it does not know, so no link comes from it. A key
-// takes an attribute that it must have (ENV{x}), may have (RUN, TEST) or
-// must not have (KERNEL); an empty one is none. SYSFS{} is the old vendor
-// key, still written where udevadm is missing.
-bool known_key(const std::string& key) {
+// The operators of udev, as bits of the set a key takes.
+enum Op : unsigned { kMatch = 1, kNoMatch = 2, kAssign = 4, kAdd = 8, kRemove = 16, kFinal = 32 };
+constexpr unsigned kMatches = kMatch | kNoMatch;
+constexpr unsigned kAssigns = kAssign | kAdd | kFinal;
+
+// The operator at `at`, as udev tries them, or "" with none.
+std::string_view operator_at(const std::string& line, size_t at, unsigned* bit) {
+    static constexpr std::pair<std::string_view, Op> kOps[] = {
+        {"==", kMatch}, {"!=", kNoMatch}, {"+=", kAdd}, {"-=", kRemove}, {"=", kAssign}, {":=", kFinal}};
+    for (const auto& [op, b] : kOps) {
+        if (line.compare(at, op.size(), op) == 0) {
+            *bit = b;
+            return op;
+        }
+    }
+    return "";
+}
+
+// Whether the attribute of TEST is a file mode udev takes: octal digits,
+// after blanks, of at most 07777.
+bool octal_mode(std::string_view attr) {
+    attr.remove_prefix(std::min(attr.find_first_not_of(" \t"), attr.size()));
+    if (attr.empty() || attr.find_first_not_of("01234567") != std::string_view::npos) return false;
+    return attr.size() - std::min(attr.find_first_not_of('0'), attr.size()) <= 4;
+}
+
+// Whether udev takes the key with the attribute (none when null) and the
+// operator: udev skips a whole line holding a key it does not know, or one
+// with an attribute or an operator that the key does not take, so no link
+// comes from it. A key must have an attribute, may have one, or must not
+// have one ("{}" is one, empty); some take only the attributes listed.
+// SYSFS{} is the old vendor key, which the library still writes where
+// udevadm is missing.
+bool udev_takes(std::string_view name, const std::string* attr, unsigned op) {
     enum class Attr { None, Needed, Optional };
-    static constexpr std::pair<std::string_view, Attr> kKeys[] = {
-        {"ACTION", Attr::None},      {"DEVPATH", Attr::None},     {"KERNEL", Attr::None},
-        {"KERNELS", Attr::None},     {"NAME", Attr::None},        {"SYMLINK", Attr::None},
-        {"SUBSYSTEM", Attr::None},   {"SUBSYSTEMS", Attr::None},  {"DRIVER", Attr::None},
-        {"DRIVERS", Attr::None},     {"ATTR", Attr::Needed},      {"ATTRS", Attr::Needed},
-        {"SYSCTL", Attr::Needed},    {"ENV", Attr::Needed},       {"CONST", Attr::Needed},
-        {"TAG", Attr::None},         {"TAGS", Attr::None},        {"TEST", Attr::Optional},
-        {"PROGRAM", Attr::None},     {"RESULT", Attr::None},      {"OWNER", Attr::None},
-        {"GROUP", Attr::None},       {"MODE", Attr::None},        {"SECLABEL", Attr::Needed},
-        {"OPTIONS", Attr::None},     {"IMPORT", Attr::Needed},    {"RUN", Attr::Optional},
-        {"LABEL", Attr::None},       {"GOTO", Attr::None},        {"SYSFS", Attr::Needed},
+    struct Key {
+        std::string_view name;
+        Attr attr;
+        unsigned ops;
+        std::array<std::string_view, 6> attrs;  // those it takes, when listed
     };
-    // read_item ends a key with an attribute at its closing brace.
-    const size_t brace = key.find('{');
-    const std::string_view name = std::string_view(key).substr(0, brace);
-    const bool attr = brace != std::string::npos && key.size() > brace + 2;
-    if (brace != std::string::npos && !attr) return false;
-    return std::ranges::any_of(kKeys, [&](const auto& k) {
-        return k.first == name && (k.second == Attr::Optional || (k.second == Attr::Needed) == attr);
-    });
+    static const Key kKeys[] = {
+        {"ACTION", Attr::None, kMatches, {}},
+        {"DEVPATH", Attr::None, kMatches, {}},
+        {"KERNEL", Attr::None, kMatches, {}},
+        {"KERNELS", Attr::None, kMatches, {}},
+        {"SUBSYSTEM", Attr::None, kMatches, {}},
+        {"SUBSYSTEMS", Attr::None, kMatches, {}},
+        {"DRIVER", Attr::None, kMatches, {}},
+        {"DRIVERS", Attr::None, kMatches, {}},
+        {"TAGS", Attr::None, kMatches, {}},
+        {"RESULT", Attr::None, kMatches, {}},
+        {"ATTRS", Attr::Needed, kMatches, {}},
+        {"CONST", Attr::Needed, kMatches, {"arch", "virt"}},
+        {"TEST", Attr::Optional, kMatches, {}},
+        {"NAME", Attr::None, kMatches | kAssigns, {}},
+        {"SYMLINK", Attr::None, kMatches | kAssigns, {}},
+        {"PROGRAM", Attr::None, kMatches | kAssigns, {}},
+        {"ATTR", Attr::Needed, kMatches | kAssigns, {}},
+        {"SYSCTL", Attr::Needed, kMatches | kAssigns, {}},
+        {"ENV", Attr::Needed, kMatches | kAssigns, {}},
+        {"IMPORT", Attr::Needed, kMatches | kAssigns, {"program", "builtin", "file", "db", "cmdline", "parent"}},
+        {"TAG", Attr::None, kMatches | kAssigns | kRemove, {}},
+        {"OWNER", Attr::None, kAssigns, {}},
+        {"GROUP", Attr::None, kAssigns, {}},
+        {"MODE", Attr::None, kAssigns, {}},
+        {"OPTIONS", Attr::None, kAssigns, {}},
+        {"SECLABEL", Attr::Needed, kAssigns, {}},
+        {"RUN", Attr::Optional, kAssigns, {"program", "builtin"}},
+        {"LABEL", Attr::None, kAssign, {}},
+        {"GOTO", Attr::None, kAssign, {}},
+        {"SYSFS", Attr::Needed, kMatches, {}},
+    };
+    // The properties udev keeps for itself: an ENV assignment to one is refused.
+    static constexpr std::string_view kOwnProperties[] = {"ACTION", "DEVLINKS", "DEVNAME", "DEVPATH",
+                                                          "DEVTYPE", "DRIVER",   "IFINDEX", "MAJOR",
+                                                          "MINOR",  "SEQNUM",   "SUBSYSTEM", "TAGS"};
+    const auto key = std::ranges::find(kKeys, name, &Key::name);
+    if (key == std::end(kKeys) || (key->ops & op) == 0) return false;
+    switch (key->attr) {
+    case Attr::None:
+        if (attr != nullptr) return false;
+        break;
+    case Attr::Needed:
+        if (attr == nullptr || attr->empty()) return false;
+        break;
+    case Attr::Optional:
+        if (name == "TEST" && attr != nullptr && !attr->empty() && !octal_mode(*attr)) return false;
+        break;
+    }
+    if (attr != nullptr && !key->attrs[0].empty() &&
+        (attr->empty() || std::ranges::find(key->attrs, *attr) == key->attrs.end())) {
+        return false;
+    }
+    return !(name == "ENV" && (op & kAssigns) != 0 && std::ranges::find(kOwnProperties, *attr) != std::end(kOwnProperties));
 }
 
 // Where the quoted text opening at `open` closes, or npos.
-size_t closing_quote(const std::string& text, size_t open, size_t end) {
-    for (size_t i = open + 1; i < end; ++i) {
-        if (text[i] == '\\' && i + 1 < end && text[i + 1] == '"') {
+size_t closing_quote(const std::string& text, size_t open) {
+    for (size_t i = open + 1; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '"') {
             ++i;
         } else if (text[i] == '"') {
             return i;
@@ -177,65 +256,56 @@ size_t closing_quote(const std::string& text, size_t open, size_t end) {
     return std::string::npos;
 }
 
-// Reads the item at [begin, end) of the line: false when it has no key, a
-// key udev does not know, no operator, or a value that is not one quoted
-// text. The value loses its quotes by vxapi_remove_quotes.
-bool read_item(const std::string& line, size_t begin, size_t end, Item* item) {
+// Reads the item that starts at `begin`, as udev reads it: a key (up to a
+// blank, '=', '{' or an operator), an attribute in braces, blanks, an
+// operator, blanks and a value in double quotes (a backslash before a quote
+// keeps it in the value). False when udev skips the line for it: no key, an
+// open brace, no operator, a value that is not quoted or not closed, or a
+// key, attribute and operator that udev does not take together. The value
+// loses its quotes by vxapi_remove_quotes.
+bool read_item(const std::string& line, size_t begin, Item* item) {
     size_t at = begin;
-    const auto op_at = [&](size_t i) {
-        for (const char* op : {"==", "!=", "+=", "-=", ":="}) {
-            if (line.compare(i, 2, op) == 0 && i + 2 <= end) return std::string(op);
-        }
-        return std::string(i < end && line[i] == '=' ? "=" : "");
-    };
-    while (at < end && !blank(line[at]) && line[at] != '{' && line[at] != '=' &&
-           !(std::strchr("+-!:", line[at]) != nullptr && at + 1 < end && line[at + 1] == '=')) {
+    while (at < line.size() && !blank(line[at]) && line[at] != '{' && line[at] != '=' &&
+           !(std::strchr("+-!:", line[at]) != nullptr && at + 1 < line.size() && line[at + 1] == '=')) {
         ++at;
     }
-    if (at < end && line[at] == '{') {
+    const std::string_view name = std::string_view(line).substr(begin, at - begin);
+    std::optional<std::string> attr;
+    if (at < line.size() && line[at] == '{') {
         const size_t close = line.find('}', at);
-        if (close == std::string::npos || close >= end) return false;
+        if (close == std::string::npos) return false;
+        attr = line.substr(at + 1, close - at - 1);
         at = close + 1;
     }
     item->key = line.substr(begin, at - begin);
-    while (at < end && blank(line[at])) ++at;
-    item->op = op_at(at);
-    if (item->key.empty() || item->op.empty() || !known_key(item->key)) return false;
+    while (at < line.size() && blank(line[at])) ++at;
+    unsigned op = 0;
+    item->op = operator_at(line, at, &op);
+    if (item->op.empty() || !udev_takes(name, attr ? &*attr : nullptr, op)) return false;
     at += item->op.size();
-    while (at < end && blank(line[at])) ++at;
-    if (at >= end || line[at] != '"') return false;
+    while (at < line.size() && blank(line[at])) ++at;
+    if (at >= line.size() || line[at] != '"') return false;
     item->open = at;
-    item->close = closing_quote(line, at, end);
-    if (item->close != end - 1) return false;
+    item->close = closing_quote(line, at);
+    if (item->close == std::string::npos) return false;
     std::string quoted = line.substr(item->open, item->close + 1 - item->open);
     item->value = vxapi_remove_quotes(quoted.data());
-    std::tie(item->begin, item->end) = std::tuple(begin, end);
+    std::tie(item->begin, item->end) = std::tuple(begin, item->close + 1);
     return true;
 }
 
-// The items of a rule line, split at commas outside quotes; false when one
-// cannot be read (an open quote, a key without an operator, a key udev does
-// not know, a value that is not quoted). Reached through the parse only.
+// The items of a rule line, as udev reads them: separated by any run of
+// commas, blanks and tabs, or by nothing after a value's closing quote.
+// False when udev skips the line (an item it cannot read, or text that is
+// no item). Reached through the parse only.
 bool read_items(const std::string& line, std::vector<Item>* items) {
-    bool quoted = false;
-    size_t from = 0;
-    for (size_t i = 0; i <= line.size(); ++i) {
-        if (i < line.size() && quoted && line[i] == '\\' && i + 1 < line.size() && line[i + 1] == '"') {
-            ++i;
-            continue;
-        }
-        if (i < line.size() && line[i] == '"') quoted = !quoted;
-        if (i < line.size() && (quoted || line[i] != ',')) continue;
-        size_t begin = from, end = i;
-        while (begin < end && blank(line[begin])) ++begin;
-        while (end > begin && blank(line[end - 1])) --end;
-        from = i + 1;
-        if (begin == end) continue;
+    for (size_t at = 0; (at = line.find_first_not_of(" \t,", at)) != std::string::npos;) {
         Item item;
-        if (!read_item(line, begin, end, &item)) return false;
+        if (!read_item(line, at, &item)) return false;
         items->push_back(item);
+        at = item.end;
     }
-    return !quoted;
+    return true;
 }
 
 bool is_link(const Item& item) { return item.key == "SYMLINK" && item.op == "+="; }
@@ -264,12 +334,47 @@ bool of_lun(const std::vector<Item>& items, const char* guid) {
         items, [&](const Item& i) { return i.key == "ENV{ID_SERIAL}" && i.op == "==" && i.value == guid; });
 }
 
+// Whether a match value of udev takes the text: any of its alternatives
+// (separated by '|'), each a shell pattern when the value holds one of
+// "*?[", else the text itself.
+bool udev_matches(const std::string& value, const std::string& text) {
+    const bool glob = value.find_first_of("*?[") != std::string::npos;
+    for (size_t at = 0;;) {
+        const size_t end = std::min(value.find('|', at), value.size());
+        const std::string alternative = value.substr(at, end - at);
+        if (glob ? fnmatch(alternative.c_str(), text.c_str(), 0) == 0 : alternative == text) return true;
+        if (end == value.size()) return false;
+        at = end + 1;
+    }
+}
+
+// Whether the serial items of a line cannot all hold for one device: an
+// ENV{ID_SERIAL}== item names one serial (a plain, non-empty value), and
+// another serial item refuses it (ENV{ID_SERIAL}=="a", ENV{ID_SERIAL}=="b").
+// udev reads such a line but it applies to no device.
+bool serials_disagree(const std::vector<Item>& items) {
+    const auto serial = [](const Item& i) { return i.key == "ENV{ID_SERIAL}" && (i.op == "==" || i.op == "!="); };
+    for (const Item& named : items) {
+        if (!serial(named) || named.op != "==" || named.value.empty() ||
+            named.value.find_first_of("*?[|") != std::string::npos) {
+            continue;
+        }
+        const bool refused = std::ranges::any_of(items, [&](const Item& i) {
+            return serial(i) && udev_matches(i.value, named.value) != (i.op == "==");
+        });
+        if (refused) return true;
+    }
+    return false;
+}
+
 // What a rule line matches, by its KERNEL== item: the whole disk
 // ("sd*[!0-9]"), its partitions ("sd*[0-9]"), or neither (no such item,
-// another pattern, or more than one item).
+// another pattern, or more than one item; or a line whose serials disagree,
+// which matches no device).
 enum class Kind { Whole, Partition, Unknown };
 
 Kind kind_of(const std::vector<Item>& items) {
+    if (serials_disagree(items)) return Kind::Unknown;
     Kind kind = Kind::Unknown;
     int kernels = 0;
     for (const Item& i : items) {
@@ -753,7 +858,7 @@ UDEV_RULE* vxapi_convert_usernames_to_obj(const char* guid, const char* names, i
 
 UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line) {
     if (line == nullptr) return nullptr;
-    const std::string text(line, std::strcspn(line, "\n"));
+    const std::string text(line, std::strcspn(line, "\r\n"));
     UDEV_RULE* rule = new_rule(text);
     auto* read = rule == nullptr ? nullptr : new (std::nothrow) vxapi_udev_items;
     if (read == nullptr) {

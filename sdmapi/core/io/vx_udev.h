@@ -60,9 +60,12 @@ struct UDEV_RULE {
 // Adds the names (separated by spaces) to the rules of the port's LUN; every
 // line of the rules file that is not the LUN's stays as written, in its
 // place. 0, or 1 with the rules file unchanged, also when a rule line of the
-// LUN cannot be rebuilt with its names (a damaged item, a key udev does not
-// know, or a hand-edited line that would not read back as the LUN's rule);
-// the same for a delete.
+// LUN cannot be rebuilt with its names (a line udev skips: a damaged item, a
+// key udev does not know, an attribute or operator the key does not take;
+// a line whose serials disagree, which applies to no device; or a
+// hand-edited line that would not read back as the LUN's rule); the same for
+// a delete. Names on lines that udev skips or that apply to no device are
+// not taken.
 [[nodiscard]] int32_t vxapi_set_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
                                               uint16_t lun, const char* names);
 // Removes the names; a rule left without names is removed. 0, or 1.
@@ -77,14 +80,17 @@ struct UDEV_RULE {
 [[nodiscard]] int32_t vxapi_udevtrigger();
 
 [[nodiscard]] UDEV_RULE* vxapi_convert_usernames_to_obj(const char* guid, const char* names, int whole_disk);
-// Parses a rule line, up to its first newline, as udev reads it: items
-// split at commas outside double quotes, in any order, each a key udev
-// knows (KEY or KEY{attr}, whole), an operator with blanks allowed around
-// it and one quoted value; the values lose their quotes (vxapi_remove_quotes)
-// but those of KERNEL, SUBSYSTEM and SYSFS. A line udev cannot read (an item
-// without a key, an operator or one quoted value, a key udev does not know,
-// an open quote) gives a rule without items, texts or names. Null only when
-// out of memory.
+// Parses a rule line, up to its first line end ("\n" or "\r"), as udev 252
+// reads it: items separated by any run of commas, blanks and tabs, or by
+// nothing after a closing quote, in any order, each a key udev knows (KEY
+// or KEY{attr}, whole) with an attribute and an operator that the key takes,
+// blanks allowed around the operator, and one quoted value; the values lose
+// their quotes (vxapi_remove_quotes) but those of KERNEL, SUBSYSTEM and
+// SYSFS. A line udev skips (an item without a key, an operator or one
+// quoted value, a key udev does not know, an attribute or operator the key
+// does not take, a vertical tab or form feed outside a value, an open
+// quote) gives a rule without items, texts or names. Null only when out of
+// memory.
 [[nodiscard]] UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line);
 // 0, or 1 when the line would exceed 511 characters (line: 512 bytes).
 [[nodiscard]] int32_t vxapi_convert_udevobj_to_rule(const UDEV_RULE* rule, char* line);
