@@ -10,6 +10,7 @@
 //                              a set ("+ names") or a delete ("- names"),
 //                              or a change refused ("! names") on a line
 //                              that udev skips
+//   udev/rows/<n>/got          the names the get answers after the change
 //   modprobe/<case>/<file>.conf, modprobe/<case>.expected
 //                              a file holding options lines, and the driver
 //                              lines that "modprobe --showconfig" must give
@@ -96,6 +97,8 @@ TEST(RealToolsFiles, UdevHandEditedRows) {
                   row.ok ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
         put(dir + "after.rules", rig.rules());
         put(dir + "change", std::string(!row.ok ? "! " : row.set ? "+ " : "- ") + row.names + "\n");
+        const std::string got = rig.sd_get(0);
+        put(dir + "got", got == "unchanged" ? "" : got + "\n");
     }
 }
 

@@ -13,6 +13,7 @@
 #     same links after as before, plus those set or minus those deleted (the
 #     links of the other lines of the file among them). A refused change
 #     ("!", a line that udev skips): the rules stay, and udev makes no link.
+#     Every name that the get answers after the change is a link udev makes.
 # Usage: udev_real_test.sh FILES_PROGRAM. Exit 77 (skipped) where udevadm,
 # private mount namespaces or a block device are missing.
 set -euo pipefail
@@ -102,6 +103,9 @@ for row in "$tmp"/out/udev/rows/*/; do
     fail "udev made no link of $row: the rules did not match the device"
   diff -u "$tmp/expected" "$tmp/after" ||
     { fail "udev made other links after the change of $row"; cat "$row/before.rules" "$row/after.rules"; }
+  tr ' ' '\n' <"$row/got" | sed '/^$/d' | sort -u >"$tmp/got"
+  [ -z "$(comm -23 "$tmp/got" "$tmp/after")" ] ||
+    fail "the get answers names of $row that udev makes no link of: $(comm -23 "$tmp/got" "$tmp/after" | tr '\n' ' ')"
 done
 
 if [ "$status" != 0 ]; then

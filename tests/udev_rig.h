@@ -102,6 +102,19 @@ inline std::vector<HandRow> hand_rows() {
         {"a control byte in a key", base + G + ", SYM\x01" "LINK+=\"f\", SYMLINK+=\"a\"\n", true, "b", false, true},
         {"a NUL in a key", base + G + ", SYM" + std::string(1, '\0') + "LINK+=\"f\", SYMLINK+=\"a\"\n", false, "a",
          false, true},
+        // Lines as udev 252 reads them: an operator or attribute that the key does not take, a vertical tab between
+        // items, serials that disagree (no device matches): udev skips the line or it applies to nothing, and a
+        // change fails. Items apart by blanks or glued after a quote, TEST{}, and a lone CR that ends the LUN's line
+        // (what follows is a rule of every device): udev reads them, and the names change where it reads them.
+        {"an operator the key does not take", base + G + ", OWNER==\"root\", SYMLINK+=\"a\"\n", true, "b", false, true},
+        {"an attribute the key does not take", base + G + ", RUN{foo}+=\"/bin/true\", SYMLINK+=\"a\"\n", false, "a",
+         false, true},
+        {"a vertical tab between items", base + G + ",\vSYMLINK+=\"a\"\n", true, "b", false, true},
+        {"serials that disagree", base + G + ", ENV{ID_SERIAL}==\"other\", SYMLINK+=\"a\"\n", true, "b", false, true},
+        {"items apart by blanks", K + " " + S + "\t" + V + "  " + G + " SYMLINK+=\"a\"\n", true, "b", true, true},
+        {"items glued after a quote", K + S + V + G + "SYMLINK+=\"a\"OWNER=\"root\"\n", false, "a", true, true},
+        {"TEST without a mode", base + G + ", TEST{}==\"/\", SYMLINK+=\"a\"\n", true, "b", true, true},
+        {"a lone CR in the line", base + G + ", OWNER=\"root\",\rSYMLINK+=\"x\"\n", true, "b", true, true},
         // Lines that are not the LUN's stay as they were, and so do the links udev makes of them.
         {"an administrator's rule before",
          "ACTION==\"add\", " + K + ", SYMLINK+=\"admin\"\n" + base + G + ", SYMLINK+=\"a\"\n", true, "b", true, true},

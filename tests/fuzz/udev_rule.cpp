@@ -1,7 +1,7 @@
 // The udev rule line parser and builder, and the rules file rewrite.
 // Line mode: every parsed text ends at its value's closing quote (none holds
-// the line's end or an unescaped quote), a line the parse cannot read has no
-// texts and no names, and a parsed line that builds again parses back to the
+// the line's end or an unescaped quote), the parse reads a line exactly when
+// udev 252 does, a line the parse cannot read has no texts and no names, and a parsed line that builds again parses back to the
 // same GUID and names. File mode: names set and then deleted for LUN 0:0 of
 // host 5 over the input as the rules file; a refused change leaves the file
 // as it was; a change made keeps every line that is not the LUN's (as udev
@@ -10,7 +10,10 @@
 // onto the file's last line (one without its newline, or one the file ends
 // in the middle of, stays last or gets its newline); it loses no name of any
 // SYMLINK+= item udev reads but those deleted, and the get answers the names
-// set (but those another rule line already had) and none deleted.
+// set (but those another rule line already had) and none deleted. The reader
+// of the checks is udev 252's (udev_lines.h): the get answers only names of
+// lines that udev reads and applies to the LUN's device, and a set puts the
+// names on such a line (but those that a line udev applies had before).
 // Input: a mode byte (bit 0: file mode), then the line or the rules file.
 #include <set>
 
@@ -57,6 +60,9 @@ int line_mode(const std::string& line) {
     UDEV_RULE* rule = vxapi_convert_udevrule_to_obj(line.c_str());
     if (rule == nullptr) return 0;
     check_texts(rule);
+    // The parse reads the line up to its first line end as udev 252 does.
+    const std::string body(line.c_str(), std::strcspn(line.c_str(), "\r\n"));
+    FUZZ_CHECK((rule->items != nullptr) == udevread::items(body).has_value());
     if (rule->items == nullptr) {
         FUZZ_CHECK(rule->KERNEL == nullptr && rule->SUBSYSTEM == nullptr && rule->SYSFS == nullptr &&
                    rule->GUID == nullptr && rule->symlink->count == 0);
@@ -92,6 +98,11 @@ vxapi_priv_database& port() {
     return rec;
 }
 
+bool line_end(char c) { return c == '\n' || c == '\r'; }
+
+// Whether the text's last line has its line end.
+bool ended(const std::string& text) { return !text.empty() && line_end(text.back()); }
+
 bool comment(const std::string& physical) {
     const size_t first = physical.find_first_not_of(" \t");
     return first != std::string::npos && physical[first] == '#';
@@ -114,7 +125,7 @@ std::vector<std::string> staying(const std::string& text) {
         for (const std::string& p : l.physical) {
             if (lun && !comment(p)) continue;
             out.push_back(p);
-            if (&l == &lines.back() && &p == &l.physical.back() && !text.ends_with('\n')) out.back().pop_back();
+            if (&l == &lines.back() && &p == &l.physical.back() && !ended(text)) out.back().pop_back();
         }
     }
     return out;
@@ -127,16 +138,31 @@ std::string open_tail(const std::string& text) {
     if (lines.empty() || !lines.back().open || of_lun(lines.back())) return "";
     std::string tail;
     for (const std::string& p : lines.back().physical) tail += p;
-    if (!text.ends_with('\n')) tail.pop_back();
+    if (!ended(text)) tail.pop_back();
     return tail;
 }
 
-// The names of every SYMLINK+= item of the lines udev reads.
-std::set<std::string> rule_names(const std::string& text) {
+// Whether udev makes the links of a line it reads for some device: a line
+// naming a serial (a plain value of ENV{ID_SERIAL}==) whose other serial
+// matches refuse it applies to none.
+bool applies(const std::vector<udevread::Item>& items) {
+    for (const udevread::Item& i : items) {
+        const bool plain = !i.value.empty() && i.value.find_first_of("*?[|") == std::string::npos;
+        if (i.key == "ENV{ID_SERIAL}" && i.op == "==" && plain && !udevread::serial_matches(items, i.value)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The names of every SYMLINK+= item of the lines udev reads; with `lun`,
+// only of those it applies to the LUN's device, and with `applying`, of
+// those it applies to some device.
+std::set<std::string> rule_names(const std::string& text, bool lun = false, bool applying = false) {
     std::set<std::string> out;
     for (const udevread::Line& l : udevread::lines(text)) {
         const auto items = l.comment ? std::nullopt : udevread::items(l.body);
-        if (!items) continue;
+        if (!items || (lun && !udevread::applies_to_lun(*items, kGuid)) || (applying && !applies(*items))) continue;
         for (const std::string& n : udevread::names(*items)) out.insert(n);
     }
     return out;
@@ -167,6 +193,14 @@ void check_names(bool set, const std::string& before, const std::string& after) 
     for (const char* name : {"n", "m"}) {
         FUZZ_CHECK(set ? answer.count(name) == 1 || old_names.count(name) == 1 : answer.count(name) == 0);
     }
+    // The get answers only names that udev makes links of for the LUN, and a
+    // set puts each name where udev makes it the LUN's link, but a name that
+    // a line udev applies had before.
+    const std::set<std::string> lun_names = rule_names(after, true), taken = rule_names(before, false, true);
+    for (const std::string& name : answer) FUZZ_CHECK(lun_names.count(name) == 1);
+    for (const char* name : {"n", "m"}) {
+        FUZZ_CHECK(!set || lun_names.count(name) == 1 || taken.count(name) == 1);
+    }
 }
 
 // One change over the text: the file afterwards.
@@ -181,7 +215,7 @@ std::string change(bool set, const std::string& text) {
         return after;
     }
     // The file ends with a whole line, or with its old last line as it was.
-    const std::string unended = after.substr(after.find_last_of('\n') + 1);
+    const std::string unended = after.substr(after.find_last_of("\r\n") + 1);
     FUZZ_CHECK(unended.empty() || text.ends_with(unended));
     const std::string tail = open_tail(text);
     FUZZ_CHECK(!udevread::lines(after).empty() || after.empty());
@@ -192,8 +226,8 @@ std::string change(bool set, const std::string& text) {
         // at a line's start, and, without its newline, at the end of one
         while ((at = after.find(line, at)) != std::string::npos) {
             const size_t end = at + line.size();
-            if ((at == 0 || after[at - 1] == '\n') &&
-                (line.ends_with('\n') || end == after.size() || after[end] == '\n')) {
+            if ((at == 0 || line_end(after[at - 1])) &&
+                ((!line.empty() && line_end(line.back())) || end == after.size() || line_end(after[end]))) {
                 break;
             }
             ++at;
@@ -250,7 +284,14 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
                            "KERNEL==\"sdr\", \\"}),
             join_texts(1, {own + "KERNEL==\"sd*[!0-9]\", SYMLINK+=\"m\" \\\n"}),
             join_texts(0, {whole + guid + ", SYML$NK=\"f\", SYMLINK+=\"x\""}),
-            join_texts(1, {whole + guid + ", SYM" + std::string(1, '\0') + "LINK=\"f\", SYMLINK+=\"x\"\n" + own})};
+            join_texts(1, {whole + guid + ", SYM" + std::string(1, '\0') + "LINK=\"f\", SYMLINK+=\"x\"\n" + own}),
+            // udev 252's reading: an operator or attribute the key does not take, a vertical tab, serials that
+            // disagree, items apart by blanks or glued after a quote, a lone CR ending the LUN's line.
+            join_texts(1, {whole + guid + ", OWNER==\"root\", SYMLINK+=\"x\"\n" + whole + guid +
+                           ", RUN{foo}+=\"/bin/true\", SYMLINK+=\"n\"\n"}),
+            join_texts(1, {whole + guid + ",\vSYMLINK+=\"x\"\n" + whole + guid + ", ENV{ID_SERIAL}==\"o\", SYMLINK+=\"m\"\n"}),
+            join_texts(1, {"KERNEL==\"sd*[!0-9]\" " + guid + "SYMLINK+=\"x\"\tTEST{}==\"/\"\n"}),
+            join_texts(1, {whole + guid + ", OWNER=\"root\",\rSYMLINK+=\"n\"\n\r" + part + guid + "\r\n"})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
