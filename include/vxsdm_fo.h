@@ -36,9 +36,12 @@
  * that does not know the question keeps the old store. A driver that is busy
  * or was interrupted cannot say: its request fails with EBUSY, EAGAIN,
  * EINTR, EIO or ENOMEM, which the function returns, or the driver answers
- * busy, which gives SDERR_DEVICE_BUSY; no store is then read or written, and
- * nothing of the caller's is written. The function comments call these "the
- * store question's statuses".
+ * busy, which gives SDERR_DEVICE_BUSY. A port that is not open is opened to
+ * be asked: when no port of the module could be opened, but for nodes that
+ * are gone (ENOENT, ENODEV, ENXIO), the function returns the open's errno
+ * (EBUSY, EACCES, EMFILE and the like). In these cases no store is read or
+ * written, and nothing of the caller's is written. The function comments call
+ * these "the store question's statuses".
  */
 
 #ifdef __cplusplus

@@ -337,14 +337,15 @@ struct NodeOpenFaults : sim::ForwardingPlatform {
     int err = 0, allowed = 0, opened = 0;
 };
 
-// A port of the module whose node cannot be opened to ask its driver which store it keeps. Busy or interrupted,
-// the persistent list and delete fail with the open's errno and touch no store, where before they took the old
-// store. A node that is gone is no port to ask, as before: the old store. Once the node opens again, the delete
-// edits the new store and leaves the old line alone.
+// A port of the module whose node cannot be opened to ask its driver which store it keeps. Busy, interrupted,
+// refused or out of descriptors, the driver has not answered: the persistent list and delete fail with the open's
+// errno and touch no store, where before they took the old store. A node that is gone is no port to ask, as before:
+// the old store. Once the node opens again, the delete edits the new store and leaves the old line alone.
 TEST(Store, PortThatCannotBeOpenedToAsk) {
     const struct Case { int err; bool busy; } cases[] = {
-        {EBUSY, true}, {EAGAIN, true}, {EINTR, true}, {EIO, true}, {ENOMEM, true},
-        {ENOENT, false}, {ENODEV, false}, {ENXIO, false},
+        {EBUSY, true},   {EAGAIN, true}, {EINTR, true}, {EIO, true},    {ENOMEM, true},
+        {EACCES, true},  {EPERM, true},  {EMFILE, true}, {ENFILE, true}, {EROFS, true},
+        {ETXTBSY, true}, {ENOENT, false}, {ENODEV, false}, {ENXIO, false},
     };
     const std::string old_line = "options vxa2xxx vx2xopts=" + kOther + " Bind=1\n";
     const uint8_t adapter_0b0b[8] = {0x50, 0, 0, 0, 0, 0, 0x0b, 0x0b};

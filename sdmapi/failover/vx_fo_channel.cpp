@@ -79,6 +79,13 @@ uint32_t busy_status(int result, int err, uint32_t status) {
     return result == 0 && status == EXT_STATUS_BUSY ? vx_fo_status(status, 0) : SDERR_NO_ERROR;
 }
 
+// Whether a failed open of a port says that its node is gone (the errno of
+// the open, or the library's "not found"): every other failure leaves the
+// driver unasked.
+bool node_gone(uint32_t opened) {
+    return opened == ENOENT || opened == ENODEV || opened == ENXIO || opened == SDERR_DEVICE_NOT_FOUND;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- slots
@@ -161,9 +168,10 @@ uint32_t vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found, boo
     *new_store = false;
     // An empty name would match every slot that has no module name.
     if (model == nullptr || *model == '\0') return SDERR_NO_ERROR;
-    // A port whose node is busy or was interrupted could not be asked: when
-    // no port of the module can be, its driver cannot say which store it
-    // keeps. A node that is gone is no port to ask.
+    // A port whose node could not be opened (busy, interrupted, refused, out
+    // of descriptors) could not be asked: when no port of the module can be,
+    // its driver has not said which store it keeps, and none may be chosen.
+    // Only a node that is gone is no port to ask.
     uint32_t unasked = SDERR_NO_ERROR;
     // Slot 31 is never looked at.
     for (uint32_t i = 0; i + 1 < VX_LEGACY_SLOTS; ++i) {
@@ -176,7 +184,7 @@ uint32_t vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found, boo
         }
         int handle = 0;
         if (const uint32_t opened = SDOpenDevice(i, &handle); opened != SDERR_NO_ERROR) {
-            if (unasked == SDERR_NO_ERROR) unasked = busy_status(-1, static_cast<int>(opened), 0);
+            if (unasked == SDERR_NO_ERROR && !node_gone(opened)) unasked = opened;
             continue;
         }
         const uint32_t status =

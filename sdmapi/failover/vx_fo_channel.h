@@ -69,8 +69,10 @@ static_assert(sizeof(FO_LUN_DATA_INPUT) == 32);
 // The same question for the first port (slots 0 to 30, up to the first free
 // slot) that runs the driver module and is open, or can be opened; *found = 1
 // when a slot runs that module. A port opened here is closed again. A port
-// whose node is gone (its open fails otherwise) is passed over; when the
-// module has ports but none could be asked because an open failed busy or
-// interrupted (EBUSY, EAGAIN, EINTR, EIO, ENOMEM), that errno, with
-// *new_store false: no store may be chosen.
+// whose node is gone (its open fails with ENOENT, ENODEV or ENXIO, or the
+// library does not find it) is passed over; when the module has ports but
+// none could be asked because an open failed otherwise (busy, interrupted,
+// refused, out of descriptors: EBUSY, EACCES, EMFILE and the like), that
+// errno (or the open's status), with *new_store false: no store may be
+// chosen.
 [[nodiscard]] uint32_t vxapi_drvr_support_new_cfg_store(const char* model, uint8_t* found, bool* new_store);
