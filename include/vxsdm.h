@@ -257,9 +257,11 @@ VXSDM_API SD_UINT32 SDXlateSDMErr(SD_UINT32 ext_stat, SD_UINT32 ext_dstat);
  * read.
  *
  * @par Writes
- * *phba_node_user, only when the status is SDERR_NO_ERROR,
- * SDERR_DATA_OVERRUN or SDERR_DATA_UNDERRUN; nothing otherwise. BIValid
- * gains the bits of the versions filled; Reserved is not written.
+ * *phba_node_user, when the status is SDERR_NO_ERROR, SDERR_DATA_OVERRUN or
+ * SDERR_DATA_UNDERRUN; when the layout load fails, the record filled so far
+ * (everything but the MPI and PEP versions in flash) with the load's status;
+ * nothing otherwise. BIValid gains the bits of the versions filled; Reserved
+ * is not written.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
  * (phba_node_user is null); the request's statuses, SDERR_DATA_OVERRUN and
  * SDERR_DATA_UNDERRUN for a completed request; on the chips with MPI and PEP

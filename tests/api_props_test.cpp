@@ -255,8 +255,9 @@ std::vector<sim::FltRegion> mpi_pep_regions() {
             sim::flt_region(0xD3, 0x10000, 0x200000), sim::flt_region(0xD1, 0x10000, 0x210000)};
 }
 
-// MPI and PEP versions of the chips that keep them in flash. A layout that cannot be refreshed fails the query
-// and leaves the caller's record as it was, even after the driver's overrun or underrun.
+// MPI and PEP versions of the chips that keep them in flash. A layout that cannot be refreshed fails the query with
+// the refresh's status, also after the driver's overrun or underrun, and leaves the caller's record filled so far:
+// that of a clean call but for the versions in flash, which keep the caller's values and are not claimed valid.
 TEST(ApiProps, MpiAndPepVersions) {
     struct Case {
         const char* name; bool regions; bool cached_layout; SD_UINT32 status; uint32_t bivalid;
@@ -265,41 +266,50 @@ TEST(ApiProps, MpiAndPepVersions) {
     const Case cases[] = {
         {"regions in flash", true, true, 0, 0x167},
         {"no MPI/PEP regions", false, true, 0, 0x107},  // not claimed valid
-        {"no layout", true, false, SDERR_UNKNOWN, 0x100},
-        {"no layout, overrun", true, false, SDERR_UNKNOWN, 0x100, 7},
-        {"no layout, underrun", true, false, SDERR_UNKNOWN, 0x100, 8},
+        {"no layout", true, false, SDERR_UNKNOWN, 0x107},
+        {"no layout, overrun", true, false, SDERR_UNKNOWN, 0x107, 7},
+        {"no layout, underrun", true, false, SDERR_UNKNOWN, 0x107, 8},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ApiRig rig;
-        sim::ChipFlashOptions options;
-        if (c.regions) options.regions = mpi_pep_regions();
-        RigPort& p = rig.add_adapter(0x2071, options);
-        std::vector<uint8_t>& flash = rig.adapter_of(p).flash;
-        for (size_t i = 0; i < 4; ++i) {
-            flash[0x200000 + 19 + 4 * i] = static_cast<uint8_t>(0x11 * (i + 1));  // MPI 11 22 33 44
-            flash[0x210000 + 79 - i] = static_cast<uint8_t>(0x50 + i);              // PEP 50 51 52 53
+    for (const uint16_t chip : {0x2071, 0x2271, 0x2261}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(sysfstest::line("%s on %04x", c.name, chip));
+            ApiRig rig;
+            sim::ChipFlashOptions options;
+            if (c.regions) options.regions = mpi_pep_regions();
+            RigPort& p = rig.add_adapter(chip, options);
+            std::vector<uint8_t>& flash = rig.adapter_of(p).flash;
+            for (size_t i = 0; i < 4; ++i) {
+                flash[0x200000 + 19 + 4 * i] = static_cast<uint8_t>(0x11 * (i + 1));  // MPI 11 22 33 44
+                flash[0x210000 + 79 - i] = static_cast<uint8_t>(0x50 + i);              // PEP 50 51 52 53
+            }
+            EXT_HBA_NODE node = sim::make_node_record(rig.driver, *p.sim);
+            std::memcpy(node.BIMpiFwVersion, "\11\10\7\6", 4);
+            p.sim->set_record(EXT_CC_QUERY, 1, node);
+            auto out = filled<DEVICENODEPROPERTY>();
+            out.BIValid = 0x100;
+            const DEVICENODEPROPERTY before = out;
+            // The record of a clean call, with the layout as it is cached at first.
+            DEVICENODEPROPERTY clean = before;
+            ASSERT_EQ(SDGetHbaDeviceNodeProperty(p.handle, &clean), 0u);
+            if (!c.cached_layout) {
+                std::free(p.rec->phy_info->pflt_layout);
+                p.rec->phy_info->pflt_layout = nullptr;
+            }
+            if (c.driver_status != 0) rig.driver.inject_status(c.driver_status);
+            EXPECT_EQ(SDGetHbaDeviceNodeProperty(p.handle, &out), c.status);
+            EXPECT_EQ(out.BIValid, c.bivalid);
+            EXPECT_EQ(std::memcmp(out.MpiFwVersion, "\11\10\7\6", 4), 0);
+            EXPECT_EQ(std::memcmp(out.BIMpiFwVersion, "\x11\x22\x33\x44", 4) == 0, c.bivalid == 0x167);
+            EXPECT_EQ(std::memcmp(out.BIPepFwVersion, "\x50\x51\x52\x53", 4) == 0, c.bivalid == 0x167);
+            if (c.status != 0) {
+                DEVICENODEPROPERTY want = clean;
+                std::memcpy(want.BIMpiFwVersion, before.BIMpiFwVersion, sizeof want.BIMpiFwVersion);
+                std::memcpy(want.BIPepFwVersion, before.BIPepFwVersion, sizeof want.BIPepFwVersion);
+                want.BIValid = c.bivalid;
+                EXPECT_EQ(sim::bytes_of(&out, sizeof out), sim::bytes_of(&want, sizeof want));
+                EXPECT_NE(std::memcmp(out.WWN, before.WWN, sizeof out.WWN), 0);
+            }
         }
-        EXT_HBA_NODE node = sim::make_node_record(rig.driver, *p.sim);
-        std::memcpy(node.BIMpiFwVersion, "\11\10\7\6", 4);
-        p.sim->set_record(EXT_CC_QUERY, 1, node);
-        if (!c.cached_layout) {
-            std::free(p.rec->phy_info->pflt_layout);
-            p.rec->phy_info->pflt_layout = nullptr;
-        }
-        auto out = filled<DEVICENODEPROPERTY>();
-        out.BIValid = 0x100;
-        const DEVICENODEPROPERTY before = out;
-        if (c.driver_status != 0) rig.driver.inject_status(c.driver_status);
-        EXPECT_EQ(SDGetHbaDeviceNodeProperty(p.handle, &out), c.status);
-        EXPECT_EQ(out.BIValid, c.bivalid);
-        if (c.status != 0) {
-            EXPECT_EQ(std::memcmp(&out, &before, sizeof out), 0);
-            continue;
-        }
-        EXPECT_EQ(std::memcmp(out.MpiFwVersion, "\11\10\7\6", 4), 0);
-        EXPECT_EQ(std::memcmp(out.BIMpiFwVersion, "\x11\x22\x33\x44", 4) == 0, c.bivalid == 0x167);
-        EXPECT_EQ(std::memcmp(out.BIPepFwVersion, "\x50\x51\x52\x53", 4) == 0, c.bivalid == 0x167);
     }
 }
 

@@ -103,8 +103,9 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
 
     EXT_HBA_NODE node{};
     // Filled in a copy: the caller's record is written only when the request
-    // completed (overrun and underrun included) and the rest of the query,
-    // the layout refresh included, succeeded.
+    // completed (overrun and underrun included). A failed layout refresh
+    // leaves it with what the driver filled before it (the versions in flash
+    // are read only after it), and its status is the call's.
     DEVICENODEPROPERTY filled = *phba_node_user;
     bool complete = false;
     const SD_UINT32 status = call.run(
@@ -135,6 +136,7 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
             std::memcpy(out->BIEfiVersion, node.BIEfiVersion, sizeof out->BIEfiVersion);
             std::memcpy(out->BIFCodeVersion, node.BIFCodeVersion, sizeof out->BIFCodeVersion);
             out->BIValid |= SD_BIVALID_FW | SD_BIVALID_EFI | SD_BIVALID_FCODE;
+            complete = true;
 
             if (vx_chip_has(device, VX_CHIP_MPI_PEP)) {
                 // The driver reports the running versions in its flash fields.
@@ -153,10 +155,10 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
                     out->BIValid |= SD_BIVALID_MPI | SD_BIVALID_PEP;
                 }
             }
-            complete = true;
             return SDERR_NO_ERROR;
         });
-    // Not the status: a failed layout refresh may itself read as overrun.
+    // Not the status: a failed layout refresh may itself read as overrun, and
+    // still leaves the record filled so far.
     if (complete) *phba_node_user = filled;
     return status;
 }
