@@ -403,7 +403,8 @@ TEST(Udev, LunLinesAsUdevReadsThem) {
     }
 }
 
-// A name on another line is taken when udev reads that line, and not when udev skips it: the set adds it then.
+// A name on another line is taken when udev reads that line and it applies to a device, and not when udev skips it
+// or its serials disagree: the set adds it then.
 TEST(Udev, NamesOnSkippedLinesAreNotTaken) {
     const std::string other = "KERNEL==\"sd*[!0-9]\", ENV{ID_SERIAL}==\"other\", SYMLINK+=\"b\"\n";
     const std::string part = rule(false, kGuidC, "b_part%n "), whole = rule(true, kGuidC, "b ");
@@ -417,6 +418,9 @@ TEST(Udev, NamesOnSkippedLinesAreNotTaken) {
         {other, other + part, "unchanged"},
         {with("FOO=\"x\""), with("FOO=\"x\"") + part + whole, "b "},
         {with(std::string("N\0ME=\"x\"", 8)), with(std::string("N\0ME=\"x\"", 8)) + part + whole, "b "},
+        {with("OWNER==\"root\""), with("OWNER==\"root\"") + part + whole, "b "},
+        {with("ENV{ID_SERIAL}==\"x\""), with("ENV{ID_SERIAL}==\"x\"") + part + whole, "b "},  // applies to no device
+        {with("ENV{ID_SERIAL}==\"oth*\""), with("ENV{ID_SERIAL}==\"oth*\"") + part, "unchanged"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
