@@ -342,11 +342,11 @@ TEST(Udev, LunLinesAsUdevReadsThem) {
         const char* got = "a b ";   // the get after the set, on the whole-disk line
     };
     std::vector<Row> rows;
-    for (const char* item : {"OWNER==\"root\"", "SYMLINK-=\"x\"", "ACTION=\"add\"", "SUBSYSTEM=\"block\"",
-                             "RESULT=\"x\"", "KERNEL+=\"sd*\"", "GOTO==\"x\"", "LABEL+=\"x\"", "RUN{foo}+=\"/bin/true\"",
-                             "IMPORT{foo}=\"x\"", "ENV{X}-=\"y\"", "CONST{foo}==\"x\"", "TEST{abc}==\"/x\"",
-                             "TEST{8}==\"/x\"", "ENV{ACTION}=\"x\"", "ENV{ID_SERIAL}==\"other\"",
-                             "ENV{ID_SERIAL}!=\"600a0b8000[1]\""}) {
+    for (const char* item :
+         {"OWNER==\"root\"", "SYMLINK-=\"x\"", "ACTION=\"add\"", "SUBSYSTEM=\"block\"", "RESULT=\"x\"",
+          "KERNEL+=\"sd*\"", "GOTO==\"x\"", "LABEL+=\"x\"", "RUN{foo}+=\"/bin/true\"", "IMPORT{foo}=\"x\"",
+          "ENV{X}-=\"y\"", "CONST{foo}==\"x\"", "TEST{abc}==\"/x\"", "TEST{8}==\"/x\"", "ENV{ACTION}=\"x\"",
+          "ENV{ID_SERIAL}==\"other\"", "ENV{ID_SERIAL}!=\"600a0b8000[1]\""}) {
         rows.push_back({with(item), ""});
     }
     rows.push_back({"$P,\vSYMLINK+=\"$a \"\n", ""});
@@ -362,8 +362,8 @@ TEST(Udev, LunLinesAsUdevReadsThem) {
                               std::string(kGuidC) + "\"";
     rows.push_back({glued + "SYMLINK+=\"$a \"OWNER=\"root\"\n", glued + "SYMLINK+=\"$a $b \"OWNER=\"root\"\n"});
     rows.push_back({glued + "OWNER=\"root\"\n", glued + "OWNER=\"root\", SYMLINK+=\"$b \"\n", "b "});
-    rows.push_back({"$P, OWNER=\"root\",\rSYMLINK+=\"$a \"\n", "$P, OWNER=\"root\", SYMLINK+=\"$b \",\rSYMLINK+=\"$a \"\n",
-                    "b "});
+    rows.push_back({"$P, OWNER=\"root\",\rSYMLINK+=\"$a \"\n",
+                    "$P, OWNER=\"root\", SYMLINK+=\"$b \",\rSYMLINK+=\"$a \"\n", "b "});
     rows.push_back({"$P, SYMLINK+=\"$a \"\n\r", "$P, SYMLINK+=\"$a $b \"\n\r"});
 
     const auto expand = [&](std::string text, bool whole) {
@@ -382,7 +382,8 @@ TEST(Udev, LunLinesAsUdevReadsThem) {
         for (const bool whole : {true, false}) {
             SCOPED_TRACE(testing::Message() << row.before << (whole ? "whole disk" : "partitions"));
             const std::string other = whole ? rule(false, kGuidC, "a_part%n ") : rule(true, kGuidC, "a ");
-            const std::string other_after = whole ? rule(false, kGuidC, "a_part%n b_part%n ") : rule(true, kGuidC, "a b ");
+            const std::string other_after =
+                whole ? rule(false, kGuidC, "a_part%n b_part%n ") : rule(true, kGuidC, "a b ");
             const std::string text = "# 0:0\n" + other + expand(row.before, whole) + rule(true, kGuidD, "c ");
             UdevRig rig;
             rig.host.write_file(VXAPI_UDEV_RULES_FILE, text);

@@ -1,8 +1,9 @@
 // The udev rule line parser and builder, and the rules file rewrite.
 // Line mode: every parsed text ends at its value's closing quote (none holds
 // the line's end or an unescaped quote), the parse reads a line exactly when
-// udev 252 does, a line the parse cannot read has no texts and no names, and a parsed line that builds again parses back to the
-// same GUID and names. File mode: names set and then deleted for LUN 0:0 of
+// udev 252 does, a line the parse cannot read has no texts and no names, and
+// a parsed line that builds again parses back to the same GUID and names.
+// File mode: names set and then deleted for LUN 0:0 of
 // host 5 over the input as the rules file; a refused change leaves the file
 // as it was; a change made keeps every line that is not the LUN's (as udev
 // reads the file: its items read and it holds ENV{ID_SERIAL}=="<GUID>"), and
@@ -289,7 +290,8 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
             // disagree, items apart by blanks or glued after a quote, a lone CR ending the LUN's line.
             join_texts(1, {whole + guid + ", OWNER==\"root\", SYMLINK+=\"x\"\n" + whole + guid +
                            ", RUN{foo}+=\"/bin/true\", SYMLINK+=\"n\"\n"}),
-            join_texts(1, {whole + guid + ",\vSYMLINK+=\"x\"\n" + whole + guid + ", ENV{ID_SERIAL}==\"o\", SYMLINK+=\"m\"\n"}),
+            join_texts(1, {whole + guid + ",\vSYMLINK+=\"x\"\n" + whole + guid +
+                           ", ENV{ID_SERIAL}==\"o\", SYMLINK+=\"m\"\n"}),
             join_texts(1, {"KERNEL==\"sd*[!0-9]\" " + guid + "SYMLINK+=\"x\"\tTEST{}==\"/\"\n"}),
             join_texts(1, {whole + guid + ", OWNER=\"root\",\rSYMLINK+=\"n\"\n\r" + part + guid + "\r\n"})};
 }

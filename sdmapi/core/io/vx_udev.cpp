@@ -241,7 +241,9 @@ bool udev_takes(std::string_view name, const std::string* attr, unsigned op) {
         (attr->empty() || std::ranges::find(key->attrs, *attr) == key->attrs.end())) {
         return false;
     }
-    return !(name == "ENV" && (op & kAssigns) != 0 && std::ranges::find(kOwnProperties, *attr) != std::end(kOwnProperties));
+    const bool sets_own = name == "ENV" && (op & kAssigns) != 0 &&
+                          std::ranges::find(kOwnProperties, *attr) != std::end(kOwnProperties);
+    return !sets_own;
 }
 
 // Where the quoted text opening at `open` closes, or npos.
