@@ -1,8 +1,10 @@
 // Module option files edited by hand, set through each writer of them: the call either fails with the file as it
 // was, or kmod then reads every parameter of every module as before, except the one set.
+#include <map>
 #include <sstream>
 
 #include "api_rig.h"
+#include "base/vx_modconf.h"
 #include "base/vx_modparam.h"
 #include "failover/vx_fo_store.h"
 #include "kmod_reading.h"
@@ -148,6 +150,30 @@ const Row kRows[] = {
     {"line too long", {W::ZoneWise, W::BindByPid, W::Save}, "options vxa2xxx x=" + std::string(65510, 'x') + "\n",
      true},
 };
+
+// last_values() holds, for each parameter of the module, the value that value() gives it: the last one in file
+// order, over repeated names, continued lines, quotes and escapes; nothing of comments or of other modules.
+TEST(HandEditedOptions, LastValuesAreThoseValueGives) {
+    using Values = std::map<std::string, std::string>;
+    const struct Case { std::string text; Values values; } cases[] = {
+        {"options vxa2xxx a=1 b=2\n# options vxa2xxx b=9\noptions vxa2xxx a=3\noptions vxa2xxx_x a=7\n",
+         {{"a", "3"}, {"b", "2"}}},
+        {"options vxa2xxx x=1 \\\n  y=2 x=\\\n3\noptions vxa2xxx \"z=a b\" y\n",
+         {{"x", "3"}, {"y", ""}, {"z", "a b\""}}},
+        {"options vxa2xxx \"Bind\" Bind=\"1 2\" c=1\\;2\r\noptions vxa2xxx Bind=0\r\n", {{"Bind", "0"}, {"c", "1;2"}}},
+        {"alias a b\n", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const VxModConf conf(c.text, kModule);
+        Values got;
+        for (const auto& [name, value] : conf.last_values()) {
+            got.emplace(name, value);
+            EXPECT_EQ(conf.value(name), value) << name;
+        }
+        EXPECT_EQ(got, c.values);
+    }
+}
 
 TEST(HandEditedOptions, EveryWriterSetsOneParameterAsKmodReadsIt) {
     for (const Row& row : kRows) {

@@ -134,6 +134,15 @@ std::optional<std::string_view> VxModConf::value(std::string_view name) const {
     return std::string_view(lines_[at->line].params[at->param].value);
 }
 
+std::unordered_map<std::string_view, std::string_view> VxModConf::last_values() const {
+    std::unordered_map<std::string_view, std::string_view> out;
+    // In file order, so that a later value takes the place of an earlier one.
+    for (const VxModLine& line : lines_) {
+        for (const VxModParam& p : line.params) out[p.name] = p.value;
+    }
+    return out;
+}
+
 // Where logical character k is in the file, with the backslash that escapes it.
 size_t VxModConf::physical_begin(const VxModLine& line, size_t k) const {
     const auto s = std::prev(std::upper_bound(line.segments.begin(), line.segments.end(), k,
@@ -154,8 +163,12 @@ size_t VxModConf::physical_end(const VxModLine& line, size_t k) const {
 // that range keeps.
 std::string VxModConf::joints_in(const VxModLine& line, size_t b, size_t e) const {
     std::string out;
-    for (const VxModSegment& s : line.segments) {
-        if (s.join == VxModJoin::Continued && s.logical > b && s.logical < e) out += kContinuation;
+    // Only the segments that start inside the range are looked at: a line
+    // may hold many continuations, and each of its parameters asks.
+    auto s = std::upper_bound(line.segments.begin(), line.segments.end(), b,
+                              [](size_t v, const VxModSegment& seg) { return v < seg.logical; });
+    for (; s != line.segments.end() && s->logical < e; ++s) {
+        if (s->join == VxModJoin::Continued) out += kContinuation;
     }
     return out;
 }
@@ -184,19 +197,22 @@ void VxModConf::replace_value(Place at, std::string_view value) {
 void VxModConf::remove_all(std::string_view name, size_t only) {
     for (size_t l = 0; l < lines_.size(); ++l) {
         if (only != std::string::npos && l != only) continue;
-        const VxModLine& line = lines_[l];
-        const size_t floor = physical_end(line, line.key_end);
-        for (size_t k = 0; k < line.params.size(); ++k) {
-            const VxModParam& p = line.params[k];
-            if (p.name != name) continue;
-            size_t from = physical_begin(line, p.begin);
-            const size_t token = from;
-            // The blanks before it go too, but not one that a backslash escapes.
-            while (from > floor && is_blank(text_[from - 1]) && !(from >= 2 && text_[from - 2] == '\\')) --from;
-            const auto delta = -static_cast<ptrdiff_t>(p.end - p.begin + (token - from));
-            edits_.push_back({from, physical_end(line, p.end), joints_in(line, p.begin, p.end), l, delta, k});
+        for (size_t k = 0; k < lines_[l].params.size(); ++k) {
+            if (lines_[l].params[k].name == name) remove_param({l, k});
         }
     }
+}
+
+void VxModConf::remove_param(Place at) {
+    const VxModLine& line = lines_[at.line];
+    const VxModParam& p = line.params[at.param];
+    const size_t floor = physical_end(line, line.key_end);
+    size_t from = physical_begin(line, p.begin);
+    const size_t token = from;
+    // The blanks before it go too, but not one that a backslash escapes.
+    while (from > floor && is_blank(text_[from - 1]) && !(from >= 2 && text_[from - 2] == '\\')) --from;
+    const auto delta = -static_cast<ptrdiff_t>(p.end - p.begin + (token - from));
+    edits_.push_back({from, physical_end(line, p.end), joints_in(line, p.begin, p.end), at.line, delta, at.param});
 }
 
 std::string_view VxModConf::param_text(const VxModLine& line, const VxModParam& p) const {
@@ -250,9 +266,8 @@ bool VxModConf::set(std::string_view name, std::string_view value) {
     return true;
 }
 
-bool VxModConf::take_options(std::string_view options, size_t only) {
-    const VxModConf wanted(options, module_);
-    if (!wanted.ok() || wanted.other_lines() != 0) return false;
+bool VxModConf::take_options(const VxModConf& wanted, size_t only) {
+    if (wanted.module() != module_ || !wanted.ok() || wanted.other_lines() != 0) return false;
     // The last place of each parameter in the lines taken, and in those wanted.
     std::map<std::string_view, Place> have, last;
     size_t first = std::string::npos;
@@ -265,8 +280,13 @@ bool VxModConf::take_options(std::string_view options, size_t only) {
     for (size_t l = 0; l < want.size(); ++l) {
         for (size_t k = 0; k < want[l].params.size(); ++k) last[want[l].params[k].name] = {l, k};
     }
-    for (const auto& [name, at] : have) {
-        if (last.count(name) == 0) remove_all(name, only);
+    // Every place of a parameter that the wanted lines lack goes, found in
+    // one pass over the lines taken.
+    for (size_t l = 0; l < lines_.size(); ++l) {
+        if (only != std::string::npos && l != only) continue;
+        for (size_t k = 0; k < lines_[l].params.size(); ++k) {
+            if (last.count(lines_[l].params[k].name) == 0) remove_param({l, k});
+        }
     }
     std::string added;
     for (size_t l = 0; l < want.size(); ++l) {
@@ -289,11 +309,16 @@ bool VxModConf::take_options(std::string_view options, size_t only) {
         append_to_line(first, added);
         return true;
     }
-    // No options line to add them to: the wanted lines that hold parameters.
-    std::string fresh(options);
-    for (size_t l = want.size(); l-- > 0;) {
-        if (want[l].params.empty()) fresh.erase(want[l].begin, want[l].next - want[l].begin);
+    // No options line to add them to: the wanted text but for its lines
+    // without parameters.
+    std::string fresh;
+    size_t kept = 0;
+    for (const VxModLine& line : want) {
+        if (!line.params.empty()) continue;
+        fresh.append(wanted.text_.substr(kept, line.begin - kept));
+        kept = line.next;
     }
+    fresh.append(wanted.text_.substr(kept));
     append_text(fresh);
     return true;
 }

@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // One parameter of an options line; offsets are into the line's logical text.
@@ -88,6 +89,10 @@ public:
     [[nodiscard]] std::optional<Place> last(std::string_view name) const;
     // The parameter's value as the module gets it (the last one).
     [[nodiscard]] std::optional<std::string_view> value(std::string_view name) const;
+    // value() of every parameter of the module, by name, read in one pass
+    // over the lines: a caller that asks for many parameters does not read
+    // the lines again for each. The views are into this reader's lines.
+    [[nodiscard]] std::unordered_map<std::string_view, std::string_view> last_values() const;
 
     // Edits, applied together by result().
     // The value at the place becomes value.
@@ -106,15 +111,16 @@ public:
     // module has no options line (nothing is edited then).
     bool set(std::string_view name, std::string_view value);
     // The parameters of the options lines (every one, or line `only`) become
-    // those of `options`, a text of blank lines and options lines of the
-    // module, as kmod reads them: a parameter whose value differs is written
-    // where it stands last, as `options` writes it; one that `options` lacks
-    // goes from every place; one that they lack is added to the first of
-    // them. Every other parameter stays where and as it is. Without an
-    // options line, the lines of `options` that hold parameters end the text.
-    // false, with nothing edited, when kmod would not read `options` as it
-    // is written, or it holds other lines.
-    bool take_options(std::string_view options, size_t only = std::string::npos);
+    // those of `options`: a text of blank lines and options lines of the
+    // module, read by VxModConf(text, module()) as kmod reads them. A
+    // parameter whose value differs is written where it stands last, as
+    // `options` writes it; one that `options` lacks goes from every place;
+    // one that they lack is added to the first of them. Every other
+    // parameter stays where and as it is. Without an options line, the lines
+    // of `options` that hold parameters end the text. false, with nothing
+    // edited, when kmod would not read `options` as it is written, it holds
+    // other lines, or it was read for another module.
+    bool take_options(const VxModConf& options, size_t only = std::string::npos);
 
     // The text with the edits; false when a changed line, as kmod reads it
     // with its newline, would pass `line_max` characters.
@@ -131,6 +137,8 @@ private:
     // The whole parameter at the place becomes `text` (physical, `logical`
     // characters as kmod reads it).
     void replace_param(Place at, std::string_view text, size_t logical);
+    // The parameter at the place goes, with the blanks before it.
+    void remove_param(Place at);
     // The parameter's text as it stands in the text.
     std::string_view param_text(const VxModLine& line, const VxModParam& p) const;
     size_t physical_begin(const VxModLine& line, size_t k) const;

@@ -235,11 +235,12 @@ uint32_t vxapi_set_optline_to_old_file(const char* model, const std::string& new
     if (!conf.ok() || any_digit_value(conf)) return SDERR_CONFIG_FILE;
     // The store's line takes the new line's parameters: where the driver's
     // options are the same, only the store value changes, in its place.
+    const VxModConf wanted(new_line, model);
     std::string out;
-    if (!conf.take_options(new_line, store_line(conf)) || !conf.result(VX_CONF_LINE_MAX, &out)) {
+    if (!conf.take_options(wanted, store_line(conf)) || !conf.result(VX_CONF_LINE_MAX, &out)) {
         return SDERR_CONFIG_FILE;
     }
-    const VxModConf wanted(new_line, model), after(out, model);
+    const VxModConf after(out, model);
     if (!after.ok() || after.value(kValueName) != wanted.value(kValueName)) return SDERR_CONFIG_FILE;
     return vx_conf_replace_file(file.path, out);
 }

@@ -3,7 +3,7 @@
 
 #include <fcntl.h>
 
-#include <set>
+#include <unordered_map>
 
 #include "base/vx_modconf.h"
 #include "failover/vx_fo_files.h"
@@ -16,17 +16,20 @@ namespace {
 constexpr size_t kModulesFileLimit = 64u << 20;
 
 // Whether the module gets from `after` the value of each of its parameters
-// that `wanted` gives it, and none that `wanted` lacks.
+// that `wanted` gives it, and none of those that `before` gives it and
+// `wanted` lacks. The values of each text are read in one pass, so that the
+// check costs about as much as reading the texts.
 bool gets_wanted(const VxModConf& before, const VxModConf& wanted, const VxModConf& after) {
     if (!after.ok()) return false;
-    std::set<std::string_view> names;
-    for (const VxModConf* conf : {&before, &wanted}) {
-        for (const VxModLine& line : conf->lines()) {
-            for (const VxModParam& p : line.params) names.insert(p.name);
-        }
+    const std::unordered_map<std::string_view, std::string_view> want = wanted.last_values(), got = after.last_values();
+    for (const auto& [name, value] : want) {
+        const auto found = got.find(name);
+        if (found == got.end() || found->second != value) return false;
     }
-    for (const std::string_view name : names) {
-        if (after.value(name) != wanted.value(name)) return false;
+    for (const VxModLine& line : before.lines()) {
+        for (const VxModParam& p : line.params) {
+            if (!want.contains(p.name) && got.contains(p.name)) return false;
+        }
     }
     return true;
 }
@@ -72,9 +75,10 @@ uint32_t vxapi_set_drv_param_optline(uint32_t slot, std::string_view new_line) {
     std::string path, text;
     if (const uint32_t status = vx_fo_read_modules_file(&path, &text); status != SDERR_NO_ERROR) return status;
     VxModConf conf(text, model);
+    const VxModConf wanted(new_line, model);
     std::string out;
-    if (!conf.ok() || !conf.take_options(new_line) || !conf.result(VX_CONF_LINE_MAX, &out)) return SDERR_CONFIG_FILE;
+    if (!conf.ok() || !conf.take_options(wanted) || !conf.result(VX_CONF_LINE_MAX, &out)) return SDERR_CONFIG_FILE;
     // What the file says after the change is read back before it is written.
-    if (!gets_wanted(conf, VxModConf(new_line, model), VxModConf(out, model))) return SDERR_CONFIG_FILE;
+    if (!gets_wanted(conf, wanted, VxModConf(out, model))) return SDERR_CONFIG_FILE;
     return vx_conf_replace_file(path, out);
 }

@@ -219,9 +219,11 @@ uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_L
     }
     if (full.size() >= VX_FO_OPTSTR_SIZE || full.find('\0') != std::string::npos) return SDERR_CONFIG_FILE;
 
-    // The modules file's new text is made once before anything is written: a
-    // modules file that cannot be read as kmod reads it fails the save with
-    // every file as it was. Without a modules file there is none to update.
+    // The modules file's new text is made up front, before anything is
+    // written, only to learn that it can be: a modules file that cannot be
+    // read as kmod reads it fails the save with every file as it was. The
+    // step that writes it (vxapi_update_old_conf_file) makes it again from
+    // the same file. Without a modules file there is none to update.
     bool write_modules = false;
     if (update_modules) {
         ModulesEdit modules;
