@@ -353,20 +353,16 @@ bool udev_matches(const std::string& value, const std::string& text) {
 // Whether the serial items of a line cannot all hold for one device: an
 // ENV{ID_SERIAL}== item names one serial (a plain, non-empty value), and
 // another serial item refuses it (ENV{ID_SERIAL}=="a", ENV{ID_SERIAL}=="b").
-// udev reads such a line but it applies to no device.
+// udev reads such a line but it applies to no device. The first serial
+// named is the one to try: any other plain one that differs refuses it.
 bool serials_disagree(const std::vector<Item>& items) {
     const auto serial = [](const Item& i) { return i.key == "ENV{ID_SERIAL}" && (i.op == "==" || i.op == "!="); };
-    for (const Item& named : items) {
-        if (!serial(named) || named.op != "==" || named.value.empty() ||
-            named.value.find_first_of("*?[|") != std::string::npos) {
-            continue;
-        }
-        const bool refused = std::ranges::any_of(items, [&](const Item& i) {
-            return serial(i) && udev_matches(i.value, named.value) != (i.op == "==");
-        });
-        if (refused) return true;
-    }
-    return false;
+    const auto named = std::ranges::find_if(items, [&](const Item& i) {
+        return serial(i) && i.op == "==" && !i.value.empty() && i.value.find_first_of("*?[|") == std::string::npos;
+    });
+    return named != items.end() && std::ranges::any_of(items, [&](const Item& i) {
+               return serial(i) && udev_matches(i.value, named->value) != (i.op == "==");
+           });
 }
 
 // What a rule line matches, by its KERNEL== item: the whole disk
