@@ -40,9 +40,6 @@ struct vxapi_udev_items {
         std::string value;           // between the quotes, as written
     };
     std::vector<Item> list;  // in line order
-    // The length of the text read: up to the line's first newline, or up to
-    // a NUL byte before it (the parse reads a C string).
-    size_t length = 0;
 };
 
 namespace {
@@ -59,6 +56,12 @@ constexpr uint32_t kGetGuidSize = 253;
 constexpr size_t kLineMax = VXAPI_UDEV_LINE_SIZE - 1;
 // A rules file is read whole; a larger one is refused.
 constexpr size_t kRulesLimit = 1u << 20;
+// The longest line udev reads, without its end: at a longer physical line it
+// stops reading the file, and a rule line that comes to this length only
+// with the lines it goes on in is skipped ("Line is too long").
+constexpr size_t kUdevLineMax = 16383;
+// The bytes that end a physical line for udev.
+constexpr std::string_view kLineEnds("\n\r\0", 3);
 // The characters besides letters and digits that udev keeps as written in a
 // link name; it substitutes "$kernel" and "%n", and replaces the other
 // punctuation with '_'. A space separates names.
@@ -94,12 +97,25 @@ struct RulesLine {
     std::vector<std::string> comments;  // the comment lines among them
     std::string body;                   // the text udev reads, without the line end
     bool comment = false;
-    bool open = false;     // the file ends before the line does
-    bool unended = false;  // its last physical line got the newline the file lacks
+    bool open = false;      // the text ends (or udev stops reading) before the line does
+    bool unended = false;   // its last physical line got the newline the file lacks
+    bool too_long = false;  // joined, it comes to more than udev reads: udev skips it
 };
 
+// The lines of a rules file, up to where udev stops reading it.
+struct RulesText {
+    std::vector<RulesLine> lines;
+    bool cut = false;  // udev stops at a physical line longer than it reads
+    // Whether udev reads the text as it stands: all of it, and its last rule
+    // line is not left open (udev drops that one, and would join a line
+    // added after it onto it).
+    bool whole() const { return !cut && (lines.empty() || !lines.back().open); }
+};
+
+bool line_end(char c) { return kLineEnds.find(c) != std::string_view::npos; }
+
 // The text of a physical line without its end.
-std::string content_of(const std::string& line) { return line.substr(0, line.find_first_of("\r\n")); }
+std::string content_of(const std::string& line) { return line.substr(0, line.find_first_of(kLineEnds)); }
 
 bool comment_line(const std::string& line) {
     const size_t first = line.find_first_not_of(" \t");
@@ -107,25 +123,39 @@ bool comment_line(const std::string& line) {
 }
 
 // Where the physical line starting at `at` ends, after its line end: udev
-// ends a line at "\n", at "\r", and at either followed by the other ("\r\n",
-// "\n\r"), so that a lone carriage return starts a line of its own.
+// ends a line at "\n", "\r" or a NUL byte. A "\n" and a "\r" next to each
+// other are one end (so that a lone carriage return starts a line of its
+// own), and so is a NUL right after them ("\r\n\0" is one end, "\0\n" two).
 size_t physical_end(const std::string& text, size_t at) {
-    const size_t eol = text.find_first_of("\r\n", at);
-    if (eol == std::string::npos) return text.size();
-    const size_t next = eol + 1;
-    return next < text.size() && (text[next] == '\r' || text[next] == '\n') && text[next] != text[eol] ? next + 1
-                                                                                                       : next;
+    size_t i = text.find_first_of(kLineEnds, at);
+    if (i == std::string::npos) return text.size();
+    bool seen[2] = {false, false};  // "\n", "\r"
+    for (; i < text.size() && line_end(text[i]); ++i) {
+        if (text[i] == '\0') return i + 1;
+        bool& kind = seen[text[i] == '\n' ? 0 : 1];
+        if (kind) break;
+        kind = true;
+    }
+    return i;
 }
 
-// The lines of a text, each with its newline: a last line without one gets
-// it here (and is marked), so that every line reads alike.
-std::vector<RulesLine> rules_lines(const std::string& text) {
-    std::vector<RulesLine> lines;
+// The lines of a text, each with its line end: a last line without one gets
+// a newline here (and is marked), so that every line reads alike. Reading
+// stops before the first physical line longer than udev reads.
+RulesText rules_lines(const std::string& text) {
+    RulesText out;
+    std::vector<RulesLine>& lines = out.lines;
     bool open = false;
+    size_t lead = 0;  // the leading blanks of the open line's first physical line, which udev drops
     for (size_t at = 0; at < text.size();) {
         const size_t end = physical_end(text, at);
         std::string line = text.substr(at, end - at);
-        const bool unended = line.find_first_of("\r\n") == std::string::npos;
+        const std::string content = content_of(line);
+        if (content.size() > kUdevLineMax) {
+            out.cut = true;
+            break;
+        }
+        const bool unended = content.size() == line.size();
         if (unended) line += '\n';
         at = end;
         if (!open) lines.emplace_back();
@@ -136,13 +166,18 @@ std::vector<RulesLine> rules_lines(const std::string& text) {
             (open ? l.comments.push_back(line) : void(l.comment = true));
             continue;
         }
-        const std::string content = content_of(line);
-        l.body += open ? content.substr(std::min(content.find_first_not_of(" \t"), content.size())) : content;
-        open = !l.body.empty() && l.body.back() == '\\';
+        const size_t blanks = std::min(content.find_first_not_of(" \t"), content.size());
+        const std::string piece = open ? content.substr(blanks) : content;
+        if (!open) lead = blanks;
+        // udev skips a rule line that its continuation takes to its limit,
+        // and then goes on by the backslash of each physical line alone.
+        l.too_long = l.too_long || (open && l.body.size() - lead + piece.size() > kUdevLineMax);
+        l.body += piece;
+        open = l.too_long ? piece.ends_with('\\') : l.body.ends_with('\\');
         if (open) l.body.pop_back();
         l.open = open;
     }
-    return lines;
+    return out;
 }
 
 using Item = vxapi_udev_items::Item;
@@ -420,12 +455,10 @@ bool parse(const char* op, const RulesLine& l, RulePtr* rule) {
     return *rule != nullptr;
 }
 
-// The items of the parsed line, or null when udev cannot read it: the parse
-// found it unreadable, or read only the text before a NUL byte in it (udev
-// ends a line at a NUL, so no part of such a line counts).
+// The items of the parsed line, or null when udev skips it: the parse found
+// it unreadable, or its continuation made it too long.
 const std::vector<Item>* items_of(const UDEV_RULE* rule, const RulesLine& l) {
-    const vxapi_udev_items* read = rule->items;
-    return read != nullptr && read->length == l.body.size() ? &read->list : nullptr;
+    return rule->items != nullptr && !l.too_long ? &rule->items->list : nullptr;
 }
 
 // The names of a rule, in line order.
@@ -541,7 +574,8 @@ std::optional<std::string> changed_line(const RulesLine& l, UDEV_RULE* rule, con
         changed = true;
     }
     if (!changed) return as_written(l);
-    out += l.body.substr(items.back().end) + (l.physical.size() == 1 ? l.physical[0].substr(l.body.size()) : "\n");
+    const std::string& last_line = l.physical.back();
+    out += l.body.substr(items.back().end) + last_line.substr(content_of(last_line).size());
     if (names == 0 && !assigns) return joined(l.comments);
     if (out.size() > kLineMax) return std::nullopt;
     return joined(l.comments) + out;
@@ -679,24 +713,28 @@ std::string partition_names(const char* names) {
 // The rules text rewritten: each line of the LUN with its link names
 // changed by the change of its kind, every other line as written, in its
 // place (comment lines, rules, other LUNs' lines, empty lines, and text
-// that udev skips). A line that cannot be read and holds the LUN's GUID, and
-// a line of the LUN whose kind its KERNEL== item does not tell, that the
-// file ends in the middle of or that would not fit, fail the rewrite, so
-// that no name is lost and no rule changes its meaning: 0, or 1 traced.
-// found: whether a line of the LUN of each kind (whole, partition) was
-// there; open_end: whether the text ends in the middle of a line.
-int32_t rewrite(const char* op, const char* guid, const std::string& old_text, const LinkChange& whole,
-                const LinkChange& part, bool drop_empty, std::string* out, bool found[2], bool* open_end) {
-    const std::vector<RulesLine> lines = rules_lines(old_text);
-    for (const RulesLine& l : lines) {
+// that udev skips). A text that udev does not read as it stands (it stops
+// at a line too long, or the last rule line is left open), a line that
+// cannot be read and holds the LUN's GUID, and a line of the LUN whose kind
+// its KERNEL== item does not tell or that would not fit, fail the rewrite,
+// so that no name is lost, none is added where udev would not read it, and
+// no rule changes its meaning: 0, or 1 traced. found: whether a line of the
+// LUN of each kind (whole, partition) was there.
+int32_t rewrite(const char* op, const char* guid, const RulesText& rules, const LinkChange& whole,
+                const LinkChange& part, bool drop_empty, std::string* out, bool found[2]) {
+    if (!rules.whole()) {
+        trace(op, rules.cut ? ": udev stops reading the rules file at a line too long"
+                            : ": the rules file ends in the middle of a line");
+        return 1;
+    }
+    for (const RulesLine& l : rules.lines) {
         RulePtr rule;
         if (!l.comment && !parse(op, l, &rule)) return 1;
         const std::vector<Item>* items = l.comment ? nullptr : items_of(rule.get(), l);
         std::optional<std::string> text;
         if (l.comment || (items == nullptr ? !contains(l.body, guid) : !of_lun(*items, guid))) {
             text = as_written(l);
-        } else if (const Kind kind = items == nullptr ? Kind::Unknown : kind_of(*items);
-                   kind != Kind::Unknown && !l.open) {
+        } else if (const Kind kind = items == nullptr ? Kind::Unknown : kind_of(*items); kind != Kind::Unknown) {
             text = changed_line(l, rule.get(), kind == Kind::Whole ? whole : part, drop_empty);
             found[kind == Kind::Whole ? 0 : 1] = true;
         }
@@ -706,19 +744,17 @@ int32_t rewrite(const char* op, const char* guid, const std::string& old_text, c
         }
         *out += *text;
     }
-    *open_end = !lines.empty() && lines.back().open;
     return 0;
 }
 
 // The new rules text of a set: the names join the LUN's lines but those that
 // a line of their kind already has (a line udev cannot read has none); a
 // kind without a line of the LUN gets a new one (the partition line first),
-// after a newline that the file's last line lacks. A text ending in the
-// middle of a line fails, as the new line would be joined onto it. 0, or 1
-// traced.
+// after a newline that the file's last line lacks. 0, or 1 traced.
 int32_t set_text(const char* op, const char* guid, std::vector<std::string> whole, std::vector<std::string> part,
                  const std::string& old_text, std::string* out) {
-    for (const RulesLine& l : rules_lines(old_text)) {
+    const RulesText rules = rules_lines(old_text);
+    for (const RulesLine& l : rules.lines) {
         RulePtr rule;
         if (l.comment) continue;
         if (!parse(op, l, &rule)) return 1;
@@ -727,8 +763,7 @@ int32_t set_text(const char* op, const char* guid, std::vector<std::string> whol
         if (kind != Kind::Unknown) drop_names(kind == Kind::Whole ? &whole : &part, names_of(rule.get()));
     }
     bool found[2] = {false, false};
-    bool open_end = false;
-    if (rewrite(op, guid, old_text, {{}, whole}, {{}, part}, false, out, found, &open_end) != 0) return 1;
+    if (rewrite(op, guid, rules, {{}, whole}, {{}, part}, false, out, found) != 0) return 1;
     for (const Kind kind : {Kind::Partition, Kind::Whole}) {
         const bool is_whole = kind == Kind::Whole;
         const std::vector<std::string>& names = is_whole ? whole : part;
@@ -736,11 +771,7 @@ int32_t set_text(const char* op, const char* guid, std::vector<std::string> whol
         RulePtr fresh(vxapi_convert_usernames_to_obj(guid, "", is_whole ? 1 : 0));
         char line[VXAPI_UDEV_LINE_SIZE];
         if (!fresh) return 1;
-        if (open_end) {
-            trace(op, ": the rules file ends in the middle of a line");
-            return 1;
-        }
-        if (!out->empty() && out->back() != '\n') *out += '\n';
+        if (!out->empty() && out->back() != '\n' && out->back() != '\0') *out += '\n';
         for (const std::string& n : names) dlist_push(fresh->symlink, const_cast<char*>(n.c_str()));
         if (vxapi_convert_udevobj_to_rule(fresh.get(), line) != 0) {
             trace(op, ": convert udevrule to object failed");
@@ -757,8 +788,7 @@ int32_t delete_text(const char* op, const char* guid, const std::vector<std::str
     std::vector<std::string> gone_parts;
     for (const std::string& n : gone) gone_parts.push_back(n + kPartSuffix);
     bool found[2] = {false, false};
-    bool open_end = false;
-    return rewrite(op, guid, old_text, {gone, {}}, {gone_parts, {}}, true, out, found, &open_end);
+    return rewrite(op, guid, rules_lines(old_text), {gone, {}}, {gone_parts, {}}, true, out, found);
 }
 }  // namespace
 
@@ -818,8 +848,7 @@ void vxapi_free_udev_rule(UDEV_RULE* rule) {
 
 namespace {
 
-// A new rule with its own copy of the text (which may hold NUL bytes) and
-// an empty name list.
+// A new rule with its own copy of the text and an empty name list.
 UDEV_RULE* new_rule(const std::string& text) {
     auto* rule = static_cast<UDEV_RULE*>(std::calloc(1, sizeof(UDEV_RULE)));
     if (rule == nullptr) return nullptr;
@@ -863,7 +892,6 @@ UDEV_RULE* vxapi_convert_udevrule_to_obj(const char* line) {
         vxapi_free_udev_rule(rule);
         return nullptr;
     }
-    read->length = text.size();
     if (!read_items(text, &read->list)) {
         delete read;  // udev skips the line: no items, no texts
         return rule;
@@ -961,10 +989,11 @@ int32_t vxapi_get_lun_udev_name(int, vxapi_priv_database* port, uint16_t, uint16
     if (read_rules(op, false, &text) != 0) return 1;
     // The values of every SYMLINK+= item of the LUN's whole-disk line, as
     // written, one blank between them: udev makes links of them all. A line
-    // that cannot be read makes none.
-    for (const RulesLine& l : rules_lines(text)) {
+    // that udev skips or drops (left open where the file ends or udev stops
+    // reading it) makes none, and so do the lines after a line too long.
+    for (const RulesLine& l : rules_lines(text).lines) {
         RulePtr rule;
-        if (l.comment) continue;
+        if (l.comment || l.open) continue;
         if (!parse(op, l, &rule)) return 1;
         const std::vector<Item>* items = items_of(rule.get(), l);
         if (items == nullptr || !of_lun(*items, guid) || kind_of(*items) != Kind::Whole) continue;

@@ -63,16 +63,21 @@ struct UDEV_RULE {
 // LUN cannot be rebuilt with its names (a line udev skips: a damaged item, a
 // key udev does not know, an attribute or operator the key does not take;
 // a line whose serials disagree, which applies to no device; or a
-// hand-edited line that would not read back as the LUN's rule); the same for
-// a delete. Names on lines that udev skips or that apply to no device are
-// not taken.
+// hand-edited line that would not read back as the LUN's rule), and when
+// udev does not read the file as it stands (it stops at a physical line of
+// 16,384 characters or more, or the last rule line ends in a backslash and
+// is dropped); the same for a delete. A physical line ends at "\n", "\r"
+// or a NUL byte. Names on lines that udev skips or that apply to no device
+// are not taken.
 [[nodiscard]] int32_t vxapi_set_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
                                               uint16_t lun, const char* names);
 // Removes the names; a rule left without names is removed. 0, or 1.
 [[nodiscard]] int32_t vxapi_delete_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
                                                  uint16_t lun, const char* names);
 // The names of the LUN's whole-disk rule, each followed by a space, into out
-// (512 bytes); out is unchanged when the LUN has none. 0, or 1.
+// (512 bytes); out is unchanged when the LUN has none. Only lines that udev
+// reads count: none after a physical line of 16,384 characters or more, nor
+// a rule line left open at the end. 0, or 1.
 [[nodiscard]] int32_t vxapi_get_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
                                               uint16_t lun, char* out);
 // Runs "/sbin/udevtrigger" or "/sbin/udevadm trigger": the wait status, or 1
