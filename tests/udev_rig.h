@@ -73,6 +73,7 @@ struct HandRow {
 inline std::vector<HandRow> hand_rows() {
     const std::string K = "KERNEL==\"sd*[!0-9]\"", S = "SUBSYSTEM==\"block\"", V = "ATTRS{vendor}==\"0x7a5a\"",
                       G = std::string("ENV{ID_SERIAL}==\"") + kGuidC + "\"";
+    const std::string nul(1, '\0');
     const std::string base = K + ", " + S + ", " + V + ", ";
     return {
         {"two link lists", base + G + ", SYMLINK+=\"a\", SYMLINK+=\"x\"\n", true, "b", true, true},
@@ -115,6 +116,24 @@ inline std::vector<HandRow> hand_rows() {
         {"items glued after a quote", K + S + V + G + "SYMLINK+=\"a\"OWNER=\"root\"\n", false, "a", true, true},
         {"TEST without a mode", base + G + ", TEST{}==\"/\", SYMLINK+=\"a\"\n", true, "b", true, true},
         {"a lone CR in the line", base + G + ", OWNER=\"root\",\rSYMLINK+=\"x\"\n", true, "b", true, true},
+        // Where udev stops reading: from a line of 16,384 characters on it reads nothing, it drops a rule line left
+        // open at the end and skips one joined past its limit, and a NUL ends a line; a change fails where a line
+        // would be read otherwise. Beside them, lines one short of a limit, or a long way short where the real udev
+        // reads the row (its match items are changed to match the test device).
+        {"a comment of 16,384 characters",
+         base + G + ", SYMLINK+=\"a\"\n#" + std::string(16383, 'c') + "\n" + base + G + ", SYMLINK+=\"x\"\n", true, "b",
+         false, true},
+        {"a comment of 16,383 characters", base + G + ", SYMLINK+=\"a\"\n#" + std::string(16382, 'c') + "\n", true, "b",
+         true, true},
+        {"the LUN's line last and open", base + G + ", SYMLINK+=\"a\" \\\n", true, "b", false, true},
+        {"the LUN's line last and open, no line feed", base + G + ", SYMLINK+=\"a\" \\", false, "a", false, true},
+        {"an open comment last", base + G + ", SYMLINK+=\"a\"\n# note \\", true, "b", true, true},
+        {"a NUL ends a comment", "# c" + nul + base + G + ", SYMLINK+=\"a\"\n", false, "a", true, true},
+        {"a NUL before the line feed", base + G + ", SYMLINK+=\"a\"" + nul + "\n", true, "b", true, true},
+        {"the LUN's line joined past udev's limit",
+         base + G + ", \\\n  ENV{X}=\"" + std::string(16300, 'u') + "\", SYMLINK+=\"a\"\n", true, "b", false, true},
+        {"the LUN's line joined short of udev's limit",
+         base + G + ", SYMLINK+=\"a\", \\\n  ENV{X}=\"" + std::string(16200, 'u') + "\"\n", false, "zz", true, true},
         // Lines that are not the LUN's stay as they were, and so do the links udev makes of them.
         {"an administrator's rule before",
          "ACTION==\"add\", " + K + ", SYMLINK+=\"admin\"\n" + base + G + ", SYMLINK+=\"a\"\n", true, "b", true, true},

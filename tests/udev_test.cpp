@@ -434,6 +434,81 @@ TEST(Udev, NamesOnSkippedLinesAreNotTaken) {
     }
 }
 
+// Where udev stops reading the rules file, through the public set, get and delete: from a physical line of 16,384
+// characters on it reads nothing, and a rule line left open at the end (its last character a backslash) is dropped;
+// then every change fails with the file unchanged, whichever LUN it is for, and the get answers no name udev does not
+// read. A rule line that its continuation takes to 16,384 characters (leading blanks of its first line not counted)
+// is skipped, and its names are not taken. A NUL ends a line as a line feed does. The controls one short of each limit
+// are read.
+TEST(Udev, WhereUdevStopsReading) {
+    const std::string P = rule(false, kGuidC, "a_part%n "), W = rule(true, kGuidC, "a "), D = rule(true, kGuidD, "c ");
+    const std::string P2 = rule(false, kGuidC, "a_part%n b_part%n "), W2 = rule(true, kGuidC, "a b ");
+    const auto unended = [](const std::string& line) { return line.substr(0, line.size() - 1); };
+    const auto comment = [](size_t length) { return "#" + std::string(length - 1, 'c'); };
+    // Another device's line naming "b", going on in a line with a value that takes the whole to `length` characters.
+    const std::string other = "KERNEL==\"sd*[!0-9]\", ENV{ID_SERIAL}==\"other\", SYMLINK+=\"b\"";
+    const auto joined = [&](size_t length, const std::string& lead) {
+        const std::string first = lead + other + ", \\\n", value = "  ENV{X}=\"";
+        const size_t so_far = first.size() - lead.size() - 2 + value.size() - 2 + 1;
+        return first + value + std::string(length - so_far, 'u') + "\"\n";
+    };
+    const std::string nul(1, '\0');
+    struct Row {
+        const char* what;
+        std::string text;
+        std::string after;  // after the set of "b" for LUN 0:0; "" when every change is refused
+        const char* got0;   // the get before the change
+        const char* got1;
+        const char* got_after = "a b ";  // the get after the set
+    };
+    const Row rows[] = {
+        {"a comment of 16,384 characters, the LUN's and another LUN's lines after it",
+         P + W + comment(16384) + "\n" + rule(true, kGuidC, "x ") + D, "", "a ", "unchanged"},
+        {"a comment of 16,384 characters and a CRLF", P + W + comment(16384) + "\r\n", "", "a ", "unchanged"},
+        {"a comment of 16,384 characters last, without its line feed", P + W + comment(16384), "", "a ", "unchanged"},
+        {"a comment of 16,383 characters", P + W + comment(16383) + "\n" + D, P2 + W2 + comment(16383) + "\n" + D,
+         "a ", "c "},
+        {"the LUN's whole-disk line last and open", P + unended(W) + " \\\n", "", "unchanged", "unchanged"},
+        {"the LUN's whole-disk line last and open, no line feed", D + P + unended(W) + " \\", "", "unchanged", "c "},
+        {"the LUN's line open, then a comment", P + unended(W) + " \\\n# last\n", "", "unchanged", "unchanged"},
+        {"an open line before a line too long", P + W + "ACTION==\"add\", \\\n" + comment(16384) + "\n", "", "a ",
+         "unchanged"},
+        {"an open comment last", P + W + D + "# note \\", P2 + W2 + D + "# note \\", "a ", "c "},
+        {"a NUL ends a comment", "# c" + nul + P + W + D, "# c" + nul + P2 + W2 + D, "a ", "c "},
+        {"a NUL before the line feed", P + unended(W) + nul + "\n" + D, P2 + unended(W2) + nul + "\n" + D, "a ", "c "},
+        {"a NUL after the line feed", P + W + nul + D, P2 + W2 + nul + D, "a ", "c "},
+        {"a NUL alone between lines", P + unended(W) + nul + nul + D, P2 + unended(W2) + nul + nul + D, "a ", "c "},
+        {"a line joined to 16,384 characters", P + W + joined(16384, "") + D, P2 + W2 + joined(16384, "") + D, "a ",
+         "c "},
+        {"a line joined to 16,383 characters: its b is taken", P + W + joined(16383, ""), P2 + W + joined(16383, ""),
+         "a ", "unchanged", "a "},
+        {"the same after leading blanks", P + W + joined(16383, "   "), P2 + W + joined(16383, "   "), "a ",
+         "unchanged", "a "},
+        {"joined to 16,384 after leading blanks", P + W + joined(16384, "   "), P2 + W2 + joined(16384, "   "), "a ",
+         "unchanged"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        UdevRig rig;
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, row.text);
+        EXPECT_EQ(rig.sd_get(0), row.got0);
+        EXPECT_EQ(rig.sd_get(1), row.got1);
+        if (row.after.empty()) {
+            EXPECT_EQ(rig.sd_set(0, "b"), SDERR_CONFIG_FILE);
+            EXPECT_EQ(rig.sd_del(0, "a"), SDERR_CONFIG_FILE);
+            EXPECT_EQ(rig.sd_set(1, "e"), SDERR_CONFIG_FILE);
+            EXPECT_EQ(rig.rules(), row.text);
+            continue;
+        }
+        ASSERT_EQ(rig.sd_set(0, "b"), SDERR_NO_ERROR);
+        EXPECT_EQ(rig.rules(), row.after);
+        EXPECT_EQ(rig.sd_get(0), row.got_after);
+        EXPECT_EQ(rig.sd_get(1), row.got1);
+        ASSERT_EQ(rig.sd_del(0, "b"), SDERR_NO_ERROR);
+        EXPECT_EQ(rig.rules(), row.text);
+    }
+}
+
 // udevtrigger before "udevadm trigger" (the shell's status returned); with neither, 1.
 TEST(Udev, TriggerCommands) {
     const std::pair<std::vector<const char*>, std::string> cases[] = {
@@ -479,7 +554,7 @@ using udevtest::HandRow;
 std::optional<std::vector<udevread::Item>> whole_line_of_lun(const std::string& text) {
     std::optional<std::vector<udevread::Item>> found;
     for (const udevread::Line& l : udevread::lines(text)) {
-        const auto items = l.comment ? std::nullopt : udevread::items(l.body);
+        const auto items = udevread::items(l);
         if (!items || !udevread::applies_to_lun(*items, kGuidC)) continue;
         if (std::ranges::any_of(*items, [](auto& i) { return i.key == "KERNEL" && i.value == "sd*[!0-9]"; })) {
             found = items;
@@ -538,7 +613,7 @@ TEST(Udev, HandEditedLinesChangeOnlyTheirNames) {
         // Every line but the LUN's, and every comment line, stays in its place.
         size_t at = 0;
         for (const udevread::Line& l : udevread::lines(text)) {
-            const auto items = l.comment ? std::nullopt : udevread::items(l.body);
+            const auto items = udevread::items(l);
             const bool lun = items && udevread::of_lun(*items, kGuidC);
             for (const std::string& p : l.physical) {
                 if (lun && p.find_first_not_of(" \t") != p.find('#')) continue;

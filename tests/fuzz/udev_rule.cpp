@@ -5,16 +5,19 @@
 // a parsed line that builds again parses back to the same GUID and names.
 // File mode: names set and then deleted for LUN 0:0 of
 // host 5 over the input as the rules file; a refused change leaves the file
-// as it was; a change made keeps every line that is not the LUN's (as udev
+// as it was, and every change over a file that udev does not read whole
+// (it stops at a line too long, or drops a rule line left open at the end)
+// is refused; a change made keeps every line that is not the LUN's (as udev
 // reads the file: its items read and it holds ENV{ID_SERIAL}=="<GUID>"), and
 // the comment lines among the LUN's, whole and in order; it glues nothing
-// onto the file's last line (one without its newline, or one the file ends
-// in the middle of, stays last or gets its newline); it loses no name of any
-// SYMLINK+= item udev reads but those deleted, and the get answers the names
-// set (but those another rule line already had) and none deleted. The reader
-// of the checks is udev 252's (udev_lines.h): the get answers only names of
-// lines that udev reads and applies to the LUN's device, and a set puts the
-// names on such a line (but those that a line udev applies had before).
+// onto the file's last line (one without its newline stays last or gets
+// one); it loses no name of any SYMLINK+= item udev reads but those
+// deleted, and the get answers the names set (but those another rule line
+// already had) and none deleted. The reader of the checks is udev 252's
+// (udev_lines.h): the get answers only names of lines that udev reads and
+// applies to the LUN's device, whether the change was made or not, and a set
+// puts the names on such a line (but those that a line udev applies had
+// before).
 // Input: a mode byte (bit 0: file mode), then the line or the rules file.
 #include <set>
 
@@ -99,7 +102,7 @@ vxapi_priv_database& port() {
     return rec;
 }
 
-bool line_end(char c) { return c == '\n' || c == '\r'; }
+bool line_end(char c) { return c == '\n' || c == '\r' || c == '\0'; }
 
 // Whether the text's last line has its line end.
 bool ended(const std::string& text) { return !text.empty() && line_end(text.back()); }
@@ -111,7 +114,7 @@ bool comment(const std::string& physical) {
 
 // Whether udev reads the line as the LUN's.
 bool of_lun(const udevread::Line& l) {
-    const auto items = l.comment ? std::nullopt : udevread::items(l.body);
+    const auto items = udevread::items(l);
     return items && udevread::of_lun(*items, kGuid);
 }
 
@@ -130,17 +133,6 @@ std::vector<std::string> staying(const std::string& text) {
         }
     }
     return out;
-}
-
-// The text of the file's last line as written, when the file ends in the
-// middle of it and it is not the LUN's; else "".
-std::string open_tail(const std::string& text) {
-    const std::vector<udevread::Line> lines = udevread::lines(text);
-    if (lines.empty() || !lines.back().open || of_lun(lines.back())) return "";
-    std::string tail;
-    for (const std::string& p : lines.back().physical) tail += p;
-    if (!ended(text)) tail.pop_back();
-    return tail;
 }
 
 // Whether udev makes the links of a line it reads for some device: a line
@@ -162,7 +154,7 @@ bool applies(const std::vector<udevread::Item>& items) {
 std::set<std::string> rule_names(const std::string& text, bool lun = false, bool applying = false) {
     std::set<std::string> out;
     for (const udevread::Line& l : udevread::lines(text)) {
-        const auto items = l.comment ? std::nullopt : udevread::items(l.body);
+        const auto items = udevread::items(l);
         if (!items || (lun && !udevread::applies_to_lun(*items, kGuid)) || (applying && !applies(*items))) continue;
         for (const std::string& n : udevread::names(*items)) out.insert(n);
     }
@@ -183,6 +175,12 @@ std::set<std::string> answered() {
     return names;
 }
 
+// The get answers only names that udev makes links of for the LUN.
+void check_answer(const std::string& text) {
+    const std::set<std::string> lun_names = rule_names(text, true);
+    for (const std::string& name : answered()) FUZZ_CHECK(lun_names.count(name) == 1);
+}
+
 // What a change made leaves: no name lost but those deleted, and the get's answer.
 void check_names(bool set, const std::string& before, const std::string& after) {
     const std::set<std::string> old_names = rule_names(before), new_names = rule_names(after);
@@ -194,11 +192,10 @@ void check_names(bool set, const std::string& before, const std::string& after) 
     for (const char* name : {"n", "m"}) {
         FUZZ_CHECK(set ? answer.count(name) == 1 || old_names.count(name) == 1 : answer.count(name) == 0);
     }
-    // The get answers only names that udev makes links of for the LUN, and a
-    // set puts each name where udev makes it the LUN's link, but a name that
-    // a line udev applies had before.
+    // A set puts each name where udev makes it the LUN's link, but a name
+    // that a line udev applies had before.
+    check_answer(after);
     const std::set<std::string> lun_names = rule_names(after, true), taken = rule_names(before, false, true);
-    for (const std::string& name : answer) FUZZ_CHECK(lun_names.count(name) == 1);
     for (const char* name : {"n", "m"}) {
         FUZZ_CHECK(!set || lun_names.count(name) == 1 || taken.count(name) == 1);
     }
@@ -213,15 +210,14 @@ std::string change(bool set, const std::string& text) {
     const std::string after = host.read_file(VXAPI_UDEV_RULES_FILE);
     if (result != 0) {
         FUZZ_CHECK(after == text);
+        check_answer(text);
         return after;
     }
+    FUZZ_CHECK(udevread::read_whole(text) && udevread::read_whole(after));
     // The file ends with a whole line, or with its old last line as it was.
-    const std::string unended = after.substr(after.find_last_of("\r\n") + 1);
+    const std::string unended = after.substr(after.find_last_of(std::string("\r\n\0", 3)) + 1);
     FUZZ_CHECK(unended.empty() || text.ends_with(unended));
-    const std::string tail = open_tail(text);
     FUZZ_CHECK(!udevread::lines(after).empty() || after.empty());
-    FUZZ_CHECK(udevread::lines(after).empty() || !udevread::lines(after).back().open || !tail.empty());
-    FUZZ_CHECK(after.ends_with(tail));
     size_t at = 0;
     for (const std::string& line : staying(text)) {
         // at a line's start, and, without its newline, at the end of one
@@ -293,7 +289,15 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
             join_texts(1, {whole + guid + ",\vSYMLINK+=\"x\"\n" + whole + guid +
                            ", ENV{ID_SERIAL}==\"o\", SYMLINK+=\"m\"\n"}),
             join_texts(1, {"KERNEL==\"sd*[!0-9]\" " + guid + "SYMLINK+=\"x\"\tTEST{}==\"/\"\n"}),
-            join_texts(1, {whole + guid + ", OWNER=\"root\",\rSYMLINK+=\"n\"\n\r" + part + guid + "\r\n"})};
+            join_texts(1, {whole + guid + ", OWNER=\"root\",\rSYMLINK+=\"n\"\n\r" + part + guid + "\r\n"}),
+            // Where udev stops reading: a line of 16,384 characters, a rule line left open at the end, a rule line
+            // joined past udev's limit; a NUL ending a comment or a line of the LUN.
+            join_texts(1, {own + "#" + std::string(16383, 'c') + "\n" + other + "\n"}),
+            join_texts(1, {own + "#" + std::string(16382, 'c') + "\r\n" + whole + guid + ", SYMLINK+=\"m\"\n"}),
+            join_texts(1, {own + whole + guid + ", SYMLINK+=\"m\" \\\n# \\"}),
+            join_texts(1, {whole + guid + ", \\\n  OWNER=\"" + std::string(16300, 'u') + "\", SYMLINK+=\"x\"\n"}),
+            join_texts(1, {std::string("# c\0", 4) + whole + guid + ", SYMLINK+=\"x\"" + std::string("\0\n\n\0", 4) +
+                           part + guid + ", SYMLINK+=\"x_part%n\"\n"})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,16 +1,22 @@
 // How udev 252 reads a rules file, written apart from the library's reader so
 // that the tests' checks of the rules it writes do not share its faults:
-//  - a physical line ends at "\n", at "\r", or at either followed by the
-//    other; a line ending in a backslash goes on in the next (without that
-//    line's leading blanks, comment lines among them skipped); a comment line
-//    is blanks then '#';
+//  - a physical line ends at "\n", "\r" or NUL: one of each of "\n" and "\r"
+//    in a row make one end, and a NUL ends it at once ("\n\r\0" is one end,
+//    "\0\n" two); a line ending in a backslash goes on in the next (without
+//    that line's leading blanks, comment lines among them skipped); a comment
+//    line is blanks then '#';
+//  - udev reads nothing from a physical line of more than 16,383 characters
+//    (its end not counted) on; it skips a rule line whose continuation takes
+//    it to 16,384 (the first line's leading blanks not counted), going on
+//    then by each physical line's own backslash; it drops a rule line left
+//    open at the end of what it reads;
 //  - items are separated by any run of commas, blanks and tabs, or by nothing
 //    after a closing quote; an item is KEY or KEY{attr}, an operator with
 //    blanks allowed around it, and a value in double quotes (a backslash
 //    keeps a quote inside);
 //  - udev skips a line holding a key it does not know, a key with an
 //    attribute or operator that the key does not take, anything else that is
-//    not an item (a vertical tab, a form feed), or a NUL byte.
+//    not an item (a vertical tab, a form feed).
 #pragma once
 
 #include <fnmatch.h>
@@ -27,39 +33,63 @@ struct Line {
     std::vector<std::string> physical;  // each with its line end ("\n" added to an unended last line)
     std::string body;                   // as udev reads it
     bool comment = false;
-    bool open = false;  // the file ends inside it
+    bool open = false;      // the file ends (or udev stops reading) inside it: udev drops it
+    bool too_long = false;  // joined, it is longer than udev reads: udev skips it
 };
 
-inline std::vector<Line> lines(const std::string& text) {
+// The lines udev reads of the text; `stopped`: it stops before the end, at a
+// physical line too long.
+inline std::vector<Line> lines(const std::string& text, bool* stopped = nullptr) {
+    constexpr size_t kLongest = 16383;
     std::vector<Line> out;
     bool open = false;
+    size_t lead = 0;
     size_t at = 0;
+    if (stopped != nullptr) *stopped = false;
     while (at < text.size()) {
-        // The line's text, then its end: one '\n' or '\r', and the other one right after it.
+        // The line's text, then its end.
         size_t end = at;
-        while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+        while (end < text.size() && text[end] != '\n' && text[end] != '\r' && text[end] != '\0') ++end;
         std::string eol;
-        if (end < text.size()) eol += text[end];
-        if (end + 1 < text.size() && !eol.empty() && (text[end + 1] == '\n' || text[end + 1] == '\r') &&
-            text[end + 1] != eol[0]) {
-            eol += text[end + 1];
+        for (size_t i = end; i < text.size(); ++i) {
+            const char c = text[i];
+            if ((c != '\n' && c != '\r' && c != '\0') || eol.find(c) != std::string::npos) break;
+            eol += c;
+            if (c == '\0') break;
         }
         const std::string line = text.substr(at, end - at);
+        if (line.size() > kLongest) {
+            if (stopped != nullptr) *stopped = true;
+            break;
+        }
         at = end + eol.size();
         if (!open) out.emplace_back();
-        out.back().physical.push_back(line + (eol.empty() ? "\n" : eol));
+        Line& l = out.back();
+        l.physical.push_back(line + (eol.empty() ? "\n" : eol));
         const size_t first = std::min(line.find_first_not_of(" \t"), line.size());
         if (first < line.size() && line[first] == '#') {
-            out.back().comment = !open;
+            l.comment = !open;
             continue;
         }
-        std::string& body = out.back().body;
-        body += open ? line.substr(first) : line;
-        open = body.ends_with('\\');
-        if (open) body.pop_back();
-        out.back().open = open;
+        const std::string piece = open ? line.substr(first) : line;
+        if (!open) {
+            lead = first;
+        } else if (!l.too_long && l.body.size() - lead + piece.size() >= kLongest + 1) {
+            l.too_long = true;
+        }
+        l.body += piece;
+        open = (l.too_long ? piece : l.body).ends_with('\\');
+        if (open) l.body.pop_back();
+        l.open = open;
     }
     return out;
+}
+
+// Whether udev reads the whole text and no rule line is left open at its end.
+inline bool read_whole(const std::string& text) {
+    bool stopped = false;
+    const std::vector<Line> ls = lines(text, &stopped);
+    return !stopped && (ls.empty() || !ls.back().open);
 }
 
 struct Item {
@@ -118,7 +148,6 @@ inline bool takes(const std::string& name, const std::optional<std::string>& att
 
 // The items of a line; nullopt when udev skips the line.
 inline std::optional<std::vector<Item>> items(const std::string& body) {
-    if (body.find('\0') != std::string::npos) return std::nullopt;
     static const std::regex head(R"re(^([A-Z]+)(\{([^}]*)\})?[ \t]*(==|!=|\+=|-=|=|:=)[ \t]*")re");
     std::vector<Item> out;
     size_t at = 0;
@@ -143,6 +172,13 @@ inline std::optional<std::vector<Item>> items(const std::string& body) {
                        body.substr(value_at, i - value_at)});
         at = i + 1;
     }
+}
+
+// The items of a line that udev reads as a rule: nullopt for a comment, a
+// line it skips or one it drops.
+inline std::optional<std::vector<Item>> items(const Line& l) {
+    if (l.comment || l.open || l.too_long) return std::nullopt;
+    return items(l.body);
 }
 
 inline bool is_link(const Item& i) { return i.key == "SYMLINK" && i.op == "+="; }
