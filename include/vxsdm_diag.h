@@ -52,7 +52,10 @@ extern "C" {
  * SDERR_CONFIG_FILE for every other failure (the LUN or its identifier not
  * found, the rules file not read or written, a name refused, a rule line of
  * the LUN that udev skips or that applies to no device, such as one whose
- * serials disagree: the file then stays as it was).
+ * serials disagree, or a rules file that udev does not read as it stands: a
+ * line of 16,384 characters or more, after which udev reads nothing, or a
+ * last rule line ending in a backslash, which udev drops; the file then
+ * stays as it was).
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -81,7 +84,9 @@ VXSDM_API SD_UINT32 SDDeleteLunUdevName(int Device, SD_UINT16 HbaDevPortNum, SD_
  * @brief The persistent names of a LUN of the port.
  *
  * The names, each followed by a blank, go into pUdevName, which must hold
- * 512 bytes (at most 511 characters and the NUL). HbaDevPortNum is not used.
+ * 512 bytes (at most 511 characters and the NUL). Only lines that udev reads
+ * count: none after a line of 16,384 characters or more, nor a last rule
+ * line ending in a backslash. HbaDevPortNum is not used.
  *
  * @par Writes
  * pUdevName, when the status is SDERR_NO_ERROR and the LUN has names;
