@@ -78,7 +78,10 @@ VXSDM_API SD_UINT32 SDGetQoS(int Device, PSDM_QOS_CONFIG pQoS);
  *
  * The entries (Type, Val and WWPN) become a checksummed record;
  * NumEntries 0 stores an empty record over the whole region. The adapter's
- * layout is loaded first.
+ * layout is loaded first. The region is the first layout entry whose whole
+ * region word is the port's QoS region code; the record is checked against
+ * that entry's size and written at that entry's start, even where another
+ * entry carries the same code with attribute bits.
  *
  * @par Writes
  * Nothing of the caller's; the process-wide layout.

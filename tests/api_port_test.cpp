@@ -285,6 +285,51 @@ TEST(ApiPort, QosTableAsFarAsDelivered) {
     }
 }
 
+// A layout that lists region 0x87 twice: first with an attribute bit (word 0x10087) over 0x100 bytes that region
+// 0x3C follows, then plain over 0x1000 bytes. The record is checked against the plain entry, the one its whole
+// word names, and lands there: the small entry and its neighbour keep every byte. Empty, the record covers the
+// plain entry; one too long for it writes nothing at all.
+TEST(ApiPort, QosRecordInTheEntryChecked) {
+    PortRig rig;
+    sim::ChipFlashOptions options = qos_flash(0x2071);
+    std::erase_if(*options.regions, [](const sim::FltRegion& r) { return r.code == 0x87 || r.code == 0x3C; });
+    constexpr uint32_t kSmallAt = 0x180000, kPlainAt = 0x190000;
+    options.regions->insert(options.regions->end(), {sim::flt_region(0x87, 0x100, kSmallAt, 0x01),
+                                                     sim::flt_region(0x3C, 0x1000, kSmallAt + 0x100),
+                                                     sim::flt_region(0x87, 0x1000, kPlainAt)});
+    apitest::RigPort& p = rig.add_adapter(0x2071, options);
+    sim::SimAdapter& a = rig.adapter_of(p);
+    std::fill(a.flash.begin() + kSmallAt, a.flash.begin() + kPlainAt + 0x1000, 0x5A);
+    QosTable hundred(100, 100), empty(0, 1), over(128, 128);
+    const struct { PSDM_QOS_CONFIG qos; SD_UINT32 result; uint32_t length; } rows[] = {
+        {hundred.get(), 0, 16 + 32 * 100},
+        {empty.get(), 0, 0x1000},
+        {over.get(), SDERR_REGION_TOO_SMALL, 0},
+    };
+    for (const auto& row : rows) {
+        const Bytes before = a.flash;
+        const size_t writes = a.flash_writes.size();
+        EXPECT_EQ(SDSetQoS(p.handle, row.qos), row.result) << &row - rows;
+        // The small entry with its neighbour, and the plain entry behind the record.
+        const auto untouched = [&](const Bytes& f) {
+            return std::tuple(slice(f, kSmallAt, 0x1100), slice(f, kPlainAt + row.length, 0x1000 - row.length));
+        };
+        EXPECT_EQ(untouched(a.flash), untouched(before)) << &row - rows;
+        if (row.length == 0) {
+            EXPECT_TRUE(a.flash == before && a.flash_writes.size() == writes) << &row - rows;
+            continue;
+        }
+        const Bytes record = slice(a.flash, kPlainAt, row.length);
+        EXPECT_EQ(std::tuple(record[0], record[3], sim::get_le16(record, 6), sim::get_le16(record, 10)),
+                  std::tuple('V', 'S', row.length, row.qos->NumEntries))
+            << &row - rows;
+        EXPECT_EQ(word_sum(record), 0) << &row - rows;
+        Bytes rest = before;
+        std::ranges::copy(record, rest.begin() + kPlainAt);
+        EXPECT_TRUE(a.flash == rest) << &row - rows;
+    }
+}
+
 // 100 bytes go as pieces of 64 and 36; when the second fails the first stays. The remote port goes out by port
 // name with the mode's low 16 bits; a reported speed outside the codes leaves the caller's value.
 TEST(ApiPort, TransceiverPiecesAndRemotePortSpeeds) {

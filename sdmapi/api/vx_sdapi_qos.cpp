@@ -209,7 +209,11 @@ SD_UINT32 SDSetQoS(int Device, PSDM_QOS_CONFIG pQoS) {
 
     uint32_t ext = 0;
     errno = 0;
-    const int32_t result = vxapi_update_optrom(q.rec->oshandle, q.rec, buf.get(), length, q.code, 0, &ext);
+    // Written at the flash offset of the entry its length was checked
+    // against: the region code alone names the first entry with that low
+    // byte, which may be another, smaller one.
+    const int32_t result =
+        vxapi_update_optrom(q.rec->oshandle, q.rec, buf.get(), length, VX_REGION_RAW, q.entry->Beg, &ext);
     const int err = errno;
     if ((result != 0 || ext != 0) && vxdbg_on(VX_SD_ERROR)) {
         vxdbg_print(call.name(), 0, VXDBG_NONE, 0);
