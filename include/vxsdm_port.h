@@ -48,6 +48,13 @@ typedef struct SDM_QOS_CONFIG {
  * be in the layout, which is loaded first. At most NumEntries entries are
  * written; NumEntries then holds the count the driver reports.
  *
+ * The driver's answer must hold what it counts: its 4-byte head and each of
+ * the entries to be written (as many as it counts, at most the given
+ * NumEntries). An answer that delivered fewer bytes is not cut to what came:
+ * the call fails with SDERR_DATA_UNDERRUN and writes nothing, as it does
+ * when the driver reports SDERR_BUFFER_TOO_SMALL without delivering the
+ * count it needs.
+ *
  * @par Writes
  * With SDERR_NO_ERROR: NumEntries, QoSVendor and at most the given
  * NumEntries entries (Type, Val, Status, WWPN). With SDERR_BUFFER_TOO_SMALL
@@ -58,7 +65,8 @@ typedef struct SDM_QOS_CONFIG {
  * chip, or a virtual port); a failure of the layout load;
  * SDERR_QOS_REGION_MISSING (the flash layout has no QoS region);
  * SDERR_OUT_OF_MEMORY; the request's statuses, SDERR_BUFFER_TOO_SMALL when
- * the table has more entries.
+ * the table has more entries; SDERR_DATA_UNDERRUN (the answer is shorter
+ * than the table it reports).
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -70,7 +78,10 @@ VXSDM_API SD_UINT32 SDGetQoS(int Device, PSDM_QOS_CONFIG pQoS);
  *
  * The entries (Type, Val and WWPN) become a checksummed record;
  * NumEntries 0 stores an empty record over the whole region. The adapter's
- * layout is loaded first.
+ * layout is loaded first. The region is the first layout entry whose whole
+ * region word is the port's QoS region code; the record is checked against
+ * that entry's size and written at that entry's start, even where another
+ * entry carries the same code with attribute bits.
  *
  * @par Writes
  * Nothing of the caller's; the process-wide layout.

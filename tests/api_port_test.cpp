@@ -230,6 +230,106 @@ TEST(ApiPort, QosTableFromTheDriver) {
     }
 }
 
+// The driver's table as far as it arrived (ResponseLen), room for four entries and a guard entry behind them:
+// the head and every entry the count asks for (at most four) must have come, or the call fails with data
+// underrun and the caller's table, guard included, stays as it was. Bytes the driver left beyond what it
+// reports count for nothing; more than it counts is fine. Buffer too small needs its count delivered too.
+TEST(ApiPort, QosTableAsFarAsDelivered) {
+    PortRig rig;
+    const int h = rig.add_adapter(0x2031, qos_flash(0x2031)).handle;
+    constexpr SD_UINT32 kUnder = SDERR_DATA_UNDERRUN;
+    struct Row {
+        uint16_t count;
+        uint32_t status;
+        size_t written;
+        std::optional<uint32_t> reported;
+        SD_UINT32 result;
+        uint8_t filled;
+    };
+    Row row{};
+    rig.driver.on(EXT_CC_QOS_STATE, [&](const sim::SimRequest&) {
+        sim::SimReply reply = sim::SimReply::with_status(row.status);
+        reply.response = {uint8_t(row.count), 0, 0x77, 0};
+        for (uint8_t i = 0; i < 6; ++i) {
+            const Bytes e = entry_head(i, 0xEE);
+            reply.response.insert(reply.response.end(), e.begin(), e.end());
+            reply.response.resize(4 + 32 * (i + 1), 0xEE);
+        }
+        reply.response.resize(row.written);
+        reply.reported_len = row.reported;
+        return reply;
+    });
+    const Row rows[] = {
+        {4, 0, 132, {}, 0, 4},        // control: four counted, four delivered
+        {4, 0, 4, {}, kUnder, 0},     // four counted, none delivered
+        {4, 0, 68, {}, kUnder, 0},    // two of four
+        {4, 0, 131, {}, kUnder, 0},   // the last byte missing
+        {4, 0, 132, 68, kUnder, 0},   // all written, two reported
+        {4, 0, 0, {}, kUnder, 0},     // nothing
+        {0, 0, 3, {}, kUnder, 0},     // less than the head
+        {0, 0, 4, {}, 0, 0},          // an empty table
+        {2, 0, 132, {}, 0, 2},        // more delivered than counted
+        {6, 0, 132, {}, 0, 4},        // more counted than the room, the room delivered
+        {6, 16, 2, {}, kSmall, 0},    // buffer too small: the count needed
+        {6, 16, 0, {}, kUnder, 0},    // buffer too small without the count
+    };
+    for (const Row& r : rows) {
+        row = r;
+        QosTable table(4, 5);
+        Bytes want = table.bytes;
+        if (r.result != kUnder) std::tie(want[0], want[1]) = std::pair(r.count, 0);
+        if (r.result == 0) std::tie(want[2], want[3]) = std::pair(0x77, 0);
+        for (uint8_t i = 0; i < r.filled; ++i) std::ranges::copy(entry_head(i, kFill), &want[4 + 32 * i]);
+        EXPECT_EQ(SDGetQoS(h, table.get()), r.result) << &r - rows;
+        EXPECT_EQ(table.bytes, want) << &r - rows;
+    }
+}
+
+// A layout that lists region 0x87 twice: first with an attribute bit (word 0x10087) over 0x100 bytes that region
+// 0x3C follows, then plain over 0x1000 bytes. The record is checked against the plain entry, the one its whole
+// word names, and lands there: the small entry and its neighbour keep every byte. Empty, the record covers the
+// plain entry; one too long for it writes nothing at all.
+TEST(ApiPort, QosRecordInTheEntryChecked) {
+    PortRig rig;
+    sim::ChipFlashOptions options = qos_flash(0x2071);
+    std::erase_if(*options.regions, [](const sim::FltRegion& r) { return r.code == 0x87 || r.code == 0x3C; });
+    constexpr uint32_t kSmallAt = 0x180000, kPlainAt = 0x190000;
+    options.regions->insert(options.regions->end(), {sim::flt_region(0x87, 0x100, kSmallAt, 0x01),
+                                                     sim::flt_region(0x3C, 0x1000, kSmallAt + 0x100),
+                                                     sim::flt_region(0x87, 0x1000, kPlainAt)});
+    apitest::RigPort& p = rig.add_adapter(0x2071, options);
+    sim::SimAdapter& a = rig.adapter_of(p);
+    std::fill(a.flash.begin() + kSmallAt, a.flash.begin() + kPlainAt + 0x1000, 0x5A);
+    QosTable hundred(100, 100), empty(0, 1), over(128, 128);
+    const struct { PSDM_QOS_CONFIG qos; SD_UINT32 result; uint32_t length; } rows[] = {
+        {hundred.get(), 0, 16 + 32 * 100},
+        {empty.get(), 0, 0x1000},
+        {over.get(), SDERR_REGION_TOO_SMALL, 0},
+    };
+    for (const auto& row : rows) {
+        const Bytes before = a.flash;
+        const size_t writes = a.flash_writes.size();
+        EXPECT_EQ(SDSetQoS(p.handle, row.qos), row.result) << &row - rows;
+        // The small entry with its neighbour, and the plain entry behind the record.
+        const auto untouched = [&](const Bytes& f) {
+            return std::tuple(slice(f, kSmallAt, 0x1100), slice(f, kPlainAt + row.length, 0x1000 - row.length));
+        };
+        EXPECT_EQ(untouched(a.flash), untouched(before)) << &row - rows;
+        if (row.length == 0) {
+            EXPECT_TRUE(a.flash == before && a.flash_writes.size() == writes) << &row - rows;
+            continue;
+        }
+        const Bytes record = slice(a.flash, kPlainAt, row.length);
+        EXPECT_EQ(std::tuple(record[0], record[3], sim::get_le16(record, 6), sim::get_le16(record, 10)),
+                  std::tuple('V', 'S', row.length, row.qos->NumEntries))
+            << &row - rows;
+        EXPECT_EQ(word_sum(record), 0) << &row - rows;
+        Bytes rest = before;
+        std::ranges::copy(record, rest.begin() + kPlainAt);
+        EXPECT_TRUE(a.flash == rest) << &row - rows;
+    }
+}
+
 // 100 bytes go as pieces of 64 and 36; when the second fails the first stays. The remote port goes out by port
 // name with the mode's low 16 bits; a reported speed outside the codes leaves the caller's value.
 TEST(ApiPort, TransceiverPiecesAndRemotePortSpeeds) {

@@ -130,6 +130,15 @@ void build_record(uint8_t* record, uint32_t length, const SDM_QOS_CONFIG& qos) {
     std::memcpy(record + offsetof(vxa_flash_qos_config, checksum), &checksum, sizeof checksum);
 }
 
+// True when the driver delivered the table's head and every entry that is
+// to be copied (as many as it counts, at most `room`): the request buffer
+// is the caller's table zeroed, so bytes that did not arrive are no entries.
+bool table_delivered(const vxa_qos_config* in, uint32_t delivered, uint16_t room) {
+    constexpr uint32_t kHead = offsetof(vxa_qos_config, entry);
+    if (delivered < kHead) return false;
+    return (delivered - kHead) / sizeof(vxa_qos_entry) >= std::min(in->num_entries, room);
+}
+
 // Copies the driver's table into the caller's: the counts, and at most as
 // many entries as the caller provided room for.
 void copy_table(SDM_QOS_CONFIG* out, const vxa_qos_config* in, uint16_t room) {
@@ -161,12 +170,22 @@ SD_UINT32 SDGetQoS(int Device, PSDM_QOS_CONFIG pQoS) {
     table->num_entries = room;
 
     uint32_t ext = 0;
+    uint32_t delivered = 0;
     errno = 0;
-    const int32_t result = vxapi_get_qos(q.rec->oshandle, q.rec, table, size, &ext);
+    const int32_t result = vxapi_get_qos(q.rec->oshandle, q.rec, table, size, &ext, &delivered);
     const int err = errno;
-    // Buffer too small: the driver left the count it needs.
-    if (ext == EXT_STATUS_BUFFER_TOO_SMALL) pQoS->NumEntries = table->num_entries;
+    // Buffer too small: the driver left the count it needs, when that arrived.
+    const bool count_came = delivered >= offsetof(vxa_qos_config, qos_vendor);
+    const bool too_small = ext == EXT_STATUS_BUFFER_TOO_SMALL;
+    if (too_small && count_came) pQoS->NumEntries = table->num_entries;
     const VxSdOutcome out = vx_sd_outcome(call.name(), Device, result, ext, err, VxSdAccept::Clean);
+    // An answer that reports a count, or a table, which did not arrive whole
+    // is no answer: the caller's table stays as it was.
+    const bool whole = too_small ? count_came : !out.done || table_delivered(table, delivered, room);
+    if (result == 0 && !whole) {
+        vx_sd_line(VX_SD_ERROR, call.name(), Device, "): short table. bytes delivered=", delivered, VXDBG_DEC);
+        return call.done(SDERR_DATA_UNDERRUN);
+    }
     if (out.done) copy_table(pQoS, table, room);
     return call.done(out.status);
 }
@@ -190,7 +209,11 @@ SD_UINT32 SDSetQoS(int Device, PSDM_QOS_CONFIG pQoS) {
 
     uint32_t ext = 0;
     errno = 0;
-    const int32_t result = vxapi_update_optrom(q.rec->oshandle, q.rec, buf.get(), length, q.code, 0, &ext);
+    // Written at the flash offset of the entry its length was checked
+    // against: the region code alone names the first entry with that low
+    // byte, which may be another, smaller one.
+    const int32_t result =
+        vxapi_update_optrom(q.rec->oshandle, q.rec, buf.get(), length, VX_REGION_RAW, q.entry->Beg, &ext);
     const int err = errno;
     if ((result != 0 || ext != 0) && vxdbg_on(VX_SD_ERROR)) {
         vxdbg_print(call.name(), 0, VXDBG_NONE, 0);

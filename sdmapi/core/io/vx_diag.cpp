@@ -263,12 +263,17 @@ int32_t vxapi_serdes_reg_ops_ex(int handle, vxapi_priv_database* rec, vxa_serdes
 }
 
 int32_t vxapi_get_qos(int handle, vxapi_priv_database* rec, vxa_qos_config* pqos, uint32_t qos_size,
-                      uint32_t* pext_stat) {
+                      uint32_t* pext_stat, uint32_t* delivered) {
     static constexpr char kName[] = "vxapi_get_qos";
     const Scope scope(kName);
+    if (delivered != nullptr) *delivered = 0;
     // The QoS table has no sysfs, bsg or netlink form.
     if (vxapi_is_sysfs_port(rec)) return vxapi_no_transport(pext_stat);
-    return vxapi_diag_send(kName, handle, rec, EXT_CC_QOS_STATE, 0, pqos, qos_size, pqos, qos_size, pext_stat);
+    VxReply reply;
+    const int32_t result =
+        vxapi_diag_send(kName, handle, rec, EXT_CC_QOS_STATE, 0, pqos, qos_size, pqos, qos_size, pext_stat, &reply);
+    if (delivered != nullptr) *delivered = reply.response_len;
+    return result;
 }
 
 int32_t vxapi_diag_io(int handle, vxapi_priv_database* rec, uint8_t* pdata, uint32_t size, uint8_t* presp,

@@ -76,9 +76,10 @@
                                            uint32_t* pext_stat);
 [[nodiscard]] int32_t vxapi_serdes_reg_ops_ex(int handle, vxapi_priv_database* api_priv_data_inst,
                                               vxa_serdes_reg_ex* serdes, uint32_t* pext_stat);
-// The QoS table (qos_size bytes, filled in place); driver ports only.
+// The QoS table (qos_size bytes, filled in place), of which *delivered (when
+// given) arrived; driver ports only.
 [[nodiscard]] int32_t vxapi_get_qos(int handle, vxapi_priv_database* api_priv_data_inst, vxa_qos_config* pqos,
-                                    uint32_t qos_size, uint32_t* pext_stat);
+                                    uint32_t qos_size, uint32_t* pext_stat, uint32_t* delivered = nullptr);
 // Diagnostic I/O: sysfs ports only (1 at once on a driver port).
 [[nodiscard]] int32_t vxapi_diag_io(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pdata, uint32_t size,
                                     uint8_t* presp, uint32_t threads, uint32_t iterations, uint8_t flag,
