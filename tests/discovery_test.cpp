@@ -153,14 +153,18 @@ TEST(Discovery, RoadThatEndsOnAFailedAttemptKeepsItsPortsAndLaterRoadsLeaveThem)
 }
 
 TEST(Discovery, DriverNodeAndCount) {
-    // proc_devices null: no such file; existing_node 0: as the driver made it.
+    // proc_devices null: no such file; existing_node 0: as the driver made it;
+    // node_after: the node's numbers at the end, nullopt: no node.
     struct Case { const char* what; bool class_file; const char* proc_devices; unsigned major; dev_t existing_node;
-                  unsigned adapters; std::vector<std::string> mknods; int result; uint32_t ports; };
+                  unsigned adapters; std::vector<std::string> mknods; int result; uint32_t ports;
+                  std::optional<dev_t> node_after; };
     const Case cases[] = {
-        {"count of 0", true, nullptr, 240, 0, 0, {}, 1, 0},
-        {"later /proc/devices line", false, "240 vxa2xxx\n241 vxa2xxx\n", 241, 0, 1, {}, 0, 1},
-        {"wrong major replaced", true, nullptr, 240, makedev(250, 0), 1, {"/dev/vxa2xxx 20600 240:0"}, 0, 1},
-        {"no device numbers", false, "", 240, 0, 1, {}, 1, 0},
+        {"count of 0", true, nullptr, 240, 0, 0, {}, 1, 0, makedev(240, 0)},
+        {"later /proc/devices line", false, "240 vxa2xxx\n241 vxa2xxx\n", 241, 0, 1, {}, 0, 1, makedev(241, 0)},
+        {"wrong major replaced", true, nullptr, 240, makedev(250, 0), 1, {"/dev/vxa2xxx 20600 240:0"}, 0, 1,
+         makedev(240, 0)},
+        {"zero device number: the old node goes", true, nullptr, 0, makedev(250, 0), 1, {}, 1, 0, std::nullopt},
+        {"no device numbers", false, "", 240, 0, 1, {}, 1, 0, makedev(240, 0)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -172,6 +176,8 @@ TEST(Discovery, DriverNodeAndCount) {
         if (c.existing_node != 0) rig.host.add_node("/dev/vxa2xxx", S_IFCHR | 0600, c.existing_node);
         EXPECT_EQ(rig.find(), std::pair(c.result, c.ports));
         EXPECT_EQ(rig.host.mknod_log(), c.mknods);
+        const auto node = rig.host.node("/dev/vxa2xxx");
+        EXPECT_EQ(node ? std::optional(node->rdev) : std::nullopt, c.node_after);
         EXPECT_EQ(rig.host.open_device_count(), 0u);
         if (c.adapters == 0) { EXPECT_EQ(rig.driver.log().size(), 1u); }  // the count request alone
     }

@@ -56,7 +56,8 @@ protected:
 };
 
 // Sysfs discovery runs only when the ioctl roads found no port; finding nothing
-// or refused (not root), a load leaves no file or semaphores, and opens fail.
+// or refused (not root), a load leaves no file and opens fail. A load that finds
+// nothing keeps the flash semaphore, which it got before discovery.
 TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
     const struct { unsigned ports; bool mounted, sysfs_asked; uid_t euid; SD_UINT32 open; const char* trace; }
         cases[] = {
@@ -81,8 +82,8 @@ TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
         EXPECT_TRUE(c.euid != 0 || std::string(sysfs_mnt_path) == (c.mounted ? "/sys" : ""));
         if (c.open != 0) {
             EXPECT_TRUE(has(own.stderr_text(), c.trace));
-            EXPECT_FALSE(own.exists(VX_SHARED_FILE) || shtest::host_sem_exists(own, VX_SEM_KEY_SHARED) ||
-                         shtest::host_sem_exists(own, VX_SEM_KEY_FLASH));
+            EXPECT_FALSE(own.exists(VX_SHARED_FILE) || shtest::host_sem_exists(own, VX_SEM_KEY_SHARED));
+            EXPECT_EQ(shtest::host_sem_exists(own, VX_SEM_KEY_FLASH), c.euid == 0);
             EXPECT_EQ(shtest::host_sem_exists(own, VX_SEM_KEY_LOAD), c.euid == 0);
             EXPECT_TRUE(c.euid == 0 || (own.commands().empty() && own_driver.log().empty()));
             int handle = -7;
@@ -91,6 +92,43 @@ TEST_F(LoadTest, SysfsDiscoveryRunsOnlyWhenTheIoctlRoadsFoundNoPort) {
             EXPECT_EQ(SDGetNumberOfAdapters(), 0u);
         }
         (void)vxapi_unload_lib();  // clean-up; always 0
+    }
+}
+
+// The flash semaphore is got before discovery: refused, the first open fails
+// with the trace and no request reaches the driver, whether it has adapters or
+// none. Had, it stays on a host without adapters; with adapters the last close
+// removes it.
+TEST_F(LoadTest, FlashSemaphoreIsGotBeforeDiscovery) {
+    const struct { unsigned ports; bool refused; SD_UINT32 open; size_t requests; bool flash_kept; } cases[] = {
+        {2, true, SDERR_UNKNOWN, 0, false},
+        {2, false, SDERR_NO_ERROR, 0, false},
+        {0, true, SDERR_UNKNOWN, 0, false},
+        {0, false, SDERR_DEVICE_NOT_FOUND, 1, true},
+    };
+    const std::string trace = "libvxsdm: WARNING - semget function not supported.\n"
+                              " Failed creation of flash semaphore. errno=13\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.ports << " ports, refused " << c.refused);
+        reset_library();
+        sim::SimHost own;
+        sim::SimDriver own_driver;
+        sim::install_adapters(own, own_driver, setup_of(c.ports));
+        own.set_env("VX_FCAPI_DEBUG", "2");
+        if (c.refused) own.fail_semget(VX_SEM_KEY_FLASH, EACCES);
+        int handle = -7;
+        EXPECT_EQ(SDOpenDevice(0, &handle), c.open);
+        EXPECT_EQ(has(own.stderr_text(), trace), c.refused);
+        if (c.open != SDERR_NO_ERROR) {
+            EXPECT_EQ(own_driver.log().size(), c.requests);
+            EXPECT_TRUE(api_priv_database == nullptr && api_phy_info == nullptr && !own.exists(VX_SHARED_FILE));
+            EXPECT_EQ(shtest::host_sem_exists(own, VX_SEM_KEY_FLASH), c.flash_kept);
+            EXPECT_EQ(::semctl(shtest::host_sem(own, VX_SEM_KEY_LOAD), 0, GETVAL), 1) << "the load lock is free";
+            continue;
+        }
+        EXPECT_EQ(api_flash_sem_id, shtest::host_sem(own, VX_SEM_KEY_FLASH));
+        EXPECT_EQ(SDCloseDevice(handle), SDERR_NO_ERROR);
+        EXPECT_FALSE(shtest::host_sem_exists(own, VX_SEM_KEY_FLASH)) << "the last instance removed it";
     }
 }
 
@@ -478,7 +516,8 @@ TEST(RealHost, LoadRunsSysfsDiscoveryFindsNothingLeavesNothing) {
     if (::lstat("/dev/vxa2xxx", &st) == 0) GTEST_SKIP() << "this machine has the adapter driver's node";
     shtest::reset_shared_state();
     const bool had_load_sem = sem_exists(VX_SEM_KEY_LOAD);
-    const bool had_sems = sem_exists(VX_SEM_KEY_FLASH) || sem_exists(VX_SEM_KEY_SHARED);
+    const bool had_flash_sem = sem_exists(VX_SEM_KEY_FLASH);
+    const bool had_shared_sem = sem_exists(VX_SEM_KEY_SHARED);
     {
         CountingPlatform host;
         EXPECT_EQ(vxapi_load_lib(), 0);
@@ -487,10 +526,13 @@ TEST(RealHost, LoadRunsSysfsDiscoveryFindsNothingLeavesNothing) {
         EXPECT_EQ(vxapi_unload_lib(), 0);
         EXPECT_EQ(host.made, 0);
     }
-    EXPECT_EQ(sem_exists(VX_SEM_KEY_FLASH) || sem_exists(VX_SEM_KEY_SHARED), had_sems);
+    EXPECT_EQ(sem_exists(VX_SEM_KEY_SHARED), had_shared_sem);
+    EXPECT_TRUE(sem_exists(VX_SEM_KEY_FLASH)) << "got before discovery and kept";
     EXPECT_NE(::access(VX_SHARED_FILE, F_OK), 0);
-    // The library never removes the load semaphore; the one this test made goes again.
+    // The library never removes the load semaphore, nor the flash semaphore of a load that found
+    // nothing; those this test made go again.
     if (!had_load_sem && sem_exists(VX_SEM_KEY_LOAD)) ::semctl(::semget(VX_SEM_KEY_LOAD, 1, 0), 0, IPC_RMID);
+    if (!had_flash_sem && sem_exists(VX_SEM_KEY_FLASH)) ::semctl(::semget(VX_SEM_KEY_FLASH, 1, 0), 0, IPC_RMID);
     shtest::reset_shared_state();
 }
 

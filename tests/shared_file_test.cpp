@@ -12,6 +12,13 @@ constexpr size_t kReservedOffset = 139456;
 
 size_t queue_offset(unsigned slot) { return 32 + slot * kQueueSize; }
 
+// A queue as a counted claim leaves it: zeros, the claim's mark in its reserved bytes.
+std::string counted_queue() {
+    std::string q(kQueueSize, '\0');
+    std::memcpy(q.data() + offsetof(vxapi_hbaptevq_t, rsvd), &VX_EVQ_COUNTED_MARK, sizeof VX_EVQ_COUNTED_MARK);
+    return q;
+}
+
 class SharedFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -57,7 +64,9 @@ TEST_F(SharedFileTest, FreshFileIsZerosWithTheOwnSlotClaimed) {
     EXPECT_EQ(vxapi_get_total_libinst_count(), 1);
     std::string bytes = file_bytes();
     EXPECT_EQ(flags(0), VX_LIBINST_OWNED | VX_LIBINST_ACTIVE | VX_LIBINST_COUNTED);
+    EXPECT_EQ(bytes.substr(queue_offset(0), kQueueSize), counted_queue());
     bytes[0] = 0;
+    bytes.replace(queue_offset(0), kQueueSize, kQueueSize, '\0');
     EXPECT_EQ(bytes, std::string(VX_SHARED_SIZE, '\0'));
     struct stat st {};
     ASSERT_EQ(::stat(shtest::shared_path(host).c_str(), &st), 0);
@@ -87,7 +96,10 @@ TEST_F(SharedFileTest, ExistingFilesKeepTheirContents) {
         const std::string bytes = file_bytes();
         ASSERT_EQ(bytes.size(), std::max(c.size, VX_SHARED_SIZE));
         EXPECT_EQ(flags(0), 0x15u);
-        EXPECT_EQ(bytes.substr(4, c.size - 4), old.substr(4)) << "slots, queues and tokens kept";
+        EXPECT_EQ(bytes.substr(queue_offset(0), kQueueSize), counted_queue());
+        EXPECT_EQ(bytes.substr(4, 28), old.substr(4, 28)) << "other slots kept";
+        EXPECT_EQ(bytes.substr(queue_offset(1), c.size - queue_offset(1)), old.substr(queue_offset(1)))
+            << "their queues and the tokens kept";
         EXPECT_EQ(bytes.substr(c.size), std::string(bytes.size() - c.size, '\0'));
     }
 }
@@ -135,7 +147,7 @@ TEST_F(SharedFileTest, ClaimTakesTheFirstFreeSlotAndReleaseClearsIt) {
     ASSERT_EQ(shtest::open_here(), 0);
     EXPECT_EQ(api_library_instance, 2);
     EXPECT_EQ(flags(2), 0x15u);
-    EXPECT_EQ(file_bytes().substr(queue_offset(2), kQueueSize), std::string(kQueueSize, '\0'));
+    EXPECT_EQ(file_bytes().substr(queue_offset(2), kQueueSize), counted_queue());
     EXPECT_EQ(vxapi_get_total_libinst_count(), 4) << "slots 0, 1, 2 and the one counted by 0x8";
     api_shared_data->hbaptevq[2].eventbuf[3].AsyncEventCode = 0x8011;
     api_shared_data->libinst_flags[2] |= 0x2;
@@ -174,17 +186,22 @@ TEST_F(SharedFileTest, SetWithoutCountsKeepsTheFileAndItsSemaphore) {
 }
 
 // Slot 0 as another process left it: marked by processes that all counted
-// themselves and none of which is counted any more, it is free (taken, its
-// queue cleared) and counts for no instance; marked without the flag, by a
-// process still counted, or on a set that cannot count, it stays live.
+// themselves (the flag and its queue's mark) and none of which is counted any
+// more, it is free (taken, its queue cleared) and counts for no instance;
+// marked without the flag or the mark (a process that does not count claimed
+// it over the flag, zeroing the queue), by a process still counted, or on a
+// set that cannot count, it stays live. A process that does not count, beside
+// one counted on the slot, is one more instance.
 TEST_F(SharedFileTest, SlotOfCountingProcessesThatEndedIsFree) {
-    const struct { const char* what; uint32_t word; int counted_on; bool one_sem_set; uint8_t claimed; bool last; }
-        cases[] = {
-        {"counting process that ended", 0x15, 0, false, 0, true},
-        {"counting process that ended, ownership taken by the fallback", 0x11, 0, false, 0, true},
-        {"counting process still loaded", 0x15, 1, false, 1, false},
-        {"process that does not count (an earlier build)", 0x5, 0, false, 1, false},
-        {"counting process that ended, on a set without counts", 0x15, 0, true, 1, false},
+    const struct { const char* what; uint32_t word; bool mark; int counted_on; bool one_sem_set; uint8_t claimed;
+                   uint8_t live; } cases[] = {
+        {"counting process that ended", 0x15, true, 0, false, 0, 1},
+        {"counting process that ended, ownership taken by the fallback", 0x11, true, 0, false, 0, 1},
+        {"counting process still loaded", 0x15, true, 1, false, 1, 2},
+        {"process that does not count (an earlier build)", 0x5, false, 0, false, 1, 2},
+        {"process that does not count, over the flag of a counting process that ended", 0x15, false, 0, false, 1, 2},
+        {"process that does not count, sharing with a counting process", 0x15, false, 1, false, 1, 3},
+        {"counting process that ended, on a set without counts", 0x15, true, 0, true, 1, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -197,16 +214,105 @@ TEST_F(SharedFileTest, SlotOfCountingProcessesThatEndedIsFree) {
         struct sembuf count {1, static_cast<short>(c.counted_on), 0};
         ASSERT_TRUE(c.counted_on == 0 || ::semop(set, &count, 1) == 0);
         write_shared({c.word}, '\x5A');
+        if (c.mark) {
+            std::string bytes = file_bytes();
+            const size_t at = queue_offset(0) + offsetof(vxapi_hbaptevq_t, rsvd);
+            std::memcpy(bytes.data() + at, &VX_EVQ_COUNTED_MARK, sizeof VX_EVQ_COUNTED_MARK);
+            host.write_file(VX_SHARED_FILE, bytes, 0644);
+        }
+        const std::string before = file_bytes().substr(queue_offset(0), kQueueSize);
         ASSERT_EQ(shtest::open_here(), 0);
         EXPECT_EQ(api_library_instance, c.claimed);
-        EXPECT_EQ(file_bytes().substr(queue_offset(c.claimed), kQueueSize), std::string(kQueueSize, '\0'));
+        EXPECT_EQ(file_bytes().substr(queue_offset(c.claimed), kQueueSize),
+                  c.one_sem_set ? std::string(kQueueSize, '\0') : counted_queue());
         EXPECT_EQ(flags(c.claimed), c.one_sem_set ? 0x5u : 0x15u);
-        EXPECT_EQ(flags(0), c.claimed == 0 ? 0x15u : c.word) << "another's mark stays";
-        EXPECT_EQ(vxapi_get_total_libinst_count(), c.last ? 1 : 2);
+        if (c.claimed != 0) {
+            EXPECT_EQ(flags(0), c.word) << "another's mark stays";
+            EXPECT_EQ(file_bytes().substr(queue_offset(0), kQueueSize), before) << "and its queue";
+        }
+        EXPECT_EQ(vxapi_get_total_libinst_count(), c.live);
         ASSERT_EQ(vxapi_close_database(api_shm_fildes), 0);
-        EXPECT_EQ(host.exists(VX_SHARED_FILE), !c.last);
-        EXPECT_EQ(sem_exists(VX_SEM_KEY_SHARED), !c.last);
+        EXPECT_EQ(host.exists(VX_SHARED_FILE), c.live > 1);
+        EXPECT_EQ(sem_exists(VX_SEM_KEY_SHARED), c.live > 1);
     }
+}
+
+// Three processes of this build and a peer that does not count. This process
+// holds slot 0; a counting process takes slot 1 and dies after a fallback
+// took 0x4 from slots 1 to 7, leaving the slot at 0x11. The peer then claims
+// slot 1 (0x5, its queue zeroed) and gets an event. The slot stays the peer's:
+// it counts as live, a second process of this build takes slot 2 and leaves
+// the peer's queue alone, and this process's close keeps the file and the
+// semaphore. Control: with no peer, slot 1 is free and the close removes both.
+TEST_F(SharedFileTest, SlotClaimedByAPeerThatDoesNotCountOverALeftFlagIsLive) {
+    const auto opener = [](Child& self) {
+        shtest::reset_shared_state();  // a process of its own, not this one's copy
+        if (shtest::open_here() != 0) return self.reply(-1), 1;
+        self.reply(api_library_instance);
+        if (self.command() != 1) return 2;
+        (void)vxapi_close_database(api_shm_fildes);  // always 0
+        self.reply(0);
+        return 0;
+    };
+    for (const bool peer : {true, false}) {
+        SCOPED_TRACE(peer ? "peer claims slot 1" : "no peer");
+        shtest::reset_shared_state();
+        ASSERT_EQ(shtest::open_here(), 0);
+        ASSERT_EQ(api_library_instance, 0);
+        {
+            Child ended(opener);
+            ASSERT_EQ(ended.receive(), 1);
+            for (unsigned i = 1; i < VX_LIBINST_SLOTS; ++i) api_shared_data->libinst_flags[i] &= ~VX_LIBINST_OWNED;
+            ended.signal(SIGKILL);
+            ended.wait_status();
+        }
+        ASSERT_EQ(api_shared_data->libinst_flags[1], 0x11u);
+        vxapi_hbaptevq_t& q = api_shared_data->hbaptevq[1];
+        if (peer) {
+            api_shared_data->libinst_flags[1] |= VX_LIBINST_OWNED | VX_LIBINST_ACTIVE;
+            std::memset(static_cast<void*>(&q), 0, sizeof q);
+            q.eventbuf[0].AsyncEventCode = 0x8011;
+            q.q_tail = 1;
+        }
+        const std::string peer_queue = file_bytes().substr(queue_offset(1), kQueueSize);
+        EXPECT_EQ(vxapi_get_total_libinst_count(), peer ? 2 : 1);
+
+        Child second(opener);
+        EXPECT_EQ(second.receive(), peer ? 2 : 1);
+        if (peer) {
+            EXPECT_EQ(flags(1), 0x15u);
+            EXPECT_EQ(file_bytes().substr(queue_offset(1), kQueueSize), peer_queue) << "the peer's events stay";
+        }
+        EXPECT_EQ(vxapi_get_total_libinst_count(), peer ? 3 : 2);
+        second.send(1);
+        EXPECT_EQ(second.receive(), 0);
+        EXPECT_EQ(second.wait(), 0);
+
+        ASSERT_EQ(vxapi_close_database(api_shm_fildes), 0);
+        EXPECT_EQ(host.exists(VX_SHARED_FILE), peer);
+        EXPECT_EQ(sem_exists(VX_SEM_KEY_SHARED), peer);
+        if (peer) {
+            EXPECT_EQ(flags(1), 0x15u);
+            EXPECT_EQ(file_bytes().substr(queue_offset(1), kQueueSize), peer_queue);
+            ::unlink(shtest::shared_path(host).c_str());
+            ::semctl(shtest::host_sem(host, VX_SEM_KEY_SHARED), 0, IPC_RMID);
+        }
+    }
+}
+
+// A peer that does not count shares this process's slot (its fallback claims
+// slot 0 over it, zeroing the queue): the slot counts it, and this process's
+// release leaves the slot, the file and the semaphore to it.
+TEST_F(SharedFileTest, PeerThatDoesNotCountSharingTheOwnSlotKeepsItAndTheFile) {
+    ASSERT_EQ(shtest::open_here(), 0);
+    ASSERT_EQ(api_library_instance, 0);
+    EXPECT_EQ(vxapi_get_total_libinst_count(), 1);
+    api_shared_data->libinst_flags[0] |= VX_LIBINST_OWNED | VX_LIBINST_ACTIVE;
+    std::memset(static_cast<void*>(&api_shared_data->hbaptevq[0]), 0, kQueueSize);
+    EXPECT_EQ(vxapi_get_total_libinst_count(), 2);
+    ASSERT_EQ(vxapi_close_database(api_shm_fildes), 0);
+    EXPECT_EQ(flags(0) & VX_LIBINST_COUNT_MASK, 0x5u) << "the peer keeps its slot";
+    EXPECT_TRUE(host.exists(VX_SHARED_FILE) && sem_exists(VX_SEM_KEY_SHARED));
 }
 
 // The last instance leaves during a flash transfer: the flash semaphore stays for its holder.

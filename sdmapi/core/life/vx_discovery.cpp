@@ -181,11 +181,12 @@ int vxapi_charnode_exist(char* charnode_name, const char* driver_name) {
         }
     }
 
-    // No usable node: make it afresh with the driver's numbers. A zero
-    // device number names no driver, and the node standing there stays.
+    // No usable node: the one standing there goes, and is made afresh with
+    // the driver's numbers. A zero device number names no driver: no node
+    // is made, so none with other numbers is left to be taken for the driver's.
+    vx::sys().unlink(charnode_name);
     const dev_t dev = makedev(maj, min);
     if (dev == 0) return 0;
-    vx::sys().unlink(charnode_name);
     // A node that could not be made may still be the old one, with numbers
     // of another device: never take that one.
     if (vx::sys().mknod(charnode_name, kNodeMode, dev) != 0) {

@@ -178,6 +178,19 @@ int vxapi_load_lib() {
     LoadLock lock;
     if (port_list_exists()) return 0;
 
+    // The flash lock comes before discovery: a load that cannot have it
+    // fails before any request reaches a driver. It is got afresh at every
+    // load (the last process on the host may have removed the set this
+    // process attached to before) and kept, also when the load finds no port
+    // or fails: the last instance's close of the shared file removes it.
+    api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
+    if (api_flash_sem_id < 0) {
+        trace_errno("libvxsdm: WARNING - semget function not supported.\n"
+                    " Failed creation of flash semaphore. errno=",
+                    errno);
+        return 1;
+    }
+
     uint32_t counter = 0;
     find_ioctl_ports(&counter);
     const bool sysfs_mounted = vxsysfs_init() == 0;
@@ -186,19 +199,8 @@ int vxapi_load_lib() {
 
     const bool found = rc == 0 && counter != 0 && port_list_exists();
     if (found) {
-        // The flash lock is only of use once there are ports to flash. It is
-        // got afresh at every load: the last process on the host may have
-        // removed the set this process attached to before.
-        api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
-        if (api_flash_sem_id < 0) {
-            trace_errno("libvxsdm: WARNING - semget function not supported.\n"
-                        " Failed creation of flash semaphore. errno=",
-                        errno);
-            rc = 1;
-        } else {
-            rc = open_shared_database();
-            if (rc == 0 && first_port_is_sysfs()) vxapi_open_netlink_socket();
-        }
+        rc = open_shared_database();
+        if (rc == 0 && first_port_is_sysfs()) vxapi_open_netlink_socket();
     } else {
         vxdbg_line(VXDBG_ERROR, "vxapi_load_lib: ERROR finding adapters.");
     }

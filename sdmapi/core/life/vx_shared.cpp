@@ -19,16 +19,21 @@
 // A slot goes free only when its counter is back at 0, and a process is the
 // last on the host only when no other process is counted and no other slot
 // is marked live. A slot that only counting processes marked carries
-// VX_LIBINST_COUNTED: once no process is counted on it, they all ended
-// without releasing it (a forked child that never closed, a killed process),
-// so it stands for no instance and the next claim takes it. A slot marked
-// live without that flag and with no process counted on it stands for one
-// instance: a process of an earlier build or of another library, which only
-// mark their slot. The counters live and die with the set, which the last
-// process removes. A set made without them (by an earlier build or another
-// library, with one semaphore) cannot count: a process on it never takes
-// itself for the last and leaves the file and the semaphores in place, and
-// no slot is free by the flag.
+// VX_LIBINST_COUNTED, and its queue the mark VX_EVQ_COUNTED_MARK: once no
+// process is counted on it, they all ended without releasing it (a forked
+// child that never closed, a killed process), so it stands for no instance
+// and the next claim takes it. The flag alone cannot tell: it stays when
+// another process's fallback takes bit 0x4 away, and a process that does not
+// count then claims the slot with 0x5 over it. That claim zeroes the queue,
+// mark included. A slot marked live without the flag or the mark stands for
+// one instance besides those counted on it: a process of an earlier build or
+// of another library, which only mark their slot. Such a slot is never taken
+// back, and the release of a counting process leaves its marks for that
+// process. The counters live and die with the set, which the last process
+// removes. A set made without them (by an earlier build or another library,
+// with one semaphore) cannot count: a process on it never takes itself for
+// the last and leaves the file and the semaphores in place, and no slot is
+// free by the flag.
 #include "core/life/vx_shared.h"
 
 #include <fcntl.h>
@@ -221,34 +226,57 @@ int count_on(unsigned slot) {
 
 unsigned processes_on(unsigned slot) { return static_cast<unsigned>(std::max(count_on(slot), 0)); }
 
+bool marked_live(unsigned slot) { return (api_shared_data->libinst_flags[slot] & VX_LIBINST_COUNT_MASK) != 0; }
+
+// The queue's mark of a counted claim (see VX_EVQ_COUNTED_MARK).
+bool has_counted_mark(unsigned slot) {
+    uint32_t mark = 0;
+    std::memcpy(&mark, api_shared_data->hbaptevq[slot].rsvd, sizeof mark);
+    return mark == VX_EVQ_COUNTED_MARK;
+}
+
+void set_counted_mark(unsigned slot, bool on) {
+    const uint32_t mark = on ? VX_EVQ_COUNTED_MARK : 0;
+    std::memcpy(api_shared_data->hbaptevq[slot].rsvd, &mark, sizeof mark);
+}
+
+// Every process that marked the slot counted itself: the flag, and the mark
+// that a claim by a process that does not count wipes.
+bool only_counted_marks(unsigned slot) {
+    return (api_shared_data->libinst_flags[slot] & VX_LIBINST_COUNTED) != 0 && has_counted_mark(slot);
+}
+
 // Every process that marked the slot counted itself, and none is counted on
 // it any more: they all ended without releasing it, and the slot is free.
-bool abandoned(unsigned slot) {
-    return (api_shared_data->libinst_flags[slot] & VX_LIBINST_COUNTED) != 0 && count_on(slot) == 0;
-}
+bool abandoned(unsigned slot) { return only_counted_marks(slot) && count_on(slot) == 0; }
 
 // Claims the slot and counts this process on it. The queue of a slot that
 // other processes hold keeps their events. The slot keeps (or gets) the
-// counted flag only while every process marking it counts itself.
+// counted flag and mark only while every process marking it counts itself.
 void take_slot(uint8_t slot) {
     uint32_t& word = api_shared_data->libinst_flags[slot];
-    const bool marks_counted = (word & VX_LIBINST_COUNT_MASK) == 0 || (word & VX_LIBINST_COUNTED) != 0;
+    const bool marks_counted = !marked_live(slot) || only_counted_marks(slot);
     api_library_instance = slot;
     word |= VX_LIBINST_OWNED | VX_LIBINST_ACTIVE;
     if (processes_on(slot) == 0) vxapi_clear_evqs(slot);
     counted = set_counts && vxapi_sem_adjust(api_dbupdate_sem_id, kCountBase + slot, +1) == 0;
-    word = counted && marks_counted ? word | VX_LIBINST_COUNTED : word & ~VX_LIBINST_COUNTED;
+    const bool all_counted = counted && marks_counted;
+    word = all_counted ? word | VX_LIBINST_COUNTED : word & ~VX_LIBINST_COUNTED;
+    set_counted_mark(slot, all_counted);
 }
 
 // Takes this process off its slot; the slot goes free (bits 0x1 and 0x4, the
-// counted flag and its queue) unless other processes still hold it.
+// counted flag and its queue) unless other processes still hold it: processes
+// counted on it, or, when this process counted itself, one that does not
+// count and marked the slot too (it releases its marks itself).
 void release_slot() {
     const uint8_t slot = api_library_instance;
+    const bool was_counted = counted;
     // Should this fail, the adjustment's undo takes the count back when the
     // process ends; until then the slot only stays held.
     if (counted) (void)vxapi_sem_adjust(api_dbupdate_sem_id, kCountBase + slot, -1);
     counted = false;
-    if (processes_on(slot) > 0) {
+    if (processes_on(slot) > 0 || (was_counted && marked_live(slot) && !only_counted_marks(slot))) {
         vxdbg_line(VXDBG_STEP, "vxapi_close_database: slot kept for the processes sharing it, inst=", slot,
                    VXDBG_DEC);
         return;
@@ -450,8 +478,11 @@ uint8_t vxapi_get_total_libinst_count() {
     unsigned count = 0;
     for (unsigned i = 0; i < VX_LIBINST_SLOTS; ++i) {
         if (abandoned(i)) continue;
-        const unsigned marked = (api_shared_data->libinst_flags[i] & VX_LIBINST_COUNT_MASK) != 0 ? 1 : 0;
-        count += std::max(marked, processes_on(i));
+        const bool marked = marked_live(i);
+        // A process that does not count and marked the slot is one instance
+        // besides those counted on it.
+        const unsigned uncounted = marked && !only_counted_marks(i) ? 1 : 0;
+        count += std::max(marked ? 1u : 0u, processes_on(i) + uncounted);
     }
     return static_cast<uint8_t>(std::min(count, 255u));
 }

@@ -38,6 +38,13 @@ constexpr uint32_t VX_LIBINST_COUNT_MASK = VX_LIBINST_ACTIVE | VX_LIBINST_OWNED 
 // live-instance mask: processes that do not count read the word as before.
 constexpr uint32_t VX_LIBINST_COUNTED = 0x10;
 static_assert((VX_LIBINST_COUNTED & VX_LIBINST_COUNT_MASK) == 0);
+// Written with VX_LIBINST_COUNTED into the first 4 reserved bytes of the
+// slot's queue (host order). A process that does not count claims a slot with
+// flags |= 0x5 and zeroes its whole queue, reserved bytes included: that
+// leaves the flag word as a counted claim leaves it (the flag survives a
+// fallback that took 0x4 away), but wipes this mark. The flag counts only
+// while the mark stands.
+constexpr uint32_t VX_EVQ_COUNTED_MARK = 0x544E4356;
 
 // "None" value of api_library_instance (any value of 8 and above means none).
 constexpr uint8_t VX_LIBINST_NONE = 255;
@@ -115,8 +122,10 @@ extern uint8_t api_use_database;         // 0 when the host has no System V sema
 void vxapi_clear_evqs(uint8_t lib_inst);
 
 // Number of live library instances (0 while the file is not mapped): the
-// processes counted on each slot, and one for a slot whose flag word has any
-// of 0x1, 0x4, 0x8 while no process is counted on it, unless every process
-// that marked it counted itself (VX_LIBINST_COUNTED): such a slot is free.
-// Without the counters, the number of slots with any of 0x1, 0x4, 0x8.
+// processes counted on each slot, and one more for a slot whose flag word
+// has any of 0x1, 0x4, 0x8 that a process which does not count marked too (the
+// slot lacks VX_LIBINST_COUNTED or its queue's VX_EVQ_COUNTED_MARK). A slot
+// that only counting processes marked and none of them is counted on any more
+// is free and counts for none. Without the counters, the number of slots with
+// any of 0x1, 0x4, 0x8.
 [[nodiscard]] uint8_t vxapi_get_total_libinst_count();
