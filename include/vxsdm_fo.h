@@ -526,7 +526,10 @@ VXSDM_API SD_UINT32 ISDFoGetFoCapability(SD_UINT32 Handle, SD_PUINT32 pCapabilit
  * SDERR_BUFFER_TOO_SMALL with the first 32. A delete removes an adapter (by
  * its port name) or a target (by its node name) from every store that holds
  * it, and keeps everything else, load-balancing types included; a name no
- * store holds gives SDERR_INVALID_PARAMETER. */
+ * store holds gives SDERR_INVALID_PARAMETER. A store that parses only in
+ * part (an adapter's token that cannot be read) is never written: a delete
+ * that reaches it fails with SDERR_CONFIG_FILE and leaves it as it was,
+ * while the lists give what parsed (such an adapter up to that token). */
 
 /**
  * @brief The adapter ports that the persistent stores of every supported

@@ -675,6 +675,65 @@ TEST(LbPolicy, PersistentSetEditsTheStoreTheModuleHolds) {
     }
 }
 
+// A numbered LUN group whose LUNs pass the last one changes no LUN, whatever its number is modulo 65,536 or 2^32;
+// the group at 256 clears the preferred bits and disables its LUNs.
+TEST(Store, LunGroupPastTheLastLunChangesNoLun) {
+    StoreRig rig;
+    const std::string t = "scsi-vxa0-tgt-1-di-0-";
+    const struct Row { const char* n; bool applied; } rows[] = {
+        {"256", true}, {"65792", false}, {"4352", false}, {"4294967552", false}, {"3841", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.n);
+        set_store(rig.host, "vxa2xxx",
+                  "scsi-vxa0-adapter-port=5000000000000a00\\;" + t + "node=2000000000000001\\;" + t +
+                      "port=2100000000000001\\;" + t + "lun_preferred-" + r.n + "=" + std::string(64, '0') + "\\;" + t +
+                      "lun_disabled-" + r.n + "=" + std::string(64, 'f') + "\\;" + t + "control=00\\;\n");
+        auto list = std::make_unique<FO_LUN_DATA_LIST>();
+        ASSERT_EQ(ISDFoGetLunData(1, 0, rig.wwn[0], list.get(), 1), 0u);
+        sim::Bytes expected(VX_FO_LUNS, FO_LUN_ENABLED | FO_LUN_PREFERRED);
+        if (r.applied) std::fill(expected.begin() + 256, expected.begin() + 512, 0);
+        EXPECT_EQ(sim::bytes_of(list->DataEntry[0].Data, VX_FO_LUNS), expected);
+    }
+}
+
+// A store whose adapter 0 parses only in part (target 1, a token that fails, target 3), alone or followed by a
+// clean adapter 1: the save and the deletes refuse with every file as it was. The lists list what parsed, the same
+// way in both: adapter 0 and target 1, not target 3. The load-balancing set parses no adapter: it changes its
+// tokens alone.
+TEST(Store, StoreThatParsesOnlyInPartIsNeverWrittenBack) {
+    const auto target = [](unsigned t, const std::string& node) {
+        const std::string p = "scsi-vxa0-tgt-" + std::to_string(t) + "-di-0-";
+        return p + "node=20000000000000" + node + "\\;" + p + "port=22000000000000" + node + "\\;" + p +
+               "control=00\\;";
+    };
+    const std::string partial = "scsi-vxa0-adapter-port=5000000000000a00\\;" + target(1, "01") +
+                                "scsi-vxa0-tgt-2-di-0-node\\;" + target(3, "03");
+    const struct Row { std::string store, adapters, targets; } rows[] = {
+        {partial, "00 ", "01 "},
+        {partial + adapter(1, "02", "bb"), "00 02 ", "01 bb "},
+    };
+    const uint8_t port[8] = {0x50, 0, 0, 0, 0, 0, 0x0a, 0}, node[8] = {0x20, 0, 0, 0, 0, 0, 0, 0x01};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.store);
+        StoreRig rig;
+        api_priv_data[1] = vxapi_priv_db_t{};
+        set_store(rig.host, "vxa2xxx", r.store + kLb + "\n");
+        const std::vector<std::string> before = rig.files();
+        EXPECT_EQ(ISDFoSetTargetData(1, 0, rig.wwn[0], target_list({1}).get(), 1), SDERR_CONFIG_FILE);
+        EXPECT_EQ(ISDFoDeletePersistentDeviceEntry(port), SDERR_CONFIG_FILE);
+        EXPECT_EQ(ISDFoDeletePersistentTargetEntry(node), SDERR_CONFIG_FILE);
+        EXPECT_EQ(rig.files(), before);
+        EXPECT_TRUE(rig.host.commands().empty());
+        EXPECT_EQ(Lists::names(ISDFoGetPersistentDeviceEntryList), r.adapters);
+        EXPECT_EQ(Lists::names(ISDFoGetPersistentTargetEntryList), r.targets);
+
+        const FO_LB_POLICY_LIST list{0, 1, {}, {{{0x22, 0, 0, 0, 0, 0, 0, 0xcc}, 2, {}}}};
+        ASSERT_EQ(ISDFoSetLBPolicy(1, 0, &list, 1), 0u);
+        EXPECT_EQ(module_value(), r.store + kLb + "scsi-lbtype-2-key1-tgtname=22000000000000cc\\;");
+    }
+}
+
 const std::string kKo = module_path("vxa2xxx"), kConf = conf("vxa2xxx");
 constexpr size_t kWindow = 3002176;
 
