@@ -424,7 +424,10 @@ VXSDM_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, con
  * @brief The load-balancing types of the port's targets: live from the
  * driver, or (Persistent nonzero) from the port's option string.
  *
- * The persistent read needs a driver of the new store.
+ * The persistent read needs a driver of the new store, and reads the store
+ * as every persistent read does: the driver's configuration module, else
+ * its option file. Instance is not used: the driver is sent the port's own
+ * driver instance, and the store is chosen by Handle.
  *
  * @par Writes
  * Live: *pList, the driver's reply, whatever the request's status (Instance
@@ -432,14 +435,13 @@ VXSDM_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, con
  * the request refuses. Persistent: TargetName and LbType of each token read
  * and Count, when at least one was read (a store without tokens leaves
  * Count as it was); a failed read may leave the entries before it written.
- * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pList is null, or
- * Instance 32 and up); persistent: SDERR_NOT_SUPPORTED (Handle names no open
- * port, or its driver keeps the old store), SDERR_INVALID_PARAMETER (the
- * port's driver has no module name), SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE
- * (the store cannot be read, holds a malformed token or more than 256), the
- * store question's statuses;
- * live: SDERR_DEVICE_NOT_FOUND (Handle names no open port), the failover
- * request's statuses.
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pList is null);
+ * persistent: SDERR_NOT_SUPPORTED (Handle names no open port, or its driver
+ * keeps the old store), SDERR_INVALID_PARAMETER (the port's driver has no
+ * module name), SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE (there is no store,
+ * it cannot be read, or it holds a malformed token or more than 256), the
+ * store question's statuses; live: SDERR_DEVICE_NOT_FOUND (Handle names no
+ * open port), the failover request's statuses.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -451,18 +453,21 @@ VXSDM_API SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_L
  * driver, or (Persistent nonzero) in the port's option string.
  *
  * LbType 0 removes a target's type. The persistent set needs a driver of
- * the new store; a store file that is missing counts as empty, one that
- * cannot be read is never saved over.
+ * the new store. It reads the store as ISDFoSetTargetData's persistent
+ * write does (the configuration module, else the option file; a store that
+ * does not exist counts as empty, one that cannot be read is never saved
+ * over), changes only the load-balancing tokens, and saves the store as that
+ * write does: the option file, its previous text kept as its backup, then
+ * the configuration module. Instance is not used, as for ISDFoGetLBPolicy.
  *
  * @par Writes
  * Nothing of the caller's; persistent: the store's files.
- * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pList is null, Instance
- * 32 and up, or Count above 256); persistent: SDERR_NOT_SUPPORTED (Handle
- * names no open port, or its driver keeps the old store),
- * SDERR_INVALID_PARAMETER (the port's driver has no module name),
- * SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE (the store cannot be read or
- * saved, or the option string would grow too long), the store question's
- * statuses; live:
+ * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pList is null, or Count
+ * above 256); persistent: SDERR_NOT_SUPPORTED (Handle names no open port,
+ * or its driver keeps the old store), SDERR_INVALID_PARAMETER (the port's
+ * driver has no module name), SDERR_OUT_OF_MEMORY, SDERR_CONFIG_FILE (the
+ * store cannot be read or saved, or the option string would grow too long;
+ * every file as it was), the store question's statuses; live:
  * SDERR_DEVICE_NOT_FOUND (Handle names no open port), the failover
  * request's statuses.
  * @par Threads
@@ -521,7 +526,10 @@ VXSDM_API SD_UINT32 ISDFoGetFoCapability(SD_UINT32 Handle, SD_PUINT32 pCapabilit
  * SDERR_BUFFER_TOO_SMALL with the first 32. A delete removes an adapter (by
  * its port name) or a target (by its node name) from every store that holds
  * it, and keeps everything else, load-balancing types included; a name no
- * store holds gives SDERR_INVALID_PARAMETER. */
+ * store holds gives SDERR_INVALID_PARAMETER. A store that parses only in
+ * part (an adapter's token that cannot be read) is never written: a delete
+ * that reaches it fails with SDERR_CONFIG_FILE and leaves it as it was,
+ * while the lists give what parsed (such an adapter up to that token). */
 
 /**
  * @brief The adapter ports that the persistent stores of every supported

@@ -85,6 +85,8 @@ TEST_F(OptionString, ParserStatus) {
         {a + "lun_preferred-0=ff", SDERR_CONFIG_FILE},
         {a + "lun_disabled-65536=ff", SDERR_CONFIG_FILE},
         {a + "lun_disabled-3841=ff", 0},
+        {a + "lun_preferred-65792=ff", 0},
+        {a + "node\\;scsi-vxa1-adapter-port=02\\;scsi-vxa1-tgt-1-di-0-node=03", SDERR_CONFIG_FILE},
         {a + "other=1", 0},
     };
     Store s;

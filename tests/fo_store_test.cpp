@@ -485,10 +485,18 @@ TEST(LbPolicy, LiveRequests) {
     std::snprintf(s.phys_path, sizeof s.phys_path, "/dev/vxa2xxx");
     std::tie(s.oshandle, s.apihandle, s.drvr_inst, s.features) = std::tuple(rig.fd, 7, 2, VX_FEAT_NEW_IOCTL);
     FO_LB_POLICY_LIST list{0, 1, {}, {{{}, 2, {}}}};
-    ASSERT_EQ(ISDFoSetLBPolicy(7, 0, &list, 0), 0u);
-    ASSERT_EQ(fo.received[212].request.size(), sizeof list);
-    const sim::Bytes& sent = fo.received[212].request;  // the slot's driver instance, the entry's type
-    EXPECT_EQ(sent[0] | sent[1] << 8 | sent[32 + 8] << 16, 0x20002);
+    // The instance argument is not used: any goes, the slot's driver instance is sent.
+    for (const uint16_t instance : {0, 32, 0xFFFF}) {
+        SCOPED_TRACE(instance);
+        fo.received.clear();
+        ASSERT_EQ(ISDFoSetLBPolicy(7, instance, &list, 0), 0u);
+        ASSERT_EQ(fo.received[212].request.size(), sizeof list);
+        const sim::Bytes& sent = fo.received[212].request;  // the slot's driver instance, the entry's type
+        EXPECT_EQ(sent[0] | sent[1] << 8 | sent[32 + 8] << 16, 0x20002);
+        FO_LB_POLICY_LIST back{};
+        ASSERT_EQ(ISDFoGetLBPolicy(7, instance, &back, 0), 0u);
+        EXPECT_EQ(fo.received[211].response_capacity, sizeof back);
+    }
 
     fo.replies[211] = sim::SimReply::with_status(29);
     fo.replies[211].response = std::vector<uint8_t>(sizeof list, 0x11);
@@ -504,7 +512,9 @@ TEST(LbPolicy, LiveRequests) {
 TEST(LbPolicy, PersistentTokens) {
     StoreRig rig;
     const std::string p = "scsi-lbtype-12-key0-tgtname=00000000000000aa\\;scsi-vxa0-adapter-port=5000000000000b0b\\;";
-    rig.host.write_file(conf("vxa2xxx"), "scsi-lbtype-12-key0-tgtname=00000000000000aa;scsi-vxa0-adapter-port=5000000000000b0b\\;\nscsi-vxa0-x=1\\;\n");
+    set_store(rig.host, "vxa2xxx",
+              "scsi-lbtype-12-key0-tgtname=00000000000000aa;scsi-vxa0-adapter-port=5000000000000b0b\\;\n"
+              "scsi-vxa0-x=1\\;\n");
     const std::string b1 = "scsi-lbtype-2-key0-tgtname=00000000000000b1\\;", b2 = "scsi-lbtype-2-key1-tgtname=00000000000000b2\\;";
     const struct Step { uint8_t target; uint32_t type; std::string after; } steps[] = {
         {0xaa, 12, p + "\nscsi-vxa0-x=1\\;\n"},
@@ -527,21 +537,23 @@ TEST(LbPolicy, PersistentTokens) {
     // A full key space gives key 256; a store of more tokens than the list is refused.
     std::string full;
     for (int k = 0; k < 256; ++k) full += "scsi-lbtype-3-key" + std::to_string(k) + "-tgtname=" + std::to_string(k) + "\\;";
-    rig.host.write_file(conf("vxa2xxx"), full);
+    set_store(rig.host, "vxa2xxx", full);
     list = {0, 1, {}, {{{0xc0}, 3, {}}}};
     ASSERT_EQ(ISDFoSetLBPolicy(1, 0, &list, 1), 0u);
     EXPECT_EQ(rig.host.stdout_text(), "vxfoapi_get_lbtype_key: Exceeded max lb entries\n");
     EXPECT_TRUE(rig.host.read_file(conf("vxa2xxx")).ends_with("scsi-lbtype-3-key256-tgtname=c000000000000000\\;"));
     EXPECT_EQ(ISDFoGetLBPolicy(1, 0, &list, 1), SDERR_CONFIG_FILE);
-    // Stores that cannot be read or rewritten whole are left alone.
+    // Stores that cannot be read or rewritten whole are left alone: the too large one is the file's alone.
     for (const std::string& bad : {std::string(VX_FO_OPTSTR_SIZE, 'x'), std::string("scsi-lbtype-1-key0\\;"),
                                    std::string("scsi-lbtype-1-tgtname=00\\;")}) {
+        set_store(rig.host, "vxa2xxx", bad.size() < VX_FO_OPTSTR_SIZE ? bad : "");
         rig.host.write_file(conf("vxa2xxx"), bad);
+        const std::vector<std::string> before = rig.files();
         EXPECT_EQ(ISDFoSetLBPolicy(1, 0, &list, 1), SDERR_CONFIG_FILE);
-        EXPECT_EQ(rig.host.read_file(conf("vxa2xxx")), bad);
+        EXPECT_EQ(rig.files(), before);
     }
     list.Count = 7;
-    rig.host.write_file(conf("vxa2xxx"), kOther);
+    set_store(rig.host, "vxa2xxx", kOther);
     EXPECT_EQ(ISDFoGetLBPolicy(1, 0, &list, 1), 0u);
     EXPECT_EQ(list.Count, 7);  // no token: the count stays as the caller set it
     api_priv_data[0].drvr_inst = 40;
@@ -631,6 +643,95 @@ TEST_F(Lists, TargetListStopsAtThirtyTwo) {
     EXPECT_EQ(names(ISDFoGetPersistentTargetEntryList, SDERR_BUFFER_TOO_SMALL).size(), 32u * 3);
     host.write_file(kModules, "options vxa2300 vx2xopts=1\n");  // a digit-first old value stops a list
     EXPECT_EQ(names(ISDFoGetPersistentDeviceEntryList, SDERR_CONFIG_FILE).substr(0, 3), "5a ");  // untouched
+}
+
+// The persistent load-balancing set reads the store where every reader reads it, the configuration module first:
+// a store that the module holds keeps its adapters and targets, whether the option file is missing or holds an
+// older store. Only the load-balancing tokens change, and the set saves as a store save does: the option file with
+// its backup, then the module. The instance is not used.
+TEST(LbPolicy, PersistentSetEditsTheStoreTheModuleHolds) {
+    const std::string held = adapter(0, "01", "aa") + adapter(1, "02", "bb") + kLb + "\n";
+    const std::string older = adapter(0, "09", "99") + "\n";
+    const std::string saved = adapter(0, "01", "aa") + adapter(1, "02", "bb") +
+                              "scsi-lbtype-3-key0-tgtname=22000000000000bb\\;"
+                              "scsi-lbtype-2-key0-tgtname=22000000000000cc\\;";
+    for (const std::string* file : {static_cast<const std::string*>(nullptr), &older}) {
+        SCOPED_TRACE(file == nullptr ? "no option file" : "an older option file");
+        StoreRig rig;
+        api_priv_data[1] = vxapi_priv_db_t{};  // one driver for the lists
+        set_store(rig.host, "vxa2xxx", held);
+        file != nullptr ? rig.host.write_file(conf("vxa2xxx"), *file) : void(vx::sys().unlink(conf("vxa2xxx").c_str()));
+        const FO_LB_POLICY_LIST list{
+            0, 2, {}, {{{0x22, 0, 0, 0, 0, 0, 0, 0xbb}, 3, {}}, {{0x22, 0, 0, 0, 0, 0, 0, 0xcc}, 2, {}}}};
+        ASSERT_EQ(ISDFoSetLBPolicy(1, 40, &list, 1), 0u);
+        EXPECT_EQ(rig.host.read_file(conf("vxa2xxx")), saved);
+        EXPECT_EQ(module_value(), saved);
+        EXPECT_EQ(rig.host.read_file(conf("vxa2xxx") + ".bak"), file != nullptr ? *file : "");
+        EXPECT_EQ(Lists::names(ISDFoGetPersistentDeviceEntryList), "01 02 ");
+        EXPECT_EQ(Lists::names(ISDFoGetPersistentTargetEntryList), "aa bb ");
+        FO_LB_POLICY_LIST back{};
+        ASSERT_EQ(ISDFoGetLBPolicy(1, 0xFFFF, &back, 1), 0u);
+        EXPECT_EQ(sim::bytes_of(&back, sizeof back), sim::bytes_of(&list, sizeof list));
+    }
+}
+
+// A numbered LUN group whose LUNs pass the last one changes no LUN, whatever its number is modulo 65,536 or 2^32;
+// the group at 256 clears the preferred bits and disables its LUNs.
+TEST(Store, LunGroupPastTheLastLunChangesNoLun) {
+    StoreRig rig;
+    const std::string t = "scsi-vxa0-tgt-1-di-0-";
+    const struct Row { const char* n; bool applied; } rows[] = {
+        {"256", true}, {"65792", false}, {"4352", false}, {"4294967552", false}, {"3841", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.n);
+        set_store(rig.host, "vxa2xxx",
+                  "scsi-vxa0-adapter-port=5000000000000a00\\;" + t + "node=2000000000000001\\;" + t +
+                      "port=2100000000000001\\;" + t + "lun_preferred-" + r.n + "=" + std::string(64, '0') + "\\;" + t +
+                      "lun_disabled-" + r.n + "=" + std::string(64, 'f') + "\\;" + t + "control=00\\;\n");
+        auto list = std::make_unique<FO_LUN_DATA_LIST>();
+        ASSERT_EQ(ISDFoGetLunData(1, 0, rig.wwn[0], list.get(), 1), 0u);
+        sim::Bytes expected(VX_FO_LUNS, FO_LUN_ENABLED | FO_LUN_PREFERRED);
+        if (r.applied) std::fill(expected.begin() + 256, expected.begin() + 512, 0);
+        EXPECT_EQ(sim::bytes_of(list->DataEntry[0].Data, VX_FO_LUNS), expected);
+    }
+}
+
+// A store whose adapter 0 parses only in part (target 1, a token that fails, target 3), alone or followed by a
+// clean adapter 1: the save and the deletes refuse with every file as it was. The lists list what parsed, the same
+// way in both: adapter 0 and target 1, not target 3. The load-balancing set parses no adapter: it changes its
+// tokens alone.
+TEST(Store, StoreThatParsesOnlyInPartIsNeverWrittenBack) {
+    const auto target = [](unsigned t, const std::string& node) {
+        const std::string p = "scsi-vxa0-tgt-" + std::to_string(t) + "-di-0-";
+        return p + "node=20000000000000" + node + "\\;" + p + "port=22000000000000" + node + "\\;" + p +
+               "control=00\\;";
+    };
+    const std::string partial = "scsi-vxa0-adapter-port=5000000000000a00\\;" + target(1, "01") +
+                                "scsi-vxa0-tgt-2-di-0-node\\;" + target(3, "03");
+    const struct Row { std::string store, adapters, targets; } rows[] = {
+        {partial, "00 ", "01 "},
+        {partial + adapter(1, "02", "bb"), "00 02 ", "01 bb "},
+    };
+    const uint8_t port[8] = {0x50, 0, 0, 0, 0, 0, 0x0a, 0}, node[8] = {0x20, 0, 0, 0, 0, 0, 0, 0x01};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.store);
+        StoreRig rig;
+        api_priv_data[1] = vxapi_priv_db_t{};
+        set_store(rig.host, "vxa2xxx", r.store + kLb + "\n");
+        const std::vector<std::string> before = rig.files();
+        EXPECT_EQ(ISDFoSetTargetData(1, 0, rig.wwn[0], target_list({1}).get(), 1), SDERR_CONFIG_FILE);
+        EXPECT_EQ(ISDFoDeletePersistentDeviceEntry(port), SDERR_CONFIG_FILE);
+        EXPECT_EQ(ISDFoDeletePersistentTargetEntry(node), SDERR_CONFIG_FILE);
+        EXPECT_EQ(rig.files(), before);
+        EXPECT_TRUE(rig.host.commands().empty());
+        EXPECT_EQ(Lists::names(ISDFoGetPersistentDeviceEntryList), r.adapters);
+        EXPECT_EQ(Lists::names(ISDFoGetPersistentTargetEntryList), r.targets);
+
+        const FO_LB_POLICY_LIST list{0, 1, {}, {{{0x22, 0, 0, 0, 0, 0, 0, 0xcc}, 2, {}}}};
+        ASSERT_EQ(ISDFoSetLBPolicy(1, 0, &list, 1), 0u);
+        EXPECT_EQ(module_value(), r.store + kLb + "scsi-lbtype-2-key1-tgtname=22000000000000cc\\;");
+    }
 }
 
 const std::string kKo = module_path("vxa2xxx"), kConf = conf("vxa2xxx");

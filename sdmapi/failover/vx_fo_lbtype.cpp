@@ -228,10 +228,18 @@ uint32_t vx_fo_apply_lbtypes(const FO_LB_POLICY_ENTRY* entries, uint32_t count, 
     return SDERR_NO_ERROR;
 }
 
-uint32_t vxfoapi_get_data(uint32_t port, char* buffer, bool* missing) {
+uint32_t vxfoapi_get_data(uint32_t port, bool saving, std::string* text, bool* missing) {
+    if (missing != nullptr) *missing = false;
     const char* model = vx_fo_slot_model(port);
-    if (model == nullptr) return SDERR_INVALID_PARAMETER;
-    return vxapi_get_opt_from_file(model, buffer, missing);
+    if (model == nullptr || text == nullptr) return SDERR_INVALID_PARAMETER;
+    switch (vx_fo_get_store_text(model, saving, text)) {
+        case VxFoStoreText::Read: return SDERR_NO_ERROR;
+        case VxFoStoreText::Empty:
+            if (missing != nullptr) *missing = true;
+            break;
+        case VxFoStoreText::Failed: break;
+    }
+    return SDERR_CONFIG_FILE;
 }
 
 uint32_t vxfoapi_set_data(uint32_t port, const char* string, uint8_t flag) {
@@ -257,25 +265,27 @@ uint32_t vxfoapi_get_set_lbtype(uint32_t handle, uint16_t, FO_LB_POLICY_LIST* li
     uint32_t port = 0;
     if (const uint32_t status = persistent_port(handle, &port); status != SDERR_NO_ERROR) return status;
     VxFoStoreLock lock;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[VX_FO_OPTSTR_SIZE]());
-    if (!buffer) return SDERR_OUT_OF_MEMORY;
+    // The set reads the store as a save of the store does; only a store that
+    // does not exist is an empty one.
+    std::string text;
     bool missing = false;
-    const uint32_t read = vxfoapi_get_data(port, buffer.get(), &missing);
+    const uint32_t read = vxfoapi_get_data(port, set != 0, &text, &missing);
     if (set == 0) {
         if (read != SDERR_NO_ERROR) return SDERR_CONFIG_FILE;
-        return vxfoapi_get_lbtype(port, list->Entry, &list->Count, buffer.get(), kApiEntries);
+        return vxfoapi_get_lbtype(port, list->Entry, &list->Count, text.c_str(), kApiEntries);
     }
-    // Only a missing file is an empty store: one that cannot be read is
-    // never saved over.
     if (read != SDERR_NO_ERROR && !missing) return SDERR_CONFIG_FILE;
-    std::string text(read == SDERR_NO_ERROR ? bounded(buffer.get()) : std::string_view());
+    // Only the load-balancing tokens change; the save is the store's own:
+    // the option file with its backup, then the configuration module.
     if (const uint32_t status = vx_fo_apply_lbtypes(list->Entry, list->Count, &text); status != 0) return status;
     return vxfoapi_set_data(port, text.c_str(), 0);
 }
 
 SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_LIST pList, SD_UINT32 Persistent) {
     VxApiLock api_lock;
-    if (pList == nullptr || Instance >= VX_LEGACY_SLOTS) return SDERR_INVALID_PARAMETER;
+    // The instance names no slot here: the driver gets the handle's slot's
+    // driver instance, and the store is that of the slot it numbers.
+    if (pList == nullptr) return SDERR_INVALID_PARAMETER;
     if (Persistent != 0) {
         if (const uint32_t status = new_store_or_refusal(Handle, Instance, "Get LB not supported\n"); status != 0) {
             return status;
@@ -295,7 +305,7 @@ SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_L
 SD_UINT32 ISDFoSetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, const FO_LB_POLICY_LIST* pList,
                            SD_UINT32 Persistent) {
     VxApiLock api_lock;
-    if (pList == nullptr || Instance >= VX_LEGACY_SLOTS || pList->Count > kApiEntries) return SDERR_INVALID_PARAMETER;
+    if (pList == nullptr || pList->Count > kApiEntries) return SDERR_INVALID_PARAMETER;
     if (Persistent != 0) {
         if (const uint32_t status = new_store_or_refusal(Handle, Instance, "Set LB not supported\n"); status != 0) {
             return status;

@@ -6,6 +6,7 @@
 // LUN groups beyond LUN 4095, are dropped; a list's EntryCount never passes 256.
 #include "failover/vx_fo_optstr.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -96,15 +97,16 @@ void clear_counts(hbalist_entry& rec) {
 }
 
 // The adapter's target tokens after position `from` into record `record`,
-// until a token fails. *result: the last handler result.
-void read_targets(const std::vector<std::string_view>& tokens, size_t from, const AdapterKeys& keys,
-                  uint32_t record, hbalist_entry* records, uint32_t* result) {
+// until a token fails: the failing handler's status, else 0.
+uint32_t read_targets(const std::vector<std::string_view>& tokens, size_t from, const AdapterKeys& keys,
+                      uint32_t record, hbalist_entry* records) {
     uint16_t entry = 0;
     for (size_t i = from; i < tokens.size(); ++i) {
         if (!contains(tokens[i], keys.target) || !contains(tokens[i], "-di")) continue;
-        *result = vxapi_get_dev_data_from_token(record, tokens[i], records, &entry);
-        if (*result != SDERR_NO_ERROR) return;
+        const uint32_t status = vxapi_get_dev_data_from_token(record, tokens[i], records, &entry);
+        if (status != SDERR_NO_ERROR) return status;
     }
+    return SDERR_NO_ERROR;
 }
 
 // Whether a target token reads: it is read into a record without lists,
@@ -134,12 +136,20 @@ TokenKind classify(std::string_view token) {
     return TokenKind::None;
 }
 
-// The highest LUN of a numbered group token, 0 when the group lies beyond
-// the LUN list (dropped), or SDERR_CONFIG_FILE through *status for group 0.
+// The highest LUN of a numbered group token N, 0 when the group passes the
+// last LUN (dropped: it changes no LUN, whatever N is modulo 65,536), or
+// SDERR_CONFIG_FILE through *status for an N that is 0 modulo 65,536.
 uint32_t numbered_group_top(std::string_view token, std::string_view key, uint32_t* status) {
-    const size_t at = token.find(key);
-    const uint32_t base = decimal_at(token, at == std::string_view::npos ? token.size() : at + key.size()) & 0xFFFF;
-    if (base == 0) {
+    const size_t found = token.find(key);
+    uint32_t base = 0;  // N, saturated past the LUN list
+    uint32_t low = 0;   // N modulo 65,536
+    for (size_t at = found == std::string_view::npos ? token.size() : found + key.size();
+         at < token.size() && token[at] >= '0' && token[at] <= '9'; ++at) {
+        const uint32_t digit = static_cast<uint32_t>(token[at] - '0');
+        base = std::min<uint32_t>(base * 10 + digit, VX_FO_LUNS);
+        low = (low * 10 + digit) & 0xFFFF;
+    }
+    if (low == 0) {
         *status = SDERR_CONFIG_FILE;
         return 0;
     }
@@ -345,7 +355,10 @@ uint32_t vxapi_get_data_from_line(const char* line, hbalist_entry* records) {
         if (eq == std::string_view::npos) return SDERR_CONFIG_FILE;
         vx_fo_read_hex(tokens[at].substr(eq + 1), records[i].wwpn, 8);
         clear_counts(records[i]);
-        read_targets(tokens, at + 1, keys, i, records, &result);
+        // An adapter that fails ends there; the next ones are still read,
+        // and the parse fails whatever they give.
+        const uint32_t status = read_targets(tokens, at + 1, keys, i, records);
+        if (result == SDERR_NO_ERROR) result = status;
     }
     return result;
 }
@@ -358,7 +371,6 @@ uint32_t vxapi_get_data_from_line_for_wwpn(const char* line, hbalist_entry* reco
     set_lun_defaults(rec.lun_list);
 
     const std::vector<std::string_view> tokens = vx_fo_split_tokens(text);
-    uint32_t result = SDERR_NO_ERROR;
     for (unsigned i = 0; i < VX_FO_STORE_ADAPTERS; ++i) {
         const AdapterKeys keys = keys_of(i);
         for (size_t at = 0; at < tokens.size(); ++at) {
@@ -371,11 +383,10 @@ uint32_t vxapi_get_data_from_line_for_wwpn(const char* line, hbalist_entry* reco
             while (same < 8 && (rec.wwpn[same] = hex_pair(value, same)) == wwpn[same]) ++same;
             if (same < 8) continue;
             clear_counts(rec);
-            read_targets(tokens, at + 1, keys, 0, records, &result);
-            return result;
+            return read_targets(tokens, at + 1, keys, 0, records);
         }
     }
-    return result;
+    return SDERR_NO_ERROR;
 }
 
 namespace {

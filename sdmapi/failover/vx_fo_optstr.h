@@ -69,10 +69,14 @@ constexpr uint8_t VX_FO_FROM_LUNS = 2;
 // or cannot be read; SDERR_INVALID_PARAMETER for an unusable module name.
 [[nodiscard]] uint32_t vxapi_get_opt_from_file(const char* model, char* dest, bool* missing = nullptr);
 
-// Fills the records of every adapter the string holds (records: 32).
+// Fills the records of every adapter the string holds (records: 32). An
+// adapter whose token fails ends at that token and the next adapters are
+// still read; the status is then the first failing token's, whatever
+// follows: a store that parses only in part is never to be written back.
 [[nodiscard]] uint32_t vxapi_get_data_from_line(const char* line, hbalist_entry* records);
 // Fills record 0 with the adapter whose port name is wwpn; 0 also when none
-// matches (record 0's port name then differs from wwpn).
+// matches (record 0's port name then differs from wwpn); the status of its
+// failing token.
 [[nodiscard]] uint32_t vxapi_get_data_from_line_for_wwpn(const char* line, hbalist_entry* records, const uint8_t* wwpn);
 // Applies one target token to entry *entry of the record's lists.
 [[nodiscard]] uint32_t vxapi_get_dev_data_from_token(uint32_t record, std::string_view token, hbalist_entry* records,

@@ -166,9 +166,11 @@ static_assert(sizeof(FO_LB_POLICY_STORE_LIST) == 196640);
 // VX_FO_OPTSTR_SIZE buffer) with *text unchanged.
 [[nodiscard]] uint32_t vx_fo_apply_lbtypes(const FO_LB_POLICY_ENTRY* entries, uint32_t count, std::string* text);
 
-// "/etc/<model>.conf" of a slot into buffer (VX_FO_OPTSTR_SIZE bytes), as
-// vxapi_get_opt_from_file reads it (missing set when there is no file).
-[[nodiscard]] uint32_t vxfoapi_get_data(uint32_t port, char* buffer, bool* missing = nullptr);
+// The store of a slot's driver module into *text, as every reader of the
+// store reads it (vx_fo_get_store_text; saving: as a save reads it). 0;
+// SDERR_CONFIG_FILE when there is no store (*missing set: an empty one) or
+// it cannot be read; SDERR_INVALID_PARAMETER.
+[[nodiscard]] uint32_t vxfoapi_get_data(uint32_t port, bool saving, std::string* text, bool* missing = nullptr);
 // Saves string as the slot's store (vx_fo_save_store without tokens);
 // flag 1 also updates the modules file.
 [[nodiscard]] uint32_t vxfoapi_set_data(uint32_t port, const char* string, uint8_t flag);
