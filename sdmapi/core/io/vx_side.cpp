@@ -232,9 +232,12 @@ int32_t vxapi_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, u
 int32_t vxapi_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf, uint32_t buf_size,
                          uint32_t* pext_stat) {
     switch (vxapi_vendor_road(api_priv_data_inst)) {
-        case VxRoad::Ioctl:
+        case VxRoad::Ioctl: {
+            // A get reads the speed back from the record; a set's answer is not read.
+            const bool get = pbuf != nullptr && pbuf->Mode == VX_PORT_PARAM_GET;
             return send("vxapi_port_param", handle, api_priv_data_inst, EXT_CC_PORT_PARAM, 0, pbuf, buf_size, pbuf,
-                        buf_size, pext_stat, nullptr, buf_size);
+                        buf_size, pext_stat, nullptr, get ? buf_size : 0);
+        }
         case VxRoad::Bsg: return vxsysfs_bsg_port_param(handle, api_priv_data_inst, pbuf, buf_size, pext_stat);
         case VxRoad::Netlink:
             return vxapi_nl_port_param(gnl_fd, host_of(api_priv_data_inst), pbuf, buf_size, pext_stat);

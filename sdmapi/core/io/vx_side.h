@@ -105,7 +105,7 @@ constexpr uint32_t VX_SFP_BYTES = 512;
                                         uint32_t* buf_size, uint32_t* pext_stat);
 
 // A remote port's speed: the record is the request and receives the answer
-// (answered OK but short of buf_size bytes on the ioctl road: status 8).
+// (a get answered OK but short of buf_size bytes on the ioctl road: status 8).
 [[nodiscard]] int32_t vxapi_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf,
                                        uint32_t buf_size, uint32_t* pext_stat);
 
