@@ -106,8 +106,8 @@ typedef struct SD_SFP_DATA {
  * part of the pages.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_BUFFER_TOO_SMALL
  * (BufferSize below 512); SDERR_INVALID_PARAMETER (pBuffer is null); the
- * request's statuses, SDERR_DATA_UNDERRUN when the driver delivered less
- * than the 512 bytes.
+ * request's statuses, SDERR_DATA_UNDERRUN when the driver's node delivered
+ * less than the 512 bytes.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

@@ -57,13 +57,6 @@ int32_t send(const char* name, int handle, const vxapi_priv_database* rec, uint8
     return result;
 }
 
-// The status of a piece the driver answered OK with `answered` bytes where
-// `asked` were asked: a length other than the one asked fails the piece.
-uint32_t piece_status(uint16_t asked, uint16_t answered) {
-    if (answered < asked) return EXT_STATUS_DATA_UNDERRUN;
-    return answered > asked ? EXT_STATUS_DATA_OVERRUN : EXT_STATUS_OK;
-}
-
 // An i2c transfer on the ioctl road, one request per piece of at most 64
 // bytes. The record is both request and response, and the driver writes a
 // length back into it: the piece's length stays the library's own, and an
@@ -89,14 +82,12 @@ int32_t i2c_ioctl(const char* name, bool write, int handle, const vxapi_priv_dat
         uint32_t status = 0;
         result = send(name, handle, rec, EXT_CC_I2C, write ? kI2cWrite : kI2cRead, &piece, sizeof piece, &piece,
                       sizeof piece, &status, nullptr, sizeof piece);
-        if (result == 0 && status == EXT_STATUS_OK) status = piece_status(asked, piece.length);
-        if (pext_stat != nullptr) *pext_stat = status;
-        if (result != 0 || status != EXT_STATUS_OK) {
-            if (status == EXT_STATUS_DATA_UNDERRUN || status == EXT_STATUS_DATA_OVERRUN) {
-                trace(kErr, name, ": piece answered with length ", piece.length, VXDBG_DEC);
-            }
-            break;
+        if (result == 0 && status == EXT_STATUS_OK && piece.length != asked) {
+            trace(kErr, name, ": piece answered with length ", piece.length, VXDBG_DEC);
+            status = piece.length < asked ? EXT_STATUS_DATA_UNDERRUN : EXT_STATUS_DATA_OVERRUN;
         }
+        if (pext_stat != nullptr) *pext_stat = status;
+        if (result != 0 || status != EXT_STATUS_OK) break;
         if (!write && asked != 0) std::memcpy(i2c + done, piece.buffer, asked);
         remaining -= asked;
         done += asked;
