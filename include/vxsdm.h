@@ -57,11 +57,11 @@
  * the flash update capabilities, a remote port's speed, the transceiver
  * pages and the loopback result on ports served through the driver's node),
  * an answer that the driver gives as success with only part of the record
- * is a data underrun: SDERR_DATA_UNDERRUN among the request's statuses. The
- * bytes that did not come are never reported as values; the functions that
- * take a driver's underrun as done (the node, port, discovered port and
- * discovered target properties) fill what came, the others write as for any
- * failed request.
+ * is a data underrun: SDERR_DATA_UNDERRUN among the request's statuses,
+ * never success. The functions that take a driver's underrun as done (the
+ * node, port, discovered port and discovered target properties) fill their
+ * record from what came, zeros standing for the rest; the others write as
+ * for any failed request.
  */
 
 #ifdef __cplusplus
