@@ -50,6 +50,18 @@
  * where a function says so); a system call that failed gives its errno
  * (SDERR_UNKNOWN when it left none); any other failure of the request gives
  * SDERR_UNKNOWN. The function comments call these "the request's statuses".
+ *
+ * @par Records answered in part
+ * Where the driver's answer is one record of fixed size (the properties and
+ * statistics, the beacon state, the board temperature, a SerDes register,
+ * the flash update capabilities, a remote port's speed, the transceiver
+ * pages and the loopback result on ports served through the driver's node),
+ * an answer that the driver gives as success with only part of the record
+ * is a data underrun: SDERR_DATA_UNDERRUN among the request's statuses,
+ * never success. The functions that take a driver's underrun as done (the
+ * node, port, discovered port and discovered target properties) fill their
+ * record from what came, zeros standing for the rest; the others write as
+ * for any failed request.
  */
 
 #ifdef __cplusplus
@@ -404,7 +416,9 @@ VXSDM_API SD_UINT32 SDGetPortDatabase(int Device, SD_UINT16 TypeMode, PDEVICEINF
  * CNAPORTPROPERTY); SD_CNA_GET_DCBX_PARAMS one of at least 64 bytes;
  * SD_CNA_GET_REGION_VERSIONS one that holds the ADAPTERREGIONVERSION list of
  * the adapter's component versions. Data overrun and underrun from the
- * driver give SDERR_NO_ERROR with nothing copied. CnaDevPortNum is not used.
+ * driver give SDERR_DATA_OVERRUN and SDERR_DATA_UNDERRUN with nothing copied;
+ * a port identity record the driver answered short of its bytes is an
+ * underrun. CnaDevPortNum is not used.
  *
  * @par Writes
  * On SDERR_NO_ERROR after a clean completion: for SD_CNA_GET_PORT_ID,

@@ -27,8 +27,10 @@
  * SDERR_INVALID_PARAMETER when the request cannot be built; the errno of a
  * failed system call (SDERR_UNKNOWN when it left none); otherwise the
  * driver's status as a status, and for driver status 15 (a SCSI status) the
- * driver's detail status itself. The function comments call these "the
- * failover request's statuses".
+ * driver's detail status itself. Each reply is one record of fixed size: a
+ * reply the driver gives as success with only part of it is
+ * SDERR_DATA_UNDERRUN. The function comments call these "the failover
+ * request's statuses".
  *
  * @par The store a port's driver keeps
  * The persistent functions ask the port's driver which configuration store

@@ -117,7 +117,8 @@ typedef struct SD_SFP_DATA {
  * part of the pages.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_BUFFER_TOO_SMALL
  * (BufferSize below 512); SDERR_INVALID_PARAMETER (pBuffer is null); the
- * request's statuses.
+ * request's statuses, SDERR_DATA_UNDERRUN when the driver's node delivered
+ * less than the 512 bytes.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -128,15 +129,20 @@ VXSDM_API SD_UINT32 SDGetSFPData(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 
  * DataAddr.
  *
  * The bytes are read in pieces of 64; a failing piece ends the transfer, the
- * pieces before it done. The transfer must stay within the device's 64 KiB.
- * Options go to the driver unchanged; HbaDevPortNum and pExitParam are not
- * used.
+ * pieces before it done. A piece fails too when the driver answers it with
+ * a length other than the one asked (or, through the driver's node, with
+ * less than its whole record): nothing of it is taken, and no byte behind
+ * BufferSize is ever written. The transfer must stay within the device's
+ * 64 KiB. Options go to the driver unchanged; HbaDevPortNum and pExitParam
+ * are not used.
  *
  * @par Writes
  * pBuffer: the bytes read, those of the pieces done when a piece fails.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
  * (pBuffer is null); SDERR_INVALID_PARAMETER (the transfer passes the
- * device's 64 KiB); the request's statuses.
+ * device's 64 KiB); the request's statuses; through the driver's node
+ * SDERR_DATA_UNDERRUN for a piece answered shorter than asked (or short of
+ * its record) and SDERR_DATA_OVERRUN for one answered longer.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -148,13 +154,12 @@ VXSDM_API SD_UINT32 SDReadSFPData(int Device, SD_UINT16 HbaDevPortNum, SD_UINT16
  * @brief Writes BufferSize bytes to the i2c device DevAddr from its byte
  * DataAddr.
  *
- * As SDReadSFPData, in the other direction.
+ * As SDReadSFPData, in the other direction: no byte behind BufferSize is
+ * ever sent.
  *
  * @par Writes
  * Nothing of the caller's.
- * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
- * (pBuffer is null); SDERR_INVALID_PARAMETER (the transfer passes the
- * device's 64 KiB); the request's statuses.
+ * @return As SDReadSFPData.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

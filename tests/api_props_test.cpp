@@ -212,7 +212,7 @@ TEST(ApiProps, ConvergedPortData) {
             EXPECT_TRUE(std::all_of(buf.begin() + 104, buf.begin() + 200, [](uint8_t b) { return b == 0; }));
         }
     }
-    // The driver's fabric parameters valid: the caller's value stays. Overrun: success, nothing copied.
+    // The driver's fabric parameters valid: the caller's value stays. Overrun: the status says so, nothing copied.
     EXT_CNA_PORT driver_cna = sim::make_cna_record(*cna.sim);
     driver_cna.FabricParam = 0x200;
     cna.sim->set_record(EXT_CC_QUERY, 9, driver_cna);
@@ -222,7 +222,7 @@ TEST(ApiProps, ConvergedPortData) {
     EXPECT_EQ(out.FabricParam, 0xA5A5);
     out = filled<CNAPORTPROPERTY>();
     rig.driver.inject_status(7);
-    EXPECT_EQ(SDGetCnaPortData(cna.handle, 0, 1, reinterpret_cast<SD_PUINT8>(&out), &size), 0u);
+    EXPECT_EQ(SDGetCnaPortData(cna.handle, 0, 1, reinterpret_cast<SD_PUINT8>(&out), &size), SDERR_DATA_OVERRUN);
     EXPECT_FALSE(touched(&out, sizeof out));
 
     cna.rec->phy_info->fcoe_valid = 0;
@@ -315,8 +315,8 @@ TEST(ApiProps, MpiAndPepVersions) {
 
 // The queries whose header takes the driver's data overrun and underrun as a completed request, each on a port
 // of a chip: the node query twice, once with the layout refresh of the chips with MPI and PEP firmware. `written`:
-// the record is written then (the converged port's data is copied after a clean completion only); `discovered`:
-// the query asks for discovered port or target 0.
+// the record is written then (the converged port's data is copied after a clean completion only: its status says
+// overrun or underrun all the same); `discovered`: the query asks for discovered port or target 0.
 struct OverUnderQuery {
     const Query& query;
     uint16_t device;
@@ -331,7 +331,8 @@ constexpr size_t kRecordRoom = 64 + std::max({sizeof(DEVICENODEPROPERTY), sizeof
                                                sizeof(DISCPORTPROPERTY), sizeof(DISCTARGETPROPERTY),
                                                sizeof(CNAPORTPROPERTY)});
 
-// The driver's road: status 7 or 8 with the whole record delivered gives the record a clean call writes.
+// The driver's road: status 7 or 8 with the whole record delivered gives the record a clean call writes, or none,
+// with SDERR_DATA_OVERRUN or SDERR_DATA_UNDERRUN.
 TEST(ApiProps, OverrunAndUnderrunWriteTheRecordOfACleanCall) {
     ApiRig rig;
     sim::ChipFlashOptions mpi_pep;
@@ -346,7 +347,7 @@ TEST(ApiProps, OverrunAndUnderrunWriteTheRecordOfACleanCall) {
             std::vector<uint8_t> clean(kRecordRoom, kFill), got(kRecordRoom, kFill);
             ASSERT_EQ(c.query.call(handle.at(c.device), clean.data()), 0u);
             rig.driver.inject_status(driver_status);
-            EXPECT_EQ(c.query.call(handle.at(c.device), got.data()), c.written ? status : 0u);
+            EXPECT_EQ(c.query.call(handle.at(c.device), got.data()), status);
             EXPECT_EQ(got, c.written ? clean : std::vector<uint8_t>(kRecordRoom, kFill));
         }
     }

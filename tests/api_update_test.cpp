@@ -467,4 +467,29 @@ TEST(ApiUpdate, FruVersionsOfAFirmwareUpdate) {
     EXPECT_EQ(sent, "1 2 3 3 ");
 }
 
+// The pulse of a firmware update over a FRU status read answered whole, up to its value or with nothing: after a
+// read short of its record no write reaches the register, which keeps its 0x13; the update succeeds either way.
+TEST(ApiUpdate, FruPulseWritesNothingAfterAShortRead) {
+    sim::Fw24xx fw;
+    fw.major = 8;
+    Bytes image(0x80000, 0xFF);
+    sim::place(image, 0, sim::build_24xx_fw(fw));
+    const struct { size_t delivered; std::string sent; std::vector<uint8_t> written; } rows[] = {
+        {sizeof(vxa_status_reg), "1 2 3 3 ", {0x03, 0x13}}, {6, "1 2 ", {}}, {0, "1 2 ", {}}};
+    for (const auto& row : rows) {
+        UpdateRig rig;
+        sim::SimDiag diag;
+        diag.attach(rig.driver);
+        std::tie(diag.fru_status, diag.fru_read_bytes) = std::tuple(0x13, row.delivered);
+        vxapi_phy_info& phy = *rig.a.rec->phy_info;
+        std::tie(phy.ssvendor_id, phy.ssdevice_id) = std::tuple(VX_PCI_VENDOR_MAKER, 0x0175);
+        sim::place(rig.flash(), rig.start(0x14), sim::typical_vpd().bytes);
+        ASSERT_EQ(rig.update(false, 0, image, 0x80000, 0x01), 0u) << row.delivered;
+        std::string sent;
+        for (const sim::SimLogEntry& e : rig.requests(EXT_CC_FRU)) sent += std::to_string(e.sub_code) + " ";
+        EXPECT_EQ(std::tuple(sent, diag.fru_written, diag.fru_status), std::tuple(row.sent, row.written, 0x13))
+            << row.delivered;
+    }
+}
+
 }  // namespace

@@ -65,6 +65,7 @@ TEST_F(DiagTest, EachWorkerOnEachKindOfPort) {
     auto* qos = reinterpret_cast<vxa_qos_config*>(buf.data());
     uint32_t size = 64;
     sim::SimDiag::answer(driver.ports[0], sim::pattern(20, 9));
+    driver.ports[0].records[{EXT_CC_BOARD_TEMP, 0}] = sim::pattern(sizeof temp, 9);  // a record comes whole
     using Call = std::function<int(R, uint32_t*)>;
 #define CALL(expr) Call([&](R r, uint32_t* st) { return expr; })
     const Cell none{1, kU, ""}, no_road{2, 12, ""}, no_file{0, 9, ""};

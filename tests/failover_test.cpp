@@ -179,6 +179,26 @@ TEST_F(FoTest, RepliesAndRequestsAtTheDriversOffsets) {
     EXPECT_EQ(capability[1] - capability[0], FO_CAPABILITY_FAILOVER - FO_CAPABILITY_NONE);
 }
 
+// Every failover reply is one record: one delivered in part (or not at all) with status 0 is a data underrun, and
+// the caller's record stays as it was; the reply delivered whole is the control.
+TEST_F(FoTest, RepliesDeliveredInPartAreUnderruns) {
+    const Bytes r210 = reply(210, sim::pattern(100, 2));
+    for (const auto& [delivered, status] : {std::pair<uint32_t, SD_UINT32>{100, 0}, {36, SDERR_DATA_UNDERRUN},
+                                            {0, SDERR_DATA_UNDERRUN}}) {
+        std::memset(&version, 0xA5, sizeof version);
+        rig.driver.inject_short(delivered);
+        EXPECT_EQ(ISDFoGetFoDriverVersion(7, &version), status) << delivered;
+        EXPECT_EQ(sim::bytes_of(&version, 36),
+                  status == 0 ? part(r210, 0, 3) + Bytes{0xA5} + part(r210, 4, 32) : Bytes(36, 0xA5))
+            << delivered;
+    }
+    reply(200, sim::pattern(64, 3));
+    std::memset(&params, 0xA5, sizeof params);
+    rig.driver.inject_short(63);
+    EXPECT_EQ(ISDFoGetSysParams(7, &params, 0), SDERR_DATA_UNDERRUN);
+    EXPECT_EQ(sim::bytes_of(&params, sizeof params), Bytes(sizeof params, 0xA5));
+}
+
 // Unknown handles and instances beyond the slots are refused before any request; in sysfs mode nothing reaches
 // the driver either.
 TEST_F(FoTest, RefusalsSendNothing) {

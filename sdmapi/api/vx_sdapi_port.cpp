@@ -18,7 +18,7 @@ namespace {
 // ---- transceiver and i2c ----
 
 constexpr uint32_t kSfpBytes = sizeof(SD_SFP_DATA);
-static_assert(kSfpBytes == 512);
+static_assert(kSfpBytes == VX_SFP_BYTES);
 // An i2c device spans 16-bit offsets.
 constexpr uint32_t kI2cSpace = 0x10000;
 

@@ -464,8 +464,10 @@ SD_UINT32 SDGetCnaPortData(int Device, SD_UINT16 CnaDevPortNum, SD_UINT32 Operat
         return call.done(SDERR_INVALID_PARAMETER);
     }
 
-    // Overrun and underrun count as done, with nothing copied.
-    if (ext != 0 && ext != 7 && ext != 8) {
+    // Overrun and underrun (an answer short of its record among them) leave
+    // the caller's buffer as it was, and the status says so: its bytes are
+    // none of the driver's.
+    if (ext != 0) {
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): bad stat ", ext, VXDBG_DEC);
         return call.done(vx_sd_xlate(ext, 0, VxSdScsi::None));
     }

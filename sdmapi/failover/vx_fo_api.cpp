@@ -103,7 +103,7 @@ constexpr uint32_t kDriverAttrFailover = 0x1;  // drvr_attr: the driver provides
 
 uint32_t send(uint32_t handle, uint8_t nr, const void* request, uint32_t request_len, void* reply,
               uint32_t reply_len) {
-    return VxFailOverDeviceIoControl(handle, vx_ioctl_code(nr), 0, request, request_len, reply, reply_len);
+    return VxFailOverDeviceIoControl(handle, nr, 0, request, request_len, reply, reply_len);
 }
 
 // LUN bytes per target: of the driver's LUN lists, and of its path and

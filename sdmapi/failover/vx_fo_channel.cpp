@@ -24,8 +24,8 @@ bool uses_new_store(const EXT_LN_DRV_VERSION& v) {
     return !(v.Patch == 0 && v.Beta >= 1 && v.Beta <= 8);
 }
 
-// The port record the header builders, sdm_ioctl and the driver-specifics
-// worker take, made from a slot: its descriptor, driver instance, names and
+// The port record the ioctl road and the driver-specifics worker take, made
+// from a slot: its descriptor, driver instance, names and
 // header layout, and sysfs service when slot 0 says so.
 vxapi_priv_database port_of(const vxapi_priv_db_t& slot) {
     vxapi_priv_database rec{};
@@ -117,28 +117,30 @@ uint32_t vx_fo_status(uint32_t status, uint32_t detail) {
     return SDXlateSDMErr(status, detail);
 }
 
-uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint32_t code, uint16_t sub_code, const void* request,
+uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint8_t nr, uint16_t sub_code, const void* request,
                                    uint32_t request_len, void* reply, uint32_t reply_len) {
     const vxapi_priv_db_t* slot = vx_fo_slot_by_handle(handle);
     if (slot == nullptr) return SDERR_DEVICE_NOT_FOUND;
     if (vx_fo_sysfs_mode()) return SDERR_NOT_SUPPORTED;
 
     const vxapi_priv_database port = port_of(*slot);
-    const bool new_header = (slot->features & VX_FEAT_NEW_IOCTL) != 0;
-    EXT_IOCTL hdr_n{};
-    EXT_IOCTL_O hdr_o{};
-    void* req = const_cast<void*>(request);  // the driver only reads it
-    const int built = new_header
-                          ? vxapi_init_ext_ioctl_n(sub_code, 0, req, request_len, reply, reply_len, &port, &hdr_n)
-                          : vxapi_init_ext_ioctl_o(sub_code, 0, req, request_len, reply, reply_len, &port, &hdr_o);
-    if (built != 0) return SDERR_INVALID_PARAMETER;
-
-    void* hdr = new_header ? static_cast<void*>(&hdr_n) : static_cast<void*>(&hdr_o);
-    if (sdm_ioctl(slot->oshandle, code, hdr, &port) != 0) {
+    VxRequest req;
+    req.command = nr;
+    req.sub_code = sub_code;
+    req.request = request;
+    req.request_len = request_len;
+    req.response = reply;
+    req.response_len = reply_len;
+    // Every failover reply is one record of the size asked.
+    req.record_len = reply_len;
+    VxReply answer;
+    const int result = vxapi_send_request("VxFailOverDeviceIoControl", slot->oshandle, &port, req, &answer);
+    if (result == VX_RESULT_NOT_BUILT) return SDERR_INVALID_PARAMETER;
+    if (result != 0) {
         const int err = errno;
         return err > 0 ? static_cast<uint32_t>(err) : SDERR_UNKNOWN;
     }
-    return new_header ? vx_fo_status(hdr_n.Status, hdr_n.DetailStatus) : vx_fo_status(hdr_o.Status, hdr_o.DetailStatus);
+    return vx_fo_status(answer.status, answer.detail_status);
 }
 
 // ---------------------------------------------------------------- configuration store

@@ -46,11 +46,14 @@ static_assert(sizeof(FO_LUN_DATA_INPUT) == 32);
 [[nodiscard]] bool vx_fo_sysfs_mode();
 [[nodiscard]] bool vx_fo_lun_4096();
 
-// Sends one failover request on the descriptor of the handle's slot, in the
-// header layout the slot's driver takes. The status: 0; SDERR_DEVICE_NOT_FOUND
-// for an unknown handle; SDERR_NOT_SUPPORTED in sysfs mode; the errno of a
-// failed ioctl; else the driver's status as vx_fo_status maps it.
-[[nodiscard]] uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint32_t code, uint16_t sub_code, const void* request,
+// Sends failover request nr (FO_CC_*, ioctl code vx_ioctl_code(nr)) on the
+// descriptor of the handle's slot, in the header layout the slot's driver
+// takes, through the ioctl road of every worker. The reply is one record:
+// answered OK but short of reply_len bytes, it is a data underrun. The status:
+// 0; SDERR_DEVICE_NOT_FOUND for an unknown handle; SDERR_NOT_SUPPORTED in
+// sysfs mode; the errno of a failed ioctl; else the driver's status as
+// vx_fo_status maps it (SDERR_DATA_UNDERRUN for a short reply).
+[[nodiscard]] uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint8_t nr, uint16_t sub_code, const void* request,
                                                  uint32_t request_len, void* reply, uint32_t reply_len);
 
 // The status of a failover request for the driver's Status and DetailStatus.

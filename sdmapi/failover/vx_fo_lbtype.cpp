@@ -296,7 +296,7 @@ SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_L
     if (slot == nullptr) return SDERR_DEVICE_NOT_FOUND;
     FO_LB_POLICY_LIST buffer = *pList;
     buffer.Instance = static_cast<uint16_t>(slot->drvr_inst);
-    const uint32_t status = VxFailOverDeviceIoControl(Handle, vx_ioctl_code(FO_CC_GET_LB_POLICY), 0, nullptr, 0,
+    const uint32_t status = VxFailOverDeviceIoControl(Handle, FO_CC_GET_LB_POLICY, 0, nullptr, 0,
                                                       &buffer, sizeof buffer);
     *pList = buffer;
     return status;
@@ -317,5 +317,5 @@ SD_UINT32 ISDFoSetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, const FO_LB_POL
     if (slot == nullptr) return SDERR_DEVICE_NOT_FOUND;
     FO_LB_POLICY_LIST buffer = *pList;
     buffer.Instance = static_cast<uint16_t>(slot->drvr_inst);
-    return VxFailOverDeviceIoControl(Handle, vx_ioctl_code(FO_CC_SET_LB_POLICY), 0, &buffer, sizeof buffer, nullptr, 0);
+    return VxFailOverDeviceIoControl(Handle, FO_CC_SET_LB_POLICY, 0, &buffer, sizeof buffer, nullptr, 0);
 }

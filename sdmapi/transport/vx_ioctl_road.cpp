@@ -119,6 +119,14 @@ int vxapi_send_request(const char* name, int fd, const vxapi_priv_database* rec,
         hdr.build();
     }
 
+    // An OK answer that left part of its record unwritten is no record: the
+    // bytes it lacks were never the driver's.
+    const uint32_t record = std::min(req.record_len, req.response_len);
+    if (result == 0 && reply->status == EXT_STATUS_OK && reply->response_len < record) {
+        trace_named(VXDBG_ERROR | VXDBG_STEP, name, ": short answer. bytes delivered=", reply->response_len);
+        reply->status = EXT_STATUS_DATA_UNDERRUN;
+    }
+
     trace_named(VXDBG_STEP, name, ": exiting. status=", static_cast<uint32_t>(result));
     if (result != 0) errno = saved_errno;
     return result;

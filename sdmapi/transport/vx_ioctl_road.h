@@ -22,6 +22,12 @@ struct VxRequest {
     uint32_t request_len = 0;
     void* response = nullptr;
     uint32_t response_len = 0;
+    // The first record_len bytes of the response are one record that the
+    // driver fills whole. An OK answer that delivers fewer of them reads as a
+    // data underrun (status 8): the bytes that did not come are the caller's
+    // or the request's own, never the driver's values. 0: the worker judges
+    // the length delivered itself.
+    uint32_t record_len = 0;
     uint32_t reserved1 = 0;     // flash offset of flash and option ROM requests
     bool retry_busy = false;    // send again, 20 s apart, at most twice, while the driver is busy
     const char* busy_trace = nullptr;  // traced before each busy resend, when given
@@ -39,7 +45,9 @@ struct VxReply {
 // The ioctl road of the worker frame: builds the header that the record's
 // driver takes (EXT_IOCTL with feature 0x2, else EXT_IOCTL_O), sends it on
 // the descriptor and copies the answer into the reply. Busy answers of a
-// retrying request are waited out. `name` is the worker's name for the trace.
+// retrying request are waited out. An OK answer short of the request's record
+// gets status 8 (data underrun) in the reply. `name` is the worker's name for
+// the trace.
 // Result: 1 when the header could not be built, else the ioctl result (0, or
 // -1 with errno from the kernel).
 [[nodiscard]] int vxapi_send_request(const char* name, int fd, const vxapi_priv_database* rec, const VxRequest& req,

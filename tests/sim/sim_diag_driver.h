@@ -4,6 +4,7 @@
 // 0x1F, 0x22, 0x25) and NPIV performance are canned answers: answer() puts them on a port.
 #pragma once
 
+#include <algorithm>
 #include <map>
 
 #include "core/io/vx_diag.h"
@@ -18,6 +19,7 @@ struct SimDiag {
     uint8_t fru_status = 0;               // the register at device 0xE0
     std::vector<uint8_t> fru_written;     // every value written to it
     int fru_calls = 0, fru_fail = 0;      // the FRU request numbered fru_fail (from 1) answers status 1, doing nothing
+    size_t fru_read_bytes = sizeof(vxa_status_reg);  // of its record a status read delivers, with status 0
     std::map<uint32_t, uint32_t> serdes;  // SerDes registers by address
 
     static void answer(SimPort& port, const Bytes& b) {
@@ -50,7 +52,9 @@ struct SimDiag {
         if (reg.field_address.device_address != 0xE0) return SimReply::with_status(EXT_STATUS_INVALID_PARAM);
         if (r.sub_code == 3) return fru_status = reg.status_reg, fru_written.push_back(reg.status_reg), SimReply{};
         reg.status_reg = fru_status;
-        return SimReply::with_record(reg);
+        SimReply read = SimReply::with_record(reg);
+        read.response.resize(std::min(read.response.size(), fru_read_bytes));
+        return read;
     }
     template <class Reg>
     SimReply serdes_reg(const SimRequest& r) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstring>
+#include <optional>
 
 #include "base/vx_request.h"
 #include "core/io/vx_side.h"
@@ -15,6 +16,10 @@ struct SimSide {
     explicit SimSide(SimI2c& devices) : i2c(devices) {}
     SimI2c& i2c;
     std::vector<std::pair<uint16_t, uint16_t>> i2c_pieces;  // (offset, length) of every i2c request
+    // A driver that moves each piece as asked but writes this length back into the record it answers, from the
+    // piece numbered answered_from (from 0) on.
+    std::optional<uint16_t> answered_length;
+    size_t answered_from = 0;
     uint32_t tarno_version = 0;
     Bytes tarno_image, tarno_memory;  // management operations 0 and 3 read the memory, 1 and 2 write it
     Bytes tarno_request;              // the last SD_A84_MGT as sent
@@ -32,6 +37,7 @@ struct SimSide {
             return SimReply::with_status(EXT_STATUS_INVALID_PARAM);
         if (r.sub_code == 1) std::copy_n(a.buffer, a.length, m.begin() + a.offset);
         if (r.sub_code == 2) std::copy_n(m.begin() + a.offset, a.length, a.buffer);
+        if (answered_length && i2c_pieces.size() > answered_from) a.length = *answered_length;
         return SimReply::with_record(a);
     }
     SimReply tarno(const SimRequest& r) {

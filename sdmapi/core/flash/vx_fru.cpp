@@ -102,7 +102,9 @@ size_t collect_records(const uint8_t* image, uint32_t image_size, uint32_t regio
 
 // One step of the pulse on the port's road: SubCode 2 / command 12 reads the
 // register into *reg, SubCode 3 / command 13 writes it. On the driver road a
-// step succeeds only when the ioctl and the driver's status were both 0.
+// step succeeds only when the ioctl and the driver's status were both 0; a
+// read answered short of its record has status 8, so that no write follows
+// a value that was never read.
 bool pulse_step(int handle, vxapi_priv_database* rec, bool write, vxa_status_reg* reg, int32_t* result,
                 uint32_t* pext_stat) {
     const VxRoad road = vxapi_vendor_road(rec);
@@ -119,7 +121,8 @@ bool pulse_step(int handle, vxapi_priv_database* rec, bool write, vxa_status_reg
     uint32_t status = 0;
     *result = vxapi_diag_send("vxapi_pulse_fru_status", handle, rec, EXT_CC_FRU,
                               write ? kFruSubStatusWrite : kFruSubStatusRead, reg, sizeof *reg,
-                              write ? nullptr : reg, write ? 0 : sizeof *reg, &status);
+                              write ? nullptr : reg, write ? 0 : sizeof *reg, &status, nullptr,
+                              write ? 0 : sizeof *reg);
     if (*result == VX_RESULT_NOT_BUILT) return false;
     if (pext_stat != nullptr) *pext_stat = status;
     return *result == 0 && status == EXT_STATUS_OK;

@@ -18,5 +18,6 @@
 
 // Reads the FRU status register, writes it back with bit 0x10 cleared, then
 // set. Each step runs only when the one before succeeded (on the driver road:
-// the ioctl and the driver's status). The result of the last step made.
+// the ioctl and the driver's status; a read answered short of its record has
+// status 8). The result of the last step made.
 [[nodiscard]] int32_t vxapi_pulse_fru_status(int handle, vxapi_priv_database* api_priv_data_inst, uint32_t* pext_stat);

@@ -256,6 +256,8 @@ int vxapi_flash_update_capabilities(int handle, vxapi_priv_database* api_priv_da
     req.request_len = sizeof *pcap;
     req.response = pcap;
     req.response_len = sizeof *pcap;
+    // A read fills the record whole; a send's answer is not read.
+    req.record_len = flag == VX_FUCAPS_SEND ? 0 : sizeof *pcap;
     VxReply reply;
     const int result = vxapi_send_request("vxapi_flash_update_capabilities", handle, api_priv_data_inst, req, &reply);
     if (pext_stat != nullptr) *pext_stat = reply.status;

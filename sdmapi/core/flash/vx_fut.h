@@ -42,7 +42,8 @@ constexpr uint64_t VX_FUT_VALID_SECONDS = 900;
 [[nodiscard]] int vxapi_clear_fut(vxapi_priv_database* api_priv_data_inst, uint32_t token);
 
 // flag 0 reads the adapter's 32-byte capabilities record into *pcap, 1 sends
-// *pcap to it. *pext_stat receives the driver's status; the result is the
+// *pcap to it. *pext_stat receives the driver's status (on the ioctl road, 8
+// for a read answered OK but short of the record); the result is the
 // request's.
 [[nodiscard]] int vxapi_flash_update_capabilities(int handle, vxapi_priv_database* api_priv_data_inst,
                                                   vxa_flash_update_caps* pcap, uint32_t* pext_stat, uint32_t flag);

@@ -47,6 +47,13 @@ private:
 
 int host_of(const vxapi_priv_database* rec) { return static_cast<int>(rec->host_no); }
 
+// The bytes of a SerDes request that come back as the register's record: all
+// of them for a read, whose value is read back; none for a write.
+template <class Reg>
+uint32_t serdes_record(const Reg& reg) {
+    return reg.cmd == VXA_SERDES_READ ? static_cast<uint32_t>(sizeof reg) : 0;
+}
+
 // An NPIV QoS worker: the driver request, else the bsg command (called as
 // bsg(handle, rec, buf, size, pext_stat)); there is no netlink form.
 template <typename Bsg>
@@ -68,7 +75,7 @@ int32_t npiv(const char* name, int handle, vxapi_priv_database* rec, uint8_t com
 
 int32_t vxapi_diag_send(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command,
                         uint16_t sub_code, const void* request, uint32_t request_len, void* response,
-                        uint32_t response_len, uint32_t* pext_stat, VxReply* reply) {
+                        uint32_t response_len, uint32_t* pext_stat, VxReply* reply, uint32_t record_len) {
     VxRequest req;
     req.command = command;
     req.sub_code = sub_code;
@@ -76,6 +83,7 @@ int32_t vxapi_diag_send(const char* name, int handle, const vxapi_priv_database*
     req.request_len = request != nullptr ? request_len : 0;
     req.response = response;
     req.response_len = response != nullptr ? response_len : 0;
+    req.record_len = record_len;
     VxReply local;
     VxReply* out = reply != nullptr ? reply : &local;
     const int32_t result = vxapi_send_request(name, handle, rec, req, out);
@@ -150,7 +158,8 @@ int32_t vxapi_get_board_temp(int handle, vxapi_priv_database* rec, EXT_BOARD_TEM
     static constexpr char kName[] = "vxapi_get_board_temp";
     const Scope scope(kName);
     if (vxapi_is_sysfs_port(rec)) return vxsysfs_get_board_temp(rec, pboard_temp, size, pext_stat);
-    return vxapi_diag_send(kName, handle, rec, EXT_CC_BOARD_TEMP, 0, nullptr, 0, pboard_temp, size, pext_stat);
+    return vxapi_diag_send(kName, handle, rec, EXT_CC_BOARD_TEMP, 0, nullptr, 0, pboard_temp, size, pext_stat,
+                           nullptr, sizeof(EXT_BOARD_TEMP));
 }
 
 int32_t vxapi_read_serdes_params(int handle, vxapi_priv_database* rec, uint8_t* pbuf, uint32_t buf_size,
@@ -239,7 +248,7 @@ int32_t vxapi_serdes_reg_ops(int handle, vxapi_priv_database* rec, vxa_serdes_re
     switch (vxapi_vendor_road(rec)) {
         case VxRoad::Ioctl:
             return vxapi_diag_send(kName, handle, rec, EXT_CC_SERDES_REG, 0, serdes, sizeof *serdes, serdes,
-                                   sizeof *serdes, pext_stat);
+                                   sizeof *serdes, pext_stat, nullptr, serdes_record(*serdes));
         case VxRoad::Bsg: return vxsysfs_bsg_serdes_reg_ops(handle, rec, serdes, pext_stat);
         case VxRoad::Netlink: return vxapi_nl_serdes_reg_ops(gnl_fd, host_of(rec), serdes, pext_stat);
         case VxRoad::None: break;
@@ -254,7 +263,7 @@ int32_t vxapi_serdes_reg_ops_ex(int handle, vxapi_priv_database* rec, vxa_serdes
     switch (vxapi_vendor_road(rec)) {
         case VxRoad::Ioctl:
             return vxapi_diag_send(kName, handle, rec, EXT_CC_SERDES_REG_EX, 0, serdes, sizeof *serdes, serdes,
-                                   sizeof *serdes, pext_stat);
+                                   sizeof *serdes, pext_stat, nullptr, serdes_record(*serdes));
         case VxRoad::Bsg: return vxsysfs_bsg_serdes_reg_ops_ex(handle, rec, serdes, pext_stat);
         case VxRoad::Netlink: return vxapi_nl_serdes_reg_ops_ex(gnl_fd, host_of(rec), serdes, pext_stat);
         case VxRoad::None: break;

@@ -29,10 +29,13 @@
 
 // One driver request of a worker (request and response buffers may be the
 // same); the driver's Status goes to *pext_stat. Result as
-// vxapi_send_request's; *reply (when given) receives the reply.
+// vxapi_send_request's; *reply (when given) receives the reply. record_len:
+// the bytes of the response that form one record the driver fills whole (as
+// VxRequest's).
 [[nodiscard]] int32_t vxapi_diag_send(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command,
                                       uint16_t sub_code, const void* request, uint32_t request_len, void* response,
-                                      uint32_t response_len, uint32_t* pext_stat, VxReply* reply = nullptr);
+                                      uint32_t response_len, uint32_t* pext_stat, VxReply* reply = nullptr,
+                                      uint32_t record_len = 0);
 
 // FCP priority: the flag (1 on, 0 off) goes to the driver as the sub-code.
 [[nodiscard]] int32_t vxapi_enable_disable_qos(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t flag,
@@ -45,6 +48,8 @@
 // Enter (mode 1) or leave (0) the diagnostic mode.
 [[nodiscard]] int32_t vxapi_set_reset_diag_mode(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t mode,
                                                 uint32_t* pext_stat);
+// The board temperature record (answered OK but short of its 64 bytes on the
+// ioctl road: status 8).
 [[nodiscard]] int32_t vxapi_get_board_temp(int handle, vxapi_priv_database* api_priv_data_inst,
                                            EXT_BOARD_TEMP* pboard_temp, uint32_t size, uint32_t* pext_stat);
 // The SerDes parameter block (buf_size bytes).
@@ -71,7 +76,8 @@
 // the length the driver needs).
 [[nodiscard]] int32_t vxapi_get_fce_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pbuf,
                                            uint32_t* pbuf_size, uint32_t* pext_stat);
-// A SerDes register: a read fills val, a write sends it.
+// A SerDes register: a read fills val, a write sends it. On the ioctl road a
+// read answered OK but short of its record gives status 8.
 [[nodiscard]] int32_t vxapi_serdes_reg_ops(int handle, vxapi_priv_database* api_priv_data_inst, vxa_serdes_reg* serdes,
                                            uint32_t* pext_stat);
 [[nodiscard]] int32_t vxapi_serdes_reg_ops_ex(int handle, vxapi_priv_database* api_priv_data_inst,

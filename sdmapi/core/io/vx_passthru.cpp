@@ -63,13 +63,14 @@ int32_t exiting(const char* name, int32_t result) {
     return result;
 }
 
-// A request whose only answer is the driver's status.
+// A request whose only answer is the driver's status (and, with record_len,
+// a response record that the driver fills whole; as VxRequest's).
 int32_t send_status(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command,
                     uint16_t sub_code, const void* request, uint32_t request_len, void* response,
-                    uint32_t response_len, uint32_t* pext_stat) {
+                    uint32_t response_len, uint32_t* pext_stat, uint32_t record_len = 0) {
     VxReply reply;
     const int32_t result = vxapi_send_buffers(name, handle, rec, command, sub_code, request, request_len, response,
-                                              response_len, &reply);
+                                              response_len, &reply, record_len);
     const int saved_errno = errno;
     set(pext_stat, reply.status);
     errno = saved_errno;
@@ -246,7 +247,7 @@ uint32_t enumerate_luns(int handle, vxapi_priv_database* rec, const EXT_SCSI_ADD
 
 int32_t vxapi_send_buffers(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command,
                            uint16_t sub_code, const void* request, uint32_t request_len, void* response,
-                           uint32_t response_len, VxReply* reply) {
+                           uint32_t response_len, VxReply* reply, uint32_t record_len) {
     VxRequest req;
     req.command = command;
     req.sub_code = sub_code;
@@ -254,6 +255,7 @@ int32_t vxapi_send_buffers(const char* name, int handle, const vxapi_priv_databa
     req.request_len = request != nullptr ? request_len : 0;
     req.response = response;
     req.response_len = response != nullptr ? response_len : 0;
+    req.record_len = record_len;
     return vxapi_send_request(name, handle, rec, req, reply);
 }
 
@@ -439,7 +441,7 @@ int32_t vxapi_get_beacon(int handle, vxapi_priv_database* api_priv_data_inst, EX
         return exiting(name, vxsysfs_get_beacon(handle, api_priv_data_inst, pbeacon_st, pext_stat));
     }
     return send_status(name, handle, api_priv_data_inst, EXT_CC_GET_DATA, kDataBeacon, nullptr, 0, pbeacon_st,
-                       sizeof(EXT_BEACON_CONTROL), pext_stat);
+                       sizeof(EXT_BEACON_CONTROL), pext_stat, sizeof(EXT_BEACON_CONTROL));
 }
 
 int32_t vxapi_set_beacon(int handle, vxapi_priv_database* api_priv_data_inst, EXT_BEACON_CONTROL beacon_st,
@@ -499,7 +501,7 @@ int32_t vxapi_loopback_test(int handle, vxapi_priv_database* api_priv_data_inst,
     // A sysfs port has no driver node to take the request.
     if (vxapi_is_sysfs_port(api_priv_data_inst)) return exiting(name, vxapi_no_transport(pext_stat));
     return send_status(name, handle, api_priv_data_inst, EXT_CC_LOOPBACK, 0, ploopback_req, loopback_req_sz,
-                       ploopback_rsp, loopback_rsp_sz, pext_stat);
+                       ploopback_rsp, loopback_rsp_sz, pext_stat, sizeof(INT_LOOPBACK_RSP));
 }
 
 // ---------------------------------------------------------------- LUN addresses

@@ -20,11 +20,12 @@
 #include "transport/vx_ioctl_road.h"
 
 // One driver request: a missing buffer travels with length 0, so that the
-// driver is never pointed at a length behind a null address. The result and
-// *reply as vxapi_send_request gives them.
+// driver is never pointed at a length behind a null address. record_len: the
+// bytes of the response that form one record the driver fills whole (as
+// VxRequest's). The result and *reply as vxapi_send_request gives them.
 [[nodiscard]] int32_t vxapi_send_buffers(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command,
                                          uint16_t sub_code, const void* request, uint32_t request_len, void* response,
-                                         uint32_t response_len, VxReply* reply);
+                                         uint32_t response_len, VxReply* reply, uint32_t record_len = 0);
 
 // CT pass-through; refused (status 1, result 1) unless the port is up on a
 // fabric (state 0, topology F_Port or FL_Port). *presp_buf_size: the
@@ -86,7 +87,7 @@
 [[nodiscard]] int32_t vxapi_get_lun_data_list(int handle, vxapi_priv_database* api_priv_data_inst, void* plun_data_list,
                                               uint32_t lun_data_list_len, uint32_t* pext_stat);
 
-// The beacon.
+// The beacon. A state answered OK but short of its 16 bytes gives status 8.
 [[nodiscard]] int32_t vxapi_get_beacon(int handle, vxapi_priv_database* api_priv_data_inst,
                                        EXT_BEACON_CONTROL* pbeacon_st, uint32_t* pext_stat);
 [[nodiscard]] int32_t vxapi_set_beacon(int handle, vxapi_priv_database* api_priv_data_inst,
@@ -103,7 +104,8 @@
                                       uint32_t* pext_stat);
 
 // The firmware loopback test: bsg, else the vendor netlink socket, else the
-// driver request; a sysfs port with neither gets the no-transport answer.
+// driver request; a sysfs port with neither gets the no-transport answer. The
+// driver's answer record, answered OK but short, gives status 8.
 [[nodiscard]] int32_t vxapi_loopback_test(int handle, vxapi_priv_database* api_priv_data_inst,
                                           INT_LOOPBACK_REQ* ploopback_req, uint32_t loopback_req_sz,
                                           INT_LOOPBACK_RSP* ploopback_rsp, uint32_t loopback_rsp_sz,

@@ -76,10 +76,11 @@ static_assert(kLoopIdCount == 127);
 constexpr uint16_t kTypeFabricDevice = 0x8;
 
 // One request of a worker. A missing buffer travels with length 0, so that
-// the driver is never pointed at a length behind a null address.
+// the driver is never pointed at a length behind a null address. record_len:
+// as VxRequest's.
 int send(const char* name, int fd, const vxapi_priv_database* rec, uint8_t command, uint16_t sub_code,
          uint16_t instance, const void* request, uint32_t request_len, void* response, uint32_t response_len,
-         VxReply* reply) {
+         VxReply* reply, uint32_t record_len = 0) {
     VxRequest req;
     req.command = command;
     req.sub_code = sub_code;
@@ -88,26 +89,30 @@ int send(const char* name, int fd, const vxapi_priv_database* rec, uint8_t comma
     req.request_len = request != nullptr ? request_len : 0;
     req.response = response;
     req.response_len = response != nullptr ? response_len : 0;
+    req.record_len = record_len;
     return vxapi_send_request(name, fd, rec, req, reply);
 }
 
-// A query without a request buffer into a response record.
+// A query without a request buffer into a response record, which the driver
+// fills whole.
 int query(const char* name, int fd, vxapi_priv_database* rec, uint8_t command, uint16_t sub_code,
           uint16_t instance, void* response, uint32_t response_len, uint32_t* status) {
     VxReply reply;
-    const int result = send(name, fd, rec, command, sub_code, instance, nullptr, 0, response, response_len, &reply);
+    const int result =
+        send(name, fd, rec, command, sub_code, instance, nullptr, 0, response, response_len, &reply, response_len);
     if (status != nullptr) *status = reply.status;
     return result;
 }
 
 // A statistics request: a request buffer, a response, the detail status and
-// (when asked) the bytes delivered.
+// (when asked) the bytes delivered. A record response (record_len as
+// VxRequest's) is filled whole.
 int get_stats(const char* name, int fd, vxapi_priv_database* rec, uint16_t sub_code, const void* request,
-              uint32_t request_len, void* response, uint32_t response_len, uint32_t* status,
+              uint32_t request_len, void* response, uint32_t response_len, uint32_t record_len, uint32_t* status,
               uint32_t* detail_status, uint32_t* delivered = nullptr) {
     VxReply reply;
-    const int result =
-        send(name, fd, rec, EXT_CC_GET_DATA, sub_code, 0, request, request_len, response, response_len, &reply);
+    const int result = send(name, fd, rec, EXT_CC_GET_DATA, sub_code, 0, request, request_len, response,
+                            response_len, &reply, record_len);
     if (status != nullptr) *status = reply.status;
     if (detail_status != nullptr) *detail_status = reply.detail_status;
     if (delivered != nullptr) *delivered = reply.response_len;
@@ -237,6 +242,7 @@ int ioctl_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uin
     req.command = EXT_CC_DRIVER_SPECIFIC;
     req.response = response;
     req.response_len = response != nullptr ? kDriverSpecificsLen : 0;
+    req.record_len = kDriverSpecificsLen;
     VxReply reply;
     const int result = vxapi_send_request("vxapi_get_driver_specifics", fd, rec, req, &reply);
     if (status != nullptr) *status = reply.status;
@@ -344,21 +350,21 @@ int vxapi_get_statistics(int fd, vxapi_priv_database* rec, EXT_HBA_PORT_STAT* st
                          uint32_t* detail_status) {
     if (vxapi_is_sysfs_port(rec)) return vxsysfs_get_statistics(fd, rec, stat, status);
     return get_stats("vxapi_get_statistics", fd, rec, kDataStatistics, nullptr, 0, stat, sizeof(EXT_HBA_PORT_STAT),
-                     status, detail_status);
+                     sizeof(EXT_HBA_PORT_STAT), status, detail_status);
 }
 
 int vxapi_get_port_statistics(int fd, vxapi_priv_database* rec, const void* request, EXT_HBA_PORT_STAT* stat,
                               uint32_t* status, uint32_t* detail_status) {
     if (vxapi_is_sysfs_port(rec)) return vxsysfs_get_port_statistics(fd, rec, request, stat, status);
     return get_stats("vxapi_get_port_statistics", fd, rec, kDataPortStatistics, request, kRemotePortRequestLen,
-                     stat, sizeof(EXT_HBA_PORT_STAT), status, detail_status);
+                     stat, sizeof(EXT_HBA_PORT_STAT), sizeof(EXT_HBA_PORT_STAT), status, detail_status);
 }
 
 // FC-4 statistics have no sysfs form: every port takes the ioctl road.
 int vxapi_get_fc4_statistics(int fd, vxapi_priv_database* rec, const void* request, void* response,
                              uint32_t* status, uint32_t* detail_status) {
     return get_stats("vxapi_get_fc4_statistics", fd, rec, kDataFc4Statistics, request, kRemotePortRequestLen,
-                     response, kFc4StatisticsLen, status, detail_status);
+                     response, kFc4StatisticsLen, kFc4StatisticsLen, status, detail_status);
 }
 
 int vxapi_get_port_summary(int fd, vxapi_priv_database* rec, const void* request, void* response,
@@ -371,7 +377,7 @@ int vxapi_get_port_summary(int fd, vxapi_priv_database* rec, const void* request
                                         detail_status);
     }
     const int result = get_stats("vxapi_get_port_summary", fd, rec, kDataPortSummary, request,
-                                 kPortSummaryRequestLen, response, response_len, status, detail_status, delivered);
+                                 kPortSummaryRequestLen, response, response_len, 0, status, detail_status, delivered);
     if (result == VX_RESULT_NOT_BUILT) {
         vxdbg_line(VXDBG_ERROR | VXDBG_STEP, "vxapi_get_port_summary: init ioctl failed. status=",
                    static_cast<uint32_t>(result), VXDBG_HEX);

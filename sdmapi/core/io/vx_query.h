@@ -6,7 +6,10 @@
 // Every worker takes the port's descriptor and record and copies the driver's
 // Status into its out status; the result is the ioctl result (0, or -1 with
 // errno), 1 when the request could not be built, or the sysfs twin's result
-// for a sysfs port (feature 0x20).
+// for a sysfs port (feature 0x20). On the ioctl road, a response that is one
+// record (the node, port, discovered port and target, chip, converged port,
+// driver, firmware and driver-specifics records, and the three statistics
+// records) answered OK but short of it gives status 8, data underrun.
 #pragma once
 
 #include <cstdint>

@@ -40,13 +40,14 @@ void trace(uint32_t bits, const char* name, const char* text, uint64_t number = 
 // One request; the driver's Status lands in *pext_stat and, when given, the
 // bytes delivered in *delivered: never more than the buffer holds, except
 // that a "buffer too small" answer passes on the length the driver needs
-// (nothing was delivered then). errno stays the ioctl's.
+// (nothing was delivered then). record_len: as VxRequest's. errno stays the
+// ioctl's.
 int32_t send(const char* name, int handle, const vxapi_priv_database* rec, uint8_t command, uint16_t sub_code,
              const void* request, uint32_t request_len, void* response, uint32_t response_len, uint32_t* pext_stat,
-             uint32_t* delivered = nullptr) {
+             uint32_t* delivered = nullptr, uint32_t record_len = 0) {
     VxReply reply;
     const int32_t result = vxapi_send_buffers(name, handle, rec, command, sub_code, request, request_len, response,
-                                              response_len, &reply);
+                                              response_len, &reply, record_len);
     const int saved_errno = errno;
     if (pext_stat != nullptr) *pext_stat = reply.status;
     if (delivered != nullptr && result != VX_RESULT_NOT_BUILT) {
@@ -57,7 +58,11 @@ int32_t send(const char* name, int handle, const vxapi_priv_database* rec, uint8
 }
 
 // An i2c transfer on the ioctl road, one request per piece of at most 64
-// bytes. The result is the last piece's ioctl result.
+// bytes. The record is both request and response, and the driver writes a
+// length back into it: the piece's length stays the library's own, and an
+// answer with another length (or short of its 72 bytes) fails the piece as
+// any failing piece does, with nothing of it copied. The result is the last
+// piece's ioctl result.
 int32_t i2c_ioctl(const char* name, bool write, int handle, const vxapi_priv_database* rec, uint16_t dev, uint16_t adr,
                   uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat) {
     if (i2c == nullptr && len != 0) {
@@ -67,20 +72,25 @@ int32_t i2c_ioctl(const char* name, bool write, int handle, const vxapi_priv_dat
     uint32_t done = 0, remaining = len;
     int32_t result;
     do {
+        const auto asked = static_cast<uint16_t>(std::min<uint32_t>(remaining, VXA_I2C_MAX));
         vxa_i2c_access piece{};
         piece.device = dev;
         piece.offset = static_cast<uint16_t>(adr + done);
         piece.option = opt;
-        piece.length = static_cast<uint16_t>(std::min<uint32_t>(remaining, VXA_I2C_MAX));
-        if (write && piece.length != 0) std::memcpy(piece.buffer, i2c + done, piece.length);
+        piece.length = asked;
+        if (write && asked != 0) std::memcpy(piece.buffer, i2c + done, asked);
         uint32_t status = 0;
         result = send(name, handle, rec, EXT_CC_I2C, write ? kI2cWrite : kI2cRead, &piece, sizeof piece, &piece,
-                      sizeof piece, &status);
+                      sizeof piece, &status, nullptr, sizeof piece);
+        if (result == 0 && status == EXT_STATUS_OK && piece.length != asked) {
+            trace(kErr, name, ": piece answered with length ", piece.length, VXDBG_DEC);
+            status = piece.length < asked ? EXT_STATUS_DATA_UNDERRUN : EXT_STATUS_DATA_OVERRUN;
+        }
         if (pext_stat != nullptr) *pext_stat = status;
         if (result != 0 || status != EXT_STATUS_OK) break;
-        if (!write && piece.length != 0) std::memcpy(i2c + done, piece.buffer, piece.length);
-        remaining -= piece.length;
-        done += piece.length;
+        if (!write && asked != 0) std::memcpy(i2c + done, piece.buffer, asked);
+        remaining -= asked;
+        done += asked;
     } while (remaining != 0);
     return result;
 }
@@ -133,7 +143,10 @@ int32_t tarno_ioctl(const char* name, int handle, const vxapi_priv_database* rec
                     uint32_t* pext_stat) {
     SD_A84_MGT a = to_driver_form(op, *p);
     uint32_t status = 0;
-    const int32_t result = send(name, handle, rec, EXT_CC_CNA_MGMT, op, &a, sizeof a, &a, sizeof a, &status);
+    // Only the firmware version is read back from the record.
+    const uint32_t record = op == VX_TARNO_OP_FW_VERSION ? sizeof a : 0;
+    const int32_t result =
+        send(name, handle, rec, EXT_CC_CNA_MGMT, op, &a, sizeof a, &a, sizeof a, &status, nullptr, record);
     if (pext_stat != nullptr) *pext_stat = status;
     if (result == 0 && status == EXT_STATUS_OK && op == VX_TARNO_OP_FW_VERSION) {
         p->sp.TarnoGetFwVer.FwVersion = a.sp.A84GetFwVer.FwVersion;
@@ -185,7 +198,7 @@ int32_t vxapi_getSFPbuffer(int handle, vxapi_priv_database* api_priv_data_inst, 
         return vxsysfs_get_sfp(handle, api_priv_data_inst, pSFPbuf, SFPbuf_size, pext_stat);
     }
     return send("vxapi_getSFPbuffer", handle, api_priv_data_inst, EXT_CC_GET_SFP_DATA, 0, nullptr, 0, pSFPbuf,
-                SFPbuf_size, pext_stat);
+                SFPbuf_size, pext_stat, nullptr, VX_SFP_BYTES);
 }
 
 int32_t vxapi_get_i2c_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev, uint16_t adr,
@@ -210,9 +223,12 @@ int32_t vxapi_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, u
 int32_t vxapi_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf, uint32_t buf_size,
                          uint32_t* pext_stat) {
     switch (vxapi_vendor_road(api_priv_data_inst)) {
-        case VxRoad::Ioctl:
+        case VxRoad::Ioctl: {
+            // A get reads the speed back from the record; a set's answer is not read.
+            const bool get = pbuf != nullptr && pbuf->Mode == VX_PORT_PARAM_GET;
             return send("vxapi_port_param", handle, api_priv_data_inst, EXT_CC_PORT_PARAM, 0, pbuf, buf_size, pbuf,
-                        buf_size, pext_stat);
+                        buf_size, pext_stat, nullptr, get ? buf_size : 0);
+        }
         case VxRoad::Bsg: return vxsysfs_bsg_port_param(handle, api_priv_data_inst, pbuf, buf_size, pext_stat);
         case VxRoad::Netlink:
             return vxapi_nl_port_param(gnl_fd, host_of(api_priv_data_inst), pbuf, buf_size, pext_stat);

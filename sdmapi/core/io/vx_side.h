@@ -78,7 +78,11 @@ static_assert(sizeof(SD_A84_MGT) == 28);
 
 // ---- workers ----
 
-// The transceiver's data (two 256-byte pages) into pSFPbuf.
+// The transceiver's data: two 256-byte pages.
+constexpr uint32_t VX_SFP_BYTES = 512;
+
+// The transceiver's data into pSFPbuf. On the ioctl road, an OK answer short
+// of the two pages (or of the buffer, when smaller) gives status 8.
 [[nodiscard]] int32_t vxapi_getSFPbuffer(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* pSFPbuf,
                                          uint32_t SFPbuf_size, uint32_t* pext_stat);
 
@@ -86,6 +90,10 @@ static_assert(sizeof(SD_A84_MGT) == 28);
 // from it, in pieces of at most 64 bytes (a len of 0 sends one empty piece;
 // the offset wraps at 16 bits). Stops at the first piece that fails; the
 // pieces before it stay done and *pext_stat holds the failing piece's status.
+// On the ioctl road a piece fails too when the driver answers it OK with
+// another length than asked, status 8 (data underrun) for a shorter one and
+// 7 (data overrun) for a longer one, or short of the 72-byte record (8);
+// nothing of that piece is copied.
 [[nodiscard]] int32_t vxapi_get_i2c_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev,
                                            uint16_t adr, uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat);
 [[nodiscard]] int32_t vxapi_set_i2c_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev,
@@ -96,12 +104,14 @@ static_assert(sizeof(SD_A84_MGT) == 28);
 [[nodiscard]] int32_t vxapi_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* buf,
                                         uint32_t* buf_size, uint32_t* pext_stat);
 
-// A remote port's speed: the record is the request and receives the answer.
+// A remote port's speed: the record is the request and receives the answer
+// (a get answered OK but short of buf_size bytes on the ioctl road: status 8).
 [[nodiscard]] int32_t vxapi_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf,
                                        uint32_t buf_size, uint32_t* pext_stat);
 
 // A Tarno operation (VX_TARNO_OP_*) with the matching member of
-// *pParameters; the firmware version lands in its FwVersion. 1 for an
-// operation outside 1 to 4, nothing sent.
+// *pParameters; the firmware version lands in its FwVersion (on the ioctl
+// road, a version record answered OK but short gives status 8 and leaves it).
+// 1 for an operation outside 1 to 4, nothing sent.
 [[nodiscard]] int32_t vxapi_tarno_mgmt(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t Operation,
                                        SD_TARNO_MGT* pParameters, uint32_t* pext_stat);
