@@ -1076,8 +1076,9 @@ VXSDM_API SD_UINT32 SDSendCTPassThru(int Device, SD_PVOID pReqBuffer, SD_UINT32 
  *
  * @par Writes
  * With SDERR_NO_ERROR, the echoed data in pRespData (*pRespDataSize bytes).
- * With SDERR_DATA_UNDERRUN, the echoed data that came back in pRespData and
- * *pRespDataSize cut to their number (0 when no answer came). With
+ * When fewer bytes were echoed than sent (SDERR_DATA_UNDERRUN), those that
+ * came back in pRespData and *pRespDataSize cut to their number (0 when no
+ * answer came); a request that the driver reports short writes nothing. With
  * SDERR_ELS_REJECTED, the reject's reply code, reason code, explanation and
  * vendor byte at offsets 0, 5, 6 and 7 of pRespData, as far as
  * *pRespDataSize and the answer reach, and *pRespDataSize cut to 8 (or to

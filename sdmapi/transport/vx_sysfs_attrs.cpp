@@ -293,6 +293,7 @@ int vxsysfs_get_port_statistics(int handle, vxapi_priv_database* rec, const void
     // came.
     if (sent != 0 || els_status != EXT_STATUS_OK || (answer_len != 0 && answer[0] != kLsAcc)) {
         trace(">> els passthru failed");
+        if (els_status == EXT_STATUS_DATA_UNDERRUN) report(status, els_status);  // a reply that came short
         return 1;
     }
     if (answer_len < kRlsAnswerLen) {
