@@ -109,10 +109,10 @@ TEST(ApiBsgAnswers, EchoOnBothRoadsAndRlsOnABsgPort) {
     }
 }
 
-// The remote port speed (vendor command 5) and an i2c read of 100 bytes from 0x10 of device 0xA0 (vendor command
-// 17, pieces of 64 and 36) on a bsg port: a reply or block that did not arrive fails the call with the speed
-// untouched, the pieces before it kept and nothing behind them written.
-TEST(ApiBsgAnswers, PortSpeedAndI2cReadsWhoseRecordDidNotArrive) {
+// The remote port speed (vendor command 5), the loopback test (1) and an i2c read of 100 bytes from 0x10 of device
+// 0xA0 (17, pieces of 64 and 36) on a bsg port: a reply or block that did not arrive fails the call with the speed
+// untouched, no mailbox taken, the pieces before it kept and nothing behind them written.
+TEST(ApiBsgAnswers, PortSpeedLoopbackAndI2cReadsWhoseRecordDidNotArrive) {
     // The port parameter reply: the header (16 bytes), then the record whose speed code ends at byte 36.
     const std::pair<std::deque<BsgShort>, std::pair<SD_UINT32, SD_UINT32>> speed_rows[] = {
         {{}, {0, 0x10}},
@@ -133,11 +133,28 @@ TEST(ApiBsgAnswers, PortSpeedAndI2cReadsWhoseRecordDidNotArrive) {
         EXPECT_EQ(std::pair(status, speed), out) << (cut.empty() ? kAll : cut[0].reply);
     }
 
+    // The loopback reply: the header, the mailboxes from byte 16, the command sent at byte 80. A reply cut short of
+    // them takes nothing of it.
+    const std::pair<std::deque<BsgShort>, SD_UINT32> loopback_rows[] = {
+        {{}, 0}, {{reply(80)}, kUnder}, {{reply(16)}, kUnder}};
+    for (const auto& [cut, out] : loopback_rows) {
+        sysfstest::BsgPortRig r;
+        sim::SimMgmtBsg mgmt;
+        std::tie(mgmt.mailbox[0], mgmt.command_sent) = std::tuple(0x4000, 0x72);
+        mgmt.serve(r.bsg);
+        r.bsg.shorts = cut;
+        Bytes tx(64, 7), rx(64);
+        LOOPBACKSTATUS st{};
+        const SD_UINT32 status = SDRunDiagLoopbackEx(1, 0, 0, tx.data(), 64, rx.data(), 64, 1, &st);
+        const bool whole = out == 0;
+        EXPECT_EQ(std::tuple(status, st.CommandSent, st.TestResult == 1), std::tuple(out, whole ? 0x72 : 0, whole));
+    }
+
     // The cuts of the two pieces; the status and the bytes read (the rest of the buffer and its guard untouched).
     const std::tuple<std::deque<BsgShort>, SD_UINT32, size_t, size_t> i2c_rows[] = {
         {{}, 0, 100, 2},
         {{{}, both(0)}, kUnder, 64, 2},      // the second block did not arrive
-        {{{}, both(8 + 35)}, kUnder, 64, 2}, // nor its last byte
+        {{{}, both(8 + 35)}, kUnder, 64, 2}, // the second block short of its last byte
         {{both(8 + 63)}, kUnder, 0, 1},
         {{resid(0)}, kUnder, 0, 1},
         {{received(0)}, kUnder, 0, 1},
