@@ -1090,13 +1090,18 @@ VXSDM_API SD_UINT32 SDSendCTPassThru(int Device, SD_PVOID pReqBuffer, SD_UINT32 
  *
  * @par Writes
  * With SDERR_NO_ERROR, the echoed data in pRespData (*pRespDataSize bytes).
- * With SDERR_ELS_REJECTED, the reject's reply code, reason code,
- * explanation and vendor byte at offsets 0, 5, 6 and 7 of pRespData, as far
- * as *pRespDataSize reaches, and *pRespDataSize cut to 8. Nothing otherwise.
+ * When fewer bytes were echoed than sent (SDERR_DATA_UNDERRUN), those that
+ * came back in pRespData and *pRespDataSize cut to their number (0 when no
+ * answer came); a request that the driver reports short writes nothing. With
+ * SDERR_ELS_REJECTED, the reject's reply code, reason code, explanation and
+ * vendor byte at offsets 0, 5, 6 and 7 of pRespData, as far as
+ * *pRespDataSize and the answer reach, and *pRespDataSize cut to 8 (or to
+ * the answer's length when shorter). Nothing otherwise.
  * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pTargetAddr is null);
  * SDERR_INVALID_PARAMETER (AddressType is not 2); SDERR_INVALID_PARAMETER
  * (the sizes differ, or a buffer is null with a nonzero size);
  * SDERR_INVALID_HANDLE; SDERR_OUT_OF_MEMORY; the request's statuses;
+ * SDERR_DATA_UNDERRUN (fewer bytes echoed than were sent, or no answer);
  * SDERR_ELS_REJECTED; SDERR_UNKNOWN (an answer that is neither accept nor
  * reject).
  * @par Threads

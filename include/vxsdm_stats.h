@@ -77,8 +77,10 @@ VXSDM_API SD_UINT32 SDGetStatistics(int Device, SD_UINT16 HbaDevPortNum, PSTATIS
  * (AddressType 2, by WWPN).
  *
  * On ports the driver serves through sysfs only the six link error counters
- * come back, the five before them as 0. SDGetPortStatisticsFC is the same
- * call. HbaDevPortNum is not used.
+ * come back, the five before them as 0, from the remote port's Read Link
+ * Status answer: an accept shorter than its 28 bytes gives
+ * SDERR_DATA_UNDERRUN. SDGetPortStatisticsFC is the same call.
+ * HbaDevPortNum is not used.
  *
  * @par Writes
  * *pStatistics but InterruptCount and Reserved, only when the status is

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include "api_rig.h"
+#include "base/vx_driver_records.h"
 #include "base/vx_vpd_fields.h"
 #include "fw24xx_builder.h"
 #include "sim_diag.h"
 #include "sim_diag_driver.h"
 #include "sysfs_rig.h"
+#include "transport/vx_sysfs_bsg.h"
 #include "vxsdm.h"
 
 namespace {
@@ -489,6 +491,66 @@ TEST(ApiUpdate, FruPulseWritesNothingAfterAShortRead) {
         for (const sim::SimLogEntry& e : rig.requests(EXT_CC_FRU)) sent += std::to_string(e.sub_code) + " ";
         EXPECT_EQ(std::tuple(sent, diag.fru_written, diag.fru_status), std::tuple(row.sent, row.written, 0x13))
             << row.delivered;
+    }
+}
+
+// Reads over bsg whose record did not arrive. The FRU status pulse after a firmware update of a FRU board reads the
+// register (0x13 here) and writes it twice, bit 0x10 cleared and set: a read of which bytes did not arrive (the
+// driver's din_resid) writes nothing, and the update still succeeds. The flash update capabilities partly delivered
+// (or their status word not written) fail the call with the caller's value untouched.
+TEST(ApiUpdate, BsgReadsWhoseRecordDidNotArrive) {
+    sim::Fw24xx fw;
+    fw.major = 8;
+    Bytes image(0x80000, 0xFF);
+    sim::place(image, 0, sim::build_24xx_fw(fw));
+    // The register read's din_resid; the values written.
+    const std::pair<int32_t, Bytes> pulse_rows[] = {{0, {0x03, 0x13}}, {14, {}}, {1, {}}};
+    for (const auto& [resid, writes] : pulse_rows) {
+        SysfsUpdateRig rig;
+        rig.port(5)->phy_info->ssdevice_id = 0x0175;  // a FRU board
+        uint8_t reg = 0x13;
+        Bytes written;
+        rig.bsg.vendor[VX_BSG_FRU_STATUS_READ] = [&reg, resid = resid](sim::BsgJob& job) {
+            vxa_status_reg r;
+            std::memcpy(&r, job.dout.data(), sizeof r);
+            r.status_reg = reg;
+            std::memcpy(job.din, &r, sizeof r);
+            job.hdr.din_resid = resid;
+            return 0;
+        };
+        rig.bsg.vendor[VX_BSG_FRU_STATUS_WRITE] = [&](sim::BsgJob& job) {
+            vxa_status_reg r;
+            std::memcpy(&r, job.dout.data(), sizeof r);
+            written.push_back(reg = r.status_reg);
+            return 0;
+        };
+        EXPECT_EQ(rig.update(false, 0, image, 0x80000, 0x01), 0u) << resid;
+        std::string codes;
+        for (const sim::BsgJob& job : rig.bsg.log) {
+            if (job.code >= VX_BSG_FRU_VERSIONS) codes += std::to_string(job.code) + " ";  // the flash's aside
+        }
+        EXPECT_EQ(codes, writes.empty() ? "11 12 " : "11 12 13 13 ") << resid;
+        EXPECT_EQ(written, writes) << resid;
+    }
+
+    // How the capabilities job's answer is cut (none: whole); the status and the capabilities (the driver answers
+    // each byte sent plus one).
+    const std::pair<std::deque<sim::BsgShort>, std::pair<SD_UINT32, SD_UINT64>> caps_rows[] = {
+        {{}, {0, 0x0101010101010101}},
+        {{{UINT32_MAX, 4, true, true}}, {SDERR_DATA_UNDERRUN, 99}},  // 4 of the record's 32 bytes
+        {{{UINT32_MAX, 31, true, false}}, {SDERR_DATA_UNDERRUN, 99}},
+        {{{UINT32_MAX, 0, false, true}}, {SDERR_DATA_UNDERRUN, 99}},
+        {{{11, UINT32_MAX, true, true}}, {SDERR_DATA_UNDERRUN, 99}},  // the driver's status word not written
+    };
+    for (const auto& [cut, out] : caps_rows) {
+        SysfsUpdateRig rig(0x2071, 1);
+        rig.bsg.log.clear();
+        rig.bsg.shorts = cut;
+        SD_UINT64 caps = 99;
+        const SD_UINT32 status = SDGetFlashUpdateCapabilities(rig.h[0], 0, &caps);
+        EXPECT_EQ(std::pair(status, caps), out) << (cut.empty() ? 32 : cut[0].data_in);
+        ASSERT_EQ(rig.bsg.log.size(), 1u);
+        EXPECT_EQ(rig.bsg.log[0].code, VX_BSG_GET_FLASH_CAPS);
     }
 }
 

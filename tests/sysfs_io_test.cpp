@@ -124,11 +124,11 @@ TEST_F(SysfsAttrsTest, StatisticsWithAbsentFilesAndTheMegabyteSums) {
 TEST_F(SysfsAttrsTest, RemotePortStatisticsByRls) {
     EXT_DEST_ADDR dest{};
     std::memcpy(dest.DestAddr.WWPN, "\x21\0\0\x1b\x32\xa0\0\x01", 8);
-    const Words accepted{0, 0, 1, 2, 3, 4, 5, 6}, failed{1, 1, 0, 0, 0, 0, 0, 0};
+    const Words accepted{0, 0, 1, 2, 3, 4, 5, 6}, failed{1, 1, 0, 0, 0, 0, 0, 0}, short_of{1, 8, 0, 0, 0, 0, 0, 0};
     // bsg road, LS_RJT, a 27-byte LS_ACC on "els"; result, status, counters.
     const std::tuple<bool, bool, bool, Words> cases[] = {
         {true, false, false, accepted}, {false, false, false, accepted}, {true, true, false, failed},
-        {false, true, false, failed}, {false, false, true, failed}};
+        {false, true, false, failed}, {false, false, true, short_of}};
     for (const auto& [with_bsg, reject, short_answer, out] : cases) {
         std::tie(rec.features, san.reject_rls) = std::tuple(VX_FEAT_SYSFS | (with_bsg ? VX_FEAT_BSG : 0), reject);
         if (short_answer) host.set_attr(dir + "/els", sim::request_attr([](auto&) { return std::string(27, 2); }));
@@ -302,15 +302,16 @@ TEST_F(SysfsPassthruTest, CtAndElsOnTheBsgAndAttributeRoads) {
     vxapi_priv_database orphan = vport;
     orphan.parent = nullptr;
     // bsg, port, request, a response length given, then the outcome (result,
-    // status, response length), the response (zeroed or untouched behind
-    // the answer) and the bsg entry of the job sent.
+    // status, response length: the bytes received once answered), the
+    // response (zeroed or untouched behind the answer) and the bsg entry of
+    // the job sent.
     const std::tuple<bool, vxapi_priv_database*, Bytes, bool, Words, Bytes, uint8_t, std::string> cases[] = {
-        {true, &rec, ct, true, {0, 0, 64}, ct_acc, 0, "fc_host5"},
+        {true, &rec, ct, true, {0, 0, 16}, ct_acc, 0, "fc_host5"},
         {false, &vport, ct, true, {0, 0, 16}, ct_acc, 0, ""},  // the parent's "ct"
         {false, &orphan, ct, true, {0, 9, 64}, {}, 0, ""},
         {true, &rec, Bytes(ct.begin(), ct.begin() + 15), true, {1, 6, 64}, {}, 0xEE, ""},
         {false, &rec, ct, false, {1, 6, 0}, {}, 0xEE, ""},
-        {true, &rec, els(1), true, {0, 0, 64}, echo_acc, 0, "rport-5:0-1"},
+        {true, &rec, els(1), true, {0, 0, 8}, echo_acc, 0, "rport-5:0-1"},
         {true, &rec, els(3), true, {0, 1, 64}, {}, 0, ""},  // not online: not sent (the node goes as ever)
         {true, &rec, els(4), true, {0, 9, 64}, {}, 0xEE, ""},
         {false, &rec, els(1), true, {0, 0, 8}, echo_acc, 0, ""},

@@ -89,7 +89,7 @@ TEST_F(PassthruTest, EveryWorkerOnBothHeaders) {
         {"ct", 0x01, 0, 64, true, ct, ct_acc,
          [](int h, R r, Io& b) { return vxapi_send_ct_passthru(h, r, b.q(), 16, b.p(), &b.len, &b.st); }},
         {"els echo", 0x30, 0, 8, true, els, {2, 0, 0, 0, 'p', 'i', 'n', 'g'},
-         [](int h, R r, Io& b) { return vxapi_send_els_passthru(h, r, b.q(), 40, b.p(), 8, &b.st); }},
+         [](int h, R r, Io& b) { return vxapi_send_els_passthru(h, r, b.q(), 40, b.p(), &b.len, &b.st); }},
         {"fc scsi inquiry", 0x05, 1, 5, true, bytes(fc_record(0x12, 6, 0, 5)), {0, 0, 5, 2, 31},
          [](int h, R r, Io& b) {
              return vxapi_send_fc_scsipt(h, r, b.p(), &b.len, b.as<EXT_FC_SCSI_PASSTHRU>(), &b.st, &b.dst);

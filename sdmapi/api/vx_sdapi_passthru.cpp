@@ -272,17 +272,31 @@ void build_echo(uint8_t* request, const DESTINATIONADDRESS& target, const uint8_
     if (size != 0) std::memcpy(request + kElsRequestHead, data, size);
 }
 
-// The caller's part of an ECHO reply: the echoed data of an LS_ACC; the
-// reject bytes of an LS_RJT that lie within the response size, which is
-// cut to the reject's 8 bytes.
-SD_UINT32 take_echo_reply(VxSdCall& call, const uint8_t* reply, SD_PUINT8 resp, SD_PUINT32 resp_size) {
+// The caller's part of an ECHO reply of which `received` bytes came: the
+// echoed data of an LS_ACC, the response size cut to those that came (fewer
+// than were sent: SDERR_DATA_UNDERRUN); the reject bytes of an LS_RJT that
+// came and lie within the response size, which is cut to the reject's 8
+// bytes. A reply of which nothing came is an underrun: its reply code is
+// not read.
+SD_UINT32 take_echo_reply(VxSdCall& call, const uint8_t* reply, uint32_t received, SD_PUINT8 resp,
+                          SD_PUINT32 resp_size) {
+    if (received == 0) {
+        vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): no reply.");
+        *resp_size = 0;
+        return SDERR_DATA_UNDERRUN;
+    }
     if (reply[0] == kLsAccept) {
-        if (*resp_size != 0) std::memcpy(resp, reply + kElsReplyHead, *resp_size);
-        return SDERR_NO_ERROR;
+        const uint32_t echoed = received > kElsReplyHead ? received - kElsReplyHead : 0;
+        const uint32_t size = std::min(*resp_size, echoed);
+        if (size != 0) std::memcpy(resp, reply + kElsReplyHead, size);
+        if (size == *resp_size) return SDERR_NO_ERROR;
+        vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): echoed bytes=", size, VXDBG_DEC);
+        *resp_size = size;
+        return SDERR_DATA_UNDERRUN;
     }
     if (reply[0] != kLsReject) return SDERR_UNKNOWN;
     vx_sd_line(VX_SD_ERROR, call.name(), call.device(), "): got LS_RJT.");
-    const uint32_t size = std::min<uint32_t>(*resp_size, sizeof(els_reject_t));
+    const uint32_t size = std::min({*resp_size, static_cast<uint32_t>(sizeof(els_reject_t)), received});
     *resp_size = size;
     for (size_t at : {offsetof(els_reject_t, ReplyCode), offsetof(els_reject_t, ResonCode),
                       offsetof(els_reject_t, ResonExplanation), offsetof(els_reject_t, VendorUnique)}) {
@@ -475,11 +489,12 @@ SD_UINT32 SDSendElsEcho(int Device, SD_UINT16 HbaDevPortNum, PDESTINATIONADDRESS
     build_echo(request.get(), *pTargetAddr, pReqData, ReqDataSize);
 
     call.set_failure_line("SDSendElsEcho: ioctl failed. ext status=");
+    uint32_t received = reply_size;
     return call.run(
         VxSdAccept::Clean,
         [&](uint32_t* ext) {
-            return vxapi_send_els_passthru(rec->oshandle, rec, request.get(), req_size, reply.get(), reply_size,
+            return vxapi_send_els_passthru(rec->oshandle, rec, request.get(), req_size, reply.get(), &received,
                                            ext);
         },
-        [&] { return take_echo_reply(call, reply.get(), pRespData, pRespDataSize); });
+        [&] { return take_echo_reply(call, reply.get(), received, pRespData, pRespDataSize); });
 }

@@ -42,7 +42,8 @@ constexpr uint32_t VXSYSFS_DRIVER_FLAG_VERSION = 0x10;
 // filled when the files or devices are missing; a missing counter is 0).
 // Link error counters of a remote port (dest_addr: its 16-byte destination
 // address with the WWPN) from an ELS RLS exchange: 0 and status 0 when the
-// port accepted, else 1 and status 1.
+// port accepted with a whole answer (28 bytes); 1 and status 8 for an accept
+// that came shorter; else 1 and status 1.
 [[nodiscard]] int vxsysfs_get_statistics(int fd, vxapi_priv_database* rec, EXT_HBA_PORT_STAT* stats, uint32_t* status);
 [[nodiscard]] int vxsysfs_get_port_statistics(int fd, vxapi_priv_database* rec, const void* dest_addr,
                                               EXT_HBA_PORT_STAT* stats, uint32_t* status);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -287,9 +288,17 @@ int vxsysfs_get_port_statistics(int handle, vxapi_priv_database* rec, const void
     uint32_t els_status = EXT_STATUS_ERR;
     const int32_t sent = vxsysfs_send_els_passthru(handle, rec, request.get(), kRlsRequestLen, answer.get(),
                                                    &answer_len, &els_status);
-    // Counters are taken only from a whole accepted answer.
-    if (sent != 0 || els_status != EXT_STATUS_OK || answer_len < kRlsAnswerLen || answer[0] != kLsAcc) {
+    // Counters are taken only from a whole accepted answer: one that came
+    // short of them fails with status 8, its reply code read only when it
+    // came.
+    if (sent != 0 || els_status != EXT_STATUS_OK || (answer_len != 0 && answer[0] != kLsAcc)) {
         trace(">> els passthru failed");
+        if (els_status == EXT_STATUS_DATA_UNDERRUN) report(status, els_status);  // a reply that came short
+        return 1;
+    }
+    if (answer_len < kRlsAnswerLen) {
+        vxdbg_line(VXDBG_SYSFS, ">> rls answer short, bytes=", answer_len, VXDBG_DEC);
+        report(status, EXT_STATUS_DATA_UNDERRUN);
         return 1;
     }
     for (size_t i = 0; i < std::size(kRlsCounters); ++i) {
@@ -386,8 +395,10 @@ constexpr uint32_t kI2cRequestLen = VX_BSG_REQUEST_LEN;
 constexpr uint32_t kI2cReplyLen = sizeof(fc_bsg_reply);
 
 // The pieces of the transfer on the open node; the status of the transfer.
-uint32_t i2c_pieces(int fd, sg_io_v4* hdr, const fc_bsg_reply* reply, vxa_i2c_access* block, bool writing,
-                    uint16_t dev, uint16_t adr, uint16_t opt, uint16_t len, uint8_t* data) {
+// A piece read ends the transfer, as a failed piece does, when its block did
+// not arrive as far as its bytes (status 8): the pieces before it stay.
+uint32_t i2c_pieces(int fd, sg_io_v4* hdr, vxa_i2c_access* block, bool writing, uint16_t dev, uint16_t adr,
+                    uint16_t opt, uint16_t len, uint8_t* data) {
     uint16_t done = 0;
     uint16_t remaining = len;
     do {
@@ -405,8 +416,12 @@ uint32_t i2c_pieces(int fd, sg_io_v4* hdr, const fc_bsg_reply* reply, vxa_i2c_ac
             vxdbg_line(VXDBG_SYSFS, "> IOCTL Failed, errno=", static_cast<uint32_t>(err), VXDBG_INT);
             return err == ENOSYS ? EXT_STATUS_NO_DRIVER_SUPPORT : EXT_STATUS_ERR;
         }
-        const uint32_t driver = vxsysfs_bsg_vendor_status(*reply);
+        const uint32_t driver = vxsysfs_bsg_vendor_status(*hdr);
         if (driver != EXT_STATUS_OK) return driver;
+        if (!writing && vxsysfs_bsg_arrived(*hdr).data_in < offsetof(vxa_i2c_access, buffer) + piece) {
+            vxdbg_line(VXDBG_SYSFS, "> i2c block short, offset=", block->offset, VXDBG_HEX);
+            return EXT_STATUS_DATA_UNDERRUN;
+        }
         if (!writing && piece != 0) std::memcpy(data + done, block->buffer, piece);
         remaining = static_cast<uint16_t>(remaining - piece);
         done = static_cast<uint16_t>(done + piece);
@@ -452,7 +467,7 @@ int32_t i2c_transfer(const char* entered, const vxapi_priv_database* rec, bool w
     if (fd < 0) {
         trace("> Failed open");
     } else {
-        *status = i2c_pieces(fd, &hdr, reply, &block, writing, dev, adr, opt, len, data);
+        *status = i2c_pieces(fd, &hdr, &block, writing, dev, adr, opt, len, data);
         vx::sys().close(fd);
     }
     vx::sys().unlink(node);

@@ -55,9 +55,10 @@
 // 17) or written from it (16), in pieces of at most VXA_I2C_MAX bytes, one
 // request each through one bsg node of the FC host (a length of 0 still
 // sends one). Stops at the first piece that fails: status 1 (20 when the
-// driver lacks the command) for a failed request, else the driver's status
-// of the piece; the pieces before it stay done. Result 1 when the request
-// blocks cannot be allocated.
+// driver lacks the command) for a failed request, 8 for a piece read whose
+// block did not arrive as far as its bytes (nothing of it is copied), else
+// the driver's status of the piece; the pieces before it stay done. Result 1
+// when the request blocks cannot be allocated.
 [[nodiscard]] int32_t vxsysfs_get_i2c(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev, uint16_t adr,
                                       uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat);
 [[nodiscard]] int32_t vxsysfs_set_i2c(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev, uint16_t adr,

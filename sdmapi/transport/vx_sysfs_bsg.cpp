@@ -277,6 +277,38 @@ int vxsysfs_create_bsg_els_header(sg_io_v4* hdr, fc_bsg_request* request, fc_bsg
     return 0;
 }
 
+// ---------------------------------------------------------------- what arrived
+
+namespace {
+
+// Where the reply's words end: a word is read only when the reply arrived
+// that far.
+constexpr uint32_t kResultEnd = offsetof(fc_bsg_reply, result) + sizeof(uint32_t);
+constexpr uint32_t kReceivedEnd = offsetof(fc_bsg_reply, reply_payload_rcv_len) + sizeof(uint32_t);
+constexpr uint32_t kStatusEnd = offsetof(fc_bsg_reply, vendor_rsp) + sizeof(uint32_t);
+
+const fc_bsg_reply& reply_of(const sg_io_v4& hdr) {
+    return *static_cast<const fc_bsg_reply*>(vxapi_64bit_to_ptr(hdr.response));
+}
+
+// Status 8 for an answer that did not arrive as far as it is read.
+int underrun(uint32_t* status, const char* what, uint32_t arrived) {
+    vxdbg_line(VXDBG_SYSFS, what, arrived, VXDBG_DEC);
+    *status = EXT_STATUS_DATA_UNDERRUN;
+    return 1;
+}
+
+}  // namespace
+
+VxBsgArrived vxsysfs_bsg_arrived(const sg_io_v4& hdr) {
+    VxBsgArrived a;
+    a.reply = hdr.response != 0 ? std::min(hdr.response_len, hdr.max_response_len) : 0;
+    const uint32_t resid = hdr.din_resid > 0 ? static_cast<uint32_t>(hdr.din_resid) : 0;
+    a.data_in = hdr.din_xfer_len - std::min(resid, hdr.din_xfer_len);
+    if (a.reply >= kReceivedEnd) a.data_in = std::min(a.data_in, reply_of(hdr).reply_payload_rcv_len);
+    return a;
+}
+
 // ---------------------------------------------------------------- sending
 
 namespace {
@@ -333,17 +365,29 @@ int vxsysfs_bsg_send(char* bsg_dir, sg_io_v4* hdr, const VxBsgSend& how, uint32_
     }
     vx::sys().unlink(node);
     if (rc != 0) return 1;
+    const VxBsgArrived arrived = vxsysfs_bsg_arrived(*hdr);
+    if (how.arrived != nullptr) *how.arrived = arrived;
+    // A result that was not written says nothing of the job.
+    if (arrived.reply < kResultEnd) return underrun(status, "> bsg reply bytes=", arrived.reply);
     // The driver took the job and failed it.
     if (reply.get().result != 0) {
         vxdbg_line(VXDBG_SYSFS, "> bsg reply result=", reply.get().result, VXDBG_HEX);
         return 1;
     }
-    *status = how.status_reply != nullptr ? how.status_reply->vendor_rsp[0] : EXT_STATUS_OK;
+    if (how.status_reply == nullptr) {
+        *status = EXT_STATUS_OK;
+        return 0;
+    }
+    if (arrived.reply < kStatusEnd) return underrun(status, "> bsg reply bytes=", arrived.reply);
+    *status = how.status_reply->vendor_rsp[0];
     return 0;
 }
 
-uint32_t vxsysfs_bsg_vendor_status(const fc_bsg_reply& reply) {
-    return reply.result != 0 ? EXT_STATUS_ERR : reply.vendor_rsp[0];
+uint32_t vxsysfs_bsg_vendor_status(const sg_io_v4& hdr) {
+    const uint32_t arrived = vxsysfs_bsg_arrived(hdr).reply;
+    if (arrived < kResultEnd) return EXT_STATUS_DATA_UNDERRUN;
+    if (reply_of(hdr).result != 0) return EXT_STATUS_ERR;
+    return arrived < kStatusEnd ? EXT_STATUS_DATA_UNDERRUN : reply_of(hdr).vendor_rsp[0];
 }
 
 int vxsysfs_bsg_vendor_command(const vxapi_priv_database* rec, const VxBsgCommand& cmd, uint32_t* status) {
@@ -352,7 +396,8 @@ int vxsysfs_bsg_vendor_command(const vxapi_priv_database* rec, const VxBsgComman
     *status = EXT_STATUS_DEV_NOT_FOUND;
     if (rec == nullptr || cmd.request_len < sizeof(fc_bsg_request) ||
         cmd.args_len > cmd.request_len - kVendorArgsOffset || (cmd.args == nullptr && cmd.args_len != 0) ||
-        (cmd.reply_len != 0 && cmd.reply_len < sizeof(fc_bsg_reply))) {
+        (cmd.reply_len != 0 && cmd.reply_len < sizeof(fc_bsg_reply)) ||
+        cmd.reply_need > std::max<uint32_t>(cmd.reply_len, sizeof(fc_bsg_reply)) || cmd.in_need > cmd.in_len) {
         trace("> invalid parameters");
         return 1;
     }
@@ -380,7 +425,14 @@ int vxsysfs_bsg_vendor_command(const vxapi_priv_database* rec, const VxBsgComman
     vxsysfs_get_bsg_device_path(dir, rec);
     VxBsgSend how = cmd.send;
     if (cmd.status_from_reply) how.status_reply = answer;
+    VxBsgArrived arrived;
+    how.arrived = &arrived;
     const int result = vxsysfs_bsg_send(dir, &hdr, how, status);
     if (cmd.reply_out != nullptr && answer != nullptr) std::memcpy(cmd.reply_out, answer, cmd.reply_len);
-    return result;
+    // The driver's own failure stands; a success is one only when what the
+    // command reads arrived.
+    if (result != 0 || *status != EXT_STATUS_OK) return result;
+    if (arrived.reply < cmd.reply_need) return underrun(status, "> vendor reply bytes=", arrived.reply);
+    if (arrived.data_in < cmd.in_need) return underrun(status, "> vendor data in bytes=", arrived.data_in);
+    return 0;
 }

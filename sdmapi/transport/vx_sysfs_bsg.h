@@ -12,9 +12,15 @@
 // driver, 17 when its buffers cannot be allocated, 1 once the node exists
 // (it stays when the reply's result says the job failed), 2 while a busy
 // driver is waited for, 20 when the driver does not implement the command
-// (ENOSYS), 0 on success or the driver's own status of the command from the
-// reply. Every job names a reply buffer: a driver may report the outcome of
-// a job only there.
+// (ENOSYS), 8 (data underrun) when the answer did not arrive as far as the
+// operation reads it, 0 on success or the driver's own status of the command
+// from the reply. Every job names a reply buffer: a driver may report the
+// outcome of a job only there.
+//
+// What the kernel says arrived is the truth: the bytes of the reply that the
+// driver wrote (response_len) and of data in (din_xfer_len less din_resid,
+// and never more than the reply's reply_payload_rcv_len once the reply holds
+// it). Nothing beyond is read as an answer.
 #pragma once
 
 #include <linux/bsg.h>
@@ -208,12 +214,26 @@ sg_io_v4* vxsysfs_create_bsg_header(sg_io_v4* hdr, fc_bsg_request* request, uint
 [[nodiscard]] int vxsysfs_create_bsg_els_header(sg_io_v4* hdr, fc_bsg_request* request, fc_bsg_reply* reply,
                                                 const void* els, uint32_t els_len, void* rsp, uint32_t rsp_len);
 
+// ---- what arrived ----
+
+// What arrived of a job that the driver took, by the header as SG_IO left it
+// (its reply the one the header names): the bytes of the reply written, at
+// most max_response_len; the bytes of data in delivered, at most
+// din_xfer_len and at most the reply's reply_payload_rcv_len when the reply
+// was written that far. A negative din_resid counts as none.
+struct VxBsgArrived {
+    uint32_t reply = 0;
+    uint32_t data_in = 0;
+};
+[[nodiscard]] VxBsgArrived vxsysfs_bsg_arrived(const sg_io_v4& hdr);
+
 // ---- sending ----
 
 // How a framed job is sent on its node.
 struct VxBsgSend {
-    // When given, a successful job reports this reply's vendor_rsp[0] as its
-    // status instead of 0.
+    // When given (the job's own reply), a successful job reports this reply's
+    // vendor_rsp[0] as its status instead of 0; a reply that did not arrive
+    // as far as that word fails the job with status 8.
     const fc_bsg_reply* status_reply = nullptr;
     // Resends of a job that the driver refuses as busy (EBUSY), each after a
     // wait of VX_BUSY_WAIT_SECONDS with status 2; busy_trace (when given) is
@@ -223,6 +243,9 @@ struct VxBsgSend {
     // Runs once the node is open, before the job is sent; false keeps the job
     // back (status 1).
     std::function<bool()> ready{};
+    // When given, receives what arrived of a job that the driver took (left
+    // as it was otherwise).
+    VxBsgArrived* arrived = nullptr;
 };
 
 // One job through a private node of the bsg directory bsg_dir (modified as
@@ -230,12 +253,14 @@ struct VxBsgSend {
 // write-only; sent; closed and unlinked whatever happened. A header that
 // names no reply buffer of fc_bsg_reply size gets one for the job (and names
 // none again afterwards). 0 when the driver took the job and its reply's
-// result is 0 (status 0 or the reply's status word), 1 otherwise.
+// result, written, is 0 (status 0 or the reply's status word); 1 otherwise,
+// with status 8 when the reply did not arrive as far as the words read.
 [[nodiscard]] int vxsysfs_bsg_send(char* bsg_dir, sg_io_v4* hdr, const VxBsgSend& how, uint32_t* status);
 
-// The status of a vendor command whose SG_IO succeeded: its reply's status
-// word, or 1 when the reply's result says the job failed.
-[[nodiscard]] uint32_t vxsysfs_bsg_vendor_status(const fc_bsg_reply& reply);
+// The status of a vendor command whose SG_IO succeeded, from the reply that
+// the header names as far as it arrived: its status word; 1 when its result
+// says the job failed; 8 when the result or the status word was not written.
+[[nodiscard]] uint32_t vxsysfs_bsg_vendor_status(const sg_io_v4& hdr);
 
 // A host vendor command.
 struct VxBsgCommand {
@@ -254,6 +279,12 @@ struct VxBsgCommand {
     uint32_t out_len = 0;
     void* in = nullptr;
     uint32_t in_len = 0;
+    // What the command reads of its answer, which must have arrived: the
+    // first reply_need bytes of the reply (the header and the vendor words
+    // read), the first in_need bytes of data in. A command whose answer falls
+    // short of either fails with status 8 (data underrun).
+    uint32_t reply_need = 0;
+    uint32_t in_need = 0;
     // Status when the request or reply buffer cannot be allocated.
     uint32_t no_memory_status = EXT_STATUS_NO_MEMORY;
     VxBsgSend send{};
@@ -261,6 +292,7 @@ struct VxBsgCommand {
 
 // Sends a vendor command to the record's FC host: status 9; the request and
 // reply allocated and zeroed (failure: the command's no-memory status,
-// result 1); framed; sent as vxsysfs_bsg_send. 0 when the driver took it,
-// 1 otherwise.
+// result 1); framed; sent as vxsysfs_bsg_send; what it reads checked
+// against what arrived. 0 when the driver took it and its answer arrived as
+// far as the command reads it, 1 otherwise.
 [[nodiscard]] int vxsysfs_bsg_vendor_command(const vxapi_priv_database* rec, const VxBsgCommand& cmd, uint32_t* status);

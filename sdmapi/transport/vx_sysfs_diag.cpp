@@ -88,22 +88,25 @@ int32_t send(vxapi_priv_database* rec, const VxBsgCommand& cmd, uint32_t* status
     return vxsysfs_bsg_vendor_command(rec, cmd, status);
 }
 
-// A command with word 1 and the buffer in one direction.
+// A command with word 1 and the buffer in one direction; a get must get
+// the whole buffer.
 int32_t qos(vxapi_priv_database* rec, uint32_t code, uint32_t word1, void* in, const void* out, uint32_t size,
             uint32_t* status) {
     VxBsgCommand cmd = command(code, true);
     cmd.args = &word1;
     cmd.args_len = sizeof word1;
-    cmd.in = in, cmd.in_len = in != nullptr ? size : 0;
+    cmd.in = in, cmd.in_len = cmd.in_need = in != nullptr ? size : 0;
     cmd.out = out, cmd.out_len = out != nullptr ? size : 0;
     return send(rec, cmd, status);
 }
 
-// A record that goes out and comes back.
-int32_t round_trip(vxapi_priv_database* rec, uint32_t code, void* record, uint32_t size, uint32_t* status) {
+// A record that goes out and comes back; one that is read comes back whole.
+int32_t round_trip(vxapi_priv_database* rec, uint32_t code, void* record, uint32_t size, bool read,
+                   uint32_t* status) {
     VxBsgCommand cmd = command(code, true);
     cmd.out = record, cmd.out_len = size;
     cmd.in = record, cmd.in_len = size;
+    cmd.in_need = read ? size : 0;
     return send(rec, cmd, status);
 }
 
@@ -183,7 +186,9 @@ int32_t vxsysfs_bsg_fru_status(int, vxapi_priv_database* api_priv_data_inst, vxa
     if (cmd_code != VX_BSG_FRU_STATUS_READ && cmd_code != VX_BSG_FRU_STATUS_WRITE) return 0;
     if (preg == nullptr) return missing_buffer(pext_stat);
     VxBsgCommand cmd = command(cmd_code, false);
-    if (cmd_code == VX_BSG_FRU_STATUS_READ) cmd.in = preg, cmd.in_len = size;
+    // A register read must come whole: its value is written back by the
+    // read-modify-write that follows.
+    if (cmd_code == VX_BSG_FRU_STATUS_READ) cmd.in = preg, cmd.in_len = cmd.in_need = size;
     else cmd.out = preg, cmd.out_len = size;
     return send(api_priv_data_inst, cmd, pext_stat);
 }
@@ -227,14 +232,16 @@ int32_t vxsysfs_bsg_serdes_reg_ops(int, vxapi_priv_database* api_priv_data_inst,
                                    uint32_t* pext_stat) {
     entered("vxsysfs_bsg_serdes_reg_ops", true);
     if (preg == nullptr) return missing_buffer(pext_stat);
-    return round_trip(api_priv_data_inst, VX_BSG_SERDES_REG, preg, sizeof *preg, pext_stat);
+    return round_trip(api_priv_data_inst, VX_BSG_SERDES_REG, preg, sizeof *preg, preg->cmd == VXA_SERDES_READ,
+                      pext_stat);
 }
 
 int32_t vxsysfs_bsg_serdes_reg_ops_ex(int, vxapi_priv_database* api_priv_data_inst, vxa_serdes_reg_ex* preg,
                                       uint32_t* pext_stat) {
     entered("vxsysfs_bsg_serdes_reg_ops_ex", true);
     if (preg == nullptr) return missing_buffer(pext_stat);
-    return round_trip(api_priv_data_inst, VX_BSG_SERDES_REG_EX, preg, sizeof *preg, pext_stat);
+    return round_trip(api_priv_data_inst, VX_BSG_SERDES_REG_EX, preg, sizeof *preg, preg->cmd == VXA_SERDES_READ,
+                      pext_stat);
 }
 
 int vxsysfs_flash_update_capabilities(int, vxapi_priv_database* api_priv_data_inst, vxa_flash_update_caps* pcap,
@@ -242,7 +249,7 @@ int vxsysfs_flash_update_capabilities(int, vxapi_priv_database* api_priv_data_in
     entered("vxsysfs_flash_update_capabilities", true);
     if (pcap == nullptr) return missing_buffer(pext_stat);
     return round_trip(api_priv_data_inst, flag != 0 ? VX_BSG_SET_FLASH_CAPS : VX_BSG_GET_FLASH_CAPS, pcap,
-                      sizeof *pcap, pext_stat);
+                      sizeof *pcap, flag == 0, pext_stat);
 }
 
 // ---------------------------------------------------------------- diagnostic I/O
@@ -283,7 +290,6 @@ bool allocate(const vxa_thread_data& td, StreamBuffers& b) {
 // The stream's transfers until one fails, one differs, another stream's
 // data differed or all were made.
 void transfer(const vxa_thread_data& td, StreamBuffers& b, sg_io_v4& hdr) {
-    const auto* reply = reinterpret_cast<const fc_bsg_reply*>(b.reply.get());
     for (uint32_t i = 0; i < td.iterations && diagio_memcpy.load() == 0; ++i) {
         // A transfer that brings nothing must not pass on the last one's data.
         if (td.flag != 0) std::memset(b.din.get(), 0, td.size);
@@ -293,10 +299,16 @@ void transfer(const vxa_thread_data& td, StreamBuffers& b, sg_io_v4& hdr) {
             vxdbg_line(kErr, "> IOCTL Failed=", static_cast<uint32_t>(rc), VXDBG_INT);
             return;
         }
-        *td.pext_stat = vxsysfs_bsg_vendor_status(*reply);
+        *td.pext_stat = vxsysfs_bsg_vendor_status(hdr);
         if (*td.pext_stat == EXT_STATUS_BUSY) continue;
         if (*td.pext_stat != EXT_STATUS_OK) return;
-        if (td.flag != 0 && std::memcmp(b.dout.get(), b.din.get(), td.size) != 0) {
+        if (td.flag == 0) continue;
+        // Data that did not come back are not compared as if they had.
+        if (vxsysfs_bsg_arrived(hdr).data_in < td.size) {
+            *td.pext_stat = EXT_STATUS_DATA_UNDERRUN;
+            return;
+        }
+        if (std::memcmp(b.dout.get(), b.din.get(), td.size) != 0) {
             *td.pext_stat = EXT_STATUS_DATA_COMPARE;
             int unclaimed = 0;
             if (diagio_memcpy.compare_exchange_strong(unclaimed, 1)) std::memcpy(td.presp, b.din.get(), td.size);

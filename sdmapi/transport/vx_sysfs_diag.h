@@ -49,8 +49,9 @@ struct vxa_thread_data {
 // (vendor command 10) in `threads` streams at once, each `iterations` times,
 // comparing what comes back when `flag` is set. Status 0 with the response
 // buffer equal to the data, else the first failing stream's status (32: the
-// data differed, the response buffer holds what one stream received), 31
-// when a stream could not be started, 6 for more than 128 streams. Result 1
+// data differed, the response buffer holds what one stream received; 8:
+// compared data did not all come back), 31 when a stream could not be
+// started, 6 for more than 128 streams. Result 1
 // when a buffer is missing, the size is 0 or there are too many streams.
 [[nodiscard]] int32_t vxsysfs_diag_io(int handle, vxapi_priv_database* api_priv_data_inst, const void* data,
                                       uint32_t size, void* resp, uint32_t threads, uint32_t iterations, uint8_t flag,
@@ -61,7 +62,8 @@ struct vxa_thread_data {
 
 // ---- vendor commands on the FC host's bsg node ----
 // Result 0 when the driver took the command, 1 otherwise (also when its
-// buffers cannot be allocated).
+// buffers cannot be allocated). A record or buffer that is read must come
+// whole: one that did not gives status 8 and result 1.
 
 // The FRU image versions (vendor command 11): the list goes out, size bytes.
 [[nodiscard]] int32_t vxsysfs_update_fru_versions(int handle, vxapi_priv_database* api_priv_data_inst,

@@ -39,19 +39,24 @@
 [[nodiscard]] int32_t vxsysfs_get_vport_info(int handle, vxapi_priv_database* api_priv_data_inst,
                                              PEXT_VPORT_INFO pvpinfo, uint32_t* pext_stat);
 
-// The loopback test through the FC host's bsg node (vendor command 1).
+// The loopback test through the FC host's bsg node (vendor command 1). A
+// reply that did not arrive as far as the mailboxes and the command sent
+// gives status 8 and result 1, the response untouched.
 [[nodiscard]] int32_t vxsysfs_bsg_loopback_test(int handle, vxapi_priv_database* api_priv_data_inst,
                                                 INT_LOOPBACK_REQ* ploopback_req, uint32_t loopback_req_sz,
                                                 INT_LOOPBACK_RSP* ploopback_rsp, uint32_t loopback_rsp_sz,
                                                 uint32_t* pext_stat);
 
 // A remote port's speed through the FC host's bsg node (vendor command 5);
-// buf_size is not used.
+// buf_size is not used. A get whose reply did not arrive as far as the
+// record gives status 8 and result 1, the speed untouched.
 [[nodiscard]] int32_t vxsysfs_bsg_port_param(int handle, vxapi_priv_database* api_priv_data_inst, INT_PORT_PARAM* pbuf,
                                              uint32_t buf_size, uint32_t* pext_stat);
 
 // The Tarno controller through the FC host's bsg node: reset (vendor command
-// 2), firmware image (3), management operation (4).
+// 2), firmware image (3), management operation (4). A management read (of
+// memory or information) whose data did not all arrive gives status 8 and
+// result 1.
 [[nodiscard]] int32_t vxsysfs_bsg_tarno_reset(int handle, vxapi_priv_database* api_priv_data_inst, TARNO_RESET* pReset,
                                               uint32_t* pext_stat);
 [[nodiscard]] int32_t vxsysfs_bsg_tarno_updatefw(int handle, vxapi_priv_database* api_priv_data_inst,

@@ -129,8 +129,9 @@ void trace_mailboxes(const LoopbackReply& r) {
 int32_t qos(vxapi_priv_database* rec, uint32_t operation, void* in, const void* out, uint32_t size,
             uint32_t* status) {
     const uint32_t words[2] = {operation, kQosWord2};
+    // A configuration read must come whole.
     VxBsgCommand cmd{.code = VX_BSG_FCP_PRIO, .request_len = kQosRequestLen, .out = out, .out_len = out ? size : 0,
-                     .in = in, .in_len = in ? size : 0};
+                     .in = in, .in_len = in ? size : 0, .in_need = in ? size : 0};
     with_args(cmd, words);
     return vxsysfs_bsg_vendor_command(rec, cmd, status);
 }
@@ -149,6 +150,7 @@ int32_t vxsysfs_bsg_loopback_test(int, vxapi_priv_database* api_priv_data_inst, 
     VxBsgCommand cmd = command(VX_BSG_LOOPBACK, kLoopbackRequestLen, sizeof reply);
     with_args(cmd, words);
     cmd.reply_out = &reply;
+    cmd.reply_need = sizeof reply;  // the mailboxes and the command sent are read
     cmd.out = vxapi_64bit_to_ptr(ploopback_req->BufferAddress);
     cmd.out_len = ploopback_req->BufferLength;
     cmd.in = vxapi_64bit_to_ptr(ploopback_rsp->BufferAddress);
@@ -196,9 +198,12 @@ int32_t vxsysfs_bsg_tarno_mgmt(int, vxapi_priv_database* api_priv_data_inst, TAR
     const WordAndRecord<vxa84_msg_mgmt> args{0, mgmt_message(*pMgmtInfo)};
     VxBsgCommand cmd = command(VX_BSG_TARNO_MGMT, kRecordRequestLen, kTarnoReplyLen);
     with_args(cmd, args);
-    // One buffer both ways, whatever the operation.
+    // One buffer both ways, whatever the operation; what an operation reads
+    // must come whole.
     cmd.out = cmd.in = pMgmtInfo->pDataBytes;
     cmd.out_len = cmd.in_len = pMgmtInfo->TotalByteCount;
+    const bool read = pMgmtInfo->Operation == TARNO_MGMT_READ_MEM || pMgmtInfo->Operation == TARNO_MGMT_GET_INFO;
+    if (read) cmd.in_need = cmd.in_len;
     return vxsysfs_bsg_vendor_command(api_priv_data_inst, cmd, pext_stat);
 }
 
@@ -221,6 +226,7 @@ int32_t vxsysfs_bsg_port_param(int, vxapi_priv_database* api_priv_data_inst, INT
     VxBsgCommand cmd = command(VX_BSG_PORT_PARAM, kRecordRequestLen, sizeof reply);
     with_args(cmd, args);
     cmd.reply_out = &reply;
+    if (get) cmd.reply_need = sizeof reply;  // the speed is read from the record
     if (vxsysfs_bsg_vendor_command(api_priv_data_inst, cmd, pext_stat) != 0) return 1;
     if (get) pbuf->Speed = vxapi_port_code_to_speed(reply.param.speed);
     return 0;

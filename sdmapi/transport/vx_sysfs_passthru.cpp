@@ -338,21 +338,36 @@ namespace {
 constexpr uint8_t kLsReject = 0x01;
 constexpr size_t kLsRejectLen = 8;
 
-// What the reply of a CT or ELS job that the driver took reports. Every
-// status but OK fails the job (status 1), except an ELS that the remote port
-// rejected: that one answers in the response as an LS_RJT on the wire does,
-// with the reply's reason, explanation and vendor code.
-void take_ctels_reply(const fc_bsg_reply& reply, bool els, void* resp, uint32_t resp_len, uint32_t* ext_stat) {
+// Where the CT/ELS status and the reject data of a reply end.
+constexpr uint32_t kCtelsStatusEnd = offsetof(fc_bsg_reply, ctels_reply.status) + sizeof(uint32_t);
+constexpr uint32_t kCtelsRejectEnd = sizeof(fc_bsg_reply);
+
+// What the reply of a CT or ELS job that the driver took reports, read as
+// far as it arrived (a status that did not: status 8); the length of the
+// response, what data in received. Every status but OK fails the job
+// (status 1), except an ELS that the remote port rejected: that one answers
+// in the response as an LS_RJT on the wire does, with the reply's reason,
+// explanation and vendor code.
+uint32_t take_ctels_reply(const fc_bsg_reply& reply, const VxBsgArrived& arrived, bool els, void* resp,
+                          uint32_t resp_len, uint32_t* ext_stat) {
     const fc_bsg_ctels_reply& ctels = reply.ctels_reply;
-    if (ctels.status == VX_CTELS_STATUS_OK) return;
-    if (els && ctels.status == VX_CTELS_STATUS_REJECT) {
+    const bool rejected = els && ctels.status == VX_CTELS_STATUS_REJECT;
+    if (arrived.reply < (rejected ? kCtelsRejectEnd : kCtelsStatusEnd)) {
+        vxdbg_line(VXDBG_SYSFS, "> CT/ELS reply bytes=", arrived.reply, VXDBG_DEC);
+        *ext_stat = EXT_STATUS_DATA_UNDERRUN;
+        return 0;
+    }
+    if (ctels.status == VX_CTELS_STATUS_OK) return arrived.data_in;
+    if (rejected) {
         const auto& r = ctels.rjt_data;
         const uint8_t rjt[kLsRejectLen] = {kLsReject, 0, 0, 0, 0, r.reason_code, r.reason_explanation, r.vendor_unique};
-        if (resp_len != 0) std::memcpy(resp, rjt, std::min<size_t>(resp_len, sizeof rjt));
-        return;
+        const uint32_t len = std::min<uint32_t>(resp_len, sizeof rjt);
+        if (len != 0) std::memcpy(resp, rjt, len);
+        return len;
     }
     vxdbg_line(VXDBG_SYSFS, "> CT/ELS reply status=", ctels.status, VXDBG_HEX);
     *ext_stat = EXT_STATUS_ERR;
+    return 0;
 }
 
 // The checks of a CT or ELS request before anything is sent: a response
@@ -437,8 +452,11 @@ int32_t vxsysfs_send_bsg_ct_passthru(int, vxapi_priv_database* rec, const void* 
     }
     char dir[VXSYSFS_PATH_SIZE];
     vxsysfs_get_bsg_device_path(dir, rec);
-    if (vxsysfs_bsg_send(dir, &hdr, VxBsgSend{}, ext_stat) == 0) {
-        take_ctels_reply(reply, false, resp_buf, *resp_size, ext_stat);
+    VxBsgArrived arrived;
+    VxBsgSend how;
+    how.arrived = &arrived;
+    if (vxsysfs_bsg_send(dir, &hdr, how, ext_stat) == 0) {
+        *resp_size = take_ctels_reply(reply, arrived, false, resp_buf, *resp_size, ext_stat);
     }
     return 0;
 }
@@ -483,7 +501,11 @@ int32_t vxsysfs_send_bsg_els_passthru(int, vxapi_priv_database* rec, const void*
         trace_text(VXDBG_SYSFS, "> Port not online, rport==", rport);
         return false;
     };
-    if (vxsysfs_bsg_send(dir, &hdr, how, ext_stat) == 0) take_ctels_reply(reply, true, resp_buf, *resp_size, ext_stat);
+    VxBsgArrived arrived;
+    how.arrived = &arrived;
+    if (vxsysfs_bsg_send(dir, &hdr, how, ext_stat) == 0) {
+        *resp_size = take_ctels_reply(reply, arrived, true, resp_buf, *resp_size, ext_stat);
+    }
     return 0;
 }
 

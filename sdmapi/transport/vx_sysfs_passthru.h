@@ -39,7 +39,9 @@
 
 // CT request (a CT IU and its payload): 0 once it was tried, 1 (status 6)
 // when it is refused before anything is sent (no response length, a request
-// shorter than the CT IU header).
+// shorter than the CT IU header). *presp_buf_size: the response's room in;
+// once the driver answered, the bytes received out (on the bsg road as the
+// kernel reports them delivered).
 [[nodiscard]] int32_t vxsysfs_send_ct_passthru(int handle, vxapi_priv_database* api_priv_data_inst,
                                                const void* preq_buf, uint32_t req_buf_size, void* presp_buf,
                                                uint32_t* presp_buf_size, uint32_t* pext_stat);
@@ -54,7 +56,9 @@
 // failed result, or a CT or ELS reject or busy, gives status 1; an ELS that
 // the remote port rejected there answers status 0 with an LS_RJT in the
 // response (reply code 0x01, the reason, explanation and vendor code at
-// bytes 5 to 7), as an LS_RJT in the response payload does.
+// bytes 5 to 7; a response length of 8 at most), as an LS_RJT in the
+// response payload does. A reply that did not arrive as far as the words
+// read gives status 8.
 [[nodiscard]] int32_t vxsysfs_send_els_passthru(int handle, vxapi_priv_database* api_priv_data_inst,
                                                 const void* preq_buf, uint32_t req_buf_size, void* presp_buf,
                                                 uint32_t* presp_buf_size, uint32_t* pext_stat);

@@ -43,8 +43,11 @@ int SimBsg::ioctl(dev_t rdev, unsigned long code, void* arg) {
     job.hdr = *hdr;
     job.request.assign(at(hdr->request), at(hdr->request) + hdr->request_len);
     if (hdr->dout_xferp != 0) job.dout.assign(at(hdr->dout_xferp), at(hdr->dout_xferp) + hdr->dout_xfer_len);
-    job.din = reinterpret_cast<uint8_t*>(hdr->din_xferp);
-    job.reply = reinterpret_cast<uint8_t*>(hdr->response);
+    // The driver's own buffers: data in as the caller's, the reply zeroed.
+    std::vector<uint8_t> din, reply(hdr->response != 0 ? hdr->max_response_len : 0);
+    if (hdr->din_xferp != 0) din.assign(at(hdr->din_xferp), at(hdr->din_xferp) + hdr->din_xfer_len);
+    job.din = hdr->din_xferp != 0 ? din.data() : nullptr;
+    job.reply = hdr->response != 0 ? reply.data() : nullptr;
     std::memcpy(&job.msgcode, job.request.data(), sizeof job.msgcode);
     if (job.msgcode == kHostVendor && job.request.size() >= kVendorCodeOffset + sizeof job.code) {
         std::memcpy(&job.code, job.request.data() + kVendorCodeOffset, sizeof job.code);
@@ -61,12 +64,33 @@ int SimBsg::ioctl(dev_t rdev, unsigned long code, void* arg) {
         }
     }
     if (err == 0) err = answer(job);  // handlers of jobs from many threads keep their own order
-    if (err == 0) report(job);
     hdr->din_resid = job.hdr.din_resid;
     hdr->dout_resid = job.hdr.dout_resid;
+    hdr->response_len = 0;
+    if (err == 0) {
+        // What the kernel hands back and reports: the bytes delivered of data in and of the reply.
+        const BsgShort cut = next_short();
+        const uint32_t len = hdr->din_xfer_len;
+        const uint32_t delivered = std::min(len - std::min(len, static_cast<uint32_t>(std::max(job.hdr.din_resid, 0))),
+                                            cut.data_in);
+        report(job, cut.received_tells ? delivered : len);
+        if (delivered != 0) std::memcpy(reinterpret_cast<uint8_t*>(hdr->din_xferp), din.data(), delivered);
+        hdr->din_resid = static_cast<int32_t>(cut.resid_tells ? len - delivered : 0);
+        hdr->response_len = std::min<uint32_t>(hdr->max_response_len, cut.reply);
+        std::memcpy(reinterpret_cast<uint8_t*>(hdr->response), reply.data(), hdr->response_len);
+    }
+    job.din = job.reply = nullptr;  // the driver's buffers end with the job
     std::lock_guard<std::mutex> lock(mu_);
     log.push_back(job);
     return err;
+}
+
+BsgShort SimBsg::next_short() {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (shorts.empty()) return {};
+    const BsgShort cut = shorts.front();
+    shorts.pop_front();
+    return cut;
 }
 
 int SimBsg::answer(BsgJob& job) {
@@ -80,7 +104,7 @@ int SimBsg::answer(BsgJob& job) {
     return EINVAL;
 }
 
-void SimBsg::report(BsgJob& job) {
+void SimBsg::report(BsgJob& job, uint32_t received) {
     BsgReply r;
     {
         std::lock_guard<std::mutex> lock(mu_);
@@ -90,10 +114,8 @@ void SimBsg::report(BsgJob& job) {
         }
     }
     std::memcpy(job.reply, &r.result, sizeof r.result);
-    if (job.msgcode == kHostVendor) return;  // the rest is the vendor command's own
-    const auto resid = static_cast<uint32_t>(std::max(job.hdr.din_resid, 0));
-    const uint32_t received = job.hdr.din_xfer_len - std::min(job.hdr.din_xfer_len, resid);
     std::memcpy(job.reply + kReplyPayloadLenAt, &received, sizeof received);
+    if (job.msgcode == kHostVendor) return;  // the rest is the vendor command's own
     std::memcpy(job.reply + kReplyStatusAt, &r.status, sizeof r.status);
     std::memcpy(job.reply + kReplyRejectAt, r.rjt.data(), r.rjt.size());
 }
@@ -135,7 +157,9 @@ void serve_fabric(const SanFabric& fabric, SimBsg& bsg, SimHost& host, const std
     for (const bool ct : {true, false}) {
         (ct ? bsg.ct : bsg.els) = [answer, ct](BsgJob& job) {
             const Bytes a = answer(ct, job.dout);
-            std::memcpy(job.din, a.data(), std::min<size_t>(a.size(), job.hdr.din_xfer_len));
+            const auto n = static_cast<uint32_t>(std::min<size_t>(a.size(), job.hdr.din_xfer_len));
+            if (n != 0) std::memcpy(job.din, a.data(), n);
+            job.hdr.din_resid = static_cast<int32_t>(job.hdr.din_xfer_len - n);  // an answer shorter than the room
             return 0;
         };
         const auto attr = request_attr([answer, ct](const std::string& r) {

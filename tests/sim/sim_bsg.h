@@ -21,15 +21,30 @@ namespace sim {
 
 struct SanFabric;
 
-// One job as the FC bsg device took it.
+// One job as the FC bsg device took it. A handler writes the driver's
+// answer into din and reply, the driver's own buffers: the kernel hands the
+// caller the bytes delivered of data in (din_xfer_len less the handler's
+// din_resid) and of the reply (all of max_response_len), and reports them in
+// din_resid, response_len and the reply's reply_payload_rcv_len.
 struct BsgJob {
     std::string entry;  // the bsg entry of the node: "fc_host5", "rport-5:0-1"
     sg_io_v4 hdr;  // a handler's din_resid and dout_resid go back to the caller
     uint32_t msgcode = 0;
     uint32_t code = 0;          // vendor_cmd word 0 of a vendor command
     std::vector<uint8_t> request, dout;
-    uint8_t* din = nullptr;     // din_xfer_len bytes, while the job runs
-    uint8_t* reply = nullptr;   // max_response_len bytes, while the job runs
+    uint8_t* din = nullptr;     // din_xfer_len bytes (the caller's on entry), while the job runs
+    uint8_t* reply = nullptr;   // max_response_len zeroed bytes, while the job runs
+};
+
+// A driver that answers a job short: it delivers at most `data_in` bytes of
+// data in and writes at most `reply` bytes of the reply (response_len).
+// A length that does not tell reports the whole transfer as delivered
+// (din_resid 0, or reply_payload_rcv_len din_xfer_len) whatever came.
+struct BsgShort {
+    uint32_t reply = UINT32_MAX;
+    uint32_t data_in = UINT32_MAX;
+    bool resid_tells = true;
+    bool received_tells = true;
 };
 
 // What the driver reports in the reply of a job that it answered: the
@@ -60,14 +75,16 @@ public:
     Handler ct, els;
     std::deque<int> errnos;  // the next jobs fail with these, one each (0: answered)
     std::deque<BsgReply> replies;  // the next answered jobs report these, one each (none: result 0, status OK)
+    std::deque<BsgShort> shorts;   // the next answered jobs deliver at most these, one each (none: all)
     std::vector<BsgJob> log;
     unsigned unreplied = 0;
 
 private:
     int answer(BsgJob& job);
-    void report(BsgJob& job);
+    void report(BsgJob& job, uint32_t delivered);
+    BsgShort next_short();
     std::map<dev_t, std::string> entries_;
-    std::mutex mu_;  // errnos, replies, unreplied and log, for jobs sent from many threads
+    std::mutex mu_;  // errnos, replies, shorts, unreplied and log, for jobs sent from many threads
 };
 
 // The SCSI generic nodes /dev/sg<N> (major 21): sg<N> is a LUN of a target

@@ -282,18 +282,16 @@ int32_t vxapi_send_ct_passthru(int handle, vxapi_priv_database* api_priv_data_in
 }
 
 int32_t vxapi_send_els_passthru(int handle, vxapi_priv_database* api_priv_data_inst, const void* preq_buf,
-                                uint32_t req_buf_size, void* presp_buf, uint32_t resp_buf_size,
+                                uint32_t req_buf_size, void* presp_buf, uint32_t* presp_buf_size,
                                 uint32_t* pext_stat) {
     const char* name = "vxapi_send_els_passthru";
     entered(name);
     if (vxapi_is_sysfs_port(api_priv_data_inst)) {
-        // The twin's answer length stays with it: the caller's size is a value.
-        uint32_t size = resp_buf_size;
         return exiting(name, vxsysfs_send_els_passthru(handle, api_priv_data_inst, preq_buf, req_buf_size, presp_buf,
-                                                       &size, pext_stat));
+                                                       presp_buf_size, pext_stat));
     }
-    return send_status(name, handle, api_priv_data_inst, EXT_CC_SEND_ELS_PASSTHRU, 0, preq_buf, req_buf_size,
-                       presp_buf, resp_buf_size, pext_stat);
+    return send_sized(name, handle, api_priv_data_inst, EXT_CC_SEND_ELS_PASSTHRU, 0, preq_buf, req_buf_size,
+                      presp_buf, presp_buf_size, pext_stat);
 }
 
 // ---------------------------------------------------------------- SCSI

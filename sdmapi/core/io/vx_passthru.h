@@ -33,9 +33,10 @@
 [[nodiscard]] int32_t vxapi_send_ct_passthru(int handle, vxapi_priv_database* api_priv_data_inst, const void* preq_buf,
                                              uint32_t req_buf_size, void* presp_buf, uint32_t* presp_buf_size,
                                              uint32_t* pext_stat);
-// ELS pass-through: an EXT_ELS_PT_REQ and the ELS payload.
+// ELS pass-through: an EXT_ELS_PT_REQ and the ELS payload. *presp_buf_size:
+// the buffer's size in, the bytes delivered out.
 [[nodiscard]] int32_t vxapi_send_els_passthru(int handle, vxapi_priv_database* api_priv_data_inst, const void* preq_buf,
-                                              uint32_t req_buf_size, void* presp_buf, uint32_t resp_buf_size,
+                                              uint32_t req_buf_size, void* presp_buf, uint32_t* presp_buf_size,
                                               uint32_t* pext_stat);
 // SCSI pass-through to a remote port (sub-code 1) and its SCSI-3 form
 // (sub-code 2). The record is sent as the caller filled it; *presp_buf_size:
