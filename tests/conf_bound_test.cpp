@@ -8,6 +8,8 @@
 #include "api_rig.h"
 #include "base/vx_conf_file.h"
 #include "base/vx_modparam.h"
+#include "failover/vx_fo_optstr.h"
+#include "failover/vx_fo_store.h"
 #include "udev_rig.h"
 #include "vxsdm.h"
 #include "vxsdm_fo.h"
@@ -177,6 +179,24 @@ TEST(ConfigFiles, RulesAndModuleParameterFilesOfTwoMiBAreRead) {
         EXPECT_EQ(r.status, SDERR_NO_ERROR);
         EXPECT_TRUE(r.after == r.before.substr(0, kSize) + lines) << "not the comments and the lines";
     }
+}
+
+// The failover store's option file has the bound of its option string: a line one short of it is written and read
+// again; a longer one is refused whole, not cut to the bound, and the file stays as it was.
+TEST(ConfigFiles, StoreOptionFileStaysWithinItsBound) {
+    sim::SimHost host;
+    const std::string kStore = "/etc/vxa2xxx.conf";
+    host.write_file(kStore, "old");
+    std::vector<char> read(VX_FO_OPTSTR_SIZE);
+    for (const size_t size : {VX_FO_OPTSTR_SIZE, VX_FO_OPTSTR_SIZE + 1, VX_FO_OPTSTR_SIZE - 1}) {
+        SCOPED_TRACE(size);
+        const std::string line(size, 'a');
+        const bool fits = size < VX_FO_OPTSTR_SIZE;
+        EXPECT_EQ(vxapi_save_line_to_file("vxa2xxx", line.c_str()), fits ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
+        EXPECT_TRUE(host.read_file(kStore) == (fits ? line : "old"));
+    }
+    ASSERT_EQ(vxapi_get_opt_from_file("vxa2xxx", read.data()), SDERR_NO_ERROR);
+    EXPECT_EQ(std::string(read.data()), std::string(VX_FO_OPTSTR_SIZE - 1, 'a'));
 }
 
 }  // namespace
