@@ -33,7 +33,8 @@ extern "C" {
  * blanks. SDERR_CONFIG_FILE for every failure: the LUN or its identifier
  * not found, the rules file not read or written, or a name refused (one with
  * a double quote, comma, backslash or control character never reaches the
- * file). HbaDevPortNum is not used. */
+ * file). The rules file is read whole: one of 64 MiB or more is refused,
+ * and so is a change that would make one. HbaDevPortNum is not used. */
 
 /**
  * @brief Adds persistent names to a LUN of the port.
@@ -54,8 +55,9 @@ extern "C" {
  * the LUN that udev skips or that applies to no device, such as one whose
  * serials disagree, or a rules file that udev does not read as it stands: a
  * line of 16,384 characters or more, after which udev reads nothing, or a
- * last rule line ending in a backslash, which udev drops; the file then
- * stays as it was).
+ * rule line left open (ending in a backslash) with nothing but comments or
+ * the end of the file after it, which udev drops (an empty line after it
+ * closes it, and udev reads it); the file then stays as it was).
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -83,10 +85,16 @@ VXSDM_API SD_UINT32 SDDeleteLunUdevName(int Device, SD_UINT16 HbaDevPortNum, SD_
 /**
  * @brief The persistent names of a LUN of the port.
  *
- * The names, each followed by a blank, go into pUdevName, which must hold
- * 512 bytes (at most 511 characters and the NUL). Only lines that udev reads
- * count: none after a line of 16,384 characters or more, nor a last rule
- * line ending in a backslash. HbaDevPortNum is not used.
+ * The names of the last of the LUN's whole-disk lines that holds SYMLINK+=
+ * items go into pUdevName, which must hold 512 bytes (at most 511
+ * characters and the NUL): the values of those items as the line holds them
+ * between the quotes, one blank between two items. On a line in the
+ * library's own form that is each name followed by a blank ("a b "); a line
+ * edited by hand gives its names as written ("a  b" for SYMLINK+="a  b").
+ * Only lines that udev reads count: none after a line of 16,384 characters
+ * or more, nor a rule line left open (ending in a backslash) with nothing
+ * but comments or the end of the file after it (an empty line after it
+ * closes it, and the line counts). HbaDevPortNum is not used.
  *
  * @par Writes
  * pUdevName, when the status is SDERR_NO_ERROR and the LUN has names;

@@ -128,6 +128,10 @@ inline std::vector<HandRow> hand_rows() {
         {"the LUN's line last and open", base + G + ", SYMLINK+=\"a\" \\\n", true, "b", false, true},
         {"the LUN's line last and open, no line feed", base + G + ", SYMLINK+=\"a\" \\", false, "a", false, true},
         {"an open comment last", base + G + ", SYMLINK+=\"a\"\n# note \\", true, "b", true, true},
+        // An empty line after a rule line left open closes it: udev reads the line.
+        {"the LUN's line open, then an empty line", base + G + ", SYMLINK+=\"a\" \\\n\n", true, "b", true, true},
+        {"the LUN's line open, then a line of blanks", base + G + ", SYMLINK+=\"a x\" \\\n  \n", false, "x", true,
+         true},
         {"a NUL ends a comment", "# c" + nul + base + G + ", SYMLINK+=\"a\"\n", false, "a", true, true},
         {"a NUL before the line feed", base + G + ", SYMLINK+=\"a\"" + nul + "\n", true, "b", true, true},
         {"the LUN's line joined past udev's limit",

@@ -24,10 +24,6 @@ constexpr int kTempAttempts = 64;
 // permissions with the set-id and sticky bits.
 constexpr mode_t kPermissionBits = 07777;
 
-// Files copied as backups, or kept to be put back, are read whole up to
-// this size.
-constexpr size_t kKeptLimit = 64u << 20;
-
 // Symbolic links followed to the file an install replaces, as many as the
 // kernel follows before it gives ELOOP.
 constexpr int kMaxLinks = 40;
@@ -203,7 +199,7 @@ namespace {
 // earlier backup is removed. true when the backup is so.
 bool keep_backup(const std::string& dest, const std::string& backup) {
     VxConfKept old;
-    if (!vx_conf_keep(dest, kKeptLimit, &old)) return false;
+    if (!vx_conf_keep(dest, VX_CONF_FILE_LIMIT, &old)) return false;
     if (!old.existed) return vx::sys().unlink(backup.c_str()) == 0 || errno == ENOENT;
     VxConfTempFile copy;
     return copy.create_beside(backup, old.attrs) && copy.write(old.text) && copy.commit() && copy.rename_over(backup);
@@ -226,7 +222,7 @@ uint32_t install(VxConfTempFile& tmp, const std::string& dest, const std::string
     if (backup_suffix == nullptr) return tmp.rename_over(target) ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;
     const std::string backup = dest + backup_suffix;
     VxConfKept before;
-    if (!vx_conf_keep(backup, kKeptLimit, &before) || !keep_backup(dest, backup)) return SDERR_CONFIG_FILE;
+    if (!vx_conf_keep(backup, VX_CONF_FILE_LIMIT, &before) || !keep_backup(dest, backup)) return SDERR_CONFIG_FILE;
     if (tmp.rename_over(target)) return SDERR_NO_ERROR;
     (void)vx_conf_put_back(before);  // the install failed whether or not the backup went back
     return SDERR_CONFIG_FILE;
@@ -236,6 +232,7 @@ uint32_t install(VxConfTempFile& tmp, const std::string& dest, const std::string
 // file it replaces.
 uint32_t replace(const std::string& dest, std::string_view text, const VxConfAttrs* attrs,
                  const char* backup_suffix) {
+    if (!vx_conf_fits(text)) return SDERR_CONFIG_FILE;
     const std::string target = install_target(dest);
     VxConfAttrs found;
     if (target.empty() || (attrs == nullptr && !attrs_at(target, &found))) return SDERR_CONFIG_FILE;
@@ -271,7 +268,7 @@ bool vx_conf_keep(const std::string& path, size_t limit, VxConfKept* kept) {
 bool vx_conf_put_back(const VxConfKept& kept) {
     std::string now;
     struct stat st {};
-    const VxConfRead read = vx_conf_read_file(kept.path, kKeptLimit, &now, &st);
+    const VxConfRead read = vx_conf_read_file(kept.path, VX_CONF_FILE_LIMIT, &now, &st);
     if (kept.existed ? read == VxConfRead::Read && now == kept.text && has_attrs(st, kept.attrs)
                      : read == VxConfRead::Missing) {
         return true;

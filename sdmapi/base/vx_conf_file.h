@@ -39,6 +39,19 @@ constexpr size_t VX_CONF_LINE_MAX = VX_CONF_LINE_BUFFER - 1;
 // Reads until len bytes or the end of the file; the count, or -1.
 [[nodiscard]] ssize_t vx_conf_read_up_to(int fd, void* data, size_t len);
 
+// A configuration file is read whole into memory, and only when it is
+// smaller than this bound: one of this size or larger is refused. It is the
+// library's guard against a file it cannot hold in memory, not a rule of the
+// tools that read the files. A kind of file has one bound, shared by its
+// readers and writers, so that no writer makes a file that its reader
+// refuses: this one, or a tighter one of its own (the failover store's
+// option file is bound by its option string).
+constexpr size_t VX_CONF_FILE_LIMIT = 64u << 20;
+
+// Whether a configuration file of the text is one its reader takes: smaller
+// than VX_CONF_FILE_LIMIT.
+[[nodiscard]] constexpr bool vx_conf_fits(std::string_view text) { return text.size() < VX_CONF_FILE_LIMIT; }
+
 // A whole file read into *text, refused when it holds `limit` bytes or more;
 // the file's status in *st when it is given.
 enum class VxConfRead : uint8_t { Read, Missing, Failed };
@@ -93,7 +106,8 @@ private:
 // attributes, is first kept as dest + suffix, made the same way (the old
 // file stays in place until the rename); without a dest, a backup left by an
 // earlier install is removed, so that it never passes for this one's.
-// 0, or SDERR_CONFIG_FILE with dest and its backup as they were.
+// A text that would make a file its reader refuses (vx_conf_fits) is not
+// written. 0, or SDERR_CONFIG_FILE with dest and its backup as they were.
 [[nodiscard]] uint32_t vx_conf_replace_file(const std::string& dest, std::string_view text,
                                             const char* backup_suffix = nullptr);
 

@@ -31,8 +31,6 @@ constexpr uint32_t kErrorBits = VXDBG_ERROR | VXDBG_API;
 constexpr size_t kValueWidth = 4;
 // The most bytes read from the run-time parameter file.
 constexpr size_t kReadMax = 32;
-// A configuration file is read whole; a larger one is refused.
-constexpr size_t kConfLimit = 1u << 20;
 
 std::string param_path(const char* param) { return std::string(VX_MODPARAM_DIR) + param; }
 
@@ -121,7 +119,7 @@ void vxapi_set_driver_module_param_conf(const char* param, uint32_t value, uint3
     vxdbg_line(kStepBits, "vxapi_set_driver_module_param_conf: entered.");
     uint32_t status = kFailed;
     std::string text;
-    const VxConfRead read = vx_modparam_name_ok(param) ? vx_conf_read_file(VX_MODPARAM_CONF, kConfLimit, &text)
+    const VxConfRead read = vx_modparam_name_ok(param) ? vx_conf_read_file(VX_MODPARAM_CONF, VX_CONF_FILE_LIMIT, &text)
                                                        : VxConfRead::Failed;
     if (read == VxConfRead::Failed || (read == VxConfRead::Read && text.empty())) {
         vxdbg_line(kErrorBits, "vxapi_set_driver_module_param_conf: failed to read conf file data.");

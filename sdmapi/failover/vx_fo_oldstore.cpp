@@ -29,9 +29,6 @@ namespace {
 constexpr std::string_view kTokenEnd = "\\;";
 constexpr std::string_view kValueName = "vx2xopts";
 
-// The options files are read whole; a larger file is refused.
-constexpr size_t kOptionsFileLimit = 64u << 20;
-
 // Slot 0's feature bit: LUNs are not preferred by default.
 constexpr uint32_t kNoDefaultPreferred = 0x100;
 constexpr uint32_t kGroupLuns = 256;
@@ -73,7 +70,7 @@ uint32_t read_options_file(OptionsFile* file) {
     for (const char* candidate : VX_FO_OLD_OPTIONS_FILES) {
         const int fd = vx::sys().open(candidate, O_RDONLY | O_CLOEXEC);
         if (fd < 0) continue;
-        const VxConfRead read = vx_conf_read_fd(fd, kOptionsFileLimit, &file->text);
+        const VxConfRead read = vx_conf_read_fd(fd, VX_CONF_FILE_LIMIT, &file->text);
         vx::sys().close(fd);
         if (read != VxConfRead::Read) return SDERR_CONFIG_FILE;
         file->path = candidate;

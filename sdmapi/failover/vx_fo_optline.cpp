@@ -12,9 +12,6 @@
 
 namespace {
 
-// The module configuration files are read whole; a larger file is refused.
-constexpr size_t kModulesFileLimit = 64u << 20;
-
 // Whether the module gets from `after` the value of each of its parameters
 // that `wanted` gives it, and none of those that `before` gives it and
 // `wanted` lacks. The values of each text are read in one pass, so that the
@@ -41,7 +38,7 @@ uint32_t vx_fo_read_modules_file(std::string* path, std::string* text) {
     for (const char* candidate : VX_FO_MODULES_FILES) {
         const int fd = vx::sys().open(candidate, O_RDONLY | O_CLOEXEC);
         if (fd < 0) continue;
-        const VxConfRead read = vx_conf_read_fd(fd, kModulesFileLimit, text);
+        const VxConfRead read = vx_conf_read_fd(fd, VX_CONF_FILE_LIMIT, text);
         vx::sys().close(fd);
         *path = candidate;
         return read == VxConfRead::Read ? SDERR_NO_ERROR : SDERR_CONFIG_FILE;

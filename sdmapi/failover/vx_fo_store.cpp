@@ -21,9 +21,6 @@ namespace {
 
 constexpr const char* kBackup = ".bak";
 constexpr const char* kModulesBackup = ".qbak";
-// Files other than the option file (its backup, the modules file) are read
-// whole up to this size.
-constexpr size_t kFileLimit = 64u << 20;
 // The files "/etc/conf.modules" and "/etc/modules.conf" that may hold an
 // old-format store.
 constexpr const char* kOldStoreFiles[] = {"/etc/conf.modules", "/etc/modules.conf"};
@@ -104,7 +101,10 @@ char* RemoveLeadingSpaces(const char* text, char* dest) {
 
 uint32_t vxapi_save_line_to_file(const char* model, const char* line) {
     if (!vx_fo_module_name_ok(model) || line == nullptr) return SDERR_INVALID_PARAMETER;
-    return vx_conf_replace_file(store_path(model), std::string_view(line, strnlen(line, VX_FO_OPTSTR_SIZE)), kBackup);
+    // The file's reader takes less than VX_FO_OPTSTR_SIZE bytes: a longer line is not cut, but refused.
+    const size_t len = strnlen(line, VX_FO_OPTSTR_SIZE);
+    if (len == VX_FO_OPTSTR_SIZE) return SDERR_CONFIG_FILE;
+    return vx_conf_replace_file(store_path(model), std::string_view(line, len), kBackup);
 }
 
 uint32_t vxapi_restore_config_file(const char* model) {
@@ -117,7 +117,7 @@ uint32_t vxapi_read_old_conf_file(const char* model, uint8_t* flag, bool* none) 
     if (!vx_fo_module_name_ok(model) || flag == nullptr) return SDERR_INVALID_PARAMETER;
     for (const char* path : kOldStoreFiles) {
         std::string text;
-        const VxConfRead read = vx_conf_read_file(path, kFileLimit, &text);
+        const VxConfRead read = vx_conf_read_file(path, VX_CONF_FILE_LIMIT, &text);
         if (read == VxConfRead::Missing) continue;
         if (read == VxConfRead::Failed) return SDERR_CONFIG_FILE;
         const VxModConf conf(text, model);
@@ -236,7 +236,7 @@ uint32_t vx_fo_save_store(const char* model, const std::string& text, const FO_L
     SaveUndo u{model, {}, {}, false, {}};
     // An option file that cannot be read whole is never saved over.
     if (!vx_conf_keep(store_path(model), VX_FO_OPTSTR_SIZE, &u.store) ||
-        !vx_conf_keep(u.store.path + kBackup, kFileLimit, &u.backup)) {
+        !vx_conf_keep(u.store.path + kBackup, VX_CONF_FILE_LIMIT, &u.backup)) {
         return SDERR_CONFIG_FILE;
     }
     std::unique_ptr<char[]> module(new (std::nothrow) char[VX_FO_OPTSTR_SIZE]());

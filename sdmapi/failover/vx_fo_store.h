@@ -128,7 +128,8 @@ static_assert(sizeof(FO_LB_POLICY_STORE_LIST) == 196640);
 // ---------------------------------------------------------------- pieces of a save
 
 // Installs line as "/etc/<model>.conf", the previous file kept as ".bak".
-// 0, or SDERR_CONFIG_FILE with the file unchanged.
+// 0, or SDERR_CONFIG_FILE with the file unchanged (also for a line of
+// VX_FO_OPTSTR_SIZE characters or more, which the file's reader refuses).
 [[nodiscard]] uint32_t vxapi_save_line_to_file(const char* model, const char* line);
 // Puts "/etc/<model>.conf.bak" back as "/etc/<model>.conf". 0, or SDERR_CONFIG_FILE.
 [[nodiscard]] uint32_t vxapi_restore_config_file(const char* model);

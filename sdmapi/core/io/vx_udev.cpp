@@ -54,8 +54,6 @@ constexpr uint32_t kGuidSize = 512;
 constexpr uint32_t kGetGuidSize = 253;
 // The longest rule line, with its newline.
 constexpr size_t kLineMax = VXAPI_UDEV_LINE_SIZE - 1;
-// A rules file is read whole; a larger one is refused.
-constexpr size_t kRulesLimit = 1u << 20;
 // The longest line udev reads, without its end: at a longer physical line it
 // stops reading the file, and a rule line that comes to this length only
 // with the lines it goes on in is skipped ("Line is too long").
@@ -654,7 +652,7 @@ bool write_fresh(const char* path, const std::string& text, const VxConfAttrs& a
 
 // Reads the rules file: 0, or 1 traced. A missing file reads as empty.
 int32_t read_rules(const char* op, bool missing_ok, std::string* text) {
-    const VxConfRead r = vx_conf_read_file(VXAPI_UDEV_RULES_FILE, kRulesLimit, text);
+    const VxConfRead r = vx_conf_read_file(VXAPI_UDEV_RULES_FILE, VX_CONF_FILE_LIMIT, text);
     if (r == VxConfRead::Read || (r == VxConfRead::Missing && missing_ok)) return 0;
     trace(op, ": fopen of udev rules file failed.");
     return 1;
@@ -663,8 +661,13 @@ int32_t read_rules(const char* op, bool missing_ok, std::string* text) {
 // The temporary copy, the backup of the old rules, then the new rules
 // renamed over the old: 0, or 1 with the rules file unchanged. All three
 // take the mode, owner and group of the rules file (a new rules file's
-// without one): the new rules keep them, and no copy is open to more.
+// without one): the new rules keep them, and no copy is open to more. New
+// rules that the reader would refuse (vx_conf_fits) are not written.
 int32_t install_rules(const char* op, const std::string& old_text, const std::string& new_text) {
+    if (!vx_conf_fits(new_text)) {
+        trace(op, ": the udev rules file would pass its bound.");
+        return 1;
+    }
     VxConfAttrs attrs;
     struct stat st {};
     if (vx::sys().stat(VXAPI_UDEV_RULES_FILE, &st) == 0) {

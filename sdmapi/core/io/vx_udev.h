@@ -65,19 +65,23 @@ struct UDEV_RULE {
 // a line whose serials disagree, which applies to no device; or a
 // hand-edited line that would not read back as the LUN's rule), and when
 // udev does not read the file as it stands (it stops at a physical line of
-// 16,384 characters or more, or the last rule line ends in a backslash and
-// is dropped); the same for a delete. A physical line ends at "\n", "\r"
-// or a NUL byte. Names on lines that udev skips or that apply to no device
-// are not taken.
+// 16,384 characters or more, or a rule line left open, ending in a
+// backslash, has nothing but comments or the end of the file after it and is
+// dropped; an empty line after it closes it), or when the new file would
+// reach the bound of the configuration files (VX_CONF_FILE_LIMIT); the same
+// for a delete. A physical line ends at "\n", "\r" or a NUL byte. Names on
+// lines that udev skips or that apply to no device are not taken.
 [[nodiscard]] int32_t vxapi_set_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
                                               uint16_t lun, const char* names);
 // Removes the names; a rule left without names is removed. 0, or 1.
 [[nodiscard]] int32_t vxapi_delete_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
                                                  uint16_t lun, const char* names);
-// The names of the LUN's whole-disk rule, each followed by a space, into out
-// (512 bytes); out is unchanged when the LUN has none. Only lines that udev
-// reads count: none after a physical line of 16,384 characters or more, nor
-// a rule line left open at the end. 0, or 1.
+// The names of the LUN's last whole-disk rule that has SYMLINK+= items into
+// out (512 bytes): the items' values as written between the quotes, one
+// blank between two items (in the library's form, each name followed by a
+// space); out is unchanged when the LUN has none. Only lines that udev reads
+// count: none after a physical line of 16,384 characters or more, nor a rule
+// line left open at the end (nothing but comments after it). 0, or 1.
 [[nodiscard]] int32_t vxapi_get_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
                                               uint16_t lun, char* out);
 // Runs "/sbin/udevtrigger" or "/sbin/udevadm trigger": the wait status, or 1
