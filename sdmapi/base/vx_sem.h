@@ -12,7 +12,7 @@ constexpr int VX_SEM_KEY_SHARED = 829;   // the shared data file, its queues and
 constexpr int VX_SEM_KEY_FLASH = 980;    // flash transfers of sysfs-mode ports
 constexpr int VX_SEM_KEY_DEBUG = 819;    // trace output
 constexpr int VX_SEM_KEY_STORE = 923;    // the persistent configuration stores of the failover layer
-constexpr int VX_SEM_KEY_MAILBOX = 1066; // the request and answer attributes of sysfs-mode FC hosts
+constexpr int VX_SEM_KEY_MAILBOX = 1066;  // the request and answer attributes of sysfs-mode FC hosts
 
 // The locks of the mailbox set: an FC host takes lock host number modulo
 // this (hosts that share one only wait for each other).
