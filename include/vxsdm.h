@@ -1076,7 +1076,11 @@ VXSDM_API SD_UINT32 SDSendScsiReportLunsCmdFC(int Device, PDESTINATIONADDRESS pD
  * buffer is null with a nonzero size); the request's statuses, with
  * SDERR_DATA_OVERRUN and SDERR_DATA_UNDERRUN for a completed request.
  * @par Threads
- * Any thread; calls are serialised within the process.
+ * Any thread; calls are serialised within the process. On a port the driver
+ * serves through sysfs without a bsg node, the request and its answer go
+ * through the FC host's one request attribute: the exchange holds the host's
+ * lock, which every process using the library takes, so that each process
+ * reads its own answer.
  */
 VXSDM_API SD_UINT32 SDSendCTPassThru(int Device, SD_PVOID pReqBuffer, SD_UINT32 ReqBufferSize,
                                      SD_PVOID pRespBuffer, SD_UINT32 RespBufferSize);
@@ -1105,7 +1109,11 @@ VXSDM_API SD_UINT32 SDSendCTPassThru(int Device, SD_PVOID pReqBuffer, SD_UINT32 
  * SDERR_ELS_REJECTED; SDERR_UNKNOWN (an answer that is neither accept nor
  * reject).
  * @par Threads
- * Any thread; calls are serialised within the process.
+ * Any thread; calls are serialised within the process. On a port the driver
+ * serves through sysfs without a bsg node, the request and its answer go
+ * through the FC host's one request attribute: the exchange holds the host's
+ * lock, which every process using the library takes, so that each process
+ * reads its own answer.
  */
 VXSDM_API SD_UINT32 SDSendElsEcho(int Device, SD_UINT16 HbaDevPortNum, PDESTINATIONADDRESS pTargetAddr,
                                   SD_PUINT8 pReqData, SD_UINT32 ReqDataSize, SD_PUINT8 pRespData,

@@ -90,7 +90,11 @@ VXSDM_API SD_UINT32 SDGetStatistics(int Device, SD_UINT16 HbaDevPortNum, PSTATIS
  * SDERR_INVALID_PARAMETER (pStatistics is null); the request's statuses
  * (data overrun and underrun are failures here).
  * @par Threads
- * Any thread; calls are serialised within the process.
+ * Any thread; calls are serialised within the process. On a port the driver
+ * serves through sysfs without a bsg node, the request and its answer go
+ * through the FC host's one request attribute: the exchange holds the host's
+ * lock, which every process using the library takes, so that each process
+ * reads its own answer.
  */
 VXSDM_API SD_UINT32 SDGetStatisticsFC(int Device, SD_UINT16 HbaDevPortNum, PDESTINATIONADDRESS pTargetAddr,
                                       PSTATISTICS pStatistics);

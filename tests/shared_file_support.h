@@ -102,7 +102,7 @@ inline void reset_shared_state() {
     api_shared_data = nullptr;
     api_shm_fildes = -1;
     api_library_instance = VX_LIBINST_NONE;
-    api_dbupdate_sem_id = api_flash_sem_id = api_thread_sem_id = -1;
+    api_dbupdate_sem_id = api_flash_sem_id = api_thread_sem_id = api_mailbox_sem_id = -1;
     api_use_database = 1;
     OS_Type = 0;
 }

@@ -327,6 +327,26 @@ TEST_F(SharedFileTest, HeldFlashSemaphoreOutlivesTheLastInstance) {
     EXPECT_TRUE(shtest::raw_sem_op(flash, +1)) << "the holder can still give it back";
 }
 
+// The last instance removes the set of the attribute mailboxes, which another process made, unless a process holds
+// one of its locks: the holder can still give it back.
+TEST_F(SharedFileTest, LastInstanceRemovesTheMailboxSetUnlessALockIsHeld) {
+    for (const int held : {-1, 0, VX_SEM_MAILBOX_LOCKS - 1}) {
+        SCOPED_TRACE(held);
+        const int set = vxapi_sem_get_set(VX_SEM_KEY_MAILBOX, VX_SEM_MAILBOX_LOCKS, nullptr, VX_SEM_MAILBOX_LOCKS);
+        ASSERT_GE(set, 0);
+        ASSERT_EQ(shtest::open_here(), 0);
+        struct sembuf op {static_cast<unsigned short>(held), -1, SEM_UNDO};
+        ASSERT_TRUE(held < 0 || ::semop(set, &op, 1) == 0);
+        ASSERT_EQ(vxapi_close_database(api_shm_fildes), 0);
+        EXPECT_FALSE(host.exists(VX_SHARED_FILE) || sem_exists(VX_SEM_KEY_SHARED));
+        EXPECT_EQ(shtest::host_sem(host, VX_SEM_KEY_MAILBOX), held >= 0 ? set : -1);
+        EXPECT_EQ(api_mailbox_sem_id, -1);
+        op.sem_op = 1;
+        EXPECT_TRUE(held < 0 || ::semop(set, &op, 1) == 0) << "the holder can still give it back";
+        (void)::semctl(set, 0, IPC_RMID);
+    }
+}
+
 // W's open waits behind the slow last close of A: W must make a fresh file
 // (not map the doomed one), and the next process must share W's file.
 TEST_F(SharedFileTest, WaiterDuringTheLastCloseSharesAFileWithTheNextProcess) {
@@ -472,6 +492,38 @@ TEST_F(SemaphoreTest, FailuresAreTracedAndFailedWaitsHoldNothing) {
     vx_debug = 0x404;
     EXPECT_EQ(vxapi_sem_wait(id), -1);
     EXPECT_EQ(host.stderr_text(), "");
+}
+
+// A set of locks: each free when made, each taken and given back on its own, held by the thread that took it; the
+// set is unused only while no lock is held; it is found by its key, never made by the look-up.
+TEST_F(SemaphoreTest, LocksOfOneSetAreTakenOneByOne) {
+    EXPECT_EQ(vxapi_sem_find(VX_SEM_KEY_MAILBOX), -1);
+    const int id = vxapi_sem_get_set(VX_SEM_KEY_MAILBOX, 3, nullptr, 3);
+    ASSERT_GE(id, 0);
+    EXPECT_EQ(vxapi_sem_find(VX_SEM_KEY_MAILBOX), id);
+    const auto values = [id] {
+        return std::tuple(::semctl(id, 0, GETVAL), ::semctl(id, 1, GETVAL), ::semctl(id, 2, GETVAL));
+    };
+    EXPECT_EQ(values(), std::tuple(1, 1, 1));
+    EXPECT_TRUE(vxapi_sem_unused(id, 3));
+    {
+        VxSemLock one(id, 1);
+        ASSERT_TRUE(one.held());
+        EXPECT_EQ(values(), std::tuple(1, 0, 1));
+        EXPECT_EQ(std::tuple(vxapi_sem_held(id, 0), vxapi_sem_held(id, 1), vxapi_sem_held(id)),
+                  std::tuple(false, true, false));
+        EXPECT_EQ(std::tuple(vxapi_sem_unused(id, 1), vxapi_sem_unused(id, 3)), std::tuple(true, false));
+        bool other = false;
+        std::thread([&] {
+            VxSemLock two(id, 2);
+            other = two.held() && !vxapi_sem_held(id, 1) && vxapi_sem_signal(id, 1) == -1;
+        }).join();
+        EXPECT_TRUE(other) << "another lock of the set is free; this thread's lock is not the other's to give";
+        EXPECT_EQ(vxapi_sem_signal(id, 2), -1) << "not taken here";
+    }
+    EXPECT_EQ(values(), std::tuple(1, 1, 1));
+    EXPECT_EQ(vxapi_sem_del(id), 0);
+    EXPECT_EQ(vxapi_sem_find(VX_SEM_KEY_MAILBOX), -1);
 }
 
 // A wait that a signal handler interrupts is resumed and ends holding the lock.

@@ -112,8 +112,10 @@ TEST(SysfsFlash, AttributeRoadOverChunkedAndWholeFlashDrivers) {
         {"busy 3 times", Chunked, 'r', 0xFFFF, 0x1234, 0x100, kBusy2 + " !16,0,unlock", 2, 0, 0, kBusy3},
         {"failed open", Chunked, 'r', 0xFFFF, 0x1234, 0x100, "lock,1:1234:100 !5,0,unlock", 1, 0, 0, fail('1', {5})},
         {"short read", Chunked, 'r', 0xFFFF, 0x1234, 0x100, "lock,1:1234:100,0,unlock", 1, 0, 0, limit(0x80)},
-        {"release busy once", Chunked, 'r', 0xFFFF, 0x1234, 0x100, "lock,1:1234:100,0 !16,sleep 20,0,unlock", 2, 0,
-         0, fail('0', {16})},
+        {"release busy once", Chunked, 'r', 0xFFFF, 0x1234, 0x100, "lock,1:1234:100,0 !16,sleep 20,0,unlock", 0,
+         0x1234, 0x100, fail('0', {16})},
+        {"release busy 3 times", Chunked, 'r', 0xFFFF, 0x1234, 0x100,
+         "lock,1:1234:100,0 !16,sleep 20,0 !16,sleep 20,0 !16,unlock", 2, 0, 0, fail('0', {16, 16, 16})},
         {"expansion EDC", Chunked, 'e', 0x18, 0, 0x10000, "lock,1:120000:10000,0,unlock", 0, 0x120800, 0xF800},
         {"expansion EDC, another region", Chunked, 'e', 0x14, 0, 0x100, "", 1},
         {"no buffer: read", Chunked, 'R', 0xFFFF, 0, 4, "", 6},
@@ -249,6 +251,56 @@ TEST(SysfsFlash, PublicApiOnASysfsLayoutChip) {
         EXPECT_EQ(SDUpdateOptionRomOffset(h, 0, data.data(), 4, 0x10005), 0u);
         EXPECT_TRUE(*rig.fabric.windows.at(5)->flash == want);
         EXPECT_EQ(bsg.log.empty(), !bsg_node);
+        EXPECT_EQ(SDCloseDevice(h), 0u);
+    }
+}
+
+// A driver that answers the window's release busy once and then takes it has closed a finished transfer: a region
+// read through the public functions returns the region, and an update on a chip written in whole sectors goes on
+// after the sector read whose release was busy. A release that stays busy fails as ever, with the flash unchanged.
+TEST(SysfsFlash, ReleaseBusyOnceThenTakenFinishesTheTransfer) {
+    sim::SimAdapter chip;
+    const sim::ChipFlash built = sim::build_chip_flash(chip);
+    const sim::FltRegion& region = built.regions[2];
+    const Bytes data = pattern(4, 9);
+    // The read or the update, the release's answers, then the status, whether the bytes came (went) and the waits.
+    const std::tuple<char, std::deque<int>, SD_UINT32, bool, size_t> rows[] = {
+        {'r', {}, 0, true, 0},
+        {'r', {EBUSY}, 0, true, 1},
+        {'r', {EBUSY, EBUSY, EBUSY}, SDERR_DEVICE_BUSY, true, 2},  // the bytes came, the window never closed
+        {'u', {}, 0, true, 0},
+        {'u', {EBUSY}, 0, true, 1},  // the sector read's release
+        {'u', {EBUSY, EBUSY, EBUSY}, SDERR_UNKNOWN, false, 2},
+    };
+    for (const auto& [op, answers, status, done, waits] : rows) {
+        SCOPED_TRACE(testing::Message() << op << " " << answers.size());
+        sim::SimBsg bsg;
+        const uint16_t device = op == 'r' ? 0x2532 : 0x2422;
+        const Bytes flash = op == 'r' ? chip.flash : pattern(1 << 20);
+        sysfstest::SysfsRig rig(device, [&](sim::SysfsAdapter& a) { a.flash = flash; });
+        rig.setup.with_bsg = false;
+        rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+        sim::serve_flash(rig.host, bsg, rig.fabric);
+        sim::FlashWindow& w = *rig.fabric.windows.at(5);
+        int h = -1;
+        ASSERT_EQ(SDOpenDevice(0, &h), 0u);
+        w.errnos['0'] = answers;
+        rig.host.clear_sleeps();
+        Bytes want = *w.flash;
+        if (op == 'r') {
+            Bytes buf(region.size, 0xEE);
+            EXPECT_EQ(SDGetOptionRomEx(h, 0, buf.data(), region.size, region.code), status);
+            EXPECT_EQ(buf == Bytes(want.begin() + region.start, want.begin() + region.start + region.size), done);
+        } else {
+            Bytes mine = data;
+            if (done) std::copy(data.begin(), data.end(), want.begin() + 0x10005);
+            EXPECT_EQ(SDUpdateOptionRomOffset(h, 0, mine.data(), 4, 0x10005), status);
+            EXPECT_TRUE(*w.flash == want);
+            EXPECT_EQ(w.commits.size(), done ? 1u : 0u);
+        }
+        std::vector<unsigned> slept = rig.host.sleep_seconds();
+        std::erase_if(slept, [](unsigned s) { return s != 20; });  // the event thread's ticks aside
+        EXPECT_EQ(slept.size(), waits);
         EXPECT_EQ(SDCloseDevice(h), 0u);
     }
 }

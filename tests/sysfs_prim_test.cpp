@@ -78,6 +78,21 @@ TEST_F(SysfsPrimTest, FileTransfers) {
     host.short_reads("/sys/class/scsi_host/host5/vpd", 700);
     EXPECT_EQ(vxsysfs_read_file("/sys/class/scsi_host/host5/vpd", buffer.data(), 3000), 0);
     EXPECT_EQ(std::string(buffer.data(), 3000), std::string(3000, 'v'));
+    // An empty read and a failed one leave the same residual: whether a read failed is told apart.
+    host.write_file("/sys/class/scsi_host/host5/empty", "");
+    host.make_dir("/sys/class/scsi_host/host5/dir");
+    device.offset = 0;
+    const std::tuple<const char*, int32_t, bool> reads[] = {
+        {kOptrom, 4000, false},  // to the end of the file
+        {"/sys/class/scsi_host/host5/empty", 10000, false},
+        {kMissing, 10000, true},
+        {"/sys/class/scsi_host/host5/dir", 10000, true},  // the read call fails
+    };
+    for (const auto& [path, residual, failed] : reads) {
+        bool got = !failed;
+        EXPECT_EQ(std::pair(vxsysfs_read_file(path, buffer.data(), 10000, &got), got), std::pair(residual, failed))
+            << path;
+    }
     const std::string data(10000, 'w');
     device.asked.clear();
     EXPECT_EQ(vxsysfs_write_file(kOptrom, data.data(), 10000), 0);
@@ -98,7 +113,6 @@ TEST_F(SysfsPrimTest, FileTransfers) {
     device.offset = device.contents.size();
     EXPECT_EQ(vxsysfs_read_data(kOptrom, buffer.data(), 100), 0u);
     EXPECT_EQ(vxsysfs_read_data(kMissing, buffer.data(), 100), 0u);
-    host.make_dir("/sys/class/scsi_host/host5/dir");
     EXPECT_EQ(vxsysfs_read_data("/sys/class/scsi_host/host5/dir", buffer.data(), 100), 0xFFFFFFFFu);
     EXPECT_EQ(vxsysfs_write_data(kOptrom, "els request", 11), 11u);
     device.fail_writes_after = 0;

@@ -84,10 +84,11 @@ struct SysfsRig {
     sim::SysfsFabric fabric;
 };
 
-// A port of one adapter (host 5) with bsg and a remote port behind it, discovered and open as handle 1; the fabric
-// answers its CT and ELS jobs.
+// A port of one adapter (host 5) with bsg (or without: its "ct" and "els" attributes) and a remote port behind it,
+// discovered and open as handle 1; the fabric answers its CT and ELS jobs and requests.
 struct BsgPortRig {
-    BsgPortRig() {
+    explicit BsgPortRig(bool with_bsg = true) {
+        rig.setup.with_bsg = with_bsg;
         rig.discover();
         bsg.attach(rig.host, rig.fabric);
         sim::serve_fabric(san, bsg, rig.host, rig.fabric.host_dirs[5]);

@@ -529,13 +529,15 @@ constexpr char kMountDebugfs[] = "mount -t debugfs nodev /sys/kernel/debug/ > /d
 constexpr char kUmountDebugfs[] = "umount /sys/kernel/debug/ > /dev/null 2>&1";
 
 // Up to wanted bytes of the trace; at least one: their number and status 0.
+// A read that failed part-way gave no trace to count.
 void read_fce(const char* path, uint8_t* buf, uint32_t wanted, uint32_t* buf_size, Status& status) {
     status = EXT_STATUS_ERR;
     Attr attr(path);
     if (!attr.is_open()) return;
     const auto limit = static_cast<int32_t>(std::min<uint32_t>(wanted, INT32_MAX));
-    const int32_t missing = vxsysfs_read_file(path, buf, limit);
-    if (missing < 0 || missing >= limit) {
+    bool failed = false;
+    const int32_t missing = vxsysfs_read_file(path, buf, limit, &failed);
+    if (failed || missing < 0 || missing >= limit) {
         fail("> Failed underread");
         return;
     }

@@ -228,7 +228,7 @@ public:
 
     // A read sequence under the caller's lock: opens with the word, reads
     // size bytes into buffer (status 0), closes. Status 1 on failure (2 while
-    // a busy driver was waited for); a release that was busy leaves 2.
+    // a busy driver was waited for); a release that stays busy leaves 2.
     Outcome read_sequence(const char* word, uint8_t* buffer, uint32_t size, uint32_t* status) {
         Outcome out;
         *status = EXT_STATUS_ERR;
@@ -261,8 +261,15 @@ public:
     }
 
 private:
+    // Closes the window. A release that the driver took, at once or once it
+    // was no longer busy, ends the sequence with the transfer's own status:
+    // the bytes moved whatever the driver answered while closing.
     bool release(const char* busy_trace, uint32_t* status) {
-        if (control("0", busy_trace, status)) return true;
+        const uint32_t transfer = *status;
+        if (control("0", busy_trace, status)) {
+            *status = transfer;
+            return true;
+        }
         fail("> Failed reset");
         return false;
     }

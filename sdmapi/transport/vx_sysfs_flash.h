@@ -8,8 +8,9 @@
 // port's flash is its physical port's. Statuses: 9 while nothing reached the
 // driver (a file or node missing, a port kind without flash), 6 without a
 // buffer, 1 once the window or node is in hand (failure unless changed), 2
-// while a busy driver is waited for (also left by a release that was busy),
-// 20 when the driver does not implement the bsg command, 0 success.
+// while a busy driver is waited for (also left by a release that stayed busy;
+// one that then went through leaves the transfer's status), 20 when the
+// driver does not implement the bsg command, 0 success.
 #pragma once
 
 #include <cstdint>

@@ -12,9 +12,11 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
+#include "base/vx_sem.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_bsg.h"
@@ -383,26 +385,70 @@ bool passthru_valid(const void* req_buf, uint32_t req_size, uint32_t min_len, co
     return false;
 }
 
-// The path of the driver's attribute (ct, els) of the port's physical port
-// into path; false when the port has none: a port of another type, or a
-// virtual port without its parent.
-bool physical_attr_path(const vxapi_priv_database* rec, const char* name, char* path) {
-    const vxapi_priv_database* physical = rec->interface_type == VX_PORT_PHYSICAL  ? rec
-                                          : rec->interface_type == VX_PORT_VIRTUAL ? rec->parent
-                                                                                   : nullptr;
-    if (physical == nullptr) return false;
-    return vxsysfs_path_append(path, vxsysfs_get_device_path(path, physical), name) != nullptr;
+// The physical port whose FC host serves the port's attributes (ct, els):
+// the port itself, a virtual port's parent; null for a port of another type
+// or a virtual port without its parent.
+const vxapi_priv_database* physical_port(const vxapi_priv_database* rec) {
+    return rec->interface_type == VX_PORT_PHYSICAL  ? rec
+           : rec->interface_type == VX_PORT_VIRTUAL ? rec->parent
+                                                    : nullptr;
 }
 
+// The "ct" and "els" attributes of an FC host are one mailbox for every
+// process on the machine: a write leaves the answer to that request, the
+// next read gives it. The host's lock, shared by all processes, is held from
+// the write of a request to the read of its answer, so that no other
+// process's request lands in between and its answer is read as this one's.
+// The set is got at the first exchange; one that the last process on the
+// machine removed since is got afresh, and a set of fewer locks (made by
+// another program) serves every host by its first lock.
+class MailboxLock {
+public:
+    explicit MailboxLock(uint32_t host_no) {
+        const auto wanted = static_cast<int>(host_no % VX_SEM_MAILBOX_LOCKS);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            int id = api_mailbox_sem_id.load();
+            if (id < 0 || attempt > 0) {
+                id = vxapi_sem_get_set(VX_SEM_KEY_MAILBOX, VX_SEM_MAILBOX_LOCKS, nullptr, VX_SEM_MAILBOX_LOCKS);
+                api_mailbox_sem_id = id;
+            }
+            if (id < 0 || take(id, wanted)) return;
+            if (errno != EINVAL && errno != EIDRM) return;  // the set is there: no lock to be had
+        }
+    }
+    ~MailboxLock() {
+        if (semid_ >= 0) (void)vxapi_sem_signal(semid_, semnum_);  // a set gone holds nothing
+    }
+    MailboxLock(const MailboxLock&) = delete;
+    MailboxLock& operator=(const MailboxLock&) = delete;
+    bool held() const { return semid_ >= 0; }
+
+private:
+    bool take(int id, int semnum) {
+        int rc = vxapi_sem_wait(id, semnum);
+        if (rc != 0 && errno == EFBIG) rc = vxapi_sem_wait(id, semnum = 0);
+        if (rc != 0) return false;
+        std::tie(semid_, semnum_) = std::tuple(id, semnum);
+        return true;
+    }
+    int semid_ = -1;
+    int semnum_ = 0;
+};
+
 // The request through the attribute: status 9 until it is there as a
-// writable file, then 1 until the request was written and the response read
-// (the response length becomes the length read), then 0.
+// writable file, then 1 until the whole request was written and the answer
+// read (the response length becomes the length read), then 0. A request the
+// attribute took in part was not sent; an answer whose read failed is none.
 void attr_passthru(const vxapi_priv_database* rec, const char* name, bool one_write, const void* req_buf,
                    uint32_t req_size, void* resp_buf, uint32_t* resp_size, uint32_t* ext_stat) {
     *ext_stat = EXT_STATUS_DEV_NOT_FOUND;
     if (*resp_size != 0) std::memset(resp_buf, 0, *resp_size);
+    const vxapi_priv_database* physical = physical_port(rec);
     char path[VXSYSFS_PATH_SIZE];
-    if (!physical_attr_path(rec, name, path)) return;
+    if (physical == nullptr ||
+        vxsysfs_path_append(path, vxsysfs_get_device_path(path, physical), name) == nullptr) {
+        return;
+    }
     if (vx::sys().sysfs_path_is_file(path) != 0) {
         trace("> not file");
         return;
@@ -417,19 +463,30 @@ void attr_passthru(const vxapi_priv_database* rec, const char* name, bool one_wr
         trace("> not writeable");
         return;
     }
+    const MailboxLock lock(physical->host_no);
+    if (!lock.held()) {
+        trace("> mailbox lock failed");
+        return;
+    }
     const auto size = static_cast<int32_t>(std::min<uint32_t>(req_size, INT32_MAX));
     if (one_write) {
         const uint32_t written = vxsysfs_write_data(path, req_buf, size);
-        if (written == 0 || written == 0xFFFFFFFF) {
+        if (written == 0xFFFFFFFF || written != req_size) {
             trace("> write failed");
             return;
         }
-    } else if (vxsysfs_write_file(path, req_buf, size) != 0) {
+    } else if (req_size > INT32_MAX || vxsysfs_write_file(path, req_buf, size) != 0) {
         trace("> failed underwrite");
         return;
     }
     const auto room = static_cast<int32_t>(std::min<uint32_t>(*resp_size, INT32_MAX));
-    *resp_size = static_cast<uint32_t>(room - vxsysfs_read_file(path, resp_buf, room));
+    bool failed = false;
+    const int32_t residual = vxsysfs_read_file(path, resp_buf, room, &failed);
+    if (failed) {
+        trace("> failed read");
+        return;
+    }
+    *resp_size = static_cast<uint32_t>(room - residual);
     trace_number("> rsp buf size==", *resp_size);
     *ext_stat = EXT_STATUS_OK;
 }

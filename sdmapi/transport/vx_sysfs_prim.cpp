@@ -79,12 +79,15 @@ ssize_t transfer(int fd, void* buffer, size_t len, bool writing) {
 }
 
 // The looping primitives: page-size chunks until all is moved or a call
-// moves nothing. The residual.
-int32_t transfer_file(const char* name, const char* path, void* buffer, int32_t size, bool writing) {
+// moves nothing. The residual; *failed says whether the file could not be
+// opened or a call failed.
+int32_t transfer_file(const char* name, const char* path, void* buffer, int32_t size, bool writing, bool* failed) {
     trace_start(name, path, size);
+    *failed = false;
     File file(path, writing ? O_WRONLY : O_RDONLY);
     if (!file.is_open()) {
         trace("> Failed open");
+        *failed = true;
         return size;
     }
     const long page = page_size();
@@ -97,6 +100,7 @@ int32_t transfer_file(const char* name, const char* path, void* buffer, int32_t 
             if (n < 0) {
                 trace(writing ? "> Failed write" : "> Failed read");
                 trace_number("> n==", n);
+                *failed = true;
             }
             break;
         }
@@ -264,13 +268,15 @@ void print_version(const char* label, const uint8_t* version) {
 
 // ---------------------------------------------------------------- files
 
-int32_t vxsysfs_read_file(const char* path, void* buffer, int32_t size) {
-    return transfer_file("vxsysfs_read_file", path, buffer, size, false);
+int32_t vxsysfs_read_file(const char* path, void* buffer, int32_t size, bool* failed) {
+    bool unused = false;
+    return transfer_file("vxsysfs_read_file", path, buffer, size, false, failed != nullptr ? failed : &unused);
 }
 
 int32_t vxsysfs_write_file(const char* path, const void* buffer, int32_t size) {
+    bool failed = false;
     // The write direction only reads from the buffer.
-    return transfer_file("vxsysfs_write_file", path, const_cast<void*>(buffer), size, true);
+    return transfer_file("vxsysfs_write_file", path, const_cast<void*>(buffer), size, true, &failed);
 }
 
 uint32_t vxsysfs_read_data(const char* path, void* buffer, int32_t size) {

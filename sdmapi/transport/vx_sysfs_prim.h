@@ -29,8 +29,12 @@ extern const char* const dev_prefix[10];
 // ---- files ----
 
 // Whole transfers in page-size chunks: the bytes not transferred (0: all),
-// or size when the file cannot be opened.
-[[nodiscard]] int32_t vxsysfs_read_file(const char* path, void* buffer, int32_t size);
+// or size when the file cannot be opened. The residual of a read that ended
+// at the end of the file looks like one of a read that failed: *failed
+// (when given) tells them apart, true when the file could not be opened or
+// a read call failed, false when the reads ended at the end of the file or
+// with the buffer full.
+[[nodiscard]] int32_t vxsysfs_read_file(const char* path, void* buffer, int32_t size, bool* failed = nullptr);
 [[nodiscard]] int32_t vxsysfs_write_file(const char* path, const void* buffer, int32_t size);
 // One read (write) of at most a page: the bytes transferred, 0 when the file
 // cannot be opened or nothing moved, 0xFFFFFFFF when the call failed.

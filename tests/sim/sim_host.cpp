@@ -392,7 +392,7 @@ void SimHost::set_attr(const std::string& path, Attr attr, mode_t mode) {
     std::error_code ec;
     const std::string real = fs::canonical(map(path), ec).string();
     Lock l(mu_);
-    attrs_[real.substr(root_.size())] = AttrEntry{std::move(attr), 0, 0};
+    attrs_[real.substr(root_.size())] = AttrEntry{std::move(attr)};
 }
 
 void SimHost::fail_attr_writes(const std::string& path, int err, int count) {
@@ -401,6 +401,21 @@ void SimHost::fail_attr_writes(const std::string& path, int err, int count) {
     if (key.empty()) std::abort();  // only served attributes have faults
     attrs_[key].write_err = err;
     attrs_[key].write_fails = count;
+}
+
+void SimHost::fail_attr_reads(const std::string& path, int err, int count) {
+    const std::string key = attr_key(path);
+    Lock l(mu_);
+    if (key.empty()) std::abort();
+    attrs_[key].read_err = err;
+    attrs_[key].read_fails = count;
+}
+
+void SimHost::set_attr_size(const std::string& path, size_t size) {
+    const std::string key = attr_key(path);
+    Lock l(mu_);
+    if (key.empty()) std::abort();
+    attrs_[key].attr.size = size;
 }
 
 std::string SimHost::attr_key(const std::string& path) const {
@@ -423,7 +438,16 @@ bool SimHost::attr_entry(const std::string& key, AttrEntry* out) const {
 // A read of at most len bytes at pos; 0 or an errno value.
 int SimHost::attr_read(const std::string& key, size_t pos, size_t len, std::string* out) {
     AttrEntry entry;
-    if (!attr_entry(key, &entry)) return ENOENT;
+    {
+        Lock l(mu_);
+        auto it = attrs_.find(key);
+        if (it == attrs_.end()) return ENOENT;
+        if (it->second.read_fails != 0) {
+            if (it->second.read_fails > 0) --it->second.read_fails;
+            return it->second.read_err;
+        }
+        entry = it->second;
+    }
     if (!entry.attr.read) return EACCES;
     const int rc = entry.attr.read(pos, *out);
     if (rc == 0 && out->size() > len) out->resize(len);
@@ -433,6 +457,7 @@ int SimHost::attr_read(const std::string& key, size_t pos, size_t len, std::stri
 // A write of len bytes at pos: the bytes taken in *done; 0 or an errno value.
 int SimHost::attr_write(const std::string& key, size_t pos, const char* data, size_t len, size_t* done) {
     AttrEntry entry;
+    std::function<void(const std::string&)> hook;
     {
         Lock l(mu_);
         auto it = attrs_.find(key);
@@ -442,10 +467,13 @@ int SimHost::attr_write(const std::string& key, size_t pos, const char* data, si
             return it->second.write_err;
         }
         entry = it->second;
+        hook = attr_write_hook_;
     }
     if (!entry.attr.write) return EACCES;
-    const int rc = entry.attr.write(pos, std::string(data, len));
-    *done = rc == 0 ? len : 0;
+    const size_t taken = pos < entry.attr.size ? std::min(len, entry.attr.size - pos) : 0;
+    const int rc = taken != 0 || len == 0 ? entry.attr.write(pos, std::string(data, taken)) : 0;
+    *done = rc == 0 ? taken : 0;
+    if (rc == 0 && taken != 0 && hook) hook(key);
     return rc;
 }
 

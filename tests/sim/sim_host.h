@@ -269,17 +269,30 @@ public:
     // An attribute file with behaviour (kinds in sim_sysfs_adapters.h): read
     // gives the value from a byte position on, write takes the bytes written
     // at a position; both give 0 or an errno value. Without one of them the
-    // attribute is write-only or read-only.
+    // attribute is write-only or read-only. A write takes no byte at or past
+    // `size` (a binary attribute's size): one that reaches past it takes the
+    // bytes before it, one that starts there takes none.
     struct Attr {
         std::function<int(size_t pos, std::string& out)> read;
         std::function<int(size_t pos, const std::string& data)> write;
+        size_t size = SIZE_MAX;
     };
     // Serves the attribute file at path (made with the mode) by attr, whatever
     // path leads to it, through libsysfs and plain open, read and write
     // alike (libsysfs writes reach served attributes only).
     void set_attr(const std::string& path, Attr attr, mode_t mode = 0644);
-    // The next `count` writes of a served attribute fail with err.
+    // The next `count` writes (reads) of a served attribute fail with err.
     void fail_attr_writes(const std::string& path, int err, int count = 1);
+    void fail_attr_reads(const std::string& path, int err, int count = 1);
+    // The size of a served attribute (see Attr).
+    void set_attr_size(const std::string& path, size_t size);
+    // Runs in the writing process after each write that a served attribute
+    // took, with the attribute's path; a hook may wait there for another
+    // process, as a driver's store call can.
+    void on_attr_write(std::function<void(const std::string& path)> hook) {
+        Lock l(mu_);
+        attr_write_hook_ = std::move(hook);
+    }
     // Removes a file, link or directory tree of the sandbox (an absent attribute).
     void remove(const std::string& path);
     // Every attribute write through libsysfs, as "path=value", in order.
@@ -396,6 +409,7 @@ private:
     struct AttrEntry {
         Attr attr;
         int write_err = 0, write_fails = 0;
+        int read_err = 0, read_fails = 0;
     };
     struct AttrFd {
         std::string key;
@@ -474,7 +488,7 @@ private:
     std::map<key_t, Fault> semget_faults_;
     std::map<std::string, size_t> short_reads_;
     std::map<int, size_t> short_read_fds_;
-    std::function<void(const std::string&)> unlink_hook_, event_hook_;
+    std::function<void(const std::string&)> unlink_hook_, event_hook_, attr_write_hook_;
     std::function<void(unsigned)> thread_hook_, thread_end_hook_;
     unsigned thread_starts_ = 0, thread_fail_nth_ = 0;
     int thread_fail_err_ = 0;

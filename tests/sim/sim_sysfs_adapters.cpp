@@ -1,11 +1,16 @@
 #include "sim_sysfs_adapters.h"
 
+#include <pthread.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 #include "flash_builder.h"
 
@@ -233,22 +238,67 @@ SimHost::Attr bytes_attr(std::shared_ptr<std::string> bytes, bool writable) {
     return attr;
 }
 
-SimHost::Attr request_attr(std::function<std::string(const std::string& request)> answer) {
-    struct State {
-        std::string request, response;
-        bool answered = false;
+namespace {
+
+// The request and answer of a request attribute, in memory that the
+// processes the test forks share with it, under a lock of their own: one
+// mailbox whichever process writes or reads.
+class Mailbox {
+public:
+    static constexpr size_t kRoom = 64 * 1024;
+
+    static std::shared_ptr<Mailbox> make() {
+        void* p = ::mmap(nullptr, sizeof(Mailbox), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) std::abort();
+        // Unmapped, never destroyed: a process that lets go of it must not
+        // destroy the lock under the others.
+        return std::shared_ptr<Mailbox>(new (p) Mailbox, [](Mailbox* m) { ::munmap(m, sizeof *m); });
+    }
+    Mailbox(const Mailbox&) = delete;
+    Mailbox& operator=(const Mailbox&) = delete;
+
+    // A write at position 0 starts a request, one further on goes on with it;
+    // the answer to the request so far is stored at once.
+    int write(size_t pos, const std::string& data, const std::function<std::string(const std::string&)>& answer) {
+        Hold hold(mu_);
+        if (pos > request_len_ || pos + data.size() > kRoom) return EFBIG;
+        std::memcpy(request_ + pos, data.data(), data.size());
+        request_len_ = pos + data.size();
+        const std::string a = answer(std::string(request_, request_len_));
+        answer_len_ = std::min(a.size(), kRoom);
+        std::memcpy(answer_, a.data(), answer_len_);
+        return 0;
+    }
+    // The answer stored last, from the position on.
+    std::string read(size_t pos) {
+        Hold hold(mu_);
+        return pos < answer_len_ ? std::string(answer_ + pos, answer_len_ - pos) : std::string();
+    }
+
+private:
+    Mailbox() {
+        pthread_mutexattr_t attr;
+        ::pthread_mutexattr_init(&attr);
+        ::pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+        ::pthread_mutex_init(&mu_, &attr);
+        ::pthread_mutexattr_destroy(&attr);
+    }
+    struct Hold {
+        explicit Hold(pthread_mutex_t& mu) : mu_(mu) { ::pthread_mutex_lock(&mu_); }
+        ~Hold() { ::pthread_mutex_unlock(&mu_); }
+        pthread_mutex_t& mu_;
     };
-    auto state = std::make_shared<State>();
-    return {[state, answer](size_t pos, std::string& out) {
-                if (!state->answered) state->response = answer(state->request), state->answered = true;
-                return out = from(state->response, pos), 0;
-            },
-            [state](size_t pos, const std::string& data) {
-                if (pos == 0) state->request.clear();
-                state->request += data;
-                state->answered = false;
-                return 0;
-            }};
+    pthread_mutex_t mu_;
+    size_t request_len_ = 0, answer_len_ = 0;
+    char request_[kRoom], answer_[kRoom];
+};
+
+}  // namespace
+
+SimHost::Attr request_attr(std::function<std::string(const std::string& request)> answer) {
+    auto box = Mailbox::make();
+    return {[box](size_t pos, std::string& out) { return out = box->read(pos), 0; },
+            [box, answer](size_t pos, const std::string& data) { return box->write(pos, data, answer); }};
 }
 
 SysfsFabric install_sysfs_adapters(SimHost& host, const SysfsSetup& setup) { return Installer(host, setup).run(); }

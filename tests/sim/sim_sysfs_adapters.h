@@ -39,7 +39,9 @@ constexpr unsigned kSgMajor = 21;
 SimHost::Attr text_attr(std::string value, bool writable = false);
 // Bytes shared with the caller; a write overlays them at its position.
 SimHost::Attr bytes_attr(std::shared_ptr<std::string> bytes, bool writable = false);
-// A write stores the request, the next reads give answer(request).
+// One mailbox, shared with the processes the test forks: a write stores the
+// answer to the request (a write at position 0 starts one, a write further on
+// goes on with it), a read gives the answer stored last, whoever wrote it.
 SimHost::Attr request_attr(std::function<std::string(const std::string& request)> answer);
 
 // The driver's flash window of a physical host: "optrom_ctl" takes control

@@ -307,23 +307,22 @@ void sync_mapping() {
     if (api_shared_data != nullptr) vx::sys().msync(api_shared_data, VX_SHARED_SIZE, MS_SYNC);
 }
 
-// Nobody waits for the semaphore and nobody holds it.
-bool sem_unused(int semid) {
-    return vx::sys().semctl(semid, 0, GETNCNT) == 0 && vx::sys().semctl(semid, 0, GETVAL) > 0;
-}
-
 void trace_close(const char* text) { vxdbg_line(VXDBG_ERROR, text); }
 
 // Deletes the dbupdate semaphore, which the caller holds through `lock`, and
-// the flash semaphore when nobody holds or waits for it.
+// the flash and mailbox semaphores when nobody holds or waits for them (the
+// mailbox set by its key: any process may have made it).
 // A removal that fails is a set already gone, or one the next instance
 // attaches again: the process forgets the id either way.
 void delete_semaphores(VxSemLock& lock) {
     lock.release();
     (void)vxapi_sem_del(api_dbupdate_sem_id);
     api_dbupdate_sem_id = -1;
+    const int mailbox = vxapi_sem_find(VX_SEM_KEY_MAILBOX);
+    if (mailbox >= 0 && vxapi_sem_unused(mailbox, VX_SEM_MAILBOX_LOCKS)) (void)vxapi_sem_del(mailbox);
+    api_mailbox_sem_id = -1;
     if (api_flash_sem_id < 0) return;
-    if (sem_unused(api_flash_sem_id)) {
+    if (vxapi_sem_unused(api_flash_sem_id)) {
         (void)vxapi_sem_del(api_flash_sem_id);
         api_flash_sem_id = -1;
     } else {
