@@ -11,6 +11,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,6 +44,21 @@ constexpr const char* kOldDrivers3 = "vxa2300";
 void trace_errno(const char* text, int err) {
     if (vxdbg_on(VXDBG_ERROR)) vxdbg_print(text, static_cast<uint32_t>(err), VXDBG_DEC, 1);
     errno = err;
+}
+
+// The semaphore set of a key, made when missing; -1 traced as the failed
+// creation of the `what` semaphore, with errno from semget.
+int get_semaphore(int key, const char* what) {
+    const int id = vxapi_sem_get(key);
+    if (id < 0 && vxdbg_on(VXDBG_ERROR)) {
+        const int err = errno;
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "libvxsdm: WARNING - semget function not supported.\n Failed creation of %s semaphore. errno=",
+                      what);
+        trace_errno(text, err);
+    }
+    return id;
 }
 
 // Holds the load semaphore for a scope. A set that vanished from under the
@@ -167,13 +183,8 @@ int vxapi_load_lib() {
     }
 
     if (api_thread_sem_id < 0) {
-        api_thread_sem_id = vxapi_sem_get(VX_SEM_KEY_LOAD);
-        if (api_thread_sem_id < 0) {
-            trace_errno("libvxsdm: WARNING - semget function not supported.\n"
-                        " Failed creation of thread semaphore. errno=",
-                        errno);
-            return 1;
-        }
+        api_thread_sem_id = get_semaphore(VX_SEM_KEY_LOAD, "thread");
+        if (api_thread_sem_id < 0) return 1;
     }
     LoadLock lock;
     if (port_list_exists()) return 0;
@@ -183,13 +194,8 @@ int vxapi_load_lib() {
     // load (the last process on the host may have removed the set this
     // process attached to before) and kept, also when the load finds no port
     // or fails: the last instance's close of the shared file removes it.
-    api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
-    if (api_flash_sem_id < 0) {
-        trace_errno("libvxsdm: WARNING - semget function not supported.\n"
-                    " Failed creation of flash semaphore. errno=",
-                    errno);
-        return 1;
-    }
+    api_flash_sem_id = get_semaphore(VX_SEM_KEY_FLASH, "flash");
+    if (api_flash_sem_id < 0) return 1;
 
     uint32_t counter = 0;
     find_ioctl_ports(&counter);
