@@ -1,0 +1,842 @@
+// The driver's and the kernel's answers, as the public calls take them: the
+// i2c reads and writes, the QoS table, ELS ECHO, the remote port's link
+// errors, the port statistics, the node, port, chip, driver and firmware
+// properties, the port database, the event read, a flash region, the
+// transceiver pages, a remote port's speed and the flash update capabilities,
+// on a port of the driver's node (handle 1) and, where the call has one, on a
+// sysfs port with bsg (handle 2).
+//
+// Every request of the call is answered by the simulator as a well-behaved
+// driver answers it, then changed by one part of the input: it may fail, be
+// busy, answer another status, deliver another length (ResponseLen; on bsg
+// din_resid with reply_payload_rcv_len, and response_len) and other bytes
+// (length fields of in/out records among them). Bytes beyond the length
+// delivered are what the library had there: nothing else came.
+//
+// The properties: the requests stay within what the call's sizes need; no
+// byte behind a caller's buffer changes; a success reports no data, count or
+// size beyond what was delivered.
+//
+// Input: a mode byte (the call), the call's parameter bytes, then one part
+// per request, in order (none left: the well-behaved answer). A part: flags
+// (bits 0-1: 1 the ioctl or job fails with EIO, 2 busy, else answered; bit
+// 2: status; bit 3: length delivered; bit 4: bsg response_len; bit 5: bsg
+// result failed; bit 6: the bytes go into the bsg reply rather than data
+// in), the status, the length (2 bytes), response_len, an offset (2 bytes)
+// and the bytes written there.
+#include <fcntl.h>
+#include <linux/bsg.h>
+#include <scsi/sg.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "base/vx_diag_records.h"
+#include "base/vx_port_speed.h"
+#include "base/vx_request.h"
+#include "base/vx_sem.h"
+#include "core/flash/vx_flash_layout.h"
+#include "core/io/vx_query.h"
+#include "core/life/vx_port_attach.h"
+#include "fuzz_support.h"
+#include "sim_adapters.h"
+#include "sim_bsg.h"
+#include "sim_diag.h"
+#include "sim_mgmt_bsg.h"
+#include "sim_passthru.h"
+#include "sim_queries.h"
+#include "sim_regions.h"
+#include "sim_side.h"
+#include "sim_sysfs_adapters.h"
+#include "sim_sysfs_attrs.h"
+#include "sim_sysfs_flash.h"
+#include "transport/vx_sysfs.h"
+#include "transport/vx_sysfs_bsg.h"
+#include "vxsdm.h"
+#include "vxsdm_port.h"
+#include "vxsdm_stats.h"
+
+namespace {
+
+using fuzz::Bytes;
+
+constexpr uint16_t kChip = 0x2071;  // QoS, remote port speeds, flash update capabilities
+constexpr unsigned kHost = 5;       // the sysfs port's FC host
+constexpr int kIoctl = 1, kBsg = 2;  // handles
+constexpr unsigned kDriverMajor = 240, kBsgMajor = 250;
+constexpr uint8_t kRemote[8] = {0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1};  // the remote port on both roads
+constexpr uint16_t kI2cDevice = 0xA0;
+constexpr uint8_t kQosRegion = 0x87;
+constexpr uint8_t kFill = 0xEE;         // what callers' buffers hold before a call
+constexpr size_t kGuardBytes = 32;      // behind each caller's buffer
+constexpr uint8_t kGuard = 0xC3;
+constexpr size_t kOneRequest = 1 + VX_BUSY_RESENDS;  // a request and its resends while busy
+
+// ---- the answers ----
+
+struct Edit {
+    uint8_t flags = 0;
+    uint8_t status = 0;
+    uint16_t length = 0;
+    uint8_t reply_length = 0;
+    uint16_t at = 0;
+    Bytes bytes;
+};
+enum : uint8_t { kFails = 1, kBusy = 2, kStatus = 4, kLength = 8, kReplyLength = 16, kResult = 32, kIntoReply = 64 };
+
+Edit decode(const Bytes& part) {
+    fuzz::Reader in(part.data(), part.size());
+    Edit e;
+    e.flags = in.byte();
+    e.status = in.byte();
+    e.length = static_cast<uint16_t>(in.byte() | in.byte() << 8);
+    e.reply_length = in.byte();
+    e.at = static_cast<uint16_t>(in.byte() | in.byte() << 8);
+    e.bytes = in.rest();
+    return e;
+}
+
+// One request as the library could know its answer.
+struct Answer {
+    bool bsg = false;
+    uint8_t command = 0;  // the driver's: command and sub-code
+    uint16_t sub_code = 0;
+    uint32_t msgcode = 0, vendor_code = 0;  // bsg: the job's message and vendor command codes
+    int err = 0;                            // errno of the ioctl, 0 when answered
+    uint32_t status = 0;  // the driver's Status; bsg: the reply's status word (vendor or CT/ELS)
+    uint32_t result = 0;  // bsg: the reply's result
+    Bytes request;        // the request record as sent; bsg: data out
+    uint32_t capacity = 0;  // ResponseLen as sent; bsg: din_xfer_len
+    Bytes delivered;        // the response bytes delivered; bsg: data in less din_resid
+    uint32_t reply_len = 0;  // bsg: response_len
+    // The request was carried and not failed as a whole (what it delivered
+    // is in `delivered`, whatever its status).
+    bool taken() const { return err == 0 && result == 0; }
+    // A resend is due: the driver or the kernel said busy.
+    bool busy() const { return bsg ? err == EBUSY : err == 0 && status == EXT_STATUS_BUSY; }
+};
+
+// The call being run: its input and the answers given so far.
+struct Session {
+    fuzz::Reader* in = nullptr;
+    size_t bound = 0;  // the most requests the call may send
+    std::vector<Answer> answers;
+};
+Session* g_session = nullptr;
+
+// The next request's edit; a request past the bound ends the input at once
+// (a transfer that never ends stops here).
+Edit next_edit() {
+    FUZZ_CHECK(g_session->answers.size() < g_session->bound);
+    return decode(g_session->in->part());
+}
+
+uint32_t word(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void put_word(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
+
+// Copies the edit's bytes into buf from its offset, within limit bytes.
+void patch(uint8_t* buf, uint32_t limit, const Edit& e) {
+    if (e.at >= limit) return;
+    std::copy_n(e.bytes.begin(), std::min<size_t>(e.bytes.size(), limit - e.at), buf + e.at);
+}
+
+// The driver behind the node: the simulated driver, then the input's edits.
+class DriverAnswers final : public sim::SimDevice {
+public:
+    explicit DriverAnswers(sim::SimDevice& driver) : driver_(driver) {}
+
+    int ioctl(dev_t rdev, unsigned long code, void* arg) override {
+        if (g_session == nullptr || ((code >> 16) & 0x3FFF) != sizeof(EXT_IOCTL) || arg == nullptr) {
+            return driver_.ioctl(rdev, code, arg);
+        }
+        const Edit e = next_edit();
+        EXT_IOCTL hdr;
+        std::memcpy(&hdr, arg, sizeof hdr);
+        Answer a;
+        a.command = static_cast<uint8_t>(code & 0xFF);
+        a.sub_code = hdr.SubCode;
+        const auto* request = static_cast<const uint8_t*>(vxapi_64bit_to_ptr(hdr.RequestAdr));
+        if (request != nullptr) a.request.assign(request, request + hdr.RequestLen);
+        auto* response = static_cast<uint8_t*>(vxapi_64bit_to_ptr(hdr.ResponseAdr));
+        a.capacity = response != nullptr ? hdr.ResponseLen : 0;
+        const Bytes before(response, response + a.capacity);
+
+        const uint8_t fate = e.flags & 3;
+        int rc = 0;
+        if (fate == kFails) {
+            rc = EIO;
+        } else if (fate == kBusy) {
+            hdr.Status = EXT_STATUS_BUSY;
+            hdr.ResponseLen = 0;
+        } else {
+            rc = driver_.ioctl(rdev, code, arg);
+            std::memcpy(&hdr, arg, sizeof hdr);
+        }
+        if (rc != 0) {
+            a.err = rc;
+            g_session->answers.push_back(a);
+            return rc;
+        }
+        if (fate != kBusy) {
+            uint32_t reported = hdr.ResponseLen;
+            if ((e.flags & kLength) != 0) reported = e.length;
+            const uint32_t delivered = std::min(reported, a.capacity);
+            patch(response, delivered, e);
+            std::copy(before.begin() + delivered, before.end(), response + delivered);
+            hdr.ResponseLen = reported;
+            if ((e.flags & kStatus) != 0) hdr.Status = e.status;
+            a.delivered.assign(response, response + delivered);
+        }
+        a.status = hdr.Status;
+        std::memcpy(arg, &hdr, sizeof hdr);
+        g_session->answers.push_back(a);
+        return 0;
+    }
+
+private:
+    sim::SimDevice& driver_;
+};
+
+// The kernel's bsg node of the FC hosts: the simulated bsg device, then the
+// input's edits.
+class KernelAnswers final : public sim::SimDevice {
+public:
+    explicit KernelAnswers(sim::SimDevice& bsg) : bsg_(bsg) {}
+
+    int ioctl(dev_t rdev, unsigned long code, void* arg) override {
+        if (g_session == nullptr || code != SG_IO || arg == nullptr) return bsg_.ioctl(rdev, code, arg);
+        const Edit e = next_edit();
+        auto* hdr = static_cast<sg_io_v4*>(arg);
+        Answer a;
+        a.bsg = true;
+        const auto* request = static_cast<const uint8_t*>(vxapi_64bit_to_ptr(hdr->request));
+        if (request != nullptr && hdr->request_len >= 4) a.msgcode = word(request);
+        if (request != nullptr && hdr->request_len >= 16) a.vendor_code = word(request + 12);
+        const auto* dout = static_cast<const uint8_t*>(vxapi_64bit_to_ptr(hdr->dout_xferp));
+        if (dout != nullptr) a.request.assign(dout, dout + hdr->dout_xfer_len);
+        auto* din = static_cast<uint8_t*>(vxapi_64bit_to_ptr(hdr->din_xferp));
+        auto* reply = static_cast<uint8_t*>(vxapi_64bit_to_ptr(hdr->response));
+        a.capacity = din != nullptr ? hdr->din_xfer_len : 0;
+        const uint32_t room = reply != nullptr ? hdr->max_response_len : 0;
+        const Bytes din_before(din, din + a.capacity), reply_before(reply, reply + room);
+
+        const uint8_t fate = e.flags & 3;
+        const int rc = fate == kFails ? EIO : fate == kBusy ? EBUSY : bsg_.ioctl(rdev, code, arg);
+        if (rc != 0) {
+            a.err = rc;
+            g_session->answers.push_back(a);
+            return rc;
+        }
+        if ((e.flags & kResult) != 0 && room >= 4) put_word(reply, 1);
+        if ((e.flags & kStatus) != 0 && room >= 12) put_word(reply + 8, e.status);
+        uint32_t replied = room;
+        if ((e.flags & kReplyLength) != 0) replied = std::min<uint32_t>(e.reply_length, room);
+        uint32_t delivered = a.capacity - std::min<uint32_t>(a.capacity, std::max(hdr->din_resid, 0));
+        if ((e.flags & kLength) != 0) delivered = std::min<uint32_t>(e.length, a.capacity);
+        if ((e.flags & kIntoReply) != 0) {
+            patch(reply, replied, e);
+        } else {
+            patch(din, delivered, e);
+        }
+        if ((e.flags & kLength) != 0) {
+            std::copy(din_before.begin() + delivered, din_before.end(), din + delivered);
+            hdr->din_resid = static_cast<int32_t>(a.capacity - delivered);
+        }
+        // The kernel's residue and the driver's count of the bytes received
+        // always agree.
+        if (room >= 8) put_word(reply + 4, delivered);
+        if ((e.flags & kReplyLength) != 0) {
+            std::copy(reply_before.begin() + replied, reply_before.end(), reply + replied);
+            hdr->response_len = replied;
+        }
+        a.delivered.assign(din, din + delivered);
+        a.result = room >= 4 ? word(reply) : 0;
+        a.status = room >= 12 ? word(reply + 8) : 0;
+        a.reply_len = hdr->response_len;
+        g_session->answers.push_back(a);
+        return 0;
+    }
+
+private:
+    sim::SimDevice& bsg_;
+};
+
+// ---- the host ----
+
+Bytes pattern(size_t n, uint8_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + seed);
+    return b;
+}
+
+// A port of the driver's node (the chip's flash with its QoS region, a
+// remote port, i2c device 0xA0) and a sysfs port of the same chip with bsg
+// and a remote port behind it; both answer through the editors above.
+struct Rig {
+    Rig() {
+        sim::SimHost& host = fuzz::host();
+        sim::SimAdapter probe;
+        probe.device_id = kChip;
+        const sim::ChipFlash sysfs_flash = sim::build_chip_flash(probe);
+        sim::SysfsSetup setup;
+        setup.adapters = {sim::sysfs_adapter(kChip, {kHost})};
+        setup.adapters[0].flash = probe.flash;
+        setup.adapters[0].pci_bus = 0x40;  // apart from the driver's adapter
+        setup.adapters[0].functions[0].host.rports.emplace_back();
+        setup.bsg_major = kBsgMajor;
+        fabric = sim::install_sysfs_adapters(host, setup);
+        uint32_t count = 0;
+        FUZZ_CHECK(vxsysfs_init() == 0 && vxsysfs_supported_driver_exist(&count) == 0 && count == 1);
+        bsg_port = sim::listed_ports().at(0);
+        bsg_port->apihandle = kBsg;
+        api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
+        sim::serve_flash(host, bsg, fabric);
+        i2c_bsg.memory[kI2cDevice] = pattern(0x10000, 1);
+        i2c_bsg.attach(bsg);
+        sim::serve_fabric(san, bsg, host, fabric.host_dirs.at(kHost));
+        mgmt.speed_code = 3;
+        mgmt.serve(bsg);
+        diag.serve(bsg);
+        FUZZ_CHECK(vxapi_set_option_rom_layout(bsg_port->oshandle, bsg_port) == 0);
+        bsg_region = smallest(sysfs_flash.regions);
+        bsg_flash = fabric.windows.at(kHost)->flash;
+
+        driver.attach(host, kDriverMajor);
+        sim::install_flash(driver);
+        sim::install_update_caps(driver);
+        sim::SimAdapter& adapter = driver.add_adapter();
+        adapter.device_id = kChip;
+        adapter.update_caps = pattern(32, 2);
+        sim::ChipFlashOptions options;
+        sim::SimAdapter probe2;
+        probe2.device_id = kChip;
+        options.regions = sim::build_chip_flash(probe2).regions;
+        ioctl_region = sim::flt_region(kQosRegion, 0x1000, 0x100000 + kQosRegion * 0x1000);
+        options.regions->push_back(ioctl_region);
+        sim::build_chip_flash(adapter, options);
+        port = &sim::add_query_port(driver, adapter);
+        for (int i = 0; i < 2; ++i) sim::add_remote_port(*port);
+        std::memcpy(port->remote_ports[0].port.WWPN, kRemote, sizeof kRemote);
+        port->remote_ports[0].stats.TotalLinkFailures = 7;
+        port->records[{EXT_CC_GET_SFP_DATA, 0}] = pattern(512, 3);
+        side.attach(driver);
+        i2c_ioctl.memory[kI2cDevice] = pattern(0x10000, 4);
+        san.ports.emplace_back();
+        std::copy_n(kRemote, 8, san.ports[0].wwpn.begin());
+        sim::install_passthru_handlers(driver, san);
+        driver.on(EXT_CC_QOS_STATE, qos_table);
+        driver.on(EXT_CC_PORT_PARAM, [](const sim::SimRequest& r) {
+            INT_PORT_PARAM p{};
+            std::memcpy(&p, r.request.data(), std::min(r.request.size(), sizeof p));
+            p.Speed = 16;
+            return sim::SimReply::with_record(p);
+        });
+        // The editors take the devices' places before the port's node is opened.
+        host.register_device(kDriverMajor, &driver_answers);
+        host.register_device(kBsgMajor, &kernel_answers);
+        ioctl_port = add_ioctl_record(adapter);
+    }
+
+    static sim::FltRegion smallest(const std::vector<sim::FltRegion>& regions) {
+        return *std::min_element(regions.begin(), regions.end(),
+                                 [](const auto& a, const auto& b) { return a.size < b.size; });
+    }
+
+    // The table of three entries; a smaller one answers "buffer too small"
+    // with the count it needs.
+    static sim::SimReply qos_table(const sim::SimRequest& r) {
+        constexpr uint16_t kEntries = 3;
+        const uint16_t room = r.request.size() >= 2 ? sim::get_le16(r.request, 0) : 0;
+        sim::SimReply reply = sim::SimReply::with_status(room < kEntries ? 16 : 0);
+        reply.response = {kEntries, 0, 0x77, 0};
+        for (uint8_t i = 0; i < kEntries && room >= kEntries; ++i) {
+            Bytes e(32, 0);
+            std::tie(e[0], e[1], e[2]) = std::tuple(1 + i, 2 + i, 3 + i);
+            std::copy_n(kRemote, 8, &e[4]);
+            e[11] = i;
+            fuzz::append(reply.response, e);
+        }
+        return reply;
+    }
+
+    // The library's records of the driver's port, as an open leaves them.
+    vxapi_priv_database* add_ioctl_record(const sim::SimAdapter& adapter) {
+        EXT_CHIP chip = sim::make_chip_record(driver, *port);
+        vxapi_phy_info* phy = nullptr;
+        FUZZ_CHECK(vxapi_alloc_api_phy_info_mem(&phy, &chip) == 0);
+        phy->device_id = adapter.device_id;
+        std::snprintf(reinterpret_cast<char*>(phy->serial_num), sizeof phy->serial_num, "%s", adapter.serial.c_str());
+        std::tie(phy->pci_domain, phy->pci_bus, phy->pci_dev_func) =
+            std::tuple(port->pci_domain, port->pci_bus, port->pci_dev_func);
+        phy->port_number = 1;
+        vxapi_priv_database* rec = nullptr;
+        FUZZ_CHECK(vxapi_alloc_api_priv_data_mem(&rec) == 0);
+        std::tie(rec->phy_info, rec->interface_type, rec->parent, rec->open_cnt) =
+            std::tuple(phy, VX_PORT_PHYSICAL, nullptr, 1);
+        rec->apihandle = kIoctl;
+        std::snprintf(reinterpret_cast<char*>(rec->phys_path), sizeof rec->phys_path, "/dev/vxa2xxx");
+        rec->features = VX_FEAT_IOCTL | VX_FEAT_NEW_IOCTL;
+        std::tie(rec->drvr_inst, rec->host_no) = std::tuple(port->instance, port->host_no);
+        rec->oshandle = vx::sys().open("/dev/vxa2xxx", O_RDWR | O_CLOEXEC);
+        FUZZ_CHECK(rec->oshandle >= 0 && vxapi_set_option_rom_layout(rec->oshandle, rec) == 0);
+        return rec;
+    }
+
+    // What an input leaves: the logs, the sleeps, the events read, the i2c
+    // devices written.
+    void reset() {
+        fuzz::host().clear_sleeps();
+        i2c_bsg.memory[kI2cDevice] = pattern(0x10000, 1);
+        i2c_ioctl.memory[kI2cDevice] = pattern(0x10000, 4);
+        driver.clear_log();
+        bsg.log.clear();
+        for (auto& [host_no, w] : fabric.windows) w->controls.clear();
+        port->events = {sim::make_event(VX_AEN_LINK_UP), sim::make_event(VX_AEN_RSCN, 0x010203),
+                        sim::make_event(VX_AEN_LINK_DOWN)};
+    }
+
+    sim::SimBsg bsg;
+    sim::SimDriver driver;
+    sim::SimI2c i2c_bsg, i2c_ioctl;
+    sim::SimSide side{i2c_ioctl};
+    sim::SanFabric san;
+    sim::SimMgmtBsg mgmt;
+    sim::SimDiagBsg diag;
+    sim::SysfsFabric fabric;
+    sim::SimPort* port = nullptr;
+    vxapi_priv_database* ioctl_port = nullptr;
+    vxapi_priv_database* bsg_port = nullptr;
+    sim::FltRegion ioctl_region, bsg_region;
+    std::shared_ptr<std::vector<uint8_t>> bsg_flash;
+    DriverAnswers driver_answers{driver};
+    KernelAnswers kernel_answers{bsg};
+};
+
+Rig& rig() {
+    static Rig* r = new Rig();  // lives as long as the process, as the host
+    return *r;
+}
+
+// ---- the calls ----
+
+// A caller's buffer with guard bytes behind it.
+class Guarded {
+public:
+    Guarded(size_t n, uint8_t fill) : bytes_(n + kGuardBytes, kGuard), n_(n) { std::fill_n(bytes_.begin(), n, fill); }
+    explicit Guarded(const Bytes& contents) : Guarded(contents.size(), 0) {
+        std::copy(contents.begin(), contents.end(), bytes_.begin());
+    }
+    uint8_t* data() { return bytes_.data(); }
+    template <class T>
+    T* as() {
+        return reinterpret_cast<T*>(bytes_.data());
+    }
+    uint32_t size() const { return static_cast<uint32_t>(n_); }
+    Bytes contents() const { return Bytes(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n_)); }
+    bool guard_intact() const {
+        return std::all_of(bytes_.begin() + static_cast<std::ptrdiff_t>(n_), bytes_.end(),
+                           [](uint8_t b) { return b == kGuard; });
+    }
+
+private:
+    Bytes bytes_;
+    size_t n_;
+};
+
+// Runs one call with the input's answers; the answers given.
+class Run {
+public:
+    Run(fuzz::Reader& in, size_t bound) {
+        session_.in = &in;
+        session_.bound = bound;
+        g_session = &session_;
+    }
+    ~Run() { g_session = nullptr; }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+    const std::vector<Answer>& answers() const { return session_.answers; }
+    // The last request of that command (and sub-code), or null; the last job
+    // of that message (and vendor command) code.
+    const Answer* last(uint8_t command, int sub_code = -1) const {
+        for (auto it = answers().rbegin(); it != answers().rend(); ++it) {
+            if (!it->bsg && it->command == command && (sub_code < 0 || it->sub_code == sub_code)) return &*it;
+        }
+        return nullptr;
+    }
+    const Answer* last_job(uint32_t msgcode, uint32_t vendor_code = 0) const {
+        for (auto it = answers().rbegin(); it != answers().rend(); ++it) {
+            const bool vendor = msgcode == VX_BSG_HOST_VENDOR;
+            if (it->bsg && it->msgcode == msgcode && (!vendor || it->vendor_code == vendor_code)) return &*it;
+        }
+        return nullptr;
+    }
+
+private:
+    Session session_;
+};
+
+DESTINATIONADDRESS remote() {
+    DESTINATIONADDRESS d{};
+    d.AddressType = 2;
+    std::memcpy(d.AddressUsing.PortWWN, kRemote, sizeof kRemote);
+    return d;
+}
+
+// A fixed record came whole: the request carried and every byte delivered.
+bool whole(const Answer* a, size_t record) { return a != nullptr && a->taken() && a->delivered.size() >= record; }
+
+// i2c: len bytes from the parameters' offset, in pieces of 64: each piece
+// (resent only after a busy answer) asks its own offset and length (the
+// library's, whatever a driver wrote back), a write sends the caller's bytes
+// and writes none of them; a success had every piece carried with its data
+// delivered (and, from the driver, its own length back), and a read holds
+// exactly those bytes.
+void i2c(fuzz::Reader& in, bool bsg, bool write) {
+    const uint16_t len = static_cast<uint16_t>((in.byte() | in.byte() << 8) % 1025);
+    const uint16_t adr = static_cast<uint16_t>(in.byte() << 4);
+    const size_t pieces = std::max<size_t>(1, (len + VXA_I2C_MAX - 1) / VXA_I2C_MAX);
+    Guarded buf(write ? pattern(len, 9) : Bytes(len, kFill));
+    Run run(in, pieces * kOneRequest);
+    const int h = bsg ? kBsg : kIoctl;
+    const SD_UINT32 status = write ? SDWriteSFPData(h, 0, kI2cDevice, buf.data(), len, adr, 0, nullptr)
+                                   : SDReadSFPData(h, 0, kI2cDevice, buf.data(), len, adr, 0, nullptr);
+    FUZZ_CHECK(buf.guard_intact());
+    if (write) FUZZ_CHECK(buf.contents() == pattern(len, 9));
+    std::vector<const Answer*> last(pieces, nullptr);  // each piece's last answer
+    size_t k = 0;
+    for (const Answer& a : run.answers()) {
+        FUZZ_CHECK(k < pieces);
+        vxa_i2c_access piece{};
+        FUZZ_CHECK(a.request.size() == sizeof piece);
+        std::memcpy(&piece, a.request.data(), sizeof piece);
+        const size_t want = std::min<size_t>(VXA_I2C_MAX, len - k * VXA_I2C_MAX);
+        FUZZ_CHECK(piece.device == kI2cDevice && piece.offset == static_cast<uint16_t>(adr + k * VXA_I2C_MAX));
+        FUZZ_CHECK(piece.length == want);
+        if (write) FUZZ_CHECK(std::equal(piece.buffer, piece.buffer + want, buf.data() + k * VXA_I2C_MAX));
+        last[k] = &a;
+        if (!a.busy()) ++k;
+    }
+    if (status != SDERR_NO_ERROR) return;
+    FUZZ_CHECK(k == pieces);
+    for (k = 0; k < pieces; ++k) {
+        const Answer& a = *last[k];
+        const size_t want = std::min<size_t>(VXA_I2C_MAX, len - k * VXA_I2C_MAX);
+        FUZZ_CHECK(a.taken());
+        if (!bsg && a.delivered.size() >= 8) FUZZ_CHECK(sim::get_le16(a.delivered, 6) == want);
+        if (write) continue;
+        FUZZ_CHECK(a.delivered.size() >= 8 + want);
+        FUZZ_CHECK(std::equal(a.delivered.begin() + 8, a.delivered.begin() + 8 + want, buf.data() + k * VXA_I2C_MAX));
+    }
+}
+
+// The QoS table into room for 1 to 8 entries: the entries reported on
+// success are delivered ones.
+void qos(fuzz::Reader& in) {
+    const uint16_t room = static_cast<uint16_t>(1 + in.byte() % 8);
+    Guarded buf(offsetof(SDM_QOS_CONFIG, Entry) + room * sizeof(SDM_QOS_ENTRY), kFill);
+    auto* table = buf.as<SDM_QOS_CONFIG>();
+    table->NumEntries = room;
+    Run run(in, kOneRequest);
+    const SD_UINT32 status = SDGetQoS(kIoctl, table);
+    FUZZ_CHECK(buf.guard_intact());
+    if (status != SDERR_NO_ERROR) return;
+    const Answer* a = run.last(EXT_CC_QOS_STATE);
+    FUZZ_CHECK(a != nullptr && a->taken() && a->delivered.size() >= offsetof(vxa_qos_config, entry));
+    const size_t reported = std::min(table->NumEntries, room);
+    FUZZ_CHECK(reported <= (a->delivered.size() - offsetof(vxa_qos_config, entry)) / sizeof(vxa_qos_entry));
+    for (size_t i = 0; i < reported; ++i) {
+        const uint8_t* e = a->delivered.data() + offsetof(vxa_qos_config, entry) + i * sizeof(vxa_qos_entry);
+        const SDM_QOS_ENTRY& out = table->Entry[i];
+        FUZZ_CHECK(out.Type == e[0] && out.Val == e[1] && out.Status == e[2]);
+        FUZZ_CHECK(std::equal(out.WWPN, out.WWPN + 8, e + offsetof(vxa_qos_entry, wwpn)));
+    }
+}
+
+// ECHO of 0 to 64 bytes: the size never grows, and the data reported (on
+// success, or on an underrun that cut the size) came behind the accept word.
+void echo(fuzz::Reader& in, bool bsg) {
+    const uint32_t n = in.byte() % 65;
+    const Bytes data = pattern(n, 5);
+    Guarded req(data), resp(n, kFill);
+    SD_UINT32 size = n;
+    DESTINATIONADDRESS d = remote();
+    Run run(in, kOneRequest);
+    const SD_UINT32 status = SDSendElsEcho(bsg ? kBsg : kIoctl, 0, &d, req.data(), n, resp.data(), &size);
+    FUZZ_CHECK(req.guard_intact() && resp.guard_intact() && req.contents() == data);
+    FUZZ_CHECK(size <= n);
+    // An underrun reports data when it cut the size; one that the driver
+    // answered as its status reports none.
+    if (status != SDERR_NO_ERROR && (status != SDERR_DATA_UNDERRUN || size == n)) return;
+    const Answer* a = bsg ? run.last_job(VX_BSG_RPORT_ELS) : run.last(EXT_CC_SEND_ELS_PASSTHRU);
+    // The accept's code, and the data behind its word.
+    FUZZ_CHECK(a != nullptr && a->taken() && a->delivered.size() >= (size != 0 ? 4 + size : 1));
+    FUZZ_CHECK(std::equal(resp.data(), resp.data() + size, a->delivered.begin() + 4));
+}
+
+// A remote port's link error counters: through the driver a statistics
+// record delivered whole; over bsg an RLS accept of 28 bytes, its six
+// counters taken from it.
+void remote_statistics(fuzz::Reader& in, bool bsg) {
+    Guarded buf(sizeof(STATISTICS), kFill);
+    DESTINATIONADDRESS d = remote();
+    Run run(in, kOneRequest);
+    const SD_UINT32 status = SDGetStatisticsFC(bsg ? kBsg : kIoctl, 0, &d, buf.as<STATISTICS>());
+    FUZZ_CHECK(buf.guard_intact());
+    if (status != SDERR_NO_ERROR) return;
+    if (!bsg) {
+        FUZZ_CHECK(whole(run.last(EXT_CC_GET_DATA, 0x70), sizeof(EXT_HBA_PORT_STAT)));
+        return;
+    }
+    const Answer* a = run.last_job(VX_BSG_RPORT_ELS);
+    FUZZ_CHECK(a != nullptr && a->taken() && a->delivered.size() >= 28 && a->delivered[0] == 0x02);
+    const STATISTICS& st = *buf.as<STATISTICS>();
+    const SD_UINT32 counters[] = {st.LinkFailureCount, st.LossOfSyncCount, st.LossOfSignalCount,
+                                  st.PrimitiveSeqProtocolErrorCount, st.InvalidTransmissionWordCount,
+                                  st.InvalidCRCCount};
+    for (size_t i = 0; i < 6; ++i) {
+        const uint8_t* b = a->delivered.data() + 4 + 4 * i;
+        FUZZ_CHECK(counters[i] == (uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3]));
+    }
+}
+
+// A call that takes one fixed record from the driver: on success with
+// status OK the record was delivered whole (overrun and underrun, where
+// the call takes them, report the record filled so far).
+void fixed_record(fuzz::Reader& in, size_t caller_size, uint8_t command, uint16_t sub_code, size_t record,
+                  size_t bound, const std::function<SD_UINT32(void*)>& call) {
+    Guarded buf(caller_size, kFill);
+    Run run(in, bound);
+    const SD_UINT32 status = call(buf.data());
+    FUZZ_CHECK(buf.guard_intact());
+    if (status != SDERR_NO_ERROR) return;
+    const Answer* a = run.last(command, sub_code);
+    FUZZ_CHECK(a != nullptr);
+    if (a->err == 0 && (a->status == EXT_STATUS_DATA_OVERRUN || a->status == EXT_STATUS_DATA_UNDERRUN)) return;
+    FUZZ_CHECK(whole(a, record));
+}
+
+// The port database into room for 1 to 8 entries: the entries it reports
+// (whatever the status) were delivered.
+void port_database(fuzz::Reader& in) {
+    const uint32_t room = 1 + in.byte() % 8;
+    Guarded buf(sizeof(DEVICEINFO) + (room - 1) * sizeof(DEVICEINFOENTRY), kFill);
+    auto* info = buf.as<DEVICEINFO>();
+    Run run(in, kOneRequest);
+    (void)SDGetPortDatabase(kIoctl, 0x1F, info, buf.size());
+    FUZZ_CHECK(buf.guard_intact());
+    uint32_t untouched;
+    std::memset(&untouched, kFill, sizeof untouched);
+    if (info->ReturnListEntryCount == untouched) return;
+    const Answer* a = run.last(EXT_CC_GET_DATA, 0x6A);
+    FUZZ_CHECK(a != nullptr && a->taken() && a->delivered.size() >= sizeof(EXT_DEVICEDATA));
+    const size_t delivered = (a->delivered.size() - sizeof(EXT_DEVICEDATA)) / sizeof(EXT_DEVICEDATAENTRY);
+    FUZZ_CHECK(info->ReturnListEntryCount <= room && info->ReturnListEntryCount <= delivered);
+}
+
+// The driver's events into room for 1 to 8: the length handed over was
+// delivered, and no byte past what was delivered changes.
+void events(fuzz::Reader& in) {
+    const uint32_t room = (1 + in.byte() % 8) * sizeof(EXT_ASYNC_EVENT);
+    Guarded buf(room, kFill);
+    uint32_t length = room, status = 0xEEEE;
+    vxapi_priv_database* rec = rig().ioctl_port;
+    Run run(in, kOneRequest);
+    const int result = vxapi_async_event_get(rec->oshandle, rec, buf.data(), &length, &status);
+    FUZZ_CHECK(buf.guard_intact());
+    if (result == VX_RESULT_NOT_BUILT) return;
+    const Answer* a = run.last(EXT_CC_GET_AEN);
+    FUZZ_CHECK(a != nullptr);
+    const size_t delivered = a->delivered.size();
+    FUZZ_CHECK(length <= delivered);
+    FUZZ_CHECK(std::all_of(buf.data() + delivered, buf.data() + room, [](uint8_t b) { return b == kFill; }));
+}
+
+// A flash region whole into a buffer of its size: through the driver the
+// read delivered every byte asked, and the buffer holds them; over bsg the
+// job delivered them all, or the flash's own bytes came through the
+// driver's flash files.
+void region(fuzz::Reader& in, bool bsg) {
+    Rig& r = rig();
+    const sim::FltRegion& reg = bsg ? r.bsg_region : r.ioctl_region;
+    Guarded buf(reg.size, kFill);
+    Run run(in, kOneRequest);
+    const SD_UINT32 status = SDGetOptionRomEx(bsg ? kBsg : kIoctl, 0, buf.data(), reg.size, reg.code);
+    FUZZ_CHECK(buf.guard_intact());
+    if (status != SDERR_NO_ERROR) return;
+    if (!bsg) {
+        const Answer* a = run.last(EXT_CC_READ_OPTROM);
+        FUZZ_CHECK(a != nullptr && a->taken() && a->delivered.size() == a->capacity && a->capacity <= reg.size);
+        FUZZ_CHECK(std::equal(a->delivered.begin(), a->delivered.end(), buf.data()));
+        return;
+    }
+    const Answer* a = run.last_job(VX_BSG_HOST_VENDOR, VX_BSG_READ_FLASH);
+    const bool by_job = a != nullptr && a->taken() && a->delivered.size() == a->capacity &&
+                        std::equal(a->delivered.begin(), a->delivered.end(), buf.data());
+    const auto flash = r.bsg_flash->begin() + reg.start;
+    FUZZ_CHECK(by_job || std::equal(flash, flash + reg.size, buf.data()));
+}
+
+// A remote port's speed: through the driver the record came whole; over bsg
+// the reply's record (bytes 16 to 35) came.
+void speed(fuzz::Reader& in, bool bsg) {
+    DESTINATIONADDRESS d = remote();
+    Guarded buf(sizeof(SD_UINT32), kFill);
+    Run run(in, kOneRequest);
+    const SD_UINT32 status = SDGetTargetIDMALinkSpeed(bsg ? kBsg : kIoctl, 0, &d, buf.as<SD_UINT32>());
+    FUZZ_CHECK(buf.guard_intact());
+    if (status != SDERR_NO_ERROR) return;
+    if (!bsg) {
+        FUZZ_CHECK(whole(run.last(EXT_CC_PORT_PARAM), sizeof(INT_PORT_PARAM)));
+        return;
+    }
+    const Answer* a = run.last_job(VX_BSG_HOST_VENDOR, VX_BSG_PORT_PARAM);
+    FUZZ_CHECK(a != nullptr && a->taken() && a->reply_len >= sizeof(fc_bsg_reply) + sizeof(INT_PORT_PARAM));
+}
+
+// The flash update capabilities: the record came whole.
+void capabilities(fuzz::Reader& in, bool bsg) {
+    Guarded buf(sizeof(SD_UINT64), kFill);
+    Run run(in, kOneRequest);
+    const SD_UINT32 status = SDGetFlashUpdateCapabilities(bsg ? kBsg : kIoctl, 0, buf.as<SD_UINT64>());
+    FUZZ_CHECK(buf.guard_intact());
+    if (status != SDERR_NO_ERROR) return;
+    const Answer* a =
+        bsg ? run.last_job(VX_BSG_HOST_VENDOR, VX_BSG_GET_FLASH_CAPS) : run.last(EXT_CC_FLASH_UPDATE_CAPS);
+    FUZZ_CHECK(whole(a, sizeof(vxa_flash_update_caps)));
+}
+
+// The transceiver's 512 bytes into 512 to 575: delivered whole on success.
+void sfp_pages(fuzz::Reader& in) {
+    const uint32_t size = 512 + in.byte() % 64;
+    fixed_record(in, size, EXT_CC_GET_SFP_DATA, 0, sizeof(SD_SFP_DATA), kOneRequest,
+                 [size](void* p) { return SDGetSFPData(kIoctl, 0, static_cast<SD_PUINT8>(p), size); });
+}
+
+constexpr size_t kNodeRequests = 16 * kOneRequest;  // the node query and the flash reads of the versions
+
+// A call: how many parameter bytes it reads, and the run.
+struct Call {
+    size_t params;
+    std::function<void(fuzz::Reader&)> run;
+};
+
+template <class Record, class Fn>
+Call one_record(uint8_t command, uint16_t sub_code, size_t record, size_t bound, Fn fn) {
+    return {0, [=](fuzz::Reader& in) {
+                fixed_record(in, sizeof(Record), command, sub_code, record, bound,
+                             [&](void* p) { return fn(static_cast<Record*>(p)); });
+            }};
+}
+
+// The modes the seeds name.
+constexpr size_t kModeI2cRead = 0, kModeI2cWrite = 1, kModeQos = 4, kModeEcho = 5, kModeRls = 8,
+                 kModeStatistics = 9, kModeNode = 10, kModeSfp = 19, kModeSpeedBsg = 21, kModeCapabilities = 22;
+
+const std::vector<Call>& calls() {
+    static const std::vector<Call> table = {
+        {3, [](fuzz::Reader& in) { i2c(in, false, false); }},
+        {3, [](fuzz::Reader& in) { i2c(in, false, true); }},
+        {3, [](fuzz::Reader& in) { i2c(in, true, false); }},
+        {3, [](fuzz::Reader& in) { i2c(in, true, true); }},
+        {1, qos},
+        {1, [](fuzz::Reader& in) { echo(in, false); }},
+        {1, [](fuzz::Reader& in) { echo(in, true); }},
+        {0, [](fuzz::Reader& in) { remote_statistics(in, false); }},
+        {0, [](fuzz::Reader& in) { remote_statistics(in, true); }},
+        one_record<STATISTICS>(EXT_CC_GET_DATA, 3, sizeof(EXT_HBA_PORT_STAT), kOneRequest,
+                               [](PSTATISTICS p) { return SDGetStatistics(kIoctl, 0, p); }),
+        one_record<DEVICENODEPROPERTY>(EXT_CC_QUERY, 1, sizeof(EXT_HBA_NODE), kNodeRequests,
+                                       [](PDEVICENODEPROPERTY p) { return SDGetHbaDeviceNodeProperty(kIoctl, p); }),
+        one_record<DEVICEPORTPROPERTY>(EXT_CC_QUERY, 2, sizeof(EXT_HBA_PORT), kOneRequest,
+                                       [](PDEVICEPORTPROPERTY p) { return SDGetHbaDevicePortProperty(kIoctl, 0, p); }),
+        one_record<CHIPPROPERTY>(EXT_CC_QUERY, 8, sizeof(EXT_CHIP), kOneRequest,
+                                 [](PCHIPPROPERTY p) { return SDGetHbaDeviceChipProperty(kIoctl, p); }),
+        one_record<DRIVERPROPERTY>(EXT_CC_GET_DATA, 6, sizeof(EXT_DRIVER), kOneRequest,
+                                   [](PDRIVERPROPERTY p) { return SDGetHbaDeviceDriverProperty(kIoctl, p); }),
+        one_record<FIRMWAREPROPERTY>(EXT_CC_GET_DATA, 7, sizeof(EXT_FW), kOneRequest,
+                                     [](PFIRMWAREPROPERTY p) { return SDGetHbaDeviceFirmwareProperty(kIoctl, p); }),
+        {1, port_database},
+        {1, events},
+        {0, [](fuzz::Reader& in) { region(in, false); }},
+        {0, [](fuzz::Reader& in) { region(in, true); }},
+        {1, sfp_pages},
+        {0, [](fuzz::Reader& in) { speed(in, false); }},
+        {0, [](fuzz::Reader& in) { speed(in, true); }},
+        {0, [](fuzz::Reader& in) { capabilities(in, false); }},
+        {0, [](fuzz::Reader& in) { capabilities(in, true); }},
+    };
+    return table;
+}
+
+// One request's answer as an input part.
+Bytes answer(uint8_t flags, uint16_t length, uint16_t at = 0, const Bytes& bytes = {}, uint8_t reply_length = 0) {
+    Bytes a{flags, 0, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), reply_length,
+            static_cast<uint8_t>(at), static_cast<uint8_t>(at >> 8)};
+    fuzz::append(a, bytes);
+    return fuzz::framed(a);
+}
+
+// The call of that mode with its parameters, then the answers.
+Bytes input(size_t mode, const Bytes& params, const std::vector<Bytes>& answers = {}) {
+    Bytes out{static_cast<uint8_t>(mode)};
+    fuzz::append(out, params);
+    for (const Bytes& a : answers) fuzz::append(out, a);
+    return out;
+}
+
+}  // namespace
+
+std::vector<fuzz::Bytes> fuzz::seeds() {
+    // Every call answered as the simulator answers, at a few sizes: i2c 22
+    // bytes from 0x30, 100 from 0, 0, 320 from 0x100; the other sizes by
+    // their first byte.
+    const Bytes params[] = {{22, 0, 3}, {100, 0, 0}, {0, 0, 0}, {0x40, 1, 0x10}, {7, 0, 0}};
+    std::vector<Bytes> out;
+    const std::vector<Call>& table = calls();
+    for (size_t mode = 0; mode < table.size(); ++mode) {
+        for (const Bytes& p : params) {
+            const auto n = static_cast<std::ptrdiff_t>(table[mode].params);
+            const Bytes seed = input(mode, Bytes(p.begin(), p.begin() + n));
+            if (std::find(out.begin(), out.end(), seed) == out.end()) out.push_back(seed);
+        }
+    }
+    // The short, long and empty answers that the library must take as they
+    // came: i2c pieces whose length field says 0, 65 or 200 (22 and 100
+    // bytes, both ways), an i2c block over bsg that did not arrive, a QoS
+    // table counting 4 entries without any, ECHO and RLS answered by the
+    // accept word alone, the bsg speed reply without its record, fixed
+    // records of which part came.
+    for (const size_t mode : {kModeI2cRead, kModeI2cWrite}) {
+        for (const uint8_t len : {22, 100}) {
+            for (const uint16_t field : {0, 65, 200}) {
+                const Bytes written_back = {static_cast<uint8_t>(field), static_cast<uint8_t>(field >> 8)};
+                out.push_back(input(mode, {len, 0, 0}, {answer(0, 0, 6, written_back)}));
+            }
+        }
+    }
+    out.push_back(input(kModeI2cRead + 2, {22, 0, 0}, {answer(kLength, 0)}));
+    out.push_back(input(kModeQos, {7}, {answer(kLength, 4, 0, {4, 0})}));
+    for (const size_t mode : {kModeEcho, kModeEcho + 1}) out.push_back(input(mode, {8}, {answer(kLength, 4)}));
+    out.push_back(input(kModeRls, {}, {answer(kLength, 4)}));
+    out.push_back(input(kModeSpeedBsg, {}, {answer(kReplyLength, 0, 0, {}, sizeof(fc_bsg_reply))}));
+    for (const size_t mode : {kModeStatistics, kModeNode, kModeCapabilities, kModeCapabilities + 1}) {
+        out.push_back(input(mode, {}, {answer(kLength, 4)}));
+    }
+    out.push_back(input(kModeSfp, {0}, {answer(kLength, 100)}));
+    return out;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Rig& r = rig();
+    r.reset();
+    fuzz::Traced traced;
+    fuzz::Reader in(data, size);
+    const std::vector<Call>& table = calls();
+    table[in.byte() % table.size()].run(in);
+    return 0;
+}
