@@ -201,6 +201,9 @@ public:
     // served attributes, streams, popen's as "popen <command>", netlink
     // sockets), with whether it was opened close-on-exec.
     std::vector<SimDescriptor> opened() const { Lock l(mu_); return opened_; }
+    // Forgets the logs of opened descriptors and of mknods (a long-running
+    // caller, such as a fuzz target, that reads neither).
+    void clear_records() { Lock l(mu_); opened_.clear(), mknods_.clear(); }
     // The descriptors open now that were not open when the host was made:
     // the simulated ones (device nodes, served attributes, netlink sockets)
     // with the flag they were opened with, the real ones as F_GETFD gives it.
