@@ -113,7 +113,9 @@ VXSDM_API SD_UINT32 SDGetLunUdevName(int Device, SD_UINT16 HbaDevPortNum, SD_UIN
 /**
  * @brief The board temperature.
  *
- * size must be at least 64. HbaDevPortNum is not used.
+ * size must be at least 64. HbaDevPortNum is not used. An answer short of
+ * the driver's record, or (on a port served through sysfs) a temperature text
+ * without a number, is no temperature: the call fails.
  *
  * @par Writes
  * IntTemp and FracTemp of *ptemp, only when the status is SDERR_NO_ERROR;

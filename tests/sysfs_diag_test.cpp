@@ -74,13 +74,14 @@ TEST_F(SysfsDiagTest, VendorCommandsWordsDirectionsAndStatuses) {
 
 TEST_F(SysfsDiagTest, TemperatureTexts) {
     const std::string path = dir + "/scsi_host/host5/thermal_temp";
-    for (const auto& [text, whole, frac] : {std::tuple("45.50\n", 45, 50), {"45.5", 45, 5}, {"38", 38, 77},
-                                             {"x", 11, 77}}) {
+    // A text without a number fails (status 1) and leaves the caller's values.
+    for (const auto& [text, status, whole, frac] : {std::tuple("45.50\n", 0u, 45, 50), {"45.5", 0u, 45, 5},
+                                                     {"38", 0u, 38, 77}, {"x", 1u, 11, 77}, {"", 1u, 11, 77}}) {
         SCOPED_TRACE(text);
         rig.host.set_attr(path, sim::text_attr(text), 0444);
         EXT_BOARD_TEMP t{11, 77, {}};
         EXPECT_EQ(std::tuple(vxsysfs_get_board_temp(phys, &t, 64, &st), st, t.IntTemp, t.FracTemp),
-                  std::tuple(0, 0u, whole, frac));
+                  std::tuple(0, status, whole, frac));
     }
     rig.host.remove(path);
     EXT_BOARD_TEMP t{};

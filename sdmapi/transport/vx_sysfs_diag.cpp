@@ -134,7 +134,13 @@ int32_t vxsysfs_get_board_temp(vxapi_priv_database* api_priv_data_inst, EXT_BOAR
     std::memcpy(text, attr.value(), std::min<size_t>(attr.length(), sizeof text - 1));
     short whole = 0, hundredths = 0;
     const int fields = std::sscanf(text, "%hd.%02hd", &whole, &hundredths);
-    if (fields >= 1) ptemp->IntTemp = static_cast<uint16_t>(whole);
+    // A text without a number is no temperature: the read fails as an
+    // unreadable attribute does, rather than handing back the caller's values.
+    if (fields < 1) {
+        fail("vxsysfs_get_board_temp: no temperature in thermal_temp");
+        return 0;
+    }
+    ptemp->IntTemp = static_cast<uint16_t>(whole);
     if (fields >= 2) ptemp->FracTemp = static_cast<uint16_t>(hundredths);
     status = EXT_STATUS_OK;
     return 0;
