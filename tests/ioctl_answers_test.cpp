@@ -47,7 +47,7 @@ TEST(IoctlAnswers, I2cPiecesKeepTheirOwnLength) {
         {false, 100, 200, 1, whole, kOver, 2},  {false, 100, 200, 0, whole, kOver, 1},
         {false, 100, 0, 0, whole, kUnder, 1},   {true, 22, whole, 0, whole, 0, 1},
         {true, 22, 0, 0, whole, kUnder, 1},     {true, 22, 65, 0, whole, kOver, 1},
-        {true, 22, 200, 0, whole, kOver, 1},    {true, 22, whole, 0, 0, kUnder, 1},
+        {true, 22, 200, 0, whole, kOver, 1},    {true, 22, whole, 0, 0, 0, 1},
         {true, 100, whole, 0, whole, 0, 2},     {true, 100, 0, 1, whole, kUnder, 2},
         {true, 100, 65, 1, whole, kOver, 2},    {true, 100, 200, 1, whole, kOver, 2},
         {true, 100, 200, 0, whole, kOver, 1},
@@ -79,6 +79,60 @@ TEST(IoctlAnswers, I2cPiecesKeepTheirOwnLength) {
         const size_t done = row.status == 0 ? row.size : 64 * (row.pieces - 1);
         Bytes want_buf = before, want_device = device;
         if (row.write) {  // the driver carried out every piece it was sent, the failing one too
+            std::copy_n(buf.begin(), std::min<size_t>(row.size, 64 * row.pieces), want_device.begin() + kAt);
+        } else {
+            std::copy_n(device.begin() + kAt, done, want_buf.begin());
+        }
+        EXPECT_EQ(buf, want_buf);
+        EXPECT_EQ(rig.i2c.memory[0xA0], want_device);
+    }
+}
+
+// A piece needs of its answer what it reads: a read the record's 8-byte head and the bytes asked, a write its status.
+// The driver answers every piece with ResponseLen `response_len`, having written the record as far (`cut`) or whole,
+// with length `answered` in it when given. A length answered counts only where the head arrived.
+TEST(IoctlAnswers, I2cPiecesNeedWhatTheyRead) {
+    struct Row {
+        bool write;
+        uint16_t size;
+        uint32_t response_len;
+        bool cut;
+        std::optional<uint16_t> answered;
+        SD_UINT32 status;
+        size_t pieces;  // requests made; all but a failing last one done
+    };
+    const std::nullopt_t asked = std::nullopt;
+    const Row rows[] = {
+        {false, 22, 30, true, asked, 0, 1},      {false, 22, 29, true, asked, kUnder, 1},
+        {false, 22, 30, false, asked, 0, 1},     {false, 22, 30, true, 0, kUnder, 1},
+        {false, 22, 30, true, 65, kOver, 1},     {false, 100, 72, true, asked, 0, 2},
+        {false, 100, 71, true, asked, kUnder, 1}, {true, 100, 0, true, asked, 0, 2},
+        {true, 100, 0, false, 200, 0, 2},        {true, 100, 7, false, 200, 0, 2},
+        {true, 100, 8, false, 200, kOver, 1},    {true, 100, 8, true, 0, kUnder, 1},
+    };
+    constexpr uint16_t kAt = 0x10;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << (row.write ? "write " : "read ") << row.size << " ResponseLen "
+                                        << row.response_len << (row.cut ? " cut" : " whole") << " answered "
+                                        << row.answered.value_or(9999));
+        I2cRig rig;
+        const Bytes device = rig.i2c.memory[0xA0] = sim::pattern(0x200, 7);
+        rig.side.answered_length = row.answered;
+        if (row.cut) {
+            rig.driver.inject_short(row.response_len, 2);
+        } else {
+            rig.side.reported_len = row.response_len;
+        }
+        Bytes buf = row.write ? sim::pattern(row.size, 50) : Bytes(row.size, kFill);
+        buf.resize(row.size + kGuardBytes, kGuard);
+        const Bytes before = buf;
+        const SD_UINT32 status = row.write ? SDWriteSFPData(rig.h, 0, 0xA0, buf.data(), row.size, kAt, 0, nullptr)
+                                           : SDReadSFPData(rig.h, 0, 0xA0, buf.data(), row.size, kAt, 0, nullptr);
+        EXPECT_EQ(status, row.status);
+        EXPECT_EQ(rig.requests(EXT_CC_I2C).size(), row.pieces);
+        const size_t done = row.status == 0 ? row.size : 64 * (row.pieces - 1);
+        Bytes want_buf = before, want_device = device;
+        if (row.write) {  // every piece sent was carried out
             std::copy_n(buf.begin(), std::min<size_t>(row.size, 64 * row.pieces), want_device.begin() + kAt);
         } else {
             std::copy_n(device.begin() + kAt, done, want_buf.begin());
