@@ -129,20 +129,21 @@ VXSDM_API SD_UINT32 SDGetSFPData(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 
  * DataAddr.
  *
  * The bytes are read in pieces of 64; a failing piece ends the transfer, the
- * pieces before it done. A piece fails too when the driver answers it with
- * a length other than the one asked (or, through the driver's node, with
- * less than its whole record): nothing of it is taken, and no byte behind
- * BufferSize is ever written. The transfer must stay within the device's
- * 64 KiB. Options go to the driver unchanged; HbaDevPortNum and pExitParam
- * are not used.
+ * pieces before it done. A piece fails too when its answer did not deliver
+ * the record's 8-byte head and the bytes asked, or when, through the
+ * driver's node, the head delivered answers a length other than the one
+ * asked: nothing of it is taken, and no byte behind BufferSize is ever
+ * written. The transfer must stay within the device's 64 KiB. Options go to
+ * the driver unchanged; HbaDevPortNum and pExitParam are not used.
  *
  * @par Writes
  * pBuffer: the bytes read, those of the pieces done when a piece fails.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
  * (pBuffer is null); SDERR_INVALID_PARAMETER (the transfer passes the
- * device's 64 KiB); the request's statuses; through the driver's node
- * SDERR_DATA_UNDERRUN for a piece answered shorter than asked (or short of
- * its record) and SDERR_DATA_OVERRUN for one answered longer.
+ * device's 64 KiB); the request's statuses; through the driver's node and
+ * bsg SDERR_DATA_UNDERRUN for a piece whose head and bytes did not all
+ * arrive; through the driver's node SDERR_DATA_UNDERRUN for a piece answered
+ * shorter than asked and SDERR_DATA_OVERRUN for one answered longer.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -155,7 +156,9 @@ VXSDM_API SD_UINT32 SDReadSFPData(int Device, SD_UINT16 HbaDevPortNum, SD_UINT16
  * DataAddr.
  *
  * As SDReadSFPData, in the other direction: no byte behind BufferSize is
- * ever sent.
+ * ever sent. A piece written needs only its status: an answer that delivers
+ * nothing of the record does not fail it, one whose head arrived through the
+ * driver's node with another length does.
  *
  * @par Writes
  * Nothing of the caller's.

@@ -199,8 +199,10 @@ VXSDM_API SD_UINT32 SDUpdateBeaconControl(int Device, SD_UINT32 UpdateMode);
  *
  * *BufferSize is the buffer's size in, the dump's length out. When the
  * driver's udev rules collected the dump into a file, its path is returned
- * instead, as a text cut to the buffer and terminated inside it. Physical
- * ports only. HbaDevPortNum is not used.
+ * instead, as a NUL-terminated text inside the buffer: it ends at its first
+ * NUL, at the bytes delivered, or one byte short of the buffer's size,
+ * whichever comes first, and the bytes behind its terminator stay as the
+ * caller left them. Physical ports only. HbaDevPortNum is not used.
  *
  * @par Writes
  * pBuffer and *BufferSize as the driver answers: the dump and its length;

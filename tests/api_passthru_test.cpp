@@ -120,6 +120,12 @@ const std::pair<const char*, std::function<void(Road&)>> kScenarios[] = {
              EXPECT_EQ(bytes(r.data, 0, 9), head);
          }
      }},
+    {"loopback of no bytes without buffers: the driver moves nothing and passes it", [](Road& r) {
+         LOOPBACKSTATUS ls{};
+         EXPECT_EQ(SDRunDiagLoopback(r.h, 0, 0, nullptr, 0, nullptr, 0, 1, &ls), 0u);
+         EXPECT_EQ(std::pair(ls.TestResult, ls.CommandSent), std::pair(SD_UINT16{1}, SD_UINT8{0x45}));
+         EXPECT_EQ(r.rig.requests(EXT_CC_LOOPBACK).size(), 1u);
+     }},
 };
 
 TEST(ApiPassthru, ScenariosOnAnIoctlPort) {

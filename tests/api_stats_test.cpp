@@ -239,4 +239,61 @@ TEST(ApiStats, BeaconAndFirmwareDump) {
     EXPECT_EQ(SDGetFwDump(h, 0, buf.data(), &size), SDERR_NO_DATA);
 }
 
+// A dump collected into a file answers its path: a text that ends at its first NUL, at the bytes delivered or one
+// short of the buffer, terminated inside the buffer, the caller's bytes behind the terminator kept. Through the
+// driver's node (which answers the path as given, in the bytes the buffer holds) and on a sysfs port (the newest
+// file of the host). Each row: the buffer's size, the text and what follows it up to the caller's own bytes.
+TEST(ApiStats, DumpFilePathEndsInsideTheBuffer) {
+    using namespace std::string_literals;
+    constexpr size_t kBehind = 16;  // caller's bytes behind the buffer's size
+    const auto expect_buffer = [](const Bytes& buf, uint32_t room, const std::string& head) {
+        Bytes want(room + kBehind, apitest::kFill);
+        std::copy(head.begin(), head.end(), want.begin());
+        EXPECT_EQ(buf, want);
+    };
+    StatsRig rig;
+    std::string path;
+    rig.driver.on(EXT_CC_GET_FW_DUMP, [&path](const sim::SimRequest&) {
+        sim::SimReply reply = sim::SimReply::with_status(EXT_STATUS_DUMP_FILE);
+        reply.response.assign(path.begin(), path.end());
+        return reply;
+    });
+    const struct {
+        std::string answered;
+        uint32_t room;
+        std::string head;  // the text, its NUL and the delivered bytes behind it
+        uint32_t size;     // *BufferSize after: the bytes delivered
+    } rows[] = {
+        {"/var/crash/vxa2xxx_fw_dump_0001", 16, "/var/crash/vxa2\0"s, 16},
+        {"/var/crash/d1", 32, "/var/crash/d1\0"s, 13},
+        {"/var/d\0junk"s, 32, "/var/d\0junk"s, 11},
+        {"/var/crash/vxa2xxx_fw_dump_0001", 31, "/var/crash/vxa2xxx_fw_dump_000\0"s, 31},
+        {"", 32, "\0"s, 0},  // nothing delivered: the caller's bytes are no path
+        {"/var/crash/d1", 0, "", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.answered.c_str() << " into " << row.room);
+        path = row.answered;
+        Bytes buf(row.room + kBehind, apitest::kFill);
+        SD_UINT32 size = row.room;
+        EXPECT_EQ(SDGetFwDump(rig.phys.handle, 0, buf.data(), &size), SDERR_DUMP_FILE);
+        EXPECT_EQ(size, row.size);
+        expect_buffer(buf, row.room, row.head);
+    }
+
+    sysfstest::BsgPortRig bsg_port;
+    const std::string dir = "/opt/Varnix_Corporation/FW_Dumps/", file = dir + "fw_dump_5_20240102_080000.bin";
+    for (const std::string& f : {"/etc/udev/rules.d/99-vxa2xxx.rules"s, "/lib/udev/vxa2xxx_udev.sh"s, file}) {
+        bsg_port.rig.host.write_file(f, "x");
+    }
+    for (const auto& [room, head] : {std::pair(16u, file.substr(0, 15) + '\0'), std::pair(80u, file + '\0')}) {
+        SCOPED_TRACE(room);
+        Bytes buf(room + kBehind, apitest::kFill);
+        SD_UINT32 size = room;
+        EXPECT_EQ(SDGetFwDump(1, 0, buf.data(), &size), SDERR_DUMP_FILE);
+        EXPECT_EQ(size, room);
+        expect_buffer(buf, room, head);
+    }
+}
+
 }  // namespace

@@ -20,6 +20,35 @@ constexpr size_t kGuardBytes = 256;
 // i2c device 0xA0 (512 bytes) behind the driver of a 0x2532 port.
 struct I2cRig : apitest::ApiRig {
     I2cRig() : h(add_adapter(0x2532).handle) { side.attach(driver); }
+
+    // A read or write of `size` bytes at 0x10 through the public call: its status and the requests made, all but a
+    // failing last one done. The pieces asked are the library's own (64 bytes, then the rest); the device holds the
+    // pieces sent, the caller's buffer those read, and nothing is taken from or put behind the caller's bytes.
+    void transfer(bool write, uint16_t size, SD_UINT32 status, size_t pieces) {
+        constexpr uint16_t kAt = 0x10;
+        const Bytes device = i2c.memory[0xA0] = sim::pattern(0x200, 7);
+        // The caller's bytes, then guard bytes that a copy or a send past them would reach.
+        Bytes buf = write ? sim::pattern(size, 50) : Bytes(size, kFill);
+        buf.resize(size + kGuardBytes, kGuard);
+        const Bytes before = buf;
+        driver.clear_log();
+        EXPECT_EQ(write ? SDWriteSFPData(h, 0, 0xA0, buf.data(), size, kAt, 0, nullptr)
+                        : SDReadSFPData(h, 0, 0xA0, buf.data(), size, kAt, 0, nullptr),
+                  status);
+        EXPECT_EQ(requests(EXT_CC_I2C).size(), pieces);
+        std::vector<std::pair<uint16_t, uint16_t>> asked;
+        for (size_t i = 0; i < pieces; ++i) asked.emplace_back(kAt + 64 * i, std::min<size_t>(64, size - 64 * i));
+        EXPECT_EQ(side.i2c_pieces, asked);
+        Bytes want_buf = before, want_device = device;
+        if (write) {  // the driver carried out every piece it was sent, the failing one too
+            std::copy_n(buf.begin(), std::min<size_t>(size, 64 * pieces), want_device.begin() + kAt);
+        } else {
+            std::copy_n(device.begin() + kAt, status == 0 ? size : 64 * (pieces - 1), want_buf.begin());
+        }
+        EXPECT_EQ(buf, want_buf);
+        EXPECT_EQ(i2c.memory[0xA0], want_device);
+    }
+
     int h;
     sim::SimI2c i2c;
     sim::SimSide side{i2c};
@@ -47,44 +76,56 @@ TEST(IoctlAnswers, I2cPiecesKeepTheirOwnLength) {
         {false, 100, 200, 1, whole, kOver, 2},  {false, 100, 200, 0, whole, kOver, 1},
         {false, 100, 0, 0, whole, kUnder, 1},   {true, 22, whole, 0, whole, 0, 1},
         {true, 22, 0, 0, whole, kUnder, 1},     {true, 22, 65, 0, whole, kOver, 1},
-        {true, 22, 200, 0, whole, kOver, 1},    {true, 22, whole, 0, 0, kUnder, 1},
+        {true, 22, 200, 0, whole, kOver, 1},    {true, 22, whole, 0, 0, 0, 1},
         {true, 100, whole, 0, whole, 0, 2},     {true, 100, 0, 1, whole, kUnder, 2},
         {true, 100, 65, 1, whole, kOver, 2},    {true, 100, 200, 1, whole, kOver, 2},
         {true, 100, 200, 0, whole, kOver, 1},
     };
-    constexpr uint16_t kAt = 0x10;
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << (row.write ? "write " : "read ") << row.size << " answered "
                                         << row.answered.value_or(9999) << " from " << row.from << " delivered "
                                         << row.delivered.value_or(72));
         I2cRig rig;
-        const Bytes device = rig.i2c.memory[0xA0] = sim::pattern(0x200, 7);
         std::tie(rig.side.answered_length, rig.side.answered_from) = std::tuple(row.answered, row.from);
         if (row.delivered) rig.driver.inject_short(*row.delivered);
-        // The caller's bytes, then guard bytes that a copy or a send past them would reach.
-        Bytes buf = row.write ? sim::pattern(row.size, 50) : Bytes(row.size, kFill);
-        buf.resize(row.size + kGuardBytes, kGuard);
-        const Bytes before = buf;
-        rig.driver.clear_log();
-        const SD_UINT32 status = row.write ? SDWriteSFPData(rig.h, 0, 0xA0, buf.data(), row.size, kAt, 0, nullptr)
-                                           : SDReadSFPData(rig.h, 0, 0xA0, buf.data(), row.size, kAt, 0, nullptr);
-        EXPECT_EQ(status, row.status);
-        EXPECT_EQ(rig.requests(EXT_CC_I2C).size(), row.pieces);
-        // The pieces asked are the library's own: 64 bytes, then the rest.
-        std::vector<std::pair<uint16_t, uint16_t>> asked;
-        for (size_t i = 0; i < row.pieces; ++i) {
-            asked.emplace_back(kAt + 64 * i, std::min<size_t>(64, row.size - 64 * i));
-        }
-        EXPECT_EQ(rig.side.i2c_pieces, asked);
-        const size_t done = row.status == 0 ? row.size : 64 * (row.pieces - 1);
-        Bytes want_buf = before, want_device = device;
-        if (row.write) {  // the driver carried out every piece it was sent, the failing one too
-            std::copy_n(buf.begin(), std::min<size_t>(row.size, 64 * row.pieces), want_device.begin() + kAt);
+        rig.transfer(row.write, row.size, row.status, row.pieces);
+    }
+}
+
+// A piece needs of its answer what it reads: a read the record's 8-byte head and the bytes asked, a write its status.
+// The driver answers every piece with ResponseLen `response_len`, having written the record as far (`cut`) or whole,
+// with length `answered` in it when given. A length answered counts only where the head arrived.
+TEST(IoctlAnswers, I2cPiecesNeedWhatTheyRead) {
+    struct Row {
+        bool write;
+        uint16_t size;
+        uint32_t response_len;
+        bool cut;
+        std::optional<uint16_t> answered;
+        SD_UINT32 status;
+        size_t pieces;  // requests made; all but a failing last one done
+    };
+    const std::nullopt_t asked = std::nullopt;
+    const Row rows[] = {
+        {false, 22, 30, true, asked, 0, 1},      {false, 22, 29, true, asked, kUnder, 1},
+        {false, 22, 30, false, asked, 0, 1},     {false, 22, 30, true, 0, kUnder, 1},
+        {false, 22, 30, true, 65, kOver, 1},     {false, 100, 72, true, asked, 0, 2},
+        {false, 100, 71, true, asked, kUnder, 1}, {true, 100, 0, true, asked, 0, 2},
+        {true, 100, 0, false, 200, 0, 2},        {true, 100, 7, false, 200, 0, 2},
+        {true, 100, 8, false, 200, kOver, 1},    {true, 100, 8, true, 0, kUnder, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << (row.write ? "write " : "read ") << row.size << " ResponseLen "
+                                        << row.response_len << (row.cut ? " cut" : " whole") << " answered "
+                                        << row.answered.value_or(9999));
+        I2cRig rig;
+        rig.side.answered_length = row.answered;
+        if (row.cut) {
+            rig.driver.inject_short(row.response_len, 2);
         } else {
-            std::copy_n(device.begin() + kAt, done, want_buf.begin());
+            rig.side.reported_len = row.response_len;
         }
-        EXPECT_EQ(buf, want_buf);
-        EXPECT_EQ(rig.i2c.memory[0xA0], want_device);
+        rig.transfer(row.write, row.size, row.status, row.pieces);
     }
 }
 

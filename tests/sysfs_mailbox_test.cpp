@@ -191,4 +191,44 @@ TEST(SysfsMailbox, TwoProcessesOnOneHostEachReadTheirOwnAnswer) {
     EXPECT_EQ(child.wait(), 0);
 }
 
+// A process killed while it holds the "els" mailbox inside the attribute's store leaves the mailbox to the next:
+// a later process, then the test's own, exchange their ECHO and read their own answer.
+TEST(SysfsMailbox, AProcessKilledInsideTheStoreLeavesTheMailboxToTheNext) {
+    MailboxRig m;
+    constexpr int kHolding = 4242;
+    shtest::Child* holder = nullptr;  // set in the child that is to stay inside the store
+    const sim::SanFabric& san = m.r.san;
+    m.host().set_attr(m.attr("els"), sim::request_attr([&holder, &san](const std::string& r) {
+        if (holder != nullptr) {
+            holder->reply(kHolding);
+            for (;;) ::pause();
+        }
+        const size_t head = std::min(sizeof(EXT_ELS_PT_REQ), r.size());
+        const Bytes a = san.els(Bytes(r.begin() + static_cast<long>(head), r.end()));
+        return std::string(a.begin(), a.end());
+    }), 0600);
+    const Bytes ours = data(8, 1), theirs = data(8, 0x41);
+    {
+        shtest::Child killed([&](shtest::Child& self) {
+            holder = &self;
+            (void)m.echo(theirs);
+            return 1;
+        });
+        ASSERT_EQ(killed.receive(), kHolding);
+        killed.signal(SIGKILL);
+        const int status = killed.wait_status();
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    }
+    shtest::Child later([&](shtest::Child& self) {
+        const auto [st, out] = m.echo(theirs);
+        self.reply(static_cast<int>(st));
+        self.reply(out == theirs ? 1 : 0);
+        return 0;
+    });
+    ASSERT_EQ(later.receive(), 0) << "the later process's exchange ended";
+    EXPECT_EQ(later.receive(), 1) << "its own answer";
+    EXPECT_EQ(later.wait(), 0);
+    EXPECT_EQ(m.echo(ours), std::pair(0u, ours));
+}
+
 }  // namespace

@@ -174,6 +174,17 @@ void report_result(const VxSdCall& call, const INT_LOOPBACK_RSP& rsp, bool new_l
 
 constexpr uint32_t kDumpInFile = 33;  // driver status: the path of a dump file was returned
 
+// The path of a dump file as a text inside the caller's buffer of `room`
+// bytes: it ends at its first NUL, at the bytes delivered or one short of
+// the room, whichever comes first. The terminator is the only byte written,
+// so the caller's bytes behind it stay; a buffer of no bytes holds no text.
+void end_dump_path(uint8_t* buf, uint32_t room, uint32_t delivered) {
+    if (room == 0) return;
+    const uint32_t most = std::min(delivered, room - 1);
+    const auto* nul = static_cast<const uint8_t*>(std::memchr(buf, 0, most));
+    buf[nul != nullptr ? static_cast<size_t>(nul - buf) : most] = 0;
+}
+
 }  // namespace
 
 SD_UINT32 SDGetStatistics(int Device, SD_UINT16 HbaDevPortNum, PSTATISTICS pStatistics) {
@@ -297,9 +308,13 @@ SD_UINT32 SDGetFwDump(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer, SD
     if (!call.given(pBuffer) || !call.given(BufferSize)) return call.status();
     uint32_t ext = 0;
     errno = 0;
+    // Every road leaves the bytes delivered at *BufferSize (a path that the
+    // library wrote itself keeps the size, and carries its own NUL).
+    const uint32_t room = *BufferSize;
     const int32_t result = vxapi_get_fw_dump(rec->oshandle, rec, pBuffer, BufferSize, &ext);
     const int err = errno;
     if (ext == kDumpInFile) {
+        end_dump_path(pBuffer, room, *BufferSize);
         vxdbg_line(VX_SD_ERROR, "SDGetFwDump: Dumped using Udev, ext status=", ext, VXDBG_DEC);
         return call.done(SDXlateSDMErr(ext, 0));
     }

@@ -501,7 +501,8 @@ int32_t vxsysfs_get_fw_dump(int, vxapi_priv_database* api_priv_data_inst, uint8_
     entered("vxsysfs_get_fw_dump");
     Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     if (api_priv_data_inst == nullptr || buf == nullptr || buf_size == nullptr) return 1;
-    std::memset(buf, 0, *buf_size);
+    // A dump file's path is the only text written: the caller's bytes behind
+    // its end stay as they were. The driver's dump starts from a zeroed buffer.
     if (vxsysfs_check_udev_scripts() == 0) {
         const std::string name = newest_dump(api_priv_data_inst->host_no);
         if (!name.empty()) {
@@ -509,6 +510,7 @@ int32_t vxsysfs_get_fw_dump(int, vxapi_priv_database* api_priv_data_inst, uint8_
             return 0;
         }
     }
+    std::memset(buf, 0, *buf_size);
     Path path;
     if (!in_scsi_host(api_priv_data_inst, "fw_dump_size", path)) return 1;
     const uint32_t dump_size = vxsysfs_get_int_attr(path);

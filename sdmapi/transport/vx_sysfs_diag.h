@@ -104,10 +104,11 @@ struct vxa_thread_data {
 [[nodiscard]] int32_t vxsysfs_check_udev_scripts();
 
 // The firmware dump: with the udev rule in place, the path of the port's
-// newest dump file (status 33, cut to *buf_size); else the driver's dump
-// into buf (*buf_size: the buffer's size in; the dump's size out when it
-// does not fit, status 16; 0 when there is none, status 23). Result 1 when
-// neither a file nor the driver's dump size is there.
+// newest dump file (status 33, cut to *buf_size and terminated, the bytes
+// behind it left alone); else the driver's dump into buf, zeroed first
+// (*buf_size: the buffer's size in; the dump's size out when it does not
+// fit, status 16; 0 when there is none, status 23). Result 1 when neither a
+// file nor the driver's dump size is there.
 [[nodiscard]] int32_t vxsysfs_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* buf,
                                           uint32_t* buf_size, uint32_t* pext_stat);
 

@@ -134,9 +134,11 @@ void trace_mode(const char* chunking, const char* offset_label, const char* size
 
 // The flash lock for one sequence; the traces name the sequence by prefix
 // ("> READ: ", "> Update: ", ...). Given back when it goes out of scope.
-// Discovery reads flash before the load gets the lock's semaphore set for
-// the process (a load that finds no port leaves no set behind): the first
-// sequence gets it then.
+// The load gets the lock's semaphore set before discovery, whose flash reads
+// run under it too, and keeps it, also on a host without adapters; the last
+// instance's close of the shared file removes it. A sequence that runs while
+// the process has no set (none got yet, or the close removed it) gets it
+// then.
 // A sequence that runs inside one this thread already holds the lock for
 // (the read that widens an update) joins that hold: the semaphore is not
 // recursive, so waiting on it again would never end.

@@ -53,8 +53,11 @@ SimReply loopback(const SimRequest& r) {
     std::memcpy(&q, r.request.data(), sizeof q);
     std::memcpy(&s, r.response_in, sizeof s);
     if (q.BufferLength > s.BufferLength) return SimReply::with_status(EXT_STATUS_INVALID_PARAM);
-    // The driver reaches the caller's transmit and receive buffers by address.
-    std::memcpy(vxapi_64bit_to_ptr(s.BufferAddress), vxapi_64bit_to_ptr(q.BufferAddress), q.BufferLength);
+    // The driver reaches the caller's transmit and receive buffers by address;
+    // a test of no bytes may name none.
+    if (q.BufferLength != 0) {
+        std::memcpy(vxapi_64bit_to_ptr(s.BufferAddress), vxapi_64bit_to_ptr(q.BufferAddress), q.BufferLength);
+    }
     s.CompletionStatus = 0x4000;
     s.CommandSent = 0x45;
     return SimReply::with_record(s);

@@ -20,6 +20,8 @@ struct SimSide {
     // piece numbered answered_from (from 0) on.
     std::optional<uint16_t> answered_length;
     size_t answered_from = 0;
+    // ResponseLen answered for every piece, whatever the record written.
+    std::optional<uint32_t> reported_len;
     uint32_t tarno_version = 0;
     Bytes tarno_image, tarno_memory;  // management operations 0 and 3 read the memory, 1 and 2 write it
     Bytes tarno_request;              // the last SD_A84_MGT as sent
@@ -38,7 +40,9 @@ struct SimSide {
         if (r.sub_code == 1) std::copy_n(a.buffer, a.length, m.begin() + a.offset);
         if (r.sub_code == 2) std::copy_n(m.begin() + a.offset, a.length, a.buffer);
         if (answered_length && i2c_pieces.size() > answered_from) a.length = *answered_length;
-        return SimReply::with_record(a);
+        SimReply reply = SimReply::with_record(a);
+        reply.reported_len = reported_len;
+        return reply;
     }
     SimReply tarno(const SimRequest& r) {
         SD_A84_MGT a;

@@ -242,7 +242,9 @@ namespace {
 
 // The request and answer of a request attribute, in memory that the
 // processes the test forks share with it, under a lock of their own: one
-// mailbox whichever process writes or reads.
+// mailbox whichever process writes or reads. The lock is robust: a process
+// killed inside a store leaves it to the next one, as a kernel attribute
+// does, so that tests which kill processes do not hang the others.
 class Mailbox {
 public:
     static constexpr size_t kRoom = 64 * 1024;
@@ -280,11 +282,16 @@ private:
         pthread_mutexattr_t attr;
         ::pthread_mutexattr_init(&attr);
         ::pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+        ::pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
         ::pthread_mutex_init(&mu_, &attr);
         ::pthread_mutexattr_destroy(&attr);
     }
+    // A holder that died left the mailbox as it stood; the next write at
+    // position 0 starts a request afresh.
     struct Hold {
-        explicit Hold(pthread_mutex_t& mu) : mu_(mu) { ::pthread_mutex_lock(&mu_); }
+        explicit Hold(pthread_mutex_t& mu) : mu_(mu) {
+            if (::pthread_mutex_lock(&mu_) == EOWNERDEAD) ::pthread_mutex_consistent(&mu_);
+        }
         ~Hold() { ::pthread_mutex_unlock(&mu_); }
         pthread_mutex_t& mu_;
     };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 #include "base/vx_port_road.h"
@@ -59,12 +60,15 @@ int32_t send(const char* name, int handle, const vxapi_priv_database* rec, uint8
 
 // An i2c transfer on the ioctl road, one request per piece of at most 64
 // bytes. The record is both request and response, and the driver writes a
-// length back into it: the piece's length stays the library's own, and an
-// answer with another length (or short of its 72 bytes) fails the piece as
-// any failing piece does, with nothing of it copied. The result is the last
-// piece's ioctl result.
+// length back into it. A read piece needs the record's head and the bytes
+// asked; a write piece reads nothing of its answer but the status. Where the
+// head arrived, a length answered other than the piece's own (which stays the
+// library's) fails the piece as any failing piece does, with nothing of it
+// copied. The result is the last piece's ioctl result.
 int32_t i2c_ioctl(const char* name, bool write, int handle, const vxapi_priv_database* rec, uint16_t dev, uint16_t adr,
                   uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat) {
+    constexpr uint32_t kHead = offsetof(vxa_i2c_access, buffer);
+    static_assert(offsetof(vxa_i2c_access, length) + sizeof(vxa_i2c_access::length) == kHead);
     if (i2c == nullptr && len != 0) {
         trace(kErr, name, ": no buffer.");
         return VX_RESULT_NOT_BUILT;
@@ -79,10 +83,10 @@ int32_t i2c_ioctl(const char* name, bool write, int handle, const vxapi_priv_dat
         piece.option = opt;
         piece.length = asked;
         if (write && asked != 0) std::memcpy(piece.buffer, i2c + done, asked);
-        uint32_t status = 0;
+        uint32_t status = 0, delivered = 0;
         result = send(name, handle, rec, EXT_CC_I2C, write ? kI2cWrite : kI2cRead, &piece, sizeof piece, &piece,
-                      sizeof piece, &status, nullptr, sizeof piece);
-        if (result == 0 && status == EXT_STATUS_OK && piece.length != asked) {
+                      sizeof piece, &status, &delivered, write ? 0 : kHead + asked);
+        if (result == 0 && status == EXT_STATUS_OK && delivered >= kHead && piece.length != asked) {
             trace(kErr, name, ": piece answered with length ", piece.length, VXDBG_DEC);
             status = piece.length < asked ? EXT_STATUS_DATA_UNDERRUN : EXT_STATUS_DATA_OVERRUN;
         }

@@ -90,10 +90,12 @@ constexpr uint32_t VX_SFP_BYTES = 512;
 // from it, in pieces of at most 64 bytes (a len of 0 sends one empty piece;
 // the offset wraps at 16 bits). Stops at the first piece that fails; the
 // pieces before it stay done and *pext_stat holds the failing piece's status.
-// On the ioctl road a piece fails too when the driver answers it OK with
-// another length than asked, status 8 (data underrun) for a shorter one and
-// 7 (data overrun) for a longer one, or short of the 72-byte record (8);
-// nothing of that piece is copied.
+// On the ioctl road a read piece fails too when its OK answer delivered less
+// than the record's 8-byte head and the bytes asked (status 8, data
+// underrun); a write piece needs only its status. A piece of either kind
+// whose head arrived with another length than asked fails with status 8 for
+// a shorter one and 7 (data overrun) for a longer one. Nothing of a failing
+// piece is copied.
 [[nodiscard]] int32_t vxapi_get_i2c_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev,
                                            uint16_t adr, uint16_t opt, uint16_t len, uint8_t* i2c, uint32_t* pext_stat);
 [[nodiscard]] int32_t vxapi_set_i2c_buffer(int handle, vxapi_priv_database* api_priv_data_inst, uint16_t dev,
