@@ -27,9 +27,17 @@
  * SDERR_INVALID_PARAMETER when the request cannot be built; the errno of a
  * failed system call (SDERR_UNKNOWN when it left none); otherwise the
  * driver's status as a status, and for driver status 15 (a SCSI status) the
- * driver's detail status itself. Each reply is one record of fixed size: a
- * reply the driver gives as success with only part of it is
- * SDERR_DATA_UNDERRUN. The function comments call these "the failover
+ * driver's detail status itself. A reply that the driver gives as success
+ * (status 0, or status 15 with the GOOD detail status 0) but without every
+ * byte that the function reads of it is SDERR_DATA_UNDERRUN, and nothing of
+ * it is written to the caller's record. The function reads every reply
+ * whole (the parameters, the paths, the targets, the statistics, the
+ * version) but the two lists (the LUN list of ISDFoGetLunData, the
+ * load-balancing list of ISDFoGetLBPolicy): a list is read as far as its
+ * head and the entries that its count counts, that count held to the 256
+ * entries the list holds. A list without its whole head, or with a counted
+ * entry that came in part, is SDERR_DATA_UNDERRUN; a head with a count of 0
+ * is an empty list. The function comments call these "the failover
  * request's statuses".
  *
  * @par The store a port's driver keeps
@@ -333,9 +341,11 @@ VXSDM_API SD_UINT32 ISDFoResetStatistics(SD_UINT32 Handle, SD_UINT32 Instance);
  * old one.
  *
  * @par Writes
- * Live: Version, EntryCount (at most 256) and, of the first EntryCount
- * entries, NodeName, PortName, Dev_No, TargetId and the LUN bytes the driver
- * handles, only when the status is SDERR_NO_ERROR; nothing otherwise.
+ * Live: Version, EntryCount (the driver's count, at most 256) and, of the
+ * first EntryCount entries, NodeName, PortName, Dev_No, TargetId and the LUN
+ * bytes the driver handles, only when the status is SDERR_NO_ERROR; nothing
+ * otherwise. A reply of the head and the entries it counts is whole; the
+ * entries past EntryCount stay as they were.
  * Persistent, new store: the whole list, when the status is SDERR_NO_ERROR
  * and the store holds the adapter port; nothing otherwise. Persistent, old
  * store: the list zeroed first (also when the read then fails), then the
@@ -433,8 +443,11 @@ VXSDM_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, con
  *
  * @par Writes
  * Live: *pList, the driver's reply, whatever the request's status (Instance
- * then holds the driver's instance of the port); nothing when a check before
- * the request refuses. Persistent: TargetName and LbType of each token read
+ * then holds the driver's instance of the port), with Count held to 256; the
+ * bytes the driver did not deliver stay as the caller had them. A reply of
+ * the head and the entries it counts succeeds; one without its whole head or
+ * with a counted entry in part gives SDERR_DATA_UNDERRUN. Nothing when a
+ * check before the request refuses. Persistent: TargetName and LbType of each token read
  * and Count, when at least one was read (a store without tokens leaves
  * Count as it was); a failed read may leave the entries before it written.
  * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pList is null);

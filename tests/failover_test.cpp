@@ -199,6 +199,129 @@ TEST_F(FoTest, RepliesDeliveredInPartAreUnderruns) {
     EXPECT_EQ(sim::bytes_of(&params, sizeof params), Bytes(sizeof params, 0xA5));
 }
 
+// The two lists are read as far as their head and the entries their count counts, the count held to the 256
+// entries a list holds: what came of that is whole, whatever the rest of the reply area; a counted entry or a head
+// that came in part is an underrun (the control rows). Status 15 with GOOD reads as status 0.
+struct ListRow {
+    uint32_t status, detail;
+    uint16_t count;
+    uint32_t delivered;
+    SD_UINT32 result;
+    uint16_t listed;  // the count the caller gets on success
+};
+
+TEST_F(FoTest, LoadBalancingListIsWholeWithTheEntriesItCounts) {
+    const ListRow rows[] = {
+        {0, 0, 1, 56, 0, 1},                            // head and the one counted entry of 6,176 bytes
+        {15, 0, 1, 56, 0, 1},                           // the same with SCSI status GOOD
+        {0, 0, 0, 32, 0, 0},                            // the head alone, counting none: an empty list
+        {0, 0, 1000, 6176, 0, 256},                     // a count above the room, the 256 entries there
+        {0, 0, 256, 6176, 0, 256},
+        {0, 0, 1, 55, SDERR_DATA_UNDERRUN, 0},          // the counted entry in part
+        {0, 0, 2, 56, SDERR_DATA_UNDERRUN, 0},          // the second counted entry missing
+        {0, 0, 1000, 6175, SDERR_DATA_UNDERRUN, 0},     // the 256th entry in part
+        {0, 0, 0, 31, SDERR_DATA_UNDERRUN, 0},          // the head in part
+        {15, 0, 0, 0, SDERR_DATA_UNDERRUN, 0},          // nothing
+        {15, 0x1234, 0, 0, 0x1234, 0},                  // a SCSI status other than GOOD stands
+    };
+    const Bytes r211 = reply(211, sim::pattern(sizeof(FO_LB_POLICY_LIST), 4));
+    for (const ListRow& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.count << " counted, " << row.delivered << " delivered");
+        std::tie(fo.replies[211].status, fo.replies[211].detail_status) = std::tuple(row.status, row.detail);
+        fo.counts[211] = row.count;
+        fo.delivered[211] = row.delivered;
+        FO_LB_POLICY_LIST list;
+        std::memset(&list, 0xA5, sizeof list);
+        EXPECT_EQ(ISDFoGetLBPolicy(7, 0, &list, 0), row.result);
+        // The list comes back whatever the status, as far as it came, and never counting more than it holds.
+        EXPECT_LE(list.Count, 256u);
+        if (row.result == 0) {
+            EXPECT_EQ(list.Count, row.listed);
+        }
+        const Bytes got = sim::bytes_of(&list, sizeof list);
+        const size_t came = std::max<size_t>(row.delivered, 4);
+        EXPECT_EQ(part(got, 4, came - 4), part(r211, 4, came - 4));
+        EXPECT_TRUE(sim::all_bytes(got, came, 0xA5));
+    }
+}
+
+TEST_F(FoTest, LunListIsWholeWithTheRecordsItCounts) {
+    for (const bool big : {false, true}) {
+        SCOPED_TRACE(big ? "4,096 LUNs" : "2,048 LUNs");
+        api_priv_data[0].features = VX_FEAT_NEW_IOCTL | (big ? VX_FEAT_LUN_4096 : 0u);
+        const uint32_t record = big ? 4128 : 2080, whole = 32 + 256 * record;
+        const ListRow rows[] = {
+            {0, 0, 1, 32 + record, 0, 1},
+            {15, 0, 1, 32 + record, 0, 1},
+            {0, 0, 0, 32, 0, 0},
+            {0, 0, 1000, whole, 0, 256},
+            {0, 0, 1, 32 + record - 1, SDERR_DATA_UNDERRUN, 0},
+            {0, 0, 1000, whole - 1, SDERR_DATA_UNDERRUN, 0},
+            {0, 0, 0, 31, SDERR_DATA_UNDERRUN, 0},
+            {15, 0, 1, 0, SDERR_DATA_UNDERRUN, 0},
+        };
+        const Bytes r206 = reply(206, sim::pattern(whole, 6));
+        for (const ListRow& row : rows) {
+            SCOPED_TRACE(testing::Message() << row.count << " counted, " << row.delivered << " delivered");
+            std::tie(fo.replies[206].status, fo.replies[206].detail_status) = std::tuple(row.status, row.detail);
+            fo.counts[206] = row.count;
+            fo.delivered[206] = row.delivered;
+            std::memset(luns.get(), 0xA5, sizeof *luns);
+            EXPECT_EQ(ISDFoGetLunData(7, 1, nullptr, luns.get(), 0), row.result);
+            const FO_EXTERNAL_LUN_DATA_ENTRY& e = luns->DataEntry[0];
+            const Bytes first = sim::bytes_of(e.NodeName, 16) + Bytes{e.Dev_No, e.TargetId} + sim::bytes_of(e.Data, 4);
+            if (row.result != 0) {
+                // Nothing of the caller's is written.
+                EXPECT_EQ(luns->EntryCount, 0xA5A5);
+                EXPECT_EQ(first, Bytes(22, 0xA5));
+                continue;
+            }
+            EXPECT_EQ(luns->EntryCount, row.listed);
+            const Bytes driver = part(r206, 32, 16) + Bytes{r206[32 + 18], r206[32 + 19]} + part(r206, 64, 4);
+            EXPECT_EQ(first, row.listed == 0 ? Bytes(22, 0xA5) : driver);
+            if (row.listed < 256) {
+                EXPECT_EQ(luns->DataEntry[row.listed].NodeName[0], 0xA5) << "entries past the count untouched";
+            }
+            EXPECT_EQ(luns->DataEntry[0].LunCount, 0xA5A5) << "not the driver's";
+        }
+    }
+}
+
+// The replies read whole need every byte, status 15 with GOOD as status 0: one byte short, or nothing at all, is an
+// underrun, and the parameters and version records stay as the caller had them; delivered whole, each succeeds.
+TEST_F(FoTest, RecordsReadWholeNeedAllTheirBytesUnderEverySuccessStatus) {
+    struct Op { uint8_t nr; uint32_t size; std::function<SD_UINT32()> call; std::function<Bytes()> record; };
+    const Op ops[] = {
+        {200, 64, [&] { return ISDFoGetSysParams(7, &params, 0); }, [&] { return sim::bytes_of(&params, 64); }},
+        {210, 100, [&] { return ISDFoGetFoDriverVersion(7, &version); }, [&] { return sim::bytes_of(&version, 36); }},
+        {202, 7228 + 256, [&] { return ISDFoGetPaths(7, &path, &paths, 0); },
+         [&] { return sim::bytes_of(&paths, sizeof paths); }},
+        {208, 256 * 68, [&] { return ISDFoGetTargetData(7, 1, nullptr, targets.get(), 0); },
+         [&] { return sim::bytes_of(targets.get(), sizeof *targets); }},
+        {204, 8, [&] { return ISDFoGetStatistics(7, 1, nullptr); }, [] { return Bytes{}; }},
+    };
+    for (const Op& op : ops) {
+        reply(op.nr, sim::pattern(op.size, 8));
+        for (const auto& [status, delivered, result] :
+             {std::tuple<uint32_t, uint32_t, SD_UINT32>{15, 0, SDERR_DATA_UNDERRUN},
+              {15, op.size - 1, SDERR_DATA_UNDERRUN},
+              {0, op.size - 1, SDERR_DATA_UNDERRUN},
+              {15, op.size, 0},
+              {0, op.size, 0}}) {
+            SCOPED_TRACE(testing::Message() << int(op.nr) << ": status " << status << ", " << delivered << " delivered");
+            fo.replies[op.nr].status = status;
+            fo.delivered[op.nr] = delivered;
+            std::memset(&params, 0xA5, sizeof params);
+            std::memset(&version, 0xA5, sizeof version);
+            std::memset(&paths, 0xA5, sizeof paths);
+            std::memset(targets.get(), 0xA5, sizeof *targets);
+            EXPECT_EQ(op.call(), result);
+            const Bytes record = op.record();
+            EXPECT_EQ(record == Bytes(record.size(), 0xA5), result != 0 || record.empty()) << "written only on success";
+        }
+    }
+}
+
 // Unknown handles and instances beyond the slots are refused before any request; in sysfs mode nothing reaches
 // the driver either.
 TEST_F(FoTest, RefusalsSendNothing) {

@@ -54,7 +54,7 @@ uint16_t get16(const uint8_t* p) {
 
 void put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, sizeof v); }
 
-constexpr uint32_t kEntries = 256;  // records of every list, whatever its count
+constexpr uint32_t kEntries = VX_FO_LIST_ROOM;  // records of every list, whatever its count
 
 // Parameter block (requests 200, 201): the bytes carried either way.
 constexpr uint32_t kParamsLen = 64;
@@ -102,8 +102,8 @@ constexpr SD_UINT32 kApiVersion = 0x3000107;
 constexpr uint32_t kDriverAttrFailover = 0x1;  // drvr_attr: the driver provides failover
 
 uint32_t send(uint32_t handle, uint8_t nr, const void* request, uint32_t request_len, void* reply,
-              uint32_t reply_len) {
-    return VxFailOverDeviceIoControl(handle, nr, 0, request, request_len, reply, reply_len);
+              uint32_t reply_len, VxFoReplyShape shape = {}) {
+    return VxFailOverDeviceIoControl(handle, nr, 0, request, request_len, reply, reply_len, shape);
 }
 
 // LUN bytes per target: of the driver's LUN lists, and of its path and
@@ -178,7 +178,7 @@ void read_lun_reply(const uint8_t* reply, uint32_t luns, FO_LUN_DATA_LIST* list)
     const uint32_t record = kLunRecordHead + luns;
     list->Version = get16(reply);
     // A count beyond the list's 256 records names records that are not there.
-    list->EntryCount = std::min<uint16_t>(get16(reply + 2), kEntries);
+    list->EntryCount = vx_fo_list_count(reply);
     for (uint32_t i = 0; i < list->EntryCount; ++i) {
         const uint8_t* rec = reply + kListHead + i * record;
         FO_EXTERNAL_LUN_DATA_ENTRY& e = list->DataEntry[i];
@@ -288,7 +288,9 @@ SD_UINT32 ISDFoGetLunData(SD_UINT32 Handle, SD_UINT16 Instance, const SD_UINT8* 
     const uint32_t size = kListHead + kEntries * (kLunRecordHead + luns);
     Buffer reply = zeroed(size);
     if (!reply) return SDERR_OUT_OF_MEMORY;
-    const uint32_t status = send(Handle, FO_CC_GET_LUN_DATA, &input, sizeof input, reply.get(), size);
+    // The list is read as far as its head and the records it counts.
+    const uint32_t status = send(Handle, FO_CC_GET_LUN_DATA, &input, sizeof input, reply.get(), size,
+                                 VxFoReplyShape{kListHead, kLunRecordHead + luns});
     if (status == SDERR_NO_ERROR) read_lun_reply(reply.get(), luns, pList);
     return status;
 }

@@ -2,6 +2,7 @@
 // and its status map, the configuration store test and the shell runner.
 #include "failover/vx_fo_channel.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "base/vx_driver_records.h"
 #include "base/vx_request.h"
+#include "base/vx_sddbg.h"
 #include "core/io/vx_query.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_ioctl_road.h"
@@ -86,6 +88,18 @@ bool node_gone(uint32_t opened) {
     return opened == ENOENT || opened == ENODEV || opened == ENXIO || opened == SDERR_DEVICE_NOT_FOUND;
 }
 
+// The bytes of a reply of reply_len bytes that a call of that shape reads,
+// of which `delivered` came: a record all of them; a list its head, and once
+// the head came, the entries its count counts.
+uint32_t reply_needed(const VxFoReplyShape& shape, const void* reply, uint32_t reply_len, uint32_t delivered) {
+    if (shape.list_head == 0) return reply_len;
+    const uint32_t head = std::min(shape.list_head, reply_len);
+    // The count is the u16 at byte 2 of the head.
+    if (delivered < head || head < 4) return head;
+    const uint64_t list = head + uint64_t{vx_fo_list_count(reply)} * shape.list_entry;
+    return static_cast<uint32_t>(std::min<uint64_t>(list, reply_len));
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- slots
@@ -108,6 +122,12 @@ bool vx_fo_lun_4096() { return (api_priv_data[0].features & VX_FEAT_LUN_4096) !=
 
 // ---------------------------------------------------------------- requests
 
+uint16_t vx_fo_list_count(const void* head) {
+    uint16_t count = 0;
+    std::memcpy(&count, static_cast<const uint8_t*>(head) + 2, sizeof count);
+    return static_cast<uint16_t>(std::min<uint32_t>(count, VX_FO_LIST_ROOM));
+}
+
 uint32_t vx_fo_status(uint32_t status, uint32_t detail) {
     if (status == EXT_STATUS_SCSI_STATUS) return detail;
     if (status == EXT_STATUS_NO_DRIVER_SUPPORT) return SDERR_INVALID_REQUEST;
@@ -118,7 +138,7 @@ uint32_t vx_fo_status(uint32_t status, uint32_t detail) {
 }
 
 uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint8_t nr, uint16_t sub_code, const void* request,
-                                   uint32_t request_len, void* reply, uint32_t reply_len) {
+                                   uint32_t request_len, void* reply, uint32_t reply_len, VxFoReplyShape shape) {
     const vxapi_priv_db_t* slot = vx_fo_slot_by_handle(handle);
     if (slot == nullptr) return SDERR_DEVICE_NOT_FOUND;
     if (vx_fo_sysfs_mode()) return SDERR_NOT_SUPPORTED;
@@ -131,8 +151,9 @@ uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint8_t nr, uint16_t sub_cod
     req.request_len = request_len;
     req.response = reply;
     req.response_len = reply_len;
-    // Every failover reply is one record of the size asked.
-    req.record_len = reply_len;
+    // What the call reads of the reply is judged below, for every status
+    // that maps to success, not by the road (which judges status 0 alone).
+    req.record_len = 0;
     VxReply answer;
     const int result = vxapi_send_request("VxFailOverDeviceIoControl", slot->oshandle, &port, req, &answer);
     if (result == VX_RESULT_NOT_BUILT) return SDERR_INVALID_PARAMETER;
@@ -140,7 +161,16 @@ uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint8_t nr, uint16_t sub_cod
         const int err = errno;
         return err > 0 ? static_cast<uint32_t>(err) : SDERR_UNKNOWN;
     }
-    return vx_fo_status(answer.status, answer.detail_status);
+    const uint32_t status = vx_fo_status(answer.status, answer.detail_status);
+    // A success whose reply lacks bytes that the call reads is no success: the
+    // bytes it lacks were never the driver's.
+    if (status == SDERR_NO_ERROR &&
+        answer.response_len < reply_needed(shape, reply, reply_len, answer.response_len)) {
+        vxdbg_line(VXDBG_ERROR | VXDBG_STEP, "VxFailOverDeviceIoControl: short answer. bytes delivered=",
+                   answer.response_len, VXDBG_HEX);
+        return SDERR_DATA_UNDERRUN;
+    }
+    return status;
 }
 
 // ---------------------------------------------------------------- configuration store

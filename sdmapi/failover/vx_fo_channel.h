@@ -46,15 +46,34 @@ static_assert(sizeof(FO_LUN_DATA_INPUT) == 32);
 [[nodiscard]] bool vx_fo_sysfs_mode();
 [[nodiscard]] bool vx_fo_lun_4096();
 
+// The entries a failover list holds (the LUN list of request 206, the
+// load-balancing list of 211), whatever its count says.
+constexpr uint32_t VX_FO_LIST_ROOM = 256;
+
+// The count of a failover list whose head starts at head (the u16 at byte 2),
+// held to the VX_FO_LIST_ROOM entries the list holds.
+[[nodiscard]] uint16_t vx_fo_list_count(const void* head);
+
+// What a call reads of a failover reply. A record (list_head 0, the default)
+// is read whole: every byte of the reply area. A list is read as far as its
+// head of list_head bytes and the entries its count counts (vx_fo_list_count),
+// each list_entry bytes long; entries past the count are not read.
+struct VxFoReplyShape {
+    uint32_t list_head = 0;
+    uint32_t list_entry = 0;
+};
+
 // Sends failover request nr (FO_CC_*, ioctl code vx_ioctl_code(nr)) on the
 // descriptor of the handle's slot, in the header layout the slot's driver
-// takes, through the ioctl road of every worker. The reply is one record:
-// answered OK but short of reply_len bytes, it is a data underrun. The status:
-// 0; SDERR_DEVICE_NOT_FOUND for an unknown handle; SDERR_NOT_SUPPORTED in
-// sysfs mode; the errno of a failed ioctl; else the driver's status as
-// vx_fo_status maps it (SDERR_DATA_UNDERRUN for a short reply).
+// takes, through the ioctl road of every worker. A reply whose status maps to
+// success (0, and 15 with a GOOD detail status) but that delivered less than
+// the call reads of it (shape) is a data underrun. The status: 0;
+// SDERR_DEVICE_NOT_FOUND for an unknown handle; SDERR_NOT_SUPPORTED in sysfs
+// mode; the errno of a failed ioctl; else the driver's status as vx_fo_status
+// maps it (SDERR_DATA_UNDERRUN for a short reply).
 [[nodiscard]] uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint8_t nr, uint16_t sub_code, const void* request,
-                                                 uint32_t request_len, void* reply, uint32_t reply_len);
+                                                 uint32_t request_len, void* reply, uint32_t reply_len,
+                                                 VxFoReplyShape shape = {});
 
 // The status of a failover request for the driver's Status and DetailStatus.
 [[nodiscard]] uint32_t vx_fo_status(uint32_t status, uint32_t detail);

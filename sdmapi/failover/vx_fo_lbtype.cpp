@@ -34,7 +34,7 @@ constexpr std::string_view kDelimiters = "\\;\t";
 constexpr std::string_view kPrefix = "scsi-lbtype-";
 constexpr std::string_view kTokenEnd = "\\;";
 constexpr uint32_t kKeys = 256;
-constexpr uint32_t kApiEntries = 256;
+constexpr uint32_t kApiEntries = VX_FO_LIST_ROOM;
 
 struct Piece {
     size_t begin, end;  // of the token in the text
@@ -296,8 +296,13 @@ SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_L
     if (slot == nullptr) return SDERR_DEVICE_NOT_FOUND;
     FO_LB_POLICY_LIST buffer = *pList;
     buffer.Instance = static_cast<uint16_t>(slot->drvr_inst);
-    const uint32_t status = VxFailOverDeviceIoControl(Handle, FO_CC_GET_LB_POLICY, 0, nullptr, 0,
-                                                      &buffer, sizeof buffer);
+    // The list is read as far as its head and the entries it counts.
+    const uint32_t status =
+        VxFailOverDeviceIoControl(Handle, FO_CC_GET_LB_POLICY, 0, nullptr, 0, &buffer, sizeof buffer,
+                                  VxFoReplyShape{offsetof(FO_LB_POLICY_LIST, Entry), sizeof(FO_LB_POLICY_ENTRY)});
+    // The caller gets the list back whatever the status, and never a count
+    // of entries beyond the 256 it holds.
+    buffer.Count = vx_fo_list_count(&buffer);
     *pList = buffer;
     return status;
 }
