@@ -35,7 +35,7 @@ std::vector<uint32_t> window_reads(const FlashRig& rig) {
     return at;
 }
 
-// A global layout that a failed build must leave alone.
+// A global layout of another function, which a failed build must not leave in place.
 void install_sentinel() {
     INT_OPT_ROM_LAYOUT sentinel{0x5E5E, 1, {{0x33, 0x100, 0x1000, 0x10FF}}};
     vxapi_install_global_layout(&sentinel, sizeof sentinel);
@@ -82,8 +82,10 @@ TEST(FlashLayout, LocatorBehindTheBootCodeFindsATableTheDefaultAddressLacks) {
     }
 }
 
-// Each failure leaves no function layout and the global layout as it was.
-TEST(FlashLayout, FailedBuildsReleaseTheFunctionLayoutAndKeepTheGlobalOne) {
+// Each failure leaves no function layout and no global layout: the one built before, another function's, is not
+// there for the lookups that follow to read this function's flash at its places. A lookup finds nothing, as before
+// any layout was built. The next build that succeeds is the global layout again.
+TEST(FlashLayout, FailedBuildsReleaseTheFunctionLayoutAndLeaveNoGlobalOne) {
     const auto put16 = [](size_t (sim::RomChain::*field)(size_t) const, size_t i, uint16_t v) {
         return [=](FlashRig& rig) { sim::put_le16(rig.adapter->flash, (rig.flash.chain.*field)(i), v); };
     };
@@ -113,11 +115,17 @@ TEST(FlashLayout, FailedBuildsReleaseTheFunctionLayoutAndKeepTheGlobalOne) {
         FlashRig rig(0x2532, options);
         if (c.damage) c.damage(rig);
         install_sentinel();
-        const Bytes before = sim::bytes_of(&gOptRomLayout, sizeof gOptRomLayout);
         EXPECT_EQ(vxapi_set_option_rom_layout(rig.fd, &rig.rec), 1);
         EXPECT_EQ(rig.phy.pflt_layout, nullptr);
-        EXPECT_EQ(pGlobalOptRomLayout, &gOptRomLayout);
-        EXPECT_EQ(sim::bytes_of(&gOptRomLayout, sizeof gOptRomLayout), before);
+        EXPECT_EQ(pGlobalOptRomLayout, nullptr);
+        EXPECT_TRUE(sim::all_bytes(sim::bytes_of(&gOptRomLayout, sizeof gOptRomLayout), 0, 0));
+        uint32_t offset = 7, size = 7;
+        vxsysfs_map_region(0x33, &offset, &size);  // the sentinel's region
+        EXPECT_EQ(std::pair(offset, size), std::pair(0u, 0u));
+
+        rig.rebuild({});
+        ASSERT_EQ(vxapi_set_option_rom_layout(rig.fd, &rig.rec), 0);
+        expect_entries(rig, *rig.flash.table_address);
     }
 }
 
@@ -143,6 +151,7 @@ TEST(FlashLayout, WhichChipsLookForTheLocatorWhere) {
         ASSERT_EQ(vxapi_set_option_rom_layout(rig.fd, &rig.rec), 0);
         expect_entries(rig, *rig.flash.table_address);
     }
+    // A chip without a table is refused before any build: no request, and the global layout stays.
     for (uint16_t device : {0x2422, 0x2312}) {
         FlashRig rig(device);
         install_sentinel();

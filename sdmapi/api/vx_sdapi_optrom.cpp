@@ -2,8 +2,9 @@
 // image, of one region and of raw bytes.
 //
 // The process-wide layout (gOptRomLayout) describes the adapter whose layout
-// was loaded last; every read that names a region loads the layout of its own
-// adapter first, and the transports find the region's place in it.
+// was loaded last, or none when that adapter has none; every read that names a
+// region loads the layout of its own adapter first, and the transports find
+// the region's place in it.
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -97,7 +98,12 @@ SD_UINT32 SDGetOptionRomLayout(int Device, SD_UINT16 HbaDevPortNum, PSDM_OPT_ROM
     if (layout_chip && phy->pflt_layout != nullptr) {
         std::memcpy(layout.get(), phy->pflt_layout, sizeof(INT_OPT_ROM_LAYOUT));
     } else if (layout_chip && !vx_chip_is(device, VxChipFamily::F25xx)) {
+        // The adapter has no layout of its own: the process-wide layout,
+        // another adapter's, goes too, so that a caller which reads regions
+        // of this adapter after the refusal (the end of a flash update reads
+        // the active image set) finds none rather than that adapter's.
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): no flash layout for the chip.");
+        vxapi_clear_global_layout();
         return call.done(SDERR_UNKNOWN);
     } else {
         uint32_t ext = 0;

@@ -105,6 +105,11 @@ void vxapi_install_global_layout(const void* layout, size_t bytes) {
     pGlobalOptRomLayout = &gOptRomLayout;
 }
 
+void vxapi_clear_global_layout() {
+    std::memset(&gOptRomLayout, 0, sizeof gOptRomLayout);
+    pGlobalOptRomLayout = nullptr;
+}
+
 // A full layout has no closing entry: the scan never leaves the 255 entries.
 void vxsysfs_map_region(uint32_t region, uint32_t* offset, uint32_t* size) {
     if (region == VX_REGION_RAW) return;

@@ -4,8 +4,9 @@
 // from the flash layout table in the adapter's flash on the chips that carry
 // one (core/flash/vx_flash_layout.h). Region lookups go through one
 // process-wide copy, the global layout, which holds the layout of the adapter
-// refreshed last. Older chips have a fixed layout per device, or the driver
-// reports the layout itself.
+// refreshed last, or none when that adapter's layout could not be built.
+// Older chips have a fixed layout per device, or the driver reports the
+// layout itself.
 //
 // vxsysfs_map_region keeps the name the sysfs road gave it; it lives here
 // because both roads look regions up with it.
@@ -60,6 +61,10 @@ extern INT_OPT_ROM_LAYOUT* pGlobalOptRomLayout;
 // Makes `bytes` bytes of a layout (at most 4088) the global layout: the rest
 // of the global layout is zero.
 void vxapi_install_global_layout(const void* layout, size_t bytes);
+
+// Leaves no global layout, as before the first was installed: the global
+// layout zero and the pointer null, so that a lookup finds nothing.
+void vxapi_clear_global_layout();
 
 // Fixed layouts: the whole-flash entry first, a zero entry last.
 extern const INT_OPT_ROM_REGION LayoutKt[3];

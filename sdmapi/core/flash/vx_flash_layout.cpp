@@ -81,13 +81,11 @@ int32_t vxapi_set_option_rom_layout(int handle, vxapi_priv_database* api_priv_da
     phy->pflt_layout = static_cast<INT_OPT_ROM_LAYOUT*>(std::calloc(1, sizeof(INT_OPT_ROM_LAYOUT)));
     int32_t result = 1;
     const VxChip* chip = vx_chip(phy->device_id);
+    const bool table_chip = chip != nullptr && (chip->flags & VX_CHIP_FLASH_LAYOUT_TABLE) != 0;
     uint32_t address = 0;
     if (phy->pflt_layout == nullptr) {
         vxdbg_line(kErr, "vxapi_set_option_rom_layout: mem alloc failed.");
-        vxdbg_line(VXDBG_STEP, "vxapi_set_option_rom_layout: exiting.");
-        return 1;
-    }
-    if (chip == nullptr || (chip->flags & VX_CHIP_FLASH_LAYOUT_TABLE) == 0) {
+    } else if (!table_chip) {
         vxdbg_line(kErr, "vxapi_set_option_rom_layout: device id not supported.");
     } else if (vxapi_get_flt_data(handle, api_priv_data_inst, chip->flt_address) == 0) {
         result = 0;
@@ -102,10 +100,17 @@ int32_t vxapi_set_option_rom_layout(int handle, vxapi_priv_database* api_priv_da
     if (result == 0) {
         vxapi_install_global_layout(phy->pflt_layout, sizeof(INT_OPT_ROM_LAYOUT));
     } else {
-        // No partial layout: the function goes on without one and the
-        // global layout stays what it was.
+        // No partial layout: the function goes on without one. Nor does the
+        // global layout keep the one built before, another function's: the
+        // lookups that follow for this function (discovery reads its
+        // versions and image set next) would read its flash at that
+        // layout's region places. They find nothing, as when no layout was
+        // ever built. A chip without a table is refused before any build:
+        // its layout is a fixed one or the driver's, which the global
+        // layout may hold, and that stays.
         std::free(phy->pflt_layout);
         phy->pflt_layout = nullptr;
+        if (table_chip) vxapi_clear_global_layout();
     }
     vxdbg_line(VXDBG_STEP, "vxapi_set_option_rom_layout: exiting.");
     return result;

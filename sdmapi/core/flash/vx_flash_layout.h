@@ -10,7 +10,9 @@
 
 // Builds the function's layout from the flash layout table (at the chip's
 // default address, else where the locator in flash names it) and makes it
-// the global layout. 0, or 1 with the function's layout released.
+// the global layout. 0, or 1 with the function's layout released and no
+// global layout, so that no lookup for this function reads its flash at the
+// region places of the layout built before.
 [[nodiscard]] int32_t vxapi_set_option_rom_layout(int handle, vxapi_priv_database* api_priv_data_inst);
 
 // Looks for the locator of the flash layout table behind the boot code
