@@ -1,10 +1,16 @@
 #include "answer_edits.h"
 
+#include <fcntl.h>
 #include <linux/bsg.h>
 #include <scsi/sg.h>
 
 #include <algorithm>
+#include <tuple>
 
+#include "base/vx_layout.h"
+#include "core/flash/vx_flash_layout.h"
+#include "platform/vx_platform.h"
+#include "sim_queries.h"
 #include "transport/vx_sysfs_bsg.h"
 
 namespace fuzz {
@@ -157,6 +163,29 @@ int KernelAnswers::ioctl(dev_t rdev, unsigned long code, void* arg) {
     a.reply_len = hdr->response_len;
     g_session->answers.push_back(a);
     return 0;
+}
+
+vxapi_priv_database* ioctl_record(sim::SimDriver& driver, const sim::SimPort& port, int handle) {
+    const sim::SimAdapter& adapter = *driver.adapter_of(port);
+    EXT_CHIP chip = sim::make_chip_record(driver, port);
+    vxapi_phy_info* phy = nullptr;
+    FUZZ_CHECK(vxapi_alloc_api_phy_info_mem(&phy, &chip) == 0);
+    phy->device_id = adapter.device_id;
+    std::snprintf(reinterpret_cast<char*>(phy->serial_num), sizeof phy->serial_num, "%s", adapter.serial.c_str());
+    std::tie(phy->pci_domain, phy->pci_bus, phy->pci_dev_func) =
+        std::tuple(port.pci_domain, port.pci_bus, port.pci_dev_func);
+    phy->port_number = static_cast<uint8_t>((port.pci_dev_func & 7) + 1);
+    vxapi_priv_database* rec = nullptr;
+    FUZZ_CHECK(vxapi_alloc_api_priv_data_mem(&rec) == 0);
+    std::tie(rec->phy_info, rec->interface_type, rec->parent, rec->open_cnt) =
+        std::tuple(phy, VX_PORT_PHYSICAL, nullptr, 1);
+    rec->apihandle = static_cast<uint32_t>(handle);
+    std::snprintf(reinterpret_cast<char*>(rec->phys_path), sizeof rec->phys_path, "/dev/vxa2xxx");
+    rec->features = VX_FEAT_IOCTL | VX_FEAT_NEW_IOCTL;
+    std::tie(rec->drvr_inst, rec->host_no) = std::tuple(port.instance, port.host_no);
+    rec->oshandle = vx::sys().open("/dev/vxa2xxx", O_RDWR | O_CLOEXEC);
+    FUZZ_CHECK(rec->oshandle >= 0 && vxapi_set_option_rom_layout(rec->oshandle, rec) == 0);
+    return rec;
 }
 
 Bytes pattern(size_t n, uint8_t seed) {

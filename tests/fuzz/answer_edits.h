@@ -24,7 +24,9 @@
 
 #include "base/vx_request.h"
 #include "fuzz_support.h"
+#include "base/vx_records.h"
 #include "sim_device.h"
+#include "sim_driver.h"
 
 namespace fuzz {
 
@@ -93,6 +95,11 @@ public:
 private:
     sim::SimDevice& bsg_;
 };
+
+// The library's record of a port of the driver's node "/dev/vxa2xxx", as an
+// open leaves it: physical, the given handle, the node open, the port's flash
+// layout read.
+vxapi_priv_database* ioctl_record(sim::SimDriver& driver, const sim::SimPort& port, int handle);
 
 // n bytes of a pattern that differs with the seed.
 Bytes pattern(size_t n, uint8_t seed);

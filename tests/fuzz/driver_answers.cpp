@@ -138,7 +138,7 @@ struct Rig {
         // The editors take the devices' places before the port's node is opened.
         host.register_device(kDriverMajor, &driver_answers);
         host.register_device(kBsgMajor, &kernel_answers);
-        ioctl_port = add_ioctl_record(adapter);
+        ioctl_port = fuzz::ioctl_record(driver, *port, kIoctl);
     }
 
     static sim::FltRegion smallest(const std::vector<sim::FltRegion>& regions) {
@@ -161,29 +161,6 @@ struct Rig {
             fuzz::append(reply.response, e);
         }
         return reply;
-    }
-
-    // The library's records of the driver's port, as an open leaves them.
-    vxapi_priv_database* add_ioctl_record(const sim::SimAdapter& adapter) {
-        EXT_CHIP chip = sim::make_chip_record(driver, *port);
-        vxapi_phy_info* phy = nullptr;
-        FUZZ_CHECK(vxapi_alloc_api_phy_info_mem(&phy, &chip) == 0);
-        phy->device_id = adapter.device_id;
-        std::snprintf(reinterpret_cast<char*>(phy->serial_num), sizeof phy->serial_num, "%s", adapter.serial.c_str());
-        std::tie(phy->pci_domain, phy->pci_bus, phy->pci_dev_func) =
-            std::tuple(port->pci_domain, port->pci_bus, port->pci_dev_func);
-        phy->port_number = 1;
-        vxapi_priv_database* rec = nullptr;
-        FUZZ_CHECK(vxapi_alloc_api_priv_data_mem(&rec) == 0);
-        std::tie(rec->phy_info, rec->interface_type, rec->parent, rec->open_cnt) =
-            std::tuple(phy, VX_PORT_PHYSICAL, nullptr, 1);
-        rec->apihandle = kIoctl;
-        std::snprintf(reinterpret_cast<char*>(rec->phys_path), sizeof rec->phys_path, "/dev/vxa2xxx");
-        rec->features = VX_FEAT_IOCTL | VX_FEAT_NEW_IOCTL;
-        std::tie(rec->drvr_inst, rec->host_no) = std::tuple(port->instance, port->host_no);
-        rec->oshandle = vx::sys().open("/dev/vxa2xxx", O_RDWR | O_CLOEXEC);
-        FUZZ_CHECK(rec->oshandle >= 0 && vxapi_set_option_rom_layout(rec->oshandle, rec) == 0);
-        return rec;
     }
 
     // What an input leaves: the logs, the sleeps, the events read, the i2c
