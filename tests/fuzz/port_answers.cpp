@@ -1,9 +1,12 @@
 // The driver's answers to the port calls that driver_answers leaves out: the
 // board temperature, the SerDes parameter block and registers, the FCE
 // trace, the beacon, the loopback test, the firmware dump, the discovered
-// ports and targets and the contents of the port summary, on ports of the
-// driver's node: an FC port (handle 1), a port of a chip with 16-bit SerDes
-// registers (handle 2) and a converged port (handle 3).
+// ports and targets, the contents of the port summary, the event path
+// (registration, the event thread's poll, the read), the live failover
+// reads, VPD, NVRAM, CT, SCSI inquiry, and the converged port's identity and
+// DCBX block, on ports of the driver's node: an FC port (handle 1), a port of
+// a chip with 16-bit SerDes registers (handle 2) and a converged port
+// (handle 3).
 //
 // Every request of the call is answered by the simulator and then changed
 // by the input (answer_edits.h).
@@ -20,17 +23,21 @@
 #include <functional>
 
 #include "answer_edits.h"
+#include "core/life/vx_event.h"
+#include "core/life/vx_shared.h"
 #include "base/vx_diag_records.h"
 #include "base/vx_driver_records.h"
 #include "base/vx_passthru_records.h"
 #include "base/vx_request.h"
 #include "sim_diag_driver.h"
+#include "sim_failover.h"
 #include "sim_flash.h"
 #include "sim_nvram_vpd.h"
 #include "sim_passthru.h"
 #include "sim_queries.h"
 #include "vxsdm.h"
 #include "vxsdm_diag.h"
+#include "vxsdm_fo.h"
 #include "vxsdm_stats.h"
 
 namespace {
@@ -39,17 +46,28 @@ using namespace fuzz;  // NOLINT(google-build-using-namespace): the target's own
 
 constexpr int kFc = 1, kSerdes16 = 2, kCna = 3;  // handles
 constexpr unsigned kDriverMajor = 240;
-constexpr uint16_t kDataBeacon = 8, kDataPortSummary = 0x6A;
-constexpr uint16_t kQueryDiscPort = 3, kQueryDiscTarget = 4;
+constexpr uint16_t kDataBeacon = 8, kDataDcbx = 11, kDataPortSummary = 0x6A;
+constexpr uint16_t kQueryDiscPort = 3, kQueryDiscTarget = 4, kQueryCnaPort = 9;
+// The failover requests that the reads send.
+constexpr uint8_t FO_CC_GET_PARAMS = 200, FO_CC_GET_PATHS = 202, FO_CC_GET_LUN_DATA = 206,
+                  FO_CC_GET_TARGET_DATA = 208, FO_CC_GET_DRIVER_VERSION = 210, FO_CC_GET_LB_POLICY = 211;
+// The failover replies of a driver of 256 LUNs: a list's head, a LUN
+// entry, the paths, the target list and the version.
+constexpr size_t kFoListHead = 32, kFoLunEntry = 2080, kFoPathsReply = 7484, kFoTargetsReply = 17408,
+                 kFoVersionReply = 100;
 constexpr uint32_t kTraceBytes = 0x30000;
+constexpr uint16_t kTopologyFPort = 8;  // a port attached to a fabric
 
 // ---- the host ----
 
 // The driver's node with three adapters of one port each: 0x2532 (board
 // temperature, SerDes parameters, FCE trace; two remote ports, both
 // targets), 0x2071 (16-bit SerDes registers) and 0x8044 (converged, 32-bit
-// SerDes registers); the diagnostic records, a 300-byte dump, the beacon and
-// the loopback answered; every port answers through the input's editor.
+// SerDes registers); the diagnostic records, a 300-byte dump, the beacon,
+// the loopback, CT, a SCSI target at bus 0 target 0, the events, the
+// failover requests (the FC port in the first legacy slot, 256 LUNs) and the
+// DCBX block answered; the shared file open without its event thread; every
+// port answers through the input's editor.
 struct Rig {
     Rig() {
         sim::SimHost& host = fuzz::host();
@@ -67,6 +85,16 @@ struct Rig {
         }
         for (int i = 0; i < 2; ++i) sim::add_remote_port(*ports[0]);
         san.data[kDataBeacon] = pattern(16, 5);
+        san.ports.emplace_back();
+        ports[0]->nvram.assign(512, 0x3C);
+        driver.adapter_of(*ports[0])->vpd = sim::typical_vpd().bytes;
+        ports[2]->records[{EXT_CC_GET_DATA, kDataDcbx}] = pattern(300, 9);
+        failover.install(driver);
+        failover.replies[FO_CC_GET_LUN_DATA].response = Bytes{1, 0, 2, 0};
+        failover.replies[FO_CC_GET_LUN_DATA].response.resize(kFoListHead + 2 * kFoLunEntry, 0x80);
+        failover.replies[FO_CC_GET_LB_POLICY].response = Bytes{0, 0, 2, 0};
+        failover.replies[FO_CC_GET_LB_POLICY].response.resize(kFoListHead + 2 * sizeof(FO_LB_POLICY_ENTRY), 3);
+        failover.replies[FO_CC_GET_DRIVER_VERSION].response = pattern(kFoVersionReply, 1);
         driver.on(EXT_CC_GET_FW_DUMP, [](const sim::SimRequest& r) {
             const Bytes dump = pattern(300, 7);
             sim::SimReply reply;
@@ -83,6 +111,18 @@ struct Rig {
         // The editor takes the driver's place before the ports' node is opened.
         host.register_device(kDriverMajor, &driver_answers);
         for (size_t i = 0; i < ports.size(); ++i) fuzz::ioctl_record(driver, *ports[i], static_cast<int>(i + 1));
+        std::tie(check_handle(kFc)->state, check_handle(kFc)->topology) = std::tuple(0, kTopologyFPort);
+        vxapi_priv_db_t& slot = api_priv_data[0];
+        std::snprintf(slot.phys_path, sizeof slot.phys_path, "/dev/vxa2xxx");
+        std::snprintf(slot.model, sizeof slot.model, "vxa2xxx");
+        std::tie(slot.oshandle, slot.apihandle, slot.drvr_inst, slot.features) =
+            std::tuple(check_handle(kFc)->oshandle, kFc, ports[0]->instance, VX_FEAT_NEW_IOCTL);
+        int fd = -1;
+        FUZZ_CHECK(vxapi_open_database(&fd) == 0);
+        vxapi_ev_terminate.store(1);
+        FUZZ_CHECK(pthread_join(vxapi_ev_thread_id, nullptr) == 0);
+        vxapi_ev_thread_id = 0;
+        vxapi_ev_terminate.store(0);
     }
 
     // What an input leaves: the logs and the sleeps.
@@ -95,6 +135,7 @@ struct Rig {
     sim::SimDriver driver;
     sim::SanFabric san;
     sim::SimDiag diag;
+    sim::SimFailover failover;
     std::vector<sim::SimPort*> ports;
     fuzz::DriverAnswers driver_answers{driver};
 };
@@ -120,39 +161,59 @@ T at(const Bytes& b, size_t offset) {
     return v;
 }
 
+// A record that the driver filled whole, answered OK.
+bool whole_ok(const Answer* a, size_t record) { return whole(a, record) && a->status == EXT_STATUS_OK; }
+
+// The first n bytes of buf came in the answer's data.
+bool came(const Answer* a, const uint8_t* buf, size_t n) {
+    return a != nullptr && a->taken() && n <= a->delivered.size() && std::equal(buf, buf + n, a->delivered.begin());
+}
+
+// One call into a caller's buffer of n bytes (filled with kFill), at most
+// `bound` requests: no byte behind the buffer changes.
+class Into {
+public:
+    Into(fuzz::Reader& in, size_t n, size_t bound) : buf(n, kFill), run(in, bound) {}
+    SD_UINT32 operator()(const std::function<SD_UINT32(uint8_t*)>& call) {
+        status = call(buf.data());
+        FUZZ_CHECK(buf.guard_intact());
+        return status;
+    }
+    // Success; a failure (but those of the statuses given, which may write)
+    // left the buffer as it was.
+    bool succeeded(std::initializer_list<SD_UINT32> writing = {}) {
+        if (status == SDERR_NO_ERROR) return true;
+        if (std::find(writing.begin(), writing.end(), status) == writing.end()) FUZZ_CHECK(buf.untouched());
+        return false;
+    }
+    Guarded buf;
+    Run run;
+    SD_UINT32 status = 0;
+};
+
 // The board temperature into 64 to 71 bytes: on success the record came
 // whole and the two words are its own; the rest of the caller's record is
 // never written, nor any of it on a failure.
 void temperature(fuzz::Reader& in) {
     const uint16_t size = static_cast<uint16_t>(64 + in.byte() % 8);
-    Guarded buf(size, kFill);
-    Run run(in, kOneRequest);
-    const SD_UINT32 status = SDGetBoardTemp(kFc, 0, buf.as<BOARD_TEMP>(), size);
-    FUZZ_CHECK(buf.guard_intact());
-    Bytes rest = buf.contents();
+    Into call(in, size, kOneRequest);
+    call([&](uint8_t* p) { return SDGetBoardTemp(kFc, 0, reinterpret_cast<PBOARD_TEMP>(p), size); });
+    Bytes rest = call.buf.contents();
     std::fill_n(rest.begin(), 4, kFill);
     FUZZ_CHECK(rest == Bytes(size, kFill));
-    if (status != SDERR_NO_ERROR) {
-        FUZZ_CHECK(buf.untouched());
-        return;
-    }
-    const Answer* a = run.last(EXT_CC_BOARD_TEMP);
-    FUZZ_CHECK(whole(a, sizeof(EXT_BOARD_TEMP)) && a->status == EXT_STATUS_OK);
-    FUZZ_CHECK(std::equal(buf.data(), buf.data() + 4, a->delivered.begin()));
+    if (!call.succeeded()) return;
+    const Answer* a = call.run.last(EXT_CC_BOARD_TEMP);
+    FUZZ_CHECK(whole_ok(a, sizeof(EXT_BOARD_TEMP)) && came(a, call.buf.data(), 4));
 }
 
 // The SerDes parameter block into 1 to 600 bytes: on success the request
 // was carried, and the buffer holds what was delivered.
 void serdes_params(fuzz::Reader& in) {
     const uint32_t size = 1 + (in.byte() | in.byte() << 8) % 600;
-    Guarded buf(size, kFill);
-    Run run(in, kOneRequest);
-    const SD_UINT32 status = SDReadSerdesParams(kFc, buf.data(), size);
-    FUZZ_CHECK(buf.guard_intact());
-    if (status != SDERR_NO_ERROR) return;
-    const Answer* a = run.last(EXT_CC_SERDES_PARAMS);
-    FUZZ_CHECK(a != nullptr && a->taken() && a->status == EXT_STATUS_OK);
-    FUZZ_CHECK(std::equal(a->delivered.begin(), a->delivered.end(), buf.data()));
+    Into call(in, size, kOneRequest);
+    if (call([&](uint8_t* p) { return SDReadSerdesParams(kFc, p, size); }) != SDERR_NO_ERROR) return;
+    const Answer* a = call.run.last(EXT_CC_SERDES_PARAMS);
+    FUZZ_CHECK(a != nullptr && a->status == EXT_STATUS_OK && came(a, call.buf.data(), a->delivered.size()));
 }
 
 // The FCE trace into 0x30000 to 0x3000F bytes: the size given back never
@@ -160,70 +221,53 @@ void serdes_params(fuzz::Reader& in) {
 // holds those bytes; a failure other than "too small" leaves the size.
 void trace(fuzz::Reader& in) {
     const uint32_t room = kTraceBytes + in.byte() % 16;
-    Guarded buf(room, kFill);
     SD_UINT32 size = room;
-    Run run(in, kOneRequest);
-    const SD_UINT32 status = SDGetTraceBuffer(kFc, buf.data(), &size);
-    FUZZ_CHECK(buf.guard_intact());
-    if (status == SDERR_BUFFER_TOO_SMALL) return;
-    if (status != SDERR_NO_ERROR) {
+    Into call(in, room, kOneRequest);
+    call([&](uint8_t* p) { return SDGetTraceBuffer(kFc, p, &size); });
+    if (call.status == SDERR_BUFFER_TOO_SMALL) return;
+    if (call.status != SDERR_NO_ERROR) {
         FUZZ_CHECK(size == room);
         return;
     }
-    const Answer* a = run.last(EXT_CC_FCE_TRACE);
-    FUZZ_CHECK(a != nullptr && a->taken() && size <= room && size <= a->delivered.size());
-    FUZZ_CHECK(std::equal(buf.data(), buf.data() + size, a->delivered.begin()));
+    FUZZ_CHECK(size <= room && came(call.run.last(EXT_CC_FCE_TRACE), call.buf.data(), size));
 }
 
 // A SerDes register of 16 or 32 bits: on success the register record came
 // whole and the value is its own; a failure writes nothing.
 template <class Reg, class Value>
-void serdes_register(fuzz::Reader& in, uint8_t command,
-                     const std::function<SD_UINT32(uint32_t, Value*)>& call) {
+void serdes_register(fuzz::Reader& in, uint8_t command, const std::function<SD_UINT32(uint32_t, Value*)>& fn) {
     const uint32_t address = in.byte();
-    Guarded buf(sizeof(Value), kFill);
-    Run run(in, kOneRequest);
-    const SD_UINT32 status = call(address, buf.as<Value>());
-    FUZZ_CHECK(buf.guard_intact());
-    if (status != SDERR_NO_ERROR) {
-        FUZZ_CHECK(buf.untouched());
-        return;
-    }
-    const Answer* a = run.last(command);
-    FUZZ_CHECK(whole(a, sizeof(Reg)) && a->status == EXT_STATUS_OK);
-    FUZZ_CHECK(*buf.as<Value>() == at<Value>(a->delivered, offsetof(Reg, val)));
+    Into call(in, sizeof(Value), kOneRequest);
+    call([&](uint8_t* p) { return fn(address, reinterpret_cast<Value*>(p)); });
+    if (!call.succeeded()) return;
+    const Answer* a = call.run.last(command);
+    FUZZ_CHECK(whole_ok(a, sizeof(Reg)) && *call.buf.as<Value>() == at<Value>(a->delivered, offsetof(Reg, val)));
 }
 
 // The beacon's state: on success the record came whole and the state is its
 // own; a failure leaves the caller's word.
 void beacon(fuzz::Reader& in) {
-    Guarded buf(sizeof(SD_UINT32), kFill);
-    Run run(in, kOneRequest);
-    const SD_UINT32 status = SDGetBeaconControl(kFc, buf.as<SD_UINT32>());
-    FUZZ_CHECK(buf.guard_intact());
-    if (status != SDERR_NO_ERROR) {
-        FUZZ_CHECK(buf.untouched());
-        return;
-    }
-    const Answer* a = run.last(EXT_CC_GET_DATA, kDataBeacon);
-    FUZZ_CHECK(whole(a, sizeof(EXT_BEACON_CONTROL)) && a->status == EXT_STATUS_OK);
-    FUZZ_CHECK(*buf.as<SD_UINT32>() == at<uint32_t>(a->delivered, 0));
+    Into call(in, sizeof(SD_UINT32), kOneRequest);
+    call([](uint8_t* p) { return SDGetBeaconControl(kFc, reinterpret_cast<SD_PUINT32>(p)); });
+    if (!call.succeeded()) return;
+    const Answer* a = call.run.last(EXT_CC_GET_DATA, kDataBeacon);
+    FUZZ_CHECK(whole_ok(a, sizeof(EXT_BEACON_CONTROL)) && came(a, call.buf.data(), sizeof(SD_UINT32)));
 }
 
 // The loopback test of 0 to 128 bytes into room for 0 to 15 more: the data
 // sent stays the caller's, and on success the test's record came whole.
 void loopback(fuzz::Reader& in) {
     const uint32_t n = in.byte() % 129, extra = in.byte() % 16;
-    Guarded tx(pattern(n, 11)), rx(n + extra, kFill), status_buf(sizeof(LOOPBACKSTATUS), kFill);
+    Guarded tx(pattern(n, 11)), rx(n + extra, kFill);
     // A test, up to two firmware resets and their retests.
-    Run run(in, 8 * kOneRequest);
-    const SD_UINT32 status = SDRunDiagLoopbackEx(kFc, 0, 0, tx.data(), n, rx.data(), n + extra, 1,
-                                                 status_buf.as<LOOPBACKSTATUS>());
-    FUZZ_CHECK(tx.guard_intact() && rx.guard_intact() && status_buf.guard_intact());
-    FUZZ_CHECK(tx.contents() == pattern(n, 11));
-    if (status != SDERR_NO_ERROR) return;
-    const Answer* a = run.last(EXT_CC_LOOPBACK);
-    FUZZ_CHECK(whole(a, sizeof(INT_LOOPBACK_RSP)) && a->status == EXT_STATUS_OK);
+    Into call(in, sizeof(LOOPBACKSTATUS), 8 * kOneRequest);
+    call([&](uint8_t* p) {
+        return SDRunDiagLoopbackEx(kFc, 0, 0, tx.data(), n, rx.data(), n + extra, 1,
+                                   reinterpret_cast<PLOOPBACKSTATUS>(p));
+    });
+    FUZZ_CHECK(tx.guard_intact() && rx.guard_intact() && tx.contents() == pattern(n, 11));
+    if (call.status != SDERR_NO_ERROR) return;
+    FUZZ_CHECK(whole_ok(call.run.last(EXT_CC_LOOPBACK), sizeof(INT_LOOPBACK_RSP)));
 }
 
 // The firmware dump into 0 to 1020 bytes: on success the length reported
@@ -231,56 +275,42 @@ void loopback(fuzz::Reader& in) {
 // terminated inside the buffer.
 void dump(fuzz::Reader& in) {
     const uint32_t room = 4 * (in.byte() % 256);
-    Guarded buf(room, kFill);
     SD_UINT32 size = room;
-    Run run(in, kOneRequest);
-    const SD_UINT32 status = SDGetFwDump(kFc, 0, buf.data(), &size);
-    FUZZ_CHECK(buf.guard_intact());
-    if (status == SDERR_DUMP_FILE) {
+    Into call(in, room, kOneRequest);
+    call([&](uint8_t* p) { return SDGetFwDump(kFc, 0, p, &size); });
+    if (call.status == SDERR_DUMP_FILE) {
         if (pending_skipped()) return;
-        FUZZ_CHECK(room == 0 || std::find(buf.data(), buf.data() + room, 0) != buf.data() + room);
+        const uint8_t* b = call.buf.data();
+        FUZZ_CHECK(room == 0 || std::find(b, b + room, 0) != b + room);
         return;
     }
-    if (status != SDERR_NO_ERROR) return;
-    const Answer* a = run.last(EXT_CC_GET_FW_DUMP);
-    FUZZ_CHECK(a != nullptr && a->taken() && size <= room && size <= a->delivered.size());
-    FUZZ_CHECK(std::equal(buf.data(), buf.data() + size, a->delivered.begin()));
+    if (call.status != SDERR_NO_ERROR) return;
+    FUZZ_CHECK(size <= room && came(call.run.last(EXT_CC_GET_FW_DUMP), call.buf.data(), size));
 }
 
 // A discovered port or target by its number (0 to 3; two exist): on success
 // the record came whole with status OK; overrun and underrun may fill the
 // caller's record, any other failure leaves it.
 template <class Property, class Record>
-void discovered(fuzz::Reader& in, uint16_t sub_code,
-                const std::function<SD_UINT32(SD_UINT32, Property*)>& call) {
+void discovered(fuzz::Reader& in, uint16_t sub_code, const std::function<SD_UINT32(SD_UINT32, Property*)>& fn) {
     const uint32_t index = in.byte() % 4;
-    Guarded buf(sizeof(Property), kFill);
-    Run run(in, 2 * kOneRequest);
-    const SD_UINT32 status = call(index, buf.as<Property>());
-    FUZZ_CHECK(buf.guard_intact());
-    if (status == SDERR_DATA_OVERRUN || status == SDERR_DATA_UNDERRUN) return;
-    if (status != SDERR_NO_ERROR) {
-        FUZZ_CHECK(buf.untouched());
-        return;
-    }
-    const Answer* a = run.last(EXT_CC_QUERY, sub_code);
-    FUZZ_CHECK(whole(a, sizeof(Record)) && a->status == EXT_STATUS_OK);
-    FUZZ_CHECK(std::equal(buf.data(), buf.data() + 8, a->delivered.begin()));  // the node name
+    Into call(in, sizeof(Property), 2 * kOneRequest);
+    call([&](uint8_t* p) { return fn(index, reinterpret_cast<Property*>(p)); });
+    if (!call.succeeded({SDERR_DATA_OVERRUN, SDERR_DATA_UNDERRUN})) return;
+    const Answer* a = call.run.last(EXT_CC_QUERY, sub_code);
+    FUZZ_CHECK(whole_ok(a, sizeof(Record)) && came(a, call.buf.data(), 8));  // the node name
 }
 
 // The port summary into room for 1 to 8 entries: each entry reported is the
 // one delivered at its place.
 void summary(fuzz::Reader& in) {
     const uint32_t room = 1 + in.byte() % 8;
-    Guarded buf(sizeof(DEVICEINFO) + (room - 1) * sizeof(DEVICEINFOENTRY), kFill);
-    auto* info = buf.as<DEVICEINFO>();
-    Run run(in, kOneRequest);
-    const SD_UINT32 status = SDGetPortDatabase(kFc, 0x1F, info, buf.size());
-    FUZZ_CHECK(buf.guard_intact());
-    if (status != SDERR_NO_ERROR && status != SDERR_BUFFER_TOO_SMALL) return;
+    Into call(in, sizeof(DEVICEINFO) + (room - 1) * sizeof(DEVICEINFOENTRY), kOneRequest);
+    auto* info = call.buf.as<DEVICEINFO>();
+    call([&](uint8_t*) { return SDGetPortDatabase(kFc, 0x1F, info, call.buf.size()); });
     // The driver's "too small" fills nothing.
-    if (status == SDERR_BUFFER_TOO_SMALL && buf.untouched()) return;
-    const Answer* a = run.last(EXT_CC_GET_DATA, kDataPortSummary);
+    if (!call.succeeded({SDERR_BUFFER_TOO_SMALL}) && call.buf.untouched()) return;
+    const Answer* a = call.run.last(EXT_CC_GET_DATA, kDataPortSummary);
     FUZZ_CHECK(a != nullptr && a->taken() && a->delivered.size() >= sizeof(EXT_DEVICEDATA));
     FUZZ_CHECK(info->ReturnListEntryCount <= room);
     for (uint32_t i = 0; i < info->ReturnListEntryCount; ++i) {
@@ -297,6 +327,166 @@ void summary(fuzz::Reader& in) {
     }
 }
 
+// The event path: the registration (the port counts as enabled whatever the
+// driver said), one poll pass of the event thread, then the events taken
+// into room for 1 to 8: no more than the poll delivered whole, each a known
+// code or 0; a failure writes nothing.
+void events(fuzz::Reader& in) {
+    const uint32_t room = 1 + in.byte() % 8;
+    vxapi_priv_database* rec = check_handle(kFc);
+    Into call(in, room * sizeof(ASYNCEVENT), 3 * kOneRequest);
+    (void)SDEnableAen(kFc);
+    FUZZ_CHECK((rec->features & VX_FEAT_AEN) != 0);
+    (void)vxapi_event_poll_pass();
+    const Answer* polled = call.run.last(EXT_CC_GET_AEN);
+    SD_UINT32 count = 0xEEEE;
+    call([&](uint8_t* p) { return SDGetAen(kFc, reinterpret_cast<PASYNCEVENT>(p), call.buf.size(), &count); });
+    if (!call.succeeded()) {
+        FUZZ_CHECK(count == 0xEEEE);
+        return;
+    }
+    const size_t arrived = polled != nullptr && polled->taken() ? polled->delivered.size() / sizeof(EXT_ASYNC_EVENT) : 0;
+    FUZZ_CHECK(count <= room && count <= arrived);
+    for (uint32_t i = 0; i < count; ++i) FUZZ_CHECK(call.buf.as<ASYNCEVENT>()[i].EventCode <= 8);
+}
+
+// ---- the failover channel ----
+
+// A failover reply read as one record: on success it came whole (status 15
+// with a GOOD detail maps to success, and needs its bytes as status 0 does);
+// a failure leaves the caller's record.
+void fo_record(fuzz::Reader& in, size_t caller, uint8_t nr, size_t reply,
+               const std::function<SD_UINT32(uint8_t*)>& fn) {
+    Into call(in, caller, kOneRequest);
+    call(fn);
+    if (!call.succeeded()) return;
+    if (pending_skipped() && call.run.last(nr) != nullptr && call.run.last(nr)->status != 0) return;
+    FUZZ_CHECK(whole(call.run.last(nr), reply));
+}
+
+// The LUN list: on success the head and the entries it counts (at most 256)
+// came; a failure leaves the caller's list.
+void fo_luns(fuzz::Reader& in) {
+    Into call(in, sizeof(FO_LUN_DATA_LIST), kOneRequest);
+    call([](uint8_t* p) { return ISDFoGetLunData(kFc, 0, nullptr, reinterpret_cast<PFO_LUN_DATA_LIST>(p), 0); });
+    if (!call.succeeded()) return;
+    const auto* list = call.buf.as<FO_LUN_DATA_LIST>();
+    FUZZ_CHECK(list->EntryCount <= 256);
+    if (pending_skipped() && call.run.last(FO_CC_GET_LUN_DATA)->status != 0) return;
+    FUZZ_CHECK(whole(call.run.last(FO_CC_GET_LUN_DATA), kFoListHead + list->EntryCount * kFoLunEntry));
+}
+
+// The load-balancing list (written whatever the status): on success the
+// count is at most 256, and the head and the entries it counts came.
+void fo_lb(fuzz::Reader& in) {
+    Into call(in, sizeof(FO_LB_POLICY_LIST), kOneRequest);
+    call([](uint8_t* p) { return ISDFoGetLBPolicy(kFc, 0, reinterpret_cast<PFO_LB_POLICY_LIST>(p), 0); });
+    if (call.status != SDERR_NO_ERROR || pending_skipped()) return;
+    const auto* list = call.buf.as<FO_LB_POLICY_LIST>();
+    FUZZ_CHECK(list->Count <= 256);
+    FUZZ_CHECK(whole(call.run.last(FO_CC_GET_LB_POLICY), kFoListHead + list->Count * sizeof(FO_LB_POLICY_ENTRY)));
+}
+
+// The statistics request writes nothing of the caller's.
+void fo_statistics(fuzz::Reader& in) {
+    Into call(in, 64, kOneRequest);
+    call([](uint8_t* p) { return ISDFoGetStatistics(kFc, 0, p); });
+    FUZZ_CHECK(call.buf.untouched());
+}
+
+// ---- VPD, NVRAM, CT and SCSI ----
+
+// The VPD into 1 to 600 bytes: the bytes delivered and nothing else (zeros
+// or the caller's bytes where none came), whatever the status; the size
+// stays.
+void vpd(fuzz::Reader& in) {
+    const uint32_t room = 1 + (in.byte() | in.byte() << 8) % 600;
+    SD_UINT32 size = room;
+    Into call(in, room, kOneRequest);
+    call([&](uint8_t* p) { return SDGetVpd(kFc, 0, p, &size); });
+    FUZZ_CHECK(size == room);
+    const Answer* a = call.run.last(EXT_CC_GET_VPD);
+    const size_t got = std::min<size_t>(a != nullptr && a->taken() ? a->delivered.size() : 0, room);
+    const uint8_t* b = call.buf.data();
+    FUZZ_CHECK(got == 0 || came(a, b, got));
+    FUZZ_CHECK(std::all_of(b + got, b + room, [](uint8_t x) { return x == 0 || x == kFill; }));
+}
+
+// The NVRAM into 1 to 600 bytes: on success the read delivered all it
+// asked, and the buffer holds those bytes.
+void nvram(fuzz::Reader& in) {
+    const uint32_t room = 1 + (in.byte() | in.byte() << 8) % 600;
+    Into call(in, room, kOneRequest);
+    if (call([&](uint8_t* p) { return SDGetNVRam(kFc, 0, 0, p, room); }) != SDERR_NO_ERROR) return;
+    const Answer* a = call.run.last(EXT_CC_READ_NVRAM);
+    FUZZ_CHECK(a != nullptr && a->capacity <= room && came(a, call.buf.data(), a->capacity));
+}
+
+// A CT request into room for 16 to 1039 bytes: the answer's bytes, and none
+// the driver did not deliver.
+void ct(fuzz::Reader& in) {
+    const uint32_t room = 16 + (in.byte() | in.byte() << 8) % 1024;
+    Bytes request(16, 0);
+    std::tie(request[0], request[4], request[5], request[8], request[9]) = std::tuple(1, 0xFC, 2, 0x01, 0x71);
+    Guarded req(request);
+    Into call(in, room, kOneRequest);
+    call([&](uint8_t* p) { return SDSendCTPassThru(kFc, req.data(), req.size(), p, room); });
+    FUZZ_CHECK(req.guard_intact() && req.contents() == request);
+    if (call.status != SDERR_NO_ERROR) return;
+    const Answer* a = call.run.last(EXT_CC_SEND_CT_PASSTHRU);
+    const size_t got = a != nullptr && a->taken() ? std::min<size_t>(a->delivered.size(), room) : 0;
+    const uint8_t* b = call.buf.data();
+    FUZZ_CHECK(came(a, b, got) && std::all_of(b + got, b + room, [](uint8_t x) { return x == kFill; }));
+}
+
+// INQUIRY of LUN 0 into 1 to 255 bytes, with 32 bytes of sense: the data
+// are the bytes delivered, and none else.
+void inquiry(fuzz::Reader& in) {
+    const uint32_t room = 1 + in.byte() % 255;
+    Guarded sense(32, kFill);
+    TARGETINFORMATION target{};
+    Into call(in, room, kOneRequest);
+    call([&](uint8_t* p) { return SDSendScsiInquiryCmd(kFc, &target, p, room, sense.data(), sense.size()); });
+    FUZZ_CHECK(sense.guard_intact());
+    if (call.status != SDERR_NO_ERROR) return;
+    const Answer* a = call.run.last(EXT_CC_SEND_SCSI_PASSTHRU);
+    const size_t got = a != nullptr && a->taken() ? std::min<size_t>(a->delivered.size(), room) : 0;
+    const uint8_t* b = call.buf.data();
+    FUZZ_CHECK(came(a, b, got) && std::all_of(b + got, b + room, [](uint8_t x) { return x == kFill; }));
+}
+
+// ---- the converged port ----
+
+// The port identity (128 bytes): on success the record came whole and its
+// VLAN and MAC are the caller's; the rest is the caller's but for the fabric
+// parameters; a failure writes nothing.
+void cna_identity(fuzz::Reader& in) {
+    SD_UINT32 size = sizeof(CNAPORTPROPERTY);
+    Into call(in, size, kOneRequest);
+    call([&](uint8_t* p) { return SDGetCnaPortData(kCna, 0, SD_CNA_GET_PORT_ID, p, &size); });
+    FUZZ_CHECK(size == sizeof(CNAPORTPROPERTY));
+    if (!call.succeeded()) return;
+    const Answer* a = call.run.last(EXT_CC_QUERY, kQueryCnaPort);
+    FUZZ_CHECK(whole_ok(a, sizeof(EXT_CNA_PORT)) && came(a, call.buf.data(), 8));
+    const Bytes rest(call.buf.data() + 12, call.buf.data() + size);
+    FUZZ_CHECK(rest == Bytes(size - 12, kFill));
+}
+
+// The DCBX block into 64 to 1087 bytes: on success its length was
+// delivered, within the buffer, and the buffer holds it; a failure leaves
+// the buffer, and the size but with "too small".
+void dcbx(fuzz::Reader& in) {
+    const uint32_t room = 64 + (in.byte() | in.byte() << 8) % 1024;
+    SD_UINT32 size = room;
+    Into call(in, room, kOneRequest);
+    call([&](uint8_t* p) { return SDGetCnaPortData(kCna, 0, SD_CNA_GET_DCBX_PARAMS, p, &size); });
+    if (!call.succeeded()) {
+        FUZZ_CHECK(size == room || call.status == SDERR_BUFFER_TOO_SMALL);
+        return;
+    }
+    FUZZ_CHECK(size <= room && came(call.run.last(EXT_CC_GET_DATA, kDataDcbx), call.buf.data(), size));
+}
+
 // The modes the seeds name.
 enum Mode : uint8_t {
     kModeTemperature,
@@ -310,9 +500,24 @@ enum Mode : uint8_t {
     kModeDiscPort,
     kModeDiscTarget,
     kModeSummary,
+    kModeEvents,
+    kModeFoParams,
+    kModeFoPaths,
+    kModeFoStatistics,
+    kModeFoLuns,
+    kModeFoTargets,
+    kModeFoVersion,
+    kModeFoLb,
+    kModeVpd,
+    kModeNvram,
+    kModeCt,
+    kModeInquiry,
+    kModeCnaIdentity,
+    kModeDcbx,
 };
 
 const std::vector<Call>& calls() {
+    static const FO_PATH_REQUEST path{0, 0, FO_ADDRESS_PORT_NAME, {0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1}, 0, {}};
     static const std::vector<Call> table = {
         {1, temperature},
         {2, serdes_params},
@@ -346,6 +551,40 @@ const std::vector<Call>& calls() {
                                                              });
          }},
         {1, summary},
+        {1, events},
+        {0,
+         [](fuzz::Reader& in) {
+             fo_record(in, sizeof(FO_SYS_PARAMS), FO_CC_GET_PARAMS, sizeof(FO_SYS_PARAMS), [](uint8_t* p) {
+                 return ISDFoGetSysParams(kFc, reinterpret_cast<PFO_SYS_PARAMS>(p), 0);
+             });
+         }},
+        {0,
+         [](fuzz::Reader& in) {
+             fo_record(in, sizeof(FO_PATHS_INFO), FO_CC_GET_PATHS, kFoPathsReply, [](uint8_t* p) {
+                 return ISDFoGetPaths(kFc, &path, reinterpret_cast<PFO_PATHS_INFO>(p), 0);
+             });
+         }},
+        {0, fo_statistics},
+        {0, fo_luns},
+        {0,
+         [](fuzz::Reader& in) {
+             fo_record(in, sizeof(FO_TARGET_DATA_LIST), FO_CC_GET_TARGET_DATA, kFoTargetsReply, [](uint8_t* p) {
+                 return ISDFoGetTargetData(kFc, 0, nullptr, reinterpret_cast<PFO_TARGET_DATA_LIST>(p), 0);
+             });
+         }},
+        {0,
+         [](fuzz::Reader& in) {
+             fo_record(in, sizeof(FO_DRIVER_VERSION), FO_CC_GET_DRIVER_VERSION, kFoVersionReply, [](uint8_t* p) {
+                 return ISDFoGetFoDriverVersion(kFc, reinterpret_cast<PFO_DRIVER_VERSION>(p));
+             });
+         }},
+        {0, fo_lb},
+        {2, vpd},
+        {2, nvram},
+        {2, ct},
+        {1, inquiry},
+        {0, cna_identity},
+        {2, dcbx},
     };
     return table;
 }
