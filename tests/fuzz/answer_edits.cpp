@@ -8,9 +8,14 @@
 #include <tuple>
 
 #include "base/vx_layout.h"
+#include "base/vx_sem.h"
 #include "core/flash/vx_flash_layout.h"
+#include "core/life/vx_port_attach.h"
 #include "platform/vx_platform.h"
+#include "sim_adapters.h"
 #include "sim_queries.h"
+#include "sim_sysfs_flash.h"
+#include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_bsg.h"
 
 namespace fuzz {
@@ -186,6 +191,27 @@ vxapi_priv_database* ioctl_record(sim::SimDriver& driver, const sim::SimPort& po
     rec->oshandle = vx::sys().open("/dev/vxa2xxx", O_RDWR | O_CLOEXEC);
     FUZZ_CHECK(rec->oshandle >= 0 && vxapi_set_option_rom_layout(rec->oshandle, rec) == 0);
     return rec;
+}
+
+SysfsBsgPort::SysfsBsgPort(sim::SimBsg& bsg, uint16_t chip, unsigned host_no, unsigned bsg_major, int handle) {
+    sim::SimHost& h = host();
+    sim::SimAdapter probe;
+    probe.device_id = chip;
+    flash = sim::build_chip_flash(probe);
+    sim::SysfsSetup setup;
+    setup.adapters = {sim::sysfs_adapter(chip, {host_no})};
+    setup.adapters[0].flash = probe.flash;
+    setup.adapters[0].pci_bus = 0x40;  // apart from the driver's adapters
+    setup.adapters[0].functions[0].host.rports.emplace_back();
+    setup.bsg_major = bsg_major;
+    fabric = sim::install_sysfs_adapters(h, setup);
+    uint32_t count = 0;
+    FUZZ_CHECK(vxsysfs_init() == 0 && vxsysfs_supported_driver_exist(&count) == 0 && count == 1);
+    rec = sim::listed_ports().at(0);
+    rec->apihandle = static_cast<uint32_t>(handle);
+    api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
+    sim::serve_flash(h, bsg, fabric);
+    FUZZ_CHECK(vxapi_set_option_rom_layout(rec->oshandle, rec) == 0);
 }
 
 Bytes pattern(size_t n, uint8_t seed) {

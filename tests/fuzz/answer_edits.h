@@ -26,7 +26,9 @@
 #include "fuzz_support.h"
 #include "base/vx_records.h"
 #include "sim_device.h"
+#include "sim_bsg.h"
 #include "sim_driver.h"
+#include "sim_sysfs_adapters.h"
 
 namespace fuzz {
 
@@ -100,6 +102,18 @@ private:
 // open leaves it: physical, the given handle, the node open, the port's flash
 // layout read.
 vxapi_priv_database* ioctl_record(sim::SimDriver& driver, const sim::SimPort& port, int handle);
+
+// The sysfs port of one adapter of the chip (its flash as built, FC host
+// host_no, PCI bus 0x40, a remote port behind it) whose jobs go to the bsg
+// node: installed on the host and found by the library's sysfs discovery
+// (made before any other port: it must be the only one listed), given the
+// handle, its flash served through bsg and its flash layout read.
+struct SysfsBsgPort {
+    SysfsBsgPort(sim::SimBsg& bsg, uint16_t chip, unsigned host_no, unsigned bsg_major, int handle);
+    sim::ChipFlash flash;
+    sim::SysfsFabric fabric;
+    vxapi_priv_database* rec = nullptr;
+};
 
 // n bytes of a pattern that differs with the seed.
 Bytes pattern(size_t n, uint8_t seed);

@@ -15,8 +15,6 @@
 //
 // Input: a mode byte (the call), the call's parameter bytes, then one part
 // per request, in order (none left: the well-behaved answer).
-#include <fcntl.h>
-
 #include <algorithm>
 #include <functional>
 
@@ -24,11 +22,8 @@
 #include "base/vx_diag_records.h"
 #include "base/vx_port_speed.h"
 #include "base/vx_request.h"
-#include "base/vx_sem.h"
 #include "core/flash/vx_flash_layout.h"
 #include "core/io/vx_query.h"
-#include "core/life/vx_port_attach.h"
-#include "sim_adapters.h"
 #include "sim_bsg.h"
 #include "sim_diag.h"
 #include "sim_mgmt_bsg.h"
@@ -36,10 +31,7 @@
 #include "sim_queries.h"
 #include "sim_regions.h"
 #include "sim_side.h"
-#include "sim_sysfs_adapters.h"
 #include "sim_sysfs_attrs.h"
-#include "sim_sysfs_flash.h"
-#include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_bsg.h"
 #include "vxsdm.h"
 #include "vxsdm_port.h"
@@ -79,31 +71,15 @@ constexpr uint8_t kQosRegion = 0x87;
 struct Rig {
     Rig() {
         sim::SimHost& host = fuzz::host();
-        sim::SimAdapter probe;
-        probe.device_id = kChip;
-        const sim::ChipFlash sysfs_flash = sim::build_chip_flash(probe);
-        sim::SysfsSetup setup;
-        setup.adapters = {sim::sysfs_adapter(kChip, {kHost})};
-        setup.adapters[0].flash = probe.flash;
-        setup.adapters[0].pci_bus = 0x40;  // apart from the driver's adapter
-        setup.adapters[0].functions[0].host.rports.emplace_back();
-        setup.bsg_major = kBsgMajor;
-        fabric = sim::install_sysfs_adapters(host, setup);
-        uint32_t count = 0;
-        FUZZ_CHECK(vxsysfs_init() == 0 && vxsysfs_supported_driver_exist(&count) == 0 && count == 1);
-        bsg_port = sim::listed_ports().at(0);
-        bsg_port->apihandle = kBsg;
-        api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
-        sim::serve_flash(host, bsg, fabric);
+        bsg_port = sysfs.rec;
         i2c_bsg.memory[kI2cDevice] = pattern(0x10000, 1);
         i2c_bsg.attach(bsg);
-        sim::serve_fabric(san, bsg, host, fabric.host_dirs.at(kHost));
+        sim::serve_fabric(san, bsg, host, sysfs.fabric.host_dirs.at(kHost));
         mgmt.speed_code = 3;
         mgmt.serve(bsg);
         diag.serve(bsg);
-        FUZZ_CHECK(vxapi_set_option_rom_layout(bsg_port->oshandle, bsg_port) == 0);
-        bsg_region = smallest(sysfs_flash.regions);
-        bsg_flash = fabric.windows.at(kHost)->flash;
+        bsg_region = smallest(sysfs.flash.regions);
+        bsg_flash = sysfs.fabric.windows.at(kHost)->flash;
 
         driver.attach(host, kDriverMajor);
         sim::install_flash(driver);
@@ -172,19 +148,19 @@ struct Rig {
         i2c_ioctl.memory[kI2cDevice] = pattern(0x10000, 4);
         driver.clear_log();
         bsg.log.clear();
-        for (auto& [host_no, w] : fabric.windows) w->controls.clear();
+        for (auto& [host_no, w] : sysfs.fabric.windows) w->controls.clear();
         port->events = {sim::make_event(VX_AEN_LINK_UP), sim::make_event(VX_AEN_RSCN, 0x010203),
                         sim::make_event(VX_AEN_LINK_DOWN)};
     }
 
     sim::SimBsg bsg;
+    fuzz::SysfsBsgPort sysfs{bsg, kChip, kHost, kBsgMajor, kBsg};
     sim::SimDriver driver;
     sim::SimI2c i2c_bsg, i2c_ioctl;
     sim::SimSide side{i2c_ioctl};
     sim::SanFabric san;
     sim::SimMgmtBsg mgmt;
     sim::SimDiagBsg diag;
-    sim::SysfsFabric fabric;
     sim::SimPort* port = nullptr;
     vxapi_priv_database* ioctl_port = nullptr;
     vxapi_priv_database* bsg_port = nullptr;

@@ -6,7 +6,8 @@
 // reads, VPD, NVRAM, CT, SCSI inquiry, and the converged port's identity and
 // DCBX block, on ports of the driver's node: an FC port (handle 1), a port of
 // a chip with 16-bit SerDes registers (handle 2) and a converged port
-// (handle 3).
+// (handle 3); the SerDes registers, the loopback and CT also on a sysfs port
+// with bsg (handle 4).
 //
 // Every request of the call is answered by the simulator and then changed
 // by the input (answer_edits.h).
@@ -29,12 +30,15 @@
 #include "base/vx_driver_records.h"
 #include "base/vx_passthru_records.h"
 #include "base/vx_request.h"
+#include "sim_diag.h"
 #include "sim_diag_driver.h"
 #include "sim_failover.h"
+#include "sim_mgmt_bsg.h"
 #include "sim_flash.h"
 #include "sim_nvram_vpd.h"
 #include "sim_passthru.h"
 #include "sim_queries.h"
+#include "transport/vx_sysfs_bsg.h"
 #include "vxsdm.h"
 #include "vxsdm_diag.h"
 #include "vxsdm_fo.h"
@@ -44,8 +48,9 @@ namespace {
 
 using namespace fuzz;  // NOLINT(google-build-using-namespace): the target's own helpers
 
-constexpr int kFc = 1, kSerdes16 = 2, kCna = 3;  // handles
-constexpr unsigned kDriverMajor = 240;
+constexpr int kFc = 1, kSerdes16 = 2, kCna = 3, kBsg = 4;  // handles
+constexpr unsigned kDriverMajor = 240, kBsgMajor = 250;
+constexpr unsigned kHost = 5;  // the sysfs port's FC host
 constexpr uint16_t kDataBeacon = 8, kDataDcbx = 11, kDataPortSummary = 0x6A;
 constexpr uint16_t kQueryDiscPort = 3, kQueryDiscTarget = 4, kQueryCnaPort = 9;
 // The failover requests that the reads send.
@@ -66,11 +71,16 @@ constexpr uint16_t kTopologyFPort = 8;  // a port attached to a fabric
 // SerDes registers); the diagnostic records, a 300-byte dump, the beacon,
 // the loopback, CT, a SCSI target at bus 0 target 0, the events, the
 // failover requests (the FC port in the first legacy slot, 256 LUNs) and the
-// DCBX block answered; the shared file open without its event thread; every
-// port answers through the input's editor.
+// DCBX block answered; a sysfs port of 0x2071 whose bsg node answers the
+// SerDes registers, the loopback and CT; the shared file open without its
+// event thread; every port answers through the input's editors.
 struct Rig {
     Rig() {
         sim::SimHost& host = fuzz::host();
+        sim::serve_fabric(san, bsg, host, sysfs.fabric.host_dirs.at(kHost));
+        mgmt.serve(bsg);
+        diag_bsg.serve(bsg);
+        std::tie(sysfs.rec->state, sysfs.rec->topology) = std::tuple(0, kTopologyFPort);
         driver.attach(host, kDriverMajor);
         sim::install_flash(driver);
         sim::install_nvram_vpd(driver);
@@ -108,8 +118,9 @@ struct Rig {
                      rsp.IterationCountLastError, rsp.CommandSent) = std::tuple(0x4000, 0, 2, 3, 0x50004u, 0x45);
             return sim::SimReply::with_record(rsp);
         });
-        // The editor takes the driver's place before the ports' node is opened.
+        // The editors take the devices' places before the ports' node is opened.
         host.register_device(kDriverMajor, &driver_answers);
+        host.register_device(kBsgMajor, &kernel_answers);
         for (size_t i = 0; i < ports.size(); ++i) fuzz::ioctl_record(driver, *ports[i], static_cast<int>(i + 1));
         std::tie(check_handle(kFc)->state, check_handle(kFc)->topology) = std::tuple(0, kTopologyFPort);
         vxapi_priv_db_t& slot = api_priv_data[0];
@@ -130,14 +141,20 @@ struct Rig {
         fuzz::host().clear_sleeps();
         fuzz::host().clear_records();
         driver.clear_log();
+        bsg.log.clear();
     }
 
+    sim::SimBsg bsg;
+    fuzz::SysfsBsgPort sysfs{bsg, 0x2071, kHost, kBsgMajor, kBsg};
+    sim::SimMgmtBsg mgmt;
+    sim::SimDiagBsg diag_bsg;
     sim::SimDriver driver;
     sim::SanFabric san;
     sim::SimDiag diag;
     sim::SimFailover failover;
     std::vector<sim::SimPort*> ports;
     fuzz::DriverAnswers driver_answers{driver};
+    fuzz::KernelAnswers kernel_answers{bsg};
 };
 
 Rig& rig() {
@@ -167,6 +184,12 @@ bool whole_ok(const Answer* a, size_t record) { return whole(a, record) && a->st
 // The first n bytes of buf came in the answer's data.
 bool came(const Answer* a, const uint8_t* buf, size_t n) {
     return a != nullptr && a->taken() && n <= a->delivered.size() && std::equal(buf, buf + n, a->delivered.begin());
+}
+
+// No byte of b from `from` to `to` holds anything but the caller's fill or a
+// zero that the library cleared it to: nothing that did not come.
+bool nothing_else(const uint8_t* b, size_t from, size_t to) {
+    return std::all_of(b + from, b + to, [](uint8_t x) { return x == 0 || x == kFill; });
 }
 
 // One call into a caller's buffer of n bytes (filled with kFill), at most
@@ -232,16 +255,20 @@ void trace(fuzz::Reader& in) {
     FUZZ_CHECK(size <= room && came(call.run.last(EXT_CC_FCE_TRACE), call.buf.data(), size));
 }
 
-// A SerDes register of 16 or 32 bits: on success the register record came
-// whole and the value is its own; a failure writes nothing.
+// A SerDes register of 16 or 32 bits (through the driver, or as the bsg
+// job `job`): on success the register record came whole and the value is its
+// own; a failure writes nothing.
 template <class Reg, class Value>
-void serdes_register(fuzz::Reader& in, uint8_t command, const std::function<SD_UINT32(uint32_t, Value*)>& fn) {
+void serdes_register(fuzz::Reader& in, uint8_t command, uint32_t job,
+                     const std::function<SD_UINT32(uint32_t, Value*)>& fn) {
     const uint32_t address = in.byte();
     Into call(in, sizeof(Value), kOneRequest);
     call([&](uint8_t* p) { return fn(address, reinterpret_cast<Value*>(p)); });
     if (!call.succeeded()) return;
-    const Answer* a = call.run.last(command);
-    FUZZ_CHECK(whole_ok(a, sizeof(Reg)) && *call.buf.as<Value>() == at<Value>(a->delivered, offsetof(Reg, val)));
+    const Answer* a = job != 0 ? call.run.last_job(VX_BSG_HOST_VENDOR, job) : call.run.last(command);
+    // Over bsg the vendor status stands in the reply, not in the job's status.
+    FUZZ_CHECK(job != 0 ? whole(a, sizeof(Reg)) : whole_ok(a, sizeof(Reg)));
+    FUZZ_CHECK(*call.buf.as<Value>() == at<Value>(a->delivered, offsetof(Reg, val)));
 }
 
 // The beacon's state: on success the record came whole and the state is its
@@ -255,18 +282,24 @@ void beacon(fuzz::Reader& in) {
 }
 
 // The loopback test of 0 to 128 bytes into room for 0 to 15 more: the data
-// sent stays the caller's, and on success the test's record came whole.
-void loopback(fuzz::Reader& in) {
+// sent stays the caller's; on success the test's record came whole (through
+// the driver) or the job was carried (bsg).
+void loopback(fuzz::Reader& in, int handle) {
     const uint32_t n = in.byte() % 129, extra = in.byte() % 16;
     Guarded tx(pattern(n, 11)), rx(n + extra, kFill);
     // A test, up to two firmware resets and their retests.
     Into call(in, sizeof(LOOPBACKSTATUS), 8 * kOneRequest);
     call([&](uint8_t* p) {
-        return SDRunDiagLoopbackEx(kFc, 0, 0, tx.data(), n, rx.data(), n + extra, 1,
+        return SDRunDiagLoopbackEx(handle, 0, 0, tx.data(), n, rx.data(), n + extra, 1,
                                    reinterpret_cast<PLOOPBACKSTATUS>(p));
     });
     FUZZ_CHECK(tx.guard_intact() && rx.guard_intact() && tx.contents() == pattern(n, 11));
     if (call.status != SDERR_NO_ERROR) return;
+    if (handle == kBsg) {
+        const Answer* a = call.run.last_job(VX_BSG_HOST_VENDOR, VX_BSG_LOOPBACK);
+        FUZZ_CHECK(a != nullptr && a->taken());
+        return;
+    }
     FUZZ_CHECK(whole_ok(call.run.last(EXT_CC_LOOPBACK), sizeof(INT_LOOPBACK_RSP)));
 }
 
@@ -408,8 +441,7 @@ void vpd(fuzz::Reader& in) {
     const Answer* a = call.run.last(EXT_CC_GET_VPD);
     const size_t got = std::min<size_t>(a != nullptr && a->taken() ? a->delivered.size() : 0, room);
     const uint8_t* b = call.buf.data();
-    FUZZ_CHECK(got == 0 || came(a, b, got));
-    FUZZ_CHECK(std::all_of(b + got, b + room, [](uint8_t x) { return x == 0 || x == kFill; }));
+    FUZZ_CHECK((got == 0 || came(a, b, got)) && nothing_else(b, got, room));
 }
 
 // The NVRAM into 1 to 600 bytes: on success the read delivered all it
@@ -422,25 +454,26 @@ void nvram(fuzz::Reader& in) {
     FUZZ_CHECK(a != nullptr && a->capacity <= room && came(a, call.buf.data(), a->capacity));
 }
 
-// A CT request into room for 16 to 1039 bytes: the answer's bytes, and none
-// the driver did not deliver.
-void ct(fuzz::Reader& in) {
+// A CT request into room for 16 to 1039 bytes: the answer's bytes, and
+// nothing that the driver did not deliver.
+void ct(fuzz::Reader& in, int handle) {
     const uint32_t room = 16 + (in.byte() | in.byte() << 8) % 1024;
     Bytes request(16, 0);
     std::tie(request[0], request[4], request[5], request[8], request[9]) = std::tuple(1, 0xFC, 2, 0x01, 0x71);
     Guarded req(request);
     Into call(in, room, kOneRequest);
-    call([&](uint8_t* p) { return SDSendCTPassThru(kFc, req.data(), req.size(), p, room); });
+    call([&](uint8_t* p) { return SDSendCTPassThru(handle, req.data(), req.size(), p, room); });
     FUZZ_CHECK(req.guard_intact() && req.contents() == request);
     if (call.status != SDERR_NO_ERROR) return;
-    const Answer* a = call.run.last(EXT_CC_SEND_CT_PASSTHRU);
+    const Answer* a =
+        handle == kBsg ? call.run.last_job(VX_BSG_HOST_CT) : call.run.last(EXT_CC_SEND_CT_PASSTHRU);
     const size_t got = a != nullptr && a->taken() ? std::min<size_t>(a->delivered.size(), room) : 0;
     const uint8_t* b = call.buf.data();
-    FUZZ_CHECK(came(a, b, got) && std::all_of(b + got, b + room, [](uint8_t x) { return x == kFill; }));
+    FUZZ_CHECK(came(a, b, got) && nothing_else(b, got, room));
 }
 
 // INQUIRY of LUN 0 into 1 to 255 bytes, with 32 bytes of sense: the data
-// are the bytes delivered, and none else.
+// are the bytes delivered, and nothing else.
 void inquiry(fuzz::Reader& in) {
     const uint32_t room = 1 + in.byte() % 255;
     Guarded sense(32, kFill);
@@ -452,7 +485,7 @@ void inquiry(fuzz::Reader& in) {
     const Answer* a = call.run.last(EXT_CC_SEND_SCSI_PASSTHRU);
     const size_t got = a != nullptr && a->taken() ? std::min<size_t>(a->delivered.size(), room) : 0;
     const uint8_t* b = call.buf.data();
-    FUZZ_CHECK(came(a, b, got) && std::all_of(b + got, b + room, [](uint8_t x) { return x == kFill; }));
+    FUZZ_CHECK(came(a, b, got) && nothing_else(b, got, room));
 }
 
 // ---- the converged port ----
@@ -514,6 +547,9 @@ enum Mode : uint8_t {
     kModeInquiry,
     kModeCnaIdentity,
     kModeDcbx,
+    kModeSerdesBsg,
+    kModeLoopbackBsg,
+    kModeCtBsg,
 };
 
 const std::vector<Call>& calls() {
@@ -524,18 +560,19 @@ const std::vector<Call>& calls() {
         {1, trace},
         {1,
          [](fuzz::Reader& in) {
-             serdes_register<vxa_serdes_reg, SD_UINT16>(in, EXT_CC_SERDES_REG, [](uint32_t adr, SD_UINT16* v) {
+             serdes_register<vxa_serdes_reg, SD_UINT16>(in, EXT_CC_SERDES_REG, 0, [](uint32_t adr, SD_UINT16* v) {
                  return SDGetFCSerDesRegister(kSerdes16, 0, static_cast<SD_UINT16>(adr), v);
              });
          }},
         {1,
          [](fuzz::Reader& in) {
-             serdes_register<vxa_serdes_reg_ex, SD_UINT32>(in, EXT_CC_SERDES_REG_EX, [](uint32_t adr, SD_UINT32* v) {
-                 return SDGetFCSerDesRegisterEx(kCna, 0, adr, v);
-             });
+             serdes_register<vxa_serdes_reg_ex, SD_UINT32>(in, EXT_CC_SERDES_REG_EX, 0,
+                                                           [](uint32_t adr, SD_UINT32* v) {
+                                                               return SDGetFCSerDesRegisterEx(kCna, 0, adr, v);
+                                                           });
          }},
         {0, beacon},
-        {2, loopback},
+        {2, [](fuzz::Reader& in) { loopback(in, kFc); }},
         {1, dump},
         {1,
          [](fuzz::Reader& in) {
@@ -581,10 +618,18 @@ const std::vector<Call>& calls() {
         {0, fo_lb},
         {2, vpd},
         {2, nvram},
-        {2, ct},
+        {2, [](fuzz::Reader& in) { ct(in, kFc); }},
         {1, inquiry},
         {0, cna_identity},
         {2, dcbx},
+        {1,
+         [](fuzz::Reader& in) {
+             serdes_register<vxa_serdes_reg, SD_UINT16>(in, 0, VX_BSG_SERDES_REG, [](uint32_t adr, SD_UINT16* v) {
+                 return SDGetFCSerDesRegister(kBsg, 0, static_cast<SD_UINT16>(adr), v);
+             });
+         }},
+        {2, [](fuzz::Reader& in) { loopback(in, kBsg); }},
+        {2, [](fuzz::Reader& in) { ct(in, kBsg); }},
     };
     return table;
 }
