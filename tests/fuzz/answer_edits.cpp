@@ -77,6 +77,7 @@ int DriverAnswers::ioctl(dev_t rdev, unsigned long code, void* arg) {
     Answer a;
     a.command = static_cast<uint8_t>(code & 0xFF);
     a.sub_code = hdr.SubCode;
+    a.instance = hdr.HbaSelect;
     const auto* request = static_cast<const uint8_t*>(vxapi_64bit_to_ptr(hdr.RequestAdr));
     if (request != nullptr) a.request.assign(request, request + hdr.RequestLen);
     auto* response = static_cast<uint8_t*>(vxapi_64bit_to_ptr(hdr.ResponseAdr));

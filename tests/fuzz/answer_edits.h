@@ -60,6 +60,7 @@ struct Answer {
     bool bsg = false;
     uint8_t command = 0;  // the driver's: command and sub-code
     uint16_t sub_code = 0;
+    uint16_t instance = 0;                  // the driver's: the driver instance the request selects
     uint32_t msgcode = 0, vendor_code = 0;  // bsg: the job's message and vendor command codes
     int err = 0;                            // errno of the ioctl, 0 when answered
     uint32_t status = 0;  // the driver's Status; bsg: the reply's status word (vendor or CT/ELS)
