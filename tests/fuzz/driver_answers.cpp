@@ -445,7 +445,8 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
     // Every call answered as the simulator answers, at a few sizes: i2c 22
     // bytes from 0x30, 100 from 0, 0, 320 from 0x100; the other sizes by
     // their first byte.
-    std::vector<Bytes> out = fuzz::plain_seeds(calls(), {{22, 0, 3}, {100, 0, 0}, {0, 0, 0}, {0x40, 1, 0x10}, {7, 0, 0}});
+    std::vector<Bytes> out =
+        fuzz::plain_seeds(calls(), {{22, 0, 3}, {100, 0, 0}, {0, 0, 0}, {0x40, 1, 0x10}, {7, 0, 0}});
     // The short, long and empty answers that the library must take as they
     // came: i2c pieces whose length field says 0, 65 or 200 (22 and 100
     // bytes, both ways), an i2c block over bsg that did not arrive, a QoS

@@ -403,7 +403,8 @@ void events(fuzz::Reader& in) {
         FUZZ_CHECK(count == 0xEEEE);
         return;
     }
-    const size_t arrived = polled != nullptr && polled->taken() ? polled->delivered.size() / sizeof(EXT_ASYNC_EVENT) : 0;
+    const size_t arrived =
+        polled != nullptr && polled->taken() ? polled->delivered.size() / sizeof(EXT_ASYNC_EVENT) : 0;
     FUZZ_CHECK(count <= room && count <= arrived);
     for (uint32_t i = 0; i < count; ++i) FUZZ_CHECK(call.buf.as<ASYNCEVENT>()[i].EventCode <= 8);
 }
@@ -761,7 +762,10 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
             out.push_back(input(mode, params, {answer(kStatus | kLength, 2, 0, {}, 0, s)}));
         }
     }
+    // Counts far beyond the entries that came: the port summary's, the LUN
+    // list's and the load-balancing list's.
     out.push_back(input(kModeSummary, {7}, {answer(0, 0, 0, {0xFF, 0xFF, 0, 0, 0xFF, 0xFF})}));
+    for (const size_t mode : {kModeFoLuns, kModeFoLb}) out.push_back(input(mode, {}, {answer(0, 0, 2, {0xE8, 0x03})}));
     // Discovery: the first port's node, port and chip records (its fourth to
     // sixth requests) short, long, or answered with status 7 or 8.
     for (size_t k = 3; k < 6; ++k) {
