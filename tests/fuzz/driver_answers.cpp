@@ -6,40 +6,24 @@
 // on a port of the driver's node (handle 1) and, where the call has one, on a
 // sysfs port with bsg (handle 2).
 //
-// Every request of the call is answered by the simulator as a well-behaved
-// driver answers it, then changed by one part of the input: it may fail, be
-// busy, answer another status, deliver another length (ResponseLen; on bsg
-// din_resid with reply_payload_rcv_len, and response_len) and other bytes
-// (length fields of in/out records among them). Bytes beyond the length
-// delivered are what the library had there: nothing else came.
+// Every request of the call is answered by the simulator and then changed
+// by the input (answer_edits.h).
 //
 // The properties: the requests stay within what the call's sizes need; no
 // byte behind a caller's buffer changes; a success reports no data, count or
 // size beyond what was delivered.
 //
 // Input: a mode byte (the call), the call's parameter bytes, then one part
-// per request, in order (none left: the well-behaved answer). A part: flags
-// (bits 0-1: 1 the ioctl or job fails with EIO, 2 busy, else answered; bit
-// 2: status; bit 3: length delivered; bit 4: bsg response_len; bit 5: bsg
-// result failed; bit 6: the bytes go into the bsg reply rather than data
-// in), the status, the length (2 bytes), response_len, an offset (2 bytes)
-// and the bytes written there.
-#include <fcntl.h>
-#include <linux/bsg.h>
-#include <scsi/sg.h>
-
+// per request, in order (none left: the well-behaved answer).
 #include <algorithm>
 #include <functional>
 
+#include "answer_edits.h"
 #include "base/vx_diag_records.h"
 #include "base/vx_port_speed.h"
 #include "base/vx_request.h"
-#include "base/vx_sem.h"
 #include "core/flash/vx_flash_layout.h"
 #include "core/io/vx_query.h"
-#include "core/life/vx_port_attach.h"
-#include "fuzz_support.h"
-#include "sim_adapters.h"
 #include "sim_bsg.h"
 #include "sim_diag.h"
 #include "sim_mgmt_bsg.h"
@@ -47,10 +31,7 @@
 #include "sim_queries.h"
 #include "sim_regions.h"
 #include "sim_side.h"
-#include "sim_sysfs_adapters.h"
 #include "sim_sysfs_attrs.h"
-#include "sim_sysfs_flash.h"
-#include "transport/vx_sysfs.h"
 #include "transport/vx_sysfs_bsg.h"
 #include "vxsdm.h"
 #include "vxsdm_port.h"
@@ -58,7 +39,21 @@
 
 namespace {
 
+using fuzz::Answer;
 using fuzz::Bytes;
+using fuzz::Call;
+using fuzz::Guarded;
+using fuzz::Run;
+using fuzz::answer;
+using fuzz::input;
+using fuzz::kFill;
+using fuzz::kIntoReply;
+using fuzz::kLength;
+using fuzz::kOneRequest;
+using fuzz::kReplyLength;
+using fuzz::one_record;
+using fuzz::pattern;
+using fuzz::whole;
 
 constexpr uint16_t kChip = 0x2071;  // QoS, remote port speeds, flash update capabilities
 constexpr unsigned kHost = 5;       // the sysfs port's FC host
@@ -67,244 +62,24 @@ constexpr unsigned kDriverMajor = 240, kBsgMajor = 250;
 constexpr uint8_t kRemote[8] = {0x21, 0, 0, 0x1b, 0x32, 0xa0, 0, 1};  // the remote port on both roads
 constexpr uint16_t kI2cDevice = 0xA0;
 constexpr uint8_t kQosRegion = 0x87;
-constexpr uint8_t kFill = 0xEE;         // what callers' buffers hold before a call
-constexpr size_t kGuardBytes = 32;      // behind each caller's buffer
-constexpr uint8_t kGuard = 0xC3;
-constexpr size_t kOneRequest = 1 + VX_BUSY_RESENDS;  // a request and its resends while busy
-
-// ---- the answers ----
-
-struct Edit {
-    uint8_t flags = 0;
-    uint8_t status = 0;
-    uint16_t length = 0;
-    uint8_t reply_length = 0;
-    uint16_t at = 0;
-    Bytes bytes;
-};
-enum : uint8_t { kFails = 1, kBusy = 2, kStatus = 4, kLength = 8, kReplyLength = 16, kResult = 32, kIntoReply = 64 };
-
-Edit decode(const Bytes& part) {
-    fuzz::Reader in(part.data(), part.size());
-    Edit e;
-    e.flags = in.byte();
-    e.status = in.byte();
-    e.length = static_cast<uint16_t>(in.byte() | in.byte() << 8);
-    e.reply_length = in.byte();
-    e.at = static_cast<uint16_t>(in.byte() | in.byte() << 8);
-    e.bytes = in.rest();
-    return e;
-}
-
-// One request as the library could know its answer.
-struct Answer {
-    bool bsg = false;
-    uint8_t command = 0;  // the driver's: command and sub-code
-    uint16_t sub_code = 0;
-    uint32_t msgcode = 0, vendor_code = 0;  // bsg: the job's message and vendor command codes
-    int err = 0;                            // errno of the ioctl, 0 when answered
-    uint32_t status = 0;  // the driver's Status; bsg: the reply's status word (vendor or CT/ELS)
-    uint32_t result = 0;  // bsg: the reply's result
-    Bytes request;        // the request record as sent; bsg: data out
-    uint32_t capacity = 0;  // ResponseLen as sent; bsg: din_xfer_len
-    Bytes delivered;        // the response bytes delivered; bsg: data in less din_resid
-    uint32_t reply_len = 0;  // bsg: response_len
-    // The request was carried and not failed as a whole (what it delivered
-    // is in `delivered`, whatever its status).
-    bool taken() const { return err == 0 && result == 0; }
-    // A resend is due: the driver or the kernel said busy.
-    bool busy() const { return bsg ? err == EBUSY : err == 0 && status == EXT_STATUS_BUSY; }
-};
-
-// The call being run: its input and the answers given so far.
-struct Session {
-    fuzz::Reader* in = nullptr;
-    size_t bound = 0;  // the most requests the call may send
-    std::vector<Answer> answers;
-};
-Session* g_session = nullptr;
-
-// The next request's edit; a request past the bound ends the input at once
-// (a transfer that never ends stops here).
-Edit next_edit() {
-    FUZZ_CHECK(g_session->answers.size() < g_session->bound);
-    return decode(g_session->in->part());
-}
-
-uint32_t word(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-void put_word(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
-
-// Copies the edit's bytes into buf from its offset, within limit bytes.
-void patch(uint8_t* buf, uint32_t limit, const Edit& e) {
-    if (e.at >= limit) return;
-    std::copy_n(e.bytes.begin(), std::min<size_t>(e.bytes.size(), limit - e.at), buf + e.at);
-}
-
-// The driver behind the node: the simulated driver, then the input's edits.
-class DriverAnswers final : public sim::SimDevice {
-public:
-    explicit DriverAnswers(sim::SimDevice& driver) : driver_(driver) {}
-
-    int ioctl(dev_t rdev, unsigned long code, void* arg) override {
-        if (g_session == nullptr || ((code >> 16) & 0x3FFF) != sizeof(EXT_IOCTL) || arg == nullptr) {
-            return driver_.ioctl(rdev, code, arg);
-        }
-        const Edit e = next_edit();
-        EXT_IOCTL hdr;
-        std::memcpy(&hdr, arg, sizeof hdr);
-        Answer a;
-        a.command = static_cast<uint8_t>(code & 0xFF);
-        a.sub_code = hdr.SubCode;
-        const auto* request = static_cast<const uint8_t*>(vxapi_64bit_to_ptr(hdr.RequestAdr));
-        if (request != nullptr) a.request.assign(request, request + hdr.RequestLen);
-        auto* response = static_cast<uint8_t*>(vxapi_64bit_to_ptr(hdr.ResponseAdr));
-        a.capacity = response != nullptr ? hdr.ResponseLen : 0;
-        const Bytes before(response, response + a.capacity);
-
-        const uint8_t fate = e.flags & 3;
-        int rc = 0;
-        if (fate == kFails) {
-            rc = EIO;
-        } else if (fate == kBusy) {
-            hdr.Status = EXT_STATUS_BUSY;
-            hdr.ResponseLen = 0;
-        } else {
-            rc = driver_.ioctl(rdev, code, arg);
-            std::memcpy(&hdr, arg, sizeof hdr);
-        }
-        if (rc != 0) {
-            a.err = rc;
-            g_session->answers.push_back(a);
-            return rc;
-        }
-        if (fate != kBusy) {
-            uint32_t reported = hdr.ResponseLen;
-            if ((e.flags & kLength) != 0) reported = e.length;
-            const uint32_t delivered = std::min(reported, a.capacity);
-            patch(response, delivered, e);
-            std::copy(before.begin() + delivered, before.end(), response + delivered);
-            hdr.ResponseLen = reported;
-            if ((e.flags & kStatus) != 0) hdr.Status = e.status;
-            a.delivered.assign(response, response + delivered);
-        }
-        a.status = hdr.Status;
-        std::memcpy(arg, &hdr, sizeof hdr);
-        g_session->answers.push_back(a);
-        return 0;
-    }
-
-private:
-    sim::SimDevice& driver_;
-};
-
-// The kernel's bsg node of the FC hosts: the simulated bsg device, then the
-// input's edits.
-class KernelAnswers final : public sim::SimDevice {
-public:
-    explicit KernelAnswers(sim::SimDevice& bsg) : bsg_(bsg) {}
-
-    int ioctl(dev_t rdev, unsigned long code, void* arg) override {
-        if (g_session == nullptr || code != SG_IO || arg == nullptr) return bsg_.ioctl(rdev, code, arg);
-        const Edit e = next_edit();
-        auto* hdr = static_cast<sg_io_v4*>(arg);
-        Answer a;
-        a.bsg = true;
-        const auto* request = static_cast<const uint8_t*>(vxapi_64bit_to_ptr(hdr->request));
-        if (request != nullptr && hdr->request_len >= 4) a.msgcode = word(request);
-        if (request != nullptr && hdr->request_len >= 16) a.vendor_code = word(request + 12);
-        const auto* dout = static_cast<const uint8_t*>(vxapi_64bit_to_ptr(hdr->dout_xferp));
-        if (dout != nullptr) a.request.assign(dout, dout + hdr->dout_xfer_len);
-        auto* din = static_cast<uint8_t*>(vxapi_64bit_to_ptr(hdr->din_xferp));
-        auto* reply = static_cast<uint8_t*>(vxapi_64bit_to_ptr(hdr->response));
-        a.capacity = din != nullptr ? hdr->din_xfer_len : 0;
-        const uint32_t room = reply != nullptr ? hdr->max_response_len : 0;
-        const Bytes din_before(din, din + a.capacity), reply_before(reply, reply + room);
-
-        const uint8_t fate = e.flags & 3;
-        const int rc = fate == kFails ? EIO : fate == kBusy ? EBUSY : bsg_.ioctl(rdev, code, arg);
-        if (rc != 0) {
-            a.err = rc;
-            g_session->answers.push_back(a);
-            return rc;
-        }
-        if ((e.flags & kResult) != 0 && room >= 4) put_word(reply, 1);
-        if ((e.flags & kStatus) != 0 && room >= 12) put_word(reply + 8, e.status);
-        uint32_t replied = room;
-        if ((e.flags & kReplyLength) != 0) replied = std::min<uint32_t>(e.reply_length, room);
-        uint32_t delivered = a.capacity - std::min<uint32_t>(a.capacity, std::max(hdr->din_resid, 0));
-        if ((e.flags & kLength) != 0) delivered = std::min<uint32_t>(e.length, a.capacity);
-        if ((e.flags & kIntoReply) != 0) {
-            patch(reply, replied, e);
-        } else {
-            patch(din, delivered, e);
-        }
-        if ((e.flags & kLength) != 0) {
-            std::copy(din_before.begin() + delivered, din_before.end(), din + delivered);
-            hdr->din_resid = static_cast<int32_t>(a.capacity - delivered);
-        }
-        // The kernel's residue and the driver's count of the bytes received
-        // always agree.
-        if (room >= 8) put_word(reply + 4, delivered);
-        if ((e.flags & kReplyLength) != 0) {
-            std::copy(reply_before.begin() + replied, reply_before.end(), reply + replied);
-            hdr->response_len = replied;
-        }
-        a.delivered.assign(din, din + delivered);
-        a.result = room >= 4 ? word(reply) : 0;
-        a.status = room >= 12 ? word(reply + 8) : 0;
-        a.reply_len = hdr->response_len;
-        g_session->answers.push_back(a);
-        return 0;
-    }
-
-private:
-    sim::SimDevice& bsg_;
-};
 
 // ---- the host ----
 
-Bytes pattern(size_t n, uint8_t seed) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + seed);
-    return b;
-}
-
 // A port of the driver's node (the chip's flash with its QoS region, a
 // remote port, i2c device 0xA0) and a sysfs port of the same chip with bsg
-// and a remote port behind it; both answer through the editors above.
+// and a remote port behind it; both answer through the input's editors.
 struct Rig {
     Rig() {
         sim::SimHost& host = fuzz::host();
-        sim::SimAdapter probe;
-        probe.device_id = kChip;
-        const sim::ChipFlash sysfs_flash = sim::build_chip_flash(probe);
-        sim::SysfsSetup setup;
-        setup.adapters = {sim::sysfs_adapter(kChip, {kHost})};
-        setup.adapters[0].flash = probe.flash;
-        setup.adapters[0].pci_bus = 0x40;  // apart from the driver's adapter
-        setup.adapters[0].functions[0].host.rports.emplace_back();
-        setup.bsg_major = kBsgMajor;
-        fabric = sim::install_sysfs_adapters(host, setup);
-        uint32_t count = 0;
-        FUZZ_CHECK(vxsysfs_init() == 0 && vxsysfs_supported_driver_exist(&count) == 0 && count == 1);
-        bsg_port = sim::listed_ports().at(0);
-        bsg_port->apihandle = kBsg;
-        api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
-        sim::serve_flash(host, bsg, fabric);
+        bsg_port = sysfs.rec;
         i2c_bsg.memory[kI2cDevice] = pattern(0x10000, 1);
         i2c_bsg.attach(bsg);
-        sim::serve_fabric(san, bsg, host, fabric.host_dirs.at(kHost));
+        sim::serve_fabric(san, bsg, host, sysfs.fabric.host_dirs.at(kHost));
         mgmt.speed_code = 3;
         mgmt.serve(bsg);
         diag.serve(bsg);
-        FUZZ_CHECK(vxapi_set_option_rom_layout(bsg_port->oshandle, bsg_port) == 0);
-        bsg_region = smallest(sysfs_flash.regions);
-        bsg_flash = fabric.windows.at(kHost)->flash;
+        bsg_region = smallest(sysfs.flash.regions);
+        bsg_flash = sysfs.fabric.windows.at(kHost)->flash;
 
         driver.attach(host, kDriverMajor);
         sim::install_flash(driver);
@@ -339,7 +114,7 @@ struct Rig {
         // The editors take the devices' places before the port's node is opened.
         host.register_device(kDriverMajor, &driver_answers);
         host.register_device(kBsgMajor, &kernel_answers);
-        ioctl_port = add_ioctl_record(adapter);
+        ioctl_port = fuzz::ioctl_record(driver, *port, kIoctl);
     }
 
     static sim::FltRegion smallest(const std::vector<sim::FltRegion>& regions) {
@@ -364,29 +139,6 @@ struct Rig {
         return reply;
     }
 
-    // The library's records of the driver's port, as an open leaves them.
-    vxapi_priv_database* add_ioctl_record(const sim::SimAdapter& adapter) {
-        EXT_CHIP chip = sim::make_chip_record(driver, *port);
-        vxapi_phy_info* phy = nullptr;
-        FUZZ_CHECK(vxapi_alloc_api_phy_info_mem(&phy, &chip) == 0);
-        phy->device_id = adapter.device_id;
-        std::snprintf(reinterpret_cast<char*>(phy->serial_num), sizeof phy->serial_num, "%s", adapter.serial.c_str());
-        std::tie(phy->pci_domain, phy->pci_bus, phy->pci_dev_func) =
-            std::tuple(port->pci_domain, port->pci_bus, port->pci_dev_func);
-        phy->port_number = 1;
-        vxapi_priv_database* rec = nullptr;
-        FUZZ_CHECK(vxapi_alloc_api_priv_data_mem(&rec) == 0);
-        std::tie(rec->phy_info, rec->interface_type, rec->parent, rec->open_cnt) =
-            std::tuple(phy, VX_PORT_PHYSICAL, nullptr, 1);
-        rec->apihandle = kIoctl;
-        std::snprintf(reinterpret_cast<char*>(rec->phys_path), sizeof rec->phys_path, "/dev/vxa2xxx");
-        rec->features = VX_FEAT_IOCTL | VX_FEAT_NEW_IOCTL;
-        std::tie(rec->drvr_inst, rec->host_no) = std::tuple(port->instance, port->host_no);
-        rec->oshandle = vx::sys().open("/dev/vxa2xxx", O_RDWR | O_CLOEXEC);
-        FUZZ_CHECK(rec->oshandle >= 0 && vxapi_set_option_rom_layout(rec->oshandle, rec) == 0);
-        return rec;
-    }
-
     // What an input leaves: the logs, the sleeps, the events read, the i2c
     // devices written.
     void reset() {
@@ -396,26 +148,26 @@ struct Rig {
         i2c_ioctl.memory[kI2cDevice] = pattern(0x10000, 4);
         driver.clear_log();
         bsg.log.clear();
-        for (auto& [host_no, w] : fabric.windows) w->controls.clear();
+        for (auto& [host_no, w] : sysfs.fabric.windows) w->controls.clear();
         port->events = {sim::make_event(VX_AEN_LINK_UP), sim::make_event(VX_AEN_RSCN, 0x010203),
                         sim::make_event(VX_AEN_LINK_DOWN)};
     }
 
     sim::SimBsg bsg;
+    fuzz::SysfsBsgPort sysfs{bsg, kChip, kHost, kBsgMajor, kBsg};
     sim::SimDriver driver;
     sim::SimI2c i2c_bsg, i2c_ioctl;
     sim::SimSide side{i2c_ioctl};
     sim::SanFabric san;
     sim::SimMgmtBsg mgmt;
     sim::SimDiagBsg diag;
-    sim::SysfsFabric fabric;
     sim::SimPort* port = nullptr;
     vxapi_priv_database* ioctl_port = nullptr;
     vxapi_priv_database* bsg_port = nullptr;
     sim::FltRegion ioctl_region, bsg_region;
     std::shared_ptr<std::vector<uint8_t>> bsg_flash;
-    DriverAnswers driver_answers{driver};
-    KernelAnswers kernel_answers{bsg};
+    fuzz::DriverAnswers driver_answers{driver};
+    fuzz::KernelAnswers kernel_answers{bsg};
 };
 
 Rig& rig() {
@@ -425,71 +177,12 @@ Rig& rig() {
 
 // ---- the calls ----
 
-// A caller's buffer with guard bytes behind it.
-class Guarded {
-public:
-    Guarded(size_t n, uint8_t fill) : bytes_(n + kGuardBytes, kGuard), n_(n) { std::fill_n(bytes_.begin(), n, fill); }
-    explicit Guarded(const Bytes& contents) : Guarded(contents.size(), 0) {
-        std::copy(contents.begin(), contents.end(), bytes_.begin());
-    }
-    uint8_t* data() { return bytes_.data(); }
-    template <class T>
-    T* as() {
-        return reinterpret_cast<T*>(bytes_.data());
-    }
-    uint32_t size() const { return static_cast<uint32_t>(n_); }
-    Bytes contents() const { return Bytes(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(n_)); }
-    bool guard_intact() const {
-        return std::all_of(bytes_.begin() + static_cast<std::ptrdiff_t>(n_), bytes_.end(),
-                           [](uint8_t b) { return b == kGuard; });
-    }
-
-private:
-    Bytes bytes_;
-    size_t n_;
-};
-
-// Runs one call with the input's answers; the answers given.
-class Run {
-public:
-    Run(fuzz::Reader& in, size_t bound) {
-        session_.in = &in;
-        session_.bound = bound;
-        g_session = &session_;
-    }
-    ~Run() { g_session = nullptr; }
-    Run(const Run&) = delete;
-    Run& operator=(const Run&) = delete;
-    const std::vector<Answer>& answers() const { return session_.answers; }
-    // The last request of that command (and sub-code), or null; the last job
-    // of that message (and vendor command) code.
-    const Answer* last(uint8_t command, int sub_code = -1) const {
-        for (auto it = answers().rbegin(); it != answers().rend(); ++it) {
-            if (!it->bsg && it->command == command && (sub_code < 0 || it->sub_code == sub_code)) return &*it;
-        }
-        return nullptr;
-    }
-    const Answer* last_job(uint32_t msgcode, uint32_t vendor_code = 0) const {
-        for (auto it = answers().rbegin(); it != answers().rend(); ++it) {
-            const bool vendor = msgcode == VX_BSG_HOST_VENDOR;
-            if (it->bsg && it->msgcode == msgcode && (!vendor || it->vendor_code == vendor_code)) return &*it;
-        }
-        return nullptr;
-    }
-
-private:
-    Session session_;
-};
-
 DESTINATIONADDRESS remote() {
     DESTINATIONADDRESS d{};
     d.AddressType = 2;
     std::memcpy(d.AddressUsing.PortWWN, kRemote, sizeof kRemote);
     return d;
 }
-
-// A fixed record came whole: the request carried and every byte delivered.
-bool whole(const Answer* a, size_t record) { return a != nullptr && a->taken() && a->delivered.size() >= record; }
 
 // i2c: len bytes from the parameters' offset, in pieces of 64: each piece
 // (resent only after a busy answer) asks its own offset and length (the
@@ -607,22 +300,6 @@ void remote_statistics(fuzz::Reader& in, bool bsg) {
     }
 }
 
-// A call that takes one fixed record from the driver: on success with
-// status OK the record was delivered whole (overrun and underrun, where
-// the call takes them, report the record filled so far).
-void fixed_record(fuzz::Reader& in, size_t caller_size, uint8_t command, uint16_t sub_code, size_t record,
-                  size_t bound, const std::function<SD_UINT32(void*)>& call) {
-    Guarded buf(caller_size, kFill);
-    Run run(in, bound);
-    const SD_UINT32 status = call(buf.data());
-    FUZZ_CHECK(buf.guard_intact());
-    if (status != SDERR_NO_ERROR) return;
-    const Answer* a = run.last(command, sub_code);
-    FUZZ_CHECK(a != nullptr);
-    if (a->err == 0 && (a->status == EXT_STATUS_DATA_OVERRUN || a->status == EXT_STATUS_DATA_UNDERRUN)) return;
-    FUZZ_CHECK(whole(a, record));
-}
-
 // The port database into room for 1 to 8 entries: the entries it reports
 // (whatever the status) were delivered.
 void port_database(fuzz::Reader& in) {
@@ -716,25 +393,11 @@ void capabilities(fuzz::Reader& in, bool bsg) {
 // The transceiver's 512 bytes into 512 to 575: delivered whole on success.
 void sfp_pages(fuzz::Reader& in) {
     const uint32_t size = 512 + in.byte() % 64;
-    fixed_record(in, size, EXT_CC_GET_SFP_DATA, 0, sizeof(SD_SFP_DATA), kOneRequest,
+    fuzz::fixed_record(in, size, EXT_CC_GET_SFP_DATA, 0, sizeof(SD_SFP_DATA), kOneRequest,
                  [size](void* p) { return SDGetSFPData(kIoctl, 0, static_cast<SD_PUINT8>(p), size); });
 }
 
 constexpr size_t kNodeRequests = 16 * kOneRequest;  // the node query and the flash reads of the versions
-
-// A call: how many parameter bytes it reads, and the run.
-struct Call {
-    size_t params;
-    std::function<void(fuzz::Reader&)> run;
-};
-
-template <class Record, class Fn>
-Call one_record(uint8_t command, uint16_t sub_code, size_t record, size_t bound, Fn fn) {
-    return {0, [=](fuzz::Reader& in) {
-                fixed_record(in, sizeof(Record), command, sub_code, record, bound,
-                             [&](void* p) { return fn(static_cast<Record*>(p)); });
-            }};
-}
 
 // The modes the seeds name.
 constexpr size_t kModeI2cRead = 0, kModeI2cWrite = 1, kModeQos = 4, kModeEcho = 5, kModeRls = 8,
@@ -776,38 +439,14 @@ const std::vector<Call>& calls() {
     return table;
 }
 
-// One request's answer as an input part.
-Bytes answer(uint8_t flags, uint16_t length, uint16_t at = 0, const Bytes& bytes = {}, uint8_t reply_length = 0) {
-    Bytes a{flags, 0, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), reply_length,
-            static_cast<uint8_t>(at), static_cast<uint8_t>(at >> 8)};
-    fuzz::append(a, bytes);
-    return fuzz::framed(a);
-}
-
-// The call of that mode with its parameters, then the answers.
-Bytes input(size_t mode, const Bytes& params, const std::vector<Bytes>& answers = {}) {
-    Bytes out{static_cast<uint8_t>(mode)};
-    fuzz::append(out, params);
-    for (const Bytes& a : answers) fuzz::append(out, a);
-    return out;
-}
-
 }  // namespace
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
     // Every call answered as the simulator answers, at a few sizes: i2c 22
     // bytes from 0x30, 100 from 0, 0, 320 from 0x100; the other sizes by
     // their first byte.
-    const Bytes params[] = {{22, 0, 3}, {100, 0, 0}, {0, 0, 0}, {0x40, 1, 0x10}, {7, 0, 0}};
-    std::vector<Bytes> out;
-    const std::vector<Call>& table = calls();
-    for (size_t mode = 0; mode < table.size(); ++mode) {
-        for (const Bytes& p : params) {
-            const auto n = static_cast<std::ptrdiff_t>(table[mode].params);
-            const Bytes seed = input(mode, Bytes(p.begin(), p.begin() + n));
-            if (std::find(out.begin(), out.end(), seed) == out.end()) out.push_back(seed);
-        }
-    }
+    std::vector<Bytes> out =
+        fuzz::plain_seeds(calls(), {{22, 0, 3}, {100, 0, 0}, {0, 0, 0}, {0x40, 1, 0x10}, {7, 0, 0}});
     // The short, long and empty answers that the library must take as they
     // came: i2c pieces whose length field says 0, 65 or 200 (22 and 100
     // bytes, both ways), an i2c block over bsg that did not arrive, a QoS
@@ -835,11 +474,7 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Rig& r = rig();
-    r.reset();
-    fuzz::Traced traced;
-    fuzz::Reader in(data, size);
-    const std::vector<Call>& table = calls();
-    table[in.byte() % table.size()].run(in);
+    rig().reset();
+    fuzz::run_call(calls(), data, size);
     return 0;
 }
