@@ -33,8 +33,11 @@ extern "C" {
  * blanks. SDERR_CONFIG_FILE for every failure: the LUN or its identifier
  * not found, the rules file not read or written, or a name refused (one with
  * a double quote, comma, backslash or control character never reaches the
- * file). The rules file is read whole: one of 64 MiB or more is refused,
- * and so is a change that would make one. HbaDevPortNum is not used. */
+ * file). The identifier is the line scsi_id prints for the LUN's disk, read
+ * alike by the set, the delete and the get: one of more than 510 characters
+ * counts as not found, never taken in part. The rules file is read whole:
+ * one of 64 MiB or more is refused, and so is a change that would make one.
+ * HbaDevPortNum is not used. */
 
 /**
  * @brief Adds persistent names to a LUN of the port.

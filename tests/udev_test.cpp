@@ -103,6 +103,116 @@ TEST(Udev, HostileTextsRefusedBeforeAnything) {
     }
 }
 
+// A GUID of the length given, as scsi_id might print it.
+std::string long_guid(size_t length) {
+    std::string guid = "36";
+    for (size_t i = 0; guid.size() < length; ++i) guid += "0123456789abcdef"[i % 16];
+    return guid.substr(0, length);
+}
+
+constexpr const char* kFirstFormC = "/sbin/scsi_id -g -u -s /block/sdc 2> /dev/null";
+constexpr const char* kSecondFormC = "/lib/udev/scsi_id --page=0x83 --whitelisted --device=/dev//sdc 2> /dev/null";
+
+// The public get's status and answer.
+std::pair<SD_UINT32, std::string> sd_get_status(uint16_t lun) {
+    char out[512] = "unchanged";
+    const SD_UINT32 status = SDGetLunUdevName(kHandle, 0, 0, lun, out);
+    return {status, out};
+}
+
+// LUN 0:0's GUID as scsi_id prints it, at lengths around each bound, through the public set, get and delete, without
+// and with a rule line of the whole GUID written by hand: the three read the GUID alike. Up to 510 characters it is
+// taken whole: the set writes rules for the whole GUID while a rule line can hold it (at 510 it fails as a line that
+// would not fit), the get answers their names, and the delete takes them away. From 511 characters on it is refused
+// as no GUID is: all three fail with the file unchanged, and the get answers no names, not even those of the line of
+// the whole GUID.
+TEST(Udev, GuidReadWholeOrRefusedAlike) {
+    const struct Row {
+        size_t length;
+        bool read;  // else refused
+        bool set;   // the rules fit in their lines
+    } rows[] = {{251, true, true},   {252, true, true},   {253, true, true},   {300, true, true},   {381, true, true},
+                {510, true, false},  {511, false, false}, {512, false, false}, {513, false, false}};
+    const std::string other = "# kept\n" + rule(true, kGuidD, "c ");
+    for (const Row& row : rows) {
+        for (const bool hand : {false, true}) {
+            SCOPED_TRACE(testing::Message() << row.length << (hand ? ", a line of the GUID by hand" : ""));
+            const std::string guid = long_guid(row.length);
+            UdevRig rig;
+            rig.host.script_command(kFirstFormC, {guid + "\n"});
+            const std::string before = other + (hand ? rule(true, guid.c_str(), "h ") : "");
+            rig.host.write_file(VXAPI_UDEV_RULES_FILE, before);
+            EXPECT_EQ(sd_get_status(0), std::pair(row.read ? SDERR_NO_ERROR : SDERR_CONFIG_FILE,
+                                                  std::string(row.read && hand ? "h " : "unchanged")));
+
+            const SD_UINT32 set = rig.sd_set(0, "a");
+            if (row.set) {
+                ASSERT_EQ(set, SDERR_NO_ERROR);
+                const std::string part = rule(false, guid.c_str(), "a_part%n ");
+                EXPECT_EQ(rig.rules(), hand ? other + rule(true, guid.c_str(), "h a ") + part
+                                            : other + part + rule(true, guid.c_str(), "a "));
+                EXPECT_EQ(rig.sd_get(0), hand ? "h a " : "a ");
+            } else {
+                EXPECT_EQ(set, SDERR_CONFIG_FILE);
+                EXPECT_EQ(rig.rules(), before);
+            }
+
+            EXPECT_EQ(rig.sd_del(0, "a h"), row.read ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
+            EXPECT_EQ(rig.rules(), row.read ? other : before);
+            EXPECT_EQ(rig.sd_get(1), "c ");
+        }
+    }
+}
+
+// LUN 0:0's scsi_id output holding LUN 0:1's GUID (whose name is "c") after text of its own, through the public
+// calls: the get of 0:0 never answers "c", no rule is written for 0:1's GUID, and 0:1's line stays. A line that fits
+// is 0:0's GUID, whole (the last line printed, as before); a line longer than 510 characters, or holding a NUL, is no
+// GUID, and the line after it is not taken in its place: the second command form is asked, as when the first prints
+// nothing.
+TEST(Udev, GuidWithAnotherLunsGuidAsItsTail) {
+    const std::string d = kGuidD;
+    const struct Row {
+        const char* what;
+        std::string output;  // of the first form
+        std::string second;  // of the second form
+        std::string guid;    // taken; "" for none
+    } rows[] = {
+        {"252 characters, then 0:1's GUID", long_guid(252) + d + "\n", "", long_guid(252) + d},
+        {"510 characters ending in 0:1's GUID", long_guid(496) + d + "\n", "", long_guid(496) + d},
+        {"511 characters ending in 0:1's GUID", long_guid(497) + d + "\n", "", ""},
+        {"511 characters, then 0:1's GUID", long_guid(511) + d + "\n", "", ""},
+        {"510 characters without the newline", long_guid(496) + d, "", long_guid(496) + d},
+        {"511 characters without the newline", long_guid(497) + d, "", ""},
+        {"a line too long, then 0:1's GUID on a line", long_guid(600) + "\n" + d + "\n", "", ""},
+        {"0:1's GUID, a NUL and more", d + std::string(1, '\0') + "ff\n", "", ""},
+        {"a line, then 0:0's GUID on the last line", "x\n" + long_guid(300) + "\n", "", long_guid(300)},
+        {"a line too long, then the second form", long_guid(600) + "\n", std::string(kGuidC) + "\n", kGuidC},
+    };
+    const std::string other = "# kept\n" + rule(true, kGuidD, "c ");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        UdevRig rig;
+        rig.host.script_command(kFirstFormC, {row.output});
+        if (!row.second.empty()) rig.host.script_command(kSecondFormC, {row.second});
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, other);
+        const bool found = !row.guid.empty();
+        EXPECT_EQ(sd_get_status(0), std::pair(found ? SDERR_NO_ERROR : SDERR_CONFIG_FILE, std::string("unchanged")));
+
+        // The partition line is the longer of the two; a rule line holds at most 511 characters.
+        const std::string part = rule(false, row.guid.c_str(), "a_part%n ");
+        const bool fits = found && part.size() < VXAPI_UDEV_LINE_SIZE;
+        const std::string mine = fits ? part + rule(true, row.guid.c_str(), "a ") : "";
+        EXPECT_EQ(rig.sd_set(0, "a"), fits ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
+        EXPECT_EQ(rig.rules(), other + mine);
+        EXPECT_EQ(sd_get_status(0), std::pair(found ? SDERR_NO_ERROR : SDERR_CONFIG_FILE,
+                                              std::string(fits ? "a " : "unchanged")));
+
+        EXPECT_EQ(rig.sd_del(0, "c a"), found ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
+        EXPECT_EQ(rig.rules(), other);
+        EXPECT_EQ(rig.sd_get(1), "c ");
+    }
+}
+
 // Names that udev would not make into exactly these links ('$' and '%' substitutions, punctuation it replaces,
 // non-ASCII bytes, "." and ".." steps) are refused before anything runs, and the rules stay as they were. A
 // hand-written name holding one can still be deleted.

@@ -18,7 +18,16 @@
 // applies to the LUN's device, whether the change was made or not, and a set
 // puts the names on such a line (but those that a line udev applies had
 // before).
-// Input: a mode byte (bit 0: file mode), then the line or the rules file.
+// GUID mode: the input is what scsi_id prints for LUN 0:0 (the second command
+// form prints nothing). The set, the get and the delete of names take the
+// GUID alike: the last line printed, whole, when every line fits (at most 510
+// characters besides its newline) and holds no NUL; else all three fail
+// with the rules file unchanged. A set writes rule lines of that GUID only,
+// and fails only when its lines would not fit; the get answers no name of
+// another GUID's line.
+// Input: a mode byte (bit 1: GUID mode, else bit 0: file mode), then the
+// line, the rules file or the command's output.
+#include <optional>
 #include <set>
 
 #include "core/io/vx_udev.h"
@@ -243,6 +252,62 @@ int file_mode(const std::string& text) {
     return 0;
 }
 
+constexpr const char* kFirstForm = "/sbin/scsi_id -g -u -s /block/sdc 2> /dev/null";
+
+// The GUID that the output names, as the library must read it: its last
+// line without the newline, when every line fits and holds no NUL and the
+// GUID is one a rule may hold; else none.
+std::optional<std::string> guid_of(const std::string& output) {
+    std::string last;
+    for (size_t at = 0; at < output.size();) {
+        const size_t end = std::min(output.find('\n', at), output.size());
+        last = output.substr(at, end - at);
+        if (last.size() > VXAPI_UDEV_GUID_SIZE - 2 || last.find('\0') != std::string::npos) return std::nullopt;
+        at = end + 1;
+    }
+    if (last.empty() || !vxapi_udev_text_ok(last.c_str())) return std::nullopt;
+    return last;
+}
+
+int guid_mode(const std::string& output) {
+    port();
+    fuzz::Traced traced;
+    sim::SimHost& host = fuzz::host();
+    host.script_command(kFirstForm, {output});
+    // Another LUN's line: its GUID holds a comma, which no GUID read may hold.
+    const std::string before = "# kept\nKERNEL==\"sd*[!0-9]\", ENV{ID_SERIAL}==\"600a0b80001,f\", SYMLINK+=\"o\"\n";
+    host.write_file(VXAPI_UDEV_RULES_FILE, before);
+    const std::optional<std::string> guid = guid_of(output);
+    const auto get = [&](const char* want) {
+        char out[VXAPI_UDEV_LINE_SIZE] = "unchanged";
+        FUZZ_CHECK(vxapi_get_lun_udev_name(-1, &port(), 0, 0, 0, out) == (guid ? 0 : 1));
+        FUZZ_CHECK(std::strcmp(out, want) == 0);
+    };
+    get("unchanged");
+
+    const int32_t set = vxapi_set_lun_udev_name(-1, &port(), 0, 0, 0, kNames);
+    const std::string after = host.read_file(VXAPI_UDEV_RULES_FILE);
+    // The partition line of the names: 115 characters besides the GUID.
+    FUZZ_CHECK((set == 0) == (guid && guid->size() + 115 < VXAPI_UDEV_LINE_SIZE));
+    if (set == 0) {
+        FUZZ_CHECK(after.starts_with(before));
+        const std::vector<udevread::Line> added = udevread::lines(after.substr(before.size()));
+        FUZZ_CHECK(added.size() == 2);
+        for (const udevread::Line& l : added) {
+            const auto items = udevread::items(l);
+            FUZZ_CHECK(items && udevread::of_lun(*items, *guid));
+        }
+        get("n m ");
+    } else {
+        FUZZ_CHECK(after == before);
+    }
+    FUZZ_CHECK(vxapi_delete_lun_udev_name(-1, &port(), 0, 0, 0, kNames) == (guid ? 0 : 1));
+    FUZZ_CHECK(host.read_file(VXAPI_UDEV_RULES_FILE) == before);
+    get("unchanged");
+    host.script_command(kFirstForm, {std::string(kGuid) + "\n"});
+    return 0;
+}
+
 }  // namespace
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
@@ -297,12 +362,23 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
             join_texts(1, {own + whole + guid + ", SYMLINK+=\"m\" \\\n# \\"}),
             join_texts(1, {whole + guid + ", \\\n  OWNER=\"" + std::string(16300, 'u') + "\", SYMLINK+=\"x\"\n"}),
             join_texts(1, {std::string("# c\0", 4) + whole + guid + ", SYMLINK+=\"x\"" + std::string("\0\n\n\0", 4) +
-                           part + guid + ", SYMLINK+=\"x_part%n\"\n"})};
+                           part + guid + ", SYMLINK+=\"x_part%n\"\n"}),
+            // scsi_id's output: a GUID of 396 characters (the longest a set writes), one of 510 and 511, another LUN's
+            // GUID after a line too long, a NUL inside, two lines, no newline, nothing.
+            join_texts(2, {std::string(396, 'g') + "\n"}),
+            join_texts(2, {std::string(510, 'g') + "\n"}),
+            join_texts(2, {std::string(511, 'g') + "\n"}),
+            join_texts(2, {std::string(600, 'g') + "\n600a0b80001\n"}),
+            join_texts(2, {std::string("600a0b80001\0ff\n", 15)}),
+            join_texts(2, {"x\n600a0b80001\n"}),
+            join_texts(2, {"600a0b80001"}),
+            join_texts(2, {""})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Reader in(data, size);
     const uint8_t mode = in.byte();
     const std::string text = fuzz::str(in.rest());
+    if ((mode & 2) != 0) return guid_mode(text);
     return (mode & 1) != 0 ? file_mode(text) : line_mode(text);
 }

@@ -48,10 +48,8 @@ constexpr uint32_t kTrace = VXDBG_ERROR;
 constexpr const char* kWholeDisk = "sd*[!0-9]";
 constexpr const char* kPartition = "sd*[0-9]";
 constexpr const char* kPartSuffix = "_part%n";
-// The partition names' text, and the GUID buffers of set/delete and get.
+// The partition names' text.
 constexpr size_t kPartNamesSize = 253;
-constexpr uint32_t kGuidSize = 512;
-constexpr uint32_t kGetGuidSize = 253;
 // The longest rule line, with its newline.
 constexpr size_t kLineMax = VXAPI_UDEV_LINE_SIZE - 1;
 // The longest line udev reads, without its end: at a longer physical line it
@@ -587,14 +585,28 @@ bool device_name_ok(const char* dev) {
     return true;
 }
 
-// Runs the command and keeps its last output line in out: false when it
-// could not be started.
+// Runs the command and keeps the last line of its output in out (size
+// bytes), with its newline: false when it could not be started. Every line
+// must fit whole, at most size - 2 characters besides its newline (so that
+// the newline and the NUL fit too), and hold no NUL byte; otherwise out stays
+// empty, as for a command that printed nothing: a line is never taken in
+// part, nor is a line after one that did not fit taken in its place.
 bool last_output_line(const char* cmd, char* out, uint32_t size) {
     FILE* f = vx::sys().popen(cmd, "re");
     if (f == nullptr) return false;
-    std::vector<char> line(size);
-    while (std::fgets(line.data(), static_cast<int>(size), f) != nullptr) std::memcpy(out, line.data(), size);
+    std::string last, line;
+    bool fits = true;
+    for (int c = 0; fits && (c = std::getc(f)) != EOF;) {
+        if (c == '\n') {
+            last = std::exchange(line, {}) + '\n';
+            continue;
+        }
+        line += static_cast<char>(c);
+        fits = c != '\0' && line.size() + 2 <= size;
+    }
     vx::sys().pclose(f);
+    if (!line.empty()) last = line;  // the output's last line, without a newline
+    if (fits) std::memcpy(out, last.c_str(), last.size() + 1);
     return true;
 }
 
@@ -633,7 +645,7 @@ int32_t prepare(const char* op, vxapi_priv_database* port, uint16_t tgt, uint16_
         trace(op, ": unable to create object");
         return 1;
     }
-    return find_guid(op, port, tgt, lun, guid, kGuidSize);
+    return find_guid(op, port, tgt, lun, guid, VXAPI_UDEV_GUID_SIZE);
 }
 
 // Creates the file afresh with the text and the attributes, set before the
@@ -948,7 +960,7 @@ int32_t vxapi_set_lun_udev_name(int, vxapi_priv_database* port, uint16_t, uint16
         trace(op, ": unable to create object");
         return 1;
     }
-    char guid[kGuidSize];
+    char guid[VXAPI_UDEV_GUID_SIZE];
     if (prepare(op, port, tgt, lun, names, guid) != 0) return 1;
     const std::string part_names = partition_names(names);
     RulePtr whole(vxapi_convert_usernames_to_obj(guid, std::string(names, strnlen(names, kLineMax)).c_str(), 1));
@@ -969,7 +981,7 @@ int32_t vxapi_set_lun_udev_name(int, vxapi_priv_database* port, uint16_t, uint16
 int32_t vxapi_delete_lun_udev_name(int, vxapi_priv_database* port, uint16_t, uint16_t tgt, uint16_t lun,
                                    const char* names) {
     const char* op = "vxapi_delete_lun_udev_name";
-    char guid[kGuidSize];
+    char guid[VXAPI_UDEV_GUID_SIZE];
     if (prepare(op, port, tgt, lun, names, guid) != 0) return 1;
     RulePtr gone(vxapi_convert_usernames_to_obj(guid, names, 1));
     if (!gone) {
@@ -986,7 +998,7 @@ int32_t vxapi_delete_lun_udev_name(int, vxapi_priv_database* port, uint16_t, uin
 
 int32_t vxapi_get_lun_udev_name(int, vxapi_priv_database* port, uint16_t, uint16_t tgt, uint16_t lun, char* out) {
     const char* op = "vxapi_get_lun_udev_name";
-    char guid[kGetGuidSize];
+    char guid[VXAPI_UDEV_GUID_SIZE];
     if (out == nullptr || find_guid(op, port, tgt, lun, guid, sizeof guid) != 0) return 1;
     std::string text;
     if (read_rules(op, false, &text) != 0) return 1;

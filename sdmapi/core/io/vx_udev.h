@@ -31,6 +31,12 @@ constexpr const char* VXAPI_UDEV_NEW_FILE = "/etc/udev/rules.d/.99-DU-DUV.rules.
 
 // A rule line's buffer; a line holds at most 511 characters with its newline.
 constexpr uint32_t VXAPI_UDEV_LINE_SIZE = 512;
+// The GUID buffer of the set, the delete and the get alike, so that a GUID
+// one of them takes the others take too: at most 510 characters and the
+// newline scsi_id prints after them. (A rule line in the library's form
+// holds one of about 400 characters at most: a set of a longer one fails
+// as a line that would not fit.)
+constexpr uint32_t VXAPI_UDEV_GUID_SIZE = 512;
 
 // The items of a parsed rule line (their places in the line, keys,
 // operators and values), owned by the rule.
@@ -54,7 +60,11 @@ struct UDEV_RULE {
 };
 
 // The LUN's GUID by scsi_id, for a device name "/sd<letters and digits>":
-// 0 found (out ends with scsi_id's newline), 1 not.
+// the last line the command prints, with its newline; when the first
+// command form prints nothing, the second form's. A line that does not fit
+// in out whole (size bytes: at most size - 2 characters besides its
+// newline) or that holds a NUL byte counts as no output: no part of it, and
+// no line after it, is taken. 0 found, 1 not.
 [[nodiscard]] int32_t vxapi_get_lun_guid(char* cmd, const char* dev, char* out, uint32_t size);
 
 // Adds the names (separated by spaces) to the rules of the port's LUN; every
