@@ -1,7 +1,10 @@
 // Discovery of ports through the new and the old ioctl drivers.
 #include <sys/sysmacros.h>
 
+#include <algorithm>
+
 #include "base/vx_env.h"
+#include "core/io/vx_query.h"
 #include "core/life/vx_discovery.h"
 #include "sim_adapters.h"
 #include "sim_queries.h"
@@ -17,6 +20,8 @@ using sim::SimReply;
 using sim::SimRequest;
 
 constexpr uint8_t kQuery = 0x00;
+constexpr uint16_t kQueryNode = 1;
+constexpr uint16_t kQueryPort = 2;
 constexpr uint16_t kQueryChip = 8;
 
 // An adapter with its serial sources.
@@ -225,6 +230,125 @@ TEST(Discovery, PortWhoseChipQueryFailsIsKeptWithoutFunctionAndHarmsNoWalk) {
     EXPECT_EQ(vxapi_get_api_priv_inst_from_adaptername("varnix-vxa2xxx-1"), ports[1]);
     EXPECT_NE(rig.host.stderr_text().find("vxapi_find_all_instances_n(0): chip ioctl failed. stat=1"),
               std::string::npos);
+}
+
+// Every port's answer to the query: its record cut to `len` bytes, with the status.
+void answer_cut(sim::SimDriver& driver, uint16_t sub_code, size_t len, uint32_t status) {
+    driver.on(kQuery, sub_code, [=](const SimRequest& r) {
+        const std::vector<uint8_t>& whole = r.port->records.at({kQuery, sub_code});
+        SimReply reply = SimReply::with_bytes({whole.begin(), whole.begin() + std::min(len, whole.size())});
+        reply.status = status;
+        return reply;
+    });
+}
+
+bool zero(const uint8_t* b, size_t n) {
+    return std::all_of(b, b + n, [](uint8_t x) { return x == 0; });
+}
+
+// A node, port or chip record, answered 0, 7 or 8, is taken when the fields
+// discovery reads of it came (node: to the end of DriverAttr; port: of
+// Topology, of Id on the old road; chip: of DomainNr), and otherwise counts
+// as no answer. The serial that some boards keep in the node's Reserved area
+// needs that area whole.
+TEST(Discovery, RecordsAreTakenOnlyWhenTheFieldsReadCame) {
+    struct Case { const char* what; DriverKind kind; uint16_t sub_code; size_t len; uint32_t status; bool taken;
+                  const char* serial; };
+    const Case cases[] = {
+        {"node short of DriverAttr", DriverKind::New, kQueryNode, 659, 0, false, ""},
+        {"node of 15 bytes, underrun", DriverKind::New, kQueryNode, 15, EXT_STATUS_DATA_UNDERRUN, false, ""},
+        {"node to DriverAttr, 0", DriverKind::New, kQueryNode, 660, 0, true, ""},
+        {"node to DriverAttr, overrun", DriverKind::New, kQueryNode, 660, EXT_STATUS_DATA_OVERRUN, true, ""},
+        {"node short of Reserved", DriverKind::New, kQueryNode, 695, 0, true, ""},
+        {"node whole, underrun", DriverKind::New, kQueryNode, 696, EXT_STATUS_DATA_UNDERRUN, true, "KT7"},
+        {"port short of Topology", DriverKind::New, kQueryPort, 47, 0, false, "KT7"},
+        {"port of 15 bytes, underrun", DriverKind::New, kQueryPort, 15, EXT_STATUS_DATA_UNDERRUN, false, "KT7"},
+        {"port to Topology, 0", DriverKind::New, kQueryPort, 48, 0, true, "KT7"},
+        {"port whole, overrun", DriverKind::New, kQueryPort, 56, EXT_STATUS_DATA_OVERRUN, true, "KT7"},
+        {"old road: port short of Id", DriverKind::Old, kQueryPort, 11, 0, false, nullptr},
+        {"old road: port to Id", DriverKind::Old, kQueryPort, 12, 0, true, nullptr},
+        {"chip short of DomainNr", DriverKind::New, kQueryChip, 51, 0, false, nullptr},
+        {"chip of 15 bytes, underrun", DriverKind::New, kQueryChip, 15, EXT_STATUS_DATA_UNDERRUN, false, nullptr},
+        {"chip to DomainNr, 0", DriverKind::New, kQueryChip, 52, 0, true, "KT7"},
+        {"chip whole, underrun", DriverKind::New, kQueryChip, 84, EXT_STATUS_DATA_UNDERRUN, true, "KT7"},
+        {"old road: chip to DomainNr", DriverKind::Old, kQueryChip, 52, EXT_STATUS_DATA_OVERRUN, true, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Two functions of one adapter on one bus; the maker's board keeps its serial in Reserved.
+        AdapterSetup board = serial_adapter(0x2312, VX_PCI_VENDOR_MAKER, 0x0131, {0x21, 0x40, 0xE2, 0}, "KT7");
+        board.ports = 2;
+        Rig rig({board});
+        rig.setup.kind = c.kind;
+        sim::Fabric fabric = rig.install();
+        for (sim::SimPort* p : fabric.physical) {
+            p->edit_record<EXT_HBA_NODE>(kQuery, kQueryNode, [](EXT_HBA_NODE& n) { n.DriverAttr = 0x40; });
+            p->edit_record<EXT_HBA_PORT>(kQuery, kQueryPort, [](EXT_HBA_PORT& r) {
+                r.State = 0x0102;
+                r.Topology = 2;
+            });
+        }
+        answer_cut(rig.driver, c.sub_code, c.len, c.status);
+
+        EXPECT_EQ(rig.find(), std::pair(0, 2u));
+        const auto ports = sim::listed_ports();
+        ASSERT_EQ(ports.size(), 2u);
+        // A port whose node or chip record counts as no answer has no function.
+        const bool has_function = c.sub_code == kQueryPort || c.taken;
+        EXPECT_EQ(function_count(), has_function ? 2u : 0u);
+        for (size_t i = 0; i < ports.size(); ++i) {
+            const vxapi_priv_database* p = ports[i];
+            const sim::SimPort& sp = *fabric.physical[i];
+            SCOPED_TRACE(i);
+            EXPECT_EQ(p->drvr_inst, sp.instance);
+            const std::vector<uint8_t>& node = sp.records.at({kQuery, kQueryNode});
+            const std::vector<uint8_t>& port = sp.records.at({kQuery, kQueryPort});
+            const bool node_taken = c.sub_code != kQueryNode || c.taken;
+            const bool port_taken = c.sub_code != kQueryPort || c.taken;
+            EXPECT_EQ(std::equal(p->wwnn, p->wwnn + 8, node.begin()), node_taken);
+            EXPECT_EQ(p->drvr_attr, node_taken ? 0x40u : 0u);
+            EXPECT_EQ(std::equal(p->wwpn, p->wwpn + 8, port.begin()), port_taken);
+            EXPECT_EQ(std::equal(p->port_id, p->port_id + 4, port.begin() + 8), port_taken);
+            if (!node_taken) {
+                EXPECT_TRUE(zero(p->wwnn, sizeof p->wwnn));
+            }
+            if (!port_taken) {
+                EXPECT_TRUE(zero(p->wwpn, sizeof p->wwpn) && zero(p->port_id, sizeof p->port_id));
+            }
+            const bool state_taken = port_taken && c.kind == DriverKind::New;
+            using Pair = std::pair<uint16_t, uint16_t>;
+            EXPECT_EQ(Pair(p->state, p->topology), state_taken ? Pair(0x0102, 2) : Pair(0, 0));
+            ASSERT_EQ(p->phy_info != nullptr, has_function);
+            if (!has_function) continue;
+            // Each function keeps its own PCI place.
+            EXPECT_EQ(std::tuple(p->phy_info->pci_domain, p->phy_info->pci_bus, p->phy_info->pci_dev_func),
+                      std::tuple(sp.pci_domain, sp.pci_bus, sp.pci_dev_func));
+            if (c.serial != nullptr) {
+                EXPECT_EQ(text(p->phy_info->serial_num), c.serial);
+            }
+        }
+        if (has_function) {
+            EXPECT_NE(ports[0]->phy_info, ports[1]->phy_info);
+        }
+    }
+}
+
+// The sysfs road builds its node, port and chip records itself: they count as whole.
+TEST(Discovery, SysfsRecordsCountAsDeliveredWhole) {
+    sysfstest::SysfsRig rig(0x2532);
+    ASSERT_EQ(rig.discover(), 1u);
+    vxapi_priv_database* rec = sysfstest::SysfsRig::port(5);
+    ASSERT_NE(rec, nullptr);
+    EXT_HBA_NODE node{};
+    EXT_HBA_PORT port{};
+    EXT_CHIP chip{};
+    uint32_t status = 99;
+    uint32_t delivered[3] = {};
+    EXPECT_EQ(vxapi_query_hbanode(rec->oshandle, rec, &node, &status, &delivered[0]), 0);
+    EXPECT_EQ(vxapi_query_hbaport(rec->oshandle, rec, &port, &status, &delivered[1]), 0);
+    EXPECT_EQ(vxapi_query_chip(rec->oshandle, rec, &chip, &status, &delivered[2]), 0);
+    EXPECT_EQ(std::tuple(delivered[0], delivered[1], delivered[2]),
+              std::tuple(sizeof node, sizeof port, sizeof chip));
 }
 
 // Slot 0's sysfs switch follows the road each discovery takes; the slot's other bits (the store its port's driver

@@ -194,13 +194,21 @@ TEST_F(QueryTest, NullPointersNeverCrash) {
     EXPECT_EQ(driver.log().size(), 1u);
 }
 
-// A driver version with "vm" shows one port, unless the interface type is 3.
+// A driver version with "vm" shows one port, unless the interface type is 3;
+// only a version and an interface type that came say so.
 TEST_F(QueryTest, VmDriverVersionShowsOnePort) {
+    constexpr uint32_t kWhole = sizeof(EXT_HBA_NODE);
+    constexpr uint32_t kToInterfaceType = offsetof(EXT_HBA_NODE, InterfaceType) + 2;
     // The version field has 128 bytes, without terminator when all are used.
-    const struct { std::string version; uint16_t interface_type, port_count; } cases[] = {
-        {"8.07.00-vm", 2, 1}, {"vm8.07", 0, 1}, {"8.07.00-vm", 3, 4}, {"8.07.00-v-m", 2, 4},
-        {std::string("8.07\0vm", 7), 2, 4},  // behind the terminator
-        {std::string(126, 'x') + "vm", 2, 1},  // at the end of an unterminated field
+    // delivered: the bytes the driver delivers, status: the worker's status.
+    const struct { std::string version; uint16_t interface_type, port_count; uint32_t delivered, status; } cases[] = {
+        {"8.07.00-vm", 2, 1, kWhole, 0}, {"vm8.07", 0, 1, kWhole, 0}, {"8.07.00-vm", 3, 4, kWhole, 0},
+        {"8.07.00-v-m", 2, 4, kWhole, 0},
+        {std::string("8.07\0vm", 7), 2, 4, kWhole, 0},  // behind the terminator
+        {std::string(126, 'x') + "vm", 2, 1, kWhole, 0},  // at the end of an unterminated field
+        // Up to the interface type, and one byte short of it (its low byte came).
+        {"8.07.00-vm", 2, 1, kToInterfaceType, EXT_STATUS_DATA_UNDERRUN},
+        {"8.07.00-vm", 2, 4, kToInterfaceType - 1, EXT_STATUS_DATA_UNDERRUN},
     };
     for (const auto& c : cases) {
         EXT_HBA_NODE node = sim::make_node_record(driver, *port);
@@ -209,12 +217,16 @@ TEST_F(QueryTest, VmDriverVersionShowsOnePort) {
         node.InterfaceType = c.interface_type;
         node.PortCount = 4;
         port->set_record(EXT_CC_QUERY, 1, node);
+        driver.inject_short(c.delivered);
         vxapi_priv_database rec = record(true);
         EXT_HBA_NODE got{};
         uint32_t status = 99;
-        ASSERT_EQ(vxapi_query_hbanode(fd, &rec, &got, &status), 0);
-        EXPECT_EQ(std::tuple(status, got.PortCount, got.InterfaceType), std::tuple(0u, c.port_count, c.interface_type))
-            << c.version.c_str();
+        uint32_t delivered = 0;
+        ASSERT_EQ(vxapi_query_hbanode(fd, &rec, &got, &status, &delivered), 0);
+        const uint16_t type = c.delivered >= kToInterfaceType ? c.interface_type : static_cast<uint16_t>(c.interface_type & 0xFF);
+        EXPECT_EQ(std::tuple(status, got.PortCount, got.InterfaceType, delivered),
+                  std::tuple(c.status, c.port_count, type, c.delivered))
+            << c.version.c_str() << " " << c.delivered;
     }
 }
 

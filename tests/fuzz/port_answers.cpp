@@ -558,13 +558,6 @@ const Answer* query_of(const Run& run, uint16_t instance, uint16_t sub_code) {
     return found;
 }
 
-// Discovery still takes a node, port or chip record that came short of the
-// fields it reads: an OK answer short of its record reads as an underrun,
-// which discovery accepts as it accepts the driver's own status 7 and 8, and
-// the fields that did not come read as zeros. Until that is mended, the
-// checks of the records' fields stay off.
-constexpr bool kDiscoveryTakesShortRecords = true;
-
 bool zero(const uint8_t* b, size_t n) {
     return std::all_of(b, b + n, [](uint8_t x) { return x == 0; });
 }
@@ -593,7 +586,6 @@ void discovery(fuzz::Reader& in) {
             // A port whose chip record was refused stays listed without its function.
             const Answer* chip = query_of(run, rec->drvr_inst, kQueryChip);
             FUZZ_CHECK(rec->phy_info == nullptr || chip != nullptr);
-            if (kDiscoveryTakesShortRecords) continue;
             if (rec->phy_info != nullptr) {
                 FUZZ_CHECK(chip->taken() && chip->delivered.size() >= kChipRead);
                 FUZZ_CHECK(rec->phy_info->device_id == at<uint16_t>(chip->delivered, offsetof(EXT_CHIP, DeviceId)));

@@ -50,6 +50,11 @@ constexpr uint32_t kFc4StatisticsLen = 112;
 // single-port view of the adapter.
 constexpr uint16_t kInterfaceTypeKeepsPortCount = 3;
 
+// The bytes of the node record that the "vm" port count rule reads: the
+// driver version and the interface type, which follows it.
+constexpr uint32_t kVmRuleRead = offsetof(EXT_HBA_NODE, InterfaceType) + sizeof(EXT_HBA_NODE::InterfaceType);
+static_assert(offsetof(EXT_HBA_NODE, DriverVersion) + sizeof(EXT_HBA_NODE::DriverVersion) <= kVmRuleRead);
+
 // Where an event carries the host number of its port.
 constexpr size_t kEventHostNoOffset = 8;
 static_assert(offsetof(EXT_ASYNC_EVENT, Payload) + offsetof(EXT_RSCN, host_no) == kEventHostNoOffset);
@@ -94,13 +99,15 @@ int send(const char* name, int fd, const vxapi_priv_database* rec, uint8_t comma
 }
 
 // A query without a request buffer into a response record, which the driver
-// fills whole.
+// fills whole; *delivered (when asked): the bytes of it that came.
 int query(const char* name, int fd, vxapi_priv_database* rec, uint8_t command, uint16_t sub_code,
-          uint16_t instance, void* response, uint32_t response_len, uint32_t* status) {
+          uint16_t instance, void* response, uint32_t response_len, uint32_t* status,
+          uint32_t* delivered = nullptr) {
     VxReply reply;
     const int result =
         send(name, fd, rec, command, sub_code, instance, nullptr, 0, response, response_len, &reply, response_len);
     if (status != nullptr) *status = reply.status;
+    if (delivered != nullptr) *delivered = reply.response_len;
     return result;
 }
 
@@ -183,20 +190,25 @@ int netlink_events(vxapi_priv_database* rec, void* buffer, uint32_t* length) {
 // The driver's requests of the queries whose sysfs twins take the same
 // arguments.
 
-int ioctl_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status) {
-    const int result =
-        query("vxapi_query_hbanode", fd, rec, EXT_CC_QUERY, kQueryNode, 0, node, sizeof(EXT_HBA_NODE), status);
+int ioctl_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status, uint32_t* delivered) {
+    uint32_t came = 0;
+    const int result = query("vxapi_query_hbanode", fd, rec, EXT_CC_QUERY, kQueryNode, 0, node,
+                             sizeof(EXT_HBA_NODE), status, &came);
+    if (delivered != nullptr) *delivered = came;
     // A driver that runs inside a virtual machine ("vm" in its version)
-    // shows one port of the adapter, unless the interface type says otherwise.
-    if (result == 0 && node != nullptr && node->InterfaceType != kInterfaceTypeKeepsPortCount &&
+    // shows one port of the adapter, unless the interface type says
+    // otherwise. Only a version and an interface type that came say so.
+    if (result == 0 && node != nullptr && came >= kVmRuleRead &&
+        node->InterfaceType != kInterfaceTypeKeepsPortCount &&
         field_contains(node->DriverVersion, sizeof node->DriverVersion, "vm")) {
         node->PortCount = 1;
     }
     return result;
 }
 
-int ioctl_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status) {
-    return query("vxapi_query_hbaport", fd, rec, EXT_CC_QUERY, kQueryPort, 0, port, sizeof(EXT_HBA_PORT), status);
+int ioctl_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status, uint32_t* delivered) {
+    return query("vxapi_query_hbaport", fd, rec, EXT_CC_QUERY, kQueryPort, 0, port, sizeof(EXT_HBA_PORT), status,
+                 delivered);
 }
 
 int ioctl_discport(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_PORT* port, uint32_t* status) {
@@ -209,8 +221,9 @@ int ioctl_disctgt(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_TAR
                  sizeof(EXT_DISC_TARGET), status);
 }
 
-int ioctl_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status) {
-    return query("vxapi_query_chip", fd, rec, EXT_CC_QUERY, kQueryChip, 0, chip, sizeof(EXT_CHIP), status);
+int ioctl_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status, uint32_t* delivered) {
+    return query("vxapi_query_chip", fd, rec, EXT_CC_QUERY, kQueryChip, 0, chip, sizeof(EXT_CHIP), status,
+                 delivered);
 }
 
 int ioctl_cnaport(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status) {
@@ -249,15 +262,24 @@ int ioctl_driver_specifics(int fd, vxapi_priv_database* rec, void* response, uin
     return result;
 }
 
+// The sysfs road builds the node, port and chip records itself from the
+// attributes it reads: every byte of them is its own.
+template <class Record, int (*Build)(int, vxapi_priv_database*, Record*, uint32_t*)>
+int sysfs_record(int fd, vxapi_priv_database* rec, Record* record, uint32_t* status, uint32_t* delivered) {
+    if (delivered != nullptr) *delivered = sizeof(Record);
+    return Build(fd, rec, record, status);
+}
+
 // The queries whose two forms take the worker's own arguments: one instance
 // per road. The workers ask the port's instance (the other queries have
-// forms of their own per road and choose with an if).
+// forms of their own per road and choose with an if). *delivered of the
+// node, port and chip queries (when asked): the bytes of the record that came.
 struct VxQueryRoad {
-    int (*hbanode)(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status);
-    int (*hbaport)(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status);
+    int (*hbanode)(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status, uint32_t* delivered);
+    int (*hbaport)(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status, uint32_t* delivered);
     int (*discport)(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_PORT* port, uint32_t* status);
     int (*disctgt)(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_TARGET* target, uint32_t* status);
-    int (*chip)(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status);
+    int (*chip)(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status, uint32_t* delivered);
     int (*cnaport)(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status);
     int (*driver)(int fd, vxapi_priv_database* rec, EXT_DRIVER* driver, uint32_t* status);
     int (*fw)(int fd, vxapi_priv_database* rec, EXT_FW* fw, uint32_t* status);
@@ -279,11 +301,11 @@ constexpr VxQueryRoad kIoctlQueries = {
 };
 
 constexpr VxQueryRoad kSysfsQueries = {
-    .hbanode = vxsysfs_query_hbanode,
-    .hbaport = vxsysfs_query_hbaport,
+    .hbanode = sysfs_record<EXT_HBA_NODE, vxsysfs_query_hbanode>,
+    .hbaport = sysfs_record<EXT_HBA_PORT, vxsysfs_query_hbaport>,
     .discport = vxsysfs_query_discport,
     .disctgt = vxsysfs_query_disctgt,
-    .chip = vxsysfs_query_chip,
+    .chip = sysfs_record<EXT_CHIP, vxsysfs_query_chip>,
     .cnaport = vxsysfs_query_cnaport,
     .driver = vxsysfs_query_driver,
     .fw = vxsysfs_query_fw,
@@ -303,12 +325,14 @@ bool vxapi_loop_id_to_alpa(uint16_t loop_id, uint8_t* alpa) {
     return true;
 }
 
-int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status) {
-    return queries_of(rec).hbanode(fd, rec, node, status);
+int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status,
+                        uint32_t* delivered) {
+    return queries_of(rec).hbanode(fd, rec, node, status, delivered);
 }
 
-int vxapi_query_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status) {
-    return queries_of(rec).hbaport(fd, rec, port, status);
+int vxapi_query_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status,
+                        uint32_t* delivered) {
+    return queries_of(rec).hbaport(fd, rec, port, status, delivered);
 }
 
 int vxapi_query_discport(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_PORT* port, uint32_t* status) {
@@ -330,8 +354,8 @@ int vxapi_query_disctgt(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DI
     return result;
 }
 
-int vxapi_query_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status) {
-    return queries_of(rec).chip(fd, rec, chip, status);
+int vxapi_query_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status, uint32_t* delivered) {
+    return queries_of(rec).chip(fd, rec, chip, status, delivered);
 }
 
 int vxapi_query_cnaport(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status) {

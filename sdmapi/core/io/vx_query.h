@@ -10,6 +10,12 @@
 // record (the node, port, discovered port and target, chip, converged port,
 // driver, firmware and driver-specifics records, and the three statistics
 // records) answered OK but short of it gives status 8, data underrun.
+//
+// *delivered of the node, port and chip queries (when given): the bytes of
+// the record that came, never more than the record; on the ioctl road the
+// bytes the driver reports delivered, whatever its status (an overrun or
+// underrun, the driver's or the road's, may still carry part of the record);
+// on the sysfs road the whole record, which the transport builds itself.
 #pragma once
 
 #include <cstdint>
@@ -17,13 +23,16 @@
 #include "base/vx_driver_records.h"
 #include "base/vx_records.h"
 
-[[nodiscard]] int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status);
-[[nodiscard]] int vxapi_query_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status);
+[[nodiscard]] int vxapi_query_hbanode(int fd, vxapi_priv_database* rec, EXT_HBA_NODE* node, uint32_t* status,
+                                      uint32_t* delivered = nullptr);
+[[nodiscard]] int vxapi_query_hbaport(int fd, vxapi_priv_database* rec, EXT_HBA_PORT* port, uint32_t* status,
+                                      uint32_t* delivered = nullptr);
 [[nodiscard]] int vxapi_query_discport(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_PORT* port,
                                        uint32_t* status);
 [[nodiscard]] int vxapi_query_disctgt(int fd, vxapi_priv_database* rec, uint16_t index, EXT_DISC_TARGET* target,
                                       uint32_t* status);
-[[nodiscard]] int vxapi_query_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status);
+[[nodiscard]] int vxapi_query_chip(int fd, vxapi_priv_database* rec, EXT_CHIP* chip, uint32_t* status,
+                                   uint32_t* delivered = nullptr);
 [[nodiscard]] int vxapi_query_cnaport(int fd, vxapi_priv_database* rec, EXT_CNA_PORT* cna, uint32_t* status);
 [[nodiscard]] int vxapi_query_driver(int fd, vxapi_priv_database* rec, EXT_DRIVER* driver, uint32_t* status);
 [[nodiscard]] int vxapi_query_fw(int fd, vxapi_priv_database* rec, EXT_FW* fw, uint32_t* status);

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -262,10 +263,32 @@ int open_device(const Road& road, vxapi_priv_database* rec, uint16_t drvr_inst, 
 
 // ---------------------------------------------------------------- one run
 
-// Statuses 7 and 8 (data overrun and underrun) still carry the record.
-bool accepted(int rc, uint32_t status) {
-    return rc == 0 && (status == EXT_STATUS_OK || status == EXT_STATUS_DATA_OVERRUN ||
-                       status == EXT_STATUS_DATA_UNDERRUN);
+// Where the fields that a run reads of the driver's records end. Node: the
+// name, the serial bytes, the driver version (of the "vm" port count rule),
+// the port count, the interface type and the driver attributes. Port: the
+// name and identifier, and on the new driver's road the state and the
+// topology. Chip: the PCI ids, bus, function and domain.
+constexpr uint32_t kNodeRead = offsetof(EXT_HBA_NODE, DriverAttr) + sizeof(EXT_HBA_NODE::DriverAttr);
+constexpr uint32_t kPortReadNew = offsetof(EXT_HBA_PORT, Topology) + sizeof(EXT_HBA_PORT::Topology);
+constexpr uint32_t kPortReadOld = offsetof(EXT_HBA_PORT, Id) + sizeof(EXT_HBA_PORT::Id);
+constexpr uint32_t kChipRead = offsetof(EXT_CHIP, DomainNr) + sizeof(EXT_CHIP::DomainNr);
+// The node's Reserved area, read for the serial number of some boards only,
+// lies past the fields above and counts only when it came whole.
+constexpr uint32_t kNodeReservedRead = offsetof(EXT_HBA_NODE, Reserved) + sizeof(EXT_HBA_NODE::Reserved);
+static_assert(kNodeRead == 660 && kNodeReservedRead == sizeof(EXT_HBA_NODE));
+static_assert(offsetof(EXT_HBA_NODE, WWNN) < kNodeRead && offsetof(EXT_HBA_NODE, SerialNum) < kNodeRead &&
+              offsetof(EXT_HBA_NODE, DriverVersion) < kNodeRead && offsetof(EXT_HBA_NODE, PortCount) < kNodeRead &&
+              offsetof(EXT_HBA_NODE, InterfaceType) < kNodeRead);
+static_assert(kPortReadNew == 48 && offsetof(EXT_HBA_PORT, State) < kPortReadNew && kPortReadOld == 12);
+static_assert(kChipRead == 52 && offsetof(EXT_CHIP, PciBusNumber) < kChipRead &&
+              offsetof(EXT_CHIP, PciDevFunc) < kChipRead && offsetof(EXT_CHIP, SubSystemId) < kChipRead);
+
+// Statuses 7 and 8 (data overrun and underrun) still carry the record, but
+// a record is taken only when the fields read of it (the first `read` bytes)
+// came; one short of them counts as no answer.
+bool accepted(int rc, uint32_t status, uint32_t delivered, uint32_t read) {
+    return rc == 0 && delivered >= read &&
+           (status == EXT_STATUS_OK || status == EXT_STATUS_DATA_OVERRUN || status == EXT_STATUS_DATA_UNDERRUN);
 }
 
 // Drivers older than these lack the features behind bits 0x40 and 0x100:
@@ -481,8 +504,9 @@ Step Run::attempt() {
 
     EXT_CHIP chip{};
     status = 0;
-    const int chip_rc = vxapi_query_chip(fd.get(), rec, &chip, &status);
-    if (!accepted(chip_rc, status)) {
+    uint32_t delivered = 0;
+    const int chip_rc = vxapi_query_chip(fd.get(), rec, &chip, &status, &delivered);
+    if (!accepted(chip_rc, status, delivered, kChipRead)) {
         trace_inst(VXDBG_ERROR, "(").text("): chip ioctl failed. stat=").num(status, VXDBG_HEX).end();
     } else {
         const Step attached = attach_function(rec, fd.get(), chip, node);
@@ -500,12 +524,16 @@ Step Run::attempt() {
 
 void Run::fill_from_queries(vxapi_priv_database* rec, int fd, EXT_HBA_NODE* node) {
     uint32_t status = 0;
-    int rc = vxapi_query_hbanode(fd, rec, node, &status);
-    if (accepted(rc, status)) {
+    uint32_t delivered = 0;
+    int rc = vxapi_query_hbanode(fd, rec, node, &status, &delivered);
+    if (accepted(rc, status, delivered, kNodeRead)) {
         rec->drvr_attr = node->DriverAttr;
         std::memcpy(rec->wwnn, node->WWNN, sizeof rec->wwnn);
         rec->interface_type = node->InterfaceType;
         rec->vp_idx = node->PortCount;
+        // The serial rule of some boards reads the Reserved area: nothing of
+        // it unless it came whole.
+        if (delivered < kNodeReservedRead) std::memset(node->Reserved, 0, sizeof node->Reserved);
     } else {
         rec->drvr_attr = 0;
         // The serial rules below read the record: nothing of a refused answer.
@@ -519,8 +547,9 @@ void Run::fill_from_queries(vxapi_priv_database* rec, int fd, EXT_HBA_NODE* node
 
     EXT_HBA_PORT port{};
     status = 0;
-    rc = vxapi_query_hbaport(fd, rec, &port, &status);
-    if (accepted(rc, status)) {
+    delivered = 0;
+    rc = vxapi_query_hbaport(fd, rec, &port, &status, &delivered);
+    if (accepted(rc, status, delivered, road_.new_driver ? kPortReadNew : kPortReadOld)) {
         std::memcpy(rec->wwpn, port.WWPN, sizeof rec->wwpn);
         std::memcpy(rec->port_id, port.Id, sizeof rec->port_id);
         if (road_.new_driver) {

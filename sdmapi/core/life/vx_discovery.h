@@ -5,8 +5,10 @@
 // A run walks the driver's instance numbers, selects each on the node, and
 // makes one port record per usable instance and one function record per PCI
 // function (shared by a physical port and its virtual ports), filled from the
-// driver's node, port and chip records. The port keeps only the node's path;
-// adapter open opens it again.
+// driver's node, port and chip records. A record answered with status 0, 7
+// (overrun) or 8 (underrun) is taken when the fields the run reads of it
+// came; one short of them counts as no answer. The port keeps only the
+// node's path; adapter open opens it again.
 #pragma once
 
 #include <cstddef>
