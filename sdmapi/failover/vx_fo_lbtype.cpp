@@ -24,6 +24,8 @@
 
 static_assert(sizeof(FO_LB_POLICY_ENTRY) == 24);
 static_assert(offsetof(FO_LB_POLICY_ENTRY, LbType) == 8);
+// vx_fo_list_count reads the count where every failover list keeps it.
+static_assert(offsetof(FO_LB_POLICY_LIST, Count) == 2);
 static_assert(offsetof(FO_LB_POLICY_LIST, Entry) == 32);
 static_assert(sizeof(FO_LB_POLICY_LIST) == 6176);
 static_assert(offsetof(FO_LB_POLICY_STORE_LIST, Entry) == 32);
