@@ -256,10 +256,76 @@ TEST_F(SysfsPrimTest, AttributeReaders) {
     ShortLengthPlatform platform(host, 7);
     vxsysfs_get_str_attr((fc + "symbolic_name").c_str(), state, sizeof state);
     vxsysfs_get_hex_attr((fc + "port_id").c_str(), port_id, sizeof port_id);
-    EXPECT_EQ(std::pair(std::string(state), sim::bytes_of(port_id, 3)), std::pair(std::string("Online"), Bytes{1, 2, 0}));
+    // "0x0102F": five digits are a number of the field's low end.
+    EXPECT_EQ(std::pair(std::string(state), sim::bytes_of(port_id, 3)),
+              std::pair(std::string("Online"), Bytes{0x00, 0x10, 0x2F}));
     EXPECT_EQ(std::pair(vxsysfs_get_int_attr((scsi + "max_npiv_vports").c_str()),
                         vxsysfs_get_long_attr((scsi + "flash_block_size").c_str())),
               std::pair(1234567u, 0x10000ul));
+}
+
+// A reader given a place for its answer says whether a value came: an absent file, a failed read, a text that is
+// no number of the base asked, a number past its field and a text cut to its buffer are each told apart, and none
+// of them gives a value.
+TEST_F(SysfsPrimTest, AttributeAnswersTellWhetherAValueCame) {
+    const std::string dir = "/sys/class/scsi_host/host5/";
+    struct Row { std::optional<std::string> text; VxAttrAnswer number, hex16, hex3; uint32_t value; };
+    using A = VxAttrAnswer;
+    const Row rows[] = {
+        {"4096\n", A::Came, A::Came, A::Came, 4096},
+        {"  17 \n", A::Came, A::Came, A::NotNumber, 17},          // white space around a number
+        {"4294967295", A::Came, A::Came, A::TooLarge, 0xFFFFFFFFu},
+        {"4294967296", A::TooLarge, A::Came, A::TooLarge, 0},     // one past 32 bits is no smaller number
+        {"99999999999999999999999", A::TooLarge, A::TooLarge, A::TooLarge, 0},
+        {"", A::NotNumber, A::NotNumber, A::NotNumber, 0},
+        {"\n", A::NotNumber, A::NotNumber, A::NotNumber, 0},
+        {"abc", A::NotNumber, A::Came, A::Came, 0},
+        {"-1", A::NotNumber, A::NotNumber, A::NotNumber, 0},
+        {"+5", A::NotNumber, A::NotNumber, A::NotNumber, 0},
+        {"70000.00", A::NotNumber, A::NotNumber, A::NotNumber, 0},
+        {"12abc", A::NotNumber, A::Came, A::Came, 0},
+        {"0x1f", A::NotNumber, A::Came, A::Came, 0},
+        {std::nullopt, A::Absent, A::Absent, A::Absent, 0},
+    };
+    for (const Row& r : rows) {
+        const std::string path = dir + "n" + std::to_string(&r - rows);
+        if (r.text) host.write_file(path, *r.text);
+        A number = A::Came, hex16 = A::Came, hex3 = A::Came;
+        EXPECT_EQ(vxsysfs_get_int_attr(path.c_str(), &number), r.value) << path;
+        (void)vxsysfs_get_long_attr(path.c_str(), &hex16);
+        uint8_t bytes[3] = {0xEE, 0xEE, 0xEE};
+        vxsysfs_get_hex_attr(path.c_str(), bytes, sizeof bytes, &hex3);
+        EXPECT_EQ(std::tuple(number, hex16, hex3), std::tuple(r.number, r.hex16, r.hex3)) << path;
+        if (hex3 != A::Came) {
+            EXPECT_EQ(sim::bytes_of(bytes, 3), Bytes(3, 0)) << path;
+        }
+    }
+    // A field narrower than 32 bits.
+    host.write_file(dir + "vlan_id", "65536\n");
+    VxAttrAnswer answer = A::Came;
+    EXPECT_EQ(vxsysfs_get_int_attr((dir + "vlan_id").c_str(), &answer, 0xFFFF), 0u);
+    EXPECT_EQ(answer, A::TooLarge);
+    EXPECT_EQ(vxsysfs_get_int_attr((dir + "vlan_id").c_str(), &answer, 0x10000), 0x10000u);
+    EXPECT_EQ(answer, A::Came);
+
+    // A read that fails, and a text longer than its buffer (cut, as before, but told).
+    host.set_attr(dir + "beacon", {[](size_t, std::string&) { return EIO; }, nullptr});
+    char text[8] = "stale";
+    vxsysfs_get_str_attr((dir + "beacon").c_str(), text, sizeof text, &answer);
+    EXPECT_EQ(std::pair(std::string(text), answer), std::pair(std::string(), A::Failed));
+    EXPECT_EQ(vxsysfs_get_int_attr((dir + "beacon").c_str(), &answer), 0u);
+    EXPECT_EQ(answer, A::Failed);
+    host.write_file(dir + "driver_version", "10.02.09.100-k\n");
+    vxsysfs_get_str_attr((dir + "driver_version").c_str(), text, sizeof text, &answer);
+    EXPECT_EQ(std::pair(std::string(text), answer), std::pair(std::string("10.02.0"), A::TooLarge));
+    char wide[16];
+    vxsysfs_get_str_attr((dir + "driver_version").c_str(), wide, sizeof wide, &answer);
+    EXPECT_EQ(std::pair(std::string(wide), answer), std::pair(std::string("10.02.09.100-k"), A::Came));
+
+    EXPECT_EQ((std::vector<uint32_t>{vxsysfs_answer_status(A::Came), vxsysfs_answer_status(A::Absent),
+                                     vxsysfs_answer_status(A::Failed), vxsysfs_answer_status(A::NotNumber),
+                                     vxsysfs_answer_status(A::TooLarge)}),
+              (std::vector<uint32_t>{0, 9, 1, 1, 7}));
 }
 
 // Roles and state of a remote port; lookups by name and target id over a class holding the ports of hosts 5,

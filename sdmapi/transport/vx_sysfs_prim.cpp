@@ -2,7 +2,9 @@
 //
 // Nothing here keeps state but the mount path. Every attribute reader opens,
 // reads and closes its own attribute object; a missing or unreadable
-// attribute never fails a call, it reads as "", zero bytes, 0 or all ones.
+// attribute reads as "", zero bytes, 0 or all ones, and a reader given a
+// place for it says what became of the read, so that a call reporting the
+// value fails rather than report one that never came.
 // Attribute values are taken only as far as the object's length says.
 #include "transport/vx_sysfs_prim.h"
 
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 
@@ -426,36 +429,119 @@ char* vxsysfs_path_append(char* path, char* end, const char* text) {
 
 // ---------------------------------------------------------------- attributes
 
-void vxsysfs_get_str_attr(const char* path, char* destination, uint32_t length) {
+namespace {
+
+// A read of an attribute that reports its value: Absent when there is no
+// such file, Failed when it does not open or read.
+VxAttrAnswer read_answer(const char* path, std::string* value) {
+    if (path == nullptr || vx::sys().sysfs_path_is_file(path) != 0) return VxAttrAnswer::Absent;
+    return read_attr(path, value) ? VxAttrAnswer::Came : VxAttrAnswer::Failed;
+}
+
+void tell(VxAttrAnswer* answer, VxAttrAnswer value) {
+    if (answer != nullptr) *answer = value;
+}
+
+}  // namespace
+
+uint32_t vxsysfs_answer_status(VxAttrAnswer answer) {
+    switch (answer) {
+    case VxAttrAnswer::Came: return EXT_STATUS_OK;
+    case VxAttrAnswer::Absent: return EXT_STATUS_DEV_NOT_FOUND;
+    case VxAttrAnswer::TooLarge: return EXT_STATUS_DATA_OVERRUN;
+    case VxAttrAnswer::Failed:
+    case VxAttrAnswer::NotNumber: break;
+    }
+    return EXT_STATUS_ERR;
+}
+
+VxAttrAnswer vxsysfs_parse_number(const char* text, size_t length, int base, uint64_t max, uint64_t* value) {
+    if (text == nullptr || (base != 10 && base != 16)) return VxAttrAnswer::NotNumber;
+    length = strnlen(text, length);
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    size_t at = 0;
+    while (at < length && space(text[at])) ++at;
+    while (length > at && space(text[length - 1])) --length;
+    if (base == 16 && length - at > 2 && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X')) at += 2;
+    if (at == length) return VxAttrAnswer::NotNumber;
+    uint64_t number = 0;
+    bool past = false;
+    for (; at < length; ++at) {
+        const char c = text[at];
+        unsigned digit;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<unsigned>(c - '0');
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        } else {
+            return VxAttrAnswer::NotNumber;
+        }
+        const auto b = static_cast<uint64_t>(base);
+        if (number > (UINT64_MAX - digit) / b) past = true;
+        if (!past) number = number * b + digit;
+    }
+    if (past || number > max) return VxAttrAnswer::TooLarge;
+    if (value != nullptr) *value = number;
+    return VxAttrAnswer::Came;
+}
+
+void vxsysfs_get_str_attr(const char* path, char* destination, uint32_t length, VxAttrAnswer* answer) {
+    tell(answer, VxAttrAnswer::Failed);
     if (destination == nullptr || length == 0) return;
     destination[0] = '\0';
     std::string value;
-    if (!read_attr(path, &value)) return;
+    const VxAttrAnswer read = read_answer(path, &value);
+    tell(answer, read);
+    if (read != VxAttrAnswer::Came) return;
     strip_newlines(&value);
     const size_t n = value.size() < length - 1 ? value.size() : length - 1;
     std::memcpy(destination, value.data(), n);
     destination[n] = '\0';
+    if (n < value.size()) tell(answer, VxAttrAnswer::TooLarge);
 }
 
-void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n) {
+void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n, VxAttrAnswer* answer) {
+    tell(answer, VxAttrAnswer::Failed);
     if (destination == nullptr) return;
     std::memset(destination, 0, n);
     std::string value;
-    if (!read_attr(path, &value)) return;
+    const VxAttrAnswer read = read_answer(path, &value);
+    tell(answer, read);
+    if (read != VxAttrAnswer::Came) return;
     strip_newlines(&value);
+    // The digits alone, checked: 1 to 2n of them. A number of fewer digits
+    // is the low end of the field.
+    if (value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X')) value.erase(0, 2);
+    if (value.empty() || value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        tell(answer, VxAttrAnswer::NotNumber);
+        return;
+    }
+    if (value.size() > 2 * size_t{n}) {
+        tell(answer, VxAttrAnswer::TooLarge);
+        return;
+    }
+    value.insert(0, 2 * size_t{n} - value.size(), '0');
     vxsysfs_to_array_hex(destination, value.c_str(), n);
 }
 
-uint32_t vxsysfs_get_int_attr(const char* path) {
+uint32_t vxsysfs_get_int_attr(const char* path, VxAttrAnswer* answer, uint32_t max) {
     std::string value;
-    if (!read_attr(path, &value)) return 0;
-    return static_cast<uint32_t>(strtoul(value.c_str(), nullptr, 10));
+    VxAttrAnswer read = read_answer(path, &value);
+    uint64_t number = 0;
+    if (read == VxAttrAnswer::Came) read = vxsysfs_parse_number(value.data(), value.size(), 10, max, &number);
+    tell(answer, read);
+    return read == VxAttrAnswer::Came ? static_cast<uint32_t>(number) : 0;
 }
 
-uint64_t vxsysfs_get_long_attr(const char* path) {
+uint64_t vxsysfs_get_long_attr(const char* path, VxAttrAnswer* answer) {
     std::string value;
-    if (!read_attr(path, &value)) return ~uint64_t{0};
-    return static_cast<uint64_t>(strtoull(value.c_str(), nullptr, 16));
+    VxAttrAnswer read = read_answer(path, &value);
+    uint64_t number = 0;
+    if (read == VxAttrAnswer::Came) read = vxsysfs_parse_number(value.data(), value.size(), 16, UINT64_MAX, &number);
+    tell(answer, read);
+    return read == VxAttrAnswer::Came ? number : ~uint64_t{0};
 }
 
 // ---------------------------------------------------------------- remote ports

@@ -93,15 +93,44 @@ char* vxsysfs_get_device_path(char* path, const vxapi_priv_database* rec);
 
 // ---- attributes (path = the attribute's full path) ----
 
+// What became of an attribute read, for a caller that reports the value as
+// data: only Came is a value. Without a place for the answer a reader gives
+// the "no value" it names below for every other outcome.
+enum class VxAttrAnswer : uint8_t {
+    Came,       // read, and (for a number) a number of the base asked that fits its field
+    Absent,     // no such file: the driver does not have the attribute
+    Failed,     // the file is there, but it could not be opened or read
+    NotNumber,  // the text is no number of the base asked (empty, a sign, other characters)
+    TooLarge,   // a number past its field, or a text longer than its buffer
+};
+
+// The status word of a call whose attribute answered so: 0 Came, 9 Absent
+// (nothing reached the driver), 7 TooLarge (a value past its field, a data
+// overrun), 1 for a read that failed or a text that is no number.
+[[nodiscard]] uint32_t vxsysfs_answer_status(VxAttrAnswer answer);
+
+// Parses an unsigned number of base 10 or 16 from the first length bytes of
+// text (up to a NUL): white space around it is allowed, a hexadecimal number
+// may carry "0x"; nothing else. *value is set only when it Came (at most max).
+[[nodiscard]] VxAttrAnswer vxsysfs_parse_number(const char* text, size_t length, int base, uint64_t max,
+                                                uint64_t* value);
+
 // The value without trailing newlines, at most length-1 characters, always
-// terminated; empty when the attribute cannot be opened or read.
-void vxsysfs_get_str_attr(const char* path, char* destination, uint32_t length);
-// n bytes (zeroed first) from the hexadecimal value; zero on failure.
-void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n);
-// The value as unsigned decimal; 0 when it cannot be opened or read.
-[[nodiscard]] uint32_t vxsysfs_get_int_attr(const char* path);
-// The value as unsigned hexadecimal; all ones when it cannot be opened or read.
-[[nodiscard]] uint64_t vxsysfs_get_long_attr(const char* path);
+// terminated; empty when the attribute cannot be opened or read. *answer
+// (when given): TooLarge when the text was cut to fit.
+void vxsysfs_get_str_attr(const char* path, char* destination, uint32_t length, VxAttrAnswer* answer = nullptr);
+// n bytes (zeroed first) from the hexadecimal value, in text order; zero on
+// failure. *answer (when given): Came for 1 to 2n hexadecimal digits (fewer
+// than 2n are the low bytes of the number: the value is zero-padded in
+// front), NotNumber for any other text, TooLarge for more digits.
+void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n, VxAttrAnswer* answer = nullptr);
+// The value as unsigned decimal; 0 when it cannot be opened or read, or is
+// no number of at most max (*answer, when given, says which).
+[[nodiscard]] uint32_t vxsysfs_get_int_attr(const char* path, VxAttrAnswer* answer = nullptr,
+                                           uint32_t max = UINT32_MAX);
+// The value as unsigned hexadecimal; all ones when it cannot be opened or
+// read, or is no number (*answer, when given, says which).
+[[nodiscard]] uint64_t vxsysfs_get_long_attr(const char* path, VxAttrAnswer* answer = nullptr);
 
 // ---- remote ports ----
 

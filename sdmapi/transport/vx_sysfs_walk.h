@@ -74,30 +74,39 @@ private:
 }
 
 // The text attribute `name` of the directory whose path (ending in "/")
-// ends at end; empty when it cannot be read or its path does not fit.
-inline void dir_text(char* path, char* end, const char* name, char* text, uint32_t size) {
+// ends at end; empty when it cannot be read or its path does not fit
+// (*answer, when given, says what became of the read; a path that does not
+// fit is Absent).
+inline void dir_text(char* path, char* end, const char* name, char* text, uint32_t size,
+                     VxAttrAnswer* answer = nullptr) {
+    if (answer != nullptr) *answer = VxAttrAnswer::Absent;
     if (size == 0) return;
     text[0] = '\0';
-    if (vxsysfs_path_append(path, end, name) != nullptr) vxsysfs_get_str_attr(path, text, size);
+    if (vxsysfs_path_append(path, end, name) != nullptr) vxsysfs_get_str_attr(path, text, size, answer);
 }
 
 // Text attributes of the SCSI host and the FC host of that number.
-inline void scsi_host_text(uint32_t host_no, const char* name, char* text, uint32_t size) {
+inline void scsi_host_text(uint32_t host_no, const char* name, char* text, uint32_t size,
+                           VxAttrAnswer* answer = nullptr) {
     char path[VXSYSFS_PATH_SIZE];
-    dir_text(path, vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(host_no)), name, text, size);
+    dir_text(path, vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(host_no)), name, text, size, answer);
 }
 
-inline void fc_host_text(uint32_t host_no, const char* name, char* text, uint32_t size) {
+inline void fc_host_text(uint32_t host_no, const char* name, char* text, uint32_t size,
+                         VxAttrAnswer* answer = nullptr) {
     char path[VXSYSFS_PATH_SIZE];
-    dir_text(path, vxsysfs_get_fc_host_path(path, static_cast<uint16_t>(host_no)), name, text, size);
+    dir_text(path, vxsysfs_get_fc_host_path(path, static_cast<uint16_t>(host_no)), name, text, size, answer);
 }
 
-// A decimal attribute of the SCSI host; 0 when it cannot be read.
-[[nodiscard]] inline uint32_t scsi_host_number(uint32_t host_no, const char* name) {
+// A decimal attribute of the SCSI host; 0 when it cannot be read or is no
+// number of at most max (*answer, when given, says which).
+[[nodiscard]] inline uint32_t scsi_host_number(uint32_t host_no, const char* name, VxAttrAnswer* answer = nullptr,
+                                               uint32_t max = UINT32_MAX) {
+    if (answer != nullptr) *answer = VxAttrAnswer::Absent;
     char path[VXSYSFS_PATH_SIZE];
     char* end = vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(host_no));
     if (vxsysfs_path_append(path, end, name) == nullptr) return 0;
-    return vxsysfs_get_int_attr(path);
+    return vxsysfs_get_int_attr(path, answer, max);
 }
 
 [[nodiscard]] inline bool has_phys_path(const vxapi_priv_database* rec) {
