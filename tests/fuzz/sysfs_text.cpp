@@ -1,6 +1,9 @@
 // The sysfs text parsers (SCSI device names, hexadecimal bytes, trailing
-// newlines) and the attribute readers over an attribute that reads as the input.
+// newlines) and the attribute readers over an attribute that reads as the
+// input: a reader reports a number only when the text holds one that fits.
 // Input: the text (an embedded NUL ends it for the parsers of C strings).
+#include <cerrno>
+
 #include "fuzz_support.h"
 #include "transport/vx_sysfs_prim.h"
 
@@ -18,21 +21,62 @@ void parse_text(const char* text) {
     FUZZ_CHECK(len == 0 || copy[len - 1] != '\n');
 }
 
-void read_attribute() {
+// The number a text holds, read apart from the library: white space around
+// it, digits of the base (hexadecimal with an optional "0x"), nothing else.
+// False when there is none or it needs more than 64 bits.
+bool number_of(std::string text, int base, uint64_t* value) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return false;
+    text = text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+    if (base == 16 && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.erase(0, 2);
+    const char* digits = base == 16 ? "0123456789abcdefABCDEF" : "0123456789";
+    if (text.find_first_not_of(digits) != std::string::npos) return false;
+    const size_t significant = text.find_first_not_of('0');
+    if (significant != std::string::npos && text.size() - significant > (base == 16 ? 16u : 20u)) return false;
+    errno = 0;
+    *value = std::strtoull(text.c_str(), nullptr, base);
+    return errno == 0;
+}
+
+// A reader's answer against the text it read: a number is reported only
+// when the text holds one that fits, and then exactly that number.
+void read_attribute(const std::string& current) {
+    const std::string text_read = current.substr(0, current.find('\0'));
+    // An attribute reads at most a page: the checks speak of texts that fit one.
+    const bool whole = text_read.size() < 4000;
     const fuzz::Buffer text(32, 0xEE);
-    vxsysfs_get_str_attr(kAttribute, text.chars(), text.size());
+    VxAttrAnswer answer = VxAttrAnswer::Failed;
+    vxsysfs_get_str_attr(kAttribute, text.chars(), text.size(), &answer);
     FUZZ_CHECK(text.terminated());
+    FUZZ_CHECK(answer == VxAttrAnswer::Came || answer == VxAttrAnswer::TooLarge);
+
     const fuzz::Buffer wwn(8, 0xEE);
-    vxsysfs_get_hex_attr(kAttribute, wwn.data(), wwn.size());
-    (void)vxsysfs_get_int_attr(kAttribute);
-    (void)vxsysfs_get_long_attr(kAttribute);
+    vxsysfs_get_hex_attr(kAttribute, wwn.data(), wwn.size(), &answer);
+    uint64_t expected = 0;
+    const bool hex = number_of(text_read, 16, &expected);
+    if (answer != VxAttrAnswer::Came) FUZZ_CHECK(wwn.bytes() == fuzz::Bytes(8, 0));
+
+    uint64_t wide = vxsysfs_get_long_attr(kAttribute, &answer);
+    if (whole) FUZZ_CHECK((answer == VxAttrAnswer::Came) == hex);
+    if (whole && hex) FUZZ_CHECK(wide == expected);
+
+    for (const uint32_t max : {UINT32_MAX, 0xFFFFu, 0xFFu}) {
+        const uint32_t number = vxsysfs_get_int_attr(kAttribute, &answer, max);
+        const bool decimal = number_of(text_read, 10, &expected);
+        if (!whole) continue;
+        FUZZ_CHECK((answer == VxAttrAnswer::Came) == (decimal && expected <= max));
+        FUZZ_CHECK(answer == VxAttrAnswer::Came ? number == expected : number == 0);
+        FUZZ_CHECK(answer != VxAttrAnswer::NotNumber || !decimal);
+    }
+    wide = 0;
+    (void)vxsysfs_parse_number(current.data(), current.size(), 10, UINT64_MAX, &wide);
 }
 
 }  // namespace
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
     return texts({"5:0:3:1", "2:0:65535:16384\n", "0x21000024ff3dc8e6\n", "21000024FF3DC8E7", "4096\n", "0x8\n",
-                  "FCP Target\n", "Online", " 7 : 0 : 12 : 40 ", "0X2", ""});
+                  "FCP Target\n", "Online", " 7 : 0 : 12 : 40 ", "0X2", "", "4294967296\n", " 17 ", "-1", "70000.00", "99999999999999999999"});
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -42,6 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     current.assign(reinterpret_cast<const char*>(data), size);
     fuzz::Traced traced;
     parse_text(current.c_str());
-    read_attribute();
+    read_attribute(current);
     return 0;
 }
