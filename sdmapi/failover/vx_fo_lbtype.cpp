@@ -301,10 +301,10 @@ SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_L
     FO_LB_POLICY_LIST buffer = *pList;
     buffer.Instance = static_cast<uint16_t>(slot->drvr_inst);
     // The list is read as far as its head and the entries it counts.
+    const VxFoReplyShape shape{offsetof(FO_LB_POLICY_LIST, Entry), sizeof(FO_LB_POLICY_ENTRY)};
     VxFoSent sent;
-    const uint32_t status =
-        VxFailOverDeviceIoControl(Handle, FO_CC_GET_LB_POLICY, 0, nullptr, 0, &buffer, sizeof buffer,
-                                  VxFoReplyShape{offsetof(FO_LB_POLICY_LIST, Entry), sizeof(FO_LB_POLICY_ENTRY)}, &sent);
+    const uint32_t status = VxFailOverDeviceIoControl(Handle, FO_CC_GET_LB_POLICY, 0, nullptr, 0, &buffer,
+                                                      sizeof buffer, shape, &sent);
     // A refusal before the request writes nothing. Once it was sent, the
     // caller gets the list back whatever the status, and never a count of
     // entries beyond the 256 it holds from the driver: a count that came, or
