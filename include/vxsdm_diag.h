@@ -54,7 +54,9 @@ extern "C" {
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
  * (pUdevName is null); SDERR_NOT_SUPPORTED (a VMware host);
  * SDERR_CONFIG_FILE for every other failure (the LUN or its identifier not
- * found, the rules file not read or written, a name refused, a rule line of
+ * found, an identifier that udev would read as a pattern (one holding '*',
+ * '?', '[' or '|', which would give the names to other LUNs too), the rules
+ * file not read or written, a name refused, a rule line of
  * the LUN that udev skips or that applies to no device, such as one whose
  * serials disagree, or a rules file that udev does not read as it stands: a
  * line of 16,384 characters or more, after which udev reads nothing, or a

@@ -442,14 +442,17 @@ VXSDM_API SD_UINT32 ISDFoSetTargetData(SD_UINT32 Handle, SD_UINT16 Instance, con
  * driver instance, and the store is chosen by Handle.
  *
  * @par Writes
- * Live: *pList, the driver's reply, whatever the request's status (Instance
- * then holds the driver's instance of the port), with Count held to 256; the
- * bytes the driver did not deliver stay as the caller had them. A reply of
- * the head and the entries it counts succeeds; one without its whole head or
- * with a counted entry in part gives SDERR_DATA_UNDERRUN. Nothing when a
- * check before the request refuses. Persistent: TargetName and LbType of each token read
- * and Count, when at least one was read (a store without tokens leaves
- * Count as it was); a failed read may leave the entries before it written.
+ * Live: *pList, the driver's reply, whatever the request's status once the
+ * request was sent (Instance then holds the driver's instance of the port),
+ * with a Count from the driver held to 256; the bytes the driver did not
+ * deliver stay as the caller had them (a Count of the caller's own is not
+ * held). A reply of the head and the entries it counts succeeds; one without
+ * its whole head or with a counted entry in part gives SDERR_DATA_UNDERRUN.
+ * Nothing when a check before the request refuses (an unknown handle, a
+ * port served through sysfs, a request that cannot be built). Persistent:
+ * TargetName and LbType of each token read and Count, when at least one was
+ * read (a store without tokens leaves Count as it was); a failed read may
+ * leave the entries before it written.
  * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pList is null);
  * persistent: SDERR_NOT_SUPPORTED (Handle names no open port, or its driver
  * keeps the old store), SDERR_INVALID_PARAMETER (the port's driver has no

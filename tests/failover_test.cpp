@@ -233,8 +233,9 @@ TEST_F(FoTest, LoadBalancingListIsWholeWithTheEntriesItCounts) {
         FO_LB_POLICY_LIST list;
         std::memset(&list, 0xA5, sizeof list);
         EXPECT_EQ(ISDFoGetLBPolicy(7, 0, &list, 0), row.result);
-        // The list comes back whatever the status, as far as it came, and never counting more than it holds.
-        EXPECT_LE(list.Count, 256u);
+        // The list comes back whatever the status, as far as it came, and never counting more than it holds; a
+        // count that did not come stays the caller's own.
+        EXPECT_EQ(list.Count <= 256u, row.delivered >= 4);
         if (row.result == 0) {
             EXPECT_EQ(list.Count, row.listed);
         }
@@ -242,6 +243,45 @@ TEST_F(FoTest, LoadBalancingListIsWholeWithTheEntriesItCounts) {
         const size_t came = std::max<size_t>(row.delivered, 4);
         EXPECT_EQ(part(got, 4, came - 4), part(r211, 4, came - 4));
         EXPECT_TRUE(sim::all_bytes(got, came, 0xA5));
+    }
+}
+
+// A refusal before the request leaves the caller's list byte for byte as it was, its count above the 256 entries
+// the list holds too: an unknown handle, live and persistent; a driver of the old store on the persistent road;
+// ports served through sysfs. The control: the request is made, and the list holds the driver's reply whole.
+TEST_F(FoTest, LoadBalancingListUntouchedByRefusalsBeforeTheRequest) {
+    const Bytes r211 = reply(211, sim::pattern(sizeof(FO_LB_POLICY_LIST), 4));
+    fo.counts[211] = 1;
+    rig.driver.find_port(2)->driver_data.DrvVer = {6, 5, 9, 9, {}};
+    const struct Row {
+        const char* what;
+        SD_UINT32 handle, persistent;
+        bool sysfs;
+        SD_UINT32 result;
+    } rows[] = {
+        {"unknown handle", 99, 0, false, SDERR_DEVICE_NOT_FOUND},
+        {"unknown handle, persistent", 99, 1, false, SDERR_NOT_SUPPORTED},
+        {"old store, persistent", 7, 1, false, SDERR_NOT_SUPPORTED},
+        {"sysfs", 7, 0, true, SDERR_NOT_SUPPORTED},
+        {"request made", 7, 0, false, SDERR_NO_ERROR},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        api_priv_data[0].features = VX_FEAT_NEW_IOCTL | (row.sysfs ? VX_FEAT_SYSFS : 0);
+        fo.received.clear();
+        FO_LB_POLICY_LIST list;
+        std::memset(&list, 0xA5, sizeof list);
+        EXPECT_EQ(ISDFoGetLBPolicy(row.handle, 0, &list, row.persistent), row.result);
+        const Bytes got = sim::bytes_of(&list, sizeof list);
+        if (row.result != SDERR_NO_ERROR) {
+            EXPECT_TRUE(sim::all_bytes(got, 0, 0xA5));
+            EXPECT_EQ(fo.received.count(211), 0u);
+            continue;
+        }
+        Bytes want = r211;
+        std::tie(want[2], want[3]) = std::tuple(1, 0);  // the count the driver wrote
+        EXPECT_EQ(got, want);
+        EXPECT_EQ(fo.received.count(211), 1u);
     }
 }
 

@@ -9,7 +9,8 @@
 //                              a hand-edited line of a LUN before and after
 //                              a set ("+ names") or a delete ("- names"),
 //                              or a change refused ("! names") on a line
-//                              that udev skips
+//                              that udev skips or of a GUID it reads as a
+//                              pattern
 //   udev/rows/<n>/got          the names the get answers after the change
 //   modprobe/<case>/<file>.conf, modprobe/<case>.expected
 //                              a file holding options lines, and the driver
@@ -82,23 +83,34 @@ TEST(RealToolsFiles, UdevRules) {
 }
 
 // The hand-edited lines that udev_real_test.sh can make match its test device, before and after the change (the same
-// text when the change is refused).
+// text when the change is refused). Then lines of LUN 0:0 whose GUID udev reads as a pattern that takes the test
+// device's serial, as an earlier set may have left them: a set of such a GUID is refused with the rules unchanged,
+// and the get still answers the names udev makes links of.
 TEST(RealToolsFiles, UdevHandEditedRows) {
     NEED_OUT_DIR();
     int n = 0;
+    const auto row_files = [&](udevtest::UdevRig& rig, const std::string& what, const std::string& line, bool set,
+                               const char* names, bool ok) {
+        const std::string dir = "udev/rows/" + std::to_string(n++) + "/";
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# " + what + "\n" + line);
+        put(dir + "before.rules", rig.rules());
+        ASSERT_EQ(set ? rig.sd_set(0, names) : rig.sd_del(0, names), ok ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
+        put(dir + "after.rules", rig.rules());
+        put(dir + "change", std::string(!ok ? "! " : set ? "+ " : "- ") + names + "\n");
+        const std::string got = rig.sd_get(0);
+        put(dir + "got", got == "unchanged" ? "" : got + "\n");
+    };
     for (const udevtest::HandRow& row : udevtest::hand_rows()) {
         if (!row.real) continue;
         SCOPED_TRACE(row.what);
         udevtest::UdevRig rig;
-        const std::string dir = "udev/rows/" + std::to_string(n++) + "/";
-        rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# " + std::string(row.what) + "\n" + row.line);
-        put(dir + "before.rules", rig.rules());
-        ASSERT_EQ(row.set ? rig.sd_set(0, row.names) : rig.sd_del(0, row.names),
-                  row.ok ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
-        put(dir + "after.rules", rig.rules());
-        put(dir + "change", std::string(!row.ok ? "! " : row.set ? "+ " : "- ") + row.names + "\n");
-        const std::string got = rig.sd_get(0);
-        put(dir + "got", got == "unchanged" ? "" : got + "\n");
+        row_files(rig, row.what, row.line, row.set, row.names, row.ok);
+    }
+    for (const std::string guid : {"600a0b8000*", "600a0b8000?", "600a0b8000[01]", "x|600a0b80001"}) {
+        SCOPED_TRACE(guid);
+        udevtest::UdevRig rig;
+        rig.host.script_command(udevtest::kFirstFormC, {guid + "\n"});
+        row_files(rig, "a GUID udev reads as a pattern", udevtest::rule(true, guid.c_str(), "h "), true, "a", false);
     }
 }
 

@@ -15,6 +15,10 @@ namespace udevtest {
 inline constexpr const char* kGuidC = "600a0b80001";
 inline constexpr const char* kGuidD = "3600a0b80001ff";  // holds kGuidC
 inline constexpr int kHandle = 7;                        // of the port, for the public functions
+// The two scsi_id command forms for sdc.
+inline constexpr const char* kFirstFormC = "/sbin/scsi_id -g -u -s /block/sdc 2> /dev/null";
+inline constexpr const char* kSecondFormC =
+    "/lib/udev/scsi_id --page=0x83 --whitelisted --device=/dev//sdc 2> /dev/null";
 
 struct UdevRig : sysfstest::SysfsRig {
     UdevRig() : SysfsRig(0x2532, [](sim::SysfsAdapter& a) {
@@ -25,7 +29,7 @@ struct UdevRig : sysfstest::SysfsRig {
         discover();
         port(5)->apihandle = kHandle;
         is_udevadm = 1;
-        host.script_command("/sbin/scsi_id -g -u -s /block/sdc 2> /dev/null", {std::string("x\n") + kGuidC + "\n"});
+        host.script_command(kFirstFormC, {std::string("x\n") + kGuidC + "\n"});
         // sdd answers only the second form ("/dev//sdd", as formed).
         host.script_command("/lib/udev/scsi_id --page=0x83 --whitelisted --device=/dev//sdd 2> /dev/null",
                             {std::string(kGuidD) + "\n"});

@@ -91,7 +91,7 @@ TEST(Udev, HostileTextsRefusedBeforeAnything) {
         SCOPED_TRACE(c.names + std::string(c.guid_answer != nullptr ? c.guid_answer : ""));
         UdevRig rig;
         if (c.guid_answer != nullptr)
-            rig.host.script_command("/sbin/scsi_id -g -u -s /block/sdc 2> /dev/null", {c.guid_answer});
+            rig.host.script_command(kFirstFormC, {c.guid_answer});
         rig.host.write_file(VXAPI_UDEV_RULES_FILE, "# kept\n");
         EXPECT_EQ(rig.set(c.lun, c.names), 1);
         EXPECT_EQ(rig.del(c.lun, c.names), 1);
@@ -109,9 +109,6 @@ std::string long_guid(size_t length) {
     for (size_t i = 0; guid.size() < length; ++i) guid += "0123456789abcdef"[i % 16];
     return guid.substr(0, length);
 }
-
-constexpr const char* kFirstFormC = "/sbin/scsi_id -g -u -s /block/sdc 2> /dev/null";
-constexpr const char* kSecondFormC = "/lib/udev/scsi_id --page=0x83 --whitelisted --device=/dev//sdc 2> /dev/null";
 
 // The public get's status and answer.
 std::pair<SD_UINT32, std::string> sd_get_status(uint16_t lun) {
@@ -210,6 +207,46 @@ TEST(Udev, GuidWithAnotherLunsGuidAsItsTail) {
         EXPECT_EQ(rig.sd_del(0, "c a"), found ? SDERR_NO_ERROR : SDERR_CONFIG_FILE);
         EXPECT_EQ(rig.rules(), other);
         EXPECT_EQ(rig.sd_get(1), "c ");
+    }
+}
+
+// LUN 0:0's GUID holding a character that udev reads as a pattern in ENV{ID_SERIAL}== (each of these would match
+// LUN 0:1's GUID too): the public set refuses it with the rules file byte for byte unchanged, so no name of 0:0
+// reaches 0:1's disk. The get and the delete compare it as text: they still answer and remove a line of that GUID
+// written by hand. An ordinary GUID is written (the control row).
+TEST(Udev, GuidThatUdevReadsAsAPatternRefusedOnSet) {
+    const std::string d = kGuidD;
+    const struct Row {
+        std::string guid;
+        bool pattern;
+    } rows[] = {{d.substr(0, 12) + "*", true},
+                {d.substr(0, 13) + "?", true},
+                {d.substr(0, 13) + "[ef]", true},
+                {"0|" + d, true},
+                {d.substr(0, 13) + "e", false}};
+    const std::string other = "# kept\n" + rule(true, kGuidD, "c ");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.guid);
+        UdevRig rig;
+        rig.host.script_command(kFirstFormC, {row.guid + "\n"});
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, other);
+        if (row.pattern) {
+            EXPECT_EQ(rig.sd_set(0, "a"), SDERR_CONFIG_FILE);
+            EXPECT_EQ(rig.rules(), other);
+            EXPECT_FALSE(rig.host.exists(VXAPI_UDEV_TMP_FILE));
+            EXPECT_EQ(rig.sd_get(0), "unchanged");
+        } else {
+            ASSERT_EQ(rig.sd_set(0, "a"), SDERR_NO_ERROR);
+            EXPECT_EQ(rig.rules(),
+                      other + rule(false, row.guid.c_str(), "a_part%n ") + rule(true, row.guid.c_str(), "a "));
+            EXPECT_EQ(rig.sd_get(0), "a ");
+        }
+        EXPECT_EQ(rig.sd_get(1), "c ");
+
+        rig.host.write_file(VXAPI_UDEV_RULES_FILE, other + rule(true, row.guid.c_str(), "h "));
+        EXPECT_EQ(rig.sd_get(0), "h ");
+        EXPECT_EQ(rig.sd_del(0, "h"), SDERR_NO_ERROR);
+        EXPECT_EQ(rig.rules(), other);
     }
 }
 

@@ -138,7 +138,11 @@ uint32_t vx_fo_status(uint32_t status, uint32_t detail) {
 }
 
 uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint8_t nr, uint16_t sub_code, const void* request,
-                                   uint32_t request_len, void* reply, uint32_t reply_len, VxFoReplyShape shape) {
+                                   uint32_t request_len, void* reply, uint32_t reply_len, VxFoReplyShape shape,
+                                   VxFoSent* sent) {
+    VxFoSent unused;
+    if (sent == nullptr) sent = &unused;
+    *sent = VxFoSent{};
     const vxapi_priv_db_t* slot = vx_fo_slot_by_handle(handle);
     if (slot == nullptr) return SDERR_DEVICE_NOT_FOUND;
     if (vx_fo_sysfs_mode()) return SDERR_NOT_SUPPORTED;
@@ -157,6 +161,7 @@ uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint8_t nr, uint16_t sub_cod
     VxReply answer;
     const int result = vxapi_send_request("VxFailOverDeviceIoControl", slot->oshandle, &port, req, &answer);
     if (result == VX_RESULT_NOT_BUILT) return SDERR_INVALID_PARAMETER;
+    *sent = VxFoSent{true, answer.response_len};
     if (result != 0) {
         const int err = errno;
         return err > 0 ? static_cast<uint32_t>(err) : SDERR_UNKNOWN;

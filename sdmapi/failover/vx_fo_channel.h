@@ -63,6 +63,14 @@ struct VxFoReplyShape {
     uint32_t list_entry = 0;
 };
 
+// What became of a failover request: whether it went to the driver (false
+// after a refusal before the request), and the bytes of the reply area the
+// driver delivered (0 when the ioctl itself failed).
+struct VxFoSent {
+    bool sent = false;
+    uint32_t delivered = 0;
+};
+
 // Sends failover request nr (FO_CC_*, ioctl code vx_ioctl_code(nr)) on the
 // descriptor of the handle's slot, in the header layout the slot's driver
 // takes, through the ioctl road of every worker. A reply whose status maps to
@@ -70,10 +78,11 @@ struct VxFoReplyShape {
 // the call reads of it (shape) is a data underrun. The status: 0;
 // SDERR_DEVICE_NOT_FOUND for an unknown handle; SDERR_NOT_SUPPORTED in sysfs
 // mode; the errno of a failed ioctl; else the driver's status as vx_fo_status
-// maps it (SDERR_DATA_UNDERRUN for a short reply).
+// maps it (SDERR_DATA_UNDERRUN for a short reply). sent, when given, tells
+// what became of the request.
 [[nodiscard]] uint32_t VxFailOverDeviceIoControl(uint32_t handle, uint8_t nr, uint16_t sub_code, const void* request,
                                                  uint32_t request_len, void* reply, uint32_t reply_len,
-                                                 VxFoReplyShape shape = {});
+                                                 VxFoReplyShape shape = {}, VxFoSent* sent = nullptr);
 
 // The status of a failover request for the driver's Status and DetailStatus.
 [[nodiscard]] uint32_t vx_fo_status(uint32_t status, uint32_t detail);

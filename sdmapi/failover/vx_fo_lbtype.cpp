@@ -37,6 +37,8 @@ constexpr std::string_view kPrefix = "scsi-lbtype-";
 constexpr std::string_view kTokenEnd = "\\;";
 constexpr uint32_t kKeys = 256;
 constexpr uint32_t kApiEntries = VX_FO_LIST_ROOM;
+// The bytes of a list's head up to the end of its count.
+constexpr uint32_t kCountEnd = offsetof(FO_LB_POLICY_LIST, Count) + sizeof(uint16_t);
 
 struct Piece {
     size_t begin, end;  // of the token in the text
@@ -299,12 +301,17 @@ SD_UINT32 ISDFoGetLBPolicy(SD_UINT32 Handle, SD_UINT16 Instance, PFO_LB_POLICY_L
     FO_LB_POLICY_LIST buffer = *pList;
     buffer.Instance = static_cast<uint16_t>(slot->drvr_inst);
     // The list is read as far as its head and the entries it counts.
-    const uint32_t status =
-        VxFailOverDeviceIoControl(Handle, FO_CC_GET_LB_POLICY, 0, nullptr, 0, &buffer, sizeof buffer,
-                                  VxFoReplyShape{offsetof(FO_LB_POLICY_LIST, Entry), sizeof(FO_LB_POLICY_ENTRY)});
-    // The caller gets the list back whatever the status, and never a count
-    // of entries beyond the 256 it holds.
-    buffer.Count = vx_fo_list_count(&buffer);
+    const VxFoReplyShape shape{offsetof(FO_LB_POLICY_LIST, Entry), sizeof(FO_LB_POLICY_ENTRY)};
+    VxFoSent sent;
+    const uint32_t status = VxFailOverDeviceIoControl(Handle, FO_CC_GET_LB_POLICY, 0, nullptr, 0, &buffer,
+                                                      sizeof buffer, shape, &sent);
+    // A refusal before the request writes nothing. Once it was sent, the
+    // caller gets the list back whatever the status, and never a count of
+    // entries beyond the 256 it holds from the driver: a count that came, or
+    // one the driver left there in a failed ioctl. A count that is still the
+    // caller's own stays as it was.
+    if (!sent.sent) return status;
+    if (sent.delivered >= kCountEnd || buffer.Count != pList->Count) buffer.Count = vx_fo_list_count(&buffer);
     *pList = buffer;
     return status;
 }

@@ -23,8 +23,10 @@
 // GUID alike: the last line printed, whole, when every line fits (at most 510
 // characters besides its newline) and holds no NUL; else all three fail
 // with the rules file unchanged. A set writes rule lines of that GUID only,
-// and fails only when its lines would not fit; the get answers no name of
-// another GUID's line.
+// and fails only when its lines would not fit or the GUID holds a character
+// that udev reads as a pattern in a match value ('*', '?', '[', '|'), with
+// the rules file unchanged; the get and the delete take such a GUID as text.
+// The get answers no name of another GUID's line.
 // Input: a mode byte (bit 1: GUID mode, else bit 0: file mode), then the
 // line, the rules file or the command's output.
 #include <optional>
@@ -288,7 +290,8 @@ int guid_mode(const std::string& output) {
     const int32_t set = vxapi_set_lun_udev_name(-1, &port(), 0, 0, 0, kNames);
     const std::string after = host.read_file(VXAPI_UDEV_RULES_FILE);
     // The partition line of the names: 115 characters besides the GUID.
-    FUZZ_CHECK((set == 0) == (guid && guid->size() + 115 < VXAPI_UDEV_LINE_SIZE));
+    const bool pattern = guid && guid->find_first_of("*?[|") != std::string::npos;
+    FUZZ_CHECK((set == 0) == (guid && !pattern && guid->size() + 115 < VXAPI_UDEV_LINE_SIZE));
     if (set == 0) {
         FUZZ_CHECK(after.starts_with(before));
         const std::vector<udevread::Line> added = udevread::lines(after.substr(before.size()));
@@ -372,7 +375,12 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
             join_texts(2, {std::string("600a0b80001\0ff\n", 15)}),
             join_texts(2, {"x\n600a0b80001\n"}),
             join_texts(2, {"600a0b80001"}),
-            join_texts(2, {""})};
+            join_texts(2, {""}),
+            // GUIDs that udev would read as a pattern.
+            join_texts(2, {"600a0b8000*\n"}),
+            join_texts(2, {"600a0b8000?\n"}),
+            join_texts(2, {"600a0b8000[01]\n"}),
+            join_texts(2, {"x|600a0b80001\n"})};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -367,6 +367,10 @@ bool of_lun(const std::vector<Item>& items, const char* guid) {
         items, [&](const Item& i) { return i.key == "ENV{ID_SERIAL}" && i.op == "==" && i.value == guid; });
 }
 
+// Whether udev reads a match value as more than the text itself: a shell
+// pattern ("*?[") or alternatives separated by '|'.
+bool udev_pattern(std::string_view value) { return value.find_first_of("*?[|") != std::string_view::npos; }
+
 // Whether a match value of udev takes the text: any of its alternatives
 // (separated by '|'), each a shell pattern when the value holds one of
 // "*?[", else the text itself.
@@ -389,7 +393,7 @@ bool udev_matches(const std::string& value, const std::string& text) {
 bool serials_disagree(const std::vector<Item>& items) {
     const auto serial = [](const Item& i) { return i.key == "ENV{ID_SERIAL}" && (i.op == "==" || i.op == "!="); };
     const auto named = std::ranges::find_if(items, [&](const Item& i) {
-        return serial(i) && i.op == "==" && !i.value.empty() && i.value.find_first_of("*?[|") == std::string::npos;
+        return serial(i) && i.op == "==" && !i.value.empty() && !udev_pattern(i.value);
     });
     return named != items.end() && std::ranges::any_of(items, [&](const Item& i) {
                return serial(i) && udev_matches(i.value, named->value) != (i.op == "==");
@@ -962,6 +966,13 @@ int32_t vxapi_set_lun_udev_name(int, vxapi_priv_database* port, uint16_t, uint16
     }
     char guid[VXAPI_UDEV_GUID_SIZE];
     if (prepare(op, port, tgt, lun, names, guid) != 0) return 1;
+    // As the value of ENV{ID_SERIAL}== such a GUID would give the names to
+    // every LUN whose serial it matches. scsi_id prints none of these
+    // characters; the get and the delete compare GUIDs as text.
+    if (udev_pattern(guid)) {
+        trace(op, ": lun_guid holds a udev pattern character");
+        return 1;
+    }
     const std::string part_names = partition_names(names);
     RulePtr whole(vxapi_convert_usernames_to_obj(guid, std::string(names, strnlen(names, kLineMax)).c_str(), 1));
     RulePtr part(vxapi_convert_usernames_to_obj(guid, part_names.c_str(), 0));

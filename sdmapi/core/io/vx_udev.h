@@ -80,7 +80,10 @@ struct UDEV_RULE {
 // dropped; an empty line after it closes it), or when the new file would
 // reach the bound of the configuration files (VX_CONF_FILE_LIMIT); the same
 // for a delete. A physical line ends at "\n", "\r" or a NUL byte. Names on
-// lines that udev skips or that apply to no device are not taken.
+// lines that udev skips or that apply to no device are not taken. The set
+// alone also refuses a GUID that udev would read as a pattern in a match
+// value (one holding '*', '?', '[' or '|'); the delete and the get compare
+// GUIDs as text, and so still reach such a GUID's lines.
 [[nodiscard]] int32_t vxapi_set_lun_udev_name(int handle, vxapi_priv_database* port, uint16_t bus, uint16_t tgt,
                                               uint16_t lun, const char* names);
 // Removes the names; a rule left without names is removed. 0, or 1.
