@@ -830,15 +830,16 @@ VXSDM_API SD_UINT32 SDSetVariableValue(int Device, SD_PUINT8 pNVRam, EnumNVRAMVa
  * @brief Reads the port's VPD.
  *
  * At most *pBufferSize bytes are copied: 512 at most, 1024 on the chips that
- * keep the VPD in flash region 0x81. HbaDevPortNum is not used.
+ * keep the VPD in flash region 0x81. HbaDevPortNum is not used. A VPD that
+ * comes shorter than that area fails the call with SDERR_DATA_UNDERRUN.
  *
  * @par Writes
  * pBuffer: the bytes read, as many as *pBufferSize allows, whatever the
  * status (zeros where the read delivered none); *pBufferSize is not
  * changed.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
- * (pBuffer or pBufferSize is null); SDERR_OUT_OF_MEMORY; the request's
- * statuses.
+ * (pBuffer or pBufferSize is null); SDERR_OUT_OF_MEMORY; SDERR_DATA_UNDERRUN
+ * (a VPD shorter than the chip's); the request's statuses.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

@@ -120,7 +120,9 @@ VXSDM_API SD_UINT32 SDGetLunUdevName(int Device, SD_UINT16 HbaDevPortNum, SD_UIN
  *
  * size must be at least 64. HbaDevPortNum is not used. An answer short of
  * the driver's record, or (on a port served through sysfs) a temperature text
- * without a number, is no temperature: the call fails.
+ * that cannot be read, holds no number or passes its fields (degrees above
+ * 65535, hundredths of more than two digits), is no temperature: the call
+ * fails.
  *
  * @par Writes
  * IntTemp and FracTemp of *ptemp, only when the status is SDERR_NO_ERROR;
@@ -160,8 +162,9 @@ VXSDM_API SD_UINT32 SDDiagIO(int Device, SD_PUINT8 pdata, SD_UINT32 Size, SD_PUI
  * @brief The SerDes parameter block into pserdes (pserdes_size bytes).
  *
  * @par Writes
- * pserdes, up to pserdes_size bytes, as the request delivers them; after a
- * failed request it may hold part of them.
+ * pserdes, up to pserdes_size bytes, as the request delivers them (zeros
+ * behind a shorter block; an empty one fails the call); after a failed
+ * request it may hold part of them.
  * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (pserdes_size is 0);
  * SDERR_INVALID_PARAMETER (pserdes is null); SDERR_INVALID_HANDLE;
  * SDERR_NOT_SUPPORTED (a chip without the block); the request's statuses.

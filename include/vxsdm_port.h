@@ -294,12 +294,15 @@ VXSDM_API SD_UINT32 SDSetTargetIDMALinkSpeed(int Device, SD_UINT16 HbaDevPortNum
  * (SD_TARNO_MGT names the request of each). On converged chips only
  * operation 4 is taken: it returns the 4096-byte MAC statistics
  * (TotalByteCount at least 4096) where the port has them, else it goes to
- * the controller.
+ * the controller. A firmware version that cannot be read as a number of 32
+ * bits fails operation 2.
  *
  * @par Writes
  * On converged chips, the MAC statistics into pDataBytes of the management
- * request when the port has them. Otherwise what the operation answers, in
- * its request and data buffer, as the controller gives it.
+ * request when the port has them (zeros behind the block that came).
+ * Otherwise what the operation answers, in its request and data buffer, as
+ * the controller gives it; FwVersion only when the status is
+ * SDERR_NO_ERROR.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (neither
  * the Tarno controller's chip nor operation 4 on a converged chip);
  * SDERR_INVALID_PARAMETER (pParameters is null); on converged chips,

@@ -59,7 +59,9 @@ extern "C" {
 /**
  * @brief The port's own error and traffic counters.
  *
- * HbaDevPortNum is not used.
+ * HbaDevPortNum is not used. On a port served through sysfs a counter file
+ * that is there but cannot be read, or holds no number, fails the call; one
+ * the driver does not have counts 0.
  *
  * @par Writes
  * *pStatistics but InterruptCount and Reserved, only when the status is
@@ -80,7 +82,9 @@ VXSDM_API SD_UINT32 SDGetStatistics(int Device, SD_UINT16 HbaDevPortNum, PSTATIS
  * come back, the five before them as 0, from the remote port's Read Link
  * Status answer: an accept shorter than its 28 bytes gives
  * SDERR_DATA_UNDERRUN. SDGetPortStatisticsFC is the same call.
- * HbaDevPortNum is not used.
+ * HbaDevPortNum is not used. On a port served through sysfs a counter file
+ * that is there but cannot be read, or holds no number, fails the call; one
+ * the driver does not have counts 0.
  *
  * @par Writes
  * *pStatistics but InterruptCount and Reserved, only when the status is
@@ -202,7 +206,9 @@ VXSDM_API SD_UINT32 SDUpdateBeaconControl(int Device, SD_UINT32 UpdateMode);
  * instead, as a NUL-terminated text inside the buffer: it ends at its first
  * NUL, at the bytes delivered, or one byte short of the buffer's size,
  * whichever comes first, and the bytes behind its terminator stay as the
- * caller left them. Physical ports only. HbaDevPortNum is not used.
+ * caller left them. Physical ports only. HbaDevPortNum is not used. On a
+ * port served through sysfs a dump size that cannot be read as a decimal of
+ * 32 bits fails the call.
  *
  * @par Writes
  * pBuffer and *BufferSize as the driver answers: the dump and its length;

@@ -133,7 +133,8 @@ TEST_F(SysfsDiagTest, FwDumpNewestFileOfTheHost) {
     EXPECT_EQ(vxsysfs_check_udev_scripts(), 1);
 }
 
-// The driver's dump: sizes that give 16 and 23; enable, read and clear, each failing; a failed read leaves the dump.
+// The driver's dump: sizes that give 16 and 23, or fail as no decimal of 32 bits; enable, read and clear, each
+// failing; a failed read leaves the dump; the dump's length goes out with it.
 TEST_F(SysfsDiagTest, FwDumpFromTheDriver) {
     sim::SimFwDump drv_dump;
     rig.host.set_attr(dir + "/fw_dump", drv_dump.attr());
@@ -146,7 +147,10 @@ TEST_F(SysfsDiagTest, FwDumpFromTheDriver) {
     } rows[] = {
         {"1048576", 0, 16, 1048576, {}},
         {"0", 0, 23, 0, {}},
-        {"16", 0, 0, 64, {"enable", "read", "clear"}},
+        {"16", 0, 0, 16, {"enable", "read", "clear"}},
+        {"4294967312", 0, 7, 64, {}},  // past 32 bits: never a smaller size
+        {"0x10", 0, 1, 64, {}},
+        {"", 0, 1, 64, {}},
         {"16", 1, 1, 64, {"enable"}},
         {"16", 2, 1, 64, {"enable", "read"}},
         {"16", 3, 1, 64, {"enable", "read", "clear"}},

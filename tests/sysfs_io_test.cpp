@@ -85,7 +85,7 @@ TEST_F(SysfsAttrsTest, BeaconOnOffUnreadableAbsent) {
     // The text (null: absent, "?": unreadable), the State set; get's status and State, set's status; the write.
     const std::tuple<const char*, uint32_t, Words, std::string> cases[] = {
         {"Enabled", 7, {0, VX_BEACON_BLINK, 0}, "0"}, {"Disabled", VX_BEACON_BLINK, {0, VX_BEACON_OFF, 0}, "1"},
-        {"?", VX_BEACON_BLINK, {0, VX_BEACON_OFF, 1}, ""}, {nullptr, VX_BEACON_BLINK, {9, 0x1234, 9}, ""}};
+        {"?", VX_BEACON_BLINK, {1, 0x1234, 1}, ""}, {nullptr, VX_BEACON_BLINK, {9, 0x1234, 9}, ""}};
     for (const auto& [value, state, out, written] : cases) {
         host.remove(path);
         if (value != nullptr) host.set_attr(path, *value == '?' ? kUnreadable : sim::text_attr(value, true));
@@ -111,7 +111,11 @@ TEST_F(SysfsAttrsTest, StatisticsWithAbsentFilesAndTheMegabyteSums) {
              {lun + "1/device/ioerr_cnt", "0x1"}}) {
         host.set_attr(file, sim::text_attr(value));
     }
-    host.set_attr(lun + "1/device/iodone_cnt", kUnreadable);  // adds nothing
+    // A counter that is there but cannot be read fails the read; one that is not there adds nothing.
+    host.set_attr(lun + "1/device/iodone_cnt", kUnreadable);
+    EXPECT_EQ(std::pair(vxsysfs_get_statistics(0, &rec, &s, &st), st), std::pair(0, 1u));
+    host.remove(lun + "1/device/iodone_cnt");
+    s = {};
     EXPECT_EQ(vxsysfs_get_statistics(0, &rec, &s, &st), 0);
     std::tie(want.TxFrames, want.RxFrames, want.InputRequestCount, want.InputMBytes, want.OutputMBytes) =
         std::tuple(0x1234, 5, 0x123456789, 0x10, 0x20);

@@ -15,6 +15,7 @@
 #include "api/vx_sdupdate.h"
 #include "base/vx_chips.h"
 #include "base/vx_layout.h"
+#include "base/vx_request.h"
 #include "core/flash/vx_nvram_vpd.h"
 #include "core/flash/vx_optrom.h"
 #include "core/life/vx_load.h"
@@ -94,8 +95,17 @@ SD_UINT32 SDGetVpd(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer, SD_PU
     uint32_t ext = 0;
     errno = 0;
     const int32_t result = vxapi_get_vpd(rec->oshandle, rec, scratch.get(), &size, &ext);
-    const SD_UINT32 status = mapped(call, result, ext, errno);
-    std::memcpy(pBuffer, scratch.get(), std::min({*pBufferSize, size, allocated}));
+    const int err = errno;
+    // A VPD that came shorter than the chip's VPD area is not the VPD: its
+    // tail would be the caller's stale bytes or zeros, and *pBufferSize
+    // cannot tell them.
+    if (result == 0 && ext == EXT_STATUS_OK && size < allocated) {
+        vx_sd_line(VX_SD_ERROR, call.name(), Device, "): VPD short, bytes=", size, VXDBG_DEC);
+        ext = EXT_STATUS_DATA_UNDERRUN;
+    }
+    const SD_UINT32 status = mapped(call, result, ext, err);
+    // The bytes that came, zeros behind them.
+    std::memcpy(pBuffer, scratch.get(), std::min(*pBufferSize, allocated));
     return call.done(status);
 }
 

@@ -39,7 +39,9 @@ constexpr uint32_t VXSYSFS_DRIVER_FLAG_VERSION = 0x10;
                                            EXT_SCSI_ADDR* addr, uint32_t* status);
 // Link statistics of the port from its FC host's "statistics" files, SCSI
 // host counters and SCSI devices' counters (status 9 and the record partly
-// filled when the files or devices are missing; a missing counter is 0).
+// filled when the files or devices are missing; a missing counter is 0; one
+// that is there but cannot be read or holds no number fails the read with
+// the status of vxsysfs_answer_status).
 // Link error counters of a remote port (dest_addr: its 16-byte destination
 // address with the WWPN) from an ELS RLS exchange: 0 and status 0 when the
 // port accepted with a whole answer (28 bytes); 1 and status 8 for an accept

@@ -220,20 +220,49 @@ const StatFile<uint64_t> kStatFiles64[] = {
 
 // A SCSI device's directory path, with its "/", is at most this long.
 constexpr size_t kMaxDevicePath = 238;
+// A counter's text: 64 bits in decimal, or in hexadecimal with "0x", and
+// white space fit with room to spare.
+constexpr uint32_t kCounterText = 32;
 
-// A hexadecimal counter of the directory whose path ends at end; 0 when it
-// is missing or unreadable (all ones), or its path does not fit.
-uint64_t counter(char* path, char* end, const char* name) {
-    if (!attr_path(path, end, name)) return 0;
-    const uint64_t value = vxsysfs_get_long_attr(path);
-    return value == ~uint64_t{0} ? 0 : value;
-}
+// The counters of one statistics read. A file that is not there counts 0
+// (a driver without that counter); one that is there but cannot be read,
+// or holds no number, is no count: the first such file's status stays, and
+// the reads after it are skipped.
+class Counters {
+public:
+    // The counter `name` of the directory whose path ends at end, written
+    // in base 16 or 10; 0 when it is not there, when its path does not fit,
+    // when it is all ones (not counted) or once a counter failed.
+    uint64_t read(char* path, char* end, const char* name, int base = 16) {
+        if (failed_ != EXT_STATUS_OK || !attr_path(path, end, name)) return 0;
+        char text[kCounterText];
+        VxAttrAnswer answer = VxAttrAnswer::Failed;
+        vxsysfs_get_str_attr(path, text, sizeof text, &answer);
+        uint64_t value = 0;
+        if (answer == VxAttrAnswer::Came) answer = vxsysfs_parse_number(text, sizeof text, base, UINT64_MAX, &value);
+        if (answer == VxAttrAnswer::Absent) return 0;
+        if (answer != VxAttrAnswer::Came) {
+            if (vxdbg_on(VXDBG_SYSFS)) {
+                vxdbg_print("> no count in ", 0, VXDBG_NONE, 0);
+                vxdbg_print(path, 0, VXDBG_NONE, 1);
+            }
+            failed_ = vxsysfs_answer_status(answer);
+            return 0;
+        }
+        return value == ~uint64_t{0} ? 0 : value;
+    }
+    // EXT_STATUS_OK while every counter read came or was not there.
+    [[nodiscard]] uint32_t failed() const { return failed_; }
+
+private:
+    uint32_t failed_ = EXT_STATUS_OK;
+};
 
 uint32_t low32(uint64_t value) { return static_cast<uint32_t>(value); }
 
 // Adds the error and completion counts of the host's SCSI devices; false
 // when the devices cannot be listed or a device's path is too long.
-bool add_device_counts(uint32_t host_no, EXT_HBA_PORT_STAT* stats) {
+bool add_device_counts(uint32_t host_no, EXT_HBA_PORT_STAT* stats, Counters& counters) {
     char dir[VXSYSFS_PATH_SIZE];
     vxsysfs_get_scsi_dev_path(dir, nullptr);
     vxsysfs::EntryList list(dir);
@@ -250,8 +279,8 @@ bool add_device_counts(uint32_t host_no, EXT_HBA_PORT_STAT* stats) {
             trace("> scsi device path too long");
             return whole = false;
         }
-        stats->DeviceErrorCount += low32(counter(path, end, "device/ioerr_cnt"));
-        stats->TotalIoCount += low32(counter(path, end, "device/iodone_cnt"));
+        stats->DeviceErrorCount += low32(counters.read(path, end, "device/ioerr_cnt"));
+        stats->TotalIoCount += low32(counters.read(path, end, "device/iodone_cnt"));
         return true;
     });
     return whole;
@@ -319,14 +348,20 @@ int vxsysfs_get_statistics(int, vxapi_priv_database* rec, EXT_HBA_PORT_STAT* sta
     char path[VXSYSFS_PATH_SIZE];
     char* end = vxsysfs_path_append(path, vxsysfs_get_fc_host_path(path, host_no), "statistics/");
     if (end == nullptr || vx::sys().sysfs_path_is_dir(path) != 0) return 0;
-    for (const auto& file : kStatFiles32) stats->*file.field = low32(counter(path, end, file.name));
-    for (const auto& file : kStatFiles64) stats->*file.field = counter(path, end, file.name);
+    Counters counters;
+    for (const auto& file : kStatFiles32) stats->*file.field = low32(counters.read(path, end, file.name));
+    for (const auto& file : kStatFiles64) stats->*file.field = counters.read(path, end, file.name);
 
     end = vxsysfs_get_scsi_host_path(path, host_no);
-    stats->ControllerErrorCount = low32(counter(path, end, "total_isp_aborts"));
-    stats->TotalIoCount = attr_path(path, end, "diag_requests") ? vxsysfs_get_int_attr(path) : 0;
-    stats->TotalMBytes = attr_path(path, end, "diag_megabytes") ? vxsysfs_get_int_attr(path) : 0;
-    if (!add_device_counts(rec->host_no, stats)) return 0;
+    stats->ControllerErrorCount = low32(counters.read(path, end, "total_isp_aborts"));
+    stats->TotalIoCount = low32(counters.read(path, end, "diag_requests", 10));
+    stats->TotalMBytes = low32(counters.read(path, end, "diag_megabytes", 10));
+    if (!add_device_counts(rec->host_no, stats, counters)) return 0;
+    // A counter that could not be read makes the sums it goes into wrong.
+    if (counters.failed() != EXT_STATUS_OK) {
+        status = counters.failed();
+        return 0;
+    }
     stats->TotalMBytes += low32(stats->InputMBytes) + low32(stats->OutputMBytes);
     status = EXT_STATUS_OK;
     return 0;
@@ -354,9 +389,17 @@ int32_t vxsysfs_get_beacon(int, vxapi_priv_database* rec, EXT_BEACON_CONTROL* pb
         status = EXT_STATUS_INVALID_PARAM;
     } else if (beacon_path(rec, path)) {
         char text[sizeof kBeaconOn + 1];
-        vxsysfs_get_str_attr(path, text, sizeof text);
-        pbeacon_st->State = std::strcmp(text, kBeaconOn) == 0 ? VX_BEACON_BLINK : VX_BEACON_OFF;
-        status = EXT_STATUS_OK;
+        VxAttrAnswer answer = VxAttrAnswer::Failed;
+        vxsysfs_get_str_attr(path, text, sizeof text, &answer);
+        // A text too long for the buffer is not "Enabled" either; a read
+        // that failed tells no state, and the caller's stays.
+        if (answer == VxAttrAnswer::Came || answer == VxAttrAnswer::TooLarge) {
+            pbeacon_st->State = std::strcmp(text, kBeaconOn) == 0 ? VX_BEACON_BLINK : VX_BEACON_OFF;
+            status = EXT_STATUS_OK;
+        } else {
+            trace("> beacon not read");
+            status = vxsysfs_answer_status(answer);
+        }
     }
     return 0;
 }

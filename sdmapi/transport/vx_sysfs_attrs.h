@@ -44,7 +44,8 @@
                                           uint8_t* devname);
 
 // The SCSI host's "beacon" attribute: "Enabled" reads as State blink, any
-// other text (or none) as off; a missing file leaves State. The setter
+// other text as off; a missing file (status 9) or one that cannot be read
+// (status 1) leaves State. The setter
 // writes "1" for blink, "0" for any other State.
 [[nodiscard]] int32_t vxsysfs_get_beacon(int handle, vxapi_priv_database* api_priv_data_inst,
                                          EXT_BEACON_CONTROL* pbeacon_st, uint32_t* pext_stat);

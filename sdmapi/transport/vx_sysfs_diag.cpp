@@ -110,6 +110,31 @@ int32_t round_trip(vxapi_priv_database* rec, uint32_t code, void* record, uint32
     return send(rec, cmd, status);
 }
 
+// A temperature "<degrees>[.<hundredths>]": the degrees within 16 bits,
+// the hundredths of one or two digits.
+struct Temperature {
+    uint16_t whole = 0;
+    uint16_t hundredths = 0;
+    bool has_hundredths = false;
+};
+constexpr uint64_t kMostHundredths = 99;
+
+VxAttrAnswer parse_temperature(const char* text, Temperature& temp) {
+    const char* point = std::strchr(text, '.');
+    const size_t whole_length = point != nullptr ? static_cast<size_t>(point - text) : std::strlen(text);
+    uint64_t whole = 0;
+    uint64_t hundredths = 0;
+    VxAttrAnswer answer = vxsysfs_parse_number(text, whole_length, 10, UINT16_MAX, &whole);
+    if (answer == VxAttrAnswer::Came && point != nullptr) {
+        answer = vxsysfs_parse_number(point + 1, std::strlen(point + 1), 10, kMostHundredths, &hundredths);
+    }
+    if (answer != VxAttrAnswer::Came) return answer;
+    temp.whole = static_cast<uint16_t>(whole);
+    temp.hundredths = static_cast<uint16_t>(hundredths);
+    temp.has_hundredths = point != nullptr;
+    return answer;
+}
+
 int32_t missing_buffer(uint32_t* status) {
     if (status != nullptr) *status = EXT_STATUS_DEV_NOT_FOUND;
     return 1;
@@ -127,21 +152,21 @@ int32_t vxsysfs_get_board_temp(vxapi_priv_database* api_priv_data_inst, EXT_BOAR
     if (api_priv_data_inst == nullptr || ptemp == nullptr || !in_scsi_host(api_priv_data_inst, "thermal_temp", path)) {
         return 1;
     }
-    status = EXT_STATUS_ERR;
-    Attr attr(path);
-    if (!attr.read()) return 0;
-    char text[kTempTextSize] = {};
-    std::memcpy(text, attr.value(), std::min<size_t>(attr.length(), sizeof text - 1));
-    short whole = 0, hundredths = 0;
-    const int fields = std::sscanf(text, "%hd.%02hd", &whole, &hundredths);
-    // A text without a number is no temperature: the read fails as an
-    // unreadable attribute does, rather than handing back the caller's values.
-    if (fields < 1) {
+    char text[kTempTextSize];
+    VxAttrAnswer answer = VxAttrAnswer::Failed;
+    vxsysfs_get_str_attr(path, text, sizeof text, &answer);
+    Temperature temp;
+    if (answer == VxAttrAnswer::Came) answer = parse_temperature(text, temp);
+    // A text that is no temperature, or one past its fields, fails as an
+    // unreadable attribute does, rather than hand back the caller's values
+    // or a cut one.
+    if (answer != VxAttrAnswer::Came) {
         fail("vxsysfs_get_board_temp: no temperature in thermal_temp");
+        status = vxsysfs_answer_status(answer);
         return 0;
     }
-    ptemp->IntTemp = static_cast<uint16_t>(whole);
-    if (fields >= 2) ptemp->FracTemp = static_cast<uint16_t>(hundredths);
+    ptemp->IntTemp = temp.whole;
+    if (temp.has_hundredths) ptemp->FracTemp = temp.hundredths;
     status = EXT_STATUS_OK;
     return 0;
 }
@@ -165,6 +190,13 @@ int32_t vxsysfs_get_serdes_params(int, vxapi_priv_database* api_priv_data_inst, 
             vxdbg_print(attr.get()->name, 0, VXDBG_NONE, 0);
             vxdbg_print(" overread=+", attr.length() - size, VXDBG_INT, 1);
         }
+        return 0;
+    }
+    // A block that came shorter than the buffer keeps the zeros behind it;
+    // one of no bytes is no block.
+    if (attr.length() == 0) {
+        fail("> read_serdes empty");
+        status = EXT_STATUS_DATA_UNDERRUN;
         return 0;
     }
     std::memcpy(buf, attr.value(), attr.length());
@@ -465,27 +497,28 @@ void dump_file_path(const std::string& name, uint8_t* buf, uint32_t* buf_size, S
 }
 
 // Enable, read and clear the driver's dump of dump_size bytes through
-// "fw_dump". Status 0 only when all three worked; a dump that was not read
-// whole is not cleared, so that it can be fetched again.
-void read_driver_dump(const vxapi_priv_database* rec, uint8_t* buf, uint32_t dump_size, Status& status) {
+// "fw_dump". Status 0 and true only when all three worked; a dump that was
+// not read whole is not cleared, so that it can be fetched again.
+bool read_driver_dump(const vxapi_priv_database* rec, uint8_t* buf, uint32_t dump_size, Status& status) {
     Path path;
-    if (!in_device_dir(rec, "fw_dump", path)) return;
+    if (!in_device_dir(rec, "fw_dump", path)) return false;
     status = EXT_STATUS_ERR;
     Attr attr(path);
-    if (!attr.is_open() || dump_size > kDumpLimit) return;
+    if (!attr.is_open() || dump_size > kDumpLimit) return false;
     if (vxsysfs_write_file(path, "1", 2) != 0) {
         fail("> failed dump enable");
-        return;
+        return false;
     }
     if (vxsysfs_read_file(path, buf, static_cast<int32_t>(dump_size)) != 0) {
         fail("> Failed underread");
-        return;
+        return false;
     }
     if (vxsysfs_write_file(path, "0", 2) != 0) {
         fail("> failed driver dump clear");
-        return;
+        return false;
     }
     status = EXT_STATUS_OK;
+    return true;
 }
 
 }  // namespace
@@ -513,8 +546,14 @@ int32_t vxsysfs_get_fw_dump(int, vxapi_priv_database* api_priv_data_inst, uint8_
     std::memset(buf, 0, *buf_size);
     Path path;
     if (!in_scsi_host(api_priv_data_inst, "fw_dump_size", path)) return 1;
-    const uint32_t dump_size = vxsysfs_get_int_attr(path);
-    if (dump_size > *buf_size) {
+    // A size that is no decimal of 32 bits is no size: it never reads as
+    // "no dump", nor as a smaller one.
+    VxAttrAnswer answer = VxAttrAnswer::Failed;
+    const uint32_t dump_size = vxsysfs_get_int_attr(path, &answer);
+    if (answer != VxAttrAnswer::Came) {
+        fail("> fw_dump_size not read");
+        status = vxsysfs_answer_status(answer);
+    } else if (dump_size > *buf_size) {
         fail("> smaller buf size allocated");
         *buf_size = dump_size;
         status = EXT_STATUS_BUFFER_TOO_SMALL;
@@ -522,8 +561,8 @@ int32_t vxsysfs_get_fw_dump(int, vxapi_priv_database* api_priv_data_inst, uint8_
         fail("> No dump available");
         *buf_size = 0;
         status = EXT_STATUS_NO_DATA;
-    } else {
-        read_driver_dump(api_priv_data_inst, buf, dump_size, status);
+    } else if (read_driver_dump(api_priv_data_inst, buf, dump_size, status)) {
+        *buf_size = dump_size;
     }
     return 0;
 }

@@ -16,15 +16,18 @@
 #include "base/vx_records.h"
 
 
-// "thermal_temp" of the SCSI host, "<whole>.<hundredths>", into ptemp (a
-// field that does not parse keeps its value); size is not used. Result 1
-// when the file is missing.
+// "thermal_temp" of the SCSI host, "<whole>[.<hundredths>]", into ptemp
+// (without hundredths FracTemp keeps its value); size is not used. Result 1
+// when the file is missing. A text that cannot be read, is no temperature
+// or passes its fields (degrees of 16 bits, hundredths of two digits) fails
+// with the status of vxsysfs_answer_status, ptemp untouched.
 [[nodiscard]] int32_t vxsysfs_get_board_temp(vxapi_priv_database* api_priv_data_inst, EXT_BOARD_TEMP* ptemp,
                                              uint32_t size, uint32_t* pext_stat);
 
 // The SerDes parameter block ("read_serdes" of the physical port's PCI
 // function host; a virtual port reads its parent's) into buf, zeroed over
-// size first. Status 1 and nothing copied when the block exceeds size.
+// size first. Status 1 and nothing copied when the block exceeds size;
+// status 8 when it is empty.
 [[nodiscard]] int32_t vxsysfs_get_serdes_params(int handle, vxapi_priv_database* api_priv_data_inst, void* buf,
                                                 uint32_t size, uint32_t* pext_stat);
 
@@ -106,9 +109,11 @@ struct vxa_thread_data {
 // The firmware dump: with the udev rule in place, the path of the port's
 // newest dump file (status 33, cut to *buf_size and terminated, the bytes
 // behind it left alone); else the driver's dump into buf, zeroed first
-// (*buf_size: the buffer's size in; the dump's size out when it does not
-// fit, status 16; 0 when there is none, status 23). Result 1 when neither a
-// file nor the driver's dump size is there.
+// (*buf_size: the buffer's size in; the dump's size out when it was read or
+// does not fit, status 16; 0 when there is none, status 23). A dump size
+// that cannot be read or is no decimal of 32 bits fails with the status of
+// vxsysfs_answer_status. Result 1 when neither a file nor the driver's dump
+// size is there.
 [[nodiscard]] int32_t vxsysfs_get_fw_dump(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* buf,
                                           uint32_t* buf_size, uint32_t* pext_stat);
 

@@ -301,7 +301,16 @@ int32_t vxsysfs_tarno_fwversion(int, vxapi_priv_database* api_priv_data_inst, TA
     if (api_priv_data_inst == nullptr || pFwVer == nullptr) return 0;
     scsi_host_dir(api_priv_data_inst->host_no, dir);
     if (!present(dir, "84xx_fw_version", path)) return 0;
-    pFwVer->FwVersion = vxsysfs_get_int_attr(path);
+    // A version that cannot be read, or is no decimal of 32 bits, is none:
+    // the record keeps what it held.
+    VxAttrAnswer answer = VxAttrAnswer::Failed;
+    const uint32_t version = vxsysfs_get_int_attr(path, &answer);
+    if (answer != VxAttrAnswer::Came) {
+        fail("> 84xx_fw_version not read");
+        status = vxsysfs_answer_status(answer);
+        return 0;
+    }
+    pFwVer->FwVersion = version;
     vxdbg_line(VXDBG_SYSFS, "FWVersion==", pFwVer->FwVersion, VXDBG_DEC);
     status = EXT_STATUS_OK;
     return 0;
@@ -396,9 +405,12 @@ int32_t vxsysfs_get_xgmac_stats(int, vxapi_priv_database* api_priv_data_inst, vo
     if (!present(dir, "xgmac_stats", path)) return 1;
     if (!Attr(path).is_open()) return 0;
     status = EXT_STATUS_ERR;
+    // The block as far as the file goes, however many reads the driver
+    // gives it in; a read that failed on the way leaves no block.
     const auto limit = static_cast<int32_t>(std::min(size, static_cast<uint32_t>(INT32_MAX)));
-    const uint32_t got = vxsysfs_read_data(path, buffer, limit);
-    if (got == 0 || got == UINT32_MAX) {
+    bool failed = false;
+    const int32_t missing = vxsysfs_read_file(path, buffer, limit, &failed);
+    if (failed || missing >= limit) {
         fail("> Failed underread");
         return 0;
     }

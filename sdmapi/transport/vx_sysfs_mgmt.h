@@ -71,8 +71,9 @@
 [[nodiscard]] int32_t __vxsysfs_open_tarno_path(vxapi_priv_database* api_priv_data_inst, char* path,
                                                 struct sysfs_attribute** cmd_attr, struct sysfs_attribute** ctl_attr);
 
-// Up to size bytes of the converged MAC statistics ("xgmac_stats", one
-// read) into buffer, zeroed first. Result 1 when the file is missing.
+// Up to size bytes of the converged MAC statistics ("xgmac_stats", read to
+// its end in as many reads as it takes) into buffer, zeroed first: status 1
+// when nothing came or a read failed. Result 1 when the file is missing.
 [[nodiscard]] int32_t vxsysfs_get_xgmac_stats(int handle, vxapi_priv_database* api_priv_data_inst, void* buffer,
                                               uint32_t size, uint32_t* pext_stat);
 
@@ -83,7 +84,9 @@
 // The Tarno controller through its attribute files (reset: control "4" for
 // the diagnostic firmware, else "3"; management operations 0 to 3, a command
 // text that does not fit whole refused with status 1; a firmware image);
-// the firmware version from the SCSI host's attribute.
+// the firmware version from the SCSI host's attribute (one that cannot be
+// read or is no decimal of 32 bits fails with the status of
+// vxsysfs_answer_status, the record untouched).
 [[nodiscard]] int32_t vxsysfs_tarno_reset(int handle, vxapi_priv_database* api_priv_data_inst, TARNO_RESET* pReset,
                                           uint32_t* pext_stat);
 [[nodiscard]] int32_t vxsysfs_tarno_fwversion(int handle, vxapi_priv_database* api_priv_data_inst,
