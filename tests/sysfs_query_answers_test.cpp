@@ -82,6 +82,10 @@ const Call kCna = [](int h) {
     return SDGetCnaPortData(h, 0, SD_CNA_GET_PORT_ID, reinterpret_cast<SD_PUINT8>(&c), &size);
 };
 
+std::string line_of(const EXT_REGIONVERSION& v) {
+    return sysfstest::line("%04x", v.Region) + hex(v.Version, 3);
+}
+
 constexpr SD_UINT32 kFailed = SDERR_UNKNOWN, kPast = SDERR_DATA_OVERRUN, kNone = SDERR_DEVICE_NOT_FOUND;
 
 TEST(SysfsAnswers, AValueThatDidNotComeFailsTheCallThatReportsIt) {
@@ -95,7 +99,7 @@ TEST(SysfsAnswers, AValueThatDidNotComeFailsTheCallThatReportsIt) {
         {"target id past 16 bits",
          {},
          [](SysfsRig& rig) { rig.host.set_attr(kRport + "scsi_target_id", sim::text_attr("65539"), 0444); },
-         {{kDiscPort, kPast}, {kDatabase, kPast}}},
+         {{kDiscPort, kFailed}, {kDatabase, kPast}}},
         {"sg_tablesize unreadable", {}, fail_reads(kScsiHost + "sg_tablesize"), {{kDriver, kFailed}}},
         {"sg_tablesize past 32 bits", {{"sg_tablesize", "4294967424"}}, {}, {{kDriver, kPast}}},
         {"fw_version unreadable", {}, fail_reads(kScsiHost + "fw_version"), {{kFirmware, kFailed}, {kNode, kFailed}}},
@@ -206,6 +210,35 @@ TEST(SysfsAnswers, ACreateHandsOutAnIdThatCameOrNone) {
     }
     EXPECT_EQ(sim::listed_ports().size(), 4u);
     EXPECT_EQ(SDCloseDevice(h), 0u);
+}
+
+// The running versions of a converged port: three numbers of a byte each, else the query fails and the list ends
+// before the version (so discovery takes no 0.0.0 for a running version).
+TEST(SysfsAnswers, RunningRegionVersionsOnlyAsTheyCame) {
+    const struct {
+        std::optional<std::string> mpi;
+        bool unreadable;
+        uint32_t status, length;
+        std::string first;  // the first entry's Region and Version bytes
+    } rows[] = {
+        {"1.2.3", false, 0, 2, "0040010203"}, {"1.2", false, 1, 0, ""},     {"abc", false, 1, 0, ""},
+        {"1.2.300", false, 7, 0, ""},         {std::nullopt, false, 9, 0, ""}, {"1.2.3", true, 1, 0, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mpi.value_or("absent"));
+        SysfsRig rig(0x8001, [&](sim::SysfsAdapter& a) { a.functions[0].host.scsi_host["mpi_version"] = row.mpi; });
+        rig.discover([&] {
+            if (row.unreadable) rig.host.fail_attr_reads(kScsiHost + "mpi_version", EIO, -1);
+        });
+        std::vector<uint8_t> list(8 + 2 * sizeof(EXT_REGIONVERSION));
+        auto* versions = reinterpret_cast<EXT_ADAPTERREGIONVERSION*>(list.data());
+        uint32_t count = 2, status = 0xDEAD;
+        EXPECT_EQ(vxsysfs_query_adapter_versions(-1, rig.port(5), versions, &count, &status), 0);
+        EXT_REGIONVERSION first{};
+        std::memcpy(&first, list.data() + 8, sizeof first);
+        EXPECT_EQ(std::tuple(status, versions->Length, row.length != 0 ? line_of(first) : ""),
+                  std::tuple(row.status, row.length, row.first));
+    }
 }
 
 }  // namespace

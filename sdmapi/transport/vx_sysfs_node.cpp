@@ -252,7 +252,7 @@ int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     read_names(rec, phba_node, &answers);
     if (!answers.came()) {
         std::memset(phba_node, 0, sizeof *phba_node);
-        status = answers.status();
+        status = answers.record_status();
         return 0;
     }
     if (vx_chip_has(device, VX_CHIP_MPI_PEP)) {

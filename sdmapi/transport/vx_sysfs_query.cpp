@@ -351,7 +351,7 @@ int vxsysfs_query_hbaport(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     read_fc_host(rec, phba_port, &answers);
     if (!answers.came()) {
         std::memset(phba_port, 0, sizeof *phba_port);
-        status = answers.status();
+        status = answers.record_status();
         return 0;
     }
     phba_port->DiscPortCount = vxsysfs_count_port(rec);
@@ -432,7 +432,7 @@ int vxsysfs_query_discport(int, vxapi_priv_database* api_priv_data_inst, uint16_
                                                                  pdisc_port->Id, &pdisc_port->TargetId);
         if (answer != VxAttrAnswer::Came) {
             std::memset(pdisc_port, 0, sizeof *pdisc_port);
-            status = vxsysfs_answer_status(answer);
+            status = vxsysfs::record_status(answer);
             return false;
         }
         pdisc_port->Type = kTypeTargetPort;
@@ -464,7 +464,7 @@ int vxsysfs_query_disctgt(int, vxapi_priv_database* api_priv_data_inst, uint16_t
         vxsysfs_get_rport_attributes(rport, pdisc_tgt->WWNN, pdisc_tgt->WWPN, pdisc_tgt->Id, &pdisc_tgt->TargetId);
     if (answer != VxAttrAnswer::Came) {
         std::memset(pdisc_tgt, 0, sizeof *pdisc_tgt);
-        status = vxsysfs_answer_status(answer);
+        status = vxsysfs::record_status(answer);
         return 0;
     }
     pdisc_tgt->Type = kTypeTargetPort;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/vx_records.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_prim.h"
@@ -128,10 +129,20 @@ public:
     [[nodiscard]] bool came() const { return first_ == VxAttrAnswer::Came; }
     [[nodiscard]] VxAttrAnswer first() const { return first_; }
     [[nodiscard]] uint32_t status() const { return vxsysfs_answer_status(first_); }
+    [[nodiscard]] uint32_t record_status() const;
 
 private:
     VxAttrAnswer first_ = VxAttrAnswer::Came;
 };
+
+// The status of a query whose record the management API hands out also
+// with a data overrun (node, port, discovered port and target): there a
+// value past its field fails plainly, so that no caller takes the record.
+[[nodiscard]] inline uint32_t record_status(VxAttrAnswer answer) {
+    return answer == VxAttrAnswer::TooLarge ? EXT_STATUS_ERR : vxsysfs_answer_status(answer);
+}
+
+inline uint32_t Answers::record_status() const { return vxsysfs::record_status(first_); }
 
 [[nodiscard]] inline bool has_phys_path(const vxapi_priv_database* rec) {
     return rec != nullptr && rec->phys_path[0] != 0;
