@@ -241,4 +241,33 @@ TEST(SysfsAnswers, RunningRegionVersionsOnlyAsTheyCame) {
     }
 }
 
+// The running MPI and PEP versions of the node: as they came, zeros when absent; one that is no version fails the
+// node, the caller's record untouched. (The status also carries the refresh of the layout that the versions in flash
+// need; only the record is looked at here.)
+TEST(SysfsAnswers, NodeRunningVersionsOnlyAsTheyCame) {
+    const struct {
+        std::optional<std::string> mpi;
+        std::string versions;  // the running MPI and PEP versions the caller gets
+    } rows[] = {
+        {"1.2.3", "01020300 04050600"},
+        {std::nullopt, "00000000 00000000"},
+        {"1.2", "a5a5a5a5 a5a5a5a5"},
+        {"1.2.256", "a5a5a5a5 a5a5a5a5"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mpi.value_or("absent"));
+        SysfsRig rig(0x2071, [&](sim::SysfsAdapter& a) { a.functions[0].host.scsi_host["mpi_version"] = row.mpi; });
+        rig.setup.with_bsg = false;
+        rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+        ASSERT_EQ(SDGetNumberOfAdapters(), 1u);
+        int h = -1;
+        ASSERT_EQ(SDOpenDevice(0, &h), 0u);
+        DEVICENODEPROPERTY n;
+        std::memset(&n, 0xA5, sizeof n);
+        (void)SDGetHbaDeviceNodeProperty(h, &n);
+        EXPECT_EQ(hex(n.MpiFwVersion, 4) + " " + hex(n.PepFwVersion, 4), row.versions);
+        EXPECT_EQ(SDCloseDevice(h), 0u);
+    }
+}
+
 }  // namespace

@@ -145,10 +145,19 @@ void read_names(const vxapi_priv_database* rec, EXT_HBA_NODE* node, vxsysfs::Ans
     (void)answers->take_optional(answer);
 }
 
-void read_running_version(uint32_t host, const char* attr, uint8_t* version) {
-    char text[kShortTextSize];
-    vxsysfs::scsi_host_text(host, attr, text, sizeof text);
-    std::sscanf(text, "%hhu.%hhu.%hhu", &version[0], &version[1], &version[2]);
+// The running MPI and PEP versions, valid together only when both came; an
+// absent one leaves both unset, one that could not be read fails the node.
+void read_running_versions(uint32_t host, EXT_HBA_NODE* node, vxsysfs::Answers* answers) {
+    const bool mpi = answers->take_optional(vxsysfs_read_version(host, "mpi_version", kShortTextSize,
+                                                                 node->BIMpiFwVersion));
+    const bool pep = answers->take_optional(vxsysfs_read_version(host, "pep_version", kShortTextSize,
+                                                                 node->BIPepFwVersion));
+    if (mpi && pep) {
+        node->BIValid |= EXT_BI_MPI_VALID | EXT_BI_PEP_VALID;
+    } else {
+        std::memset(node->BIMpiFwVersion, 0, sizeof node->BIMpiFwVersion);
+        std::memset(node->BIPepFwVersion, 0, sizeof node->BIPepFwVersion);
+    }
 }
 
 // The SCSI host whose boot-code attributes stand for the port's PCI
@@ -250,16 +259,11 @@ int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     }
     vxsysfs::Answers answers;
     read_names(rec, phba_node, &answers);
+    if (vx_chip_has(device, VX_CHIP_MPI_PEP)) read_running_versions(rec->host_no, phba_node, &answers);
     if (!answers.came()) {
         std::memset(phba_node, 0, sizeof *phba_node);
         status = answers.record_status();
         return 0;
-    }
-    if (vx_chip_has(device, VX_CHIP_MPI_PEP)) {
-        read_running_version(rec->host_no, "mpi_version", phba_node->BIMpiFwVersion);
-        phba_node->BIValid |= EXT_BI_MPI_VALID;
-        read_running_version(rec->host_no, "pep_version", phba_node->BIPepFwVersion);
-        phba_node->BIValid |= EXT_BI_PEP_VALID;
     }
 
     PciFunction function;

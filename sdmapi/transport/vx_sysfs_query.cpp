@@ -9,6 +9,7 @@
 // or 0 and the query goes on; an attribute that could not be read, or whose
 // text is no value of its field, fails the query with the status of that
 // answer (vxsysfs_answer_status): what a query reports has come.
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -208,20 +209,12 @@ VxAttrAnswer parse_version(const char* text, uint8_t* version) {
     return VxAttrAnswer::Came;
 }
 
-// A version attribute of the SCSI host into version[0..2]: what became of it.
-VxAttrAnswer read_version(uint32_t host_no, const char* attr, char* text, uint32_t size, uint8_t* version) {
-    VxAttrAnswer answer;
-    vxsysfs::scsi_host_text(host_no, attr, text, size, &answer);
-    return answer == VxAttrAnswer::Came ? parse_version(text, version) : answer;
-}
-
 // One running version of the region version list from the SCSI host's
 // attribute; nothing is put when the version did not come.
 VxAttrAnswer put_running_version(EXT_ADAPTERREGIONVERSION* list, uint32_t index, uint16_t region, uint32_t host_no,
                                  const char* attr) {
-    char text[kVersionTextSize];
     EXT_REGIONVERSION entry{};
-    const VxAttrAnswer answer = read_version(host_no, attr, text, sizeof text, entry.Version);
+    const VxAttrAnswer answer = vxsysfs_read_version(host_no, attr, kVersionTextSize, entry.Version);
     if (answer != VxAttrAnswer::Came) return answer;
     entry.Region = region;
     entry.Location = VX_VERSION_RUNNING;
@@ -252,6 +245,13 @@ EXT_DEVICEDATAENTRY* summary_entry(EXT_DEVICEDATA* data, uint32_t i) {
 }  // namespace
 
 // ---------------------------------------------------------------- readers
+
+VxAttrAnswer vxsysfs_read_version(uint32_t host_no, const char* attr, uint32_t text_size, uint8_t* version) {
+    char text[kTextSize];
+    VxAttrAnswer answer;
+    vxsysfs::scsi_host_text(host_no, attr, text, std::min<uint32_t>(text_size, sizeof text), &answer);
+    return answer == VxAttrAnswer::Came ? parse_version(text, version) : answer;
+}
 
 uint16_t vxsysfs_get_first_lun(uint16_t host_no, uint16_t tgt_id) {
     vxsysfs::trace_entered("vxsysfs_get_first_lun: entered");
@@ -503,10 +503,9 @@ int vxsysfs_query_fw(int, vxapi_priv_database* api_priv_data_inst, EXT_FW* pfw, 
     vxsysfs::trace_entered("vxsysfs_query_fw: entered");
     vxsysfs::Status status(pext_stat, EXT_STATUS_INVALID_PARAM);
     if (api_priv_data_inst == nullptr || pfw == nullptr) return 0;
-    char text[kFwTextSize];
     // The version numbers as bytes, not as text. Absent, the version stays
     // as the record holds it; a text without its three numbers fails.
-    const VxAttrAnswer answer = read_version(api_priv_data_inst->host_no, "fw_version", text, sizeof text, pfw->Version);
+    const VxAttrAnswer answer = vxsysfs_read_version(api_priv_data_inst->host_no, "fw_version", kFwTextSize, pfw->Version);
     if (answer != VxAttrAnswer::Came && answer != VxAttrAnswer::Absent) {
         status = vxsysfs_answer_status(answer);
         return 0;

@@ -62,6 +62,14 @@ void vxsysfs_read_flash(int handle, vxapi_priv_database* api_priv_data_inst, uin
 // at 0x80000 and the firmware header at 0x100000.
 void vxsysfs_read_flash_versions(int handle, vxapi_priv_database* api_priv_data_inst, EXT_HBA_NODE* phba_node);
 
+// The SCSI host's version attribute "a.b.c" (read as a text of at most
+// text_size - 1 characters, a build tag after the numbers allowed) into
+// version[0..2], each number a byte; version is written only when it Came.
+// A text without its three numbers is NotNumber, a number past a byte (or a
+// text cut to fit) TooLarge.
+[[nodiscard]] VxAttrAnswer vxsysfs_read_version(uint32_t host_no, const char* attr, uint32_t text_size,
+                                                uint8_t* version);
+
 // Up to length numbers of the text, in base, into the bytes of version, one
 // separator character skipped after each; ends at the text's terminator.
 void vxsysfs_save_version(const char* string, uint8_t* version, int length, int base);
