@@ -196,10 +196,15 @@ typedef struct VPORT_INFO {
  * and vp_wwpn (8 bytes each).
  *
  * options: 0 login retry, 1 persistent, 2 QoS bandwidth, 3 virtual fabric.
+ * The id is the one the driver shows for the new port, or, from a driver
+ * that shows none, the library's own. A new port that never shows up, or
+ * whose id the driver shows but cannot be read as one, is deleted again and
+ * the create fails.
  *
  * @par Writes
  * *vport_handle: the vport id the driver gave, 0 when none, whatever the
- * request's status; nothing when a check before the request refuses.
+ * request's status (a create that failed hands out no id); nothing when a
+ * check before the request refuses.
  * @return SDERR_NO_ERROR; SDERR_INVALID_PARAMETER (a pointer is null);
  * SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a port not served through
  * sysfs, or a chip without vports); SDERR_INVALID_REQUEST (a virtual port's
@@ -228,6 +233,10 @@ VXSDM_API SD_UINT32 SDDeleteVport(int Device, SD_UINT32 vp_id);
 
 /**
  * @brief The virtual port vp_id of the physical port.
+ *
+ * free counts from the driver's maximum of virtual ports, read at the call
+ * (a driver that reports none: the chip's); a maximum that cannot be read,
+ * or is past 16 bits, fails the call.
  *
  * @par Writes
  * *vport_info but bound, only when the status is SDERR_NO_ERROR; nothing

@@ -119,8 +119,9 @@ TEST_F(SysfsMgmtTest, VportCreateInfoDelete) {
     EXPECT_TRUE(v->api_event_cbs != nullptr && v->api_event_cbs != phys->api_event_cbs);
     phys->port_flags = 0;
 
-    // Without a driver maximum, free: 127 - 3 on a 0x2532, 63 - 3 on a 0x8432, 0 once the maximum is used.
-    phys->phy_info->max_vports = 0;
+    // Without a driver maximum (no "max_npiv_vports" on either host), free: 127 - 3 on a 0x2532, 63 - 3 on a
+    // 0x8432, 0 once the maximum is used.
+    for (const char* host : {"/fc_host/host5", "/scsi_host/host5"}) rig.host.remove(dir + host + "/max_npiv_vports");
     for (const auto& [device, inuse, free] : {std::tuple(0x2532, 3u, 124u), {0x8432, 3u, 60u}, {0x8432, 70u, 0u}}) {
         std::tie(phys->phy_info->device_id, phys->phy_info->vp_inuse) = std::tuple(device, inuse);
         EXT_VPORT_INFO info{};

@@ -37,8 +37,11 @@ constexpr uint32_t VX_FEAT_BSG = 0x1000;         // vendor commands go through t
 constexpr uint32_t VX_PORT_PHYSICAL = 1;
 constexpr uint32_t VX_PORT_VIRTUAL = 3;
 
-// port_flags bit: an event callback is registered for the port.
+// port_flags bits: an event callback is registered for the port; the port's
+// names or port id did not come when it was found (sysfs), so no call
+// reports them.
 constexpr uint32_t VX_PORT_FLAG_EVENT_CB = 0x1;
+constexpr uint32_t VX_PORT_FLAG_NAMES_UNKNOWN = 0x2;
 
 struct vxapi_priv_database;
 

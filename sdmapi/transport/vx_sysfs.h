@@ -9,6 +9,7 @@
 #include <sysfs/libsysfs.h>
 
 #include "base/vx_records.h"
+#include "transport/vx_sysfs_prim.h"
 
 // Driver specifics of a sysfs port into a 64-byte EXT_LN_DRIVER_DATA (zeroed
 // first): the version numbers of the driver query's "Version" text and the
@@ -100,8 +101,14 @@ void vxsysfs_collect_hostno_list_from_devices_path(struct sysfs_device* device);
 // Flash chunking: adds VX_FEAT_FLASH_CHUNKS when the driver refuses the
 // probe "4" on the host's "optrom_ctl"; nothing when that cannot be opened.
 void vxsysfs_is_chunking_supported(struct sysfs_device* device, vxapi_priv_database* rec);
-// wwnn, wwpn and port_id (bytes 1..3) from the port's FC host.
+// wwnn, wwpn and port_id (bytes 1..3) from the port's FC host; when one of
+// them did not come the record is kept, marked VX_PORT_FLAG_NAMES_UNKNOWN.
 void vxsysfs_get_device_attributes(struct sysfs_device* device, vxapi_priv_database* rec);
+// The maximum of virtual ports the driver reports for the physical port of
+// host_no: the FC host's "max_npiv_vports", else (absent or 0) the SCSI
+// host's, into *max (0 when neither is there). Came or Absent; any other
+// answer (a read that failed, no number of 16 bits) leaves *max 0.
+[[nodiscard]] VxAttrAnswer vxsysfs_get_max_vports(uint32_t host_no, uint16_t* max);
 // The four PCI ids of the function; a missing one leaves its field.
 void vxsysfs_get_device_phy_info_attributes(struct sysfs_device* device, vxapi_phy_info* phy);
 
@@ -112,7 +119,10 @@ void vxsysfs_get_device_phy_info_attributes(struct sysfs_device* device, vxapi_p
 // Frees the index; an index outside 1..512 changes nothing.
 void vxsysfs_clear_vport_id(vxapi_phy_info* phy, uint32_t index);
 // The host's "vport_id" (hexadecimal) when it has one, else a new index.
-[[nodiscard]] uint32_t vxsysfs_get_vport_id(vxapi_phy_info* phy, uint32_t host_no);
+// A "vport_id" that is there but gives no id (unreadable, no number, 0 or
+// past 32 bits) gives 0 and takes no index; *answer (when given) says what
+// became of the read (Absent: the index is the library's own).
+[[nodiscard]] uint32_t vxsysfs_get_vport_id(vxapi_phy_info* phy, uint32_t host_no, VxAttrAnswer* answer = nullptr);
 // 0 when the FC host's "port_name" is the WWPN (8 bytes), else 1.
 [[nodiscard]] int vxsysfs_is_vhost_no_wwpn_match(uint32_t host_no, const uint8_t* wwpn);
 // The FC host whose port name is the WWPN; 0 when none is.

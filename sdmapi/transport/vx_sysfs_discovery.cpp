@@ -38,7 +38,6 @@ namespace {
 
 constexpr uint32_t kVportIndexes = 512;
 constexpr size_t kLinkStateSize = 128;
-constexpr size_t kVportIdText = 16;
 
 // The opcodes of SCSI commands that only read: their generic node is opened
 // read-only.
@@ -127,12 +126,14 @@ void read_topology(vxapi_priv_database* rec) {
     }
 }
 
-// An attribute of a host's class directory (SCSI host or FC host).
-uint32_t host_int_attr(bool fc_host, uint32_t host_no, const char* name) {
+// A decimal attribute of a host's class directory (SCSI host or FC host)
+// of at most max; 0 when it did not come (*answer says why).
+uint32_t host_int_attr(bool fc_host, uint32_t host_no, const char* name, VxAttrAnswer* answer, uint32_t max) {
     char path[VXSYSFS_PATH_SIZE];
     char* end = fc_host ? vxsysfs_get_fc_host_path(path, static_cast<uint16_t>(host_no))
                         : vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(host_no));
-    return vxsysfs_path_append(path, end, name) != nullptr ? vxsysfs_get_int_attr(path) : 0;
+    *answer = VxAttrAnswer::Absent;
+    return vxsysfs_path_append(path, end, name) != nullptr ? vxsysfs_get_int_attr(path, answer, max) : 0;
 }
 
 // How making one port ended.
@@ -222,7 +223,11 @@ Made DeviceWalk::physical(vxapi_priv_database* rec, const EXT_CHIP& chip) {
     // Layout chips read their flash layout here: on a port whose flash cannot
     // be read yet the failure is traced and the port kept.
     if (attach_.read_layout(rec->oshandle, rec) != 0) trace(">> set option rom layout failed.");
-    phy->max_vports = static_cast<uint16_t>(host_int_attr(true, rec->host_no, "max_npiv_vports"));
+    // A maximum that did not come stays 0 here; the information call reads
+    // it again and fails rather than report one.
+    if (vxsysfs_get_max_vports(rec->host_no, &phy->max_vports) != VxAttrAnswer::Came) {
+        trace(">> max_npiv_vports not read.");
+    }
 
     char path[VXSYSFS_PATH_SIZE];
     char* end = vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(rec->host_no));
@@ -240,9 +245,6 @@ Made DeviceWalk::physical(vxapi_priv_database* rec, const EXT_CHIP& chip) {
         phy->serial_num[sizeof phy->serial_num - 1] = 0;
     }
     vxapi_fill_phy_port_number(rec);
-    if (phy->max_vports == 0) {
-        phy->max_vports = static_cast<uint16_t>(host_int_attr(false, rec->host_no, "max_npiv_vports"));
-    }
     attach_.read_versions(rec->oshandle, rec);
     return Made::Port;
 }
@@ -260,7 +262,15 @@ Made DeviceWalk::virtual_port(vxapi_priv_database* rec, const EXT_CHIP& chip) {
         vxapi_free_api_priv_data_element(rec);
         return Made::Skipped;
     }
-    rec->vp_idx = vxsysfs_get_vport_id(rec->phy_info, rec->host_no);
+    VxAttrAnswer answer;
+    rec->vp_idx = vxsysfs_get_vport_id(rec->phy_info, rec->host_no, &answer);
+    // A virtual port whose driver id did not come cannot be named: an index
+    // of the library's own could be the id the driver gave another one.
+    if (answer != VxAttrAnswer::Came && answer != VxAttrAnswer::Absent) {
+        trace(">> vport id not read, vport dropped.");
+        vxapi_free_api_priv_data_element(rec);
+        return Made::Skipped;
+    }
     return Made::Port;
 }
 
@@ -454,9 +464,33 @@ void vxsysfs_get_device_attributes(struct sysfs_device* device, vxapi_priv_datab
     (void)device;
     char path[VXSYSFS_PATH_SIZE];
     char* end = vxsysfs_get_fc_host_path(path, static_cast<uint16_t>(rec->host_no));
-    if (vxsysfs_path_append(path, end, "node_name") != nullptr) vxsysfs_get_hex_attr(path, rec->wwnn, 8);
-    if (vxsysfs_path_append(path, end, "port_name") != nullptr) vxsysfs_get_hex_attr(path, rec->wwpn, 8);
-    if (vxsysfs_path_append(path, end, "port_id") != nullptr) vxsysfs_get_hex_attr(path, rec->port_id + 1, 3);
+    const struct {
+        const char* name;
+        uint8_t* field;
+        uint32_t size;
+    } names[] = {{"node_name", rec->wwnn, 8}, {"port_name", rec->wwpn, 8}, {"port_id", rec->port_id + 1, 3}};
+    bool came = true;
+    for (const auto& n : names) {
+        VxAttrAnswer answer = VxAttrAnswer::Absent;
+        if (vxsysfs_path_append(path, end, n.name) != nullptr) vxsysfs_get_hex_attr(path, n.field, n.size, &answer);
+        came = came && answer == VxAttrAnswer::Came;
+    }
+    // The port is kept; the calls that report its names fail.
+    if (!came) {
+        trace(">> port names not read.");
+        rec->port_flags |= VX_PORT_FLAG_NAMES_UNKNOWN;
+    }
+}
+
+VxAttrAnswer vxsysfs_get_max_vports(uint32_t host_no, uint16_t* max) {
+    *max = 0;
+    VxAttrAnswer answer;
+    uint32_t value = host_int_attr(true, host_no, "max_npiv_vports", &answer, UINT16_MAX);
+    if (answer == VxAttrAnswer::Absent || (answer == VxAttrAnswer::Came && value == 0)) {
+        value = host_int_attr(false, host_no, "max_npiv_vports", &answer, UINT16_MAX);
+    }
+    if (answer == VxAttrAnswer::Came) *max = static_cast<uint16_t>(value);
+    return answer;
 }
 
 void vxsysfs_get_device_phy_info_attributes(struct sysfs_device* device, vxapi_phy_info* phy) {
@@ -495,23 +529,30 @@ void vxsysfs_clear_vport_id(vxapi_phy_info* phy, uint32_t index) {
     phy->vp_map[(index - 1) / 8] &= static_cast<uint8_t>(~(1u << ((index - 1) % 8)));
 }
 
-uint32_t vxsysfs_get_vport_id(vxapi_phy_info* phy, uint32_t host_no) {
+uint32_t vxsysfs_get_vport_id(vxapi_phy_info* phy, uint32_t host_no, VxAttrAnswer* answer) {
+    VxAttrAnswer read = VxAttrAnswer::Absent;
+    uint64_t id = 0;
     char path[VXSYSFS_PATH_SIZE];
     char* end = vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(host_no));
-    if (vxsysfs_path_append(path, end, "vport_id") != nullptr && vx::sys().sysfs_path_is_file(path) == 0) {
-        char text[kVportIdText + 1] = {};
-        vxsysfs_get_str_attr(path, text, sizeof text);
-        return static_cast<uint32_t>(std::strtoul(text, nullptr, 16));
-    }
-    return vxsysfs_get_set_vport_id(phy);
+    if (vxsysfs_path_append(path, end, "vport_id") != nullptr) id = vxsysfs_get_long_attr(path, &read);
+    // 0 names the physical port: no virtual port has it.
+    if (read == VxAttrAnswer::Came && id == 0) read = VxAttrAnswer::NotNumber;
+    if (read == VxAttrAnswer::Came && id > UINT32_MAX) read = VxAttrAnswer::TooLarge;
+    if (answer != nullptr) *answer = read;
+    if (read == VxAttrAnswer::Absent) return vxsysfs_get_set_vport_id(phy);
+    return read == VxAttrAnswer::Came ? static_cast<uint32_t>(id) : 0;
 }
 
 int vxsysfs_is_vhost_no_wwpn_match(uint32_t host_no, const uint8_t* wwpn) {
     char path[VXSYSFS_PATH_SIZE];
     char* end = vxsysfs_get_fc_host_path(path, static_cast<uint16_t>(host_no));
     uint8_t name[8] = {};
-    if (vxsysfs_path_append(path, end, "port_name") != nullptr) vxsysfs_get_hex_attr(path, name, sizeof name);
-    return std::memcmp(name, wwpn, sizeof name) == 0 ? 0 : 1;
+    VxAttrAnswer answer = VxAttrAnswer::Absent;
+    if (vxsysfs_path_append(path, end, "port_name") != nullptr) {
+        vxsysfs_get_hex_attr(path, name, sizeof name, &answer);
+    }
+    // A name that did not come matches no WWPN.
+    return answer == VxAttrAnswer::Came && std::memcmp(name, wwpn, sizeof name) == 0 ? 0 : 1;
 }
 
 uint32_t vxsysfs_get_vport_host_no(const uint8_t* wwpn) {

@@ -246,11 +246,15 @@ void fill_vport_record(vxapi_priv_database* vport, vxapi_priv_database* phys, ui
     vport->parent = phys;
     Path dir, path;
     fc_host_dir(host_no, dir);
-    if (file_in(dir, "port_id", path)) vxsysfs_get_hex_attr(path, &vport->port_id[1], 3);
+    VxAttrAnswer answer = VxAttrAnswer::Absent;
+    if (file_in(dir, "port_id", path)) vxsysfs_get_hex_attr(path, &vport->port_id[1], 3, &answer);
+    // A port id that did not come is not reported as the port's.
+    if (answer != VxAttrAnswer::Came) vport->port_flags |= VX_PORT_FLAG_NAMES_UNKNOWN;
 }
 
-uint32_t max_vports(const vxapi_phy_info& phy) {
-    if (phy.max_vports != 0) return phy.max_vports;
+// The driver's maximum, else the chip's.
+uint32_t max_vports(const vxapi_phy_info& phy, uint16_t reported) {
+    if (reported != 0) return reported;
     const VxChip* chip = vx_chip(phy.device_id);
     return chip != nullptr ? chip->default_max_vports : kMaxVportsOther;
 }
@@ -436,21 +440,33 @@ int32_t vxsysfs_create_vport(int handle, vxapi_priv_database* api_priv_data_inst
     if (!write_vport_text(path, *pvport_param)) return 0;
 
     const uint32_t host_no = vxsysfs_get_vport_host_no(pvport_param->wwpn);
-    pvport_param->vp_id = vxsysfs_get_vport_id(phys->phy_info, host_no);
+    // The driver's id of the new port; without a "vport_id" the library's
+    // own index. A "vport_id" that is there but gives no id fails the
+    // creation: an index of the library's own could be the id the driver
+    // gave another virtual port, and two ports must never share an id.
+    VxAttrAnswer id_answer = VxAttrAnswer::Absent;
+    pvport_param->vp_id = 0;
+    if (host_no != 0) pvport_param->vp_id = vxsysfs_get_vport_id(phys->phy_info, host_no, &id_answer);
+    const bool id_came = id_answer == VxAttrAnswer::Came || id_answer == VxAttrAnswer::Absent;
     // A failed allocation releases the whole port list, the physical port's
     // record with it: the deletion below works from a copy.
     const vxapi_priv_database phys_copy = *phys;
     vxapi_priv_database* vport = nullptr;
-    const char* failure = host_no == 0 ? ">> vport host not found, exiting" : nullptr;
+    const char* failure = host_no == 0 ? ">> vport host not found, exiting"
+                          : !id_came   ? ">> vport id not read, exiting"
+                                       : nullptr;
     if (failure == nullptr && vxapi_alloc_api_priv_data_mem(&vport) != 0) failure = ">> mem alloc failed, exiting";
     if (failure != nullptr) {
         fail(failure);
         vxapi_priv_database parent = phys_copy;
-        // The deletion leaves its status in the status word; the creation
-        // fails either way.
+        // The deletion releases the index taken above and leaves its status
+        // in the status word; the creation fails either way.
         (void)vxsysfs_delete_vport(handle, &parent, pvport_param, pext_stat);
-        // A virtual port that could not be found was not created.
+        // A virtual port that could not be found, or not named, was not
+        // created; no id is handed out.
         if (host_no == 0) status = EXT_STATUS_ERR;
+        if (!id_came) status = vxsysfs_answer_status(id_answer);
+        pvport_param->vp_id = 0;
         return 1;
     }
     {
@@ -489,8 +505,21 @@ int32_t vxsysfs_get_vport_info(int, vxapi_priv_database* api_priv_data_inst, PEX
     Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     const vxapi_priv_database* vport = api_priv_data_inst;
     if (vport == nullptr || vport->phy_info == nullptr || pvpinfo == nullptr) return 0;
+    if ((vport->port_flags & VX_PORT_FLAG_NAMES_UNKNOWN) != 0) {
+        status = EXT_STATUS_ERR;
+        return 0;
+    }
+    // The driver's maximum, read now: one that did not come at discovery is
+    // no 0 to be taken for "none reported".
+    const vxapi_priv_database* physical = vport->parent != nullptr ? vport->parent : vport;
+    uint16_t reported = 0;
+    const VxAttrAnswer answer = vxsysfs_get_max_vports(physical->host_no, &reported);
+    if (answer != VxAttrAnswer::Came && answer != VxAttrAnswer::Absent) {
+        status = vxsysfs_answer_status(answer);
+        return 0;
+    }
     const vxapi_phy_info& phy = *vport->phy_info;
-    const uint32_t maximum = max_vports(phy);
+    const uint32_t maximum = max_vports(phy, reported);
     pvpinfo->used = phy.vp_inuse;
     pvpinfo->free = phy.vp_inuse >= maximum ? 0 : maximum - phy.vp_inuse;
     pvpinfo->id = vport->vp_idx;

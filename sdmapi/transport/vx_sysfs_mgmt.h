@@ -29,9 +29,12 @@
 // Virtual ports of the physical port (creation, deletion), and the
 // information of one virtual port (the record is the virtual port's).
 // Creation fills in vp_id and adds the virtual port's record to the port
-// list (result 1 when the record cannot be made or the new port's FC host
-// cannot be found: the port is deleted again); deletion removes the records
-// of the physical port's virtual ports with the caller's WWPN and WWNN.
+// list (result 1 when the record cannot be made, the new port's FC host
+// cannot be found, or its "vport_id" is there but gives no id: the port is
+// deleted again and vp_id is 0); deletion removes the records of the
+// physical port's virtual ports with the caller's WWPN and WWNN. The
+// information reads the driver's maximum of virtual ports anew and fails
+// when it did not come.
 [[nodiscard]] int32_t vxsysfs_create_vport(int handle, vxapi_priv_database* api_priv_data_inst,
                                            PEXT_VPORT_PARAMS pvport_param, uint32_t* pext_stat);
 [[nodiscard]] int32_t vxsysfs_delete_vport(int handle, vxapi_priv_database* api_priv_data_inst,

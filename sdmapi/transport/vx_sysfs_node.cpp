@@ -127,22 +127,37 @@ void encode_serial(const char* text, uint8_t* serial) {
     serial[3] = 0;
 }
 
-void read_names(const vxapi_priv_database* rec, EXT_HBA_NODE* node) {
+// The names and versions of the node; the versions' texts may be absent
+// (empty), but one that could not be read or was cut is noted in answers.
+void read_names(const vxapi_priv_database* rec, EXT_HBA_NODE* node, vxsysfs::Answers* answers) {
     std::memcpy(node->WWNN, rec->wwnn, sizeof node->WWNN);
     const uint32_t host = rec->host_no;
     vxsysfs::scsi_host_text(host, "model_name", reinterpret_cast<char*>(node->Model), sizeof node->Model);
     char serial[kTextSize];
     vxsysfs::scsi_host_text(host, "serial_num", serial, sizeof serial);
     encode_serial(serial, node->SerialNum);
+    VxAttrAnswer answer;
     vxsysfs::scsi_host_text(host, "driver_version", reinterpret_cast<char*>(node->DriverVersion),
-                            sizeof node->DriverVersion);
-    vxsysfs::scsi_host_text(host, "fw_version", reinterpret_cast<char*>(node->FWVersion), sizeof node->FWVersion);
+                            sizeof node->DriverVersion, &answer);
+    (void)answers->take_optional(answer);
+    vxsysfs::scsi_host_text(host, "fw_version", reinterpret_cast<char*>(node->FWVersion), sizeof node->FWVersion,
+                            &answer);
+    (void)answers->take_optional(answer);
 }
 
-void read_running_version(uint32_t host, const char* attr, uint8_t* version) {
-    char text[kShortTextSize];
-    vxsysfs::scsi_host_text(host, attr, text, sizeof text);
-    std::sscanf(text, "%hhu.%hhu.%hhu", &version[0], &version[1], &version[2]);
+// The running MPI and PEP versions, valid together only when both came; an
+// absent one leaves both unset, one that could not be read fails the node.
+void read_running_versions(uint32_t host, EXT_HBA_NODE* node, vxsysfs::Answers* answers) {
+    const bool mpi = answers->take_optional(vxsysfs_read_version(host, "mpi_version", kShortTextSize,
+                                                                 node->BIMpiFwVersion));
+    const bool pep = answers->take_optional(vxsysfs_read_version(host, "pep_version", kShortTextSize,
+                                                                 node->BIPepFwVersion));
+    if (mpi && pep) {
+        node->BIValid |= EXT_BI_MPI_VALID | EXT_BI_PEP_VALID;
+    } else {
+        std::memset(node->BIMpiFwVersion, 0, sizeof node->BIMpiFwVersion);
+        std::memset(node->BIPepFwVersion, 0, sizeof node->BIPepFwVersion);
+    }
 }
 
 // The SCSI host whose boot-code attributes stand for the port's PCI
@@ -237,12 +252,18 @@ int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     vxapi_priv_database* rec = api_priv_data_inst;
     const uint16_t device = vxsysfs::device_id_of(rec);
 
-    read_names(rec, phba_node);
-    if (vx_chip_has(device, VX_CHIP_MPI_PEP)) {
-        read_running_version(rec->host_no, "mpi_version", phba_node->BIMpiFwVersion);
-        phba_node->BIValid |= EXT_BI_MPI_VALID;
-        read_running_version(rec->host_no, "pep_version", phba_node->BIPepFwVersion);
-        phba_node->BIValid |= EXT_BI_PEP_VALID;
+    // A port whose names did not come has no node name to report.
+    if ((rec->port_flags & VX_PORT_FLAG_NAMES_UNKNOWN) != 0) {
+        status = EXT_STATUS_ERR;
+        return 0;
+    }
+    vxsysfs::Answers answers;
+    read_names(rec, phba_node, &answers);
+    if (vx_chip_has(device, VX_CHIP_MPI_PEP)) read_running_versions(rec->host_no, phba_node, &answers);
+    if (!answers.came()) {
+        std::memset(phba_node, 0, sizeof *phba_node);
+        status = answers.record_status();
+        return 0;
     }
 
     PciFunction function;

@@ -244,12 +244,13 @@ bool fc_request_valid(const EXT_FC_SCSI_PASSTHRU* pt) {
 }
 
 // The SCSI target id of the host's remote port with this WWPN; false when
-// there is none.
+// there is none, or its id did not come (a command must not go to some
+// other target).
 bool target_of(uint32_t host_no, const uint8_t* wwpn, uint32_t* target) {
     char rport[VXSYSFS_PATH_SIZE];
     if (vxsysfs_find_rport_by_wwpn(rport, host_no, wwpn) == 0) return false;
     uint16_t tid = 0;
-    vxsysfs_get_rport_attributes(rport, nullptr, nullptr, nullptr, &tid);
+    if (vxsysfs_get_rport_attributes(rport, nullptr, nullptr, nullptr, &tid) != VxAttrAnswer::Came) return false;
     *target = tid;
     return true;
 }
@@ -620,16 +621,20 @@ void vxsysfs_count_luns(uint32_t host_no, uint32_t target_id, TGT_LUN_DATA_ENTRY
 
 namespace {
 
-// Fills the entry of one remote port (its directory path rpath).
-void fill_entry(uint32_t host_no, const char* rpath, TGT_LUN_DATA_ENTRY* entry, uint32_t lun_room) {
+// Fills the entry of one remote port (its directory path rpath): what
+// became of its names, id and target id; the rest is filled only when they
+// came.
+VxAttrAnswer fill_entry(uint32_t host_no, const char* rpath, TGT_LUN_DATA_ENTRY* entry, uint32_t lun_room) {
     std::memset(entry, 0, kEntryHeadSize + lun_room);
     uint16_t tid = 0;
-    vxsysfs_get_rport_attributes(rpath, entry->NodeName, entry->PortName, entry->PortId, &tid);
+    const VxAttrAnswer answer = vxsysfs_get_rport_attributes(rpath, entry->NodeName, entry->PortName, entry->PortId, &tid);
+    if (answer != VxAttrAnswer::Came) return answer;
     // The record keeps 8 bits of the target id; its LUNs are counted by all of it.
     entry->TargetId = static_cast<uint8_t>(tid);
     entry->BusNumber = 0;
     entry->DevType = kDevTypeTarget;
     vxsysfs_count_luns(host_no, tid, entry, lun_room);
+    return answer;
 }
 
 }  // namespace
@@ -654,17 +659,25 @@ int32_t vxsysfs_get_tgt_lun_data_list(int, vxapi_priv_database* rec, TGT_LUN_DAT
     char prefix[kNameSize];
     std::snprintf(prefix, sizeof prefix, "%s-%u:", "rport", rec->host_no);
     auto* at = reinterpret_cast<uint8_t*>(vx_first_entry(list));
+    VxAttrAnswer answer = VxAttrAnswer::Came;
     rports.each([&](const char* name) {
         char rpath[VXSYSFS_PATH_SIZE];
         if (!starts_with(name, prefix)) return true;
         vxsysfs_get_fc_rport_path(rpath, name);
         if (!vxsysfs_is_rport_online(rpath) || !vxsysfs_is_rport_a_target(rpath)) return true;
-        fill_entry(rec->host_no, rpath, reinterpret_cast<TGT_LUN_DATA_ENTRY*>(at), lun_room);
+        answer = fill_entry(rec->host_no, rpath, reinterpret_cast<TGT_LUN_DATA_ENTRY*>(at), lun_room);
+        if (answer != VxAttrAnswer::Came) return false;
         at += entry_size;
         room -= entry_size;
         ++list->EntryCount;
         *ext_stat = EXT_STATUS_OK;
         return room >= entry_size;
     });
+    // A target whose names or ids did not come fails the list.
+    if (answer != VxAttrAnswer::Came) {
+        list->EntryCount = 0;
+        *ext_stat = vxsysfs_answer_status(answer);
+        return 1;
+    }
     return list->EntryCount != 0 ? 0 : 1;
 }

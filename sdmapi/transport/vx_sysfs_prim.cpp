@@ -563,8 +563,10 @@ int vxsysfs_find_rport_by_wwpn(char* result, uint32_t host_no, const uint8_t* ww
         char path[VXSYSFS_PATH_SIZE];
         if (!rport_attr_path(path, entry, "port_name")) return false;
         uint8_t port_name[kWwnSize];
-        vxsysfs_get_hex_attr(path, port_name, sizeof port_name);
-        return std::memcmp(port_name, wwpn, kWwnSize) == 0;
+        VxAttrAnswer answer;
+        vxsysfs_get_hex_attr(path, port_name, sizeof port_name, &answer);
+        // A name that did not come is no name: its zeros match nothing.
+        return answer == VxAttrAnswer::Came && std::memcmp(port_name, wwpn, kWwnSize) == 0;
     });
 }
 
@@ -572,7 +574,11 @@ int vxsysfs_find_rport_by_tid(char* result, uint32_t host_no, uint32_t target_id
     return find_rport(result, host_no, [target_id](const char* entry) {
         char path[VXSYSFS_PATH_SIZE];
         if (!rport_attr_path(path, entry, "scsi_target_id")) return false;
-        return vxsysfs_get_int_attr(path) == target_id;
+        // An id that did not come (unreadable, "-1" of a port without a
+        // target, past 32 bits) is no id: it never matches, target 0 least.
+        VxAttrAnswer answer;
+        const uint32_t id = vxsysfs_get_int_attr(path, &answer);
+        return answer == VxAttrAnswer::Came && id == target_id;
     });
 }
 

@@ -140,7 +140,8 @@ void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n, Vx
 [[nodiscard]] bool vxsysfs_is_rport_online(const char* rport_path);
 // The directory path (with "/" behind it) of the host's remote port with
 // this WWPN (8 bytes) or SCSI target id into result (VXSYSFS_PATH_SIZE
-// bytes): 1 when found, else 0 and an empty result.
+// bytes): 1 when found, else 0 and an empty result. A port whose name or
+// id did not come is never a match.
 [[nodiscard]] int vxsysfs_find_rport_by_wwpn(char* result, uint32_t host_no, const uint8_t* wwpn);
 [[nodiscard]] int vxsysfs_find_rport_by_tid(char* result, uint32_t host_no, uint32_t target_id);
 

@@ -5,8 +5,11 @@
 // the driver fills on the ioctl road.
 //
 // Each query starts from status 9 (no such device) and sets 0 when it has
-// answered. A missing attribute reads as empty text or 0 and the query goes
-// on.
+// answered. A missing attribute that a driver may lack reads as empty text
+// or 0 and the query goes on; an attribute that could not be read, or whose
+// text is no value of its field, fails the query with the status of that
+// answer (vxsysfs_answer_status): what a query reports has come.
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +22,7 @@
 #include "transport/vx_sysfs_query.h"
 #include "transport/vx_sysfs_walk.h"
 
+using vxsysfs::Answers;
 using vxsysfs::EntryList;
 using vxsysfs::starts_with;
 
@@ -48,6 +52,12 @@ constexpr uint16_t kLunsPerTarget = 256;
 constexpr uint16_t kLunsPerTargetLarge = 4096;
 constexpr uint16_t kTargetsPerBus = 512;
 constexpr uint32_t kMaxTransferLen = 0xFFFFFFFF;
+// The numbers of a version text "a.b.c", each a byte.
+constexpr int kVersionNumbers = 3;
+constexpr uint32_t kVersionNumberMax = 0xFF;
+// The words of "fw_state" the port record takes, of the six the text holds.
+constexpr int kFwStateWords = 4;
+constexpr size_t kMacSize = 6;
 
 // The supported speed of a chip outside the chip table: 1 Gbit.
 constexpr uint8_t kDefaultSupportedSpeed = 0x01;
@@ -109,10 +119,17 @@ bool is_online_target(const char* rport_path) {
     return vxsysfs_is_rport_online(rport_path) && vxsysfs_is_rport_a_target(rport_path);
 }
 
-void read_link_state(const vxapi_priv_database* rec, EXT_HBA_PORT* port) {
+// "link_state", else (absent or empty) "state"; neither there: link down.
+// A state that could not be read is no "link down".
+void read_link_state(const vxapi_priv_database* rec, EXT_HBA_PORT* port, Answers* answers) {
     char text[kTextSize];
-    vxsysfs::scsi_host_text(rec->host_no, "link_state", text, sizeof text);
-    if (text[0] == '\0') vxsysfs::scsi_host_text(rec->host_no, "state", text, sizeof text);
+    VxAttrAnswer answer;
+    vxsysfs::scsi_host_text(rec->host_no, "link_state", text, sizeof text, &answer);
+    (void)answers->take_optional(answer);
+    if (answer == VxAttrAnswer::Absent || (answer == VxAttrAnswer::Came && text[0] == '\0')) {
+        vxsysfs::scsi_host_text(rec->host_no, "state", text, sizeof text, &answer);
+        (void)answers->take_optional(answer);
+    }
     LinkState found = kLinkDown;
     for (const LinkState& s : kLinkStates) {
         if (std::strcmp(text, s.text) == 0) found = s;
@@ -122,20 +139,30 @@ void read_link_state(const vxapi_priv_database* rec, EXT_HBA_PORT* port) {
     port->Topology = found.topology;
 }
 
-void read_fw_state(const vxapi_priv_database* rec, EXT_HBA_PORT* port) {
+// Words 1, 2, 3 and 6 of the firmware state; a text that does not hold
+// them is no state.
+void read_fw_state(const vxapi_priv_database* rec, EXT_HBA_PORT* port, Answers* answers) {
     char text[kTextSize];
-    vxsysfs::scsi_host_text(rec->host_no, "fw_state", text, sizeof text);
-    unsigned short words[4] = {};
-    std::sscanf(text, "0x%hx 0x%hx 0x%hx 0x%*x 0x%*x 0x%hx", &words[0], &words[1], &words[2], &words[3]);
+    VxAttrAnswer answer;
+    vxsysfs::scsi_host_text(rec->host_no, "fw_state", text, sizeof text, &answer);
+    if (!answers->take_optional(answer)) return;
+    unsigned short words[kFwStateWords] = {};
+    if (std::sscanf(text, "0x%hx 0x%hx 0x%hx 0x%*x 0x%*x 0x%hx", &words[0], &words[1], &words[2], &words[3]) !=
+        kFwStateWords) {
+        (void)answers->take(VxAttrAnswer::NotNumber);
+        return;
+    }
     port->LinkState1 = words[0];
     port->LinkState2 = words[1];
     port->LinkState3 = words[2];
     port->LinkState6 = words[3];
 }
 
-void read_fc_host(const vxapi_priv_database* rec, EXT_HBA_PORT* port) {
+void read_fc_host(const vxapi_priv_database* rec, EXT_HBA_PORT* port, Answers* answers) {
     char text[kTextSize];
-    vxsysfs::fc_host_text(rec->host_no, "speed", text, sizeof text);
+    VxAttrAnswer answer;
+    vxsysfs::fc_host_text(rec->host_no, "speed", text, sizeof text, &answer);
+    (void)answers->take_optional(answer);
     port->PortSpeed = 0;
     for (const SpeedText& s : kSpeeds) {
         if (std::strcmp(text, s.text) == 0) port->PortSpeed = s.speed;
@@ -144,7 +171,8 @@ void read_fc_host(const vxapi_priv_database* rec, EXT_HBA_PORT* port) {
     char path[VXSYSFS_PATH_SIZE];
     char* end = vxsysfs_get_fc_host_path(path, static_cast<uint16_t>(rec->host_no));
     if (vxsysfs_path_append(path, end, "fabric_name") != nullptr) {
-        vxsysfs_get_hex_attr(path, port->FabricName, sizeof port->FabricName);
+        vxsysfs_get_hex_attr(path, port->FabricName, sizeof port->FabricName, &answer);
+        (void)answers->take_optional(answer);
     }
     // No fabric: the driver shows the port's own node name, or all ones.
     static constexpr uint8_t kAllOnes[kWwnSize] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -159,18 +187,54 @@ uint8_t supported_speed(uint16_t device) {
     return chip != nullptr ? chip->port_speed : kDefaultSupportedSpeed;
 }
 
-// One running version of the region version list, "%hhu.%hhu.%hhu" of the
-// SCSI host's attribute.
-void put_running_version(EXT_ADAPTERREGIONVERSION* list, uint32_t index, uint16_t region, uint32_t host_no,
-                         const char* attr) {
-    char text[kVersionTextSize];
-    vxsysfs::scsi_host_text(host_no, attr, text, sizeof text);
+// The three numbers of a version text "a.b.c" into version[0..2]: each of
+// one or more decimal digits and at most 255, the text going on after the
+// third only with something that is not a digit or a dot (a build tag).
+// version is written only when the numbers Came.
+VxAttrAnswer parse_version(const char* text, uint8_t* version) {
+    uint8_t numbers[kVersionNumbers] = {};
+    const char* at = text;
+    for (int i = 0; i < kVersionNumbers; ++i) {
+        if (i > 0 && *at++ != '.') return VxAttrAnswer::NotNumber;
+        if (*at < '0' || *at > '9') return VxAttrAnswer::NotNumber;
+        uint32_t number = 0;
+        for (; *at >= '0' && *at <= '9'; ++at) {
+            number = number * 10 + static_cast<uint32_t>(*at - '0');
+            if (number > kVersionNumberMax) return VxAttrAnswer::TooLarge;
+        }
+        numbers[i] = static_cast<uint8_t>(number);
+    }
+    if (*at == '.') return VxAttrAnswer::NotNumber;
+    std::memcpy(version, numbers, sizeof numbers);
+    return VxAttrAnswer::Came;
+}
+
+// One running version of the region version list from the SCSI host's
+// attribute; nothing is put when the version did not come.
+VxAttrAnswer put_running_version(EXT_ADAPTERREGIONVERSION* list, uint32_t index, uint16_t region, uint32_t host_no,
+                                 const char* attr) {
     EXT_REGIONVERSION entry{};
+    const VxAttrAnswer answer = vxsysfs_read_version(host_no, attr, kVersionTextSize, entry.Version);
+    if (answer != VxAttrAnswer::Came) return answer;
     entry.Region = region;
     entry.Location = VX_VERSION_RUNNING;
-    std::sscanf(text, "%hhu.%hhu.%hhu", &entry.Version[0], &entry.Version[1], &entry.Version[2]);
-    entry.VersionLength = 3;
+    entry.VersionLength = kVersionNumbers;
     std::memcpy(reinterpret_cast<uint8_t*>(list) + vx_region_version_list_size(index), &entry, sizeof entry);
+    return answer;
+}
+
+// "xx:xx:xx:xx:xx:xx" into the record's order, last byte first; nothing is
+// written unless six hexadecimal bytes came, and nothing else.
+VxAttrAnswer parse_mac(const char* text, uint8_t* mac) {
+    unsigned bytes[kMacSize] = {};
+    int end = 0;
+    if (std::sscanf(text, "%2x:%2x:%2x:%2x:%2x:%2x%n", &bytes[0], &bytes[1], &bytes[2], &bytes[3], &bytes[4],
+                    &bytes[5], &end) != static_cast<int>(kMacSize) ||
+        text[end] != '\0' || std::strspn(text, "0123456789abcdefABCDEF:") != static_cast<size_t>(end)) {
+        return VxAttrAnswer::NotNumber;
+    }
+    for (size_t i = 0; i < kMacSize; ++i) mac[kMacSize - 1 - i] = static_cast<uint8_t>(bytes[i]);
+    return VxAttrAnswer::Came;
 }
 
 EXT_DEVICEDATAENTRY* summary_entry(EXT_DEVICEDATA* data, uint32_t i) {
@@ -181,6 +245,13 @@ EXT_DEVICEDATAENTRY* summary_entry(EXT_DEVICEDATA* data, uint32_t i) {
 }  // namespace
 
 // ---------------------------------------------------------------- readers
+
+VxAttrAnswer vxsysfs_read_version(uint32_t host_no, const char* attr, uint32_t text_size, uint8_t* version) {
+    char text[kTextSize];
+    VxAttrAnswer answer;
+    vxsysfs::scsi_host_text(host_no, attr, text, std::min<uint32_t>(text_size, sizeof text), &answer);
+    return answer == VxAttrAnswer::Came ? parse_version(text, version) : answer;
+}
 
 uint16_t vxsysfs_get_first_lun(uint16_t host_no, uint16_t tgt_id) {
     vxsysfs::trace_entered("vxsysfs_get_first_lun: entered");
@@ -194,8 +265,9 @@ uint16_t vxsysfs_get_first_lun(uint16_t host_no, uint16_t tgt_id) {
     return lun;
 }
 
-void vxsysfs_get_rport_attributes(const char* rpath, uint8_t* wwnn, uint8_t* wwpn, uint8_t* id, uint16_t* tid) {
-    if (rpath == nullptr || std::strlen(rpath) > kRportPathMax) return;
+VxAttrAnswer vxsysfs_get_rport_attributes(const char* rpath, uint8_t* wwnn, uint8_t* wwpn, uint8_t* id,
+                                          uint16_t* tid) {
+    if (rpath == nullptr || std::strlen(rpath) > kRportPathMax) return VxAttrAnswer::Absent;
     char path[VXSYSFS_PATH_SIZE];
     std::snprintf(path, sizeof path, "%s", rpath);
     char* end = path + std::strlen(path);
@@ -203,13 +275,28 @@ void vxsysfs_get_rport_attributes(const char* rpath, uint8_t* wwnn, uint8_t* wwp
         *end = '\0';
         return vxsysfs_path_append(path, end, name) != nullptr ? path : nullptr;
     };
-    if (wwnn != nullptr) vxsysfs_get_hex_attr(at("node_name"), wwnn, kWwnSize);
-    if (wwpn != nullptr) vxsysfs_get_hex_attr(at("port_name"), wwpn, kWwnSize);
+    Answers answers;
+    VxAttrAnswer answer;
+    if (wwnn != nullptr) {
+        vxsysfs_get_hex_attr(at("node_name"), wwnn, kWwnSize, &answer);
+        (void)answers.take(answer);
+    }
+    if (wwpn != nullptr) {
+        vxsysfs_get_hex_attr(at("port_name"), wwpn, kWwnSize, &answer);
+        (void)answers.take(answer);
+    }
     if (id != nullptr) {
         id[0] = 0;
-        vxsysfs_get_hex_attr(at("port_id"), id + 1, 3);
+        vxsysfs_get_hex_attr(at("port_id"), id + 1, 3, &answer);
+        (void)answers.take(answer);
     }
-    if (tid != nullptr) *tid = static_cast<uint16_t>(vxsysfs_get_int_attr(at("scsi_target_id")));
+    if (tid != nullptr) {
+        // "-1" (a port without a SCSI target) is no id, nor is one past
+        // the field: neither becomes some other target.
+        *tid = static_cast<uint16_t>(vxsysfs_get_int_attr(at("scsi_target_id"), &answer, UINT16_MAX));
+        (void)answers.take(answer);
+    }
+    return answers.first();
 }
 
 uint16_t vxsysfs_count_port(const vxapi_priv_database* api_priv_data_inst) {
@@ -246,6 +333,10 @@ int vxsysfs_query_hbaport(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     if (!vxsysfs::begin_query("vxsysfs_query_hbaport: entered", api_priv_data_inst, phba_port)) return 0;
     const vxapi_priv_database* rec = api_priv_data_inst;
 
+    if ((rec->port_flags & VX_PORT_FLAG_NAMES_UNKNOWN) != 0) {
+        status = EXT_STATUS_ERR;
+        return 0;
+    }
     std::memcpy(phba_port->WWPN, rec->wwpn, sizeof phba_port->WWPN);
     std::memcpy(phba_port->Id, rec->port_id, sizeof phba_port->Id);
     phba_port->Type = kPortTypeInitiator;
@@ -254,9 +345,15 @@ int vxsysfs_query_hbaport(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     phba_port->PortActiveFC4Types = kFc4TypesFcp;
     const uint16_t device = vxsysfs::device_id_of(rec);
     phba_port->PortSupportedSpeed = supported_speed(device);
-    read_link_state(rec, phba_port);
-    if (vx_chip_has(device, VX_CHIP_FW_STATE)) read_fw_state(rec, phba_port);
-    read_fc_host(rec, phba_port);
+    Answers answers;
+    read_link_state(rec, phba_port, &answers);
+    if (vx_chip_has(device, VX_CHIP_FW_STATE)) read_fw_state(rec, phba_port, &answers);
+    read_fc_host(rec, phba_port, &answers);
+    if (!answers.came()) {
+        std::memset(phba_port, 0, sizeof *phba_port);
+        status = answers.record_status();
+        return 0;
+    }
     phba_port->DiscPortCount = vxsysfs_count_port(rec);
     phba_port->DiscTargetCount = vxsysfs_count_target(rec);
     status = EXT_STATUS_OK;
@@ -269,13 +366,23 @@ int vxsysfs_query_cnaport(int, vxapi_priv_database* api_priv_data_inst, EXT_CNA_
     if (!vxsysfs::begin_query("vxsysfs_query_cnaport: entered", api_priv_data_inst, pcna_port)) return 0;
     const uint32_t host_no = api_priv_data_inst->host_no;
 
-    pcna_port->VLanId = static_cast<uint16_t>(vxsysfs::scsi_host_number(host_no, "vlan_id"));
+    // Absent attributes stay 0; numbers past their 16 bits are no values.
+    Answers answers;
+    VxAttrAnswer answer;
+    pcna_port->VLanId = static_cast<uint16_t>(vxsysfs::scsi_host_number(host_no, "vlan_id", &answer, UINT16_MAX));
+    (void)answers.take_optional(answer);
     char mac[kVersionTextSize];
-    vxsysfs::scsi_host_text(host_no, "vn_port_mac_address", mac, sizeof mac);
+    vxsysfs::scsi_host_text(host_no, "vn_port_mac_address", mac, sizeof mac, &answer);
     // The record keeps the address with its last byte first.
-    uint8_t* out = pcna_port->VNPortMACAddress;
-    std::sscanf(mac, "%hhx:%hhx:%hhx:%hhx:%hhx:%hhx", &out[5], &out[4], &out[3], &out[2], &out[1], &out[0]);
-    pcna_port->FabricParam = static_cast<uint16_t>(vxsysfs::scsi_host_number(host_no, "fabric_param"));
+    if (answers.take_optional(answer)) (void)answers.take(parse_mac(mac, pcna_port->VNPortMACAddress));
+    pcna_port->FabricParam =
+        static_cast<uint16_t>(vxsysfs::scsi_host_number(host_no, "fabric_param", &answer, UINT16_MAX));
+    (void)answers.take_optional(answer);
+    if (!answers.came()) {
+        std::memset(pcna_port, 0, sizeof *pcna_port);
+        status = answers.status();
+        return 0;
+    }
     status = EXT_STATUS_OK;
     return 0;
 }
@@ -293,10 +400,20 @@ int32_t vxsysfs_query_adapter_versions(int, vxapi_priv_database* api_priv_data_i
     if (capacity == 0) return 0;
     const uint32_t host_no = api_priv_data_inst->host_no;
 
-    put_running_version(padapter_version, 0, VX_REGION_MPI, host_no, "mpi_version");
+    // A version that did not come (absent among them) is no 0.0.0: the list
+    // ends before it and the query fails with its answer.
+    VxAttrAnswer answer = put_running_version(padapter_version, 0, VX_REGION_MPI, host_no, "mpi_version");
+    if (answer != VxAttrAnswer::Came) {
+        status = vxsysfs_answer_status(answer);
+        return 0;
+    }
     padapter_version->Length += 1;
     if (padapter_version->Length >= capacity || capacity < 2) return 0;
-    put_running_version(padapter_version, 1, VX_REGION_EDC, host_no, "phy_version");
+    answer = put_running_version(padapter_version, 1, VX_REGION_EDC, host_no, "phy_version");
+    if (answer != VxAttrAnswer::Came) {
+        status = vxsysfs_answer_status(answer);
+        return 0;
+    }
     padapter_version->Length += 1;
     status = EXT_STATUS_OK;
     return 0;
@@ -311,8 +428,13 @@ int vxsysfs_query_discport(int, vxapi_priv_database* api_priv_data_inst, uint16_
     each_rport(api_priv_data_inst->host_no, [&](const char* rport) {
         if (!is_online_target(rport)) return true;
         if (count++ != disc_port_idx) return true;
-        vxsysfs_get_rport_attributes(rport, pdisc_port->WWNN, pdisc_port->WWPN, pdisc_port->Id,
-                                     &pdisc_port->TargetId);
+        const VxAttrAnswer answer = vxsysfs_get_rport_attributes(rport, pdisc_port->WWNN, pdisc_port->WWPN,
+                                                                 pdisc_port->Id, &pdisc_port->TargetId);
+        if (answer != VxAttrAnswer::Came) {
+            std::memset(pdisc_port, 0, sizeof *pdisc_port);
+            status = vxsysfs::record_status(answer);
+            return false;
+        }
         pdisc_port->Type = kTypeTargetPort;
         pdisc_port->LoopID = kNoLoopId;
         pdisc_port->Bus = 0;
@@ -338,7 +460,13 @@ int vxsysfs_query_disctgt(int, vxapi_priv_database* api_priv_data_inst, uint16_t
 
     char rport[VXSYSFS_PATH_SIZE];
     if (vxsysfs_find_rport_by_tid(rport, host_no, disc_tgt_id) == 0) return 0;
-    vxsysfs_get_rport_attributes(rport, pdisc_tgt->WWNN, pdisc_tgt->WWPN, pdisc_tgt->Id, &pdisc_tgt->TargetId);
+    const VxAttrAnswer answer =
+        vxsysfs_get_rport_attributes(rport, pdisc_tgt->WWNN, pdisc_tgt->WWPN, pdisc_tgt->Id, &pdisc_tgt->TargetId);
+    if (answer != VxAttrAnswer::Came) {
+        std::memset(pdisc_tgt, 0, sizeof *pdisc_tgt);
+        status = vxsysfs::record_status(answer);
+        return 0;
+    }
     pdisc_tgt->Type = kTypeTargetPort;
     status = EXT_STATUS_OK;
     return 0;
@@ -349,9 +477,19 @@ int vxsysfs_query_driver(int, vxapi_priv_database* api_priv_data_inst, EXT_DRIVE
     vxsysfs::Status status(pext_stat, EXT_STATUS_INVALID_PARAM);
     if (api_priv_data_inst == nullptr || pdrvr == nullptr) return 0;
     const uint32_t host_no = api_priv_data_inst->host_no;
+    // Absent, the version is empty and the segments 0; a text cut to fit or
+    // a count past 32 bits is no value.
+    Answers answers;
+    VxAttrAnswer answer;
     vxsysfs::scsi_host_text(host_no, "driver_version", reinterpret_cast<char*>(pdrvr->Version),
-                            sizeof pdrvr->Version);
-    pdrvr->MaxDataSegments = vxsysfs::scsi_host_number(host_no, "sg_tablesize");
+                            sizeof pdrvr->Version, &answer);
+    (void)answers.take_optional(answer);
+    pdrvr->MaxDataSegments = vxsysfs::scsi_host_number(host_no, "sg_tablesize", &answer);
+    (void)answers.take_optional(answer);
+    if (!answers.came()) {
+        status = answers.status();
+        return 0;
+    }
     pdrvr->LunsPerTarget =
         (api_priv_data_inst->features & VX_FEAT_LUN_4096) != 0 ? kLunsPerTargetLarge : kLunsPerTarget;
     pdrvr->NumOfBus = 1;
@@ -365,11 +503,13 @@ int vxsysfs_query_fw(int, vxapi_priv_database* api_priv_data_inst, EXT_FW* pfw, 
     vxsysfs::trace_entered("vxsysfs_query_fw: entered");
     vxsysfs::Status status(pext_stat, EXT_STATUS_INVALID_PARAM);
     if (api_priv_data_inst == nullptr || pfw == nullptr) return 0;
-    char text[kFwTextSize];
-    vxsysfs::scsi_host_text(api_priv_data_inst->host_no, "fw_version", text, sizeof text);
-    // The version numbers as bytes, not as text.
-    std::sscanf(text, "%hhd.%02hhd.%02hhd", reinterpret_cast<signed char*>(&pfw->Version[0]),
-                reinterpret_cast<signed char*>(&pfw->Version[1]), reinterpret_cast<signed char*>(&pfw->Version[2]));
+    // The version numbers as bytes, not as text. Absent, the version stays
+    // as the record holds it; a text without its three numbers fails.
+    const VxAttrAnswer answer = vxsysfs_read_version(api_priv_data_inst->host_no, "fw_version", kFwTextSize, pfw->Version);
+    if (answer != VxAttrAnswer::Came && answer != VxAttrAnswer::Absent) {
+        status = vxsysfs_answer_status(answer);
+        return 0;
+    }
     status = EXT_STATUS_OK;
     return 0;
 }
@@ -384,13 +524,15 @@ int vxsysfs_get_port_summary(int, vxapi_priv_database* api_priv_data_inst, const
     status = EXT_STATUS_DEV_NOT_FOUND;
     const uint32_t capacity = (devdata_size - sizeof(EXT_DEVICEDATA)) / sizeof(EXT_DEVICEDATAENTRY);
     uint32_t count = 0;
+    VxAttrAnswer answer = VxAttrAnswer::Came;
     if (api_priv_data_inst != nullptr) {
         each_rport(api_priv_data_inst->host_no, [&](const char* rport) {
             if (count >= capacity) return false;
             if (!is_online_target(rport)) return true;
             EXT_DEVICEDATAENTRY entry{};
             uint8_t id[4] = {};
-            vxsysfs_get_rport_attributes(rport, entry.NodeWWN, entry.PortWWN, id, &entry.TargetAddress.Target);
+            answer = vxsysfs_get_rport_attributes(rport, entry.NodeWWN, entry.PortWWN, id, &entry.TargetAddress.Target);
+            if (answer != VxAttrAnswer::Came) return false;
             std::memcpy(entry.PortID, id + 1, sizeof entry.PortID);
             entry.LoopID = kNoLoopId;
             std::memcpy(summary_entry(pdev_data, count), &entry, sizeof entry);
@@ -399,6 +541,12 @@ int vxsysfs_get_port_summary(int, vxapi_priv_database* api_priv_data_inst, const
             if (pext_dstat != nullptr) *pext_dstat = 0;
             return true;
         });
+    }
+    // A port whose names, id or target id did not come fails the list: no
+    // entry of it is reported.
+    if (answer != VxAttrAnswer::Came) {
+        status = vxsysfs_answer_status(answer);
+        count = 0;
     }
     pdev_data->TotalDevices = count;
     pdev_data->ReturnListEntryCount = count;
@@ -413,7 +561,11 @@ int vxsysfs_wwpn_to_scsiaddr(int, vxapi_priv_database* api_priv_data_inst, const
     char rport[VXSYSFS_PATH_SIZE];
     if (vxsysfs_find_rport_by_wwpn(rport, api_priv_data_inst->host_no, wwpn) == 0) return 0;
     uint16_t target = 0;
-    vxsysfs_get_rport_attributes(rport, nullptr, nullptr, nullptr, &target);
+    const VxAttrAnswer answer = vxsysfs_get_rport_attributes(rport, nullptr, nullptr, nullptr, &target);
+    if (answer != VxAttrAnswer::Came) {
+        status = vxsysfs_answer_status(answer);
+        return 0;
+    }
     pscsi_addr->Target = target;
     pscsi_addr->Bus = 0;
     pscsi_addr->Lun = 0;

@@ -13,6 +13,7 @@
 
 #include "base/vx_driver_records.h"
 #include "base/vx_records.h"
+#include "transport/vx_sysfs_prim.h"
 
 // The size of a PCI function's configuration space image.
 constexpr uint32_t VXSYSFS_PCI_CONFIG_SIZE = 4096;
@@ -24,9 +25,13 @@ constexpr uint32_t VXSYSFS_DEVNAME_SIZE = 256;
 [[nodiscard]] uint16_t vxsysfs_get_first_lun(uint16_t host_no, uint16_t tgt_id);
 
 // Names, port id (id[0] := 0, id[1..3] the 3 bytes) and SCSI target id of
-// the remote port whose directory path (ending in "/") is rpath. A path
-// too long to take an attribute name is refused: nothing is read or written.
-void vxsysfs_get_rport_attributes(const char* rpath, uint8_t* wwnn, uint8_t* wwpn, uint8_t* id, uint16_t* tid);
+// the remote port whose directory path (ending in "/") is rpath, each when
+// its place is given. The first answer of those reads that did not come
+// (a target id must be a number of 16 bits), else Came: a caller reports
+// the values only when they came. A path too long to take an attribute name
+// is refused (Absent): nothing is read or written.
+[[nodiscard]] VxAttrAnswer vxsysfs_get_rport_attributes(const char* rpath, uint8_t* wwnn, uint8_t* wwpn,
+                                                        uint8_t* id, uint16_t* tid);
 
 // The host's remote ports whose roles are "FCP Target", online or not.
 [[nodiscard]] uint16_t vxsysfs_count_port(const vxapi_priv_database* api_priv_data_inst);
@@ -56,6 +61,14 @@ void vxsysfs_read_flash(int handle, vxapi_priv_database* api_priv_data_inst, uin
 // The boot-code versions of the node from flash: the expansion ROM chain
 // at 0x80000 and the firmware header at 0x100000.
 void vxsysfs_read_flash_versions(int handle, vxapi_priv_database* api_priv_data_inst, EXT_HBA_NODE* phba_node);
+
+// The SCSI host's version attribute "a.b.c" (read as a text of at most
+// text_size - 1 characters, a build tag after the numbers allowed) into
+// version[0..2], each number a byte; version is written only when it Came.
+// A text without its three numbers is NotNumber, a number past a byte (or a
+// text cut to fit) TooLarge.
+[[nodiscard]] VxAttrAnswer vxsysfs_read_version(uint32_t host_no, const char* attr, uint32_t text_size,
+                                                uint8_t* version);
 
 // Up to length numbers of the text, in base, into the bytes of version, one
 // separator character skipped after each; ends at the text's terminator.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/vx_records.h"
+#include "base/vx_request.h"
 #include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
 #include "transport/vx_sysfs_prim.h"
@@ -108,6 +109,40 @@ inline void fc_host_text(uint32_t host_no, const char* name, char* text, uint32_
     if (vxsysfs_path_append(path, end, name) == nullptr) return 0;
     return vxsysfs_get_int_attr(path, answer, max);
 }
+
+// The reads behind one answer of a call: the first that did not come is
+// what the call reports (vxsysfs_answer_status), so that no value that never
+// came is reported as data.
+class Answers {
+public:
+    // Notes a read; true when it came.
+    bool take(VxAttrAnswer answer) {
+        if (answer != VxAttrAnswer::Came && first_ == VxAttrAnswer::Came) first_ = answer;
+        return answer == VxAttrAnswer::Came;
+    }
+    // Notes the read of an attribute that a driver may lack: absent, its
+    // field keeps its default and the call goes on. True when it came.
+    bool take_optional(VxAttrAnswer answer) {
+        if (answer == VxAttrAnswer::Absent) return false;
+        return take(answer);
+    }
+    [[nodiscard]] bool came() const { return first_ == VxAttrAnswer::Came; }
+    [[nodiscard]] VxAttrAnswer first() const { return first_; }
+    [[nodiscard]] uint32_t status() const { return vxsysfs_answer_status(first_); }
+    [[nodiscard]] uint32_t record_status() const;
+
+private:
+    VxAttrAnswer first_ = VxAttrAnswer::Came;
+};
+
+// The status of a query whose record the management API hands out also
+// with a data overrun (node, port, discovered port and target): there a
+// value past its field fails plainly, so that no caller takes the record.
+[[nodiscard]] inline uint32_t record_status(VxAttrAnswer answer) {
+    return answer == VxAttrAnswer::TooLarge ? EXT_STATUS_ERR : vxsysfs_answer_status(answer);
+}
+
+inline uint32_t Answers::record_status() const { return vxsysfs::record_status(first_); }
 
 [[nodiscard]] inline bool has_phys_path(const vxapi_priv_database* rec) {
     return rec != nullptr && rec->phys_path[0] != 0;

@@ -1,0 +1,273 @@
+// Attribute answers that did not come, through the management API on sysfs ports: a read that fails, a text that is
+// no number, or a number past its field fails the call that would report it; an attribute a driver lacks keeps its
+// default; the target walk never takes an unreadable id for target 0; virtual ports never share an id and a failed
+// create hands out none.
+#include <cerrno>
+#include <optional>
+
+#include "sim_sysfs_mgmt.h"
+#include "sysfs_rig.h"
+#include "transport/vx_sysfs_mgmt.h"
+#include "vxsdm.h"
+
+namespace {
+
+using sysfstest::hex;
+using sysfstest::SysfsRig;
+
+const std::string kScsiHost = "/sys/class/scsi_host/host5/";
+const std::string kFcHost = "/sys/class/fc_host/host5/";
+const std::string kRport = "/sys/class/fc_remote_ports/rport-5:0-1/";
+
+// One remote port, rport-5:0-<n>, online target <tid> with one LUN.
+sim::SysfsRemotePort rport(unsigned n, unsigned tid, unsigned sg) {
+    const std::string tail = std::to_string(10 + n);
+    return {n, "0x20000000000000" + tail, "0x21000000000000" + tail, "0x0102" + tail, "FCP Target", "Online", tid,
+            {{0, "sd" + std::string(1, static_cast<char>('b' + n)), sg, {}}}};
+}
+
+using Before = std::function<void(SysfsRig&)>;
+Before fail_reads(const std::string& path) {
+    return [path](SysfsRig& rig) { rig.host.fail_attr_reads(path, EIO, -1); };
+}
+
+// A converged adapter (host 5) with remote port 1 (target 0), its texts changed, loaded through the library with
+// `before` run on the installed host; host 5 open.
+struct Port {
+    explicit Port(const sim::SysfsAttrs& scsi_host, const Before& before = {}) {
+        rig.setup.with_bsg = false;
+        sim::SysfsHost& h = rig.setup.adapters[0].functions[0].host;
+        h.rports = {rport(1, 0, 3)};
+        for (const auto& [name, text] : scsi_host) h.scsi_host[name] = text;
+        rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+        if (before) before(rig);
+        count = SDGetNumberOfAdapters();
+        EXPECT_EQ(SDOpenDevice(0, &handle), 0u);
+    }
+    ~Port() { (void)SDCloseDevice(handle); }
+    SysfsRig rig{0x8001};
+    SD_UINT32 count = 0;
+    int handle = -1;
+};
+
+// What each public call answers on a port whose attribute came wrong.
+using Call = std::function<SD_UINT32(int)>;
+const Call kDiscPort = [](int h) {
+    DISCPORTPROPERTY p{};
+    return SDGetDiscPortProperty(h, 0, 0, 0, &p);
+};
+const Call kDatabase = [](int h) {
+    std::vector<uint8_t> db(sizeof(DEVICEINFO) + 3 * sizeof(DEVICEINFOENTRY));
+    return SDGetPortDatabase(h, 1, reinterpret_cast<PDEVICEINFO>(db.data()), static_cast<SD_UINT32>(db.size()));
+};
+const Call kDriver = [](int h) {
+    DRIVERPROPERTY d{};
+    return SDGetHbaDeviceDriverProperty(h, &d);
+};
+const Call kFirmware = [](int h) {
+    FIRMWAREPROPERTY f{};
+    return SDGetHbaDeviceFirmwareProperty(h, &f);
+};
+const Call kNode = [](int h) {
+    DEVICENODEPROPERTY n{};
+    return SDGetHbaDeviceNodeProperty(h, &n);
+};
+const Call kPort = [](int h) {
+    DEVICEPORTPROPERTY p{};
+    return SDGetHbaDevicePortProperty(h, 0, &p);
+};
+const Call kCna = [](int h) {
+    CNAPORTPROPERTY c{};
+    SD_UINT32 size = sizeof c;
+    return SDGetCnaPortData(h, 0, SD_CNA_GET_PORT_ID, reinterpret_cast<SD_PUINT8>(&c), &size);
+};
+
+std::string line_of(const EXT_REGIONVERSION& v) {
+    return sysfstest::line("%04x", v.Region) + hex(v.Version, 3);
+}
+
+constexpr SD_UINT32 kFailed = SDERR_UNKNOWN, kPast = SDERR_DATA_OVERRUN, kNone = SDERR_DEVICE_NOT_FOUND;
+
+TEST(SysfsAnswers, AValueThatDidNotComeFailsTheCallThatReportsIt) {
+    const struct {
+        const char* what;
+        sim::SysfsAttrs texts;
+        Before before;  // on the installed host, before the library loads
+        std::vector<std::pair<Call, SD_UINT32>> calls;
+    } rows[] = {
+        {"target id unreadable", {}, fail_reads(kRport + "scsi_target_id"), {{kDiscPort, kFailed}, {kDatabase, kFailed}}},
+        {"target id past 16 bits",
+         {},
+         [](SysfsRig& rig) { rig.host.set_attr(kRport + "scsi_target_id", sim::text_attr("65539"), 0444); },
+         {{kDiscPort, kFailed}, {kDatabase, kPast}}},
+        {"sg_tablesize unreadable", {}, fail_reads(kScsiHost + "sg_tablesize"), {{kDriver, kFailed}}},
+        {"sg_tablesize past 32 bits", {{"sg_tablesize", "4294967424"}}, {}, {{kDriver, kPast}}},
+        {"fw_version unreadable", {}, fail_reads(kScsiHost + "fw_version"), {{kFirmware, kFailed}, {kNode, kFailed}}},
+        {"fw_version no number", {{"fw_version", "abc"}}, {}, {{kFirmware, kFailed}}},
+        {"fw_version past a byte", {{"fw_version", "8.300.00"}}, {}, {{kFirmware, kPast}}},
+        {"driver_version unreadable", {}, fail_reads(kScsiHost + "driver_version"), {{kDriver, kFailed}, {kNode, kFailed}}},
+        {"link_state unreadable", {}, fail_reads(kScsiHost + "link_state"), {{kPort, kFailed}}},
+        {"fw_state no words", {{"fw_state", "ready"}}, {}, {{kPort, kFailed}}},
+        {"vlan_id unreadable", {}, fail_reads(kScsiHost + "vlan_id"), {{kCna, kFailed}}},
+        {"vlan_id past 16 bits", {{"vlan_id", "65537"}}, {}, {{kCna, kPast}}},
+        {"fabric_param past 16 bits", {{"fabric_param", "70000"}}, {}, {{kCna, kPast}}},
+        {"vn_port_mac_address no address", {{"vn_port_mac_address", "00:0e:1e:01:02"}}, {}, {{kCna, kFailed}}},
+        {"port_name unreadable at discovery", {}, fail_reads(kFcHost + "port_name"), {{kPort, kFailed}, {kNode, kFailed}}},
+        // Absent: a driver without the file; the Part's empty text or 0, and success.
+        {"absent", {{"sg_tablesize", std::nullopt}, {"vlan_id", std::nullopt}, {"fw_state", std::nullopt}}, {},
+         {{kDriver, 0}, {kCna, 0}, {kPort, 0}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Port port(row.texts, row.before);
+        EXPECT_EQ(port.count, 1u);  // discovery keeps the port whatever did not come
+        for (const auto& [call, status] : row.calls) EXPECT_EQ(call(port.handle), status);
+    }
+}
+
+// Remote port 1 shows target 1 but its id cannot be read; remote port 2 is target 0. The target walk takes port 2
+// for target 0, and finds no port for target 1: never port 1 as target 0.
+TEST(SysfsAnswers, TheTargetWalkNeverTakesAnUnreadableIdForTargetZero) {
+    SysfsRig rig(0x2532, [](sim::SysfsAdapter& a) { a.functions[0].host.rports = {rport(1, 1, 3), rport(2, 0, 4)}; });
+    rig.setup.with_bsg = false;
+    rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+    rig.host.fail_attr_reads(kRport + "scsi_target_id", EIO, -1);
+    ASSERT_EQ(SDGetNumberOfAdapters(), 1u);
+    int h = -1;
+    ASSERT_EQ(SDOpenDevice(0, &h), 0u);
+    DISCTARGETPROPERTY t{};
+    ASSERT_EQ(SDGetDiscTargetProperty(h, 0, 0, 0, &t), 0u);
+    EXPECT_EQ(std::tuple(hex(t.PortWWN, 8), t.TargetID), std::tuple("2100000000000012", 0));
+    EXPECT_EQ(SDGetDiscTargetProperty(h, 0, 1, 0, &t), kNone);
+    EXPECT_EQ(SDCloseDevice(h), 0u);
+}
+
+// A physical port whose driver reports 65537 virtual ports at most: its information fails rather than report 1
+// free; a virtual port whose vport_id cannot be read is dropped alone at discovery.
+TEST(SysfsAnswers, VirtualPortsFoundWithoutTheirMaximumOrId) {
+    SysfsRig rig(0x2532, [](sim::SysfsAdapter& a) {
+        a.functions[0].vports = {8, 9};
+        a.functions[0].host.fc_host["max_npiv_vports"] = "65537";
+        a.functions[0].vports[0].scsi_host["vport_id"] = "zz";
+        a.functions[0].vports[1].scsi_host["vport_id"] = "0x4";
+    });
+    rig.setup.with_bsg = false;
+    rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+    ASSERT_EQ(SDGetNumberOfAdapters(), 2u);
+    EXPECT_EQ(std::tuple(rig.port(8), rig.port(9)->vp_idx), std::tuple(nullptr, 4u));
+    int h = -1;
+    ASSERT_EQ(SDOpenDevice(0, &h), 0u);
+    VPORT_INFO info{};
+    EXPECT_EQ(SDVportGetinfo(h, 4, &info), kPast);
+    rig.host.set_attr(kFcHost + "max_npiv_vports", sim::text_attr("64"), 0444);
+    ASSERT_EQ(SDVportGetinfo(h, 4, &info), 0u);
+    EXPECT_EQ(std::tuple(info.free, info.used, info.id), std::tuple(64u, 0u, 4u));
+    EXPECT_EQ(SDCloseDevice(h), 0u);
+}
+
+// A create whose new host shows a vport_id that gives no id fails, deletes the port again and hands out no id;
+// so does one whose new host never shows its WWPN. Without a vport_id the library's own indexes tell the ports
+// apart; a vport_id that came is the driver's.
+TEST(SysfsAnswers, ACreateHandsOutAnIdThatCameOrNone) {
+    SysfsRig rig(0x2532);
+    rig.setup.with_bsg = false;
+    rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+    sim::SimVports vports;
+    vports.install(rig.host, rig.fabric.host_dirs[5] + "/fc_host/host5");
+    ASSERT_EQ(SDGetNumberOfAdapters(), 1u);
+    int h = -1;
+    ASSERT_EQ(SDOpenDevice(0, &h), 0u);
+    uint8_t wwnn[8] = {0x20, 0, 0, 0xAA, 0xBB, 0xCC, 0, 1}, wwpn[8] = {0x21, 0, 0, 0xAA, 0xBB, 0xCC, 0, 1};
+    const struct {
+        const char* what;
+        std::optional<std::string> text;  // the new host's vport_id; nullopt: none
+        bool unreadable, shows_host;
+        SD_UINT32 status, id;
+    } rows[] = {
+        {"unreadable", "5", true, true, kFailed, 0},
+        {"empty", "", false, true, kFailed, 0},
+        {"no number", "zz", false, true, kFailed, 0},
+        {"zero", "0", false, true, kFailed, 0},
+        {"host never shown", std::nullopt, false, false, kFailed, 0},
+        {"none: the library's index", std::nullopt, false, true, 0, 1},
+        {"none again: the next index", std::nullopt, false, true, 0, 2},
+        {"the driver's id", "0x2a", false, true, 0, 0x2a},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        vports.make_host = row.shows_host;
+        // The host the driver makes next.
+        const std::string vport_id = "/sys/class/scsi_host/host" + std::to_string(vports.next_host) + "/vport_id";
+        if (row.text) rig.host.set_attr(vport_id, sim::text_attr(*row.text), 0444);
+        if (row.unreadable) rig.host.fail_attr_reads(vport_id, EIO, -1);
+        const size_t asked = vports.log.size();
+        SD_UINT32 id = 77;
+        EXPECT_EQ(SDCreateVport(h, wwnn, wwpn, 0, &id), row.status);
+        EXPECT_EQ(id, row.id);
+        // A failed create deletes what it wrote; the next create uses another host.
+        EXPECT_EQ(vports.log.size() - asked, row.status == 0 ? 1u : 2u);
+        ++wwpn[7];
+    }
+    EXPECT_EQ(sim::listed_ports().size(), 4u);
+    EXPECT_EQ(SDCloseDevice(h), 0u);
+}
+
+// The running versions of a converged port: three numbers of a byte each, else the query fails and the list ends
+// before the version (so discovery takes no 0.0.0 for a running version).
+TEST(SysfsAnswers, RunningRegionVersionsOnlyAsTheyCame) {
+    const struct {
+        std::optional<std::string> mpi;
+        bool unreadable;
+        uint32_t status, length;
+        std::string first;  // the first entry's Region and Version bytes
+    } rows[] = {
+        {"1.2.3", false, 0, 2, "0040010203"}, {"1.2", false, 1, 0, ""},     {"abc", false, 1, 0, ""},
+        {"1.2.300", false, 7, 0, ""},         {std::nullopt, false, 9, 0, ""}, {"1.2.3", true, 1, 0, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mpi.value_or("absent"));
+        SysfsRig rig(0x8001, [&](sim::SysfsAdapter& a) { a.functions[0].host.scsi_host["mpi_version"] = row.mpi; });
+        rig.discover([&] {
+            if (row.unreadable) rig.host.fail_attr_reads(kScsiHost + "mpi_version", EIO, -1);
+        });
+        std::vector<uint8_t> list(8 + 2 * sizeof(EXT_REGIONVERSION));
+        auto* versions = reinterpret_cast<EXT_ADAPTERREGIONVERSION*>(list.data());
+        uint32_t count = 2, status = 0xDEAD;
+        EXPECT_EQ(vxsysfs_query_adapter_versions(-1, rig.port(5), versions, &count, &status), 0);
+        EXT_REGIONVERSION first{};
+        std::memcpy(&first, list.data() + 8, sizeof first);
+        EXPECT_EQ(std::tuple(status, versions->Length, row.length != 0 ? line_of(first) : ""),
+                  std::tuple(row.status, row.length, row.first));
+    }
+}
+
+// The running MPI and PEP versions of the node: as they came, zeros when absent; one that is no version fails the
+// node, the caller's record untouched. (The status also carries the refresh of the layout that the versions in flash
+// need; only the record is looked at here.)
+TEST(SysfsAnswers, NodeRunningVersionsOnlyAsTheyCame) {
+    const struct {
+        std::optional<std::string> mpi;
+        std::string versions;  // the running MPI and PEP versions the caller gets
+    } rows[] = {
+        {"1.2.3", "01020300 04050600"},
+        {std::nullopt, "00000000 00000000"},
+        {"1.2", "a5a5a5a5 a5a5a5a5"},
+        {"1.2.256", "a5a5a5a5 a5a5a5a5"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mpi.value_or("absent"));
+        SysfsRig rig(0x2071, [&](sim::SysfsAdapter& a) { a.functions[0].host.scsi_host["mpi_version"] = row.mpi; });
+        rig.setup.with_bsg = false;
+        rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+        ASSERT_EQ(SDGetNumberOfAdapters(), 1u);
+        int h = -1;
+        ASSERT_EQ(SDOpenDevice(0, &h), 0u);
+        DEVICENODEPROPERTY n;
+        std::memset(&n, 0xA5, sizeof n);
+        (void)SDGetHbaDeviceNodeProperty(h, &n);
+        EXPECT_EQ(hex(n.MpiFwVersion, 4) + " " + hex(n.PepFwVersion, 4), row.versions);
+        EXPECT_EQ(SDCloseDevice(h), 0u);
+    }
+}
+
+}  // namespace
