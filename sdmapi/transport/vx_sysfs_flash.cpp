@@ -16,7 +16,9 @@
 //
 // An update is a read-modify-write wherever it is widened: to whole sectors
 // on the chips that write whole sectors, to the whole flash on a driver
-// without chunked flash access. The read, the caller's bytes put in place and
+// without chunked flash access. That whole flash is the port's own adapter's,
+// as its layout gives it: the process-wide layout may hold another adapter's
+// or none. The read, the caller's bytes put in place and
 // the write all run under one hold of the lock, so that no other process
 // writes into the span in between and loses its bytes.
 #include "transport/vx_sysfs_flash.h"
