@@ -169,7 +169,8 @@ SD_UINT32 write_call(int h, char call, Bytes& data, uint32_t at) {
 // The adapter a write goes to (host 5), and the data's flash place.
 sim::SysfsAdapter write_adapter(char call, uint32_t* at) {
     std::vector<sim::FltRegion> regions;
-    sim::SysfsAdapter a = call == 'n' ? table_adapter(0x2031, 5, true, &regions) : table_adapter(0x2532, 5, false, &regions);
+    sim::SysfsAdapter a =
+        call == 'n' ? table_adapter(0x2031, 5, true, &regions) : table_adapter(0x2532, 5, false, &regions);
     if (call == 'x') *at = region_start(regions, 0x14);
     if (call == 'n') *at = region_start(regions, 0x15);
     return a;
@@ -228,6 +229,17 @@ TEST(WholeFlash, AnUpdateWhoseStepFailedFails) {
     }
 }
 
+// Every bsg flash update of host 5 fails with EIO: refused before anything
+// is written, or (partial) after the first half of its span was written.
+void fail_bsg_updates(WholeFlashRig& r, bool partial) {
+    r.bsg.vendor[8] = [&w = r.window(5), partial](sim::BsgJob& job) {
+        uint32_t offset = 0;
+        std::memcpy(&offset, job.request.data() + 16, sizeof offset);
+        if (partial) std::copy_n(job.dout.begin(), job.dout.size() / 2, w.flash->begin() + offset);
+        return EIO;
+    };
+}
+
 // A bsg update that the driver refused before writing anything, or that
 // wrote the first half of its span before failing, falls back to the
 // window, on the driver that moves the flash whole as on a chunking one:
@@ -249,15 +261,8 @@ TEST(WholeFlash, AFailedBsgUpdateFallsBackToTheWindow) {
                 uint32_t at = row.at;
                 WholeFlashRig r({write_adapter(row.call, &at)}, chunking, true);
                 const int h = r.open(0);
+                fail_bsg_updates(r, partial);
                 sim::FlashWindow& w = r.window(5);
-                r.bsg.vendor[8] = [&w, partial](sim::BsgJob& job) {
-                    uint32_t offset = 0;
-                    std::memcpy(&offset, job.request.data() + 16, sizeof offset);
-                    if (partial) {
-                        std::copy_n(job.dout.begin(), job.dout.size() / 2, w.flash->begin() + offset);
-                    }
-                    return EIO;
-                };
                 Bytes data = pattern(row.size, 5);
                 Bytes want = *w.flash;
                 EXPECT_EQ(write_call(h, row.call, data, at), SDERR_NO_ERROR);
@@ -270,16 +275,10 @@ TEST(WholeFlash, AFailedBsgUpdateFallsBackToTheWindow) {
     }
     for (const bool partial : {false, true}) {
         SCOPED_TRACE(partial ? "no whole flash, half written" : "no whole flash, refused");
-        std::vector<sim::FltRegion> regions;
-        WholeFlashRig r({table_adapter(0x2031, 5, false, &regions)}, false, true);
+        WholeFlashRig r({table_adapter(0x2031, 5)}, false, true);
         const int h = r.open(0);
+        fail_bsg_updates(r, partial);
         sim::FlashWindow& w = r.window(5);
-        r.bsg.vendor[8] = [&w, partial](sim::BsgJob& job) {
-            uint32_t offset = 0;
-            std::memcpy(&offset, job.request.data() + 16, sizeof offset);
-            if (partial) std::fill_n(w.flash->begin() + offset, job.dout.size() / 2, 0);
-            return EIO;
-        };
         Bytes data = pattern(0x200, 5);
         const Bytes before = *w.flash;
         w.controls.clear();
