@@ -53,8 +53,8 @@ bool region_fits(const vxapi_priv_database* rec, uint32_t region, uint32_t buffe
     if (!sysfs && !vx_chip_has(vxapi_device_id(rec), VX_CHIP_FLASH_LAYOUT_TABLE)) return true;
     if (sysfs && region == kRegionWholeImage) region = VX_REGION_WHOLE_ROM;
     uint32_t offset = 0;
-    if (sysfs && region == VX_REGION_WHOLE_ROM) {
-        (void)vxapi_flash_extent(rec, &offset, region_size);
+    if (sysfs) {
+        vxsysfs_map_port_region(rec, region, &offset, region_size);
     } else {
         vxsysfs_map_region(region, &offset, region_size);
     }

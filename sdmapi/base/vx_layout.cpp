@@ -183,3 +183,12 @@ void vxsysfs_map_region(uint32_t region, uint32_t* offset, uint32_t* size) {
     }
     vxdbg_line(VXDBG_ERROR | VXDBG_SYSFS, "> Unknown region");
 }
+
+void vxsysfs_map_port_region(const vxapi_priv_database* rec, uint32_t region, uint32_t* offset, uint32_t* size) {
+    if (region != VX_REGION_WHOLE_ROM) {
+        vxsysfs_map_region(region, offset, size);
+        return;
+    }
+    uint32_t unused_offset, unused_size;
+    (void)vxapi_flash_extent(rec, offset != nullptr ? offset : &unused_offset, size != nullptr ? size : &unused_size);
+}

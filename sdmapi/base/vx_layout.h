@@ -107,3 +107,9 @@ enum class VxLayoutSource { Function, Chip, None };
 // size. Region 0xFFFF leaves both as they are; an unknown code, or no global
 // layout, gives offset and size 0.
 void vxsysfs_map_region(uint32_t region, uint32_t* offset, uint32_t* size);
+
+// Region lookup for a sysfs port: the whole flash (0xFF) as the port's own
+// layout gives it (vxapi_flash_extent), any other code as vxsysfs_map_region
+// finds it in the global layout, which the caller installed for the port's
+// adapter just before.
+void vxsysfs_map_port_region(const vxapi_priv_database* rec, uint32_t region, uint32_t* offset, uint32_t* size);

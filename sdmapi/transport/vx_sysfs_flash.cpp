@@ -94,24 +94,12 @@ bool is_sector_aligned(const vxapi_priv_database* port) {
     return vx_chip_has(vxapi_device_id(port), VX_CHIP_SECTOR_ALIGNED);
 }
 
-// A region's start and size for the port. The whole flash (0xFF) is the
-// port's own adapter's, as its layout gives it; any other region code is
-// looked up in the layout the caller installed for the adapter just before;
-// 0xFFFF leaves both as they are. Size 0 when the region is unknown.
-void map_region(const vxapi_priv_database* port, uint32_t region, uint32_t* offset, uint32_t* size) {
-    if (region == VX_REGION_WHOLE_ROM) {
-        (void)vxapi_flash_extent(port, offset, size);
-    } else {
-        vxsysfs_map_region(region, offset, size);
-    }
-}
-
 // The span of a read: a region code gives the region's start and its size,
 // but never more than the caller's buffer holds; 0xFFFF the caller's offset
 // and size. False (traced) when no bytes are left.
 bool read_span(const vxapi_priv_database* port, uint32_t region, uint32_t* offset, uint32_t* size) {
     uint32_t mapped = *size;
-    map_region(port, region, offset, &mapped);
+    vxsysfs_map_port_region(port, region, offset, &mapped);
     *size = std::min(mapped, *size);
     if (*size == 0) {
         fail("> Zero size unknown region");
@@ -563,7 +551,7 @@ int32_t vxsysfs_update_optrom(int handle, vxapi_priv_database* api_priv_data_ins
     }
     // A region gives the start; the caller's size stays the length written.
     uint32_t region_size = optrom_size;
-    map_region(port, region, &offset, &region_size);
+    vxsysfs_map_port_region(port, region, &offset, &region_size);
     if (region_size == 0 || optrom_size == 0) {
         fail("> Zero size unknown region");
         return 0;
@@ -598,7 +586,7 @@ int32_t vxsysfs_bsg_update_optrom(int handle, vxapi_priv_database* api_priv_data
         return 1;
     }
     uint32_t region_size = optrom_size;
-    map_region(port, region, &offset, &region_size);
+    vxsysfs_map_port_region(port, region, &offset, &region_size);
     if (region_size == 0 || optrom_size == 0) {
         fail("> Zero size unknown region");
         return 1;
