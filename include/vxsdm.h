@@ -444,7 +444,19 @@ VXSDM_API SD_UINT32 SDGetCnaPortData(int Device, SD_UINT16 CnaDevPortNum, SD_UIN
  *
  * The region functions find a region through the process-wide flash layout,
  * which describes the adapter whose layout was loaded last; each of them
- * loads its own adapter's layout first. */
+ * loads its own adapter's layout first.
+ *
+ * A sysfs driver without chunked flash access moves the flash whole: every
+ * read and write on it, raw or by region, reads (and writes) the adapter's
+ * whole flash. Its place and size come from the port's own adapter, never
+ * from the process-wide layout: the whole-flash region of the layout read
+ * from the adapter's flash, else that of the chip's fixed layout (the layout
+ * SDGetOptionRomLayout reports for a chip without its own). An adapter
+ * whose layout names no whole flash gets SDERR_NOT_SUPPORTED there before
+ * anything is sent to the driver. A read or write on such a driver, or on a
+ * driver with chunked access, whose window the driver refused to close
+ * fails (SDERR_UNKNOWN, or SDERR_DEVICE_BUSY when the driver stayed busy),
+ * even when the bytes moved. */
 
 /**
  * @brief Loads the adapter's flash layout for the region functions and,
@@ -496,7 +508,9 @@ VXSDM_API SD_UINT32 SDGetOptionRom(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT
  * pBuffer: the bytes read, up to BufferSize; after a failed read it may
  * hold part of them.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
- * (pBuffer is null); the request's statuses.
+ * (pBuffer is null); SDERR_NOT_SUPPORTED (a driver that moves the flash
+ * whole, for an adapter whose layout names no whole flash; nothing sent);
+ * the request's statuses.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -572,7 +586,11 @@ VXSDM_API SD_UINT32 SDUpdateOptionRom(int Device, SD_UINT16 HbaDevPortNum, SD_PU
  * Nothing of the caller's.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_NOT_SUPPORTED (a
  * virtual port); SDERR_INVALID_PARAMETER (pBuffer is null);
- * SDERR_FUT_NOT_SET; the request's statuses.
+ * SDERR_FUT_NOT_SET; SDERR_NOT_SUPPORTED (a driver that moves the flash
+ * whole, for an adapter whose layout names no whole flash; nothing sent);
+ * the request's statuses: a failed read of the flash around the bytes, write,
+ * commit or window release fails the call (the flash as the driver left
+ * it).
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

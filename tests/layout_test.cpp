@@ -228,6 +228,39 @@ TEST(MapRegion, LooksCodesUpByTheirLow8Bits) {
     EXPECT_EQ(size, 0u);
 }
 
+// A port's own layout and whole flash, whatever the global layout holds: the function's layout where it names the
+// whole flash, else the chip's fixed table where the chip has one (the 25xx falls back to it), else none.
+TEST(PortLayout, SourceAndWholeFlashOfAPort) {
+    INT_OPT_ROM_LAYOUT from_flash{0, 1, {{0x07, 0x40000, 0, 0x3FFFF}}};
+    INT_OPT_ROM_LAYOUT naming_it{0, 2, {{0x07, 0x40000, 0, 0x3FFFF}, {0x000100FF, 0x400000, 0, 0x3FFFFF}}};
+    const INT_OPT_ROM_LAYOUT other{0x800, 1, {{0xFF, 0x800, 0x100, 0x8FF}}};
+    const struct { uint16_t device; INT_OPT_ROM_LAYOUT* own; VxLayoutSource source; uint32_t size; } cases[] = {
+        {0x2532, &from_flash, VxLayoutSource::Function, 0x200000},
+        {0x2532, nullptr, VxLayoutSource::Chip, 0x200000},
+        {0x2532, &naming_it, VxLayoutSource::Function, 0x400000},
+        {0x2031, &naming_it, VxLayoutSource::Function, 0x400000},
+        {0x2031, &from_flash, VxLayoutSource::Function, 0},
+        {0x2071, nullptr, VxLayoutSource::None, 0},
+        {0x2422, nullptr, VxLayoutSource::Chip, 0x100000},
+        {0x2312, nullptr, VxLayoutSource::Chip, 0x20000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.device << (c.own == nullptr ? " without" : " with")
+                                        << " its own layout, whole flash " << c.size);
+        vxapi_phy_info phy{};
+        phy.device_id = c.device;
+        phy.pflt_layout = c.own;
+        vxapi_priv_database rec{};
+        rec.phy_info = &phy;
+        vxapi_install_global_layout(&other, sizeof other);
+        EXPECT_EQ(vxapi_layout_source(&rec), c.source);
+        uint32_t start = 0xAAAA, size = 0xBBBB;
+        EXPECT_EQ(vxapi_flash_extent(&rec, &start, &size), c.size != 0);
+        EXPECT_EQ(std::pair(start, size), std::pair(0u, c.size));
+    }
+    vxapi_clear_global_layout();
+}
+
 // Each chip group gets its fixed table, refused one byte short of the head and the entries.
 TEST(FixedLayout, EveryChipGroupGetsItsTableAndItsMinimumSize) {
     constexpr uint16_t kOem = VX_PCI_SUBVENDOR_OEM;

@@ -42,9 +42,10 @@ SD_UINT32 worker_status(VxSdCall& call, int result, uint32_t ext_stat, int err) 
 // Whether a read of `region` into `buffer_size` bytes stays within the
 // buffer. The transport of a sysfs port (which reads region 0 as the whole
 // flash, 0xFF) and the driver road of a layout chip take a region's length
-// from the process-wide layout, not from the caller; a buffer smaller than
-// that is refused before anything is read. The region's size goes to
-// *region_size.
+// from the layout, not from the caller: the whole flash of a sysfs port from
+// the port's own layout, any other region from the process-wide layout. A
+// buffer smaller than that is refused before anything is read. The region's
+// size goes to *region_size.
 bool region_fits(const vxapi_priv_database* rec, uint32_t region, uint32_t buffer_size, uint32_t* region_size) {
     *region_size = 0;
     if (region == VX_REGION_RAW) return true;
@@ -52,7 +53,11 @@ bool region_fits(const vxapi_priv_database* rec, uint32_t region, uint32_t buffe
     if (!sysfs && !vx_chip_has(vxapi_device_id(rec), VX_CHIP_FLASH_LAYOUT_TABLE)) return true;
     if (sysfs && region == kRegionWholeImage) region = VX_REGION_WHOLE_ROM;
     uint32_t offset = 0;
-    vxsysfs_map_region(region, &offset, region_size);
+    if (sysfs) {
+        vxsysfs_map_port_region(rec, region, &offset, region_size);
+    } else {
+        vxsysfs_map_region(region, &offset, region_size);
+    }
     return *region_size <= buffer_size;
 }
 
@@ -92,12 +97,10 @@ SD_UINT32 SDGetOptionRomLayout(int Device, SD_UINT16 HbaDevPortNum, PSDM_OPT_ROM
         return call.done(SDERR_OUT_OF_MEMORY);
     }
 
-    const uint16_t device = vxapi_device_id(rec);
-    const vxapi_phy_info* phy = rec->phy_info;
-    const bool layout_chip = vx_chip_has(device, VX_CHIP_FLASH_LAYOUT_TABLE);
-    if (layout_chip && phy->pflt_layout != nullptr) {
-        std::memcpy(layout.get(), phy->pflt_layout, sizeof(INT_OPT_ROM_LAYOUT));
-    } else if (layout_chip && !vx_chip_is(device, VxChipFamily::F25xx)) {
+    const VxLayoutSource source = vxapi_layout_source(rec);
+    if (source == VxLayoutSource::Function) {
+        std::memcpy(layout.get(), rec->phy_info->pflt_layout, sizeof(INT_OPT_ROM_LAYOUT));
+    } else if (source == VxLayoutSource::None) {
         // The adapter has no layout of its own: the process-wide layout,
         // another adapter's, goes too, so that a caller which reads regions
         // of this adapter after the refusal (the end of a flash update reads

@@ -95,6 +95,55 @@ uint16_t vxapi_device_id(const vxapi_priv_database* rec) {
     return rec != nullptr && rec->phy_info != nullptr ? rec->phy_info->device_id : 0;
 }
 
+// ---------------------------------------------------------------- a port's own layout
+
+namespace {
+
+// Whether the chip's layout is a fixed table: the chips without a flash
+// layout table, and the 25xx chips, whose fixed table is their fallback.
+bool has_fixed_table(uint16_t device_id) {
+    return !vx_chip_has(device_id, VX_CHIP_FLASH_LAYOUT_TABLE) || vx_chip_is(device_id, VxChipFamily::F25xx);
+}
+
+// The whole-flash entry among the first `count` entries (a zero entry ends
+// them): its start and size.
+bool find_whole_flash(const INT_OPT_ROM_REGION* entries, uint32_t count, uint32_t* start, uint32_t* size) {
+    for (uint32_t i = 0; i < count && entries[i].Size != 0; ++i) {
+        if ((entries[i].Region & 0xFF) == VX_REGION_WHOLE_ROM) {
+            *start = entries[i].Beg;
+            *size = entries[i].Size;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+VxLayoutSource vxapi_layout_source(const vxapi_priv_database* rec) {
+    const uint16_t device = vxapi_device_id(rec);
+    if (vx_chip_has(device, VX_CHIP_FLASH_LAYOUT_TABLE) && rec->phy_info->pflt_layout != nullptr) {
+        return VxLayoutSource::Function;
+    }
+    return has_fixed_table(device) ? VxLayoutSource::Chip : VxLayoutSource::None;
+}
+
+bool vxapi_flash_extent(const vxapi_priv_database* rec, uint32_t* start, uint32_t* size) {
+    *start = 0;
+    *size = 0;
+    const vxapi_phy_info* phy = rec != nullptr ? rec->phy_info : nullptr;
+    if (phy == nullptr) return false;
+    const VxLayoutSource source = vxapi_layout_source(rec);
+    if (source == VxLayoutSource::Function &&
+        find_whole_flash(phy->pflt_layout->Region, VX_LAYOUT_MAX_REGIONS, start, size)) {
+        return true;
+    }
+    if (!has_fixed_table(phy->device_id)) return false;
+    uint32_t regions = 0;
+    const INT_OPT_ROM_REGION* table = vxapi_fixed_layout(phy->device_id, phy->ssvendor_id, phy->ssdevice_id, &regions);
+    return find_whole_flash(table, regions, start, size);
+}
+
 // ---------------------------------------------------------------- the global layout
 
 void vxapi_install_global_layout(const void* layout, size_t bytes) {
@@ -133,4 +182,13 @@ void vxsysfs_map_region(uint32_t region, uint32_t* offset, uint32_t* size) {
         }
     }
     vxdbg_line(VXDBG_ERROR | VXDBG_SYSFS, "> Unknown region");
+}
+
+void vxsysfs_map_port_region(const vxapi_priv_database* rec, uint32_t region, uint32_t* offset, uint32_t* size) {
+    if (region != VX_REGION_WHOLE_ROM) {
+        vxsysfs_map_region(region, offset, size);
+        return;
+    }
+    uint32_t unused_offset, unused_size;
+    (void)vxapi_flash_extent(rec, offset != nullptr ? offset : &unused_offset, size != nullptr ? size : &unused_size);
 }

@@ -84,7 +84,32 @@ extern const INT_OPT_ROM_REGION Layout25XX[19];
 // The PCI device ID of the port's function; 0 without one.
 [[nodiscard]] uint16_t vxapi_device_id(const vxapi_priv_database* rec);
 
+// Where a port's own layout comes from. Function: its function's layout,
+// built from the flash layout table in its flash. Chip: the chip's layout,
+// where the chip has one that is not the flash's: a fixed table (the chips
+// without a flash layout table; the 25xx chips, whose fixed table stands in
+// when their table could not be read), or on the driver's road for the chips
+// without a fixed table the driver's. None: a flash-layout chip whose table
+// could not be read and that has nothing to fall back to.
+enum class VxLayoutSource { Function, Chip, None };
+
+[[nodiscard]] VxLayoutSource vxapi_layout_source(const vxapi_priv_database* rec);
+
+// The whole flash of a port's adapter on the sysfs road, as the port's own
+// layout gives it and never the global layout: the whole-flash entry (0xFF)
+// of its function's layout, else that of the chip's fixed table (a layout
+// built from the flash has no whole-flash entry; the chip's fixed table, where
+// it has one, gives the flash's size). False, with start and size 0, when the
+// adapter's layout names no whole flash.
+[[nodiscard]] bool vxapi_flash_extent(const vxapi_priv_database* rec, uint32_t* start, uint32_t* size);
+
 // Region lookup in the global layout: the region's first flash byte and
 // size. Region 0xFFFF leaves both as they are; an unknown code, or no global
 // layout, gives offset and size 0.
 void vxsysfs_map_region(uint32_t region, uint32_t* offset, uint32_t* size);
+
+// Region lookup for a sysfs port: the whole flash (0xFF) as the port's own
+// layout gives it (vxapi_flash_extent), any other code as vxsysfs_map_region
+// finds it in the global layout, which the caller installed for the port's
+// adapter just before.
+void vxsysfs_map_port_region(const vxapi_priv_database* rec, uint32_t region, uint32_t* offset, uint32_t* size);

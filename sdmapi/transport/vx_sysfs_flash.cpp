@@ -16,7 +16,9 @@
 //
 // An update is a read-modify-write wherever it is widened: to whole sectors
 // on the chips that write whole sectors, to the whole flash on a driver
-// without chunked flash access. The read, the caller's bytes put in place and
+// without chunked flash access. That whole flash is the port's own adapter's,
+// as its layout gives it: the process-wide layout may hold another adapter's
+// or none. The read, the caller's bytes put in place and
 // the write all run under one hold of the lock, so that no other process
 // writes into the span in between and loses its bytes.
 #include "transport/vx_sysfs_flash.h"
@@ -95,9 +97,9 @@ bool is_sector_aligned(const vxapi_priv_database* port) {
 // The span of a read: a region code gives the region's start and its size,
 // but never more than the caller's buffer holds; 0xFFFF the caller's offset
 // and size. False (traced) when no bytes are left.
-bool read_span(uint32_t region, uint32_t* offset, uint32_t* size) {
+bool read_span(const vxapi_priv_database* port, uint32_t region, uint32_t* offset, uint32_t* size) {
     uint32_t mapped = *size;
-    vxsysfs_map_region(region, offset, &mapped);
+    vxsysfs_map_port_region(port, region, offset, &mapped);
     *size = std::min(mapped, *size);
     if (*size == 0) {
         fail("> Zero size unknown region");
@@ -106,16 +108,17 @@ bool read_span(uint32_t region, uint32_t* offset, uint32_t* size) {
     return true;
 }
 
-// The whole flash (region 0xFF of the global layout), for a span of it that
-// a driver without chunked access moves as part of the whole. False
-// (traced) when the layout has no whole-flash region or the span does not
-// lie within it: nothing must then be sent.
-bool whole_flash(uint32_t offset, uint32_t size, uint32_t* start, uint32_t* flash_size) {
-    *start = 0;
-    *flash_size = 0;
-    vxsysfs_map_region(VX_REGION_WHOLE_ROM, start, flash_size);
-    if (*flash_size == 0) {
-        fail("> Zero size unknown region -- DB");
+// The whole flash of the port's adapter, for a span of it that a driver
+// without chunked access moves as part of the whole. It comes from the
+// port's own layout, never from the process-wide one, which may be another
+// adapter's or none. False (traced) when the adapter's layout names no whole
+// flash (status 20: this driver's flash cannot be moved for the port) or the
+// span does not lie within it (status 1): nothing must then be sent.
+bool whole_flash(const vxapi_priv_database* port, uint32_t offset, uint32_t size, uint32_t* start,
+                 uint32_t* flash_size, uint32_t* status) {
+    if (!vxapi_flash_extent(port, start, flash_size)) {
+        fail("> No whole flash in the port's layout -- DB");
+        *status = EXT_STATUS_NO_DRIVER_SUPPORT;
         return false;
     }
     if (offset < *start || uint64_t{offset} - *start + size > *flash_size) {
@@ -265,7 +268,10 @@ public:
 private:
     // Closes the window. A release that the driver took, at once or once it
     // was no longer busy, ends the sequence with the transfer's own status:
-    // the bytes moved whatever the driver answered while closing.
+    // the bytes moved whatever the driver answered while closing. A release
+    // the driver refused fails the sequence, a read as an update, whatever
+    // moved: the driver's window was left open (status 2 when the driver
+    // stayed busy, else 1 unless the transfer had failed already).
     bool release(const char* busy_trace, uint32_t* status) {
         const uint32_t transfer = *status;
         if (control("0", busy_trace, status)) {
@@ -273,6 +279,7 @@ private:
             return true;
         }
         fail("> Failed reset");
+        if (*status == EXT_STATUS_OK) *status = EXT_STATUS_ERR;
         return false;
     }
 
@@ -383,7 +390,7 @@ void read_window(Window& window, const vxapi_priv_database* port, uint8_t* poptr
     }
     uint32_t start = 0;
     uint32_t flash_size = 0;
-    if (!whole_flash(offset, size, &start, &flash_size)) return;
+    if (!whole_flash(port, offset, size, &start, &flash_size, status)) return;
     auto image = allocate(flash_size);
     if (!image) {
         fail("> Unable to allocate memory -- DB");
@@ -397,11 +404,14 @@ void read_window(Window& window, const vxapi_priv_database* port, uint8_t* poptr
 
 // The whole-flash read-modify-write of a driver without chunked access: the
 // flash read, the caller's bytes put in place, the whole written back, all
-// under one hold of the lock so that no other process writes in between.
-void update_whole_flash(Window& window, const uint8_t* data, uint32_t size, uint32_t offset, uint32_t* status) {
+// under one hold of the lock so that no other process writes in between. A
+// read that did not move every byte or whose release the driver refused
+// leaves its failure in the status, and nothing is written.
+void update_whole_flash(Window& window, const vxapi_priv_database* port, const uint8_t* data, uint32_t size,
+                        uint32_t offset, uint32_t* status) {
     uint32_t start = 0;
     uint32_t flash_size = 0;
-    if (!whole_flash(offset, size, &start, &flash_size)) return;
+    if (!whole_flash(port, offset, size, &start, &flash_size, status)) return;
     auto image = allocate(flash_size);
     if (!image) {
         fail("> Unable to allocate memory -- DB");
@@ -441,7 +451,7 @@ int32_t vxsysfs_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst,
     if (!window.is_open()) return 0;
     *status = EXT_STATUS_ERR;
     uint32_t size = optrom_size;
-    if (read_span(region, &offset, &size)) read_window(window, port, poptrom, size, region, offset, status);
+    if (read_span(port, region, &offset, &size)) read_window(window, port, poptrom, size, region, offset, status);
     return 0;
 }
 
@@ -458,7 +468,7 @@ int32_t vxsysfs_bsg_read_optrom(int, vxapi_priv_database* api_priv_data_inst, ui
         return 1;
     }
     uint32_t size = optrom_size;
-    if (!read_span(region, &offset, &size)) return 1;
+    if (!read_span(port, region, &offset, &size)) return 1;
     sg_io_v4 hdr;
     auto* request = reinterpret_cast<fc_bsg_request*>(cdb.get());
     if (vxsysfs_create_bsg_read_optrom_header(&hdr, poptrom, size, offset, request, VX_BSG_REQUEST_LEN) != 0) {
@@ -512,14 +522,10 @@ int32_t vxsysfs_read_nvram_exp_edc(int, vxapi_priv_database* api_priv_data_inst,
         fail("> Unable to allocate memory -- New DB");
         return 0;
     }
-    char word[kWordSize];
-    std::snprintf(word, sizeof word, "1:%x:%x", base, kEdcReadSize);
-    FlashLock lock("> READ: ");
     // Only the 0xF800 bytes behind the first 0x800 of the read are the
     // area's: the rest of a larger buffer stays zero.
-    if (lock.held() && window.read_sequence(word, buffer.get(), kEdcReadSize, status).moved) {
-        std::memcpy(poptrom, buffer.get() + kEdcSkip, std::min(optrom_size, kEdcMaxSize));
-    }
+    read_window(window, port, buffer.get(), kEdcReadSize, VX_REGION_RAW, base, status);
+    if (*status == EXT_STATUS_OK) std::memcpy(poptrom, buffer.get() + kEdcSkip, std::min(optrom_size, kEdcMaxSize));
     return 0;
 }
 
@@ -545,7 +551,7 @@ int32_t vxsysfs_update_optrom(int handle, vxapi_priv_database* api_priv_data_ins
     }
     // A region gives the start; the caller's size stays the length written.
     uint32_t region_size = optrom_size;
-    vxsysfs_map_region(region, &offset, &region_size);
+    vxsysfs_map_port_region(port, region, &offset, &region_size);
     if (region_size == 0 || optrom_size == 0) {
         fail("> Zero size unknown region");
         return 0;
@@ -554,7 +560,7 @@ int32_t vxsysfs_update_optrom(int handle, vxapi_priv_database* api_priv_data_ins
     trace_mode("> ?chunking? write=", "> write offset=", "> write size=", chunked, offset, optrom_size);
     // The whole flash is written whole: no sectors to widen to.
     if (!chunked) {
-        update_whole_flash(window, poptrom, optrom_size, offset, status);
+        update_whole_flash(window, port, poptrom, optrom_size, offset, status);
         return 0;
     }
     // The sector read of the alignment joins this hold.
@@ -580,7 +586,7 @@ int32_t vxsysfs_bsg_update_optrom(int handle, vxapi_priv_database* api_priv_data
         return 1;
     }
     uint32_t region_size = optrom_size;
-    vxsysfs_map_region(region, &offset, &region_size);
+    vxsysfs_map_port_region(port, region, &offset, &region_size);
     if (region_size == 0 || optrom_size == 0) {
         fail("> Zero size unknown region");
         return 1;
