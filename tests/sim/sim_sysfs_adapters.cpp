@@ -70,7 +70,8 @@ SimHost::Attr flash_data(std::shared_ptr<FlashWindow> w) {
                 const size_t end = std::min<size_t>(w->size, w->limit);
                 out.clear();
                 if (w->mode == FlashWindow::Mode::Read && pos < end) {
-                    out.assign(reinterpret_cast<const char*>(w->flash->data() + w->offset + pos), end - pos);
+                    out.assign(reinterpret_cast<const char*>(w->flash->data() + w->offset + pos),
+                               std::min(end - pos, w->piece));
                 }
                 return 0;
             },

@@ -56,6 +56,7 @@ struct FlashWindow {
     std::vector<std::string> controls;
     std::map<char, std::deque<int>> errnos;  // by first character: the next such words fail with these
     size_t limit = SIZE_MAX;                 // "optrom" moves no window byte at or past this position
+    size_t piece = SIZE_MAX;                 // a read of "optrom" gives at most this many bytes
     // Every commit, as (flash offset, bytes).
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> commits;
     enum class Mode { Closed, Read, Write } mode = Mode::Closed;
