@@ -31,8 +31,21 @@
 // what was written, and nothing else changed. Busy retries sleep on the
 // simulated clock.
 //
+// A text attribute that is absent is left to the call (it may mean "the
+// driver has no such value"), but for the statistics' counters, which then
+// read 0.
+//
 // Each property has a name; VXSDM_FUZZ_HOLD="name,name..." holds those back
-// (all are on by default; "*" holds back every named one).
+// (all are on by default; "*" holds back every named one); with
+// VXSDM_FUZZ_REPORT set a broken property is printed with the input's
+// reading ("broken <name>: ...") and the run goes on. The names: temp_value,
+// temp_untouched, serdes_came, dump_size_number, dump_length, dump_bytes,
+// tarno_value, tarno_untouched, stats_counter, stats_width, stats_untouched,
+// beacon_came, beacon_untouched, vpd_size, vpd_whole, nvram_came, sfp_came,
+// dcbx_came, dcbx_untouched, mac_stats_came, cna_vlan, cna_fabric, cna_mac,
+// cna_untouched, driver_segments, driver_version, driver_untouched,
+// fw_version, fw_untouched, disc_names, disc_target, disc_untouched,
+// flash_unchanged, flash_read, flash_written, flash_rest.
 #include <algorithm>
 #include <functional>
 #include <optional>
@@ -81,12 +94,24 @@ bool held(const char* name) {
     return names.count("*") != 0 || names.count(name) != 0;
 }
 
-#define PROPERTY(name, cond)                                                                            \
-    do {                                                                                                \
-        if (!held(name) && !(cond)) {                                                                   \
-            std::fprintf(stderr, "%s:%d: property %s failed: %s\n", __FILE__, __LINE__, name, #cond); \
-            std::abort();                                                                               \
-        }                                                                                               \
+// The input being run, as a broken property reports it.
+std::string g_input;
+
+// VXSDM_FUZZ_REPORT set: a broken property is reported with the input, and
+// the run goes on (to sort a corpus's findings); else the target aborts.
+void broken(const char* name, const char* file, int line, const char* cond) {
+    static const bool report = std::getenv("VXSDM_FUZZ_REPORT") != nullptr;
+    if (report) {
+        std::printf("broken %s: %s\n", name, g_input.c_str());
+        return;
+    }
+    std::fprintf(stderr, "%s:%d: property %s failed: %s\n", file, line, name, cond);
+    std::abort();
+}
+
+#define PROPERTY(name, cond)                                           \
+    do {                                                               \
+        if (!held(name) && !(cond)) broken(name, __FILE__, __LINE__, #cond); \
     } while (0)
 
 // ---- the texts as they came, read here ----
@@ -164,6 +189,7 @@ struct Served {
         if (pos <= reach) reach = std::max(reach, pos + out.size());
         return 0;
     }
+    bool absent() const { return fault == kAbsent; }
     // The text that came, when any read was answered.
     std::optional<std::string> came() const {
         if (!read) return std::nullopt;
@@ -342,6 +368,7 @@ void number_field(const char* property, const Served& s, SD_UINT32 status, const
         if (untouched != nullptr) PROPERTY(untouched, all_of(reinterpret_cast<const uint8_t*>(&rec), sizeof rec, kFill));
         return;
     }
+    if (s.absent()) return;  // what a driver without the file means is the call's to say
     const std::optional<std::string> came = s.came();
     const std::optional<uint64_t> n = came ? number(*came, base, max) : std::nullopt;
     PROPERTY(property, n.has_value() && *n == value);
@@ -358,6 +385,7 @@ void temperature(uint8_t, uint8_t, const Served& s) {
     }
     // Whole degrees, with a sign, then optionally "." and hundredths: the
     // whole degrees within 16 bits.
+    if (s.absent()) return;
     std::optional<int64_t> whole;
     if (const std::optional<std::string> came = s.came()) {
         std::string t2 = trimmed(c_text(*came));
@@ -411,7 +439,7 @@ void tarno_version(uint8_t, uint8_t, const Served& s) {
 }
 
 // A counter of the statistics: decimal, or hexadecimal where all ones
-// means "not counted" (0).
+// means "not counted" (0), as does a file the driver does not have.
 void statistic(const Served& s, SD_UINT32 STATISTICS::*field, int base) {
     STATISTICS st = filled<STATISTICS>();
     const SD_UINT32 status = SDGetStatistics(kFc, 0, &st);
@@ -421,8 +449,10 @@ void statistic(const Served& s, SD_UINT32 STATISTICS::*field, int base) {
     }
     const std::optional<std::string> came = s.came();
     std::optional<uint64_t> n = came ? number(*came, base, base == 16 ? UINT64_MAX : UINT32_MAX) : std::nullopt;
-    if (base == 16 && n == UINT64_MAX) n = 0;
-    PROPERTY("stats_counter", n.has_value() && *n <= UINT32_MAX && st.*field == *n);
+    if ((base == 16 && n == UINT64_MAX) || s.absent()) n = 0;  // a counter the driver does not keep
+    PROPERTY("stats_counter", n.has_value());
+    PROPERTY("stats_width", *n <= UINT32_MAX);  // a count past its field is no smaller count
+    PROPERTY("stats_counter", st.*field == *n);
 }
 
 void beacon(uint8_t, uint8_t, const Served& s) {
@@ -433,6 +463,7 @@ void beacon(uint8_t, uint8_t, const Served& s) {
         PROPERTY("beacon_untouched", buf.untouched());
         return;
     }
+    if (s.absent()) return;  // what a driver without the file means is the call's to say
     const std::optional<std::string> came = s.came();
     PROPERTY("beacon_came", came.has_value());
     std::string t = c_text(*came);
@@ -448,7 +479,12 @@ void vpd(uint8_t p0, uint8_t p1, const Served& s) {
     FUZZ_CHECK(buf.guard_intact());
     PROPERTY("vpd_size", size == room);
     if (status != SDERR_NO_ERROR) return;
-    PROPERTY("vpd_whole", s.reach >= kVpdArea && s.reach <= room && block_came(buf.data(), room, s.came_bytes()));
+    // The VPD area, the bytes that came, then zeros; the caller's bytes past
+    // the area stay.
+    PROPERTY("vpd_whole", s.reach >= kVpdArea && s.reach <= room &&
+                              block_came(buf.data(), std::min(room, kVpdArea), s.came_bytes()) &&
+                              (room <= kVpdArea || block_came(buf.data() + kVpdArea, room - kVpdArea, {}) ||
+                               all_of(buf.data() + kVpdArea, room - kVpdArea, kFill)));
 }
 
 // NVRAM and SFP: a block of the caller's size (at least that of SFP's pages).
@@ -503,6 +539,7 @@ void cna_identity(const Served& s, int which) {
         return;
     }
     const CNAPORTPROPERTY& c = *buf.as<CNAPORTPROPERTY>();
+    if (s.absent()) return;  // what a driver without the file means is the call's to say
     const std::optional<std::string> came = s.came();
     if (which == 0) {
         const std::optional<uint64_t> n = came ? number(*came, 10, 0xFFFF) : std::nullopt;
@@ -539,6 +576,7 @@ void driver_property(const Served& s, bool version) {
         return;
     }
     const DRIVERPROPERTY& d = *buf.as<DRIVERPROPERTY>();
+    if (s.absent()) return;  // what a driver without the file means is the call's to say
     const std::optional<std::string> came = s.came();
     if (!version) {
         const std::optional<uint64_t> n = came ? number(*came, 10, UINT32_MAX) : std::nullopt;
@@ -562,6 +600,7 @@ void firmware_property(uint8_t, uint8_t, const Served& s) {
         PROPERTY("fw_untouched", buf.untouched());
         return;
     }
+    if (s.absent()) return;  // what a driver without the file means is the call's to say
     const std::optional<std::string> came = s.came();
     bool ok = came.has_value();
     if (ok) {
@@ -589,6 +628,7 @@ void disc_port(const Served& s, int field) {
         return;
     }
     const DISCPORTPROPERTY& d = *buf.as<DISCPORTPROPERTY>();
+    if (s.absent()) return;  // what a driver without the file means is the call's to say
     const std::optional<std::string> came = s.came();
     if (field == 3) {
         const std::optional<uint64_t> n = came ? number(*came, 10, 0xFFFF) : std::nullopt;
@@ -650,6 +690,16 @@ const std::vector<AttrCase>& attr_cases() {
     return table;
 }
 
+std::string printable(const std::string& s) {
+    std::string out;
+    for (const char c : s) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+        out += c >= 0x20 && c < 0x7F && c != '\\' ? std::string(1, c) : std::string(hex);
+    }
+    return out;
+}
+
 void attribute(const AttrCase& c, Reader& in) {
     Rig& r = rig();
     Served served;
@@ -658,6 +708,9 @@ void attribute(const AttrCase& c, Reader& in) {
     served.fault = fault;
     if (fault == kPieces || fault == kFailFirstPieces) served.piece = 1 + piece % 16;
     served.text = str(in.rest()).substr(0, kTextMax);
+    g_input = std::string(c.name) + " fault " + std::to_string(fault) + " piece " + std::to_string(served.piece) +
+              " params " + std::to_string(p0) + "," + std::to_string(p1) + " text[" +
+              std::to_string(served.text.size()) + "] \"" + printable(served.text.substr(0, 40)) + "\"";
     const std::string path = r.paths[c.dir] + c.name;
     const std::string plain = c.plain.empty() ? r.vpd : c.plain;
     r.serve(path, served);
@@ -690,6 +743,12 @@ void flash(FlashCall what, Reader& in) {
     if (limit != 0) r.window->limit = limit;
     const size_t piece = in.byte() | in.byte() << 8;
     if (piece != 0) r.window->piece = std::max<size_t>(piece, 256);
+    std::string words;
+    for (const auto& [word, errs] : r.window->errnos) {
+        for (const int e : errs) words += std::string(1, word) + (e == EBUSY ? "B" : "E") + " ";
+    }
+    g_input = "flash call " + std::to_string(what) + " flags " + std::to_string(flags) + " faults [" + words +
+              "] limit " + std::to_string(limit) + " piece " + std::to_string(r.window->piece);
 
     // A region of the layout the port reports (the places as the library
     // keeps them), or the whole flash; a raw span within the flash.
