@@ -21,12 +21,15 @@
 // says it leaves.
 //
 // Flash modes (the region read, the raw read, the region updates and the raw
-// update). Input: the mode byte, the call's parameters (8 bytes: flags, the
-// region's index, the offset and the length), then the window's faults:
-// per control word "0", "1", "2", "3" a byte (bits 0-1: how many of the next
-// such words fail, bits 2-4: EBUSY rather than EIO for each), the byte at
-// which reads of "optrom" stop (3 bytes, 0: none) and the size of the pieces
-// it gives (2 bytes, 0: a page). The properties: a read that succeeds returns
+// update). Input: the mode byte, the call's parameters (8 bytes: flags (bit 0
+// the layout loaded first, bit 1 a buffer below the region, bit 2
+// DisableReset), the region's index in the layout the port reports (past
+// its end: the whole flash), the offset and the length of a raw span, 3
+// bytes each), then the window's faults: per control word "0", "1", "2", "3"
+// a byte (bits 5-6: how many such words are taken first; bits 0-1: how many
+// of the next ones fail, bits 2-4: EBUSY rather than EIO for each), the byte
+// at which reads of "optrom" stop (3 bytes, 0: none) and the size of the
+// pieces it gives (2 bytes, 0: a page; at least 256). The properties: a read that succeeds returns
 // the flash's bytes; an update that succeeds leaves the flash holding exactly
 // what was written, and nothing else changed. Busy retries sleep on the
 // simulated clock.
@@ -74,6 +77,7 @@ constexpr unsigned kFcHost = 5, kCnaHost = 6, kTarnoHost = 7;
 constexpr size_t kTextMax = 4000;  // an attribute's text stays within one page
 constexpr size_t kPage = 4096;
 constexpr uint32_t kVpdArea = 512;    // the 0x2532's VPD
+constexpr uint32_t kNvramImage = 512;  // and its NVRAM image
 constexpr uint32_t kDumpBytes = 64;   // the driver's dump
 constexpr uint32_t kMacStatsBytes = 4096;
 constexpr uint16_t kTarnoFwVersion = 2, kTarnoManage = 4;  // SDTarnoMgt operations
@@ -487,7 +491,8 @@ void vpd(uint8_t p0, uint8_t p1, const Served& s) {
                                all_of(buf.data() + kVpdArea, room - kVpdArea, kFill)));
 }
 
-// NVRAM and SFP: a block of the caller's size (at least that of SFP's pages).
+// NVRAM and SFP: a block of the caller's size (at least that of SFP's
+// pages); no more of NVRAM than its image.
 void block(uint8_t p0, uint8_t p1, const Served& s, bool sfp) {
     const uint32_t room = sfp ? 512 + p0 % 64 : 1 + (p0 | p1 << 8) % 600;
     Guarded buf(room, kFill);
@@ -495,7 +500,7 @@ void block(uint8_t p0, uint8_t p1, const Served& s, bool sfp) {
         sfp ? SDGetSFPData(kFc, 0, buf.data(), room) : SDGetNVRam(kFc, 0, 0, buf.data(), room);
     FUZZ_CHECK(buf.guard_intact());
     if (status != SDERR_NO_ERROR) return;
-    const size_t need = sfp ? 512 : room;
+    const size_t need = sfp ? 512 : std::min<uint32_t>(room, kNvramImage);  // no more than the image
     const Bytes came = s.came_bytes();
     PROPERTY(sfp ? "sfp_came" : "nvram_came",
              came.size() >= need && std::equal(buf.data(), buf.data() + need, came.begin()));
@@ -736,6 +741,7 @@ void flash(FlashCall what, Reader& in) {
     for (const char word : {'0', '1', '2', '3'}) {
         const uint8_t f = in.byte();
         std::deque<int>& errs = r.window->errnos[word];
+        errs.assign(f >> 5 & 3, 0);  // the words taken before the failing ones
         for (int i = 0; i < (f & 3); ++i) errs.push_back((f >> (2 + i) & 1) != 0 ? EBUSY : EIO);
     }
     uint32_t limit = in.byte();
@@ -745,7 +751,7 @@ void flash(FlashCall what, Reader& in) {
     if (piece != 0) r.window->piece = std::max<size_t>(piece, 256);
     std::string words;
     for (const auto& [word, errs] : r.window->errnos) {
-        for (const int e : errs) words += std::string(1, word) + (e == EBUSY ? "B" : "E") + " ";
+        for (const int e : errs) words += std::string(1, word) + (e == EBUSY ? "B" : e == EIO ? "E" : "+") + " ";
     }
     g_input = "flash call " + std::to_string(what) + " flags " + std::to_string(flags) + " faults [" + words +
               "] limit " + std::to_string(limit) + " piece " + std::to_string(r.window->piece);
@@ -851,7 +857,8 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
         append(plain, params);
         out.push_back(plain);
         for (size_t word = 0; word < 4; ++word) {
-            for (const uint8_t f : {uint8_t{1}, uint8_t{0x1F}}) {
+            // Once with EIO, busy three times, the second such word with EIO.
+            for (const uint8_t f : {uint8_t{1}, uint8_t{0x1F}, uint8_t{0x21}}) {
                 Bytes b = plain;
                 Bytes faults(4, 0);
                 faults[word] = f;
