@@ -9,7 +9,7 @@
 // port's VLAN, fabric parameters and MAC address, DCBX, MAC statistics) and
 // 0x8432 (handle 3, host 7: the controller's firmware version).
 //
-// Attribute modes. Input: the mode byte, a fault byte (bits 0-2: 0 served
+// Attribute modes. Input: the mode byte, a fault byte (modulo 6: 0 served
 // plainly, 1 absent, 2 every read fails with EIO, 3 the first read fails,
 // 4 read in pieces of 1 to 16 bytes (the next byte), 5 the first read fails
 // and the rest come in pieces), the piece byte, two parameter bytes of the
@@ -297,7 +297,7 @@ struct Rig {
         } else if (binary) {
             h.set_attr(path, sim::bytes_attr(std::make_shared<std::string>(text), true), 0644);
         } else {
-            h.set_attr(path, sim::text_attr(text), 0444);
+            h.set_attr(path, sim::text_attr(text.substr(0, text.find_last_not_of('\n') + 1)), 0444);
         }
     }
 
@@ -423,6 +423,7 @@ void dump(uint8_t p0, const Served& size_text, const std::function<Bytes()>& cam
     const std::optional<std::string> text = size_text.came();
     const std::optional<uint64_t> length = text ? number(*text, 10, UINT32_MAX) : std::nullopt;
     PROPERTY("dump_size_number", length.has_value());
+    if (!length) return;  // held back, or reported
     if (status == SDERR_BUFFER_TOO_SMALL) {
         PROPERTY("dump_length", size == *length);
         return;
@@ -455,8 +456,9 @@ void statistic(const Served& s, SD_UINT32 STATISTICS::*field, int base) {
     std::optional<uint64_t> n = came ? number(*came, base, base == 16 ? UINT64_MAX : UINT32_MAX) : std::nullopt;
     if ((base == 16 && n == UINT64_MAX) || s.absent()) n = 0;  // a counter the driver does not keep
     PROPERTY("stats_counter", n.has_value());
+    if (!n) return;
     PROPERTY("stats_width", *n <= UINT32_MAX);  // a count past its field is no smaller count
-    PROPERTY("stats_counter", st.*field == *n);
+    PROPERTY("stats_counter", *n > UINT32_MAX || st.*field == *n);
 }
 
 void beacon(uint8_t, uint8_t, const Served& s) {
@@ -470,6 +472,7 @@ void beacon(uint8_t, uint8_t, const Served& s) {
     if (s.absent()) return;  // what a driver without the file means is the call's to say
     const std::optional<std::string> came = s.came();
     PROPERTY("beacon_came", came.has_value());
+    if (!came) return;
     std::string t = c_text(*came);
     while (!t.empty() && t.back() == '\n') t.pop_back();
     PROPERTY("beacon_came", *buf.as<SD_UINT32>() == (t == "Enabled" ? VX_BEACON_BLINK : VX_BEACON_OFF));
