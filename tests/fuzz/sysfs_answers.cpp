@@ -113,8 +113,8 @@ void broken(const char* name, const char* file, int line, const char* cond) {
     std::abort();
 }
 
-#define PROPERTY(name, cond)                                           \
-    do {                                                               \
+#define PROPERTY(name, cond)                                                 \
+    do {                                                                     \
         if (!held(name) && !(cond)) broken(name, __FILE__, __LINE__, #cond); \
     } while (0)
 
@@ -369,7 +369,8 @@ template <class Record>
 void number_field(const char* property, const Served& s, SD_UINT32 status, const Record& rec, uint64_t value,
                   int base, uint64_t max, const char* untouched = nullptr) {
     if (status != SDERR_NO_ERROR) {
-        if (untouched != nullptr) PROPERTY(untouched, all_of(reinterpret_cast<const uint8_t*>(&rec), sizeof rec, kFill));
+        const auto* b = reinterpret_cast<const uint8_t*>(&rec);
+        if (untouched != nullptr) PROPERTY(untouched, all_of(b, sizeof rec, kFill));
         return;
     }
     if (s.absent()) return;  // what a driver without the file means is the call's to say
@@ -520,7 +521,8 @@ void dcbx(uint8_t p0, uint8_t p1, const Served& s) {
         return;
     }
     const Bytes came = s.came_bytes();
-    PROPERTY("dcbx_came", size <= room && size <= came.size() && std::equal(buf.data(), buf.data() + size, came.begin()));
+    PROPERTY("dcbx_came",
+             size <= room && size <= came.size() && std::equal(buf.data(), buf.data() + size, came.begin()));
 }
 
 void mac_statistics(uint8_t p0, uint8_t, const Served& s) {
@@ -595,7 +597,8 @@ void driver_property(const Served& s, bool version) {
     std::string t = came ? c_text(*came) : std::string();
     while (!t.empty() && t.back() == '\n') t.pop_back();
     const auto* v = reinterpret_cast<const char*>(d.Version);
-    PROPERTY("driver_version", came.has_value() && t.size() < sizeof d.Version && strnlen(v, sizeof d.Version) < sizeof d.Version && t == v);
+    PROPERTY("driver_version", came.has_value() && t.size() < sizeof d.Version &&
+                                   strnlen(v, sizeof d.Version) < sizeof d.Version && t == v);
 }
 
 // The firmware's version: three decimal numbers of a byte each, joined by
@@ -632,7 +635,9 @@ void disc_port(const Served& s, int field) {
     const SD_UINT32 status = SDGetDiscPortProperty(kFc, 0, 0, 0, buf.as<DISCPORTPROPERTY>());
     FUZZ_CHECK(buf.guard_intact());
     if (status != SDERR_NO_ERROR) {
-        PROPERTY("disc_untouched", buf.untouched() || status == SDERR_DATA_OVERRUN || status == SDERR_DATA_UNDERRUN);
+        // Overrun and underrun may fill the caller's record.
+        PROPERTY("disc_untouched",
+                 buf.untouched() || status == SDERR_DATA_OVERRUN || status == SDERR_DATA_UNDERRUN);
         return;
     }
     const DISCPORTPROPERTY& d = *buf.as<DISCPORTPROPERTY>();
@@ -733,84 +738,108 @@ enum FlashCall : uint8_t { kReadRegion, kReadRaw, kUpdateEx, kUpdateEx2, kUpdate
 constexpr uint32_t kWholeFlash = 0x200000;  // the 0x2532's flash
 constexpr uint8_t kWholeRegion = 0xFF;
 
-void flash(FlashCall what, Reader& in) {
-    Rig& r = rig();
-    r.reset_flash();
-    const uint8_t flags = in.byte(), index = in.byte();
-    uint32_t offset = in.byte();
-    offset |= uint32_t{in.byte()} << 8 | uint32_t{in.byte()} << 16;
-    uint32_t length = in.byte();
-    length |= uint32_t{in.byte()} << 8 | uint32_t{in.byte()} << 16;
+uint32_t three_bytes(Reader& in) {
+    uint32_t v = in.byte();
+    v |= uint32_t{in.byte()} << 8;
+    return v | uint32_t{in.byte()} << 16;
+}
+
+// The window's faults as the input gives them, and the input's reading.
+void window_faults(Reader& in, FlashCall what, uint8_t flags) {
+    sim::FlashWindow& w = *rig().window;
     for (const char word : {'0', '1', '2', '3'}) {
         const uint8_t f = in.byte();
-        std::deque<int>& errs = r.window->errnos[word];
+        std::deque<int>& errs = w.errnos[word];
         errs.assign(f >> 5 & 3, 0);  // the words taken before the failing ones
         for (int i = 0; i < (f & 3); ++i) errs.push_back((f >> (2 + i) & 1) != 0 ? EBUSY : EIO);
     }
-    uint32_t limit = in.byte();
-    limit |= uint32_t{in.byte()} << 8 | uint32_t{in.byte()} << 16;
-    if (limit != 0) r.window->limit = limit;
+    const uint32_t limit = three_bytes(in);
+    if (limit != 0) w.limit = limit;
     const size_t piece = in.byte() | in.byte() << 8;
-    if (piece != 0) r.window->piece = std::max<size_t>(piece, 256);
+    if (piece != 0) w.piece = std::max<size_t>(piece, 256);
     std::string words;
-    for (const auto& [word, errs] : r.window->errnos) {
+    for (const auto& [word, errs] : w.errnos) {
         for (const int e : errs) words += std::string(1, word) + (e == EBUSY ? "B" : e == EIO ? "E" : "+") + " ";
     }
     g_input = "flash call " + std::to_string(what) + " flags " + std::to_string(flags) + " faults [" + words +
-              "] limit " + std::to_string(limit) + " piece " + std::to_string(r.window->piece);
+              "] limit " + std::to_string(limit) + " piece " + std::to_string(w.piece);
+}
 
-    // A region of the layout the port reports (the places as the library
-    // keeps them), or the whole flash; a raw span within the flash.
+struct Span {
+    uint8_t code = kWholeRegion;
+    uint32_t start = 0, size = kWholeFlash;
+};
+
+// A region of the layout the port reports (its places as the library keeps
+// them), or the whole flash; a raw span within the flash. The layout stays
+// loaded with flag bit 0 only: a raw call loads none.
+Span span_of(FlashCall what, uint8_t flags, uint8_t index, uint32_t offset, uint32_t length) {
     INT_OPT_ROM_LAYOUT layout{};
     if (SDGetOptionRomLayout(kFc, 0, nullptr) == SDERR_NO_ERROR && pGlobalOptRomLayout != nullptr) {
         layout = *pGlobalOptRomLayout;
     }
-    if ((flags & 1) == 0) pGlobalOptRomLayout = nullptr;  // a raw call loads none
+    if ((flags & 1) == 0) pGlobalOptRomLayout = nullptr;
     const uint32_t regions = std::min<uint32_t>(layout.NoOfRegions, VX_LAYOUT_MAX_REGIONS);
-    uint8_t code = kWholeRegion;
-    uint32_t start = 0, size = kWholeFlash;
+    Span s;
     if (index % (regions + 1) < regions) {
         const INT_OPT_ROM_REGION& region = layout.Region[index % (regions + 1)];
-        std::tie(code, start, size) = std::tuple(static_cast<uint8_t>(region.Region), region.Beg, region.Size);
+        s = {static_cast<uint8_t>(region.Region), region.Beg, region.Size};
     }
-    if (size == 0 || start >= kWholeFlash) std::tie(code, start, size) = std::tuple(kWholeRegion, 0u, kWholeFlash);
-    size = std::min(size, kWholeFlash - start);
+    if (s.size == 0 || s.start >= kWholeFlash) s = Span{};
+    s.size = std::min(s.size, kWholeFlash - s.start);
     if (what == kReadRaw || what == kUpdateRaw) {
-        start = offset % kWholeFlash;
-        size = 1 + length % std::min<uint32_t>(kWholeFlash - start, 0x20000);
-    } else if ((flags & 2) != 0 && size > 1) {
-        size -= 1 + length % (size - 1);  // a buffer below the region
+        s.start = offset % kWholeFlash;
+        s.size = 1 + length % std::min<uint32_t>(kWholeFlash - s.start, 0x20000);
+    } else if ((flags & 2) != 0 && s.size > 1) {
+        s.size -= 1 + length % (s.size - 1);  // a buffer below the region
     }
+    return s;
+}
+
+// An update that succeeded: the flash holds what the call wrote, the
+// caller's buffer as it left it (a boot region carries the board's settings
+// in), and nothing else changed but, on the 0x2532, the second copy of its
+// boot code within 512 KiB of the boot region's start.
+void check_update(FlashCall what, const Span& s, const uint8_t* written, const std::vector<uint8_t>& before,
+                  const std::vector<uint8_t>& after) {
+    uint32_t span = s.size;
+    if (what == kUpdateEx && (s.code == kWholeRegion || s.code == 0x07)) span = std::max<uint32_t>(s.size, 0x80000);
+    span = std::min(span, kWholeFlash - s.start);
+    PROPERTY("flash_written", std::equal(written, written + s.size, after.begin() + s.start));
+    const auto end = static_cast<std::ptrdiff_t>(s.start + span);
+    PROPERTY("flash_rest", std::equal(before.begin(), before.begin() + s.start, after.begin()) &&
+                               std::equal(before.begin() + end, before.end(), after.begin() + end));
+}
+
+void flash(FlashCall what, Reader& in) {
+    Rig& r = rig();
+    r.reset_flash();
+    const uint8_t flags = in.byte(), index = in.byte();
+    const uint32_t offset = three_bytes(in), length = three_bytes(in);
+    window_faults(in, what, flags);
+    const Span s = span_of(what, flags, index, offset, length);
     const bool reading = what == kReadRegion || what == kReadRaw;
-    Guarded buf = reading ? Guarded(size, kFill) : Guarded(pattern(size, static_cast<uint8_t>(flags | 1)));
+    Guarded buf = reading ? Guarded(s.size, kFill) : Guarded(pattern(s.size, static_cast<uint8_t>(flags | 1)));
     const std::vector<uint8_t> before = *r.window->flash;
     SD_UINT32 status = 0;
     const SD_UINT16 disable = (flags & 4) != 0 ? 1 : 0;
     switch (what) {
-    case kReadRegion: status = SDGetOptionRomEx(kFc, 0, buf.data(), size, code); break;
-    case kReadRaw: status = SDGetOptionRomOffset(kFc, 0, buf.data(), size, start); break;
-    case kUpdateEx: status = SDUpdateOptionRomEx(kFc, disable, buf.data(), size, code); break;
-    case kUpdateEx2: status = SDUpdateOptionRomEx2(kFc, disable, buf.data(), size, code); break;
-    case kUpdateRaw: status = SDUpdateOptionRomOffset(kFc, 0, buf.data(), size, start); break;
+    case kReadRegion: status = SDGetOptionRomEx(kFc, 0, buf.data(), s.size, s.code); break;
+    case kReadRaw: status = SDGetOptionRomOffset(kFc, 0, buf.data(), s.size, s.start); break;
+    case kUpdateEx: status = SDUpdateOptionRomEx(kFc, disable, buf.data(), s.size, s.code); break;
+    case kUpdateEx2: status = SDUpdateOptionRomEx2(kFc, disable, buf.data(), s.size, s.code); break;
+    case kUpdateRaw: status = SDUpdateOptionRomOffset(kFc, 0, buf.data(), s.size, s.start); break;
     }
     FUZZ_CHECK(buf.guard_intact());
     const std::vector<uint8_t>& after = *r.window->flash;
     if (reading) {
         PROPERTY("flash_unchanged", after == before);
-        if (status != SDERR_NO_ERROR) return;
-        PROPERTY("flash_read", std::equal(buf.data(), buf.data() + size, before.begin() + start));
-        return;
+        if (status == SDERR_NO_ERROR) {
+            PROPERTY("flash_read", std::equal(buf.data(), buf.data() + s.size, before.begin() + s.start));
+        }
+    } else if (status == SDERR_NO_ERROR) {
+        check_update(what, s, buf.data(), before, after);
     }
-    if (status != SDERR_NO_ERROR) return;
-    // What the call wrote is the caller's buffer as it left it (a boot
-    // region carries the board's settings in); the 0x2532 keeps its boot
-    // code a second time within 512 KiB of the boot region's start.
-    uint32_t span = size;
-    if (what == kUpdateEx && (code == kWholeRegion || code == 0x07)) span = std::max<uint32_t>(size, 0x80000);
-    span = std::min(span, kWholeFlash - start);
-    PROPERTY("flash_written", std::equal(buf.data(), buf.data() + size, after.begin() + start));
-    PROPERTY("flash_rest", std::equal(before.begin(), before.begin() + start, after.begin()) &&
-                               std::equal(before.begin() + start + span, before.end(), after.begin() + start + span));
 }
 
 // The modes: the attributes, then the flash calls.
