@@ -35,9 +35,10 @@ SimHost::Attr flash_control(std::shared_ptr<FlashWindow> w) {
     return {{}, [w](size_t, const std::string& data) {
                 const std::string word = trimmed(data);
                 w->controls.push_back(word);
-                if (auto& fails = w->errnos[word.empty() ? ' ' : word[0]]; !fails.empty()) {
-                    const int err = fails.front();
-                    fails.pop_front();
+                auto& fails = w->errnos[word.empty() ? ' ' : word[0]];
+                const int err = fails.empty() ? 0 : fails.front();
+                if (!fails.empty()) fails.pop_front();
+                if (err != 0) {
                     w->controls.back() += " !" + std::to_string(err);
                     return err;
                 }
@@ -70,7 +71,8 @@ SimHost::Attr flash_data(std::shared_ptr<FlashWindow> w) {
                 const size_t end = std::min<size_t>(w->size, w->limit);
                 out.clear();
                 if (w->mode == FlashWindow::Mode::Read && pos < end) {
-                    out.assign(reinterpret_cast<const char*>(w->flash->data() + w->offset + pos), end - pos);
+                    out.assign(reinterpret_cast<const char*>(w->flash->data() + w->offset + pos),
+                               std::min(end - pos, w->piece));
                 }
                 return 0;
             },
