@@ -43,7 +43,7 @@
 // VXSDM_FUZZ_REPORT set a broken property is printed with the input's
 // reading ("broken <name>: ...") and the run goes on. The names: temp_value,
 // temp_untouched, serdes_came, dump_size_number, dump_length, dump_bytes,
-// tarno_value, tarno_untouched, stats_counter, stats_width, stats_untouched,
+// tarno_value, tarno_untouched, stats_counter, stats_untouched,
 // beacon_came, beacon_untouched, vpd_size, vpd_whole, nvram_came, sfp_came,
 // dcbx_came, dcbx_untouched, mac_stats_came, cna_vlan, cna_fabric, cna_mac,
 // cna_untouched, driver_segments, driver_version, driver_untouched,
@@ -444,8 +444,9 @@ void tarno_version(uint8_t, uint8_t, const Served& s) {
                  "tarno_untouched");
 }
 
-// A counter of the statistics: decimal, or hexadecimal where all ones
-// means "not counted" (0), as does a file the driver does not have.
+// A counter of the statistics: decimal or hexadecimal, where all ones
+// means "not counted" (0), as does a file the driver does not have. The
+// 32-bit fields take a counter's low 32 bits: they wrap, as counters do.
 void statistic(const Served& s, SD_UINT32 STATISTICS::*field, int base) {
     STATISTICS st = filled<STATISTICS>();
     const SD_UINT32 status = SDGetStatistics(kFc, 0, &st);
@@ -454,12 +455,11 @@ void statistic(const Served& s, SD_UINT32 STATISTICS::*field, int base) {
         return;
     }
     const std::optional<std::string> came = s.came();
-    std::optional<uint64_t> n = came ? number(*came, base, base == 16 ? UINT64_MAX : UINT32_MAX) : std::nullopt;
-    if ((base == 16 && n == UINT64_MAX) || s.absent()) n = 0;  // a counter the driver does not keep
+    std::optional<uint64_t> n = came ? number(*came, base, UINT64_MAX) : std::nullopt;
+    if (n == UINT64_MAX || s.absent()) n = 0;  // a counter the driver does not keep
     PROPERTY("stats_counter", n.has_value());
     if (!n) return;
-    PROPERTY("stats_width", *n <= UINT32_MAX);  // a count past its field is no smaller count
-    PROPERTY("stats_counter", *n > UINT32_MAX || st.*field == *n);
+    PROPERTY("stats_counter", st.*field == static_cast<uint32_t>(*n));
 }
 
 void beacon(uint8_t, uint8_t, const Served& s) {
