@@ -365,7 +365,9 @@ VXSDM_API SD_UINT32 SDGetHbaDeviceChipProperty(int Device, PCHIPPROPERTY pChipPr
  * *pDriverProperty, only when the status is SDERR_NO_ERROR; nothing
  * otherwise. Reserved is not written.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
- * (pDriverProperty is null); the request's statuses.
+ * (pDriverProperty is null); SDERR_DATA_OVERRUN (the driver's version text
+ * is longer than the 31 characters Version holds: it is not reported cut);
+ * the request's statuses.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

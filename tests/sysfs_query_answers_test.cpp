@@ -106,6 +106,9 @@ TEST(SysfsAnswers, AValueThatDidNotComeFailsTheCallThatReportsIt) {
         {"fw_version no number", {{"fw_version", "abc"}}, {}, {{kFirmware, kFailed}}},
         {"fw_version past a byte", {{"fw_version", "8.300.00"}}, {}, {{kFirmware, kPast}}},
         {"driver_version unreadable", {}, fail_reads(kScsiHost + "driver_version"), {{kDriver, kFailed}, {kNode, kFailed}}},
+        // The record holds 127 characters, the public field 31: a longer version is not reported cut.
+        {"driver_version past its field", {{"driver_version", std::string(32, '9')}}, {}, {{kDriver, kPast}}},
+        {"driver_version filling its field", {{"driver_version", std::string(31, '9')}}, {}, {{kDriver, 0}}},
         {"link_state unreadable", {}, fail_reads(kScsiHost + "link_state"), {{kPort, kFailed}}},
         {"fw_state no words", {{"fw_state", "ready"}}, {}, {{kPort, kFailed}}},
         {"vlan_id unreadable", {}, fail_reads(kScsiHost + "vlan_id"), {{kCna, kFailed}}},
@@ -113,7 +116,7 @@ TEST(SysfsAnswers, AValueThatDidNotComeFailsTheCallThatReportsIt) {
         {"fabric_param past 16 bits", {{"fabric_param", "70000"}}, {}, {{kCna, kPast}}},
         {"vn_port_mac_address no address", {{"vn_port_mac_address", "00:0e:1e:01:02"}}, {}, {{kCna, kFailed}}},
         {"port_name unreadable at discovery", {}, fail_reads(kFcHost + "port_name"), {{kPort, kFailed}, {kNode, kFailed}}},
-        // Absent: a driver without the file; the Part's empty text or 0, and success.
+        // Absent: a driver without the file; an empty text or 0, and success.
         {"absent", {{"sg_tablesize", std::nullopt}, {"vlan_id", std::nullopt}, {"fw_state", std::nullopt}}, {},
          {{kDriver, 0}, {kCna, 0}, {kPort, 0}}},
     };

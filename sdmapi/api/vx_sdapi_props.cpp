@@ -291,7 +291,14 @@ SD_UINT32 SDGetHbaDeviceDriverProperty(int Device, PDRIVERPROPERTY pDriverProper
         VxSdAccept::Clean, [&](uint32_t* ext) { return vxapi_query_driver(rec->oshandle, rec, &driver, ext); },
         [&] {
             PDRIVERPROPERTY out = pDriverProperty;
-            vx_sd_copy_text(out->Version, sizeof out->Version, driver.Version, sizeof driver.Version);
+            // A version longer than the field holds is not reported cut:
+            // the caller's record stays as it was.
+            char version[sizeof out->Version];
+            if (!vx_sd_copy_text(version, sizeof version, driver.Version, sizeof driver.Version)) {
+                vx_sd_line(VX_SD_ERROR, call.name(), Device, "): driver version longer than its field.");
+                return SDERR_DATA_OVERRUN;
+            }
+            std::memcpy(out->Version, version, sizeof out->Version);
             if (vxdbg_on(VX_SD_INFO)) {
                 vxdbg_print("SDGetHbaDeviceDriverProperty: driverprop version=", 0, VXDBG_NONE, 0);
                 vxdbg_print(reinterpret_cast<const char*>(out->Version), 0, VXDBG_NONE, 1);
@@ -305,6 +312,7 @@ SD_UINT32 SDGetHbaDeviceDriverProperty(int Device, PDRIVERPROPERTY pDriverProper
             out->IoMapType = driver.IoMapType;
             out->Attributes = driver.Attrib;
             std::memcpy(out->InternalFlags, driver.InternalFlags, sizeof out->InternalFlags);
+            return SDERR_NO_ERROR;
         });
 }
 
