@@ -487,9 +487,9 @@ void vpd(uint8_t p0, uint8_t p1, const Served& s) {
     FUZZ_CHECK(buf.guard_intact());
     PROPERTY("vpd_size", size == room);
     if (status != SDERR_NO_ERROR) return;
-    // The VPD area, the bytes that came, then zeros; the caller's bytes past
-    // the area stay.
-    PROPERTY("vpd_whole", s.reach >= kVpdArea && s.reach <= room &&
+    // The whole VPD area came: as much of it as the caller's buffer holds,
+    // and the caller's bytes past the area stay.
+    PROPERTY("vpd_whole", s.reach >= kVpdArea &&
                               block_came(buf.data(), std::min(room, kVpdArea), s.came_bytes()) &&
                               (room <= kVpdArea || block_came(buf.data() + kVpdArea, room - kVpdArea, {}) ||
                                all_of(buf.data() + kVpdArea, room - kVpdArea, kFill)));
