@@ -379,18 +379,26 @@ void number_field(const char* property, const Served& s, SD_UINT32 status, const
     PROPERTY(property, n.has_value() && *n == value);
 }
 
+// After a call into a guarded record: the guard stays; a failure leaves the
+// record as it was (under the property `untouched`); the success of a call
+// whose attribute the driver does not have is the call's to say. True when a
+// success remains to be checked against what came.
+bool to_check(const Guarded& buf, SD_UINT32 status, const Served& s, const char* untouched) {
+    FUZZ_CHECK(buf.guard_intact());
+    if (status != SDERR_NO_ERROR) {
+        PROPERTY(untouched, buf.untouched());
+        return false;
+    }
+    return !s.absent();
+}
+
 void temperature(uint8_t, uint8_t, const Served& s) {
     Guarded buf(sizeof(BOARD_TEMP), kFill);
     const SD_UINT32 status = SDGetBoardTemp(kFc, 0, buf.as<BOARD_TEMP>(), sizeof(BOARD_TEMP));
-    FUZZ_CHECK(buf.guard_intact());
     const BOARD_TEMP& t = *buf.as<BOARD_TEMP>();
-    if (status != SDERR_NO_ERROR) {
-        PROPERTY("temp_untouched", buf.untouched());
-        return;
-    }
     // Whole degrees, with a sign, then optionally "." and hundredths: the
     // whole degrees within 16 bits.
-    if (s.absent()) return;
+    if (!to_check(buf, status, s, "temp_untouched")) return;
     std::optional<int64_t> whole;
     if (const std::optional<std::string> came = s.came()) {
         std::string t2 = trimmed(c_text(*came));
@@ -465,12 +473,7 @@ void statistic(const Served& s, SD_UINT32 STATISTICS::*field, int base) {
 void beacon(uint8_t, uint8_t, const Served& s) {
     Guarded buf(sizeof(SD_UINT32), kFill);
     const SD_UINT32 status = SDGetBeaconControl(kFc, buf.as<SD_UINT32>());
-    FUZZ_CHECK(buf.guard_intact());
-    if (status != SDERR_NO_ERROR) {
-        PROPERTY("beacon_untouched", buf.untouched());
-        return;
-    }
-    if (s.absent()) return;  // what a driver without the file means is the call's to say
+    if (!to_check(buf, status, s, "beacon_untouched")) return;
     const std::optional<std::string> came = s.came();
     PROPERTY("beacon_came", came.has_value());
     if (!came) return;
@@ -543,13 +546,8 @@ void cna_identity(const Served& s, int which) {
     SD_UINT32 size = sizeof(CNAPORTPROPERTY);
     Guarded buf(size, kFill);
     const SD_UINT32 status = SDGetCnaPortData(kCna, 0, SD_CNA_GET_PORT_ID, buf.data(), &size);
-    FUZZ_CHECK(buf.guard_intact());
-    if (status != SDERR_NO_ERROR) {
-        PROPERTY("cna_untouched", buf.untouched());
-        return;
-    }
     const CNAPORTPROPERTY& c = *buf.as<CNAPORTPROPERTY>();
-    if (s.absent()) return;  // what a driver without the file means is the call's to say
+    if (!to_check(buf, status, s, "cna_untouched")) return;
     const std::optional<std::string> came = s.came();
     if (which == 0) {
         const std::optional<uint64_t> n = came ? number(*came, 10, 0xFFFF) : std::nullopt;
@@ -580,13 +578,8 @@ void cna_identity(const Served& s, int which) {
 void driver_property(const Served& s, bool version) {
     Guarded buf(sizeof(DRIVERPROPERTY), kFill);
     const SD_UINT32 status = SDGetHbaDeviceDriverProperty(kFc, buf.as<DRIVERPROPERTY>());
-    FUZZ_CHECK(buf.guard_intact());
-    if (status != SDERR_NO_ERROR) {
-        PROPERTY("driver_untouched", buf.untouched());
-        return;
-    }
     const DRIVERPROPERTY& d = *buf.as<DRIVERPROPERTY>();
-    if (s.absent()) return;  // what a driver without the file means is the call's to say
+    if (!to_check(buf, status, s, "driver_untouched")) return;
     const std::optional<std::string> came = s.came();
     if (!version) {
         const std::optional<uint64_t> n = came ? number(*came, 10, UINT32_MAX) : std::nullopt;
@@ -606,12 +599,7 @@ void driver_property(const Served& s, bool version) {
 void firmware_property(uint8_t, uint8_t, const Served& s) {
     Guarded buf(sizeof(FIRMWAREPROPERTY), kFill);
     const SD_UINT32 status = SDGetHbaDeviceFirmwareProperty(kFc, buf.as<FIRMWAREPROPERTY>());
-    FUZZ_CHECK(buf.guard_intact());
-    if (status != SDERR_NO_ERROR) {
-        PROPERTY("fw_untouched", buf.untouched());
-        return;
-    }
-    if (s.absent()) return;  // what a driver without the file means is the call's to say
+    if (!to_check(buf, status, s, "fw_untouched")) return;
     const std::optional<std::string> came = s.came();
     bool ok = came.has_value();
     if (ok) {
