@@ -32,6 +32,8 @@ using vxsysfs::Status;
 namespace {
 
 constexpr uint32_t kErr = VXDBG_ERROR | VXDBG_SYSFS;
+// vxsysfs_read_data's answer for a read call that failed.
+constexpr uint32_t kReadFailed = 0xFFFFFFFF;
 // A host directory path this long leaves no room for "tarno_cfg_data".
 constexpr size_t kTarnoDirLimit = 242;
 // The Tarno command text, its NUL included.
@@ -409,12 +411,24 @@ int32_t vxsysfs_get_xgmac_stats(int, vxapi_priv_database* api_priv_data_inst, vo
     if (!present(dir, "xgmac_stats", path)) return 1;
     if (!Attr(path).is_open()) return 0;
     status = EXT_STATUS_ERR;
-    // The block as far as the file goes, however many reads the driver
-    // gives it in; a read that failed on the way leaves no block.
-    const auto limit = static_cast<int32_t>(std::min(size, static_cast<uint32_t>(INT32_MAX)));
-    bool failed = false;
-    const int32_t missing = vxsysfs_read_file(path, buffer, limit, &failed);
-    if (failed || missing >= limit) {
+    // The block as far as the file goes: one read at a time, each from
+    // where the last one ended, until the file ends or the buffer is full,
+    // so that a driver that gives the block in pieces delivers all of it. A
+    // read that failed on the way leaves no block.
+    const uint32_t limit = std::min(size, static_cast<uint32_t>(INT32_MAX));
+    auto* at = static_cast<uint8_t*>(buffer);
+    uint32_t got = 0;
+    while (got < limit) {
+        const uint32_t n = vxsysfs_read_data(path, at + got, static_cast<int32_t>(limit - got), got);
+        if (n == 0) break;
+        if (n == kReadFailed) {
+            std::memset(buffer, 0, size);
+            fail("> Failed underread");
+            return 0;
+        }
+        got += n;
+    }
+    if (got == 0) {
         fail("> Failed underread");
         return 0;
     }

@@ -585,6 +585,24 @@ ssize_t SimHost::read(int fd, void* buf, size_t len) {
     return attr_moved(fd, out.size());
 }
 
+// A served attribute is positioned like a file: from its start or from where
+// it is; other descriptors go to Linux.
+off_t SimHost::lseek(int fd, off_t offset, int whence) {
+    {
+        Lock l(mu_);
+        if (auto it = attr_fds_.find(fd); it != attr_fds_.end()) {
+            const off_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<off_t>(it->second.pos) : -1;
+            if (base < 0 || base + offset < 0) {
+                errno = EINVAL;
+                return -1;
+            }
+            it->second.pos = static_cast<size_t>(base + offset);
+            return base + offset;
+        }
+    }
+    return ::lseek(fd, offset, whence);
+}
+
 ssize_t SimHost::write(int fd, const void* buf, size_t len) {
     DeviceFd d;
     AttrFd a;

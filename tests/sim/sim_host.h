@@ -337,6 +337,7 @@ public:
     int close(int fd) override;
     ssize_t read(int fd, void* buf, size_t len) override;
     ssize_t write(int fd, const void* buf, size_t len) override;
+    off_t lseek(int fd, off_t offset, int whence) override;
     int fstat(int fd, struct stat* st) override;
     int stat(const char* path, struct stat* st) override { return stat_path(path, st, true); }
     int lstat(const char* path, struct stat* st) override { return stat_path(path, st, false); }
