@@ -150,7 +150,8 @@ TEST(SysfsAnswers, StatisticsCountersThatCouldNotBeRead) {
         {"", "", Fault::None, kOk, 14},
         {port.scsi_host("diag_requests"), "7\n", Fault::Unreadable, SDERR_UNKNOWN, 0},
         {port.scsi_host("diag_megabytes"), "11\n", Fault::FirstRead, SDERR_UNKNOWN, 0},
-        {port.scsi_host("diag_megabytes"), "1x\n", Fault::None, SDERR_UNKNOWN, 0},
+        {port.scsi_host("diag_megabytes"), "x1\n", Fault::None, SDERR_UNKNOWN, 0},
+        {port.scsi_host("diag_megabytes"), "1 MB\n", Fault::None, kOk, 4},  // a unit behind the number
         {port.scsi_host("diag_megabytes"), "", Fault::Absent, kOk, 3},
         {stats + "fcp_input_megabytes", "0x3\n", Fault::Unreadable, SDERR_UNKNOWN, 0},
         {stats + "fcp_input_megabytes", "0x10000000000000000\n", Fault::None, kOver, 0},

@@ -149,7 +149,8 @@ TEST_F(SysfsDiagTest, FwDumpFromTheDriver) {
         {"0", 0, 23, 0, {}},
         {"16", 0, 0, 16, {"enable", "read", "clear"}},
         {"4294967312", 0, 7, 64, {}},  // past 32 bits: never a smaller size
-        {"0x10", 0, 1, 64, {}},
+        {"x10", 0, 1, 64, {}},
+        {"16 bytes", 0, 0, 16, {"enable", "read", "clear"}},  // what follows the number is not judged
         {"", 0, 1, 64, {}},
         {"16", 1, 1, 64, {"enable"}},
         {"16", 2, 1, 64, {"enable", "read"}},

@@ -279,14 +279,15 @@ TEST_F(SysfsPrimTest, SingleReadsFromAnOffset) {
 
 // A reader given a place for its answer says whether a value came: an absent file, a failed read, a text that is
 // no number of the base asked, a number past its field and a text cut to its buffer are each told apart, and none
-// of them gives a value.
+// of them gives a value. A number is read as a conversion reads it: white space before it skipped, what follows its
+// digits (a unit, a tag, more words) not judged.
 TEST_F(SysfsPrimTest, AttributeAnswersTellWhetherAValueCame) {
     const std::string dir = "/sys/class/scsi_host/host5/";
     struct Row { std::optional<std::string> text; VxAttrAnswer number, hex16, hex3; uint32_t value; };
     using A = VxAttrAnswer;
     const Row rows[] = {
         {"4096\n", A::Came, A::Came, A::Came, 4096},
-        {"  17 \n", A::Came, A::Came, A::NotNumber, 17},          // white space around a number
+        {"  17 \n", A::Came, A::Came, A::Came, 17},               // white space around a number
         {"4294967295", A::Came, A::Came, A::TooLarge, 0xFFFFFFFFu},
         {"4294967296", A::TooLarge, A::Came, A::TooLarge, 0},     // one past 32 bits is no smaller number
         {"99999999999999999999999", A::TooLarge, A::TooLarge, A::TooLarge, 0},
@@ -295,9 +296,12 @@ TEST_F(SysfsPrimTest, AttributeAnswersTellWhetherAValueCame) {
         {"abc", A::NotNumber, A::Came, A::Came, 0},
         {"-1", A::NotNumber, A::NotNumber, A::NotNumber, 0},
         {"+5", A::NotNumber, A::NotNumber, A::NotNumber, 0},
-        {"70000.00", A::NotNumber, A::NotNumber, A::NotNumber, 0},
-        {"12abc", A::NotNumber, A::Came, A::Came, 0},
-        {"0x1f", A::NotNumber, A::Came, A::Came, 0},
+        {"70000.00", A::Came, A::Came, A::Came, 70000},
+        {"45 C\n", A::Came, A::Came, A::Came, 45},
+        {"12abc", A::Came, A::Came, A::Came, 12},
+        {"1234567 x", A::Came, A::Came, A::TooLarge, 1234567},  // seven digits for three bytes
+        {"0x1f", A::Came, A::Came, A::Came, 0},                  // a decimal 0 behind which "x1f" stands
+        {"x1", A::NotNumber, A::NotNumber, A::NotNumber, 0},
         {std::nullopt, A::Absent, A::Absent, A::Absent, 0},
     };
     for (const Row& r : rows) {

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -166,33 +167,19 @@ char* class_path(char* path, const char* class_name) {
 
 // ---- attributes ----
 
-// An attribute object, closed when it goes out of scope.
-class Attribute {
-public:
-    explicit Attribute(const char* path)
-        : attr_(path != nullptr ? vx::sys().sysfs_open_attribute(path) : nullptr) {}
-    ~Attribute() {
-        if (attr_ != nullptr) vx::sys().sysfs_close_attribute(attr_);
-    }
-    Attribute(const Attribute&) = delete;
-    Attribute& operator=(const Attribute&) = delete;
-
-    // The value read, as far as the object's length and the first NUL go.
-    bool read(std::string* value) {
-        if (attr_ == nullptr || vx::sys().sysfs_read_attribute(attr_) != 0 || attr_->value == nullptr) {
-            return false;
-        }
-        value->assign(attr_->value, strnlen(attr_->value, attr_->len));
-        return true;
-    }
-
-private:
-    struct sysfs_attribute* attr_;
-};
-
-bool read_attr(const char* path, std::string* value) {
-    Attribute attr(path);
-    return attr.read(value);
+// An attribute read whole: Absent when there is no such file (the open's own
+// ENOENT, or ENOTDIR for a directory on the way that is no directory), Failed
+// when the file is there but does not open or read. The value goes as far as
+// the object's length and the first NUL go.
+VxAttrAnswer read_attr(const char* path, std::string* value) {
+    if (path == nullptr) return VxAttrAnswer::Absent;
+    errno = 0;
+    struct sysfs_attribute* attr = vx::sys().sysfs_open_attribute(path);
+    if (attr == nullptr) return errno == ENOENT || errno == ENOTDIR ? VxAttrAnswer::Absent : VxAttrAnswer::Failed;
+    const bool read = vx::sys().sysfs_read_attribute(attr) == 0 && attr->value != nullptr;
+    if (read) value->assign(attr->value, strnlen(attr->value, attr->len));
+    vx::sys().sysfs_close_attribute(attr);
+    return read ? VxAttrAnswer::Came : VxAttrAnswer::Failed;
 }
 
 void strip_newlines(std::string* text) {
@@ -437,13 +424,6 @@ char* vxsysfs_path_append(char* path, char* end, const char* text) {
 
 namespace {
 
-// A read of an attribute that reports its value: Absent when there is no
-// such file, Failed when it does not open or read.
-VxAttrAnswer read_answer(const char* path, std::string* value) {
-    if (path == nullptr || vx::sys().sysfs_path_is_file(path) != 0) return VxAttrAnswer::Absent;
-    return read_attr(path, value) ? VxAttrAnswer::Came : VxAttrAnswer::Failed;
-}
-
 void tell(VxAttrAnswer* answer, VxAttrAnswer value) {
     if (answer != nullptr) *answer = value;
 }
@@ -461,36 +441,70 @@ uint32_t vxsysfs_answer_status(VxAttrAnswer answer) {
     return EXT_STATUS_ERR;
 }
 
-VxAttrAnswer vxsysfs_parse_number(const char* text, size_t length, int base, uint64_t max, uint64_t* value) {
-    if (text == nullptr || (base != 10 && base != 16)) return VxAttrAnswer::NotNumber;
-    length = strnlen(text, length);
-    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    size_t at = 0;
-    while (at < length && space(text[at])) ++at;
-    while (length > at && space(text[length - 1])) --length;
-    if (base == 16 && length - at > 2 && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X')) at += 2;
-    if (at == length) return VxAttrAnswer::NotNumber;
-    uint64_t number = 0;
-    bool past = false;
-    for (; at < length; ++at) {
-        const char c = text[at];
-        unsigned digit;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<unsigned>(c - '0');
-        } else if (base == 16 && c >= 'a' && c <= 'f') {
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        } else if (base == 16 && c >= 'A' && c <= 'F') {
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        } else {
-            return VxAttrAnswer::NotNumber;
-        }
-        const auto b = static_cast<uint64_t>(base);
-        if (number > (UINT64_MAX - digit) / b) past = true;
-        if (!past) number = number * b + digit;
+namespace {
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// The value of a digit of the base, or -1.
+int digit_of(char c, int base) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (base == 16 && c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (base == 16 && c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+VxFields::VxFields(const char* text, size_t length, bool cut)
+    : at_(text != nullptr ? text : ""), end_(at_ + (text != nullptr ? strnlen(text, length) : 0)), cut_(cut) {}
+
+void VxFields::skip_space() {
+    while (at_ < end_ && is_space(*at_)) ++at_;
+}
+
+bool VxFields::literal(char c) {
+    if (at_ == end_ || *at_ != c) return false;
+    ++at_;
+    return true;
+}
+
+size_t VxFields::digits(int base, const char** start, bool* at_cut, size_t width) {
+    skip_space();
+    if (base == 16 && end_ - at_ > 2 && at_[0] == '0' && (at_[1] == 'x' || at_[1] == 'X') &&
+        digit_of(at_[2], 16) >= 0) {
+        at_ += 2;
     }
-    if (past || number > max) return VxAttrAnswer::TooLarge;
+    *start = at_;
+    while (at_ < end_ && (width == 0 || static_cast<size_t>(at_ - *start) < width) && digit_of(*at_, base) >= 0) {
+        ++at_;
+    }
+    if (at_cut != nullptr) *at_cut = cut_ && at_ == end_;
+    return static_cast<size_t>(at_ - *start);
+}
+
+VxAttrAnswer VxFields::number(int base, uint64_t max, uint64_t* value, size_t width) {
+    if (base != 10 && base != 16) return VxAttrAnswer::NotNumber;
+    const char* start = nullptr;
+    bool at_cut = false;
+    const size_t count = digits(base, &start, &at_cut, width);
+    // A cut text that ends at or before the number may hold more of it.
+    if (at_cut) return VxAttrAnswer::TooLarge;
+    if (count == 0) return VxAttrAnswer::NotNumber;
+    uint64_t number = 0;
+    const auto b = static_cast<uint64_t>(base);
+    for (size_t i = 0; i < count; ++i) {
+        const auto digit = static_cast<uint64_t>(digit_of(start[i], base));
+        if (number > (UINT64_MAX - digit) / b) return VxAttrAnswer::TooLarge;
+        number = number * b + digit;
+    }
+    if (number > max) return VxAttrAnswer::TooLarge;
     if (value != nullptr) *value = number;
     return VxAttrAnswer::Came;
+}
+
+VxAttrAnswer vxsysfs_parse_number(const char* text, size_t length, int base, uint64_t max, uint64_t* value) {
+    if (text == nullptr) return VxAttrAnswer::NotNumber;
+    return VxFields(text, length).number(base, max, value);
 }
 
 void vxsysfs_get_str_attr(const char* path, char* destination, uint32_t length, VxAttrAnswer* answer) {
@@ -498,7 +512,7 @@ void vxsysfs_get_str_attr(const char* path, char* destination, uint32_t length, 
     if (destination == nullptr || length == 0) return;
     destination[0] = '\0';
     std::string value;
-    const VxAttrAnswer read = read_answer(path, &value);
+    const VxAttrAnswer read = read_attr(path, &value);
     tell(answer, read);
     if (read != VxAttrAnswer::Came) return;
     strip_newlines(&value);
@@ -513,28 +527,24 @@ void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n, Vx
     if (destination == nullptr) return;
     std::memset(destination, 0, n);
     std::string value;
-    const VxAttrAnswer read = read_answer(path, &value);
+    const VxAttrAnswer read = read_attr(path, &value);
     tell(answer, read);
     if (read != VxAttrAnswer::Came) return;
-    strip_newlines(&value);
-    // The digits alone, checked: 1 to 2n of them. A number of fewer digits
-    // is the low end of the field.
-    if (value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X')) value.erase(0, 2);
-    if (value.empty() || value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        tell(answer, VxAttrAnswer::NotNumber);
+    // 1 to 2n digits; a number of fewer digits is the low end of the field.
+    const char* start = nullptr;
+    const size_t count = VxFields(value.data(), value.size()).digits(16, &start);
+    if (count == 0 || count > 2 * size_t{n}) {
+        tell(answer, count == 0 ? VxAttrAnswer::NotNumber : VxAttrAnswer::TooLarge);
         return;
     }
-    if (value.size() > 2 * size_t{n}) {
-        tell(answer, VxAttrAnswer::TooLarge);
-        return;
-    }
-    value.insert(0, 2 * size_t{n} - value.size(), '0');
-    vxsysfs_to_array_hex(destination, value.c_str(), n);
+    std::string digits(2 * size_t{n} - count, '0');
+    digits.append(start, count);
+    vxsysfs_to_array_hex(destination, digits.c_str(), n);
 }
 
 uint32_t vxsysfs_get_int_attr(const char* path, VxAttrAnswer* answer, uint32_t max) {
     std::string value;
-    VxAttrAnswer read = read_answer(path, &value);
+    VxAttrAnswer read = read_attr(path, &value);
     uint64_t number = 0;
     if (read == VxAttrAnswer::Came) read = vxsysfs_parse_number(value.data(), value.size(), 10, max, &number);
     tell(answer, read);
@@ -543,7 +553,7 @@ uint32_t vxsysfs_get_int_attr(const char* path, VxAttrAnswer* answer, uint32_t m
 
 uint64_t vxsysfs_get_long_attr(const char* path, VxAttrAnswer* answer) {
     std::string value;
-    VxAttrAnswer read = read_answer(path, &value);
+    VxAttrAnswer read = read_attr(path, &value);
     uint64_t number = 0;
     if (read == VxAttrAnswer::Came) read = vxsysfs_parse_number(value.data(), value.size(), 16, UINT64_MAX, &number);
     tell(answer, read);

@@ -112,9 +112,42 @@ enum class VxAttrAnswer : uint8_t {
 // overrun), 1 for a read that failed or a text that is no number.
 [[nodiscard]] uint32_t vxsysfs_answer_status(VxAttrAnswer answer);
 
-// Parses an unsigned number of base 10 or 16 from the first length bytes of
-// text (up to a NUL): white space around it is allowed, a hexadecimal number
-// may carry "0x"; nothing else. *value is set only when it Came (at most max).
+// A text read field by field as a scanf conversion reads it, so that what a
+// driver prints behind the fields a call takes (a build tag, a unit, more
+// words, a blank) is not the call's to judge: white space before a number is
+// skipped, a number is the digits of its base standing there (at most width
+// of them when a width is given), a hexadecimal one may carry "0x", and
+// nothing after the last field taken is looked at. What is judged is each
+// field taken: that it came, is a number of its base, and fits. Of a text
+// cut to its buffer (cut), a field that runs to the cut, or lies past it, did
+// not come whole: TooLarge.
+class VxFields {
+public:
+    VxFields(const char* text, size_t length, bool cut = false);
+
+    // The next number: Came with *value (at most max), NotNumber when no
+    // digit of the base stands there, TooLarge past max or at the cut. The
+    // text moves on past the digits read whatever the answer.
+    [[nodiscard]] VxAttrAnswer number(int base, uint64_t max, uint64_t* value, size_t width = 0);
+    // The digits of the base standing next, after white space and (base 16)
+    // an optional "0x": their start and number (0: none); the text moves on
+    // past them. *at_cut: they run to the cut of a cut text.
+    size_t digits(int base, const char** start, bool* at_cut = nullptr, size_t width = 0);
+    // Whether the text goes on with c here (nothing skipped); past it if so.
+    [[nodiscard]] bool literal(char c);
+    // Past any white space, as a blank of a format skips it.
+    void skip_space();
+
+private:
+    const char* at_;
+    const char* end_;
+    bool cut_;
+};
+
+// An unsigned number of base 10 or 16 read from the first length bytes of
+// text (up to a NUL) as VxFields reads it: white space before it skipped,
+// "0x" allowed in base 16, what follows its digits not judged. *value is set
+// only when it Came (at most max).
 [[nodiscard]] VxAttrAnswer vxsysfs_parse_number(const char* text, size_t length, int base, uint64_t max,
                                                 uint64_t* value);
 
@@ -123,16 +156,19 @@ enum class VxAttrAnswer : uint8_t {
 // (when given): TooLarge when the text was cut to fit.
 void vxsysfs_get_str_attr(const char* path, char* destination, uint32_t length, VxAttrAnswer* answer = nullptr);
 // n bytes (zeroed first) from the hexadecimal value, in text order; zero on
-// failure. *answer (when given): Came for 1 to 2n hexadecimal digits (fewer
-// than 2n are the low bytes of the number: the value is zero-padded in
-// front), NotNumber for any other text, TooLarge for more digits.
+// failure. *answer (when given): Came for 1 to 2n hexadecimal digits after
+// white space and an optional "0x", whatever follows them (fewer than 2n are
+// the low bytes of the number: the value is zero-padded in front), NotNumber
+// when no digit stands there, TooLarge for more digits.
 void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n, VxAttrAnswer* answer = nullptr);
-// The value as unsigned decimal; 0 when it cannot be opened or read, or is
-// no number of at most max (*answer, when given, says which).
+// The value as unsigned decimal (vxsysfs_parse_number); 0 when it cannot be
+// opened or read, or is no number of at most max (*answer, when given, says
+// which).
 [[nodiscard]] uint32_t vxsysfs_get_int_attr(const char* path, VxAttrAnswer* answer = nullptr,
                                            uint32_t max = UINT32_MAX);
-// The value as unsigned hexadecimal; all ones when it cannot be opened or
-// read, or is no number (*answer, when given, says which).
+// The value as unsigned hexadecimal (vxsysfs_parse_number); all ones when it
+// cannot be opened or read, or is no number (*answer, when given, says
+// which).
 [[nodiscard]] uint64_t vxsysfs_get_long_attr(const char* path, VxAttrAnswer* answer = nullptr);
 
 // ---- remote ports ----

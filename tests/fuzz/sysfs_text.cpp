@@ -1,7 +1,9 @@
 // The sysfs text parsers (SCSI device names, hexadecimal bytes, trailing
 // newlines) and the attribute readers over an attribute that reads as the
-// input: a reader reports a number only when the text holds one that fits.
+// input: a reader reports a number only when the text begins with one that
+// fits.
 // Input: the text (an embedded NUL ends it for the parsers of C strings).
+#include <cctype>
 #include <cerrno>
 
 #include "fuzz_support.h"
@@ -21,20 +23,16 @@ void parse_text(const char* text) {
     FUZZ_CHECK(len == 0 || copy[len - 1] != '\n');
 }
 
-// The number a text holds, read apart from the library: white space around
-// it, digits of the base (hexadecimal with an optional "0x"), nothing else.
-// False when there is none or it needs more than 64 bits.
-bool number_of(std::string text, int base, uint64_t* value) {
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return false;
-    text = text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-    if (base == 16 && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.erase(0, 2);
-    const char* digits = base == 16 ? "0123456789abcdefABCDEF" : "0123456789";
-    if (text.find_first_not_of(digits) != std::string::npos) return false;
-    const size_t significant = text.find_first_not_of('0');
-    if (significant != std::string::npos && text.size() - significant > (base == 16 ? 16u : 20u)) return false;
+// The number at the head of a text, read apart from the library as strtoull
+// reads it: white space before it, digits of the base (hexadecimal with an
+// optional "0x"), whatever follows not judged; no sign. False when there is
+// none or it needs more than 64 bits.
+bool number_of(const std::string& text, int base, uint64_t* value) {
+    const size_t first = text.find_first_not_of(" \t\r\n\v\f");
+    if (first == std::string::npos || std::isxdigit(static_cast<unsigned char>(text[first])) == 0) return false;
+    if (base == 10 && std::isdigit(static_cast<unsigned char>(text[first])) == 0) return false;
     errno = 0;
-    *value = std::strtoull(text.c_str(), nullptr, base);
+    *value = std::strtoull(text.c_str() + first, nullptr, base);
     return errno == 0;
 }
 
@@ -55,6 +53,11 @@ void read_attribute(const std::string& current) {
     uint64_t expected = 0;
     const bool hex = number_of(text_read, 16, &expected);
     if (answer != VxAttrAnswer::Came) FUZZ_CHECK(wwn.bytes() == fuzz::Bytes(8, 0));
+    if (whole && answer == VxAttrAnswer::Came) {
+        fuzz::Bytes name(8, 0);
+        for (size_t i = 0; i < 8; ++i) name[i] = static_cast<uint8_t>(expected >> (56 - 8 * i));
+        FUZZ_CHECK(hex && wwn.bytes() == name);
+    }
 
     uint64_t wide = vxsysfs_get_long_attr(kAttribute, &answer);
     if (whole) FUZZ_CHECK((answer == VxAttrAnswer::Came) == hex);
@@ -76,7 +79,8 @@ void read_attribute(const std::string& current) {
 
 std::vector<fuzz::Bytes> fuzz::seeds() {
     return texts({"5:0:3:1", "2:0:65535:16384\n", "0x21000024ff3dc8e6\n", "21000024FF3DC8E7", "4096\n", "0x8\n",
-                  "FCP Target\n", "Online", " 7 : 0 : 12 : 40 ", "0X2", "", "4294967296\n", " 17 ", "-1", "70000.00", "99999999999999999999"});
+                  "FCP Target\n", "Online", " 7 : 0 : 12 : 40 ", "0X2", "", "4294967296\n", " 17 ", "-1", "70000.00", "99999999999999999999",
+                  "0x21000024ff3dc8e6 \n", "45 C", "1.02.03 (100a70)"});
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -962,7 +962,9 @@ struct sysfs_attribute* SimHost::sysfs_open_attribute(const char* path) {
         method = (entry.attr.read ? SYSFS_METHOD_SHOW : 0) | (entry.attr.write ? SYSFS_METHOD_STORE : 0);
     } else {
         struct stat st {};
-        if (::stat(map(key).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return errno = ENOENT, nullptr;
+        // As libsysfs: the stat's own error (ENOENT for no such file).
+        if (::stat(map(key).c_str(), &st) != 0) return nullptr;
+        if (!S_ISREG(st.st_mode)) return errno = ENOENT, nullptr;
         method = ((st.st_mode & S_IRUSR) != 0 ? SYSFS_METHOD_SHOW : 0) |
                  ((st.st_mode & S_IWUSR) != 0 ? SYSFS_METHOD_STORE : 0);
     }
