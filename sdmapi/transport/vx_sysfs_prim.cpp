@@ -187,14 +187,15 @@ void strip_newlines(std::string* text) {
 }
 
 // An attribute of a directory whose path ends in "/": whether it reads
-// exactly the text.
-bool dir_attr_is(const char* dir, const char* name, const char* text) {
+// exactly the text (*answer, when given, says what became of the read).
+bool dir_attr_is(const char* dir, const char* name, const char* text, VxAttrAnswer* answer) {
+    if (answer != nullptr) *answer = VxAttrAnswer::Absent;
     if (dir == nullptr) return false;
     char path[VXSYSFS_PATH_SIZE];
     char* end = build_path(path, "%s", dir);
     if (vxsysfs_path_append(path, end, name) == nullptr) return false;
     char value[kRoleSize];
-    vxsysfs_get_str_attr(path, value, sizeof value);
+    vxsysfs_get_str_attr(path, value, sizeof value, answer);
     return std::strcmp(value, text) == 0;
 }
 
@@ -562,12 +563,12 @@ uint64_t vxsysfs_get_long_attr(const char* path, VxAttrAnswer* answer) {
 
 // ---------------------------------------------------------------- remote ports
 
-bool vxsysfs_is_rport_a_target(const char* rport_path) {
-    return dir_attr_is(rport_path, "roles", "FCP Target");
+bool vxsysfs_is_rport_a_target(const char* rport_path, VxAttrAnswer* answer) {
+    return dir_attr_is(rport_path, "roles", "FCP Target", answer);
 }
 
-bool vxsysfs_is_rport_online(const char* rport_path) {
-    return dir_attr_is(rport_path, "port_state", "Online");
+bool vxsysfs_is_rport_online(const char* rport_path, VxAttrAnswer* answer) {
+    return dir_attr_is(rport_path, "port_state", "Online", answer);
 }
 
 int vxsysfs_find_rport_by_wwpn(char* result, uint32_t host_no, const uint8_t* wwpn) {

@@ -174,9 +174,11 @@ void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n, Vx
 // ---- remote ports ----
 
 // Of a remote port's directory path ending in "/": its "roles" are exactly
-// "FCP Target"; its "port_state" is exactly "Online".
-[[nodiscard]] bool vxsysfs_is_rport_a_target(const char* rport_path);
-[[nodiscard]] bool vxsysfs_is_rport_online(const char* rport_path);
+// "FCP Target"; its "port_state" is exactly "Online". *answer (when given)
+// says what became of the read, so that a caller can tell a port that is no
+// target (or offline) from one whose attribute could not be read.
+[[nodiscard]] bool vxsysfs_is_rport_a_target(const char* rport_path, VxAttrAnswer* answer = nullptr);
+[[nodiscard]] bool vxsysfs_is_rport_online(const char* rport_path, VxAttrAnswer* answer = nullptr);
 // The directory path (with "/" behind it) of the host's remote port with
 // this WWPN (8 bytes) or SCSI target id into result (VXSYSFS_PATH_SIZE
 // bytes): 1 when found, else 0 and an empty result. A port whose name or
