@@ -51,6 +51,21 @@ struct ShortLengthPlatform final : sim::ForwardingPlatform {
     unsigned short len;
 };
 
+// The simulated host, counting the path tests and attribute opens the library makes, and failing the opens of one
+// path with an errno.
+struct CountingPlatform final : sim::ForwardingPlatform {
+    explicit CountingPlatform(vx::Platform& base) : ForwardingPlatform(base), base(base) {}
+    int sysfs_path_is_file(const char* path) override { return ++path_tests, base.sysfs_path_is_file(path); }
+    struct sysfs_attribute* sysfs_open_attribute(const char* path) override {
+        ++opens;
+        if (failing == path) return errno = open_errno, nullptr;
+        return base.sysfs_open_attribute(path);
+    }
+    vx::Platform& base;
+    int path_tests = 0, opens = 0, open_errno = 0;
+    std::string failing;
+};
+
 struct SysfsPrimTest : ::testing::Test {
     SysfsPrimTest() {
         vxdbg_reset();
@@ -603,3 +618,29 @@ TEST_F(BsgNodeTest, StatusesOfAVendorCommand) {
 }
 
 }  // namespace
+
+// An attribute read is one open: the open's own error tells a file the driver does not have (ENOENT, or ENOTDIR on
+// the way) from one that is there and failed; nothing stats the file first.
+TEST_F(SysfsPrimTest, AnAttributeReadIsOneOpenWhoseErrorTellsAbsentFromFailed) {
+    const std::string path = "/sys/class/scsi_host/host5/sg_tablesize";
+    host.write_file(path, "128\n");
+    CountingPlatform counting(host);
+    const std::tuple<int, VxAttrAnswer, uint32_t> rows[] = {
+        {0, VxAttrAnswer::Came, 128},         {ENOENT, VxAttrAnswer::Absent, 0}, {ENOTDIR, VxAttrAnswer::Absent, 0},
+        {EACCES, VxAttrAnswer::Failed, 0},    {ENOMEM, VxAttrAnswer::Failed, 0},
+    };
+    for (const auto& [err, expected, value] : rows) {
+        SCOPED_TRACE(err);
+        counting.failing = err != 0 ? path : "";
+        counting.open_errno = err;
+        counting.opens = counting.path_tests = 0;
+        VxAttrAnswer answer = VxAttrAnswer::Came;
+        EXPECT_EQ(vxsysfs_get_int_attr(path.c_str(), &answer), value);
+        EXPECT_EQ(std::tuple(answer, counting.opens, counting.path_tests), std::tuple(expected, 1, 0));
+    }
+    // The simulated host answers a missing file as libsysfs does.
+    counting.failing.clear();
+    VxAttrAnswer answer = VxAttrAnswer::Came;
+    EXPECT_EQ(vxsysfs_get_int_attr(kMissing, &answer), 0u);
+    EXPECT_EQ(std::tuple(answer, counting.path_tests), std::tuple(VxAttrAnswer::Absent, 0));
+}
