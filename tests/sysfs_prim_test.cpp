@@ -644,3 +644,35 @@ TEST_F(SysfsPrimTest, AnAttributeReadIsOneOpenWhoseErrorTellsAbsentFromFailed) {
     EXPECT_EQ(vxsysfs_get_int_attr(kMissing, &answer), 0u);
     EXPECT_EQ(std::tuple(answer, counting.path_tests), std::tuple(VxAttrAnswer::Absent, 0));
 }
+
+// Fields read as a conversion reads them: white space before a number skipped, a width taken as at most that many
+// digits, nothing after the last field judged; of a text cut to its buffer, a field the cut reaches did not come
+// whole, unless it filled its width.
+TEST(VxFieldsTest, DottedNumbersAsAConversionReadsThem) {
+    struct Row { const char* text; bool cut; size_t width; VxAttrAnswer answer; std::vector<uint64_t> numbers; };
+    using A = VxAttrAnswer;
+    const Row rows[] = {
+        {"1.02.03 (100a70", true, 0, A::Came, {1, 2, 3}},
+        {" 8.07.00.01", false, 2, A::Came, {8, 7, 0}},
+        {"45.125", false, 2, A::Came, {45, 12}},
+        {"5.06.05", true, 2, A::Came, {5, 6, 5}},    // the last field filled its width at the cut
+        {"1.02.1", true, 0, A::TooLarge, {1, 2}},     // the cut may have taken more digits
+        {"1.2.", true, 0, A::TooLarge, {1, 2}},
+        {"1.256.3", false, 0, A::TooLarge, {1}},
+        {"1.x.3", false, 0, A::NotNumber, {1}},
+        {"", false, 0, A::NotNumber, {}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        VxFields fields(r.text, std::strlen(r.text), r.cut);
+        std::vector<uint64_t> numbers;
+        A answer = A::Came;
+        for (int i = 0; i < 3 && answer == A::Came; ++i) {
+            if (i > 0 && !fields.literal('.')) break;
+            uint64_t n = 0;
+            answer = fields.number(10, 255, &n, i == 0 ? 0 : r.width);
+            if (answer == A::Came) numbers.push_back(n);
+        }
+        EXPECT_EQ(std::tuple(answer, numbers), std::tuple(r.answer, r.numbers));
+    }
+}

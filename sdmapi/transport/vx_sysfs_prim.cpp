@@ -479,8 +479,10 @@ size_t VxFields::digits(int base, const char** start, bool* at_cut, size_t width
     while (at_ < end_ && (width == 0 || static_cast<size_t>(at_ - *start) < width) && digit_of(*at_, base) >= 0) {
         ++at_;
     }
-    if (at_cut != nullptr) *at_cut = cut_ && at_ == end_;
-    return static_cast<size_t>(at_ - *start);
+    const auto count = static_cast<size_t>(at_ - *start);
+    // Digits that filled their width are whole, wherever the text was cut.
+    if (at_cut != nullptr) *at_cut = cut_ && at_ == end_ && (width == 0 || count < width);
+    return count;
 }
 
 VxAttrAnswer VxFields::number(int base, uint64_t max, uint64_t* value, size_t width) {
