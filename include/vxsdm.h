@@ -851,7 +851,10 @@ VXSDM_API SD_UINT32 SDSetVariableValue(int Device, SD_PUINT8 pNVRam, EnumNVRAMVa
  *
  * At most *pBufferSize bytes are copied: 512 at most, 1024 on the chips that
  * keep the VPD in flash region 0x81. HbaDevPortNum is not used. A VPD that
- * comes shorter than that area fails the call with SDERR_DATA_UNDERRUN.
+ * comes shorter than that area is whole when the walk over its items from
+ * the first byte meets the end tag (0x78) within what came; one whose items
+ * run past what came before an end tag fails the call with
+ * SDERR_DATA_UNDERRUN.
  *
  * @par Writes
  * pBuffer: the bytes read, as many as *pBufferSize allows, whatever the
@@ -859,7 +862,7 @@ VXSDM_API SD_UINT32 SDSetVariableValue(int Device, SD_PUINT8 pNVRam, EnumNVRAMVa
  * changed.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
  * (pBuffer or pBufferSize is null); SDERR_OUT_OF_MEMORY; SDERR_DATA_UNDERRUN
- * (a VPD shorter than the chip's); the request's statuses.
+ * (a VPD that came short of its end tag); the request's statuses.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

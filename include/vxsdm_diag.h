@@ -120,9 +120,12 @@ VXSDM_API SD_UINT32 SDGetLunUdevName(int Device, SD_UINT16 HbaDevPortNum, SD_UIN
  *
  * size must be at least 64. HbaDevPortNum is not used. An answer short of
  * the driver's record, or (on a port served through sysfs) a temperature text
- * that cannot be read, holds no number or passes its fields (degrees above
- * 65535, hundredths of more than two digits), is no temperature: the call
- * fails.
+ * that cannot be read, holds no number (a sign, a point without a digit
+ * behind it) or passes its degrees' field (above 65535), is no temperature:
+ * the call fails. On such a port the text "<degrees>[.<fraction>]" is read
+ * as far as its fields go, whatever follows them: FracTemp is the number the
+ * one or two digits after the point make ("45.5" gives 5, "45.50" 50,
+ * "45.125" 12), 0 without a point.
  *
  * @par Writes
  * IntTemp and FracTemp of *ptemp, only when the status is SDERR_NO_ERROR;

@@ -61,7 +61,8 @@ extern "C" {
  *
  * HbaDevPortNum is not used. On a port served through sysfs a counter file
  * that is there but cannot be read, or holds no number, fails the call; one
- * the driver does not have counts 0.
+ * the driver does not have counts 0. A counter is the number its text
+ * begins with (after white space), whatever follows its digits.
  *
  * @par Writes
  * *pStatistics but InterruptCount and Reserved, only when the status is

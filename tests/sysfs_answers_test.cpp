@@ -71,21 +71,26 @@ struct Port {
     int handle = 0;
 };
 
-// A VPD that came shorter than the chip's 512 bytes is an underrun: the bytes that came, zeros behind them, and the
-// guard behind the caller's 512 untouched.
-TEST(SysfsAnswers, VpdShorterThanTheChipsAreaIsAnUnderrun) {
-    const Bytes vpd = sysfstest::vpd({sim::keyword("SN", "A1")}, 512);
+// A VPD that came shorter than the chip's 512 bytes is whole when the walk over its items meets the end tag within
+// what came, and an underrun when its items run past what came first: either way the bytes that came, zeros behind
+// them, the size as it was and the guard behind the caller's 512 untouched.
+TEST(SysfsAnswers, VpdShorterThanTheChipsAreaIsWholeThroughItsEndTag) {
+    sim::VpdContents contents;
+    std::tie(contents.read_only, contents.size) = std::tuple(std::vector{sim::keyword("SN", "A1")}, 512);
+    const sim::BuiltVpd vpd = sim::build_vpd(contents);
+    const size_t end = vpd.end_tag.value();
     for (const bool with_bsg : {false, true}) {
         Port port(0x2532, with_bsg);
         const std::tuple<size_t, Fault, SD_UINT32> rows[] = {
-            {512, Fault::None, kOk}, {0, Fault::None, kUnder}, {3, Fault::None, kUnder},
+            {512, Fault::None, kOk},    {256, Fault::None, kOk},   {end + 1, Fault::None, kOk},
+            {end, Fault::None, kUnder}, {3, Fault::None, kUnder},  {0, Fault::None, kUnder},
             {512, Fault::Unreadable, SDERR_UNKNOWN}, {512, Fault::FirstRead, SDERR_UNKNOWN}};
         for (const auto& [length, fault, status] : rows) {
             SCOPED_TRACE(testing::Message() << with_bsg << " " << length << " " << name(fault));
-            port.serve(port.dir + "/vpd", text(vpd).substr(0, length), fault);
+            port.serve(port.dir + "/vpd", text(vpd.bytes).substr(0, length), fault);
             Bytes buf(520, kFill), want(520, kFill);
             std::fill_n(want.begin(), 512, 0);
-            if (fault == Fault::None) std::copy_n(vpd.begin(), length, want.begin());
+            if (fault == Fault::None) std::copy_n(vpd.bytes.begin(), length, want.begin());
             SD_UINT32 size = 512;
             EXPECT_EQ(SDGetVpd(port.handle, 0, buf.data(), &size), status);
             EXPECT_EQ(std::pair(size, buf), std::pair(512u, want));
@@ -138,7 +143,8 @@ TEST(SysfsAnswers, TarnoFirmwareVersionOnBothRoads) {
 }
 
 // Every counter file that is there must be read: one that fails, holds no number or passes 64 bits fails the call
-// and leaves the record; one the driver does not have counts 0.
+// and leaves the record; one the driver does not have counts 0. A counter is the number its text begins with,
+// whatever follows its digits, also past the 31 characters read; a number those cut is none.
 TEST(SysfsAnswers, StatisticsCountersThatCouldNotBeRead) {
     Port port(0x2532);
     const std::string stats = "/sys/class/fc_host/host5/statistics/", missing = stats + "link_failure_count";
@@ -152,6 +158,8 @@ TEST(SysfsAnswers, StatisticsCountersThatCouldNotBeRead) {
         {port.scsi_host("diag_megabytes"), "11\n", Fault::FirstRead, SDERR_UNKNOWN, 0},
         {port.scsi_host("diag_megabytes"), "x1\n", Fault::None, SDERR_UNKNOWN, 0},
         {port.scsi_host("diag_megabytes"), "1 MB\n", Fault::None, kOk, 4},  // a unit behind the number
+        {port.scsi_host("diag_megabytes"), "1 megabyte counted since the link came up\n", Fault::None, kOk, 4},
+        {port.scsi_host("diag_megabytes"), "                               1\n", Fault::None, kOver, 0},  // past 31
         {port.scsi_host("diag_megabytes"), "", Fault::Absent, kOk, 3},
         {stats + "fcp_input_megabytes", "0x3\n", Fault::Unreadable, SDERR_UNKNOWN, 0},
         {stats + "fcp_input_megabytes", "0x10000000000000000\n", Fault::None, kOver, 0},
@@ -196,10 +204,15 @@ TEST(SysfsAnswers, BeaconSerdesAndTemperature) {
         std::copy_n(block.begin(), status == kOk ? length : 0, want.begin());
         EXPECT_EQ(std::pair(SDReadSerdesParams(port.handle, buf.data(), 64), buf), std::pair(status, want));
     }
+    // A temperature is read as "%hd.%02hd" reads it: the fraction is the one or two digits after the point, and
+    // nothing after the fields is judged, also past the 15 characters read; a field those cut is no temperature.
     const std::tuple<const char*, Fault, SD_UINT32, SD_UINT16, SD_UINT16> temperature[] = {
-        {"45.50\n", Fault::None, kOk, 45, 50},           {"38\n", Fault::None, kOk, 38, 0},
-        {"70000.00\n", Fault::None, kOver, 1, 9},        {"45.123\n", Fault::None, kOver, 1, 9},
-        {"-5.00\n", Fault::None, SDERR_UNKNOWN, 1, 9},   {"abc\n", Fault::None, SDERR_UNKNOWN, 1, 9},
+        {"45.50\n", Fault::None, kOk, 45, 50},             {"38\n", Fault::None, kOk, 38, 0},
+        {"45 C\n", Fault::None, kOk, 45, 0},               {"45.5 C\n", Fault::None, kOk, 45, 5},
+        {"45.123\n", Fault::None, kOk, 45, 12},            {"45.50 degrees Celsius\n", Fault::None, kOk, 45, 50},
+        {"            45.5\n", Fault::None, kOver, 1, 9},  // the cut after 15 characters takes the fraction
+        {"70000.00\n", Fault::None, kOver, 1, 9},          {"-5.00\n", Fault::None, SDERR_UNKNOWN, 1, 9},
+        {"45.C\n", Fault::None, SDERR_UNKNOWN, 1, 9},      {"abc\n", Fault::None, SDERR_UNKNOWN, 1, 9},
         {"45.50\n", Fault::Unreadable, SDERR_UNKNOWN, 1, 9}};
     for (const auto& [value, fault, status, whole, hundredths] : temperature) {
         SCOPED_TRACE(testing::Message() << "temperature " << value << name(fault));
@@ -210,10 +223,9 @@ TEST(SysfsAnswers, BeaconSerdesAndTemperature) {
     }
 }
 
-// The binary blocks: NVRAM and SFP (read in one call, the caller's size from a longer block), the converged port's
-// DCBX block (exactly the size asked) and MAC statistics (as far as the file goes), each empty, short, long, failing
-// every read or the first, or given in pieces. A call that succeeds reports the block's bytes and zeros behind
-// them, never a block that did not come.
+// The binary blocks: NVRAM and SFP (read in one call, the caller's size from a longer block) and the converged
+// port's DCBX block (exactly the size asked), each empty, short, long, failing every read or the first, or given in
+// pieces. A call that succeeds reports the block's bytes and zeros behind them, never a block that did not come.
 TEST(SysfsAnswers, BlocksEmptyShortLongFailingOrInPieces) {
     enum Shape { kWhole, kEmpty, kShort, kLong };
     struct Row {
@@ -228,25 +240,18 @@ TEST(SysfsAnswers, BlocksEmptyShortLongFailingOrInPieces) {
         uint16_t device;
         size_t size;  // the block the call asks for
         std::function<SD_UINT32(int, Bytes&)> call;
-        // Whether the call takes a block of that shape, and one given in pieces.
-        bool takes_short, takes_pieces;
+        // Whether the call takes a block given in pieces.
+        bool takes_pieces;
     };
     const Block blocks[] = {
-        {"nvram", 0x2532, 512, [](int h, Bytes& b) { return SDGetNVRam(h, 0, 0, b.data(), 512); }, false, false},
-        {"sfp", 0x2532, 512, [](int h, Bytes& b) { return SDGetSFPData(h, 0, b.data(), 512); }, false, false},
+        {"nvram", 0x2532, 512, [](int h, Bytes& b) { return SDGetNVRam(h, 0, 0, b.data(), 512); }, false},
+        {"sfp", 0x2532, 512, [](int h, Bytes& b) { return SDGetSFPData(h, 0, b.data(), 512); }, false},
         {"dcbx_tlv", 0x8001, 4096,
          [](int h, Bytes& b) {
              SD_UINT32 size = 4096;
              return SDGetCnaPortData(h, 0, SD_CNA_GET_DCBX_PARAMS, b.data(), &size);
          },
-         false, true},
-        {"xgmac_stats", 0x8001, 4096,
-         [](int h, Bytes& b) {
-             SD_TARNO_MGT m{};
-             m.sp.TarnoManageInfo = {TARNO_MGMT_READ_MEM, 0, {}, 4096, b.data()};
-             return SDTarnoMgt(h, 4, &m);
-         },
-         true, true},
+         true},
     };
     for (const Block& block : blocks) {
         Port port(block.device);
@@ -258,16 +263,48 @@ TEST(SysfsAnswers, BlocksEmptyShortLongFailingOrInPieces) {
                                                                           : block.size;
             port.serve(port.dir + "/" + block.file, text(sim::pattern(length, 6)), r.fault);
             const bool takes = r.shape == kLong || (r.shape == kWhole && r.fault == Fault::None) ||
-                               (r.shape == kShort && block.takes_short) ||
                                (r.fault == Fault::Pieces && block.takes_pieces);
             Bytes buf(block.size, kFill), want = whole;
-            if (r.shape == kShort) std::fill(want.begin() + static_cast<std::ptrdiff_t>(length), want.end(), 0);
             const SD_UINT32 status = block.call(port.handle, buf);
             EXPECT_EQ(status == kOk, takes) << status;
             if (status == kOk) {
                 EXPECT_EQ(buf, want);
             }
         }
+    }
+}
+
+// The MAC statistics are what one read from the block's start gives, any byte of it, zeros behind: a driver that
+// refuses a read past the block, or gives the block again wherever a read starts, answers it once; one that gives
+// pieces answers its first. A read that failed or brought nothing fails the call with the buffer zero.
+TEST(SysfsAnswers, MacStatisticsAreOneReadFromTheBlocksStart) {
+    Port port(0x8001);
+    const std::string path = port.dir + "/xgmac_stats";
+    const std::string block = text(sim::pattern(40, 6)), page = text(sim::pattern(4096, 6));
+    const auto serve_read = [&](const std::function<int(size_t, std::string&)>& read) {
+        port.rig.host.set_attr(path, {read, {}}, 0444);
+    };
+    const auto refuses_past = [&](size_t pos, std::string& out) {
+        return pos >= block.size() ? EINVAL : (out = block.substr(pos), 0);
+    };
+    const auto ignores_position = [&](size_t, std::string& out) { return out = block, 0; };
+    const std::tuple<const char*, std::function<void()>, SD_UINT32, std::string> rows[] = {
+        {"a page", [&] { port.serve(path, page); }, kOk, page},
+        {"short", [&] { port.serve(path, block); }, kOk, block},
+        {"refuses a read past the block", [&] { serve_read(refuses_past); }, kOk, block},
+        {"ignores the position", [&] { serve_read(ignores_position); }, kOk, block},
+        {"in pieces", [&] { port.serve(path, page, Fault::Pieces); }, kOk, page.substr(0, 16)},
+        {"empty", [&] { port.serve(path, ""); }, SDERR_UNKNOWN, ""},
+        {"first read fails", [&] { port.serve(path, page, Fault::FirstRead); }, SDERR_UNKNOWN, ""},
+    };
+    for (const auto& [what, serve, status, stats] : rows) {
+        SCOPED_TRACE(what);
+        serve();
+        Bytes buf(4096, kFill), want(4096, 0);
+        std::copy(stats.begin(), stats.end(), want.begin());
+        SD_TARNO_MGT m{};
+        m.sp.TarnoManageInfo = {TARNO_MGMT_READ_MEM, 0, {}, 4096, buf.data()};
+        EXPECT_EQ(std::pair(SDTarnoMgt(port.handle, 4, &m), buf), std::pair(status, want));
     }
 }
 

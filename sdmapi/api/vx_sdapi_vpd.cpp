@@ -19,6 +19,7 @@
 #include "core/flash/vx_nvram_vpd.h"
 #include "core/flash/vx_optrom.h"
 #include "core/life/vx_load.h"
+#include "image/flash_formats.h"
 
 namespace {
 
@@ -67,6 +68,17 @@ SD_UINT32 save_to_port(VxSdCall& call, vxapi_priv_database* rec, uint8_t* vpd, u
     return mapped(call, result, ext, errno);
 }
 
+// Whether the walk over the VPD's items from its first byte meets the end
+// tag within the first `size` bytes.
+bool ends_within(const uint8_t* vpd, uint32_t size) {
+    vximg_vpd_walker w;
+    vximg_vpd_walk_init(&w, vpd, size);
+    vximg_vpd_item item;
+    // The walk ends at the end tag, or where an item leaves the bytes.
+    while (vximg_vpd_walk_next(&w, &item)) continue;
+    return w.result == VXIMG_VPD_END_TAG;
+}
+
 void append(char* text, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
 void append(char* text, size_t size, const char* format, ...) {
     const size_t used = strnlen(text, size);
@@ -96,10 +108,11 @@ SD_UINT32 SDGetVpd(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT8 pBuffer, SD_PU
     errno = 0;
     const int32_t result = vxapi_get_vpd(rec->oshandle, rec, scratch.get(), &size, &ext);
     const int err = errno;
-    // A VPD that came shorter than the chip's VPD area is not the VPD: its
-    // tail would be the caller's stale bytes or zeros, and *pBufferSize
-    // cannot tell them.
-    if (result == 0 && ext == EXT_STATUS_OK && size < allocated) {
+    // The driver may lower the size to the VPD it returned. One shorter than
+    // the chip's VPD area is whole when its end tag came; one whose items
+    // run past what came before an end tag is not the VPD: its tail would be
+    // zeros that *pBufferSize cannot tell.
+    if (result == 0 && ext == EXT_STATUS_OK && size < allocated && !ends_within(scratch.get(), size)) {
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): VPD short, bytes=", size, VXDBG_DEC);
         ext = EXT_STATUS_DATA_UNDERRUN;
     }

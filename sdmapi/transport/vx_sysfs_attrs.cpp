@@ -239,7 +239,11 @@ public:
         VxAttrAnswer answer = VxAttrAnswer::Failed;
         vxsysfs_get_str_attr(path, text, sizeof text, &answer);
         uint64_t value = 0;
-        if (answer == VxAttrAnswer::Came) answer = vxsysfs_parse_number(text, sizeof text, base, UINT64_MAX, &value);
+        // The number as far as its digits go, whatever follows it (a unit,
+        // words past the text's room); a number the room cuts is none.
+        if (answer == VxAttrAnswer::Came || answer == VxAttrAnswer::TooLarge) {
+            answer = VxFields(text, sizeof text, answer == VxAttrAnswer::TooLarge).number(base, UINT64_MAX, &value);
+        }
         if (answer == VxAttrAnswer::Absent) return 0;
         if (answer != VxAttrAnswer::Came) {
             if (vxdbg_on(VXDBG_SYSFS)) {

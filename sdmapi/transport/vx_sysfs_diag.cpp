@@ -110,28 +110,34 @@ int32_t round_trip(vxapi_priv_database* rec, uint32_t code, void* record, uint32
     return send(rec, cmd, status);
 }
 
-// A temperature "<degrees>[.<hundredths>]": the degrees within 16 bits,
-// the hundredths of one or two digits.
+// A temperature "<degrees>[.<hundredths>]" read as the conversion
+// "%hd.%02hd" reads it: white space before each number skipped, the degrees
+// a number within 16 bits, the hundredths the number of the one or two
+// digits after the point (45.5 gives 5, 45.50 gives 50, 45.125 gives 12),
+// nothing after the fields judged (a unit, more digits). A point with no
+// digit behind it is no temperature: its fraction did not come. The degrees
+// carry no sign: the record's unsigned degrees cannot hold one below zero.
 struct Temperature {
     uint16_t whole = 0;
     uint16_t hundredths = 0;
     bool has_hundredths = false;
 };
 constexpr uint64_t kMostHundredths = 99;
+constexpr size_t kHundredthsDigits = 2;
 
-VxAttrAnswer parse_temperature(const char* text, Temperature& temp) {
-    const char* point = std::strchr(text, '.');
-    const size_t whole_length = point != nullptr ? static_cast<size_t>(point - text) : std::strlen(text);
+// Of a text cut to its buffer (cut), a field that runs to the cut did not
+// come whole.
+VxAttrAnswer parse_temperature(const char* text, bool cut, Temperature& temp) {
+    VxFields fields(text, kTempTextSize, cut);
     uint64_t whole = 0;
     uint64_t hundredths = 0;
-    VxAttrAnswer answer = vxsysfs_parse_number(text, whole_length, 10, UINT16_MAX, &whole);
-    if (answer == VxAttrAnswer::Came && point != nullptr) {
-        answer = vxsysfs_parse_number(point + 1, std::strlen(point + 1), 10, kMostHundredths, &hundredths);
-    }
+    VxAttrAnswer answer = fields.number(10, UINT16_MAX, &whole);
+    const bool point = answer == VxAttrAnswer::Came && fields.literal('.');
+    if (point) answer = fields.number(10, kMostHundredths, &hundredths, kHundredthsDigits);
     if (answer != VxAttrAnswer::Came) return answer;
     temp.whole = static_cast<uint16_t>(whole);
     temp.hundredths = static_cast<uint16_t>(hundredths);
-    temp.has_hundredths = point != nullptr;
+    temp.has_hundredths = point;
     return answer;
 }
 
@@ -156,7 +162,11 @@ int32_t vxsysfs_get_board_temp(vxapi_priv_database* api_priv_data_inst, EXT_BOAR
     VxAttrAnswer answer = VxAttrAnswer::Failed;
     vxsysfs_get_str_attr(path, text, sizeof text, &answer);
     Temperature temp;
-    if (answer == VxAttrAnswer::Came) answer = parse_temperature(text, temp);
+    // A text longer than its 15 characters is read as far as it came: what
+    // lies past the fields is not judged, a field cut off is.
+    if (answer == VxAttrAnswer::Came || answer == VxAttrAnswer::TooLarge) {
+        answer = parse_temperature(text, answer == VxAttrAnswer::TooLarge, temp);
+    }
     // A text that is no temperature, or one past its fields, fails as an
     // unreadable attribute does, rather than hand back the caller's values
     // or a cut one.

@@ -16,11 +16,16 @@
 #include "base/vx_records.h"
 
 
-// "thermal_temp" of the SCSI host, "<whole>[.<hundredths>]", into ptemp
-// (without hundredths FracTemp keeps its value); size is not used. Result 1
-// when the file is missing. A text that cannot be read, is no temperature
-// or passes its fields (degrees of 16 bits, hundredths of two digits) fails
-// with the status of vxsysfs_answer_status, ptemp untouched.
+// "thermal_temp" of the SCSI host, "<whole>[.<hundredths>]", into ptemp,
+// read as "%hd.%02hd" reads it (VxFields): white space before a number
+// skipped, FracTemp the number of the one or two digits after the point
+// ("45.5" gives 5, "45.125" gives 12), what follows the fields not judged,
+// also past the 15 characters read; without a point FracTemp keeps its
+// value. size is not used. Result 1 when the file is missing. A text that
+// cannot be read, is no temperature (a sign, a point without a digit
+// behind it) or passes its degrees' 16 bits, or whose field the 15
+// characters cut, fails with the status of vxsysfs_answer_status, ptemp
+// untouched.
 [[nodiscard]] int32_t vxsysfs_get_board_temp(vxapi_priv_database* api_priv_data_inst, EXT_BOARD_TEMP* ptemp,
                                              uint32_t size, uint32_t* pext_stat);
 

@@ -411,24 +411,15 @@ int32_t vxsysfs_get_xgmac_stats(int, vxapi_priv_database* api_priv_data_inst, vo
     if (!present(dir, "xgmac_stats", path)) return 1;
     if (!Attr(path).is_open()) return 0;
     status = EXT_STATUS_ERR;
-    // The block as far as the file goes: one read at a time, each from
-    // where the last one ended, until the file ends or the buffer is full,
-    // so that a driver that gives the block in pieces delivers all of it. A
-    // read that failed on the way leaves no block.
+    // The block is what one read from its start gives (at most a page): a
+    // driver that refuses a read past the block, or one that gives the block
+    // again wherever a read starts, answers it whole. The block's layout is
+    // the driver's, so any byte that came is the block, zeros behind it; a
+    // read that failed or brought nothing leaves no block.
     const uint32_t limit = std::min(size, static_cast<uint32_t>(INT32_MAX));
-    auto* at = static_cast<uint8_t*>(buffer);
-    uint32_t got = 0;
-    while (got < limit) {
-        const uint32_t n = vxsysfs_read_data(path, at + got, static_cast<int32_t>(limit - got), got);
-        if (n == 0) break;
-        if (n == kReadFailed) {
-            std::memset(buffer, 0, size);
-            fail("> Failed underread");
-            return 0;
-        }
-        got += n;
-    }
-    if (got == 0) {
+    const uint32_t got = vxsysfs_read_data(path, buffer, static_cast<int32_t>(limit));
+    if (got == 0 || got == kReadFailed) {
+        std::memset(buffer, 0, size);
         fail("> Failed underread");
         return 0;
     }

@@ -74,10 +74,10 @@
 [[nodiscard]] int32_t __vxsysfs_open_tarno_path(vxapi_priv_database* api_priv_data_inst, char* path,
                                                 struct sysfs_attribute** cmd_attr, struct sysfs_attribute** ctl_attr);
 
-// Up to size bytes of the converged MAC statistics ("xgmac_stats", read to
-// its end in as many single reads as it takes, each from where the last one
-// ended) into buffer, zeroed first: status 1, and the buffer zero, when
-// nothing came or a read failed. Result 1 when the file is missing.
+// Up to size bytes of the converged MAC statistics ("xgmac_stats", one
+// single read from its start, at most a page) into buffer, zeroed first:
+// the bytes that came, zeros behind them; status 1, and the buffer zero,
+// when nothing came or the read failed. Result 1 when the file is missing.
 [[nodiscard]] int32_t vxsysfs_get_xgmac_stats(int handle, vxapi_priv_database* api_priv_data_inst, void* buffer,
                                               uint32_t size, uint32_t* pext_stat);
 
