@@ -279,19 +279,6 @@ TEST_F(SysfsPrimTest, AttributeReaders) {
               std::pair(1234567u, 0x10000ul));
 }
 
-// A single read may start inside a binary attribute, so that a block the driver gives in pieces is taken one read
-// at a time; a position the file cannot take fails the read.
-TEST_F(SysfsPrimTest, SingleReadsFromAnOffset) {
-    const std::string path = "/sys/class/scsi_host/host5/xgmac_stats";
-    host.set_attr(path, sim::bytes_attr(std::make_shared<std::string>("0123456789abcdef")), 0444);
-    char out[16] = {};
-    EXPECT_EQ(vxsysfs_read_data(path.c_str(), out, 16, 10), 6u);
-    EXPECT_EQ(std::string(out, 6), "abcdef");
-    EXPECT_EQ(vxsysfs_read_data(path.c_str(), out, 16, 16), 0u);  // the end of the block
-    EXPECT_EQ(vxsysfs_read_data(path.c_str(), out, 4, 0), 4u);
-    EXPECT_EQ(std::string(out, 4), "0123");
-}
-
 // A reader given a place for its answer says whether a value came: an absent file, a failed read, a text that is
 // no number of the base asked, a number past its field and a text cut to its buffer are each told apart, and none
 // of them gives a value. A number is read as a conversion reads it: white space before it skipped, what follows its

@@ -115,10 +115,8 @@ int32_t transfer_file(const char* name, const char* path, void* buffer, int32_t 
     return residual;
 }
 
-// The single-call primitives: one call of at most a page, from byte offset
-// of the file.
-uint32_t transfer_once(const char* name, const char* path, void* buffer, int32_t size, bool writing,
-                       uint32_t offset = 0) {
+// The single-call primitives: one call of at most a page.
+uint32_t transfer_once(const char* name, const char* path, void* buffer, int32_t size, bool writing) {
     trace_start(name, path, size);
     File file(path, writing ? O_WRONLY : O_RDONLY);
     if (!file.is_open()) {
@@ -126,10 +124,6 @@ uint32_t transfer_once(const char* name, const char* path, void* buffer, int32_t
         return 0;
     }
     if (size <= 0 || buffer == nullptr) return 0;
-    if (offset != 0 && vx::sys().lseek(file.fd(), static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset)) {
-        trace("> Failed seek");
-        return kNoNumber;
-    }
     const long page = page_size();
     const size_t chunk = static_cast<size_t>(size < page ? size : page);
     const ssize_t n = transfer(file.fd(), buffer, chunk, writing);
@@ -276,8 +270,8 @@ int32_t vxsysfs_write_file(const char* path, const void* buffer, int32_t size) {
     return transfer_file("vxsysfs_write_file", path, const_cast<void*>(buffer), size, true, &failed);
 }
 
-uint32_t vxsysfs_read_data(const char* path, void* buffer, int32_t size, uint32_t offset) {
-    return transfer_once("vxsysfs_read_data", path, buffer, size, false, offset);
+uint32_t vxsysfs_read_data(const char* path, void* buffer, int32_t size) {
+    return transfer_once("vxsysfs_read_data", path, buffer, size, false);
 }
 
 uint32_t vxsysfs_write_data(const char* path, const void* buffer, int32_t size) {

@@ -37,11 +37,8 @@ extern const char* const dev_prefix[10];
 [[nodiscard]] int32_t vxsysfs_read_file(const char* path, void* buffer, int32_t size, bool* failed = nullptr);
 [[nodiscard]] int32_t vxsysfs_write_file(const char* path, const void* buffer, int32_t size);
 // One read (write) of at most a page: the bytes transferred, 0 when the file
-// cannot be opened or nothing moved, 0xFFFFFFFF when the call failed. A read
-// starts at byte offset of the file (a binary attribute hands the driver the
-// offset), so that a caller can take a block the driver gives in pieces one
-// read at a time; 0xFFFFFFFF when the file cannot be positioned there.
-[[nodiscard]] uint32_t vxsysfs_read_data(const char* path, void* buffer, int32_t size, uint32_t offset = 0);
+// cannot be opened or nothing moved, 0xFFFFFFFF when the call failed.
+[[nodiscard]] uint32_t vxsysfs_read_data(const char* path, void* buffer, int32_t size);
 [[nodiscard]] uint32_t vxsysfs_write_data(const char* path, const void* buffer, int32_t size);
 
 // ---- bytes ----
