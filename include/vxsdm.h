@@ -455,10 +455,18 @@ VXSDM_API SD_UINT32 SDGetCnaPortData(int Device, SD_UINT16 CnaDevPortNum, SD_UIN
  * from the adapter's flash, else that of the chip's fixed layout (the layout
  * SDGetOptionRomLayout reports for a chip without its own). An adapter
  * whose layout names no whole flash gets SDERR_NOT_SUPPORTED there before
- * anything is sent to the driver. A read or write on such a driver, or on a
- * driver with chunked access, whose window the driver refused to close
- * fails (SDERR_UNKNOWN, or SDERR_DEVICE_BUSY when the driver stayed busy),
- * even when the bytes moved. */
+ * anything is sent to the driver. Without a bsg node on such a driver, the
+ * chips without a fixed layout (those that keep their NVRAM in flash) never
+ * have their flash layout table read, since its read needs the size the
+ * table names: their flash is out of reach, and every call on it, the layout
+ * and every call that loads it first included, answers SDERR_NOT_SUPPORTED.
+ *
+ * On a sysfs driver, with or without chunked access, a read whose bytes
+ * all came succeeds though the driver refused to close its window (one that
+ * stayed busy on the close still gives SDERR_DEVICE_BUSY). An update fails
+ * when the driver refused any of its steps (SDERR_UNKNOWN, or
+ * SDERR_DEVICE_BUSY when the driver stayed busy), the release of its read of
+ * the flash it rewrites included: then nothing is written. */
 
 /**
  * @brief Loads the adapter's flash layout for the region functions and,
@@ -474,7 +482,9 @@ VXSDM_API SD_UINT32 SDGetCnaPortData(int Device, SD_UINT16 CnaDevPortNum, SD_UIN
  * otherwise.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_OUT_OF_MEMORY;
  * SDERR_UNKNOWN (a chip whose flash describes its own layout, when none was
- * read at the port's discovery); the request's statuses, where the
+ * read at the port's discovery); SDERR_NOT_SUPPORTED instead where the
+ * adapter's flash is out of reach of its driver (a sysfs driver without
+ * chunked flash access nor bsg, see above); the request's statuses, where the
  * layout is asked of the driver; SDERR_BUFFER_TOO_SMALL (the caller's table
  * holds fewer regions).
  * @par Threads
@@ -512,7 +522,8 @@ VXSDM_API SD_UINT32 SDGetOptionRom(int Device, SD_UINT16 HbaDevPortNum, SD_PUINT
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
  * (pBuffer is null); SDERR_NOT_SUPPORTED (a driver that moves the flash
  * whole, for an adapter whose layout names no whole flash; nothing sent);
- * the request's statuses.
+ * the request's statuses (a read whose bytes all came succeeds though the
+ * driver refused to close its window).
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -862,7 +873,9 @@ VXSDM_API SD_UINT32 SDSetVariableValue(int Device, SD_PUINT8 pNVRam, EnumNVRAMVa
  * changed.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
  * (pBuffer or pBufferSize is null); SDERR_OUT_OF_MEMORY; SDERR_DATA_UNDERRUN
- * (a VPD that came short of its end tag); the request's statuses.
+ * (a VPD that came short of its end tag); SDERR_NOT_SUPPORTED (a chip that
+ * keeps its VPD in flash, whose flash is out of reach of its driver: a sysfs
+ * driver without chunked flash access nor bsg); the request's statuses.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

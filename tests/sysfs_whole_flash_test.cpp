@@ -80,10 +80,11 @@ struct WholeFlashRig {
 
 // The raw calls of a 0x2532 port read and write without any layout query
 // first, and go on doing so after a second adapter without a layout of its
-// own (0x2071 without a table) was refused its layout, which leaves no
-// process-wide layout. That adapter's own raw read on the driver that moves
-// the flash whole is refused before anything reaches its window; on a
-// chunking driver it needs no layout.
+// own (0x2071 without a table) was refused its layout (on the whole-flash
+// driver as a flash out of reach), which leaves no process-wide layout. That
+// adapter's own raw read on the driver that moves the flash whole is refused
+// before anything reaches its window; on a chunking driver it needs no
+// layout.
 TEST(WholeFlash, RawCallsNeedNoLayoutQueryNorAnotherAdaptersLayout) {
     for (const bool chunking : {false, true}) {
         SCOPED_TRACE(chunking ? "chunking driver" : "whole-flash driver");
@@ -103,7 +104,7 @@ TEST(WholeFlash, RawCallsNeedNoLayoutQueryNorAnotherAdaptersLayout) {
         };
         raw_round(0x10005, 7);
 
-        EXPECT_EQ(SDGetOptionRomLayout(second, 0, nullptr), SDERR_UNKNOWN);
+        EXPECT_EQ(SDGetOptionRomLayout(second, 0, nullptr), chunking ? SDERR_UNKNOWN : SDERR_NOT_SUPPORTED);
         EXPECT_EQ(pGlobalOptRomLayout, nullptr);
         raw_round(0x30007, 9);
 
@@ -176,15 +177,83 @@ sim::SysfsAdapter write_adapter(char call, uint32_t* at) {
     return a;
 }
 
-// An update on the whole-flash driver whose read of the flash, the read's
-// window release, the write, the commit or the write's release the driver
-// refused is a failure with the driver's status; the flash holds what it
-// held (or, after a refused last release, the new bytes the commit put
-// there). A plain read whose release the driver refused fails likewise,
-// though its bytes came.
+// A 0x2071 (whose chip has no fixed layout) on the whole-flash driver without
+// bsg: its flash table cannot be read, though it names the whole flash, since
+// reading it needs the size it names. Every flash call, raw, by region, of the
+// NVRAM, the VPD, the image or the layout, answers SDERR_NOT_SUPPORTED with
+// nothing sent to the window. With bsg, or on a chunking driver, each works.
+TEST(WholeFlash, AFlashOutOfReachIsNotSupportedByEveryCall) {
+    struct Call {
+        const char* what;
+        SD_UINT32 (*run)(int h, Bytes& buf);
+    };
+    const Call calls[] = {
+        {"raw read", [](int h, Bytes& b) { return SDGetOptionRomOffset(h, 0, b.data(), 0x100, 0x1234); }},
+        {"raw write", [](int h, Bytes& b) { return SDUpdateOptionRomOffset(h, 0, b.data(), 4, 0x10005); }},
+        {"NVRAM read", [](int h, Bytes& b) { return SDGetNVRam(h, 0, 0, b.data(), 0x200); }},
+        {"NVRAM write", [](int h, Bytes& b) { return SDUpdateNVRam(h, 1, 0, b.data(), 0x200); }},
+        {"region read", [](int h, Bytes& b) { return SDGetOptionRomEx(h, 0, b.data(), 0x200, 0x14); }},
+        {"region write", [](int h, Bytes& b) { return SDUpdateOptionRomEx2(h, 1, b.data(), 0x200, 0x14); }},
+        {"image read",
+         [](int h, Bytes& b) { return SDGetOptionRom(h, 0, b.data(), static_cast<SD_UINT32>(b.size())); }},
+        {"layout", [](int h, Bytes&) { return SDGetOptionRomLayout(h, 0, nullptr); }},
+        {"VPD read",
+         [](int h, Bytes& b) {
+             SD_UINT32 size = 0x200;
+             return SDGetVpd(h, 0, b.data(), &size);
+         }},
+    };
+    struct Driver {
+        const char* what;
+        bool chunking, with_bsg;
+        SD_UINT32 status;
+    };
+    const Driver drivers[] = {
+        {"whole flash, no bsg", false, false, SDERR_NOT_SUPPORTED},
+        {"whole flash, bsg", false, true, SDERR_NO_ERROR},
+        {"chunking, no bsg", true, false, SDERR_NO_ERROR},
+    };
+    for (const Driver& d : drivers) {
+        WholeFlashRig r({table_adapter(0x2071, 5, true)}, d.chunking, d.with_bsg);
+        const int h = r.open(0);
+        sim::FlashWindow& w = r.window(5);
+        for (const Call& c : calls) {
+            SCOPED_TRACE(sysfstest::line("%s, %s", d.what, c.what));
+            Bytes buf = pattern(w.flash->size(), 1);
+            w.controls.clear();
+            EXPECT_EQ(c.run(h, buf), d.status);
+            if (d.status == SDERR_NOT_SUPPORTED) {
+                EXPECT_EQ(w.controls, std::vector<std::string>{});
+            }
+        }
+        EXPECT_EQ(SDCloseDevice(h), 0u);
+    }
+}
+
+// Every bsg flash update of host 5 fails with EIO: refused before anything
+// is written, or (partial) after the first half of its span was written.
+void fail_bsg_updates(WholeFlashRig& r, bool partial) {
+    r.bsg.vendor[8] = [&w = r.window(5), partial](sim::BsgJob& job) {
+        uint32_t offset = 0;
+        std::memcpy(&offset, job.request.data() + 16, sizeof offset);
+        if (partial) std::copy_n(job.dout.begin(), job.dout.size() / 2, w.flash->begin() + offset);
+        return EIO;
+    };
+}
+
+// An update whose read of the flash, the read's window release, the write,
+// the commit or the write's release the driver refused is a failure with the
+// driver's status; the flash holds what it held (or, after a refused last
+// release, the new bytes the commit put there). The update's read is the
+// whole flash on the whole-flash driver, the sectors around the bytes on the
+// chunking one. A plain read whose release the driver refused succeeds: its
+// bytes came. Every row's fault is met. The 0x2031's table is read through
+// bsg (the whole-flash driver cannot read it through its window), whose
+// updates are refused, so that its NVRAM update goes to the window.
 TEST(WholeFlash, AnUpdateWhoseStepFailedFails) {
     struct Row {
         const char* what;
+        bool chunking;
         char call;  // o, x, n as write_call; r a raw read
         char word;
         std::deque<int> answers;
@@ -192,23 +261,31 @@ TEST(WholeFlash, AnUpdateWhoseStepFailedFails) {
         bool written;
     };
     const Row rows[] = {
-        {"raw, no fault", 'o', '0', {}, SDERR_NO_ERROR, true},
-        {"raw, the read's release refused", 'o', '0', {EIO}, SDERR_UNKNOWN, false},
-        {"region, the read's release refused", 'x', '0', {EIO}, SDERR_UNKNOWN, false},
-        {"NVRAM, the read's release refused", 'n', '0', {EIO}, SDERR_UNKNOWN, false},
-        {"raw, the read's release busy", 'o', '0', {EBUSY, EBUSY, EBUSY}, SDERR_DEVICE_BUSY, false},
-        {"raw, the read's release busy once", 'o', '0', {EBUSY}, SDERR_NO_ERROR, true},
-        {"raw, the read refused", 'o', '1', {EIO}, SDERR_UNKNOWN, false},
-        {"raw, the write refused", 'o', '2', {EIO}, SDERR_UNKNOWN, false},
-        {"raw, the commit refused", 'o', '3', {EIO}, SDERR_UNKNOWN, false},
-        {"raw, the write's release refused", 'o', '0', {0, EIO}, SDERR_UNKNOWN, true},
-        {"read, its release refused", 'r', '0', {EIO}, SDERR_UNKNOWN, false},
+        {"raw, no fault", false, 'o', '0', {}, SDERR_NO_ERROR, true},
+        {"raw, the read's release refused", false, 'o', '0', {EIO}, SDERR_UNKNOWN, false},
+        {"region, the read's release refused", false, 'x', '0', {EIO}, SDERR_UNKNOWN, false},
+        {"NVRAM, no fault", false, 'n', '0', {}, SDERR_NO_ERROR, true},
+        {"NVRAM, the read's release refused", false, 'n', '0', {EIO}, SDERR_UNKNOWN, false},
+        {"raw, the read's release busy", false, 'o', '0', {EBUSY, EBUSY, EBUSY}, SDERR_DEVICE_BUSY, false},
+        {"raw, the read's release busy once", false, 'o', '0', {EBUSY}, SDERR_NO_ERROR, true},
+        {"raw, the read refused", false, 'o', '1', {EIO}, SDERR_UNKNOWN, false},
+        {"raw, the write refused", false, 'o', '2', {EIO}, SDERR_UNKNOWN, false},
+        {"raw, the commit refused", false, 'o', '3', {EIO}, SDERR_UNKNOWN, false},
+        {"raw, the write's release refused", false, 'o', '0', {0, EIO}, SDERR_UNKNOWN, true},
+        {"read, its release refused", false, 'r', '0', {EIO}, SDERR_NO_ERROR, false},
+        {"chunking, read, its release refused", true, 'r', '0', {EINVAL}, SDERR_NO_ERROR, false},
+        {"chunking, raw, the read's release refused", true, 'o', '0', {EINVAL}, SDERR_UNKNOWN, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         uint32_t at = 0x10005;
-        WholeFlashRig r({write_adapter(row.call, &at)}, false, false);
+        const bool with_bsg = row.call == 'n';
+        sim::SysfsAdapter adapter = write_adapter(row.call, &at);
+        // A sector size the driver gives: the chunking driver's update reads the sectors around the bytes only.
+        adapter.functions[0].host.scsi_host["flash_block_size"] = "10000";
+        WholeFlashRig r({adapter}, row.chunking, with_bsg);
         const int h = r.open(0);
+        if (with_bsg) fail_bsg_updates(r, false);
         sim::FlashWindow& w = r.window(5);
         const Bytes before = *w.flash;
         w.errnos[row.word] = row.answers;
@@ -225,19 +302,9 @@ TEST(WholeFlash, AnUpdateWhoseStepFailedFails) {
             EXPECT_TRUE(*w.flash == want);
             EXPECT_EQ(w.commits.size(), row.written ? 1u : 0u);
         }
+        EXPECT_TRUE(w.errnos[row.word].empty());
         EXPECT_EQ(SDCloseDevice(h), 0u);
     }
-}
-
-// Every bsg flash update of host 5 fails with EIO: refused before anything
-// is written, or (partial) after the first half of its span was written.
-void fail_bsg_updates(WholeFlashRig& r, bool partial) {
-    r.bsg.vendor[8] = [&w = r.window(5), partial](sim::BsgJob& job) {
-        uint32_t offset = 0;
-        std::memcpy(&offset, job.request.data() + 16, sizeof offset);
-        if (partial) std::copy_n(job.dout.begin(), job.dout.size() / 2, w.flash->begin() + offset);
-        return EIO;
-    };
 }
 
 // A bsg update that the driver refused before writing anything, or that

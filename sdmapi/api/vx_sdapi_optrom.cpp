@@ -104,10 +104,13 @@ SD_UINT32 SDGetOptionRomLayout(int Device, SD_UINT16 HbaDevPortNum, PSDM_OPT_ROM
         // The adapter has no layout of its own: the process-wide layout,
         // another adapter's, goes too, so that a caller which reads regions
         // of this adapter after the refusal (the end of a flash update reads
-        // the active image set) finds none rather than that adapter's.
+        // the active image set) finds none rather than that adapter's. On a
+        // driver that cannot reach the adapter's flash at all the table was
+        // never readable, and every flash call there answers the same: the
+        // NVRAM, region and image calls load the layout first.
         vx_sd_line(VX_SD_ERROR, call.name(), Device, "): no flash layout for the chip.");
         vxapi_clear_global_layout();
-        return call.done(SDERR_UNKNOWN);
+        return call.done(vxapi_flash_out_of_reach(rec) ? SDERR_NOT_SUPPORTED : SDERR_UNKNOWN);
     } else {
         uint32_t ext = 0;
         errno = 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/vx_chips.h"
+#include "base/vx_port_road.h"
 #include "base/vx_sddbg.h"
 
 INT_OPT_ROM_LAYOUT gOptRomLayout;
@@ -142,6 +143,15 @@ bool vxapi_flash_extent(const vxapi_priv_database* rec, uint32_t* start, uint32_
     uint32_t regions = 0;
     const INT_OPT_ROM_REGION* table = vxapi_fixed_layout(phy->device_id, phy->ssvendor_id, phy->ssdevice_id, &regions);
     return find_whole_flash(table, regions, start, size);
+}
+
+bool vxapi_flash_out_of_reach(const vxapi_priv_database* rec) {
+    if (!vxapi_is_sysfs_port(rec)) return false;
+    const vxapi_priv_database* port = rec->interface_type == VX_PORT_VIRTUAL ? rec->parent : rec;
+    if (port == nullptr || (port->features & (VX_FEAT_FLASH_CHUNKS | VX_FEAT_BSG)) != 0) return false;
+    uint32_t start = 0;
+    uint32_t size = 0;
+    return !vxapi_flash_extent(rec, &start, &size);
 }
 
 // ---------------------------------------------------------------- the global layout

@@ -103,6 +103,14 @@ enum class VxLayoutSource { Function, Chip, None };
 // adapter's layout names no whole flash.
 [[nodiscard]] bool vxapi_flash_extent(const vxapi_priv_database* rec, uint32_t* start, uint32_t* size);
 
+// Whether the port's adapter flash is out of reach on the port's driver: a
+// sysfs port (a virtual port by its physical port) whose driver moves the
+// flash only whole through its window (no chunked access) and has no bsg node
+// to move spans of it, while the port's own layout names no whole flash
+// (vxapi_flash_extent). Nothing of such a flash can be read or written, not
+// even its flash layout table, whose read would need the size the table names.
+[[nodiscard]] bool vxapi_flash_out_of_reach(const vxapi_priv_database* rec);
+
 // Region lookup in the global layout: the region's first flash byte and
 // size. Region 0xFFFF leaves both as they are; an unknown code, or no global
 // layout, gives offset and size 0.

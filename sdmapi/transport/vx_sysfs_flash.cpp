@@ -178,6 +178,12 @@ private:
     bool joined_ = false;  // the hold is the enclosing sequence's
 };
 
+// What a release the driver refused (not busy) makes of a read. A plain
+// read whose bytes all came keeps its transfer's status: the caller has
+// its bytes. A read that is a step of an update fails: the update writes
+// only what it read back through a window that closed again.
+enum class Release { KeepsTransfer, FailsRead };
+
 // The traces of a window sequence.
 struct WindowTraces {
     const char* busy_open;
@@ -233,8 +239,9 @@ public:
 
     // A read sequence under the caller's lock: opens with the word, reads
     // size bytes into buffer (status 0), closes. Status 1 on failure (2 while
-    // a busy driver was waited for); a release that stays busy leaves 2.
-    Outcome read_sequence(const char* word, uint8_t* buffer, uint32_t size, uint32_t* status) {
+    // a busy driver was waited for); a release that stays busy leaves 2, one
+    // the driver refused what `rule` says.
+    Outcome read_sequence(const char* word, uint8_t* buffer, uint32_t size, Release rule, uint32_t* status) {
         Outcome out;
         *status = EXT_STATUS_ERR;
         if (!control(word, kReadTraces.busy_open, status)) {
@@ -245,7 +252,7 @@ public:
             *status = EXT_STATUS_OK;
             out.moved = true;
         }
-        out.released = release(kReadTraces.busy_free, status);
+        out.released = release(kReadTraces.busy_free, rule == Release::FailsRead, status);
         return out;
     }
 
@@ -262,24 +269,25 @@ public:
         } else {
             *status = EXT_STATUS_OK;
         }
-        release("> Update: driver busy in freeing, retrying", status);
+        release("> Update: driver busy in freeing, retrying", true, status);
     }
 
 private:
     // Closes the window. A release that the driver took, at once or once it
     // was no longer busy, ends the sequence with the transfer's own status:
     // the bytes moved whatever the driver answered while closing. A release
-    // the driver refused fails the sequence, a read as an update, whatever
-    // moved: the driver's window was left open (status 2 when the driver
-    // stayed busy, else 1 unless the transfer had failed already).
-    bool release(const char* busy_trace, uint32_t* status) {
+    // that stayed busy leaves status 2. One the driver refused leaves the
+    // transfer's status, unless `refusal_fails` (a write, a read of an
+    // update): then status 1 unless the transfer had failed already, since
+    // the driver's window was left open.
+    bool release(const char* busy_trace, bool refusal_fails, uint32_t* status) {
         const uint32_t transfer = *status;
         if (control("0", busy_trace, status)) {
             *status = transfer;
             return true;
         }
         fail("> Failed reset");
-        if (*status == EXT_STATUS_OK) *status = EXT_STATUS_ERR;
+        if (refusal_fails && *status == EXT_STATUS_OK) *status = EXT_STATUS_ERR;
         return false;
     }
 
@@ -288,13 +296,17 @@ private:
     std::optional<Attr> data_;
 };
 
+int32_t read_optrom(int handle, vxapi_priv_database* rec, uint8_t* poptrom, uint32_t optrom_size, uint32_t region,
+                    uint32_t offset, Release rule, uint32_t* pext_stat);
+
 // The alignment's reads on this road: a raw read and the sector size, each
 // traced with the lines of the ioctl road's worker, which hands a sysfs port
-// to this road at once.
+// to this road at once. The read is a step of the update that widens, and
+// fails when the driver refused to close its window.
 int32_t align_read(int handle, vxapi_priv_database* rec, uint8_t* buf, uint32_t size, uint32_t region,
                    uint32_t offset, uint32_t* pext_stat) {
     vxdbg_line(VXDBG_STEP, VX_TRACE_READ_OPTROM_ENTERED);
-    return vxsysfs_read_optrom(handle, rec, buf, size, region, offset, pext_stat);
+    return read_optrom(handle, rec, buf, size, region, offset, Release::FailsRead, pext_stat);
 }
 
 uint32_t align_sector_size(int handle, vxapi_priv_database* rec, uint32_t* pflash_sector_size) {
@@ -378,14 +390,14 @@ vxapi_priv_database* begin(const char* entered, vxapi_priv_database* rec, const 
 
 // Reads through the window in the mode the driver needs.
 void read_window(Window& window, const vxapi_priv_database* port, uint8_t* poptrom, uint32_t size,
-                 uint32_t region, uint32_t offset, uint32_t* status) {
+                 uint32_t region, uint32_t offset, Release rule, uint32_t* status) {
     const bool chunked = is_chunked(port) || region == VX_REGION_WHOLE_ROM;
     trace_mode("> ?chunking? read=", "> read offset=", "> read size=", chunked, offset, size);
     if (chunked) {
         char word[kWordSize];
         std::snprintf(word, sizeof word, "1:%x:%x", offset, size);
         FlashLock lock("> READ: ");
-        if (lock.held()) window.read_sequence(word, poptrom, size, status);
+        if (lock.held()) window.read_sequence(word, poptrom, size, rule, status);
         return;
     }
     uint32_t start = 0;
@@ -397,7 +409,7 @@ void read_window(Window& window, const vxapi_priv_database* port, uint8_t* poptr
         return;
     }
     FlashLock lock("> READ: ");
-    if (lock.held() && window.read_sequence("1", image.get(), flash_size, status).moved) {
+    if (lock.held() && window.read_sequence("1", image.get(), flash_size, rule, status).moved) {
         std::memcpy(poptrom, image.get() + (offset - start), size);
     }
 }
@@ -406,7 +418,8 @@ void read_window(Window& window, const vxapi_priv_database* port, uint8_t* poptr
 // flash read, the caller's bytes put in place, the whole written back, all
 // under one hold of the lock so that no other process writes in between. A
 // read that did not move every byte or whose release the driver refused
-// leaves its failure in the status, and nothing is written.
+// leaves its failure in the status, and nothing is written: the whole flash
+// is not written through a window the driver would not close.
 void update_whole_flash(Window& window, const vxapi_priv_database* port, const uint8_t* data, uint32_t size,
                         uint32_t offset, uint32_t* status) {
     uint32_t start = 0;
@@ -421,7 +434,7 @@ void update_whole_flash(Window& window, const vxapi_priv_database* port, const u
     if (!lock.held()) return;
     char word[kWordSize];
     std::snprintf(word, sizeof word, "1:%x:%x", start, flash_size);
-    const Window::Outcome read = window.read_sequence(word, image.get(), flash_size, status);
+    const Window::Outcome read = window.read_sequence(word, image.get(), flash_size, Release::FailsRead, status);
     if (!read.moved || !read.released) {
         fail("> Read optrom failed -- DB");
         return;
@@ -430,12 +443,9 @@ void update_whole_flash(Window& window, const vxapi_priv_database* port, const u
     window.write_sequence("2", image.get(), flash_size, status);
 }
 
-}  // namespace
-
-// ---------------------------------------------------------------- read
-
-int32_t vxsysfs_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
-                            uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat) {
+// The read of vxsysfs_read_optrom, with what a refused release makes of it.
+int32_t read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom, uint32_t optrom_size,
+                    uint32_t region, uint32_t offset, Release rule, uint32_t* pext_stat) {
     uint32_t unused;
     uint32_t* status = pext_stat != nullptr ? pext_stat : &unused;
     vxapi_priv_database* port = begin("vxsysfs_read_optrom: entered", api_priv_data_inst, poptrom, status);
@@ -451,8 +461,20 @@ int32_t vxsysfs_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst,
     if (!window.is_open()) return 0;
     *status = EXT_STATUS_ERR;
     uint32_t size = optrom_size;
-    if (read_span(port, region, &offset, &size)) read_window(window, port, poptrom, size, region, offset, status);
+    if (read_span(port, region, &offset, &size)) {
+        read_window(window, port, poptrom, size, region, offset, rule, status);
+    }
     return 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- read
+
+int32_t vxsysfs_read_optrom(int handle, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
+                            uint32_t optrom_size, uint32_t region, uint32_t offset, uint32_t* pext_stat) {
+    return read_optrom(handle, api_priv_data_inst, poptrom, optrom_size, region, offset, Release::KeepsTransfer,
+                       pext_stat);
 }
 
 int32_t vxsysfs_bsg_read_optrom(int, vxapi_priv_database* api_priv_data_inst, uint8_t* poptrom,
@@ -524,7 +546,7 @@ int32_t vxsysfs_read_nvram_exp_edc(int, vxapi_priv_database* api_priv_data_inst,
     }
     // Only the 0xF800 bytes behind the first 0x800 of the read are the
     // area's: the rest of a larger buffer stays zero.
-    read_window(window, port, buffer.get(), kEdcReadSize, VX_REGION_RAW, base, status);
+    read_window(window, port, buffer.get(), kEdcReadSize, VX_REGION_RAW, base, Release::KeepsTransfer, status);
     if (*status == EXT_STATUS_OK) std::memcpy(poptrom, buffer.get() + kEdcSkip, std::min(optrom_size, kEdcMaxSize));
     return 0;
 }

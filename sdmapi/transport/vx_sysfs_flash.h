@@ -8,11 +8,13 @@
 // port's flash is its physical port's. Statuses: 9 while nothing reached the
 // driver (a file or node missing, a port kind without flash), 6 without a
 // buffer, 1 once the window or node is in hand (failure unless changed; also
-// left by a release the driver refused, whatever moved), 2 while a busy
-// driver is waited for (also left by a release that stayed busy; one that
-// then went through leaves the transfer's status), 20 when the driver does
-// not implement the bsg command, or on a driver without chunked flash access
-// when the port's own layout names no whole flash (nothing sent), 0 success.
+// left by an update when the driver refused to close the window after its
+// write or after a read the update made, whatever moved; a read whose bytes
+// all came keeps 0 then), 2 while a busy driver is waited for (also left by a
+// release that stayed busy; one that then went through leaves the transfer's
+// status), 20 when the driver does not implement the bsg command, or on a
+// driver without chunked flash access when the port's own layout names no
+// whole flash (nothing sent), 0 success.
 //
 // A driver without chunked flash access moves the flash whole; its place and
 // size, and those of region 0xFF on any driver, come from the port's own

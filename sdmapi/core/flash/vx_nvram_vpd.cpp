@@ -99,6 +99,8 @@ int32_t get_vpd_from_flash(int handle, vxapi_priv_database* rec, uint32_t region
     const vxapi_phy_info* phy = rec->phy_info;
     if (phy->pflt_layout == nullptr) {
         vxdbg_line(VXDBG_ERROR | VXDBG_API, "vxapi_get_vpd: set flt layout failed.");
+        // A driver that cannot reach the flash answers as its flash reads do.
+        if (pext_stat != nullptr && vxapi_flash_out_of_reach(rec)) *pext_stat = EXT_STATUS_NO_DRIVER_SUPPORT;
         return done(1);
     }
     // Region places come from the global layout: this function's layout

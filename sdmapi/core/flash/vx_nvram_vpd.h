@@ -6,7 +6,9 @@
 // arguments; any other port by one driver request, sent again up to twice,
 // 20 s apart, while the driver answers busy. On the chips that keep their
 // VPD in flash (VX_CHIP_NVRAM_IN_FLASH) the VPD is read straight from its
-// flash region, on both roads.
+// flash region, on both roads; without a layout of the function it is not
+// read (1), with status 20 where the driver cannot reach the flash at all
+// (vxapi_flash_out_of_reach).
 //
 // Results: 0 when the request was carried (the caller still tests
 // *pext_stat, the driver's status of the last try), 1 when it could not be
