@@ -277,7 +277,9 @@ VXSDM_API SD_UINT32 SDXlateSDMErr(SD_UINT32 ext_stat, SD_UINT32 ext_dstat);
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
  * (phba_node_user is null); the request's statuses, SDERR_DATA_OVERRUN and
  * SDERR_DATA_UNDERRUN for a completed request; on the chips with MPI and PEP
- * firmware, a failure of the layout load.
+ * firmware, a failure of the layout load. On a port the driver serves
+ * through sysfs, a driver version longer than the 31 characters
+ * DriverVersion holds fails the request rather than being reported cut.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -306,7 +308,9 @@ VXSDM_API SD_UINT32 SDGetHbaDevicePortProperty(int Device, SD_UINT16 hba_port_nu
  * @brief A port the port has discovered, by its number DiscPortNum.
  *
  * The low 16 bits of DiscPortNum are used. HbaDevPortNum and GetType are not
- * used.
+ * used. On a port the driver serves through sysfs, a remote port that the
+ * driver has not bound to a SCSI target (its target id reads -1, or it has
+ * none) has TargetID 0xFFFF; no target number names it.
  *
  * @par Writes
  * *pDiscPortProperty, only when the status is SDERR_NO_ERROR,
@@ -393,7 +397,9 @@ VXSDM_API SD_UINT32 SDGetHbaDeviceFirmwareProperty(int Device, PFIRMWAREPROPERTY
  * sizeof(DEVICEINFO)), which holds as many entries as fit, and at most 255.
  * The bits 0x1, 0x2, 0x4, 0x8, 0x10 and 0x1000 of TypeMode go to the driver,
  * which selects the devices by them. A loop device whose address the driver
- * left empty gets the AL_PA of its loop identifier in PortID[2].
+ * left empty gets the AL_PA of its loop identifier in PortID[2]. On a port
+ * the driver serves through sysfs, a device that the driver has not bound to
+ * a SCSI target has TargetAddress.TargetID 0xFFFF.
  *
  * @par Writes
  * TotalDevices, ReturnListEntryCount and the entries that fit, only when the

@@ -236,6 +236,11 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
                                 sim::keyword("V5", "4.11            "), sim::keyword("V1", "6.18"),
                                 sim::keyword("V3", "8.7.1")}, 512);
     };
+    // A version is valid only when it came: a VPD field of too few numbers is none, 0.0.0 is one.
+    const Change vpd_partly = [&](sim::SysfsAdapter& a) {
+        vpd_versions(a);
+        a.vpd = sysfstest::vpd({sim::keyword("V5", "4"), sim::keyword("V1", "6.18"), sim::keyword("V3", "0.0.0")}, 512);
+    };
     const std::string attrs = " rom 3.56 valid 7 fw 08070000 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000";
     const Change two_functions = [](sim::SysfsAdapter& a) {
         a.functions.push_back(sim::SysfsFunction{6, {}});
@@ -255,6 +260,10 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
          "05 00010000 rom " + long_v4.substr(0, 127) +
              " valid 7 fw 08070100 efi 06120000 fcode 040b0000 mpi 00000000 pep 00000000"},
         {"no VPD versions on this chip", 0x2031, vpd_versions, "05 00010000" + none},
+        {"VPD versions that came", 0x2532, vpd_partly,
+         "05 00010000 rom  valid 3 fw 00000000 efi 06120000 fcode 00000000 mpi 00000000 pep 00000000"},
+        {"a text that is no version", 0x2532, scsi("optrom_efi_version", "none"),
+         "05 00010000 rom 3.56 valid 5 fw 08070000 efi 00000000 fcode 040a0000 mpi 00000000 pep 00000000"},
         {"running MPI and PEP", 0x2071, {},
          "05 00010000 rom 3.56 valid 1f fw 08070000 efi 06110000 fcode 040a0000 mpi 01020300 pep 04050600"},
         {"function 1 reads function 0's host", 0x2532, two_functions,
@@ -453,13 +462,17 @@ TEST(SysfsQuery, RegionVersionsWithinTheCallersCount) {
 }
 
 TEST(SysfsQuery, VersionTextsAndVpdFields) {
-    const struct { const char* text; int numbers; sim::Bytes version; } versions[] = {
+    constexpr VxAttrAnswer kCame = VxAttrAnswer::Came, kNo = VxAttrAnswer::NotNumber, kPast = VxAttrAnswer::TooLarge;
+    const sim::Bytes untouched(4, 0xEE);
+    const struct { const char* text; int numbers; sim::Bytes version; VxAttrAnswer answer = kCame; } versions[] = {
         {"4.2.1.0", 4, {4, 2, 1, 0}}, {"4.10", 4, {4, 10, 0xEE, 0xEE}}, {"1.2.3", 2, {1, 2, 0xEE, 0xEE}},
-        {"7", 4, {7, 0xEE, 0xEE, 0xEE}}};
+        {"7", 4, {7, 0xEE, 0xEE, 0xEE}}, {" 8.07.00 (d0d5)", 4, {8, 7, 0, 0xEE}}, {"4.10 ", 4, {4, 10, 0xEE, 0xEE}},
+        {"abc", 4, untouched, kNo}, {"", 4, untouched, kNo}, {"4.300", 4, untouched, kPast}};
     for (const auto& v : versions) {  // the text exactly as long as it is: a look past it is caught
         const sim::Exact t(sim::bytes_of(v.text, std::strlen(v.text) + 1));
         sim::Bytes out(4, 0xEE);
-        vxsysfs_save_version(reinterpret_cast<const char*>(t.get()), out.data(), v.numbers, 10);
+        EXPECT_EQ(vxsysfs_save_version(reinterpret_cast<const char*>(t.get()), out.data(), v.numbers, 10), v.answer)
+            << v.text;
         EXPECT_EQ(out, v.version) << v.text;
     }
     // The VPD fields: SysfsDiscovery.SerialNumberFromTheHostOrTheVpd.

@@ -4,6 +4,7 @@
 // adapter's VPD, and the boot-code versions in flash read through the
 // driver's flash window.
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -110,6 +111,20 @@ private:
     PciAddress address_;
 };
 
+// The function's configuration space into image (VXSYSFS_PCI_CONFIG_SIZE
+// bytes, zeroed): as many bytes as it holds. False when the file is there
+// but does not open or read; absent, the image stays zero.
+bool read_config(PciFunction* function, uint8_t* image) {
+    const char* path = function->attr_path("config");
+    if (path == nullptr) return true;
+    errno = 0;
+    Attr space(path);
+    if (!space.is_open()) return errno == ENOENT || errno == ENOTDIR;
+    if (!space.read()) return false;
+    std::memcpy(image, space.value(), std::min<size_t>(space.length(), VXSYSFS_PCI_CONFIG_SIZE));
+    return true;
+}
+
 // ---- node ----
 
 void encode_serial(const char* text, uint8_t* serial) {
@@ -127,19 +142,20 @@ void encode_serial(const char* text, uint8_t* serial) {
     serial[3] = 0;
 }
 
-// The names and versions of the node; the versions' texts may be absent
-// (empty), but one that could not be read or was cut is noted in answers.
+// The names and versions of the node; each text may be absent (empty), but
+// one that could not be read or was cut is noted in answers, and so is a
+// driver version longer than the management API's field.
 void read_names(const vxapi_priv_database* rec, EXT_HBA_NODE* node, vxsysfs::Answers* answers) {
     std::memcpy(node->WWNN, rec->wwnn, sizeof node->WWNN);
     const uint32_t host = rec->host_no;
-    vxsysfs::scsi_host_text(host, "model_name", reinterpret_cast<char*>(node->Model), sizeof node->Model);
-    char serial[kTextSize];
-    vxsysfs::scsi_host_text(host, "serial_num", serial, sizeof serial);
-    encode_serial(serial, node->SerialNum);
     VxAttrAnswer answer;
-    vxsysfs::scsi_host_text(host, "driver_version", reinterpret_cast<char*>(node->DriverVersion),
-                            sizeof node->DriverVersion, &answer);
+    vxsysfs::scsi_host_text(host, "model_name", reinterpret_cast<char*>(node->Model), sizeof node->Model, &answer);
     (void)answers->take_optional(answer);
+    char serial[kTextSize];
+    vxsysfs::scsi_host_text(host, "serial_num", serial, sizeof serial, &answer);
+    if (answers->take_optional(answer)) encode_serial(serial, node->SerialNum);
+    (void)answers->take_optional(vxsysfs_read_driver_version(host, reinterpret_cast<char*>(node->DriverVersion),
+                                                             sizeof node->DriverVersion));
     vxsysfs::scsi_host_text(host, "fw_version", reinterpret_cast<char*>(node->FWVersion), sizeof node->FWVersion,
                             &answer);
     (void)answers->take_optional(answer);
@@ -184,18 +200,19 @@ bool boot_code_host(const PciAddress& own, uint32_t* host) {
 }
 
 // One boot-code version: the SCSI host's attribute, else, on the chips
-// that keep them there, the VPD keyword's "%hhu.%hhu[.%hhu]".
+// that keep them there, the VPD keyword's "%hhu.%hhu[.%hhu]" (vpd_numbers
+// numbers).
 struct BootVersion {
     const char* attr;
     uint8_t (EXT_HBA_NODE::*field)[4];
     uint32_t valid;
     const char* keyword;
-    const char* vpd_format;
+    int vpd_numbers;
 };
 constexpr BootVersion kBootVersions[] = {
-    {"optrom_fcode_version", &EXT_HBA_NODE::BIFCodeVersion, EXT_BI_FCODE_VALID, "V5", "%hhu.%hhu"},
-    {"optrom_efi_version", &EXT_HBA_NODE::BIEfiVersion, EXT_BI_EFI_VALID, "V1", "%hhu.%hhu"},
-    {"optrom_fw_version", &EXT_HBA_NODE::BIFwVersion, EXT_BI_FW_VALID, "V3", "%hhu.%hhu.%hhu"},
+    {"optrom_fcode_version", &EXT_HBA_NODE::BIFCodeVersion, EXT_BI_FCODE_VALID, "V5", 2},
+    {"optrom_efi_version", &EXT_HBA_NODE::BIEfiVersion, EXT_BI_EFI_VALID, "V1", 2},
+    {"optrom_fw_version", &EXT_HBA_NODE::BIFwVersion, EXT_BI_FW_VALID, "V3", 3},
 };
 constexpr int kAttrVersionNumbers = 4;
 
@@ -206,31 +223,50 @@ void vpd_field(const vxapi_priv_database* rec, const char* keyword, uint8_t* tex
                                      static_cast<uint32_t>(std::strlen(keyword)));
 }
 
+// A version's valid bit is set only when the version came, from the
+// attribute or from the VPD. An attribute that is absent or empty falls back
+// to the VPD; one that could not be read fails the node (answers); a text
+// that holds no version leaves the version unset.
 void read_boot_version(const vxapi_priv_database* rec, uint32_t host, bool vpd_fallback, const BootVersion& b,
-                       EXT_HBA_NODE* node) {
+                       EXT_HBA_NODE* node, vxsysfs::Answers* answers) {
     uint8_t* version = node->*b.field;
     char text[kTextSize];
-    vxsysfs::scsi_host_text(host, b.attr, text, sizeof text);
+    bool cut = false;
+    const VxAttrAnswer read = vxsysfs_read_host_fields(host, b.attr, text, sizeof text, &cut);
+    if (!answers->take_optional(read) && read != VxAttrAnswer::Absent) return;
     if (text[0] != '\0') {
-        vxsysfs_save_version(text, version, kAttrVersionNumbers, 10);
-        node->BIValid |= b.valid;
+        if (vxsysfs_save_version(text, version, kAttrVersionNumbers, 10, cut) == VxAttrAnswer::Came) {
+            node->BIValid |= b.valid;
+        }
         return;
     }
     if (!vpd_fallback) return;
     // The field fills at most 16 bytes: the last byte stays its terminator.
     uint8_t field[kShortTextSize + 1] = {};
     vpd_field(rec, b.keyword, field, kShortTextSize);
-    std::sscanf(reinterpret_cast<const char*>(field), b.vpd_format, &version[0], &version[1], &version[2]);
-    if (version[0] != 0 || version[1] != 0 || version[2] != 0) node->BIValid |= b.valid;
+    VxFields fields(reinterpret_cast<const char*>(field), sizeof field);
+    if (vxsysfs_parse_numbers(&fields, b.vpd_numbers, 0, version) == VxAttrAnswer::Came) node->BIValid |= b.valid;
 }
 
-void read_boot_versions(const vxapi_priv_database* rec, uint32_t host, EXT_HBA_NODE* node) {
+void read_boot_versions(const vxapi_priv_database* rec, uint32_t host, EXT_HBA_NODE* node,
+                        vxsysfs::Answers* answers) {
     const bool vpd_fallback = vx_chip_has(vxsysfs::device_id_of(rec), VX_CHIP_BOOT_VERSIONS_VPD_FALLBACK);
     auto* bios = reinterpret_cast<char*>(node->OptRomVersion);
-    vxsysfs::scsi_host_text(host, "optrom_bios_version", bios, sizeof node->OptRomVersion);
+    VxAttrAnswer answer;
+    vxsysfs::scsi_host_text(host, "optrom_bios_version", bios, sizeof node->OptRomVersion, &answer);
+    (void)answers->take_optional(answer);
     // Its last byte stays the terminator.
-    if (bios[0] == '\0' && vpd_fallback) vpd_field(rec, "V4", node->OptRomVersion, sizeof node->OptRomVersion - 1);
-    for (const BootVersion& b : kBootVersions) read_boot_version(rec, host, vpd_fallback, b, node);
+    if (bios[0] == '\0' && answer != VxAttrAnswer::Failed && vpd_fallback) {
+        vpd_field(rec, "V4", node->OptRomVersion, sizeof node->OptRomVersion - 1);
+    }
+    for (const BootVersion& b : kBootVersions) read_boot_version(rec, host, vpd_fallback, b, node, answers);
+}
+
+// A node whose answers did not all come: nothing of it is reported.
+int fail_node(EXT_HBA_NODE* node, const vxsysfs::Answers& answers, vxsysfs::Status* status) {
+    std::memset(node, 0, sizeof *node);
+    *status = answers.record_status();
+    return 0;
 }
 
 // ---- flash ----
@@ -260,11 +296,7 @@ int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     vxsysfs::Answers answers;
     read_names(rec, phba_node, &answers);
     if (vx_chip_has(device, VX_CHIP_MPI_PEP)) read_running_versions(rec->host_no, phba_node, &answers);
-    if (!answers.came()) {
-        std::memset(phba_node, 0, sizeof *phba_node);
-        status = answers.record_status();
-        return 0;
-    }
+    if (!answers.came()) return fail_node(phba_node, answers, &status);
 
     PciFunction function;
     if (!function.resolve(rec) || !function.open_device()) return 0;
@@ -276,7 +308,8 @@ int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
             rec->interface_type == kInterfaceVirtual && rec->parent != nullptr ? rec->parent : rec;
         vxsysfs_read_flash_versions(owner->oshandle, owner, phba_node);
     } else {
-        read_boot_versions(rec, boot_host, phba_node);
+        read_boot_versions(rec, boot_host, phba_node, &answers);
+        if (!answers.came()) return fail_node(phba_node, answers, &status);
     }
 
     std::snprintf(reinterpret_cast<char*>(phba_node->Manufacturer), sizeof phba_node->Manufacturer, "%s",
@@ -289,16 +322,31 @@ int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     return 0;
 }
 
-void vxsysfs_save_version(const char* string, uint8_t* version, int length, int base) {
-    if (string == nullptr || version == nullptr) return;
+VxAttrAnswer vxsysfs_save_version(const char* string, uint8_t* version, int length, int base, bool cut) {
+    if (string == nullptr || version == nullptr || length <= 0) return VxAttrAnswer::NotNumber;
+    uint8_t numbers[kAttrVersionNumbers];
+    const int wanted = std::min(length, kAttrVersionNumbers);
     const char* at = string;
-    for (int i = 0; i < length && *at != '\0'; ++i) {
-        char* end = nullptr;
-        version[i] = static_cast<uint8_t>(std::strtoul(at, &end, base));
-        at = end != nullptr ? end : at;
-        // The separator behind the number, never the terminator.
-        if (*at != '\0') ++at;
+    const char* const end = string + std::strlen(string);
+    int taken = 0;
+    while (taken < wanted && (taken == 0 || at < end)) {
+        VxFields probe(at, static_cast<size_t>(end - at), cut);
+        const char* digits = nullptr;
+        bool at_cut = false;
+        const size_t count = probe.digits(base, &digits, &at_cut);
+        // The numbers end before a place where none stands (a build tag),
+        // unless that is the cut, behind which one may stand.
+        if (count == 0 && taken > 0 && !at_cut) break;
+        VxFields fields(at, static_cast<size_t>(end - at), cut);
+        uint64_t number = 0;
+        const VxAttrAnswer answer = fields.number(base, UINT8_MAX, &number);
+        if (answer != VxAttrAnswer::Came) return answer;
+        numbers[taken++] = static_cast<uint8_t>(number);
+        // Past the number's digits and the one separator behind them.
+        at = std::min(end, digits + count + 1);
     }
+    std::memcpy(version, numbers, static_cast<size_t>(taken));
+    return VxAttrAnswer::Came;
 }
 
 int32_t vxsysfs_get_field_from_vpd(const vxapi_priv_database* api_priv_data_inst, uint8_t* destination,
@@ -351,8 +399,17 @@ int vxsysfs_query_chip(int, vxapi_priv_database* api_priv_data_inst, EXT_CHIP* p
         pchip->SubVendorId = phy->ssvendor_id;
         pchip->SubSystemId = phy->ssdevice_id;
     }
-    Attr irq(function.attr_path("irq"));
-    if (irq.read()) pchip->InterruptLevel = static_cast<uint16_t>(std::strtoul(irq.value(), nullptr, 16));
+    // Absent, the level stays 0; one that could not be read, or that is no
+    // number of 16 bits, is no level.
+    VxAttrAnswer answer = VxAttrAnswer::Absent;
+    const uint64_t irq = vxsysfs_get_long_attr(function.attr_path("irq"), &answer);
+    if (answer == VxAttrAnswer::Came && irq > UINT16_MAX) answer = VxAttrAnswer::TooLarge;
+    if (answer == VxAttrAnswer::Came) pchip->InterruptLevel = static_cast<uint16_t>(irq);
+    if (answer != VxAttrAnswer::Came && answer != VxAttrAnswer::Absent) {
+        std::memset(pchip, 0, sizeof *pchip);
+        status = vxsysfs_answer_status(answer);
+        return 0;
+    }
     PciAddress a;
     const bool whole = parse_bus_id(function.device()->bus_id, &a);
     pchip->DomainNr = a.domain;
@@ -363,9 +420,12 @@ int vxsysfs_query_chip(int, vxapi_priv_database* api_priv_data_inst, EXT_CHIP* p
 
     Buffer config(static_cast<uint8_t*>(std::calloc(1, VXSYSFS_PCI_CONFIG_SIZE)));
     if (!config) return 0;
-    Attr space(function.attr_path("config"));
-    if (space.read()) {
-        std::memcpy(config.get(), space.value(), std::min<size_t>(space.length(), VXSYSFS_PCI_CONFIG_SIZE));
+    // Absent, the image stays zero; a configuration space that is there but
+    // could not be read is no link words and no revision.
+    if (!read_config(&function, config.get())) {
+        std::memset(pchip, 0, sizeof *pchip);
+        status = EXT_STATUS_ERR;
+        return 0;
     }
     uint32_t value = 0;
     vxsysfs_get_pci_capability(config.get(), &value, kPcieLinkCapAt);

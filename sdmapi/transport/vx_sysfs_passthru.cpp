@@ -244,13 +244,14 @@ bool fc_request_valid(const EXT_FC_SCSI_PASSTHRU* pt) {
 }
 
 // The SCSI target id of the host's remote port with this WWPN; false when
-// there is none, or its id did not come (a command must not go to some
-// other target).
+// there is none, its id did not come, or it has no SCSI target (a command
+// must not go to some other target).
 bool target_of(uint32_t host_no, const uint8_t* wwpn, uint32_t* target) {
     char rport[VXSYSFS_PATH_SIZE];
     if (vxsysfs_find_rport_by_wwpn(rport, host_no, wwpn) == 0) return false;
     uint16_t tid = 0;
     if (vxsysfs_get_rport_attributes(rport, nullptr, nullptr, nullptr, &tid) != VxAttrAnswer::Came) return false;
+    if (tid == VXSYSFS_NO_TARGET_ID) return false;
     *target = tid;
     return true;
 }
@@ -623,12 +624,18 @@ namespace {
 
 // Fills the entry of one remote port (its directory path rpath): what
 // became of its names, id and target id; the rest is filled only when they
-// came.
-VxAttrAnswer fill_entry(uint32_t host_no, const char* rpath, TGT_LUN_DATA_ENTRY* entry, uint32_t lun_room) {
+// came. *bound: the port has a SCSI target (one without has no LUNs, and its
+// id, kept in 8 bits, would name another target): only then is it listed.
+VxAttrAnswer fill_entry(uint32_t host_no, const char* rpath, TGT_LUN_DATA_ENTRY* entry, uint32_t lun_room,
+                        bool* bound) {
     std::memset(entry, 0, kEntryHeadSize + lun_room);
     uint16_t tid = 0;
     const VxAttrAnswer answer = vxsysfs_get_rport_attributes(rpath, entry->NodeName, entry->PortName, entry->PortId, &tid);
-    if (answer != VxAttrAnswer::Came) return answer;
+    *bound = answer == VxAttrAnswer::Came && tid != VXSYSFS_NO_TARGET_ID;
+    if (!*bound) {
+        std::memset(entry, 0, kEntryHeadSize + lun_room);
+        return answer;
+    }
     // The record keeps 8 bits of the target id; its LUNs are counted by all of it.
     entry->TargetId = static_cast<uint8_t>(tid);
     entry->BusNumber = 0;
@@ -664,16 +671,21 @@ int32_t vxsysfs_get_tgt_lun_data_list(int, vxapi_priv_database* rec, TGT_LUN_DAT
         char rpath[VXSYSFS_PATH_SIZE];
         if (!starts_with(name, prefix)) return true;
         vxsysfs_get_fc_rport_path(rpath, name);
-        if (!vxsysfs_is_rport_online(rpath) || !vxsysfs_is_rport_a_target(rpath)) return true;
-        answer = fill_entry(rec->host_no, rpath, reinterpret_cast<TGT_LUN_DATA_ENTRY*>(at), lun_room);
+        // A port whose state or roles could not be read fails the list.
+        const bool listed = vxsysfs_is_online_target(rpath, &answer);
         if (answer != VxAttrAnswer::Came) return false;
+        if (!listed) return true;
+        bool bound = false;
+        answer = fill_entry(rec->host_no, rpath, reinterpret_cast<TGT_LUN_DATA_ENTRY*>(at), lun_room, &bound);
+        if (answer != VxAttrAnswer::Came) return false;
+        if (!bound) return true;
         at += entry_size;
         room -= entry_size;
         ++list->EntryCount;
         *ext_stat = EXT_STATUS_OK;
         return room >= entry_size;
     });
-    // A target whose names or ids did not come fails the list.
+    // A target whose state, roles, names or ids did not come fails the list.
     if (answer != VxAttrAnswer::Came) {
         list->EntryCount = 0;
         *ext_stat = vxsysfs_answer_status(answer);

@@ -7,8 +7,10 @@
 // Each query starts from status 9 (no such device) and sets 0 when it has
 // answered. A missing attribute that a driver may lack reads as empty text
 // or 0 and the query goes on; an attribute that could not be read, or whose
-// text is no value of its field, fails the query with the status of that
-// answer (vxsysfs_answer_status): what a query reports has come.
+// fields the query takes are no values of theirs, fails the query with the
+// status of that answer (vxsysfs_answer_status): what a query reports has
+// come. A text is read as a scanf conversion reads it (VxFields): what
+// follows the fields a query takes is not judged.
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -54,10 +56,16 @@ constexpr uint16_t kTargetsPerBus = 512;
 constexpr uint32_t kMaxTransferLen = 0xFFFFFFFF;
 // The numbers of a version text "a.b.c", each a byte.
 constexpr int kVersionNumbers = 3;
-constexpr uint32_t kVersionNumberMax = 0xFF;
-// The words of "fw_state" the port record takes, of the six the text holds.
-constexpr int kFwStateWords = 4;
+constexpr uint64_t kByteMax = 0xFF;
+// "fw_version" is "%hhd.%02hhd.%02hhd": two digits at most behind each dot.
+constexpr size_t kFwVersionWidth = 2;
+// "fw_state": the words the port record takes (1, 2, 3 and 6), the words 4
+// and 5 passed over before the sixth.
+constexpr int kFwStateWordsNeeded = 3;
+constexpr int kFwStateWordsPassed = 2;
 constexpr size_t kMacSize = 6;
+// "scsi_target_id" of a remote port without a SCSI target.
+constexpr uint64_t kNoTargetText = 1;  // the digits behind the sign of "-1"
 
 // The supported speed of a chip outside the chip table: 1 Gbit.
 constexpr uint8_t kDefaultSupportedSpeed = 0x01;
@@ -115,8 +123,10 @@ void each_scsi_device(const char* prefix, Visit visit) {
     list.each([&](const char* entry) { return !starts_with(entry, prefix) || visit(entry); });
 }
 
-bool is_online_target(const char* rport_path) {
-    return vxsysfs_is_rport_online(rport_path) && vxsysfs_is_rport_a_target(rport_path);
+// What a role or state test tells a caller that counts or lists ports: only
+// a file that is there and could not be read leaves the port undecided.
+VxAttrAnswer decided(VxAttrAnswer answer) {
+    return answer == VxAttrAnswer::Failed ? VxAttrAnswer::Failed : VxAttrAnswer::Came;
 }
 
 // "link_state", else (absent or empty) "state"; neither there: link down.
@@ -139,19 +149,36 @@ void read_link_state(const vxapi_priv_database* rec, EXT_HBA_PORT* port, Answers
     port->Topology = found.topology;
 }
 
-// Words 1, 2, 3 and 6 of the firmware state; a text that does not hold
-// them is no state.
+// Words 1, 2, 3 and 6 of the firmware state, as "0x%hx 0x%hx 0x%hx 0x%*hx
+// 0x%*hx 0x%hx" takes them: the first three must come; older drivers print
+// five words, so a sixth that is not there is 0, while one that is there
+// must fit its 16 bits. The words are written only when they came.
+VxAttrAnswer parse_fw_state(VxFields* fields, uint16_t* words) {
+    uint64_t value[kFwStateWordsNeeded + 1] = {};
+    for (int i = 0; i < kFwStateWordsNeeded; ++i) {
+        const VxAttrAnswer answer = fields->number(16, UINT16_MAX, &value[i]);
+        if (answer != VxAttrAnswer::Came) return answer;
+    }
+    bool sixth = true;
+    for (int i = 0; i < kFwStateWordsPassed && sixth; ++i) {
+        sixth = fields->number(16, UINT64_MAX, nullptr) == VxAttrAnswer::Came;
+    }
+    if (sixth) {
+        const VxAttrAnswer answer = fields->number(16, UINT16_MAX, &value[kFwStateWordsNeeded]);
+        if (answer == VxAttrAnswer::TooLarge) return answer;
+        if (answer != VxAttrAnswer::Came) value[kFwStateWordsNeeded] = 0;
+    }
+    for (int i = 0; i <= kFwStateWordsNeeded; ++i) words[i] = static_cast<uint16_t>(value[i]);
+    return VxAttrAnswer::Came;
+}
+
 void read_fw_state(const vxapi_priv_database* rec, EXT_HBA_PORT* port, Answers* answers) {
     char text[kTextSize];
-    VxAttrAnswer answer;
-    vxsysfs::scsi_host_text(rec->host_no, "fw_state", text, sizeof text, &answer);
-    if (!answers->take_optional(answer)) return;
-    unsigned short words[kFwStateWords] = {};
-    if (std::sscanf(text, "0x%hx 0x%hx 0x%hx 0x%*x 0x%*x 0x%hx", &words[0], &words[1], &words[2], &words[3]) !=
-        kFwStateWords) {
-        (void)answers->take(VxAttrAnswer::NotNumber);
-        return;
-    }
+    bool cut = false;
+    if (!answers->take_optional(vxsysfs_read_host_fields(rec->host_no, "fw_state", text, sizeof text, &cut))) return;
+    VxFields fields(text, sizeof text, cut);
+    uint16_t words[kFwStateWordsNeeded + 1];
+    if (!answers->take(parse_fw_state(&fields, words))) return;
     port->LinkState1 = words[0];
     port->LinkState2 = words[1];
     port->LinkState3 = words[2];
@@ -187,27 +214,13 @@ uint8_t supported_speed(uint16_t device) {
     return chip != nullptr ? chip->port_speed : kDefaultSupportedSpeed;
 }
 
-// The three numbers of a version text "a.b.c" into version[0..2]: each of
-// one or more decimal digits and at most 255, the text going on after the
-// third only with something that is not a digit or a dot (a build tag).
-// version is written only when the numbers Came.
-VxAttrAnswer parse_version(const char* text, uint8_t* version) {
-    uint8_t numbers[kVersionNumbers] = {};
-    const char* at = text;
-    for (int i = 0; i < kVersionNumbers; ++i) {
-        if (i > 0 && *at++ != '.') return VxAttrAnswer::NotNumber;
-        if (*at < '0' || *at > '9') return VxAttrAnswer::NotNumber;
-        uint32_t number = 0;
-        for (; *at >= '0' && *at <= '9'; ++at) {
-            number = number * 10 + static_cast<uint32_t>(*at - '0');
-            if (number > kVersionNumberMax) return VxAttrAnswer::TooLarge;
-        }
-        numbers[i] = static_cast<uint8_t>(number);
-    }
-    if (*at == '.') return VxAttrAnswer::NotNumber;
-    std::memcpy(version, numbers, sizeof numbers);
-    return VxAttrAnswer::Came;
-}
+// The running versions of the region version list, each from its SCSI host
+// attribute.
+struct RunningVersion {
+    uint16_t region;
+    const char* attr;
+};
+constexpr RunningVersion kRunningVersions[] = {{VX_REGION_MPI, "mpi_version"}, {VX_REGION_EDC, "phy_version"}};
 
 // One running version of the region version list from the SCSI host's
 // attribute; nothing is put when the version did not come.
@@ -223,18 +236,41 @@ VxAttrAnswer put_running_version(EXT_ADAPTERREGIONVERSION* list, uint32_t index,
     return answer;
 }
 
-// "xx:xx:xx:xx:xx:xx" into the record's order, last byte first; nothing is
-// written unless six hexadecimal bytes came, and nothing else.
-VxAttrAnswer parse_mac(const char* text, uint8_t* mac) {
-    unsigned bytes[kMacSize] = {};
-    int end = 0;
-    if (std::sscanf(text, "%2x:%2x:%2x:%2x:%2x:%2x%n", &bytes[0], &bytes[1], &bytes[2], &bytes[3], &bytes[4],
-                    &bytes[5], &end) != static_cast<int>(kMacSize) ||
-        text[end] != '\0' || std::strspn(text, "0123456789abcdefABCDEF:") != static_cast<size_t>(end)) {
-        return VxAttrAnswer::NotNumber;
+// "%hhx:%hhx:%hhx:%hhx:%hhx:%hhx" into the record's order, last byte first:
+// six hexadecimal bytes, white space before each skipped, a colon right
+// behind each but the last, nothing behind the sixth judged. Nothing is
+// written unless all six came.
+VxAttrAnswer parse_mac(VxFields* fields, uint8_t* mac) {
+    uint8_t bytes[kMacSize];
+    for (size_t i = 0; i < kMacSize; ++i) {
+        if (i > 0 && !fields->literal(':')) return VxAttrAnswer::NotNumber;
+        uint64_t byte = 0;
+        const VxAttrAnswer answer = fields->number(16, kByteMax, &byte);
+        if (answer != VxAttrAnswer::Came) return answer;
+        bytes[i] = static_cast<uint8_t>(byte);
     }
-    for (size_t i = 0; i < kMacSize; ++i) mac[kMacSize - 1 - i] = static_cast<uint8_t>(bytes[i]);
+    vxsysfs_revcpy(mac, bytes, kMacSize);
     return VxAttrAnswer::Came;
+}
+
+// A remote port's "scsi_target_id": a decimal of 16 bits, or "-1" (and no
+// file at all) for a port not bound to a SCSI target.
+VxAttrAnswer read_target_id(const char* path, uint16_t* tid) {
+    char text[kTextSize];
+    bool cut = false;
+    const VxAttrAnswer read = vxsysfs_read_fields(path, text, sizeof text, &cut);
+    if (read == VxAttrAnswer::Absent) *tid = VXSYSFS_NO_TARGET_ID;
+    if (read != VxAttrAnswer::Came) return read == VxAttrAnswer::Absent ? VxAttrAnswer::Came : read;
+    VxFields fields(text, sizeof text, cut);
+    fields.skip_space();
+    const bool none = fields.literal('-');
+    uint64_t number = 0;
+    const VxAttrAnswer answer = fields.number(10, UINT16_MAX, &number);
+    // Of the negative numbers only -1 says something.
+    if (none && (answer != VxAttrAnswer::Came || number != kNoTargetText)) return VxAttrAnswer::NotNumber;
+    if (answer != VxAttrAnswer::Came) return answer;
+    *tid = none ? VXSYSFS_NO_TARGET_ID : static_cast<uint16_t>(number);
+    return answer;
 }
 
 EXT_DEVICEDATAENTRY* summary_entry(EXT_DEVICEDATA* data, uint32_t i) {
@@ -246,11 +282,54 @@ EXT_DEVICEDATAENTRY* summary_entry(EXT_DEVICEDATA* data, uint32_t i) {
 
 // ---------------------------------------------------------------- readers
 
-VxAttrAnswer vxsysfs_read_version(uint32_t host_no, const char* attr, uint32_t text_size, uint8_t* version) {
-    char text[kTextSize];
+VxAttrAnswer vxsysfs_read_fields(const char* path, char* text, uint32_t size, bool* cut) {
     VxAttrAnswer answer;
-    vxsysfs::scsi_host_text(host_no, attr, text, std::min<uint32_t>(text_size, sizeof text), &answer);
-    return answer == VxAttrAnswer::Came ? parse_version(text, version) : answer;
+    vxsysfs_get_str_attr(path, text, size, &answer);
+    *cut = answer == VxAttrAnswer::TooLarge;
+    return *cut ? VxAttrAnswer::Came : answer;
+}
+
+VxAttrAnswer vxsysfs_read_host_fields(uint32_t host_no, const char* attr, char* text, uint32_t size, bool* cut) {
+    *cut = false;
+    if (size > 0) text[0] = '\0';
+    char path[VXSYSFS_PATH_SIZE];
+    char* end = vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(host_no));
+    if (vxsysfs_path_append(path, end, attr) == nullptr) return VxAttrAnswer::Absent;
+    return vxsysfs_read_fields(path, text, size, cut);
+}
+
+VxAttrAnswer vxsysfs_parse_numbers(VxFields* fields, int count, size_t width, uint8_t* version) {
+    uint8_t numbers[kVersionNumbers];
+    if (count <= 0 || count > kVersionNumbers) return VxAttrAnswer::NotNumber;
+    for (int i = 0; i < count; ++i) {
+        if (i > 0 && !fields->literal('.')) return VxAttrAnswer::NotNumber;
+        uint64_t number = 0;
+        const VxAttrAnswer answer = fields->number(10, kByteMax, &number, i > 0 ? width : 0);
+        if (answer != VxAttrAnswer::Came) return answer;
+        numbers[i] = static_cast<uint8_t>(number);
+    }
+    std::memcpy(version, numbers, static_cast<size_t>(count));
+    return VxAttrAnswer::Came;
+}
+
+VxAttrAnswer vxsysfs_read_version(uint32_t host_no, const char* attr, uint32_t text_size, uint8_t* version,
+                                  size_t width) {
+    char text[kTextSize];
+    bool cut = false;
+    const VxAttrAnswer answer =
+        vxsysfs_read_host_fields(host_no, attr, text, std::min<uint32_t>(text_size, sizeof text), &cut);
+    if (answer != VxAttrAnswer::Came) return answer;
+    VxFields fields(text, sizeof text, cut);
+    return vxsysfs_parse_numbers(&fields, kVersionNumbers, width, version);
+}
+
+VxAttrAnswer vxsysfs_read_driver_version(uint32_t host_no, char* text, uint32_t size) {
+    VxAttrAnswer answer;
+    vxsysfs::scsi_host_text(host_no, "driver_version", text, size, &answer);
+    if (answer == VxAttrAnswer::Came && std::strlen(text) > VXSYSFS_DRIVER_VERSION_CHARS) {
+        return VxAttrAnswer::TooLarge;
+    }
+    return answer;
 }
 
 uint16_t vxsysfs_get_first_lun(uint16_t host_no, uint16_t tgt_id) {
@@ -279,32 +358,41 @@ VxAttrAnswer vxsysfs_get_rport_attributes(const char* rpath, uint8_t* wwnn, uint
     VxAttrAnswer answer;
     if (wwnn != nullptr) {
         vxsysfs_get_hex_attr(at("node_name"), wwnn, kWwnSize, &answer);
-        (void)answers.take(answer);
+        (void)answers.take_optional(answer);
     }
     if (wwpn != nullptr) {
         vxsysfs_get_hex_attr(at("port_name"), wwpn, kWwnSize, &answer);
-        (void)answers.take(answer);
+        (void)answers.take_optional(answer);
     }
     if (id != nullptr) {
         id[0] = 0;
         vxsysfs_get_hex_attr(at("port_id"), id + 1, 3, &answer);
-        (void)answers.take(answer);
+        (void)answers.take_optional(answer);
     }
-    if (tid != nullptr) {
-        // "-1" (a port without a SCSI target) is no id, nor is one past
-        // the field: neither becomes some other target.
-        *tid = static_cast<uint16_t>(vxsysfs_get_int_attr(at("scsi_target_id"), &answer, UINT16_MAX));
-        (void)answers.take(answer);
-    }
+    // An id past its field, or a text that is no id, is no target: it never
+    // becomes some other one.
+    if (tid != nullptr) (void)answers.take(read_target_id(at("scsi_target_id"), tid));
     return answers.first();
 }
 
-uint16_t vxsysfs_count_port(const vxapi_priv_database* api_priv_data_inst) {
+bool vxsysfs_is_online_target(const char* rport_path, VxAttrAnswer* answer) {
+    VxAttrAnswer read;
+    bool yes = vxsysfs_is_rport_online(rport_path, &read);
+    if (yes) yes = vxsysfs_is_rport_a_target(rport_path, &read);
+    *answer = decided(read);
+    return yes && *answer == VxAttrAnswer::Came;
+}
+
+uint16_t vxsysfs_count_port(const vxapi_priv_database* api_priv_data_inst, VxAttrAnswer* answer) {
+    if (answer != nullptr) *answer = VxAttrAnswer::Came;
     if (api_priv_data_inst == nullptr) return 0;
     uint16_t count = 0;
     each_rport(api_priv_data_inst->host_no, [&](const char* rport) {
-        if (vxsysfs_is_rport_a_target(rport)) ++count;
-        return true;
+        VxAttrAnswer read;
+        if (vxsysfs_is_rport_a_target(rport, &read)) ++count;
+        if (decided(read) == VxAttrAnswer::Came) return true;
+        if (answer != nullptr) *answer = VxAttrAnswer::Failed;
+        return false;
     });
     return count;
 }
@@ -349,12 +437,15 @@ int vxsysfs_query_hbaport(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     read_link_state(rec, phba_port, &answers);
     if (vx_chip_has(device, VX_CHIP_FW_STATE)) read_fw_state(rec, phba_port, &answers);
     read_fc_host(rec, phba_port, &answers);
+    // A port whose roles could not be read would make the count short.
+    VxAttrAnswer counted = VxAttrAnswer::Came;
+    if (answers.came()) phba_port->DiscPortCount = vxsysfs_count_port(rec, &counted);
+    (void)answers.take(counted);
     if (!answers.came()) {
         std::memset(phba_port, 0, sizeof *phba_port);
         status = answers.record_status();
         return 0;
     }
-    phba_port->DiscPortCount = vxsysfs_count_port(rec);
     phba_port->DiscTargetCount = vxsysfs_count_target(rec);
     status = EXT_STATUS_OK;
     return 0;
@@ -372,9 +463,12 @@ int vxsysfs_query_cnaport(int, vxapi_priv_database* api_priv_data_inst, EXT_CNA_
     pcna_port->VLanId = static_cast<uint16_t>(vxsysfs::scsi_host_number(host_no, "vlan_id", &answer, UINT16_MAX));
     (void)answers.take_optional(answer);
     char mac[kVersionTextSize];
-    vxsysfs::scsi_host_text(host_no, "vn_port_mac_address", mac, sizeof mac, &answer);
+    bool cut = false;
     // The record keeps the address with its last byte first.
-    if (answers.take_optional(answer)) (void)answers.take(parse_mac(mac, pcna_port->VNPortMACAddress));
+    if (answers.take_optional(vxsysfs_read_host_fields(host_no, "vn_port_mac_address", mac, sizeof mac, &cut))) {
+        VxFields fields(mac, sizeof mac, cut);
+        (void)answers.take(parse_mac(&fields, pcna_port->VNPortMACAddress));
+    }
     pcna_port->FabricParam =
         static_cast<uint16_t>(vxsysfs::scsi_host_number(host_no, "fabric_param", &answer, UINT16_MAX));
     (void)answers.take_optional(answer);
@@ -400,22 +494,26 @@ int32_t vxsysfs_query_adapter_versions(int, vxapi_priv_database* api_priv_data_i
     if (capacity == 0) return 0;
     const uint32_t host_no = api_priv_data_inst->host_no;
 
-    // A version that did not come (absent among them) is no 0.0.0: the list
-    // ends before it and the query fails with its answer.
-    VxAttrAnswer answer = put_running_version(padapter_version, 0, VX_REGION_MPI, host_no, "mpi_version");
-    if (answer != VxAttrAnswer::Came) {
-        status = vxsysfs_answer_status(answer);
-        return 0;
+    // Each version stands on its own read: one that did not come (absent
+    // among them) is no 0.0.0 and is not listed, and the versions that came
+    // are listed one after the other, each naming its region. The query
+    // answers when one came; when none did, it fails with the answer of the
+    // first that was there but did not come (9 when none is there). The
+    // list ends, status 9, when the caller's count is reached.
+    Answers answers;
+    uint32_t listed = 0;
+    for (const RunningVersion& v : kRunningVersions) {
+        if (listed == capacity || (listed > 0 && padapter_version->Length >= capacity)) return 0;
+        const VxAttrAnswer answer = put_running_version(padapter_version, listed, v.region, host_no, v.attr);
+        if (!answers.take_optional(answer)) continue;
+        padapter_version->Length += 1;
+        ++listed;
     }
-    padapter_version->Length += 1;
-    if (padapter_version->Length >= capacity || capacity < 2) return 0;
-    answer = put_running_version(padapter_version, 1, VX_REGION_EDC, host_no, "phy_version");
-    if (answer != VxAttrAnswer::Came) {
-        status = vxsysfs_answer_status(answer);
-        return 0;
+    if (listed > 0) {
+        status = EXT_STATUS_OK;
+    } else if (!answers.came()) {
+        status = answers.status();
     }
-    padapter_version->Length += 1;
-    status = EXT_STATUS_OK;
     return 0;
 }
 
@@ -426,10 +524,15 @@ int vxsysfs_query_discport(int, vxapi_priv_database* api_priv_data_inst, uint16_
 
     uint32_t count = 0;
     each_rport(api_priv_data_inst->host_no, [&](const char* rport) {
-        if (!is_online_target(rport)) return true;
-        if (count++ != disc_port_idx) return true;
-        const VxAttrAnswer answer = vxsysfs_get_rport_attributes(rport, pdisc_port->WWNN, pdisc_port->WWPN,
-                                                                 pdisc_port->Id, &pdisc_port->TargetId);
+        // A port whose state or roles could not be read may be the one asked
+        // for, or shift it: the query fails.
+        VxAttrAnswer answer;
+        const bool listed = vxsysfs_is_online_target(rport, &answer);
+        if (answer == VxAttrAnswer::Came) {
+            if (!listed || count++ != disc_port_idx) return true;
+            answer = vxsysfs_get_rport_attributes(rport, pdisc_port->WWNN, pdisc_port->WWPN, pdisc_port->Id,
+                                                  &pdisc_port->TargetId);
+        }
         if (answer != VxAttrAnswer::Came) {
             std::memset(pdisc_port, 0, sizeof *pdisc_port);
             status = vxsysfs::record_status(answer);
@@ -477,13 +580,12 @@ int vxsysfs_query_driver(int, vxapi_priv_database* api_priv_data_inst, EXT_DRIVE
     vxsysfs::Status status(pext_stat, EXT_STATUS_INVALID_PARAM);
     if (api_priv_data_inst == nullptr || pdrvr == nullptr) return 0;
     const uint32_t host_no = api_priv_data_inst->host_no;
-    // Absent, the version is empty and the segments 0; a text cut to fit or
-    // a count past 32 bits is no value.
+    // Absent, the version is empty and the segments 0; a version longer than
+    // its field (a data overrun) or a count past 32 bits is no value.
     Answers answers;
     VxAttrAnswer answer;
-    vxsysfs::scsi_host_text(host_no, "driver_version", reinterpret_cast<char*>(pdrvr->Version),
-                            sizeof pdrvr->Version, &answer);
-    (void)answers.take_optional(answer);
+    (void)answers.take_optional(
+        vxsysfs_read_driver_version(host_no, reinterpret_cast<char*>(pdrvr->Version), sizeof pdrvr->Version));
     pdrvr->MaxDataSegments = vxsysfs::scsi_host_number(host_no, "sg_tablesize", &answer);
     (void)answers.take_optional(answer);
     if (!answers.came()) {
@@ -503,9 +605,11 @@ int vxsysfs_query_fw(int, vxapi_priv_database* api_priv_data_inst, EXT_FW* pfw, 
     vxsysfs::trace_entered("vxsysfs_query_fw: entered");
     vxsysfs::Status status(pext_stat, EXT_STATUS_INVALID_PARAM);
     if (api_priv_data_inst == nullptr || pfw == nullptr) return 0;
-    // The version numbers as bytes, not as text. Absent, the version stays
-    // as the record holds it; a text without its three numbers fails.
-    const VxAttrAnswer answer = vxsysfs_read_version(api_priv_data_inst->host_no, "fw_version", kFwTextSize, pfw->Version);
+    // The version numbers as bytes, not as text, "%hhd.%02hhd.%02hhd".
+    // Absent, the version stays as the record holds it; a text without its
+    // three numbers fails.
+    const VxAttrAnswer answer = vxsysfs_read_version(api_priv_data_inst->host_no, "fw_version", kFwTextSize,
+                                                     pfw->Version, kFwVersionWidth);
     if (answer != VxAttrAnswer::Came && answer != VxAttrAnswer::Absent) {
         status = vxsysfs_answer_status(answer);
         return 0;
@@ -528,7 +632,9 @@ int vxsysfs_get_port_summary(int, vxapi_priv_database* api_priv_data_inst, const
     if (api_priv_data_inst != nullptr) {
         each_rport(api_priv_data_inst->host_no, [&](const char* rport) {
             if (count >= capacity) return false;
-            if (!is_online_target(rport)) return true;
+            const bool listed = vxsysfs_is_online_target(rport, &answer);
+            if (answer != VxAttrAnswer::Came) return false;
+            if (!listed) return true;
             EXT_DEVICEDATAENTRY entry{};
             uint8_t id[4] = {};
             answer = vxsysfs_get_rport_attributes(rport, entry.NodeWWN, entry.PortWWN, id, &entry.TargetAddress.Target);
@@ -542,8 +648,9 @@ int vxsysfs_get_port_summary(int, vxapi_priv_database* api_priv_data_inst, const
             return true;
         });
     }
-    // A port whose names, id or target id did not come fails the list: no
-    // entry of it is reported.
+    // A port whose state, roles, names, id or target id did not come fails
+    // the list: no entry of it is reported. A port without a SCSI target is
+    // listed with VXSYSFS_NO_TARGET_ID.
     if (answer != VxAttrAnswer::Came) {
         status = vxsysfs_answer_status(answer);
         count = 0;
@@ -566,6 +673,8 @@ int vxsysfs_wwpn_to_scsiaddr(int, vxapi_priv_database* api_priv_data_inst, const
         status = vxsysfs_answer_status(answer);
         return 0;
     }
+    // A port without a SCSI target has no SCSI address.
+    if (target == VXSYSFS_NO_TARGET_ID) return 0;
     pscsi_addr->Target = target;
     pscsi_addr->Bus = 0;
     pscsi_addr->Lun = 0;

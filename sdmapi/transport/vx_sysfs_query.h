@@ -24,17 +24,34 @@ constexpr uint32_t VXSYSFS_DEVNAME_SIZE = 256;
 // the class "scsi_device"; 0 when there is none.
 [[nodiscard]] uint16_t vxsysfs_get_first_lun(uint16_t host_no, uint16_t tgt_id);
 
+// The target id of a remote port that the driver has not bound to a SCSI
+// target: its "scsi_target_id" reads "-1" (the low 16 bits of that), or the
+// port has no such file. No lookup by target id ever finds such a port.
+constexpr uint16_t VXSYSFS_NO_TARGET_ID = 0xFFFF;
+
 // Names, port id (id[0] := 0, id[1..3] the 3 bytes) and SCSI target id of
 // the remote port whose directory path (ending in "/") is rpath, each when
-// its place is given. The first answer of those reads that did not come
-// (a target id must be a number of 16 bits), else Came: a caller reports
-// the values only when they came. A path too long to take an attribute name
-// is refused (Absent): nothing is read or written.
+// its place is given. A name or id the driver does not show is zeros, a
+// port without a SCSI target has VXSYSFS_NO_TARGET_ID. The first answer of
+// those reads that did not come (a target id must be "-1" or a number of 16
+// bits), else Came: a caller reports the values only when they came. A path
+// too long to take an attribute name is refused (Absent): nothing is read
+// or written.
 [[nodiscard]] VxAttrAnswer vxsysfs_get_rport_attributes(const char* rpath, uint8_t* wwnn, uint8_t* wwpn,
                                                         uint8_t* id, uint16_t* tid);
 
+// Whether the remote port (directory path ending in "/") is an online
+// target: "port_state" Online and "roles" FCP Target, the state read first.
+// A file the driver does not have is no (offline, no target). *answer is
+// Failed when a file that decides it is there but could not be read (the
+// port is then neither taken nor passed over: the caller fails), else Came.
+[[nodiscard]] bool vxsysfs_is_online_target(const char* rport_path, VxAttrAnswer* answer);
+
 // The host's remote ports whose roles are "FCP Target", online or not.
-[[nodiscard]] uint16_t vxsysfs_count_port(const vxapi_priv_database* api_priv_data_inst);
+// *answer (when given): Failed when the roles of a port could not be read
+// (the count is then short), else Came.
+[[nodiscard]] uint16_t vxsysfs_count_port(const vxapi_priv_database* api_priv_data_inst,
+                                          VxAttrAnswer* answer = nullptr);
 // The distinct target ids among the host's SCSI devices; the count ends at
 // the first id above 255.
 [[nodiscard]] uint16_t vxsysfs_count_target(const vxapi_priv_database* api_priv_data_inst);
@@ -62,17 +79,48 @@ void vxsysfs_read_flash(int handle, vxapi_priv_database* api_priv_data_inst, uin
 // at 0x80000 and the firmware header at 0x100000.
 void vxsysfs_read_flash_versions(int handle, vxapi_priv_database* api_priv_data_inst, EXT_HBA_NODE* phba_node);
 
-// The SCSI host's version attribute "a.b.c" (read as a text of at most
-// text_size - 1 characters, a build tag after the numbers allowed) into
-// version[0..2], each number a byte; version is written only when it Came.
-// A text without its three numbers is NotNumber, a number past a byte (or a
-// text cut to fit) TooLarge.
-[[nodiscard]] VxAttrAnswer vxsysfs_read_version(uint32_t host_no, const char* attr, uint32_t text_size,
-                                                uint8_t* version);
+// An attribute's text (at most size - 1 characters, the newlines behind
+// it dropped) for a reader of its fields: Came also for a text cut to the
+// buffer, with *cut set, for the fields a call takes may lie before the
+// cut and VxFields judges one that runs into it; else the read's answer and
+// an empty text.
+[[nodiscard]] VxAttrAnswer vxsysfs_read_fields(const char* path, char* text, uint32_t size, bool* cut);
+// The same of an attribute of the SCSI host.
+[[nodiscard]] VxAttrAnswer vxsysfs_read_host_fields(uint32_t host_no, const char* attr, char* text, uint32_t size,
+                                                    bool* cut);
 
-// Up to length numbers of the text, in base, into the bytes of version, one
-// separator character skipped after each; ends at the text's terminator.
-void vxsysfs_save_version(const char* string, uint8_t* version, int length, int base);
+// count (1 to 3) numbers "a.b.c" into version[0..count-1], read as
+// "%hhu.%hhu.%hhu" reads them: white space before each number skipped, a
+// dot right behind each but the last, at most width digits in each but the
+// first when width is given (0: any), nothing behind the last judged. Came
+// when each came and is at most 255; NotNumber when one is missing;
+// TooLarge past a byte or at the cut. version is written only when they
+// Came.
+[[nodiscard]] VxAttrAnswer vxsysfs_parse_numbers(VxFields* fields, int count, size_t width, uint8_t* version);
+
+// The SCSI host's version attribute "a.b.c" (a text of at most
+// text_size - 1 characters) into version[0..2] by vxsysfs_parse_numbers, a
+// build tag or a fourth number behind the three allowed, and also the tag
+// cut by the buffer; version is written only when it Came. width: at most
+// that many digits in the second and third numbers (0: any).
+[[nodiscard]] VxAttrAnswer vxsysfs_read_version(uint32_t host_no, const char* attr, uint32_t text_size,
+                                                uint8_t* version, size_t width = 0);
+
+// The driver's version text, "driver_version" of the SCSI host, into text
+// (size bytes, always terminated; empty when absent): TooLarge when it is
+// longer than the VXSYSFS_DRIVER_VERSION_CHARS characters the management
+// API's version fields hold, for a version is never reported cut.
+constexpr uint32_t VXSYSFS_DRIVER_VERSION_CHARS = 31;
+[[nodiscard]] VxAttrAnswer vxsysfs_read_driver_version(uint32_t host_no, char* text, uint32_t size);
+
+// Up to length (at most 4) numbers of the text (cut: a text cut to its buffer),
+// in base, into the bytes of version, one separator character skipped after
+// each; ends at the text's end, and before a place where no number stands.
+// Came when the first number came and each taken is at most 255 (the
+// numbers are written, the rest of version untouched); NotNumber without a
+// first number, TooLarge past a byte or at the cut (nothing written).
+[[nodiscard]] VxAttrAnswer vxsysfs_save_version(const char* string, uint8_t* version, int length, int base,
+                                                bool cut = false);
 
 // The field of the VPD keyword (keyword_len bytes) of the port's "vpd"
 // attribute into destination (zeroed first, destination_len bytes; no
