@@ -12,6 +12,7 @@
 #include "sysfs_rig.h"
 #include "transport/vx_sysfs_mgmt.h"
 #include "transport/vx_sysfs_mgmt_bsg.h"
+#include "vxsdm.h"
 
 namespace {
 std::atomic<bool> g_refuse_new{false};  // the next nothrow array allocation fails (of any thread)
@@ -120,13 +121,18 @@ TEST_F(SysfsMgmtTest, VportCreateInfoDelete) {
     phys->port_flags = 0;
 
     // Without a driver maximum (no "max_npiv_vports" on either host), free: 127 - 3 on a 0x2532, 63 - 3 on a
-    // 0x8432, 0 once the maximum is used.
+    // 0x8432, 0 once the maximum is used. A "port_state" that cannot be read fails, the record untouched.
     for (const char* host : {"/fc_host/host5", "/scsi_host/host5"}) rig.host.remove(dir + host + "/max_npiv_vports");
-    for (const auto& [device, inuse, free] : {std::tuple(0x2532, 3u, 124u), {0x8432, 3u, 60u}, {0x8432, 70u, 0u}}) {
+    const std::string state = sim::SimVports::dir(20) + "/port_state";
+    rig.host.set_attr(state, sim::text_attr("Online"), 0444);
+    for (const auto& [device, inuse, free, readable] :
+         {std::tuple(0x2532, 3u, 124u, 1u), {0x8432, 3u, 60u, 1u}, {0x8432, 70u, 0u, 1u}, {0x8432, 3u, 0u, 0u}}) {
         std::tie(phys->phy_info->device_id, phys->phy_info->vp_inuse) = std::tuple(device, inuse);
+        if (readable == 0) rig.host.fail_attr_reads(state, EIO);
         EXT_VPORT_INFO info{};
         EXPECT_EQ(vxsysfs_get_vport_info(-1, v, &info, &st), 0);
-        EXPECT_EQ(std::tuple(info.free, info.used, info.id, info.state, st), std::tuple(free, inuse, 1u, 1u, 0u));
+        EXPECT_EQ(std::tuple(info.free, info.used, info.id, info.state, st),
+                  std::tuple(free, inuse * readable, readable, readable, 1 - readable));
     }
     // The physical port's own names remove nothing; the virtual port's remove it once, the count never below 0.
     phys->phy_info->vp_inuse = 1;
@@ -136,6 +142,38 @@ TEST_F(SysfsMgmtTest, VportCreateInfoDelete) {
         EXPECT_EQ((std::tuple{vxsysfs_delete_vport(-1, phys, names, &st), st, sysfstest::SysfsRig::port(5),
                               sysfstest::SysfsRig::port(20) != nullptr, phys->phy_info->vp_inuse}),
                   std::tuple(0, 0u, phys, left, inuse));
+    }
+}
+
+// A created port whose host shows no "vport_id" gets an index that no listed port holds, so id 1 stays the port found
+// at discovery with "vport_id" 0x1: SDVportGetinfo and SDDeleteVport reach it. Control: none found, 1 is the new one.
+TEST(SysfsVportIds, AnIndexHandedOutSkipsTheIdsListedPortsHold) {
+    using Hosts = std::vector<uint32_t>;  // listed after the deletion
+    for (const auto& [found, id, wwpn, left] :
+         {std::tuple(true, 2u, "210000e08b000008", Hosts{5, 20}), {false, 1u, "210000aabbcc0001", Hosts{5}}}) {
+        SCOPED_TRACE(found);
+        sysfstest::SysfsRig rig(0x2532, [&](sim::SysfsAdapter& a) {
+            if (!found) return;
+            a.functions[0].vports = {8};
+            a.functions[0].vports[0].scsi_host["vport_id"] = "0x1";
+        });
+        rig.setup.with_bsg = false;
+        rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+        sim::SimVports vports;
+        vports.install(rig.host, rig.fabric.host_dirs[5] + "/fc_host/host5");
+        ASSERT_EQ(SDGetNumberOfAdapters(), found ? 2u : 1u);
+        int h = -1;
+        ASSERT_EQ(SDOpenDevice(0, &h), 0u);
+        uint8_t wwnn[8] = {0x20, 0, 0, 0xAA, 0xBB, 0xCC, 0, 1}, new_wwpn[8] = {0x21, 0, 0, 0xAA, 0xBB, 0xCC, 0, 1};
+        SD_UINT32 created = 0;
+        VPORT_INFO info{};
+        ASSERT_EQ(SDCreateVport(h, wwnn, new_wwpn, 0, &created), 0u);
+        EXPECT_EQ(SDVportGetinfo(h, 1, &info), 0u);
+        EXPECT_EQ(SDDeleteVport(h, 1), 0u);
+        Hosts listed;
+        for (const vxapi_priv_database* port : sim::listed_ports()) listed.push_back(port->host_no);
+        EXPECT_EQ(std::tuple(created, sysfstest::hex(info.wwpn, 8), listed), std::tuple(id, std::string(wwpn), left));
+        EXPECT_EQ(SDCloseDevice(h), 0u);
     }
 }
 

@@ -305,6 +305,45 @@ TEST(SysfsAnswers, RemotePortsWithoutIdOrTarget) {
                       {"target -2", {}, set_text(tid, "-2"), two, kFailedText + " 000000 0; " + kFailedText}});
 }
 
+// The names of a port (host 5) and its virtual port (host 8, id 1) as the calls report them: absent is 0; one that
+// did not come at load is read again by the call, which fails only when that read fails too.
+TEST(SysfsAnswers, NamesThatDidNotComeAtLoadAreReadAgain) {
+    const std::string fine = "200000e08b000005 210000e08b000005010500 210000e08b000008";
+    const struct {
+        const char* name;  // of both FC hosts (none: no fault)
+        int fails;         // reads failing with EIO (-1: all); 0: the file removed
+        SD_UINT32 status;   // of each call
+        std::string names;  // the node's, the port's and its id, the virtual port's
+    } rows[] = {
+        {nullptr, 0, 0, fine},
+        {"port_id", 0, 0, "200000e08b000005 210000e08b000005000000 210000e08b000008"},
+        {"port_name", 1, 0, fine},
+        {"port_name", -1, kFailed, "0000000000000000 0000000000000000000000 0000000000000000"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.name != nullptr ? row.name : "none") + " " + std::to_string(row.fails));
+        SysfsRig rig(0x2532, [](sim::SysfsAdapter& a) { a.functions[0].vports = {8}; });
+        rig.setup.with_bsg = false;
+        rig.fabric = sim::install_sysfs_adapters(rig.host, rig.setup);
+        for (const std::string& host : {kFcHost, std::string("/sys/class/fc_host/host8/")}) {
+            if (row.name == nullptr) break;
+            if (row.fails == 0) rig.host.remove(host + row.name);
+            if (row.fails != 0) rig.host.fail_attr_reads(host + row.name, EIO, row.fails);
+        }
+        ASSERT_EQ(SDGetNumberOfAdapters(), 2u);
+        int h = -1;
+        ASSERT_EQ(SDOpenDevice(0, &h), 0u);
+        DEVICENODEPROPERTY n{};
+        DEVICEPORTPROPERTY p{};
+        VPORT_INFO v{};
+        const SD_UINT32 node = SDGetHbaDeviceNodeProperty(h, &n), port = SDGetHbaDevicePortProperty(h, 0, &p),
+                        vport = SDVportGetinfo(h, 1, &v);
+        const std::string names = hex(n.WWN, 8) + " " + hex(p.WWN, 8) + hex(p.PortID, 3) + " " + hex(v.wwpn, 8);
+        EXPECT_EQ(std::tuple(node, port, vport, names), std::tuple(row.status, row.status, row.status, row.names));
+        EXPECT_EQ(SDCloseDevice(h), 0u);
+    }
+}
+
 // Remote port 1 shows target 1 but its id cannot be read; remote port 2 is target 0. The target walk takes port 2
 // for target 0, and finds no port for target 1: never port 1 as target 0.
 TEST(SysfsAnswers, TheTargetWalkNeverTakesAnUnreadableIdForTargetZero) {

@@ -38,8 +38,8 @@ constexpr uint32_t VX_PORT_PHYSICAL = 1;
 constexpr uint32_t VX_PORT_VIRTUAL = 3;
 
 // port_flags bits: an event callback is registered for the port; the port's
-// names or port id did not come when it was found (sysfs), so no call
-// reports them.
+// names or port id did not come when it was found (sysfs): a call that
+// reports them reads them again, and fails when they do not come then.
 constexpr uint32_t VX_PORT_FLAG_EVENT_CB = 0x1;
 constexpr uint32_t VX_PORT_FLAG_NAMES_UNKNOWN = 0x2;
 

@@ -101,9 +101,17 @@ void vxsysfs_collect_hostno_list_from_devices_path(struct sysfs_device* device);
 // Flash chunking: adds VX_FEAT_FLASH_CHUNKS when the driver refuses the
 // probe "4" on the host's "optrom_ctl"; nothing when that cannot be opened.
 void vxsysfs_is_chunking_supported(struct sysfs_device* device, vxapi_priv_database* rec);
-// wwnn, wwpn and port_id (bytes 1..3) from the port's FC host; when one of
-// them did not come the record is kept, marked VX_PORT_FLAG_NAMES_UNKNOWN.
+// wwnn, wwpn and port_id (bytes 1..3) from the port's FC host; an absent
+// one is 0. When one of them did not come (unreadable, no number, too
+// large) the record is kept, marked VX_PORT_FLAG_NAMES_UNKNOWN.
 void vxsysfs_get_device_attributes(struct sysfs_device* device, vxapi_priv_database* rec);
+// The port's record as a call that reports its names takes it: a copy of
+// the listed record into *own, whose names, when they did not come at
+// discovery (VX_PORT_FLAG_NAMES_UNKNOWN), are read again from the FC host as
+// discovery reads them. The listed record is never changed (other threads
+// read it without the list lock). Came, or the answer of the first name that
+// did not come now.
+[[nodiscard]] VxAttrAnswer vxsysfs_port_with_names(const vxapi_priv_database* rec, vxapi_priv_database* own);
 // The maximum of virtual ports the driver reports for the physical port of
 // host_no: the FC host's "max_npiv_vports", else (absent or 0) the SCSI
 // host's, into *max (0 when neither is there). Came or Absent; any other
@@ -113,8 +121,11 @@ void vxsysfs_get_device_attributes(struct sysfs_device* device, vxapi_priv_datab
 void vxsysfs_get_device_phy_info_attributes(struct sysfs_device* device, vxapi_phy_info* phy);
 
 // ---- virtual-port indexes (1 to 512, bit index-1 of vp_map) ----
+// The map and the port list are kept under the list lock (vxapi_list_mutex).
 
-// Takes the lowest free index and marks it; 0 when all are used.
+// Takes the lowest index that is neither marked nor held by a listed virtual
+// port of the function (the driver's ids among them) and marks it; 0 when
+// none is free.
 [[nodiscard]] uint32_t vxsysfs_get_set_vport_id(vxapi_phy_info* phy);
 // Frees the index; an index outside 1..512 changes nothing.
 void vxsysfs_clear_vport_id(vxapi_phy_info* phy, uint32_t index);

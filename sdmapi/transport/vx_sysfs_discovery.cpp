@@ -28,6 +28,7 @@
 #include "transport/vx_sysfs_bsg.h"
 #include "transport/vx_sysfs_prim.h"
 #include "transport/vx_sysfs_query.h"
+#include "transport/vx_sysfs_walk.h"
 
 const char* const driver_names[VXSYSFS_DRIVER_NAMES] = {"vxa2200", "vxa2300", "vxa2322",
                                                         "vxa6312", "vxa2400", "vxa2xxx"};
@@ -134,6 +135,45 @@ uint32_t host_int_attr(bool fc_host, uint32_t host_no, const char* name, VxAttrA
                         : vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(host_no));
     *answer = VxAttrAnswer::Absent;
     return vxsysfs_path_append(path, end, name) != nullptr ? vxsysfs_get_int_attr(path, answer, max) : 0;
+}
+
+// wwnn, wwpn and port_id (bytes 1..3) of the record's FC host into the
+// record; an absent one is 0. Came, or the answer of the first that did not
+// come (the others are read all the same).
+VxAttrAnswer read_port_names(vxapi_priv_database* rec) {
+    char path[VXSYSFS_PATH_SIZE];
+    char* end = vxsysfs_get_fc_host_path(path, static_cast<uint16_t>(rec->host_no));
+    const struct {
+        const char* name;
+        uint8_t* field;
+        uint32_t size;
+    } names[] = {{"node_name", rec->wwnn, 8}, {"port_name", rec->wwpn, 8}, {"port_id", rec->port_id + 1, 3}};
+    vxsysfs::Answers answers;
+    for (const auto& n : names) {
+        VxAttrAnswer answer = VxAttrAnswer::Absent;
+        std::memset(n.field, 0, n.size);
+        if (vxsysfs_path_append(path, end, n.name) != nullptr) vxsysfs_get_hex_attr(path, n.field, n.size, &answer);
+        (void)answers.take_optional(answer);
+    }
+    return answers.first();
+}
+
+// The byte and the bit of an index (1 to kVportIndexes) in a virtual-port map.
+uint8_t& byte_of(uint8_t* map, uint32_t index) { return map[(index - 1) / 8]; }
+uint8_t bit_of(uint32_t index) { return static_cast<uint8_t>(1u << ((index - 1) % 8)); }
+
+// Marks in map the ids that the listed virtual ports of the function hold.
+// The caller holds the list lock; the list's cursor is not moved.
+void mark_listed_vport_ids(const vxapi_phy_info* phy, uint8_t* map) {
+    if (api_priv_database == nullptr) return;
+    DL_node* node = nullptr;
+    dlist_for_each_nomark(api_priv_database, node) {
+        const auto* rec = static_cast<const vxapi_priv_database*>(node->data);
+        if (rec->interface_type == VX_PORT_VIRTUAL && rec->phy_info == phy && rec->vp_idx >= 1 &&
+            rec->vp_idx <= kVportIndexes) {
+            byte_of(map, rec->vp_idx) |= bit_of(rec->vp_idx);
+        }
+    }
 }
 
 // How making one port ended.
@@ -462,24 +502,20 @@ void vxsysfs_is_chunking_supported(struct sysfs_device* device, vxapi_priv_datab
 
 void vxsysfs_get_device_attributes(struct sysfs_device* device, vxapi_priv_database* rec) {
     (void)device;
-    char path[VXSYSFS_PATH_SIZE];
-    char* end = vxsysfs_get_fc_host_path(path, static_cast<uint16_t>(rec->host_no));
-    const struct {
-        const char* name;
-        uint8_t* field;
-        uint32_t size;
-    } names[] = {{"node_name", rec->wwnn, 8}, {"port_name", rec->wwpn, 8}, {"port_id", rec->port_id + 1, 3}};
-    bool came = true;
-    for (const auto& n : names) {
-        VxAttrAnswer answer = VxAttrAnswer::Absent;
-        if (vxsysfs_path_append(path, end, n.name) != nullptr) vxsysfs_get_hex_attr(path, n.field, n.size, &answer);
-        came = came && answer == VxAttrAnswer::Came;
-    }
-    // The port is kept; the calls that report its names fail.
-    if (!came) {
+    // The port is kept; the calls that report its names read them again.
+    if (read_port_names(rec) != VxAttrAnswer::Came) {
         trace(">> port names not read.");
         rec->port_flags |= VX_PORT_FLAG_NAMES_UNKNOWN;
     }
+}
+
+VxAttrAnswer vxsysfs_port_with_names(const vxapi_priv_database* rec, vxapi_priv_database* own) {
+    {
+        VxListLock lock(vxapi_list_mutex());  // the event thread changes listed records
+        *own = *rec;
+    }
+    if ((own->port_flags & VX_PORT_FLAG_NAMES_UNKNOWN) == 0) return VxAttrAnswer::Came;
+    return read_port_names(own);
 }
 
 VxAttrAnswer vxsysfs_get_max_vports(uint32_t host_no, uint16_t* max) {
@@ -512,11 +548,15 @@ void vxsysfs_get_device_phy_info_attributes(struct sysfs_device* device, vxapi_p
 // ---------------------------------------------------------------- virtual ports
 
 uint32_t vxsysfs_get_set_vport_id(vxapi_phy_info* phy) {
+    VxListLock lock(vxapi_list_mutex());
+    // An index handed out must name one port only: the ids that the driver
+    // gave the function's virtual ports are not in the map, so skip them too.
+    uint8_t held[sizeof phy->vp_map];
+    std::memcpy(held, phy->vp_map, sizeof held);
+    mark_listed_vport_ids(phy, held);
     for (uint32_t index = 1; index <= kVportIndexes; ++index) {
-        uint8_t& byte = phy->vp_map[(index - 1) / 8];
-        const uint8_t bit = static_cast<uint8_t>(1u << ((index - 1) % 8));
-        if ((byte & bit) == 0) {
-            byte |= bit;
+        if ((byte_of(held, index) & bit_of(index)) == 0) {
+            byte_of(phy->vp_map, index) |= bit_of(index);
             return index;
         }
     }
@@ -526,7 +566,8 @@ uint32_t vxsysfs_get_set_vport_id(vxapi_phy_info* phy) {
 void vxsysfs_clear_vport_id(vxapi_phy_info* phy, uint32_t index) {
     // Only indexes the map has: anything else would reach past it.
     if (phy == nullptr || index < 1 || index > kVportIndexes) return;
-    phy->vp_map[(index - 1) / 8] &= static_cast<uint8_t>(~(1u << ((index - 1) % 8)));
+    VxListLock lock(vxapi_list_mutex());
+    byte_of(phy->vp_map, index) &= static_cast<uint8_t>(~bit_of(index));
 }
 
 uint32_t vxsysfs_get_vport_id(vxapi_phy_info* phy, uint32_t host_no, VxAttrAnswer* answer) {

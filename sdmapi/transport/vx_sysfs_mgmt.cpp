@@ -250,8 +250,11 @@ void fill_vport_record(vxapi_priv_database* vport, vxapi_priv_database* phys, ui
     fc_host_dir(host_no, dir);
     VxAttrAnswer answer = VxAttrAnswer::Absent;
     if (file_in(dir, "port_id", path)) vxsysfs_get_hex_attr(path, &vport->port_id[1], 3, &answer);
-    // A port id that did not come is not reported as the port's.
-    if (answer != VxAttrAnswer::Came) vport->port_flags |= VX_PORT_FLAG_NAMES_UNKNOWN;
+    // A port id that did not come is not reported as the port's: the calls
+    // that report it read it again. An absent one is 0.
+    if (answer != VxAttrAnswer::Came && answer != VxAttrAnswer::Absent) {
+        vport->port_flags |= VX_PORT_FLAG_NAMES_UNKNOWN;
+    }
 }
 
 // The driver's maximum, else the chip's.
@@ -508,17 +511,27 @@ int32_t vxsysfs_get_vport_info(int, vxapi_priv_database* api_priv_data_inst, PEX
                                uint32_t* pext_stat) {
     trace("vxsysfs_get_vport_info: entered");
     Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
-    const vxapi_priv_database* vport = api_priv_data_inst;
-    if (vport == nullptr || vport->phy_info == nullptr || pvpinfo == nullptr) return 0;
-    if ((vport->port_flags & VX_PORT_FLAG_NAMES_UNKNOWN) != 0) {
-        status = EXT_STATUS_ERR;
+    if (api_priv_data_inst == nullptr || api_priv_data_inst->phy_info == nullptr || pvpinfo == nullptr) return 0;
+    vxapi_priv_database named;
+    const VxAttrAnswer names = vxsysfs_port_with_names(api_priv_data_inst, &named);
+    if (names != VxAttrAnswer::Came) {
+        status = vxsysfs_answer_status(names);
         return 0;
     }
+    const vxapi_priv_database* vport = &named;
     // The driver's maximum, read now: one that did not come at discovery is
     // no 0 to be taken for "none reported".
     const vxapi_priv_database* physical = vport->parent != nullptr ? vport->parent : vport;
     uint16_t reported = 0;
-    const VxAttrAnswer answer = vxsysfs_get_max_vports(physical->host_no, &reported);
+    VxAttrAnswer answer = vxsysfs_get_max_vports(physical->host_no, &reported);
+    if (answer != VxAttrAnswer::Came && answer != VxAttrAnswer::Absent) {
+        status = vxsysfs_answer_status(answer);
+        return 0;
+    }
+    // A state that cannot be read is no "Offline"; a driver without the
+    // file leaves the caller's state.
+    char state[64];
+    vxsysfs::fc_host_text(vport->host_no, "port_state", state, sizeof state, &answer);
     if (answer != VxAttrAnswer::Came && answer != VxAttrAnswer::Absent) {
         status = vxsysfs_answer_status(answer);
         return 0;
@@ -530,8 +543,6 @@ int32_t vxsysfs_get_vport_info(int, vxapi_priv_database* api_priv_data_inst, PEX
     pvpinfo->id = vport->vp_idx;
     std::memcpy(pvpinfo->wwnn, vport->wwnn, sizeof pvpinfo->wwnn);
     std::memcpy(pvpinfo->wwpn, vport->wwpn, sizeof pvpinfo->wwpn);
-    char state[64];
-    vxsysfs::fc_host_text(vport->host_no, "port_state", state, sizeof state);
     if (std::strcmp(state, "Offline") == 0) pvpinfo->state = 0;
     if (std::strcmp(state, "Online") == 0) pvpinfo->state = 1;
     status = EXT_STATUS_OK;

@@ -33,8 +33,10 @@
 // cannot be found, or its "vport_id" is there but gives no id: the port is
 // deleted again and vp_id is 0); deletion removes the records of the
 // physical port's virtual ports with the caller's WWPN and WWNN. The
-// information reads the driver's maximum of virtual ports anew and fails
-// when it did not come.
+// information reads the driver's maximum of virtual ports anew, and the
+// port's "port_state"; it fails when either is there but did not come, and
+// when the port's names did not come at discovery and do not come now
+// (vxsysfs_port_with_names); the caller's record is then untouched.
 [[nodiscard]] int32_t vxsysfs_create_vport(int handle, vxapi_priv_database* api_priv_data_inst,
                                            PEXT_VPORT_PARAMS pvport_param, uint32_t* pext_stat);
 [[nodiscard]] int32_t vxsysfs_delete_vport(int handle, vxapi_priv_database* api_priv_data_inst,

@@ -288,13 +288,15 @@ int vxsysfs_query_hbanode(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
     vxapi_priv_database* rec = api_priv_data_inst;
     const uint16_t device = vxsysfs::device_id_of(rec);
 
-    // A port whose names did not come has no node name to report.
-    if ((rec->port_flags & VX_PORT_FLAG_NAMES_UNKNOWN) != 0) {
-        status = EXT_STATUS_ERR;
+    // Names that did not come at discovery are read again for this call.
+    vxapi_priv_database named;
+    const VxAttrAnswer names = vxsysfs_port_with_names(rec, &named);
+    if (names != VxAttrAnswer::Came) {
+        status = vxsysfs::record_status(names);
         return 0;
     }
     vxsysfs::Answers answers;
-    read_names(rec, phba_node, &answers);
+    read_names(&named, phba_node, &answers);
     if (vx_chip_has(device, VX_CHIP_MPI_PEP)) read_running_versions(rec->host_no, phba_node, &answers);
     if (!answers.came()) return fail_node(phba_node, answers, &status);
 

@@ -419,12 +419,14 @@ int vxsysfs_query_hbaport(int, vxapi_priv_database* api_priv_data_inst, EXT_HBA_
                           uint32_t* pext_stat) {
     vxsysfs::Status status(pext_stat, EXT_STATUS_DEV_NOT_FOUND);
     if (!vxsysfs::begin_query("vxsysfs_query_hbaport: entered", api_priv_data_inst, phba_port)) return 0;
-    const vxapi_priv_database* rec = api_priv_data_inst;
-
-    if ((rec->port_flags & VX_PORT_FLAG_NAMES_UNKNOWN) != 0) {
-        status = EXT_STATUS_ERR;
+    // Names that did not come at discovery are read again for this call.
+    vxapi_priv_database named;
+    const VxAttrAnswer names = vxsysfs_port_with_names(api_priv_data_inst, &named);
+    if (names != VxAttrAnswer::Came) {
+        status = vxsysfs::record_status(names);
         return 0;
     }
+    const vxapi_priv_database* rec = &named;
     std::memcpy(phba_port->WWPN, rec->wwpn, sizeof phba_port->WWPN);
     std::memcpy(phba_port->Id, rec->port_id, sizeof phba_port->Id);
     phba_port->Type = kPortTypeInitiator;
