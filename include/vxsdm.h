@@ -272,14 +272,17 @@ VXSDM_API SD_UINT32 SDXlateSDMErr(SD_UINT32 ext_stat, SD_UINT32 ext_dstat);
  * *phba_node_user, when the status is SDERR_NO_ERROR, SDERR_DATA_OVERRUN or
  * SDERR_DATA_UNDERRUN; when the layout load fails, the record filled so far
  * (everything but the MPI and PEP versions in flash) with the load's status;
- * nothing otherwise. BIValid gains the bits of the versions filled; Reserved
- * is not written.
+ * nothing otherwise. BIValid gains the bits of the versions filled (on a
+ * port the driver serves through sysfs, SD_BIVALID_FW, SD_BIVALID_EFI and
+ * SD_BIVALID_FCODE only for a version that came; through the driver's node,
+ * all three); Reserved is not written.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
  * (phba_node_user is null); the request's statuses, SDERR_DATA_OVERRUN and
  * SDERR_DATA_UNDERRUN for a completed request; on the chips with MPI and PEP
- * firmware, a failure of the layout load. On a port the driver serves
- * through sysfs, a driver version longer than the 31 characters
- * DriverVersion holds fails the request rather than being reported cut.
+ * firmware, a failure of the layout load. A driver version longer than the
+ * 31 characters DriverVersion holds gives SDERR_DATA_OVERRUN with nothing
+ * written, as SDGetHbaDeviceDriverProperty gives it, rather than being
+ * reported cut.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

@@ -85,7 +85,7 @@ TEST(ApiProps, NodeTextsAreCutAndTerminated) {
     EXT_HBA_NODE node = sim::make_node_record(rig.driver, *p.sim);
     std::memset(node.Manufacturer, 'M', sizeof node.Manufacturer);  // no terminator at all
     std::snprintf(reinterpret_cast<char*>(node.Model), sizeof node.Model, "ABCDEFGHIJKLMNOPQRST");
-    std::memset(node.DriverVersion, 'D', sizeof node.DriverVersion);
+    std::memset(node.DriverVersion, 'D', 31);  // as long as the field holds
     std::memcpy(node.BIFwVersion, "\1\2\3\4", 4);
     std::memset(p.rec->phy_info->serial_num, 'S', sizeof p.rec->phy_info->serial_num - 1);
     for (const auto& [interface_type, ports] : {std::pair{1, 1u}, {2, 4u}}) {
@@ -103,6 +103,13 @@ TEST(ApiProps, NodeTextsAreCutAndTerminated) {
         EXPECT_EQ(std::memcmp(out.BIFwVersion, "\1\2\3\4", 4), 0);
         EXPECT_EQ(out.MpiFwVersion[0], kFill);  // not an MPI chip
     }
+    // A driver version past its field is never reported cut: the node answers it as the driver property does.
+    std::memset(node.DriverVersion, 'D', 40);
+    p.sim->set_record(EXT_CC_QUERY, 1, node);
+    const auto untouched = filled<DEVICENODEPROPERTY>();
+    auto out = untouched;
+    EXPECT_EQ(SDGetHbaDeviceNodeProperty(p.handle, &out), SDERR_DATA_OVERRUN);
+    EXPECT_EQ(std::memcmp(&out, &untouched, sizeof out), 0);
 }
 
 // Driver port state 2 reads as 3; unknown types and modes leave the fields alone; a target not present is not found.

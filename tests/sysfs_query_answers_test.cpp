@@ -128,12 +128,9 @@ TEST(SysfsAnswers, AValueThatDidNotComeFailsTheCallThatReportsIt) {
         {"fw_version no number", {{"fw_version", "abc"}}, {}, {{kFirmware, kFailed}}},
         {"fw_version past a byte", {{"fw_version", "300.07.00"}}, {}, {{kFirmware, kPast}}},
         {"driver_version unreadable", {}, fail_reads(kScsiHost + "driver_version"), {{kDriver, kFailed}, {kNode, kFailed}}},
-        // The record holds 127 characters, the public field 31: a longer version is not reported cut.
-        // Neither reports it cut: the node (whose record takes an overrun) fails plainly.
-        {"driver_version past its field",
-         {{"driver_version", std::string(40, '9')}},
-         {},
-         {{kDriver, kPast}, {kNode, kFailed}}},
+        // The record holds 127 characters, the public field 31: a longer version is not reported cut, and both
+        // calls answer it alike.
+        {"driver_version past its field", {{"driver_version", std::string(40, '9')}}, {}, {{kDriver, kPast}, {kNode, kPast}}},
         {"driver_version filling its field", {{"driver_version", std::string(31, '9')}}, {}, {{kDriver, 0}, {kNode, 0}}},
         {"model_name unreadable", {}, fail_reads(kScsiHost + "model_name"), {{kNode, kFailed}}},
         {"serial_num unreadable", {}, fail_reads(kScsiHost + "serial_num"), {{kNode, kFailed}}},
@@ -236,7 +233,9 @@ TEST(SysfsAnswers, ARunningVersionThatDidNotComeTakesNoOtherWithIt) {
     expect_rows(kRunning, {{"both", {}, {}, device(0x8044), "0 40:010203 45:070809"},
                            {"phy_version empty", {{"phy_version", ""}}, {}, device(0x8044), "0 40:010203"},
                            {"phy_version unreadable", {}, fail_reads(kScsiHost + "phy_version"), device(0x8044),
-                            "0 40:010203"}});
+                            "0 40:010203"},
+                           {"mpi_version unreadable", {}, fail_reads(kScsiHost + "mpi_version"), device(0x8044),
+                            "0 45:070809"}});
 }
 
 // Older drivers print five words of the firmware state: words 1 to 3 must come, a sixth that is not there is 0.
@@ -441,7 +440,7 @@ TEST(SysfsAnswers, RunningRegionVersionsOnlyAsTheyCame) {
         uint32_t status;
         std::string entries;  // each entry's Region and Version bytes
     } rows[] = {
-        {"1.2.3", "7.8.9", false, 0, "0040010203 0045070809"}, {"1.2", "7.8.9", false, 0, "0045070809"},
+        {"1.2.3", "7.8.9", false, 0, "0040010203 0045070809"}, {"1.2", "7.8.9", false, 0, "0000000000 0045070809"},
         {"1.2.3", "", false, 0, "0040010203"},                 {"abc", "", false, 1, ""},
         {"1.2.300", std::nullopt, false, 7, ""},               {std::nullopt, std::nullopt, false, 9, ""},
         {"1.2.3", std::nullopt, true, 1, ""},

@@ -539,7 +539,7 @@ TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
     ASSERT_EQ(check_handle(static_cast<uint32_t>(virtual_port)), rig.port(8));
     std::vector<std::string> want = {
         std::string(72, '0'),
-        "200000e08b000005 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/1 7 fw "
+        "200000e08b000005 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/1 3 fw "
         "08023412 efi 02050000",
         "210000e08b000005 010500 1 1 1 ports 4 targets 2 speed 8 link 3",
         "2000000000000011 2100000000000011 010211 2 0 ffff",
@@ -550,7 +550,7 @@ TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
         "3/3 11:0 14:300 15:4",
         "0 0302011e0e00 8000"};
     EXPECT_EQ(properties(physical), want);
-    want[1] = "200000e08b000008 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/3 7 fw "
+    want[1] = "200000e08b000008 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/3 3 fw "
               "08023412 efi 02050000";
     want[2] = "210000e08b000008 010800 1 1 1 ports 1 targets 1 speed 8 link 3";
     want[3] = "2000000000000011 2100000000000099 010211 2 0 ffff";

@@ -123,8 +123,13 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
             const vxapi_phy_info* phy = rec->phy_info;
             vx_sd_copy_text(out->SerialNumber, sizeof out->SerialNumber, phy != nullptr ? phy->serial_num : nullptr,
                             phy != nullptr ? sizeof phy->serial_num : 0);
-            vx_sd_copy_text(out->DriverVersion, sizeof out->DriverVersion, node.DriverVersion,
-                            sizeof node.DriverVersion);
+            // A version longer than the field holds is not reported cut, as
+            // in the driver property: the caller's record stays as it was.
+            if (!vx_sd_copy_text(out->DriverVersion, sizeof out->DriverVersion, node.DriverVersion,
+                                 sizeof node.DriverVersion)) {
+                vx_sd_line(VX_SD_ERROR, call.name(), Device, "): driver version longer than its field.");
+                return SDERR_DATA_OVERRUN;
+            }
             vx_sd_copy_text(out->FirmwareVersion, sizeof out->FirmwareVersion, node.FWVersion, sizeof node.FWVersion);
             vx_sd_copy_text(out->OptionRomVersion, sizeof out->OptionRomVersion, node.OptRomVersion,
                             sizeof node.OptRomVersion);
@@ -135,7 +140,11 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
             std::memcpy(out->BIFwVersion, node.BIFwVersion, sizeof out->BIFwVersion);
             std::memcpy(out->BIEfiVersion, node.BIEfiVersion, sizeof out->BIEfiVersion);
             std::memcpy(out->BIFCodeVersion, node.BIFCodeVersion, sizeof out->BIFCodeVersion);
-            out->BIValid |= SD_BIVALID_FW | SD_BIVALID_EFI | SD_BIVALID_FCODE;
+            // A sysfs port's record is the library's own, whose bits say which
+            // boot versions came; a driver's record is taken as holding all three.
+            constexpr uint32_t kBootVersions = SD_BIVALID_FW | SD_BIVALID_EFI | SD_BIVALID_FCODE;
+            static_assert(kBootVersions == (EXT_BI_FW_VALID | EXT_BI_EFI_VALID | EXT_BI_FCODE_VALID));
+            out->BIValid |= vxapi_is_sysfs_port(rec) ? node.BIValid & kBootVersions : kBootVersions;
             complete = true;
 
             if (vx_chip_has(device, VX_CHIP_MPI_PEP)) {

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "base/vx_chips.h"
 #include "base/vx_region_records.h"
@@ -326,9 +327,6 @@ VxAttrAnswer vxsysfs_read_version(uint32_t host_no, const char* attr, uint32_t t
 VxAttrAnswer vxsysfs_read_driver_version(uint32_t host_no, char* text, uint32_t size) {
     VxAttrAnswer answer;
     vxsysfs::scsi_host_text(host_no, "driver_version", text, size, &answer);
-    if (answer == VxAttrAnswer::Came && std::strlen(text) > VXSYSFS_DRIVER_VERSION_CHARS) {
-        return VxAttrAnswer::TooLarge;
-    }
     return answer;
 }
 
@@ -496,19 +494,22 @@ int32_t vxsysfs_query_adapter_versions(int, vxapi_priv_database* api_priv_data_i
     if (capacity == 0) return 0;
     const uint32_t host_no = api_priv_data_inst->host_no;
 
-    // Each version stands on its own read: one that did not come (absent
-    // among them) is no 0.0.0 and is not listed, and the versions that came
-    // are listed one after the other, each naming its region. The query
-    // answers when one came; when none did, it fails with the answer of the
-    // first that was there but did not come (9 when none is there). The
-    // list ends, status 9, when the caller's count is reached.
+    // Each version stands on its own read and in its own entry (the MPI
+    // version first, the PHY version second, as readers of the list take
+    // them): one that did not come (absent among them) is no 0.0.0, and its
+    // entry stays as it was, naming no region. Length counts the entries up
+    // to the last version listed. The query answers when one came; when none
+    // did, it fails with the answer of the first that was there but did not
+    // come (9 when none is there). The list ends, status 9, when the
+    // caller's count is reached.
+    const uint32_t counted = padapter_version->Length;
     Answers answers;
     uint32_t listed = 0;
-    for (const RunningVersion& v : kRunningVersions) {
-        if (listed == capacity || (listed > 0 && padapter_version->Length >= capacity)) return 0;
-        const VxAttrAnswer answer = put_running_version(padapter_version, listed, v.region, host_no, v.attr);
-        if (!answers.take_optional(answer)) continue;
-        padapter_version->Length += 1;
+    for (uint32_t i = 0; i < std::size(kRunningVersions); ++i) {
+        if (i == capacity || (listed > 0 && padapter_version->Length >= capacity)) return 0;
+        const RunningVersion& v = kRunningVersions[i];
+        if (!answers.take_optional(put_running_version(padapter_version, i, v.region, host_no, v.attr))) continue;
+        padapter_version->Length = counted + i + 1;
         ++listed;
     }
     if (listed > 0) {

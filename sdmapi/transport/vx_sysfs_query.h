@@ -108,9 +108,9 @@ void vxsysfs_read_flash_versions(int handle, vxapi_priv_database* api_priv_data_
 
 // The driver's version text, "driver_version" of the SCSI host, into text
 // (size bytes, always terminated; empty when absent): TooLarge when it is
-// longer than the VXSYSFS_DRIVER_VERSION_CHARS characters the management
-// API's version fields hold, for a version is never reported cut.
-constexpr uint32_t VXSYSFS_DRIVER_VERSION_CHARS = 31;
+// longer than the text holds, for a version is never reported cut. The
+// management API's version fields hold fewer characters; the API judges
+// that, on every road alike.
 [[nodiscard]] VxAttrAnswer vxsysfs_read_driver_version(uint32_t host_no, char* text, uint32_t size);
 
 // Up to length (at most 4) numbers of the text (cut: a text cut to its buffer),
