@@ -662,4 +662,9 @@ TEST(VxFieldsTest, DottedNumbersAsAConversionReadsThem) {
         }
         EXPECT_EQ(std::tuple(answer, numbers), std::tuple(r.answer, r.numbers));
     }
+    // A hexadecimal number cut right behind its "0x" did not come; one that is whole before the cut did.
+    for (const auto& [text, expected] : {std::pair("  0x", A::TooLarge), {"  0x1f ", A::Came}, {"  0", A::TooLarge}}) {
+        uint64_t n = 0;
+        EXPECT_EQ(VxFields(text, std::strlen(text), true).number(16, UINT64_MAX, &n), expected) << text;
+    }
 }

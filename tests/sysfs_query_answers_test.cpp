@@ -301,7 +301,8 @@ TEST(SysfsAnswers, RemotePortsWithoutIdOrTarget) {
                       {"no port_id", {}, set_text(id, std::nullopt), two, "0 000000 0; 0 11:0 12:1"},
                       {"target -1", {}, set_text(tid, "-1"), two, "0 010211 ffff; 0 11:ffff 12:1"},
                       {"no scsi_target_id", {}, set_text(tid, std::nullopt), two, "0 010211 ffff; 0 11:ffff 12:1"},
-                      {"target -2", {}, set_text(tid, "-2"), two, kFailedText + " 000000 0; " + kFailedText}});
+                      {"target -2", {}, set_text(tid, "-2"), two, kFailedText + " 000000 0; " + kFailedText},
+                      {"target - 1", {}, set_text(tid, "- 1"), two, kFailedText + " 000000 0; " + kFailedText}});
 }
 
 // The names of a port (host 5) and its virtual port (host 8, id 1) as the calls report them: absent is 0; one that

@@ -463,8 +463,16 @@ bool VxFields::literal(char c) {
     return true;
 }
 
+bool VxFields::at_digit(int base) const { return at_ < end_ && digit_of(*at_, base) >= 0; }
+
 size_t VxFields::digits(int base, const char** start, bool* at_cut, size_t width) {
     skip_space();
+    // A cut right behind "0x": the number's digits lie past it.
+    if (base == 16 && cut_ && end_ - at_ == 2 && at_[0] == '0' && (at_[1] == 'x' || at_[1] == 'X')) {
+        *start = at_;
+        if (at_cut != nullptr) *at_cut = true;
+        return 0;
+    }
     if (base == 16 && end_ - at_ > 2 && at_[0] == '0' && (at_[1] == 'x' || at_[1] == 'X') &&
         digit_of(at_[2], 16) >= 0) {
         at_ += 2;

@@ -132,6 +132,9 @@ public:
     size_t digits(int base, const char** start, bool* at_cut = nullptr, size_t width = 0);
     // Whether the text goes on with c here (nothing skipped); past it if so.
     [[nodiscard]] bool literal(char c);
+    // Whether a digit of the base stands right here (nothing skipped), as
+    // after a sign, which a conversion takes only with a digit behind it.
+    [[nodiscard]] bool at_digit(int base) const;
     // Past any white space, as a blank of a format skips it.
     void skip_space();
 

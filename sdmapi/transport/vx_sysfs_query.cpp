@@ -265,6 +265,7 @@ VxAttrAnswer read_target_id(const char* path, uint16_t* tid) {
     VxFields fields(text, sizeof text, cut);
     fields.skip_space();
     const bool none = fields.literal('-');
+    if (none && !fields.at_digit(10)) return VxAttrAnswer::NotNumber;
     uint64_t number = 0;
     const VxAttrAnswer answer = fields.number(10, UINT16_MAX, &number);
     // Of the negative numbers only -1 says something.
