@@ -16,9 +16,16 @@
 // call, then the attribute's text or bytes (the rest; at most 4000 bytes).
 // The properties: no byte behind a caller's buffer changes; a call that
 // succeeds reports only what came: a number equals the number of the text
-// that came (parsed here, within the field's width), a block equals the bytes
-// that came and is as long as the call needs; a failure leaves what the header
-// says it leaves.
+// that came and fits its field, a block equals the bytes that came and is as
+// long as the call needs; a failure leaves what the header says it leaves.
+// The texts are parsed here as a scanf conversion reads them: white space
+// before a number skipped, a hexadecimal one may carry "0x", the fields the
+// call takes and nothing after them judged ("%hhd.%02hhd.%02hhd" for the
+// firmware's version, "%hd.%02hd" for the temperature, six "%hhx" joined by
+// ":" for a MAC address, 1 to 2n hexadecimal digits for a name of n bytes, a
+// target id of 16 bits or -1). A VPD shorter than its 512 bytes is whole when
+// the walk of its items meets the end tag; the MAC statistics are what the
+// first read gave, zeros behind.
 //
 // Flash modes (the region read, the raw read, the region updates and the raw
 // update). Input: the mode byte, the call's parameters (8 bytes: flags (bit 0
@@ -29,14 +36,22 @@
 // a byte (bits 5-6: how many such words are taken first; bits 0-1: how many
 // of the next ones fail, bits 2-4: EBUSY rather than EIO for each), the byte
 // at which reads of "optrom" stop (3 bytes, 0: none) and the size of the
-// pieces it gives (2 bytes, 0: a page; at least 256). The properties: a read that succeeds returns
-// the flash's bytes; an update that succeeds leaves the flash holding exactly
-// what was written, and nothing else changed. Busy retries sleep on the
+// pieces it gives (2 bytes, 0: a page; at least 256). The properties: a
+// read that succeeds returns the flash's bytes; an update that succeeds
+// leaves the flash holding exactly what was written, and nothing else
+// changed. Busy retries sleep on the
 // simulated clock.
+//
+// Healthy modes (the versions, the port, the remote port's names, the MAC
+// address, the temperature). Input: the mode byte, a decoration byte, then
+// the numbers the text carries (and a build tag's characters); the target
+// prints the text as a working driver does (see each mode). The property:
+// the call succeeds and reports exactly the numbers chosen, as the
+// conversion reads them.
 //
 // A text attribute that is absent is left to the call (it may mean "the
 // driver has no such value"), but for the statistics' counters, which then
-// read 0.
+// read 0, and the remote port's names (zeros) and target id (0xFFFF).
 //
 // Each property has a name; VXSDM_FUZZ_HOLD="name,name..." holds those back
 // (all are on by default; "*" holds back every named one); with
@@ -48,8 +63,12 @@
 // dcbx_came, dcbx_untouched, mac_stats_came, cna_vlan, cna_fabric, cna_mac,
 // cna_untouched, driver_segments, driver_version, driver_untouched,
 // fw_version, fw_untouched, disc_names, disc_target, disc_untouched,
-// flash_unchanged, flash_read, flash_written, flash_rest.
+// flash_unchanged, flash_read, flash_written, flash_rest, healthy_version,
+// healthy_fw_state, healthy_port_name, healthy_names, healthy_mac,
+// healthy_temp.
 #include <algorithm>
+#include <cstdarg>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <set>
@@ -123,14 +142,7 @@ void broken(const char* name, const char* file, int line, const char* cond) {
 // The text before its first NUL.
 std::string c_text(const std::string& s) { return s.substr(0, s.find('\0')); }
 
-bool space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-std::string trimmed(const std::string& s) {
-    size_t a = 0, b = s.size();
-    while (a < b && space(s[a])) ++a;
-    while (b > a && space(s[b - 1])) --b;
-    return s.substr(a, b - a);
-}
+bool space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 int digit(char c, int base) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -139,34 +151,56 @@ int digit(char c, int base) {
     return -1;
 }
 
-// An unsigned number of the base and nothing else (white space around it, a
-// hexadecimal one may carry "0x"), at most max; nullopt otherwise.
-std::optional<uint64_t> number(const std::string& text, int base, uint64_t max) {
-    std::string t = trimmed(c_text(text));
-    if (base == 16 && t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) t.erase(0, 2);
-    if (t.empty()) return std::nullopt;
-    uint64_t v = 0;
-    for (const char c : t) {
-        const int d = digit(c, base);
-        if (d < 0 || v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) return std::nullopt;
-        v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+// A text (before its first NUL) read here as a scanf conversion reads it:
+// each number after white space (a hexadecimal one may carry "0x" when a
+// digit follows), its digits as far as they go (at most width, 0: any),
+// within max; a literal right where the text stands; what follows the
+// fields taken is not looked at.
+struct Scan {
+    explicit Scan(const std::string& text) : t(c_text(text)) {}
+
+    void skip_space() {
+        while (at < t.size() && space(t[at])) ++at;
     }
-    return v;
+    bool literal(char c) { return at < t.size() && t[at] == c ? (++at, true) : false; }
+    std::string digits(int base, size_t width = 0) {
+        skip_space();
+        if (base == 16 && at + 2 < t.size() && t[at] == '0' && (t[at + 1] == 'x' || t[at + 1] == 'X') &&
+            digit(t[at + 2], 16) >= 0) {
+            at += 2;
+        }
+        const size_t start = at;
+        while (at < t.size() && (width == 0 || at - start < width) && digit(t[at], base) >= 0) ++at;
+        return t.substr(start, at - start);
+    }
+    std::optional<uint64_t> number(int base, uint64_t max, size_t width = 0) {
+        const std::string d = digits(base, width);
+        uint64_t v = 0;
+        for (const char c : d) {
+            const auto n = static_cast<uint64_t>(digit(c, base));
+            if (v > (max - n) / static_cast<uint64_t>(base)) return std::nullopt;
+            v = v * static_cast<uint64_t>(base) + n;
+        }
+        return d.empty() ? std::nullopt : std::optional<uint64_t>(v);
+    }
+
+    std::string t;
+    size_t at = 0;
+};
+
+// The first number of the text (Scan), at most max.
+std::optional<uint64_t> number(const std::string& text, int base, uint64_t max) {
+    return Scan(text).number(base, max);
 }
 
-// n bytes of a hexadecimal name ("0x" allowed, 1 to 2n digits: the low end
-// of the field), in text order.
+// n bytes of a hexadecimal name: 1 to 2n digits (Scan; fewer are the low
+// end of the field), in text order.
 std::optional<Bytes> name_bytes(const std::string& text, size_t n) {
-    std::string t = trimmed(c_text(text));
-    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) t.erase(0, 2);
+    std::string t = Scan(text).digits(16);
     if (t.empty() || t.size() > 2 * n) return std::nullopt;
     t.insert(0, 2 * n - t.size(), '0');
     Bytes out(n);
-    for (size_t i = 0; i < n; ++i) {
-        const int hi = digit(t[2 * i], 16), lo = digit(t[2 * i + 1], 16);
-        if (hi < 0 || lo < 0) return std::nullopt;
-        out[i] = static_cast<uint8_t>(hi << 4 | lo);
-    }
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(digit(t[2 * i], 16) << 4 | digit(t[2 * i + 1], 16));
     return out;
 }
 
@@ -182,13 +216,17 @@ struct Served {
     bool failed_once = false;
     size_t reach = 0;  // the bytes delivered from the start without a gap
     bool read = false;  // a read was answered
+    size_t reads = 0;   // reads asked
+    std::optional<std::string> first;  // what the first read asked gave, when answered at the start
 
     int answer(size_t pos, std::string& out) {
+        const bool first_read = reads++ == 0;
         if (fault == kFailAll || ((fault == kFailFirst || fault == kFailFirstPieces) && !failed_once)) {
             failed_once = true;
             return EIO;
         }
         out = pos < text.size() ? text.substr(pos, piece) : std::string();
+        if (first_read && pos == 0) first = out;
         read = true;
         if (pos <= reach) reach = std::max(reach, pos + out.size());
         return 0;
@@ -396,20 +434,13 @@ void temperature(uint8_t, uint8_t, const Served& s) {
     Guarded buf(sizeof(BOARD_TEMP), kFill);
     const SD_UINT32 status = SDGetBoardTemp(kFc, 0, buf.as<BOARD_TEMP>(), sizeof(BOARD_TEMP));
     const BOARD_TEMP& t = *buf.as<BOARD_TEMP>();
-    // Whole degrees, with a sign, then optionally "." and hundredths: the
-    // whole degrees within 16 bits.
     if (!to_check(buf, status, s, "temp_untouched")) return;
-    std::optional<int64_t> whole;
-    if (const std::optional<std::string> came = s.came()) {
-        std::string t2 = trimmed(c_text(*came));
-        const bool negative = !t2.empty() && t2[0] == '-';
-        if (negative || (!t2.empty() && t2[0] == '+')) t2.erase(0, 1);
-        const std::string digits = t2.substr(0, t2.find_first_not_of("0123456789"));
-        if (const auto v = number(digits, 10, 0xFFFF); v && (!negative || *v <= 0x8000)) {
-            whole = negative ? -static_cast<int64_t>(*v) : static_cast<int64_t>(*v);
-        }
-    }
-    PROPERTY("temp_value", whole.has_value() && t.IntTemp == static_cast<uint16_t>(*whole));
+    // "%hd.%02hd" without a sign: the degrees within 16 bits, then, after a
+    // point, the number of its one or two digits (0 without a point).
+    Scan text(s.came().value_or(""));
+    const std::optional<uint64_t> whole = text.number(10, 0xFFFF);
+    const std::optional<uint64_t> frac = whole && text.literal('.') ? text.number(10, 99, 2) : 0;
+    PROPERTY("temp_value", s.came() && whole && frac && t.IntTemp == *whole && t.FracTemp == *frac);
 }
 
 void serdes(uint8_t p0, uint8_t, const Served& s) {
@@ -482,6 +513,24 @@ void beacon(uint8_t, uint8_t, const Served& s) {
     PROPERTY("beacon_came", *buf.as<SD_UINT32>() == (t == "Enabled" ? VX_BEACON_BLINK : VX_BEACON_OFF));
 }
 
+// The bytes up to the end tag (0x78) that the walk over a VPD's items from
+// its first byte meets within the bytes (0: none): the identifier string
+// (0x82) is passed over with its text, a keyword area (0x90, 0x91) is
+// entered, any other byte starts a keyword (two name bytes, a length byte,
+// its data).
+size_t vpd_end(const Bytes& b) {
+    size_t at = 0;
+    while (at < b.size() && b[at] != 0x78) {
+        if (b.size() - at < 3) return 0;
+        const size_t data = b[at] == 0x82                   ? size_t{b[at + 1]} | size_t{b[at + 2]} << 8
+                            : b[at] == 0x90 || b[at] == 0x91 ? 0
+                                                             : b[at + 2];
+        if (b.size() - at - 3 < data) return 0;
+        at += 3 + data;
+    }
+    return at < b.size() ? at + 1 : 0;
+}
+
 void vpd(uint8_t p0, uint8_t p1, const Served& s) {
     const uint32_t room = 256 + (p0 | p1 << 8) % 768;
     SD_UINT32 size = room;
@@ -490,10 +539,12 @@ void vpd(uint8_t p0, uint8_t p1, const Served& s) {
     FUZZ_CHECK(buf.guard_intact());
     PROPERTY("vpd_size", size == room);
     if (status != SDERR_NO_ERROR) return;
-    // The whole VPD area came: as much of it as the caller's buffer holds,
-    // and the caller's bytes past the area stay.
-    PROPERTY("vpd_whole", s.reach >= kVpdArea &&
-                              block_came(buf.data(), std::min(room, kVpdArea), s.came_bytes()) &&
+    // The VPD came whole, the area or a shorter one that its end tag ends:
+    // as much of it as the caller's buffer holds, zeros behind it, and the
+    // caller's bytes past the area stay.
+    const Bytes came = s.came_bytes();
+    PROPERTY("vpd_whole", came.size() <= kVpdArea && (came.size() == kVpdArea || vpd_end(came) != 0) &&
+                              block_came(buf.data(), std::min(room, kVpdArea), came) &&
                               (room <= kVpdArea || block_came(buf.data() + kVpdArea, room - kVpdArea, {}) ||
                                all_of(buf.data() + kVpdArea, room - kVpdArea, kFill)));
 }
@@ -537,8 +588,12 @@ void mac_statistics(uint8_t p0, uint8_t, const Served& s) {
     const SD_UINT32 status = SDTarnoMgt(kCna, kTarnoManage, &p);
     FUZZ_CHECK(data.guard_intact());
     if (status != SDERR_NO_ERROR) return;
-    PROPERTY("mac_stats_came",
-             s.reach > 0 && block_came(data.data(), std::min(room, kMacStatsBytes), s.came_bytes()));
+    // The block is what the first read from its start gave, zeros behind it;
+    // the caller's bytes past the block stay.
+    const std::string block = s.first.value_or("");
+    const Bytes first(block.begin(), block.end());
+    PROPERTY("mac_stats_came", !first.empty() && block_came(data.data(), kMacStatsBytes, first) &&
+                                   all_of(data.data() + kMacStatsBytes, room - kMacStatsBytes, kFill));
 }
 
 // The converged port's identity; which: 0 VLAN, 1 fabric parameters, 2 MAC.
@@ -558,18 +613,12 @@ void cna_identity(const Served& s, int which) {
                                                                       ? uint16_t{kFill << 8 | kFill}
                                                                       : kFabricParamDefault));
     } else {
-        // Six hexadecimal bytes joined by ":", kept last byte first.
+        // "%hhx:%hhx:%hhx:%hhx:%hhx:%hhx", kept last byte first.
         bool ok = came.has_value();
-        if (ok) {
-            std::string t = trimmed(c_text(*came));
-            for (int i = 0; i < 6 && ok; ++i) {
-                const std::string part = t.substr(0, t.find(':'));
-                const std::optional<uint64_t> v = number(part, 16, 0xFF);
-                ok = v.has_value() && part.size() <= 2 && c.VNPortMACAddress[5 - i] == *v;
-                t = t.find(':') == std::string::npos ? std::string() : t.substr(t.find(':') + 1);
-                if (i < 5 && t.empty()) ok = false;
-            }
-            ok = ok && t.empty();
+        Scan t(came.value_or(""));
+        for (int i = 0; i < 6 && ok; ++i) {
+            const std::optional<uint64_t> v = i == 0 || t.literal(':') ? t.number(16, 0xFF) : std::nullopt;
+            ok = v.has_value() && c.VNPortMACAddress[5 - i] == *v;
         }
         PROPERTY("cna_mac", ok);
     }
@@ -594,26 +643,33 @@ void driver_property(const Served& s, bool version) {
                                    strnlen(v, sizeof d.Version) < sizeof d.Version && t == v);
 }
 
-// The firmware's version: three decimal numbers of a byte each, joined by
-// ".", then anything that is not a digit.
+// The firmware's version as "%hhd.%02hhd.%02hhd" reads it, without a sign:
+// three numbers of a byte each, at most two digits in the second and third.
+bool fw_version_is(const std::string& text, const uint8_t* version) {
+    Scan t(text);
+    for (int i = 0; i < 3; ++i) {
+        const std::optional<uint64_t> v = i == 0 || t.literal('.') ? t.number(10, 0xFF, i > 0 ? 2 : 0) : std::nullopt;
+        if (!v || version[i] != *v) return false;
+    }
+    return true;
+}
+
 void firmware_property(uint8_t, uint8_t, const Served& s) {
     Guarded buf(sizeof(FIRMWAREPROPERTY), kFill);
     const SD_UINT32 status = SDGetHbaDeviceFirmwareProperty(kFc, buf.as<FIRMWAREPROPERTY>());
     if (!to_check(buf, status, s, "fw_untouched")) return;
-    const std::optional<std::string> came = s.came();
-    bool ok = came.has_value();
-    if (ok) {
-        const std::string t = trimmed(c_text(*came));
-        size_t at = 0;
-        for (int i = 0; i < 3 && ok; ++i) {
-            if (i > 0) ok = at < t.size() && t[at++] == '.';
-            const size_t end = t.find_first_not_of("0123456789", at);
-            const std::optional<uint64_t> v = ok ? number(t.substr(at, end - at), 10, 0xFF) : std::nullopt;
-            ok = v.has_value() && buf.as<FIRMWAREPROPERTY>()->Version[i] == *v;
-            at = end == std::string::npos ? t.size() : end;
-        }
-    }
-    PROPERTY("fw_version", ok);
+    PROPERTY("fw_version", s.came() && fw_version_is(*s.came(), buf.as<FIRMWAREPROPERTY>()->Version));
+}
+
+// A remote port's SCSI target id as "%hd" reads it: a number of 16 bits, or
+// -1 (no SCSI target: 0xFFFF); no other negative number.
+std::optional<uint64_t> target_id(const std::string& text) {
+    Scan t(text);
+    t.skip_space();
+    const bool minus = t.literal('-');
+    if (minus && (t.at == t.t.size() || digit(t.t[t.at], 10) < 0)) return std::nullopt;
+    const std::optional<uint64_t> n = t.number(10, 0xFFFF);
+    return !minus ? n : n == 1 ? std::optional<uint64_t>(0xFFFF) : std::nullopt;
 }
 
 // The remote port by its number 0; field: 0 node name, 1 port name, 2 port
@@ -629,15 +685,15 @@ void disc_port(const Served& s, int field) {
         return;
     }
     const DISCPORTPROPERTY& d = *buf.as<DISCPORTPROPERTY>();
-    if (s.absent()) return;  // what a driver without the file means is the call's to say
-    const std::optional<std::string> came = s.came();
+    // A file the driver does not have: zeros, no SCSI target.
+    const std::optional<std::string> came = s.absent() ? std::optional<std::string>("") : s.came();
     if (field == 3) {
-        const std::optional<uint64_t> n = came ? number(*came, 10, 0xFFFF) : std::nullopt;
-        PROPERTY("disc_target", n.has_value() && d.TargetID == *n);
+        const std::optional<uint64_t> target = s.absent() ? 0xFFFF : came ? target_id(*came) : std::nullopt;
+        PROPERTY("disc_target", d.TargetID == target);
         return;
     }
     const size_t n = field == 2 ? 3 : 8;
-    const std::optional<Bytes> name = came ? name_bytes(*came, n) : std::nullopt;
+    const std::optional<Bytes> name = s.absent() ? Bytes(n, 0) : came ? name_bytes(*came, n) : std::nullopt;
     const uint8_t* at = field == 0 ? d.NodeWWN : field == 1 ? d.PortWWN : d.PortID;
     PROPERTY("disc_names", name.has_value() && std::equal(at, at + n, name->begin()));
 }
@@ -718,6 +774,219 @@ void attribute(const AttrCase& c, Reader& in) {
     c.run(p0, p1, served);
     r.restore(path, plain, c.binary);
 }
+
+// ---- texts as working drivers print them ----
+
+std::string printed(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string printed(const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+std::string hex(const Bytes& b) {
+    std::string out;
+    for (const uint8_t x : b) out += printed("%02x", x);
+    return out;
+}
+
+Bytes bytes(Reader& in, size_t n) {
+    Bytes out(n);
+    for (uint8_t& b : out) b = in.byte();
+    return out;
+}
+
+uint16_t word(Reader& in) {
+    const uint8_t low = in.byte();
+    return static_cast<uint16_t>(low | in.byte() << 8);
+}
+
+// What the attribute shows before an input: its attribute case's text, else
+// the host's default.
+std::string plain_of(Dir dir, const std::string& name) {
+    for (const AttrCase& c : attr_cases()) {
+        if (c.dir == dir && name == c.name) return c.plain;
+    }
+    return *(dir == kFcFc ? sim::sysfs_fc_host_defaults(kFcHost) : sim::sysfs_scsi_host_defaults(kFcHost, 0)).at(name);
+}
+
+// The attributes one input serves (and the input's reading), put back as
+// they were after it.
+class Texts {
+public:
+    Texts() = default;
+    Texts(const Texts&) = delete;
+    Texts& operator=(const Texts&) = delete;
+    ~Texts() {
+        for (const auto& [dir, name] : names_) rig().restore(rig().paths[dir] + name, plain_of(dir, name), false);
+    }
+    // The attribute shows text (nullopt: absent), its reads answering as fault says.
+    void serve(Dir dir, const char* name, const std::optional<std::string>& text, uint8_t fault = kPlain) {
+        Served& s = served_.emplace_back();
+        s.text = text.value_or("");
+        s.fault = text ? fault : uint8_t{kAbsent};
+        names_.emplace_back(dir, name);
+        g_input += std::string(" ") + name + (text ? "=\"" + printable(*text) + "\"" : " absent");
+        rig().serve(rig().paths[dir] + name, s);
+    }
+
+private:
+    std::deque<Served> served_;  // their reads refer to them
+    std::vector<std::pair<Dir, std::string>> names_;
+};
+
+vxapi_priv_database* fc_record() {
+    for (vxapi_priv_database* rec : sim::listed_ports()) {
+        if (rec->host_no == kFcHost) return rec;
+    }
+    FUZZ_CHECK(false);
+    return nullptr;
+}
+
+// "a.b.c" ("%u.%02u.%02u") with a build tag of 0 to 100 characters, as
+// fw_version and as driver_version; look: bit 0 a blank before, bit 1 a
+// newline behind. The firmware's version is the numbers; the driver's is the
+// text, or an overrun (node and driver alike) past its 31 characters.
+void healthy_version(Reader& in) {
+    const uint8_t look = in.byte(), a = in.byte();
+    const auto b = static_cast<uint8_t>(in.byte() % 100), c = static_cast<uint8_t>(in.byte() % 100);
+    std::string tag(in.byte() % 101, ' ');
+    for (char& ch : tag) ch = static_cast<char>(' ' + in.byte() % 95);
+    const std::string version = ((look & 1) != 0 ? " " : "") + printed("%u.%02u.%02u", a, b, c) + tag;
+    Texts texts;
+    texts.serve(kFcScsi, "fw_version", version + ((look & 2) != 0 ? "\n" : ""));
+    texts.serve(kFcScsi, "driver_version", version + ((look & 2) != 0 ? "\n" : ""));
+    Guarded fw(sizeof(FIRMWAREPROPERTY), kFill);
+    const uint8_t numbers[3] = {a, b, c};
+    PROPERTY("healthy_version", SDGetHbaDeviceFirmwareProperty(kFc, fw.as<FIRMWAREPROPERTY>()) == SDERR_NO_ERROR &&
+                                    std::equal(numbers, numbers + 3, fw.as<FIRMWAREPROPERTY>()->Version));
+    const bool fits = version.size() <= 31;
+    const auto text = [](const auto& field) {
+        const auto* t = reinterpret_cast<const char*>(field);
+        return std::string(t, strnlen(t, sizeof field));
+    };
+    Guarded driver(sizeof(DRIVERPROPERTY), kFill);
+    SD_UINT32 status = SDGetHbaDeviceDriverProperty(kFc, driver.as<DRIVERPROPERTY>());
+    PROPERTY("healthy_version", fits ? status == SDERR_NO_ERROR && text(driver.as<DRIVERPROPERTY>()->Version) == version
+                                     : status == SDERR_DATA_OVERRUN);
+    Guarded node(sizeof(DEVICENODEPROPERTY), kFill);
+    status = SDGetHbaDeviceNodeProperty(kFc, node.as<DEVICENODEPROPERTY>());
+    PROPERTY("healthy_version", fits ? status == SDERR_NO_ERROR &&
+                                           text(node.as<DEVICENODEPROPERTY>()->DriverVersion) == version
+                                     : status != SDERR_NO_ERROR);
+}
+
+// The port's fw_state, five or six words "0x%x" (look: bit 0 six, bit 1 a
+// newline behind: word 6 is 0 without a sixth), and (bit 2) its port_name
+// "0x%016x", whose first read fails at load (discovery's reader of the
+// port's names is run again for it) and which then reads: the call reports
+// the name.
+void healthy_port(Reader& in) {
+    const uint8_t look = in.byte();
+    uint16_t words[6];
+    for (uint16_t& w : words) w = word(in);
+    const Bytes wwpn = bytes(in, 8);
+    std::string state = printed("0x%x 0x%x 0x%x 0x%x 0x%x", words[0], words[1], words[2], words[3], words[4]);
+    if ((look & 1) != 0) state += printed(" 0x%x", words[5]);
+    Texts texts;
+    texts.serve(kFcScsi, "fw_state", state + ((look & 2) != 0 ? "\n" : ""));
+    vxapi_priv_database* rec = fc_record();
+    const vxapi_priv_database before = *rec;
+    Bytes name(rec->wwpn, rec->wwpn + 8);
+    if ((look & 4) != 0) {
+        name = wwpn;
+        texts.serve(kFcFc, "port_name", "0x" + hex(wwpn) + "\n", kFailFirst);
+        vxsysfs_get_device_attributes(nullptr, rec);
+        FUZZ_CHECK((rec->port_flags & VX_PORT_FLAG_NAMES_UNKNOWN) != 0);
+    }
+    Guarded buf(sizeof(DEVICEPORTPROPERTY), kFill);
+    const SD_UINT32 status = SDGetHbaDevicePortProperty(kFc, 0, buf.as<DEVICEPORTPROPERTY>());
+    std::memcpy(rec->wwnn, before.wwnn, sizeof rec->wwnn);
+    std::memcpy(rec->wwpn, before.wwpn, sizeof rec->wwpn);
+    std::memcpy(rec->port_id, before.port_id, sizeof rec->port_id);
+    rec->port_flags = before.port_flags;
+    const DEVICEPORTPROPERTY& p = *buf.as<DEVICEPORTPROPERTY>();
+    PROPERTY("healthy_fw_state", status == SDERR_NO_ERROR && p.LinkState1 == words[0] && p.LinkState2 == words[1] &&
+                                     p.LinkState3 == words[2] && p.LinkState6 == ((look & 1) != 0 ? words[5] : 0));
+    PROPERTY("healthy_port_name", status == SDERR_NO_ERROR && std::equal(name.begin(), name.end(), p.WWN));
+}
+
+// The remote port's names and port_id "0x%x" (look bit 2: without "0x") with
+// a blank or a newline behind (bits 0-1); its port_id absent (bit 3: 0), its
+// scsi_target_id (bits 4-5) a number, "-1" or absent (both 0xFFFF).
+void healthy_names(Reader& in) {
+    const uint8_t look = in.byte();
+    const Bytes node = bytes(in, 8), port = bytes(in, 8);
+    Bytes id = bytes(in, 3);
+    const uint16_t target = word(in);
+    static const char* const behind[] = {" ", "\n", " \n", "\t\n"};
+    const auto name = [look](const Bytes& b) { return ((look & 4) != 0 ? "" : "0x") + hex(b) + behind[look & 3]; };
+    Texts texts;
+    texts.serve(kRport, "node_name", name(node));
+    texts.serve(kRport, "port_name", name(port));
+    texts.serve(kRport, "port_id", (look & 8) != 0 ? std::nullopt : std::optional<std::string>(name(id)));
+    if ((look & 8) != 0) id.assign(3, 0);
+    const int bound = look >> 4 & 3;
+    texts.serve(kRport, "scsi_target_id", bound == 1   ? std::optional<std::string>("-1\n")
+                                          : bound == 2 ? std::nullopt
+                                                       : std::optional<std::string>(std::to_string(target) + "\n"));
+    Guarded buf(sizeof(DISCPORTPROPERTY), kFill);
+    const SD_UINT32 status = SDGetDiscPortProperty(kFc, 0, 0, 0, buf.as<DISCPORTPROPERTY>());
+    const DISCPORTPROPERTY& d = *buf.as<DISCPORTPROPERTY>();
+    PROPERTY("healthy_names", status == SDERR_NO_ERROR && std::equal(node.begin(), node.end(), d.NodeWWN) &&
+                                  std::equal(port.begin(), port.end(), d.PortWWN) &&
+                                  std::equal(id.begin(), id.end(), d.PortID) &&
+                                  d.TargetID == (bound == 1 || bound == 2 ? 0xFFFF : target));
+}
+
+// The converged port's MAC address "%02x:..." (look bit 2: upper case) with
+// blanks around: 0 to 3 before it (bits 0-1), one behind (bit 3).
+void healthy_mac(Reader& in) {
+    const uint8_t look = in.byte();
+    const Bytes mac = bytes(in, 6);
+    std::string text(look & 3, ' ');
+    for (size_t i = 0; i < mac.size(); ++i) {
+        text += (i > 0 ? ":" : "") + printed((look & 4) != 0 ? "%02X" : "%02x", mac[i]);
+    }
+    Texts texts;
+    texts.serve(kCnaScsi, "vn_port_mac_address", text + ((look & 8) != 0 ? " \n" : "\n"));
+    SD_UINT32 size = sizeof(CNAPORTPROPERTY);
+    Guarded buf(size, kFill);
+    const SD_UINT32 status = SDGetCnaPortData(kCna, 0, SD_CNA_GET_PORT_ID, buf.data(), &size);
+    PROPERTY("healthy_mac", status == SDERR_NO_ERROR &&
+                                std::equal(mac.rbegin(), mac.rend(), buf.as<CNAPORTPROPERTY>()->VNPortMACAddress));
+}
+
+// The board temperature with a unit (look bits 0-1: "45 C", "45.5 C",
+// "45.50 degrees C", "45.125"), a blank before (bit 2), a newline behind
+// (bit 3): the degrees, and the one or two digits behind the point.
+void healthy_temp(Reader& in) {
+    const uint8_t look = in.byte();
+    const unsigned whole = word(in), f = in.byte();
+    std::string text = (look & 4) != 0 ? " " : "";
+    unsigned frac = 0;
+    switch (look & 3) {
+    case 0: text += printed("%u C", whole); break;
+    case 1: text += printed("%u.%u C", whole, frac = f % 10); break;
+    case 2: text += printed("%u.%02u degrees C", whole, frac = f % 100); break;
+    default: text += printed("%u.%03u", whole, f * 3), frac = f * 3 / 10; break;
+    }
+    Texts texts;
+    texts.serve(kFcScsi, "thermal_temp", text + ((look & 8) != 0 ? "\n" : ""));
+    Guarded buf(sizeof(BOARD_TEMP), kFill);
+    const SD_UINT32 status = SDGetBoardTemp(kFc, 0, buf.as<BOARD_TEMP>(), sizeof(BOARD_TEMP));
+    PROPERTY("healthy_temp", status == SDERR_NO_ERROR && buf.as<BOARD_TEMP>()->IntTemp == whole &&
+                                 buf.as<BOARD_TEMP>()->FracTemp == frac);
+}
+
+// The healthy modes: the input chooses the numbers and the decoration.
+const std::vector<std::pair<const char*, void (*)(Reader&)>> kHealthy = {
+    {"version", healthy_version}, {"port", healthy_port}, {"names", healthy_names},
+    {"mac", healthy_mac},         {"temp", healthy_temp},
+};
 
 // ---- the flash window ----
 
@@ -830,17 +1099,21 @@ void flash(FlashCall what, Reader& in) {
     }
 }
 
-// The modes: the attributes, then the flash calls.
+// The modes: the attributes, the flash calls, then the healthy texts.
 constexpr size_t kFlashModes = 5;
 
-size_t mode_count() { return attr_cases().size() + kFlashModes; }
+size_t mode_count() { return attr_cases().size() + kFlashModes + kHealthy.size(); }
 
 void run(uint8_t mode, Reader& in) {
     const size_t m = mode % mode_count();
     if (m < attr_cases().size()) {
         attribute(attr_cases()[m], in);
-    } else {
+    } else if (m < attr_cases().size() + kFlashModes) {
         flash(static_cast<FlashCall>(m - attr_cases().size()), in);
+    } else {
+        const auto& [name, healthy] = kHealthy[m - attr_cases().size() - kFlashModes];
+        g_input = std::string("healthy ") + name + ":";
+        healthy(in);
     }
 }
 
@@ -863,8 +1136,11 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
         for (uint8_t fault = kPlain; fault <= kFailFirstPieces; ++fault) {
             out.push_back(attr_input(mode, fault, 2, {0x80, 0x01}, plain));
         }
+        // A VPD that ends at its end tag; a blank and words behind the fields.
+        const std::string ended = plain.substr(0, vpd_end(Bytes(plain.begin(), plain.end())));
         for (const std::string& text : {std::string(), plain.substr(0, 3), plain + plain, std::string("zz\n"),
-                                        std::string("4294967312\n"), std::string("70000.00\n")}) {
+                                        std::string("4294967312\n"), std::string("70000.00\n"), ended,
+                                        std::string("-1\n"), " " + plain.substr(0, plain.find('\n')) + " more 07\n"}) {
             out.push_back(attr_input(mode, kPlain, 0, {0x80, 0x01}, text));
         }
     }
@@ -893,6 +1169,19 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
         append(pieces, {0, 0, 0, 0, 0, 0, 0, 0x00, 0x03});
         out.push_back(pieces);
     }
+    // The healthy texts: zeros, then the decorations over a pattern; a long
+    // build tag.
+    for (size_t h = 0; h < kHealthy.size(); ++h) {
+        const auto mode = static_cast<uint8_t>(cases.size() + kFlashModes + h);
+        for (const uint8_t look : {0x00, 0x05, 0x1A, 0x2F, 0x3C}) {
+            Bytes b{mode, look};
+            append(b, pattern(48, static_cast<uint8_t>(mode + look)));
+            out.push_back(b);
+        }
+    }
+    Bytes tag{static_cast<uint8_t>(cases.size() + kFlashModes), 3, 8, 7, 0, 100};
+    append(tag, Bytes(100, 'k'));
+    out.push_back(tag);
     return out;
 }
 
