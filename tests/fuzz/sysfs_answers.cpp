@@ -1140,7 +1140,10 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
         const std::string ended = plain.substr(0, vpd_end(Bytes(plain.begin(), plain.end())));
         for (const std::string& text : {std::string(), plain.substr(0, 3), plain + plain, std::string("zz\n"),
                                         std::string("4294967312\n"), std::string("70000.00\n"), ended,
-                                        std::string("-1\n"), " " + plain.substr(0, plain.find('\n')) + " more 07\n"}) {
+                                        std::string("-1\n"), " " + plain.substr(0, plain.find('\n')) + " more 07\n",
+                                        // a sign apart from its digit; a "0x" that a 32-byte read cuts behind
+                                        std::string("- 1\n"), std::string(29, ' ') + "0x1f\n",
+                                        "00:00:00:00:00:" + std::string(14, ' ') + "0x12\n"}) {
             out.push_back(attr_input(mode, kPlain, 0, {0x80, 0x01}, text));
         }
     }
