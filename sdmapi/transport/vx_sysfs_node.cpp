@@ -119,7 +119,7 @@ bool read_config(PciFunction* function, uint8_t* image) {
     if (path == nullptr) return true;
     errno = 0;
     Attr space(path);
-    if (!space.is_open()) return errno == ENOENT || errno == ENOTDIR;
+    if (!space.is_open()) return vxsysfs_open_answer(errno) == VxAttrAnswer::Absent;
     if (!space.read()) return false;
     std::memcpy(image, space.value(), std::min<size_t>(space.length(), VXSYSFS_PCI_CONFIG_SIZE));
     return true;
@@ -143,8 +143,7 @@ void encode_serial(const char* text, uint8_t* serial) {
 }
 
 // The names and versions of the node; each text may be absent (empty), but
-// one that could not be read or was cut is noted in answers, and so is a
-// driver version longer than the management API's field.
+// one that could not be read or was cut is noted in answers.
 void read_names(const vxapi_priv_database* rec, EXT_HBA_NODE* node, vxsysfs::Answers* answers) {
     std::memcpy(node->WWNN, rec->wwnn, sizeof node->WWNN);
     const uint32_t host = rec->host_no;
@@ -154,8 +153,9 @@ void read_names(const vxapi_priv_database* rec, EXT_HBA_NODE* node, vxsysfs::Ans
     char serial[kTextSize];
     vxsysfs::scsi_host_text(host, "serial_num", serial, sizeof serial, &answer);
     if (answers->take_optional(answer)) encode_serial(serial, node->SerialNum);
-    (void)answers->take_optional(vxsysfs_read_driver_version(host, reinterpret_cast<char*>(node->DriverVersion),
-                                                             sizeof node->DriverVersion));
+    vxsysfs::scsi_host_text(host, "driver_version", reinterpret_cast<char*>(node->DriverVersion),
+                            sizeof node->DriverVersion, &answer);
+    (void)answers->take_optional(answer);
     vxsysfs::scsi_host_text(host, "fw_version", reinterpret_cast<char*>(node->FWVersion), sizeof node->FWVersion,
                             &answer);
     (void)answers->take_optional(answer);
@@ -328,24 +328,18 @@ VxAttrAnswer vxsysfs_save_version(const char* string, uint8_t* version, int leng
     if (string == nullptr || version == nullptr || length <= 0) return VxAttrAnswer::NotNumber;
     uint8_t numbers[kAttrVersionNumbers];
     const int wanted = std::min(length, kAttrVersionNumbers);
-    const char* at = string;
-    const char* const end = string + std::strlen(string);
+    VxFields fields(string, std::strlen(string), cut);
     int taken = 0;
-    while (taken < wanted && (taken == 0 || at < end)) {
-        VxFields probe(at, static_cast<size_t>(end - at), cut);
-        const char* digits = nullptr;
-        bool at_cut = false;
-        const size_t count = probe.digits(base, &digits, &at_cut);
-        // The numbers end before a place where none stands (a build tag),
-        // unless that is the cut, behind which one may stand.
-        if (count == 0 && taken > 0 && !at_cut) break;
-        VxFields fields(at, static_cast<size_t>(end - at), cut);
+    while (taken < wanted) {
         uint64_t number = 0;
         const VxAttrAnswer answer = fields.number(base, UINT8_MAX, &number);
+        // The numbers end before a place where none stands (a build tag);
+        // at the cut one may stand behind it (TooLarge).
+        if (answer == VxAttrAnswer::NotNumber && taken > 0) break;
         if (answer != VxAttrAnswer::Came) return answer;
         numbers[taken++] = static_cast<uint8_t>(number);
-        // Past the number's digits and the one separator behind them.
-        at = std::min(end, digits + count + 1);
+        // Past the one separator behind it; the text's end ends the numbers.
+        if (!fields.skip_one() || fields.at_end()) break;
     }
     std::memcpy(version, numbers, static_cast<size_t>(taken));
     return VxAttrAnswer::Came;

@@ -162,14 +162,14 @@ char* class_path(char* path, const char* class_name) {
 // ---- attributes ----
 
 // An attribute read whole: Absent when there is no such file (the open's own
-// ENOENT, or ENOTDIR for a directory on the way that is no directory), Failed
-// when the file is there but does not open or read. The value goes as far as
+// error says so, vxsysfs_open_answer), Failed when the file is there but does
+// not open or read. The value goes as far as
 // the object's length and the first NUL go.
 VxAttrAnswer read_attr(const char* path, std::string* value) {
     if (path == nullptr) return VxAttrAnswer::Absent;
     errno = 0;
     struct sysfs_attribute* attr = vx::sys().sysfs_open_attribute(path);
-    if (attr == nullptr) return errno == ENOENT || errno == ENOTDIR ? VxAttrAnswer::Absent : VxAttrAnswer::Failed;
+    if (attr == nullptr) return vxsysfs_open_answer(errno);
     const bool read = vx::sys().sysfs_read_attribute(attr) == 0 && attr->value != nullptr;
     if (read) value->assign(attr->value, strnlen(attr->value, attr->len));
     vx::sys().sysfs_close_attribute(attr);
@@ -425,6 +425,10 @@ void tell(VxAttrAnswer* answer, VxAttrAnswer value) {
 
 }  // namespace
 
+VxAttrAnswer vxsysfs_open_answer(int err) {
+    return err == ENOENT || err == ENOTDIR ? VxAttrAnswer::Absent : VxAttrAnswer::Failed;
+}
+
 uint32_t vxsysfs_answer_status(VxAttrAnswer answer) {
     switch (answer) {
     case VxAttrAnswer::Came: return EXT_STATUS_OK;
@@ -455,6 +459,12 @@ VxFields::VxFields(const char* text, size_t length, bool cut)
 
 void VxFields::skip_space() {
     while (at_ < end_ && is_space(*at_)) ++at_;
+}
+
+bool VxFields::skip_one() {
+    if (at_ == end_) return false;
+    ++at_;
+    return true;
 }
 
 bool VxFields::literal(char c) {

@@ -104,6 +104,11 @@ enum class VxAttrAnswer : uint8_t {
     TooLarge,   // a number past its field, or a text longer than its buffer
 };
 
+// What an attribute open that failed with errno err says: Absent for no
+// such file (ENOENT, or ENOTDIR for a directory on the way that is none),
+// Failed for a file that is there but does not open.
+[[nodiscard]] VxAttrAnswer vxsysfs_open_answer(int err);
+
 // The status word of a call whose attribute answered so: 0 Came, 9 Absent
 // (nothing reached the driver), 7 TooLarge (a value past its field, a data
 // overrun), 1 for a read that failed or a text that is no number.
@@ -137,6 +142,11 @@ public:
     [[nodiscard]] bool at_digit(int base) const;
     // Past any white space, as a blank of a format skips it.
     void skip_space();
+    // Past the next character, whatever it is (a separator); false when the
+    // text had ended.
+    bool skip_one();
+    // Whether nothing of the text is left.
+    [[nodiscard]] bool at_end() const { return at_ == end_; }
 
 private:
     const char* at_;

@@ -325,12 +325,6 @@ VxAttrAnswer vxsysfs_read_version(uint32_t host_no, const char* attr, uint32_t t
     return vxsysfs_parse_numbers(&fields, kVersionNumbers, width, version);
 }
 
-VxAttrAnswer vxsysfs_read_driver_version(uint32_t host_no, char* text, uint32_t size) {
-    VxAttrAnswer answer;
-    vxsysfs::scsi_host_text(host_no, "driver_version", text, size, &answer);
-    return answer;
-}
-
 uint16_t vxsysfs_get_first_lun(uint16_t host_no, uint16_t tgt_id) {
     vxsysfs::trace_entered("vxsysfs_get_first_lun: entered");
     char prefix[kNameSize];
@@ -585,11 +579,13 @@ int vxsysfs_query_driver(int, vxapi_priv_database* api_priv_data_inst, EXT_DRIVE
     if (api_priv_data_inst == nullptr || pdrvr == nullptr) return 0;
     const uint32_t host_no = api_priv_data_inst->host_no;
     // Absent, the version is empty and the segments 0; a version longer than
-    // its field (a data overrun) or a count past 32 bits is no value.
+    // the record holds (a data overrun) or a count past 32 bits is no value.
+    // The management API's fields hold fewer characters: it judges that.
     Answers answers;
     VxAttrAnswer answer;
-    (void)answers.take_optional(
-        vxsysfs_read_driver_version(host_no, reinterpret_cast<char*>(pdrvr->Version), sizeof pdrvr->Version));
+    vxsysfs::scsi_host_text(host_no, "driver_version", reinterpret_cast<char*>(pdrvr->Version),
+                            sizeof pdrvr->Version, &answer);
+    (void)answers.take_optional(answer);
     pdrvr->MaxDataSegments = vxsysfs::scsi_host_number(host_no, "sg_tablesize", &answer);
     (void)answers.take_optional(answer);
     if (!answers.came()) {

@@ -106,13 +106,6 @@ void vxsysfs_read_flash_versions(int handle, vxapi_priv_database* api_priv_data_
 [[nodiscard]] VxAttrAnswer vxsysfs_read_version(uint32_t host_no, const char* attr, uint32_t text_size,
                                                 uint8_t* version, size_t width = 0);
 
-// The driver's version text, "driver_version" of the SCSI host, into text
-// (size bytes, always terminated; empty when absent): TooLarge when it is
-// longer than the text holds, for a version is never reported cut. The
-// management API's version fields hold fewer characters; the API judges
-// that, on every road alike.
-[[nodiscard]] VxAttrAnswer vxsysfs_read_driver_version(uint32_t host_no, char* text, uint32_t size);
-
 // Up to length (at most 4) numbers of the text (cut: a text cut to its buffer),
 // in base, into the bytes of version, one separator character skipped after
 // each; ends at the text's end, and before a place where no number stands.

@@ -1,13 +1,14 @@
 // The sysfs text parsers (SCSI device names, hexadecimal bytes, trailing
-// newlines) and the attribute readers over an attribute that reads as the
-// input: a reader reports a number only when the text begins with one that
-// fits.
+// newlines, boot versions) and the attribute readers over an attribute that
+// reads as the input: a reader reports a number only when the text begins
+// with one that fits.
 // Input: the text (an embedded NUL ends it for the parsers of C strings).
 #include <cctype>
 #include <cerrno>
 
 #include "fuzz_support.h"
 #include "transport/vx_sysfs_prim.h"
+#include "transport/vx_sysfs_query.h"
 
 namespace {
 
@@ -17,6 +18,21 @@ void parse_text(const char* text) {
     (void)vxsysfs_get_target_id(text);
     (void)vxsysfs_get_lun_no(text);
     for (const uint32_t n : {8u, 3u, 0u}) vxsysfs_to_array_hex(fuzz::Buffer(n, 0xEE).data(), text, n);
+    // A boot version: at most the numbers asked are written, and only when
+    // they came; the first stands at the text's head.
+    for (const bool cut : {false, true}) {
+        const fuzz::Buffer version(8, 0xEE);
+        const VxAttrAnswer answer = vxsysfs_save_version(text, version.data(), 4, 10, cut);
+        const fuzz::Bytes written = version.bytes();
+        FUZZ_CHECK(fuzz::Bytes(written.begin() + 4, written.end()) == fuzz::Bytes(4, 0xEE));
+        uint64_t first = 0;
+        if (answer == VxAttrAnswer::Came) {
+            FUZZ_CHECK(vxsysfs_parse_number(text, std::strlen(text), 10, 255, &first) == VxAttrAnswer::Came);
+            FUZZ_CHECK(written[0] == first);
+        } else {
+            FUZZ_CHECK(written == fuzz::Bytes(8, 0xEE));
+        }
+    }
     std::string copy(text);
     vxsysfs_remove_end_newline(copy.data());
     const size_t len = std::strlen(copy.c_str());
