@@ -567,7 +567,8 @@ bool zero(const uint8_t* b, size_t n) {
 // status 7 or 8): a port gets its function only from a chip record whose
 // fields came, and takes its names from a node and a port record only when
 // every field that discovery reads of them came. The ports it listed are
-// dropped again, and the global layout is put back.
+// dropped again with the function records that no other port holds, and the
+// global layout is put back.
 void discovery(fuzz::Reader& in) {
     const std::vector<vxapi_priv_database*> before = sim::listed_ports();
     const INT_OPT_ROM_LAYOUT layout = gOptRomLayout;
@@ -602,6 +603,9 @@ void discovery(fuzz::Reader& in) {
             }
         }
     }
+    // A function record is shared by every port at its PCI address, and an
+    // answer may name the address of a port listed before: each function of
+    // the dropped ports goes once, and only when no port still listed holds it.
     std::vector<vxapi_phy_info*> functions;
     for (vxapi_priv_database* rec : listed) {
         if (rec->phy_info != nullptr &&
@@ -610,7 +614,12 @@ void discovery(fuzz::Reader& in) {
         }
         vxapi_free_api_priv_data_element(rec);
     }
-    for (vxapi_phy_info* info : functions) vxapi_free_api_phy_info_element(info);
+    const std::vector<vxapi_priv_database*> staying = sim::listed_ports();
+    for (vxapi_phy_info* info : functions) {
+        const bool held = std::any_of(staying.begin(), staying.end(),
+                                      [info](const vxapi_priv_database* rec) { return rec->phy_info == info; });
+        if (!held) vxapi_free_api_phy_info_element(info);
+    }
     gOptRomLayout = layout;
     pGlobalOptRomLayout = layout_in_use;
 }
@@ -763,6 +772,11 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
             out.push_back(input(kModeDiscovery, {}, answers));
         }
     }
+    // Discovery: the first port's chip record names PCI bus 4, that of the
+    // port of 0x2071 (handle 2), so the two share a function record.
+    std::vector<Bytes> shared(5, answer(0, 0));
+    shared.push_back(answer(0, 0, offsetof(EXT_CHIP, PciBusNumber), {4, 0}));
+    out.push_back(input(kModeDiscovery, {}, shared));
     return out;
 }
 
