@@ -279,10 +279,9 @@ VXSDM_API SD_UINT32 SDXlateSDMErr(SD_UINT32 ext_stat, SD_UINT32 ext_dstat);
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
  * (phba_node_user is null); the request's statuses, SDERR_DATA_OVERRUN and
  * SDERR_DATA_UNDERRUN for a completed request; on the chips with MPI and PEP
- * firmware, a failure of the layout load. A driver version longer than the
- * 31 characters DriverVersion holds gives SDERR_DATA_OVERRUN with nothing
- * written, as SDGetHbaDeviceDriverProperty gives it, rather than being
- * reported cut.
+ * firmware, a failure of the layout load. A text longer than its field
+ * (model, serial number, driver, firmware or option ROM version) is its
+ * first characters up to the field's size less one, and a terminator.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */
@@ -372,9 +371,8 @@ VXSDM_API SD_UINT32 SDGetHbaDeviceChipProperty(int Device, PCHIPPROPERTY pChipPr
  * *pDriverProperty, only when the status is SDERR_NO_ERROR; nothing
  * otherwise. Reserved is not written.
  * @return SDERR_NO_ERROR; SDERR_INVALID_HANDLE; SDERR_INVALID_PARAMETER
- * (pDriverProperty is null); SDERR_DATA_OVERRUN (the driver's version text
- * is longer than the 31 characters Version holds: it is not reported cut);
- * the request's statuses.
+ * (pDriverProperty is null); the request's statuses. A version text longer
+ * than the 31 characters Version holds is its first 31 characters.
  * @par Threads
  * Any thread; calls are serialised within the process.
  */

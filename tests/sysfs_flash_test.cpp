@@ -197,10 +197,11 @@ TEST(SysfsFlash, UpdateHoldsTheLockFromTheSectorReadToTheWrite) {
 
 // The alignment of an update on this road reads through the sysfs reads, and
 // its trace names the same steps as on the driver's road: the sector size
-// (none in the host's files), the flash descriptor (none in this flash), the
-// read of the sectors.
+// (none in the host's files: a driver without "flash_block_size"), the flash
+// descriptor (none in this flash), the read of the sectors.
 TEST(SysfsFlash, AlignmentTracesTheStepsOfTheDriversRoad) {
     RoadRig r(0x2532, Chunked);
+    r.rig.host.remove("/sys/class/scsi_host/host5/flash_block_size");
     r.rig.host.clear_stderr();
     vx_debug |= VXDBG_STEP;
     Bytes mine = pattern(4, 7);

@@ -10,6 +10,7 @@
 #include "transport/vx_sysfs_mgmt.h"
 #include "transport/vx_sysfs_passthru.h"
 #include "vxsdm.h"
+#include "vxsdm_stats.h"
 
 namespace {
 
@@ -128,10 +129,10 @@ TEST(SysfsAnswers, AValueThatDidNotComeFailsTheCallThatReportsIt) {
         {"fw_version no number", {{"fw_version", "abc"}}, {}, {{kFirmware, kFailed}}},
         {"fw_version past a byte", {{"fw_version", "300.07.00"}}, {}, {{kFirmware, kPast}}},
         {"driver_version unreadable", {}, fail_reads(kScsiHost + "driver_version"), {{kDriver, kFailed}, {kNode, kFailed}}},
-        // The record holds 127 characters, the public field 31: a longer version is not reported cut, and both
-        // calls answer it alike.
-        {"driver_version past its field", {{"driver_version", std::string(40, '9')}}, {}, {{kDriver, kPast}, {kNode, kPast}}},
-        {"driver_version filling its field", {{"driver_version", std::string(31, '9')}}, {}, {{kDriver, 0}, {kNode, 0}}},
+        // A text longer than its field is cut to it (TextsLongerThanTheirFieldsAreCutToThem), on every call.
+        {"driver_version past the record", {{"driver_version", std::string(200, '9')}}, {}, {{kDriver, 0}, {kNode, 0}}},
+        {"model_name past the record", {{"model_name", std::string(200, 'M')}}, {}, {{kNode, 0}}},
+        {"serial_num past the record", {{"serial_num", std::string(300, 'S')}}, {}, {{kNode, 0}}},
         {"model_name unreadable", {}, fail_reads(kScsiHost + "model_name"), {{kNode, kFailed}}},
         {"serial_num unreadable", {}, fail_reads(kScsiHost + "serial_num"), {{kNode, kFailed}}},
         {"optrom_efi_version unreadable", {}, fail_reads(kScsiHost + "optrom_efi_version"), {{kNode, kFailed}}},
@@ -226,6 +227,49 @@ TEST(SysfsAnswers, VersionsAreTheNumbersTheirConversionTakes) {
                           {"fourth number", {{"mpi_version", "8.07.00.01"}}, {}, {}, "0 40:080700 45:070809"},
                           {"tag cut by the read", {{"mpi_version", "8.07.00" + tag}}, {}, {}, "0 40:080700 45:070809"},
                           {"past a byte", {{"phy_version", "7.8.256"}}, {}, {}, "0 40:010203"}});
+}
+
+// A text that a call copies into a field is its first characters up to the field's size less one, whatever its
+// length: the driver property's and the node's driver version, the node's model, serial number and option ROM version.
+TEST(SysfsAnswers, TextsLongerThanTheirFieldsAreCutToThem) {
+    const Reading texts = [](int h) {
+        DRIVERPROPERTY d{};
+        DEVICENODEPROPERTY n{};
+        const SD_UINT32 driver = SDGetHbaDeviceDriverProperty(h, &d);
+        const SD_UINT32 node = SDGetHbaDeviceNodeProperty(h, &n);
+        const auto text = [](const auto& field) { return std::string(reinterpret_cast<const char*>(field)); };
+        return line("%x %x ", driver, node) + text(d.Version) + "|" + text(n.DriverVersion) + "|" + text(n.Model) +
+               "|" + text(n.SerialNumber) + "|" + text(n.OptionRomVersion);
+    };
+    const std::string d31(31, 'D'), m15(15, 'M'), s31(31, 'S'), r31(31, 'R');
+    expect_rows(texts, {{"filling the fields",
+                         {{"driver_version", d31}, {"model_name", m15}, {"serial_num", s31}, {"optrom_bios_version", r31}},
+                         {}, {}, "0 0 " + d31 + "|" + d31 + "|" + m15 + "|" + s31 + "|" + r31},
+                        {"past the fields",
+                         {{"driver_version", d31 + "X"}, {"model_name", m15 + "X"}, {"serial_num", s31 + "X"},
+                          {"optrom_bios_version", r31 + "X"}},
+                         {}, {}, "0 0 " + d31 + "|" + d31 + "|" + m15 + "|" + s31 + "|" + r31},
+                        {"past the driver's records",
+                         {{"driver_version", std::string(200, 'D')}, {"model_name", std::string(200, 'M')},
+                          {"serial_num", std::string(300, 'S')}, {"optrom_bios_version", std::string(200, 'R')}},
+                         {}, {}, "0 0 " + d31 + "|" + d31 + "|" + m15 + "|" + s31 + "|" + r31}});
+}
+
+// The numbers the kernel and the driver print in decimal are read in the base their text shows: the PCI function's
+// "irq" of the chip property and "total_isp_aborts" of the statistics.
+TEST(SysfsAnswers, NumbersPrintedInDecimalAreReadInTheirBase) {
+    const Reading numbers = [](int h) {
+        CHIPPROPERTY c{};
+        STATISTICS s{};
+        const SD_UINT32 chip = SDGetHbaDeviceChipProperty(h, &c);
+        const SD_UINT32 stats = SDGetStatistics(h, 0, &s);
+        return line("%x %u %x %u", chip, c.InterruptLevel, stats, s.ControllerErrorCount);
+    };
+    const auto irq = [](const char* text) { return [text](sim::SysfsAdapter& a) { a.pci["irq"] = text; }; };
+    expect_rows(numbers, {{"decimal", {{"total_isp_aborts", "12"}}, {}, irq("35"), "0 35 0 12"},
+                          {"behind 0x", {{"total_isp_aborts", "0x12"}}, {}, irq("0x23"), "0 35 0 18"},
+                          {"wider than a byte", {}, {}, irq("16384"), "0 16384 0 0"},
+                          {"irq past 16 bits", {}, {}, irq("70000"), line("%x 0 0 0", kPast)}});
 }
 
 // Each running version stands on its own read: one that did not come is not listed, the other is.

@@ -236,12 +236,13 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
                                 sim::keyword("V5", "4.11            "), sim::keyword("V1", "6.18"),
                                 sim::keyword("V3", "8.7.1")}, 512);
     };
-    // A version is valid only when it came: a VPD field of too few numbers is none, 0.0.0 is one.
+    // A VPD version is valid only when it came and one of its numbers is nonzero: a field of too few numbers and
+    // 0.0.0 are none.
     const Change vpd_partly = [&](sim::SysfsAdapter& a) {
         vpd_versions(a);
         a.vpd = sysfstest::vpd({sim::keyword("V5", "4"), sim::keyword("V1", "6.18"), sim::keyword("V3", "0.0.0")}, 512);
     };
-    const std::string attrs = " rom 3.56 valid 7 fw 08070000 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000";
+    const std::string attrs = " rom 3.56 valid 7 fw 080700d5 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000";
     const Change two_functions = [](sim::SysfsAdapter& a) {
         a.functions.push_back(sim::SysfsFunction{6, {}});
         a.functions[0].host.scsi_host["optrom_bios_version"] = "9.99";
@@ -261,13 +262,13 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
              " valid 7 fw 08070100 efi 06120000 fcode 040b0000 mpi 00000000 pep 00000000"},
         {"no VPD versions on this chip", 0x2031, vpd_versions, "05 00010000" + none},
         {"VPD versions that came", 0x2532, vpd_partly,
-         "05 00010000 rom  valid 3 fw 00000000 efi 06120000 fcode 00000000 mpi 00000000 pep 00000000"},
+         "05 00010000 rom  valid 2 fw 00000000 efi 06120000 fcode 00000000 mpi 00000000 pep 00000000"},
         {"a text that is no version", 0x2532, scsi("optrom_efi_version", "none"),
-         "05 00010000 rom 3.56 valid 5 fw 08070000 efi 00000000 fcode 040a0000 mpi 00000000 pep 00000000"},
+         "05 00010000 rom 3.56 valid 5 fw 080700d5 efi 00000000 fcode 040a0000 mpi 00000000 pep 00000000"},
         {"running MPI and PEP", 0x2071, {},
-         "05 00010000 rom 3.56 valid 1f fw 08070000 efi 06110000 fcode 040a0000 mpi 01020300 pep 04050600"},
+         "05 00010000 rom 3.56 valid 1f fw 080700d5 efi 06110000 fcode 040a0000 mpi 01020300 pep 04050600"},
         {"function 1 reads function 0's host", 0x2532, two_functions,
-         "06 00010000 rom 9.99 valid 7 fw 08070000 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000", 6},
+         "06 00010000 rom 9.99 valid 7 fw 080700d5 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000", 6},
         {"flash through the window", 0x8021, with_flash,
          "05 00010000 rom 3.07 valid 3 fw 08023412 efi 02050000 fcode 00000000 mpi 00000000 pep 00000000", 5,
          {"1:80000:100", "0", "1:88000:100", "0", "1:100000:20", "0"}},
@@ -467,7 +468,9 @@ TEST(SysfsQuery, VersionTextsAndVpdFields) {
     const struct { const char* text; int numbers; sim::Bytes version; VxAttrAnswer answer = kCame; } versions[] = {
         {"4.2.1.0", 4, {4, 2, 1, 0}}, {"4.10", 4, {4, 10, 0xEE, 0xEE}}, {"1.2.3", 2, {1, 2, 0xEE, 0xEE}},
         {"7", 4, {7, 0xEE, 0xEE, 0xEE}}, {" 8.07.00 (d0d5)", 4, {8, 7, 0, 0xEE}}, {"4.10 ", 4, {4, 10, 0xEE, 0xEE}},
-        {"abc", 4, untouched, kNo}, {"", 4, untouched, kNo}, {"4.300", 4, untouched, kPast}};
+        {"abc", 4, untouched, kNo}, {"", 4, untouched, kNo}, {"4.300", 4, {4, 0x2C, 0xEE, 0xEE}},
+        {"8.07.00 53461", 4, {8, 7, 0, 0xD5}}, {"8.07.00 4294967295", 4, {8, 7, 0, 0xFF}},
+        {"1.99999999999999999999", 4, untouched, kPast}};
     for (const auto& v : versions) {  // the text exactly as long as it is: a look past it is caught
         const sim::Exact t(sim::bytes_of(v.text, std::strlen(v.text) + 1));
         sim::Bytes out(4, 0xEE);
@@ -511,7 +514,7 @@ std::vector<std::string> properties(int h) {
             line("%s %s %s %u %u %x", hex(dp.NodeWWN, 8).c_str(), hex(dp.PortWWN, 8).c_str(),
                  hex(dp.PortID, 3).c_str(), dp.PortType, dp.TargetID, dp.LoopID),
             line("%s %u %u", hex(dt.PortWWN, 8).c_str(), dt.PortType, dt.TargetID),
-            line("%04x %04x bus %u fn %u rev %u irq %x link %x %x port %u", c.VendorID, c.DeviceID, c.PciBusNumber,
+            line("%04x %04x bus %u fn %u rev %u irq %u link %x %x port %u", c.VendorID, c.DeviceID, c.PciBusNumber,
                  c.PciSlotNumber, c.ChipType, c.InterruptLevel, c.PcieLinkCap, c.PcieLinkStat, c.PortNumber),
             line("%s %u %u %u %x %u", d.Version, d.NumberOfBus, d.TargetsPerBus, d.LunsPerTarget,
                  d.MaximumTransferLen, d.MaximumDataSegments),
@@ -548,7 +551,7 @@ TEST(SysfsQuery, EveryPropertyQueryOnPhysicalAndVirtualPort) {
         "10.02.00.100-k 1 512 256 ffffffff 128",
         "08070000",
         "3/3 11:0 14:300 15:4",
-        "0 0302011e0e00 8000"};
+        "1002 0302011e0e00 8000"};
     EXPECT_EQ(properties(physical), want);
     want[1] = "200000e08b000008 Varnix Corporation VX2562 SIM0000A00001 10.02.00.100-k 8.07.00 (d0d5) 3.07 1/3 3 fw "
               "08023412 efi 02050000";

@@ -123,13 +123,8 @@ SD_UINT32 SDGetHbaDeviceNodeProperty(int Device, PDEVICENODEPROPERTY phba_node_u
             const vxapi_phy_info* phy = rec->phy_info;
             vx_sd_copy_text(out->SerialNumber, sizeof out->SerialNumber, phy != nullptr ? phy->serial_num : nullptr,
                             phy != nullptr ? sizeof phy->serial_num : 0);
-            // A version longer than the field holds is not reported cut, as
-            // in the driver property: the caller's record stays as it was.
-            if (!vx_sd_copy_text(out->DriverVersion, sizeof out->DriverVersion, node.DriverVersion,
-                                 sizeof node.DriverVersion)) {
-                vx_sd_line(VX_SD_ERROR, call.name(), Device, "): driver version longer than its field.");
-                return SDERR_DATA_OVERRUN;
-            }
+            vx_sd_copy_text(out->DriverVersion, sizeof out->DriverVersion, node.DriverVersion,
+                            sizeof node.DriverVersion);
             vx_sd_copy_text(out->FirmwareVersion, sizeof out->FirmwareVersion, node.FWVersion, sizeof node.FWVersion);
             vx_sd_copy_text(out->OptionRomVersion, sizeof out->OptionRomVersion, node.OptRomVersion,
                             sizeof node.OptRomVersion);
@@ -300,14 +295,7 @@ SD_UINT32 SDGetHbaDeviceDriverProperty(int Device, PDRIVERPROPERTY pDriverProper
         VxSdAccept::Clean, [&](uint32_t* ext) { return vxapi_query_driver(rec->oshandle, rec, &driver, ext); },
         [&] {
             PDRIVERPROPERTY out = pDriverProperty;
-            // A version longer than the field holds is not reported cut:
-            // the caller's record stays as it was.
-            char version[sizeof out->Version];
-            if (!vx_sd_copy_text(version, sizeof version, driver.Version, sizeof driver.Version)) {
-                vx_sd_line(VX_SD_ERROR, call.name(), Device, "): driver version longer than its field.");
-                return SDERR_DATA_OVERRUN;
-            }
-            std::memcpy(out->Version, version, sizeof out->Version);
+            vx_sd_copy_text(out->Version, sizeof out->Version, driver.Version, sizeof driver.Version);
             if (vxdbg_on(VX_SD_INFO)) {
                 vxdbg_print("SDGetHbaDeviceDriverProperty: driverprop version=", 0, VXDBG_NONE, 0);
                 vxdbg_print(reinterpret_cast<const char*>(out->Version), 0, VXDBG_NONE, 1);

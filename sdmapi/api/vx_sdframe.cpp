@@ -31,20 +31,18 @@ void vx_sd_line(uint32_t bits, const char* name, int handle, const char* text, u
     vxdbg_print(text, number, base, 1);
 }
 
-bool vx_sd_copy_text(void* dst, size_t dst_size, const void* src, size_t src_size) {
-    if (dst == nullptr || dst_size == 0) return false;
+void vx_sd_copy_text(void* dst, size_t dst_size, const void* src, size_t src_size) {
+    if (dst == nullptr || dst_size == 0) return;
     auto* out = static_cast<uint8_t*>(dst);
     size_t len = 0;
-    size_t whole = 0;
     if (src != nullptr) {
         const auto* in = static_cast<const uint8_t*>(src);
         const void* nul = std::memchr(in, 0, src_size);
-        whole = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - in) : src_size;
+        const size_t whole = nul != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - in) : src_size;
         len = std::min(whole, dst_size - 1);
         std::memcpy(out, in, len);
     }
     std::memset(out + len, 0, dst_size - len);
-    return len == whole;
 }
 
 VxSdOutcome vx_sd_outcome(const char* name, int handle, int result, uint32_t ext_stat, int err, VxSdAccept accept,

@@ -60,10 +60,9 @@ void vx_sd_line(uint32_t bits, const char* name, int handle, const char* text, u
 
 // Copies the text of a fixed-size field (terminated or not) into a field of
 // dst_size bytes: at most dst_size - 1 characters, the rest of the field
-// zero, so the result is always terminated. False when the text was cut to
-// fit, for a caller that reports the text as data and must not report a cut
-// one.
-bool vx_sd_copy_text(void* dst, size_t dst_size, const void* src, size_t src_size);
+// zero, so the result is always terminated: a longer text is its first
+// dst_size - 1 characters.
+void vx_sd_copy_text(void* dst, size_t dst_size, const void* src, size_t src_size);
 
 // Steps 1 to 4 above for one worker call: the status, and `done` when the
 // caller's record is to be filled (step 3). err is errno as the worker left

@@ -231,7 +231,7 @@ constexpr uint32_t kCounterText = 32;
 class Counters {
 public:
     // The counter `name` of the directory whose path ends at end, written
-    // in base 16 or 10; 0 when it is not there, when its path does not fit,
+    // in base 16 or 10 (or as printed); 0 when it is not there, when its path does not fit,
     // when it is all ones (not counted) or once a counter failed.
     uint64_t read(char* path, char* end, const char* name, int base = 16) {
         if (failed_ != EXT_STATUS_OK || !attr_path(path, end, name)) return 0;
@@ -357,7 +357,8 @@ int vxsysfs_get_statistics(int, vxapi_priv_database* rec, EXT_HBA_PORT_STAT* sta
     for (const auto& file : kStatFiles64) stats->*file.field = counters.read(path, end, file.name);
 
     end = vxsysfs_get_scsi_host_path(path, host_no);
-    stats->ControllerErrorCount = low32(counters.read(path, end, "total_isp_aborts"));
+    // The driver prints the aborts in decimal.
+    stats->ControllerErrorCount = low32(counters.read(path, end, "total_isp_aborts", VxFields::kBaseAsPrinted));
     stats->TotalIoCount = low32(counters.read(path, end, "diag_requests", 10));
     stats->TotalMBytes = low32(counters.read(path, end, "diag_megabytes", 10));
     if (!add_device_counts(rec->host_no, stats, counters)) return 0;

@@ -142,22 +142,23 @@ void encode_serial(const char* text, uint8_t* serial) {
     serial[3] = 0;
 }
 
-// The names and versions of the node; each text may be absent (empty), but
-// one that could not be read or was cut is noted in answers.
+// The names and versions of the node; each text may be absent (empty) or
+// longer than its field (cut to it), but one that could not be read is
+// noted in answers.
 void read_names(const vxapi_priv_database* rec, EXT_HBA_NODE* node, vxsysfs::Answers* answers) {
     std::memcpy(node->WWNN, rec->wwnn, sizeof node->WWNN);
     const uint32_t host = rec->host_no;
     VxAttrAnswer answer;
-    vxsysfs::scsi_host_text(host, "model_name", reinterpret_cast<char*>(node->Model), sizeof node->Model, &answer);
+    vxsysfs::scsi_host_field(host, "model_name", reinterpret_cast<char*>(node->Model), sizeof node->Model, &answer);
     (void)answers->take_optional(answer);
     char serial[kTextSize];
-    vxsysfs::scsi_host_text(host, "serial_num", serial, sizeof serial, &answer);
+    vxsysfs::scsi_host_field(host, "serial_num", serial, sizeof serial, &answer);
     if (answers->take_optional(answer)) encode_serial(serial, node->SerialNum);
-    vxsysfs::scsi_host_text(host, "driver_version", reinterpret_cast<char*>(node->DriverVersion),
-                            sizeof node->DriverVersion, &answer);
+    vxsysfs::scsi_host_field(host, "driver_version", reinterpret_cast<char*>(node->DriverVersion),
+                             sizeof node->DriverVersion, &answer);
     (void)answers->take_optional(answer);
-    vxsysfs::scsi_host_text(host, "fw_version", reinterpret_cast<char*>(node->FWVersion), sizeof node->FWVersion,
-                            &answer);
+    vxsysfs::scsi_host_field(host, "fw_version", reinterpret_cast<char*>(node->FWVersion), sizeof node->FWVersion,
+                             &answer);
     (void)answers->take_optional(answer);
 }
 
@@ -224,9 +225,10 @@ void vpd_field(const vxapi_priv_database* rec, const char* keyword, uint8_t* tex
 }
 
 // A version's valid bit is set only when the version came, from the
-// attribute or from the VPD. An attribute that is absent or empty falls back
-// to the VPD; one that could not be read fails the node (answers); a text
-// that holds no version leaves the version unset.
+// attribute or from the VPD (there, only when one of its numbers is
+// nonzero). An attribute that is absent or empty falls back to the VPD; one
+// that could not be read fails the node (answers); a text that holds no
+// version leaves the version unset.
 void read_boot_version(const vxapi_priv_database* rec, uint32_t host, bool vpd_fallback, const BootVersion& b,
                        EXT_HBA_NODE* node, vxsysfs::Answers* answers) {
     uint8_t* version = node->*b.field;
@@ -245,7 +247,9 @@ void read_boot_version(const vxapi_priv_database* rec, uint32_t host, bool vpd_f
     uint8_t field[kShortTextSize + 1] = {};
     vpd_field(rec, b.keyword, field, kShortTextSize);
     VxFields fields(reinterpret_cast<const char*>(field), sizeof field);
-    if (vxsysfs_parse_numbers(&fields, b.vpd_numbers, 0, version) == VxAttrAnswer::Came) node->BIValid |= b.valid;
+    if (vxsysfs_parse_numbers(&fields, b.vpd_numbers, 0, version) != VxAttrAnswer::Came) return;
+    // A VPD keeps zeros where the adapter has no such boot code.
+    if (std::any_of(version, version + b.vpd_numbers, [](uint8_t n) { return n != 0; })) node->BIValid |= b.valid;
 }
 
 void read_boot_versions(const vxapi_priv_database* rec, uint32_t host, EXT_HBA_NODE* node,
@@ -253,7 +257,7 @@ void read_boot_versions(const vxapi_priv_database* rec, uint32_t host, EXT_HBA_N
     const bool vpd_fallback = vx_chip_has(vxsysfs::device_id_of(rec), VX_CHIP_BOOT_VERSIONS_VPD_FALLBACK);
     auto* bios = reinterpret_cast<char*>(node->OptRomVersion);
     VxAttrAnswer answer;
-    vxsysfs::scsi_host_text(host, "optrom_bios_version", bios, sizeof node->OptRomVersion, &answer);
+    vxsysfs::scsi_host_field(host, "optrom_bios_version", bios, sizeof node->OptRomVersion, &answer);
     (void)answers->take_optional(answer);
     // Its last byte stays the terminator.
     if (bios[0] == '\0' && answer != VxAttrAnswer::Failed && vpd_fallback) {
@@ -332,12 +336,14 @@ VxAttrAnswer vxsysfs_save_version(const char* string, uint8_t* version, int leng
     int taken = 0;
     while (taken < wanted) {
         uint64_t number = 0;
-        const VxAttrAnswer answer = fields.number(base, UINT8_MAX, &number);
+        const VxAttrAnswer answer = fields.number(base, UINT64_MAX, &number);
         // The numbers end before a place where none stands (a build tag);
         // at the cut one may stand behind it (TooLarge).
         if (answer == VxAttrAnswer::NotNumber && taken > 0) break;
         if (answer != VxAttrAnswer::Came) return answer;
-        numbers[taken++] = static_cast<uint8_t>(number);
+        // Each byte is the number's low 8 bits: the flash firmware's version
+        // ends in the image's 32-bit attribute word, printed in decimal.
+        numbers[taken++] = static_cast<uint8_t>(number & UINT8_MAX);
         // Past the one separator behind it; the text's end ends the numbers.
         if (!fields.skip_one() || fields.at_end()) break;
     }
@@ -395,11 +401,12 @@ int vxsysfs_query_chip(int, vxapi_priv_database* api_priv_data_inst, EXT_CHIP* p
         pchip->SubVendorId = phy->ssvendor_id;
         pchip->SubSystemId = phy->ssdevice_id;
     }
-    // Absent, the level stays 0; one that could not be read, or that is no
-    // number of 16 bits, is no level.
+    // The kernel prints the level in decimal ("0x" would make it
+    // hexadecimal). Absent, it stays 0; one that could not be read, or that
+    // is no number of 16 bits, is no level.
     VxAttrAnswer answer = VxAttrAnswer::Absent;
-    const uint64_t irq = vxsysfs_get_long_attr(function.attr_path("irq"), &answer);
-    if (answer == VxAttrAnswer::Came && irq > UINT16_MAX) answer = VxAttrAnswer::TooLarge;
+    const uint32_t irq =
+        vxsysfs_get_int_attr(function.attr_path("irq"), &answer, UINT16_MAX, VxFields::kBaseAsPrinted);
     if (answer == VxAttrAnswer::Came) pchip->InterruptLevel = static_cast<uint16_t>(irq);
     if (answer != VxAttrAnswer::Came && answer != VxAttrAnswer::Absent) {
         std::memset(pchip, 0, sizeof *pchip);

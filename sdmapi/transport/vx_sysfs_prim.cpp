@@ -498,6 +498,10 @@ size_t VxFields::digits(int base, const char** start, bool* at_cut, size_t width
 }
 
 VxAttrAnswer VxFields::number(int base, uint64_t max, uint64_t* value, size_t width) {
+    if (base == kBaseAsPrinted) {
+        skip_space();
+        base = end_ - at_ >= 2 && at_[0] == '0' && (at_[1] == 'x' || at_[1] == 'X') ? 16 : 10;
+    }
     if (base != 10 && base != 16) return VxAttrAnswer::NotNumber;
     const char* start = nullptr;
     bool at_cut = false;
@@ -557,11 +561,11 @@ void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n, Vx
     vxsysfs_to_array_hex(destination, digits.c_str(), n);
 }
 
-uint32_t vxsysfs_get_int_attr(const char* path, VxAttrAnswer* answer, uint32_t max) {
+uint32_t vxsysfs_get_int_attr(const char* path, VxAttrAnswer* answer, uint32_t max, int base) {
     std::string value;
     VxAttrAnswer read = read_attr(path, &value);
     uint64_t number = 0;
-    if (read == VxAttrAnswer::Came) read = vxsysfs_parse_number(value.data(), value.size(), 10, max, &number);
+    if (read == VxAttrAnswer::Came) read = vxsysfs_parse_number(value.data(), value.size(), base, max, &number);
     tell(answer, read);
     return read == VxAttrAnswer::Came ? static_cast<uint32_t>(number) : 0;
 }

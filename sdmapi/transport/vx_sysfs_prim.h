@@ -127,9 +127,14 @@ class VxFields {
 public:
     VxFields(const char* text, size_t length, bool cut = false);
 
-    // The next number: Came with *value (at most max), NotNumber when no
-    // digit of the base stands there, TooLarge past max or at the cut. The
-    // text moves on past the digits read whatever the answer.
+    // The base of a number printed in decimal that may carry "0x": base 16
+    // behind "0x", else 10.
+    static constexpr int kBaseAsPrinted = 0;
+
+    // The next number, in base 10, 16 or kBaseAsPrinted: Came with *value
+    // (at most max), NotNumber when no digit of the base stands there,
+    // TooLarge past max or at the cut. The text moves on past the digits
+    // read whatever the answer.
     [[nodiscard]] VxAttrAnswer number(int base, uint64_t max, uint64_t* value, size_t width = 0);
     // The digits of the base standing next, after white space and (base 16)
     // an optional "0x": their start and number (0: none); the text moves on
@@ -171,11 +176,11 @@ void vxsysfs_get_str_attr(const char* path, char* destination, uint32_t length, 
 // the low bytes of the number: the value is zero-padded in front), NotNumber
 // when no digit stands there, TooLarge for more digits.
 void vxsysfs_get_hex_attr(const char* path, uint8_t* destination, uint32_t n, VxAttrAnswer* answer = nullptr);
-// The value as unsigned decimal (vxsysfs_parse_number); 0 when it cannot be
-// opened or read, or is no number of at most max (*answer, when given, says
-// which).
+// The value as an unsigned number of the base (vxsysfs_parse_number;
+// decimal unless given); 0 when it cannot be opened or read, or is no number
+// of at most max (*answer, when given, says which).
 [[nodiscard]] uint32_t vxsysfs_get_int_attr(const char* path, VxAttrAnswer* answer = nullptr,
-                                           uint32_t max = UINT32_MAX);
+                                           uint32_t max = UINT32_MAX, int base = 10);
 // The value as unsigned hexadecimal (vxsysfs_parse_number); all ones when it
 // cannot be opened or read, or is no number (*answer, when given, says
 // which).

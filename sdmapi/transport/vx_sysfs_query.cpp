@@ -579,12 +579,11 @@ int vxsysfs_query_driver(int, vxapi_priv_database* api_priv_data_inst, EXT_DRIVE
     if (api_priv_data_inst == nullptr || pdrvr == nullptr) return 0;
     const uint32_t host_no = api_priv_data_inst->host_no;
     // Absent, the version is empty and the segments 0; a version longer than
-    // the record holds (a data overrun) or a count past 32 bits is no value.
-    // The management API's fields hold fewer characters: it judges that.
+    // the record holds is cut to it; a count past 32 bits is no value.
     Answers answers;
     VxAttrAnswer answer;
-    vxsysfs::scsi_host_text(host_no, "driver_version", reinterpret_cast<char*>(pdrvr->Version),
-                            sizeof pdrvr->Version, &answer);
+    vxsysfs::scsi_host_field(host_no, "driver_version", reinterpret_cast<char*>(pdrvr->Version),
+                             sizeof pdrvr->Version, &answer);
     (void)answers.take_optional(answer);
     pdrvr->MaxDataSegments = vxsysfs::scsi_host_number(host_no, "sg_tablesize", &answer);
     (void)answers.take_optional(answer);

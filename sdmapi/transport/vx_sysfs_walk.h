@@ -93,6 +93,14 @@ inline void scsi_host_text(uint32_t host_no, const char* name, char* text, uint3
     dir_text(path, vxsysfs_get_scsi_host_path(path, static_cast<uint16_t>(host_no)), name, text, size, answer);
 }
 
+// A text of the SCSI host that the call copies into a field of its own: one
+// longer than the field is its first size-1 characters, as a bounded copy
+// takes them, and came; only a read that failed does not come.
+inline void scsi_host_field(uint32_t host_no, const char* name, char* text, uint32_t size, VxAttrAnswer* answer) {
+    scsi_host_text(host_no, name, text, size, answer);
+    if (*answer == VxAttrAnswer::TooLarge) *answer = VxAttrAnswer::Came;
+}
+
 inline void fc_host_text(uint32_t host_no, const char* name, char* text, uint32_t size,
                          VxAttrAnswer* answer = nullptr) {
     char path[VXSYSFS_PATH_SIZE];

@@ -45,7 +45,7 @@ vxapi_priv_database* port() {
         const sim::SysfsFabric fabric = sim::install_sysfs_adapters(fuzz::host(), {.adapters = {adapter}});
         const std::string dir = fabric.host_dirs.at(kHost);
         const std::string scsi_host = dir + "/scsi_host/host5", fc_host = dir + "/fc_host/host5";
-        serve_all(scsi_host, sim::sysfs_scsi_host_defaults(kHost, 0));
+        serve_all(scsi_host, sim::sysfs_scsi_host_defaults(kHost, 0, 0x2071));
         serve_all(fc_host, sim::sysfs_fc_host_defaults(kHost));
         serve_all(dir + "/rport-5:0-1/fc_remote_ports/rport-5:0-1",
                   {{"node_name", "0x2000000000000011"}, {"port_name", "0x2100000000000011"}, {"port_id", "0x010211"},
@@ -119,7 +119,7 @@ void query(vxapi_priv_database* rec) {
 
 // An input that sets SCSI host attributes (numbered first, by name).
 fuzz::Bytes scsi_texts(const std::vector<std::pair<std::string, std::string>>& texts) {
-    const sim::SysfsAttrs defaults = sim::sysfs_scsi_host_defaults(kHost, 0);
+    const sim::SysfsAttrs defaults = sim::sysfs_scsi_host_defaults(kHost, 0, 0x2071);
     fuzz::Bytes out;
     for (const auto& [name, text] : texts) {
         out.push_back(static_cast<uint8_t>(std::distance(defaults.begin(), defaults.find(name))));

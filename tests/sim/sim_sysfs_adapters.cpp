@@ -149,7 +149,7 @@ private:
     void function(const SysfsAdapter& a, unsigned index, const std::string& pci, const SysfsFunction& fn,
                   const std::shared_ptr<std::vector<uint8_t>>& flash) {
         const std::string dir = pci + "/host" + std::to_string(fn.host.host_no);
-        scsi_host(fn.host, dir, index);
+        scsi_host(fn.host, dir, index, a.device_id);
         auto window = std::make_shared<FlashWindow>();
         window->flash = flash;
         window->chunking = setup_.chunking;
@@ -168,18 +168,18 @@ private:
         host_.set_attr(dir + "/vpd", bytes_attr(fabric_.vpd[fn.host.host_no], true), 0600);
         for (size_t k = 0; k < fn.vports.size(); ++k) {
             const std::string vport = format("/vport-%u:0-%u/host", fn.host.host_no, static_cast<unsigned>(k));
-            scsi_host(fn.vports[k], dir + vport + std::to_string(fn.vports[k].host_no), index);
+            scsi_host(fn.vports[k], dir + vport + std::to_string(fn.vports[k].host_no), index, a.device_id);
         }
     }
 
     // The SCSI and FC host entries of a host, its bsg entry and its remote ports.
-    void scsi_host(const SysfsHost& h, const std::string& dir, unsigned index) {
+    void scsi_host(const SysfsHost& h, const std::string& dir, unsigned index, uint16_t device_id) {
         const std::string name = "host" + std::to_string(h.host_no);
         fabric_.host_dirs[h.host_no] = dir;
         host_.netlink().add_host(h.host_no);
         host_.make_dir(dir);
         texts(entry("/sys/class/scsi_host/" + name, dir + "/scsi_host/" + name, dir),
-              sysfs_scsi_host_defaults(h.host_no, index), h.scsi_host);
+              sysfs_scsi_host_defaults(h.host_no, index, device_id), h.scsi_host);
         texts(entry("/sys/class/fc_host/" + name, dir + "/fc_host/" + name, dir), sysfs_fc_host_defaults(h.host_no),
               h.fc_host);
         bsg("fc_" + name, dir);
@@ -191,7 +191,8 @@ private:
         const std::string dir = host_dir + "/" + name;
         SysfsAttrs values{{"node_name", r.node_name}, {"port_name", r.port_name}, {"port_id", r.port_id},
                           {"roles", r.roles},         {"port_state", r.port_state}};
-        if (r.target_id) values["scsi_target_id"] = std::to_string(*r.target_id);
+        // The file is always there: "-1" while no SCSI target is bound.
+        values["scsi_target_id"] = r.target_id ? std::to_string(*r.target_id) : "-1";
         host_.make_dir(dir);
         texts(entry("/sys/class/fc_remote_ports/" + name, dir + "/fc_remote_ports/" + name, dir), values, {});
         bsg(name, dir);
@@ -319,24 +320,67 @@ SysfsAdapter sysfs_adapter(uint16_t device_id, std::vector<unsigned> hosts) {
     return a;
 }
 
-SysfsAttrs sysfs_scsi_host_defaults(unsigned, unsigned adapter_index) {
-    return {{"link_state", "Link Up - F_Port"},       {"state", "running"},
+namespace {
+
+bool listed(std::initializer_list<uint16_t> chips, uint16_t device_id) {
+    return std::find(chips.begin(), chips.end(), device_id) != chips.end();
+}
+
+}  // namespace
+
+SysfsAttrs sysfs_scsi_host_defaults(unsigned, unsigned adapter_index, uint16_t device_id) {
+    // What the driver prints of a feature the chip lacks: an empty line.
+    const auto only = [device_id](std::initializer_list<uint16_t> chips, const char* text) {
+        return std::string(listed(chips, device_id) ? text : "");
+    };
+    const std::initializer_list<uint16_t> converged = {0x8001, 0x0101, 0x8021, 0x8031, 0x8831, 0x8044};
+    const std::initializer_list<uint16_t> with_pep = {0x2071, 0x2271, 0x2261};
+    const std::initializer_list<uint16_t> with_phy = {0x8001, 0x8031, 0x8831, 0x8044};
+    const std::initializer_list<uint16_t> with_mpi = {0x2071, 0x2271, 0x2261, 0x8001, 0x8031, 0x8831, 0x8044};
+    return {{"link_state", "Link Up - F_Port"},
+            {"state", "running"},
             {"serial_num", format("SIM0000A%05u", adapter_index + 1)},
-            {"model_name", "VX2562"},                 {"driver_version", "10.02.00.100-k"},
-            {"fw_version", "8.07.00 (d0d5)"},         {"optrom_bios_version", "3.56"},
-            {"optrom_fcode_version", "4.10"},         {"optrom_efi_version", "6.17"},
-            {"optrom_fw_version", "8.07.00 0"},       {"max_npiv_vports", "254"},
-            {"sg_tablesize", "128"},                  {"fw_state", "0x3 0x0 0x0 0x0 0x0 0x0"},
-            {"mpi_version", "1.2.3"},                 {"pep_version", "4.5.6"},
-            {"phy_version", "7.8.9"},                 {"vlan_id", "0"},
-            {"vn_port_mac_address", "00:0e:1e:01:02:03"}, {"fabric_param", "0"}};
+            {"model_name", "VX2562"},
+            {"driver_version", "10.02.00.100-k"},
+            {"fw_version", "8.07.00 (d0d5)"},
+            {"optrom_bios_version", "3.56"},
+            {"optrom_fcode_version", "4.10"},
+            {"optrom_efi_version", "6.17"},
+            // The flash firmware's version and its image's attribute word, in decimal.
+            {"optrom_fw_version", "8.07.00 53461"},
+            {"max_npiv_vports", "254"},
+            {"sg_tablesize", "128"},
+            {"fw_state", "0x3 0x0 0x0 0x0 0x0 0x0"},
+            {"mpi_version", only(with_mpi, "1.02.03 (10a70)")},
+            {"pep_version", only(with_pep, "4.05.06")},
+            {"phy_version", only(with_phy, "7.08.09")},
+            {"vlan_id", only(converged, "1002")},
+            {"vn_port_mac_address", only(converged, "00:0e:1e:01:02:03")},
+            {"fabric_param", "0"},
+            {"flash_block_size", "0x10000"},
+            {"thermal_temp", "45"},
+            {"beacon", "Disabled"},
+            {"total_isp_aborts", "0"}};
 }
 
 SysfsAttrs sysfs_fc_host_defaults(unsigned host_no) {
-    return {{"node_name", format("0x200000e08b%06x", host_no)}, {"port_name", format("0x210000e08b%06x", host_no)},
-            {"port_id", format("0x01%02x00", host_no & 0xFF)},  {"speed", "8 Gbit"},
-            {"fabric_name", "0x100000051e000001"},              {"port_state", "Online"},
-            {"max_npiv_vports", "254"}};
+    SysfsAttrs attrs = {{"node_name", format("0x200000e08b%06x", host_no)},
+                        {"port_name", format("0x210000e08b%06x", host_no)},
+                        {"port_id", format("0x01%02x00", host_no & 0xFF)},
+                        {"speed", "8 Gbit"},
+                        {"fabric_name", "0x100000051e000001"},
+                        {"port_state", "Online"},
+                        {"max_npiv_vports", "254"}};
+    for (const char* counter : {"tx_frames", "rx_frames", "lip_count", "nos_count", "link_failure_count",
+                                "loss_of_sync_count", "loss_of_signal_count", "prim_seq_protocol_err_count",
+                                "invalid_tx_word_count", "invalid_crc_count", "fcp_input_requests",
+                                "fcp_output_requests", "fcp_control_requests", "fcp_input_megabytes",
+                                "fcp_output_megabytes"}) {
+        attrs[std::string("statistics/") + counter] = "0x0";
+    }
+    // A counter the driver does not keep reads all ones.
+    attrs["statistics/dumped_frames"] = "0xffffffffffffffff";
+    return attrs;
 }
 
 std::vector<uint8_t> pci_config(uint16_t vendor_id, uint16_t device_id, uint32_t link_cap, uint16_t link_stat) {

@@ -81,7 +81,7 @@ struct SysfsRemotePort {
     unsigned number = 0;  // rport-<H>:0-<number>
     std::string node_name = "0x2000001b32a00001", port_name = "0x2100001b32a00001", port_id = "0x010200";
     std::string roles = "FCP Target", port_state = "Online";
-    std::optional<unsigned> target_id = 0;  // nullopt: no SCSI target id
+    std::optional<unsigned> target_id = 0;  // nullopt: no SCSI target bound ("-1")
     std::vector<SysfsLun> luns;
 };
 
@@ -133,8 +133,10 @@ SysfsFabric install_sysfs_adapters(SimHost& host, const SysfsSetup& setup);
 // An adapter of the device with one function per host given, without virtual ports.
 SysfsAdapter sysfs_adapter(uint16_t device_id, std::vector<unsigned> hosts = {5});
 
-// A host's texts before the setup's changes; names hold the host number.
-SysfsAttrs sysfs_scsi_host_defaults(unsigned host_no, unsigned adapter_index);
+// A host's texts before the setup's changes, as a working driver of the
+// chip prints them (an empty line for a feature the chip lacks); names hold
+// the host number. The FC host's "statistics/<counter>" files among them.
+SysfsAttrs sysfs_scsi_host_defaults(unsigned host_no, unsigned adapter_index, uint16_t device_id = 0x2532);
 SysfsAttrs sysfs_fc_host_defaults(unsigned host_no);
 
 // 256 bytes of PCI configuration: ids, revision 2, capabilities power
