@@ -19,7 +19,7 @@ void parse_text(const char* text) {
     (void)vxsysfs_get_lun_no(text);
     for (const uint32_t n : {8u, 3u, 0u}) vxsysfs_to_array_hex(fuzz::Buffer(n, 0xEE).data(), text, n);
     // A boot version: at most the numbers asked are written, and only when
-    // they came; the first stands at the text's head.
+    // they came; the first stands at the text's head, as its low 8 bits.
     for (const bool cut : {false, true}) {
         const fuzz::Buffer version(8, 0xEE);
         const VxAttrAnswer answer = vxsysfs_save_version(text, version.data(), 4, 10, cut);
@@ -27,8 +27,8 @@ void parse_text(const char* text) {
         FUZZ_CHECK(fuzz::Bytes(written.begin() + 4, written.end()) == fuzz::Bytes(4, 0xEE));
         uint64_t first = 0;
         if (answer == VxAttrAnswer::Came) {
-            FUZZ_CHECK(vxsysfs_parse_number(text, std::strlen(text), 10, 255, &first) == VxAttrAnswer::Came);
-            FUZZ_CHECK(written[0] == first);
+            FUZZ_CHECK(vxsysfs_parse_number(text, std::strlen(text), 10, UINT64_MAX, &first) == VxAttrAnswer::Came);
+            FUZZ_CHECK(written[0] == (first & 0xFF));
         } else {
             FUZZ_CHECK(written == fuzz::Bytes(8, 0xEE));
         }
@@ -79,13 +79,20 @@ void read_attribute(const std::string& current) {
     if (whole) FUZZ_CHECK((answer == VxAttrAnswer::Came) == hex);
     if (whole && hex) FUZZ_CHECK(wide == expected);
 
-    for (const uint32_t max : {UINT32_MAX, 0xFFFFu, 0xFFu}) {
-        const uint32_t number = vxsysfs_get_int_attr(kAttribute, &answer, max);
-        const bool decimal = number_of(text_read, 10, &expected);
-        if (!whole) continue;
-        FUZZ_CHECK((answer == VxAttrAnswer::Came) == (decimal && expected <= max));
-        FUZZ_CHECK(answer == VxAttrAnswer::Came ? number == expected : number == 0);
-        FUZZ_CHECK(answer != VxAttrAnswer::NotNumber || !decimal);
+    // Decimal, and as printed: hexadecimal behind "0x", else decimal.
+    const size_t head = text_read.find_first_not_of(" \t\r\n\v\f");
+    const bool prefixed = head != std::string::npos && text_read.size() > head + 1 && text_read[head] == '0' &&
+                          (text_read[head + 1] == 'x' || text_read[head + 1] == 'X') &&
+                          head + 2 < text_read.size() && std::isxdigit(static_cast<unsigned char>(text_read[head + 2]));
+    for (const int base : {10, VxFields::kBaseAsPrinted}) {
+        for (const uint32_t max : {UINT32_MAX, 0xFFFFu, 0xFFu}) {
+            const uint32_t number = vxsysfs_get_int_attr(kAttribute, &answer, max, base);
+            const bool came = number_of(text_read, base == 10 || !prefixed ? 10 : 16, &expected);
+            if (!whole) continue;
+            FUZZ_CHECK((answer == VxAttrAnswer::Came) == (came && expected <= max));
+            FUZZ_CHECK(answer == VxAttrAnswer::Came ? number == expected : number == 0);
+            FUZZ_CHECK(answer != VxAttrAnswer::NotNumber || !came);
+        }
     }
     wide = 0;
     (void)vxsysfs_parse_number(current.data(), current.size(), 10, UINT64_MAX, &wide);
@@ -96,7 +103,7 @@ void read_attribute(const std::string& current) {
 std::vector<fuzz::Bytes> fuzz::seeds() {
     return texts({"5:0:3:1", "2:0:65535:16384\n", "0x21000024ff3dc8e6\n", "21000024FF3DC8E7", "4096\n", "0x8\n",
                   "FCP Target\n", "Online", " 7 : 0 : 12 : 40 ", "0X2", "", "4294967296\n", " 17 ", "-1", "70000.00", "99999999999999999999",
-                  "0x21000024ff3dc8e6 \n", "45 C", "1.02.03 (100a70)"});
+                  "0x21000024ff3dc8e6 \n", "45 C", "1.02.03 (100a70)", "8.07.00 53461\n", " 0x23\n", "0x"});
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
