@@ -4,10 +4,11 @@
 // Three adapters, each one port that sysfs discovery found: 0x2532 (handle
 // 1, host 5: VPD, NVRAM, SFP, the dump and its size, statistics, beacon,
 // board temperature, SerDes parameters, the driver's and firmware's
-// properties, a remote port that is a target; its flash moves whole, the
-// driver has no chunked access), 0x8001 (handle 2, host 6: the converged
-// port's VLAN, fabric parameters and MAC address, DCBX, MAC statistics) and
-// 0x8432 (handle 3, host 7: the controller's firmware version).
+// properties, the PCI function's interrupt, a remote port that is a target;
+// its flash moves whole, the driver has no chunked access), 0x8001 (handle 2,
+// host 6: the converged port's VLAN, fabric parameters and MAC address, DCBX,
+// MAC statistics) and 0x8432 (handle 3, host 7: the controller's firmware
+// version).
 //
 // Attribute modes. Input: the mode byte, a fault byte (modulo 6: 0 served
 // plainly, 1 absent, 2 every read fails with EIO, 3 the first read fails,
@@ -23,9 +24,13 @@
 // call takes and nothing after them judged ("%hhd.%02hhd.%02hhd" for the
 // firmware's version, "%hd.%02hd" for the temperature, six "%hhx" joined by
 // ":" for a MAC address, 1 to 2n hexadecimal digits for a name of n bytes, a
-// target id of 16 bits or -1). A VPD shorter than its 512 bytes is whole when
-// the walk of its items meets the end tag; the MAC statistics are what the
-// first read gave, zeros behind.
+// target id of 16 bits or -1). The interrupt (16 bits) and the adapter's
+// error count are read in the base they show: hexadecimal behind "0x",
+// else decimal. A text the call copies (the driver's version) is never
+// refused for its length: the field holds its first characters, as many as
+// fit before the terminator; only a read that failed fails the call. A VPD
+// shorter than its 512 bytes is whole when the walk of its items meets the end
+// tag; the MAC statistics are what the first read gave, zeros behind.
 //
 // Flash modes (the region read, the raw read, the region updates and the raw
 // update). Input: the mode byte, the call's parameters (8 bytes: flags (bit 0
@@ -45,27 +50,30 @@
 // Healthy modes (the versions, the port, the remote port's names, the MAC
 // address, the temperature). Input: the mode byte, a decoration byte, then
 // the numbers the text carries (and a build tag's characters); the target
-// prints the text as a working driver does (see each mode). The property:
-// the call succeeds and reports exactly the numbers chosen, as the
-// conversion reads them.
+// prints the text as a working driver does (see each mode), the features the
+// chip lacks as empty lines. The property: the call succeeds and reports
+// exactly the numbers chosen, as the conversion reads them (the flash
+// firmware's version: its three numbers and the low 8 bits of the image's
+// attribute word behind them, valid).
 //
 // A text attribute that is absent is left to the call (it may mean "the
 // driver has no such value"), but for the statistics' counters, which then
-// read 0, and the remote port's names (zeros) and target id (0xFFFF).
+// read 0, the interrupt (level 0), and the remote port's names (zeros) and
+// target id (0xFFFF).
 //
 // Each property has a name; VXSDM_FUZZ_HOLD="name,name..." holds those back
 // (all are on by default; "*" holds back every named one); with
 // VXSDM_FUZZ_REPORT set a broken property is printed with the input's
 // reading ("broken <name>: ...") and the run goes on. The names: temp_value,
 // temp_untouched, serdes_came, dump_size_number, dump_length, dump_bytes,
-// tarno_value, tarno_untouched, stats_counter, stats_untouched,
-// beacon_came, beacon_untouched, vpd_size, vpd_whole, nvram_came, sfp_came,
-// dcbx_came, dcbx_untouched, mac_stats_came, cna_vlan, cna_fabric, cna_mac,
-// cna_untouched, driver_segments, driver_version, driver_untouched,
-// fw_version, fw_untouched, disc_names, disc_target, disc_untouched,
-// flash_unchanged, flash_read, flash_written, flash_rest, healthy_version,
-// healthy_fw_state, healthy_port_name, healthy_names, healthy_mac,
-// healthy_temp.
+// tarno_value, tarno_untouched, stats_counter, stats_untouched, chip_irq,
+// chip_untouched, beacon_came, beacon_untouched, vpd_size, vpd_whole,
+// nvram_came, sfp_came, dcbx_came, dcbx_untouched, mac_stats_came, cna_vlan,
+// cna_fabric, cna_mac, cna_untouched, driver_segments, driver_version,
+// driver_untouched, fw_version, fw_untouched, disc_names, disc_target,
+// disc_untouched, flash_unchanged, flash_read, flash_written, flash_rest,
+// healthy_version, healthy_boot_version, healthy_fw_state, healthy_port_name,
+// healthy_names, healthy_mac, healthy_temp.
 #include <algorithm>
 #include <cstdarg>
 #include <deque>
@@ -151,11 +159,16 @@ int digit(char c, int base) {
     return -1;
 }
 
+// The base of a number printed in decimal that may carry "0x" (then it is
+// hexadecimal).
+constexpr int kAsPrinted = 0;
+
 // A text (before its first NUL) read here as a scanf conversion reads it:
 // each number after white space (a hexadecimal one may carry "0x" when a
-// digit follows), its digits as far as they go (at most width, 0: any),
-// within max; a literal right where the text stands; what follows the
-// fields taken is not looked at.
+// digit follows; one read as printed is hexadecimal behind "0x", else
+// decimal), its digits as far as they go (at most width, 0: any), within
+// max; a literal right where the text stands; what follows the fields taken
+// is not looked at.
 struct Scan {
     explicit Scan(const std::string& text) : t(c_text(text)) {}
 
@@ -174,6 +187,10 @@ struct Scan {
         return t.substr(start, at - start);
     }
     std::optional<uint64_t> number(int base, uint64_t max, size_t width = 0) {
+        if (base == kAsPrinted) {
+            skip_space();
+            base = t.compare(at, 2, "0x") == 0 || t.compare(at, 2, "0X") == 0 ? 16 : 10;
+        }
         const std::string d = digits(base, width);
         uint64_t v = 0;
         for (const char c : d) {
@@ -277,7 +294,7 @@ struct Rig {
         text(fc_scsi + "beacon", "Disabled");
         text(fc_scsi + "diag_requests", "1234");
         text(fc_scsi + "diag_megabytes", "56");
-        text(fc_scsi + "total_isp_aborts", "0x0");
+        text(fc_scsi + "total_isp_aborts", "0");
         for (const char* name : {"link_failure_count", "lip_count", "loss_of_sync_count", "loss_of_signal_count",
                                  "prim_seq_protocol_err_count", "invalid_tx_word_count", "invalid_crc_count",
                                  "dumped_frames", "nos_count", "rx_frames", "tx_frames", "fcp_input_megabytes",
@@ -304,7 +321,9 @@ struct Rig {
         }
         api_flash_sem_id = vxapi_sem_get(VX_SEM_KEY_FLASH);
 
-        paths = {fc_scsi, fc_fc, fc + "/", cna_scsi, cna + "/", tarno + "/scsi_host/host7/", rport};
+        // The PCI function holds the host's directory.
+        const std::string pci = fc.substr(0, fc.rfind('/') + 1);
+        paths = {fc_scsi, fc_fc, fc + "/", cna_scsi, cna + "/", tarno + "/scsi_host/host7/", rport, pci};
     }
 
     // The attribute at path served as `served` says (absent: removed).
@@ -371,7 +390,7 @@ Rig& rig() {
 // ---- the attribute cases ----
 
 // Where an attribute lives: the directories of Rig::paths.
-enum Dir : uint8_t { kFcScsi, kFcFc, kFcDevice, kCnaScsi, kCnaDevice, kTarnoScsi, kRport };
+enum Dir : uint8_t { kFcScsi, kFcFc, kFcDevice, kCnaScsi, kCnaDevice, kTarnoScsi, kRport, kFcPci };
 
 struct AttrCase {
     Dir dir;
@@ -483,9 +502,9 @@ void tarno_version(uint8_t, uint8_t, const Served& s) {
                  "tarno_untouched");
 }
 
-// A counter of the statistics: decimal or hexadecimal, where all ones
-// means "not counted" (0), as does a file the driver does not have. The
-// 32-bit fields take a counter's low 32 bits: they wrap, as counters do.
+// A counter of the statistics: decimal, hexadecimal or as printed, where
+// all ones means "not counted" (0), as does a file the driver does not have.
+// The 32-bit fields take a counter's low 32 bits: they wrap, as counters do.
 void statistic(const Served& s, SD_UINT32 STATISTICS::*field, int base) {
     STATISTICS st = filled<STATISTICS>();
     const SD_UINT32 status = SDGetStatistics(kFc, 0, &st);
@@ -511,6 +530,22 @@ void beacon(uint8_t, uint8_t, const Served& s) {
     std::string t = c_text(*came);
     while (!t.empty() && t.back() == '\n') t.pop_back();
     PROPERTY("beacon_came", *buf.as<SD_UINT32>() == (t == "Enabled" ? VX_BEACON_BLINK : VX_BEACON_OFF));
+}
+
+// The PCI function's interrupt, "%u" (or hexadecimal behind "0x"): a level
+// of 16 bits; a larger one, or none, fails the call; a function without the
+// file has level 0.
+void chip_irq(uint8_t, uint8_t, const Served& s) {
+    Guarded buf(sizeof(CHIPPROPERTY), kFill);
+    const SD_UINT32 status = SDGetHbaDeviceChipProperty(kFc, buf.as<CHIPPROPERTY>());
+    FUZZ_CHECK(buf.guard_intact());
+    if (status != SDERR_NO_ERROR) {
+        PROPERTY("chip_untouched", buf.untouched());
+        return;
+    }
+    const std::optional<std::string> came = s.came();
+    const std::optional<uint64_t> n = s.absent() ? 0 : came ? number(*came, kAsPrinted, 0xFFFF) : std::nullopt;
+    PROPERTY("chip_irq", n.has_value() && buf.as<CHIPPROPERTY>()->InterruptLevel == *n);
 }
 
 // The bytes up to the end tag (0x78) that the walk over a VPD's items from
@@ -628,6 +663,9 @@ void driver_property(const Served& s, bool version) {
     Guarded buf(sizeof(DRIVERPROPERTY), kFill);
     const SD_UINT32 status = SDGetHbaDeviceDriverProperty(kFc, buf.as<DRIVERPROPERTY>());
     const DRIVERPROPERTY& d = *buf.as<DRIVERPROPERTY>();
+    // The version is a text of any length: only a read that failed fails
+    // the call.
+    if (version) PROPERTY("driver_version", status == SDERR_NO_ERROR || s.failed_once);
     if (!to_check(buf, status, s, "driver_untouched")) return;
     const std::optional<std::string> came = s.came();
     if (!version) {
@@ -635,12 +673,13 @@ void driver_property(const Served& s, bool version) {
         PROPERTY("driver_segments", n.has_value() && d.MaximumDataSegments == *n);
         return;
     }
-    // The text whole, without its newlines, within the field.
+    // The text without its newlines, as much of it as the field holds
+    // before its terminator.
     std::string t = came ? c_text(*came) : std::string();
     while (!t.empty() && t.back() == '\n') t.pop_back();
     const auto* v = reinterpret_cast<const char*>(d.Version);
-    PROPERTY("driver_version", came.has_value() && t.size() < sizeof d.Version &&
-                                   strnlen(v, sizeof d.Version) < sizeof d.Version && t == v);
+    PROPERTY("driver_version", came.has_value() && strnlen(v, sizeof d.Version) < sizeof d.Version &&
+                                   t.substr(0, sizeof d.Version - 1) == v);
 }
 
 // The firmware's version as "%hhd.%02hhd.%02hhd" reads it, without a sign:
@@ -743,6 +782,9 @@ const std::vector<AttrCase>& attr_cases() {
          [](uint8_t, uint8_t, const Served& s) { disc_port(s, 1); }},
         {kRport, "port_id", "0x010200\n", false, [](uint8_t, uint8_t, const Served& s) { disc_port(s, 2); }},
         {kRport, "scsi_target_id", "0\n", false, [](uint8_t, uint8_t, const Served& s) { disc_port(s, 3); }},
+        {kFcScsi, "total_isp_aborts", "0\n", false,
+         [](uint8_t, uint8_t, const Served& s) { statistic(s, &STATISTICS::ControllerErrorCount, kAsPrinted); }},
+        {kFcPci, "irq", "35\n", false, chip_irq},
     };
     return table;
 }
@@ -847,36 +889,54 @@ vxapi_priv_database* fc_record() {
 }
 
 // "a.b.c" ("%u.%02u.%02u") with a build tag of 0 to 100 characters, as
-// fw_version and as driver_version; look: bit 0 a blank before, bit 1 a
-// newline behind. The firmware's version is the numbers; the driver's is the
-// text, or an overrun (node and driver alike) past its 31 characters.
+// fw_version and as driver_version, and the flash firmware's version
+// "%u.%02u.%02u %u" with its image's 32-bit attribute word in decimal, as
+// optrom_fw_version; look: bit 0 a blank before the first two, bit 1 a
+// newline behind each, bit 2 the features the 0x2532 lacks (MPI, PEP and PHY
+// versions, VLAN, converged MAC address) as empty lines. The firmware's
+// version is the numbers; the driver's is the text's first 31 characters
+// (node and driver alike); the boot firmware's is its three numbers and the
+// word's low 8 bits, valid.
 void healthy_version(Reader& in) {
     const uint8_t look = in.byte(), a = in.byte();
     const auto b = static_cast<uint8_t>(in.byte() % 100), c = static_cast<uint8_t>(in.byte() % 100);
     std::string tag(in.byte() % 101, ' ');
     for (char& ch : tag) ch = static_cast<char>(' ' + in.byte() % 95);
+    const Bytes boot = bytes(in, 3);
+    uint32_t attributes = 0;
+    for (int i = 0; i < 4; ++i) attributes |= uint32_t{in.byte()} << (8 * i);
     const std::string version = ((look & 1) != 0 ? " " : "") + printed("%u.%02u.%02u", a, b, c) + tag;
+    const std::string newline = (look & 2) != 0 ? "\n" : "";
     Texts texts;
-    texts.serve(kFcScsi, "fw_version", version + ((look & 2) != 0 ? "\n" : ""));
-    texts.serve(kFcScsi, "driver_version", version + ((look & 2) != 0 ? "\n" : ""));
+    texts.serve(kFcScsi, "fw_version", version + newline);
+    texts.serve(kFcScsi, "driver_version", version + newline);
+    texts.serve(kFcScsi, "optrom_fw_version",
+                printed("%u.%02u.%02u %u", boot[0], boot[1], boot[2], attributes) + newline);
+    if ((look & 4) != 0) {
+        for (const char* lacked : {"mpi_version", "pep_version", "phy_version", "vlan_id", "vn_port_mac_address"}) {
+            texts.serve(kFcScsi, lacked, "\n");
+        }
+    }
     Guarded fw(sizeof(FIRMWAREPROPERTY), kFill);
     const uint8_t numbers[3] = {a, b, c};
     PROPERTY("healthy_version", SDGetHbaDeviceFirmwareProperty(kFc, fw.as<FIRMWAREPROPERTY>()) == SDERR_NO_ERROR &&
                                     std::equal(numbers, numbers + 3, fw.as<FIRMWAREPROPERTY>()->Version));
-    const bool fits = version.size() <= 31;
+    const std::string kept = version.substr(0, 31);
     const auto text = [](const auto& field) {
         const auto* t = reinterpret_cast<const char*>(field);
         return std::string(t, strnlen(t, sizeof field));
     };
     Guarded driver(sizeof(DRIVERPROPERTY), kFill);
     SD_UINT32 status = SDGetHbaDeviceDriverProperty(kFc, driver.as<DRIVERPROPERTY>());
-    PROPERTY("healthy_version", fits ? status == SDERR_NO_ERROR && text(driver.as<DRIVERPROPERTY>()->Version) == version
-                                     : status == SDERR_DATA_OVERRUN);
-    Guarded node(sizeof(DEVICENODEPROPERTY), kFill);
-    status = SDGetHbaDeviceNodeProperty(kFc, node.as<DEVICENODEPROPERTY>());
-    PROPERTY("healthy_version", fits ? status == SDERR_NO_ERROR &&
-                                           text(node.as<DEVICENODEPROPERTY>()->DriverVersion) == version
-                                     : status != SDERR_NO_ERROR);
+    PROPERTY("healthy_version", status == SDERR_NO_ERROR && text(driver.as<DRIVERPROPERTY>()->Version) == kept);
+    Guarded buf(sizeof(DEVICENODEPROPERTY), kFill);
+    status = SDGetHbaDeviceNodeProperty(kFc, buf.as<DEVICENODEPROPERTY>());
+    const DEVICENODEPROPERTY& node = *buf.as<DEVICENODEPROPERTY>();
+    PROPERTY("healthy_version", status == SDERR_NO_ERROR && text(node.DriverVersion) == kept);
+    if (status != SDERR_NO_ERROR) return;
+    const uint8_t flash_fw[4] = {boot[0], boot[1], boot[2], static_cast<uint8_t>(attributes & 0xFF)};
+    PROPERTY("healthy_boot_version", (node.BIValid & SD_BIVALID_FW) != 0 &&
+                                         std::equal(flash_fw, flash_fw + 4, node.BIFwVersion));
 }
 
 // The port's fw_state, five or six words "0x%x" (look: bit 0 six, bit 1 a
@@ -1185,6 +1245,13 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
     Bytes tag{static_cast<uint8_t>(cases.size() + kFlashModes), 3, 8, 7, 0, 100};
     append(tag, Bytes(100, 'k'));
     out.push_back(tag);
+    // The flash firmware's version as drivers print it: "8.07.00 53461", and
+    // an attribute word of all ones; the lacked features as empty lines.
+    for (const Bytes& word : {Bytes{0xD5, 0xD0, 0, 0}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
+        Bytes boot{static_cast<uint8_t>(cases.size() + kFlashModes), 6, 10, 2, 9, 4, 'k', 'k', 'k', 'k', 8, 7, 0};
+        append(boot, word);
+        out.push_back(boot);
+    }
     return out;
 }
 
