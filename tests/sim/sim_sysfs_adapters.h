@@ -57,7 +57,9 @@ struct FlashWindow {
     // By first character: the next such words fail with these (0: that word is taken).
     std::map<char, std::deque<int>> errnos;
     size_t limit = SIZE_MAX;                 // "optrom" moves no window byte at or past this position
-    size_t piece = SIZE_MAX;                 // a read of "optrom" gives at most this many bytes
+    // A read of "optrom" gives at most this many bytes: a page, as the kernel
+    // reads a binary attribute.
+    size_t piece = 4096;
     // Every commit, as (flash offset, bytes).
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> commits;
     enum class Mode { Closed, Read, Write } mode = Mode::Closed;
