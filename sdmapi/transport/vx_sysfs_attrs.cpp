@@ -231,8 +231,9 @@ constexpr uint32_t kCounterText = 32;
 class Counters {
 public:
     // The counter `name` of the directory whose path ends at end, written
-    // in base 16 or 10 (or as printed); 0 when it is not there, when its path does not fit,
-    // when it is all ones (not counted) or once a counter failed.
+    // in base 16 or 10, or as printed (VxFields::kBaseAsPrinted); 0 when it
+    // is not there, when its path does not fit, when it is all ones (not
+    // counted) or once a counter failed.
     uint64_t read(char* path, char* end, const char* name, int base = 16) {
         if (failed_ != EXT_STATUS_OK || !attr_path(path, end, name)) return 0;
         char text[kCounterText];
