@@ -422,17 +422,22 @@ protected:
 
     // Sends a request for `buf` (the driver answers with `answer`) with the
     // record of driver instance 0; the result, the reply in `reply`.
+    // With `shared` the request is the buffer's bytes as they stand; with
+    // `error` the driver carries out no request but fails its ioctl.
     int send(bool new_header, Bytes& buf, uint8_t command, const Bytes& answer, bool retry_busy = false,
-             uint32_t response_len = 0) {
-        driver.on(command, [answer](const sim::SimRequest&) {
+             uint32_t response_len = 0, bool shared = false, int error = 0) {
+        driver.on(command, [this, answer, error](const sim::SimRequest& q) {
             sim::SimReply r;
             r.response = answer;
+            r.error = error;
+            carried = q.request;
             return r;
         });
         const vxapi_priv_database rec = sim::DriverRig::record(new_header, 0);
         VxRequest req;
         req.command = command;
         req.sub_code = 0xFFFF;
+        req.request = shared ? buf.data() : nullptr;
         req.request_len = 4096;
         req.reserved1 = 0x1000;
         req.response = buf.data();
@@ -444,32 +449,49 @@ protected:
     sim::DriverRig rig;
     sim::SimDriver& driver = rig.driver;
     VxReply reply;
+    Bytes carried;  // the request bytes of the last request carried out
 };
 
 // A busy answer that rewrote ResponseLen to 0 must not shrink the resend:
 // the full data arrives after one wait of 20 s. Busy three times: status 2
 // after two waits. Without retry_busy the busy answer goes to the caller.
+// What a busy answer wrote (0xBB) is never handed out: a resend that fails,
+// or delivers less, leaves zeros behind what came, and a request that shares
+// its buffer with its response resends its own bytes.
 TEST_F(IoctlTest, BusyThenSuccessDeliversTheFullData) {
-    const Bytes flash = sim::pattern(4096, 1);
-    const struct { bool new_header; int busy; bool retry; uint32_t status; size_t sends; } cases[] = {
+    const Bytes flash = sim::pattern(4096, 1), own = sim::pattern(4096, 3);
+    enum Then { Whole, Short, Fails };
+    const struct { bool new_header; int busy; bool retry; uint32_t status; size_t sends; Then then = Whole;
+                   bool shared = false; } cases[] = {
         {true, 1, true, 0, 2}, {false, 1, true, 0, 2}, {true, 5, true, EXT_STATUS_BUSY, 3},
-        {true, 5, false, EXT_STATUS_BUSY, 1}};
+        {true, 5, false, EXT_STATUS_BUSY, 1}, {true, 1, true, 0, 2, Short}, {false, 1, true, 0, 2, Fails},
+        {true, 1, true, 0, 2, Whole, true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "header " << c.new_header << " busy " << c.busy << " retry " << c.retry);
+        SCOPED_TRACE(testing::Message() << "header " << c.new_header << " busy " << c.busy << " retry " << c.retry
+                                        << " then " << c.then << " shared " << c.shared);
         rig.host.clear_sleeps();
         driver.clear_log();
-        driver.inject_busy(c.busy, /*zero_response_len=*/true);
-        Bytes buf(4096, 0);
-        ASSERT_EQ(send(c.new_header, buf, EXT_CC_READ_OPTROM, flash, c.retry), 0);
+        carried.clear();
+        driver.inject_busy(c.busy, /*zero_response_len=*/true, 0xBB);
+        if (c.then == Short) driver.inject_short(16);
+        Bytes buf = c.shared ? own : Bytes(4096, 0);
+        ASSERT_EQ(send(c.new_header, buf, EXT_CC_READ_OPTROM, flash, c.retry, 0, c.shared, c.then == Fails ? EIO : 0),
+                  c.then == Fails ? -1 : 0);
         EXPECT_EQ(reply.status, c.status);
         EXPECT_EQ(rig.host.sleep_seconds(), std::vector<unsigned>(c.sends - 1, 20));
         const auto log = driver.log();
         ASSERT_EQ(log.size(), c.sends);
         EXPECT_EQ(sim::describe(log.back()), sim::describe(log[0]));
         EXPECT_EQ(log.back().time - log[0].time, 20 * static_cast<time_t>(c.sends - 1));
-        if (c.status != 0) continue;
-        EXPECT_EQ(reply.response_len, 4096u);
-        EXPECT_EQ(buf, flash);
+        const size_t came = c.status != 0 || c.then == Fails ? 0 : c.then == Short ? 16 : 4096;
+        EXPECT_EQ(carried, c.shared ? own : Bytes{});
+        if (!c.retry) {
+            EXPECT_EQ(buf, Bytes(4096, 0xBB));
+            continue;
+        }
+        EXPECT_EQ(reply.response_len, came);
+        EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + static_cast<long>(came), flash.begin()));
+        EXPECT_TRUE(sim::all_bytes(buf, came, 0));
     }
 }
 

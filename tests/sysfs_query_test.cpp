@@ -236,11 +236,16 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
                                 sim::keyword("V5", "4.11            "), sim::keyword("V1", "6.18"),
                                 sim::keyword("V3", "8.7.1")}, 512);
     };
-    // A VPD version is valid only when it came and one of its numbers is nonzero: a field of too few numbers and
-    // 0.0.0 are none.
+    // A VPD version takes the numbers that came, at least the first, each its low 8 bits; it is valid only when
+    // one of them is nonzero.
     const Change vpd_partly = [&](sim::SysfsAdapter& a) {
         vpd_versions(a);
-        a.vpd = sysfstest::vpd({sim::keyword("V5", "4"), sim::keyword("V1", "6.18"), sim::keyword("V3", "0.0.0")}, 512);
+        a.vpd = sysfstest::vpd({sim::keyword("V5", "x4"), sim::keyword("V1", "6.300"), sim::keyword("V3", "0.0.0")},
+                               512);
+    };
+    const Change vpd_short = [&](sim::SysfsAdapter& a) {
+        vpd_versions(a);
+        a.vpd = sysfstest::vpd({sim::keyword("V5", "4"), sim::keyword("V1", "0.0"), sim::keyword("V3", "8.07")}, 512);
     };
     const std::string attrs = " rom 3.56 valid 7 fw 080700d5 efi 06110000 fcode 040a0000 mpi 00000000 pep 00000000";
     const Change two_functions = [](sim::SysfsAdapter& a) {
@@ -262,7 +267,9 @@ TEST(SysfsQuery, NodeFromAttributesVpdFunctionZeroAndFlash) {
              " valid 7 fw 08070100 efi 06120000 fcode 040b0000 mpi 00000000 pep 00000000"},
         {"no VPD versions on this chip", 0x2031, vpd_versions, "05 00010000" + none},
         {"VPD versions that came", 0x2532, vpd_partly,
-         "05 00010000 rom  valid 2 fw 00000000 efi 06120000 fcode 00000000 mpi 00000000 pep 00000000"},
+         "05 00010000 rom  valid 2 fw 00000000 efi 062c0000 fcode 00000000 mpi 00000000 pep 00000000"},
+        {"VPD versions of fewer numbers", 0x2532, vpd_short,
+         "05 00010000 rom  valid 5 fw 08070000 efi 00000000 fcode 04000000 mpi 00000000 pep 00000000"},
         {"a text that is no version", 0x2532, scsi("optrom_efi_version", "none"),
          "05 00010000 rom 3.56 valid 5 fw 080700d5 efi 00000000 fcode 040a0000 mpi 00000000 pep 00000000"},
         {"running MPI and PEP", 0x2071, {},
@@ -470,7 +477,10 @@ TEST(SysfsQuery, VersionTextsAndVpdFields) {
         {"7", 4, {7, 0xEE, 0xEE, 0xEE}}, {" 8.07.00 (d0d5)", 4, {8, 7, 0, 0xEE}}, {"4.10 ", 4, {4, 10, 0xEE, 0xEE}},
         {"abc", 4, untouched, kNo}, {"", 4, untouched, kNo}, {"4.300", 4, {4, 0x2C, 0xEE, 0xEE}},
         {"8.07.00 53461", 4, {8, 7, 0, 0xD5}}, {"8.07.00 4294967295", 4, {8, 7, 0, 0xFF}},
-        {"1.99999999999999999999", 4, untouched, kPast}};
+        {"1.99999999999999999999", 4, untouched, kPast},
+        // A word printed with %d reads back as its bit pattern; a sign needs a digit behind it.
+        {"8.07.00 -2147430187", 4, {8, 7, 0, 0xD5}}, {"9.08.02 -1", 4, {9, 8, 2, 0xFF}},
+        {"+3.-0", 4, {3, 0, 0xEE, 0xEE}}, {"5.- 1", 4, {5, 0xEE, 0xEE, 0xEE}}, {"-", 4, untouched, kNo}};
     for (const auto& v : versions) {  // the text exactly as long as it is: a look past it is caught
         const sim::Exact t(sim::bytes_of(v.text, std::strlen(v.text) + 1));
         sim::Bytes out(4, 0xEE);

@@ -66,15 +66,19 @@ uint8_t lun_default() {
 }
 
 // Every LUN byte of the list gains the default bits. A store holds 32 lists
-// of 256 targets of 4,096 LUNs: the bytes are taken eight at a time.
+// of 256 targets of 4,096 LUNs, so the bytes are ORed eight at a time, in
+// place: through a word type that may alias the bytes and needs no alignment
+// (Data is only 4-aligned). The optimiser vectorises this as it does a byte
+// loop, and unoptimised sanitizer builds make an eighth of the accesses.
 void set_lun_defaults(FO_LUN_DATA_LIST* list) {
+    typedef uint64_t __attribute__((may_alias, aligned(1))) lun_word;
+    static_assert(alignof(lun_word) == 1);
     const uint64_t bits = lun_default() * 0x0101010101010101ull;
     for (FO_EXTERNAL_LUN_DATA_ENTRY& e : list->DataEntry) {
-        static_assert(sizeof e.Data % sizeof bits == 0);
-        uint64_t words[sizeof e.Data / sizeof bits];
-        std::memcpy(words, e.Data, sizeof e.Data);
-        for (uint64_t& w : words) w |= bits;
-        std::memcpy(e.Data, words, sizeof e.Data);
+        static_assert(sizeof e.Data % sizeof(lun_word) == 0);
+        lun_word* w = reinterpret_cast<lun_word*>(e.Data);
+        lun_word* const end = reinterpret_cast<lun_word*>(e.Data + sizeof e.Data);
+        for (; w != end; ++w) *w |= bits;
     }
 }
 

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
 
 #include "base/vx_sddbg.h"
 #include "platform/vx_platform.h"
@@ -73,6 +76,37 @@ private:
     EXT_IOCTL_O o_{};
 };
 
+// The bytes of the request that lie in the response area, kept as first
+// built: what a busy answer wrote there is cleared before the resend, and
+// a request that shares its buffer with its response still sends its own.
+class ResendArea {
+public:
+    explicit ResendArea(const VxRequest& req) : req_(req) {
+        if (req.response == nullptr || req.request == nullptr) return;
+        const auto* response = static_cast<const uint8_t*>(req.response);
+        const auto* request = static_cast<const uint8_t*>(req.request);
+        const uint8_t* from = std::max(response, request);
+        const uint8_t* to = std::min(response + req.response_len, request + req.request_len);
+        if (from >= to) return;
+        shared_at_ = static_cast<size_t>(from - response);
+        shared_.assign(from, to);
+    }
+
+    // The response area as the request first had it: zeros, but for the
+    // request's own bytes.
+    void restore() const {
+        if (req_.response == nullptr || req_.response_len == 0) return;
+        auto* response = static_cast<uint8_t*>(req_.response);
+        std::memset(response, 0, req_.response_len);
+        if (!shared_.empty()) std::memcpy(response + shared_at_, shared_.data(), shared_.size());
+    }
+
+private:
+    const VxRequest& req_;
+    size_t shared_at_ = 0;
+    std::vector<uint8_t> shared_;
+};
+
 }  // namespace
 
 // A port without the new header (and a request without a port) goes to the
@@ -101,6 +135,8 @@ int vxapi_send_request(const char* name, int fd, const vxapi_priv_database* rec,
     int result;
     int saved_errno = 0;
     unsigned resends = 0;
+    std::optional<ResendArea> area;
+    if (req.retry_busy) area.emplace(req);
     for (;;) {
         result = sdm_ioctl(fd, vx_ioctl_code(req.command), hdr.data(), rec);
         saved_errno = errno;
@@ -110,7 +146,11 @@ int vxapi_send_request(const char* name, int fd, const vxapi_priv_database* rec,
         // A driver never delivers more than the caller's buffer holds.
         reply->reported_len = result == 0 ? reply->response_len : 0;
         reply->response_len = result == 0 ? std::min(reply->response_len, req.response_len) : 0;
-        if (!req.retry_busy || reply->status != EXT_STATUS_BUSY || resends >= VX_BUSY_RESENDS) break;
+        if (!req.retry_busy || reply->status != EXT_STATUS_BUSY) break;
+        // What a busy answer wrote is never an answer, not even the last one.
+        area->restore();
+        reply->response_len = 0;
+        if (resends >= VX_BUSY_RESENDS) break;
         if (req.busy_trace != nullptr) vxdbg_line(VXDBG_ERROR | VXDBG_STEP, req.busy_trace);
         vx::sys().sleep(VX_BUSY_WAIT_SECONDS);
         ++resends;

@@ -224,6 +224,22 @@ void vpd_field(const vxapi_priv_database* rec, const char* keyword, uint8_t* tex
                                      static_cast<uint32_t>(std::strlen(keyword)));
 }
 
+// A VPD version field as "%hhu.%hhu[.%hhu]" scans it into count bytes: the
+// numbers that came (at least the first), each its low 8 bits, and zeros for
+// those that did not. False when not even the first number came.
+bool scan_vpd_version(VxFields* fields, int count, uint8_t* version) {
+    uint8_t numbers[kAttrVersionNumbers] = {};
+    int taken = 0;
+    while (taken < count && (taken == 0 || fields->literal('.'))) {
+        uint64_t number = 0;
+        if (fields->unsigned_long(10, &number) != VxAttrAnswer::Came) break;
+        numbers[taken++] = static_cast<uint8_t>(number & UINT8_MAX);
+    }
+    if (taken == 0) return false;
+    std::memcpy(version, numbers, static_cast<size_t>(count));
+    return true;
+}
+
 // A version's valid bit is set only when the version came, from the
 // attribute or from the VPD (there, only when one of its numbers is
 // nonzero). An attribute that is absent or empty falls back to the VPD; one
@@ -247,7 +263,7 @@ void read_boot_version(const vxapi_priv_database* rec, uint32_t host, bool vpd_f
     uint8_t field[kShortTextSize + 1] = {};
     vpd_field(rec, b.keyword, field, kShortTextSize);
     VxFields fields(reinterpret_cast<const char*>(field), sizeof field);
-    if (vxsysfs_parse_numbers(&fields, b.vpd_numbers, 0, version) != VxAttrAnswer::Came) return;
+    if (!scan_vpd_version(&fields, b.vpd_numbers, version)) return;
     // A VPD keeps zeros where the adapter has no such boot code.
     if (std::any_of(version, version + b.vpd_numbers, [](uint8_t n) { return n != 0; })) node->BIValid |= b.valid;
 }
@@ -336,13 +352,14 @@ VxAttrAnswer vxsysfs_save_version(const char* string, uint8_t* version, int leng
     int taken = 0;
     while (taken < wanted) {
         uint64_t number = 0;
-        const VxAttrAnswer answer = fields.number(base, UINT64_MAX, &number);
+        const VxAttrAnswer answer = fields.unsigned_long(base, &number);
         // The numbers end before a place where none stands (a build tag);
         // at the cut one may stand behind it (TooLarge).
         if (answer == VxAttrAnswer::NotNumber && taken > 0) break;
         if (answer != VxAttrAnswer::Came) return answer;
         // Each byte is the number's low 8 bits: the flash firmware's version
-        // ends in the image's 32-bit attribute word, printed in decimal.
+        // ends in the image's 32-bit attribute word, printed with %d (negative
+        // when its top bit is set).
         numbers[taken++] = static_cast<uint8_t>(number & UINT8_MAX);
         // Past the one separator behind it; the text's end ends the numbers.
         if (!fields.skip_one() || fields.at_end()) break;

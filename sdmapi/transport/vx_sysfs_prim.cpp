@@ -521,6 +521,21 @@ VxAttrAnswer VxFields::number(int base, uint64_t max, uint64_t* value, size_t wi
     return VxAttrAnswer::Came;
 }
 
+VxAttrAnswer VxFields::unsigned_long(int base, uint64_t* value) {
+    skip_space();
+    const bool negative = literal('-');
+    if (negative || literal('+')) {
+        // A sign is no number without a digit right behind it; at the cut
+        // the digits may lie past it.
+        if (cut_ && at_end()) return VxAttrAnswer::TooLarge;
+        if (!at_digit(base)) return VxAttrAnswer::NotNumber;
+    }
+    uint64_t number = 0;
+    const VxAttrAnswer answer = this->number(base, UINT64_MAX, &number);
+    if (answer == VxAttrAnswer::Came && value != nullptr) *value = negative ? 0 - number : number;
+    return answer;
+}
+
 VxAttrAnswer vxsysfs_parse_number(const char* text, size_t length, int base, uint64_t max, uint64_t* value) {
     if (text == nullptr) return VxAttrAnswer::NotNumber;
     return VxFields(text, length).number(base, max, value);

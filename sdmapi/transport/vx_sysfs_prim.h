@@ -136,6 +136,12 @@ public:
     // TooLarge past max or at the cut. The text moves on past the digits
     // read whatever the answer.
     [[nodiscard]] VxAttrAnswer number(int base, uint64_t max, uint64_t* value, size_t width = 0);
+    // The next number as strtoul reads it: white space, an optional sign
+    // with a digit right behind it, and the digits; a minus negates the value
+    // modulo 2^64 (what a driver printed with %d reads back as its bit
+    // pattern). Answers as number() with no maximum, and NotNumber for a sign
+    // with no digit behind it (TooLarge when the cut lies right behind it).
+    [[nodiscard]] VxAttrAnswer unsigned_long(int base, uint64_t* value);
     // The digits of the base standing next, after white space and (base 16)
     // an optional "0x": their start and number (0: none); the text moves on
     // past them. *at_cut: they run to the cut of a cut text.

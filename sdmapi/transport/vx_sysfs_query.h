@@ -109,7 +109,8 @@ void vxsysfs_read_flash_versions(int handle, vxapi_priv_database* api_priv_data_
 // Up to length (at most 4) numbers of the text (cut: a text cut to its buffer),
 // in base, into the bytes of version, one separator character skipped after
 // each; ends at the text's end, and before a place where no number stands.
-// Each byte is its number's low 8 bits. Came when the first number came (the
+// Each number is read as strtoul reads it (a minus sign negates it modulo
+// 2^64), and each byte is its low 8 bits. Came when the first number came (the
 // numbers are written, the rest of version untouched); NotNumber without a
 // first number, TooLarge past 64 bits or at the cut (nothing written).
 [[nodiscard]] VxAttrAnswer vxsysfs_save_version(const char* string, uint8_t* version, int length, int base,

@@ -777,6 +777,11 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
     std::vector<Bytes> shared(5, answer(0, 0));
     shared.push_back(answer(0, 0, offsetof(EXT_CHIP, PciBusNumber), {4, 0}));
     out.push_back(input(kModeDiscovery, {}, shared));
+    // The VPD answered busy over the bytes of its area, then a failed ioctl
+    // or 16 bytes: no byte of the busy answer reaches the caller.
+    for (const Bytes& then : {answer(kFails, 0), answer(kLength, 16)}) {
+        out.push_back(input(kModeVpd, {0, 1}, {answer(kStatus, 0, 0, {}, 0, EXT_STATUS_BUSY), then}));
+    }
     return out;
 }
 

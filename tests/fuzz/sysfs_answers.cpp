@@ -890,7 +890,8 @@ vxapi_priv_database* fc_record() {
 
 // "a.b.c" ("%u.%02u.%02u") with a build tag of 0 to 100 characters, as
 // fw_version and as driver_version, and the flash firmware's version
-// "%u.%02u.%02u %u" with its image's 32-bit attribute word in decimal, as
+// "%u.%02u.%02u %d" with its image's 32-bit attribute word as a signed
+// decimal (negative when its top bit is set), as
 // optrom_fw_version; look: bit 0 a blank before the first two, bit 1 a
 // newline behind each, bit 2 the features the 0x2532 lacks (MPI, PEP and PHY
 // versions, VLAN, converged MAC address) as empty lines. The firmware's
@@ -911,7 +912,7 @@ void healthy_version(Reader& in) {
     texts.serve(kFcScsi, "fw_version", version + newline);
     texts.serve(kFcScsi, "driver_version", version + newline);
     texts.serve(kFcScsi, "optrom_fw_version",
-                printed("%u.%02u.%02u %u", boot[0], boot[1], boot[2], attributes) + newline);
+                printed("%u.%02u.%02u %d", boot[0], boot[1], boot[2], static_cast<int32_t>(attributes)) + newline);
     if ((look & 4) != 0) {
         for (const char* lacked : {"mpi_version", "pep_version", "phy_version", "vlan_id", "vn_port_mac_address"}) {
             texts.serve(kFcScsi, lacked, "\n");

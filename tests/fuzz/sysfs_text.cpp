@@ -5,6 +5,7 @@
 // Input: the text (an embedded NUL ends it for the parsers of C strings).
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 
 #include "fuzz_support.h"
 #include "transport/vx_sysfs_prim.h"
@@ -19,18 +20,23 @@ void parse_text(const char* text) {
     (void)vxsysfs_get_lun_no(text);
     for (const uint32_t n : {8u, 3u, 0u}) vxsysfs_to_array_hex(fuzz::Buffer(n, 0xEE).data(), text, n);
     // A boot version: at most the numbers asked are written, and only when
-    // they came; the first stands at the text's head, as its low 8 bits.
+    // they came; the first stands at the text's head as strtoul reads it
+    // (a sign, a minus negating), as its low 8 bits. No number at all is a
+    // head that strtoul does not convert.
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long head = std::strtoull(text, &end, 10);
+    const bool converted = end != text && errno == 0;
     for (const bool cut : {false, true}) {
         const fuzz::Buffer version(8, 0xEE);
         const VxAttrAnswer answer = vxsysfs_save_version(text, version.data(), 4, 10, cut);
         const fuzz::Bytes written = version.bytes();
         FUZZ_CHECK(fuzz::Bytes(written.begin() + 4, written.end()) == fuzz::Bytes(4, 0xEE));
-        uint64_t first = 0;
         if (answer == VxAttrAnswer::Came) {
-            FUZZ_CHECK(vxsysfs_parse_number(text, std::strlen(text), 10, UINT64_MAX, &first) == VxAttrAnswer::Came);
-            FUZZ_CHECK(written[0] == (first & 0xFF));
+            FUZZ_CHECK(converted && written[0] == (head & 0xFF));
         } else {
             FUZZ_CHECK(written == fuzz::Bytes(8, 0xEE));
+            if (answer == VxAttrAnswer::NotNumber) FUZZ_CHECK(!converted);
         }
     }
     std::string copy(text);
@@ -103,7 +109,8 @@ void read_attribute(const std::string& current) {
 std::vector<fuzz::Bytes> fuzz::seeds() {
     return texts({"5:0:3:1", "2:0:65535:16384\n", "0x21000024ff3dc8e6\n", "21000024FF3DC8E7", "4096\n", "0x8\n",
                   "FCP Target\n", "Online", " 7 : 0 : 12 : 40 ", "0X2", "", "4294967296\n", " 17 ", "-1", "70000.00", "99999999999999999999",
-                  "0x21000024ff3dc8e6 \n", "45 C", "1.02.03 (100a70)", "8.07.00 53461\n", " 0x23\n", "0x"});
+                  "0x21000024ff3dc8e6 \n", "45 C", "1.02.03 (100a70)", "8.07.00 53461\n", " 0x23\n", "0x",
+                  "8.07.00 -2147430187\n", "-1.2", "+", " -9.08"});
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -152,6 +152,7 @@ int SimDriver::ioctl(dev_t, unsigned long code, void* arg) {
         const size_t n = std::min<size_t>(reply.request_update.size(), req.request_len);
         std::memcpy(request_adr, reply.request_update.data(), n);
     }
+    if (busy && busy_fill_ && response_adr != nullptr) std::memset(response_adr, *busy_fill_, req.response_capacity);
     uint32_t reported = reply.reported_len.value_or(written);
     if (busy) {
         reported = busy_.value != 0 ? 0 : response_len;

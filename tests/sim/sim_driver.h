@@ -196,8 +196,13 @@ public:
 
     // ---- fault injection (counted in requests, or in ioctls for errors) ----
     // The next `count` requests answer busy (status 2) without doing anything;
-    // with zero_response_len the busy answer also rewrites ResponseLen to 0.
-    void inject_busy(int count, bool zero_response_len = false) { Lock l(mu_); busy_ = {count, zero_response_len}; }
+    // with zero_response_len the busy answer also rewrites ResponseLen to 0,
+    // with a fill it writes the whole response area with that byte.
+    void inject_busy(int count, bool zero_response_len = false, std::optional<uint8_t> fill = {}) {
+        Lock l(mu_);
+        busy_ = {count, zero_response_len};
+        busy_fill_ = fill;
+    }
     // The next `count` ioctls fail with err (-1 and errno for the caller).
     void inject_errno(int err, int count = 1) { Lock l(mu_); errno_ = {count, static_cast<uint32_t>(err)}; }
     // The next `count` requests are carried out but answer this status.
@@ -229,6 +234,7 @@ private:
     std::map<std::pair<uint8_t, int>, Handler> handlers_;  // sub-code -1: any
     std::vector<SimLogEntry> log_;
     Fault busy_, errno_, status_, overreport_, short_;
+    std::optional<uint8_t> busy_fill_;
 };
 
 // The ioctl code of a command in the new driver's form (size 116, type 0x79).
