@@ -62,7 +62,10 @@ extern "C" {
  * HbaDevPortNum is not used. On a port served through sysfs a counter file
  * that is there but cannot be read, or holds no number, fails the call; one
  * the driver does not have counts 0. A counter is the number its text
- * begins with (after white space), whatever follows its digits.
+ * begins with (after white space), whatever follows its digits. The counts
+ * of the host's SCSI devices are added in: none on a machine without any
+ * SCSI device, while a SCSI device class that cannot be listed gives
+ * SDERR_DEVICE_NOT_FOUND.
  *
  * @par Writes
  * *pStatistics but InterruptCount and Reserved, only when the status is

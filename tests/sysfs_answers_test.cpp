@@ -98,7 +98,8 @@ TEST(SysfsAnswers, VpdShorterThanTheChipsAreaIsWholeThroughItsEndTag) {
     }
 }
 
-// The driver's dump size is a decimal of 32 bits or no size; the dump's length goes out with the dump.
+// The driver's dump size is a decimal of 32 bits or no size; the dump's length goes out with the dump. A size of 0
+// is no dump held; a dump larger than the buffer gives its size and nothing else.
 TEST(SysfsAnswers, FwDumpSizeIsADecimalOf32BitsAndTheLengthGoesOut) {
     Port port(0x2532);
     sim::SimFwDump dump;
@@ -106,7 +107,8 @@ TEST(SysfsAnswers, FwDumpSizeIsADecimalOf32BitsAndTheLengthGoesOut) {
     const std::tuple<const char*, Fault, SD_UINT32, uint32_t> rows[] = {
         {"16\n", Fault::None, kOk, 16},          {"4294967312\n", Fault::None, kOver, 64},
         {"abc\n", Fault::None, SDERR_UNKNOWN, 64}, {"\n", Fault::None, SDERR_UNKNOWN, 64},
-        {"16\n", Fault::Unreadable, SDERR_UNKNOWN, 64}};
+        {"16\n", Fault::Unreadable, SDERR_UNKNOWN, 64}, {"0\n", Fault::None, SDERR_NO_DATA, 0},
+        {"65\n", Fault::None, SDERR_BUFFER_TOO_SMALL, 65}};
     for (const auto& [size_text, fault, status, size_out] : rows) {
         SCOPED_TRACE(testing::Message() << size_text << name(fault));
         port.serve(port.scsi_host("fw_dump_size"), size_text, fault);
@@ -144,10 +146,12 @@ TEST(SysfsAnswers, TarnoFirmwareVersionOnBothRoads) {
 
 // Every counter file that is there must be read: one that fails, holds no number or passes 64 bits fails the call
 // and leaves the record; one the driver does not have counts 0. A counter is the number its text begins with,
-// whatever follows its digits, also past the 31 characters read; a number those cut is none.
+// whatever follows its digits, also past the 31 characters read; a number those cut is none. A machine without any
+// SCSI device adds no device counts; one whose SCSI devices cannot be listed fails.
 TEST(SysfsAnswers, StatisticsCountersThatCouldNotBeRead) {
     Port port(0x2532);
     const std::string stats = "/sys/class/fc_host/host5/statistics/", missing = stats + "link_failure_count";
+    const std::string devices = "/sys/class/scsi_device", lun = devices + "/5:0:0:0";
     const std::map<std::string, std::string> served = {{stats + "fcp_input_megabytes", "0x3\n"},
                                                        {port.scsi_host("diag_requests"), "7\n"},
                                                        {port.scsi_host("diag_megabytes"), "11\n"}};
@@ -164,6 +168,9 @@ TEST(SysfsAnswers, StatisticsCountersThatCouldNotBeRead) {
         {stats + "fcp_input_megabytes", "0x3\n", Fault::Unreadable, SDERR_UNKNOWN, 0},
         {stats + "fcp_input_megabytes", "0x10000000000000000\n", Fault::None, kOver, 0},
         {missing, "", Fault::Unreadable, SDERR_UNKNOWN, 0},
+        // Last: what these remove is not put back.
+        {lun, "", Fault::Absent, kOk, 14},
+        {devices, "", Fault::Absent, SDERR_DEVICE_NOT_FOUND, 0},
     };
     for (const auto& [path, value, fault, status, megabytes] : rows) {
         SCOPED_TRACE(path + " " + value + name(fault));
@@ -172,12 +179,12 @@ TEST(SysfsAnswers, StatisticsCountersThatCouldNotBeRead) {
         const STATISTICS untouched = s;
         EXPECT_EQ(SDGetStatistics(port.handle, 0, &s), status);
         if (status == kOk) {
-            EXPECT_EQ(std::tuple(s.IOCount, s.MegabyteCount), std::tuple(7u, megabytes));
+            EXPECT_EQ(std::tuple(s.IOCount, s.MegabyteCount, s.DeviceErrorCount), std::tuple(7u, megabytes, 0u));
         } else {
             EXPECT_EQ(sim::bytes_of(&s, sizeof s), sim::bytes_of(&untouched, sizeof s));
         }
         if (path == missing) port.rig.host.remove(path);
-        else if (!path.empty()) port.serve(path, served.at(path));
+        else if (served.count(path) != 0) port.serve(path, served.at(path));
     }
 }
 

@@ -206,8 +206,9 @@ const Reading kRunning = [](int h) {
     return out;
 };
 
-// A version is the numbers its conversion takes: a blank before them, a fourth number or a build tag (whole or cut
-// by the read) behind them is not judged; numbers that did not come or do not fit still fail.
+// A version is the numbers its conversion takes: a blank before them, a fourth number, a build tag (whole or cut by
+// the read) or the word the chips before the 24xx print behind them is not judged; numbers that did not come or do
+// not fit still fail.
 TEST(SysfsAnswers, VersionsAreTheNumbersTheirConversionTakes) {
     const Reading firmware = [](int h) {
         FIRMWAREPROPERTY f{};
@@ -218,6 +219,8 @@ TEST(SysfsAnswers, VersionsAreTheNumbersTheirConversionTakes) {
     expect_rows(firmware, {{"8.07.00 (d0d5)", {}, {}, {}, "0 080700"},
                            {"blank before", {{"fw_version", " 8.07.00 (d0d5)"}}, {}, {}, "0 080700"},
                            {"fourth number", {{"fw_version", "8.07.00.01"}}, {}, {}, "0 080700"},
+                           {"a chip before the 24xx, its word behind", {{"fw_version", "3.03.28 IPX"}}, {},
+                            device(0x2312), "0 03031c"},
                            {"tag cut by the read", {{"fw_version", "8.07.00" + tag}}, {}, {}, "0 080700"},
                            {"two digits at most behind a dot", {{"fw_version", "8.300.00"}}, {}, {},
                             kFailedText + " 000000"},

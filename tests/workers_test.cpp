@@ -297,12 +297,13 @@ constexpr uint32_t kU = 0xDEAD;
 using roadtest::Kind, roadtest::kIoctl, roadtest::kBsg, roadtest::kNetlink, roadtest::kNeither;
 const INT_PORT_PARAM kParam{{{{0x21, 0, 0, 0, 0, 0, 0, 9}}, VX_DEST_WWPN, 0, {}}, 0, 1};  // get; the driver's answer
 
-// Host 5 as a sysfs-mode port ("sfp", bsg node, netlink service with the remote port's speed) and driver instance
-// 0 (canned SFP, dump and speed); i2c device 0xA0 behind the driver and bsg.
+// Host 5 as a sysfs-mode port ("sfp", no dump held, bsg node, netlink service with the remote port's speed) and
+// driver instance 0 (canned SFP, dump and speed); i2c device 0xA0 behind the driver and bsg.
 struct SideTest : ::testing::Test {
     SideTest() {
         std::strcpy(sysfs_mnt_path, "/sys");
         host.set_attr(fabric.host_dirs[5] + "/sfp", sim::bytes_attr(std::make_shared<std::string>(512, 'x')));
+        host.set_attr(fabric.host_dirs[5] + "/scsi_host/host5/fw_dump_size", sim::text_attr("0"));
         bsg.attach(host, fabric), i2c.attach(bsg), driver.attach(host), side.attach(driver);
         driver.add_port(driver.add_adapter()).records = {{{EXT_CC_GET_SFP_DATA, 0}, Bytes(512)},
             {{EXT_CC_GET_FW_DUMP, 0}, Bytes(300)}, {{EXT_CC_PORT_PARAM, 0}, sim::bytes_of(&kParam, 20)}};
@@ -331,7 +332,7 @@ struct SideTest : ::testing::Test {
 };
 
 // Per row the four kinds of port: driver, sysfs with bsg (whose driver has no vendor commands but i2c: 20),
-// sysfs with netlink only, sysfs with neither (no dump size file: 1 and 9; the Tarno files are absent).
+// sysfs with netlink only, sysfs with neither (the Tarno files are absent); the sysfs ports hold no dump (0 and 23).
 // Operation 5 is refused everywhere.
 TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
     Bytes buf(512), image = sim::pattern(16, 8);
@@ -345,7 +346,7 @@ TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
     const auto tarno = [&](uint16_t op) {
         return Call([&, op](R r, uint32_t* st) { return vxapi_tarno_mgmt(fd, r, op, &t[op], st); });
     };
-    const Cell none{2, 12, ""}, refused{1, kU, ""}, attr{0, 0, ""}, absent{0, 9, ""};
+    const Cell none{2, 12, ""}, refused{1, kU, ""}, attr{0, 0, ""}, absent{0, 9, ""}, no_dump{0, 23, ""};
     const struct { Call call; Cell cells[4]; } rows[] = {
         {[&](R r, uint32_t* st) { return vxapi_getSFPbuffer(fd, r, buf.data(), 512, st); },
          {{0, 0, "ioctl 13/0 "}, attr, attr, attr}},
@@ -354,7 +355,7 @@ TEST_F(SideTest, EachWorkerOnEachKindOfPort) {
         {[&](R r, uint32_t* st) { return vxapi_set_i2c_buffer(fd, r, 0xA0, 0, 7, 100, buf.data(), st); },
          {{0, 0, "ioctl 20/1 ioctl 20/1 "}, {0, 0, "bsg 16 bsg 16 "}, {0, 0, "nl 16 nl 16 "}, none}},
         {[&](R r, uint32_t* st) { return vxapi_get_fw_dump(fd, r, buf.data(), &size, st); },
-         {{0, 0, "ioctl 14/0 "}, {1, 9, ""}, {1, 9, ""}, {1, 9, ""}}},
+         {{0, 0, "ioctl 14/0 "}, no_dump, no_dump, no_dump}},
         {[&](R r, uint32_t* st) { return vxapi_port_param(fd, r, &pp, 20, st); },
          {{0, 0, "ioctl 15/0 "}, {1, 20, "bsg 5 "}, {0, 0, "nl 7 "}, none}},
         {tarno(1), {{0, 0, "ioctl 17/1 "}, {1, 20, "bsg 2 "}, {0, 0, "nl 1 "}, refused}},

@@ -15,6 +15,8 @@
 #include <iterator>
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "base/vx_request.h"
 #include "base/vx_sddbg.h"
@@ -265,13 +267,23 @@ private:
 
 uint32_t low32(uint64_t value) { return static_cast<uint32_t>(value); }
 
+// Whether the directory is there and holds no entry at all. libsysfs opens
+// no list of an empty directory, as it opens none of one that is absent or
+// unreadable; only the directory itself tells them apart.
+bool empty_dir(const char* path) {
+    std::vector<std::string> names;
+    return vx::sys().list_dir(path, names) == 0 && names.empty();
+}
+
 // Adds the error and completion counts of the host's SCSI devices; false
-// when the devices cannot be listed or a device's path is too long.
+// when the devices cannot be listed or a device's path is too long. The
+// class directory is there whenever the SCSI core is loaded: empty, on a
+// machine without any SCSI device, it adds nothing.
 bool add_device_counts(uint32_t host_no, EXT_HBA_PORT_STAT* stats, Counters& counters) {
     char dir[VXSYSFS_PATH_SIZE];
     vxsysfs_get_scsi_dev_path(dir, nullptr);
     vxsysfs::EntryList list(dir);
-    if (!list.is_open()) return false;
+    if (!list.is_open()) return empty_dir(dir);
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "%u:0:", host_no);
     bool whole = true;

@@ -285,7 +285,7 @@ struct Rig {
         const std::string fc_scsi = fc + "/scsi_host/host5/", fc_fc = fc + "/fc_host/host5/";
         const std::string cna_scsi = cna + "/scsi_host/host6/";
         const std::string rport = fc + "/rport-5:0-0/fc_remote_ports/rport-5:0-0/";
-        // The files the sysfs defaults leave out.
+        // The texts the rig serves in place of the defaults, and the files they leave out.
         const auto text = [&](const std::string& path, const std::string& value, bool writable = false) {
             h.set_attr(path, sim::text_attr(value, writable), writable ? 0644 : 0444);
         };

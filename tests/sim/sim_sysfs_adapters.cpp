@@ -90,6 +90,8 @@ public:
     Installer(SimHost& host, const SysfsSetup& setup) : host_(host), setup_(setup) {}
 
     SysfsFabric run() {
+        // The SCSI core's device class is there also while no LUN is.
+        host_.make_dir("/sys/class/scsi_device");
         for (size_t i = 0; i < setup_.adapters.size(); ++i) adapter(setup_.adapters[i], static_cast<unsigned>(i));
         return fabric_;
     }
@@ -337,12 +339,14 @@ SysfsAttrs sysfs_scsi_host_defaults(unsigned, unsigned adapter_index, uint16_t d
     const std::initializer_list<uint16_t> with_pep = {0x2071, 0x2271, 0x2261};
     const std::initializer_list<uint16_t> with_phy = {0x8001, 0x8031, 0x8831, 0x8044};
     const std::initializer_list<uint16_t> with_mpi = {0x2071, 0x2271, 0x2261, 0x8001, 0x8031, 0x8831, 0x8044};
+    // The chips before the 24xx family print a word behind the firmware's version, not its attributes.
+    const std::initializer_list<uint16_t> before_24xx = {0x2100, 0x2200, 0x2300, 0x2312, 0x2322, 0x6312, 0x6322};
     return {{"link_state", "Link Up - F_Port"},
             {"state", "running"},
             {"serial_num", format("SIM0000A%05u", adapter_index + 1)},
             {"model_name", "VX2562"},
             {"driver_version", "10.02.00.100-k"},
-            {"fw_version", "8.07.00 (d0d5)"},
+            {"fw_version", listed(before_24xx, device_id) ? "3.03.28 IPX" : "8.07.00 (d0d5)"},
             {"optrom_bios_version", "3.56"},
             {"optrom_fcode_version", "4.10"},
             {"optrom_efi_version", "6.17"},
@@ -360,7 +364,8 @@ SysfsAttrs sysfs_scsi_host_defaults(unsigned, unsigned adapter_index, uint16_t d
             {"flash_block_size", "0x10000"},
             {"thermal_temp", "45"},
             {"beacon", "Disabled"},
-            {"total_isp_aborts", "0"}};
+            {"total_isp_aborts", "0"},
+            {"fw_dump_size", "0"}};  // no dump held
 }
 
 SysfsAttrs sysfs_fc_host_defaults(unsigned host_no) {

@@ -6,7 +6,8 @@
 //   host<N>/vport-<N>:0-<K>/host<M>/ of each virtual port.
 // - Class entries scsi_host, fc_host, fc_remote_ports, scsi_device and bsg,
 //   and bus/scsi/devices: links into the device tree, or (class_links
-//   false) plain directories; each with a "device" link.
+//   false) plain directories; each with a "device" link. The class
+//   directory scsi_device is there also without a LUN.
 // - Per LUN: block/<name>/, a "generic" link to scsi_generic/sg<N>, nodes
 //   /dev/<name> and /dev/sg<N> (kSgMajor:N), /dev links to the block node.
 // - bsg: class/bsg/fc_host<N> and rport-<H>:0-<K>, each with "dev"
