@@ -46,9 +46,9 @@ struct VxReply {
 // driver takes (EXT_IOCTL with feature 0x2, else EXT_IOCTL_O), sends it on
 // the descriptor and copies the answer into the reply. Busy answers of a
 // retrying request are waited out; what they wrote in the response area is
-// cleared (but for the request's own bytes there) and never delivered. An OK answer short of the request's record
-// gets status 8 (data underrun) in the reply. `name` is the worker's name for
-// the trace.
+// cleared (but for the request's own bytes there) and never delivered. An OK
+// answer short of the request's record gets status 8 (data underrun) in the
+// reply. `name` is the worker's name for the trace.
 // Result: 1 when the header could not be built, else the ioctl result (0, or
 // -1 with errno from the kernel).
 [[nodiscard]] int vxapi_send_request(const char* name, int fd, const vxapi_priv_database* rec, const VxRequest& req,
