@@ -19,10 +19,10 @@ constexpr SD_UINT32 kUnder = SDERR_DATA_UNDERRUN;
 
 // How an attribute answers: its bytes, not at all, every read failing, the first read failing, or its bytes in
 // pieces of at most 16 a read.
-enum class Fault { None, Absent, Unreadable, FirstRead, Pieces };
+enum class Fault { None, Absent, Unreadable, FirstRead, Pieces, Unopenable };
 
 const char* name(Fault f) {
-    const char* const names[] = {"whole", "absent", "unreadable", "first read fails", "in pieces"};
+    const char* const names[] = {"whole", "absent", "unreadable", "first read fails", "in pieces", "cannot be opened"};
     return names[static_cast<int>(f)];
 }
 
@@ -170,11 +170,13 @@ TEST(SysfsAnswers, StatisticsCountersThatCouldNotBeRead) {
         {missing, "", Fault::Unreadable, SDERR_UNKNOWN, 0},
         // Last: what these remove is not put back.
         {lun, "", Fault::Absent, kOk, 14},
+        {devices, "", Fault::Unopenable, SDERR_DEVICE_NOT_FOUND, 0},  // there, empty, and cannot be read
         {devices, "", Fault::Absent, SDERR_DEVICE_NOT_FOUND, 0},
     };
     for (const auto& [path, value, fault, status, megabytes] : rows) {
         SCOPED_TRACE(path + " " + value + name(fault));
-        if (!path.empty()) port.serve(path, value, fault);
+        if (fault == Fault::Unopenable) port.rig.host.fail_open(path, EACCES);
+        else if (!path.empty()) port.serve(path, value, fault);
         STATISTICS s = filled<STATISTICS>();
         const STATISTICS untouched = s;
         EXPECT_EQ(SDGetStatistics(port.handle, 0, &s), status);
@@ -185,6 +187,7 @@ TEST(SysfsAnswers, StatisticsCountersThatCouldNotBeRead) {
         }
         if (path == missing) port.rig.host.remove(path);
         else if (served.count(path) != 0) port.serve(path, served.at(path));
+        else if (fault == Fault::Unopenable) port.rig.host.fail_open(path, 0, 0);  // opens again
     }
 }
 

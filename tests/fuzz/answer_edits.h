@@ -75,6 +75,10 @@ struct Answer {
     bool taken() const { return err == 0 && result == 0; }
     // A resend is due: the driver or the kernel said busy.
     bool busy() const;
+    // The request was carried and answered. A busy answer is none where the
+    // library resends: it hands out no byte of it, not even of the last one
+    // when the resends ran out.
+    bool answered() const { return taken() && !busy(); }
 };
 
 // The driver behind the node: the simulated driver, then the input's edits

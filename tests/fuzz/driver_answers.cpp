@@ -350,7 +350,7 @@ void region(fuzz::Reader& in, bool bsg) {
     if (status != SDERR_NO_ERROR) return;
     if (!bsg) {
         const Answer* a = run.last(EXT_CC_READ_OPTROM);
-        FUZZ_CHECK(a != nullptr && a->taken() && a->delivered.size() == a->capacity && a->capacity <= reg.size);
+        FUZZ_CHECK(a != nullptr && a->answered() && a->delivered.size() == a->capacity && a->capacity <= reg.size);
         FUZZ_CHECK(std::equal(a->delivered.begin(), a->delivered.end(), buf.data()));
         return;
     }

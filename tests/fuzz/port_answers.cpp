@@ -450,7 +450,8 @@ void fo_statistics(fuzz::Reader& in) {
 
 // The VPD into 1 to 600 bytes: the bytes delivered and nothing else (zeros
 // or the caller's bytes where none came), whatever the status; the size
-// stays.
+// stays. The read is resent while busy: a last answer that was still busy
+// delivered nothing.
 void vpd(fuzz::Reader& in) {
     const uint32_t room = 1 + (in.byte() | in.byte() << 8) % 600;
     SD_UINT32 size = room;
@@ -458,7 +459,7 @@ void vpd(fuzz::Reader& in) {
     call([&](uint8_t* p) { return SDGetVpd(kFc, 0, p, &size); });
     FUZZ_CHECK(size == room);
     const Answer* a = call.run.last(EXT_CC_GET_VPD);
-    const size_t got = std::min<size_t>(a != nullptr && a->taken() ? a->delivered.size() : 0, room);
+    const size_t got = std::min<size_t>(a != nullptr && a->answered() ? a->delivered.size() : 0, room);
     const uint8_t* b = call.buf.data();
     FUZZ_CHECK((got == 0 || came(a, b, got)) && nothing_else(b, got, room));
 }
@@ -470,7 +471,7 @@ void nvram(fuzz::Reader& in) {
     Into call(in, room, kOneRequest);
     if (call([&](uint8_t* p) { return SDGetNVRam(kFc, 0, 0, p, room); }) != SDERR_NO_ERROR) return;
     const Answer* a = call.run.last(EXT_CC_READ_NVRAM);
-    FUZZ_CHECK(a != nullptr && a->capacity <= room && came(a, call.buf.data(), a->capacity));
+    FUZZ_CHECK(a != nullptr && a->answered() && a->capacity <= room && came(a, call.buf.data(), a->capacity));
 }
 
 // A CT request into room for 16 to 1039 bytes: the answer's bytes, and
@@ -777,11 +778,14 @@ std::vector<fuzz::Bytes> fuzz::seeds() {
     std::vector<Bytes> shared(5, answer(0, 0));
     shared.push_back(answer(0, 0, offsetof(EXT_CHIP, PciBusNumber), {4, 0}));
     out.push_back(input(kModeDiscovery, {}, shared));
-    // The VPD answered busy over the bytes of its area, then a failed ioctl
-    // or 16 bytes: no byte of the busy answer reaches the caller.
+    // The VPD answered busy over the bytes of its area, then a failed ioctl,
+    // 16 bytes, or busy again until the resends run out: no byte of a busy
+    // answer reaches the caller.
+    const Bytes busy = answer(kStatus, 0, 0, {}, 0, EXT_STATUS_BUSY);
     for (const Bytes& then : {answer(kFails, 0), answer(kLength, 16)}) {
-        out.push_back(input(kModeVpd, {0, 1}, {answer(kStatus, 0, 0, {}, 0, EXT_STATUS_BUSY), then}));
+        out.push_back(input(kModeVpd, {0, 1}, {busy, then}));
     }
+    out.push_back(input(kModeVpd, {0, 1}, std::vector<Bytes>(kOneRequest, busy)));
     return out;
 }
 

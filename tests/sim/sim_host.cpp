@@ -79,10 +79,12 @@ void copy_text(char* dst, size_t size, const std::string& src) {
 }
 
 // The names in a real directory, sorted; with a type, only the entries of it.
-std::vector<std::string> dir_names(const std::string& real_dir, mode_t type = 0) {
-    std::vector<std::string> names;
+// -1 with the errno of the open when the directory cannot be opened (absent,
+// a file, or a mode that refuses this process), names then empty.
+int read_dir_names(const std::string& real_dir, mode_t type, std::vector<std::string>& names) {
+    names.clear();
     DIR* d = ::opendir(real_dir.c_str());
-    if (d == nullptr) return names;
+    if (d == nullptr) return -1;
     while (struct dirent* e = ::readdir(d)) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
         struct stat st {};
@@ -93,6 +95,13 @@ std::vector<std::string> dir_names(const std::string& real_dir, mode_t type = 0)
     }
     ::closedir(d);
     std::sort(names.begin(), names.end());
+    return 0;
+}
+
+// The names in a real directory (none when it cannot be opened).
+std::vector<std::string> dir_names(const std::string& real_dir, mode_t type = 0) {
+    std::vector<std::string> names;
+    (void)read_dir_names(real_dir, type, names);
     return names;
 }
 
@@ -694,11 +703,14 @@ ssize_t SimHost::readlink(const char* path, char* buf, size_t len) {
     return static_cast<ssize_t>(out);
 }
 
+// As a real host lists it: the directory is opened, so an open fault on its
+// path, an absent path, a file (ENOTDIR) and a mode that refuses this
+// process fail with that errno.
 int SimHost::list_dir(const char* path, std::vector<std::string>& names) {
-    struct stat st {};
-    if (::stat(map(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
-    names = dir_names(map(path));
-    return 0;
+    names.clear();
+    int err = 0;
+    if (consume_open_fault(path, &err)) return fail(err);
+    return read_dir_names(map(path), 0, names);
 }
 
 FILE* SimHost::fopen(const char* path, const char* mode) {
@@ -1030,6 +1042,13 @@ void SimHost::sysfs_close_attribute(struct sysfs_attribute* attr) {
     if (attr == nullptr) return;
     std::free(attr->value);
     std::free(attr);
+}
+
+dlist* SimHost::open_list(const char* path, bool links) {
+    // libsysfs opens the directory: an open fault on its path leaves no list.
+    int err = 0;
+    if (consume_open_fault(path, &err)) return errno = err, nullptr;
+    return make_list(path, links);
 }
 
 dlist* SimHost::make_list(const std::string& path, bool links) {

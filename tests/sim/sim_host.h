@@ -302,7 +302,8 @@ public:
     std::vector<std::string> attr_writes() const { Lock l(mu_); return attr_writes_; }
 
     // ---- fault injection ----
-    // The next `count` opens of the path fail with err (count < 0: all).
+    // The next `count` opens of the path fail with err (count < 0: all): of a
+    // file or node, and of a directory that list_dir or a libsysfs list reads.
     void fail_open(const std::string& path, int err, int count = -1);
     // The next `count` renames onto the path fail with err (count < 0: all).
     void fail_rename(const std::string& to, int err, int count = -1);
@@ -385,8 +386,8 @@ public:
     int sysfs_read_attribute(struct sysfs_attribute* attr) override;
     int sysfs_write_attribute(struct sysfs_attribute* attr, const char* value, size_t len) override;
     void sysfs_close_attribute(struct sysfs_attribute* attr) override;
-    struct dlist* sysfs_open_directory_list(const char* path) override { return make_list(path, false); }
-    struct dlist* sysfs_open_link_list(const char* path) override { return make_list(path, true); }
+    struct dlist* sysfs_open_directory_list(const char* path) override { return open_list(path, false); }
+    struct dlist* sysfs_open_link_list(const char* path) override { return open_list(path, true); }
     void sysfs_close_list(struct dlist* list) override;
     int sysfs_path_is_dir(const char* path) override { return path_is(path, S_IFDIR); }
     int sysfs_path_is_link(const char* path) override { return path_is(path, S_IFLNK); }
@@ -452,6 +453,7 @@ private:
     void slept(unsigned long long usec);
     std::string resolve_link(const std::string& path) const;  // library path of a link's target
     struct sysfs_device* make_device(const std::string& path);
+    dlist* open_list(const char* path, bool links);
     dlist* make_list(const std::string& path, bool links);
     void log_process(const std::string& line) { Lock l(mu_); process_log_.push_back(line); }
     std::vector<std::string> inheritable() const;  // "<fd> <what>" of descriptors() without close-on-exec
